@@ -1,7 +1,5 @@
 #include "JsonDecodingError.h"
 
-#include <QJsonValue>
-
 namespace quillbarrow {
 
 JsonDecodingError::JsonDecodingError(QString message)
@@ -9,9 +7,9 @@ JsonDecodingError::JsonDecodingError(QString message)
 {
 }
 
-QString JsonDecodingError::describeType(int jsonType)
+QString JsonDecodingError::describeType(QJsonValue::Type type)
 {
-    switch (static_cast<QJsonValue::Type>(jsonType)) {
+    switch (type) {
     case QJsonValue::Null:
         return QStringLiteral("null");
     case QJsonValue::Bool:

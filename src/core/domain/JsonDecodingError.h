@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QJsonValue>
 #include <QString>
 
 #include <exception>
@@ -17,7 +18,7 @@ public:
     const char* what() const noexcept override { return m_utf8.constData(); }
 
     // The name of a JSON value's type as used in messages: "a string", "an object", ...
-    static QString describeType(int jsonType);
+    static QString describeType(QJsonValue::Type type);
 
 private:
     QString m_message;
