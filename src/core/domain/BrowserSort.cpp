@@ -1,0 +1,106 @@
+#include "BrowserSort.h"
+
+#include <QCollator>
+#include <QCollatorSortKey>
+#include <QLocale>
+
+#include <algorithm>
+#include <limits>
+#include <numeric>
+
+namespace quillbarrow {
+
+namespace {
+
+int kindRank(RemoteItemKind kind)
+{
+    switch (kind) {
+    case RemoteItemKind::folder:
+        return 0;
+    case RemoteItemKind::file:
+        return 1;
+    case RemoteItemKind::unknown:
+        break;
+    }
+    return 2;
+}
+
+// Everything the comparison needs, worked out once per item so that a sort of thousands of items
+// does no collation work inside the comparisons.
+struct SortKey {
+    int rank;
+    QCollatorSortKey name;
+    qint64 date;
+    std::optional<qint64> size;
+};
+
+qint64 dateKey(const std::optional<QDateTime>& date)
+{
+    // A missing (or unusable) date stands for the distant past.
+    if (!date || !date->isValid()) {
+        return std::numeric_limits<qint64>::min();
+    }
+    return date->toMSecsSinceEpoch();
+}
+
+template <typename T>
+int threeWay(const T& a, const T& b)
+{
+    return a < b ? -1 : (b < a ? 1 : 0);
+}
+
+int compareSizes(const std::optional<qint64>& a, const std::optional<qint64>& b)
+{
+    // A missing size is lower than any present one; two missing sizes are equal.
+    if (a.has_value() != b.has_value()) {
+        return a.has_value() ? 1 : -1;
+    }
+    return a ? threeWay(*a, *b) : 0;
+}
+
+int compareByKey(const SortKey& a, const SortKey& b, FileSort sort)
+{
+    switch (sort) {
+    case FileSort::name:
+        return a.name.compare(b.name);
+    case FileSort::modifiedDate:
+        return threeWay(a.date, b.date);
+    case FileSort::size:
+        return compareSizes(a.size, b.size);
+    }
+    return 0;
+}
+
+} // namespace
+
+std::vector<qsizetype> browserOrder(std::span<const BrowserSortFields> items, FileSort sort, bool ascending)
+{
+    // Natural order: case-insensitive, digit runs by value (file2 before file10), in the default locale.
+    QCollator collator{QLocale()};
+    collator.setNumericMode(true);
+    collator.setCaseSensitivity(Qt::CaseInsensitive);
+
+    std::vector<SortKey> keys;
+    keys.reserve(items.size());
+    for (const BrowserSortFields& item : items) {
+        keys.push_back(SortKey{kindRank(item.kind), collator.sortKey(*item.name), dateKey(*item.modifiedAt),
+                               *item.size});
+    }
+
+    std::vector<qsizetype> order(items.size());
+    std::iota(order.begin(), order.end(), qsizetype{0});
+    std::stable_sort(order.begin(), order.end(), [&](qsizetype left, qsizetype right) {
+        const SortKey& a = keys[static_cast<std::size_t>(left)];
+        const SortKey& b = keys[static_cast<std::size_t>(right)];
+        if (a.rank != b.rank) {
+            return a.rank < b.rank;
+        }
+        if (const int byKey = compareByKey(a, b, sort); byKey != 0) {
+            return ascending ? byKey < 0 : byKey > 0;
+        }
+        return a.name.compare(b.name) < 0;
+    });
+    return order;
+}
+
+} // namespace quillbarrow

@@ -1,0 +1,48 @@
+#include "NfcText.h"
+
+#include <QHashFunctions>
+
+namespace quillbarrow {
+
+namespace {
+// Fed before an optional's value so that absence and every present value hash differently.
+constexpr std::size_t absentMarker = 0x5a17a5e1u;
+constexpr std::size_t presentMarker = 0x9e3779b9u;
+} // namespace
+
+QString NfcText::normalized(const QString& text)
+{
+    // Pure ASCII text is returned shared, without a copy; only other text pays for normalisation.
+    return text.normalized(QString::NormalizationForm_C);
+}
+
+bool NfcText::equal(const QString& a, const QString& b)
+{
+    if (a == b) {
+        return true;
+    }
+    return normalized(a) == normalized(b);
+}
+
+bool NfcText::equal(const std::optional<QString>& a, const std::optional<QString>& b)
+{
+    if (a.has_value() != b.has_value()) {
+        return false;
+    }
+    return !a.has_value() || equal(*a, *b);
+}
+
+std::size_t NfcText::hash(const QString& text, std::size_t seed)
+{
+    return qHash(normalized(text), seed);
+}
+
+std::size_t NfcText::hash(const std::optional<QString>& text, std::size_t seed)
+{
+    if (!text.has_value()) {
+        return ::qHash(absentMarker, seed);
+    }
+    return hash(*text, ::qHash(presentMarker, seed));
+}
+
+} // namespace quillbarrow

@@ -1,0 +1,230 @@
+#include "domain/BrowserSort.h"
+#include "domain/LocalItem.h"
+#include "domain/RemoteItem.h"
+
+#include <QCollator>
+#include <QRandomGenerator>
+#include <QTimeZone>
+
+#include <gtest/gtest.h>
+
+namespace quillbarrow {
+namespace {
+
+QDateTime day(int d)
+{
+    return QDateTime(QDate(2024, 1, d), QTime(0, 0), QTimeZone::utc());
+}
+
+// Builds items of either type from the fields the order looks at; `tag` rides along in a field
+// the order ignores, so that items equal in every sorted field can still be told apart.
+struct RemoteItems {
+    using Item = RemoteItem;
+    static Item make(const QString& name, RemoteItemKind kind, std::optional<qint64> size,
+                     std::optional<QDateTime> date, const QString& tag = {})
+    {
+        return RemoteItem(RemoteObjectID(name + tag), StorageID(QStringLiteral("s")), std::nullopt, name, kind, size,
+                          date, std::nullopt);
+    }
+    static QString tag(const Item& item) { return item.id.rawValue().mid(item.name.size()); }
+};
+
+struct LocalItems {
+    using Item = LocalItem;
+    static Item make(const QString& name, RemoteItemKind kind, std::optional<qint64> size,
+                     std::optional<QDateTime> date, const QString& tag = {})
+    {
+        return LocalItem(QUrl::fromLocalFile(QStringLiteral("/d/") + name + QLatin1Char('#') + tag), name, kind, size,
+                         date, false);
+    }
+    static QString tag(const Item& item) { return item.id.toLocalFile().section(QLatin1Char('#'), -1); }
+};
+
+template <typename Items>
+class BrowserSortTest : public ::testing::Test {
+protected:
+    using Item = typename Items::Item;
+
+    static Item file(const QString& name, std::optional<qint64> size = std::nullopt,
+                     std::optional<QDateTime> date = std::nullopt, const QString& tag = {})
+    {
+        return Items::make(name, RemoteItemKind::file, size, date, tag);
+    }
+    static Item folder(const QString& name, std::optional<qint64> size = std::nullopt,
+                       std::optional<QDateTime> date = std::nullopt)
+    {
+        return Items::make(name, RemoteItemKind::folder, size, date);
+    }
+    static Item unknown(const QString& name, std::optional<qint64> size = std::nullopt)
+    {
+        return Items::make(name, RemoteItemKind::unknown, size, std::nullopt);
+    }
+    static QStringList names(const QList<Item>& items)
+    {
+        QStringList result;
+        for (const Item& item : items) {
+            result.append(item.name);
+        }
+        return result;
+    }
+};
+
+using ItemTypes = ::testing::Types<RemoteItems, LocalItems>;
+TYPED_TEST_SUITE(BrowserSortTest, ItemTypes);
+
+TYPED_TEST(BrowserSortTest, EmptyAndSingleListsComeBackUnchanged)
+{
+    using Item = typename TestFixture::Item;
+    EXPECT_TRUE(sortedForBrowser(QList<Item>(), FileSort::name, true).isEmpty());
+    const QList<Item> one{this->file(QStringLiteral("a"))};
+    EXPECT_EQ(sortedForBrowser(one, FileSort::size, false), one);
+}
+
+TYPED_TEST(BrowserSortTest, GroupsStayInOrderWhateverTheDirectionOrKey)
+{
+    using Item = typename TestFixture::Item;
+    const QList<Item> items{this->unknown(QStringLiteral("a")), this->file(QStringLiteral("b"), 5),
+                            this->folder(QStringLiteral("z")), this->file(QStringLiteral("a"), 9),
+                            this->folder(QStringLiteral("c"))};
+    for (const FileSort sort : allCases<FileSort>()) {
+        for (const bool ascending : {true, false}) {
+            const QList<Item> sorted = sortedForBrowser(items, sort, ascending);
+            ASSERT_EQ(sorted.size(), items.size());
+            QList<RemoteItemKind> kinds;
+            for (const Item& item : sorted) {
+                kinds.append(item.kind);
+            }
+            EXPECT_EQ(kinds, (QList<RemoteItemKind>{RemoteItemKind::folder, RemoteItemKind::folder,
+                                                    RemoteItemKind::file, RemoteItemKind::file,
+                                                    RemoteItemKind::unknown}))
+                << toText(sort).data() << ascending;
+        }
+    }
+}
+
+TYPED_TEST(BrowserSortTest, DescendingByNameReversesOnlyInsideTheGroups)
+{
+    const auto input = {this->folder(QStringLiteral("b")), this->file(QStringLiteral("a")),
+                        this->folder(QStringLiteral("a"))};
+    EXPECT_EQ(this->names(sortedForBrowser(QList(input), FileSort::name, false)),
+              (QStringList{QStringLiteral("b"), QStringLiteral("a"), QStringLiteral("a")}));
+    const auto sorted = sortedForBrowser(QList(input), FileSort::name, false);
+    EXPECT_EQ(sorted[0].kind, RemoteItemKind::folder);
+    EXPECT_EQ(sorted[2].kind, RemoteItemKind::file);
+}
+
+TYPED_TEST(BrowserSortTest, NamesAreNaturalAndCaseInsensitive)
+{
+    const auto input = {this->file(QStringLiteral("IMG_10.jpg")), this->file(QStringLiteral("img_9.jpg")),
+                        this->file(QStringLiteral("IMG_2.jpg")), this->file(QStringLiteral("b.txt")),
+                        this->file(QStringLiteral("A.txt"))};
+    EXPECT_EQ(this->names(sortedForBrowser(QList(input), FileSort::name, true)),
+              (QStringList{QStringLiteral("A.txt"), QStringLiteral("b.txt"), QStringLiteral("IMG_2.jpg"),
+                           QStringLiteral("img_9.jpg"), QStringLiteral("IMG_10.jpg")}));
+    EXPECT_EQ(this->names(sortedForBrowser(QList(input), FileSort::name, false)),
+              (QStringList{QStringLiteral("IMG_10.jpg"), QStringLiteral("img_9.jpg"), QStringLiteral("IMG_2.jpg"),
+                           QStringLiteral("b.txt"), QStringLiteral("A.txt")}));
+}
+
+TYPED_TEST(BrowserSortTest, EqualKeysFallBackToNameAscendingInBothDirections)
+{
+    const auto input = {this->file(QStringLiteral("y"), 10), this->file(QStringLiteral("x"), 10),
+                        this->file(QStringLiteral("file10"), 3), this->file(QStringLiteral("file2"), 3)};
+    EXPECT_EQ(this->names(sortedForBrowser(QList(input), FileSort::size, false)),
+              (QStringList{QStringLiteral("x"), QStringLiteral("y"), QStringLiteral("file2"), QStringLiteral("file10")}));
+    EXPECT_EQ(this->names(sortedForBrowser(QList(input), FileSort::size, true)),
+              (QStringList{QStringLiteral("file2"), QStringLiteral("file10"), QStringLiteral("x"), QStringLiteral("y")}));
+}
+
+TYPED_TEST(BrowserSortTest, MissingSizesAreLowest)
+{
+    const auto input = {this->file(QStringLiteral("big"), 100), this->folder(QStringLiteral("measured"), 50),
+                        this->file(QStringLiteral("empty"), 0), this->folder(QStringLiteral("b-unmeasured")),
+                        this->file(QStringLiteral("nosize")), this->folder(QStringLiteral("a-unmeasured")),
+                        this->file(QStringLiteral("negative"), -1)};
+    EXPECT_EQ(this->names(sortedForBrowser(QList(input), FileSort::size, true)),
+              (QStringList{QStringLiteral("a-unmeasured"), QStringLiteral("b-unmeasured"), QStringLiteral("measured"),
+                           QStringLiteral("nosize"), QStringLiteral("negative"), QStringLiteral("empty"),
+                           QStringLiteral("big")}));
+    EXPECT_EQ(this->names(sortedForBrowser(QList(input), FileSort::size, false)),
+              (QStringList{QStringLiteral("measured"), QStringLiteral("a-unmeasured"), QStringLiteral("b-unmeasured"),
+                           QStringLiteral("big"), QStringLiteral("empty"), QStringLiteral("negative"),
+                           QStringLiteral("nosize")}));
+}
+
+TYPED_TEST(BrowserSortTest, MissingDatesAreTheDistantPast)
+{
+    const QDateTime ancient(QDate(1, 1, 1), QTime(0, 0), QTimeZone::utc());
+    const auto input = {this->file(QStringLiteral("new"), 1, day(20)), this->file(QStringLiteral("undated")),
+                        this->file(QStringLiteral("old"), 1, day(2)), this->file(QStringLiteral("ancient"), 1, ancient),
+                        this->folder(QStringLiteral("dir"), std::nullopt, day(30))};
+    EXPECT_EQ(this->names(sortedForBrowser(QList(input), FileSort::modifiedDate, true)),
+              (QStringList{QStringLiteral("dir"), QStringLiteral("undated"), QStringLiteral("ancient"),
+                           QStringLiteral("old"), QStringLiteral("new")}));
+    EXPECT_EQ(this->names(sortedForBrowser(QList(input), FileSort::modifiedDate, false)),
+              (QStringList{QStringLiteral("dir"), QStringLiteral("new"), QStringLiteral("old"),
+                           QStringLiteral("ancient"), QStringLiteral("undated")}));
+}
+
+TYPED_TEST(BrowserSortTest, ItemsEqualInEveryKeyKeepTheirInputOrder)
+{
+    using Item = typename TestFixture::Item;
+    QList<Item> input;
+    // Same name (up to case, which the comparison ignores) and the same size: only input order tells them apart.
+    for (int i = 0; i < 40; ++i) {
+        input.append(this->file(i % 2 ? QStringLiteral("Same") : QStringLiteral("same"), 7, day(1),
+                                QString::number(i)));
+    }
+    for (const FileSort sort : allCases<FileSort>()) {
+        for (const bool ascending : {true, false}) {
+            const QList<Item> sorted = sortedForBrowser(input, sort, ascending);
+            ASSERT_EQ(sorted.size(), input.size());
+            for (qsizetype i = 0; i < sorted.size(); ++i) {
+                EXPECT_EQ(TypeParam::tag(sorted[i]), QString::number(i));
+            }
+        }
+    }
+}
+
+TYPED_TEST(BrowserSortTest, AgreesWithAPlainCollatorOnAShuffledFolder)
+{
+    // A large folder sorted through precomputed keys gives the order a direct comparison gives.
+    using Item = typename TestFixture::Item;
+    QRandomGenerator random(1234);
+    QList<Item> input;
+    for (int i = 0; i < 2000; ++i) {
+        const QString name = QStringLiteral("Photo %1 (%2).JPG").arg(random.bounded(500)).arg(random.bounded(3));
+        input.append(this->file(i % 3 ? name : name.toLower(), random.bounded(50), std::nullopt, QString::number(i)));
+    }
+    QCollator collator{QLocale()};
+    collator.setNumericMode(true);
+    collator.setCaseSensitivity(Qt::CaseInsensitive);
+
+    const QList<Item> sorted = sortedForBrowser(input, FileSort::size, false);
+    ASSERT_EQ(sorted.size(), input.size());
+    for (qsizetype i = 1; i < sorted.size(); ++i) {
+        const Item& a = sorted[i - 1];
+        const Item& b = sorted[i];
+        ASSERT_GE(*a.size, *b.size) << i;
+        if (*a.size == *b.size) {
+            const int byName = collator.compare(a.name, b.name);
+            ASSERT_LE(byName, 0) << i;
+            if (byName == 0) {
+                ASSERT_LT(TypeParam::tag(a).toInt(), TypeParam::tag(b).toInt()) << i;
+            }
+        }
+    }
+}
+
+TEST(BrowserSortInputTest, TheInputListIsNotChanged)
+{
+    const QList<RemoteItem> input{RemoteItems::make(QStringLiteral("b"), RemoteItemKind::file, 1, std::nullopt),
+                                  RemoteItems::make(QStringLiteral("a"), RemoteItemKind::folder, 2, std::nullopt)};
+    const QList<RemoteItem> copy = input;
+    const QList<RemoteItem> sorted = sortedForBrowser(input, FileSort::name, true);
+    EXPECT_EQ(input, copy);
+    EXPECT_EQ(sorted.first().name, QStringLiteral("a"));
+}
+
+} // namespace
+} // namespace quillbarrow
