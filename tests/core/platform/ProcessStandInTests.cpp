@@ -1,8 +1,6 @@
-#include "RunTask.h"
 #include "platform/PosixProcessSignals.h"
 #include "platform/ProcProcessTable.h"
 #include "platform/QProcessLauncher.h"
-#include "platform/SteadyWaitClock.h"
 #include "platform/UserProcessWorkspace.h"
 
 #include <QCoreApplication>
@@ -18,7 +16,6 @@
 #include <algorithm>
 
 using namespace quillbarrow;
-using namespace std::chrono_literals;
 
 namespace {
 
@@ -81,13 +78,6 @@ TEST_F(ProcFixture, ReadsEveryReadableProcessWithPathAndRealUser)
         {300, std::nullopt, me},
     };
     EXPECT_EQ(entries, expected);
-}
-
-TEST(ProcProcessTable, RealUserIdIsTheFirstFieldOfTheUidLine)
-{
-    EXPECT_EQ(ProcProcessTable::realUserIdFromStatus("Name:\tx\nUid:\t1000\t0\t0\t0\n"), 1000u);
-    EXPECT_EQ(ProcProcessTable::realUserIdFromStatus("Name:\tx\nGid:\t5\t5\t5\t5\n"), std::nullopt);
-    EXPECT_EQ(ProcProcessTable::realUserIdFromStatus("Uid:\n"), std::nullopt);
 }
 
 TEST(ProcProcessTable, ListsThisTestProcessWithItsExecutableAndUser)
@@ -175,16 +165,4 @@ TEST(QProcessLauncher, AToolEndedBySignalIsNotAnExit)
 {
     const LaunchResult result = QProcessLauncher().run(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), QStringLiteral("kill -9 $$")});
     EXPECT_EQ(result.ending, LaunchResult::Ending::crashed);
-}
-
-TEST(SteadyWaitClock, WaitsTheDurationOrEndsAtAStopRequest)
-{
-    SteadyWaitClock clock;
-    const WaitClock::TimePoint before = clock.now();
-    EXPECT_TRUE(quillbarrow::testing::runTask(clock.sleep(3ms, {}), 10s));
-    EXPECT_GE(clock.now() - before, 3ms);
-
-    std::stop_source stop;
-    stop.request_stop();
-    EXPECT_FALSE(quillbarrow::testing::runTask(clock.sleep(1h, stop.get_token()), 10s));
 }
