@@ -1,0 +1,537 @@
+#include "CMTPBridge.h"
+
+#include "BridgeSupport.h"
+
+#include <cstdlib>
+#include <cstring>
+
+using namespace quillbarrow::mtpbridge;
+
+static_assert(LIBMTP_FILETYPE_FOLDER == 0, "folders are file type 0");
+static_assert(LIBMTP_FILETYPE_UNKNOWN == 44, "uploads are sent as file type 44");
+
+extern "C" {
+// libmtp's progress function: forwards to the caller's callback and remembers a cancel request.
+static int progress_trampoline(uint64_t const sent, uint64_t const total, void const* const data)
+{
+    auto* progress = static_cast<CMTPProgressContext*>(const_cast<void*>(data));
+    if (progress == nullptr || progress->callback == nullptr) {
+        return 0;
+    }
+    const int32_t answer = progress->callback(sent, total, progress->context);
+    if (answer != 0) {
+        progress->cancelled = 1;
+    }
+    return answer;
+}
+}
+
+namespace {
+
+LIBMTP_mtpdevice_t* deviceOf(const CMTPDeviceHandle* handle)
+{
+    return handle != nullptr ? handle->device : nullptr;
+}
+
+template <typename Record>
+Record zeroed()
+{
+    Record record;
+    std::memset(&record, 0, sizeof record);
+    return record;
+}
+
+template <typename Record>
+void fail(Record& record, int code, const char* text)
+{
+    record.error_code = code;
+    copyText(record.error_message, text);
+}
+
+template <typename Record>
+void failNoDevice(Record& record)
+{
+    fail(record, LIBMTP_ERROR_NO_DEVICE_ATTACHED, fixedErrorText(LIBMTP_ERROR_NO_DEVICE_ATTACHED));
+}
+
+// Stale entries from earlier calls must not be reported as this call's failure.
+void clearErrors(LIBMTP_mtpdevice_t* device)
+{
+    libmtp().clear_errorstack(device);
+}
+
+bool hasStackedError(LIBMTP_mtpdevice_t* device)
+{
+    return libmtp().get_errorstack(device) != nullptr;
+}
+
+// Reports `code` with libmtp's first error text, or `fallback` when the stack has none, and
+// clears the stack.
+template <typename Record>
+void failWithLibMTPText(Record& record, LIBMTP_mtpdevice_t* device, int code, const char* fallback)
+{
+    const LIBMTP_error_t* first = libmtp().get_errorstack(device);
+    const char* text = first != nullptr && first->error_text != nullptr ? first->error_text : fallback;
+    fail(record, code, text);
+    clearErrors(device);
+}
+
+template <typename Record>
+void failGeneral(Record& record, LIBMTP_mtpdevice_t* device)
+{
+    failWithLibMTPText(record, device, LIBMTP_ERROR_GENERAL, fixedErrorText(LIBMTP_ERROR_GENERAL));
+}
+
+template <typename Record>
+void failMemory(Record& record)
+{
+    fail(record, LIBMTP_ERROR_MEMORY_ALLOCATION, fixedErrorText(LIBMTP_ERROR_MEMORY_ALLOCATION));
+}
+
+void releaseFileList(LIBMTP_file_t* files)
+{
+    while (files != nullptr) {
+        LIBMTP_file_t* next = files->next;
+        libmtp().destroy_file_t(files);
+        files = next;
+    }
+}
+
+char* copyString(const char* text)
+{
+    const std::size_t size = std::strlen(text) + 1;
+    auto* copy = static_cast<char*>(std::malloc(size));
+    if (copy != nullptr) {
+        std::memcpy(copy, text, size);
+    }
+    return copy;
+}
+
+void copyIdentityString(char (&field)[256], char* text)
+{
+    copyText(field, text);
+    if (text != nullptr) {
+        libmtp().free_memory(text);
+    }
+}
+
+// The ids of the objects named `name` in one folder, taken before an upload so that its clean-up
+// can tell a partly sent object from an older object of the same name. `known` is false when the
+// folder could not be listed: the clean-up by name then removes nothing.
+struct NameSnapshot {
+    bool known = false;
+    uint32_t* ids = nullptr;
+    std::size_t count = 0;
+
+    NameSnapshot() = default;
+    NameSnapshot(const NameSnapshot&) = delete;
+    NameSnapshot& operator=(const NameSnapshot&) = delete;
+    ~NameSnapshot() { std::free(ids); }
+
+    bool contains(uint32_t id) const
+    {
+        for (std::size_t i = 0; i < count; ++i) {
+            if (ids[i] == id) {
+                return true;
+            }
+        }
+        return false;
+    }
+};
+
+bool hasName(const LIBMTP_file_t* file, const char* name)
+{
+    return file->filename != nullptr && std::strcmp(file->filename, name) == 0;
+}
+
+void takeSnapshot(NameSnapshot& snapshot, LIBMTP_mtpdevice_t* device, uint32_t storage_id,
+                  uint32_t parent_id, const char* name)
+{
+    clearErrors(device);
+    LIBMTP_file_t* files = libmtp().get_files_and_folders(device, storage_id, parent_id);
+    if (files == nullptr) {
+        snapshot.known = !hasStackedError(device);
+        clearErrors(device);
+        return;
+    }
+    std::size_t matches = 0;
+    for (const LIBMTP_file_t* file = files; file != nullptr; file = file->next) {
+        matches += hasName(file, name) ? 1 : 0;
+    }
+    if (matches > 0) {
+        snapshot.ids = static_cast<uint32_t*>(std::calloc(matches, sizeof(uint32_t)));
+    }
+    if (matches == 0 || snapshot.ids != nullptr) {
+        for (const LIBMTP_file_t* file = files; file != nullptr; file = file->next) {
+            if (hasName(file, name)) {
+                snapshot.ids[snapshot.count++] = file->item_id;
+            }
+        }
+        snapshot.known = true;
+    }
+    releaseFileList(files);
+}
+
+// Removes what a cancelled upload left on the device. Failures are not reported: the caller
+// learns that the upload was cancelled.
+void removePartialUpload(LIBMTP_mtpdevice_t* device, uint32_t object_id, const NameSnapshot& before,
+                         uint32_t storage_id, uint32_t parent_id, const char* name)
+{
+    if (object_id != 0) {
+        libmtp().delete_object(device, object_id);
+        return;
+    }
+    if (!before.known) {
+        return;
+    }
+    LIBMTP_file_t* files = libmtp().get_files_and_folders(device, storage_id, parent_id);
+    // The partly sent object is the newest object of that name that was not there before.
+    uint32_t partial = 0;
+    bool found = false;
+    for (const LIBMTP_file_t* file = files; file != nullptr; file = file->next) {
+        if (hasName(file, name) && !before.contains(file->item_id) && (!found || file->item_id > partial)) {
+            partial = file->item_id;
+            found = true;
+        }
+    }
+    if (found) {
+        libmtp().delete_object(device, partial);
+    }
+    releaseFileList(files);
+}
+
+} // namespace
+
+extern "C" {
+
+CMTPDeviceList CMTP_DetectDevices(void)
+{
+    ensureLibMTPInitialised();
+    CMTPDeviceList result = zeroed<CMTPDeviceList>();
+    const CMTPLibMTPTable& mtp = libmtp();
+
+    LIBMTP_raw_device_t* raw = nullptr;
+    int count = 0;
+    int status = 0;
+    {
+        std::lock_guard lock(discoveryMutex());
+        status = static_cast<int>(mtp.detect_raw_devices(&raw, &count));
+    }
+    // libmtp reports "no device attached" as an error; for detection it is simply an empty list.
+    if (status != LIBMTP_ERROR_NONE && status != LIBMTP_ERROR_NO_DEVICE_ATTACHED) {
+        fail(result, status, fixedErrorText(status));
+    } else if (raw != nullptr && count > 0) {
+        result.entries = static_cast<CMTPRawDeviceEntry*>(std::calloc(count, sizeof(CMTPRawDeviceEntry)));
+        if (result.entries == nullptr) {
+            failMemory(result);
+        } else {
+            result.count = count;
+            for (int i = 0; i < count; ++i) {
+                CMTPRawDeviceEntry& entry = result.entries[i];
+                const LIBMTP_raw_device_t& device = raw[i];
+                entry.vendor_id = device.device_entry.vendor_id;
+                entry.product_id = device.device_entry.product_id;
+                entry.bus_location = device.bus_location;
+                entry.devnum = device.devnum;
+                copyText(entry.vendor, device.device_entry.vendor);
+                copyText(entry.product, device.device_entry.product);
+            }
+        }
+    }
+    if (raw != nullptr) {
+        mtp.free_memory(raw);
+    }
+    return result;
+}
+
+void CMTP_FreeDeviceList(CMTPDeviceList* list)
+{
+    if (list == nullptr) {
+        return;
+    }
+    std::free(list->entries);
+    list->entries = nullptr;
+    list->count = 0;
+}
+
+void CMTP_CloseDevice(CMTPDeviceHandle* handle)
+{
+    if (handle == nullptr) {
+        return;
+    }
+    if (handle->device != nullptr) {
+        libmtp().release_device(handle->device);
+    }
+    delete handle;
+}
+
+CMTPDeviceIdentity CMTP_GetDeviceIdentity(CMTPDeviceHandle* handle)
+{
+    CMTPDeviceIdentity result = zeroed<CMTPDeviceIdentity>();
+    LIBMTP_mtpdevice_t* device = deviceOf(handle);
+    if (device == nullptr) {
+        result.error_code = LIBMTP_ERROR_NO_DEVICE_ATTACHED;
+        return result;
+    }
+    const CMTPLibMTPTable& mtp = libmtp();
+    copyIdentityString(result.friendly_name, mtp.get_friendlyname(device));
+    copyIdentityString(result.model_name, mtp.get_modelname(device));
+    copyIdentityString(result.manufacturer, mtp.get_manufacturername(device));
+    copyIdentityString(result.serial_number, mtp.get_serialnumber(device));
+    return result;
+}
+
+CMTPStorageList CMTP_GetStorages(CMTPDeviceHandle* handle)
+{
+    CMTPStorageList result = zeroed<CMTPStorageList>();
+    LIBMTP_mtpdevice_t* device = deviceOf(handle);
+    if (device == nullptr) {
+        failNoDevice(result);
+        return result;
+    }
+    clearErrors(device);
+    if (libmtp().get_storage(device, 0) != 0) {
+        failGeneral(result, device);
+        return result;
+    }
+    int32_t count = 0;
+    for (const LIBMTP_devicestorage_t* storage = device->storage; storage != nullptr; storage = storage->next) {
+        ++count;
+    }
+    if (count == 0) {
+        return result;
+    }
+    result.entries = static_cast<CMTPStorageEntry*>(std::calloc(count, sizeof(CMTPStorageEntry)));
+    if (result.entries == nullptr) {
+        failMemory(result);
+        return result;
+    }
+    result.count = count;
+    CMTPStorageEntry* entry = result.entries;
+    for (const LIBMTP_devicestorage_t* storage = device->storage; storage != nullptr; storage = storage->next) {
+        entry->storage_id = storage->id;
+        entry->max_capacity = storage->MaxCapacity;
+        entry->free_space_bytes = storage->FreeSpaceInBytes;
+        copyText(entry->description, storage->StorageDescription);
+        copyText(entry->volume_identifier, storage->VolumeIdentifier);
+        ++entry;
+    }
+    return result;
+}
+
+void CMTP_FreeStorageList(CMTPStorageList* list)
+{
+    if (list == nullptr) {
+        return;
+    }
+    std::free(list->entries);
+    list->entries = nullptr;
+    list->count = 0;
+}
+
+CMTPObjectList CMTP_ListDirectory(CMTPDeviceHandle* handle, uint32_t storage_id, uint32_t parent_id)
+{
+    CMTPObjectList result = zeroed<CMTPObjectList>();
+    LIBMTP_mtpdevice_t* device = deviceOf(handle);
+    if (device == nullptr) {
+        failNoDevice(result);
+        return result;
+    }
+    clearErrors(device);
+    LIBMTP_file_t* files = libmtp().get_files_and_folders(device, storage_id, parent_id);
+    if (files == nullptr) {
+        // libmtp answers both an empty folder and a failed listing with no list; only the error
+        // stack tells them apart.
+        if (hasStackedError(device)) {
+            failGeneral(result, device);
+        }
+        return result;
+    }
+    int32_t count = 0;
+    for (const LIBMTP_file_t* file = files; file != nullptr; file = file->next) {
+        ++count;
+    }
+    result.entries = static_cast<CMTPObjectEntry*>(std::calloc(count, sizeof(CMTPObjectEntry)));
+    if (result.entries == nullptr) {
+        failMemory(result);
+        releaseFileList(files);
+        return result;
+    }
+    result.count = count;
+    CMTPObjectEntry* entry = result.entries;
+    for (const LIBMTP_file_t* file = files; file != nullptr; file = file->next) {
+        entry->item_id = file->item_id;
+        entry->parent_id = file->parent_id;
+        entry->storage_id = file->storage_id;
+        entry->file_size = file->filesize;
+        entry->modification_date = static_cast<int64_t>(file->modificationdate);
+        entry->file_type = static_cast<uint32_t>(file->filetype);
+        entry->is_folder = file->filetype == LIBMTP_FILETYPE_FOLDER ? 1 : 0;
+        copyText(entry->filename, file->filename);
+        ++entry;
+    }
+    releaseFileList(files);
+    return result;
+}
+
+void CMTP_FreeObjectList(CMTPObjectList* list)
+{
+    if (list == nullptr) {
+        return;
+    }
+    std::free(list->entries);
+    list->entries = nullptr;
+    list->count = 0;
+}
+
+uint32_t CMTP_RootParentID(void)
+{
+    return LIBMTP_FILES_AND_FOLDERS_ROOT;
+}
+
+CMTPMutationResult CMTP_CreateFolder(CMTPDeviceHandle* handle, const char* name, uint32_t parent_id,
+                                     uint32_t storage_id)
+{
+    CMTPMutationResult result = zeroed<CMTPMutationResult>();
+    LIBMTP_mtpdevice_t* device = deviceOf(handle);
+    if (device == nullptr || name == nullptr) {
+        failNoDevice(result);
+        return result;
+    }
+    // libmtp may rewrite the name in place.
+    char* copy = copyString(name);
+    if (copy == nullptr) {
+        failMemory(result);
+        return result;
+    }
+    clearErrors(device);
+    const uint32_t folder_id = libmtp().create_folder(device, copy, parent_id, storage_id);
+    std::free(copy);
+    if (folder_id != 0) {
+        result.new_object_id = folder_id;
+    } else {
+        failGeneral(result, device);
+    }
+    return result;
+}
+
+CMTPMutationResult CMTP_DeleteObject(CMTPDeviceHandle* handle, uint32_t object_id)
+{
+    CMTPMutationResult result = zeroed<CMTPMutationResult>();
+    LIBMTP_mtpdevice_t* device = deviceOf(handle);
+    if (device == nullptr) {
+        failNoDevice(result);
+        return result;
+    }
+    clearErrors(device);
+    if (libmtp().delete_object(device, object_id) != 0) {
+        failGeneral(result, device);
+    }
+    return result;
+}
+
+CMTPMutationResult CMTP_RenameObject(CMTPDeviceHandle* handle, uint32_t object_id, const char* new_name)
+{
+    CMTPMutationResult result = zeroed<CMTPMutationResult>();
+    LIBMTP_mtpdevice_t* device = deviceOf(handle);
+    if (device == nullptr || new_name == nullptr) {
+        failNoDevice(result);
+        return result;
+    }
+    const CMTPLibMTPTable& mtp = libmtp();
+    clearErrors(device);
+    LIBMTP_file_t* metadata = mtp.get_filemetadata(device, object_id);
+    if (metadata == nullptr) {
+        // Unreadable metadata means the object is gone: "no such object", not a general failure.
+        failWithLibMTPText(result, device, LIBMTP_ERROR_NO_DEVICE_ATTACHED,
+                           fixedErrorText(LIBMTP_ERROR_NO_DEVICE_ATTACHED));
+        return result;
+    }
+    const int status = mtp.set_file_name(device, metadata, new_name);
+    mtp.destroy_file_t(metadata);
+    if (status != 0) {
+        failGeneral(result, device);
+    }
+    return result;
+}
+
+CMTPMutationResult CMTP_DownloadFile(CMTPDeviceHandle* handle, uint32_t object_id,
+                                     const char* destination_path, CMTPProgressCallback callback,
+                                     void* context)
+{
+    CMTPMutationResult result = zeroed<CMTPMutationResult>();
+    LIBMTP_mtpdevice_t* device = deviceOf(handle);
+    if (device == nullptr || destination_path == nullptr) {
+        failNoDevice(result);
+        return result;
+    }
+    CMTPProgressContext progress{callback, context, 0};
+    clearErrors(device);
+    const int status = libmtp().get_file_to_file(device, object_id, destination_path,
+                                                 callback != nullptr ? progress_trampoline : nullptr,
+                                                 callback != nullptr ? &progress : nullptr);
+    if (progress.cancelled != 0) {
+        clearErrors(device);
+        fail(result, LIBMTP_ERROR_CANCELLED, fixedErrorText(LIBMTP_ERROR_CANCELLED));
+    } else if (status != 0) {
+        failGeneral(result, device);
+    }
+    return result;
+}
+
+CMTPMutationResult CMTP_UploadFile(CMTPDeviceHandle* handle, const char* source_path, uint32_t parent_id,
+                                   uint32_t storage_id, const char* name, uint64_t file_size,
+                                   CMTPProgressCallback callback, void* context)
+{
+    CMTPMutationResult result = zeroed<CMTPMutationResult>();
+    LIBMTP_mtpdevice_t* device = deviceOf(handle);
+    if (device == nullptr || source_path == nullptr || name == nullptr) {
+        failNoDevice(result);
+        return result;
+    }
+    const CMTPLibMTPTable& mtp = libmtp();
+    LIBMTP_file_t* file = mtp.new_file_t();
+    if (file == nullptr) {
+        failMemory(result);
+        return result;
+    }
+    file->parent_id = parent_id;
+    file->storage_id = storage_id;
+    file->filesize = file_size;
+    file->filetype = LIBMTP_FILETYPE_UNKNOWN;
+    file->filename = copyString(name);
+    if (file->filename == nullptr) {
+        mtp.destroy_file_t(file);
+        failMemory(result);
+        return result;
+    }
+
+    // Only a callback can cancel, and only a cancelled upload needs to know the folder's
+    // earlier objects.
+    NameSnapshot before;
+    if (callback != nullptr) {
+        takeSnapshot(before, device, storage_id, parent_id, name);
+    }
+
+    CMTPProgressContext progress{callback, context, 0};
+    clearErrors(device);
+    const int status = mtp.send_file_from_file(device, source_path, file,
+                                               callback != nullptr ? progress_trampoline : nullptr,
+                                               callback != nullptr ? &progress : nullptr);
+    const uint32_t object_id = file->item_id;
+    mtp.destroy_file_t(file);
+
+    if (progress.cancelled != 0) {
+        removePartialUpload(device, object_id, before, storage_id, parent_id, name);
+        clearErrors(device);
+        fail(result, LIBMTP_ERROR_CANCELLED, fixedErrorText(LIBMTP_ERROR_CANCELLED));
+        return result;
+    }
+    result.new_object_id = object_id;
+    if (status != 0) {
+        failGeneral(result, device);
+    }
+    return result;
+}
+
+} // extern "C"

@@ -1,0 +1,199 @@
+// The two ways of opening a device: the plain open, and the open that first suppresses the
+// host's camera helpers and retries while they keep the phone's interface.
+
+#include "BridgeSupport.h"
+#include "CMTPBridge.h"
+#include "ImageCaptureHelpers.h"
+
+#include <cstring>
+#include <new>
+
+using namespace quillbarrow::mtpbridge;
+
+namespace {
+
+const char* const kSeizeRefusedWithoutHelpersText =
+    "The phone was detected but its file-transfer session could not be opened. Unlock the phone and "
+    "choose Allow / File Transfer (MTP) when prompted; Quillbarrow will keep trying and connect once "
+    "access is granted.";
+
+const char* const kSeizeExhaustedText =
+    "macOS Image Capture is holding exclusive access on the phone's MTP interface and Quillbarrow could "
+    "not reclaim it after several retries. macOS does not let user-space apps seize this interface "
+    "without root or a privileged helper. Try: disconnect and reconnect the USB cable; briefly switch "
+    "the phone's USB mode to Charging only and back to File Transfer; or restart the Mac.";
+
+const char* const kPlainOpenRefusedText =
+    "The MTP device was detected but the USB interface could not be opened. macOS is reporting "
+    "exclusive access / interface-claim failure for this phone. Quit Android transfer tools and Apple "
+    "Image Capture camera services if shown, keep the phone unlocked in File Transfer / MTP mode, "
+    "approve any phone prompt, then disconnect and reconnect the cable.";
+
+// One answer of libmtp's detection; owns the raw device array.
+class RawDevices {
+public:
+    RawDevices()
+    {
+        std::lock_guard lock(discoveryMutex());
+        m_status = static_cast<int>(libmtp().detect_raw_devices(&m_devices, &m_count));
+    }
+    ~RawDevices()
+    {
+        if (m_devices != nullptr) {
+            libmtp().free_memory(m_devices);
+        }
+    }
+    RawDevices(const RawDevices&) = delete;
+    RawDevices& operator=(const RawDevices&) = delete;
+
+    int status() const { return m_status; }
+
+    // The device with this bus location and number, else the first one on that bus location
+    // (a re-enumerated device keeps its port but may get a new number); null when none.
+    LIBMTP_raw_device_t* find(uint32_t bus_location, uint8_t devnum) const
+    {
+        if (m_devices == nullptr) {
+            return nullptr;
+        }
+        for (int i = 0; i < m_count; ++i) {
+            if (m_devices[i].bus_location == bus_location && m_devices[i].devnum == devnum) {
+                return &m_devices[i];
+            }
+        }
+        for (int i = 0; i < m_count; ++i) {
+            if (m_devices[i].bus_location == bus_location) {
+                return &m_devices[i];
+            }
+        }
+        return nullptr;
+    }
+
+private:
+    LIBMTP_raw_device_t* m_devices = nullptr;
+    int m_count = 0;
+    int m_status = 0;
+};
+
+CMTPOpenResult zeroedOpenResult()
+{
+    CMTPOpenResult result;
+    std::memset(&result, 0, sizeof result);
+    return result;
+}
+
+void fail(CMTPOpenResult& result, int code, const char* text)
+{
+    result.error_code = code;
+    copyText(result.error_message, text);
+}
+
+LIBMTP_mtpdevice_t* openRaw(LIBMTP_raw_device_t* raw)
+{
+    std::lock_guard lock(discoveryMutex());
+    return libmtp().open_raw_device_uncached(raw);
+}
+
+// Boxes an opened device into the result; a device that cannot be boxed is released.
+void adopt(CMTPOpenResult& result, LIBMTP_mtpdevice_t* device)
+{
+    auto* handle = new (std::nothrow) CMTPDeviceHandle{device};
+    if (handle == nullptr) {
+        libmtp().release_device(device);
+        fail(result, LIBMTP_ERROR_MEMORY_ALLOCATION, fixedErrorText(LIBMTP_ERROR_MEMORY_ALLOCATION));
+        return;
+    }
+    result.handle = handle;
+    result.error_code = LIBMTP_ERROR_NONE;
+}
+
+void killHelpersAndSettle()
+{
+    kill_image_capture_helpers();
+    host().sleep_milliseconds(HelperTiming::afterKillRound);
+}
+
+} // namespace
+
+extern "C" CMTPOpenResult CMTP_OpenDevice(uint32_t bus_location, uint8_t devnum)
+{
+    ensureLibMTPInitialised();
+    CMTPOpenResult result = zeroedOpenResult();
+    LIBMTP_mtpdevice_t* device = nullptr;
+    {
+        const RawDevices raw;
+        if (raw.status() != LIBMTP_ERROR_NONE) {
+            fail(result, raw.status(), fixedErrorText(raw.status()));
+            return result;
+        }
+        LIBMTP_raw_device_t* match = raw.find(bus_location, devnum);
+        if (match == nullptr) {
+            fail(result, LIBMTP_ERROR_NO_DEVICE_ATTACHED, fixedErrorText(LIBMTP_ERROR_NO_DEVICE_ATTACHED));
+            return result;
+        }
+        device = openRaw(match);
+    }
+    if (device == nullptr) {
+        fail(result, LIBMTP_ERROR_CONNECTING, kPlainOpenRefusedText);
+        return result;
+    }
+    adopt(result, device);
+    return result;
+}
+
+extern "C" CMTPOpenResult CMTP_OpenDeviceWithSeize(uint32_t bus_location, uint8_t devnum, int32_t max_attempts,
+                                                   int32_t delay_ms)
+{
+    ensureLibMTPInitialised();
+    CMTPOpenResult result = zeroedOpenResult();
+    const CMTPHostSystem& system = host();
+
+    if (count_image_capture_helpers() > 0) {
+        trigger_helper_throttle();
+    }
+    const int32_t limit = max_attempts > 1 ? max_attempts : 1;
+    const uint32_t pause = delay_ms > 0 ? static_cast<uint32_t>(delay_ms) : 0;
+    int32_t attempt = 0;
+    bool openFailed = false;
+
+    for (;;) {
+        if (attempt == 0 || attempt % 4 != 0) {
+            killHelpersAndSettle();
+        } else {
+            trigger_helper_throttle();
+        }
+        {
+            const RawDevices raw;
+            // "No device attached" is a gap in the phone's presence (it re-enumerates while
+            // switching modes): one more failed attempt. Any other detection error ends the open.
+            if (raw.status() != LIBMTP_ERROR_NONE && raw.status() != LIBMTP_ERROR_NO_DEVICE_ATTACHED) {
+                fail(result, raw.status(), fixedErrorText(raw.status()));
+                return result;
+            }
+            LIBMTP_raw_device_t* match = raw.find(bus_location, devnum);
+            if (match != nullptr) {
+                killHelpersAndSettle();
+                if (LIBMTP_mtpdevice_t* device = openRaw(match)) {
+                    adopt(result, device);
+                    return result;
+                }
+                if (attempt > 0 && count_image_capture_helpers() == 0) {
+                    fail(result, LIBMTP_ERROR_CONNECTING, kSeizeRefusedWithoutHelpersText);
+                    return result;
+                }
+                openFailed = true;
+            }
+        }
+        ++attempt;
+        if (delay_ms >= 1 && max_attempts > attempt) {
+            system.sleep_milliseconds(pause);
+        }
+        if (attempt >= limit) {
+            if (openFailed) {
+                fail(result, LIBMTP_ERROR_CONNECTING, kSeizeExhaustedText);
+            } else {
+                fail(result, LIBMTP_ERROR_NO_DEVICE_ATTACHED, fixedErrorText(LIBMTP_ERROR_NO_DEVICE_ATTACHED));
+            }
+            return result;
+        }
+    }
+}
