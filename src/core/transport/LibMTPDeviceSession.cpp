@@ -14,6 +14,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QFuture>
+#include <QThreadPool>
 
 #include <cstring>
 #include <exception>
@@ -28,6 +29,9 @@ struct LibMTPDeviceSession::Core {
         : bridge(bridge), handle(std::make_shared<LibMTPSessionHandle>(pointer, std::move(bridge)))
     {
     }
+    ~Core();
+    Core(const Core&) = delete;
+    Core& operator=(const Core&) = delete;
 
     std::shared_ptr<LibMTPBridge> bridge;
     // Shared with the jobs on the workers, so the device is never closed under a running call.
@@ -41,6 +45,15 @@ struct LibMTPDeviceSession::Core {
     SerialExecutor executor;
     SerialExecutor transfers;
 };
+
+// A session dropped without close() closes its device here, on a worker: closing talks to the
+// device and may take a while, and the last owner is usually a main-thread coroutine.
+LibMTPDeviceSession::Core::~Core()
+{
+    if (handle->pointer() != nullptr) {
+        QThreadPool::globalInstance()->start([closing = std::move(handle)] { closing->close(); });
+    }
+}
 
 namespace {
 

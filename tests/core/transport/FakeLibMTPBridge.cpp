@@ -313,6 +313,9 @@ void FakeLibMTPBridge::closeDevice(CMTPDeviceHandle* handle)
 {
     const std::lock_guard lock(m_mutex);
     m_calls.append(QStringLiteral("close"));
+    if (onMainThread()) {
+        ++m_mainThreadCalls;
+    }
     if (m_active > 0) {
         ++m_overlaps;
     }

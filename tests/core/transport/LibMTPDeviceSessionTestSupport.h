@@ -26,41 +26,16 @@ protected:
     static constexpr std::uint32_t storage = 65537;
     static constexpr std::uint32_t root = FakeLibMTPBridge::rootParent;
 
-    void SetUp() override
-    {
-        ASSERT_TRUE(m_local.isValid());
-        m_bridge = std::make_shared<FakeLibMTPBridge>();
-        m_bridge->addStorage({storage, 64'000'000'000, 1'000'000, "Internal shared storage", "primary"});
-        m_session = std::make_shared<LibMTPDeviceSession>(device(), m_bridge->handle(), m_bridge);
-    }
+    void SetUp() override;
+    void TearDown() override;
 
-    void TearDown() override
-    {
-        EXPECT_EQ(m_bridge->overlappingCalls(), 0);
-        EXPECT_EQ(m_bridge->mainThreadCalls(), 0);
-        EXPECT_EQ(m_bridge->badHandleCalls(), 0);
-        EXPECT_EQ(m_bridge->unfreedLists(), 0);
-    }
-
-    static AndroidDevice device()
-    {
-        return AndroidDevice(DeviceID(QStringLiteral("libmtp-1-4")), QStringLiteral("Pixel 8"),
-                             QStringLiteral("Google"), QStringLiteral("Pixel 8"), QStringLiteral("SER123"),
-                             DeviceConnectionKind::usb);
-    }
-
+    static AndroidDevice device();
     static StorageID storageID() { return StorageID(QString::number(storage)); }
     static RemoteObjectID idOf(std::uint32_t id) { return RemoteObjectID(QString::number(id)); }
     static RemotePath rootPath() { return RemotePath(storageID(), {}); }
 
-    QString localFile(const QString& name, const QByteArray& bytes) const
-    {
-        const QString path = m_local.filePath(name);
-        QFile file(path);
-        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-        EXPECT_EQ(file.write(bytes), bytes.size());
-        return path;
-    }
+    // A file of the test's temporary folder with these bytes; its path.
+    QString localFile(const QString& name, const QByteArray& bytes) const;
 
     std::shared_ptr<FakeLibMTPBridge> m_bridge;
     std::shared_ptr<LibMTPDeviceSession> m_session;

@@ -1,6 +1,7 @@
 #include "LibMTPDeviceSessionTestSupport.h"
 
 #include <QDateTime>
+#include <QThreadPool>
 
 #include <limits>
 
@@ -269,6 +270,8 @@ TEST_F(SessionHandle, IsClosedOnceWhenTheSessionIsDroppedWithoutClose)
 {
     runTask(m_session->storages());
     m_session.reset();
+    EXPECT_TRUE(processEventsUntil([this] { return m_bridge->closeCount() == 1; }));
+    QThreadPool::globalInstance()->waitForDone();
     EXPECT_EQ(m_bridge->closeCount(), 1);
 }
 
@@ -288,6 +291,7 @@ TEST_F(SessionHandle, OfADroppedSessionStaysOpenUntilItsRunningTransferEnds)
 
     EXPECT_EQ(*log, QStringList{"download ok"});
     EXPECT_TRUE(processEventsUntil([this] { return m_bridge->closeCount() == 1; }));
+    QThreadPool::globalInstance()->waitForDone();
     EXPECT_EQ(m_bridge->calls(), (QStringList{QStringLiteral("download %1").arg(file), "close"}));
 }
 
