@@ -93,7 +93,7 @@ void MockDeviceSession::ensureValidParent(const std::optional<RemoteObjectID>& p
 QCoro::Task<QList<StorageRoot>> MockDeviceSession::storages()
 {
     ensureOpen();
-    co_return m_tree.storages();
+    co_return QList<StorageRoot>(m_tree.storages());
 }
 
 QCoro::Task<DirectoryPage> MockDeviceSession::rootDirectory(StorageID storageID)

@@ -44,7 +44,8 @@ StorageID MockMTPBackend::storageIDFor(const DeviceID& deviceID)
 
 QCoro::Task<QList<AndroidDevice>> MockMTPBackend::currentDevices()
 {
-    co_return m_devices;
+    // A copy: QCoro moves from a non-const lvalue given to co_return, which would empty the list.
+    co_return QList<AndroidDevice>(m_devices);
 }
 
 AsyncChannel<DeviceConnectionEvent> MockMTPBackend::events()
