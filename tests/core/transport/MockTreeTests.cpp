@@ -98,8 +98,8 @@ TEST(MockTree, NewItemsGetUpperCaseUUIDsAndPathsBelowTheirParent)
 TEST(MockTree, RenamingChecksSiblingsAndCarriesThePathsBelowAFolder)
 {
     MockTree tree = MockTree::sample(storage);
-    const RemoteItem photoBefore = *tree.item(id("photo-1"));
     EXPECT_NO_THROW(tree.rename(id("photo-1"), QStringLiteral("IMG_0001.jpg")));
+    const RemoteItem photoBefore = *tree.item(id("photo-1"));
     try {
         tree.rename(id("downloads"), QStringLiteral("DCIM"));
         ADD_FAILURE() << "renaming onto a sibling's name succeeded";
