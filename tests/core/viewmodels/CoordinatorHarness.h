@@ -16,7 +16,14 @@
 
 #include <atomic>
 #include <memory>
+#include <ostream>
 #include <thread>
+
+// Readable QString values in test failure messages.
+inline void PrintTo(const QString& text, std::ostream* out)
+{
+    *out << '"' << text.toStdString() << '"';
+}
 
 namespace quillbarrow::testing {
 
