@@ -1,6 +1,5 @@
 #include "CoordinatorHarness.h"
 #include "viewmodels/TransferByteLimit.h"
-#include "viewmodels/TransferCancellationToken.h"
 #include "viewmodels/TransferProgressUpdateGate.h"
 
 #include <gtest/gtest.h>
@@ -28,12 +27,6 @@ struct PinnedThrottle {
 };
 
 } // namespace
-
-TEST(TransferProgressUpdateGate, UsesTheStandardValues)
-{
-    EXPECT_EQ(TransferProgressUpdateGate::standardMinimumInterval, 120ms);
-    EXPECT_EQ(TransferProgressUpdateGate::standardMinimumByteDelta, 4'194'304);
-}
 
 TEST(TransferProgressUpdateGate, TheFirstReportAlwaysPasses)
 {
@@ -118,17 +111,6 @@ TEST(TransferByteLimit, StopsOnlyAboveTheCeilingAndRemembersTheLargestCount)
     TransferByteLimit unlimited(std::nullopt);
     EXPECT_TRUE(unlimited.record(largest));
     EXPECT_EQ(unlimited.observedBytes(), largest);
-}
-
-TEST(TransferCancellationToken, StaysSetOnceSetAcrossThreads)
-{
-    TransferCancellationToken token;
-    EXPECT_FALSE(token.isCancelled());
-    std::thread setter([&] { token.cancel(); });
-    setter.join();
-    EXPECT_TRUE(token.isCancelled());
-    token.cancel();
-    EXPECT_TRUE(token.isCancelled());
 }
 
 // The callback as a device session calls it: on its own worker thread.
