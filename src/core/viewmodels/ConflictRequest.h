@@ -4,7 +4,6 @@
 
 #include <QString>
 #include <QUuid>
-
 #include <optional>
 
 namespace quillbarrow {

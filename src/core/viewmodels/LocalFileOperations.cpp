@@ -4,11 +4,9 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QUuid>
-
 #include <filesystem>
-#include <system_error>
-
 #include <sys/stat.h>
+#include <system_error>
 
 namespace quillbarrow {
 
@@ -151,8 +149,7 @@ std::optional<qint64> LocalFileOperations::attributeBytes(const QString& path)
     return static_cast<qint64>(info.st_size);
 }
 
-QString LocalFileOperations::uniqueLocalName(const QString& name, const QString& folder,
-                                             const QSet<QString>& reserved)
+QString LocalFileOperations::uniqueLocalName(const QString& name, const QString& folder, const QSet<QString>& reserved)
 {
     const auto taken = [&](const QString& candidate) {
         const QString path = childPath(folder, candidate);

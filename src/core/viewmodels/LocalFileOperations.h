@@ -3,7 +3,6 @@
 #include <QSet>
 #include <QString>
 #include <QtGlobal>
-
 #include <optional>
 
 namespace quillbarrow {

@@ -1,7 +1,5 @@
 #pragma once
 
-#include "async/ResumeOnce.h"
-
 #include <coroutine>
 
 namespace quillbarrow {
@@ -10,7 +8,7 @@ namespace quillbarrow {
 // run before a main-thread coroutine goes on.
 struct MainThreadYield {
     bool await_ready() const noexcept { return false; }
-    void await_suspend(std::coroutine_handle<> handle) const { postToMainThread([handle] { handle.resume(); }); }
+    void await_suspend(std::coroutine_handle<> handle) const;
     void await_resume() const noexcept {}
 };
 

@@ -2,7 +2,6 @@
 
 #include <QDir>
 #include <QStandardPaths>
-
 #include <algorithm>
 
 namespace quillbarrow {
@@ -23,8 +22,7 @@ QString defaultOpenedFilesCacheDirectory()
 TransferCoordinator::TransferCoordinator(Clipboard* clipboard, std::shared_ptr<TransferQueue> transferQueue,
                                          AppLogger logger, std::optional<QString> openedFilesCacheDirectory,
                                          QObject* parent)
-    : QObject(parent), m_clipboard(clipboard), m_transferQueue(std::move(transferQueue)),
-      m_logger(std::move(logger)),
+    : QObject(parent), m_clipboard(clipboard), m_transferQueue(std::move(transferQueue)), m_logger(std::move(logger)),
       m_openedFilesCacheDirectory(openedFilesCacheDirectory ? *openedFilesCacheDirectory
                                                             : defaultOpenedFilesCacheDirectory())
 {

@@ -43,8 +43,8 @@ class TransferCoordinator : public QObject {
     Q_PROPERTY(quillbarrow::Clipboard* clipboard READ clipboard CONSTANT)
     Q_PROPERTY(QList<quillbarrow::TransferJob> transferJobs READ transferJobs NOTIFY transferJobsChanged)
     Q_PROPERTY(std::optional<quillbarrow::QuillbarrowError> lastError READ lastError NOTIFY lastErrorChanged)
-    Q_PROPERTY(std::optional<quillbarrow::ConflictRequest> pendingConflict READ pendingConflict NOTIFY
-                   pendingConflictChanged)
+    Q_PROPERTY(
+        std::optional<quillbarrow::ConflictRequest> pendingConflict READ pendingConflict NOTIFY pendingConflictChanged)
 
 public:
     using ConflictRequest = quillbarrow::ConflictRequest;
@@ -70,8 +70,9 @@ public:
     const QString& openedFilesCacheDirectory() const { return m_openedFilesCacheDirectory; }
 
     // Pastes the clipboard into the local folder `destination`: local items are copied with
-    // copyLocalToLocal; device items need the session. Never throws: failures go to job states
-    // and lastError.
+    // copyLocalToLocal. Device items without a session give sessionFailed("No Android device
+    // session is open."); with one, unsupportedOperation until the download workflow is added
+    // here. Never throws: failures go to job states and lastError.
     QCoro::Task<> pasteIntoLocal(QUrl destination, std::shared_ptr<DeviceSession> deviceSession);
     // Copies local files and folders into the local folder `destination`, asking about names that
     // are taken, one job per copied item. Never throws.
@@ -137,8 +138,8 @@ protected:
     // cancelled the whole batch (or the coordinator is going away). Returns the answer applied to
     // all remaining conflicts at once when there is one. With a job id, the job shows as awaiting
     // confirmation while the question is open.
-    QCoro::Task<std::optional<ConflictResolution>> requestResolution(std::optional<TransferID> jobID,
-                                                                     QString fileName, QString destinationName);
+    QCoro::Task<std::optional<ConflictResolution>> requestResolution(std::optional<TransferID> jobID, QString fileName,
+                                                                     QString destinationName);
     // Called by each batch that can ask, once it holds the gate and before its first question.
     void clearStickyResolution();
 

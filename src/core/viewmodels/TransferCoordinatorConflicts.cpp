@@ -5,8 +5,8 @@
 
 namespace quillbarrow {
 
-QCoro::Task<std::optional<ConflictResolution>> TransferCoordinator::requestResolution(
-    std::optional<TransferID> jobID, QString fileName, QString destinationName)
+QCoro::Task<std::optional<ConflictResolution>>
+TransferCoordinator::requestResolution(std::optional<TransferID> jobID, QString fileName, QString destinationName)
 {
     if (m_stickyResolution) {
         co_return m_stickyResolution;

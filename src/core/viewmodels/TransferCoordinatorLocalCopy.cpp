@@ -1,7 +1,6 @@
-#include "TransferCoordinator.h"
-
 #include "LocalFileOperations.h"
 #include "MainThreadYield.h"
+#include "TransferCoordinator.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -24,7 +23,9 @@ struct TransferCoordinator::LocalCopyPlan {
         refuse,
     };
 
+    // Empty for an address that is not a local file.
     QString source;
+    // Empty for a refused item.
     QString target;
     QString displayName;
     Action action;
@@ -93,9 +94,10 @@ QCoro::Task<> TransferCoordinator::copyLocalToLocal(QList<QUrl> urls, QUrl desti
     for (const QUrl& url : std::as_const(urls)) {
         if (!url.isLocalFile() || LocalFileOperations::lastComponent(QDir::cleanPath(url.toLocalFile())).isEmpty()) {
             const QString shown = url.toDisplayString(QUrl::PreferLocalFile);
-            plans.append(LocalCopyPlan{shown, QString(), shown, LocalCopyPlan::Action::refuse,
-                                       localCopyError(QStringLiteral("Could not copy ") + shown +
-                                                      QStringLiteral(": it is not a file or folder on this computer."))});
+            plans.append(
+                LocalCopyPlan{QString(), QString(), shown, LocalCopyPlan::Action::refuse,
+                              localCopyError(QStringLiteral("Could not copy ") + shown +
+                                             QStringLiteral(": it is not a file or folder on this computer."))});
             continue;
         }
         const QString source = QDir::cleanPath(url.toLocalFile());
@@ -158,9 +160,10 @@ QCoro::Task<> TransferCoordinator::copyLocalToLocal(QList<QUrl> urls, QUrl desti
 
     QList<TransferID> jobIDs;
     for (const LocalCopyPlan& plan : std::as_const(plans)) {
+        const std::optional<qint64> totalBytes =
+            plan.source.isEmpty() ? std::nullopt : LocalFileOperations::attributeBytes(plan.source);
         const TransferJob job(TransferID::create(), TransferDirection::macToAndroid, TransferPurpose::fileTransfer,
-                              plan.displayName, LocalFileOperations::attributeBytes(plan.source),
-                              TransferState::queued(), 0);
+                              plan.displayName, totalBytes, TransferState::queued(), 0);
         enqueueTransfer(job);
         jobIDs.append(job.id);
     }
@@ -202,8 +205,8 @@ void TransferCoordinator::runLocalCopy(const LocalCopyPlan& plan, const Transfer
 
     std::optional<QString> failure;
     if (plan.action != LocalCopyPlan::Action::alreadyInPlace) {
-        failure = LocalFileOperations::copyItem(plan.source, plan.target,
-                                                plan.action == LocalCopyPlan::Action::replace);
+        failure =
+            LocalFileOperations::copyItem(plan.source, plan.target, plan.action == LocalCopyPlan::Action::replace);
     }
     if (!failure) {
         try {

@@ -1,5 +1,4 @@
 #include "TransferCoordinator.h"
-
 #include "async/ResumeOnce.h"
 
 #include <QDateTime>
@@ -23,11 +22,12 @@ TransferProgressFunction TransferCoordinator::makeProgressFunction(const Transfe
         QPointer<TransferCoordinator> coordinator;
         TransferID jobID;
     };
-    auto publisher = std::make_shared<const Publisher>(Publisher{m_transferQueue, QPointer<TransferCoordinator>(this), jobID});
+    auto publisher =
+        std::make_shared<const Publisher>(Publisher{m_transferQueue, QPointer<TransferCoordinator>(this), jobID});
     auto token = cancellationToken(jobID);
-    auto throttle = std::make_shared<TransferProgressUpdateGate>(
-        TransferProgressUpdateGate::standardMinimumInterval, TransferProgressUpdateGate::standardMinimumByteDelta,
-        m_progressClock);
+    auto throttle = std::make_shared<TransferProgressUpdateGate>(TransferProgressUpdateGate::standardMinimumInterval,
+                                                                 TransferProgressUpdateGate::standardMinimumByteDelta,
+                                                                 m_progressClock);
     if (!byteLimit) {
         byteLimit = std::make_shared<TransferByteLimit>(std::nullopt);
     }

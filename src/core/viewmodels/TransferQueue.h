@@ -7,7 +7,6 @@
 
 #include <QDateTime>
 #include <QList>
-
 #include <optional>
 #include <unordered_map>
 

@@ -2,7 +2,6 @@
 #include "viewmodels/Clipboard.h"
 
 #include <QSignalSpy>
-
 #include <gtest/gtest.h>
 
 using namespace quillbarrow;
@@ -12,8 +11,8 @@ namespace {
 
 RemoteItem deviceFile(const QString& id, const QString& name)
 {
-    return RemoteItem(RemoteObjectID(id), StorageID(QStringLiteral("s1")), std::nullopt, name, RemoteItemKind::file,
-                      10, std::nullopt, std::nullopt);
+    return RemoteItem(RemoteObjectID(id), StorageID(QStringLiteral("s1")), std::nullopt, name, RemoteItemKind::file, 10,
+                      std::nullopt, std::nullopt);
 }
 
 QUrl local(const QString& path)

@@ -3,9 +3,7 @@
 
 #include <QFileInfo>
 #include <QSignalSpy>
-
 #include <gtest/gtest.h>
-
 #include <sys/stat.h>
 
 using namespace quillbarrow;
@@ -63,13 +61,20 @@ protected:
     static QString stateName(Kind kind)
     {
         switch (kind) {
-        case Kind::queued: return QStringLiteral("queued");
-        case Kind::awaitingConfirmation: return QStringLiteral("awaiting");
-        case Kind::running: return QStringLiteral("running");
-        case Kind::cancelling: return QStringLiteral("cancelling");
-        case Kind::completed: return QStringLiteral("completed");
-        case Kind::failed: return QStringLiteral("failed");
-        case Kind::cancelled: return QStringLiteral("cancelled");
+        case Kind::queued:
+            return QStringLiteral("queued");
+        case Kind::awaitingConfirmation:
+            return QStringLiteral("awaiting");
+        case Kind::running:
+            return QStringLiteral("running");
+        case Kind::cancelling:
+            return QStringLiteral("cancelling");
+        case Kind::completed:
+            return QStringLiteral("completed");
+        case Kind::failed:
+            return QStringLiteral("failed");
+        case Kind::cancelled:
+            return QStringLiteral("cancelled");
         }
         return {};
     }
@@ -265,8 +270,8 @@ TEST_F(LocalCopyTest, AFolderIsNeverCopiedIntoItselfOrItsOwnSubfolder)
     writeFile(path("mac/Photos/2023/img.jpg"), "jpeg");
     writeFile(path("mac/a.txt"), "a");
     ASSERT_TRUE(QFile::link(path("mac/Photos/2023"), path("shortcut")));
-    const QString refusal = QStringLiteral(
-        "Could not copy Photos: a folder cannot be copied into itself or into a folder inside it.");
+    const QString refusal =
+        QStringLiteral("Could not copy Photos: a folder cannot be copied into itself or into a folder inside it.");
 
     paste({"mac/Photos", "mac/a.txt"}, {}, path("mac/Photos/2023"));
     EXPECT_EQ(shownJobs(), (QStringList{"Photos: failed", "a.txt: completed"}));
@@ -321,7 +326,8 @@ TEST_F(LocalCopyTest, BadDestinationsAndSourcesGetClearErrors)
     EXPECT_TRUE(fixture.coordinator.transferJobs().isEmpty());
     EXPECT_FALSE(QFile::exists(path("no such folder")));
 
-    fixture.clipboard.copyLocal({QUrl(QStringLiteral("https://example.com/x.txt")), QUrl::fromLocalFile(path("mac/a.txt"))});
+    fixture.clipboard.copyLocal(
+        {QUrl(QStringLiteral("https://example.com/x.txt")), QUrl::fromLocalFile(path("mac/a.txt"))});
     runTask(fixture.coordinator.pasteIntoLocal(QUrl::fromLocalFile(dest()), nullptr));
     EXPECT_EQ(shownJobs(), (QStringList{"https://example.com/x.txt: failed", "a.txt: completed"}));
     EXPECT_EQ(fixture.coordinator.lastError()->message(),

@@ -3,7 +3,6 @@
 #include "viewmodels/TransferProgressUpdateGate.h"
 
 #include <gtest/gtest.h>
-
 #include <limits>
 #include <thread>
 
@@ -21,8 +20,7 @@ constexpr qint64 smallest = std::numeric_limits<qint64>::min();
 struct PinnedThrottle {
     std::shared_ptr<std::chrono::nanoseconds> now = std::make_shared<std::chrono::nanoseconds>(5s);
     TransferProgressUpdateGate gate{TransferProgressUpdateGate::standardMinimumInterval,
-                                    TransferProgressUpdateGate::standardMinimumByteDelta,
-                                    [now = now] { return *now; }};
+                                    TransferProgressUpdateGate::standardMinimumByteDelta, [now = now] { return *now; }};
     void advance(std::chrono::nanoseconds by) { *now += by; }
 };
 
@@ -125,8 +123,8 @@ TEST(ProgressCallback, ReportsFromAWorkerThreadReachTheQueueAndThePanel)
 
     std::vector<bool> answers;
     std::thread worker([&] {
-        answers.push_back(progress(100, 999)); // first: published
-        answers.push_back(progress(200, 999)); // throttled, and the device's total is ignored
+        answers.push_back(progress(100, 999));                 // first: published
+        answers.push_back(progress(200, 999));                 // throttled, and the device's total is ignored
         answers.push_back(progress(100 + step, std::nullopt)); // a step of bytes: published
     });
     worker.join();

@@ -1,10 +1,8 @@
 #include "CoordinatorHarness.h"
 
 #include <QSignalSpy>
-
-#include <gtest/gtest.h>
-
 #include <algorithm>
+#include <gtest/gtest.h>
 
 using namespace quillbarrow;
 using namespace quillbarrow::testing;
@@ -13,7 +11,7 @@ using Kind = TransferState::Kind;
 namespace {
 
 QCoro::Task<std::optional<ConflictResolution>> ask(CoordinatorHarness* coordinator, std::optional<TransferID> jobID,
-                                                    QString fileName)
+                                                   QString fileName)
 {
     co_return co_await coordinator->requestResolution(jobID, fileName, QStringLiteral("Downloads"));
 }
@@ -359,4 +357,41 @@ TEST(WorkflowGate, CancellingARunningDeviceTransferStopsItAtTheNextReport)
     runTask(std::move(transfer));
     EXPECT_EQ(fixture.coordinator.transferJobs().front().state, TransferState::cancelled());
     EXPECT_FALSE(QFile::exists(temp.filePath("clip.mp4")));
+}
+
+namespace {
+
+std::vector<std::pair<QString, QString>> capturedLines;
+
+void captureLine(QtMsgType, const QMessageLogContext& context, const QString& message)
+{
+    capturedLines.emplace_back(QString::fromUtf8(context.category), message);
+}
+
+} // namespace
+
+TEST(TransferEngineLog, WritesItsLinesUnderItsCategories)
+{
+    CoordinatorFixture fixture;
+    capturedLines.clear();
+    const QtMessageHandler previous = qInstallMessageHandler(captureLine);
+    const TransferID id = fixture.addJob(QStringLiteral("IMG_0001.jpg"));
+    auto question = ask(&fixture.coordinator, std::nullopt, QStringLiteral("IMG_0001.jpg"));
+    fixture.coordinator.cancelConflicts();
+    runTask(std::move(question));
+    fixture.coordinator.cancelTransfer(id);
+    fixture.coordinator.reportError(
+        QuillbarrowError::sessionFailed(QStringLiteral("No Android device session is open.")));
+    qInstallMessageHandler(previous);
+
+    const QString coordinatorCategory = QStringLiteral("com.quillbarrow.app.TransferCoordinator");
+    EXPECT_EQ(capturedLines,
+              (std::vector<std::pair<QString, QString>>{
+                  {"com.quillbarrow.app.TransferQueue", "queued transfer IMG_0001.jpg"},
+                  {coordinatorCategory, "waiting for conflict decision for IMG_0001.jpg"},
+                  {coordinatorCategory,
+                   "cancellation requested for transfer " + id.rawValue().toString(QUuid::WithoutBraces).toUpper()},
+                  {coordinatorCategory,
+                   "Could not start a file transfer session with this device. No Android device session is open."},
+              }));
 }

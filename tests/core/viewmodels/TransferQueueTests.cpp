@@ -1,8 +1,7 @@
 #include "viewmodels/TransferQueue.h"
 
-#include <gtest/gtest.h>
-
 #include <functional>
+#include <gtest/gtest.h>
 
 using namespace quillbarrow;
 using Kind = TransferState::Kind;
@@ -110,12 +109,14 @@ TEST_F(TransferQueueTest, TransitionTable)
         {"awaitConfirmation", [](TransferQueue& q, const TransferID& id) { return q.awaitConfirmation(id); }},
         {"resumeQueued", [](TransferQueue& q, const TransferID& id) { return q.resumeQueued(id); }},
         {"complete", [](TransferQueue& q, const TransferID& id) { return q.complete(id); }},
-        {"fail", [](TransferQueue& q, const TransferID& id) { return q.fail(id, QuillbarrowError::permissionDenied()); }},
+        {"fail",
+         [](TransferQueue& q, const TransferID& id) { return q.fail(id, QuillbarrowError::permissionDenied()); }},
         {"requestCancellation", [](TransferQueue& q, const TransferID& id) { return q.requestCancellation(id); }},
         {"cancel", [](TransferQueue& q, const TransferID& id) { return q.cancel(id); }},
     };
-    const std::vector<Kind> states{Kind::queued,    Kind::awaitingConfirmation, Kind::running, Kind::cancelling,
-                                   Kind::completed, Kind::failed,               Kind::cancelled};
+    const std::vector<Kind> states{
+        Kind::queued,   Kind::awaitingConfirmation, Kind::running, Kind::cancelling, Kind::completed, Kind::failed,
+        Kind::cancelled};
     const QString notWaiting = QStringLiteral("Only a waiting transfer can be started.");
     const QString notRunning = QStringLiteral("Progress can only be updated for a running transfer.");
     // Rows: operations; columns: states. A text is the refusal; "=" leaves the job unchanged.
@@ -133,13 +134,20 @@ TEST_F(TransferQueueTest, TransitionTable)
     };
     const auto kindName = [](Kind kind) {
         switch (kind) {
-        case Kind::queued: return "queued";
-        case Kind::awaitingConfirmation: return "awaitingConfirmation";
-        case Kind::running: return "running";
-        case Kind::cancelling: return "cancelling";
-        case Kind::completed: return "completed";
-        case Kind::failed: return "failed";
-        case Kind::cancelled: return "cancelled";
+        case Kind::queued:
+            return "queued";
+        case Kind::awaitingConfirmation:
+            return "awaitingConfirmation";
+        case Kind::running:
+            return "running";
+        case Kind::cancelling:
+            return "cancelling";
+        case Kind::completed:
+            return "completed";
+        case Kind::failed:
+            return "failed";
+        case Kind::cancelled:
+            return "cancelled";
         }
         return "?";
     };
