@@ -1,9 +1,9 @@
 #include "CMTPBridge.h"
+
 #include "FakeLibMTP.h"
 
-#include <gtest/gtest.h>
-
 #include <cstring>
+#include <gtest/gtest.h>
 #include <string>
 #include <thread>
 #include <vector>
@@ -23,7 +23,7 @@ constexpr uint32_t kFolder = 40;
 
 struct ProgressLog {
     std::vector<std::pair<uint64_t, uint64_t>> calls;
-    int32_t answerFromCall = -1;  // the call (0-based) that answers with `answer`; -1: never
+    int32_t answerFromCall = -1; // the call (0-based) that answers with `answer`; -1: never
     int32_t answer = 1;
 };
 
@@ -37,7 +37,7 @@ int32_t recordProgress(uint64_t sent, uint64_t total, void* context)
 }
 
 class BridgeTest : public ::testing::Test {
-protected:
+  protected:
     BridgeTest() { m_fake.setRawDevices({FakeRawDevice{0x18d1, 0x4ee1, kBus, kDevnum, "Google", "Pixel"}}); }
 
     void TearDown() override
@@ -149,7 +149,7 @@ TEST_F(BridgeTest, DetectionCopiesEveryRawDeviceInLibMTPOrder)
     CMTP_FreeDeviceList(&list);
     EXPECT_EQ(list.count, 0);
     EXPECT_EQ(list.entries, nullptr);
-    CMTP_FreeDeviceList(&list);  // a second free is harmless
+    CMTP_FreeDeviceList(&list); // a second free is harmless
     CMTP_FreeDeviceList(nullptr);
 }
 
@@ -175,8 +175,9 @@ TEST_F(BridgeTest, DetectionErrorsCarryTheirCodeAndFixedText)
             "access to the interface."},
         {4, "libmtp could not allocate memory."},
         {6, "The device storage is full."},
-        {7, "The MTP device could not be opened. Unlock the phone, choose File Transfer / MTP mode, and close "
-            "other apps that may be using the device."},
+        {7,
+         "The MTP device could not be opened. Unlock the phone, choose File Transfer / MTP mode, and close "
+         "other apps that may be using the device."},
         {8, kCancelledText},
         {9, kGeneralText},
     };
@@ -249,7 +250,8 @@ TEST_F(BridgeTest, MissingHandleOrTextIsAnsweredWithCode5)
     expectNoDevice(CMTP_CreateFolder(handle, nullptr, kFolder, kStorage), "create without name");
     expectNoDevice(CMTP_RenameObject(handle, 1, nullptr), "rename without name");
     expectNoDevice(CMTP_DownloadFile(handle, 1, nullptr, nullptr, nullptr), "download without path");
-    expectNoDevice(CMTP_UploadFile(handle, nullptr, kFolder, kStorage, "x", 1, nullptr, nullptr), "upload without path");
+    expectNoDevice(CMTP_UploadFile(handle, nullptr, kFolder, kStorage, "x", 1, nullptr, nullptr),
+                   "upload without path");
     expectNoDevice(CMTP_UploadFile(handle, "/tmp/x", kFolder, kStorage, nullptr, 1, nullptr, nullptr),
                    "upload without name");
     EXPECT_TRUE(m_fake.uploads().empty());
@@ -508,7 +510,8 @@ TEST_F(BridgeTest, FailedUploadReportsTheObjectLibMTPCreatedSoTheCallerCanRemove
 TEST_F(BridgeTest, FileRecordAllocationFailureIsCode4)
 {
     m_fake.failNext(FakeOperation::NewFile, FakeFailure{false, std::nullopt});
-    const CMTPMutationResult result = CMTP_UploadFile(open(), "/tmp/s", kFolder, kStorage, "s", 1, nullptr, nullptr);
+    const CMTPMutationResult result =
+        CMTP_UploadFile(open(), "/tmp/s", kFolder, kStorage, "s", 1, nullptr, nullptr);
     EXPECT_EQ(result.error_code, 4);
     EXPECT_STREQ(result.error_message, "libmtp could not allocate memory.");
     EXPECT_TRUE(m_fake.uploads().empty());

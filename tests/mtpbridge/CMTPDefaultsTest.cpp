@@ -2,9 +2,8 @@
 #include "CMTPHostSystem.h"
 #include "CMTPLibMTPTable.h"
 
-#include <gtest/gtest.h>
-
 #include <climits>
+#include <gtest/gtest.h>
 #include <string>
 #include <unistd.h>
 

@@ -13,15 +13,15 @@ namespace quillbarrow::fakes {
 struct FakeProcess {
     int32_t pid = 0;
     uint32_t uid = 0;
-    std::optional<std::string> path;  // none: the path cannot be read
-    bool survivesKill = false;        // a helper that the system keeps restarting
+    std::optional<std::string> path; // none: the path cannot be read
+    bool survivesKill = false;       // a helper that the system keeps restarting
 };
 
 // A process table, current user, signal delivery and clock for the helper suppression. Kills and
 // sleeps go to the trace ("kill <pid>", "sleep <ms>"); a killed process leaves the table unless it
 // survives kills. While alive it is the bridge's installed host.
 class FakeHostSystem {
-public:
+  public:
     explicit FakeHostSystem(Trace* trace, uint32_t currentUid = 501);
     ~FakeHostSystem();
     FakeHostSystem(const FakeHostSystem&) = delete;
@@ -37,7 +37,7 @@ public:
     std::vector<int32_t> runningPids() const;
     uint64_t sleptMilliseconds() const;
 
-private:
+  private:
     struct Hooks;
     friend struct Hooks;
 

@@ -29,7 +29,8 @@ struct FakeLibMTP::Hooks {
         {
             std::lock_guard lock(f.m_mutex);
             ++f.m_detectionCount;
-            answer = FakeDetection{f.m_rawDevices.empty() ? LIBMTP_ERROR_NO_DEVICE_ATTACHED : 0, f.m_rawDevices};
+            answer =
+                FakeDetection{f.m_rawDevices.empty() ? LIBMTP_ERROR_NO_DEVICE_ATTACHED : 0, f.m_rawDevices};
             if (!f.m_detections.empty()) {
                 answer = f.m_detections.front();
                 f.m_detections.pop_front();
@@ -196,7 +197,8 @@ struct FakeLibMTP::Hooks {
             return 0;
         }
         const uint32_t id = f.m_nextObjectId++;
-        f.m_objects[id] = FakeObject{id, parentId, storageId, std::string(name), 0, 0, LIBMTP_FILETYPE_FOLDER};
+        f.m_objects[id] =
+            FakeObject{id, parentId, storageId, std::string(name), 0, 0, LIBMTP_FILETYPE_FOLDER};
         return id;
     }
 
@@ -239,17 +241,18 @@ struct FakeLibMTP::Hooks {
         return f.takeFailure(FakeOperation::Download) ? -1 : 0;
     }
 
-    static int upload(LIBMTP_mtpdevice_t*, const char* path, LIBMTP_file_t* file, LIBMTP_progressfunc_t callback,
-                      const void* data)
+    static int upload(LIBMTP_mtpdevice_t*, const char* path, LIBMTP_file_t* file,
+                      LIBMTP_progressfunc_t callback, const void* data)
     {
         FakeLibMTP& f = fake();
-        f.m_uploads.push_back(FakeUpload{path, file->filename != nullptr ? file->filename : "", file->parent_id,
-                                         file->storage_id, file->filesize, static_cast<int>(file->filetype),
-                                         callback != nullptr});
+        f.m_uploads.push_back(FakeUpload{path, file->filename != nullptr ? file->filename : "",
+                                         file->parent_id, file->storage_id, file->filesize,
+                                         static_cast<int>(file->filetype), callback != nullptr});
         // Like libmtp, the object exists on the device as soon as its description is sent.
         const uint32_t id = f.m_nextObjectId++;
-        f.m_objects[id] = FakeObject{id, file->parent_id, file->storage_id, f.m_uploads.back().name, file->filesize,
-                                     0, LIBMTP_FILETYPE_UNKNOWN};
+        f.m_objects[id] =
+            FakeObject{id, file->parent_id,        file->storage_id, f.m_uploads.back().name, file->filesize,
+                       0,  LIBMTP_FILETYPE_UNKNOWN};
         if (f.m_transfer.reportsObjectId) {
             file->item_id = id;
         }
@@ -306,10 +309,11 @@ struct FakeLibMTP::Hooks {
 const CMTPLibMTPTable& FakeLibMTP::table()
 {
     static const CMTPLibMTPTable fakeTable = {
-        Hooks::init,         Hooks::detect,   Hooks::open,        Hooks::release,     Hooks::friendly,
-        Hooks::model,        Hooks::manufacturer, Hooks::serial,  Hooks::storage,     Hooks::list,
-        Hooks::metadata,     Hooks::newFile,  Hooks::destroyFile, Hooks::createFolder, Hooks::deleteObject,
-        Hooks::setName,      Hooks::download, Hooks::upload,      Hooks::errorStack,  Hooks::clearErrorStack,
+        Hooks::init,        Hooks::detect,       Hooks::open,         Hooks::release,
+        Hooks::friendly,    Hooks::model,        Hooks::manufacturer, Hooks::serial,
+        Hooks::storage,     Hooks::list,         Hooks::metadata,     Hooks::newFile,
+        Hooks::destroyFile, Hooks::createFolder, Hooks::deleteObject, Hooks::setName,
+        Hooks::download,    Hooks::upload,       Hooks::errorStack,   Hooks::clearErrorStack,
         Hooks::freeMemory,
     };
     return fakeTable;

@@ -17,8 +17,8 @@ namespace quillbarrow::fakes {
 
 // How a scripted failure shows on libmtp's error stack.
 struct FakeFailure {
-    bool stacked = true;              // false: the call fails without an error entry
-    std::optional<std::string> text;  // the entry's text (none: an entry without text)
+    bool stacked = true;             // false: the call fails without an error entry
+    std::optional<std::string> text; // the entry's text (none: an entry without text)
 };
 
 struct FakeRawDevice {
@@ -58,8 +58,8 @@ struct FakeObject {
 struct FakeTransfer {
     std::vector<uint64_t> progress;
     uint64_t total = 0;
-    bool reportsObjectId = true;   // an upload writes the new object's id into the file record
-    int statusWhenCancelled = -1;  // libmtp's return after a cancel request
+    bool reportsObjectId = true;  // an upload writes the new object's id into the file record
+    int statusWhenCancelled = -1; // libmtp's return after a cancel request
 };
 
 struct FakeUpload {
@@ -72,13 +72,23 @@ struct FakeUpload {
     bool hadProgress = false;
 };
 
-enum class FakeOperation { Storage, Listing, CreateFolder, Delete, Metadata, SetName, Download, Upload, NewFile };
+enum class FakeOperation {
+    Storage,
+    Listing,
+    CreateFolder,
+    Delete,
+    Metadata,
+    SetName,
+    Download,
+    Upload,
+    NewFile
+};
 
 // An in-memory libmtp with one phone: raw devices for detection, storages, objects and an error
 // stack, with failures scripted per operation. While alive it is the bridge's installed libmtp.
 // It tracks every allocation it hands out, so tests can check that the bridge releases them.
 class FakeLibMTP {
-public:
+  public:
     explicit FakeLibMTP(Trace* trace = nullptr);
     ~FakeLibMTP();
     FakeLibMTP(const FakeLibMTP&) = delete;
@@ -116,7 +126,7 @@ public:
 
     static const CMTPLibMTPTable& table();
 
-private:
+  private:
     struct Hooks;
     friend struct Hooks;
 

@@ -9,12 +9,12 @@ namespace quillbarrow::fakes {
 // One ordered record of what the fake libmtp and the fake host were asked to do, so that a test
 // can check the exact sequence of detections, opens, kills and sleeps.
 class Trace {
-public:
+  public:
     void add(std::string event);
     std::vector<std::string> events() const;
     void clear();
 
-private:
+  private:
     mutable std::mutex m_mutex;
     std::vector<std::string> m_events;
 };
