@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ResumeOnce.h"
+#include "WaitRegistration.h"
 
 #include <coroutine>
 #include <deque>
@@ -98,28 +98,23 @@ public:
 
         bool await_suspend(std::coroutine_handle<> handle)
         {
-            m_once = std::make_shared<ResumeOnce>();
-            m_once->arm(handle);
+            const std::shared_ptr<ResumeOnce>& once = m_wait.arm(handle);
             {
                 std::lock_guard lock(m_state->mutex);
                 if (!m_state->buffer.empty() || m_state->finished) {
                     return false; // a value arrived meanwhile: resume at once
                 }
-                m_state->waiter = m_once;
+                m_state->waiter = once;
             }
-            if (m_stop.stop_possible()) {
-                std::shared_ptr<ResumeOnce> once = m_once;
-                m_onStop = std::make_unique<std::stop_callback<std::function<void()>>>(
-                    m_stop, std::function<void()>([once] { once->fire(2); }));
-            }
+            m_wait.fireOnStop(m_stop, 2);
             return true;
         }
 
         std::optional<T> await_resume()
         {
-            m_onStop.reset();
+            m_wait.finish();
             std::lock_guard lock(m_state->mutex);
-            if (m_state->waiter == m_once) {
+            if (m_wait.isArmed() && m_state->waiter == m_wait.once()) {
                 m_state->waiter.reset();
             }
             if (m_state->buffer.empty()) {
@@ -133,8 +128,7 @@ public:
     private:
         std::shared_ptr<State> m_state;
         std::stop_token m_stop;
-        std::shared_ptr<ResumeOnce> m_once;
-        std::unique_ptr<std::stop_callback<std::function<void()>>> m_onStop;
+        WaitRegistration m_wait;
     };
 
     AsyncChannel() : m_state(std::make_shared<State>()) {}

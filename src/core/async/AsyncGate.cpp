@@ -9,10 +9,10 @@ enum Outcome { granted = 1, withdrawn = 2 };
 void AsyncGate::Core::handOver()
 {
     while (!waiters.empty()) {
-        std::shared_ptr<Waiter> next = std::move(waiters.front());
+        std::shared_ptr<ResumeOnce> next = std::move(waiters.front());
         waiters.pop_front();
         // A waiter already woken by its stop request loses the race and is skipped.
-        if (next->once.fire(granted)) {
+        if (next->fire(granted)) {
             return; // the gate stays held, now by `next`
         }
     }
@@ -60,14 +60,8 @@ bool AsyncGate::AcquireAwaiter::await_ready()
 
 void AsyncGate::AcquireAwaiter::await_suspend(std::coroutine_handle<> handle)
 {
-    m_waiter = std::make_shared<Waiter>();
-    m_waiter->once.arm(handle);
-    m_core->waiters.push_back(m_waiter);
-    if (m_stop.stop_possible()) {
-        std::shared_ptr<Waiter> waiter = m_waiter;
-        m_onStop = std::make_unique<std::stop_callback<std::function<void()>>>(
-            m_stop, std::function<void()>([waiter] { waiter->once.fire(withdrawn); }));
-    }
+    m_core->waiters.push_back(m_wait.arm(handle));
+    m_wait.fireOnStop(m_stop, withdrawn);
 }
 
 AsyncGate::Lease AsyncGate::AcquireAwaiter::await_resume()
@@ -75,15 +69,15 @@ AsyncGate::Lease AsyncGate::AcquireAwaiter::await_resume()
     if (m_immediate) {
         return Lease(m_core);
     }
-    if (!m_waiter) {
+    if (!m_wait.isArmed()) {
         return Lease(); // stop requested before waiting, or the gate is gone
     }
-    m_onStop.reset();
-    if (m_waiter->once.outcome() == granted && m_core->alive) {
+    m_wait.finish();
+    if (m_wait.once()->outcome() == granted && m_core->alive) {
         return Lease(m_core);
     }
     // Withdrawn by stop (or the gate went away): leave the queue without touching the holder.
-    std::erase(m_core->waiters, m_waiter);
+    std::erase(m_core->waiters, m_wait.once());
     return Lease();
 }
 
@@ -92,10 +86,10 @@ AsyncGate::AsyncGate() : m_core(std::make_shared<Core>()) {}
 AsyncGate::~AsyncGate()
 {
     m_core->alive = false;
-    std::deque<std::shared_ptr<Waiter>> waiters = std::move(m_core->waiters);
+    std::deque<std::shared_ptr<ResumeOnce>> waiters = std::move(m_core->waiters);
     m_core->waiters.clear();
     for (const auto& waiter : waiters) {
-        waiter->once.fire(withdrawn);
+        waiter->fire(withdrawn);
     }
 }
 

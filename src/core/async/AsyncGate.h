@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ResumeOnce.h"
+#include "WaitRegistration.h"
 
 #include <coroutine>
 #include <deque>
@@ -18,13 +18,10 @@ namespace quillbarrow {
 // Releasing hands the gate straight to the longest waiter, so no later arrival can barge in.
 // A waiter whose stop is requested leaves the queue and gets an empty lease, without error.
 class AsyncGate {
-    struct Waiter {
-        ResumeOnce once;
-    };
     struct Core {
         bool alive = true;
         bool held = false;
-        std::deque<std::shared_ptr<Waiter>> waiters;
+        std::deque<std::shared_ptr<ResumeOnce>> waiters;
         void handOver();
     };
 
@@ -58,8 +55,7 @@ public:
     private:
         std::shared_ptr<Core> m_core;
         std::stop_token m_stop;
-        std::shared_ptr<Waiter> m_waiter;
-        std::unique_ptr<std::stop_callback<std::function<void()>>> m_onStop;
+        WaitRegistration m_wait;
         bool m_immediate = false;
     };
 

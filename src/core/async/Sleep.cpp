@@ -26,29 +26,26 @@ bool SleepAwaiter::await_ready() const noexcept
 void SleepAwaiter::await_suspend(std::coroutine_handle<> handle)
 {
     State* state = m_state.get();
-    state->once.arm(handle);
+    std::shared_ptr<ResumeOnce> once = state->wait.arm(handle);
     state->timer = std::make_unique<QTimer>();
     state->timer->setSingleShot(true);
     state->timer->setTimerType(Qt::PreciseTimer);
-    QObject::connect(state->timer.get(), &QTimer::timeout, [state] { state->once.fire(elapsed); });
+    QObject::connect(state->timer.get(), &QTimer::timeout, [once] { once->fire(elapsed); });
     state->timer->start(timerMilliseconds(m_duration));
-    if (m_stop.stop_possible()) {
-        state->onStop = std::make_unique<std::stop_callback<std::function<void()>>>(
-            m_stop, std::function<void()>([state] { state->once.fire(stopped); }));
-    }
+    state->wait.fireOnStop(m_stop, stopped);
 }
 
 bool SleepAwaiter::await_resume()
 {
-    if (!m_state->once.hasFired()) {
+    if (!m_state->wait.isArmed()) {
         // Completed without suspending: zero duration, or stop already requested.
         return !m_stop.stop_requested();
     }
     // The resumption is posted, so neither the timer nor the stop callback is running here
     // on this thread; the stop callback's destructor waits for one running elsewhere.
-    m_state->onStop.reset();
+    m_state->wait.finish();
     m_state->timer.reset();
-    return m_state->once.outcome() == elapsed;
+    return m_state->wait.once()->outcome() == elapsed;
 }
 
 SleepAwaiter sleepFor(std::chrono::nanoseconds duration, std::stop_token stop)

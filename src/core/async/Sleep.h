@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ResumeOnce.h"
+#include "WaitRegistration.h"
 
 #include <QTimer>
 
@@ -25,9 +25,8 @@ public:
 private:
     enum Outcome { elapsed = 1, stopped = 2 };
     struct State {
-        ResumeOnce once;
+        WaitRegistration wait;
         std::unique_ptr<QTimer> timer;
-        std::unique_ptr<std::stop_callback<std::function<void()>>> onStop;
     };
 
     std::chrono::nanoseconds m_duration;
