@@ -19,6 +19,46 @@ public:
     JobDropped() : std::runtime_error("The job was dropped before it ran.") {}
 };
 
+// Runs a blocking job on a thread pool and gives a future that always settles: with the job's
+// result, with the job's own exception (type kept), or, when the pool drops the job before it
+// ran, with JobDropped; never as a bare cancelled future, which an awaiting coroutine can't
+// survive.
+template <typename Job>
+auto runOnThreadPool(QThreadPool& pool, Job job, int priority = 0) -> QFuture<std::invoke_result_t<Job&>>
+{
+    using Result = std::invoke_result_t<Job&>;
+    struct Settlement {
+        QPromise<Result> promise;
+        bool finished = false;
+        ~Settlement()
+        {
+            if (!finished) {
+                promise.setException(std::make_exception_ptr(JobDropped()));
+                promise.finish();
+            }
+        }
+    };
+    auto settle = std::make_shared<Settlement>();
+    QFuture<Result> future = settle->promise.future();
+    settle->promise.start();
+    pool.start(
+        [settle, job = std::move(job)]() mutable {
+            try {
+                if constexpr (std::is_void_v<Result>) {
+                    job();
+                } else {
+                    settle->promise.addResult(job());
+                }
+            } catch (...) {
+                settle->promise.setException(std::current_exception());
+            }
+            settle->finished = true;
+            settle->promise.finish();
+        },
+        priority);
+    return future;
+}
+
 // Runs blocking jobs one at a time, in submission order, on one private worker thread.
 // The future of each job carries the job's result or the job's own exception (type kept),
 // and always settles: a dropped job settles with JobDropped, never as a cancelled future.
@@ -32,49 +72,13 @@ public:
     template <typename Job>
     auto run(Job job) -> QFuture<std::invoke_result_t<Job&>>
     {
-        using Result = std::invoke_result_t<Job&>;
-        auto settle = std::make_shared<Settlement<Result>>();
-        QFuture<Result> future = settle->promise.future();
-        settle->promise.start();
-        // The runnable owns the job and the settlement. If it is deleted without running,
-        // the settlement's destructor settles the future with JobDropped.
-        m_pool.start([settle, job = std::move(job)]() mutable {
-            try {
-                if constexpr (std::is_void_v<Result>) {
-                    job();
-                } else {
-                    settle->promise.addResult(job());
-                }
-            } catch (...) {
-                settle->promise.setException(std::current_exception());
-            }
-            settle->finish();
-        });
-        return future;
+        return runOnThreadPool(m_pool, std::move(job));
     }
 
     // Blocks until every job submitted so far has run.
     void waitForIdle();
 
 private:
-    template <typename Result>
-    struct Settlement {
-        QPromise<Result> promise;
-        bool finished = false;
-        void finish()
-        {
-            finished = true;
-            promise.finish();
-        }
-        ~Settlement()
-        {
-            if (!finished) {
-                promise.setException(std::make_exception_ptr(JobDropped()));
-                promise.finish();
-            }
-        }
-    };
-
     QThreadPool m_pool;
 };
 

@@ -1,5 +1,6 @@
 #include "RunningAppConflictDetector.h"
 
+#include "async/SerialExecutor.h"
 #include "platform/PosixProcessSignals.h"
 #include "platform/ProcProcessTable.h"
 #include "platform/QProcessLauncher.h"
@@ -10,7 +11,6 @@
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QFuture>
-#include <QPromise>
 #include <QRegularExpression>
 #include <QStringDecoder>
 #include <QThreadPool>
@@ -42,42 +42,11 @@ const QString mscameradPathEnding = QStringLiteral("/XPCServices/mscamerad-xpc.x
 // Background work queues behind work that the user is waiting for.
 constexpr int utilityPriority = -1;
 
-// Runs a blocking job on the shared thread pool and gives a future that always settles: with
-// the job's result, with its exception, or, should the pool drop the job, with an error.
+// Runs a blocking job on the shared thread pool, behind work the user is waiting for.
 template <typename Job>
 auto runDetached(Job job) -> QFuture<std::invoke_result_t<Job&>>
 {
-    using Result = std::invoke_result_t<Job&>;
-    struct Settlement {
-        QPromise<Result> promise;
-        bool finished = false;
-        ~Settlement()
-        {
-            if (!finished) {
-                promise.setException(std::make_exception_ptr(std::runtime_error("The job was dropped before it ran.")));
-                promise.finish();
-            }
-        }
-    };
-    auto settle = std::make_shared<Settlement>();
-    settle->promise.start();
-    QFuture<Result> future = settle->promise.future();
-    QThreadPool::globalInstance()->start(
-        [settle, job = std::move(job)]() mutable {
-            try {
-                if constexpr (std::is_void_v<Result>) {
-                    job();
-                } else {
-                    settle->promise.addResult(job());
-                }
-            } catch (...) {
-                settle->promise.setException(std::current_exception());
-            }
-            settle->finished = true;
-            settle->promise.finish();
-        },
-        utilityPriority);
-    return future;
+    return runOnThreadPool(*QThreadPool::globalInstance(), std::move(job), utilityPriority);
 }
 
 // A decimal 32-bit integer: an optional sign and ASCII digits, nothing else.
