@@ -1,0 +1,170 @@
+#include "TransferCoordinator.h"
+
+#include <QDir>
+#include <QStandardPaths>
+#include <algorithm>
+
+namespace quillbarrow {
+
+namespace {
+
+QString defaultOpenedFilesCacheDirectory()
+{
+    QString base = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation);
+    if (base.isEmpty()) {
+        base = QDir::tempPath();
+    }
+    return QDir(base).filePath(QStringLiteral("Quillbarrow/Opened Files"));
+}
+
+} // namespace
+
+TransferCoordinator::TransferCoordinator(Clipboard* clipboard, std::shared_ptr<TransferQueue> transferQueue,
+                                         AppLogger logger, std::optional<QString> openedFilesCacheDirectory,
+                                         QObject* parent)
+    : QObject(parent), m_clipboard(clipboard), m_transferQueue(std::move(transferQueue)), m_logger(std::move(logger)),
+      m_openedFilesCacheDirectory(openedFilesCacheDirectory ? *openedFilesCacheDirectory
+                                                            : defaultOpenedFilesCacheDirectory())
+{
+    Q_ASSERT(m_clipboard != nullptr);
+    Q_ASSERT(m_transferQueue != nullptr);
+    connect(m_clipboard, &Clipboard::contentsChanged, this, &TransferCoordinator::clipboardChanged);
+}
+
+TransferCoordinator::~TransferCoordinator()
+{
+    // A workflow waiting for an answer resumes with none and, finding the coordinator gone, ends.
+    if (m_conflictAnswer) {
+        m_conflictAnswer->abandon();
+    }
+}
+
+// ---- Errors -------------------------------------------------------------------------------
+
+void TransferCoordinator::reportError(const QuillbarrowError& error)
+{
+    m_logger.error(error.userMessage() + QLatin1Char(' ') + error.technicalDetails());
+    setLastError(error);
+}
+
+void TransferCoordinator::setLastError(QuillbarrowError error)
+{
+    m_lastError = std::move(error);
+    Q_EMIT lastErrorChanged();
+}
+
+void TransferCoordinator::clearLastError()
+{
+    m_lastError.reset();
+    Q_EMIT lastErrorChanged();
+}
+
+// ---- Jobs ---------------------------------------------------------------------------------
+
+void TransferCoordinator::enqueueTransfer(const TransferJob& job)
+{
+    m_transferQueue->enqueue(job);
+    m_cancellationTokens.insert(job.id, std::make_shared<TransferCancellationToken>());
+}
+
+void TransferCoordinator::refreshTransferJobs()
+{
+    publishJobs(m_transferQueue->allJobs());
+}
+
+void TransferCoordinator::publishJobs(QList<TransferJob> jobs)
+{
+    std::stable_sort(jobs.begin(), jobs.end(),
+                     [](const TransferJob& a, const TransferJob& b) { return a.sequence < b.sequence; });
+    m_transferJobs = std::move(jobs);
+    Q_EMIT transferJobsChanged();
+}
+
+bool TransferCoordinator::canStartTransfer(const TransferID& id) const
+{
+    const std::optional<TransferJob> job = m_transferQueue->job(id);
+    if (!job || job->state.kind() != TransferState::Kind::queued) {
+        return false;
+    }
+    const auto token = m_cancellationTokens.constFind(id);
+    return token == m_cancellationTokens.constEnd() || !(*token)->isCancelled();
+}
+
+std::shared_ptr<TransferCancellationToken> TransferCoordinator::cancellationToken(const TransferID& id)
+{
+    auto found = m_cancellationTokens.find(id);
+    if (found == m_cancellationTokens.end()) {
+        found = m_cancellationTokens.insert(id, std::make_shared<TransferCancellationToken>());
+    }
+    return *found;
+}
+
+void TransferCoordinator::dropCancellationToken(const TransferID& id)
+{
+    m_cancellationTokens.remove(id);
+}
+
+AsyncGate::AcquireAwaiter TransferCoordinator::acquireTransferWorkflow()
+{
+    return m_workflowGate.acquire();
+}
+
+// ---- Cancelling and cleaning up -----------------------------------------------------------
+
+void TransferCoordinator::cancelTransfer(const TransferID& id)
+{
+    m_logger.info(QStringLiteral("cancellation requested for transfer ") + id.description());
+    if (const auto token = m_cancellationTokens.constFind(id); token != m_cancellationTokens.constEnd()) {
+        (*token)->cancel();
+    }
+    try {
+        m_transferQueue->requestCancellation(id);
+    } catch (const QuillbarrowError&) {
+        // The queue no longer knows the job: only its flag could be set.
+    }
+    if (m_pendingConflict && m_pendingConflict->transferID == id) {
+        finishConflict(ConflictOutcome{std::nullopt});
+    }
+    refreshTransferJobs();
+}
+
+void TransferCoordinator::cancelTransfers(const QList<TransferID>& ids)
+{
+    for (const TransferID& id : ids) {
+        if (const auto token = m_cancellationTokens.constFind(id); token != m_cancellationTokens.constEnd()) {
+            (*token)->cancel();
+        }
+        try {
+            m_transferQueue->cancel(id);
+        } catch (const QuillbarrowError&) {
+            // Already removed from the queue: nothing to mark.
+        }
+    }
+    refreshTransferJobs();
+}
+
+void TransferCoordinator::requestCancellationForAllTransfers()
+{
+    for (const auto& token : std::as_const(m_cancellationTokens)) {
+        token->cancel();
+    }
+}
+
+void TransferCoordinator::cancelAllTransfers()
+{
+    requestCancellationForAllTransfers();
+    publishJobs(m_transferQueue->cancelAll());
+}
+
+void TransferCoordinator::clearCompletedTransfers()
+{
+    QList<TransferJob> remaining = m_transferQueue->clearTerminal();
+    QSet<TransferID> remainingIDs;
+    for (const TransferJob& job : std::as_const(remaining)) {
+        remainingIDs.insert(job.id);
+    }
+    m_cancellationTokens.removeIf([&](const auto& entry) { return !remainingIDs.contains(entry.key()); });
+    publishJobs(std::move(remaining));
+}
+
+} // namespace quillbarrow

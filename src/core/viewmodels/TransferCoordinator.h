@@ -1,0 +1,179 @@
+#pragma once
+
+#include "Clipboard.h"
+#include "ConflictRequest.h"
+#include "ConflictResolution.h"
+#include "TransferByteLimit.h"
+#include "TransferCancellationToken.h"
+#include "TransferProgressUpdateGate.h"
+#include "TransferQueue.h"
+#include "async/AsyncGate.h"
+#include "async/OneShot.h"
+#include "domain/QuillbarrowError.h"
+#include "domain/TransferID.h"
+#include "domain/TransferJob.h"
+#include "infrastructure/AppLogger.h"
+#include "transport/DeviceSession.h"
+#include "transport/TransferProgressFunction.h"
+
+#include <QHash>
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <QUrl>
+
+#include <QCoro/QCoroTask>
+
+#include <memory>
+#include <optional>
+
+namespace quillbarrow {
+
+// The view model of the transfer engine. It turns paste and open requests into jobs in the
+// transfer queue, runs one such workflow at a time behind a first-in-first-out gate, keeps a
+// cancellation flag per job, asks name-conflict questions, and publishes for the window the job
+// list, the last error and the open conflict question. It keeps no device session: callers lend
+// one for each request. Lives on the main thread; only the cancellation flags, byte limits and
+// progress throttles are touched from transfer threads, each behind its own lock.
+//
+// Each workflow lives in its own source file (TransferCoordinator<Workflow>.cpp) and is built from
+// the shared helpers in the protected section.
+class TransferCoordinator : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(quillbarrow::Clipboard* clipboard READ clipboard CONSTANT)
+    Q_PROPERTY(QList<quillbarrow::TransferJob> transferJobs READ transferJobs NOTIFY transferJobsChanged)
+    Q_PROPERTY(std::optional<quillbarrow::QuillbarrowError> lastError READ lastError NOTIFY lastErrorChanged)
+    Q_PROPERTY(
+        std::optional<quillbarrow::ConflictRequest> pendingConflict READ pendingConflict NOTIFY pendingConflictChanged)
+
+public:
+    using ConflictRequest = quillbarrow::ConflictRequest;
+    using ConflictResolution = quillbarrow::ConflictResolution;
+
+    // The largest device file that may be opened for viewing.
+    static constexpr qint64 maximumOpenFileBytes = 100'000'000;
+
+    // Without a cache folder, the opened-files cache is "Quillbarrow/Opened Files" under the
+    // user's cache folder, else under the temporary folder. The clipboard must outlive the
+    // coordinator.
+    TransferCoordinator(Clipboard* clipboard, std::shared_ptr<TransferQueue> transferQueue, AppLogger logger,
+                        std::optional<QString> openedFilesCacheDirectory, QObject* parent = nullptr);
+    ~TransferCoordinator() override;
+
+    Clipboard* clipboard() const { return m_clipboard; }
+    const std::shared_ptr<TransferQueue>& transferQueue() const { return m_transferQueue; }
+    // The queue's jobs in enqueue order.
+    const QList<TransferJob>& transferJobs() const { return m_transferJobs; }
+    const std::optional<QuillbarrowError>& lastError() const { return m_lastError; }
+    // The question the conflict sheet shows while it is set.
+    const std::optional<ConflictRequest>& pendingConflict() const { return m_pendingConflict; }
+    const QString& openedFilesCacheDirectory() const { return m_openedFilesCacheDirectory; }
+
+    // Pastes the clipboard into the local folder `destination`: local items are copied with
+    // copyLocalToLocal. Device items without a session give sessionFailed("No Android device
+    // session is open."); with one, unsupportedOperation until the download workflow is added
+    // here. Never throws: failures go to job states and lastError.
+    QCoro::Task<> pasteIntoLocal(QUrl destination, std::shared_ptr<DeviceSession> deviceSession);
+    // Copies local files and folders into the local folder `destination`, asking about names that
+    // are taken, one job per copied item. Never throws.
+    QCoro::Task<> copyLocalToLocal(QList<QUrl> urls, QUrl destination);
+
+    // The conflict sheet's answers. With `applyToAll`, the answer also holds for every later
+    // question until the next batch starts.
+    void resolveConflict(ConflictResolution resolution, bool applyToAll);
+    // Stops the whole batch that asked.
+    void cancelConflicts();
+
+    // Logs the error (user message, a blank, technical details) and publishes it as lastError.
+    void reportError(const QuillbarrowError& error);
+    void clearLastError();
+
+    // Queued or waiting jobs become cancelled at once (a job whose question is open also stops its
+    // batch); a running job becomes cancelling until its transfer stops; others are left alone.
+    void cancelTransfer(const TransferID& id);
+    // Flags every job's transfer to stop and marks every unfinished job cancelled at once. An open
+    // question is left as it is.
+    void cancelAllTransfers();
+    // Flags every job's transfer to stop; touches nothing else, so it is safe while quitting.
+    void requestCancellationForAllTransfers();
+    // Drops finished jobs from the queue and the panel.
+    void clearCompletedTransfers();
+
+    // The time source of the progress throttles made from now on (tests pin it).
+    void setProgressClock(TransferProgressUpdateGate::Clock clock);
+
+Q_SIGNALS:
+    void transferJobsChanged();
+    void lastErrorChanged();
+    void pendingConflictChanged();
+    // Forwarded from the clipboard, so views that observe the coordinator follow it too.
+    void clipboardChanged();
+
+protected:
+    // ---- Helpers shared by every workflow -------------------------------------------------
+
+    // Takes the workflow gate: `AsyncGate::Lease lease = co_await acquireTransferWorkflow();`.
+    // Callers queue in arrival order and cannot give up waiting; the lease hands the gate on when
+    // it is released or destroyed, so every path out of a workflow frees it exactly once. An empty
+    // lease means the coordinator is going away: end the workflow at once.
+    AsyncGate::AcquireAwaiter acquireTransferWorkflow();
+
+    // Puts the job in the queue (which assigns its sequence and logs it) with a fresh, unset
+    // cancellation flag. Does not publish the list.
+    void enqueueTransfer(const TransferJob& job);
+    // Publishes the queue's jobs, sorted by sequence.
+    void refreshTransferJobs();
+    // The job exists, is queued and its flag (if it has one) is not set.
+    bool canStartTransfer(const TransferID& id) const;
+    // The job's flag, made (unset) when it has none.
+    std::shared_ptr<TransferCancellationToken> cancellationToken(const TransferID& id);
+    // Forgets the job's flag once its transfer has ended, whatever the outcome.
+    void dropCancellationToken(const TransferID& id);
+    // Flags and cancels each job in order, ignoring unknown ids, then publishes the list once.
+    void cancelTransfers(const QList<TransferID>& ids);
+    // Publishes a failure as lastError without logging it (a failed transfer is not logged).
+    void setLastError(QuillbarrowError error);
+
+    // Asks the user about a name that is taken and waits for the answer; nothing means the user
+    // cancelled the whole batch (or the coordinator is going away). Returns the answer applied to
+    // all remaining conflicts at once when there is one. With a job id, the job shows as awaiting
+    // confirmation while the question is open.
+    QCoro::Task<std::optional<ConflictResolution>> requestResolution(std::optional<TransferID> jobID, QString fileName,
+                                                                     QString destinationName);
+    // Called by each batch that can ask, once it holds the gate and before its first question.
+    void clearStickyResolution();
+
+    // The progress callback for one device transfer of a job. On the transfer's thread it returns
+    // false once the job is flagged or the byte limit is exceeded; reports let through by a new
+    // progress throttle (compared with `expectedTotal`, not the device's total) reach the queue
+    // and the panel on the main thread. Read the limit's observed bytes after the transfer.
+    TransferProgressFunction makeProgressFunction(const TransferID& jobID, std::optional<qint64> expectedTotal,
+                                                  std::shared_ptr<TransferByteLimit> byteLimit);
+
+private:
+    // What the waiting workflow gets: a resolution, or nothing for "cancel the whole batch".
+    struct ConflictOutcome {
+        std::optional<ConflictResolution> resolution;
+    };
+    struct LocalCopyPlan;
+
+    void finishConflict(ConflictOutcome outcome);
+    void setPendingConflict(std::optional<ConflictRequest> request);
+    void publishJobs(QList<TransferJob> jobs);
+    void runLocalCopy(const LocalCopyPlan& plan, const TransferID& jobID);
+
+    Clipboard* const m_clipboard;
+    const std::shared_ptr<TransferQueue> m_transferQueue;
+    QList<TransferJob> m_transferJobs;
+    std::optional<QuillbarrowError> m_lastError;
+    std::optional<ConflictRequest> m_pendingConflict;
+    const AppLogger m_logger;
+    const QString m_openedFilesCacheDirectory;
+    std::optional<OneShot<ConflictOutcome>> m_conflictAnswer;
+    QHash<TransferID, std::shared_ptr<TransferCancellationToken>> m_cancellationTokens;
+    AsyncGate m_workflowGate;
+    std::optional<ConflictResolution> m_stickyResolution;
+    TransferProgressUpdateGate::Clock m_progressClock = TransferProgressUpdateGate::systemClock();
+};
+
+} // namespace quillbarrow

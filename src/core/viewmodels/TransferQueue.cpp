@@ -1,0 +1,181 @@
+#include "TransferQueue.h"
+
+namespace quillbarrow {
+
+namespace {
+
+using Kind = TransferState::Kind;
+
+} // namespace
+
+TransferQueue::TransferQueue(AppLogger logger) : m_logger(std::move(logger)) {}
+
+TransferJob& TransferQueue::stored(const TransferID& id)
+{
+    auto found = m_jobs.find(id);
+    if (found == m_jobs.end()) {
+        throw QuillbarrowError::pathNotFound();
+    }
+    return found->second;
+}
+
+TransferJob TransferQueue::enqueue(TransferJob job)
+{
+    job.sequence = m_nextSequence;
+    ++m_nextSequence;
+    m_jobs.insert_or_assign(job.id, job);
+    m_logger.info(QStringLiteral("queued transfer ") + job.displayName);
+    return job;
+}
+
+TransferJob TransferQueue::start(const TransferID& id, const QDateTime& at)
+{
+    TransferJob& job = stored(id);
+    if (job.state.kind() != Kind::queued) {
+        throw QuillbarrowError::unsupportedOperation(QStringLiteral("Only a waiting transfer can be started."));
+    }
+    job.state = TransferState::running(TransferProgress(0, job.totalBytes, at, at));
+    return job;
+}
+
+TransferJob TransferQueue::updateProgress(const TransferID& id, qint64 bytesCompleted, const QDateTime& at)
+{
+    TransferJob& job = stored(id);
+    if (job.state.kind() != Kind::running) {
+        throw QuillbarrowError::unsupportedOperation(
+            QStringLiteral("Progress can only be updated for a running transfer."));
+    }
+    TransferProgress progress = *job.state.progress();
+    progress.bytesCompleted = bytesCompleted;
+    progress.updatedAt = at;
+    job.state = TransferState::running(std::move(progress));
+    return job;
+}
+
+TransferJob TransferQueue::awaitConfirmation(const TransferID& id)
+{
+    TransferJob& job = stored(id);
+    if (job.state.kind() == Kind::queued) {
+        job.state = TransferState::awaitingConfirmation();
+    }
+    return job;
+}
+
+TransferJob TransferQueue::resumeQueued(const TransferID& id)
+{
+    TransferJob& job = stored(id);
+    if (job.state.kind() == Kind::awaitingConfirmation) {
+        job.state = TransferState::queued();
+    }
+    return job;
+}
+
+TransferJob TransferQueue::complete(const TransferID& id)
+{
+    TransferJob& job = stored(id);
+    if (!job.state.isTerminal()) {
+        job.state = TransferState::completed();
+    }
+    return job;
+}
+
+TransferJob TransferQueue::fail(const TransferID& id, const QuillbarrowError& error)
+{
+    TransferJob& job = stored(id);
+    if (!job.state.isTerminal()) {
+        job.state = TransferState::failed(error);
+    }
+    return job;
+}
+
+TransferJob TransferQueue::requestCancellation(const TransferID& id)
+{
+    TransferJob& job = stored(id);
+    switch (job.state.kind()) {
+    case Kind::queued:
+    case Kind::awaitingConfirmation:
+        job.state = TransferState::cancelled();
+        break;
+    case Kind::running:
+        job.state = TransferState::cancelling(*job.state.progress());
+        break;
+    case Kind::cancelling:
+    case Kind::completed:
+    case Kind::failed:
+    case Kind::cancelled:
+        break;
+    }
+    return job;
+}
+
+TransferJob TransferQueue::cancel(const TransferID& id)
+{
+    TransferJob& job = stored(id);
+    if (!job.state.isTerminal()) {
+        job.state = TransferState::cancelled();
+    }
+    return job;
+}
+
+QList<TransferJob> TransferQueue::allJobs() const
+{
+    QList<TransferJob> jobs;
+    jobs.reserve(static_cast<qsizetype>(m_jobs.size()));
+    for (const auto& entry : m_jobs) {
+        jobs.append(entry.second);
+    }
+    return jobs;
+}
+
+std::optional<TransferJob> TransferQueue::job(const TransferID& id) const
+{
+    auto found = m_jobs.find(id);
+    if (found == m_jobs.end()) {
+        return std::nullopt;
+    }
+    return found->second;
+}
+
+bool TransferQueue::hasRunningJobs() const
+{
+    for (const auto& entry : m_jobs) {
+        const Kind kind = entry.second.state.kind();
+        if (kind == Kind::running || kind == Kind::cancelling) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool TransferQueue::hasActiveJobs() const
+{
+    for (const auto& entry : m_jobs) {
+        if (!entry.second.state.isTerminal()) {
+            return true;
+        }
+    }
+    return false;
+}
+
+QList<TransferJob> TransferQueue::cancelAll()
+{
+    for (auto& entry : m_jobs) {
+        if (!entry.second.state.isTerminal()) {
+            entry.second.state = TransferState::cancelled();
+        }
+    }
+    return allJobs();
+}
+
+void TransferQueue::remove(const TransferID& id)
+{
+    m_jobs.erase(id);
+}
+
+QList<TransferJob> TransferQueue::clearTerminal()
+{
+    std::erase_if(m_jobs, [](const auto& entry) { return entry.second.state.isTerminal(); });
+    return allJobs();
+}
+
+} // namespace quillbarrow

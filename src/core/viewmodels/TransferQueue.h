@@ -1,0 +1,72 @@
+#pragma once
+
+#include "domain/QuillbarrowError.h"
+#include "domain/TransferID.h"
+#include "domain/TransferJob.h"
+#include "infrastructure/AppLogger.h"
+
+#include <QDateTime>
+#include <QList>
+#include <optional>
+#include <unordered_map>
+
+namespace quillbarrow {
+
+// The one authoritative table of transfer jobs: it hands out the sequence numbers that order the
+// transfer panel and is the only place where a job's state changes. A main-thread object shared
+// by the transfer coordinator and the device browser; nothing in it waits, so its operations are
+// plain calls and each transition is atomic with respect to every other caller.
+//
+// Every operation that takes an id and throws throws pathNotFound for an unknown id and then
+// changes nothing. Operations that return a job return it as stored after the call, also when the
+// call left it unchanged. A job in a terminal state never changes state again.
+class TransferQueue {
+public:
+    explicit TransferQueue(AppLogger logger);
+
+    // Stores a copy under its id with the next sequence number (replacing any job with that id)
+    // and logs "queued transfer " followed by its display name. Never throws.
+    TransferJob enqueue(TransferJob job);
+    // Queued only: running with 0 bytes done, the job's total and both dates = `at`; any other
+    // state throws unsupportedOperation.
+    TransferJob start(const TransferID& id, const QDateTime& at);
+    // Running only: takes the bytes done and the update date, keeps the total and start date; any
+    // other state throws unsupportedOperation. The count is not checked against anything.
+    TransferJob updateProgress(const TransferID& id, qint64 bytesCompleted, const QDateTime& at);
+    // Queued becomes awaiting confirmation; every other state is left as it is.
+    TransferJob awaitConfirmation(const TransferID& id);
+    // Awaiting confirmation becomes queued; every other state is left as it is.
+    TransferJob resumeQueued(const TransferID& id);
+    // Any non-terminal state becomes completed.
+    TransferJob complete(const TransferID& id);
+    // Any non-terminal state becomes failed with the error.
+    TransferJob fail(const TransferID& id, const QuillbarrowError& error);
+    // Queued and awaiting confirmation become cancelled; running becomes cancelling with the same
+    // progress; cancelling and terminal states are left as they are.
+    TransferJob requestCancellation(const TransferID& id);
+    // Any non-terminal state becomes cancelled.
+    TransferJob cancel(const TransferID& id);
+
+    // Every job, in no promised order (sort by sequence).
+    QList<TransferJob> allJobs() const;
+    std::optional<TransferJob> job(const TransferID& id) const;
+    // Some job is running or cancelling.
+    bool hasRunningJobs() const;
+    // Some job is queued, awaiting confirmation, running or cancelling.
+    bool hasActiveJobs() const;
+    // Every non-terminal job becomes cancelled; returns all jobs, in no promised order.
+    QList<TransferJob> cancelAll();
+    // Drops the job; an unknown id is ignored.
+    void remove(const TransferID& id);
+    // Drops every failed, completed and cancelled job; returns the jobs that remain.
+    QList<TransferJob> clearTerminal();
+
+private:
+    TransferJob& stored(const TransferID& id);
+
+    std::unordered_map<TransferID, TransferJob> m_jobs;
+    qint64 m_nextSequence = 0;
+    AppLogger m_logger;
+};
+
+} // namespace quillbarrow

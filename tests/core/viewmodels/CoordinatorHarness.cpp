@@ -1,0 +1,155 @@
+#include "CoordinatorHarness.h"
+
+#include <QFileInfo>
+#include <QMetaObject>
+#include <thread>
+
+void PrintTo(const QString& text, std::ostream* out)
+{
+    *out << '"' << text.toStdString() << '"';
+}
+
+namespace quillbarrow::testing {
+
+CoordinatorHarness::CoordinatorHarness(Clipboard* clipboard, std::shared_ptr<TransferQueue> queue)
+    : TransferCoordinator(clipboard, std::move(queue), AppLogger(QStringLiteral("TransferCoordinator")),
+                          QDir::tempPath() + QStringLiteral("/quillbarrow-test-cache"))
+{
+}
+
+TransferID CoordinatorFixture::addJob(const QString& name, std::optional<qint64> totalBytes)
+{
+    const TransferJob job(TransferID::create(), TransferDirection::androidToMac, TransferPurpose::fileTransfer, name,
+                          totalBytes, TransferState::queued(), 0);
+    coordinator.enqueueTransfer(job);
+    coordinator.refreshTransferJobs();
+    return job.id;
+}
+
+ConflictAnswerer::ConflictAnswerer(TransferCoordinator& coordinator, QList<Answer> script) : m_script(std::move(script))
+{
+    QObject::connect(&coordinator, &TransferCoordinator::pendingConflictChanged, &m_context,
+                     [this, &coordinator] { answerNext(coordinator); });
+}
+
+void ConflictAnswerer::answerNext(TransferCoordinator& coordinator)
+{
+    if (!coordinator.pendingConflict()) {
+        return;
+    }
+    asked.append(*coordinator.pendingConflict());
+    if (m_script.isEmpty()) {
+        ADD_FAILURE() << "unexpected question about " << coordinator.pendingConflict()->fileName.toStdString();
+        m_script.append(Answer{});
+    }
+    const Answer next = m_script.takeFirst();
+    QMetaObject::invokeMethod(
+        &m_context,
+        [&coordinator, next] {
+            if (next.resolution) {
+                coordinator.resolveConflict(*next.resolution, next.applyToAll);
+            } else {
+                coordinator.cancelConflicts();
+            }
+        },
+        Qt::QueuedConnection);
+}
+
+ConflictAnswerer::Answer answer(ConflictResolution resolution, bool applyToAll)
+{
+    return ConflictAnswerer::Answer{resolution, applyToAll};
+}
+
+ConflictAnswerer::Answer cancelAnswer()
+{
+    return ConflictAnswerer::Answer{std::nullopt, false};
+}
+
+AndroidDevice HeldDownloadSession::device() const
+{
+    return AndroidDevice(DeviceID(QStringLiteral("held")), QStringLiteral("Held"), std::nullopt, std::nullopt,
+                         std::nullopt, DeviceConnectionKind::usb);
+}
+
+QCoro::Task<QList<StorageRoot>> HeldDownloadSession::storages()
+{
+    co_return QList<StorageRoot>();
+}
+
+QCoro::Task<DirectoryPage> HeldDownloadSession::rootDirectory(StorageID)
+{
+    throw QuillbarrowError::pathNotFound();
+}
+
+QCoro::Task<DirectoryPage> HeldDownloadSession::listDirectory(RemoteObjectID, RemotePath)
+{
+    throw QuillbarrowError::pathNotFound();
+}
+
+QCoro::Task<RemoteItem> HeldDownloadSession::createFolder(QString, std::optional<RemoteObjectID>, StorageID)
+{
+    throw QuillbarrowError::unsupportedOperation(QStringLiteral("not used"));
+}
+
+QCoro::Task<> HeldDownloadSession::rename(RemoteObjectID, QString)
+{
+    co_return;
+}
+
+QCoro::Task<> HeldDownloadSession::deleteItem(RemoteObjectID)
+{
+    co_return;
+}
+
+QCoro::Task<> HeldDownloadSession::downloadFile(RemoteObjectID, QString destination, TransferProgressFunction progress)
+{
+    started = true;
+    bool goOn = true;
+    std::thread first([&] { goOn = progress(1024, std::nullopt); });
+    first.join();
+    const std::optional<bool> released = co_await release.wait();
+    Q_UNUSED(released)
+    std::thread last([&] { goOn = goOn && progress(4096, std::nullopt); });
+    last.join();
+    if (!goOn) {
+        throw QuillbarrowError::userCancelled();
+    }
+    QFile file(destination);
+    EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(QByteArray(4096, 'x'));
+}
+
+QCoro::Task<RemoteItem> HeldDownloadSession::uploadFile(QString, QString, std::optional<RemoteObjectID>, StorageID,
+                                                        TransferProgressFunction)
+{
+    throw QuillbarrowError::unsupportedOperation(QStringLiteral("not used"));
+}
+
+QCoro::Task<> HeldDownloadSession::close()
+{
+    co_return;
+}
+
+void writeFile(const QString& path, const QByteArray& content)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly)) << path.toStdString();
+    file.write(content);
+}
+
+QByteArray readFile(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        return QByteArray("<missing>");
+    }
+    return file.readAll();
+}
+
+QStringList entriesOf(const QString& folder)
+{
+    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+}
+
+} // namespace quillbarrow::testing

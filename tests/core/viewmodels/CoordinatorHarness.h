@@ -1,0 +1,104 @@
+#pragma once
+
+#include "RunTask.h"
+#include "async/OneShot.h"
+#include "viewmodels/Clipboard.h"
+#include "viewmodels/TransferCoordinator.h"
+#include "viewmodels/TransferQueue.h"
+
+#include <QDir>
+#include <QFile>
+#include <QObject>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+#include <memory>
+#include <ostream>
+
+// Readable QString values in test failure messages.
+void PrintTo(const QString& text, std::ostream* out);
+
+namespace quillbarrow::testing {
+
+// The coordinator with the workflow helpers opened up, so tests can drive a workflow of their own
+// (as a device workflow would) against the real gate, tokens, questions and progress callback.
+class CoordinatorHarness : public TransferCoordinator {
+public:
+    CoordinatorHarness(Clipboard* clipboard, std::shared_ptr<TransferQueue> queue);
+
+    using TransferCoordinator::acquireTransferWorkflow;
+    using TransferCoordinator::cancellationToken;
+    using TransferCoordinator::cancelTransfers;
+    using TransferCoordinator::canStartTransfer;
+    using TransferCoordinator::clearStickyResolution;
+    using TransferCoordinator::dropCancellationToken;
+    using TransferCoordinator::enqueueTransfer;
+    using TransferCoordinator::makeProgressFunction;
+    using TransferCoordinator::refreshTransferJobs;
+    using TransferCoordinator::requestResolution;
+};
+
+// A coordinator with its own clipboard and queue.
+struct CoordinatorFixture {
+    Clipboard clipboard;
+    std::shared_ptr<TransferQueue> queue = std::make_shared<TransferQueue>(AppLogger(QStringLiteral("TransferQueue")));
+    CoordinatorHarness coordinator{&clipboard, queue};
+
+    TransferJob job(const TransferID& id) const { return *queue->job(id); }
+    TransferState::Kind kindOf(const TransferID& id) const { return queue->job(id)->state.kind(); }
+    // Enqueues a queued job the way workflows do and publishes the list.
+    TransferID addJob(const QString& name, std::optional<qint64> totalBytes = std::nullopt);
+};
+
+// Answers each conflict question from a script, on the next turn of the event loop as the sheet
+// would, and records the questions. An answer without a resolution is the sheet's Cancel.
+class ConflictAnswerer {
+public:
+    struct Answer {
+        std::optional<ConflictResolution> resolution;
+        bool applyToAll = false;
+    };
+
+    ConflictAnswerer(TransferCoordinator& coordinator, QList<Answer> script);
+
+    QList<ConflictRequest> asked;
+
+private:
+    void answerNext(TransferCoordinator& coordinator);
+
+    QList<Answer> m_script;
+    QObject m_context;
+};
+
+ConflictAnswerer::Answer answer(ConflictResolution resolution, bool applyToAll = false);
+ConflictAnswerer::Answer cancelAnswer();
+
+// A device session whose download reports progress from a worker thread, as real sessions do, and
+// then stays open until the test releases it; the report after the release tells whether the job
+// was cancelled meanwhile. Only the download is used.
+class HeldDownloadSession : public DeviceSession {
+public:
+    AndroidDevice device() const override;
+    QCoro::Task<QList<StorageRoot>> storages() override;
+    QCoro::Task<DirectoryPage> rootDirectory(StorageID storageID) override;
+    QCoro::Task<DirectoryPage> listDirectory(RemoteObjectID parentID, RemotePath path) override;
+    QCoro::Task<RemoteItem> createFolder(QString name, std::optional<RemoteObjectID> parentID,
+                                         StorageID storageID) override;
+    QCoro::Task<> rename(RemoteObjectID itemID, QString newName) override;
+    QCoro::Task<> deleteItem(RemoteObjectID itemID) override;
+    QCoro::Task<> downloadFile(RemoteObjectID itemID, QString destination, TransferProgressFunction progress) override;
+    QCoro::Task<RemoteItem> uploadFile(QString source, QString name, std::optional<RemoteObjectID> parentID,
+                                       StorageID storageID, TransferProgressFunction progress) override;
+    QCoro::Task<> close() override;
+
+    OneShot<bool> release;
+    bool started = false;
+};
+
+// Small file helpers for real temporary folders.
+void writeFile(const QString& path, const QByteArray& content);
+QByteArray readFile(const QString& path);
+// The entries of a folder, hidden ones included, sorted.
+QStringList entriesOf(const QString& folder);
+
+} // namespace quillbarrow::testing
