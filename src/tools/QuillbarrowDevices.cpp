@@ -11,12 +11,10 @@
 #include "infrastructure/AppEnvironment.h"
 
 #include <QCoreApplication>
+#include <QCoro/QCoroTask>
 #include <QMetaObject>
 #include <QStringList>
 #include <QTimer>
-
-#include <QCoro/QCoroTask>
-
 #include <chrono>
 #include <cstdio>
 #include <optional>
@@ -51,7 +49,8 @@ QCoro::Task<> listDevices(std::shared_ptr<MTPBackend> backend)
     }
     std::fflush(stdout);
     // Queued, so that a listing that ended before the event loop started still ends it.
-    QMetaObject::invokeMethod(QCoreApplication::instance(), [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(), [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
 }
 
 } // namespace

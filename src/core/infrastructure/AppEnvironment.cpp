@@ -13,8 +13,9 @@ namespace {
 AppEnvironment libmtpEnvironment(const DynamicLibraryProbe& libraryProbe)
 {
     // The path found is not passed on: the backend looks again whenever it needs the library.
-    return AppEnvironment(std::make_shared<LibMTPBackend>(AppLogger(QStringLiteral("LibMTPBackend")), libraryProbe),
-                          BackendMode::libmtp);
+    return AppEnvironment(
+        std::make_shared<LibMTPBackend>(AppLogger(QStringLiteral("LibMTPBackend")), libraryProbe),
+        BackendMode::libmtp);
 }
 
 } // namespace
@@ -39,7 +40,8 @@ AppEnvironment AppEnvironment::live(const Variables& environment, const DynamicL
     const auto chosen = environment.constFind(backendVariable());
     const bool set = chosen != environment.constEnd();
     if (set && *chosen == QLatin1StringView("mock")) {
-        return AppEnvironment(std::make_shared<MockMTPBackend>(MockMTPBackend::defaultDevices()), BackendMode::mock);
+        return AppEnvironment(std::make_shared<MockMTPBackend>(MockMTPBackend::defaultDevices()),
+                              BackendMode::mock);
     }
     if (set && *chosen == QLatin1StringView("libmtp")) {
         return libmtpEnvironment(libraryProbe);
@@ -47,8 +49,8 @@ AppEnvironment AppEnvironment::live(const Variables& environment, const DynamicL
     if (libraryProbe.findLibMTP()) {
         return libmtpEnvironment(libraryProbe);
     }
-    return AppEnvironment(std::make_shared<USBProbeMTPBackend>(USBDeviceProbe(),
-                                                               AppLogger(QStringLiteral("USBProbeMTPBackend"))),
+    return AppEnvironment(std::make_shared<USBProbeMTPBackend>(
+                              USBDeviceProbe(), AppLogger(QStringLiteral("USBProbeMTPBackend"))),
                           BackendMode::usbProbe);
 }
 

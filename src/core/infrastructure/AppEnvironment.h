@@ -7,7 +7,6 @@
 #include <QHash>
 #include <QProcessEnvironment>
 #include <QString>
-
 #include <memory>
 
 namespace quillbarrow {
@@ -31,7 +30,8 @@ struct AppEnvironment {
     static QString backendVariable();
 
     // The choice for this process: its environment and this machine's library search.
-    static AppEnvironment live(const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment());
+    static AppEnvironment
+    live(const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment());
     // The choice for `environment`, with `libraryProbe` as the library search. The libmtp backend
     // keeps that probe and asks it again whenever it lists or opens devices.
     static AppEnvironment live(const Variables& environment, const DynamicLibraryProbe& libraryProbe);

@@ -3,7 +3,6 @@
 #include "domain/TextEnum.h"
 
 #include <QHashFunctions>
-
 #include <array>
 #include <cstddef>
 #include <utility>
@@ -14,10 +13,10 @@ namespace quillbarrow {
 // the USB bus but not opened, or real phones through libmtp.
 enum class BackendMode { mock, usbProbe, libmtp };
 
-template <>
-struct TextEnumTraits<BackendMode> {
+template <> struct TextEnumTraits<BackendMode> {
     static constexpr const char* typeName = "BackendMode";
-    static constexpr std::array cases{std::pair{BackendMode::mock, "mock"}, std::pair{BackendMode::usbProbe, "usbProbe"},
+    static constexpr std::array cases{std::pair{BackendMode::mock, "mock"},
+                                      std::pair{BackendMode::usbProbe, "usbProbe"},
                                       std::pair{BackendMode::libmtp, "libmtp"}};
 };
 

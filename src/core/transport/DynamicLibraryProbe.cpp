@@ -48,7 +48,10 @@ void appendNamesIn(QStringList& candidates, const QString& folder)
 
 } // namespace
 
-DynamicLibraryProbe::DynamicLibraryProbe() : DynamicLibraryProbe(standardCandidates(executablePath()), fileExists) {}
+DynamicLibraryProbe::DynamicLibraryProbe()
+    : DynamicLibraryProbe(standardCandidates(executablePath()), fileExists)
+{
+}
 
 DynamicLibraryProbe::DynamicLibraryProbe(QStringList candidates, FileExists fileExists)
     : m_candidates(std::move(candidates)), m_fileExists(std::move(fileExists))

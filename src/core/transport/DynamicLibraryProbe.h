@@ -2,7 +2,6 @@
 
 #include <QString>
 #include <QStringList>
-
 #include <functional>
 #include <optional>
 
@@ -13,7 +12,7 @@ namespace quillbarrow {
 // all. The file is never opened or loaded. A small value, cheap to copy; findLibMTP() may be
 // called from any thread (an injected existence test must allow that).
 class DynamicLibraryProbe {
-public:
+  public:
     using FileExists = std::function<bool(const QString& path)>;
 
     // The candidates of this machine, tested against the file system.
@@ -38,7 +37,7 @@ public:
     // True for anything at the path (symbolic links followed).
     static bool fileExists(const QString& path);
 
-private:
+  private:
     QStringList m_candidates;
     FileExists m_fileExists;
 };

@@ -18,7 +18,7 @@ using EventSender = AsyncChannel<DeviceConnectionEvent>::Sender;
 // An opened device's handle until a session takes it: closed if the open is abandoned on the
 // way (the caller stopped waiting, or something failed after the open).
 class OpenedHandle {
-public:
+  public:
     OpenedHandle(std::shared_ptr<LibMTPBridge> bridge, CMTPDeviceHandle* handle)
         : m_bridge(std::move(bridge)), m_handle(handle)
     {
@@ -35,7 +35,7 @@ public:
     CMTPDeviceHandle* get() const { return m_handle; }
     CMTPDeviceHandle* release() { return std::exchange(m_handle, nullptr); }
 
-private:
+  private:
     std::shared_ptr<LibMTPBridge> m_bridge;
     CMTPDeviceHandle* m_handle;
 };
@@ -78,8 +78,8 @@ CMTPOpenResult withoutStrayHandle(LibMTPBridge& bridge, CMTPOpenResult result)
 QuillbarrowError openFailure(const CMTPOpenResult& result, const QString& message)
 {
     if (result.error_code == 0) {
-        return QuillbarrowError::sessionFailed(message.isEmpty() ? QStringLiteral("libmtp reported a general failure.")
-                                                                 : message);
+        return QuillbarrowError::sessionFailed(
+            message.isEmpty() ? QStringLiteral("libmtp reported a general failure.") : message);
     }
     return LibMTPErrorMapper::map(result.error_code, message);
 }
@@ -87,7 +87,8 @@ QuillbarrowError openFailure(const CMTPOpenResult& result, const QString& messag
 QList<AndroidDevice> listDevicesNow(const BridgeAccess& access)
 {
     if (!access.probe.findLibMTP()) {
-        access.logger.info(QStringLiteral("libmtp not found; no hardware devices can be enumerated by this build"));
+        access.logger.info(
+            QStringLiteral("libmtp not found; no hardware devices can be enumerated by this build"));
         return {};
     }
     QList<LibMTPDeviceEntry> entries;
@@ -125,9 +126,10 @@ OpenedDevice openDeviceNow(const BridgeAccess& access, const DeviceID& wanted)
                            QStringLiteral(" on the same port"));
     }
     access.logger.info(QStringLiteral("opening libmtp session with macOS helper-suppression path"));
-    CMTPOpenResult result = withoutStrayHandle(
-        bridge, bridge.openDeviceWithSeize(entry->busLocation, entry->deviceNumber, LibMTPBackend::seizeOpenAttempts,
-                                           LibMTPBackend::seizeOpenDelayMilliseconds));
+    CMTPOpenResult result =
+        withoutStrayHandle(bridge, bridge.openDeviceWithSeize(entry->busLocation, entry->deviceNumber,
+                                                              LibMTPBackend::seizeOpenAttempts,
+                                                              LibMTPBackend::seizeOpenDelayMilliseconds));
     // A busy USB interface or a refused connection will not be cured by opening again without
     // the helpers stopped; anything else gets one plain open.
     if (!isOpen(result) && result.error_code != 3 && result.error_code != 7) {
@@ -154,11 +156,14 @@ QCoro::Task<QList<AndroidDevice>> listDevices(std::shared_ptr<SerialExecutor> ex
     }
 }
 
-QCoro::Task<std::shared_ptr<DeviceSession>> openDevice(std::shared_ptr<SerialExecutor> executor, BridgeAccess access,
-                                                       LibMTPBackend::SessionFactory sessionFactory, DeviceID wanted)
+QCoro::Task<std::shared_ptr<DeviceSession>> openDevice(std::shared_ptr<SerialExecutor> executor,
+                                                       BridgeAccess access,
+                                                       LibMTPBackend::SessionFactory sessionFactory,
+                                                       DeviceID wanted)
 {
     try {
-        QFuture<OpenedDevice> opening = executor->run([access, wanted] { return openDeviceNow(access, wanted); });
+        QFuture<OpenedDevice> opening =
+            executor->run([access, wanted] { return openDeviceNow(access, wanted); });
         OpenedDevice opened = co_await opening;
         co_return sessionFactory(opened.device, opened.handle->release(), access.bridge);
     } catch (...) {
@@ -184,7 +189,8 @@ QList<AndroidDevice> firstOfEachIdentifier(const QList<AndroidDevice>& devices)
 
 // The events that turn `known` into `current`: connected for every new identifier in the order
 // of `current`, then disconnected for every identifier gone, in the order of `known`.
-QList<DeviceConnectionEvent> changesBetween(const QList<AndroidDevice>& known, const QList<AndroidDevice>& current)
+QList<DeviceConnectionEvent> changesBetween(const QList<AndroidDevice>& known,
+                                            const QList<AndroidDevice>& current)
 {
     QSet<DeviceID> knownIDs;
     for (const AndroidDevice& device : known) {
@@ -208,17 +214,21 @@ QList<DeviceConnectionEvent> changesBetween(const QList<AndroidDevice>& known, c
 
 // Counts a polling task as running for as long as its frame lives.
 class RunningMark {
-public:
-    explicit RunningMark(std::shared_ptr<std::atomic<int>> counter) : m_counter(std::move(counter)) { ++*m_counter; }
+  public:
+    explicit RunningMark(std::shared_ptr<std::atomic<int>> counter) : m_counter(std::move(counter))
+    {
+        ++*m_counter;
+    }
     ~RunningMark() { --*m_counter; }
     RunningMark(const RunningMark&) = delete;
     RunningMark& operator=(const RunningMark&) = delete;
 
-private:
+  private:
     std::shared_ptr<std::atomic<int>> m_counter;
 };
 
-QCoro::Task<QList<AndroidDevice>> detect(std::shared_ptr<SerialExecutor> executor, std::shared_ptr<LibMTPBridge> bridge)
+QCoro::Task<QList<AndroidDevice>> detect(std::shared_ptr<SerialExecutor> executor,
+                                         std::shared_ptr<LibMTPBridge> bridge)
 {
     try {
         QFuture<QList<AndroidDevice>> detection =
@@ -269,8 +279,9 @@ LibMTPBackend::LibMTPBackend(AppLogger logger, DynamicLibraryProbe probe)
 {
 }
 
-LibMTPBackend::LibMTPBackend(AppLogger logger, DynamicLibraryProbe probe, std::shared_ptr<LibMTPBridge> bridge,
-                             SessionFactory sessionFactory, PollPause pause)
+LibMTPBackend::LibMTPBackend(AppLogger logger, DynamicLibraryProbe probe,
+                             std::shared_ptr<LibMTPBridge> bridge, SessionFactory sessionFactory,
+                             PollPause pause)
     : m_logger(std::move(logger)), m_probe(std::move(probe)), m_bridge(std::move(bridge)),
       m_sessionFactory(std::move(sessionFactory)), m_pause(std::move(pause)),
       m_executor(std::make_shared<SerialExecutor>()), m_pollExecutor(std::make_shared<SerialExecutor>()),
@@ -288,15 +299,18 @@ QCoro::Task<QList<AndroidDevice>> LibMTPBackend::currentDevices()
 AsyncChannel<DeviceConnectionEvent> LibMTPBackend::events()
 {
     AsyncChannel<DeviceConnectionEvent> channel;
-    QCoro::Task<> polling = pollDevices(channel.sender(), m_bridge, m_pollExecutor, m_pause, m_runningPollers);
+    QCoro::Task<> polling =
+        pollDevices(channel.sender(), m_bridge, m_pollExecutor, m_pause, m_runningPollers);
     Q_UNUSED(polling) // runs on by itself until the consumer drops the stream
     return channel;
 }
 
-QCoro::Task<std::shared_ptr<DeviceSession>> LibMTPBackend::openSession(DeviceID deviceID, OpenSessionOptions options)
+QCoro::Task<std::shared_ptr<DeviceSession>> LibMTPBackend::openSession(DeviceID deviceID,
+                                                                       OpenSessionOptions options)
 {
     Q_UNUSED(options)
-    return openDevice(m_executor, BridgeAccess{m_bridge, m_probe, m_logger}, m_sessionFactory, std::move(deviceID));
+    return openDevice(m_executor, BridgeAccess{m_bridge, m_probe, m_logger}, m_sessionFactory,
+                      std::move(deviceID));
 }
 
 int LibMTPBackend::runningPollers() const

@@ -10,7 +10,6 @@
 #include <QCoro/QCoroTask>
 #include <QList>
 #include <QString>
-
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -31,11 +30,11 @@ namespace quillbarrow {
 // polling worker, so their detections may overlap an open or a session's work. The bridge is
 // reached only through the shared LibMTPBridge given at construction.
 class LibMTPBackend : public MTPBackend {
-public:
+  public:
     // Makes the session for an opened device; owns the handle from the moment it is called
     // (closing it if it cannot make the session).
-    using SessionFactory =
-        std::function<std::shared_ptr<DeviceSession>(AndroidDevice, CMTPDeviceHandle*, std::shared_ptr<LibMTPBridge>)>;
+    using SessionFactory = std::function<std::shared_ptr<DeviceSession>(AndroidDevice, CMTPDeviceHandle*,
+                                                                        std::shared_ptr<LibMTPBridge>)>;
     // Waits between two polls of one stream; ends early, without error, when stop is requested.
     using PollPause = std::function<QCoro::Task<>(std::stop_token)>;
 
@@ -63,7 +62,8 @@ public:
     using MTPBackend::openSession;
     // Opens the detected device with this identifier, or the one that took its place after a
     // re-enumeration. The options are not read: every open stops the helpers first.
-    QCoro::Task<std::shared_ptr<DeviceSession>> openSession(DeviceID deviceID, OpenSessionOptions options) override;
+    QCoro::Task<std::shared_ptr<DeviceSession>> openSession(DeviceID deviceID,
+                                                            OpenSessionOptions options) override;
 
     // The event streams whose polling task has not ended yet.
     int runningPollers() const;
@@ -80,19 +80,21 @@ public:
     // The detected entry that belongs to `wanted`: the one with that identifier, else the first
     // on the same port (same vendor, product and bus location), else the first of the same
     // model (same vendor and product). Identifiers are compared piece by piece, split at dashes.
-    static std::optional<LibMTPDeviceEntry> matchEntry(const DeviceID& wanted, const QList<LibMTPDeviceEntry>& entries);
+    static std::optional<LibMTPDeviceEntry> matchEntry(const DeviceID& wanted,
+                                                       const QList<LibMTPDeviceEntry>& entries);
     // The friendly name, else the model prefixed with the manufacturer where the model does not
     // already name it, else `fallback` unchanged. Generic names ("Android", "MTP" ...) are skipped.
     static QString bestDisplayName(const QString& friendly, const QString& model, const QString& manufacturer,
                                    const QString& fallback);
     // `base` completed from the open device's own identity strings; blocks on the bridge.
-    static AndroidDevice enrichedDevice(const AndroidDevice& base, CMTPDeviceHandle* session, LibMTPBridge& bridge);
+    static AndroidDevice enrichedDevice(const AndroidDevice& base, CMTPDeviceHandle* session,
+                                        LibMTPBridge& bridge);
     // Underscores become spaces, then white space is trimmed from both ends.
     static QString cleanedIdentityText(const QString& text);
     // Whether a cleaned name is too generic to show.
     static bool isRejectedDisplayName(const QString& cleaned);
 
-private:
+  private:
     AppLogger m_logger;
     DynamicLibraryProbe m_probe;
     std::shared_ptr<LibMTPBridge> m_bridge;

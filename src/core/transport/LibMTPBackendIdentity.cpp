@@ -5,7 +5,6 @@
 #include "LibMTPDeviceScanner.h"
 
 #include <QStringList>
-
 #include <array>
 
 namespace quillbarrow {
@@ -80,8 +79,8 @@ bool LibMTPBackend::isRejectedDisplayName(const QString& cleaned)
     return false;
 }
 
-QString LibMTPBackend::bestDisplayName(const QString& friendly, const QString& model, const QString& manufacturer,
-                                       const QString& fallback)
+QString LibMTPBackend::bestDisplayName(const QString& friendly, const QString& model,
+                                       const QString& manufacturer, const QString& fallback)
 {
     const QString cleanedFriendly = cleanedIdentityText(friendly);
     if (!cleanedFriendly.isEmpty() && !isRejectedDisplayName(cleanedFriendly)) {

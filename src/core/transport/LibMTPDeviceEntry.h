@@ -11,7 +11,9 @@ namespace quillbarrow {
 // device sits on the bus, which is what the bridge's open operations need.
 struct LibMTPDeviceEntry {
     LibMTPDeviceEntry(AndroidDevice device, std::uint32_t busLocation, std::uint8_t deviceNumber)
-        : device(std::move(device)), busLocation(busLocation), deviceNumber(deviceNumber) {}
+        : device(std::move(device)), busLocation(busLocation), deviceNumber(deviceNumber)
+    {
+    }
 
     AndroidDevice device;
     std::uint32_t busLocation;

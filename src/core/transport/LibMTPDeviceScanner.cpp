@@ -4,7 +4,6 @@
 #include "domain/QuillbarrowError.h"
 
 #include <QStringList>
-
 #include <cstring>
 #include <optional>
 
@@ -19,7 +18,7 @@ std::optional<QString> presentText(const QString& text)
 
 // Releases the bridge's list however the scan ends.
 class DeviceListOwner {
-public:
+  public:
     DeviceListOwner(LibMTPBridge& bridge, CMTPDeviceList list) : m_bridge(bridge), m_list(list) {}
     ~DeviceListOwner() { m_bridge.freeDeviceList(&m_list); }
     DeviceListOwner(const DeviceListOwner&) = delete;
@@ -27,7 +26,7 @@ public:
 
     const CMTPDeviceList& list() const { return m_list; }
 
-private:
+  private:
     LibMTPBridge& m_bridge;
     CMTPDeviceList m_list;
 };
@@ -37,7 +36,8 @@ private:
 QString fieldText(const char* field, std::size_t capacity)
 {
     const void* end = std::memchr(field, '\0', capacity);
-    const std::size_t length = end ? static_cast<std::size_t>(static_cast<const char*>(end) - field) : capacity;
+    const std::size_t length =
+        end ? static_cast<std::size_t>(static_cast<const char*>(end) - field) : capacity;
     return QString::fromUtf8(field, static_cast<qsizetype>(length));
 }
 
@@ -61,9 +61,11 @@ LibMTPDeviceEntry entryFor(const CMTPRawDeviceEntry& raw)
             names.append(name);
         }
     }
-    const QString displayName = names.isEmpty() ? QStringLiteral("Android MTP device") : names.join(QLatin1Char(' '));
-    AndroidDevice device(deviceIdentifier(raw.vendor_id, raw.product_id, raw.bus_location, raw.devnum), displayName,
-                         presentText(vendor), presentText(product), std::nullopt, DeviceConnectionKind::usb);
+    const QString displayName =
+        names.isEmpty() ? QStringLiteral("Android MTP device") : names.join(QLatin1Char(' '));
+    AndroidDevice device(deviceIdentifier(raw.vendor_id, raw.product_id, raw.bus_location, raw.devnum),
+                         displayName, presentText(vendor), presentText(product), std::nullopt,
+                         DeviceConnectionKind::usb);
     return LibMTPDeviceEntry(std::move(device), raw.bus_location, raw.devnum);
 }
 
@@ -72,7 +74,8 @@ QList<LibMTPDeviceEntry> scan(LibMTPBridge& bridge)
     const DeviceListOwner owner(bridge, bridge.detectDevices());
     const CMTPDeviceList& list = owner.list();
     if (list.error_code != 0) {
-        throw LibMTPErrorMapper::map(list.error_code, fieldText(list.error_message, sizeof list.error_message));
+        throw LibMTPErrorMapper::map(list.error_code,
+                                     fieldText(list.error_message, sizeof list.error_message));
     }
     QList<LibMTPDeviceEntry> entries;
     if (list.entries == nullptr || list.count < 1) {

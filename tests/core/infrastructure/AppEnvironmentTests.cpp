@@ -5,9 +5,8 @@
 #include "transport/MockMTPBackend.h"
 #include "transport/USBProbeMTPBackend.h"
 
-#include <gtest/gtest.h>
-
 #include <atomic>
+#include <gtest/gtest.h>
 #include <memory>
 
 using namespace quillbarrow;
@@ -30,19 +29,21 @@ struct CountingLibrarySearch {
     }
     int asked() const { return m_asked->load(); }
 
-private:
+  private:
     bool m_present;
     std::shared_ptr<std::atomic<int>> m_asked = std::make_shared<std::atomic<int>>(0);
 };
 
 AppEnvironment::Variables withBackend(const QString& value)
 {
-    return {{QStringLiteral("HOME"), QStringLiteral("/root")}, {QStringLiteral("QUILLBARROW_BACKEND"), value}};
+    return {{QStringLiteral("HOME"), QStringLiteral("/root")},
+            {QStringLiteral("QUILLBARROW_BACKEND"), value}};
 }
 
 BackendMode chosenMode(const AppEnvironment::Variables& environment, bool libraryPresent)
 {
-    const AppEnvironment chosen = AppEnvironment::live(environment, CountingLibrarySearch(libraryPresent).probe());
+    const AppEnvironment chosen =
+        AppEnvironment::live(environment, CountingLibrarySearch(libraryPresent).probe());
     EXPECT_TRUE(chosen.backend);
     return chosen.backendMode;
 }
@@ -70,10 +71,10 @@ TEST(AppEnvironment, MockWinsEvenWithTheLibraryPresent)
     EXPECT_EQ(search.asked(), 0);
 
     const QList<AndroidDevice> devices = runTask(chosen.backend->currentDevices(), 10s);
-    EXPECT_EQ(devices, QList<AndroidDevice>{AndroidDevice(DeviceID(QStringLiteral("mock-pixel-8")),
-                                                          QStringLiteral("Pixel 8"), QStringLiteral("Google"),
-                                                          QStringLiteral("Pixel 8"), QStringLiteral("MOCK123456"),
-                                                          DeviceConnectionKind::usb)});
+    EXPECT_EQ(devices, QList<AndroidDevice>{
+                           AndroidDevice(DeviceID(QStringLiteral("mock-pixel-8")), QStringLiteral("Pixel 8"),
+                                         QStringLiteral("Google"), QStringLiteral("Pixel 8"),
+                                         QStringLiteral("MOCK123456"), DeviceConnectionKind::usb)});
 }
 
 TEST(AppEnvironment, OnlyTheExactTextMockChoosesTheMock)

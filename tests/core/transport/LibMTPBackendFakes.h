@@ -4,20 +4,19 @@
 
 #include <QByteArray>
 #include <QList>
-
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <cstring>
 #include <deque>
+#include <gtest/gtest.h>
 #include <mutex>
 #include <vector>
 
 namespace quillbarrow::backendtest {
 
 // A detection entry as the bridge fills it in.
-inline CMTPRawDeviceEntry rawDevice(std::uint16_t vendorID, std::uint16_t productID, std::uint32_t busLocation,
-                                    std::uint8_t devnum, const QByteArray& vendor = {}, const QByteArray& product = {})
+inline CMTPRawDeviceEntry rawDevice(std::uint16_t vendorID, std::uint16_t productID,
+                                    std::uint32_t busLocation, std::uint8_t devnum,
+                                    const QByteArray& vendor = {}, const QByteArray& product = {})
 {
     CMTPRawDeviceEntry entry{};
     entry.vendor_id = vendorID;
@@ -29,8 +28,7 @@ inline CMTPRawDeviceEntry rawDevice(std::uint16_t vendorID, std::uint16_t produc
     return entry;
 }
 
-template <typename Record>
-void setMessage(Record& record, const QByteArray& message)
+template <typename Record> void setMessage(Record& record, const QByteArray& message)
 {
     std::strncpy(record.error_message, message.constData(), sizeof record.error_message - 1);
 }
@@ -60,7 +58,7 @@ inline CMTPOpenResult openSuccess(CMTPDeviceHandle* handle)
 // A scripted bridge: detection reports the attached entries (or a failure), opens answer from a
 // queue, and every call that matters is recorded. Callable from any thread.
 class FakeLibMTPBridge final : public LibMTPBridge {
-public:
+  public:
     struct OpenCall {
         bool seize;
         std::uint32_t busLocation;
@@ -165,8 +163,8 @@ public:
         m_opens.push_back({false, busLocation, devnum, 0, 0});
         return nextAnswer(m_plainAnswers);
     }
-    CMTPOpenResult openDeviceWithSeize(std::uint32_t busLocation, std::uint8_t devnum, std::int32_t maxAttempts,
-                                       std::int32_t delayMs) override
+    CMTPOpenResult openDeviceWithSeize(std::uint32_t busLocation, std::uint8_t devnum,
+                                       std::int32_t maxAttempts, std::int32_t delayMs) override
     {
         std::lock_guard lock(m_mutex);
         m_opens.push_back({true, busLocation, devnum, maxAttempts, delayMs});
@@ -216,9 +214,8 @@ public:
         return unexpected<CMTPMutationResult>();
     }
 
-private:
-    template <typename Record>
-    static Record unexpected()
+  private:
+    template <typename Record> static Record unexpected()
     {
         ADD_FAILURE() << "the backend called a session operation of the bridge";
         return Record{};

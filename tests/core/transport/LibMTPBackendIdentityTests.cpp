@@ -8,9 +8,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QSet>
-
 #include <gtest/gtest.h>
-
 #include <string>
 #include <tuple>
 #include <vector>
@@ -33,20 +31,22 @@ std::string text(const std::optional<QString>& value)
 // Every field of a record, readable in a failure message.
 std::string describe(const AndroidDevice& device)
 {
-    return text(device.id.rawValue()) + " \"" + text(device.displayName) + "\" " + text(device.manufacturer) + " " +
-           text(device.model) + " " + text(device.serialNumber);
+    return text(device.id.rawValue()) + " \"" + text(device.displayName) + "\" " + text(device.manufacturer) +
+           " " + text(device.model) + " " + text(device.serialNumber);
 }
 
 LibMTPDeviceEntry entry(const char* id)
 {
-    return LibMTPDeviceEntry(AndroidDevice(DeviceID(QString::fromLatin1(id)), QStringLiteral("Phone"), std::nullopt,
-                                           std::nullopt, std::nullopt, DeviceConnectionKind::usb),
+    return LibMTPDeviceEntry(AndroidDevice(DeviceID(QString::fromLatin1(id)), QStringLiteral("Phone"),
+                                           std::nullopt, std::nullopt, std::nullopt,
+                                           DeviceConnectionKind::usb),
                              0, 0);
 }
 
 std::string matched(const char* wanted, const QList<LibMTPDeviceEntry>& entries)
 {
-    const std::optional<LibMTPDeviceEntry> found = LibMTPBackend::matchEntry(DeviceID(QString::fromLatin1(wanted)), entries);
+    const std::optional<LibMTPDeviceEntry> found =
+        LibMTPBackend::matchEntry(DeviceID(QString::fromLatin1(wanted)), entries);
     return found ? text(found->device.id.rawValue()) : std::string("nothing");
 }
 
@@ -60,7 +60,8 @@ TEST(LibMTPDeviceScanner, IdentifiersAreVendorProductBusLocationAndDeviceNumberZ
               QStringLiteral("mtp-04e8-6860-00100000-005"));
     EXPECT_EQ(LibMTPDeviceScanner::deviceIdentifier(0xFFFF, 0xABCD, 0xFFFFFFFF, 255).rawValue(),
               QStringLiteral("mtp-ffff-abcd-ffffffff-255"));
-    EXPECT_EQ(LibMTPDeviceScanner::deviceIdentifier(0, 1, 0, 0).rawValue(), QStringLiteral("mtp-0000-0001-00000000-000"));
+    EXPECT_EQ(LibMTPDeviceScanner::deviceIdentifier(0, 1, 0, 0).rawValue(),
+              QStringLiteral("mtp-0000-0001-00000000-000"));
 }
 
 TEST(LibMTPDeviceScanner, NamesComeFromTheLibrarysDeviceTable)
@@ -127,14 +128,16 @@ TEST(LibMTPDeviceScanner, ADetectionFailureIsThrownMappedAndDevicesGivesNone)
 
 TEST(LibMTPBackendMatchEntry, TheExactIdentifierWinsOverAnEarlierEntryOnTheSamePort)
 {
-    const QList<LibMTPDeviceEntry> entries{entry("mtp-04e8-6860-00100000-007"), entry("mtp-04e8-6860-00100000-005")};
+    const QList<LibMTPDeviceEntry> entries{entry("mtp-04e8-6860-00100000-007"),
+                                           entry("mtp-04e8-6860-00100000-005")};
     EXPECT_EQ(matched("mtp-04e8-6860-00100000-005", entries), "mtp-04e8-6860-00100000-005");
 }
 
 TEST(LibMTPBackendMatchEntry, ThenTheSamePortThenTheSameModel)
 {
-    const QList<LibMTPDeviceEntry> entries{entry("mtp-18d1-4ee1-00100000-003"), entry("mtp-04e8-6860-00300000-002"),
-                                           entry("mtp-04e8-6860-00100000-007"), entry("mtp-04e8-6860-00200000-009")};
+    const QList<LibMTPDeviceEntry> entries{
+        entry("mtp-18d1-4ee1-00100000-003"), entry("mtp-04e8-6860-00300000-002"),
+        entry("mtp-04e8-6860-00100000-007"), entry("mtp-04e8-6860-00200000-009")};
     // Re-enumerated on the same port: the same port beats an earlier entry of the same model.
     EXPECT_EQ(matched("mtp-04e8-6860-00100000-005", entries), "mtp-04e8-6860-00100000-007");
     // Moved to a port none of them is on: the first of the same model.
@@ -153,8 +156,8 @@ TEST(LibMTPBackendMatchEntry, PiecesAreExactTextsAndShortIdentifiersMatchOnlyExa
     EXPECT_EQ(matched("mock-pixel-8", entries), "mock-pixel-8");
     EXPECT_EQ(matched("mock-pixel", entries), "nothing");
     EXPECT_EQ(matched("18d1-4ee1", entries), "18d1-4ee1");
-    EXPECT_EQ(matched("18d1-4ee1-", entries), "nothing");    // two pieces: only the exact text would do
-    EXPECT_EQ(matched("mock-pixel-9", entries), "nothing");  // three pieces, none of them alike
+    EXPECT_EQ(matched("18d1-4ee1-", entries), "nothing");   // two pieces: only the exact text would do
+    EXPECT_EQ(matched("mock-pixel-9", entries), "nothing"); // three pieces, none of them alike
     EXPECT_EQ(matched("mtp--04e8-6860", entries), "mtp-04e8-6860-00100000-007"); // empty pieces dropped
 }
 
@@ -182,7 +185,8 @@ TEST(LibMTPBackendDisplayName, TheFriendlyNameThenTheModelWithItsMakerThenTheFal
     };
     for (const auto& [friendly, model, manufacturer, fallback, shown] : rows) {
         EXPECT_EQ(text(LibMTPBackend::bestDisplayName(QString::fromUtf8(friendly), QString::fromUtf8(model),
-                                                      QString::fromUtf8(manufacturer), QString::fromUtf8(fallback))),
+                                                      QString::fromUtf8(manufacturer),
+                                                      QString::fromUtf8(fallback))),
                   shown)
             << friendly << " | " << model << " | " << manufacturer;
     }
@@ -191,9 +195,9 @@ TEST(LibMTPBackendDisplayName, TheFriendlyNameThenTheModelWithItsMakerThenTheFal
 TEST(LibMTPBackendEnrichedDevice, TheDevicesOwnStringsCompleteTheScannedRecord)
 {
     FakeLibMTPBridge bridge;
-    const AndroidDevice scanned(DeviceID(QStringLiteral("mtp-04e8-6860-00100000-005")), QStringLiteral("Samsung Galaxy"),
-                                QStringLiteral("Samsung"), QStringLiteral("Galaxy"), std::nullopt,
-                                DeviceConnectionKind::usb);
+    const AndroidDevice scanned(DeviceID(QStringLiteral("mtp-04e8-6860-00100000-005")),
+                                QStringLiteral("Samsung Galaxy"), QStringLiteral("Samsung"),
+                                QStringLiteral("Galaxy"), std::nullopt, DeviceConnectionKind::usb);
 
     bridge.reportIdentity("Android", "SM-G991B", "SAMSUNG_Electronics ", "R58N_12 34\n");
     const AndroidDevice enriched = LibMTPBackend::enrichedDevice(scanned, fakeHandle(3), bridge);
@@ -218,24 +222,28 @@ TEST(DynamicLibraryProbe, LooksBesideTheProgramThenInTheSystemFolders)
     const QString system = DynamicLibraryProbe::multiarchLibraryFolder();
     const QStringList withProgram =
         DynamicLibraryProbe::standardCandidates(QStringLiteral("/opt/quillbarrow/bin/quillbarrow"));
-    EXPECT_EQ(withProgram, (QStringList{QStringLiteral("/opt/quillbarrow/lib/libmtp.so.9"),
-                                        QStringLiteral("/opt/quillbarrow/lib/libmtp.so"),
-                                        system + QStringLiteral("/libmtp.so.9"), system + QStringLiteral("/libmtp.so"),
-                                        QStringLiteral("/usr/local/lib/libmtp.so.9"),
-                                        QStringLiteral("/usr/local/lib/libmtp.so")}));
+    EXPECT_EQ(withProgram,
+              (QStringList{QStringLiteral("/opt/quillbarrow/lib/libmtp.so.9"),
+                           QStringLiteral("/opt/quillbarrow/lib/libmtp.so"),
+                           system + QStringLiteral("/libmtp.so.9"), system + QStringLiteral("/libmtp.so"),
+                           QStringLiteral("/usr/local/lib/libmtp.so.9"),
+                           QStringLiteral("/usr/local/lib/libmtp.so")}));
     EXPECT_EQ(DynamicLibraryProbe::standardCandidates(std::nullopt), withProgram.mid(2));
     EXPECT_TRUE(system.startsWith(QStringLiteral("/usr/lib"))) << text(system);
 
     // This program's own lib folder comes first.
-    const QString programLib = QDir::cleanPath(QCoreApplication::applicationDirPath() + QStringLiteral("/../lib"));
+    const QString programLib =
+        QDir::cleanPath(QCoreApplication::applicationDirPath() + QStringLiteral("/../lib"));
     EXPECT_EQ(DynamicLibraryProbe().candidates().value(0), programLib + QStringLiteral("/libmtp.so.9"));
 }
 
 TEST(DynamicLibraryProbe, TheFirstCandidateThatExistsIsTheAnswer)
 {
-    const QStringList candidates = DynamicLibraryProbe::standardCandidates(QStringLiteral("/app/bin/quillbarrow"));
+    const QStringList candidates =
+        DynamicLibraryProbe::standardCandidates(QStringLiteral("/app/bin/quillbarrow"));
     const auto probeWith = [&candidates](QSet<QString> present) {
-        return DynamicLibraryProbe(candidates, [present](const QString& path) { return present.contains(path); });
+        return DynamicLibraryProbe(candidates,
+                                   [present](const QString& path) { return present.contains(path); });
     };
     const QString bundled = QStringLiteral("/app/lib/libmtp.so.9");
     const QString local = QStringLiteral("/usr/local/lib/libmtp.so.9");
@@ -245,7 +253,8 @@ TEST(DynamicLibraryProbe, TheFirstCandidateThatExistsIsTheAnswer)
     EXPECT_EQ(probeWith({local, system}).findLibMTP(), system);
     EXPECT_EQ(probeWith({local}).findLibMTP(), local);
     EXPECT_EQ(probeWith({}).findLibMTP(), std::nullopt);
-    EXPECT_EQ(probeWith({QStringLiteral("/usr/lib/libmtp.so.9")}).findLibMTP(), std::nullopt); // not a candidate
+    EXPECT_EQ(probeWith({QStringLiteral("/usr/lib/libmtp.so.9")}).findLibMTP(),
+              std::nullopt); // not a candidate
 }
 
 TEST(DynamicLibraryProbe, TheRealExistenceTestSeesFilesAndLinks)

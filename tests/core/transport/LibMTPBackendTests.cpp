@@ -9,10 +9,8 @@
 #include <QLoggingCategory>
 #include <QMutex>
 #include <QMutexLocker>
-
-#include <gtest/gtest.h>
-
 #include <atomic>
+#include <gtest/gtest.h>
 #include <memory>
 #include <string>
 #include <utility>
@@ -57,7 +55,7 @@ LogLine error(const char* text)
 
 // What the backend handed to the session factory. Its operations are never called here.
 class HandedOverSession final : public DeviceSession {
-public:
+  public:
     HandedOverSession(AndroidDevice device, CMTPDeviceHandle* handle, std::shared_ptr<LibMTPBridge> bridge)
         : m_device(std::move(device)), handle(handle), bridge(std::move(bridge))
     {
@@ -66,7 +64,10 @@ public:
     QCoro::Task<QList<StorageRoot>> storages() override { throw unused(); }
     QCoro::Task<DirectoryPage> rootDirectory(StorageID) override { throw unused(); }
     QCoro::Task<DirectoryPage> listDirectory(RemoteObjectID, RemotePath) override { throw unused(); }
-    QCoro::Task<RemoteItem> createFolder(QString, std::optional<RemoteObjectID>, StorageID) override { throw unused(); }
+    QCoro::Task<RemoteItem> createFolder(QString, std::optional<RemoteObjectID>, StorageID) override
+    {
+        throw unused();
+    }
     QCoro::Task<> rename(RemoteObjectID, QString) override { throw unused(); }
     QCoro::Task<> deleteItem(RemoteObjectID) override { throw unused(); }
     QCoro::Task<> downloadFile(RemoteObjectID, QString, TransferProgressFunction) override { throw unused(); }
@@ -81,8 +82,11 @@ public:
     CMTPDeviceHandle* handle;
     std::shared_ptr<LibMTPBridge> bridge;
 
-private:
-    static QuillbarrowError unused() { return QuillbarrowError::unknown(QStringLiteral("not used by these tests")); }
+  private:
+    static QuillbarrowError unused()
+    {
+        return QuillbarrowError::unknown(QStringLiteral("not used by these tests"));
+    }
 };
 
 std::string describe(const DeviceConnectionEvent& event)
@@ -146,7 +150,7 @@ const CMTPRawDeviceEntry redmi = rawDevice(0x2717, 0xff40, 0x00300000, 9, "Xiaom
 const DeviceID galaxyID(QStringLiteral("mtp-04e8-6860-00100000-005"));
 
 class LibMTPBackendTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override
     {
         {
@@ -171,7 +175,8 @@ protected:
         m_backend = std::make_unique<LibMTPBackend>(
             AppLogger(QStringLiteral("LibMTPBackend")), std::move(probe), m_bridge,
             [this](AndroidDevice device, CMTPDeviceHandle* handle, std::shared_ptr<LibMTPBridge> bridge) {
-                auto session = std::make_shared<HandedOverSession>(std::move(device), handle, std::move(bridge));
+                auto session =
+                    std::make_shared<HandedOverSession>(std::move(device), handle, std::move(bridge));
                 m_sessions.push_back(session);
                 return session;
             },
@@ -180,7 +185,8 @@ protected:
     }
     LibMTPBackend& tickedBackend()
     {
-        return backend([clock = m_clock](std::stop_token stop) { return waitForNextTick(clock, std::move(stop)); });
+        return backend(
+            [clock = m_clock](std::stop_token stop) { return waitForNextTick(clock, std::move(stop)); });
     }
     void tick()
     {
@@ -211,7 +217,7 @@ protected:
     std::vector<std::shared_ptr<HandedOverSession>> m_sessions;
     std::unique_ptr<LibMTPBackend> m_backend;
 
-private:
+  private:
     QtMessageHandler m_previousHandler = nullptr;
 };
 
@@ -228,12 +234,13 @@ TEST_F(LibMTPBackendTest, WithoutTheLibraryThereAreNoDevicesAndNoSessions)
     backend();
 
     EXPECT_TRUE(runTask(m_backend->currentDevices(), 10s).isEmpty());
-    EXPECT_EQ(openingError(galaxyID), QuillbarrowError::unsupportedOperation(QStringLiteral(
-                                         "libmtp is not bundled with this app and was not found on the system.")));
+    EXPECT_EQ(openingError(galaxyID),
+              QuillbarrowError::unsupportedOperation(
+                  QStringLiteral("libmtp is not bundled with this app and was not found on the system.")));
     EXPECT_EQ(m_bridge->detections(), 0);
     EXPECT_TRUE(m_bridge->opens().empty());
-    EXPECT_EQ(loggedLines(),
-              std::vector<LogLine>{info("libmtp not found; no hardware devices can be enumerated by this build")});
+    EXPECT_EQ(loggedLines(), std::vector<LogLine>{info(
+                                 "libmtp not found; no hardware devices can be enumerated by this build")});
 }
 
 // ---- Listing ----
@@ -252,10 +259,11 @@ TEST_F(LibMTPBackendTest, CurrentDevicesListsTheDetectedDevicesOrLogsWhyNot)
     m_bridge->attach({});
     EXPECT_TRUE(runTask(m_backend->currentDevices(), 10s).isEmpty());
 
-    EXPECT_EQ(loggedLines(), (std::vector<LogLine>{info("libmtp found 2 MTP device(s)"),
-                                                   error("libmtp detection failed: The USB interface could not be "
-                                                         "claimed."),
-                                                   info("libmtp found 0 MTP device(s)")}));
+    EXPECT_EQ(loggedLines(),
+              (std::vector<LogLine>{info("libmtp found 2 MTP device(s)"),
+                                    error("libmtp detection failed: The USB interface could not be "
+                                          "claimed."),
+                                    info("libmtp found 0 MTP device(s)")}));
     EXPECT_EQ(m_bridge->unfreedLists(), 0);
 }
 
@@ -308,7 +316,8 @@ TEST_F(LibMTPBackendTest, AReEnumeratedPhoneIsANewDeviceAndAFailedDetectionIsNoD
                                   }));
     m_bridge->attach({pixel});
     tick();
-    EXPECT_EQ(takeNow(stream, 1), std::vector<std::string>{"connected mtp-18d1-4ee1-00200000-003 \"Google Pixel\""});
+    EXPECT_EQ(takeNow(stream, 1),
+              std::vector<std::string>{"connected mtp-18d1-4ee1-00200000-003 \"Google Pixel\""});
     EXPECT_TRUE(loggedLines().empty()); // polling logs nothing
     EXPECT_EQ(m_bridge->unfreedLists(), 0);
 }
@@ -317,14 +326,16 @@ TEST_F(LibMTPBackendTest, NeitherARenamedDeviceNorADuplicateIdentifierDisturbsTh
 {
     m_bridge->attach({galaxy, galaxy});
     AsyncChannel<DeviceConnectionEvent> stream = tickedBackend().events();
-    EXPECT_EQ(takeNow(stream, 1), std::vector<std::string>{"connected mtp-04e8-6860-00100000-005 \"Samsung Galaxy\""});
+    EXPECT_EQ(takeNow(stream, 1),
+              std::vector<std::string>{"connected mtp-04e8-6860-00100000-005 \"Samsung Galaxy\""});
 
     const CMTPRawDeviceEntry renamed = rawDevice(0x04e8, 0x6860, 0x00100000, 5, "SAMSUNG", "Galaxy S21");
     m_bridge->attach({renamed, galaxy});
     tick();
     m_bridge->attach({renamed, pixel});
     tick();
-    EXPECT_EQ(takeNow(stream, 1), std::vector<std::string>{"connected mtp-18d1-4ee1-00200000-003 \"Google Pixel\""});
+    EXPECT_EQ(takeNow(stream, 1),
+              std::vector<std::string>{"connected mtp-18d1-4ee1-00200000-003 \"Google Pixel\""});
     EXPECT_EQ(stream.bufferedCount(), 0u);
 }
 
@@ -333,7 +344,8 @@ TEST_F(LibMTPBackendTest, WithoutTheLibraryPollingStillAsksTheBridge)
     m_libraryPresent->store(false);
     m_bridge->attach({pixel});
     AsyncChannel<DeviceConnectionEvent> stream = tickedBackend().events();
-    EXPECT_EQ(takeNow(stream, 1), std::vector<std::string>{"connected mtp-18d1-4ee1-00200000-003 \"Google Pixel\""});
+    EXPECT_EQ(takeNow(stream, 1),
+              std::vector<std::string>{"connected mtp-18d1-4ee1-00200000-003 \"Google Pixel\""});
 }
 
 TEST_F(LibMTPBackendTest, PollingEndsWithinOnePeriodOnceTheConsumerLeaves)
@@ -362,9 +374,11 @@ TEST_F(LibMTPBackendTest, EachStreamPollsOnItsOwnAndAgainAfterEveryPeriod)
     LibMTPBackend& quick = backend(LibMTPBackend::pauseFor(1ms));
     AsyncChannel<DeviceConnectionEvent> first = quick.events();
     m_bridge->attach({pixel});
-    EXPECT_EQ(takeNow(first, 1), std::vector<std::string>{"connected mtp-18d1-4ee1-00200000-003 \"Google Pixel\""});
+    EXPECT_EQ(takeNow(first, 1),
+              std::vector<std::string>{"connected mtp-18d1-4ee1-00200000-003 \"Google Pixel\""});
     AsyncChannel<DeviceConnectionEvent> second = quick.events();
-    EXPECT_EQ(takeNow(second, 1), std::vector<std::string>{"connected mtp-18d1-4ee1-00200000-003 \"Google Pixel\""});
+    EXPECT_EQ(takeNow(second, 1),
+              std::vector<std::string>{"connected mtp-18d1-4ee1-00200000-003 \"Google Pixel\""});
     m_bridge->attach({});
     EXPECT_EQ(takeNow(first, 1), std::vector<std::string>{"disconnected mtp-18d1-4ee1-00200000-003"});
     EXPECT_EQ(takeNow(second, 1), std::vector<std::string>{"disconnected mtp-18d1-4ee1-00200000-003"});
@@ -389,8 +403,9 @@ TEST_F(LibMTPBackendTest, AnOpenStopsTheHelpersAndHandsTheEnrichedDeviceToTheSes
     EXPECT_EQ(m_bridge->opens(), (std::vector<OpenCall>{{true, 0x00100000, 5, 20, 100}}));
     EXPECT_EQ(m_bridge->identityQueries(), std::vector<CMTPDeviceHandle*>{fakeHandle(1)});
     EXPECT_TRUE(m_bridge->closed().empty());
-    EXPECT_EQ(loggedLines(), (std::vector<LogLine>{info("opening libmtp session with macOS helper-suppression path"),
-                                                   info("opened libmtp session for Anna s Galaxy")}));
+    EXPECT_EQ(loggedLines(),
+              (std::vector<LogLine>{info("opening libmtp session with macOS helper-suppression path"),
+                                    info("opened libmtp session for Anna s Galaxy")}));
 
     // The options change nothing.
     m_bridge->answerSeizeOpen(openSuccess(fakeHandle(2)));
@@ -410,7 +425,8 @@ TEST_F(LibMTPBackendTest, AnIdentifierFromBeforeAReEnumerationOpensTheDeviceOnIt
     const std::shared_ptr<HandedOverSession> session = open(galaxyID);
     ASSERT_TRUE(session);
     EXPECT_EQ(session->device().id.rawValue(), QStringLiteral("mtp-04e8-6860-00100000-007"));
-    EXPECT_EQ(session->device().displayName, QStringLiteral("Samsung Galaxy")); // nothing reported: as scanned
+    EXPECT_EQ(session->device().displayName,
+              QStringLiteral("Samsung Galaxy")); // nothing reported: as scanned
     EXPECT_EQ(m_bridge->opens(), (std::vector<OpenCall>{{true, 0x00100000, 7, 20, 100}}));
     EXPECT_EQ(loggedLines(),
               (std::vector<LogLine>{info("device mtp-04e8-6860-00100000-005 re-enumerated; reconnecting to "
@@ -436,7 +452,8 @@ TEST_F(LibMTPBackendTest, ARefusedConnectionOrABusyInterfaceIsFinal)
     EXPECT_TRUE(m_sessions.empty());
     const std::vector<LogLine> lines = loggedLines();
     ASSERT_EQ(lines.size(), 4u);
-    EXPECT_EQ(lines[1], (LogLine{QtCriticalMsg, QStringLiteral("libmtp open failed: ") + QString::fromUtf8(refused)}));
+    EXPECT_EQ(lines[1],
+              (LogLine{QtCriticalMsg, QStringLiteral("libmtp open failed: ") + QString::fromUtf8(refused)}));
     EXPECT_EQ(lines[3], error("libmtp open failed: USB layer trouble"));
 }
 
@@ -449,7 +466,8 @@ TEST_F(LibMTPBackendTest, AnyOtherSeizeFailureGetsOnePlainOpen)
     const std::shared_ptr<HandedOverSession> session = open(galaxyID);
     ASSERT_TRUE(session);
     EXPECT_EQ(session->handle, fakeHandle(4));
-    EXPECT_EQ(m_bridge->opens(), (std::vector<OpenCall>{{true, 0x00100000, 5, 20, 100}, {false, 0x00100000, 5, 0, 0}}));
+    EXPECT_EQ(m_bridge->opens(),
+              (std::vector<OpenCall>{{true, 0x00100000, 5, 20, 100}, {false, 0x00100000, 5, 0, 0}}));
 
     // The plain open's own failure is the outcome; it is not repeated.
     const QByteArray plainText = "The MTP device was detected but the USB interface could not be opened.";
@@ -488,8 +506,8 @@ TEST_F(LibMTPBackendTest, AnUnknownDeviceOrAFailedDetectionOpensNothing)
     EXPECT_EQ(openingError(DeviceID(QStringLiteral("mock-pixel-8"))), QuillbarrowError::deviceNotFound());
 
     m_bridge->failDetection(2, "The device returned an invalid MTP/PTP response.");
-    EXPECT_EQ(openingError(galaxyID), QuillbarrowError::backendProtocolError(
-                                         QStringLiteral("The device returned an invalid MTP/PTP response.")));
+    EXPECT_EQ(openingError(galaxyID), QuillbarrowError::backendProtocolError(QStringLiteral(
+                                          "The device returned an invalid MTP/PTP response.")));
     EXPECT_TRUE(m_bridge->opens().empty());
     EXPECT_TRUE(loggedLines().empty());
     EXPECT_EQ(m_bridge->unfreedLists(), 0);
@@ -502,10 +520,12 @@ TEST_F(LibMTPBackendTest, ASessionThatCannotBeMadeLeavesTheHandleToTheFactory)
     m_backend = std::make_unique<LibMTPBackend>(
         AppLogger(QStringLiteral("LibMTPBackend")),
         DynamicLibraryProbe({QStringLiteral("/x")}, [](const QString&) { return true; }), m_bridge,
-        [](AndroidDevice, CMTPDeviceHandle* handle, std::shared_ptr<LibMTPBridge> bridge) -> std::shared_ptr<DeviceSession> {
+        [](AndroidDevice, CMTPDeviceHandle* handle,
+           std::shared_ptr<LibMTPBridge> bridge) -> std::shared_ptr<DeviceSession> {
             bridge->closeDevice(handle);
             throw std::runtime_error("no session today");
         });
     EXPECT_EQ(openingError(galaxyID), QuillbarrowError::unknown(QStringLiteral("no session today")));
-    EXPECT_EQ(m_bridge->closed(), std::vector<CMTPDeviceHandle*>{fakeHandle(7)}); // closed once, by the factory
+    EXPECT_EQ(m_bridge->closed(),
+              std::vector<CMTPDeviceHandle*>{fakeHandle(7)}); // closed once, by the factory
 }
