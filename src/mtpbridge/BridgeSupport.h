@@ -18,8 +18,7 @@ namespace quillbarrow::mtpbridge {
 // even inside a multi-byte character, and always ends the field with a NUL.
 void copyText(char* destination, std::size_t capacity, const char* text) noexcept;
 
-template <std::size_t Capacity>
-void copyText(char (&destination)[Capacity], const char* text) noexcept
+template <std::size_t Capacity> void copyText(char (&destination)[Capacity], const char* text) noexcept
 {
     copyText(destination, Capacity, text);
 }

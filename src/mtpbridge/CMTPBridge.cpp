@@ -33,23 +33,20 @@ LIBMTP_mtpdevice_t* deviceOf(const CMTPDeviceHandle* handle)
     return handle != nullptr ? handle->device : nullptr;
 }
 
-template <typename Record>
-Record zeroed()
+template <typename Record> Record zeroed()
 {
     Record record;
     std::memset(&record, 0, sizeof record);
     return record;
 }
 
-template <typename Record>
-void fail(Record& record, int code, const char* text)
+template <typename Record> void fail(Record& record, int code, const char* text)
 {
     record.error_code = code;
     copyText(record.error_message, text);
 }
 
-template <typename Record>
-void failNoDevice(Record& record)
+template <typename Record> void failNoDevice(Record& record)
 {
     fail(record, LIBMTP_ERROR_NO_DEVICE_ATTACHED, fixedErrorText(LIBMTP_ERROR_NO_DEVICE_ATTACHED));
 }
@@ -76,14 +73,12 @@ void failWithLibMTPText(Record& record, LIBMTP_mtpdevice_t* device, int code, co
     clearErrors(device);
 }
 
-template <typename Record>
-void failGeneral(Record& record, LIBMTP_mtpdevice_t* device)
+template <typename Record> void failGeneral(Record& record, LIBMTP_mtpdevice_t* device)
 {
     failWithLibMTPText(record, device, LIBMTP_ERROR_GENERAL, fixedErrorText(LIBMTP_ERROR_GENERAL));
 }
 
-template <typename Record>
-void failMemory(Record& record)
+template <typename Record> void failMemory(Record& record)
 {
     fail(record, LIBMTP_ERROR_MEMORY_ALLOCATION, fixedErrorText(LIBMTP_ERROR_MEMORY_ALLOCATION));
 }
@@ -144,8 +139,8 @@ bool hasName(const LIBMTP_file_t* file, const char* name)
     return file->filename != nullptr && std::strcmp(file->filename, name) == 0;
 }
 
-void takeSnapshot(NameSnapshot& snapshot, LIBMTP_mtpdevice_t* device, uint32_t storage_id,
-                  uint32_t parent_id, const char* name)
+void takeSnapshot(NameSnapshot& snapshot, LIBMTP_mtpdevice_t* device, uint32_t storage_id, uint32_t parent_id,
+                  const char* name)
 {
     clearErrors(device);
     LIBMTP_file_t* files = libmtp().get_files_and_folders(device, storage_id, parent_id);
@@ -295,7 +290,8 @@ CMTPStorageList CMTP_GetStorages(CMTPDeviceHandle* handle)
         return result;
     }
     int32_t count = 0;
-    for (const LIBMTP_devicestorage_t* storage = device->storage; storage != nullptr; storage = storage->next) {
+    for (const LIBMTP_devicestorage_t* storage = device->storage; storage != nullptr;
+         storage = storage->next) {
         ++count;
     }
     if (count == 0) {
@@ -308,7 +304,8 @@ CMTPStorageList CMTP_GetStorages(CMTPDeviceHandle* handle)
     }
     result.count = count;
     CMTPStorageEntry* entry = result.entries;
-    for (const LIBMTP_devicestorage_t* storage = device->storage; storage != nullptr; storage = storage->next) {
+    for (const LIBMTP_devicestorage_t* storage = device->storage; storage != nullptr;
+         storage = storage->next) {
         entry->storage_id = storage->id;
         entry->max_capacity = storage->MaxCapacity;
         entry->free_space_bytes = storage->FreeSpaceInBytes;

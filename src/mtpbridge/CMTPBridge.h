@@ -57,7 +57,7 @@ typedef struct CMTPRawDeviceEntry {
     uint16_t product_id;
     uint32_t bus_location;
     uint8_t devnum;
-    char vendor[128];  /* from libmtp's device table; empty when it has none */
+    char vendor[128]; /* from libmtp's device table; empty when it has none */
     char product[128];
 } CMTPRawDeviceEntry;
 
@@ -80,7 +80,7 @@ typedef struct CMTPDeviceIdentity {
 
 typedef struct CMTPStorageEntry {
     uint32_t storage_id;
-    uint64_t max_capacity;     /* bytes */
+    uint64_t max_capacity; /* bytes */
     uint64_t free_space_bytes;
     char description[256];
     char volume_identifier[256];
@@ -98,10 +98,10 @@ typedef struct CMTPObjectEntry {
     uint32_t item_id;
     uint32_t parent_id;
     uint32_t storage_id;
-    uint64_t file_size;         /* bytes */
-    int64_t modification_date;  /* seconds since 1970 as the device reports them; 0 when none */
-    uint32_t file_type;         /* libmtp's file type number */
-    uint32_t is_folder;         /* 1 when file_type is libmtp's folder type (0) */
+    uint64_t file_size;        /* bytes */
+    int64_t modification_date; /* seconds since 1970 as the device reports them; 0 when none */
+    uint32_t file_type;        /* libmtp's file type number */
+    uint32_t is_folder;        /* 1 when file_type is libmtp's folder type (0) */
     char filename[512];
 } CMTPObjectEntry;
 

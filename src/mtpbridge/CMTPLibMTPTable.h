@@ -24,11 +24,13 @@ typedef struct CMTPLibMTPTable {
     char* (*get_serialnumber)(LIBMTP_mtpdevice_t* device);
     /* Fills device->storage; 0 on success. */
     int (*get_storage)(LIBMTP_mtpdevice_t* device, int sort_by);
-    LIBMTP_file_t* (*get_files_and_folders)(LIBMTP_mtpdevice_t* device, uint32_t storage_id, uint32_t parent_id);
+    LIBMTP_file_t* (*get_files_and_folders)(LIBMTP_mtpdevice_t* device, uint32_t storage_id,
+                                            uint32_t parent_id);
     LIBMTP_file_t* (*get_filemetadata)(LIBMTP_mtpdevice_t* device, uint32_t object_id);
     LIBMTP_file_t* (*new_file_t)(void);
     void (*destroy_file_t)(LIBMTP_file_t* file);
-    uint32_t (*create_folder)(LIBMTP_mtpdevice_t* device, char* name, uint32_t parent_id, uint32_t storage_id);
+    uint32_t (*create_folder)(LIBMTP_mtpdevice_t* device, char* name, uint32_t parent_id,
+                              uint32_t storage_id);
     int (*delete_object)(LIBMTP_mtpdevice_t* device, uint32_t object_id);
     int (*set_file_name)(LIBMTP_mtpdevice_t* device, LIBMTP_file_t* file, const char* name);
     int (*get_file_to_file)(LIBMTP_mtpdevice_t* device, uint32_t object_id, const char* path,

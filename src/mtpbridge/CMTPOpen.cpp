@@ -31,7 +31,7 @@ const char* const kPlainOpenRefusedText =
 
 // One answer of libmtp's detection; owns the raw device array.
 class RawDevices {
-public:
+  public:
     RawDevices()
     {
         std::lock_guard lock(discoveryMutex());
@@ -68,7 +68,7 @@ public:
         return nullptr;
     }
 
-private:
+  private:
     LIBMTP_raw_device_t* m_devices = nullptr;
     int m_count = 0;
     int m_status = 0;
@@ -140,8 +140,8 @@ extern "C" CMTPOpenResult CMTP_OpenDevice(uint32_t bus_location, uint8_t devnum)
     return result;
 }
 
-extern "C" CMTPOpenResult CMTP_OpenDeviceWithSeize(uint32_t bus_location, uint8_t devnum, int32_t max_attempts,
-                                                   int32_t delay_ms)
+extern "C" CMTPOpenResult CMTP_OpenDeviceWithSeize(uint32_t bus_location, uint8_t devnum,
+                                                   int32_t max_attempts, int32_t delay_ms)
 {
     ensureLibMTPInitialised();
     CMTPOpenResult result = zeroedOpenResult();
@@ -191,7 +191,8 @@ extern "C" CMTPOpenResult CMTP_OpenDeviceWithSeize(uint32_t bus_location, uint8_
             if (openFailed) {
                 fail(result, LIBMTP_ERROR_CONNECTING, kSeizeExhaustedText);
             } else {
-                fail(result, LIBMTP_ERROR_NO_DEVICE_ATTACHED, fixedErrorText(LIBMTP_ERROR_NO_DEVICE_ATTACHED));
+                fail(result, LIBMTP_ERROR_NO_DEVICE_ATTACHED,
+                     fixedErrorText(LIBMTP_ERROR_NO_DEVICE_ATTACHED));
             }
             return result;
         }

@@ -1,0 +1,665 @@
+#include "LibMTPDeviceSession.h"
+
+#include "LibMTPErrorMapper.h"
+#include "LibMTPProgressBridge.h"
+#include "LibMTPSessionHandle.h"
+#include "async/AsyncGate.h"
+#include "async/SerialExecutor.h"
+#include "domain/BrowserSort.h"
+#include "domain/QuillbarrowError.h"
+
+#include <QByteArray>
+#include <QCoro/QCoroFuture>
+#include <QDateTime>
+#include <QFile>
+#include <QFileInfo>
+#include <QFuture>
+#include <QThreadPool>
+
+#include <cstring>
+#include <exception>
+#include <limits>
+#include <type_traits>
+#include <utility>
+
+namespace quillbarrow {
+
+struct LibMTPDeviceSession::Core {
+    Core(CMTPDeviceHandle* pointer, std::shared_ptr<LibMTPBridge> bridge)
+        : bridge(bridge), handle(std::make_shared<LibMTPSessionHandle>(pointer, std::move(bridge)))
+    {
+    }
+    ~Core();
+    Core(const Core&) = delete;
+    Core& operator=(const Core&) = delete;
+
+    std::shared_ptr<LibMTPBridge> bridge;
+    // Shared with the jobs on the workers, so the device is never closed under a running call.
+    std::shared_ptr<LibMTPSessionHandle> handle;
+    // Touched on the main thread only.
+    AsyncGate gate;
+    QList<StorageRoot> cachedStorages;
+    bool isClosed = false;
+    // Declared last so that they are destroyed first: each waits for its running job, and the
+    // jobs use nothing of the core but the bridge and the handle, which they hold themselves.
+    SerialExecutor executor;
+    SerialExecutor transfers;
+};
+
+// A session dropped without close() closes its device here, on a worker: closing talks to the
+// device and may take a while, and the last owner is usually a main-thread coroutine.
+LibMTPDeviceSession::Core::~Core()
+{
+    if (handle->pointer() != nullptr) {
+        QThreadPool::globalInstance()->start([closing = std::move(handle)] { closing->close(); });
+    }
+}
+
+namespace {
+
+using Core = LibMTPDeviceSession::Core;
+
+// What a job on a worker needs of the session: never the core itself, whose last owner must
+// be a main-thread coroutine (its executors wait for their jobs when destroyed).
+struct BridgeAccess {
+    std::shared_ptr<LibMTPBridge> bridge;
+    std::shared_ptr<LibMTPSessionHandle> handle;
+
+    // The open device handle; sessionFailed once it has been closed.
+    CMTPDeviceHandle* device() const
+    {
+        CMTPDeviceHandle* const pointer = handle->pointer();
+        if (pointer == nullptr) {
+            throw QuillbarrowError::sessionFailed(LibMTPDeviceSession::closedMessage());
+        }
+        return pointer;
+    }
+};
+
+BridgeAccess accessOf(const Core& core)
+{
+    return BridgeAccess{core.bridge, core.handle};
+}
+
+// A fixed-size text field of a bridge record: its bytes up to the first NUL (or the whole field
+// when a NUL is missing), read as UTF-8 with malformed sequences replaced.
+template <std::size_t capacity>
+QString textOf(const char (&field)[capacity])
+{
+    const void* const end = std::memchr(field, '\0', capacity);
+    const std::size_t length = end != nullptr ? static_cast<std::size_t>(static_cast<const char*>(end) - field) : capacity;
+    return QString::fromUtf8(field, static_cast<qsizetype>(length));
+}
+
+QuillbarrowError mappedError(std::int32_t code, const char (&message)[CMTP_MESSAGE_CAPACITY])
+{
+    return LibMTPErrorMapper::map(code, textOf(message));
+}
+
+QuillbarrowError closedError()
+{
+    return QuillbarrowError::sessionFailed(LibMTPDeviceSession::closedMessage());
+}
+
+// A byte count of the device as a signed 64-bit number; absent when it does not fit.
+std::optional<qint64> signedBytes(std::uint64_t bytes)
+{
+    if (bytes > static_cast<std::uint64_t>(std::numeric_limits<qint64>::max())) {
+        return std::nullopt;
+    }
+    return static_cast<qint64>(bytes);
+}
+
+StorageID storageIDOf(std::uint32_t id)
+{
+    return StorageID(QString::number(id));
+}
+
+RemoteObjectID objectIDOf(std::uint32_t id)
+{
+    return RemoteObjectID(QString::number(id));
+}
+
+StorageRoot storageRootOf(const CMTPStorageEntry& entry)
+{
+    QString name = textOf(entry.description);
+    if (name.isEmpty()) {
+        name = textOf(entry.volume_identifier);
+    }
+    if (name.isEmpty()) {
+        name = QStringLiteral("Android storage");
+    }
+    return StorageRoot(storageIDOf(entry.storage_id), name, signedBytes(entry.max_capacity),
+                       signedBytes(entry.free_space_bytes));
+}
+
+// A date of 0 means none; a date so far off that it cannot be represented is none as well.
+std::optional<QDateTime> modificationDateOf(std::int64_t seconds)
+{
+    if (seconds < 1) {
+        return std::nullopt;
+    }
+    const QDateTime date = QDateTime::fromSecsSinceEpoch(seconds, Qt::UTC);
+    if (!date.isValid()) {
+        return std::nullopt;
+    }
+    return date;
+}
+
+RemoteItem itemOf(const CMTPObjectEntry& entry, const StorageID& storageID,
+                  const std::optional<RemoteObjectID>& parentID, const RemotePath& path)
+{
+    const QString name = textOf(entry.filename);
+    const bool folder = entry.is_folder == 1;
+    return RemoteItem(objectIDOf(entry.item_id), storageID, parentID, name,
+                      folder ? RemoteItemKind::folder : RemoteItemKind::file,
+                      folder ? std::nullopt : signedBytes(entry.file_size), modificationDateOf(entry.modification_date),
+                      path.appending(name));
+}
+
+// Runs on the session's executor.
+QList<StorageRoot> readStoragesNow(const BridgeAccess& access)
+{
+    CMTPStorageList list = access.bridge->storages(access.device());
+    if (list.error_code != 0) {
+        const QuillbarrowError error = mappedError(list.error_code, list.error_message);
+        access.bridge->freeStorageList(&list);
+        throw error;
+    }
+    QList<StorageRoot> roots;
+    if (list.entries != nullptr) {
+        for (std::int32_t index = 0; index < list.count; ++index) {
+            roots.append(storageRootOf(list.entries[index]));
+        }
+    }
+    access.bridge->freeStorageList(&list);
+    return roots;
+}
+
+// Runs on the session's executor.
+QList<RemoteItem> listNow(const BridgeAccess& access, std::uint32_t storage, std::uint32_t parent, StorageID storageID,
+                          std::optional<RemoteObjectID> parentID, RemotePath path)
+{
+    CMTPObjectList list = access.bridge->listDirectory(access.device(), storage, parent);
+    if (list.error_code != 0) {
+        const QuillbarrowError error = mappedError(list.error_code, list.error_message);
+        access.bridge->freeObjectList(&list);
+        throw error;
+    }
+    QList<RemoteItem> items;
+    if (list.entries != nullptr) {
+        for (std::int32_t index = 0; index < list.count; ++index) {
+            items.append(itemOf(list.entries[index], storageID, parentID, path));
+        }
+    }
+    access.bridge->freeObjectList(&list);
+    return sortedForBrowser(items, FileSort::name, true);
+}
+
+// Runs on the session's executor: throws the mapped error of a failed mutation.
+std::uint32_t mutateNow(const CMTPMutationResult& result)
+{
+    if (result.error_code != 0) {
+        throw mappedError(result.error_code, result.error_message);
+    }
+    return result.new_object_id;
+}
+
+// One attempt at sending a file, as the transfer worker saw it end.
+struct UploadAttempt {
+    bool cancelled = false;
+    std::int32_t code = 0;
+    QString message;
+    // The new object's id; after a failure, the id of what the failed attempt left (0 for none).
+    std::uint32_t objectID = 0;
+};
+
+// Runs on the transfer worker. An exception thrown by the progress function comes back out here.
+UploadAttempt uploadNow(const BridgeAccess& access, const QByteArray& source, std::uint32_t parent,
+                        std::uint32_t storage, const QByteArray& name, std::uint64_t size,
+                        const TransferProgressFunction& progress)
+{
+    CMTPDeviceHandle* const device = access.device();
+    std::optional<LibMTPProgressBridge::Box> box;
+    if (progress) {
+        box.emplace(progress);
+    }
+    const CMTPMutationResult result =
+        access.bridge->uploadFile(device, source.constData(), parent, storage, name.constData(), size,
+                                  box ? &LibMTPProgressBridge::trampoline : nullptr, box ? &*box : nullptr);
+    if (box && box->failure) {
+        std::rethrow_exception(box->failure);
+    }
+    if (box && box->cancelled.load()) {
+        return UploadAttempt{true, 0, QString(), 0};
+    }
+    return UploadAttempt{false, result.error_code, textOf(result.error_message), result.new_object_id};
+}
+
+// Runs on the transfer worker.
+void downloadNow(const BridgeAccess& access, std::uint32_t object, const QByteArray& destination,
+                 const TransferProgressFunction& progress)
+{
+    CMTPDeviceHandle* const device = access.device();
+    std::optional<LibMTPProgressBridge::Box> box;
+    if (progress) {
+        box.emplace(progress);
+    }
+    const CMTPMutationResult result =
+        access.bridge->downloadFile(device, object, destination.constData(),
+                                    box ? &LibMTPProgressBridge::trampoline : nullptr, box ? &*box : nullptr);
+    if (box && box->failure) {
+        std::rethrow_exception(box->failure);
+    }
+    // Whatever the bridge answered: the caller asked to stop.
+    if (box && box->cancelled.load()) {
+        throw QuillbarrowError::userCancelled();
+    }
+    mutateNow(result);
+}
+
+bool isRetriedUploadFailure(const QuillbarrowError& error)
+{
+    switch (error.kind()) {
+    case QuillbarrowError::Kind::transferFailed:
+    case QuillbarrowError::Kind::backendProtocolError:
+    case QuillbarrowError::Kind::unknown:
+    case QuillbarrowError::Kind::transferInterrupted:
+        return true;
+    default:
+        return false;
+    }
+}
+
+std::uint32_t requireMTPID(const QString& text)
+{
+    const std::optional<std::uint32_t> id = LibMTPDeviceSession::mtpID(text);
+    if (!id) {
+        throw QuillbarrowError::pathNotFound();
+    }
+    return *id;
+}
+
+// The parent to create in: the storage root when absent, else the parent's own id (an id that
+// cannot be read is pathNotFound, never the root: the new item must not land elsewhere).
+std::uint32_t parentNumber(const std::optional<RemoteObjectID>& parentID, LibMTPBridge& bridge)
+{
+    return parentID ? requireMTPID(parentID->rawValue()) : bridge.rootParentID();
+}
+
+// Where a new item lies, as far as the session knows it: only in the storage root.
+std::optional<RemotePath> newItemPath(const StorageID& storageID, const std::optional<RemoteObjectID>& parentID,
+                                      const QString& name)
+{
+    if (parentID) {
+        return std::nullopt;
+    }
+    return RemotePath(storageID, {name});
+}
+
+// Takes the gate. It is only ever withdrawn when the gate itself goes away, which the core that
+// the caller holds prevents; the check keeps that assumption from turning into a race.
+QCoro::Task<AsyncGate::Lease> enter(std::shared_ptr<Core> core)
+{
+    AsyncGate::Lease lease = co_await core->gate.acquire();
+    if (!lease) {
+        throw closedError();
+    }
+    co_return lease;
+}
+
+void requireOpen(const Core& core)
+{
+    if (core.isClosed || core.handle->pointer() == nullptr) {
+        throw closedError();
+    }
+}
+
+// Reads the storages afresh and keeps them as the cache. The caller holds the gate.
+QCoro::Task<QList<StorageRoot>> refreshStorages(std::shared_ptr<Core> core)
+{
+    const BridgeAccess access = accessOf(*core);
+    QFuture<QList<StorageRoot>> reading = core->executor.run([access] { return readStoragesNow(access); });
+    QList<StorageRoot> roots = co_await reading;
+    core->cachedStorages = roots;
+    co_return roots;
+}
+
+// The known storage of that id; the storages are read first while none are known.
+QCoro::Task<std::optional<StorageRoot>> storageFor(std::shared_ptr<Core> core, StorageID storageID)
+{
+    if (core->cachedStorages.isEmpty()) {
+        QCoro::Task<QList<StorageRoot>> refreshing = refreshStorages(core);
+        co_await refreshing;
+    }
+    for (const StorageRoot& storage : core->cachedStorages) {
+        if (storage.id == storageID) {
+            co_return storage;
+        }
+    }
+    co_return std::nullopt;
+}
+
+QCoro::Task<QList<RemoteItem>> listOn(std::shared_ptr<Core> core, StorageID storageID, std::uint32_t parent,
+                                      std::optional<RemoteObjectID> parentID, RemotePath path)
+{
+    const std::uint32_t storage = requireMTPID(storageID.rawValue());
+    const BridgeAccess access = accessOf(*core);
+    QFuture<QList<RemoteItem>> listing = core->executor.run([access, storage, parent, storageID, parentID, path] {
+        return listNow(access, storage, parent, storageID, parentID, path);
+    });
+    co_return co_await listing;
+}
+
+// Turns anything but the system's own error into it, so that callers see QuillbarrowError only.
+template <typename T>
+QCoro::Task<T> withSessionErrors(QCoro::Task<T> operation)
+{
+    try {
+        if constexpr (std::is_void_v<T>) {
+            co_await operation;
+        } else {
+            co_return co_await operation;
+        }
+    } catch (const QuillbarrowError&) {
+        throw;
+    } catch (...) {
+        throw QuillbarrowError::fromException(std::current_exception());
+    }
+}
+
+QCoro::Task<QList<StorageRoot>> storagesOn(std::shared_ptr<Core> core)
+{
+    const AsyncGate::Lease lease = co_await enter(core);
+    requireOpen(*core);
+    QCoro::Task<QList<StorageRoot>> refreshing = refreshStorages(core);
+    co_return co_await refreshing;
+}
+
+QCoro::Task<DirectoryPage> rootDirectoryOn(std::shared_ptr<Core> core, StorageID storageID)
+{
+    const AsyncGate::Lease lease = co_await enter(core);
+    requireOpen(*core);
+    requireMTPID(storageID.rawValue());
+    QCoro::Task<std::optional<StorageRoot>> finding = storageFor(core, storageID);
+    const std::optional<StorageRoot> storage = co_await finding;
+    if (!storage) {
+        throw QuillbarrowError::pathNotFound();
+    }
+    const std::uint32_t root = core->bridge->rootParentID();
+    const RemotePath path(storageID, {});
+    QCoro::Task<QList<RemoteItem>> listing = listOn(core, storageID, root, std::nullopt, path);
+    QList<RemoteItem> items = co_await listing;
+    co_return DirectoryPage(*storage, path, std::nullopt, std::move(items));
+}
+
+QCoro::Task<DirectoryPage> listDirectoryOn(std::shared_ptr<Core> core, RemoteObjectID parentID, RemotePath path)
+{
+    const AsyncGate::Lease lease = co_await enter(core);
+    requireOpen(*core);
+    requireMTPID(path.storageID.rawValue());
+    const std::uint32_t parent = requireMTPID(parentID.rawValue());
+    QCoro::Task<std::optional<StorageRoot>> finding = storageFor(core, path.storageID);
+    const std::optional<StorageRoot> storage = co_await finding;
+    if (!storage) {
+        throw QuillbarrowError::pathNotFound();
+    }
+    QCoro::Task<QList<RemoteItem>> listing = listOn(core, path.storageID, parent, parentID, path);
+    QList<RemoteItem> items = co_await listing;
+    co_return DirectoryPage(*storage, path, parentID, std::move(items));
+}
+
+QCoro::Task<RemoteItem> createFolderOn(std::shared_ptr<Core> core, QString name, std::optional<RemoteObjectID> parentID,
+                                       StorageID storageID)
+{
+    const AsyncGate::Lease lease = co_await enter(core);
+    requireOpen(*core);
+    const std::uint32_t storage = requireMTPID(storageID.rawValue());
+    const std::uint32_t parent = parentNumber(parentID, *core->bridge);
+    const BridgeAccess access = accessOf(*core);
+    const QByteArray utf8 = name.toUtf8();
+    QFuture<std::uint32_t> creating = core->executor.run([access, utf8, parent, storage] {
+        return mutateNow(access.bridge->createFolder(access.device(), utf8.constData(), parent, storage));
+    });
+    const std::uint32_t created = co_await creating;
+    co_return RemoteItem(objectIDOf(created), storageID, parentID, name, RemoteItemKind::folder, std::nullopt,
+                         QDateTime::currentDateTimeUtc(), newItemPath(storageID, parentID, name));
+}
+
+QCoro::Task<> renameOn(std::shared_ptr<Core> core, RemoteObjectID itemID, QString newName)
+{
+    const AsyncGate::Lease lease = co_await enter(core);
+    requireOpen(*core);
+    const std::uint32_t object = requireMTPID(itemID.rawValue());
+    const BridgeAccess access = accessOf(*core);
+    const QByteArray utf8 = newName.toUtf8();
+    QFuture<void> renaming = core->executor.run([access, object, utf8] {
+        mutateNow(access.bridge->renameObject(access.device(), object, utf8.constData()));
+    });
+    co_await renaming;
+}
+
+QCoro::Task<> deleteOn(std::shared_ptr<Core> core, RemoteObjectID itemID)
+{
+    const AsyncGate::Lease lease = co_await enter(core);
+    requireOpen(*core);
+    const std::uint32_t object = requireMTPID(itemID.rawValue());
+    const BridgeAccess access = accessOf(*core);
+    QFuture<void> deleting = core->executor.run([access, object] {
+        mutateNow(access.bridge->deleteObject(access.device(), object));
+    });
+    co_await deleting;
+}
+
+QCoro::Task<> downloadOn(std::shared_ptr<Core> core, RemoteObjectID itemID, QString destination,
+                         TransferProgressFunction progress)
+{
+    const AsyncGate::Lease lease = co_await enter(core);
+    requireOpen(*core);
+    const std::uint32_t object = requireMTPID(itemID.rawValue());
+    const BridgeAccess access = accessOf(*core);
+    const QByteArray path = QFile::encodeName(destination);
+    QFuture<void> downloading = core->transfers.run([access, object, path, progress] {
+        downloadNow(access, object, path, progress);
+    });
+    co_await downloading;
+}
+
+// The check before an upload: a file larger than the known free space of its storage is refused.
+// The check's own failures (an unreadable size, a failed storage read) let the upload go ahead.
+// Gives the file's size, 0 when it could not be read.
+QCoro::Task<std::uint64_t> checkFreeSpace(std::shared_ptr<Core> core, QByteArray source, StorageID storageID)
+{
+    QFuture<std::uint64_t> sizing = core->executor.run([source] {
+        const qint64 size = QFileInfo(QFile::decodeName(source)).size();
+        return size > 0 ? static_cast<std::uint64_t>(size) : std::uint64_t{0};
+    });
+    const std::uint64_t size = co_await sizing;
+    if (size == 0) {
+        co_return size;
+    }
+    std::optional<qint64> freeSpace;
+    QList<StorageRoot> roots;
+    try {
+        QCoro::Task<QList<StorageRoot>> refreshing = refreshStorages(core);
+        roots = co_await refreshing;
+    } catch (...) {
+        co_return size;
+    }
+    for (const StorageRoot& storage : roots) {
+        if (storage.id == storageID) {
+            freeSpace = storage.freeSpace;
+            break;
+        }
+    }
+    if (freeSpace && size > static_cast<std::uint64_t>(*freeSpace)) {
+        throw QuillbarrowError::insufficientSpace();
+    }
+    co_return size;
+}
+
+// Removes what a failed attempt left on the device; a failure to do so is not the upload's error.
+QCoro::Task<> removeLeftover(std::shared_ptr<Core> core, std::uint32_t object)
+{
+    const BridgeAccess access = accessOf(*core);
+    QFuture<void> deleting = core->executor.run([access, object] {
+        CMTPDeviceHandle* const device = access.handle->pointer();
+        if (device != nullptr) {
+            access.bridge->deleteObject(device, object);
+        }
+    });
+    try {
+        co_await deleting;
+    } catch (...) {
+    }
+}
+
+QCoro::Task<RemoteItem> uploadOn(std::shared_ptr<Core> core, QString source, QString name,
+                                 std::optional<RemoteObjectID> parentID, StorageID storageID,
+                                 TransferProgressFunction progress)
+{
+    const AsyncGate::Lease lease = co_await enter(core);
+    requireOpen(*core);
+    const std::uint32_t storage = requireMTPID(storageID.rawValue());
+    const std::uint32_t parent = parentNumber(parentID, *core->bridge);
+    const QByteArray sourcePath = QFile::encodeName(source);
+    QCoro::Task<std::uint64_t> checking = checkFreeSpace(core, sourcePath, storageID);
+    const std::uint64_t size = co_await checking;
+
+    const BridgeAccess access = accessOf(*core);
+    const QByteArray utf8 = name.toUtf8();
+    std::uint32_t created = 0;
+    for (int attempt = 1;; ++attempt) {
+        QFuture<UploadAttempt> sending = core->transfers.run([access, sourcePath, parent, storage, utf8, size, progress] {
+            return uploadNow(access, sourcePath, parent, storage, utf8, size, progress);
+        });
+        const UploadAttempt outcome = co_await sending;
+        if (outcome.cancelled) {
+            // The bridge has removed the partly sent object.
+            throw QuillbarrowError::userCancelled();
+        }
+        if (outcome.code == 0) {
+            created = outcome.objectID;
+            break;
+        }
+        const QuillbarrowError error = LibMTPErrorMapper::map(outcome.code, outcome.message);
+        // A partly sent object would pass for the file under its final name: never leave one.
+        if (outcome.objectID != 0) {
+            QCoro::Task<> removing = removeLeftover(core, outcome.objectID);
+            co_await removing;
+        }
+        if (attempt > 1 || !isRetriedUploadFailure(error)) {
+            throw error;
+        }
+    }
+    co_return RemoteItem(objectIDOf(created), storageID, parentID, name, RemoteItemKind::file,
+                         static_cast<qint64>(size), QDateTime::currentDateTimeUtc(),
+                         newItemPath(storageID, parentID, name));
+}
+
+QCoro::Task<> closeOn(std::shared_ptr<Core> core)
+{
+    try {
+        const AsyncGate::Lease lease = co_await enter(core);
+        if (core->isClosed) {
+            co_return;
+        }
+        core->isClosed = true;
+        const std::shared_ptr<LibMTPSessionHandle> handle = core->handle;
+        QFuture<void> closing = core->executor.run([handle] { handle->close(); });
+        co_await closing;
+    } catch (...) {
+        // Closing does not fail; the handle is closed at the latest when the session goes away.
+    }
+}
+
+} // namespace
+
+LibMTPDeviceSession::LibMTPDeviceSession(AndroidDevice device, CMTPDeviceHandle* handle,
+                                         std::shared_ptr<LibMTPBridge> bridge)
+    : m_device(std::move(device)), m_core(std::make_shared<Core>(handle, std::move(bridge)))
+{
+}
+
+// Operations still running keep the core, and with it the open handle, until they end.
+LibMTPDeviceSession::~LibMTPDeviceSession() = default;
+
+AndroidDevice LibMTPDeviceSession::device() const
+{
+    return m_device;
+}
+
+QCoro::Task<QList<StorageRoot>> LibMTPDeviceSession::storages()
+{
+    return withSessionErrors(storagesOn(m_core));
+}
+
+QCoro::Task<DirectoryPage> LibMTPDeviceSession::rootDirectory(StorageID storageID)
+{
+    return withSessionErrors(rootDirectoryOn(m_core, std::move(storageID)));
+}
+
+QCoro::Task<DirectoryPage> LibMTPDeviceSession::listDirectory(RemoteObjectID parentID, RemotePath path)
+{
+    return withSessionErrors(listDirectoryOn(m_core, std::move(parentID), std::move(path)));
+}
+
+QCoro::Task<RemoteItem> LibMTPDeviceSession::createFolder(QString name, std::optional<RemoteObjectID> parentID,
+                                                          StorageID storageID)
+{
+    return withSessionErrors(createFolderOn(m_core, std::move(name), std::move(parentID), std::move(storageID)));
+}
+
+QCoro::Task<> LibMTPDeviceSession::rename(RemoteObjectID itemID, QString newName)
+{
+    return withSessionErrors(renameOn(m_core, std::move(itemID), std::move(newName)));
+}
+
+QCoro::Task<> LibMTPDeviceSession::deleteItem(RemoteObjectID itemID)
+{
+    return withSessionErrors(deleteOn(m_core, std::move(itemID)));
+}
+
+QCoro::Task<> LibMTPDeviceSession::downloadFile(RemoteObjectID itemID, QString destination,
+                                               TransferProgressFunction progress)
+{
+    return withSessionErrors(downloadOn(m_core, std::move(itemID), std::move(destination), std::move(progress)));
+}
+
+QCoro::Task<RemoteItem> LibMTPDeviceSession::uploadFile(QString source, QString name,
+                                                        std::optional<RemoteObjectID> parentID, StorageID storageID,
+                                                        TransferProgressFunction progress)
+{
+    return withSessionErrors(uploadOn(m_core, std::move(source), std::move(name), std::move(parentID),
+                                      std::move(storageID), std::move(progress)));
+}
+
+QCoro::Task<> LibMTPDeviceSession::close()
+{
+    return closeOn(m_core);
+}
+
+QString LibMTPDeviceSession::closedMessage()
+{
+    return QStringLiteral("The MTP session is already closed.");
+}
+
+std::optional<std::uint32_t> LibMTPDeviceSession::mtpID(const QString& text)
+{
+    if (text.isEmpty()) {
+        return std::nullopt;
+    }
+    std::uint64_t value = 0;
+    for (const QChar c : text) {
+        if (c < u'0' || c > u'9') {
+            return std::nullopt;
+        }
+        value = value * 10 + static_cast<std::uint64_t>(c.unicode() - u'0');
+        if (value > std::numeric_limits<std::uint32_t>::max()) {
+            return std::nullopt;
+        }
+    }
+    return static_cast<std::uint32_t>(value);
+}
+
+} // namespace quillbarrow

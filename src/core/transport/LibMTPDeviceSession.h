@@ -1,0 +1,79 @@
+#pragma once
+
+#include "DeviceSession.h"
+#include "LibMTPBridge.h"
+
+#include <QString>
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+
+namespace quillbarrow {
+
+// The session of one opened MTP device, over the libmtp bridge.
+//
+// Every operation (close() included) passes a first-in-first-out gate that it holds until all of
+// its device work is over, a whole transfer and its retry included, so the device never sees two
+// calls at once and callers are served strictly in the order they arrived. Blocking bridge calls
+// (storages, listings, create, rename, delete, close, the free-space check) run on the session's
+// own serial worker; downloads and uploads run on a second worker, so the first stays free while
+// bytes move. Operations are awaited from main-thread coroutines.
+//
+// Identifiers are the decimal texts of the MTP storage and object ids. An identifier that is not
+// a decimal unsigned 32-bit number cannot name anything on the device and fails with
+// pathNotFound; this includes a given parent of createFolder() or uploadFile() (only an absent
+// parent means the storage root). After close() every throwing operation fails with
+// sessionFailed and closedMessage().
+//
+// The device handle is closed exactly once: by close(), or after the session is dropped and the
+// operations still running on it have ended.
+class LibMTPDeviceSession final : public DeviceSession {
+public:
+    LibMTPDeviceSession(AndroidDevice device, CMTPDeviceHandle* handle, std::shared_ptr<LibMTPBridge> bridge);
+    ~LibMTPDeviceSession() override;
+    LibMTPDeviceSession(const LibMTPDeviceSession&) = delete;
+    LibMTPDeviceSession& operator=(const LibMTPDeviceSession&) = delete;
+
+    AndroidDevice device() const override;
+    // In the device's order; refreshes the cached storages that the page operations look up.
+    QCoro::Task<QList<StorageRoot>> storages() override;
+    QCoro::Task<DirectoryPage> rootDirectory(StorageID storageID) override;
+    QCoro::Task<DirectoryPage> listDirectory(RemoteObjectID parentID, RemotePath path) override;
+    // The returned item's path is the storage root's with the name appended when the folder was
+    // made in the root; for a folder made inside another one the session does not know the path.
+    QCoro::Task<RemoteItem> createFolder(QString name, std::optional<RemoteObjectID> parentID,
+                                         StorageID storageID) override;
+    QCoro::Task<> rename(RemoteObjectID itemID, QString newName) override;
+    QCoro::Task<> deleteItem(RemoteObjectID itemID) override;
+    // The destination file is left as the bridge left it, also on failure or cancellation.
+    QCoro::Task<> downloadFile(RemoteObjectID itemID, QString destination,
+                               TransferProgressFunction progress) override;
+    // Refuses with insufficientSpace, before sending anything, a file larger than the free space
+    // that its storage reports. An attempt that fails with transferFailed, backendProtocolError,
+    // unknown or transferInterrupted is sent once more; an object that a failed attempt left on
+    // the device is deleted first (and after a final failure). A stop asked for through the
+    // progress function ends with userCancelled and is not retried. The item's path follows the
+    // rule of createFolder().
+    QCoro::Task<RemoteItem> uploadFile(QString source, QString name, std::optional<RemoteObjectID> parentID,
+                                       StorageID storageID, TransferProgressFunction progress) override;
+    QCoro::Task<> close() override;
+
+    using DeviceSession::downloadFile;
+    using DeviceSession::uploadFile;
+
+    // "The MTP session is already closed."
+    static QString closedMessage();
+    // The MTP id an identifier's text stands for: decimal digits only, within unsigned 32 bits.
+    static std::optional<std::uint32_t> mtpID(const QString& text);
+
+    // The session's state, shared with the operations still running so that they may finish
+    // after the session has been dropped.
+    struct Core;
+
+private:
+    AndroidDevice m_device;
+    std::shared_ptr<Core> m_core;
+};
+
+} // namespace quillbarrow

@@ -1,0 +1,304 @@
+#include "LibMTPDeviceSessionTestSupport.h"
+#include "transport/LibMTPProgressBridge.h"
+
+#include <QCoreApplication>
+#include <QThread>
+
+#include <limits>
+#include <mutex>
+#include <stdexcept>
+#include <vector>
+
+using namespace quillbarrow;
+using namespace quillbarrow::testing;
+using Operation = FakeLibMTPBridge::Operation;
+
+namespace {
+
+std::string joined(const QStringList& texts)
+{
+    return texts.join(QStringLiteral(" | ")).toStdString();
+}
+
+// Lets the event loop run a few rounds, so that whatever could run now has run.
+void settle()
+{
+    for (int round = 0; round < 20; ++round) {
+        QCoreApplication::processEvents();
+    }
+}
+
+// The reports a progress function received, from whatever thread.
+class ProgressRecord {
+public:
+    struct Report {
+        qint64 done;
+        std::optional<qint64> total;
+        bool onMainThread;
+    };
+
+    // A function that records each report and answers `answer`.
+    TransferProgressFunction function(bool answer = true)
+    {
+        return [this, answer](qint64 done, std::optional<qint64> total) {
+            const std::lock_guard lock(m_mutex);
+            m_reports.push_back({done, total, QThread::currentThread() == QCoreApplication::instance()->thread()});
+            return answer;
+        };
+    }
+
+    std::vector<Report> reports() const
+    {
+        const std::lock_guard lock(m_mutex);
+        return m_reports;
+    }
+
+private:
+    mutable std::mutex m_mutex;
+    std::vector<Report> m_reports;
+};
+
+using SessionGate = LibMTPDeviceSessionTest;
+using SessionUpload = LibMTPDeviceSessionTest;
+using SessionProgress = LibMTPDeviceSessionTest;
+
+TEST_F(SessionGate, ServesCallsInArrivalOrderAndKeepsThemWaitingForAWholeDownload)
+{
+    const std::uint32_t file = m_bridge->addFile(storage, root, "movie.mp4", "frames");
+    const QString destination = m_local.filePath(QStringLiteral("movie.mp4"));
+    m_bridge->holdTransfers();
+    auto log = std::make_shared<QStringList>();
+
+    QCoro::Task<> downloading = noteEnding(m_session->downloadFile(idOf(file), destination), log, "download");
+    ASSERT_TRUE(processEventsUntil([this] { return m_bridge->waitingTransfers() == 1; }));
+    QCoro::Task<> listing = noteEnding(m_session->rootDirectory(storageID()), log, "root");
+    QCoro::Task<> renaming = noteEnding(m_session->rename(idOf(file), QStringLiteral("film.mp4")), log, "rename");
+    QCoro::Task<> creating = noteEnding(m_session->createFolder(QStringLiteral("Clips"), std::nullopt, storageID()), log, "create");
+    settle();
+    EXPECT_EQ(m_bridge->calls(), QStringList{QStringLiteral("download %1").arg(file)}) << joined(m_bridge->calls());
+    EXPECT_TRUE(log->isEmpty());
+
+    m_bridge->release();
+    ASSERT_TRUE(processEventsUntil([&log] { return log->size() == 4; }));
+    EXPECT_EQ(*log, (QStringList{"download ok", "root ok", "rename ok", "create ok"})) << joined(*log);
+    EXPECT_EQ(m_bridge->calls(),
+              (QStringList{QStringLiteral("download %1").arg(file), "storages", "list 65537 4294967295",
+                           QStringLiteral("rename %1 film.mp4").arg(file), "createFolder Clips 4294967295 65537"}))
+        << joined(m_bridge->calls());
+    QFile downloaded(destination);
+    ASSERT_TRUE(downloaded.open(QIODevice::ReadOnly));
+    EXPECT_EQ(downloaded.readAll(), QByteArray("frames"));
+}
+
+TEST_F(SessionGate, CloseBehindATransferLeavesEveryLaterCallerTheClosedError)
+{
+    const std::uint32_t file = m_bridge->addFile(storage, root, "a.bin", "abc");
+    m_bridge->holdTransfers();
+    auto log = std::make_shared<QStringList>();
+    QCoro::Task<> downloading =
+        noteEnding(m_session->downloadFile(idOf(file), m_local.filePath(QStringLiteral("a.bin"))), log, "download");
+    ASSERT_TRUE(processEventsUntil([this] { return m_bridge->waitingTransfers() == 1; }));
+
+    QCoro::Task<> closing = noteEnding(m_session->close(), log, "close");
+    QCoro::Task<> first = noteEnding(m_session->storages(), log, "storages");
+    QCoro::Task<> second = noteEnding(m_session->rootDirectory(storageID()), log, "root");
+    QCoro::Task<> third = noteEnding(m_session->deleteItem(idOf(file)), log, "delete");
+    QCoro::Task<> closingAgain = noteEnding(m_session->close(), log, "close again");
+    m_bridge->release();
+    ASSERT_TRUE(processEventsUntil([&log] { return log->size() == 6; }));
+
+    const QString closed = QStringLiteral(" sessionFailed: The MTP session is already closed.");
+    EXPECT_EQ(*log, (QStringList{"download ok", "close ok", "storages" + closed, "root" + closed, "delete" + closed,
+                                 "close again ok"}))
+        << joined(*log);
+    EXPECT_EQ(m_bridge->closeCount(), 1);
+    EXPECT_EQ(m_bridge->calls(), (QStringList{QStringLiteral("download %1").arg(file), "close"}));
+    EXPECT_TRUE(m_bridge->object(file).has_value());
+}
+
+TEST_F(SessionUpload, OfAFileThatFitsTheFreeSpaceExactlyIsSentAndRefreshesTheCachedStorage)
+{
+    m_bridge->setFreeSpace(storage, 10);
+    const QString source = localFile(QStringLiteral("ten.txt"), "0123456789");
+    const QDateTime before = QDateTime::currentDateTimeUtc();
+
+    const RemoteItem uploaded = runTask(m_session->uploadFile(source, QStringLiteral("ten.txt"), std::nullopt, storageID()));
+
+    EXPECT_EQ(m_bridge->calls(), (QStringList{"storages", "upload ten.txt 4294967295 65537 10"}))
+        << joined(m_bridge->calls());
+    const std::optional<std::uint32_t> made = LibMTPDeviceSession::mtpID(uploaded.id.rawValue());
+    ASSERT_TRUE(made.has_value());
+    EXPECT_EQ(m_bridge->object(*made)->content, QByteArray("0123456789"));
+    EXPECT_EQ(uploaded.storageID, storageID());
+    EXPECT_FALSE(uploaded.parentID.has_value());
+    EXPECT_EQ(uploaded.name, QStringLiteral("ten.txt"));
+    EXPECT_EQ(uploaded.kind, RemoteItemKind::file);
+    EXPECT_EQ(uploaded.size, std::optional<qint64>(10));
+    ASSERT_TRUE(uploaded.modifiedAt.has_value());
+    EXPECT_GE(*uploaded.modifiedAt, before);
+    EXPECT_EQ(uploaded.path, std::optional<RemotePath>(rootPath().appending(QStringLiteral("ten.txt"))));
+
+    // The page uses the storage as the check read it, without reading again.
+    EXPECT_EQ(runTask(m_session->rootDirectory(storageID())).storage.freeSpace, std::optional<qint64>(10));
+    EXPECT_EQ(m_bridge->calls().count(QStringLiteral("storages")), 1);
+}
+
+TEST_F(SessionUpload, OfAFileLargerThanTheFreeSpaceIsRefusedBeforeAnythingIsSent)
+{
+    m_bridge->setFreeSpace(storage, 9);
+    const QString source = localFile(QStringLiteral("ten.txt"), "0123456789");
+    const std::optional<QuillbarrowError> failure =
+        sessionFailure(m_session->uploadFile(source, QStringLiteral("ten.txt"), std::nullopt, storageID()));
+    EXPECT_EQ(kindOf(failure), "insufficientSpace");
+    EXPECT_EQ(m_bridge->calls(), QStringList{"storages"}) << joined(m_bridge->calls());
+    EXPECT_TRUE(m_bridge->children(storage, root).isEmpty());
+}
+
+TEST_F(SessionUpload, GoesAheadWhenTheFreeSpaceIsUnknownOrCannotBeChecked)
+{
+    const std::uint32_t folder = m_bridge->addFolder(storage, root, "Docs");
+    const QString source = localFile(QStringLiteral("big.bin"), QByteArray(64, 'x'));
+    // A free space the device does not report.
+    m_bridge->setFreeSpace(storage, 0xFFFFFFFFFFFFFFFFull);
+    const RemoteItem first = runTask(m_session->uploadFile(source, QStringLiteral("1.bin"), idOf(folder), storageID()));
+    EXPECT_EQ(first.parentID, std::optional<RemoteObjectID>(idOf(folder)));
+    EXPECT_FALSE(first.path.has_value());
+    // A storage read that fails, and a storage the device no longer lists.
+    m_bridge->setFreeSpace(storage, 1);
+    m_bridge->failNext(Operation::storages, {1, "general failure"});
+    runTask(m_session->uploadFile(source, QStringLiteral("2.bin"), idOf(folder), storageID()));
+    runTask(m_session->uploadFile(source, QStringLiteral("3.bin"), std::nullopt, StorageID(QStringLiteral("7"))));
+    // A source whose size cannot be read is sent with size 0, without a check.
+    const RemoteItem unsized = runTask(m_session->uploadFile(m_local.filePath(QStringLiteral("missing")),
+                                                             QStringLiteral("4.bin"), std::nullopt, storageID()));
+    EXPECT_EQ(unsized.size, std::optional<qint64>(0));
+
+    EXPECT_EQ(m_bridge->calls(), (QStringList{"storages", QStringLiteral("upload 1.bin %1 65537 64").arg(folder),
+                                              "storages", QStringLiteral("upload 2.bin %1 65537 64").arg(folder),
+                                              "storages", "upload 3.bin 4294967295 7 64", "upload 4.bin 4294967295 65537 0"}))
+        << joined(m_bridge->calls());
+}
+
+TEST_F(SessionUpload, IsSentOnceMoreAfterATransferFailureRemovingWhatTheFailedAttemptLeft)
+{
+    const QString source = localFile(QStringLiteral("photo.jpg"), "full picture");
+    m_bridge->failNext(Operation::upload, {1, "PTP Layer error 2007", true});
+
+    const RemoteItem uploaded = runTask(m_session->uploadFile(source, QStringLiteral("photo.jpg"), std::nullopt, storageID()));
+
+    const QList<FakeLibMTPBridge::Object> left = m_bridge->children(storage, root);
+    ASSERT_EQ(left.size(), 1);
+    EXPECT_EQ(left.first().content, QByteArray("full picture"));
+    EXPECT_EQ(uploaded.id, idOf(left.first().id));
+    const std::uint32_t partial = left.first().id - 1;
+    EXPECT_EQ(m_bridge->calls(), (QStringList{"storages", "upload photo.jpg 4294967295 65537 12",
+                                              QStringLiteral("delete %1").arg(partial),
+                                              "upload photo.jpg 4294967295 65537 12"}))
+        << joined(m_bridge->calls());
+}
+
+TEST_F(SessionUpload, EndsWithTheSecondAttemptsErrorAndLeavesNothingBehind)
+{
+    const QString source = localFile(QStringLiteral("a.bin"), "abcdef");
+    m_bridge->failNext(Operation::upload, {2, "first answer"});
+    m_bridge->failNext(Operation::upload, {1, "second answer", true});
+
+    const std::optional<QuillbarrowError> failure =
+        sessionFailure(m_session->uploadFile(source, QStringLiteral("a.bin"), std::nullopt, storageID()));
+
+    ASSERT_TRUE(failure.has_value());
+    EXPECT_EQ(*failure, QuillbarrowError::transferFailed(QStringLiteral("second answer")));
+    EXPECT_EQ(m_bridge->calls().count(QStringLiteral("upload a.bin 4294967295 65537 6")), 2);
+    EXPECT_TRUE(m_bridge->children(storage, root).isEmpty());
+}
+
+TEST_F(SessionUpload, IsNotSentAgainAfterOtherFailures)
+{
+    const QString source = localFile(QStringLiteral("a.bin"), "abcdef");
+    m_bridge->failNext(Operation::upload, {6, "The device storage is full."});
+    EXPECT_EQ(kindOf(sessionFailure(m_session->uploadFile(source, QStringLiteral("a.bin"), std::nullopt, storageID()))),
+              "insufficientSpace");
+    m_bridge->failNext(Operation::upload, {3, "The USB interface could not be claimed."});
+    EXPECT_EQ(kindOf(sessionFailure(m_session->uploadFile(source, QStringLiteral("a.bin"), std::nullopt, storageID()))),
+              "usbInterfaceBusy");
+    EXPECT_EQ(m_bridge->calls().count(QStringLiteral("upload a.bin 4294967295 65537 6")), 2);
+}
+
+TEST_F(SessionUpload, StoppedThroughItsProgressFunctionIsCancelledAndNotSentAgain)
+{
+    const QString source = localFile(QStringLiteral("a.bin"), "abcdef");
+    ProgressRecord progress;
+    const std::optional<QuillbarrowError> failure = sessionFailure(
+        m_session->uploadFile(source, QStringLiteral("a.bin"), std::nullopt, storageID(), progress.function(false)));
+    EXPECT_EQ(kindOf(failure), "userCancelled");
+    EXPECT_EQ(progress.reports().size(), 1u);
+    EXPECT_EQ(m_bridge->calls().count(QStringLiteral("upload a.bin 4294967295 65537 6")), 1);
+    EXPECT_TRUE(m_bridge->children(storage, root).isEmpty());
+}
+
+TEST_F(SessionProgress, StoppingADownloadEndsItCancelledEvenWhenTheDeviceReportsSuccess)
+{
+    const std::uint32_t file = m_bridge->addFile(storage, root, "a.bin", "abcdef");
+    m_bridge->setIgnoresCancellation(true);
+    ProgressRecord progress;
+    const std::optional<QuillbarrowError> failure = sessionFailure(
+        m_session->downloadFile(idOf(file), m_local.filePath(QStringLiteral("a.bin")), progress.function(false)));
+    EXPECT_EQ(kindOf(failure), "userCancelled");
+    ASSERT_EQ(progress.reports().size(), 1u);
+    EXPECT_FALSE(progress.reports().front().onMainThread);
+}
+
+TEST_F(SessionProgress, ReachesTheFunctionOnTheTransferThreadWithAnUnknownTotalAbsent)
+{
+    const std::uint32_t file = m_bridge->addFile(storage, root, "a.bin", "abcdefghij");
+    m_bridge->setProgressReports({{0, 0}, {4, 0}, {10, 10}, {~std::uint64_t{0}, ~std::uint64_t{0}}});
+    ProgressRecord progress;
+    runTask(m_session->downloadFile(idOf(file), m_local.filePath(QStringLiteral("a.bin")), progress.function()));
+
+    const std::vector<ProgressRecord::Report> reports = progress.reports();
+    ASSERT_EQ(reports.size(), 4u);
+    constexpr qint64 largest = std::numeric_limits<qint64>::max();
+    EXPECT_EQ(reports[0].done, 0);
+    EXPECT_FALSE(reports[0].total.has_value());
+    EXPECT_EQ(reports[1].done, 4);
+    EXPECT_FALSE(reports[1].total.has_value());
+    EXPECT_EQ(reports[2].total, std::optional<qint64>(10));
+    EXPECT_EQ(reports[3].done, largest);
+    EXPECT_EQ(reports[3].total, std::optional<qint64>(largest));
+    for (const ProgressRecord::Report& report : reports) {
+        EXPECT_FALSE(report.onMainThread);
+    }
+}
+
+TEST_F(SessionProgress, AFunctionThatThrowsStopsTheTransferWithItsErrorAndIsNotRetried)
+{
+    const QString source = localFile(QStringLiteral("a.bin"), "abcdef");
+    const TransferProgressFunction throwing = [](qint64, std::optional<qint64>) -> bool {
+        throw std::runtime_error("progress broke");
+    };
+    const std::optional<QuillbarrowError> failure =
+        sessionFailure(m_session->uploadFile(source, QStringLiteral("a.bin"), std::nullopt, storageID(), throwing));
+    ASSERT_TRUE(failure.has_value());
+    EXPECT_EQ(*failure, QuillbarrowError::unknown(QStringLiteral("progress broke")));
+    EXPECT_EQ(m_bridge->calls().count(QStringLiteral("upload a.bin 4294967295 65537 6")), 1);
+    EXPECT_TRUE(m_bridge->children(storage, root).isEmpty());
+}
+
+TEST(ProgressTrampoline, AnswersZeroWithoutABoxOrFunctionAndOneWhenAskedToStop)
+{
+    EXPECT_EQ(LibMTPProgressBridge::trampoline(1, 2, nullptr), 0);
+    LibMTPProgressBridge::Box empty{TransferProgressFunction()};
+    EXPECT_EQ(LibMTPProgressBridge::trampoline(1, 2, &empty), 0);
+    EXPECT_FALSE(empty.cancelled.load());
+
+    bool answer = true;
+    LibMTPProgressBridge::Box box{[&answer](qint64, std::optional<qint64>) { return answer; }};
+    EXPECT_EQ(LibMTPProgressBridge::trampoline(1, 2, &box), 0);
+    EXPECT_FALSE(box.cancelled.load());
+    answer = false;
+    EXPECT_EQ(LibMTPProgressBridge::trampoline(1, 2, &box), 1);
+    EXPECT_TRUE(box.cancelled.load());
+    EXPECT_FALSE(box.failure);
+}
+
+} // namespace

@@ -1,0 +1,588 @@
+#include "CMTPBridge.h"
+
+#include "FakeLibMTP.h"
+
+#include <cstring>
+#include <gtest/gtest.h>
+#include <string>
+#include <thread>
+#include <vector>
+
+using namespace quillbarrow::fakes;
+
+namespace {
+
+const std::string kGeneralText = "libmtp reported a general failure.";
+const std::string kNoDeviceText = "No MTP device is attached.";
+const std::string kCancelledText = "The MTP operation was cancelled.";
+
+constexpr uint32_t kBus = 3;
+constexpr uint8_t kDevnum = 7;
+constexpr uint32_t kStorage = 0x10001;
+constexpr uint32_t kFolder = 40;
+
+struct ProgressLog {
+    std::vector<std::pair<uint64_t, uint64_t>> calls;
+    int32_t answerFromCall = -1; // the call (0-based) that answers with `answer`; -1: never
+    int32_t answer = 1;
+};
+
+int32_t recordProgress(uint64_t sent, uint64_t total, void* context)
+{
+    auto* log = static_cast<ProgressLog*>(context);
+    log->calls.emplace_back(sent, total);
+    return static_cast<int32_t>(log->calls.size()) - 1 >= log->answerFromCall && log->answerFromCall >= 0
+               ? log->answer
+               : 0;
+}
+
+class BridgeTest : public ::testing::Test {
+  protected:
+    BridgeTest() { m_fake.setRawDevices({FakeRawDevice{0x18d1, 0x4ee1, kBus, kDevnum, "Google", "Pixel"}}); }
+
+    void TearDown() override
+    {
+        CMTP_CloseDevice(m_handle);
+        EXPECT_EQ(m_fake.openDevices(), 0);
+        EXPECT_EQ(m_fake.outstandingAllocations(), 0u) << "libmtp memory the bridge did not release";
+        EXPECT_EQ(m_fake.badReleases(), 0);
+    }
+
+    CMTPDeviceHandle* open()
+    {
+        if (m_handle != nullptr) {
+            return m_handle;
+        }
+        const CMTPOpenResult result = CMTP_OpenDevice(kBus, kDevnum);
+        EXPECT_EQ(result.error_code, 0) << result.error_message;
+        m_handle = result.handle;
+        return m_handle;
+    }
+
+    CMTPMutationResult failDeleteWith(const std::string& text)
+    {
+        m_fake.failNext(FakeOperation::Delete, FakeFailure{true, text});
+        return CMTP_DeleteObject(open(), 1);
+    }
+
+    Trace m_trace;
+    FakeLibMTP m_fake{&m_trace};
+    CMTPDeviceHandle* m_handle = nullptr;
+};
+
+// --- messages ---------------------------------------------------------------------------------
+
+TEST_F(BridgeTest, MessagesKeepAtMost511BytesAndAreAlwaysTerminated)
+{
+    const std::string longText(600, 'x');
+    const CMTPMutationResult result = failDeleteWith(longText);
+    EXPECT_EQ(result.error_code, 1);
+    EXPECT_EQ(std::strlen(result.error_message), 511u);
+    EXPECT_EQ(std::string(result.error_message), longText.substr(0, 511));
+
+    const std::string exact(511, 'y');
+    EXPECT_EQ(std::string(failDeleteWith(exact).error_message), exact);
+    const std::string oneOver(512, 'z');
+    EXPECT_EQ(std::string(failDeleteWith(oneOver).error_message), oneOver.substr(0, 511));
+}
+
+TEST_F(BridgeTest, MultiByteCharacterAtTheLimitIsCutAtTheByteLimit)
+{
+    // "é" is two bytes: its first byte is byte 511, the second would be byte 512.
+    const std::string twoByte = std::string(510, 'a') + "\xC3\xA9" + "tail";
+    const CMTPMutationResult cutTwo = failDeleteWith(twoByte);
+    ASSERT_EQ(std::strlen(cutTwo.error_message), 511u);
+    EXPECT_EQ(std::string(cutTwo.error_message), twoByte.substr(0, 511));
+    EXPECT_EQ(static_cast<unsigned char>(cutTwo.error_message[510]), 0xC3);
+    EXPECT_EQ(cutTwo.error_message[511], '\0');
+
+    // "€" is three bytes starting at byte 510: two of them fit.
+    const std::string threeByte = std::string(509, 'b') + "\xE2\x82\xAC";
+    const CMTPMutationResult cutThree = failDeleteWith(threeByte);
+    EXPECT_EQ(std::string(cutThree.error_message), threeByte.substr(0, 511));
+
+    // Ending exactly at the limit, the character stays whole.
+    const std::string whole = std::string(509, 'c') + "\xC3\xA9";
+    EXPECT_EQ(std::string(failDeleteWith(whole).error_message), whole);
+}
+
+TEST_F(BridgeTest, NameFieldsAreCutAtTheirOwnLimits)
+{
+    const std::string longName = std::string(509, 'n') + "\xE2\x82\xAC" + ".jpg";
+    m_fake.addObject(FakeObject{11, kFolder, kStorage, longName, 5, 0, LIBMTP_FILETYPE_JPEG});
+    m_fake.setIdentity(std::string(300, 'f'), "Pixel 8", std::nullopt, "");
+    CMTPDeviceHandle* handle = open();
+
+    CMTPObjectList list = CMTP_ListDirectory(handle, kStorage, kFolder);
+    ASSERT_EQ(list.count, 1);
+    EXPECT_EQ(std::string(list.entries[0].filename), longName.substr(0, 511));
+    CMTP_FreeObjectList(&list);
+
+    const CMTPDeviceIdentity identity = CMTP_GetDeviceIdentity(handle);
+    EXPECT_EQ(std::string(identity.friendly_name), std::string(255, 'f'));
+    EXPECT_EQ(std::string(identity.model_name), "Pixel 8");
+    EXPECT_EQ(std::string(identity.manufacturer), "");
+    EXPECT_EQ(std::string(identity.serial_number), "");
+    EXPECT_EQ(identity.error_code, 0);
+}
+
+// --- detection ---------------------------------------------------------------------------------
+
+TEST_F(BridgeTest, DetectionCopiesEveryRawDeviceInLibMTPOrder)
+{
+    m_fake.setRawDevices({FakeRawDevice{0x18d1, 0x4ee1, 3, 7, "Google", "Pixel"},
+                          FakeRawDevice{0x04e8, 0x6860, 1, 2, std::nullopt, std::string(200, 'p')}});
+    CMTPDeviceList list = CMTP_DetectDevices();
+    ASSERT_EQ(list.error_code, 0);
+    ASSERT_EQ(list.count, 2);
+    EXPECT_EQ(list.entries[0].vendor_id, 0x18d1);
+    EXPECT_EQ(list.entries[0].product_id, 0x4ee1);
+    EXPECT_EQ(list.entries[0].bus_location, 3u);
+    EXPECT_EQ(list.entries[0].devnum, 7);
+    EXPECT_STREQ(list.entries[0].vendor, "Google");
+    EXPECT_STREQ(list.entries[0].product, "Pixel");
+    EXPECT_EQ(list.entries[1].vendor_id, 0x04e8);
+    EXPECT_STREQ(list.entries[1].vendor, "");
+    EXPECT_EQ(std::string(list.entries[1].product), std::string(127, 'p'));
+    EXPECT_STREQ(list.error_message, "");
+
+    CMTP_FreeDeviceList(&list);
+    EXPECT_EQ(list.count, 0);
+    EXPECT_EQ(list.entries, nullptr);
+    CMTP_FreeDeviceList(&list); // a second free is harmless
+    CMTP_FreeDeviceList(nullptr);
+}
+
+TEST_F(BridgeTest, DetectionWithoutDeviceIsAnEmptySuccess)
+{
+    // libmtp answers "no device attached" (5) when nothing is plugged in.
+    m_fake.scriptDetections({FakeDetection{LIBMTP_ERROR_NO_DEVICE_ATTACHED, {}}, FakeDetection{0, {}}});
+    for (int i = 0; i < 2; ++i) {
+        CMTPDeviceList list = CMTP_DetectDevices();
+        EXPECT_EQ(list.error_code, 0);
+        EXPECT_EQ(list.count, 0);
+        EXPECT_EQ(list.entries, nullptr);
+        EXPECT_STREQ(list.error_message, "");
+    }
+}
+
+TEST_F(BridgeTest, DetectionErrorsCarryTheirCodeAndFixedText)
+{
+    const std::vector<std::pair<int, std::string>> cases = {
+        {1, kGeneralText},
+        {2, "The device returned an invalid MTP/PTP response."},
+        {3, "The USB interface could not be claimed. Another process may be using the phone, or macOS denied "
+            "access to the interface."},
+        {4, "libmtp could not allocate memory."},
+        {6, "The device storage is full."},
+        {7,
+         "The MTP device could not be opened. Unlock the phone, choose File Transfer / MTP mode, and close "
+         "other apps that may be using the device."},
+        {8, kCancelledText},
+        {9, kGeneralText},
+    };
+    for (const auto& [code, text] : cases) {
+        m_fake.scriptDetections({FakeDetection{code, {}}});
+        CMTPDeviceList list = CMTP_DetectDevices();
+        EXPECT_EQ(list.error_code, code);
+        EXPECT_EQ(std::string(list.error_message), text) << "code " << code;
+        EXPECT_EQ(list.count, 0);
+        EXPECT_EQ(list.entries, nullptr);
+    }
+}
+
+TEST(BridgeInitialisation, LibMTPIsInitialisedOnceEvenWhenDetectionAndOpenRace)
+{
+    FakeLibMTP fake;
+    fake.setRawDevices({FakeRawDevice{1, 2, kBus, kDevnum, std::nullopt, std::nullopt}});
+
+    // Operations on a handle never initialise libmtp.
+    CMTPStorageList storages = CMTP_GetStorages(nullptr);
+    CMTP_FreeStorageList(&storages);
+    EXPECT_EQ(fake.initCount(), 0);
+
+    std::vector<std::thread> threads;
+    std::vector<CMTPDeviceHandle*> handles(4, nullptr);
+    for (int i = 0; i < 8; ++i) {
+        threads.emplace_back([i, &handles] {
+            if (i % 2 == 0) {
+                CMTPDeviceList list = CMTP_DetectDevices();
+                CMTP_FreeDeviceList(&list);
+            } else {
+                handles[i / 2] = CMTP_OpenDevice(kBus, kDevnum).handle;
+            }
+        });
+    }
+    for (std::thread& thread : threads) {
+        thread.join();
+    }
+    EXPECT_EQ(fake.initCount(), 1);
+    EXPECT_EQ(fake.detectionCount(), 8);
+    for (CMTPDeviceHandle* handle : handles) {
+        EXPECT_NE(handle, nullptr);
+        CMTP_CloseDevice(handle);
+    }
+    EXPECT_EQ(fake.openDevices(), 0);
+    EXPECT_EQ(fake.outstandingAllocations(), 0u);
+}
+
+// --- null handles --------------------------------------------------------------------------------
+
+TEST_F(BridgeTest, MissingHandleOrTextIsAnsweredWithCode5)
+{
+    auto expectNoDevice = [](const auto& result, const char* what) {
+        EXPECT_EQ(result.error_code, 5) << what;
+        EXPECT_EQ(std::string(result.error_message), kNoDeviceText) << what;
+    };
+    CMTPStorageList storages = CMTP_GetStorages(nullptr);
+    expectNoDevice(storages, "storages");
+    EXPECT_EQ(storages.count, 0);
+    CMTPObjectList objects = CMTP_ListDirectory(nullptr, kStorage, kFolder);
+    expectNoDevice(objects, "listing");
+    EXPECT_EQ(objects.entries, nullptr);
+    expectNoDevice(CMTP_CreateFolder(nullptr, "New", kFolder, kStorage), "create");
+    expectNoDevice(CMTP_DeleteObject(nullptr, 1), "delete");
+    expectNoDevice(CMTP_RenameObject(nullptr, 1, "b"), "rename");
+    expectNoDevice(CMTP_DownloadFile(nullptr, 1, "/tmp/x", nullptr, nullptr), "download");
+    expectNoDevice(CMTP_UploadFile(nullptr, "/tmp/x", kFolder, kStorage, "x", 1, nullptr, nullptr), "upload");
+
+    CMTPDeviceHandle* handle = open();
+    expectNoDevice(CMTP_CreateFolder(handle, nullptr, kFolder, kStorage), "create without name");
+    expectNoDevice(CMTP_RenameObject(handle, 1, nullptr), "rename without name");
+    expectNoDevice(CMTP_DownloadFile(handle, 1, nullptr, nullptr, nullptr), "download without path");
+    expectNoDevice(CMTP_UploadFile(handle, nullptr, kFolder, kStorage, "x", 1, nullptr, nullptr),
+                   "upload without path");
+    expectNoDevice(CMTP_UploadFile(handle, "/tmp/x", kFolder, kStorage, nullptr, 1, nullptr, nullptr),
+                   "upload without name");
+    EXPECT_TRUE(m_fake.uploads().empty());
+    EXPECT_TRUE(m_fake.createdFolderNames().empty());
+
+    const CMTPDeviceIdentity identity = CMTP_GetDeviceIdentity(nullptr);
+    EXPECT_EQ(identity.error_code, 5);
+    EXPECT_STREQ(identity.friendly_name, "");
+    EXPECT_STREQ(identity.model_name, "");
+    EXPECT_STREQ(identity.manufacturer, "");
+    EXPECT_STREQ(identity.serial_number, "");
+
+    CMTP_CloseDevice(nullptr);
+    CMTP_FreeStorageList(nullptr);
+    CMTP_FreeObjectList(nullptr);
+    EXPECT_EQ(CMTP_RootParentID(), 0xFFFFFFFFu);
+}
+
+// --- identity and storages -----------------------------------------------------------------------
+
+TEST_F(BridgeTest, IdentityOfADeviceThatAnswersNothingIsEmptySuccess)
+{
+    const CMTPDeviceIdentity identity = CMTP_GetDeviceIdentity(open());
+    EXPECT_EQ(identity.error_code, 0);
+    EXPECT_STREQ(identity.friendly_name, "");
+    EXPECT_STREQ(identity.serial_number, "");
+}
+
+TEST_F(BridgeTest, StoragesFollowTheDeviceChain)
+{
+    m_fake.setStorages({FakeStorage{0x10001, 64'000'000'000, 12'345, "Internal shared storage", "vol-1"},
+                        FakeStorage{0x20001, 0, UINT64_MAX, std::nullopt, std::nullopt}});
+    CMTPStorageList list = CMTP_GetStorages(open());
+    ASSERT_EQ(list.error_code, 0);
+    ASSERT_EQ(list.count, 2);
+    EXPECT_EQ(list.entries[0].storage_id, 0x10001u);
+    EXPECT_EQ(list.entries[0].max_capacity, 64'000'000'000u);
+    EXPECT_EQ(list.entries[0].free_space_bytes, 12'345u);
+    EXPECT_STREQ(list.entries[0].description, "Internal shared storage");
+    EXPECT_STREQ(list.entries[0].volume_identifier, "vol-1");
+    EXPECT_EQ(list.entries[1].free_space_bytes, UINT64_MAX);
+    EXPECT_STREQ(list.entries[1].description, "");
+    EXPECT_STREQ(list.entries[1].volume_identifier, "");
+    CMTP_FreeStorageList(&list);
+    EXPECT_EQ(list.entries, nullptr);
+}
+
+TEST_F(BridgeTest, StorageFailuresReportLibMTPTextOrTheGeneralText)
+{
+    CMTPDeviceHandle* handle = open();
+    m_fake.failNext(FakeOperation::Storage, FakeFailure{true, "Could not get storage IDs."});
+    CMTPStorageList failed = CMTP_GetStorages(handle);
+    EXPECT_EQ(failed.error_code, 1);
+    EXPECT_STREQ(failed.error_message, "Could not get storage IDs.");
+    EXPECT_EQ(failed.count, 0);
+    EXPECT_EQ(m_fake.errorStackSize(), 0u) << "the stack is cleared after a failure";
+
+    m_fake.failNext(FakeOperation::Storage, FakeFailure{false, std::nullopt});
+    EXPECT_EQ(std::string(CMTP_GetStorages(handle).error_message), kGeneralText);
+    m_fake.failNext(FakeOperation::Storage, FakeFailure{true, std::nullopt});
+    EXPECT_EQ(std::string(CMTP_GetStorages(handle).error_message), kGeneralText);
+
+    CMTPStorageList none = CMTP_GetStorages(handle);
+    EXPECT_EQ(none.error_code, 0);
+    EXPECT_EQ(none.count, 0);
+    EXPECT_EQ(none.entries, nullptr);
+}
+
+// --- listing -------------------------------------------------------------------------------------
+
+TEST_F(BridgeTest, ListingCopiesEachObject)
+{
+    m_fake.addObject(FakeObject{50, kFolder, kStorage, "DCIM", 4096, 1'700'000'000, LIBMTP_FILETYPE_FOLDER});
+    m_fake.addObject(FakeObject{51, kFolder, kStorage, "a.jpg", 5'000'000'000, 0, LIBMTP_FILETYPE_JPEG});
+    m_fake.addObject(FakeObject{52, kFolder, kStorage, std::nullopt, 1, 0, LIBMTP_FILETYPE_UNKNOWN});
+    m_fake.addObject(FakeObject{53, kFolder + 1, kStorage, "elsewhere", 1, 0, LIBMTP_FILETYPE_UNKNOWN});
+
+    CMTPObjectList list = CMTP_ListDirectory(open(), kStorage, kFolder);
+    ASSERT_EQ(list.error_code, 0);
+    ASSERT_EQ(list.count, 3);
+    const CMTPObjectEntry& folder = list.entries[0];
+    EXPECT_EQ(folder.item_id, 50u);
+    EXPECT_EQ(folder.parent_id, kFolder);
+    EXPECT_EQ(folder.storage_id, kStorage);
+    EXPECT_EQ(folder.modification_date, 1'700'000'000);
+    EXPECT_EQ(folder.file_type, 0u);
+    EXPECT_EQ(folder.is_folder, 1u);
+    EXPECT_STREQ(folder.filename, "DCIM");
+    EXPECT_EQ(list.entries[1].file_size, 5'000'000'000u);
+    EXPECT_EQ(list.entries[1].file_type, static_cast<uint32_t>(LIBMTP_FILETYPE_JPEG));
+    EXPECT_EQ(list.entries[1].is_folder, 0u);
+    EXPECT_EQ(list.entries[1].modification_date, 0);
+    EXPECT_STREQ(list.entries[2].filename, "");
+    CMTP_FreeObjectList(&list);
+    EXPECT_EQ(list.count, 0);
+}
+
+TEST_F(BridgeTest, FailedListingIsAnErrorNotAnEmptyFolder)
+{
+    CMTPDeviceHandle* handle = open();
+    m_fake.failNext(FakeOperation::Listing, FakeFailure{true, "PTP: could not get object handles."});
+    CMTPObjectList failed = CMTP_ListDirectory(handle, kStorage, kFolder);
+    EXPECT_EQ(failed.error_code, 1);
+    EXPECT_STREQ(failed.error_message, "PTP: could not get object handles.");
+    EXPECT_EQ(failed.count, 0);
+    EXPECT_EQ(failed.entries, nullptr);
+    EXPECT_EQ(m_fake.errorStackSize(), 0u);
+
+    m_fake.failNext(FakeOperation::Listing, FakeFailure{true, std::nullopt});
+    CMTPObjectList untold = CMTP_ListDirectory(handle, kStorage, kFolder);
+    EXPECT_EQ(untold.error_code, 1);
+    EXPECT_EQ(std::string(untold.error_message), kGeneralText);
+}
+
+TEST_F(BridgeTest, EmptyFolderIsAnEmptySuccessEvenAfterAnEarlierError)
+{
+    CMTPDeviceHandle* handle = open();
+    // An entry left on the stack by an earlier call is not this listing's failure.
+    m_fake.pushError(FakeFailure{true, "stale error"});
+    CMTPObjectList list = CMTP_ListDirectory(handle, kStorage, kFolder);
+    EXPECT_EQ(list.error_code, 0);
+    EXPECT_EQ(list.count, 0);
+    EXPECT_EQ(list.entries, nullptr);
+    EXPECT_STREQ(list.error_message, "");
+}
+
+// --- folder creation, delete, rename -------------------------------------------------------------
+
+TEST_F(BridgeTest, CreateFolderReturnsTheNewIdOrLibMTPText)
+{
+    CMTPDeviceHandle* handle = open();
+    m_fake.setNextObjectId(77);
+    const CMTPMutationResult created = CMTP_CreateFolder(handle, "Holiday", kFolder, kStorage);
+    EXPECT_EQ(created.error_code, 0);
+    EXPECT_EQ(created.new_object_id, 77u);
+    ASSERT_TRUE(m_fake.object(77));
+    EXPECT_EQ(m_fake.object(77)->parentId, kFolder);
+    EXPECT_EQ(m_fake.object(77)->storageId, kStorage);
+    EXPECT_EQ(m_fake.object(77)->name, "Holiday");
+
+    m_fake.failNext(FakeOperation::CreateFolder, FakeFailure{true, "Folder exists."});
+    const CMTPMutationResult failed = CMTP_CreateFolder(handle, "Holiday", kFolder, kStorage);
+    EXPECT_EQ(failed.error_code, 1);
+    EXPECT_EQ(failed.new_object_id, 0u);
+    EXPECT_STREQ(failed.error_message, "Folder exists.");
+}
+
+TEST_F(BridgeTest, DeleteReportsLibMTPFailure)
+{
+    m_fake.addObject(FakeObject{60, kFolder, kStorage, "old.txt", 3, 0, LIBMTP_FILETYPE_TEXT});
+    CMTPDeviceHandle* handle = open();
+    const CMTPMutationResult deleted = CMTP_DeleteObject(handle, 60);
+    EXPECT_EQ(deleted.error_code, 0);
+    EXPECT_FALSE(m_fake.object(60));
+    const CMTPMutationResult missing = CMTP_DeleteObject(handle, 60);
+    EXPECT_EQ(missing.error_code, 1);
+    EXPECT_STREQ(missing.error_message, "Object not found.");
+}
+
+TEST_F(BridgeTest, RenameOfAnObjectWithUnreadableMetadataIsCode5)
+{
+    m_fake.addObject(FakeObject{61, kFolder, kStorage, "a.txt", 3, 0, LIBMTP_FILETYPE_TEXT});
+    CMTPDeviceHandle* handle = open();
+
+    const CMTPMutationResult renamed = CMTP_RenameObject(handle, 61, "b.txt");
+    EXPECT_EQ(renamed.error_code, 0);
+    EXPECT_EQ(m_fake.object(61)->name, "b.txt");
+
+    const CMTPMutationResult gone = CMTP_RenameObject(handle, 999, "c.txt");
+    EXPECT_EQ(gone.error_code, 5);
+    EXPECT_STREQ(gone.error_message, "Could not get object info.");
+    EXPECT_EQ(m_fake.errorStackSize(), 0u);
+
+    m_fake.failNext(FakeOperation::Metadata, FakeFailure{false, std::nullopt});
+    const CMTPMutationResult untold = CMTP_RenameObject(handle, 61, "c.txt");
+    EXPECT_EQ(untold.error_code, 5);
+    EXPECT_EQ(std::string(untold.error_message), kNoDeviceText);
+
+    m_fake.failNext(FakeOperation::SetName, FakeFailure{true, "Could not set filename."});
+    const CMTPMutationResult refused = CMTP_RenameObject(handle, 61, "c.txt");
+    EXPECT_EQ(refused.error_code, 1);
+    EXPECT_STREQ(refused.error_message, "Could not set filename.");
+    EXPECT_EQ(m_fake.object(61)->name, "b.txt");
+}
+
+// --- download ------------------------------------------------------------------------------------
+
+TEST_F(BridgeTest, DownloadForwardsProgressWithTheCallersContext)
+{
+    m_fake.setTransfer(FakeTransfer{{0, 512, 1024}, 1024});
+    ProgressLog log;
+    const CMTPMutationResult result = CMTP_DownloadFile(open(), 61, "/tmp/dest.bin", recordProgress, &log);
+    EXPECT_EQ(result.error_code, 0);
+    EXPECT_EQ(result.new_object_id, 0u);
+    EXPECT_EQ(log.calls, (std::vector<std::pair<uint64_t, uint64_t>>{{0, 1024}, {512, 1024}, {1024, 1024}}));
+    EXPECT_EQ(m_fake.downloadPaths(), std::vector<std::string>{"/tmp/dest.bin"});
+}
+
+TEST_F(BridgeTest, DownloadFailureAndCancellation)
+{
+    CMTPDeviceHandle* handle = open();
+    m_fake.failNext(FakeOperation::Download, FakeFailure{true, "Could not get file from device."});
+    const CMTPMutationResult failed = CMTP_DownloadFile(handle, 61, "/tmp/d", nullptr, nullptr);
+    EXPECT_EQ(failed.error_code, 1);
+    EXPECT_STREQ(failed.error_message, "Could not get file from device.");
+
+    // The callback cancels; libmtp nevertheless reports success and leaves an error entry.
+    m_fake.setTransfer(FakeTransfer{{0, 10, 20}, 20, true, 0});
+    m_fake.pushError(FakeFailure{true, "Cancelled transfer"});
+    ProgressLog log{{}, 1, -3};
+    const CMTPMutationResult cancelled = CMTP_DownloadFile(handle, 61, "/tmp/d", recordProgress, &log);
+    EXPECT_EQ(cancelled.error_code, 8);
+    EXPECT_EQ(std::string(cancelled.error_message), kCancelledText);
+    EXPECT_EQ(log.calls.size(), 2u) << "libmtp stops at the first cancel request";
+    EXPECT_EQ(m_fake.errorStackSize(), 0u);
+}
+
+// --- upload --------------------------------------------------------------------------------------
+
+TEST_F(BridgeTest, UploadSendsAFileRecordOfUnknownType)
+{
+    m_fake.setNextObjectId(300);
+    m_fake.setTransfer(FakeTransfer{{4, 8}, 8});
+    ProgressLog log;
+    const CMTPMutationResult result =
+        CMTP_UploadFile(open(), "/home/u/p.jpg", kFolder, kStorage, "p.jpg", 8, recordProgress, &log);
+    EXPECT_EQ(result.error_code, 0);
+    EXPECT_EQ(result.new_object_id, 300u);
+    ASSERT_EQ(m_fake.uploads().size(), 1u);
+    const FakeUpload upload = m_fake.uploads()[0];
+    EXPECT_EQ(upload.sourcePath, "/home/u/p.jpg");
+    EXPECT_EQ(upload.name, "p.jpg");
+    EXPECT_EQ(upload.parentId, kFolder);
+    EXPECT_EQ(upload.storageId, kStorage);
+    EXPECT_EQ(upload.size, 8u);
+    EXPECT_EQ(upload.fileType, 44);
+    EXPECT_TRUE(upload.hadProgress);
+    EXPECT_EQ(log.calls.size(), 2u);
+    EXPECT_TRUE(m_fake.deletedIds().empty());
+}
+
+TEST_F(BridgeTest, FailedUploadReportsTheObjectLibMTPCreatedSoTheCallerCanRemoveIt)
+{
+    m_fake.setNextObjectId(310);
+    m_fake.failNext(FakeOperation::Upload, FakeFailure{true, "Could not send object."});
+    const CMTPMutationResult result =
+        CMTP_UploadFile(open(), "/tmp/s", kFolder, kStorage, "s.bin", 1, nullptr, nullptr);
+    EXPECT_EQ(result.error_code, 1);
+    EXPECT_STREQ(result.error_message, "Could not send object.");
+    EXPECT_EQ(result.new_object_id, 310u);
+    EXPECT_TRUE(m_fake.object(310)) << "a plain failure leaves the retry decision to the caller";
+    EXPECT_TRUE(m_fake.deletedIds().empty());
+    EXPECT_FALSE(m_fake.uploads()[0].hadProgress);
+}
+
+TEST_F(BridgeTest, FileRecordAllocationFailureIsCode4)
+{
+    m_fake.failNext(FakeOperation::NewFile, FakeFailure{false, std::nullopt});
+    const CMTPMutationResult result =
+        CMTP_UploadFile(open(), "/tmp/s", kFolder, kStorage, "s", 1, nullptr, nullptr);
+    EXPECT_EQ(result.error_code, 4);
+    EXPECT_STREQ(result.error_message, "libmtp could not allocate memory.");
+    EXPECT_TRUE(m_fake.uploads().empty());
+}
+
+TEST_F(BridgeTest, CancelledUploadIsCode8EvenWhenLibMTPReportsSuccess)
+{
+    CMTPDeviceHandle* handle = open();
+    for (int32_t answer : {1, -1, 42}) {
+        m_fake.setTransfer(FakeTransfer{{0, 100}, 100, true, 0});
+        ProgressLog log{{}, 0, answer};
+        const CMTPMutationResult result =
+            CMTP_UploadFile(handle, "/tmp/s", kFolder, kStorage, "s.bin", 100, recordProgress, &log);
+        EXPECT_EQ(result.error_code, 8) << "answer " << answer;
+        EXPECT_EQ(std::string(result.error_message), kCancelledText);
+        EXPECT_EQ(result.new_object_id, 0u);
+    }
+    EXPECT_TRUE(m_fake.objectIdsNamed("s.bin").empty());
+}
+
+TEST_F(BridgeTest, CancelledUploadWithAnIdRemovesOnlyThatObject)
+{
+    m_fake.addObject(FakeObject{20, kFolder, kStorage, "report.pdf", 9, 0, LIBMTP_FILETYPE_UNKNOWN});
+    m_fake.setNextObjectId(400);
+    m_fake.setTransfer(FakeTransfer{{0, 50}, 100, true, -1});
+    ProgressLog log{{}, 1, 1};
+    const CMTPMutationResult result =
+        CMTP_UploadFile(open(), "/tmp/r", kFolder, kStorage, "report.pdf", 100, recordProgress, &log);
+    EXPECT_EQ(result.error_code, 8);
+    EXPECT_EQ(m_fake.deletedIds(), std::vector<uint32_t>{400});
+    EXPECT_EQ(m_fake.objectIdsNamed("report.pdf"), std::vector<uint32_t>{20});
+}
+
+TEST_F(BridgeTest, CancelledUploadWithoutAnIdRemovesThePartObjectByNameButNeverAnOlderOne)
+{
+    // An older object of the same name has a higher id than the new one: ids are not ordered.
+    m_fake.addObject(FakeObject{900, kFolder, kStorage, "report.pdf", 9, 0, LIBMTP_FILETYPE_UNKNOWN});
+    m_fake.addObject(FakeObject{901, kFolder, kStorage, "report.PDF", 9, 0, LIBMTP_FILETYPE_UNKNOWN});
+    m_fake.addObject(FakeObject{902, kFolder + 1, kStorage, "report.pdf", 9, 0, LIBMTP_FILETYPE_UNKNOWN});
+    m_fake.setNextObjectId(410);
+    m_fake.setTransfer(FakeTransfer{{0, 50}, 100, false, -1});
+    ProgressLog log{{}, 1, 1};
+    const CMTPMutationResult result =
+        CMTP_UploadFile(open(), "/tmp/r", kFolder, kStorage, "report.pdf", 100, recordProgress, &log);
+    EXPECT_EQ(result.error_code, 8);
+    EXPECT_EQ(result.new_object_id, 0u);
+    EXPECT_EQ(m_fake.deletedIds(), std::vector<uint32_t>{410});
+    EXPECT_EQ(m_fake.objectIdsNamed("report.pdf"), (std::vector<uint32_t>{900, 902}));
+    EXPECT_TRUE(m_fake.object(901));
+    EXPECT_EQ(m_fake.errorStackSize(), 0u);
+}
+
+TEST_F(BridgeTest, CancelledUploadRemovesNothingByNameWhenTheFolderCouldNotBeListedBefore)
+{
+    m_fake.addObject(FakeObject{900, kFolder, kStorage, "report.pdf", 9, 0, LIBMTP_FILETYPE_UNKNOWN});
+    m_fake.failNext(FakeOperation::Listing, FakeFailure{true, "could not list"});
+    m_fake.setTransfer(FakeTransfer{{0}, 100, false, -1});
+    ProgressLog log{{}, 0, 1};
+    const CMTPMutationResult result =
+        CMTP_UploadFile(open(), "/tmp/r", kFolder, kStorage, "report.pdf", 100, recordProgress, &log);
+    EXPECT_EQ(result.error_code, 8);
+    EXPECT_TRUE(m_fake.deletedIds().empty());
+    EXPECT_TRUE(m_fake.object(900));
+}
+
+TEST_F(BridgeTest, UploadWithoutProgressDoesNotListTheFolderFirst)
+{
+    CMTP_UploadFile(open(), "/tmp/s", kFolder, kStorage, "s.bin", 1, nullptr, nullptr);
+    for (const std::string& event : m_trace.events()) {
+        EXPECT_NE(event.rfind("list", 0), 0u) << event;
+    }
+}
+
+} // namespace

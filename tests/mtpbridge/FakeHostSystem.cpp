@@ -1,0 +1,151 @@
+#include "FakeHostSystem.h"
+
+#include <algorithm>
+#include <cstring>
+#include <signal.h>
+#include <utility>
+
+namespace quillbarrow::fakes {
+
+namespace {
+
+FakeHostSystem* s_active = nullptr;
+
+} // namespace
+
+struct FakeHostSystem::Hooks {
+    static FakeHostSystem& fake() { return *s_active; }
+
+    static const FakeProcess* find(int32_t pid)
+    {
+        for (const FakeProcess& process : fake().m_processes) {
+            if (process.pid == pid) {
+                return &process;
+            }
+        }
+        return nullptr;
+    }
+
+    static int list(CMTPProcessVisitor visit, void* context)
+    {
+        FakeHostSystem& f = fake();
+        if (!f.m_tableReadable) {
+            return 0;
+        }
+        if (f.m_readsUntilVanish == 0) {
+            f.m_processes.clear();
+        } else if (f.m_readsUntilVanish > 0) {
+            --f.m_readsUntilVanish;
+        }
+        // Visit a copy of the ids: the visitor may kill processes on the way.
+        std::vector<int32_t> pids;
+        for (const FakeProcess& process : f.m_processes) {
+            pids.push_back(process.pid);
+        }
+        for (int32_t pid : pids) {
+            visit(pid, context);
+        }
+        return 1;
+    }
+
+    static long path(int32_t pid, char* buffer, size_t size)
+    {
+        const FakeProcess* process = find(pid);
+        if (process == nullptr || !process->path) {
+            return -1;
+        }
+        const std::size_t length = std::min(size, process->path->size());
+        std::memcpy(buffer, process->path->data(), length);
+        return static_cast<long>(length);
+    }
+
+    static int uid(int32_t pid, uint32_t* uid)
+    {
+        const FakeProcess* process = find(pid);
+        if (process == nullptr) {
+            return -1;
+        }
+        *uid = process->uid;
+        return 0;
+    }
+
+    static uint32_t currentUid() { return fake().m_currentUid; }
+
+    static int signal(int32_t pid, int number)
+    {
+        FakeHostSystem& f = fake();
+        if (number != SIGKILL) {
+            f.m_trace->add("signal " + std::to_string(number) + " " + std::to_string(pid));
+            return -1;
+        }
+        f.m_trace->add("kill " + std::to_string(pid));
+        const auto process = std::find_if(f.m_processes.begin(), f.m_processes.end(),
+                                          [pid](const FakeProcess& p) { return p.pid == pid; });
+        if (process == f.m_processes.end()) {
+            return -1;
+        }
+        f.m_killed.push_back(pid);
+        if (!process->survivesKill) {
+            f.m_processes.erase(process);
+        }
+        return 0;
+    }
+
+    static void sleep(uint32_t milliseconds)
+    {
+        FakeHostSystem& f = fake();
+        f.m_slept += milliseconds;
+        f.m_trace->add("sleep " + std::to_string(milliseconds));
+    }
+};
+
+FakeHostSystem::FakeHostSystem(Trace* trace, uint32_t currentUid) : m_trace(trace), m_currentUid(currentUid)
+{
+    static const CMTPHostSystem fakeHost = {
+        Hooks::list, Hooks::path, Hooks::uid, Hooks::currentUid, Hooks::signal, Hooks::sleep,
+    };
+    s_active = this;
+    CMTP_SetHostSystem(&fakeHost);
+}
+
+FakeHostSystem::~FakeHostSystem()
+{
+    CMTP_SetHostSystem(nullptr);
+    s_active = nullptr;
+}
+
+void FakeHostSystem::addProcess(FakeProcess process)
+{
+    m_processes.push_back(std::move(process));
+}
+
+void FakeHostSystem::setTableReadable(bool readable)
+{
+    m_tableReadable = readable;
+}
+
+void FakeHostSystem::vanishAfterReads(int reads)
+{
+    m_readsUntilVanish = reads;
+}
+
+std::vector<int32_t> FakeHostSystem::killedPids() const
+{
+    return m_killed;
+}
+
+std::vector<int32_t> FakeHostSystem::runningPids() const
+{
+    std::vector<int32_t> pids;
+    for (const FakeProcess& process : m_processes) {
+        pids.push_back(process.pid);
+    }
+    return pids;
+}
+
+uint64_t FakeHostSystem::sleptMilliseconds() const
+{
+    return m_slept;
+}
+
+} // namespace quillbarrow::fakes
