@@ -1,0 +1,14 @@
+#include "LibMTPBackend.h"
+#include "LibMTPDeviceSession.h"
+
+namespace quillbarrow {
+
+LibMTPBackend::SessionFactory LibMTPBackend::defaultSessionFactory()
+{
+    return [](AndroidDevice device, CMTPDeviceHandle* handle,
+              std::shared_ptr<LibMTPBridge> bridge) -> std::shared_ptr<DeviceSession> {
+        return std::make_shared<LibMTPDeviceSession>(std::move(device), handle, std::move(bridge));
+    };
+}
+
+} // namespace quillbarrow
