@@ -62,8 +62,9 @@ QCoro::Task<std::optional<QUrl>> TransferCoordinator::downloadFileForOpening(Rem
     AsyncGate::Lease workflow = co_await acquireTransferWorkflow();
     bool downloaded = false;
     if (self && workflow) {
-        downloaded = co_await executeDownload(
-            PlannedDownload{job.id, item, destination, false, maximumOpenFileBytes}, std::move(deviceSession));
+        // Named first: GCC 12 destroys a braced temporary inside a co_await expression twice.
+        PlannedDownload plan{job.id, item, destination, false, maximumOpenFileBytes};
+        downloaded = co_await executeDownload(std::move(plan), std::move(deviceSession));
     }
     if (!downloaded) {
         // The open's own folder goes with a failed download.

@@ -145,7 +145,11 @@ QList<UploadCandidate> TransferCoordinator::collectUploadCandidates(const QList<
 
 QString TransferCoordinator::uniqueName(const QString& name, const QSet<QString>& taken)
 {
-    const auto isTaken = [&](const QString& candidate) { return taken.contains(NfcText::normalized(candidate)); };
+    QSet<QString> takenKeys;
+    for (const QString& takenName : taken) {
+        takenKeys.insert(NfcText::normalized(takenName));
+    }
+    const auto isTaken = [&](const QString& candidate) { return takenKeys.contains(NfcText::normalized(candidate)); };
     if (!isTaken(name)) {
         return name;
     }
@@ -398,7 +402,9 @@ QCoro::Task<QHash<QString, RemoteItem>> TransferCoordinator::cachedDeviceChildre
     try {
         std::optional<DirectoryPage> page;
         if (parentID) {
-            page.emplace(co_await batch->session->listDirectory(*parentID, RemotePath(batch->storageID, {})));
+            // Only the names, kinds and ids of the children are used, so no path is needed.
+            const RemotePath anywhere(batch->storageID, QStringList());
+            page.emplace(co_await batch->session->listDirectory(*parentID, anywhere));
         } else {
             page.emplace(co_await batch->session->rootDirectory(batch->storageID));
         }
