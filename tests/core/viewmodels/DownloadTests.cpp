@@ -1,5 +1,6 @@
 #include "DeviceTransferFixture.h"
 #include "transport/MockMTPBackend.h"
+#include "viewmodels/DownloadStaging.h"
 
 #include <QFile>
 #include <QRegularExpression>
@@ -210,4 +211,21 @@ TEST_F(DownloadTest, WithoutASessionOrAUsableDestinationNothingIsQueued)
     EXPECT_EQ(coordinator->lastError(), QuillbarrowError::pathNotFound());
     EXPECT_TRUE(queue->allJobs().isEmpty());
     EXPECT_TRUE(session->calls().isEmpty());
+}
+
+TEST(DownloadStaging, AnItemThatAppearedMeanwhileIsNeverOverwrittenWithoutReplace)
+{
+    QTemporaryDir temp;
+    const QString target = temp.filePath("a.txt");
+    const QString staging = DownloadStaging::stagingPath(target);
+    EXPECT_TRUE(QFileInfo(staging).fileName().startsWith('.')) << "the local browser does not list it";
+    EXPECT_EQ(QFileInfo(staging).path(), temp.path()) << "beside the destination, so the move is a rename";
+    writeFile(staging, "downloaded");
+    writeFile(target, "the user's own file");
+
+    const std::optional<QString> failure = DownloadStaging::place(staging, target, false);
+    ASSERT_TRUE(failure.has_value());
+    EXPECT_TRUE(failure->startsWith("Could not save a.txt: ")) << failure->toStdString();
+    EXPECT_EQ(readFile(target), "the user's own file");
+    EXPECT_EQ(entriesOf(temp.path()), QStringList{"a.txt"}) << "the staged file is removed";
 }
