@@ -231,6 +231,7 @@ private:
     void finishCancelled(const TransferID& jobID, const QString& logLine);
     void finishFailed(const TransferID& jobID, const QuillbarrowError& error);
     void finishCompleted(const TransferID& jobID, const QString& logLine);
+
     Clipboard* const m_clipboard;
     const std::shared_ptr<TransferQueue> m_transferQueue;
     QList<TransferJob> m_transferJobs;
