@@ -1,5 +1,7 @@
 #include "TransferCoordinator.h"
 
+#include "XdgDefaultApplicationOpener.h"
+
 #include <QDir>
 #include <QStandardPaths>
 #include <algorithm>
@@ -24,7 +26,8 @@ TransferCoordinator::TransferCoordinator(Clipboard* clipboard, std::shared_ptr<T
                                          QObject* parent)
     : QObject(parent), m_clipboard(clipboard), m_transferQueue(std::move(transferQueue)), m_logger(std::move(logger)),
       m_openedFilesCacheDirectory(openedFilesCacheDirectory ? *openedFilesCacheDirectory
-                                                            : defaultOpenedFilesCacheDirectory())
+                                                            : defaultOpenedFilesCacheDirectory()),
+      m_defaultApplicationOpener(std::make_shared<XdgDefaultApplicationOpener>())
 {
     Q_ASSERT(m_clipboard != nullptr);
     Q_ASSERT(m_transferQueue != nullptr);
@@ -102,6 +105,44 @@ std::shared_ptr<TransferCancellationToken> TransferCoordinator::cancellationToke
 void TransferCoordinator::dropCancellationToken(const TransferID& id)
 {
     m_cancellationTokens.remove(id);
+}
+
+void TransferCoordinator::finishCancelled(const TransferID& jobID, const QString& logLine)
+{
+    try {
+        m_transferQueue->cancel(jobID);
+    } catch (const QuillbarrowError&) {
+        // The job is gone; its ending still goes on.
+    }
+    if (!logLine.isEmpty()) {
+        m_logger.info(logLine);
+    }
+    dropCancellationToken(jobID);
+    refreshTransferJobs();
+}
+
+void TransferCoordinator::finishFailed(const TransferID& jobID, const QuillbarrowError& error)
+{
+    try {
+        m_transferQueue->fail(jobID, error);
+    } catch (const QuillbarrowError&) {
+        // The job is gone; its ending still goes on.
+    }
+    setLastError(error);
+    dropCancellationToken(jobID);
+    refreshTransferJobs();
+}
+
+void TransferCoordinator::finishCompleted(const TransferID& jobID, const QString& logLine)
+{
+    try {
+        m_transferQueue->complete(jobID);
+    } catch (const QuillbarrowError&) {
+        // The job is gone; its ending still goes on.
+    }
+    m_logger.info(logLine);
+    dropCancellationToken(jobID);
+    refreshTransferJobs();
 }
 
 AsyncGate::AcquireAwaiter TransferCoordinator::acquireTransferWorkflow()

@@ -3,13 +3,20 @@
 #include "Clipboard.h"
 #include "ConflictRequest.h"
 #include "ConflictResolution.h"
+#include "DefaultApplicationOpener.h"
+#include "PlannedDownload.h"
+#include "PlannedUpload.h"
 #include "TransferByteLimit.h"
 #include "TransferCancellationToken.h"
 #include "TransferProgressUpdateGate.h"
 #include "TransferQueue.h"
+#include "UploadCandidate.h"
 #include "async/AsyncGate.h"
 #include "async/OneShot.h"
 #include "domain/QuillbarrowError.h"
+#include "domain/RemoteItem.h"
+#include "domain/RemoteObjectID.h"
+#include "domain/StorageID.h"
 #include "domain/TransferID.h"
 #include "domain/TransferJob.h"
 #include "infrastructure/AppLogger.h"
@@ -19,7 +26,9 @@
 #include <QHash>
 #include <QList>
 #include <QObject>
+#include <QSet>
 #include <QString>
+#include <QStringList>
 #include <QUrl>
 
 #include <QCoro/QCoroTask>
@@ -70,10 +79,31 @@ public:
     const QString& openedFilesCacheDirectory() const { return m_openedFilesCacheDirectory; }
 
     // Pastes the clipboard into the local folder `destination`: local items are copied with
-    // copyLocalToLocal. Device items without a session give sessionFailed("No Android device
-    // session is open."); with one, unsupportedOperation until the download workflow is added
-    // here. Never throws: failures go to job states and lastError.
+    // copyLocalToLocal; device items are downloaded through the session, folders merged into
+    // local folders of the same name, one job per file, with questions about names that are
+    // taken. Device names are made safe first, so nothing is written outside `destination`.
+    // Device items without a session give sessionFailed("No Android device session is open.").
+    // Never throws: failures go to job states and lastError.
     QCoro::Task<> pasteIntoLocal(QUrl destination, std::shared_ptr<DeviceSession> deviceSession);
+    // Pastes the clipboard's local files and folders into the device folder `parentID` (the
+    // storage root when absent) of `storageID`: one job per file, queued before the workflow gate
+    // is taken, questions about names taken on the device or earlier in the batch, missing device
+    // folders created on the way. Device items on the clipboard are refused. Never throws.
+    QCoro::Task<> pasteIntoDevice(std::optional<RemoteObjectID> parentID, StorageID storageID,
+                                  std::shared_ptr<DeviceSession> deviceSession);
+    // Downloads a device file of known size up to maximumOpenFileBytes into a new folder of the
+    // opened-files cache as an open-for-viewing job. The local file's address, or nothing: for a
+    // folder, a file already being opened, or a failure, which is then in lastError.
+    QCoro::Task<std::optional<QUrl>> downloadFileForOpening(RemoteItem item,
+                                                            std::shared_ptr<DeviceSession> deviceSession);
+    // Opens a device file with the default application: downloads it for opening, then hands it
+    // to the opener; a file the opener cannot open is reported as fileOpenFailed. Folders are left
+    // to the caller. Never throws.
+    QCoro::Task<> openDeviceFile(RemoteItem item, std::shared_ptr<DeviceSession> deviceSession);
+    // Replaces the opener of openDeviceFile (by default the desktop's "xdg-open").
+    void setDefaultApplicationOpener(std::shared_ptr<DefaultApplicationOpener> opener);
+    // The device files whose open for viewing is in progress.
+    const QSet<RemoteObjectID>& openingRemoteFileIDs() const { return m_openingRemoteFileIDs; }
     // Copies local files and folders into the local folder `destination`, asking about names that
     // are taken, one job per copied item. Never throws.
     QCoro::Task<> copyLocalToLocal(QList<QUrl> urls, QUrl destination);
@@ -150,17 +180,57 @@ protected:
     TransferProgressFunction makeProgressFunction(const TransferID& jobID, std::optional<qint64> expectedTotal,
                                                   std::shared_ptr<TransferByteLimit> byteLimit);
 
+    // ---- Device transfers -----------------------------------------------------------------
+
+    // The local files below the clipboard's addresses, in clipboard order with each folder
+    // expanded in place, depth first. Missing items and unreadable folders are skipped, hidden
+    // entries inside folders are left out, and no file or folder is taken twice (a folder reached
+    // again through a link is not entered).
+    static QList<UploadCandidate> collectUploadCandidates(const QList<QUrl>& urls);
+    // The Keep Both name for the device side: `name` itself when it is not in `taken` (names
+    // compared under canonical equivalence), else the base name, a blank, 2, 3, ... and the
+    // extension.
+    static QString uniqueName(const QString& name, const QSet<QString>& taken);
+    // Runs one planned download: starts the job, creates the local folders on the way, downloads
+    // to a hidden name beside the destination and moves the complete file into place (replacing
+    // what is there only for Replace). True only when the file was downloaded and its job
+    // completed; every other ending leaves no partial file. Never throws.
+    QCoro::Task<bool> executeDownload(PlannedDownload plan, std::shared_ptr<DeviceSession> session);
+
 private:
     // What the waiting workflow gets: a resolution, or nothing for "cancel the whole batch".
     struct ConflictOutcome {
         std::optional<ConflictResolution> resolution;
     };
     struct LocalCopyPlan;
+    struct UploadBatch;
+    struct DownloadBatch;
 
     void finishConflict(ConflictOutcome outcome);
     void setPendingConflict(std::optional<ConflictRequest> request);
     void publishJobs(QList<TransferJob> jobs);
     void runLocalCopy(const LocalCopyPlan& plan, const TransferID& jobID);
+
+    QCoro::Task<bool> planUploads(QString path, QStringList parentRel, std::optional<RemoteObjectID> deviceParentID,
+                                  bool checkConflicts, std::shared_ptr<UploadBatch> batch);
+    QCoro::Task<bool> planUploadFile(QString path, QStringList parentRel, std::optional<RemoteObjectID> deviceParentID,
+                                     bool checkConflicts, std::shared_ptr<UploadBatch> batch);
+    QCoro::Task<QHash<QString, RemoteItem>> cachedDeviceChildren(std::optional<RemoteObjectID> parentID,
+                                                                 std::shared_ptr<UploadBatch> batch);
+    QCoro::Task<> executeUpload(PlannedUpload plan, std::shared_ptr<UploadBatch> batch);
+
+    QCoro::Task<> pasteDeviceItemsIntoLocal(QList<RemoteItem> items, QUrl destination,
+                                            std::shared_ptr<DeviceSession> session);
+    QCoro::Task<bool> planDownloads(RemoteItem item, QString folder, std::shared_ptr<DownloadBatch> batch);
+    QCoro::Task<bool> planDownloadFolder(RemoteItem item, QString folder, std::shared_ptr<DownloadBatch> batch);
+    // A device item that cannot be saved under a safe local name fails on its own.
+    void failUnsafeDownloadItem(const RemoteItem& item, const QString& folder, std::optional<TransferID> jobID);
+
+    // Ends a started job: the queue call (its errors ignored), the log line or lastError, the
+    // flag, the refresh, in that order.
+    void finishCancelled(const TransferID& jobID, const QString& logLine);
+    void finishFailed(const TransferID& jobID, const QuillbarrowError& error);
+    void finishCompleted(const TransferID& jobID, const QString& logLine);
 
     Clipboard* const m_clipboard;
     const std::shared_ptr<TransferQueue> m_transferQueue;
@@ -174,6 +244,8 @@ private:
     AsyncGate m_workflowGate;
     std::optional<ConflictResolution> m_stickyResolution;
     TransferProgressUpdateGate::Clock m_progressClock = TransferProgressUpdateGate::systemClock();
+    QSet<RemoteObjectID> m_openingRemoteFileIDs;
+    std::shared_ptr<DefaultApplicationOpener> m_defaultApplicationOpener;
 };
 
 } // namespace quillbarrow

@@ -58,10 +58,7 @@ QCoro::Task<> TransferCoordinator::pasteIntoLocal(QUrl destination, std::shared_
         setLastError(QuillbarrowError::sessionFailed(QStringLiteral("No Android device session is open.")));
         co_return;
     }
-    // Copying device items to a local folder is a workflow of its own that this build lacks: say
-    // so plainly instead of pretending to copy.
-    reportError(QuillbarrowError::unsupportedOperation(
-        QStringLiteral("Copying Android items to a Mac folder is not available in this build.")));
+    co_await pasteDeviceItemsIntoLocal(contents.items(), std::move(destination), std::move(deviceSession));
 }
 
 QCoro::Task<> TransferCoordinator::copyLocalToLocal(QList<QUrl> urls, QUrl destination)

@@ -1,5 +1,6 @@
 #include "CoordinatorHarness.h"
 
+#include <QDirIterator>
 #include <QFileInfo>
 #include <QMetaObject>
 #include <thread>
@@ -11,9 +12,11 @@ void PrintTo(const QString& text, std::ostream* out)
 
 namespace quillbarrow::testing {
 
-CoordinatorHarness::CoordinatorHarness(Clipboard* clipboard, std::shared_ptr<TransferQueue> queue)
+CoordinatorHarness::CoordinatorHarness(Clipboard* clipboard, std::shared_ptr<TransferQueue> queue,
+                                       std::optional<QString> openedFilesCache)
     : TransferCoordinator(clipboard, std::move(queue), AppLogger(QStringLiteral("TransferCoordinator")),
-                          QDir::tempPath() + QStringLiteral("/quillbarrow-test-cache"))
+                          openedFilesCache ? *openedFilesCache
+                                           : QDir::tempPath() + QStringLiteral("/quillbarrow-test-cache"))
 {
 }
 
@@ -130,6 +133,37 @@ QCoro::Task<> HeldDownloadSession::close()
     co_return;
 }
 
+namespace {
+
+QString capturedCategory;
+QStringList capturedLines;
+
+void captureLine(QtMsgType, const QMessageLogContext& context, const QString& message)
+{
+    if (QString::fromUtf8(context.category) == capturedCategory) {
+        capturedLines.append(message);
+    }
+}
+
+} // namespace
+
+LogCapture::LogCapture(QString category)
+{
+    capturedCategory = std::move(category);
+    capturedLines.clear();
+    m_previous = qInstallMessageHandler(captureLine);
+}
+
+LogCapture::~LogCapture()
+{
+    qInstallMessageHandler(m_previous);
+}
+
+QStringList LogCapture::lines() const
+{
+    return capturedLines;
+}
+
 void writeFile(const QString& path, const QByteArray& content)
 {
     QDir().mkpath(QFileInfo(path).path());
@@ -150,6 +184,20 @@ QByteArray readFile(const QString& path)
 QStringList entriesOf(const QString& folder)
 {
     return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+}
+
+QStringList localTreeOf(const QString& folder)
+{
+    QStringList paths;
+    QDirIterator walk(folder, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                      QDirIterator::Subdirectories);
+    while (walk.hasNext()) {
+        const QString path = walk.next();
+        const QFileInfo info = walk.fileInfo();
+        paths.append(QDir(folder).relativeFilePath(path) + (info.isDir() && !info.isSymLink() ? "/" : ""));
+    }
+    paths.sort();
+    return paths;
 }
 
 } // namespace quillbarrow::testing

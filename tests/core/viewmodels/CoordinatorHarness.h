@@ -24,18 +24,22 @@ namespace quillbarrow::testing {
 // (as a device workflow would) against the real gate, tokens, questions and progress callback.
 class CoordinatorHarness : public TransferCoordinator {
 public:
-    CoordinatorHarness(Clipboard* clipboard, std::shared_ptr<TransferQueue> queue);
+    CoordinatorHarness(Clipboard* clipboard, std::shared_ptr<TransferQueue> queue,
+                       std::optional<QString> openedFilesCache = std::nullopt);
 
     using TransferCoordinator::acquireTransferWorkflow;
     using TransferCoordinator::cancellationToken;
     using TransferCoordinator::cancelTransfers;
     using TransferCoordinator::canStartTransfer;
     using TransferCoordinator::clearStickyResolution;
+    using TransferCoordinator::collectUploadCandidates;
     using TransferCoordinator::dropCancellationToken;
     using TransferCoordinator::enqueueTransfer;
+    using TransferCoordinator::executeDownload;
     using TransferCoordinator::makeProgressFunction;
     using TransferCoordinator::refreshTransferJobs;
     using TransferCoordinator::requestResolution;
+    using TransferCoordinator::uniqueName;
 };
 
 // A coordinator with its own clipboard and queue.
@@ -95,10 +99,26 @@ public:
     bool started = false;
 };
 
+// Records the lines logged under one category while it lives.
+class LogCapture {
+public:
+    explicit LogCapture(QString category = QStringLiteral("com.quillbarrow.app.TransferCoordinator"));
+    ~LogCapture();
+    LogCapture(const LogCapture&) = delete;
+    LogCapture& operator=(const LogCapture&) = delete;
+
+    QStringList lines() const;
+
+private:
+    QtMessageHandler m_previous;
+};
+
 // Small file helpers for real temporary folders.
 void writeFile(const QString& path, const QByteArray& content);
 QByteArray readFile(const QString& path);
 // The entries of a folder, hidden ones included, sorted.
 QStringList entriesOf(const QString& folder);
+// Every path below a folder, relative to it, hidden ones included, sorted; folders end in "/".
+QStringList localTreeOf(const QString& folder);
 
 } // namespace quillbarrow::testing

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QString>
+#include <optional>
+
+namespace quillbarrow {
+
+// Where a download is written while it runs, and how it takes its final name. A download goes to
+// a hidden name beside its destination and is moved to the destination only once complete, so a
+// partial file is never seen under the final name, and an item being replaced stays until the new
+// file is in place.
+class DownloadStaging {
+public:
+    // A new hidden path in the destination's folder (never listed by the local browser, and on the
+    // same file system, so the final move is a rename).
+    static QString stagingPath(const QString& destination);
+    // Moves the complete download at `staging` to `destination`. Without `replace`, an item that
+    // appeared at the destination meanwhile is left alone and the move fails. With it, the old
+    // item (a folder too) is moved aside, put back when the move fails, and deleted once the new
+    // file is in place. On failure the staged file is removed and a description is returned.
+    static std::optional<QString> place(const QString& staging, const QString& destination, bool replace);
+};
+
+} // namespace quillbarrow

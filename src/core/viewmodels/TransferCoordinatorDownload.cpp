@@ -1,0 +1,353 @@
+#include "DownloadStaging.h"
+#include "LocalFileOperations.h"
+#include "LocalNameSanitizer.h"
+#include "TransferCoordinator.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QPointer>
+#include <algorithm>
+#include <filesystem>
+#include <system_error>
+
+namespace quillbarrow {
+
+// The state of one paste of device items into a local folder, shared by its planning.
+struct TransferCoordinator::DownloadBatch {
+    std::shared_ptr<DeviceSession> session;
+    // The paste's destination folder: every planned file lies inside it.
+    QString destinationRoot;
+    // The destination of every file planned so far.
+    QSet<QString> reservedPaths;
+    // The job queued for each clipboard item.
+    QHash<RemoteObjectID, TransferID> prequeuedJobIDs;
+    // Every job of the batch, in creation order, nested files' jobs included.
+    QList<TransferID> batchJobIDs;
+    QList<PlannedDownload> plans;
+    // Device folders already walked, so that a device that lists a folder inside itself cannot
+    // make planning go on for ever.
+    QSet<RemoteObjectID> enteredFolders;
+};
+
+namespace {
+
+TransferJob downloadJob(const RemoteItem& item, const QString& displayName)
+{
+    return TransferJob(TransferID::create(), TransferDirection::androidToMac, TransferPurpose::fileTransfer,
+                       displayName, item.size, TransferState::queued(), 0);
+}
+
+QString parentFolderOf(const QString& path)
+{
+    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
+    return slash <= 0 ? QStringLiteral("/") : path.left(slash);
+}
+
+// Creates the folder with every missing folder above it; the system's description of a failure.
+std::optional<QString> makeFolders(const QString& folder)
+{
+    std::error_code error;
+    std::filesystem::create_directories(std::filesystem::path(QFile::encodeName(folder).toStdString()), error);
+    if (error) {
+        return QString::fromLocal8Bit(error.message());
+    }
+    if (!QFileInfo(folder).isDir()) {
+        return QString::fromLocal8Bit(std::make_error_code(std::errc::not_a_directory).message());
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+// ---- Paste and planning -----------------------------------------------------------------------
+
+QCoro::Task<> TransferCoordinator::pasteDeviceItemsIntoLocal(QList<RemoteItem> items, QUrl destination,
+                                                             std::shared_ptr<DeviceSession> session)
+{
+    // Every destination is built from this folder, so it must be an absolute local path: anything
+    // else would put files in the wrong place.
+    const QString root = destination.isLocalFile() ? QDir::cleanPath(destination.toLocalFile()) : QString();
+    if (root.isEmpty() || !QDir::isAbsolutePath(root)) {
+        reportError(QuillbarrowError::pathNotFound());
+        co_return;
+    }
+
+    QPointer<TransferCoordinator> self(this);
+    AsyncGate::Lease workflow = co_await acquireTransferWorkflow();
+    if (!self || !workflow) {
+        co_return;
+    }
+    auto batch = std::make_shared<DownloadBatch>();
+    batch->session = std::move(session);
+    batch->destinationRoot = root;
+    for (const RemoteItem& item : std::as_const(items)) {
+        const TransferJob job = downloadJob(item, item.name);
+        enqueueTransfer(job);
+        batch->prequeuedJobIDs.insert(item.id, job.id);
+        batch->batchJobIDs.append(job.id);
+    }
+    refreshTransferJobs();
+    clearStickyResolution();
+
+    for (const RemoteItem& item : std::as_const(items)) {
+        const bool goOn = co_await planDownloads(item, root, batch);
+        if (!self) {
+            co_return;
+        }
+        if (!goOn) {
+            // Nothing of the batch is downloaded, not even the files planned before the cancel.
+            cancelTransfers(batch->batchJobIDs);
+            co_return;
+        }
+    }
+    if (batch->plans.isEmpty()) {
+        co_return;
+    }
+    refreshTransferJobs();
+
+    const QList<PlannedDownload> plans = batch->plans;
+    for (const PlannedDownload& plan : plans) {
+        const bool downloaded = co_await executeDownload(plan, batch->session);
+        Q_UNUSED(downloaded)
+        if (!self) {
+            co_return;
+        }
+    }
+}
+
+QCoro::Task<bool> TransferCoordinator::planDownloads(RemoteItem item, QString folder,
+                                                     std::shared_ptr<DownloadBatch> batch)
+{
+    if (item.kind == RemoteItemKind::folder) {
+        co_return co_await planDownloadFolder(std::move(item), std::move(folder), batch);
+    }
+
+    // A file, or an item of unknown kind.
+    std::optional<TransferID> jobID;
+    if (const auto prequeued = batch->prequeuedJobIDs.constFind(item.id);
+        prequeued != batch->prequeuedJobIDs.constEnd()) {
+        jobID = *prequeued;
+        if (!canStartTransfer(*jobID)) {
+            co_return true;
+        }
+    }
+    const QString localName = LocalNameSanitizer::localName(item.name);
+    QString target = LocalFileOperations::childPath(folder, localName);
+    if (!LocalNameSanitizer::liesInside(target, batch->destinationRoot)) {
+        failUnsafeDownloadItem(item, folder, jobID);
+        co_return true;
+    }
+
+    bool replaceExisting = false;
+    if (LocalFileOperations::itemExists(target) || batch->reservedPaths.contains(target)) {
+        QPointer<TransferCoordinator> self(this);
+        const std::optional<ConflictResolution> answer =
+            co_await requestResolution(jobID, localName, LocalFileOperations::lastComponent(folder));
+        if (!self) {
+            co_return true;
+        }
+        if (!answer) {
+            co_return false;
+        }
+        switch (*answer) {
+        case ConflictResolution::skip:
+            if (jobID) {
+                m_transferQueue->remove(*jobID);
+                dropCancellationToken(*jobID);
+                refreshTransferJobs();
+            }
+            co_return true;
+        case ConflictResolution::replace:
+            replaceExisting = true;
+            break;
+        case ConflictResolution::keepBoth:
+            target = LocalFileOperations::childPath(
+                folder, LocalFileOperations::uniqueLocalName(localName, folder, batch->reservedPaths));
+            break;
+        }
+    }
+    if (!jobID) {
+        const TransferJob job = downloadJob(item, LocalFileOperations::lastComponent(target));
+        enqueueTransfer(job);
+        batch->batchJobIDs.append(job.id);
+        refreshTransferJobs();
+        jobID = job.id;
+    }
+    batch->reservedPaths.insert(target);
+    batch->plans.append(PlannedDownload{*jobID, item, target, replaceExisting, std::nullopt});
+    co_return true;
+}
+
+QCoro::Task<bool> TransferCoordinator::planDownloadFolder(RemoteItem item, QString folder,
+                                                          std::shared_ptr<DownloadBatch> batch)
+{
+    std::optional<TransferID> jobID;
+    if (const auto prequeued = batch->prequeuedJobIDs.constFind(item.id);
+        prequeued != batch->prequeuedJobIDs.constEnd()) {
+        jobID = *prequeued;
+        if (!canStartTransfer(*jobID)) {
+            co_return true;
+        }
+    }
+    // No question for folders: a local folder of the same name is merged into. Nothing is created
+    // while planning; each download creates the folders above its file.
+    const QString location = LocalFileOperations::childPath(folder, LocalNameSanitizer::localName(item.name));
+    if (!LocalNameSanitizer::liesInside(location, batch->destinationRoot)) {
+        failUnsafeDownloadItem(item, folder, jobID);
+        co_return true;
+    }
+
+    QPointer<TransferCoordinator> self(this);
+    if (!batch->enteredFolders.contains(item.id)) {
+        batch->enteredFolders.insert(item.id);
+        const RemotePath path = item.path ? *item.path : RemotePath(item.storageID, {item.name});
+        std::optional<DirectoryPage> page;
+        std::optional<QuillbarrowError> failure;
+        try {
+            page.emplace(co_await batch->session->listDirectory(item.id, path));
+        } catch (...) {
+            failure = QuillbarrowError::fromException(std::current_exception());
+        }
+        if (!self) {
+            co_return true;
+        }
+        if (failure) {
+            if (jobID) {
+                try {
+                    m_transferQueue->fail(*jobID, *failure);
+                } catch (const QuillbarrowError&) {
+                    // The job is gone; the error is still shown.
+                }
+                dropCancellationToken(*jobID);
+            }
+            setLastError(*failure);
+            refreshTransferJobs();
+            co_return true;
+        }
+
+        for (const RemoteItem& child : std::as_const(page->items)) {
+            const bool goOn = co_await planDownloads(child, location, batch);
+            if (!self) {
+                co_return true;
+            }
+            if (!goOn) {
+                co_return false;
+            }
+        }
+    }
+
+    // The folder's own row leaves the list once its contents are planned.
+    if (jobID) {
+        m_transferQueue->remove(*jobID);
+        dropCancellationToken(*jobID);
+        refreshTransferJobs();
+    }
+    co_return true;
+}
+
+void TransferCoordinator::failUnsafeDownloadItem(const RemoteItem& item, const QString& folder,
+                                                 std::optional<TransferID> jobID)
+{
+    const QuillbarrowError error = QuillbarrowError::sessionFailed(
+        QStringLiteral("Could not save ") + item.name + QStringLiteral(" in ") + folder +
+        QStringLiteral(": its name would place it outside the destination folder."));
+    if (!jobID) {
+        const TransferJob job = downloadJob(item, item.name);
+        enqueueTransfer(job);
+        jobID = job.id;
+    }
+    try {
+        m_transferQueue->fail(*jobID, error);
+    } catch (const QuillbarrowError&) {
+        // The job is gone; the error is still shown.
+    }
+    dropCancellationToken(*jobID);
+    setLastError(error);
+    refreshTransferJobs();
+}
+
+// ---- Execution --------------------------------------------------------------------------------
+
+QCoro::Task<bool> TransferCoordinator::executeDownload(PlannedDownload plan, std::shared_ptr<DeviceSession> session)
+{
+    QPointer<TransferCoordinator> self(this);
+    const TransferID jobID = plan.jobID;
+    const QString name = LocalFileOperations::lastComponent(plan.destination);
+    const std::shared_ptr<TransferCancellationToken> token = cancellationToken(jobID);
+    if (!canStartTransfer(jobID) || token->isCancelled()) {
+        dropCancellationToken(jobID);
+        co_return false;
+    }
+    try {
+        m_transferQueue->start(jobID, QDateTime::currentDateTimeUtc());
+    } catch (const QuillbarrowError&) {
+        dropCancellationToken(jobID);
+        co_return false;
+    }
+    m_logger.info(QStringLiteral("started download ") + name);
+    refreshTransferJobs();
+    if (token->isCancelled()) {
+        finishCancelled(jobID, QString());
+        co_return false;
+    }
+
+    const QString parent = parentFolderOf(plan.destination);
+    if (const auto failure = makeFolders(parent)) {
+        if (token->isCancelled()) {
+            finishCancelled(jobID, QString());
+        } else {
+            finishFailed(jobID, QuillbarrowError::sessionFailed(QStringLiteral("Could not create ") + parent +
+                                                                QStringLiteral(": ") + *failure));
+        }
+        co_return false;
+    }
+
+    // The file is written under a hidden name and takes its final name only when complete; an
+    // item being replaced stays where it is until then.
+    const QString staging = DownloadStaging::stagingPath(plan.destination);
+    const auto byteLimit = std::make_shared<TransferByteLimit>(plan.maximumBytes);
+    const TransferProgressFunction progress = makeProgressFunction(jobID, plan.item.size, byteLimit);
+    std::optional<QuillbarrowError> failure;
+    try {
+        co_await session->downloadFile(plan.item.id, staging, progress);
+    } catch (...) {
+        failure = QuillbarrowError::fromException(std::current_exception());
+    }
+    if (!self) {
+        LocalFileOperations::removeItem(staging);
+        co_return false;
+    }
+
+    const qint64 observed = byteLimit->observedBytes();
+    if (!failure) {
+        if (plan.maximumBytes) {
+            // The device may send more than it announced without reporting it as progress.
+            const qint64 measured = std::max(observed, LocalFileOperations::attributeBytes(staging).value_or(0));
+            if (measured > *plan.maximumBytes) {
+                LocalFileOperations::removeItem(staging);
+                finishFailed(jobID, QuillbarrowError::fileTooLargeToOpen(plan.item.name, measured, *plan.maximumBytes));
+                co_return false;
+            }
+        }
+        if (const auto placeFailure = DownloadStaging::place(staging, plan.destination, plan.replaceExisting)) {
+            finishFailed(jobID, QuillbarrowError::sessionFailed(*placeFailure));
+            co_return false;
+        }
+        finishCompleted(jobID, QStringLiteral("downloaded ") + name);
+        co_return true;
+    }
+
+    LocalFileOperations::removeItem(staging);
+    if (plan.maximumBytes && observed > *plan.maximumBytes) {
+        finishFailed(jobID, QuillbarrowError::fileTooLargeToOpen(plan.item.name, observed, *plan.maximumBytes));
+    } else if (token->isCancelled() || failure->kind() == QuillbarrowError::Kind::userCancelled) {
+        finishCancelled(jobID, QStringLiteral("cancelled download ") + name);
+    } else {
+        finishFailed(jobID, *failure);
+    }
+    co_return false;
+}
+
+} // namespace quillbarrow

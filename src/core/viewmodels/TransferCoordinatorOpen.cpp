@@ -1,0 +1,102 @@
+#include "LocalFileOperations.h"
+#include "OpenedFilesCache.h"
+#include "TransferCoordinator.h"
+
+#include <QDateTime>
+#include <QFileInfo>
+#include <QPointer>
+#include <system_error>
+
+namespace quillbarrow {
+
+void TransferCoordinator::setDefaultApplicationOpener(std::shared_ptr<DefaultApplicationOpener> opener)
+{
+    Q_ASSERT(opener != nullptr);
+    m_defaultApplicationOpener = std::move(opener);
+}
+
+QCoro::Task<std::optional<QUrl>> TransferCoordinator::downloadFileForOpening(RemoteItem item,
+                                                                             std::shared_ptr<DeviceSession> deviceSession)
+{
+    if (item.kind == RemoteItemKind::folder) {
+        co_return std::nullopt;
+    }
+    if (!deviceSession) {
+        reportError(QuillbarrowError::fileOpenFailed(item.name, QStringLiteral("The Android device is not connected.")));
+        co_return std::nullopt;
+    }
+    // Both size checks come before anything is created: no job, no folder.
+    if (!item.size || *item.size < 0) {
+        reportError(QuillbarrowError::fileSizeUnavailableToOpen(item.name, maximumOpenFileBytes));
+        co_return std::nullopt;
+    }
+    if (*item.size > maximumOpenFileBytes) {
+        reportError(QuillbarrowError::fileTooLargeToOpen(item.name, *item.size, maximumOpenFileBytes));
+        co_return std::nullopt;
+    }
+    if (m_openingRemoteFileIDs.contains(item.id)) {
+        // Already being opened: that open gives the file.
+        co_return std::nullopt;
+    }
+    m_openingRemoteFileIDs.insert(item.id);
+
+    QString destination;
+    try {
+        destination = OpenedFilesCache(m_openedFilesCacheDirectory)
+                          .makeOpenedFileDestination(item.name, QDateTime::currentDateTimeUtc());
+    } catch (const std::system_error& error) {
+        reportError(QuillbarrowError::fileOpenFailed(
+            item.name, QStringLiteral("Quillbarrow could not prepare its temporary cache. ") +
+                           QString::fromLocal8Bit(error.code().message())));
+        m_openingRemoteFileIDs.remove(item.id);
+        co_return std::nullopt;
+    }
+    clearLastError();
+
+    const TransferJob job(TransferID::create(), TransferDirection::androidToMac, TransferPurpose::openForViewing,
+                          item.name, item.size, TransferState::queued(), 0);
+    enqueueTransfer(job);
+    refreshTransferJobs();
+
+    QPointer<TransferCoordinator> self(this);
+    AsyncGate::Lease workflow = co_await acquireTransferWorkflow();
+    bool downloaded = false;
+    if (self && workflow) {
+        // Named first: GCC 12 destroys a braced temporary inside a co_await expression twice.
+        PlannedDownload plan{job.id, item, destination, false, maximumOpenFileBytes};
+        downloaded = co_await executeDownload(std::move(plan), std::move(deviceSession));
+    }
+    if (!downloaded) {
+        // The open's own folder goes with a failed download.
+        LocalFileOperations::removeItem(QFileInfo(destination).path());
+    }
+    workflow.release();
+    if (!self) {
+        co_return std::nullopt;
+    }
+    m_openingRemoteFileIDs.remove(item.id);
+    if (!downloaded) {
+        co_return std::nullopt;
+    }
+    co_return QUrl::fromLocalFile(destination);
+}
+
+QCoro::Task<> TransferCoordinator::openDeviceFile(RemoteItem item, std::shared_ptr<DeviceSession> deviceSession)
+{
+    if (item.kind == RemoteItemKind::folder) {
+        co_return;
+    }
+    QPointer<TransferCoordinator> self(this);
+    const QString name = item.name;
+    const std::optional<QUrl> local = co_await downloadFileForOpening(std::move(item), std::move(deviceSession));
+    if (!self || !local) {
+        co_return;
+    }
+    const std::shared_ptr<DefaultApplicationOpener> opener = m_defaultApplicationOpener;
+    if (!opener->open(local->toLocalFile())) {
+        reportError(
+            QuillbarrowError::fileOpenFailed(name, QStringLiteral("No compatible Mac application is available.")));
+    }
+}
+
+} // namespace quillbarrow

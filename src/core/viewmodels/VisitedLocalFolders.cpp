@@ -1,0 +1,22 @@
+#include "VisitedLocalFolders.h"
+
+#include <QFile>
+#include <sys/stat.h>
+
+namespace quillbarrow {
+
+bool VisitedLocalFolders::enter(const QString& path)
+{
+    struct stat info {};
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0) {
+        return true;
+    }
+    const std::pair<quint64, quint64> identity(static_cast<quint64>(info.st_dev), static_cast<quint64>(info.st_ino));
+    if (m_entered.contains(identity)) {
+        return false;
+    }
+    m_entered.insert(identity);
+    return true;
+}
+
+} // namespace quillbarrow

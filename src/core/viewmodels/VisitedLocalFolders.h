@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QSet>
+#include <QString>
+#include <utility>
+
+namespace quillbarrow {
+
+// The local folders a walk has entered, each remembered by its file system identity (device and
+// inode, links followed), so that a folder reached again through a link, or a link loop, is never
+// walked twice.
+class VisitedLocalFolders {
+public:
+    // True the first time the folder at `path` is entered; false when the same folder was entered
+    // before under any path. A folder whose identity cannot be read counts as new.
+    bool enter(const QString& path);
+
+private:
+    QSet<std::pair<quint64, quint64>> m_entered;
+};
+
+} // namespace quillbarrow

@@ -1,0 +1,231 @@
+#include "DeviceTransferFixture.h"
+#include "transport/MockMTPBackend.h"
+#include "viewmodels/DownloadStaging.h"
+
+#include <QFile>
+#include <QRegularExpression>
+#include <gtest/gtest.h>
+
+using namespace quillbarrow;
+using namespace quillbarrow::testing;
+using Kind = TransferState::Kind;
+using Resolution = ConflictResolution;
+using Operation = ScriptedDeviceSession::Operation;
+
+namespace {
+
+class DownloadTest : public DeviceTransferTest {
+protected:
+    void SetUp() override { QDir().mkpath(dest()); }
+
+    QString dest(const QString& relative = QString()) const
+    {
+        return relative.isEmpty() ? path("dest") : path("dest/" + relative);
+    }
+};
+
+QStringList namesOnly(QStringList tree)
+{
+    // The round trip keeps names, not contents: compare the shape of the tree.
+    tree.sort();
+    return tree;
+}
+
+} // namespace
+
+TEST_F(DownloadTest, ALocalTreePastedToTheMockDeviceAndBackKeepsItsNames)
+{
+    MockMTPBackend backend(MockMTPBackend::defaultDevices());
+    const AndroidDevice device = MockMTPBackend::defaultDevices().front();
+    const std::shared_ptr<DeviceSession> mock = runTask(backend.openSession(device.id));
+    const StorageID storage = MockMTPBackend::storageIDFor(device.id);
+    writeFile(path("tree/a.txt"), "alpha");
+    writeFile(path("tree/Photos/1.jpg"), "1");
+    writeFile(path("tree/Photos/2023/3.jpg"), "3");
+    writeFile(path("tree/Docs/notes/readme.md"), "r");
+    writeFile(path("tree/Docs/b c.txt"), "spaces");
+
+    clipboard.copyLocal({QUrl::fromLocalFile(path("tree"))});
+    runTask(coordinator->pasteIntoDevice(RemoteObjectID(QStringLiteral("downloads")), storage, mock));
+    const DirectoryPage downloads = runTask(mock->listDirectory(RemoteObjectID(QStringLiteral("downloads")),
+                                                                RemotePath(storage, {QStringLiteral("Download")})));
+    std::optional<RemoteItem> uploaded;
+    for (const RemoteItem& item : downloads.items) {
+        if (item.name == "tree") {
+            uploaded = item;
+        }
+    }
+    ASSERT_TRUE(uploaded.has_value());
+
+    clipboard.copyDevice({*uploaded}, storage);
+    runTask(coordinator->pasteIntoLocal(QUrl::fromLocalFile(dest()), mock));
+
+    EXPECT_EQ(namesOnly(localTreeOf(dest("tree"))), namesOnly(localTreeOf(path("tree"))));
+    EXPECT_TRUE(readFile(dest("tree/a.txt")).startsWith("Mock download of a.txt")) << "the mock writes its own text";
+    for (const TransferJob& job : coordinator->transferJobs()) {
+        EXPECT_EQ(job.state.kind(), Kind::completed) << job.displayName.toStdString();
+    }
+    EXPECT_EQ(coordinator->transferJobs().size(), 10) << "five uploads and five downloads; the folder's row went";
+    EXPECT_FALSE(coordinator->lastError().has_value());
+}
+
+TEST_F(DownloadTest, AFolderThatCannotBeListedFailsItsRowAndTheRestIsDownloaded)
+{
+    useDevice({deviceFolder("dcim", "DCIM"), deviceFile("photo", "IMG_1.jpg", 5, "dcim"),
+               deviceFolder("docs", "Docs"), deviceFile("doc", "d.txt", 3, "docs"), deviceFile("top", "top.txt", 1)});
+    const QuillbarrowError locked = QuillbarrowError::deviceLockedOrUnavailable();
+    session->script({.operation = Operation::listDirectory, .subject = "dcim", .error = locked});
+
+    pasteToLocal({deviceFolder("dcim", "DCIM"), deviceFile("top", "top.txt", 1), deviceFolder("docs", "Docs")},
+                 dest());
+
+    EXPECT_EQ(shownJobs(), (QStringList{"DCIM: failed", "top.txt: completed", "d.txt: completed"}));
+    EXPECT_EQ(coordinator->transferJobs().front().state.error(), locked);
+    EXPECT_EQ(coordinator->lastError(), locked);
+    EXPECT_EQ(localTreeOf(dest()), (QStringList{"Docs/", "Docs/d.txt", "top.txt"}));
+}
+
+TEST_F(DownloadTest, CancellingARunningDownloadLeavesNoFileBehind)
+{
+    useDevice({deviceFile("clip", "clip.mp4", 4096)});
+    OneShot<bool> release;
+    session->script({.operation = Operation::downloadFile,
+                     .subject = "clip",
+                     .partialBytes = QByteArray(1000, 'p'),
+                     .hold = release,
+                     .reportBytes = 2048});
+    clipboard.copyDevice({deviceFile("clip", "clip.mp4", 4096)}, testStorage());
+    LogCapture log;
+
+    auto paste = coordinator->pasteIntoLocal(QUrl::fromLocalFile(dest()), session);
+    ASSERT_TRUE(processEventsUntil([&] { return session->calls().contains("download clip"); }));
+    EXPECT_FALSE(QFile::exists(dest("clip.mp4"))) << "a partial download is not visible under its final name";
+    EXPECT_EQ(entriesOf(dest()).size(), 1);
+    coordinator->cancelTransfer(jobNamed("clip.mp4"));
+    release.fulfil(true);
+    runTask(std::move(paste));
+
+    EXPECT_EQ(shownJobs(), QStringList{"clip.mp4: cancelled"});
+    EXPECT_TRUE(entriesOf(dest()).isEmpty()) << entriesOf(dest()).join(", ").toStdString();
+    EXPECT_TRUE(log.lines().contains("cancelled download clip.mp4"));
+    EXPECT_FALSE(coordinator->lastError().has_value());
+}
+
+TEST_F(DownloadTest, ReplaceKeepsTheOldItemUntilTheNewFileIsCompleteAndAFailureLeavesNoPartialFile)
+{
+    useDevice({deviceFile("a", "a.txt", 7), deviceFile("b", "b.txt", 7)});
+    writeFile(dest("a.txt"), "old a");
+    writeFile(dest("b.txt/inside.txt"), "a folder in the way");
+    const QuillbarrowError interrupted = QuillbarrowError::transferInterrupted();
+    session->script({.operation = Operation::downloadFile,
+                     .subject = "a",
+                     .partialBytes = "half of the new",
+                     .error = interrupted});
+
+    pasteToLocal({deviceFile("a", "a.txt", 7)}, dest(), {answer(Resolution::replace)});
+    EXPECT_EQ(shownJobs(), QStringList{"a.txt: failed"});
+    EXPECT_EQ(coordinator->lastError(), interrupted);
+    EXPECT_EQ(readFile(dest("a.txt")), "old a") << "the old file stays when the new one fails";
+    EXPECT_EQ(entriesOf(dest()), (QStringList{"a.txt", "b.txt"})) << "no partial file is left";
+
+    pasteToLocal({deviceFile("a", "a.txt", 7), deviceFile("b", "b.txt", 7)}, dest(),
+                 {answer(Resolution::replace), answer(Resolution::replace)});
+    EXPECT_TRUE(readFile(dest("a.txt")).startsWith("Mock download of a.txt"));
+    EXPECT_TRUE(QFileInfo(dest("b.txt")).isFile()) << "a folder answered with Replace is replaced as well";
+    EXPECT_EQ(entriesOf(dest()), (QStringList{"a.txt", "b.txt"}));
+}
+
+TEST_F(DownloadTest, APlainFileWhereAFolderIsNeededFailsThatFileWithTheFolderInTheError)
+{
+    useDevice({deviceFolder("d", "Docs"), deviceFile("f", "f.txt", 1, "d")});
+    writeFile(dest("Docs"), "a plain file");
+    pasteToLocal({deviceFolder("d", "Docs")}, dest());
+    EXPECT_EQ(shownJobs(), QStringList{"f.txt: failed"});
+    ASSERT_TRUE(coordinator->lastError().has_value());
+    EXPECT_EQ(coordinator->lastError()->kind(), QuillbarrowError::Kind::sessionFailed);
+    EXPECT_TRUE(coordinator->lastError()->technicalDetails().startsWith("Could not create " + dest("Docs") + ": "))
+        << coordinator->lastError()->technicalDetails().toStdString();
+    EXPECT_EQ(readFile(dest("Docs")), "a plain file");
+}
+
+TEST_F(DownloadTest, NamesTakenOnDiskOrEarlierInTheBatchAreAskedAbout)
+{
+    useDevice({deviceFolder("f", "Folder"), deviceFile("x1", "x.txt", 1, "f"), deviceFile("x2", "x.txt", 2, "f"),
+               deviceFile("y", "y.txt", 3, "f"), deviceFile("z", "z.txt", 4, "f")});
+    writeFile(dest("Folder/z.txt"), "mine");
+
+    const auto asked =
+        pasteToLocal({deviceFolder("f", "Folder")}, dest(), {answer(Resolution::keepBoth), answer(Resolution::skip)});
+
+    ASSERT_EQ(asked.size(), 2);
+    EXPECT_EQ(asked[0].fileName, "x.txt");
+    EXPECT_EQ(asked[0].destinationName, "Folder");
+    EXPECT_FALSE(asked[0].transferID.has_value()) << "a nested file has no job before it is planned";
+    EXPECT_EQ(shownJobs(), (QStringList{"x.txt: completed", "x 2.txt: completed", "y.txt: completed"}))
+        << "the folder's row is gone and the skipped file left none";
+    EXPECT_EQ(localTreeOf(dest("Folder")), (QStringList{"x 2.txt", "x.txt", "y.txt", "z.txt"}));
+    EXPECT_EQ(readFile(dest("Folder/z.txt")), "mine");
+}
+
+TEST_F(DownloadTest, HostileDeviceNamesNeverReachOutsideTheDestination)
+{
+    const QString longName = QString(150, QChar(0x00e9)) + ".txt"; // 304 bytes in UTF-8
+    const QList<RemoteItem> files{deviceFile("e", "", 1),          deviceFile("d", ".", 1),
+                                  deviceFile("dd", "..", 1),       deviceFile("up", "../x", 1),
+                                  deviceFile("ab", "a/b", 1),      deviceFile("nul", QString::fromUtf8("n\0ul.txt", 8), 1),
+                                  deviceFile("long", longName, 1), deviceFile("abs", "/etc/passwd-copy", 1)};
+    QList<RemoteItem> tree = files;
+    tree += {deviceFolder("fdd", ".."), deviceFile("esc", "../../escape", 1, "fdd"), deviceFolder("fd", ".", "fdd"),
+             deviceFile("in", "inner", 1, "fd")};
+    useDevice(tree);
+    writeFile(path("x"), "sentinel x");
+    writeFile(path("b"), "sentinel b");
+    writeFile(path("Android file"), "sentinel beside the destination");
+    QDir().mkpath(path("second"));
+    const QStringList outsideBefore = localTreeOf(m_temp.path()).filter(QRegularExpression("^(?!dest/|second/)"));
+
+    pasteToLocal(files, dest(), {answer(Resolution::replace, true)});
+    pasteToLocal({deviceFolder("fdd", "..")}, path("second"));
+
+    EXPECT_EQ(localTreeOf(m_temp.path()).filter(QRegularExpression("^(?!dest/|second/)")), outsideBefore);
+    EXPECT_EQ(readFile(path("x")), "sentinel x");
+    EXPECT_EQ(readFile(path("Android file")), "sentinel beside the destination");
+    QStringList inside = entriesOf(dest());
+    const QString shortened = inside.filter(".txt").filter(QChar(0x00e9)).value(0);
+    EXPECT_LE(QFile::encodeName(shortened).size(), 255);
+    EXPECT_TRUE(shortened.endsWith(".txt"));
+    inside.removeAll(shortened);
+    EXPECT_EQ(inside, (QStringList{"Android file", "b", "nul.txt", "passwd-copy", "x"}));
+    EXPECT_EQ(localTreeOf(path("second")),
+              (QStringList{"Android file/", "Android file/Android file/", "Android file/Android file/inner",
+                           "Android file/escape"}));
+    EXPECT_FALSE(coordinator->lastError().has_value());
+}
+
+TEST_F(DownloadTest, WithoutASessionOrAUsableDestinationNothingIsQueued)
+{
+    clipboard.copyDevice({deviceFile("a", "a.txt", 1)}, testStorage());
+    runTask(coordinator->pasteIntoLocal(QUrl::fromLocalFile(dest()), nullptr));
+    EXPECT_EQ(coordinator->lastError(), QuillbarrowError::sessionFailed("No Android device session is open."));
+    runTask(coordinator->pasteIntoLocal(QUrl(QStringLiteral("relative/folder")), session));
+    EXPECT_EQ(coordinator->lastError(), QuillbarrowError::pathNotFound());
+    EXPECT_TRUE(queue->allJobs().isEmpty());
+    EXPECT_TRUE(session->calls().isEmpty());
+}
+
+TEST(DownloadStaging, AnItemThatAppearedMeanwhileIsNeverOverwrittenWithoutReplace)
+{
+    QTemporaryDir temp;
+    const QString target = temp.filePath("a.txt");
+    const QString staging = DownloadStaging::stagingPath(target);
+    EXPECT_TRUE(QFileInfo(staging).fileName().startsWith('.')) << "the local browser does not list it";
+    EXPECT_EQ(QFileInfo(staging).path(), temp.path()) << "beside the destination, so the move is a rename";
+    writeFile(staging, "downloaded");
+    writeFile(target, "the user's own file");
+
+    const std::optional<QString> failure = DownloadStaging::place(staging, target, false);
+    ASSERT_TRUE(failure.has_value());
+    EXPECT_TRUE(failure->startsWith("Could not save a.txt: ")) << failure->toStdString();
+    EXPECT_EQ(readFile(target), "the user's own file");
+    EXPECT_EQ(entriesOf(temp.path()), QStringList{"a.txt"}) << "the staged file is removed";
+}

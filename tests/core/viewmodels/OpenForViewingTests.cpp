@@ -1,0 +1,235 @@
+#include "DeviceTransferFixture.h"
+#include "viewmodels/LocalNameSanitizer.h"
+#include "viewmodels/OpenedFilesCache.h"
+
+#include <QFile>
+#include <QRegularExpression>
+#include <gtest/gtest.h>
+#include <sys/time.h>
+
+using namespace quillbarrow;
+using namespace quillbarrow::testing;
+using Kind = TransferState::Kind;
+using Operation = ScriptedDeviceSession::Operation;
+
+namespace {
+
+constexpr qint64 limit = TransferCoordinator::maximumOpenFileBytes;
+
+class RecordingOpener : public DefaultApplicationOpener {
+public:
+    bool open(const QString& path) override
+    {
+        opened.append(path);
+        return succeeds;
+    }
+
+    QStringList opened;
+    bool succeeds = true;
+};
+
+class OpenForViewingTest : public DeviceTransferTest {
+protected:
+    QString cache() const { return coordinator->openedFilesCacheDirectory(); }
+
+    std::optional<QString> open(const RemoteItem& item)
+    {
+        const std::optional<QUrl> url = runTask(coordinator->downloadFileForOpening(item, session));
+        return url ? std::optional<QString>(url->toLocalFile()) : std::nullopt;
+    }
+
+    // The UUID folders in the cache.
+    QStringList openFolders() const
+    {
+        return QDir(cache()).entryList(QDir::Dirs | QDir::NoDotAndDotDot).filter(uuidFolder);
+    }
+
+    const QRegularExpression uuidFolder{"^[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}$"};
+};
+
+void setModified(const QString& path, const QDateTime& when)
+{
+    const qint64 seconds = when.toSecsSinceEpoch();
+    const struct timeval times[2] = {{seconds, 0}, {seconds, 0}};
+    ASSERT_EQ(::utimes(QFile::encodeName(path).constData(), times), 0) << path.toStdString();
+}
+
+} // namespace
+
+TEST_F(OpenForViewingTest, AFileOfExactlyTheLimitOpensAndOneByteMoreIsRefusedBeforeAnyJob)
+{
+    const RemoteItem exact = deviceFile("exact", "movie.mp4", limit);
+    const RemoteItem over = deviceFile("over", "movie.mp4", limit + 1);
+    const RemoteItem unknownSize = deviceFile("nosize", "stream.ts", std::nullopt);
+    useDevice({exact, over, unknownSize});
+    coordinator->reportError(QuillbarrowError::insufficientSpace());
+
+    const std::optional<QString> opened = open(exact);
+    ASSERT_TRUE(opened.has_value());
+    const QStringList folders = openFolders();
+    ASSERT_EQ(folders.size(), 1);
+    EXPECT_EQ(*opened, cache() + "/" + folders.front() + "/movie.mp4");
+    EXPECT_TRUE(readFile(*opened).startsWith("Mock download of movie.mp4"));
+    EXPECT_FALSE(coordinator->lastError().has_value()) << "an open clears the last error when it starts";
+    ASSERT_EQ(coordinator->transferJobs().size(), 1);
+    EXPECT_EQ(coordinator->transferJobs().front().purpose, TransferPurpose::openForViewing);
+    EXPECT_EQ(coordinator->transferJobs().front().state.kind(), Kind::completed);
+    EXPECT_TRUE(coordinator->openingRemoteFileIDs().isEmpty());
+
+    EXPECT_FALSE(open(over).has_value());
+    EXPECT_EQ(coordinator->lastError(), QuillbarrowError::fileTooLargeToOpen("movie.mp4", limit + 1, limit));
+    EXPECT_FALSE(open(unknownSize).has_value());
+    EXPECT_EQ(coordinator->lastError(), QuillbarrowError::fileSizeUnavailableToOpen("stream.ts", limit));
+    EXPECT_EQ(coordinator->transferJobs().size(), 1) << "refused before any job";
+    EXPECT_EQ(openFolders().size(), 1) << "and before any folder";
+    EXPECT_EQ(session->calls(), QStringList{"download exact"});
+    EXPECT_FALSE(open(deviceFolder("dir", "DCIM")).has_value());
+}
+
+TEST_F(OpenForViewingTest, DotNamesBecomeAndroidFileInFoldersOfTheirOwn)
+{
+    useDevice({deviceFile("d", ".", 3), deviceFile("dd", "..", 3), deviceFile("up", "../../x", 3)});
+    const std::optional<QString> first = open(deviceFile("d", ".", 3));
+    const std::optional<QString> second = open(deviceFile("dd", "..", 3));
+    const std::optional<QString> third = open(deviceFile("up", "../../x", 3));
+    ASSERT_TRUE(first && second && third);
+    EXPECT_TRUE(first->endsWith("/Android file"));
+    EXPECT_TRUE(second->endsWith("/Android file"));
+    EXPECT_NE(*first, *second) << "each open has its own folder";
+    EXPECT_EQ(QFileInfo(*third).fileName(), "x");
+    EXPECT_EQ(QFileInfo(*third).path().section('/', 0, -2), cache());
+    EXPECT_EQ(openFolders().size(), 3);
+}
+
+TEST_F(OpenForViewingTest, MoreBytesThanTheLimitFailTheOpenAndLeaveNothingBehind)
+{
+    useDevice({deviceFile("a", "a.bin", 100), deviceFile("b", "b.bin", 100)});
+    // One device reports the extra bytes as progress; the other sends them without a word.
+    session->script({.operation = Operation::downloadFile,
+                     .subject = "a",
+                     .partialBytes = "start",
+                     .reportBytes = limit + 1});
+    session->script({.operation = Operation::downloadFile, .subject = "b", .deliverBytes = limit + 1});
+
+    EXPECT_FALSE(open(deviceFile("a", "a.bin", 100)).has_value());
+    EXPECT_EQ(coordinator->lastError(), QuillbarrowError::fileTooLargeToOpen("a.bin", limit + 1, limit));
+    EXPECT_FALSE(open(deviceFile("b", "b.bin", 100)).has_value());
+    EXPECT_EQ(coordinator->lastError(), QuillbarrowError::fileTooLargeToOpen("b.bin", limit + 1, limit));
+
+    EXPECT_EQ(shownJobs(), (QStringList{"a.bin: failed", "b.bin: failed"}));
+    EXPECT_TRUE(openFolders().isEmpty()) << "the open's folder goes with the failed download";
+    EXPECT_TRUE(entriesOf(cache()).isEmpty());
+}
+
+TEST_F(OpenForViewingTest, OldCacheFoldersArePrunedAndPlainFilesKept)
+{
+    QDir().mkpath(cache() + "/old");
+    QDir().mkpath(cache() + "/recent");
+    QDir().mkpath(cache() + "/.hidden-old");
+    writeFile(cache() + "/old/file", "x");
+    writeFile(cache() + "/old-file.txt", "plain");
+    // Whole seconds, as the file times are set.
+    const QDateTime now = QDateTime::fromSecsSinceEpoch(QDateTime::currentSecsSinceEpoch(), Qt::UTC);
+    setModified(cache() + "/old", now.addSecs(-25 * 3600));
+    setModified(cache() + "/recent", now.addSecs(-23 * 3600));
+    setModified(cache() + "/.hidden-old", now.addSecs(-25 * 3600));
+    setModified(cache() + "/old-file.txt", now.addSecs(-90 * 24 * 3600));
+    useDevice({deviceFile("a", "a.txt", 1)});
+
+    ASSERT_TRUE(open(deviceFile("a", "a.txt", 1)).has_value());
+
+    const QStringList left = entriesOf(cache()).filter(QRegularExpression("^(?![0-9A-F]{8}-)"));
+    EXPECT_EQ(left, (QStringList{".hidden-old", "old-file.txt", "recent"}));
+
+    // The cut-off is exclusive: a folder exactly a day old stays.
+    QDir().mkpath(cache() + "/day");
+    setModified(cache() + "/day", now.addSecs(-OpenedFilesCache::maximumAgeSeconds));
+    OpenedFilesCache(cache()).prune(now);
+    EXPECT_TRUE(QFileInfo::exists(cache() + "/day"));
+    OpenedFilesCache(cache()).prune(now.addSecs(1));
+    EXPECT_FALSE(QFileInfo::exists(cache() + "/day"));
+}
+
+TEST_F(OpenForViewingTest, ASecondOpenOfTheSameFileIsSilentAndACancelledWaitingOpenLeavesNoFolder)
+{
+    useDevice({deviceFile("a", "a.txt", 10), deviceFile("b", "b.txt", 10)});
+    OneShot<bool> release;
+    session->script({.operation = Operation::downloadFile, .subject = "a", .hold = release});
+
+    auto first = coordinator->downloadFileForOpening(deviceFile("a", "a.txt", 10), session);
+    ASSERT_TRUE(processEventsUntil([&] { return session->calls().contains("download a"); }));
+    EXPECT_FALSE(runTask(coordinator->downloadFileForOpening(deviceFile("a", "a.txt", 10), session)).has_value());
+    auto waiting = coordinator->downloadFileForOpening(deviceFile("b", "b.txt", 10), session);
+    EXPECT_EQ(shownJobs(), (QStringList{"a.txt: running", "b.txt: queued"})) << "the second open made no job";
+    coordinator->cancelTransfer(jobNamed("b.txt"));
+    release.fulfil(true);
+
+    const std::optional<QUrl> opened = runTask(std::move(first));
+    EXPECT_FALSE(runTask(std::move(waiting)).has_value());
+    ASSERT_TRUE(opened.has_value());
+    EXPECT_EQ(openFolders(), QStringList{QFileInfo(opened->toLocalFile()).dir().dirName()});
+    EXPECT_EQ(shownJobs(), (QStringList{"a.txt: completed", "b.txt: cancelled"}));
+    EXPECT_FALSE(coordinator->lastError().has_value());
+}
+
+TEST_F(OpenForViewingTest, OpeningHandsTheFileToTheOpenerAndReportsWhatCannotBeOpened)
+{
+    useDevice({deviceFile("a", "a.txt", 1)});
+    auto opener = std::make_shared<RecordingOpener>();
+    coordinator->setDefaultApplicationOpener(opener);
+
+    runTask(coordinator->openDeviceFile(deviceFile("a", "a.txt", 1), session));
+    ASSERT_EQ(opener->opened.size(), 1);
+    EXPECT_TRUE(opener->opened.front().endsWith("/a.txt"));
+    EXPECT_FALSE(coordinator->lastError().has_value());
+
+    opener->succeeds = false;
+    runTask(coordinator->openDeviceFile(deviceFile("a", "a.txt", 1), session));
+    EXPECT_EQ(coordinator->lastError(),
+              QuillbarrowError::fileOpenFailed("a.txt", "No compatible Mac application is available."));
+
+    runTask(coordinator->openDeviceFile(deviceFile("a", "a.txt", 1), nullptr));
+    EXPECT_EQ(coordinator->lastError(),
+              QuillbarrowError::fileOpenFailed("a.txt", "The Android device is not connected."));
+    EXPECT_EQ(opener->opened.size(), 2);
+}
+
+TEST_F(OpenForViewingTest, ACacheThatCannotBePreparedIsReported)
+{
+    writeFile(path("cache"), "a plain file where the cache folder should be");
+    useDevice({deviceFile("a", "a.txt", 1)});
+    EXPECT_FALSE(open(deviceFile("a", "a.txt", 1)).has_value());
+    ASSERT_TRUE(coordinator->lastError().has_value());
+    EXPECT_EQ(coordinator->lastError()->kind(), QuillbarrowError::Kind::fileOpenFailed);
+    EXPECT_TRUE(coordinator->lastError()->reason().startsWith("Quillbarrow could not prepare its temporary cache. "));
+    EXPECT_TRUE(coordinator->transferJobs().isEmpty());
+    EXPECT_TRUE(coordinator->openingRemoteFileIDs().isEmpty()) << "a later open may try again";
+}
+
+TEST(LocalNameSanitizer, MakesEveryDeviceNameASingleSafeLocalName)
+{
+    EXPECT_EQ(LocalNameSanitizer::localName(""), "Android file");
+    EXPECT_EQ(LocalNameSanitizer::localName("."), "Android file");
+    EXPECT_EQ(LocalNameSanitizer::localName(".."), "Android file");
+    EXPECT_EQ(LocalNameSanitizer::localName("/"), "Android file");
+    EXPECT_EQ(LocalNameSanitizer::localName(QString::fromUtf8(".\0.", 3)), "Android file");
+    EXPECT_EQ(LocalNameSanitizer::localName("../x"), "x");
+    EXPECT_EQ(LocalNameSanitizer::localName("a/b/"), "b");
+    EXPECT_EQ(LocalNameSanitizer::localName(QString::fromUtf8("n\0ul.txt", 8)), "nul.txt");
+    EXPECT_EQ(LocalNameSanitizer::localName(".hidden"), ".hidden");
+    EXPECT_EQ(LocalNameSanitizer::localName("IMG 0001.JPG"), "IMG 0001.JPG");
+
+    const QString fits = QString(255, 'a');
+    EXPECT_EQ(LocalNameSanitizer::localName(fits), fits);
+    const QString emoji = QString::fromUtf8("\xF0\x9F\x93\xB7"); // four bytes, two UTF-16 units
+    const QString shortened = LocalNameSanitizer::localName(emoji.repeated(80) + ".jpeg");
+    EXPECT_EQ(QFile::encodeName(shortened).size(), LocalNameSanitizer::shortenedNameBytes - 3);
+    EXPECT_TRUE(shortened.endsWith(emoji + ".jpeg")) << "no character is cut in half";
+    EXPECT_EQ(QFile::encodeName(LocalNameSanitizer::localName(QString(300, 'b'))).size(),
+              LocalNameSanitizer::shortenedNameBytes);
+
+    EXPECT_TRUE(LocalNameSanitizer::liesInside("/d/x", "/d"));
+    EXPECT_FALSE(LocalNameSanitizer::liesInside("/d/../x", "/d"));
+    EXPECT_FALSE(LocalNameSanitizer::liesInside("/d", "/d"));
+    EXPECT_FALSE(LocalNameSanitizer::liesInside("/dx/y", "/d"));
+}

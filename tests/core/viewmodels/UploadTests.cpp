@@ -1,0 +1,239 @@
+#include "DeviceTransferFixture.h"
+
+#include <QFile>
+#include <gtest/gtest.h>
+
+using namespace quillbarrow;
+using namespace quillbarrow::testing;
+using Kind = TransferState::Kind;
+using Resolution = ConflictResolution;
+using Operation = ScriptedDeviceSession::Operation;
+
+namespace {
+
+class UploadTest : public DeviceTransferTest {};
+
+QStringList sorted(QStringList list)
+{
+    list.sort();
+    return list;
+}
+
+} // namespace
+
+TEST_F(UploadTest, AFolderTreeLandsInTheDeviceFolderCreatingEachFolderOnce)
+{
+    useDevice({deviceFolder("dl", "Download")});
+    writeFile(path("src/a.txt"), "alpha");
+    writeFile(path("src/.profile"), "on the clipboard itself");
+    writeFile(path("src/Photos/1.jpg"), "1");
+    writeFile(path("src/Photos/2.jpg"), "22");
+    writeFile(path("src/Photos/.thumbs"), "hidden inside a folder");
+    writeFile(path("src/Photos/2023/3.jpg"), "333");
+    QDir().mkpath(path("src/Photos/empty"));
+    LogCapture log;
+
+    EXPECT_TRUE(pasteToDevice({"src/a.txt", "src/Photos", "src/.profile"}, "dl").isEmpty());
+
+    EXPECT_EQ(session->calls().count("createFolder Photos"), 1);
+    EXPECT_EQ(session->calls().count("createFolder 2023"), 1);
+    EXPECT_FALSE(session->calls().contains("createFolder empty")) << "an empty folder makes no job";
+    EXPECT_EQ(deviceNames("dl"), (QStringList{".profile", "Photos", "a.txt"}));
+    const RemoteItem photos = *deviceChild("dl", "Photos");
+    EXPECT_EQ(deviceNames(photos.id.rawValue()), (QStringList{"1.jpg", "2.jpg", "2023"}));
+    const RemoteItem year = *deviceChild(photos.id.rawValue(), "2023");
+    EXPECT_EQ(deviceNames(year.id.rawValue()), QStringList{"3.jpg"});
+    EXPECT_EQ(deviceChild("dl", "a.txt")->size, 5);
+
+    EXPECT_EQ(sorted(shownJobs()), (QStringList{".profile: completed", "1.jpg: completed", "2.jpg: completed",
+                                                "3.jpg: completed", "a.txt: completed"}));
+    EXPECT_EQ(coordinator->transferJobs().front().displayName, "a.txt") << "jobs come in clipboard order";
+    EXPECT_EQ(coordinator->transferJobs().front().totalBytes, 5);
+    EXPECT_EQ(coordinator->transferJobs().front().direction, TransferDirection::macToAndroid);
+    EXPECT_FALSE(coordinator->lastError().has_value());
+    EXPECT_TRUE(log.lines().contains("started upload a.txt"));
+    EXPECT_TRUE(log.lines().contains("uploaded a.txt"));
+}
+
+TEST_F(UploadTest, AnExistingDeviceFolderIsMergedAndAFailedDeleteDoesNotStopTheReplacingUpload)
+{
+    useDevice({deviceFolder("photos", "Photos"), deviceFile("old1", "1.jpg", 10, "photos"),
+               deviceFile("old2", "2.jpg", 20, "photos")});
+    writeFile(path("src/Photos/1.jpg"), "new one");
+    writeFile(path("src/Photos/2.jpg"), "new two");
+    writeFile(path("src/Photos/3.jpg"), "three");
+    session->script({.operation = Operation::deleteItem,
+                     .subject = "old2",
+                     .error = QuillbarrowError::backendProtocolError("Object is write-protected")});
+
+    const auto asked = pasteToDevice({"src/Photos"}, std::nullopt, {answer(Resolution::replace, true)});
+
+    ASSERT_EQ(asked.size(), 1) << "the answer applied to all answers the second clash";
+    EXPECT_EQ(asked[0].destinationName, "Photos");
+    EXPECT_TRUE(asked[0].transferID.has_value());
+    EXPECT_FALSE(session->calls().contains("createFolder Photos")) << "the existing folder is reused";
+    EXPECT_LT(session->calls().indexOf("delete old1"), session->calls().indexOf("upload 1.jpg"));
+    EXPECT_TRUE(session->calls().contains("upload 2.jpg")) << "the failed delete did not stop the upload";
+    EXPECT_EQ(deviceNames("photos"), (QStringList{"1.jpg", "2.jpg", "2.jpg", "3.jpg"}))
+        << "the old 2.jpg that could not be deleted remains beside the new one";
+    EXPECT_EQ(deviceChild("photos", "1.jpg")->size, 7);
+    EXPECT_EQ(sorted(shownJobs()), (QStringList{"1.jpg: completed", "2.jpg: completed", "3.jpg: completed"}));
+    EXPECT_FALSE(coordinator->lastError().has_value());
+}
+
+TEST_F(UploadTest, KeepBothNumbersPastTheDeviceAndTheBatchAndSameNamesInOneBatchAreAskedAbout)
+{
+    useDevice({deviceFile("p", "photo.jpg", 1)});
+    writeFile(path("x/photo.jpg"), "x");
+    writeFile(path("y/photo.jpg"), "yy");
+    writeFile(path("x/note.txt"), "first");
+    writeFile(path("y/note.txt"), "second!");
+    LogCapture log;
+
+    const auto asked =
+        pasteToDevice({"x/photo.jpg", "y/photo.jpg", "x/note.txt", "y/note.txt"}, std::nullopt,
+                      {answer(Resolution::keepBoth), answer(Resolution::keepBoth), answer(Resolution::replace)});
+
+    ASSERT_EQ(asked.size(), 3);
+    EXPECT_EQ(asked[2].fileName, "note.txt") << "a name an earlier file of the batch takes is a clash too";
+    EXPECT_EQ(asked[2].destinationName, "the destination folder");
+    EXPECT_EQ(deviceNames(), (QStringList{"note.txt", "photo 2.jpg", "photo 3.jpg", "photo.jpg"}));
+    EXPECT_EQ(deviceChild(std::nullopt, "photo 3.jpg")->size, 2);
+    EXPECT_EQ(deviceChild(std::nullopt, "note.txt")->size, 7) << "Replace let the later file take the name";
+    EXPECT_EQ(shownJobs(), (QStringList{"photo.jpg: completed", "photo.jpg: completed", "note.txt: completed"}));
+    EXPECT_TRUE(log.lines().contains("uploaded photo 2.jpg")) << "the log names the Keep Both name";
+    EXPECT_TRUE(log.lines().contains("uploaded photo 3.jpg"));
+    EXPECT_EQ(coordinator->uniqueName("archive.tar.gz", {"archive.tar.gz"}), "archive.tar 2.gz");
+    EXPECT_EQ(coordinator->uniqueName("README", {"README", "README 2"}), "README 3");
+    EXPECT_EQ(coordinator->uniqueName("Caf\u00e9", {"Cafe\u0301"}), "Caf\u00e9 2") << "canonically equal names clash";
+    EXPECT_EQ(coordinator->uniqueName("CAFE", {"cafe"}), "CAFE") << "letter case matters";
+}
+
+TEST_F(UploadTest, AFailingListingCountsAsAnEmptyFolder)
+{
+    useDevice({deviceFile("a", "a.txt", 1)});
+    writeFile(path("src/a.txt"), "abc");
+    session->script({.operation = Operation::rootDirectory, .error = QuillbarrowError::transferInterrupted()});
+
+    EXPECT_TRUE(pasteToDevice({"src/a.txt"}, std::nullopt).isEmpty()) << "no clash can be seen, so none is asked";
+    EXPECT_EQ(deviceNames(), (QStringList{"a.txt", "a.txt"}));
+    EXPECT_EQ(shownJobs(), QStringList{"a.txt: completed"});
+    EXPECT_FALSE(coordinator->lastError().has_value());
+}
+
+TEST_F(UploadTest, AFailingFolderCreationFailsOnlyThatFileAndTheNextOneTriesAgain)
+{
+    writeFile(path("src/Photos/1.jpg"), "1");
+    writeFile(path("src/Photos/2.jpg"), "2");
+    const QuillbarrowError busy = QuillbarrowError::transferFailed("Device busy");
+    session->script({.operation = Operation::createFolder, .subject = "Photos", .error = busy});
+
+    pasteToDevice({"src/Photos"}, std::nullopt);
+
+    EXPECT_EQ(session->calls().count("createFolder Photos"), 2) << "a failed folder does not enter the cache";
+    QList<Kind> kinds;
+    for (const TransferJob& job : coordinator->transferJobs()) {
+        kinds.append(job.state.kind());
+    }
+    EXPECT_EQ(kinds, (QList<Kind>{Kind::failed, Kind::completed}));
+    EXPECT_EQ(coordinator->transferJobs().front().state.error(), busy);
+    EXPECT_EQ(coordinator->lastError(), busy);
+    EXPECT_EQ(deviceNames(), QStringList{"Photos"});
+}
+
+TEST_F(UploadTest, CancellingARunningUploadEndsItCancelledAndTheBatchGoesOn)
+{
+    writeFile(path("src/big.bin"), QByteArray(4096, 'b'));
+    writeFile(path("src/small.txt"), "s");
+    OneShot<bool> release;
+    session->script({.operation = Operation::uploadFile, .subject = "big.bin", .hold = release, .reportBytes = 1024});
+    clipboard.copyLocal({QUrl::fromLocalFile(path("src/big.bin")), QUrl::fromLocalFile(path("src/small.txt"))});
+    LogCapture log;
+
+    auto paste = coordinator->pasteIntoDevice(std::nullopt, testStorage(), session);
+    ASSERT_TRUE(processEventsUntil([&] { return session->calls().contains("upload big.bin"); }));
+    const TransferID big = jobNamed("big.bin");
+    EXPECT_EQ(queue->job(big)->state.kind(), Kind::running);
+    coordinator->cancelTransfer(big);
+    EXPECT_EQ(queue->job(big)->state.kind(), Kind::cancelling);
+    release.fulfil(true);
+    runTask(std::move(paste));
+
+    EXPECT_EQ(shownJobs(), (QStringList{"big.bin: cancelled", "small.txt: completed"}));
+    EXPECT_EQ(deviceNames(), QStringList{"small.txt"});
+    EXPECT_TRUE(log.lines().contains("cancelled upload big.bin"));
+    EXPECT_FALSE(coordinator->lastError().has_value());
+}
+
+TEST_F(UploadTest, ACancelWhileAFolderIsCreatedStopsBeforeTheUpload)
+{
+    writeFile(path("src/Photos/1.jpg"), "1");
+    session->script({.operation = Operation::createFolder,
+                     .subject = "Photos",
+                     .onCall = [this] { coordinator->cancelTransfer(jobNamed("1.jpg")); }});
+    LogCapture log;
+
+    pasteToDevice({"src/Photos"}, std::nullopt);
+
+    EXPECT_EQ(shownJobs(), QStringList{"1.jpg: cancelled"});
+    EXPECT_FALSE(session->calls().contains("upload 1.jpg"));
+    EXPECT_EQ(log.lines().filter("upload").join('|'), "started upload 1.jpg") << "no cancelled-upload line";
+}
+
+TEST_F(UploadTest, CancelAtAQuestionCancelsTheWholeBatchAndUploadsNothing)
+{
+    useDevice({deviceFile("a", "a.txt", 1)});
+    writeFile(path("src/a.txt"), "a");
+    writeFile(path("src/b.txt"), "b");
+
+    const auto asked = pasteToDevice({"src/b.txt", "src/a.txt"}, std::nullopt, {cancelAnswer()});
+
+    EXPECT_EQ(asked.size(), 1);
+    EXPECT_EQ(shownJobs(), (QStringList{"b.txt: cancelled", "a.txt: cancelled"})) << "planned ones included";
+    EXPECT_TRUE(session->calls().filter("upload").isEmpty());
+}
+
+TEST_F(UploadTest, SkipLeavesNoTraceAndUnsupportedOrEmptyClipboardsMakeNoJob)
+{
+    useDevice({deviceFile("a", "a.txt", 1)});
+    writeFile(path("src/a.txt"), "a");
+    pasteToDevice({"src/a.txt"}, std::nullopt, {answer(Resolution::skip)});
+    EXPECT_TRUE(shownJobs().isEmpty());
+    EXPECT_TRUE(session->calls().filter("upload").isEmpty());
+
+    QDir().mkpath(path("src/empty"));
+    writeFile(path("src/only-hidden/.x"), "");
+    pasteToDevice({"src/empty", "src/only-hidden", "src/vanished.txt"}, std::nullopt);
+    EXPECT_TRUE(queue->allJobs().isEmpty());
+    EXPECT_FALSE(coordinator->lastError().has_value());
+
+    clipboard.copyDevice({deviceFile("a", "a.txt", 1)}, testStorage());
+    runTask(coordinator->pasteIntoDevice(std::nullopt, testStorage(), session));
+    ASSERT_TRUE(coordinator->lastError().has_value());
+    EXPECT_EQ(coordinator->lastError()->kind(), QuillbarrowError::Kind::unsupportedOperation);
+    EXPECT_EQ(coordinator->lastError()->technicalDetails(), "Copying within the Android device is not supported yet.");
+    EXPECT_TRUE(queue->allJobs().isEmpty());
+}
+
+TEST_F(UploadTest, ALinkLoopInAPastedFolderIsWalkedOnce)
+{
+    writeFile(path("loop/file.txt"), "f");
+    writeFile(path("loop/sub/inner.txt"), "i");
+    ASSERT_TRUE(QFile::link(".", path("loop/self")));
+    ASSERT_TRUE(QFile::link("..", path("loop/sub/up")));
+    ASSERT_TRUE(QFile::link(path("loop/sub"), path("loop/again")));
+
+    const QList<UploadCandidate> candidates = CoordinatorHarness::collectUploadCandidates(
+        {QUrl::fromLocalFile(path("loop")), QUrl::fromLocalFile(path("loop/./file.txt"))});
+    QStringList names;
+    for (const UploadCandidate& candidate : candidates) {
+        names.append(QDir(path("loop")).relativeFilePath(candidate.path));
+    }
+    EXPECT_EQ(names.size(), 2) << names.join(", ").toStdString();
+    EXPECT_TRUE(names.contains("file.txt"));
+
+    pasteToDevice({"loop"}, std::nullopt);
+    EXPECT_EQ(sorted(shownJobs()), (QStringList{"file.txt: completed", "inner.txt: completed"}));
+    const RemoteItem loop = *deviceChild(std::nullopt, "loop");
+    EXPECT_EQ(deviceNames(loop.id.rawValue()).size(), 2);
+}
