@@ -52,20 +52,32 @@ public:
     void plug(const QString& entry, const Attributes& attributes)
     {
         unplug(entry);
-        QDir root(m_folder.path());
-        ASSERT_TRUE(root.mkpath(entry));
+        // Written aside and renamed into the tree in one step, so that a poller running meanwhile
+        // sees the device whole or not at all, as with a real plug.
+        QDir staging(m_staging.path());
+        ASSERT_TRUE(staging.mkpath(entry));
         for (const auto& [name, value] : attributes) {
-            QFile file(root.filePath(entry + QLatin1Char('/') + QString::fromStdString(name)));
+            QFile file(staging.filePath(entry + QLatin1Char('/') + QString::fromStdString(name)));
             ASSERT_TRUE(file.open(QIODevice::WriteOnly));
             ASSERT_EQ(file.write(value + '\n'), value.size() + 1);
         }
+        ASSERT_TRUE(QDir().rename(staging.filePath(entry), QDir(m_folder.path()).filePath(entry)));
     }
-    void unplug(const QString& entry) { QDir(QDir(m_folder.path()).filePath(entry)).removeRecursively(); }
+    void unplug(const QString& entry)
+    {
+        // Moved out of the tree in one step before it is removed, for the same reason.
+        const QString inTree = QDir(m_folder.path()).filePath(entry);
+        const QString removed = QDir(m_staging.path()).filePath(QStringLiteral("removed-") + entry);
+        if (QDir().rename(inTree, removed)) {
+            QDir(removed).removeRecursively();
+        }
+    }
     UsbSysfsReader reader() const { return UsbSysfsReader(m_folder.path()); }
     USBDeviceProbe probe() const { return USBDeviceProbe(reader()); }
 
 private:
     QTemporaryDir m_folder;
+    QTemporaryDir m_staging;
 };
 
 Attributes phone(QByteArray vendor, QByteArray product, QByteArray model, QByteArray serial,
