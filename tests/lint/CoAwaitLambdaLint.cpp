@@ -6,9 +6,9 @@
 
 #include <vector>
 
-// GCC 12 destroys a capturing lambda twice when the lambda is written inside a co_await
-// expression. The rule: name the lambda (or make the future) first, then co_await it.
-// This check walks every source file and fails on a capturing lambda inside a co_await.
+// GCC 12 destroys twice a capturing lambda, or a braced temporary (`f(Plan{...})`), written
+// inside a co_await expression. The rule: name the value (or make the future) first, then
+// co_await it. This check walks every source file and fails on either inside a co_await.
 
 namespace {
 
@@ -129,7 +129,29 @@ bool hasCapturingLambda(const QString& expression)
     return false;
 }
 
-// Line numbers (1-based) of co_await expressions holding a capturing lambda.
+// True when the expression builds a braced temporary: a type name followed by "{" that is not
+// a lambda body. The awaited operand itself (`co_await Yield{}`) is the awaiter, not a temporary
+// passed along, and is left alone.
+bool hasBracedTemporary(const QString& expression)
+{
+    static const QRegularExpression braced(QStringLiteral("\\b([A-Za-z_][\\w:]*)\\s*(<[^;{}()]*>)?\\s*\\{"));
+    auto it = braced.globalMatch(expression);
+    while (it.hasNext()) {
+        const auto match = it.next();
+        const QString name = match.captured(1);
+        if (expression.left(match.capturedStart()).trimmed().isEmpty()) {
+            continue;
+        }
+        if (name == u"mutable" || name == u"noexcept" || name == u"constexpr" || name == u"co_await"
+            || name == u"return" || name == u"else" || name == u"do" || name == u"try") {
+            continue;
+        }
+        return true;
+    }
+    return false;
+}
+
+// Line numbers (1-based) of co_await expressions holding a capturing lambda or a braced temporary.
 std::vector<int> offendingLines(const QString& source)
 {
     const QString code = stripCommentsAndLiterals(source);
@@ -138,7 +160,8 @@ std::vector<int> offendingLines(const QString& source)
     auto it = keyword.globalMatch(code);
     while (it.hasNext()) {
         const auto match = it.next();
-        if (hasCapturingLambda(awaitedExpression(code, match.capturedEnd()))) {
+        const QString expression = awaitedExpression(code, match.capturedEnd());
+        if (hasCapturingLambda(expression) || hasBracedTemporary(expression)) {
             lines.push_back(static_cast<int>(code.left(match.capturedStart()).count(u'\n')) + 1);
         }
     }
@@ -155,6 +178,8 @@ TEST(CoAwaitLambdaLint, FlagsCapturingLambdasInsideCoAwait)
     EXPECT_EQ(offendingLines(QStringLiteral("co_return co_await withTimeLimit(run([=] { return g(); }), 1s);")),
               std::vector<int>{1});
     EXPECT_EQ(offendingLines(QStringLiteral("co_await run(\n  [session]\n  {\n  });")), std::vector<int>{1});
+    EXPECT_EQ(offendingLines(QStringLiteral("co_await execute(UploadPlan{source, name});")), std::vector<int>{1});
+    EXPECT_EQ(offendingLines(QStringLiteral("co_await f(std::optional<Item>{item});")), std::vector<int>{1});
 }
 
 TEST(CoAwaitLambdaLint, AcceptsNamedLambdasSubscriptsAndComments)
@@ -164,6 +189,9 @@ TEST(CoAwaitLambdaLint, AcceptsNamedLambdasSubscriptsAndComments)
     EXPECT_TRUE(offendingLines(QStringLiteral("auto x = co_await items[i];\nco_await f(a[b](c));")).empty());
     EXPECT_TRUE(offendingLines(QStringLiteral("// co_await run([this] {});\nco_await g(\"[this] {\");")).empty());
     EXPECT_TRUE(offendingLines(QStringLiteral("co_await f(x); auto l = [this] { return 2; };")).empty());
+    EXPECT_TRUE(offendingLines(QStringLiteral("UploadPlan plan{source, name};\nco_await execute(plan);")).empty());
+    EXPECT_TRUE(offendingLines(QStringLiteral("co_await run([]() mutable { return 1; });")).empty());
+    EXPECT_TRUE(offendingLines(QStringLiteral("co_await MainThreadYield{};")).empty());
 }
 
 TEST(CoAwaitLambdaLint, NoSourceFileAwaitsACapturingLambda)
@@ -183,7 +211,7 @@ TEST(CoAwaitLambdaLint, NoSourceFileAwaitsACapturingLambda)
             ++files;
             for (int line : offendingLines(QString::fromUtf8(file.readAll()))) {
                 ADD_FAILURE() << path.toStdString() << ":" << line
-                              << ": capturing lambda inside a co_await expression; name it first";
+                              << ": capturing lambda or braced temporary inside a co_await expression; name it first";
             }
         }
     }
