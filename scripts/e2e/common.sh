@@ -8,7 +8,7 @@ QB_E2E_MODULES_QEMU=(xhci_pci)
 QB_E2E_MODULES_UMTP=(dummy_hcd libcomposite usb_f_fs configfs)
 
 qb_e2e_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-qb_e2e_cache_root=${QUILLBARROW_E2E_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/quillbarrow-e2e}
+qb_e2e_cache_root=${QUILLBARROW_E2E_CACHE:-${XDG_CACHE_HOME:-${HOME:-$(getent passwd "$(id -u)" | cut -d: -f6)}/.cache}/quillbarrow-e2e}
 
 # The stamp of what the initramfs and the locale shim are built from. A cache whose stamp differs
 # from this one was built from other sources and must be rebuilt.

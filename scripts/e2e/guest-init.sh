@@ -112,7 +112,8 @@ mount -t 9p -o "$ninep,cache=none" run /run-host || fail "cannot mount the run f
 . /run-host/guest/job.env
 mark "run folder mounted"
 
-# The host's root never changes under a run, so it may be cached freely.
+# Nothing the program reads from the host's root changes while it runs (the folders that do are
+# mounted on their own below), so it may be cached freely.
 mount -t 9p -o "$ninep,ro,cache=loose" hostroot /lower || fail "cannot mount the host's root"
 mount -t tmpfs -o mode=0755 tmpfs /upper
 mkdir -p /upper/data /upper/work
@@ -128,7 +129,7 @@ mount -t devpts devpts $r/dev/pts
 mount -t tmpfs tmpfs $r/dev/shm
 mount -t tmpfs -o mode=0755 tmpfs $r/run
 
-# The run and served folders sit at their host paths, above the fresh /run and /tmp.
+# The run and served folders sit at their host paths (above the fresh /run, should they be in it).
 mkdir -p "$r$QB_RUN" "$r$QB_SHARE"
 mount -o move /run-host "$r$QB_RUN" || fail "cannot move the run folder to $QB_RUN"
 guest_dir="$r$QB_RUN/guest"
@@ -193,11 +194,18 @@ EOF
         for f in "$r$QB_RUN/requests/unplug" "$r$QB_RUN/requests/plug"; do
           [ -e "$f" ] || continue
           result=ok
+          bound=$(cat $g/UDC)
           if [ "${f##*/}" = unplug ]; then
-            echo "" >$g/UDC 2>/dev/null || result="error: the gadget cannot be unbound (bound to \"$(cat $g/UDC)\")"
-            stop_umtprd
+            if [ -z "$bound" ]; then
+              result="error: the device is not plugged in"
+            else
+              echo "" >$g/UDC 2>/dev/null || result="error: the gadget cannot be unbound from $bound"
+              stop_umtprd
+            fi
           else
-            if ! start_umtprd; then
+            if [ -n "$bound" ]; then
+              result="error: the device is already plugged in"
+            elif ! start_umtprd; then
               result="error: uMTP-Responder did not open its endpoints"
             elif ! echo "$udc" >$g/UDC 2>/dev/null; then
               result="error: the gadget cannot be bound to $udc"

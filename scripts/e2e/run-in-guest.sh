@@ -21,19 +21,23 @@
 #                          UBSAN_OPTIONS, LSAN_OPTIONS.
 #   --memory MB, --cpus N  guest size (default 1024 MB; 1 CPU with qemu, 2 with umtp, where the
 #                          responder shares the guest with PROGRAM). QEMU's device learns of
-#                          the objects it creates only when its main loop reads inotify; a
-#                          second emulated CPU competing with that loop lets the guest's next
-#                          request arrive first, and the device then refuses it. One CPU made
-#                          that race vanish even with eight guests at once.
+#                          the objects it creates only when its main loop reads inotify; busy
+#                          emulated CPUs delay that loop, the guest's next request can arrive
+#                          first, and the device refuses it (e.g. listing a folder it has just
+#                          created). One CPU, and CPUs at a lower priority than the main loop,
+#                          make that rare, not impossible: see wait_for_new_folder in
+#                          tests/e2e/SmokeCheck.c.
 #   --storage-name NAME    the storage's description on the device (default "Shared").
-#   --skip-code N          exit with N (instead of 125) when this machine cannot run guests:
-#                          not root, or scripts/e2e/setup.sh has not prepared the guest.
+#   --skip-code N          exit with N (instead of 125) when this machine cannot run guests: not
+#                          root, or scripts/e2e/setup.sh fails (the runner calls it when the
+#                          guest is missing or was built from other sources).
 #   --verbose              also print the guest's console and the timings.
 #
 # PROGRAM runs as root in a chroot whose root is the host's root (read-only 9p) under a tmpfs
 # overlay: anything built on the host runs unchanged, linked to the same libraries. Writes outside
-# the shared and run folders vanish with the guest (its /run starts empty). It has no network. Its stdout and stderr
-# arrive together through the guest's second serial port. It finds in its environment:
+# the shared and run folders vanish with the guest; its /run starts empty. It has no network.
+# udev's daemon runs, so libusb sees devices leave and arrive. Its stdout and stderr arrive
+# together through the guest's second serial port. It finds in its environment:
 #   QUILLBARROW_E2E=1, QUILLBARROW_E2E_RESPONDER (qemu|umtp), QUILLBARROW_E2E_SHARE (the served
 #   folder), QUILLBARROW_E2E_RUN_DIR, QUILLBARROW_E2E_REQUESTS (see below).
 #
@@ -43,8 +47,10 @@
 # for the same action again.
 #   unplug  qemu: the host runs device_del on the usb-mtp device through QEMU's monitor and
 #                 answers once QEMU reports the device deleted (surprise removal, as a cable pull);
-#           umtp: the guest unbinds the gadget from its controller (the device leaves the bus).
-#   plug    brings the same device back (device_add / rebinding the gadget).
+#           umtp: the guest unbinds the gadget from its controller (the device leaves the bus)
+#                 and stops uMTP-Responder.
+#   plug    brings the same device back (qemu: device_add; umtp: a fresh uMTP-Responder and the
+#           gadget bound again). Object handles may differ afterwards: find objects by name.
 #   hmp     any QEMU monitor command: write the command line to another name, then rename it to
 #           "hmp"; "hmp.done" holds "ok" and then the command's output. E.g. "info usb".
 # Requests are noticed within about 50 ms (qemu) or 100 ms (umtp). Example, in C:
@@ -111,17 +117,29 @@ cannot_run() {
   say "cannot run the guest here: $*"
   exit "$skip_code"
 }
+
+# Prints what keeps the guest from booting, or nothing when it is ready.
+unready() {
+  local cache=$qb_e2e_cache_root/current piece
+  command -v qemu-system-x86_64 >/dev/null || { echo "qemu-system-x86_64 is missing"; return; }
+  [ "$responder" = qemu ] || command -v umtprd >/dev/null || { echo "umtprd is missing"; return; }
+  for piece in kernel initramfs.cpio locale-shim.so stamp modules.list udev/udevadm; do
+    [ -e "$cache/$piece" ] || { echo "the guest cache has no $piece"; return; }
+  done
+  [ "$(cat "$cache/stamp")" = "$(qb_e2e_guest_stamp "$cache/modules.list")" ] ||
+    echo "the guest cache was built from other sources"
+}
+
 [ "$(id -u)" -eq 0 ] || cannot_run "the emulated-device runs need root"
-qemu=$(command -v qemu-system-x86_64 || true)
-[ -n "$qemu" ] || cannot_run "qemu-system-x86_64 is missing (run scripts/e2e/setup.sh)"
-cache="$qb_e2e_cache_root/current"
-for piece in kernel initramfs.cpio locale-shim.so stamp modules.list udev/udevadm; do
-  [ -e "$cache/$piece" ] || cannot_run "the guest cache has no $piece (run scripts/e2e/setup.sh)"
-done
-if [ "$(cat "$cache/stamp")" != "$(qb_e2e_guest_stamp "$cache/modules.list")" ]; then
-  cannot_run "the guest cache was built from other sources (run scripts/e2e/setup.sh)"
+problem=$(unready)
+if [ -n "$problem" ] && [ -z "${QUILLBARROW_E2E_IN_SETUP:-}" ]; then
+  say "$problem: running scripts/e2e/setup.sh"
+  QUILLBARROW_E2E_IN_SETUP=1 bash "$here/setup.sh" >&2 || cannot_run "scripts/e2e/setup.sh failed"
+  problem=$(unready)
 fi
-[ "$responder" = qemu ] || command -v umtprd >/dev/null || cannot_run "umtprd is missing (run scripts/e2e/setup.sh)"
+[ -z "$problem" ] || cannot_run "$problem"
+qemu=$(command -v qemu-system-x86_64)
+cache=$(readlink -f "$qb_e2e_cache_root/current")
 
 # Private, host-only pieces: monitor sockets (short paths: a socket path has 107 bytes at most),
 # the serial logs.
@@ -168,7 +186,6 @@ mkdir -p "$guest" "$requests"
   printf 'QB_STORAGE_NAME=%q\n' "${storage_name//\"/}"
   printf 'QB_SERIAL=%q\n' "QB$(od -An -N4 -tx4 /dev/urandom | tr -d ' ')"
   printf 'QB_USB_WAIT=%q\n' 60
-  printf 'QB_VERBOSE=%q\n' "$verbose"
   printf 'QB_UDEV=%q\n' "$(readlink -f "$cache/udev")"
 } >"$guest/job.env"
 
@@ -231,7 +248,7 @@ tail_pid=$!
 # run: the main loop serves the 9p shares and notices, through inotify, the objects that the
 # usb-mtp device creates. When busy CPUs starve it, the guest's next request can reach the
 # device before it knows of the object it has just made, and the device refuses the request.
-for _ in $(seq 100); do
+for _ in $(seq 500); do
   [ -S "$private/qmp.sock" ] && break
   kill -0 "$qemu_pid" 2>/dev/null || break
   sleep 0.02
@@ -250,21 +267,27 @@ fi
 # Serves the program's requests that only the host can carry out.
 serve_request() {
   local name=$1 file="$requests/$1" result
+  local request=(perl "$here/qmp-request.pl" "$private/qmp.sock" "$name")
   case "$name" in
-    unplug) result=$(perl "$here/qmp-request.pl" "$private/qmp.sock" unplug 2>&1) ;;
-    plug) result=$(perl "$here/qmp-request.pl" "$private/qmp.sock" plug "$share" "$storage_name" 2>&1) ;;
-    hmp) result=$(perl "$here/qmp-request.pl" "$private/qmp.sock" hmp "$(cat "$file")" 2>&1 | sed '1i ok') ;;
+    plug) request+=("$share" "$storage_name") ;;
+    hmp) request+=("$(cat "$file")") ;;
   esac
+  # The helper prints "ok" or the command's output, or "error: ..." when QEMU refuses.
+  if result=$("${request[@]}" 2>&1); then
+    [ "$name" != hmp ] || result=$(printf 'ok\n%s' "$result")
+  else
+    case "$result" in error:*) ;; *) result="error: $result" ;; esac
+  fi
   [ "$verbose" = no ] || say "request $name: $(head -n 1 <<<"$result")"
   rm -f "$file"
   printf '%s\n' "$result" >"$file.done.tmp"
   mv "$file.done.tmp" "$file.done"
 }
 
-deadline=$(($(date +%s) + timeout))
+deadline=$(($(date +%s%N) / 1000000 + timeout * 1000))
 timed_out=no
 while kill -0 "$qemu_pid" 2>/dev/null; do
-  if [ "$(date +%s)" -ge "$deadline" ]; then
+  if [ "$(($(date +%s%N) / 1000000))" -ge "$deadline" ]; then
     timed_out=yes
     say "timeout after ${timeout} s: killing the guest (pid $qemu_pid)"
     kill -TERM "$qemu_pid" 2>/dev/null || true
