@@ -120,11 +120,11 @@ cannot_run() {
 
 # Prints what keeps the guest from booting, or nothing when it is ready.
 unready() {
-  local cache=$qb_e2e_cache_root/current piece
+  local cache=$qb_e2e_cache_root/current file
   command -v qemu-system-x86_64 >/dev/null || { echo "qemu-system-x86_64 is missing"; return; }
   [ "$responder" = qemu ] || command -v umtprd >/dev/null || { echo "umtprd is missing"; return; }
-  for piece in kernel initramfs.cpio locale-shim.so stamp modules.list udev/udevadm; do
-    [ -e "$cache/$piece" ] || { echo "the guest cache has no $piece"; return; }
+  for file in kernel initramfs.cpio locale-shim.so stamp modules.list udev/udevadm; do
+    [ -e "$cache/$file" ] || { echo "the guest cache has no $file"; return; }
   done
   [ "$(cat "$cache/stamp")" = "$(qb_e2e_guest_stamp "$cache/modules.list")" ] ||
     echo "the guest cache was built from other sources"
@@ -141,7 +141,7 @@ fi
 qemu=$(command -v qemu-system-x86_64)
 cache=$(readlink -f "$qb_e2e_cache_root/current")
 
-# Private, host-only pieces: monitor sockets (short paths: a socket path has 107 bytes at most),
+# Private, host-only files: monitor sockets (short paths: a socket path has 107 bytes at most),
 # the serial logs.
 private=$(mktemp -d /tmp/qb-e2e.XXXXXX)
 remove_after=("$private")

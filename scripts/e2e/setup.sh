@@ -195,7 +195,7 @@ fi
 ln -sfn "$key" "$qb_e2e_cache_root/current.tmp"
 mv -T "$qb_e2e_cache_root/current.tmp" "$qb_e2e_cache_root/current"
 
-# A guest built from new pieces boots once here, so that a kernel that cannot boot through PVH
+# A guest built from new inputs boots once here, so that a kernel that cannot boot through PVH
 # on this machine falls back to the compressed image now rather than failing every test later.
 export QUILLBARROW_E2E_IN_SETUP=1 # the runner must not call this script back
 if [ ! -e "$dir/boot-checked" ] && [ "$(id -u)" -ne 0 ]; then
