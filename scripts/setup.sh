@@ -12,7 +12,8 @@ packages=(
 # Extra groups, named on the command line: "e2e" adds what the emulated-device runs need.
 for group in "$@"; do
   case "$group" in
-    e2e) packages+=(qemu-system-x86 qemu-utils linux-image-amd64 busybox-static cpio kmod umtp-responder) ;;
+    e2e) packages+=(qemu-system-x86 busybox-static cpio xz-utils mtp-tools umtp-responder gcc libc6-dev
+                   libacl1 libblkid1 libcap2 libkmod2 libselinux1) ;;
     *) echo "setup.sh: unknown package group '$group'" >&2; exit 2 ;;
   esac
 done

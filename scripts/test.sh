@@ -4,6 +4,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 bash scripts/setup.sh
+# The guest the end-to-end tests boot (packages, kernel, initramfs; cached after the first run).
+bash scripts/e2e/setup.sh
 
 for preset in debug asan; do
   echo "== ${preset}: configure and build"
