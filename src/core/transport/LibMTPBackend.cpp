@@ -171,62 +171,6 @@ QCoro::Task<std::shared_ptr<DeviceSession>> openDevice(std::shared_ptr<SerialExe
     }
 }
 
-// Detected devices with one record per identifier. Two attached devices never share a bus
-// location and device number, but should a detection report one twice, the first record stands
-// for both, so that the identifier is neither announced twice nor lost.
-QList<AndroidDevice> firstOfEachIdentifier(const QList<AndroidDevice>& devices)
-{
-    QList<AndroidDevice> unique;
-    QSet<DeviceID> seen;
-    for (const AndroidDevice& device : devices) {
-        if (!seen.contains(device.id)) {
-            seen.insert(device.id);
-            unique.append(device);
-        }
-    }
-    return unique;
-}
-
-// The events that turn `known` into `current`: connected for every new identifier in the order
-// of `current`, then disconnected for every identifier gone, in the order of `known`.
-QList<DeviceConnectionEvent> changesBetween(const QList<AndroidDevice>& known,
-                                            const QList<AndroidDevice>& current)
-{
-    QSet<DeviceID> knownIDs;
-    for (const AndroidDevice& device : known) {
-        knownIDs.insert(device.id);
-    }
-    QSet<DeviceID> currentIDs;
-    QList<DeviceConnectionEvent> events;
-    for (const AndroidDevice& device : current) {
-        currentIDs.insert(device.id);
-        if (!knownIDs.contains(device.id)) {
-            events.append(DeviceConnectionEvent::connected(device));
-        }
-    }
-    for (const AndroidDevice& device : known) {
-        if (!currentIDs.contains(device.id)) {
-            events.append(DeviceConnectionEvent::disconnected(device.id));
-        }
-    }
-    return events;
-}
-
-// Counts a polling task as running for as long as its frame lives.
-class RunningMark {
-  public:
-    explicit RunningMark(std::shared_ptr<std::atomic<int>> counter) : m_counter(std::move(counter))
-    {
-        ++*m_counter;
-    }
-    ~RunningMark() { --*m_counter; }
-    RunningMark(const RunningMark&) = delete;
-    RunningMark& operator=(const RunningMark&) = delete;
-
-  private:
-    std::shared_ptr<std::atomic<int>> m_counter;
-};
-
 QCoro::Task<QList<AndroidDevice>> detect(std::shared_ptr<SerialExecutor> executor,
                                          std::shared_ptr<LibMTPBridge> bridge)
 {
@@ -237,39 +181,6 @@ QCoro::Task<QList<AndroidDevice>> detect(std::shared_ptr<SerialExecutor> executo
     } catch (...) {
         co_return QList<AndroidDevice>();
     }
-}
-
-// One stream's polling task. Nothing here refers to the backend, so the stream may outlive it.
-QCoro::Task<> pollDevices(EventSender sender, std::shared_ptr<LibMTPBridge> bridge,
-                          std::shared_ptr<SerialExecutor> executor, LibMTPBackend::PollPause pause,
-                          std::shared_ptr<std::atomic<int>> running)
-{
-    const RunningMark mark(std::move(running));
-    const std::stop_token stop = sender.stopToken();
-    try {
-        QList<AndroidDevice> known; // a new stream announces every attached device
-        while (!stop.stop_requested()) {
-            QCoro::Task<QList<AndroidDevice>> detecting = detect(executor, bridge);
-            const QList<AndroidDevice> current = firstOfEachIdentifier(co_await detecting);
-            if (stop.stop_requested()) {
-                break;
-            }
-            for (const DeviceConnectionEvent& event : changesBetween(known, current)) {
-                sender.push(event);
-            }
-            known = current;
-            QCoro::Task<> waiting = pause(stop);
-            co_await waiting;
-        }
-    } catch (...) {
-        // Only a failing pause lands here; the stream then ends instead of polling without pause.
-    }
-    sender.finish();
-}
-
-QCoro::Task<> sleepBetweenPolls(std::chrono::nanoseconds interval, std::stop_token stop)
-{
-    co_await sleepFor(interval, stop);
 }
 
 } // namespace
@@ -299,9 +210,11 @@ QCoro::Task<QList<AndroidDevice>> LibMTPBackend::currentDevices()
 AsyncChannel<DeviceConnectionEvent> LibMTPBackend::events()
 {
     AsyncChannel<DeviceConnectionEvent> channel;
-    QCoro::Task<> polling =
-        pollDevices(channel.sender(), m_bridge, m_pollExecutor, m_pause, m_runningPollers);
-    Q_UNUSED(polling) // runs on by itself until the consumer drops the stream
+    DeviceListPoller::Detect detecting = [executor = m_pollExecutor, bridge = m_bridge] {
+        return detect(executor, bridge);
+    };
+    DeviceListPoller::start(channel.sender(), std::move(detecting), m_pause, DeviceListPoller::Changes::notAnnounced,
+                            m_runningPollers);
     return channel;
 }
 
@@ -316,11 +229,6 @@ QCoro::Task<std::shared_ptr<DeviceSession>> LibMTPBackend::openSession(DeviceID 
 int LibMTPBackend::runningPollers() const
 {
     return m_runningPollers->load();
-}
-
-LibMTPBackend::PollPause LibMTPBackend::pauseFor(std::chrono::nanoseconds interval)
-{
-    return [interval](std::stop_token stop) { return sleepBetweenPolls(interval, std::move(stop)); };
 }
 
 QString LibMTPBackend::libraryMissingMessage()

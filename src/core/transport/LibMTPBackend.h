@@ -1,5 +1,6 @@
 #pragma once
 
+#include "DeviceListPoller.h"
 #include "DynamicLibraryProbe.h"
 #include "LibMTPBridge.h"
 #include "LibMTPDeviceEntry.h"
@@ -36,7 +37,7 @@ class LibMTPBackend : public MTPBackend {
     using SessionFactory = std::function<std::shared_ptr<DeviceSession>(AndroidDevice, CMTPDeviceHandle*,
                                                                         std::shared_ptr<LibMTPBridge>)>;
     // Waits between two polls of one stream; ends early, without error, when stop is requested.
-    using PollPause = std::function<QCoro::Task<>(std::stop_token)>;
+    using PollPause = DeviceListPoller::Pause;
 
     static constexpr std::chrono::seconds defaultPollInterval{2};
     static constexpr std::int32_t seizeOpenAttempts = 20;
@@ -69,7 +70,7 @@ class LibMTPBackend : public MTPBackend {
     int runningPollers() const;
 
     // A stop-aware sleep of `interval` between polls.
-    static PollPause pauseFor(std::chrono::nanoseconds interval);
+    static PollPause pauseFor(std::chrono::nanoseconds interval) { return DeviceListPoller::pauseFor(interval); }
     // Sessions of LibMTPDeviceSession.
     static SessionFactory defaultSessionFactory();
     // Why no session can be opened without the library.

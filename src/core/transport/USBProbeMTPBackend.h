@@ -1,5 +1,6 @@
 #pragma once
 
+#include "DeviceListPoller.h"
 #include "MTPBackend.h"
 #include "USBDeviceProbe.h"
 #include "async/SerialExecutor.h"
@@ -26,7 +27,7 @@ namespace quillbarrow {
 class USBProbeMTPBackend : public MTPBackend {
 public:
     // Waits between two polls of one stream; ends early, without error, when stop is requested.
-    using PollPause = std::function<QCoro::Task<>(std::stop_token)>;
+    using PollPause = DeviceListPoller::Pause;
 
     static constexpr std::chrono::seconds defaultPollInterval{2};
 
@@ -53,7 +54,7 @@ public:
     int runningPollers() const;
 
     // A stop-aware sleep of `interval` between polls.
-    static PollPause pauseFor(std::chrono::nanoseconds interval);
+    static PollPause pauseFor(std::chrono::nanoseconds interval) { return DeviceListPoller::pauseFor(interval); }
 
     // Why this backend cannot open a session on a device it lists.
     static QString sessionUnsupportedMessage();
