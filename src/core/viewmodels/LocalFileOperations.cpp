@@ -149,13 +149,9 @@ std::optional<qint64> LocalFileOperations::attributeBytes(const QString& path)
     return static_cast<qint64>(info.st_size);
 }
 
-QString LocalFileOperations::uniqueLocalName(const QString& name, const QString& folder, const QSet<QString>& reserved)
+QString LocalFileOperations::keepBothName(const QString& name, const std::function<bool(const QString&)>& isTaken)
 {
-    const auto taken = [&](const QString& candidate) {
-        const QString path = childPath(folder, candidate);
-        return reserved.contains(path) || itemExists(path);
-    };
-    if (!taken(name)) {
+    if (!isTaken(name)) {
         return name;
     }
     const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
@@ -164,10 +160,18 @@ QString LocalFileOperations::uniqueLocalName(const QString& name, const QString&
     const QString extension = hasExtension ? name.mid(dot) : QString();
     for (qint64 number = 2;; ++number) {
         const QString candidate = base + QLatin1Char(' ') + QString::number(number) + extension;
-        if (!taken(candidate)) {
+        if (!isTaken(candidate)) {
             return candidate;
         }
     }
+}
+
+QString LocalFileOperations::uniqueLocalName(const QString& name, const QString& folder, const QSet<QString>& reserved)
+{
+    return keepBothName(name, [&](const QString& candidate) {
+        const QString path = childPath(folder, candidate);
+        return reserved.contains(path) || itemExists(path);
+    });
 }
 
 QString LocalFileOperations::physicalLocation(const QString& path)

@@ -3,6 +3,7 @@
 #include <QSet>
 #include <QString>
 #include <QtGlobal>
+#include <functional>
 #include <optional>
 
 namespace quillbarrow {
@@ -24,8 +25,11 @@ public:
     // or contents'); nothing when its attributes cannot be read.
     static std::optional<qint64> attributeBytes(const QString& path);
     // The Keep Both name: `name` itself when free, else the base name, a blank, 2, 3, ... and the
-    // extension (the text after the last dot; a leading dot does not start one). A name is taken
-    // when its path in `folder` is in `reserved` or something exists there.
+    // extension (the text after the last dot; a leading dot does not start one), the first that
+    // is not taken.
+    static QString keepBothName(const QString& name, const std::function<bool(const QString&)>& isTaken);
+    // The Keep Both name in a local folder: taken when its path in `folder` is in `reserved` or
+    // something exists there.
     static QString uniqueLocalName(const QString& name, const QString& folder, const QSet<QString>& reserved);
     // Where the item at `path` physically is: the link-free path of its parent folder with its own
     // name appended (a link itself is not followed). The cleaned absolute path when the parent

@@ -149,20 +149,8 @@ QString TransferCoordinator::uniqueName(const QString& name, const QSet<QString>
     for (const QString& takenName : taken) {
         takenKeys.insert(NfcText::normalized(takenName));
     }
-    const auto isTaken = [&](const QString& candidate) { return takenKeys.contains(NfcText::normalized(candidate)); };
-    if (!isTaken(name)) {
-        return name;
-    }
-    const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
-    const bool hasExtension = dot > 0 && dot < name.size() - 1;
-    const QString base = hasExtension ? name.left(dot) : name;
-    const QString extension = hasExtension ? name.mid(dot) : QString();
-    for (qint64 number = 2;; ++number) {
-        const QString candidate = base + QLatin1Char(' ') + QString::number(number) + extension;
-        if (!isTaken(candidate)) {
-            return candidate;
-        }
-    }
+    return LocalFileOperations::keepBothName(
+        name, [&](const QString& candidate) { return takenKeys.contains(NfcText::normalized(candidate)); });
 }
 
 // ---- Paste and planning -----------------------------------------------------------------------
