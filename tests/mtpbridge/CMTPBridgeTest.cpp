@@ -450,6 +450,36 @@ TEST_F(BridgeTest, DownloadForwardsProgressWithTheCallersContext)
     EXPECT_EQ(m_fake.downloadPaths(), std::vector<std::string>{"/tmp/dest.bin"});
 }
 
+// libmtp 1.1.20 counts the GetObject request (16 bytes) before the file's bytes, and the
+// SendObject data header (12 bytes) with them: its counts run past the file's size.
+TEST_F(BridgeTest, TransfersReportTheFilesOwnBytesNotLibMTPsProtocolOverhead)
+{
+    CMTPDeviceHandle* handle = open();
+    m_fake.addObject(FakeObject{62, kFolder, kStorage, "photo.jpg", 500, 0, LIBMTP_FILETYPE_JPEG});
+    m_fake.setTransfer(FakeTransfer{{16, 272, 516}, 516});
+    ProgressLog download;
+    EXPECT_EQ(CMTP_DownloadFile(handle, 62, "/tmp/photo.jpg", recordProgress, &download).error_code, 0);
+    EXPECT_EQ(download.calls, (std::vector<std::pair<uint64_t, uint64_t>>{{0, 500}, {256, 500}, {500, 500}}));
+
+    m_fake.setTransfer(FakeTransfer{{12, 512, 524}, 524});
+    ProgressLog upload;
+    EXPECT_EQ(CMTP_UploadFile(handle, "/tmp/up.bin", kFolder, kStorage, "up.bin", 512, recordProgress, &upload).error_code,
+              0);
+    EXPECT_EQ(upload.calls, (std::vector<std::pair<uint64_t, uint64_t>>{{0, 512}, {500, 512}, {512, 512}}));
+
+    // An empty file: everything libmtp counts is overhead.
+    m_fake.setTransfer(FakeTransfer{{12, 12}, 12});
+    ProgressLog empty;
+    EXPECT_EQ(CMTP_UploadFile(handle, "/tmp/e", kFolder, kStorage, "e", 0, recordProgress, &empty).error_code, 0);
+    EXPECT_EQ(empty.calls, (std::vector<std::pair<uint64_t, uint64_t>>{{0, 0}, {0, 0}}));
+
+    // Counts beyond a total that does not even cover the file never pass the file's size.
+    m_fake.setTransfer(FakeTransfer{{100, 900}, 400});
+    ProgressLog odd;
+    EXPECT_EQ(CMTP_DownloadFile(handle, 62, "/tmp/photo.jpg", recordProgress, &odd).error_code, 0);
+    EXPECT_EQ(odd.calls, (std::vector<std::pair<uint64_t, uint64_t>>{{100, 500}, {500, 500}}));
+}
+
 TEST_F(BridgeTest, DownloadFailureAndCancellation)
 {
     CMTPDeviceHandle* handle = open();
