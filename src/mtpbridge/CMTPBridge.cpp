@@ -196,19 +196,22 @@ void takeSnapshot(NameSnapshot& snapshot, LIBMTP_mtpdevice_t* device, uint32_t s
     releaseFileList(files);
 }
 
-// Removes what a cancelled upload left on the device. Failures are not reported: the caller
-// learns that the upload was cancelled.
-void removePartialUpload(LIBMTP_mtpdevice_t* device, uint32_t object_id, const NameSnapshot& before,
-                         uint32_t storage_id, uint32_t parent_id, const char* name)
+// One attempt at removing what a cancelled upload left on the device; false when the device did
+// not carry it out (the deletion or the listing failed).
+bool tryRemovePartialUpload(LIBMTP_mtpdevice_t* device, uint32_t object_id, const NameSnapshot& before,
+                            uint32_t storage_id, uint32_t parent_id, const char* name)
 {
+    clearErrors(device);
     if (object_id != 0) {
-        libmtp().delete_object(device, object_id);
-        return;
+        return libmtp().delete_object(device, object_id) == 0;
     }
     if (!before.known) {
-        return;
+        return true;
     }
     LIBMTP_file_t* files = libmtp().get_files_and_folders(device, storage_id, parent_id);
+    if (files == nullptr) {
+        return !hasStackedError(device);
+    }
     // The partly sent object is the newest object of that name that was not there before.
     uint32_t partial = 0;
     bool found = false;
@@ -218,10 +221,20 @@ void removePartialUpload(LIBMTP_mtpdevice_t* device, uint32_t object_id, const N
             found = true;
         }
     }
-    if (found) {
-        libmtp().delete_object(device, partial);
-    }
     releaseFileList(files);
+    return !found || libmtp().delete_object(device, partial) == 0;
+}
+
+// Removes what a cancelled upload left on the device. A device may still be winding up the data
+// phase that the cancel broke off and lose the first request that follows (uMTP-Responder takes it
+// for the rest of the file and never answers it), so a failed attempt is made once more. Failures
+// are not reported: the caller learns that the upload was cancelled.
+void removePartialUpload(LIBMTP_mtpdevice_t* device, uint32_t object_id, const NameSnapshot& before,
+                         uint32_t storage_id, uint32_t parent_id, const char* name)
+{
+    if (!tryRemovePartialUpload(device, object_id, before, storage_id, parent_id, name)) {
+        tryRemovePartialUpload(device, object_id, before, storage_id, parent_id, name);
+    }
 }
 
 } // namespace

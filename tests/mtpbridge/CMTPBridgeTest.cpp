@@ -594,6 +594,34 @@ TEST_F(BridgeTest, CancelledUploadWithoutAnIdRemovesThePartObjectByNameButNeverA
     EXPECT_EQ(m_fake.errorStackSize(), 0u);
 }
 
+// uMTP-Responder loses the first request after a cancelled data phase: the clean-up tries again.
+TEST_F(BridgeTest, ACancelledUploadsCleanUpThatTheDeviceDidNotCarryOutIsTriedOnceMore)
+{
+    CMTPDeviceHandle* handle = open();
+    m_fake.setNextObjectId(420);
+    m_fake.setTransfer(FakeTransfer{{0, 50}, 100, true, -1});
+    m_fake.failNext(FakeOperation::Delete, FakeFailure{true, "PTP Layer error 02ff: Could not delete object."});
+    ProgressLog byID{{}, 1, 1};
+    EXPECT_EQ(CMTP_UploadFile(handle, "/tmp/r", kFolder, kStorage, "a.pdf", 100, recordProgress, &byID).error_code, 8);
+    EXPECT_EQ(m_fake.deletedIds(), (std::vector<uint32_t>{420, 420}));
+    EXPECT_FALSE(m_fake.object(420));
+
+    m_fake.setNextObjectId(430);
+    m_fake.setTransfer(FakeTransfer{{0, 50}, 100, false, -1});
+    m_fake.failNext(FakeOperation::Delete, FakeFailure{true, "PTP Layer error 02ff: Could not delete object."});
+    ProgressLog byName{{}, 1, 1};
+    EXPECT_EQ(CMTP_UploadFile(handle, "/tmp/r", kFolder, kStorage, "b.pdf", 100, recordProgress, &byName).error_code, 8);
+    EXPECT_EQ(m_fake.deletedIds(), (std::vector<uint32_t>{420, 420, 430, 430}));
+    EXPECT_FALSE(m_fake.object(430));
+
+    // A removal that succeeds, or a device that has nothing left, is not repeated.
+    m_fake.setNextObjectId(440);
+    ProgressLog once{{}, 1, 1};
+    EXPECT_EQ(CMTP_UploadFile(handle, "/tmp/r", kFolder, kStorage, "c.pdf", 100, recordProgress, &once).error_code, 8);
+    EXPECT_EQ(m_fake.deletedIds().size(), 5u);
+    EXPECT_EQ(m_fake.errorStackSize(), 0u);
+}
+
 TEST_F(BridgeTest, CancelledUploadRemovesNothingByNameWhenTheFolderCouldNotBeListedBefore)
 {
     m_fake.addObject(FakeObject{900, kFolder, kStorage, "report.pdf", 9, 0, LIBMTP_FILETYPE_UNKNOWN});
