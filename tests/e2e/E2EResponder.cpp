@@ -1,5 +1,6 @@
 #include "E2EResponder.h"
 
+#include "LocalTree.h"
 #include "RunTask.h"
 #include "ResponderSession.h"
 #include "infrastructure/AppLogger.h"
@@ -50,17 +51,32 @@ QString E2EResponder::name() const
     return m_kind == Kind::qemu ? QStringLiteral("QEMU usb-mtp") : QStringLiteral("uMTP-Responder");
 }
 
+bool E2EResponder::acceptsUploadOf(qint64 size) const
+{
+    constexpr qint64 header = 12;
+    constexpr qint64 packet = 512;
+    return m_kind != Kind::qemu || (size + header) % packet >= header;
+}
+
 QString E2EResponder::writableFolderName()
 {
     return QStringLiteral("quillbarrow-e2e");
 }
 
-void E2EResponder::prepareWritableFolder() const
+QString E2EResponder::seedFolderName()
 {
-    const QString path = m_share + QLatin1Char('/') + writableFolderName();
-    if (!QDir().mkpath(path)) {
-        throw std::runtime_error("cannot create " + path.toStdString());
+    return QStringLiteral("quillbarrow-e2e-seed");
+}
+
+void E2EResponder::prepareServedFolder() const
+{
+    for (const QString& name : {writableFolderName(), seedFolderName()}) {
+        const QString path = m_share + QLatin1Char('/') + name;
+        if (!QDir().mkpath(path)) {
+            throw std::runtime_error("cannot create " + path.toStdString());
+        }
     }
+    LocalTree::writeBigFile(m_share + QLatin1Char('/') + seedFolderName() + QLatin1Char('/') + LocalTree::bigFileName());
 }
 
 std::shared_ptr<MTPBackend> E2EResponder::makeBackend() const

@@ -33,16 +33,32 @@ public:
     bool supportsRename() const { return m_kind == Kind::umtp; }
     // QEMU's device refuses to delete a folder that is not empty ("Partial Deletion").
     bool deletesFoldersRecursively() const { return m_kind == Kind::umtp; }
+    // uMTP-Responder does not answer libmtp's device-status request after a cancelled download in
+    // time, then leaves the next download unanswered or drops off the bus: it must be plugged in
+    // again.
+    bool survivesCancelledDownloads() const { return m_kind == Kind::qemu; }
     // QEMU's device learns of the objects in a folder only when the folder is listed: it creates
     // folders and accepts uploads only in folders listed in the session, and it learns of what it
     // has just created from inotify, a little after it answered.
     bool needsListedParents() const { return m_kind == Kind::qemu; }
 
-    // Where the tests write: a folder in the storage root, made in the served folder before the
-    // first session (an upload into uMTP-Responder's storage root wedges it until a USB reset).
+    // Whether the device takes an upload of `size` bytes. QEMU 7.2's device cannot take an upload
+    // whose data container (12 bytes of header and the file) ends with a USB packet shorter than
+    // the header: it aborts (an assertion in usb_mtp_get_data) when the container fills its last
+    // 512-byte packet, and stops answering when 1 to 11 bytes are left for the last packet. That
+    // is every file of 500 to 511 bytes plus a multiple of 512.
+    bool acceptsUploadOf(qint64 size) const;
+
+    // Where the tests write: a folder in the storage root (an upload into uMTP-Responder's storage
+    // root wedges it until a USB reset).
     static QString writableFolderName();
-    // Creates the writable folder in the served folder if it is missing.
-    void prepareWritableFolder() const;
+    // A folder in the storage root that holds the big file of LocalTree, for the tests that only
+    // read it from the device.
+    static QString seedFolderName();
+    // Makes the writable folder and the seed folder in the served folder. Run before the first
+    // session, so that both responders find them when they first list the storage root (a folder
+    // made behind a responder's back later may go unnoticed).
+    void prepareServedFolder() const;
 
     // The backend as the application makes it for real devices.
     std::shared_ptr<MTPBackend> makeBackend() const;

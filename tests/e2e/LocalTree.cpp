@@ -1,5 +1,7 @@
 #include "LocalTree.h"
 
+#include "E2EResponder.h"
+
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
@@ -22,19 +24,30 @@ struct TreeFile {
     qint64 size;
 };
 
-// Names in NFC, as the tree is written. Sizes on either side of USB packet boundaries (512 bytes
-// for high-speed bulk, 64 KiB for libmtp's blocks) and files with no bytes at all.
-const std::array<TreeFile, 9>& treeFiles()
+// The files of the tree that the attached device can take (see E2EResponder::acceptsUploadOf).
+bool takenByTheDevice(const TreeFile& file)
 {
-    static const std::array<TreeFile, 9> files{{
+    return E2EResponder::current().acceptsUploadOf(file.size);
+}
+
+constexpr quint64 bigFileSeed = 0x5EED;
+
+// Names in NFC, as the tree is written. Sizes on either side of USB packet boundaries (512 bytes
+// for high-speed bulk, 64 KiB for libmtp's blocks; an upload's data container carries 12 bytes of
+// header before the file, so 500 bytes fill a packet exactly) and files with no bytes at all.
+const std::array<TreeFile, 11>& treeFiles()
+{
+    static const std::array<TreeFile, 11> files{{
         {u"empty.txt", 0},
         {u"Caf\u00e9 cr\u00e8me/na\u00efve r\u00e9sum\u00e9.txt", 1000},
         {u"Caf\u00e9 cr\u00e8me/empty too.dat", 0},
-        {u"Caf\u00e9 cr\u00e8me/\u65e5\u672c\u8a9e\u306e\u30d5\u30a9\u30eb\u30c0/\u6f22\u5b57\u30c6\u30b9\u30c8.txt", 511},
+        {u"Caf\u00e9 cr\u00e8me/\u65e5\u672c\u8a9e\u306e\u30d5\u30a9\u30eb\u30c0/\u6f22\u5b57\u30c6\u30b9\u30c8.txt", 777},
         {u"Caf\u00e9 cr\u00e8me/\u65e5\u672c\u8a9e\u306e\u30d5\u30a9\u30eb\u30c0/\u30c7\u30fc\u30bf.bin", 65536},
         {u"deep/a/b/c/\u00dcn\u00efc\u00f6d\u00e9 \u00f1ame.txt", 513},
         {u"deep/a/b/c/512.bin", 512},
         {u"deep/a/b/c/196625.bin", 3 * 65536 + 17},
+        {u"deep/a/b/c/500.bin", 500},
+        {u"deep/a/b/c/511.bin", 511},
         {u"deep/a/b/c/\u00e9t\u00e9 2024/\u4e2d\u6587 \u6587\u4ef6.dat", 4096},
     }};
     return files;
@@ -84,11 +97,14 @@ const QString& LocalTree::root()
         const QString top = made->path() + QLatin1Char('/') + topName();
         quint64 seed = 1;
         for (const TreeFile& file : treeFiles()) {
+            if (!takenByTheDevice(file)) {
+                continue;
+            }
             const QString path = top + QLatin1Char('/') + QString::fromUtf16(file.path);
             makeFolder(QFileInfo(path).path());
             writePseudoRandomFile(path, file.size, ++seed);
         }
-        writePseudoRandomFile(top + QLatin1Char('/') + bigFileName(), bigFileSize, 0x5EED);
+        writeBigFile(top + QLatin1Char('/') + bigFileName());
         return made;
     }();
     static const QString path = folder->path();
@@ -97,7 +113,18 @@ const QString& LocalTree::root()
 
 int LocalTree::fileCount()
 {
-    return static_cast<int>(treeFiles().size()) + 1;
+    int count = 1; // the big file
+    for (const TreeFile& file : treeFiles()) {
+        if (takenByTheDevice(file)) {
+            ++count;
+        }
+    }
+    return count;
+}
+
+void LocalTree::writeBigFile(const QString& path)
+{
+    writePseudoRandomFile(path, bigFileSize, bigFileSeed);
 }
 
 void LocalTree::writePseudoRandomFile(const QString& path, qint64 size, quint64 seed)

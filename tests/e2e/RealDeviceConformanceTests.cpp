@@ -26,7 +26,6 @@ StorageID servedStorage(E2EResponder::Kind kind)
 QCoro::Task<std::shared_ptr<DeviceSession>> openResponderSession(std::shared_ptr<MTPBackend> backend)
 {
     const E2EResponder& responder = E2EResponder::current();
-    responder.prepareWritableFolder();
     const QList<AndroidDevice> devices = co_await backend->currentDevices();
     if (devices.size() != 1) {
         throw std::runtime_error("expected exactly one device, found " + std::to_string(devices.size()));

@@ -1,5 +1,7 @@
 #include "RealDeviceTest.h"
 
+#include "LocalTree.h"
+
 namespace quillbarrow::e2e {
 
 namespace {
@@ -26,7 +28,6 @@ RealDeviceTest::RealDeviceTest()
 void RealDeviceTest::SetUp()
 {
     ASSERT_TRUE(m_local.isValid());
-    m_responder.prepareWritableFolder();
     m_backend = m_responder.makeBackend();
     ASSERT_NO_FATAL_FAILURE(openSession());
 
@@ -39,6 +40,71 @@ void RealDeviceTest::SetUp()
     }
     ASSERT_TRUE(writable) << "the storage root does not list " << E2EResponder::writableFolderName().toStdString();
     m_folder = run(m_session->createFolder(currentTestName(), writable->id, m_storage));
+}
+
+void RealDeviceTest::findFolderAgain()
+{
+    m_folder.reset();
+    const DirectoryPage root = run(m_session->rootDirectory(m_storage));
+    for (const RemoteItem& item : root.items) {
+        if (item.name == E2EResponder::writableFolderName()) {
+            m_folder = child(currentTestName(), item.id);
+        }
+    }
+    ASSERT_TRUE(m_folder) << "the device no longer lists the test's folder";
+}
+
+RemoteItem RealDeviceTest::seededBigFile()
+{
+    const DirectoryPage root = run(m_session->rootDirectory(m_storage));
+    for (const RemoteItem& folder : root.items) {
+        if (folder.name == E2EResponder::seedFolderName()) {
+            if (const std::optional<RemoteItem> file = child(LocalTree::bigFileName(), folder.id)) {
+                return *file;
+            }
+        }
+    }
+    ADD_FAILURE() << "the device does not list the seeded " << LocalTree::bigFileName().toStdString();
+    return RemoteItem(RemoteObjectID(QStringLiteral("missing")), m_storage, std::nullopt, LocalTree::bigFileName(),
+                      RemoteItemKind::file, std::nullopt, std::nullopt, std::nullopt);
+}
+
+void RealDeviceTest::request(const QString& action)
+{
+    m_responder.sendRequest(action);
+    QString answer;
+    ASSERT_TRUE(m_responder.awaitAnswer(action, std::chrono::seconds(30), &answer)) << answer.toStdString();
+}
+
+bool RealDeviceTest::waitForDevices(int count)
+{
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        if (run(m_backend->currentDevices()).size() == count) {
+            return true;
+        }
+        testing::processEventsUntil([] { return false; }, std::chrono::milliseconds(200));
+    }
+    return false;
+}
+
+void RealDeviceTest::replugAndReopen()
+{
+    try {
+        run(m_session->close(), std::chrono::seconds(30));
+    } catch (...) {
+        ADD_FAILURE() << "closing the session failed or hung";
+    }
+    m_session.reset();
+    // A responder that dropped off the bus by itself is unplugged already.
+    m_responder.sendRequest(QStringLiteral("unplug"));
+    QString answer;
+    const bool unplugged = m_responder.awaitAnswer(QStringLiteral("unplug"), std::chrono::seconds(30), &answer);
+    ASSERT_TRUE(unplugged || answer == QLatin1StringView("error: the device is not plugged in")) << answer.toStdString();
+    ASSERT_TRUE(waitForDevices(0)) << "the device is still listed after it was unplugged";
+    ASSERT_NO_FATAL_FAILURE(request(QStringLiteral("plug")));
+    ASSERT_TRUE(waitForDevices(1)) << "the device is not listed after it was plugged in again";
+    ASSERT_NO_FATAL_FAILURE(openSession());
+    ASSERT_NO_FATAL_FAILURE(findFolderAgain());
 }
 
 void RealDeviceTest::TearDown()

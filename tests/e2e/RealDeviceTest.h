@@ -1,6 +1,7 @@
 #pragma once
 
 #include "E2EResponder.h"
+#include "QtPrinting.h"
 #include "RunTask.h"
 #include "domain/QuillbarrowError.h"
 #include "transport/DeviceSession.h"
@@ -46,6 +47,18 @@ protected:
 
     // Opens a new session on the attached device; the device is the one listed first.
     void openSession();
+    // Finds the test's folder again, by name, after a new session was opened.
+    void findFolderAgain();
+    // The device item of LocalTree's big file in the seed folder (see
+    // E2EResponder::prepareServedFolder).
+    RemoteItem seededBigFile();
+    // Asks the runner to "unplug" or "plug" the device and waits for its answer.
+    void request(const QString& action);
+    // Waits until the backend lists exactly `count` devices.
+    bool waitForDevices(int count);
+    // Closes the session, unplugs the device, plugs it back in and opens a new session: what a
+    // user does with a phone that stopped answering. The responder starts afresh.
+    void replugAndReopen();
     // The items of a device folder (the test's folder when absent), through the session.
     QList<RemoteItem> children(std::optional<RemoteObjectID> folder = std::nullopt);
     std::optional<RemoteItem> child(const QString& name, std::optional<RemoteObjectID> folder = std::nullopt);
