@@ -45,9 +45,9 @@ static int progress_trampoline(uint64_t const sent, uint64_t const total, void c
         return 0;
     }
     CMTPProgressContext& progress = relay->progress;
-    const int32_t answer = relay->sizeKnown
-                               ? progress.callback(fileBytesDone(sent, total, relay->size), relay->size, progress.context)
-                               : progress.callback(sent, total, progress.context);
+    const int32_t answer = relay->sizeKnown ? progress.callback(fileBytesDone(sent, total, relay->size),
+                                                                relay->size, progress.context)
+                                            : progress.callback(sent, total, progress.context);
     if (answer != 0) {
         progress.cancelled = 1;
     }

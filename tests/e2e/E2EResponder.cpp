@@ -1,8 +1,8 @@
 #include "E2EResponder.h"
 
 #include "LocalTree.h"
-#include "RunTask.h"
 #include "ResponderSession.h"
+#include "RunTask.h"
 #include "infrastructure/AppLogger.h"
 #include "transport/DynamicLibraryProbe.h"
 #include "transport/LibMTPBackend.h"
@@ -10,7 +10,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-
 #include <stdexcept>
 
 namespace quillbarrow::e2e {
@@ -21,7 +20,8 @@ QString requiredVariable(const char* name)
 {
     const QString value = qEnvironmentVariable(name);
     if (value.isEmpty()) {
-        throw std::runtime_error(std::string(name) + " is not set: run me through scripts/e2e/run-in-guest.sh");
+        throw std::runtime_error(std::string(name) +
+                                 " is not set: run me through scripts/e2e/run-in-guest.sh");
     }
     return value;
 }
@@ -41,7 +41,8 @@ const E2EResponder& E2EResponder::current()
             throw std::runtime_error("unknown responder " + kind.toStdString());
         }
         return E2EResponder(kind == QLatin1StringView("qemu") ? Kind::qemu : Kind::umtp,
-                            requiredVariable("QUILLBARROW_E2E_SHARE"), requiredVariable("QUILLBARROW_E2E_REQUESTS"));
+                            requiredVariable("QUILLBARROW_E2E_SHARE"),
+                            requiredVariable("QUILLBARROW_E2E_REQUESTS"));
     }();
     return responder;
 }
@@ -76,7 +77,8 @@ void E2EResponder::prepareServedFolder() const
             throw std::runtime_error("cannot create " + path.toStdString());
         }
     }
-    LocalTree::writeBigFile(m_share + QLatin1Char('/') + seedFolderName() + QLatin1Char('/') + LocalTree::bigFileName());
+    LocalTree::writeBigFile(m_share + QLatin1Char('/') + seedFolderName() + QLatin1Char('/') +
+                            LocalTree::bigFileName());
 }
 
 std::shared_ptr<MTPBackend> E2EResponder::makeBackend() const
@@ -84,9 +86,9 @@ std::shared_ptr<MTPBackend> E2EResponder::makeBackend() const
     return std::make_shared<LibMTPBackend>(AppLogger(QStringLiteral("LibMTPBackend")), DynamicLibraryProbe());
 }
 
-QCoro::Task<std::shared_ptr<DeviceSession>> E2EResponder::openSession(std::shared_ptr<MTPBackend> backend,
-                                                                       DeviceID deviceID,
-                                                                       std::optional<RemoteObjectID> writableAlias) const
+QCoro::Task<std::shared_ptr<DeviceSession>>
+E2EResponder::openSession(std::shared_ptr<MTPBackend> backend, DeviceID deviceID,
+                          std::optional<RemoteObjectID> writableAlias) const
 {
     std::shared_ptr<DeviceSession> session = co_await backend->openSession(deviceID);
     ResponderSession::Settings settings;
@@ -106,7 +108,8 @@ void E2EResponder::sendRequest(const QString& action) const
     }
 }
 
-bool E2EResponder::awaitAnswer(const QString& action, std::chrono::milliseconds watchdog, QString* answer) const
+bool E2EResponder::awaitAnswer(const QString& action, std::chrono::milliseconds watchdog,
+                               QString* answer) const
 {
     const QString done = m_requests + QLatin1Char('/') + action + QStringLiteral(".done");
     if (!testing::processEventsUntil([&done] { return QFileInfo::exists(done); }, watchdog)) {

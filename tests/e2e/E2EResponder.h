@@ -5,7 +5,6 @@
 
 #include <QCoro/QCoroTask>
 #include <QString>
-
 #include <chrono>
 #include <memory>
 #include <optional>
@@ -16,7 +15,7 @@ namespace quillbarrow::e2e {
 // runner's environment, with what it can and cannot do. Both responders serve the runner's
 // shared folder, so what the device holds can also be read there, byte for byte.
 class E2EResponder {
-public:
+  public:
     enum class Kind { qemu, umtp };
 
     // The responder of this run. Throws std::runtime_error when the program does not run inside
@@ -64,8 +63,9 @@ public:
     std::shared_ptr<MTPBackend> makeBackend() const;
     // Opens the device through the backend and wraps the session for the responder's quirks
     // (see ResponderSession); with `writableAlias`, that identifier stands for the writable folder.
-    QCoro::Task<std::shared_ptr<DeviceSession>> openSession(std::shared_ptr<MTPBackend> backend, DeviceID deviceID,
-                                                            std::optional<RemoteObjectID> writableAlias = {}) const;
+    QCoro::Task<std::shared_ptr<DeviceSession>>
+    openSession(std::shared_ptr<MTPBackend> backend, DeviceID deviceID,
+                std::optional<RemoteObjectID> writableAlias = {}) const;
 
     // Asks the runner to "unplug" or "plug" the device without waiting for the answer.
     void sendRequest(const QString& action) const;
@@ -73,7 +73,7 @@ public:
     // came and was "ok"; `*answer` holds the first line (or why there is none).
     bool awaitAnswer(const QString& action, std::chrono::milliseconds watchdog, QString* answer) const;
 
-private:
+  private:
     E2EResponder(Kind kind, QString share, QString requests);
 
     Kind m_kind;

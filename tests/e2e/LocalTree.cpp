@@ -7,7 +7,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
-
 #include <array>
 #include <memory>
 #include <stdexcept>
@@ -41,8 +40,11 @@ const std::array<TreeFile, 11>& treeFiles()
         {u"empty.txt", 0},
         {u"Caf\u00e9 cr\u00e8me/na\u00efve r\u00e9sum\u00e9.txt", 1000},
         {u"Caf\u00e9 cr\u00e8me/empty too.dat", 0},
-        {u"Caf\u00e9 cr\u00e8me/\u65e5\u672c\u8a9e\u306e\u30d5\u30a9\u30eb\u30c0/\u6f22\u5b57\u30c6\u30b9\u30c8.txt", 777},
-        {u"Caf\u00e9 cr\u00e8me/\u65e5\u672c\u8a9e\u306e\u30d5\u30a9\u30eb\u30c0/\u30c7\u30fc\u30bf.bin", 65536},
+        {u"Caf\u00e9 "
+         u"cr\u00e8me/\u65e5\u672c\u8a9e\u306e\u30d5\u30a9\u30eb\u30c0/\u6f22\u5b57\u30c6\u30b9\u30c8.txt",
+         777},
+        {u"Caf\u00e9 cr\u00e8me/\u65e5\u672c\u8a9e\u306e\u30d5\u30a9\u30eb\u30c0/\u30c7\u30fc\u30bf.bin",
+         65536},
         {u"deep/a/b/c/\u00dcn\u00efc\u00f6d\u00e9 \u00f1ame.txt", 513},
         {u"deep/a/b/c/512.bin", 512},
         {u"deep/a/b/c/196625.bin", 3 * 65536 + 17},
@@ -54,7 +56,7 @@ const std::array<TreeFile, 11>& treeFiles()
 }
 
 class PseudoRandom {
-public:
+  public:
     explicit PseudoRandom(quint64 seed) : m_state(seed == 0 ? 0x9E3779B97F4A7C15ull : seed) {}
     quint64 next()
     {
@@ -64,7 +66,7 @@ public:
         return m_state;
     }
 
-private:
+  private:
     quint64 m_state;
 };
 
@@ -90,7 +92,8 @@ QString LocalTree::bigFileName()
 const QString& LocalTree::root()
 {
     static const std::unique_ptr<QTemporaryDir> folder = [] {
-        auto made = std::make_unique<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/quillbarrow-e2e-source-XXXXXX"));
+        auto made = std::make_unique<QTemporaryDir>(QDir::tempPath() +
+                                                    QStringLiteral("/quillbarrow-e2e-source-XXXXXX"));
         if (!made->isValid()) {
             throw std::runtime_error("cannot create a temporary folder for the source tree");
         }
@@ -131,7 +134,8 @@ void LocalTree::writePseudoRandomFile(const QString& path, qint64 size, quint64 
 {
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-        throw std::runtime_error("cannot write " + path.toStdString() + ": " + file.errorString().toStdString());
+        throw std::runtime_error("cannot write " + path.toStdString() + ": " +
+                                 file.errorString().toStdString());
     }
     PseudoRandom random(seed);
     std::vector<quint64> words(chunkSize / sizeof(quint64));
@@ -141,7 +145,8 @@ void LocalTree::writePseudoRandomFile(const QString& path, qint64 size, quint64 
         }
         const qint64 count = std::min(chunkSize, size - written);
         if (file.write(reinterpret_cast<const char*>(words.data()), count) != count) {
-            throw std::runtime_error("cannot write " + path.toStdString() + ": " + file.errorString().toStdString());
+            throw std::runtime_error("cannot write " + path.toStdString() + ": " +
+                                     file.errorString().toStdString());
         }
         written += count;
     }

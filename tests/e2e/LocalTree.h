@@ -2,7 +2,6 @@
 
 #include <QString>
 #include <QStringList>
-
 #include <optional>
 
 namespace quillbarrow::e2e {
@@ -10,7 +9,7 @@ namespace quillbarrow::e2e {
 // Local files for the end-to-end runs: fast pseudo-random content, comparisons that stream (a
 // 100 MB file is never held in memory), and the folder tree that goes to the device and back.
 class LocalTree {
-public:
+  public:
     // The tree's top folder, inside `root()`.
     static QString topName();
     // The big file, directly in the top folder.
@@ -21,7 +20,8 @@ public:
     // Builds the tree on first use, in a temporary folder of its own that lives as long as the
     // program: nested folders, empty files, files whose sizes sit on USB packet boundaries, the
     // big file, names with accents and CJK characters (all within the Basic Multilingual Plane).
-    // A file that the attached device cannot take is left out (see E2EResponder::acceptsUploadOf). Throws std::runtime_error when it cannot be written.
+    // A file that the attached device cannot take is left out (see E2EResponder::acceptsUploadOf). Throws
+    // std::runtime_error when it cannot be written.
     static const QString& root();
     static QString top() { return root() + QLatin1Char('/') + topName(); }
     static QString bigFile() { return top() + QLatin1Char('/') + bigFileName(); }

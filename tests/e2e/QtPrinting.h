@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QString>
-
 #include <ostream>
 
 // Readable texts in GoogleTest's failure messages (QString lives in the global namespace, where

@@ -20,7 +20,8 @@ const RemoteObjectID writableAlias{QStringLiteral("writable-folder")};
 // are fixed by the responder.
 StorageID servedStorage(E2EResponder::Kind kind)
 {
-    return StorageID(kind == E2EResponder::Kind::qemu ? QStringLiteral("65537") : QStringLiteral("4294901761"));
+    return StorageID(kind == E2EResponder::Kind::qemu ? QStringLiteral("65537")
+                                                      : QStringLiteral("4294901761"));
 }
 
 QCoro::Task<std::shared_ptr<DeviceSession>> openResponderSession(std::shared_ptr<MTPBackend> backend)
@@ -48,7 +49,9 @@ DeviceContractFactory attachedResponder()
         writableAlias, RemotePath(servedStorage(kind), {E2EResponder::writableFolderName()})};
     // QEMU's device refuses every rename; RealDeviceErrorTests checks how.
     factory.supportsRename = !qemu;
-    factory.fedStreamCount = [](MTPBackend& backend) { return dynamic_cast<LibMTPBackend&>(backend).runningPollers(); };
+    factory.fedStreamCount = [](MTPBackend& backend) {
+        return dynamic_cast<LibMTPBackend&>(backend).runningPollers();
+    };
     // One device, which the suite cannot attach or detach: RealDeviceUnplugTests unplugs it.
     factory.watchdog = std::chrono::seconds(60);
     return factory;

@@ -40,7 +40,7 @@ void expectError(const std::optional<QuillbarrowError>& error, Kind kind, const 
 }
 
 class RealDeviceErrors : public RealDeviceTest {
-protected:
+  protected:
     // The session without the responder's allowances: what the application itself would see.
     std::shared_ptr<DeviceSession> plainSession() const
     {
@@ -57,7 +57,8 @@ protected:
 TEST_F(RealDeviceErrors, ARenameIsCarriedOutOrRefusedWithAMappedError)
 {
     const RemoteItem folder = run(m_session->createFolder(QStringLiteral("Before"), m_folder->id, m_storage));
-    const std::optional<QuillbarrowError> failure = failureOf(m_session->rename(folder.id, QStringLiteral("After")));
+    const std::optional<QuillbarrowError> failure =
+        failureOf(m_session->rename(folder.id, QStringLiteral("After")));
     if (m_responder.supportsRename()) {
         EXPECT_FALSE(failure) << failure->technicalDetails().toStdString();
         EXPECT_EQ(namesOf(children()), QStringList{QStringLiteral("After")});
@@ -78,9 +79,10 @@ TEST_F(RealDeviceErrors, CreatingAFolderThatExistsIsRefusedAndChangesNothing)
     const std::optional<QuillbarrowError> failure =
         failureOf(m_session->createFolder(QStringLiteral("Twice"), m_folder->id, m_storage));
     // The devices' answers differ; neither says that the name is taken.
-    const QString detail = m_responder.kind() == E2EResponder::Kind::qemu
-                               ? QStringLiteral("The device reported that its storage is full (PTP code 0x200C).")
-                               : QStringLiteral("The device reported that access was denied (PTP code 0x200F).");
+    const QString detail =
+        m_responder.kind() == E2EResponder::Kind::qemu
+            ? QStringLiteral("The device reported that its storage is full (PTP code 0x200C).")
+            : QStringLiteral("The device reported that access was denied (PTP code 0x200F).");
     expectError(failure, Kind::transferFailed, copyFailure(detail), "createFolder");
     EXPECT_EQ(namesOf(children()), QStringList{QStringLiteral("Twice")});
     EXPECT_EQ(servedNames(), QStringList{QStringLiteral("Twice")});
@@ -91,7 +93,8 @@ TEST_F(RealDeviceErrors, DeletingAFolderThatIsNotEmptyDeletesItAllOrNothing)
     const RemoteItem full = run(m_session->createFolder(QStringLiteral("Full"), m_folder->id, m_storage));
     run(m_session->createFolder(QStringLiteral("Inner"), full.id, m_storage));
     LocalTree::writePseudoRandomFile(localPath(QStringLiteral("kept.bin")), 3000, 7);
-    run(m_session->uploadFile(localPath(QStringLiteral("kept.bin")), QStringLiteral("kept.bin"), full.id, m_storage));
+    run(m_session->uploadFile(localPath(QStringLiteral("kept.bin")), QStringLiteral("kept.bin"), full.id,
+                              m_storage));
 
     const std::optional<QuillbarrowError> failure = failureOf(plainSession()->deleteItem(full.id));
     if (m_responder.deletesFoldersRecursively()) {
@@ -101,11 +104,12 @@ TEST_F(RealDeviceErrors, DeletingAFolderThatIsNotEmptyDeletesItAllOrNothing)
         return;
     }
     // QEMU's device answers "Partial Deletion" and deletes nothing at all.
-    expectError(failure, Kind::transferFailed, copyFailure(QStringLiteral("The device reported an error (PTP code 0x2012).")),
-                "deleteItem");
+    expectError(failure, Kind::transferFailed,
+                copyFailure(QStringLiteral("The device reported an error (PTP code 0x2012).")), "deleteItem");
     EXPECT_EQ(namesOf(children()), QStringList{QStringLiteral("Full")});
     EXPECT_EQ(namesOf(children(full.id)), (QStringList{QStringLiteral("Inner"), QStringLiteral("kept.bin")}));
-    EXPECT_EQ(servedNames(QStringLiteral("Full")), (QStringList{QStringLiteral("Inner"), QStringLiteral("kept.bin")}));
+    EXPECT_EQ(servedNames(QStringLiteral("Full")),
+              (QStringList{QStringLiteral("Inner"), QStringLiteral("kept.bin")}));
 }
 
 TEST_F(RealDeviceErrors, AnObjectThatIsGoneGetsTheDevicesAnswerAndTheSessionGoesOn)
@@ -115,21 +119,24 @@ TEST_F(RealDeviceErrors, AnObjectThatIsGoneGetsTheDevicesAnswerAndTheSessionGoes
     const std::shared_ptr<DeviceSession> session = plainSession();
 
     expectError(failureOf(session->deleteItem(gone.id)), Kind::transferFailed,
-                copyFailure(QStringLiteral("The device reported an invalid object (PTP code 0x2009).")), "deleteItem");
+                copyFailure(QStringLiteral("The device reported an invalid object (PTP code 0x2009).")),
+                "deleteItem");
     // The bridge reports an object whose description cannot be read as "no device attached".
     expectError(failureOf(session->rename(gone.id, QStringLiteral("Back"))), Kind::deviceNotFound,
                 QStringLiteral("No Android file transfer device was found."), "rename");
     const QString destination = localPath(QStringLiteral("gone.bin"));
-    expectError(failureOf(session->downloadFile(gone.id, destination)), Kind::transferFailed,
-                copyFailure(QStringLiteral("LIBMTP_Get_File_To_File_Descriptor(): Could not get object info.")),
-                "downloadFile");
+    expectError(
+        failureOf(session->downloadFile(gone.id, destination)), Kind::transferFailed,
+        copyFailure(QStringLiteral("LIBMTP_Get_File_To_File_Descriptor(): Could not get object info.")),
+        "downloadFile");
     EXPECT_FALSE(QFileInfo::exists(destination));
 
     const std::optional<QuillbarrowError> listing =
         failureOf(session->listDirectory(gone.id, RemotePath(m_storage, {QStringLiteral("Gone")})));
     if (m_responder.kind() == E2EResponder::Kind::qemu) {
         // libmtp's "data expected": the device answered without the list.
-        expectError(listing, Kind::transferFailed, copyFailure(QStringLiteral("The device reported an error (PTP code 0x02FE).")),
+        expectError(listing, Kind::transferFailed,
+                    copyFailure(QStringLiteral("The device reported an error (PTP code 0x02FE).")),
                     "listDirectory");
     } else {
         // uMTP-Responder lists a folder that is gone as an empty one.

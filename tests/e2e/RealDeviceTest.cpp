@@ -1,6 +1,9 @@
 #include "RealDeviceTest.h"
 
 #include "LocalTree.h"
+#include "ResponderSession.h"
+
+#include <iostream>
 
 namespace quillbarrow::e2e {
 
@@ -38,7 +41,8 @@ void RealDeviceTest::SetUp()
             writable = item;
         }
     }
-    ASSERT_TRUE(writable) << "the storage root does not list " << E2EResponder::writableFolderName().toStdString();
+    ASSERT_TRUE(writable) << "the storage root does not list "
+                          << E2EResponder::writableFolderName().toStdString();
     m_folder = run(m_session->createFolder(currentTestName(), writable->id, m_storage));
 }
 
@@ -65,8 +69,9 @@ RemoteItem RealDeviceTest::seededBigFile()
         }
     }
     ADD_FAILURE() << "the device does not list the seeded " << LocalTree::bigFileName().toStdString();
-    return RemoteItem(RemoteObjectID(QStringLiteral("missing")), m_storage, std::nullopt, LocalTree::bigFileName(),
-                      RemoteItemKind::file, std::nullopt, std::nullopt, std::nullopt);
+    return RemoteItem(RemoteObjectID(QStringLiteral("missing")), m_storage, std::nullopt,
+                      LocalTree::bigFileName(), RemoteItemKind::file, std::nullopt, std::nullopt,
+                      std::nullopt);
 }
 
 void RealDeviceTest::request(const QString& action)
@@ -98,8 +103,10 @@ void RealDeviceTest::replugAndReopen()
     // A responder that dropped off the bus by itself is unplugged already.
     m_responder.sendRequest(QStringLiteral("unplug"));
     QString answer;
-    const bool unplugged = m_responder.awaitAnswer(QStringLiteral("unplug"), std::chrono::seconds(30), &answer);
-    ASSERT_TRUE(unplugged || answer == QLatin1StringView("error: the device is not plugged in")) << answer.toStdString();
+    const bool unplugged =
+        m_responder.awaitAnswer(QStringLiteral("unplug"), std::chrono::seconds(30), &answer);
+    ASSERT_TRUE(unplugged || answer == QLatin1StringView("error: the device is not plugged in"))
+        << answer.toStdString();
     ASSERT_TRUE(waitForDevices(0)) << "the device is still listed after it was unplugged";
     ASSERT_NO_FATAL_FAILURE(request(QStringLiteral("plug")));
     ASSERT_TRUE(waitForDevices(1)) << "the device is not listed after it was plugged in again";
@@ -110,6 +117,11 @@ void RealDeviceTest::replugAndReopen()
 void RealDeviceTest::TearDown()
 {
     // What the test left on the device stays: the served folder is thrown away with the run.
+    if (const auto* session = dynamic_cast<const ResponderSession*>(m_session.get());
+        session != nullptr && session->lateListings() > 0) {
+        std::cout << "the device did not know " << session->lateListings()
+                  << " time(s) yet what it had just created; listed again" << std::endl;
+    }
     if (m_session) {
         try {
             run(m_session->close());

@@ -8,9 +8,8 @@
 #include "transport/MTPBackend.h"
 
 #include <QTemporaryDir>
-#include <gtest/gtest.h>
-
 #include <chrono>
+#include <gtest/gtest.h>
 #include <memory>
 #include <optional>
 
@@ -20,22 +19,20 @@ namespace quillbarrow::e2e {
 // the one attached device, and a folder of the test's own (named after the test) in the writable
 // folder, which every test finds again by name.
 class RealDeviceTest : public ::testing::Test {
-protected:
+  protected:
     static constexpr std::chrono::milliseconds watchdog{std::chrono::seconds(60)};
 
     RealDeviceTest();
     void SetUp() override;
     void TearDown() override;
 
-    template <typename T>
-    T run(QCoro::Task<T> task, std::chrono::milliseconds limit = watchdog)
+    template <typename T> T run(QCoro::Task<T> task, std::chrono::milliseconds limit = watchdog)
     {
         return testing::runTask(std::move(task), limit);
     }
 
     // The QuillbarrowError that the operation ends with; nothing when it succeeds.
-    template <typename T>
-    std::optional<QuillbarrowError> failureOf(QCoro::Task<T> task)
+    template <typename T> std::optional<QuillbarrowError> failureOf(QCoro::Task<T> task)
     {
         try {
             run(std::move(task));

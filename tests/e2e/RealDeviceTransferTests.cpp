@@ -6,7 +6,6 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QUrl>
-
 #include <iostream>
 
 // The transfer coordinator against the real device: a folder tree pasted onto the device and back,
@@ -19,7 +18,7 @@ namespace {
 constexpr std::chrono::milliseconds transferWatchdog{std::chrono::minutes(3)};
 
 class RealDeviceTransfers : public RealDeviceTest {
-protected:
+  protected:
     RealDeviceTransfers() : m_rig(m_local.filePath(QStringLiteral("opened files"))) {}
 
     // An empty local folder of the test's.
@@ -70,7 +69,8 @@ TEST_F(RealDeviceTransfers, AFolderTreeGoesToTheDeviceAndComesBackByteForByte)
     report("paste into the device", treeBytes, timer);
     EXPECT_EQ(m_rig.jobsIn(TransferState::Kind::completed).size(), LocalTree::fileCount())
         << m_rig.jobStates().join(u'\n').toStdString();
-    EXPECT_FALSE(m_rig.coordinator.lastError()) << m_rig.coordinator.lastError()->technicalDetails().toStdString();
+    EXPECT_FALSE(m_rig.coordinator.lastError())
+        << m_rig.coordinator.lastError()->technicalDetails().toStdString();
     // What the device holds, read on the host side.
     EXPECT_EQ(LocalTree::treeDifferences(LocalTree::root(), servedFolder()), QStringList());
 
@@ -86,7 +86,8 @@ TEST_F(RealDeviceTransfers, AFolderTreeGoesToTheDeviceAndComesBackByteForByte)
     report("paste from the device", treeBytes, timer);
     EXPECT_EQ(m_rig.jobsIn(TransferState::Kind::completed).size(), LocalTree::fileCount())
         << m_rig.jobStates().join(u'\n').toStdString();
-    EXPECT_FALSE(m_rig.coordinator.lastError()) << m_rig.coordinator.lastError()->technicalDetails().toStdString();
+    EXPECT_FALSE(m_rig.coordinator.lastError())
+        << m_rig.coordinator.lastError()->technicalDetails().toStdString();
     EXPECT_EQ(LocalTree::treeDifferences(LocalTree::root(), back), QStringList());
     EXPECT_EQ(LocalTree::treeDifferences(servedFolder(), back), QStringList());
 
@@ -95,7 +96,8 @@ TEST_F(RealDeviceTransfers, AFolderTreeGoesToTheDeviceAndComesBackByteForByte)
     ASSERT_TRUE(big);
     ASSERT_EQ(big->size, std::optional<qint64>(TransferCoordinator::maximumOpenFileBytes));
     timer.restart();
-    const std::optional<QUrl> opened = run(m_rig.coordinator.downloadFileForOpening(*big, m_session), transferWatchdog);
+    const std::optional<QUrl> opened =
+        run(m_rig.coordinator.downloadFileForOpening(*big, m_session), transferWatchdog);
     report("open for viewing", LocalTree::bigFileSize, timer);
     ASSERT_TRUE(opened) << m_rig.coordinator.lastError()->technicalDetails().toStdString();
     EXPECT_EQ(LocalTree::fileDifference(LocalTree::bigFile(), opened->toLocalFile()), std::nullopt);
@@ -108,7 +110,8 @@ TEST_F(RealDeviceTransfers, ACancelledUploadLeavesNothingOnTheDevice)
     run(m_rig.coordinator.pasteIntoDevice(m_folder->id, m_storage, m_session), transferWatchdog);
     ASSERT_GT(m_cancelledAt, 0) << "the upload never reported bytes moving";
     std::cout << "cancelled the upload at " << m_cancelledAt << " bytes" << std::endl;
-    EXPECT_EQ(m_rig.jobsIn(TransferState::Kind::cancelled).size(), 1) << m_rig.jobStates().join(u'\n').toStdString();
+    EXPECT_EQ(m_rig.jobsIn(TransferState::Kind::cancelled).size(), 1)
+        << m_rig.jobStates().join(u'\n').toStdString();
     EXPECT_FALSE(m_rig.coordinator.lastError());
 
     // The bridge has deleted the partly sent object: neither a listing nor the host shows it.
@@ -117,7 +120,8 @@ TEST_F(RealDeviceTransfers, ACancelledUploadLeavesNothingOnTheDevice)
 
     // The device goes on working after the interrupted data phase.
     LocalTree::writePseudoRandomFile(localPath(QStringLiteral("after.bin")), 70000, 11);
-    run(m_session->uploadFile(localPath(QStringLiteral("after.bin")), QStringLiteral("after.bin"), m_folder->id, m_storage));
+    run(m_session->uploadFile(localPath(QStringLiteral("after.bin")), QStringLiteral("after.bin"),
+                              m_folder->id, m_storage));
     EXPECT_EQ(LocalTree::fileDifference(localPath(QStringLiteral("after.bin")),
                                         servedFolder() + QStringLiteral("/after.bin")),
               std::nullopt);
@@ -132,7 +136,8 @@ TEST_F(RealDeviceTransfers, ACancelledDownloadLeavesNoFileBehind)
     run(m_rig.coordinator.pasteIntoLocal(QUrl::fromLocalFile(destination), m_session), transferWatchdog);
     ASSERT_GT(m_cancelledAt, 0) << "the download never reported bytes moving";
     std::cout << "cancelled the download at " << m_cancelledAt << " bytes" << std::endl;
-    EXPECT_EQ(m_rig.jobsIn(TransferState::Kind::cancelled).size(), 1) << m_rig.jobStates().join(u'\n').toStdString();
+    EXPECT_EQ(m_rig.jobsIn(TransferState::Kind::cancelled).size(), 1)
+        << m_rig.jobStates().join(u'\n').toStdString();
     EXPECT_FALSE(m_rig.coordinator.lastError());
     // Not under the final name, nor under the hidden name it was written to.
     EXPECT_EQ(LocalTree::entries(destination), QStringList());
@@ -144,7 +149,8 @@ TEST_F(RealDeviceTransfers, ACancelledDownloadLeavesNoFileBehind)
     }
     const QString probe = localPath(QStringLiteral("probe.bin"));
     LocalTree::writePseudoRandomFile(probe, 200'000, 13);
-    const RemoteItem sent = run(m_session->uploadFile(probe, QStringLiteral("probe.bin"), m_folder->id, m_storage));
+    const RemoteItem sent =
+        run(m_session->uploadFile(probe, QStringLiteral("probe.bin"), m_folder->id, m_storage));
     run(m_session->downloadFile(sent.id, destination + QStringLiteral("/probe.bin")));
     EXPECT_EQ(LocalTree::fileDifference(probe, destination + QStringLiteral("/probe.bin")), std::nullopt);
 }

@@ -6,7 +6,6 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QUrl>
-
 #include <iostream>
 
 // The device unplugged while a transfer moves its bytes (QEMU: the usb-mtp device deleted through
@@ -35,7 +34,7 @@ bool sameModel(const DeviceID& a, const DeviceID& b)
 }
 
 class RealDeviceUnplug : public RealDeviceTest {
-protected:
+  protected:
     RealDeviceUnplug() : m_rig(m_local.filePath(QStringLiteral("opened files"))) {}
 
     void SetUp() override
@@ -52,7 +51,9 @@ protected:
         // Whatever happened, the next test finds the device plugged in.
         if (m_unplugAsked && !m_pluggedIn) {
             QString answer;
-            m_responder.awaitAnswer(QStringLiteral("unplug"), std::chrono::seconds(30), &answer);
+            if (!m_unplugAnswered) {
+                m_responder.awaitAnswer(QStringLiteral("unplug"), std::chrono::seconds(30), &answer);
+            }
             m_responder.sendRequest(QStringLiteral("plug"));
             m_responder.awaitAnswer(QStringLiteral("plug"), std::chrono::seconds(30), &answer);
             waitForDevices(1);
@@ -101,17 +102,22 @@ protected:
         std::cout << "unplugged after " << m_unpluggedAt << " bytes; the transfer ended "
                   << m_sinceUnplug.elapsed() << " ms later" << std::endl;
         QString answer;
-        ASSERT_TRUE(m_responder.awaitAnswer(QStringLiteral("unplug"), std::chrono::seconds(30), &answer))
-            << answer.toStdString();
+        const bool unplugged =
+            m_responder.awaitAnswer(QStringLiteral("unplug"), std::chrono::seconds(30), &answer);
+        m_unplugAnswered = true;
+        ASSERT_TRUE(unplugged) << answer.toStdString();
         const QList<TransferJob> failed = m_rig.jobsIn(TransferState::Kind::failed);
         ASSERT_EQ(failed.size(), 1) << m_rig.jobStates().join(u'\n').toStdString();
         const QuillbarrowError error = *failed.first().state.error();
         std::cout << "the job failed with " << QuillbarrowError::kindName(error.kind()).toStdString() << ": "
-                  << error.userMessage().toStdString() << " / " << error.technicalDetails().toStdString() << std::endl;
-        EXPECT_EQ(QuillbarrowError::kindName(error.kind()), QuillbarrowError::kindName(QuillbarrowError::Kind::transferInterrupted))
+                  << error.userMessage().toStdString() << " / " << error.technicalDetails().toStdString()
+                  << std::endl;
+        EXPECT_EQ(QuillbarrowError::kindName(error.kind()),
+                  QuillbarrowError::kindName(QuillbarrowError::Kind::transferInterrupted))
             << error.technicalDetails().toStdString();
-        EXPECT_EQ(error.userMessage(),
-                  QStringLiteral("The transfer was interrupted. Check the cable and keep the phone unlocked."));
+        EXPECT_EQ(
+            error.userMessage(),
+            QStringLiteral("The transfer was interrupted. Check the cable and keep the phone unlocked."));
         EXPECT_EQ(m_rig.coordinator.lastError(), std::optional<QuillbarrowError>(error));
     }
 
@@ -121,19 +127,22 @@ protected:
     {
         const std::optional<QuillbarrowError> next = failureOf(m_session->storages());
         ASSERT_TRUE(next) << "the session still answers after the device was unplugged";
-        std::cout << "the session's next call failed with " << QuillbarrowError::kindName(next->kind()).toStdString()
-                  << ": " << next->technicalDetails().toStdString() << std::endl;
+        std::cout << "the session's next call failed with "
+                  << QuillbarrowError::kindName(next->kind()).toStdString() << ": "
+                  << next->technicalDetails().toStdString() << std::endl;
         EXPECT_FALSE(next->userMessage().isEmpty());
 
         EXPECT_TRUE(awaitEvent([this](const DeviceConnectionEvent& event) {
-            return event.kind() == DeviceConnectionEvent::Kind::disconnected && event.deviceID() == m_device.id;
+            return event.kind() == DeviceConnectionEvent::Kind::disconnected &&
+                   event.deviceID() == m_device.id;
         })) << "the monitoring stream does not report the device gone";
         run(m_session->close(), std::chrono::seconds(30));
 
         ASSERT_NO_FATAL_FAILURE(request(QStringLiteral("plug")));
         m_pluggedIn = true;
         ASSERT_TRUE(awaitEvent([this](const DeviceConnectionEvent& event) {
-            return event.kind() == DeviceConnectionEvent::Kind::connected && sameModel(event.deviceID(), m_device.id);
+            return event.kind() == DeviceConnectionEvent::Kind::connected &&
+                   sameModel(event.deviceID(), m_device.id);
         })) << "the monitoring stream does not report the device back";
         ASSERT_NO_FATAL_FAILURE(openSession());
         EXPECT_EQ(m_device.id, m_lastEvent->deviceID());
@@ -144,6 +153,7 @@ protected:
     std::optional<AsyncChannel<DeviceConnectionEvent>> m_events;
     std::optional<DeviceConnectionEvent> m_lastEvent;
     bool m_unplugAsked = false;
+    bool m_unplugAnswered = false;
     bool m_pluggedIn = false;
     qint64 m_unpluggedAt = -1;
     QElapsedTimer m_sinceUnplug;

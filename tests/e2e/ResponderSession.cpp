@@ -6,7 +6,6 @@
 
 #include <QHash>
 #include <QSet>
-
 #include <stdexcept>
 
 namespace quillbarrow::e2e {
@@ -35,8 +34,9 @@ QString listingKey(const std::optional<RemoteObjectID>& folder, const StorageID&
 
 RemoteObjectID outerID(const State& state, const RemoteObjectID& id)
 {
-    return state.writableID && id == *state.writableID && state.settings.writableAlias ? *state.settings.writableAlias
-                                                                                       : id;
+    return state.writableID && id == *state.writableID && state.settings.writableAlias
+               ? *state.settings.writableAlias
+               : id;
 }
 
 RemoteItem outerItem(const State& state, RemoteItem item)
@@ -67,7 +67,8 @@ void remember(State& state, const QList<RemoteItem>& items)
 }
 
 // One listing of a folder (the storage root when absent) through the real session.
-QCoro::Task<DirectoryPage> listOnce(std::shared_ptr<State> state, std::optional<RemoteObjectID> folder, StorageID storage)
+QCoro::Task<DirectoryPage> listOnce(std::shared_ptr<State> state, std::optional<RemoteObjectID> folder,
+                                    StorageID storage)
 {
     std::optional<DirectoryPage> page;
     if (folder) {
@@ -103,7 +104,8 @@ QCoro::Task<RemoteObjectID> realID(std::shared_ptr<State> state, RemoteObjectID 
     co_return *state->writableID;
 }
 
-QCoro::Task<std::optional<RemoteObjectID>> realParent(std::shared_ptr<State> state, std::optional<RemoteObjectID> id)
+QCoro::Task<std::optional<RemoteObjectID>> realParent(std::shared_ptr<State> state,
+                                                      std::optional<RemoteObjectID> id)
 {
     if (!id) {
         co_return std::nullopt;
@@ -114,7 +116,8 @@ QCoro::Task<std::optional<RemoteObjectID>> realParent(std::shared_ptr<State> sta
 // Lists the folder unless this session did. A folder this layer created is listed again until the
 // device knows it; any other folder is listed once, and a failure is left for the operation that
 // follows to report in its own words.
-QCoro::Task<> ensureListed(std::shared_ptr<State> state, std::optional<RemoteObjectID> folder, StorageID storage)
+QCoro::Task<> ensureListed(std::shared_ptr<State> state, std::optional<RemoteObjectID> folder,
+                           StorageID storage)
 {
     if (state->listed.contains(listingKey(folder, storage))) {
         co_return;
@@ -139,8 +142,8 @@ QCoro::Task<> ensureListed(std::shared_ptr<State> state, std::optional<RemoteObj
 
 // Lists the parent until it shows the new object: the device answers the creation before it knows
 // the object, and refuses requests about it until then.
-QCoro::Task<> awaitListed(std::shared_ptr<State> state, std::optional<RemoteObjectID> parent, StorageID storage,
-                          RemoteObjectID object)
+QCoro::Task<> awaitListed(std::shared_ptr<State> state, std::optional<RemoteObjectID> parent,
+                          StorageID storage, RemoteObjectID object)
 {
     for (int attempt = 1;; ++attempt) {
         try {
@@ -197,8 +200,8 @@ QCoro::Task<DirectoryPage> listingOf(std::shared_ptr<State> state, RemoteObjectI
     co_return outerPage(*state, page);
 }
 
-QCoro::Task<RemoteItem> createIn(std::shared_ptr<State> state, QString name, std::optional<RemoteObjectID> parentID,
-                                 StorageID storage)
+QCoro::Task<RemoteItem> createIn(std::shared_ptr<State> state, QString name,
+                                 std::optional<RemoteObjectID> parentID, StorageID storage)
 {
     const std::optional<RemoteObjectID> parent = co_await realParent(state, parentID);
     if (state->settings.listParentsFirst) {
@@ -306,8 +309,8 @@ QCoro::Task<> ResponderSession::downloadFile(RemoteObjectID itemID, QString dest
 }
 
 QCoro::Task<RemoteItem> ResponderSession::uploadFile(QString source, QString name,
-                                                     std::optional<RemoteObjectID> parentID, StorageID storageID,
-                                                     TransferProgressFunction progress)
+                                                     std::optional<RemoteObjectID> parentID,
+                                                     StorageID storageID, TransferProgressFunction progress)
 {
     return uploadInto(m_state, std::move(source), std::move(name), std::move(parentID), std::move(storageID),
                       std::move(progress));

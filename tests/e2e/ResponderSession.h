@@ -22,7 +22,7 @@ namespace quillbarrow::e2e {
 //   root, looked up by name in each session (object handles do not survive a reconnection).
 // Everything runs on the main thread.
 class ResponderSession final : public DeviceSession {
-public:
+  public:
     struct Settings {
         bool listParentsFirst = false;
         bool emptyFoldersBeforeDelete = false;
@@ -42,7 +42,8 @@ public:
                                          StorageID storageID) override;
     QCoro::Task<> rename(RemoteObjectID itemID, QString newName) override;
     QCoro::Task<> deleteItem(RemoteObjectID itemID) override;
-    QCoro::Task<> downloadFile(RemoteObjectID itemID, QString destination, TransferProgressFunction progress) override;
+    QCoro::Task<> downloadFile(RemoteObjectID itemID, QString destination,
+                               TransferProgressFunction progress) override;
     QCoro::Task<RemoteItem> uploadFile(QString source, QString name, std::optional<RemoteObjectID> parentID,
                                        StorageID storageID, TransferProgressFunction progress) override;
     QCoro::Task<> close() override;
@@ -57,7 +58,7 @@ public:
 
     struct State;
 
-private:
+  private:
     std::shared_ptr<State> m_state;
 };
 

@@ -1,8 +1,7 @@
 #include "E2EResponder.h"
 
-#include <gtest/gtest.h>
-
 #include <exception>
+#include <gtest/gtest.h>
 
 namespace quillbarrow::e2e {
 
@@ -12,7 +11,7 @@ namespace {
 // E2EResponder::prepareServedFolder). Outside the runner's guest every test fails here, with the
 // reason.
 class ServedFolderSetup : public ::testing::Environment {
-public:
+  public:
     void SetUp() override
     {
         try {

@@ -10,13 +10,20 @@ namespace {
 QString stateText(const TransferState& state)
 {
     switch (state.kind()) {
-    case TransferState::Kind::queued: return QStringLiteral("queued");
-    case TransferState::Kind::awaitingConfirmation: return QStringLiteral("awaitingConfirmation");
-    case TransferState::Kind::running: return QStringLiteral("running");
-    case TransferState::Kind::cancelling: return QStringLiteral("cancelling");
-    case TransferState::Kind::completed: return QStringLiteral("completed");
-    case TransferState::Kind::failed: return QStringLiteral("failed (") + state.error()->technicalDetails() + u')';
-    case TransferState::Kind::cancelled: return QStringLiteral("cancelled");
+    case TransferState::Kind::queued:
+        return QStringLiteral("queued");
+    case TransferState::Kind::awaitingConfirmation:
+        return QStringLiteral("awaitingConfirmation");
+    case TransferState::Kind::running:
+        return QStringLiteral("running");
+    case TransferState::Kind::cancelling:
+        return QStringLiteral("cancelling");
+    case TransferState::Kind::completed:
+        return QStringLiteral("completed");
+    case TransferState::Kind::failed:
+        return QStringLiteral("failed (") + state.error()->technicalDetails() + u')';
+    case TransferState::Kind::cancelled:
+        return QStringLiteral("cancelled");
     }
     return QString();
 }
@@ -31,10 +38,13 @@ TransferRig::TransferRig(const QString& openedFilesCache)
         if (!coordinator.pendingConflict()) {
             return;
         }
-        ADD_FAILURE() << "unexpected name-conflict question about " << coordinator.pendingConflict()->fileName.toStdString();
-        QMetaObject::invokeMethod(&m_context, [this] { coordinator.cancelConflicts(); }, Qt::QueuedConnection);
+        ADD_FAILURE() << "unexpected name-conflict question about "
+                      << coordinator.pendingConflict()->fileName.toStdString();
+        QMetaObject::invokeMethod(
+            &m_context, [this] { coordinator.cancelConflicts(); }, Qt::QueuedConnection);
     });
-    QObject::connect(&coordinator, &TransferCoordinator::transferJobsChanged, &m_context, [this] { jobsChanged(); });
+    QObject::connect(&coordinator, &TransferCoordinator::transferJobsChanged, &m_context,
+                     [this] { jobsChanged(); });
 }
 
 void TransferRig::jobsChanged()
@@ -46,8 +56,14 @@ void TransferRig::jobsChanged()
         const std::optional<TransferProgress> progress = job.state.progress();
         if (job.state.kind() == TransferState::Kind::running && progress && progress->bytesCompleted > 0) {
             // Not from inside the coordinator's own publication.
-            QMetaObject::invokeMethod(&m_context, [this, job] { if (onBytesMoved) { onBytesMoved(job); } },
-                                      Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                &m_context,
+                [this, job] {
+                    if (onBytesMoved) {
+                        onBytesMoved(job);
+                    }
+                },
+                Qt::QueuedConnection);
         }
     }
 }

@@ -6,7 +6,6 @@
 
 #include <QObject>
 #include <QStringList>
-
 #include <functional>
 #include <memory>
 
@@ -17,7 +16,7 @@ namespace quillbarrow::e2e {
 // question fails the test (the tests paste into fresh folders) and is answered with Cancel, so a
 // paste never waits for ever.
 class TransferRig {
-public:
+  public:
     explicit TransferRig(const QString& openedFilesCache);
     TransferRig(const TransferRig&) = delete;
     TransferRig& operator=(const TransferRig&) = delete;
@@ -35,7 +34,7 @@ public:
     std::shared_ptr<TransferQueue> queue;
     TransferCoordinator coordinator;
 
-private:
+  private:
     void jobsChanged();
 
     QObject m_context;
