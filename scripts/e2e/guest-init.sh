@@ -203,9 +203,11 @@ EOF
               stop_umtprd
             fi
           else
+            # A responder that dropped off the bus by itself (it unbinds the gadget when it
+            # closes its endpoints) may still be running: the device comes back with a fresh one.
             if [ -n "$bound" ]; then
               result="error: the device is already plugged in"
-            elif ! start_umtprd; then
+            elif ! { stop_umtprd; start_umtprd; }; then
               result="error: uMTP-Responder did not open its endpoints"
             elif ! echo "$udc" >$g/UDC 2>/dev/null; then
               result="error: the gadget cannot be bound to $udc"

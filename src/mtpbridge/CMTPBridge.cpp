@@ -10,17 +10,46 @@ using namespace quillbarrow::mtpbridge;
 static_assert(LIBMTP_FILETYPE_FOLDER == 0, "folders are file type 0");
 static_assert(LIBMTP_FILETYPE_UNKNOWN == 44, "uploads are sent as file type 44");
 
+namespace {
+
+// One transfer's progress as the caller sees it. libmtp counts the protocol's containers with the
+// file's bytes (the request before the data, and an upload's data header), so its counts run a
+// few bytes past the file and its total is the file's size plus that overhead. When the file's
+// size is known, the caller is told the file's own bytes: the overhead, which libmtp counts
+// first, is taken off, and no count passes the size. A caller that compares the count with the
+// file's size (a size limit, a progress bar) would otherwise see the file grow.
+struct ProgressRelay {
+    CMTPProgressContext progress;
+    bool sizeKnown;
+    uint64_t size;
+};
+
+uint64_t fileBytesDone(uint64_t sent, uint64_t total, uint64_t size)
+{
+    uint64_t done = sent;
+    if (total > size) {
+        const uint64_t overhead = total - size;
+        done = sent > overhead ? sent - overhead : 0;
+    }
+    return done < size ? done : size;
+}
+
+} // namespace
+
 extern "C" {
 // libmtp's progress function: forwards to the caller's callback and remembers a cancel request.
 static int progress_trampoline(uint64_t const sent, uint64_t const total, void const* const data)
 {
-    auto* progress = static_cast<CMTPProgressContext*>(const_cast<void*>(data));
-    if (progress == nullptr || progress->callback == nullptr) {
+    auto* relay = static_cast<ProgressRelay*>(const_cast<void*>(data));
+    if (relay == nullptr || relay->progress.callback == nullptr) {
         return 0;
     }
-    const int32_t answer = progress->callback(sent, total, progress->context);
+    CMTPProgressContext& progress = relay->progress;
+    const int32_t answer = relay->sizeKnown ? progress.callback(fileBytesDone(sent, total, relay->size),
+                                                                relay->size, progress.context)
+                                            : progress.callback(sent, total, progress.context);
     if (answer != 0) {
-        progress->cancelled = 1;
+        progress.cancelled = 1;
     }
     return answer;
 }
@@ -167,19 +196,22 @@ void takeSnapshot(NameSnapshot& snapshot, LIBMTP_mtpdevice_t* device, uint32_t s
     releaseFileList(files);
 }
 
-// Removes what a cancelled upload left on the device. Failures are not reported: the caller
-// learns that the upload was cancelled.
-void removePartialUpload(LIBMTP_mtpdevice_t* device, uint32_t object_id, const NameSnapshot& before,
-                         uint32_t storage_id, uint32_t parent_id, const char* name)
+// One attempt at removing what a cancelled upload left on the device; false when the device did
+// not carry it out (the deletion or the listing failed).
+bool tryRemovePartialUpload(LIBMTP_mtpdevice_t* device, uint32_t object_id, const NameSnapshot& before,
+                            uint32_t storage_id, uint32_t parent_id, const char* name)
 {
+    clearErrors(device);
     if (object_id != 0) {
-        libmtp().delete_object(device, object_id);
-        return;
+        return libmtp().delete_object(device, object_id) == 0;
     }
     if (!before.known) {
-        return;
+        return true;
     }
     LIBMTP_file_t* files = libmtp().get_files_and_folders(device, storage_id, parent_id);
+    if (files == nullptr) {
+        return !hasStackedError(device);
+    }
     // The partly sent object is the newest object of that name that was not there before.
     uint32_t partial = 0;
     bool found = false;
@@ -189,10 +221,20 @@ void removePartialUpload(LIBMTP_mtpdevice_t* device, uint32_t object_id, const N
             found = true;
         }
     }
-    if (found) {
-        libmtp().delete_object(device, partial);
-    }
     releaseFileList(files);
+    return !found || libmtp().delete_object(device, partial) == 0;
+}
+
+// Removes what a cancelled upload left on the device. A device may still be winding up the data
+// phase that the cancel broke off and lose the first request that follows (uMTP-Responder takes it
+// for the rest of the file and never answers it), so a failed attempt is made once more. Failures
+// are not reported: the caller learns that the upload was cancelled.
+void removePartialUpload(LIBMTP_mtpdevice_t* device, uint32_t object_id, const NameSnapshot& before,
+                         uint32_t storage_id, uint32_t parent_id, const char* name)
+{
+    if (!tryRemovePartialUpload(device, object_id, before, storage_id, parent_id, name)) {
+        tryRemovePartialUpload(device, object_id, before, storage_id, parent_id, name);
+    }
 }
 
 } // namespace
@@ -462,11 +504,22 @@ CMTPMutationResult CMTP_DownloadFile(CMTPDeviceHandle* handle, uint32_t object_i
         failNoDevice(result);
         return result;
     }
-    CMTPProgressContext progress{callback, context, 0};
+    ProgressRelay relay{{callback, context, 0}, false, 0};
+    const CMTPProgressContext& progress = relay.progress;
+    if (callback != nullptr) {
+        // The file's size, for the progress counts; libmtp usually answers from its cache.
+        clearErrors(device);
+        LIBMTP_file_t* metadata = libmtp().get_filemetadata(device, object_id);
+        if (metadata != nullptr) {
+            relay.sizeKnown = true;
+            relay.size = metadata->filesize;
+            libmtp().destroy_file_t(metadata);
+        }
+    }
     clearErrors(device);
     const int status = libmtp().get_file_to_file(device, object_id, destination_path,
                                                  callback != nullptr ? progress_trampoline : nullptr,
-                                                 callback != nullptr ? &progress : nullptr);
+                                                 callback != nullptr ? &relay : nullptr);
     if (progress.cancelled != 0) {
         clearErrors(device);
         fail(result, LIBMTP_ERROR_CANCELLED, fixedErrorText(LIBMTP_ERROR_CANCELLED));
@@ -510,11 +563,12 @@ CMTPMutationResult CMTP_UploadFile(CMTPDeviceHandle* handle, const char* source_
         takeSnapshot(before, device, storage_id, parent_id, name);
     }
 
-    CMTPProgressContext progress{callback, context, 0};
+    ProgressRelay relay{{callback, context, 0}, true, file_size};
+    const CMTPProgressContext& progress = relay.progress;
     clearErrors(device);
     const int status = mtp.send_file_from_file(device, source_path, file,
                                                callback != nullptr ? progress_trampoline : nullptr,
-                                               callback != nullptr ? &progress : nullptr);
+                                               callback != nullptr ? &relay : nullptr);
     const uint32_t object_id = file->item_id;
     mtp.destroy_file_t(file);
 

@@ -114,7 +114,10 @@ typedef struct CMTPObjectList {
 } CMTPObjectList;
 
 /* Called on the transfer's thread with bytes done, bytes total and the caller's context. Any
- * non-zero return cancels the transfer; the transfer then ends with code 8. */
+ * non-zero return cancels the transfer; the transfer then ends with code 8. The counts are the
+ * file's own bytes whenever the bridge knows the file's size (always for an upload; for a download
+ * when libmtp can describe the object): libmtp's own counts include a few bytes of protocol
+ * overhead, which the bridge takes off, and the total is then the file's size. */
 typedef int32_t (*CMTPProgressCallback)(uint64_t sent, uint64_t total, void* context);
 
 /* Lives on the bridge's stack for one transfer. */
@@ -162,7 +165,8 @@ CMTPMutationResult CMTP_DeleteObject(CMTPDeviceHandle* handle, uint32_t object_i
 CMTPMutationResult CMTP_RenameObject(CMTPDeviceHandle* handle, uint32_t object_id, const char* new_name);
 
 /* Writes the object to destination_path. The bridge leaves the destination file alone on failure
- * or cancellation: removing a partial file is the caller's job. */
+ * or cancellation: removing a partial file is the caller's job. With a callback, the object's
+ * description is read first for its size (see CMTPProgressCallback). */
 CMTPMutationResult CMTP_DownloadFile(CMTPDeviceHandle* handle, uint32_t object_id,
                                      const char* destination_path, CMTPProgressCallback callback,
                                      void* context);
@@ -170,7 +174,8 @@ CMTPMutationResult CMTP_DownloadFile(CMTPDeviceHandle* handle, uint32_t object_i
 /* Sends source_path as `name` into the parent folder. A cancelled upload removes its partial
  * object from the device before returning code 8: by the id libmtp reported, else by name among
  * the objects that were not in the folder before the upload (with a callback, the folder is
- * listed once before sending for this). Note: parent before storage. */
+ * listed once before sending for this); a removal the device did not carry out is tried once
+ * more. Note: parent before storage. */
 CMTPMutationResult CMTP_UploadFile(CMTPDeviceHandle* handle, const char* source_path, uint32_t parent_id,
                                    uint32_t storage_id, const char* name, uint64_t file_size,
                                    CMTPProgressCallback callback, void* context);

@@ -450,6 +450,36 @@ TEST_F(BridgeTest, DownloadForwardsProgressWithTheCallersContext)
     EXPECT_EQ(m_fake.downloadPaths(), std::vector<std::string>{"/tmp/dest.bin"});
 }
 
+// libmtp 1.1.20 counts the GetObject request (16 bytes) before the file's bytes, and the
+// SendObject data header (12 bytes) with them: its counts run past the file's size.
+TEST_F(BridgeTest, TransfersReportTheFilesOwnBytesNotLibMTPsProtocolOverhead)
+{
+    CMTPDeviceHandle* handle = open();
+    m_fake.addObject(FakeObject{62, kFolder, kStorage, "photo.jpg", 500, 0, LIBMTP_FILETYPE_JPEG});
+    m_fake.setTransfer(FakeTransfer{{16, 272, 516}, 516});
+    ProgressLog download;
+    EXPECT_EQ(CMTP_DownloadFile(handle, 62, "/tmp/photo.jpg", recordProgress, &download).error_code, 0);
+    EXPECT_EQ(download.calls, (std::vector<std::pair<uint64_t, uint64_t>>{{0, 500}, {256, 500}, {500, 500}}));
+
+    m_fake.setTransfer(FakeTransfer{{12, 512, 524}, 524});
+    ProgressLog upload;
+    EXPECT_EQ(CMTP_UploadFile(handle, "/tmp/up.bin", kFolder, kStorage, "up.bin", 512, recordProgress, &upload).error_code,
+              0);
+    EXPECT_EQ(upload.calls, (std::vector<std::pair<uint64_t, uint64_t>>{{0, 512}, {500, 512}, {512, 512}}));
+
+    // An empty file: everything libmtp counts is overhead.
+    m_fake.setTransfer(FakeTransfer{{12, 12}, 12});
+    ProgressLog empty;
+    EXPECT_EQ(CMTP_UploadFile(handle, "/tmp/e", kFolder, kStorage, "e", 0, recordProgress, &empty).error_code, 0);
+    EXPECT_EQ(empty.calls, (std::vector<std::pair<uint64_t, uint64_t>>{{0, 0}, {0, 0}}));
+
+    // Counts beyond a total that does not even cover the file never pass the file's size.
+    m_fake.setTransfer(FakeTransfer{{100, 900}, 400});
+    ProgressLog odd;
+    EXPECT_EQ(CMTP_DownloadFile(handle, 62, "/tmp/photo.jpg", recordProgress, &odd).error_code, 0);
+    EXPECT_EQ(odd.calls, (std::vector<std::pair<uint64_t, uint64_t>>{{100, 500}, {500, 500}}));
+}
+
 TEST_F(BridgeTest, DownloadFailureAndCancellation)
 {
     CMTPDeviceHandle* handle = open();
@@ -561,6 +591,34 @@ TEST_F(BridgeTest, CancelledUploadWithoutAnIdRemovesThePartObjectByNameButNeverA
     EXPECT_EQ(m_fake.deletedIds(), std::vector<uint32_t>{410});
     EXPECT_EQ(m_fake.objectIdsNamed("report.pdf"), (std::vector<uint32_t>{900, 902}));
     EXPECT_TRUE(m_fake.object(901));
+    EXPECT_EQ(m_fake.errorStackSize(), 0u);
+}
+
+// uMTP-Responder loses the first request after a cancelled data phase: the clean-up tries again.
+TEST_F(BridgeTest, ACancelledUploadsCleanUpThatTheDeviceDidNotCarryOutIsTriedOnceMore)
+{
+    CMTPDeviceHandle* handle = open();
+    m_fake.setNextObjectId(420);
+    m_fake.setTransfer(FakeTransfer{{0, 50}, 100, true, -1});
+    m_fake.failNext(FakeOperation::Delete, FakeFailure{true, "PTP Layer error 02ff: Could not delete object."});
+    ProgressLog byID{{}, 1, 1};
+    EXPECT_EQ(CMTP_UploadFile(handle, "/tmp/r", kFolder, kStorage, "a.pdf", 100, recordProgress, &byID).error_code, 8);
+    EXPECT_EQ(m_fake.deletedIds(), (std::vector<uint32_t>{420, 420}));
+    EXPECT_FALSE(m_fake.object(420));
+
+    m_fake.setNextObjectId(430);
+    m_fake.setTransfer(FakeTransfer{{0, 50}, 100, false, -1});
+    m_fake.failNext(FakeOperation::Delete, FakeFailure{true, "PTP Layer error 02ff: Could not delete object."});
+    ProgressLog byName{{}, 1, 1};
+    EXPECT_EQ(CMTP_UploadFile(handle, "/tmp/r", kFolder, kStorage, "b.pdf", 100, recordProgress, &byName).error_code, 8);
+    EXPECT_EQ(m_fake.deletedIds(), (std::vector<uint32_t>{420, 420, 430, 430}));
+    EXPECT_FALSE(m_fake.object(430));
+
+    // A removal that succeeds, or a device that has nothing left, is not repeated.
+    m_fake.setNextObjectId(440);
+    ProgressLog once{{}, 1, 1};
+    EXPECT_EQ(CMTP_UploadFile(handle, "/tmp/r", kFolder, kStorage, "c.pdf", 100, recordProgress, &once).error_code, 8);
+    EXPECT_EQ(m_fake.deletedIds().size(), 5u);
     EXPECT_EQ(m_fake.errorStackSize(), 0u);
 }
 

@@ -1,6 +1,7 @@
 #include "LibMTPErrorMapper.h"
 
 #include <initializer_list>
+#include <optional>
 
 namespace quillbarrow::LibMTPErrorMapper {
 
@@ -38,6 +39,42 @@ int asciiHexValue(char16_t c)
     return -1;
 }
 
+// libmtp's own code for a USB transfer that failed or timed out: the device stopped answering
+// (pulled out, reset or hung). It is no answer of the device's.
+constexpr std::uint16_t libmtpInputOutputError = 0x02FF;
+
+// The response code after the first "PTP Layer error " of the message (case ignored): the longest
+// run of hexadecimal digits there, full-width forms included, read into 16 bits. Nothing when the
+// marker is missing, no digit follows it, a full-width digit is in the run or the value is larger.
+std::optional<std::uint16_t> ptpCodeOf(const QString& message)
+{
+    static const QString marker = QStringLiteral("PTP Layer error ");
+    const qsizetype at = message.indexOf(marker, 0, Qt::CaseInsensitive);
+    if (at < 0) {
+        return std::nullopt;
+    }
+    qsizetype end = at + marker.size();
+    const qsizetype start = end;
+    while (end < message.size() && isHexDigitCharacter(message[end].unicode())) {
+        ++end;
+    }
+    if (end == start) {
+        return std::nullopt;
+    }
+    std::uint32_t value = 0;
+    for (qsizetype i = start; i < end; ++i) {
+        const int digit = asciiHexValue(message[i].unicode());
+        if (digit < 0) {
+            return std::nullopt;
+        }
+        value = value * 16 + static_cast<std::uint32_t>(digit);
+        if (value > 0xFFFF) {
+            return std::nullopt;
+        }
+    }
+    return static_cast<std::uint16_t>(value);
+}
+
 } // namespace
 
 QuillbarrowError map(std::int32_t code, const QString& message)
@@ -46,6 +83,9 @@ QuillbarrowError map(std::int32_t code, const QString& message)
     case 1:
         if (containsAny(message, {"store full", "storage full", "not enough space", "full"})) {
             return QuillbarrowError::insufficientSpace();
+        }
+        if (ptpCodeOf(message) == libmtpInputOutputError) {
+            return QuillbarrowError::transferInterrupted();
         }
         return QuillbarrowError::transferFailed(cleanedDeviceMessage(message));
     case 2:
@@ -73,33 +113,12 @@ QuillbarrowError map(std::int32_t code, const QString& message)
 
 QString cleanedDeviceMessage(const QString& message)
 {
-    static const QString marker = QStringLiteral("PTP Layer error ");
-    const qsizetype at = message.indexOf(marker, 0, Qt::CaseInsensitive);
-    if (at < 0) {
+    const std::optional<std::uint16_t> code = ptpCodeOf(message);
+    if (!code) {
         return message;
     }
-    qsizetype end = at + marker.size();
-    const qsizetype start = end;
-    while (end < message.size() && isHexDigitCharacter(message[end].unicode())) {
-        ++end;
-    }
-    if (end == start) {
-        return message;
-    }
-    std::uint32_t value = 0;
-    for (qsizetype i = start; i < end; ++i) {
-        const int digit = asciiHexValue(message[i].unicode());
-        if (digit < 0) {
-            return message;
-        }
-        value = value * 16 + static_cast<std::uint32_t>(digit);
-        if (value > 0xFFFF) {
-            return message;
-        }
-    }
-    const auto code = static_cast<std::uint16_t>(value);
-    return QStringLiteral("The device reported ") + ptpResponseMeaning(code) + QStringLiteral(" (PTP code 0x")
-        + QStringLiteral("%1").arg(code, 4, 16, QLatin1Char('0')).toUpper() + QStringLiteral(").");
+    return QStringLiteral("The device reported ") + ptpResponseMeaning(*code) + QStringLiteral(" (PTP code 0x")
+        + QStringLiteral("%1").arg(*code, 4, 16, QLatin1Char('0')).toUpper() + QStringLiteral(").");
 }
 
 QString ptpResponseMeaning(std::uint16_t code)

@@ -1,0 +1,334 @@
+#include "ResponderSession.h"
+
+#include "async/Sleep.h"
+#include "domain/QuillbarrowError.h"
+#include "transport/LibMTPDeviceSession.h"
+
+#include <QHash>
+#include <QSet>
+#include <stdexcept>
+
+namespace quillbarrow::e2e {
+
+struct ResponderSession::State {
+    std::shared_ptr<DeviceSession> session;
+    Settings settings;
+    // The folders listed in this session, by listingKey().
+    QSet<QString> listed;
+    // The folders this layer created in this session: the device may not know them at once.
+    QSet<RemoteObjectID> created;
+    // Every object seen in a listing or made by an operation, by its real id.
+    QHash<RemoteObjectID, RemoteItem> seen;
+    std::optional<RemoteObjectID> writableID;
+    int lateListings = 0;
+};
+
+namespace {
+
+using State = ResponderSession::State;
+
+QString listingKey(const std::optional<RemoteObjectID>& folder, const StorageID& storage)
+{
+    return folder ? QStringLiteral("id:") + folder->rawValue() : QStringLiteral("root:") + storage.rawValue();
+}
+
+RemoteObjectID outerID(const State& state, const RemoteObjectID& id)
+{
+    return state.writableID && id == *state.writableID && state.settings.writableAlias
+               ? *state.settings.writableAlias
+               : id;
+}
+
+RemoteItem outerItem(const State& state, RemoteItem item)
+{
+    item.id = outerID(state, item.id);
+    if (item.parentID) {
+        item.parentID = outerID(state, *item.parentID);
+    }
+    return item;
+}
+
+DirectoryPage outerPage(const State& state, DirectoryPage page)
+{
+    if (page.parentID) {
+        page.parentID = outerID(state, *page.parentID);
+    }
+    for (RemoteItem& item : page.items) {
+        item = outerItem(state, item);
+    }
+    return page;
+}
+
+void remember(State& state, const QList<RemoteItem>& items)
+{
+    for (const RemoteItem& item : items) {
+        state.seen.insert(item.id, item);
+    }
+}
+
+// One listing of a folder (the storage root when absent) through the real session.
+QCoro::Task<DirectoryPage> listOnce(std::shared_ptr<State> state, std::optional<RemoteObjectID> folder,
+                                    StorageID storage)
+{
+    std::optional<DirectoryPage> page;
+    if (folder) {
+        page.emplace(co_await state->session->listDirectory(*folder, RemotePath(storage, {})));
+    } else {
+        page.emplace(co_await state->session->rootDirectory(storage));
+    }
+    state->listed.insert(listingKey(folder, storage));
+    remember(*state, page->items);
+    co_return std::move(*page);
+}
+
+// The real id that `id` stands for: the writable folder's, looked up by name, for the alias.
+QCoro::Task<RemoteObjectID> realID(std::shared_ptr<State> state, RemoteObjectID id)
+{
+    if (!state->settings.writableAlias || !(id == *state->settings.writableAlias)) {
+        co_return id;
+    }
+    if (!state->writableID) {
+        const QList<StorageRoot> storages = co_await state->session->storages();
+        for (const StorageRoot& storage : storages) {
+            const DirectoryPage root = co_await listOnce(state, std::nullopt, storage.id);
+            for (const RemoteItem& item : root.items) {
+                if (item.kind == RemoteItemKind::folder && item.name == state->settings.writableName) {
+                    state->writableID = item.id;
+                    co_return item.id;
+                }
+            }
+        }
+        throw std::runtime_error("the device's storage root has no folder named " +
+                                 state->settings.writableName.toStdString());
+    }
+    co_return *state->writableID;
+}
+
+QCoro::Task<std::optional<RemoteObjectID>> realParent(std::shared_ptr<State> state,
+                                                      std::optional<RemoteObjectID> id)
+{
+    if (!id) {
+        co_return std::nullopt;
+    }
+    co_return co_await realID(state, *id);
+}
+
+// Lists the folder unless this session did. A folder this layer created is listed again until the
+// device knows it; any other folder is listed once, and a failure is left for the operation that
+// follows to report in its own words.
+QCoro::Task<> ensureListed(std::shared_ptr<State> state, std::optional<RemoteObjectID> folder,
+                           StorageID storage)
+{
+    if (state->listed.contains(listingKey(folder, storage))) {
+        co_return;
+    }
+    if (folder && !LibMTPDeviceSession::mtpID(folder->rawValue())) {
+        co_return; // not an object of the device at all
+    }
+    const bool fresh = folder && state->created.contains(*folder);
+    for (int attempt = 1;; ++attempt) {
+        try {
+            co_await listOnce(state, folder, storage);
+            co_return;
+        } catch (const QuillbarrowError&) {
+            if (!fresh || attempt >= state->settings.listingAttempts) {
+                co_return;
+            }
+        }
+        ++state->lateListings;
+        co_await sleepFor(state->settings.listingPause);
+    }
+}
+
+// Lists the parent until it shows the new object: the device answers the creation before it knows
+// the object, and refuses requests about it until then.
+QCoro::Task<> awaitListed(std::shared_ptr<State> state, std::optional<RemoteObjectID> parent,
+                          StorageID storage, RemoteObjectID object)
+{
+    for (int attempt = 1;; ++attempt) {
+        try {
+            const DirectoryPage page = co_await listOnce(state, parent, storage);
+            for (const RemoteItem& item : page.items) {
+                if (item.id == object) {
+                    co_return;
+                }
+            }
+        } catch (const QuillbarrowError&) {
+            // The parent itself may still be unknown to the device.
+        }
+        if (attempt >= state->settings.listingAttempts) {
+            throw std::runtime_error("the device never listed the object " + object.rawValue().toStdString() +
+                                     " that it reported created");
+        }
+        ++state->lateListings;
+        co_await sleepFor(state->settings.listingPause);
+    }
+}
+
+QCoro::Task<> deleteDepthFirst(std::shared_ptr<State> state, RemoteObjectID id)
+{
+    const auto known = state->seen.constFind(id);
+    if (state->settings.emptyFoldersBeforeDelete && known != state->seen.constEnd() &&
+        known->kind == RemoteItemKind::folder) {
+        const StorageID storage = known->storageID;
+        const DirectoryPage page = co_await listOnce(state, id, storage);
+        for (const RemoteItem& child : page.items) {
+            co_await deleteDepthFirst(state, child.id);
+        }
+    }
+    co_await state->session->deleteItem(id);
+    state->seen.remove(id);
+}
+
+QCoro::Task<QList<StorageRoot>> storagesOf(std::shared_ptr<State> state)
+{
+    co_return co_await state->session->storages();
+}
+
+QCoro::Task<DirectoryPage> rootOf(std::shared_ptr<State> state, StorageID storage)
+{
+    const DirectoryPage page = co_await listOnce(state, std::nullopt, storage);
+    co_return outerPage(*state, page);
+}
+
+QCoro::Task<DirectoryPage> listingOf(std::shared_ptr<State> state, RemoteObjectID parentID, RemotePath path)
+{
+    const RemoteObjectID parent = co_await realID(state, parentID);
+    const DirectoryPage page = co_await state->session->listDirectory(parent, path);
+    state->listed.insert(listingKey(parent, path.storageID));
+    remember(*state, page.items);
+    co_return outerPage(*state, page);
+}
+
+QCoro::Task<RemoteItem> createIn(std::shared_ptr<State> state, QString name,
+                                 std::optional<RemoteObjectID> parentID, StorageID storage)
+{
+    const std::optional<RemoteObjectID> parent = co_await realParent(state, parentID);
+    if (state->settings.listParentsFirst) {
+        co_await ensureListed(state, parent, storage);
+    }
+    RemoteItem item = co_await state->session->createFolder(name, parent, storage);
+    state->created.insert(item.id);
+    state->seen.insert(item.id, item);
+    if (state->settings.listParentsFirst) {
+        co_await awaitListed(state, parent, storage, item.id);
+    }
+    // The real session reports the parent as it was given.
+    item.parentID = parentID;
+    item.id = outerID(*state, item.id);
+    co_return item;
+}
+
+QCoro::Task<RemoteItem> uploadInto(std::shared_ptr<State> state, QString source, QString name,
+                                   std::optional<RemoteObjectID> parentID, StorageID storage,
+                                   TransferProgressFunction progress)
+{
+    const std::optional<RemoteObjectID> parent = co_await realParent(state, parentID);
+    if (state->settings.listParentsFirst) {
+        co_await ensureListed(state, parent, storage);
+    }
+    RemoteItem item = co_await state->session->uploadFile(source, name, parent, storage, std::move(progress));
+    state->seen.insert(item.id, item);
+    item.parentID = parentID;
+    co_return item;
+}
+
+QCoro::Task<> renameOf(std::shared_ptr<State> state, RemoteObjectID id, QString name)
+{
+    const RemoteObjectID real = co_await realID(state, id);
+    co_await state->session->rename(real, name);
+}
+
+QCoro::Task<> deleteOf(std::shared_ptr<State> state, RemoteObjectID id)
+{
+    const RemoteObjectID real = co_await realID(state, id);
+    co_await deleteDepthFirst(state, real);
+}
+
+QCoro::Task<> downloadOf(std::shared_ptr<State> state, RemoteObjectID id, QString destination,
+                         TransferProgressFunction progress)
+{
+    const RemoteObjectID real = co_await realID(state, id);
+    co_await state->session->downloadFile(real, destination, std::move(progress));
+}
+
+QCoro::Task<> closeOf(std::shared_ptr<State> state)
+{
+    co_await state->session->close();
+}
+
+} // namespace
+
+ResponderSession::ResponderSession(std::shared_ptr<DeviceSession> session, Settings settings)
+    : m_state(std::make_shared<State>())
+{
+    m_state->session = std::move(session);
+    m_state->settings = std::move(settings);
+}
+
+AndroidDevice ResponderSession::device() const
+{
+    return m_state->session->device();
+}
+
+QCoro::Task<QList<StorageRoot>> ResponderSession::storages()
+{
+    return storagesOf(m_state);
+}
+
+QCoro::Task<DirectoryPage> ResponderSession::rootDirectory(StorageID storageID)
+{
+    return rootOf(m_state, std::move(storageID));
+}
+
+QCoro::Task<DirectoryPage> ResponderSession::listDirectory(RemoteObjectID parentID, RemotePath path)
+{
+    return listingOf(m_state, std::move(parentID), std::move(path));
+}
+
+QCoro::Task<RemoteItem> ResponderSession::createFolder(QString name, std::optional<RemoteObjectID> parentID,
+                                                       StorageID storageID)
+{
+    return createIn(m_state, std::move(name), std::move(parentID), std::move(storageID));
+}
+
+QCoro::Task<> ResponderSession::rename(RemoteObjectID itemID, QString newName)
+{
+    return renameOf(m_state, std::move(itemID), std::move(newName));
+}
+
+QCoro::Task<> ResponderSession::deleteItem(RemoteObjectID itemID)
+{
+    return deleteOf(m_state, std::move(itemID));
+}
+
+QCoro::Task<> ResponderSession::downloadFile(RemoteObjectID itemID, QString destination,
+                                             TransferProgressFunction progress)
+{
+    return downloadOf(m_state, std::move(itemID), std::move(destination), std::move(progress));
+}
+
+QCoro::Task<RemoteItem> ResponderSession::uploadFile(QString source, QString name,
+                                                     std::optional<RemoteObjectID> parentID,
+                                                     StorageID storageID, TransferProgressFunction progress)
+{
+    return uploadInto(m_state, std::move(source), std::move(name), std::move(parentID), std::move(storageID),
+                      std::move(progress));
+}
+
+QCoro::Task<> ResponderSession::close()
+{
+    return closeOf(m_state);
+}
+
+const std::shared_ptr<DeviceSession>& ResponderSession::real() const
+{
+    return m_state->session;
+}
+
+int ResponderSession::lateListings() const
+{
+    return m_state->lateListings;
+}
+
+} // namespace quillbarrow::e2e

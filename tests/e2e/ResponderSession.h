@@ -1,0 +1,65 @@
+#pragma once
+
+#include "transport/DeviceSession.h"
+
+#include <chrono>
+#include <memory>
+#include <optional>
+
+namespace quillbarrow::e2e {
+
+// A real device session seen through what one responder needs from a careful client, and through
+// a stable name for the tests' writable folder. Every operation is the real session's; this layer
+// only adds listings and translates one identifier:
+// - `listParentsFirst` (QEMU's device): a folder is listed before anything is created or
+//   uploaded in it, unless this session listed it already; after a folder is created, its parent
+//   is listed again until it shows the new folder. The device learns of new objects from inotify,
+//   a little after it answered, so listings of what this layer created are retried a bounded
+//   number of times while the device does not know it yet.
+// - `emptyFoldersBeforeDelete` (QEMU's device refuses to delete a folder that is not empty): a
+//   folder's contents are deleted first, depth first.
+// - `writableAlias`: an identifier that stands for the folder named `writableName` in the storage
+//   root, looked up by name in each session (object handles do not survive a reconnection).
+// Everything runs on the main thread.
+class ResponderSession final : public DeviceSession {
+  public:
+    struct Settings {
+        bool listParentsFirst = false;
+        bool emptyFoldersBeforeDelete = false;
+        std::optional<RemoteObjectID> writableAlias;
+        QString writableName;
+        int listingAttempts = 200;
+        std::chrono::milliseconds listingPause{50};
+    };
+
+    ResponderSession(std::shared_ptr<DeviceSession> session, Settings settings);
+
+    AndroidDevice device() const override;
+    QCoro::Task<QList<StorageRoot>> storages() override;
+    QCoro::Task<DirectoryPage> rootDirectory(StorageID storageID) override;
+    QCoro::Task<DirectoryPage> listDirectory(RemoteObjectID parentID, RemotePath path) override;
+    QCoro::Task<RemoteItem> createFolder(QString name, std::optional<RemoteObjectID> parentID,
+                                         StorageID storageID) override;
+    QCoro::Task<> rename(RemoteObjectID itemID, QString newName) override;
+    QCoro::Task<> deleteItem(RemoteObjectID itemID) override;
+    QCoro::Task<> downloadFile(RemoteObjectID itemID, QString destination,
+                               TransferProgressFunction progress) override;
+    QCoro::Task<RemoteItem> uploadFile(QString source, QString name, std::optional<RemoteObjectID> parentID,
+                                       StorageID storageID, TransferProgressFunction progress) override;
+    QCoro::Task<> close() override;
+
+    using DeviceSession::downloadFile;
+    using DeviceSession::uploadFile;
+
+    // The session underneath.
+    const std::shared_ptr<DeviceSession>& real() const;
+    // How many listings failed or missed a new object because the device did not know it yet.
+    int lateListings() const;
+
+    struct State;
+
+  private:
+    std::shared_ptr<State> m_state;
+};
+
+} // namespace quillbarrow::e2e
