@@ -6,6 +6,9 @@
  *   lookup PATH               "storage=S id=I size=B folder=0|1" for a path such as "bench/big.bin"
  *   get PATH DESTINATION      LIBMTP_Get_File_To_File: "seconds=T bytes=B"
  *   send SOURCE FOLDER NAME   LIBMTP_Send_File_From_File into FOLDER: "seconds=T bytes=B id=I"
+ *   send-many SOURCE FOLDER N N uploads of SOURCE into FOLDER, named plain-upload-K.bin, one
+ *                             after the other: "seconds=T bytes=B" for all of them; the
+ *                             objects are deleted afterwards (not timed)
  *   list FOLDER               LIBMTP_Get_Files_And_Folders of one folder: "seconds=T count=N"
  *   delete PATH               LIBMTP_Delete_Object: "seconds=T"
  *
@@ -167,6 +170,48 @@ static int send_file(const char *source, const char *folder, const char *name)
     return 0;
 }
 
+static int send_many(const char *source, const char *folder, const char *count_text)
+{
+    char *end = NULL;
+    long count = strtol(count_text, &end, 10);
+    if (end == count_text || *end != '\0' || count < 1 || count > 10000) {
+        fail("N must be a number from 1 to 10000, not '%s'", count_text);
+    }
+    struct stat info;
+    if (stat(source, &info) != 0) {
+        fail("cannot stat %s: %s", source, strerror(errno));
+    }
+    Location parent = locate(folder);
+    release_list(LIBMTP_Get_Files_And_Folders(device, parent.storage, parent.id));
+    LIBMTP_Clear_Errorstack(device);
+    uint32_t *sent = calloc((size_t)count, sizeof(uint32_t));
+    double seconds = 0;
+    for (long index = 0; index < count; ++index) {
+        char name[64];
+        snprintf(name, sizeof name, "plain-upload-%ld.bin", index + 1);
+        LIBMTP_file_t *file = LIBMTP_new_file_t();
+        file->filename = strdup(name);
+        file->filesize = (uint64_t)info.st_size;
+        file->filetype = LIBMTP_FILETYPE_UNKNOWN;
+        file->parent_id = parent.id;
+        file->storage_id = parent.storage;
+        double start = now();
+        int status = LIBMTP_Send_File_From_File(device, source, file, NULL, NULL);
+        seconds += now() - start;
+        if (status != 0) {
+            fail("cannot upload %s as %s", source, name);
+        }
+        sent[index] = file->item_id;
+        LIBMTP_destroy_file_t(file);
+    }
+    for (long index = 0; index < count; ++index) {
+        LIBMTP_Delete_Object(device, sent[index]);
+    }
+    free(sent);
+    printf("seconds=%.6f bytes=%lld\n", seconds, (long long)info.st_size * count);
+    return 0;
+}
+
 static int list(const char *path)
 {
     Location folder = locate(path);
@@ -200,7 +245,7 @@ static int delete_object(const char *path)
 static void usage(void)
 {
     fputs("usage: quillbarrow_bench_libmtp lookup PATH | get PATH DESTINATION |\n"
-          "       send SOURCE FOLDER NAME | list FOLDER | delete PATH\n",
+          "       send SOURCE FOLDER NAME | send-many SOURCE FOLDER N | list FOLDER | delete PATH\n",
           stderr);
     exit(2);
 }
@@ -213,7 +258,7 @@ int main(int argc, char **argv)
     const char *command = argv[1];
     int wanted = strcmp(command, "lookup") == 0 || strcmp(command, "delete") == 0 || strcmp(command, "list") == 0 ? 3
                  : strcmp(command, "get") == 0                                                                    ? 4
-                 : strcmp(command, "send") == 0                                                                   ? 5
+                 : strcmp(command, "send") == 0 || strcmp(command, "send-many") == 0                              ? 5
                                                                                                                   : -1;
     if (wanted < 0 || argc != wanted) {
         usage();
@@ -227,6 +272,8 @@ int main(int argc, char **argv)
         status = get_file(argv[2], argv[3]);
     } else if (strcmp(command, "send") == 0) {
         status = send_file(argv[2], argv[3], argv[4]);
+    } else if (strcmp(command, "send-many") == 0) {
+        status = send_many(argv[2], argv[3], argv[4]);
     } else if (strcmp(command, "list") == 0) {
         status = list(argv[2]);
     } else {

@@ -1,16 +1,18 @@
 // Benchmarks of the libmtp path against libmtp itself, on the same device in the same run. Runs
 // inside the emulated-device guest (bench/run.sh boots it once per responder and workload):
 //
-//   quillbarrow_bench transfers FILE [--rounds N] [--memory-files FILE,FILE...]
+//   quillbarrow_bench transfers FILE [--rounds N]
 //       Downloads and uploads FILE through LibMTPDeviceSession and through the TransferCoordinator
 //       (paste into a local folder, paste into the device folder), beside mtp-getfile,
-//       mtp-sendfile and the plain libmtp calls; then runs `memory` once per memory file.
-//   quillbarrow_bench listing FOLDER [--rounds N] [--mtp-files]
+//       mtp-sendfile and the plain libmtp calls.
+//   quillbarrow_bench listing FOLDER [--rounds N] [--mtp-files] [--uploads N]
 //       Lists FOLDER through the session beside a plain LIBMTP_Get_Files_And_Folders of it (and,
-//       with --mtp-files, one run of mtp-files over the whole device).
+//       with --mtp-files, one run of mtp-files over the whole device); with --uploads, also sends
+//       N files of 1 MB into FOLDER through the session and through plain libmtp.
 //   quillbarrow_bench memory FILE
 //       One process that moves FILE both ways through the session and the coordinator and prints
-//       its peak resident memory.
+//       its peak resident memory (getrusage). Start it from a small process such as the shell:
+//       the peak counts the memory of the process that started it, up to its exec.
 //
 // FILE and FOLDER are paths from the root of the device's first storage, e.g. bench/big.bin.
 // Every figure is the median of the rounds; each round runs ours and theirs in turn and swaps
@@ -68,8 +70,8 @@ struct Options {
     QString mode;
     QString target;
     int rounds = 3;
-    QStringList memoryFiles;
     bool mtpFiles = false;
+    int uploads = 0;
     QString responder;
     QString share;
     QString work;
@@ -299,6 +301,7 @@ public:
     QCoro::Task<> memory();
 
 private:
+    QCoro::Task<Row> uploadsIntoFolder(qint64 objects);
     // libmtp's side. Each call is its own process that opens and releases the device.
     ChildRun child(const QStringList& arguments, const QString& what) const;
     ChildRun baseline(const QStringList& arguments, const QString& what) const;
@@ -318,7 +321,6 @@ private:
 
     Samples m_sessionDown, m_sessionUp, m_coordinatorDown, m_coordinatorUp;
     Samples m_toolGet, m_toolGetTiny, m_toolSend, m_toolSendTiny, m_plainGet, m_plainSend;
-    Samples m_toolResidentKiB;
     qint64 m_progressCalls = 0;
 };
 
@@ -427,7 +429,6 @@ void Bench::theirRound(int round, qint64 size, bool verify)
             const ChildRun run = child({QStringLiteral("mtp-getfile"), m_toolFileID, destination},
                                        QStringLiteral("mtp-getfile"));
             m_toolGet.add(run.seconds);
-            m_toolResidentKiB.add(static_cast<double>(run.maxResidentKiB));
             requireFile(destination, size, m_source, verify, QStringLiteral("mtp-getfile"));
             QFile::remove(destination);
         },
@@ -540,23 +541,6 @@ QCoro::Task<> Bench::transfers()
     }
     baseline({QStringLiteral("delete"), tinyOnDevice}, QStringLiteral("delete"));
 
-    // Peak memory of our transfers, one process per file size.
-    QStringList peaks;
-    QStringList sizes;
-    for (const QString& memoryFile : std::as_const(m_options.memoryFiles)) {
-        const ChildRun run = child({m_options.self, QStringLiteral("memory"), memoryFile}, QStringLiteral("memory run"));
-        const qint64 bytes = run.field("memory:", "size").toLongLong();
-        const long open = run.field("memory:", "open-kib").toLong();
-        const long peak = run.field("memory:", "peak-kib").toLong();
-        say(QStringLiteral("detail: memory of our transfers of %1 (%2 bytes): %3 KiB after opening, peak %4 KiB")
-                .arg(memoryFile)
-                .arg(bytes)
-                .arg(open)
-                .arg(peak));
-        sizes.append(QStringLiteral("%1 MB").arg(static_cast<double>(bytes) / megabyte, 0, 'f', 0));
-        peaks.append(QStringLiteral("%1 MiB").arg(static_cast<double>(peak) / 1024.0, 0, 'f', 1));
-    }
-
     const double sizeBytes = static_cast<double>(size);
     const double toolGet = m_toolGet.median() - m_toolGetTiny.median();
     const double toolSend = m_toolSend.median() - m_toolSendTiny.median();
@@ -571,7 +555,6 @@ QCoro::Task<> Bench::transfers()
     detail(QStringLiteral("mtp-sendfile one-byte process s"), m_toolSendTiny);
     detail(QStringLiteral("plain libmtp upload s"), m_plainSend);
     say(QStringLiteral("detail: progress calls in the last round of ours: %1").arg(m_progressCalls));
-    say(QStringLiteral("detail: mtp-getfile peak memory %1 MiB").arg(m_toolResidentKiB.median() / 1024.0, 0, 'f', 1));
 
     const QString label = QStringLiteral("%1 MB").arg(sizeBytes / megabyte, 0, 'f', 0);
     const auto transferRow = [&](const QString& what, const Samples& ours, double tool, const QString& toolName,
@@ -583,7 +566,7 @@ QCoro::Task<> Bench::transfers()
                    rate(sizeBytes, plain.median()),
                    ratioText(plain.median() / ours.median())};
     };
-    QList<Row> rows{
+    const QList<Row> rows{
         transferRow(QStringLiteral("download, session"), m_sessionDown, toolGet, QStringLiteral("mtp-getfile"), m_plainGet),
         transferRow(QStringLiteral("download, coordinator"), m_coordinatorDown, toolGet, QStringLiteral("mtp-getfile"),
                     m_plainGet),
@@ -591,12 +574,6 @@ QCoro::Task<> Bench::transfers()
         transferRow(QStringLiteral("upload, coordinator"), m_coordinatorUp, toolSend, QStringLiteral("mtp-sendfile"),
                     m_plainSend),
     };
-    if (!peaks.isEmpty()) {
-        rows.append(Row{QStringLiteral("peak memory of our transfers, ") + sizes.join(QStringLiteral(" / ")),
-                        peaks.join(QStringLiteral(" / ")),
-                        QStringLiteral("%1 MiB (mtp-getfile)").arg(m_toolResidentKiB.median() / 1024.0, 0, 'f', 1),
-                        QStringLiteral("-"), QStringLiteral("-"), QStringLiteral("-")});
-    }
     printTable(m_options.responder, rows);
 }
 
@@ -634,6 +611,7 @@ QCoro::Task<> Bench::listing()
     detail(QStringLiteral("plain libmtp listing s"), plain);
 
     QString tool = QStringLiteral("-");
+    QString oursToTool = QStringLiteral("-");
     if (m_options.mtpFiles) {
         const ChildRun run = child({QStringLiteral("mtp-files")}, QStringLiteral("mtp-files"));
         const qsizetype listed = run.output.count("File ID:");
@@ -642,12 +620,64 @@ QCoro::Task<> Bench::listing()
                 .arg(run.seconds, 0, 'f', 2)
                 .arg(listed));
         tool = QStringLiteral("%1 s (mtp-files, whole device)").arg(run.seconds, 0, 'f', 2);
+        oursToTool = QStringLiteral("%1x").arg(ours.median() / run.seconds, 0, 'f', 2);
     }
-    const QList<Row> rows{Row{QStringLiteral("list a folder of %1 objects").arg(count),
-                              QStringLiteral("%1 s").arg(ours.median(), 0, 'f', 2), tool, QStringLiteral("-"),
-                              QStringLiteral("%1 s").arg(plain.median(), 0, 'f', 2),
-                              QStringLiteral("%1x").arg(ours.median() / plain.median(), 0, 'f', 2)}};
+    QList<Row> rows{Row{QStringLiteral("list a folder of %1 objects").arg(count),
+                        QStringLiteral("%1 s").arg(ours.median(), 0, 'f', 2), tool, oursToTool,
+                        QStringLiteral("%1 s").arg(plain.median(), 0, 'f', 2),
+                        QStringLiteral("%1x").arg(ours.median() / plain.median(), 0, 'f', 2)}};
+    if (m_options.uploads > 0) {
+        QCoro::Task<Row> uploading = uploadsIntoFolder(count);
+        rows.append(co_await uploading);
+    }
     printTable(m_options.responder, rows);
+}
+
+QCoro::Task<Row> Bench::uploadsIntoFolder(qint64 objects)
+{
+    const QString small = workPath(QStringLiteral("small.bin"));
+    {
+        QFile file(small);
+        QByteArray bytes(1'000'000, '\0');
+        for (qsizetype index = 0; index < bytes.size(); ++index) {
+            bytes[index] = static_cast<char>((index * 131) ^ (index >> 9));
+        }
+        if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size()) {
+            throw BenchFailure(QStringLiteral("cannot write %1").arg(small));
+        }
+    }
+    const int count = m_options.uploads;
+    const double bytes = 1'000'000.0 * count;
+
+    const std::shared_ptr<DeviceSession> session = co_await openFirstDevice(m_backend);
+    const Located folder = co_await locate(session, m_options.target);
+    const RemotePath path = folder.folderPath.appending(folder.item.name);
+    // QEMU's device accepts uploads only into a folder listed in the session; not timed, as for
+    // plain libmtp.
+    co_await session->listDirectory(folder.item.id, path);
+    const auto calls = std::make_shared<std::atomic<qint64>>(0);
+    QList<RemoteObjectID> sent;
+    const auto start = std::chrono::steady_clock::now();
+    for (int index = 1; index <= count; ++index) {
+        const RemoteItem item = co_await session->uploadFile(small, QStringLiteral("session-upload-%1.bin").arg(index),
+                                                             folder.item.id, folder.storage, countingProgress(calls));
+        sent.append(item.id);
+    }
+    const double ours = secondsSince(start);
+    for (const RemoteObjectID& id : std::as_const(sent)) {
+        co_await session->deleteItem(id);
+    }
+    co_await session->close();
+
+    const double plain = baselineSeconds({QStringLiteral("send-many"), small, m_options.target, QString::number(count)},
+                                         QStringLiteral("plain libmtp uploads"));
+    say(QStringLiteral("detail: %1 uploads of 1 MB into the folder of %2 objects: session %3 s, plain libmtp %4 s")
+            .arg(count)
+            .arg(objects)
+            .arg(ours, 0, 'f', 3)
+            .arg(plain, 0, 'f', 3));
+    co_return Row{QStringLiteral("upload %1 files of 1 MB into that folder, session").arg(count), rate(bytes, ours),
+                  QStringLiteral("-"), QStringLiteral("-"), rate(bytes, plain), ratioText(plain / ours)};
 }
 
 QCoro::Task<> Bench::memory()
@@ -686,15 +716,26 @@ QCoro::Task<> Bench::memory()
     co_await session->close();
     QFile::remove(local);
     QDir(folder).removeRecursively();
-    say(QStringLiteral("memory: size=%1 open-kib=%2 peak-kib=%3").arg(size).arg(open).arg(peakResidentKiB()));
+    const long peak = peakResidentKiB();
+    say(QStringLiteral("detail: memory of our transfers of %1 (%2 bytes): %3 KiB after opening, peak %4 KiB")
+            .arg(m_options.target)
+            .arg(size)
+            .arg(open)
+            .arg(peak));
+    printTable(m_options.responder,
+               {Row{QStringLiteral("peak memory, our transfers of %1 MB").arg(static_cast<double>(size) / megabyte, 0, 'f', 0),
+                    QStringLiteral("%1 MiB (%2 MiB after opening)")
+                        .arg(static_cast<double>(peak) / 1024.0, 0, 'f', 1)
+                        .arg(static_cast<double>(open) / 1024.0, 0, 'f', 1),
+                    QStringLiteral("-"), QStringLiteral("-"), QStringLiteral("-"), QStringLiteral("-")}});
 }
 
 // ---- Command line ----------------------------------------------------------------------------------
 
 [[noreturn]] void usage()
 {
-    std::fputs("usage: quillbarrow_bench transfers FILE [--rounds N] [--memory-files FILE,FILE...]\n"
-               "       quillbarrow_bench listing FOLDER [--rounds N] [--mtp-files]\n"
+    std::fputs("usage: quillbarrow_bench transfers FILE [--rounds N]\n"
+               "       quillbarrow_bench listing FOLDER [--rounds N] [--mtp-files] [--uploads N]\n"
                "       quillbarrow_bench memory FILE\n"
                "Runs inside the emulated-device guest (see bench/run.sh).\n",
                stderr);
@@ -723,8 +764,12 @@ Options parse(const QStringList& arguments)
             if (!ok || options.rounds < 1) {
                 usage();
             }
-        } else if (argument == QLatin1String("--memory-files") && hasValue) {
-            options.memoryFiles = arguments.at(++index).split(QLatin1Char(','), Qt::SkipEmptyParts);
+        } else if (argument == QLatin1String("--uploads") && hasValue) {
+            bool ok = false;
+            options.uploads = arguments.at(++index).toInt(&ok);
+            if (!ok || options.uploads < 0) {
+                usage();
+            }
         } else if (argument == QLatin1String("--mtp-files")) {
             options.mtpFiles = true;
         } else {
