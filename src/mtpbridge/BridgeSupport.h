@@ -10,6 +10,10 @@
 // The box behind the opaque handle.
 struct CMTPDeviceHandle {
     LIBMTP_mtpdevice_t* device;
+    // Whether libmtp has reported the id of an object that an upload created on this device. Until
+    // then an upload with a progress callback lists its folder first, so that a cancelled one can
+    // still be found by name.
+    bool reportsUploadIDs = false;
 };
 
 namespace quillbarrow::mtpbridge {

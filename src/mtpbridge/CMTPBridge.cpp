@@ -556,10 +556,12 @@ CMTPMutationResult CMTP_UploadFile(CMTPDeviceHandle* handle, const char* source_
         return result;
     }
 
-    // Only a callback can cancel, and only a cancelled upload needs to know the folder's
-    // earlier objects.
+    // Only a callback can cancel, and only a cancelled upload that libmtp gives no id for needs
+    // to know the folder's earlier objects. libmtp learns the new object's id before any data
+    // moves, so once this device has shown that it reports ids, the listing (a request per object
+    // in the folder) is skipped.
     NameSnapshot before;
-    if (callback != nullptr) {
+    if (callback != nullptr && !handle->reportsUploadIDs) {
         takeSnapshot(before, device, storage_id, parent_id, name);
     }
 
@@ -571,6 +573,12 @@ CMTPMutationResult CMTP_UploadFile(CMTPDeviceHandle* handle, const char* source_
                                                callback != nullptr ? &relay : nullptr);
     const uint32_t object_id = file->item_id;
     mtp.destroy_file_t(file);
+    if (object_id != 0) {
+        handle->reportsUploadIDs = true;
+    } else if (progress.cancelled != 0) {
+        // Not what this device did before: list the folder again before the next uploads.
+        handle->reportsUploadIDs = false;
+    }
 
     if (progress.cancelled != 0) {
         removePartialUpload(device, object_id, before, storage_id, parent_id, name);

@@ -173,9 +173,11 @@ CMTPMutationResult CMTP_DownloadFile(CMTPDeviceHandle* handle, uint32_t object_i
 
 /* Sends source_path as `name` into the parent folder. A cancelled upload removes its partial
  * object from the device before returning code 8: by the id libmtp reported, else by name among
- * the objects that were not in the folder before the upload (with a callback, the folder is
- * listed once before sending for this); a removal the device did not carry out is tried once
- * more. Note: parent before storage. */
+ * the objects that were not in the folder before the upload. For the latter, an upload with a
+ * callback lists the folder once before sending, until libmtp has reported the id of an object
+ * that an upload created on this device (then no more; again after a cancelled upload without
+ * an id). A removal the device did not carry out is tried once more. Note: parent before
+ * storage. */
 CMTPMutationResult CMTP_UploadFile(CMTPDeviceHandle* handle, const char* source_path, uint32_t parent_id,
                                    uint32_t storage_id, const char* name, uint64_t file_size,
                                    CMTPProgressCallback callback, void* context);

@@ -643,4 +643,76 @@ TEST_F(BridgeTest, UploadWithoutProgressDoesNotListTheFolderFirst)
     }
 }
 
+// The folder listings the fake was asked for since the trace was last cleared.
+std::size_t listingsIn(const Trace& trace)
+{
+    std::size_t count = 0;
+    for (const std::string& event : trace.events()) {
+        count += event.rfind("list", 0) == 0 ? 1 : 0;
+    }
+    return count;
+}
+
+TEST_F(BridgeTest, UploadsListTheFolderFirstOnlyUntilLibMTPHasReportedTheIdOfAnUploadedObject)
+{
+    CMTPDeviceHandle* handle = open();
+    ProgressLog log;
+    m_fake.setTransfer(FakeTransfer{{0, 10}, 10});
+    m_trace.clear();
+    EXPECT_EQ(CMTP_UploadFile(handle, "/tmp/a", kFolder, kStorage, "a.bin", 10, recordProgress, &log).error_code, 0);
+    EXPECT_EQ(listingsIn(m_trace), 1u) << "nothing is known of the device yet";
+
+    // A large folder costs a request per object to list: later uploads go without it, and a
+    // cancelled one is still removed by the id libmtp reports.
+    m_fake.addObject(FakeObject{20, kFolder, kStorage, "b.bin", 9, 0, LIBMTP_FILETYPE_UNKNOWN});
+    m_fake.setNextObjectId(500);
+    m_trace.clear();
+    EXPECT_EQ(CMTP_UploadFile(handle, "/tmp/b", kFolder, kStorage, "b.bin", 10, recordProgress, &log).error_code, 0);
+    ProgressLog cancelling{{}, 0, 1};
+    m_fake.setTransfer(FakeTransfer{{0, 10}, 10, true, -1});
+    EXPECT_EQ(CMTP_UploadFile(handle, "/tmp/b", kFolder, kStorage, "b.bin", 10, recordProgress, &cancelling).error_code,
+              8);
+    EXPECT_EQ(listingsIn(m_trace), 0u);
+    EXPECT_EQ(m_fake.deletedIds(), std::vector<uint32_t>{501});
+    EXPECT_EQ(m_fake.objectIdsNamed("b.bin"), (std::vector<uint32_t>{20, 500}));
+}
+
+TEST_F(BridgeTest, ADeviceWhoseUploadsReportNoIdKeepsListingFirstAndCleansUpByName)
+{
+    CMTPDeviceHandle* handle = open();
+    ProgressLog log;
+    m_fake.setTransfer(FakeTransfer{{0, 10}, 10, false, -1});
+    m_fake.setNextObjectId(600);
+    EXPECT_EQ(CMTP_UploadFile(handle, "/tmp/c", kFolder, kStorage, "c.bin", 10, recordProgress, &log).error_code, 0);
+    m_trace.clear();
+    ProgressLog cancelling{{}, 0, 1};
+    EXPECT_EQ(CMTP_UploadFile(handle, "/tmp/c", kFolder, kStorage, "c.bin", 10, recordProgress, &cancelling).error_code,
+              8);
+    EXPECT_EQ(listingsIn(m_trace), 2u) << "once before sending, once to find the part object";
+    EXPECT_EQ(m_fake.deletedIds(), std::vector<uint32_t>{601}) << "the older c.bin stays";
+    EXPECT_EQ(m_fake.objectIdsNamed("c.bin"), std::vector<uint32_t>{600});
+}
+
+TEST_F(BridgeTest, ACancelledUploadWithoutAnIdOnADeviceThatReportedIdsRemovesNothingByNameAndListsFirstAgain)
+{
+    CMTPDeviceHandle* handle = open();
+    ProgressLog log;
+    m_fake.addObject(FakeObject{20, kFolder, kStorage, "d.bin", 9, 0, LIBMTP_FILETYPE_UNKNOWN});
+    m_fake.setTransfer(FakeTransfer{{0, 10}, 10});
+    EXPECT_EQ(CMTP_UploadFile(handle, "/tmp/x", kFolder, kStorage, "x.bin", 10, recordProgress, &log).error_code, 0);
+
+    // Without a listing from before, no object of that name can be told from an older one.
+    m_fake.setTransfer(FakeTransfer{{0, 10}, 10, false, -1});
+    ProgressLog cancelling{{}, 0, 1};
+    EXPECT_EQ(CMTP_UploadFile(handle, "/tmp/d", kFolder, kStorage, "d.bin", 10, recordProgress, &cancelling).error_code,
+              8);
+    EXPECT_TRUE(m_fake.deletedIds().empty());
+    EXPECT_TRUE(m_fake.object(20));
+
+    m_trace.clear();
+    m_fake.setTransfer(FakeTransfer{{0, 10}, 10});
+    EXPECT_EQ(CMTP_UploadFile(handle, "/tmp/e", kFolder, kStorage, "e.bin", 10, recordProgress, &log).error_code, 0);
+    EXPECT_EQ(listingsIn(m_trace), 1u);
+}
+
 } // namespace

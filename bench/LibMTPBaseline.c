@@ -1,0 +1,285 @@
+/* The plain-libmtp side of the benchmarks: each command opens the first MTP device the way the
+ * bridge does (uncached), makes one libmtp call, times only that call, prints the result on one
+ * line of stdout and releases the device. It runs as its own process, like libmtp's tools, so
+ * that it never holds the device while the benchmark's own session does.
+ *
+ *   lookup PATH               "storage=S id=I size=B folder=0|1" for a path such as "bench/big.bin"
+ *   get PATH DESTINATION      LIBMTP_Get_File_To_File: "seconds=T bytes=B"
+ *   send SOURCE FOLDER NAME   LIBMTP_Send_File_From_File into FOLDER: "seconds=T bytes=B id=I"
+ *   send-many SOURCE FOLDER N N uploads of SOURCE into FOLDER, named plain-upload-K.bin, one
+ *                             after the other: "seconds=T bytes=B" for all of them; the
+ *                             objects are deleted afterwards (not timed)
+ *   list FOLDER               LIBMTP_Get_Files_And_Folders of one folder: "seconds=T count=N"
+ *   delete PATH               LIBMTP_Delete_Object: "seconds=T"
+ *
+ * Exit status 0 on success, 1 with the reason on stderr, 2 for a wrong command line. */
+#define _POSIX_C_SOURCE 200809L
+
+#include <libmtp.h>
+
+#include <errno.h>
+#include <stdarg.h>
+#include <stdint.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <time.h>
+
+static LIBMTP_mtpdevice_t *device;
+
+static void fail(const char *format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    fputs("libmtp-baseline: ", stderr);
+    vfprintf(stderr, format, args);
+    fputc('\n', stderr);
+    va_end(args);
+    if (device) {
+        LIBMTP_Dump_Errorstack(device);
+        LIBMTP_Release_Device(device);
+    }
+    exit(1);
+}
+
+static double now(void)
+{
+    struct timespec time;
+    clock_gettime(CLOCK_MONOTONIC, &time);
+    return (double)time.tv_sec + (double)time.tv_nsec / 1e9;
+}
+
+static void open_first_device(void)
+{
+    LIBMTP_raw_device_t *raw = NULL;
+    int count = 0;
+    LIBMTP_error_number_t error = LIBMTP_Detect_Raw_Devices(&raw, &count);
+    if (error != LIBMTP_ERROR_NONE || count < 1) {
+        fail("no MTP device detected (libmtp error %d)", (int)error);
+    }
+    device = LIBMTP_Open_Raw_Device_Uncached(&raw[0]);
+    free(raw);
+    if (!device) {
+        fail("cannot open the device");
+    }
+    if (LIBMTP_Get_Storage(device, LIBMTP_STORAGE_SORTBY_NOTSORTED) != 0 || !device->storage) {
+        fail("the device lists no storage");
+    }
+}
+
+static void release_list(LIBMTP_file_t *files)
+{
+    while (files) {
+        LIBMTP_file_t *next = files->next;
+        LIBMTP_destroy_file_t(files);
+        files = next;
+    }
+}
+
+/* Where PATH (names separated by "/", from a storage's root; empty for the first storage's root)
+ * is in this session: object handles need not outlive a session, so every command looks its
+ * objects up again. The walk lists each folder on the way and is never part of a timing. */
+typedef struct {
+    uint32_t storage;
+    uint32_t id; /* LIBMTP_FILES_AND_FOLDERS_ROOT for a root */
+    uint64_t size;
+    int folder;
+} Location;
+
+static Location locate(const char *path)
+{
+    for (LIBMTP_devicestorage_t *storage = device->storage; storage; storage = storage->next) {
+        Location found = {storage->id, LIBMTP_FILES_AND_FOLDERS_ROOT, 0, 1};
+        char *copy = strdup(path);
+        int matched = 1;
+        char *saved = NULL;
+        for (char *name = strtok_r(copy, "/", &saved); name && matched; name = strtok_r(NULL, "/", &saved)) {
+            LIBMTP_file_t *files = LIBMTP_Get_Files_And_Folders(device, storage->id, found.id);
+            matched = 0;
+            for (LIBMTP_file_t *file = files; file; file = file->next) {
+                if (file->filename && strcmp(file->filename, name) == 0) {
+                    found.id = file->item_id;
+                    found.size = file->filesize;
+                    found.folder = file->filetype == LIBMTP_FILETYPE_FOLDER;
+                    matched = 1;
+                    break;
+                }
+            }
+            release_list(files);
+        }
+        free(copy);
+        LIBMTP_Clear_Errorstack(device);
+        if (matched) {
+            return found;
+        }
+    }
+    fail("nothing on the device is at '%s'", path);
+    return (Location){0, 0, 0, 0};
+}
+
+static int lookup(const char *path)
+{
+    Location found = locate(path);
+    printf("storage=%u id=%u size=%llu folder=%d\n", found.storage, found.id, (unsigned long long)found.size,
+           found.folder);
+    return 0;
+}
+
+static int get_file(const char *path, const char *destination)
+{
+    uint32_t id = locate(path).id;
+    double start = now();
+    int status = LIBMTP_Get_File_To_File(device, id, destination, NULL, NULL);
+    double seconds = now() - start;
+    if (status != 0) {
+        fail("cannot download object %u to %s", id, destination);
+    }
+    struct stat info;
+    if (stat(destination, &info) != 0) {
+        fail("cannot stat %s: %s", destination, strerror(errno));
+    }
+    printf("seconds=%.6f bytes=%lld\n", seconds, (long long)info.st_size);
+    return 0;
+}
+
+static int send_file(const char *source, const char *folder, const char *name)
+{
+    Location parent = locate(folder);
+    /* QEMU's device accepts uploads only into folders listed in this session. */
+    release_list(LIBMTP_Get_Files_And_Folders(device, parent.storage, parent.id));
+    LIBMTP_Clear_Errorstack(device);
+    struct stat info;
+    if (stat(source, &info) != 0) {
+        fail("cannot stat %s: %s", source, strerror(errno));
+    }
+    LIBMTP_file_t *file = LIBMTP_new_file_t();
+    file->filename = strdup(name);
+    file->filesize = (uint64_t)info.st_size;
+    file->filetype = LIBMTP_FILETYPE_UNKNOWN;
+    file->parent_id = parent.id;
+    file->storage_id = parent.storage;
+    double start = now();
+    int status = LIBMTP_Send_File_From_File(device, source, file, NULL, NULL);
+    double seconds = now() - start;
+    if (status != 0) {
+        fail("cannot upload %s", source);
+    }
+    printf("seconds=%.6f bytes=%lld id=%u\n", seconds, (long long)info.st_size, file->item_id);
+    LIBMTP_destroy_file_t(file);
+    return 0;
+}
+
+static int send_many(const char *source, const char *folder, const char *count_text)
+{
+    char *end = NULL;
+    long count = strtol(count_text, &end, 10);
+    if (end == count_text || *end != '\0' || count < 1 || count > 10000) {
+        fail("N must be a number from 1 to 10000, not '%s'", count_text);
+    }
+    struct stat info;
+    if (stat(source, &info) != 0) {
+        fail("cannot stat %s: %s", source, strerror(errno));
+    }
+    Location parent = locate(folder);
+    release_list(LIBMTP_Get_Files_And_Folders(device, parent.storage, parent.id));
+    LIBMTP_Clear_Errorstack(device);
+    uint32_t *sent = calloc((size_t)count, sizeof(uint32_t));
+    double seconds = 0;
+    for (long index = 0; index < count; ++index) {
+        char name[64];
+        snprintf(name, sizeof name, "plain-upload-%ld.bin", index + 1);
+        LIBMTP_file_t *file = LIBMTP_new_file_t();
+        file->filename = strdup(name);
+        file->filesize = (uint64_t)info.st_size;
+        file->filetype = LIBMTP_FILETYPE_UNKNOWN;
+        file->parent_id = parent.id;
+        file->storage_id = parent.storage;
+        double start = now();
+        int status = LIBMTP_Send_File_From_File(device, source, file, NULL, NULL);
+        seconds += now() - start;
+        if (status != 0) {
+            fail("cannot upload %s as %s", source, name);
+        }
+        sent[index] = file->item_id;
+        LIBMTP_destroy_file_t(file);
+    }
+    for (long index = 0; index < count; ++index) {
+        LIBMTP_Delete_Object(device, sent[index]);
+    }
+    free(sent);
+    printf("seconds=%.6f bytes=%lld\n", seconds, (long long)info.st_size * count);
+    return 0;
+}
+
+static int list(const char *path)
+{
+    Location folder = locate(path);
+    LIBMTP_Clear_Errorstack(device);
+    double start = now();
+    LIBMTP_file_t *files = LIBMTP_Get_Files_And_Folders(device, folder.storage, folder.id);
+    double seconds = now() - start;
+    if (!files && LIBMTP_Get_Errorstack(device)) {
+        fail("cannot list %s", path);
+    }
+    long count = 0;
+    for (LIBMTP_file_t *file = files; file; file = file->next) {
+        ++count;
+    }
+    release_list(files);
+    printf("seconds=%.6f count=%ld\n", seconds, count);
+    return 0;
+}
+
+static int delete_object(const char *path)
+{
+    uint32_t id = locate(path).id;
+    double start = now();
+    if (LIBMTP_Delete_Object(device, id) != 0) {
+        fail("cannot delete object %u", id);
+    }
+    printf("seconds=%.6f\n", now() - start);
+    return 0;
+}
+
+static void usage(void)
+{
+    fputs("usage: quillbarrow_bench_libmtp lookup PATH | get PATH DESTINATION |\n"
+          "       send SOURCE FOLDER NAME | send-many SOURCE FOLDER N | list FOLDER | delete PATH\n",
+          stderr);
+    exit(2);
+}
+
+int main(int argc, char **argv)
+{
+    if (argc < 2) {
+        usage();
+    }
+    const char *command = argv[1];
+    int wanted = strcmp(command, "lookup") == 0 || strcmp(command, "delete") == 0 || strcmp(command, "list") == 0 ? 3
+                 : strcmp(command, "get") == 0                                                                    ? 4
+                 : strcmp(command, "send") == 0 || strcmp(command, "send-many") == 0                              ? 5
+                                                                                                                  : -1;
+    if (wanted < 0 || argc != wanted) {
+        usage();
+    }
+    LIBMTP_Init();
+    open_first_device();
+    int status;
+    if (strcmp(command, "lookup") == 0) {
+        status = lookup(argv[2]);
+    } else if (strcmp(command, "get") == 0) {
+        status = get_file(argv[2], argv[3]);
+    } else if (strcmp(command, "send") == 0) {
+        status = send_file(argv[2], argv[3], argv[4]);
+    } else if (strcmp(command, "send-many") == 0) {
+        status = send_many(argv[2], argv[3], argv[4]);
+    } else if (strcmp(command, "list") == 0) {
+        status = list(argv[2]);
+    } else {
+        status = delete_object(argv[2]);
+    }
+    fflush(stdout);
+    LIBMTP_Release_Device(device);
+    return status;
+}

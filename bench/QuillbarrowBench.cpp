@@ -1,0 +1,834 @@
+// Benchmarks of the libmtp path against libmtp itself, on the same device in the same run. Runs
+// inside the emulated-device guest (bench/run.sh boots it once per responder and workload):
+//
+//   quillbarrow_bench transfers FILE [--rounds N]
+//       Downloads and uploads FILE through LibMTPDeviceSession and through the TransferCoordinator
+//       (paste into a local folder, paste into the device folder), beside mtp-getfile,
+//       mtp-sendfile and the plain libmtp calls.
+//   quillbarrow_bench listing FOLDER [--rounds N] [--mtp-files] [--uploads N]
+//       Lists FOLDER through the session beside a plain LIBMTP_Get_Files_And_Folders of it (and,
+//       with --mtp-files, one run of mtp-files over the whole device); with --uploads, also sends
+//       N files of 1 MB into FOLDER through the session and through plain libmtp.
+//   quillbarrow_bench memory FILE
+//       One process that moves FILE both ways through the session and the coordinator and prints
+//       its peak resident memory (getrusage). Start it from a small process such as the shell:
+//       the peak counts the memory of the process that started it, up to its exec.
+//
+// FILE and FOLDER are paths from the root of the device's first storage, e.g. bench/big.bin.
+// Every figure is the median of the rounds; each round runs ours and theirs in turn and swaps
+// their order every round, so that a slow drift of the machine weighs on both alike. Our times
+// are taken around the awaited operation; libmtp's tools are timed as whole processes, less the
+// same tool's time for a one-byte file (their open and their listing of the device).
+//
+// Prints detail lines and a Markdown table; exits 1 when something fails (the reason on stderr).
+
+#include "ChildProcess.h"
+#include "Samples.h"
+
+#include "domain/QuillbarrowError.h"
+#include "domain/RemoteItem.h"
+#include "infrastructure/AppLogger.h"
+#include "transport/DeviceSession.h"
+#include "transport/DynamicLibraryProbe.h"
+#include "transport/LibMTPBackend.h"
+#include "viewmodels/Clipboard.h"
+#include "viewmodels/TransferCoordinator.h"
+#include "viewmodels/TransferQueue.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLoggingCategory>
+#include <QTimer>
+#include <QUrl>
+
+#include <QCoro/QCoroTask>
+
+#include <chrono>
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <sys/resource.h>
+#include <unistd.h>
+
+namespace quillbarrow {
+
+namespace {
+
+constexpr double megabyte = 1'000'000.0;
+
+// A failure of the benchmark itself (not a figure).
+class BenchFailure : public std::runtime_error {
+public:
+    explicit BenchFailure(const QString& message) : std::runtime_error(message.toStdString()) {}
+};
+
+struct Options {
+    QString mode;
+    QString target;
+    int rounds = 3;
+    bool mtpFiles = false;
+    int uploads = 0;
+    QString responder;
+    QString share;
+    QString work;
+    QString baseline;
+    QString self;
+};
+
+void say(const QString& text)
+{
+    std::fprintf(stdout, "%s\n", text.toUtf8().constData());
+    std::fflush(stdout);
+}
+
+double secondsSince(std::chrono::steady_clock::time_point start)
+{
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+long peakResidentKiB()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
+}
+
+QString lastComponent(const QString& path)
+{
+    return path.section(QLatin1Char('/'), -1);
+}
+
+QString folderOf(const QString& path)
+{
+    return path.contains(QLatin1Char('/')) ? path.section(QLatin1Char('/'), 0, -2) : QString();
+}
+
+qint64 fileSize(const QString& path)
+{
+    const QFileInfo info(path);
+    return info.exists() ? info.size() : -1;
+}
+
+// Byte for byte, in chunks, so that a large file never sits whole in memory.
+bool sameContents(const QString& a, const QString& b)
+{
+    QFile first(a);
+    QFile second(b);
+    if (!first.open(QIODevice::ReadOnly) || !second.open(QIODevice::ReadOnly) || first.size() != second.size()) {
+        return false;
+    }
+    while (!first.atEnd()) {
+        if (first.read(1 << 20) != second.read(1 << 20)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+void requireFile(const QString& path, qint64 size, const QString& reference, bool compare, const QString& what)
+{
+    const qint64 actual = fileSize(path);
+    if (actual != size) {
+        throw BenchFailure(QStringLiteral("%1: %2 has %3 bytes, expected %4").arg(what, path).arg(actual).arg(size));
+    }
+    if (compare && !sameContents(path, reference)) {
+        throw BenchFailure(QStringLiteral("%1: %2 differs from %3").arg(what, path, reference));
+    }
+}
+
+// ---- Our side ------------------------------------------------------------------------------------
+
+struct Located {
+    StorageID storage;
+    RemoteItem item;
+    // The folder that holds the item: its id (absent for the root) and path.
+    std::optional<RemoteObjectID> folderID;
+    RemotePath folderPath;
+};
+
+QCoro::Task<std::shared_ptr<DeviceSession>> openFirstDevice(std::shared_ptr<LibMTPBackend> backend)
+{
+    const QList<AndroidDevice> devices = co_await backend->currentDevices();
+    if (devices.isEmpty()) {
+        throw BenchFailure(QStringLiteral("no MTP device is attached"));
+    }
+    co_return co_await backend->openSession(devices.first().id);
+}
+
+// Walks `path` from the first storage's root, listing every folder on the way (QEMU's device
+// accepts uploads only into folders listed in the session), the item's own folder included.
+QCoro::Task<Located> locate(std::shared_ptr<DeviceSession> session, QString path)
+{
+    const QList<StorageRoot> storages = co_await session->storages();
+    if (storages.isEmpty()) {
+        throw BenchFailure(QStringLiteral("the device has no storage"));
+    }
+    const StorageID storage = storages.first().id;
+    DirectoryPage page = co_await session->rootDirectory(storage);
+    const QStringList names = path.split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    for (qsizetype index = 0; index < names.size(); ++index) {
+        std::optional<RemoteItem> found;
+        for (const RemoteItem& item : std::as_const(page.items)) {
+            if (item.name == names.at(index)) {
+                found = item;
+            }
+        }
+        if (!found) {
+            throw BenchFailure(QStringLiteral("the device has no %1").arg(path));
+        }
+        if (index == names.size() - 1) {
+            co_return Located{storage, *found, page.parentID, page.path};
+        }
+        page = co_await session->listDirectory(found->id, page.path.appending(found->name));
+    }
+    throw BenchFailure(QStringLiteral("an empty path names nothing"));
+}
+
+QCoro::Task<std::optional<RemoteItem>> childNamed(std::shared_ptr<DeviceSession> session, Located where, QString name)
+{
+    std::optional<DirectoryPage> page;
+    if (where.folderID) {
+        page.emplace(co_await session->listDirectory(*where.folderID, where.folderPath));
+    } else {
+        page.emplace(co_await session->rootDirectory(where.storage));
+    }
+    for (const RemoteItem& item : std::as_const(page->items)) {
+        if (item.name == name) {
+            co_return item;
+        }
+    }
+    co_return std::nullopt;
+}
+
+// The coordinator with what it needs, answering any name question by stopping the batch (the
+// benchmark's names are fresh, so a question means something is wrong).
+struct CoordinatorRig {
+    Clipboard clipboard;
+    std::shared_ptr<TransferQueue> queue = std::make_shared<TransferQueue>(AppLogger(QStringLiteral("Bench")));
+    TransferCoordinator coordinator;
+    bool askedAboutAName = false;
+
+    explicit CoordinatorRig(const QString& cacheFolder)
+        : coordinator(&clipboard, queue, AppLogger(QStringLiteral("Bench")), cacheFolder)
+    {
+        QObject::connect(&coordinator, &TransferCoordinator::pendingConflictChanged, &coordinator, [this] {
+            if (coordinator.pendingConflict()) {
+                askedAboutAName = true;
+                coordinator.cancelConflicts();
+            }
+        });
+    }
+
+    // Throws unless the last paste ended with every job completed; then clears the panel.
+    void requireCompleted(const QString& what)
+    {
+        if (askedAboutAName) {
+            throw BenchFailure(what + QStringLiteral(": the coordinator asked about a name that is taken"));
+        }
+        if (coordinator.lastError()) {
+            throw BenchFailure(what + QStringLiteral(": ") + coordinator.lastError()->technicalDetails());
+        }
+        const QList<TransferJob> jobs = coordinator.transferJobs();
+        if (jobs.size() != 1 || jobs.first().state.kind() != TransferState::Kind::completed) {
+            throw BenchFailure(what + QStringLiteral(": the job did not complete"));
+        }
+        coordinator.clearCompletedTransfers();
+    }
+};
+
+// A progress function such as the app's: cheap, thread-safe, never stops the transfer.
+TransferProgressFunction countingProgress(std::shared_ptr<std::atomic<qint64>> calls)
+{
+    return [calls](qint64, std::optional<qint64>) {
+        calls->fetch_add(1, std::memory_order_relaxed);
+        return true;
+    };
+}
+
+// ---- The figures -----------------------------------------------------------------------------------
+
+QString rate(double bytes, double seconds)
+{
+    return seconds > 0 ? QStringLiteral("%1 MB/s").arg(bytes / megabyte / seconds, 0, 'f', 1) : QStringLiteral("-");
+}
+
+QString ratioText(double value)
+{
+    return QString::number(value, 'f', 2);
+}
+
+struct Row {
+    QString measurement;
+    QString ours;
+    QString tool;
+    QString oursToTool;
+    QString plain;
+    QString oursToPlain;
+};
+
+void printTable(const QString& responder, const QList<Row>& rows)
+{
+    say(QStringLiteral("| responder | measurement | ours | libmtp's tool | ours vs tool | plain libmtp | ours vs plain |"));
+    say(QStringLiteral("|---|---|---|---|---|---|---|"));
+    for (const Row& row : rows) {
+        say(QStringLiteral("| %1 | %2 | %3 | %4 | %5 | %6 | %7 |")
+                .arg(responder, row.measurement, row.ours, row.tool, row.oursToTool, row.plain, row.oursToPlain));
+    }
+}
+
+void detail(const QString& what, const Samples& samples, int decimals = 3)
+{
+    say(QStringLiteral("detail: %1: %2 (median %3)")
+            .arg(what, samples.listed(decimals), QString::number(samples.median(), 'f', decimals)));
+}
+
+// ---- The benchmark ----------------------------------------------------------------------------------
+
+class Bench {
+public:
+    explicit Bench(Options options)
+        : m_options(std::move(options)),
+          m_backend(std::make_shared<LibMTPBackend>(AppLogger(QStringLiteral("Bench")), DynamicLibraryProbe()))
+    {
+    }
+
+    QCoro::Task<> transfers();
+    QCoro::Task<> listing();
+    QCoro::Task<> memory();
+
+private:
+    QCoro::Task<Row> uploadsIntoFolder(qint64 objects);
+    // libmtp's side. Each call is its own process that opens and releases the device.
+    ChildRun child(const QStringList& arguments, const QString& what) const;
+    ChildRun baseline(const QStringList& arguments, const QString& what) const;
+    double baselineSeconds(const QStringList& arguments, const QString& what) const;
+
+    QCoro::Task<> ourRound(int round, qint64 size, bool verify);
+    void theirRound(int round, qint64 size, bool verify);
+    QString sharePath(const QString& devicePath) const { return m_options.share + QLatin1Char('/') + devicePath; }
+    QString workPath(const QString& name) const { return m_options.work + QLatin1Char('/') + name; }
+    QString targetFolder() const { return folderOf(m_options.target); }
+
+    Options m_options;
+    std::shared_ptr<LibMTPBackend> m_backend;
+    QString m_source;
+    QString m_toolFileID;
+    QString m_toolTinyID;
+
+    Samples m_sessionDown, m_sessionUp, m_coordinatorDown, m_coordinatorUp;
+    Samples m_toolGet, m_toolGetTiny, m_toolSend, m_toolSendTiny, m_plainGet, m_plainSend;
+    qint64 m_progressCalls = 0;
+};
+
+ChildRun Bench::child(const QStringList& arguments, const QString& what) const
+{
+    ChildRun run = runChild(arguments, m_options.work);
+    if (!run.succeeded()) {
+        throw BenchFailure(QStringLiteral("%1 failed (exit %2): %3").arg(what).arg(run.exitCode).arg(run.errorSummary()));
+    }
+    return run;
+}
+
+ChildRun Bench::baseline(const QStringList& arguments, const QString& what) const
+{
+    return child(QStringList{m_options.baseline} + arguments, what);
+}
+
+double Bench::baselineSeconds(const QStringList& arguments, const QString& what) const
+{
+    const ChildRun run = baseline(arguments, what);
+    bool ok = false;
+    const double seconds = run.field("seconds=", "seconds").toDouble(&ok);
+    if (!ok) {
+        throw BenchFailure(what + QStringLiteral(" printed no time"));
+    }
+    return seconds;
+}
+
+QCoro::Task<> Bench::ourRound(int round, qint64 size, bool verify)
+{
+    const std::shared_ptr<DeviceSession> session = co_await openFirstDevice(m_backend);
+    const Located file = co_await locate(session, m_options.target);
+    const auto calls = std::make_shared<std::atomic<qint64>>(0);
+    CoordinatorRig rig(workPath(QStringLiteral("opened-files")));
+
+    const std::function<QCoro::Task<>()> sessionDown = [&]() -> QCoro::Task<> {
+        const QString destination = workPath(QStringLiteral("session-download.bin"));
+        const auto start = std::chrono::steady_clock::now();
+        co_await session->downloadFile(file.item.id, destination, countingProgress(calls));
+        m_sessionDown.add(secondsSince(start));
+        requireFile(destination, size, m_source, verify, QStringLiteral("session download"));
+        QFile::remove(destination);
+    };
+    const std::function<QCoro::Task<>()> coordinatorDown = [&]() -> QCoro::Task<> {
+        const QString folder = workPath(QStringLiteral("coordinator-download"));
+        QDir(folder).removeRecursively();
+        QDir().mkpath(folder);
+        rig.clipboard.copyDevice({file.item}, file.storage);
+        const auto start = std::chrono::steady_clock::now();
+        co_await rig.coordinator.pasteIntoLocal(QUrl::fromLocalFile(folder), session);
+        m_coordinatorDown.add(secondsSince(start));
+        rig.requireCompleted(QStringLiteral("coordinator download"));
+        requireFile(folder + QLatin1Char('/') + file.item.name, size, m_source, verify,
+                    QStringLiteral("coordinator download"));
+        QDir(folder).removeRecursively();
+    };
+    const std::function<QCoro::Task<>()> sessionUp = [&]() -> QCoro::Task<> {
+        const QString name = QStringLiteral("session-upload-%1.bin").arg(round);
+        const auto start = std::chrono::steady_clock::now();
+        const RemoteItem sent =
+            co_await session->uploadFile(m_source, name, file.folderID, file.storage, countingProgress(calls));
+        m_sessionUp.add(secondsSince(start));
+        requireFile(sharePath(folderOf(m_options.target) + QLatin1Char('/') + name), size, m_source, verify,
+                    QStringLiteral("session upload"));
+        co_await session->deleteItem(sent.id);
+    };
+    const std::function<QCoro::Task<>()> coordinatorUp = [&]() -> QCoro::Task<> {
+        // The coordinator sends a file under its own name: a fresh link to the source gives it one.
+        const QString name = QStringLiteral("coordinator-upload-%1.bin").arg(round);
+        const QString local = workPath(name);
+        QFile::remove(local);
+        if (::link(QFile::encodeName(m_source).constData(), QFile::encodeName(local).constData()) != 0) {
+            throw BenchFailure(QStringLiteral("cannot link %1").arg(local));
+        }
+        rig.clipboard.copyLocal({QUrl::fromLocalFile(local)});
+        const auto start = std::chrono::steady_clock::now();
+        co_await rig.coordinator.pasteIntoDevice(file.folderID, file.storage, session);
+        m_coordinatorUp.add(secondsSince(start));
+        rig.requireCompleted(QStringLiteral("coordinator upload"));
+        QFile::remove(local);
+        requireFile(sharePath(targetFolder() + QLatin1Char('/') + name), size, m_source, verify,
+                    QStringLiteral("coordinator upload"));
+        const std::optional<RemoteItem> sent = co_await childNamed(session, file, name);
+        if (!sent) {
+            throw BenchFailure(QStringLiteral("coordinator upload: the device does not list %1").arg(name));
+        }
+        co_await session->deleteItem(sent->id);
+    };
+
+    QList<std::function<QCoro::Task<>()>> steps{sessionDown, coordinatorDown, sessionUp, coordinatorUp};
+    for (int step = 0; step < steps.size(); ++step) {
+        const std::function<QCoro::Task<>()>& next = steps.at((step + round) % steps.size());
+        co_await next();
+    }
+    m_progressCalls = calls->load();
+    co_await session->close();
+}
+
+void Bench::theirRound(int round, qint64 size, bool verify)
+{
+    const QString folder = targetFolder();
+    const QString tiny = workPath(QStringLiteral("tiny.bin"));
+    const QList<std::function<void()>> steps{
+        [&] {
+            const QString destination = workPath(QStringLiteral("tool-download.bin"));
+            const ChildRun run = child({QStringLiteral("mtp-getfile"), m_toolFileID, destination},
+                                       QStringLiteral("mtp-getfile"));
+            m_toolGet.add(run.seconds);
+            requireFile(destination, size, m_source, verify, QStringLiteral("mtp-getfile"));
+            QFile::remove(destination);
+        },
+        [&] {
+            const QString destination = workPath(QStringLiteral("tool-download-tiny.bin"));
+            const ChildRun run = child({QStringLiteral("mtp-getfile"), m_toolTinyID, destination},
+                                       QStringLiteral("mtp-getfile (one byte)"));
+            m_toolGetTiny.add(run.seconds);
+            requireFile(destination, 1, tiny, verify, QStringLiteral("mtp-getfile (one byte)"));
+            QFile::remove(destination);
+        },
+        [&] {
+            // mtp-sendfile sends a file under its own name into the folder at a path.
+            const QString name = QStringLiteral("tool-upload-%1.bin").arg(round);
+            const QString local = workPath(name);
+            QFile::remove(local);
+            if (::link(QFile::encodeName(m_source).constData(), QFile::encodeName(local).constData()) != 0) {
+                throw BenchFailure(QStringLiteral("cannot link %1").arg(local));
+            }
+            const ChildRun run = child({QStringLiteral("mtp-sendfile"), local, QLatin1Char('/') + folder},
+                                       QStringLiteral("mtp-sendfile"));
+            m_toolSend.add(run.seconds);
+            QFile::remove(local);
+            requireFile(sharePath(folder + QLatin1Char('/') + name), size, m_source, verify,
+                        QStringLiteral("mtp-sendfile"));
+            baseline({QStringLiteral("delete"), folder + QLatin1Char('/') + name}, QStringLiteral("delete"));
+        },
+        [&] {
+            const QString name = QStringLiteral("tool-upload-tiny-%1.bin").arg(round);
+            const QString local = workPath(name);
+            QFile::copy(tiny, local);
+            const ChildRun run = child({QStringLiteral("mtp-sendfile"), local, QLatin1Char('/') + folder},
+                                       QStringLiteral("mtp-sendfile (one byte)"));
+            m_toolSendTiny.add(run.seconds);
+            QFile::remove(local);
+            requireFile(sharePath(folder + QLatin1Char('/') + name), 1, tiny, verify,
+                        QStringLiteral("mtp-sendfile (one byte)"));
+            baseline({QStringLiteral("delete"), folder + QLatin1Char('/') + name}, QStringLiteral("delete"));
+        },
+        [&] {
+            const QString destination = workPath(QStringLiteral("plain-download.bin"));
+            m_plainGet.add(baselineSeconds({QStringLiteral("get"), m_options.target, destination},
+                                           QStringLiteral("plain libmtp download")));
+            requireFile(destination, size, m_source, verify, QStringLiteral("plain libmtp download"));
+            QFile::remove(destination);
+        },
+        [&] {
+            const QString name = QStringLiteral("plain-upload-%1.bin").arg(round);
+            m_plainSend.add(baselineSeconds({QStringLiteral("send"), m_source, folder, name},
+                                            QStringLiteral("plain libmtp upload")));
+            requireFile(sharePath(folder + QLatin1Char('/') + name), size, m_source, verify,
+                        QStringLiteral("plain libmtp upload"));
+            baseline({QStringLiteral("delete"), folder + QLatin1Char('/') + name}, QStringLiteral("delete"));
+        },
+    };
+    for (int step = 0; step < steps.size(); ++step) {
+        steps.at((step + round) % steps.size())();
+    }
+}
+
+QCoro::Task<> Bench::transfers()
+{
+    const QString folder = targetFolder();
+    const QString name = lastComponent(m_options.target);
+    if (folder.isEmpty()) {
+        // uMTP-Responder wedges on an upload into the storage root.
+        throw BenchFailure(QStringLiteral("the file must lie in a folder, not in the storage root"));
+    }
+
+    // The source of every upload and the reference of every comparison: the file as plain libmtp
+    // downloads it (a warm-up, not timed), compared once with the served file.
+    m_source = workPath(name);
+    baseline({QStringLiteral("get"), m_options.target, m_source}, QStringLiteral("the first download"));
+    const qint64 size = fileSize(m_source);
+    if (!sameContents(m_source, sharePath(m_options.target))) {
+        throw BenchFailure(QStringLiteral("the first download differs from the served file"));
+    }
+    // A one-byte file beside it for the tools' fixed cost: opening and listing the device.
+    const QString tiny = workPath(QStringLiteral("tiny.bin"));
+    {
+        QFile file(tiny);
+        if (!file.open(QIODevice::WriteOnly) || file.write("q", 1) != 1) {
+            throw BenchFailure(QStringLiteral("cannot write %1").arg(tiny));
+        }
+    }
+    const QString tinyOnDevice = folder + QStringLiteral("/quillbarrow-bench-tiny.bin");
+    baseline({QStringLiteral("send"), tiny, folder, lastComponent(tinyOnDevice)}, QStringLiteral("the one-byte upload"));
+    // The tools take object ids; the device keeps them for the objects it already lists.
+    m_toolFileID = QString::fromUtf8(baseline({QStringLiteral("lookup"), m_options.target}, QStringLiteral("lookup"))
+                                         .field("storage=", "id"));
+    m_toolTinyID = QString::fromUtf8(
+        baseline({QStringLiteral("lookup"), tinyOnDevice}, QStringLiteral("lookup")).field("storage=", "id"));
+    say(QStringLiteral("transfers of %1 (%2 bytes), %3 rounds; tool ids %4 and %5")
+            .arg(m_options.target)
+            .arg(size)
+            .arg(m_options.rounds)
+            .arg(m_toolFileID, m_toolTinyID));
+
+    for (int round = 0; round < m_options.rounds; ++round) {
+        const bool verify = round == 0;
+        const auto start = std::chrono::steady_clock::now();
+        if (round % 2 == 0) {
+            co_await ourRound(round, size, verify);
+            theirRound(round, size, verify);
+        } else {
+            theirRound(round, size, verify);
+            co_await ourRound(round, size, verify);
+        }
+        say(QStringLiteral("round %1 done in %2 s").arg(round + 1).arg(secondsSince(start), 0, 'f', 1));
+    }
+    baseline({QStringLiteral("delete"), tinyOnDevice}, QStringLiteral("delete"));
+
+    const double sizeBytes = static_cast<double>(size);
+    const double toolGet = m_toolGet.median() - m_toolGetTiny.median();
+    const double toolSend = m_toolSend.median() - m_toolSendTiny.median();
+    detail(QStringLiteral("session download s"), m_sessionDown);
+    detail(QStringLiteral("coordinator download s"), m_coordinatorDown);
+    detail(QStringLiteral("mtp-getfile process s"), m_toolGet);
+    detail(QStringLiteral("mtp-getfile one-byte process s"), m_toolGetTiny);
+    detail(QStringLiteral("plain libmtp download s"), m_plainGet);
+    detail(QStringLiteral("session upload s"), m_sessionUp);
+    detail(QStringLiteral("coordinator upload s"), m_coordinatorUp);
+    detail(QStringLiteral("mtp-sendfile process s"), m_toolSend);
+    detail(QStringLiteral("mtp-sendfile one-byte process s"), m_toolSendTiny);
+    detail(QStringLiteral("plain libmtp upload s"), m_plainSend);
+    say(QStringLiteral("detail: progress calls in the last round of ours: %1").arg(m_progressCalls));
+
+    const QString label = QStringLiteral("%1 MB").arg(sizeBytes / megabyte, 0, 'f', 0);
+    const auto transferRow = [&](const QString& what, const Samples& ours, double tool, const QString& toolName,
+                                 const Samples& plain) {
+        return Row{what + QStringLiteral(" ") + label,
+                   rate(sizeBytes, ours.median()),
+                   rate(sizeBytes, tool) + QStringLiteral(" (") + toolName + QStringLiteral(")"),
+                   ratioText(tool / ours.median()),
+                   rate(sizeBytes, plain.median()),
+                   ratioText(plain.median() / ours.median())};
+    };
+    const QList<Row> rows{
+        transferRow(QStringLiteral("download, session"), m_sessionDown, toolGet, QStringLiteral("mtp-getfile"), m_plainGet),
+        transferRow(QStringLiteral("download, coordinator"), m_coordinatorDown, toolGet, QStringLiteral("mtp-getfile"),
+                    m_plainGet),
+        transferRow(QStringLiteral("upload, session"), m_sessionUp, toolSend, QStringLiteral("mtp-sendfile"), m_plainSend),
+        transferRow(QStringLiteral("upload, coordinator"), m_coordinatorUp, toolSend, QStringLiteral("mtp-sendfile"),
+                    m_plainSend),
+    };
+    printTable(m_options.responder, rows);
+}
+
+QCoro::Task<> Bench::listing()
+{
+    // A warm-up: the first listing of a folder also makes the device read it.
+    const ChildRun warmUp = baseline({QStringLiteral("list"), m_options.target}, QStringLiteral("the first listing"));
+    const qint64 count = warmUp.field("seconds=", "count").toLongLong();
+    say(QStringLiteral("listing of %1 (%2 objects), %3 rounds").arg(m_options.target).arg(count).arg(m_options.rounds));
+
+    Samples ours;
+    Samples plain;
+    for (int round = 0; round < m_options.rounds; ++round) {
+        for (int turn = 0; turn < 2; ++turn) {
+            if ((turn + round) % 2 == 0) {
+                const std::shared_ptr<DeviceSession> session = co_await openFirstDevice(m_backend);
+                const Located folder = co_await locate(session, m_options.target);
+                const RemotePath path = folder.folderPath.appending(folder.item.name);
+                const auto start = std::chrono::steady_clock::now();
+                const DirectoryPage page = co_await session->listDirectory(folder.item.id, path);
+                ours.add(secondsSince(start));
+                co_await session->close();
+                if (page.items.size() != count) {
+                    throw BenchFailure(QStringLiteral("the session lists %1 objects, plain libmtp %2")
+                                           .arg(page.items.size())
+                                           .arg(count));
+                }
+            } else {
+                plain.add(baselineSeconds({QStringLiteral("list"), m_options.target},
+                                          QStringLiteral("plain libmtp listing")));
+            }
+        }
+    }
+    detail(QStringLiteral("session listing s"), ours);
+    detail(QStringLiteral("plain libmtp listing s"), plain);
+
+    QString tool = QStringLiteral("-");
+    QString oursToTool = QStringLiteral("-");
+    if (m_options.mtpFiles) {
+        const ChildRun run = child({QStringLiteral("mtp-files")}, QStringLiteral("mtp-files"));
+        const qsizetype listed = run.output.count("File ID:");
+        say(QStringLiteral("detail: mtp-files: %1 s for %2 objects of the whole device, listed after its own "
+                           "enumeration of the device")
+                .arg(run.seconds, 0, 'f', 2)
+                .arg(listed));
+        tool = QStringLiteral("%1 s (mtp-files, whole device)").arg(run.seconds, 0, 'f', 2);
+        oursToTool = QStringLiteral("%1x").arg(ours.median() / run.seconds, 0, 'f', 2);
+    }
+    QList<Row> rows{Row{QStringLiteral("list a folder of %1 objects").arg(count),
+                        QStringLiteral("%1 s").arg(ours.median(), 0, 'f', 2), tool, oursToTool,
+                        QStringLiteral("%1 s").arg(plain.median(), 0, 'f', 2),
+                        QStringLiteral("%1x").arg(ours.median() / plain.median(), 0, 'f', 2)}};
+    if (m_options.uploads > 0) {
+        QCoro::Task<Row> uploading = uploadsIntoFolder(count);
+        rows.append(co_await uploading);
+    }
+    printTable(m_options.responder, rows);
+}
+
+QCoro::Task<Row> Bench::uploadsIntoFolder(qint64 objects)
+{
+    const QString small = workPath(QStringLiteral("small.bin"));
+    {
+        QFile file(small);
+        QByteArray bytes(1'000'000, '\0');
+        for (qsizetype index = 0; index < bytes.size(); ++index) {
+            bytes[index] = static_cast<char>((index * 131) ^ (index >> 9));
+        }
+        if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size()) {
+            throw BenchFailure(QStringLiteral("cannot write %1").arg(small));
+        }
+    }
+    const int count = m_options.uploads;
+    const double bytes = 1'000'000.0 * count;
+
+    const std::shared_ptr<DeviceSession> session = co_await openFirstDevice(m_backend);
+    const Located folder = co_await locate(session, m_options.target);
+    const RemotePath path = folder.folderPath.appending(folder.item.name);
+    // QEMU's device accepts uploads only into a folder listed in the session; not timed, as for
+    // plain libmtp.
+    co_await session->listDirectory(folder.item.id, path);
+    const auto calls = std::make_shared<std::atomic<qint64>>(0);
+    QList<RemoteObjectID> sent;
+    const auto start = std::chrono::steady_clock::now();
+    for (int index = 1; index <= count; ++index) {
+        const RemoteItem item = co_await session->uploadFile(small, QStringLiteral("session-upload-%1.bin").arg(index),
+                                                             folder.item.id, folder.storage, countingProgress(calls));
+        sent.append(item.id);
+    }
+    const double ours = secondsSince(start);
+    for (const RemoteObjectID& id : std::as_const(sent)) {
+        co_await session->deleteItem(id);
+    }
+    co_await session->close();
+
+    const double plain = baselineSeconds({QStringLiteral("send-many"), small, m_options.target, QString::number(count)},
+                                         QStringLiteral("plain libmtp uploads"));
+    say(QStringLiteral("detail: %1 uploads of 1 MB into the folder of %2 objects: session %3 s, plain libmtp %4 s")
+            .arg(count)
+            .arg(objects)
+            .arg(ours, 0, 'f', 3)
+            .arg(plain, 0, 'f', 3));
+    co_return Row{QStringLiteral("upload %1 files of 1 MB into that folder, session").arg(count), rate(bytes, ours),
+                  QStringLiteral("-"), QStringLiteral("-"), rate(bytes, plain), ratioText(plain / ours)};
+}
+
+QCoro::Task<> Bench::memory()
+{
+    const std::shared_ptr<DeviceSession> session = co_await openFirstDevice(m_backend);
+    const Located file = co_await locate(session, m_options.target);
+    const qint64 size = file.item.size.value_or(0);
+    const long open = peakResidentKiB();
+    const auto calls = std::make_shared<std::atomic<qint64>>(0);
+
+    const QString downloaded = workPath(QStringLiteral("memory-download.bin"));
+    co_await session->downloadFile(file.item.id, downloaded, countingProgress(calls));
+    requireFile(downloaded, size, QString(), false, QStringLiteral("session download"));
+    const RemoteItem sent = co_await session->uploadFile(downloaded, QStringLiteral("memory-session-upload.bin"),
+                                                         file.folderID, file.storage, countingProgress(calls));
+    co_await session->deleteItem(sent.id);
+
+    CoordinatorRig rig(workPath(QStringLiteral("opened-files")));
+    const QString folder = workPath(QStringLiteral("memory-coordinator"));
+    QDir(folder).removeRecursively();
+    QDir().mkpath(folder);
+    rig.clipboard.copyDevice({file.item}, file.storage);
+    co_await rig.coordinator.pasteIntoLocal(QUrl::fromLocalFile(folder), session);
+    rig.requireCompleted(QStringLiteral("coordinator download"));
+    const QString local = workPath(QStringLiteral("memory-coordinator-upload.bin"));
+    QFile::remove(local);
+    QFile::rename(downloaded, local);
+    rig.clipboard.copyLocal({QUrl::fromLocalFile(local)});
+    co_await rig.coordinator.pasteIntoDevice(file.folderID, file.storage, session);
+    rig.requireCompleted(QStringLiteral("coordinator upload"));
+    const std::optional<RemoteItem> coordinatorSent =
+        co_await childNamed(session, file, QStringLiteral("memory-coordinator-upload.bin"));
+    if (coordinatorSent) {
+        co_await session->deleteItem(coordinatorSent->id);
+    }
+    co_await session->close();
+    QFile::remove(local);
+    QDir(folder).removeRecursively();
+    const long peak = peakResidentKiB();
+    say(QStringLiteral("detail: memory of our transfers of %1 (%2 bytes): %3 KiB after opening, peak %4 KiB")
+            .arg(m_options.target)
+            .arg(size)
+            .arg(open)
+            .arg(peak));
+    printTable(m_options.responder,
+               {Row{QStringLiteral("peak memory, our transfers of %1 MB").arg(static_cast<double>(size) / megabyte, 0, 'f', 0),
+                    QStringLiteral("%1 MiB (%2 MiB after opening)")
+                        .arg(static_cast<double>(peak) / 1024.0, 0, 'f', 1)
+                        .arg(static_cast<double>(open) / 1024.0, 0, 'f', 1),
+                    QStringLiteral("-"), QStringLiteral("-"), QStringLiteral("-"), QStringLiteral("-")}});
+}
+
+// ---- Command line ----------------------------------------------------------------------------------
+
+[[noreturn]] void usage()
+{
+    std::fputs("usage: quillbarrow_bench transfers FILE [--rounds N]\n"
+               "       quillbarrow_bench listing FOLDER [--rounds N] [--mtp-files] [--uploads N]\n"
+               "       quillbarrow_bench memory FILE\n"
+               "Runs inside the emulated-device guest (see bench/run.sh).\n",
+               stderr);
+    std::exit(2);
+}
+
+Options parse(const QStringList& arguments)
+{
+    if (arguments.size() < 3) {
+        usage();
+    }
+    Options options;
+    options.self = QCoreApplication::applicationFilePath();
+    options.mode = arguments.at(1);
+    options.target = arguments.at(2);
+    if (options.mode != QLatin1String("transfers") && options.mode != QLatin1String("listing") &&
+        options.mode != QLatin1String("memory")) {
+        usage();
+    }
+    for (qsizetype index = 3; index < arguments.size(); ++index) {
+        const QString& argument = arguments.at(index);
+        const bool hasValue = index + 1 < arguments.size();
+        if (argument == QLatin1String("--rounds") && hasValue) {
+            bool ok = false;
+            options.rounds = arguments.at(++index).toInt(&ok);
+            if (!ok || options.rounds < 1) {
+                usage();
+            }
+        } else if (argument == QLatin1String("--uploads") && hasValue) {
+            bool ok = false;
+            options.uploads = arguments.at(++index).toInt(&ok);
+            if (!ok || options.uploads < 0) {
+                usage();
+            }
+        } else if (argument == QLatin1String("--mtp-files")) {
+            options.mtpFiles = true;
+        } else {
+            usage();
+        }
+    }
+    options.responder = qEnvironmentVariable("QUILLBARROW_E2E_RESPONDER", QStringLiteral("?"));
+    options.share = qEnvironmentVariable("QUILLBARROW_E2E_SHARE");
+    if (options.share.isEmpty()) {
+        std::fputs("quillbarrow_bench: QUILLBARROW_E2E_SHARE is not set: run me through bench/run.sh\n", stderr);
+        std::exit(2);
+    }
+    options.baseline = QCoreApplication::applicationDirPath() + QStringLiteral("/quillbarrow_bench_libmtp");
+    options.work = QDir::tempPath() + QStringLiteral("/quillbarrow-bench-") + options.mode;
+    return options;
+}
+
+QCoro::Task<> run(std::shared_ptr<Bench> bench, QString mode, std::shared_ptr<int> exitCode)
+{
+    try {
+        if (mode == QLatin1String("transfers")) {
+            co_await bench->transfers();
+        } else if (mode == QLatin1String("listing")) {
+            co_await bench->listing();
+        } else {
+            co_await bench->memory();
+        }
+        *exitCode = 0;
+    } catch (const QuillbarrowError& error) {
+        std::fprintf(stderr, "quillbarrow_bench: %s\n", error.technicalDetails().toUtf8().constData());
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "quillbarrow_bench: %s\n", error.what());
+    }
+    QCoreApplication::exit(*exitCode);
+}
+
+} // namespace
+
+} // namespace quillbarrow
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    // The benchmark's own log lines ("started download ...") would drown the figures.
+    QLoggingCategory::setFilterRules(QStringLiteral("com.quillbarrow.*=false"));
+    const quillbarrow::Options options = quillbarrow::parse(QCoreApplication::arguments());
+    QDir(options.work).removeRecursively();
+    if (!QDir().mkpath(options.work)) {
+        std::fprintf(stderr, "quillbarrow_bench: cannot create %s\n", options.work.toUtf8().constData());
+        return 1;
+    }
+    auto exitCode = std::make_shared<int>(1);
+    auto bench = std::make_shared<quillbarrow::Bench>(options);
+    // Started from the event loop, so that even a failure before the first wait ends the loop.
+    std::optional<QCoro::Task<>> running;
+    QTimer::singleShot(0, &app, [&] { running.emplace(quillbarrow::run(bench, options.mode, exitCode)); });
+    const int code = app.exec();
+    running.reset();
+    bench.reset();
+    QDir(options.work).removeRecursively();
+    return code;
+}
