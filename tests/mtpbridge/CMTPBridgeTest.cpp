@@ -606,6 +606,11 @@ TEST_F(BridgeTest, ACancelledUploadsCleanUpThatTheDeviceDidNotCarryOutIsTriedOnc
     EXPECT_EQ(m_fake.deletedIds(), (std::vector<uint32_t>{420, 420}));
     EXPECT_FALSE(m_fake.object(420));
 
+    // By name: on a handle that has not yet seen libmtp report an upload's id, so that the folder
+    // is listed before sending.
+    CMTP_CloseDevice(handle);
+    m_handle = nullptr;
+    handle = open();
     m_fake.setNextObjectId(430);
     m_fake.setTransfer(FakeTransfer{{0, 50}, 100, false, -1});
     m_fake.failNext(FakeOperation::Delete, FakeFailure{true, "PTP Layer error 02ff: Could not delete object."});
