@@ -157,42 +157,42 @@ RemoteItem itemOf(const CMTPObjectEntry& entry, const StorageID& storageID,
                       path.appending(name));
 }
 
+// The entries of a bridge list record, each made into a value, or the mapped error of a failed
+// call; the record is released either way.
+template <typename List, typename Release, typename Make>
+auto takeEntries(List list, Release release, Make make) -> QList<std::invoke_result_t<Make&, decltype(*list.entries)>>
+{
+    if (list.error_code != 0) {
+        const QuillbarrowError error = mappedError(list.error_code, list.error_message);
+        release(&list);
+        throw error;
+    }
+    QList<std::invoke_result_t<Make&, decltype(*list.entries)>> values;
+    if (list.entries != nullptr) {
+        for (std::int32_t index = 0; index < list.count; ++index) {
+            values.append(make(list.entries[index]));
+        }
+    }
+    release(&list);
+    return values;
+}
+
 // Runs on the session's executor.
 QList<StorageRoot> readStoragesNow(const BridgeAccess& access)
 {
-    CMTPStorageList list = access.bridge->storages(access.device());
-    if (list.error_code != 0) {
-        const QuillbarrowError error = mappedError(list.error_code, list.error_message);
-        access.bridge->freeStorageList(&list);
-        throw error;
-    }
-    QList<StorageRoot> roots;
-    if (list.entries != nullptr) {
-        for (std::int32_t index = 0; index < list.count; ++index) {
-            roots.append(storageRootOf(list.entries[index]));
-        }
-    }
-    access.bridge->freeStorageList(&list);
-    return roots;
+    const auto release = [&access](CMTPStorageList* list) { access.bridge->freeStorageList(list); };
+    return takeEntries(access.bridge->storages(access.device()), release,
+                       [](const CMTPStorageEntry& entry) { return storageRootOf(entry); });
 }
 
 // Runs on the session's executor.
 QList<RemoteItem> listNow(const BridgeAccess& access, std::uint32_t storage, std::uint32_t parent, StorageID storageID,
                           std::optional<RemoteObjectID> parentID, RemotePath path)
 {
-    CMTPObjectList list = access.bridge->listDirectory(access.device(), storage, parent);
-    if (list.error_code != 0) {
-        const QuillbarrowError error = mappedError(list.error_code, list.error_message);
-        access.bridge->freeObjectList(&list);
-        throw error;
-    }
-    QList<RemoteItem> items;
-    if (list.entries != nullptr) {
-        for (std::int32_t index = 0; index < list.count; ++index) {
-            items.append(itemOf(list.entries[index], storageID, parentID, path));
-        }
-    }
-    access.bridge->freeObjectList(&list);
+    const auto release = [&access](CMTPObjectList* list) { access.bridge->freeObjectList(list); };
+    const QList<RemoteItem> items =
+        takeEntries(access.bridge->listDirectory(access.device(), storage, parent), release,
+                    [&](const CMTPObjectEntry& entry) { return itemOf(entry, storageID, parentID, path); });
     return sortedForBrowser(items, FileSort::name, true);
 }
 
