@@ -26,6 +26,7 @@ struct LocalBrowserViewModel::ListingResult {
     std::optional<QList<LocalItem>> items;
     std::pair<FileSort, bool> order;
     std::optional<LocalFileError> failure;
+    bool keepsMessage = false;
 };
 
 namespace {
@@ -178,22 +179,24 @@ void LocalBrowserViewModel::refresh()
     scheduleRefresh(m_currentDirectory);
 }
 
-void LocalBrowserViewModel::scheduleRefresh(const QUrl& folder)
+void LocalBrowserViewModel::scheduleRefresh(const QUrl& folder, bool keepsMessage)
 {
     m_refreshTask.start();
     const quint64 generation = m_refreshTask.generation();
     setIsLoading(true);
     recomputeBreadcrumb();
-    QCoro::Task<> listing =
-        runListing(QPointer<LocalBrowserViewModel>(this), &workPool(), folder, m_sort, m_sortAscending, generation);
+    QCoro::Task<> listing = runListing(QPointer<LocalBrowserViewModel>(this), &workPool(), folder, m_sort,
+                                       m_sortAscending, generation, keepsMessage);
     Q_UNUSED(listing) // applies its result by itself, if it is still the newest listing then
 }
 
 QCoro::Task<> LocalBrowserViewModel::runListing(QPointer<LocalBrowserViewModel> model, QThreadPool* pool, QUrl folder,
-                                                FileSort sort, bool ascending, quint64 generation)
+                                                FileSort sort, bool ascending, quint64 generation,
+                                                bool keepsMessage)
 {
     ListingResult result;
     result.order = std::pair(sort, ascending);
+    result.keepsMessage = keepsMessage;
     try {
         // The read runs to its end even when a newer listing starts; its result is then dropped.
         const QString path = localPath(folder);
@@ -220,7 +223,9 @@ void LocalBrowserViewModel::applyListing(const QUrl& folder, ListingResult resul
         m_allItems = std::move(*result.items);
         m_allItemsOrder = result.order;
         applyDisplayFilter();
-        setErrorMessage(std::nullopt);
+        if (!result.keepsMessage) {
+            setErrorMessage(std::nullopt);
+        }
     } else {
         const LocalFileError& failure = *result.failure;
         m_allItems.clear();

@@ -138,7 +138,9 @@ private:
     void setErrorMessage(std::optional<QString> message);
     void setCalculatingFolderSizeIDs(QSet<QUrl> folders);
 
-    void scheduleRefresh(const QUrl& folder);
+    // With `keepsMessage`, the listing's success leaves errorMessage as it is: the failure of the
+    // operation that asked for the listing stays readable.
+    void scheduleRefresh(const QUrl& folder, bool keepsMessage = false);
     void applyListing(const QUrl& folder, ListingResult result);
     void applyDisplayFilter();
     void recomputeBreadcrumb();
@@ -150,7 +152,7 @@ private:
     QThreadPool& workPool() const;
 
     static QCoro::Task<> runListing(QPointer<LocalBrowserViewModel> model, QThreadPool* pool, QUrl folder,
-                                    FileSort sort, bool ascending, quint64 generation);
+                                    FileSort sort, bool ascending, quint64 generation, bool keepsMessage);
     static QCoro::Task<> runMeasurement(QPointer<LocalBrowserViewModel> model, QThreadPool* pool, LocalItem item,
                                         bool presentsErrors);
 

@@ -99,12 +99,15 @@ void LocalBrowserViewModel::rename(const LocalItem& item, const QString& newName
 
 void LocalBrowserViewModel::deleteItems(const QList<LocalItem>& items)
 {
+    bool failed = false;
     for (const LocalItem& item : items) {
         if (const std::optional<QString> reason = LocalTrash::moveToTrash(item.id.toLocalFile())) {
             setErrorMessage(QStringLiteral("Could not delete %1: %2").arg(item.name, *reason));
+            failed = true;
         }
     }
-    scheduleRefresh(m_currentDirectory);
+    // The listing that follows must not wipe out the news that something was not deleted.
+    scheduleRefresh(m_currentDirectory, failed);
 }
 
 // ---- Space and selection --------------------------------------------------------------------

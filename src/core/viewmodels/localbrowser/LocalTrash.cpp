@@ -117,9 +117,9 @@ std::optional<QString> LocalTrash::moveToTrash(const QString& path)
         return QStringLiteral("There is no home folder to keep the Trash in.");
     }
     const QString dataFolder = QFileInfo(homeTrash).path();
-    errno = 0;
     if (!QDir().mkpath(dataFolder) || !trashFolderIn(dataFolder, QStringLiteral("Trash"))) {
-        const int error = errno != 0 ? errno : ENOTDIR;
+        // The system's own answer to making it says why.
+        const int error = ::mkdir(QFile::encodeName(homeTrash).constData(), 0700) == 0 ? 0 : errno;
         return QStringLiteral("The Trash folder %1 cannot be made (%2).").arg(homeTrash, qt_error_string(error));
     }
 

@@ -159,7 +159,7 @@ bool LocalBrowserTest::rerunUnprivileged()
         ADD_FAILURE() << "setpriv cannot be started: " << child.errorString().toStdString();
         return true;
     }
-    if (!child.waitForFinished(120'000)) {
+    if (!child.waitForFinished(60'000)) {
         child.kill();
         child.waitForFinished();
         ADD_FAILURE() << "the unprivileged run did not end: " << child.readAll().toStdString();
