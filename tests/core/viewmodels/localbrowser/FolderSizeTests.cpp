@@ -74,6 +74,28 @@ TEST_F(FolderSizeTest, AFolderThatCannotBeReadIsAFailureCarryingItsPath)
     }
 }
 
+TEST_F(FolderSizeTest, AFolderThatVanishedBeforeItsMeasurementGivesTheMessageAndNoSize)
+{
+    makeFile(QStringLiteral("shown/gone/file"), "12");
+    const auto model = makeModel(url(QStringLiteral("shown")));
+    model->refresh();
+    waitForListing(*model);
+    const LocalItem gone = shownItem(*model, QStringLiteral("gone"));
+    ASSERT_TRUE(QDir(path(QStringLiteral("shown/gone"))).removeRecursively());
+
+    model->calculateFolderSizes({gone});
+    waitForMeasurements(*model);
+    EXPECT_EQ(model->errorMessage(), QStringLiteral("Could not calculate gone: No such file or directory"));
+    EXPECT_EQ(shownItem(*model, QStringLiteral("gone")).size, std::nullopt);
+    EXPECT_EQ(model->selectionSummary({gone.id}, std::nullopt).unknownFolderCount, 1);
+
+    // Not cached: once it is back, it can be measured.
+    makeFile(QStringLiteral("shown/gone/file"), "123");
+    model->calculateFolderSizes({gone});
+    waitForMeasurements(*model);
+    EXPECT_EQ(shownItem(*model, QStringLiteral("gone")).size, 3);
+}
+
 TEST_F(FolderSizeTest, AnUnreadableSubFolderFailsTheWholeMeasurement)
 {
     if (rerunUnprivileged()) {
