@@ -4,6 +4,7 @@
 #include "LocalFileError.h"
 #include "async/SerialExecutor.h"
 #include "domain/BrowserSort.h"
+#include "platform/MountTableMonitor.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -20,6 +21,7 @@ namespace quillbarrow {
 
 const QString LocalBrowserViewModel::defaultDirectoryKey = QStringLiteral("Quillbarrow.LocalBrowser.defaultDirectory");
 const QString LocalBrowserViewModel::lastDirectoryKey = QStringLiteral("Quillbarrow.LocalBrowser.lastDirectory");
+const QString LocalBrowserViewModel::favoritePathsKey = QStringLiteral("Quillbarrow.LocalBrowser.favoritePaths");
 
 struct LocalBrowserViewModel::ListingResult {
     // In browser order by `order`: the key and direction of the listing's start.
@@ -75,8 +77,10 @@ QString expandingTilde(const QString& path)
 } // namespace
 
 LocalBrowserViewModel::LocalBrowserViewModel(std::optional<QUrl> startingAt, AppLogger logger,
-                                             std::shared_ptr<UserDefaults> preferences, QObject* parent)
-    : QObject(parent), m_logger(std::move(logger)), m_preferences(std::move(preferences))
+                                             std::shared_ptr<UserDefaults> preferences,
+                                             std::shared_ptr<VolumeMonitor> volumes, QObject* parent)
+    : QObject(parent), m_logger(std::move(logger)), m_preferences(std::move(preferences)),
+      m_volumes(volumes != nullptr ? std::move(volumes) : std::make_shared<MountTableMonitor>())
 {
     if (startingAt) {
         m_currentDirectory = *startingAt;
@@ -286,6 +290,7 @@ void LocalBrowserViewModel::navigateTo(const QUrl& folder)
     setCurrentDirectory(folder);
     rememberCurrentDirectory();
     scheduleRefresh(folder);
+    refreshFavoriteLocations();
 }
 
 bool LocalBrowserViewModel::navigateToPath(const QString& typedPath)
@@ -322,6 +327,7 @@ void LocalBrowserViewModel::navigateUp()
     setCurrentDirectory(QUrl::fromLocalFile(parent));
     rememberCurrentDirectory();
     scheduleRefresh(m_currentDirectory);
+    refreshFavoriteLocations();
 }
 
 } // namespace quillbarrow

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "LocalFavoriteLocation.h"
+#include "VolumeLocation.h"
 #include "async/TaskSlot.h"
 #include "domain/FileSort.h"
 #include "domain/FolderStatistics.h"
@@ -7,6 +9,7 @@
 #include "domain/SelectionSizeSummary.h"
 #include "infrastructure/AppLogger.h"
 #include "infrastructure/UserDefaults.h"
+#include "platform/VolumeMonitor.h"
 
 #include <QHash>
 #include <QList>
@@ -14,6 +17,7 @@
 #include <QPointer>
 #include <QSet>
 #include <QString>
+#include <QStringList>
 #include <QUrl>
 
 #include <QCoro/QCoroTask>
@@ -31,7 +35,8 @@ namespace quillbarrow {
 // folder off the main thread (only the newest listing is applied), hides names that begin with
 // "." unless asked to show them, sorts with the browser order, moves between folders, measures
 // folders, summarises selections, reports the free space of the folder's volume, and creates,
-// renames and deletes items (a delete moves them to the Trash). Lives on the main thread; its
+// renames and deletes items (a delete moves them to the Trash), and offers the home folder and
+// the mounted volumes, and standard and user favourite folders. Lives on the main thread; its
 // failures end in errorMessage, and only a failed listing is also logged.
 //
 // Every published property announces each assignment through its changed signal, also when the
@@ -43,21 +48,27 @@ class LocalBrowserViewModel : public QObject {
     Q_PROPERTY(QList<quillbarrow::LocalItem> items READ items NOTIFY itemsChanged)
     Q_PROPERTY(bool isLoading READ isLoading NOTIFY isLoadingChanged)
     Q_PROPERTY(std::optional<QString> errorMessage READ errorMessage NOTIFY errorMessageChanged)
+    Q_PROPERTY(QList<quillbarrow::VolumeLocation> locations READ locations NOTIFY locationsChanged)
     Q_PROPERTY(quillbarrow::FileSort sort READ sort WRITE setSort NOTIFY sortChanged)
     Q_PROPERTY(bool sortAscending READ sortAscending WRITE setSortAscending NOTIFY sortAscendingChanged)
     Q_PROPERTY(bool showHiddenFiles READ showHiddenFiles WRITE setShowHiddenFiles NOTIFY showHiddenFilesChanged)
+    Q_PROPERTY(QList<quillbarrow::LocalFavoriteLocation> favoriteLocations READ favoriteLocations NOTIFY
+                   favoriteLocationsChanged)
     Q_PROPERTY(QSet<QUrl> calculatingFolderSizeIDs READ calculatingFolderSizeIDs NOTIFY calculatingFolderSizeIDsChanged)
 
 public:
     // The stored start folders: standardized absolute paths of folders, as plain strings.
     static const QString defaultDirectoryKey;
     static const QString lastDirectoryKey;
+    // The user's favourite folders: standardized absolute paths, in the order added.
+    static const QString favoritePathsKey;
 
     // Chooses the folder to show first: `startingAt` as given; else the stored default folder,
     // else the stored last folder, each only while it names an existing folder (a stale value is
-    // skipped and left stored); else the home folder. Lists nothing.
+    // skipped and left stored); else the home folder. Lists nothing, and builds neither the
+    // volumes nor the favourites. Without `volumes`, the computer's mount table is read.
     LocalBrowserViewModel(std::optional<QUrl> startingAt, AppLogger logger, std::shared_ptr<UserDefaults> preferences,
-                          QObject* parent = nullptr);
+                          std::shared_ptr<VolumeMonitor> volumes = nullptr, QObject* parent = nullptr);
     ~LocalBrowserViewModel() override;
 
     const QUrl& currentDirectory() const { return m_currentDirectory; }
@@ -71,6 +82,10 @@ public:
     FileSort sort() const { return m_sort; }
     bool sortAscending() const { return m_sortAscending; }
     bool showHiddenFiles() const { return m_showHiddenFiles; }
+    // Home, then the mounted volumes a person would open.
+    const QList<VolumeLocation>& locations() const { return m_locations; }
+    // The standard folders of the home folder that exist, then the user's own that exist.
+    const QList<LocalFavoriteLocation>& favoriteLocations() const { return m_favoriteLocations; }
     // The folders being measured now.
     const QSet<QUrl>& calculatingFolderSizeIDs() const { return m_calculatingFolderSizeIDs; }
 
@@ -115,6 +130,18 @@ public:
     // The same, quietly, for the items the user can read (a failure leaves no trace).
     void precalculateFolderSizesIfAccessible(const QList<LocalItem>& items);
 
+    // Rebuilds the volume list.
+    void refreshLocations();
+    // Rebuilds the volumes and the favourites; the first call also starts following mounts and
+    // unmounts, each of which rebuilds both lists again.
+    void startObservingVolumes();
+    // Stores the current folder among the favourites (once).
+    void addCurrentDirectoryToFavorites();
+    // Removes every stored copy of a user favourite; nothing for a standard one.
+    void removeFavorite(const LocalFavoriteLocation& favorite);
+    // Stores the current folder as the start folder (and as the last folder).
+    void setCurrentDirectoryAsDefault();
+
     // Where folders are read and measured (by default the application's shared pool).
     void setWorkPool(QThreadPool* pool);
 
@@ -124,6 +151,8 @@ Q_SIGNALS:
     void itemsChanged();
     void isLoadingChanged();
     void errorMessageChanged();
+    void locationsChanged();
+    void favoriteLocationsChanged();
     void sortChanged();
     void sortAscendingChanged();
     void showHiddenFilesChanged();
@@ -145,6 +174,10 @@ private:
     void applyDisplayFilter();
     void recomputeBreadcrumb();
     void rememberCurrentDirectory();
+    void refreshFavoriteLocations();
+    QList<LocalFavoriteLocation> standardFavoriteLocations(const std::optional<QString>& defaultPath) const;
+    static QList<LocalFavoriteLocation> uniqueFavoriteLocations(const QList<LocalFavoriteLocation>& favorites);
+    QStringList storedFavoritePaths() const;
     void calculateFolderSizes(const QList<LocalItem>& items, bool presentsErrors);
     void finishMeasurement(const LocalItem& item, bool presentsErrors,
                            std::optional<FolderStatistics> statistics, const QString& failure);
@@ -165,9 +198,13 @@ private:
     bool m_sortAscending = true;
     bool m_showHiddenFiles = false;
     QSet<QUrl> m_calculatingFolderSizeIDs;
+    QList<VolumeLocation> m_locations;
+    QList<LocalFavoriteLocation> m_favoriteLocations;
 
     const AppLogger m_logger;
     const std::shared_ptr<UserDefaults> m_preferences;
+    const std::shared_ptr<VolumeMonitor> m_volumes;
+    bool m_observingVolumes = false;
     QPointer<QThreadPool> m_workPool;
     // The newest listing; its generation counts the listings started.
     TaskSlot m_refreshTask;

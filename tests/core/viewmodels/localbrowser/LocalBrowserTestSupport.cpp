@@ -22,6 +22,23 @@ void PrintTo(const QUrl& url, std::ostream* out)
     *out << url.toString().toStdString();
 }
 
+namespace quillbarrow {
+
+void PrintTo(const VolumeLocation& location, std::ostream* out)
+{
+    *out << "VolumeLocation(" << location.url.toString().toStdString() << ", \"" << location.name.toStdString()
+         << "\", " << location.systemImage.toStdString() << (location.isRemovable ? ", removable)" : ")");
+}
+
+void PrintTo(const LocalFavoriteLocation& location, std::ostream* out)
+{
+    *out << "LocalFavoriteLocation(" << location.url.toString().toStdString() << ", \"" << location.name.toStdString()
+         << "\", " << location.systemImage.toStdString() << (location.isUserFavorite ? ", user" : "")
+         << (location.isDefault ? ", default)" : ")");
+}
+
+} // namespace quillbarrow
+
 namespace quillbarrow::testing {
 
 namespace {

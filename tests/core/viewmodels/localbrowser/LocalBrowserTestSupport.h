@@ -24,6 +24,11 @@
 void PrintTo(const QString& text, std::ostream* out);
 void PrintTo(const QUrl& url, std::ostream* out);
 
+namespace quillbarrow {
+void PrintTo(const VolumeLocation& location, std::ostream* out);
+void PrintTo(const LocalFavoriteLocation& location, std::ostream* out);
+} // namespace quillbarrow
+
 namespace quillbarrow::testing {
 
 // Sets environment variables for the length of a test and puts the old values back afterwards.
