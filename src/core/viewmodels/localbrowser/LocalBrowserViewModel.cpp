@@ -101,32 +101,27 @@ LocalBrowserViewModel::~LocalBrowserViewModel() = default;
 
 void LocalBrowserViewModel::setCurrentDirectory(QUrl folder)
 {
-    m_currentDirectory = std::move(folder);
-    Q_EMIT currentDirectoryChanged();
+    publish(m_currentDirectory, std::move(folder), &LocalBrowserViewModel::currentDirectoryChanged);
 }
 
 void LocalBrowserViewModel::setItems(QList<LocalItem> items)
 {
-    m_items = std::move(items);
-    Q_EMIT itemsChanged();
+    publish(m_items, std::move(items), &LocalBrowserViewModel::itemsChanged);
 }
 
 void LocalBrowserViewModel::setIsLoading(bool loading)
 {
-    m_isLoading = loading;
-    Q_EMIT isLoadingChanged();
+    publish(m_isLoading, std::move(loading), &LocalBrowserViewModel::isLoadingChanged);
 }
 
 void LocalBrowserViewModel::setErrorMessage(std::optional<QString> message)
 {
-    m_errorMessage = std::move(message);
-    Q_EMIT errorMessageChanged();
+    publish(m_errorMessage, std::move(message), &LocalBrowserViewModel::errorMessageChanged);
 }
 
 void LocalBrowserViewModel::setCalculatingFolderSizeIDs(QSet<QUrl> folders)
 {
-    m_calculatingFolderSizeIDs = std::move(folders);
-    Q_EMIT calculatingFolderSizeIDsChanged();
+    publish(m_calculatingFolderSizeIDs, std::move(folders), &LocalBrowserViewModel::calculatingFolderSizeIDsChanged);
 }
 
 void LocalBrowserViewModel::setSort(FileSort sort)
@@ -274,8 +269,7 @@ void LocalBrowserViewModel::recomputeBreadcrumb()
         running = running.endsWith(u'/') ? running + component : running + u'/' + component;
         crumbs.append(QUrl::fromLocalFile(running));
     }
-    m_breadcrumb = std::move(crumbs);
-    Q_EMIT breadcrumbChanged();
+    publish(m_breadcrumb, std::move(crumbs), &LocalBrowserViewModel::breadcrumbChanged);
 }
 
 // ---- Navigation -----------------------------------------------------------------------------

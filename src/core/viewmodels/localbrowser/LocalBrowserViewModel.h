@@ -161,6 +161,13 @@ Q_SIGNALS:
 private:
     struct ListingResult;
 
+    // Stores a published property and announces it, also when the value stayed the same.
+    template <typename T>
+    void publish(T& property, T value, void (LocalBrowserViewModel::*changed)())
+    {
+        property = std::move(value);
+        Q_EMIT(this->*changed)();
+    }
     void setCurrentDirectory(QUrl folder);
     void setItems(QList<LocalItem> items);
     void setIsLoading(bool loading);

@@ -49,8 +49,7 @@ void LocalBrowserViewModel::refreshLocations()
                                                        : QStringLiteral("externaldrive.connected.to.line.below"),
                                         volume.isRemovable));
     }
-    m_locations = std::move(locations);
-    Q_EMIT locationsChanged();
+    publish(m_locations, std::move(locations), &LocalBrowserViewModel::locationsChanged);
 }
 
 void LocalBrowserViewModel::startObservingVolumes()
@@ -88,8 +87,7 @@ void LocalBrowserViewModel::refreshFavoriteLocations()
         favorites.append(LocalFavoriteLocation(*folder, last.isEmpty() ? folder->toLocalFile() : last, *folder,
                                                QStringLiteral("star"), true, defaultPath == stored));
     }
-    m_favoriteLocations = uniqueFavoriteLocations(favorites);
-    Q_EMIT favoriteLocationsChanged();
+    publish(m_favoriteLocations, uniqueFavoriteLocations(favorites), &LocalBrowserViewModel::favoriteLocationsChanged);
 }
 
 QList<LocalFavoriteLocation>
