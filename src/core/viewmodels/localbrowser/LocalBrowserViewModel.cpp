@@ -1,0 +1,327 @@
+#include "LocalBrowserViewModel.h"
+
+#include "LocalDirectoryReader.h"
+#include "LocalFileError.h"
+#include "async/SerialExecutor.h"
+#include "domain/BrowserSort.h"
+#include "platform/MountTableMonitor.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QThreadPool>
+
+#include <QCoro/QCoroFuture>
+
+#include <cerrno>
+#include <pwd.h>
+#include <unistd.h>
+#include <vector>
+
+namespace quillbarrow {
+
+const QString LocalBrowserViewModel::defaultDirectoryKey = QStringLiteral("Quillbarrow.LocalBrowser.defaultDirectory");
+const QString LocalBrowserViewModel::lastDirectoryKey = QStringLiteral("Quillbarrow.LocalBrowser.lastDirectory");
+const QString LocalBrowserViewModel::favoritePathsKey = QStringLiteral("Quillbarrow.LocalBrowser.favoritePaths");
+
+struct LocalBrowserViewModel::ListingResult {
+    // In browser order by `order`: the key and direction of the listing's start.
+    std::optional<QList<LocalItem>> items;
+    std::pair<FileSort, bool> order;
+    std::optional<LocalFileError> failure;
+    bool keepsMessage = false;
+};
+
+namespace {
+
+// Work the user is waiting for goes ahead of background work in the pool.
+constexpr int userInitiatedPriority = 1;
+
+QString localPath(const QUrl& url)
+{
+    return url.toLocalFile();
+}
+
+// The home folder of the account `user`, or nothing when there is no such account.
+std::optional<QString> homeFolderOf(const QString& user)
+{
+    long size = ::sysconf(_SC_GETPW_R_SIZE_MAX);
+    std::vector<char> buffer(static_cast<std::size_t>(size > 0 ? size : 16384));
+    passwd entry {};
+    passwd* found = nullptr;
+    if (::getpwnam_r(user.toLocal8Bit().constData(), &entry, buffer.data(), buffer.size(), &found) != 0 ||
+        found == nullptr || found->pw_dir == nullptr) {
+        return std::nullopt;
+    }
+    return QFile::decodeName(found->pw_dir);
+}
+
+// "~" and "~/..." start at the home folder, "~name/..." at that account's home folder; any other
+// text, and "~name" for an unknown account, stays as it is.
+QString expandingTilde(const QString& path)
+{
+    if (!path.startsWith(u'~')) {
+        return path;
+    }
+    const qsizetype slash = path.indexOf(u'/');
+    const QString user = path.mid(1, slash < 0 ? -1 : slash - 1);
+    const QString rest = slash < 0 ? QString() : path.mid(slash);
+    if (user.isEmpty()) {
+        return QDir::homePath() + rest;
+    }
+    if (const std::optional<QString> home = homeFolderOf(user)) {
+        return *home + rest;
+    }
+    return path;
+}
+
+} // namespace
+
+LocalBrowserViewModel::LocalBrowserViewModel(std::optional<QUrl> startingAt, AppLogger logger,
+                                             std::shared_ptr<UserDefaults> preferences,
+                                             std::shared_ptr<VolumeMonitor> volumes, QObject* parent)
+    : QObject(parent), m_logger(std::move(logger)), m_preferences(std::move(preferences)),
+      m_volumes(volumes != nullptr ? std::move(volumes) : std::make_shared<MountTableMonitor>())
+{
+    if (startingAt) {
+        m_currentDirectory = *startingAt;
+    } else if (const std::optional<QUrl> stored =
+                   LocalDirectoryReader::existingDirectoryURL(m_preferences->string(defaultDirectoryKey))) {
+        m_currentDirectory = *stored;
+    } else if (const std::optional<QUrl> last =
+                   LocalDirectoryReader::existingDirectoryURL(m_preferences->string(lastDirectoryKey))) {
+        m_currentDirectory = *last;
+    } else {
+        m_currentDirectory = QUrl::fromLocalFile(QDir::homePath());
+    }
+}
+
+LocalBrowserViewModel::~LocalBrowserViewModel() = default;
+
+// ---- Published state ------------------------------------------------------------------------
+
+void LocalBrowserViewModel::setCurrentDirectory(QUrl folder)
+{
+    publish(m_currentDirectory, std::move(folder), &LocalBrowserViewModel::currentDirectoryChanged);
+}
+
+void LocalBrowserViewModel::setItems(QList<LocalItem> items)
+{
+    publish(m_items, std::move(items), &LocalBrowserViewModel::itemsChanged);
+}
+
+void LocalBrowserViewModel::setIsLoading(bool loading)
+{
+    publish(m_isLoading, std::move(loading), &LocalBrowserViewModel::isLoadingChanged);
+}
+
+void LocalBrowserViewModel::setErrorMessage(std::optional<QString> message)
+{
+    publish(m_errorMessage, std::move(message), &LocalBrowserViewModel::errorMessageChanged);
+}
+
+void LocalBrowserViewModel::setCalculatingFolderSizeIDs(QSet<QUrl> folders)
+{
+    publish(m_calculatingFolderSizeIDs, std::move(folders), &LocalBrowserViewModel::calculatingFolderSizeIDsChanged);
+}
+
+void LocalBrowserViewModel::setSort(FileSort sort)
+{
+    m_sort = sort;
+    Q_EMIT sortChanged();
+    if (!m_isBatchingSortUpdate) {
+        applyDisplayFilter();
+    }
+}
+
+void LocalBrowserViewModel::setSortAscending(bool ascending)
+{
+    m_sortAscending = ascending;
+    Q_EMIT sortAscendingChanged();
+    if (!m_isBatchingSortUpdate) {
+        applyDisplayFilter();
+    }
+}
+
+void LocalBrowserViewModel::setShowHiddenFiles(bool show)
+{
+    m_showHiddenFiles = show;
+    Q_EMIT showHiddenFilesChanged();
+    applyDisplayFilter();
+}
+
+void LocalBrowserViewModel::setSort(FileSort sort, bool ascending)
+{
+    if (m_sort == sort && m_sortAscending == ascending) {
+        return;
+    }
+    m_isBatchingSortUpdate = true;
+    setSort(sort);
+    setSortAscending(ascending);
+    m_isBatchingSortUpdate = false;
+    applyDisplayFilter();
+}
+
+void LocalBrowserViewModel::setWorkPool(QThreadPool* pool)
+{
+    m_workPool = pool;
+}
+
+QThreadPool& LocalBrowserViewModel::workPool() const
+{
+    return m_workPool != nullptr ? *m_workPool : *QThreadPool::globalInstance();
+}
+
+// ---- Listing --------------------------------------------------------------------------------
+
+void LocalBrowserViewModel::refresh()
+{
+    scheduleRefresh(m_currentDirectory);
+}
+
+void LocalBrowserViewModel::scheduleRefresh(const QUrl& folder, bool keepsMessage)
+{
+    m_refreshTask.start();
+    const quint64 generation = m_refreshTask.generation();
+    setIsLoading(true);
+    recomputeBreadcrumb();
+    QCoro::Task<> listing = runListing(QPointer<LocalBrowserViewModel>(this), &workPool(), folder, m_sort,
+                                       m_sortAscending, generation, keepsMessage);
+    Q_UNUSED(listing) // applies its result by itself, if it is still the newest listing then
+}
+
+QCoro::Task<> LocalBrowserViewModel::runListing(QPointer<LocalBrowserViewModel> model, QThreadPool* pool, QUrl folder,
+                                                FileSort sort, bool ascending, quint64 generation,
+                                                bool keepsMessage)
+{
+    ListingResult result;
+    result.order = std::pair(sort, ascending);
+    result.keepsMessage = keepsMessage;
+    try {
+        // The read runs to its end even when a newer listing starts; its result is then dropped.
+        const QString path = localPath(folder);
+        QFuture<QList<LocalItem>> reading = runOnThreadPool(
+            *pool, [path, sort, ascending] { return LocalDirectoryReader::read(path, sort, ascending); },
+            userInitiatedPriority);
+        result.items = co_await reading;
+    } catch (const LocalFileError& error) {
+        result.failure = error;
+    } catch (const std::exception& error) {
+        result.failure = LocalFileError(EIO, localPath(folder), QString::fromUtf8(error.what()));
+    } catch (...) {
+        result.failure = LocalFileError(EIO, localPath(folder));
+    }
+    if (model == nullptr || !model->m_refreshTask.isCurrent(generation)) {
+        co_return;
+    }
+    model->applyListing(folder, std::move(result));
+}
+
+void LocalBrowserViewModel::applyListing(const QUrl& folder, ListingResult result)
+{
+    if (result.items) {
+        m_allItems = std::move(*result.items);
+        m_allItemsOrder = result.order;
+        applyDisplayFilter();
+        if (!result.keepsMessage) {
+            setErrorMessage(std::nullopt);
+        }
+    } else {
+        const LocalFileError& failure = *result.failure;
+        m_allItems.clear();
+        m_allItemsOrder.reset();
+        setItems({});
+        setErrorMessage(
+            QStringLiteral("Could not read %1: %2").arg(localPath(folder), failure.localizedDescription()));
+        m_logger.error(QStringLiteral("read failed: ") + failure.debugDescription());
+    }
+    m_refreshTask.cancel();
+    setIsLoading(false);
+}
+
+void LocalBrowserViewModel::applyDisplayFilter()
+{
+    QList<LocalItem> shown;
+    shown.reserve(m_allItems.size());
+    bool patched = false;
+    for (const LocalItem& item : m_allItems) {
+        if (!m_showHiddenFiles && item.isHidden) {
+            continue;
+        }
+        shown.append(item);
+        if (item.kind == RemoteItemKind::folder) {
+            const auto measured = m_computedFolderStatistics.constFind(item.id);
+            if (measured != m_computedFolderStatistics.constEnd()) {
+                shown.last().size = measured->bytes;
+                patched = true;
+            }
+        }
+    }
+    // A listing read in the shown order needs no second sort, unless measured sizes reorder it.
+    const bool inOrder = m_allItemsOrder == std::pair(m_sort, m_sortAscending) && !(patched && m_sort == FileSort::size);
+    setItems(inOrder ? std::move(shown) : sortedForBrowser(shown, m_sort, m_sortAscending));
+}
+
+void LocalBrowserViewModel::recomputeBreadcrumb()
+{
+    QList<QUrl> crumbs{QUrl::fromLocalFile(QStringLiteral("/"))};
+    QString running = QStringLiteral("/");
+    for (const QString& component : localPath(m_currentDirectory).split(u'/', Qt::SkipEmptyParts)) {
+        running = running.endsWith(u'/') ? running + component : running + u'/' + component;
+        crumbs.append(QUrl::fromLocalFile(running));
+    }
+    publish(m_breadcrumb, std::move(crumbs), &LocalBrowserViewModel::breadcrumbChanged);
+}
+
+// ---- Navigation -----------------------------------------------------------------------------
+
+void LocalBrowserViewModel::rememberCurrentDirectory()
+{
+    m_preferences->setString(lastDirectoryKey, QDir::cleanPath(localPath(m_currentDirectory)));
+}
+
+void LocalBrowserViewModel::navigateTo(const QUrl& folder)
+{
+    setCurrentDirectory(folder);
+    rememberCurrentDirectory();
+    scheduleRefresh(folder);
+    refreshFavoriteLocations();
+}
+
+bool LocalBrowserViewModel::navigateToPath(const QString& typedPath)
+{
+    const QString trimmed = typedPath.trimmed();
+    if (trimmed.isEmpty()) {
+        return false;
+    }
+    const QString expanded = expandingTilde(trimmed);
+    const QFileInfo target(expanded);
+    if (!target.exists()) {
+        setErrorMessage(QStringLiteral("No such folder: ") + expanded);
+        return false;
+    }
+    const QString folder = target.isDir() ? target.absoluteFilePath() : target.absolutePath();
+    navigateTo(QUrl::fromLocalFile(QDir::cleanPath(folder)));
+    return true;
+}
+
+void LocalBrowserViewModel::navigateUp()
+{
+    const QString path = localPath(m_currentDirectory);
+    if (path == QLatin1StringView("/")) {
+        return;
+    }
+    QString parent = path.endsWith(u'/') ? path.chopped(1) : path;
+    parent.truncate(std::max<qsizetype>(parent.lastIndexOf(u'/'), 0));
+    if (parent.isEmpty()) {
+        parent = QStringLiteral("/");
+    }
+    if (parent == path) {
+        return;
+    }
+    setCurrentDirectory(QUrl::fromLocalFile(parent));
+    rememberCurrentDirectory();
+    scheduleRefresh(m_currentDirectory);
+    refreshFavoriteLocations();
+}
+
+} // namespace quillbarrow

@@ -1,0 +1,227 @@
+#pragma once
+
+#include "LocalFavoriteLocation.h"
+#include "VolumeLocation.h"
+#include "async/TaskSlot.h"
+#include "domain/FileSort.h"
+#include "domain/FolderStatistics.h"
+#include "domain/LocalItem.h"
+#include "domain/SelectionSizeSummary.h"
+#include "infrastructure/AppLogger.h"
+#include "infrastructure/UserDefaults.h"
+#include "platform/VolumeMonitor.h"
+
+#include <QHash>
+#include <QList>
+#include <QObject>
+#include <QPointer>
+#include <QSet>
+#include <QString>
+#include <QStringList>
+#include <QUrl>
+
+#include <QCoro/QCoroTask>
+
+#include <memory>
+#include <optional>
+#include <stop_token>
+#include <utility>
+
+class QThreadPool;
+
+namespace quillbarrow {
+
+// The model of the computer's pane: one folder of the local file system at a time. It lists the
+// folder off the main thread (only the newest listing is applied), hides names that begin with
+// "." unless asked to show them, sorts with the browser order, moves between folders, measures
+// folders, summarises selections, reports the free space of the folder's volume, and creates,
+// renames and deletes items (a delete moves them to the Trash), and offers the home folder and
+// the mounted volumes, and standard and user favourite folders. Lives on the main thread; its
+// failures end in errorMessage, and only a failed listing is also logged.
+//
+// Every published property announces each assignment through its changed signal, also when the
+// value stayed the same.
+class LocalBrowserViewModel : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(QUrl currentDirectory READ currentDirectory NOTIFY currentDirectoryChanged)
+    Q_PROPERTY(QList<QUrl> breadcrumb READ breadcrumb NOTIFY breadcrumbChanged)
+    Q_PROPERTY(QList<quillbarrow::LocalItem> items READ items NOTIFY itemsChanged)
+    Q_PROPERTY(bool isLoading READ isLoading NOTIFY isLoadingChanged)
+    Q_PROPERTY(std::optional<QString> errorMessage READ errorMessage NOTIFY errorMessageChanged)
+    Q_PROPERTY(QList<quillbarrow::VolumeLocation> locations READ locations NOTIFY locationsChanged)
+    Q_PROPERTY(quillbarrow::FileSort sort READ sort WRITE setSort NOTIFY sortChanged)
+    Q_PROPERTY(bool sortAscending READ sortAscending WRITE setSortAscending NOTIFY sortAscendingChanged)
+    Q_PROPERTY(bool showHiddenFiles READ showHiddenFiles WRITE setShowHiddenFiles NOTIFY showHiddenFilesChanged)
+    Q_PROPERTY(QList<quillbarrow::LocalFavoriteLocation> favoriteLocations READ favoriteLocations NOTIFY
+                   favoriteLocationsChanged)
+    Q_PROPERTY(QSet<QUrl> calculatingFolderSizeIDs READ calculatingFolderSizeIDs NOTIFY calculatingFolderSizeIDsChanged)
+
+public:
+    // The stored start folders: standardized absolute paths of folders, as plain strings.
+    static const QString defaultDirectoryKey;
+    static const QString lastDirectoryKey;
+    // The user's favourite folders: standardized absolute paths, in the order added.
+    static const QString favoritePathsKey;
+
+    // Chooses the folder to show first: `startingAt` as given; else the stored default folder,
+    // else the stored last folder, each only while it names an existing folder (a stale value is
+    // skipped and left stored); else the home folder. Lists nothing, and builds neither the
+    // volumes nor the favourites. Without `volumes`, the computer's mount table is read.
+    LocalBrowserViewModel(std::optional<QUrl> startingAt, AppLogger logger, std::shared_ptr<UserDefaults> preferences,
+                          std::shared_ptr<VolumeMonitor> volumes = nullptr, QObject* parent = nullptr);
+    ~LocalBrowserViewModel() override;
+
+    const QUrl& currentDirectory() const { return m_currentDirectory; }
+    // The root folder first, then each folder down to the current one (as of the last listing's start).
+    const QList<QUrl>& breadcrumb() const { return m_breadcrumb; }
+    // What the table shows: the listing with measured folder sizes, hidden entries dropped unless
+    // shown, in browser order.
+    const QList<LocalItem>& items() const { return m_items; }
+    bool isLoading() const { return m_isLoading; }
+    const std::optional<QString>& errorMessage() const { return m_errorMessage; }
+    FileSort sort() const { return m_sort; }
+    bool sortAscending() const { return m_sortAscending; }
+    bool showHiddenFiles() const { return m_showHiddenFiles; }
+    // Home, then the mounted volumes a person would open.
+    const QList<VolumeLocation>& locations() const { return m_locations; }
+    // The standard folders of the home folder that exist, then the user's own that exist.
+    const QList<LocalFavoriteLocation>& favoriteLocations() const { return m_favoriteLocations; }
+    // The folders being measured now.
+    const QSet<QUrl>& calculatingFolderSizeIDs() const { return m_calculatingFolderSizeIDs; }
+
+    // Each re-derives the items from the listing (the sort ones unless setSort(key, ascending)
+    // is assigning both); none reads the disk.
+    void setSort(FileSort sort);
+    void setSortAscending(bool ascending);
+    void setShowHiddenFiles(bool show);
+    // Key and direction together, with one re-sort; nothing at all when both are as they are.
+    void setSort(FileSort sort, bool ascending);
+
+    // Lists the current folder again.
+    void refresh();
+    // Opens the folder (no test that it exists), remembers it as the last folder and lists it.
+    void navigateTo(const QUrl& folder);
+    // Opens a typed path: trimmed, "~" expanded, a file standing for the folder that holds it.
+    // False, with nothing changed, for a blank text; false with "No such folder: <path>" when
+    // nothing is there.
+    bool navigateToPath(const QString& typedPath);
+    // Opens the parent folder; nothing at the root.
+    void navigateUp();
+
+    // Creates a folder of the trimmed name in the current folder and lists it again.
+    void createFolder(const QString& name);
+    // Renames the item within its folder to the trimmed name (never over an existing item) and
+    // lists the current folder again; nothing for the item's own name.
+    void rename(const LocalItem& item, const QString& newName);
+    // Moves each item to the Trash, going on past failures (each replaces the message), then
+    // lists the current folder once.
+    void deleteItems(const QList<LocalItem>& items);
+    void clearError();
+
+    // The free and the total space of the current folder's volume, asked anew at every call.
+    std::optional<qint64> currentDirectoryAvailableBytes() const;
+    std::optional<qint64> currentDirectoryCapacityBytes() const;
+    // What the shown items among `selection` weigh: measured folders by their contents, others
+    // as one item each; addresses that are not shown are ignored.
+    SelectionSizeSummary selectionSummary(const QSet<QUrl>& selection, std::optional<qint64> destinationFreeBytes) const;
+    // Measures each folder among `items` that is neither measured nor being measured; a failure
+    // sets "Could not calculate <name>: <reason>". Returns at once.
+    void calculateFolderSizes(const QList<LocalItem>& items);
+    // The same, quietly, for the items the user can read (a failure leaves no trace).
+    void precalculateFolderSizesIfAccessible(const QList<LocalItem>& items);
+
+    // Rebuilds the volume list.
+    void refreshLocations();
+    // Rebuilds the volumes and the favourites; the first call also starts following mounts and
+    // unmounts, each of which rebuilds both lists again.
+    void startObservingVolumes();
+    // Stores the current folder among the favourites (once).
+    void addCurrentDirectoryToFavorites();
+    // Removes every stored copy of a user favourite; nothing for a standard one.
+    void removeFavorite(const LocalFavoriteLocation& favorite);
+    // Stores the current folder as the start folder (and as the last folder).
+    void setCurrentDirectoryAsDefault();
+
+    // Where folders are read and measured (by default the application's shared pool).
+    void setWorkPool(QThreadPool* pool);
+
+Q_SIGNALS:
+    void currentDirectoryChanged();
+    void breadcrumbChanged();
+    void itemsChanged();
+    void isLoadingChanged();
+    void errorMessageChanged();
+    void locationsChanged();
+    void favoriteLocationsChanged();
+    void sortChanged();
+    void sortAscendingChanged();
+    void showHiddenFilesChanged();
+    void calculatingFolderSizeIDsChanged();
+
+private:
+    struct ListingResult;
+
+    // Stores a published property and announces it, also when the value stayed the same.
+    template <typename T>
+    void publish(T& property, T value, void (LocalBrowserViewModel::*changed)())
+    {
+        property = std::move(value);
+        Q_EMIT(this->*changed)();
+    }
+    void setCurrentDirectory(QUrl folder);
+    void setItems(QList<LocalItem> items);
+    void setIsLoading(bool loading);
+    void setErrorMessage(std::optional<QString> message);
+    void setCalculatingFolderSizeIDs(QSet<QUrl> folders);
+
+    // With `keepsMessage`, the listing's success leaves errorMessage as it is: the failure of the
+    // operation that asked for the listing stays readable.
+    void scheduleRefresh(const QUrl& folder, bool keepsMessage = false);
+    void applyListing(const QUrl& folder, ListingResult result);
+    void applyDisplayFilter();
+    void recomputeBreadcrumb();
+    void rememberCurrentDirectory();
+    void refreshFavoriteLocations();
+    QList<LocalFavoriteLocation> standardFavoriteLocations(const std::optional<QString>& defaultPath) const;
+    static QList<LocalFavoriteLocation> uniqueFavoriteLocations(const QList<LocalFavoriteLocation>& favorites);
+    QStringList storedFavoritePaths() const;
+    void calculateFolderSizes(const QList<LocalItem>& items, bool presentsErrors);
+    void finishMeasurement(const LocalItem& item, bool presentsErrors,
+                           std::optional<FolderStatistics> statistics, const QString& failure);
+    void recordComputedFolderStatistics(const FolderStatistics& statistics, const QUrl& folder);
+    QThreadPool& workPool() const;
+
+    static QCoro::Task<> runListing(QPointer<LocalBrowserViewModel> model, QThreadPool* pool, QUrl folder,
+                                    FileSort sort, bool ascending, quint64 generation, bool keepsMessage);
+    static QCoro::Task<> runMeasurement(QPointer<LocalBrowserViewModel> model, QThreadPool* pool, LocalItem item,
+                                        bool presentsErrors);
+
+    QUrl m_currentDirectory;
+    QList<QUrl> m_breadcrumb;
+    QList<LocalItem> m_items;
+    bool m_isLoading = false;
+    std::optional<QString> m_errorMessage;
+    FileSort m_sort = FileSort::name;
+    bool m_sortAscending = true;
+    bool m_showHiddenFiles = false;
+    QSet<QUrl> m_calculatingFolderSizeIDs;
+    QList<VolumeLocation> m_locations;
+    QList<LocalFavoriteLocation> m_favoriteLocations;
+
+    const AppLogger m_logger;
+    const std::shared_ptr<UserDefaults> m_preferences;
+    const std::shared_ptr<VolumeMonitor> m_volumes;
+    bool m_observingVolumes = false;
+    QPointer<QThreadPool> m_workPool;
+    // The newest listing; its generation counts the listings started.
+    TaskSlot m_refreshTask;
+    // The complete listing of the current folder as last read, hidden entries included.
+    QList<LocalItem> m_allItems;
+    // The order m_allItems is in, while it is the browser order for that key and direction with
+    // nothing patched since; the display then needs no sort of its own.
+    std::optional<std::pair<FileSort, bool>> m_allItemsOrder;
+    QHash<QUrl, FolderStatistics> m_computedFolderStatistics;
+    bool m_isBatchingSortUpdate = false;
+};
+
+} // namespace quillbarrow

@@ -1,0 +1,156 @@
+// The volume switcher and the favourites menu: Home and the mounted volumes, followed through
+// mounts and unmounts; the standard folders of the home folder and the user's own favourites.
+
+#include "LocalBrowserViewModel.h"
+#include "LocalDirectoryReader.h"
+#include "platform/VolumeClassification.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QSet>
+
+#include <array>
+
+namespace quillbarrow {
+
+namespace {
+
+struct StandardFolder {
+    const char* name;
+    const char* systemImage;
+};
+
+// Home itself (no name of a sub-folder), then its sub-folders, in the menu's order.
+constexpr std::array<StandardFolder, 6> standardSubFolders{{
+    {"Desktop", "menubar.rectangle"},
+    {"Downloads", "arrow.down.circle"},
+    {"Documents", "doc.text"},
+    {"Pictures", "photo"},
+    {"Movies", "film"},
+    {"Music", "music.note"},
+}};
+
+QString standardizedPath(const QUrl& url)
+{
+    return QDir::cleanPath(url.toLocalFile());
+}
+
+} // namespace
+
+void LocalBrowserViewModel::refreshLocations()
+{
+    const QUrl home = QUrl::fromLocalFile(QDir::homePath());
+    QList<VolumeLocation> locations{
+        VolumeLocation(home, QStringLiteral("Home"), home, QStringLiteral("house"), false)};
+    for (const VolumeChoice& volume : VolumeClassification::choose(m_volumes->mountedVolumes())) {
+        const QUrl root = QUrl::fromLocalFile(volume.mountPoint);
+        locations.append(VolumeLocation(root, volume.name, root,
+                                        volume.isLocal ? QStringLiteral("externaldrive")
+                                                       : QStringLiteral("externaldrive.connected.to.line.below"),
+                                        volume.isRemovable));
+    }
+    publish(m_locations, std::move(locations), &LocalBrowserViewModel::locationsChanged);
+}
+
+void LocalBrowserViewModel::startObservingVolumes()
+{
+    refreshLocations();
+    refreshFavoriteLocations();
+    if (m_observingVolumes) {
+        return;
+    }
+    m_observingVolumes = true;
+    // The connection ends with this model, so a late notice never reaches it.
+    connect(m_volumes.get(), &VolumeMonitor::volumesChanged, this, [this] {
+        refreshLocations();
+        refreshFavoriteLocations();
+    });
+    m_volumes->startWatching();
+}
+
+QStringList LocalBrowserViewModel::storedFavoritePaths() const
+{
+    return m_preferences->stringList(favoritePathsKey).value_or(QStringList());
+}
+
+void LocalBrowserViewModel::refreshFavoriteLocations()
+{
+    const std::optional<QString> defaultPath = m_preferences->string(defaultDirectoryKey);
+    QList<LocalFavoriteLocation> favorites = standardFavoriteLocations(defaultPath);
+    for (const QString& stored : storedFavoritePaths()) {
+        // A folder that is gone stays stored and comes back with the folder.
+        const std::optional<QUrl> folder = LocalDirectoryReader::existingDirectoryURL(stored);
+        if (!folder) {
+            continue;
+        }
+        const QString last = folder->toLocalFile().section(u'/', -1);
+        favorites.append(LocalFavoriteLocation(*folder, last.isEmpty() ? folder->toLocalFile() : last, *folder,
+                                               QStringLiteral("star"), true, defaultPath == stored));
+    }
+    publish(m_favoriteLocations, uniqueFavoriteLocations(favorites), &LocalBrowserViewModel::favoriteLocationsChanged);
+}
+
+QList<LocalFavoriteLocation>
+LocalBrowserViewModel::standardFavoriteLocations(const std::optional<QString>& defaultPath) const
+{
+    const QString home = QDir::homePath();
+    QList<LocalFavoriteLocation> favorites;
+    const auto add = [&](const QUrl& folder, const QString& name, const QString& systemImage) {
+        if (QFileInfo::exists(folder.toLocalFile())) {
+            favorites.append(LocalFavoriteLocation(folder, name, folder, systemImage, false,
+                                                   defaultPath == standardizedPath(folder)));
+        }
+    };
+    add(QUrl::fromLocalFile(home), QStringLiteral("Home"), QStringLiteral("house"));
+    for (const StandardFolder& folder : standardSubFolders) {
+        add(LocalDirectoryReader::childURL(home, QLatin1StringView(folder.name)), QLatin1StringView(folder.name),
+            QLatin1StringView(folder.systemImage));
+    }
+    return favorites;
+}
+
+QList<LocalFavoriteLocation> LocalBrowserViewModel::uniqueFavoriteLocations(const QList<LocalFavoriteLocation>& favorites)
+{
+    QList<LocalFavoriteLocation> unique;
+    QSet<QString> seen;
+    for (const LocalFavoriteLocation& favorite : favorites) {
+        const QString path = standardizedPath(favorite.url);
+        if (!seen.contains(path)) {
+            seen.insert(path);
+            unique.append(favorite);
+        }
+    }
+    return unique;
+}
+
+void LocalBrowserViewModel::addCurrentDirectoryToFavorites()
+{
+    QStringList stored = storedFavoritePaths();
+    const QString current = standardizedPath(m_currentDirectory);
+    if (stored.contains(current)) {
+        return;
+    }
+    stored.append(current);
+    m_preferences->setStringList(favoritePathsKey, stored);
+    refreshFavoriteLocations();
+}
+
+void LocalBrowserViewModel::removeFavorite(const LocalFavoriteLocation& favorite)
+{
+    if (!favorite.isUserFavorite) {
+        return;
+    }
+    QStringList stored = storedFavoritePaths();
+    stored.removeAll(standardizedPath(favorite.url));
+    m_preferences->setStringList(favoritePathsKey, stored);
+    refreshFavoriteLocations();
+}
+
+void LocalBrowserViewModel::setCurrentDirectoryAsDefault()
+{
+    m_preferences->setString(defaultDirectoryKey, standardizedPath(m_currentDirectory));
+    rememberCurrentDirectory();
+    refreshFavoriteLocations();
+}
+
+} // namespace quillbarrow

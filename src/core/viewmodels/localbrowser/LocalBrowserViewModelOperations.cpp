@@ -1,0 +1,246 @@
+// The operations on the folder shown: folder sizes, the selection summary, free space, and
+// creating, renaming and deleting items.
+
+#include "ItemNameCheck.h"
+#include "LocalBrowserViewModel.h"
+#include "LocalDirectoryReader.h"
+#include "LocalFileError.h"
+#include "LocalFolderStatistics.h"
+#include "LocalTrash.h"
+#include "VolumeSpace.h"
+#include "async/SerialExecutor.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QThreadPool>
+
+#include <QCoro/QCoroFuture>
+
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace quillbarrow {
+
+namespace {
+
+constexpr int userInitiatedPriority = 1;
+
+// Moves the item at `source` to `destination` in one step, failing with EEXIST rather than
+// replacing something that is there. Returns 0 or the error number.
+int renameWithoutReplacing(const QString& source, const QString& destination)
+{
+    const QByteArray from = QFile::encodeName(source);
+    const QByteArray to = QFile::encodeName(destination);
+    if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0) {
+        return 0;
+    }
+    if (errno != EINVAL && errno != ENOSYS) {
+        return errno;
+    }
+    // A file system that cannot promise not to replace: look first, then move.
+    struct stat existing {};
+    if (::lstat(to.constData(), &existing) == 0) {
+        return EEXIST;
+    }
+    return ::rename(from.constData(), to.constData()) == 0 ? 0 : errno;
+}
+
+QString parentPath(const QString& path)
+{
+    const qsizetype slash = path.lastIndexOf(u'/');
+    return slash <= 0 ? QStringLiteral("/") : path.left(slash);
+}
+
+} // namespace
+
+void LocalBrowserViewModel::clearError()
+{
+    setErrorMessage(std::nullopt);
+}
+
+// ---- Creating, renaming, deleting -----------------------------------------------------------
+
+void LocalBrowserViewModel::createFolder(const QString& name)
+{
+    const QString trimmed = name.trimmed();
+    if (const std::optional<QString> problem = ItemNameCheck::problem(trimmed)) {
+        setErrorMessage(QStringLiteral("Could not create folder: ") + *problem);
+        return;
+    }
+    const QString target = LocalDirectoryReader::childURL(m_currentDirectory.toLocalFile(), trimmed).toLocalFile();
+    if (::mkdir(QFile::encodeName(target).constData(), 0777) != 0) {
+        setErrorMessage(QStringLiteral("Could not create folder: ") + qt_error_string(errno));
+        return;
+    }
+    scheduleRefresh(m_currentDirectory);
+}
+
+void LocalBrowserViewModel::rename(const LocalItem& item, const QString& newName)
+{
+    const QString trimmed = newName.trimmed();
+    if (trimmed == item.name) {
+        return;
+    }
+    if (const std::optional<QString> problem = ItemNameCheck::problem(trimmed)) {
+        setErrorMessage(QStringLiteral("Could not rename: ") + *problem);
+        return;
+    }
+    const QString source = item.id.toLocalFile();
+    const QString destination = LocalDirectoryReader::childURL(parentPath(source), trimmed).toLocalFile();
+    if (const int error = renameWithoutReplacing(source, destination); error != 0) {
+        setErrorMessage(QStringLiteral("Could not rename: ") + qt_error_string(error));
+        return;
+    }
+    scheduleRefresh(m_currentDirectory);
+}
+
+void LocalBrowserViewModel::deleteItems(const QList<LocalItem>& items)
+{
+    bool failed = false;
+    for (const LocalItem& item : items) {
+        if (const std::optional<QString> reason = LocalTrash::moveToTrash(item.id.toLocalFile())) {
+            setErrorMessage(QStringLiteral("Could not delete %1: %2").arg(item.name, *reason));
+            failed = true;
+        }
+    }
+    // The listing that follows must not wipe out the news that something was not deleted.
+    scheduleRefresh(m_currentDirectory, failed);
+}
+
+// ---- Space and selection --------------------------------------------------------------------
+
+std::optional<qint64> LocalBrowserViewModel::currentDirectoryAvailableBytes() const
+{
+    return VolumeSpace::availableBytes(m_currentDirectory.toLocalFile());
+}
+
+std::optional<qint64> LocalBrowserViewModel::currentDirectoryCapacityBytes() const
+{
+    return VolumeSpace::capacityBytes(m_currentDirectory.toLocalFile());
+}
+
+SelectionSizeSummary LocalBrowserViewModel::selectionSummary(const QSet<QUrl>& selection,
+                                                             std::optional<qint64> destinationFreeBytes) const
+{
+    qint64 selected = 0;
+    qint64 itemCount = 0;
+    qint64 folderCount = 0;
+    qint64 knownBytes = 0;
+    qint64 unknownFolderCount = 0;
+    for (const LocalItem& item : m_items) {
+        if (!selection.contains(item.id)) {
+            continue;
+        }
+        ++selected;
+        if (item.kind != RemoteItemKind::folder) {
+            knownBytes += item.size.value_or(0);
+            ++itemCount;
+            continue;
+        }
+        ++folderCount;
+        const auto measured = m_computedFolderStatistics.constFind(item.id);
+        if (measured == m_computedFolderStatistics.constEnd()) {
+            ++unknownFolderCount;
+            ++itemCount;
+        } else {
+            knownBytes += measured->bytes;
+            itemCount += measured->itemCount;
+        }
+    }
+    return SelectionSizeSummary(selected, itemCount, folderCount, knownBytes, unknownFolderCount, destinationFreeBytes);
+}
+
+// ---- Folder sizes ---------------------------------------------------------------------------
+
+void LocalBrowserViewModel::calculateFolderSizes(const QList<LocalItem>& items)
+{
+    calculateFolderSizes(items, true);
+}
+
+void LocalBrowserViewModel::precalculateFolderSizesIfAccessible(const QList<LocalItem>& items)
+{
+    QList<LocalItem> readable;
+    for (const LocalItem& item : items) {
+        if (::access(QFile::encodeName(item.id.toLocalFile()).constData(), R_OK) == 0) {
+            readable.append(item);
+        }
+    }
+    calculateFolderSizes(readable, false);
+}
+
+void LocalBrowserViewModel::calculateFolderSizes(const QList<LocalItem>& items, bool presentsErrors)
+{
+    // A folder is measured once, and never twice at a time, even when it is listed twice here.
+    QList<LocalItem> toMeasure;
+    QSet<QUrl> taken;
+    for (const LocalItem& item : items) {
+        if (item.kind == RemoteItemKind::folder && !m_computedFolderStatistics.contains(item.id) &&
+            !m_calculatingFolderSizeIDs.contains(item.id) && !taken.contains(item.id)) {
+            toMeasure.append(item);
+            taken.insert(item.id);
+        }
+    }
+    for (const LocalItem& item : toMeasure) {
+        QSet<QUrl> measuring = m_calculatingFolderSizeIDs;
+        measuring.insert(item.id);
+        setCalculatingFolderSizeIDs(std::move(measuring));
+        QCoro::Task<> measurement =
+            runMeasurement(QPointer<LocalBrowserViewModel>(this), &workPool(), item, presentsErrors);
+        Q_UNUSED(measurement) // reports back by itself; nothing cancels it
+    }
+}
+
+QCoro::Task<> LocalBrowserViewModel::runMeasurement(QPointer<LocalBrowserViewModel> model, QThreadPool* pool,
+                                                    LocalItem item, bool presentsErrors)
+{
+    std::optional<FolderStatistics> statistics;
+    QString failure;
+    try {
+        const QString path = item.id.toLocalFile();
+        QFuture<FolderStatistics> measuring =
+            runOnThreadPool(*pool, [path] { return LocalFolderStatistics::measure(path); }, userInitiatedPriority);
+        statistics = co_await measuring;
+    } catch (const LocalFileError& error) {
+        failure = error.localizedDescription();
+    } catch (const std::exception& error) {
+        failure = QString::fromUtf8(error.what());
+    } catch (...) {
+        failure = qt_error_string(EIO);
+    }
+    if (model != nullptr) {
+        model->finishMeasurement(item, presentsErrors, statistics, failure);
+    }
+}
+
+void LocalBrowserViewModel::finishMeasurement(const LocalItem& item, bool presentsErrors,
+                                              std::optional<FolderStatistics> statistics, const QString& failure)
+{
+    QSet<QUrl> measuring = m_calculatingFolderSizeIDs;
+    measuring.remove(item.id);
+    setCalculatingFolderSizeIDs(std::move(measuring));
+    if (statistics) {
+        recordComputedFolderStatistics(*statistics, item.id);
+    } else if (presentsErrors) {
+        setErrorMessage(QStringLiteral("Could not calculate %1: %2").arg(item.name, failure));
+    }
+}
+
+void LocalBrowserViewModel::recordComputedFolderStatistics(const FolderStatistics& statistics, const QUrl& folder)
+{
+    m_computedFolderStatistics.insert(folder, statistics);
+    for (LocalItem& item : m_allItems) {
+        if (item.id == folder) {
+            item.size = statistics.bytes;
+        }
+    }
+    // A size may move the folder in a listing sorted by size.
+    if (m_allItemsOrder && m_allItemsOrder->first == FileSort::size) {
+        m_allItemsOrder.reset();
+    }
+    applyDisplayFilter();
+}
+
+} // namespace quillbarrow

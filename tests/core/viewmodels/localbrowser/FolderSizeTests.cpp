@@ -1,0 +1,226 @@
+#include "LocalBrowserTestSupport.h"
+
+#include "viewmodels/localbrowser/LocalFileError.h"
+#include "viewmodels/localbrowser/LocalFolderStatistics.h"
+#include "viewmodels/localbrowser/VolumeSpace.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSignalSpy>
+#include <QStorageInfo>
+
+#include <cerrno>
+#include <functional>
+#include <sys/stat.h>
+
+namespace quillbarrow::testing {
+namespace {
+
+using FolderSizeTest = LocalBrowserTest;
+
+TEST_F(FolderSizeTest, StatisticsCountVisibleEntriesAndSumRegularFilesWithoutFollowingLinks)
+{
+    struct Case {
+        const char* name;
+        std::function<void(const QString&)> build;
+        FolderStatistics expected;
+    };
+    const Case cases[] = {
+        {"only hidden files",
+         [this](const QString& root) {
+             makeFile(root + QStringLiteral("/.a"), "12345");
+             makeFile(root + QStringLiteral("/.cache/inner"), "123");
+         },
+         FolderStatistics(0, 0)},
+        {"a 4-byte file in a sub-folder",
+         [this](const QString& root) { makeFile(root + QStringLiteral("/sub/four"), "1234"); },
+         FolderStatistics(4, 2)},
+        {"a link back to its own folder",
+         [this](const QString& root) {
+             makeFile(root + QStringLiteral("/sub/four"), "1234");
+             ASSERT_TRUE(QFile::link(path(root), path(root + QStringLiteral("/sub/loop"))));
+         },
+         FolderStatistics(4, 3)},
+        {"a link to a large file",
+         [this](const QString& root) {
+             makeFile(QStringLiteral("large"), QByteArray(1000, 'x'));
+             ASSERT_TRUE(QFile::link(path(QStringLiteral("large")), path(root + QStringLiteral("/link"))));
+         },
+         FolderStatistics(0, 1)},
+        {"an empty folder", [this](const QString& root) { makeFolder(root); },
+         FolderStatistics(0, 0)},
+    };
+    int index = 0;
+    for (const Case& row : cases) {
+        SCOPED_TRACE(row.name);
+        const QString root = QStringLiteral("measured-%1").arg(index++);
+        makeFolder(root);
+        row.build(root);
+        EXPECT_EQ(LocalFolderStatistics::measure(path(root)), row.expected);
+    }
+}
+
+TEST_F(FolderSizeTest, AFolderThatCannotBeReadIsAFailureCarryingItsPath)
+{
+    makeFile(QStringLiteral("a-file"));
+    for (const QString& name : {QStringLiteral("missing"), QStringLiteral("a-file")}) {
+        try {
+            LocalFolderStatistics::measure(path(name));
+            ADD_FAILURE() << "no failure for " << name.toStdString();
+        } catch (const LocalFileError& error) {
+            EXPECT_EQ(error.path(), path(name));
+            EXPECT_TRUE(error.code() == ENOENT || error.code() == ENOTDIR) << error.code();
+        }
+    }
+}
+
+TEST_F(FolderSizeTest, AFolderThatVanishedBeforeItsMeasurementGivesTheMessageAndNoSize)
+{
+    makeFile(QStringLiteral("shown/gone/file"), "12");
+    const auto model = makeModel(url(QStringLiteral("shown")));
+    model->refresh();
+    waitForListing(*model);
+    const LocalItem gone = shownItem(*model, QStringLiteral("gone"));
+    ASSERT_TRUE(QDir(path(QStringLiteral("shown/gone"))).removeRecursively());
+
+    model->calculateFolderSizes({gone});
+    waitForMeasurements(*model);
+    EXPECT_EQ(model->errorMessage(), QStringLiteral("Could not calculate gone: No such file or directory"));
+    EXPECT_EQ(shownItem(*model, QStringLiteral("gone")).size, std::nullopt);
+    EXPECT_EQ(model->selectionSummary({gone.id}, std::nullopt).unknownFolderCount, 1);
+
+    // Not cached: once it is back, it can be measured.
+    makeFile(QStringLiteral("shown/gone/file"), "123");
+    model->calculateFolderSizes({gone});
+    waitForMeasurements(*model);
+    EXPECT_EQ(shownItem(*model, QStringLiteral("gone")).size, 3);
+}
+
+TEST_F(FolderSizeTest, AnUnreadableSubFolderFailsTheWholeMeasurement)
+{
+    if (rerunUnprivileged()) {
+        return;
+    }
+    makeFile(QStringLiteral("outer/readable/file"), "12");
+    makeFile(QStringLiteral("outer/locked/secret"), "123");
+    ASSERT_EQ(::chmod(QFile::encodeName(path(QStringLiteral("outer/locked"))).constData(), 0), 0);
+    try {
+        const FolderStatistics statistics = LocalFolderStatistics::measure(path(QStringLiteral("outer")));
+        ADD_FAILURE() << "a partial size was given: " << statistics.bytes << " bytes";
+    } catch (const LocalFileError& error) {
+        EXPECT_EQ(error.code(), EACCES);
+        EXPECT_EQ(error.path(), path(QStringLiteral("outer/locked")));
+        EXPECT_EQ(error.localizedDescription(), QStringLiteral("Permission denied (%1)").arg(path(QStringLiteral("outer/locked"))));
+    }
+
+    // Through the model: the message names the folder; the quiet measurement says nothing.
+    const auto model = makeModel(url(QString()));
+    model->refresh();
+    waitForListing(*model);
+    model->precalculateFolderSizesIfAccessible({shownItem(*model, QStringLiteral("outer"))});
+    waitForMeasurements(*model);
+    EXPECT_EQ(model->errorMessage(), std::nullopt);
+    model->calculateFolderSizes({shownItem(*model, QStringLiteral("outer"))});
+    waitForMeasurements(*model);
+    EXPECT_EQ(model->errorMessage(), QStringLiteral("Could not calculate outer: Permission denied (%1)")
+                                         .arg(path(QStringLiteral("outer/locked"))));
+    EXPECT_EQ(shownItem(*model, QStringLiteral("outer")).size, std::nullopt);
+}
+
+TEST_F(FolderSizeTest, AFolderIsMeasuredOnceAndNeverTwiceAtATime)
+{
+    makeFile(QStringLiteral("shown/photos/a.jpg"), "1234");
+    makeFile(QStringLiteral("shown/photos/b.jpg"), "123456");
+    makeFile(QStringLiteral("shown/readme"), "1");
+    const auto model = makeModel(url(QStringLiteral("shown")));
+    model->refresh();
+    waitForListing(*model);
+    const LocalItem photos = shownItem(*model, QStringLiteral("photos"));
+    const LocalItem readme = shownItem(*model, QStringLiteral("readme"));
+
+    QList<QSet<QUrl>> measuring;
+    QObject::connect(model.get(), &LocalBrowserViewModel::calculatingFolderSizeIDsChanged, model.get(),
+                     [&] { measuring.append(model->calculatingFolderSizeIDs()); });
+    // No result can come back between these calls: they run in one turn of the main thread.
+    model->calculateFolderSizes({photos, readme, photos});
+    model->calculateFolderSizes({photos});
+    model->precalculateFolderSizesIfAccessible({photos});
+    waitForMeasurements(*model);
+    EXPECT_EQ(measuring, (QList<QSet<QUrl>>{{photos.id}, {}}));
+    EXPECT_EQ(shownItem(*model, QStringLiteral("photos")).size, 10);
+    EXPECT_EQ(model->errorMessage(), std::nullopt);
+
+    // Measured once: later calls, a new listing and the sort all keep the measured size.
+    model->calculateFolderSizes({photos});
+    EXPECT_EQ(measuring.size(), 2);
+    makeFile(QStringLiteral("shown/photos/c.jpg"), "123456789");
+    model->refresh();
+    waitForListing(*model);
+    EXPECT_EQ(shownItem(*model, QStringLiteral("photos")).size, 10);
+}
+
+TEST_F(FolderSizeTest, AMeasuredFolderSortsByItsMeasuredSize)
+{
+    makeFile(QStringLiteral("shown/big/data"), QByteArray(100, 'x'));
+    makeFolder(QStringLiteral("shown/empty"));
+    makeFolder(QStringLiteral("shown/unmeasured"));
+    const auto model = makeModel(url(QStringLiteral("shown")));
+    model->setSort(FileSort::size, false);
+    model->refresh();
+    waitForListing(*model);
+    model->calculateFolderSizes({shownItem(*model, QStringLiteral("empty")), shownItem(*model, QStringLiteral("big"))});
+    waitForMeasurements(*model);
+    EXPECT_EQ(names(model->items()),
+              (QStringList{QStringLiteral("big"), QStringLiteral("empty"), QStringLiteral("unmeasured")}));
+    model->setSort(FileSort::size, true);
+    EXPECT_EQ(names(model->items()),
+              (QStringList{QStringLiteral("unmeasured"), QStringLiteral("empty"), QStringLiteral("big")}));
+}
+
+TEST_F(FolderSizeTest, TheSelectionSummaryCountsMeasuredFoldersByTheirContents)
+{
+    makeFile(QStringLiteral("shown/ten"), QByteArray(10, 'x'));
+    makeFile(QStringLiteral("shown/twenty"), QByteArray(20, 'x'));
+    makeFile(QStringLiteral("shown/.hidden"), QByteArray(40, 'x'));
+    for (const char* name : {"a", "b", "c", "d"}) {
+        makeFile(QStringLiteral("shown/folder/") + QLatin1StringView(name), QByteArray(25, 'x'));
+    }
+    const auto model = makeModel(url(QStringLiteral("shown")));
+    model->refresh();
+    waitForListing(*model);
+    const QSet<QUrl> selection{url(QStringLiteral("shown/ten")), url(QStringLiteral("shown/twenty")),
+                               url(QStringLiteral("shown/folder")), url(QStringLiteral("shown/.hidden")),
+                               url(QStringLiteral("elsewhere"))};
+
+    EXPECT_EQ(model->selectionSummary(selection, 500), SelectionSizeSummary(3, 3, 1, 30, 1, 500));
+    model->calculateFolderSizes({shownItem(*model, QStringLiteral("folder"))});
+    waitForMeasurements(*model);
+    // The folder holds 4 files of 25 bytes: its entries replace it in the item count.
+    EXPECT_EQ(model->selectionSummary(selection, std::nullopt), SelectionSizeSummary(3, 6, 1, 130, 0, std::nullopt));
+    EXPECT_EQ(model->selectionSummary({url(QStringLiteral("elsewhere"))}, 7), SelectionSizeSummary(0, 0, 0, 0, 0, 7));
+}
+
+TEST_F(FolderSizeTest, FreeSpaceIsTheVolumesSpaceForTheUserThenItsFreeSpace)
+{
+    EXPECT_EQ(VolumeSpace::preferredAvailableBytes(100, 200), 100);
+    EXPECT_EQ(VolumeSpace::preferredAvailableBytes(0, 200), 0);
+    EXPECT_EQ(VolumeSpace::preferredAvailableBytes(std::nullopt, 200), 200);
+    EXPECT_EQ(VolumeSpace::preferredAvailableBytes(-1, 200), 200);
+    EXPECT_EQ(VolumeSpace::preferredAvailableBytes(std::nullopt, std::nullopt), std::nullopt);
+
+    const auto model = makeModel(url(QStringLiteral("home")));
+    const QStorageInfo volume(path(QStringLiteral("home")));
+    const std::optional<qint64> available = model->currentDirectoryAvailableBytes();
+    const std::optional<qint64> capacity = model->currentDirectoryCapacityBytes();
+    ASSERT_TRUE(available && capacity);
+    EXPECT_EQ(*capacity, volume.bytesTotal());
+    EXPECT_GT(*available, 0);
+    EXPECT_LE(*available, *capacity);
+
+    const auto nowhere = makeModel(url(QStringLiteral("no/such/folder")));
+    EXPECT_EQ(nowhere->currentDirectoryAvailableBytes(), std::nullopt);
+    EXPECT_EQ(nowhere->currentDirectoryCapacityBytes(), std::nullopt);
+}
+
+} // namespace
+} // namespace quillbarrow::testing
