@@ -1,0 +1,184 @@
+#include "infrastructure/InMemoryUserDefaults.h"
+#include "infrastructure/QSettingsUserDefaults.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSettings>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+
+using namespace quillbarrow;
+
+namespace {
+
+// Keys as the device browser builds them from device names, with the characters QSettings
+// would otherwise read as group separators or escapes.
+const QStringList trickyKeys{
+    QStringLiteral("Quillbarrow.DeviceBrowser.lastLocation.model:Acme:A/B:Phone/One"),
+    QStringLiteral("Quillbarrow.DeviceBrowser.lastLocation.model:Acme:A\\B:Phone"),
+    QStringLiteral("a%2Fb"),
+    QStringLiteral("/leading and trailing/"),
+    QStringLiteral("mixed/\\%5C//"),
+    QStringLiteral("serial:caf\u00e9 \u4e2d"),
+};
+
+struct StoreMaker {
+    const char* name;
+    std::function<std::unique_ptr<UserDefaults>(const QString& folder)> make;
+};
+
+class UserDefaultsContract : public ::testing::TestWithParam<StoreMaker> {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(m_folder.isValid());
+        m_store = GetParam().make(m_folder.path());
+    }
+    UserDefaults& store() { return *m_store; }
+
+private:
+    QTemporaryDir m_folder;
+    std::unique_ptr<UserDefaults> m_store;
+};
+
+} // namespace
+
+TEST_P(UserDefaultsContract, EachKindReadsBackAndNoKindPassesForAnother)
+{
+    store().setData(QStringLiteral("data"), QByteArray("{\"storageID\":\"s1\",\"components\":[]}"));
+    store().setString(QStringLiteral("text"), QStringLiteral("/home/me"));
+    store().setStringList(QStringLiteral("list"), {QStringLiteral("/a"), QStringLiteral("/b, c")});
+    store().setBool(QStringLiteral("flag"), true);
+
+    EXPECT_EQ(store().data(QStringLiteral("data")), QByteArray("{\"storageID\":\"s1\",\"components\":[]}"));
+    EXPECT_EQ(store().string(QStringLiteral("text")), QStringLiteral("/home/me"));
+    EXPECT_EQ(store().stringList(QStringLiteral("list")), (QStringList{"/a", "/b, c"}));
+    EXPECT_TRUE(store().boolValue(QStringLiteral("flag")));
+
+    // A text is not data, and data is not a text.
+    EXPECT_EQ(store().data(QStringLiteral("text")), std::nullopt);
+    EXPECT_EQ(store().string(QStringLiteral("data")), std::nullopt);
+    EXPECT_EQ(store().data(QStringLiteral("missing")), std::nullopt);
+    EXPECT_EQ(store().string(QStringLiteral("missing")), std::nullopt);
+    EXPECT_EQ(store().stringList(QStringLiteral("missing")), std::nullopt);
+    EXPECT_FALSE(store().boolValue(QStringLiteral("missing")));
+}
+
+TEST_P(UserDefaultsContract, EmptyValuesAreValuesAndRemoveForgetsThem)
+{
+    store().setData(QStringLiteral("emptyData"), QByteArray());
+    store().setStringList(QStringLiteral("emptyList"), {});
+    store().setBool(QStringLiteral("off"), false);
+    EXPECT_EQ(store().data(QStringLiteral("emptyData")), QByteArray());
+    EXPECT_EQ(store().stringList(QStringLiteral("emptyList")), QStringList());
+    EXPECT_FALSE(store().boolValue(QStringLiteral("off")));
+
+    store().remove(QStringLiteral("emptyData"));
+    EXPECT_EQ(store().data(QStringLiteral("emptyData")), std::nullopt);
+    EXPECT_FALSE(store().allKeys().contains(QStringLiteral("emptyData")));
+    EXPECT_TRUE(store().allKeys().contains(QStringLiteral("emptyList")));
+}
+
+TEST_P(UserDefaultsContract, KeysWithSlashesAndBackslashesStayFlatAndApart)
+{
+    for (qsizetype i = 0; i < trickyKeys.size(); ++i) {
+        store().setData(trickyKeys[i], QByteArray::number(i));
+    }
+    // The same text with the separators removed, or turned into each other, is another key.
+    store().setData(QStringLiteral("Quillbarrow.DeviceBrowser.lastLocation.model:Acme:AB:PhoneOne"), "other");
+    for (qsizetype i = 0; i < trickyKeys.size(); ++i) {
+        EXPECT_EQ(store().data(trickyKeys[i]), QByteArray::number(i)) << qPrintable(trickyKeys[i]);
+    }
+    QStringList keys = store().allKeys();
+    keys.sort();
+    QStringList expected = trickyKeys;
+    expected.append(QStringLiteral("Quillbarrow.DeviceBrowser.lastLocation.model:Acme:AB:PhoneOne"));
+    expected.sort();
+    EXPECT_EQ(keys, expected);
+    store().remove(trickyKeys[0]);
+    EXPECT_EQ(store().data(trickyKeys[0]), std::nullopt);
+    EXPECT_EQ(store().data(trickyKeys[1]), QByteArray::number(1));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Stores, UserDefaultsContract,
+    ::testing::Values(StoreMaker{"InMemory", [](const QString&) { return std::make_unique<InMemoryUserDefaults>(); }},
+                      StoreMaker{"QSettings",
+                                 [](const QString& folder) {
+                                     return std::make_unique<QSettingsUserDefaults>(folder +
+                                                                                    QStringLiteral("/settings.ini"));
+                                 }}),
+    [](const ::testing::TestParamInfo<StoreMaker>& info) { return std::string(info.param.name); });
+
+TEST(QSettingsUserDefaults, TrickyKeysRoundTripThroughTheApplicationsStoreInATemporarySettingsFolder)
+{
+    QTemporaryDir folder;
+    ASSERT_TRUE(folder.isValid());
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, folder.path());
+    {
+        QSettingsUserDefaults store;
+        EXPECT_TRUE(store.fileName().startsWith(folder.path())) << qPrintable(store.fileName());
+        for (const QString& key : trickyKeys) {
+            store.setData(key, key.toUtf8());
+        }
+        store.sync();
+    }
+    QSettingsUserDefaults reopened;
+    for (const QString& key : trickyKeys) {
+        EXPECT_EQ(reopened.data(key), key.toUtf8()) << qPrintable(key);
+    }
+    // The file holds flat keys only: no group was made of a "/" or "\".
+    QFile file(reopened.fileName());
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    QStringList sections;
+    for (const QByteArray& line : file.readAll().split('\n')) {
+        if (line.startsWith('[')) {
+            sections.append(QString::fromUtf8(line));
+        }
+    }
+    EXPECT_EQ(sections, QStringList{"[General]"});
+}
+
+TEST(QSettingsUserDefaults, ValuesReadBackAsWrittenFromAFileOfAnEarlierRun)
+{
+    // How QSettings writes each kind to disk; read back after a restart, lists of one text and
+    // truth values come back as plain texts.
+    QTemporaryDir folder;
+    ASSERT_TRUE(folder.isValid());
+    const QString path = folder.filePath(QStringLiteral("earlier.ini"));
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("[General]\n"
+               "doc=@ByteArray({\\\"storageID\\\":\\\"s1\\\"})\n"
+               "one=/home/me\n"
+               "two=/a, /b\n"
+               "none=@Invalid()\n"
+               "flag=true\n"
+               "off=false\n"
+               "a%252Fb=@ByteArray(slash)\n");
+    file.close();
+    QSettingsUserDefaults store(path);
+    EXPECT_EQ(store.data(QStringLiteral("doc")), QByteArray("{\"storageID\":\"s1\"}"));
+    EXPECT_EQ(store.data(QStringLiteral("one")), std::nullopt);
+    EXPECT_EQ(store.stringList(QStringLiteral("one")), QStringList{"/home/me"});
+    EXPECT_EQ(store.stringList(QStringLiteral("two")), (QStringList{"/a", "/b"}));
+    EXPECT_EQ(store.stringList(QStringLiteral("none")), QStringList());
+    EXPECT_TRUE(store.boolValue(QStringLiteral("flag")));
+    EXPECT_FALSE(store.boolValue(QStringLiteral("off")));
+    EXPECT_FALSE(store.boolValue(QStringLiteral("one")));
+    EXPECT_EQ(store.data(QStringLiteral("a/b")), QByteArray("slash"));
+}
+
+TEST(QSettingsUserDefaults, EscapingIsReversible)
+{
+    for (const QString& key : trickyKeys) {
+        const QString escaped = QSettingsUserDefaults::escapedKey(key);
+        EXPECT_FALSE(escaped.contains(u'/'));
+        EXPECT_FALSE(escaped.contains(u'\\'));
+        EXPECT_EQ(QSettingsUserDefaults::unescapedKey(escaped), key);
+    }
+}
