@@ -5,6 +5,7 @@
 #include "ErrorBanner.h"
 #include "NavigationNode.h"
 #include "RemoteFavoriteLocation.h"
+#include "StoredRemoteLocation.h"
 #include "async/TaskSlot.h"
 #include "domain/AndroidDevice.h"
 #include "domain/FileSort.h"
@@ -130,6 +131,21 @@ public:
     // The banner's "Dismiss".
     void clearError();
 
+    // ---- Favourites and stored locations --------------------------------------------------------
+
+    // The favourites menu's "Add Current Folder": stores the folder shown once.
+    void addCurrentLocationToFavorites();
+    // The favourites menu's "Set Current as Default": the folder opened after each connection.
+    void setCurrentLocationAsDefault();
+    // Drops every stored copy of a user favourite; a built-in entry is ignored.
+    void removeFavorite(const RemoteFavoriteLocation& favorite);
+
+    // The text under which a device's locations are stored: "serial:" and the trimmed serial
+    // number; without one, "device:" and the id when manufacturer and model are both empty after
+    // trimming; else "model:", the trimmed manufacturer, ":", the trimmed model, ":", and the
+    // display name as it is.
+    static QString devicePreferenceKey(const AndroidDevice& device);
+
 Q_SIGNALS:
     void devicesChanged();
     void selectedDeviceChanged();
@@ -198,6 +214,22 @@ private:
     void present(const std::exception_ptr& error);
     // Extends whatever banner is shown when the detector answers; keeps the view model weakly.
     QCoro::Task<> lookUpConflicts();
+
+    // ---- Favourites and stored locations ------------------------------------------------------
+
+    // The key of the selected device; nothing without one.
+    std::optional<QString> currentDevicePreferenceKey() const;
+    QList<StoredRemoteLocation> storedFavoriteLocations(const QString& deviceKey) const;
+    void saveStoredFavoriteLocations(const QList<StoredRemoteLocation>& locations, const QString& deviceKey);
+    std::optional<StoredRemoteLocation> storedLocation(const QString& key) const;
+    void saveStoredLocation(const StoredRemoteLocation& location, const QString& key);
+    // Writes the folder shown as the device's last location.
+    void rememberCurrentLocation();
+    // Rebuilds the favourites menu: the built-in entries, then the stored favourites, each path once.
+    void refreshFavoriteLocations();
+    QList<RemoteFavoriteLocation> builtInFavoriteLocations(
+        const DirectoryPage& page, const std::optional<StoredRemoteLocation>& defaultLocation) const;
+    static QList<RemoteFavoriteLocation> uniqueFavoriteLocations(const QList<RemoteFavoriteLocation>& locations);
 
     // ---- Time limits on device calls -----------------------------------------------------------
 

@@ -21,6 +21,9 @@ public:
         m.m_computedFolderStatistics.insert(id, statistics);
     }
     void applySort() { m.applySort(); }
+    void putInCache(const DirectoryPage& page) { m.m_directoryCache.insert(page.path, page); }
+    void refreshFavoriteLocations() { m.refreshFavoriteLocations(); }
+    void rememberCurrentLocation() { m.rememberCurrentLocation(); }
     void present(const QuillbarrowError& error) { m.present(error); }
     void present(const std::exception_ptr& error) { m.present(error); }
     quint64 sessionEpoch() const { return m.m_sessionEpoch; }
