@@ -146,6 +146,12 @@ public:
     // display name as it is.
     static QString devicePreferenceKey(const AndroidDevice& device);
 
+    // ---- Reload after transfers -----------------------------------------------------------------
+
+    // Waits until the transfer queue has no active job, then lists the folder shown again in the
+    // device operation frame. Called by the panes after each paste into the device.
+    QCoro::Task<> reloadCurrentPage();
+
 Q_SIGNALS:
     void devicesChanged();
     void selectedDeviceChanged();
@@ -230,6 +236,21 @@ private:
     QList<RemoteFavoriteLocation> builtInFavoriteLocations(
         const DirectoryPage& page, const std::optional<StoredRemoteLocation>& defaultLocation) const;
     static QList<RemoteFavoriteLocation> uniqueFavoriteLocations(const QList<RemoteFavoriteLocation>& locations);
+
+    // ---- Directory cache, stale page and reload ---------------------------------------------------
+
+    // Keeps the page as the last listing of its path; a fresh listing of the page shown ends its
+    // stale mark.
+    void cache(const DirectoryPage& page);
+    // The path is cached and the transfer queue has an active job.
+    bool canServeCachedPageDuringTransfer(const RemotePath& path) const;
+    // Starts the one task that lists the shown page again once transfers are over, unless it runs.
+    void scheduleStalePageRefresh();
+    QCoro::Task<> refreshStalePage(std::stop_token stop);
+    QCoro::Task<> reloadCurrentPage(std::stop_token stop);
+    // Lists the page shown again and replaces it; errors go to the caller. A listing that comes
+    // back after the session changed is dropped.
+    QCoro::Task<> refreshCurrentPageInternal(std::shared_ptr<DeviceSession> session, std::stop_token stop);
 
     // ---- Time limits on device calls -----------------------------------------------------------
 

@@ -14,6 +14,8 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <optional>
+#include <type_traits>
 
 namespace quillbarrow::testing {
 
@@ -64,7 +66,8 @@ template <typename T>
 struct TaskOutcome {
     bool done = false;
     int resumptions = 0;
-    std::optional<T> value;
+    // True for a task without a result that ended without error.
+    std::optional<std::conditional_t<std::is_void_v<T>, bool, T>> value;
     std::exception_ptr error;
 
     // The error as the log shows it, or "" without one.
@@ -75,7 +78,12 @@ template <typename T>
 QCoro::Task<> collectOutcome(QCoro::Task<T> task, std::shared_ptr<TaskOutcome<T>> outcome)
 {
     try {
-        outcome->value.emplace(co_await std::move(task));
+        if constexpr (std::is_void_v<T>) {
+            co_await std::move(task);
+            outcome->value.emplace(true);
+        } else {
+            outcome->value.emplace(co_await std::move(task));
+        }
     } catch (...) {
         outcome->error = std::current_exception();
     }

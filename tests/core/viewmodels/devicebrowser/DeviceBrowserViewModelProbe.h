@@ -27,6 +27,25 @@ public:
     void present(const QuillbarrowError& error) { m.present(error); }
     void present(const std::exception_ptr& error) { m.present(error); }
     quint64 sessionEpoch() const { return m.m_sessionEpoch; }
+    void setShowingStalePage(bool stale) { m.setShowingStalePage(stale); }
+    void cache(const DirectoryPage& page) { m.cache(page); }
+    std::optional<DirectoryPage> cachedPage(const RemotePath& path) const
+    {
+        const auto found = m.m_directoryCache.constFind(path);
+        return found == m.m_directoryCache.constEnd() ? std::nullopt : std::optional<DirectoryPage>(*found);
+    }
+    qsizetype cacheSize() const { return m.m_directoryCache.size(); }
+    bool canServeCachedPageDuringTransfer(const RemotePath& path) const
+    {
+        return m.canServeCachedPageDuringTransfer(path);
+    }
+    void scheduleStalePageRefresh() { m.scheduleStalePageRefresh(); }
+    bool stalePageRefreshRunning() const { return m.m_stalePageRefreshTask.isRunning(); }
+    QCoro::Task<> reloadCurrentPage(std::stop_token stop) { return m.reloadCurrentPage(orLifetime(std::move(stop))); }
+    QCoro::Task<> refreshCurrentPageInternal(std::shared_ptr<DeviceSession> session)
+    {
+        return m.refreshCurrentPageInternal(std::move(session), m.lifetime());
+    }
 
     std::stop_token startMonitorTask() { return m.m_monitorTask.start(); }
     std::stop_token startStalePageRefreshTask() { return m.m_stalePageRefreshTask.start(); }
