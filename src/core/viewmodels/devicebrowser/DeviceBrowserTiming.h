@@ -1,6 +1,10 @@
 #pragma once
 
+#include "platform/SteadyWaitClock.h"
+#include "platform/WaitClock.h"
+
 #include <chrono>
+#include <memory>
 
 namespace quillbarrow {
 
@@ -19,6 +23,8 @@ struct DeviceBrowserTiming {
     std::chrono::milliseconds automaticFolderSizeDelay{350};
     // How often a reload asks the transfer queue whether it is idle yet.
     std::chrono::milliseconds reloadPollInterval{100};
+    // Takes the pauses and polls above (the time limits run on precise timers of their own).
+    std::shared_ptr<WaitClock> clock = std::make_shared<SteadyWaitClock>();
 };
 
 } // namespace quillbarrow

@@ -117,6 +117,14 @@ public:
     // The status line of the connection phase, naming the selected device.
     QString connectionStatusMessage() const;
 
+    // ---- Connecting ------------------------------------------------------------------------------
+
+    // Selects the device and connects to it: the old session is closed, the device's state is
+    // emptied and a session is opened, its storages read and the first storage's root shown, in
+    // up to four attempts while the failures are of a kind worth retrying. Failures go to the
+    // banner; a newer selection silently supersedes this one.
+    QCoro::Task<> selectDevice(AndroidDevice device);
+
     // ---- Sort --------------------------------------------------------------------------------
 
     // Each assignment is published and re-sorts the rows.
@@ -220,6 +228,23 @@ private:
     void present(const std::exception_ptr& error);
     // Extends whatever banner is shown when the detector answers; keeps the view model weakly.
     QCoro::Task<> lookUpConflicts();
+
+    // ---- Connecting ---------------------------------------------------------------------------
+
+    QCoro::Task<> connectWithRetry(AndroidDevice initialDevice, quint64 generation);
+    // The listed record of the device now: the same id, else the same manufacturer and model.
+    std::optional<AndroidDevice> resolveCurrentDevice(const AndroidDevice& device) const;
+    // One attempt. It writes state only while `generation` is the current connection; a session
+    // it opens for a superseded connection is closed.
+    QCoro::Task<> openAndLoad(AndroidDevice device, OpenSessionOptions options, quint64 generation);
+    // Undoes a failed attempt: closes its session and empties its storages, page and path.
+    QCoro::Task<> teardownPartialSession(quint64 generation);
+    static bool isRetryableConnectError(const std::exception_ptr& error);
+    // Takes the open session out of the view model (none is then open) and stops the automatic
+    // folder-size task, which uses it.
+    std::shared_ptr<DeviceSession> takeSession();
+    // Closes the session in a task of its own.
+    static void closeInBackground(std::shared_ptr<DeviceSession> session);
 
     // ---- Favourites and stored locations ------------------------------------------------------
 

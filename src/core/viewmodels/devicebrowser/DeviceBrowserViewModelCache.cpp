@@ -1,7 +1,5 @@
 #include "DeviceBrowserViewModel.h"
 
-#include "async/Sleep.h"
-
 #include <QPointer>
 
 namespace quillbarrow {
@@ -53,7 +51,8 @@ QCoro::Task<> DeviceBrowserViewModel::reloadCurrentPage(std::stop_token stop)
         if (stop.stop_requested()) {
             co_return;
         }
-        co_await sleepFor(m_timing.reloadPollInterval, stop);
+        const std::shared_ptr<WaitClock> clock = m_timing.clock;
+        co_await clock->sleep(m_timing.reloadPollInterval, stop);
         if (!self) {
             co_return;
         }

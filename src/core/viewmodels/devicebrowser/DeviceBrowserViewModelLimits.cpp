@@ -4,19 +4,6 @@
 
 namespace quillbarrow {
 
-namespace {
-
-QCoro::Task<> closeAbandonedSession(std::shared_ptr<DeviceSession> session)
-{
-    try {
-        co_await session->close();
-    } catch (...) {
-        // Closing does not fail; a session that did is released all the same.
-    }
-}
-
-} // namespace
-
 QCoro::Task<std::shared_ptr<DeviceSession>> DeviceBrowserViewModel::openSessionWithinLimit(DeviceID deviceID,
                                                                                            OpenSessionOptions options,
                                                                                            std::stop_token stop)
@@ -27,10 +14,7 @@ QCoro::Task<std::shared_ptr<DeviceSession>> DeviceBrowserViewModel::openSessionW
     };
     // Nobody waits for a session that opens after its limit: close it rather than leave the
     // device claimed until the last reference goes.
-    std::function<void(std::shared_ptr<DeviceSession>)> closeLate = [](std::shared_ptr<DeviceSession> late) {
-        QCoro::Task<> closing = closeAbandonedSession(std::move(late));
-        Q_UNUSED(closing)
-    };
+    std::function<void(std::shared_ptr<DeviceSession>)> closeLate = &DeviceBrowserViewModel::closeInBackground;
     co_return co_await callWithinLimit(std::move(open), m_timing.openSessionLimit, std::move(stop),
                                        std::move(closeLate));
 }

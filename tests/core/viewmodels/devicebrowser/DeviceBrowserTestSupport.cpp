@@ -1,6 +1,7 @@
 #include "DeviceBrowserTestSupport.h"
 
 #include "RunTask.h"
+#include "async/Sleep.h"
 
 #include <QMutex>
 #include <QMutexLocker>
@@ -9,9 +10,16 @@ namespace quillbarrow::testing {
 
 using namespace std::chrono_literals;
 
-DeviceBrowserTiming fastTiming()
+QCoro::Task<bool> RecordingWaitClock::sleep(std::chrono::nanoseconds duration, std::stop_token stop)
+{
+    m_sleeps.append(std::chrono::duration_cast<std::chrono::milliseconds>(duration).count());
+    co_return co_await sleepFor(duration, std::move(stop));
+}
+
+DeviceBrowserTiming fastTiming(std::shared_ptr<WaitClock> clock)
 {
     DeviceBrowserTiming timing;
+    timing.clock = std::move(clock);
     timing.openSessionLimit = 5s;
     timing.storagesLimit = 5s;
     timing.listingLimit = 5s;
@@ -107,6 +115,15 @@ void DeviceBrowserTest::TearDown()
         session->releaseAll();
     }
     processEventsUntil([] { return false; }, 20ms);
+}
+
+std::shared_ptr<QList<DeviceConnectionPhase>> DeviceBrowserTest::recordPhases()
+{
+    auto phases = std::make_shared<QList<DeviceConnectionPhase>>();
+    DeviceBrowserViewModel* model = &viewModel();
+    QObject::connect(model, &DeviceBrowserViewModel::connectionPhaseChanged, model,
+                     [model, phases] { phases->append(model->connectionPhase()); });
+    return phases;
 }
 
 TransferID DeviceBrowserTest::queueJob()

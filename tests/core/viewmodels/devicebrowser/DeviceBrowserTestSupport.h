@@ -14,13 +14,34 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <ostream>
 #include <optional>
 #include <type_traits>
 
+// Readable texts in failure messages (QString lives in the global namespace, where GoogleTest
+// looks for its printer).
+inline void PrintTo(const QString& text, std::ostream* out)
+{
+    *out << '"' << text.toStdString() << '"';
+}
+
 namespace quillbarrow::testing {
 
-// Limits and pauses short enough for tests; each test that depends on one sets its own.
-DeviceBrowserTiming fastTiming();
+// A clock that takes its waits for real (tests use waits of milliseconds) and records each.
+class RecordingWaitClock final : public WaitClock {
+public:
+    TimePoint now() const override { return std::chrono::steady_clock::now(); }
+    QCoro::Task<bool> sleep(std::chrono::nanoseconds duration, std::stop_token stop) override;
+    // The durations asked for, in milliseconds, in order.
+    const QList<qint64>& sleeps() const { return m_sleeps; }
+
+private:
+    QList<qint64> m_sleeps;
+};
+
+// Limits and pauses short enough for tests, the pauses taken by `clock`; each test that depends
+// on a limit sets its own.
+DeviceBrowserTiming fastTiming(std::shared_ptr<WaitClock> clock);
 
 // The log lines of the device browser's category written while it is alive, with their level.
 class DeviceBrowserLog {
@@ -45,10 +66,13 @@ protected:
     void destroyViewModel();
     // A queued transfer job, so that the queue has an active job.
     TransferID queueJob();
+    // The phases taken from now on, in order.
+    std::shared_ptr<QList<DeviceConnectionPhase>> recordPhases();
     // A session for the device over the tree, registered with the backend.
     std::shared_ptr<FakeDeviceSession> sessionFor(const AndroidDevice& device, FakeDeviceTree tree);
 
-    DeviceBrowserTiming timing = fastTiming();
+    std::shared_ptr<RecordingWaitClock> clock = std::make_shared<RecordingWaitClock>();
+    DeviceBrowserTiming timing = fastTiming(clock);
     std::shared_ptr<FakeMTPBackend> backend = std::make_shared<FakeMTPBackend>();
     std::shared_ptr<FakeConflictDetector> detector = std::make_shared<FakeConflictDetector>();
     std::shared_ptr<TransferQueue> queue = std::make_shared<TransferQueue>(AppLogger(QStringLiteral("TransferQueue")));

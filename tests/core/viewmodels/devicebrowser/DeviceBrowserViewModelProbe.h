@@ -15,6 +15,12 @@ public:
     void setSelectedDevice(std::optional<AndroidDevice> device) { m.setSelectedDevice(std::move(device)); }
     void setConnectionPhase(DeviceConnectionPhase phase) { m.setConnectionPhase(phase); }
     void setSession(std::shared_ptr<DeviceSession> session) { m.setSession(std::move(session)); }
+    void setDevices(QList<AndroidDevice> devices) { m.setDevices(std::move(devices)); }
+    static bool isRetryableConnectError(const std::exception_ptr& error)
+    {
+        return DeviceBrowserViewModel::isRetryableConnectError(error);
+    }
+    QList<NavigationNode> navigationStack() const { return m.m_navigationStack; }
     void setErrorBanner(std::optional<ErrorBanner> banner) { m.setErrorBanner(std::move(banner)); }
     void setMeasuredSize(const RemoteObjectID& id, FolderStatistics statistics)
     {

@@ -29,7 +29,7 @@ struct FakeDeviceTree {
 // releases, a delay) and is recorded: "storages", "root <storage>", "list <folder id>",
 // "createFolder <name>", "rename <id>", "delete <id>", "download <id>", "upload <name>",
 // "close". Unscripted calls serve the tree, as a device would; a closed session fails every
-// listing with sessionFailed.
+// call with sessionFailed until the backend opens it again.
 class FakeDeviceSession final : public DeviceSession {
 public:
     FakeDeviceSession(AndroidDevice device, FakeDeviceTree tree);
@@ -41,6 +41,8 @@ public:
     int closeCount() const { return m_state->closeCount; }
     FakeDeviceTree& tree() { return m_state->tree; }
     void releaseAll() { m_state->script->releaseAll(); }
+    // The backend opens the device again: the session answers again after a close.
+    void reopen() { m_state->closed = false; }
 
     AndroidDevice device() const override { return m_state->device; }
     QCoro::Task<QList<StorageRoot>> storages() override;

@@ -59,6 +59,7 @@ QCoro::Task<std::shared_ptr<DeviceSession>> FakeMTPBackend::openSession(DeviceID
         if (found == state->sessions.constEnd()) {
             throw QuillbarrowError::deviceNotFound();
         }
+        (*found)->reopen();
         return *found;
     };
     return perform(state->script, QStringLiteral("open"), deviceID.rawValue(), std::move(serve));
