@@ -20,6 +20,7 @@
 #include "infrastructure/AppConflictDetecting.h"
 #include "infrastructure/AppLogger.h"
 #include "infrastructure/UserDefaults.h"
+#include "transport/DeviceConnectionEvent.h"
 #include "transport/DeviceSession.h"
 #include "transport/DirectoryPage.h"
 #include "transport/MTPBackend.h"
@@ -116,6 +117,13 @@ public:
     std::shared_ptr<DeviceSession> currentSession() const { return m_session; }
     // The status line of the connection phase, naming the selected device.
     QString connectionStatusMessage() const;
+
+    // ---- Monitoring ------------------------------------------------------------------------------
+
+    // Starts following the devices, or starts again (the sidebar's "Retry"): the backend's current
+    // devices first, then its events, one applied before the next. A single device is selected by
+    // itself, once until it disconnects. Returns at once.
+    void start();
 
     // ---- Connecting ------------------------------------------------------------------------------
 
@@ -228,6 +236,14 @@ private:
     void present(const std::exception_ptr& error);
     // Extends whatever banner is shown when the detector answers; keeps the view model weakly.
     QCoro::Task<> lookUpConflicts();
+
+    // ---- Monitoring ----------------------------------------------------------------------------
+
+    QCoro::Task<> monitorDevices(std::stop_token stop);
+    void handle(const DeviceConnectionEvent& event);
+    // Clears the device side when the selected device has gone.
+    void forgetSelectedDevice();
+    void autoSelectOnlyDeviceIfNeeded();
 
     // ---- Connecting ---------------------------------------------------------------------------
 

@@ -21,6 +21,8 @@ public:
         return DeviceBrowserViewModel::isRetryableConnectError(error);
     }
     QList<NavigationNode> navigationStack() const { return m.m_navigationStack; }
+    quint64 navigationGeneration() const { return m.m_navigationGeneration; }
+    quint64 connectGeneration() const { return m.m_connectGeneration; }
     void setErrorBanner(std::optional<ErrorBanner> banner) { m.setErrorBanner(std::move(banner)); }
     void setMeasuredSize(const RemoteObjectID& id, FolderStatistics statistics)
     {
