@@ -162,6 +162,12 @@ public:
     // display name as it is.
     static QString devicePreferenceKey(const AndroidDevice& device);
 
+    // ---- Opening stored locations ----------------------------------------------------------------
+
+    // The favourites menu: walks to the favourite's folder from its storage root in the device
+    // operation frame; the folder shown becomes the last location.
+    QCoro::Task<> openFavorite(RemoteFavoriteLocation favorite);
+
     // ---- Reload after transfers -----------------------------------------------------------------
 
     // Waits until the transfer queue has no active job, then lists the folder shown again in the
@@ -277,6 +283,24 @@ private:
     QList<RemoteFavoriteLocation> builtInFavoriteLocations(
         const DirectoryPage& page, const std::optional<StoredRemoteLocation>& defaultLocation) const;
     static QList<RemoteFavoriteLocation> uniqueFavoriteLocations(const QList<RemoteFavoriteLocation>& locations);
+
+    // ---- Device operation frame ---------------------------------------------------------------
+
+    // Before the body of a user's device operation: loading, waiting behind running transfers,
+    // the banner cleared.
+    void beginDeviceOperation();
+    // After it: its failure (if any) reported, then waiting and loading lowered.
+    void endDeviceOperation(const std::exception_ptr& failure);
+
+    // ---- Opening stored locations ----------------------------------------------------------------
+
+    // Lists the storage root and each stored folder name down to the location, then shows it
+    // with its path. Throws sessionFailed without a session, pathNotFound for a storage or a name
+    // that is not there (nothing shown changes then), or the listing's own error. False when the
+    // session changed during the walk: its pages are then dropped.
+    QCoro::Task<bool> openStoredLocation(StoredRemoteLocation location, bool shouldPersist);
+    // After a connection: the device's default folder, else its last one; a failure is only logged.
+    QCoro::Task<> restorePreferredLocationIfAvailable(quint64 generation);
 
     // ---- Directory cache, stale page and reload ---------------------------------------------------
 

@@ -61,9 +61,7 @@ QCoro::Task<> DeviceBrowserViewModel::reloadCurrentPage(std::stop_token stop)
     if (!session) {
         co_return;
     }
-    setLoading(true);
-    setWaitingForTransfer(m_transferQueue->hasRunningJobs());
-    setErrorBanner(std::nullopt);
+    beginDeviceOperation();
     std::exception_ptr failure;
     try {
         co_await refreshCurrentPageInternal(session, stop);
@@ -73,13 +71,10 @@ QCoro::Task<> DeviceBrowserViewModel::reloadCurrentPage(std::stop_token stop)
     if (!self) {
         co_return;
     }
-    if (failure) {
-        present(failure);
-    } else {
+    if (!failure) {
         applySort();
     }
-    setWaitingForTransfer(false);
-    setLoading(false);
+    endDeviceOperation(failure);
 }
 
 QCoro::Task<> DeviceBrowserViewModel::refreshCurrentPageInternal(std::shared_ptr<DeviceSession> session,

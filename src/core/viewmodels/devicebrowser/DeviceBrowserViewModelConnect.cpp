@@ -89,6 +89,10 @@ QCoro::Task<> DeviceBrowserViewModel::connectWithRetry(AndroidDevice initialDevi
             co_return;
         }
         if (!failure) {
+            co_await restorePreferredLocationIfAvailable(generation);
+            if (!self || generation != m_connectGeneration) {
+                co_return;
+            }
             setConnectionPhase(DeviceConnectionPhase::connected);
             m_logger.info(QStringLiteral("opened session for ") + device.displayName + QStringLiteral(" on attempt ") +
                           QString::number(attempt));
