@@ -262,6 +262,10 @@ private:
     // Undoes a failed attempt: closes its session and empties its storages, page and path.
     QCoro::Task<> teardownPartialSession(quint64 generation);
     static bool isRetryableConnectError(const std::exception_ptr& error);
+    // Empties what belongs to the selected device (storages, page and rows, path, pending storage,
+    // favourites, folder sizes, navigation stack and directory cache) and starts a new navigation
+    // generation; the session is left to the caller.
+    void clearDeviceState();
     // Takes the open session out of the view model (none is then open) and stops the automatic
     // folder-size task, which uses it.
     std::shared_ptr<DeviceSession> takeSession();

@@ -27,6 +27,22 @@ void DeviceBrowserViewModel::closeInBackground(std::shared_ptr<DeviceSession> se
     }
 }
 
+void DeviceBrowserViewModel::clearDeviceState()
+{
+    setStorages({});
+    setCurrentPage(std::nullopt);
+    setItems({});
+    setBreadcrumb({});
+    setPendingStorageID(std::nullopt);
+    setFavoriteLocations({});
+    setCalculatingFolderSizeIDs({});
+    m_automaticFolderSizeTask.cancel();
+    m_computedFolderStatistics.clear();
+    m_navigationStack.clear();
+    m_directoryCache.clear();
+    ++m_navigationGeneration;
+}
+
 std::shared_ptr<DeviceSession> DeviceBrowserViewModel::takeSession()
 {
     std::shared_ptr<DeviceSession> taken = m_session;
@@ -43,18 +59,7 @@ QCoro::Task<> DeviceBrowserViewModel::selectDevice(AndroidDevice device)
     setLoading(true);
     setErrorBanner(std::nullopt);
     setSelectedDevice(device);
-    setStorages({});
-    setCurrentPage(std::nullopt);
-    setItems({});
-    setBreadcrumb({});
-    setPendingStorageID(std::nullopt);
-    setFavoriteLocations({});
-    setCalculatingFolderSizeIDs({});
-    m_automaticFolderSizeTask.cancel();
-    m_computedFolderStatistics.clear();
-    m_navigationStack.clear();
-    m_directoryCache.clear();
-    ++m_navigationGeneration;
+    clearDeviceState();
     const quint64 generation = ++m_connectGeneration;
     if (const std::shared_ptr<DeviceSession> old = takeSession()) {
         co_await closeQuietly(old);

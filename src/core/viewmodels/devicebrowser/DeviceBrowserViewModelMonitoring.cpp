@@ -76,18 +76,7 @@ void DeviceBrowserViewModel::handle(const DeviceConnectionEvent& event)
 void DeviceBrowserViewModel::forgetSelectedDevice()
 {
     setSelectedDevice(std::nullopt);
-    setStorages({});
-    setCurrentPage(std::nullopt);
-    setItems({});
-    setBreadcrumb({});
-    setPendingStorageID(std::nullopt);
-    setFavoriteLocations({});
-    setCalculatingFolderSizeIDs({});
-    m_automaticFolderSizeTask.cancel();
-    m_computedFolderStatistics.clear();
-    m_navigationStack.clear();
-    m_directoryCache.clear();
-    ++m_navigationGeneration;
+    clearDeviceState();
     // A connection still running for the device that went must not write its state any more.
     ++m_connectGeneration;
     setConnectionPhase(DeviceConnectionPhase::idle);
