@@ -116,14 +116,6 @@ TEST_F(DeviceBrowserCacheTest, AReloadWithoutAPageRaisesAndLowersTheFlagsAndClea
     EXPECT_TRUE(session->calls().isEmpty());
 }
 
-TEST_F(DeviceBrowserCacheTest, WithoutASessionAReloadDoesNothing)
-{
-    probe().setCurrentPage(dcimPage());
-    QSignalSpy loading(&viewModel(), &DeviceBrowserViewModel::isLoadingChanged);
-    runTask(viewModel().reloadCurrentPage());
-    EXPECT_EQ(loading.count(), 0);
-}
-
 TEST_F(DeviceBrowserCacheTest, TheShownPageIsListedAgainByItsParentOrAsItsStoragesRoot)
 {
     show(dcimPage());

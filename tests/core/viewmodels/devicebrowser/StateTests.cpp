@@ -254,15 +254,3 @@ TEST_F(DeviceBrowserStateTest, TeardownStopsTheThreeTasksInOrderAndLeavesTheSess
     EXPECT_EQ(stopped, (QStringList{"monitor", "stale", "sizes"}));
     EXPECT_EQ(session->closeCount(), 0);
 }
-
-TEST_F(DeviceBrowserStateTest, EveryChangeOfTheSessionAdvancesTheEpoch)
-{
-    std::shared_ptr<FakeDeviceSession> session = sessionFor(phone(QStringLiteral("d1")), treeWith({}));
-    DeviceBrowserViewModelProbe access = probe();
-    const quint64 start = access.sessionEpoch();
-    access.setSession(session);
-    access.setSession(nullptr);
-    access.setSession(session);
-    EXPECT_EQ(access.sessionEpoch(), start + 3);
-    EXPECT_EQ(viewModel().currentSession(), session);
-}
