@@ -23,6 +23,8 @@ public:
     std::stop_token token() const { return m_source.get_token(); }
     quint64 generation() const { return m_generation; }
     bool isCurrent(quint64 generation) const { return generation == m_generation && m_running; }
+    // A task was started and neither cancelled nor replaced since.
+    bool isRunning() const { return m_running; }
 
 private:
     std::stop_source m_source{std::nostopstate};

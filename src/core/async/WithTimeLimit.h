@@ -1,7 +1,7 @@
 #pragma once
 
-#include "ResumeOnce.h"
 #include "Sleep.h"
+#include "WaitRegistration.h"
 
 #include <QFuture>
 #include <QFutureWatcher>
@@ -15,6 +15,7 @@
 #include <exception>
 #include <memory>
 #include <stdexcept>
+#include <stop_token>
 #include <type_traits>
 
 namespace quillbarrow {
@@ -33,56 +34,67 @@ private:
     std::chrono::milliseconds m_limit;
 };
 
+// Thrown by withTimeLimit when the caller's stop token is requested before the call settles.
+class WaitStopped : public std::runtime_error {
+public:
+    WaitStopped() : std::runtime_error("The wait was stopped before the call settled.") {}
+};
+
 namespace detail {
 
-// Suspends until either the future settles or a precise timer expires, whichever comes
-// first; exactly one of them resumes the coroutine. True when the future won.
+// Suspends until the future settles, a precise timer expires or a stop is requested, whichever
+// comes first; exactly one of them resumes the coroutine, which learns which one it was.
 template <typename T>
 class FutureRace {
 public:
-    FutureRace(QFuture<T> future, std::chrono::milliseconds limit)
-        : m_future(std::move(future)), m_limit(limit), m_state(std::make_shared<State>())
+    enum Outcome { futureWon = 1, timerWon = 2, stopped = 3 };
+
+    FutureRace(QFuture<T> future, std::chrono::milliseconds limit, std::stop_token stop)
+        : m_future(std::move(future)), m_limit(limit), m_stop(std::move(stop)), m_state(std::make_shared<State>())
     {
     }
 
-    bool await_ready() const { return m_future.isFinished(); }
+    bool await_ready() const { return m_future.isFinished() || m_stop.stop_requested(); }
 
     void await_suspend(std::coroutine_handle<> handle)
     {
         State* state = m_state.get();
-        state->once.arm(handle);
+        std::shared_ptr<ResumeOnce> once = state->wait.arm(handle);
         state->watcher = std::make_unique<QFutureWatcher<T>>();
-        QObject::connect(state->watcher.get(), &QFutureWatcherBase::finished,
-                         [state] { state->once.fire(futureWon); });
+        QObject::connect(state->watcher.get(), &QFutureWatcherBase::finished, [once] { once->fire(futureWon); });
         state->watcher->setFuture(m_future);
         state->timer = std::make_unique<QTimer>();
         state->timer->setSingleShot(true);
         state->timer->setTimerType(Qt::PreciseTimer);
-        QObject::connect(state->timer.get(), &QTimer::timeout, [state] { state->once.fire(timerWon); });
+        QObject::connect(state->timer.get(), &QTimer::timeout, [once] { once->fire(timerWon); });
         state->timer->start(timerMilliseconds(m_limit));
+        state->wait.fireOnStop(m_stop, stopped);
     }
 
-    bool await_resume()
+    Outcome await_resume()
     {
-        if (!m_state->once.hasFired()) {
-            return true;
+        if (!m_state->wait.isArmed()) {
+            // Ready without suspending: a settled future wins over a stop request.
+            return m_future.isFinished() ? futureWon : stopped;
         }
-        // Resumption is posted, so neither object is inside a signal emission here.
+        // Resumption is posted, so neither object is inside a signal emission here; the stop
+        // callback's removal waits for one running on another thread.
+        m_state->wait.finish();
         m_state->watcher.reset();
         m_state->timer.reset();
-        return m_state->once.outcome() == futureWon;
+        return static_cast<Outcome>(m_state->wait.once()->outcome());
     }
 
 private:
-    enum Outcome { futureWon = 1, timerWon = 2 };
     struct State {
-        ResumeOnce once;
+        WaitRegistration wait;
         std::unique_ptr<QFutureWatcher<T>> watcher;
         std::unique_ptr<QTimer> timer;
     };
 
     QFuture<T> m_future;
     std::chrono::milliseconds m_limit;
+    std::stop_token m_stop;
     std::shared_ptr<State> m_state;
 };
 
@@ -117,14 +129,19 @@ QFuture<T> toFuture(QCoro::Task<T> task)
 }
 
 // Waits for the future for at most `limit`. When the limit passes first, throws
-// TimeLimitExceeded; the call itself runs on and its outcome is dropped. Otherwise gives the
-// future's result or rethrows its own exception.
+// TimeLimitExceeded; when `stop` is requested first (or already was), throws WaitStopped at once.
+// In both cases the call itself runs on and its outcome is dropped. Otherwise gives the future's
+// result or rethrows its own exception.
 template <typename T>
-QCoro::Task<T> withTimeLimit(QFuture<T> future, std::chrono::milliseconds limit)
+QCoro::Task<T> withTimeLimit(QFuture<T> future, std::chrono::milliseconds limit, std::stop_token stop = {})
 {
-    const bool settled = co_await detail::FutureRace<T>(future, limit);
-    if (!settled) {
+    using Race = detail::FutureRace<T>;
+    const typename Race::Outcome outcome = co_await Race(future, limit, std::move(stop));
+    if (outcome == Race::timerWon) {
         throw TimeLimitExceeded(limit);
+    }
+    if (outcome == Race::stopped) {
+        throw WaitStopped();
     }
     if constexpr (std::is_void_v<T>) {
         future.waitForFinished(); // rethrows the call's exception
@@ -134,13 +151,13 @@ QCoro::Task<T> withTimeLimit(QFuture<T> future, std::chrono::milliseconds limit)
 }
 
 template <typename T>
-QCoro::Task<T> withTimeLimit(QCoro::Task<T> task, std::chrono::milliseconds limit)
+QCoro::Task<T> withTimeLimit(QCoro::Task<T> task, std::chrono::milliseconds limit, std::stop_token stop = {})
 {
     QFuture<T> future = toFuture(std::move(task));
     if constexpr (std::is_void_v<T>) {
-        co_await withTimeLimit(std::move(future), limit);
+        co_await withTimeLimit(std::move(future), limit, std::move(stop));
     } else {
-        co_return co_await withTimeLimit(std::move(future), limit);
+        co_return co_await withTimeLimit(std::move(future), limit, std::move(stop));
     }
 }
 

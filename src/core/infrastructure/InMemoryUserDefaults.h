@@ -2,29 +2,23 @@
 
 #include "UserDefaults.h"
 
-#include <QMap>
-#include <QVariant>
+#include <QHash>
 
 namespace quillbarrow {
 
-// User defaults that live only as long as the object: for tests and throw-away instances.
-class InMemoryUserDefaults : public UserDefaults {
+// User defaults that live as long as the object: for tests and throw-away sessions. Values
+// keep exactly the kind they were written with.
+class InMemoryUserDefaults final : public UserDefaults {
 public:
-    std::optional<QByteArray> data(const QString& key) const override;
-    std::optional<QString> string(const QString& key) const override;
-    std::optional<QStringList> stringList(const QString& key) const override;
-    std::optional<bool> boolean(const QString& key) const override;
-
-    void setData(const QString& key, const QByteArray& value) override;
-    void setString(const QString& key, const QString& value) override;
-    void setStringList(const QString& key, const QStringList& value) override;
-    void setBoolean(const QString& key, bool value) override;
-
     void remove(const QString& key) override;
     QStringList allKeys() const override;
 
+protected:
+    QVariant value(const QString& key) const override;
+    void setValue(const QString& key, const QVariant& value) override;
+
 private:
-    QMap<QString, QVariant> m_values;
+    QHash<QString, QVariant> m_values;
 };
 
 } // namespace quillbarrow

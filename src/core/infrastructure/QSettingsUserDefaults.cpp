@@ -2,138 +2,54 @@
 
 namespace quillbarrow {
 
-namespace {
-
-const QString organisation = QStringLiteral("Quillbarrow");
-
-} // namespace
-
 QSettingsUserDefaults::QSettingsUserDefaults()
-    : m_settings(std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope, organisation, organisation))
+    : m_settings(std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope,
+                                             QStringLiteral("Quillbarrow"), QStringLiteral("Quillbarrow")))
 {
 }
 
-QSettingsUserDefaults::QSettingsUserDefaults(const QString& filePath)
-    : m_settings(std::make_unique<QSettings>(filePath, QSettings::IniFormat))
+QSettingsUserDefaults::QSettingsUserDefaults(const QString& iniFilePath)
+    : m_settings(std::make_unique<QSettings>(iniFilePath, QSettings::IniFormat))
 {
 }
-
-QSettingsUserDefaults::~QSettingsUserDefaults() = default;
 
 QString QSettingsUserDefaults::escapedKey(const QString& key)
 {
     QString escaped;
     escaped.reserve(key.size());
-    for (const QChar character : key) {
-        if (character == u'%') {
-            escaped += QLatin1StringView("%25");
-        } else if (character == u'/') {
-            escaped += QLatin1StringView("%2F");
-        } else if (character == u'\\') {
-            escaped += QLatin1StringView("%5C");
+    for (const QChar c : key) {
+        if (c == u'%') {
+            escaped += QStringLiteral("%25");
+        } else if (c == u'/') {
+            escaped += QStringLiteral("%2F");
+        } else if (c == u'\\') {
+            escaped += QStringLiteral("%5C");
         } else {
-            escaped += character;
+            escaped += c;
         }
     }
     return escaped;
 }
 
-QString QSettingsUserDefaults::unescapedKey(const QString& storedKey)
+QString QSettingsUserDefaults::unescapedKey(const QString& stored)
 {
     QString key;
-    key.reserve(storedKey.size());
-    for (qsizetype index = 0; index < storedKey.size(); ++index) {
-        const QStringView escape = QStringView(storedKey).mid(index, 3);
-        if (escape == QLatin1StringView("%25")) {
+    key.reserve(stored.size());
+    for (qsizetype i = 0; i < stored.size(); ++i) {
+        const QStringView rest = QStringView(stored).mid(i, 3);
+        if (rest == u"%25") {
             key += u'%';
-        } else if (escape == QLatin1StringView("%2F")) {
+        } else if (rest.compare(u"%2F", Qt::CaseInsensitive) == 0) {
             key += u'/';
-        } else if (escape == QLatin1StringView("%5C")) {
+        } else if (rest.compare(u"%5C", Qt::CaseInsensitive) == 0) {
             key += u'\\';
         } else {
-            key += storedKey.at(index);
+            key += stored[i];
             continue;
         }
-        index += 2;
+        i += 2;
     }
     return key;
-}
-
-std::optional<QByteArray> QSettingsUserDefaults::data(const QString& key) const
-{
-    const QVariant value = m_settings->value(escapedKey(key));
-    if (value.metaType() != QMetaType::fromType<QByteArray>()) {
-        return std::nullopt;
-    }
-    return value.toByteArray();
-}
-
-std::optional<QString> QSettingsUserDefaults::string(const QString& key) const
-{
-    const QVariant value = m_settings->value(escapedKey(key));
-    if (value.metaType() != QMetaType::fromType<QString>()) {
-        return std::nullopt;
-    }
-    return value.toString();
-}
-
-std::optional<QStringList> QSettingsUserDefaults::stringList(const QString& key) const
-{
-    const QString stored = escapedKey(key);
-    if (!m_settings->contains(stored)) {
-        return std::nullopt;
-    }
-    // The INI form reads a list of one back as a plain string and an empty list as no value.
-    const QVariant value = m_settings->value(stored);
-    if (value.metaType() == QMetaType::fromType<QStringList>()) {
-        return value.toStringList();
-    }
-    if (value.metaType() == QMetaType::fromType<QString>()) {
-        return QStringList{value.toString()};
-    }
-    if (!value.isValid()) {
-        return QStringList{};
-    }
-    return std::nullopt;
-}
-
-std::optional<bool> QSettingsUserDefaults::boolean(const QString& key) const
-{
-    const QVariant value = m_settings->value(escapedKey(key));
-    if (value.metaType() == QMetaType::fromType<bool>()) {
-        return value.toBool();
-    }
-    // The INI form keeps a Boolean as its text.
-    if (value.metaType() == QMetaType::fromType<QString>()) {
-        const QString text = value.toString();
-        if (text == QLatin1StringView("true")) {
-            return true;
-        }
-        if (text == QLatin1StringView("false")) {
-            return false;
-        }
-    }
-    return std::nullopt;
-}
-
-void QSettingsUserDefaults::setData(const QString& key, const QByteArray& value)
-{
-    m_settings->setValue(escapedKey(key), value);
-}
-
-void QSettingsUserDefaults::setString(const QString& key, const QString& value)
-{
-    m_settings->setValue(escapedKey(key), value);
-}
-
-void QSettingsUserDefaults::setStringList(const QString& key, const QStringList& value)
-{
-    m_settings->setValue(escapedKey(key), value);
-}
-
-void QSettingsUserDefaults::setBoolean(const QString& key, bool value)
-{
-    m_settings->setValue(escapedKey(key), value);
 }
 
 void QSettingsUserDefaults::remove(const QString& key)
@@ -148,6 +64,57 @@ QStringList QSettingsUserDefaults::allKeys() const
         keys.append(unescapedKey(stored));
     }
     return keys;
+}
+
+void QSettingsUserDefaults::sync()
+{
+    m_settings->sync();
+}
+
+QString QSettingsUserDefaults::fileName() const
+{
+    return m_settings->fileName();
+}
+
+QVariant QSettingsUserDefaults::value(const QString& key) const
+{
+    const QString stored = escapedKey(key);
+    QVariant found = m_settings->value(stored);
+    // An empty list of texts is written as an invalid value; a key that exists with no value
+    // holds nothing else.
+    if (!found.isValid() && m_settings->contains(stored)) {
+        return QVariant(QStringList());
+    }
+    return found;
+}
+
+void QSettingsUserDefaults::setValue(const QString& key, const QVariant& value)
+{
+    m_settings->setValue(escapedKey(key), value);
+}
+
+std::optional<QStringList> QSettingsUserDefaults::stringListFrom(const QVariant& stored) const
+{
+    // On disk a list of one text reads back as that text.
+    if (stored.typeId() == QMetaType::QString) {
+        return QStringList{stored.toString()};
+    }
+    return UserDefaults::stringListFrom(stored);
+}
+
+std::optional<bool> QSettingsUserDefaults::boolFrom(const QVariant& stored) const
+{
+    if (stored.typeId() == QMetaType::QString) {
+        const QString text = stored.toString();
+        if (text == u"true") {
+            return true;
+        }
+        if (text == u"false") {
+            return false;
+        }
+        return std::nullopt;
+    }
+    return UserDefaults::boolFrom(stored);
 }
 
 } // namespace quillbarrow

@@ -8,32 +8,33 @@
 
 namespace quillbarrow {
 
-// The application's user defaults, kept by QSettings under the organisation "Quillbarrow". Keys
-// are stored escaped, so that a "/" or "\" in a key (a device name, a folder path) never makes a
-// settings group: "%" becomes "%25", "/" "%2F" and "\" "%5C".
-class QSettingsUserDefaults : public UserDefaults {
+// The application's user defaults, kept by QSettings. QSettings reads "/" and "\" in a key as
+// group separators, so every key is escaped before it reaches QSettings ("%" as "%25", "/" as
+// "%2F", "\" as "%5C") and unescaped when keys are listed: a device named "A/B" keeps one flat
+// key of its own. A list of texts and a truth value come back from the file as plain text after a
+// restart; the readers accept those forms.
+class QSettingsUserDefaults final : public UserDefaults {
 public:
-    // The user's settings of the application.
+    // The user's settings of the organisation and application "Quillbarrow" in the platform's
+    // settings folder (QSettings::setPath moves that folder).
     QSettingsUserDefaults();
-    // Settings kept in the INI file at `filePath` (tests, tools).
-    explicit QSettingsUserDefaults(const QString& filePath);
-    ~QSettingsUserDefaults() override;
-
-    std::optional<QByteArray> data(const QString& key) const override;
-    std::optional<QString> string(const QString& key) const override;
-    std::optional<QStringList> stringList(const QString& key) const override;
-    std::optional<bool> boolean(const QString& key) const override;
-
-    void setData(const QString& key, const QByteArray& value) override;
-    void setString(const QString& key, const QString& value) override;
-    void setStringList(const QString& key, const QStringList& value) override;
-    void setBoolean(const QString& key, bool value) override;
+    // The settings in the given INI file.
+    explicit QSettingsUserDefaults(const QString& iniFilePath);
 
     void remove(const QString& key) override;
     QStringList allKeys() const override;
+    // Writes pending changes to disk (also done on destruction and from time to time by Qt).
+    void sync();
+    QString fileName() const;
 
     static QString escapedKey(const QString& key);
-    static QString unescapedKey(const QString& storedKey);
+    static QString unescapedKey(const QString& stored);
+
+protected:
+    QVariant value(const QString& key) const override;
+    void setValue(const QString& key, const QVariant& value) override;
+    std::optional<QStringList> stringListFrom(const QVariant& stored) const override;
+    std::optional<bool> boolFrom(const QVariant& stored) const override;
 
 private:
     std::unique_ptr<QSettings> m_settings;

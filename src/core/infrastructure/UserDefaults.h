@@ -3,32 +3,44 @@
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
+#include <QVariant>
 
 #include <optional>
 
 namespace quillbarrow {
 
-// The user's stored preferences: values under text keys that persist across launches. Any text is
-// a key, "/" and "\" included; a key holds one value at a time, and setting it replaces what was
-// there whatever its type. A getter gives nothing when the key is absent or its value cannot be
-// read as the asked type.
+// The application's small persistent settings: values under flat text keys, where any
+// character, "/" and "\" included, is part of the key and never a group separator. Each typed
+// reader gives nothing when the key is missing or holds a value of another kind. Main thread.
 class UserDefaults {
 public:
     virtual ~UserDefaults() = default;
 
-    virtual std::optional<QByteArray> data(const QString& key) const = 0;
-    virtual std::optional<QString> string(const QString& key) const = 0;
-    virtual std::optional<QStringList> stringList(const QString& key) const = 0;
-    virtual std::optional<bool> boolean(const QString& key) const = 0;
+    // Raw bytes (stored documents such as JSON); a text value is not data.
+    std::optional<QByteArray> data(const QString& key) const;
+    void setData(const QString& key, const QByteArray& value);
 
-    virtual void setData(const QString& key, const QByteArray& value) = 0;
-    virtual void setString(const QString& key, const QString& value) = 0;
-    virtual void setStringList(const QString& key, const QStringList& value) = 0;
-    virtual void setBoolean(const QString& key, bool value) = 0;
+    std::optional<QString> string(const QString& key) const;
+    void setString(const QString& key, const QString& value);
+
+    std::optional<QStringList> stringList(const QString& key) const;
+    void setStringList(const QString& key, const QStringList& value);
+
+    // False when the key is missing or holds no truth value.
+    bool boolValue(const QString& key) const;
+    void setBool(const QString& key, bool value);
 
     virtual void remove(const QString& key) = 0;
-    // Every key that holds a value, as it was given.
+    // Every key that holds a value, in no promised order.
     virtual QStringList allKeys() const = 0;
+
+protected:
+    // What a store keeps: an invalid QVariant for a missing key.
+    virtual QVariant value(const QString& key) const = 0;
+    virtual void setValue(const QString& key, const QVariant& value) = 0;
+    // How this store reads back a list of texts; a store may lose the list's type on disk.
+    virtual std::optional<QStringList> stringListFrom(const QVariant& stored) const;
+    virtual std::optional<bool> boolFrom(const QVariant& stored) const;
 };
 
 } // namespace quillbarrow

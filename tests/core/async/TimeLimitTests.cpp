@@ -108,3 +108,46 @@ TEST(WithTimeLimit, ARaceAtTheLimitResumesExactlyOnce)
         EXPECT_TRUE(result.timedOut || result.value == 9) << "round " << round;
     }
 }
+
+namespace {
+
+QCoro::Task<int> limitedUntilStopped(QFuture<int> future, std::chrono::milliseconds limit, std::stop_token stop)
+{
+    co_return co_await withTimeLimit(std::move(future), limit, std::move(stop));
+}
+
+} // namespace
+
+TEST(WithTimeLimit, AStopRequestEndsTheWaitAtOnceWhileTheCallRunsOn)
+{
+    QPromise<int> promise;
+    promise.start();
+    std::stop_source stop;
+    QTimer::singleShot(1, [&] { stop.request_stop(); });
+    // The limit is far away: only the stop request can end the wait within the watchdog.
+    EXPECT_THROW(runTask(limitedUntilStopped(promise.future(), 1h, stop.get_token()), 5s), WaitStopped);
+    EXPECT_FALSE(promise.future().isFinished());
+    promise.addResult(4);
+    promise.finish();
+}
+
+TEST(WithTimeLimit, AnAlreadyStoppedCallerFailsWithoutWaiting)
+{
+    QPromise<int> promise;
+    promise.start();
+    std::stop_source stop;
+    stop.request_stop();
+    EXPECT_THROW(runTask(limitedUntilStopped(promise.future(), 1h, stop.get_token()), 5s), WaitStopped);
+    promise.finish();
+}
+
+TEST(WithTimeLimit, ASettledCallWinsOverAStopRequest)
+{
+    QPromise<int> promise;
+    promise.start();
+    promise.addResult(8);
+    promise.finish();
+    std::stop_source stop;
+    stop.request_stop();
+    EXPECT_EQ(runTask(limitedUntilStopped(promise.future(), 1h, stop.get_token())), 8);
+}

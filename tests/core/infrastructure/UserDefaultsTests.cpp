@@ -1,7 +1,9 @@
 #include "infrastructure/InMemoryUserDefaults.h"
 #include "infrastructure/QSettingsUserDefaults.h"
 
+#include <QDir>
 #include <QFile>
+#include <QSettings>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -9,86 +11,174 @@
 #include <functional>
 #include <memory>
 
-namespace quillbarrow {
+using namespace quillbarrow;
+
 namespace {
 
-struct Store {
+// Keys as the device browser builds them from device names, with the characters QSettings
+// would otherwise read as group separators or escapes.
+const QStringList trickyKeys{
+    QStringLiteral("Quillbarrow.DeviceBrowser.lastLocation.model:Acme:A/B:Phone/One"),
+    QStringLiteral("Quillbarrow.DeviceBrowser.lastLocation.model:Acme:A\\B:Phone"),
+    QStringLiteral("a%2Fb"),
+    QStringLiteral("/leading and trailing/"),
+    QStringLiteral("mixed/\\%5C//"),
+    QStringLiteral("serial:caf\u00e9 \u4e2d"),
+};
+
+struct StoreMaker {
     const char* name;
     std::function<std::unique_ptr<UserDefaults>(const QString& folder)> make;
 };
 
-const Store stores[] = {
-    {"in memory", [](const QString&) { return std::make_unique<InMemoryUserDefaults>(); }},
-    {"QSettings",
-     [](const QString& folder) { return std::make_unique<QSettingsUserDefaults>(folder + QStringLiteral("/defaults.ini")); }},
+class UserDefaultsContract : public ::testing::TestWithParam<StoreMaker> {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(m_folder.isValid());
+        m_store = GetParam().make(m_folder.path());
+    }
+    UserDefaults& store() { return *m_store; }
+
+private:
+    QTemporaryDir m_folder;
+    std::unique_ptr<UserDefaults> m_store;
 };
 
-TEST(UserDefaultsTest, EachTypeComesBackAsStoredAndOnlyAsItsType)
-{
-    for (const Store& store : stores) {
-        SCOPED_TRACE(store.name);
-        QTemporaryDir folder;
-        const std::unique_ptr<UserDefaults> defaults = store.make(folder.path());
-        defaults->setString(QStringLiteral("text"), QStringLiteral("/home/me/Downloads"));
-        defaults->setStringList(QStringLiteral("one"), {QStringLiteral("/only")});
-        defaults->setStringList(QStringLiteral("two"), {QStringLiteral("/a"), QStringLiteral("/b, c")});
-        defaults->setStringList(QStringLiteral("none"), {});
-        defaults->setBoolean(QStringLiteral("flag"), false);
-        defaults->setData(QStringLiteral("json"), QByteArray("{\"a\":[1,2]}"));
-
-        EXPECT_EQ(defaults->string(QStringLiteral("text")), QStringLiteral("/home/me/Downloads"));
-        EXPECT_EQ(defaults->stringList(QStringLiteral("one")), QStringList{QStringLiteral("/only")});
-        EXPECT_EQ(defaults->stringList(QStringLiteral("two")), (QStringList{QStringLiteral("/a"), QStringLiteral("/b, c")}));
-        EXPECT_EQ(defaults->stringList(QStringLiteral("none")), QStringList{});
-        EXPECT_EQ(defaults->boolean(QStringLiteral("flag")), false);
-        EXPECT_EQ(defaults->data(QStringLiteral("json")), QByteArray("{\"a\":[1,2]}"));
-        EXPECT_EQ(defaults->string(QStringLiteral("missing")), std::nullopt);
-        EXPECT_EQ(defaults->stringList(QStringLiteral("missing")), std::nullopt);
-        EXPECT_EQ(defaults->data(QStringLiteral("text")), std::nullopt);
-        EXPECT_EQ(defaults->boolean(QStringLiteral("json")), std::nullopt);
-
-        defaults->setBoolean(QStringLiteral("text"), true);
-        EXPECT_EQ(defaults->boolean(QStringLiteral("text")), true);
-        defaults->remove(QStringLiteral("text"));
-        EXPECT_EQ(defaults->boolean(QStringLiteral("text")), std::nullopt);
-        EXPECT_FALSE(defaults->allKeys().contains(QStringLiteral("text")));
-    }
-}
-
-TEST(UserDefaultsTest, SlashesAndBackslashesInKeysAreKeptAndNeverMakeGroups)
-{
-    const QStringList keys{QStringLiteral("Quillbarrow.Device/Pixel 8\\one"), QStringLiteral("100%/2F"),
-                           QStringLiteral("%5C"), QStringLiteral("plain")};
-    for (const Store& store : stores) {
-        SCOPED_TRACE(store.name);
-        QTemporaryDir folder;
-        {
-            const std::unique_ptr<UserDefaults> defaults = store.make(folder.path());
-            for (const QString& key : keys) {
-                defaults->setString(key, key);
-            }
-            QStringList stored = defaults->allKeys();
-            stored.sort();
-            QStringList expected = keys;
-            expected.sort();
-            EXPECT_EQ(stored, expected);
-        }
-        const std::unique_ptr<UserDefaults> reopened = store.make(folder.path());
-        if (QString(QLatin1StringView(store.name)) == QLatin1StringView("QSettings")) {
-            for (const QString& key : keys) {
-                EXPECT_EQ(reopened->string(key), key);
-            }
-            QFile file(folder.path() + QStringLiteral("/defaults.ini"));
-            ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-            const QByteArray text = file.readAll();
-            for (const QByteArray& line : text.split('\n')) {
-                // One section, and no key written with a separator in it.
-                EXPECT_TRUE(!line.startsWith('[') || line == "[General]") << text.toStdString();
-                EXPECT_FALSE(line.left(line.indexOf('=')).contains('/')) << line.toStdString();
-            }
-        }
-    }
-}
-
 } // namespace
-} // namespace quillbarrow
+
+TEST_P(UserDefaultsContract, EachKindReadsBackAndNoKindPassesForAnother)
+{
+    store().setData(QStringLiteral("data"), QByteArray("{\"storageID\":\"s1\",\"components\":[]}"));
+    store().setString(QStringLiteral("text"), QStringLiteral("/home/me"));
+    store().setStringList(QStringLiteral("list"), {QStringLiteral("/a"), QStringLiteral("/b, c")});
+    store().setBool(QStringLiteral("flag"), true);
+
+    EXPECT_EQ(store().data(QStringLiteral("data")), QByteArray("{\"storageID\":\"s1\",\"components\":[]}"));
+    EXPECT_EQ(store().string(QStringLiteral("text")), QStringLiteral("/home/me"));
+    EXPECT_EQ(store().stringList(QStringLiteral("list")), (QStringList{"/a", "/b, c"}));
+    EXPECT_TRUE(store().boolValue(QStringLiteral("flag")));
+
+    // A text is not data, and data is not a text.
+    EXPECT_EQ(store().data(QStringLiteral("text")), std::nullopt);
+    EXPECT_EQ(store().string(QStringLiteral("data")), std::nullopt);
+    EXPECT_EQ(store().data(QStringLiteral("missing")), std::nullopt);
+    EXPECT_EQ(store().string(QStringLiteral("missing")), std::nullopt);
+    EXPECT_EQ(store().stringList(QStringLiteral("missing")), std::nullopt);
+    EXPECT_FALSE(store().boolValue(QStringLiteral("missing")));
+}
+
+TEST_P(UserDefaultsContract, EmptyValuesAreValuesAndRemoveForgetsThem)
+{
+    store().setData(QStringLiteral("emptyData"), QByteArray());
+    store().setStringList(QStringLiteral("emptyList"), {});
+    store().setBool(QStringLiteral("off"), false);
+    EXPECT_EQ(store().data(QStringLiteral("emptyData")), QByteArray());
+    EXPECT_EQ(store().stringList(QStringLiteral("emptyList")), QStringList());
+    EXPECT_FALSE(store().boolValue(QStringLiteral("off")));
+
+    store().remove(QStringLiteral("emptyData"));
+    EXPECT_EQ(store().data(QStringLiteral("emptyData")), std::nullopt);
+    EXPECT_FALSE(store().allKeys().contains(QStringLiteral("emptyData")));
+    EXPECT_TRUE(store().allKeys().contains(QStringLiteral("emptyList")));
+}
+
+TEST_P(UserDefaultsContract, KeysWithSlashesAndBackslashesStayFlatAndApart)
+{
+    for (qsizetype i = 0; i < trickyKeys.size(); ++i) {
+        store().setData(trickyKeys[i], QByteArray::number(i));
+    }
+    // The same text with the separators removed, or turned into each other, is another key.
+    store().setData(QStringLiteral("Quillbarrow.DeviceBrowser.lastLocation.model:Acme:AB:PhoneOne"), "other");
+    for (qsizetype i = 0; i < trickyKeys.size(); ++i) {
+        EXPECT_EQ(store().data(trickyKeys[i]), QByteArray::number(i)) << qPrintable(trickyKeys[i]);
+    }
+    QStringList keys = store().allKeys();
+    keys.sort();
+    QStringList expected = trickyKeys;
+    expected.append(QStringLiteral("Quillbarrow.DeviceBrowser.lastLocation.model:Acme:AB:PhoneOne"));
+    expected.sort();
+    EXPECT_EQ(keys, expected);
+    store().remove(trickyKeys[0]);
+    EXPECT_EQ(store().data(trickyKeys[0]), std::nullopt);
+    EXPECT_EQ(store().data(trickyKeys[1]), QByteArray::number(1));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Stores, UserDefaultsContract,
+    ::testing::Values(StoreMaker{"InMemory", [](const QString&) { return std::make_unique<InMemoryUserDefaults>(); }},
+                      StoreMaker{"QSettings",
+                                 [](const QString& folder) {
+                                     return std::make_unique<QSettingsUserDefaults>(folder +
+                                                                                    QStringLiteral("/settings.ini"));
+                                 }}),
+    [](const ::testing::TestParamInfo<StoreMaker>& info) { return std::string(info.param.name); });
+
+TEST(QSettingsUserDefaults, TrickyKeysRoundTripThroughTheApplicationsStoreInATemporarySettingsFolder)
+{
+    QTemporaryDir folder;
+    ASSERT_TRUE(folder.isValid());
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, folder.path());
+    {
+        QSettingsUserDefaults store;
+        EXPECT_TRUE(store.fileName().startsWith(folder.path())) << qPrintable(store.fileName());
+        for (const QString& key : trickyKeys) {
+            store.setData(key, key.toUtf8());
+        }
+        store.sync();
+    }
+    QSettingsUserDefaults reopened;
+    for (const QString& key : trickyKeys) {
+        EXPECT_EQ(reopened.data(key), key.toUtf8()) << qPrintable(key);
+    }
+    // The file holds flat keys only: no group was made of a "/" or "\".
+    QFile file(reopened.fileName());
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    QStringList sections;
+    for (const QByteArray& line : file.readAll().split('\n')) {
+        if (line.startsWith('[')) {
+            sections.append(QString::fromUtf8(line));
+        }
+    }
+    EXPECT_EQ(sections, QStringList{"[General]"});
+}
+
+TEST(QSettingsUserDefaults, ValuesReadBackAsWrittenFromAFileOfAnEarlierRun)
+{
+    // How QSettings writes each kind to disk; read back after a restart, lists of one text and
+    // truth values come back as plain texts.
+    QTemporaryDir folder;
+    ASSERT_TRUE(folder.isValid());
+    const QString path = folder.filePath(QStringLiteral("earlier.ini"));
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("[General]\n"
+               "doc=@ByteArray({\\\"storageID\\\":\\\"s1\\\"})\n"
+               "one=/home/me\n"
+               "two=/a, /b\n"
+               "none=@Invalid()\n"
+               "flag=true\n"
+               "off=false\n"
+               "a%252Fb=@ByteArray(slash)\n");
+    file.close();
+    QSettingsUserDefaults store(path);
+    EXPECT_EQ(store.data(QStringLiteral("doc")), QByteArray("{\"storageID\":\"s1\"}"));
+    EXPECT_EQ(store.data(QStringLiteral("one")), std::nullopt);
+    EXPECT_EQ(store.stringList(QStringLiteral("one")), QStringList{"/home/me"});
+    EXPECT_EQ(store.stringList(QStringLiteral("two")), (QStringList{"/a", "/b"}));
+    EXPECT_EQ(store.stringList(QStringLiteral("none")), QStringList());
+    EXPECT_TRUE(store.boolValue(QStringLiteral("flag")));
+    EXPECT_FALSE(store.boolValue(QStringLiteral("off")));
+    EXPECT_FALSE(store.boolValue(QStringLiteral("one")));
+    EXPECT_EQ(store.data(QStringLiteral("a/b")), QByteArray("slash"));
+}
+
+TEST(QSettingsUserDefaults, EscapingIsReversible)
+{
+    for (const QString& key : trickyKeys) {
+        const QString escaped = QSettingsUserDefaults::escapedKey(key);
+        EXPECT_FALSE(escaped.contains(u'/'));
+        EXPECT_FALSE(escaped.contains(u'\\'));
+        EXPECT_EQ(QSettingsUserDefaults::unescapedKey(escaped), key);
+    }
+}

@@ -1,0 +1,69 @@
+#include "UserDefaults.h"
+
+namespace quillbarrow {
+
+std::optional<QByteArray> UserDefaults::data(const QString& key) const
+{
+    const QVariant stored = value(key);
+    if (stored.typeId() != QMetaType::QByteArray) {
+        return std::nullopt;
+    }
+    return stored.toByteArray();
+}
+
+void UserDefaults::setData(const QString& key, const QByteArray& value)
+{
+    setValue(key, QVariant(value));
+}
+
+std::optional<QString> UserDefaults::string(const QString& key) const
+{
+    const QVariant stored = value(key);
+    if (stored.typeId() != QMetaType::QString) {
+        return std::nullopt;
+    }
+    return stored.toString();
+}
+
+void UserDefaults::setString(const QString& key, const QString& value)
+{
+    setValue(key, QVariant(value));
+}
+
+std::optional<QStringList> UserDefaults::stringList(const QString& key) const
+{
+    return stringListFrom(value(key));
+}
+
+void UserDefaults::setStringList(const QString& key, const QStringList& value)
+{
+    setValue(key, QVariant(value));
+}
+
+bool UserDefaults::boolValue(const QString& key) const
+{
+    return boolFrom(value(key)).value_or(false);
+}
+
+void UserDefaults::setBool(const QString& key, bool value)
+{
+    setValue(key, QVariant(value));
+}
+
+std::optional<QStringList> UserDefaults::stringListFrom(const QVariant& stored) const
+{
+    if (stored.typeId() == QMetaType::QStringList) {
+        return stored.toStringList();
+    }
+    return std::nullopt;
+}
+
+std::optional<bool> UserDefaults::boolFrom(const QVariant& stored) const
+{
+    if (stored.typeId() == QMetaType::Bool) {
+        return stored.toBool();
+    }
+    return std::nullopt;
+}
+
+} // namespace quillbarrow

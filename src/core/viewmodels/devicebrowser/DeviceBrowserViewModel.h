@@ -1,0 +1,394 @@
+#pragma once
+
+#include "DeviceBrowserTiming.h"
+#include "DeviceConnectionPhase.h"
+#include "ErrorBanner.h"
+#include "NavigationNode.h"
+#include "RemoteFavoriteLocation.h"
+#include "StoredRemoteLocation.h"
+#include "async/TaskSlot.h"
+#include "domain/AndroidDevice.h"
+#include "domain/FileSort.h"
+#include "domain/FolderStatistics.h"
+#include "domain/QuillbarrowError.h"
+#include "domain/RemoteItem.h"
+#include "domain/RemoteObjectID.h"
+#include "domain/RemotePath.h"
+#include "domain/StorageID.h"
+#include "domain/StorageRoot.h"
+#include "domain/TransferJob.h"
+#include "infrastructure/AppConflictDetecting.h"
+#include "infrastructure/AppLogger.h"
+#include "infrastructure/UserDefaults.h"
+#include "transport/DeviceConnectionEvent.h"
+#include "transport/DeviceSession.h"
+#include "transport/DirectoryPage.h"
+#include "transport/MTPBackend.h"
+#include "transport/OpenSessionOptions.h"
+#include "viewmodels/TransferQueue.h"
+
+#include <QHash>
+#include <QList>
+#include <QObject>
+#include <QSet>
+#include <QString>
+
+#include <QCoro/QCoroTask>
+
+#include <exception>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <stop_token>
+
+namespace quillbarrow {
+
+// The model behind the Android side of the main window: the devices the monitoring knows, the
+// connection and its phase, the storages and the folder shown, the device-side error banner, the
+// favourites and the sort of the Android table. A main-thread QObject; every published property
+// announces every assignment through its changed signal, also when the value did not change.
+//
+// Its asynchronous operations resume on the main thread between their waits; results that
+// arrive late are dropped by comparing generation counters and the session epoch. Each
+// operation lives in a source file of its own (DeviceBrowserViewModel<Operation>.cpp).
+class DeviceBrowserViewModel : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(QList<quillbarrow::AndroidDevice> devices READ devices NOTIFY devicesChanged)
+    Q_PROPERTY(std::optional<quillbarrow::AndroidDevice> selectedDevice READ selectedDevice NOTIFY selectedDeviceChanged)
+    Q_PROPERTY(QList<quillbarrow::StorageRoot> storages READ storages NOTIFY storagesChanged)
+    Q_PROPERTY(std::optional<quillbarrow::DirectoryPage> currentPage READ currentPage NOTIFY currentPageChanged)
+    Q_PROPERTY(QList<quillbarrow::RemoteItem> items READ items NOTIFY itemsChanged)
+    Q_PROPERTY(QList<quillbarrow::RemotePath> breadcrumb READ breadcrumb NOTIFY breadcrumbChanged)
+    Q_PROPERTY(bool isLoading READ isLoading NOTIFY isLoadingChanged)
+    Q_PROPERTY(bool isWaitingForTransfer READ isWaitingForTransfer NOTIFY isWaitingForTransferChanged)
+    Q_PROPERTY(bool isShowingStalePage READ isShowingStalePage NOTIFY isShowingStalePageChanged)
+    Q_PROPERTY(quillbarrow::DeviceConnectionPhase connectionPhase READ connectionPhase NOTIFY connectionPhaseChanged)
+    Q_PROPERTY(std::optional<quillbarrow::StorageID> pendingStorageID READ pendingStorageID NOTIFY pendingStorageIDChanged)
+    Q_PROPERTY(std::optional<quillbarrow::ErrorBanner> errorBanner READ errorBanner NOTIFY errorBannerChanged)
+    Q_PROPERTY(QList<quillbarrow::RemoteFavoriteLocation> favoriteLocations READ favoriteLocations NOTIFY
+                   favoriteLocationsChanged)
+    Q_PROPERTY(QSet<quillbarrow::RemoteObjectID> calculatingFolderSizeIDs READ calculatingFolderSizeIDs NOTIFY
+                   calculatingFolderSizeIDsChanged)
+    Q_PROPERTY(quillbarrow::FileSort sort READ sort WRITE setSort NOTIFY sortChanged)
+    Q_PROPERTY(bool sortAscending READ sortAscending WRITE setSortAscending NOTIFY sortAscendingChanged)
+    Q_PROPERTY(bool showHiddenFiles READ showHiddenFiles WRITE setShowHiddenFiles NOTIFY showHiddenFilesChanged)
+    Q_PROPERTY(QList<quillbarrow::TransferJob> transferJobs READ transferJobs NOTIFY transferJobsChanged)
+    Q_PROPERTY(QString connectionStatusMessage READ connectionStatusMessage NOTIFY connectionStatusMessageChanged)
+
+public:
+    // Stores the dependencies and starts nothing: monitoring begins with start(). The application
+    // passes a logger of category "DeviceBrowserViewModel", the transfer coordinator's queue and
+    // its user defaults.
+    DeviceBrowserViewModel(std::shared_ptr<MTPBackend> backend, AppLogger logger,
+                           std::shared_ptr<AppConflictDetecting> conflictDetector,
+                           std::shared_ptr<TransferQueue> transferQueue, std::shared_ptr<UserDefaults> preferences,
+                           DeviceBrowserTiming timing = {}, QObject* parent = nullptr);
+    // Stops the monitoring, the stale-page and the automatic folder-size tasks, in this order.
+    // The open session is not closed here: it is released with the view model.
+    ~DeviceBrowserViewModel() override;
+
+    // ---- Published state --------------------------------------------------------------------
+
+    // The devices the monitoring knows, in the order they arrived.
+    const QList<AndroidDevice>& devices() const { return m_devices; }
+    // Once a session is open, the session's own record of the device.
+    const std::optional<AndroidDevice>& selectedDevice() const { return m_selectedDevice; }
+    const QList<StorageRoot>& storages() const { return m_storages; }
+    // The listing of the folder shown, as the device returned it.
+    const std::optional<DirectoryPage>& currentPage() const { return m_currentPage; }
+    // The rows of the Android table, derived from the page by applySort().
+    const QList<RemoteItem>& items() const { return m_items; }
+    // The path of each level from the storage root to the folder shown.
+    const QList<RemotePath>& breadcrumb() const { return m_breadcrumb; }
+    bool isLoading() const { return m_isLoading; }
+    bool isWaitingForTransfer() const { return m_isWaitingForTransfer; }
+    bool isShowingStalePage() const { return m_isShowingStalePage; }
+    DeviceConnectionPhase connectionPhase() const { return m_connectionPhase; }
+    const std::optional<StorageID>& pendingStorageID() const { return m_pendingStorageID; }
+    const std::optional<ErrorBanner>& errorBanner() const { return m_errorBanner; }
+    const QList<RemoteFavoriteLocation>& favoriteLocations() const { return m_favoriteLocations; }
+    const QSet<RemoteObjectID>& calculatingFolderSizeIDs() const { return m_calculatingFolderSizeIDs; }
+    FileSort sort() const { return m_sort; }
+    bool sortAscending() const { return m_sortAscending; }
+    bool showHiddenFiles() const { return m_showHiddenFiles; }
+    const QList<TransferJob>& transferJobs() const { return m_transferJobs; }
+
+    // The open session, lent to the transfer coordinator by the panes.
+    std::shared_ptr<DeviceSession> currentSession() const { return m_session; }
+    // The status line of the connection phase, naming the selected device.
+    QString connectionStatusMessage() const;
+
+    // ---- Monitoring ------------------------------------------------------------------------------
+
+    // Starts following the devices, or starts again (the sidebar's "Retry"): the backend's current
+    // devices first, then its events, one applied before the next. A single device is selected by
+    // itself, once until it disconnects. Returns at once.
+    void start();
+
+    // ---- Connecting ------------------------------------------------------------------------------
+
+    // Selects the device and connects to it: the old session is closed, the device's state is
+    // emptied and a session is opened, its storages read and the first storage's root shown, in
+    // up to four attempts while the failures are of a kind worth retrying. Failures go to the
+    // banner; a newer selection silently supersedes this one.
+    QCoro::Task<> selectDevice(AndroidDevice device);
+
+    // ---- Sort --------------------------------------------------------------------------------
+
+    // Each assignment is published and re-sorts the rows.
+    void setSort(FileSort sort);
+    void setSortAscending(bool ascending);
+    void setShowHiddenFiles(bool show);
+    // Sets key and direction together with one re-sort; nothing at all when both are unchanged.
+    void setSort(FileSort sort, bool ascending);
+
+    // ---- Error banner ------------------------------------------------------------------------
+
+    // The banner's "Dismiss".
+    void clearError();
+
+    // ---- Favourites and stored locations --------------------------------------------------------
+
+    // The favourites menu's "Add Current Folder": stores the folder shown once.
+    void addCurrentLocationToFavorites();
+    // The favourites menu's "Set Current as Default": the folder opened after each connection.
+    void setCurrentLocationAsDefault();
+    // Drops every stored copy of a user favourite; a built-in entry is ignored.
+    void removeFavorite(const RemoteFavoriteLocation& favorite);
+
+    // The text under which a device's locations are stored: "serial:" and the trimmed serial
+    // number; without one, "device:" and the id when manufacturer and model are both empty after
+    // trimming; else "model:", the trimmed manufacturer, ":", the trimmed model, ":", and the
+    // display name as it is.
+    static QString devicePreferenceKey(const AndroidDevice& device);
+
+    // ---- Opening stored locations ----------------------------------------------------------------
+
+    // The favourites menu: walks to the favourite's folder from its storage root in the device
+    // operation frame; the folder shown becomes the last location.
+    QCoro::Task<> openFavorite(RemoteFavoriteLocation favorite);
+
+    // ---- Reload after transfers -----------------------------------------------------------------
+
+    // Waits until the transfer queue has no active job, then lists the folder shown again in the
+    // device operation frame. Called by the panes after each paste into the device.
+    QCoro::Task<> reloadCurrentPage();
+
+Q_SIGNALS:
+    void devicesChanged();
+    void selectedDeviceChanged();
+    void storagesChanged();
+    void currentPageChanged();
+    void itemsChanged();
+    void breadcrumbChanged();
+    void isLoadingChanged();
+    void isWaitingForTransferChanged();
+    void isShowingStalePageChanged();
+    void connectionPhaseChanged();
+    void pendingStorageIDChanged();
+    void errorBannerChanged();
+    void favoriteLocationsChanged();
+    void calculatingFolderSizeIDsChanged();
+    void sortChanged();
+    void sortAscendingChanged();
+    void showHiddenFilesChanged();
+    void transferJobsChanged();
+    // With every assignment of the phase or of the selected device.
+    void connectionStatusMessageChanged();
+
+private:
+    friend class DeviceBrowserViewModelProbe; // the tests' window into the private operations
+
+    // Which time limit a folder listing runs under.
+    enum class ListingLimit {
+        // The listing limit, whatever the transfer queue holds.
+        always,
+        // No limit while the transfer queue has an active job (asked right before the call),
+        // else the listing limit.
+        unlessTransfersActive,
+    };
+
+    // ---- Assignments of published state (each one published) ----------------------------------
+
+    void setDevices(QList<AndroidDevice> devices);
+    void setSelectedDevice(std::optional<AndroidDevice> device);
+    void setStorages(QList<StorageRoot> storages);
+    // Re-derives the rows.
+    void setCurrentPage(std::optional<DirectoryPage> page);
+    void setItems(QList<RemoteItem> items);
+    void setBreadcrumb(QList<RemotePath> breadcrumb);
+    void setLoading(bool loading);
+    void setWaitingForTransfer(bool waiting);
+    void setShowingStalePage(bool stale);
+    void setConnectionPhase(DeviceConnectionPhase phase);
+    void setPendingStorageID(std::optional<StorageID> storageID);
+    void setErrorBanner(std::optional<ErrorBanner> banner);
+    void setFavoriteLocations(QList<RemoteFavoriteLocation> locations);
+    void setCalculatingFolderSizeIDs(QSet<RemoteObjectID> ids);
+    void setTransferJobs(QList<TransferJob> jobs);
+    // Every change of the open session advances the session epoch.
+    void setSession(std::shared_ptr<DeviceSession> session);
+
+    // Recomputes the rows from the page: measured folder sizes patched in, names beginning with
+    // "." dropped unless hidden files are shown, then the shared browser sort.
+    void applySort();
+
+    // ---- Errors --------------------------------------------------------------------------------
+
+    // Reports a failure of a device operation: logs it, shows it as the banner and, for the
+    // errors a conflicting application can cause, looks for such applications. A foreign error
+    // is shown as `unknown` with its own description.
+    void present(const QuillbarrowError& error);
+    void present(const std::exception_ptr& error);
+    // Extends whatever banner is shown when the detector answers; keeps the view model weakly.
+    QCoro::Task<> lookUpConflicts();
+
+    // ---- Monitoring ----------------------------------------------------------------------------
+
+    QCoro::Task<> monitorDevices(std::stop_token stop);
+    void handle(const DeviceConnectionEvent& event);
+    // Clears the device side when the selected device has gone.
+    void forgetSelectedDevice();
+    void autoSelectOnlyDeviceIfNeeded();
+
+    // ---- Connecting ---------------------------------------------------------------------------
+
+    QCoro::Task<> connectWithRetry(AndroidDevice initialDevice, quint64 generation);
+    // The listed record of the device now: the same id, else the same manufacturer and model.
+    std::optional<AndroidDevice> resolveCurrentDevice(const AndroidDevice& device) const;
+    // One attempt. It writes state only while `generation` is the current connection; a session
+    // it opens for a superseded connection is closed.
+    QCoro::Task<> openAndLoad(AndroidDevice device, OpenSessionOptions options, quint64 generation);
+    // Undoes a failed attempt: closes its session and empties its storages, page and path.
+    QCoro::Task<> teardownPartialSession(quint64 generation);
+    static bool isRetryableConnectError(const std::exception_ptr& error);
+    // Empties what belongs to the selected device (storages, page and rows, path, pending storage,
+    // favourites, folder sizes, navigation stack and directory cache) and starts a new navigation
+    // generation; the session is left to the caller.
+    void clearDeviceState();
+    // Takes the open session out of the view model (none is then open) and stops the automatic
+    // folder-size task, which uses it.
+    std::shared_ptr<DeviceSession> takeSession();
+    // Closes the session in a task of its own.
+    static void closeInBackground(std::shared_ptr<DeviceSession> session);
+
+    // ---- Favourites and stored locations ------------------------------------------------------
+
+    // The key of the selected device; nothing without one.
+    std::optional<QString> currentDevicePreferenceKey() const;
+    QList<StoredRemoteLocation> storedFavoriteLocations(const QString& deviceKey) const;
+    void saveStoredFavoriteLocations(const QList<StoredRemoteLocation>& locations, const QString& deviceKey);
+    std::optional<StoredRemoteLocation> storedLocation(const QString& key) const;
+    void saveStoredLocation(const StoredRemoteLocation& location, const QString& key);
+    // Writes the folder shown as the device's last location.
+    void rememberCurrentLocation();
+    // Rebuilds the favourites menu: the built-in entries, then the stored favourites, each path once.
+    void refreshFavoriteLocations();
+    QList<RemoteFavoriteLocation> builtInFavoriteLocations(
+        const DirectoryPage& page, const std::optional<StoredRemoteLocation>& defaultLocation) const;
+    static QList<RemoteFavoriteLocation> uniqueFavoriteLocations(const QList<RemoteFavoriteLocation>& locations);
+
+    // ---- Device operation frame ---------------------------------------------------------------
+
+    // Before the body of a user's device operation: loading, waiting behind running transfers,
+    // the banner cleared.
+    void beginDeviceOperation();
+    // After it: its failure (if any) reported, then waiting and loading lowered.
+    void endDeviceOperation(const std::exception_ptr& failure);
+
+    // ---- Opening stored locations ----------------------------------------------------------------
+
+    // Lists the storage root and each stored folder name down to the location, then shows it
+    // with its path. Throws sessionFailed without a session, pathNotFound for a storage or a name
+    // that is not there (nothing shown changes then), or the listing's own error. False when the
+    // session changed during the walk: its pages are then dropped.
+    QCoro::Task<bool> openStoredLocation(StoredRemoteLocation location, bool shouldPersist);
+    // After a connection: the device's default folder, else its last one; a failure is only logged.
+    QCoro::Task<> restorePreferredLocationIfAvailable(quint64 generation);
+
+    // ---- Directory cache, stale page and reload ---------------------------------------------------
+
+    // Keeps the page as the last listing of its path; a fresh listing of the page shown ends its
+    // stale mark.
+    void cache(const DirectoryPage& page);
+    // The path is cached and the transfer queue has an active job.
+    bool canServeCachedPageDuringTransfer(const RemotePath& path) const;
+    // Starts the one task that lists the shown page again once transfers are over, unless it runs.
+    void scheduleStalePageRefresh();
+    QCoro::Task<> refreshStalePage(std::stop_token stop);
+    QCoro::Task<> reloadCurrentPage(std::stop_token stop);
+    // Lists the page shown again and replaces it; errors go to the caller. A listing that comes
+    // back after the session changed is dropped.
+    QCoro::Task<> refreshCurrentPageInternal(std::shared_ptr<DeviceSession> session, std::stop_token stop);
+
+    // ---- Time limits on device calls -----------------------------------------------------------
+
+    // Opens a session under the open limit; a session that opens after the limit is closed.
+    QCoro::Task<std::shared_ptr<DeviceSession>> openSessionWithinLimit(DeviceID deviceID, OpenSessionOptions options,
+                                                                       std::stop_token stop);
+    QCoro::Task<QList<StorageRoot>> readStoragesWithinLimit(std::shared_ptr<DeviceSession> session,
+                                                            std::stop_token stop);
+    QCoro::Task<DirectoryPage> listRoot(std::shared_ptr<DeviceSession> session, StorageID storageID,
+                                        ListingLimit limit, std::stop_token stop);
+    QCoro::Task<DirectoryPage> listFolder(std::shared_ptr<DeviceSession> session, RemoteObjectID parentID,
+                                          RemotePath path, ListingLimit limit, std::stop_token stop);
+    QCoro::Task<DirectoryPage> listWithin(std::function<QCoro::Task<DirectoryPage>()> call, ListingLimit limit,
+                                          std::stop_token stop);
+    // Stopped when the view model goes away: what waits on a device call then ends at once.
+    std::stop_token lifetime() const { return m_lifetime.get_token(); }
+
+    // ---- Dependencies ------------------------------------------------------------------------------
+
+    std::shared_ptr<MTPBackend> m_backend;
+    AppLogger m_logger;
+    std::shared_ptr<AppConflictDetecting> m_conflictDetector;
+    std::shared_ptr<TransferQueue> m_transferQueue;
+    std::shared_ptr<UserDefaults> m_preferences;
+    DeviceBrowserTiming m_timing;
+
+    // ---- Published state ---------------------------------------------------------------------------
+
+    QList<AndroidDevice> m_devices;
+    std::optional<AndroidDevice> m_selectedDevice;
+    QList<StorageRoot> m_storages;
+    std::optional<DirectoryPage> m_currentPage;
+    QList<RemoteItem> m_items;
+    QList<RemotePath> m_breadcrumb;
+    bool m_isLoading = false;
+    bool m_isWaitingForTransfer = false;
+    bool m_isShowingStalePage = false;
+    DeviceConnectionPhase m_connectionPhase = DeviceConnectionPhase::idle;
+    std::optional<StorageID> m_pendingStorageID;
+    std::optional<ErrorBanner> m_errorBanner;
+    QList<RemoteFavoriteLocation> m_favoriteLocations;
+    QSet<RemoteObjectID> m_calculatingFolderSizeIDs;
+    FileSort m_sort = FileSort::name;
+    bool m_sortAscending = true;
+    bool m_showHiddenFiles = false;
+    QList<TransferJob> m_transferJobs;
+
+    // ---- Private state -------------------------------------------------------------------------------
+
+    std::shared_ptr<DeviceSession> m_session;
+    // Grows with every change of `m_session`; a listing, statistics result or cache entry is
+    // written only while the epoch it started under is still current.
+    quint64 m_sessionEpoch = 0;
+    TaskSlot m_monitorTask;
+    // Grows with each device selection and with the disconnection of the selected device.
+    quint64 m_connectGeneration = 0;
+    static constexpr int maxConnectAttempts = 4;
+    QList<NavigationNode> m_navigationStack;
+    QHash<RemotePath, DirectoryPage> m_directoryCache;
+    // Grows with each device selection, disconnection of the selected device, storage switch,
+    // folder opening and navigation step.
+    quint64 m_navigationGeneration = 0;
+    QSet<DeviceID> m_autoSelectionAttempts;
+    quint64 m_storageSwitchGeneration = 0;
+    bool m_isBatchingSortUpdate = false;
+    TaskSlot m_stalePageRefreshTask;
+    TaskSlot m_automaticFolderSizeTask;
+    QHash<RemoteObjectID, FolderStatistics> m_computedFolderStatistics;
+    std::stop_source m_lifetime;
+};
+
+} // namespace quillbarrow

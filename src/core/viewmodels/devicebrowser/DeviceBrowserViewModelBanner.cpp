@@ -1,0 +1,70 @@
+#include "DeviceBrowserViewModel.h"
+
+#include "viewmodels/MainThreadYield.h"
+
+#include <QPointer>
+
+namespace quillbarrow {
+
+namespace {
+
+// The errors that another application or service holding the phone can cause.
+bool mayComeFromAConflictingApp(QuillbarrowError::Kind kind)
+{
+    switch (kind) {
+    case QuillbarrowError::Kind::usbInterfaceBusy:
+    case QuillbarrowError::Kind::sessionFailed:
+    case QuillbarrowError::Kind::backendProtocolError:
+    case QuillbarrowError::Kind::permissionDenied:
+        return true;
+    default:
+        return false;
+    }
+}
+
+} // namespace
+
+void DeviceBrowserViewModel::present(const std::exception_ptr& error)
+{
+    present(QuillbarrowError::fromException(error));
+}
+
+void DeviceBrowserViewModel::present(const QuillbarrowError& error)
+{
+    m_logger.error(error.userMessage() + u' ' + error.technicalDetails());
+    setErrorBanner(ErrorBanner(error.userMessage(), error.technicalDetails(), {}));
+    if (mayComeFromAConflictingApp(error.kind())) {
+        QCoro::Task<> lookup = lookUpConflicts();
+        Q_UNUSED(lookup) // runs on by itself; never stored, never stopped
+    }
+}
+
+void DeviceBrowserViewModel::clearError()
+{
+    setErrorBanner(std::nullopt);
+}
+
+QCoro::Task<> DeviceBrowserViewModel::lookUpConflicts()
+{
+    QPointer<DeviceBrowserViewModel> self(this);
+    const std::shared_ptr<AppConflictDetecting> detector = m_conflictDetector;
+    // The lookup is a task of its own: the report that started it has finished first.
+    co_await MainThreadYield{};
+    if (!self) {
+        co_return;
+    }
+    QList<DetectedConflictApp> found;
+    try {
+        found = co_await detector->runningConflicts();
+    } catch (...) {
+        co_return; // the detector does not fail; should it, the banner stays as it is
+    }
+    if (!self || found.isEmpty() || !m_errorBanner) {
+        co_return;
+    }
+    const QString detail = m_errorBanner->detail + QStringLiteral(" Possible conflicting apps or services: ") +
+                           ErrorBanner::conflictDisplayNames(found).join(QStringLiteral(", ")) + u'.';
+    setErrorBanner(ErrorBanner(m_errorBanner->message, detail, found));
+}
+
+} // namespace quillbarrow

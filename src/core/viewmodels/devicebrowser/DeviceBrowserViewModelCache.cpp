@@ -1,0 +1,101 @@
+#include "DeviceBrowserViewModel.h"
+
+#include <QPointer>
+
+namespace quillbarrow {
+
+void DeviceBrowserViewModel::cache(const DirectoryPage& page)
+{
+    m_directoryCache.insert(page.path, page);
+    if (m_currentPage && m_currentPage->path == page.path) {
+        setShowingStalePage(false);
+    }
+}
+
+bool DeviceBrowserViewModel::canServeCachedPageDuringTransfer(const RemotePath& path) const
+{
+    return m_directoryCache.contains(path) && m_transferQueue->hasActiveJobs();
+}
+
+void DeviceBrowserViewModel::scheduleStalePageRefresh()
+{
+    if (m_stalePageRefreshTask.isRunning()) {
+        return; // that task lists whatever page is shown when the queue becomes idle
+    }
+    const std::stop_token stop = m_stalePageRefreshTask.start();
+    QCoro::Task<> refreshing = refreshStalePage(stop);
+    Q_UNUSED(refreshing) // held through its slot; stopped only by the teardown
+}
+
+QCoro::Task<> DeviceBrowserViewModel::refreshStalePage(std::stop_token stop)
+{
+    QPointer<DeviceBrowserViewModel> self(this);
+    co_await reloadCurrentPage(stop);
+    if (!self) {
+        co_return;
+    }
+    m_stalePageRefreshTask.cancel();
+    setShowingStalePage(false);
+}
+
+QCoro::Task<> DeviceBrowserViewModel::reloadCurrentPage()
+{
+    co_await reloadCurrentPage(lifetime());
+}
+
+QCoro::Task<> DeviceBrowserViewModel::reloadCurrentPage(std::stop_token stop)
+{
+    QPointer<DeviceBrowserViewModel> self(this);
+    // The queue is polled rather than observed; a stop is honoured only while jobs are active.
+    while (m_transferQueue->hasActiveJobs()) {
+        if (stop.stop_requested()) {
+            co_return;
+        }
+        const std::shared_ptr<WaitClock> clock = m_timing.clock;
+        co_await clock->sleep(m_timing.reloadPollInterval, stop);
+        if (!self) {
+            co_return;
+        }
+    }
+    const std::shared_ptr<DeviceSession> session = m_session;
+    if (!session) {
+        co_return;
+    }
+    beginDeviceOperation();
+    std::exception_ptr failure;
+    try {
+        co_await refreshCurrentPageInternal(session, stop);
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    if (!self) {
+        co_return;
+    }
+    if (!failure) {
+        applySort();
+    }
+    endDeviceOperation(failure);
+}
+
+QCoro::Task<> DeviceBrowserViewModel::refreshCurrentPageInternal(std::shared_ptr<DeviceSession> session,
+                                                                std::stop_token stop)
+{
+    if (!m_currentPage) {
+        co_return;
+    }
+    QPointer<DeviceBrowserViewModel> self(this);
+    const quint64 epoch = m_sessionEpoch;
+    const DirectoryPage shown = *m_currentPage;
+    QCoro::Task<DirectoryPage> listing =
+        shown.parentID ? listFolder(session, *shown.parentID, shown.path, ListingLimit::unlessTransfersActive, stop)
+                       : listRoot(session, shown.storage.id, ListingLimit::unlessTransfersActive, stop);
+    DirectoryPage listed = co_await std::move(listing);
+    // A listing of a session that has been replaced meanwhile belongs to another device.
+    if (!self || epoch != m_sessionEpoch) {
+        co_return;
+    }
+    cache(listed);
+    setCurrentPage(std::move(listed));
+}
+
+} // namespace quillbarrow

@@ -1,0 +1,158 @@
+#include "DeviceBrowserTestSupport.h"
+
+#include "RunTask.h"
+#include "async/Sleep.h"
+
+#include <QMutex>
+#include <QMutexLocker>
+
+namespace quillbarrow::testing {
+
+using namespace std::chrono_literals;
+
+QCoro::Task<bool> RecordingWaitClock::sleep(std::chrono::nanoseconds duration, std::stop_token stop)
+{
+    m_sleeps.append(std::chrono::duration_cast<std::chrono::milliseconds>(duration).count());
+    co_return co_await sleepFor(duration, std::move(stop));
+}
+
+DeviceBrowserTiming fastTiming(std::shared_ptr<WaitClock> clock)
+{
+    DeviceBrowserTiming timing;
+    timing.clock = std::move(clock);
+    timing.openSessionLimit = 5s;
+    timing.storagesLimit = 5s;
+    timing.listingLimit = 5s;
+    timing.retryPauseUnit = 5ms;
+    timing.automaticFolderSizeDelay = 5ms;
+    timing.reloadPollInterval = 2ms;
+    return timing;
+}
+
+namespace {
+
+struct CapturedLine {
+    QtMsgType type;
+    QString message;
+};
+
+QMutex capturedMutex;
+QList<CapturedLine> captured;
+QtMessageHandler previousHandler = nullptr;
+
+void capture(QtMsgType type, const QMessageLogContext& context, const QString& message)
+{
+    if (qstrcmp(context.category, "com.quillbarrow.app.DeviceBrowserViewModel") == 0) {
+        QMutexLocker lock(&capturedMutex);
+        captured.append(CapturedLine{type, message});
+        return;
+    }
+    if (previousHandler != nullptr) {
+        previousHandler(type, context, message);
+    }
+}
+
+QStringList linesOf(QtMsgType type)
+{
+    QMutexLocker lock(&capturedMutex);
+    QStringList lines;
+    for (const CapturedLine& line : captured) {
+        if (line.type == type) {
+            lines.append(line.message);
+        }
+    }
+    return lines;
+}
+
+} // namespace
+
+DeviceBrowserLog::DeviceBrowserLog()
+{
+    {
+        QMutexLocker lock(&capturedMutex);
+        captured.clear();
+    }
+    previousHandler = qInstallMessageHandler(capture);
+}
+
+DeviceBrowserLog::~DeviceBrowserLog()
+{
+    qInstallMessageHandler(previousHandler);
+    previousHandler = nullptr;
+}
+
+QStringList DeviceBrowserLog::infoLines() const
+{
+    return linesOf(QtInfoMsg);
+}
+
+QStringList DeviceBrowserLog::errorLines() const
+{
+    return linesOf(QtCriticalMsg);
+}
+
+DeviceBrowserViewModel& DeviceBrowserTest::viewModel()
+{
+    if (!m_viewModel) {
+        m_viewModel = std::make_unique<DeviceBrowserViewModel>(
+            backend, AppLogger(QStringLiteral("DeviceBrowserViewModel")), detector, queue, preferences, timing);
+    }
+    return *m_viewModel;
+}
+
+void DeviceBrowserTest::destroyViewModel()
+{
+    m_viewModel.reset();
+}
+
+void DeviceBrowserTest::TearDown()
+{
+    m_viewModel.reset();
+    // Let every call still held go on and end, so that no coroutine stays suspended.
+    backend->releaseAll();
+    detector->releaseAll();
+    for (const std::shared_ptr<FakeDeviceSession>& session : m_sessions) {
+        session->releaseAll();
+    }
+    processEventsUntil([] { return false; }, 20ms);
+}
+
+std::shared_ptr<QList<DeviceConnectionPhase>> DeviceBrowserTest::recordPhases()
+{
+    auto phases = std::make_shared<QList<DeviceConnectionPhase>>();
+    DeviceBrowserViewModel* model = &viewModel();
+    QObject::connect(model, &DeviceBrowserViewModel::connectionPhaseChanged, model,
+                     [model, phases] { phases->append(model->connectionPhase()); });
+    return phases;
+}
+
+TransferID DeviceBrowserTest::queueJob()
+{
+    const TransferID id = TransferID::create();
+    queue->enqueue(TransferJob(id, TransferDirection::macToAndroid, TransferPurpose::fileTransfer,
+                               QStringLiteral("photo.jpg"), 10, TransferState::queued(), 0));
+    return id;
+}
+
+std::shared_ptr<FakeDeviceSession> DeviceBrowserTest::sessionFor(const AndroidDevice& device, FakeDeviceTree tree)
+{
+    auto session = std::make_shared<FakeDeviceSession>(device, std::move(tree));
+    backend->registerSession(device.id, session);
+    m_sessions.append(session);
+    return session;
+}
+
+FakeDeviceTree treeWith(const QList<RemoteItem>& items, QList<StorageRoot> storages)
+{
+    FakeDeviceTree tree;
+    tree.storages = std::move(storages);
+    for (const StorageRoot& storage : tree.storages) {
+        tree.roots.insert(storage.id, {});
+    }
+    for (const RemoteItem& item : items) {
+        tree.add(item);
+    }
+    return tree;
+}
+
+} // namespace quillbarrow::testing
