@@ -218,6 +218,13 @@ private:
     QCoro::Task<QHash<QString, RemoteItem>> cachedDeviceChildren(std::optional<RemoteObjectID> parentID,
                                                                  std::shared_ptr<UploadBatch> batch);
     QCoro::Task<> executeUpload(PlannedUpload plan, std::shared_ptr<UploadBatch> batch);
+    // The rest of a started Replace upload, once its device folder is known: the old object is
+    // removed only when the new file is on the device or, where the device cannot rename, only
+    // after every check that can be made beforehand.
+    QCoro::Task<> replaceOnDevice(PlannedUpload plan, std::optional<RemoteObjectID> parent, qint64 size,
+                                  std::shared_ptr<UploadBatch> batch);
+    // Ends a started upload by how its sending ended.
+    void finishUpload(const PlannedUpload& plan, const std::optional<QuillbarrowError>& failure);
 
     QCoro::Task<> pasteDeviceItemsIntoLocal(QList<RemoteItem> items, QUrl destination,
                                             std::shared_ptr<DeviceSession> session);
@@ -246,6 +253,10 @@ private:
     TransferProgressUpdateGate::Clock m_progressClock = TransferProgressUpdateGate::systemClock();
     QSet<RemoteObjectID> m_openingRemoteFileIDs;
     std::shared_ptr<DefaultApplicationOpener> m_defaultApplicationOpener;
+    // Whether the device session last asked can rename objects, learned by the first Replace upload
+    // that needed to know.
+    std::weak_ptr<DeviceSession> m_renameProbedSession;
+    bool m_probedSessionRenames = false;
 };
 
 } // namespace quillbarrow
