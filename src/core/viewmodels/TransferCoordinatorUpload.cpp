@@ -232,10 +232,11 @@ QString destinationName(const QStringList& parentRel)
     return parentRel.isEmpty() ? QStringLiteral("the destination folder") : parentRel.last();
 }
 
-// A name for a file on its way to replacing another: hidden, and unlike any name a person gives.
+// A name for a file on its way to replacing another, unlike any name a person gives. Not hidden:
+// some devices never take an object whose name begins with a dot.
 QString temporaryDeviceName()
 {
-    return QStringLiteral(".quillbarrow-") + QUuid::createUuid().toString(QUuid::Id128).left(16) +
+    return QStringLiteral("quillbarrow-upload-") + QUuid::createUuid().toString(QUuid::Id128).left(16) +
            QStringLiteral(".part");
 }
 

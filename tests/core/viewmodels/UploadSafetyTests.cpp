@@ -63,7 +63,7 @@ protected:
     {
         QStringList names = deviceNames();
         for (QString& name : names) {
-            if (name.startsWith(".quillbarrow-")) {
+            if (name.startsWith("quillbarrow-upload-")) {
                 name = QStringLiteral("<temporary>");
             }
         }
@@ -198,7 +198,7 @@ TEST_F(UploadSafetyTest, ReplaceKeepsTheOldObjectUntilTheNewOneIsSafelyInItsPlac
                  session->script({.operation = Operation::rename});
                  session->script({.operation = Operation::rename, .error = noRename});
              },
-         .outcome = "failed: Could not rename .quillbarrow-",
+         .outcome = "failed: Could not rename quillbarrow-upload-",
          .outcomeIsPrefix = true,
          .rootNames = {"<temporary>", "first.txt"},
          .sizesOfA = {},
@@ -226,7 +226,7 @@ TEST_F(UploadSafetyTest, ReplaceKeepsTheOldObjectUntilTheNewOneIsSafelyInItsPlac
         EXPECT_EQ(outcomeOf("a.txt").left(row.outcomeIsPrefix ? row.outcome.size() : -1), row.outcome);
         EXPECT_EQ(rootNamesSeen(), row.rootNames) << session->calls().join(" | ").toStdString();
         EXPECT_EQ(sizesNamed("a.txt"), row.sizesOfA);
-        EXPECT_EQ(session->calls().filter(QRegularExpression("^upload \\.quillbarrow-")).size(), row.temporaryUploads);
+        EXPECT_EQ(session->calls().filter(QRegularExpression("^upload quillbarrow-upload-")).size(), row.temporaryUploads);
     }
 }
 
@@ -256,7 +256,7 @@ TEST_F(UploadSafetyTest, ASessionIsAskedOnceWhetherItRenamesAndTheAnswerHoldsFor
         pasteToDevice({"src/b.txt"}, std::nullopt, {answer(Resolution::replace)});
 
         QStringList second = session->calls().mid(firstCalls).filter(QRegularExpression("^(upload|delete|rename)"));
-        second.replaceInStrings(QRegularExpression("\\.quillbarrow-\\S+"), "<temporary>");
+        second.replaceInStrings(QRegularExpression("quillbarrow-upload-\\S+"), "<temporary>");
         second.replaceInStrings(QRegularExpression("^rename \\S+ "), "rename <new> ");
         EXPECT_EQ(second, row.secondCalls);
         EXPECT_EQ(shownJobs(), (QStringList{"a.txt: completed", "b.txt: completed"}));

@@ -75,12 +75,12 @@ TEST_F(UploadTest, AnExistingDeviceFolderIsMergedAndReplaceSendsTheNewFileBefore
     // 1.jpg goes up under a temporary name, is renamed once to learn that the device renames, and
     // takes its name only after the old one is gone.
     const QStringList calls = session->calls();
-    const qsizetype sent = calls.indexOf(QRegularExpression("^upload \\.quillbarrow-.*"));
-    const qsizetype probed = calls.indexOf(QRegularExpression("^rename \\S+ \\.quillbarrow-.*"));
+    const qsizetype sent = calls.indexOf(QRegularExpression("^upload quillbarrow-upload-.*"));
+    const qsizetype probed = calls.indexOf(QRegularExpression("^rename \\S+ quillbarrow-upload-.*"));
     const qsizetype deleted = calls.indexOf("delete old1");
     const qsizetype named = calls.indexOf(QRegularExpression("^rename \\S+ 1\\.jpg$"));
     EXPECT_TRUE(sent >= 0 && sent < probed && probed < deleted && deleted < named) << calls.join(" | ").toStdString();
-    EXPECT_EQ(calls.filter(QRegularExpression("^rename \\S+ \\.quillbarrow-")).size(), 1)
+    EXPECT_EQ(calls.filter(QRegularExpression("^rename \\S+ quillbarrow-upload-")).size(), 1)
         << "the session is asked once whether it renames";
     EXPECT_EQ(calls.filter(QRegularExpression("^upload [123]\\.jpg$")), QStringList{"upload 3.jpg"})
         << "replacing files go up under temporary names";
