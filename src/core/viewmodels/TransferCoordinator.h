@@ -185,7 +185,9 @@ protected:
     // The local files below the clipboard's addresses, in clipboard order with each folder
     // expanded in place, depth first. Missing items and unreadable folders are skipped, hidden
     // entries inside folders are left out, and no file or folder is taken twice (a folder reached
-    // again through a link is not entered).
+    // again through a link is not entered). Items that are there but cannot be sent (named pipes,
+    // sockets, devices, links that loop or lead nowhere) are taken too, without a size, so that
+    // their jobs can fail naming them.
     static QList<UploadCandidate> collectUploadCandidates(const QList<QUrl>& urls);
     // The Keep Both name for the device side: `name` itself when it is not in `taken` (names
     // compared under canonical equivalence), else the base name, a blank, 2, 3, ... and the
