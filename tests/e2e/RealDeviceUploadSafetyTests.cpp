@@ -165,8 +165,10 @@ TEST_F(RealDeviceUploadSafety, ANamedPipeFailsItsOwnJobAndTheRestIsSent)
                                        localPath(QStringLiteral("clipboard pipe")) + why,
                                    QStringLiteral("pipe: failed (Could not send ") +
                                        localPath(QStringLiteral("tree/pipe")) + why}));
-    EXPECT_EQ(LocalTree::entries(servedFolder()), (QStringList{QStringLiteral("tree/"), QStringLiteral("tree/a.bin")}));
-    EXPECT_EQ(LocalTree::fileDifference(localPath(QStringLiteral("tree/a.bin")), servedFolder() + QStringLiteral("/tree/a.bin")),
+    EXPECT_EQ(LocalTree::entries(servedFolder()),
+              (QStringList{QStringLiteral("tree/"), QStringLiteral("tree/a.bin")}));
+    EXPECT_EQ(LocalTree::fileDifference(localPath(QStringLiteral("tree/a.bin")),
+                                        servedFolder() + QStringLiteral("/tree/a.bin")),
               std::nullopt);
 }
 
