@@ -38,6 +38,15 @@ TransferRig::TransferRig(const QString& openedFilesCache)
         if (!coordinator.pendingConflict()) {
             return;
         }
+        if (conflictAnswer) {
+            if (onConflict) {
+                onConflict();
+            }
+            QMetaObject::invokeMethod(
+                &m_context, [this, answer = *conflictAnswer] { coordinator.resolveConflict(answer, false); },
+                Qt::QueuedConnection);
+            return;
+        }
         ADD_FAILURE() << "unexpected name-conflict question about "
                       << coordinator.pendingConflict()->fileName.toStdString();
         QMetaObject::invokeMethod(

@@ -24,8 +24,10 @@ struct PlannedUpload {
     QString fileName;
     // The file's size when it was planned; absent when it could not be read.
     std::optional<qint64> size;
-    // Set only for Replace: the device object of that name, deleted before the upload.
+    // Set only for Replace: the device object of that name, which the new file takes the place of.
     std::optional<RemoteObjectID> replaceExistingID;
+    // That object's size as the device listed it; absent when unknown (a folder, for example).
+    std::optional<qint64> replaceExistingSize;
 };
 
 } // namespace quillbarrow

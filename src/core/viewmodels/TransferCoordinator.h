@@ -185,7 +185,9 @@ protected:
     // The local files below the clipboard's addresses, in clipboard order with each folder
     // expanded in place, depth first. Missing items and unreadable folders are skipped, hidden
     // entries inside folders are left out, and no file or folder is taken twice (a folder reached
-    // again through a link is not entered).
+    // again through a link is not entered). Items that are there but cannot be sent (named pipes,
+    // sockets, devices, links that loop or lead nowhere) are taken too, without a size, so that
+    // their jobs can fail naming them.
     static QList<UploadCandidate> collectUploadCandidates(const QList<QUrl>& urls);
     // The Keep Both name for the device side: `name` itself when it is not in `taken` (names
     // compared under canonical equivalence), else the base name, a blank, 2, 3, ... and the
@@ -218,6 +220,13 @@ private:
     QCoro::Task<QHash<QString, RemoteItem>> cachedDeviceChildren(std::optional<RemoteObjectID> parentID,
                                                                  std::shared_ptr<UploadBatch> batch);
     QCoro::Task<> executeUpload(PlannedUpload plan, std::shared_ptr<UploadBatch> batch);
+    // The rest of a started Replace upload, once its device folder is known: the old object is
+    // removed only when the new file is on the device or, where the device cannot rename, only
+    // after every check that can be made beforehand.
+    QCoro::Task<> replaceOnDevice(PlannedUpload plan, std::optional<RemoteObjectID> parent, qint64 size,
+                                  std::shared_ptr<UploadBatch> batch);
+    // Ends a started upload by how its sending ended.
+    void finishUpload(const PlannedUpload& plan, const std::optional<QuillbarrowError>& failure);
 
     QCoro::Task<> pasteDeviceItemsIntoLocal(QList<RemoteItem> items, QUrl destination,
                                             std::shared_ptr<DeviceSession> session);
@@ -246,6 +255,10 @@ private:
     TransferProgressUpdateGate::Clock m_progressClock = TransferProgressUpdateGate::systemClock();
     QSet<RemoteObjectID> m_openingRemoteFileIDs;
     std::shared_ptr<DefaultApplicationOpener> m_defaultApplicationOpener;
+    // Whether the device session last asked can rename objects, learned by the first Replace upload
+    // that needed to know.
+    std::weak_ptr<DeviceSession> m_renameProbedSession;
+    bool m_probedSessionRenames = false;
 };
 
 } // namespace quillbarrow

@@ -8,10 +8,15 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QPointer>
+#include <QUuid>
+#include <cerrno>
+#include <fcntl.h>
 #include <filesystem>
 #include <functional>
 #include <sys/stat.h>
 #include <system_error>
+#include <unistd.h>
+#include <variant>
 
 namespace quillbarrow {
 
@@ -24,18 +29,23 @@ struct TransferCoordinator::UploadBatch {
     std::optional<RemoteObjectID> rootParent;
     StorageID storageID;
     std::shared_ptr<DeviceSession> session;
-    // The standardized path of each file found by the candidate walk, mapped to its job.
+    // The standardized path of each item found by the candidate walk, mapped to its job.
     QHash<QString, TransferID> jobIDsByPath;
     // The children (by canonical name) of each device folder listed in this batch, under
     // "id:<folder id>" or "root:<storage id>".
     QHash<QString, QHash<QString, RemoteItem>> childrenCache;
-    // The canonical names that earlier plans of the batch give their files, per device folder
-    // (by relative key), so that two files never land on one name unasked.
-    QHash<QString, QSet<QString>> plannedNames;
-    QList<PlannedUpload> plans;
+    // The plans in the order they run. A plan whose name a later file took over (Replace of a name
+    // that an earlier file of the batch was to get) is emptied, so the others keep their order.
+    QList<std::optional<PlannedUpload>> plans;
+    // For each name a plan gives its file, the index of that plan: keyed by the device folder's
+    // relative key, "/" and the canonical name, so that two files never land on one name unasked
+    // and the clash is found without looking through the earlier plans.
+    QHash<QString, qsizetype> planByName;
     // The device folder standing for each relative key ("/" and a folder name per level below the
     // target folder): existing folders that planning merges into, and folders the uploads create.
     QHash<QString, RemoteObjectID> folderIDs;
+    // The same folders by id: what this batch writes into is never the target of its own Replace.
+    QSet<RemoteObjectID> ownFolderIDs;
     // Local folders the planning walk has entered.
     VisitedLocalFolders visitedFolders;
 };
@@ -82,15 +92,130 @@ FolderListing listVisibleEntries(const QString& folder)
     return listing;
 }
 
-// The size of the file itself, links followed (a link's own size says nothing about what is
-// uploaded).
-std::optional<qint64> fileSize(const QString& path)
+QString systemDescription(int error)
 {
+    return QString::fromLocal8Bit(std::error_code(error, std::generic_category()).message());
+}
+
+// What a local item is, links followed: only a regular file can be sent. The type is read from
+// the file system's attributes, never by opening the item, since opening a named pipe or a device
+// can wait for ever.
+struct LocalItem {
+    enum class Kind {
+        // Nothing at the path, not even a link.
+        missing,
+        // A link whose target does not exist (or cannot be reached).
+        brokenLink,
+        // Links that lead back to themselves.
+        linkLoop,
+        folder,
+        regularFile,
+        // A named pipe, socket or device.
+        special,
+    };
+    Kind kind = Kind::missing;
+    mode_t mode = 0;
+    qint64 size = 0;
+};
+
+LocalItem inspectLocalItem(const QString& path)
+{
+    const QByteArray encoded = QFile::encodeName(path);
     struct stat info {};
-    if (::stat(QFile::encodeName(path).constData(), &info) != 0) {
-        return std::nullopt;
+    if (::stat(encoded.constData(), &info) == 0) {
+        if (S_ISDIR(info.st_mode)) {
+            return LocalItem{LocalItem::Kind::folder, info.st_mode, 0};
+        }
+        if (S_ISREG(info.st_mode)) {
+            return LocalItem{LocalItem::Kind::regularFile, info.st_mode, static_cast<qint64>(info.st_size)};
+        }
+        return LocalItem{LocalItem::Kind::special, info.st_mode, 0};
     }
-    return static_cast<qint64>(info.st_size);
+    if (errno == ELOOP) {
+        return LocalItem{LocalItem::Kind::linkLoop, 0, 0};
+    }
+    struct stat own {};
+    if (::lstat(encoded.constData(), &own) == 0 && S_ISLNK(own.st_mode)) {
+        return LocalItem{LocalItem::Kind::brokenLink, 0, 0};
+    }
+    return LocalItem{};
+}
+
+QString specialKindName(mode_t mode)
+{
+    if (S_ISFIFO(mode)) {
+        return QStringLiteral("a named pipe");
+    }
+    if (S_ISSOCK(mode)) {
+        return QStringLiteral("a socket");
+    }
+    if (S_ISCHR(mode)) {
+        return QStringLiteral("a character device");
+    }
+    if (S_ISBLK(mode)) {
+        return QStringLiteral("a block device");
+    }
+    return QStringLiteral("a special file");
+}
+
+// Why the item at `path` cannot be sent: it is gone, or it is not a regular file.
+QuillbarrowError unsendableItemError(const LocalItem& item, const QString& path)
+{
+    switch (item.kind) {
+    case LocalItem::Kind::linkLoop:
+        return QuillbarrowError::transferFailed(QStringLiteral("Could not send ") + path +
+                                                QStringLiteral(": its symbolic links form a loop."));
+    case LocalItem::Kind::special:
+    case LocalItem::Kind::folder:
+        return QuillbarrowError::transferFailed(QStringLiteral("Could not send ") + path + QStringLiteral(": it is ") +
+                                                (item.kind == LocalItem::Kind::folder ? QStringLiteral("a folder")
+                                                                                      : specialKindName(item.mode)) +
+                                                QStringLiteral(", not a regular file."));
+    case LocalItem::Kind::missing:
+    case LocalItem::Kind::brokenLink:
+    case LocalItem::Kind::regularFile:
+        break;
+    }
+    return QuillbarrowError::pathNotFound();
+}
+
+// The file about to be sent, as it is now: a regular file that can be opened for reading, and its
+// size. It is opened without waiting, so that whatever was put in its place since planning cannot
+// hold the transfer.
+struct SourceCheck {
+    std::optional<QuillbarrowError> problem;
+    qint64 size = 0;
+};
+
+SourceCheck checkSource(const QString& path)
+{
+    const LocalItem item = inspectLocalItem(path);
+    if (item.kind != LocalItem::Kind::regularFile) {
+        return SourceCheck{unsendableItemError(item, path), 0};
+    }
+    const int descriptor = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (descriptor < 0) {
+        const int error = errno;
+        if (error == ENOENT || error == ENOTDIR || error == ELOOP) {
+            return SourceCheck{unsendableItemError(inspectLocalItem(path), path), 0};
+        }
+        return SourceCheck{QuillbarrowError::transferFailed(QStringLiteral("Could not read ") + path +
+                                                            QStringLiteral(": ") + systemDescription(error)),
+                           0};
+    }
+    struct stat opened {};
+    const bool statted = ::fstat(descriptor, &opened) == 0;
+    ::close(descriptor);
+    if (statted && !S_ISREG(opened.st_mode)) {
+        return SourceCheck{unsendableItemError(LocalItem{LocalItem::Kind::special, opened.st_mode, 0}, path), 0};
+    }
+    return SourceCheck{std::nullopt, statted ? static_cast<qint64>(opened.st_size) : item.size};
+}
+
+bool isGone(const QString& path)
+{
+    const LocalItem::Kind kind = inspectLocalItem(path).kind;
+    return kind == LocalItem::Kind::missing || kind == LocalItem::Kind::brokenLink;
 }
 
 QString relativeKey(const QStringList& components)
@@ -107,6 +232,65 @@ QString destinationName(const QStringList& parentRel)
     return parentRel.isEmpty() ? QStringLiteral("the destination folder") : parentRel.last();
 }
 
+// A name for a file on its way to replacing another, unlike any name a person gives. Not hidden:
+// some devices never take an object whose name begins with a dot.
+QString temporaryDeviceName()
+{
+    return QStringLiteral("quillbarrow-upload-") + QUuid::createUuid().toString(QUuid::Id128).left(16) +
+           QStringLiteral(".part");
+}
+
+// Runs a device call; its error, or nothing when it succeeded.
+QCoro::Task<std::optional<QuillbarrowError>> failureOf(QCoro::Task<> call)
+{
+    try {
+        co_await std::move(call);
+    } catch (...) {
+        co_return QuillbarrowError::fromException(std::current_exception());
+    }
+    co_return std::nullopt;
+}
+
+// Sends the local file to the device under `name`: the new object, or why it is not there.
+QCoro::Task<std::variant<RemoteItem, QuillbarrowError>> sendFile(std::shared_ptr<DeviceSession> session,
+                                                                  QString source, QString name,
+                                                                  std::optional<RemoteObjectID> parent,
+                                                                  StorageID storageID,
+                                                                  TransferProgressFunction progress)
+{
+    try {
+        QCoro::Task<RemoteItem> sending = session->uploadFile(source, name, parent, storageID, progress);
+        co_return co_await std::move(sending);
+    } catch (...) {
+        co_return QuillbarrowError::fromException(std::current_exception());
+    }
+}
+
+std::optional<QuillbarrowError> failureIn(const std::variant<RemoteItem, QuillbarrowError>& outcome)
+{
+    if (const auto* failure = std::get_if<QuillbarrowError>(&outcome)) {
+        return *failure;
+    }
+    return std::nullopt;
+}
+
+// The free space of the batch's storage as the device reports it now; nothing when unknown.
+QCoro::Task<std::optional<qint64>> freeSpaceOf(std::shared_ptr<DeviceSession> session, StorageID storageID)
+{
+    try {
+        QCoro::Task<QList<StorageRoot>> reading = session->storages();
+        const QList<StorageRoot> storages = co_await std::move(reading);
+        for (const StorageRoot& storage : storages) {
+            if (storage.id == storageID) {
+                co_return storage.freeSpace;
+            }
+        }
+    } catch (...) {
+        // Unknown: the session makes its own check before it sends.
+    }
+    co_return std::nullopt;
+}
+
 } // namespace
 
 // ---- Candidates -------------------------------------------------------------------------------
@@ -121,13 +305,21 @@ QList<UploadCandidate> TransferCoordinator::collectUploadCandidates(const QList<
             return;
         }
         visitedPaths.insert(path);
-        const QFileInfo info(path);
-        if (!info.exists()) {
+        const LocalItem item = inspectLocalItem(path);
+        switch (item.kind) {
+        case LocalItem::Kind::missing:
             return;
-        }
-        if (!info.isDir()) {
-            candidates.append(UploadCandidate{path, fileSize(path)});
+        case LocalItem::Kind::regularFile:
+            candidates.append(UploadCandidate{path, item.size});
             return;
+        case LocalItem::Kind::brokenLink:
+        case LocalItem::Kind::linkLoop:
+        case LocalItem::Kind::special:
+            // Not sent, but not dropped in silence either: its job fails, naming it.
+            candidates.append(UploadCandidate{path, std::nullopt});
+            return;
+        case LocalItem::Kind::folder:
+            break;
         }
         if (!visitedFolders.enter(path)) {
             return;
@@ -214,8 +406,10 @@ QCoro::Task<> TransferCoordinator::pasteIntoDevice(std::optional<RemoteObjectID>
     // Jobs that no plan carries (skipped, or their files gone) leave the list; a job that is no
     // longer queued (cancelled while it waited) stays as it is.
     QSet<TransferID> plannedJobs;
-    for (const PlannedUpload& plan : std::as_const(batch->plans)) {
-        plannedJobs.insert(plan.jobID);
+    for (const std::optional<PlannedUpload>& plan : std::as_const(batch->plans)) {
+        if (plan) {
+            plannedJobs.insert(plan->jobID);
+        }
     }
     for (const TransferID& id : batch->jobIDsByPath) {
         if (plannedJobs.contains(id)) {
@@ -229,9 +423,12 @@ QCoro::Task<> TransferCoordinator::pasteIntoDevice(std::optional<RemoteObjectID>
     }
     refreshTransferJobs();
 
-    const QList<PlannedUpload> plans = batch->plans;
-    for (const PlannedUpload& plan : plans) {
-        co_await executeUpload(plan, batch);
+    const QList<std::optional<PlannedUpload>> plans = batch->plans;
+    for (const std::optional<PlannedUpload>& plan : plans) {
+        if (!plan) {
+            continue;
+        }
+        co_await executeUpload(*plan, batch);
         if (!self) {
             co_return;
         }
@@ -242,12 +439,11 @@ QCoro::Task<bool> TransferCoordinator::planUploads(QString path, QStringList par
                                                    std::optional<RemoteObjectID> deviceParentID, bool checkConflicts,
                                                    std::shared_ptr<UploadBatch> batch)
 {
-    const QFileInfo info(path);
-    if (path.isEmpty() || !info.exists()) {
+    if (path.isEmpty()) {
         setLastError(QuillbarrowError::pathNotFound());
         co_return true;
     }
-    if (!info.isDir()) {
+    if (inspectLocalItem(path).kind != LocalItem::Kind::folder) {
         co_return co_await planUploadFile(std::move(path), std::move(parentRel), std::move(deviceParentID),
                                           checkConflicts, batch);
     }
@@ -279,6 +475,7 @@ QCoro::Task<bool> TransferCoordinator::planUploads(QString path, QStringList par
         const auto existing = children.constFind(NfcText::normalized(name));
         if (existing != children.constEnd() && existing->kind == RemoteItemKind::folder) {
             batch->folderIDs.insert(relativeKey(chain), existing->id);
+            batch->ownFolderIDs.insert(existing->id);
             entriesParent = existing->id;
             checkEntries = true;
         }
@@ -301,10 +498,10 @@ QCoro::Task<bool> TransferCoordinator::planUploadFile(QString path, QStringList 
                                                       std::optional<RemoteObjectID> deviceParentID,
                                                       bool checkConflicts, std::shared_ptr<UploadBatch> batch)
 {
-    const QString name = LocalFileOperations::lastComponent(standardizedPath(path));
-    const auto job = batch->jobIDsByPath.constFind(standardizedPath(path));
+    const QString standardized = standardizedPath(path);
+    const auto job = batch->jobIDsByPath.constFind(standardized);
     if (job == batch->jobIDsByPath.constEnd()) {
-        // The file appeared after the candidate walk: it has no job to run under.
+        // Gone, or appeared after the candidate walk: there is no job to run it under.
         setLastError(QuillbarrowError::pathNotFound());
         co_return true;
     }
@@ -312,8 +509,14 @@ QCoro::Task<bool> TransferCoordinator::planUploadFile(QString path, QStringList 
     if (!canStartTransfer(jobID)) {
         co_return true;
     }
+    const LocalItem item = inspectLocalItem(path);
+    if (item.kind != LocalItem::Kind::regularFile) {
+        // Vanished since the walk, or never a regular file: its job fails, naming it and why.
+        finishFailed(jobID, unsendableItemError(item, standardized));
+        co_return true;
+    }
 
-    const QString folderKey = relativeKey(parentRel);
+    const QString name = LocalFileOperations::lastComponent(standardized);
     QHash<QString, RemoteItem> children;
     if (checkConflicts) {
         QPointer<TransferCoordinator> self(this);
@@ -322,25 +525,19 @@ QCoro::Task<bool> TransferCoordinator::planUploadFile(QString path, QStringList 
             co_return true;
         }
     }
-    const QSet<QString> plannedHere = batch->plannedNames.value(folderKey);
+    const QString folderKey = relativeKey(parentRel) + QLatin1Char('/');
     const QString key = NfcText::normalized(name);
     const auto onDevice = children.constFind(key);
-    qsizetype earlierPlan = -1;
-    for (qsizetype index = 0; index < batch->plans.size(); ++index) {
-        const PlannedUpload& plan = batch->plans.at(index);
-        if (relativeKey(plan.parentRelComponents) == folderKey && NfcText::equal(plan.fileName, name)) {
-            earlierPlan = index;
-            break;
-        }
-    }
-    if (earlierPlan >= 0 && batch->plans.at(earlierPlan).jobID == jobID) {
+    const qsizetype earlierPlan = batch->planByName.value(folderKey + key, -1);
+    if (earlierPlan >= 0 && batch->plans.at(earlierPlan)->jobID == jobID) {
         // The same file reached twice on the same way (it is on the clipboard twice).
         co_return true;
     }
 
     QString fileName = name;
     std::optional<RemoteObjectID> replaceExistingID;
-    if (onDevice != children.constEnd() || plannedHere.contains(key)) {
+    std::optional<qint64> replaceExistingSize;
+    if (onDevice != children.constEnd() || earlierPlan >= 0) {
         QPointer<TransferCoordinator> self(this);
         const std::optional<ConflictResolution> answer =
             co_await requestResolution(jobID, name, destinationName(parentRel));
@@ -356,25 +553,26 @@ QCoro::Task<bool> TransferCoordinator::planUploadFile(QString path, QStringList 
         case ConflictResolution::replace:
             if (earlierPlan >= 0) {
                 // An earlier file of this batch was to get the name: this one takes its place,
-                // and with it the replacement of the device object it would have deleted.
-                replaceExistingID = batch->plans.at(earlierPlan).replaceExistingID;
-                batch->plans.removeAt(earlierPlan);
+                // and with it the replacement of the device object it would have taken over.
+                replaceExistingID = batch->plans.at(earlierPlan)->replaceExistingID;
+                replaceExistingSize = batch->plans.at(earlierPlan)->replaceExistingSize;
+                batch->plans[earlierPlan].reset();
             } else {
                 replaceExistingID = onDevice->id;
+                replaceExistingSize = onDevice->size;
             }
             break;
-        case ConflictResolution::keepBoth: {
-            QSet<QString> taken = plannedHere;
-            for (auto child = children.constBegin(); child != children.constEnd(); ++child) {
-                taken.insert(child.key());
-            }
-            fileName = uniqueName(name, taken);
+        case ConflictResolution::keepBoth:
+            fileName = LocalFileOperations::keepBothName(name, [&](const QString& candidate) {
+                const QString candidateKey = NfcText::normalized(candidate);
+                return children.contains(candidateKey) || batch->planByName.contains(folderKey + candidateKey);
+            });
             break;
-        }
         }
     }
-    batch->plannedNames[folderKey].insert(NfcText::normalized(fileName));
-    batch->plans.append(PlannedUpload{jobID, path, parentRel, fileName, fileSize(path), replaceExistingID});
+    batch->planByName.insert(folderKey + NfcText::normalized(fileName), batch->plans.size());
+    batch->plans.append(
+        PlannedUpload{jobID, path, parentRel, fileName, item.size, replaceExistingID, replaceExistingSize});
     co_return true;
 }
 
@@ -428,6 +626,14 @@ QCoro::Task<> TransferCoordinator::executeUpload(PlannedUpload plan, std::shared
     m_logger.info(QStringLiteral("started upload ") + plan.fileName);
     refreshTransferJobs();
 
+    // A file that vanished, or was swapped for something that is not a file, since planning fails
+    // before anything is created or deleted on the device, and is never handed to the session.
+    const SourceCheck source = checkSource(plan.localPath);
+    if (source.problem) {
+        finishFailed(jobID, *source.problem);
+        co_return;
+    }
+
     // The device folder of the file: every folder of its chain that the batch does not know yet
     // is created, once, and remembered for the later files.
     std::optional<RemoteObjectID> parent = batch->rootParent;
@@ -461,47 +667,173 @@ QCoro::Task<> TransferCoordinator::executeUpload(PlannedUpload plan, std::shared
             co_return;
         }
         batch->folderIDs.insert(key, created->id);
+        batch->ownFolderIDs.insert(created->id);
         parent = created->id;
     }
 
     if (plan.replaceExistingID) {
-        if (token->isCancelled()) {
-            finishCancelled(jobID, QString());
-            co_return;
-        }
-        try {
-            co_await batch->session->deleteItem(*plan.replaceExistingID);
-        } catch (...) {
-            // The upload goes ahead; the old object may remain beside the new one.
-        }
-        if (!self) {
-            co_return;
-        }
+        co_await replaceOnDevice(plan, parent, source.size, batch);
+        co_return;
     }
-
     const TransferProgressFunction progress =
         makeProgressFunction(jobID, plan.size, std::make_shared<TransferByteLimit>(std::nullopt));
     if (token->isCancelled()) {
         finishCancelled(jobID, QString());
         co_return;
     }
-    std::optional<QuillbarrowError> failure;
-    try {
-        const RemoteItem uploaded =
-            co_await batch->session->uploadFile(plan.localPath, plan.fileName, parent, batch->storageID, progress);
-        Q_UNUSED(uploaded)
-    } catch (...) {
-        failure = QuillbarrowError::fromException(std::current_exception());
-    }
+    const std::variant<RemoteItem, QuillbarrowError> sent =
+        co_await sendFile(batch->session, plan.localPath, plan.fileName, parent, batch->storageID, progress);
     if (!self) {
         co_return;
     }
+    finishUpload(plan, failureIn(sent));
+}
+
+QCoro::Task<> TransferCoordinator::replaceOnDevice(PlannedUpload plan, std::optional<RemoteObjectID> parent,
+                                                   qint64 size, std::shared_ptr<UploadBatch> batch)
+{
+    QPointer<TransferCoordinator> self(this);
+    const TransferID jobID = plan.jobID;
+    const RemoteObjectID oldID = *plan.replaceExistingID;
+    const std::shared_ptr<DeviceSession> session = batch->session;
+    const std::shared_ptr<TransferCancellationToken> token = cancellationToken(jobID);
+
+    // A folder this paste merges into (or made) holds what the paste has just written there.
+    if (batch->ownFolderIDs.contains(oldID)) {
+        finishFailed(jobID, QuillbarrowError::transferFailed(QStringLiteral("Could not replace ") + plan.fileName +
+                                                             QStringLiteral(": this paste is copying items into it.")));
+        co_return;
+    }
+
+    // Where the device can rename, the new file goes up beside the old one under a temporary
+    // name and takes the old one's name only once it is complete. That needs room for both; a
+    // file that fits only in the old one's place is sent after the old one is deleted, as on a
+    // device that cannot rename.
+    const std::optional<qint64> freeSpace = co_await freeSpaceOf(session, batch->storageID);
+    if (!self) {
+        co_return;
+    }
+    const qint64 freedByDelete = std::max<qint64>(0, plan.replaceExistingSize.value_or(0));
+    if (freeSpace && size - freedByDelete > *freeSpace) {
+        finishFailed(jobID, QuillbarrowError::insufficientSpace());
+        co_return;
+    }
+    std::optional<bool> renames;
+    if (m_renameProbedSession.lock() == session) {
+        renames = m_probedSessionRenames;
+    }
+    const TransferProgressFunction progress =
+        makeProgressFunction(jobID, plan.size, std::make_shared<TransferByteLimit>(std::nullopt));
+
+    if (renames != false && (!freeSpace || size <= *freeSpace)) {
+        if (token->isCancelled()) {
+            finishCancelled(jobID, QString());
+            co_return;
+        }
+        QString temporaryName = temporaryDeviceName();
+        const std::variant<RemoteItem, QuillbarrowError> sent =
+            co_await sendFile(session, plan.localPath, temporaryName, parent, batch->storageID, progress);
+        if (!self) {
+            co_return;
+        }
+        if (const std::optional<QuillbarrowError> failure = failureIn(sent)) {
+            finishUpload(plan, failure);
+            co_return;
+        }
+        const RemoteObjectID newID = std::get<RemoteItem>(sent).id;
+
+        // The first time a session is asked, renaming the new file to a second temporary name
+        // tells whether the device renames at all, while the old object is still in place.
+        if (!renames) {
+            const QString probeName = temporaryDeviceName();
+            const std::optional<QuillbarrowError> refused = co_await failureOf(session->rename(newID, probeName));
+            if (!self) {
+                co_return;
+            }
+            m_renameProbedSession = session;
+            m_probedSessionRenames = !refused;
+            renames = !refused;
+            if (renames) {
+                temporaryName = probeName;
+            }
+        }
+        if (token->isCancelled() || !*renames) {
+            const std::optional<QuillbarrowError> leftover = co_await failureOf(session->deleteItem(newID));
+            Q_UNUSED(leftover)
+            if (!self) {
+                co_return;
+            }
+        }
+        if (*renames) {
+            if (token->isCancelled()) {
+                finishCancelled(jobID, QString());
+                co_return;
+            }
+            // A failed delete still lets the new file try the name, as on a device that keeps two
+            // objects of one name; where it cannot, the old one stays and the new one goes.
+            const std::optional<QuillbarrowError> undeleted = co_await failureOf(session->deleteItem(oldID));
+            if (!self) {
+                co_return;
+            }
+            const std::optional<QuillbarrowError> unnamed =
+                co_await failureOf(session->rename(newID, plan.fileName));
+            if (!self) {
+                co_return;
+            }
+            if (!unnamed) {
+                finishUpload(plan, std::nullopt);
+            } else if (undeleted) {
+                const std::optional<QuillbarrowError> leftover = co_await failureOf(session->deleteItem(newID));
+                Q_UNUSED(leftover)
+                if (!self) {
+                    co_return;
+                }
+                finishFailed(jobID, *undeleted);
+            } else {
+                finishFailed(jobID, QuillbarrowError::transferFailed(
+                                        QStringLiteral("Could not rename ") + temporaryName + QStringLiteral(" to ") +
+                                        plan.fileName + QStringLiteral(": ") + unnamed->technicalDetails() +
+                                        QStringLiteral(" The new file is on the device as ") + temporaryName +
+                                        QLatin1Char('.')));
+            }
+            co_return;
+        }
+    }
+
+    // The device cannot rename: delete, then send.
+    if (token->isCancelled()) {
+        finishCancelled(jobID, QString());
+        co_return;
+    }
+    const std::optional<QuillbarrowError> undeleted = co_await failureOf(session->deleteItem(oldID));
+    Q_UNUSED(undeleted) // the upload goes ahead; the old object may remain beside the new one
+    if (!self) {
+        co_return;
+    }
+    if (token->isCancelled()) {
+        finishCancelled(jobID, QString());
+        co_return;
+    }
+    const std::variant<RemoteItem, QuillbarrowError> sent =
+        co_await sendFile(session, plan.localPath, plan.fileName, parent, batch->storageID, progress);
+    if (!self) {
+        co_return;
+    }
+    finishUpload(plan, failureIn(sent));
+}
+
+void TransferCoordinator::finishUpload(const PlannedUpload& plan, const std::optional<QuillbarrowError>& failure)
+{
     if (!failure) {
-        finishCompleted(jobID, QStringLiteral("uploaded ") + plan.fileName);
-    } else if (token->isCancelled() || failure->kind() == QuillbarrowError::Kind::userCancelled) {
-        finishCancelled(jobID, QStringLiteral("cancelled upload ") + plan.fileName);
+        finishCompleted(plan.jobID, QStringLiteral("uploaded ") + plan.fileName);
+    } else if (cancellationToken(plan.jobID)->isCancelled() ||
+               failure->kind() == QuillbarrowError::Kind::userCancelled) {
+        finishCancelled(plan.jobID, QStringLiteral("cancelled upload ") + plan.fileName);
+    } else if (isGone(plan.localPath)) {
+        // The file went away while it was being sent: that, not the device, is why.
+        finishFailed(plan.jobID, QuillbarrowError::pathNotFound());
     } else {
-        finishFailed(jobID, *failure);
+        finishFailed(plan.jobID, *failure);
     }
 }
 

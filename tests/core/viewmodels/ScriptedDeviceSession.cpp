@@ -117,6 +117,8 @@ QCoro::Task<RemoteItem> ScriptedDeviceSession::createFolder(QString name, std::o
 
 QCoro::Task<> ScriptedDeviceSession::rename(RemoteObjectID itemID, QString newName)
 {
+    co_await play(Operation::rename, itemID.rawValue(), QStringLiteral("rename ") + itemID.rawValue() + u' ' + newName,
+                  {}, {});
     co_await m_mock.rename(itemID, newName);
 }
 

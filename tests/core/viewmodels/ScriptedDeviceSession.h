@@ -20,14 +20,14 @@ namespace quillbarrow::testing {
 // progress from a worker thread, as real sessions do, and end cancelled when told to stop.
 class ScriptedDeviceSession : public DeviceSession {
 public:
-    enum class Operation { rootDirectory, listDirectory, createFolder, deleteItem, downloadFile, uploadFile };
+    enum class Operation { rootDirectory, listDirectory, createFolder, deleteItem, downloadFile, uploadFile, rename };
 
     // What one scripted call does, in this order, before the mock's own work.
     struct Step {
         Operation operation = Operation::rootDirectory;
         // Which call: the folder or file name for createFolder and uploadFile, the item id for
-        // listDirectory, deleteItem and downloadFile, the storage id for rootDirectory; empty for
-        // the next call of the operation.
+        // listDirectory, deleteItem, downloadFile and rename, the storage id for rootDirectory;
+        // empty for the next call of the operation.
         QString subject = {};
         // Runs as the call begins.
         std::function<void()> onCall = {};
@@ -49,7 +49,7 @@ public:
     // The step applies once, to the first call that matches it.
     void script(Step step);
     // "root <storage>", "list <id>", "createFolder <name>", "delete <id>", "download <id>",
-    // "upload <name>", in call order.
+    // "upload <name>", "rename <id> <new name>", in call order.
     const QStringList& calls() const { return m_calls; }
     // The device as the session sees it now (the mock's listing of `parentID`'s children).
     QList<RemoteItem> children(const std::optional<RemoteObjectID>& parentID, const StorageID& storageID);

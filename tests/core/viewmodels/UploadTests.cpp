@@ -1,6 +1,7 @@
 #include "DeviceTransferFixture.h"
 
 #include <QFile>
+#include <QRegularExpression>
 #include <gtest/gtest.h>
 
 using namespace quillbarrow;
@@ -55,16 +56,15 @@ TEST_F(UploadTest, AFolderTreeLandsInTheDeviceFolderCreatingEachFolderOnce)
     EXPECT_TRUE(log.lines().contains("uploaded a.txt"));
 }
 
-TEST_F(UploadTest, AnExistingDeviceFolderIsMergedAndAFailedDeleteDoesNotStopTheReplacingUpload)
+TEST_F(UploadTest, AnExistingDeviceFolderIsMergedAndReplaceSendsTheNewFileBeforeTheOldOneGoes)
 {
     useDevice({deviceFolder("photos", "Photos"), deviceFile("old1", "1.jpg", 10, "photos"),
                deviceFile("old2", "2.jpg", 20, "photos")});
     writeFile(path("src/Photos/1.jpg"), "new one");
     writeFile(path("src/Photos/2.jpg"), "new two");
     writeFile(path("src/Photos/3.jpg"), "three");
-    session->script({.operation = Operation::deleteItem,
-                     .subject = "old2",
-                     .error = QuillbarrowError::backendProtocolError("Object is write-protected")});
+    const QuillbarrowError protectedObject = QuillbarrowError::backendProtocolError("Object is write-protected");
+    session->script({.operation = Operation::deleteItem, .subject = "old2", .error = protectedObject});
 
     const auto asked = pasteToDevice({"src/Photos"}, std::nullopt, {answer(Resolution::replace, true)});
 
@@ -72,13 +72,27 @@ TEST_F(UploadTest, AnExistingDeviceFolderIsMergedAndAFailedDeleteDoesNotStopTheR
     EXPECT_EQ(asked[0].destinationName, "Photos");
     EXPECT_TRUE(asked[0].transferID.has_value());
     EXPECT_FALSE(session->calls().contains("createFolder Photos")) << "the existing folder is reused";
-    EXPECT_LT(session->calls().indexOf("delete old1"), session->calls().indexOf("upload 1.jpg"));
-    EXPECT_TRUE(session->calls().contains("upload 2.jpg")) << "the failed delete did not stop the upload";
-    EXPECT_EQ(deviceNames("photos"), (QStringList{"1.jpg", "2.jpg", "2.jpg", "3.jpg"}))
-        << "the old 2.jpg that could not be deleted remains beside the new one";
+    // 1.jpg goes up under a temporary name, is renamed once to learn that the device renames, and
+    // takes its name only after the old one is gone.
+    const QStringList calls = session->calls();
+    const qsizetype sent = calls.indexOf(QRegularExpression("^upload quillbarrow-upload-.*"));
+    const qsizetype probed = calls.indexOf(QRegularExpression("^rename \\S+ quillbarrow-upload-.*"));
+    const qsizetype deleted = calls.indexOf("delete old1");
+    const qsizetype named = calls.indexOf(QRegularExpression("^rename \\S+ 1\\.jpg$"));
+    EXPECT_TRUE(sent >= 0 && sent < probed && probed < deleted && deleted < named) << calls.join(" | ").toStdString();
+    EXPECT_EQ(calls.filter(QRegularExpression("^rename \\S+ quillbarrow-upload-")).size(), 1)
+        << "the session is asked once whether it renames";
+    EXPECT_EQ(calls.filter(QRegularExpression("^upload [123]\\.jpg$")), QStringList{"upload 3.jpg"})
+        << "replacing files go up under temporary names";
+
+    // The old 2.jpg could not be deleted, so the new one cannot take its name: the old one stays,
+    // the new one is taken away again, and the job says why.
+    EXPECT_EQ(deviceNames("photos"), (QStringList{"1.jpg", "2.jpg", "3.jpg"}));
     EXPECT_EQ(deviceChild("photos", "1.jpg")->size, 7);
-    EXPECT_EQ(sorted(shownJobs()), (QStringList{"1.jpg: completed", "2.jpg: completed", "3.jpg: completed"}));
-    EXPECT_FALSE(coordinator->lastError().has_value());
+    EXPECT_EQ(deviceChild("photos", "2.jpg")->size, 20);
+    EXPECT_EQ(sorted(shownJobs()), (QStringList{"1.jpg: completed", "2.jpg: failed", "3.jpg: completed"}));
+    EXPECT_EQ(queue->job(jobNamed("2.jpg"))->state.error(), protectedObject);
+    EXPECT_EQ(coordinator->lastError(), protectedObject);
 }
 
 TEST_F(UploadTest, KeepBothNumbersPastTheDeviceAndTheBatchAndSameNamesInOneBatchAreAskedAbout)

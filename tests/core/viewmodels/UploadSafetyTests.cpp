@@ -1,0 +1,412 @@
+#include "DeviceTransferFixture.h"
+
+#include <QFile>
+#include <QRegularExpression>
+#include <gtest/gtest.h>
+#include <functional>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+// Uploads never lose the user's data on the device nor hang on what they are given: a Replace
+// keeps the old object until the new file is safely there, what the batch writes into is never
+// replaced by it, and items that are not regular files, or that vanish, fail on their own.
+
+using namespace quillbarrow;
+using namespace quillbarrow::testing;
+using Kind = TransferState::Kind;
+using ErrorKind = QuillbarrowError::Kind;
+using Resolution = ConflictResolution;
+using Operation = ScriptedDeviceSession::Operation;
+
+namespace {
+
+bool makeFifo(const QString& path)
+{
+    return ::mkfifo(QFile::encodeName(path).constData(), 0644) == 0;
+}
+
+// A socket file that stays after its socket is closed.
+bool makeSocketFile(const QString& path)
+{
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const QByteArray encoded = QFile::encodeName(path);
+    if (fd < 0 || encoded.size() >= static_cast<qsizetype>(sizeof(address.sun_path))) {
+        return false;
+    }
+    std::copy(encoded.begin(), encoded.end(), address.sun_path);
+    const bool bound = ::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0;
+    ::close(fd);
+    return bound;
+}
+
+class UploadSafetyTest : public DeviceTransferTest {
+protected:
+    // The one job shown with this name, as "state" or "failed: <technical details>".
+    QString outcomeOf(const QString& name) const
+    {
+        const std::optional<TransferJob> job = queue->job(jobNamed(name));
+        if (!job) {
+            return QStringLiteral("gone");
+        }
+        if (job->state.kind() == Kind::failed) {
+            return QStringLiteral("failed: ") + job->state.error()->technicalDetails();
+        }
+        return stateName(job->state.kind());
+    }
+
+    // The device's root names, any temporary name shown as "<temporary>".
+    QStringList rootNamesSeen()
+    {
+        QStringList names = deviceNames();
+        for (QString& name : names) {
+            if (name.startsWith("quillbarrow-upload-")) {
+                name = QStringLiteral("<temporary>");
+            }
+        }
+        names.sort();
+        return names;
+    }
+
+    QList<qint64> sizesNamed(const QString& name)
+    {
+        QList<qint64> sizes;
+        for (const RemoteItem& item : session->children(std::nullopt, testStorage())) {
+            if (item.name == name) {
+                sizes.append(item.size.value_or(-1));
+            }
+        }
+        std::sort(sizes.begin(), sizes.end());
+        return sizes;
+    }
+
+    // Scripts a step for the upload that follows first.txt's (the replacing one, whatever name it
+    // is sent under).
+    void scriptReplacingUpload(ScriptedDeviceSession::Step step)
+    {
+        session->script({.operation = Operation::uploadFile, .subject = "first.txt"});
+        step.operation = Operation::uploadFile;
+        session->script(std::move(step));
+    }
+};
+
+// ---- Replace ------------------------------------------------------------------------------------
+
+TEST_F(UploadSafetyTest, ReplaceKeepsTheOldObjectUntilTheNewOneIsSafelyInItsPlace)
+{
+    struct Row {
+        const char* what;
+        // The storage's free space; the old a.txt has 3 bytes, the new one 7.
+        qint64 freeSpace = 32'000'000'000LL;
+        std::function<void()> script = {};
+        QString outcome = {};
+        bool outcomeIsPrefix = false;
+        QStringList rootNames = {};
+        QList<qint64> sizesOfA = {};
+        // How many times the new file goes up under a temporary name.
+        qsizetype temporaryUploads = 0;
+    };
+    const QuillbarrowError noRename = QuillbarrowError::transferFailed("could not get property description");
+    const auto refuseRename = [this, noRename] {
+        session->script({.operation = Operation::rename, .error = noRename});
+    };
+    const auto cancelA = [this] { coordinator->cancelTransfer(jobNamed("a.txt")); };
+    const auto afterFirstUpload = [this](std::function<void()> change) {
+        return [this, change] {
+            session->script({.operation = Operation::uploadFile, .subject = "first.txt", .onCall = change});
+        };
+    };
+    const QList<Row> rows{
+        {.what = "a device that renames",
+         .outcome = "completed",
+         .rootNames = {"a.txt", "first.txt"},
+         .sizesOfA = {7},
+         .temporaryUploads = 1},
+        {.what = "the new file's sending fails",
+         .script =
+             [this] { scriptReplacingUpload({.error = QuillbarrowError::transferInterrupted()}); },
+         .outcome = "failed: " + QuillbarrowError::transferInterrupted().technicalDetails(),
+         .rootNames = {"a.txt", "first.txt"},
+         .sizesOfA = {3},
+         .temporaryUploads = 1},
+        {.what = "a cancel while the new file is sent",
+         .script = [this, cancelA] { scriptReplacingUpload({.onCall = cancelA}); },
+         .outcome = "cancelled",
+         .rootNames = {"a.txt", "first.txt"},
+         .sizesOfA = {3},
+         .temporaryUploads = 1},
+        {.what = "a device that cannot rename",
+         .script = refuseRename,
+         .outcome = "completed",
+         .rootNames = {"a.txt", "first.txt"},
+         .sizesOfA = {7},
+         .temporaryUploads = 1},
+        {.what = "a cancel while the session is asked whether it renames",
+         .script =
+             [this, noRename, cancelA] {
+                 session->script({.operation = Operation::rename, .onCall = cancelA, .error = noRename});
+             },
+         .outcome = "cancelled",
+         .rootNames = {"a.txt", "first.txt"},
+         .sizesOfA = {3},
+         .temporaryUploads = 1},
+        {.what = "a device that cannot rename, nor delete the old one",
+         .script =
+             [this, refuseRename] {
+                 refuseRename();
+                 session->script({.operation = Operation::deleteItem,
+                                    .subject = "old",
+                                    .error = QuillbarrowError::backendProtocolError("Object is write-protected")});
+             },
+         .outcome = "completed",
+         .rootNames = {"a.txt", "a.txt", "first.txt"},
+         .sizesOfA = {3, 7},
+         .temporaryUploads = 1},
+        {.what = "the source vanished after planning",
+         .script = afterFirstUpload([this] { QFile::remove(path("src/a.txt")); }),
+         .outcome = "failed: " + QuillbarrowError::pathNotFound().technicalDetails(),
+         .rootNames = {"a.txt", "first.txt"},
+         .sizesOfA = {3},
+         .temporaryUploads = 0},
+        {.what = "the source became a named pipe after planning",
+         .script = afterFirstUpload([this] {
+             QFile::remove(path("src/a.txt"));
+             EXPECT_TRUE(makeFifo(path("src/a.txt")));
+         }),
+         .outcome = "failed: Could not send " + path("src/a.txt") + ": it is a named pipe, not a regular file.",
+         .rootNames = {"a.txt", "first.txt"},
+         .sizesOfA = {3},
+         .temporaryUploads = 0},
+        {.what = "no room for the new file, even in the old one's place",
+         .freeSpace = 3,
+         .outcome = "failed: " + QuillbarrowError::insufficientSpace().technicalDetails(),
+         .rootNames = {"a.txt", "first.txt"},
+         .sizesOfA = {3},
+         .temporaryUploads = 0},
+        {.what = "room for the new file only in the old one's place",
+         .freeSpace = 5,
+         .outcome = "completed",
+         .rootNames = {"a.txt", "first.txt"},
+         .sizesOfA = {7},
+         .temporaryUploads = 0},
+        {.what = "the final rename fails after the old one is gone",
+         .script =
+             [this, noRename] {
+                 session->script({.operation = Operation::rename});
+                 session->script({.operation = Operation::rename, .error = noRename});
+             },
+         .outcome = "failed: Could not rename quillbarrow-upload-",
+         .outcomeIsPrefix = true,
+         .rootNames = {"<temporary>", "first.txt"},
+         .sizesOfA = {},
+         .temporaryUploads = 1},
+    };
+
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        coordinator->clearCompletedTransfers();
+        QDir(path("src")).removeRecursively();
+        writeFile(path("src/first.txt"), "1");
+        writeFile(path("src/a.txt"), "new one");
+        session = std::make_shared<ScriptedDeviceSession>(
+            MockTree({StorageRoot(testStorage(), "Internal shared storage", 64'000'000'000LL, row.freeSpace)},
+                     {deviceFile("old", "a.txt", 3)}));
+        if (row.script) {
+            row.script();
+        }
+
+        const auto asked = pasteToDevice({"src/first.txt", "src/a.txt"}, std::nullopt, {answer(Resolution::replace)});
+
+        EXPECT_EQ(asked.size(), 1);
+        EXPECT_EQ(outcomeOf("first.txt"), "completed");
+        // A text that names a temporary name is compared up to it.
+        EXPECT_EQ(outcomeOf("a.txt").left(row.outcomeIsPrefix ? row.outcome.size() : -1), row.outcome);
+        EXPECT_EQ(rootNamesSeen(), row.rootNames) << session->calls().join(" | ").toStdString();
+        EXPECT_EQ(sizesNamed("a.txt"), row.sizesOfA);
+        EXPECT_EQ(session->calls().filter(QRegularExpression("^upload quillbarrow-upload-")).size(), row.temporaryUploads);
+    }
+}
+
+TEST_F(UploadSafetyTest, ASessionIsAskedOnceWhetherItRenamesAndTheAnswerHoldsForItsLaterReplaces)
+{
+    struct Row {
+        const char* what;
+        bool renames;
+        QStringList secondCalls;
+    };
+    const QList<Row> rows{
+        {"it renames", true, {"upload <temporary>", "delete old-b", "rename <new> b.txt"}},
+        {"it cannot rename", false, {"delete old-b", "upload b.txt"}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        coordinator->clearCompletedTransfers();
+        writeFile(path("src/a.txt"), "new a");
+        writeFile(path("src/b.txt"), "new b");
+        useDevice({deviceFile("old-a", "a.txt", 1), deviceFile("old-b", "b.txt", 1)});
+        if (!row.renames) {
+            session->script({.operation = Operation::rename, .error = QuillbarrowError::transferFailed("refused")});
+        }
+
+        pasteToDevice({"src/a.txt"}, std::nullopt, {answer(Resolution::replace)});
+        const qsizetype firstCalls = session->calls().size();
+        pasteToDevice({"src/b.txt"}, std::nullopt, {answer(Resolution::replace)});
+
+        QStringList second = session->calls().mid(firstCalls).filter(QRegularExpression("^(upload|delete|rename)"));
+        second.replaceInStrings(QRegularExpression("quillbarrow-upload-\\S+"), "<temporary>");
+        second.replaceInStrings(QRegularExpression("^rename \\S+ "), "rename <new> ");
+        EXPECT_EQ(second, row.secondCalls);
+        EXPECT_EQ(shownJobs(), (QStringList{"a.txt: completed", "b.txt: completed"}));
+        EXPECT_EQ(deviceNames(), (QStringList{"a.txt", "b.txt"}));
+        EXPECT_EQ(deviceChild(std::nullopt, "b.txt")->size, 5);
+    }
+}
+
+TEST_F(UploadSafetyTest, AFolderThePasteWritesIntoIsNeverTheTargetOfItsOwnReplace)
+{
+    // A local folder "Photos" is merged into the device's "Photos"; a local file "Photos" in the
+    // same paste clashes with that folder and is answered Replace, before or after the folder.
+    const QList<QStringList> orders{{"src/Photos", "file/Photos"}, {"file/Photos", "src/Photos"}};
+    for (const QStringList& order : orders) {
+        SCOPED_TRACE(order.join(", ").toStdString());
+        coordinator->clearCompletedTransfers();
+        coordinator->clearLastError();
+        useDevice({deviceFolder("photos", "Photos"), deviceFile("old", "old.jpg", 5, "photos")});
+        writeFile(path("src/Photos/new.jpg"), "new");
+        writeFile(path("file/Photos"), "a file called Photos");
+
+        const auto asked = pasteToDevice(order, std::nullopt, {answer(Resolution::replace)});
+
+        ASSERT_EQ(asked.size(), 1);
+        EXPECT_EQ(asked[0].fileName, "Photos");
+        EXPECT_FALSE(session->calls().contains("delete photos"));
+        EXPECT_EQ(deviceNames(), QStringList{"Photos"});
+        EXPECT_EQ(deviceNames("photos"), (QStringList{"new.jpg", "old.jpg"})) << "nothing in it is lost";
+        EXPECT_EQ(outcomeOf("new.jpg"), "completed");
+        const QString refusal = "Could not replace Photos: this paste is copying items into it.";
+        EXPECT_EQ(outcomeOf("Photos"), "failed: " + refusal);
+        ASSERT_TRUE(coordinator->lastError().has_value());
+        EXPECT_EQ(coordinator->lastError()->technicalDetails(), refusal);
+    }
+}
+
+TEST_F(UploadSafetyTest, AnAnswerForAllEndsWithItsPaste)
+{
+    for (const Resolution resolution : {Resolution::replace, Resolution::skip, Resolution::keepBoth}) {
+        SCOPED_TRACE(static_cast<int>(resolution));
+        coordinator->clearCompletedTransfers();
+        useDevice({deviceFile("a", "a.txt", 1), deviceFile("b", "b.txt", 1), deviceFile("c", "c.txt", 1)});
+        writeFile(path("src/a.txt"), "a");
+        writeFile(path("src/b.txt"), "b");
+        writeFile(path("src/c.txt"), "c");
+
+        EXPECT_EQ(pasteToDevice({"src/a.txt", "src/b.txt"}, std::nullopt, {answer(resolution, true)}).size(), 1)
+            << "the answer for all answers the rest of its own paste";
+        const auto asked = pasteToDevice({"src/c.txt"}, std::nullopt, {answer(Resolution::skip)});
+        EXPECT_EQ(asked.size(), 1) << "the next paste asks again";
+        EXPECT_EQ(deviceChild(std::nullopt, "c.txt")->size, 1) << "and is not silently replaced";
+    }
+}
+
+// ---- Items that are not regular files, and files that vanish -------------------------------------
+
+TEST_F(UploadSafetyTest, ItemsThatAreNotRegularFilesFailTheirOwnJobsNamingThemAndTheRestIsSent)
+{
+    struct Row {
+        const char* name;
+        std::function<bool(const QString&)> make;
+        // The failed job's technical details, after the item's path.
+        QString why;
+    };
+    const QString notFound = QuillbarrowError::pathNotFound().technicalDetails();
+    const QList<Row> rows{
+        {"pipe", makeFifo, ": it is a named pipe, not a regular file."},
+        {"socket", makeSocketFile, ": it is a socket, not a regular file."},
+        {"null", [](const QString& at) { return QFile::link("/dev/null", at); },
+         ": it is a character device, not a regular file."},
+        {"self", [](const QString& at) { return QFile::link(at, at); }, ": its symbolic links form a loop."},
+        {"ping", [](const QString& at) { return QFile::link(at + "-pong", at) && QFile::link(at, at + "-pong"); },
+         ": its symbolic links form a loop."},
+        {"nowhere", [](const QString& at) { return QFile::link(at + "-missing", at); }, QString()},
+    };
+    writeFile(path("src/Folder/before.txt"), "b");
+    writeFile(path("src/Folder/after.txt"), "a");
+    for (const Row& row : rows) {
+        ASSERT_TRUE(row.make(path(QStringLiteral("src/Folder/") + row.name))) << row.name;
+    }
+    ASSERT_TRUE(makeFifo(path("src/clipboard-pipe")));
+    LogCapture log;
+
+    pasteToDevice({"src/Folder", "src/clipboard-pipe"}, std::nullopt);
+
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const QString itemPath = path(QStringLiteral("src/Folder/") + row.name);
+        EXPECT_EQ(outcomeOf(row.name),
+                  row.why.isEmpty() ? "failed: " + notFound : "failed: Could not send " + itemPath + row.why);
+        EXPECT_FALSE(session->calls().contains(QStringLiteral("upload ") + row.name));
+    }
+    EXPECT_EQ(outcomeOf("ping-pong"), "failed: Could not send " + path("src/Folder/ping-pong") +
+                                          ": its symbolic links form a loop.");
+    EXPECT_EQ(outcomeOf("clipboard-pipe"),
+              "failed: Could not send " + path("src/clipboard-pipe") + ": it is a named pipe, not a regular file.");
+    EXPECT_EQ(outcomeOf("before.txt"), "completed");
+    EXPECT_EQ(outcomeOf("after.txt"), "completed");
+    const RemoteItem folder = *deviceChild(std::nullopt, "Folder");
+    EXPECT_EQ(deviceNames(folder.id.rawValue()), (QStringList{"after.txt", "before.txt"}));
+    EXPECT_EQ(deviceNames(), QStringList{"Folder"});
+    EXPECT_TRUE(log.lines().filter("upload pipe").isEmpty()) << "a job failed in planning is never started";
+}
+
+TEST_F(UploadSafetyTest, AFileThatVanishesOrChangesBeforeItIsSentFailsWithoutReachingTheDevice)
+{
+    writeFile(path("src/first.txt"), "1");
+    writeFile(path("src/gone.txt"), "gone");
+    writeFile(path("src/piped.txt"), "piped");
+    writeFile(path("src/late.txt"), "late");
+    writeFile(path("src/kept.txt"), "kept");
+    session->script({.operation = Operation::uploadFile, .subject = "first.txt", .onCall = [this] {
+                         QFile::remove(path("src/gone.txt"));
+                         QFile::remove(path("src/piped.txt"));
+                         EXPECT_TRUE(makeFifo(path("src/piped.txt")));
+                     }});
+    // Vanishing while it is sent: the device's error is not the reason.
+    session->script({.operation = Operation::uploadFile,
+                     .subject = "late.txt",
+                     .onCall = [this] { QFile::remove(path("src/late.txt")); },
+                     .error = QuillbarrowError::transferFailed("PTP Layer error 02ff")});
+
+    pasteToDevice({"src/first.txt", "src/gone.txt", "src/piped.txt", "src/late.txt", "src/kept.txt"}, std::nullopt);
+
+    const QString notFound = "failed: " + QuillbarrowError::pathNotFound().technicalDetails();
+    EXPECT_EQ(outcomeOf("gone.txt"), notFound);
+    EXPECT_EQ(outcomeOf("piped.txt"),
+              "failed: Could not send " + path("src/piped.txt") + ": it is a named pipe, not a regular file.");
+    EXPECT_EQ(outcomeOf("late.txt"), notFound);
+    EXPECT_EQ(outcomeOf("kept.txt"), "completed");
+    EXPECT_EQ(session->calls().filter(QRegularExpression("^upload ")),
+              (QStringList{"upload first.txt", "upload late.txt", "upload kept.txt"}))
+        << "what is gone or not a file is never handed to the session";
+    EXPECT_EQ(deviceNames(), (QStringList{"first.txt", "kept.txt"}));
+}
+
+TEST_F(UploadSafetyTest, AnUnreadableFileFailsWithTheSystemsReasonAndItsReplaceKeepsTheOldObject)
+{
+    writeFile(path("src/a.txt"), "new one");
+    ASSERT_TRUE(QFile::setPermissions(path("src/a.txt"), QFileDevice::WriteOwner));
+    if (::access(QFile::encodeName(path("src/a.txt")).constData(), R_OK) == 0) {
+        GTEST_SKIP() << "this user reads any file (root): run the suite as an unprivileged user for this case";
+    }
+    useDevice({deviceFile("old", "a.txt", 3)});
+
+    pasteToDevice({"src/a.txt"}, std::nullopt, {answer(Resolution::replace)});
+
+    EXPECT_EQ(outcomeOf("a.txt"), "failed: Could not read " + path("src/a.txt") + ": Permission denied");
+    EXPECT_EQ(sizesNamed("a.txt"), QList<qint64>{3});
+    EXPECT_TRUE(session->calls().filter(QRegularExpression("^(upload|delete)")).isEmpty());
+}
+
+} // namespace
