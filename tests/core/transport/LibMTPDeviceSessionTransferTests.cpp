@@ -212,16 +212,53 @@ TEST_F(SessionUpload, EndsWithTheSecondAttemptsErrorAndLeavesNothingBehind)
     EXPECT_TRUE(m_bridge->children(storage, root).isEmpty());
 }
 
-TEST_F(SessionUpload, IsNotSentAgainAfterOtherFailures)
+// Which first failures are worth one more attempt: those of the transfer itself (a broken-off USB
+// transfer, "PTP Layer error 02ff", among them), never those that sending again cannot cure.
+TEST_F(SessionUpload, IsSentOnceMoreOnlyAfterAFailureOfTheTransferItself)
 {
+    struct Case {
+        std::int32_t code;
+        QByteArray message;
+        const char* kind;
+        bool sentAgain;
+    };
+    const QList<Case> cases{
+        {1, "PTP Layer error 02ff: LIBMTP_Send_File_From_File_Descriptor(): Could not send object.",
+         "transferInterrupted", true},
+        {1, "PTP Layer error 2007", "transferFailed", true},
+        {2, "The device returned an invalid MTP/PTP response.", "backendProtocolError", true},
+        {6, "The device storage is full.", "insufficientSpace", false},
+        {1, "PTP Layer error 200c: Store Full", "insufficientSpace", false},
+        {3, "The USB interface could not be claimed.", "usbInterfaceBusy", false},
+        {5, "No MTP device is attached.", "deviceNotFound", false},
+        {7, "The MTP device could not be opened.", "sessionFailed", false},
+    };
     const QString source = localFile(QStringLiteral("a.bin"), "abcdef");
-    m_bridge->failNext(Operation::upload, {6, "The device storage is full."});
-    EXPECT_EQ(kindOf(sessionFailure(m_session->uploadFile(source, QStringLiteral("a.bin"), std::nullopt, storageID()))),
-              "insufficientSpace");
-    m_bridge->failNext(Operation::upload, {3, "The USB interface could not be claimed."});
-    EXPECT_EQ(kindOf(sessionFailure(m_session->uploadFile(source, QStringLiteral("a.bin"), std::nullopt, storageID()))),
-              "usbInterfaceBusy");
-    EXPECT_EQ(m_bridge->calls().count(QStringLiteral("upload a.bin 4294967295 65537 6")), 2);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.message.toStdString());
+        const int sentBefore = m_bridge->calls().count(QStringLiteral("upload a.bin 4294967295 65537 6"));
+        m_bridge->failNext(Operation::upload, {c.code, c.message});
+        const std::optional<QuillbarrowError> failure =
+            sessionFailure(m_session->uploadFile(source, QStringLiteral("a.bin"), std::nullopt, storageID()));
+        const int sent = m_bridge->calls().count(QStringLiteral("upload a.bin 4294967295 65537 6")) - sentBefore;
+        if (c.sentAgain) {
+            EXPECT_EQ(sent, 2);
+            EXPECT_EQ(kindOf(failure), "success") << "the second attempt went through";
+        } else {
+            EXPECT_EQ(sent, 1);
+            EXPECT_EQ(kindOf(failure), c.kind);
+        }
+    }
+    // The first-attempt errors map as the table says (each retried one failing twice ends with it).
+    for (const Case& c : cases) {
+        if (c.sentAgain) {
+            m_bridge->failNext(Operation::upload, {c.code, c.message});
+            m_bridge->failNext(Operation::upload, {c.code, c.message});
+            EXPECT_EQ(kindOf(sessionFailure(
+                          m_session->uploadFile(source, QStringLiteral("a.bin"), std::nullopt, storageID()))),
+                      c.kind);
+        }
+    }
 }
 
 TEST_F(SessionUpload, StoppedThroughItsProgressFunctionIsCancelledAndNotSentAgain)
