@@ -209,7 +209,8 @@ class FakeLibMTPBridge final : public LibMTPBridge {
         return unexpected<CMTPMutationResult>();
     }
     CMTPMutationResult uploadFile(CMTPDeviceHandle*, const char*, std::uint32_t, std::uint32_t, const char*,
-                                  std::uint64_t, CMTPProgressCallback, void*) override
+                                  std::uint64_t, const std::uint32_t*, std::int32_t, CMTPProgressCallback,
+                                  void*) override
     {
         return unexpected<CMTPMutationResult>();
     }

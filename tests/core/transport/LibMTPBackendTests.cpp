@@ -174,7 +174,8 @@ class LibMTPBackendTest : public ::testing::Test {
                                   [present](const QString&) { return present->load(); });
         m_backend = std::make_unique<LibMTPBackend>(
             AppLogger(QStringLiteral("LibMTPBackend")), std::move(probe), m_bridge,
-            [this](AndroidDevice device, CMTPDeviceHandle* handle, std::shared_ptr<LibMTPBridge> bridge) {
+            [this](AndroidDevice device, CMTPDeviceHandle* handle, std::shared_ptr<LibMTPBridge> bridge,
+                   LibMTPSessionServices) {
                 auto session =
                     std::make_shared<HandedOverSession>(std::move(device), handle, std::move(bridge));
                 m_sessions.push_back(session);
@@ -520,8 +521,8 @@ TEST_F(LibMTPBackendTest, ASessionThatCannotBeMadeLeavesTheHandleToTheFactory)
     m_backend = std::make_unique<LibMTPBackend>(
         AppLogger(QStringLiteral("LibMTPBackend")),
         DynamicLibraryProbe({QStringLiteral("/x")}, [](const QString&) { return true; }), m_bridge,
-        [](AndroidDevice, CMTPDeviceHandle* handle,
-           std::shared_ptr<LibMTPBridge> bridge) -> std::shared_ptr<DeviceSession> {
+        [](AndroidDevice, CMTPDeviceHandle* handle, std::shared_ptr<LibMTPBridge> bridge,
+           LibMTPSessionServices) -> std::shared_ptr<DeviceSession> {
             bridge->closeDevice(handle);
             throw std::runtime_error("no session today");
         });
