@@ -13,6 +13,16 @@ using namespace quillbarrow::testing;
 using Operation = FakeLibMTPBridge::Operation;
 using Entry = InterruptedUploadLog::Entry;
 
+namespace quillbarrow {
+
+void PrintTo(const InterruptedUploadLog::Entry& entry, std::ostream* out)
+{
+    *out << entry.storageID.toStdString() << ':' << entry.folder.join(u'/').toStdString() << '/'
+         << entry.name.toStdString() << " (" << entry.size << " bytes)";
+}
+
+} // namespace quillbarrow
+
 namespace {
 
 std::string joined(const QStringList& texts)
@@ -347,7 +357,7 @@ TEST_F(InterruptedUploads, ANoteStaysUntilTheDeviceCanBeAsked)
     // Closing first looks for nothing; the next session that works does.
     replug();
     runTask(m_session->close());
-    EXPECT_EQ(notes(), noted);
+    EXPECT_EQ(notes(), noted + QList<Entry>{onCard});
     replug();
     runTask(m_session->rootDirectory(storageID()));
     EXPECT_EQ(contentsOf(camera), QStringList());
