@@ -339,3 +339,75 @@ TEST(ProgressTrampoline, AnswersZeroWithoutABoxOrFunctionAndOneWhenAskedToStop)
 }
 
 } // namespace
+
+namespace {
+
+// What the session tells the bridge, with each upload, of the objects of the file's name that the
+// folder held: what its own listing showed, kept up to date by its own changes, and "unknown"
+// wherever it cannot be sure (the bridge then finds out for itself). Telling too few would let the
+// clean-up of a cancelled upload take an older object for the partly sent one.
+TEST_F(SessionUpload, TellsTheBridgeWhichObjectsOfItsNameTheFolderHeldAsFarAsItsListingsShow)
+{
+    const std::uint32_t docs = m_bridge->addFolder(storage, root, "Docs");
+    const std::uint32_t older = m_bridge->addFile(storage, docs, "a.txt", "old");
+    const std::uint32_t unlisted = m_bridge->addFolder(storage, root, "Unlisted");
+    const QString source = localFile(QStringLiteral("src.txt"), "abc");
+    const RemotePath docsPath = rootPath().appending(QStringLiteral("Docs"));
+    runTask(m_session->rootDirectory(storageID()));
+    runTask(m_session->listDirectory(idOf(docs), docsPath));
+    const auto upload = [&](const QString& name, std::uint32_t folder = 0) {
+        const std::optional<RemoteObjectID> parent =
+            folder == root ? std::nullopt : std::optional<RemoteObjectID>(idOf(folder == 0 ? docs : folder));
+        return sessionFailure(m_session->uploadFile(source, name, parent, storageID()));
+    };
+    const auto told = [this] { return m_bridge->uploadKnowledge().last(); };
+    const auto idNamed = [this, docs](const QByteArray& name) {
+        for (const FakeLibMTPBridge::Object& object : m_bridge->children(storage, docs)) {
+            if (object.name == name) {
+                return QString::number(object.id);
+            }
+        }
+        return QStringLiteral("none");
+    };
+
+    upload(QStringLiteral("b.txt"));
+    EXPECT_EQ(told(), QStringLiteral("b.txt: none")) << "a free name in the listing";
+    upload(QStringLiteral("a.txt"));
+    EXPECT_EQ(told(), QStringLiteral("a.txt: %1").arg(older)) << "a name in the listing";
+    const QString firstB = idNamed("b.txt");
+    upload(QStringLiteral("b.txt"));
+    EXPECT_EQ(told(), QStringLiteral("b.txt: ") + firstB) << "a name this session uploaded";
+
+    const RemoteItem folder = runTask(m_session->createFolder(QStringLiteral("c.txt"), idOf(docs), storageID()));
+    const RemoteItem file = runTask(m_session->uploadFile(source, QStringLiteral("c.txt"), idOf(docs), storageID()));
+    EXPECT_EQ(told(), QStringLiteral("c.txt: ") + folder.id.rawValue()) << "a folder this session made";
+
+    runTask(m_session->rename(idOf(older), QStringLiteral("d.txt")));
+    upload(QStringLiteral("d.txt"));
+    EXPECT_EQ(told(), QStringLiteral("d.txt: %1").arg(older)) << "a name this session gave an object";
+
+    runTask(m_session->deleteItem(folder.id));
+    upload(QStringLiteral("c.txt"));
+    EXPECT_EQ(told(), QStringLiteral("c.txt: ") + file.id.rawValue()) << "one object of that name was deleted";
+
+    upload(QStringLiteral("r.txt"), root);
+    EXPECT_EQ(told(), QStringLiteral("r.txt: none")) << "the listed storage root";
+    upload(QStringLiteral("u.txt"), unlisted);
+    EXPECT_EQ(told(), QStringLiteral("u.txt: unknown")) << "a folder never listed";
+    upload(QString(256, QChar(0x00E9)));
+    EXPECT_TRUE(told().endsWith(QStringLiteral(": unknown"))) << "a name longer than a listing shows";
+
+    // A rename or an upload that failed may have changed the folder all the same.
+    m_bridge->failNext(Operation::rename, {1, "PTP Layer error 2002"});
+    EXPECT_TRUE(sessionFailure(m_session->rename(idOf(older), QStringLiteral("e.txt"))).has_value());
+    upload(QStringLiteral("e.txt"));
+    EXPECT_EQ(told(), QStringLiteral("e.txt: unknown")) << "after a failed rename";
+    runTask(m_session->listDirectory(idOf(docs), docsPath));
+    m_bridge->failNext(Operation::upload, {1, "PTP Layer error 02ff"});
+    m_bridge->failNext(Operation::upload, {1, "PTP Layer error 02ff"});
+    EXPECT_TRUE(upload(QStringLiteral("f.txt")).has_value());
+    upload(QStringLiteral("g.txt"));
+    EXPECT_EQ(told(), QStringLiteral("g.txt: unknown")) << "after a failed upload";
+}
+
+} // namespace
