@@ -610,7 +610,8 @@ TEST_F(LibMTPBackendClosing, AnOpenWhoseCallerStoppedWaitingHasClosedThePhoneBef
     QCoro::Task<> closing = session->close();
     QCoro::Task<std::shared_ptr<DeviceSession>> reopening = m_backend->openSession(galaxyID);
     runTask(std::move(closing), 10s);
-    runTask(std::move(reopening), 10s);
+    const std::shared_ptr<DeviceSession> third = runTask(std::move(reopening), 10s);
     EXPECT_EQ(m_bridge->openingsAndClosings(),
               (std::vector<std::string>{"open 1", "close 1", "open 2", "close 2", "open 3"}));
+    runTask(third->close(), 10s);
 }
