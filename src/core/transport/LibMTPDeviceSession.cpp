@@ -658,8 +658,8 @@ class UploadNote {
 public:
     explicit UploadNote(std::shared_ptr<Core> core) : m_core(std::move(core)) {}
 
-    // Notes the upload of `name` into the folder at `path`; a note that cannot be written is
-    // no reason not to send.
+    // Notes what the upload is about to create; a note that cannot be written is no reason not
+    // to send.
     QCoro::Task<> write(InterruptedUploadLog::Entry entry)
     {
         const std::shared_ptr<InterruptedUploadLog> log = m_core->interruptedUploads;
