@@ -257,6 +257,20 @@ TEST_F(InterruptedUploads, AreNotNotedForADeviceThatCannotBeToldFromAnotherOfIts
     EXPECT_TRUE(QDir(m_log->folder()).entryList(QDir::Files).isEmpty());
 }
 
+// A log that cannot be written (here a file stands where its folder should be) costs the chance to
+// clean up, never the upload.
+TEST_F(InterruptedUploads, AnUnwritableLogDoesNotStopTheUpload)
+{
+    QFile blocker(m_log->folder());
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    const RemoteItem sent = runTask(m_session->uploadFile(localFile(QStringLiteral("a.jpg"), "0123456789"),
+                                                          QStringLiteral("a.jpg"), browse(camera), storageID()));
+    EXPECT_EQ(sent.size, std::optional<qint64>(10));
+    EXPECT_EQ(contentsOf(camera), QStringList{QStringLiteral("a.jpg 10")});
+    EXPECT_TRUE(notes().isEmpty());
+}
+
 // The next session's first operation looks for what each noted upload left: the only object of
 // its name in its folder, found by the folder's names (object ids do not outlive a session), and
 // only when it is a file smaller than the whole. Nothing else is ever removed.
