@@ -139,18 +139,20 @@ void copyIdentityString(char (&field)[256], char* text)
     }
 }
 
-// The ids of the objects named `name` in one folder, taken before an upload so that its clean-up
-// can tell a partly sent object from an older object of the same name. `known` is false when the
-// folder could not be listed: the clean-up by name then removes nothing.
+// The ids of the objects named `name` in one folder from before an upload, so that its clean-up
+// can tell a partly sent object from an older object of the same name: taken by the bridge, or
+// given by a caller that knows the folder. `known` is false when neither could say: the clean-up
+// by name then removes nothing.
 struct NameSnapshot {
     bool known = false;
-    uint32_t* ids = nullptr;
+    const uint32_t* ids = nullptr;
     std::size_t count = 0;
+    uint32_t* owned = nullptr;
 
     NameSnapshot() = default;
     NameSnapshot(const NameSnapshot&) = delete;
     NameSnapshot& operator=(const NameSnapshot&) = delete;
-    ~NameSnapshot() { std::free(ids); }
+    ~NameSnapshot() { std::free(owned); }
 
     bool contains(uint32_t id) const
     {
@@ -183,14 +185,15 @@ void takeSnapshot(NameSnapshot& snapshot, LIBMTP_mtpdevice_t* device, uint32_t s
         matches += hasName(file, name) ? 1 : 0;
     }
     if (matches > 0) {
-        snapshot.ids = static_cast<uint32_t*>(std::calloc(matches, sizeof(uint32_t)));
+        snapshot.owned = static_cast<uint32_t*>(std::calloc(matches, sizeof(uint32_t)));
     }
-    if (matches == 0 || snapshot.ids != nullptr) {
+    if (matches == 0 || snapshot.owned != nullptr) {
         for (const LIBMTP_file_t* file = files; file != nullptr; file = file->next) {
             if (hasName(file, name)) {
-                snapshot.ids[snapshot.count++] = file->item_id;
+                snapshot.owned[snapshot.count++] = file->item_id;
             }
         }
+        snapshot.ids = snapshot.owned;
         snapshot.known = true;
     }
     releaseFileList(files);
@@ -533,6 +536,15 @@ CMTPMutationResult CMTP_UploadFile(CMTPDeviceHandle* handle, const char* source_
                                    uint32_t storage_id, const char* name, uint64_t file_size,
                                    CMTPProgressCallback callback, void* context)
 {
+    return CMTP_UploadFileAmong(handle, source_path, parent_id, storage_id, name, file_size, nullptr, -1, callback,
+                                context);
+}
+
+CMTPMutationResult CMTP_UploadFileAmong(CMTPDeviceHandle* handle, const char* source_path, uint32_t parent_id,
+                                        uint32_t storage_id, const char* name, uint64_t file_size,
+                                        const uint32_t* existing_ids, int32_t existing_count,
+                                        CMTPProgressCallback callback, void* context)
+{
     CMTPMutationResult result = zeroed<CMTPMutationResult>();
     LIBMTP_mtpdevice_t* device = deviceOf(handle);
     if (device == nullptr || source_path == nullptr || name == nullptr) {
@@ -557,11 +569,15 @@ CMTPMutationResult CMTP_UploadFile(CMTPDeviceHandle* handle, const char* source_
     }
 
     // Only a callback can cancel, and only a cancelled upload that libmtp gives no id for needs
-    // to know the folder's earlier objects. libmtp learns the new object's id before any data
-    // moves, so once this device has shown that it reports ids, the listing (a request per object
-    // in the folder) is skipped.
+    // to know the folder's earlier objects. A caller that knows them says so; otherwise the folder
+    // is listed (a request per object in it), but only until this device has shown that it
+    // reports ids: libmtp learns the new object's id before any data moves.
     NameSnapshot before;
-    if (callback != nullptr && !handle->reportsUploadIDs) {
+    if (existing_count >= 0 && (existing_count == 0 || existing_ids != nullptr)) {
+        before.known = true;
+        before.ids = existing_ids;
+        before.count = static_cast<std::size_t>(existing_count);
+    } else if (callback != nullptr && !handle->reportsUploadIDs) {
         takeSnapshot(before, device, storage_id, parent_id, name);
     }
 

@@ -182,6 +182,16 @@ CMTPMutationResult CMTP_UploadFile(CMTPDeviceHandle* handle, const char* source_
                                    uint32_t storage_id, const char* name, uint64_t file_size,
                                    CMTPProgressCallback callback, void* context);
 
+/* CMTP_UploadFile for a caller that knows what the parent folder holds: `existing_ids` are the ids
+ * of every object named `name` in it now (`existing_count` of them, none when the name is free).
+ * A cancelled upload without an id from libmtp is then removed by name, sparing those objects,
+ * without a listing of the folder before sending. With existing_count below 0 the caller knows
+ * nothing and this is CMTP_UploadFile. */
+CMTPMutationResult CMTP_UploadFileAmong(CMTPDeviceHandle* handle, const char* source_path, uint32_t parent_id,
+                                        uint32_t storage_id, const char* name, uint64_t file_size,
+                                        const uint32_t* existing_ids, int32_t existing_count,
+                                        CMTPProgressCallback callback, void* context);
+
 #ifdef __cplusplus
 }
 #endif

@@ -720,4 +720,73 @@ TEST_F(BridgeTest, ACancelledUploadWithoutAnIdOnADeviceThatReportedIdsRemovesNot
     EXPECT_EQ(listingsIn(m_trace), 1u);
 }
 
+// A caller that knows the folder's objects of the upload's name spares the bridge the listing
+// before sending; the clean-up of a cancelled upload without an id then removes the new object
+// by name and never one the caller named, nor one of another name or folder.
+TEST_F(BridgeTest, AnUploadAmongKnownObjectsListsNothingFirstAndItsCleanUpSparesThem)
+{
+    struct Case {
+        const char* name;
+        std::vector<uint32_t> older; // every object named "p.jpg" in the folder, as the caller says
+        bool reportsId;
+        std::size_t listings; // before sending and after the cancel
+    };
+    const std::vector<Case> cases{
+        {"the name is free, no id", {}, false, 1},
+        {"two older objects of that name (one with a higher id), no id", {900, 20}, false, 1},
+        {"an id from libmtp", {901, 23}, true, 0},
+    };
+    uint32_t folder = kFolder;
+    uint32_t next = 700;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ++folder;
+        for (const uint32_t id : c.older) {
+            m_fake.addObject(FakeObject{id + folder * 1000, folder, kStorage, "p.jpg", 9, 0, LIBMTP_FILETYPE_UNKNOWN});
+        }
+        m_fake.addObject(FakeObject{folder * 1000 + 1, folder, kStorage, "p.JPG", 9, 0, LIBMTP_FILETYPE_UNKNOWN});
+        m_fake.addObject(FakeObject{folder * 1000 + 2, folder + 100, kStorage, "p.jpg", 9, 0, LIBMTP_FILETYPE_UNKNOWN});
+        std::vector<uint32_t> older;
+        for (const uint32_t id : c.older) {
+            older.push_back(id + folder * 1000);
+        }
+        m_fake.setNextObjectId(next);
+        m_fake.setTransfer(FakeTransfer{{0, 50}, 100, c.reportsId, -1});
+        const std::size_t deletedBefore = m_fake.deletedIds().size();
+        m_trace.clear();
+        ProgressLog log{{}, 1, 1};
+        const CMTPMutationResult result =
+            CMTP_UploadFileAmong(open(), "/tmp/p", folder, kStorage, "p.jpg", 100, older.data(),
+                                 static_cast<int32_t>(older.size()), recordProgress, &log);
+        EXPECT_EQ(result.error_code, 8);
+        EXPECT_EQ(listingsIn(m_trace), c.listings);
+        const std::vector<uint32_t> all = m_fake.deletedIds();
+        const std::vector<uint32_t> deleted(all.begin() + static_cast<long>(deletedBefore), all.end());
+        EXPECT_EQ(deleted, std::vector<uint32_t>{next});
+        for (const uint32_t id : older) {
+            EXPECT_TRUE(m_fake.object(id)) << id;
+        }
+        EXPECT_TRUE(m_fake.object(folder * 1000 + 1));
+        EXPECT_TRUE(m_fake.object(folder * 1000 + 2));
+        ++next;
+    }
+}
+
+// Without the caller's knowledge (a count below 0) the bridge lists the folder itself, as before.
+TEST_F(BridgeTest, AnUploadAmongUnknownObjectsListsTheFolderFirst)
+{
+    m_fake.addObject(FakeObject{900, kFolder, kStorage, "q.jpg", 9, 0, LIBMTP_FILETYPE_UNKNOWN});
+    m_fake.setNextObjectId(710);
+    m_fake.setTransfer(FakeTransfer{{0, 50}, 100, false, -1});
+    m_trace.clear();
+    ProgressLog log{{}, 1, 1};
+    const uint32_t ignored = 900;
+    EXPECT_EQ(CMTP_UploadFileAmong(open(), "/tmp/q", kFolder, kStorage, "q.jpg", 100, &ignored, -1, recordProgress, &log)
+                  .error_code,
+              8);
+    EXPECT_EQ(listingsIn(m_trace), 2u);
+    EXPECT_EQ(m_fake.deletedIds(), std::vector<uint32_t>{710});
+    EXPECT_EQ(m_fake.objectIdsNamed("q.jpg"), std::vector<uint32_t>{900});
+}
+
 } // namespace

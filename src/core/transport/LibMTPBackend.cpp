@@ -156,16 +156,21 @@ QCoro::Task<QList<AndroidDevice>> listDevices(std::shared_ptr<SerialExecutor> ex
     }
 }
 
+// An open waits at the gate until the previous open has ended. The gate passes on when this
+// coroutine's body ends, before its caller receives the session, and the next open resumes later
+// on the event loop: by then a caller that stopped waiting (an expired time limit) has dropped
+// the session, whose device is then queued for closing on the executor ahead of the next open.
 QCoro::Task<std::shared_ptr<DeviceSession>> openDevice(std::shared_ptr<SerialExecutor> executor,
-                                                       BridgeAccess access,
+                                                       std::shared_ptr<AsyncGate> gate, BridgeAccess access,
                                                        LibMTPBackend::SessionFactory sessionFactory,
-                                                       DeviceID wanted)
+                                                       LibMTPSessionServices services, DeviceID wanted)
 {
     try {
+        const AsyncGate::Lease lease = co_await gate->acquire();
         QFuture<OpenedDevice> opening =
             executor->run([access, wanted] { return openDeviceNow(access, wanted); });
         OpenedDevice opened = co_await opening;
-        co_return sessionFactory(opened.device, opened.handle->release(), access.bridge);
+        co_return sessionFactory(opened.device, opened.handle->release(), access.bridge, std::move(services));
     } catch (...) {
         throw QuillbarrowError::fromException(std::current_exception());
     }
@@ -186,16 +191,18 @@ QCoro::Task<QList<AndroidDevice>> detect(std::shared_ptr<SerialExecutor> executo
 } // namespace
 
 LibMTPBackend::LibMTPBackend(AppLogger logger, DynamicLibraryProbe probe)
-    : LibMTPBackend(std::move(logger), std::move(probe), LibMTPBridge::system(), defaultSessionFactory())
+    : LibMTPBackend(std::move(logger), std::move(probe), LibMTPBridge::system(), defaultSessionFactory(),
+                    pauseFor(defaultPollInterval), InterruptedUploadLog::standard())
 {
 }
 
 LibMTPBackend::LibMTPBackend(AppLogger logger, DynamicLibraryProbe probe,
                              std::shared_ptr<LibMTPBridge> bridge, SessionFactory sessionFactory,
-                             PollPause pause)
+                             PollPause pause, std::shared_ptr<InterruptedUploadLog> interruptedUploads)
     : m_logger(std::move(logger)), m_probe(std::move(probe)), m_bridge(std::move(bridge)),
       m_sessionFactory(std::move(sessionFactory)), m_pause(std::move(pause)),
-      m_executor(std::make_shared<SerialExecutor>()), m_pollExecutor(std::make_shared<SerialExecutor>()),
+      m_executor(std::make_shared<SerialExecutor>()), m_interruptedUploads(std::move(interruptedUploads)),
+      m_openGate(std::make_shared<AsyncGate>()), m_pollExecutor(std::make_shared<SerialExecutor>()),
       m_runningPollers(std::make_shared<std::atomic<int>>(0))
 {
 }
@@ -222,8 +229,8 @@ QCoro::Task<std::shared_ptr<DeviceSession>> LibMTPBackend::openSession(DeviceID 
                                                                        OpenSessionOptions options)
 {
     Q_UNUSED(options)
-    return openDevice(m_executor, BridgeAccess{m_bridge, m_probe, m_logger}, m_sessionFactory,
-                      std::move(deviceID));
+    return openDevice(m_executor, m_openGate, BridgeAccess{m_bridge, m_probe, m_logger}, m_sessionFactory,
+                      LibMTPSessionServices{m_executor, m_interruptedUploads}, std::move(deviceID));
 }
 
 int LibMTPBackend::runningPollers() const

@@ -4,7 +4,9 @@
 #include "DynamicLibraryProbe.h"
 #include "LibMTPBridge.h"
 #include "LibMTPDeviceEntry.h"
+#include "LibMTPSessionServices.h"
 #include "MTPBackend.h"
+#include "async/AsyncGate.h"
 #include "async/SerialExecutor.h"
 #include "infrastructure/AppLogger.h"
 
@@ -27,15 +29,18 @@ namespace quillbarrow {
 // with one plain open.
 //
 // currentDevices() and openSession() run one at a time on the backend's own worker and block it
-// for the whole call (an open may take about ten seconds). Event streams detect on a separate
-// polling worker, so their detections may overlap an open or a session's work. The bridge is
-// reached only through the shared LibMTPBridge given at construction.
+// for the whole call (an open may take about ten seconds). The sessions close their devices on
+// that worker too, also when dropped without close(), and an open starts only once the previous
+// open's session has reached its caller or been dropped (an open whose caller stopped waiting
+// runs on): so a phone is never opened while this program still holds it. Event streams detect
+// on a separate polling worker, so their detections may overlap an open or a session's work. The
+// bridge is reached only through the shared LibMTPBridge given at construction.
 class LibMTPBackend : public MTPBackend {
   public:
     // Makes the session for an opened device; owns the handle from the moment it is called
-    // (closing it if it cannot make the session).
-    using SessionFactory = std::function<std::shared_ptr<DeviceSession>(AndroidDevice, CMTPDeviceHandle*,
-                                                                        std::shared_ptr<LibMTPBridge>)>;
+    // (closing it if it cannot make the session). The services are the backend's.
+    using SessionFactory = std::function<std::shared_ptr<DeviceSession>(
+        AndroidDevice, CMTPDeviceHandle*, std::shared_ptr<LibMTPBridge>, LibMTPSessionServices)>;
     // Waits between two polls of one stream; ends early, without error, when stop is requested.
     using PollPause = DeviceListPoller::Pause;
 
@@ -43,10 +48,13 @@ class LibMTPBackend : public MTPBackend {
     static constexpr std::int32_t seizeOpenAttempts = 20;
     static constexpr std::int32_t seizeOpenDelayMilliseconds = 100;
 
-    // The real bridge, libmtp device sessions, and a poll every two seconds.
+    // The real bridge, libmtp device sessions, the user's interrupted-upload log and a poll every
+    // two seconds.
     LibMTPBackend(AppLogger logger, DynamicLibraryProbe probe);
+    // Without a log, the sessions note no uploads.
     LibMTPBackend(AppLogger logger, DynamicLibraryProbe probe, std::shared_ptr<LibMTPBridge> bridge,
-                  SessionFactory sessionFactory, PollPause pause = pauseFor(defaultPollInterval));
+                  SessionFactory sessionFactory, PollPause pause = pauseFor(defaultPollInterval),
+                  std::shared_ptr<InterruptedUploadLog> interruptedUploads = nullptr);
     ~LibMTPBackend() override;
     LibMTPBackend(const LibMTPBackend&) = delete;
     LibMTPBackend& operator=(const LibMTPBackend&) = delete;
@@ -101,8 +109,12 @@ class LibMTPBackend : public MTPBackend {
     std::shared_ptr<LibMTPBridge> m_bridge;
     SessionFactory m_sessionFactory;
     PollPause m_pause;
-    // Listings and opens; kept alive by calls still waiting.
+    // Listings, opens and the sessions' closing; kept alive by calls still waiting and by the
+    // sessions.
     std::shared_ptr<SerialExecutor> m_executor;
+    std::shared_ptr<InterruptedUploadLog> m_interruptedUploads;
+    // Admits one open at a time, until its session has been handed over; kept alive by the opens.
+    std::shared_ptr<AsyncGate> m_openGate;
     // Detections of every event stream, apart from the calls above.
     std::shared_ptr<SerialExecutor> m_pollExecutor;
     std::shared_ptr<std::atomic<int>> m_runningPollers;

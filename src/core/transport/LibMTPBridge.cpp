@@ -47,9 +47,11 @@ public:
     }
     CMTPMutationResult uploadFile(CMTPDeviceHandle* handle, const char* sourcePath, std::uint32_t parentID,
                                   std::uint32_t storageID, const char* name, std::uint64_t fileSize,
+                                  const std::uint32_t* existingIDs, std::int32_t existingCount,
                                   CMTPProgressCallback callback, void* context) override
     {
-        return CMTP_UploadFile(handle, sourcePath, parentID, storageID, name, fileSize, callback, context);
+        return CMTP_UploadFileAmong(handle, sourcePath, parentID, storageID, name, fileSize, existingIDs,
+                                    existingCount, callback, context);
     }
 };
 

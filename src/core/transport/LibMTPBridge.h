@@ -36,8 +36,11 @@ public:
     virtual CMTPMutationResult downloadFile(CMTPDeviceHandle* handle, std::uint32_t objectID,
                                             const char* destinationPath, CMTPProgressCallback callback,
                                             void* context) = 0;
+    // CMTP_UploadFileAmong: `existingIDs` are the objects named `name` in the parent now
+    // (`existingCount` of them); a count below 0 means that the caller does not know.
     virtual CMTPMutationResult uploadFile(CMTPDeviceHandle* handle, const char* sourcePath, std::uint32_t parentID,
                                           std::uint32_t storageID, const char* name, std::uint64_t fileSize,
+                                          const std::uint32_t* existingIDs, std::int32_t existingCount,
                                           CMTPProgressCallback callback, void* context) = 0;
 
     // The real bridge over libmtp.

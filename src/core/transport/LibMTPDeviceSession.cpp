@@ -1,5 +1,6 @@
 #include "LibMTPDeviceSession.h"
 
+#include "KnownFolders.h"
 #include "LibMTPErrorMapper.h"
 #include "LibMTPProgressBridge.h"
 #include "LibMTPSessionHandle.h"
@@ -25,8 +26,13 @@
 namespace quillbarrow {
 
 struct LibMTPDeviceSession::Core {
-    Core(CMTPDeviceHandle* pointer, std::shared_ptr<LibMTPBridge> bridge)
-        : bridge(bridge), handle(std::make_shared<LibMTPSessionHandle>(pointer, std::move(bridge)))
+    Core(CMTPDeviceHandle* pointer, std::shared_ptr<LibMTPBridge> bridge, LibMTPSessionServices services,
+         std::optional<QString> deviceKey)
+        : bridge(bridge), handle(std::make_shared<LibMTPSessionHandle>(pointer, bridge)),
+          closer(std::move(services.closer)),
+          interruptedUploads(deviceKey ? std::move(services.interruptedUploads) : nullptr),
+          deviceKey(interruptedUploads ? std::move(deviceKey) : std::nullopt),
+          interruptedUploadsDue(interruptedUploads != nullptr), known(bridge->rootParentID())
     {
     }
     ~Core();
@@ -36,10 +42,17 @@ struct LibMTPDeviceSession::Core {
     std::shared_ptr<LibMTPBridge> bridge;
     // Shared with the jobs on the workers, so the device is never closed under a running call.
     std::shared_ptr<LibMTPSessionHandle> handle;
+    std::shared_ptr<SerialExecutor> closer;
+    // Both set, or neither.
+    std::shared_ptr<InterruptedUploadLog> interruptedUploads;
+    std::optional<QString> deviceKey;
     // Touched on the main thread only.
     AsyncGate gate;
     QList<StorageRoot> cachedStorages;
     bool isClosed = false;
+    // Whether the earlier sessions' interrupted uploads are still to be looked for.
+    bool interruptedUploadsDue = false;
+    KnownFolders known;
     // Declared last so that they are destroyed first: each waits for its running job, and the
     // jobs use nothing of the core but the bridge and the handle, which they hold themselves.
     SerialExecutor executor;
@@ -47,11 +60,19 @@ struct LibMTPDeviceSession::Core {
 };
 
 // A session dropped without close() closes its device here, on a worker: closing talks to the
-// device and may take a while, and the last owner is usually a main-thread coroutine.
+// device and may take a while, and the last owner is usually a main-thread coroutine. The closer
+// is the backend's worker, which runs the backend's opens one at a time: queued now, the close
+// comes before any open asked for after the drop.
 LibMTPDeviceSession::Core::~Core()
 {
-    if (handle->pointer() != nullptr) {
-        QThreadPool::globalInstance()->start([closing = std::move(handle)] { closing->close(); });
+    if (handle->pointer() == nullptr) {
+        return;
+    }
+    auto closing = [handle = std::move(handle)] { handle->close(); };
+    if (closer) {
+        closer->run(std::move(closing));
+    } else {
+        QThreadPool::globalInstance()->start(std::move(closing));
     }
 }
 
@@ -207,33 +228,38 @@ std::uint32_t mutateNow(const CMTPMutationResult& result)
 
 // One attempt at sending a file, as the transfer worker saw it end.
 struct UploadAttempt {
+    // Stopped through the progress function, which asked to (`cancelled`) or threw (`failure`);
+    // the bridge then removed what the attempt had sent.
     bool cancelled = false;
+    std::exception_ptr failure;
     std::int32_t code = 0;
     QString message;
     // The new object's id; after a failure, the id of what the failed attempt left (0 for none).
     std::uint32_t objectID = 0;
 };
 
-// Runs on the transfer worker. An exception thrown by the progress function comes back out here.
+// Runs on the transfer worker. `sameNamed` are the objects of that name that the folder holds, when
+// the session knows them.
 UploadAttempt uploadNow(const BridgeAccess& access, const QByteArray& source, std::uint32_t parent,
                         std::uint32_t storage, const QByteArray& name, std::uint64_t size,
-                        const TransferProgressFunction& progress)
+                        const std::optional<QList<std::uint32_t>>& sameNamed, const TransferProgressFunction& progress)
 {
     CMTPDeviceHandle* const device = access.device();
     std::optional<LibMTPProgressBridge::Box> box;
     if (progress) {
         box.emplace(progress);
     }
-    const CMTPMutationResult result =
-        access.bridge->uploadFile(device, source.constData(), parent, storage, name.constData(), size,
-                                  box ? &LibMTPProgressBridge::trampoline : nullptr, box ? &*box : nullptr);
-    if (box && box->failure) {
-        std::rethrow_exception(box->failure);
+    const CMTPMutationResult result = access.bridge->uploadFile(
+        device, source.constData(), parent, storage, name.constData(), size,
+        sameNamed ? sameNamed->constData() : nullptr, sameNamed ? static_cast<std::int32_t>(sameNamed->size()) : -1,
+        box ? &LibMTPProgressBridge::trampoline : nullptr, box ? &*box : nullptr);
+    if (box && (box->failure || box->cancelled.load())) {
+        UploadAttempt stopped;
+        stopped.cancelled = true;
+        stopped.failure = box->failure;
+        return stopped;
     }
-    if (box && box->cancelled.load()) {
-        return UploadAttempt{true, 0, QString(), 0};
-    }
-    return UploadAttempt{false, result.error_code, textOf(result.error_message), result.new_object_id};
+    return UploadAttempt{false, nullptr, result.error_code, textOf(result.error_message), result.new_object_id};
 }
 
 // Runs on the transfer worker.
@@ -348,7 +374,9 @@ QCoro::Task<QList<RemoteItem>> listOn(std::shared_ptr<Core> core, StorageID stor
     QFuture<QList<RemoteItem>> listing = core->executor.run([access, storage, parent, storageID, parentID, path] {
         return listNow(access, storage, parent, storageID, parentID, path);
     });
-    co_return co_await listing;
+    QList<RemoteItem> items = co_await listing;
+    core->known.listed(storage, parent, items);
+    co_return items;
 }
 
 // Turns anything but the system's own error into it, so that callers see QuillbarrowError only.
@@ -368,18 +396,124 @@ QCoro::Task<T> withSessionErrors(QCoro::Task<T> operation)
     }
 }
 
+// Deletes one object; a failure is the mapped error.
+QCoro::Task<> deleteObject(std::shared_ptr<Core> core, std::uint32_t object)
+{
+    const BridgeAccess access = accessOf(*core);
+    QFuture<void> deleting = core->executor.run([access, object] {
+        mutateNow(access.bridge->deleteObject(access.device(), object));
+    });
+    co_await deleting;
+    core->known.deleted(object);
+}
+
+// The folders of `items` named `name`.
+QList<RemoteItem> foldersNamed(const QList<RemoteItem>& items, const QString& name)
+{
+    QList<RemoteItem> folders;
+    for (const RemoteItem& item : items) {
+        if (item.kind == RemoteItemKind::folder && item.name == name) {
+            folders.append(item);
+        }
+    }
+    return folders;
+}
+
+// Looks for what an interrupted upload left: the only object of its name in its folder, a file
+// smaller than the whole, is deleted. True once nothing more is to be done about the entry (that
+// object deleted, or nothing there that may be taken for it); a failure to ask the device (a
+// failed listing or deletion) is thrown, and the entry stays for the next session.
+QCoro::Task<bool> settleInterruptedUpload(std::shared_ptr<Core> core, InterruptedUploadLog::Entry entry)
+{
+    const std::optional<std::uint32_t> storage = LibMTPDeviceSession::mtpID(entry.storageID);
+    if (!storage) {
+        co_return true;
+    }
+    const StorageID storageID(entry.storageID);
+    QCoro::Task<std::optional<StorageRoot>> finding = storageFor(core, storageID);
+    if (!co_await finding) {
+        co_return false; // a card that is not in the phone now, say
+    }
+    std::uint32_t parent = core->bridge->rootParentID();
+    std::optional<RemoteObjectID> parentID;
+    RemotePath path(storageID, {});
+    for (const QString& folder : entry.folder) {
+        QCoro::Task<QList<RemoteItem>> listing = listOn(core, storageID, parent, parentID, path);
+        const QList<RemoteItem> found = foldersNamed(co_await listing, folder);
+        // Gone, or more than one folder of that name: nothing can be told for certain.
+        if (found.size() != 1) {
+            co_return true;
+        }
+        parent = requireMTPID(found.first().id.rawValue());
+        parentID = found.first().id;
+        path = path.appending(folder);
+    }
+    QCoro::Task<QList<RemoteItem>> listing = listOn(core, storageID, parent, parentID, path);
+    const QList<RemoteItem> items = co_await listing;
+    QList<RemoteItem> named;
+    for (const RemoteItem& item : items) {
+        if (item.name == entry.name) {
+            named.append(item);
+        }
+    }
+    if (named.size() != 1 || named.first().kind != RemoteItemKind::file || !named.first().size ||
+        *named.first().size >= entry.size) {
+        co_return true;
+    }
+    QCoro::Task<> deleting = deleteObject(core, requireMTPID(named.first().id.rawValue()));
+    co_await deleting;
+    co_return true;
+}
+
+// Settles the entries that earlier sessions left in the log for this device.
+QCoro::Task<> settleInterruptedUploads(std::shared_ptr<Core> core)
+{
+    const std::shared_ptr<InterruptedUploadLog> log = core->interruptedUploads;
+    const QString device = *core->deviceKey;
+    try {
+        QFuture<QList<InterruptedUploadLog::Entry>> reading = core->executor.run([log, device] {
+            return log->entries(device);
+        });
+        const QList<InterruptedUploadLog::Entry> entries = co_await reading;
+        for (const InterruptedUploadLog::Entry& entry : entries) {
+            QCoro::Task<bool> settling = settleInterruptedUpload(core, entry);
+            if (!co_await settling) {
+                continue;
+            }
+            QFuture<bool> removing = core->executor.run([log, device, entry] { return log->remove(device, entry); });
+            co_await removing;
+        }
+    } catch (...) {
+        // The device did not answer: what is left in the log is looked for by the next session.
+    }
+}
+
+// Takes the gate for an operation on the open device. The session's first such operation first
+// settles what interrupted uploads of earlier sessions left, so that nothing it lists shows them.
+QCoro::Task<AsyncGate::Lease> enterOpen(std::shared_ptr<Core> core)
+{
+    QCoro::Task<AsyncGate::Lease> entering = enter(core);
+    AsyncGate::Lease lease = co_await entering;
+    requireOpen(*core);
+    if (core->interruptedUploadsDue) {
+        core->interruptedUploadsDue = false;
+        QCoro::Task<> settling = settleInterruptedUploads(core);
+        co_await settling;
+        requireOpen(*core);
+    }
+    co_return lease;
+}
+
 QCoro::Task<QList<StorageRoot>> storagesOn(std::shared_ptr<Core> core)
 {
-    const AsyncGate::Lease lease = co_await enter(core);
-    requireOpen(*core);
+    const AsyncGate::Lease lease = co_await enterOpen(core);
     QCoro::Task<QList<StorageRoot>> refreshing = refreshStorages(core);
     co_return co_await refreshing;
 }
 
 QCoro::Task<DirectoryPage> rootDirectoryOn(std::shared_ptr<Core> core, StorageID storageID)
 {
-    const AsyncGate::Lease lease = co_await enter(core);
-    requireOpen(*core);
+    const AsyncGate::Lease lease = co_await enterOpen(core);
     requireMTPID(storageID.rawValue());
     QCoro::Task<std::optional<StorageRoot>> finding = storageFor(core, storageID);
     const std::optional<StorageRoot> storage = co_await finding;
@@ -395,8 +529,7 @@ QCoro::Task<DirectoryPage> rootDirectoryOn(std::shared_ptr<Core> core, StorageID
 
 QCoro::Task<DirectoryPage> listDirectoryOn(std::shared_ptr<Core> core, RemoteObjectID parentID, RemotePath path)
 {
-    const AsyncGate::Lease lease = co_await enter(core);
-    requireOpen(*core);
+    const AsyncGate::Lease lease = co_await enterOpen(core);
     requireMTPID(path.storageID.rawValue());
     const std::uint32_t parent = requireMTPID(parentID.rawValue());
     QCoro::Task<std::optional<StorageRoot>> finding = storageFor(core, path.storageID);
@@ -412,8 +545,7 @@ QCoro::Task<DirectoryPage> listDirectoryOn(std::shared_ptr<Core> core, RemoteObj
 QCoro::Task<RemoteItem> createFolderOn(std::shared_ptr<Core> core, QString name, std::optional<RemoteObjectID> parentID,
                                        StorageID storageID)
 {
-    const AsyncGate::Lease lease = co_await enter(core);
-    requireOpen(*core);
+    const AsyncGate::Lease lease = co_await enterOpen(core);
     const std::uint32_t storage = requireMTPID(storageID.rawValue());
     const std::uint32_t parent = parentNumber(parentID, *core->bridge);
     const BridgeAccess access = accessOf(*core);
@@ -421,41 +553,47 @@ QCoro::Task<RemoteItem> createFolderOn(std::shared_ptr<Core> core, QString name,
     QFuture<std::uint32_t> creating = core->executor.run([access, utf8, parent, storage] {
         return mutateNow(access.bridge->createFolder(access.device(), utf8.constData(), parent, storage));
     });
-    const std::uint32_t created = co_await creating;
+    std::uint32_t created = 0;
+    try {
+        created = co_await creating;
+    } catch (...) {
+        core->known.forget(storage, parent); // the folder may have been made all the same
+        throw;
+    }
+    core->known.added(storage, parent, created, name, true);
     co_return RemoteItem(objectIDOf(created), storageID, parentID, name, RemoteItemKind::folder, std::nullopt,
                          QDateTime::currentDateTimeUtc(), newItemPath(storageID, parentID, name));
 }
 
 QCoro::Task<> renameOn(std::shared_ptr<Core> core, RemoteObjectID itemID, QString newName)
 {
-    const AsyncGate::Lease lease = co_await enter(core);
-    requireOpen(*core);
+    const AsyncGate::Lease lease = co_await enterOpen(core);
     const std::uint32_t object = requireMTPID(itemID.rawValue());
     const BridgeAccess access = accessOf(*core);
     const QByteArray utf8 = newName.toUtf8();
     QFuture<void> renaming = core->executor.run([access, object, utf8] {
         mutateNow(access.bridge->renameObject(access.device(), object, utf8.constData()));
     });
-    co_await renaming;
+    try {
+        co_await renaming;
+    } catch (...) {
+        core->known.renamed(object, std::nullopt);
+        throw;
+    }
+    core->known.renamed(object, newName);
 }
 
 QCoro::Task<> deleteOn(std::shared_ptr<Core> core, RemoteObjectID itemID)
 {
-    const AsyncGate::Lease lease = co_await enter(core);
-    requireOpen(*core);
-    const std::uint32_t object = requireMTPID(itemID.rawValue());
-    const BridgeAccess access = accessOf(*core);
-    QFuture<void> deleting = core->executor.run([access, object] {
-        mutateNow(access.bridge->deleteObject(access.device(), object));
-    });
+    const AsyncGate::Lease lease = co_await enterOpen(core);
+    QCoro::Task<> deleting = deleteObject(core, requireMTPID(itemID.rawValue()));
     co_await deleting;
 }
 
 QCoro::Task<> downloadOn(std::shared_ptr<Core> core, RemoteObjectID itemID, QString destination,
                          TransferProgressFunction progress)
 {
-    const AsyncGate::Lease lease = co_await enter(core);
-    requireOpen(*core);
+    const AsyncGate::Lease lease = co_await enterOpen(core);
     const std::uint32_t object = requireMTPID(itemID.rawValue());
     const BridgeAccess access = accessOf(*core);
     const QByteArray path = QFile::encodeName(destination);
@@ -499,59 +637,163 @@ QCoro::Task<std::uint64_t> checkFreeSpace(std::shared_ptr<Core> core, QByteArray
 }
 
 // Removes what a failed attempt left on the device; a failure to do so is not the upload's error.
-QCoro::Task<> removeLeftover(std::shared_ptr<Core> core, std::uint32_t object)
+// True when it is gone.
+QCoro::Task<bool> removeLeftover(std::shared_ptr<Core> core, std::uint32_t object)
 {
     const BridgeAccess access = accessOf(*core);
-    QFuture<void> deleting = core->executor.run([access, object] {
+    QFuture<bool> deleting = core->executor.run([access, object] {
         CMTPDeviceHandle* const device = access.handle->pointer();
-        if (device != nullptr) {
-            access.bridge->deleteObject(device, object);
-        }
+        return device != nullptr && access.bridge->deleteObject(device, object).error_code == 0;
     });
     try {
-        co_await deleting;
+        co_return co_await deleting;
     } catch (...) {
+        co_return false;
     }
+}
+
+// What an upload may leave on the device should it end unseen: noted in the log before sending,
+// removed once the session knows. Does nothing without a log.
+class UploadNote {
+public:
+    explicit UploadNote(std::shared_ptr<Core> core) : m_core(std::move(core)) {}
+
+    // Notes what the upload is about to create; a note that cannot be written is no reason not
+    // to send.
+    QCoro::Task<> write(InterruptedUploadLog::Entry entry)
+    {
+        const std::shared_ptr<InterruptedUploadLog> log = m_core->interruptedUploads;
+        const QString device = *m_core->deviceKey;
+        QFuture<bool> writing = m_core->executor.run([log, device, entry] { return log->add(device, entry); });
+        if (co_await writing) {
+            m_entry = std::move(entry);
+        }
+    }
+
+    // The session knows what the upload left.
+    QCoro::Task<> clear()
+    {
+        if (!m_entry) {
+            co_return;
+        }
+        const std::shared_ptr<InterruptedUploadLog> log = m_core->interruptedUploads;
+        const QString device = *m_core->deviceKey;
+        const InterruptedUploadLog::Entry entry = *std::exchange(m_entry, std::nullopt);
+        QFuture<bool> removing = m_core->executor.run([log, device, entry] { return log->remove(device, entry); });
+        co_await removing;
+    }
+
+private:
+    std::shared_ptr<Core> m_core;
+    std::optional<InterruptedUploadLog::Entry> m_entry;
+};
+
+// Notes an upload before it is sent, where that is safe: the device can be told apart from others,
+// the session knows the folder's path, and the folder holds no object of the file's name (an older
+// object of that name must never pass for what the upload left). A folder whose path is known
+// but whose objects are not is listed for it. Gives the objects of that name that the folder holds,
+// when known.
+QCoro::Task<std::optional<QList<std::uint32_t>>> noteUpload(std::shared_ptr<Core> core, UploadNote* note,
+                                                            StorageID storageID, std::uint32_t parent,
+                                                            std::optional<RemoteObjectID> parentID, QString name,
+                                                            std::uint64_t size)
+{
+    const std::uint32_t storage = requireMTPID(storageID.rawValue());
+    std::optional<QList<std::uint32_t>> sameNamed = core->known.named(storage, parent, name);
+    const std::optional<QStringList> folder = core->known.pathOf(storage, parent);
+    if (!core->interruptedUploads || size == 0 || !folder) {
+        co_return sameNamed;
+    }
+    if (!sameNamed) {
+        try {
+            QCoro::Task<QList<RemoteItem>> listing =
+                listOn(core, storageID, parent, parentID, RemotePath(storageID, *folder));
+            co_await listing;
+        } catch (...) {
+            co_return sameNamed; // the upload's own call will tell
+        }
+        sameNamed = core->known.named(storage, parent, name);
+    }
+    if (sameNamed && sameNamed->isEmpty()) {
+        QCoro::Task<> writing =
+            note->write(InterruptedUploadLog::Entry{storageID.rawValue(), *folder, name, static_cast<qint64>(size)});
+        co_await writing;
+    }
+    co_return sameNamed;
 }
 
 QCoro::Task<RemoteItem> uploadOn(std::shared_ptr<Core> core, QString source, QString name,
                                  std::optional<RemoteObjectID> parentID, StorageID storageID,
                                  TransferProgressFunction progress)
 {
-    const AsyncGate::Lease lease = co_await enter(core);
-    requireOpen(*core);
+    const AsyncGate::Lease lease = co_await enterOpen(core);
     const std::uint32_t storage = requireMTPID(storageID.rawValue());
     const std::uint32_t parent = parentNumber(parentID, *core->bridge);
     const QByteArray sourcePath = QFile::encodeName(source);
     QCoro::Task<std::uint64_t> checking = checkFreeSpace(core, sourcePath, storageID);
     const std::uint64_t size = co_await checking;
+    UploadNote note(core);
+    QCoro::Task<std::optional<QList<std::uint32_t>>> noting =
+        noteUpload(core, &note, storageID, parent, parentID, name, size);
+    const std::optional<QList<std::uint32_t>> sameNamed = co_await noting;
 
     const BridgeAccess access = accessOf(*core);
     const QByteArray utf8 = name.toUtf8();
     std::uint32_t created = 0;
+    // Whether a failed attempt may have left something that is still on the device.
+    bool mayHaveLeftSomething = false;
     for (int attempt = 1;; ++attempt) {
-        QFuture<UploadAttempt> sending = core->transfers.run([access, sourcePath, parent, storage, utf8, size, progress] {
-            return uploadNow(access, sourcePath, parent, storage, utf8, size, progress);
-        });
-        const UploadAttempt outcome = co_await sending;
+        QFuture<UploadAttempt> sending =
+            core->transfers.run([access, sourcePath, parent, storage, utf8, size, sameNamed, progress] {
+                return uploadNow(access, sourcePath, parent, storage, utf8, size, sameNamed, progress);
+            });
+        UploadAttempt outcome;
+        try {
+            outcome = co_await sending;
+        } catch (...) {
+            core->known.forget(storage, parent);
+            throw;
+        }
         if (outcome.cancelled) {
-            // The bridge has removed the partly sent object.
+            // The bridge has removed the partly sent object, as far as the device let it.
+            core->known.forget(storage, parent);
+            QCoro::Task<> clearing = note.clear();
+            co_await clearing;
+            if (outcome.failure) {
+                std::rethrow_exception(outcome.failure);
+            }
             throw QuillbarrowError::userCancelled();
         }
         if (outcome.code == 0) {
             created = outcome.objectID;
             break;
         }
+        core->known.forget(storage, parent);
         const QuillbarrowError error = LibMTPErrorMapper::map(outcome.code, outcome.message);
-        // A partly sent object would pass for the file under its final name: never leave one.
+        // A partly sent object would pass for the file under its final name: never leave one. One
+        // that cannot be deleted now (the device has gone, say), or that libmtp gave no id for,
+        // stays noted for the next session.
+        bool removed = false;
         if (outcome.objectID != 0) {
-            QCoro::Task<> removing = removeLeftover(core, outcome.objectID);
-            co_await removing;
+            QCoro::Task<bool> removing = removeLeftover(core, outcome.objectID);
+            removed = co_await removing;
         }
+        mayHaveLeftSomething = mayHaveLeftSomething || !removed;
         if (attempt > 1 || !isRetriedUploadFailure(error)) {
+            if (!mayHaveLeftSomething) {
+                QCoro::Task<> clearing = note.clear();
+                co_await clearing;
+            }
             throw error;
         }
     }
+    if (created != 0) {
+        core->known.added(storage, parent, created, name, false);
+    } else {
+        core->known.forget(storage, parent);
+    }
+    QCoro::Task<> clearing = note.clear();
+    co_await clearing;
     co_return RemoteItem(objectIDOf(created), storageID, parentID, name, RemoteItemKind::file,
                          static_cast<qint64>(size), QDateTime::currentDateTimeUtc(),
                          newItemPath(storageID, parentID, name));
@@ -566,7 +808,8 @@ QCoro::Task<> closeOn(std::shared_ptr<Core> core)
         }
         core->isClosed = true;
         const std::shared_ptr<LibMTPSessionHandle> handle = core->handle;
-        QFuture<void> closing = core->executor.run([handle] { handle->close(); });
+        const auto close = [handle] { handle->close(); };
+        QFuture<void> closing = core->closer ? core->closer->run(close) : core->executor.run(close);
         co_await closing;
     } catch (...) {
         // Closing does not fail; the handle is closed at the latest when the session goes away.
@@ -576,8 +819,10 @@ QCoro::Task<> closeOn(std::shared_ptr<Core> core)
 } // namespace
 
 LibMTPDeviceSession::LibMTPDeviceSession(AndroidDevice device, CMTPDeviceHandle* handle,
-                                         std::shared_ptr<LibMTPBridge> bridge)
-    : m_device(std::move(device)), m_core(std::make_shared<Core>(handle, std::move(bridge)))
+                                         std::shared_ptr<LibMTPBridge> bridge, LibMTPSessionServices services)
+    : m_device(std::move(device)),
+      m_core(std::make_shared<Core>(handle, std::move(bridge), std::move(services),
+                                    InterruptedUploadLog::deviceKey(m_device)))
 {
 }
 

@@ -2,6 +2,7 @@
 
 #include "DeviceSession.h"
 #include "LibMTPBridge.h"
+#include "LibMTPSessionServices.h"
 
 #include <QString>
 
@@ -26,11 +27,21 @@ namespace quillbarrow {
 // parent means the storage root). After close() every throwing operation fails with
 // sessionFailed and closedMessage().
 //
-// The device handle is closed exactly once: by close(), or after the session is dropped and the
-// operations still running on it have ended.
+// The device handle is closed exactly once, on the services' closer when there is one: by close(),
+// or after the session is dropped and the operations still running on it have ended.
+//
+// Uploads and what they left: with an interrupted-upload log and a device that can be told apart
+// from others (InterruptedUploadLog::deviceKey), an upload into a folder whose path the session
+// knows and which holds no object of the file's name is noted in the log before it is sent, and
+// the note is removed once the session knows what the upload left (it succeeded, or was stopped
+// and cleaned up, or its leftover was deleted). The first operation of a session (close() aside)
+// first settles the device's notes of earlier sessions: where the folder still holds exactly one
+// object of that name, a file smaller than the noted size, it is deleted; anything else is left
+// alone. A note is kept for the next session only when the device could not be asked.
 class LibMTPDeviceSession final : public DeviceSession {
 public:
-    LibMTPDeviceSession(AndroidDevice device, CMTPDeviceHandle* handle, std::shared_ptr<LibMTPBridge> bridge);
+    LibMTPDeviceSession(AndroidDevice device, CMTPDeviceHandle* handle, std::shared_ptr<LibMTPBridge> bridge,
+                        LibMTPSessionServices services = {});
     ~LibMTPDeviceSession() override;
     LibMTPDeviceSession(const LibMTPDeviceSession&) = delete;
     LibMTPDeviceSession& operator=(const LibMTPDeviceSession&) = delete;
@@ -54,7 +65,9 @@ public:
     // unknown or transferInterrupted is sent once more; an object that a failed attempt left on
     // the device is deleted first (and after a final failure). A stop asked for through the
     // progress function ends with userCancelled and is not retried. The item's path follows the
-    // rule of createFolder().
+    // rule of createFolder(). The bridge is told which objects of the file's name the folder
+    // held, when a listing that this session made and kept up to date says so, so that it need
+    // not list a large folder again to clean up after a stop.
     QCoro::Task<RemoteItem> uploadFile(QString source, QString name, std::optional<RemoteObjectID> parentID,
                                        StorageID storageID, TransferProgressFunction progress) override;
     QCoro::Task<> close() override;

@@ -128,3 +128,30 @@ TEST(AsyncChannel, StopEndsAWaitWithoutAValue)
     channel.sender().push(4);
     EXPECT_EQ(runTask(readCount(&channel, 1)), std::vector<int>{4});
 }
+
+// Once the stream has ended, from either side, a push is refused and its value never reaches the
+// consumer: a late producer must learn that nobody will read what it sends.
+TEST(AsyncChannel, APushAfterTheStreamEndedIsRefusedAndNeverRead)
+{
+    struct Case {
+        const char* name;
+        bool finishedByProducer;
+    };
+    for (const Case& c : {Case{"after finish()", true}, Case{"after the consumer left", false}}) {
+        SCOPED_TRACE(c.name);
+        auto channel = std::make_unique<AsyncChannel<int>>();
+        const AsyncChannel<int>::Sender sender = channel->sender();
+        EXPECT_TRUE(sender.push(1));
+        if (c.finishedByProducer) {
+            sender.finish();
+        } else {
+            channel.reset();
+        }
+        EXPECT_FALSE(sender.push(2));
+        EXPECT_FALSE(sender.isOpen());
+        if (channel) {
+            EXPECT_EQ(channel->bufferedCount(), 1u);
+            EXPECT_EQ(runTask(readAll(channel.get())), std::vector<int>{1});
+        }
+    }
+}

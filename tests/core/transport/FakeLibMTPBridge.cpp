@@ -115,6 +115,12 @@ std::uint32_t FakeLibMTPBridge::addFile(std::uint32_t storage, std::uint32_t par
     return addObject(file);
 }
 
+void FakeLibMTPBridge::setName(std::uint32_t id, const QByteArray& name)
+{
+    const std::lock_guard lock(m_mutex);
+    m_objects.at(id).name = name;
+}
+
 std::optional<FakeLibMTPBridge::Object> FakeLibMTPBridge::object(std::uint32_t id) const
 {
     const std::lock_guard lock(m_mutex);
@@ -135,6 +141,25 @@ QList<FakeLibMTPBridge::Object> FakeLibMTPBridge::children(std::uint32_t storage
         }
     }
     return found;
+}
+
+void FakeLibMTPBridge::replug()
+{
+    const std::lock_guard lock(m_mutex);
+    m_closed = false;
+    std::map<std::uint32_t, std::uint32_t> renumbered;
+    for (const auto& [id, object] : m_objects) {
+        renumbered[id] = m_nextID++;
+    }
+    std::map<std::uint32_t, Object> objects;
+    for (auto [id, object] : m_objects) {
+        object.id = renumbered[id];
+        if (object.parent != rootParent) {
+            object.parent = renumbered[object.parent];
+        }
+        objects[object.id] = object;
+    }
+    m_objects = std::move(objects);
 }
 
 void FakeLibMTPBridge::failNext(Operation operation, Failure failure)
@@ -180,6 +205,12 @@ QStringList FakeLibMTPBridge::calls() const
 {
     const std::lock_guard lock(m_mutex);
     return m_calls;
+}
+
+QStringList FakeLibMTPBridge::uploadKnowledge() const
+{
+    const std::lock_guard lock(m_mutex);
+    return m_uploadKnowledge;
 }
 
 int FakeLibMTPBridge::closeCount() const
@@ -507,11 +538,21 @@ CMTPMutationResult FakeLibMTPBridge::downloadFile(CMTPDeviceHandle* handle, std:
 
 CMTPMutationResult FakeLibMTPBridge::uploadFile(CMTPDeviceHandle* handle, const char* sourcePath,
                                                 std::uint32_t parentID, std::uint32_t storageID, const char* name,
-                                                std::uint64_t fileSize, CMTPProgressCallback callback, void* context)
+                                                std::uint64_t fileSize, const std::uint32_t* existingIDs,
+                                                std::int32_t existingCount, CMTPProgressCallback callback,
+                                                void* context)
 {
     const CallScope scope(*this); // outlives the lock: leaving takes it again
     std::unique_lock lock(m_mutex);
     const QByteArray fileName(name);
+    QStringList known;
+    for (std::int32_t index = 0; index < existingCount; ++index) {
+        known.append(QString::number(existingIDs[index]));
+    }
+    m_uploadKnowledge.append(QString::fromUtf8(fileName) + QStringLiteral(": ") +
+                             (existingCount < 0    ? QStringLiteral("unknown")
+                              : known.isEmpty() ? QStringLiteral("none")
+                                                : known.join(QLatin1Char(' '))));
     const QString call =
         QStringLiteral("upload %1 %2 %3 %4").arg(QString::fromUtf8(fileName)).arg(parentID).arg(storageID).arg(fileSize);
     const std::optional<Failure> failure = enter(lock, Operation::upload, handle, call);

@@ -70,9 +70,15 @@ public:
     std::uint32_t addFolder(std::uint32_t storage, std::uint32_t parent, const QByteArray& name);
     std::uint32_t addFile(std::uint32_t storage, std::uint32_t parent, const QByteArray& name,
                           const QByteArray& content, std::int64_t date = 0);
+    // Renames an object behind the session's back.
+    void setName(std::uint32_t id, const QByteArray& name);
     std::optional<Object> object(std::uint32_t id) const;
     // The objects in that folder (rootParent for a storage root), in id order.
     QList<Object> children(std::uint32_t storage, std::uint32_t parent) const;
+
+    // The device unplugged and plugged in again: the handle may be used by a new session, and
+    // every object has a new id (as on devices whose object handles do not outlive a session).
+    void replug();
 
     // Scripts the next call of `operation`; several queue up in order.
     void failNext(Operation operation, Failure failure);
@@ -88,6 +94,9 @@ public:
 
     // Every call, as "operation arguments" texts, in the order they arrived.
     QStringList calls() const;
+    // What the session said, with each upload, of the objects of that name already in the folder:
+    // "name: " followed by their ids, "none", or "unknown".
+    QStringList uploadKnowledge() const;
     int closeCount() const;
     int overlappingCalls() const;
     int mainThreadCalls() const;
@@ -114,6 +123,7 @@ public:
                                     CMTPProgressCallback callback, void* context) override;
     CMTPMutationResult uploadFile(CMTPDeviceHandle* handle, const char* sourcePath, std::uint32_t parentID,
                                   std::uint32_t storageID, const char* name, std::uint64_t fileSize,
+                                  const std::uint32_t* existingIDs, std::int32_t existingCount,
                                   CMTPProgressCallback callback, void* context) override;
 
 private:
@@ -142,6 +152,7 @@ private:
     bool m_held = false;
     int m_waiting = 0;
     QStringList m_calls;
+    QStringList m_uploadKnowledge;
     int m_closeCount = 0;
     int m_active = 0;
     int m_overlaps = 0;

@@ -5,7 +5,9 @@
 #include <QByteArray>
 #include <QList>
 #include <algorithm>
+#include <condition_variable>
 #include <cstring>
+#include <string>
 #include <deque>
 #include <gtest/gtest.h>
 #include <mutex>
@@ -46,6 +48,12 @@ inline CMTPDeviceHandle* fakeHandle(int number)
 {
     static char handles[16];
     return reinterpret_cast<CMTPDeviceHandle*>(&handles[number]);
+}
+
+// The number fakeHandle() made the handle from.
+inline int handleNumber(CMTPDeviceHandle* handle)
+{
+    return static_cast<int>(reinterpret_cast<char*>(handle) - reinterpret_cast<char*>(fakeHandle(0)));
 }
 
 inline CMTPOpenResult openSuccess(CMTPDeviceHandle* handle)
@@ -102,7 +110,43 @@ class FakeLibMTPBridge final : public LibMTPBridge {
         std::strncpy(m_identity.serial_number, serial.constData(), sizeof m_identity.serial_number - 1);
     }
 
+    // The next helper-suppressing open waits inside the bridge until release().
+    void holdNextOpen()
+    {
+        std::lock_guard lock(m_mutex);
+        m_holdNextOpen = true;
+    }
+    // Every close waits inside the bridge until release().
+    void holdCloses()
+    {
+        std::lock_guard lock(m_mutex);
+        m_holdCloses = true;
+    }
+    void release()
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            m_holdNextOpen = false;
+            m_holdCloses = false;
+            m_released = true;
+        }
+        m_changed.notify_all();
+    }
+    // Calls waiting inside the bridge.
+    int waiting() const
+    {
+        std::lock_guard lock(m_mutex);
+        return m_waiting;
+    }
+
     // ---- Record ----
+    // "open <handle number>" when a helper-suppressing open begins (the handle it will give, or
+    // -1), and "close <handle number>" when a close has ended, in the order they happened.
+    std::vector<std::string> openingsAndClosings() const
+    {
+        std::lock_guard lock(m_mutex);
+        return m_openingsAndClosings;
+    }
     int detections() const
     {
         std::lock_guard lock(m_mutex);
@@ -166,14 +210,24 @@ class FakeLibMTPBridge final : public LibMTPBridge {
     CMTPOpenResult openDeviceWithSeize(std::uint32_t busLocation, std::uint8_t devnum,
                                        std::int32_t maxAttempts, std::int32_t delayMs) override
     {
-        std::lock_guard lock(m_mutex);
+        std::unique_lock lock(m_mutex);
         m_opens.push_back({true, busLocation, devnum, maxAttempts, delayMs});
-        return nextAnswer(m_seizeAnswers);
+        const CMTPOpenResult answer = nextAnswer(m_seizeAnswers);
+        m_openingsAndClosings.push_back("open " +
+                                        std::to_string(answer.handle != nullptr ? handleNumber(answer.handle) : -1));
+        if (std::exchange(m_holdNextOpen, false)) {
+            waitForRelease(lock);
+        }
+        return answer;
     }
     void closeDevice(CMTPDeviceHandle* handle) override
     {
-        std::lock_guard lock(m_mutex);
+        std::unique_lock lock(m_mutex);
+        if (m_holdCloses) {
+            waitForRelease(lock);
+        }
         m_closed.push_back(handle);
+        m_openingsAndClosings.push_back("close " + std::to_string(handleNumber(handle)));
     }
     CMTPDeviceIdentity deviceIdentity(CMTPDeviceHandle* handle) override
     {
@@ -209,12 +263,20 @@ class FakeLibMTPBridge final : public LibMTPBridge {
         return unexpected<CMTPMutationResult>();
     }
     CMTPMutationResult uploadFile(CMTPDeviceHandle*, const char*, std::uint32_t, std::uint32_t, const char*,
-                                  std::uint64_t, CMTPProgressCallback, void*) override
+                                  std::uint64_t, const std::uint32_t*, std::int32_t, CMTPProgressCallback,
+                                  void*) override
     {
         return unexpected<CMTPMutationResult>();
     }
 
   private:
+    void waitForRelease(std::unique_lock<std::mutex>& lock)
+    {
+        m_released = false;
+        ++m_waiting;
+        m_changed.wait(lock, [this] { return m_released; });
+        --m_waiting;
+    }
     template <typename Record> static Record unexpected()
     {
         ADD_FAILURE() << "the backend called a session operation of the bridge";
@@ -231,6 +293,12 @@ class FakeLibMTPBridge final : public LibMTPBridge {
     }
 
     mutable std::mutex m_mutex;
+    std::condition_variable m_changed;
+    bool m_holdNextOpen = false;
+    bool m_holdCloses = false;
+    bool m_released = false;
+    int m_waiting = 0;
+    std::vector<std::string> m_openingsAndClosings;
     QList<CMTPRawDeviceEntry> m_attached;
     std::int32_t m_detectionCode = 0;
     QByteArray m_detectionMessage;

@@ -1,11 +1,13 @@
 #include "LibMTPBackendFakes.h"
 #include "RunTask.h"
 #include "async/AsyncChannel.h"
+#include "async/WithTimeLimit.h"
 #include "domain/QuillbarrowError.h"
 #include "infrastructure/AppLogger.h"
 #include "transport/DynamicLibraryProbe.h"
 #include "transport/LibMTPBackend.h"
 
+#include <QCoreApplication>
 #include <QLoggingCategory>
 #include <QMutex>
 #include <QMutexLocker>
@@ -174,7 +176,8 @@ class LibMTPBackendTest : public ::testing::Test {
                                   [present](const QString&) { return present->load(); });
         m_backend = std::make_unique<LibMTPBackend>(
             AppLogger(QStringLiteral("LibMTPBackend")), std::move(probe), m_bridge,
-            [this](AndroidDevice device, CMTPDeviceHandle* handle, std::shared_ptr<LibMTPBridge> bridge) {
+            [this](AndroidDevice device, CMTPDeviceHandle* handle, std::shared_ptr<LibMTPBridge> bridge,
+                   LibMTPSessionServices) {
                 auto session =
                     std::make_shared<HandedOverSession>(std::move(device), handle, std::move(bridge));
                 m_sessions.push_back(session);
@@ -520,12 +523,95 @@ TEST_F(LibMTPBackendTest, ASessionThatCannotBeMadeLeavesTheHandleToTheFactory)
     m_backend = std::make_unique<LibMTPBackend>(
         AppLogger(QStringLiteral("LibMTPBackend")),
         DynamicLibraryProbe({QStringLiteral("/x")}, [](const QString&) { return true; }), m_bridge,
-        [](AndroidDevice, CMTPDeviceHandle* handle,
-           std::shared_ptr<LibMTPBridge> bridge) -> std::shared_ptr<DeviceSession> {
+        [](AndroidDevice, CMTPDeviceHandle* handle, std::shared_ptr<LibMTPBridge> bridge,
+           LibMTPSessionServices) -> std::shared_ptr<DeviceSession> {
             bridge->closeDevice(handle);
             throw std::runtime_error("no session today");
         });
     EXPECT_EQ(openingError(galaxyID), QuillbarrowError::unknown(QStringLiteral("no session today")));
     EXPECT_EQ(m_bridge->closed(),
               std::vector<CMTPDeviceHandle*>{fakeHandle(7)}); // closed once, by the factory
+}
+
+// ---- Closing, ordered with opening ----
+
+namespace {
+
+class LibMTPBackendClosing : public LibMTPBackendTest {
+  protected:
+    void SetUp() override
+    {
+        LibMTPBackendTest::SetUp();
+        m_bridge->attach({galaxy});
+        m_backend = std::make_unique<LibMTPBackend>(
+            AppLogger(QStringLiteral("LibMTPBackend")),
+            DynamicLibraryProbe({QStringLiteral("/x")}, [](const QString&) { return true; }), m_bridge,
+            LibMTPBackend::defaultSessionFactory(), LibMTPBackend::pauseFor(1h));
+    }
+    void TearDown() override
+    {
+        m_bridge->release();
+        m_backend.reset(); // waits for what its worker still runs
+        LibMTPBackendTest::TearDown();
+    }
+};
+
+QCoro::Task<std::shared_ptr<DeviceSession>> openWithin(LibMTPBackend* backend, DeviceID id,
+                                                       std::chrono::milliseconds limit)
+{
+    co_return co_await withTimeLimit(backend->openSession(std::move(id)), limit);
+}
+
+} // namespace
+
+// A session dropped without close() (its opener stopped waiting, say) closes the phone on the
+// backend's worker: the next open of the phone waits for that close instead of meeting the phone
+// still held by this very program and failing as busy.
+TEST_F(LibMTPBackendClosing, ADroppedSessionClosesItsPhoneBeforeTheNextOpenBegins)
+{
+    m_bridge->answerSeizeOpen(openSuccess(fakeHandle(1)));
+    m_bridge->answerSeizeOpen(openSuccess(fakeHandle(2)));
+    std::shared_ptr<DeviceSession> first = runTask(m_backend->openSession(galaxyID), 10s);
+    m_bridge->holdCloses();
+    first.reset();
+    ASSERT_TRUE(processEventsUntil([this] { return m_bridge->waiting() == 1; }, 10s));
+
+    QCoro::Task<std::shared_ptr<DeviceSession>> opening = m_backend->openSession(galaxyID);
+    for (int round = 0; round < 20; ++round) {
+        QCoreApplication::processEvents();
+    }
+    EXPECT_EQ(m_bridge->openingsAndClosings(), std::vector<std::string>{"open 1"}) << "opened while closing";
+    m_bridge->release();
+    const std::shared_ptr<DeviceSession> second = runTask(std::move(opening), 10s);
+    EXPECT_EQ(m_bridge->openingsAndClosings(), (std::vector<std::string>{"open 1", "close 1", "open 2"}));
+    runTask(second->close(), 10s);
+    EXPECT_EQ(m_bridge->closed(), (std::vector<CMTPDeviceHandle*>{fakeHandle(1), fakeHandle(2)}));
+}
+
+// The open limit expired while the phone was still being opened; the user tries again at once. The
+// first open runs on to its end, and its session, which nobody takes, is dropped: the retry opens
+// the phone only after that session has closed it.
+TEST_F(LibMTPBackendClosing, AnOpenWhoseCallerStoppedWaitingHasClosedThePhoneBeforeTheRetryOpensIt)
+{
+    m_bridge->answerSeizeOpen(openSuccess(fakeHandle(1)));
+    m_bridge->answerSeizeOpen(openSuccess(fakeHandle(2)));
+    m_bridge->holdNextOpen();
+    EXPECT_THROW(runTask(openWithin(m_backend.get(), galaxyID, 5ms), 10s), TimeLimitExceeded);
+    ASSERT_TRUE(processEventsUntil([this] { return m_bridge->waiting() == 1; }, 10s));
+
+    QCoro::Task<std::shared_ptr<DeviceSession>> retrying = m_backend->openSession(galaxyID);
+    m_bridge->release();
+    const std::shared_ptr<DeviceSession> session = runTask(std::move(retrying), 10s);
+    EXPECT_EQ(m_bridge->openingsAndClosings(), (std::vector<std::string>{"open 1", "close 1", "open 2"}));
+    EXPECT_EQ(session->device().id, galaxyID);
+
+    // An explicit close takes the same way.
+    m_bridge->answerSeizeOpen(openSuccess(fakeHandle(3)));
+    QCoro::Task<> closing = session->close();
+    QCoro::Task<std::shared_ptr<DeviceSession>> reopening = m_backend->openSession(galaxyID);
+    runTask(std::move(closing), 10s);
+    const std::shared_ptr<DeviceSession> third = runTask(std::move(reopening), 10s);
+    EXPECT_EQ(m_bridge->openingsAndClosings(),
+              (std::vector<std::string>{"open 1", "close 1", "open 2", "close 2", "open 3"}));
+    runTask(third->close(), 10s);
 }

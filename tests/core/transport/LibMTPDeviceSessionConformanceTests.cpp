@@ -89,10 +89,11 @@ public:
     }
     CMTPMutationResult uploadFile(CMTPDeviceHandle* handle, const char* sourcePath, std::uint32_t parentID,
                                   std::uint32_t storageID, const char* name, std::uint64_t fileSize,
+                                  const std::uint32_t* existingIDs, std::int32_t existingCount,
                                   CMTPProgressCallback callback, void* context) override
     {
-        const CMTPMutationResult result =
-            m_real->uploadFile(handle, sourcePath, parentID, storageID, name, fileSize, callback, context);
+        const CMTPMutationResult result = m_real->uploadFile(handle, sourcePath, parentID, storageID, name, fileSize,
+                                                             existingIDs, existingCount, callback, context);
         if (result.error_code == 0) {
             QFile source(QFile::decodeName(sourcePath));
             if (source.open(QIODevice::ReadOnly)) {

@@ -7,7 +7,7 @@ void LibMTPDeviceSessionTest::SetUp()
     ASSERT_TRUE(m_local.isValid());
     m_bridge = std::make_shared<FakeLibMTPBridge>();
     m_bridge->addStorage({storage, 64'000'000'000, 1'000'000, "Internal shared storage", "primary"});
-    m_session = std::make_shared<LibMTPDeviceSession>(device(), m_bridge->handle(), m_bridge);
+    m_session = std::make_shared<LibMTPDeviceSession>(device(), m_bridge->handle(), m_bridge, services());
 }
 
 void LibMTPDeviceSessionTest::TearDown()

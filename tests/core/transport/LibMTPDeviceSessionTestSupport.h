@@ -28,6 +28,8 @@ protected:
 
     void SetUp() override;
     void TearDown() override;
+    // What the sessions of this test share with a backend; none by default.
+    virtual LibMTPSessionServices services() const { return {}; }
 
     static AndroidDevice device();
     static StorageID storageID() { return StorageID(QString::number(storage)); }

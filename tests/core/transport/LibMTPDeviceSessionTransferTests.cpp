@@ -212,16 +212,53 @@ TEST_F(SessionUpload, EndsWithTheSecondAttemptsErrorAndLeavesNothingBehind)
     EXPECT_TRUE(m_bridge->children(storage, root).isEmpty());
 }
 
-TEST_F(SessionUpload, IsNotSentAgainAfterOtherFailures)
+// Which first failures are worth one more attempt: those of the transfer itself (a broken-off USB
+// transfer, "PTP Layer error 02ff", among them), never those that sending again cannot cure.
+TEST_F(SessionUpload, IsSentOnceMoreOnlyAfterAFailureOfTheTransferItself)
 {
+    struct Case {
+        std::int32_t code;
+        QByteArray message;
+        const char* kind;
+        bool sentAgain;
+    };
+    const QList<Case> cases{
+        {1, "PTP Layer error 02ff: LIBMTP_Send_File_From_File_Descriptor(): Could not send object.",
+         "transferInterrupted", true},
+        {1, "PTP Layer error 2007", "transferFailed", true},
+        {2, "The device returned an invalid MTP/PTP response.", "backendProtocolError", true},
+        {6, "The device storage is full.", "insufficientSpace", false},
+        {1, "PTP Layer error 200c: Store Full", "insufficientSpace", false},
+        {3, "The USB interface could not be claimed.", "usbInterfaceBusy", false},
+        {5, "No MTP device is attached.", "deviceNotFound", false},
+        {7, "The MTP device could not be opened.", "sessionFailed", false},
+    };
     const QString source = localFile(QStringLiteral("a.bin"), "abcdef");
-    m_bridge->failNext(Operation::upload, {6, "The device storage is full."});
-    EXPECT_EQ(kindOf(sessionFailure(m_session->uploadFile(source, QStringLiteral("a.bin"), std::nullopt, storageID()))),
-              "insufficientSpace");
-    m_bridge->failNext(Operation::upload, {3, "The USB interface could not be claimed."});
-    EXPECT_EQ(kindOf(sessionFailure(m_session->uploadFile(source, QStringLiteral("a.bin"), std::nullopt, storageID()))),
-              "usbInterfaceBusy");
-    EXPECT_EQ(m_bridge->calls().count(QStringLiteral("upload a.bin 4294967295 65537 6")), 2);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.message.toStdString());
+        const int sentBefore = m_bridge->calls().count(QStringLiteral("upload a.bin 4294967295 65537 6"));
+        m_bridge->failNext(Operation::upload, {c.code, c.message});
+        const std::optional<QuillbarrowError> failure =
+            sessionFailure(m_session->uploadFile(source, QStringLiteral("a.bin"), std::nullopt, storageID()));
+        const int sent = m_bridge->calls().count(QStringLiteral("upload a.bin 4294967295 65537 6")) - sentBefore;
+        if (c.sentAgain) {
+            EXPECT_EQ(sent, 2);
+            EXPECT_EQ(kindOf(failure), "success") << "the second attempt went through";
+        } else {
+            EXPECT_EQ(sent, 1);
+            EXPECT_EQ(kindOf(failure), c.kind);
+        }
+    }
+    // The first-attempt errors map as the table says (each retried one failing twice ends with it).
+    for (const Case& c : cases) {
+        if (c.sentAgain) {
+            m_bridge->failNext(Operation::upload, {c.code, c.message});
+            m_bridge->failNext(Operation::upload, {c.code, c.message});
+            EXPECT_EQ(kindOf(sessionFailure(
+                          m_session->uploadFile(source, QStringLiteral("a.bin"), std::nullopt, storageID()))),
+                      c.kind);
+        }
+    }
 }
 
 TEST_F(SessionUpload, StoppedThroughItsProgressFunctionIsCancelledAndNotSentAgain)
@@ -299,6 +336,78 @@ TEST(ProgressTrampoline, AnswersZeroWithoutABoxOrFunctionAndOneWhenAskedToStop)
     EXPECT_EQ(LibMTPProgressBridge::trampoline(1, 2, &box), 1);
     EXPECT_TRUE(box.cancelled.load());
     EXPECT_FALSE(box.failure);
+}
+
+} // namespace
+
+namespace {
+
+// What the session tells the bridge, with each upload, of the objects of the file's name that the
+// folder held: what its own listing showed, kept up to date by its own changes, and "unknown"
+// wherever it cannot be sure (the bridge then finds out for itself). Telling too few would let the
+// clean-up of a cancelled upload take an older object for the partly sent one.
+TEST_F(SessionUpload, TellsTheBridgeWhichObjectsOfItsNameTheFolderHeldAsFarAsItsListingsShow)
+{
+    const std::uint32_t docs = m_bridge->addFolder(storage, root, "Docs");
+    const std::uint32_t older = m_bridge->addFile(storage, docs, "a.txt", "old");
+    const std::uint32_t unlisted = m_bridge->addFolder(storage, root, "Unlisted");
+    const QString source = localFile(QStringLiteral("src.txt"), "abc");
+    const RemotePath docsPath = rootPath().appending(QStringLiteral("Docs"));
+    runTask(m_session->rootDirectory(storageID()));
+    runTask(m_session->listDirectory(idOf(docs), docsPath));
+    const auto upload = [&](const QString& name, std::uint32_t folder = 0) {
+        const std::optional<RemoteObjectID> parent =
+            folder == root ? std::nullopt : std::optional<RemoteObjectID>(idOf(folder == 0 ? docs : folder));
+        return sessionFailure(m_session->uploadFile(source, name, parent, storageID()));
+    };
+    const auto told = [this] { return m_bridge->uploadKnowledge().last(); };
+    const auto idNamed = [this, docs](const QByteArray& name) {
+        for (const FakeLibMTPBridge::Object& object : m_bridge->children(storage, docs)) {
+            if (object.name == name) {
+                return QString::number(object.id);
+            }
+        }
+        return QStringLiteral("none");
+    };
+
+    upload(QStringLiteral("b.txt"));
+    EXPECT_EQ(told(), QStringLiteral("b.txt: none")) << "a free name in the listing";
+    upload(QStringLiteral("a.txt"));
+    EXPECT_EQ(told(), QStringLiteral("a.txt: %1").arg(older)) << "a name in the listing";
+    const QString firstB = idNamed("b.txt");
+    upload(QStringLiteral("b.txt"));
+    EXPECT_EQ(told(), QStringLiteral("b.txt: ") + firstB) << "a name this session uploaded";
+
+    const RemoteItem folder = runTask(m_session->createFolder(QStringLiteral("c.txt"), idOf(docs), storageID()));
+    const RemoteItem file = runTask(m_session->uploadFile(source, QStringLiteral("c.txt"), idOf(docs), storageID()));
+    EXPECT_EQ(told(), QStringLiteral("c.txt: ") + folder.id.rawValue()) << "a folder this session made";
+
+    runTask(m_session->rename(idOf(older), QStringLiteral("d.txt")));
+    upload(QStringLiteral("d.txt"));
+    EXPECT_EQ(told(), QStringLiteral("d.txt: %1").arg(older)) << "a name this session gave an object";
+
+    runTask(m_session->deleteItem(folder.id));
+    upload(QStringLiteral("c.txt"));
+    EXPECT_EQ(told(), QStringLiteral("c.txt: ") + file.id.rawValue()) << "one object of that name was deleted";
+
+    upload(QStringLiteral("r.txt"), root);
+    EXPECT_EQ(told(), QStringLiteral("r.txt: none")) << "the listed storage root";
+    upload(QStringLiteral("u.txt"), unlisted);
+    EXPECT_EQ(told(), QStringLiteral("u.txt: unknown")) << "a folder never listed";
+    upload(QString(256, QChar(0x00E9)));
+    EXPECT_TRUE(told().endsWith(QStringLiteral(": unknown"))) << "a name longer than a listing shows";
+
+    // A rename or an upload that failed may have changed the folder all the same.
+    m_bridge->failNext(Operation::rename, {1, "PTP Layer error 2002"});
+    EXPECT_TRUE(sessionFailure(m_session->rename(idOf(older), QStringLiteral("e.txt"))).has_value());
+    upload(QStringLiteral("e.txt"));
+    EXPECT_EQ(told(), QStringLiteral("e.txt: unknown")) << "after a failed rename";
+    runTask(m_session->listDirectory(idOf(docs), docsPath));
+    m_bridge->failNext(Operation::upload, {1, "PTP Layer error 02ff"});
+    m_bridge->failNext(Operation::upload, {1, "PTP Layer error 02ff"});
+    EXPECT_TRUE(upload(QStringLiteral("f.txt")).has_value());
+    upload(QStringLiteral("g.txt"));
+    EXPECT_EQ(told(), QStringLiteral("g.txt: unknown")) << "after a failed upload";
 }
 
 } // namespace

@@ -227,3 +227,61 @@ TEST_F(MockDeviceSessionTest, AClosedSessionSaysSoBeforeLookingAtItsArguments)
     EXPECT_EQ(errorOf(m_session->uploadFile(QString(), QStringLiteral("x"), std::nullopt, m_storage)), closed);
     EXPECT_TRUE(dynamic_cast<MockDeviceSession&>(*m_session).isClosed());
 }
+
+// A new item goes only into a folder of the storage it is made on: a parent that is a file, that
+// is unknown, or that lies on another storage of the same device would file the item where no
+// listing shows it (reported as made, but lost).
+TEST(MockDeviceSessionParents, ANewItemIsRefusedUnlessItsParentIsAFolderOnTheSameStorage)
+{
+    const StorageID phone(QStringLiteral("phone"));
+    const StorageID card(QStringLiteral("card"));
+    const auto item = [](const char* itemID, const StorageID& on, RemoteItemKind kind) {
+        return RemoteItem(id(itemID), on, std::nullopt, QString::fromUtf8(itemID), kind, std::nullopt, std::nullopt,
+                          RemotePath(on, {QString::fromUtf8(itemID)}));
+    };
+    MockDeviceSession session(
+        AndroidDevice(DeviceID(QStringLiteral("mock-two")), QStringLiteral("Two"), std::nullopt, std::nullopt,
+                      std::nullopt, DeviceConnectionKind::usb),
+        MockTree({StorageRoot(phone, QStringLiteral("Phone"), 100, 50), StorageRoot(card, QStringLiteral("Card"), 100, 50)},
+                 {item("photos", phone, RemoteItemKind::folder), item("music", card, RemoteItemKind::folder),
+                  item("note.txt", phone, RemoteItemKind::file)}));
+    QTemporaryDir local;
+    const QString source = local.filePath(QStringLiteral("a.txt"));
+    QFile file(source);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.close();
+
+    struct Case {
+        const char* name;
+        std::optional<RemoteObjectID> parent;
+        StorageID storage;
+        bool accepted;
+    };
+    const QList<Case> cases{
+        {"a folder of the same storage", id("photos"), phone, true},
+        {"the storage root", std::nullopt, card, true},
+        {"a folder of another storage of the device", id("photos"), card, false},
+        {"the other storage's folder on this one", id("music"), phone, false},
+        {"a file", id("note.txt"), phone, false},
+        {"an unknown parent", id("gone"), phone, false},
+        {"an unknown storage", std::nullopt, StorageID(QStringLiteral("usb")), false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::optional<QuillbarrowError> folder =
+            errorOf(session.createFolder(QStringLiteral("new"), c.parent, c.storage));
+        const std::optional<QuillbarrowError> upload =
+            errorOf(session.uploadFile(source, QStringLiteral("up.txt"), c.parent, c.storage));
+        const std::optional<QuillbarrowError> expected =
+            c.accepted ? std::nullopt : std::optional<QuillbarrowError>(QuillbarrowError::pathNotFound());
+        EXPECT_EQ(folder, expected);
+        EXPECT_EQ(upload, expected);
+    }
+    // Only the accepted items were made: nothing hides under a folder of the wrong storage.
+    const DirectoryPage photos = runTask(session.listDirectory(id("photos"), RemotePath(phone, {})));
+    const DirectoryPage music = runTask(session.listDirectory(id("music"), RemotePath(card, {})));
+    EXPECT_EQ(namesOf(photos.items), (QStringList{QStringLiteral("new"), QStringLiteral("up.txt")}));
+    EXPECT_TRUE(music.items.isEmpty());
+    const QList<RemoteItem> cardRoot = runTask(session.rootDirectory(card)).items;
+    EXPECT_EQ(namesOf(cardRoot), (QStringList{QStringLiteral("music"), QStringLiteral("new"), QStringLiteral("up.txt")}));
+}

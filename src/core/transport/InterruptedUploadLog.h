@@ -1,0 +1,69 @@
+#pragma once
+
+#include "domain/AndroidDevice.h"
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <QtGlobal>
+
+#include <memory>
+#include <mutex>
+#include <optional>
+
+namespace quillbarrow {
+
+// The uploads that a session had begun and could not see to their end: what each was about to
+// create on the device, so that the next session on that device can remove a truncated object
+// that an interrupted upload (a pulled cable, say) left under the file's final name.
+//
+// Kept in a small file per device in a folder of the user's, so that it outlives the program: an
+// entry is written before the first byte is sent and removed once the session knows what the
+// upload left. Thread-safe; every call blocks on the file system. A log that cannot be written
+// loses nothing but the chance to clean up.
+class InterruptedUploadLog {
+public:
+    struct Entry {
+        QString storageID;
+        // The names of the folders from the storage root down to the upload's parent.
+        QStringList folder;
+        QString name;
+        // The file's full size: a smaller object of that name is what the upload left.
+        qint64 size = 0;
+
+        bool operator==(const Entry&) const = default;
+        // Whether both name the same object on the device.
+        bool sameTarget(const Entry& other) const;
+    };
+
+    // The log in `folder`, created when first written.
+    explicit InterruptedUploadLog(QString folder);
+    InterruptedUploadLog(const InterruptedUploadLog&) = delete;
+    InterruptedUploadLog& operator=(const InterruptedUploadLog&) = delete;
+
+    // The application's: "quillbarrow/interrupted-uploads" in the user's state folder
+    // ($XDG_STATE_HOME, else ~/.local/state).
+    static std::shared_ptr<InterruptedUploadLog> standard();
+    // What tells the device apart from others across sessions and plugging: its manufacturer,
+    // model and serial number. None for a device without a serial number, which another device of
+    // the same model could not be told from.
+    static std::optional<QString> deviceKey(const AndroidDevice& device);
+
+    const QString& folder() const { return m_folder; }
+    // The device's entries, oldest first; none when there are none or the file cannot be read.
+    QList<Entry> entries(const QString& deviceKey) const;
+    // Adds the entry, in place of any for the same target; false when it could not be written.
+    bool add(const QString& deviceKey, const Entry& entry);
+    // Removes the entry for the same target, if any; false when the change could not be written.
+    bool remove(const QString& deviceKey, const Entry& entry);
+
+private:
+    QString fileOf(const QString& deviceKey) const;
+    QList<Entry> read(const QString& deviceKey) const;
+    bool write(const QString& deviceKey, const QList<Entry>& entries) const;
+
+    QString m_folder;
+    mutable std::mutex m_mutex;
+};
+
+} // namespace quillbarrow

@@ -1,0 +1,381 @@
+// Uploads that end without the session knowing what they left on the device (the cable pulled
+// mid-transfer), noted before sending, and what the next session on the device does about them.
+
+#include "LibMTPDeviceSessionTestSupport.h"
+#include "transport/InterruptedUploadLog.h"
+
+#include <QDir>
+
+#include <functional>
+
+using namespace quillbarrow;
+using namespace quillbarrow::testing;
+using Operation = FakeLibMTPBridge::Operation;
+using Entry = InterruptedUploadLog::Entry;
+
+namespace quillbarrow {
+
+void PrintTo(const InterruptedUploadLog::Entry& entry, std::ostream* out)
+{
+    *out << entry.storageID.toStdString() << ':' << entry.folder.join(u'/').toStdString() << '/'
+         << entry.name.toStdString() << " (" << entry.size << " bytes)";
+}
+
+} // namespace quillbarrow
+
+namespace {
+
+std::string joined(const QStringList& texts)
+{
+    return texts.join(QStringLiteral(" | ")).toStdString();
+}
+
+class InterruptedUploads : public LibMTPDeviceSessionTest {
+protected:
+    InterruptedUploads() : m_log(std::make_shared<InterruptedUploadLog>(m_state.filePath(QStringLiteral("log")))) {}
+
+    void SetUp() override
+    {
+        ASSERT_TRUE(m_state.isValid());
+        LibMTPDeviceSessionTest::SetUp();
+        m_dcim = m_bridge->addFolder(storage, root, "DCIM");
+        m_camera = m_bridge->addFolder(storage, m_dcim, "Camera");
+    }
+
+    LibMTPSessionServices services() const override { return {nullptr, m_log}; }
+
+    static QString key() { return *InterruptedUploadLog::deviceKey(device()); }
+    QList<Entry> notes() const { return m_log->entries(key()); }
+    static Entry noteOf(const QStringList& folder, const QString& name, qint64 size)
+    {
+        return Entry{storageID().rawValue(), folder, name, size};
+    }
+
+    // The folder at `path` below the storage root, listed on the way as the device browser does.
+    RemoteObjectID browse(const QStringList& path)
+    {
+        QList<RemoteItem> items = runTask(m_session->rootDirectory(storageID())).items;
+        RemotePath at = rootPath();
+        std::optional<RemoteObjectID> folder;
+        for (const QString& name : path) {
+            folder.reset();
+            for (const RemoteItem& item : items) {
+                if (item.name == name && item.kind == RemoteItemKind::folder) {
+                    folder = item.id;
+                }
+            }
+            EXPECT_TRUE(folder.has_value()) << name.toStdString();
+            if (!folder) {
+                return RemoteObjectID(QStringLiteral("missing"));
+            }
+            at = at.appending(name);
+            items = runTask(m_session->listDirectory(*folder, at)).items;
+        }
+        return *folder;
+    }
+
+    // Sends the file; both attempts fail without libmtp reporting an object, as when the cable
+    // is pulled, so the session cannot know what the device kept.
+    void interruptUpload(const RemoteObjectID& folder, const QString& name, const QByteArray& content)
+    {
+        m_bridge->failNext(Operation::upload, {1, "PTP Layer error 02ff: Could not send object."});
+        m_bridge->failNext(Operation::upload, {5, "No MTP device is attached."});
+        const std::optional<QuillbarrowError> failure =
+            sessionFailure(m_session->uploadFile(localFile(QString::number(qHash(name)), content), name, folder, storageID()));
+        EXPECT_TRUE(failure.has_value());
+    }
+
+    // Closes the session, plugs the device in again and opens a new session on it, whose object
+    // ids are all new.
+    void replug(const AndroidDevice& as = device())
+    {
+        runTask(m_session->close());
+        m_bridge->replug();
+        m_session = std::make_shared<LibMTPDeviceSession>(as, m_bridge->handle(), m_bridge, services());
+    }
+
+    // The fake device's object at `path` below the storage root, by names.
+    std::optional<FakeLibMTPBridge::Object> objectAt(const QStringList& path) const
+    {
+        std::uint32_t parent = root;
+        std::optional<FakeLibMTPBridge::Object> found;
+        for (const QString& name : path) {
+            found.reset();
+            for (const FakeLibMTPBridge::Object& object : m_bridge->children(storage, parent)) {
+                if (object.name == name.toUtf8()) {
+                    found = object;
+                }
+            }
+            if (!found) {
+                return std::nullopt;
+            }
+            parent = found->id;
+        }
+        return found;
+    }
+
+    // "name size" for each file, "name/" for each folder, of the device folder at `path`.
+    QStringList contentsOf(const QStringList& path) const
+    {
+        const std::optional<FakeLibMTPBridge::Object> folder = objectAt(path);
+        if (!folder) {
+            return {QStringLiteral("<no folder>")};
+        }
+        QStringList contents;
+        for (const FakeLibMTPBridge::Object& object : m_bridge->children(storage, folder->id)) {
+            contents.append(QString::fromUtf8(object.name) +
+                            (object.folder ? QStringLiteral("/") : QStringLiteral(" %1").arg(object.size)));
+        }
+        contents.sort();
+        return contents;
+    }
+
+    QTemporaryDir m_state;
+    std::shared_ptr<InterruptedUploadLog> m_log;
+    std::uint32_t m_dcim = 0;
+    std::uint32_t m_camera = 0;
+};
+
+const QStringList camera{QStringLiteral("DCIM"), QStringLiteral("Camera")};
+
+TEST_F(InterruptedUploads, AreNotedBeforeSendingAndTheNoteGoesOnceTheSessionKnowsWhatTheUploadLeft)
+{
+    struct Ending {
+        const char* name;
+        std::function<void(FakeLibMTPBridge&)> script;
+        bool stopsThroughProgress;
+        bool noteKept;
+        QStringList left;
+    };
+    const QList<Ending> endings{
+        {"sent", [](FakeLibMTPBridge&) {}, false, false, {QStringLiteral("sent.jpg 10")}},
+        {"stopped through the progress function", [](FakeLibMTPBridge&) {}, true, false, {}},
+        {"failed twice, each leftover deleted",
+         [](FakeLibMTPBridge& bridge) {
+             bridge.failNext(Operation::upload, {1, "PTP Layer error 2007", true});
+             bridge.failNext(Operation::upload, {1, "PTP Layer error 2007", true});
+         },
+         false, false, {}},
+        {"failed twice without an object from libmtp",
+         [](FakeLibMTPBridge& bridge) {
+             bridge.failNext(Operation::upload, {1, "PTP Layer error 02ff"});
+             bridge.failNext(Operation::upload, {1, "PTP Layer error 02ff"});
+         },
+         false, true, {}},
+        {"failed, and the first leftover could not be deleted",
+         [](FakeLibMTPBridge& bridge) {
+             bridge.failNext(Operation::upload, {1, "PTP Layer error 2007", true});
+             bridge.failNext(Operation::deleteObject, {1, "PTP Layer error 02ff"});
+             bridge.failNext(Operation::upload, {1, "PTP Layer error 2007", true});
+         },
+         false, true, {QStringLiteral("failed, and the first leftover could not be deleted.jpg 5")}},
+    };
+    const RemoteObjectID folder = browse(camera);
+    QList<Entry> kept;
+    for (const Ending& ending : endings) {
+        SCOPED_TRACE(ending.name);
+        const QString name = QString::fromUtf8(ending.name) + QStringLiteral(".jpg");
+        const QString source = localFile(name, "0123456789");
+        ending.script(*m_bridge);
+        const TransferProgressFunction progress = [stop = ending.stopsThroughProgress](qint64, std::optional<qint64>) {
+            return !stop;
+        };
+        m_bridge->holdTransfers();
+        auto log = std::make_shared<QStringList>();
+        QCoro::Task<> uploading = noteEnding(m_session->uploadFile(source, name, folder, storageID(), progress), log, name);
+        ASSERT_TRUE(processEventsUntil([this] { return m_bridge->waitingTransfers() == 1; }));
+        EXPECT_EQ(notes(), kept + QList<Entry>{noteOf(camera, name, 10)}) << "noted before the first byte";
+        m_bridge->release();
+        ASSERT_TRUE(processEventsUntil([&log] { return !log->isEmpty(); }));
+
+        if (ending.noteKept) {
+            kept.append(noteOf(camera, name, 10));
+        }
+        EXPECT_EQ(notes(), kept);
+        QStringList left;
+        for (const QString& item : contentsOf(camera)) {
+            if (item.startsWith(name)) {
+                left.append(item);
+            }
+        }
+        EXPECT_EQ(left, ending.left);
+    }
+}
+
+TEST_F(InterruptedUploads, AreNotedOnlyWhereWhatTheyLeftCanBeToldFromAnythingElse)
+{
+    m_bridge->addFile(storage, m_camera, "taken.jpg", "older");
+    const std::uint32_t music = m_bridge->addFolder(storage, root, "Music");
+    const std::uint32_t album = m_bridge->addFolder(storage, music, "Album");
+    const RemoteObjectID folder = browse(camera);
+    const RemoteItem made = runTask(m_session->createFolder(QStringLiteral("Made"), folder, storageID()));
+
+    struct Case {
+        const char* name;
+        RemoteObjectID folder;
+        QString file;
+        QByteArray content;
+        std::optional<Entry> note;
+    };
+    const QString longName = QString(256, QChar(0x00E9)); // 512 bytes: more than a listing shows
+    const QList<Case> cases{
+        {"a free name in a listed folder", folder, QStringLiteral("free.jpg"), "0123456789",
+         noteOf(camera, QStringLiteral("free.jpg"), 10)},
+        {"a name the folder already holds", folder, QStringLiteral("taken.jpg"), "0123456789", std::nullopt},
+        {"an empty file", folder, QStringLiteral("empty.jpg"), "", std::nullopt},
+        {"a name longer than a listing shows", folder, longName, "0123456789", std::nullopt},
+        {"a folder whose way from the root the session never saw", idOf(album), QStringLiteral("song.mp3"),
+         "0123456789", std::nullopt},
+        {"a folder the session made", made.id, QStringLiteral("new.jpg"), "0123",
+         noteOf(camera + QStringList{QStringLiteral("Made")}, QStringLiteral("new.jpg"), 4)},
+    };
+    QList<Entry> expected;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        interruptUpload(c.folder, c.file, c.content);
+        if (c.note) {
+            expected.append(*c.note);
+        }
+        EXPECT_EQ(notes(), expected);
+    }
+    // The folder that the session made was listed once, for the note; the one it never saw not at
+    // all (its listing could not have been used).
+    const QStringList calls = m_bridge->calls();
+    EXPECT_EQ(calls.count(QStringLiteral("list 65537 ") + made.id.rawValue()), 1) << joined(calls);
+    EXPECT_EQ(calls.count(QStringLiteral("list 65537 %1").arg(album)), 0) << joined(calls);
+}
+
+TEST_F(InterruptedUploads, AreNotNotedForADeviceThatCannotBeToldFromAnotherOfItsModel)
+{
+    runTask(m_session->close());
+    m_bridge->replug();
+    const AndroidDevice anonymous(DeviceID(QStringLiteral("libmtp-1-4")), QStringLiteral("Pixel 8"),
+                                  QStringLiteral("Google"), QStringLiteral("Pixel 8"), std::nullopt,
+                                  DeviceConnectionKind::usb);
+    m_session = std::make_shared<LibMTPDeviceSession>(anonymous, m_bridge->handle(), m_bridge, services());
+    interruptUpload(browse(camera), QStringLiteral("a.jpg"), "0123456789");
+    EXPECT_TRUE(QDir(m_log->folder()).entryList(QDir::Files).isEmpty());
+}
+
+// A log that cannot be written (here a file stands where its folder should be) costs the chance to
+// clean up, never the upload.
+TEST_F(InterruptedUploads, AnUnwritableLogDoesNotStopTheUpload)
+{
+    QFile blocker(m_log->folder());
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    const RemoteItem sent = runTask(m_session->uploadFile(localFile(QStringLiteral("a.jpg"), "0123456789"),
+                                                          QStringLiteral("a.jpg"), browse(camera), storageID()));
+    EXPECT_EQ(sent.size, std::optional<qint64>(10));
+    EXPECT_EQ(contentsOf(camera), QStringList{QStringLiteral("a.jpg 10")});
+    EXPECT_TRUE(notes().isEmpty());
+}
+
+// The next session's first operation looks for what each noted upload left: the only object of
+// its name in its folder, found by the folder's names (object ids do not outlive a session), and
+// only when it is a file smaller than the whole. Nothing else is ever removed.
+TEST_F(InterruptedUploads, TheNextSessionRemovesWhatTheyLeftAndNothingElse)
+{
+    struct Case {
+        const char* name;
+        // Makes what the device holds at the next session, in the case's own folder below DCIM.
+        std::function<void(FakeLibMTPBridge&, std::uint32_t folder, std::uint32_t dcim)> leave;
+        QStringList remains; // in the case's folder afterwards
+    };
+    const auto file = [](const QByteArray& name, int size) {
+        return [name, size](FakeLibMTPBridge& bridge, std::uint32_t folder, std::uint32_t) {
+            bridge.addFile(storage, folder, name, QByteArray(size, 'x'));
+        };
+    };
+    const QList<Case> cases{
+        {"what arrived of it", file("f.jpg", 5), {}},
+        {"nothing of it", [](FakeLibMTPBridge&, std::uint32_t, std::uint32_t) {}, {}},
+        {"the whole file", file("f.jpg", 10), {QStringLiteral("f.jpg 10")}},
+        {"a larger object", file("f.jpg", 12), {QStringLiteral("f.jpg 12")}},
+        {"an object of another name", file("g.jpg", 5), {QStringLiteral("g.jpg 5")}},
+        {"two objects of its name",
+         [](FakeLibMTPBridge& bridge, std::uint32_t folder, std::uint32_t) {
+             bridge.addFile(storage, folder, "f.jpg", "12345");
+             bridge.addFile(storage, folder, "f.jpg", "123");
+         },
+         {QStringLiteral("f.jpg 3"), QStringLiteral("f.jpg 5")}},
+        {"a folder of its name",
+         [](FakeLibMTPBridge& bridge, std::uint32_t folder, std::uint32_t) {
+             bridge.addFolder(storage, folder, "f.jpg");
+         },
+         {QStringLiteral("f.jpg/")}},
+        {"a part of its name in another folder",
+         [](FakeLibMTPBridge& bridge, std::uint32_t, std::uint32_t dcim) {
+             bridge.addFile(storage, dcim, "f.jpg", "12345");
+         },
+         {}},
+        {"a part in its folder, renamed since",
+         [](FakeLibMTPBridge& bridge, std::uint32_t folder, std::uint32_t) {
+             bridge.addFile(storage, folder, "f.jpg", "12345");
+             bridge.setName(folder, "renamed");
+         },
+         {QStringLiteral("<no folder>")}},
+    };
+    QList<std::uint32_t> folders;
+    for (qsizetype index = 0; index < cases.size(); ++index) {
+        folders.append(m_bridge->addFolder(storage, m_dcim, QByteArray::number(index)));
+    }
+    for (qsizetype index = 0; index < cases.size(); ++index) {
+        interruptUpload(browse({QStringLiteral("DCIM"), QString::number(index)}), QStringLiteral("f.jpg"),
+                        "0123456789");
+        cases[index].leave(*m_bridge, folders[index], m_dcim);
+    }
+    ASSERT_EQ(notes().size(), cases.size());
+
+    replug();
+    runTask(m_session->storages());
+
+    for (qsizetype index = 0; index < cases.size(); ++index) {
+        SCOPED_TRACE(cases[index].name);
+        EXPECT_EQ(contentsOf({QStringLiteral("DCIM"), QString::number(index)}), cases[index].remains);
+    }
+    EXPECT_EQ(m_bridge->children(storage, objectAt({QStringLiteral("DCIM")})->id).count(), cases.size() + 2)
+        << "the part in DCIM itself stays";
+    EXPECT_EQ(objectAt({QStringLiteral("DCIM"), QStringLiteral("renamed"), QStringLiteral("f.jpg")})->size, 5u);
+    EXPECT_TRUE(notes().isEmpty()) << "each was settled";
+}
+
+TEST_F(InterruptedUploads, ANoteStaysUntilTheDeviceCanBeAsked)
+{
+    interruptUpload(browse(camera), QStringLiteral("f.jpg"), "0123456789");
+    m_bridge->addFile(storage, m_camera, "f.jpg", "12345");
+    const QList<Entry> noted = notes();
+    ASSERT_EQ(noted.size(), 1);
+
+    // The device does not answer the listings: nothing is removed, the note stays, and the
+    // operation itself goes on.
+    replug();
+    m_bridge->failNext(Operation::list, {1, "PTP Layer error 02ff"});
+    EXPECT_EQ(runTask(m_session->storages()).size(), 1);
+    EXPECT_EQ(contentsOf(camera), QStringList{QStringLiteral("f.jpg 5")});
+    EXPECT_EQ(notes(), noted);
+
+    // Another phone of the same model is not this one.
+    const AndroidDevice other(DeviceID(QStringLiteral("libmtp-1-5")), QStringLiteral("Pixel 8"),
+                              QStringLiteral("Google"), QStringLiteral("Pixel 8"), QStringLiteral("SER999"),
+                              DeviceConnectionKind::usb);
+    replug(other);
+    runTask(m_session->storages());
+    EXPECT_EQ(contentsOf(camera), QStringList{QStringLiteral("f.jpg 5")});
+    EXPECT_EQ(notes(), noted);
+
+    // A storage that is not in the phone now (a memory card taken out) may come back.
+    const Entry onCard{QStringLiteral("131073"), {QStringLiteral("Music")}, QStringLiteral("song.mp3"), 10};
+    ASSERT_TRUE(m_log->add(key(), onCard));
+
+    // Closing first looks for nothing; the next session that works does.
+    replug();
+    runTask(m_session->close());
+    EXPECT_EQ(notes(), noted + QList<Entry>{onCard});
+    replug();
+    runTask(m_session->rootDirectory(storageID()));
+    EXPECT_EQ(contentsOf(camera), QStringList());
+    EXPECT_EQ(notes(), QList<Entry>{onCard});
+}
+
+} // namespace
