@@ -9,6 +9,7 @@
 #include <QFileInfo>
 #include <QPointer>
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <sys/stat.h>
 #include <system_error>
@@ -37,10 +38,14 @@ struct TransferCoordinator::DownloadBatch {
     // For each path answered with Keep Both, the next number to try there, so that many files of
     // one name do not each try every number taken before them.
     QHash<QString, qint64> keepBothNumbers;
-    // Jobs were queued since the list was last published. The list is published before planning
-    // waits (for a listing or a question) and at its end rather than for every job, which would
-    // make planning slow down as the batch grows.
+    // Jobs were queued since the list was last published. Publishing costs time in proportion to
+    // the whole list, so it is not done for every job, which would make planning slow down as the
+    // batch grows: the list is published before a question, at the end of planning and, while
+    // planning walks folders, from time to time: at most every publishInterval, and rarely enough
+    // that publishing takes no more than a tenth of the walk however long the list.
     bool jobsUnpublished = false;
+    std::chrono::steady_clock::time_point nextPublish = std::chrono::steady_clock::now();
+    static constexpr std::chrono::milliseconds publishInterval{100};
 
     void reserve(const QString& target)
     {
@@ -55,9 +60,20 @@ struct TransferCoordinator::DownloadBatch {
 
     void publishNewJobs(TransferCoordinator& coordinator)
     {
-        if (jobsUnpublished) {
-            jobsUnpublished = false;
-            coordinator.refreshTransferJobs();
+        if (!jobsUnpublished) {
+            return;
+        }
+        jobsUnpublished = false;
+        const auto start = std::chrono::steady_clock::now();
+        coordinator.refreshTransferJobs();
+        const auto end = std::chrono::steady_clock::now();
+        nextPublish = end + std::max<std::chrono::steady_clock::duration>(publishInterval, 9 * (end - start));
+    }
+
+    void publishNewJobsFromTimeToTime(TransferCoordinator& coordinator)
+    {
+        if (std::chrono::steady_clock::now() >= nextPublish) {
+            publishNewJobs(coordinator);
         }
     }
 
@@ -261,7 +277,7 @@ QCoro::Task<bool> TransferCoordinator::planDownloadFolder(RemoteItem item, QStri
     QPointer<TransferCoordinator> self(this);
     if (!batch->enteredFolders.contains(item.id)) {
         batch->enteredFolders.insert(item.id);
-        batch->publishNewJobs(*this);
+        batch->publishNewJobsFromTimeToTime(*this);
         const RemotePath path = item.path ? *item.path : RemotePath(item.storageID, {item.name});
         std::optional<DirectoryPage> page;
         std::optional<QuillbarrowError> failure;
