@@ -222,6 +222,13 @@ TEST(LocalFileOperations, KeepBothNamesPutTheNumberBeforeTheExtension)
     EXPECT_EQ(LocalFileOperations::uniqueLocalName("photo.jpg", folder, reserved), "photo 3.jpg");
     EXPECT_EQ(LocalFileOperations::uniqueLocalName("free.txt", folder, {}), "free.txt");
     EXPECT_EQ(LocalFileOperations::uniqueLocalName("free.txt", folder, {folder + "/free.txt"}), "free 2.txt");
+
+    // Numbering many items of one name goes on from the last number given instead of from 2.
+    qint64 next = 0;
+    EXPECT_EQ(LocalFileOperations::uniqueLocalName("photo.jpg", folder, reserved, &next), "photo 3.jpg");
+    EXPECT_EQ(next, 4);
+    EXPECT_EQ(LocalFileOperations::uniqueLocalName("free.txt", folder, {}, &next), "free.txt");
+    EXPECT_EQ(next, 4) << "a free name uses no number";
 }
 
 TEST_F(LocalCopyTest, AnItemThisPasteCopiedIsNeverReplacedByALaterOneOfTheSameName)
