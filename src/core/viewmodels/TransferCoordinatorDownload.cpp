@@ -41,7 +41,7 @@ struct TransferCoordinator::DownloadBatch {
     // Jobs were queued since the list was last published. Publishing costs time in proportion to
     // the whole list, so it is not done for every job, which would make planning slow down as the
     // batch grows: the list is published before a question, at the end of planning and, while
-    // planning walks folders, from time to time: at most every publishInterval, and rarely enough
+    // planning walks folders, from time to time: publishInterval apart at least, and rarely enough
     // that publishing takes no more than a tenth of the walk however long the list.
     bool jobsUnpublished = false;
     std::chrono::steady_clock::time_point nextPublish = std::chrono::steady_clock::now();
@@ -50,7 +50,8 @@ struct TransferCoordinator::DownloadBatch {
     void reserve(const QString& target)
     {
         reservedPaths.insert(target);
-        // Every folder above a reserved path is reserved already, so the walk stops at the first.
+        // The folders above a reserved path are reserved with it, so the walk up stops at the
+        // first folder found reserved.
         for (QString folder = parentFolderOf(target); folder.size() > destinationRoot.size() &&
                                                       !reservedPaths.contains(folder);
              folder = parentFolderOf(folder)) {
