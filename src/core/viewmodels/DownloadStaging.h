@@ -17,7 +17,8 @@ public:
     // Moves the complete download at `staging` to `destination`. Without `replace`, an item that
     // appeared at the destination meanwhile is left alone and the move fails. With it, the old
     // item (a folder too) is moved aside, put back when the move fails, and deleted once the new
-    // file is in place. On failure the staged file is removed and a description is returned.
+    // file is in place. On failure the staged file is removed and a description is returned; it
+    // names where the old item is when it could not be put back.
     static std::optional<QString> place(const QString& staging, const QString& destination, bool replace);
 };
 

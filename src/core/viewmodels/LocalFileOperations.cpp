@@ -4,6 +4,11 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QUuid>
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <sys/stat.h>
 #include <system_error>
@@ -35,14 +40,38 @@ struct CopyFailure {
     QString reason;
 };
 
-// A hidden name in the same folder, so that renaming it into place never crosses file systems and
-// the local browser, which skips hidden entries, never lists it.
-QString temporarySibling(const QString& target)
+LocalFileOperations::RenameHook& renameHook()
 {
-    const QString folder = QFileInfo(target).path();
-    const QString name = QStringLiteral(".quillbarrow-") + QUuid::createUuid().toString(QUuid::WithoutBraces) +
-                         QStringLiteral(".partial");
-    return LocalFileOperations::childPath(folder, name);
+    static LocalFileOperations::RenameHook hook;
+    return hook;
+}
+
+QString describeErrno(int code)
+{
+    return QString::fromLocal8Bit(std::strerror(code));
+}
+
+// Renames `from` to `to` only when nothing is at `to`: atomically where the file system can
+// (RENAME_NOREPLACE), else after a check. The errno of a failure, or 0.
+int renameWithoutReplacing(const QString& from, const QString& to)
+{
+    if (const LocalFileOperations::RenameHook& hook = renameHook()) {
+        if (const int injected = hook(from, to)) {
+            return injected;
+        }
+    }
+    const QByteArray source = QFile::encodeName(from);
+    const QByteArray target = QFile::encodeName(to);
+    if (::renameat2(AT_FDCWD, source.constData(), AT_FDCWD, target.constData(), RENAME_NOREPLACE) == 0) {
+        return 0;
+    }
+    if (errno != EINVAL && errno != ENOSYS) {
+        return errno;
+    }
+    if (LocalFileOperations::itemExists(to)) {
+        return EEXIST;
+    }
+    return std::rename(source.constData(), target.constData()) == 0 ? 0 : errno;
 }
 
 void keepModificationTime(const fs::path& from, const fs::path& to)
@@ -78,7 +107,12 @@ std::optional<CopyFailure> copyEntry(const fs::path& from, const fs::path& to)
         return std::nullopt;
     }
     if (fs::is_directory(status)) {
-        fs::create_directory(to, from, error);
+        // The copy stays open to its owner while its contents go in and takes the folder's own
+        // mode only then: a read-only folder's copy could not receive them otherwise.
+        fs::create_directory(to, error);
+        if (!error) {
+            fs::permissions(to, fs::perms::owner_all, fs::perm_options::add, error);
+        }
         if (error) {
             return CopyFailure{from, describe(error)};
         }
@@ -91,6 +125,9 @@ std::optional<CopyFailure> copyEntry(const fs::path& from, const fs::path& to)
                 return failure;
             }
         }
+        if (!error) {
+            fs::permissions(to, status.permissions(), fs::perm_options::replace, error);
+        }
         if (error) {
             return CopyFailure{from, describe(error)};
         }
@@ -101,6 +138,21 @@ std::optional<CopyFailure> copyEntry(const fs::path& from, const fs::path& to)
         return CopyFailure{from, describe(std::make_error_code(std::errc::no_such_file_or_directory))};
     }
     return CopyFailure{from, QStringLiteral("it is not a regular file, folder or link")};
+}
+
+// Gives the owner full access to the folder at `path` and every folder below it (links are not
+// followed), so that everything in it can be removed.
+void grantOwnerAccess(const fs::path& path)
+{
+    std::error_code error;
+    if (!fs::is_directory(fs::symlink_status(path, error))) {
+        return;
+    }
+    fs::permissions(path, fs::perms::owner_all, fs::perm_options::add, error);
+    fs::directory_iterator entries(path, error);
+    for (const fs::directory_iterator end; !error && entries != end; entries.increment(error)) {
+        grantOwnerAccess(entries->path());
+    }
 }
 
 QString failureText(const QString& source, const CopyFailure& failure)
@@ -149,7 +201,8 @@ std::optional<qint64> LocalFileOperations::attributeBytes(const QString& path)
     return static_cast<qint64>(info.st_size);
 }
 
-QString LocalFileOperations::keepBothName(const QString& name, const std::function<bool(const QString&)>& isTaken)
+QString LocalFileOperations::keepBothName(const QString& name, const std::function<bool(const QString&)>& isTaken,
+                                          qint64* nextNumber)
 {
     if (!isTaken(name)) {
         return name;
@@ -158,20 +211,27 @@ QString LocalFileOperations::keepBothName(const QString& name, const std::functi
     const bool hasExtension = dot > 0 && dot < name.size() - 1;
     const QString base = hasExtension ? name.left(dot) : name;
     const QString extension = hasExtension ? name.mid(dot) : QString();
-    for (qint64 number = 2;; ++number) {
+    for (qint64 number = nextNumber ? std::max<qint64>(*nextNumber, 2) : 2;; ++number) {
         const QString candidate = base + QLatin1Char(' ') + QString::number(number) + extension;
         if (!isTaken(candidate)) {
+            if (nextNumber) {
+                *nextNumber = number + 1;
+            }
             return candidate;
         }
     }
 }
 
-QString LocalFileOperations::uniqueLocalName(const QString& name, const QString& folder, const QSet<QString>& reserved)
+QString LocalFileOperations::uniqueLocalName(const QString& name, const QString& folder, const QSet<QString>& reserved,
+                                             qint64* nextNumber)
 {
-    return keepBothName(name, [&](const QString& candidate) {
-        const QString path = childPath(folder, candidate);
-        return reserved.contains(path) || itemExists(path);
-    });
+    return keepBothName(
+        name,
+        [&](const QString& candidate) {
+            const QString path = childPath(folder, candidate);
+            return reserved.contains(path) || itemExists(path);
+        },
+        nextNumber);
 }
 
 QString LocalFileOperations::physicalLocation(const QString& path)
@@ -200,40 +260,44 @@ bool LocalFileOperations::isRealFolder(const QString& path)
     return fs::is_directory(fs::symlink_status(toPath(path), error));
 }
 
+QString LocalFileOperations::hiddenSibling(const QString& target, const QString& suffix)
+{
+    const QString folder = QFileInfo(target).path();
+    return childPath(folder, QStringLiteral(".quillbarrow-") + QUuid::createUuid().toString(QUuid::WithoutBraces) +
+                                 suffix);
+}
+
 std::optional<QString> LocalFileOperations::copyItem(const QString& source, const QString& target, bool replace)
 {
-    const QString name = lastComponent(target);
-    const QString staging = temporarySibling(target);
+    const QString staging = hiddenSibling(target, QStringLiteral(".partial"));
     if (auto failure = copyEntry(toPath(source), toPath(staging))) {
         removeItem(staging);
         return failureText(source, *failure);
     }
+    return moveIntoPlace(staging, target, replace, QStringLiteral("Could not copy ") + lastComponent(source));
+}
 
-    std::error_code error;
+std::optional<QString> LocalFileOperations::moveIntoPlace(const QString& staging, const QString& target, bool replace,
+                                                          const QString& failureLead)
+{
+    const QString name = lastComponent(target);
     QString setAside;
-    if (itemExists(target)) {
-        if (!replace) {
+    if (replace && itemExists(target)) {
+        setAside = hiddenSibling(target, QStringLiteral(".replaced"));
+        if (const int code = renameWithoutReplacing(target, setAside)) {
             removeItem(staging);
-            return QStringLiteral("Could not copy ") + lastComponent(source) + QStringLiteral(": ") +
-                   describe(std::make_error_code(std::errc::file_exists));
-        }
-        setAside = temporarySibling(target);
-        fs::rename(toPath(target), toPath(setAside), error);
-        if (error) {
-            removeItem(staging);
-            return QStringLiteral("Could not replace ") + name + QStringLiteral(": ") + describe(error);
+            return QStringLiteral("Could not replace ") + name + QStringLiteral(": ") + describeErrno(code);
         }
     }
-
-    fs::rename(toPath(staging), toPath(target), error);
-    if (error) {
-        const QString reason = describe(error);
-        if (!setAside.isEmpty()) {
-            std::error_code restoreError;
-            fs::rename(toPath(setAside), toPath(target), restoreError);
+    if (const int code = renameWithoutReplacing(staging, target)) {
+        QString text = failureLead + QStringLiteral(": ") + describeErrno(code);
+        if (!setAside.isEmpty() && renameWithoutReplacing(setAside, target) != 0) {
+            // Never lose track of the user's item: say where it is.
+            text += QStringLiteral(". The replaced ") + name + QStringLiteral(" could not be put back and is now at ") +
+                    setAside;
         }
         removeItem(staging);
-        return QStringLiteral("Could not copy ") + lastComponent(source) + QStringLiteral(": ") + reason;
+        return text;
     }
     if (!setAside.isEmpty()) {
         removeItem(setAside);
@@ -245,7 +309,20 @@ bool LocalFileOperations::removeItem(const QString& path)
 {
     std::error_code error;
     fs::remove_all(toPath(path), error);
+    if (!error) {
+        return true;
+    }
+    // Removing a folder's entries needs write access to it; the item is being removed on purpose,
+    // so open up its folders (those of a copied read-only folder, say) and try once more.
+    grantOwnerAccess(toPath(path));
+    error.clear();
+    fs::remove_all(toPath(path), error);
     return !error;
+}
+
+void LocalFileOperations::setRenameHookForTesting(RenameHook hook)
+{
+    renameHook() = std::move(hook);
 }
 
 } // namespace quillbarrow

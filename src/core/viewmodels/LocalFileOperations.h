@@ -26,11 +26,15 @@ public:
     static std::optional<qint64> attributeBytes(const QString& path);
     // The Keep Both name: `name` itself when free, else the base name, a blank, 2, 3, ... and the
     // extension (the text after the last dot; a leading dot does not start one), the first that
-    // is not taken.
-    static QString keepBothName(const QString& name, const std::function<bool(const QString&)>& isTaken);
+    // is not taken. With `nextNumber`, numbers below the one it holds are known to be taken and
+    // are not tried, and it is left holding the number after the one used, so that many items of
+    // one name are numbered without trying every earlier number again.
+    static QString keepBothName(const QString& name, const std::function<bool(const QString&)>& isTaken,
+                                qint64* nextNumber = nullptr);
     // The Keep Both name in a local folder: taken when its path in `folder` is in `reserved` or
-    // something exists there.
-    static QString uniqueLocalName(const QString& name, const QString& folder, const QSet<QString>& reserved);
+    // something exists there. `nextNumber` as for keepBothName.
+    static QString uniqueLocalName(const QString& name, const QString& folder, const QSet<QString>& reserved,
+                                   qint64* nextNumber = nullptr);
     // Where the item at `path` physically is: the link-free path of its parent folder with its own
     // name appended (a link itself is not followed). The cleaned absolute path when the parent
     // cannot be resolved.
@@ -40,13 +44,34 @@ public:
     // A real folder (not a link to one) at the path.
     static bool isRealFolder(const QString& path);
 
+    // A new hidden path beside `target` ending in `suffix`: on the same file system, so moving it
+    // to `target` is a rename, and never listed by the local browser, which skips hidden entries.
+    static QString hiddenSibling(const QString& target, const QString& suffix);
+
     // Copies the item at `source` (a file, a link as a link, or a folder with everything in it) to
-    // `target`. Without `replace` it fails when something exists at `target` by the time the copy
-    // is complete; with it, the existing item is swapped out only after the copy is complete and
-    // put back when the swap fails. Returns nothing on success, else a description of the failure.
+    // `target`. A folder's mode is applied after its contents are in, so a read-only folder can be
+    // copied by its owner. Without `replace` it fails when something exists at `target` by the time
+    // the copy is complete; with it, the existing item is swapped out only after the copy is
+    // complete (see moveIntoPlace). Returns nothing on success, else a description of the failure.
     static std::optional<QString> copyItem(const QString& source, const QString& target, bool replace);
-    // Removes the item, a folder with everything in it; false when something is left.
+    // Puts the complete item at `staging` at `target` with a rename that never replaces anything,
+    // so an item that appeared at `target` meanwhile is never overwritten. With `replace`, the item
+    // at `target` is first moved aside to a hidden name, moved back when the new item cannot take
+    // its place, and deleted once it has. On failure `staging` is removed and the description
+    // begins with `failureLead` ("Could not save a.txt"), or "Could not replace <name>" when the
+    // old item could not be moved aside; an old item that could not be moved back is named with
+    // the hidden path where it now is.
+    static std::optional<QString> moveIntoPlace(const QString& staging, const QString& target, bool replace,
+                                                const QString& failureLead);
+    // Removes the item, a folder with everything in it; false when something is left. Folders
+    // that their owner may not write to (a copied read-only folder) are opened up first.
     static bool removeItem(const QString& path);
+
+    // For tests only: called before every rename that moves an item into place, aside or back,
+    // with its two paths; a nonzero result is taken as that rename's errno and the rename is not
+    // made. An empty function (the default) removes the hook.
+    using RenameHook = std::function<int(const QString& from, const QString& to)>;
+    static void setRenameHookForTesting(RenameHook hook);
 };
 
 } // namespace quillbarrow

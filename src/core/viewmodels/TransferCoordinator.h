@@ -232,8 +232,12 @@ private:
                                             std::shared_ptr<DeviceSession> session);
     QCoro::Task<bool> planDownloads(RemoteItem item, QString folder, std::shared_ptr<DownloadBatch> batch);
     QCoro::Task<bool> planDownloadFolder(RemoteItem item, QString folder, std::shared_ptr<DownloadBatch> batch);
-    // A device item that cannot be saved under a safe local name fails on its own.
-    void failUnsafeDownloadItem(const RemoteItem& item, const QString& folder, std::optional<TransferID> jobID);
+    // A device item that cannot be planned fails on its own (with a job made for it when it has
+    // none yet); the batch goes on.
+    void failDownloadItem(const RemoteItem& item, std::optional<TransferID> jobID, const QuillbarrowError& error);
+    // Why Replace was refused for `name`: the item there was written, or is being merged into, by
+    // the same paste, and replacing it would lose what the paste put there.
+    static QuillbarrowError replacingBatchItemRefused(const QString& name);
 
     // Ends a started job: the queue call (its errors ignored), the log line or lastError, the
     // flag, the refresh, in that order.

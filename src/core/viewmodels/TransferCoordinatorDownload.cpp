@@ -9,17 +9,23 @@
 #include <QFileInfo>
 #include <QPointer>
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
+#include <sys/stat.h>
 #include <system_error>
 
 namespace quillbarrow {
 
-// The state of one paste of device items into a local folder, shared by its planning.
+// The state of one paste of device items into a local folder, shared by its planning. Planning
+// costs the same for every item however large the batch grows: each file is checked against
+// these sets and maps, never against the plans made before it.
 struct TransferCoordinator::DownloadBatch {
     std::shared_ptr<DeviceSession> session;
     // The paste's destination folder: every planned file lies inside it.
     QString destinationRoot;
-    // The destination of every file planned so far.
+    // The destination of every file planned so far, and every folder below the destination that
+    // holds one: all of them are written by this batch, so they count as taken and are never
+    // replaced by a later item of it.
     QSet<QString> reservedPaths;
     // The job queued for each clipboard item.
     QHash<RemoteObjectID, TransferID> prequeuedJobIDs;
@@ -29,6 +35,50 @@ struct TransferCoordinator::DownloadBatch {
     // Device folders already walked, so that a device that lists a folder inside itself cannot
     // make planning go on for ever.
     QSet<RemoteObjectID> enteredFolders;
+    // For each path answered with Keep Both, the next number to try there, so that many files of
+    // one name do not each try every number taken before them.
+    QHash<QString, qint64> keepBothNumbers;
+    // Jobs were queued since the list was last published. Publishing costs time in proportion to
+    // the whole list, so it is not done for every job, which would make planning slow down as the
+    // batch grows: the list is published before a question, at the end of planning and, while
+    // planning walks folders, from time to time: publishInterval apart at least, and rarely enough
+    // that publishing takes no more than a tenth of the walk however long the list.
+    bool jobsUnpublished = false;
+    std::chrono::steady_clock::time_point nextPublish = std::chrono::steady_clock::now();
+    static constexpr std::chrono::milliseconds publishInterval{100};
+
+    void reserve(const QString& target)
+    {
+        reservedPaths.insert(target);
+        // The folders above a reserved path are reserved with it, so the walk up stops at the
+        // first folder found reserved.
+        for (QString folder = parentFolderOf(target); folder.size() > destinationRoot.size() &&
+                                                      !reservedPaths.contains(folder);
+             folder = parentFolderOf(folder)) {
+            reservedPaths.insert(folder);
+        }
+    }
+
+    void publishNewJobs(TransferCoordinator& coordinator)
+    {
+        if (!jobsUnpublished) {
+            return;
+        }
+        jobsUnpublished = false;
+        const auto start = std::chrono::steady_clock::now();
+        coordinator.refreshTransferJobs();
+        const auto end = std::chrono::steady_clock::now();
+        nextPublish = end + std::max<std::chrono::steady_clock::duration>(publishInterval, 9 * (end - start));
+    }
+
+    void publishNewJobsFromTimeToTime(TransferCoordinator& coordinator)
+    {
+        if (std::chrono::steady_clock::now() >= nextPublish) {
+            publishNewJobs(coordinator);
+        }
+    }
+
+    static QString parentFolderOf(const QString& path);
 };
 
 namespace {
@@ -37,12 +87,6 @@ TransferJob downloadJob(const RemoteItem& item, const QString& displayName)
 {
     return TransferJob(TransferID::create(), TransferDirection::androidToMac, TransferPurpose::fileTransfer,
                        displayName, item.size, TransferState::queued(), 0);
-}
-
-QString parentFolderOf(const QString& path)
-{
-    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
-    return slash <= 0 ? QStringLiteral("/") : path.left(slash);
 }
 
 // Creates the folder with every missing folder above it; the system's description of a failure.
@@ -59,7 +103,27 @@ std::optional<QString> makeFolders(const QString& folder)
     return std::nullopt;
 }
 
+// The size of the file being written at `path`; 0 before it exists. Called on the transfer's thread.
+qint64 writtenBytes(const QByteArray& path)
+{
+    struct stat info {};
+    return ::lstat(path.constData(), &info) == 0 ? static_cast<qint64>(info.st_size) : 0;
+}
+
+QuillbarrowError unsafeNameError(const RemoteItem& item, const QString& folder)
+{
+    return QuillbarrowError::sessionFailed(QStringLiteral("Could not save ") + item.name + QStringLiteral(" in ") +
+                                           folder +
+                                           QStringLiteral(": its name would place it outside the destination folder."));
+}
+
 } // namespace
+
+QString TransferCoordinator::DownloadBatch::parentFolderOf(const QString& path)
+{
+    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
+    return slash <= 0 ? QStringLiteral("/") : path.left(slash);
+}
 
 // ---- Paste and planning -----------------------------------------------------------------------
 
@@ -103,6 +167,7 @@ QCoro::Task<> TransferCoordinator::pasteDeviceItemsIntoLocal(QList<RemoteItem> i
         }
     }
     if (batch->plans.isEmpty()) {
+        batch->publishNewJobs(*this);
         co_return;
     }
     refreshTransferJobs();
@@ -136,12 +201,16 @@ QCoro::Task<bool> TransferCoordinator::planDownloads(RemoteItem item, QString fo
     const QString localName = LocalNameSanitizer::localName(item.name);
     QString target = LocalFileOperations::childPath(folder, localName);
     if (!LocalNameSanitizer::liesInside(target, batch->destinationRoot)) {
-        failUnsafeDownloadItem(item, folder, jobID);
+        failDownloadItem(item, jobID, unsafeNameError(item, folder));
         co_return true;
     }
 
     bool replaceExisting = false;
     if (LocalFileOperations::itemExists(target) || batch->reservedPaths.contains(target)) {
+        if (!m_stickyResolution) {
+            // The question is on screen with the jobs planned so far.
+            batch->publishNewJobs(*this);
+        }
         QPointer<TransferCoordinator> self(this);
         const std::optional<ConflictResolution> answer =
             co_await requestResolution(jobID, localName, LocalFileOperations::lastComponent(folder));
@@ -160,22 +229,29 @@ QCoro::Task<bool> TransferCoordinator::planDownloads(RemoteItem item, QString fo
             }
             co_return true;
         case ConflictResolution::replace:
+            if (batch->reservedPaths.contains(target)) {
+                // This batch writes there itself (a file, or a folder it merges into or creates).
+                failDownloadItem(item, jobID, replacingBatchItemRefused(localName));
+                co_return true;
+            }
             replaceExisting = true;
             break;
-        case ConflictResolution::keepBoth:
+        case ConflictResolution::keepBoth: {
+            qint64& nextNumber = batch->keepBothNumbers[target];
             target = LocalFileOperations::childPath(
-                folder, LocalFileOperations::uniqueLocalName(localName, folder, batch->reservedPaths));
+                folder, LocalFileOperations::uniqueLocalName(localName, folder, batch->reservedPaths, &nextNumber));
             break;
+        }
         }
     }
     if (!jobID) {
         const TransferJob job = downloadJob(item, LocalFileOperations::lastComponent(target));
         enqueueTransfer(job);
         batch->batchJobIDs.append(job.id);
-        refreshTransferJobs();
+        batch->jobsUnpublished = true;
         jobID = job.id;
     }
-    batch->reservedPaths.insert(target);
+    batch->reserve(target);
     batch->plans.append(PlannedDownload{*jobID, item, target, replaceExisting, std::nullopt});
     co_return true;
 }
@@ -195,13 +271,14 @@ QCoro::Task<bool> TransferCoordinator::planDownloadFolder(RemoteItem item, QStri
     // while planning; each download creates the folders above its file.
     const QString location = LocalFileOperations::childPath(folder, LocalNameSanitizer::localName(item.name));
     if (!LocalNameSanitizer::liesInside(location, batch->destinationRoot)) {
-        failUnsafeDownloadItem(item, folder, jobID);
+        failDownloadItem(item, jobID, unsafeNameError(item, folder));
         co_return true;
     }
 
     QPointer<TransferCoordinator> self(this);
     if (!batch->enteredFolders.contains(item.id)) {
         batch->enteredFolders.insert(item.id);
+        batch->publishNewJobsFromTimeToTime(*this);
         const RemotePath path = item.path ? *item.path : RemotePath(item.storageID, {item.name});
         std::optional<DirectoryPage> page;
         std::optional<QuillbarrowError> failure;
@@ -247,12 +324,9 @@ QCoro::Task<bool> TransferCoordinator::planDownloadFolder(RemoteItem item, QStri
     co_return true;
 }
 
-void TransferCoordinator::failUnsafeDownloadItem(const RemoteItem& item, const QString& folder,
-                                                 std::optional<TransferID> jobID)
+void TransferCoordinator::failDownloadItem(const RemoteItem& item, std::optional<TransferID> jobID,
+                                           const QuillbarrowError& error)
 {
-    const QuillbarrowError error = QuillbarrowError::sessionFailed(
-        QStringLiteral("Could not save ") + item.name + QStringLiteral(" in ") + folder +
-        QStringLiteral(": its name would place it outside the destination folder."));
     if (!jobID) {
         const TransferJob job = downloadJob(item, item.name);
         enqueueTransfer(job);
@@ -266,6 +340,12 @@ void TransferCoordinator::failUnsafeDownloadItem(const RemoteItem& item, const Q
     dropCancellationToken(*jobID);
     setLastError(error);
     refreshTransferJobs();
+}
+
+QuillbarrowError TransferCoordinator::replacingBatchItemRefused(const QString& name)
+{
+    return QuillbarrowError::sessionFailed(QStringLiteral("Could not replace ") + name +
+                                           QStringLiteral(": items copied by this same paste would be lost."));
 }
 
 // ---- Execution --------------------------------------------------------------------------------
@@ -293,7 +373,7 @@ QCoro::Task<bool> TransferCoordinator::executeDownload(PlannedDownload plan, std
         co_return false;
     }
 
-    const QString parent = parentFolderOf(plan.destination);
+    const QString parent = DownloadBatch::parentFolderOf(plan.destination);
     if (const auto failure = makeFolders(parent)) {
         if (token->isCancelled()) {
             finishCancelled(jobID, QString());
@@ -308,7 +388,15 @@ QCoro::Task<bool> TransferCoordinator::executeDownload(PlannedDownload plan, std
     // item being replaced stays where it is until then.
     const QString staging = DownloadStaging::stagingPath(plan.destination);
     const auto byteLimit = std::make_shared<TransferByteLimit>(plan.maximumBytes);
-    const TransferProgressFunction progress = makeProgressFunction(jobID, plan.item.size, byteLimit);
+    const TransferProgressFunction reported = makeProgressFunction(jobID, plan.item.size, byteLimit);
+    // What counts is what has arrived: a device may send more than it listed, and a session may
+    // report no more than the listed size. So each report is checked against the staged file's
+    // size, and a byte limit stops the download as soon as that passes it.
+    const QByteArray stagingName = QFile::encodeName(staging);
+    const TransferProgressFunction progress = [reported, stagingName](qint64 bytesDone,
+                                                                      std::optional<qint64> bytesTotal) {
+        return reported(std::max(bytesDone, writtenBytes(stagingName)), bytesTotal);
+    };
     std::optional<QuillbarrowError> failure;
     try {
         co_await session->downloadFile(plan.item.id, staging, progress);

@@ -129,6 +129,12 @@ QCoro::Task<> TransferCoordinator::copyLocalToLocal(QList<QUrl> urls, QUrl desti
                 continue;
             case ConflictResolution::replace: {
                 const QString physicalTarget = LocalFileOperations::physicalLocation(target);
+                if (reserved.contains(target)) {
+                    // An earlier item of this paste goes there: replacing it would lose that copy.
+                    plans.append(LocalCopyPlan{source, QString(), name, LocalCopyPlan::Action::refuse,
+                                               replacingBatchItemRefused(name)});
+                    continue;
+                }
                 if (physicalSource == physicalTarget) {
                     action = LocalCopyPlan::Action::alreadyInPlace;
                 } else if (LocalFileOperations::isSameOrInside(physicalSource, physicalTarget)) {

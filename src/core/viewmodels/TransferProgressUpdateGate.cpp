@@ -37,7 +37,10 @@ bool TransferProgressUpdateGate::shouldPublish(qint64 bytesCompleted, std::optio
     const std::chrono::nanoseconds now = m_clock();
     std::lock_guard lock(m_lock);
     const bool first = m_lastPublishedBytes < 0;
-    const bool reachedTotal = expectedTotal && *expectedTotal > 0 && bytesCompleted >= *expectedTotal;
+    // A report beyond the expected size passes for that reason only when it is the first to reach
+    // it: a device that sends more than it listed would otherwise have every later report published.
+    const bool reachedTotal = expectedTotal && *expectedTotal > 0 && bytesCompleted >= *expectedTotal &&
+                              (bytesCompleted == *expectedTotal || first || m_lastPublishedBytes < *expectedTotal);
     const bool intervalPassed = now - m_lastPublishTime >= m_minimumInterval;
     const bool bytesPassed = advancedBy(bytesCompleted, m_lastPublishedBytes, m_minimumByteDelta);
     if (!(first || reachedTotal || intervalPassed || bytesPassed)) {

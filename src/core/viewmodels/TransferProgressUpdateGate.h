@@ -11,7 +11,8 @@ namespace quillbarrow {
 // The progress throttle of one transfer. A report passes when it is the first, when it comes at
 // least `minimumInterval` after the last one let through, when its byte count is at least
 // `minimumByteDelta` past that one's, or when it reaches the job's expected size (when that is
-// greater than 0). Both thresholds are inclusive. Thread-safe: the transfer's thread asks it.
+// greater than 0; once a report beyond the size has passed, later ones beyond it pass only on
+// time or bytes). Both thresholds are inclusive. Thread-safe: the transfer's thread asks it.
 class TransferProgressUpdateGate {
 public:
     // A monotonic time source: elapsed time since some fixed start.

@@ -1,4 +1,5 @@
 #include "DeviceTransferFixture.h"
+#include "transport/MockDeviceSession.h"
 #include "transport/MockMTPBackend.h"
 #include "viewmodels/DownloadStaging.h"
 
@@ -167,6 +168,110 @@ TEST_F(DownloadTest, NamesTakenOnDiskOrEarlierInTheBatchAreAskedAbout)
     EXPECT_EQ(readFile(dest("Folder/z.txt")), "mine");
 }
 
+TEST_F(DownloadTest, ReplaceNeverRemovesWhatThisPasteWrote)
+{
+    const QString refusal = "Could not replace %1: items copied by this same paste would be lost.";
+    const RemoteItem photos = deviceFolder("photos", "Photos");
+    const RemoteItem photosFile = deviceFile("pf", "Photos", 9, "backup");
+    const RemoteItem notes = deviceFile("n1", "notes.txt", 1, "backup");
+    const RemoteItem otherNotes = deviceFile("n2", "notes.txt", 2, "backup2");
+    useDevice({photos, deviceFile("new", "new.jpg", 3, "photos"), deviceFolder("backup", "Backup"), photosFile,
+               notes, deviceFolder("backup2", "Backup2"), otherNotes});
+    struct Case {
+        const char* name;
+        bool userPhotosFolder;
+        QList<RemoteItem> clipboard;
+        QList<ConflictAnswerer::Answer> answers;
+        QStringList jobs;
+        QStringList tree;
+        std::optional<QString> error;
+    };
+    const QList<Case> cases{
+        {"a file answered Replace for the folder the paste merged into",
+         true,
+         {photos, photosFile},
+         {answer(Resolution::replace)},
+         {"Photos: failed", "new.jpg: completed"},
+         {"Photos/", "Photos/new.jpg", "Photos/old.jpg"},
+         refusal.arg("Photos")},
+        {"a file answered Replace for the folder the paste creates",
+         false,
+         {photos, photosFile},
+         {answer(Resolution::replace)},
+         {"Photos: failed", "new.jpg: completed"},
+         {"Photos/", "Photos/new.jpg"},
+         refusal.arg("Photos")},
+        {"Keep Both beside the folder the paste creates",
+         false,
+         {photos, photosFile},
+         {answer(Resolution::keepBoth)},
+         {"Photos: completed", "new.jpg: completed"},
+         {"Photos 2", "Photos/", "Photos/new.jpg"},
+         std::nullopt},
+        {"a file answered Replace for all where an earlier file of the paste goes",
+         false,
+         {notes, otherNotes},
+         {answer(Resolution::replace, true)},
+         {"notes.txt: completed", "notes.txt: failed"},
+         {"notes.txt"},
+         refusal.arg("notes.txt")},
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.name);
+        coordinator->clearCompletedTransfers();
+        coordinator->clearLastError();
+        QDir(dest()).removeRecursively();
+        QDir().mkpath(dest());
+        if (test.userPhotosFolder) {
+            writeFile(dest("Photos/old.jpg"), "the user's photo");
+        }
+
+        const auto asked = pasteToLocal(test.clipboard, dest(), test.answers);
+        EXPECT_EQ(asked.size(), 1);
+        EXPECT_EQ(shownJobs(), test.jobs);
+        EXPECT_EQ(localTreeOf(dest()), test.tree);
+        EXPECT_EQ(coordinator->lastError(),
+                  test.error ? std::optional(QuillbarrowError::sessionFailed(*test.error)) : std::nullopt);
+    }
+    EXPECT_EQ(readFile(dest("notes.txt")), MockDeviceSession::downloadText(notes)) << "the first one's file stays";
+}
+
+TEST_F(DownloadTest, EachBatchAsksAfreshAndCancelStopsEveryJobOfItsBatch)
+{
+    const RemoteItem a = deviceFile("a", "a.txt", 1);
+    const RemoteItem top = deviceFile("top", "top.txt", 1);
+    const RemoteItem folder = deviceFolder("f", "F");
+    useDevice({a, top, folder, deviceFile("x", "x.txt", 1, "f"), deviceFile("y", "y.txt", 1, "f")});
+    writeFile(dest("a.txt"), "mine");
+    writeFile(dest("F/y.txt"), "mine too");
+    struct Step {
+        const char* name;
+        QList<RemoteItem> clipboard;
+        QList<ConflictAnswerer::Answer> answers;
+        qsizetype questions;
+        QStringList jobs;
+    };
+    const QList<Step> steps{
+        {"Replace for all", {a}, {answer(Resolution::replace, true)}, 1, {"a.txt: completed"}},
+        {"the next batch asks again", {a}, {answer(Resolution::skip)}, 1, {}},
+        {"Cancel at a question inside a folder, after one of its files was planned",
+         {folder, top},
+         {cancelAnswer()},
+         1,
+         {"F: cancelled", "top.txt: cancelled", "x.txt: cancelled"}},
+        {"the gate is free again", {top}, {}, 0, {"top.txt: completed"}},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.name);
+        coordinator->clearCompletedTransfers();
+        EXPECT_EQ(pasteToLocal(step.clipboard, dest(), step.answers).size(), step.questions);
+        EXPECT_EQ(shownJobs(), step.jobs);
+    }
+    EXPECT_EQ(localTreeOf(dest()), (QStringList{"F/", "F/y.txt", "a.txt", "top.txt"}));
+    EXPECT_EQ(readFile(dest("F/y.txt")), "mine too");
+    EXPECT_EQ(session->calls().filter("download"), (QStringList{"download a", "download top"}));
+}
+
 TEST_F(DownloadTest, HostileDeviceNamesNeverReachOutsideTheDestination)
 {
     const QString longName = QString(150, QChar(0x00e9)) + ".txt"; // 304 bytes in UTF-8
@@ -199,7 +304,11 @@ TEST_F(DownloadTest, HostileDeviceNamesNeverReachOutsideTheDestination)
     EXPECT_EQ(localTreeOf(path("second")),
               (QStringList{"Android file/", "Android file/Android file/", "Android file/Android file/inner",
                            "Android file/escape"}));
-    EXPECT_FALSE(coordinator->lastError().has_value());
+    // "", "." and ".." all become "Android file": Replace never lets the later ones replace the
+    // first one's download.
+    EXPECT_EQ(coordinator->lastError(),
+              QuillbarrowError::sessionFailed("Could not replace Android file: items copied by this same paste "
+                                              "would be lost."));
 }
 
 TEST_F(DownloadTest, WithoutASessionOrAUsableDestinationNothingIsQueued)

@@ -1,9 +1,13 @@
 #include "CoordinatorHarness.h"
+#include "viewmodels/DownloadStaging.h"
 #include "viewmodels/LocalFileOperations.h"
 
+#include <QDirIterator>
 #include <QFileInfo>
 #include <QSignalSpy>
 #include <gtest/gtest.h>
+#include <cerrno>
+#include <cstring>
 #include <sys/stat.h>
 
 using namespace quillbarrow;
@@ -19,6 +23,39 @@ QCoro::Task<> holdGate(CoordinatorHarness* coordinator, bool* holding, OneShot<b
     *holding = static_cast<bool>(lease);
     const std::optional<bool> released = co_await release.wait();
     Q_UNUSED(released)
+}
+
+// Sets the rename hook of LocalFileOperations for one test and removes it afterwards.
+struct RenameHookScope {
+    explicit RenameHookScope(LocalFileOperations::RenameHook hook)
+    {
+        LocalFileOperations::setRenameHookForTesting(std::move(hook));
+    }
+    ~RenameHookScope() { LocalFileOperations::setRenameHookForTesting({}); }
+    RenameHookScope(const RenameHookScope&) = delete;
+    RenameHookScope& operator=(const RenameHookScope&) = delete;
+};
+
+void setMode(const QString& path, mode_t mode)
+{
+    ASSERT_EQ(::chmod(QFile::encodeName(path).constData(), mode), 0) << path.toStdString();
+}
+
+mode_t modeOf(const QString& path)
+{
+    struct stat info {};
+    EXPECT_EQ(::lstat(QFile::encodeName(path).constData(), &info), 0) << path.toStdString();
+    return info.st_mode & 07777;
+}
+
+// Gives every folder below `folder` back to its owner, so that the temporary folder can go.
+void makeWritable(const QString& folder)
+{
+    ::chmod(QFile::encodeName(folder).constData(), 0755);
+    QDirIterator walk(folder, QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
+    while (walk.hasNext()) {
+        ::chmod(QFile::encodeName(walk.next()).constData(), 0755);
+    }
 }
 
 class LocalCopyTest : public ::testing::Test {
@@ -185,16 +222,69 @@ TEST(LocalFileOperations, KeepBothNamesPutTheNumberBeforeTheExtension)
     EXPECT_EQ(LocalFileOperations::uniqueLocalName("photo.jpg", folder, reserved), "photo 3.jpg");
     EXPECT_EQ(LocalFileOperations::uniqueLocalName("free.txt", folder, {}), "free.txt");
     EXPECT_EQ(LocalFileOperations::uniqueLocalName("free.txt", folder, {folder + "/free.txt"}), "free 2.txt");
+
+    // Numbering many items of one name goes on from the last number given instead of from 2.
+    qint64 next = 0;
+    EXPECT_EQ(LocalFileOperations::uniqueLocalName("photo.jpg", folder, reserved, &next), "photo 3.jpg");
+    EXPECT_EQ(next, 4);
+    EXPECT_EQ(LocalFileOperations::uniqueLocalName("free.txt", folder, {}, &next), "free.txt");
+    EXPECT_EQ(next, 4) << "a free name uses no number";
 }
 
-TEST_F(LocalCopyTest, TheSameNameTwiceInOneBatchIsAskedAboutAndReplaceLeavesTheLastOne)
+TEST_F(LocalCopyTest, AnItemThisPasteCopiedIsNeverReplacedByALaterOneOfTheSameName)
 {
+    const QString refusal = "Could not replace %1: items copied by this same paste would be lost.";
+    struct Case {
+        const char* name;
+        QStringList sources;
+        QList<ConflictAnswerer::Answer> answers;
+        qsizetype questions;
+        QStringList jobs;
+        QStringList tree;
+        std::optional<QString> error;
+    };
+    const QList<Case> cases{
+        {"two files of one name, Replace",
+         {"x/a.txt", "y/a.txt"},
+         {answer(Resolution::replace)},
+         1,
+         {"a.txt: completed", "a.txt: failed"},
+         {"Photos/", "Photos/old.jpg", "a.txt"},
+         refusal.arg("a.txt")},
+        {"a folder that replaced the user's, then a file of its name answered Replace for all",
+         {"x/Photos", "y/Photos"},
+         {answer(Resolution::replace, true)},
+         1,
+         {"Photos: completed", "Photos: failed"},
+         {"Photos/", "Photos/new.jpg"},
+         refusal.arg("Photos")},
+        {"Keep Both still copies the second",
+         {"x/a.txt", "y/a.txt"},
+         {answer(Resolution::keepBoth)},
+         1,
+         {"a.txt: completed", "a 2.txt: completed"},
+         {"Photos/", "Photos/old.jpg", "a 2.txt", "a.txt"},
+         std::nullopt},
+    };
     writeFile(path("x/a.txt"), "x");
     writeFile(path("y/a.txt"), "y");
-    const auto asked = paste({"x/a.txt", "y/a.txt"}, {answer(Resolution::replace)});
-    EXPECT_EQ(asked.size(), 1) << "the second meets the first one's reserved name";
-    EXPECT_EQ(readFile(dest("a.txt")), "y");
-    EXPECT_EQ(shownJobs(), (QStringList{"a.txt: completed", "a.txt: completed"}));
+    writeFile(path("x/Photos/new.jpg"), "copied by the paste");
+    writeFile(path("y/Photos"), "a file named like the folder");
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.name);
+        fixture.coordinator.clearCompletedTransfers();
+        fixture.coordinator.clearLastError();
+        QDir(dest()).removeRecursively();
+        writeFile(dest("Photos/old.jpg"), "the user's folder");
+
+        const auto asked = paste(test.sources, test.answers);
+        EXPECT_EQ(asked.size(), test.questions);
+        EXPECT_EQ(shownJobs(), test.jobs);
+        EXPECT_EQ(localTreeOf(dest()), test.tree);
+        EXPECT_EQ(fixture.coordinator.lastError(),
+                  test.error ? std::optional(QuillbarrowError::sessionFailed(*test.error)) : std::nullopt);
+    }
+    EXPECT_EQ(readFile(dest("a.txt")), "x");
 }
 
 TEST_F(LocalCopyTest, AnAnswerForAllHoldsForTheRestOfTheBatchButNotTheNext)
@@ -365,4 +455,104 @@ TEST_F(LocalCopyTest, PastesWithNothingToCopy)
     EXPECT_TRUE(entriesOf(dest()).isEmpty());
     release.fulfil(true);
     runTask(std::move(holder));
+}
+
+TEST_F(LocalCopyTest, ReadOnlyFoldersAreCopiedAndReplacedByTheirOwner)
+{
+    // Run as an ordinary user too (the unprivileged ctest entries): root ignores these modes.
+    writeFile(path("mac/Locked/a.txt"), "a");
+    writeFile(path("mac/Locked/Inner/b.txt"), "b");
+    writeFile(dest("Old/Inner/stale.txt"), "stale");
+    setMode(path("mac/Locked/a.txt"), 0444);
+    for (const QString& folder : {path("mac/Locked/Inner"), path("mac/Locked"), dest("Old/Inner"), dest("Old")}) {
+        setMode(folder, 0555);
+    }
+    writeFile(path("mac/Old/fresh.txt"), "fresh");
+
+    // Copied into an empty place, then over a read-only folder of the same name with Replace.
+    paste({"mac/Locked"});
+    paste({"mac/Old"}, {answer(Resolution::replace)});
+
+    EXPECT_EQ(shownJobs(), (QStringList{"Locked: completed", "Old: completed"}));
+    EXPECT_FALSE(fixture.coordinator.lastError().has_value())
+        << fixture.coordinator.lastError()->technicalDetails().toStdString();
+    EXPECT_EQ(readFile(dest("Locked/a.txt")), "a");
+    EXPECT_EQ(readFile(dest("Locked/Inner/b.txt")), "b");
+    EXPECT_EQ(modeOf(dest("Locked")), 0555u) << "the folder's mode is kept, applied after its contents";
+    EXPECT_EQ(modeOf(dest("Locked/Inner")), 0555u);
+    EXPECT_EQ(modeOf(dest("Locked/a.txt")), 0444u);
+    EXPECT_EQ(localTreeOf(dest("Old")), QStringList{"fresh.txt"}) << "the read-only folder was replaced";
+    expectNoLeftovers(dest());
+    makeWritable(m_temp.path());
+}
+
+TEST(LocalFileOperations, PuttingAnItemInPlaceNeverOverwritesAndNeverLosesTheOldOne)
+{
+    struct Case {
+        const char* name;
+        bool replace;
+        // Returns the errno for a rename of the staged (new) item, of the old item aside, and of
+        // the old item back; 0 lets it happen.
+        int newIntoPlace, oldAside, oldBack;
+        // Something appears at the target just before the new item is renamed there.
+        bool appearsMeanwhile;
+        QString reason;
+        QByteArray left;
+        bool oldStranded;
+    };
+    const QList<Case> cases{
+        {"without Replace, an item already there", false, 0, 0, 0, false, std::strerror(EEXIST), "old", false},
+        {"without Replace, an item that appears at the last moment", false, 0, 0, 0, true, std::strerror(EEXIST),
+         "appeared", false},
+        {"with Replace, the new item cannot take the old one's place", true, EIO, 0, 0, false, std::strerror(EIO), "old",
+         false},
+        {"with Replace, the old item cannot be put back either", true, EIO, 0, EIO, false, std::strerror(EIO),
+         "<missing>", true},
+    };
+    for (const bool download : {false, true}) {
+        for (const Case& test : cases) {
+            SCOPED_TRACE(std::string(download ? "download: " : "copy: ") + test.name);
+            QTemporaryDir temp;
+            const QString target = temp.filePath("dest/a.txt");
+            writeFile(target, "old");
+            const QString staging = DownloadStaging::stagingPath(target);
+            writeFile(download ? staging : temp.filePath("mac/a.txt"), "new");
+
+            RenameHookScope hook([&](const QString& from, const QString& to) {
+                if (from == target) {
+                    return test.oldAside;
+                }
+                if (to != target) {
+                    return 0;
+                }
+                if (from.endsWith(".replaced")) {
+                    return test.oldBack;
+                }
+                if (test.appearsMeanwhile) {
+                    QFile::remove(target);
+                    writeFile(target, "appeared");
+                }
+                return test.newIntoPlace;
+            });
+            const std::optional<QString> failure =
+                download ? DownloadStaging::place(staging, target, test.replace)
+                         : LocalFileOperations::copyItem(temp.filePath("mac/a.txt"), target, test.replace);
+
+            ASSERT_TRUE(failure.has_value());
+            const QString lead = download ? "Could not save a.txt: " : "Could not copy a.txt: ";
+            EXPECT_TRUE(failure->startsWith(lead + test.reason)) << failure->toStdString();
+            EXPECT_EQ(readFile(target), test.left);
+            const QStringList left = entriesOf(temp.filePath("dest"));
+            if (test.oldStranded) {
+                // The message says where the user's item now is, and it is there intact.
+                ASSERT_EQ(left.size(), 1);
+                const QString stranded = temp.filePath("dest/" + left.front());
+                EXPECT_TRUE(failure->endsWith(". The replaced a.txt could not be put back and is now at " + stranded))
+                    << failure->toStdString();
+                EXPECT_EQ(readFile(stranded), "old");
+            } else {
+                EXPECT_EQ(left, QStringList{"a.txt"}) << "nothing staged or set aside is left";
+            }
+        }
+    }
 }

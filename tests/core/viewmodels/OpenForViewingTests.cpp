@@ -103,20 +103,29 @@ TEST_F(OpenForViewingTest, DotNamesBecomeAndroidFileInFoldersOfTheirOwn)
 
 TEST_F(OpenForViewingTest, MoreBytesThanTheLimitFailTheOpenAndLeaveNothingBehind)
 {
-    useDevice({deviceFile("a", "a.bin", 100), deviceFile("b", "b.bin", 100)});
-    // One device reports the extra bytes as progress; the other sends them without a word.
+    useDevice({deviceFile("a", "a.bin", 100), deviceFile("b", "b.bin", 100), deviceFile("c", "c.bin", 100)});
+    // One device reports the extra bytes as progress; another sends them without a word.
     session->script({.operation = Operation::downloadFile,
                      .subject = "a",
                      .partialBytes = "start",
                      .reportBytes = limit + 1});
     session->script({.operation = Operation::downloadFile, .subject = "b", .deliverBytes = limit + 1});
+    // A third keeps sending while its session reports no more than the 100 bytes it listed: the
+    // bytes written count, and the transfer stops as soon as they pass the limit.
+    session->script({.operation = Operation::downloadFile,
+                     .subject = "c",
+                     .growSizes = {limit / 2, limit, limit + 1, limit * 3 / 2},
+                     .reportAtMost = 100});
 
     EXPECT_FALSE(open(deviceFile("a", "a.bin", 100)).has_value());
     EXPECT_EQ(coordinator->lastError(), QuillbarrowError::fileTooLargeToOpen("a.bin", limit + 1, limit));
     EXPECT_FALSE(open(deviceFile("b", "b.bin", 100)).has_value());
     EXPECT_EQ(coordinator->lastError(), QuillbarrowError::fileTooLargeToOpen("b.bin", limit + 1, limit));
+    EXPECT_FALSE(open(deviceFile("c", "c.bin", 100)).has_value());
+    EXPECT_EQ(coordinator->lastError(), QuillbarrowError::fileTooLargeToOpen("c.bin", limit + 1, limit));
+    EXPECT_EQ(session->grownSizes(), (QList<qint64>{limit / 2, limit, limit + 1})) << "stopped at the first byte over";
 
-    EXPECT_EQ(shownJobs(), (QStringList{"a.bin: failed", "b.bin: failed"}));
+    EXPECT_EQ(shownJobs(), (QStringList{"a.bin: failed", "b.bin: failed", "c.bin: failed"}));
     EXPECT_TRUE(openFolders().isEmpty()) << "the open's folder goes with the failed download";
     EXPECT_TRUE(entriesOf(cache()).isEmpty());
 }

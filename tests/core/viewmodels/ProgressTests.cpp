@@ -70,7 +70,15 @@ TEST(TransferProgressUpdateGate, ReachingTheExpectedSizeLetsAReportThrough)
     EXPECT_FALSE(throttle.gate.shouldPublish(4999, 5000));
     EXPECT_TRUE(throttle.gate.shouldPublish(5000, 5000));
     throttle.advance(1ms);
-    EXPECT_TRUE(throttle.gate.shouldPublish(6000, 5000)) << "beyond the size passes too";
+    EXPECT_FALSE(throttle.gate.shouldPublish(6000, 5000))
+        << "a device sending more than it listed does not have every later report published";
+    EXPECT_TRUE(throttle.gate.shouldPublish(5000 + 4'194'304, 5000)) << "past the size, bytes count as before";
+
+    // A report that jumps past the size is the one that reaches it.
+    PinnedThrottle jumping;
+    ASSERT_TRUE(jumping.gate.shouldPublish(0, 5000));
+    jumping.advance(1ms);
+    EXPECT_TRUE(jumping.gate.shouldPublish(7000, 5000));
 
     // With no size, or a size of 0, only time and bytes count.
     PinnedThrottle unsized;

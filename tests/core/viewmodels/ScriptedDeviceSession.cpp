@@ -75,6 +75,22 @@ QCoro::Task<bool> ScriptedDeviceSession::play(Operation operation, QString subje
     if (step.error) {
         throw *step.error;
     }
+    if (!step.growSizes.isEmpty()) {
+        QFile file(destination);
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly)) << destination.toStdString();
+        for (const qint64 size : step.growSizes) {
+            EXPECT_TRUE(file.resize(size));
+            m_grownSizes.append(size);
+            bool goOn = true;
+            const qint64 reported = std::min(size, step.reportAtMost);
+            std::thread worker([&] { goOn = progress(reported, step.reportAtMost); });
+            worker.join();
+            if (!goOn) {
+                throw QuillbarrowError::userCancelled();
+            }
+        }
+        co_return true;
+    }
     if (step.deliverBytes) {
         QFile file(destination);
         EXPECT_TRUE(file.open(QIODevice::WriteOnly)) << destination.toStdString();

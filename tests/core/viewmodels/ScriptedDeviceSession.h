@@ -42,6 +42,12 @@ public:
         // A download then writes a file of this many bytes instead of the mock's text, reporting
         // nothing.
         std::optional<qint64> deliverBytes = {};
+        // A download then grows its file to each of these sizes in turn (without writing the
+        // bytes), reporting after each step no more than `reportAtMost`, as a session that trusts
+        // the listed size does when the device sends more; told to stop, it ends with
+        // userCancelled. The sizes reached are recorded in grownSizes().
+        QList<qint64> growSizes = {};
+        qint64 reportAtMost = 0;
     };
 
     explicit ScriptedDeviceSession(MockTree tree);
@@ -51,6 +57,8 @@ public:
     // "root <storage>", "list <id>", "createFolder <name>", "delete <id>", "download <id>",
     // "upload <name>", "rename <id> <new name>", in call order.
     const QStringList& calls() const { return m_calls; }
+    // The sizes that scripted growing downloads reached, in order.
+    const QList<qint64>& grownSizes() const { return m_grownSizes; }
     // The device as the session sees it now (the mock's listing of `parentID`'s children).
     QList<RemoteItem> children(const std::optional<RemoteObjectID>& parentID, const StorageID& storageID);
 
@@ -79,6 +87,7 @@ private:
     MockDeviceSession m_mock;
     QList<Step> m_steps;
     QStringList m_calls;
+    QList<qint64> m_grownSizes;
 };
 
 // A small device tree on storage "s1" for the tests, holding the given items.
