@@ -113,7 +113,7 @@ void TransferCoordinator::applyQueueChanges()
     }
     std::sort(added.begin(), added.end(),
               [](const TransferJob& a, const TransferJob& b) { return a.sequence < b.sequence; });
-    m_transferJobs.reserve(m_transferJobs.size() + added.size());
+    // No reserve: reserving the exact size on every refresh would copy the whole list each time.
     for (TransferJob& job : added) {
         m_jobRows.insert(job.id, m_transferJobs.size());
         m_transferJobs.append(std::move(job));
