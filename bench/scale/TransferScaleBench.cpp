@@ -13,20 +13,19 @@
 // the rounds. Each paste is checked: every job completed, every file arrived. Exits 1 when
 // something fails (the reason on stderr). Nothing here asserts a time.
 
+#include "../BenchFailure.h"
+#include "../BenchMain.h"
+#include "../CoordinatorRig.h"
 #include "../Samples.h"
 #include "WorkerMockSession.h"
 
 #include "domain/QuillbarrowError.h"
 #include "infrastructure/AppLogger.h"
-#include "viewmodels/Clipboard.h"
-#include "viewmodels/TransferCoordinator.h"
-#include "viewmodels/TransferQueue.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
-#include <QLoggingCategory>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QUrl>
@@ -38,18 +37,12 @@
 #include <cstdio>
 #include <memory>
 #include <optional>
-#include <stdexcept>
 
 namespace quillbarrow {
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-class BenchFailure : public std::runtime_error {
-public:
-    explicit BenchFailure(const QString& message) : std::runtime_error(message.toStdString()) {}
-};
 
 struct Options {
     QList<int> sizes{1'000, 8'000, 32'000};
@@ -125,49 +118,6 @@ private:
     Clock::duration m_longest = Clock::duration::zero();
 };
 
-// The coordinator with what it needs. The benchmark's names are fresh, so a name question means
-// something is wrong: it stops the batch and fails the run.
-struct CoordinatorRig {
-    Clipboard clipboard;
-    std::shared_ptr<TransferQueue> queue = std::make_shared<TransferQueue>(AppLogger(QStringLiteral("Bench")));
-    TransferCoordinator coordinator;
-    bool askedAboutAName = false;
-
-    explicit CoordinatorRig(const QString& cacheFolder)
-        : coordinator(&clipboard, queue, AppLogger(QStringLiteral("Bench")), cacheFolder)
-    {
-        QObject::connect(&coordinator, &TransferCoordinator::pendingConflictChanged, &coordinator, [this] {
-            if (coordinator.pendingConflict()) {
-                askedAboutAName = true;
-                coordinator.cancelConflicts();
-            }
-        });
-    }
-
-    // Throws unless the last paste left `files` jobs, all completed; then clears the panel.
-    void requireCompleted(int files, const QString& what)
-    {
-        if (askedAboutAName) {
-            throw BenchFailure(what + QStringLiteral(": the coordinator asked about a name that is taken"));
-        }
-        if (coordinator.lastError()) {
-            throw BenchFailure(what + QStringLiteral(": ") + coordinator.lastError()->technicalDetails());
-        }
-        const QList<TransferJob>& jobs = coordinator.transferJobs();
-        const auto completed = std::count_if(jobs.begin(), jobs.end(), [](const TransferJob& job) {
-            return job.state.kind() == TransferState::Kind::completed;
-        });
-        if (jobs.size() != files || completed != files) {
-            throw BenchFailure(QStringLiteral("%1: %2 jobs, %3 completed, expected %4")
-                                   .arg(what)
-                                   .arg(jobs.size())
-                                   .arg(completed)
-                                   .arg(files));
-        }
-        coordinator.clearCompletedTransfers();
-    }
-};
-
 struct Figures {
     Samples planning;
     Samples paste;
@@ -182,12 +132,7 @@ struct Measured {
 
 class ScaleBench {
 public:
-    explicit ScaleBench(Options options) : m_options(std::move(options))
-    {
-        if (!m_work.isValid()) {
-            throw BenchFailure(QStringLiteral("cannot create a temporary folder"));
-        }
-    }
+    explicit ScaleBench(Options options) : m_options(std::move(options)) {}
 
     QCoro::Task<> run();
 
@@ -230,7 +175,7 @@ QCoro::Task<Measured> ScaleBench::upload(int files, QString source)
     const Clock::time_point end = Clock::now();
     const double stall = m_meter.stop();
 
-    m_rig.requireCompleted(files, QStringLiteral("upload of %1 files").arg(files));
+    m_rig.requireCompleted(QStringLiteral("upload of %1 files").arg(files), files);
     const QList<RemoteItem> root = co_await session->children(std::nullopt, storageID);
     if (root.size() != 1 || root.front().name != folderName(files)) {
         throw BenchFailure(QStringLiteral("upload of %1 files: the device's root does not hold the folder alone").arg(files));
@@ -270,7 +215,7 @@ QCoro::Task<Measured> ScaleBench::download(int files)
     const Clock::time_point end = Clock::now();
     const double stall = m_meter.stop();
 
-    m_rig.requireCompleted(files, QStringLiteral("download of %1 files").arg(files));
+    m_rig.requireCompleted(QStringLiteral("download of %1 files").arg(files), files);
     const qsizetype arrived =
         QDir(destination + QLatin1Char('/') + folderName(files)).entryList(QDir::Files | QDir::NoDotAndDotDot).size();
     if (arrived != files) {
@@ -283,6 +228,9 @@ QCoro::Task<Measured> ScaleBench::download(int files)
 
 QCoro::Task<> ScaleBench::run()
 {
+    if (!m_work.isValid()) {
+        throw BenchFailure(QStringLiteral("cannot create a temporary folder"));
+    }
     struct Row {
         QString direction;
         int files;
@@ -384,19 +332,6 @@ Options parse(const QStringList& arguments)
     return options;
 }
 
-QCoro::Task<> run(std::shared_ptr<ScaleBench> bench, std::shared_ptr<int> exitCode)
-{
-    try {
-        co_await bench->run();
-        *exitCode = 0;
-    } catch (const QuillbarrowError& error) {
-        std::fprintf(stderr, "quillbarrow_scale_bench: %s\n", error.technicalDetails().toUtf8().constData());
-    } catch (const std::exception& error) {
-        std::fprintf(stderr, "quillbarrow_scale_bench: %s\n", error.what());
-    }
-    QCoreApplication::exit(*exitCode);
-}
-
 } // namespace
 
 } // namespace quillbarrow
@@ -404,22 +339,7 @@ QCoro::Task<> run(std::shared_ptr<ScaleBench> bench, std::shared_ptr<int> exitCo
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
-    // One log line per job would measure the terminal, not the coordinator.
-    QLoggingCategory::setFilterRules(QStringLiteral("com.quillbarrow.*=false"));
     const quillbarrow::Options options = quillbarrow::parse(QCoreApplication::arguments());
-    auto exitCode = std::make_shared<int>(1);
-    std::shared_ptr<quillbarrow::ScaleBench> bench;
-    try {
-        bench = std::make_shared<quillbarrow::ScaleBench>(options);
-    } catch (const std::exception& error) {
-        std::fprintf(stderr, "quillbarrow_scale_bench: %s\n", error.what());
-        return 1;
-    }
-    // Started from the event loop, so that even a failure before the first wait ends the loop.
-    std::optional<QCoro::Task<>> running;
-    QTimer::singleShot(0, &app, [&] { running.emplace(quillbarrow::run(bench, exitCode)); });
-    const int code = app.exec();
-    running.reset();
-    bench.reset();
-    return code;
+    auto bench = std::make_shared<quillbarrow::ScaleBench>(options);
+    return quillbarrow::runBenchmark(app, "quillbarrow_scale_bench", [bench] { return bench->run(); });
 }
