@@ -22,7 +22,10 @@
 //
 // Prints detail lines and a Markdown table; exits 1 when something fails (the reason on stderr).
 
+#include "BenchFailure.h"
+#include "BenchMain.h"
 #include "ChildProcess.h"
+#include "CoordinatorRig.h"
 #include "Samples.h"
 
 #include "domain/QuillbarrowError.h"
@@ -39,8 +42,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QLoggingCategory>
-#include <QTimer>
 #include <QUrl>
 
 #include <QCoro/QCoroTask>
@@ -59,12 +60,6 @@ namespace quillbarrow {
 namespace {
 
 constexpr double megabyte = 1'000'000.0;
-
-// A failure of the benchmark itself (not a figure).
-class BenchFailure : public std::runtime_error {
-public:
-    explicit BenchFailure(const QString& message) : std::runtime_error(message.toStdString()) {}
-};
 
 struct Options {
     QString mode;
@@ -203,42 +198,6 @@ QCoro::Task<std::optional<RemoteItem>> childNamed(std::shared_ptr<DeviceSession>
     }
     co_return std::nullopt;
 }
-
-// The coordinator with what it needs, answering any name question by stopping the batch (the
-// benchmark's names are fresh, so a question means something is wrong).
-struct CoordinatorRig {
-    Clipboard clipboard;
-    std::shared_ptr<TransferQueue> queue = std::make_shared<TransferQueue>(AppLogger(QStringLiteral("Bench")));
-    TransferCoordinator coordinator;
-    bool askedAboutAName = false;
-
-    explicit CoordinatorRig(const QString& cacheFolder)
-        : coordinator(&clipboard, queue, AppLogger(QStringLiteral("Bench")), cacheFolder)
-    {
-        QObject::connect(&coordinator, &TransferCoordinator::pendingConflictChanged, &coordinator, [this] {
-            if (coordinator.pendingConflict()) {
-                askedAboutAName = true;
-                coordinator.cancelConflicts();
-            }
-        });
-    }
-
-    // Throws unless the last paste ended with every job completed; then clears the panel.
-    void requireCompleted(const QString& what)
-    {
-        if (askedAboutAName) {
-            throw BenchFailure(what + QStringLiteral(": the coordinator asked about a name that is taken"));
-        }
-        if (coordinator.lastError()) {
-            throw BenchFailure(what + QStringLiteral(": ") + coordinator.lastError()->technicalDetails());
-        }
-        const QList<TransferJob> jobs = coordinator.transferJobs();
-        if (jobs.size() != 1 || jobs.first().state.kind() != TransferState::Kind::completed) {
-            throw BenchFailure(what + QStringLiteral(": the job did not complete"));
-        }
-        coordinator.clearCompletedTransfers();
-    }
-};
 
 // A progress function such as the app's: cheap, thread-safe, never stops the transfer.
 TransferProgressFunction countingProgress(std::shared_ptr<std::atomic<qint64>> calls)
@@ -787,25 +746,6 @@ Options parse(const QStringList& arguments)
     return options;
 }
 
-QCoro::Task<> run(std::shared_ptr<Bench> bench, QString mode, std::shared_ptr<int> exitCode)
-{
-    try {
-        if (mode == QLatin1String("transfers")) {
-            co_await bench->transfers();
-        } else if (mode == QLatin1String("listing")) {
-            co_await bench->listing();
-        } else {
-            co_await bench->memory();
-        }
-        *exitCode = 0;
-    } catch (const QuillbarrowError& error) {
-        std::fprintf(stderr, "quillbarrow_bench: %s\n", error.technicalDetails().toUtf8().constData());
-    } catch (const std::exception& error) {
-        std::fprintf(stderr, "quillbarrow_bench: %s\n", error.what());
-    }
-    QCoreApplication::exit(*exitCode);
-}
-
 } // namespace
 
 } // namespace quillbarrow
@@ -813,21 +753,22 @@ QCoro::Task<> run(std::shared_ptr<Bench> bench, QString mode, std::shared_ptr<in
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
-    // The benchmark's own log lines ("started download ...") would drown the figures.
-    QLoggingCategory::setFilterRules(QStringLiteral("com.quillbarrow.*=false"));
     const quillbarrow::Options options = quillbarrow::parse(QCoreApplication::arguments());
     QDir(options.work).removeRecursively();
     if (!QDir().mkpath(options.work)) {
         std::fprintf(stderr, "quillbarrow_bench: cannot create %s\n", options.work.toUtf8().constData());
         return 1;
     }
-    auto exitCode = std::make_shared<int>(1);
     auto bench = std::make_shared<quillbarrow::Bench>(options);
-    // Started from the event loop, so that even a failure before the first wait ends the loop.
-    std::optional<QCoro::Task<>> running;
-    QTimer::singleShot(0, &app, [&] { running.emplace(quillbarrow::run(bench, options.mode, exitCode)); });
-    const int code = app.exec();
-    running.reset();
+    const int code = quillbarrow::runBenchmark(app, "quillbarrow_bench", [bench, mode = options.mode] {
+        if (mode == QLatin1String("transfers")) {
+            return bench->transfers();
+        }
+        if (mode == QLatin1String("listing")) {
+            return bench->listing();
+        }
+        return bench->memory();
+    });
     bench.reset();
     QDir(options.work).removeRecursively();
     return code;

@@ -226,17 +226,33 @@ RunningAppConflictDetector::matchedConflict(const QString& name, const std::opti
 
 // ---- Workspace scan ----
 
-QList<DetectedConflictApp> RunningAppConflictDetector::workspaceConflicts() const
+QCoro::Task<QList<DetectedConflictApp>> RunningAppConflictDetector::workspaceConflicts() const
 {
-    return scanWorkspace(*m_shared);
+    return scanWorkspace(m_shared);
 }
 
-QList<DetectedConflictApp> RunningAppConflictDetector::scanWorkspace(const Shared& shared)
+QCoro::Task<QList<RunningApplication>> RunningAppConflictDetector::runningApplications(std::shared_ptr<const Shared> shared)
 {
+    // The list comes from the process table here, so reading it blocks on the file system; the
+    // main thread only waits for it. The workspace is not touched meanwhile: its owner awaits this.
+    std::shared_ptr<Workspace> workspace = shared->platform.workspace;
+    auto read = [workspace] { return workspace->runningApplications(); };
+    QFuture<QList<RunningApplication>> reading = runDetached(std::move(read));
+    try {
+        co_return co_await reading;
+    } catch (...) {
+        // An unreadable list is an empty one: the scan never fails.
+        co_return QList<RunningApplication>();
+    }
+}
+
+QCoro::Task<QList<DetectedConflictApp>> RunningAppConflictDetector::scanWorkspace(std::shared_ptr<const Shared> shared)
+{
+    const QList<RunningApplication> applications = co_await runningApplications(shared);
     QList<DetectedConflictApp> found;
-    for (const RunningApplication& application : shared.platform.workspace->runningApplications()) {
+    for (const RunningApplication& application : applications) {
         // This program never lists itself: it must not end up asking itself to quit.
-        if (application.pid == shared.platform.ownProcessId) {
+        if (application.pid == shared->platform.ownProcessId) {
             continue;
         }
         QString name;
@@ -248,7 +264,7 @@ QList<DetectedConflictApp> RunningAppConflictDetector::scanWorkspace(const Share
             continue;
         }
         const std::optional<KnownConflict> row =
-            firstMatch(shared.knownConflicts, name, application.bundleIdentifier, application.executablePath);
+            firstMatch(shared->knownConflicts, name, application.bundleIdentifier, application.executablePath);
         if (!row) {
             continue;
         }
@@ -256,7 +272,7 @@ QList<DetectedConflictApp> RunningAppConflictDetector::scanWorkspace(const Share
                                          application.executablePath, row->canRequestQuit,
                                          row->canSoftRestartService));
     }
-    return found;
+    co_return found;
 }
 
 // ---- Process-table scan ----
@@ -330,7 +346,7 @@ QCoro::Task<QList<DetectedConflictApp>> RunningAppConflictDetector::runningConfl
 
 QCoro::Task<QList<DetectedConflictApp>> RunningAppConflictDetector::detect(std::shared_ptr<const Shared> shared)
 {
-    QList<DetectedConflictApp> found = scanWorkspace(*shared);
+    QList<DetectedConflictApp> found = co_await scanWorkspace(shared);
     QSet<qint32> alreadyFound = processIds(found);
     alreadyFound.insert(shared->platform.ownProcessId);
     std::shared_ptr<ProcessLauncher> launcher = shared->platform.launcher;
@@ -369,7 +385,8 @@ QCoro::Task<QList<DetectedConflictApp>> RunningAppConflictDetector::quitSequence
 {
     const QSet<qint32> requested = processIds(apps);
     Workspace& workspace = *shared->platform.workspace;
-    for (const RunningApplication& application : workspace.runningApplications()) {
+    const QList<RunningApplication> listed = co_await runningApplications(shared);
+    for (const RunningApplication& application : listed) {
         if (requested.contains(application.pid) && application.pid != shared->platform.ownProcessId) {
             workspace.terminate(application);
         }
@@ -378,7 +395,7 @@ QCoro::Task<QList<DetectedConflictApp>> RunningAppConflictDetector::quitSequence
         if (!app.canRequestQuit()) {
             continue;
         }
-        const QList<RunningApplication> running = workspace.runningApplications();
+        const QList<RunningApplication> running = co_await runningApplications(shared);
         const bool inWorkspace = std::any_of(running.begin(), running.end(),
                                              [&](const RunningApplication& application) { return application.pid == app.id(); });
         if (!inWorkspace) {

@@ -21,7 +21,8 @@ namespace quillbarrow {
 // applications, the Android debug bridge, the Image Capture helper services), asks them to
 // quit, and restarts the helper services. It looks in two places: the applications of the
 // user's workspace, and the whole process table as "/bin/ps" prints it. Its operations run on
-// the main thread; launching the tools happens on a worker thread.
+// the main thread; everything that blocks happens on a worker thread: launching the tools, and
+// reading the workspace, whose list of applications comes from the process table on this system.
 class RunningAppConflictDetector final : public AppConflictDetecting {
 public:
     // One row of the table of known conflicts.
@@ -69,8 +70,8 @@ public:
 
     const QList<KnownConflict>& knownConflicts() const;
 
-    // The scan of the workspace's running applications (main thread).
-    QList<DetectedConflictApp> workspaceConflicts() const;
+    // The scan of the workspace's running applications; the list is read on a worker thread.
+    QCoro::Task<QList<DetectedConflictApp>> workspaceConflicts() const;
     // The first row of this detector's table that matches.
     std::optional<KnownConflict> matchedConflict(const QString& name, const std::optional<QString>& bundleIdentifier,
                                                  const std::optional<QString>& command) const;
@@ -114,7 +115,9 @@ private:
                                                                 QList<DetectedConflictApp> apps, std::stop_token stop);
     static QCoro::Task<QList<DetectedConflictApp>> restartSequence(std::shared_ptr<const Shared> shared,
                                                                    QList<DetectedConflictApp> apps, std::stop_token stop);
-    static QList<DetectedConflictApp> scanWorkspace(const Shared& shared);
+    // The workspace's running applications, read on a worker thread.
+    static QCoro::Task<QList<RunningApplication>> runningApplications(std::shared_ptr<const Shared> shared);
+    static QCoro::Task<QList<DetectedConflictApp>> scanWorkspace(std::shared_ptr<const Shared> shared);
     static int sendSignal(const Shared& shared, qint32 pid, int signal);
 
     std::shared_ptr<const Shared> m_shared;

@@ -32,6 +32,12 @@ TransferCoordinator::TransferCoordinator(Clipboard* clipboard, std::shared_ptr<T
     Q_ASSERT(m_clipboard != nullptr);
     Q_ASSERT(m_transferQueue != nullptr);
     connect(m_clipboard, &Clipboard::contentsChanged, this, &TransferCoordinator::clipboardChanged);
+    connect(m_transferQueue.get(), &TransferQueue::jobChanged, this,
+            [this](const TransferID& id) { m_changedJobIDs.insert(id); });
+    // Jobs queued before the coordinator existed show with the first refresh, as every later one.
+    for (const TransferJob& job : m_transferQueue->allJobs()) {
+        m_changedJobIDs.insert(job.id);
+    }
 }
 
 TransferCoordinator::~TransferCoordinator()
@@ -72,15 +78,46 @@ void TransferCoordinator::enqueueTransfer(const TransferJob& job)
 
 void TransferCoordinator::refreshTransferJobs()
 {
-    publishJobs(m_transferQueue->allJobs());
+    applyQueueChanges();
+    Q_EMIT transferJobsChanged();
 }
 
-void TransferCoordinator::publishJobs(QList<TransferJob> jobs)
+void TransferCoordinator::applyQueueChanges()
 {
-    std::stable_sort(jobs.begin(), jobs.end(),
-                     [](const TransferJob& a, const TransferJob& b) { return a.sequence < b.sequence; });
-    m_transferJobs = std::move(jobs);
-    Q_EMIT transferJobsChanged();
+    // Sequence numbers only grow, so a job enqueued since the last refresh (or enqueued again
+    // under its id) comes after every row kept: the list stays sorted by appending it.
+    QList<TransferJob> added;
+    QSet<TransferID> dropped;
+    for (const TransferID& id : std::as_const(m_changedJobIDs)) {
+        std::optional<TransferJob> job = m_transferQueue->job(id);
+        const auto row = m_jobRows.constFind(id);
+        if (row != m_jobRows.constEnd() && job && m_transferJobs.at(*row).sequence == job->sequence) {
+            m_transferJobs[*row] = std::move(*job);
+            continue;
+        }
+        if (row != m_jobRows.constEnd()) {
+            dropped.insert(id);
+        }
+        if (job) {
+            added.append(std::move(*job));
+        }
+    }
+    m_changedJobIDs.clear();
+
+    if (!dropped.isEmpty()) {
+        m_transferJobs.removeIf([&dropped](const TransferJob& job) { return dropped.contains(job.id); });
+        m_jobRows.clear();
+        for (qsizetype row = 0; row < m_transferJobs.size(); ++row) {
+            m_jobRows.insert(m_transferJobs.at(row).id, row);
+        }
+    }
+    std::sort(added.begin(), added.end(),
+              [](const TransferJob& a, const TransferJob& b) { return a.sequence < b.sequence; });
+    // No reserve: reserving the exact size on every refresh would copy the whole list each time.
+    for (TransferJob& job : added) {
+        m_jobRows.insert(job.id, m_transferJobs.size());
+        m_transferJobs.append(std::move(job));
+    }
 }
 
 bool TransferCoordinator::canStartTransfer(const TransferID& id) const
@@ -194,18 +231,19 @@ void TransferCoordinator::requestCancellationForAllTransfers()
 void TransferCoordinator::cancelAllTransfers()
 {
     requestCancellationForAllTransfers();
-    publishJobs(m_transferQueue->cancelAll());
+    m_transferQueue->cancelAll();
+    refreshTransferJobs();
 }
 
 void TransferCoordinator::clearCompletedTransfers()
 {
-    QList<TransferJob> remaining = m_transferQueue->clearTerminal();
+    const QList<TransferJob> remaining = m_transferQueue->clearTerminal();
     QSet<TransferID> remainingIDs;
     for (const TransferJob& job : std::as_const(remaining)) {
         remainingIDs.insert(job.id);
     }
     m_cancellationTokens.removeIf([&](const auto& entry) { return !remainingIDs.contains(entry.key()); });
-    publishJobs(std::move(remaining));
+    refreshTransferJobs();
 }
 
 } // namespace quillbarrow

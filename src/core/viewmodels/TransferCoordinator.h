@@ -71,7 +71,9 @@ public:
 
     Clipboard* clipboard() const { return m_clipboard; }
     const std::shared_ptr<TransferQueue>& transferQueue() const { return m_transferQueue; }
-    // The queue's jobs in enqueue order.
+    // The queue's jobs in enqueue order, as of the last transferJobsChanged. The list is updated in
+    // place, job by job: read it through this reference, since a copy held across a change makes
+    // that change copy the whole list.
     const QList<TransferJob>& transferJobs() const { return m_transferJobs; }
     const std::optional<QuillbarrowError>& lastError() const { return m_lastError; }
     // The question the conflict sheet shows while it is set.
@@ -151,7 +153,8 @@ protected:
     // Puts the job in the queue (which assigns its sequence and logs it) with a fresh, unset
     // cancellation flag. Does not publish the list.
     void enqueueTransfer(const TransferJob& job);
-    // Publishes the queue's jobs, sorted by sequence.
+    // Publishes the queue's jobs, in sequence order. Only the jobs the queue announced as changed
+    // since the last time are touched, so a step of one job costs the same in a batch of any size.
     void refreshTransferJobs();
     // The job exists, is queued and its flag (if it has one) is not set.
     bool canStartTransfer(const TransferID& id) const;
@@ -210,7 +213,8 @@ private:
 
     void finishConflict(ConflictOutcome outcome);
     void setPendingConflict(std::optional<ConflictRequest> request);
-    void publishJobs(QList<TransferJob> jobs);
+    // Brings transferJobs up to date with the jobs the queue announced as changed.
+    void applyQueueChanges();
     void runLocalCopy(const LocalCopyPlan& plan, const TransferID& jobID);
 
     QCoro::Task<bool> planUploads(QString path, QStringList parentRel, std::optional<RemoteObjectID> deviceParentID,
@@ -247,7 +251,11 @@ private:
 
     Clipboard* const m_clipboard;
     const std::shared_ptr<TransferQueue> m_transferQueue;
+    // Sorted by sequence; m_jobRows gives each job's row in it.
     QList<TransferJob> m_transferJobs;
+    QHash<TransferID, qsizetype> m_jobRows;
+    // The jobs the queue announced as enqueued, changed or removed since the last refresh.
+    QSet<TransferID> m_changedJobIDs;
     std::optional<QuillbarrowError> m_lastError;
     std::optional<ConflictRequest> m_pendingConflict;
     const AppLogger m_logger;

@@ -8,7 +8,7 @@ using Kind = TransferState::Kind;
 
 } // namespace
 
-TransferQueue::TransferQueue(AppLogger logger) : m_logger(std::move(logger)) {}
+TransferQueue::TransferQueue(AppLogger logger, QObject* parent) : QObject(parent), m_logger(std::move(logger)) {}
 
 TransferJob& TransferQueue::stored(const TransferID& id)
 {
@@ -19,12 +19,20 @@ TransferJob& TransferQueue::stored(const TransferID& id)
     return found->second;
 }
 
+void TransferQueue::setState(TransferJob& job, TransferState state)
+{
+    job.state = std::move(state);
+    const TransferID id = job.id;
+    Q_EMIT jobChanged(id);
+}
+
 TransferJob TransferQueue::enqueue(TransferJob job)
 {
     job.sequence = m_nextSequence;
     ++m_nextSequence;
     m_jobs.insert_or_assign(job.id, job);
     m_logger.info(QStringLiteral("queued transfer ") + job.displayName);
+    Q_EMIT jobChanged(job.id);
     return job;
 }
 
@@ -34,7 +42,7 @@ TransferJob TransferQueue::start(const TransferID& id, const QDateTime& at)
     if (job.state.kind() != Kind::queued) {
         throw QuillbarrowError::unsupportedOperation(QStringLiteral("Only a waiting transfer can be started."));
     }
-    job.state = TransferState::running(TransferProgress(0, job.totalBytes, at, at));
+    setState(job, TransferState::running(TransferProgress(0, job.totalBytes, at, at)));
     return job;
 }
 
@@ -48,7 +56,7 @@ TransferJob TransferQueue::updateProgress(const TransferID& id, qint64 bytesComp
     TransferProgress progress = *job.state.progress();
     progress.bytesCompleted = bytesCompleted;
     progress.updatedAt = at;
-    job.state = TransferState::running(std::move(progress));
+    setState(job, TransferState::running(std::move(progress)));
     return job;
 }
 
@@ -56,7 +64,7 @@ TransferJob TransferQueue::awaitConfirmation(const TransferID& id)
 {
     TransferJob& job = stored(id);
     if (job.state.kind() == Kind::queued) {
-        job.state = TransferState::awaitingConfirmation();
+        setState(job, TransferState::awaitingConfirmation());
     }
     return job;
 }
@@ -65,7 +73,7 @@ TransferJob TransferQueue::resumeQueued(const TransferID& id)
 {
     TransferJob& job = stored(id);
     if (job.state.kind() == Kind::awaitingConfirmation) {
-        job.state = TransferState::queued();
+        setState(job, TransferState::queued());
     }
     return job;
 }
@@ -74,7 +82,7 @@ TransferJob TransferQueue::complete(const TransferID& id)
 {
     TransferJob& job = stored(id);
     if (!job.state.isTerminal()) {
-        job.state = TransferState::completed();
+        setState(job, TransferState::completed());
     }
     return job;
 }
@@ -83,7 +91,7 @@ TransferJob TransferQueue::fail(const TransferID& id, const QuillbarrowError& er
 {
     TransferJob& job = stored(id);
     if (!job.state.isTerminal()) {
-        job.state = TransferState::failed(error);
+        setState(job, TransferState::failed(error));
     }
     return job;
 }
@@ -94,10 +102,10 @@ TransferJob TransferQueue::requestCancellation(const TransferID& id)
     switch (job.state.kind()) {
     case Kind::queued:
     case Kind::awaitingConfirmation:
-        job.state = TransferState::cancelled();
+        setState(job, TransferState::cancelled());
         break;
     case Kind::running:
-        job.state = TransferState::cancelling(*job.state.progress());
+        setState(job, TransferState::cancelling(*job.state.progress()));
         break;
     case Kind::cancelling:
     case Kind::completed:
@@ -112,7 +120,7 @@ TransferJob TransferQueue::cancel(const TransferID& id)
 {
     TransferJob& job = stored(id);
     if (!job.state.isTerminal()) {
-        job.state = TransferState::cancelled();
+        setState(job, TransferState::cancelled());
     }
     return job;
 }
@@ -161,7 +169,7 @@ QList<TransferJob> TransferQueue::cancelAll()
 {
     for (auto& entry : m_jobs) {
         if (!entry.second.state.isTerminal()) {
-            entry.second.state = TransferState::cancelled();
+            setState(entry.second, TransferState::cancelled());
         }
     }
     return allJobs();
@@ -169,12 +177,24 @@ QList<TransferJob> TransferQueue::cancelAll()
 
 void TransferQueue::remove(const TransferID& id)
 {
-    m_jobs.erase(id);
+    if (m_jobs.erase(id) > 0) {
+        Q_EMIT jobChanged(id);
+    }
 }
 
 QList<TransferJob> TransferQueue::clearTerminal()
 {
-    std::erase_if(m_jobs, [](const auto& entry) { return entry.second.state.isTerminal(); });
+    QList<TransferID> removed;
+    std::erase_if(m_jobs, [&removed](const auto& entry) {
+        if (!entry.second.state.isTerminal()) {
+            return false;
+        }
+        removed.append(entry.first);
+        return true;
+    });
+    for (const TransferID& id : std::as_const(removed)) {
+        Q_EMIT jobChanged(id);
+    }
     return allJobs();
 }
 

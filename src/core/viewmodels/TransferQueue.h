@@ -7,6 +7,7 @@
 
 #include <QDateTime>
 #include <QList>
+#include <QObject>
 #include <optional>
 #include <unordered_map>
 
@@ -20,9 +21,14 @@ namespace quillbarrow {
 // Every operation that takes an id and throws throws pathNotFound for an unknown id and then
 // changes nothing. Operations that return a job return it as stored after the call, also when the
 // call left it unchanged. A job in a terminal state never changes state again.
-class TransferQueue {
+//
+// Every change is announced by jobChanged, so that a mirror of the table can follow it job by job
+// instead of copying and sorting the whole table after each step.
+class TransferQueue : public QObject {
+    Q_OBJECT
+
 public:
-    explicit TransferQueue(AppLogger logger);
+    explicit TransferQueue(AppLogger logger, QObject* parent = nullptr);
 
     // Stores a copy under its id with the next sequence number (replacing any job with that id)
     // and logs "queued transfer " followed by its display name. Never throws.
@@ -61,8 +67,16 @@ public:
     // Drops every failed, completed and cancelled job; returns the jobs that remain.
     QList<TransferJob> clearTerminal();
 
+Q_SIGNALS:
+    // A job was enqueued, changed or removed; emitted after the change, once per job and call.
+    // Calls that leave a job as it is announce nothing. Receivers must not call back into the
+    // queue from the slot: the operation that announces is still under way.
+    void jobChanged(const quillbarrow::TransferID& id);
+
 private:
     TransferJob& stored(const TransferID& id);
+    // Stores the state and announces the change.
+    void setState(TransferJob& job, TransferState state);
 
     std::unordered_map<TransferID, TransferJob> m_jobs;
     qint64 m_nextSequence = 0;

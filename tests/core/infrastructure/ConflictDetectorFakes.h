@@ -112,6 +112,41 @@ public:
     uint currentUserId() const override { return 501; }
 };
 
+// A process table that counts its reads and those made on the main thread: reading the real one
+// blocks on the file system.
+class ThreadRecordingProcessTable final : public ProcessTable {
+public:
+    explicit ThreadRecordingProcessTable(QList<ProcessEntry> entries) : m_entries(std::move(entries)) {}
+
+    QList<ProcessEntry> processes() const override
+    {
+        std::lock_guard lock(m_mutex);
+        ++m_reads;
+        if (QThread::currentThread() == QCoreApplication::instance()->thread()) {
+            ++m_readsOnMainThread;
+        }
+        return m_entries;
+    }
+    uint currentUserId() const override { return 501; }
+
+    int reads() const
+    {
+        std::lock_guard lock(m_mutex);
+        return m_reads;
+    }
+    int readsOnMainThread() const
+    {
+        std::lock_guard lock(m_mutex);
+        return m_readsOnMainThread;
+    }
+
+private:
+    const QList<ProcessEntry> m_entries;
+    mutable std::mutex m_mutex;
+    mutable int m_reads = 0;
+    mutable int m_readsOnMainThread = 0;
+};
+
 // Time moves only when the detector waits; each wait is logged in milliseconds.
 class FakeClock final : public WaitClock {
 public:

@@ -1,12 +1,15 @@
 #include "ConflictDetectorFakes.h"
 #include "RunTask.h"
 #include "platform/SteadyWaitClock.h"
+#include "platform/UserProcessWorkspace.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
+
+#include <functional>
 
 #include <gtest/gtest.h>
 
@@ -341,6 +344,47 @@ TEST(ConflictDetector, AnOperationOutlivesTheDetectorThatStartedIt)
 
     EXPECT_EQ(ids(run(std::move(quitting))), QList<qint32>{31});
     EXPECT_EQ(host.log->events(), (QStringList{QStringLiteral("signal 15 to 31"), listing}));
+}
+
+TEST(ConflictDetector, TheMainThreadNeverReadsTheProcessTable)
+{
+    // The workspace of this system is the user's processes, read from the process table.
+    const QList<ProcessEntry> entries = {
+        {70, QStringLiteral("/usr/local/bin/adb"), 501},
+        {71, QStringLiteral("/usr/bin/editor"), 501},
+        {72, QStringLiteral("/usr/local/bin/adb"), 0}, // another user's: not in the workspace
+    };
+    struct Case {
+        const char* operation;
+        std::function<QList<App>(RunningAppConflictDetector&)> run;
+        QStringList signalled;
+        QList<qint32> result;
+    };
+    const QList<Case> cases = {
+        {"detection", [](RunningAppConflictDetector& d) { return run(d.runningConflicts()); }, {}, {70}},
+        {"workspace scan", [](RunningAppConflictDetector& d) { return run(d.workspaceConflicts()); }, {}, {70}},
+        {"quit", [](RunningAppConflictDetector& d) {
+             return run(d.requestQuit({App(70, QStringLiteral("adb"), std::nullopt, adb, true, false),
+                                       App(72, QStringLiteral("Android Debug Bridge"), std::nullopt, adb, true, false)}));
+         }, {"signal 15 to 70", "signal 15 to 72"}, {70}},
+        {"service restart", [](RunningAppConflictDetector& d) { return run(d.softRestartServices({helper(40, xpc)})); },
+         {"signal 15 to 40"}, {}},
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.operation);
+        Host host;
+        auto table = std::make_shared<ThreadRecordingProcessTable>(entries);
+        RunningAppConflictDetector::Platform platform = host.platform();
+        platform.workspace = std::make_shared<UserProcessWorkspace>(table, host.signaller);
+        platform.processTable = table;
+        RunningAppConflictDetector detector(platform);
+
+        EXPECT_EQ(ids(test.run(detector)), test.result);
+        const QStringList signalled = host.log->events().filter(QStringLiteral("signal"));
+        EXPECT_EQ(signalled, test.signalled);
+        EXPECT_GT(table->reads(), 0);
+        EXPECT_EQ(table->readsOnMainThread(), 0);
+    }
 }
 
 TEST(ConflictDetector, OnThisHostFindsAndQuitsAProcessNamedAdb)

@@ -242,3 +242,74 @@ TEST(LocalNameSanitizer, MakesEveryDeviceNameASingleSafeLocalName)
     EXPECT_FALSE(LocalNameSanitizer::liesInside("/d", "/d"));
     EXPECT_FALSE(LocalNameSanitizer::liesInside("/dx/y", "/d"));
 }
+
+TEST_F(OpenForViewingTest, AnOpenThatFailsFreesTheFileForTheNextOpen)
+{
+    const RemoteItem other = deviceFile("other", "other.txt", 10);
+    struct Case {
+        const char* how;
+        RemoteItem item;
+        bool reportsAnError;
+        // Makes one open of the item fail; gives that open's result.
+        std::function<std::optional<QString>(const RemoteItem&)> failOnce;
+    };
+    const QList<Case> cases = {
+        {"the device fails the download", deviceFile("broken", "broken.txt", 10), true,
+         [&](const RemoteItem& item) {
+             session->script({.operation = Operation::downloadFile,
+                              .subject = item.id.rawValue(),
+                              .error = QuillbarrowError::transferInterrupted()});
+             return open(item);
+         }},
+        {"the device sends more than the limit", deviceFile("big", "big.txt", 10), true,
+         [&](const RemoteItem& item) {
+             session->script({.operation = Operation::downloadFile, .subject = item.id.rawValue(), .reportBytes = limit + 1});
+             return open(item);
+         }},
+        {"its job is cancelled while it runs", deviceFile("stopped", "stopped.txt", 10), false,
+         [&](const RemoteItem& item) {
+             session->script({.operation = Operation::downloadFile,
+                              .subject = item.id.rawValue(),
+                              .onCall = [&] { coordinator->cancelTransfer(jobNamed(item.name)); },
+                              .reportBytes = 1});
+             return open(item);
+         }},
+        {"its job is cancelled while it waits for its turn", deviceFile("waiting", "waiting.txt", 10), false,
+         [&](const RemoteItem& item) -> std::optional<QString> {
+             OneShot<bool> release;
+             session->script({.operation = Operation::downloadFile, .subject = other.id.rawValue(), .hold = release});
+             auto first = coordinator->downloadFileForOpening(other, session);
+             auto waiting = coordinator->downloadFileForOpening(item, session);
+             coordinator->cancelTransfer(jobNamed(item.name));
+             release.fulfil(true);
+             EXPECT_TRUE(runTask(std::move(first)).has_value());
+             const std::optional<QUrl> url = runTask(std::move(waiting));
+             return url ? std::optional<QString>(url->toLocalFile()) : std::nullopt;
+         }},
+        {"its cache folder cannot be made", deviceFile("nocache", "nocache.txt", 10), true,
+         [&](const RemoteItem& item) {
+             QDir(path("cache")).removeRecursively();
+             writeFile(path("cache"), "a plain file where the cache folder should be");
+             const std::optional<QString> result = open(item);
+             QFile::remove(path("cache"));
+             return result;
+         }},
+    };
+    QList<RemoteItem> items{other};
+    for (const Case& test : cases) {
+        items.append(test.item);
+    }
+    useDevice(items);
+
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.how);
+        EXPECT_FALSE(test.failOnce(test.item).has_value());
+        EXPECT_EQ(coordinator->lastError().has_value(), test.reportsAnError);
+        EXPECT_TRUE(coordinator->openingRemoteFileIDs().isEmpty());
+
+        const std::optional<QString> again = open(test.item);
+        ASSERT_TRUE(again.has_value()) << "the next open of the same file goes ahead";
+        EXPECT_TRUE(readFile(*again).startsWith("Mock download of " + test.item.name.toUtf8()));
+        EXPECT_FALSE(coordinator->lastError().has_value());
+    }
+}

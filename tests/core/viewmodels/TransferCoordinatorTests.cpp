@@ -2,6 +2,7 @@
 
 #include <QSignalSpy>
 #include <algorithm>
+#include <functional>
 #include <gtest/gtest.h>
 
 using namespace quillbarrow;
@@ -73,6 +74,109 @@ TEST(TransferCoordinator, PublishesTheQueueInEnqueueOrderOnEveryChange)
     fixture.coordinator.clearLastError();
     EXPECT_FALSE(fixture.coordinator.lastError().has_value());
     EXPECT_EQ(errorSpy.count(), 3);
+}
+
+TEST(TransferCoordinator, ThePublishedListIsTheQueueInSequenceOrderAfterEveryKindOfChange)
+{
+    Clipboard clipboard;
+    auto queue = std::make_shared<TransferQueue>(AppLogger(QStringLiteral("TransferQueue")));
+    const auto newJob = [](const QString& name) {
+        return TransferJob(TransferID::create(), TransferDirection::macToAndroid, TransferPurpose::fileTransfer, name,
+                           100, TransferState::queued(), 0);
+    };
+    const TransferJob early = queue->enqueue(newJob(QStringLiteral("early")));
+    CoordinatorHarness coordinator(&clipboard, queue);
+    const auto queueInOrder = [&queue] {
+        QList<TransferJob> jobs = queue->allJobs();
+        std::sort(jobs.begin(), jobs.end(), [](const TransferJob& a, const TransferJob& b) { return a.sequence < b.sequence; });
+        return jobs;
+    };
+    const auto shownNames = [&coordinator] {
+        QStringList names;
+        for (const TransferJob& job : coordinator.transferJobs()) {
+            names.append(job.displayName);
+        }
+        return names;
+    };
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    std::vector<TransferID> ids;
+    const auto add = [&](const char* name) { ids.push_back(queue->enqueue(newJob(QString::fromUtf8(name))).id); };
+
+    struct Step {
+        const char* what;
+        std::function<void()> change;
+        QStringList shown;
+    };
+    const std::vector<Step> steps{
+        {"a job queued before the coordinator existed", [] {}, {"early"}},
+        {"many queued at once", [&] {
+             for (const char* name : {"a", "b", "c", "d"}) {
+                 add(name);
+             }
+         }, {"early", "a", "b", "c", "d"}},
+        {"changes in place", [&] {
+             queue->start(ids[1], now);
+             queue->updateProgress(ids[1], 50, now);
+             queue->awaitConfirmation(ids[2]);
+             queue->fail(ids[3], QuillbarrowError::permissionDenied());
+         }, {"early", "a", "b", "c", "d"}},
+        {"removed from the front and the middle, one added", [&] {
+             queue->remove(early.id);
+             queue->remove(ids[2]);
+             add("e");
+         }, {"a", "b", "d", "e"}},
+        {"queued again under its id: to the end", [&] {
+             TransferJob again = *queue->job(ids[0]);
+             again.displayName = QStringLiteral("a again");
+             queue->enqueue(again);
+         }, {"b", "d", "e", "a again"}},
+        {"queued and removed between two refreshes", [&] {
+             add("gone");
+             queue->remove(ids.back());
+         }, {"b", "d", "e", "a again"}},
+        {"one completed, the rest cancelled, one removed", [&] {
+             queue->complete(ids[4]);
+             add("f");
+             queue->cancelAll();
+             queue->remove(ids[1]);
+         }, {"d", "e", "a again", "f"}},
+        {"the finished cleared", [&] { queue->clearTerminal(); }, {}},
+        {"nothing changed", [] {}, {}},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.what);
+        const QList<TransferJob> before = coordinator.transferJobs();
+        step.change();
+        EXPECT_EQ(coordinator.transferJobs(), before) << "nothing shows before the refresh";
+        QSignalSpy jobsSpy(&coordinator, &TransferCoordinator::transferJobsChanged);
+        coordinator.refreshTransferJobs();
+        EXPECT_EQ(jobsSpy.count(), 1);
+        EXPECT_EQ(coordinator.transferJobs(), queueInOrder());
+        EXPECT_EQ(shownNames(), step.shown);
+    }
+}
+
+TEST(TransferCoordinator, AStepOfOneJobChangesItsRowInPlace)
+{
+    CoordinatorFixture fixture;
+    std::vector<TransferID> ids;
+    for (int index = 0; index < 500; ++index) {
+        ids.push_back(fixture.addJob(QString::number(index)));
+    }
+    const TransferJob* rows = fixture.coordinator.transferJobs().constData();
+
+    fixture.queue->start(ids[250], QDateTime::currentDateTimeUtc());
+    fixture.coordinator.refreshTransferJobs();
+    fixture.queue->complete(ids[250]);
+    fixture.queue->cancel(ids[0]);
+    fixture.coordinator.refreshTransferJobs();
+
+    // The list was neither rebuilt nor copied: a paste of thousands of files would otherwise copy
+    // and sort every job after each step of each one.
+    EXPECT_EQ(fixture.coordinator.transferJobs().constData(), rows);
+    EXPECT_EQ(fixture.coordinator.transferJobs()[250].state, TransferState::completed());
+    EXPECT_EQ(fixture.coordinator.transferJobs()[0].state, TransferState::cancelled());
+    EXPECT_EQ(fixture.coordinator.transferJobs()[499].id, ids[499]);
 }
 
 TEST(TransferCoordinator, UsesTheGivenCacheFolder)

@@ -1,5 +1,6 @@
 #include "viewmodels/TransferQueue.h"
 
+#include <QSignalSpy>
 #include <functional>
 #include <gtest/gtest.h>
 
@@ -57,6 +58,20 @@ protected:
 
 const TransferProgress progressAt300(300, 1000, startedAt, laterAt);
 
+TransferID announcedID(const QList<QVariant>& arguments)
+{
+    return *static_cast<const TransferID*>(arguments.front().constData());
+}
+
+QSet<TransferID> announcedIDs(const QSignalSpy& spy)
+{
+    QSet<TransferID> ids;
+    for (const QList<QVariant>& arguments : spy) {
+        ids.insert(announcedID(arguments));
+    }
+    return ids;
+}
+
 } // namespace
 
 TEST_F(TransferQueueTest, SequenceNumbersFollowEnqueueOrderAndAreNeverReused)
@@ -70,14 +85,20 @@ TEST_F(TransferQueueTest, SequenceNumbersFollowEnqueueOrderAndAreNeverReused)
     EXPECT_EQ(first.state, TransferState::queued());
 
     queue.complete(first.id);
+    QSignalSpy announced(&queue, &TransferQueue::jobChanged);
     queue.remove(second.id);
+    ASSERT_EQ(announced.count(), 1) << "a removal is announced";
+    EXPECT_EQ(announcedID(announced.front()), second.id);
     EXPECT_EQ(queue.clearTerminal().size(), 1);
     EXPECT_EQ(queue.enqueue(newJob(QStringLiteral("d"))).sequence, 3);
 
     // An id already in the table: the entry is replaced and gets a new number.
     TransferJob again = third;
     again.displayName = QStringLiteral("c again");
+    announced.clear();
     const TransferJob replaced = queue.enqueue(again);
+    ASSERT_EQ(announced.count(), 1);
+    EXPECT_EQ(announcedID(announced.front()), third.id);
     EXPECT_EQ(replaced.sequence, 4);
     EXPECT_EQ(queue.job(third.id)->displayName, "c again");
     EXPECT_EQ(queue.allJobs().size(), 2);
@@ -158,18 +179,24 @@ TEST_F(TransferQueueTest, TransitionTable)
             const TransferID id = jobIn(states[column]);
             const TransferJob before = *queue.job(id);
             const std::string& want = expected[row][column];
+            // Every change is announced once, for its job; what changes nothing announces nothing.
+            QSignalSpy announced(&queue, &TransferQueue::jobChanged);
             try {
                 const TransferJob after = operations[row].apply(queue, id);
                 EXPECT_EQ(after, *queue.job(id)) << "returns the job as stored";
                 if (want == "=") {
                     EXPECT_EQ(after, before);
+                    EXPECT_EQ(announced.count(), 0);
                 } else {
                     EXPECT_EQ(kindName(after.state.kind()), want);
+                    ASSERT_EQ(announced.count(), 1);
+                    EXPECT_EQ(announcedID(announced.front()), id);
                 }
             } catch (const QuillbarrowError& error) {
                 EXPECT_EQ(error.kind(), QuillbarrowError::Kind::unsupportedOperation);
                 EXPECT_EQ(error.message().toStdString(), want);
                 EXPECT_EQ(*queue.job(id), before) << "a refusal changes nothing";
+                EXPECT_EQ(announced.count(), 0);
             }
         }
     }
@@ -210,7 +237,9 @@ TEST_F(TransferQueueTest, UnknownIdsThrowPathNotFoundAndRemoveIgnoresThem)
     EXPECT_TRUE(isPathNotFound([&] { queue.fail(unknown, QuillbarrowError::pathNotFound()); }));
     EXPECT_TRUE(isPathNotFound([&] { queue.requestCancellation(unknown); }));
     EXPECT_TRUE(isPathNotFound([&] { queue.cancel(unknown); }));
+    QSignalSpy announced(&queue, &TransferQueue::jobChanged);
     queue.remove(unknown);
+    EXPECT_EQ(announced.count(), 0);
     EXPECT_EQ(queue.allJobs(), before);
     EXPECT_FALSE(queue.job(unknown).has_value());
 }
@@ -232,8 +261,11 @@ TEST_F(TransferQueueTest, RunningAndActiveQuestions)
     const TransferID stopping = jobIn(Kind::cancelling);
     EXPECT_TRUE(queue.hasRunningJobs()) << "a cancelling job still runs";
 
+    QSignalSpy announced(&queue, &TransferQueue::jobChanged);
     const QList<TransferJob> all = queue.cancelAll();
     EXPECT_EQ(all.size(), 4);
+    EXPECT_EQ(announcedIDs(announced), (QSet<TransferID>{waiting, stopping})) << "finished jobs did not change";
+    EXPECT_EQ(announced.count(), 2);
     EXPECT_EQ(queue.job(waiting)->state, TransferState::cancelled());
     EXPECT_EQ(queue.job(stopping)->state, TransferState::cancelled());
     EXPECT_FALSE(queue.hasActiveJobs());
@@ -245,13 +277,16 @@ TEST_F(TransferQueueTest, ClearTerminalKeepsEveryUnfinishedJob)
     const TransferID waiting = jobIn(Kind::awaitingConfirmation);
     const TransferID running = jobIn(Kind::running);
     const TransferID stopping = jobIn(Kind::cancelling);
-    jobIn(Kind::completed);
-    jobIn(Kind::failed);
-    jobIn(Kind::cancelled);
+    const TransferID completed = jobIn(Kind::completed);
+    const TransferID failed = jobIn(Kind::failed);
+    const TransferID cancelled = jobIn(Kind::cancelled);
+    QSignalSpy announced(&queue, &TransferQueue::jobChanged);
     QList<TransferID> remaining;
     for (const TransferJob& job : queue.clearTerminal()) {
         remaining.append(job.id);
     }
+    EXPECT_EQ(announcedIDs(announced), (QSet<TransferID>{completed, failed, cancelled}));
+    EXPECT_EQ(announced.count(), 3);
     EXPECT_EQ(remaining.size(), 4);
     for (const TransferID& id : {queued, waiting, running, stopping}) {
         EXPECT_TRUE(remaining.contains(id));

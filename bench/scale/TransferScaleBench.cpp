@@ -1,0 +1,345 @@
+// How the transfer engine scales with the number of files in one paste. No device is needed: the
+// coordinator works against a pretend device whose operations run on a worker thread, as the
+// libmtp session's do, so the figures show the coordinator's own cost per file.
+//
+//   quillbarrow_scale_bench [--sizes 1000,8000,32000] [--rounds N] [--directions up,down]
+//
+// For each size N and direction, one paste of N small files:
+//   up    a local folder of N files pasted into the device's storage root (pasteIntoDevice);
+//   down  a device folder of N files pasted into an empty local folder (pasteIntoLocal).
+// It prints the planning time (from the paste until the first file reaches the device session),
+// the whole paste, the time per file, and the main thread's longest stall during the paste: the
+// largest gap between the ticks of a 5 ms timer on the main thread. Every figure is the median of
+// the rounds. Each paste is checked: every job completed, every file arrived. Exits 1 when
+// something fails (the reason on stderr). Nothing here asserts a time.
+
+#include "../BenchFailure.h"
+#include "../BenchMain.h"
+#include "../CoordinatorRig.h"
+#include "../Samples.h"
+#include "WorkerMockSession.h"
+
+#include "domain/QuillbarrowError.h"
+#include "infrastructure/AppLogger.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QUrl>
+
+#include <QCoro/QCoroTask>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <memory>
+#include <optional>
+
+namespace quillbarrow {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+struct Options {
+    QList<int> sizes{1'000, 8'000, 32'000};
+    int rounds = 1;
+    bool up = true;
+    bool down = true;
+};
+
+void say(const QString& text)
+{
+    std::fprintf(stdout, "%s\n", text.toUtf8().constData());
+    std::fflush(stdout);
+}
+
+double secondsBetween(Clock::time_point start, Clock::time_point end)
+{
+    return std::chrono::duration<double>(end - start).count();
+}
+
+const StorageID storageID(QStringLiteral("bench-internal"));
+
+StorageRoot benchStorage()
+{
+    return StorageRoot(storageID, QStringLiteral("Internal shared storage"), 256'000'000'000LL, 141'000'000'000LL);
+}
+
+QString fileName(int index)
+{
+    return QStringLiteral("IMG_%1.jpg").arg(index, 6, 10, QLatin1Char('0'));
+}
+
+QString folderName(int files)
+{
+    return QStringLiteral("Camera-%1").arg(files);
+}
+
+// The longest time the main thread went without turning its event loop, measured by a timer that
+// should tick every 5 ms: each late tick shows how long the thread was busy elsewhere.
+class StallMeter {
+public:
+    StallMeter()
+    {
+        m_timer.setTimerType(Qt::PreciseTimer);
+        m_timer.setInterval(5);
+        QObject::connect(&m_timer, &QTimer::timeout, &m_timer, [this] { tick(); });
+    }
+
+    void start()
+    {
+        m_longest = Clock::duration::zero();
+        m_last = Clock::now();
+        m_timer.start();
+    }
+
+    // The longest gap, in milliseconds, the stretch up to now included.
+    double stop()
+    {
+        tick();
+        m_timer.stop();
+        return std::chrono::duration<double, std::milli>(m_longest).count();
+    }
+
+private:
+    void tick()
+    {
+        const Clock::time_point now = Clock::now();
+        m_longest = std::max(m_longest, now - m_last);
+        m_last = now;
+    }
+
+    QTimer m_timer;
+    Clock::time_point m_last;
+    Clock::duration m_longest = Clock::duration::zero();
+};
+
+struct Figures {
+    Samples planning;
+    Samples paste;
+    Samples stall;
+};
+
+struct Measured {
+    double planning = 0;
+    double paste = 0;
+    double stall = 0;
+};
+
+class ScaleBench {
+public:
+    explicit ScaleBench(Options options) : m_options(std::move(options)) {}
+
+    QCoro::Task<> run();
+
+private:
+    QCoro::Task<Measured> upload(int files, QString source);
+    QCoro::Task<Measured> download(int files);
+    // A local folder of `files` small files.
+    QString makeLocalFolder(int files);
+
+    Options m_options;
+    QTemporaryDir m_work;
+    CoordinatorRig m_rig{m_work.filePath(QStringLiteral("opened-files"))};
+    StallMeter m_meter;
+};
+
+QString ScaleBench::makeLocalFolder(int files)
+{
+    const QString folder = m_work.filePath(QStringLiteral("sources/") + folderName(files));
+    if (!QDir().mkpath(folder)) {
+        throw BenchFailure(QStringLiteral("cannot create ") + folder);
+    }
+    for (int index = 0; index < files; ++index) {
+        QFile file(folder + QLatin1Char('/') + fileName(index));
+        const QByteArray bytes = QByteArray::number(index).rightJustified(16, '0');
+        if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size()) {
+            throw BenchFailure(QStringLiteral("cannot write ") + file.fileName());
+        }
+    }
+    return folder;
+}
+
+QCoro::Task<Measured> ScaleBench::upload(int files, QString source)
+{
+    auto session = std::make_shared<WorkerMockSession>(MockTree({benchStorage()}, {}));
+    m_rig.clipboard.copyLocal({QUrl::fromLocalFile(source)});
+
+    m_meter.start();
+    const Clock::time_point start = Clock::now();
+    co_await m_rig.coordinator.pasteIntoDevice(std::nullopt, storageID, session);
+    const Clock::time_point end = Clock::now();
+    const double stall = m_meter.stop();
+
+    m_rig.requireCompleted(QStringLiteral("upload of %1 files").arg(files), files);
+    const QList<RemoteItem> root = co_await session->children(std::nullopt, storageID);
+    if (root.size() != 1 || root.front().name != folderName(files)) {
+        throw BenchFailure(QStringLiteral("upload of %1 files: the device's root does not hold the folder alone").arg(files));
+    }
+    const QList<RemoteItem> sent = co_await session->children(root.front().id, storageID);
+    if (sent.size() != files) {
+        throw BenchFailure(QStringLiteral("upload of %1 files: the device holds %2").arg(files).arg(sent.size()));
+    }
+    const std::optional<Clock::time_point> firstTransfer = session->firstTransferStarted();
+    co_return Measured{firstTransfer ? secondsBetween(start, *firstTransfer) : 0, secondsBetween(start, end), stall};
+}
+
+QCoro::Task<Measured> ScaleBench::download(int files)
+{
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    const RemoteObjectID folderID(QStringLiteral("folder"));
+    const RemoteItem folder(folderID, storageID, std::nullopt, folderName(files), RemoteItemKind::folder, std::nullopt,
+                            now, RemotePath(storageID, {folderName(files)}));
+    QList<RemoteItem> items{folder};
+    items.reserve(files + 1);
+    for (int index = 0; index < files; ++index) {
+        items.append(RemoteItem(RemoteObjectID(QStringLiteral("file-%1").arg(index)), storageID, folderID,
+                                fileName(index), RemoteItemKind::file, 16, now,
+                                RemotePath(storageID, {folderName(files), fileName(index)})));
+    }
+    auto session = std::make_shared<WorkerMockSession>(MockTree({benchStorage()}, items));
+    const QString destination = m_work.filePath(QStringLiteral("downloads-%1").arg(files));
+    QDir(destination).removeRecursively();
+    if (!QDir().mkpath(destination)) {
+        throw BenchFailure(QStringLiteral("cannot create ") + destination);
+    }
+    m_rig.clipboard.copyDevice({folder}, storageID);
+
+    m_meter.start();
+    const Clock::time_point start = Clock::now();
+    co_await m_rig.coordinator.pasteIntoLocal(QUrl::fromLocalFile(destination), session);
+    const Clock::time_point end = Clock::now();
+    const double stall = m_meter.stop();
+
+    m_rig.requireCompleted(QStringLiteral("download of %1 files").arg(files), files);
+    const qsizetype arrived =
+        QDir(destination + QLatin1Char('/') + folderName(files)).entryList(QDir::Files | QDir::NoDotAndDotDot).size();
+    if (arrived != files) {
+        throw BenchFailure(QStringLiteral("download of %1 files: %2 arrived").arg(files).arg(arrived));
+    }
+    QDir(destination).removeRecursively();
+    const std::optional<Clock::time_point> firstTransfer = session->firstTransferStarted();
+    co_return Measured{firstTransfer ? secondsBetween(start, *firstTransfer) : 0, secondsBetween(start, end), stall};
+}
+
+QCoro::Task<> ScaleBench::run()
+{
+    if (!m_work.isValid()) {
+        throw BenchFailure(QStringLiteral("cannot create a temporary folder"));
+    }
+    struct Row {
+        QString direction;
+        int files;
+        Figures figures;
+    };
+    QList<Row> rows;
+    for (const int files : std::as_const(m_options.sizes)) {
+        const QString source = m_options.up ? makeLocalFolder(files) : QString();
+        Figures up;
+        Figures down;
+        for (int round = 0; round < m_options.rounds; ++round) {
+            if (m_options.up) {
+                const Measured measured = co_await upload(files, source);
+                up.planning.add(measured.planning);
+                up.paste.add(measured.paste);
+                up.stall.add(measured.stall);
+            }
+            if (m_options.down) {
+                const Measured measured = co_await download(files);
+                down.planning.add(measured.planning);
+                down.paste.add(measured.paste);
+                down.stall.add(measured.stall);
+            }
+        }
+        for (const auto& [direction, figures] : {std::pair{QStringLiteral("upload"), &up},
+                                                 std::pair{QStringLiteral("download"), &down}}) {
+            if (figures->paste.isEmpty()) {
+                continue;
+            }
+            say(QStringLiteral("detail: %1 of %2 files: planning s %3, paste s %4, longest stall ms %5")
+                    .arg(direction)
+                    .arg(files)
+                    .arg(figures->planning.listed(3), figures->paste.listed(3), figures->stall.listed(1)));
+            rows.append(Row{direction, files, *figures});
+        }
+        if (!source.isEmpty()) {
+            QDir(source).removeRecursively();
+        }
+    }
+
+    say(QStringLiteral("| direction | files | planning | whole paste | per file | longest main-thread stall |"));
+    say(QStringLiteral("|---|---|---|---|---|---|"));
+    for (const Row& row : std::as_const(rows)) {
+        const double paste = row.figures.paste.median();
+        say(QStringLiteral("| %1 | %2 | %3 s | %4 s | %5 ms | %6 ms |")
+                .arg(row.direction)
+                .arg(row.files)
+                .arg(row.figures.planning.median(), 0, 'f', 3)
+                .arg(paste, 0, 'f', 3)
+                .arg(paste * 1000.0 / row.files, 0, 'f', 3)
+                .arg(row.figures.stall.median(), 0, 'f', 1));
+    }
+}
+
+[[noreturn]] void usage()
+{
+    std::fputs("usage: quillbarrow_scale_bench [--sizes N,N,...] [--rounds N] [--directions up,down]\n"
+               "Pastes N small files each way through the transfer coordinator and a pretend device\n"
+               "(default sizes 1000,8000,32000; 1 round; both directions).\n",
+               stderr);
+    std::exit(2);
+}
+
+Options parse(const QStringList& arguments)
+{
+    Options options;
+    for (qsizetype index = 1; index < arguments.size(); ++index) {
+        const QString& argument = arguments.at(index);
+        if (index + 1 >= arguments.size()) {
+            usage();
+        }
+        const QString value = arguments.at(++index);
+        if (argument == QLatin1String("--sizes")) {
+            options.sizes.clear();
+            for (const QString& size : value.split(QLatin1Char(','))) {
+                bool ok = false;
+                options.sizes.append(size.toInt(&ok));
+                if (!ok || options.sizes.last() < 1) {
+                    usage();
+                }
+            }
+        } else if (argument == QLatin1String("--rounds")) {
+            bool ok = false;
+            options.rounds = value.toInt(&ok);
+            if (!ok || options.rounds < 1) {
+                usage();
+            }
+        } else if (argument == QLatin1String("--directions")) {
+            const QStringList directions = value.split(QLatin1Char(','));
+            options.up = directions.contains(QLatin1String("up"));
+            options.down = directions.contains(QLatin1String("down"));
+            if (!options.up && !options.down) {
+                usage();
+            }
+        } else {
+            usage();
+        }
+    }
+    return options;
+}
+
+} // namespace
+
+} // namespace quillbarrow
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    const quillbarrow::Options options = quillbarrow::parse(QCoreApplication::arguments());
+    auto bench = std::make_shared<quillbarrow::ScaleBench>(options);
+    return quillbarrow::runBenchmark(app, "quillbarrow_scale_bench", [bench] { return bench->run(); });
+}
