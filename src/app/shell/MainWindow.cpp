@@ -3,6 +3,7 @@
 #include "Divider.h"
 #include "PaneArea.h"
 #include "PanePlaceholder.h"
+#include "SidebarSplitter.h"
 #include "TransferErrorStrip.h"
 #include "WindowState.h"
 #include "viewmodels/TransferCoordinator.h"
@@ -10,7 +11,6 @@
 #include "viewmodels/localbrowser/LocalBrowserViewModel.h"
 
 #include <QCloseEvent>
-#include <QSplitter>
 #include <QVBoxLayout>
 
 namespace quillbarrow {
@@ -33,10 +33,8 @@ MainWindow::MainWindow(DeviceBrowserViewModel& browser, LocalBrowserViewModel& l
     setWindowTitle(QStringLiteral("Quillbarrow"));
     setAttribute(Qt::WA_DeleteOnClose);
 
-    auto* columns = new QSplitter(Qt::Horizontal, this);
+    auto* columns = new SidebarSplitter(this);
     columns->setObjectName(QStringLiteral("sidebarSplit"));
-    columns->setChildrenCollapsible(false);
-    columns->setHandleWidth(1);
     columns->setMinimumSize(minimumWidth, minimumHeight);
 
     QWidget* sidebar = buildSidebar();
