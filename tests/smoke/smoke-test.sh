@@ -45,8 +45,15 @@ fi
 
 mkdir -p "$work/home" "$work/runtime"
 chmod 700 "$work/runtime"
+# A clean environment, but for the sanitizer settings of a sanitizer build.
+sanitizer_settings=()
+for name in ASAN_OPTIONS UBSAN_OPTIONS LSAN_OPTIONS; do
+  if [ -n "${!name:-}" ]; then
+    sanitizer_settings+=("$name=${!name}")
+  fi
+done
 status=0
-env -i PATH="$PATH" HOME="$work/home" XDG_RUNTIME_DIR="$work/runtime" \
+env -i "${sanitizer_settings[@]}" PATH="$PATH" HOME="$work/home" XDG_RUNTIME_DIR="$work/runtime" \
   XDG_CONFIG_HOME="$work/home/.config" XDG_CACHE_HOME="$work/home/.cache" XDG_DATA_HOME="$work/home/.local/share" \
   DISPLAY=":$display" QT_QPA_PLATFORM=xcb QUILLBARROW_BACKEND=mock LANG=C.UTF-8 \
   QT_MESSAGE_PATTERN='%{type} %{category}: %{message}' \

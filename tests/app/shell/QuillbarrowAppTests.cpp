@@ -144,15 +144,23 @@ TEST(QuillbarrowApp, ClosingOneOfTwoWindowsLeavesTransfersAloneAndTheLastCancels
     const WaitingUpload upload(app.coordinator());
     ASSERT_TRUE(upload.asked);
     ASSERT_EQ(upload.kind(*app.transferQueue()), TransferState::Kind::awaitingConfirmation);
+    // A job in the middle of its transfer, beside the one waiting for its answer.
+    const TransferJob copying(TransferID::create(), TransferDirection::androidToMac, TransferPurpose::fileTransfer,
+                              QStringLiteral("video.mp4"), 1'000'000, TransferState::queued(), 0);
+    app.transferQueue()->enqueue(copying);
+    app.transferQueue()->start(copying.id, QDateTime::currentDateTimeUtc());
+    const auto copyingKind = [&] { return app.transferQueue()->job(copying.id)->state.kind(); };
 
     ASSERT_TRUE(first->close());
     QCoreApplication::processEvents();
+    EXPECT_EQ(copyingKind(), TransferState::Kind::running);
     EXPECT_EQ(upload.kind(*app.transferQueue()), TransferState::Kind::awaitingConfirmation);
     EXPECT_TRUE(app.coordinator().pendingConflict().has_value());
     EXPECT_EQ(lastClosed.count(), 0);
     EXPECT_EQ(app.windows(), QList<MainWindow*>{second});
 
     ASSERT_TRUE(second->close());
+    EXPECT_EQ(copyingKind(), TransferState::Kind::cancelled);
     EXPECT_EQ(upload.kind(*app.transferQueue()), TransferState::Kind::cancelled);
     EXPECT_EQ(lastClosed.count(), 1);
     EXPECT_TRUE(app.windows().isEmpty());
