@@ -83,6 +83,11 @@ TEST(AppDelegate, ALinkInPlaceOfTheSavedStateIsRemovedWithoutTouchingWhereItPoin
     AppDelegate::removeStaleSavedApplicationState(home.path(), std::nullopt);
     EXPECT_FALSE(QFileInfo(link).isSymLink());
     EXPECT_TRUE(QFileInfo::exists(precious.fileName()));
+
+    // An identifier that would climb out of the saved-state folder names nothing.
+    const QString outside = makeSavedState(QDir(home.path()), QStringLiteral("../Documents.savedState"));
+    AppDelegate::removeStaleSavedApplicationState(home.path(), QStringLiteral("../Documents"));
+    EXPECT_TRUE(QFileInfo::exists(outside + QStringLiteral("/windows.plist")));
 }
 
 TEST(AppDelegate, RestorationDefaultsAreSetAndOnlyExactWindowGeometryKeysRemoved)
