@@ -1,0 +1,75 @@
+#pragma once
+
+#include <QMainWindow>
+#include <QPointer>
+
+namespace quillbarrow {
+
+class DeviceBrowserViewModel;
+class Divider;
+class LocalBrowserViewModel;
+class PaneArea;
+class TransferCoordinator;
+class TransferErrorStrip;
+class WindowState;
+
+// A main window: the device sidebar beside a detail column that stacks, top to bottom, the device
+// error banner (while the device browser has one), the transfer-error strip (while the
+// coordinator has a last error), the two panes side by side with their split, the transfer
+// panel's resize line and the transfer panel (its height kept within 80 and 520 by dragging the
+// line). The window owns its WindowState; it computes nothing about files: every operation goes
+// to the three view models, which all windows share.
+//
+// The first time the window shows, it runs the start-up calls: the device browser's start(), then
+// the local browser's refresh() and startObservingVolumes(). Closing it says so through closed();
+// the application decides what that means for the transfers.
+class MainWindow final : public QMainWindow {
+    Q_OBJECT
+
+public:
+    static constexpr int minimumWidth = 1200;
+    static constexpr int minimumHeight = 720;
+    static constexpr int sidebarMinimumWidth = 220;
+    static constexpr int sidebarIdealWidth = 260;
+    static constexpr int sidebarMaximumWidth = 340;
+    static constexpr int detailMinimumWidth = 920;
+
+    MainWindow(DeviceBrowserViewModel& browser, LocalBrowserViewModel& localBrowser, TransferCoordinator& coordinator,
+               QWidget* parent = nullptr);
+    ~MainWindow() override;
+
+    WindowState& state() const { return *m_state; }
+    DeviceBrowserViewModel& deviceBrowser() const;
+    LocalBrowserViewModel& localBrowser() const;
+    TransferCoordinator& coordinator() const;
+    PaneArea* paneArea() const { return m_paneArea; }
+    QWidget* transferPanel() const { return m_transferPanel; }
+
+Q_SIGNALS:
+    // The window has accepted a close; it is deleted soon after.
+    void closed(quillbarrow::MainWindow* window);
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    // The parts of the window, each made once by the constructor.
+    QWidget* buildSidebar();
+    QWidget* buildErrorBanner();
+    QWidget* buildMacPane();
+    QWidget* buildAndroidPane();
+    QWidget* buildTransferPanel();
+    void runStartUpCalls();
+
+    QPointer<DeviceBrowserViewModel> m_browser;
+    QPointer<LocalBrowserViewModel> m_localBrowser;
+    QPointer<TransferCoordinator> m_coordinator;
+    WindowState* m_state;
+    PaneArea* m_paneArea = nullptr;
+    Divider* m_transferPanelDivider = nullptr;
+    QWidget* m_transferPanel = nullptr;
+    bool m_hasShown = false;
+};
+
+} // namespace quillbarrow

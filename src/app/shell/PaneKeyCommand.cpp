@@ -1,0 +1,34 @@
+#include "PaneKeyCommand.h"
+
+namespace quillbarrow {
+
+std::optional<PaneKeyCommand> paneKeyCommand(int key, Qt::KeyboardModifiers modifiers)
+{
+    if (modifiers.testFlag(Qt::ControlModifier)) {
+        switch (key) {
+        case Qt::Key_C:
+            return PaneKeyCommand::copy;
+        case Qt::Key_V:
+            return PaneKeyCommand::paste;
+        case Qt::Key_A:
+            return PaneKeyCommand::selectAll;
+        case Qt::Key_Up:
+            return PaneKeyCommand::parentFolder;
+        case Qt::Key_R:
+            return PaneKeyCommand::refresh;
+        default:
+            break;
+        }
+    }
+    switch (key) {
+    case Qt::Key_Backspace:
+    case Qt::Key_Delete:
+        return PaneKeyCommand::deleteSelection;
+    case Qt::Key_Return:
+        return PaneKeyCommand::openSelection;
+    default:
+        return std::nullopt;
+    }
+}
+
+} // namespace quillbarrow

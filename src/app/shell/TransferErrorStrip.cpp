@@ -1,0 +1,67 @@
+#include "TransferErrorStrip.h"
+
+#include "viewmodels/TransferCoordinator.h"
+
+#include <QHBoxLayout>
+#include <QIcon>
+#include <QLabel>
+#include <QPushButton>
+#include <QStyle>
+
+namespace quillbarrow {
+
+namespace {
+
+constexpr int stripPadding = 8;
+constexpr int symbolSize = 16;
+
+} // namespace
+
+TransferErrorStrip::TransferErrorStrip(TransferCoordinator& coordinator, QWidget* parent)
+    : QWidget(parent), m_coordinator(&coordinator), m_icon(new QLabel(this)), m_message(new QLabel(this)),
+      m_dismiss(new QPushButton(tr("Dismiss"), this))
+{
+    setObjectName(QStringLiteral("transferErrorStrip"));
+    m_icon->setObjectName(QStringLiteral("transferErrorIcon"));
+    m_message->setObjectName(QStringLiteral("transferErrorMessage"));
+    m_dismiss->setObjectName(QStringLiteral("dismissTransferErrorButton"));
+
+    // A strip over the window's background, in the manner of a translucent bar.
+    setAutoFillBackground(true);
+    setBackgroundRole(QPalette::AlternateBase);
+
+    m_icon->setProperty("symbolName", QStringLiteral("exclamationmark.octagon.fill"));
+    const QIcon symbol = QIcon::fromTheme(QStringLiteral("dialog-error"),
+                                          style()->standardIcon(QStyle::SP_MessageBoxCritical));
+    m_icon->setPixmap(symbol.pixmap(symbolSize, symbolSize));
+    // The message is data: shown as it is, never as rich text.
+    m_message->setTextFormat(Qt::PlainText);
+    m_message->setWordWrap(true);
+    m_message->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    QFont callout = m_message->font();
+    callout.setPointSizeF(callout.pointSizeF() - 1);
+    m_message->setFont(callout);
+
+    auto* layout = new QHBoxLayout(this);
+    layout->setContentsMargins(stripPadding, stripPadding, stripPadding, stripPadding);
+    layout->addWidget(m_icon);
+    layout->addWidget(m_message, 1);
+    layout->addWidget(m_dismiss);
+
+    connect(m_dismiss, &QPushButton::clicked, this, [this] {
+        if (m_coordinator != nullptr) {
+            m_coordinator->clearLastError();
+        }
+    });
+    connect(m_coordinator, &TransferCoordinator::lastErrorChanged, this, &TransferErrorStrip::showLastError);
+    showLastError();
+}
+
+void TransferErrorStrip::showLastError()
+{
+    const std::optional<QuillbarrowError>& error = m_coordinator->lastError();
+    m_message->setText(error ? error->userMessage() : QString());
+    setVisible(error.has_value());
+}
+
+} // namespace quillbarrow

@@ -1,0 +1,234 @@
+#include "RunTask.h"
+#include "ShellTestSupport.h"
+
+#include "shell/MainWindow.h"
+#include "shell/PaneArea.h"
+#include "shell/PaneKeyCommand.h"
+#include "shell/PaneKeyMonitor.h"
+#include "shell/WindowState.h"
+
+#include <QDialog>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QVBoxLayout>
+
+#include <gtest/gtest.h>
+
+using namespace quillbarrow;
+using namespace quillbarrow::testing;
+
+namespace {
+
+using Command = PaneKeyCommand;
+
+struct KeyCase {
+    Qt::Key key;
+    Qt::KeyboardModifiers modifiers;
+    std::optional<Command> command;
+};
+
+// The presses every pane command is reached by, in the order the tests press them.
+const QList<KeyCase> commandKeys = {
+    {Qt::Key_C, Qt::ControlModifier, Command::copy},
+    {Qt::Key_V, Qt::ControlModifier, Command::paste},
+    {Qt::Key_A, Qt::ControlModifier, Command::selectAll},
+    {Qt::Key_Return, Qt::NoModifier, Command::openSelection},
+    {Qt::Key_Backspace, Qt::NoModifier, Command::deleteSelection},
+    {Qt::Key_Up, Qt::ControlModifier, Command::parentFolder},
+};
+
+QList<Command> commandsOf(const QList<KeyCase>& cases)
+{
+    QList<Command> commands;
+    for (const KeyCase& each : cases) {
+        commands.append(*each.command);
+    }
+    return commands;
+}
+
+// A widget with the keyboard that records what reaches it, as the table would.
+class KeyRecorder final : public QWidget {
+public:
+    explicit KeyRecorder(QWidget* parent) : QWidget(parent) { setFocusPolicy(Qt::StrongFocus); }
+    QList<int> keys;
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override
+    {
+        // The modifier keys themselves are pressed too; only the keys with them count here.
+        if (event->key() != Qt::Key_Control && event->key() != Qt::Key_Shift) {
+            keys.append(event->key());
+        }
+    }
+};
+
+// A pane's handler: records each command and takes it unless told to leave it.
+struct PaneRecorder {
+    QList<Command> commands;
+    bool takes = true;
+    PaneKeyMonitor::Handler handler()
+    {
+        return [this](Command command) {
+            commands.append(command);
+            return takes;
+        };
+    }
+};
+
+// A window with a key monitor on each pane and a widget with the keyboard in the Mac pane.
+struct KeyedWindow {
+    explicit KeyedWindow(QuillbarrowApp& app) : window(app.openWindow())
+    {
+        QWidget* macPane = window->paneArea()->macPane();
+        QWidget* androidPane = window->paneArea()->androidPane();
+        new PaneKeyMonitor(macPane, FocusedPane::mac, &window->state(), mac.handler());
+        new PaneKeyMonitor(androidPane, FocusedPane::android, &window->state(), android.handler());
+        table = new KeyRecorder(macPane);
+        macPane->layout()->addWidget(table);
+        waitUntilShown(window);
+        table->setFocus();
+    }
+    void press(const QList<KeyCase>& cases) const
+    {
+        for (const KeyCase& each : cases) {
+            pressKey(window, each.key, each.modifiers);
+        }
+    }
+
+    MainWindow* window;
+    PaneRecorder mac;
+    PaneRecorder android;
+    KeyRecorder* table;
+};
+
+} // namespace
+
+TEST(PaneKeyCommand, MapsCtrlForCommandAndBothDeleteKeys)
+{
+    const KeyCase cases[] = {
+        {Qt::Key_C, Qt::ControlModifier, Command::copy},
+        {Qt::Key_V, Qt::ControlModifier, Command::paste},
+        {Qt::Key_A, Qt::ControlModifier | Qt::ShiftModifier, Command::selectAll},
+        {Qt::Key_Up, Qt::ControlModifier, Command::parentFolder},
+        {Qt::Key_R, Qt::ControlModifier, Command::refresh},
+        {Qt::Key_Backspace, Qt::NoModifier, Command::deleteSelection},
+        {Qt::Key_Delete, Qt::NoModifier, Command::deleteSelection},
+        {Qt::Key_Backspace, Qt::ControlModifier, Command::deleteSelection},
+        {Qt::Key_Return, Qt::NoModifier, Command::openSelection},
+        {Qt::Key_Return, Qt::ControlModifier, Command::openSelection},
+        {Qt::Key_C, Qt::NoModifier, std::nullopt},
+        {Qt::Key_Up, Qt::NoModifier, std::nullopt},
+        {Qt::Key_X, Qt::ControlModifier, std::nullopt},
+        {Qt::Key_Enter, Qt::KeypadModifier, std::nullopt},
+    };
+    for (const KeyCase& each : cases) {
+        EXPECT_EQ(paneKeyCommand(each.key, each.modifiers), each.command)
+            << "key " << each.key << ", modifiers " << each.modifiers.toInt();
+    }
+}
+
+TEST(PaneKeyMonitor, CommandsReachTheFocusedPaneOnlyAndAreConsumed)
+{
+    ShellFixture fixture;
+    KeyedWindow keyed(*fixture.app);
+    keyed.press(commandKeys);
+    EXPECT_EQ(keyed.mac.commands, commandsOf(commandKeys));
+    EXPECT_TRUE(keyed.android.commands.isEmpty());
+    EXPECT_EQ(keyed.table->keys, QList<int>()); // taken by the pane, so the table never acts too
+
+    // A click in the other pane moves the keyboard commands there.
+    QTest::mouseClick(keyed.window->paneArea()->androidPane(), Qt::LeftButton);
+    ASSERT_EQ(keyed.window->state().focusedPane(), FocusedPane::android);
+    keyed.mac.commands.clear();
+    keyed.press(commandKeys);
+    EXPECT_EQ(keyed.android.commands, commandsOf(commandKeys));
+    EXPECT_TRUE(keyed.mac.commands.isEmpty());
+}
+
+TEST(PaneKeyMonitor, PressesThePaneLeavesOrDoesNotKnowReachTheTable)
+{
+    ShellFixture fixture;
+    KeyedWindow keyed(*fixture.app);
+    keyed.mac.takes = false; // e.g. Backspace with nothing selected
+    keyed.press({{Qt::Key_Backspace, Qt::NoModifier, std::nullopt}, {Qt::Key_C, Qt::NoModifier, std::nullopt},
+                 {Qt::Key_Down, Qt::NoModifier, std::nullopt}});
+    EXPECT_EQ(keyed.mac.commands, QList<Command>{Command::deleteSelection});
+    EXPECT_EQ(keyed.table->keys, (QList<int>{Qt::Key_Backspace, Qt::Key_C, Qt::Key_Down}));
+}
+
+TEST(PaneKeyMonitor, ASheetOfTheWindowTakesEveryPress)
+{
+    ShellFixture fixture;
+    KeyedWindow keyed(*fixture.app);
+    auto* sheet = new QDialog(keyed.window);
+    auto* field = new QLineEdit(sheet);
+    (new QVBoxLayout(sheet))->addWidget(field);
+    sheet->open();
+    ASSERT_TRUE(waitUntilShown(sheet));
+    field->setFocus();
+    EXPECT_TRUE(PaneKeyMonitor::shouldIgnoreKeyEvent(keyed.window));
+
+    keyed.press(commandKeys);
+    pressKey(sheet, Qt::Key_X);
+    pressKey(sheet, Qt::Key_Backspace);
+    pressKey(sheet, Qt::Key_Y);
+    EXPECT_TRUE(keyed.mac.commands.isEmpty());
+    EXPECT_TRUE(keyed.android.commands.isEmpty());
+    EXPECT_EQ(field->text(), QStringLiteral("y"));
+
+    sheet->reject();
+    EXPECT_FALSE(PaneKeyMonitor::shouldIgnoreKeyEvent(keyed.window));
+    keyed.table->setFocus();
+    keyed.press({commandKeys.front()});
+    EXPECT_EQ(keyed.mac.commands, QList<Command>{Command::copy});
+}
+
+TEST(PaneKeyMonitor, ATextFieldWithTheKeyboardGetsEveryPress)
+{
+    ShellFixture fixture;
+    KeyedWindow keyed(*fixture.app);
+    auto* pathField = new QLineEdit(keyed.window->paneArea()->macPane());
+    keyed.window->paneArea()->macPane()->layout()->addWidget(pathField);
+    pathField->show();
+    pathField->setFocus();
+    ASSERT_EQ(keyed.window->focusWidget(), pathField);
+
+    pressKey(keyed.window, Qt::Key_A);
+    pressKey(keyed.window, Qt::Key_B);
+    keyed.press(commandKeys); // select all, backspace and the rest act on the text
+    EXPECT_TRUE(keyed.mac.commands.isEmpty());
+    EXPECT_TRUE(keyed.android.commands.isEmpty());
+    EXPECT_EQ(pathField->text(), QString());
+}
+
+TEST(PaneKeyMonitor, APressInOneWindowNeverActsInAnother)
+{
+    ShellFixture fixture;
+    KeyedWindow first(*fixture.app);
+    KeyedWindow second(*fixture.app);
+    second.press(commandKeys);
+    EXPECT_EQ(second.mac.commands, commandsOf(commandKeys));
+    EXPECT_TRUE(first.mac.commands.isEmpty());
+    EXPECT_TRUE(first.android.commands.isEmpty());
+
+    first.press({commandKeys.front()});
+    EXPECT_EQ(first.mac.commands, QList<Command>{Command::copy});
+    EXPECT_EQ(second.mac.commands.size(), commandKeys.size());
+}
+
+TEST(PaneKeyMonitor, AMonitorGoesWithItsPane)
+{
+    ShellFixture fixture;
+    MainWindow* window = fixture.app->openWindow();
+    ASSERT_TRUE(waitUntilShown(window));
+    PaneRecorder recorder;
+    auto* pane = new QWidget(window->paneArea()->macPane());
+    pane->show();
+    new PaneKeyMonitor(pane, FocusedPane::mac, &window->state(), recorder.handler());
+    pressKey(window, Qt::Key_R, Qt::ControlModifier);
+    EXPECT_EQ(recorder.commands, QList<Command>{Command::refresh});
+
+    delete pane;
+    pressKey(window, Qt::Key_R, Qt::ControlModifier);
+    EXPECT_EQ(recorder.commands.size(), 1);
+}
