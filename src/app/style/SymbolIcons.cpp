@@ -197,7 +197,7 @@ QIcon SymbolIcons::icon(const QString& symbol)
 
 QIcon SymbolIcons::tinted(const QString& symbol, const QColor& color)
 {
-    return QIcon(new TintedIconEngine(icon(symbol), color));
+    return QIcon(new TintedIconEngine(icon(symbol), color, QApplication::palette().color(QPalette::HighlightedText)));
 }
 
 void SymbolIcons::apply(QAbstractButton* button, const QString& symbol)

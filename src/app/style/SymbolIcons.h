@@ -25,7 +25,7 @@ public:
     // The icon of `symbol` as its source draws it; an unknown symbol gives a generic file icon.
     static QIcon icon(const QString& symbol);
     // The same shape drawn in one colour (the way the window tints folders and toolbar glyphs);
-    // disabled pixmaps are drawn at reduced opacity.
+    // selected pixmaps take the selection's text colour, disabled ones are drawn fainter.
     static QIcon tinted(const QString& symbol, const QColor& color);
 
     // Sets the icon and the symbol property on a button or an action.

@@ -7,10 +7,16 @@
 
 namespace quillbarrow {
 
-TintedIconEngine::TintedIconEngine(QIcon shape, QColor color) : m_shape(std::move(shape)), m_color(color) {}
+TintedIconEngine::TintedIconEngine(QIcon shape, QColor color, QColor selectedColor)
+    : m_shape(std::move(shape)), m_color(color), m_selectedColor(selectedColor)
+{
+}
 
 QColor TintedIconEngine::colorFor(QIcon::Mode mode) const
 {
+    if (mode == QIcon::Selected) {
+        return m_selectedColor;
+    }
     QColor color = m_color;
     if (mode == QIcon::Disabled) {
         color.setAlphaF(color.alphaF() * 0.4f);
@@ -59,7 +65,7 @@ QList<QSize> TintedIconEngine::availableSizes(QIcon::Mode mode, QIcon::State sta
 
 QIconEngine* TintedIconEngine::clone() const
 {
-    return new TintedIconEngine(m_shape, m_color);
+    return new TintedIconEngine(m_shape, m_color, m_selectedColor);
 }
 
 QString TintedIconEngine::key() const

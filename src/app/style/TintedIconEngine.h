@@ -8,10 +8,11 @@ namespace quillbarrow {
 
 // Draws another icon's shape in one colour: every pixel keeps its coverage and takes the colour,
 // the way the window tints one-colour symbols (blue folders, secondary-text file glyphs).
-// Disabled pixmaps are drawn at 40% of the colour's opacity.
+// Selected pixmaps (a selected table row) take the selection's text colour; disabled ones are
+// drawn at 40% of the colour's opacity.
 class TintedIconEngine final : public QIconEngine {
 public:
-    TintedIconEngine(QIcon shape, QColor color);
+    TintedIconEngine(QIcon shape, QColor color, QColor selectedColor);
 
     void paint(QPainter* painter, const QRect& rect, QIcon::Mode mode, QIcon::State state) override;
     QPixmap pixmap(const QSize& size, QIcon::Mode mode, QIcon::State state) override;
@@ -26,6 +27,7 @@ private:
 
     QIcon m_shape;
     QColor m_color;
+    QColor m_selectedColor;
 };
 
 } // namespace quillbarrow

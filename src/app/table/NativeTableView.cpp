@@ -1,5 +1,7 @@
 #include "NativeTableView.h"
 
+#include "table/NativeTableDelegate.h"
+
 #include <QContextMenuEvent>
 #include <QHeaderView>
 #include <QItemSelectionModel>
@@ -12,8 +14,10 @@
 
 namespace quillbarrow {
 
-NativeTableView::NativeTableView(QWidget* parent) : QTableView(parent), m_contextMenuShell(new QMenu(this))
+NativeTableView::NativeTableView(QWidget* parent)
+    : QTableView(parent), m_contextMenuShell(new QMenu(this)), m_delegate(new NativeTableDelegate(this))
 {
+    setItemDelegate(m_delegate);
     setObjectName(QStringLiteral("nativeTable"));
     m_contextMenuShell->setObjectName(QStringLiteral("nativeTableContextMenu"));
     setAlternatingRowColors(true);
@@ -58,6 +62,11 @@ NativeTableView::NativeTableView(QWidget* parent) : QTableView(parent), m_contex
 
 void NativeTableView::applyColumns(const QList<NativeTableColumn>& columns)
 {
+    for (int column = 0; column < columns.size(); ++column) {
+        if (columns[column].content == NativeTableColumn::Content::name) {
+            m_delegate->setMiddleElidedColumn(column);
+        }
+    }
     m_minimumWidths.clear();
     int smallest = rowHeight;
     for (const NativeTableColumn& column : columns) {

@@ -9,6 +9,10 @@
 class QMenu;
 
 namespace quillbarrow {
+class NativeTableDelegate;
+}
+
+namespace quillbarrow {
 
 // The widget both panes list a folder in: a multi-column table with alternating rows 22 pixels
 // high, whole-row multiple (or empty) selection, columns the user can resize but not reorder,
@@ -54,6 +58,7 @@ private:
     void keepMinimumWidth(int column, int oldWidth, int newWidth);
 
     QMenu* m_contextMenuShell;
+    NativeTableDelegate* m_delegate;
     QList<int> m_minimumWidths;
 };
 

@@ -7,6 +7,8 @@
 #include <QLabel>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace quillbarrow {
 
 EmptyStateView::EmptyStateView(const QString& title, const QString& symbol, const QString& description,
@@ -27,7 +29,6 @@ EmptyStateView::EmptyStateView(const QString& title, const QString& symbol, cons
     m_description->setFont(Fonts::callout());
     m_description->setWordWrap(true);
     m_description->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
-    m_description->setMaximumWidth(descriptionWidth);
     QPalette quiet = m_description->palette();
     quiet.setColor(QPalette::WindowText, Palette::secondary(palette()));
     m_description->setPalette(quiet);
@@ -40,6 +41,23 @@ EmptyStateView::EmptyStateView(const QString& title, const QString& symbol, cons
     layout->addWidget(m_title, 0, Qt::AlignHCenter);
     layout->addWidget(m_description, 0, Qt::AlignHCenter);
     layout->addStretch(1);
+    fitDescription();
+}
+
+void EmptyStateView::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    fitDescription();
+}
+
+void EmptyStateView::fitDescription()
+{
+    // A wrapped label in a centred slot would keep its one-line size; it gets the width it may
+    // use and the height its lines need at that width.
+    const int margins = layout()->contentsMargins().left() + layout()->contentsMargins().right();
+    const int available = std::max(1, std::min(descriptionWidth, width() - margins));
+    m_description->setFixedWidth(available);
+    m_description->setFixedHeight(m_description->heightForWidth(available));
 }
 
 } // namespace quillbarrow

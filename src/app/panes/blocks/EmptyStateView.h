@@ -21,7 +21,12 @@ public:
     QLabel* titleLabel() const { return m_title; }
     QLabel* descriptionLabel() const { return m_description; }
 
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
 private:
+    void fitDescription();
+
     QLabel* m_symbol;
     QLabel* m_title;
     QLabel* m_description;
