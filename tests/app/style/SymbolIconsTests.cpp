@@ -41,6 +41,7 @@ TEST(SymbolIcons, EverySymbolOfTheWindowIsDrawnFromTheInstalledThemeOrABundledPi
 
 TEST(SymbolIcons, WithoutAnyIconThemeNoSymbolIsBlank)
 {
+    SymbolIcons::installFallbackTheme(); // done once; it would put the search paths back
     const QStringList paths = QIcon::themeSearchPaths();
     const QStringList fallbackPaths = QIcon::fallbackSearchPaths();
     QIcon::setThemeSearchPaths({});
