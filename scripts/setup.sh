@@ -8,6 +8,8 @@ packages=(
   qt6-base-dev qcoro-qt6-dev libmtp-dev libmtp-runtime
   libgtest-dev libgmock-dev
   xvfb xauth fonts-dejavu-core
+  # The window's icons: a freedesktop theme, and Qt's SVG plugins to draw its symbolic icons.
+  adwaita-icon-theme libqt6svg6
 )
 # Extra groups, named on the command line: "e2e" adds what the emulated-device runs need.
 for group in "$@"; do

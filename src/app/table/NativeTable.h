@@ -1,0 +1,295 @@
+#pragma once
+
+#include "table/ItemTableModel.h"
+#include "table/NativeTableColumn.h"
+#include "table/NativeTableView.h"
+
+#include <QAction>
+#include <QHeaderView>
+#include <QItemSelection>
+#include <QItemSelectionModel>
+#include <QMenu>
+#include <QSet>
+#include <QString>
+
+#include <algorithm>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <utility>
+#include <vector>
+
+namespace quillbarrow {
+
+// The table of one pane over rows of type `Item` (LocalItem or RemoteItem), bound to its owner:
+//
+// - Rows: setItems() with the view model's rows in its order (ItemTableModel applies them).
+// - Selection, both ways. The owner's selection (a set of ids, possibly naming rows that are not
+//   listed) is shown by setSelection() and again after every setItems(); the table selects the
+//   listed rows only and ignores the change notices its own selecting causes. A selection the
+//   user makes is written into the binding on the next turn of the event loop, as the ids of the
+//   rows selected at that moment (several changes in one turn end in one write of the last), then
+//   reported through the selection callback and selectionBindingChanged().
+// - Sort, both ways. setSortColumn() shows the owner's column and direction as the header's sort
+//   indicator (none without a sort callback or for an unknown or unsortable column); a click on a
+//   sortable header calls the sort callback once with the column's identifier and the new
+//   direction (a first click ascending, a second one reversed) and sorts nothing itself.
+// - A double click on a row, or Return with one row selected, calls the primary action.
+// - The context menu is built by the owner at every opening, for the clicked row alone when it
+//   was not selected (it then becomes the selection), else for the whole selection.
+// - Dragged rows carry what the pasteboard writer gives for each of them (by default a file
+//   address for a computer row and the marker text for a phone row).
+template <typename Item>
+class NativeTable : public NativeTableView {
+public:
+    using Model = ItemTableModel<Item>;
+    using ID = typename Model::ID;
+    using SortCallback = std::function<void(const QString& identifier, bool ascending)>;
+    using SelectionCallback = std::function<void(const QSet<ID>& selection)>;
+    using ItemAction = std::function<void(const Item& item)>;
+    // Builds the context menu for the given rows; nothing, or a menu without actions, shows none.
+    using MenuBuilder = std::function<std::unique_ptr<QMenu>(const QSet<ID>& rows)>;
+
+    explicit NativeTable(QList<NativeTableColumn> columns = NativeTableColumn::standardColumns(),
+                         QWidget* parent = nullptr)
+        : NativeTableView(parent), m_model(new Model(columns, this))
+    {
+        setModel(m_model);
+        applyColumns(columns);
+        connect(selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] { noticeTableSelection(); });
+        connect(horizontalHeader(), &QHeaderView::sortIndicatorChanged, this,
+                [this](int section, Qt::SortOrder order) { headerSortChanged(section, order); });
+        connect(m_model, &NativeTableModel::sortRequested, this, [this](const QString& identifier, bool ascending) {
+            if (m_onSortColumn) {
+                m_onSortColumn(identifier, ascending);
+            }
+        });
+        connect(this, &NativeTableView::primaryActionRequested, this, [this](int row) {
+            if (m_onPrimaryAction && row >= 0 && row < m_model->rowCount()) {
+                m_onPrimaryAction(m_model->item(row));
+            }
+        });
+    }
+
+    Model* itemModel() const { return m_model; }
+
+    // ---- Rows ------------------------------------------------------------------------------------
+
+    void setItems(const QList<Item>& items, const QString& listing)
+    {
+        m_applyingSelection = true;
+        m_model->setItems(items, listing);
+        m_applyingSelection = false;
+        applySelection();
+    }
+    // The listed items among `ids`, in row order.
+    QList<Item> itemsWithIDs(const QSet<ID>& ids) const { return m_model->itemsWithIDs(ids); }
+
+    // ---- Selection -------------------------------------------------------------------------------
+
+    const QSet<ID>& selection() const { return m_selection; }
+    void setSelection(QSet<ID> selection)
+    {
+        m_selection = std::move(selection);
+        applySelection();
+    }
+    void setOnSelectionChanged(SelectionCallback callback) { m_onSelectionChanged = std::move(callback); }
+
+    // ---- Sort ------------------------------------------------------------------------------------
+
+    void setSortColumn(std::optional<QString> identifier, bool ascending)
+    {
+        m_sortColumn = std::move(identifier);
+        m_sortAscending = ascending;
+        syncSortIndicator();
+    }
+    void setOnSortColumn(SortCallback callback)
+    {
+        m_onSortColumn = std::move(callback);
+        syncSortIndicator();
+    }
+
+    // ---- Actions ---------------------------------------------------------------------------------
+
+    void setOnPrimaryAction(ItemAction action) { m_onPrimaryAction = std::move(action); }
+    void setMenuForSelection(MenuBuilder builder) { m_menuForSelection = std::move(builder); }
+    void setPasteboardWriter(typename Model::PasteboardWriter writer) { m_model->setPasteboardWriter(std::move(writer)); }
+
+    QMenu* prepareContextMenu(const QPoint& viewportPosition) override
+    {
+        QMenu* shell = contextMenuShell();
+        shell->clear();
+        QSet<ID> rows = currentSelection();
+        const QModelIndex clicked = indexAt(viewportPosition);
+        if (clicked.isValid() && clicked.row() < m_model->rowCount()) {
+            const ID id = Model::Traits::id(m_model->item(clicked.row()));
+            if (!rows.contains(id)) {
+                // A click on a row outside the selection makes that row the selection, at once in
+                // the table and on the next turn in the binding.
+                selectRows({clicked.row()});
+                rows = QSet<ID>{id};
+                QMetaObject::invokeMethod(this, [this, rows] { writeSelection(rows); }, Qt::QueuedConnection);
+            }
+        }
+        if (!m_menuForSelection) {
+            return nullptr;
+        }
+        const std::unique_ptr<QMenu> built = m_menuForSelection(rows);
+        if (!built || built->actions().isEmpty()) {
+            return nullptr;
+        }
+        // The built menu's actions move into the shell, which keeps them until the next opening.
+        for (QAction* action : built->actions()) {
+            built->removeAction(action);
+            if (action->parent() == built.get()) {
+                action->setParent(shell);
+            }
+            shell->addAction(action);
+        }
+        return shell;
+    }
+
+private:
+    // What counts as selected now: the binding, or the table's own selection while a write of
+    // it into the binding is due.
+    QSet<ID> currentSelection() const { return m_selectionWritePending ? tableSelection() : m_selection; }
+
+    QSet<ID> tableSelection() const
+    {
+        QSet<ID> ids;
+        const int rowCount = m_model->rowCount();
+        for (const QItemSelectionRange& range : selectionModel()->selection()) {
+            for (int row = range.top(); row <= range.bottom() && row < rowCount; ++row) {
+                ids.insert(Model::Traits::id(m_model->item(row)));
+            }
+        }
+        return ids;
+    }
+
+    std::vector<int> selectedRowNumbers() const
+    {
+        std::vector<int> rows;
+        for (const QItemSelectionRange& range : selectionModel()->selection()) {
+            for (int row = range.top(); row <= range.bottom(); ++row) {
+                rows.push_back(row);
+            }
+        }
+        std::sort(rows.begin(), rows.end());
+        rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+        return rows;
+    }
+
+    // Selects exactly `rows` (sorted), in ranges, without reporting it as the user's change.
+    void selectRows(const std::vector<int>& rows)
+    {
+        QItemSelection selection;
+        const int lastColumn = m_model->columnCount() - 1;
+        std::size_t start = 0;
+        while (start < rows.size()) {
+            std::size_t end = start;
+            while (end + 1 < rows.size() && rows[end + 1] == rows[end] + 1) {
+                ++end;
+            }
+            selection.select(m_model->index(rows[start], 0), m_model->index(rows[end], lastColumn));
+            start = end + 1;
+        }
+        m_applyingSelection = true;
+        selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+        m_applyingSelection = false;
+    }
+
+    // Shows the binding: the listed rows among its ids, only when that differs from the table.
+    void applySelection()
+    {
+        std::vector<int> rows;
+        rows.reserve(static_cast<std::size_t>(m_selection.size()));
+        for (const ID& id : m_selection) {
+            if (const std::optional<int> row = m_model->rowOf(id)) {
+                rows.push_back(*row);
+            }
+        }
+        std::sort(rows.begin(), rows.end());
+        if (rows != selectedRowNumbers()) {
+            selectRows(rows);
+        }
+    }
+
+    void noticeTableSelection()
+    {
+        if (m_applyingSelection || m_selectionWritePending) {
+            return;
+        }
+        if (tableSelection() == m_selection) {
+            return;
+        }
+        m_selectionWritePending = true;
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                m_selectionWritePending = false;
+                writeSelection(tableSelection());
+            },
+            Qt::QueuedConnection);
+    }
+
+    void writeSelection(QSet<ID> selection)
+    {
+        if (selection == m_selection) {
+            return;
+        }
+        m_selection = std::move(selection);
+        if (m_onSelectionChanged) {
+            m_onSelectionChanged(m_selection);
+        }
+        Q_EMIT selectionBindingChanged();
+    }
+
+    void syncSortIndicator()
+    {
+        int section = -1;
+        Qt::SortOrder order = Qt::AscendingOrder;
+        if (m_sortColumn && m_onSortColumn) {
+            const std::optional<int> column = m_model->columnIndex(*m_sortColumn);
+            if (column && m_model->columns()[*column].isSortable) {
+                section = *column;
+                order = m_sortAscending ? Qt::AscendingOrder : Qt::DescendingOrder;
+            }
+        }
+        QHeaderView* header = horizontalHeader();
+        if (header->sortIndicatorSection() == section && (section < 0 || header->sortIndicatorOrder() == order)) {
+            return;
+        }
+        m_syncingSort = true;
+        header->setSortIndicator(section, order);
+        m_syncingSort = false;
+    }
+
+    void headerSortChanged(int section, Qt::SortOrder order)
+    {
+        if (m_syncingSort) {
+            return;
+        }
+        const bool sortable = section >= 0 && section < m_model->columns().size() &&
+                              m_model->columns()[section].isSortable;
+        if (!sortable || !m_onSortColumn) {
+            syncSortIndicator(); // nothing to report: the owner's indicator stays
+            return;
+        }
+        // The indicator stays as the click left it until the owner's sort comes back.
+        m_model->sort(section, order);
+    }
+
+    Model* m_model;
+    QSet<ID> m_selection;
+    bool m_applyingSelection = false;
+    bool m_selectionWritePending = false;
+    std::optional<QString> m_sortColumn;
+    bool m_sortAscending = true;
+    bool m_syncingSort = false;
+    SortCallback m_onSortColumn;
+    SelectionCallback m_onSelectionChanged;
+    ItemAction m_onPrimaryAction;
+    MenuBuilder m_menuForSelection;
+};
+
+} // namespace quillbarrow

@@ -1,0 +1,157 @@
+#include "NativeTableView.h"
+
+#include "table/NativeTableDelegate.h"
+
+#include <QContextMenuEvent>
+#include <QHeaderView>
+#include <QItemSelectionModel>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QScrollBar>
+
+#include <algorithm>
+
+namespace quillbarrow {
+
+NativeTableView::NativeTableView(QWidget* parent)
+    : QTableView(parent), m_contextMenuShell(new QMenu(this)), m_delegate(new NativeTableDelegate(this))
+{
+    setItemDelegate(m_delegate);
+    setObjectName(QStringLiteral("nativeTable"));
+    m_contextMenuShell->setObjectName(QStringLiteral("nativeTableContextMenu"));
+    setAlternatingRowColors(true);
+    setSelectionBehavior(QAbstractItemView::SelectRows);
+    setSelectionMode(QAbstractItemView::ExtendedSelection);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setShowGrid(false);
+    setWordWrap(false);
+    setIconSize(QSize(16, 16));
+    setFrameShape(QFrame::NoFrame);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
+    setDragEnabled(true);
+    setDragDropMode(QAbstractItemView::DragOnly);
+    setDefaultDropAction(Qt::CopyAction);
+    setContextMenuPolicy(Qt::DefaultContextMenu);
+
+    QHeaderView* rows = verticalHeader();
+    rows->setVisible(false);
+    // A fixed height lets the view place 100,000 rows without measuring any of them.
+    rows->setSectionResizeMode(QHeaderView::Fixed);
+    rows->setMinimumSectionSize(rowHeight);
+    rows->setDefaultSectionSize(rowHeight);
+
+    QHeaderView* header = horizontalHeader();
+    header->setSectionsMovable(false);
+    header->setSectionsClickable(true);
+    header->setSortIndicatorShown(true);
+    header->setSortIndicator(-1, Qt::AscendingOrder);
+    header->setHighlightSections(false);
+    header->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    header->setStretchLastSection(true);
+    connect(header, &QHeaderView::sectionResized, this, &NativeTableView::keepMinimumWidth);
+    // A double click on the header or below the last row has no index and opens nothing.
+    connect(this, &QAbstractItemView::doubleClicked, this, [this](const QModelIndex& index) {
+        if (index.isValid()) {
+            Q_EMIT primaryActionRequested(index.row());
+        }
+    });
+}
+
+void NativeTableView::applyColumns(const QList<NativeTableColumn>& columns)
+{
+    for (int column = 0; column < columns.size(); ++column) {
+        if (columns[column].content == NativeTableColumn::Content::name) {
+            m_delegate->setMiddleElidedColumn(column);
+        }
+    }
+    m_minimumWidths.clear();
+    int smallest = rowHeight;
+    for (const NativeTableColumn& column : columns) {
+        m_minimumWidths.append(column.minimumWidth);
+        smallest = smallest == rowHeight ? column.minimumWidth : std::min(smallest, column.minimumWidth);
+    }
+    QHeaderView* header = horizontalHeader();
+    header->setMinimumSectionSize(smallest);
+    for (int column = 0; column < columns.size(); ++column) {
+        header->setSectionResizeMode(column, QHeaderView::Interactive);
+        header->resizeSection(column, std::max(columns[column].width, columns[column].minimumWidth));
+    }
+}
+
+int NativeTableView::minimumColumnWidth(int column) const
+{
+    return column >= 0 && column < m_minimumWidths.size() ? m_minimumWidths[column] : 0;
+}
+
+void NativeTableView::keepMinimumWidth(int column, int oldWidth, int newWidth)
+{
+    Q_UNUSED(oldWidth)
+    // The last column stretches to the table's edge; the header keeps it at the smallest minimum.
+    const bool stretched = horizontalHeader()->stretchLastSection() && column == horizontalHeader()->count() - 1;
+    if (!stretched && newWidth < minimumColumnWidth(column)) {
+        horizontalHeader()->resizeSection(column, minimumColumnWidth(column));
+    }
+}
+
+void NativeTableView::mousePressEvent(QMouseEvent* event)
+{
+    if (event->button() == Qt::LeftButton || event->button() == Qt::RightButton) {
+        Q_EMIT mouseDown();
+    }
+    QTableView::mousePressEvent(event);
+}
+
+void NativeTableView::keyPressEvent(QKeyEvent* event)
+{
+    switch (event->key()) {
+    case Qt::Key_Home:
+        if (event->modifiers() == Qt::NoModifier) {
+            verticalScrollBar()->setValue(verticalScrollBar()->minimum());
+            event->accept();
+            return;
+        }
+        break;
+    case Qt::Key_End:
+        if (event->modifiers() == Qt::NoModifier) {
+            verticalScrollBar()->setValue(verticalScrollBar()->maximum());
+            event->accept();
+            return;
+        }
+        break;
+    case Qt::Key_Return:
+    case Qt::Key_Enter: {
+        const QModelIndexList selected = selectionModel() != nullptr ? selectionModel()->selectedRows() : QModelIndexList();
+        if (selected.size() == 1) {
+            Q_EMIT primaryActionRequested(selected.front().row());
+            event->accept();
+        } else {
+            event->ignore(); // the key goes on to the pane and the window
+        }
+        return;
+    }
+    default:
+        break;
+    }
+    QTableView::keyPressEvent(event);
+}
+
+QMenu* NativeTableView::prepareContextMenu(const QPoint& viewportPosition)
+{
+    Q_UNUSED(viewportPosition)
+    m_contextMenuShell->clear();
+    return nullptr;
+}
+
+void NativeTableView::contextMenuEvent(QContextMenuEvent* event)
+{
+    if (QMenu* menu = prepareContextMenu(event->pos())) {
+        // popup(), not exec(): nothing waits on the menu.
+        menu->popup(event->globalPos());
+    }
+    event->accept();
+}
+
+} // namespace quillbarrow

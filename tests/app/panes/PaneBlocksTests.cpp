@@ -1,0 +1,117 @@
+#include "panes/blocks/BreadcrumbButton.h"
+#include "panes/blocks/DropTargetOverlay.h"
+#include "panes/blocks/EmptyStateView.h"
+#include "panes/blocks/StatusCapsule.h"
+#include "panes/blocks/ToolbarIconButton.h"
+#include "style/Palette.h"
+#include "style/SymbolIcons.h"
+
+#include <QApplication>
+#include <QEnterEvent>
+#include <QLabel>
+#include <QPushButton>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+namespace quillbarrow {
+namespace {
+
+void enter(QWidget& widget)
+{
+    QEnterEvent event(QPointF(2, 2), QPointF(2, 2), widget.mapToGlobal(QPointF(2, 2)));
+    QCoreApplication::sendEvent(&widget, &event);
+}
+
+void leave(QWidget& widget)
+{
+    QEvent event(QEvent::Leave);
+    QCoreApplication::sendEvent(&widget, &event);
+}
+
+TEST(ToolbarIconButton, HoverFillsOnlyAnEnabledButtonAndPressingFillsMore)
+{
+    ToolbarIconButton button(QStringLiteral("arrow.clockwise"), QStringLiteral("Refresh (⌘R)"));
+    EXPECT_EQ(SymbolIcons::symbolOf(&button), QStringLiteral("arrow.clockwise"));
+    EXPECT_EQ(button.toolTip(), QStringLiteral("Refresh (⌘R)"));
+    EXPECT_EQ(button.fillOpacity(), 0.0);
+    enter(button);
+    EXPECT_EQ(button.fillOpacity(), ToolbarIconButton::hoverFill);
+    button.setDown(true);
+    EXPECT_EQ(button.fillOpacity(), ToolbarIconButton::pressedFill);
+    button.setDown(false);
+    leave(button);
+    EXPECT_EQ(button.fillOpacity(), 0.0);
+
+    button.setEnabled(false);
+    enter(button);
+    EXPECT_FALSE(button.isHovering());
+    EXPECT_EQ(button.fillOpacity(), 0.0);
+    // Disabled while hovered: the fill goes at once.
+    button.setEnabled(true);
+    enter(button);
+    button.setEnabled(false);
+    EXPECT_EQ(button.fillOpacity(), 0.0);
+    EXPECT_EQ(button.sizeHint(), QSize(16 + 12, 16 + 8));
+}
+
+TEST(BreadcrumbButton, TurnsToTheAccentColourWhileThePointerIsOverIt)
+{
+    BreadcrumbButton button(QStringLiteral("Documents"));
+    const QColor secondary = button.labelColor();
+    enter(button);
+    EXPECT_EQ(button.labelColor(), Palette::accent(button.palette()));
+    leave(button);
+    EXPECT_EQ(button.labelColor(), secondary);
+    button.setEnabled(false);
+    enter(button);
+    EXPECT_TRUE(button.isHovering()) << "a breadcrumb shows hover enabled or not";
+}
+
+TEST(DropTargetOverlay, TakesNoSpaceUntilTargetedAndNeverTheClicksOrDrops)
+{
+    QWidget pane;
+    pane.resize(400, 300);
+    auto* below = new QPushButton(QStringLiteral("below"), &pane);
+    below->setGeometry(pane.rect());
+    DropTargetOverlay overlay(QStringLiteral("Drop Mac items here"),
+                              QStringLiteral("They will be copied to the current Android folder"), &pane);
+    pane.show();
+    EXPECT_FALSE(overlay.isVisible());
+    overlay.setTargeted(true);
+    EXPECT_TRUE(overlay.isVisible());
+    EXPECT_EQ(overlay.geometry(), pane.rect());
+    EXPECT_EQ(pane.childAt(200, 150), below) << "the overlay is transparent to the mouse and to drops";
+    pane.resize(500, 320);
+    EXPECT_EQ(overlay.geometry(), QRect(0, 0, 500, 320));
+    EXPECT_EQ(overlay.cardRect().center(), overlay.rect().center());
+    overlay.setTargeted(false);
+    EXPECT_FALSE(overlay.isVisible());
+}
+
+TEST(EmptyStateView, ALongDescriptionWrapsWithinItsWidthCentred)
+{
+    EmptyStateView view(QStringLiteral("No storage available"), QStringLiteral("externaldrive.badge.questionmark"),
+                        QStringLiteral("Keep the device unlocked and verify that File Transfer / MTP mode is selected. ")
+                            .repeated(4));
+    view.resize(900, 600);
+    view.show();
+    EXPECT_TRUE(view.descriptionLabel()->wordWrap());
+    EXPECT_LE(view.descriptionLabel()->width(), EmptyStateView::descriptionWidth);
+    EXPECT_TRUE(view.descriptionLabel()->alignment() & Qt::AlignHCenter);
+    EXPECT_EQ(view.symbolLabel()->property(SymbolIcons::symbolProperty).toString(),
+              QStringLiteral("externaldrive.badge.questionmark"));
+    EXPECT_FALSE(view.symbolLabel()->pixmap().isNull());
+}
+
+TEST(StatusCapsule, ShowsItsTextAndSymbol)
+{
+    StatusCapsule capsule;
+    capsule.setStatus(QStringLiteral("Updating after transfer…"), QStringLiteral("clock.arrow.circlepath"));
+    EXPECT_EQ(capsule.text(), QStringLiteral("Updating after transfer…"));
+    EXPECT_EQ(capsule.property(SymbolIcons::symbolProperty).toString(), QStringLiteral("clock.arrow.circlepath"));
+    EXPECT_GE(capsule.sizeHint().width(), capsule.fontMetrics().horizontalAdvance(capsule.text()) + 20);
+}
+
+} // namespace
+} // namespace quillbarrow

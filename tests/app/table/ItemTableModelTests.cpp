@@ -1,0 +1,232 @@
+#include "TableRows.h"
+#include "table/ItemTableModel.h"
+
+#include <QAbstractItemModelTester>
+#include <QRandomGenerator>
+#include <QSignalSpy>
+
+#include <gtest/gtest.h>
+
+namespace quillbarrow {
+namespace {
+
+using testing::localFile;
+using testing::localFiles;
+using testing::localFolder;
+using testing::localID;
+
+using LocalModel = ItemTableModel<LocalItem>;
+
+const QString listing = QStringLiteral("/data");
+
+QStringList shownNames(const LocalModel& model)
+{
+    QStringList names;
+    for (int row = 0; row < model.rowCount(); ++row) {
+        names.append(model.index(row, 0).data().toString());
+    }
+    return names;
+}
+
+// Every announcement of a model, in order, as text: "removed 4-4", "inserted 1-1" ...
+class Announcements {
+public:
+    explicit Announcements(QAbstractItemModel& model)
+    {
+        QObject::connect(&model, &QAbstractItemModel::modelReset, [this] { m_seen.append(QStringLiteral("reset")); });
+        QObject::connect(&model, &QAbstractItemModel::rowsRemoved, [this](const QModelIndex&, int first, int last) {
+            m_seen.append(QStringLiteral("removed %1-%2").arg(first).arg(last));
+        });
+        QObject::connect(&model, &QAbstractItemModel::rowsInserted, [this](const QModelIndex&, int first, int last) {
+            m_seen.append(QStringLiteral("inserted %1-%2").arg(first).arg(last));
+        });
+        QObject::connect(&model, &QAbstractItemModel::layoutChanged, [this] { m_seen.append(QStringLiteral("layout")); });
+        QObject::connect(&model, &QAbstractItemModel::dataChanged,
+                         [this](const QModelIndex& topLeft, const QModelIndex& bottomRight, const QList<int>& roles) {
+                             QStringList roleNames;
+                             for (const int role : roles) {
+                                 roleNames.append(QString::number(role));
+                             }
+                             m_seen.append(QStringLiteral("changed %1,%2-%3,%4 roles %5")
+                                               .arg(topLeft.row())
+                                               .arg(topLeft.column())
+                                               .arg(bottomRight.row())
+                                               .arg(bottomRight.column())
+                                               .arg(roleNames.join(u',')));
+                         });
+    }
+    const QStringList& seen() const { return m_seen; }
+    void clear() { m_seen.clear(); }
+
+private:
+    QStringList m_seen;
+};
+
+TEST(ItemTableModel, ARelistingOfTheSameFolderAnnouncesRangesNotAReset)
+{
+    LocalModel model(NativeTableColumn::standardColumns());
+    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::Fatal);
+    model.setItems(localFiles({"a", "b", "c", "d", "e", "f"}), listing);
+    Announcements announced(model);
+
+    QList<LocalItem> relisted = localFiles({"a", "x", "c", "d", "f", "y", "z"});
+    relisted[3] = localFile(QStringLiteral("d"), 999); // d grew
+    model.setItems(relisted, listing);
+
+    EXPECT_EQ(shownNames(model), (QStringList{"a", "x", "c", "d", "f", "y", "z"}));
+    EXPECT_EQ(model.index(3, 1).data().toString(), QStringLiteral("999 bytes"));
+    // Removals bottom-up, then the changed size cell alone, then insertions top-down.
+    EXPECT_EQ(announced.seen(), (QStringList{"removed 4-4", "removed 1-1", "changed 2,1-2,1 roles 0", "inserted 1-1",
+                                             "inserted 5-6"}));
+    EXPECT_EQ(model.rowOf(localID(QStringLiteral("f"))), 4);
+    EXPECT_EQ(model.rowOf(localID(QStringLiteral("b"))), std::nullopt);
+}
+
+TEST(ItemTableModel, PersistentIndexesFollowTheirRowsThroughRemovalsInsertionsAndReordering)
+{
+    LocalModel model(NativeTableColumn::standardColumns());
+    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::Fatal);
+    model.setItems(localFiles({"a", "b", "c", "d", "e"}), listing);
+    const QPersistentModelIndex c = model.index(2, 0);
+    const QPersistentModelIndex e = model.index(4, 2);
+    const QPersistentModelIndex b = model.index(1, 0);
+    Announcements announced(model);
+
+    model.setItems(localFiles({"e", "new", "c", "a", "d"}), listing);
+
+    EXPECT_EQ(shownNames(model), (QStringList{"e", "new", "c", "a", "d"}));
+    EXPECT_FALSE(b.isValid());
+    EXPECT_EQ(c.row(), 2);
+    EXPECT_EQ(e.row(), 0);
+    EXPECT_EQ(e.column(), 2);
+    EXPECT_EQ(announced.seen(), (QStringList{"removed 1-1", "layout", "inserted 1-1"}));
+}
+
+TEST(ItemTableModel, OnlyTheChangedCellsAndRolesAreAnnouncedPerBlockOfRows)
+{
+    LocalModel model(NativeTableColumn::standardColumns());
+    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::Fatal);
+    model.setItems({localFile("a"), localFile("b"), localFolder("c"), localFile("d"), localFile("e")}, listing);
+    Announcements announced(model);
+
+    const QDateTime noon(QDate(2024, 1, 2), QTime(12, 0), Qt::UTC);
+    QList<LocalItem> relisted{localFile("a", 100, noon), localFile("b", 5), localFolder("c", 4096), localFile("d"),
+                              LocalItem(localID("e"), "e renamed", RemoteItemKind::folder, 100, std::nullopt, false)};
+    model.setItems(relisted, listing);
+
+    EXPECT_EQ(announced.seen(), (QStringList{"changed 0,1-2,2 roles 0", "changed 4,0-4,0 roles 0,1"}));
+    EXPECT_EQ(model.index(2, 1).data().toString(), QStringLiteral("4 KB"));
+    EXPECT_EQ(model.index(4, 0).data().toString(), QStringLiteral("e renamed"));
+}
+
+TEST(ItemTableModel, AFieldTheTableDoesNotShowChangesSilently)
+{
+    LocalModel model(NativeTableColumn::standardColumns());
+    model.setItems({localFile("a")}, listing);
+    Announcements announced(model);
+    LocalItem hidden = localFile("a");
+    hidden.isHidden = true;
+    model.setItems({hidden}, listing);
+    EXPECT_TRUE(announced.seen().isEmpty());
+    EXPECT_TRUE(model.item(0).isHidden);
+}
+
+TEST(ItemTableModel, AnotherListingIsOneReset)
+{
+    LocalModel model(NativeTableColumn::standardColumns());
+    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::Fatal);
+    model.setItems(localFiles({"a", "b"}), listing);
+    Announcements announced(model);
+    model.setItems(localFiles({"a", "c"}), QStringLiteral("/elsewhere"));
+    EXPECT_EQ(announced.seen(), QStringList{"reset"});
+    EXPECT_EQ(shownNames(model), (QStringList{"a", "c"}));
+}
+
+TEST(ItemTableModel, AListingWithARepeatedIDIsShownAsGiven)
+{
+    LocalModel model(NativeTableColumn::standardColumns());
+    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::Fatal);
+    model.setItems(localFiles({"a", "b"}), listing);
+    Announcements announced(model);
+    model.setItems(localFiles({"a", "b", "a"}), listing);
+    EXPECT_EQ(announced.seen(), QStringList{"reset"});
+    EXPECT_EQ(shownNames(model), (QStringList{"a", "b", "a"}));
+    // A later listing without the repetition is a diff again.
+    announced.clear();
+    model.setItems(localFiles({"a", "b", "c"}), listing);
+    EXPECT_EQ(shownNames(model), (QStringList{"a", "b", "c"}));
+}
+
+TEST(ItemTableModel, CellsShowTwoDashesForUnknownValuesAndTheKindsSymbol)
+{
+    LocalModel model(NativeTableColumn::standardColumns());
+    model.setItems({localFolder("Photos"), localFile("notes.txt", 1'500, std::nullopt)}, listing);
+    EXPECT_EQ(model.index(0, 0).data().toString(), QStringLiteral("Photos"));
+    EXPECT_EQ(model.index(0, 1).data().toString(), QStringLiteral("--"));
+    EXPECT_EQ(model.index(0, 2).data().toString(), QStringLiteral("--"));
+    EXPECT_EQ(model.index(1, 1).data().toString(), QStringLiteral("2 KB"));
+    const QImage folder = model.index(0, 0).data(Qt::DecorationRole).value<QIcon>().pixmap(16, 16).toImage();
+    const QImage file = model.index(1, 0).data(Qt::DecorationRole).value<QIcon>().pixmap(16, 16).toImage();
+    EXPECT_FALSE(folder.isNull());
+    EXPECT_FALSE(file.isNull());
+    EXPECT_NE(folder, file);
+    EXPECT_FALSE(model.index(0, 1).data(Qt::DecorationRole).isValid());
+    EXPECT_EQ(model.headerData(0, Qt::Horizontal).toString(), QStringLiteral("Name"));
+    EXPECT_EQ(model.headerData(1, Qt::Horizontal).toString(), QStringLiteral("Size"));
+    EXPECT_EQ(model.headerData(2, Qt::Horizontal).toString(), QStringLiteral("Modified"));
+}
+
+// Many random re-listings (removals, arrivals, changes and moves together) against the
+// model tester: the rows shown always end as the listing given.
+TEST(ItemTableModel, RandomRelistingsAlwaysEndAsTheListingGiven)
+{
+    LocalModel model(NativeTableColumn::standardColumns());
+    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::Fatal);
+    QRandomGenerator random(20);
+    QList<LocalItem> current;
+    int nextName = 0;
+    for (int index = 0; index < 40; ++index) {
+        current.append(localFile(QString::number(nextName++)));
+    }
+    model.setItems(current, listing);
+    QList<QPersistentModelIndex> tracked;
+    for (int round = 0; round < 80; ++round) {
+        QList<LocalItem> next;
+        for (const LocalItem& item : current) {
+            const quint32 fate = random.bounded(10);
+            if (fate == 0) {
+                continue; // removed
+            }
+            next.append(fate == 1 ? localFile(item.name, random.bounded(5000)) : item);
+            if (random.bounded(8) == 0) {
+                next.append(localFile(QString::number(nextName++)));
+            }
+        }
+        if (round % 3 == 0 && next.size() > 2) {
+            std::swap(next[random.bounded(static_cast<int>(next.size()))], next[0]);
+        }
+        tracked.clear();
+        for (int row = 0; row < model.rowCount(); row += 7) {
+            tracked.append(model.index(row, 0));
+        }
+        QStringList trackedNames;
+        for (const QPersistentModelIndex& index : tracked) {
+            trackedNames.append(index.data().toString());
+        }
+        model.setItems(next, listing);
+        current = next;
+        ASSERT_EQ(model.rowCount(), current.size());
+        for (int row = 0; row < model.rowCount(); ++row) {
+            ASSERT_EQ(model.item(row), current[row]) << "round " << round << " row " << row;
+            ASSERT_EQ(model.rowOf(current[row].id), row);
+        }
+        for (qsizetype index = 0; index < tracked.size(); ++index) {
+            if (tracked[index].isValid()) {
+                ASSERT_EQ(tracked[index].data().toString(), trackedNames[index]) << "round " << round;
+            }
+        }
+    }
+}
+
+} // namespace
+} // namespace quillbarrow

@@ -1,0 +1,421 @@
+#include "TableRows.h"
+#include "table/NativeTable.h"
+
+#include <QAbstractItemModelTester>
+#include <QApplication>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QMimeData>
+#include <QScrollBar>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+namespace quillbarrow {
+namespace {
+
+using testing::localFile;
+using testing::localFiles;
+using testing::localID;
+using testing::remoteItem;
+
+using LocalTable = NativeTable<LocalItem>;
+
+const QString listing = QStringLiteral("/data");
+
+QStringList numberedNames(int count)
+{
+    QStringList names;
+    for (int index = 0; index < count; ++index) {
+        names.append(QStringLiteral("file %1").arg(index, 3, 10, QLatin1Char('0')));
+    }
+    return names;
+}
+
+QList<int> selectedRows(const LocalTable& table)
+{
+    QList<int> rows;
+    for (const QModelIndex& index : table.selectionModel()->selectedRows()) {
+        rows.append(index.row());
+    }
+    std::sort(rows.begin(), rows.end());
+    return rows;
+}
+
+QPoint rowCentre(const LocalTable& table, int row)
+{
+    return table.visualRect(table.model()->index(row, 0)).center();
+}
+
+// A double click as a window system delivers it: a click, then the double-click event.
+void doubleClick(QWidget* widget, QPoint position)
+{
+    QTest::mouseClick(widget, Qt::LeftButton, {}, position);
+    QTest::mouseDClick(widget, Qt::LeftButton, {}, position);
+}
+
+class NativeTableTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        table = std::make_unique<LocalTable>();
+        tester = std::make_unique<QAbstractItemModelTester>(table->model(),
+                                                            QAbstractItemModelTester::FailureReportingMode::Fatal);
+        table->resize(640, 300);
+        table->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(table.get()));
+        table->setOnSelectionChanged([this](const QSet<QUrl>& selection) { writes.append(selection); });
+    }
+
+    std::unique_ptr<LocalTable> table;
+    std::unique_ptr<QAbstractItemModelTester> tester;
+    QList<QSet<QUrl>> writes;
+};
+
+TEST_F(NativeTableTest, TheOwnersSelectionIsShownForTheListedRowsOnlyAndNotReportedBack)
+{
+    table->setItems(localFiles({"a", "b", "c", "d"}), listing);
+    table->setSelection({localID("b"), localID("d"), localID("not listed")});
+    EXPECT_EQ(selectedRows(*table), (QList<int>{1, 3}));
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(writes.isEmpty());
+    // The unlisted id stays in the binding.
+    EXPECT_TRUE(table->selection().contains(localID("not listed")));
+
+    table->setSelection({});
+    EXPECT_TRUE(selectedRows(*table).isEmpty());
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(writes.isEmpty());
+}
+
+TEST_F(NativeTableTest, AUsersSelectionReachesTheBindingOnTheNextTurn)
+{
+    table->setItems(localFiles({"a", "b", "c"}), listing);
+    QSignalSpy written(table.get(), &NativeTableView::selectionBindingChanged);
+    QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, rowCentre(*table, 2));
+    EXPECT_EQ(selectedRows(*table), QList<int>{2});
+    EXPECT_TRUE(table->selection().isEmpty()) << "written during the selection change";
+    QCoreApplication::processEvents();
+    EXPECT_EQ(table->selection(), QSet<QUrl>{localID("c")});
+    EXPECT_EQ(writes, (QList<QSet<QUrl>>{{localID("c")}}));
+    EXPECT_EQ(written.count(), 1);
+}
+
+// Two selection changes before the next turn end as the last one, in one write: the binding never
+// disagrees with what the table shows.
+TEST_F(NativeTableTest, SelectionChangesWithinOneTurnEndAsTheLastOne)
+{
+    table->setItems(localFiles({"a", "b", "c"}), listing);
+    QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, rowCentre(*table, 0));
+    QTest::mouseClick(table->viewport(), Qt::LeftButton, Qt::ShiftModifier, rowCentre(*table, 1));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(table->selection(), (QSet<QUrl>{localID("a"), localID("b")}));
+    EXPECT_EQ(writes.size(), 1);
+}
+
+TEST_F(NativeTableTest, ARelistingKeepsSelectionAndScrollPosition)
+{
+    table->setItems(localFiles(numberedNames(200)), listing);
+    table->setSelection({localID("file 100"), localID("file 150")});
+    table->verticalScrollBar()->setValue(95 * NativeTableView::rowHeight);
+    const int scrolled = table->verticalScrollBar()->value();
+    QSignalSpy reset(table->model(), &QAbstractItemModel::modelReset);
+    QSignalSpy written(table.get(), &NativeTableView::selectionBindingChanged);
+
+    QStringList names = numberedNames(200);
+    names.removeAt(180); // below the view
+    names.insert(190, QStringLiteral("file 189b"));
+    QList<LocalItem> relisted = localFiles(names);
+    relisted[150] = localFile(QStringLiteral("file 150"), 12345); // the selected row changed
+    table->setItems(relisted, listing);
+    QCoreApplication::processEvents();
+
+    EXPECT_EQ(reset.count(), 0);
+    EXPECT_EQ(selectedRows(*table), (QList<int>{100, 150}));
+    EXPECT_EQ(table->verticalScrollBar()->value(), scrolled);
+    EXPECT_EQ(written.count(), 0);
+    EXPECT_EQ(table->selection(), (QSet<QUrl>{localID("file 100"), localID("file 150")}));
+}
+
+TEST_F(NativeTableTest, AnotherFolderSelectsTheRowsOfTheBindingThatItLists)
+{
+    table->setItems(localFiles({"a", "b"}), listing);
+    table->setSelection({localID("b")});
+    table->setItems(localFiles({"b", "c"}), QStringLiteral("/other"));
+    EXPECT_EQ(selectedRows(*table), QList<int>{0});
+    // A selected row that vanishes leaves its id in the binding, matching no row.
+    table->setItems(localFiles({"c"}), QStringLiteral("/other"));
+    EXPECT_TRUE(selectedRows(*table).isEmpty());
+    QCoreApplication::processEvents();
+    EXPECT_EQ(table->selection(), QSet<QUrl>{localID("b")});
+    EXPECT_TRUE(writes.isEmpty());
+}
+
+TEST_F(NativeTableTest, ADoubleClickOnARowOrReturnOnOneSelectedRowOpensIt)
+{
+    QList<QString> opened;
+    table->setOnPrimaryAction([&opened](const LocalItem& item) { opened.append(item.name); });
+    table->setItems(localFiles({"a", "b"}), listing);
+
+    doubleClick(table->viewport(), rowCentre(*table, 1));
+    EXPECT_EQ(opened, QList<QString>{"b"});
+    // Below the last row and on the header: nothing.
+    doubleClick(table->viewport(), QPoint(20, 250));
+    doubleClick(table->horizontalHeader()->viewport(), QPoint(20, 5));
+    EXPECT_EQ(opened.size(), 1);
+
+    table->setSelection({localID("a")});
+    QKeyEvent press(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+    QCoreApplication::sendEvent(table.get(), &press);
+    EXPECT_EQ(opened, (QList<QString>{"b", "a"}));
+    EXPECT_TRUE(press.isAccepted());
+
+    table->setSelection({localID("a"), localID("b")});
+    QKeyEvent second(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+    QCoreApplication::sendEvent(table.get(), &second);
+    EXPECT_EQ(opened.size(), 2);
+    EXPECT_FALSE(second.isAccepted()) << "Return with two rows goes on to the pane";
+}
+
+TEST_F(NativeTableTest, HomeAndEndScrollToTheEndsAndLeaveTheSelectionAlone)
+{
+    table->setItems(localFiles(numberedNames(200)), listing);
+    table->setSelection({localID("file 005")});
+    table->setCurrentIndex(table->model()->index(5, 0));
+    QScrollBar* bar = table->verticalScrollBar();
+    ASSERT_GT(bar->maximum(), 0);
+
+    QTest::keyClick(table.get(), Qt::Key_End);
+    EXPECT_EQ(bar->value(), bar->maximum());
+    EXPECT_EQ(selectedRows(*table), QList<int>{5});
+    EXPECT_EQ(table->currentIndex().row(), 5);
+
+    QTest::keyClick(table.get(), Qt::Key_Home);
+    EXPECT_EQ(bar->value(), 0);
+    EXPECT_EQ(selectedRows(*table), QList<int>{5});
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(writes.isEmpty());
+}
+
+TEST_F(NativeTableTest, EveryLeftOrRightPressIsReportedBeforeTheTableHandlesIt)
+{
+    table->setItems(localFiles({"a"}), listing);
+    QSignalSpy downs(table.get(), &NativeTableView::mouseDown);
+    bool selectedWhenReported = true;
+    QObject::connect(table.get(), &NativeTableView::mouseDown,
+                     [&] { selectedWhenReported = !table->selectionModel()->selectedRows().isEmpty(); });
+    QTest::mousePress(table->viewport(), Qt::LeftButton, {}, rowCentre(*table, 0));
+    QTest::mouseRelease(table->viewport(), Qt::LeftButton, {}, rowCentre(*table, 0));
+    EXPECT_FALSE(selectedWhenReported);
+    QTest::mousePress(table->viewport(), Qt::RightButton, {}, QPoint(20, 250));
+    QTest::mouseRelease(table->viewport(), Qt::RightButton, {}, QPoint(20, 250));
+    QTest::mousePress(table->viewport(), Qt::MiddleButton, {}, QPoint(20, 250));
+    QTest::mouseRelease(table->viewport(), Qt::MiddleButton, {}, QPoint(20, 250));
+    EXPECT_EQ(downs.count(), 2);
+}
+
+TEST_F(NativeTableTest, ColumnsHaveTheirTitlesWidthsAndMinimums)
+{
+    QHeaderView* header = table->horizontalHeader();
+    EXPECT_EQ(header->sectionSize(0), 320);
+    EXPECT_EQ(header->sectionSize(1), 100);
+    EXPECT_FALSE(header->sectionsMovable());
+    EXPECT_EQ(table->verticalHeader()->defaultSectionSize(), 22);
+    EXPECT_TRUE(table->alternatingRowColors());
+    EXPECT_EQ(table->selectionMode(), QAbstractItemView::ExtendedSelection);
+    header->resizeSection(0, 30);
+    EXPECT_EQ(header->sectionSize(0), 120);
+    header->resizeSection(1, 10);
+    EXPECT_EQ(header->sectionSize(1), 60);
+}
+
+// ---- Sort ----------------------------------------------------------------------------------------
+
+QPoint sectionCentre(const QHeaderView& header, int section)
+{
+    return QPoint(header.sectionViewportPosition(section) + header.sectionSize(section) / 2, header.height() / 2);
+}
+
+TEST_F(NativeTableTest, AHeaderClickReportsTheColumnAndTheNextDirectionOnce)
+{
+    QList<std::pair<QString, bool>> requests;
+    table->setOnSortColumn([&](const QString& identifier, bool ascending) { requests.append({identifier, ascending}); });
+    table->setSortColumn(QStringLiteral("name"), true);
+    QHeaderView* header = table->horizontalHeader();
+    EXPECT_EQ(header->sortIndicatorSection(), 0);
+    EXPECT_EQ(header->sortIndicatorOrder(), Qt::AscendingOrder);
+
+    QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, sectionCentre(*header, 1));
+    ASSERT_EQ(requests.size(), 1);
+    EXPECT_EQ(requests[0], std::make_pair(QStringLiteral("size"), true));
+    // The owner answers with that sort: the indicator is already there, nothing is reported.
+    table->setSortColumn(QStringLiteral("size"), true);
+    EXPECT_EQ(requests.size(), 1);
+
+    QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, sectionCentre(*header, 1));
+    ASSERT_EQ(requests.size(), 2);
+    EXPECT_EQ(requests[1], std::make_pair(QStringLiteral("size"), false));
+    table->setSortColumn(QStringLiteral("size"), false);
+    EXPECT_EQ(header->sortIndicatorOrder(), Qt::DescendingOrder);
+    EXPECT_EQ(requests.size(), 2);
+}
+
+TEST_F(NativeTableTest, WithoutASortCallbackOrAKnownColumnThereIsNoSortIndicator)
+{
+    QHeaderView* header = table->horizontalHeader();
+    table->setSortColumn(QStringLiteral("name"), true);
+    EXPECT_EQ(header->sortIndicatorSection(), -1) << "no sort callback";
+    QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, sectionCentre(*header, 1));
+    EXPECT_EQ(header->sortIndicatorSection(), -1);
+
+    int requests = 0;
+    table->setOnSortColumn([&](const QString&, bool) { ++requests; });
+    EXPECT_EQ(header->sortIndicatorSection(), 0);
+    table->setSortColumn(QStringLiteral("kind"), true);
+    EXPECT_EQ(header->sortIndicatorSection(), -1) << "unknown column";
+    table->setSortColumn(std::nullopt, true);
+    EXPECT_EQ(header->sortIndicatorSection(), -1);
+    EXPECT_EQ(requests, 0);
+}
+
+TEST(NativeTableSort, AClickOnAnUnsortableColumnReportsNothing)
+{
+    QList<NativeTableColumn> columns = NativeTableColumn::standardColumns();
+    columns[2].isSortable = false;
+    LocalTable table(columns);
+    table.resize(640, 200);
+    table.show();
+    int requests = 0;
+    table.setOnSortColumn([&](const QString&, bool) { ++requests; });
+    table.setSortColumn(QStringLiteral("name"), true);
+    QHeaderView* header = table.horizontalHeader();
+    QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, sectionCentre(*header, 2));
+    EXPECT_EQ(requests, 0);
+    EXPECT_EQ(header->sortIndicatorSection(), 0);
+    table.setSortColumn(QStringLiteral("modified"), true);
+    EXPECT_EQ(header->sortIndicatorSection(), -1);
+}
+
+// ---- Drag ------------------------------------------------------------------------------------------
+
+TEST_F(NativeTableTest, DraggedComputerRowsCarryTheirFileAddressesAskingTheWriterOncePerRow)
+{
+    table->setItems(localFiles({"a", "b", "c", "d"}), listing);
+    QList<QString> asked;
+    table->setPasteboardWriter([&asked](const LocalItem& item) {
+        asked.append(item.name);
+        return NativeTableItemTraits<LocalItem>::pasteboardItem(item);
+    });
+    table->setSelection({localID("d"), localID("b"), localID("c")});
+    const std::unique_ptr<QMimeData> data(table->model()->mimeData(table->selectionModel()->selectedIndexes()));
+    ASSERT_NE(data, nullptr);
+    EXPECT_EQ(data->urls(), (QList<QUrl>{localID("b"), localID("c"), localID("d")}));
+    EXPECT_EQ(asked, (QList<QString>{"b", "c", "d"}));
+    EXPECT_EQ(table->model()->supportedDragActions(), Qt::CopyAction);
+}
+
+TEST(NativeTableDrag, DraggedPhoneRowsCarryTheMarkerText)
+{
+    NativeTable<RemoteItem> table;
+    table.setItems({remoteItem("1", "DCIM", RemoteItemKind::folder), remoteItem("2", "a.jpg"),
+                    remoteItem("3", "b.jpg")},
+                   QStringLiteral("phone"));
+    int asked = 0;
+    table.setPasteboardWriter([&asked](const RemoteItem& item) {
+        ++asked;
+        return NativeTableItemTraits<RemoteItem>::pasteboardItem(item);
+    });
+    const QModelIndexList rows{table.model()->index(0, 0), table.model()->index(1, 0), table.model()->index(2, 1)};
+    const std::unique_ptr<QMimeData> data(table.model()->mimeData(rows));
+    ASSERT_NE(data, nullptr);
+    EXPECT_EQ(data->text(), QStringLiteral("com.quillbarrow.android-drag/v1"));
+    EXPECT_FALSE(data->hasUrls());
+    EXPECT_EQ(asked, 3);
+}
+
+TEST(NativeTableDrag, ARowTheWriterGivesNothingForAddsNothing)
+{
+    NativeTable<LocalItem> table;
+    table.setItems(localFiles({"a", "b"}), listing);
+    table.setPasteboardWriter([](const LocalItem&) { return std::optional<NativeTablePasteboardItem>(); });
+    EXPECT_EQ(table.model()->mimeData({table.model()->index(0, 0)}), nullptr);
+}
+
+// ---- Context menu -----------------------------------------------------------------------------------
+
+class NativeTableMenuTest : public NativeTableTest {
+protected:
+    void SetUp() override
+    {
+        NativeTableTest::SetUp();
+        table->setItems(localFiles({"a", "b", "c"}), listing);
+        table->setMenuForSelection([this](const QSet<QUrl>& rows) {
+            builtFor.append(rows);
+            auto menu = std::make_unique<QMenu>();
+            QAction* open = menu->addAction(QStringLiteral("Open"));
+            QObject::connect(open, &QAction::triggered, [this] { ++opened; });
+            menu->addSeparator();
+            menu->addAction(QStringLiteral("Disabled"))->setEnabled(false);
+            return menu;
+        });
+    }
+
+    QList<QSet<QUrl>> builtFor;
+    int opened = 0;
+};
+
+TEST_F(NativeTableMenuTest, AClickOnAnUnselectedRowMakesItTheSelectionAndTheMenusRow)
+{
+    table->setSelection({localID("a"), localID("b")});
+    QMenu* menu = table->prepareContextMenu(rowCentre(*table, 2));
+    ASSERT_NE(menu, nullptr);
+    EXPECT_EQ(builtFor, (QList<QSet<QUrl>>{{localID("c")}}));
+    EXPECT_EQ(selectedRows(*table), QList<int>{2});
+    EXPECT_EQ(table->selection(), (QSet<QUrl>{localID("a"), localID("b")})) << "the binding follows a turn later";
+    QCoreApplication::processEvents();
+    EXPECT_EQ(table->selection(), QSet<QUrl>{localID("c")});
+    EXPECT_FALSE(menu->isVisible());
+}
+
+TEST_F(NativeTableMenuTest, AClickOnASelectedRowOrBelowTheRowsTakesTheWholeSelection)
+{
+    table->setSelection({localID("a"), localID("c")});
+    table->prepareContextMenu(rowCentre(*table, 2));
+    table->prepareContextMenu(QPoint(20, 250));
+    table->setSelection({});
+    table->prepareContextMenu(QPoint(20, 250));
+    EXPECT_EQ(builtFor, (QList<QSet<QUrl>>{{localID("a"), localID("c")}, {localID("a"), localID("c")}, {}}));
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(writes.isEmpty());
+}
+
+TEST_F(NativeTableMenuTest, TheShellTakesTheBuiltItemsWithTheirStatesAndKeepsTheirWork)
+{
+    QMenu* menu = table->prepareContextMenu(rowCentre(*table, 0));
+    ASSERT_EQ(menu, table->contextMenuShell());
+    const QList<QAction*> actions = menu->actions();
+    ASSERT_EQ(actions.size(), 3);
+    EXPECT_EQ(actions[0]->text(), QStringLiteral("Open"));
+    EXPECT_TRUE(actions[1]->isSeparator());
+    EXPECT_FALSE(actions[2]->isEnabled());
+    actions[0]->trigger();
+    EXPECT_EQ(opened, 1);
+    // The next opening starts from an empty shell.
+    table->prepareContextMenu(rowCentre(*table, 0));
+    EXPECT_EQ(menu->actions().size(), 3);
+}
+
+TEST_F(NativeTableMenuTest, NoMenuOrAnEmptyMenuShowsNothing)
+{
+    table->setMenuForSelection([](const QSet<QUrl>&) { return std::unique_ptr<QMenu>(); });
+    EXPECT_EQ(table->prepareContextMenu(rowCentre(*table, 0)), nullptr);
+    table->setMenuForSelection([](const QSet<QUrl>&) { return std::make_unique<QMenu>(); });
+    EXPECT_EQ(table->prepareContextMenu(rowCentre(*table, 0)), nullptr);
+    EXPECT_TRUE(table->contextMenuShell()->actions().isEmpty());
+}
+
+} // namespace
+} // namespace quillbarrow
