@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QColor>
+#include <QFont>
+#include <QPalette>
+
+class QWidget;
+
+namespace quillbarrow {
+
+// The type scale and the secondary colour of the chrome, derived from the application font and
+// the palette (the shared style folder will take these over).
+class ChromeStyle final {
+public:
+    static QFont headline(const QFont& base);
+    static QFont title2(const QFont& base);
+    static QFont title3(const QFont& base);
+    static QFont callout(const QFont& base);
+    static QFont caption(const QFont& base);
+    static QFont caption2(const QFont& base);
+    static QColor secondaryText(const QPalette& palette);
+    // Sets the font and, when `secondary`, the reduced-alpha text colour on the widget.
+    static void setText(QWidget* widget, const QFont& font, bool secondary);
+};
+
+} // namespace quillbarrow
