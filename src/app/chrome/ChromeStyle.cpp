@@ -42,4 +42,10 @@ void ChromeStyle::setText(QWidget* widget, const QFont& font, bool secondary)
     }
 }
 
+QString ChromeStyle::buttonTitle(const QString& text)
+{
+    QString escaped = text;
+    return escaped.replace(u'&', QStringLiteral("&&"));
+}
+
 } // namespace quillbarrow

@@ -21,6 +21,8 @@ public:
     static QColor secondaryText(const QPalette& palette);
     // Sets the font and, when `secondary`, the reduced-alpha text colour on the widget.
     static void setText(QWidget* widget, const QFont& font, bool secondary);
+    // A button title with its "&" shown as written, not taken as a keyboard mnemonic.
+    static QString buttonTitle(const QString& text);
 };
 
 } // namespace quillbarrow
