@@ -108,11 +108,13 @@ void ErrorBannerView::setBanner(const std::optional<ErrorBanner>& banner)
 
 void ErrorBannerView::askToRestartServices()
 {
-    if (m_alert) {
+    if (m_alert && m_alert->isVisible()) {
         return; // already asking
     }
+    if (m_alert) {
+        m_alert->deleteLater();
+    }
     m_alert = new ServiceRestartAlert(window());
-    m_alert->setAttribute(Qt::WA_DeleteOnClose);
     connect(m_alert, &ServiceRestartAlert::restartConfirmed, this, &ErrorBannerView::restartServicesConfirmed);
     m_alert->open();
 }

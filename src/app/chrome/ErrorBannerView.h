@@ -30,7 +30,7 @@ public:
     explicit ErrorBannerView(DeviceBrowserViewModel* browser, QWidget* parent = nullptr);
 
     void setBanner(const std::optional<ErrorBanner>& banner);
-    // The restart alert while it is open.
+    // The restart alert last opened.
     ServiceRestartAlert* restartAlert() const { return m_alert; }
 
 Q_SIGNALS:
