@@ -1,5 +1,7 @@
 #include "chrome/ChromeIcons.h"
 
+#include "chrome/ChromeSymbolPainter.h"
+
 #include <QAbstractButton>
 #include <QApplication>
 #include <QHash>
@@ -39,6 +41,16 @@ const QHash<QString, IconSource>& iconSources()
     return sources;
 }
 
+// The symbol drawn in one colour at the usual sizes.
+QIcon drawnIcon(const QString& symbolName, const QColor& colour)
+{
+    QIcon icon;
+    for (const int size : {16, 24, 32, 48, 64}) {
+        icon.addPixmap(ChromeIcons::tinted(symbolName, colour, size));
+    }
+    return icon;
+}
+
 } // namespace
 
 QIcon ChromeIcons::icon(const QString& symbolName)
@@ -48,11 +60,26 @@ QIcon ChromeIcons::icon(const QString& symbolName)
         return QApplication::style()->standardIcon(QStyle::SP_FileIcon);
     }
     const QIcon themed = QIcon::fromTheme(QString::fromLatin1(found->themeName));
-    return themed.isNull() ? QApplication::style()->standardIcon(found->fallback) : themed;
+    if (!themed.isNull()) {
+        return themed;
+    }
+    if (ChromeSymbolPainter::canDraw(symbolName)) {
+        return drawnIcon(symbolName, QApplication::palette().color(QPalette::WindowText));
+    }
+    return QApplication::style()->standardIcon(found->fallback);
 }
 
 QPixmap ChromeIcons::tinted(const QString& symbolName, const QColor& colour, int size)
 {
+    if (ChromeSymbolPainter::canDraw(symbolName)) {
+        // Tinted symbols are drawn: a one-colour theme icon would lose its inner shape.
+        QPixmap drawn(size, size);
+        drawn.fill(Qt::transparent);
+        QPainter painter(&drawn);
+        ChromeSymbolPainter::draw(painter, QRectF(0, 0, size, size), symbolName,
+                                  colour.isValid() ? colour : QApplication::palette().color(QPalette::WindowText));
+        return drawn;
+    }
     QPixmap pixmap = icon(symbolName).pixmap(size, size);
     if (!colour.isValid() || pixmap.isNull()) {
         return pixmap;

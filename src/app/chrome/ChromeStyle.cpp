@@ -1,5 +1,8 @@
 #include "chrome/ChromeStyle.h"
 
+#include <QGridLayout>
+#include <QMessageBox>
+#include <QSpacerItem>
 #include <QWidget>
 
 namespace quillbarrow {
@@ -46,6 +49,14 @@ QString ChromeStyle::buttonTitle(const QString& text)
 {
     QString escaped = text;
     return escaped.replace(u'&', QStringLiteral("&&"));
+}
+
+void ChromeStyle::widen(QMessageBox* alert, int width)
+{
+    if (auto* grid = qobject_cast<QGridLayout*>(alert->layout())) {
+        grid->addItem(new QSpacerItem(width, 0, QSizePolicy::Minimum, QSizePolicy::Fixed), grid->rowCount(), 0, 1,
+                      grid->columnCount());
+    }
 }
 
 } // namespace quillbarrow

@@ -4,6 +4,7 @@
 #include <QFont>
 #include <QPalette>
 
+class QMessageBox;
 class QWidget;
 
 namespace quillbarrow {
@@ -23,6 +24,8 @@ public:
     static void setText(QWidget* widget, const QFont& font, bool secondary);
     // A button title with its "&" shown as written, not taken as a keyboard mnemonic.
     static QString buttonTitle(const QString& text);
+    // Gives an alert room for its message: a message box sizes itself to its title otherwise.
+    static void widen(QMessageBox* alert, int width);
 };
 
 } // namespace quillbarrow

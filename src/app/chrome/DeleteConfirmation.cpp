@@ -1,5 +1,7 @@
 #include "chrome/DeleteConfirmation.h"
 
+#include "chrome/ChromeStyle.h"
+
 #include <QPushButton>
 
 namespace quillbarrow {
@@ -14,6 +16,7 @@ DeleteConfirmation::DeleteConfirmation(Side side, const QStringList& names, QWid
     setText(titleFor(names));
     setInformativeText(messageFor(side));
     setWindowModality(Qt::WindowModal);
+    ChromeStyle::widen(this, 380);
     m_delete = addButton(QStringLiteral("Delete"), QMessageBox::DestructiveRole);
     m_delete->setObjectName(QStringLiteral("deleteButton"));
     QPushButton* cancel = addButton(QStringLiteral("Cancel"), QMessageBox::RejectRole);

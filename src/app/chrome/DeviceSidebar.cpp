@@ -246,6 +246,10 @@ void DeviceSidebar::rebuildRows()
         m_list->addItem(item);
         m_list->setItemWidget(item, row);
     }
+    // No row is current until one is chosen, so nothing looks selected that is not.
+    m_list->setCurrentRow(-1);
+    // Focus would make the placeholder row current and draw it as if chosen.
+    m_list->setFocusPolicy(devices.isEmpty() ? Qt::NoFocus : Qt::StrongFocus);
     m_retry->setVisible(devices.isEmpty());
     m_applyingSelection = false;
     applySelection();

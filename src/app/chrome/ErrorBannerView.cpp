@@ -23,6 +23,8 @@ QLabel* bannerText(const QFont& font, bool secondary, const QString& name)
     label->setWordWrap(true);
     label->setTextFormat(Qt::PlainText);
     label->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    // Spare height goes below the lines, not between them.
+    label->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Maximum);
     ChromeStyle::setText(label, font, secondary);
     return label;
 }
@@ -62,6 +64,7 @@ ErrorBannerView::ErrorBannerView(DeviceBrowserViewModel* browser, QWidget* paren
     texts->addWidget(m_detail);
     texts->addWidget(m_detected);
     texts->addWidget(m_managedNote);
+    texts->addStretch(1);
 
     QPushButton* retry = bannerButton(QStringLiteral("Retry"), QStringLiteral("retryButton"));
     QPushButton* dismiss = bannerButton(QStringLiteral("Dismiss"), QStringLiteral("dismissButton"));

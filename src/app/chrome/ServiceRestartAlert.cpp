@@ -18,6 +18,7 @@ ServiceRestartAlert::ServiceRestartAlert(QWidget* parent) : QMessageBox(parent)
         "helper does not exit, Quillbarrow may force-quit only those known Apple camera helper processes, then retry "
         "the file transfer session. This does not reset USB hardware or modify files on the phone."));
     setWindowModality(Qt::WindowModal);
+    ChromeStyle::widen(this, 480);
     m_restart = addButton(ChromeStyle::buttonTitle(QStringLiteral("Restart & Retry")), QMessageBox::AcceptRole);
     m_restart->setObjectName(QStringLiteral("restartButton"));
     QPushButton* cancel = addButton(QStringLiteral("Cancel"), QMessageBox::RejectRole);
