@@ -66,7 +66,7 @@ private:
     QProgressBar* m_overallBar;
     QLabel* m_percent;
     QPushButton* m_clearFinished;
-    QTimer m_refreshTimer;
+    QTimer m_refreshTimer{this};
     int m_height = defaultHeight;
 };
 
