@@ -19,16 +19,17 @@ QVariant TransferJobListModel::data(const QModelIndex& index, int role) const
         return {};
     }
     const TransferJob& job = m_jobs.at(index.row());
-    const RowTexts& texts = m_texts.at(index.row());
     switch (role) {
     case Qt::DisplayRole:
         return job.displayName;
     case JobIDRole:
         return QVariant::fromValue(job.id.rawValue());
     case StateLineRole:
-        return texts.stateLine;
-    case FractionRole:
-        return texts.fraction ? QVariant(*texts.fraction) : QVariant();
+        return textsOf(index.row()).stateLine;
+    case FractionRole: {
+        const std::optional<double>& fraction = textsOf(index.row()).fraction;
+        return fraction ? QVariant(*fraction) : QVariant();
+    }
     case SymbolRole:
         return TransferPanelSummary::symbolName(job);
     case StateKindRole:
@@ -54,6 +55,15 @@ TransferJobListModel::RowTexts TransferJobListModel::textsFor(const TransferJob&
     return RowTexts{TransferPanelSummary::stateLine(job), TransferPanelSummary::rowFraction(job)};
 }
 
+const TransferJobListModel::RowTexts& TransferJobListModel::textsOf(int row) const
+{
+    std::optional<RowTexts>& texts = m_texts[row];
+    if (!texts) {
+        texts = textsFor(m_jobs.at(row));
+    }
+    return *texts;
+}
+
 void TransferJobListModel::rebuildRowIndex(qsizetype from)
 {
     for (qsizetype row = from; row < m_jobs.size(); ++row) {
@@ -65,11 +75,7 @@ void TransferJobListModel::reset(const QList<TransferJob>& jobs)
 {
     beginResetModel();
     m_jobs = jobs;
-    m_texts.clear();
-    m_texts.reserve(jobs.size());
-    for (const TransferJob& job : jobs) {
-        m_texts.append(textsFor(job));
-    }
+    m_texts = QList<std::optional<RowTexts>>(jobs.size());
     m_rows.clear();
     rebuildRowIndex(0);
     endResetModel();
@@ -136,7 +142,7 @@ void TransferJobListModel::setJobs(const QList<TransferJob>& jobs)
             continue;
         }
         m_jobs[row] = job;
-        m_texts[row] = textsFor(job);
+        m_texts[row].reset();
         if (blockStart < 0) {
             blockStart = row;
         }
@@ -148,7 +154,7 @@ void TransferJobListModel::setJobs(const QList<TransferJob>& jobs)
         const qsizetype from = m_jobs.size();
         for (qsizetype row = next; row < jobs.size(); ++row) {
             m_jobs.append(jobs.at(row));
-            m_texts.append(textsFor(jobs.at(row)));
+            m_texts.append(std::nullopt);
         }
         rebuildRowIndex(from);
         endInsertRows();

@@ -14,7 +14,8 @@ namespace quillbarrow {
 // order, oldest first). setJobs() brings the rows up to date with a new publication without a
 // reset: jobs that left are removed as ranges, new ones appended, and dataChanged is emitted only
 // for the blocks of rows whose job changed, so a progress step of one job costs one row whatever
-// the list's length. The row texts are made when a job changes, so data() only looks them up.
+// the list's length. A row's texts are made when the row is first asked for after its job
+// changed: with thousands of jobs stepping at once only the rows on screen are formatted.
 class TransferJobListModel final : public QAbstractListModel {
     Q_OBJECT
 
@@ -49,11 +50,13 @@ private:
     };
 
     static RowTexts textsFor(const TransferJob& job);
+    const RowTexts& textsOf(int row) const;
     void rebuildRowIndex(qsizetype from);
     void reset(const QList<TransferJob>& jobs);
 
     QList<TransferJob> m_jobs;
-    QList<RowTexts> m_texts;
+    // Made on demand; emptied when the row's job changes.
+    mutable QList<std::optional<RowTexts>> m_texts;
     QHash<TransferID, int> m_rows;
 };
 

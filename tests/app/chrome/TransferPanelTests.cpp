@@ -276,3 +276,18 @@ TEST(TransferPanel, HeightStaysWithinItsClamps)
     EXPECT_EQ(panel.height(), TransferPanel::minimumHeight);
     EXPECT_EQ(heights.count(), 3);
 }
+
+TEST(TransferJobListModel, AListOutOfSequenceOrderIsMirroredWhole)
+{
+    TransferJobListModel model;
+    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::Fatal);
+    QList<TransferJob> jobs = jobsInEveryState();
+    model.setJobs(jobs.mid(2));
+    QSignalSpy resets(&model, &QAbstractItemModel::modelReset);
+    model.setJobs(jobs); // two older jobs before the rows shown
+    EXPECT_EQ(resets.count(), 1);
+    ASSERT_EQ(model.rowCount(), jobs.size());
+    for (int row = 0; row < model.rowCount(); ++row) {
+        EXPECT_EQ(model.rowOf(jobs[row].id), row);
+    }
+}
