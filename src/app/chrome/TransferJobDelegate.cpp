@@ -73,8 +73,6 @@ TransferJobDelegate::RowLayout TransferJobDelegate::layout(const QRect& rect, co
 
 void TransferJobDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const
 {
-    QStyleOptionViewItem base = option;
-    initStyleOption(&base, index);
     const RowLayout parts = layout(option.rect, index, option.font);
     const auto kind = static_cast<TransferState::Kind>(index.data(TransferJobListModel::StateKindRole).toInt());
     const QPalette& palette = option.palette;
