@@ -1,0 +1,85 @@
+#include "chrome/RenameSheet.h"
+
+#include "chrome/ChromeStyle.h"
+#include "chrome/ItemNameRules.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace quillbarrow {
+
+RenameSheet::RenameSheet(QWidget* parent)
+    : QDialog(parent), m_current(new QLabel), m_value(new QLineEdit), m_rename(new QPushButton(QStringLiteral("Rename")))
+{
+    setObjectName(QStringLiteral("renameSheet"));
+    setWindowTitle(QStringLiteral("Rename"));
+    setWindowModality(Qt::WindowModal);
+
+    auto* title = new QLabel(QStringLiteral("Rename"));
+    ChromeStyle::setText(title, ChromeStyle::title3(font()), false);
+    m_current->setObjectName(QStringLiteral("currentNameText"));
+    ChromeStyle::setText(m_current, ChromeStyle::caption(font()), true);
+    m_value->setObjectName(QStringLiteral("newNameField"));
+    m_value->setPlaceholderText(QStringLiteral("New name"));
+    m_value->setFixedWidth(360);
+    auto* cancel = new QPushButton(QStringLiteral("Cancel"));
+    cancel->setObjectName(QStringLiteral("cancelButton"));
+    cancel->setAutoDefault(false);
+    m_rename->setObjectName(QStringLiteral("renameButton"));
+    m_rename->setDefault(true);
+
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    buttons->addWidget(cancel);
+    buttons->addWidget(m_rename);
+    auto* column = new QVBoxLayout(this);
+    column->setSpacing(16);
+    column->addWidget(title);
+    column->addWidget(m_current);
+    column->addWidget(m_value);
+    column->addLayout(buttons);
+
+    connect(m_value, &QLineEdit::textChanged, this, &RenameSheet::updateRenameButton);
+    connect(cancel, &QPushButton::clicked, this, &RenameSheet::reject);
+    connect(m_rename, &QPushButton::clicked, this, &RenameSheet::commit);
+}
+
+void RenameSheet::present(const QString& currentName)
+{
+    m_currentName = currentName;
+    m_current->setText(QStringLiteral("Current name: ") + currentName);
+    m_value->setText(currentName);
+    updateRenameButton();
+    open();
+    m_value->setFocus();
+    m_value->selectAll();
+}
+
+void RenameSheet::reject()
+{
+    QDialog::reject();
+    Q_EMIT cancelled();
+}
+
+void RenameSheet::commit()
+{
+    if (!ItemNameRules::isAcceptable(m_value->text())) {
+        return;
+    }
+    const QString name = ItemNameRules::trimmed(m_value->text());
+    const bool changed = name != m_currentName;
+    accept();
+    if (changed) {
+        Q_EMIT renameRequested(name);
+    }
+}
+
+void RenameSheet::updateRenameButton()
+{
+    m_rename->setEnabled(ItemNameRules::isAcceptable(m_value->text()));
+}
+
+} // namespace quillbarrow

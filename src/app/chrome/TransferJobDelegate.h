@@ -1,0 +1,50 @@
+#pragma once
+
+#include "domain/TransferID.h"
+
+#include <QPersistentModelIndex>
+#include <QStyledItemDelegate>
+
+namespace quillbarrow {
+
+// Paints one row of the transfer panel from TransferJobListModel's roles: the state-coloured
+// icon, the name with its "Temporary view" tag, the state line, the cancel button and the bar. No
+// widget per row: the cancel button is hit-tested here and announced by cancelRequested.
+class TransferJobDelegate final : public QStyledItemDelegate {
+    Q_OBJECT
+
+public:
+    // The places of a row's parts inside its rectangle.
+    struct RowLayout {
+        QRect icon;
+        QRect name;
+        QRect tag;
+        QRect stateLine;
+        QRect cancelButton; // empty when the row has none
+        QRect bar;          // empty when the row has none
+    };
+
+    static constexpr int rowHeight = 40;
+    static constexpr int barWidth = 120;
+    static constexpr int cancelButtonSize = 22;
+
+    explicit TransferJobDelegate(QObject* parent = nullptr);
+
+    static RowLayout layout(const QRect& rect, const QModelIndex& index, const QFont& font);
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override;
+    bool editorEvent(QEvent* event, QAbstractItemModel* model, const QStyleOptionViewItem& option,
+                     const QModelIndex& index) override;
+    bool helpEvent(QHelpEvent* event, QAbstractItemView* view, const QStyleOptionViewItem& option,
+                   const QModelIndex& index) override;
+
+Q_SIGNALS:
+    void cancelRequested(const quillbarrow::TransferID& id);
+
+private:
+    // The row whose cancel button took the press; the release must land on the same button.
+    QPersistentModelIndex m_pressedCancel;
+};
+
+} // namespace quillbarrow

@@ -1,0 +1,270 @@
+#include "ChromeSamples.h"
+
+#include "RunTask.h"
+#include "chrome/ConflictResolutionSheet.h"
+#include "chrome/ConflictSheetPresenter.h"
+#include "chrome/DeleteConfirmation.h"
+#include "chrome/NewFolderSheet.h"
+#include "chrome/RenameSheet.h"
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+using namespace quillbarrow;
+using namespace quillbarrow::testing;
+
+namespace {
+
+const QStringList hostileNames{QString(), QStringLiteral("   \n\t"), QStringLiteral("."), QStringLiteral(" .. "),
+                               QStringLiteral("a/b"), QStringLiteral("../x"), QString::fromUtf16(u"nul\0x", 5)};
+
+// Escape, then the window's close, must each end the sheet through its cancel path.
+void pressEscape(QWidget* sheet)
+{
+    QTest::keyClick(sheet, Qt::Key_Escape);
+}
+
+void closeWindow(QWidget* sheet)
+{
+    sheet->close();
+}
+
+// A window to hang the sheets on.
+struct SheetHost {
+    SheetHost()
+    {
+        window.resize(600, 400);
+        window.show();
+    }
+    QWidget window;
+};
+
+// The answers the coordinator got for the question it asked.
+struct AskedQuestion {
+    std::optional<ConflictResolution> answer;
+    bool finished = false;
+};
+
+QCoro::Task<> ask(OpenTransferCoordinator& coordinator, std::shared_ptr<AskedQuestion> asked)
+{
+    asked->answer = co_await coordinator.requestResolution(std::nullopt, QStringLiteral("IMG_1.jpg"),
+                                                           QStringLiteral("DCIM"));
+    asked->finished = true;
+}
+
+} // namespace
+
+TEST(NewFolderSheet, HostileNamesKeepCreateDisabledAndReturnDoesNothing)
+{
+    SheetHost host;
+    NewFolderSheet sheet(NewFolderSheet::Side::android, &host.window);
+    QSignalSpy creates(&sheet, &NewFolderSheet::createRequested);
+    sheet.present();
+    for (const QString& name : hostileNames) {
+        sheet.nameField()->setText(name);
+        EXPECT_FALSE(sheet.createButton()->isEnabled()) << name.toStdString();
+        QTest::keyClick(sheet.nameField(), Qt::Key_Return);
+        EXPECT_TRUE(sheet.isVisible());
+    }
+    EXPECT_EQ(creates.count(), 0);
+}
+
+TEST(NewFolderSheet, CreatePassesTheNameTheSideExpects)
+{
+    SheetHost host;
+    for (const auto& [side, expected] : {std::pair{NewFolderSheet::Side::android, QStringLiteral("Photos")},
+                                         std::pair{NewFolderSheet::Side::local, QStringLiteral("  Photos ")}}) {
+        NewFolderSheet sheet(side, &host.window);
+        QSignalSpy creates(&sheet, &NewFolderSheet::createRequested);
+        sheet.present();
+        sheet.nameField()->setText(QStringLiteral("  Photos "));
+        QTest::keyClick(sheet.nameField(), Qt::Key_Return);
+        ASSERT_EQ(creates.count(), 1);
+        EXPECT_EQ(creates[0][0].toString(), expected);
+        EXPECT_FALSE(sheet.isVisible());
+        // The next presentation starts empty.
+        sheet.present();
+        EXPECT_TRUE(sheet.nameField()->text().isEmpty());
+    }
+}
+
+TEST(NewFolderSheet, EscapeAndWindowCloseCancelAndItOpensAgain)
+{
+    SheetHost host;
+    NewFolderSheet sheet(NewFolderSheet::Side::local, &host.window);
+    QSignalSpy cancels(&sheet, &NewFolderSheet::cancelled);
+    QSignalSpy creates(&sheet, &NewFolderSheet::createRequested);
+    for (void (*dismiss)(QWidget*) : {pressEscape, closeWindow}) {
+        sheet.present();
+        sheet.nameField()->setText(QStringLiteral("half typed"));
+        dismiss(&sheet);
+        EXPECT_FALSE(sheet.isVisible());
+        sheet.present();
+        EXPECT_TRUE(sheet.isVisible());
+        EXPECT_TRUE(sheet.nameField()->text().isEmpty());
+        sheet.reject();
+    }
+    EXPECT_EQ(cancels.count(), 4);
+    EXPECT_EQ(creates.count(), 0);
+}
+
+TEST(RenameSheet, OpensFilledAndRenamesOnlyToADifferentTrimmedName)
+{
+    SheetHost host;
+    RenameSheet sheet(&host.window);
+    QSignalSpy renames(&sheet, &RenameSheet::renameRequested);
+    sheet.present(QStringLiteral("report.pdf"));
+    sheet.nameField()->setText(QStringLiteral("left over"));
+    pressEscape(&sheet);
+    EXPECT_FALSE(sheet.isVisible());
+
+    sheet.present(QStringLiteral("report.pdf"));
+    EXPECT_EQ(sheet.nameField()->text(), QStringLiteral("report.pdf"));
+    sheet.nameField()->setText(QStringLiteral(" report.pdf \n"));
+    QTest::keyClick(sheet.nameField(), Qt::Key_Return);
+    EXPECT_FALSE(sheet.isVisible()); // closed, nothing asked
+    EXPECT_EQ(renames.count(), 0);
+
+    sheet.present(QStringLiteral("report.pdf"));
+    for (const QString& name : hostileNames) {
+        sheet.nameField()->setText(name);
+        EXPECT_FALSE(sheet.renameButton()->isEnabled()) << name.toStdString();
+        QTest::keyClick(sheet.nameField(), Qt::Key_Return);
+    }
+    EXPECT_TRUE(sheet.isVisible());
+    sheet.nameField()->setText(QStringLiteral("  final.pdf "));
+    sheet.renameButton()->click();
+    ASSERT_EQ(renames.count(), 1);
+    EXPECT_EQ(renames[0][0].toString(), QStringLiteral("final.pdf"));
+
+    closeWindow(&sheet); // already closed: nothing more happens
+    sheet.present(QStringLiteral("other.txt"));
+    EXPECT_TRUE(sheet.isVisible());
+    EXPECT_EQ(sheet.nameField()->text(), QStringLiteral("other.txt"));
+}
+
+TEST(DeleteConfirmation, TitlesMessagesAndCancelAsDefault)
+{
+    EXPECT_EQ(DeleteConfirmation::titleFor({QStringLiteral("a.txt")}), QStringLiteral("Delete a.txt?"));
+    EXPECT_EQ(DeleteConfirmation::titleFor({QStringLiteral("a"), QStringLiteral("b")}), QStringLiteral("Delete 2 items?"));
+    EXPECT_EQ(DeleteConfirmation::messageFor(DeleteConfirmation::Side::local),
+              QStringLiteral("Move the selected items to the Trash? This cannot be undone from this app."));
+    EXPECT_EQ(DeleteConfirmation::messageFor(DeleteConfirmation::Side::android),
+              QStringLiteral("This will permanently delete the selected items from the Android device."));
+
+    SheetHost host;
+    DeleteConfirmation alert(DeleteConfirmation::Side::android, {QStringLiteral("a"), QStringLiteral("b")}, &host.window);
+    QSignalSpy confirms(&alert, &DeleteConfirmation::confirmed);
+    QSignalSpy cancels(&alert, &DeleteConfirmation::cancelled);
+    EXPECT_EQ(alert.defaultButton(), alert.cancelButton());
+
+    alert.open();
+    QTest::keyClick(&alert, Qt::Key_Return); // the default answers Cancel
+    alert.open();
+    pressEscape(&alert);
+    alert.open();
+    closeWindow(&alert);
+    EXPECT_EQ(cancels.count(), 3);
+    EXPECT_EQ(confirms.count(), 0);
+
+    alert.open();
+    EXPECT_TRUE(alert.isVisible()); // it opens again after each way out
+    alert.deleteButton()->click();
+    EXPECT_EQ(confirms.count(), 1);
+}
+
+TEST(ConflictResolutionSheet, OnlyItsButtonsCloseIt)
+{
+    SheetHost host;
+    ConflictResolutionSheet sheet(ConflictRequest(QUuid::createUuid(), std::nullopt, QStringLiteral("a.jpg"),
+                                                  QStringLiteral("Camera")),
+                                  &host.window);
+    QSignalSpy answers(&sheet, &ConflictResolutionSheet::resolved);
+    sheet.open();
+    pressEscape(&sheet);
+    closeWindow(&sheet);
+    EXPECT_TRUE(sheet.isVisible());
+    EXPECT_EQ(sheet.findChild<QLabel*>(QStringLiteral("conflictTitle"))->text(),
+              QStringLiteral("\u201Ca.jpg\u201D already exists"));
+    EXPECT_EQ(sheet.findChild<QLabel*>(QStringLiteral("conflictDestination"))->text(),
+              QStringLiteral("An item with this name is already in \u201CCamera\u201D."));
+
+    QTest::keyClick(&sheet, Qt::Key_Return); // Return answers Replace
+    ASSERT_EQ(answers.count(), 1);
+    EXPECT_EQ(answers[0][0].value<ConflictResolution>(), ConflictResolution::replace);
+    EXPECT_FALSE(answers[0][1].toBool());
+    EXPECT_FALSE(sheet.isVisible());
+    sheet.findChild<QPushButton*>(QStringLiteral("skipButton"))->click();
+    EXPECT_EQ(answers.count(), 1); // answered once only
+}
+
+TEST(ConflictSheetPresenter, EachButtonAnswersTheCoordinatorExactlyOnce)
+{
+    const struct {
+        const char* button;
+        bool tick;
+        std::optional<ConflictResolution> expected;
+    } cases[] = {
+        {"skipButton", true, ConflictResolution::skip},
+        {"keepBothButton", false, ConflictResolution::keepBoth},
+        {"replaceButton", false, ConflictResolution::replace},
+        {"cancelButton", false, std::nullopt},
+    };
+    for (const auto& row : cases) {
+        SCOPED_TRACE(row.button);
+        SheetHost host;
+        CoordinatorRig rig;
+        ConflictSheetPresenter presenter(&rig.coordinator, &host.window);
+        auto asked = std::make_shared<AskedQuestion>();
+        QCoro::Task<> question = ask(rig.coordinator, asked);
+        ASSERT_TRUE(processEventsUntil([&] { return presenter.sheet() && presenter.sheet()->isVisible(); }));
+        ConflictResolutionSheet* sheet = presenter.sheet();
+        EXPECT_FALSE(sheet->applyToAllBox()->isChecked());
+        sheet->applyToAllBox()->setChecked(row.tick);
+        QPushButton* button = sheet->findChild<QPushButton*>(QString::fromLatin1(row.button));
+        button->click();
+        button->click(); // a second click of a closed sheet answers nothing
+        ASSERT_TRUE(processEventsUntil([&] { return asked->finished; }));
+        EXPECT_EQ(asked->answer, row.expected);
+        EXPECT_FALSE(rig.coordinator.pendingConflict());
+        EXPECT_FALSE(presenter.sheet());
+
+        // A later question with the sticky answer is answered without a sheet; otherwise a new
+        // sheet opens, unticked.
+        if (row.expected && row.tick) {
+            auto again = std::make_shared<AskedQuestion>();
+            QCoro::Task<> next = ask(rig.coordinator, again);
+            ASSERT_TRUE(processEventsUntil([&] { return again->finished; }));
+            EXPECT_EQ(again->answer, ConflictResolution::skip);
+            EXPECT_FALSE(presenter.sheet());
+        }
+    }
+}
+
+TEST(ConflictSheetPresenter, AQuestionClearedElsewhereClosesItsSheet)
+{
+    SheetHost host;
+    CoordinatorRig rig;
+    ConflictSheetPresenter presenter(&rig.coordinator, &host.window);
+    auto asked = std::make_shared<AskedQuestion>();
+    QCoro::Task<> question = ask(rig.coordinator, asked);
+    ASSERT_TRUE(processEventsUntil([&] { return presenter.sheet() != nullptr; }));
+    QPointer<ConflictResolutionSheet> first = presenter.sheet();
+    rig.coordinator.cancelConflicts(); // e.g. the batch cancelled from the panel
+    ASSERT_TRUE(processEventsUntil([&] { return asked->finished && !first; }));
+    EXPECT_FALSE(asked->answer);
+
+    // The next question opens a fresh sheet.
+    auto next = std::make_shared<AskedQuestion>();
+    QCoro::Task<> another = ask(rig.coordinator, next);
+    ASSERT_TRUE(processEventsUntil([&] { return presenter.sheet() && presenter.sheet()->isVisible(); }));
+    presenter.sheet()->findChild<QPushButton*>(QStringLiteral("keepBothButton"))->click();
+    ASSERT_TRUE(processEventsUntil([&] { return next->finished; }));
+    EXPECT_EQ(next->answer, ConflictResolution::keepBoth);
+}

@@ -1,0 +1,114 @@
+#include "ChromeScenes.h"
+
+#include "../chrome/ChromeSamples.h"
+#include "chrome/ConflictResolutionSheet.h"
+#include "chrome/DeleteConfirmation.h"
+#include "chrome/DeviceSidebar.h"
+#include "chrome/ErrorBannerView.h"
+#include "chrome/NewFolderSheet.h"
+#include "chrome/OnboardingView.h"
+#include "chrome/RenameSheet.h"
+#include "chrome/ServiceRestartAlert.h"
+#include "chrome/TransferPanel.h"
+
+#include <QHBoxLayout>
+#include <QLineEdit>
+#include <QVBoxLayout>
+
+namespace quillbarrow::snapshots {
+
+std::unique_ptr<QWidget> guideWithoutDeviceScene()
+{
+    auto window = std::make_unique<QWidget>();
+    auto* layout = new QHBoxLayout(window.get());
+    layout->setContentsMargins(0, 0, 0, 0);
+    auto* sidebar = new DeviceSidebar(nullptr, nullptr);
+    sidebar->setFixedWidth(260);
+    layout->addWidget(sidebar);
+    layout->addWidget(new OnboardingView, 1);
+    window->resize(900, 620);
+    return window;
+}
+
+std::unique_ptr<QWidget> bannerWithConflictingAppsScene()
+{
+    auto window = std::make_unique<QWidget>();
+    auto* layout = new QVBoxLayout(window.get());
+    auto* banner = new ErrorBannerView(nullptr);
+    banner->setBanner(ErrorBanner(
+        QStringLiteral("The phone is in use by another app."),
+        QStringLiteral("LIBMTP_Open_Raw_Device_Uncached failed: the USB interface is claimed. Possible conflicting apps "
+                       "or services: Image Capture helper, Android File Transfer."),
+        {DetectedConflictApp(101, QStringLiteral("Image Capture helper"), std::nullopt, std::nullopt, false, true),
+         DetectedConflictApp(102, QStringLiteral("Android File Transfer"), std::nullopt, std::nullopt, true, false),
+         DetectedConflictApp(103, QStringLiteral("Image Capture helper"), std::nullopt, std::nullopt, false, true)}));
+    layout->addWidget(banner);
+    layout->addStretch(1);
+    window->resize(980, 150);
+    return window;
+}
+
+std::unique_ptr<QWidget> conflictSheetScene()
+{
+    return std::make_unique<ConflictResolutionSheet>(ConflictRequest(QUuid::createUuid(), std::nullopt,
+                                                                     QStringLiteral("IMG_20260301_120000.jpg"),
+                                                                     QStringLiteral("Camera")));
+}
+
+std::unique_ptr<QWidget> newFolderSheetScene()
+{
+    auto sheet = std::make_unique<NewFolderSheet>(NewFolderSheet::Side::android);
+    sheet->nameField()->setText(QStringLiteral("Holiday photos"));
+    return sheet;
+}
+
+std::unique_ptr<QWidget> renameSheetScene()
+{
+    auto sheet = std::make_unique<RenameSheet>();
+    sheet->present(QStringLiteral("report-final.pdf"));
+    sheet->hide();
+    return sheet;
+}
+
+std::unique_ptr<QWidget> localDeleteConfirmationScene()
+{
+    return std::make_unique<DeleteConfirmation>(DeleteConfirmation::Side::local, QStringList{QStringLiteral("notes.txt")});
+}
+
+std::unique_ptr<QWidget> androidDeleteConfirmationScene()
+{
+    return std::make_unique<DeleteConfirmation>(DeleteConfirmation::Side::android,
+                                                QStringList{QStringLiteral("a.jpg"), QStringLiteral("b.jpg"),
+                                                            QStringLiteral("c.jpg")});
+}
+
+std::unique_ptr<QWidget> serviceRestartAlertScene()
+{
+    return std::make_unique<ServiceRestartAlert>();
+}
+
+std::unique_ptr<QWidget> transferPanelInEveryStateScene()
+{
+    auto panel = std::make_unique<TransferPanel>(nullptr);
+    panel->setJobs(testing::jobsInEveryState());
+    panel->setPanelHeight(420);
+    panel->resize(820, 420);
+    return panel;
+}
+
+QList<ChromeScene> chromeScenes()
+{
+    return {
+        {QStringLiteral("guide-without-device"), guideWithoutDeviceScene},
+        {QStringLiteral("banner-with-conflicting-apps"), bannerWithConflictingAppsScene},
+        {QStringLiteral("conflict-sheet"), conflictSheetScene},
+        {QStringLiteral("new-folder-sheet"), newFolderSheetScene},
+        {QStringLiteral("rename-sheet"), renameSheetScene},
+        {QStringLiteral("local-delete-confirmation"), localDeleteConfirmationScene},
+        {QStringLiteral("android-delete-confirmation"), androidDeleteConfirmationScene},
+        {QStringLiteral("service-restart-alert"), serviceRestartAlertScene},
+        {QStringLiteral("transfer-panel-every-state"), transferPanelInEveryStateScene},
+    };
+}
+
+} // namespace quillbarrow::snapshots

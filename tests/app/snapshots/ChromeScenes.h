@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+#include <QWidget>
+
+#include <functional>
+#include <memory>
+
+namespace quillbarrow::snapshots {
+
+// One picture of the window chrome: a name and a function that builds the widget to render.
+// The widget owns whatever it shows (view models included).
+struct ChromeScene {
+    QString name;
+    std::function<std::unique_ptr<QWidget>()> build;
+};
+
+std::unique_ptr<QWidget> guideWithoutDeviceScene();
+std::unique_ptr<QWidget> bannerWithConflictingAppsScene();
+std::unique_ptr<QWidget> conflictSheetScene();
+std::unique_ptr<QWidget> newFolderSheetScene();
+std::unique_ptr<QWidget> renameSheetScene();
+std::unique_ptr<QWidget> localDeleteConfirmationScene();
+std::unique_ptr<QWidget> androidDeleteConfirmationScene();
+std::unique_ptr<QWidget> serviceRestartAlertScene();
+std::unique_ptr<QWidget> transferPanelInEveryStateScene();
+
+// Every scene above, in this order.
+QList<ChromeScene> chromeScenes();
+
+} // namespace quillbarrow::snapshots
