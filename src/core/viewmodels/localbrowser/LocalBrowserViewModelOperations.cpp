@@ -1,7 +1,6 @@
 // The operations on the folder shown: folder sizes, the selection summary, free space, and
 // creating, renaming and deleting items.
 
-#include "ItemNameCheck.h"
 #include "LocalBrowserViewModel.h"
 #include "LocalDirectoryReader.h"
 #include "LocalFileError.h"
@@ -9,6 +8,7 @@
 #include "LocalTrash.h"
 #include "VolumeSpace.h"
 #include "async/SerialExecutor.h"
+#include "domain/ItemNameCheck.h"
 
 #include <QFile>
 #include <QFileInfo>
