@@ -133,6 +133,20 @@ public:
     // banner; a newer selection silently supersedes this one.
     QCoro::Task<> selectDevice(AndroidDevice device);
 
+    // ---- Folder navigation -------------------------------------------------------------------------
+
+    // Opens a folder (a file or an unknown item does nothing): its cached page, else an empty one,
+    // is shown at once with its crumb, then the device is asked for its contents. While transfers
+    // are active a cached folder is shown as it was and listed again once they are over. A newer
+    // navigation, storage switch or device change supersedes it: its page is then not shown and
+    // its failure not reported.
+    QCoro::Task<> openFolder(RemoteItem item);
+    // Goes back to a folder on the way from the storage root (a crumb, or the level above), in the
+    // same way; a path that is not on the way is reported as pathNotFound.
+    QCoro::Task<> navigate(RemotePath path);
+    // Lists the folder shown again, in the device operation frame.
+    QCoro::Task<> refresh();
+
     // ---- Sort --------------------------------------------------------------------------------
 
     // Each assignment is published and re-sorts the rows.
@@ -306,6 +320,21 @@ private:
     // After a connection: the device's default folder, else its last one; a failure is only logged.
     QCoro::Task<> restorePreferredLocationIfAvailable(quint64 generation);
 
+    // ---- Folder navigation -------------------------------------------------------------------------
+
+    // Where a navigation step goes: the folder, its storage, its device object (none at a storage
+    // root) and the navigation stack that ends with it.
+    struct NavigationTarget {
+        RemotePath path;
+        StorageRoot storage;
+        std::optional<RemoteObjectID> parentID;
+        QList<NavigationNode> stack;
+    };
+    // Shows the target at once (cached or empty), then serves it stale during transfers or lists
+    // it, under a new navigation ticket.
+    QCoro::Task<> showAndList(NavigationTarget target);
+    static QList<RemotePath> breadcrumbOf(const QList<NavigationNode>& stack);
+
     // ---- Directory cache, stale page and reload ---------------------------------------------------
 
     // Keeps the page as the last listing of its path; a fresh listing of the page shown ends its
@@ -318,7 +347,8 @@ private:
     QCoro::Task<> refreshStalePage(std::stop_token stop);
     QCoro::Task<> reloadCurrentPage(std::stop_token stop);
     // Lists the page shown again and replaces it; errors go to the caller. A listing that comes
-    // back after the session changed is dropped.
+    // back after the session changed is dropped; one that comes back after another folder was
+    // shown is only cached.
     QCoro::Task<> refreshCurrentPageInternal(std::shared_ptr<DeviceSession> session, std::stop_token stop);
 
     // ---- Time limits on device calls -----------------------------------------------------------

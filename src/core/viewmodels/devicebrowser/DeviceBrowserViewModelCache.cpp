@@ -95,6 +95,10 @@ QCoro::Task<> DeviceBrowserViewModel::refreshCurrentPageInternal(std::shared_ptr
         co_return;
     }
     cache(listed);
+    // The user may have moved on meanwhile: the path, the crumbs and the stack show another folder.
+    if (!m_currentPage || m_currentPage->path != listed.path) {
+        co_return;
+    }
     setCurrentPage(std::move(listed));
 }
 

@@ -98,13 +98,9 @@ QCoro::Task<bool> DeviceBrowserViewModel::openStoredLocation(StoredRemoteLocatio
         cache(current);
         stack.append(NavigationNode(path, folderID));
     }
-    QList<RemotePath> breadcrumb;
-    for (const NavigationNode& node : stack) {
-        breadcrumb.append(node.path);
-    }
     setCurrentPage(std::move(current));
     m_navigationStack = std::move(stack);
-    setBreadcrumb(std::move(breadcrumb));
+    setBreadcrumb(breadcrumbOf(m_navigationStack));
     setPendingStorageID(std::nullopt);
     applySort();
     if (shouldPersist) {
