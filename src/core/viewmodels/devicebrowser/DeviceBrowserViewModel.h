@@ -147,6 +147,14 @@ public:
     // Lists the folder shown again, in the device operation frame.
     QCoro::Task<> refresh();
 
+    // ---- Storage switching -------------------------------------------------------------------------
+
+    // Shows the root of another storage of the device: its cached listing, else an empty page, at
+    // once, then the device's listing (while transfers are active a cached root is shown as it was
+    // and listed again once they are over). Nothing happens for the storage shown when no switch is
+    // under way; a newer switch supersedes this one, which then changes nothing more.
+    QCoro::Task<> openStorage(StorageRoot storage);
+
     // ---- Sort --------------------------------------------------------------------------------
 
     // Each assignment is published and re-sorts the rows.
