@@ -14,6 +14,7 @@
 #include "domain/RemoteItem.h"
 #include "domain/RemoteObjectID.h"
 #include "domain/RemotePath.h"
+#include "domain/SelectionSizeSummary.h"
 #include "domain/StorageID.h"
 #include "domain/StorageRoot.h"
 #include "domain/TransferJob.h"
@@ -154,6 +155,20 @@ public:
     // and listed again once they are over). Nothing happens for the storage shown when no switch is
     // under way; a newer switch supersedes this one, which then changes nothing more.
     QCoro::Task<> openStorage(StorageRoot storage);
+
+    // ---- Folder sizes and selection summary --------------------------------------------------------
+
+    // What the selected rows weigh, with the destination's free bytes as given. Ids that are not
+    // rows count for nothing; a measured folder counts its bytes and entries, an unmeasured one 1
+    // entry and no bytes.
+    SelectionSizeSummary selectionSummary(const QSet<RemoteObjectID>& selectedIDs,
+                                          std::optional<qint64> destinationFreeBytes) const;
+    // Measures the given folders one after another, each by walking its whole tree; files and
+    // folders measured or being measured are skipped. A failure shows as the banner and the next
+    // folder is measured.
+    QCoro::Task<> calculateFolderSizes(QList<RemoteItem> items);
+    // The same with failures only logged (the pane's selection changes).
+    QCoro::Task<> precalculateFolderSizes(QList<RemoteItem> items);
 
     // ---- Sort --------------------------------------------------------------------------------
 
@@ -342,6 +357,26 @@ private:
     // it, under a new navigation ticket.
     QCoro::Task<> showAndList(NavigationTarget target);
     static QList<RemotePath> breadcrumbOf(const QList<NavigationNode>& stack);
+
+    // ---- Folder sizes -------------------------------------------------------------------------------
+
+    // The measurement loop behind both public forms: the session read once, the folders filtered
+    // once, then measured in turn. Quietly, a cancellation is dropped and any other failure logged.
+    // Stops, keeping nothing, when the session changes.
+    QCoro::Task<> calculateFolderSizes(QList<RemoteItem> items, bool presentsErrors, std::stop_token stop);
+    // Walks one folder tree depth-first, one listing at a time, every page cached. `visited` holds
+    // the folders entered by this walk: a folder met again, or a tree deeper than the limit, fails
+    // with backendProtocolError instead of being walked for ever. A stop request ends the walk
+    // with userCancelled.
+    QCoro::Task<FolderStatistics> recursiveFolderStatistics(RemoteItem folder, RemotePath basePath,
+                                                            std::shared_ptr<DeviceSession> session,
+                                                            std::shared_ptr<QSet<RemoteObjectID>> visited, int depth,
+                                                            quint64 epoch, std::stop_token stop);
+    // Replaces the automatic pass: shortly after a connection shows its first page, the folders of
+    // that page are measured quietly, unless the user has moved on or transfers are active.
+    void scheduleAutomaticFolderSizePrecalculation();
+    QCoro::Task<> precalculateShownFolderSizes(quint64 navigationGeneration, quint64 slotGeneration,
+                                               std::stop_token stop);
 
     // ---- Directory cache, stale page and reload ---------------------------------------------------
 

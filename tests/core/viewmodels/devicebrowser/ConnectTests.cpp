@@ -72,7 +72,9 @@ TEST_F(DeviceBrowserConnectTest, ABusyInterfaceIsRetriedAfterPausesGrowingWithTh
     auto phases = recordPhases();
     select(listedA);
     EXPECT_EQ(backend->calls(), (QStringList{"open a", "open a", "open a", "open a"}));
-    EXPECT_EQ(clock->sleeps(), (QList<qint64>{3, 6, 9}));
+    // Then the connection schedules the automatic folder-size pass.
+    const qint64 automaticDelay = std::chrono::milliseconds(timing.automaticFolderSizeDelay).count();
+    EXPECT_EQ(clock->sleeps(), (QList<qint64>{3, 6, 9, automaticDelay}));
     EXPECT_EQ(log.infoLines(), (QStringList{"connect attempt 1 failed: usbInterfaceBusy(\"claimed\"); retrying",
                                             "connect attempt 2 failed: usbInterfaceBusy(\"claimed\"); retrying",
                                             "connect attempt 3 failed: usbInterfaceBusy(\"claimed\"); retrying",
