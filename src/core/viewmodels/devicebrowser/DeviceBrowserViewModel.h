@@ -170,6 +170,18 @@ public:
     // The same with failures only logged (the pane's selection changes).
     QCoro::Task<> precalculateFolderSizes(QList<RemoteItem> items);
 
+    // ---- Device file operations ---------------------------------------------------------------------
+
+    // Creates a folder with this name in the folder shown, then lists that folder again. A name
+    // that cannot name one item (empty after trimming, ".", "..", or holding "/" or NUL) is refused
+    // with a banner before the device is asked; any other name goes to the device as given.
+    QCoro::Task<> createFolder(QString name);
+    // Deletes the items in order. The first failure stops there with the banner, and nothing is
+    // listed again; when every item went, the folder shown is listed again.
+    QCoro::Task<> deleteItems(QList<RemoteItem> items);
+    // Renames the item, the new name checked as for a new folder, then lists the folder shown again.
+    QCoro::Task<> renameItem(RemoteItem item, QString newName);
+
     // ---- Sort --------------------------------------------------------------------------------
 
     // Each assignment is published and re-sorts the rows.
@@ -198,6 +210,16 @@ public:
     // trimming; else "model:", the trimmed manufacturer, ":", the trimmed model, ":", and the
     // display name as it is.
     static QString devicePreferenceKey(const AndroidDevice& device);
+
+    // ---- Device file operations ---------------------------------------------------------------------
+
+    // Shows why a name given for a new or renamed item cannot be used, and answers true; answers
+    // false for a usable name. `action` opens the banner's message.
+    bool refuseUnusableName(const QString& name, const QString& action);
+    // In the device operation frame: the change on the open session, then the folder shown listed
+    // again; a failure of either is the banner.
+    QCoro::Task<> changeShownFolder(std::function<QCoro::Task<>(std::shared_ptr<DeviceSession>)> change);
+    static QCoro::Task<> deleteInOrder(std::shared_ptr<DeviceSession> session, QList<RemoteItem> items);
 
     // ---- Opening stored locations ----------------------------------------------------------------
 
