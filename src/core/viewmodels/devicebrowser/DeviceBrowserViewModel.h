@@ -182,6 +182,18 @@ public:
     // Renames the item, the new name checked as for a new folder, then lists the folder shown again.
     QCoro::Task<> renameItem(RemoteItem item, QString newName);
 
+    // ---- Conflict recovery and reconnect ------------------------------------------------------------
+
+    // The banner's "Retry": selects the selected device again, unless the transfer queue holds an
+    // unfinished job, which is said in the banner instead.
+    QCoro::Task<> retrySelectedDevice();
+    // "Quit & Retry": asks the banner's conflicting processes to quit; reconnects when none is
+    // left, else names those left in the banner.
+    QCoro::Task<> quitConflictingAppsAndRetry();
+    // "Restart & Retry": restarts the helper services and stops the banner's helper processes,
+    // names any left in the banner, then reconnects once.
+    QCoro::Task<> restartManagedServicesAndRetry();
+
     // ---- Sort --------------------------------------------------------------------------------
 
     // Each assignment is published and re-sorts the rows.
@@ -220,6 +232,13 @@ public:
     // again; a failure of either is the banner.
     QCoro::Task<> changeShownFolder(std::function<QCoro::Task<>(std::shared_ptr<DeviceSession>)> change);
     static QCoro::Task<> deleteInOrder(std::shared_ptr<DeviceSession> session, QList<RemoteItem> items);
+
+    // ---- Conflict recovery ---------------------------------------------------------------------------
+
+    enum class ConflictRemedy { quit, restartServices };
+    // Applies the remedy to the processes of the banner shown now, with loading raised meanwhile,
+    // and gives the processes still there; nothing when the banner lists none.
+    QCoro::Task<std::optional<QList<DetectedConflictApp>>> applyToBannerConflicts(ConflictRemedy remedy);
 
     // ---- Opening stored locations ----------------------------------------------------------------
 
