@@ -33,6 +33,7 @@
 #include <QObject>
 #include <QSet>
 #include <QString>
+#include <QUrl>
 
 #include <QCoro/QCoroTask>
 
@@ -194,6 +195,18 @@ public:
     // names any left in the banner, then reconnects once.
     QCoro::Task<> restartManagedServicesAndRetry();
 
+    // ---- Transfers of its own ------------------------------------------------------------------------
+
+    // Uploads each local file in turn into the folder shown when the batch began, one job each in
+    // the shared transfer queue; a failed file is the banner and the next follows. Then the folder
+    // shown is listed again once, in the device operation frame. Nothing without a folder shown.
+    QCoro::Task<> uploadFiles(QList<QUrl> urls);
+    // Downloads one device file into the local folder as one job (a folder or an unknown item does
+    // nothing). The local name is made safe from the device's: it never lands outside the folder.
+    QCoro::Task<> downloadFile(RemoteItem item, QUrl folder);
+    // Publishes only the unfinished jobs; the finished ones stay in the queue.
+    void clearCompletedTransfers();
+
     // ---- Sort --------------------------------------------------------------------------------
 
     // Each assignment is published and re-sorts the rows.
@@ -228,9 +241,11 @@ public:
     // Shows why a name given for a new or renamed item cannot be used, and answers true; answers
     // false for a usable name. `action` opens the banner's message.
     bool refuseUnusableName(const QString& name, const QString& action);
-    // In the device operation frame: the change on the open session, then the folder shown listed
-    // again; a failure of either is the banner.
-    QCoro::Task<> changeShownFolder(std::function<QCoro::Task<>(std::shared_ptr<DeviceSession>)> change);
+    // In the device operation frame on the open session: the change (when there is one), then the
+    // folder shown listed again; a failure of either is the banner.
+    // With `keepBanner`, the banner shown stays unless the listing itself fails.
+    QCoro::Task<> relistInFrame(std::function<QCoro::Task<>(std::shared_ptr<DeviceSession>)> change,
+                                std::stop_token stop, bool keepBanner = false);
     static QCoro::Task<> deleteInOrder(std::shared_ptr<DeviceSession> session, QList<RemoteItem> items);
 
     // ---- Conflict recovery ---------------------------------------------------------------------------
@@ -239,6 +254,18 @@ public:
     // Applies the remedy to the processes of the banner shown now, with loading raised meanwhile,
     // and gives the processes still there; nothing when the banner lists none.
     QCoro::Task<std::optional<QList<DetectedConflictApp>>> applyToBannerConflicts(ConflictRemedy remedy);
+
+    // ---- Transfers of its own ------------------------------------------------------------------------
+
+    // True when the file went; a failure is recorded in its job and shown as the banner.
+    QCoro::Task<bool> uploadOne(QUrl url, DirectoryPage page, std::shared_ptr<DeviceSession> session);
+    // A new job in the queue, started at once and published.
+    TransferJob enqueueStartedJob(TransferDirection direction, QString displayName, std::optional<qint64> totalBytes);
+    // Each report the throttle lets through records the bytes done in the queue (a job that is no
+    // longer running stays as it is) and republishes the jobs, on the main thread.
+    TransferProgressFunction makeProgressFunction(const TransferID& jobID, std::optional<qint64> expectedTotal);
+    // Republishes the queue's jobs by name, in natural order.
+    void refreshTransferJobs();
 
     // ---- Opening stored locations ----------------------------------------------------------------
 
@@ -369,8 +396,8 @@ private:
     // ---- Device operation frame ---------------------------------------------------------------
 
     // Before the body of a user's device operation: loading, waiting behind running transfers,
-    // the banner cleared.
-    void beginDeviceOperation();
+    // the banner cleared (unless kept).
+    void beginDeviceOperation(bool keepBanner = false);
     // After it: its failure (if any) reported, then waiting and loading lowered.
     void endDeviceOperation(const std::exception_ptr& failure);
 

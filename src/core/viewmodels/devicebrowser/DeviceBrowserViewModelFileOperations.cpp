@@ -67,7 +67,8 @@ QCoro::Task<> DeviceBrowserViewModel::deleteItems(QList<RemoteItem> items)
     }
     std::function<QCoro::Task<>(std::shared_ptr<DeviceSession>)> deleteAll =
         [items](std::shared_ptr<DeviceSession> session) { return deleteInOrder(std::move(session), items); };
-    co_await changeShownFolder(std::move(deleteAll));
+    const std::stop_token stop = lifetime();
+    co_await relistInFrame(std::move(deleteAll), stop);
 }
 
 QCoro::Task<> DeviceBrowserViewModel::renameItem(RemoteItem item, QString newName)
@@ -80,22 +81,27 @@ QCoro::Task<> DeviceBrowserViewModel::renameItem(RemoteItem item, QString newNam
     }
     std::function<QCoro::Task<>(std::shared_ptr<DeviceSession>)> rename =
         [id = item.id, newName](std::shared_ptr<DeviceSession> session) { return session->rename(id, newName); };
-    co_await changeShownFolder(std::move(rename));
+    const std::stop_token stop = lifetime();
+    co_await relistInFrame(std::move(rename), stop);
 }
 
-QCoro::Task<> DeviceBrowserViewModel::changeShownFolder(
-    std::function<QCoro::Task<>(std::shared_ptr<DeviceSession>)> change)
+QCoro::Task<> DeviceBrowserViewModel::relistInFrame(std::function<QCoro::Task<>(std::shared_ptr<DeviceSession>)> change,
+                                                    std::stop_token stop, bool keepBanner)
 {
     QPointer<DeviceBrowserViewModel> self(this);
     const std::shared_ptr<DeviceSession> session = m_session;
-    const std::stop_token stop = lifetime();
-    beginDeviceOperation();
+    if (!session) {
+        co_return;
+    }
+    beginDeviceOperation(keepBanner);
     std::exception_ptr failure;
     try {
-        QCoro::Task<> changing = change(session);
-        co_await std::move(changing);
-        if (!self) {
-            co_return;
+        if (change) {
+            QCoro::Task<> changing = change(session);
+            co_await std::move(changing);
+            if (!self) {
+                co_return;
+            }
         }
         co_await refreshCurrentPageInternal(session, stop);
         if (!self) {

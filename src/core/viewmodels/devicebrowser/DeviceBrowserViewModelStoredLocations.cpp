@@ -28,11 +28,13 @@ const RemoteItem* folderNamed(const DirectoryPage& page, const QString& name)
 
 } // namespace
 
-void DeviceBrowserViewModel::beginDeviceOperation()
+void DeviceBrowserViewModel::beginDeviceOperation(bool keepBanner)
 {
     setLoading(true);
     setWaitingForTransfer(m_transferQueue->hasRunningJobs());
-    setErrorBanner(std::nullopt);
+    if (!keepBanner) {
+        setErrorBanner(std::nullopt);
+    }
 }
 
 void DeviceBrowserViewModel::endDeviceOperation(const std::exception_ptr& failure)
