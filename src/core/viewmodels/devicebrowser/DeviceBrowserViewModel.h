@@ -425,6 +425,14 @@ private:
     // it, under a new navigation ticket.
     QCoro::Task<> showAndList(NavigationTarget target);
     static QList<RemotePath> breadcrumbOf(const QList<NavigationNode>& stack);
+    // While transfers are active the cached page of the path stands in for its listing: marked
+    // stale, the flags down (and a storage switch ended), the listing left to the stale-page task;
+    // true. Otherwise the device is to be asked: loading raised; false.
+    bool serveCachedPageOrStartListing(const RemotePath& path, bool endsStorageSwitch);
+    // The device is asked: loading, and waiting when a transfer runs.
+    void beginListing();
+    // Shows the cached listing of the empty page's path, or the empty page while there is none.
+    void showCachedOrEmpty(DirectoryPage empty);
 
     // ---- Folder sizes -------------------------------------------------------------------------------
 

@@ -1,24 +1,13 @@
 #include "DeviceBrowserViewModel.h"
 
 #include "ErrorDescription.h"
+#include "domain/SaturatingAdd.h"
 
 #include <QPointer>
-
-#include <limits>
 
 namespace quillbarrow {
 
 namespace {
-
-// Sums reported sizes without overflowing: a device may report any size.
-qint64 addSaturating(qint64 a, qint64 b)
-{
-    qint64 sum = 0;
-    if (__builtin_add_overflow(a, b, &sum)) {
-        return b > 0 ? std::numeric_limits<qint64>::max() : std::numeric_limits<qint64>::min();
-    }
-    return sum;
-}
 
 bool isCancellation(const std::exception_ptr& error)
 {
@@ -41,33 +30,7 @@ QString quoted(const QString& name)
 SelectionSizeSummary DeviceBrowserViewModel::selectionSummary(const QSet<RemoteObjectID>& selectedIDs,
                                                               std::optional<qint64> destinationFreeBytes) const
 {
-    qint64 selected = 0;
-    qint64 itemCount = 0;
-    qint64 folderCount = 0;
-    qint64 knownBytes = 0;
-    qint64 unknownFolderCount = 0;
-    for (const RemoteItem& item : m_items) {
-        if (!selectedIDs.contains(item.id)) {
-            continue;
-        }
-        ++selected;
-        if (item.kind != RemoteItemKind::folder) {
-            knownBytes = addSaturating(knownBytes, item.size.value_or(0));
-            ++itemCount;
-            continue;
-        }
-        ++folderCount;
-        // A folder's own reported size means nothing: only a measurement counts.
-        const auto measured = m_computedFolderStatistics.constFind(item.id);
-        if (measured == m_computedFolderStatistics.constEnd()) {
-            ++unknownFolderCount;
-            ++itemCount;
-        } else {
-            knownBytes = addSaturating(knownBytes, measured->bytes);
-            itemCount = addSaturating(itemCount, measured->itemCount);
-        }
-    }
-    return SelectionSizeSummary(selected, itemCount, folderCount, knownBytes, unknownFolderCount, destinationFreeBytes);
+    return summarizeSelection(m_items, selectedIDs, m_computedFolderStatistics, destinationFreeBytes);
 }
 
 QCoro::Task<> DeviceBrowserViewModel::calculateFolderSizes(QList<RemoteItem> items)
@@ -174,9 +137,9 @@ QCoro::Task<FolderStatistics> DeviceBrowserViewModel::recursiveFolderStatistics(
         if (stop.stop_requested()) {
             throw QuillbarrowError::userCancelled();
         }
-        ++count;
+        count = saturatingAdd(count, 1);
         if (child.kind != RemoteItemKind::folder) {
-            bytes = addSaturating(bytes, child.size.value_or(0));
+            bytes = saturatingAdd(bytes, child.size.value_or(0));
             continue;
         }
         const RemotePath childPath = child.path ? *child.path : basePath.appending(child.name);
@@ -185,8 +148,8 @@ QCoro::Task<FolderStatistics> DeviceBrowserViewModel::recursiveFolderStatistics(
         if (!self) {
             throw QuillbarrowError::userCancelled();
         }
-        bytes = addSaturating(bytes, inner.bytes);
-        count = addSaturating(count, inner.itemCount);
+        bytes = saturatingAdd(bytes, inner.bytes);
+        count = saturatingAdd(count, inner.itemCount);
     }
     co_return FolderStatistics(bytes, count);
 }

@@ -16,6 +16,35 @@ QList<RemotePath> DeviceBrowserViewModel::breadcrumbOf(const QList<NavigationNod
     return breadcrumb;
 }
 
+bool DeviceBrowserViewModel::serveCachedPageOrStartListing(const RemotePath& path, bool endsStorageSwitch)
+{
+    // The transfer queue answers without a wait, so the operation asking is still the current one.
+    if (!canServeCachedPageDuringTransfer(path)) {
+        beginListing();
+        return false;
+    }
+    setShowingStalePage(true);
+    if (endsStorageSwitch) {
+        setPendingStorageID(std::nullopt);
+    }
+    setLoading(false);
+    setWaitingForTransfer(false);
+    scheduleStalePageRefresh();
+    return true;
+}
+
+void DeviceBrowserViewModel::showCachedOrEmpty(DirectoryPage empty)
+{
+    const auto cached = m_directoryCache.constFind(empty.path);
+    setCurrentPage(cached != m_directoryCache.constEnd() ? *cached : std::move(empty));
+}
+
+void DeviceBrowserViewModel::beginListing()
+{
+    setLoading(true);
+    setWaitingForTransfer(m_transferQueue->hasRunningJobs());
+}
+
 QCoro::Task<> DeviceBrowserViewModel::openFolder(RemoteItem item)
 {
     if (item.kind != RemoteItemKind::folder || !m_session) {
@@ -72,26 +101,14 @@ QCoro::Task<> DeviceBrowserViewModel::showAndList(NavigationTarget target)
     setErrorBanner(std::nullopt);
 
     // The folder shows at once, so the pane answers the click even when the device is slow.
-    const auto cached = m_directoryCache.constFind(target.path);
-    setCurrentPage(cached != m_directoryCache.constEnd()
-                       ? *cached
-                       : DirectoryPage(target.storage, target.path, target.parentID, {}));
+    showCachedOrEmpty(DirectoryPage(target.storage, target.path, target.parentID, {}));
     m_navigationStack = std::move(target.stack);
     setBreadcrumb(breadcrumbOf(m_navigationStack));
     applySort();
 
-    if (canServeCachedPageDuringTransfer(target.path)) {
-        if (ticket == m_navigationGeneration) {
-            setShowingStalePage(true);
-            setLoading(false);
-            setWaitingForTransfer(false);
-            scheduleStalePageRefresh();
-        }
+    if (serveCachedPageOrStartListing(target.path, false)) {
         co_return;
     }
-
-    setLoading(true);
-    setWaitingForTransfer(m_transferQueue->hasRunningJobs());
     const quint64 epoch = m_sessionEpoch;
     const std::stop_token stop = lifetime();
     std::optional<DirectoryPage> listed;

@@ -22,24 +22,13 @@ QCoro::Task<> DeviceBrowserViewModel::openStorage(StorageRoot storage)
     setErrorBanner(std::nullopt);
 
     const RemotePath root(storage.id, {});
-    const auto cached = m_directoryCache.constFind(root);
-    setCurrentPage(cached != m_directoryCache.constEnd() ? *cached : DirectoryPage(storage, root, std::nullopt, {}));
+    showCachedOrEmpty(DirectoryPage(storage, root, std::nullopt, {}));
     setBreadcrumb({root});
     m_navigationStack = {NavigationNode(root, std::nullopt)};
 
-    if (canServeCachedPageDuringTransfer(root)) {
-        if (token == m_storageSwitchGeneration) {
-            setShowingStalePage(true);
-            setPendingStorageID(std::nullopt);
-            setLoading(false);
-            setWaitingForTransfer(false);
-            scheduleStalePageRefresh();
-        }
+    if (serveCachedPageOrStartListing(root, true)) {
         co_return;
     }
-
-    setLoading(true);
-    setWaitingForTransfer(m_transferQueue->hasRunningJobs());
     const quint64 epoch = m_sessionEpoch;
     const std::stop_token stop = lifetime();
     std::optional<DirectoryPage> listed;

@@ -30,8 +30,7 @@ const RemoteItem* folderNamed(const DirectoryPage& page, const QString& name)
 
 void DeviceBrowserViewModel::beginDeviceOperation(bool keepBanner)
 {
-    setLoading(true);
-    setWaitingForTransfer(m_transferQueue->hasRunningJobs());
+    beginListing();
     if (!keepBanner) {
         setErrorBanner(std::nullopt);
     }

@@ -26,15 +26,6 @@ protected:
         runTask(viewModel().selectDevice(device), watchdog);
     }
 
-    static QStringList names(const QList<RemoteItem>& items)
-    {
-        QStringList result;
-        for (const RemoteItem& item : items) {
-            result.append(item.name);
-        }
-        return result;
-    }
-
     const AndroidDevice listedA = phone("a", "Pixel", "Google", "Pixel 8", std::nullopt);
     std::shared_ptr<FakeDeviceSession> sessionA;
 };
@@ -52,7 +43,7 @@ TEST_F(DeviceBrowserConnectTest, ASuccessfulFirstAttemptGoesThroughEachPhaseAndS
     EXPECT_EQ(*phases, (QList<Phase>{Phase::opening, Phase::loadingStorage, Phase::loadingContents, Phase::connected}));
     EXPECT_EQ(viewModel().breadcrumb(), QList<RemotePath>{rootPath()});
     EXPECT_EQ(probe().navigationStack(), QList<NavigationNode>{NavigationNode(rootPath(), std::nullopt)});
-    EXPECT_EQ(names(viewModel().items()), (QStringList{"DCIM", "notes.txt"}));
+    EXPECT_EQ(itemNames(viewModel().items()), (QStringList{"DCIM", "notes.txt"}));
     EXPECT_EQ(viewModel().storages(), QList<StorageRoot>{testStorage()});
     EXPECT_EQ(viewModel().selectedDevice(), std::optional(better));
     EXPECT_EQ(viewModel().devices(), (QList<AndroidDevice>{better, phone("b", "Other")}));
@@ -178,7 +169,7 @@ TEST_F(DeviceBrowserConnectTest, SelectingBWhileAConnectsLeavesOnlyBsStateAndClo
         EXPECT_EQ(viewModel().currentSession(), b);
         EXPECT_EQ(viewModel().selectedDevice(), std::optional(listedB));
         EXPECT_EQ(viewModel().storages(), QList<StorageRoot>{testStorage("sb", "Phone")});
-        EXPECT_EQ(names(viewModel().items()), QStringList{"b.txt"});
+        EXPECT_EQ(itemNames(viewModel().items()), QStringList{"b.txt"});
         EXPECT_EQ(viewModel().breadcrumb(), QList<RemotePath>{rootPath("sb")});
         EXPECT_EQ(viewModel().connectionPhase(), Phase::connected);
         EXPECT_FALSE(viewModel().errorBanner());

@@ -16,38 +16,16 @@ RemoteItem unknownItem(const QString& id, const QString& name, std::optional<qin
                       std::nullopt, std::nullopt);
 }
 
-class DeviceBrowserFolderSizeTest : public DeviceBrowserTest {
+class DeviceBrowserFolderSizeTest : public ConnectedDeviceBrowserTest {
 protected:
     DeviceBrowserFolderSizeTest()
     {
-        backend->attached = {device};
-        session = sessionFor(device, treeWith({photos, empty, fileItem("a", "a.txt", 10),
-                                               folderItem("t", "Trip", "s1", QStringLiteral("p")),
-                                               fileItem("j", "j.jpg", 7, "s1", QStringLiteral("t"))}));
+        useTree(treeWith({photos, empty, fileItem("a", "a.txt", 10), folderItem("t", "Trip", "s1", QStringLiteral("p")),
+                          fileItem("j", "j.jpg", 7, "s1", QStringLiteral("t"))}));
     }
 
-    void connect()
-    {
-        runTask(viewModel().selectDevice(device), 10s);
-        ASSERT_EQ(viewModel().connectionPhase(), DeviceConnectionPhase::connected);
-        callsBefore = session->calls().size();
-    }
-    QStringList newCalls() const { return session->calls().mid(callsBefore); }
-    std::optional<RemoteItem> row(const QString& name)
-    {
-        for (const RemoteItem& item : viewModel().items()) {
-            if (item.name == name) {
-                return item;
-            }
-        }
-        return std::nullopt;
-    }
-
-    const AndroidDevice device = phone("d1");
     const RemoteItem photos = folderItem("p", "Photos");
     const RemoteItem empty = folderItem("e", "Empty");
-    std::shared_ptr<FakeDeviceSession> session;
-    qsizetype callsBefore = 0;
 };
 
 } // namespace

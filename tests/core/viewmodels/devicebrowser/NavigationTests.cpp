@@ -17,39 +17,18 @@ RemotePath pathOf(QStringList components)
     return RemotePath(StorageID("s1"), std::move(components));
 }
 
-QStringList names(const QList<RemoteItem>& items)
-{
-    QStringList result;
-    for (const RemoteItem& item : items) {
-        result.append(item.name);
-    }
-    return result;
-}
-
-class DeviceBrowserNavigationTest : public DeviceBrowserTest {
+class DeviceBrowserNavigationTest : public ConnectedDeviceBrowserTest {
 protected:
     DeviceBrowserNavigationTest()
+        : ConnectedDeviceBrowserTest(phone("d1", "Pixel", "Google", "Pixel 8", QStringLiteral("SER")))
     {
-        backend->attached = {device};
-        session = sessionFor(device, treeWith({alpha, beta, inner, fileItem("f", "x.txt", 3, "s1", QStringLiteral("a")),
-                                               fileItem("g", "y.txt", 4, "s1", QStringLiteral("a1"))}));
+        useTree(treeWith({alpha, beta, inner, fileItem("f", "x.txt", 3, "s1", QStringLiteral("a")),
+                          fileItem("g", "y.txt", 4, "s1", QStringLiteral("a1"))}));
     }
 
-    // Connected, the storage root shown; the calls of the connection forgotten.
-    void connect()
-    {
-        runTask(viewModel().selectDevice(device), 10s);
-        ASSERT_EQ(viewModel().connectionPhase(), DeviceConnectionPhase::connected);
-        callsBefore = session->calls().size();
-    }
-    QStringList newCalls() const { return session->calls().mid(callsBefore); }
-
-    const AndroidDevice device = phone("d1", "Pixel", "Google", "Pixel 8", QStringLiteral("SER"));
     const RemoteItem alpha = folderItem("a", "Alpha");
     const RemoteItem beta = folderItem("b", "Beta");
     const RemoteItem inner = folderItem("a1", "Inner", "s1", QStringLiteral("a"));
-    std::shared_ptr<FakeDeviceSession> session;
-    qsizetype callsBefore = 0;
 };
 
 } // namespace
@@ -71,7 +50,7 @@ TEST_F(DeviceBrowserNavigationTest, AFolderShowsAtOnceAndItsItemsAndLastLocation
 
     hang->release();
     ASSERT_TRUE(processEventsUntil([&] { return opening->done; }, 5s));
-    EXPECT_EQ(names(viewModel().items()), (QStringList{"Inner", "x.txt"}));
+    EXPECT_EQ(itemNames(viewModel().items()), (QStringList{"Inner", "x.txt"}));
     EXPECT_FALSE(viewModel().isLoading());
     EXPECT_FALSE(viewModel().isWaitingForTransfer());
     EXPECT_EQ(preferences->data(lastPrefix + QStringLiteral("serial:SER")),
@@ -104,7 +83,7 @@ TEST_F(DeviceBrowserNavigationTest, ASecondOpeningSupersedesTheFirstWhoseFailure
     ASSERT_TRUE(first->isReached());
     runTask(viewModel().openFolder(inner));
     EXPECT_EQ(viewModel().currentPage()->path, pathOf({"Alpha", "Inner"}));
-    EXPECT_EQ(names(viewModel().items()), QStringList{"y.txt"});
+    EXPECT_EQ(itemNames(viewModel().items()), QStringList{"y.txt"});
     EXPECT_FALSE(viewModel().isLoading());
 
     QSignalSpy loading(&viewModel(), &DeviceBrowserViewModel::isLoadingChanged);
@@ -147,12 +126,12 @@ TEST_F(DeviceBrowserNavigationTest, ACachedFolderDuringATransferIsShownStaleAndL
     runTask(viewModel().openFolder(alpha));
     runTask(viewModel().navigate(pathOf({})));
     const TransferID job = queueJob();
-    callsBefore = session->calls().size();
+    forgetCalls();
     QSignalSpy loading(&viewModel(), &DeviceBrowserViewModel::isLoadingChanged);
 
     runTask(viewModel().openFolder(alpha));
     EXPECT_TRUE(viewModel().isShowingStalePage());
-    EXPECT_EQ(names(viewModel().items()), (QStringList{"Inner", "x.txt"}));
+    EXPECT_EQ(itemNames(viewModel().items()), (QStringList{"Inner", "x.txt"}));
     EXPECT_FALSE(viewModel().isLoading());
     processEventsUntil([] { return false; }, 10ms); // the reload polls the busy queue
     EXPECT_TRUE(newCalls().isEmpty());
@@ -162,7 +141,7 @@ TEST_F(DeviceBrowserNavigationTest, ACachedFolderDuringATransferIsShownStaleAndL
     ASSERT_TRUE(processEventsUntil([&] { return !viewModel().isShowingStalePage(); }, 5s));
     processEventsUntil([] { return false; }, 10ms);
     EXPECT_EQ(newCalls(), QStringList{"list a"});
-    EXPECT_EQ(names(viewModel().items()), (QStringList{"Inner", "new.txt", "x.txt"}));
+    EXPECT_EQ(itemNames(viewModel().items()), (QStringList{"Inner", "new.txt", "x.txt"}));
     EXPECT_FALSE(viewModel().isLoading());
     EXPECT_EQ(loading.count(), 3); // lowered by the stale step, then raised and lowered by the reload
 }
@@ -185,7 +164,7 @@ TEST_F(DeviceBrowserNavigationTest, NavigatingGoesBackAlongThePathAndRefusesAPat
     EXPECT_EQ(viewModel().breadcrumb(), QList<RemotePath>{pathOf({})});
     EXPECT_EQ(probe().navigationStack(), QList<NavigationNode>{NavigationNode(pathOf({}), std::nullopt)});
     EXPECT_EQ(newCalls(), (QStringList{"list a", "list a1", "list a1", "root s1"}));
-    EXPECT_EQ(names(viewModel().items()), (QStringList{"Alpha", "Beta"}));
+    EXPECT_EQ(itemNames(viewModel().items()), (QStringList{"Alpha", "Beta"}));
 }
 
 TEST_F(DeviceBrowserNavigationTest, AListingFailureKeepsTheNewCrumbSoThatItCanBeTriedAgain)
@@ -200,7 +179,7 @@ TEST_F(DeviceBrowserNavigationTest, AListingFailureKeepsTheNewCrumbSoThatItCanBe
     EXPECT_FALSE(viewModel().isWaitingForTransfer());
     runTask(viewModel().navigate(pathOf({"Alpha"})));
     EXPECT_FALSE(viewModel().errorBanner());
-    EXPECT_EQ(names(viewModel().items()), (QStringList{"Inner", "x.txt"}));
+    EXPECT_EQ(itemNames(viewModel().items()), (QStringList{"Inner", "x.txt"}));
 }
 
 TEST_F(DeviceBrowserNavigationTest, AListingOverTheLimitIsAnInterruptedTransferUnlessTransfersAreActive)
@@ -217,7 +196,7 @@ TEST_F(DeviceBrowserNavigationTest, AListingOverTheLimitIsAnInterruptedTransferU
     session->script("list", Reply::proceed().delayedBy(100ms), "a");
     runTask(viewModel().navigate(pathOf({"Alpha"})));
     EXPECT_FALSE(viewModel().errorBanner());
-    EXPECT_EQ(names(viewModel().items()), (QStringList{"Inner", "x.txt"}));
+    EXPECT_EQ(itemNames(viewModel().items()), (QStringList{"Inner", "x.txt"}));
 }
 
 TEST_F(DeviceBrowserNavigationTest, ARefreshListsTheFolderShownAndKeepsItsItemsWhenItFails)
@@ -227,11 +206,11 @@ TEST_F(DeviceBrowserNavigationTest, ARefreshListsTheFolderShownAndKeepsItsItemsW
     const quint64 generation = probe().navigationGeneration();
     session->tree().add(fileItem("n", "new.txt", 1, "s1", QStringLiteral("a")));
     runTask(viewModel().refresh());
-    EXPECT_EQ(names(viewModel().items()), (QStringList{"Inner", "new.txt", "x.txt"}));
+    EXPECT_EQ(itemNames(viewModel().items()), (QStringList{"Inner", "new.txt", "x.txt"}));
 
     session->script("list", Reply::fail(QuillbarrowError::pathNotFound()), "a");
     runTask(viewModel().refresh());
-    EXPECT_EQ(names(viewModel().items()), (QStringList{"Inner", "new.txt", "x.txt"}));
+    EXPECT_EQ(itemNames(viewModel().items()), (QStringList{"Inner", "new.txt", "x.txt"}));
     ASSERT_TRUE(viewModel().errorBanner());
     EXPECT_FALSE(viewModel().isLoading());
     EXPECT_FALSE(viewModel().isWaitingForTransfer());

@@ -10,15 +10,8 @@ namespace {
 
 const QString transfersMessage = QStringLiteral("Transfers are still active.");
 
-class DeviceBrowserRecoveryTest : public DeviceBrowserTest {
+class DeviceBrowserRecoveryTest : public ConnectedDeviceBrowserTest {
 protected:
-    DeviceBrowserRecoveryTest()
-    {
-        backend->attached = {device};
-        session = sessionFor(device, treeWith({}));
-    }
-
-    void connect() { runTask(viewModel().selectDevice(device), 10s); }
     int opens() const { return static_cast<int>(backend->calls().count(QStringLiteral("open d1"))); }
     void showConflicts(QList<DetectedConflictApp> apps)
     {
@@ -35,11 +28,9 @@ protected:
         return messages;
     }
 
-    const AndroidDevice device = phone("d1");
     const DetectedConflictApp photos = conflictingApp(11, "Photos");
     const DetectedConflictApp helperA = conflictingApp(21, "ptpcamerad");
     const DetectedConflictApp helperB = conflictingApp(22, "ptpcamerad");
-    std::shared_ptr<FakeDeviceSession> session;
 };
 
 } // namespace

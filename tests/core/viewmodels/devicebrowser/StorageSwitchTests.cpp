@@ -12,29 +12,18 @@ namespace {
 
 const QString lastKey = QStringLiteral("Quillbarrow.DeviceBrowser.lastLocation.serial:SER");
 
-class DeviceBrowserStorageSwitchTest : public DeviceBrowserTest {
+class DeviceBrowserStorageSwitchTest : public ConnectedDeviceBrowserTest {
 protected:
     DeviceBrowserStorageSwitchTest()
+        : ConnectedDeviceBrowserTest(phone("d1", "Pixel", "Google", "Pixel 8", QStringLiteral("SER")))
     {
-        backend->attached = {device};
-        session = sessionFor(device, treeWith({folderItem("c", "DCIM"), folderItem("m", "Music", "s2"),
-                                               fileItem("t", "track.mp3", 9, "s2", QStringLiteral("m"))},
-                                              {internal, card}));
+        useTree(treeWith({folderItem("c", "DCIM"), folderItem("m", "Music", "s2"),
+                          fileItem("t", "track.mp3", 9, "s2", QStringLiteral("m"))},
+                         {internal, card}));
     }
 
-    void connect()
-    {
-        runTask(viewModel().selectDevice(device), 10s);
-        ASSERT_EQ(viewModel().connectionPhase(), DeviceConnectionPhase::connected);
-        callsBefore = session->calls().size();
-    }
-    QStringList newCalls() const { return session->calls().mid(callsBefore); }
-
-    const AndroidDevice device = phone("d1", "Pixel", "Google", "Pixel 8", QStringLiteral("SER"));
     const StorageRoot internal = testStorage("s1", "Internal");
     const StorageRoot card = testStorage("s2", "SD card");
-    std::shared_ptr<FakeDeviceSession> session;
-    qsizetype callsBefore = 0;
 };
 
 } // namespace
@@ -110,7 +99,7 @@ TEST_F(DeviceBrowserStorageSwitchTest, ACachedRootDuringATransferIsShownStaleWit
     runTask(viewModel().openStorage(card));
     runTask(viewModel().openStorage(internal));
     const TransferID job = queueJob();
-    callsBefore = session->calls().size();
+    forgetCalls();
     session->tree().add(fileItem("n", "new.mp3", 1, "s2"));
 
     runTask(viewModel().openStorage(card));

@@ -13,21 +13,12 @@ using namespace std::chrono_literals;
 
 namespace {
 
-class DeviceBrowserTransferTest : public DeviceBrowserTest {
+class DeviceBrowserTransferTest : public ConnectedDeviceBrowserTest {
 protected:
     DeviceBrowserTransferTest()
     {
-        backend->attached = {device};
-        session = sessionFor(device, treeWith({folderItem("d", "Docs")}));
+        useTree(treeWith({folderItem("d", "Docs")}));
     }
-
-    void connect()
-    {
-        runTask(viewModel().selectDevice(device), 10s);
-        ASSERT_EQ(viewModel().connectionPhase(), DeviceConnectionPhase::connected);
-        callsBefore = session->calls().size();
-    }
-    QStringList newCalls() const { return session->calls().mid(callsBefore); }
 
     // A local file of `size` bytes in the temporary folder.
     QUrl localFile(const QString& name, qint64 size)
@@ -56,10 +47,7 @@ protected:
         return std::nullopt;
     }
 
-    const AndroidDevice device = phone("d1");
-    std::shared_ptr<FakeDeviceSession> session;
     QTemporaryDir local;
-    qsizetype callsBefore = 0;
 };
 
 } // namespace
