@@ -142,18 +142,3 @@ TEST_F(DeviceBrowserFileOperationTest, ARenameIsListedAgainAndAFailedOneIsNot)
     EXPECT_FALSE(viewModel().isLoading());
     EXPECT_FALSE(viewModel().isWaitingForTransfer());
 }
-
-TEST_F(DeviceBrowserFileOperationTest, WithoutASessionOrAFolderShownNothingHappens)
-{
-    runTask(viewModel().createFolder(QStringLiteral("a/b")));
-    runTask(viewModel().deleteItems({one}));
-    runTask(viewModel().renameItem(one, QStringLiteral("x")));
-    EXPECT_FALSE(viewModel().errorBanner());
-    EXPECT_FALSE(viewModel().isLoading());
-    EXPECT_TRUE(session->calls().isEmpty());
-
-    // An empty delete still lists the folder shown again.
-    connect();
-    runTask(viewModel().deleteItems({}));
-    EXPECT_EQ(newCalls(), QStringList{"root s1"});
-}

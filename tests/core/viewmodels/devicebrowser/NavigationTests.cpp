@@ -58,22 +58,6 @@ TEST_F(DeviceBrowserNavigationTest, AFolderShowsAtOnceAndItsItemsAndLastLocation
     EXPECT_EQ(newCalls(), QStringList{"list a"});
 }
 
-TEST_F(DeviceBrowserNavigationTest, OpeningAFileOrWithoutASessionChangesNothing)
-{
-    connect();
-    const quint64 generation = probe().navigationGeneration();
-    runTask(viewModel().openFolder(fileItem("f", "x.txt", 3)));
-    EXPECT_EQ(viewModel().currentPage()->path, pathOf({}));
-    EXPECT_EQ(probe().navigationGeneration(), generation);
-    probe().setSession(nullptr);
-    runTask(viewModel().openFolder(alpha));
-    runTask(viewModel().navigate(pathOf({})));
-    runTask(viewModel().refresh());
-    EXPECT_EQ(viewModel().currentPage()->path, pathOf({}));
-    EXPECT_FALSE(viewModel().errorBanner());
-    EXPECT_TRUE(newCalls().isEmpty());
-}
-
 TEST_F(DeviceBrowserNavigationTest, ASecondOpeningSupersedesTheFirstWhoseFailureIsNeverShown)
 {
     connect();
@@ -216,21 +200,6 @@ TEST_F(DeviceBrowserNavigationTest, ARefreshListsTheFolderShownAndKeepsItsItemsW
     EXPECT_FALSE(viewModel().isWaitingForTransfer());
     EXPECT_EQ(probe().navigationGeneration(), generation);
     EXPECT_EQ(newCalls(), (QStringList{"list a", "list a", "list a"}));
-}
-
-TEST_F(DeviceBrowserNavigationTest, ARefreshBehindARunningTransferWaitsForItAndSaysSo)
-{
-    timing.listingLimit = 20ms;
-    connect();
-    const TransferID job = queueJob();
-    queue->start(job, QDateTime::currentDateTimeUtc());
-    session->script("root", Reply::proceed().delayedBy(60ms));
-    auto refreshing = startTask(viewModel().refresh());
-    EXPECT_TRUE(viewModel().isWaitingForTransfer());
-    ASSERT_TRUE(processEventsUntil([&] { return refreshing->done; }, 5s));
-    EXPECT_FALSE(viewModel().errorBanner());
-    EXPECT_FALSE(viewModel().isWaitingForTransfer());
-    EXPECT_EQ(newCalls(), QStringList{"root s1"});
 }
 
 TEST_F(DeviceBrowserNavigationTest, ARefreshThatReturnsAfterTheUserMovedOnIsCachedButNotShown)

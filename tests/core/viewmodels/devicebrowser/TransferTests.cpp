@@ -52,17 +52,6 @@ protected:
 
 } // namespace
 
-TEST_F(DeviceBrowserTransferTest, WithoutAFolderShownOrASessionAnUploadDoesNothingAtAll)
-{
-    QSignalSpy loading(&viewModel(), &DeviceBrowserViewModel::isLoadingChanged);
-    runTask(viewModel().uploadFiles({localFile("a.txt", 1)}));
-    probe().setCurrentPage(page({}));
-    runTask(viewModel().uploadFiles({localFile("a.txt", 1)}));
-    EXPECT_TRUE(queue->allJobs().isEmpty());
-    EXPECT_EQ(loading.count(), 0);
-    EXPECT_TRUE(session->calls().isEmpty());
-}
-
 TEST_F(DeviceBrowserTransferTest, AFailedFileDoesNotStopTheBatchWhichIsListedOnceAfterwards)
 {
     connect();
