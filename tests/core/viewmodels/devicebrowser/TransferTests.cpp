@@ -165,3 +165,18 @@ TEST_F(DeviceBrowserTransferTest, AFailedDownloadOrAFolderThatIsNotLocalFailsIts
     runTask(viewModel().downloadFile(fileItem("h", "x.jpg", 1), QUrl::fromLocalFile(local.path())));
     EXPECT_EQ(queue->allJobs().size(), 2);
 }
+
+TEST_F(DeviceBrowserTransferTest, ATransferThatOutlivesTheViewModelStillEndsItsJob)
+{
+    connect();
+    auto hang = std::make_shared<Hang>();
+    session->script("upload", Reply::proceed().heldBy(hang));
+    auto uploading = startTask(viewModel().uploadFiles({localFile("late.bin", 2)}));
+    ASSERT_TRUE(hang->isReached());
+    destroyViewModel();
+    hang->release();
+    ASSERT_TRUE(processEventsUntil([&] { return uploading->done; }, 5s));
+    ASSERT_EQ(queue->allJobs().size(), 1);
+    EXPECT_EQ(queue->allJobs().first().state, TransferState::completed());
+    EXPECT_FALSE(queue->hasActiveJobs());
+}
