@@ -6,6 +6,11 @@
 #include "viewmodels/TransferQueue.h"
 #include "viewmodels/devicebrowser/DeviceBrowserViewModel.h"
 
+#include <QDateTime>
+#include <QDir>
+#include <QDirIterator>
+#include <QFileInfo>
+
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -14,7 +19,8 @@
 
 // The device browser against the attached device, as the application runs it: it finds the
 // device by itself, connects, lists the root, opens a folder, sees the device unplugged and,
-// plugged in again, comes back to that folder.
+// plugged in again, comes back to that folder; and it creates, renames, measures and deletes
+// folders, each checked against the served folder on the host.
 
 namespace quillbarrow::e2e {
 
@@ -71,6 +77,17 @@ protected:
         return std::nullopt;
     }
 
+    // Lists the folder shown again until `shown` holds: QEMU's device learns of what it created
+    // from inotify, a little after it answered.
+    bool refreshUntil(const std::function<bool()>& shown)
+    {
+        for (int attempt = 0; attempt < 100 && !shown(); ++attempt) {
+            testing::processEventsUntil([] { return false; }, 50ms);
+            testing::runTask(m_browser.refresh(), connectWatchdog);
+        }
+        return shown();
+    }
+
     const E2EResponder& m_responder;
     DeviceBrowserViewModel m_browser;
     bool m_unplugged = false;
@@ -123,6 +140,70 @@ TEST_F(RealDeviceBrowser, ConnectsOpensAFolderAndComesBackToItAfterTheDeviceWasU
     EXPECT_EQ(m_browser.currentPage()->path.components, seedPath.components);
     EXPECT_EQ(m_browser.breadcrumb().size(), 2);
     EXPECT_FALSE(m_browser.items().isEmpty());
+}
+
+TEST_F(RealDeviceBrowser, CreatesRenamesMeasuresAndDeletesFoldersAsTheServedFolderShows)
+{
+    m_browser.start();
+    ASSERT_TRUE(connected()) << m_browser.connectionStatusMessage().toStdString();
+    const std::optional<RemoteItem> writable = shownItem(E2EResponder::writableFolderName());
+    const std::optional<RemoteItem> seed = shownItem(E2EResponder::seedFolderName());
+    ASSERT_TRUE(writable && seed);
+
+    // The size of a folder is what the served folder holds: its files' bytes and its entries.
+    testing::runTask(m_browser.calculateFolderSizes({*seed}), connectWatchdog);
+    // The automatic pass after connecting may have been measuring it already.
+    ASSERT_TRUE(testing::processEventsUntil([&] { return shownItem(seed->name)->size.has_value(); }, connectWatchdog));
+    EXPECT_FALSE(m_browser.errorBanner());
+    qint64 bytesOnDisk = 0;
+    qint64 entriesOnDisk = 0;
+    QDirIterator walk(m_responder.share() + QLatin1Char('/') + seed->name,
+                      QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
+    while (walk.hasNext()) {
+        walk.next();
+        ++entriesOnDisk;
+        bytesOnDisk += walk.fileInfo().isDir() ? 0 : walk.fileInfo().size();
+    }
+    ASSERT_GT(bytesOnDisk, 0);
+    EXPECT_EQ(shownItem(seed->name)->size, std::optional<qint64>(bytesOnDisk));
+    const SelectionSizeSummary summary = m_browser.selectionSummary({seed->id}, std::nullopt);
+    EXPECT_EQ(summary.knownBytes, bytesOnDisk);
+    EXPECT_EQ(summary.itemCount, entriesOnDisk);
+    EXPECT_EQ(summary.unknownFolderCount, 0);
+
+    testing::runTask(m_browser.openFolder(*writable), connectWatchdog);
+    ASSERT_FALSE(m_browser.errorBanner());
+    const QString servedWritable = m_responder.share() + QLatin1Char('/') + writable->name;
+    const QString name = QStringLiteral("browser-") + QString::number(QDateTime::currentMSecsSinceEpoch());
+
+    // A name that would reach another folder never gets to the device.
+    testing::runTask(m_browser.createFolder(QStringLiteral("../") + name), connectWatchdog);
+    ASSERT_TRUE(m_browser.errorBanner());
+    EXPECT_FALSE(QFileInfo::exists(m_responder.share() + QLatin1Char('/') + name));
+
+    testing::runTask(m_browser.createFolder(name), connectWatchdog);
+    EXPECT_FALSE(m_browser.errorBanner()) << m_browser.errorBanner()->detail.toStdString();
+    ASSERT_TRUE(refreshUntil([&] { return shownItem(name).has_value(); })) << "the new folder is not listed";
+    EXPECT_TRUE(QFileInfo(servedWritable + QLatin1Char('/') + name).isDir());
+    RemoteItem created = *shownItem(name);
+
+    if (m_responder.supportsRename()) {
+        const QString renamed = name + QStringLiteral(" renamed");
+        testing::runTask(m_browser.renameItem(created, renamed), connectWatchdog);
+        EXPECT_FALSE(m_browser.errorBanner());
+        ASSERT_TRUE(refreshUntil([&] { return shownItem(renamed).has_value(); })) << "the renamed folder is not listed";
+        EXPECT_TRUE(QFileInfo(servedWritable + QLatin1Char('/') + renamed).isDir());
+        EXPECT_FALSE(QFileInfo::exists(servedWritable + QLatin1Char('/') + name));
+        created = *shownItem(renamed);
+    }
+
+    testing::runTask(m_browser.deleteItems({created}), connectWatchdog);
+    EXPECT_FALSE(m_browser.errorBanner());
+    EXPECT_FALSE(shownItem(created.name));
+    EXPECT_TRUE(testing::processEventsUntil(
+        [&] { return !QFileInfo::exists(servedWritable + QLatin1Char('/') + created.name); }, 10s));
+    EXPECT_FALSE(m_browser.isLoading());
+    EXPECT_FALSE(m_browser.isWaitingForTransfer());
 }
 
 } // namespace

@@ -73,12 +73,17 @@ int compareByKey(const SortKey& a, const SortKey& b, FileSort sort)
 
 } // namespace
 
-std::vector<qsizetype> browserOrder(std::span<const BrowserSortFields> items, FileSort sort, bool ascending)
+QCollator naturalNameCollator()
 {
-    // Natural order: case-insensitive, digit runs by value (file2 before file10), in the default locale.
     QCollator collator{QLocale()};
     collator.setNumericMode(true);
     collator.setCaseSensitivity(Qt::CaseInsensitive);
+    return collator;
+}
+
+std::vector<qsizetype> browserOrder(std::span<const BrowserSortFields> items, FileSort sort, bool ascending)
+{
+    const QCollator collator = naturalNameCollator();
 
     std::vector<SortKey> keys;
     keys.reserve(items.size());

@@ -3,6 +3,7 @@
 #include "FileSort.h"
 #include "RemoteItemKind.h"
 
+#include <QCollator>
 #include <QDateTime>
 #include <QList>
 #include <QString>
@@ -21,6 +22,10 @@ struct BrowserSortFields {
     const std::optional<QDateTime>* modifiedAt;
     const std::optional<qint64>* size;
 };
+
+// How the browsers compare names: natural order (file2 before file10), letter case ignored, in
+// the default locale.
+QCollator naturalNameCollator();
 
 // The browser order as a permutation: the positions of `items` in sorted order. See sortedForBrowser.
 std::vector<qsizetype> browserOrder(std::span<const BrowserSortFields> items, FileSort sort, bool ascending);

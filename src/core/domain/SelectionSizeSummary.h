@@ -1,5 +1,11 @@
 #pragma once
 
+#include "FolderStatistics.h"
+#include "RemoteItemKind.h"
+
+#include <QHash>
+#include <QList>
+#include <QSet>
 #include <QtGlobal>
 
 #include <optional>
@@ -29,5 +35,45 @@ struct SelectionSizeSummary {
 
     friend bool operator==(const SelectionSizeSummary&, const SelectionSizeSummary&) = default;
 };
+
+// Adds up the selected rows of a table, one at a time. A file or unknown entry counts its size
+// (0 without one) and one entry; a measured folder its bytes and entries; an unmeasured folder one
+// entry and nothing of its bytes. The sums stop at the largest count rather than overflow.
+class SelectionSizeTally {
+public:
+    void addFile(std::optional<qint64> size);
+    // `measured` is null for a folder not measured yet.
+    void addFolder(const FolderStatistics* measured);
+    SelectionSizeSummary summary(std::optional<qint64> destinationFreeBytes) const;
+
+private:
+    qint64 m_selected = 0;
+    qint64 m_itemCount = 0;
+    qint64 m_folderCount = 0;
+    qint64 m_knownBytes = 0;
+    qint64 m_unknownFolderCount = 0;
+};
+
+// The summary of the rows whose id is selected (ids of no row count for nothing), with the folder
+// sizes measured so far. A folder's own reported size is not used: only a measurement counts.
+template <typename Item, typename Id>
+SelectionSizeSummary summarizeSelection(const QList<Item>& rows, const QSet<Id>& selected,
+                                        const QHash<Id, FolderStatistics>& measured,
+                                        std::optional<qint64> destinationFreeBytes)
+{
+    SelectionSizeTally tally;
+    for (const Item& item : rows) {
+        if (!selected.contains(item.id)) {
+            continue;
+        }
+        if (item.kind != RemoteItemKind::folder) {
+            tally.addFile(item.size);
+            continue;
+        }
+        const auto found = measured.constFind(item.id);
+        tally.addFolder(found == measured.constEnd() ? nullptr : &*found);
+    }
+    return tally.summary(destinationFreeBytes);
+}
 
 } // namespace quillbarrow

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
+
 namespace quillbarrow {
 namespace {
 
@@ -40,4 +42,17 @@ TEST(SelectionSizeSummaryTest, EqualityCoversEveryFieldIncludingAbsence)
 }
 
 } // namespace
+TEST(SelectionSizeSummaryTest, SizesADeviceReportsAddUpWithoutOverflowing)
+{
+    constexpr qint64 largest = std::numeric_limits<qint64>::max();
+    SelectionSizeTally tally;
+    tally.addFile(largest - 1);
+    tally.addFile(10);
+    const FolderStatistics huge(largest, largest);
+    tally.addFolder(&huge);
+    tally.addFolder(nullptr);
+    tally.addFile(std::nullopt);
+    EXPECT_EQ(tally.summary(5), SelectionSizeSummary(5, largest, 2, largest, 1, 5));
+}
+
 } // namespace quillbarrow

@@ -21,6 +21,8 @@ struct DeviceBrowserTiming {
     std::chrono::milliseconds retryPauseUnit{600};
     // The delay before the automatic folder-size pass after a page is shown.
     std::chrono::milliseconds automaticFolderSizeDelay{350};
+    // How many levels below a measured folder its size walk goes before it gives up.
+    int maximumFolderDepth = 256;
     // How often a reload asks the transfer queue whether it is idle yet.
     std::chrono::milliseconds reloadPollInterval{100};
     // Takes the pauses and polls above (the time limits run on precise timers of their own).

@@ -14,6 +14,7 @@
 #include "domain/RemoteItem.h"
 #include "domain/RemoteObjectID.h"
 #include "domain/RemotePath.h"
+#include "domain/SelectionSizeSummary.h"
 #include "domain/StorageID.h"
 #include "domain/StorageRoot.h"
 #include "domain/TransferJob.h"
@@ -32,6 +33,7 @@
 #include <QObject>
 #include <QSet>
 #include <QString>
+#include <QUrl>
 
 #include <QCoro/QCoroTask>
 
@@ -133,6 +135,78 @@ public:
     // banner; a newer selection silently supersedes this one.
     QCoro::Task<> selectDevice(AndroidDevice device);
 
+    // ---- Folder navigation -------------------------------------------------------------------------
+
+    // Opens a folder (a file or an unknown item does nothing): its cached page, else an empty one,
+    // is shown at once with its crumb, then the device is asked for its contents. While transfers
+    // are active a cached folder is shown as it was and listed again once they are over. A newer
+    // navigation, storage switch or device change supersedes it: its page is then not shown and
+    // its failure not reported.
+    QCoro::Task<> openFolder(RemoteItem item);
+    // Goes back to a folder on the way from the storage root (a crumb, or the level above), in the
+    // same way; a path that is not on the way is reported as pathNotFound.
+    QCoro::Task<> navigate(RemotePath path);
+    // Lists the folder shown again, in the device operation frame.
+    QCoro::Task<> refresh();
+
+    // ---- Storage switching -------------------------------------------------------------------------
+
+    // Shows the root of another storage of the device: its cached listing, else an empty page, at
+    // once, then the device's listing (while transfers are active a cached root is shown as it was
+    // and listed again once they are over). Nothing happens for the storage shown when no switch is
+    // under way; a newer switch supersedes this one, which then changes nothing more.
+    QCoro::Task<> openStorage(StorageRoot storage);
+
+    // ---- Folder sizes and selection summary --------------------------------------------------------
+
+    // What the selected rows weigh, with the destination's free bytes as given. Ids that are not
+    // rows count for nothing; a measured folder counts its bytes and entries, an unmeasured one 1
+    // entry and no bytes.
+    SelectionSizeSummary selectionSummary(const QSet<RemoteObjectID>& selectedIDs,
+                                          std::optional<qint64> destinationFreeBytes) const;
+    // Measures the given folders one after another, each by walking its whole tree; files and
+    // folders measured or being measured are skipped. A failure shows as the banner and the next
+    // folder is measured.
+    QCoro::Task<> calculateFolderSizes(QList<RemoteItem> items);
+    // The same with failures only logged (the pane's selection changes).
+    QCoro::Task<> precalculateFolderSizes(QList<RemoteItem> items);
+
+    // ---- Device file operations ---------------------------------------------------------------------
+
+    // Creates a folder with this name in the folder shown, then lists that folder again. A name
+    // that cannot name one item (empty after trimming, ".", "..", or holding "/" or NUL) is refused
+    // with a banner before the device is asked; any other name goes to the device as given.
+    QCoro::Task<> createFolder(QString name);
+    // Deletes the items in order. The first failure stops there with the banner, and nothing is
+    // listed again; when every item went, the folder shown is listed again.
+    QCoro::Task<> deleteItems(QList<RemoteItem> items);
+    // Renames the item, the new name checked as for a new folder, then lists the folder shown again.
+    QCoro::Task<> renameItem(RemoteItem item, QString newName);
+
+    // ---- Conflict recovery and reconnect ------------------------------------------------------------
+
+    // The banner's "Retry": selects the selected device again, unless the transfer queue holds an
+    // unfinished job, which is said in the banner instead.
+    QCoro::Task<> retrySelectedDevice();
+    // "Quit & Retry": asks the banner's conflicting processes to quit; reconnects when none is
+    // left, else names those left in the banner.
+    QCoro::Task<> quitConflictingAppsAndRetry();
+    // "Restart & Retry": restarts the helper services and stops the banner's helper processes,
+    // names any left in the banner, then reconnects once.
+    QCoro::Task<> restartManagedServicesAndRetry();
+
+    // ---- Transfers of its own ------------------------------------------------------------------------
+
+    // Uploads each local file in turn into the folder shown when the batch began, one job each in
+    // the shared transfer queue; a failed file is the banner and the next follows. Then the folder
+    // shown is listed again once, in the device operation frame. Nothing without a folder shown.
+    QCoro::Task<> uploadFiles(QList<QUrl> urls);
+    // Downloads one device file into the local folder as one job (a folder or an unknown item does
+    // nothing). The local name is made safe from the device's: it never lands outside the folder.
+    QCoro::Task<> downloadFile(RemoteItem item, QUrl folder);
+    // Publishes only the unfinished jobs; the finished ones stay in the queue.
+    void clearCompletedTransfers();
+
     // ---- Sort --------------------------------------------------------------------------------
 
     // Each assignment is published and re-sorts the rows.
@@ -161,6 +235,37 @@ public:
     // trimming; else "model:", the trimmed manufacturer, ":", the trimmed model, ":", and the
     // display name as it is.
     static QString devicePreferenceKey(const AndroidDevice& device);
+
+    // ---- Device file operations ---------------------------------------------------------------------
+
+    // Shows why a name given for a new or renamed item cannot be used, and answers true; answers
+    // false for a usable name. `action` opens the banner's message.
+    bool refuseUnusableName(const QString& name, const QString& action);
+    // In the device operation frame on the open session: the change (when there is one), then the
+    // folder shown listed again; a failure of either is the banner.
+    // With `keepBanner`, the banner shown stays unless the listing itself fails.
+    QCoro::Task<> relistInFrame(std::function<QCoro::Task<>(std::shared_ptr<DeviceSession>)> change,
+                                std::stop_token stop, bool keepBanner = false);
+    static QCoro::Task<> deleteInOrder(std::shared_ptr<DeviceSession> session, QList<RemoteItem> items);
+
+    // ---- Conflict recovery ---------------------------------------------------------------------------
+
+    enum class ConflictRemedy { quit, restartServices };
+    // Applies the remedy to the processes of the banner shown now, with loading raised meanwhile,
+    // and gives the processes still there; nothing when the banner lists none.
+    QCoro::Task<std::optional<QList<DetectedConflictApp>>> applyToBannerConflicts(ConflictRemedy remedy);
+
+    // ---- Transfers of its own ------------------------------------------------------------------------
+
+    // True when the file went; a failure is recorded in its job and shown as the banner.
+    QCoro::Task<bool> uploadOne(QUrl url, DirectoryPage page, std::shared_ptr<DeviceSession> session);
+    // A new job in the queue, started at once and published.
+    TransferJob enqueueStartedJob(TransferDirection direction, QString displayName, std::optional<qint64> totalBytes);
+    // Each report the throttle lets through records the bytes done in the queue (a job that is no
+    // longer running stays as it is) and republishes the jobs, on the main thread.
+    TransferProgressFunction makeProgressFunction(const TransferID& jobID, std::optional<qint64> expectedTotal);
+    // Republishes the queue's jobs by name, in natural order.
+    void refreshTransferJobs();
 
     // ---- Opening stored locations ----------------------------------------------------------------
 
@@ -291,8 +396,8 @@ private:
     // ---- Device operation frame ---------------------------------------------------------------
 
     // Before the body of a user's device operation: loading, waiting behind running transfers,
-    // the banner cleared.
-    void beginDeviceOperation();
+    // the banner cleared (unless kept).
+    void beginDeviceOperation(bool keepBanner = false);
     // After it: its failure (if any) reported, then waiting and loading lowered.
     void endDeviceOperation(const std::exception_ptr& failure);
 
@@ -306,6 +411,49 @@ private:
     // After a connection: the device's default folder, else its last one; a failure is only logged.
     QCoro::Task<> restorePreferredLocationIfAvailable(quint64 generation);
 
+    // ---- Folder navigation -------------------------------------------------------------------------
+
+    // Where a navigation step goes: the folder, its storage, its device object (none at a storage
+    // root) and the navigation stack that ends with it.
+    struct NavigationTarget {
+        RemotePath path;
+        StorageRoot storage;
+        std::optional<RemoteObjectID> parentID;
+        QList<NavigationNode> stack;
+    };
+    // Shows the target at once (cached or empty), then serves it stale during transfers or lists
+    // it, under a new navigation ticket.
+    QCoro::Task<> showAndList(NavigationTarget target);
+    static QList<RemotePath> breadcrumbOf(const QList<NavigationNode>& stack);
+    // While transfers are active the cached page of the path stands in for its listing: marked
+    // stale, the flags down (and a storage switch ended), the listing left to the stale-page task;
+    // true. Otherwise the device is to be asked: loading raised; false.
+    bool serveCachedPageOrStartListing(const RemotePath& path, bool endsStorageSwitch);
+    // The device is asked: loading, and waiting when a transfer runs.
+    void beginListing();
+    // Shows the cached listing of the empty page's path, or the empty page while there is none.
+    void showCachedOrEmpty(DirectoryPage empty);
+
+    // ---- Folder sizes -------------------------------------------------------------------------------
+
+    // The measurement loop behind both public forms: the session read once, the folders filtered
+    // once, then measured in turn. Quietly, a cancellation is dropped and any other failure logged.
+    // Stops, keeping nothing, when the session changes.
+    QCoro::Task<> calculateFolderSizes(QList<RemoteItem> items, bool presentsErrors, std::stop_token stop);
+    // Walks one folder tree depth-first, one listing at a time, every page cached. `visited` holds
+    // the folders entered by this walk: a folder met again, or a tree deeper than the limit, fails
+    // with backendProtocolError instead of being walked for ever. A stop request ends the walk
+    // with userCancelled.
+    QCoro::Task<FolderStatistics> recursiveFolderStatistics(RemoteItem folder, RemotePath basePath,
+                                                            std::shared_ptr<DeviceSession> session,
+                                                            std::shared_ptr<QSet<RemoteObjectID>> visited, int depth,
+                                                            quint64 epoch, std::stop_token stop);
+    // Replaces the automatic pass: shortly after a connection shows its first page, the folders of
+    // that page are measured quietly, unless the user has moved on or transfers are active.
+    void scheduleAutomaticFolderSizePrecalculation();
+    QCoro::Task<> precalculateShownFolderSizes(quint64 navigationGeneration, quint64 slotGeneration,
+                                               std::stop_token stop);
+
     // ---- Directory cache, stale page and reload ---------------------------------------------------
 
     // Keeps the page as the last listing of its path; a fresh listing of the page shown ends its
@@ -318,7 +466,8 @@ private:
     QCoro::Task<> refreshStalePage(std::stop_token stop);
     QCoro::Task<> reloadCurrentPage(std::stop_token stop);
     // Lists the page shown again and replaces it; errors go to the caller. A listing that comes
-    // back after the session changed is dropped.
+    // back after the session changed is dropped; one that comes back after another folder was
+    // shown is only cached.
     QCoro::Task<> refreshCurrentPageInternal(std::shared_ptr<DeviceSession> session, std::stop_token stop);
 
     // ---- Time limits on device calls -----------------------------------------------------------

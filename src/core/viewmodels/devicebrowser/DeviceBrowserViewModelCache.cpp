@@ -57,24 +57,8 @@ QCoro::Task<> DeviceBrowserViewModel::reloadCurrentPage(std::stop_token stop)
             co_return;
         }
     }
-    const std::shared_ptr<DeviceSession> session = m_session;
-    if (!session) {
-        co_return;
-    }
-    beginDeviceOperation();
-    std::exception_ptr failure;
-    try {
-        co_await refreshCurrentPageInternal(session, stop);
-    } catch (...) {
-        failure = std::current_exception();
-    }
-    if (!self) {
-        co_return;
-    }
-    if (!failure) {
-        applySort();
-    }
-    endDeviceOperation(failure);
+    std::function<QCoro::Task<>(std::shared_ptr<DeviceSession>)> nothingToChange;
+    co_await relistInFrame(std::move(nothingToChange), stop);
 }
 
 QCoro::Task<> DeviceBrowserViewModel::refreshCurrentPageInternal(std::shared_ptr<DeviceSession> session,
@@ -95,6 +79,10 @@ QCoro::Task<> DeviceBrowserViewModel::refreshCurrentPageInternal(std::shared_ptr
         co_return;
     }
     cache(listed);
+    // The user may have moved on meanwhile: the path, the crumbs and the stack show another folder.
+    if (!m_currentPage || m_currentPage->path != listed.path) {
+        co_return;
+    }
     setCurrentPage(std::move(listed));
 }
 

@@ -98,6 +98,7 @@ QCoro::Task<> DeviceBrowserViewModel::connectWithRetry(AndroidDevice initialDevi
             if (!self || generation != m_connectGeneration) {
                 co_return;
             }
+            scheduleAutomaticFolderSizePrecalculation();
             setConnectionPhase(DeviceConnectionPhase::connected);
             m_logger.info(QStringLiteral("opened session for ") + device.displayName + QStringLiteral(" on attempt ") +
                           QString::number(attempt));

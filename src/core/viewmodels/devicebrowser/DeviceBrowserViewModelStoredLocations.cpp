@@ -28,11 +28,12 @@ const RemoteItem* folderNamed(const DirectoryPage& page, const QString& name)
 
 } // namespace
 
-void DeviceBrowserViewModel::beginDeviceOperation()
+void DeviceBrowserViewModel::beginDeviceOperation(bool keepBanner)
 {
-    setLoading(true);
-    setWaitingForTransfer(m_transferQueue->hasRunningJobs());
-    setErrorBanner(std::nullopt);
+    beginListing();
+    if (!keepBanner) {
+        setErrorBanner(std::nullopt);
+    }
 }
 
 void DeviceBrowserViewModel::endDeviceOperation(const std::exception_ptr& failure)
@@ -98,13 +99,9 @@ QCoro::Task<bool> DeviceBrowserViewModel::openStoredLocation(StoredRemoteLocatio
         cache(current);
         stack.append(NavigationNode(path, folderID));
     }
-    QList<RemotePath> breadcrumb;
-    for (const NavigationNode& node : stack) {
-        breadcrumb.append(node.path);
-    }
     setCurrentPage(std::move(current));
     m_navigationStack = std::move(stack);
-    setBreadcrumb(std::move(breadcrumb));
+    setBreadcrumb(breadcrumbOf(m_navigationStack));
     setPendingStorageID(std::nullopt);
     applySort();
     if (shouldPersist) {

@@ -8,6 +8,12 @@ ErrorBanner::ErrorBanner(QString message, QString detail, QList<DetectedConflict
 {
 }
 
+ErrorBanner ErrorBanner::transfersStillActive()
+{
+    return ErrorBanner(QStringLiteral("Transfers are still active."),
+                       QStringLiteral("Cancel the active or waiting transfers before reconnecting to the phone."), {});
+}
+
 QStringList ErrorBanner::conflictDisplayNames(const QList<DetectedConflictApp>& apps)
 {
     QStringList names;

@@ -15,6 +15,9 @@ namespace quillbarrow {
 struct ErrorBanner {
     ErrorBanner(QString message, QString detail, QList<DetectedConflictApp> conflictingApps);
 
+    // Said instead of reconnecting while the transfer queue holds an unfinished job.
+    static ErrorBanner transfersStillActive();
+
     // The names of the given processes in list order, each name once (the first kept).
     static QStringList conflictDisplayNames(const QList<DetectedConflictApp>& apps);
     QStringList conflictDisplayNames() const;

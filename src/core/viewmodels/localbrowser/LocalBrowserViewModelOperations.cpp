@@ -1,7 +1,6 @@
 // The operations on the folder shown: folder sizes, the selection summary, free space, and
 // creating, renaming and deleting items.
 
-#include "ItemNameCheck.h"
 #include "LocalBrowserViewModel.h"
 #include "LocalDirectoryReader.h"
 #include "LocalFileError.h"
@@ -9,6 +8,7 @@
 #include "LocalTrash.h"
 #include "VolumeSpace.h"
 #include "async/SerialExecutor.h"
+#include "domain/ItemNameCheck.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -125,32 +125,7 @@ std::optional<qint64> LocalBrowserViewModel::currentDirectoryCapacityBytes() con
 SelectionSizeSummary LocalBrowserViewModel::selectionSummary(const QSet<QUrl>& selection,
                                                              std::optional<qint64> destinationFreeBytes) const
 {
-    qint64 selected = 0;
-    qint64 itemCount = 0;
-    qint64 folderCount = 0;
-    qint64 knownBytes = 0;
-    qint64 unknownFolderCount = 0;
-    for (const LocalItem& item : m_items) {
-        if (!selection.contains(item.id)) {
-            continue;
-        }
-        ++selected;
-        if (item.kind != RemoteItemKind::folder) {
-            knownBytes += item.size.value_or(0);
-            ++itemCount;
-            continue;
-        }
-        ++folderCount;
-        const auto measured = m_computedFolderStatistics.constFind(item.id);
-        if (measured == m_computedFolderStatistics.constEnd()) {
-            ++unknownFolderCount;
-            ++itemCount;
-        } else {
-            knownBytes += measured->bytes;
-            itemCount += measured->itemCount;
-        }
-    }
-    return SelectionSizeSummary(selected, itemCount, folderCount, knownBytes, unknownFolderCount, destinationFreeBytes);
+    return summarizeSelection(m_items, selection, m_computedFolderStatistics, destinationFreeBytes);
 }
 
 // ---- Folder sizes ---------------------------------------------------------------------------

@@ -26,15 +26,6 @@ protected:
         runTask(viewModel().selectDevice(device), watchdog);
     }
 
-    static QStringList names(const QList<RemoteItem>& items)
-    {
-        QStringList result;
-        for (const RemoteItem& item : items) {
-            result.append(item.name);
-        }
-        return result;
-    }
-
     const AndroidDevice listedA = phone("a", "Pixel", "Google", "Pixel 8", std::nullopt);
     std::shared_ptr<FakeDeviceSession> sessionA;
 };
@@ -52,7 +43,7 @@ TEST_F(DeviceBrowserConnectTest, ASuccessfulFirstAttemptGoesThroughEachPhaseAndS
     EXPECT_EQ(*phases, (QList<Phase>{Phase::opening, Phase::loadingStorage, Phase::loadingContents, Phase::connected}));
     EXPECT_EQ(viewModel().breadcrumb(), QList<RemotePath>{rootPath()});
     EXPECT_EQ(probe().navigationStack(), QList<NavigationNode>{NavigationNode(rootPath(), std::nullopt)});
-    EXPECT_EQ(names(viewModel().items()), (QStringList{"DCIM", "notes.txt"}));
+    EXPECT_EQ(itemNames(viewModel().items()), (QStringList{"DCIM", "notes.txt"}));
     EXPECT_EQ(viewModel().storages(), QList<StorageRoot>{testStorage()});
     EXPECT_EQ(viewModel().selectedDevice(), std::optional(better));
     EXPECT_EQ(viewModel().devices(), (QList<AndroidDevice>{better, phone("b", "Other")}));
@@ -72,7 +63,9 @@ TEST_F(DeviceBrowserConnectTest, ABusyInterfaceIsRetriedAfterPausesGrowingWithTh
     auto phases = recordPhases();
     select(listedA);
     EXPECT_EQ(backend->calls(), (QStringList{"open a", "open a", "open a", "open a"}));
-    EXPECT_EQ(clock->sleeps(), (QList<qint64>{3, 6, 9}));
+    // Then the connection schedules the automatic folder-size pass.
+    const qint64 automaticDelay = std::chrono::milliseconds(timing.automaticFolderSizeDelay).count();
+    EXPECT_EQ(clock->sleeps(), (QList<qint64>{3, 6, 9, automaticDelay}));
     EXPECT_EQ(log.infoLines(), (QStringList{"connect attempt 1 failed: usbInterfaceBusy(\"claimed\"); retrying",
                                             "connect attempt 2 failed: usbInterfaceBusy(\"claimed\"); retrying",
                                             "connect attempt 3 failed: usbInterfaceBusy(\"claimed\"); retrying",
@@ -176,7 +169,7 @@ TEST_F(DeviceBrowserConnectTest, SelectingBWhileAConnectsLeavesOnlyBsStateAndClo
         EXPECT_EQ(viewModel().currentSession(), b);
         EXPECT_EQ(viewModel().selectedDevice(), std::optional(listedB));
         EXPECT_EQ(viewModel().storages(), QList<StorageRoot>{testStorage("sb", "Phone")});
-        EXPECT_EQ(names(viewModel().items()), QStringList{"b.txt"});
+        EXPECT_EQ(itemNames(viewModel().items()), QStringList{"b.txt"});
         EXPECT_EQ(viewModel().breadcrumb(), QList<RemotePath>{rootPath("sb")});
         EXPECT_EQ(viewModel().connectionPhase(), Phase::connected);
         EXPECT_FALSE(viewModel().errorBanner());

@@ -24,7 +24,9 @@ DeviceBrowserTiming fastTiming(std::shared_ptr<WaitClock> clock)
     timing.storagesLimit = 5s;
     timing.listingLimit = 5s;
     timing.retryPauseUnit = 5ms;
-    timing.automaticFolderSizeDelay = 5ms;
+    // The automatic folder-size pass after a connection lists folders of its own: only the tests
+    // that look at it let it run.
+    timing.automaticFolderSizeDelay = 1h;
     timing.reloadPollInterval = 2ms;
     return timing;
 }
@@ -140,6 +142,53 @@ std::shared_ptr<FakeDeviceSession> DeviceBrowserTest::sessionFor(const AndroidDe
     backend->registerSession(device.id, session);
     m_sessions.append(session);
     return session;
+}
+
+ConnectedDeviceBrowserTest::ConnectedDeviceBrowserTest(AndroidDevice phone) : device(std::move(phone))
+{
+    backend->attached = {device};
+    useTree(treeWith({}));
+}
+
+void ConnectedDeviceBrowserTest::useTree(FakeDeviceTree tree)
+{
+    session = sessionFor(device, std::move(tree));
+}
+
+void ConnectedDeviceBrowserTest::connect()
+{
+    runTask(viewModel().selectDevice(device), 10s);
+    ASSERT_EQ(viewModel().connectionPhase(), DeviceConnectionPhase::connected);
+    forgetCalls();
+}
+
+QStringList ConnectedDeviceBrowserTest::newCalls() const
+{
+    return session->calls().mid(m_callsBefore);
+}
+
+void ConnectedDeviceBrowserTest::forgetCalls()
+{
+    m_callsBefore = session->calls().size();
+}
+
+std::optional<RemoteItem> ConnectedDeviceBrowserTest::row(const QString& name)
+{
+    for (const RemoteItem& item : viewModel().items()) {
+        if (item.name == name) {
+            return item;
+        }
+    }
+    return std::nullopt;
+}
+
+QStringList itemNames(const QList<RemoteItem>& items)
+{
+    QStringList names;
+    for (const RemoteItem& item : items) {
+        names.append(item.name);
+    }
+    return names;
 }
 
 FakeDeviceTree treeWith(const QList<RemoteItem>& items, QList<StorageRoot> storages)

@@ -84,6 +84,32 @@ private:
     QList<std::shared_ptr<FakeDeviceSession>> m_sessions;
 };
 
+// A device browser and one attached fake phone, whose session serves the tree the test gives.
+class ConnectedDeviceBrowserTest : public DeviceBrowserTest {
+protected:
+    explicit ConnectedDeviceBrowserTest(AndroidDevice phone = testing::phone("d1"));
+
+    // The phone's session serves this tree.
+    void useTree(FakeDeviceTree tree);
+    // Selects the phone and waits until it is connected, its storage root shown; newCalls()
+    // starts afresh.
+    void connect();
+    // The session calls made since connect() or forgetCalls().
+    QStringList newCalls() const;
+    void forgetCalls();
+    // The table's row of this name.
+    std::optional<RemoteItem> row(const QString& name);
+
+    const AndroidDevice device;
+    std::shared_ptr<FakeDeviceSession> session;
+
+private:
+    qsizetype m_callsBefore = 0;
+};
+
+// The names of the rows, in order.
+QStringList itemNames(const QList<RemoteItem>& items);
+
 // What a task started by startTask() ended with; `resumptions` counts how often its caller went
 // on after it (exactly once for a sound task).
 template <typename T>

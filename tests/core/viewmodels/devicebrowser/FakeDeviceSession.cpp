@@ -193,9 +193,9 @@ QCoro::Task<> FakeDeviceSession::deleteItem(RemoteObjectID itemID)
 QCoro::Task<> FakeDeviceSession::downloadFile(RemoteObjectID itemID, QString destination,
                                               TransferProgressFunction progress)
 {
-    Q_UNUSED(destination)
-    Q_UNUSED(progress)
     std::shared_ptr<State> state = m_state;
+    state->lastProgress = std::move(progress);
+    state->downloadDestinations.append(destination);
     std::function<void()> serve = [state] { failWhenClosed(state->closed); };
     return perform(state->script, QStringLiteral("download"), itemID.rawValue(), std::move(serve));
 }
@@ -205,8 +205,8 @@ QCoro::Task<RemoteItem> FakeDeviceSession::uploadFile(QString source, QString na
                                                       TransferProgressFunction progress)
 {
     Q_UNUSED(source)
-    Q_UNUSED(progress)
     std::shared_ptr<State> state = m_state;
+    state->lastProgress = std::move(progress);
     std::function<RemoteItem()> serve = [state, name, parentID, storageID] {
         failWhenClosed(state->closed);
         const RemoteItem uploaded(RemoteObjectID(QStringLiteral("upload-") + name), storageID, parentID, name,

@@ -43,6 +43,11 @@ public:
     void releaseAll() { m_state->script->releaseAll(); }
     // The backend opens the device again: the session answers again after a close.
     void reopen() { m_state->closed = false; }
+    // The progress function of the latest upload or download, kept so that a test can report
+    // progress while the transfer runs or after it ended.
+    TransferProgressFunction lastProgress() const { return m_state->lastProgress; }
+    // The local files of the downloads, in order.
+    QStringList downloadDestinations() const { return m_state->downloadDestinations; }
 
     AndroidDevice device() const override { return m_state->device; }
     QCoro::Task<QList<StorageRoot>> storages() override;
@@ -68,6 +73,8 @@ private:
         int closeCount = 0;
         int createdFolders = 0;
         bool closed = false;
+        TransferProgressFunction lastProgress{};
+        QStringList downloadDestinations{};
     };
     std::shared_ptr<State> m_state;
 };

@@ -10,15 +10,6 @@ using namespace quillbarrow::testing;
 
 namespace {
 
-QStringList namesOf(const QList<RemoteItem>& items)
-{
-    QStringList names;
-    for (const RemoteItem& item : items) {
-        names.append(item.name);
-    }
-    return names;
-}
-
 RemoteItem unknownItem(const QString& id, const QString& name)
 {
     return RemoteItem(RemoteObjectID(id), StorageID(QStringLiteral("s1")), std::nullopt, name, RemoteItemKind::unknown,
@@ -147,7 +138,7 @@ TEST_F(DeviceBrowserStateTest, SetSortPublishesBothValuesAndTheRowsOnce)
         EXPECT_EQ(sort.count(), 1);
         EXPECT_EQ(ascending.count(), 1);
         EXPECT_EQ(items.count(), 1);
-        EXPECT_EQ(namesOf(viewModel().items()), row.names);
+        EXPECT_EQ(itemNames(viewModel().items()), row.names);
         EXPECT_EQ(viewModel().sort(), row.sort);
         EXPECT_EQ(viewModel().sortAscending(), row.ascending);
     }
@@ -178,11 +169,11 @@ TEST_F(DeviceBrowserStateTest, HiddenNamesAreDroppedUnlessShown)
                                  folderItem(QStringLiteral("2"), QStringLiteral("..data")),
                                  fileItem(QStringLiteral("3"), QStringLiteral("photo.jpg"), 5),
                                  fileItem(QStringLiteral("4"), QStringLiteral("a.b"), 5)}));
-    EXPECT_EQ(namesOf(viewModel().items()), (QStringList{"a.b", "photo.jpg"}));
+    EXPECT_EQ(itemNames(viewModel().items()), (QStringList{"a.b", "photo.jpg"}));
     viewModel().setShowHiddenFiles(true);
-    EXPECT_EQ(namesOf(viewModel().items()), (QStringList{"..data", ".nomedia", "a.b", "photo.jpg"}));
+    EXPECT_EQ(itemNames(viewModel().items()), (QStringList{"..data", ".nomedia", "a.b", "photo.jpg"}));
     viewModel().setShowHiddenFiles(false);
-    EXPECT_EQ(namesOf(viewModel().items()), (QStringList{"a.b", "photo.jpg"}));
+    EXPECT_EQ(itemNames(viewModel().items()), (QStringList{"a.b", "photo.jpg"}));
 }
 
 TEST_F(DeviceBrowserStateTest, FoldersThenFilesThenUnknownItemsInBothDirections)
@@ -193,9 +184,9 @@ TEST_F(DeviceBrowserStateTest, FoldersThenFilesThenUnknownItemsInBothDirections)
                                  unknownItem(QStringLiteral("u2"), QStringLiteral("m")),
                                  fileItem(QStringLiteral("f2"), QStringLiteral("c.txt"), 2),
                                  folderItem(QStringLiteral("d2"), QStringLiteral("a"))}));
-    EXPECT_EQ(namesOf(viewModel().items()), (QStringList{"a", "B", "c.txt", "z.txt", "m", "u1"}));
+    EXPECT_EQ(itemNames(viewModel().items()), (QStringList{"a", "B", "c.txt", "z.txt", "m", "u1"}));
     viewModel().setSortAscending(false);
-    EXPECT_EQ(namesOf(viewModel().items()), (QStringList{"B", "a", "z.txt", "c.txt", "u1", "m"}));
+    EXPECT_EQ(itemNames(viewModel().items()), (QStringList{"B", "a", "z.txt", "c.txt", "u1", "m"}));
 }
 
 TEST_F(DeviceBrowserStateTest, AMeasuredFolderShowsItsMeasuredSizeAndAFileKeepsTheDevicesSize)
@@ -223,7 +214,7 @@ TEST_F(DeviceBrowserStateTest, AMeasuredFolderShowsItsMeasuredSizeAndAFileKeepsT
     EXPECT_EQ(viewModel().currentPage()->items.first().size, std::optional<qint64>(4096));
     // Sorting by size uses the measured sizes (a missing size is the lowest).
     viewModel().setSort(FileSort::size, true);
-    EXPECT_EQ(namesOf(viewModel().items()), (QStringList{"Music", "Empty", "DCIM", "song.mp3"}));
+    EXPECT_EQ(itemNames(viewModel().items()), (QStringList{"Music", "Empty", "DCIM", "song.mp3"}));
 }
 
 TEST_F(DeviceBrowserStateTest, WithoutAPageTheRowsAreEmpty)

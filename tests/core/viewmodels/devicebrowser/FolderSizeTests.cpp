@@ -1,0 +1,207 @@
+#include "DeviceBrowserTestSupport.h"
+
+#include "RunTask.h"
+
+#include <QSignalSpy>
+
+using namespace quillbarrow;
+using namespace quillbarrow::testing;
+using namespace std::chrono_literals;
+
+namespace {
+
+RemoteItem unknownItem(const QString& id, const QString& name, std::optional<qint64> size)
+{
+    return RemoteItem(RemoteObjectID(id), StorageID("s1"), std::nullopt, name, RemoteItemKind::unknown, size,
+                      std::nullopt, std::nullopt);
+}
+
+class DeviceBrowserFolderSizeTest : public ConnectedDeviceBrowserTest {
+protected:
+    DeviceBrowserFolderSizeTest()
+    {
+        useTree(treeWith({photos, empty, fileItem("a", "a.txt", 10), folderItem("t", "Trip", "s1", QStringLiteral("p")),
+                          fileItem("j", "j.jpg", 7, "s1", QStringLiteral("t"))}));
+    }
+
+    const RemoteItem photos = folderItem("p", "Photos");
+    const RemoteItem empty = folderItem("e", "Empty");
+};
+
+} // namespace
+
+TEST_F(DeviceBrowserFolderSizeTest, TheSummaryAddsSizesCountsEntriesAndNamesUnmeasuredFolders)
+{
+    probe().setCurrentPage(page({fileItem("f10", "ten.txt", 10), fileItem("fx", "nosize.txt", std::nullopt),
+                                 unknownItem("u5", "thing", 5), folderItem("d", "Unmeasured"),
+                                 folderItem("me", "MeasuredEmpty"), folderItem("m7", "MeasuredSeven"),
+                                 fileItem("h", ".hidden", 1000)}));
+    probe().setMeasuredSize(RemoteObjectID("me"), FolderStatistics(0, 0));
+    probe().setMeasuredSize(RemoteObjectID("m7"), FolderStatistics(7, 2));
+    probe().applySort();
+    const auto ids = [](std::initializer_list<const char*> names) {
+        QSet<RemoteObjectID> set;
+        for (const char* name : names) {
+            set.insert(RemoteObjectID(name));
+        }
+        return set;
+    };
+    struct Case {
+        const char* what;
+        QSet<RemoteObjectID> selected;
+        SelectionSizeSummary expected;
+    };
+    const Case cases[] = {
+        {"nothing", {}, SelectionSizeSummary(0, 0, 0, 0, 0, 500)},
+        {"a file, a file without size, an unknown entry, an unmeasured folder", ids({"f10", "fx", "u5", "d"}),
+         SelectionSizeSummary(4, 4, 1, 15, 1, 500)},
+        {"a measured empty folder", ids({"me"}), SelectionSizeSummary(1, 0, 1, 0, 0, 500)},
+        {"a measured folder with a file in a sub-folder", ids({"m7"}), SelectionSizeSummary(1, 2, 1, 7, 0, 500)},
+        {"a hidden row and an id of no row", ids({"h", "nowhere"}), SelectionSizeSummary(0, 0, 0, 0, 0, 500)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(viewModel().selectionSummary(c.selected, 500), c.expected);
+    }
+    EXPECT_EQ(viewModel().selectionSummary(ids({"f10"}), std::nullopt).destinationFreeBytes, std::nullopt);
+}
+
+TEST_F(DeviceBrowserFolderSizeTest, MeasuringWalksEachFolderTreeAndShowsTheTotalAsTheFolderSize)
+{
+    connect();
+    QSignalSpy calculating(&viewModel(), &DeviceBrowserViewModel::calculatingFolderSizeIDsChanged);
+    runTask(viewModel().calculateFolderSizes({photos, fileItem("a", "a.txt", 10), empty}));
+    EXPECT_EQ(newCalls(), (QStringList{"list p", "list t", "list e"}));
+    EXPECT_EQ(row("Photos")->size, std::optional<qint64>(7));
+    EXPECT_EQ(row("Empty")->size, std::optional<qint64>(0));
+    EXPECT_EQ(calculating.count(), 4); // each folder in, then out
+    EXPECT_TRUE(viewModel().calculatingFolderSizeIDs().isEmpty());
+    EXPECT_EQ(viewModel().selectionSummary({RemoteObjectID("p"), RemoteObjectID("e")}, std::nullopt),
+              SelectionSizeSummary(2, 2, 2, 7, 0, std::nullopt));
+    // Every folder listed on the way is cached.
+    EXPECT_EQ(probe().cachedPage(rootPath().appending("Photos").appending("Trip"))->items.size(), 1);
+    EXPECT_FALSE(viewModel().errorBanner());
+}
+
+TEST_F(DeviceBrowserFolderSizeTest, FoldersMeasuredOrBeingMeasuredAreNotMeasuredAgain)
+{
+    connect();
+    auto hang = std::make_shared<Hang>();
+    session->script("list", Reply::proceed().heldBy(hang), "p");
+    auto first = startTask(viewModel().calculateFolderSizes({photos}));
+    ASSERT_TRUE(hang->isReached());
+    EXPECT_EQ(viewModel().calculatingFolderSizeIDs(), QSet<RemoteObjectID>{RemoteObjectID("p")});
+    runTask(viewModel().precalculateFolderSizes({photos, empty}));
+    hang->release();
+    ASSERT_TRUE(processEventsUntil([&] { return first->done; }, 5s));
+    runTask(viewModel().calculateFolderSizes({photos, empty, fileItem("a", "a.txt", 10)}));
+    EXPECT_EQ(newCalls(), (QStringList{"list p", "list e", "list t"}));
+}
+
+TEST_F(DeviceBrowserFolderSizeTest, QuietlyARealErrorIsLoggedOnceAndACancellationNotAtAll)
+{
+    connect();
+    session->script("list", Reply::fail(QuillbarrowError::pathNotFound()), "p");
+    session->script("list", Reply::fail(QuillbarrowError::userCancelled()), "e");
+    const RemoteItem other = folderItem("t", "Trip");
+    runTask(viewModel().precalculateFolderSizes({photos, empty, other}));
+    EXPECT_EQ(log.infoLines().filter("folder-size"),
+              QStringList{"automatic folder-size calculation failed for Photos: pathNotFound"});
+    EXPECT_FALSE(viewModel().errorBanner());
+    EXPECT_EQ(viewModel().selectionSummary({RemoteObjectID("p")}, std::nullopt).unknownFolderCount, 1);
+
+    // Asked for explicitly, the same failure is the banner, and nothing is logged at info level.
+    session->script("list", Reply::fail(QuillbarrowError::pathNotFound()), "p");
+    runTask(viewModel().calculateFolderSizes({photos}));
+    ASSERT_TRUE(viewModel().errorBanner());
+    EXPECT_EQ(viewModel().errorBanner()->detail, QStringLiteral("pathNotFound"));
+    EXPECT_EQ(log.infoLines().filter("folder-size").size(), 1);
+}
+
+TEST_F(DeviceBrowserFolderSizeTest, AFolderThatListsItselfOrNeverEndsFailsInsteadOfWalkingForEver)
+{
+    timing.maximumFolderDepth = 3;
+    session->tree().add(folderItem("l", "Loop"));
+    session->tree().folders[RemoteObjectID("l")].append(folderItem("l", "Loop", "s1", QStringLiteral("l")));
+    QString parent = QStringLiteral("p");
+    for (int level = 1; level <= 5; ++level) {
+        const QString id = QStringLiteral("deep%1").arg(level);
+        session->tree().add(folderItem(id, id, "s1", parent));
+        parent = id;
+    }
+    connect();
+    runTask(viewModel().calculateFolderSizes({folderItem("l", "Loop")}), 5s);
+    ASSERT_TRUE(viewModel().errorBanner());
+    EXPECT_EQ(viewModel().errorBanner()->detail, QStringLiteral("The folder \"Loop\" is listed inside itself."));
+    EXPECT_TRUE(viewModel().calculatingFolderSizeIDs().isEmpty());
+
+    runTask(viewModel().calculateFolderSizes({photos}), 5s);
+    ASSERT_TRUE(viewModel().errorBanner());
+    EXPECT_EQ(viewModel().errorBanner()->detail, QStringLiteral("The folder \"deep4\" lies more than 3 levels deep."));
+    EXPECT_EQ(viewModel().selectionSummary({RemoteObjectID("l"), RemoteObjectID("p")}, std::nullopt).unknownFolderCount,
+              2);
+}
+
+TEST_F(DeviceBrowserFolderSizeTest, SizesMeasuredForASessionThatHasGoneAreDropped)
+{
+    connect();
+    auto hang = std::make_shared<Hang>();
+    session->script("list", Reply::proceed().heldBy(hang), "p");
+    auto measuring = startTask(viewModel().calculateFolderSizes({photos, empty}));
+    ASSERT_TRUE(hang->isReached());
+    probe().setSession(sessionFor(phone("d2"), treeWith({})));
+    hang->release();
+    ASSERT_TRUE(processEventsUntil([&] { return measuring->done; }, 5s));
+    EXPECT_EQ(viewModel().selectionSummary({RemoteObjectID("p")}, std::nullopt).unknownFolderCount, 1);
+    EXPECT_FALSE(probe().cachedPage(rootPath().appending("Photos")));
+    EXPECT_FALSE(viewModel().errorBanner());
+    EXPECT_EQ(newCalls(), (QStringList{"list p"})); // the rest of the loop is dropped
+}
+
+TEST_F(DeviceBrowserFolderSizeTest, AfterConnectingTheShownFoldersAreMeasuredQuietlyAfterTheDelay)
+{
+    timing.automaticFolderSizeDelay = 5ms;
+    connect();
+    ASSERT_TRUE(processEventsUntil([&] { return row("Empty")->size.has_value() && row("Photos")->size.has_value(); },
+                                   5s));
+    EXPECT_EQ(clock->sleeps(), QList<qint64>{5});
+    EXPECT_EQ(row("Photos")->size, std::optional<qint64>(7));
+    EXPECT_EQ(newCalls(), (QStringList{"list e", "list p", "list t"})); // in table order
+    EXPECT_TRUE(log.infoLines().filter("folder-size").isEmpty());
+}
+
+TEST_F(DeviceBrowserFolderSizeTest, TheAutomaticPassIsSkippedWhileTransfersAreActiveOrOnceTheUserMovedOn)
+{
+    timing.automaticFolderSizeDelay = 5ms;
+    queueJob();
+    connect();
+    processEventsUntil([] { return false; }, 30ms);
+    EXPECT_TRUE(newCalls().isEmpty());
+    destroyViewModel();
+
+    queue = std::make_shared<TransferQueue>(AppLogger(QStringLiteral("TransferQueue")));
+    timing.automaticFolderSizeDelay = 30ms;
+    connect();
+    runTask(viewModel().openFolder(empty));
+    processEventsUntil([] { return false; }, 60ms);
+    EXPECT_EQ(newCalls(), QStringList{"list e"}); // the opening's own listing only
+}
+
+TEST_F(DeviceBrowserFolderSizeTest, ACancelledPassLogsNothingAndLeavesTheFolderUnmeasured)
+{
+    timing.automaticFolderSizeDelay = 5ms;
+    auto hang = std::make_shared<Hang>();
+    session->script("list", Reply::proceed().heldBy(hang), "e");
+    connect();
+    ASSERT_TRUE(processEventsUntil([&] { return hang->isReached(); }, 5s));
+    EXPECT_EQ(viewModel().calculatingFolderSizeIDs(), QSet<RemoteObjectID>{RemoteObjectID("e")});
+    runTask(viewModel().openFolder(photos));
+    ASSERT_TRUE(processEventsUntil([&] { return viewModel().calculatingFolderSizeIDs().isEmpty(); }, 5s));
+    processEventsUntil([] { return false; }, 20ms);
+    EXPECT_TRUE(log.infoLines().filter("folder-size").isEmpty());
+    EXPECT_FALSE(viewModel().errorBanner());
+    hang->release();
+    runTask(viewModel().navigate(rootPath()));
+    EXPECT_EQ(viewModel().selectionSummary({RemoteObjectID("e"), RemoteObjectID("p")}, std::nullopt).unknownFolderCount,
+              2);
+}
