@@ -194,6 +194,12 @@ QCoro::Task<AsyncGate::Lease> TransferCoordinator::queueForTransferWorkflow()
     co_return std::move(lease);
 }
 
+QuillbarrowError TransferCoordinator::replacingBatchItemRefused(const QString& name)
+{
+    return QuillbarrowError::sessionFailed(QStringLiteral("Could not replace ") + name +
+                                           QStringLiteral(": items copied by this same paste would be lost."));
+}
+
 // ---- Cancelling and cleaning up -----------------------------------------------------------
 
 void TransferCoordinator::cancelTransfer(const TransferID& id)

@@ -190,6 +190,11 @@ protected:
     TransferProgressFunction makeProgressFunction(const TransferID& jobID, std::optional<qint64> expectedTotal,
                                                   std::shared_ptr<TransferByteLimit> byteLimit);
 
+    // Why Replace was refused for `name`, on uploads, downloads and local copies alike: the item
+    // there was written, or is being merged into, by the same paste, and replacing it would lose
+    // what the paste put there.
+    static QuillbarrowError replacingBatchItemRefused(const QString& name);
+
     // ---- Device transfers -----------------------------------------------------------------
 
     // The local files below the clipboard's addresses, in clipboard order with each folder
@@ -246,9 +251,6 @@ private:
     // A device item that cannot be planned fails on its own (with a job made for it when it has
     // none yet); the batch goes on.
     void failDownloadItem(const RemoteItem& item, std::optional<TransferID> jobID, const QuillbarrowError& error);
-    // Why Replace was refused for `name`: the item there was written, or is being merged into, by
-    // the same paste, and replacing it would lose what the paste put there.
-    static QuillbarrowError replacingBatchItemRefused(const QString& name);
 
     // Ends a started job: the queue call (its errors ignored), the log line or lastError, the
     // flag, the refresh, in that order.

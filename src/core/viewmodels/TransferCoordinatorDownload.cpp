@@ -356,11 +356,6 @@ void TransferCoordinator::failDownloadItem(const RemoteItem& item, std::optional
     refreshTransferJobs();
 }
 
-QuillbarrowError TransferCoordinator::replacingBatchItemRefused(const QString& name)
-{
-    return QuillbarrowError::sessionFailed(QStringLiteral("Could not replace ") + name +
-                                           QStringLiteral(": items copied by this same paste would be lost."));
-}
 
 // ---- Execution --------------------------------------------------------------------------------
 

@@ -750,8 +750,7 @@ QCoro::Task<> TransferCoordinator::replaceOnDevice(PlannedUpload plan, std::opti
 
     // A folder this paste merges into (or made) holds what the paste has just written there.
     if (batch->ownFolderIDs.contains(oldID)) {
-        finishFailed(jobID, QuillbarrowError::transferFailed(QStringLiteral("Could not replace ") + plan.fileName +
-                                                             QStringLiteral(": this paste is copying items into it.")));
+        finishFailed(jobID, replacingBatchItemRefused(plan.fileName));
         co_return;
     }
 
