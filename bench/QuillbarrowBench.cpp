@@ -8,7 +8,8 @@
 //   quillbarrow_bench listing FOLDER [--rounds N] [--mtp-files] [--uploads N]
 //       Lists FOLDER through the session beside a plain LIBMTP_Get_Files_And_Folders of it (and,
 //       with --mtp-files, one run of mtp-files over the whole device); with --uploads, also sends
-//       N files of 1 MB into FOLDER through the session and through plain libmtp.
+//       N files of 1 MB into FOLDER through the session, as one paste through the coordinator and
+//       through plain libmtp.
 //   quillbarrow_bench memory FILE
 //       One process that moves FILE both ways through the session and the coordinator and prints
 //       its peak resident memory (getrusage). Start it from a small process such as the shell:
@@ -208,6 +209,58 @@ TransferProgressFunction countingProgress(std::shared_ptr<std::atomic<qint64>> c
     };
 }
 
+// A session that passes every call on and adds up the time spent in listings, so that a paste's
+// own listing is measured inside the paste (listings of one folder vary by a quarter from one to
+// the next on the emulated device).
+class ListingClock : public DeviceSession {
+public:
+    explicit ListingClock(std::shared_ptr<DeviceSession> inner) : m_inner(std::move(inner)) {}
+
+    double listingSeconds() const { return m_listingSeconds; }
+
+    AndroidDevice device() const override { return m_inner->device(); }
+    QCoro::Task<QList<StorageRoot>> storages() override { co_return co_await m_inner->storages(); }
+    QCoro::Task<DirectoryPage> rootDirectory(StorageID storageID) override
+    {
+        const auto start = std::chrono::steady_clock::now();
+        DirectoryPage page = co_await m_inner->rootDirectory(std::move(storageID));
+        m_listingSeconds += secondsSince(start);
+        co_return page;
+    }
+    QCoro::Task<DirectoryPage> listDirectory(RemoteObjectID parentID, RemotePath path) override
+    {
+        const auto start = std::chrono::steady_clock::now();
+        DirectoryPage page = co_await m_inner->listDirectory(std::move(parentID), std::move(path));
+        m_listingSeconds += secondsSince(start);
+        co_return page;
+    }
+    QCoro::Task<RemoteItem> createFolder(QString name, std::optional<RemoteObjectID> parentID,
+                                         StorageID storageID) override
+    {
+        co_return co_await m_inner->createFolder(std::move(name), std::move(parentID), std::move(storageID));
+    }
+    QCoro::Task<> rename(RemoteObjectID itemID, QString newName) override
+    {
+        co_await m_inner->rename(std::move(itemID), std::move(newName));
+    }
+    QCoro::Task<> deleteItem(RemoteObjectID itemID) override { co_await m_inner->deleteItem(std::move(itemID)); }
+    QCoro::Task<> downloadFile(RemoteObjectID itemID, QString destination, TransferProgressFunction progress) override
+    {
+        co_await m_inner->downloadFile(std::move(itemID), std::move(destination), std::move(progress));
+    }
+    QCoro::Task<RemoteItem> uploadFile(QString source, QString name, std::optional<RemoteObjectID> parentID,
+                                       StorageID storageID, TransferProgressFunction progress) override
+    {
+        co_return co_await m_inner->uploadFile(std::move(source), std::move(name), std::move(parentID),
+                                               std::move(storageID), std::move(progress));
+    }
+    QCoro::Task<> close() override { co_await m_inner->close(); }
+
+private:
+    std::shared_ptr<DeviceSession> m_inner;
+    double m_listingSeconds = 0;
+};
+
 // ---- The figures -----------------------------------------------------------------------------------
 
 QString rate(double bytes, double seconds)
@@ -260,7 +313,9 @@ public:
     QCoro::Task<> memory();
 
 private:
-    QCoro::Task<Row> uploadsIntoFolder(qint64 objects);
+    QCoro::Task<QList<Row>> uploadsIntoFolder(qint64 objects, double listingSeconds);
+    // The paste's time and, within it, the time of its listings.
+    QCoro::Task<std::pair<double, double>> coordinatorUploadsIntoFolder(QString small, int count);
     // libmtp's side. Each call is its own process that opens and releases the device.
     ChildRun child(const QStringList& arguments, const QString& what) const;
     ChildRun baseline(const QStringList& arguments, const QString& what) const;
@@ -586,13 +641,15 @@ QCoro::Task<> Bench::listing()
                         QStringLiteral("%1 s").arg(plain.median(), 0, 'f', 2),
                         QStringLiteral("%1x").arg(ours.median() / plain.median(), 0, 'f', 2)}};
     if (m_options.uploads > 0) {
-        QCoro::Task<Row> uploading = uploadsIntoFolder(count);
+        QCoro::Task<QList<Row>> uploading = uploadsIntoFolder(count, ours.median());
         rows.append(co_await uploading);
     }
     printTable(m_options.responder, rows);
 }
 
-QCoro::Task<Row> Bench::uploadsIntoFolder(qint64 objects)
+// `listingSeconds` is the session's time for one listing of the folder. The coordinator lists it
+// once for its name questions, so its paste is compared with its own listing plus libmtp's uploads.
+QCoro::Task<QList<Row>> Bench::uploadsIntoFolder(qint64 objects, double listingSeconds)
 {
     const QString small = workPath(QStringLiteral("small.bin"));
     {
@@ -628,15 +685,75 @@ QCoro::Task<Row> Bench::uploadsIntoFolder(qint64 objects)
     }
     co_await session->close();
 
+    // The same files as one paste through the coordinator, in a fresh session as the app's first
+    // upload into the folder: its conflict listing is the only listing of the folder it may cost.
+    const auto [coordinator, coordinatorListing] = co_await coordinatorUploadsIntoFolder(small, count);
+
     const double plain = baselineSeconds({QStringLiteral("send-many"), small, m_options.target, QString::number(count)},
                                          QStringLiteral("plain libmtp uploads"));
-    say(QStringLiteral("detail: %1 uploads of 1 MB into the folder of %2 objects: session %3 s, plain libmtp %4 s")
+    const double allowed = coordinatorListing + plain;
+    say(QStringLiteral("detail: %1 uploads of 1 MB into the folder of %2 objects: session %3 s, coordinator %4 s "
+                       "(of which its listings %5 s; the session's listing of the folder: %6 s), plain libmtp "
+                       "%7 s; coordinator vs its listings plus plain libmtp: %8x")
             .arg(count)
             .arg(objects)
             .arg(ours, 0, 'f', 3)
-            .arg(plain, 0, 'f', 3));
-    co_return Row{QStringLiteral("upload %1 files of 1 MB into that folder, session").arg(count), rate(bytes, ours),
-                  QStringLiteral("-"), QStringLiteral("-"), rate(bytes, plain), ratioText(plain / ours)};
+            .arg(coordinator, 0, 'f', 3)
+            .arg(coordinatorListing, 0, 'f', 3)
+            .arg(listingSeconds, 0, 'f', 3)
+            .arg(plain, 0, 'f', 3)
+            .arg(coordinator / allowed, 0, 'f', 2));
+    co_return QList<Row>{
+        Row{QStringLiteral("upload %1 files of 1 MB into that folder, session").arg(count), rate(bytes, ours),
+            QStringLiteral("-"), QStringLiteral("-"), rate(bytes, plain), ratioText(plain / ours)},
+        Row{QStringLiteral("upload %1 files of 1 MB into that folder, coordinator (plain: its listing plus the uploads)")
+                .arg(count),
+            QStringLiteral("%1 s").arg(coordinator, 0, 'f', 2), QStringLiteral("-"), QStringLiteral("-"),
+            QStringLiteral("%1 s").arg(allowed, 0, 'f', 2), ratioText(allowed / coordinator)}};
+}
+
+QCoro::Task<std::pair<double, double>> Bench::coordinatorUploadsIntoFolder(QString small, int count)
+{
+    const std::shared_ptr<DeviceSession> opened = co_await openFirstDevice(m_backend);
+    const Located folder = co_await locate(opened, m_options.target);
+    const auto session = std::make_shared<ListingClock>(opened);
+    CoordinatorRig rig(workPath(QStringLiteral("opened-files")));
+    QList<QUrl> sources;
+    QStringList names;
+    for (int index = 1; index <= count; ++index) {
+        // The coordinator sends a file under its own name: a fresh link to the source gives it one.
+        const QString name = QStringLiteral("coordinator-upload-%1.bin").arg(index);
+        const QString local = workPath(name);
+        QFile::remove(local);
+        if (::link(QFile::encodeName(small).constData(), QFile::encodeName(local).constData()) != 0) {
+            throw BenchFailure(QStringLiteral("cannot link %1").arg(local));
+        }
+        sources.append(QUrl::fromLocalFile(local));
+        names.append(name);
+    }
+    rig.clipboard.copyLocal(sources);
+    const auto start = std::chrono::steady_clock::now();
+    co_await rig.coordinator.pasteIntoDevice(folder.item.id, folder.storage, session);
+    const double seconds = secondsSince(start);
+    const double listing = session->listingSeconds();
+    rig.requireCompleted(QStringLiteral("coordinator uploads"), count);
+    for (const QUrl& source : std::as_const(sources)) {
+        QFile::remove(source.toLocalFile());
+    }
+    const DirectoryPage page =
+        co_await session->listDirectory(folder.item.id, folder.folderPath.appending(folder.item.name));
+    qsizetype removed = 0;
+    for (const RemoteItem& item : std::as_const(page.items)) {
+        if (names.contains(item.name)) {
+            co_await session->deleteItem(item.id);
+            ++removed;
+        }
+    }
+    co_await session->close();
+    if (removed != count) {
+        throw BenchFailure(QStringLiteral("coordinator uploads: the device lists %1 of the %2 files").arg(removed).arg(count));
+    }
+    co_return std::pair{seconds, listing};
 }
 
 QCoro::Task<> Bench::memory()

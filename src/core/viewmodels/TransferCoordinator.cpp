@@ -187,6 +187,19 @@ AsyncGate::AcquireAwaiter TransferCoordinator::acquireTransferWorkflow()
     return m_workflowGate.acquire();
 }
 
+QCoro::Task<AsyncGate::Lease> TransferCoordinator::queueForTransferWorkflow()
+{
+    // The task starts at once and waits in the gate's line; `this` is not touched after the wait.
+    AsyncGate::Lease lease = co_await acquireTransferWorkflow();
+    co_return std::move(lease);
+}
+
+QuillbarrowError TransferCoordinator::replacingBatchItemRefused(const QString& name)
+{
+    return QuillbarrowError::sessionFailed(QStringLiteral("Could not replace ") + name +
+                                           QStringLiteral(": items copied by this same paste would be lost."));
+}
+
 // ---- Cancelling and cleaning up -----------------------------------------------------------
 
 void TransferCoordinator::cancelTransfer(const TransferID& id)
@@ -231,6 +244,7 @@ void TransferCoordinator::requestCancellationForAllTransfers()
 void TransferCoordinator::cancelAllTransfers()
 {
     requestCancellationForAllTransfers();
+    ++m_cancelAllCount;
     m_transferQueue->cancelAll();
     refreshTransferJobs();
 }

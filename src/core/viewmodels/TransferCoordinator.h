@@ -4,6 +4,7 @@
 #include "ConflictRequest.h"
 #include "ConflictResolution.h"
 #include "DefaultApplicationOpener.h"
+#include "MainThreadYield.h"
 #include "PlannedDownload.h"
 #include "PlannedUpload.h"
 #include "TransferByteLimit.h"
@@ -133,6 +134,9 @@ public:
 
     // The time source of the progress throttles made from now on (tests pin it).
     void setProgressClock(TransferProgressUpdateGate::Clock clock);
+    // How long a paste's planning works on the main thread before it lets queued events in (a
+    // click, a repaint, another paste arriving); zero lets them in before every item.
+    void setPlanningSlice(MainThreadPace::Duration slice) { m_planningSlice = slice; }
 
 Q_SIGNALS:
     void transferJobsChanged();
@@ -149,6 +153,9 @@ protected:
     // it is released or destroyed, so every path out of a workflow frees it exactly once. An empty
     // lease means the coordinator is going away: end the workflow at once.
     AsyncGate::AcquireAwaiter acquireTransferWorkflow();
+    // Takes a place in the workflow gate's line at once; awaiting the task gives the lease then.
+    // For a workflow that has work to do before it may hold the gate, without losing its turn.
+    QCoro::Task<AsyncGate::Lease> queueForTransferWorkflow();
 
     // Puts the job in the queue (which assigns its sequence and logs it) with a fresh, unset
     // cancellation flag. Does not publish the list.
@@ -182,6 +189,11 @@ protected:
     // and the panel on the main thread. Read the limit's observed bytes after the transfer.
     TransferProgressFunction makeProgressFunction(const TransferID& jobID, std::optional<qint64> expectedTotal,
                                                   std::shared_ptr<TransferByteLimit> byteLimit);
+
+    // Why Replace was refused for `name`, on uploads, downloads and local copies alike: the item
+    // there was written, or is being merged into, by the same paste, and replacing it would lose
+    // what the paste put there.
+    static QuillbarrowError replacingBatchItemRefused(const QString& name);
 
     // ---- Device transfers -----------------------------------------------------------------
 
@@ -239,9 +251,6 @@ private:
     // A device item that cannot be planned fails on its own (with a job made for it when it has
     // none yet); the batch goes on.
     void failDownloadItem(const RemoteItem& item, std::optional<TransferID> jobID, const QuillbarrowError& error);
-    // Why Replace was refused for `name`: the item there was written, or is being merged into, by
-    // the same paste, and replacing it would lose what the paste put there.
-    static QuillbarrowError replacingBatchItemRefused(const QString& name);
 
     // Ends a started job: the queue call (its errors ignored), the log line or lastError, the
     // flag, the refresh, in that order.
@@ -263,6 +272,13 @@ private:
     std::optional<OneShot<ConflictOutcome>> m_conflictAnswer;
     QHash<TransferID, std::shared_ptr<TransferCancellationToken>> m_cancellationTokens;
     AsyncGate m_workflowGate;
+    // Held by a paste into the device while it makes its jobs, so that pastes arriving together
+    // never mix their jobs in the list.
+    AsyncGate m_uploadQueueingGate;
+    // How many times every transfer was cancelled at once: a paste still making its jobs cancels
+    // the rest of them too.
+    quint64 m_cancelAllCount = 0;
+    MainThreadPace::Duration m_planningSlice = std::chrono::milliseconds(5);
     std::optional<ConflictResolution> m_stickyResolution;
     TransferProgressUpdateGate::Clock m_progressClock = TransferProgressUpdateGate::systemClock();
     QSet<RemoteObjectID> m_openingRemoteFileIDs;

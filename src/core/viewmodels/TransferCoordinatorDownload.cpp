@@ -1,6 +1,7 @@
 #include "DownloadStaging.h"
 #include "LocalFileOperations.h"
 #include "LocalNameSanitizer.h"
+#include "MainThreadYield.h"
 #include "TransferCoordinator.h"
 
 #include <QDateTime>
@@ -46,6 +47,10 @@ struct TransferCoordinator::DownloadBatch {
     bool jobsUnpublished = false;
     std::chrono::steady_clock::time_point nextPublish = std::chrono::steady_clock::now();
     static constexpr std::chrono::milliseconds publishInterval{100};
+    // Planning hands the main thread back now and then, however many items the paste has.
+    MainThreadPace pace;
+
+    explicit DownloadBatch(MainThreadPace::Duration slice) : pace(slice) {}
 
     void reserve(const QString& target)
     {
@@ -143,7 +148,7 @@ QCoro::Task<> TransferCoordinator::pasteDeviceItemsIntoLocal(QList<RemoteItem> i
     if (!self || !workflow) {
         co_return;
     }
-    auto batch = std::make_shared<DownloadBatch>();
+    auto batch = std::make_shared<DownloadBatch>(m_planningSlice);
     batch->session = std::move(session);
     batch->destinationRoot = root;
     for (const RemoteItem& item : std::as_const(items)) {
@@ -185,6 +190,15 @@ QCoro::Task<> TransferCoordinator::pasteDeviceItemsIntoLocal(QList<RemoteItem> i
 QCoro::Task<bool> TransferCoordinator::planDownloads(RemoteItem item, QString folder,
                                                      std::shared_ptr<DownloadBatch> batch)
 {
+    if (batch->pace.due()) {
+        batch->publishNewJobsFromTimeToTime(*this);
+        QPointer<TransferCoordinator> self(this);
+        co_await MainThreadYield{};
+        if (!self) {
+            co_return true;
+        }
+        batch->pace.yielded();
+    }
     if (item.kind == RemoteItemKind::folder) {
         co_return co_await planDownloadFolder(std::move(item), std::move(folder), batch);
     }
@@ -342,11 +356,6 @@ void TransferCoordinator::failDownloadItem(const RemoteItem& item, std::optional
     refreshTransferJobs();
 }
 
-QuillbarrowError TransferCoordinator::replacingBatchItemRefused(const QString& name)
-{
-    return QuillbarrowError::sessionFailed(QStringLiteral("Could not replace ") + name +
-                                           QStringLiteral(": items copied by this same paste would be lost."));
-}
 
 // ---- Execution --------------------------------------------------------------------------------
 

@@ -1,6 +1,8 @@
 #include "LocalFileOperations.h"
+#include "MainThreadYield.h"
 #include "TransferCoordinator.h"
 #include "VisitedLocalFolders.h"
+#include "async/SerialExecutor.h"
 #include "domain/NfcText.h"
 
 #include <QDateTime>
@@ -8,7 +10,11 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QPointer>
+#include <QThreadPool>
 #include <QUuid>
+
+#include <QCoro/QCoroFuture>
+
 #include <cerrno>
 #include <fcntl.h>
 #include <filesystem>
@@ -48,6 +54,10 @@ struct TransferCoordinator::UploadBatch {
     QSet<RemoteObjectID> ownFolderIDs;
     // Local folders the planning walk has entered.
     VisitedLocalFolders visitedFolders;
+    // Planning hands the main thread back now and then, however many items the paste has.
+    MainThreadPace pace;
+
+    explicit UploadBatch(MainThreadPace::Duration slice) : pace(slice) {}
 };
 
 namespace {
@@ -366,16 +376,36 @@ QCoro::Task<> TransferCoordinator::pasteIntoDevice(std::optional<RemoteObjectID>
         co_return;
     }
     const QList<QUrl> urls = contents.urls();
-    const QList<UploadCandidate> candidates = collectUploadCandidates(urls);
-    if (candidates.isEmpty()) {
+
+    // The paste keeps the turn it arrived with, though its files are looked at first.
+    QCoro::Task<AsyncGate::Lease> workflowTurn = queueForTransferWorkflow();
+    QPointer<TransferCoordinator> self(this);
+    AsyncGate::Lease queueing = co_await m_uploadQueueingGate.acquire();
+    if (!self || !queueing) {
+        co_return;
+    }
+    const quint64 cancelAllsBefore = m_cancelAllCount;
+    // The walk waits on the file system, for each of possibly many thousands of items.
+    QFuture<QList<UploadCandidate>> walking =
+        runOnThreadPool(*QThreadPool::globalInstance(), [urls] { return collectUploadCandidates(urls); });
+    const QList<UploadCandidate> candidates = co_await walking;
+    if (!self || candidates.isEmpty()) {
         co_return;
     }
 
-    auto batch = std::make_shared<UploadBatch>();
+    auto batch = std::make_shared<UploadBatch>(m_planningSlice);
     batch->rootParent = std::move(parentID);
     batch->storageID = std::move(storageID);
     batch->session = std::move(deviceSession);
     for (const UploadCandidate& candidate : candidates) {
+        if (batch->pace.due()) {
+            refreshTransferJobs();
+            co_await MainThreadYield{};
+            if (!self) {
+                co_return;
+            }
+            batch->pace.yielded();
+        }
         const TransferJob job(TransferID::create(), TransferDirection::macToAndroid, TransferPurpose::fileTransfer,
                               LocalFileOperations::lastComponent(candidate.path), candidate.size,
                               TransferState::queued(), 0);
@@ -383,10 +413,15 @@ QCoro::Task<> TransferCoordinator::pasteIntoDevice(std::optional<RemoteObjectID>
         batch->jobIDsByPath.insert(candidate.path, job.id);
     }
     refreshTransferJobs();
+    queueing.release();
+    if (m_cancelAllCount != cancelAllsBefore) {
+        // Everything was cancelled while the jobs were being made: the later ones go too.
+        cancelTransfers(batch->jobIDsByPath.values());
+        co_return;
+    }
 
     // The jobs show as queued, and can be cancelled, while an earlier workflow runs.
-    QPointer<TransferCoordinator> self(this);
-    AsyncGate::Lease workflow = co_await acquireTransferWorkflow();
+    AsyncGate::Lease workflow = co_await std::move(workflowTurn);
     if (!self || !workflow) {
         co_return;
     }
@@ -439,6 +474,15 @@ QCoro::Task<bool> TransferCoordinator::planUploads(QString path, QStringList par
                                                    std::optional<RemoteObjectID> deviceParentID, bool checkConflicts,
                                                    std::shared_ptr<UploadBatch> batch)
 {
+    if (batch->pace.due()) {
+        refreshTransferJobs();
+        QPointer<TransferCoordinator> self(this);
+        co_await MainThreadYield{};
+        if (!self) {
+            co_return true;
+        }
+        batch->pace.yielded();
+    }
     if (path.isEmpty()) {
         setLastError(QuillbarrowError::pathNotFound());
         co_return true;
@@ -452,7 +496,15 @@ QCoro::Task<bool> TransferCoordinator::planUploads(QString path, QStringList par
     if (!batch->visitedFolders.enter(path)) {
         co_return true;
     }
-    const FolderListing listing = listVisibleEntries(path);
+    // A folder can hold tens of thousands of entries: it is read off the main thread.
+    QFuture<FolderListing> reading = runOnThreadPool(*QThreadPool::globalInstance(), [path] {
+        return listVisibleEntries(path);
+    });
+    QPointer<TransferCoordinator> self(this);
+    const FolderListing listing = co_await reading;
+    if (!self) {
+        co_return true;
+    }
     if (listing.failure) {
         setLastError(QuillbarrowError::sessionFailed(QStringLiteral("Could not read ") + path + QStringLiteral(": ") +
                                                      *listing.failure));
@@ -467,7 +519,6 @@ QCoro::Task<bool> TransferCoordinator::planUploads(QString path, QStringList par
     std::optional<RemoteObjectID> entriesParent;
     bool checkEntries = false;
     if (checkConflicts) {
-        QPointer<TransferCoordinator> self(this);
         const QHash<QString, RemoteItem> children = co_await cachedDeviceChildren(deviceParentID, batch);
         if (!self) {
             co_return true;
@@ -482,7 +533,6 @@ QCoro::Task<bool> TransferCoordinator::planUploads(QString path, QStringList par
     }
 
     for (const QString& entry : listing.paths) {
-        QPointer<TransferCoordinator> self(this);
         const bool goOn = co_await planUploads(entry, chain, entriesParent, checkEntries, batch);
         if (!self) {
             co_return true;
@@ -700,8 +750,7 @@ QCoro::Task<> TransferCoordinator::replaceOnDevice(PlannedUpload plan, std::opti
 
     // A folder this paste merges into (or made) holds what the paste has just written there.
     if (batch->ownFolderIDs.contains(oldID)) {
-        finishFailed(jobID, QuillbarrowError::transferFailed(QStringLiteral("Could not replace ") + plan.fileName +
-                                                             QStringLiteral(": this paste is copying items into it.")));
+        finishFailed(jobID, replacingBatchItemRefused(plan.fileName));
         co_return;
     }
 

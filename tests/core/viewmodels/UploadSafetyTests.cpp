@@ -286,7 +286,7 @@ TEST_F(UploadSafetyTest, AFolderThePasteWritesIntoIsNeverTheTargetOfItsOwnReplac
         EXPECT_EQ(deviceNames(), QStringList{"Photos"});
         EXPECT_EQ(deviceNames("photos"), (QStringList{"new.jpg", "old.jpg"})) << "nothing in it is lost";
         EXPECT_EQ(outcomeOf("new.jpg"), "completed");
-        const QString refusal = "Could not replace Photos: this paste is copying items into it.";
+        const QString refusal = "Could not replace Photos: items copied by this same paste would be lost.";
         EXPECT_EQ(outcomeOf("Photos"), "failed: " + refusal);
         ASSERT_TRUE(coordinator->lastError().has_value());
         EXPECT_EQ(coordinator->lastError()->technicalDetails(), refusal);

@@ -1,8 +1,12 @@
 #include "DeviceTransferFixture.h"
 
+#include <QDir>
 #include <QFile>
 #include <QRegularExpression>
 #include <gtest/gtest.h>
+
+#include <functional>
+#include <optional>
 
 using namespace quillbarrow;
 using namespace quillbarrow::testing;
@@ -12,7 +16,22 @@ using Operation = ScriptedDeviceSession::Operation;
 
 namespace {
 
-class UploadTest : public DeviceTransferTest {};
+class UploadTest : public DeviceTransferTest {
+protected:
+    // Runs `action` as a queued event (as a click would come) once the panel first shows a job.
+    void whenFirstJobsShow(std::function<void()> action)
+    {
+        auto done = std::make_shared<bool>(false);
+        QObject::connect(coordinator.get(), &TransferCoordinator::transferJobsChanged, coordinator.get(),
+                         [this, done, action] {
+                             if (*done || shownJobs().isEmpty()) {
+                                 return;
+                             }
+                             *done = true;
+                             QMetaObject::invokeMethod(coordinator.get(), action, Qt::QueuedConnection);
+                         });
+    }
+};
 
 QStringList sorted(QStringList list)
 {
@@ -250,4 +269,60 @@ TEST_F(UploadTest, ALinkLoopInAPastedFolderIsWalkedOnce)
     EXPECT_EQ(sorted(shownJobs()), (QStringList{"file.txt: completed", "inner.txt: completed"}));
     const RemoteItem loop = *deviceChild(std::nullopt, "loop");
     EXPECT_EQ(deviceNames(loop.id.rawValue()).size(), 2);
+}
+
+// Planning lets events in between items (here before every one): a paste or a Cancel All that
+// arrives meanwhile must not change whose jobs run first or leave any job of the paste running.
+TEST_F(UploadTest, PastesArrivingWhilePlanningLetsEventsInKeepTheirTurnAndTheirJobsTogether)
+{
+    coordinator->setPlanningSlice(std::chrono::nanoseconds(0));
+    useDevice({deviceFile("d", "d.txt", 1)});
+    for (const QString name : {"a1.txt", "a2.txt", "a3.txt", "b.txt"}) {
+        writeFile(path("src/" + name), "x");
+    }
+    QDir().mkpath(path("dest"));
+    clipboard.copyLocal({QUrl::fromLocalFile(path("src/a1.txt")), QUrl::fromLocalFile(path("src/a2.txt")),
+                         QUrl::fromLocalFile(path("src/a3.txt"))});
+    std::optional<QCoro::Task<>> second;
+    std::optional<QCoro::Task<>> third;
+    qsizetype jobsShownOnArrival = 0;
+    whenFirstJobsShow([&] {
+        jobsShownOnArrival = shownJobs().size();
+        clipboard.copyLocal({QUrl::fromLocalFile(path("src/b.txt"))});
+        second.emplace(coordinator->pasteIntoDevice(std::nullopt, testStorage(), session));
+        clipboard.copyDevice({deviceFile("d", "d.txt", 1)}, testStorage());
+        third.emplace(coordinator->pasteIntoLocal(QUrl::fromLocalFile(path("dest")), session));
+    });
+    runTask(coordinator->pasteIntoDevice(std::nullopt, testStorage(), session));
+    ASSERT_TRUE(second && third);
+    EXPECT_LT(jobsShownOnArrival, 3) << "the others arrived while the first paste was making its jobs";
+    runTask(std::move(*second));
+    runTask(std::move(*third));
+
+    EXPECT_EQ(shownJobs(), (QStringList{"a1.txt: completed", "a2.txt: completed", "a3.txt: completed",
+                                        "b.txt: completed", "d.txt: completed"}));
+    const QStringList transfers = session->calls().filter(QRegularExpression("^(upload|download) "));
+    EXPECT_EQ(transfers, (QStringList{"upload a1.txt", "upload a2.txt", "upload a3.txt", "upload b.txt", "download d"}));
+}
+
+TEST_F(UploadTest, CancelAllWhileAPasteMakesItsJobsCancelsTheLaterJobsToo)
+{
+    coordinator->setPlanningSlice(std::chrono::nanoseconds(0));
+    for (const QString name : {"1.txt", "2.txt", "3.txt"}) {
+        writeFile(path("src/" + name), "x");
+    }
+    clipboard.copyLocal({QUrl::fromLocalFile(path("src/1.txt")), QUrl::fromLocalFile(path("src/2.txt")),
+                         QUrl::fromLocalFile(path("src/3.txt"))});
+    qsizetype jobsShownOnCancel = 0;
+    whenFirstJobsShow([&] {
+        jobsShownOnCancel = shownJobs().size();
+        coordinator->cancelAllTransfers();
+    });
+    runTask(coordinator->pasteIntoDevice(std::nullopt, testStorage(), session));
+
+    EXPECT_GT(jobsShownOnCancel, 0);
+    EXPECT_LT(jobsShownOnCancel, 3) << "the cancel came while the paste was making its jobs";
+
+    EXPECT_EQ(shownJobs(), (QStringList{"1.txt: cancelled", "2.txt: cancelled", "3.txt: cancelled"}));
+    EXPECT_TRUE(session->calls().filter("upload").isEmpty());
 }
