@@ -194,10 +194,12 @@ QCoro::Task<AsyncGate::Lease> TransferCoordinator::queueForTransferWorkflow()
     co_return std::move(lease);
 }
 
-QuillbarrowError TransferCoordinator::replacingBatchItemRefused(const QString& name)
+QuillbarrowError TransferCoordinator::replacingBatchItemRefused(const QString& name, TransferDirection direction)
 {
-    return QuillbarrowError::sessionFailed(QStringLiteral("Could not replace ") + name +
-                                           QStringLiteral(": items copied by this same paste would be lost."));
+    QString reason = QStringLiteral("Could not replace ") + name +
+                     QStringLiteral(": items copied by this same paste would be lost.");
+    return direction == TransferDirection::macToAndroid ? QuillbarrowError::transferFailed(std::move(reason))
+                                                  : QuillbarrowError::sessionFailed(std::move(reason));
 }
 
 // ---- Cancelling and cleaning up -----------------------------------------------------------

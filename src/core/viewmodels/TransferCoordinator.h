@@ -192,8 +192,9 @@ protected:
 
     // Why Replace was refused for `name`, on uploads, downloads and local copies alike: the item
     // there was written, or is being merged into, by the same paste, and replacing it would lose
-    // what the paste put there.
-    static QuillbarrowError replacingBatchItemRefused(const QString& name);
+    // what the paste put there. Uploads report it as a failed copy to the device, whose message
+    // carries the reason; the computer side reports it as its other failures.
+    static QuillbarrowError replacingBatchItemRefused(const QString& name, TransferDirection direction);
 
     // ---- Device transfers -----------------------------------------------------------------
 

@@ -245,7 +245,7 @@ QCoro::Task<bool> TransferCoordinator::planDownloads(RemoteItem item, QString fo
         case ConflictResolution::replace:
             if (batch->reservedPaths.contains(target)) {
                 // This batch writes there itself (a file, or a folder it merges into or creates).
-                failDownloadItem(item, jobID, replacingBatchItemRefused(localName));
+                failDownloadItem(item, jobID, replacingBatchItemRefused(localName, TransferDirection::androidToMac));
                 co_return true;
             }
             replaceExisting = true;

@@ -132,7 +132,7 @@ QCoro::Task<> TransferCoordinator::copyLocalToLocal(QList<QUrl> urls, QUrl desti
                 if (reserved.contains(target)) {
                     // An earlier item of this paste goes there: replacing it would lose that copy.
                     plans.append(LocalCopyPlan{source, QString(), name, LocalCopyPlan::Action::refuse,
-                                               replacingBatchItemRefused(name)});
+                                               replacingBatchItemRefused(name, TransferDirection::androidToMac)});
                     continue;
                 }
                 if (physicalSource == physicalTarget) {

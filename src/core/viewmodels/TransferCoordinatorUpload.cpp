@@ -750,7 +750,7 @@ QCoro::Task<> TransferCoordinator::replaceOnDevice(PlannedUpload plan, std::opti
 
     // A folder this paste merges into (or made) holds what the paste has just written there.
     if (batch->ownFolderIDs.contains(oldID)) {
-        finishFailed(jobID, replacingBatchItemRefused(plan.fileName));
+        finishFailed(jobID, replacingBatchItemRefused(plan.fileName, TransferDirection::macToAndroid));
         co_return;
     }
 

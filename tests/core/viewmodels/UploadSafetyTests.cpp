@@ -290,6 +290,8 @@ TEST_F(UploadSafetyTest, AFolderThePasteWritesIntoIsNeverTheTargetOfItsOwnReplac
         EXPECT_EQ(outcomeOf("Photos"), "failed: " + refusal);
         ASSERT_TRUE(coordinator->lastError().has_value());
         EXPECT_EQ(coordinator->lastError()->technicalDetails(), refusal);
+        // The panel shows the user message: it must carry the reason.
+        EXPECT_TRUE(coordinator->lastError()->userMessage().contains(refusal));
     }
 }
 
