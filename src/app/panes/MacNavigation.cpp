@@ -265,11 +265,17 @@ void MacBreadcrumbBar::commitPathEdit()
     if (!m_browser) {
         return;
     }
+    const bool hadMessage = m_browser->errorMessage().has_value();
     if (m_browser->navigateToPath(m_field->text())) {
         m_editingPath = false;
         m_pathError = false;
     } else {
         m_pathError = true;
+        // The editor's own "Not found" reports the miss; the browser's note of it would show
+        // again in the window's message strip.
+        if (!hadMessage) {
+            m_browser->clearError();
+        }
     }
     showState();
 }

@@ -71,8 +71,9 @@ PaneHeader::PaneHeader(const QString& sideSymbol, const QString& title, const QS
     m_badge = new QLabel(this);
     m_badge->setObjectName(QStringLiteral("selectionBadge"));
     m_badge->setFont(scaledFont(font(), 0.8, false));
-    m_badge->setStyleSheet(QStringLiteral("QLabel { color: palette(mid); background: rgba(128,128,128,0.16);"
-                                          " border-radius: 8px; padding: 2px 6px; }"));
+    m_badge->setStyleSheet(QStringLiteral("QLabel { background: rgba(128,128,128,0.16); border-radius: 8px;"
+                                          " padding: 2px 6px; }"));
+    m_badge->setForegroundRole(QPalette::PlaceholderText);
     m_badge->hide();
     m_focused = new QLabel(tr("focused"), this);
     m_focused->setObjectName(QStringLiteral("focusedCaption"));

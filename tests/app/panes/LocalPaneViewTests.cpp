@@ -383,6 +383,8 @@ TEST_F(MacPaneTest, PathEditorOpensFoldersAndFilesAndKeepsAWrongPath)
     EXPECT_TRUE(bar->hasPathError());
     EXPECT_TRUE(bar->notFoundLabel()->isVisible());
     EXPECT_EQ(bar->notFoundLabel()->text(), QStringLiteral("Not found"));
+    // Reported once, in the editor: the window's message strip stays away.
+    EXPECT_FALSE(window->findChild<LocalMessageStrip*>()->isVisible());
     EXPECT_EQ(bar->pathField()->text(), work.filePath(QStringLiteral("missing")));
     EXPECT_EQ(browser().currentDirectory(), QUrl::fromLocalFile(work.path()));
 

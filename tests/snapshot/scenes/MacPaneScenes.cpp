@@ -112,7 +112,7 @@ const SceneRegistration macPanePathError(
 const SceneRegistration macPaneDropOverlay(
     QStringLiteral("mac-pane-drop-overlay"),
     QStringLiteral("Android rows dragged over the Mac pane: the drop overlay names the shown folder"), [] {
-        return browsingScene(QStringLiteral("Downloads"), [](MainWindow* window) {
+        return browsingScene(QStringLiteral("Pictures"), [](MainWindow* window) {
             LocalPaneView* pane = macPane(window);
             const std::optional<DirectoryPage>& page = window->deviceBrowser().currentPage();
             if (page && !page->items.isEmpty()) {
