@@ -76,7 +76,7 @@ PaneHeader::PaneHeader(const QString& sideSymbol, const QString& title, const QS
     m_badge->setForegroundRole(QPalette::PlaceholderText);
     m_badge->hide();
     m_focused = new QLabel(tr("focused"), this);
-    m_focused->setObjectName(QStringLiteral("focusedCaption"));
+    m_focused->setObjectName(QStringLiteral("focusedLabel"));
     m_focused->setFont(scaledFont(font(), 0.8, false));
     m_focused->setForegroundRole(QPalette::PlaceholderText);
     m_focused->hide();
