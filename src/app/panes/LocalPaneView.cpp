@@ -100,12 +100,9 @@ LocalPaneView::LocalPaneView(LocalBrowserViewModel& browser, TransferCoordinator
             fillLocalFavoritesMenu(m_favoritesMenu, *m_browser, clearSelection);
         }
     });
+    // Filled at every opening only: refilling on a change of the favourites would delete the
+    // very action ("Add Current Folder") whose trigger caused the change.
     fillLocalFavoritesMenu(m_favoritesMenu, browser, clearSelection);
-    connect(&browser, &LocalBrowserViewModel::favoriteLocationsChanged, this, [this, clearSelection] {
-        if (m_browser) {
-            fillLocalFavoritesMenu(m_favoritesMenu, *m_browser, clearSelection);
-        }
-    });
 
     m_table = new LocalItemTable(browser, this);
 
@@ -159,14 +156,17 @@ LocalPaneView::LocalPaneView(LocalBrowserViewModel& browser, TransferCoordinator
     });
     connect(m_table, &NativeTableView::mouseDown, this, &LocalPaneView::focusPane);
 
-    // The pane's equal-height header: the window keeps the taller of the two.
+    // The pane's equal-height header: the pane reports its framed height (never below the shared
+    // one), the window keeps the taller of the two panes' reports and hands it back as the
+    // header's minimum, so both headers end at the same height and never shrink again.
     connect(m_header, &PaneHeader::naturalHeightChanged, this, [this](int height) {
-        if (m_state) {
-            m_state->reportPaneHeaderHeight(FocusedPane::mac, height);
-        }
+        m_naturalHeaderHeight = height;
+        reportHeaderHeight();
     });
-    connect(&state, &WindowState::paneHeaderHeightChanged, this,
-            [this] { m_header->setMinimumHeight(qRound(m_state->paneHeaderHeight())); });
+    connect(&state, &WindowState::paneHeaderHeightChanged, this, [this] {
+        m_header->setMinimumHeight(qRound(m_state->paneHeaderHeight()));
+        reportHeaderHeight();
+    });
     m_header->setMinimumHeight(qRound(state.paneHeaderHeight()));
 
     m_keyMonitor = new PaneKeyMonitor(this, FocusedPane::mac, &state,
@@ -250,6 +250,20 @@ bool LocalPaneView::canSend(const QList<LocalItem>& items) const
 bool LocalPaneView::canSendSelectionToAndroid() const
 {
     return !selection().isEmpty() && canSend(selectedItems());
+}
+
+void LocalPaneView::reportHeaderHeight()
+{
+    if (!m_state) {
+        return;
+    }
+    const qreal framed = std::max<qreal>(m_naturalHeaderHeight, m_state->paneHeaderHeight());
+    // The window announces every report, also an unchanged one: report only a new height.
+    if (framed <= 0 || framed == m_reportedHeaderHeight) {
+        return;
+    }
+    m_reportedHeaderHeight = framed;
+    m_state->reportPaneHeaderHeight(FocusedPane::mac, framed);
 }
 
 void LocalPaneView::focusPane()

@@ -88,6 +88,7 @@ protected:
 
 private:
     void focusPane();
+    void reportHeaderHeight();
     void selectionChanged();
     void updateHeader();
     void updateStrip();
@@ -111,6 +112,8 @@ private:
     QMenu* m_favoritesMenu;
     PaneKeyMonitor* m_keyMonitor;
     bool m_isDropTargeted = false;
+    int m_naturalHeaderHeight = 0;
+    qreal m_reportedHeaderHeight = 0;
 };
 
 } // namespace quillbarrow

@@ -7,6 +7,7 @@
 #include "panes/LocalPaneView.h"
 #include "panes/MacNavigation.h"
 #include "panes/PaneHeader.h"
+#include "panes/SelectionPreflightStrip.h"
 #include "panes/blocks/DropTargetOverlay.h"
 #include "panes/blocks/ToolbarIconButton.h"
 #include "shell/MainWindow.h"
@@ -470,6 +471,60 @@ TEST_F(MacPaneTest, FailedRenamesShowTheMessageWhereTheTransferErrorStands)
     EXPECT_FALSE(strip->isVisible());
     coordinator().clearLastError();
     EXPECT_TRUE(strip->isVisible());
+}
+
+TEST_F(MacPaneTest, FavouritesMenuAddsSetsTheDefaultAndRemoves)
+{
+    browser().startObservingVolumes();
+    QMenu* menu = pane->favoritesMenu();
+    const auto refill = [menu] { Q_EMIT menu->aboutToShow(); };
+    const auto action = [menu](const QString& title) -> QAction* {
+        for (QAction* item : menu->actions()) {
+            if (item->text() == title) {
+                return item;
+            }
+        }
+        return nullptr;
+    };
+    refill();
+    ASSERT_NE(action(QStringLiteral("Add Current Folder")), nullptr);
+    ASSERT_NE(action(QStringLiteral("Set Current as Default")), nullptr);
+    EXPECT_EQ(action(QStringLiteral("Remove Work")), nullptr); // no user favourite yet
+
+    action(QStringLiteral("Add Current Folder"))->trigger();
+    action(QStringLiteral("Set Current as Default"))->trigger();
+    refill();
+    EXPECT_NE(action(QStringLiteral("Work (Default)")), nullptr);
+    QAction* remove = action(QStringLiteral("Remove Work"));
+    ASSERT_NE(remove, nullptr);
+
+    // Choosing a favourite clears the selection, then opens it.
+    browser().navigateTo(QUrl::fromLocalFile(work.filePath(QStringLiteral("Photos"))));
+    ASSERT_TRUE(waitForListing());
+    pane->setSelection({QUrl::fromLocalFile(work.filePath(QStringLiteral("Photos/x")))});
+    action(QStringLiteral("Work (Default)"))->trigger();
+    EXPECT_TRUE(pane->selection().isEmpty());
+    EXPECT_EQ(browser().currentDirectory(), QUrl::fromLocalFile(work.path()));
+
+    remove->trigger();
+    refill();
+    EXPECT_EQ(action(QStringLiteral("Remove Work")), nullptr);
+}
+
+TEST_F(MacPaneTest, HeaderTakesTheTallerHeightOfThePanesAndKeepsItsStripAtTheBottom)
+{
+    PaneHeader* header = pane->header();
+    ASSERT_TRUE(processEventsUntil([this] { return window->state().paneHeaderHeight() > 0; }));
+    EXPECT_EQ(window->state().paneHeaderHeight(), header->sizeHint().height());
+    const int taller = header->height() + 60;
+    window->state().reportPaneHeaderHeight(FocusedPane::android, taller);
+    ASSERT_TRUE(processEventsUntil([header, taller] { return header->height() == taller; }));
+    QWidget* strip = pane->selectionStrip();
+    EXPECT_EQ(strip->mapTo(header, QPoint(0, strip->height())).y(), taller - 10);
+    // A shorter report later does not shrink it.
+    window->state().reportPaneHeaderHeight(FocusedPane::android, 10);
+    QTest::qWait(5);
+    EXPECT_EQ(header->height(), taller);
 }
 
 TEST(MacNavigationTest, TheLongestContainingLocationIsActive)
