@@ -10,7 +10,8 @@
 
 namespace quillbarrow {
 
-LocalMessageStrip::LocalMessageStrip(LocalBrowserViewModel& browser, TransferCoordinator& coordinator, QWidget* parent)
+LocalMessageStrip::LocalMessageStrip(LocalBrowserViewModel& browser, TransferCoordinator& coordinator,
+                                     QWidget* parent)
     : QWidget(parent), m_browser(&browser), m_coordinator(&coordinator), m_message(new QLabel(this)),
       m_dismiss(new QPushButton(tr("Dismiss"), this))
 {
@@ -20,7 +21,8 @@ LocalMessageStrip::LocalMessageStrip(LocalBrowserViewModel& browser, TransferCoo
     setAutoFillBackground(true);
     setBackgroundRole(QPalette::AlternateBase);
     auto* icon = new QLabel(this);
-    icon->setPixmap(SymbolIcons::tinted(QStringLiteral("exclamationmark.octagon.fill"), Qt::red).pixmap(16, 16));
+    icon->setPixmap(
+        SymbolIcons::tinted(QStringLiteral("exclamationmark.octagon.fill"), Qt::red).pixmap(16, 16));
     icon->setProperty(SymbolIcons::symbolProperty, QStringLiteral("exclamationmark.octagon.fill"));
     // A file name in the message is data: never rich text.
     m_message->setTextFormat(Qt::PlainText);

@@ -18,13 +18,14 @@ class TransferCoordinator;
 class LocalMessageStrip final : public QWidget {
     Q_OBJECT
 
-public:
-    LocalMessageStrip(LocalBrowserViewModel& browser, TransferCoordinator& coordinator, QWidget* parent = nullptr);
+  public:
+    LocalMessageStrip(LocalBrowserViewModel& browser, TransferCoordinator& coordinator,
+                      QWidget* parent = nullptr);
 
     QLabel* messageLabel() const { return m_message; }
     QPushButton* dismissButton() const { return m_dismiss; }
 
-private:
+  private:
     void showMessage();
 
     QPointer<LocalBrowserViewModel> m_browser;

@@ -3,9 +3,9 @@
 #include "MacNavigation.h"
 #include "PaneHeader.h"
 #include "SelectionPreflightStrip.h"
+#include "domain/QuillbarrowError.h"
 #include "panes/blocks/DropTargetOverlay.h"
 #include "panes/blocks/ToolbarIconButton.h"
-#include "domain/QuillbarrowError.h"
 #include "shell/PaneKeyMonitor.h"
 #include "shell/WindowState.h"
 #include "table/FileContextMenu.h"
@@ -17,6 +17,7 @@
 #include "viewmodels/devicebrowser/DeviceBrowserViewModel.h"
 #include "viewmodels/localbrowser/LocalBrowserViewModel.h"
 
+#include <QCoro/QCoroTask>
 #include <QDragEnterEvent>
 #include <QMenu>
 #include <QMimeData>
@@ -24,16 +25,14 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include <QCoro/QCoroTask>
-
 namespace quillbarrow {
 
 namespace {
 
 // Pastes the clipboard into `folder`, then lists the folder again whether or not it went well
 // (failures are the coordinator's last error).
-QCoro::Task<> runPaste(QPointer<TransferCoordinator> coordinator, QPointer<LocalBrowserViewModel> browser, QUrl folder,
-                       std::shared_ptr<DeviceSession> session)
+QCoro::Task<> runPaste(QPointer<TransferCoordinator> coordinator, QPointer<LocalBrowserViewModel> browser,
+                       QUrl folder, std::shared_ptr<DeviceSession> session)
 {
     try {
         if (coordinator) {
@@ -49,8 +48,9 @@ QCoro::Task<> runPaste(QPointer<TransferCoordinator> coordinator, QPointer<Local
 
 // Copies `urls` into the device folder as captured when the command was given, then lists the
 // device folder again.
-QCoro::Task<> runSendToAndroid(QPointer<TransferCoordinator> coordinator, QPointer<DeviceBrowserViewModel> device,
-                               QList<QUrl> urls, std::optional<RemoteObjectID> parentID, StorageID storageID,
+QCoro::Task<> runSendToAndroid(QPointer<TransferCoordinator> coordinator,
+                               QPointer<DeviceBrowserViewModel> device, QList<QUrl> urls,
+                               std::optional<RemoteObjectID> parentID, StorageID storageID,
                                std::shared_ptr<DeviceSession> session)
 {
     try {
@@ -71,12 +71,8 @@ QCoro::Task<> runSendToAndroid(QPointer<TransferCoordinator> coordinator, QPoint
 
 LocalPaneView::LocalPaneView(LocalBrowserViewModel& browser, TransferCoordinator& coordinator,
                              DeviceBrowserViewModel& deviceBrowser, WindowState& state, QWidget* parent)
-    : QWidget(parent),
-      m_browser(&browser),
-      m_coordinator(&coordinator),
-      m_deviceBrowser(&deviceBrowser),
-      m_state(&state),
-      m_opener(std::make_shared<XdgDefaultApplicationOpener>())
+    : QWidget(parent), m_browser(&browser), m_coordinator(&coordinator), m_deviceBrowser(&deviceBrowser),
+      m_state(&state), m_opener(std::make_shared<XdgDefaultApplicationOpener>())
 {
     setObjectName(QStringLiteral("macPane"));
     setAcceptDrops(true);
@@ -92,6 +88,11 @@ LocalPaneView::LocalPaneView(LocalBrowserViewModel& browser, TransferCoordinator
     m_strip = new SelectionPreflightStrip;
     m_strip->setObjectName(QStringLiteral("macSelectionStrip"));
     m_header->setStrip(m_strip);
+    connect(m_strip, &SelectionPreflightStrip::calculateRequested, this, [this] {
+        if (m_browser) {
+            m_browser->calculateFolderSizes(selectedItems());
+        }
+    });
     m_favoritesMenu = new QMenu(this);
     m_favoritesMenu->setObjectName(QStringLiteral("localFavoritesMenu"));
     m_header->favoritesButton()->setMenu(m_favoritesMenu);
@@ -150,7 +151,8 @@ LocalPaneView::LocalPaneView(LocalBrowserViewModel& browser, TransferCoordinator
     m_table->setPasteboardWriter([this](const LocalItem& row) -> std::optional<NativeTablePasteboardItem> {
         focusPane();
         // A dragged row outside the selection travels alone; the selection stays as it is.
-        const QList<LocalItem> dragged = selection().contains(row.id) ? selectedItems() : QList<LocalItem>{row};
+        const QList<LocalItem> dragged =
+            selection().contains(row.id) ? selectedItems() : QList<LocalItem>{row};
         copy(dragged);
         return NativeTablePasteboardItem::fileUrl(row.id);
     });
@@ -182,7 +184,8 @@ LocalPaneView::LocalPaneView(LocalBrowserViewModel& browser, TransferCoordinator
             updateOverlay();
         });
     }
-    connect(&browser, &LocalBrowserViewModel::locationsChanged, this, &LocalPaneView::updateSwitcherVisibility);
+    connect(&browser, &LocalBrowserViewModel::locationsChanged, this,
+            &LocalPaneView::updateSwitcherVisibility);
     connect(&deviceBrowser, &DeviceBrowserViewModel::currentPageChanged, this, &LocalPaneView::updateHeader);
     connect(&state, &WindowState::focusedPaneChanged, this, [this] {
         updateHeader();
@@ -320,8 +323,8 @@ void LocalPaneView::sendToAndroid(const QList<LocalItem>& items)
     for (const LocalItem& item : items) {
         urls.append(item.id);
     }
-    QCoro::Task<> task = runSendToAndroid(m_coordinator, m_deviceBrowser, urls, page.parentID, page.storage.id,
-                                          m_deviceBrowser->currentSession());
+    QCoro::Task<> task = runSendToAndroid(m_coordinator, m_deviceBrowser, urls, page.parentID,
+                                          page.storage.id, m_deviceBrowser->currentSession());
     Q_UNUSED(task) // runs to its end by itself; nothing cancels it
 }
 
@@ -337,8 +340,8 @@ void LocalPaneView::open(const LocalItem& item)
         return;
     }
     if (m_coordinator) {
-        m_coordinator->reportError(
-            QuillbarrowError::fileOpenFailed(item.name, QStringLiteral("No compatible Mac application is available.")));
+        m_coordinator->reportError(QuillbarrowError::fileOpenFailed(
+            item.name, QStringLiteral("No compatible Mac application is available.")));
     }
 }
 
@@ -408,7 +411,8 @@ std::unique_ptr<QMenu> LocalPaneView::buildContextMenu(const QSet<QUrl>& rows)
     menu.canSend = [this](const QList<LocalItem>& items) { return canSend(items); };
     menu.send = [this](const QList<LocalItem>& items) { sendToAndroid(items); };
     menu.canPaste = [this] {
-        return m_coordinator && m_coordinator->clipboard()->contents().kind() != ClipboardContents::Kind::empty;
+        return m_coordinator &&
+               m_coordinator->clipboard()->contents().kind() != ClipboardContents::Kind::empty;
     };
     menu.paste = [this] { paste(); };
     menu.rename = [this](const LocalItem& item) {
@@ -433,8 +437,10 @@ void LocalPaneView::updateHeader()
     m_header->setFocusedCaptionShown(m_state->focusedPane() == FocusedPane::mac);
     m_header->setHiddenFilesShown(m_browser->showHiddenFiles());
     const QString path = m_browser->currentDirectory().toLocalFile();
-    const QString parentPath = m_browser->currentDirectory().adjusted(QUrl::RemoveFilename | QUrl::StripTrailingSlash).toLocalFile();
-    m_header->parentButton()->setEnabled(!path.isEmpty() && path != QStringLiteral("/") && parentPath != path);
+    const QString parentPath =
+        m_browser->currentDirectory().adjusted(QUrl::RemoveFilename | QUrl::StripTrailingSlash).toLocalFile();
+    m_header->parentButton()->setEnabled(!path.isEmpty() && path != QStringLiteral("/") &&
+                                         parentPath != path);
     m_header->copyButton()->setEnabled(canSendSelectionToAndroid());
 }
 
@@ -464,7 +470,8 @@ void LocalPaneView::updateSwitcherVisibility()
 
 bool LocalPaneView::clipboardHoldsDeviceFiles() const
 {
-    return m_coordinator && m_coordinator->clipboard()->contents().kind() == ClipboardContents::Kind::deviceFiles;
+    return m_coordinator &&
+           m_coordinator->clipboard()->contents().kind() == ClipboardContents::Kind::deviceFiles;
 }
 
 void LocalPaneView::updateOverlay()

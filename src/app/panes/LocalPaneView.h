@@ -8,7 +8,6 @@
 #include <QSet>
 #include <QUrl>
 #include <QWidget>
-
 #include <memory>
 #include <optional>
 
@@ -41,7 +40,7 @@ struct SelectionSizeSummary;
 class LocalPaneView final : public QWidget {
     Q_OBJECT
 
-public:
+  public:
     LocalPaneView(LocalBrowserViewModel& browser, TransferCoordinator& coordinator,
                   DeviceBrowserViewModel& deviceBrowser, WindowState& state, QWidget* parent = nullptr);
     ~LocalPaneView() override;
@@ -77,7 +76,7 @@ public:
     void copySelection();
     void sendToAndroid(const QList<LocalItem>& items);
 
-protected:
+  protected:
     void mousePressEvent(QMouseEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
@@ -86,7 +85,7 @@ protected:
     void dragLeaveEvent(QDragLeaveEvent* event) override;
     void dropEvent(QDropEvent* event) override;
 
-private:
+  private:
     void focusPane();
     void reportHeaderHeight();
     void selectionChanged();

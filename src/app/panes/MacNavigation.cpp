@@ -43,7 +43,8 @@ std::optional<QUrl> activeLocationID(const QList<VolumeLocation>& locations, con
     for (const VolumeLocation& location : locations) {
         const QString candidate = location.url.toLocalFile();
         // The added "/" keeps /Volumes/Data from claiming a folder of /Volumes/Data2.
-        const QString prefix = candidate.endsWith(QLatin1Char('/')) ? candidate : candidate + QLatin1Char('/');
+        const QString prefix =
+            candidate.endsWith(QLatin1Char('/')) ? candidate : candidate + QLatin1Char('/');
         if (path != candidate && !path.startsWith(prefix)) {
             continue;
         }
@@ -93,12 +94,14 @@ void VolumesSwitcher::rebuild()
         segment->setText(location.name);
         segment->setFont(captionFont(font()));
         if (isActive) {
-            segment->setIcon(SymbolIcons::tinted(QStringLiteral("checkmark.circle.fill"), palette().highlight().color()));
+            segment->setIcon(
+                SymbolIcons::tinted(QStringLiteral("checkmark.circle.fill"), palette().highlight().color()));
             segment->setProperty(SymbolIcons::symbolProperty, QStringLiteral("checkmark.circle.fill"));
-            segment->setStyleSheet(QStringLiteral("QToolButton { background: rgba(%1,%2,%3,0.12); color: palette(text); }")
-                                       .arg(palette().highlight().color().red())
-                                       .arg(palette().highlight().color().green())
-                                       .arg(palette().highlight().color().blue()));
+            segment->setStyleSheet(
+                QStringLiteral("QToolButton { background: rgba(%1,%2,%3,0.12); color: palette(text); }")
+                    .arg(palette().highlight().color().red())
+                    .arg(palette().highlight().color().green())
+                    .arg(palette().highlight().color().blue()));
         } else {
             SymbolIcons::apply(segment, location.systemImage);
         }
@@ -107,7 +110,8 @@ void VolumesSwitcher::rebuild()
         segment->setMaximumWidth(160);
         segment->setContentsMargins(8, 3, 8, 3);
         segment->setEnabled(!isActive);
-        segment->setToolTip(isActive ? tr("Current location: ") + location.name : tr("Open ") + location.name);
+        segment->setToolTip(isActive ? tr("Current location: ") + location.name
+                                     : tr("Open ") + location.name);
         const QUrl url = location.url;
         connect(segment, &QToolButton::clicked, this, [this, url] {
             if (m_beforeNavigate) {
@@ -291,11 +295,11 @@ void MacBreadcrumbBar::showState()
 {
     m_stack->setCurrentWidget(m_editingPath ? m_editor : m_crumbs);
     m_notFound->setVisible(m_pathError);
-    m_editor->setStyleSheet(m_pathError
-                                ? QStringLiteral("#pathEditor { border: 1px solid rgba(255,0,0,0.6); border-radius: 5px;"
-                                                 " background: rgba(128,128,128,0.05); }")
-                                : QStringLiteral("#pathEditor { border: 1px solid rgba(128,128,128,0.25);"
-                                                 " border-radius: 5px; background: rgba(128,128,128,0.05); }"));
+    m_editor->setStyleSheet(
+        m_pathError ? QStringLiteral("#pathEditor { border: 1px solid rgba(255,0,0,0.6); border-radius: 5px;"
+                                     " background: rgba(128,128,128,0.05); }")
+                    : QStringLiteral("#pathEditor { border: 1px solid rgba(128,128,128,0.25);"
+                                     " border-radius: 5px; background: rgba(128,128,128,0.05); }"));
 }
 
 bool MacBreadcrumbBar::eventFilter(QObject* watched, QEvent* event)
@@ -310,14 +314,14 @@ bool MacBreadcrumbBar::eventFilter(QObject* watched, QEvent* event)
 
 // ---- Favourites menu -------------------------------------------------------------------------
 
-void fillLocalFavoritesMenu(QMenu* menu, LocalBrowserViewModel& browser, const std::function<void()>& beforeNavigate)
+void fillLocalFavoritesMenu(QMenu* menu, LocalBrowserViewModel& browser,
+                            const std::function<void()>& beforeNavigate)
 {
     menu->clear();
     QPointer<LocalBrowserViewModel> model(&browser);
     const QList<LocalFavoriteLocation> favorites = browser.favoriteLocations();
     for (const LocalFavoriteLocation& favorite : favorites) {
-        const QString title =
-            favorite.isDefault ? favorite.name + QObject::tr(" (Default)") : favorite.name;
+        const QString title = favorite.isDefault ? favorite.name + QObject::tr(" (Default)") : favorite.name;
         QAction* action = menu->addAction(title);
         SymbolIcons::apply(action, favorite.systemImage);
         const QUrl url = favorite.url;

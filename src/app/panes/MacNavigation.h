@@ -7,7 +7,6 @@
 #include <QPointer>
 #include <QUrl>
 #include <QWidget>
-
 #include <functional>
 #include <optional>
 
@@ -33,16 +32,17 @@ std::optional<QUrl> activeLocationID(const QList<VolumeLocation>& locations, con
 class VolumesSwitcher final : public QWidget {
     Q_OBJECT
 
-public:
-    VolumesSwitcher(LocalBrowserViewModel& browser, std::function<void()> beforeNavigate, QWidget* parent = nullptr);
+  public:
+    VolumesSwitcher(LocalBrowserViewModel& browser, std::function<void()> beforeNavigate,
+                    QWidget* parent = nullptr);
 
     // The segment buttons, in list order.
     QList<QToolButton*> segments() const { return m_segments; }
 
-protected:
+  protected:
     void paintEvent(QPaintEvent* event) override;
 
-private:
+  private:
     void rebuild();
 
     QPointer<LocalBrowserViewModel> m_browser;
@@ -58,7 +58,7 @@ private:
 class MacBreadcrumbBar final : public QWidget {
     Q_OBJECT
 
-public:
+  public:
     explicit MacBreadcrumbBar(LocalBrowserViewModel& browser, QWidget* parent = nullptr);
 
     bool isEditingPath() const { return m_editingPath; }
@@ -75,10 +75,10 @@ public:
     void commitPathEdit();
     void cancelPathEdit();
 
-protected:
+  protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
-private:
+  private:
     void rebuildCrumbs();
     void showState();
 
@@ -99,6 +99,7 @@ private:
 // Fills `menu` with the favourite folders (a default one reads "<name> (Default)"; choosing one
 // runs `beforeNavigate`, then opens it), then "Add Current Folder" and "Set Current as Default",
 // then, with user favourites, "Remove <name>" for each of them. Built afresh at every opening.
-void fillLocalFavoritesMenu(QMenu* menu, LocalBrowserViewModel& browser, const std::function<void()>& beforeNavigate);
+void fillLocalFavoritesMenu(QMenu* menu, LocalBrowserViewModel& browser,
+                            const std::function<void()>& beforeNavigate);
 
 } // namespace quillbarrow

@@ -50,7 +50,8 @@ void fillSlot(QWidget* slot, QWidget* child)
 } // namespace
 
 PaneHeader::PaneHeader(const QString& sideSymbol, const QString& title, const QString& favoritesHelp,
-                       const QString& copyTitle, const QString& copySymbol, const QString& copyHelp, QWidget* parent)
+                       const QString& copyTitle, const QString& copySymbol, const QString& copyHelp,
+                       QWidget* parent)
     : QWidget(parent)
 {
     setObjectName(QStringLiteral("paneHeader"));

@@ -22,7 +22,7 @@ class ToolbarIconButton;
 class PaneHeader final : public QWidget {
     Q_OBJECT
 
-public:
+  public:
     // `sideSymbol`: "laptopcomputer" or "iphone.gen3"; `copyTitle`, `copySymbol`, `copyHelp`: the
     // copy button's label and tooltip; `favoritesHelp`: the favourites menu's tooltip.
     PaneHeader(const QString& sideSymbol, const QString& title, const QString& favoritesHelp,
@@ -53,14 +53,14 @@ public:
     ToolbarIconButton* hiddenFilesButton() const { return m_hiddenFiles; }
     QPushButton* copyButton() const { return m_copy; }
 
-Q_SIGNALS:
+  Q_SIGNALS:
     // The header's natural height changed (a switcher came or went, a font changed).
     void naturalHeightChanged(int height);
 
-protected:
+  protected:
     bool event(QEvent* event) override;
 
-private:
+  private:
     QVBoxLayout* m_stack;
     QLabel* m_title;
     QLabel* m_badge;

@@ -32,14 +32,13 @@
 #include <QMimeData>
 #include <QPushButton>
 #include <QToolButton>
-
 #include <gtest/gtest.h>
 
 namespace quillbarrow::testing {
 namespace {
 
 class RecordingOpener : public DefaultApplicationOpener {
-public:
+  public:
     bool open(const QString& path) override
     {
         opened.append(path);
@@ -50,7 +49,7 @@ public:
 };
 
 class MacPaneTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override
     {
         ASSERT_TRUE(trash.isValid());
@@ -151,9 +150,8 @@ protected:
         EXPECT_FALSE(page.items.isEmpty());
         fixture->app->clipboard().copyDevice(page.items.mid(0, 1), page.storage.id);
         draggedName = page.items.front().name;
-        return std::unique_ptr<QMimeData>(
-            NativeTablePasteboardItem::mimeData({NativeTablePasteboardItem::plainText(
-                NativeTablePasteboardItem::androidDragMarker())}));
+        return std::unique_ptr<QMimeData>(NativeTablePasteboardItem::mimeData(
+            {NativeTablePasteboardItem::plainText(NativeTablePasteboardItem::androidDragMarker())}));
     }
 
     QTemporaryDir trash;
@@ -211,13 +209,15 @@ TEST_F(MacPaneTest, DroppedAndroidRowsDownloadIntoTheShownFolder)
 {
     ASSERT_TRUE(waitForDevicePage());
     const std::unique_ptr<QMimeData> data = deviceDrag();
-    const QPointF centre = QRectF(pane->rect()).center();
+    // Dropped over the rows: the table takes no drops, so the pane does.
+    QWidget* rows = pane->table()->viewport();
+    const QPointF centre = QRectF(rows->rect()).center();
     QDragEnterEvent enter(centre.toPoint(), Qt::CopyAction, data.get(), Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(pane, &enter);
+    QApplication::sendEvent(rows, &enter);
     EXPECT_TRUE(enter.isAccepted());
     EXPECT_TRUE(pane->dropOverlay()->isVisible());
     QDropEvent drop(centre, Qt::CopyAction, data.get(), Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(pane, &drop);
+    QApplication::sendEvent(rows, &drop);
     EXPECT_TRUE(drop.isAccepted());
     EXPECT_FALSE(pane->dropOverlay()->isVisible());
     EXPECT_TRUE(processEventsUntil([this] { return QFile::exists(work.filePath(draggedName)); }));
@@ -248,7 +248,8 @@ TEST_F(MacPaneTest, DraggingARowOutsideTheSelectionCopiesThatRowAlone)
     const std::optional<LocalItem> beta = item(QStringLiteral("beta.txt"));
     ASSERT_TRUE(beta);
     const QSet<QUrl> before = pane->selection();
-    const QModelIndex row = pane->table()->itemModel()->index(*pane->table()->itemModel()->rowOf(beta->id), 0);
+    const QModelIndex row =
+        pane->table()->itemModel()->index(*pane->table()->itemModel()->rowOf(beta->id), 0);
     std::unique_ptr<QMimeData> dragged(pane->table()->itemModel()->mimeData({row}));
     ASSERT_TRUE(dragged);
     EXPECT_EQ(dragged->urls(), QList<QUrl>{beta->id});
@@ -260,7 +261,8 @@ TEST_F(MacPaneTest, CtrlCThenCtrlVCopiesAndDeviceItemsPasteHere)
 {
     clickRow(QStringLiteral("alpha.txt"));
     pressKey(window, Qt::Key_C, Qt::ControlModifier);
-    EXPECT_EQ(fixture->app->clipboard().contents().urls(), QList<QUrl>{item(QStringLiteral("alpha.txt"))->id});
+    EXPECT_EQ(fixture->app->clipboard().contents().urls(),
+              QList<QUrl>{item(QStringLiteral("alpha.txt"))->id});
 
     ASSERT_TRUE(waitForDevicePage());
     const std::unique_ptr<QMimeData> unused = deviceDrag(); // device items on the clipboard
@@ -271,13 +273,17 @@ TEST_F(MacPaneTest, CtrlCThenCtrlVCopiesAndDeviceItemsPasteHere)
 TEST_F(MacPaneTest, KeysActOnlyWhileTheMacPaneIsFocused)
 {
     window->state().focusPane(FocusedPane::android);
-    for (const PaneKeyCommand command : {PaneKeyCommand::copy, PaneKeyCommand::paste, PaneKeyCommand::selectAll,
-                                         PaneKeyCommand::parentFolder, PaneKeyCommand::refresh,
-                                         PaneKeyCommand::deleteSelection, PaneKeyCommand::openSelection}) {
+    for (const PaneKeyCommand command :
+         {PaneKeyCommand::copy, PaneKeyCommand::paste, PaneKeyCommand::selectAll,
+          PaneKeyCommand::parentFolder, PaneKeyCommand::refresh, PaneKeyCommand::deleteSelection,
+          PaneKeyCommand::openSelection}) {
         EXPECT_FALSE(pane->handleKey(command));
     }
     EXPECT_TRUE(pane->selection().isEmpty());
     EXPECT_EQ(browser().currentDirectory(), QUrl::fromLocalFile(work.path()));
+    window->state().focusPane(FocusedPane::mac);
+    EXPECT_FALSE(pane->handleKey(PaneKeyCommand::deleteSelection)); // nothing selected: not handled
+    EXPECT_TRUE(window->state().localDeleteTargets().isEmpty());
     window->state().focusPane(FocusedPane::mac);
     pressKey(window, Qt::Key_A, Qt::ControlModifier);
     EXPECT_TRUE(processEventsUntil([this] { return pane->selection().size() == 3; }));
@@ -300,7 +306,8 @@ TEST_F(MacPaneTest, OpenNavigatesIntoFoldersAndHandsFilesToTheDefaultApplication
     pane->open(*item(QStringLiteral("alpha.txt")));
     ASSERT_TRUE(coordinator().lastError().has_value());
     EXPECT_TRUE(coordinator().lastError()->userMessage().contains(QStringLiteral("alpha.txt")));
-    EXPECT_TRUE(coordinator().lastError()->userMessage().endsWith(QStringLiteral("No compatible Mac application is available.")));
+    EXPECT_TRUE(coordinator().lastError()->userMessage().endsWith(
+        QStringLiteral("No compatible Mac application is available.")));
 
     pane->open(*item(QStringLiteral("Photos")));
     EXPECT_EQ(browser().currentDirectory(), QUrl::fromLocalFile(work.filePath(QStringLiteral("Photos"))));
@@ -317,7 +324,8 @@ TEST_F(MacPaneTest, ContextMenusHoldTheItemsOfTheirTargets)
     const QList<Case> cases{
         {{file.id}, {"Open", "-", "Copy", "Copy to Android", "Paste", "-", "Rename…", "-", "Delete"}},
         {{folder.id},
-         {"Open", "-", "Calculate Folder Size", "-", "Copy", "Copy to Android", "Paste", "-", "Rename…", "-", "Delete"}},
+         {"Open", "-", "Calculate Folder Size", "-", "Copy", "Copy to Android", "Paste", "-", "Rename…", "-",
+          "Delete"}},
         {{}, {"Copy", "Copy to Android", "Paste"}},
     };
     for (const Case& row : cases) {
@@ -390,7 +398,8 @@ TEST_F(MacPaneTest, PathEditorOpensFoldersAndFilesAndKeepsAWrongPath)
     EXPECT_EQ(browser().currentDirectory(), QUrl::fromLocalFile(work.path()));
 
     // A folder, with spaces around it, opens and brings the crumbs back.
-    bar->pathField()->setText(QStringLiteral("  ") + work.filePath(QStringLiteral("Photos")) + QStringLiteral(" "));
+    bar->pathField()->setText(QStringLiteral("  ") + work.filePath(QStringLiteral("Photos")) +
+                              QStringLiteral(" "));
     pressKey(window, Qt::Key_Return);
     EXPECT_FALSE(bar->isEditingPath());
     EXPECT_FALSE(bar->hasPathError());
@@ -418,7 +427,8 @@ TEST_F(MacPaneTest, CrumbsOpenTheirFoldersAndKeepTheSelection)
     clickRow(QStringLiteral("alpha.txt"));
     const QSet<QUrl> selected = pane->selection();
     QList<QToolButton*> crumbs;
-    for (QToolButton* button : pane->breadcrumbBar()->findChildren<QToolButton*>(QStringLiteral("crumbButton"))) {
+    for (QToolButton* button :
+         pane->breadcrumbBar()->findChildren<QToolButton*>(QStringLiteral("crumbButton"))) {
         crumbs.append(button);
     }
     ASSERT_FALSE(crumbs.isEmpty());
@@ -436,7 +446,8 @@ TEST_F(MacPaneTest, DeleteAfterTheConfirmationMovesToTheTrash)
     EXPECT_TRUE(QFile::exists(work.filePath(QStringLiteral("beta.txt")))); // nothing before the answer
     // The confirmation's Delete.
     browser().deleteItems(window->state().localDeleteTargets());
-    EXPECT_TRUE(processEventsUntil([this] { return !item(QStringLiteral("beta.txt")) && !browser().isLoading(); }));
+    EXPECT_TRUE(
+        processEventsUntil([this] { return !item(QStringLiteral("beta.txt")) && !browser().isLoading(); }));
     EXPECT_FALSE(QFile::exists(work.filePath(QStringLiteral("beta.txt"))));
     EXPECT_TRUE(QFile::exists(QDir(trash.path()).filePath(QStringLiteral("Trash/files/beta.txt"))));
 }
@@ -505,6 +516,9 @@ TEST_F(MacPaneTest, FavouritesMenuAddsSetsTheDefaultAndRemoves)
     action(QStringLiteral("Work (Default)"))->trigger();
     EXPECT_TRUE(pane->selection().isEmpty());
     EXPECT_EQ(browser().currentDirectory(), QUrl::fromLocalFile(work.path()));
+    window->state().focusPane(FocusedPane::mac);
+    EXPECT_FALSE(pane->handleKey(PaneKeyCommand::deleteSelection)); // nothing selected: not handled
+    EXPECT_TRUE(window->state().localDeleteTargets().isEmpty());
 
     remove->trigger();
     refill();
@@ -533,7 +547,8 @@ TEST(MacNavigationTest, TheLongestContainingLocationIsActive)
         const QUrl url = QUrl::fromLocalFile(path);
         return VolumeLocation(url, path, url, QStringLiteral("externaldrive"), true);
     };
-    const QList<VolumeLocation> locations{location(QStringLiteral("/home/ann")), location(QStringLiteral("/media/Data")),
+    const QList<VolumeLocation> locations{location(QStringLiteral("/home/ann")),
+                                          location(QStringLiteral("/media/Data")),
                                           location(QStringLiteral("/media/Data/Inner"))};
     struct Case {
         const char* folder;
@@ -547,11 +562,14 @@ TEST(MacNavigationTest, TheLongestContainingLocationIsActive)
         {"/usr/share", std::nullopt},
     };
     for (const Case& row : cases) {
-        const std::optional<QUrl> active = activeLocationID(locations, QUrl::fromLocalFile(QString::fromUtf8(row.folder)));
-        EXPECT_EQ(active ? std::optional<QString>(active->toLocalFile()) : std::nullopt, row.active) << row.folder;
+        const std::optional<QUrl> active =
+            activeLocationID(locations, QUrl::fromLocalFile(QString::fromUtf8(row.folder)));
+        EXPECT_EQ(active ? std::optional<QString>(active->toLocalFile()) : std::nullopt, row.active)
+            << row.folder;
     }
     // Equally long: the first in list order.
-    const QList<VolumeLocation> twins{location(QStringLiteral("/media/a")), location(QStringLiteral("/media/a"))};
+    const QList<VolumeLocation> twins{location(QStringLiteral("/media/a")),
+                                      location(QStringLiteral("/media/a"))};
     EXPECT_EQ(activeLocationID(twins, QUrl::fromLocalFile(QStringLiteral("/media/a/z"))), twins.front().id);
 }
 

@@ -28,7 +28,7 @@ namespace {
 
 // Home and one USB drive, whatever the machine has mounted.
 class SceneVolumes final : public VolumeMonitor {
-public:
+  public:
     explicit SceneVolumes(QString mountPoint) : m_mountPoint(std::move(mountPoint)) {}
     QList<MountedVolume> mountedVolumes() const override
     {
@@ -36,13 +36,13 @@ public:
         stick.isRemovable = true;
         stick.isEjectable = true;
         stick.isInternal = false;
-        return {MountedVolume{MountRecord{QStringLiteral("8:17"), QStringLiteral("/"), m_mountPoint, QStringLiteral("vfat"),
-                                          QStringLiteral("/dev/sdb1")},
+        return {MountedVolume{MountRecord{QStringLiteral("8:17"), QStringLiteral("/"), m_mountPoint,
+                                          QStringLiteral("vfat"), QStringLiteral("/dev/sdb1")},
                               stick, QStringLiteral("TRAVEL")}};
     }
     void startWatching() override {}
 
-private:
+  private:
     QString m_mountPoint;
 };
 
@@ -70,37 +70,41 @@ SceneView browsingScene(const QString& folder, std::function<void(MainWindow*)> 
 
 const SceneRegistration macPaneBrowsing(
     QStringLiteral("mac-pane-browsing"),
-    QStringLiteral("The Mac pane in Documents with one file selected: the breadcrumb, the badge and the strip"), [] {
+    QStringLiteral(
+        "The Mac pane in Documents with one file selected: the breadcrumb, the badge and the strip"),
+    [] {
         return browsingScene(QStringLiteral("Documents"), [](MainWindow* window) {
             LocalPaneView* pane = macPane(window);
             pane->setSelection({window->localBrowser().items().front().id});
         });
     });
 
-const SceneRegistration macPaneVolumes(
-    QStringLiteral("mac-pane-volumes"),
-    QStringLiteral("The Mac pane with Home and a USB drive in the volumes switcher"), [] {
-        struct Holder {
-            std::shared_ptr<QuillbarrowApp> app;
-            QTemporaryDir drive;
-            std::unique_ptr<LocalBrowserViewModel> browser;
-        };
-        auto holder = std::make_shared<Holder>();
-        holder->app = makeSceneApp(MockMTPBackend::defaultDevices());
-        holder->browser = std::make_unique<LocalBrowserViewModel>(
-            QUrl::fromLocalFile(sceneHome().filePath(QStringLiteral("Pictures"))),
-            AppLogger(QStringLiteral("LocalBrowserViewModel")), std::make_shared<InMemoryUserDefaults>(),
-            std::make_shared<SceneVolumes>(holder->drive.path()));
-        auto* window =
-            new MainWindow(holder->app->deviceBrowser(), *holder->browser, holder->app->coordinator());
-        SceneView view = windowScene(holder->app, window);
-        view.owner = holder;
-        return view;
-    });
+const SceneRegistration
+    macPaneVolumes(QStringLiteral("mac-pane-volumes"),
+                   QStringLiteral("The Mac pane with Home and a USB drive in the volumes switcher"), [] {
+                       struct Holder {
+                           std::shared_ptr<QuillbarrowApp> app;
+                           QTemporaryDir drive;
+                           std::unique_ptr<LocalBrowserViewModel> browser;
+                       };
+                       auto holder = std::make_shared<Holder>();
+                       holder->app = makeSceneApp(MockMTPBackend::defaultDevices());
+                       holder->browser = std::make_unique<LocalBrowserViewModel>(
+                           QUrl::fromLocalFile(sceneHome().filePath(QStringLiteral("Pictures"))),
+                           AppLogger(QStringLiteral("LocalBrowserViewModel")),
+                           std::make_shared<InMemoryUserDefaults>(),
+                           std::make_shared<SceneVolumes>(holder->drive.path()));
+                       auto* window = new MainWindow(holder->app->deviceBrowser(), *holder->browser,
+                                                     holder->app->coordinator());
+                       SceneView view = windowScene(holder->app, window);
+                       view.owner = holder;
+                       return view;
+                   });
 
 const SceneRegistration macPanePathError(
     QStringLiteral("mac-pane-path-error"),
-    QStringLiteral("The Mac path editor after a path that names nothing: \"Not found\" and the red outline"), [] {
+    QStringLiteral("The Mac path editor after a path that names nothing: \"Not found\" and the red outline"),
+    [] {
         return browsingScene(QStringLiteral("Documents"), [](MainWindow* window) {
             MacBreadcrumbBar* bar = macPane(window)->breadcrumbBar();
             bar->beginPathEdit();
@@ -120,7 +124,8 @@ const SceneRegistration macPaneDropOverlay(
             }
             static QMimeData* data = NativeTablePasteboardItem::mimeData(
                 {NativeTablePasteboardItem::plainText(NativeTablePasteboardItem::androidDragMarker())});
-            QDragEnterEvent enter(pane->rect().center(), Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
+            QDragEnterEvent enter(pane->rect().center(), Qt::CopyAction, data, Qt::LeftButton,
+                                  Qt::NoModifier);
             QApplication::sendEvent(pane, &enter);
         });
     });
