@@ -34,6 +34,8 @@
 #include <QToolButton>
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 namespace quillbarrow::testing {
 namespace {
 
@@ -482,6 +484,31 @@ TEST_F(MacPaneTest, FailedRenamesShowTheMessageWhereTheTransferErrorStands)
     EXPECT_FALSE(strip->isVisible());
     coordinator().clearLastError();
     EXPECT_TRUE(strip->isVisible());
+}
+
+TEST_F(MacPaneTest, AFolderThatCannotBeListedOrWrittenSaysSoInTheStrip)
+{
+    if (::geteuid() == 0) {
+        GTEST_SKIP() << "root reads and writes every folder: run through run-unprivileged.sh";
+    }
+    auto* strip = window->findChild<LocalMessageStrip*>();
+    const QString locked = work.filePath(QStringLiteral("Locked"));
+    ASSERT_TRUE(work.mkdir(QStringLiteral("Locked")));
+    ASSERT_TRUE(QFile::setPermissions(locked, QFileDevice::Permissions()));
+    browser().navigateTo(QUrl::fromLocalFile(locked));
+    EXPECT_TRUE(processEventsUntil([strip] { return strip->isVisible(); }));
+    EXPECT_FALSE(strip->messageLabel()->text().isEmpty());
+    QTest::mouseClick(strip->dismissButton(), Qt::LeftButton);
+
+    // A read-only folder refuses the new folder; the failure is not silent.
+    ASSERT_TRUE(QFile::setPermissions(locked, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+    browser().navigateTo(QUrl::fromLocalFile(locked));
+    ASSERT_TRUE(waitForListing());
+    EXPECT_FALSE(strip->isVisible());
+    browser().createFolder(QStringLiteral("New"));
+    EXPECT_TRUE(processEventsUntil([strip] { return strip->isVisible(); }));
+    EXPECT_FALSE(QFile::exists(QDir(locked).filePath(QStringLiteral("New"))));
+    QFile::setPermissions(locked, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
 }
 
 TEST_F(MacPaneTest, FavouritesMenuAddsSetsTheDefaultAndRemoves)
