@@ -8,6 +8,7 @@
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLayout>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPainter>
@@ -32,6 +33,19 @@ QColor withAlpha(QColor color, double alpha)
 {
     color.setAlphaF(alpha);
     return color;
+}
+
+// Empties a row whose buttons navigate: the button clicked may be the one being replaced, still
+// inside its own clicked signal, so it is deleted once that returns.
+void takeAllLater(QLayout* row)
+{
+    while (QLayoutItem* item = row->takeAt(0)) {
+        if (QWidget* widget = item->widget()) {
+            widget->hide();
+            widget->deleteLater();
+        }
+        delete item;
+    }
 }
 
 } // namespace
@@ -75,10 +89,7 @@ VolumesSwitcher::VolumesSwitcher(LocalBrowserViewModel& browser, std::function<v
 void VolumesSwitcher::rebuild()
 {
     QLayout* row = layout();
-    while (QLayoutItem* item = row->takeAt(0)) {
-        delete item->widget();
-        delete item;
-    }
+    takeAllLater(row);
     m_segments.clear();
     if (!m_browser) {
         return;
@@ -212,10 +223,7 @@ MacBreadcrumbBar::MacBreadcrumbBar(LocalBrowserViewModel& browser, QWidget* pare
 void MacBreadcrumbBar::rebuildCrumbs()
 {
     QLayout* row = m_crumbItems->layout();
-    while (QLayoutItem* item = row->takeAt(0)) {
-        delete item->widget();
-        delete item;
-    }
+    takeAllLater(row);
     if (!m_browser) {
         return;
     }

@@ -3,6 +3,7 @@
 // the path editor and the failures the local browser reports.
 
 #include "RunTask.h"
+#include "infrastructure/InMemoryUserDefaults.h"
 #include "panes/LocalMessageStrip.h"
 #include "panes/LocalPaneView.h"
 #include "panes/MacNavigation.h"
@@ -10,6 +11,7 @@
 #include "panes/SelectionPreflightStrip.h"
 #include "panes/blocks/DropTargetOverlay.h"
 #include "panes/blocks/ToolbarIconButton.h"
+#include "platform/VolumeMonitor.h"
 #include "shell/MainWindow.h"
 #include "shell/PaneArea.h"
 #include "shell/ShellTestSupport.h"
@@ -26,14 +28,15 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMimeData>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QToolButton>
 #include <gtest/gtest.h>
-
 #include <unistd.h>
 
 namespace quillbarrow::testing {
@@ -566,6 +569,68 @@ TEST_F(MacPaneTest, HeaderTakesTheTallerHeightOfThePanesAndKeepsItsStripAtTheBot
     window->state().reportPaneHeaderHeight(FocusedPane::android, 10);
     QTest::qWait(5);
     EXPECT_EQ(header->height(), taller);
+}
+
+// Home and one drive mounted at `drive`.
+class TwoVolumes final : public VolumeMonitor {
+  public:
+    explicit TwoVolumes(QString drive) : m_drive(std::move(drive)) {}
+    QList<MountedVolume> mountedVolumes() const override
+    {
+        if (!mounted) {
+            return {};
+        }
+        BlockDeviceFacts stick;
+        stick.isRemovable = true;
+        stick.isEjectable = true;
+        stick.isInternal = false;
+        return {MountedVolume{MountRecord{QStringLiteral("8:17"), QStringLiteral("/"), m_drive,
+                                          QStringLiteral("vfat"), QStringLiteral("/dev/sdb1")},
+                              stick, QStringLiteral("TRAVEL")}};
+    }
+    void startWatching() override {}
+    bool mounted = true;
+
+  private:
+    QString m_drive;
+};
+
+TEST_F(MacPaneTest, VolumesSwitcherShowsWithTwoLocationsAndOpensTheOtherOne)
+{
+    QTemporaryDir drive;
+    auto volumes = std::make_shared<TwoVolumes>(drive.path());
+    // The work folder lies outside the user's Home, so Home is not active at first.
+    LocalBrowserViewModel local(QUrl::fromLocalFile(work.path()),
+                                AppLogger(QStringLiteral("LocalBrowserViewModel")), fixture->defaults,
+                                volumes);
+    WindowState state;
+    LocalPaneView two(local, coordinator(), device(), state);
+    two.resize(700, 500);
+    two.show();
+    local.refreshLocations();
+    ASSERT_EQ(local.locations().size(), 2);
+    VolumesSwitcher* switcher = two.volumesSwitcher();
+    EXPECT_TRUE(switcher->isVisibleTo(&two));
+    ASSERT_EQ(switcher->segments().size(), 2);
+    EXPECT_EQ(switcher->findChildren<QFrame*>().size(), 1); // one divider between two segments
+    QToolButton* travel = switcher->segments()[1];
+    EXPECT_EQ(travel->toolTip(), QStringLiteral("Open TRAVEL"));
+    ASSERT_TRUE(processEventsUntil([travel] { return travel->isVisible(); }));
+
+    two.setSelection({QUrl::fromLocalFile(work.filePath(QStringLiteral("alpha.txt")))});
+    travel->click();
+    EXPECT_EQ(local.currentDirectory(), QUrl::fromLocalFile(drive.path()));
+    EXPECT_TRUE(two.selection().isEmpty());
+    travel = switcher->segments()[1];
+    EXPECT_FALSE(travel->isEnabled()); // the active one does nothing
+    EXPECT_EQ(SymbolIcons::symbolOf(travel), QStringLiteral("checkmark.circle.fill"));
+    EXPECT_EQ(travel->toolTip(), QStringLiteral("Current location: TRAVEL"));
+    EXPECT_TRUE(switcher->segments()[0]->isEnabled());
+
+    // The drive goes: Home alone shows no switcher.
+    volumes->mounted = false;
+    local.refreshLocations();
+    EXPECT_FALSE(switcher->isVisibleTo(&two));
 }
 
 TEST(MacNavigationTest, TheLongestContainingLocationIsActive)
