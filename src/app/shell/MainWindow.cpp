@@ -6,6 +6,8 @@
 #include "SidebarSplitter.h"
 #include "TransferErrorStrip.h"
 #include "WindowState.h"
+#include "panes/LocalMessageStrip.h"
+#include "panes/LocalPaneView.h"
 #include "viewmodels/TransferCoordinator.h"
 #include "viewmodels/devicebrowser/DeviceBrowserViewModel.h"
 #include "viewmodels/localbrowser/LocalBrowserViewModel.h"
@@ -49,6 +51,7 @@ MainWindow::MainWindow(DeviceBrowserViewModel& browser, LocalBrowserViewModel& l
     stack->setSpacing(0);
     stack->addWidget(buildErrorBanner());
     stack->addWidget(new TransferErrorStrip(coordinator, detail));
+    stack->addWidget(new LocalMessageStrip(localBrowser, coordinator, detail));
     m_paneArea = new PaneArea(m_state, buildMacPane(), buildAndroidPane(), detail);
     stack->addWidget(m_paneArea, 1);
     m_transferPanelDivider = new Divider(Qt::Horizontal, transferPanelGripHeight, detail);
@@ -116,10 +119,7 @@ QWidget* MainWindow::buildErrorBanner()
 
 QWidget* MainWindow::buildMacPane()
 {
-    auto* pane = new PanePlaceholder(tr("This Mac"), tr("Not built yet: the computer's folders."));
-    pane->setObjectName(QStringLiteral("macPane"));
-    pane->followFocus(m_state, FocusedPane::mac);
-    return pane;
+    return new LocalPaneView(*m_localBrowser, *m_coordinator, *m_browser, *m_state);
 }
 
 QWidget* MainWindow::buildAndroidPane()

@@ -1,0 +1,554 @@
+#include "LocalPaneView.h"
+
+#include "MacNavigation.h"
+#include "PaneHeader.h"
+#include "SelectionPreflightStrip.h"
+#include "domain/QuillbarrowError.h"
+#include "panes/blocks/DropTargetOverlay.h"
+#include "panes/blocks/ToolbarIconButton.h"
+#include "shell/PaneKeyMonitor.h"
+#include "shell/WindowState.h"
+#include "table/FileContextMenu.h"
+#include "table/LocalItemTable.h"
+#include "table/NativeTablePasteboardItem.h"
+#include "viewmodels/Clipboard.h"
+#include "viewmodels/TransferCoordinator.h"
+#include "viewmodels/XdgDefaultApplicationOpener.h"
+#include "viewmodels/devicebrowser/DeviceBrowserViewModel.h"
+#include "viewmodels/localbrowser/LocalBrowserViewModel.h"
+
+#include <QCoro/QCoroTask>
+#include <QDragEnterEvent>
+#include <QMenu>
+#include <QMimeData>
+#include <QPainter>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace quillbarrow {
+
+namespace {
+
+// Pastes the clipboard into `folder`, then lists the folder again whether or not it went well
+// (failures are the coordinator's last error).
+QCoro::Task<> runPaste(QPointer<TransferCoordinator> coordinator, QPointer<LocalBrowserViewModel> browser,
+                       QUrl folder, std::shared_ptr<DeviceSession> session)
+{
+    try {
+        if (coordinator) {
+            co_await coordinator->pasteIntoLocal(folder, session);
+        }
+    } catch (...) {
+        // The coordinator never throws; nothing may escape a task nobody awaits.
+    }
+    if (browser) {
+        browser->refresh();
+    }
+}
+
+// Copies `urls` into the device folder as captured when the command was given, then lists the
+// device folder again.
+QCoro::Task<> runSendToAndroid(QPointer<TransferCoordinator> coordinator,
+                               QPointer<DeviceBrowserViewModel> device, QList<QUrl> urls,
+                               std::optional<RemoteObjectID> parentID, StorageID storageID,
+                               std::shared_ptr<DeviceSession> session)
+{
+    try {
+        if (!coordinator) {
+            co_return;
+        }
+        coordinator->clipboard()->copyLocal(urls);
+        co_await coordinator->pasteIntoDevice(parentID, storageID, session);
+        if (device) {
+            co_await device->reloadCurrentPage();
+        }
+    } catch (...) {
+        // Failures are the coordinator's and the device browser's to show.
+    }
+}
+
+} // namespace
+
+LocalPaneView::LocalPaneView(LocalBrowserViewModel& browser, TransferCoordinator& coordinator,
+                             DeviceBrowserViewModel& deviceBrowser, WindowState& state, QWidget* parent)
+    : QWidget(parent), m_browser(&browser), m_coordinator(&coordinator), m_deviceBrowser(&deviceBrowser),
+      m_state(&state), m_opener(std::make_shared<XdgDefaultApplicationOpener>())
+{
+    setObjectName(QStringLiteral("macPane"));
+    setAcceptDrops(true);
+
+    m_header = new PaneHeader(QStringLiteral("laptopcomputer"), tr("This Mac"), tr("Favorite folders"),
+                              tr("Copy to Android"), QStringLiteral("arrow.right"),
+                              tr("Copy selected Mac items to the current Android folder"), this);
+    const auto clearSelection = [this] { setSelection({}); };
+    m_switcher = new VolumesSwitcher(browser, clearSelection);
+    m_header->setSwitcher(m_switcher);
+    m_breadcrumb = new MacBreadcrumbBar(browser);
+    m_header->setNavigation(m_breadcrumb);
+    m_strip = new SelectionPreflightStrip;
+    m_strip->setObjectName(QStringLiteral("macSelectionStrip"));
+    m_header->setStrip(m_strip);
+    connect(m_strip, &SelectionPreflightStrip::calculateRequested, this, [this] {
+        if (m_browser) {
+            m_browser->calculateFolderSizes(selectedItems());
+        }
+    });
+    m_favoritesMenu = new QMenu(this);
+    m_favoritesMenu->setObjectName(QStringLiteral("localFavoritesMenu"));
+    m_header->favoritesButton()->setMenu(m_favoritesMenu);
+    connect(m_favoritesMenu, &QMenu::aboutToShow, this, [this, clearSelection] {
+        if (m_browser) {
+            fillLocalFavoritesMenu(m_favoritesMenu, *m_browser, clearSelection);
+        }
+    });
+    // Filled at every opening only: refilling on a change of the favourites would delete the
+    // very action ("Add Current Folder") whose trigger caused the change.
+    fillLocalFavoritesMenu(m_favoritesMenu, browser, clearSelection);
+
+    m_table = new LocalItemTable(browser, this);
+
+    auto* stack = new QVBoxLayout(this);
+    stack->setContentsMargins(0, 0, 0, 0);
+    stack->setSpacing(0);
+    stack->addWidget(m_header);
+    auto* rule = new QWidget(this);
+    rule->setFixedHeight(1);
+    rule->setAutoFillBackground(true);
+    rule->setBackgroundRole(QPalette::Mid);
+    stack->addWidget(rule);
+    stack->addWidget(m_table, 1);
+
+    m_overlay = new DropTargetOverlay(tr("Drop Android items here"), QString(), this);
+    m_overlay->setObjectName(QStringLiteral("macDropOverlay"));
+
+    // Toolbar.
+    connect(m_header->parentButton(), &QToolButton::clicked, this, [this] {
+        if (m_browser) {
+            m_browser->navigateUp();
+        }
+    });
+    connect(m_header->refreshButton(), &QToolButton::clicked, this, [this] {
+        if (m_browser) {
+            m_browser->refresh();
+        }
+    });
+    connect(m_header->newFolderButton(), &QToolButton::clicked, this, [this] {
+        if (m_state) {
+            m_state->setShowingNewFolderLocal(true);
+        }
+    });
+    connect(m_header->hiddenFilesButton(), &QToolButton::clicked, this, [this] {
+        if (m_browser) {
+            m_browser->setShowHiddenFiles(!m_browser->showHiddenFiles());
+        }
+    });
+    connect(m_header->copyButton(), &QPushButton::clicked, this, [this] { sendToAndroid(selectedItems()); });
+
+    // Table.
+    m_table->setOnPrimaryAction([this](const LocalItem& item) { open(item); });
+    m_table->setMenuForSelection([this](const QSet<QUrl>& rows) { return buildContextMenu(rows); });
+    m_table->setOnSelectionChanged([this](const QSet<QUrl>&) { selectionChanged(); });
+    m_table->setPasteboardWriter([this](const LocalItem& row) -> std::optional<NativeTablePasteboardItem> {
+        focusPane();
+        // A dragged row outside the selection travels alone; the selection stays as it is.
+        const QList<LocalItem> dragged =
+            selection().contains(row.id) ? selectedItems() : QList<LocalItem>{row};
+        copy(dragged);
+        return NativeTablePasteboardItem::fileUrl(row.id);
+    });
+    connect(m_table, &NativeTableView::mouseDown, this, &LocalPaneView::focusPane);
+
+    // The pane's equal-height header: the pane reports its framed height (never below the shared
+    // one), the window keeps the taller of the two panes' reports and hands it back as the
+    // header's minimum, so both headers end at the same height and never shrink again.
+    connect(m_header, &PaneHeader::naturalHeightChanged, this, [this](int height) {
+        m_naturalHeaderHeight = height;
+        reportHeaderHeight();
+    });
+    connect(&state, &WindowState::paneHeaderHeightChanged, this, [this] {
+        m_header->setMinimumHeight(qRound(m_state->paneHeaderHeight()));
+        reportHeaderHeight();
+    });
+    m_header->setMinimumHeight(qRound(state.paneHeaderHeight()));
+
+    m_keyMonitor = new PaneKeyMonitor(this, FocusedPane::mac, &state,
+                                      [this](PaneKeyCommand command) { return handleKey(command); });
+
+    // Everything the header, the strip and the overlay show follows the view models.
+    for (auto signal : {&LocalBrowserViewModel::currentDirectoryChanged, &LocalBrowserViewModel::itemsChanged,
+                        &LocalBrowserViewModel::showHiddenFilesChanged,
+                        &LocalBrowserViewModel::calculatingFolderSizeIDsChanged}) {
+        connect(&browser, signal, this, [this] {
+            updateHeader();
+            updateStrip();
+            updateOverlay();
+        });
+    }
+    connect(&browser, &LocalBrowserViewModel::locationsChanged, this,
+            &LocalPaneView::updateSwitcherVisibility);
+    connect(&deviceBrowser, &DeviceBrowserViewModel::currentPageChanged, this, &LocalPaneView::updateHeader);
+    connect(&state, &WindowState::focusedPaneChanged, this, [this] {
+        updateHeader();
+        update();
+    });
+    connect(coordinator.clipboard(), &Clipboard::contentsChanged, this, &LocalPaneView::updateOverlay);
+    updateSwitcherVisibility();
+    updateHeader();
+    updateStrip();
+    updateOverlay();
+}
+
+LocalPaneView::~LocalPaneView() = default;
+
+void LocalPaneView::setDefaultApplicationOpener(std::shared_ptr<DefaultApplicationOpener> opener)
+{
+    m_opener = std::move(opener);
+}
+
+const QSet<QUrl>& LocalPaneView::selection() const
+{
+    return m_table->selection();
+}
+
+void LocalPaneView::setSelection(QSet<QUrl> selection)
+{
+    const bool changed = selection != m_table->selection();
+    m_table->setSelection(std::move(selection));
+    if (changed) {
+        selectionChanged();
+    }
+}
+
+QList<LocalItem> LocalPaneView::selectedItems() const
+{
+    QList<LocalItem> items;
+    if (!m_browser) {
+        return items;
+    }
+    const QSet<QUrl>& chosen = selection();
+    for (const LocalItem& item : m_browser->items()) {
+        if (chosen.contains(item.id)) {
+            items.append(item);
+        }
+    }
+    return items;
+}
+
+bool LocalPaneView::canSend(const QList<LocalItem>& items) const
+{
+    if (items.isEmpty() || !m_browser || !m_deviceBrowser) {
+        return false;
+    }
+    const std::optional<DirectoryPage>& page = m_deviceBrowser->currentPage();
+    if (!page || !m_deviceBrowser->currentSession()) {
+        return false;
+    }
+    QSet<QUrl> ids;
+    for (const LocalItem& item : items) {
+        ids.insert(item.id);
+    }
+    return SelectionPreflightStrip::allowsCopy(m_browser->selectionSummary(ids, page->storage.freeSpace));
+}
+
+bool LocalPaneView::canSendSelectionToAndroid() const
+{
+    return !selection().isEmpty() && canSend(selectedItems());
+}
+
+void LocalPaneView::reportHeaderHeight()
+{
+    if (!m_state) {
+        return;
+    }
+    const qreal framed = std::max<qreal>(m_naturalHeaderHeight, m_state->paneHeaderHeight());
+    // The window announces every report, also an unchanged one: report only a new height.
+    if (framed <= 0 || framed == m_reportedHeaderHeight) {
+        return;
+    }
+    m_reportedHeaderHeight = framed;
+    m_state->reportPaneHeaderHeight(FocusedPane::mac, framed);
+}
+
+void LocalPaneView::focusPane()
+{
+    if (m_state) {
+        m_state->focusPane(FocusedPane::mac);
+    }
+}
+
+void LocalPaneView::selectionChanged()
+{
+    focusPane();
+    if (m_browser) {
+        m_browser->precalculateFolderSizesIfAccessible(selectedItems());
+    }
+    updateHeader();
+    updateStrip();
+}
+
+void LocalPaneView::copy(const QList<LocalItem>& items)
+{
+    QList<QUrl> urls;
+    for (const LocalItem& item : items) {
+        urls.append(item.id);
+    }
+    if (m_coordinator) {
+        m_coordinator->clipboard()->copyLocal(urls);
+    }
+}
+
+void LocalPaneView::copySelection()
+{
+    copy(selectedItems());
+}
+
+void LocalPaneView::paste()
+{
+    if (!m_browser || !m_coordinator) {
+        return;
+    }
+    const QUrl folder = m_browser->currentDirectory();
+    std::shared_ptr<DeviceSession> session = m_deviceBrowser ? m_deviceBrowser->currentSession() : nullptr;
+    QCoro::Task<> task = runPaste(m_coordinator, m_browser, folder, std::move(session));
+    Q_UNUSED(task) // runs to its end by itself; nothing cancels it
+}
+
+void LocalPaneView::sendToAndroid(const QList<LocalItem>& items)
+{
+    if (!canSend(items)) {
+        return;
+    }
+    const DirectoryPage page = *m_deviceBrowser->currentPage();
+    QList<QUrl> urls;
+    for (const LocalItem& item : items) {
+        urls.append(item.id);
+    }
+    QCoro::Task<> task = runSendToAndroid(m_coordinator, m_deviceBrowser, urls, page.parentID,
+                                          page.storage.id, m_deviceBrowser->currentSession());
+    Q_UNUSED(task) // runs to its end by itself; nothing cancels it
+}
+
+void LocalPaneView::open(const LocalItem& item)
+{
+    if (item.kind == RemoteItemKind::folder) {
+        if (m_browser) {
+            m_browser->navigateTo(item.id);
+        }
+        return;
+    }
+    if (m_opener && m_opener->open(item.id.toLocalFile())) {
+        return;
+    }
+    if (m_coordinator) {
+        m_coordinator->reportError(QuillbarrowError::fileOpenFailed(
+            item.name, QStringLiteral("No compatible Mac application is available.")));
+    }
+}
+
+bool LocalPaneView::handleKey(PaneKeyCommand command)
+{
+    if (!m_state || m_state->focusedPane() != FocusedPane::mac || !m_browser) {
+        return false;
+    }
+    switch (command) {
+    case PaneKeyCommand::copy:
+        copySelection();
+        return true;
+    case PaneKeyCommand::paste:
+        paste();
+        return true;
+    case PaneKeyCommand::selectAll: {
+        QSet<QUrl> all;
+        for (const LocalItem& item : m_browser->items()) {
+            all.insert(item.id);
+        }
+        setSelection(std::move(all));
+        return true;
+    }
+    case PaneKeyCommand::parentFolder:
+        m_browser->navigateUp();
+        return true;
+    case PaneKeyCommand::refresh:
+        m_browser->refresh();
+        return true;
+    case PaneKeyCommand::deleteSelection:
+        if (selection().isEmpty()) {
+            return false;
+        }
+        m_state->setLocalDeleteTargets(selectedItems());
+        return true;
+    case PaneKeyCommand::openSelection: {
+        const QList<LocalItem> items = selectedItems();
+        if (items.size() != 1) {
+            return false;
+        }
+        open(items.front());
+        return true;
+    }
+    }
+    return false;
+}
+
+std::unique_ptr<QMenu> LocalPaneView::buildContextMenu(const QSet<QUrl>& rows)
+{
+    QList<LocalItem> targets;
+    if (m_browser) {
+        for (const LocalItem& item : m_browser->items()) {
+            if (rows.contains(item.id)) {
+                targets.append(item);
+            }
+        }
+    }
+    FileContextMenu<LocalItem> menu;
+    menu.sendTitle = tr("Copy to Android");
+    menu.open = [this](const LocalItem& item) { open(item); };
+    menu.calculateFolderSizes = [this](const QList<LocalItem>& folders) {
+        if (m_browser) {
+            m_browser->calculateFolderSizes(folders);
+        }
+    };
+    menu.copy = [this](const QList<LocalItem>& items) { copy(items); };
+    menu.canSend = [this](const QList<LocalItem>& items) { return canSend(items); };
+    menu.send = [this](const QList<LocalItem>& items) { sendToAndroid(items); };
+    menu.canPaste = [this] {
+        return m_coordinator &&
+               m_coordinator->clipboard()->contents().kind() != ClipboardContents::Kind::empty;
+    };
+    menu.paste = [this] { paste(); };
+    menu.rename = [this](const LocalItem& item) {
+        if (m_state) {
+            m_state->setLocalRenameTarget(item);
+        }
+    };
+    menu.deleteItems = [this](const QList<LocalItem>& items) {
+        if (m_state) {
+            m_state->setLocalDeleteTargets(items);
+        }
+    };
+    return menu.build(targets);
+}
+
+void LocalPaneView::updateHeader()
+{
+    if (!m_browser || !m_state) {
+        return;
+    }
+    m_header->setSelectionCount(static_cast<int>(selection().size()));
+    m_header->setFocusedCaptionShown(m_state->focusedPane() == FocusedPane::mac);
+    m_header->setHiddenFilesShown(m_browser->showHiddenFiles());
+    const QString path = m_browser->currentDirectory().toLocalFile();
+    const QString parentPath =
+        m_browser->currentDirectory().adjusted(QUrl::RemoveFilename | QUrl::StripTrailingSlash).toLocalFile();
+    m_header->parentButton()->setEnabled(!path.isEmpty() && path != QStringLiteral("/") &&
+                                         parentPath != path);
+    m_header->copyButton()->setEnabled(canSendSelectionToAndroid());
+}
+
+void LocalPaneView::updateStrip()
+{
+    if (!m_browser) {
+        return;
+    }
+    SelectionPreflight preflight;
+    preflight.summary = m_browser->selectionSummary(selection(), std::nullopt);
+    preflight.storageName = tr("This Mac");
+    preflight.storageIcon = QStringLiteral("laptopcomputer");
+    preflight.freeBytes = m_browser->currentDirectoryAvailableBytes();
+    preflight.capacityBytes = m_browser->currentDirectoryCapacityBytes();
+    const QList<LocalItem> items = selectedItems();
+    preflight.isCalculating = std::any_of(items.begin(), items.end(), [this](const LocalItem& item) {
+        return m_browser->calculatingFolderSizeIDs().contains(item.id);
+    });
+    m_strip->setPreflight(preflight);
+}
+
+void LocalPaneView::updateSwitcherVisibility()
+{
+    const bool shown = m_browser && m_browser->locations().size() >= 2;
+    m_switcher->parentWidget()->setVisible(shown);
+}
+
+bool LocalPaneView::clipboardHoldsDeviceFiles() const
+{
+    return m_coordinator &&
+           m_coordinator->clipboard()->contents().kind() == ClipboardContents::Kind::deviceFiles;
+}
+
+void LocalPaneView::updateOverlay()
+{
+    if (m_browser) {
+        m_overlay->setTexts(tr("Drop Android items here"),
+                            tr("They will be copied to ") + m_browser->currentDirectory().fileName());
+    }
+    m_overlay->setTargeted(m_isDropTargeted && clipboardHoldsDeviceFiles());
+}
+
+void LocalPaneView::setDropTargeted(bool targeted)
+{
+    m_isDropTargeted = targeted;
+    updateOverlay();
+}
+
+void LocalPaneView::mousePressEvent(QMouseEvent* event)
+{
+    focusPane();
+    QWidget::mousePressEvent(event);
+}
+
+void LocalPaneView::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    m_overlay->raise();
+}
+
+void LocalPaneView::paintEvent(QPaintEvent*)
+{
+    if (!m_state || m_state->focusedPane() != FocusedPane::mac) {
+        return;
+    }
+    QPainter painter(this);
+    QColor tint = palette().highlight().color();
+    tint.setAlphaF(0.06);
+    painter.fillRect(rect(), tint);
+}
+
+// Only plain text is taken: a drag of device rows carries a marker text and its items travel on
+// the in-app clipboard. Mac rows dragged here have just put Mac items on the clipboard, so they
+// are refused and the overlay stays hidden.
+void LocalPaneView::dragEnterEvent(QDragEnterEvent* event)
+{
+    if (event->mimeData()->hasText() && clipboardHoldsDeviceFiles()) {
+        event->acceptProposedAction();
+        setDropTargeted(true);
+        return;
+    }
+    event->ignore();
+}
+
+void LocalPaneView::dragMoveEvent(QDragMoveEvent* event)
+{
+    if (event->mimeData()->hasText() && clipboardHoldsDeviceFiles()) {
+        event->acceptProposedAction();
+        return;
+    }
+    event->ignore();
+}
+
+void LocalPaneView::dragLeaveEvent(QDragLeaveEvent* event)
+{
+    setDropTargeted(false);
+    QWidget::dragLeaveEvent(event);
+}
+
+void LocalPaneView::dropEvent(QDropEvent* event)
+{
+    setDropTargeted(false);
+    if (!event->mimeData()->hasText() || !clipboardHoldsDeviceFiles()) {
+        event->ignore();
+        return;
+    }
+    paste();
+    event->acceptProposedAction();
+}
+
+} // namespace quillbarrow

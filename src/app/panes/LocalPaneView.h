@@ -1,0 +1,118 @@
+#pragma once
+
+#include "domain/LocalItem.h"
+#include "shell/PaneKeyCommand.h"
+
+#include <QList>
+#include <QPointer>
+#include <QSet>
+#include <QUrl>
+#include <QWidget>
+#include <memory>
+#include <optional>
+
+class QMenu;
+
+namespace quillbarrow {
+
+class DefaultApplicationOpener;
+class DeviceBrowserViewModel;
+class DropTargetOverlay;
+class LocalBrowserViewModel;
+class LocalItemTable;
+class MacBreadcrumbBar;
+class PaneHeader;
+class PaneKeyMonitor;
+class SelectionPreflightStrip;
+class TransferCoordinator;
+class VolumesSwitcher;
+class WindowState;
+struct SelectionSizeSummary;
+
+// The computer's pane: the header (title, toolbar, volumes switcher, breadcrumb bar and the
+// selection strip), a rule and the table of the local browser's current folder. Double click or
+// Return opens a folder or hands a file to the desktop's default application; Ctrl+C and Ctrl+V
+// copy and paste through the in-app clipboard; "Copy to Android" copies the selection into the
+// device folder the other pane shows. Rows dragged out fill the in-app clipboard; device rows
+// dropped here (their drag carries a plain-text marker) are downloaded into the shown folder.
+// Rename, delete and new folder ask the window for their sheets through the window state. The
+// pane is tinted while it has the keyboard. Main thread.
+class LocalPaneView final : public QWidget {
+    Q_OBJECT
+
+  public:
+    LocalPaneView(LocalBrowserViewModel& browser, TransferCoordinator& coordinator,
+                  DeviceBrowserViewModel& deviceBrowser, WindowState& state, QWidget* parent = nullptr);
+    ~LocalPaneView() override;
+
+    // Replaces the opener of files (by default the desktop's), so that tests launch nothing.
+    void setDefaultApplicationOpener(std::shared_ptr<DefaultApplicationOpener> opener);
+
+    PaneHeader* header() const { return m_header; }
+    LocalItemTable* table() const { return m_table; }
+    SelectionPreflightStrip* selectionStrip() const { return m_strip; }
+    DropTargetOverlay* dropOverlay() const { return m_overlay; }
+    VolumesSwitcher* volumesSwitcher() const { return m_switcher; }
+    MacBreadcrumbBar* breadcrumbBar() const { return m_breadcrumb; }
+    QMenu* favoritesMenu() const { return m_favoritesMenu; }
+
+    const QSet<QUrl>& selection() const;
+    void setSelection(QSet<QUrl> selection);
+    // The listed items among the selection, in listing order.
+    QList<LocalItem> selectedItems() const;
+    bool isDropTargeted() const { return m_isDropTargeted; }
+
+    bool canSendSelectionToAndroid() const;
+    // Whether "Copy to Android" may go for these items now: a device folder is shown, a session is
+    // open, the list is not empty and the items fit in the storage's free space (unmeasured
+    // folders and an unknown free space let the copy go ahead).
+    bool canSend(const QList<LocalItem>& items) const;
+
+    bool handleKey(PaneKeyCommand command);
+    std::unique_ptr<QMenu> buildContextMenu(const QSet<QUrl>& rows);
+    void open(const LocalItem& item);
+    void paste();
+    void copy(const QList<LocalItem>& items);
+    void copySelection();
+    void sendToAndroid(const QList<LocalItem>& items);
+
+  protected:
+    void mousePressEvent(QMouseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dragLeaveEvent(QDragLeaveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+
+  private:
+    void focusPane();
+    void reportHeaderHeight();
+    void selectionChanged();
+    void updateHeader();
+    void updateStrip();
+    void updateOverlay();
+    void updateSwitcherVisibility();
+    void setDropTargeted(bool targeted);
+    bool clipboardHoldsDeviceFiles() const;
+
+    QPointer<LocalBrowserViewModel> m_browser;
+    QPointer<TransferCoordinator> m_coordinator;
+    QPointer<DeviceBrowserViewModel> m_deviceBrowser;
+    QPointer<WindowState> m_state;
+    std::shared_ptr<DefaultApplicationOpener> m_opener;
+    PaneHeader* m_header;
+    QWidget* m_headerFrame;
+    LocalItemTable* m_table;
+    SelectionPreflightStrip* m_strip;
+    DropTargetOverlay* m_overlay;
+    VolumesSwitcher* m_switcher;
+    MacBreadcrumbBar* m_breadcrumb;
+    QMenu* m_favoritesMenu;
+    PaneKeyMonitor* m_keyMonitor;
+    bool m_isDropTargeted = false;
+    int m_naturalHeaderHeight = 0;
+    qreal m_reportedHeaderHeight = 0;
+};
+
+} // namespace quillbarrow
