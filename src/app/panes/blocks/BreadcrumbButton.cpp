@@ -33,7 +33,8 @@ QSize BreadcrumbButton::sizeHint() const
     if (!m_symbol.isEmpty()) {
         return QSize(16, 16);
     }
-    return QSize(fontMetrics().horizontalAdvance(text()), fontMetrics().height());
+    // A line of its own with room for descenders (an underscore sits below the baseline).
+    return QSize(fontMetrics().horizontalAdvance(text()), fontMetrics().height() + 2);
 }
 
 void BreadcrumbButton::paintEvent(QPaintEvent* event)
