@@ -113,6 +113,8 @@ QWidget* MainWindow::buildErrorBanner()
     // The banner follows the browser's errorBanner and dismisses through clearError() itself.
     m_errorBanner = new ErrorBannerView(m_browser);
     m_errorBanner->setObjectName(QStringLiteral("errorBanner"));
+    // As tall as its wrapped lines, never stretched by the column.
+    m_errorBanner->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Maximum);
     QPointer<DeviceBrowserViewModel> browser = m_browser;
     connect(m_errorBanner, &ErrorBannerView::retryRequested, this, [browser] {
         if (browser) {

@@ -173,6 +173,16 @@ WindowSheets::WindowSheets(QWidget* window, WindowState* state, DeviceBrowserVie
 
 WindowSheets::~WindowSheets() = default;
 
+DeleteConfirmation* WindowSheets::localDeleteConfirmation() const
+{
+    return m_localDelete;
+}
+
+DeleteConfirmation* WindowSheets::androidDeleteConfirmation() const
+{
+    return m_androidDelete;
+}
+
 void WindowSheets::followLocalNewFolder()
 {
     followFlag(m_localNewFolder, m_state->showingNewFolderLocal());

@@ -38,8 +38,8 @@ public:
     RenameSheet* localRenameSheet() const { return m_localRename; }
     RenameSheet* androidRenameSheet() const { return m_androidRename; }
     // The delete confirmations on screen, if any.
-    DeleteConfirmation* localDeleteConfirmation() const { return m_localDelete; }
-    DeleteConfirmation* androidDeleteConfirmation() const { return m_androidDelete; }
+    DeleteConfirmation* localDeleteConfirmation() const;
+    DeleteConfirmation* androidDeleteConfirmation() const;
 
 private:
     void followLocalNewFolder();
