@@ -10,9 +10,12 @@
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QDialog>
 #include <QDir>
 #include <QFile>
+#include <QLayout>
 #include <QLocale>
+#include <QPainter>
 #include <QPixmap>
 #include <QWidget>
 
@@ -25,6 +28,30 @@ namespace {
 
 // How long a scene may take to become ready; generous, for a busy machine.
 constexpr std::chrono::seconds readyWatchdog(60);
+
+// The picture of the widget with the window-modal dialogs open over it drawn in: those are
+// windows of their own, so grab() leaves them out. Each is drawn where a sheet hangs, centred
+// under the top of the window's content, with a thin edge.
+QPixmap pictureWithSheets(QWidget* widget)
+{
+    QPixmap picture = widget->grab();
+    QPainter painter(&picture);
+    const QWidget* content = widget->isWindow() ? widget : nullptr;
+    const int top = content && content->layout() && content->layout()->menuBar()
+                        ? content->layout()->menuBar()->height()
+                        : 0;
+    for (QDialog* dialog : widget->findChildren<QDialog*>(Qt::FindDirectChildrenOnly)) {
+        if (!dialog->isVisible() || dialog->windowModality() != Qt::WindowModal) {
+            continue;
+        }
+        const QPixmap sheet = dialog->grab();
+        const QRect place(QPoint((widget->width() - dialog->width()) / 2, top), dialog->size());
+        painter.drawPixmap(place.topLeft(), sheet);
+        painter.setPen(QColor(0, 0, 0, 90));
+        painter.drawRect(place.adjusted(0, 0, -1, -1));
+    }
+    return picture;
+}
 
 bool render(const Scene& scene, const QDir& out)
 {
@@ -43,7 +70,7 @@ bool render(const Scene& scene, const QDir& out)
     // Lets pending layouts and repaints land before the picture is taken.
     QCoreApplication::processEvents();
     const QString path = out.filePath(scene.name + QStringLiteral(".png"));
-    if (!view.widget->grab().save(path)) {
+    if (!pictureWithSheets(view.widget).save(path)) {
         std::fprintf(stderr, "quillbarrow-snapshot: could not write %s\n", qPrintable(path));
         return false;
     }

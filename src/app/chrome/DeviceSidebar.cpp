@@ -2,6 +2,7 @@
 
 #include "chrome/ChromeIcons.h"
 #include "chrome/ChromeStyle.h"
+#include "shell/DetachedCall.h"
 #include "viewmodels/TransferCoordinator.h"
 #include "viewmodels/devicebrowser/DeviceBrowserViewModel.h"
 
@@ -82,19 +83,6 @@ QWidget* deviceRow(const AndroidDevice& device, const QFont& base)
     layout->addWidget(icon, 0, Qt::AlignVCenter);
     layout->addLayout(lines, 1);
     return row;
-}
-
-// Runs the connection as a task of its own; the sidebar neither waits for it nor stops it.
-QCoro::Task<> connectTo(QPointer<DeviceBrowserViewModel> browser, AndroidDevice device)
-{
-    if (!browser) {
-        co_return;
-    }
-    try {
-        co_await browser->selectDevice(std::move(device));
-    } catch (...) {
-        // selectDevice reports its failures in the banner; nothing else may escape a detached task.
-    }
 }
 
 } // namespace
@@ -298,8 +286,8 @@ void DeviceSidebar::userChangedSelection()
         Q_EMIT deviceChoiceRefused();
         return;
     }
-    QCoro::Task<> connection = connectTo(m_browser, *device);
-    Q_UNUSED(connection) // runs on by itself; a later choice supersedes it in the browser
+    // Runs on by itself; a later choice supersedes it in the browser, which reports its failures.
+    startDetached(m_browser->selectDevice(*device));
 }
 
 void DeviceSidebar::updateClipboardLine()

@@ -8,6 +8,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
+#include <QResizeEvent>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -107,6 +108,23 @@ void ErrorBannerView::setBanner(const std::optional<ErrorBanner>& banner)
     m_quit->setVisible(std::any_of(apps.cbegin(), apps.cend(), canQuit));
     m_restart->setVisible(
         std::any_of(apps.cbegin(), apps.cend(), [](const DetectedConflictApp& app) { return app.canSoftRestartService(); }));
+}
+
+QSize ErrorBannerView::sizeHint() const
+{
+    QSize hint = QFrame::sizeHint();
+    if (width() > 0 && hasHeightForWidth()) {
+        hint.setHeight(heightForWidth(width()));
+    }
+    return hint;
+}
+
+void ErrorBannerView::resizeEvent(QResizeEvent* event)
+{
+    QFrame::resizeEvent(event);
+    if (event->oldSize().width() != event->size().width()) {
+        updateGeometry(); // the wrapped height changed with the width
+    }
 }
 
 void ErrorBannerView::askToRestartServices()

@@ -30,6 +30,9 @@ public:
     explicit ErrorBannerView(DeviceBrowserViewModel* browser, QWidget* parent = nullptr);
 
     void setBanner(const std::optional<ErrorBanner>& banner);
+    // As tall as the wrapped lines need at the banner's current width: the column stacking it
+    // asks for the plain size hint, which guesses a narrow width and leaves a band of empty space.
+    QSize sizeHint() const override;
     // The restart alert last opened.
     ServiceRestartAlert* restartAlert() const { return m_alert; }
 
@@ -38,6 +41,9 @@ Q_SIGNALS:
     void retryRequested();
     void quitConflictsRequested();
     void restartServicesConfirmed();
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     void askToRestartServices();

@@ -1,11 +1,20 @@
 #include "MainWindow.h"
 
+#include "DetachedCall.h"
 #include "Divider.h"
 #include "PaneArea.h"
 #include "PanePlaceholder.h"
 #include "SidebarSplitter.h"
 #include "TransferErrorStrip.h"
+#include "WindowSheets.h"
 #include "WindowState.h"
+#include "chrome/ConflictResolutionSheet.h"
+#include "chrome/ConflictSheetPresenter.h"
+#include "chrome/DeleteConfirmation.h"
+#include "chrome/DeviceSidebar.h"
+#include "chrome/ErrorBannerView.h"
+#include "chrome/ServiceRestartAlert.h"
+#include "chrome/TransferPanel.h"
 #include "panes/LocalMessageStrip.h"
 #include "panes/LocalPaneView.h"
 #include "viewmodels/TransferCoordinator.h"
@@ -59,7 +68,6 @@ MainWindow::MainWindow(DeviceBrowserViewModel& browser, LocalBrowserViewModel& l
     m_transferPanelDivider->grip()->setObjectName(QStringLiteral("transferPanelGrip"));
     stack->addWidget(m_transferPanelDivider);
     m_transferPanel = buildTransferPanel();
-    m_transferPanel->setFixedHeight(qRound(m_state->transferPanelHeight()));
     stack->addWidget(m_transferPanel);
 
     columns->addWidget(sidebar);
@@ -73,8 +81,7 @@ MainWindow::MainWindow(DeviceBrowserViewModel& browser, LocalBrowserViewModel& l
     connect(m_transferPanelDivider, &Divider::dragged, m_state,
             [this](QPointF translation) { m_state->dragTransferPanel(translation.y()); });
     connect(m_transferPanelDivider, &Divider::dragFinished, m_state, &WindowState::endTransferPanelDrag);
-    connect(m_state, &WindowState::transferPanelHeightChanged, this,
-            [this] { m_transferPanel->setFixedHeight(qRound(m_state->transferPanelHeight())); });
+    buildSheets();
 }
 
 MainWindow::~MainWindow() = default;
@@ -96,25 +103,38 @@ TransferCoordinator& MainWindow::coordinator() const
 
 QWidget* MainWindow::buildSidebar()
 {
-    auto* sidebar = new PanePlaceholder(tr("Devices"),
-                                        tr("Not built yet: the device list, the quick-start guide and the clipboard."));
-    sidebar->setObjectName(QStringLiteral("sidebar"));
-    return sidebar;
+    m_sidebar = new DeviceSidebar(m_browser, m_coordinator);
+    m_sidebar->setObjectName(QStringLiteral("sidebar"));
+    // Choosing a device under running transfers would close the session they use (M19).
+    connect(m_sidebar, &DeviceSidebar::deviceChoiceRefused, m_browser,
+            &DeviceBrowserViewModel::showTransfersStillActive);
+    return m_sidebar;
 }
 
 QWidget* MainWindow::buildErrorBanner()
 {
-    auto* banner = new PanePlaceholder(QString(), QString());
-    banner->setObjectName(QStringLiteral("errorBanner"));
-    const auto showBanner = [this, banner] {
-        const std::optional<ErrorBanner>& shown = m_browser->errorBanner();
-        banner->setTitle(shown ? shown->message : QString());
-        banner->setNote(shown ? shown->detail : QString());
-        banner->setVisible(shown.has_value());
-    };
-    connect(m_browser, &DeviceBrowserViewModel::errorBannerChanged, banner, showBanner);
-    showBanner();
-    return banner;
+    // The banner follows the browser's errorBanner and dismisses through clearError() itself.
+    m_errorBanner = new ErrorBannerView(m_browser);
+    m_errorBanner->setObjectName(QStringLiteral("errorBanner"));
+    // As tall as its wrapped lines, never stretched by the column.
+    m_errorBanner->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Maximum);
+    QPointer<DeviceBrowserViewModel> browser = m_browser;
+    connect(m_errorBanner, &ErrorBannerView::retryRequested, this, [browser] {
+        if (browser) {
+            startDetached(browser->retrySelectedDevice());
+        }
+    });
+    connect(m_errorBanner, &ErrorBannerView::quitConflictsRequested, this, [browser] {
+        if (browser) {
+            startDetached(browser->quitConflictingAppsAndRetry());
+        }
+    });
+    connect(m_errorBanner, &ErrorBannerView::restartServicesConfirmed, this, [browser] {
+        if (browser) {
+            startDetached(browser->restartManagedServicesAndRetry());
+        }
+    });
+    return m_errorBanner;
 }
 
 QWidget* MainWindow::buildMacPane()
@@ -137,11 +157,22 @@ QWidget* MainWindow::buildAndroidPane()
     return pane;
 }
 
-QWidget* MainWindow::buildTransferPanel()
+TransferPanel* MainWindow::buildTransferPanel()
 {
-    auto* panel = new PanePlaceholder(tr("Transfers"), tr("Not built yet: the transfer list."));
+    // The panel cancels a row's job and clears finished ones through the coordinator itself; its
+    // height is the window state's, which the line above it drags within the same clamps.
+    auto* panel = new TransferPanel(m_coordinator);
     panel->setObjectName(QStringLiteral("transferPanel"));
+    panel->setPanelHeight(qRound(m_state->transferPanelHeight()));
+    connect(m_state, &WindowState::transferPanelHeightChanged, panel,
+            [this, panel] { panel->setPanelHeight(qRound(m_state->transferPanelHeight())); });
     return panel;
+}
+
+void MainWindow::buildSheets()
+{
+    m_sheets = new WindowSheets(this, m_state, m_browser, m_localBrowser);
+    m_conflictSheet = new ConflictSheetPresenter(m_coordinator, this);
 }
 
 void MainWindow::showEvent(QShowEvent* event)

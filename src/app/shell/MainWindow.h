@@ -5,12 +5,17 @@
 
 namespace quillbarrow {
 
+class ConflictSheetPresenter;
 class DeviceBrowserViewModel;
+class DeviceSidebar;
 class Divider;
+class ErrorBannerView;
 class LocalBrowserViewModel;
 class PaneArea;
 class TransferCoordinator;
 class TransferErrorStrip;
+class TransferPanel;
+class WindowSheets;
 class WindowState;
 
 // A main window: the device sidebar beside a detail column that stacks, top to bottom, the device
@@ -43,7 +48,11 @@ public:
     LocalBrowserViewModel& localBrowser() const;
     TransferCoordinator& coordinator() const;
     PaneArea* paneArea() const { return m_paneArea; }
-    QWidget* transferPanel() const { return m_transferPanel; }
+    DeviceSidebar* sidebar() const { return m_sidebar; }
+    ErrorBannerView* errorBanner() const { return m_errorBanner; }
+    TransferPanel* transferPanel() const { return m_transferPanel; }
+    WindowSheets* sheets() const { return m_sheets; }
+    ConflictSheetPresenter* conflictSheet() const { return m_conflictSheet; }
 
 Q_SIGNALS:
     // The window has accepted a close; it is deleted soon after.
@@ -59,7 +68,9 @@ private:
     QWidget* buildErrorBanner();
     QWidget* buildMacPane();
     QWidget* buildAndroidPane();
-    QWidget* buildTransferPanel();
+    TransferPanel* buildTransferPanel();
+    // The new-folder, rename and delete dialogs and the conflict sheet, opened over this window.
+    void buildSheets();
     void runStartUpCalls();
 
     QPointer<DeviceBrowserViewModel> m_browser;
@@ -68,7 +79,11 @@ private:
     WindowState* m_state;
     PaneArea* m_paneArea = nullptr;
     Divider* m_transferPanelDivider = nullptr;
-    QWidget* m_transferPanel = nullptr;
+    DeviceSidebar* m_sidebar = nullptr;
+    ErrorBannerView* m_errorBanner = nullptr;
+    TransferPanel* m_transferPanel = nullptr;
+    WindowSheets* m_sheets = nullptr;
+    ConflictSheetPresenter* m_conflictSheet = nullptr;
     bool m_hasShown = false;
 };
 

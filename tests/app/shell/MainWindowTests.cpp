@@ -1,6 +1,7 @@
 #include "RunTask.h"
 #include "ShellTestSupport.h"
 
+#include "chrome/TransferPanel.h"
 #include "shell/Divider.h"
 #include "shell/MainWindow.h"
 #include "shell/PaneArea.h"

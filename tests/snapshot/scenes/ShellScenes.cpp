@@ -1,14 +1,20 @@
-// The scenes of the window's shell: the window without and with a device, the transfer-error
-// strip, focus and split moved, the smallest window, the application menu and the About box.
+// The scenes of the window's shell: the window without and with a device, the device error
+// banner, a sheet open over the window, the transfer-error strip, focus and split moved, the
+// smallest window, the application menu and the About box.
 
 #include "SceneSupport.h"
+#include "chrome/NewFolderSheet.h"
 #include "domain/QuillbarrowError.h"
 #include "shell/AppMenuBar.h"
 #include "shell/MainWindow.h"
 #include "shell/QuillbarrowApp.h"
+#include "shell/WindowSheets.h"
 #include "shell/WindowState.h"
 #include "transport/MockMTPBackend.h"
 #include "viewmodels/TransferCoordinator.h"
+#include "viewmodels/devicebrowser/DeviceBrowserViewModel.h"
+
+#include <QLineEdit>
 
 #include <QApplication>
 #include <QMenu>
@@ -29,6 +35,32 @@ const SceneRegistration windowDevice(QStringLiteral("window-device"),
                                          auto app = makeSceneApp(MockMTPBackend::defaultDevices());
                                          return windowScene(app, app->openWindow());
                                      });
+
+const SceneRegistration windowBanner(
+    QStringLiteral("window-banner"),
+    QStringLiteral("The device error banner above the panes: a device chosen while a transfer runs"), [] {
+        auto app = makeSceneApp(MockMTPBackend::defaultDevices());
+        MainWindow* window = app->openWindow();
+        DeviceBrowserViewModel* browser = &window->deviceBrowser();
+        // Shown once the connection settled, so the connection cannot clear it first.
+        return windowScene(app, window, [browser] {
+            if (!browser->errorBanner()) {
+                browser->showTransfersStillActive();
+            }
+            return true;
+        });
+    });
+
+const SceneRegistration windowSheet(
+    QStringLiteral("window-sheet"), QStringLiteral("The Mac pane's New Folder sheet open over the window, a name typed"),
+    [] {
+        auto app = makeSceneApp(MockMTPBackend::defaultDevices());
+        MainWindow* window = app->openWindow();
+        window->state().setShowingNewFolderLocal(true);
+        NewFolderSheet* sheet = window->sheets()->localNewFolderSheet();
+        sheet->nameField()->setText(QStringLiteral("Holiday photos"));
+        return windowScene(app, window, [sheet] { return sheet->isVisible(); });
+    });
 
 const SceneRegistration windowTransferError(
     QStringLiteral("window-transfer-error"),

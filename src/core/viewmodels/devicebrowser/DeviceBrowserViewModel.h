@@ -188,6 +188,9 @@ public:
     // The banner's "Retry": selects the selected device again, unless the transfer queue holds an
     // unfinished job, which is said in the banner instead.
     QCoro::Task<> retrySelectedDevice();
+    // Says in the banner that the transfer queue still holds unfinished jobs: what a device choice
+    // or a retry is answered with instead of closing the session those jobs use.
+    void showTransfersStillActive();
     // "Quit & Retry": asks the banner's conflicting processes to quit; reconnects when none is
     // left, else names those left in the banner.
     QCoro::Task<> quitConflictingAppsAndRetry();

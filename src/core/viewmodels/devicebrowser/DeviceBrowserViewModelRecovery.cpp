@@ -4,6 +4,11 @@
 
 namespace quillbarrow {
 
+void DeviceBrowserViewModel::showTransfersStillActive()
+{
+    setErrorBanner(ErrorBanner::transfersStillActive());
+}
+
 QCoro::Task<> DeviceBrowserViewModel::retrySelectedDevice()
 {
     if (!m_selectedDevice) {
@@ -12,7 +17,7 @@ QCoro::Task<> DeviceBrowserViewModel::retrySelectedDevice()
     const AndroidDevice device = *m_selectedDevice;
     // Reconnecting closes the session that queued, waiting and running transfers use.
     if (m_transferQueue->hasActiveJobs()) {
-        setErrorBanner(ErrorBanner::transfersStillActive());
+        showTransfersStillActive();
         co_return;
     }
     co_await selectDevice(device);
