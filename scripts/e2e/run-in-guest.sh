@@ -20,13 +20,9 @@
 #                          unasked: QUILLBARROW_*, GTEST_*, QT_*, LIBMTP_*, LIBUSB_*, ASAN_OPTIONS,
 #                          UBSAN_OPTIONS, LSAN_OPTIONS.
 #   --memory MB, --cpus N  guest size (default 1024 MB; 1 CPU with qemu, 2 with umtp, where the
-#                          responder shares the guest with PROGRAM). QEMU's device learns of
-#                          the objects it creates only when its main loop reads inotify; busy
-#                          emulated CPUs delay that loop, the guest's next request can arrive
-#                          first, and the device refuses it (e.g. listing a folder it has just
-#                          created). One CPU, and CPUs at a lower priority than the main loop,
-#                          make that rare, not impossible: see wait_for_new_folder in
-#                          tests/e2e/SmokeCheck.c.
+#                          responder shares the guest with PROGRAM). With qemu, QEMU's main loop
+#                          and every emulated CPU run on one host CPU, the main loop at a
+#                          real-time priority (see "Placement" below): more CPUs add nothing.
 #   --storage-name NAME    the storage's description on the device (default "Shared").
 #   --skip-code N          exit with N (instead of 125) when this machine cannot run guests: not
 #                          root, or scripts/e2e/setup.sh fails (the runner calls it when the
@@ -244,22 +240,65 @@ qemu_pid=$!
 tail -q -n +1 -f -s 0.1 --pid="$qemu_pid" "$private/output.log" &
 tail_pid=$!
 
-# QEMU starts paused. Its emulated CPUs get a lower priority than its main loop before they
-# run: the main loop serves the 9p shares and notices, through inotify, the objects that the
-# usb-mtp device creates. When busy CPUs starve it, the guest's next request can reach the
-# device before it knows of the object it has just made, and the device refuses the request.
+# QEMU's usb-mtp device answers the creation of an object (a folder at once, a file when its
+# data arrives) before it knows the object: it takes in its own new objects only when QEMU's main
+# loop reads the inotify events of the served folder. Until then it refuses every request that
+# names the object, which libmtp reports as 0x02FE (an error where data was expected), and it
+# hands the next new object the number it promised this one. libmtp asks about every object it
+# has just created, so on a busy host, where the main loop waits for a turn while the emulated
+# CPU goes on, uploads and new folders failed.
+# Placement takes the race away: the main loop and
+# the emulated CPUs share one host CPU, and the main loop has a real-time priority, so the moment
+# the device's mkdir or open makes an event readable the main loop preempts the emulated CPU,
+# which runs no further guest instruction until the loop has taken the object in. The threads
+# the main loop starts later (QEMU's I/O workers) keep the normal priority; the CPU is chosen
+# among those this runner may use. uMTP-Responder keeps its own objects: nothing to place.
+# A machine that refuses the placement (no CAP_SYS_NICE) fails the run with the reason.
+
+# The host CPUs this runner may use, one per line.
+allowed_cpus() {
+  local list range ranges
+  list=$(awk '/^Cpus_allowed_list:/ { print $2 }' /proc/self/status)
+  IFS=, read -ra ranges <<<"$list"
+  for range in "${ranges[@]}"; do
+    seq "${range%-*}" "${range#*-}"
+  done
+}
+
+# Places QEMU's main loop and emulated CPUs as described above; prints why it cannot.
+place_qemu_threads() {
+  local cpus cpu threads tid reason
+  mapfile -t cpus < <(allowed_cpus)
+  cpu=${cpus[$((qemu_pid % ${#cpus[@]}))]}
+  # The monitor answers once the machine exists; "info cpus" names each emulated CPU's thread.
+  threads=$(perl "$here/qmp-request.pl" "$private/qmp.sock" hmp "info cpus" 2>&1 |
+    sed -n 's/.*thread_id=\([0-9][0-9]*\).*/\1/p') || true
+  [ -n "$threads" ] || { echo "QEMU's monitor does not name the emulated CPUs' threads"; return; }
+  for tid in "$qemu_pid" $threads; do
+    taskset -p -c "$cpu" "$tid" >/dev/null 2>&1 || { echo "cannot move thread $tid to host CPU $cpu"; return; }
+  done
+  if ! reason=$(chrt --fifo --reset-on-fork -p 1 "$qemu_pid" 2>&1); then
+    echo "cannot give QEMU's main loop a real-time priority: $reason"
+    return
+  fi
+  [ "$verbose" = no ] || say "QEMU's main loop (real-time) and emulated CPUs on host CPU $cpu"
+}
+
+# QEMU starts paused: the threads are placed before the guest runs.
 for _ in $(seq 500); do
   [ -S "$private/qmp.sock" ] && break
   kill -0 "$qemu_pid" 2>/dev/null || break
   sleep 0.02
 done
-for task in /proc/"$qemu_pid"/task/*; do
-  case "$(cat "$task/comm" 2>/dev/null)" in
-    CPU*) renice -n 10 -p "${task##*/}" >/dev/null 2>&1 || true ;;
-  esac
-done
-if ! cont_error=$(perl "$here/qmp-request.pl" "$private/qmp.sock" hmp cont 2>&1) && kill -0 "$qemu_pid" 2>/dev/null; then
-  say "cannot start the guest's CPUs through QEMU's monitor: $cont_error"
+start_error=
+if [ "$responder" = qemu ] && kill -0 "$qemu_pid" 2>/dev/null; then
+  start_error=$(place_qemu_threads)
+fi
+if [ -z "$start_error" ] && ! start_error=$(perl "$here/qmp-request.pl" "$private/qmp.sock" hmp cont 2>&1); then
+  start_error="cannot start the guest's CPUs through QEMU's monitor: $start_error"
+fi
+if [ -n "$start_error" ] && kill -0 "$qemu_pid" 2>/dev/null; then
+  say "$start_error"
   kill -KILL "$qemu_pid" 2>/dev/null || true
 fi
 [ "$verbose" = no ] || say "guest pid $qemu_pid, QMP $private/qmp.sock, monitor $private/monitor.sock"
