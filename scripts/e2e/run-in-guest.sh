@@ -266,14 +266,19 @@ tail_pid=$!
 # names the object, which libmtp reports as 0x02FE (an error where data was expected), and it
 # hands the next new object the number it promised this one. libmtp asks about every object it
 # has just created, so on a busy host, where the main loop waits for a turn while the emulated
-# CPU goes on, uploads and new folders failed.
-# Placement takes the race away: the main loop and
+# CPU goes on, uploads and new folders failed. Placement takes the race away: the main loop and
 # the emulated CPUs share one host CPU, and the main loop has a real-time priority, so the moment
 # the device's mkdir or open makes an event readable the main loop preempts the emulated CPU,
 # which runs no further guest instruction until the loop has taken the object in. The threads
 # the main loop starts later (QEMU's I/O workers) keep the normal priority; the CPU is chosen
 # among those this runner may use. uMTP-Responder keeps its own objects: nothing to place.
-# A machine that refuses the placement (no CAP_SYS_NICE) fails the run with the reason.
+# Both responders' guests also get a better share of a busy host than its ordinary processes:
+# the emulated CPUs and the main loop (which serves the guest's 9p shares) run at nice -10.
+# libmtp gives a device 300 ms to answer the cancel of a transfer and the status request after
+# it; uMTP-Responder answers from inside the guest, and a guest slowed down by the host's load
+# missed that and dropped off the bus. A machine that refuses either (no CAP_SYS_NICE) fails the
+# run with the reason.
+guest_nice=-10
 
 # The host CPUs this runner may use, one per line.
 allowed_cpus() {
@@ -285,15 +290,24 @@ allowed_cpus() {
   done
 }
 
-# Places QEMU's main loop and emulated CPUs as described above; prints why it cannot.
+# The threads of QEMU's emulated CPUs, one per line.
+cpu_threads() {
+  # The monitor answers once the machine exists; "info cpus" names each emulated CPU's thread.
+  perl "$here/qmp-request.pl" "$private/qmp.sock" hmp "info cpus" 2>&1 |
+    sed -n 's/.*thread_id=\([0-9][0-9]*\).*/\1/p'
+}
+
+# Places QEMU's threads as described above; prints why it cannot.
 place_qemu_threads() {
   local cpus cpu threads tid reason
+  threads=$(cpu_threads) || true
+  [ -n "$threads" ] || { echo "QEMU's monitor does not name the emulated CPUs' threads"; return; }
+  for tid in "$qemu_pid" $threads; do
+    renice -n "$guest_nice" -p "$tid" >/dev/null 2>&1 || { echo "cannot renice thread $tid to $guest_nice"; return; }
+  done
+  [ "$responder" = qemu ] || return 0
   mapfile -t cpus < <(allowed_cpus)
   cpu=${cpus[$((qemu_pid % ${#cpus[@]}))]}
-  # The monitor answers once the machine exists; "info cpus" names each emulated CPU's thread.
-  threads=$(perl "$here/qmp-request.pl" "$private/qmp.sock" hmp "info cpus" 2>&1 |
-    sed -n 's/.*thread_id=\([0-9][0-9]*\).*/\1/p') || true
-  [ -n "$threads" ] || { echo "QEMU's monitor does not name the emulated CPUs' threads"; return; }
   for tid in "$qemu_pid" $threads; do
     taskset -p -c "$cpu" "$tid" >/dev/null 2>&1 || { echo "cannot move thread $tid to host CPU $cpu"; return; }
   done
@@ -311,7 +325,7 @@ for _ in $(seq 500); do
   sleep 0.02
 done
 start_error=
-if [ "$responder" = qemu ] && kill -0 "$qemu_pid" 2>/dev/null; then
+if kill -0 "$qemu_pid" 2>/dev/null; then
   start_error=$(place_qemu_threads)
 fi
 if [ -z "$start_error" ] && ! start_error=$(perl "$here/qmp-request.pl" "$private/qmp.sock" hmp cont 2>&1); then
