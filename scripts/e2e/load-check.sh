@@ -9,7 +9,8 @@
 #                    `taskset -c 0,1 scripts/e2e/load-check.sh` loads those two); 0 for none
 #   --build-dir DIR  the configured debug build (default build/debug)
 #
-# Each run's ctest output goes to DIR/e2e-load-check/run-N.log; a failed run's is printed too.
+# Each run's ctest output goes to DIR/e2e-load-check/PID/run-N.log; a failed run's failures are
+# printed too.
 # The busy loops are ended by their process ids when the script ends, however it ends.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
@@ -41,7 +42,7 @@ for _ in $(seq "$hogs"); do
   hog_pids+=($!)
 done
 
-logs="$build_dir/e2e-load-check"
+logs="$build_dir/e2e-load-check/$$"
 mkdir -p "$logs"
 echo "load-check: $runs run(s) of the e2e label beside $hogs busy loop(s), on CPUs $(taskset -pc $$ | sed 's/.*: //')"
 passed=0
