@@ -10,6 +10,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <stdexcept>
 
 namespace quillbarrow::e2e {
@@ -28,8 +29,8 @@ QString requiredVariable(const char* name)
 
 } // namespace
 
-E2EResponder::E2EResponder(Kind kind, QString share, QString requests)
-    : m_kind(kind), m_share(std::move(share)), m_requests(std::move(requests))
+E2EResponder::E2EResponder(Kind kind, QString share, QString requests, QString udevadm)
+    : m_kind(kind), m_share(std::move(share)), m_requests(std::move(requests)), m_udevadm(std::move(udevadm))
 {
 }
 
@@ -42,7 +43,8 @@ const E2EResponder& E2EResponder::current()
         }
         return E2EResponder(kind == QLatin1StringView("qemu") ? Kind::qemu : Kind::umtp,
                             requiredVariable("QUILLBARROW_E2E_SHARE"),
-                            requiredVariable("QUILLBARROW_E2E_REQUESTS"));
+                            requiredVariable("QUILLBARROW_E2E_REQUESTS"),
+                            requiredVariable("QUILLBARROW_E2E_UDEVADM"));
     }();
     return responder;
 }
@@ -81,6 +83,17 @@ void E2EResponder::prepareServedFolder() const
                             LocalTree::bigFileName());
 }
 
+bool E2EResponder::settleDevices() const
+{
+    QProcess udevadm;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("SYSTEMD_IGNORE_CHROOT"), QStringLiteral("1"));
+    udevadm.setProcessEnvironment(environment);
+    udevadm.start(m_udevadm, {QStringLiteral("settle"), QStringLiteral("--timeout=60")});
+    return udevadm.waitForFinished(70'000) && udevadm.exitStatus() == QProcess::NormalExit &&
+           udevadm.exitCode() == 0;
+}
+
 std::shared_ptr<MTPBackend> E2EResponder::makeBackend() const
 {
     return std::make_shared<LibMTPBackend>(AppLogger(QStringLiteral("LibMTPBackend")), DynamicLibraryProbe());
@@ -90,6 +103,9 @@ QCoro::Task<std::shared_ptr<DeviceSession>>
 E2EResponder::openSession(std::shared_ptr<MTPBackend> backend, DeviceID deviceID,
                           std::optional<RemoteObjectID> writableAlias) const
 {
+    if (!settleDevices()) {
+        throw std::runtime_error("the guest's udev did not settle");
+    }
     std::shared_ptr<DeviceSession> session = co_await backend->openSession(deviceID);
     ResponderSession::Settings settings;
     settings.listParentsFirst = needsListedParents();
