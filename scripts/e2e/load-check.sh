@@ -2,11 +2,12 @@
 # Runs the end-to-end label again and again while busy loops keep every CPU this script may use
 # busy, and stops at the first run that fails. It shows that the suite holds on a loaded machine:
 #
-#   scripts/e2e/load-check.sh [--runs N] [--hogs N] [--build-dir DIR]
+#   scripts/e2e/load-check.sh [--runs N] [--hogs N] [--tests REGEX] [--build-dir DIR]
 #
 #   --runs N         runs of `ctest -L e2e` (default 10)
 #   --hogs N         busy loops beside them (default: one per CPU this script may use, so
 #                    `taskset -c 0,1 scripts/e2e/load-check.sh` loads those two); 0 for none
+#   --tests REGEX    only the e2e tests whose names match (ctest -R), e.g. qemu
 #   --build-dir DIR  the configured debug build (default build/debug)
 #
 # Each run's ctest output goes to DIR/e2e-load-check/PID/run-N.log; a failed run's failures are
@@ -18,10 +19,12 @@ cd "$(dirname "$0")/../.."
 runs=10
 hogs=$(nproc)
 build_dir=build/debug
+tests=.
 while [ $# -gt 0 ]; do
   case "$1" in
     --runs) runs=$2; shift 2 ;;
     --hogs) hogs=$2; shift 2 ;;
+    --tests) tests=$2; shift 2 ;;
     --build-dir) build_dir=$2; shift 2 ;;
     *) sed -n '2,/^set -euo/{/^#/s/^# \{0,1\}//p}' "$0" >&2; exit 2 ;;
   esac
@@ -44,13 +47,13 @@ done
 
 logs="$build_dir/e2e-load-check/$$"
 mkdir -p "$logs"
-echo "load-check: $runs run(s) of the e2e label beside $hogs busy loop(s), on CPUs $(taskset -pc $$ | sed 's/.*: //')"
+echo "load-check: $runs run(s) of the e2e tests matching '$tests' beside $hogs busy loop(s), on CPUs $(taskset -pc $$ | sed 's/.*: //')"
 passed=0
 for run in $(seq "$runs"); do
   log="$logs/run-$run.log"
   started=$(date +%s)
   # A run whose guests could not start (ctest reports them skipped) shows nothing: it fails too.
-  if ctest --test-dir "$build_dir" -L e2e --output-on-failure >"$log" 2>&1 && ! grep -q '\*\*\*Skipped' "$log"; then
+  if ctest --test-dir "$build_dir" -L e2e -R "$tests" --output-on-failure >"$log" 2>&1 && ! grep -q '\*\*\*Skipped' "$log"; then
     passed=$((passed + 1))
     echo "load-check: run $run passed in $(($(date +%s) - started)) s ($(grep -c ' Passed ' "$log") tests)"
   else
