@@ -35,8 +35,7 @@
 # udev's daemon runs, so libusb sees devices leave and arrive. Its stdout and stderr arrive
 # together through the guest's second serial port. It finds in its environment:
 #   QUILLBARROW_E2E=1, QUILLBARROW_E2E_RESPONDER (qemu|umtp), QUILLBARROW_E2E_SHARE (the served
-#   folder), QUILLBARROW_E2E_RUN_DIR, QUILLBARROW_E2E_REQUESTS (see below),
-#   QUILLBARROW_E2E_UDEVADM (the guest udev's udevadm: run it with SYSTEMD_IGNORE_CHROOT=1).
+#   folder), QUILLBARROW_E2E_RUN_DIR, QUILLBARROW_E2E_REQUESTS (see below).
 #
 # Unplugging and plugging the device from inside the guest (e.g. in the middle of a transfer):
 # create a file named after the action in $QUILLBARROW_E2E_REQUESTS, then wait for "<action>.done"
@@ -200,7 +199,6 @@ mkdir -p "$guest" "$requests"
   done
   printf 'export QUILLBARROW_E2E=1 QUILLBARROW_E2E_RESPONDER=%q QUILLBARROW_E2E_SHARE=%q QUILLBARROW_E2E_RUN_DIR=%q QUILLBARROW_E2E_REQUESTS=%q\n' \
     "$responder" "$share" "$run_dir" "$requests"
-  printf 'export QUILLBARROW_E2E_UDEVADM=%q\n' "$(readlink -f "$cache/udev")/udevadm"
   printf 'cd -- %q 2>/dev/null || cd /\n' "$cwd"
   printf ': >%q\n' "$guest/started"
   printf 'exec'

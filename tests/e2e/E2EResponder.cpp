@@ -10,7 +10,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QProcess>
 #include <stdexcept>
 
 namespace quillbarrow::e2e {
@@ -29,8 +28,8 @@ QString requiredVariable(const char* name)
 
 } // namespace
 
-E2EResponder::E2EResponder(Kind kind, QString share, QString requests, QString udevadm)
-    : m_kind(kind), m_share(std::move(share)), m_requests(std::move(requests)), m_udevadm(std::move(udevadm))
+E2EResponder::E2EResponder(Kind kind, QString share, QString requests)
+    : m_kind(kind), m_share(std::move(share)), m_requests(std::move(requests))
 {
 }
 
@@ -43,8 +42,7 @@ const E2EResponder& E2EResponder::current()
         }
         return E2EResponder(kind == QLatin1StringView("qemu") ? Kind::qemu : Kind::umtp,
                             requiredVariable("QUILLBARROW_E2E_SHARE"),
-                            requiredVariable("QUILLBARROW_E2E_REQUESTS"),
-                            requiredVariable("QUILLBARROW_E2E_UDEVADM"));
+                            requiredVariable("QUILLBARROW_E2E_REQUESTS"));
     }();
     return responder;
 }
@@ -83,17 +81,6 @@ void E2EResponder::prepareServedFolder() const
                             LocalTree::bigFileName());
 }
 
-bool E2EResponder::settleDevices() const
-{
-    QProcess udevadm;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("SYSTEMD_IGNORE_CHROOT"), QStringLiteral("1"));
-    udevadm.setProcessEnvironment(environment);
-    udevadm.start(m_udevadm, {QStringLiteral("settle"), QStringLiteral("--timeout=60")});
-    return udevadm.waitForFinished(70'000) && udevadm.exitStatus() == QProcess::NormalExit &&
-           udevadm.exitCode() == 0;
-}
-
 std::shared_ptr<MTPBackend> E2EResponder::makeBackend() const
 {
     return std::make_shared<LibMTPBackend>(AppLogger(QStringLiteral("LibMTPBackend")), DynamicLibraryProbe());
@@ -103,9 +90,6 @@ QCoro::Task<std::shared_ptr<DeviceSession>>
 E2EResponder::openSession(std::shared_ptr<MTPBackend> backend, DeviceID deviceID,
                           std::optional<RemoteObjectID> writableAlias) const
 {
-    if (!settleDevices()) {
-        throw std::runtime_error("the guest's udev did not settle");
-    }
     std::shared_ptr<DeviceSession> session = co_await backend->openSession(deviceID);
     ResponderSession::Settings settings;
     settings.listParentsFirst = needsListedParents();

@@ -60,17 +60,10 @@ class E2EResponder {
     // made behind a responder's back later may go unnoticed).
     void prepareServedFolder() const;
 
-    // Waits until the guest's udev has handled every device event (at most 60 s; false after).
-    // A device that is plugged in again, or reset when a session closes, is probed by udev's
-    // mtp-probe when libmtp does not know it (uMTP-Responder), and the probe holds the device's
-    // interface meanwhile: opening it then fails, and in a guest slowed by a busy host the probe
-    // outlasts the open's own attempts.
-    bool settleDevices() const;
     // The backend as the application makes it for real devices.
     std::shared_ptr<MTPBackend> makeBackend() const;
-    // Opens the device through the backend, once udev has settled, and wraps the session for the
-    // responder's quirks (see ResponderSession); with `writableAlias`, that identifier stands for
-    // the writable folder.
+    // Opens the device through the backend and wraps the session for the responder's quirks
+    // (see ResponderSession); with `writableAlias`, that identifier stands for the writable folder.
     QCoro::Task<std::shared_ptr<DeviceSession>>
     openSession(std::shared_ptr<MTPBackend> backend, DeviceID deviceID,
                 std::optional<RemoteObjectID> writableAlias = {}) const;
@@ -82,12 +75,11 @@ class E2EResponder {
     bool awaitAnswer(const QString& action, std::chrono::milliseconds watchdog, QString* answer) const;
 
   private:
-    E2EResponder(Kind kind, QString share, QString requests, QString udevadm);
+    E2EResponder(Kind kind, QString share, QString requests);
 
     Kind m_kind;
     QString m_share;
     QString m_requests;
-    QString m_udevadm;
 };
 
 } // namespace quillbarrow::e2e
