@@ -20,13 +20,9 @@
 #                          unasked: QUILLBARROW_*, GTEST_*, QT_*, LIBMTP_*, LIBUSB_*, ASAN_OPTIONS,
 #                          UBSAN_OPTIONS, LSAN_OPTIONS.
 #   --memory MB, --cpus N  guest size (default 1024 MB; 1 CPU with qemu, 2 with umtp, where the
-#                          responder shares the guest with PROGRAM). QEMU's device learns of
-#                          the objects it creates only when its main loop reads inotify; busy
-#                          emulated CPUs delay that loop, the guest's next request can arrive
-#                          first, and the device refuses it (e.g. listing a folder it has just
-#                          created). One CPU, and CPUs at a lower priority than the main loop,
-#                          make that rare, not impossible: see wait_for_new_folder in
-#                          tests/e2e/SmokeCheck.c.
+#                          responder shares the guest with PROGRAM). With qemu, QEMU's main loop
+#                          and every emulated CPU run on one host CPU, the main loop at a
+#                          real-time priority (see "Placement" below): more CPUs add nothing.
 #   --storage-name NAME    the storage's description on the device (default "Shared").
 #   --skip-code N          exit with N (instead of 125) when this machine cannot run guests: not
 #                          root, or scripts/e2e/setup.sh fails (the runner calls it when the
@@ -213,12 +209,32 @@ mkdir -p "$guest" "$requests"
 # QEMU's option syntax doubles a comma inside a value.
 opt() { printf '%s' "${1//,/,,}"; }
 
+# Under software emulation the guest's time-stamp counter is the host's. A guest that measures
+# its frequency itself while the host is busy can get it wrong by a factor of two (a run once
+# counted 451 s of test time in 190 s), and then its clock, and every time limit of the program,
+# runs that much fast. So the host measures it (tsc-khz.c, built once into the cache) and the
+# guest's kernel is told; it only refines the figure within 1 %.
+host_tsc_khz() {
+  local program
+  program="$qb_e2e_cache_root/tsc-khz.$(sha256sum <"$here/tsc-khz.c" | cut -c1-16)"
+  if [ ! -x "$program" ]; then
+    gcc -O2 -o "$program.$$" "$here/tsc-khz.c" && mv "$program.$$" "$program" || return 1
+  fi
+  "$program"
+}
+clock=
+if tsc_khz=$(host_tsc_khz 2>/dev/null) && [[ "$tsc_khz" =~ ^[1-9][0-9]+$ ]]; then
+  clock=" tsc_early_khz=$tsc_khz"
+else
+  say "cannot measure the host's time-stamp counter: the guest measures it itself"
+fi
+
 kernel=$(readlink -f "$cache/kernel")
 args=(
   -S -name quillbarrow-e2e,debug-threads=on -machine q35 -nodefaults -no-user-config -display none -no-reboot -nic none
   -accel tcg,thread=multi -cpu max -smp "$cpus" -m "$memory"
   -kernel "$kernel" -initrd "$cache/initramfs.cpio"
-  -append "console=ttyS0 quiet mitigations=off tsc=reliable no_timer_check panic=-1 quillbarrow.responder=$responder"
+  -append "console=ttyS0 quiet mitigations=off tsc=reliable no_timer_check${clock} panic=-1 quillbarrow.responder=$responder"
   -chardev "file,id=console,path=$(opt "$private/console.log")" -device isa-serial,chardev=console
   -chardev "file,id=output,path=$(opt "$private/output.log"),append=on" -device isa-serial,chardev=output
   -qmp "unix:$(opt "$private/qmp.sock"),server=on,wait=off"
@@ -244,22 +260,79 @@ qemu_pid=$!
 tail -q -n +1 -f -s 0.1 --pid="$qemu_pid" "$private/output.log" &
 tail_pid=$!
 
-# QEMU starts paused. Its emulated CPUs get a lower priority than its main loop before they
-# run: the main loop serves the 9p shares and notices, through inotify, the objects that the
-# usb-mtp device creates. When busy CPUs starve it, the guest's next request can reach the
-# device before it knows of the object it has just made, and the device refuses the request.
+# QEMU's usb-mtp device answers the creation of an object (a folder at once, a file when its
+# data arrives) before it knows the object: it takes in its own new objects only when QEMU's main
+# loop reads the inotify events of the served folder. Until then it refuses every request that
+# names the object, which libmtp reports as 0x02FE (an error where data was expected), and it
+# hands the next new object the number it promised this one. libmtp asks about every object it
+# has just created, so on a busy host, where the main loop waits for a turn while the emulated
+# CPU goes on, uploads and new folders failed. Placement takes the race away: the main loop and
+# the emulated CPUs share one host CPU, and the main loop has a real-time priority, so the moment
+# the device's mkdir or open makes an event readable the main loop preempts the emulated CPU,
+# which runs no further guest instruction until the loop has taken the object in. The threads
+# the main loop starts later (QEMU's I/O workers) keep the normal priority; the CPU is chosen
+# among those this runner may use. uMTP-Responder keeps its own objects: nothing to place.
+# Both responders' guests also get a better share of a busy host than its ordinary processes:
+# the emulated CPUs and the main loop (which serves the guest's 9p shares) run at nice -10.
+# libmtp gives a device 300 ms to answer the cancel of a transfer and the status request after
+# it; uMTP-Responder answers from inside the guest, and a guest slowed down by the host's load
+# missed that and dropped off the bus. A machine that refuses either (no CAP_SYS_NICE) fails the
+# run with the reason.
+guest_nice=-10
+
+# The host CPUs this runner may use, one per line.
+allowed_cpus() {
+  local list range ranges
+  list=$(awk '/^Cpus_allowed_list:/ { print $2 }' /proc/self/status)
+  IFS=, read -ra ranges <<<"$list"
+  for range in "${ranges[@]}"; do
+    seq "${range%-*}" "${range#*-}"
+  done
+}
+
+# The threads of QEMU's emulated CPUs, one per line.
+cpu_threads() {
+  # The monitor answers once the machine exists; "info cpus" names each emulated CPU's thread.
+  perl "$here/qmp-request.pl" "$private/qmp.sock" hmp "info cpus" 2>&1 |
+    sed -n 's/.*thread_id=\([0-9][0-9]*\).*/\1/p'
+}
+
+# Places QEMU's threads as described above; prints why it cannot.
+place_qemu_threads() {
+  local cpus cpu threads tid reason
+  threads=$(cpu_threads) || true
+  [ -n "$threads" ] || { echo "QEMU's monitor does not name the emulated CPUs' threads"; return; }
+  for tid in "$qemu_pid" $threads; do
+    renice -n "$guest_nice" -p "$tid" >/dev/null 2>&1 || { echo "cannot renice thread $tid to $guest_nice"; return; }
+  done
+  [ "$responder" = qemu ] || return 0
+  mapfile -t cpus < <(allowed_cpus)
+  cpu=${cpus[$((qemu_pid % ${#cpus[@]}))]}
+  for tid in "$qemu_pid" $threads; do
+    taskset -p -c "$cpu" "$tid" >/dev/null 2>&1 || { echo "cannot move thread $tid to host CPU $cpu"; return; }
+  done
+  if ! reason=$(chrt --fifo --reset-on-fork -p 1 "$qemu_pid" 2>&1); then
+    echo "cannot give QEMU's main loop a real-time priority: $reason"
+    return
+  fi
+  [ "$verbose" = no ] || say "QEMU's main loop (real-time) and emulated CPUs on host CPU $cpu"
+}
+
+# QEMU starts paused: the threads are placed before the guest runs.
 for _ in $(seq 500); do
   [ -S "$private/qmp.sock" ] && break
   kill -0 "$qemu_pid" 2>/dev/null || break
   sleep 0.02
 done
-for task in /proc/"$qemu_pid"/task/*; do
-  case "$(cat "$task/comm" 2>/dev/null)" in
-    CPU*) renice -n 10 -p "${task##*/}" >/dev/null 2>&1 || true ;;
-  esac
-done
-if ! cont_error=$(perl "$here/qmp-request.pl" "$private/qmp.sock" hmp cont 2>&1) && kill -0 "$qemu_pid" 2>/dev/null; then
-  say "cannot start the guest's CPUs through QEMU's monitor: $cont_error"
+start_error=
+if kill -0 "$qemu_pid" 2>/dev/null; then
+  start_error=$(place_qemu_threads)
+fi
+if [ -z "$start_error" ] && ! start_error=$(perl "$here/qmp-request.pl" "$private/qmp.sock" hmp cont 2>&1); then
+  start_error="cannot start the guest's CPUs through QEMU's monitor: $start_error"
+fi
+if [ -n "$start_error" ] && kill -0 "$qemu_pid" 2>/dev/null; then
+  say "$start_error"
   kill -KILL "$qemu_pid" 2>/dev/null || true
 fi
 [ "$verbose" = no ] || say "guest pid $qemu_pid, QMP $private/qmp.sock, monitor $private/monitor.sock"
@@ -284,6 +357,9 @@ serve_request() {
   mv "$file.done.tmp" "$file.done"
 }
 
+# The program's unplug request races its own transfer (QEMU's device takes 100 MB in about a
+# second): the loop that serves it runs ahead of ordinary work too.
+renice -n "$guest_nice" -p $$ >/dev/null 2>&1 || true
 deadline=$(($(date +%s%N) / 1000000 + timeout * 1000))
 timed_out=no
 while kill -0 "$qemu_pid" 2>/dev/null; do

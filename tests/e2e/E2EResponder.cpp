@@ -104,7 +104,8 @@ void E2EResponder::sendRequest(const QString& action) const
     QFile::remove(m_requests + QLatin1Char('/') + action + QStringLiteral(".done"));
     QFile request(m_requests + QLatin1Char('/') + action);
     if (!request.open(QIODevice::WriteOnly)) {
-        throw std::runtime_error("cannot write the request " + request.fileName().toStdString());
+        throw std::runtime_error("cannot write the request " + request.fileName().toStdString() + ": " +
+                                 request.errorString().toStdString());
     }
 }
 

@@ -37,8 +37,9 @@ class E2EResponder {
     // again.
     bool survivesCancelledDownloads() const { return m_kind == Kind::qemu; }
     // QEMU's device learns of the objects in a folder only when the folder is listed: it creates
-    // folders and accepts uploads only in folders listed in the session, and it learns of what it
-    // has just created from inotify, a little after it answered.
+    // folders and accepts uploads only in folders listed in the session. (It takes in what it has
+    // just created from inotify, after it answered; the runner's placement of QEMU's threads makes
+    // sure it has done so before it answers the next request.)
     bool needsListedParents() const { return m_kind == Kind::qemu; }
 
     // Whether the device takes an upload of `size` bytes. QEMU 7.2's device cannot take an upload

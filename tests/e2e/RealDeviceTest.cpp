@@ -1,9 +1,6 @@
 #include "RealDeviceTest.h"
 
 #include "LocalTree.h"
-#include "ResponderSession.h"
-
-#include <iostream>
 
 namespace quillbarrow::e2e {
 
@@ -117,11 +114,6 @@ void RealDeviceTest::replugAndReopen()
 void RealDeviceTest::TearDown()
 {
     // What the test left on the device stays: the served folder is thrown away with the run.
-    if (const auto* session = dynamic_cast<const ResponderSession*>(m_session.get());
-        session != nullptr && session->lateListings() > 0) {
-        std::cout << "the device did not know " << session->lateListings()
-                  << " time(s) yet what it had just created; listed again" << std::endl;
-    }
     if (m_session) {
         try {
             run(m_session->close());

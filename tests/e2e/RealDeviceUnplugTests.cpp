@@ -6,6 +6,7 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QUrl>
+#include <exception>
 #include <iostream>
 
 // The device unplugged while a transfer moves its bytes (QEMU: the usb-mtp device deleted through
@@ -89,7 +90,12 @@ class RealDeviceUnplug : public RealDeviceTest {
                 m_unplugAsked = true;
                 m_unpluggedAt = job.state.progress()->bytesCompleted;
                 m_sinceUnplug.start();
-                m_responder.sendRequest(QStringLiteral("unplug"));
+                // Called from the event loop, which must not see an exception.
+                try {
+                    m_responder.sendRequest(QStringLiteral("unplug"));
+                } catch (const std::exception& error) {
+                    ADD_FAILURE() << error.what();
+                }
             }
         };
     }

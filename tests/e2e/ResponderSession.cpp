@@ -1,6 +1,5 @@
 #include "ResponderSession.h"
 
-#include "async/Sleep.h"
 #include "domain/QuillbarrowError.h"
 #include "transport/LibMTPDeviceSession.h"
 
@@ -15,12 +14,9 @@ struct ResponderSession::State {
     Settings settings;
     // The folders listed in this session, by listingKey().
     QSet<QString> listed;
-    // The folders this layer created in this session: the device may not know them at once.
-    QSet<RemoteObjectID> created;
     // Every object seen in a listing or made by an operation, by its real id.
     QHash<RemoteObjectID, RemoteItem> seen;
     std::optional<RemoteObjectID> writableID;
-    int lateListings = 0;
 };
 
 namespace {
@@ -113,9 +109,8 @@ QCoro::Task<std::optional<RemoteObjectID>> realParent(std::shared_ptr<State> sta
     co_return co_await realID(state, *id);
 }
 
-// Lists the folder unless this session did. A folder this layer created is listed again until the
-// device knows it; any other folder is listed once, and a failure is left for the operation that
-// follows to report in its own words.
+// Lists the folder unless this session did. A failure is left for the operation that follows to
+// report in its own words.
 QCoro::Task<> ensureListed(std::shared_ptr<State> state, std::optional<RemoteObjectID> folder,
                            StorageID storage)
 {
@@ -125,44 +120,26 @@ QCoro::Task<> ensureListed(std::shared_ptr<State> state, std::optional<RemoteObj
     if (folder && !LibMTPDeviceSession::mtpID(folder->rawValue())) {
         co_return; // not an object of the device at all
     }
-    const bool fresh = folder && state->created.contains(*folder);
-    for (int attempt = 1;; ++attempt) {
-        try {
-            co_await listOnce(state, folder, storage);
-            co_return;
-        } catch (const QuillbarrowError&) {
-            if (!fresh || attempt >= state->settings.listingAttempts) {
-                co_return;
-            }
-        }
-        ++state->lateListings;
-        co_await sleepFor(state->settings.listingPause);
+    try {
+        co_await listOnce(state, folder, storage);
+    } catch (const QuillbarrowError&) {
     }
 }
 
-// Lists the parent until it shows the new object: the device answers the creation before it knows
-// the object, and refuses requests about it until then.
-QCoro::Task<> awaitListed(std::shared_ptr<State> state, std::optional<RemoteObjectID> parent,
-                          StorageID storage, RemoteObjectID object)
+// Lists the parent of a folder just created: it must show the folder under the id the device
+// reported. A device that answered before it knew the folder fails here, in plain words, rather
+// than with a refusal of some later request about the folder.
+QCoro::Task<> expectListed(std::shared_ptr<State> state, std::optional<RemoteObjectID> parent,
+                           StorageID storage, RemoteItem created)
 {
-    for (int attempt = 1;; ++attempt) {
-        try {
-            const DirectoryPage page = co_await listOnce(state, parent, storage);
-            for (const RemoteItem& item : page.items) {
-                if (item.id == object) {
-                    co_return;
-                }
-            }
-        } catch (const QuillbarrowError&) {
-            // The parent itself may still be unknown to the device.
+    const DirectoryPage page = co_await listOnce(state, parent, storage);
+    for (const RemoteItem& item : page.items) {
+        if (item.id == created.id && item.name == created.name) {
+            co_return;
         }
-        if (attempt >= state->settings.listingAttempts) {
-            throw std::runtime_error("the device never listed the object " + object.rawValue().toStdString() +
-                                     " that it reported created");
-        }
-        ++state->lateListings;
-        co_await sleepFor(state->settings.listingPause);
     }
+    throw std::runtime_error("the device does not list the folder " + created.name.toStdString() + " (id " +
+                             created.id.rawValue().toStdString() + ") that it reported created");
 }
 
 QCoro::Task<> deleteDepthFirst(std::shared_ptr<State> state, RemoteObjectID id)
@@ -208,10 +185,9 @@ QCoro::Task<RemoteItem> createIn(std::shared_ptr<State> state, QString name,
         co_await ensureListed(state, parent, storage);
     }
     RemoteItem item = co_await state->session->createFolder(name, parent, storage);
-    state->created.insert(item.id);
     state->seen.insert(item.id, item);
     if (state->settings.listParentsFirst) {
-        co_await awaitListed(state, parent, storage, item.id);
+        co_await expectListed(state, parent, storage, item);
     }
     // The real session reports the parent as it was given.
     item.parentID = parentID;
@@ -324,11 +300,6 @@ QCoro::Task<> ResponderSession::close()
 const std::shared_ptr<DeviceSession>& ResponderSession::real() const
 {
     return m_state->session;
-}
-
-int ResponderSession::lateListings() const
-{
-    return m_state->lateListings;
 }
 
 } // namespace quillbarrow::e2e

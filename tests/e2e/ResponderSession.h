@@ -2,7 +2,6 @@
 
 #include "transport/DeviceSession.h"
 
-#include <chrono>
 #include <memory>
 #include <optional>
 
@@ -13,9 +12,10 @@ namespace quillbarrow::e2e {
 // only adds listings and translates one identifier:
 // - `listParentsFirst` (QEMU's device): a folder is listed before anything is created or
 //   uploaded in it, unless this session listed it already; after a folder is created, its parent
-//   is listed again until it shows the new folder. The device learns of new objects from inotify,
-//   a little after it answered, so listings of what this layer created are retried a bounded
-//   number of times while the device does not know it yet.
+//   is listed and must show the new folder under the id the device reported. The device takes in
+//   its own new objects from inotify; the runner places QEMU's threads so that it has done so
+//   before it answers the next request (scripts/e2e/run-in-guest.sh), so nothing here waits for
+//   it: a new folder that the listing does not show fails the operation.
 // - `emptyFoldersBeforeDelete` (QEMU's device refuses to delete a folder that is not empty): a
 //   folder's contents are deleted first, depth first.
 // - `writableAlias`: an identifier that stands for the folder named `writableName` in the storage
@@ -28,8 +28,6 @@ class ResponderSession final : public DeviceSession {
         bool emptyFoldersBeforeDelete = false;
         std::optional<RemoteObjectID> writableAlias;
         QString writableName;
-        int listingAttempts = 200;
-        std::chrono::milliseconds listingPause{50};
     };
 
     ResponderSession(std::shared_ptr<DeviceSession> session, Settings settings);
@@ -53,8 +51,6 @@ class ResponderSession final : public DeviceSession {
 
     // The session underneath.
     const std::shared_ptr<DeviceSession>& real() const;
-    // How many listings failed or missed a new object because the device did not know it yet.
-    int lateListings() const;
 
     struct State;
 

@@ -126,31 +126,27 @@ static LIBMTP_file_t *list_folder(uint32_t storage, uint32_t folder, const char 
     return found;
 }
 
-/* QEMU's device answers the creation of a folder before it knows the folder itself: it learns
- * of it from inotify, in its main loop, and refuses requests about it until then. Waits (at most
- * 10 s) until the root lists the new folder under the id the creation returned. */
-static void wait_for_new_folder(uint32_t storage, uint32_t folder)
+/* QEMU's device answers the creation of a folder before it knows the folder itself: it takes it
+ * in from inotify, in QEMU's main loop, which the runner places so that it does so before the
+ * device answers the next request. So the device must know the folder at once: libmtp's own
+ * question about it right after the creation found it (nothing on the error stack), and the root
+ * lists it under the id the creation returned. */
+static void expect_new_folder(uint32_t storage, uint32_t folder)
 {
-    for (int waited = 0;; waited += 100) {
-        LIBMTP_file_t *listed = LIBMTP_Get_Files_And_Folders(device, storage, LIBMTP_FILES_AND_FOLDERS_ROOT);
-        bool found = false;
-        while (listed) {
-            LIBMTP_file_t *next = listed->next;
-            found = found || (listed->item_id == folder && strcmp(listed->filename, folder_name) == 0);
-            LIBMTP_destroy_file_t(listed);
-            listed = next;
-        }
-        if (found) {
-            break;
-        }
-        if (waited >= 10000) {
-            fail("the root does not list the new folder %s (id %u)", folder_name, folder);
-        }
-        sleep_ms(100);
-    }
     if (LIBMTP_Get_Errorstack(device)) {
-        step("(the device did not know the new folder at once)");
-        LIBMTP_Clear_Errorstack(device);
+        LIBMTP_Dump_Errorstack(device);
+        fail("the device did not know the folder %s (id %u) right after creating it", folder_name, folder);
+    }
+    LIBMTP_file_t *listed = LIBMTP_Get_Files_And_Folders(device, storage, LIBMTP_FILES_AND_FOLDERS_ROOT);
+    bool found = false;
+    while (listed) {
+        LIBMTP_file_t *next = listed->next;
+        found = found || (listed->item_id == folder && strcmp(listed->filename, folder_name) == 0);
+        LIBMTP_destroy_file_t(listed);
+        listed = next;
+    }
+    if (!found) {
+        fail("the root does not list the new folder %s (id %u)", folder_name, folder);
     }
 }
 
@@ -248,12 +244,13 @@ int main(void)
 
     /* QEMU's device creates folders and accepts uploads only in folders listed in this session. */
     list_folder(storage, LIBMTP_FILES_AND_FOLDERS_ROOT, "root", NULL);
+    LIBMTP_Clear_Errorstack(device);
     uint32_t folder = LIBMTP_Create_Folder(device, (char *)folder_name, 0, storage);
     if (folder == 0) {
         fail("cannot create the folder %s", folder_name);
     }
     step("created folder %s (id %u)", folder_name, folder);
-    wait_for_new_folder(storage, folder);
+    expect_new_folder(storage, folder);
     list_folder(storage, folder, folder_name, NULL);
 
     unsigned char *payload = malloc(payload_size);
