@@ -67,8 +67,13 @@ bool render(const Scene& scene, const QDir& out)
         std::fprintf(stderr, "quillbarrow-snapshot: scene %s did not become ready\n", qPrintable(scene.name));
         return false;
     }
-    // Lets pending layouts and repaints land before the picture is taken.
-    QCoreApplication::processEvents();
+    // Lets pending layouts and repaints land before the picture is taken. A layout pass can post
+    // the next one (a wrapped text growing a row), so a few rounds, as a person's first glance
+    // comes a moment after the change.
+    for (int round = 0; round < 4; ++round) {
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+        QCoreApplication::processEvents();
+    }
     const QString path = out.filePath(scene.name + QStringLiteral(".png"));
     if (!pictureWithSheets(view.widget).save(path)) {
         std::fprintf(stderr, "quillbarrow-snapshot: could not write %s\n", qPrintable(path));

@@ -142,6 +142,10 @@ TEST(WindowChrome, AChoiceWhileAJobRunsShowsTheBannerAndKeepsTheSession)
     }));
     EXPECT_LT(banner->mapTo(rig.window.data(), QPoint(0, banner->height())).y(),
               rig.window->paneArea()->mapTo(rig.window.data(), QPoint(0, 0)).y() + 1);
+    // Once laid out, the banner is as tall as its wrapped lines need: hiding the conflict rows
+    // and buttons must not leave their height behind as an empty band.
+    EXPECT_TRUE(processEventsUntil([&] { return banner->height() == banner->heightForWidth(banner->width()); }))
+        << banner->height() << " tall, needs " << banner->heightForWidth(banner->width());
     QTest::qWait(5);
     EXPECT_EQ(rig.browser.currentSession(), session);
     EXPECT_TRUE(rig.isConnectedTo(pixel));
