@@ -82,6 +82,30 @@ TEST(ItemTableModel, ARelistingOfTheSameFolderAnnouncesRangesNotAReset)
     EXPECT_EQ(model.rowOf(localID(QStringLiteral("b"))), std::nullopt);
 }
 
+// Removals at the edges, where no survivor stands below the removed rows: the rows shown and
+// the rows counted are exactly the new listing.
+TEST(ItemTableModel, RemovalsReachingTheLastRowLeaveExactlyTheNewListing)
+{
+    const struct {
+        QStringList before;
+        QStringList after;
+    } cases[] = {
+        {{"a", "b", "c"}, {"a", "b"}},
+        {{"a", "b", "c"}, {"a"}},
+        {{"a", "b", "c"}, {}},
+        {{"a", "b", "c", "d"}, {"b"}},
+        {{"a", "b", "c", "d"}, {"a", "c"}},
+    };
+    for (const auto& test : cases) {
+        LocalModel model(NativeTableColumn::standardColumns());
+        QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::Fatal);
+        model.setItems(localFiles(test.before), listing);
+        model.setItems(localFiles(test.after), listing);
+        EXPECT_EQ(shownNames(model), test.after) << test.before.join(',').toStdString();
+        EXPECT_EQ(model.rowCount(), test.after.size());
+    }
+}
+
 TEST(ItemTableModel, PersistentIndexesFollowTheirRowsThroughRemovalsInsertionsAndReordering)
 {
     LocalModel model(NativeTableColumn::standardColumns());
