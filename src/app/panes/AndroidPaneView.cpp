@@ -35,7 +35,7 @@ namespace quillbarrow {
 
 namespace {
 
-// The capsule keeps this much room above it, inside the table area.
+// The capsule keeps this much room above it.
 constexpr int capsuleTopMargin = 8;
 
 // Pastes the clipboard into the device folder captured when the command was given, then lists
@@ -629,8 +629,11 @@ void AndroidPaneView::updateContent()
 
 void AndroidPaneView::placeCapsule()
 {
+    // Over the rows, below the column titles, so that every title stays readable.
     const QSize size = m_capsule->sizeHint();
-    m_capsule->setGeometry((m_tableArea->width() - size.width()) / 2, capsuleTopMargin, size.width(), size.height());
+    const int rowsTop = m_table->viewport()->mapTo(m_tableArea, QPoint(0, 0)).y();
+    m_capsule->setGeometry((m_tableArea->width() - size.width()) / 2, rowsTop + capsuleTopMargin, size.width(),
+                           size.height());
 }
 
 void AndroidPaneView::updateHeader()

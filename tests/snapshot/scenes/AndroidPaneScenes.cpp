@@ -4,6 +4,8 @@
 
 #include "SceneSupport.h"
 #include "async/Sleep.h"
+#include "chrome/TransferJobListModel.h"
+#include "chrome/TransferPanel.h"
 #include "domain/QuillbarrowError.h"
 #include "infrastructure/InMemoryUserDefaults.h"
 #include "panes/AndroidPaneView.h"
@@ -25,22 +27,101 @@ namespace quillbarrow::snapshot {
 
 namespace {
 
-// The mock device, whose session never finishes opening: the window stays in "Connecting to …".
-class SlowOpeningBackend final : public MTPBackend {
+// What the scene backend holds back, to keep the window in a state that lasts a moment only.
+struct Holds {
+    bool opening = false;  // the session never finishes opening
+    bool listings = false; // a listing asked for from now on never ends
+};
+
+QCoro::Task<> holdOn()
+{
+    // Far longer than any scene; the program quits first.
+    co_await sleepFor(std::chrono::hours(24));
+}
+
+// The mock device's session, whose listings can be held.
+class HeldSession final : public DeviceSession {
   public:
-    SlowOpeningBackend() : m_devices(std::make_shared<MockMTPBackend>(MockMTPBackend::defaultDevices())) {}
+    HeldSession(std::shared_ptr<DeviceSession> session, std::shared_ptr<Holds> holds)
+        : m_session(std::move(session)), m_holds(std::move(holds))
+    {
+    }
+    AndroidDevice device() const override { return m_session->device(); }
+    QCoro::Task<QList<StorageRoot>> storages() override { return m_session->storages(); }
+    QCoro::Task<DirectoryPage> rootDirectory(StorageID storageID) override
+    {
+        if (m_holds->listings) {
+            co_await holdOn();
+        }
+        QCoro::Task<DirectoryPage> listing = m_session->rootDirectory(storageID);
+        co_return co_await std::move(listing);
+    }
+    QCoro::Task<DirectoryPage> listDirectory(RemoteObjectID parentID, RemotePath path) override
+    {
+        if (m_holds->listings) {
+            co_await holdOn();
+        }
+        QCoro::Task<DirectoryPage> listing = m_session->listDirectory(parentID, path);
+        co_return co_await std::move(listing);
+    }
+    QCoro::Task<RemoteItem> createFolder(QString name, std::optional<RemoteObjectID> parentID,
+                                         StorageID storageID) override
+    {
+        return m_session->createFolder(name, parentID, storageID);
+    }
+    QCoro::Task<> rename(RemoteObjectID itemID, QString newName) override { return m_session->rename(itemID, newName); }
+    QCoro::Task<> deleteItem(RemoteObjectID itemID) override { return m_session->deleteItem(itemID); }
+    QCoro::Task<> downloadFile(RemoteObjectID itemID, QString destination, TransferProgressFunction progress) override
+    {
+        return m_session->downloadFile(itemID, destination, progress);
+    }
+    QCoro::Task<RemoteItem> uploadFile(QString source, QString name, std::optional<RemoteObjectID> parentID,
+                                       StorageID storageID, TransferProgressFunction progress) override
+    {
+        return m_session->uploadFile(source, name, parentID, storageID, progress);
+    }
+    QCoro::Task<> close() override { return m_session->close(); }
+
+  private:
+    std::shared_ptr<DeviceSession> m_session;
+    std::shared_ptr<Holds> m_holds;
+};
+
+// The mock device behind the holds.
+class HeldBackend final : public MTPBackend {
+  public:
+    explicit HeldBackend(std::shared_ptr<Holds> holds)
+        : m_devices(std::make_shared<MockMTPBackend>(MockMTPBackend::defaultDevices())), m_holds(std::move(holds))
+    {
+    }
     QCoro::Task<QList<AndroidDevice>> currentDevices() override { return m_devices->currentDevices(); }
     AsyncChannel<DeviceConnectionEvent> events() override { return m_devices->events(); }
-    QCoro::Task<std::shared_ptr<DeviceSession>> openSession(DeviceID, OpenSessionOptions) override
+    QCoro::Task<std::shared_ptr<DeviceSession>> openSession(DeviceID deviceID, OpenSessionOptions options) override
     {
-        co_await sleepFor(std::chrono::hours(24), m_stop.get_token());
-        throw QuillbarrowError::deviceNotFound();
+        if (m_holds->opening) {
+            co_await holdOn();
+        }
+        QCoro::Task<std::shared_ptr<DeviceSession>> opening = m_devices->openSession(deviceID, options);
+        std::shared_ptr<DeviceSession> session = co_await std::move(opening);
+        co_return std::make_shared<HeldSession>(std::move(session), m_holds);
     }
 
   private:
     std::shared_ptr<MockMTPBackend> m_devices;
-    std::stop_source m_stop;
+    std::shared_ptr<Holds> m_holds;
 };
+
+// The scene application over the held mock device.
+std::shared_ptr<QuillbarrowApp> makeHeldApp(std::shared_ptr<Holds> holds)
+{
+    static QTemporaryDir openedFiles;
+    QuillbarrowApp::Services services;
+    services.homePath = sceneHome().path();
+    services.preferences = std::make_shared<InMemoryUserDefaults>();
+    services.openedFilesCacheDirectory = openedFiles.path();
+    services.chooseBackend = [holds] { return AppEnvironment(std::make_shared<HeldBackend>(holds), BackendMode::mock); };
+    return std::make_shared<QuillbarrowApp>(std::move(services));
+}
 
 AndroidPaneView* androidPane(MainWindow* window)
 {
@@ -60,15 +141,9 @@ const SceneRegistration androidConnecting(
     QStringLiteral("android-pane-connecting"),
     QStringLiteral("The Android pane while the device's session opens: the spinner and \"Connecting to Pixel 8…\""),
     [] {
-        QuillbarrowApp::Services services;
-        services.homePath = sceneHome().path();
-        services.preferences = std::make_shared<InMemoryUserDefaults>();
-        static QTemporaryDir openedFiles;
-        services.openedFilesCacheDirectory = openedFiles.path();
-        services.chooseBackend = [] {
-            return AppEnvironment(std::make_shared<SlowOpeningBackend>(), BackendMode::mock);
-        };
-        auto app = std::make_shared<QuillbarrowApp>(std::move(services));
+        auto holds = std::make_shared<Holds>();
+        holds->opening = true;
+        auto app = makeHeldApp(holds);
         MainWindow* window = app->openWindow();
         window->resize(windowSceneSize);
         SceneView view;
@@ -87,10 +162,11 @@ const SceneRegistration androidCapsule(
     QStringLiteral("The Android pane in DCIM while the folder is listed again: \"Loading device contents…\" over the "
                    "table, one folder selected"),
     [] {
-        auto app = makeSceneApp(MockMTPBackend::defaultDevices());
+        auto holds = std::make_shared<Holds>();
+        auto app = makeHeldApp(holds);
         MainWindow* window = app->openWindow();
         auto step = std::make_shared<int>(0);
-        return windowScene(app, window, [window, step] {
+        return windowScene(app, window, [window, step, holds] {
             DeviceBrowserViewModel& device = window->deviceBrowser();
             AndroidPaneView* pane = androidPane(window);
             if (*step == 0 && device.currentPage() && !device.isLoading()) {
@@ -107,7 +183,8 @@ const SceneRegistration androidCapsule(
                 *step = 2;
                 window->state().focusPane(FocusedPane::android);
                 pane->setSelection({device.items().front().id});
-                // A refresh raises loading over the shown folder; the picture is taken at once.
+                // The folder is listed again, and the listing is held: loading over the shown folder.
+                holds->listings = true;
                 QCoro::Task<> refresh = device.refresh();
                 Q_UNUSED(refresh)
                 return false;
@@ -153,7 +230,7 @@ const SceneRegistration androidConflict(
                 return false;
             }
             const QDialog* sheet = window->findChild<QDialog*>(QStringLiteral("conflictSheet"));
-            return *step == 2 && sheet && sheet->isVisible();
+            return *step == 2 && sheet && sheet->isVisible() && window->transferPanel()->model()->rowCount() > 0;
         });
     });
 
