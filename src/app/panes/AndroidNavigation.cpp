@@ -10,12 +10,14 @@
 #include "style/SymbolIcons.h"
 #include "viewmodels/devicebrowser/DeviceBrowserViewModel.h"
 
+#include <QFontMetricsF>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMenu>
 #include <QPainter>
 #include <QPainterPath>
+#include <QtMath>
 
 namespace quillbarrow {
 
@@ -45,6 +47,12 @@ std::optional<StorageID> shownStorageID(const DeviceBrowserViewModel& browser)
 {
     const std::optional<DirectoryPage>& page = browser.currentPage();
     return page ? std::optional<StorageID>(page->storage.id) : std::nullopt;
+}
+
+// Whole pixels rounded up: a width rounded down cuts the last letter off a title that fits.
+int titleWidth(const QString& text, const QFont& font)
+{
+    return qCeil(QFontMetricsF(font).horizontalAdvance(text));
 }
 
 constexpr int segmentPaddingH = 8;
@@ -161,16 +169,15 @@ QString StorageSegmentButton::shownTitle() const
 
 QRect StorageSegmentButton::markRect() const
 {
-    const int content = markSize + markSpacing + fontMetrics().horizontalAdvance(shownTitle());
+    const int content = markSize + markSpacing + titleWidth(shownTitle(), font());
     const int left = std::max(segmentPaddingH, (width() - content) / 2);
     return QRect(left, (height() - markSize) / 2, markSize, markSize);
 }
 
 QSize StorageSegmentButton::sizeHint() const
 {
-    const QFontMetrics metrics = fontMetrics();
-    const int width = 2 * segmentPaddingH + markSize + markSpacing + metrics.horizontalAdvance(text());
-    const int height = 2 * segmentPaddingV + std::max(markSize, metrics.height());
+    const int width = 2 * segmentPaddingH + markSize + markSpacing + titleWidth(text(), font());
+    const int height = 2 * segmentPaddingV + std::max(markSize, fontMetrics().height());
     return QSize(std::clamp(width, minimumSegmentWidth, maximumSegmentWidth), height);
 }
 
