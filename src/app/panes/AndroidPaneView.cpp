@@ -1,5 +1,6 @@
 #include "AndroidPaneView.h"
 
+#include "AndroidNavigation.h"
 #include "PaneHeader.h"
 #include "SelectionPreflightStrip.h"
 #include "chrome/OnboardingView.h"
@@ -138,12 +139,28 @@ AndroidPaneView::AndroidPaneView(DeviceBrowserViewModel& browser, LocalBrowserVi
     m_header = new PaneHeader(QStringLiteral("iphone.gen3"), QStringLiteral("Android"),
                               tr("Favorite Android folders"), tr("Copy to Mac"), QStringLiteral("arrow.left"),
                               tr("Copy selected Android items to the current Mac folder"), this);
+    // Another storage or a favourite folder starts with nothing selected.
+    const auto clearSelection = [this] { setSelection({}); };
+    m_switcher = new AndroidStorageSwitcher(browser, clearSelection);
+    m_switcher->setObjectName(QStringLiteral("androidStorageSwitcher"));
+    m_header->setSwitcher(m_switcher);
+    m_breadcrumb = new AndroidBreadcrumbBar(browser);
+    m_breadcrumb->setObjectName(QStringLiteral("androidBreadcrumbBar"));
+    m_header->setNavigation(m_breadcrumb);
     m_strip = new SelectionPreflightStrip;
     m_strip->setObjectName(QStringLiteral("androidSelectionStrip"));
     m_header->setStrip(m_strip);
     m_favoritesMenu = new QMenu(this);
     m_favoritesMenu->setObjectName(QStringLiteral("androidFavoritesMenu"));
     m_header->favoritesButton()->setMenu(m_favoritesMenu);
+    // Filled at every opening only: refilling on a change of the favourites would delete the
+    // very action ("Add Current Folder") whose trigger caused the change.
+    connect(m_favoritesMenu, &QMenu::aboutToShow, this, [this, clearSelection] {
+        if (m_browser) {
+            fillAndroidFavoritesMenu(m_favoritesMenu, *m_browser, clearSelection);
+        }
+    });
+    fillAndroidFavoritesMenu(m_favoritesMenu, browser, clearSelection);
 
     auto* stack = new QVBoxLayout(this);
     stack->setContentsMargins(0, 0, 0, 0);
@@ -200,10 +217,12 @@ AndroidPaneView::AndroidPaneView(DeviceBrowserViewModel& browser, LocalBrowserVi
     for (auto signal : {&LocalBrowserViewModel::currentDirectoryChanged, &LocalBrowserViewModel::itemsChanged}) {
         connect(&localBrowser, signal, this, &AndroidPaneView::updateHeader);
     }
+    connect(&browser, &DeviceBrowserViewModel::storagesChanged, this, &AndroidPaneView::updateSwitcherVisibility);
     connect(&state, &WindowState::focusedPaneChanged, this, [this] {
         updateHeader();
         update();
     });
+    updateSwitcherVisibility();
     updateContent();
     updateHeader();
     updateStrip();
@@ -671,6 +690,13 @@ void AndroidPaneView::updateStrip()
         return m_browser->calculatingFolderSizeIDs().contains(item.id);
     });
     m_strip->setPreflight(preflight);
+}
+
+void AndroidPaneView::updateSwitcherVisibility()
+{
+    // A switcher of one storage would offer nothing to switch to.
+    const bool shown = m_browser && m_browser->storages().size() >= 2;
+    m_switcher->parentWidget()->setVisible(shown);
 }
 
 void AndroidPaneView::setDropTargeted(bool targeted)

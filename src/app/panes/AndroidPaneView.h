@@ -94,6 +94,8 @@ class AndroidPaneView final : public QWidget {
     SelectionPreflightStrip* selectionStrip() const { return m_strip; }
     DropTargetOverlay* dropOverlay() const { return m_overlay; }
     QMenu* favoritesMenu() const { return m_favoritesMenu; }
+    AndroidStorageSwitcher* storageSwitcher() const { return m_switcher; }
+    AndroidBreadcrumbBar* breadcrumbBar() const { return m_breadcrumb; }
 
     const QSet<RemoteObjectID>& selection() const;
     void setSelection(QSet<RemoteObjectID> selection);
@@ -141,6 +143,7 @@ class AndroidPaneView final : public QWidget {
     void updateHeader();
     void updateStrip();
     void placeCapsule();
+    void updateSwitcherVisibility();
     void setDropTargeted(bool targeted);
     bool mayCopyToMac(const QList<RemoteItem>& items) const;
 
@@ -150,6 +153,8 @@ class AndroidPaneView final : public QWidget {
     QPointer<WindowState> m_state;
     std::shared_ptr<DefaultApplicationOpener> m_opener;
     PaneHeader* m_header;
+    AndroidStorageSwitcher* m_switcher;
+    AndroidBreadcrumbBar* m_breadcrumb;
     SelectionPreflightStrip* m_strip;
     QMenu* m_favoritesMenu;
     QStackedWidget* m_content = nullptr;

@@ -3,6 +3,8 @@
 // the context menu, opening files and the sheets it asks the window for.
 
 #include "RunTask.h"
+#include "StorageSwitchRig.h"
+#include "panes/AndroidNavigation.h"
 #include "chrome/DeleteConfirmation.h"
 #include "chrome/RenameSheet.h"
 #include "panes/AndroidPaneView.h"
@@ -569,6 +571,58 @@ TEST_F(AndroidPaneTest, KeysActOnlyWhileTheAndroidPaneIsFocused)
     EXPECT_TRUE(pane->handleKey(PaneKeyCommand::deleteSelection));
     EXPECT_TRUE(window->state().androidDeleteTargets().isEmpty());
     EXPECT_EQ(window->sheets()->androidDeleteConfirmation(), nullptr);
+}
+
+TEST_F(AndroidPaneTest, HeaderPlacesTheBreadcrumbAndTheFavouritesOfTheDevice)
+{
+    // One storage: no switcher; the breadcrumb row names the storage root.
+    EXPECT_FALSE(pane->storageSwitcher()->isVisibleTo(pane));
+    EXPECT_TRUE(pane->breadcrumbBar()->isVisibleTo(pane));
+    openDeviceFolder(QStringLiteral("DCIM"));
+    EXPECT_TRUE(pane->header()->parentButton()->isEnabled());
+
+    // A favourite opens with nothing selected.
+    QMenu* menu = pane->favoritesMenu();
+    const auto action = [menu](const QString& title) -> QAction* {
+        Q_EMIT menu->aboutToShow();
+        for (QAction* item : menu->actions()) {
+            if (item->text() == title) {
+                return item;
+            }
+        }
+        return nullptr;
+    };
+    ASSERT_NE(action(QStringLiteral("Add Current Folder")), nullptr);
+    action(QStringLiteral("Add Current Folder"))->trigger();
+    QTest::mouseClick(pane->header()->parentButton(), Qt::LeftButton);
+    ASSERT_TRUE(processEventsUntil([this] { return device().breadcrumb().size() == 1 && !device().isLoading(); }));
+    pane->setSelection({item(QStringLiteral("Download"))->id});
+    QAction* dcim = action(QStringLiteral("DCIM"));
+    ASSERT_NE(dcim, nullptr);
+    dcim->trigger();
+    EXPECT_TRUE(pane->selection().isEmpty());
+    EXPECT_TRUE(processEventsUntil([this] { return device().breadcrumb().size() == 2 && !device().isLoading(); }));
+}
+
+TEST(AndroidPaneHeader, TwoStoragesShowTheSwitcherWhichEmptiesTheSelection)
+{
+    StorageRig rig;
+    rig.connect();
+    ShellFixture shell;
+    WindowState state;
+    AndroidPaneView pane(rig.browser, shell.app->localBrowser(), shell.app->coordinator(), state);
+    pane.resize(700, 500);
+    pane.show();
+    AndroidStorageSwitcher* switcher = pane.storageSwitcher();
+    EXPECT_TRUE(switcher->isVisibleTo(&pane));
+    ASSERT_EQ(switcher->segments().size(), 2);
+    pane.setSelection({rig.browser.items().front().id});
+    switcher->segments()[1]->click();
+    EXPECT_TRUE(pane.selection().isEmpty());
+    EXPECT_TRUE(processEventsUntil([&rig] {
+        return rig.browser.currentPage() && rig.browser.currentPage()->storage.id == cardStorage().id &&
+               !rig.browser.pendingStorageID();
+    }));
 }
 
 } // namespace
