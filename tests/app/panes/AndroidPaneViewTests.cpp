@@ -2,6 +2,7 @@
 // shows in each state of the device browser, copies both ways by button, keys, drag and drop,
 // the context menu, opening files and the sheets it asks the window for.
 
+#include "PaneTestSupport.h"
 #include "RunTask.h"
 #include "StorageSwitchRig.h"
 #include "panes/AndroidNavigation.h"
@@ -42,20 +43,6 @@
 
 namespace quillbarrow::testing {
 namespace {
-
-class RecordingOpener : public DefaultApplicationOpener {
-  public:
-    bool open(const QString& path) override
-    {
-        opened.append(path);
-        QFile file(path);
-        contents.append(file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray());
-        return succeeds;
-    }
-    QStringList opened;
-    QList<QByteArray> contents;
-    bool succeeds = true;
-};
 
 QList<RemoteObjectID> idsOf(const QList<RemoteItem>& items)
 {
@@ -141,15 +128,6 @@ class AndroidPaneTest : public ::testing::Test {
     bool deviceShowsSoon(const QString& name)
     {
         return processEventsUntil([this, name] { return item(name).has_value() && !device().isLoading(); });
-    }
-
-    QStringList menuTitles(QMenu* menu)
-    {
-        QStringList titles;
-        for (QAction* action : menu->actions()) {
-            titles.append(action->isSeparator() ? QStringLiteral("-") : action->text());
-        }
-        return titles;
     }
 
     std::unique_ptr<ShellFixture> fixture;
