@@ -445,6 +445,30 @@ TEST_F(AndroidPaneTest, ContextMenusHoldTheEntriesOfTheirTargets)
     window->state().setAndroidRenameTarget(std::nullopt);
 }
 
+TEST_F(AndroidPaneTest, FolderSizesAreMeasuredOnSelectionAndFromTheMenu)
+{
+    const auto sizeCell = [this](const QString& name) {
+        auto* model = pane->table()->itemModel();
+        return model->index(*model->rowOf(item(name)->id), 1).data().toString();
+    };
+    EXPECT_EQ(sizeCell(QStringLiteral("DCIM")), QStringLiteral("--"));
+    // Calculate Folder Size of the menu measures the folder, selected or not.
+    pane->buildContextMenu({item(QStringLiteral("DCIM"))->id})
+        ->findChild<QAction*>(QStringLiteral("calculateFolderSizeAction"))
+        ->trigger();
+    ASSERT_TRUE(processEventsUntil([this] { return item(QStringLiteral("DCIM"))->size.has_value(); }));
+    EXPECT_NE(sizeCell(QStringLiteral("DCIM")), QStringLiteral("--"));
+    EXPECT_TRUE(pane->selection().isEmpty());
+
+    // Selecting a folder measures it quietly.
+    EXPECT_FALSE(item(QStringLiteral("Download"))->size.has_value());
+    pane->setSelection({item(QStringLiteral("Download"))->id});
+    ASSERT_TRUE(processEventsUntil([this] { return item(QStringLiteral("Download"))->size.has_value(); }));
+    const qint64 measured = *item(QStringLiteral("Download"))->size;
+    openDeviceFolder(QStringLiteral("Download"));
+    EXPECT_EQ(measured, item(QStringLiteral("sample.apk"))->size); // its one file
+}
+
 TEST_F(AndroidPaneTest, RenameRefusesANameThatWouldReachIntoAnotherFolder)
 {
     openDeviceFolder(QStringLiteral("Download"));
