@@ -168,10 +168,12 @@ SceneView deviceFolderScene(const std::shared_ptr<QuillbarrowApp>& app, MainWind
         AndroidPaneView* pane = androidPane(window);
         if (*step == 0 && device.currentPage() && !device.isLoading()) {
             *step = 1;
-            for (const RemoteItem& item : device.items()) {
-                if (item.name == folder) {
-                    pane->open(item);
-                }
+            // Opening replaces the listed items at once: the folder is found first.
+            const QList<RemoteItem> listed = device.items();
+            const auto found = std::find_if(listed.begin(), listed.end(),
+                                            [&folder](const RemoteItem& item) { return item.name == folder; });
+            if (found != listed.end()) {
+                pane->open(*found);
             }
             return false;
         }
