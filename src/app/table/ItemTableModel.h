@@ -204,10 +204,10 @@ private:
     void removeVanished(const QHash<ID, int>& positions)
     {
         m_staged.clear();
-        const auto shown = static_cast<qsizetype>(m_rows.size());
-        m_pending = shown;
+        m_pending = static_cast<qsizetype>(m_rows.size());
         m_layout = Layout::stagedLastReversed;
         qsizetype row = m_pending - 1;
+        bool removed = false;
         while (row >= 0) {
             if (positions.contains(Traits::id(m_rows[static_cast<std::size_t>(row)].item))) {
                 --row;
@@ -227,11 +227,14 @@ private:
             beginRemoveRows(QModelIndex(), static_cast<int>(first), static_cast<int>(last));
             m_pending = first;
             endRemoveRows();
+            removed = true;
         }
-        if (m_pending == shown) {
+        if (!removed) {
             m_layout = Layout::plain;
-            return; // nothing was removed
+            return;
         }
+        // No survivor below the removed rows leaves nothing staged, yet the removed rows still
+        // have to go.
         m_rows.erase(m_rows.begin() + m_pending, m_rows.end());
         m_rows.reserve(m_rows.size() + m_staged.size());
         for (auto staged = m_staged.rbegin(); staged != m_staged.rend(); ++staged) {
