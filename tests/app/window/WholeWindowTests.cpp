@@ -6,43 +6,116 @@
 #include "WholeWindowRig.h"
 #include "chrome/ConflictResolutionSheet.h"
 #include "chrome/ConflictSheetPresenter.h"
+#include "chrome/TransferJobListModel.h"
 #include "chrome/TransferPanel.h"
 #include "domain/QuillbarrowError.h"
+#include "panes/AndroidPaneView.h"
 #include "panes/LocalPaneView.h"
 #include "panes/PaneHeader.h"
+#include "panes/blocks/ToolbarIconButton.h"
 #include "shell/MainWindow.h"
+#include "shell/PaneArea.h"
+#include "shell/WindowState.h"
 #include "table/LocalItemTable.h"
+#include "table/RemoteItemTable.h"
 #include "transport/MockDeviceSession.h"
+#include "viewmodels/DefaultApplicationOpener.h"
 #include "viewmodels/TransferCoordinator.h"
 #include "viewmodels/devicebrowser/DeviceBrowserViewModel.h"
 #include "viewmodels/localbrowser/LocalBrowserViewModel.h"
 
+#include <QApplication>
+#include <QFile>
 #include <QLabel>
+#include <QMimeData>
 #include <QPushButton>
 
 namespace quillbarrow::testing {
 namespace {
 
 // How a person starts a copy from one pane to the other.
-enum class Way { button };
+enum class Way { button, keys, drag };
 
 const char* nameOf(Way way)
 {
     switch (way) {
     case Way::button:
-        return "button";
+        return "the copy button";
+    case Way::keys:
+        return "Ctrl+C, then Ctrl+V in the other pane";
+    case Way::drag:
+        return "drag and drop";
     }
     return "?";
 }
 
 // Lists compared as text, so that a failure prints them readably.
-QString lines(const QStringList& list)
+std::string lines(const QStringList& list)
 {
-    return list.join(QLatin1Char('\n'));
+    return list.join(QLatin1Char('\n')).toStdString();
 }
+
+// Takes the file it is given to open, and what it held at that moment.
+class RecordingOpener : public DefaultApplicationOpener {
+  public:
+    bool open(const QString& path) override
+    {
+        QFile file(path);
+        opened.append(path);
+        contents.append(file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>"));
+        return true;
+    }
+    QStringList opened;
+    QList<QByteArray> contents;
+};
 
 class WholeWindow : public WholeWindowTest {
   protected:
+    void SetUp() override
+    {
+        WholeWindowTest::SetUp();
+        if (HasFatalFailure()) {
+            return;
+        }
+        androidPane = qobject_cast<AndroidPaneView*>(window->paneArea()->androidPane());
+        ASSERT_NE(androidPane, nullptr);
+    }
+
+    // Where a person clicks to give a pane the keyboard without choosing a row: the table's
+    // empty space below its rows.
+    static void clickBelowTheRows(QAbstractItemView* table)
+    {
+        QTest::mouseClick(table->viewport(), Qt::LeftButton, Qt::NoModifier,
+                          QPoint(table->viewport()->width() / 2, table->viewport()->height() - 4));
+    }
+
+    // Carries `data` over the other pane's table and lets go there.
+    static void dropOn(QAbstractItemView* table, QMimeData* data)
+    {
+        QWidget* rows = table->viewport();
+        const QPoint centre = rows->rect().center();
+        QDragEnterEvent enter(centre, Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(rows, &enter);
+        EXPECT_TRUE(enter.isAccepted());
+        QDragMoveEvent move(centre + QPoint(3, 3), Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(rows, &move);
+        EXPECT_TRUE(move.isAccepted());
+        QDropEvent drop(QPointF(centre + QPoint(3, 3)), Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(rows, &drop);
+        EXPECT_TRUE(drop.isAccepted());
+    }
+
+    // What a drag of the selected rows of `table` carries, made by the table's own model.
+    template <typename Item>
+    static std::unique_ptr<QMimeData> dragOf(NativeTable<Item>* table, const QList<Item>& selected)
+    {
+        QModelIndexList rows;
+        for (const Item& item : selected) {
+            rows.append(table->itemModel()->index(table->itemModel()->rowOf(item.id).value_or(-1), 0));
+        }
+        return std::unique_ptr<QMimeData>(table->itemModel()->mimeData(rows));
+    }
+
     // Selects `names` in the Mac pane (the first by a click, the others by Ctrl+click) and sends
     // them to the device's shown folder the way given.
     void sendToDevice(const QStringList& names, Way way)
@@ -63,11 +136,69 @@ class WholeWindow : public WholeWindowTest {
             QTest::mouseClick(copy, Qt::LeftButton);
             break;
         }
+        case Way::keys:
+            pressKey(window, Qt::Key_C, Qt::ControlModifier);
+            clickBelowTheRows(androidPane->table());
+            EXPECT_EQ(window->state().focusedPane(), FocusedPane::android);
+            pressKey(window, Qt::Key_V, Qt::ControlModifier);
+            break;
+        case Way::drag: {
+            const std::unique_ptr<QMimeData> data = dragOf(macPane->table(), macPane->selectedItems());
+            ASSERT_TRUE(data);
+            dropOn(androidPane->table(), data.get());
+            break;
+        }
         }
     }
 
-    // Waits until the panel's coordinator lists `count` jobs, none of them active, and no
-    // question is open.
+    // Selects `names` in the Android pane and sends them to the Mac pane's folder the way given.
+    void sendToMac(const QStringList& names, Way way)
+    {
+        for (const QString& name : names) {
+            ASSERT_TRUE(waitForDeviceRow(name)) << name.toStdString();
+        }
+        for (qsizetype index = 0; index < names.size(); ++index) {
+            clickRow(androidPane->table(), names[index], index == 0 ? Qt::NoModifier : Qt::ControlModifier);
+        }
+        ASSERT_TRUE(
+            processEventsUntil([this, &names] { return androidPane->selection().size() == names.size(); }));
+        switch (way) {
+        case Way::button: {
+            QPushButton* copy = androidPane->header()->copyButton();
+            ASSERT_TRUE(processEventsUntil([copy] { return copy->isEnabled(); }));
+            EXPECT_EQ(copy->text(), QStringLiteral("Copy to Mac"));
+            QTest::mouseClick(copy, Qt::LeftButton);
+            break;
+        }
+        case Way::keys:
+            pressKey(window, Qt::Key_C, Qt::ControlModifier);
+            clickBelowTheRows(macPane->table());
+            EXPECT_EQ(window->state().focusedPane(), FocusedPane::mac);
+            pressKey(window, Qt::Key_V, Qt::ControlModifier);
+            break;
+        case Way::drag: {
+            const std::unique_ptr<QMimeData> data =
+                dragOf(androidPane->table(), androidPane->selectedItems());
+            ASSERT_TRUE(data);
+            dropOn(macPane->table(), data.get());
+            break;
+        }
+        }
+    }
+
+    // Waits until the Android pane lists `name`.
+    bool waitForDeviceRow(const QString& name)
+    {
+        return processEventsUntil([this, &name] {
+            const QList<RemoteItem>& items = device().items();
+            return !device().isLoading() &&
+                   std::any_of(items.begin(), items.end(),
+                               [&name](const RemoteItem& item) { return item.name == name; });
+        });
+    }
+
+    // Waits until the coordinator lists `count` jobs, none of them active, and no question is
+    // open.
     bool waitForFinishedJobs(qsizetype count)
     {
         return processEventsUntil([this, count] {
@@ -84,38 +215,106 @@ class WholeWindow : public WholeWindowTest {
         return processEventsUntil([this, &rows] { return panelRows() == rows; });
     }
 
+    // Clicks "Clear Finished" and waits for the empty panel.
+    void clearFinished()
+    {
+        auto* clear = window->transferPanel()->findChild<QPushButton*>(QStringLiteral("clearFinished"));
+        ASSERT_TRUE(processEventsUntil([clear] { return clear->isVisible(); }));
+        QTest::mouseClick(clear, Qt::LeftButton);
+        ASSERT_TRUE(waitForPanelRows({}));
+    }
+
     QByteArray deviceBytes(const QString& name)
     {
         const std::optional<RemoteItem> item = deviceRootItem(name);
         return item ? mockSession().content(item->id).value_or(QByteArray("<no bytes>"))
                     : QByteArray("<missing>");
     }
+
+    AndroidPaneView* androidPane = nullptr;
 };
+
+// One row per file, the folders' files first, as the source lists them.
+const QStringList sampleTreeRows{
+    QStringLiteral("list.csv: Completed"), QStringLiteral("pixel.bin: Completed"),
+    QStringLiteral("empty.txt: Completed"), QStringLiteral("notes.txt: Completed")};
 
 TEST_F(WholeWindow, AFolderTreeGoesToTheDeviceWithEveryFileAndByte)
 {
-    for (const Way way : {Way::button}) {
+    write(work, sampleTree(QStringLiteral("Tree")));
+    local().refresh();
+    for (const Way way : {Way::button, Way::keys, Way::drag}) {
         SCOPED_TRACE(nameOf(way));
-        write(work, sampleTree(QStringLiteral("Tree")));
-        local().refresh();
         sendToDevice({QStringLiteral("Tree")}, way);
         ASSERT_TRUE(waitForFinishedJobs(4));
         const std::optional<RemoteItem> sent = deviceRootItem(QStringLiteral("Tree"));
         ASSERT_TRUE(sent.has_value());
         EXPECT_EQ(lines(deviceTree(mockSession(), *sent)),
                   lines(localTree(work.filePath(QStringLiteral("Tree")))));
-        // One row per file, folders' files first, as the device lists them.
-        EXPECT_TRUE(waitForPanelRows(
-            {QStringLiteral("list.csv: Completed"), QStringLiteral("pixel.bin: Completed"),
-             QStringLiteral("empty.txt: Completed"), QStringLiteral("notes.txt: Completed")}))
-            << lines(panelRows()).toStdString();
-        // The Android side shows the new folder once it has listed its folder again.
-        EXPECT_TRUE(processEventsUntil([this] {
-            const QList<RemoteItem>& items = device().items();
-            return std::any_of(items.begin(), items.end(),
-                               [](const RemoteItem& item) { return item.name == QStringLiteral("Tree"); });
-        }));
+        EXPECT_TRUE(waitForPanelRows(sampleTreeRows)) << lines(panelRows());
+        // The Android pane shows the new folder once it has listed its folder again.
+        EXPECT_TRUE(waitForDeviceRow(QStringLiteral("Tree")));
+
+        // Gone again, so that the next way meets no name that is taken.
+        runTask(mockSession().deleteItem(sent->id));
+        clearFinished();
     }
+}
+
+TEST_F(WholeWindow, ADeviceFolderTreeComesToTheMacWithEveryFileAndByte)
+{
+    writeOnDevice(sampleTree(QStringLiteral("Phone Tree")));
+    // Made behind the pane's back: its refresh button lists the folder again.
+    QTest::mouseClick(androidPane->header()->refreshButton(), Qt::LeftButton);
+    const QString copied = work.filePath(QStringLiteral("Phone Tree"));
+    for (const Way way : {Way::button, Way::keys, Way::drag}) {
+        SCOPED_TRACE(nameOf(way));
+        sendToMac({QStringLiteral("Phone Tree")}, way);
+        ASSERT_TRUE(waitForFinishedJobs(4));
+        EXPECT_EQ(lines(localTree(copied)),
+                  lines(deviceTree(mockSession(), *deviceRootItem(QStringLiteral("Phone Tree")))));
+        EXPECT_TRUE(waitForPanelRows(sampleTreeRows)) << lines(panelRows());
+        // No partial or hidden files are left beside the copies.
+        EXPECT_EQ(
+            lines(QDir(copied).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name)),
+            "Photos\nempty.txt\nnotes.txt");
+        // The Mac pane lists the new folder.
+        EXPECT_TRUE(waitForLocalRow(QStringLiteral("Phone Tree")));
+
+        ASSERT_TRUE(QDir(copied).removeRecursively());
+        local().refresh();
+        clearFinished();
+    }
+}
+
+// A double click on a device file downloads it for viewing and hands the copy to the desktop's
+// application; the panel shows the job as a temporary view.
+TEST_F(WholeWindow, ADoubleClickedDeviceFileOpensItsDownloadedCopy)
+{
+    auto opener = std::make_shared<RecordingOpener>();
+    androidPane->setDefaultApplicationOpener(opener);
+    writeOnDevice({{QStringLiteral("readme.txt"), QByteArray("Read me first.\n")}});
+    QTest::mouseClick(androidPane->header()->refreshButton(), Qt::LeftButton);
+    ASSERT_TRUE(waitForDeviceRow(QStringLiteral("readme.txt")));
+    RemoteItemTable* table = androidPane->table();
+    const std::optional<int> row =
+        table->itemModel()->rowOf(deviceRootItem(QStringLiteral("readme.txt"))->id);
+    ASSERT_TRUE(row);
+    const QPoint cell = table->visualRect(table->itemModel()->index(*row, 0)).center();
+    QTest::mouseClick(table->viewport(), Qt::LeftButton, Qt::NoModifier, cell);
+    QTest::mouseDClick(table->viewport(), Qt::LeftButton, Qt::NoModifier, cell);
+
+    ASSERT_TRUE(processEventsUntil([&opener] { return !opener->opened.isEmpty(); }));
+    EXPECT_EQ(opener->opened.size(), 1);
+    EXPECT_TRUE(opener->opened.front().startsWith(fixture->openedFiles.path() + QLatin1Char('/')))
+        << opener->opened.front().toStdString();
+    EXPECT_TRUE(opener->opened.front().endsWith(QStringLiteral("/readme.txt")));
+    EXPECT_EQ(opener->contents.front(), QByteArray("Read me first.\n"));
+    EXPECT_TRUE(waitForPanelRows({QStringLiteral("readme.txt: Completed")})) << lines(panelRows());
+    EXPECT_TRUE(window->transferPanel()->model()->index(0).data(TransferJobListModel::ViewingRole).toBool());
+    EXPECT_FALSE(coordinator().lastError().has_value());
+    // Nothing came to the Mac folder.
+    EXPECT_TRUE(work.entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden).isEmpty());
 }
 
 // Four files whose names the device's folder holds already: the first kept beside the old one,
@@ -142,8 +341,7 @@ TEST_F(WholeWindow, TheConflictSheetsAnswersDecideWhatLandsOnTheDevice)
     ASSERT_TRUE(waitForFinishedJobs(2));
     EXPECT_FALSE(window->conflictSheet()->sheet()); // "two.txt" was not asked about
 
-    EXPECT_EQ(lines(deviceRootNames()),
-              QStringLiteral("DCIM\nDownload\nfour 2.txt\nfour.txt\none.txt\nthree.txt\ntwo.txt"));
+    EXPECT_EQ(lines(deviceRootNames()), "DCIM\nDownload\nfour 2.txt\nfour.txt\none.txt\nthree.txt\ntwo.txt");
     EXPECT_EQ(deviceBytes(QStringLiteral("four.txt")), QByteArray("old four.txt"));
     EXPECT_EQ(deviceBytes(QStringLiteral("four 2.txt")), QByteArray("new four.txt"));
     EXPECT_EQ(deviceBytes(QStringLiteral("one.txt")), QByteArray("new one.txt"));
@@ -152,7 +350,7 @@ TEST_F(WholeWindow, TheConflictSheetsAnswersDecideWhatLandsOnTheDevice)
     // Rows keep the computer's names, the kept copy's too.
     EXPECT_TRUE(
         waitForPanelRows({QStringLiteral("four.txt: Completed"), QStringLiteral("one.txt: Completed")}))
-        << lines(panelRows()).toStdString();
+        << lines(panelRows());
     // The computer's files are as they were.
     for (const TreeEntry& entry : news) {
         QFile file(work.filePath(entry.path));
@@ -177,7 +375,7 @@ TEST_F(WholeWindow, CancelInThePanelStopsTheRunningUploadAndEveryRowEndsInItsSta
         const QStringList rows = panelRows();
         return rows.size() == 3 && rows[0].startsWith(QStringLiteral("a.txt: Zero KB of 5 bytes")) &&
                rows[1] == QStringLiteral("b.txt: Waiting") && rows[2] == QStringLiteral("c.txt: Waiting");
-    })) << lines(panelRows()).toStdString();
+    })) << lines(panelRows());
     auto* transferring = window->transferPanel()->findChild<QLabel*>(QStringLiteral("runningCount"));
     ASSERT_NE(transferring, nullptr);
     EXPECT_EQ(transferring->text(), QStringLiteral("1 transferring"));
@@ -185,7 +383,7 @@ TEST_F(WholeWindow, CancelInThePanelStopsTheRunningUploadAndEveryRowEndsInItsSta
     clickCancelInPanel(QStringLiteral("a.txt"));
     EXPECT_TRUE(waitForPanelRows({QStringLiteral("a.txt: Cancelling\u2026"), QStringLiteral("b.txt: Waiting"),
                                   QStringLiteral("c.txt: Waiting")}))
-        << lines(panelRows()).toStdString();
+        << lines(panelRows());
     ASSERT_TRUE(QFile::remove(work.filePath(QStringLiteral("c.txt"))));
     mockSession().releaseTransfers();
 
@@ -193,14 +391,11 @@ TEST_F(WholeWindow, CancelInThePanelStopsTheRunningUploadAndEveryRowEndsInItsSta
     EXPECT_TRUE(waitForPanelRows(
         {QStringLiteral("a.txt: Cancelled"), QStringLiteral("b.txt: Completed"),
          QStringLiteral("c.txt: Failed: ") + QuillbarrowError::pathNotFound().userMessage()}))
-        << lines(panelRows()).toStdString();
-    EXPECT_EQ(lines(deviceRootNames()), QStringLiteral("DCIM\nDownload\nb.txt"));
+        << lines(panelRows());
+    EXPECT_EQ(lines(deviceRootNames()), "DCIM\nDownload\nb.txt");
     EXPECT_EQ(deviceBytes(QStringLiteral("b.txt")), QByteArray("bbbbb"));
 
-    auto* clear = window->transferPanel()->findChild<QPushButton*>(QStringLiteral("clearFinished"));
-    ASSERT_TRUE(processEventsUntil([clear] { return clear->isVisible(); }));
-    QTest::mouseClick(clear, Qt::LeftButton);
-    EXPECT_TRUE(waitForPanelRows({}));
+    clearFinished();
     auto* empty = window->transferPanel()->findChild<QLabel*>(QStringLiteral("noTransfersText"));
     EXPECT_TRUE(processEventsUntil([empty] { return empty->isVisible(); }));
 }
