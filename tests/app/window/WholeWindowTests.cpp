@@ -317,10 +317,37 @@ TEST_F(WholeWindow, ADoubleClickedDeviceFileOpensItsDownloadedCopy)
     EXPECT_TRUE(work.entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden).isEmpty());
 }
 
-// Four files whose names the device's folder holds already: the first kept beside the old one,
+// Four files whose names the destination folder holds already: the first kept beside the old one,
 // the second replacing it, the third skipped with "apply to all", which skips the fourth without
-// a question. Nothing of the old files is lost but the one replaced.
-TEST_F(WholeWindow, TheConflictSheetsAnswersDecideWhatLandsOnTheDevice)
+// a question. Nothing of the old files is lost but the one replaced; the source stays as it was.
+// The parameter: whether the copy goes to the device (else to the Mac).
+class WholeWindowConflicts : public WholeWindow, public ::testing::WithParamInterface<bool> {
+  protected:
+    bool toDevice() const { return GetParam(); }
+
+    // The destination's names, the mock's own folders left out.
+    QStringList destinationNames()
+    {
+        if (!toDevice()) {
+            return work.entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
+        }
+        QStringList names = deviceRootNames();
+        names.removeAll(QStringLiteral("DCIM"));
+        names.removeAll(QStringLiteral("Download"));
+        return names;
+    }
+
+    QByteArray bytesOn(bool device, const QString& name)
+    {
+        if (device) {
+            return deviceBytes(name);
+        }
+        QFile file(work.filePath(name));
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+    }
+};
+
+TEST_P(WholeWindowConflicts, TheSheetsAnswersDecideWhatLandsAndNothingElseIsLost)
 {
     const QStringList names{QStringLiteral("four.txt"), QStringLiteral("one.txt"),
                             QStringLiteral("three.txt"), QStringLiteral("two.txt")};
@@ -330,10 +357,18 @@ TEST_F(WholeWindow, TheConflictSheetsAnswersDecideWhatLandsOnTheDevice)
         olds.append({name, QByteArray("old ") + name.toUtf8()});
         news.append({name, QByteArray("new ") + name.toUtf8()});
     }
-    writeOnDevice(olds);
-    write(work, news);
-    local().refresh();
-    sendToDevice(names, Way::button);
+    if (toDevice()) {
+        writeOnDevice(olds);
+        write(work, news);
+        local().refresh();
+        sendToDevice(names, Way::button);
+    } else {
+        write(work, olds);
+        local().refresh();
+        writeOnDevice(news);
+        QTest::mouseClick(androidPane->header()->refreshButton(), Qt::LeftButton);
+        sendToMac(names, Way::button);
+    }
 
     answerConflict(QStringLiteral("four.txt"), "keepBothButton");
     answerConflict(QStringLiteral("one.txt"), "replaceButton");
@@ -341,23 +376,30 @@ TEST_F(WholeWindow, TheConflictSheetsAnswersDecideWhatLandsOnTheDevice)
     ASSERT_TRUE(waitForFinishedJobs(2));
     EXPECT_FALSE(window->conflictSheet()->sheet()); // "two.txt" was not asked about
 
-    EXPECT_EQ(lines(deviceRootNames()), "DCIM\nDownload\nfour 2.txt\nfour.txt\none.txt\nthree.txt\ntwo.txt");
-    EXPECT_EQ(deviceBytes(QStringLiteral("four.txt")), QByteArray("old four.txt"));
-    EXPECT_EQ(deviceBytes(QStringLiteral("four 2.txt")), QByteArray("new four.txt"));
-    EXPECT_EQ(deviceBytes(QStringLiteral("one.txt")), QByteArray("new one.txt"));
-    EXPECT_EQ(deviceBytes(QStringLiteral("three.txt")), QByteArray("old three.txt"));
-    EXPECT_EQ(deviceBytes(QStringLiteral("two.txt")), QByteArray("old two.txt"));
-    // Rows keep the computer's names, the kept copy's too.
+    EXPECT_EQ(lines(destinationNames()), "four 2.txt\nfour.txt\none.txt\nthree.txt\ntwo.txt");
+    const struct {
+        const char* name;
+        const char* bytes;
+    } expected[] = {
+        {"four.txt", "old four.txt"},   {"four 2.txt", "new four.txt"}, {"one.txt", "new one.txt"},
+        {"three.txt", "old three.txt"}, {"two.txt", "old two.txt"},
+    };
+    for (const auto& file : expected) {
+        EXPECT_EQ(bytesOn(toDevice(), QString::fromUtf8(file.name)), QByteArray(file.bytes)) << file.name;
+    }
+    for (const TreeEntry& source : news) {
+        EXPECT_EQ(bytesOn(!toDevice(), source.path), *source.bytes) << source.path.toStdString();
+    }
+    // Rows keep the source's names, the kept copy's too.
     EXPECT_TRUE(
         waitForPanelRows({QStringLiteral("four.txt: Completed"), QStringLiteral("one.txt: Completed")}))
         << lines(panelRows());
-    // The computer's files are as they were.
-    for (const TreeEntry& entry : news) {
-        QFile file(work.filePath(entry.path));
-        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-        EXPECT_EQ(file.readAll(), *entry.bytes);
-    }
 }
+
+INSTANTIATE_TEST_SUITE_P(BothWays, WholeWindowConflicts, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                             return std::string(info.param ? "ToTheDevice" : "ToTheMac");
+                         });
 
 // The first upload is held on the device until the test lets it go: cancelled from its row, it
 // shows "Cancelling…" until the transfer stops, then "Cancelled"; the next file completes and the
