@@ -317,13 +317,34 @@ TEST_F(WholeWindow, ADoubleClickedDeviceFileOpensItsDownloadedCopy)
     EXPECT_TRUE(work.entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden).isEmpty());
 }
 
-// Four files whose names the destination folder holds already: the first kept beside the old one,
-// the second replacing it, the third skipped with "apply to all", which skips the fourth without
-// a question. Nothing of the old files is lost but the one replaced; the source stays as it was.
-// The parameter: whether the copy goes to the device (else to the Mac).
-class WholeWindowConflicts : public WholeWindow, public ::testing::WithParamInterface<bool> {
+// The same story told in both directions. The parameter: whether the copy goes to the device
+// (else to the Mac). Source and destination are the device's storage root and the Mac pane's
+// folder.
+class WholeWindowBothWays : public WholeWindow, public ::testing::WithParamInterface<bool> {
   protected:
     bool toDevice() const { return GetParam(); }
+
+    void writeSource(const QList<TreeEntry>& entries) { writeSide(!toDevice(), entries); }
+    void writeDestination(const QList<TreeEntry>& entries) { writeSide(toDevice(), entries); }
+
+    // Selects `names` in the source pane and clicks its copy button.
+    void sendByButton(const QStringList& names)
+    {
+        if (toDevice()) {
+            sendToDevice(names, Way::button);
+        } else {
+            sendToMac(names, Way::button);
+        }
+    }
+
+    void removeFromSource(const QString& name)
+    {
+        if (toDevice()) {
+            ASSERT_TRUE(QFile::remove(work.filePath(name)));
+        } else {
+            runTask(mockSession().deleteItem(deviceRootItem(name)->id));
+        }
+    }
 
     // The destination's names, the mock's own folders left out.
     QStringList destinationNames()
@@ -345,8 +366,27 @@ class WholeWindowConflicts : public WholeWindow, public ::testing::WithParamInte
         QFile file(work.filePath(name));
         return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
     }
+
+  private:
+    void writeSide(bool device, const QList<TreeEntry>& entries)
+    {
+        if (device) {
+            writeOnDevice(entries);
+            // Made behind the pane's back: its refresh button lists the folder again.
+            QTest::mouseClick(androidPane->header()->refreshButton(), Qt::LeftButton);
+        } else {
+            write(work, entries);
+            local().refresh();
+        }
+    }
 };
 
+using WholeWindowConflicts = WholeWindowBothWays;
+using WholeWindowCancel = WholeWindowBothWays;
+
+// Four files whose names the destination folder holds already: the first kept beside the old one,
+// the second replacing it, the third skipped with "apply to all", which skips the fourth without
+// a question. Nothing of the old files is lost but the one replaced; the source stays as it was.
 TEST_P(WholeWindowConflicts, TheSheetsAnswersDecideWhatLandsAndNothingElseIsLost)
 {
     const QStringList names{QStringLiteral("four.txt"), QStringLiteral("one.txt"),
@@ -357,18 +397,9 @@ TEST_P(WholeWindowConflicts, TheSheetsAnswersDecideWhatLandsAndNothingElseIsLost
         olds.append({name, QByteArray("old ") + name.toUtf8()});
         news.append({name, QByteArray("new ") + name.toUtf8()});
     }
-    if (toDevice()) {
-        writeOnDevice(olds);
-        write(work, news);
-        local().refresh();
-        sendToDevice(names, Way::button);
-    } else {
-        write(work, olds);
-        local().refresh();
-        writeOnDevice(news);
-        QTest::mouseClick(androidPane->header()->refreshButton(), Qt::LeftButton);
-        sendToMac(names, Way::button);
-    }
+    writeDestination(olds);
+    writeSource(news);
+    sendByButton(names);
 
     answerConflict(QStringLiteral("four.txt"), "keepBothButton");
     answerConflict(QStringLiteral("one.txt"), "replaceButton");
@@ -396,37 +427,35 @@ TEST_P(WholeWindowConflicts, TheSheetsAnswersDecideWhatLandsAndNothingElseIsLost
         << lines(panelRows());
 }
 
-INSTANTIATE_TEST_SUITE_P(BothWays, WholeWindowConflicts, ::testing::Bool(),
-                         [](const ::testing::TestParamInfo<bool>& info) {
-                             return std::string(info.param ? "ToTheDevice" : "ToTheMac");
-                         });
-
-// The first upload is held on the device until the test lets it go: cancelled from its row, it
-// shows "Cancelling…" until the transfer stops, then "Cancelled"; the next file completes and the
-// last, gone from the disk meanwhile, fails with the reason. "Clear Finished" empties the panel.
-TEST_F(WholeWindow, CancelInThePanelStopsTheRunningUploadAndEveryRowEndsInItsState)
+// The first transfer is held by the device until the test lets it go: cancelled from its row, it
+// shows "Cancelling…" until the transfer stops, then "Cancelled", and leaves nothing at the
+// destination; the next file completes and the last, gone from the source meanwhile, fails with
+// the reason. "Clear Finished" empties the panel.
+TEST_P(WholeWindowCancel, CancelInThePanelStopsTheRunningTransferAndEveryRowEndsInItsState)
 {
-    write(work, {{QStringLiteral("a.txt"), QByteArray("aaaaa")},
+    writeSource({{QStringLiteral("a.txt"), QByteArray("aaaaa")},
                  {QStringLiteral("b.txt"), QByteArray("bbbbb")},
                  {QStringLiteral("c.txt"), QByteArray("ccccc")}});
-    local().refresh();
     mockSession().holdTransfers();
-    sendToDevice({QStringLiteral("a.txt"), QStringLiteral("b.txt"), QStringLiteral("c.txt")}, Way::button);
+    sendByButton({QStringLiteral("a.txt"), QStringLiteral("b.txt"), QStringLiteral("c.txt")});
     ASSERT_TRUE(processEventsUntil([this] { return mockSession().heldTransferCount() == 1; }));
     ASSERT_TRUE(processEventsUntil([this] {
         const QStringList rows = panelRows();
         return rows.size() == 3 && rows[0].startsWith(QStringLiteral("a.txt: Zero KB of 5 bytes")) &&
                rows[1] == QStringLiteral("b.txt: Waiting") && rows[2] == QStringLiteral("c.txt: Waiting");
     })) << lines(panelRows());
-    auto* transferring = window->transferPanel()->findChild<QLabel*>(QStringLiteral("runningCount"));
-    ASSERT_NE(transferring, nullptr);
-    EXPECT_EQ(transferring->text(), QStringLiteral("1 transferring"));
+    QWidget* panel = window->transferPanel();
+    EXPECT_EQ(panel->findChild<QLabel*>(QStringLiteral("runningCount"))->text(),
+              QStringLiteral("1 transferring"));
+    EXPECT_EQ(panel->findChild<QLabel*>(QStringLiteral("waitingCount"))->text(), QStringLiteral("2 waiting"));
 
     clickCancelInPanel(QStringLiteral("a.txt"));
     EXPECT_TRUE(waitForPanelRows({QStringLiteral("a.txt: Cancelling\u2026"), QStringLiteral("b.txt: Waiting"),
                                   QStringLiteral("c.txt: Waiting")}))
         << lines(panelRows());
-    ASSERT_TRUE(QFile::remove(work.filePath(QStringLiteral("c.txt"))));
+    EXPECT_EQ(panel->findChild<QLabel*>(QStringLiteral("cancellingCount"))->text(),
+              QStringLiteral("1 cancelling"));
+    removeFromSource(QStringLiteral("c.txt"));
     mockSession().releaseTransfers();
 
     ASSERT_TRUE(waitForFinishedJobs(3));
@@ -434,13 +463,21 @@ TEST_F(WholeWindow, CancelInThePanelStopsTheRunningUploadAndEveryRowEndsInItsSta
         {QStringLiteral("a.txt: Cancelled"), QStringLiteral("b.txt: Completed"),
          QStringLiteral("c.txt: Failed: ") + QuillbarrowError::pathNotFound().userMessage()}))
         << lines(panelRows());
-    EXPECT_EQ(lines(deviceRootNames()), "DCIM\nDownload\nb.txt");
-    EXPECT_EQ(deviceBytes(QStringLiteral("b.txt")), QByteArray("bbbbb"));
+    EXPECT_EQ(lines(destinationNames()), "b.txt");
+    EXPECT_EQ(bytesOn(toDevice(), QStringLiteral("b.txt")), QByteArray("bbbbb"));
 
     clearFinished();
-    auto* empty = window->transferPanel()->findChild<QLabel*>(QStringLiteral("noTransfersText"));
+    auto* empty = panel->findChild<QLabel*>(QStringLiteral("noTransfersText"));
     EXPECT_TRUE(processEventsUntil([empty] { return empty->isVisible(); }));
 }
+
+std::string directionName(const ::testing::TestParamInfo<bool>& info)
+{
+    return info.param ? "ToTheDevice" : "ToTheMac";
+}
+
+INSTANTIATE_TEST_SUITE_P(BothWays, WholeWindowConflicts, ::testing::Bool(), directionName);
+INSTANTIATE_TEST_SUITE_P(BothWays, WholeWindowCancel, ::testing::Bool(), directionName);
 
 } // namespace
 } // namespace quillbarrow::testing
