@@ -1,5 +1,6 @@
 #include "AndroidPaneView.h"
 
+#include "AndroidNavigation.h"
 #include "PaneHeader.h"
 #include "SelectionPreflightStrip.h"
 #include "chrome/OnboardingView.h"
@@ -26,7 +27,6 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMimeData>
-#include <QPainter>
 #include <QPushButton>
 #include <QStackedWidget>
 #include <QVBoxLayout>
@@ -128,56 +128,45 @@ QSet<RemoteObjectID> idsOf(const QList<RemoteItem>& items)
 
 AndroidPaneView::AndroidPaneView(DeviceBrowserViewModel& browser, LocalBrowserViewModel& localBrowser,
                                  TransferCoordinator& coordinator, WindowState& state, QWidget* parent)
-    : QWidget(parent), m_browser(&browser), m_localBrowser(&localBrowser), m_coordinator(&coordinator),
-      m_state(&state), m_opener(std::make_shared<XdgDefaultApplicationOpener>())
+    : PaneFrame(FocusedPane::android, state, parent), m_browser(&browser), m_localBrowser(&localBrowser),
+      m_coordinator(&coordinator), m_opener(std::make_shared<XdgDefaultApplicationOpener>())
 {
     setObjectName(QStringLiteral("androidPane"));
-    setAcceptDrops(true);
 
     // The title is the device's name as the data gives it, set by updateHeader().
-    m_header = new PaneHeader(QStringLiteral("iphone.gen3"), QStringLiteral("Android"),
-                              tr("Favorite Android folders"), tr("Copy to Mac"), QStringLiteral("arrow.left"),
-                              tr("Copy selected Android items to the current Mac folder"), this);
+    auto* header = new PaneHeader(QStringLiteral("iphone.gen3"), QStringLiteral("Android"),
+                                  tr("Favorite Android folders"), tr("Copy to Mac"), QStringLiteral("arrow.left"),
+                                  tr("Copy selected Android items to the current Mac folder"));
+    // Another storage or a favourite folder starts with nothing selected.
+    const auto clearSelection = [this] { setSelection({}); };
+    m_switcher = new AndroidStorageSwitcher(browser, clearSelection);
+    m_switcher->setObjectName(QStringLiteral("androidStorageSwitcher"));
+    header->setSwitcher(m_switcher);
+    m_breadcrumb = new AndroidBreadcrumbBar(browser);
+    m_breadcrumb->setObjectName(QStringLiteral("androidBreadcrumbBar"));
+    header->setNavigation(m_breadcrumb);
     m_strip = new SelectionPreflightStrip;
     m_strip->setObjectName(QStringLiteral("androidSelectionStrip"));
-    m_header->setStrip(m_strip);
+    header->setStrip(m_strip);
     m_favoritesMenu = new QMenu(this);
     m_favoritesMenu->setObjectName(QStringLiteral("androidFavoritesMenu"));
-    m_header->favoritesButton()->setMenu(m_favoritesMenu);
+    header->favoritesButton()->setMenu(m_favoritesMenu);
+    // Filled at every opening only: refilling on a change of the favourites would delete the
+    // very action ("Add Current Folder") whose trigger caused the change.
+    connect(m_favoritesMenu, &QMenu::aboutToShow, this, [this, clearSelection] {
+        if (m_browser) {
+            fillAndroidFavoritesMenu(m_favoritesMenu, *m_browser, clearSelection);
+        }
+    });
+    fillAndroidFavoritesMenu(m_favoritesMenu, browser, clearSelection);
 
-    auto* stack = new QVBoxLayout(this);
-    stack->setContentsMargins(0, 0, 0, 0);
-    stack->setSpacing(0);
-    stack->addWidget(m_header);
-    auto* rule = new QWidget(this);
-    rule->setFixedHeight(1);
-    rule->setAutoFillBackground(true);
-    rule->setBackgroundRole(QPalette::Mid);
-    stack->addWidget(rule);
-    stack->addWidget(buildContent(), 1);
-
-    m_overlay = new DropTargetOverlay(tr("Drop Mac items here"), tr("They will be copied to the current Android folder"),
-                                      this);
-    m_overlay->setObjectName(QStringLiteral("androidDropOverlay"));
+    auto* overlay = new DropTargetOverlay(tr("Drop Mac items here"),
+                                          tr("They will be copied to the current Android folder"), this);
+    overlay->setObjectName(QStringLiteral("androidDropOverlay"));
+    assemble(header, buildContent(), overlay, [this](PaneKeyCommand command) { return handleKey(command); });
 
     wireToolbar();
     wireTable();
-
-    // The pane's equal-height header, as the Mac pane does it: the pane reports its framed height
-    // (never below the shared one), the window keeps the taller of the two reports and hands it
-    // back as the header's minimum.
-    connect(m_header, &PaneHeader::naturalHeightChanged, this, [this](int height) {
-        m_naturalHeaderHeight = height;
-        reportHeaderHeight();
-    });
-    connect(&state, &WindowState::paneHeaderHeightChanged, this, [this] {
-        m_header->setMinimumHeight(qRound(m_state->paneHeaderHeight()));
-        reportHeaderHeight();
-    });
-    m_header->setMinimumHeight(qRound(state.paneHeaderHeight()));
-
-    m_keyMonitor = new PaneKeyMonitor(this, FocusedPane::android, &state,
-                                      [this](PaneKeyCommand command) { return handleKey(command); });
 
     // The content, the header and the strip follow the device browser's published state.
     for (auto signal : {&DeviceBrowserViewModel::selectedDeviceChanged, &DeviceBrowserViewModel::currentPageChanged,
@@ -200,10 +189,9 @@ AndroidPaneView::AndroidPaneView(DeviceBrowserViewModel& browser, LocalBrowserVi
     for (auto signal : {&LocalBrowserViewModel::currentDirectoryChanged, &LocalBrowserViewModel::itemsChanged}) {
         connect(&localBrowser, signal, this, &AndroidPaneView::updateHeader);
     }
-    connect(&state, &WindowState::focusedPaneChanged, this, [this] {
-        updateHeader();
-        update();
-    });
+    connect(&browser, &DeviceBrowserViewModel::storagesChanged, this, &AndroidPaneView::updateSwitcherVisibility);
+    connect(&state, &WindowState::focusedPaneChanged, this, &AndroidPaneView::updateHeader);
+    updateSwitcherVisibility();
     updateContent();
     updateHeader();
     updateStrip();
@@ -258,23 +246,23 @@ QWidget* AndroidPaneView::buildContent()
 
 void AndroidPaneView::wireToolbar()
 {
-    connect(m_header->parentButton(), &QToolButton::clicked, this, [this] { startDetached(navigateUp()); });
-    connect(m_header->refreshButton(), &QToolButton::clicked, this, [this] {
+    connect(header()->parentButton(), &QToolButton::clicked, this, [this] { startDetached(navigateUp()); });
+    connect(header()->refreshButton(), &QToolButton::clicked, this, [this] {
         if (m_browser) {
             startDetached(m_browser->refresh());
         }
     });
-    connect(m_header->newFolderButton(), &QToolButton::clicked, this, [this] {
+    connect(header()->newFolderButton(), &QToolButton::clicked, this, [this] {
         if (m_state) {
             m_state->setShowingNewFolderAndroid(true);
         }
     });
-    connect(m_header->hiddenFilesButton(), &QToolButton::clicked, this, [this] {
+    connect(header()->hiddenFilesButton(), &QToolButton::clicked, this, [this] {
         if (m_browser) {
             m_browser->setShowHiddenFiles(!m_browser->showHiddenFiles());
         }
     });
-    connect(m_header->copyButton(), &QPushButton::clicked, this, [this] { sendToMac(selectedItems()); });
+    connect(header()->copyButton(), &QPushButton::clicked, this, [this] { sendToMac(selectedItems()); });
     connect(m_strip, &SelectionPreflightStrip::calculateRequested, this, [this] {
         if (m_browser) {
             startDetached(m_browser->calculateFolderSizes(selectedItems()));
@@ -375,17 +363,8 @@ void AndroidPaneView::setSelection(QSet<RemoteObjectID> selection)
 
 QList<RemoteItem> AndroidPaneView::selectedItems() const
 {
-    QList<RemoteItem> items;
-    if (!m_browser) {
-        return items;
-    }
-    const QSet<RemoteObjectID>& chosen = selection();
-    for (const RemoteItem& item : m_browser->items()) {
-        if (chosen.contains(item.id)) {
-            items.append(item);
-        }
-    }
-    return items;
+    // The table lists the browser's items in the browser's order.
+    return m_table->itemsWithIDs(selection());
 }
 
 bool AndroidPaneView::mayCopyToMac(const QList<RemoteItem>& items) const
@@ -411,27 +390,6 @@ bool AndroidPaneView::canPaste() const
 {
     return m_browser && m_coordinator && m_browser->currentPage() && m_browser->currentSession() &&
            m_coordinator->clipboard()->contents().kind() != ClipboardContents::Kind::empty;
-}
-
-void AndroidPaneView::focusPane()
-{
-    if (m_state) {
-        m_state->focusPane(FocusedPane::android);
-    }
-}
-
-void AndroidPaneView::reportHeaderHeight()
-{
-    if (!m_state) {
-        return;
-    }
-    const qreal framed = std::max<qreal>(m_naturalHeaderHeight, m_state->paneHeaderHeight());
-    // The window announces every report, also an unchanged one: report only a new height.
-    if (framed <= 0 || framed == m_reportedHeaderHeight) {
-        return;
-    }
-    m_reportedHeaderHeight = framed;
-    m_state->reportPaneHeaderHeight(FocusedPane::android, framed);
 }
 
 void AndroidPaneView::selectionChanged()
@@ -642,16 +600,16 @@ void AndroidPaneView::updateHeader()
         return;
     }
     const std::optional<AndroidDevice>& device = m_browser->selectedDevice();
-    m_header->setTitle(device ? device->displayName : QStringLiteral("Android"));
-    m_header->setSelectionCount(static_cast<int>(selection().size()));
-    m_header->setFocusedCaptionShown(m_state->focusedPane() == FocusedPane::android);
-    m_header->setHiddenFilesShown(m_browser->showHiddenFiles());
+    header()->setTitle(device ? device->displayName : QStringLiteral("Android"));
+    header()->setSelectionCount(static_cast<int>(selection().size()));
+    header()->setFocusedCaptionShown(m_state->focusedPane() == FocusedPane::android);
+    header()->setHiddenFilesShown(m_browser->showHiddenFiles());
     const bool hasPage = m_browser->currentPage().has_value();
-    m_header->parentButton()->setEnabled(m_browser->breadcrumb().size() >= 2);
-    m_header->favoritesButton()->setEnabled(hasPage);
-    m_header->newFolderButton()->setEnabled(hasPage);
-    m_header->hiddenFilesButton()->setEnabled(hasPage);
-    m_header->copyButton()->setEnabled(canSendSelectionToMac());
+    header()->parentButton()->setEnabled(m_browser->breadcrumb().size() >= 2);
+    header()->favoritesButton()->setEnabled(hasPage);
+    header()->newFolderButton()->setEnabled(hasPage);
+    header()->hiddenFilesButton()->setEnabled(hasPage);
+    header()->copyButton()->setEnabled(canSendSelectionToMac());
 }
 
 void AndroidPaneView::updateStrip()
@@ -673,10 +631,11 @@ void AndroidPaneView::updateStrip()
     m_strip->setPreflight(preflight);
 }
 
-void AndroidPaneView::setDropTargeted(bool targeted)
+void AndroidPaneView::updateSwitcherVisibility()
 {
-    m_isDropTargeted = targeted;
-    m_overlay->setTargeted(targeted);
+    // A switcher of one storage would offer nothing to switch to.
+    const bool shown = m_browser && m_browser->storages().size() >= 2;
+    m_switcher->parentWidget()->setVisible(shown);
 }
 
 bool AndroidPaneView::eventFilter(QObject* watched, QEvent* event)
@@ -687,64 +646,16 @@ bool AndroidPaneView::eventFilter(QObject* watched, QEvent* event)
     return QWidget::eventFilter(watched, event);
 }
 
-void AndroidPaneView::mousePressEvent(QMouseEvent* event)
-{
-    focusPane();
-    QWidget::mousePressEvent(event);
-}
-
-void AndroidPaneView::resizeEvent(QResizeEvent* event)
-{
-    QWidget::resizeEvent(event);
-    m_overlay->raise();
-}
-
-void AndroidPaneView::paintEvent(QPaintEvent*)
-{
-    if (!m_state || m_state->focusedPane() != FocusedPane::android) {
-        return;
-    }
-    QPainter painter(this);
-    QColor tint = palette().highlight().color();
-    tint.setAlphaF(0.06);
-    painter.fillRect(rect(), tint);
-}
-
 // Only file addresses are taken: rows of the Mac pane carry theirs, as do files dragged from
 // other applications. The phone's own rows carry a marker text and are refused.
-void AndroidPaneView::dragEnterEvent(QDragEnterEvent* event)
+bool AndroidPaneView::acceptsDrag(const QMimeData* data) const
 {
-    if (!droppedFileUrls(event->mimeData()).isEmpty()) {
-        event->acceptProposedAction();
-        setDropTargeted(true);
-        return;
-    }
-    event->ignore();
+    return !droppedFileUrls(data).isEmpty();
 }
 
-void AndroidPaneView::dragMoveEvent(QDragMoveEvent* event)
+bool AndroidPaneView::acceptDrop(const QMimeData* data)
 {
-    if (!droppedFileUrls(event->mimeData()).isEmpty()) {
-        event->acceptProposedAction();
-        return;
-    }
-    event->ignore();
-}
-
-void AndroidPaneView::dragLeaveEvent(QDragLeaveEvent* event)
-{
-    setDropTargeted(false);
-    QWidget::dragLeaveEvent(event);
-}
-
-void AndroidPaneView::dropEvent(QDropEvent* event)
-{
-    setDropTargeted(false);
-    if (!handleDrop(event->mimeData())) {
-        event->ignore();
-        return;
-    }
-    event->acceptProposedAction();
+    return handleDrop(data);
 }
 
 } // namespace quillbarrow

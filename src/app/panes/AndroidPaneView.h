@@ -1,5 +1,6 @@
 #pragma once
 
+#include "PaneFrame.h"
 #include "domain/RemoteItem.h"
 #include "domain/RemoteObjectID.h"
 #include "shell/PaneKeyCommand.h"
@@ -54,7 +55,7 @@ class WindowState;
 // the Mac pane or another application) are uploaded into the folder shown when they were
 // dropped. Rename, delete and new folder ask the window for their sheets through the window
 // state. The pane is tinted while it has the keyboard. Main thread.
-class AndroidPaneView final : public QWidget {
+class AndroidPaneView final : public PaneFrame {
     Q_OBJECT
 
   public:
@@ -86,20 +87,19 @@ class AndroidPaneView final : public QWidget {
     static QList<QUrl> droppedFileUrls(const QMimeData* data);
 
     Content content() const;
-    PaneHeader* header() const { return m_header; }
     RemoteItemTable* table() const { return m_table; }
     StatusCapsule* statusCapsule() const { return m_capsule; }
     QLabel* loadingLabel() const { return m_loadingLabel; }
     EmptyStateView* emptyState() const { return m_empty; }
     SelectionPreflightStrip* selectionStrip() const { return m_strip; }
-    DropTargetOverlay* dropOverlay() const { return m_overlay; }
     QMenu* favoritesMenu() const { return m_favoritesMenu; }
+    AndroidStorageSwitcher* storageSwitcher() const { return m_switcher; }
+    AndroidBreadcrumbBar* breadcrumbBar() const { return m_breadcrumb; }
 
     const QSet<RemoteObjectID>& selection() const;
     void setSelection(QSet<RemoteObjectID> selection);
     // The listed items among the selection, in listing order.
     QList<RemoteItem> selectedItems() const;
-    bool isDropTargeted() const { return m_isDropTargeted; }
 
     // "Copy to Mac" of the header: something selected, a session open, and the selection fits in
     // the Mac folder's free space (unmeasured folders and an unknown free space let it go).
@@ -121,35 +121,28 @@ class AndroidPaneView final : public QWidget {
     void sendToMac(const QList<RemoteItem>& items);
 
   protected:
-    void mousePressEvent(QMouseEvent* event) override;
-    void resizeEvent(QResizeEvent* event) override;
-    void paintEvent(QPaintEvent* event) override;
-    void dragEnterEvent(QDragEnterEvent* event) override;
-    void dragMoveEvent(QDragMoveEvent* event) override;
-    void dragLeaveEvent(QDragLeaveEvent* event) override;
-    void dropEvent(QDropEvent* event) override;
+    bool acceptsDrag(const QMimeData* data) const override;
+    bool acceptDrop(const QMimeData* data) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
     QWidget* buildContent();
     void wireToolbar();
     void wireTable();
-    void focusPane();
-    void reportHeaderHeight();
     void selectionChanged();
     void updateContent();
     void updateHeader();
     void updateStrip();
     void placeCapsule();
-    void setDropTargeted(bool targeted);
+    void updateSwitcherVisibility();
     bool mayCopyToMac(const QList<RemoteItem>& items) const;
 
     QPointer<DeviceBrowserViewModel> m_browser;
     QPointer<LocalBrowserViewModel> m_localBrowser;
     QPointer<TransferCoordinator> m_coordinator;
-    QPointer<WindowState> m_state;
     std::shared_ptr<DefaultApplicationOpener> m_opener;
-    PaneHeader* m_header;
+    AndroidStorageSwitcher* m_switcher;
+    AndroidBreadcrumbBar* m_breadcrumb;
     SelectionPreflightStrip* m_strip;
     QMenu* m_favoritesMenu;
     QStackedWidget* m_content = nullptr;
@@ -160,11 +153,6 @@ class AndroidPaneView final : public QWidget {
     QWidget* m_loading = nullptr;
     QLabel* m_loadingLabel = nullptr;
     EmptyStateView* m_empty = nullptr;
-    DropTargetOverlay* m_overlay;
-    PaneKeyMonitor* m_keyMonitor;
-    bool m_isDropTargeted = false;
-    int m_naturalHeaderHeight = 0;
-    qreal m_reportedHeaderHeight = 0;
 };
 
 } // namespace quillbarrow

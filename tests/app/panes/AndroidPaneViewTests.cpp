@@ -2,7 +2,10 @@
 // shows in each state of the device browser, copies both ways by button, keys, drag and drop,
 // the context menu, opening files and the sheets it asks the window for.
 
+#include "PaneTestSupport.h"
 #include "RunTask.h"
+#include "StorageSwitchRig.h"
+#include "panes/AndroidNavigation.h"
 #include "chrome/DeleteConfirmation.h"
 #include "chrome/RenameSheet.h"
 #include "panes/AndroidPaneView.h"
@@ -40,20 +43,6 @@
 
 namespace quillbarrow::testing {
 namespace {
-
-class RecordingOpener : public DefaultApplicationOpener {
-  public:
-    bool open(const QString& path) override
-    {
-        opened.append(path);
-        QFile file(path);
-        contents.append(file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray());
-        return succeeds;
-    }
-    QStringList opened;
-    QList<QByteArray> contents;
-    bool succeeds = true;
-};
 
 QList<RemoteObjectID> idsOf(const QList<RemoteItem>& items)
 {
@@ -139,15 +128,6 @@ class AndroidPaneTest : public ::testing::Test {
     bool deviceShowsSoon(const QString& name)
     {
         return processEventsUntil([this, name] { return item(name).has_value() && !device().isLoading(); });
-    }
-
-    QStringList menuTitles(QMenu* menu)
-    {
-        QStringList titles;
-        for (QAction* action : menu->actions()) {
-            titles.append(action->isSeparator() ? QStringLiteral("-") : action->text());
-        }
-        return titles;
     }
 
     std::unique_ptr<ShellFixture> fixture;
@@ -465,6 +445,30 @@ TEST_F(AndroidPaneTest, ContextMenusHoldTheEntriesOfTheirTargets)
     window->state().setAndroidRenameTarget(std::nullopt);
 }
 
+TEST_F(AndroidPaneTest, FolderSizesAreMeasuredOnSelectionAndFromTheMenu)
+{
+    const auto sizeCell = [this](const QString& name) {
+        auto* model = pane->table()->itemModel();
+        return model->index(*model->rowOf(item(name)->id), 1).data().toString();
+    };
+    EXPECT_EQ(sizeCell(QStringLiteral("DCIM")), QStringLiteral("--"));
+    // Calculate Folder Size of the menu measures the folder, selected or not.
+    pane->buildContextMenu({item(QStringLiteral("DCIM"))->id})
+        ->findChild<QAction*>(QStringLiteral("calculateFolderSizeAction"))
+        ->trigger();
+    ASSERT_TRUE(processEventsUntil([this] { return item(QStringLiteral("DCIM"))->size.has_value(); }));
+    EXPECT_NE(sizeCell(QStringLiteral("DCIM")), QStringLiteral("--"));
+    EXPECT_TRUE(pane->selection().isEmpty());
+
+    // Selecting a folder measures it quietly.
+    EXPECT_FALSE(item(QStringLiteral("Download"))->size.has_value());
+    pane->setSelection({item(QStringLiteral("Download"))->id});
+    ASSERT_TRUE(processEventsUntil([this] { return item(QStringLiteral("Download"))->size.has_value(); }));
+    const qint64 measured = *item(QStringLiteral("Download"))->size;
+    openDeviceFolder(QStringLiteral("Download"));
+    EXPECT_EQ(measured, item(QStringLiteral("sample.apk"))->size); // its one file
+}
+
 TEST_F(AndroidPaneTest, RenameRefusesANameThatWouldReachIntoAnotherFolder)
 {
     openDeviceFolder(QStringLiteral("Download"));
@@ -569,6 +573,58 @@ TEST_F(AndroidPaneTest, KeysActOnlyWhileTheAndroidPaneIsFocused)
     EXPECT_TRUE(pane->handleKey(PaneKeyCommand::deleteSelection));
     EXPECT_TRUE(window->state().androidDeleteTargets().isEmpty());
     EXPECT_EQ(window->sheets()->androidDeleteConfirmation(), nullptr);
+}
+
+TEST_F(AndroidPaneTest, HeaderPlacesTheBreadcrumbAndTheFavouritesOfTheDevice)
+{
+    // One storage: no switcher; the breadcrumb row names the storage root.
+    EXPECT_FALSE(pane->storageSwitcher()->isVisibleTo(pane));
+    EXPECT_TRUE(pane->breadcrumbBar()->isVisibleTo(pane));
+    openDeviceFolder(QStringLiteral("DCIM"));
+    EXPECT_TRUE(pane->header()->parentButton()->isEnabled());
+
+    // A favourite opens with nothing selected.
+    QMenu* menu = pane->favoritesMenu();
+    const auto action = [menu](const QString& title) -> QAction* {
+        Q_EMIT menu->aboutToShow();
+        for (QAction* item : menu->actions()) {
+            if (item->text() == title) {
+                return item;
+            }
+        }
+        return nullptr;
+    };
+    ASSERT_NE(action(QStringLiteral("Add Current Folder")), nullptr);
+    action(QStringLiteral("Add Current Folder"))->trigger();
+    QTest::mouseClick(pane->header()->parentButton(), Qt::LeftButton);
+    ASSERT_TRUE(processEventsUntil([this] { return device().breadcrumb().size() == 1 && !device().isLoading(); }));
+    pane->setSelection({item(QStringLiteral("Download"))->id});
+    QAction* dcim = action(QStringLiteral("DCIM"));
+    ASSERT_NE(dcim, nullptr);
+    dcim->trigger();
+    EXPECT_TRUE(pane->selection().isEmpty());
+    EXPECT_TRUE(processEventsUntil([this] { return device().breadcrumb().size() == 2 && !device().isLoading(); }));
+}
+
+TEST(AndroidPaneHeader, TwoStoragesShowTheSwitcherWhichEmptiesTheSelection)
+{
+    StorageRig rig;
+    rig.connect();
+    ShellFixture shell;
+    WindowState state;
+    AndroidPaneView pane(rig.browser, shell.app->localBrowser(), shell.app->coordinator(), state);
+    pane.resize(700, 500);
+    pane.show();
+    AndroidStorageSwitcher* switcher = pane.storageSwitcher();
+    EXPECT_TRUE(switcher->isVisibleTo(&pane));
+    ASSERT_EQ(switcher->segments().size(), 2);
+    pane.setSelection({rig.browser.items().front().id});
+    switcher->segments()[1]->click();
+    EXPECT_TRUE(pane.selection().isEmpty());
+    EXPECT_TRUE(processEventsUntil([&rig] {
+        return rig.browser.currentPage() && rig.browser.currentPage()->storage.id == cardStorage().id &&
+               !rig.browser.pendingStorageID();
+    }));
 }
 
 } // namespace

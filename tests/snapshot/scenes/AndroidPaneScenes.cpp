@@ -157,6 +157,35 @@ const SceneRegistration androidConnecting(
         return view;
     });
 
+// The window once the pane has opened the device folder `folder` of the storage root and `then`
+// has acted in it; ready when `shown` holds.
+SceneView deviceFolderScene(const std::shared_ptr<QuillbarrowApp>& app, MainWindow* window, const QString& folder,
+                            std::function<void(AndroidPaneView*)> then, std::function<bool()> shown)
+{
+    auto step = std::make_shared<int>(0);
+    return windowScene(app, window, [window, step, folder, then = std::move(then), shown = std::move(shown)] {
+        DeviceBrowserViewModel& device = window->deviceBrowser();
+        AndroidPaneView* pane = androidPane(window);
+        if (*step == 0 && device.currentPage() && !device.isLoading()) {
+            *step = 1;
+            for (const RemoteItem& item : device.items()) {
+                if (item.name == folder) {
+                    pane->open(item);
+                }
+            }
+            return false;
+        }
+        if (*step == 1 && device.currentPage() && !device.isLoading() &&
+            device.currentPage()->path.components == QStringList{folder}) {
+            *step = 2;
+            window->state().focusPane(FocusedPane::android);
+            then(pane);
+            return false; // one more turn for what `then` changed
+        }
+        return *step == 2 && shown();
+    });
+}
+
 const SceneRegistration androidCapsule(
     QStringLiteral("android-pane-capsule"),
     QStringLiteral("The Android pane in DCIM while the folder is listed again: \"Loading device contents…\" over the "
@@ -165,32 +194,18 @@ const SceneRegistration androidCapsule(
         auto holds = std::make_shared<Holds>();
         auto app = makeHeldApp(holds);
         MainWindow* window = app->openWindow();
-        auto step = std::make_shared<int>(0);
-        return windowScene(app, window, [window, step, holds] {
-            DeviceBrowserViewModel& device = window->deviceBrowser();
-            AndroidPaneView* pane = androidPane(window);
-            if (*step == 0 && device.currentPage() && !device.isLoading()) {
-                *step = 1;
-                for (const RemoteItem& item : device.items()) {
-                    if (item.name == QStringLiteral("DCIM")) {
-                        pane->open(item);
-                    }
-                }
-                return false;
-            }
-            if (*step == 1 && device.currentPage() && !device.isLoading() &&
-                device.currentPage()->path.components == QStringList{QStringLiteral("DCIM")}) {
-                *step = 2;
-                window->state().focusPane(FocusedPane::android);
-                pane->setSelection({device.items().front().id});
+        DeviceBrowserViewModel* device = &window->deviceBrowser();
+        AndroidPaneView* pane = androidPane(window);
+        return deviceFolderScene(
+            app, window, QStringLiteral("DCIM"),
+            [device, holds](AndroidPaneView* shownPane) {
+                shownPane->setSelection({device->items().front().id});
                 // The folder is listed again, and the listing is held: loading over the shown folder.
                 holds->listings = true;
-                QCoro::Task<> refresh = device.refresh();
+                QCoro::Task<> refresh = device->refresh();
                 Q_UNUSED(refresh)
-                return false;
-            }
-            return *step == 2 && pane->statusCapsule()->isVisible();
-        });
+            },
+            [pane] { return pane->statusCapsule()->isVisible(); });
     });
 
 const SceneRegistration androidConflict(
@@ -208,30 +223,17 @@ const SceneRegistration androidConflict(
         }
         file.close();
         window->localBrowser().navigateTo(QUrl::fromLocalFile(sceneHome().filePath(QStringLiteral("Downloads"))));
-        auto step = std::make_shared<int>(0);
-        return windowScene(app, window, [window, step, source] {
-            DeviceBrowserViewModel& device = window->deviceBrowser();
-            AndroidPaneView* pane = androidPane(window);
-            if (*step == 0 && device.currentPage() && !device.isLoading()) {
-                *step = 1;
-                for (const RemoteItem& item : device.items()) {
-                    if (item.name == QStringLiteral("Download")) {
-                        pane->open(item);
-                    }
-                }
-                return false;
-            }
-            if (*step == 1 && device.currentPage() && !device.isLoading() &&
-                device.currentPage()->path.components == QStringList{QStringLiteral("Download")}) {
-                *step = 2;
-                window->state().focusPane(FocusedPane::android);
-                window->coordinator().clipboard()->copyLocal({QUrl::fromLocalFile(source)});
+        Clipboard* clipboard = window->coordinator().clipboard();
+        return deviceFolderScene(
+            app, window, QStringLiteral("Download"),
+            [clipboard, source](AndroidPaneView* pane) {
+                clipboard->copyLocal({QUrl::fromLocalFile(source)});
                 pane->paste();
-                return false;
-            }
-            const QDialog* sheet = window->findChild<QDialog*>(QStringLiteral("conflictSheet"));
-            return *step == 2 && sheet && sheet->isVisible() && window->transferPanel()->model()->rowCount() > 0;
-        });
+            },
+            [window] {
+                const QDialog* sheet = window->findChild<QDialog*>(QStringLiteral("conflictSheet"));
+                return sheet && sheet->isVisible() && window->transferPanel()->model()->rowCount() > 0;
+            });
     });
 
 } // namespace
