@@ -12,6 +12,7 @@
 #include "panes/AndroidPaneView.h"
 #include "panes/LocalPaneView.h"
 #include "panes/PaneHeader.h"
+#include "panes/PaneTestSupport.h"
 #include "panes/blocks/ToolbarIconButton.h"
 #include "shell/MainWindow.h"
 #include "shell/PaneArea.h"
@@ -19,7 +20,6 @@
 #include "table/LocalItemTable.h"
 #include "table/RemoteItemTable.h"
 #include "transport/MockDeviceSession.h"
-#include "viewmodels/DefaultApplicationOpener.h"
 #include "viewmodels/TransferCoordinator.h"
 #include "viewmodels/devicebrowser/DeviceBrowserViewModel.h"
 #include "viewmodels/localbrowser/LocalBrowserViewModel.h"
@@ -54,20 +54,6 @@ std::string lines(const QStringList& list)
 {
     return list.join(QLatin1Char('\n')).toStdString();
 }
-
-// Takes the file it is given to open, and what it held at that moment.
-class RecordingOpener : public DefaultApplicationOpener {
-  public:
-    bool open(const QString& path) override
-    {
-        QFile file(path);
-        opened.append(path);
-        contents.append(file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>"));
-        return true;
-    }
-    QStringList opened;
-    QList<QByteArray> contents;
-};
 
 class WholeWindow : public WholeWindowTest {
   protected:
