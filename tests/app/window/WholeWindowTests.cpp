@@ -413,6 +413,28 @@ TEST_P(WholeWindowConflicts, TheSheetsAnswersDecideWhatLandsAndNothingElseIsLost
         << lines(panelRows());
 }
 
+// "Cancel" in the sheet stops the whole paste: the file without a conflict that came before the
+// question is not copied either, and the old file stays.
+TEST_P(WholeWindowConflicts, CancelInTheSheetStopsTheWholePaste)
+{
+    writeDestination({{QStringLiteral("one.txt"), QByteArray("old one")}});
+    writeSource(
+        {{QStringLiteral("a.txt"), QByteArray("new a")}, {QStringLiteral("one.txt"), QByteArray("new one")}});
+    sendByButton({QStringLiteral("a.txt"), QStringLiteral("one.txt")});
+    answerConflict(QStringLiteral("one.txt"), "cancelButton");
+    ASSERT_TRUE(processEventsUntil([this] {
+        const QList<TransferJob>& jobs = coordinator().transferJobs();
+        return std::all_of(jobs.begin(), jobs.end(),
+                           [](const TransferJob& job) { return job.state.isTerminal(); });
+    }));
+    EXPECT_EQ(lines(destinationNames()), "one.txt");
+    EXPECT_EQ(bytesOn(toDevice(), QStringLiteral("one.txt")), QByteArray("old one"));
+    EXPECT_FALSE(window->conflictSheet()->sheet());
+    // Both rows stay, cancelled.
+    EXPECT_TRUE(waitForPanelRows({QStringLiteral("a.txt: Cancelled"), QStringLiteral("one.txt: Cancelled")}))
+        << lines(panelRows());
+}
+
 // The first transfer is held by the device until the test lets it go: cancelled from its row, it
 // shows "Cancelling…" until the transfer stops, then "Cancelled", and leaves nothing at the
 // destination; the next file completes and the last, gone from the source meanwhile, fails with
