@@ -238,16 +238,6 @@ void WholeWindowTest::answerConflict(const QString& fileName, const char* button
     ASSERT_TRUE(processEventsUntil([&answered] { return answered.isNull() || !answered->isVisible(); }));
 }
 
-bool WholeWindowTest::waitUntilTransfersEnd()
-{
-    return processEventsUntil([this] {
-        const QList<TransferJob>& jobs = coordinator().transferJobs();
-        return !coordinator().pendingConflict() &&
-               std::all_of(jobs.begin(), jobs.end(),
-                           [](const TransferJob& job) { return job.state.isTerminal(); });
-    });
-}
-
 QStringList WholeWindowTest::panelRows()
 {
     const TransferJobListModel* model = window->transferPanel()->model();

@@ -83,8 +83,6 @@ class WholeWindowTest : public ::testing::Test {
     // Waits for the conflict sheet, checks that it asks about `fileName`, ticks "Apply to all
     // remaining conflicts" when asked to and clicks the button of that object name.
     void answerConflict(const QString& fileName, const char* buttonName, bool applyToAll = false);
-    // Waits until no job is active and no question is open.
-    bool waitUntilTransfersEnd();
     // The transfer panel's rows as "<name>: <state line>", in panel order.
     QStringList panelRows();
     // Clicks the cancel button painted on the panel's row of `name`.
