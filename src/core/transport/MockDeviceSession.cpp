@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <system_error>
 #include <unistd.h>
+#include <utility>
 
 namespace quillbarrow {
 
@@ -146,7 +147,12 @@ QCoro::Task<> MockDeviceSession::rename(RemoteObjectID itemID, QString newName)
 QCoro::Task<> MockDeviceSession::deleteItem(RemoteObjectID itemID)
 {
     ensureOpen();
+    const QList<RemoteObjectID> below = m_tree.descendantIDs(itemID);
     m_tree.deleteItem(itemID);
+    m_contents.remove(itemID);
+    for (const RemoteObjectID& gone : below) {
+        m_contents.remove(gone);
+    }
     co_return;
 }
 
@@ -165,12 +171,17 @@ QCoro::Task<> MockDeviceSession::downloadFile(RemoteObjectID itemID, QString des
     if (!item || item->kind != RemoteItemKind::file) {
         throw QuillbarrowError::pathNotFound();
     }
-    const QByteArray text = downloadText(*item);
-    writeReplacing(destination, text);
-    if (progress) {
-        progress(text.size(), item->size); // reported once, when done; a stop request comes too late
+    co_await waitWhileHeld(progress, item->size);
+    ensureOpen();
+    if (!m_tree.item(itemID)) {
+        throw QuillbarrowError::pathNotFound(); // deleted while the download waited
     }
-    co_return;
+    const auto kept = m_contents.constFind(itemID);
+    const QByteArray bytes = kept != m_contents.constEnd() ? *kept : downloadText(*item);
+    writeReplacing(destination, bytes);
+    if (progress) {
+        progress(bytes.size(), item->size); // reported once, when done; a stop request comes too late
+    }
 }
 
 QCoro::Task<RemoteItem> MockDeviceSession::uploadFile(QString source, QString name,
@@ -179,19 +190,65 @@ QCoro::Task<RemoteItem> MockDeviceSession::uploadFile(QString source, QString na
 {
     ensureOpen();
     ensureValidParent(parentID, storageID);
-    // Only the size is taken from the local file; its bytes are never read.
     const QFileInfo local(source);
     const std::optional<qint64> size = local.exists() ? std::optional<qint64>(local.size()) : std::nullopt;
+    co_await waitWhileHeld(progress, size);
+    ensureOpen();
+    ensureValidParent(parentID, storageID); // the folder may have gone while the upload waited
     const RemoteItem added = m_tree.addFile(name, parentID, storageID, size);
+    // Kept so that a download of the file gives the same bytes back; a file that cannot be read
+    // is listed with its size alone.
+    QFile file(source);
+    if (file.open(QIODevice::ReadOnly)) {
+        m_contents.insert(added.id, file.readAll());
+    }
     if (progress) {
         progress(size.value_or(0), size);
     }
     co_return added;
 }
 
+std::optional<QByteArray> MockDeviceSession::content(const RemoteObjectID& itemID) const
+{
+    const auto kept = m_contents.constFind(itemID);
+    return kept != m_contents.constEnd() ? std::optional<QByteArray>(*kept) : std::nullopt;
+}
+
+void MockDeviceSession::holdTransfers()
+{
+    m_holdsTransfers = true;
+}
+
+void MockDeviceSession::releaseTransfers()
+{
+    m_holdsTransfers = false;
+    const QList<OneShot<bool>> waiting = std::exchange(m_heldTransfers, {});
+    for (const OneShot<bool>& transfer : waiting) {
+        transfer.fulfil(true);
+    }
+}
+
+QCoro::Task<> MockDeviceSession::waitWhileHeld(TransferProgressFunction progress, std::optional<qint64> total)
+{
+    if (!m_holdsTransfers) {
+        co_return;
+    }
+    if (progress && !progress(0, total)) {
+        throw QuillbarrowError::userCancelled();
+    }
+    const OneShot<bool> released;
+    m_heldTransfers.append(released);
+    co_await released.wait();
+    if (progress && !progress(0, total)) {
+        throw QuillbarrowError::userCancelled();
+    }
+}
+
 QCoro::Task<> MockDeviceSession::close()
 {
     m_isClosed = true;
+    // Held transfers end now, failing as on a closed session.
+    releaseTransfers();
     co_return;
 }
 

@@ -9,8 +9,8 @@ namespace {
 
 void mockAbilities(DeviceContractFactory& factory)
 {
-    factory.storesFileContent = false;
-    factory.substituteDownloadContent = [](const RemoteItem& item) { return MockDeviceSession::downloadText(item); };
+    // Uploaded files keep their bytes; the sample tree's files download as a text about them.
+    factory.storesFileContent = true;
     factory.watchdog = std::chrono::seconds(5);
 }
 

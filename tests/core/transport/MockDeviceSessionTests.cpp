@@ -181,7 +181,7 @@ TEST_F(MockDeviceSessionTest, AFailedWriteIsTheSystemsOwnErrorAndLeavesNothingBe
               QStringList{QStringLiteral("folder")});
 }
 
-TEST_F(MockDeviceSessionTest, AnUploadTakesOnlyTheLocalSizeAndMayRepeatAName)
+TEST_F(MockDeviceSessionTest, AnUploadTakesTheLocalSizeAndMayRepeatAName)
 {
     const QString source = m_local.filePath(QStringLiteral("five.txt"));
     QFile file(source);
@@ -284,4 +284,88 @@ TEST(MockDeviceSessionParents, ANewItemIsRefusedUnlessItsParentIsAFolderOnTheSam
     EXPECT_TRUE(music.items.isEmpty());
     const QList<RemoteItem> cardRoot = runTask(session.rootDirectory(card)).items;
     EXPECT_EQ(namesOf(cardRoot), (QStringList{QStringLiteral("music"), QStringLiteral("new"), QStringLiteral("up.txt")}));
+}
+
+TEST_F(MockDeviceSessionTest, AnUploadedFileDownloadsItsOwnBytesUntilDeleted)
+{
+    struct Case {
+        const char* name;
+        QByteArray bytes;
+    };
+    const Case cases[] = {
+        {"five.txt", "12345"}, {"empty.txt", ""}, {"binary.bin", QByteArray("\0\xff\n\r", 4)}};
+    auto& mock = dynamic_cast<MockDeviceSession&>(*m_session);
+    for (const Case& row : cases) {
+        SCOPED_TRACE(row.name);
+        const QString source = m_local.filePath(QString::fromUtf8(row.name));
+        QFile file(source);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(row.bytes);
+        file.close();
+        const RemoteItem sent =
+            runTask(m_session->uploadFile(source, QString::fromUtf8(row.name), id("downloads"), m_storage));
+        const QString back = m_local.filePath(QStringLiteral("back-") + QString::fromUtf8(row.name));
+        runTask(m_session->downloadFile(sent.id, back));
+        EXPECT_EQ(contentOf(back), row.bytes);
+        EXPECT_EQ(mock.content(sent.id), std::optional<QByteArray>(row.bytes));
+        runTask(m_session->deleteItem(sent.id));
+        EXPECT_FALSE(mock.content(sent.id).has_value());
+    }
+}
+
+TEST_F(MockDeviceSessionTest, HeldTransfersWaitUntilReleasedAndStopWhenAsked)
+{
+    const QString source = m_local.filePath(QStringLiteral("held.txt"));
+    QFile file(source);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("held");
+    file.close();
+    auto& mock = dynamic_cast<MockDeviceSession&>(*m_session);
+    const auto downloadNames = [this] {
+        return namesOf(runTask(m_session->listDirectory(id("downloads"), RemotePath(m_storage, {}))).items);
+    };
+
+    bool stop = false;
+    std::vector<Report> reports;
+    const TransferProgressFunction progress = [&stop, &reports](qint64 done, std::optional<qint64> total) {
+        reports.push_back(Report{done, total});
+        return !stop;
+    };
+
+    // Released: the upload goes on and lands.
+    mock.holdTransfers();
+    QCoro::Task<RemoteItem> upload =
+        m_session->uploadFile(source, QStringLiteral("held.txt"), id("downloads"), m_storage, progress);
+    EXPECT_EQ(mock.heldTransferCount(), 1);
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_EQ(reports[0].done, 0);
+    EXPECT_EQ(reports[0].total, std::optional<qint64>(4));
+    EXPECT_EQ(downloadNames(), QStringList{QStringLiteral("sample.apk")}); // nothing sent yet
+    mock.releaseTransfers();
+    const RemoteItem sent = runTask(std::move(upload));
+    EXPECT_EQ(mock.heldTransferCount(), 0);
+    EXPECT_EQ(downloadNames(), (QStringList{QStringLiteral("held.txt"), QStringLiteral("sample.apk")}));
+
+    // Asked to stop while held: cancelled, nothing written on either side.
+    mock.holdTransfers();
+    QCoro::Task<RemoteItem> stopped =
+        m_session->uploadFile(source, QStringLiteral("stopped.txt"), id("downloads"), m_storage, progress);
+    const QString destination = m_local.filePath(QStringLiteral("down.txt"));
+    QCoro::Task<> download = m_session->downloadFile(sent.id, destination, progress);
+    EXPECT_EQ(mock.heldTransferCount(), 2);
+    stop = true;
+    mock.releaseTransfers();
+    EXPECT_EQ(errorOf(std::move(stopped)), QuillbarrowError::userCancelled());
+    EXPECT_EQ(errorOf(std::move(download)), QuillbarrowError::userCancelled());
+    EXPECT_FALSE(QFile::exists(destination));
+    EXPECT_EQ(downloadNames(), (QStringList{QStringLiteral("held.txt"), QStringLiteral("sample.apk")}));
+
+    // Closing the session ends a held transfer as on any closed session.
+    stop = false;
+    mock.holdTransfers();
+    QCoro::Task<> late = m_session->downloadFile(sent.id, destination, progress);
+    runTask(m_session->close());
+    EXPECT_EQ(errorOf(std::move(late)),
+              QuillbarrowError::sessionFailed(QStringLiteral("Session is already closed.")));
+    EXPECT_FALSE(QFile::exists(destination));
 }
