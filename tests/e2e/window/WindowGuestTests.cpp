@@ -150,11 +150,13 @@ TEST_F(WindowGuest, UnpluggingDuringACopyShowsTheBannerAndTheFailedRow)
         },
         transferWatchdog))
         << "the panel never showed the copy moving bytes: " << panelStateLine(name).toStdString();
+    const qint64 movedAtRequest = panelJob(name)->state.progress()->bytesCompleted;
     requestUnplug();
     ASSERT_NO_FATAL_FAILURE(awaitUnplugged());
 
     const std::optional<TransferJob> job = awaitFinishedJob(name);
     ASSERT_TRUE(job);
+    std::cout << "unplug asked for after " << movedAtRequest << " of " << size << " bytes" << std::endl;
     ASSERT_EQ(job->state.kind(), TransferState::Kind::failed)
         << "the copy was not interrupted: " << panelStateLine(name).toStdString();
     EXPECT_EQ(panelStateLine(name), QStringLiteral("Failed: ") + interrupted);
