@@ -21,9 +21,7 @@
 #include <QDragEnterEvent>
 #include <QMenu>
 #include <QMimeData>
-#include <QPainter>
 #include <QPushButton>
-#include <QVBoxLayout>
 
 namespace quillbarrow {
 
@@ -71,23 +69,22 @@ QCoro::Task<> runSendToAndroid(QPointer<TransferCoordinator> coordinator,
 
 LocalPaneView::LocalPaneView(LocalBrowserViewModel& browser, TransferCoordinator& coordinator,
                              DeviceBrowserViewModel& deviceBrowser, WindowState& state, QWidget* parent)
-    : QWidget(parent), m_browser(&browser), m_coordinator(&coordinator), m_deviceBrowser(&deviceBrowser),
-      m_state(&state), m_opener(std::make_shared<XdgDefaultApplicationOpener>())
+    : PaneFrame(FocusedPane::mac, state, parent), m_browser(&browser), m_coordinator(&coordinator),
+      m_deviceBrowser(&deviceBrowser), m_opener(std::make_shared<XdgDefaultApplicationOpener>())
 {
     setObjectName(QStringLiteral("macPane"));
-    setAcceptDrops(true);
 
-    m_header = new PaneHeader(QStringLiteral("laptopcomputer"), tr("This Mac"), tr("Favorite folders"),
-                              tr("Copy to Android"), QStringLiteral("arrow.right"),
-                              tr("Copy selected Mac items to the current Android folder"), this);
+    auto* header = new PaneHeader(QStringLiteral("laptopcomputer"), tr("This Mac"), tr("Favorite folders"),
+                                  tr("Copy to Android"), QStringLiteral("arrow.right"),
+                                  tr("Copy selected Mac items to the current Android folder"));
     const auto clearSelection = [this] { setSelection({}); };
     m_switcher = new VolumesSwitcher(browser, clearSelection);
-    m_header->setSwitcher(m_switcher);
+    header->setSwitcher(m_switcher);
     m_breadcrumb = new MacBreadcrumbBar(browser);
-    m_header->setNavigation(m_breadcrumb);
+    header->setNavigation(m_breadcrumb);
     m_strip = new SelectionPreflightStrip;
     m_strip->setObjectName(QStringLiteral("macSelectionStrip"));
-    m_header->setStrip(m_strip);
+    header->setStrip(m_strip);
     connect(m_strip, &SelectionPreflightStrip::calculateRequested, this, [this] {
         if (m_browser) {
             m_browser->calculateFolderSizes(selectedItems());
@@ -95,7 +92,7 @@ LocalPaneView::LocalPaneView(LocalBrowserViewModel& browser, TransferCoordinator
     });
     m_favoritesMenu = new QMenu(this);
     m_favoritesMenu->setObjectName(QStringLiteral("localFavoritesMenu"));
-    m_header->favoritesButton()->setMenu(m_favoritesMenu);
+    header->favoritesButton()->setMenu(m_favoritesMenu);
     connect(m_favoritesMenu, &QMenu::aboutToShow, this, [this, clearSelection] {
         if (m_browser) {
             fillLocalFavoritesMenu(m_favoritesMenu, *m_browser, clearSelection);
@@ -107,42 +104,32 @@ LocalPaneView::LocalPaneView(LocalBrowserViewModel& browser, TransferCoordinator
 
     m_table = new LocalItemTable(browser, this);
 
-    auto* stack = new QVBoxLayout(this);
-    stack->setContentsMargins(0, 0, 0, 0);
-    stack->setSpacing(0);
-    stack->addWidget(m_header);
-    auto* rule = new QWidget(this);
-    rule->setFixedHeight(1);
-    rule->setAutoFillBackground(true);
-    rule->setBackgroundRole(QPalette::Mid);
-    stack->addWidget(rule);
-    stack->addWidget(m_table, 1);
-
-    m_overlay = new DropTargetOverlay(tr("Drop Android items here"), QString(), this);
-    m_overlay->setObjectName(QStringLiteral("macDropOverlay"));
+    auto* overlay = new DropTargetOverlay(tr("Drop Android items here"), QString(), this);
+    overlay->setObjectName(QStringLiteral("macDropOverlay"));
+    assemble(header, m_table, overlay, [this](PaneKeyCommand command) { return handleKey(command); });
 
     // Toolbar.
-    connect(m_header->parentButton(), &QToolButton::clicked, this, [this] {
+    connect(header->parentButton(), &QToolButton::clicked, this, [this] {
         if (m_browser) {
             m_browser->navigateUp();
         }
     });
-    connect(m_header->refreshButton(), &QToolButton::clicked, this, [this] {
+    connect(header->refreshButton(), &QToolButton::clicked, this, [this] {
         if (m_browser) {
             m_browser->refresh();
         }
     });
-    connect(m_header->newFolderButton(), &QToolButton::clicked, this, [this] {
+    connect(header->newFolderButton(), &QToolButton::clicked, this, [this] {
         if (m_state) {
             m_state->setShowingNewFolderLocal(true);
         }
     });
-    connect(m_header->hiddenFilesButton(), &QToolButton::clicked, this, [this] {
+    connect(header->hiddenFilesButton(), &QToolButton::clicked, this, [this] {
         if (m_browser) {
             m_browser->setShowHiddenFiles(!m_browser->showHiddenFiles());
         }
     });
-    connect(m_header->copyButton(), &QPushButton::clicked, this, [this] { sendToAndroid(selectedItems()); });
+    connect(header->copyButton(), &QPushButton::clicked, this, [this] { sendToAndroid(selectedItems()); });
 
     // Table.
     m_table->setOnPrimaryAction([this](const LocalItem& item) { open(item); });
@@ -158,22 +145,6 @@ LocalPaneView::LocalPaneView(LocalBrowserViewModel& browser, TransferCoordinator
     });
     connect(m_table, &NativeTableView::mouseDown, this, &LocalPaneView::focusPane);
 
-    // The pane's equal-height header: the pane reports its framed height (never below the shared
-    // one), the window keeps the taller of the two panes' reports and hands it back as the
-    // header's minimum, so both headers end at the same height and never shrink again.
-    connect(m_header, &PaneHeader::naturalHeightChanged, this, [this](int height) {
-        m_naturalHeaderHeight = height;
-        reportHeaderHeight();
-    });
-    connect(&state, &WindowState::paneHeaderHeightChanged, this, [this] {
-        m_header->setMinimumHeight(qRound(m_state->paneHeaderHeight()));
-        reportHeaderHeight();
-    });
-    m_header->setMinimumHeight(qRound(state.paneHeaderHeight()));
-
-    m_keyMonitor = new PaneKeyMonitor(this, FocusedPane::mac, &state,
-                                      [this](PaneKeyCommand command) { return handleKey(command); });
-
     // Everything the header, the strip and the overlay show follows the view models.
     for (auto signal : {&LocalBrowserViewModel::currentDirectoryChanged, &LocalBrowserViewModel::itemsChanged,
                         &LocalBrowserViewModel::showHiddenFilesChanged,
@@ -181,21 +152,18 @@ LocalPaneView::LocalPaneView(LocalBrowserViewModel& browser, TransferCoordinator
         connect(&browser, signal, this, [this] {
             updateHeader();
             updateStrip();
-            updateOverlay();
+            updateDropOverlay();
         });
     }
     connect(&browser, &LocalBrowserViewModel::locationsChanged, this,
             &LocalPaneView::updateSwitcherVisibility);
     connect(&deviceBrowser, &DeviceBrowserViewModel::currentPageChanged, this, &LocalPaneView::updateHeader);
-    connect(&state, &WindowState::focusedPaneChanged, this, [this] {
-        updateHeader();
-        update();
-    });
-    connect(coordinator.clipboard(), &Clipboard::contentsChanged, this, &LocalPaneView::updateOverlay);
+    connect(&state, &WindowState::focusedPaneChanged, this, &LocalPaneView::updateHeader);
+    connect(coordinator.clipboard(), &Clipboard::contentsChanged, this, &LocalPaneView::updateDropOverlay);
     updateSwitcherVisibility();
     updateHeader();
     updateStrip();
-    updateOverlay();
+    updateDropOverlay();
 }
 
 LocalPaneView::~LocalPaneView() = default;
@@ -221,17 +189,8 @@ void LocalPaneView::setSelection(QSet<QUrl> selection)
 
 QList<LocalItem> LocalPaneView::selectedItems() const
 {
-    QList<LocalItem> items;
-    if (!m_browser) {
-        return items;
-    }
-    const QSet<QUrl>& chosen = selection();
-    for (const LocalItem& item : m_browser->items()) {
-        if (chosen.contains(item.id)) {
-            items.append(item);
-        }
-    }
-    return items;
+    // The table lists the browser's items in the browser's order.
+    return m_table->itemsWithIDs(selection());
 }
 
 bool LocalPaneView::canSend(const QList<LocalItem>& items) const
@@ -253,27 +212,6 @@ bool LocalPaneView::canSend(const QList<LocalItem>& items) const
 bool LocalPaneView::canSendSelectionToAndroid() const
 {
     return !selection().isEmpty() && canSend(selectedItems());
-}
-
-void LocalPaneView::reportHeaderHeight()
-{
-    if (!m_state) {
-        return;
-    }
-    const qreal framed = std::max<qreal>(m_naturalHeaderHeight, m_state->paneHeaderHeight());
-    // The window announces every report, also an unchanged one: report only a new height.
-    if (framed <= 0 || framed == m_reportedHeaderHeight) {
-        return;
-    }
-    m_reportedHeaderHeight = framed;
-    m_state->reportPaneHeaderHeight(FocusedPane::mac, framed);
-}
-
-void LocalPaneView::focusPane()
-{
-    if (m_state) {
-        m_state->focusPane(FocusedPane::mac);
-    }
 }
 
 void LocalPaneView::selectionChanged()
@@ -433,15 +371,15 @@ void LocalPaneView::updateHeader()
     if (!m_browser || !m_state) {
         return;
     }
-    m_header->setSelectionCount(static_cast<int>(selection().size()));
-    m_header->setFocusedCaptionShown(m_state->focusedPane() == FocusedPane::mac);
-    m_header->setHiddenFilesShown(m_browser->showHiddenFiles());
+    header()->setSelectionCount(static_cast<int>(selection().size()));
+    header()->setFocusedCaptionShown(m_state->focusedPane() == FocusedPane::mac);
+    header()->setHiddenFilesShown(m_browser->showHiddenFiles());
     const QString path = m_browser->currentDirectory().toLocalFile();
     const QString parentPath =
         m_browser->currentDirectory().adjusted(QUrl::RemoveFilename | QUrl::StripTrailingSlash).toLocalFile();
-    m_header->parentButton()->setEnabled(!path.isEmpty() && path != QStringLiteral("/") &&
+    header()->parentButton()->setEnabled(!path.isEmpty() && path != QStringLiteral("/") &&
                                          parentPath != path);
-    m_header->copyButton()->setEnabled(canSendSelectionToAndroid());
+    header()->copyButton()->setEnabled(canSendSelectionToAndroid());
 }
 
 void LocalPaneView::updateStrip()
@@ -474,81 +412,30 @@ bool LocalPaneView::clipboardHoldsDeviceFiles() const
            m_coordinator->clipboard()->contents().kind() == ClipboardContents::Kind::deviceFiles;
 }
 
-void LocalPaneView::updateOverlay()
+void LocalPaneView::updateDropOverlay()
 {
     if (m_browser) {
-        m_overlay->setTexts(tr("Drop Android items here"),
-                            tr("They will be copied to ") + m_browser->currentDirectory().fileName());
+        dropOverlay()->setTexts(tr("Drop Android items here"),
+                                tr("They will be copied to ") + m_browser->currentDirectory().fileName());
     }
-    m_overlay->setTargeted(m_isDropTargeted && clipboardHoldsDeviceFiles());
-}
-
-void LocalPaneView::setDropTargeted(bool targeted)
-{
-    m_isDropTargeted = targeted;
-    updateOverlay();
-}
-
-void LocalPaneView::mousePressEvent(QMouseEvent* event)
-{
-    focusPane();
-    QWidget::mousePressEvent(event);
-}
-
-void LocalPaneView::resizeEvent(QResizeEvent* event)
-{
-    QWidget::resizeEvent(event);
-    m_overlay->raise();
-}
-
-void LocalPaneView::paintEvent(QPaintEvent*)
-{
-    if (!m_state || m_state->focusedPane() != FocusedPane::mac) {
-        return;
-    }
-    QPainter painter(this);
-    QColor tint = palette().highlight().color();
-    tint.setAlphaF(0.06);
-    painter.fillRect(rect(), tint);
+    dropOverlay()->setTargeted(isDropTargeted() && clipboardHoldsDeviceFiles());
 }
 
 // Only plain text is taken: a drag of device rows carries a marker text and its items travel on
 // the in-app clipboard. Mac rows dragged here have just put Mac items on the clipboard, so they
 // are refused and the overlay stays hidden.
-void LocalPaneView::dragEnterEvent(QDragEnterEvent* event)
+bool LocalPaneView::acceptsDrag(const QMimeData* data) const
 {
-    if (event->mimeData()->hasText() && clipboardHoldsDeviceFiles()) {
-        event->acceptProposedAction();
-        setDropTargeted(true);
-        return;
-    }
-    event->ignore();
+    return data->hasText() && clipboardHoldsDeviceFiles();
 }
 
-void LocalPaneView::dragMoveEvent(QDragMoveEvent* event)
+bool LocalPaneView::acceptDrop(const QMimeData* data)
 {
-    if (event->mimeData()->hasText() && clipboardHoldsDeviceFiles()) {
-        event->acceptProposedAction();
-        return;
-    }
-    event->ignore();
-}
-
-void LocalPaneView::dragLeaveEvent(QDragLeaveEvent* event)
-{
-    setDropTargeted(false);
-    QWidget::dragLeaveEvent(event);
-}
-
-void LocalPaneView::dropEvent(QDropEvent* event)
-{
-    setDropTargeted(false);
-    if (!event->mimeData()->hasText() || !clipboardHoldsDeviceFiles()) {
-        event->ignore();
-        return;
+    if (!acceptsDrag(data)) {
+        return false;
     }
     paste();
-    event->acceptProposedAction();
+    return true;
 }
 
 } // namespace quillbarrow

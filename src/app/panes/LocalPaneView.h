@@ -1,5 +1,6 @@
 #pragma once
 
+#include "PaneFrame.h"
 #include "domain/LocalItem.h"
 #include "shell/PaneKeyCommand.h"
 
@@ -37,7 +38,7 @@ struct SelectionSizeSummary;
 // dropped here (their drag carries a plain-text marker) are downloaded into the shown folder.
 // Rename, delete and new folder ask the window for their sheets through the window state. The
 // pane is tinted while it has the keyboard. Main thread.
-class LocalPaneView final : public QWidget {
+class LocalPaneView final : public PaneFrame {
     Q_OBJECT
 
   public:
@@ -48,10 +49,8 @@ class LocalPaneView final : public QWidget {
     // Replaces the opener of files (by default the desktop's), so that tests launch nothing.
     void setDefaultApplicationOpener(std::shared_ptr<DefaultApplicationOpener> opener);
 
-    PaneHeader* header() const { return m_header; }
     LocalItemTable* table() const { return m_table; }
     SelectionPreflightStrip* selectionStrip() const { return m_strip; }
-    DropTargetOverlay* dropOverlay() const { return m_overlay; }
     VolumesSwitcher* volumesSwitcher() const { return m_switcher; }
     MacBreadcrumbBar* breadcrumbBar() const { return m_breadcrumb; }
     QMenu* favoritesMenu() const { return m_favoritesMenu; }
@@ -60,7 +59,6 @@ class LocalPaneView final : public QWidget {
     void setSelection(QSet<QUrl> selection);
     // The listed items among the selection, in listing order.
     QList<LocalItem> selectedItems() const;
-    bool isDropTargeted() const { return m_isDropTargeted; }
 
     bool canSendSelectionToAndroid() const;
     // Whether "Copy to Android" may go for these items now: a device folder is shown, a session is
@@ -77,42 +75,26 @@ class LocalPaneView final : public QWidget {
     void sendToAndroid(const QList<LocalItem>& items);
 
   protected:
-    void mousePressEvent(QMouseEvent* event) override;
-    void resizeEvent(QResizeEvent* event) override;
-    void paintEvent(QPaintEvent* event) override;
-    void dragEnterEvent(QDragEnterEvent* event) override;
-    void dragMoveEvent(QDragMoveEvent* event) override;
-    void dragLeaveEvent(QDragLeaveEvent* event) override;
-    void dropEvent(QDropEvent* event) override;
+    bool acceptsDrag(const QMimeData* data) const override;
+    bool acceptDrop(const QMimeData* data) override;
+    void updateDropOverlay() override;
 
   private:
-    void focusPane();
-    void reportHeaderHeight();
     void selectionChanged();
     void updateHeader();
     void updateStrip();
-    void updateOverlay();
     void updateSwitcherVisibility();
-    void setDropTargeted(bool targeted);
     bool clipboardHoldsDeviceFiles() const;
 
     QPointer<LocalBrowserViewModel> m_browser;
     QPointer<TransferCoordinator> m_coordinator;
     QPointer<DeviceBrowserViewModel> m_deviceBrowser;
-    QPointer<WindowState> m_state;
     std::shared_ptr<DefaultApplicationOpener> m_opener;
-    PaneHeader* m_header;
-    QWidget* m_headerFrame;
     LocalItemTable* m_table;
     SelectionPreflightStrip* m_strip;
-    DropTargetOverlay* m_overlay;
     VolumesSwitcher* m_switcher;
     MacBreadcrumbBar* m_breadcrumb;
     QMenu* m_favoritesMenu;
-    PaneKeyMonitor* m_keyMonitor;
-    bool m_isDropTargeted = false;
-    int m_naturalHeaderHeight = 0;
-    qreal m_reportedHeaderHeight = 0;
 };
 
 } // namespace quillbarrow

@@ -1,6 +1,7 @@
 #include "MacNavigation.h"
 
 #include "panes/blocks/BreadcrumbButton.h"
+#include "panes/blocks/LayoutClearing.h"
 #include "style/SymbolIcons.h"
 #include "viewmodels/localbrowser/LocalBrowserViewModel.h"
 
@@ -33,19 +34,6 @@ QColor withAlpha(QColor color, double alpha)
 {
     color.setAlphaF(alpha);
     return color;
-}
-
-// Empties a row whose buttons navigate: the button clicked may be the one being replaced, still
-// inside its own clicked signal, so it is deleted once that returns.
-void takeAllLater(QLayout* row)
-{
-    while (QLayoutItem* item = row->takeAt(0)) {
-        if (QWidget* widget = item->widget()) {
-            widget->hide();
-            widget->deleteLater();
-        }
-        delete item;
-    }
 }
 
 } // namespace

@@ -3,7 +3,6 @@
 #include "DetachedCall.h"
 #include "Divider.h"
 #include "PaneArea.h"
-#include "PanePlaceholder.h"
 #include "SidebarSplitter.h"
 #include "TransferErrorStrip.h"
 #include "WindowSheets.h"
@@ -15,6 +14,7 @@
 #include "chrome/ErrorBannerView.h"
 #include "chrome/ServiceRestartAlert.h"
 #include "chrome/TransferPanel.h"
+#include "panes/AndroidPaneView.h"
 #include "panes/LocalMessageStrip.h"
 #include "panes/LocalPaneView.h"
 #include "viewmodels/TransferCoordinator.h"
@@ -144,17 +144,7 @@ QWidget* MainWindow::buildMacPane()
 
 QWidget* MainWindow::buildAndroidPane()
 {
-    auto* pane = new PanePlaceholder(QString(), tr("Not built yet: the device's folders."));
-    pane->setObjectName(QStringLiteral("androidPane"));
-    pane->followFocus(m_state, FocusedPane::android);
-    // The title is the selected device's name, as the data gives it.
-    const auto showTitle = [this, pane] {
-        const std::optional<AndroidDevice>& device = m_browser->selectedDevice();
-        pane->setTitle(device ? device->displayName : QStringLiteral("Android"));
-    };
-    connect(m_browser, &DeviceBrowserViewModel::selectedDeviceChanged, pane, showTitle);
-    showTitle();
-    return pane;
+    return new AndroidPaneView(*m_browser, *m_localBrowser, *m_coordinator, *m_state);
 }
 
 TransferPanel* MainWindow::buildTransferPanel()

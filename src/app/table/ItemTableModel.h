@@ -204,7 +204,8 @@ private:
     void removeVanished(const QHash<ID, int>& positions)
     {
         m_staged.clear();
-        m_pending = static_cast<qsizetype>(m_rows.size());
+        const auto shown = static_cast<qsizetype>(m_rows.size());
+        m_pending = shown;
         m_layout = Layout::stagedLastReversed;
         qsizetype row = m_pending - 1;
         while (row >= 0) {
@@ -227,7 +228,7 @@ private:
             m_pending = first;
             endRemoveRows();
         }
-        if (m_staged.empty()) {
+        if (m_pending == shown) {
             m_layout = Layout::plain;
             return; // nothing was removed
         }

@@ -2,6 +2,7 @@
 // copy to the device, drops and pastes of device items, the keys, the context menu, the header,
 // the path editor and the failures the local browser reports.
 
+#include "PaneTestSupport.h"
 #include "RunTask.h"
 #include "infrastructure/InMemoryUserDefaults.h"
 #include "panes/LocalMessageStrip.h"
@@ -41,17 +42,6 @@
 
 namespace quillbarrow::testing {
 namespace {
-
-class RecordingOpener : public DefaultApplicationOpener {
-  public:
-    bool open(const QString& path) override
-    {
-        opened.append(path);
-        return succeeds;
-    }
-    QStringList opened;
-    bool succeeds = true;
-};
 
 class MacPaneTest : public ::testing::Test {
   protected:
@@ -136,15 +126,6 @@ class MacPaneTest : public ::testing::Test {
             }
         }
         ADD_FAILURE() << "no row " << name.toStdString();
-    }
-
-    QStringList menuTitles(QMenu* menu)
-    {
-        QStringList titles;
-        for (QAction* action : menu->actions()) {
-            titles.append(action->isSeparator() ? QStringLiteral("-") : action->text());
-        }
-        return titles;
     }
 
     // A drag of device rows as the phone's pane starts it: the marker text on the drag, the

@@ -68,6 +68,22 @@ TEST(BreadcrumbButton, TurnsToTheAccentColourWhileThePointerIsOverIt)
     EXPECT_TRUE(button.isHovering()) << "a breadcrumb shows hover enabled or not";
 }
 
+TEST(BreadcrumbButton, IsWideEnoughForItsWholeTextAtFractionalFontSizes)
+{
+    // Fractional point sizes give fractional text widths; a width rounded down cut the label.
+    for (const double pointSize : {7.65, 8.5, 9.35, 11.0}) {
+        for (const QString& text : {QStringLiteral("Storage"), QStringLiteral("DCIM"), QStringLiteral("qt_temp-hOVGBr")}) {
+            SCOPED_TRACE((text + u' ' + QString::number(pointSize)).toStdString());
+            BreadcrumbButton crumb(text);
+            QFont font = crumb.font();
+            font.setPointSizeF(pointSize);
+            crumb.setFont(font);
+            const int width = crumb.sizeHint().width();
+            EXPECT_EQ(crumb.fontMetrics().elidedText(text, Qt::ElideMiddle, width), text);
+        }
+    }
+}
+
 TEST(DropTargetOverlay, TakesNoSpaceUntilTargetedAndNeverTheClicksOrDrops)
 {
     QWidget pane;

@@ -1,4 +1,5 @@
 #include "ChromeScenes.h"
+#include "NavigationScenes.h"
 
 #include "../chrome/ChromeSamples.h"
 #include "chrome/ConflictResolutionSheet.h"
@@ -108,6 +109,7 @@ QList<ChromeScene> chromeScenes()
         {QStringLiteral("android-delete-confirmation"), androidDeleteConfirmationScene},
         {QStringLiteral("service-restart-alert"), serviceRestartAlertScene},
         {QStringLiteral("transfer-panel-every-state"), transferPanelInEveryStateScene},
+        {QStringLiteral("android-storage-opening-and-breadcrumb"), androidNavigationScene},
     };
 }
 

@@ -26,7 +26,7 @@ std::unique_ptr<QWidget> androidDeleteConfirmationScene();
 std::unique_ptr<QWidget> serviceRestartAlertScene();
 std::unique_ptr<QWidget> transferPanelInEveryStateScene();
 
-// Every scene above, in this order.
+// Every scene above, in this order, then the Android location controls (NavigationScenes.h).
 QList<ChromeScene> chromeScenes();
 
 } // namespace quillbarrow::snapshots

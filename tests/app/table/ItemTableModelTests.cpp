@@ -178,6 +178,40 @@ TEST(ItemTableModel, CellsShowTwoDashesForUnknownValuesAndTheKindsSymbol)
 
 // Many random re-listings (removals, arrivals, changes and moves together) against the
 // model tester: the rows shown always end as the listing given.
+TEST(ItemTableModel, RowsRemovedFromTheEndOrAllRowsLeaveTheModel)
+{
+    // Removals with no surviving row below them: the last file of a folder deleted, or the
+    // folder emptied.
+    struct Case {
+        QStringList before;
+        QStringList after;
+        QStringList announced;
+    };
+    const Case cases[] = {
+        {{"a", "b", "c"}, {"a"}, {"removed 1-2"}},
+        {{"a"}, {}, {"removed 0-0"}},
+        {{"a", "b", "c", "d"}, {"b"}, {"removed 2-3", "removed 0-0"}},
+    };
+    for (const Case& row : cases) {
+        LocalModel model(NativeTableColumn::standardColumns());
+        QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::Fatal);
+        QList<LocalItem> before;
+        for (const QString& name : row.before) {
+            before.append(localFile(name));
+        }
+        model.setItems(before, listing);
+        Announcements announced(model);
+        QList<LocalItem> after;
+        for (const QString& name : row.after) {
+            after.append(localFile(name));
+        }
+        model.setItems(after, listing);
+        EXPECT_EQ(shownNames(model), row.after) << row.before.join(u',').toStdString();
+        EXPECT_EQ(announced.seen(), row.announced) << row.before.join(u',').toStdString();
+        EXPECT_EQ(model.rowOf(localID(row.before.last())), std::nullopt);
+    }
+}
+
 TEST(ItemTableModel, RandomRelistingsAlwaysEndAsTheListingGiven)
 {
     LocalModel model(NativeTableColumn::standardColumns());

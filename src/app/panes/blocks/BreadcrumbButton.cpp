@@ -3,7 +3,9 @@
 #include "style/Palette.h"
 #include "style/SymbolIcons.h"
 
+#include <QFontMetricsF>
 #include <QPainter>
+#include <QtMath>
 
 namespace quillbarrow {
 
@@ -33,8 +35,10 @@ QSize BreadcrumbButton::sizeHint() const
     if (!m_symbol.isEmpty()) {
         return QSize(16, 16);
     }
-    // A line of its own with room for descenders (an underscore sits below the baseline).
-    return QSize(fontMetrics().horizontalAdvance(text()), fontMetrics().height() + 2);
+    // A line of its own with room for descenders (an underscore sits below the baseline). The
+    // width is rounded up: a width rounded down to whole pixels is too narrow for the text, which
+    // the label then cuts ("St…ge").
+    return QSize(qCeil(QFontMetricsF(font()).horizontalAdvance(text())), fontMetrics().height() + 2);
 }
 
 void BreadcrumbButton::paintEvent(QPaintEvent* event)

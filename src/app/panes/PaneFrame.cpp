@@ -1,0 +1,152 @@
+#include "PaneFrame.h"
+
+#include "PaneHeader.h"
+#include "panes/blocks/DropTargetOverlay.h"
+#include "shell/WindowState.h"
+
+#include <QDragEnterEvent>
+#include <QPainter>
+#include <QVBoxLayout>
+
+namespace quillbarrow {
+
+namespace {
+// The focused pane's tint: the accent colour, barely there.
+constexpr double focusTintOpacity = 0.06;
+} // namespace
+
+PaneFrame::PaneFrame(FocusedPane side, WindowState& state, QWidget* parent)
+    : QWidget(parent), m_state(&state), m_side(side)
+{
+    setAcceptDrops(true);
+}
+
+void PaneFrame::assemble(PaneHeader* header, QWidget* content, DropTargetOverlay* overlay,
+                         PaneKeyMonitor::Handler handler)
+{
+    m_header = header;
+    m_overlay = overlay;
+    auto* stack = new QVBoxLayout(this);
+    stack->setContentsMargins(0, 0, 0, 0);
+    stack->setSpacing(0);
+    stack->addWidget(header);
+    auto* rule = new QWidget(this);
+    rule->setFixedHeight(1);
+    rule->setAutoFillBackground(true);
+    rule->setBackgroundRole(QPalette::Mid);
+    stack->addWidget(rule);
+    stack->addWidget(content, 1);
+    overlay->setParent(this);
+    overlay->raise();
+
+    connect(header, &PaneHeader::naturalHeightChanged, this, [this](int height) {
+        m_naturalHeaderHeight = height;
+        reportHeaderHeight();
+    });
+    connect(m_state, &WindowState::paneHeaderHeightChanged, this, [this] {
+        m_header->setMinimumHeight(qRound(m_state->paneHeaderHeight()));
+        reportHeaderHeight();
+    });
+    header->setMinimumHeight(qRound(m_state->paneHeaderHeight()));
+    connect(m_state, &WindowState::focusedPaneChanged, this, qOverload<>(&QWidget::update));
+    m_keyMonitor = new PaneKeyMonitor(this, m_side, m_state, std::move(handler));
+}
+
+void PaneFrame::reportHeaderHeight()
+{
+    if (!m_state) {
+        return;
+    }
+    const qreal framed = std::max<qreal>(m_naturalHeaderHeight, m_state->paneHeaderHeight());
+    // The window announces every report, also an unchanged one: report only a new height.
+    if (framed <= 0 || framed == m_reportedHeaderHeight) {
+        return;
+    }
+    m_reportedHeaderHeight = framed;
+    m_state->reportPaneHeaderHeight(m_side, framed);
+}
+
+void PaneFrame::focusPane()
+{
+    if (m_state) {
+        m_state->focusPane(m_side);
+    }
+}
+
+bool PaneFrame::isFocusedPane() const
+{
+    return m_state && m_state->focusedPane() == m_side;
+}
+
+void PaneFrame::updateDropOverlay()
+{
+    m_overlay->setTargeted(m_isDropTargeted);
+}
+
+void PaneFrame::setDropTargeted(bool targeted)
+{
+    m_isDropTargeted = targeted;
+    updateDropOverlay();
+}
+
+void PaneFrame::mousePressEvent(QMouseEvent* event)
+{
+    focusPane();
+    QWidget::mousePressEvent(event);
+}
+
+void PaneFrame::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    if (m_overlay) {
+        m_overlay->raise();
+    }
+}
+
+void PaneFrame::paintEvent(QPaintEvent*)
+{
+    if (!isFocusedPane()) {
+        return;
+    }
+    QPainter painter(this);
+    QColor tint = palette().highlight().color();
+    tint.setAlphaF(focusTintOpacity);
+    painter.fillRect(rect(), tint);
+}
+
+void PaneFrame::dragEnterEvent(QDragEnterEvent* event)
+{
+    if (acceptsDrag(event->mimeData())) {
+        event->acceptProposedAction();
+        setDropTargeted(true);
+        return;
+    }
+    event->ignore();
+}
+
+void PaneFrame::dragMoveEvent(QDragMoveEvent* event)
+{
+    if (acceptsDrag(event->mimeData())) {
+        event->acceptProposedAction();
+        return;
+    }
+    event->ignore();
+}
+
+void PaneFrame::dragLeaveEvent(QDragLeaveEvent* event)
+{
+    setDropTargeted(false);
+    QWidget::dragLeaveEvent(event);
+}
+
+void PaneFrame::dropEvent(QDropEvent* event)
+{
+    setDropTargeted(false);
+    if (!acceptDrop(event->mimeData())) {
+        event->ignore();
+        return;
+    }
+    event->acceptProposedAction();
+}
+
+} // namespace quillbarrow

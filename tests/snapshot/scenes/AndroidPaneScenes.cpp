@@ -1,0 +1,241 @@
+// The scenes of the phone's pane in the whole window: no device (the guide), a device that is
+// still connecting (the spinner with its status line), a folder with the status capsule over it,
+// and the conflict sheet asked by a paste into the device while its transfer waits.
+
+#include "SceneSupport.h"
+#include "async/Sleep.h"
+#include "chrome/TransferJobListModel.h"
+#include "chrome/TransferPanel.h"
+#include "domain/QuillbarrowError.h"
+#include "infrastructure/InMemoryUserDefaults.h"
+#include "panes/AndroidPaneView.h"
+#include "panes/blocks/StatusCapsule.h"
+#include "shell/MainWindow.h"
+#include "shell/QuillbarrowApp.h"
+#include "shell/WindowState.h"
+#include "transport/MockMTPBackend.h"
+#include "viewmodels/Clipboard.h"
+#include "viewmodels/TransferCoordinator.h"
+#include "viewmodels/devicebrowser/DeviceBrowserViewModel.h"
+#include "viewmodels/localbrowser/LocalBrowserViewModel.h"
+
+#include <QDialog>
+#include <QFile>
+#include <QTemporaryDir>
+
+namespace quillbarrow::snapshot {
+
+namespace {
+
+// What the scene backend holds back, to keep the window in a state that lasts a moment only.
+struct Holds {
+    bool opening = false;  // the session never finishes opening
+    bool listings = false; // a listing asked for from now on never ends
+};
+
+QCoro::Task<> holdOn()
+{
+    // Far longer than any scene; the program quits first.
+    co_await sleepFor(std::chrono::hours(24));
+}
+
+// The mock device's session, whose listings can be held.
+class HeldSession final : public DeviceSession {
+  public:
+    HeldSession(std::shared_ptr<DeviceSession> session, std::shared_ptr<Holds> holds)
+        : m_session(std::move(session)), m_holds(std::move(holds))
+    {
+    }
+    AndroidDevice device() const override { return m_session->device(); }
+    QCoro::Task<QList<StorageRoot>> storages() override { return m_session->storages(); }
+    QCoro::Task<DirectoryPage> rootDirectory(StorageID storageID) override
+    {
+        if (m_holds->listings) {
+            co_await holdOn();
+        }
+        QCoro::Task<DirectoryPage> listing = m_session->rootDirectory(storageID);
+        co_return co_await std::move(listing);
+    }
+    QCoro::Task<DirectoryPage> listDirectory(RemoteObjectID parentID, RemotePath path) override
+    {
+        if (m_holds->listings) {
+            co_await holdOn();
+        }
+        QCoro::Task<DirectoryPage> listing = m_session->listDirectory(parentID, path);
+        co_return co_await std::move(listing);
+    }
+    QCoro::Task<RemoteItem> createFolder(QString name, std::optional<RemoteObjectID> parentID,
+                                         StorageID storageID) override
+    {
+        return m_session->createFolder(name, parentID, storageID);
+    }
+    QCoro::Task<> rename(RemoteObjectID itemID, QString newName) override { return m_session->rename(itemID, newName); }
+    QCoro::Task<> deleteItem(RemoteObjectID itemID) override { return m_session->deleteItem(itemID); }
+    QCoro::Task<> downloadFile(RemoteObjectID itemID, QString destination, TransferProgressFunction progress) override
+    {
+        return m_session->downloadFile(itemID, destination, progress);
+    }
+    QCoro::Task<RemoteItem> uploadFile(QString source, QString name, std::optional<RemoteObjectID> parentID,
+                                       StorageID storageID, TransferProgressFunction progress) override
+    {
+        return m_session->uploadFile(source, name, parentID, storageID, progress);
+    }
+    QCoro::Task<> close() override { return m_session->close(); }
+
+  private:
+    std::shared_ptr<DeviceSession> m_session;
+    std::shared_ptr<Holds> m_holds;
+};
+
+// The mock device behind the holds.
+class HeldBackend final : public MTPBackend {
+  public:
+    explicit HeldBackend(std::shared_ptr<Holds> holds)
+        : m_devices(std::make_shared<MockMTPBackend>(MockMTPBackend::defaultDevices())), m_holds(std::move(holds))
+    {
+    }
+    QCoro::Task<QList<AndroidDevice>> currentDevices() override { return m_devices->currentDevices(); }
+    AsyncChannel<DeviceConnectionEvent> events() override { return m_devices->events(); }
+    QCoro::Task<std::shared_ptr<DeviceSession>> openSession(DeviceID deviceID, OpenSessionOptions options) override
+    {
+        if (m_holds->opening) {
+            co_await holdOn();
+        }
+        QCoro::Task<std::shared_ptr<DeviceSession>> opening = m_devices->openSession(deviceID, options);
+        std::shared_ptr<DeviceSession> session = co_await std::move(opening);
+        co_return std::make_shared<HeldSession>(std::move(session), m_holds);
+    }
+
+  private:
+    std::shared_ptr<MockMTPBackend> m_devices;
+    std::shared_ptr<Holds> m_holds;
+};
+
+// The scene application over the held mock device.
+std::shared_ptr<QuillbarrowApp> makeHeldApp(std::shared_ptr<Holds> holds)
+{
+    static QTemporaryDir openedFiles;
+    QuillbarrowApp::Services services;
+    services.homePath = sceneHome().path();
+    services.preferences = std::make_shared<InMemoryUserDefaults>();
+    services.openedFilesCacheDirectory = openedFiles.path();
+    services.chooseBackend = [holds] { return AppEnvironment(std::make_shared<HeldBackend>(holds), BackendMode::mock); };
+    return std::make_shared<QuillbarrowApp>(std::move(services));
+}
+
+AndroidPaneView* androidPane(MainWindow* window)
+{
+    return window->findChild<AndroidPaneView*>();
+}
+
+const SceneRegistration androidNoDevice(
+    QStringLiteral("android-pane-no-device"),
+    QStringLiteral("The Android pane focused with no device: the connect-a-device guide"), [] {
+        auto app = makeSceneApp({});
+        MainWindow* window = app->openWindow();
+        window->state().focusPane(FocusedPane::android);
+        return windowScene(app, window);
+    });
+
+const SceneRegistration androidConnecting(
+    QStringLiteral("android-pane-connecting"),
+    QStringLiteral("The Android pane while the device's session opens: the spinner and \"Connecting to Pixel 8…\""),
+    [] {
+        auto holds = std::make_shared<Holds>();
+        holds->opening = true;
+        auto app = makeHeldApp(holds);
+        MainWindow* window = app->openWindow();
+        window->resize(windowSceneSize);
+        SceneView view;
+        view.widget = window;
+        view.owner = app;
+        view.isReady = [window] {
+            return window->deviceBrowser().connectionPhase() == DeviceConnectionPhase::opening &&
+                   !window->localBrowser().isLoading() &&
+                   androidPane(window)->content() == AndroidPaneView::Content::loading;
+        };
+        return view;
+    });
+
+// The window once the pane has opened the device folder `folder` of the storage root and `then`
+// has acted in it; ready when `shown` holds.
+SceneView deviceFolderScene(const std::shared_ptr<QuillbarrowApp>& app, MainWindow* window, const QString& folder,
+                            std::function<void(AndroidPaneView*)> then, std::function<bool()> shown)
+{
+    auto step = std::make_shared<int>(0);
+    return windowScene(app, window, [window, step, folder, then = std::move(then), shown = std::move(shown)] {
+        DeviceBrowserViewModel& device = window->deviceBrowser();
+        AndroidPaneView* pane = androidPane(window);
+        if (*step == 0 && device.currentPage() && !device.isLoading()) {
+            *step = 1;
+            for (const RemoteItem& item : device.items()) {
+                if (item.name == folder) {
+                    pane->open(item);
+                }
+            }
+            return false;
+        }
+        if (*step == 1 && device.currentPage() && !device.isLoading() &&
+            device.currentPage()->path.components == QStringList{folder}) {
+            *step = 2;
+            window->state().focusPane(FocusedPane::android);
+            then(pane);
+            return false; // one more turn for what `then` changed
+        }
+        return *step == 2 && shown();
+    });
+}
+
+const SceneRegistration androidCapsule(
+    QStringLiteral("android-pane-capsule"),
+    QStringLiteral("The Android pane in DCIM while the folder is listed again: \"Loading device contents…\" over the "
+                   "table, one folder selected"),
+    [] {
+        auto holds = std::make_shared<Holds>();
+        auto app = makeHeldApp(holds);
+        MainWindow* window = app->openWindow();
+        DeviceBrowserViewModel* device = &window->deviceBrowser();
+        AndroidPaneView* pane = androidPane(window);
+        return deviceFolderScene(
+            app, window, QStringLiteral("DCIM"),
+            [device, holds](AndroidPaneView* shownPane) {
+                shownPane->setSelection({device->items().front().id});
+                // The folder is listed again, and the listing is held: loading over the shown folder.
+                holds->listings = true;
+                QCoro::Task<> refresh = device->refresh();
+                Q_UNUSED(refresh)
+            },
+            [pane] { return pane->statusCapsule()->isVisible(); });
+    });
+
+const SceneRegistration androidConflict(
+    QStringLiteral("android-pane-conflict-sheet"),
+    QStringLiteral("A Mac file pasted into the device's Download folder, which holds one of that name: the conflict "
+                   "sheet over the window, the transfer waiting in the panel"),
+    [] {
+        auto app = makeSceneApp(MockMTPBackend::defaultDevices());
+        MainWindow* window = app->openWindow();
+        // A file of the same name as the mock device's download.
+        const QString source = sceneHome().filePath(QStringLiteral("Downloads/sample.apk"));
+        QFile file(source);
+        if (file.open(QIODevice::WriteOnly)) {
+            file.write(QByteArray(48'000, 'x'));
+        }
+        file.close();
+        window->localBrowser().navigateTo(QUrl::fromLocalFile(sceneHome().filePath(QStringLiteral("Downloads"))));
+        Clipboard* clipboard = window->coordinator().clipboard();
+        return deviceFolderScene(
+            app, window, QStringLiteral("Download"),
+            [clipboard, source](AndroidPaneView* pane) {
+                clipboard->copyLocal({QUrl::fromLocalFile(source)});
+                pane->paste();
+            },
+            [window] {
+                const QDialog* sheet = window->findChild<QDialog*>(QStringLiteral("conflictSheet"));
+                return sheet && sheet->isVisible() && window->transferPanel()->model()->rowCount() > 0;
+            });
+    });
+
+} // namespace
+
+} // namespace quillbarrow::snapshot
