@@ -5,10 +5,10 @@
 #include "chrome/DeviceSidebar.h"
 #include "chrome/TransferJobListModel.h"
 #include "chrome/TransferPanel.h"
+#include "panes/AndroidPaneView.h"
 #include "panes/LocalPaneView.h"
 #include "shell/MainWindow.h"
 #include "shell/ShellTestSupport.h"
-#include "table/LocalItemTable.h"
 #include "transport/MTPBackend.h"
 #include "viewmodels/devicebrowser/DeviceBrowserViewModel.h"
 
@@ -110,6 +110,11 @@ LocalPaneView& WindowGuestTest::macPane() const
     return *m_window->findChild<LocalPaneView*>();
 }
 
+AndroidPaneView& WindowGuestTest::androidPane() const
+{
+    return *m_window->findChild<AndroidPaneView*>();
+}
+
 QString WindowGuestTest::homePath(const QString& name) const
 {
     return m_home.filePath(name);
@@ -144,32 +149,6 @@ void WindowGuestTest::clickSidebarRow(QListWidgetItem* row)
 {
     QListWidget* list = m_window->sidebar()->deviceList();
     QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::NoModifier, list->visualItemRect(row).center());
-}
-
-void WindowGuestTest::clickMacRow(const QString& name)
-{
-    LocalItemTable* table = macPane().table();
-    for (int row = 0; row < table->itemModel()->rowCount(); ++row) {
-        if (table->itemModel()->item(row).name == name) {
-            const QRect cell = table->visualRect(table->itemModel()->index(row, 0));
-            QTest::mouseClick(table->viewport(), Qt::LeftButton, Qt::NoModifier, cell.center());
-            return;
-        }
-    }
-    ADD_FAILURE() << "the Mac pane has no row " << name.toStdString();
-}
-
-bool WindowGuestTest::awaitMacRow(const QString& name)
-{
-    LocalItemTable* table = macPane().table();
-    return processEventsUntil([table, &name] {
-        for (int row = 0; row < table->itemModel()->rowCount(); ++row) {
-            if (table->itemModel()->item(row).name == name) {
-                return true;
-            }
-        }
-        return false;
-    });
 }
 
 bool WindowGuestTest::deviceShows(const QString& name) const

@@ -1,11 +1,14 @@
 #pragma once
 
 #include "E2EResponder.h"
+#include "RunTask.h"
 #include "domain/TransferJob.h"
 #include "shell/QuillbarrowApp.h"
+#include "table/NativeTable.h"
 
 #include <QPointer>
 #include <QTemporaryDir>
+#include <QTest>
 #include <chrono>
 #include <gtest/gtest.h>
 #include <memory>
@@ -14,6 +17,7 @@
 class QListWidgetItem;
 
 namespace quillbarrow {
+class AndroidPaneView;
 class MainWindow;
 class LocalPaneView;
 } // namespace quillbarrow
@@ -43,6 +47,7 @@ class WindowGuestTest : public ::testing::Test {
 
     MainWindow& window() const { return *m_window; }
     LocalPaneView& macPane() const;
+    AndroidPaneView& androidPane() const;
     // A path in the test's home folder (the folder the Mac pane shows).
     QString homePath(const QString& name) const;
     // The served folder's copy of a path on the device's storage.
@@ -52,10 +57,37 @@ class WindowGuestTest : public ::testing::Test {
     // storage root listed; the device's row then.
     QListWidgetItem* awaitConnectedDeviceRow();
     void clickSidebarRow(QListWidgetItem* row);
-    // Clicks the row of `name` in the Mac pane's table.
-    void clickMacRow(const QString& name);
-    // Waits until the Mac pane lists `name`.
-    bool awaitMacRow(const QString& name);
+    // The row of `name` in a pane's table, or -1.
+    template <typename Item> static int rowOf(NativeTable<Item>* table, const QString& name)
+    {
+        for (int row = 0; row < table->itemModel()->rowCount(); ++row) {
+            if (table->itemModel()->item(row).name == name) {
+                return row;
+            }
+        }
+        return -1;
+    }
+    // Waits until a pane's table lists `name`.
+    template <typename Item> static bool awaitRow(NativeTable<Item>* table, const QString& name)
+    {
+        return testing::processEventsUntil([table, &name] { return rowOf(table, name) >= 0; });
+    }
+    // Clicks (or double-clicks) the row of `name` in a pane's table.
+    template <typename Item>
+    static void clickRow(NativeTable<Item>* table, const QString& name, bool twice = false)
+    {
+        const int row = rowOf(table, name);
+        if (row < 0) {
+            ADD_FAILURE() << "the table has no row " << name.toStdString();
+            return;
+        }
+        const QPoint centre = table->visualRect(table->itemModel()->index(row, 0)).center();
+        QTest::mouseClick(table->viewport(), Qt::LeftButton, Qt::NoModifier, centre);
+        if (twice) {
+            // As a window system delivers it: a click, then the double-click event.
+            QTest::mouseDClick(table->viewport(), Qt::LeftButton, Qt::NoModifier, centre);
+        }
+    }
     // Whether the device folder shown lists `name`.
     bool deviceShows(const QString& name) const;
     // The transfer panel's job for the item of that name.

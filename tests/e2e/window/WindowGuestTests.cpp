@@ -1,6 +1,7 @@
 // The whole application window against the attached device, driven as a person drives it: the
-// device chosen in the sidebar, files picked in the Mac pane and sent with "Copy to Android",
-// the cable pulled in the middle of a copy. What arrives is compared byte for byte with the
+// device chosen in the sidebar, a file picked in the Mac pane and sent with "Copy to Android", a
+// folder opened in the Android pane and a file of it brought back with "Copy to Mac", the cable
+// pulled in the middle of a copy. What arrives is compared byte for byte with the
 // served folder, the device's own storage seen from the host.
 
 #include "LocalTree.h"
@@ -10,11 +11,14 @@
 #include "chrome/ErrorBannerView.h"
 #include "chrome/ServiceRestartAlert.h"
 #include "chrome/TransferPanel.h"
+#include "panes/AndroidPaneView.h"
 #include "panes/LocalPaneView.h"
 #include "panes/PaneHeader.h"
 #include "panes/blocks/ToolbarIconButton.h"
 #include "shell/MainWindow.h"
 #include "shell/ShellTestSupport.h"
+#include "table/LocalItemTable.h"
+#include "table/RemoteItemTable.h"
 #include "viewmodels/devicebrowser/DeviceBrowserViewModel.h"
 
 #include <QCoreApplication>
@@ -43,17 +47,22 @@ class WindowGuest : public WindowGuestTest {
     void refreshMacPane(const QString& expected)
     {
         QTest::mouseClick(macPane().header()->refreshButton(), Qt::LeftButton);
-        ASSERT_TRUE(awaitMacRow(expected)) << "the Mac pane does not list " << expected.toStdString();
+        ASSERT_TRUE(awaitRow(macPane().table(), expected)) << "the Mac pane does not list " << expected.toStdString();
     }
 
     // Selects the Mac row and presses "Copy to Android" once the button allows it.
     void copyToAndroid(const QString& name)
     {
-        clickMacRow(name);
-        QPushButton* copy = macPane().header()->copyButton();
-        EXPECT_TRUE(copy->text().remove(u'&').contains(QStringLiteral("Copy to Android")));
+        clickRow(macPane().table(), name);
+        ASSERT_NO_FATAL_FAILURE(press(macPane().header()->copyButton(), QStringLiteral("Copy to Android")));
+    }
+
+    // Presses a pane's copy button once it allows the copy.
+    static void press(QPushButton* copy, const QString& title)
+    {
+        EXPECT_EQ(copy->text().remove(u'&'), title);
         ASSERT_TRUE(processEventsUntil([copy] { return copy->isEnabled(); }))
-            << "\"Copy to Android\" stays disabled for " << name.toStdString();
+            << "\"" << title.toStdString() << "\" stays disabled";
         QTest::mouseClick(copy, Qt::LeftButton);
     }
 
@@ -89,6 +98,11 @@ TEST_F(WindowGuest, TheDeviceIsSelectedInTheSidebarAndItsStorageRootListed)
     served.sort();
     EXPECT_EQ(deviceRootNames(), served);
     EXPECT_TRUE(deviceShows(servedFolderName()));
+    // The Android pane shows that listing under the device's name.
+    EXPECT_EQ(androidPane().content(), AndroidPaneView::Content::table);
+    EXPECT_EQ(androidPane().header()->titleLabel()->text(), name->text());
+    EXPECT_TRUE(awaitRow(androidPane().table(), servedFolderName()));
+    EXPECT_EQ(androidPane().table()->itemModel()->rowCount(), served.size());
 
     // Choosing the device already connected keeps its session and the page.
     const std::shared_ptr<DeviceSession> session = browser.currentSession();
@@ -121,6 +135,35 @@ TEST_F(WindowGuest, CopyToAndroidSendsTheSelectedFileByteForByte)
     const std::optional<QString> difference = LocalTree::fileDifference(homePath(name), servedPath(name));
     EXPECT_FALSE(difference) << difference.value_or(QString()).toStdString();
     EXPECT_FALSE(window().errorBanner()->isVisible());
+}
+
+TEST_F(WindowGuest, CopyToMacDownloadsAFileOfAnOpenedFolderByteForByte)
+{
+    ASSERT_NE(awaitConnectedDeviceRow(), nullptr);
+    RemoteItemTable* table = androidPane().table();
+    ASSERT_TRUE(awaitRow(table, servedFolderName()));
+    clickRow(table, servedFolderName(), true);
+    // The folder's own listing, under its crumb.
+    DeviceBrowserViewModel& browser = m_app->deviceBrowser();
+    ASSERT_TRUE(processEventsUntil([&] {
+        return browser.breadcrumb().size() == 2 && !browser.isLoading() && rowOf(table, servedFileName()) >= 0;
+    })) << "the folder did not open";
+    EXPECT_EQ(browser.breadcrumb().last().name(), servedFolderName());
+    EXPECT_EQ(table->itemModel()->rowCount(), 1);
+    ASSERT_FALSE(QFile::exists(homePath(servedFileName())));
+
+    clickRow(table, servedFileName());
+    ASSERT_NO_FATAL_FAILURE(press(androidPane().header()->copyButton(), QStringLiteral("Copy to Mac")));
+    const std::optional<TransferJob> job = awaitFinishedJob(servedFileName());
+    ASSERT_TRUE(job);
+    EXPECT_EQ(job->state.kind(), TransferState::Kind::completed) << panelStateLine(servedFileName()).toStdString();
+    EXPECT_EQ(panelStateLine(servedFileName()), QStringLiteral("Completed"));
+    // Into the folder the Mac pane shows, which lists it.
+    EXPECT_TRUE(awaitRow(macPane().table(), servedFileName()));
+    const std::optional<QString> difference = LocalTree::fileDifference(
+        servedPath(servedFolderName() + QLatin1Char('/') + servedFileName()), homePath(servedFileName()));
+    EXPECT_FALSE(difference) << difference.value_or(QString()).toStdString();
+    EXPECT_EQ(QDir(m_home.path()).entryList(QDir::Files | QDir::Hidden), QStringList{servedFileName()});
 }
 
 // Last in the run: QEMU's device, unplugged with an open session and plugged in again, may fail
