@@ -16,7 +16,6 @@
 #include <QFile>
 #include <QListWidget>
 #include <QTest>
-#include <algorithm>
 #include <exception>
 
 namespace quillbarrow::e2e {
@@ -149,13 +148,6 @@ void WindowGuestTest::clickSidebarRow(QListWidgetItem* row)
 {
     QListWidget* list = m_window->sidebar()->deviceList();
     QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::NoModifier, list->visualItemRect(row).center());
-}
-
-bool WindowGuestTest::deviceShows(const QString& name) const
-{
-    const std::optional<DirectoryPage>& page = m_app->deviceBrowser().currentPage();
-    return page && std::any_of(page->items.cbegin(), page->items.cend(),
-                               [&name](const RemoteItem& item) { return item.name == name; });
 }
 
 std::optional<TransferJob> WindowGuestTest::panelJob(const QString& name) const

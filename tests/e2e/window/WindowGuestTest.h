@@ -88,8 +88,6 @@ class WindowGuestTest : public ::testing::Test {
             QTest::mouseDClick(table->viewport(), Qt::LeftButton, Qt::NoModifier, centre);
         }
     }
-    // Whether the device folder shown lists `name`.
-    bool deviceShows(const QString& name) const;
     // The transfer panel's job for the item of that name.
     std::optional<TransferJob> panelJob(const QString& name) const;
     // The second line of that job's row in the transfer panel.
