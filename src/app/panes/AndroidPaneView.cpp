@@ -176,10 +176,12 @@ AndroidPaneView::AndroidPaneView(DeviceBrowserViewModel& browser, LocalBrowserVi
                         &DeviceBrowserViewModel::connectionStatusMessageChanged}) {
         connect(&browser, signal, this, &AndroidPaneView::updateContent);
     }
+    // The session goes last when a device is unplugged: "Copy to Mac" must follow it too.
     for (auto signal : {&DeviceBrowserViewModel::selectedDeviceChanged, &DeviceBrowserViewModel::currentPageChanged,
                         &DeviceBrowserViewModel::itemsChanged, &DeviceBrowserViewModel::breadcrumbChanged,
                         &DeviceBrowserViewModel::showHiddenFilesChanged,
-                        &DeviceBrowserViewModel::calculatingFolderSizeIDsChanged}) {
+                        &DeviceBrowserViewModel::calculatingFolderSizeIDsChanged,
+                        &DeviceBrowserViewModel::currentSessionChanged}) {
         connect(&browser, signal, this, [this] {
             updateHeader();
             updateStrip();

@@ -627,5 +627,26 @@ TEST(AndroidPaneHeader, TwoStoragesShowTheSwitcherWhichEmptiesTheSelection)
     }));
 }
 
+TEST(AndroidPaneHeader, CopyToMacIsDisabledOnceTheDeviceIsUnplugged)
+{
+    StorageRig rig;
+    rig.connect();
+    rig.browser.start();
+    ASSERT_TRUE(processEventsUntil([&rig] { return rig.backend->streamCount() == 1; }));
+    ShellFixture shell;
+    WindowState state;
+    AndroidPaneView pane(rig.browser, shell.app->localBrowser(), shell.app->coordinator(), state);
+    QPushButton* copy = pane.header()->copyButton();
+    pane.setSelection({rig.browser.items().front().id});
+    ASSERT_TRUE(copy->isEnabled());
+
+    // The selection outlives the device; the session does not, and the button follows it.
+    rig.backend->simulateDisconnect(rig.device.id);
+    ASSERT_TRUE(processEventsUntil([&rig] { return !rig.browser.selectedDevice() && !rig.browser.currentSession(); }));
+    EXPECT_EQ(pane.selection().size(), 1);
+    EXPECT_FALSE(pane.canSendSelectionToMac());
+    EXPECT_FALSE(copy->isEnabled());
+}
+
 } // namespace
 } // namespace quillbarrow::testing

@@ -209,6 +209,7 @@ void DeviceBrowserViewModel::setSession(std::shared_ptr<DeviceSession> session)
 {
     m_session = std::move(session);
     ++m_sessionEpoch;
+    Q_EMIT currentSessionChanged();
 }
 
 } // namespace quillbarrow

@@ -303,6 +303,8 @@ Q_SIGNALS:
     void transferJobsChanged();
     // With every assignment of the phase or of the selected device.
     void connectionStatusMessageChanged();
+    // With every assignment of the session, also when it is taken away.
+    void currentSessionChanged();
 
 private:
     friend class DeviceBrowserViewModelProbe; // the tests' window into the private operations
