@@ -22,7 +22,7 @@ public:
     static QColor secondaryText(const QPalette& palette);
     // Sets the font and, when `secondary`, the reduced-alpha text colour on the widget.
     static void setText(QWidget* widget, const QFont& font, bool secondary);
-    // A button title with its "&" shown as written, not taken as a keyboard mnemonic.
+    // A button or menu title with its "&" shown as written, not taken as a keyboard mnemonic.
     static QString buttonTitle(const QString& text);
     // Gives an alert room for its message: a message box sizes itself to its title otherwise.
     static void widen(QMessageBox* alert, int width);

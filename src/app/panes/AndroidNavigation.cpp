@@ -1,5 +1,6 @@
 #include "AndroidNavigation.h"
 
+#include "chrome/ChromeStyle.h"
 #include "panes/blocks/BreadcrumbButton.h"
 #include "panes/blocks/BusySpinner.h"
 #include "panes/blocks/LayoutClearing.h"
@@ -362,9 +363,10 @@ void fillAndroidFavoritesMenu(QMenu* menu, DeviceBrowserViewModel& browser,
     const bool hasPage = browser.currentPage().has_value();
     const QList<RemoteFavoriteLocation> favorites = browser.favoriteLocations();
     for (const RemoteFavoriteLocation& favorite : favorites) {
-        // The mark is not translated: it follows the name as written.
+        // The mark is not translated: it follows the name as written. A folder's "&" is shown as
+        // such, not taken as a keyboard mnemonic.
         const QString title = favorite.isDefault ? favorite.name + QStringLiteral(" (Default)") : favorite.name;
-        QAction* action = menu->addAction(title);
+        QAction* action = menu->addAction(ChromeStyle::buttonTitle(title));
         action->setObjectName(QStringLiteral("favoriteAction"));
         SymbolIcons::apply(action, favorite.systemImage);
         QObject::connect(action, &QAction::triggered, menu, [model, favorite, beforeNavigate] {
@@ -404,7 +406,7 @@ void fillAndroidFavoritesMenu(QMenu* menu, DeviceBrowserViewModel& browser,
             menu->addSeparator();
             hasUserFavorites = true;
         }
-        QAction* remove = menu->addAction(QObject::tr("Remove %1").arg(favorite.name));
+        QAction* remove = menu->addAction(ChromeStyle::buttonTitle(QObject::tr("Remove %1").arg(favorite.name)));
         remove->setObjectName(QStringLiteral("removeFavoriteAction"));
         SymbolIcons::apply(remove, QStringLiteral("trash"));
         QObject::connect(remove, &QAction::triggered, menu, [model, favorite] {

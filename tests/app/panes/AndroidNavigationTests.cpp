@@ -247,11 +247,26 @@ TEST(AndroidBreadcrumbBar, RootReadsStorageAndEarlierCrumbsGoBack)
     EXPECT_EQ(shown<QLabel>(&bar, QStringLiteral("currentCrumb")).first()->text(), QStringLiteral("Storage"));
 }
 
+// What a menu draws of an action's text: "&&" is one "&", any other "&" only marks the letter
+// after it.
+QString drawnText(const QAction* action)
+{
+    const QString text = action->text();
+    QString drawn;
+    for (qsizetype at = 0; at < text.size(); ++at) {
+        if (text[at] == u'&' && ++at == text.size()) {
+            break;
+        }
+        drawn += text[at];
+    }
+    return drawn;
+}
+
 QStringList texts(const QMenu& menu)
 {
     QStringList all;
     for (const QAction* action : menu.actions()) {
-        all.append(action->isSeparator() ? QStringLiteral("---") : action->text());
+        all.append(action->isSeparator() ? QStringLiteral("---") : drawnText(action));
     }
     return all;
 }
@@ -259,7 +274,7 @@ QStringList texts(const QMenu& menu)
 QAction* actionNamed(const QMenu& menu, const QString& text)
 {
     for (QAction* action : menu.actions()) {
-        if (action->text() == text) {
+        if (drawnText(action) == text) {
             return action;
         }
     }
@@ -311,6 +326,20 @@ TEST(AndroidFavoritesMenu, BuiltInsThenCommandsThenRemoveItemsForUserFavoritesOn
     fillAndroidFavoritesMenu(&menu, rig.browser, {});
     EXPECT_EQ(texts(menu), (QStringList{QStringLiteral("DCIM"), QStringLiteral("---"), QStringLiteral("Add Current Folder"),
                                         QStringLiteral("Set Current as Default")}));
+}
+
+TEST(AndroidFavoritesMenu, FolderNamesAreShownAsWrittenAmpersandsIncluded)
+{
+    StorageRig rig;
+    rig.backend->tree().addFolder(QStringLiteral("Tom & Jerry"), std::nullopt, internalStorage().id);
+    rig.connect();
+    rig.openFolder(QStringLiteral("Tom & Jerry"));
+    rig.browser.addCurrentLocationToFavorites();
+    QMenu menu;
+    fillAndroidFavoritesMenu(&menu, rig.browser, {});
+    EXPECT_EQ(texts(menu), (QStringList{QStringLiteral("DCIM"), QStringLiteral("Tom & Jerry"), QStringLiteral("---"),
+                                        QStringLiteral("Add Current Folder"), QStringLiteral("Set Current as Default"),
+                                        QStringLiteral("---"), QStringLiteral("Remove Tom & Jerry")}));
 }
 
 } // namespace

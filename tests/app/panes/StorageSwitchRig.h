@@ -61,6 +61,9 @@ public:
     }
     using MockMTPBackend::openSession;
 
+    // The tree the next session serves.
+    MockTree& tree() { return m_tree; }
+
 private:
     AndroidDevice m_device;
     MockTree m_tree;
