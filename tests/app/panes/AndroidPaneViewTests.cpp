@@ -629,23 +629,30 @@ TEST(AndroidPaneHeader, TwoStoragesShowTheSwitcherWhichEmptiesTheSelection)
 
 TEST(AndroidPaneHeader, CopyToMacIsDisabledOnceTheDeviceIsUnplugged)
 {
-    StorageRig rig;
-    rig.connect();
-    rig.browser.start();
-    ASSERT_TRUE(processEventsUntil([&rig] { return rig.backend->streamCount() == 1; }));
-    ShellFixture shell;
-    WindowState state;
-    AndroidPaneView pane(rig.browser, shell.app->localBrowser(), shell.app->coordinator(), state);
-    QPushButton* copy = pane.header()->copyButton();
-    pane.setSelection({rig.browser.items().front().id});
-    ASSERT_TRUE(copy->isEnabled());
+    auto rig = std::make_unique<StorageRig>();
+    rig->connect();
+    rig->browser.start();
+    ASSERT_TRUE(processEventsUntil([&rig] { return rig->backend->streamCount() == 1; }));
+    {
+        ShellFixture shell;
+        WindowState state;
+        AndroidPaneView pane(rig->browser, shell.app->localBrowser(), shell.app->coordinator(), state);
+        QPushButton* copy = pane.header()->copyButton();
+        pane.setSelection({rig->browser.items().front().id});
+        ASSERT_TRUE(copy->isEnabled());
 
-    // The selection outlives the device; the session does not, and the button follows it.
-    rig.backend->simulateDisconnect(rig.device.id);
-    ASSERT_TRUE(processEventsUntil([&rig] { return !rig.browser.selectedDevice() && !rig.browser.currentSession(); }));
-    EXPECT_EQ(pane.selection().size(), 1);
-    EXPECT_FALSE(pane.canSendSelectionToMac());
-    EXPECT_FALSE(copy->isEnabled());
+        // The selection outlives the device; the session does not, and the button follows it.
+        rig->backend->simulateDisconnect(rig->device.id);
+        ASSERT_TRUE(processEventsUntil(
+            [&rig] { return !rig->browser.selectedDevice() && !rig->browser.currentSession(); }));
+        EXPECT_EQ(pane.selection().size(), 1);
+        EXPECT_FALSE(pane.canSendSelectionToMac());
+        EXPECT_FALSE(copy->isEnabled());
+    }
+    // The monitoring ends with its browser, so nothing of it outlives the test.
+    const std::shared_ptr<StorageRigBackend> backend = rig->backend;
+    rig.reset();
+    EXPECT_TRUE(processEventsUntil([&backend] { return backend->streamCount() == 0; }));
 }
 
 } // namespace
