@@ -1,5 +1,6 @@
 #include "MacNavigation.h"
 
+#include "chrome/ChromeStyle.h"
 #include "panes/blocks/BreadcrumbButton.h"
 #include "panes/blocks/LayoutClearing.h"
 #include "style/SymbolIcons.h"
@@ -318,7 +319,7 @@ void fillLocalFavoritesMenu(QMenu* menu, LocalBrowserViewModel& browser,
     const QList<LocalFavoriteLocation> favorites = browser.favoriteLocations();
     for (const LocalFavoriteLocation& favorite : favorites) {
         const QString title = favorite.isDefault ? favorite.name + QObject::tr(" (Default)") : favorite.name;
-        QAction* action = menu->addAction(title);
+        QAction* action = menu->addAction(ChromeStyle::buttonTitle(title));
         SymbolIcons::apply(action, favorite.systemImage);
         const QUrl url = favorite.url;
         QObject::connect(action, &QAction::triggered, menu, [model, url, beforeNavigate] {
@@ -356,7 +357,7 @@ void fillLocalFavoritesMenu(QMenu* menu, LocalBrowserViewModel& browser,
             menu->addSeparator();
             hasUserFavorites = true;
         }
-        QAction* remove = menu->addAction(QObject::tr("Remove ") + favorite.name);
+        QAction* remove = menu->addAction(ChromeStyle::buttonTitle(QObject::tr("Remove ") + favorite.name));
         remove->setObjectName(QStringLiteral("removeFavoriteAction"));
         SymbolIcons::apply(remove, QStringLiteral("trash"));
         QObject::connect(remove, &QAction::triggered, menu, [model, favorite] {

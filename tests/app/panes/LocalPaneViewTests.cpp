@@ -536,6 +536,23 @@ TEST_F(MacPaneTest, FavouritesMenuAddsSetsTheDefaultAndRemoves)
     EXPECT_EQ(action(QStringLiteral("Remove Work")), nullptr);
 }
 
+// A menu reads one "&" as the mark of a shortcut letter; folder names are shown as written.
+TEST_F(MacPaneTest, FavouriteFolderNamesKeepTheirAmpersands)
+{
+    ASSERT_TRUE(work.mkdir(QStringLiteral("Tom & Jerry")));
+    browser().navigateTo(QUrl::fromLocalFile(work.filePath(QStringLiteral("Tom & Jerry"))));
+    ASSERT_TRUE(waitForListing());
+    browser().addCurrentDirectoryToFavorites();
+    QMenu* menu = pane->favoritesMenu();
+    Q_EMIT menu->aboutToShow();
+    QStringList titles;
+    for (const QAction* item : menu->actions()) {
+        titles.append(item->text());
+    }
+    EXPECT_TRUE(titles.contains(QStringLiteral("Tom && Jerry"))) << titles.join(u'|').toStdString();
+    EXPECT_TRUE(titles.contains(QStringLiteral("Remove Tom && Jerry"))) << titles.join(u'|').toStdString();
+}
+
 TEST_F(MacPaneTest, HeaderTakesTheTallerHeightOfThePanesAndKeepsItsStripAtTheBottom)
 {
     PaneHeader* header = pane->header();
