@@ -70,6 +70,8 @@ class E2EResponder {
 
     // Asks the runner to "unplug" or "plug" the device without waiting for the answer.
     void sendRequest(const QString& action) const;
+    // Whether the answer to an earlier request has come (from any thread, without waiting).
+    bool answered(const QString& action) const;
     // Waits, keeping the event loop running, for the answer to an earlier request: true when it
     // came and was "ok"; `*answer` holds the first line (or why there is none).
     bool awaitAnswer(const QString& action, std::chrono::milliseconds watchdog, QString* answer) const;
