@@ -121,6 +121,7 @@ std::optional<std::vector<int>> usbDescriptors(uint32_t busLocation, uint8_t dev
 // program (or another of our own) has on the phone. The descriptor itself stays open, a small
 // leak per failed open: libusb still counts it as an open handle and polls it, and closing it
 // behind libusb's back could let that number name another file.
+//
 // Without the list from before the open nothing is released: the claim of a session that was
 // already open must not be taken from it.
 void releaseClaimsOfFailedOpen(uint32_t busLocation, uint8_t devnum,
