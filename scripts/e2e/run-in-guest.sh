@@ -433,7 +433,11 @@ if [ "$timed_out" = yes ]; then
   exit 124
 fi
 if [ -e "$guest/exit-code" ]; then
-  exit "$(cat "$guest/exit-code")"
+  code=$(cat "$guest/exit-code")
+  # A program that failed leaves the guest's side of the story too: the console's last lines
+  # and uMTP-Responder's log, which are gone with the run folder otherwise.
+  [ "$code" = 0 ] || [ "$verbose" = yes ] || show_guest_logs
+  exit "$code"
 fi
 if [ -e "$guest/error" ]; then
   say "the guest could not run the program: $(cat "$guest/error")"
