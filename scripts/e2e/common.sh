@@ -15,7 +15,7 @@ qb_e2e_cache_root=${QUILLBARROW_E2E_CACHE:-${XDG_CACHE_HOME:-${HOME:-$(getent pa
 qb_e2e_guest_stamp() {
   local modules_list=$1
   {
-    cat "$qb_e2e_dir/guest-init.sh" "$qb_e2e_dir/locale-shim.c" "$modules_list"
+    cat "$qb_e2e_dir/guest-init.sh" "$qb_e2e_dir/usb-reset.c" "$qb_e2e_dir/locale-shim.c" "$modules_list"
     sha256sum </bin/busybox
   } | sha256sum | cut -d' ' -f1
 }

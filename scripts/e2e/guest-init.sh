@@ -141,6 +141,26 @@ mark "root ready"
 case "$QB_RESPONDER" in
   qemu)
     wait_for_usb 46f4:0004 "$QB_USB_WAIT" || fail "QEMU's MTP device did not enumerate"
+    # Unplug requests: QEMU's device is reset from here before the host deletes it, which it
+    # does on "unplug.reset" (see "Unplugging QEMU's device" in the runner). With no device to
+    # reset, the host answers the request as QEMU does.
+    (
+      f="$r$QB_RUN/requests/unplug"
+      while :; do
+        if [ -e "$f" ]; then
+          why=$(usb-reset 46f4:0004 2>&1)
+          case $? in
+            0 | 2) mv "$f" "$f.reset" ;;
+            *)
+              rm -f "$f"
+              echo "error: the device could not be reset before its removal: $why" >"$f.done.tmp" &&
+                mv "$f.done.tmp" "$f.done"
+              ;;
+          esac
+        fi
+        usleep 20000
+      done
+    ) &
     ;;
   umtp)
     mount -t configfs configfs /sys/kernel/config 2>/dev/null

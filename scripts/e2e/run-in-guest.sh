@@ -41,8 +41,9 @@
 # create a file named after the action in $QUILLBARROW_E2E_REQUESTS, then wait for "<action>.done"
 # to appear there; its first line is "ok" or "error: <why>". Remove the .done file before asking
 # for the same action again.
-#   unplug  qemu: the host runs device_del on the usb-mtp device through QEMU's monitor and
-#                 answers once QEMU reports the device deleted (surprise removal, as a cable pull);
+#   unplug  qemu: the guest resets the usb-mtp device (see "Unplugging QEMU's device" below),
+#                 then the host runs device_del on it through QEMU's monitor and answers once
+#                 QEMU reports the device deleted (surprise removal, as a cable pull);
 #           umtp: the guest unbinds the gadget from its controller (the device leaves the bus)
 #                 and stops uMTP-Responder.
 #   plug    brings the same device back (qemu: device_add; umtp: a fresh uMTP-Responder and the
@@ -337,9 +338,10 @@ if [ -n "$start_error" ] && kill -0 "$qemu_pid" 2>/dev/null; then
 fi
 [ "$verbose" = no ] || say "guest pid $qemu_pid, QMP $private/qmp.sock, monitor $private/monitor.sock"
 
-# Serves the program's requests that only the host can carry out.
+# Serves the program's requests that only the host can carry out: the request `name`, asked
+# for by the file `file` (by default named after it), answered in "<name>.done".
 serve_request() {
-  local name=$1 file="$requests/$1" result
+  local name=$1 file=${2:-$requests/$1} result
   local request=(perl "$here/qmp-request.pl" "$private/qmp.sock" "$name")
   case "$name" in
     plug) request+=("$share" "$storage_name") ;;
@@ -353,12 +355,21 @@ serve_request() {
   fi
   [ "$verbose" = no ] || say "request $name: $(head -n 1 <<<"$result")"
   rm -f "$file"
-  printf '%s\n' "$result" >"$file.done.tmp"
-  mv "$file.done.tmp" "$file.done"
+  printf '%s\n' "$result" >"$requests/$name.done.tmp"
+  mv "$requests/$name.done.tmp" "$requests/$name.done"
 }
 
-# The program's unplug request races its own transfer (QEMU's device takes 100 MB in about a
-# second): the loop that serves it runs ahead of ordinary work too.
+# Unplugging QEMU's device: QEMU 7.2's usb-mtp device does nothing when it is deleted while a
+# session is open (the unplug tests pull it in the middle of a transfer). Its inotify watches on
+# the served folders stay registered, with callbacks into the freed device, and when anything
+# later changes one of those folders (the device plugged in next writing there) QEMU reads freed
+# memory and now and then crashes (exit status 139). The device drops its watches and its session
+# when it is reset, so the guest resets it through usbfs (usb-reset.c, in the initramfs) and then
+# hands the request on as "unplug.reset", which the host serves by deleting the device. To the
+# program the device is gone either way: its next transfer fails as after a cable pull.
+#
+# The loop that serves requests runs ahead of ordinary work too, so that a test waiting for an
+# answer is not kept waiting by the host's load.
 renice -n "$guest_nice" -p $$ >/dev/null 2>&1 || true
 deadline=$(($(date +%s%N) / 1000000 + timeout * 1000))
 timed_out=no
@@ -375,7 +386,9 @@ while kill -0 "$qemu_pid" 2>/dev/null; do
     break
   fi
   if [ "$responder" = qemu ]; then
-    for name in unplug plug hmp; do
+    # The guest hands an unplug request on as "unplug.reset" once it has reset the device.
+    [ ! -e "$requests/unplug.reset" ] || serve_request unplug "$requests/unplug.reset"
+    for name in plug hmp; do
       [ ! -e "$requests/$name" ] || serve_request "$name"
     done
   elif [ -e "$requests/hmp" ]; then
@@ -420,7 +433,11 @@ if [ "$timed_out" = yes ]; then
   exit 124
 fi
 if [ -e "$guest/exit-code" ]; then
-  exit "$(cat "$guest/exit-code")"
+  code=$(cat "$guest/exit-code")
+  # A program that failed leaves the guest's side of the story too: the console's last lines
+  # and uMTP-Responder's log, which are gone with the run folder otherwise.
+  [ "$code" = 0 ] || [ "$verbose" = yes ] || show_guest_logs
+  exit "$code"
 fi
 if [ -e "$guest/error" ]; then
   say "the guest could not run the program: $(cat "$guest/error")"

@@ -5,12 +5,12 @@
 #     decompressed to an ELF vmlinux booted through QEMU's PVH entry (3 s faster under TCG than
 #     the compressed image; the bzImage is kept as the fall-back if that boot fails here),
 #   - a busybox initramfs with only the modules the guest needs (scripts/e2e/guest-init.sh is its
-#     /init),
+#     /init) and usb-reset (scripts/e2e/usb-reset.c),
 #   - the locale shim preloaded into QEMU (scripts/e2e/locale-shim.c),
 #   - udev's daemon (from the udev package, unpacked, not installed) for the guest.
 # The cache sits in ${QUILLBARROW_E2E_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/quillbarrow-e2e},
 # one folder per kernel package version, with "current" pointing at the one in use. A newer
-# kernel in the archive, or a change to the init or the shim, rebuilds it; otherwise this takes
+# kernel in the archive, or a change to the init, usb-reset or the shim, rebuilds it; otherwise this takes
 # about a second. Safe to run concurrently (it holds a lock on the cache).
 set -euo pipefail
 script_args=("$@")
@@ -148,6 +148,7 @@ build_guest() {
   done
   cp -a "$dir/modules/lib/modules" "$stage/lib/"
   install -m 0755 "$here/guest-init.sh" "$stage/init"
+  gcc -static -O2 -Wall -Wextra -o "$stage/bin/usb-reset" "$here/usb-reset.c"
   (cd "$stage" && find . | LC_ALL=C sort | cpio -o -H newc --quiet --reproducible) >"$dir/initramfs.cpio.tmp"
   mv "$dir/initramfs.cpio.tmp" "$dir/initramfs.cpio"
   gcc -shared -fPIC -O2 -Wall -Wextra -o "$dir/locale-shim.so.tmp" "$here/locale-shim.c"

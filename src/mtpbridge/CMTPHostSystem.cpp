@@ -10,13 +10,17 @@
 #include <cstring>
 #include <ctime>
 #include <dirent.h>
+#include <linux/usbdevice_fs.h>
 #include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 namespace {
 
-// Process ids are the all-digit names under /proc.
-bool parsePid(const char* name, int32_t* pid)
+// Process ids are the all-digit names under /proc, descriptors those under /proc/self/fd.
+bool parseNumber(const char* name, int32_t* pid)
 {
     if (name[0] == '\0') {
         return false;
@@ -43,7 +47,7 @@ int listProcesses(CMTPProcessVisitor visit, void* context)
     }
     while (const dirent* entry = readdir(directory)) {
         int32_t pid = 0;
-        if (parsePid(entry->d_name, &pid)) {
+        if (parseNumber(entry->d_name, &pid)) {
             visit(pid, context);
         }
     }
@@ -105,8 +109,57 @@ void sleepMilliseconds(uint32_t milliseconds)
     }
 }
 
+// The kernel names each USB device by one character device: major 189, minor 128 per bus before
+// it plus the address on its bus less one (whatever path /dev gives it).
+constexpr unsigned int kUsbDeviceMajor = 189;
+constexpr unsigned int kUsbDevicesPerBus = 128;
+
+int usbDeviceDescriptors(uint32_t busLocation, uint8_t devnum, int* fds, int capacity)
+{
+    if (busLocation == 0 || devnum == 0 || devnum > kUsbDevicesPerBus ||
+        busLocation > UINT32_MAX / kUsbDevicesPerBus) {
+        return 0;
+    }
+    const dev_t wanted = makedev(kUsbDeviceMajor, (busLocation - 1) * kUsbDevicesPerBus + (devnum - 1u));
+    DIR* directory = opendir("/proc/self/fd");
+    if (directory == nullptr) {
+        return -1;
+    }
+    const int own = dirfd(directory);
+    int count = 0;
+    while (const dirent* entry = readdir(directory)) {
+        int32_t fd = -1;
+        struct stat status;
+        if (!parseNumber(entry->d_name, &fd) || fd == own || fstat(fd, &status) != 0) {
+            continue;
+        }
+        if (S_ISCHR(status.st_mode) && status.st_rdev == wanted) {
+            if (count < capacity) {
+                fds[count] = fd;
+            }
+            ++count;
+        }
+    }
+    closedir(directory);
+    return count;
+}
+
+// usbfs keeps a descriptor's claims in one bit per interface number of an unsigned long, and
+// answers a release with success only for an interface that this descriptor had claimed.
+int releaseUsbInterfaces(int fd)
+{
+    int released = 0;
+    for (unsigned int number = 0; number < 8 * sizeof(unsigned long); ++number) {
+        if (ioctl(fd, USBDEVFS_RELEASEINTERFACE, &number) == 0) {
+            ++released;
+        }
+    }
+    return released;
+}
+
 const CMTPHostSystem kLinuxHost = {
     listProcesses, processPath, processUid, currentUid, sendSignal, sleepMilliseconds,
+    usbDeviceDescriptors, releaseUsbInterfaces,
 };
 
 std::atomic<const CMTPHostSystem*> g_installed{&kLinuxHost};

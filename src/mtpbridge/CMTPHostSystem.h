@@ -1,9 +1,10 @@
 #pragma once
 
 /*
- * What the helper suppression needs of the host: the process table, the current user, signals
- * and sleeping. The default reads /proc and sends POSIX signals; tests install a fake process
- * table that records kills and sleeps.
+ * What the bridge needs of the host: the process table, the current user, signals and sleeping
+ * for the helper suppression, and this process's own descriptors on USB devices for the clean-up
+ * after a failed open. The default reads /proc, sends POSIX signals and asks the kernel's usbfs;
+ * tests install a fake host that records kills, sleeps and USB claims.
  */
 
 #include <stddef.h>
@@ -27,6 +28,13 @@ typedef struct CMTPHostSystem {
     /* Returns 0 when the signal was delivered. */
     int (*send_signal)(int32_t pid, int signal);
     void (*sleep_milliseconds)(uint32_t milliseconds);
+    /* Writes the file descriptors this process holds open on the USB device at this bus and
+     * address into fds (at most capacity of them) and returns how many there are, which may be
+     * more than capacity; -1 when they cannot be listed. */
+    int (*usb_device_descriptors)(uint32_t bus_location, uint8_t devnum, int* fds, int capacity);
+    /* Releases every USB interface claimed through the descriptor and returns how many it
+     * released. The descriptor stays open. */
+    int (*release_usb_interfaces)(int fd);
 } CMTPHostSystem;
 
 const CMTPHostSystem* CMTP_DefaultHostSystem(void);

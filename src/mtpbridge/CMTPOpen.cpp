@@ -5,8 +5,11 @@
 #include "CMTPBridge.h"
 #include "ImageCaptureHelpers.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
+#include <optional>
+#include <vector>
 
 using namespace quillbarrow::mtpbridge;
 
@@ -87,10 +90,69 @@ void fail(CMTPOpenResult& result, int code, const char* text)
     copyText(result.error_message, text);
 }
 
+// The descriptors this process holds on one USB device; none when they cannot be listed.
+std::optional<std::vector<int>> usbDescriptors(uint32_t busLocation, uint8_t devnum)
+{
+    const CMTPHostSystem& system = host();
+    std::vector<int> fds(8);
+    for (;;) {
+        const int count = system.usb_device_descriptors(busLocation, devnum, fds.data(),
+                                                        static_cast<int>(fds.size()));
+        if (count < 0) {
+            return std::nullopt;
+        }
+        if (static_cast<std::size_t>(count) <= fds.size()) {
+            fds.resize(static_cast<std::size_t>(count));
+            return fds;
+        }
+        fds.resize(static_cast<std::size_t>(count));
+    }
+}
+
+// libmtp 1.1.20 opens a device in steps: a libusb handle, the claim of the MTP interface, the
+// session, the device's information. When a step after the claim fails (GetDeviceInfo failing or
+// timing out, or OpenSession failing again after libmtp's own reset), it frees its device without
+// releasing the interface or closing the handle. usbfs ties a claim to the descriptor it was made
+// through, so every later open of that phone in this process is refused as busy, until the
+// program ends. The leaked handle is out of reach (libmtp freed the record that held it), but its
+// descriptor is not: the one on the device's node that was not there before the open. The bridge
+// releases the interfaces claimed through it, and only through it, so that nothing else is
+// touched: a USB reset would free the claim as well, but also break a session that another
+// program (or another of our own) has on the phone. The descriptor itself stays open, a small
+// leak per failed open: libusb still counts it as an open handle and polls it, and closing it
+// behind libusb's back could let that number name another file.
+//
+// Without the list from before the open nothing is released: the claim of a session that was
+// already open must not be taken from it.
+void releaseClaimsOfFailedOpen(uint32_t busLocation, uint8_t devnum,
+                               const std::optional<std::vector<int>>& before)
+{
+    if (!before) {
+        return;
+    }
+    const std::optional<std::vector<int>> after = usbDescriptors(busLocation, devnum);
+    if (!after) {
+        return;
+    }
+    const CMTPHostSystem& system = host();
+    for (const int fd : *after) {
+        if (std::find(before->begin(), before->end(), fd) == before->end()) {
+            system.release_usb_interfaces(fd);
+        }
+    }
+}
+
 LIBMTP_mtpdevice_t* openRaw(LIBMTP_raw_device_t* raw)
 {
     std::lock_guard lock(discoveryMutex());
-    return libmtp().open_raw_device_uncached(raw);
+    const uint32_t busLocation = raw->bus_location;
+    const uint8_t devnum = raw->devnum;
+    const std::optional<std::vector<int>> before = usbDescriptors(busLocation, devnum);
+    LIBMTP_mtpdevice_t* device = libmtp().open_raw_device_uncached(raw);
+    if (device == nullptr) {
+        releaseClaimsOfFailedOpen(busLocation, devnum, before);
+    }
+    return device;
 }
 
 // Boxes an opened device into the result; a device that cannot be boxed is released.

@@ -109,6 +109,11 @@ void E2EResponder::sendRequest(const QString& action) const
     }
 }
 
+bool E2EResponder::answered(const QString& action) const
+{
+    return QFileInfo::exists(m_requests + QLatin1Char('/') + action + QStringLiteral(".done"));
+}
+
 bool E2EResponder::awaitAnswer(const QString& action, std::chrono::milliseconds watchdog,
                                QString* answer) const
 {

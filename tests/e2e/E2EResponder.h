@@ -36,6 +36,12 @@ class E2EResponder {
     // time, then leaves the next download unanswered or drops off the bus: it must be plugged in
     // again.
     bool survivesCancelledDownloads() const { return m_kind == Kind::qemu; }
+    // uMTP-Responder waits about half a second (500 sleeps of a millisecond, signalling its
+    // transfer thread halfway) for that thread to notice a cancelled upload, then closes its
+    // endpoints, which takes the device off the bus. On a busy host the thread is often still
+    // writing the bytes it received to the served folder (a 9p share) and misses the signal: the
+    // device must be plugged in again.
+    bool survivesCancelledUploads() const { return m_kind == Kind::qemu; }
     // QEMU's device learns of the objects in a folder only when the folder is listed: it creates
     // folders and accepts uploads only in folders listed in the session. (It takes in what it has
     // just created from inotify, after it answered; the runner's placement of QEMU's threads makes
@@ -70,6 +76,8 @@ class E2EResponder {
 
     // Asks the runner to "unplug" or "plug" the device without waiting for the answer.
     void sendRequest(const QString& action) const;
+    // Whether the answer to an earlier request has come (from any thread, without waiting).
+    bool answered(const QString& action) const;
     // Waits, keeping the event loop running, for the answer to an earlier request: true when it
     // came and was "ok"; `*answer` holds the first line (or why there is none).
     bool awaitAnswer(const QString& action, std::chrono::milliseconds watchdog, QString* answer) const;

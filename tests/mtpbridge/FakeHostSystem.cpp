@@ -97,12 +97,47 @@ struct FakeHostSystem::Hooks {
         f.m_slept += milliseconds;
         f.m_trace->add("sleep " + std::to_string(milliseconds));
     }
+
+    static int usbDescriptors(uint32_t busLocation, uint8_t devnum, int* fds, int capacity)
+    {
+        FakeHostSystem& f = fake();
+        if (!f.m_usbListable) {
+            return -1;
+        }
+        int count = 0;
+        for (const auto& [fd, descriptor] : f.m_usb) {
+            if (descriptor.busLocation == busLocation && descriptor.devnum == devnum) {
+                if (count < capacity) {
+                    fds[count] = fd;
+                }
+                ++count;
+            }
+        }
+        return count;
+    }
+
+    static int releaseInterfaces(int fd)
+    {
+        FakeHostSystem& f = fake();
+        const auto descriptor = f.m_usb.find(fd);
+        if (descriptor == f.m_usb.end()) {
+            return 0;
+        }
+        const int released = static_cast<int>(descriptor->second.claimed.size());
+        descriptor->second.claimed.clear();
+        if (released > 0) {
+            f.m_trace->add("release " + std::to_string(fd));
+        }
+        return released;
+    }
 };
 
 FakeHostSystem::FakeHostSystem(Trace* trace, uint32_t currentUid) : m_trace(trace), m_currentUid(currentUid)
 {
     static const CMTPHostSystem fakeHost = {
-        Hooks::list, Hooks::path, Hooks::uid, Hooks::currentUid, Hooks::signal, Hooks::sleep,
+        Hooks::list,  Hooks::path,           Hooks::uid,
+        Hooks::currentUid, Hooks::signal, Hooks::sleep,
+        Hooks::usbDescriptors, Hooks::releaseInterfaces,
     };
     s_active = this;
     CMTP_SetHostSystem(&fakeHost);
@@ -127,6 +162,47 @@ void FakeHostSystem::setTableReadable(bool readable)
 void FakeHostSystem::vanishAfterReads(int reads)
 {
     m_readsUntilVanish = reads;
+}
+
+int FakeHostSystem::openUsbDevice(uint32_t busLocation, uint8_t devnum)
+{
+    const int fd = m_nextFd++;
+    m_usb[fd] = UsbDescriptor{busLocation, devnum, {}};
+    return fd;
+}
+
+bool FakeHostSystem::claimUsbInterface(int fd, int number)
+{
+    UsbDescriptor& wanted = m_usb.at(fd);
+    for (const auto& [other, descriptor] : m_usb) {
+        if (other != fd && descriptor.busLocation == wanted.busLocation &&
+            descriptor.devnum == wanted.devnum && descriptor.claimed.count(number) > 0) {
+            return false;
+        }
+    }
+    wanted.claimed.insert(number);
+    return true;
+}
+
+void FakeHostSystem::closeUsbDevice(int fd)
+{
+    m_usb.erase(fd);
+}
+
+void FakeHostSystem::setUsbDescriptorsListable(bool listable)
+{
+    m_usbListable = listable;
+}
+
+int FakeHostSystem::usbClaims(uint32_t busLocation, uint8_t devnum) const
+{
+    int claims = 0;
+    for (const auto& [fd, descriptor] : m_usb) {
+        if (descriptor.busLocation == busLocation && descriptor.devnum == devnum) {
+            claims += static_cast<int>(descriptor.claimed.size());
+        }
+    }
+    return claims;
 }
 
 std::vector<int32_t> FakeHostSystem::killedPids() const

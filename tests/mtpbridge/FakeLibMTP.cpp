@@ -1,5 +1,7 @@
 #include "FakeLibMTP.h"
 
+#include "FakeHostSystem.h"
+
 #include <cstdlib>
 #include <cstring>
 #include <utility>
@@ -80,8 +82,22 @@ struct FakeLibMTP::Hooks {
             }
             return nullptr;
         }
+        int fd = -1;
+        if (f.m_usbHost != nullptr) {
+            fd = f.m_usbHost->openUsbDevice(raw->bus_location, raw->devnum);
+            if (!f.m_usbHost->claimUsbInterface(fd, 0)) {
+                return nullptr;
+            }
+            if (f.m_opensFailingAfterClaim > 0) {
+                --f.m_opensFailingAfterClaim;
+                return nullptr;
+            }
+        }
         auto* device = static_cast<LIBMTP_mtpdevice_t*>(std::calloc(1, sizeof(LIBMTP_mtpdevice_t)));
         f.m_devices.insert(device);
+        if (fd >= 0) {
+            f.m_deviceDescriptors[device] = fd;
+        }
         return device;
     }
 
@@ -92,6 +108,10 @@ struct FakeLibMTP::Hooks {
         if (f.m_devices.erase(device) == 0) {
             ++f.m_badReleases;
             return;
+        }
+        if (const auto descriptor = f.m_deviceDescriptors.find(device); descriptor != f.m_deviceDescriptors.end()) {
+            f.m_usbHost->closeUsbDevice(descriptor->second);
+            f.m_deviceDescriptors.erase(descriptor);
         }
         f.freeStorageChain(device);
         std::free(device);
@@ -355,6 +375,18 @@ void FakeLibMTP::refuseOpens(int count)
 {
     std::lock_guard lock(m_mutex);
     m_refusedOpens = count;
+}
+
+void FakeLibMTP::claimThrough(FakeHostSystem* host)
+{
+    std::lock_guard lock(m_mutex);
+    m_usbHost = host;
+}
+
+void FakeLibMTP::failOpensAfterClaim(int count)
+{
+    std::lock_guard lock(m_mutex);
+    m_opensFailingAfterClaim = count;
 }
 
 void FakeLibMTP::setIdentity(std::optional<std::string> friendly, std::optional<std::string> model,

@@ -15,6 +15,8 @@
 
 namespace quillbarrow::fakes {
 
+class FakeHostSystem;
+
 // How a scripted failure shows on libmtp's error stack.
 struct FakeFailure {
     bool stacked = true;             // false: the call fails without an error entry
@@ -100,6 +102,13 @@ class FakeLibMTP {
     void scriptDetections(std::vector<FakeDetection> answers);
     // The next `count` opens are refused; -1 refuses every open.
     void refuseOpens(int count);
+    // Opens go through the host's USB as libmtp's do: a new descriptor on the device, then the
+    // claim of its MTP interface (0); a claim another descriptor holds refuses the open and leaves
+    // the descriptor open. Releasing a device closes its descriptor.
+    void claimThrough(FakeHostSystem* host);
+    // The next `count` opens fail after the claim and leave it held with the descriptor, as
+    // libmtp 1.1.20 does when the device fails GetDeviceInfo.
+    void failOpensAfterClaim(int count);
 
     void setIdentity(std::optional<std::string> friendly, std::optional<std::string> model,
                      std::optional<std::string> manufacturer, std::optional<std::string> serial);
@@ -146,7 +155,10 @@ class FakeLibMTP {
     std::vector<FakeRawDevice> m_rawDevices;
     std::deque<FakeDetection> m_detections;
     int m_refusedOpens = 0;
+    FakeHostSystem* m_usbHost = nullptr;
+    int m_opensFailingAfterClaim = 0;
     std::set<LIBMTP_mtpdevice_t*> m_devices;
+    std::map<LIBMTP_mtpdevice_t*, int> m_deviceDescriptors;
     std::optional<std::string> m_identity[4];
     std::vector<FakeStorage> m_storages;
     std::map<uint32_t, FakeObject> m_objects;

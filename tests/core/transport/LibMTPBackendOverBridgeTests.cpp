@@ -26,6 +26,8 @@ const CMTPHostSystem quietHost{
     []() -> uint32_t { return 1000; },
     [](int32_t, int) { return -1; },
     [](uint32_t) {},
+    [](uint32_t, uint8_t, int*, int) { return 0; },
+    [](int) { return 0; },
 };
 
 class LibMTPBackendOverBridgeTest : public ::testing::Test {
