@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QSemaphore>
 #include <QSignalSpy>
 
 namespace quillbarrow::testing {
@@ -105,9 +106,14 @@ TEST_F(ListingTest, OfTwoListingsInARowOnlyTheSecondIsApplied)
     QObject::connect(model.get(), &LocalBrowserViewModel::isLoadingChanged, model.get(),
                      [&] { loadingStates.append(model->isLoading()); });
 
-    // One worker reads the two folders in turn, so the first result arrives first.
+    // One worker reads the two folders in turn, so the first result arrives first. The worker
+    // is held until both were asked for: on a busy machine it could otherwise finish the first
+    // before the second is asked for, and that listing would rightly be shown.
+    QSemaphore gate;
+    m_pool.start([&gate] { gate.acquire(); });
     model->refresh();
     model->navigateTo(url(QStringLiteral("second")));
+    gate.release();
     waitForListing(*model);
     m_pool.waitForDone();
     QCoreApplication::processEvents();
