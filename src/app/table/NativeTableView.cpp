@@ -28,7 +28,7 @@ NativeTableView::NativeTableView(QWidget* parent)
     setWordWrap(false);
     setIconSize(QSize(16, 16));
     setFrameShape(QFrame::NoFrame);
-    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
     setDragEnabled(true);
@@ -65,20 +65,65 @@ void NativeTableView::applyColumns(const QList<NativeTableColumn>& columns)
     for (int column = 0; column < columns.size(); ++column) {
         if (columns[column].content == NativeTableColumn::Content::name) {
             m_delegate->setMiddleElidedColumn(column);
+            m_nameColumn = column;
         }
     }
     m_minimumWidths.clear();
+    m_preferredWidths.clear();
     int smallest = rowHeight;
     for (const NativeTableColumn& column : columns) {
         m_minimumWidths.append(column.minimumWidth);
+        m_preferredWidths.append(std::max(column.width, column.minimumWidth));
         smallest = smallest == rowHeight ? column.minimumWidth : std::min(smallest, column.minimumWidth);
     }
     QHeaderView* header = horizontalHeader();
     header->setMinimumSectionSize(smallest);
     for (int column = 0; column < columns.size(); ++column) {
         header->setSectionResizeMode(column, QHeaderView::Interactive);
-        header->resizeSection(column, std::max(columns[column].width, columns[column].minimumWidth));
+        // The stretched last column starts at its minimum: the header never draws it narrower
+        // than the size it was given, and the stretch widens it to the table's edge anyway.
+        const bool stretched = header->stretchLastSection() && column == columns.size() - 1;
+        header->resizeSection(column, stretched ? columns[column].minimumWidth : m_preferredWidths[column]);
     }
+    m_nameShrunkBy = 0;
+    fitColumnsToWidth();
+}
+
+void NativeTableView::resizeEvent(QResizeEvent* event)
+{
+    QTableView::resizeEvent(event);
+    fitColumnsToWidth();
+}
+
+void NativeTableView::fitColumnsToWidth()
+{
+    QHeaderView* header = horizontalHeader();
+    const int count = header->count();
+    if (m_fitting || m_nameColumn < 0 || m_nameColumn >= count) {
+        return;
+    }
+    // The stretched last column counts with the width it would like; short of room it takes
+    // what is left once the name column is at its minimum.
+    int needed = 0;
+    for (int column = 0; column < count; ++column) {
+        const bool stretched = header->stretchLastSection() && column == count - 1 && column != m_nameColumn;
+        needed += stretched && column < m_preferredWidths.size() ? m_preferredWidths[column] : header->sectionSize(column);
+    }
+    const int available = viewport()->width();
+    const int current = header->sectionSize(m_nameColumn);
+    int target = current;
+    if (needed > available) {
+        target = std::max(minimumColumnWidth(m_nameColumn), current - (needed - available));
+    } else if (m_nameShrunkBy > 0) {
+        target = current + std::min(m_nameShrunkBy, available - needed);
+    }
+    if (target == current) {
+        return;
+    }
+    m_nameShrunkBy = std::max(0, m_nameShrunkBy + current - target);
+    m_fitting = true;
+    header->resizeSection(m_nameColumn, target);
+    m_fitting = false;
 }
 
 int NativeTableView::minimumColumnWidth(int column) const

@@ -53,13 +53,23 @@ protected:
     void mousePressEvent(QMouseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     void keepMinimumWidth(int column, int oldWidth, int newWidth);
+    // Gives the name column up to the width the table lacks (never below its minimum), so that
+    // every column stays in sight in a narrow pane, and hands back what it took once there is
+    // room again.
+    void fitColumnsToWidth();
 
     QMenu* m_contextMenuShell;
     NativeTableDelegate* m_delegate;
     QList<int> m_minimumWidths;
+    QList<int> m_preferredWidths;
+    int m_nameColumn = -1;
+    // How much narrower than its set width the name column is drawn to fit.
+    int m_nameShrunkBy = 0;
+    bool m_fitting = false;
 };
 
 } // namespace quillbarrow

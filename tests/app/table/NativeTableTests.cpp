@@ -1,4 +1,5 @@
 #include "TableRows.h"
+#include "RunTask.h"
 #include "table/NativeTable.h"
 
 #include <QAbstractItemModelTester>
@@ -20,6 +21,7 @@ namespace {
 using testing::localFile;
 using testing::localFiles;
 using testing::localID;
+using testing::processEventsUntil;
 using testing::remoteItem;
 
 using LocalTable = NativeTable<LocalItem>;
@@ -230,6 +232,31 @@ TEST_F(NativeTableTest, ColumnsHaveTheirTitlesWidthsAndMinimums)
     EXPECT_EQ(header->sectionSize(0), 120);
     header->resizeSection(1, 10);
     EXPECT_EQ(header->sectionSize(1), 60);
+}
+
+// A pane narrower than the columns takes the room from the name column (down to its minimum),
+// so the size and date stay in sight; widened again, the name column gets its width back.
+TEST_F(NativeTableTest, ANarrowTableShrinksTheNameColumnFirstAndGivesItBack)
+{
+    QHeaderView* header = table->horizontalHeader();
+    const auto fits = [&] {
+        return header->sectionSize(0) + header->sectionSize(1) + table->minimumColumnWidth(2) <=
+               table->viewport()->width();
+    };
+    table->resize(360, 300);
+    ASSERT_TRUE(processEventsUntil(fits));
+    EXPECT_LT(header->sectionSize(0), 320);
+    EXPECT_GE(header->sectionSize(0), 120);
+    EXPECT_EQ(header->sectionSize(1), 100);
+    EXPECT_LE(header->length(), table->viewport()->width()); // nothing beyond the edge
+    EXPECT_GE(header->sectionSize(2), 80);
+
+    table->resize(200, 300); // too narrow even with the minimum: the name stops at its minimum
+    ASSERT_TRUE(processEventsUntil([&] { return header->sectionSize(0) == 120; }));
+
+    table->resize(900, 300);
+    EXPECT_TRUE(processEventsUntil([&] { return header->sectionSize(0) == 320; })) << header->sectionSize(0);
+    EXPECT_GE(header->sectionSize(2), 160); // the last column stretches to the edge
 }
 
 // ---- Sort ----------------------------------------------------------------------------------------
