@@ -2,8 +2,12 @@
 
 #include "BridgeSupport.h"
 
+#include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
 
 using namespace quillbarrow::mtpbridge;
 
@@ -501,16 +505,23 @@ CMTPMutationResult CMTP_DownloadFile(CMTPDeviceHandle* handle, uint32_t object_i
                                      const char* destination_path, CMTPProgressCallback callback,
                                      void* context)
 {
+    return CMTP_DownloadFileOfSize(handle, object_id, destination_path, -1, callback, context);
+}
+
+CMTPMutationResult CMTP_DownloadFileOfSize(CMTPDeviceHandle* handle, uint32_t object_id,
+                                           const char* destination_path, int64_t known_size,
+                                           CMTPProgressCallback callback, void* context)
+{
     CMTPMutationResult result = zeroed<CMTPMutationResult>();
     LIBMTP_mtpdevice_t* device = deviceOf(handle);
     if (device == nullptr || destination_path == nullptr) {
         failNoDevice(result);
         return result;
     }
-    ProgressRelay relay{{callback, context, 0}, false, 0};
+    ProgressRelay relay{{callback, context, 0}, known_size >= 0, known_size >= 0 ? static_cast<uint64_t>(known_size) : 0};
     const CMTPProgressContext& progress = relay.progress;
-    if (callback != nullptr) {
-        // The file's size, for the progress counts; libmtp usually answers from its cache.
+    if (callback != nullptr && !relay.sizeKnown) {
+        // The file's size, for the progress counts: a request to the device on most of them.
         clearErrors(device);
         LIBMTP_file_t* metadata = libmtp().get_filemetadata(device, object_id);
         if (metadata != nullptr) {
@@ -519,15 +530,31 @@ CMTPMutationResult CMTP_DownloadFile(CMTPDeviceHandle* handle, uint32_t object_i
             libmtp().destroy_file_t(metadata);
         }
     }
+    // The file is made as any new file of the user's is (0666 less the umask), not with libmtp's
+    // own mode, which would make every downloaded file executable.
+    const int descriptor = ::open(destination_path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (descriptor < 0) {
+        const int error = errno;
+        char text[CMTP_MESSAGE_CAPACITY];
+        std::snprintf(text, sizeof text, "Could not open %s for writing: %s", destination_path, std::strerror(error));
+        fail(result, LIBMTP_ERROR_GENERAL, text);
+        return result;
+    }
     clearErrors(device);
-    const int status = libmtp().get_file_to_file(device, object_id, destination_path,
-                                                 callback != nullptr ? progress_trampoline : nullptr,
-                                                 callback != nullptr ? &relay : nullptr);
+    const int status = libmtp().get_file_to_file_descriptor(device, object_id, descriptor,
+                                                            callback != nullptr ? progress_trampoline : nullptr,
+                                                            callback != nullptr ? &relay : nullptr);
+    const int closeError = ::close(descriptor) == 0 ? 0 : errno;
     if (progress.cancelled != 0) {
         clearErrors(device);
         fail(result, LIBMTP_ERROR_CANCELLED, fixedErrorText(LIBMTP_ERROR_CANCELLED));
     } else if (status != 0) {
         failGeneral(result, device);
+    } else if (closeError != 0) {
+        // The last bytes may not have reached the file (a full disk on a network file system).
+        char text[CMTP_MESSAGE_CAPACITY];
+        std::snprintf(text, sizeof text, "Could not write %s: %s", destination_path, std::strerror(closeError));
+        fail(result, LIBMTP_ERROR_GENERAL, text);
     }
     return result;
 }

@@ -164,12 +164,20 @@ CMTPMutationResult CMTP_DeleteObject(CMTPDeviceHandle* handle, uint32_t object_i
 /* An object whose metadata cannot be read (gone away) gives code 5. */
 CMTPMutationResult CMTP_RenameObject(CMTPDeviceHandle* handle, uint32_t object_id, const char* new_name);
 
-/* Writes the object to destination_path. The bridge leaves the destination file alone on failure
- * or cancellation: removing a partial file is the caller's job. With a callback, the object's
- * description is read first for its size (see CMTPProgressCallback). */
+/* Writes the object to destination_path, created (or truncated) with mode 0666 less the umask.
+ * The bridge leaves the destination file alone on failure or cancellation: removing a partial
+ * file is the caller's job. With a callback, the object's description is read first for its size
+ * (see CMTPProgressCallback). */
 CMTPMutationResult CMTP_DownloadFile(CMTPDeviceHandle* handle, uint32_t object_id,
                                      const char* destination_path, CMTPProgressCallback callback,
                                      void* context);
+
+/* CMTP_DownloadFile for a caller that knows the object's size (from a listing): the progress
+ * counts are reckoned against `known_size` and the device is not asked for it. A size below 0
+ * means unknown, and this is CMTP_DownloadFile. */
+CMTPMutationResult CMTP_DownloadFileOfSize(CMTPDeviceHandle* handle, uint32_t object_id,
+                                           const char* destination_path, int64_t known_size,
+                                           CMTPProgressCallback callback, void* context);
 
 /* Sends source_path as `name` into the parent folder. A cancelled upload removes its partial
  * object from the device before returning code 8: by the id libmtp reported, else by name among

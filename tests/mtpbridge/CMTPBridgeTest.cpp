@@ -2,9 +2,12 @@
 
 #include "FakeLibMTP.h"
 
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <string>
+#include <sys/stat.h>
 #include <thread>
 #include <vector>
 
@@ -38,10 +41,24 @@ int32_t recordProgress(uint64_t sent, uint64_t total, void* context)
 
 class BridgeTest : public ::testing::Test {
   protected:
-    BridgeTest() { m_fake.setRawDevices({FakeRawDevice{0x18d1, 0x4ee1, kBus, kDevnum, "Google", "Pixel"}}); }
+    BridgeTest()
+    {
+        m_fake.setRawDevices({FakeRawDevice{0x18d1, 0x4ee1, kBus, kDevnum, "Google", "Pixel"}});
+        const char* temporary = std::getenv("TMPDIR");
+        std::string pattern = std::string(temporary != nullptr && *temporary != '\0' ? temporary : "/tmp") +
+                              "/bridge-test-XXXXXX";
+        if (::mkdtemp(pattern.data()) != nullptr) {
+            // As the system names it, links resolved.
+            m_folder = std::filesystem::canonical(pattern).string();
+        }
+    }
 
     void TearDown() override
     {
+        if (!m_folder.empty()) {
+            std::error_code ignored;
+            std::filesystem::remove_all(m_folder, ignored);
+        }
         CMTP_CloseDevice(m_handle);
         EXPECT_EQ(m_fake.openDevices(), 0);
         EXPECT_EQ(m_fake.outstandingAllocations(), 0u) << "libmtp memory the bridge did not release";
@@ -65,6 +82,10 @@ class BridgeTest : public ::testing::Test {
         return CMTP_DeleteObject(open(), 1);
     }
 
+    // A path in the test's own folder, where downloads may create files.
+    std::string local(const std::string& name) const { return m_folder + "/" + name; }
+
+    std::string m_folder;
     Trace m_trace;
     FakeLibMTP m_fake{&m_trace};
     CMTPDeviceHandle* m_handle = nullptr;
@@ -443,11 +464,11 @@ TEST_F(BridgeTest, DownloadForwardsProgressWithTheCallersContext)
 {
     m_fake.setTransfer(FakeTransfer{{0, 512, 1024}, 1024});
     ProgressLog log;
-    const CMTPMutationResult result = CMTP_DownloadFile(open(), 61, "/tmp/dest.bin", recordProgress, &log);
+    const CMTPMutationResult result = CMTP_DownloadFile(open(), 61, local("dest.bin").c_str(), recordProgress, &log);
     EXPECT_EQ(result.error_code, 0);
     EXPECT_EQ(result.new_object_id, 0u);
     EXPECT_EQ(log.calls, (std::vector<std::pair<uint64_t, uint64_t>>{{0, 1024}, {512, 1024}, {1024, 1024}}));
-    EXPECT_EQ(m_fake.downloadPaths(), std::vector<std::string>{"/tmp/dest.bin"});
+    EXPECT_EQ(m_fake.downloadPaths(), std::vector<std::string>{local("dest.bin")});
 }
 
 // libmtp 1.1.20 counts the GetObject request (16 bytes) before the file's bytes, and the
@@ -458,7 +479,7 @@ TEST_F(BridgeTest, TransfersReportTheFilesOwnBytesNotLibMTPsProtocolOverhead)
     m_fake.addObject(FakeObject{62, kFolder, kStorage, "photo.jpg", 500, 0, LIBMTP_FILETYPE_JPEG});
     m_fake.setTransfer(FakeTransfer{{16, 272, 516}, 516});
     ProgressLog download;
-    EXPECT_EQ(CMTP_DownloadFile(handle, 62, "/tmp/photo.jpg", recordProgress, &download).error_code, 0);
+    EXPECT_EQ(CMTP_DownloadFile(handle, 62, local("photo.jpg").c_str(), recordProgress, &download).error_code, 0);
     EXPECT_EQ(download.calls, (std::vector<std::pair<uint64_t, uint64_t>>{{0, 500}, {256, 500}, {500, 500}}));
 
     m_fake.setTransfer(FakeTransfer{{12, 512, 524}, 524});
@@ -476,15 +497,64 @@ TEST_F(BridgeTest, TransfersReportTheFilesOwnBytesNotLibMTPsProtocolOverhead)
     // Counts beyond a total that does not even cover the file never pass the file's size.
     m_fake.setTransfer(FakeTransfer{{100, 900}, 400});
     ProgressLog odd;
-    EXPECT_EQ(CMTP_DownloadFile(handle, 62, "/tmp/photo.jpg", recordProgress, &odd).error_code, 0);
+    EXPECT_EQ(CMTP_DownloadFile(handle, 62, local("photo.jpg").c_str(), recordProgress, &odd).error_code, 0);
     EXPECT_EQ(odd.calls, (std::vector<std::pair<uint64_t, uint64_t>>{{100, 500}, {500, 500}}));
+}
+
+// A downloaded file is a new file of the user's: 0666 less the umask, never executable.
+TEST_F(BridgeTest, DownloadedFilesGetTheModeOfTheUsersNewFiles)
+{
+    CMTPDeviceHandle* handle = open();
+    const struct {
+        mode_t umask;
+        mode_t mode;
+    } cases[] = {{022, 0644}, {002, 0664}, {077, 0600}, {0, 0666}};
+    for (const auto& c : cases) {
+        const std::string path = local("photo-" + std::to_string(c.umask) + ".jpg");
+        const mode_t before = ::umask(c.umask);
+        const CMTPMutationResult result = CMTP_DownloadFile(handle, 61, path.c_str(), nullptr, nullptr);
+        ::umask(before);
+        EXPECT_EQ(result.error_code, 0) << result.error_message;
+        struct stat info {};
+        ASSERT_EQ(::stat(path.c_str(), &info), 0) << path;
+        EXPECT_EQ(info.st_mode & 07777, c.mode) << "umask " << c.umask;
+    }
+}
+
+// The listing gave the size: the device is not asked for it, and the counts are the file's own
+// bytes against that size. Unknown, the device is asked.
+TEST_F(BridgeTest, DownloadOfAListedSizeAsksTheDeviceNothingMore)
+{
+    CMTPDeviceHandle* handle = open();
+    m_fake.addObject(FakeObject{62, kFolder, kStorage, "photo.jpg", 500, 0, LIBMTP_FILETYPE_JPEG});
+    m_fake.setTransfer(FakeTransfer{{16, 416, 816}, 816});
+    ProgressLog listed;
+    EXPECT_EQ(CMTP_DownloadFileOfSize(handle, 62, local("a.jpg").c_str(), 800, recordProgress, &listed).error_code, 0);
+    EXPECT_EQ(listed.calls, (std::vector<std::pair<uint64_t, uint64_t>>{{0, 800}, {400, 800}, {800, 800}}));
+    EXPECT_EQ(m_fake.metadataRequests(), 0);
+
+    m_fake.setTransfer(FakeTransfer{{16, 516}, 516});
+    ProgressLog unknown;
+    EXPECT_EQ(CMTP_DownloadFileOfSize(handle, 62, local("b.jpg").c_str(), -1, recordProgress, &unknown).error_code, 0);
+    EXPECT_EQ(unknown.calls, (std::vector<std::pair<uint64_t, uint64_t>>{{0, 500}, {500, 500}}));
+    EXPECT_EQ(m_fake.metadataRequests(), 1);
+}
+
+// A destination that cannot be made fails with the reason, before anything is asked of the device.
+TEST_F(BridgeTest, DownloadIntoAMissingFolderFailsNamingIt)
+{
+    const std::string path = local("gone/photo.jpg");
+    const CMTPMutationResult result = CMTP_DownloadFile(open(), 61, path.c_str(), nullptr, nullptr);
+    EXPECT_EQ(result.error_code, 1);
+    EXPECT_EQ(std::string(result.error_message), "Could not open " + path + " for writing: No such file or directory");
+    EXPECT_TRUE(m_fake.downloadPaths().empty());
 }
 
 TEST_F(BridgeTest, DownloadFailureAndCancellation)
 {
     CMTPDeviceHandle* handle = open();
     m_fake.failNext(FakeOperation::Download, FakeFailure{true, "Could not get file from device."});
-    const CMTPMutationResult failed = CMTP_DownloadFile(handle, 61, "/tmp/d", nullptr, nullptr);
+    const CMTPMutationResult failed = CMTP_DownloadFile(handle, 61, local("d").c_str(), nullptr, nullptr);
     EXPECT_EQ(failed.error_code, 1);
     EXPECT_STREQ(failed.error_message, "Could not get file from device.");
 
@@ -492,7 +562,7 @@ TEST_F(BridgeTest, DownloadFailureAndCancellation)
     m_fake.setTransfer(FakeTransfer{{0, 10, 20}, 20, true, 0});
     m_fake.pushError(FakeFailure{true, "Cancelled transfer"});
     ProgressLog log{{}, 1, -3};
-    const CMTPMutationResult cancelled = CMTP_DownloadFile(handle, 61, "/tmp/d", recordProgress, &log);
+    const CMTPMutationResult cancelled = CMTP_DownloadFile(handle, 61, local("d").c_str(), recordProgress, &log);
     EXPECT_EQ(cancelled.error_code, 8);
     EXPECT_EQ(std::string(cancelled.error_message), kCancelledText);
     EXPECT_EQ(log.calls.size(), 2u) << "libmtp stops at the first cancel request";

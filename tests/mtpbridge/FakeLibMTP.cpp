@@ -1,5 +1,7 @@
 #include "FakeLibMTP.h"
 
+#include <unistd.h>
+
 #include "FakeHostSystem.h"
 
 #include <cstdlib>
@@ -177,6 +179,7 @@ struct FakeLibMTP::Hooks {
     static LIBMTP_file_t* metadata(LIBMTP_mtpdevice_t*, uint32_t id)
     {
         FakeLibMTP& f = fake();
+        ++f.m_metadataRequests;
         if (f.takeFailure(FakeOperation::Metadata)) {
             return nullptr;
         }
@@ -248,11 +251,15 @@ struct FakeLibMTP::Hooks {
         return 0;
     }
 
-    static int download(LIBMTP_mtpdevice_t*, uint32_t, const char* path, LIBMTP_progressfunc_t callback,
+    static int download(LIBMTP_mtpdevice_t*, uint32_t, int descriptor, LIBMTP_progressfunc_t callback,
                         const void* data)
     {
         FakeLibMTP& f = fake();
-        f.m_downloads.emplace_back(path);
+        // The file the bridge opened, by its path.
+        char path[4096] = {};
+        const std::string link = "/proc/self/fd/" + std::to_string(descriptor);
+        const ssize_t length = ::readlink(link.c_str(), path, sizeof path - 1);
+        f.m_downloads.emplace_back(length > 0 ? std::string(path, static_cast<std::size_t>(length)) : std::string());
         bool cancelled = false;
         f.reportProgress(callback, data, &cancelled);
         if (cancelled) {
@@ -476,6 +483,11 @@ std::vector<uint32_t> FakeLibMTP::deletedIds() const
 std::vector<FakeUpload> FakeLibMTP::uploads() const
 {
     return m_uploads;
+}
+
+int FakeLibMTP::metadataRequests() const
+{
+    return m_metadataRequests;
 }
 
 std::vector<std::string> FakeLibMTP::downloadPaths() const

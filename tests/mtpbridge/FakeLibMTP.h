@@ -127,6 +127,8 @@ class FakeLibMTP {
     std::vector<uint32_t> objectIdsNamed(const std::string& name) const;
     std::vector<uint32_t> deletedIds() const;
     std::vector<FakeUpload> uploads() const;
+    // Descriptions of single objects asked for (LIBMTP_Get_Filemetadata).
+    int metadataRequests() const;
     std::vector<std::string> downloadPaths() const;
     std::vector<std::string> createdFolderNames() const;
     std::size_t errorStackSize() const;
@@ -170,6 +172,7 @@ class FakeLibMTP {
     std::vector<uint32_t> m_deleted;
     std::vector<FakeUpload> m_uploads;
     std::vector<std::string> m_downloads;
+    int m_metadataRequests = 0;
     std::vector<std::string> m_createdFolders;
     std::set<void*> m_allocations;
     int m_badReleases = 0;

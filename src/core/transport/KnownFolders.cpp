@@ -28,6 +28,9 @@ void KnownFolders::listed(ObjectID storage, ObjectID parent, const QList<RemoteI
         }
         listing.byName[item.name].append(*id);
         listing.nameOf.insert(*id, item.name);
+        if (item.kind == RemoteItemKind::file && item.size) {
+            listing.sizeOf.insert(*id, static_cast<std::uint64_t>(*item.size));
+        }
         if (item.kind == RemoteItemKind::folder) {
             m_folders.insert(*id, Place{storage, parent, item.name});
         }
@@ -93,6 +96,7 @@ void KnownFolders::deleted(ObjectID id)
 {
     for (const Key& key : keysHolding(id)) {
         Listing& listing = m_listings[key];
+        listing.sizeOf.remove(id);
         QList<ObjectID>& sameName = listing.byName[listing.nameOf.take(id)];
         sameName.removeAll(id);
     }
@@ -104,6 +108,16 @@ void KnownFolders::deleted(ObjectID id)
         }
     }
     m_folders.remove(id);
+}
+
+std::optional<std::uint64_t> KnownFolders::listedSize(ObjectID id) const
+{
+    for (const Listing& listing : m_listings) {
+        if (const auto found = listing.sizeOf.constFind(id); found != listing.sizeOf.constEnd()) {
+            return *found;
+        }
+    }
+    return std::nullopt;
 }
 
 void KnownFolders::renamed(ObjectID id, const std::optional<QString>& newName)

@@ -49,6 +49,8 @@ public:
     // An object that this session renamed; no name when the rename failed (and may or may not
     // have happened).
     void renamed(ObjectID id, const std::optional<QString>& newName);
+    // The size a listing kept here gave the file, so that a download need not ask the device.
+    std::optional<std::uint64_t> listedSize(ObjectID id) const;
     // The names of the folders from the storage root down to `parent` (none for the root itself);
     // nothing when a folder on the way was not seen, lies on another storage, or the way loops.
     std::optional<QStringList> pathOf(ObjectID storage, ObjectID parent) const;
@@ -58,6 +60,7 @@ private:
     struct Listing {
         QHash<QString, QList<ObjectID>> byName;
         QHash<ObjectID, QString> nameOf;
+        QHash<ObjectID, std::uint64_t> sizeOf;
     };
     struct Place {
         ObjectID storage;

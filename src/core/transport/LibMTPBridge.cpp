@@ -41,9 +41,9 @@ public:
         return CMTP_RenameObject(handle, objectID, newName);
     }
     CMTPMutationResult downloadFile(CMTPDeviceHandle* handle, std::uint32_t objectID, const char* destinationPath,
-                                    CMTPProgressCallback callback, void* context) override
+                                    std::int64_t knownSize, CMTPProgressCallback callback, void* context) override
     {
-        return CMTP_DownloadFile(handle, objectID, destinationPath, callback, context);
+        return CMTP_DownloadFileOfSize(handle, objectID, destinationPath, knownSize, callback, context);
     }
     CMTPMutationResult uploadFile(CMTPDeviceHandle* handle, const char* sourcePath, std::uint32_t parentID,
                                   std::uint32_t storageID, const char* name, std::uint64_t fileSize,

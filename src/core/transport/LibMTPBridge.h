@@ -33,9 +33,11 @@ public:
     virtual CMTPMutationResult deleteObject(CMTPDeviceHandle* handle, std::uint32_t objectID) = 0;
     virtual CMTPMutationResult renameObject(CMTPDeviceHandle* handle, std::uint32_t objectID,
                                             const char* newName) = 0;
+    // CMTP_DownloadFileOfSize: `knownSize` is the object's size as a listing gave it, below 0
+    // when unknown.
     virtual CMTPMutationResult downloadFile(CMTPDeviceHandle* handle, std::uint32_t objectID,
-                                            const char* destinationPath, CMTPProgressCallback callback,
-                                            void* context) = 0;
+                                            const char* destinationPath, std::int64_t knownSize,
+                                            CMTPProgressCallback callback, void* context) = 0;
     // CMTP_UploadFileAmong: `existingIDs` are the objects named `name` in the parent now
     // (`existingCount` of them); a count below 0 means that the caller does not know.
     virtual CMTPMutationResult uploadFile(CMTPDeviceHandle* handle, const char* sourcePath, std::uint32_t parentID,

@@ -15,6 +15,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QFuture>
+#include <QHash>
 #include <QThreadPool>
 
 #include <cstring>
@@ -49,6 +50,9 @@ struct LibMTPDeviceSession::Core {
     // Touched on the main thread only.
     AsyncGate gate;
     QList<StorageRoot> cachedStorages;
+    // The bytes this session has sent to each storage since the storages were last read: the
+    // free space the read gave, less these, is what an upload may count on without asking again.
+    QHash<StorageID, std::uint64_t> sentSinceStorageRead;
     bool isClosed = false;
     // Whether the earlier sessions' interrupted uploads are still to be looked for.
     bool interruptedUploadsDue = false;
@@ -264,7 +268,7 @@ UploadAttempt uploadNow(const BridgeAccess& access, const QByteArray& source, st
 
 // Runs on the transfer worker.
 void downloadNow(const BridgeAccess& access, std::uint32_t object, const QByteArray& destination,
-                 const TransferProgressFunction& progress)
+                 std::optional<std::uint64_t> listedSize, const TransferProgressFunction& progress)
 {
     CMTPDeviceHandle* const device = access.device();
     std::optional<LibMTPProgressBridge::Box> box;
@@ -273,6 +277,10 @@ void downloadNow(const BridgeAccess& access, std::uint32_t object, const QByteAr
     }
     const CMTPMutationResult result =
         access.bridge->downloadFile(device, object, destination.constData(),
+                                    listedSize && *listedSize <= static_cast<std::uint64_t>(
+                                                                     std::numeric_limits<std::int64_t>::max())
+                                        ? static_cast<std::int64_t>(*listedSize)
+                                        : -1,
                                     box ? &LibMTPProgressBridge::trampoline : nullptr, box ? &*box : nullptr);
     if (box && box->failure) {
         std::rethrow_exception(box->failure);
@@ -348,6 +356,7 @@ QCoro::Task<QList<StorageRoot>> refreshStorages(std::shared_ptr<Core> core)
     QFuture<QList<StorageRoot>> reading = core->executor.run([access] { return readStoragesNow(access); });
     QList<StorageRoot> roots = co_await reading;
     core->cachedStorages = roots;
+    core->sentSinceStorageRead.clear();
     co_return roots;
 }
 
@@ -597,40 +606,62 @@ QCoro::Task<> downloadOn(std::shared_ptr<Core> core, RemoteObjectID itemID, QStr
     const std::uint32_t object = requireMTPID(itemID.rawValue());
     const BridgeAccess access = accessOf(*core);
     const QByteArray path = QFile::encodeName(destination);
-    QFuture<void> downloading = core->transfers.run([access, object, path, progress] {
-        downloadNow(access, object, path, progress);
+    // The size the session's listing showed: the device need not be asked for it again.
+    const std::optional<std::uint64_t> listedSize = core->known.listedSize(object);
+    QFuture<void> downloading = core->transfers.run([access, object, path, listedSize, progress] {
+        downloadNow(access, object, path, listedSize, progress);
     });
     co_await downloading;
 }
 
-// The check before an upload: a file larger than the known free space of its storage is refused.
-// The check's own failures (an unreadable size, a failed storage read) let the upload go ahead.
-// Gives the file's size, 0 when it could not be read.
+// The free space of the storage as the session reckons it: what the last storage read gave, less
+// what the session has sent there since. Nothing when unknown (not read yet, not listed, or not
+// reported by the device).
+std::optional<std::uint64_t> reckonedFreeSpace(const Core& core, const StorageID& storageID)
+{
+    for (const StorageRoot& storage : core.cachedStorages) {
+        if (storage.id == storageID) {
+            if (!storage.freeSpace) {
+                return std::nullopt;
+            }
+            const std::uint64_t read = static_cast<std::uint64_t>(*storage.freeSpace);
+            const std::uint64_t sent = core.sentSinceStorageRead.value(storageID);
+            return read > sent ? read - sent : 0;
+        }
+    }
+    return std::nullopt;
+}
+
+// The check before an upload: a file larger than the free space of its storage is refused. The
+// device is asked for its storages only when the session has none yet, or when the file would not
+// fit the free space as the session reckons it (the last read, less what it has sent since): a
+// batch of uploads asks once, and asks again before it fails a file. The check's own failures (an
+// unreadable size, a failed storage read) let the upload go ahead. Gives the file's size, 0 when it
+// could not be read.
 QCoro::Task<std::uint64_t> checkFreeSpace(std::shared_ptr<Core> core, QByteArray source, StorageID storageID)
 {
-    QFuture<std::uint64_t> sizing = core->executor.run([source] {
-        const qint64 size = QFileInfo(QFile::decodeName(source)).size();
-        return size > 0 ? static_cast<std::uint64_t>(size) : std::uint64_t{0};
-    });
-    const std::uint64_t size = co_await sizing;
+    // A local file's attributes: read here rather than handed to a worker and back.
+    const qint64 sized = QFileInfo(QFile::decodeName(source)).size();
+    const std::uint64_t size = sized > 0 ? static_cast<std::uint64_t>(sized) : std::uint64_t{0};
     if (size == 0) {
         co_return size;
     }
-    std::optional<qint64> freeSpace;
-    QList<StorageRoot> roots;
+    bool listed = false;
+    for (const StorageRoot& storage : core->cachedStorages) {
+        listed = listed || storage.id == storageID;
+    }
+    const std::optional<std::uint64_t> reckoned = reckonedFreeSpace(*core, storageID);
+    if (listed && (!reckoned || size <= *reckoned)) {
+        co_return size;
+    }
     try {
         QCoro::Task<QList<StorageRoot>> refreshing = refreshStorages(core);
-        roots = co_await refreshing;
+        co_await refreshing;
     } catch (...) {
         co_return size;
     }
-    for (const StorageRoot& storage : roots) {
-        if (storage.id == storageID) {
-            freeSpace = storage.freeSpace;
-            break;
-        }
-    }
-    if (freeSpace && size > static_cast<std::uint64_t>(*freeSpace)) {
+    const std::optional<std::uint64_t> freeSpace = reckonedFreeSpace(*core, storageID);
+    if (freeSpace && size > *freeSpace) {
         throw QuillbarrowError::insufficientSpace();
     }
     co_return size;
@@ -787,6 +818,8 @@ QCoro::Task<RemoteItem> uploadOn(std::shared_ptr<Core> core, QString source, QSt
             throw error;
         }
     }
+    // What the storage holds more now, as far as the session's reckoning of its free space goes.
+    core->sentSinceStorageRead[storageID] += size;
     if (created != 0) {
         core->known.added(storage, parent, created, name, false);
     } else {

@@ -57,11 +57,16 @@ public:
                                          StorageID storageID) override;
     QCoro::Task<> rename(RemoteObjectID itemID, QString newName) override;
     QCoro::Task<> deleteItem(RemoteObjectID itemID) override;
-    // The destination file is left as the bridge left it, also on failure or cancellation.
+    // The destination file is made with mode 0666 less the umask, and left as the bridge left it,
+    // also on failure or cancellation. A file whose size a listing of this session showed is
+    // fetched without asking the device for its size again.
     QCoro::Task<> downloadFile(RemoteObjectID itemID, QString destination,
                                TransferProgressFunction progress) override;
     // Refuses with insufficientSpace, before sending anything, a file larger than the free space
-    // that its storage reports. An attempt that fails with transferFailed, backendProtocolError,
+    // of its storage. The storages are read when the session has not read them yet; after that
+    // the free space is reckoned from the last read less the bytes sent there since, and the
+    // device is asked again only when a file would not fit by that reckoning (storages() reads
+    // afresh, so a caller that sends a batch asks once at its start). An attempt that fails with transferFailed, backendProtocolError,
     // unknown or transferInterrupted is sent once more; an object that a failed attempt left on
     // the device is deleted first (and after a final failure). A stop asked for through the
     // progress function ends with userCancelled and is not retried. The item's path follows the

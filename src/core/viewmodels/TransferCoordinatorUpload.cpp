@@ -15,6 +15,7 @@
 
 #include <QCoro/QCoroFuture>
 
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <filesystem>
@@ -459,6 +460,15 @@ QCoro::Task<> TransferCoordinator::pasteIntoDevice(std::optional<RemoteObjectID>
     refreshTransferJobs();
 
     const QList<std::optional<PlannedUpload>> plans = batch->plans;
+    if (std::any_of(plans.begin(), plans.end(), [](const std::optional<PlannedUpload>& plan) { return plan.has_value(); })) {
+        // The free space is asked for once for the whole batch: the session reckons it down by
+        // what it sends and asks again only before a file that would not fit.
+        const std::optional<qint64> freeSpace = co_await freeSpaceOf(batch->session, batch->storageID);
+        Q_UNUSED(freeSpace)
+        if (!self) {
+            co_return;
+        }
+    }
     for (const std::optional<PlannedUpload>& plan : plans) {
         if (!plan) {
             continue;

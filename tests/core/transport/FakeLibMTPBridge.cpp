@@ -201,6 +201,12 @@ int FakeLibMTPBridge::waitingTransfers() const
     return m_waiting;
 }
 
+QList<std::int64_t> FakeLibMTPBridge::downloadSizes() const
+{
+    const std::lock_guard lock(m_mutex);
+    return m_downloadSizes;
+}
+
 QStringList FakeLibMTPBridge::calls() const
 {
     const std::lock_guard lock(m_mutex);
@@ -510,11 +516,12 @@ CMTPMutationResult FakeLibMTPBridge::renameObject(CMTPDeviceHandle* handle, std:
 }
 
 CMTPMutationResult FakeLibMTPBridge::downloadFile(CMTPDeviceHandle* handle, std::uint32_t objectID,
-                                                  const char* destinationPath, CMTPProgressCallback callback,
-                                                  void* context)
+                                                  const char* destinationPath, std::int64_t knownSize,
+                                                  CMTPProgressCallback callback, void* context)
 {
     const CallScope scope(*this); // outlives the lock: leaving takes it again
     std::unique_lock lock(m_mutex);
+    m_downloadSizes.append(knownSize);
     const std::optional<Failure> failure =
         enter(lock, Operation::download, handle, QStringLiteral("download %1").arg(objectID));
     waitWhileHeld(lock);

@@ -97,6 +97,8 @@ public:
     // What the session said, with each upload, of the objects of that name already in the folder:
     // "name: " followed by their ids, "none", or "unknown".
     QStringList uploadKnowledge() const;
+    // The size the session gave with each download (below 0: unknown).
+    QList<std::int64_t> downloadSizes() const;
     int closeCount() const;
     int overlappingCalls() const;
     int mainThreadCalls() const;
@@ -120,7 +122,7 @@ public:
     CMTPMutationResult deleteObject(CMTPDeviceHandle* handle, std::uint32_t objectID) override;
     CMTPMutationResult renameObject(CMTPDeviceHandle* handle, std::uint32_t objectID, const char* newName) override;
     CMTPMutationResult downloadFile(CMTPDeviceHandle* handle, std::uint32_t objectID, const char* destinationPath,
-                                    CMTPProgressCallback callback, void* context) override;
+                                    std::int64_t knownSize, CMTPProgressCallback callback, void* context) override;
     CMTPMutationResult uploadFile(CMTPDeviceHandle* handle, const char* sourcePath, std::uint32_t parentID,
                                   std::uint32_t storageID, const char* name, std::uint64_t fileSize,
                                   const std::uint32_t* existingIDs, std::int32_t existingCount,
@@ -153,6 +155,7 @@ private:
     int m_waiting = 0;
     QStringList m_calls;
     QStringList m_uploadKnowledge;
+    QList<std::int64_t> m_downloadSizes;
     int m_closeCount = 0;
     int m_active = 0;
     int m_overlaps = 0;

@@ -257,7 +257,7 @@ class FakeLibMTPBridge final : public LibMTPBridge {
     {
         return unexpected<CMTPMutationResult>();
     }
-    CMTPMutationResult downloadFile(CMTPDeviceHandle*, std::uint32_t, const char*, CMTPProgressCallback,
+    CMTPMutationResult downloadFile(CMTPDeviceHandle*, std::uint32_t, const char*, std::int64_t, CMTPProgressCallback,
                                     void*) override
     {
         return unexpected<CMTPMutationResult>();

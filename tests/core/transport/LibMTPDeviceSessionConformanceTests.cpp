@@ -76,9 +76,10 @@ public:
         return m_real->renameObject(handle, objectID, newName);
     }
     CMTPMutationResult downloadFile(CMTPDeviceHandle* handle, std::uint32_t objectID, const char* destinationPath,
-                                    CMTPProgressCallback callback, void* context) override
+                                    std::int64_t knownSize, CMTPProgressCallback callback, void* context) override
     {
-        const CMTPMutationResult result = m_real->downloadFile(handle, objectID, destinationPath, callback, context);
+        const CMTPMutationResult result =
+            m_real->downloadFile(handle, objectID, destinationPath, knownSize, callback, context);
         if (result.error_code == 0) {
             QFile destination(QFile::decodeName(destinationPath));
             if (destination.open(QIODevice::WriteOnly | QIODevice::Truncate)) {

@@ -163,7 +163,8 @@ TEST_F(SessionUpload, GoesAheadWhenTheFreeSpaceIsUnknownOrCannotBeChecked)
     const RemoteItem first = runTask(m_session->uploadFile(source, QStringLiteral("1.bin"), idOf(folder), storageID()));
     EXPECT_EQ(first.parentID, std::optional<RemoteObjectID>(idOf(folder)));
     EXPECT_FALSE(first.path.has_value());
-    // A storage read that fails, and a storage the device no longer lists.
+    // Still unknown as far as the session can tell: not asked again. A storage the session has
+    // not seen is looked for, and a storage read that fails lets the upload go ahead.
     m_bridge->setFreeSpace(storage, 1);
     m_bridge->failNext(Operation::storages, {1, "general failure"});
     runTask(m_session->uploadFile(source, QStringLiteral("2.bin"), idOf(folder), storageID()));
@@ -174,7 +175,7 @@ TEST_F(SessionUpload, GoesAheadWhenTheFreeSpaceIsUnknownOrCannotBeChecked)
     EXPECT_EQ(unsized.size, std::optional<qint64>(0));
 
     EXPECT_EQ(m_bridge->calls(), (QStringList{"storages", QStringLiteral("upload 1.bin %1 65537 64").arg(folder),
-                                              "storages", QStringLiteral("upload 2.bin %1 65537 64").arg(folder),
+                                              QStringLiteral("upload 2.bin %1 65537 64").arg(folder),
                                               "storages", "upload 3.bin 4294967295 7 64", "upload 4.bin 4294967295 65537 0"}))
         << joined(m_bridge->calls());
 }
@@ -411,3 +412,79 @@ TEST_F(SessionUpload, TellsTheBridgeWhichObjectsOfItsNameTheFolderHeldAsFarAsIts
 }
 
 } // namespace
+
+// ---- The free space of a batch of uploads -----------------------------------------------------
+
+struct SpaceStep {
+    qint64 size;
+    // What the device reports from now on, when that changes before this file (another program
+    // wrote or deleted something, or the device counts what it was sent).
+    std::optional<std::uint64_t> deviceFree;
+    bool sent;
+    // Storage reads from the start of the batch up to and including this file.
+    int storageReads;
+};
+
+struct SpaceCase {
+    const char* name;
+    std::uint64_t deviceFree;
+    std::vector<SpaceStep> steps;
+};
+
+void PrintTo(const SpaceCase& batch, std::ostream* out)
+{
+    *out << batch.name;
+}
+
+class SessionBatchSpace : public LibMTPDeviceSessionTest, public ::testing::WithParamInterface<SpaceCase> {};
+
+// A batch asks for the free space once, at its start, and reckons it down by what it sends; a file
+// that would not fit by that reckoning makes it ask again, and only the device's fresh answer fails
+// the file, before anything of it is sent.
+TEST_P(SessionBatchSpace, IsAskedOnceAndAgainOnlyBeforeAFileWouldNotFit)
+{
+    const SpaceCase& batch = GetParam();
+    m_bridge->setFreeSpace(storage, batch.deviceFree);
+    runTask(m_session->storages());
+    for (std::size_t index = 0; index < batch.steps.size(); ++index) {
+        const SpaceStep& step = batch.steps[index];
+        if (step.deviceFree) {
+            m_bridge->setFreeSpace(storage, *step.deviceFree);
+        }
+        const QString name = QStringLiteral("%1.bin").arg(index);
+        const QString source = localFile(name, QByteArray(step.size, 'p'));
+        const std::optional<QuillbarrowError> failure =
+            sessionFailure(m_session->uploadFile(source, name, std::nullopt, storageID()));
+        EXPECT_EQ(kindOf(failure), step.sent ? "success" : "insufficientSpace") << "file " << index;
+        EXPECT_EQ(m_bridge->calls().count(QStringLiteral("upload %1 4294967295 65537 %2").arg(name).arg(step.size)),
+                  step.sent ? 1 : 0)
+            << "file " << index;
+        EXPECT_EQ(m_bridge->calls().count(QStringLiteral("storages")), step.storageReads)
+            << "file " << index << ": " << joined(m_bridge->calls());
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Uploads, SessionBatchSpace,
+    ::testing::Values(
+        SpaceCase{"FitsWhole", 100, {{40, {}, true, 1}, {40, {}, true, 1}, {20, {}, true, 1}}},
+        // 80 sent of 100: 30 more would not fit, and the device agrees; 15 still fits unasked.
+        SpaceCase{"OverflowsAtTheThirdFile", 100, {{40, {}, true, 1}, {40, 20, true, 1}, {30, {}, false, 2}, {15, {}, true, 2}}},
+        // The reckoning says no, but room was made meanwhile: the device's answer lets it go.
+        SpaceCase{"RoomMadeMeanwhile", 100, {{60, {}, true, 1}, {50, 500, true, 2}, {400, {}, true, 2}}},
+        // A file larger than the free space at the start is failed only after asking once more.
+        SpaceCase{"TooFullForTheFirstFile", 10, {{11, {}, false, 2}, {10, {}, true, 2}}}),
+    [](const ::testing::TestParamInfo<SpaceCase>& info) { return std::string(info.param.name); });
+
+// A download of a file that a listing of the session showed gives the bridge that size, so that the
+// device is not asked for it; a file the session has not listed goes without.
+TEST_F(SessionProgress, DownloadsGiveTheBridgeTheSizeTheListingShowed)
+{
+    const std::uint32_t listed = m_bridge->addFile(storage, root, "listed.jpg", "0123456789");
+    runTask(m_session->rootDirectory(storageID()));
+    const std::uint32_t unlisted = m_bridge->addFile(storage, root, "new.jpg", "abc");
+    ProgressRecord record;
+    runTask(m_session->downloadFile(idOf(listed), m_local.filePath(QStringLiteral("a")), record.function()));
+    runTask(m_session->downloadFile(idOf(unlisted), m_local.filePath(QStringLiteral("b")), record.function()));
+    EXPECT_EQ(m_bridge->downloadSizes(), (QList<std::int64_t>{10, -1}));
+}
