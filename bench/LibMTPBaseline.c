@@ -11,12 +11,22 @@
  *                             objects are deleted afterwards (not timed)
  *   list FOLDER               LIBMTP_Get_Files_And_Folders of one folder: "seconds=T count=N"
  *   delete PATH               LIBMTP_Delete_Object: "seconds=T"
+ *   get-folder FOLDER DEST    the files of FOLDER into the local folder DEST (made first), one
+ *                             LIBMTP_Get_File_To_File after the other, timed from the listing of
+ *                             FOLDER on: "seconds=T bytes=B count=N"
+ *   send-folder SOURCE FOLDER NAME
+ *                             a folder NAME made in FOLDER and the files of the local folder
+ *                             SOURCE sent into it in name order, timed from a listing of FOLDER
+ *                             on (QEMU's device takes objects only in folders listed in the
+ *                             session: FOLDER and the new folder are listed first):
+ *                             "seconds=T bytes=B count=N id=I", I being the new folder's id
  *
  * Exit status 0 on success, 1 with the reason on stderr, 2 for a wrong command line. */
 #define _POSIX_C_SOURCE 200809L
 
 #include <libmtp.h>
 
+#include <dirent.h>
 #include <errno.h>
 #include <stdarg.h>
 #include <stdint.h>
@@ -242,10 +252,118 @@ static int delete_object(const char *path)
     return 0;
 }
 
+/* Every regular file of a local folder, by name. */
+typedef struct {
+    char **names;
+    size_t count;
+} Names;
+
+static int by_name(const void *a, const void *b)
+{
+    return strcmp(*(char *const *)a, *(char *const *)b);
+}
+
+static Names local_files(const char *folder)
+{
+    Names found = {NULL, 0};
+    DIR *directory = opendir(folder);
+    if (!directory) {
+        fail("cannot read %s: %s", folder, strerror(errno));
+    }
+    size_t capacity = 0;
+    for (struct dirent *entry = readdir(directory); entry; entry = readdir(directory)) {
+        if (entry->d_name[0] == '.') {
+            continue;
+        }
+        if (found.count == capacity) {
+            capacity = capacity ? capacity * 2 : 256;
+            found.names = realloc(found.names, capacity * sizeof(char *));
+        }
+        found.names[found.count++] = strdup(entry->d_name);
+    }
+    closedir(directory);
+    qsort(found.names, found.count, sizeof(char *), by_name);
+    return found;
+}
+
+static int get_folder(const char *path, const char *destination)
+{
+    Location folder = locate(path);
+    LIBMTP_Clear_Errorstack(device);
+    if (mkdir(destination, 0777) != 0 && errno != EEXIST) {
+        fail("cannot create %s: %s", destination, strerror(errno));
+    }
+    long long bytes = 0;
+    long count = 0;
+    double start = now();
+    LIBMTP_file_t *files = LIBMTP_Get_Files_And_Folders(device, folder.storage, folder.id);
+    for (LIBMTP_file_t *file = files; file; file = file->next) {
+        if (file->filetype == LIBMTP_FILETYPE_FOLDER || !file->filename) {
+            continue;
+        }
+        char target[4096];
+        snprintf(target, sizeof target, "%s/%s", destination, file->filename);
+        if (LIBMTP_Get_File_To_File(device, file->item_id, target, NULL, NULL) != 0) {
+            fail("cannot download %s", file->filename);
+        }
+        bytes += (long long)file->filesize;
+        ++count;
+    }
+    double seconds = now() - start;
+    release_list(files);
+    printf("seconds=%.6f bytes=%lld count=%ld\n", seconds, bytes, count);
+    return 0;
+}
+
+static int send_folder(const char *source, const char *path, const char *name)
+{
+    Names names = local_files(source);
+    Location parent = locate(path);
+    LIBMTP_Clear_Errorstack(device);
+    long long bytes = 0;
+    double start = now();
+    release_list(LIBMTP_Get_Files_And_Folders(device, parent.storage, parent.id));
+    char *folder_name = strdup(name);
+    uint32_t folder = LIBMTP_Create_Folder(device, folder_name, parent.id, parent.storage);
+    free(folder_name);
+    if (folder == 0) {
+        fail("cannot create the folder %s", name);
+    }
+    /* QEMU's device takes uploads only into a folder listed in the session, a new one too. */
+    release_list(LIBMTP_Get_Files_And_Folders(device, parent.storage, folder));
+    for (size_t index = 0; index < names.count; ++index) {
+        char local[4096];
+        snprintf(local, sizeof local, "%s/%s", source, names.names[index]);
+        struct stat info;
+        if (stat(local, &info) != 0) {
+            fail("cannot stat %s: %s", local, strerror(errno));
+        }
+        LIBMTP_file_t *file = LIBMTP_new_file_t();
+        file->filename = strdup(names.names[index]);
+        file->filesize = (uint64_t)info.st_size;
+        file->filetype = LIBMTP_FILETYPE_UNKNOWN;
+        file->parent_id = folder;
+        file->storage_id = parent.storage;
+        if (LIBMTP_Send_File_From_File(device, local, file, NULL, NULL) != 0) {
+            fail("cannot upload %s", local);
+        }
+        LIBMTP_destroy_file_t(file);
+        bytes += (long long)info.st_size;
+    }
+    double seconds = now() - start;
+    printf("seconds=%.6f bytes=%lld count=%zu id=%u\n", seconds, bytes, names.count, folder);
+    for (size_t index = 0; index < names.count; ++index) {
+        free(names.names[index]);
+    }
+    free(names.names);
+    return 0;
+}
+
 static void usage(void)
 {
     fputs("usage: quillbarrow_bench_libmtp lookup PATH | get PATH DESTINATION |\n"
-          "       send SOURCE FOLDER NAME | send-many SOURCE FOLDER N | list FOLDER | delete PATH\n",
+          "       send SOURCE FOLDER NAME | send-many SOURCE FOLDER N | list FOLDER | delete PATH |\n"
+          "       get-folder FOLDER DESTINATION | send-folder SOURCE FOLDER NAME\n",
           stderr);
     exit(2);
 }
@@ -257,8 +375,9 @@ int main(int argc, char **argv)
     }
     const char *command = argv[1];
     int wanted = strcmp(command, "lookup") == 0 || strcmp(command, "delete") == 0 || strcmp(command, "list") == 0 ? 3
-                 : strcmp(command, "get") == 0                                                                    ? 4
-                 : strcmp(command, "send") == 0 || strcmp(command, "send-many") == 0                              ? 5
+                 : strcmp(command, "get") == 0 || strcmp(command, "get-folder") == 0                              ? 4
+                 : strcmp(command, "send") == 0 || strcmp(command, "send-many") == 0 ||
+                           strcmp(command, "send-folder") == 0                                                    ? 5
                                                                                                                   : -1;
     if (wanted < 0 || argc != wanted) {
         usage();
@@ -274,6 +393,10 @@ int main(int argc, char **argv)
         status = send_file(argv[2], argv[3], argv[4]);
     } else if (strcmp(command, "send-many") == 0) {
         status = send_many(argv[2], argv[3], argv[4]);
+    } else if (strcmp(command, "get-folder") == 0) {
+        status = get_folder(argv[2], argv[3]);
+    } else if (strcmp(command, "send-folder") == 0) {
+        status = send_folder(argv[2], argv[3], argv[4]);
     } else if (strcmp(command, "list") == 0) {
         status = list(argv[2]);
     } else {

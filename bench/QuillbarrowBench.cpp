@@ -4,12 +4,20 @@
 //   quillbarrow_bench transfers FILE [--rounds N]
 //       Downloads and uploads FILE through LibMTPDeviceSession and through the TransferCoordinator
 //       (paste into a local folder, paste into the device folder), beside mtp-getfile,
-//       mtp-sendfile and the plain libmtp calls.
+//       mtp-sendfile and the plain libmtp calls. With --downloads-only, the downloads alone.
 //   quillbarrow_bench listing FOLDER [--rounds N] [--mtp-files] [--uploads N]
 //       Lists FOLDER through the session beside a plain LIBMTP_Get_Files_And_Folders of it (and,
 //       with --mtp-files, one run of mtp-files over the whole device); with --uploads, also sends
 //       N files of 1 MB into FOLDER through the session, as one paste through the coordinator and
 //       through plain libmtp.
+//   quillbarrow_bench photos FOLDER [--rounds N]
+//       Pastes the device folder FOLDER (many small files, see make-photos) into a local folder
+//       through the TransferCoordinator, and the same files back into a new folder beside FOLDER,
+//       each beside a plain libmtp loop over the same files in one session (quillbarrow_bench_libmtp
+//       get-folder and send-folder); prints each direction's time and the ratio ours / plain.
+//   quillbarrow_bench make-photos PATH COUNT
+//       Fills the local folder PATH with COUNT files of 20 to 200 KB of random bytes, each of a
+//       size that QEMU's device can take (the same sizes on every run).
 //   quillbarrow_bench memory FILE
 //       One process that moves FILE both ways through the session and the coordinator and prints
 //       its peak resident memory (getrusage). Start it from a small process such as the shell:
@@ -27,6 +35,7 @@
 #include "BenchMain.h"
 #include "ChildProcess.h"
 #include "CoordinatorRig.h"
+#include "QemuUploadSizes.h"
 #include "Samples.h"
 
 #include "domain/QuillbarrowError.h"
@@ -41,14 +50,18 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
+#include <QMap>
 #include <QUrl>
 
 #include <QCoro/QCoroTask>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -68,6 +81,8 @@ struct Options {
     int rounds = 3;
     bool mtpFiles = false;
     int uploads = 0;
+    bool downloadsOnly = false;
+    int count = 0;
     QString responder;
     QString share;
     QString work;
@@ -311,8 +326,14 @@ public:
     QCoro::Task<> transfers();
     QCoro::Task<> listing();
     QCoro::Task<> memory();
+    QCoro::Task<> photos();
+    void makePhotos() const;
 
 private:
+    // One round of the photo pastes: ours and plain libmtp's, each way.
+    QCoro::Task<> photoRound(int round, const QMap<QString, qint64>& expected, bool verify);
+    // Deletes the device folder `name` in the folder at `parentPath`, with what it holds.
+    QCoro::Task<> deleteDeviceFolder(QString parentPath, QString name);
     QCoro::Task<QList<Row>> uploadsIntoFolder(qint64 objects, double listingSeconds);
     // The paste's time and, within it, the time of its listings.
     QCoro::Task<std::pair<double, double>> coordinatorUploadsIntoFolder(QString small, int count);
@@ -334,6 +355,7 @@ private:
     QString m_toolTinyID;
 
     Samples m_sessionDown, m_sessionUp, m_coordinatorDown, m_coordinatorUp;
+    Samples m_photosDown, m_photosUp, m_plainPhotosDown, m_plainPhotosUp;
     Samples m_toolGet, m_toolGetTiny, m_toolSend, m_toolSendTiny, m_plainGet, m_plainSend;
     qint64 m_progressCalls = 0;
 };
@@ -425,6 +447,9 @@ QCoro::Task<> Bench::ourRound(int round, qint64 size, bool verify)
     };
 
     QList<std::function<QCoro::Task<>()>> steps{sessionDown, coordinatorDown, sessionUp, coordinatorUp};
+    if (m_options.downloadsOnly) {
+        steps = {sessionDown, coordinatorDown};
+    }
     for (int step = 0; step < steps.size(); ++step) {
         const std::function<QCoro::Task<>()>& next = steps.at((step + round) % steps.size());
         co_await next();
@@ -437,7 +462,7 @@ void Bench::theirRound(int round, qint64 size, bool verify)
 {
     const QString folder = targetFolder();
     const QString tiny = workPath(QStringLiteral("tiny.bin"));
-    const QList<std::function<void()>> steps{
+    QList<std::function<void()>> steps{
         [&] {
             const QString destination = workPath(QStringLiteral("tool-download.bin"));
             const ChildRun run = child({QStringLiteral("mtp-getfile"), m_toolFileID, destination},
@@ -498,6 +523,10 @@ void Bench::theirRound(int round, qint64 size, bool verify)
             baseline({QStringLiteral("delete"), folder + QLatin1Char('/') + name}, QStringLiteral("delete"));
         },
     };
+    if (m_options.downloadsOnly) {
+        // The two downloads of the tool and plain libmtp's.
+        steps = {steps.at(0), steps.at(1), steps.at(4)};
+    }
     for (int step = 0; step < steps.size(); ++step) {
         steps.at((step + round) % steps.size())();
     }
@@ -580,7 +609,7 @@ QCoro::Task<> Bench::transfers()
                    rate(sizeBytes, plain.median()),
                    ratioText(plain.median() / ours.median())};
     };
-    const QList<Row> rows{
+    QList<Row> rows{
         transferRow(QStringLiteral("download, session"), m_sessionDown, toolGet, QStringLiteral("mtp-getfile"), m_plainGet),
         transferRow(QStringLiteral("download, coordinator"), m_coordinatorDown, toolGet, QStringLiteral("mtp-getfile"),
                     m_plainGet),
@@ -588,6 +617,9 @@ QCoro::Task<> Bench::transfers()
         transferRow(QStringLiteral("upload, coordinator"), m_coordinatorUp, toolSend, QStringLiteral("mtp-sendfile"),
                     m_plainSend),
     };
+    if (m_options.downloadsOnly) {
+        rows = rows.mid(0, 2);
+    }
     printTable(m_options.responder, rows);
 }
 
@@ -806,13 +838,246 @@ QCoro::Task<> Bench::memory()
                     QStringLiteral("-"), QStringLiteral("-"), QStringLiteral("-"), QStringLiteral("-")}});
 }
 
+// ---- Many small files ---------------------------------------------------------------------------
+
+namespace {
+
+// The regular files of a local folder (not below it), by name, with their sizes.
+QMap<QString, qint64> filesIn(const QString& folder)
+{
+    QMap<QString, qint64> files;
+    QDirIterator entries(folder, QDir::Files | QDir::NoDotAndDotDot);
+    while (entries.hasNext()) {
+        entries.next();
+        files.insert(entries.fileName(), entries.fileInfo().size());
+    }
+    return files;
+}
+
+// Throws unless `folder` holds exactly the expected files; with `reference`, byte for byte the
+// same as the files of that name there.
+void requireFiles(const QString& folder, const QMap<QString, qint64>& expected, const QString& reference,
+                  const QString& what)
+{
+    const QMap<QString, qint64> found = filesIn(folder);
+    if (found != expected) {
+        throw BenchFailure(QStringLiteral("%1: %2 holds %3 files, not the %4 expected (or their sizes differ)")
+                               .arg(what, folder)
+                               .arg(found.size())
+                               .arg(expected.size()));
+    }
+    if (!reference.isEmpty()) {
+        for (auto file = expected.constBegin(); file != expected.constEnd(); ++file) {
+            if (!sameContents(folder + QLatin1Char('/') + file.key(), reference + QLatin1Char('/') + file.key())) {
+                throw BenchFailure(QStringLiteral("%1: %2 differs").arg(what, file.key()));
+            }
+        }
+    }
+}
+
+qint64 totalBytes(const QMap<QString, qint64>& files)
+{
+    qint64 bytes = 0;
+    for (const qint64 size : files) {
+        bytes += size;
+    }
+    return bytes;
+}
+
+} // namespace
+
+void Bench::makePhotos() const
+{
+    const QString folder = m_options.target;
+    if (!QDir().mkpath(folder)) {
+        throw BenchFailure(QStringLiteral("cannot create %1").arg(folder));
+    }
+    // The same sizes and bytes on every run: a fixed seed.
+    quint64 state = 0x9E3779B97F4A7C15ull;
+    const auto next = [&state] {
+        state ^= state << 13;
+        state ^= state >> 7;
+        state ^= state << 17;
+        return state;
+    };
+    for (int index = 1; index <= m_options.count; ++index) {
+        qint64 size = 0;
+        do {
+            size = 20'000 + static_cast<qint64>(next() % 180'001);
+        } while (!qemuTakesUploadOf(size));
+        QByteArray bytes(size, Qt::Uninitialized);
+        for (qsizetype at = 0; at < bytes.size(); at += 8) {
+            const quint64 word = next();
+            std::memcpy(bytes.data() + at, &word, static_cast<std::size_t>(std::min<qsizetype>(8, bytes.size() - at)));
+        }
+        QFile file(folder + QStringLiteral("/IMG_%1.jpg").arg(index, 5, 10, QLatin1Char('0')));
+        if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size()) {
+            throw BenchFailure(QStringLiteral("cannot write %1").arg(file.fileName()));
+        }
+    }
+}
+
+QCoro::Task<> Bench::deleteDeviceFolder(QString parentPath, QString name)
+{
+    const std::shared_ptr<DeviceSession> session = co_await openFirstDevice(m_backend);
+    const Located parent = co_await locate(session, parentPath);
+    const Located where{parent.storage, parent.item, parent.item.id, parent.folderPath.appending(parent.item.name)};
+    const std::optional<RemoteItem> folder = co_await childNamed(session, where, name);
+    if (folder) {
+        bool deleted = true;
+        try {
+            co_await session->deleteItem(folder->id);
+        } catch (const QuillbarrowError&) {
+            deleted = false; // QEMU's device deletes only empty folders
+        }
+        if (!deleted) {
+            const RemotePath path = where.folderPath.appending(name);
+            const DirectoryPage page = co_await session->listDirectory(folder->id, path);
+            for (const RemoteItem& item : std::as_const(page.items)) {
+                co_await session->deleteItem(item.id);
+            }
+            co_await session->deleteItem(folder->id);
+        }
+    }
+    co_await session->close();
+}
+
+QCoro::Task<> Bench::photoRound(int round, const QMap<QString, qint64>& expected, bool verify)
+{
+    const QString parentPath = targetFolder();
+    const QString name = lastComponent(m_options.target);
+    const QString reference = workPath(QStringLiteral("photos-source"));
+    const int files = static_cast<int>(expected.size());
+
+    const std::function<QCoro::Task<>()> oursDown = [&]() -> QCoro::Task<> {
+        const std::shared_ptr<DeviceSession> session = co_await openFirstDevice(m_backend);
+        const Located folder = co_await locate(session, m_options.target);
+        const QString destination = workPath(QStringLiteral("down-ours"));
+        QDir(destination).removeRecursively();
+        QDir().mkpath(destination);
+        CoordinatorRig rig(workPath(QStringLiteral("opened-files")));
+        rig.clipboard.copyDevice({folder.item}, folder.storage);
+        const auto start = std::chrono::steady_clock::now();
+        co_await rig.coordinator.pasteIntoLocal(QUrl::fromLocalFile(destination), session);
+        m_photosDown.add(secondsSince(start));
+        co_await session->close();
+        rig.requireCompleted(QStringLiteral("coordinator photo download"), files);
+        requireFiles(destination + QLatin1Char('/') + name, expected, verify ? reference : QString(),
+                     QStringLiteral("coordinator photo download"));
+        QDir(destination).removeRecursively();
+    };
+    const std::function<QCoro::Task<>()> plainDown = [&]() -> QCoro::Task<> {
+        const QString destination = workPath(QStringLiteral("down-plain"));
+        QDir(destination).removeRecursively();
+        m_plainPhotosDown.add(baselineSeconds({QStringLiteral("get-folder"), m_options.target, destination},
+                                              QStringLiteral("plain libmtp photo download")));
+        requireFiles(destination, expected, verify ? reference : QString(), QStringLiteral("plain libmtp photo download"));
+        QDir(destination).removeRecursively();
+        co_return;
+    };
+    const std::function<QCoro::Task<>()> oursUp = [&]() -> QCoro::Task<> {
+        // The pasted folder's name is the new device folder's.
+        const QString upName = QStringLiteral("up-ours-%1").arg(round + 1);
+        const QString source = workPath(upName);
+        if (!QDir().rename(reference, source)) {
+            throw BenchFailure(QStringLiteral("cannot rename %1").arg(reference));
+        }
+        const std::shared_ptr<DeviceSession> session = co_await openFirstDevice(m_backend);
+        const Located parent = co_await locate(session, parentPath);
+        CoordinatorRig rig(workPath(QStringLiteral("opened-files")));
+        rig.clipboard.copyLocal({QUrl::fromLocalFile(source)});
+        const auto start = std::chrono::steady_clock::now();
+        co_await rig.coordinator.pasteIntoDevice(parent.item.id, parent.storage, session);
+        m_photosUp.add(secondsSince(start));
+        co_await session->close();
+        QDir().rename(source, reference);
+        rig.requireCompleted(QStringLiteral("coordinator photo upload"), files);
+        requireFiles(sharePath(parentPath + QLatin1Char('/') + upName), expected, verify ? reference : QString(),
+                     QStringLiteral("coordinator photo upload"));
+        co_await deleteDeviceFolder(parentPath, upName);
+    };
+    const std::function<QCoro::Task<>()> plainUp = [&]() -> QCoro::Task<> {
+        const QString upName = QStringLiteral("up-plain-%1").arg(round + 1);
+        m_plainPhotosUp.add(baselineSeconds({QStringLiteral("send-folder"), reference, parentPath, upName},
+                                            QStringLiteral("plain libmtp photo upload")));
+        requireFiles(sharePath(parentPath + QLatin1Char('/') + upName), expected, verify ? reference : QString(),
+                     QStringLiteral("plain libmtp photo upload"));
+        co_await deleteDeviceFolder(parentPath, upName);
+    };
+
+    // Each direction's two sides one after the other, in an order that swaps every round.
+    const QList<std::function<QCoro::Task<>()>> steps = round % 2 == 0
+                                                            ? QList<std::function<QCoro::Task<>()>>{oursDown, plainDown, oursUp, plainUp}
+                                                            : QList<std::function<QCoro::Task<>()>>{plainDown, oursDown, plainUp, oursUp};
+    for (const std::function<QCoro::Task<>()>& step : steps) {
+        co_await step();
+    }
+}
+
+QCoro::Task<> Bench::photos()
+{
+    const QString parentPath = targetFolder();
+    if (parentPath.isEmpty()) {
+        // uMTP-Responder wedges on an upload into the storage root.
+        throw BenchFailure(QStringLiteral("the folder must lie in a folder, not in the storage root"));
+    }
+    // The reference and the source of every upload: the served files, copied into the guest's memory.
+    const QString served = sharePath(m_options.target);
+    const QString reference = workPath(QStringLiteral("photos-source"));
+    QDir().mkpath(reference);
+    const QMap<QString, qint64> expected = filesIn(served);
+    if (expected.isEmpty()) {
+        throw BenchFailure(QStringLiteral("%1 holds no files").arg(served));
+    }
+    for (auto file = expected.constBegin(); file != expected.constEnd(); ++file) {
+        if (!QFile::copy(served + QLatin1Char('/') + file.key(), reference + QLatin1Char('/') + file.key())) {
+            throw BenchFailure(QStringLiteral("cannot copy %1").arg(file.key()));
+        }
+    }
+    const qint64 bytes = totalBytes(expected);
+    say(QStringLiteral("photos: %1 files of %2 (%3 bytes), %4 rounds")
+            .arg(expected.size())
+            .arg(m_options.target)
+            .arg(bytes)
+            .arg(m_options.rounds));
+    for (int round = 0; round < m_options.rounds; ++round) {
+        const auto start = std::chrono::steady_clock::now();
+        co_await photoRound(round, expected, round == 0);
+        say(QStringLiteral("round %1 done in %2 s").arg(round + 1).arg(secondsSince(start), 0, 'f', 1));
+    }
+    detail(QStringLiteral("coordinator photo download s"), m_photosDown);
+    detail(QStringLiteral("plain libmtp photo download s"), m_plainPhotosDown);
+    detail(QStringLiteral("coordinator photo upload s"), m_photosUp);
+    detail(QStringLiteral("plain libmtp photo upload s"), m_plainPhotosUp);
+
+    const double count = static_cast<double>(expected.size());
+    const auto pace = [&](double seconds) {
+        return QStringLiteral("%1 s, %2 files/s, %3")
+            .arg(seconds, 0, 'f', 2)
+            .arg(count / seconds, 0, 'f', 1)
+            .arg(rate(static_cast<double>(bytes), seconds));
+    };
+    say(QStringLiteral("| responder | paste of %1 files (%2 MB) | ours | plain libmtp, one session | ours / plain (time) |")
+            .arg(expected.size())
+            .arg(static_cast<double>(bytes) / megabyte, 0, 'f', 0));
+    say(QStringLiteral("|---|---|---|---|---|"));
+    say(QStringLiteral("| %1 | download (coordinator) | %2 | %3 | %4 |")
+            .arg(m_options.responder, pace(m_photosDown.median()), pace(m_plainPhotosDown.median()),
+                 ratioText(m_photosDown.median() / m_plainPhotosDown.median())));
+    say(QStringLiteral("| %1 | upload (coordinator) | %2 | %3 | %4 |")
+            .arg(m_options.responder, pace(m_photosUp.median()), pace(m_plainPhotosUp.median()),
+                 ratioText(m_photosUp.median() / m_plainPhotosUp.median())));
+}
+
 // ---- Command line ----------------------------------------------------------------------------------
 
 [[noreturn]] void usage()
 {
-    std::fputs("usage: quillbarrow_bench transfers FILE [--rounds N]\n"
+    std::fputs("usage: quillbarrow_bench transfers FILE [--rounds N] [--downloads-only]\n"
                "       quillbarrow_bench listing FOLDER [--rounds N] [--mtp-files] [--uploads N]\n"
                "       quillbarrow_bench memory FILE\n"
+               "       quillbarrow_bench photos FOLDER [--rounds N]\n"
+               "       quillbarrow_bench make-photos PATH COUNT\n"
                "Runs inside the emulated-device guest (see bench/run.sh).\n",
                stderr);
     std::exit(2);
@@ -828,10 +1093,20 @@ Options parse(const QStringList& arguments)
     options.mode = arguments.at(1);
     options.target = arguments.at(2);
     if (options.mode != QLatin1String("transfers") && options.mode != QLatin1String("listing") &&
-        options.mode != QLatin1String("memory")) {
+        options.mode != QLatin1String("memory") && options.mode != QLatin1String("photos") &&
+        options.mode != QLatin1String("make-photos")) {
         usage();
     }
-    for (qsizetype index = 3; index < arguments.size(); ++index) {
+    qsizetype first = 3;
+    if (options.mode == QLatin1String("make-photos")) {
+        bool ok = false;
+        options.count = arguments.size() == 4 ? arguments.at(3).toInt(&ok) : 0;
+        if (!ok || options.count < 1) {
+            usage();
+        }
+        first = 4;
+    }
+    for (qsizetype index = first; index < arguments.size(); ++index) {
         const QString& argument = arguments.at(index);
         const bool hasValue = index + 1 < arguments.size();
         if (argument == QLatin1String("--rounds") && hasValue) {
@@ -846,6 +1121,8 @@ Options parse(const QStringList& arguments)
             if (!ok || options.uploads < 0) {
                 usage();
             }
+        } else if (argument == QLatin1String("--downloads-only")) {
+            options.downloadsOnly = true;
         } else if (argument == QLatin1String("--mtp-files")) {
             options.mtpFiles = true;
         } else {
@@ -877,9 +1154,22 @@ int main(int argc, char** argv)
         return 1;
     }
     auto bench = std::make_shared<quillbarrow::Bench>(options);
+    if (options.mode == QLatin1String("make-photos")) {
+        try {
+            bench->makePhotos();
+        } catch (const std::exception& failure) {
+            std::fprintf(stderr, "quillbarrow_bench: %s\n", failure.what());
+            return 1;
+        }
+        QDir(options.work).removeRecursively();
+        return 0;
+    }
     const int code = quillbarrow::runBenchmark(app, "quillbarrow_bench", [bench, mode = options.mode] {
         if (mode == QLatin1String("transfers")) {
             return bench->transfers();
+        }
+        if (mode == QLatin1String("photos")) {
+            return bench->photos();
         }
         if (mode == QLatin1String("listing")) {
             return bench->listing();

@@ -10,6 +10,8 @@
 #                            lives in the guest's memory and is mounted into the served folder:
 #                            the responder reads the served folder through 9p, so slowly that
 #                            listing a folder of 8,000 files there outlasts libmtp's time limit.
+#   make-photos PATH COUNT   a folder of COUNT files of 20 to 200 KB (quillbarrow_bench make-photos),
+#                            unless it exists; with uMTP-Responder in the guest's memory, as above
 #   run ARGS...              quillbarrow_bench ARGS...; it must succeed and print a table row
 # Exits with the first failing step's status.
 set -euo pipefail
@@ -46,6 +48,18 @@ make_folder() {
   fi
 }
 
+make_photos() {
+  local path=$share/$1 count=$2 folder
+  [ -e "$path" ] && return 0
+  if [ "$responder" = umtp ]; then
+    # The parent too, so that the uploads beside the folder are written to memory as well.
+    folder=/tmp/quillbarrow-bench-folders/$(dirname "$1")
+    mkdir -p "$folder" "$(dirname "$path")"
+    mount --bind "$folder" "$(dirname "$path")"
+  fi
+  "$bin/quillbarrow_bench" make-photos "$path" "$count"
+}
+
 run_bench() {
   local output status=0
   output=$(mktemp)
@@ -69,6 +83,7 @@ run_step() {
   case "${step[0]}" in
     make-file) [ ${#step[@]} -eq 3 ] || { echo "guest.sh: make-file PATH BYTES" >&2; exit 2; }; make_file "${step[1]}" "${step[2]}" ;;
     make-folder) [ ${#step[@]} -eq 3 ] || { echo "guest.sh: make-folder PATH COUNT" >&2; exit 2; }; make_folder "${step[1]}" "${step[2]}" ;;
+    make-photos) [ ${#step[@]} -eq 3 ] || { echo "guest.sh: make-photos PATH COUNT" >&2; exit 2; }; make_photos "${step[1]}" "${step[2]}" ;;
     run) run_bench "${step[@]:1}" ;;
     *) echo "guest.sh: unknown step '${step[0]}'" >&2; exit 2 ;;
   esac

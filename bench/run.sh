@@ -17,6 +17,10 @@
 #                       objects for plain libmtp too (the read of the new object's metadata ends
 #                       in a PTP I/O error after 40 s, and the device answers nothing more).
 #   --no-mtp-files      skip the one run of mtp-files over the device with the big folder
+#   --photos N          files of 20 to 200 KB pasted each way (default 2000)
+#   --photo-rounds N    rounds of the photo pastes (default 3)
+#   --downloads-only    the transfers of the file one way only: downloads
+#   --workloads LIST    which workloads, space-separated (default "transfers listing photos")
 #
 # Each responder gets two guests: one whose device serves only the transferred files (libmtp's
 # tools list the whole device before every transfer, so a big folder would swamp their times),
@@ -34,6 +38,10 @@ objects=10000
 list_rounds=3
 uploads=5
 mtp_files=--mtp-files
+photos=2000
+photo_rounds=3
+downloads_only=
+workloads="transfers listing photos"
 
 usage() {
   sed -n '2,/^set -euo/{/^#/s/^# \{0,1\}//p}' "$0" >&2
@@ -51,6 +59,10 @@ while [ $# -gt 0 ]; do
     --list-rounds) number "$1" "$2"; list_rounds=$2; shift 2 ;;
     --uploads) number "$1" "$2"; uploads=$2; shift 2 ;;
     --no-mtp-files) mtp_files=; shift ;;
+    --photos) number "$1" "$2"; photos=$2; shift 2 ;;
+    --photo-rounds) number "$1" "$2"; photo_rounds=$2; shift 2 ;;
+    --downloads-only) downloads_only=--downloads-only; shift ;;
+    --workloads) workloads=$2; shift 2 ;;
     -h | --help) usage ;;
     *) echo "run.sh: unknown option '$1'" >&2; usage ;;
   esac
@@ -83,15 +95,29 @@ in_guest() {
 }
 
 started=$(date +%s)
-for responder in $responders; do
-  new_share
-  mkdir -p "$share/bench"
-  head -c $((size_mb * 1000000)) /dev/urandom >"$share/bench/big.bin"
-  head -c $((memory_size_mb * 1000000)) /dev/urandom >"$share/bench/small.bin"
-  in_guest "$responder" transfers \
-    run transfers bench/big.bin --rounds "$rounds" , run memory bench/small.bin , run memory bench/big.bin
-  rm -rf "$share"
+wants() { [[ " $workloads " == *" $1 "* ]]; }
 
+for responder in $responders; do
+  if wants transfers; then
+    new_share
+    mkdir -p "$share/bench"
+    head -c $((size_mb * 1000000)) /dev/urandom >"$share/bench/big.bin"
+    head -c $((memory_size_mb * 1000000)) /dev/urandom >"$share/bench/small.bin"
+    memory=(, run memory bench/small.bin , run memory bench/big.bin)
+    [ -z "$downloads_only" ] || memory=()
+    in_guest "$responder" transfers \
+      run transfers bench/big.bin --rounds "$rounds" $downloads_only "${memory[@]}"
+    rm -rf "$share"
+  fi
+
+  if wants photos; then
+    new_share
+    in_guest "$responder" photos \
+      make-photos bench/photos "$photos" , run photos bench/photos --rounds "$photo_rounds"
+    rm -rf "$share"
+  fi
+
+  wants listing || continue
   new_share
   folder=folder-$objects
   if [ "$responder" = qemu ]; then
@@ -116,6 +142,13 @@ echo "| responder | measurement | ours | libmtp's tool | ours vs tool | plain li
 echo "|---|---|---|---|---|---|---|"
 for responder in $responders; do
   for log in transfers listing; do
-    grep -h "^| $responder |" "$logs/$responder-$log.log" || true
+    [ -f "$logs/$responder-$log.log" ] && grep -h "^| $responder |" "$logs/$responder-$log.log" || true
   done
 done
+if wants photos; then
+  echo
+  for responder in $responders; do
+    grep -h "^| responder | paste\|^|---|---|---|---|---|$\|^| $responder | \(up\|down\)load (coordinator)" \
+      "$logs/$responder-photos.log" || true
+  done
+fi

@@ -1,5 +1,7 @@
 #include "E2EResponder.h"
 
+#include "QemuUploadSizes.h"
+
 #include "LocalTree.h"
 #include "ResponderSession.h"
 #include "RunTask.h"
@@ -54,9 +56,7 @@ QString E2EResponder::name() const
 
 bool E2EResponder::acceptsUploadOf(qint64 size) const
 {
-    constexpr qint64 header = 12;
-    constexpr qint64 packet = 512;
-    return m_kind != Kind::qemu || (size + header) % packet >= header;
+    return m_kind != Kind::qemu || qemuTakesUploadOf(size);
 }
 
 QString E2EResponder::writableFolderName()

@@ -48,11 +48,8 @@ class E2EResponder {
     // sure it has done so before it answers the next request.)
     bool needsListedParents() const { return m_kind == Kind::qemu; }
 
-    // Whether the device takes an upload of `size` bytes. QEMU 7.2's device cannot take an upload
-    // whose data container (12 bytes of header and the file) ends with a USB packet shorter than
-    // the header: it aborts (an assertion in usb_mtp_get_data) when the container fills its last
-    // 512-byte packet, and stops answering when 1 to 11 bytes are left for the last packet. That
-    // is every file of 500 to 511 bytes plus a multiple of 512.
+    // Whether the device takes an upload of `size` bytes (see qemuTakesUploadOf for the sizes
+    // QEMU 7.2's device cannot take).
     bool acceptsUploadOf(qint64 size) const;
 
     // Where the tests write: a folder in the storage root (an upload into uMTP-Responder's storage
