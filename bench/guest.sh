@@ -23,6 +23,10 @@ share=${QUILLBARROW_E2E_SHARE:?run me through scripts/e2e/run-in-guest.sh}
 responder=${QUILLBARROW_E2E_RESPONDER:?run me through scripts/e2e/run-in-guest.sh}
 # The guest's /tmp is in its memory: local copies there cost no 9p round trips.
 export TMPDIR=/tmp
+# So is the state folder, where the interrupted-upload log lives: the guest's home lies on the
+# host's root, shared through 9p under an overlay, where every file operation is a round trip to
+# the host that a computer's own disk does not make.
+export XDG_STATE_HOME=/tmp/quillbarrow-state
 
 make_file() {
   local path=$share/$1 bytes=$2

@@ -608,10 +608,10 @@ QCoro::Task<> downloadOn(std::shared_ptr<Core> core, RemoteObjectID itemID, QStr
     const QByteArray path = QFile::encodeName(destination);
     // The size the session's listing showed: the device need not be asked for it again.
     const std::optional<std::uint64_t> listedSize = core->known.listedSize(object);
-    QFuture<void> downloading = core->transfers.run([access, object, path, listedSize, progress] {
+    PoolCall<void> downloading = core->transfers.call([access, object, path, listedSize, progress] {
         downloadNow(access, object, path, listedSize, progress);
     });
-    co_await downloading;
+    co_await std::move(downloading);
 }
 
 // The free space of the storage as the session reckons it: what the last storage read gave, less
@@ -774,13 +774,13 @@ QCoro::Task<RemoteItem> uploadOn(std::shared_ptr<Core> core, QString source, QSt
     // Whether a failed attempt may have left something that is still on the device.
     bool mayHaveLeftSomething = false;
     for (int attempt = 1;; ++attempt) {
-        QFuture<UploadAttempt> sending =
-            core->transfers.run([access, sourcePath, parent, storage, utf8, size, sameNamed, progress] {
+        PoolCall<UploadAttempt> sending =
+            core->transfers.call([access, sourcePath, parent, storage, utf8, size, sameNamed, progress] {
                 return uploadNow(access, sourcePath, parent, storage, utf8, size, sameNamed, progress);
             });
         UploadAttempt outcome;
         try {
-            outcome = co_await sending;
+            outcome = co_await std::move(sending);
         } catch (...) {
             core->known.forget(storage, parent);
             throw;

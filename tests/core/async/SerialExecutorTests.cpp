@@ -132,3 +132,60 @@ TEST(SerialExecutor, JobDroppedBeforeItRanSettlesWithAnError)
     };
     EXPECT_TRUE(runTask(awaitDropped(dropped)));
 }
+
+namespace {
+
+// What an awaited call() ended with, and on which thread the coroutine went on.
+struct CallEnding {
+    QString outcome;
+    QThread* resumedOn = nullptr;
+};
+
+QCoro::Task<CallEnding> awaitCall(SerialExecutor* executor, std::function<int()> job)
+{
+    CallEnding ending;
+    try {
+        PoolCall<int> call = executor->call(job);
+        ending.outcome = QString::number(co_await std::move(call));
+    } catch (const DeviceGone& error) {
+        ending.outcome = QString::fromUtf8(error.what());
+    } catch (const JobDropped&) {
+        ending.outcome = QStringLiteral("dropped");
+    }
+    ending.resumedOn = QThread::currentThread();
+    co_return ending;
+}
+
+} // namespace
+
+// An awaited call goes on on the main thread with the job's result, its own exception, or
+// JobDropped when the executor goes away before the job ran.
+TEST(SerialExecutor, AwaitedCallResumesOnTheMainThreadWithHowTheJobEnded)
+{
+    SerialExecutor executor;
+    const CallEnding result = runTask(awaitCall(&executor, [] { return 42; }));
+    EXPECT_EQ(result.outcome, QStringLiteral("42"));
+    EXPECT_EQ(result.resumedOn, QThread::currentThread());
+    const CallEnding failed = runTask(awaitCall(&executor, []() -> int { throw DeviceGone(); }));
+    EXPECT_EQ(failed.outcome, QStringLiteral("device gone"));
+    EXPECT_EQ(failed.resumedOn, QThread::currentThread());
+
+    std::latch started(1);
+    std::latch release(1);
+    auto doomed = std::make_unique<SerialExecutor>();
+    QFuture<void> blocker = doomed->run([&] {
+        started.count_down();
+        release.wait();
+    });
+    started.wait();
+    QCoro::Task<CallEnding> waiting = awaitCall(doomed.get(), [] { return 7; });
+    std::thread releaser([&] {
+        QThread::msleep(5);
+        release.count_down();
+    });
+    doomed.reset(); // drops the queued job, waits for the running one
+    releaser.join();
+    const CallEnding dropped = runTask(std::move(waiting));
+    EXPECT_EQ(dropped.outcome, QStringLiteral("dropped"));
+    EXPECT_EQ(dropped.resumedOn, QThread::currentThread());
+}

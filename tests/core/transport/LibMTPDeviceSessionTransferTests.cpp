@@ -268,7 +268,7 @@ TEST_F(SessionUpload, StoppedThroughItsProgressFunctionIsCancelledAndNotSentAgai
     ProgressRecord progress;
     const std::optional<QuillbarrowError> failure = sessionFailure(
         m_session->uploadFile(source, QStringLiteral("a.bin"), std::nullopt, storageID(), progress.function(false)));
-    EXPECT_EQ(kindOf(failure), "userCancelled");
+    EXPECT_EQ(kindOf(failure), "userCancelled") << (failure ? failure->technicalDetails().toStdString() : "");
     EXPECT_EQ(progress.reports().size(), 1u);
     EXPECT_EQ(m_bridge->calls().count(QStringLiteral("upload a.bin 4294967295 65537 6")), 1);
     EXPECT_TRUE(m_bridge->children(storage, root).isEmpty());
