@@ -1,8 +1,7 @@
 // The whole application window against the attached device, driven as a person drives it: the
 // device chosen in the sidebar, a file picked in the Mac pane and sent with "Copy to Android", a
 // folder opened in the Android pane and a file of it brought back with "Copy to Mac", the cable
-// pulled in the middle of a copy, the phone held by the desktop's phone service and freed from the
-// error banner. What arrives is compared byte for byte with the
+// pulled in the middle of a copy. What arrives is compared byte for byte with the
 // served folder, the device's own storage seen from the host.
 
 #include "LocalTree.h"
@@ -27,7 +26,6 @@
 #include <QFile>
 #include <QLabel>
 #include <QListWidget>
-#include <QProcess>
 #include <QPushButton>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -165,62 +163,6 @@ TEST_F(WindowGuest, CopyToMacDownloadsAFileOfAnOpenedFolderByteForByte)
         servedPath(servedFolderName() + QLatin1Char('/') + servedFileName()), homePath(servedFileName()));
     EXPECT_FALSE(difference) << difference.value_or(QString()).toStdString();
     EXPECT_EQ(QDir(m_home.path()).entryList(QDir::Files | QDir::Hidden), QStringList{servedFileName()});
-}
-
-// The phone held by another program when the window starts: a holder that opened it through
-// libmtp, started under the name of the desktop's own phone service.
-class WindowGuestWithHolder : public WindowGuest {
-  protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(m_holderFolder.isValid());
-        const QString holder = m_holderFolder.filePath(QStringLiteral("gvfsd-mtp"));
-        ASSERT_TRUE(QFile::copy(QStringLiteral(QUILLBARROW_E2E_PHONE_HOLDER), holder));
-        m_holder.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        m_holder.start(holder, {});
-        ASSERT_TRUE(processEventsUntil([this] {
-            return m_holder.canReadLine() || m_holder.state() == QProcess::NotRunning;
-        })) << "the holder did not start";
-        ASSERT_EQ(m_holder.readLine(), "holding\n") << "the holder could not open the device";
-        m_windowStarted = true;
-        WindowGuest::SetUp();
-    }
-    void TearDown() override
-    {
-        if (m_windowStarted) {
-            WindowGuest::TearDown();
-        }
-        if (m_holder.state() != QProcess::NotRunning) {
-            m_holder.kill();
-            m_holder.waitForFinished();
-        }
-    }
-
-    QTemporaryDir m_holderFolder;
-    QProcess m_holder;
-    bool m_windowStarted = false;
-};
-
-TEST_F(WindowGuestWithHolder, TheBannerNamesTheHolderAndQuitAndRetryFreesThePhone)
-{
-    ErrorBannerView* banner = window().errorBanner();
-    auto* detected = banner->findChild<QLabel*>(QStringLiteral("bannerDetected"));
-    auto* quit = banner->findChild<QPushButton*>(QStringLiteral("quitAndRetryButton"));
-    ASSERT_TRUE(processEventsUntil([&] { return banner->isVisible() && detected->isVisible(); }, connectWatchdog))
-        << "no banner named what holds the phone";
-    EXPECT_EQ(detected->text(), QStringLiteral("Detected: GNOME phone access"));
-    ASSERT_TRUE(quit->isVisible());
-    EXPECT_EQ(quit->text().replace(QStringLiteral("&&"), QStringLiteral("&")), QStringLiteral("Quit & Retry"));
-    EXPECT_EQ(m_holder.state(), QProcess::Running);
-
-    QTest::mouseClick(quit, Qt::LeftButton);
-
-    ASSERT_TRUE(processEventsUntil([this] { return m_holder.state() == QProcess::NotRunning; }, connectWatchdog));
-    EXPECT_EQ(m_holder.exitStatus(), QProcess::CrashExit); // ended by the quit's signal
-    ASSERT_NE(awaitConnectedDeviceRow(), nullptr);
-    EXPECT_TRUE(awaitRow(androidPane().table(), servedFolderName()));
-    EXPECT_TRUE(deviceRootNames().contains(servedFolderName()));
-    EXPECT_FALSE(banner->isVisible());
 }
 
 // Last in the run: QEMU's device, unplugged with an open session and plugged in again, may fail
