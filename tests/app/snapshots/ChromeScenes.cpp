@@ -49,25 +49,6 @@ std::unique_ptr<QWidget> bannerWithConflictingAppsScene()
     return window;
 }
 
-// The banner of a phone held by the desktop's own phone service, as the window shows it.
-std::unique_ptr<QWidget> bannerWithPhoneHeldByTheDesktopScene()
-{
-    auto window = std::make_unique<QWidget>();
-    auto* layout = new QVBoxLayout(window.get());
-    auto* banner = new ErrorBannerView(nullptr);
-    banner->setBanner(ErrorBanner(
-        QStringLiteral("Another app or macOS service is already using this phone."),
-        QStringLiteral("Another program has claimed the phone's USB interface, so Quillbarrow cannot open the phone. "
-                       "Quit the program that holds it (the desktop's own phone access, a phone mount or another "
-                       "file-transfer app), then try again. Possible conflicting apps or services: GNOME phone access."),
-        {DetectedConflictApp(2101, QStringLiteral("GNOME phone access"), std::nullopt,
-                             QStringLiteral("/usr/libexec/gvfsd-mtp"), true, false)}));
-    layout->addWidget(banner);
-    layout->addStretch(1);
-    window->resize(980, 150);
-    return window;
-}
-
 std::unique_ptr<QWidget> conflictSheetScene()
 {
     return std::make_unique<ConflictResolutionSheet>(ConflictRequest(QUuid::createUuid(), std::nullopt,
@@ -121,7 +102,6 @@ QList<ChromeScene> chromeScenes()
     return {
         {QStringLiteral("guide-without-device"), guideWithoutDeviceScene},
         {QStringLiteral("banner-with-conflicting-apps"), bannerWithConflictingAppsScene},
-        {QStringLiteral("banner-phone-held-by-the-desktop"), bannerWithPhoneHeldByTheDesktopScene},
         {QStringLiteral("conflict-sheet"), conflictSheetScene},
         {QStringLiteral("new-folder-sheet"), newFolderSheetScene},
         {QStringLiteral("rename-sheet"), renameSheetScene},
