@@ -140,11 +140,8 @@ TEST(ConflictDetection, ThisPlatformsPhoneHoldersAreNamedByTheirRowsAndTheirNeig
         {"/usr/libexec/gvfsd", {}},
         {"/usr/libexec/gvfsd-gphoto2", {}},
         {"/usr/libexec/gvfs-mtp-volume-monitor", {}},
-        {"/usr/libexec/gvfsd-fuse", {}},
         {"/usr/lib/x86_64-linux-gnu/libexec/kf5/kioslave5", {}},
-        {"/usr/bin/kded5", {}},
         {"/usr/bin/mtp-files", {}},
-        {"/usr/bin/mtp-detect", {}},
         {"/usr/sbin/umtprd", {}},
     };
     const QList<RunningAppConflictDetector::KnownConflict> table = RunningAppConflictDetector::defaultKnownConflicts();
