@@ -358,7 +358,7 @@ private:
     QString m_toolTinyID;
 
     Samples m_sessionDown, m_sessionUp, m_coordinatorDown, m_coordinatorUp;
-    Samples m_photosDown, m_photosUp, m_plainPhotosDown, m_plainPhotosUp;
+    Samples m_photosDown, m_photosUp, m_plainPhotosDown, m_plainPhotosUp, m_sessionPhotosDown;
     Samples m_toolGet, m_toolGetTiny, m_toolSend, m_toolSendTiny, m_plainGet, m_plainSend;
     qint64 m_progressCalls = 0;
 };
@@ -969,6 +969,25 @@ QCoro::Task<> Bench::photoRound(int round, const QMap<QString, qint64>& expected
                      QStringLiteral("coordinator photo download"));
         QDir(destination).removeRecursively();
     };
+    // The session alone, file by file as the coordinator calls it: what of ours lies below it.
+    const std::function<QCoro::Task<>()> sessionDown = [&]() -> QCoro::Task<> {
+        const std::shared_ptr<DeviceSession> session = co_await openFirstDevice(m_backend);
+        const Located folder = co_await locate(session, m_options.target);
+        const QString destination = workPath(QStringLiteral("down-session"));
+        QDir(destination).removeRecursively();
+        QDir().mkpath(destination);
+        const auto calls = std::make_shared<std::atomic<qint64>>(0);
+        const auto start = std::chrono::steady_clock::now();
+        const DirectoryPage page =
+            co_await session->listDirectory(folder.item.id, folder.folderPath.appending(folder.item.name));
+        for (const RemoteItem& item : std::as_const(page.items)) {
+            co_await session->downloadFile(item.id, destination + QLatin1Char('/') + item.name, countingProgress(calls));
+        }
+        m_sessionPhotosDown.add(secondsSince(start));
+        co_await session->close();
+        requireFiles(destination, expected, QString(), QStringLiteral("session photo download"));
+        QDir(destination).removeRecursively();
+    };
     const std::function<QCoro::Task<>()> plainDown = [&]() -> QCoro::Task<> {
         const QString destination = workPath(QStringLiteral("down-plain"));
         QDir(destination).removeRecursively();
@@ -1010,8 +1029,8 @@ QCoro::Task<> Bench::photoRound(int round, const QMap<QString, qint64>& expected
 
     // Each direction's two sides one after the other, in an order that swaps every round.
     const QList<std::function<QCoro::Task<>()>> steps = round % 2 == 0
-                                                            ? QList<std::function<QCoro::Task<>()>>{oursDown, plainDown, oursUp, plainUp}
-                                                            : QList<std::function<QCoro::Task<>()>>{plainDown, oursDown, plainUp, oursUp};
+                                                            ? QList<std::function<QCoro::Task<>()>>{oursDown, sessionDown, plainDown, oursUp, plainUp}
+                                                            : QList<std::function<QCoro::Task<>()>>{plainDown, sessionDown, oursDown, plainUp, oursUp};
     for (const std::function<QCoro::Task<>()>& step : steps) {
         co_await step();
     }
@@ -1080,6 +1099,8 @@ QCoro::Task<> Bench::photos()
                 .arg(2.0 * handOffs * 1000.0 / uploads, 0, 'f', 3));
     }
     detail(QStringLiteral("coordinator photo download s"), m_photosDown);
+    detail(QStringLiteral("session photo download s (its listing and one download after the other)"),
+           m_sessionPhotosDown);
     detail(QStringLiteral("plain libmtp photo download s"), m_plainPhotosDown);
     detail(QStringLiteral("coordinator photo upload s"), m_photosUp);
     detail(QStringLiteral("plain libmtp photo upload s"), m_plainPhotosUp);
