@@ -545,6 +545,10 @@ CMTPMutationResult CMTP_DownloadFileOfSize(CMTPDeviceHandle* handle, uint32_t ob
                                                             callback != nullptr ? progress_trampoline : nullptr,
                                                             callback != nullptr ? &relay : nullptr);
     const int closeError = ::close(descriptor) == 0 ? 0 : errno;
+    if (status != 0) {
+        // What libmtp's own file call does: a transfer that failed leaves no file behind.
+        ::unlink(destination_path);
+    }
     if (progress.cancelled != 0) {
         clearErrors(device);
         fail(result, LIBMTP_ERROR_CANCELLED, fixedErrorText(LIBMTP_ERROR_CANCELLED));

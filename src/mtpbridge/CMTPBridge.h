@@ -165,8 +165,9 @@ CMTPMutationResult CMTP_DeleteObject(CMTPDeviceHandle* handle, uint32_t object_i
 CMTPMutationResult CMTP_RenameObject(CMTPDeviceHandle* handle, uint32_t object_id, const char* new_name);
 
 /* Writes the object to destination_path, created (or truncated) with mode 0666 less the umask.
- * The bridge leaves the destination file alone on failure or cancellation: removing a partial
- * file is the caller's job. With a callback, the object's description is read first for its size
+ * When libmtp reports the transfer failed (also after a cancel), the file is removed; a file that
+ * libmtp reported complete is left alone whatever else happened (removing it then is the
+ * caller's job). With a callback, the object's description is read first for its size
  * (see CMTPProgressCallback). */
 CMTPMutationResult CMTP_DownloadFile(CMTPDeviceHandle* handle, uint32_t object_id,
                                      const char* destination_path, CMTPProgressCallback callback,

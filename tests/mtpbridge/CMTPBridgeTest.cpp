@@ -557,6 +557,8 @@ TEST_F(BridgeTest, DownloadFailureAndCancellation)
     const CMTPMutationResult failed = CMTP_DownloadFile(handle, 61, local("d").c_str(), nullptr, nullptr);
     EXPECT_EQ(failed.error_code, 1);
     EXPECT_STREQ(failed.error_message, "Could not get file from device.");
+    struct stat info {};
+    EXPECT_NE(::stat(local("d").c_str(), &info), 0) << "a failed download leaves no file";
 
     // The callback cancels; libmtp nevertheless reports success and leaves an error entry.
     m_fake.setTransfer(FakeTransfer{{0, 10, 20}, 20, true, 0});
@@ -567,6 +569,7 @@ TEST_F(BridgeTest, DownloadFailureAndCancellation)
     EXPECT_EQ(std::string(cancelled.error_message), kCancelledText);
     EXPECT_EQ(log.calls.size(), 2u) << "libmtp stops at the first cancel request";
     EXPECT_EQ(m_fake.errorStackSize(), 0u);
+    EXPECT_EQ(::stat(local("d").c_str(), &info), 0) << "what libmtp reported complete is the caller's to remove";
 }
 
 // --- upload --------------------------------------------------------------------------------------
