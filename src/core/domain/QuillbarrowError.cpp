@@ -116,6 +116,11 @@ QuillbarrowError QuillbarrowError::userCancelled()
     return plain(Kind::userCancelled);
 }
 
+QuillbarrowError QuillbarrowError::deviceChanged()
+{
+    return plain(Kind::deviceChanged);
+}
+
 QuillbarrowError QuillbarrowError::fromException(std::exception_ptr caught)
 {
     if (!caught) {
@@ -170,6 +175,8 @@ QString QuillbarrowError::kindName(Kind kind)
         return QStringLiteral("transferInterrupted");
     case Kind::userCancelled:
         return QStringLiteral("userCancelled");
+    case Kind::deviceChanged:
+        return QStringLiteral("deviceChanged");
     }
     return {};
 }
@@ -215,6 +222,8 @@ QString QuillbarrowError::userMessage() const
         return QStringLiteral("The transfer was interrupted. Check the cable and keep the phone unlocked.");
     case Kind::userCancelled:
         return QStringLiteral("The operation was cancelled.");
+    case Kind::deviceChanged:
+        return QStringLiteral("The Android device changed since these items were chosen.");
     }
     return {};
 }
@@ -246,6 +255,7 @@ QString QuillbarrowError::technicalDetails() const
     case Kind::insufficientSpace:
     case Kind::transferInterrupted:
     case Kind::userCancelled:
+    case Kind::deviceChanged:
         return kindName(m_kind);
     }
     return {};

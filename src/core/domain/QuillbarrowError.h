@@ -32,6 +32,9 @@ public:
         insufficientSpace,
         transferInterrupted,
         userCancelled,
+        // Items listed in one device session were acted on in another (the phone was replaced,
+        // or unplugged and plugged in again): their object ids may name other objects there.
+        deviceChanged,
     };
 
     static QuillbarrowError usbInterfaceBusy(QString message);
@@ -51,6 +54,7 @@ public:
     static QuillbarrowError insufficientSpace();
     static QuillbarrowError transferInterrupted();
     static QuillbarrowError userCancelled();
+    static QuillbarrowError deviceChanged();
 
     // Turns whatever was caught into this error type, as every boundary of the system does with
     // foreign errors: a QuillbarrowError passes through unchanged, any other std::exception
