@@ -229,6 +229,8 @@ TEST_F(WindowGuest, ADeleteConfirmationDoesNotOutliveAnUnplugAndTheFolderStays)
     }
     ASSERT_TRUE(awaitRow(androidPane().table(), folder));
     clickRow(androidPane().table(), folder);
+    // The table hands a click's selection to the pane on the next turn of the event loop.
+    ASSERT_TRUE(processEventsUntil([this] { return androidPane().selection().size() == 1; }));
     testing::pressKey(&window(), Qt::Key_Delete);
     ASSERT_TRUE(processEventsUntil([this] { return window().sheets()->androidDeleteConfirmation() != nullptr; }))
         << "Delete opened no confirmation";
