@@ -9,6 +9,7 @@
 #include "VolumeSpace.h"
 #include "async/SerialExecutor.h"
 #include "domain/ItemNameCheck.h"
+#include "domain/LocalPath.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -99,15 +100,44 @@ void LocalBrowserViewModel::rename(const LocalItem& item, const QString& newName
 
 void LocalBrowserViewModel::deleteItems(const QList<LocalItem>& items)
 {
-    bool failed = false;
-    for (const LocalItem& item : items) {
-        if (const std::optional<QString> reason = LocalTrash::moveToTrash(item.id.toLocalFile())) {
-            setErrorMessage(QStringLiteral("Could not delete %1: %2").arg(item.name, *reason));
-            failed = true;
-        }
+    // The pane shows its loading state from now until the listing after the move is in.
+    setIsLoading(true);
+    QCoro::Task<> moving = runDelete(QPointer<LocalBrowserViewModel>(this), &workPool(), items);
+    Q_UNUSED(moving) // reports back by itself
+}
+
+QCoro::Task<> LocalBrowserViewModel::runDelete(QPointer<LocalBrowserViewModel> model, QThreadPool* pool,
+                                               QList<LocalItem> items)
+{
+    // The Trash is written off the main thread: a big selection, a slow disk or a network file
+    // system must not stop the window. Each failure is the item's name and the reason.
+    QList<std::pair<QString, QString>> failures;
+    try {
+        QFuture<QList<std::pair<QString, QString>>> moving = runOnThreadPool(
+            *pool,
+            [items] {
+                QList<std::pair<QString, QString>> refused;
+                const LocalTrash::Places places = LocalTrash::userPlaces();
+                for (const LocalItem& item : items) {
+                    if (std::optional<QString> reason = LocalTrash::moveToTrash(LocalPath::fromUrl(item.id), places)) {
+                        refused.append({item.name, std::move(*reason)});
+                    }
+                }
+                return refused;
+            },
+            userInitiatedPriority);
+        failures = co_await moving;
+    } catch (const std::exception& error) {
+        failures.append({items.isEmpty() ? QString() : items.constFirst().name, QString::fromUtf8(error.what())});
+    }
+    if (model == nullptr) {
+        co_return;
+    }
+    for (const auto& [name, reason] : failures) {
+        model->setErrorMessage(QStringLiteral("Could not delete %1: %2").arg(name, reason));
     }
     // The listing that follows must not wipe out the news that something was not deleted.
-    scheduleRefresh(m_currentDirectory, failed);
+    model->scheduleRefresh(model->m_currentDirectory, !failures.isEmpty());
 }
 
 // ---- Space and selection --------------------------------------------------------------------

@@ -1,0 +1,240 @@
+#include "LocalBrowserTestSupport.h"
+
+#include "domain/LocalPath.h"
+#include "viewmodels/localbrowser/LocalTrash.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QHash>
+
+#include <fcntl.h>
+#include <functional>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace quillbarrow::testing {
+namespace {
+
+// A tree with a folder "top" standing for the top of another file system: the Trash writer is
+// pointed at it through its places, so its own Trash folders can be planted there.
+class TrashTest : public LocalBrowserTest {
+protected:
+    void SetUp() override
+    {
+        LocalBrowserTest::SetUp();
+        makeFolder(QStringLiteral("home/shown"));
+        makeFolder(QStringLiteral("top/shown"));
+        makeFolder(QStringLiteral("elsewhere"));
+    }
+
+    LocalTrash::Places places() const
+    {
+        const QString top = path(QStringLiteral("top"));
+        return LocalTrash::Places{path(QStringLiteral("data/Trash")), [top](const QString& item) {
+                                      return item.startsWith(top + u'/') ? std::optional<QString>(top) : std::nullopt;
+                                  }};
+    }
+
+    static QString user() { return QString::number(::getuid()); }
+
+    // The contents of the file at `file`, reached by its real bytes.
+    static QByteArray bytesOf(const QString& file)
+    {
+        const int descriptor = ::open(LocalPath::encoded(file).constData(), O_RDONLY | O_CLOEXEC);
+        if (descriptor < 0) {
+            return "<unreadable>";
+        }
+        QByteArray contents;
+        char buffer[4096];
+        for (ssize_t got; (got = ::read(descriptor, buffer, sizeof buffer)) > 0;) {
+            contents.append(buffer, got);
+        }
+        ::close(descriptor);
+        return contents;
+    }
+
+    // Each item of the Trash at `trash` by the path its info file records ("Path", decoded):
+    // the path of the item in "files".
+    QHash<QByteArray, QString> trashedByPath(const QString& trash) const
+    {
+        QHash<QByteArray, QString> found;
+        const QDir info(trash + QStringLiteral("/info"));
+        for (const QString& entry : info.entryList(QDir::Files | QDir::Hidden)) {
+            const QByteArray text = bytesOf(info.filePath(entry));
+            const qsizetype start = text.indexOf("\nPath=") + 6;
+            const QByteArray recorded = text.mid(start, text.indexOf('\n', start) - start);
+            found.insert(QByteArray::fromPercentEncoding(recorded),
+                         trash + QStringLiteral("/files/") + entry.chopped(QStringLiteral(".trashinfo").size()));
+        }
+        return found;
+    }
+};
+
+TEST_F(TrashTest, NamesOf240To255BytesGoToTheTrashWithInfoFilesThatFit)
+{
+    const QString wide = QString(QChar(u'ж')); // two bytes in UTF-8
+    const QStringList names{
+        QString(236, u'a') + QStringLiteral(".txt"), // 240 bytes
+        QString(241, u'b') + QStringLiteral(".txt"), // 245: the longest whose info file fits as it is
+        QString(242, u'c') + QStringLiteral(".txt"), // 246
+        QString(250, u'd'),
+        QString(127, QChar(u'ж')) + QStringLiteral("e"), // 255 bytes, cut between two-byte letters
+        wide.repeated(125) + QStringLiteral("f.txt"),   // 255 bytes with an extension
+    };
+    for (const QString& name : names) {
+        makeFile(QStringLiteral("home/shown/") + name, LocalPath::encoded(name));
+    }
+    auto model = makeModel(url(QStringLiteral("home/shown")));
+    model->refresh();
+    waitForListing(*model);
+    ASSERT_EQ(model->items().size(), names.size());
+
+    model->deleteItems(model->items());
+    waitForListing(*model);
+
+    EXPECT_EQ(model->errorMessage(), std::nullopt);
+    EXPECT_TRUE(model->items().isEmpty());
+    const QHash<QByteArray, QString> trashed = trashedByPath(path(QStringLiteral("data/Trash")));
+    for (const QString& name : names) {
+        SCOPED_TRACE(LocalPath::encoded(name).size());
+        const QString original = path(QStringLiteral("home/shown/") + name);
+        ASSERT_TRUE(trashed.contains(LocalPath::encoded(original)));
+        const QString inTrash = trashed.value(LocalPath::encoded(original));
+        EXPECT_EQ(bytesOf(inTrash), LocalPath::encoded(name)) << "the item itself, with its contents";
+        const QByteArray trashName = LocalPath::encoded(QFileInfo(inTrash).fileName());
+        EXPECT_FALSE(LocalPath::hasKeptBytes(LocalPath::decoded(trashName))) << "no character is split";
+        EXPECT_LE(trashName.size() + 10, 255);
+    }
+}
+
+TEST_F(TrashTest, AnotherFileSystemsTrashIsUsedOnlyWhenItIsARealFolderOfTheUser)
+{
+    struct Case {
+        const char* name;
+        std::function<void()> plant;
+        // Where the item lands, relative to "top"; nothing when it must stay.
+        std::optional<QString> landsAt;
+        QString refusalStart;
+    };
+    const QString ownTrash = QStringLiteral(".Trash-") + user();
+    const auto link = [this](const QString& target, const QString& at) {
+        ASSERT_TRUE(QFile::link(path(target), path(at)));
+    };
+    const auto sticky = [this](const QString& folder, mode_t mode) {
+        makeFolder(folder);
+        ASSERT_EQ(::chmod(LocalPath::encoded(path(folder)).constData(), mode), 0);
+    };
+    std::vector<Case> cases{
+        {"no Trash yet: the user's own is made", [] {}, ownTrash + QStringLiteral("/files/item"), {}},
+        {"the user's own is a link to another folder",
+         [&] { link(QStringLiteral("elsewhere"), QStringLiteral("top/") + ownTrash); }, std::nullopt,
+         QStringLiteral("Its file system has no Trash that can take it. The Trash folder %1 is a link")
+             .arg(path(QStringLiteral("top/") + ownTrash))},
+        {"the user's own is a link to nothing",
+         [&] { link(QStringLiteral("elsewhere/made"), QStringLiteral("top/") + ownTrash); }, std::nullopt,
+         QStringLiteral("Its file system has no Trash that can take it. The Trash folder %1 is a link")
+             .arg(path(QStringLiteral("top/") + ownTrash))},
+        {"a shared Trash with the sticky bit", [&] { sticky(QStringLiteral("top/.Trash"), 01777); },
+         QStringLiteral(".Trash/") + user() + QStringLiteral("/files/item"), {}},
+        {"a shared Trash without the sticky bit", [&] { sticky(QStringLiteral("top/.Trash"), 0777); },
+         ownTrash + QStringLiteral("/files/item"), {}},
+        {"a shared Trash that is a link to a sticky folder",
+         [&] {
+             sticky(QStringLiteral("elsewhere/shared"), 01777);
+             link(QStringLiteral("elsewhere/shared"), QStringLiteral("top/.Trash"));
+         },
+         ownTrash + QStringLiteral("/files/item"), {}},
+        {"the user's folder in the shared Trash is a link",
+         [&] {
+             sticky(QStringLiteral("top/.Trash"), 01777);
+             link(QStringLiteral("elsewhere"), QStringLiteral("top/.Trash/") + user());
+         },
+         ownTrash + QStringLiteral("/files/item"), {}},
+    };
+    if (::geteuid() == 0) {
+        cases.push_back({"the user's own belongs to another user",
+                         [&] {
+                             makeFolder(QStringLiteral("top/") + ownTrash);
+                             ASSERT_EQ(::chown(LocalPath::encoded(path(QStringLiteral("top/") + ownTrash)).constData(),
+                                               65534, 65534),
+                                       0);
+                         },
+                         std::nullopt,
+                         QStringLiteral("Its file system has no Trash that can take it. The Trash folder %1 belongs "
+                                        "to another user.")
+                             .arg(path(QStringLiteral("top/") + ownTrash))});
+    }
+    for (const Case& row : cases) {
+        SCOPED_TRACE(row.name);
+        ASSERT_TRUE(QDir(path(QStringLiteral("top"))).removeRecursively());
+        ASSERT_TRUE(QDir(path(QStringLiteral("elsewhere"))).removeRecursively());
+        makeFolder(QStringLiteral("top/shown"));
+        makeFolder(QStringLiteral("elsewhere"));
+        makeFile(QStringLiteral("top/shown/item"), "mine");
+        row.plant();
+
+        const std::optional<QString> refusal = LocalTrash::moveToTrash(path(QStringLiteral("top/shown/item")), places());
+
+        QStringList reached = QDir(path(QStringLiteral("elsewhere"))).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
+        reached.removeAll(QStringLiteral("shared"));
+        EXPECT_EQ(reached, QStringList()) << "nothing lands where a link points";
+        EXPECT_EQ(QDir(path(QStringLiteral("elsewhere/shared"))).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+                  QStringList());
+        if (row.landsAt) {
+            EXPECT_EQ(refusal, std::nullopt);
+            EXPECT_EQ(bytesOf(path(QStringLiteral("top/") + *row.landsAt)), "mine");
+            const QString trash = QFileInfo(QFileInfo(path(QStringLiteral("top/") + *row.landsAt)).path()).path();
+            EXPECT_EQ(trashedByPath(trash).keys(), QList<QByteArray>{"shown/item"}) << "relative to the top";
+            EXPECT_FALSE(QFileInfo::exists(path(QStringLiteral("top/shown/item"))));
+            QFileInfo own(path(QStringLiteral("top/") + ownTrash));
+            if (own.isDir() && !own.isSymLink()) {
+                EXPECT_EQ(own.permissions() & 0x0077, QFileDevice::Permissions()) << "the user's own is private";
+            }
+        } else {
+            ASSERT_TRUE(refusal.has_value());
+            EXPECT_TRUE(refusal->startsWith(row.refusalStart)) << refusal->toStdString();
+            EXPECT_EQ(bytesOf(path(QStringLiteral("top/shown/item"))), "mine") << "the item stays";
+        }
+    }
+}
+
+TEST_F(TrashTest, ALinkGoesToTheTrashAsTheLinkAndThePathIsPercentEncoded)
+{
+    struct Case {
+        QString name;
+        QByteArray recordedName;
+        bool dangling;
+    };
+    const Case cases[] = {
+        {QStringLiteral("link to nothing"), "link%20to%20nothing", true},
+        {QStringLiteral("50% #1 é"), "50%25%20%231%20%C3%A9", false},
+        {LocalPath::decoded("raw\xff" "byte"), "raw%FFbyte", false},
+    };
+    for (const Case& row : cases) {
+        SCOPED_TRACE(LocalPath::encoded(row.name).toStdString());
+        const QString item = path(QStringLiteral("home/shown/")) + row.name;
+        if (row.dangling) {
+            ASSERT_EQ(::symlink("../nowhere", LocalPath::encoded(item).constData()), 0);
+        } else {
+            ::close(::open(LocalPath::encoded(item).constData(), O_CREAT | O_WRONLY | O_CLOEXEC, 0600));
+        }
+
+        EXPECT_EQ(LocalTrash::moveToTrash(item, places()), std::nullopt);
+
+        struct stat info {};
+        EXPECT_NE(::lstat(LocalPath::encoded(item).constData(), &info), 0) << "moved away";
+        const QString inTrash = path(QStringLiteral("data/Trash/files/")) + row.name;
+        ASSERT_EQ(::lstat(LocalPath::encoded(inTrash).constData(), &info), 0);
+        EXPECT_EQ(S_ISLNK(info.st_mode), row.dangling);
+        const QByteArray text = bytesOf(path(QStringLiteral("data/Trash/info/")) + row.name + QStringLiteral(".trashinfo"));
+        EXPECT_TRUE(text.startsWith("[Trash Info]\nPath=" +
+                                    LocalPath::encoded(path(QStringLiteral("home/shown/"))).toPercentEncoding("/") +
+                                    row.recordedName + "\nDeletionDate="))
+            << text.toStdString();
+    }
+    EXPECT_FALSE(QFileInfo::exists(path(QStringLiteral("home/nowhere"))));
+}
+
+} // namespace
+} // namespace quillbarrow::testing
