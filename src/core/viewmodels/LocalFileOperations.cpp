@@ -1,5 +1,7 @@
 #include "LocalFileOperations.h"
 
+#include "domain/LocalPath.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -204,6 +206,12 @@ std::optional<qint64> LocalFileOperations::attributeBytes(const QString& path)
 QString LocalFileOperations::keepBothName(const QString& name, const std::function<bool(const QString&)>& isTaken,
                                           qint64* nextNumber)
 {
+    return keepBothName(name, isTaken, nextNumber, 0);
+}
+
+QString LocalFileOperations::keepBothName(const QString& name, const std::function<bool(const QString&)>& isTaken,
+                                          qint64* nextNumber, qsizetype maximumBytes)
+{
     if (!isTaken(name)) {
         return name;
     }
@@ -212,7 +220,18 @@ QString LocalFileOperations::keepBothName(const QString& name, const std::functi
     const QString base = hasExtension ? name.left(dot) : name;
     const QString extension = hasExtension ? name.mid(dot) : QString();
     for (qint64 number = nextNumber ? std::max<qint64>(*nextNumber, 2) : 2;; ++number) {
-        const QString candidate = base + QLatin1Char(' ') + QString::number(number) + extension;
+        QString tail = QLatin1Char(' ') + QString::number(number) + extension;
+        QString stem = base;
+        if (maximumBytes > 0 && LocalPath::encoded(base + tail).size() > maximumBytes) {
+            // A long name makes room for its number at the end of its stem, by bytes, never
+            // splitting a character; an extension too long to keep is cut with the stem.
+            if (LocalPath::encoded(tail).size() >= maximumBytes) {
+                tail = QLatin1Char(' ') + QString::number(number);
+                stem = name;
+            }
+            stem = LocalPath::cutToBytes(stem, maximumBytes - LocalPath::encoded(tail).size());
+        }
+        const QString candidate = stem + tail;
         if (!isTaken(candidate)) {
             if (nextNumber) {
                 *nextNumber = number + 1;
@@ -231,7 +250,7 @@ QString LocalFileOperations::uniqueLocalName(const QString& name, const QString&
             const QString path = childPath(folder, candidate);
             return reserved.contains(path) || itemExists(path);
         },
-        nextNumber);
+        nextNumber, maximumNameBytes);
 }
 
 QString LocalFileOperations::physicalLocation(const QString& path)

@@ -31,8 +31,14 @@ public:
     // one name are numbered without trying every earlier number again.
     static QString keepBothName(const QString& name, const std::function<bool(const QString&)>& isTaken,
                                 qint64* nextNumber = nullptr);
+    // The same, each numbered name cut to `maximumBytes` (when above 0) by shortening the stem
+    // before its number, by bytes and never splitting a character.
+    static QString keepBothName(const QString& name, const std::function<bool(const QString&)>& isTaken,
+                                qint64* nextNumber, qsizetype maximumBytes);
+    // The most bytes a local name may have.
+    static constexpr qsizetype maximumNameBytes = 255;
     // The Keep Both name in a local folder: taken when its path in `folder` is in `reserved` or
-    // something exists there. `nextNumber` as for keepBothName.
+    // something exists there; never longer than maximumNameBytes. `nextNumber` as for keepBothName.
     static QString uniqueLocalName(const QString& name, const QString& folder, const QSet<QString>& reserved,
                                    qint64* nextNumber = nullptr);
     // Where the item at `path` physically is: the link-free path of its parent folder with its own
