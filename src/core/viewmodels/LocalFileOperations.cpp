@@ -23,12 +23,12 @@ namespace {
 
 fs::path toPath(const QString& path)
 {
-    return fs::path(QFile::encodeName(path).toStdString());
+    return fs::path(LocalPath::encoded(path).toStdString());
 }
 
 QString fromPath(const fs::path& path)
 {
-    return QFile::decodeName(QByteArray::fromStdString(path.native()));
+    return LocalPath::decoded(QByteArray::fromStdString(path.native()));
 }
 
 QString describe(const std::error_code& error)
@@ -62,8 +62,8 @@ int renameWithoutReplacing(const QString& from, const QString& to)
             return injected;
         }
     }
-    const QByteArray source = QFile::encodeName(from);
-    const QByteArray target = QFile::encodeName(to);
+    const QByteArray source = LocalPath::encoded(from);
+    const QByteArray target = LocalPath::encoded(to);
     if (::renameat2(AT_FDCWD, source.constData(), AT_FDCWD, target.constData(), RENAME_NOREPLACE) == 0) {
         return 0;
     }
@@ -191,13 +191,13 @@ QString LocalFileOperations::lastComponent(const QString& path)
 bool LocalFileOperations::itemExists(const QString& path)
 {
     struct stat info {};
-    return ::lstat(QFile::encodeName(path).constData(), &info) == 0;
+    return ::lstat(LocalPath::encoded(path).constData(), &info) == 0;
 }
 
 std::optional<qint64> LocalFileOperations::attributeBytes(const QString& path)
 {
     struct stat info {};
-    if (::lstat(QFile::encodeName(path).constData(), &info) != 0) {
+    if (::lstat(LocalPath::encoded(path).constData(), &info) != 0) {
         return std::nullopt;
     }
     return static_cast<qint64>(info.st_size);

@@ -1,4 +1,5 @@
 #include "DownloadStaging.h"
+#include "domain/LocalPath.h"
 #include "LocalFileOperations.h"
 #include "LocalNameSanitizer.h"
 #include "MainThreadYield.h"
@@ -98,7 +99,7 @@ TransferJob downloadJob(const RemoteItem& item, const QString& displayName)
 std::optional<QString> makeFolders(const QString& folder)
 {
     std::error_code error;
-    std::filesystem::create_directories(std::filesystem::path(QFile::encodeName(folder).toStdString()), error);
+    std::filesystem::create_directories(std::filesystem::path(LocalPath::encoded(folder).toStdString()), error);
     if (error) {
         return QString::fromLocal8Bit(error.message());
     }
@@ -137,7 +138,7 @@ QCoro::Task<> TransferCoordinator::pasteDeviceItemsIntoLocal(QList<RemoteItem> i
 {
     // Every destination is built from this folder, so it must be an absolute local path: anything
     // else would put files in the wrong place.
-    const QString root = destination.isLocalFile() ? QDir::cleanPath(destination.toLocalFile()) : QString();
+    const QString root = destination.isLocalFile() ? QDir::cleanPath(LocalPath::fromUrl(destination)) : QString();
     if (root.isEmpty() || !QDir::isAbsolutePath(root)) {
         reportError(QuillbarrowError::pathNotFound());
         co_return;
@@ -401,7 +402,7 @@ QCoro::Task<bool> TransferCoordinator::executeDownload(PlannedDownload plan, std
     // What counts is what has arrived: a device may send more than it listed, and a session may
     // report no more than the listed size. So each report is checked against the staged file's
     // size, and a byte limit stops the download as soon as that passes it.
-    const QByteArray stagingName = QFile::encodeName(staging);
+    const QByteArray stagingName = LocalPath::encoded(staging);
     const TransferProgressFunction progress = [reported, stagingName](qint64 bytesDone,
                                                                       std::optional<qint64> bytesTotal) {
         return reported(std::max(bytesDone, writtenBytes(stagingName)), bytesTotal);
