@@ -238,3 +238,83 @@ TEST_F(TrashTest, ALinkGoesToTheTrashAsTheLinkAndThePathIsPercentEncoded)
 
 } // namespace
 } // namespace quillbarrow::testing
+
+namespace quillbarrow::testing {
+namespace {
+
+// Two files whose names differ only in a byte that is not UTF-8 and a real U+FFFD, and a folder
+// whose name holds such a byte: every action reaches the item listed, by its real bytes.
+class RealBytesTest : public TrashTest {
+protected:
+    void SetUp() override
+    {
+        TrashTest::SetUp();
+        writeRaw("a\xff.txt", "an invalid byte");
+        writeRaw("a\xef\xbf\xbd.txt", "the replacement character");
+        ASSERT_EQ(::mkdir(LocalPath::encoded(path(QStringLiteral("home/shown/"))).append("d\xfe").constData(), 0755), 0);
+        writeRaw("d\xfe/inside", "12345");
+        m_model = makeModel(url(QStringLiteral("home/shown")));
+        m_model->refresh();
+        waitForListing(*m_model);
+    }
+
+    void writeRaw(const QByteArray& relative, const QByteArray& contents) const
+    {
+        const QByteArray file = LocalPath::encoded(path(QStringLiteral("home/shown/"))) + relative;
+        const int descriptor = ::open(file.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+        ASSERT_GE(descriptor, 0);
+        ASSERT_EQ(::write(descriptor, contents.constData(), contents.size()), contents.size());
+        ::close(descriptor);
+    }
+
+    QByteArray contentsOf(const QByteArray& relative) const
+    {
+        return bytesOf(LocalPath::decoded(LocalPath::encoded(path(QStringLiteral("home/shown/"))) + relative));
+    }
+
+    // The listed item whose real name is `bytes`.
+    LocalItem listed(const QByteArray& bytes) const
+    {
+        for (const LocalItem& item : m_model->items()) {
+            if (LocalPath::encoded(LocalPath::fromUrl(item.id)).endsWith('/' + bytes)) {
+                return item;
+            }
+        }
+        ADD_FAILURE() << "not listed: " << bytes.toStdString();
+        return LocalItem(QUrl(), QString(), RemoteItemKind::file, std::nullopt, std::nullopt, false);
+    }
+
+    std::unique_ptr<LocalBrowserViewModel> m_model;
+};
+
+TEST_F(RealBytesTest, EveryActionReachesTheItemListedNotTheOneItsShownNameSpells)
+{
+    const QString shown = QString::fromUtf8("a\xef\xbf\xbd.txt");
+    EXPECT_EQ(names(m_model->items()), (QStringList{QString::fromUtf8("d\xef\xbf\xbd"), shown, shown}));
+    EXPECT_NE(listed("a\xff.txt").id, listed("a\xef\xbf\xbd.txt").id);
+
+    m_model->calculateFolderSizes({listed("d\xfe")});
+    waitForMeasurements(*m_model);
+    EXPECT_EQ(m_model->errorMessage(), std::nullopt);
+    EXPECT_EQ(listed("d\xfe").size, 5);
+
+    m_model->rename(listed("a\xff.txt"), QStringLiteral("renamed.txt"));
+    waitForListing(*m_model);
+    EXPECT_EQ(m_model->errorMessage(), std::nullopt);
+    EXPECT_EQ(contentsOf("renamed.txt"), "an invalid byte");
+    EXPECT_EQ(contentsOf("a\xef\xbf\xbd.txt"), "the replacement character");
+
+    m_model->deleteItems({listed("a\xef\xbf\xbd.txt")});
+    waitForListing(*m_model);
+    EXPECT_EQ(m_model->errorMessage(), std::nullopt);
+    EXPECT_EQ(bytesOf(path(QStringLiteral("data/Trash/files/")) + shown), "the replacement character");
+    EXPECT_EQ(contentsOf("renamed.txt"), "an invalid byte");
+
+    m_model->navigateTo(listed("d\xfe").id);
+    waitForListing(*m_model);
+    EXPECT_EQ(m_model->errorMessage(), std::nullopt);
+    EXPECT_EQ(names(m_model->items()), QStringList{QStringLiteral("inside")});
+}
+
+} // namespace
+} // namespace quillbarrow::testing
