@@ -4,12 +4,15 @@
 #include "LocalNameSanitizer.h"
 #include "MainThreadYield.h"
 #include "TransferCoordinator.h"
+#include "async/SerialExecutor.h"
 
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QPointer>
+#include <QThreadPool>
+#include <QCoro/QCoroFuture>
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
@@ -40,6 +43,8 @@ struct TransferCoordinator::DownloadBatch {
     // For each path answered with Keep Both, the next number to try there, so that many files of
     // one name do not each try every number taken before them.
     QHash<QString, qint64> keepBothNumbers;
+    // The folders this batch has cleared of staging files that killed downloads left.
+    QSet<QString> sweptFolders;
     // Jobs were queued since the list was last published. Publishing costs time in proportion to
     // the whole list, so it is not done for every job, which would make planning slow down as the
     // batch grows: the list is published before a question, at the end of planning and, while
@@ -180,6 +185,15 @@ QCoro::Task<> TransferCoordinator::pasteDeviceItemsIntoLocal(QList<RemoteItem> i
 
     const QList<PlannedDownload> plans = batch->plans;
     for (const PlannedDownload& plan : plans) {
+        if (const QString folder = DownloadBatch::parentFolderOf(plan.destination); !batch->sweptFolders.contains(folder)) {
+            batch->sweptFolders.insert(folder);
+            QFuture<void> sweeping = runOnThreadPool(*QThreadPool::globalInstance(),
+                                                     [folder] { DownloadStaging::removeStale(folder); });
+            co_await sweeping;
+            if (!self) {
+                co_return;
+            }
+        }
         const bool downloaded = co_await executeDownload(plan, batch->session);
         Q_UNUSED(downloaded)
         if (!self) {
@@ -407,6 +421,8 @@ QCoro::Task<bool> TransferCoordinator::executeDownload(PlannedDownload plan, std
                                                                       std::optional<qint64> bytesTotal) {
         return reported(std::max(bytesDone, writtenBytes(stagingName)), bytesTotal);
     };
+    // Held until the download has ended, so that no sweep takes the file while it is written.
+    const DownloadStaging::Hold held = DownloadStaging::hold(staging);
     std::optional<QuillbarrowError> failure;
     try {
         co_await session->downloadFile(plan.item.id, staging, progress);
