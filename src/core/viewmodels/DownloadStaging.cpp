@@ -27,11 +27,15 @@ std::optional<QString> DownloadStaging::place(const QString& staging, const QStr
                                                   LocalFileOperations::lastComponent(destination));
 }
 
-DownloadStaging::Hold::Hold(Hold&& other) noexcept : m_descriptor(std::exchange(other.m_descriptor, -1)) {}
+DownloadStaging::Hold::Hold(Hold&& other) noexcept
+    : m_descriptor(std::exchange(other.m_descriptor, -1)), m_error(other.m_error)
+{
+}
 
 DownloadStaging::Hold& DownloadStaging::Hold::operator=(Hold&& other) noexcept
 {
     std::swap(m_descriptor, other.m_descriptor);
+    std::swap(m_error, other.m_error);
     return *this;
 }
 
@@ -47,7 +51,7 @@ DownloadStaging::Hold DownloadStaging::hold(const QString& staging)
     const int descriptor = ::open(LocalPath::encoded(staging).constData(),
                                   O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
     if (descriptor < 0) {
-        return Hold();
+        return Hold(-1, errno);
     }
     Hold held(descriptor);
     if (::flock(descriptor, LOCK_EX | LOCK_NB) != 0) {

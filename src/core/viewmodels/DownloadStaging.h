@@ -17,7 +17,7 @@ public:
     class Hold {
     public:
         Hold() = default;
-        explicit Hold(int descriptor) : m_descriptor(descriptor) {}
+        explicit Hold(int descriptor, int error = 0) : m_descriptor(descriptor), m_error(error) {}
         Hold(Hold&& other) noexcept;
         Hold& operator=(Hold&& other) noexcept;
         Hold(const Hold&) = delete;
@@ -25,9 +25,12 @@ public:
         ~Hold();
         bool isHeld() const { return m_descriptor >= 0; }
         int descriptor() const { return m_descriptor; }
+        // Why the file could not be made, when it was not: the system's error number.
+        int error() const { return m_error; }
 
     private:
         int m_descriptor = -1;
+        int m_error = 0;
     };
 
     // A new hidden path in the destination's folder (never listed by the local browser, and on the

@@ -13,6 +13,8 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
 #include <system_error>
 
 namespace quillbarrow {
@@ -45,6 +47,12 @@ struct CopyFailure {
 LocalFileOperations::RenameHook& renameHook()
 {
     static LocalFileOperations::RenameHook hook;
+    return hook;
+}
+
+LocalFileOperations::SpaceHook& spaceHook()
+{
+    static LocalFileOperations::SpaceHook hook;
     return hook;
 }
 
@@ -103,7 +111,16 @@ std::optional<CopyFailure> copyEntry(const fs::path& from, const fs::path& to)
     if (fs::is_regular_file(status)) {
         fs::copy_file(from, to, fs::copy_options::none, error);
         if (error) {
-            return CopyFailure{from, describe(error)};
+            // A full disk can come back as a plain input/output error: name the real cause.
+            std::error_code sourceError;
+            std::error_code targetError;
+            const std::uintmax_t expected = fs::file_size(from, sourceError);
+            const std::uintmax_t written = fs::file_size(to, targetError);
+            const int fault = LocalFileOperations::localWriteFault(
+                fromPath(to.parent_path()),
+                sourceError ? std::nullopt : std::optional<qint64>(static_cast<qint64>(expected)),
+                targetError ? 0 : static_cast<qint64>(written));
+            return CopyFailure{from, fault != 0 ? describeErrno(fault) : describe(error)};
         }
         keepModificationTime(from, to);
         return std::nullopt;
@@ -337,6 +354,46 @@ bool LocalFileOperations::removeItem(const QString& path)
     error.clear();
     fs::remove_all(toPath(path), error);
     return !error;
+}
+
+std::optional<qint64> LocalFileOperations::availableBytes(const QString& folder)
+{
+    if (const SpaceHook& hook = spaceHook()) {
+        return hook(folder);
+    }
+    struct statvfs info {};
+    if (::statvfs(LocalPath::encoded(folder).constData(), &info) != 0) {
+        return std::nullopt;
+    }
+    return static_cast<qint64>(info.f_bavail) * static_cast<qint64>(info.f_frsize);
+}
+
+int LocalFileOperations::localWriteFault(const QString& folder, std::optional<qint64> expectedBytes, qint64 writtenBytes)
+{
+    if (::access(LocalPath::encoded(folder).constData(), W_OK | X_OK) != 0 && (errno == EACCES || errno == EROFS)) {
+        return errno;
+    }
+    const std::optional<qint64> available = availableBytes(folder);
+    const qint64 missing = expectedBytes ? std::max<qint64>(*expectedBytes - writtenBytes, 1) : 1;
+    if (available && *available < missing) {
+        return ENOSPC;
+    }
+    return 0;
+}
+
+bool LocalFileOperations::describesLocalWriteFault(const QString& description)
+{
+    for (const int fault : {ENOSPC, EDQUOT, EROFS, EACCES}) {
+        if (description.endsWith(QStringLiteral(": ") + describeErrno(fault))) {
+            return true;
+        }
+    }
+    return false;
+}
+
+void LocalFileOperations::setAvailableBytesHookForTesting(SpaceHook hook)
+{
+    spaceHook() = std::move(hook);
 }
 
 void LocalFileOperations::setRenameHookForTesting(RenameHook hook)

@@ -73,6 +73,22 @@ public:
     // that their owner may not write to (a copied read-only folder) are opened up first.
     static bool removeItem(const QString& path);
 
+    // The bytes this user may still write on the file system that holds `folder`; nothing when
+    // unknown.
+    static std::optional<qint64> availableBytes(const QString& folder);
+    // Why writing `expectedBytes` (of which `writtenBytes` are in) into `folder` failed when the
+    // cause is the computer's own: ENOSPC when the file system has no room left for the rest,
+    // else the errno of a folder that cannot be written to; 0 when neither holds.
+    static int localWriteFault(const QString& folder, std::optional<qint64> expectedBytes, qint64 writtenBytes);
+
+    // A failure description of this class ends in a fault of the computer's own file system: no
+    // space left, or a place that cannot be written to.
+    static bool describesLocalWriteFault(const QString& description);
+
+    // For tests only: answers availableBytes instead of the file system while set.
+    using SpaceHook = std::function<std::optional<qint64>(const QString& folder)>;
+    static void setAvailableBytesHookForTesting(SpaceHook hook);
+
     // For tests only: called before every rename that moves an item into place, aside or back,
     // with its two paths; a nonzero result is taken as that rename's errno and the rename is not
     // made. An empty function (the default) removes the hook.

@@ -121,6 +121,22 @@ qint64 writtenBytes(const QByteArray& path)
     return ::lstat(path.constData(), &info) == 0 ? static_cast<qint64>(info.st_size) : 0;
 }
 
+// A failure of the computer's own disk, named as such: the item, its folder and the cause.
+QuillbarrowError localSaveError(const QString& name, const QString& folder, int fault)
+{
+    return QuillbarrowError::localFileFailed(QStringLiteral("Could not save ") + LocalPath::shown(name) +
+                                             QStringLiteral(" in ") + LocalPath::shown(folder) + QStringLiteral(": ") +
+                                             qt_error_string(fault));
+}
+
+// A local failure text as the error people see: a fault of the disk as itself, any other as the
+// session failure the transfer engine reports.
+QuillbarrowError localFailureError(const QString& text)
+{
+    return LocalFileOperations::describesLocalWriteFault(text) ? QuillbarrowError::localFileFailed(text)
+                                                              : QuillbarrowError::sessionFailed(text);
+}
+
 QuillbarrowError unsafeNameError(const RemoteItem& item, const QString& folder)
 {
     return QuillbarrowError::sessionFailed(QStringLiteral("Could not save ") + item.name + QStringLiteral(" in ") +
@@ -402,8 +418,8 @@ QCoro::Task<bool> TransferCoordinator::executeDownload(PlannedDownload plan, std
         if (token->isCancelled()) {
             finishCancelled(jobID, QString());
         } else {
-            finishFailed(jobID, QuillbarrowError::sessionFailed(QStringLiteral("Could not create ") + parent +
-                                                                QStringLiteral(": ") + *failure));
+            finishFailed(jobID, localFailureError(QStringLiteral("Could not create ") + LocalPath::shown(parent) +
+                                                  QStringLiteral(": ") + *failure));
         }
         co_return false;
     }
@@ -423,6 +439,11 @@ QCoro::Task<bool> TransferCoordinator::executeDownload(PlannedDownload plan, std
     };
     // Held until the download has ended, so that no sweep takes the file while it is written.
     const DownloadStaging::Hold held = DownloadStaging::hold(staging);
+    if (!held.isHeld() && held.error() != 0 && held.error() != EEXIST) {
+        // The folder takes no file (read-only, full): nothing is asked of the device.
+        finishFailed(jobID, localSaveError(name, parent, held.error()));
+        co_return false;
+    }
     std::optional<QuillbarrowError> failure;
     try {
         co_await session->downloadFile(plan.item.id, staging, progress);
@@ -446,18 +467,24 @@ QCoro::Task<bool> TransferCoordinator::executeDownload(PlannedDownload plan, std
             }
         }
         if (const auto placeFailure = DownloadStaging::place(staging, plan.destination, plan.replaceExisting)) {
-            finishFailed(jobID, QuillbarrowError::sessionFailed(*placeFailure));
+            finishFailed(jobID, localFailureError(*placeFailure));
             co_return false;
         }
         finishCompleted(jobID, QStringLiteral("downloaded ") + name);
         co_return true;
     }
 
+    // A device error may stand for a write that failed here: the disk's own fault is named.
+    const int localFault = token->isCancelled()
+                               ? 0
+                               : LocalFileOperations::localWriteFault(parent, plan.item.size, writtenBytes(stagingName));
     LocalFileOperations::removeItem(staging);
     if (plan.maximumBytes && observed > *plan.maximumBytes) {
         finishFailed(jobID, QuillbarrowError::fileTooLargeToOpen(plan.item.name, observed, *plan.maximumBytes));
     } else if (token->isCancelled() || failure->kind() == QuillbarrowError::Kind::userCancelled) {
         finishCancelled(jobID, QStringLiteral("cancelled download ") + name);
+    } else if (localFault != 0) {
+        finishFailed(jobID, localSaveError(name, parent, localFault));
     } else {
         finishFailed(jobID, *failure);
     }

@@ -35,9 +35,13 @@ struct TransferCoordinator::LocalCopyPlan {
 
 namespace {
 
-// The failures of a copy between local folders carry the platform's description as the detail.
+// The failures of a copy between local folders carry the platform's description as the detail;
+// a fault of the computer's own disk is shown as it is, naming the item and the cause.
 QuillbarrowError localCopyError(const QString& description)
 {
+    if (LocalFileOperations::describesLocalWriteFault(description)) {
+        return QuillbarrowError::localFileFailed(description);
+    }
     return QuillbarrowError::sessionFailed(description);
 }
 

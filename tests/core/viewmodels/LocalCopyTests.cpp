@@ -483,6 +483,45 @@ TEST_F(LocalCopyTest, PastesWithNothingToCopy)
     runTask(std::move(holder));
 }
 
+TEST_F(LocalCopyTest, AFolderThatTakesNoCopyIsNamedWithTheCauseNotAsTheDevicesFault)
+{
+    writeFile(path("mac/a.txt"), "a");
+    setMode(dest(), 0555);
+    if (::access(QFile::encodeName(dest()).constData(), W_OK) == 0) {
+        makeWritable(m_temp.path());
+        GTEST_SKIP() << "this user writes anywhere (root): run the suite as an unprivileged user for this case";
+    }
+    paste({"mac/a.txt"});
+    makeWritable(m_temp.path());
+    EXPECT_EQ(fixture.coordinator.lastError(), QuillbarrowError::localFileFailed("Could not copy a.txt: Permission denied"));
+    EXPECT_EQ(shownJobs(), QStringList{"a.txt: failed"});
+}
+
+TEST(LocalFileOperations, AFailedWriteIsTheDisksFaultOnlyWhenTheDiskIsFullOrClosed)
+{
+    QTemporaryDir temp;
+    struct Case {
+        const char* name;
+        std::optional<qint64> freeBytes;
+        std::optional<qint64> expected;
+        qint64 written;
+        int fault;
+    };
+    const Case cases[] = {
+        {"no room at all", 0, std::nullopt, 0, ENOSPC},
+        {"less room than the rest", 10, 100, 50, ENOSPC},
+        {"room for the rest", 50, 100, 50, 0},
+        {"room unknown", std::nullopt, 100, 0, 0},
+        {"some room, size unknown", 1, std::nullopt, 0, 0},
+    };
+    for (const Case& row : cases) {
+        SCOPED_TRACE(row.name);
+        LocalFileOperations::setAvailableBytesHookForTesting([&](const QString&) { return row.freeBytes; });
+        EXPECT_EQ(LocalFileOperations::localWriteFault(temp.path(), row.expected, row.written), row.fault);
+    }
+    LocalFileOperations::setAvailableBytesHookForTesting({});
+}
+
 TEST_F(LocalCopyTest, ReadOnlyFoldersAreCopiedAndReplacedByTheirOwner)
 {
     // Run as an ordinary user too (the unprivileged ctest entries): root ignores these modes.
