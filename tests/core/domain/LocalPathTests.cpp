@@ -39,24 +39,4 @@ TEST(LocalPath, EveryByteOfANameComesBackAndOnlyTheShownNameCarriesUFFFD)
     EXPECT_EQ(LocalPath::url(QStringLiteral("/tmp/caf\u00e9 #1")), QUrl::fromLocalFile(QStringLiteral("/tmp/caf\u00e9 #1")));
 }
 
-TEST(LocalPath, CuttingToBytesNeverSplitsALetter)
-{
-    struct Case {
-        QByteArray bytes;
-        qsizetype limit;
-        QByteArray kept;
-    };
-    const Case cases[] = {
-        {"abc", 2, "ab"},
-        {"\xd0\xb6\xd0\xb6\xd0\xb6", 5, "\xd0\xb6\xd0\xb6"},
-        {"a\xf0\x90\x82\x80", 4, "a"},
-        {"a\xf0\x90\x82\x80", 5, "a\xf0\x90\x82\x80"},
-        {"a\xff\xfe", 2, "a\xff"},
-    };
-    for (const Case& row : cases) {
-        SCOPED_TRACE(row.bytes.toHex().toStdString());
-        EXPECT_EQ(LocalPath::encoded(LocalPath::cutToBytes(LocalPath::decoded(row.bytes), row.limit)), row.kept);
-    }
-}
-
 } // namespace

@@ -497,31 +497,6 @@ TEST_F(LocalCopyTest, AFolderThatTakesNoCopyIsNamedWithTheCauseNotAsTheDevicesFa
     EXPECT_EQ(shownJobs(), QStringList{"a.txt: failed"});
 }
 
-TEST(LocalFileOperations, AFailedWriteIsTheDisksFaultOnlyWhenTheDiskIsFullOrClosed)
-{
-    QTemporaryDir temp;
-    struct Case {
-        const char* name;
-        std::optional<qint64> freeBytes;
-        std::optional<qint64> expected;
-        qint64 written;
-        int fault;
-    };
-    const Case cases[] = {
-        {"no room at all", 0, std::nullopt, 0, ENOSPC},
-        {"less room than the rest", 10, 100, 50, ENOSPC},
-        {"room for the rest", 50, 100, 50, 0},
-        {"room unknown", std::nullopt, 100, 0, 0},
-        {"some room, size unknown", 1, std::nullopt, 0, 0},
-    };
-    for (const Case& row : cases) {
-        SCOPED_TRACE(row.name);
-        LocalFileOperations::setAvailableBytesHookForTesting([&](const QString&) { return row.freeBytes; });
-        EXPECT_EQ(LocalFileOperations::localWriteFault(temp.path(), row.expected, row.written), row.fault);
-    }
-    LocalFileOperations::setAvailableBytesHookForTesting({});
-}
-
 TEST_F(LocalCopyTest, ReadOnlyFoldersAreCopiedAndReplacedByTheirOwner)
 {
     // Run as an ordinary user too (the unprivileged ctest entries): root ignores these modes.
