@@ -1,4 +1,5 @@
 #include "LocalPaneView.h"
+#include "domain/LocalPath.h"
 
 #include "MacNavigation.h"
 #include "PaneHeader.h"
@@ -274,7 +275,7 @@ void LocalPaneView::open(const LocalItem& item)
         }
         return;
     }
-    if (m_opener && m_opener->open(item.id.toLocalFile())) {
+    if (m_opener && m_opener->open(LocalPath::fromUrl(item.id))) {
         return;
     }
     if (m_coordinator) {

@@ -1,4 +1,5 @@
 #include "XdgDefaultApplicationOpener.h"
+#include "domain/LocalPath.h"
 
 #include <QProcess>
 #include <QStringList>
@@ -7,7 +8,9 @@ namespace quillbarrow {
 
 bool XdgDefaultApplicationOpener::open(const QString& path)
 {
-    return QProcess::startDetached(QStringLiteral("xdg-open"), QStringList{path});
+    // A name that is not UTF-8 cannot pass as text: its address carries the real bytes.
+    const QString argument = LocalPath::hasKeptBytes(path) ? QString::fromLatin1(LocalPath::url(path).toEncoded()) : path;
+    return QProcess::startDetached(QStringLiteral("xdg-open"), QStringList{argument});
 }
 
 } // namespace quillbarrow
