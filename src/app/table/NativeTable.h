@@ -78,9 +78,12 @@ public:
     void setItems(const QList<Item>& items, const QString& listing)
     {
         m_applyingSelection = true;
-        m_model->setItems(items, listing);
+        const bool sameRows = m_model->setItems(items, listing);
         m_applyingSelection = false;
-        applySelection();
+        // Rows that kept their places keep the selection shown as it was.
+        if (!sameRows) {
+            applySelection();
+        }
     }
     // The listed items among `ids`, in row order.
     QList<Item> itemsWithIDs(const QSet<ID>& ids) const { return m_model->itemsWithIDs(ids); }
@@ -219,9 +222,7 @@ private:
         if (m_applyingSelection || m_selectionWritePending) {
             return;
         }
-        if (tableSelection() == m_selection) {
-            return;
-        }
+        // The write compares with the binding; a change that ends where it began writes nothing.
         m_selectionWritePending = true;
         QMetaObject::invokeMethod(
             this,

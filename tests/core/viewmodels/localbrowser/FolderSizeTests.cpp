@@ -222,5 +222,41 @@ TEST_F(FolderSizeTest, FreeSpaceIsTheVolumesSpaceForTheUserThenItsFreeSpace)
     EXPECT_EQ(nowhere->currentDirectoryCapacityBytes(), std::nullopt);
 }
 
+
+TEST_F(FolderSizeTest, MeasurementsThatFinishInOneTurnArePublishedTogetherAfterTheFoldersBeingMeasured)
+{
+    makeFile(QStringLiteral("shown/a/1"), "1");
+    makeFile(QStringLiteral("shown/b/1"), "22");
+    makeFile(QStringLiteral("shown/c/1"), "333");
+    makeFile(QStringLiteral("shown/file"), "4444");
+    const auto model = makeModel(url(QStringLiteral("shown")));
+    model->refresh();
+    waitForListing(*model);
+
+    QStringList published;
+    QObject::connect(model.get(), &LocalBrowserViewModel::calculatingFolderSizeIDsChanged, model.get(), [&] {
+        QStringList measuring;
+        for (const QUrl& folder : model->calculatingFolderSizeIDs()) {
+            measuring.append(folder.fileName());
+        }
+        measuring.sort();
+        published.append(QStringLiteral("measuring:") + measuring.join(u' '));
+    });
+    QObject::connect(model.get(), &LocalBrowserViewModel::itemsChanged, model.get(), [&] {
+        QStringList sizes;
+        for (const LocalItem& item : model->items()) {
+            sizes.append(item.name + u'=' + (item.size ? QString::number(*item.size) : QStringLiteral("-")));
+        }
+        published.append(QStringLiteral("items:") + sizes.join(u' '));
+    });
+    model->calculateFolderSizes(model->items());
+    // Every measurement is over before the main thread hears of any of them.
+    m_pool.waitForDone();
+    waitForMeasurements(*model);
+
+    EXPECT_EQ(published, (QStringList{QStringLiteral("measuring:a b c"), QStringLiteral("measuring:"),
+                                      QStringLiteral("items:a=1 b=2 c=3 file=4")}));
+}
+
 } // namespace
 } // namespace quillbarrow::testing
