@@ -245,7 +245,7 @@ public:
         m_window->activateWindow();
         turnUntil([this] { return m_window->isActiveWindow(); }, QStringLiteral("window activation"));
         m_pane = m_window->findChild<LocalPaneView*>();
-        m_table = m_window->findChild<LocalItemTable*>();
+        m_table = m_pane ? m_pane->table() : nullptr;
         if (!m_pane || !m_table) {
             throw BenchFailure(QStringLiteral("the window has no computer pane"));
         }
@@ -265,8 +265,16 @@ public:
     void show(const QString& folder, int entries)
     {
         browser().navigateTo(QUrl::fromLocalFile(folder));
-        turnUntil([&] { return browser().items().size() == entries && table().itemModel()->rowCount() == entries; },
-                  QStringLiteral("listing ") + folder);
+        try {
+            turnUntil([&] { return browser().items().size() == entries && table().itemModel()->rowCount() == entries; },
+                      QStringLiteral("listing ") + folder, 60);
+        } catch (const BenchFailure&) {
+            throw BenchFailure(QStringLiteral("listing %1: %2 items shown of %3 in %4")
+                                   .arg(folder)
+                                   .arg(table().itemModel()->rowCount())
+                                   .arg(entries)
+                                   .arg(browser().currentDirectory().toLocalFile()));
+        }
         settle();
         // The pane takes keys once it has the focus, as after a click in it.
         const QRect cell = table().visualRect(table().itemModel()->index(0, 0));
