@@ -3,6 +3,7 @@
 //
 //   quillbarrow_bench_responsiveness [--rows N] [--entries N] [--subfolders N]
 //                                    [--copies 1000,8000,32000] [--uploads 8000,32000] [--rounds N]
+//                                    [--only select,subfolders,sort,local,device]
 //
 // The longest stall is the largest gap between the ticks of a 1 ms timer on the main thread while
 // the action runs and until its results have landed (so 1 ms is the floor). Measured:
@@ -71,6 +72,8 @@ struct Options {
     QList<int> copies{1'000, 8'000, 32'000};
     QList<int> uploads{8'000, 32'000};
     int rounds = 1;
+    // The measurements to run (all when empty): select, subfolders, sort, local, device.
+    QStringList only;
 };
 
 void say(const QString& text)
@@ -564,11 +567,24 @@ void ResponsivenessBench::run()
     if (!m_work.isValid()) {
         throw BenchFailure(QStringLiteral("no temporary folder"));
     }
-    selectAll();
-    selectAllWithSubfolders();
-    sortByHeader();
-    localPastes();
-    devicePastes();
+    const auto runs = [this](const char* name) {
+        return m_options.only.isEmpty() || m_options.only.contains(QLatin1StringView(name));
+    };
+    if (runs("select")) {
+        selectAll();
+    }
+    if (runs("subfolders")) {
+        selectAllWithSubfolders();
+    }
+    if (runs("sort")) {
+        sortByHeader();
+    }
+    if (runs("local")) {
+        localPastes();
+    }
+    if (runs("device")) {
+        devicePastes();
+    }
     say(QString());
     say(QStringLiteral("| action | ours | baseline | ours: longest stall | baseline: longest stall |"));
     say(QStringLiteral("|---|---|---|---|---|"));
@@ -614,6 +630,8 @@ Options parse(const QStringList& arguments)
             options.copies = numbers(value);
         } else if (argument == QStringLiteral("--uploads")) {
             options.uploads = numbers(value);
+        } else if (argument == QStringLiteral("--only")) {
+            options.only = value.split(QLatin1Char(','), Qt::SkipEmptyParts);
         } else {
             throw BenchFailure(QStringLiteral("unknown or bad option ") + argument + QLatin1Char(' ') + value);
         }

@@ -199,8 +199,8 @@ QList<LocalItem> LocalPaneView::selectedItems() const
 const LocalPaneView::SelectionFacts& LocalPaneView::selectionFacts() const
 {
     if (!m_selectionFacts) {
-        // The table lists the browser's items in the browser's order.
-        QList<LocalItem> items = m_table->itemsWithIDs(selection());
+        // The table shows the listed items of the selection selected, in the browser's order.
+        QList<LocalItem> items = m_table->selectedRowItems();
         const SelectionSizeSummary summary =
             m_browser ? m_browser->summaryOf(items, std::nullopt) : SelectionSizeSummary(0, 0, 0, 0, 0, std::nullopt);
         m_selectionFacts = SelectionFacts{std::move(items), summary};
@@ -326,6 +326,7 @@ bool LocalPaneView::handleKey(PaneKeyCommand command)
         return true;
     case PaneKeyCommand::selectAll: {
         QSet<QUrl> all;
+        all.reserve(m_browser->items().size());
         for (const LocalItem& item : m_browser->items()) {
             all.insert(item.id);
         }

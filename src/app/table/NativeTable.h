@@ -87,6 +87,18 @@ public:
     }
     // The listed items among `ids`, in row order.
     QList<Item> itemsWithIDs(const QSet<ID>& ids) const { return m_model->itemsWithIDs(ids); }
+    // The items of the rows shown selected, in row order: the listed items of the binding, or of
+    // the table's own selection while its write into the binding is due. Reads no id.
+    QList<Item> selectedRowItems() const
+    {
+        QList<Item> items;
+        for (const int row : selectedRowNumbers()) {
+            if (row < m_model->rowCount()) {
+                items.append(m_model->item(row));
+            }
+        }
+        return items;
+    }
 
     // ---- Selection -------------------------------------------------------------------------------
 
@@ -161,6 +173,11 @@ private:
     {
         QSet<ID> ids;
         const int rowCount = m_model->rowCount();
+        qsizetype selected = 0;
+        for (const QItemSelectionRange& range : selectionModel()->selection()) {
+            selected += range.height();
+        }
+        ids.reserve(selected);
         for (const QItemSelectionRange& range : selectionModel()->selection()) {
             for (int row = range.top(); row <= range.bottom() && row < rowCount; ++row) {
                 ids.insert(Model::Traits::id(m_model->item(row)));
@@ -172,7 +189,8 @@ private:
     std::vector<int> selectedRowNumbers() const
     {
         std::vector<int> rows;
-        for (const QItemSelectionRange& range : selectionModel()->selection()) {
+        const QItemSelection selection = selectionModel()->selection();
+        for (const QItemSelectionRange& range : selection) {
             for (int row = range.top(); row <= range.bottom(); ++row) {
                 rows.push_back(row);
             }

@@ -413,6 +413,7 @@ TEST_F(LocalCopyTest, ACancelClickedWhileAPasteRunsStopsTheItemsNotYetCopied)
     writeFile(path("mac/a.txt"), "a");
     writeFile(path("mac/Folder/inner.txt"), "inner");
     writeFile(path("mac/c.txt"), "c");
+    fixture.coordinator.setPlanningSlice(std::chrono::nanoseconds(0));
     // The click arrives as an event once the first item is done.
     bool clicked = false;
     QObject observer;

@@ -223,7 +223,7 @@ TEST_F(FolderSizeTest, FreeSpaceIsTheVolumesSpaceForTheUserThenItsFreeSpace)
 }
 
 
-TEST_F(FolderSizeTest, MeasurementsThatFinishInOneTurnArePublishedTogetherAfterTheFoldersBeingMeasured)
+TEST_F(FolderSizeTest, FoldersStartedTogetherAreAnnouncedTogetherAndASizeShowsOnlyOnceItsFolderIsDone)
 {
     makeFile(QStringLiteral("shown/a/1"), "1");
     makeFile(QStringLiteral("shown/b/1"), "22");
@@ -233,29 +233,44 @@ TEST_F(FolderSizeTest, MeasurementsThatFinishInOneTurnArePublishedTogetherAfterT
     model->refresh();
     waitForListing(*model);
 
-    QStringList published;
+    // Each publication in order: the folders being measured, or the sizes shown.
+    QList<QSet<QString>> measuring;
+    QList<QStringList> shown;
+    QStringList order;
     QObject::connect(model.get(), &LocalBrowserViewModel::calculatingFolderSizeIDsChanged, model.get(), [&] {
-        QStringList measuring;
+        QSet<QString> folders;
         for (const QUrl& folder : model->calculatingFolderSizeIDs()) {
-            measuring.append(folder.fileName());
+            folders.insert(folder.fileName());
         }
-        measuring.sort();
-        published.append(QStringLiteral("measuring:") + measuring.join(u' '));
+        measuring.append(folders);
+        order.append(QStringLiteral("measuring"));
     });
     QObject::connect(model.get(), &LocalBrowserViewModel::itemsChanged, model.get(), [&] {
         QStringList sizes;
         for (const LocalItem& item : model->items()) {
             sizes.append(item.name + u'=' + (item.size ? QString::number(*item.size) : QStringLiteral("-")));
+            // Results land in the order of the folders measuring.
+            if (item.kind == RemoteItemKind::folder && item.size) {
+                EXPECT_FALSE(measuring.last().contains(item.name)) << item.name.toStdString();
+            }
         }
-        published.append(QStringLiteral("items:") + sizes.join(u' '));
+        shown.append(sizes);
+        order.append(QStringLiteral("items"));
     });
     model->calculateFolderSizes(model->items());
-    // Every measurement is over before the main thread hears of any of them.
-    m_pool.waitForDone();
     waitForMeasurements(*model);
 
-    EXPECT_EQ(published, (QStringList{QStringLiteral("measuring:a b c"), QStringLiteral("measuring:"),
-                                      QStringLiteral("items:a=1 b=2 c=3 file=4")}));
+    ASSERT_GE(measuring.size(), 2);
+    EXPECT_EQ(measuring.first(), (QSet<QString>{"a", "b", "c"}));
+    EXPECT_EQ(measuring.last(), QSet<QString>());
+    for (qsizetype index = 1; index < measuring.size(); ++index) {
+        EXPECT_TRUE(measuring[index - 1].contains(measuring[index])) << "a folder started again";
+        EXPECT_NE(measuring[index - 1], measuring[index]) << "a publication without news";
+    }
+    // Every batch of results: the folders done, then their sizes.
+    EXPECT_EQ(order.first(), QStringLiteral("measuring"));
+    EXPECT_EQ(order.size(), 2 * measuring.size() - 1);
+    EXPECT_EQ(shown.last(), (QStringList{"a=1", "b=2", "c=3", "file=4"}));
 }
 
 } // namespace
