@@ -232,7 +232,21 @@ QCoro::Task<> TransferCoordinator::copyLocalToLocal(QList<QUrl> urls, QUrl desti
 
     QList<TransferID> jobIDs;
     jobIDs.reserve(plans.size());
+    const quint64 cancelAllsBefore = m_cancelAllCount;
     for (const LocalCopyPlan& plan : std::as_const(plans)) {
+        if (pace.due()) {
+            refreshTransferJobs();
+            co_await MainThreadYield{};
+            if (!self) {
+                co_return;
+            }
+            pace.yielded();
+            if (m_cancelAllCount != cancelAllsBefore) {
+                // "Cancel all" took the jobs made so far: the items not yet queued go with them.
+                plans.resize(jobIDs.size());
+                break;
+            }
+        }
         const TransferJob job(TransferID::create(), TransferDirection::macToAndroid, TransferPurpose::fileTransfer,
                               plan.displayName, plan.bytes, TransferState::queued(), 0);
         enqueueTransfer(job);
