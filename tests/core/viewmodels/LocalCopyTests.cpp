@@ -429,6 +429,31 @@ TEST_F(LocalCopyTest, ACancelClickedWhileAPasteRunsStopsTheItemsNotYetCopied)
     EXPECT_EQ(entriesOf(dest()), QStringList{"a.txt"});
 }
 
+TEST_F(LocalCopyTest, CancelAllWhileAPasteQueuesItsJobsCancelsTheItemsNotYetQueuedToo)
+{
+    writeFile(path("mac/a.txt"), "a");
+    writeFile(path("mac/b.txt"), "b");
+    writeFile(path("mac/c.txt"), "c");
+    fixture.coordinator.setPlanningSlice(std::chrono::nanoseconds(0));
+    bool clicked = false;
+    QObject observer;
+    QObject::connect(&fixture.coordinator, &TransferCoordinator::transferJobsChanged, &observer, [&] {
+        if (!clicked && !fixture.coordinator.transferJobs().isEmpty()) {
+            clicked = true;
+            QMetaObject::invokeMethod(
+                &observer, [&] { fixture.coordinator.cancelAllTransfers(); }, Qt::QueuedConnection);
+        }
+    });
+    paste({"mac/a.txt", "mac/b.txt", "mac/c.txt"});
+    EXPECT_TRUE(clicked);
+    const QStringList shown = shownJobs();
+    EXPECT_LT(shown.size(), 3) << "the cancel came while the paste was queueing its jobs";
+    for (const QString& job : shown) {
+        EXPECT_TRUE(job.endsWith(": cancelled")) << job.toStdString();
+    }
+    EXPECT_TRUE(entriesOf(dest()).isEmpty());
+}
+
 TEST(LocalFileOperations, ACopyToldToStopLeavesNothingBehindAndOneLetGoOnCountsEveryByte)
 {
     struct Case {
