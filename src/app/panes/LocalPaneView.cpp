@@ -150,7 +150,11 @@ LocalPaneView::LocalPaneView(LocalBrowserViewModel& browser, TransferCoordinator
     for (auto signal : {&LocalBrowserViewModel::currentDirectoryChanged, &LocalBrowserViewModel::itemsChanged,
                         &LocalBrowserViewModel::showHiddenFilesChanged,
                         &LocalBrowserViewModel::calculatingFolderSizeIDsChanged}) {
-        connect(&browser, signal, this, [this] {
+        connect(&browser, signal, this, [this, signal] {
+            // Which folders are being measured changes neither the selected items nor their sizes.
+            if (signal != &LocalBrowserViewModel::calculatingFolderSizeIDsChanged) {
+                forgetSelectionFacts();
+            }
             updateHeader();
             updateStrip();
             updateDropOverlay();
@@ -190,8 +194,19 @@ void LocalPaneView::setSelection(QSet<QUrl> selection)
 
 QList<LocalItem> LocalPaneView::selectedItems() const
 {
-    // The table lists the browser's items in the browser's order.
-    return m_table->itemsWithIDs(selection());
+    return selectionFacts().items;
+}
+
+const LocalPaneView::SelectionFacts& LocalPaneView::selectionFacts() const
+{
+    if (!m_selectionFacts) {
+        // The table shows the listed items of the selection selected, in the browser's order.
+        QList<LocalItem> items = m_table->selectedRowItems();
+        const SelectionSizeSummary summary =
+            m_browser ? m_browser->summaryOf(items, std::nullopt) : SelectionSizeSummary(0, 0, 0, 0, 0, std::nullopt);
+        m_selectionFacts = SelectionFacts{std::move(items), summary};
+    }
+    return *m_selectionFacts;
 }
 
 bool LocalPaneView::canSend(const QList<LocalItem>& items) const
@@ -210,13 +225,27 @@ bool LocalPaneView::canSend(const QList<LocalItem>& items) const
     return SelectionPreflightStrip::allowsCopy(m_browser->selectionSummary(ids, page->storage.freeSpace));
 }
 
+bool LocalPaneView::allowsSend(SelectionSizeSummary summary) const
+{
+    if (!summary.hasSelection() || !m_browser || !m_deviceBrowser) {
+        return false;
+    }
+    const std::optional<DirectoryPage>& page = m_deviceBrowser->currentPage();
+    if (!page || !m_deviceBrowser->currentSession()) {
+        return false;
+    }
+    summary.destinationFreeBytes = page->storage.freeSpace;
+    return SelectionPreflightStrip::allowsCopy(summary);
+}
+
 bool LocalPaneView::canSendSelectionToAndroid() const
 {
-    return !selection().isEmpty() && canSend(selectedItems());
+    return !selection().isEmpty() && allowsSend(selectionFacts().summary);
 }
 
 void LocalPaneView::selectionChanged()
 {
+    forgetSelectionFacts();
     focusPane();
     if (m_browser) {
         m_browser->precalculateFolderSizesIfAccessible(selectedItems());
@@ -296,14 +325,11 @@ bool LocalPaneView::handleKey(PaneKeyCommand command)
     case PaneKeyCommand::paste:
         paste();
         return true;
-    case PaneKeyCommand::selectAll: {
-        QSet<QUrl> all;
-        for (const LocalItem& item : m_browser->items()) {
-            all.insert(item.id);
-        }
-        setSelection(std::move(all));
+    case PaneKeyCommand::selectAll:
+        // The table selects every row as one range and writes the selection into the binding on
+        // the next turn, as for a selection made with the mouse: no id is looked up on the way.
+        m_table->selectAll();
         return true;
-    }
     case PaneKeyCommand::parentFolder:
         m_browser->navigateUp();
         return true;
@@ -389,14 +415,16 @@ void LocalPaneView::updateStrip()
         return;
     }
     SelectionPreflight preflight;
-    preflight.summary = m_browser->selectionSummary(selection(), std::nullopt);
+    preflight.summary = selectionFacts().summary;
     preflight.storageName = tr("This Mac");
     preflight.storageIcon = QStringLiteral("laptopcomputer");
     preflight.freeBytes = m_browser->currentDirectoryAvailableBytes();
     preflight.capacityBytes = m_browser->currentDirectoryCapacityBytes();
-    const QList<LocalItem> items = selectedItems();
-    preflight.isCalculating = std::any_of(items.begin(), items.end(), [this](const LocalItem& item) {
-        return m_browser->calculatingFolderSizeIDs().contains(item.id);
+    // The folders being measured are few beside a big selection: look them up in it, not the
+    // other way round.
+    const QSet<QUrl>& measuring = m_browser->calculatingFolderSizeIDs();
+    preflight.isCalculating = std::any_of(measuring.begin(), measuring.end(), [this](const QUrl& folder) {
+        return selection().contains(folder) && m_table->itemModel()->rowOf(folder).has_value();
     });
     m_strip->setPreflight(preflight);
 }

@@ -78,12 +78,27 @@ public:
     void setItems(const QList<Item>& items, const QString& listing)
     {
         m_applyingSelection = true;
-        m_model->setItems(items, listing);
+        const bool sameRows = m_model->setItems(items, listing);
         m_applyingSelection = false;
-        applySelection();
+        // Rows that kept their places keep the selection shown as it was.
+        if (!sameRows) {
+            applySelection();
+        }
     }
     // The listed items among `ids`, in row order.
     QList<Item> itemsWithIDs(const QSet<ID>& ids) const { return m_model->itemsWithIDs(ids); }
+    // The items of the rows shown selected, in row order: the listed items of the binding, or of
+    // the table's own selection while its write into the binding is due. Reads no id.
+    QList<Item> selectedRowItems() const
+    {
+        QList<Item> items;
+        for (const int row : selectedRowNumbers()) {
+            if (row < m_model->rowCount()) {
+                items.append(m_model->item(row));
+            }
+        }
+        return items;
+    }
 
     // ---- Selection -------------------------------------------------------------------------------
 
@@ -158,6 +173,11 @@ private:
     {
         QSet<ID> ids;
         const int rowCount = m_model->rowCount();
+        qsizetype selected = 0;
+        for (const QItemSelectionRange& range : selectionModel()->selection()) {
+            selected += range.height();
+        }
+        ids.reserve(selected);
         for (const QItemSelectionRange& range : selectionModel()->selection()) {
             for (int row = range.top(); row <= range.bottom() && row < rowCount; ++row) {
                 ids.insert(Model::Traits::id(m_model->item(row)));
@@ -169,7 +189,8 @@ private:
     std::vector<int> selectedRowNumbers() const
     {
         std::vector<int> rows;
-        for (const QItemSelectionRange& range : selectionModel()->selection()) {
+        const QItemSelection selection = selectionModel()->selection();
+        for (const QItemSelectionRange& range : selection) {
             for (int row = range.top(); row <= range.bottom(); ++row) {
                 rows.push_back(row);
             }
@@ -219,9 +240,7 @@ private:
         if (m_applyingSelection || m_selectionWritePending) {
             return;
         }
-        if (tableSelection() == m_selection) {
-            return;
-        }
+        // The write compares with the binding; a change that ends where it began writes nothing.
         m_selectionWritePending = true;
         QMetaObject::invokeMethod(
             this,

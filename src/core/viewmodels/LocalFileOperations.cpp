@@ -93,8 +93,26 @@ void keepModificationTime(const fs::path& from, const fs::path& to)
     }
 }
 
+// What a copy has done so far, and whom to ask whether it goes on.
+struct CopyTally {
+    const LocalFileOperations::CopyStep* goOn = nullptr;
+    qint64 bytes = 0;
+
+    // Counts an entry copied; false when the copy is to stop.
+    bool copied(qint64 entryBytes)
+    {
+        bytes += entryBytes;
+        return goOn == nullptr || !*goOn || (*goOn)(bytes);
+    }
+};
+
+CopyFailure stopped(const fs::path& from)
+{
+    return CopyFailure{from, QStringLiteral("the copy was stopped")};
+}
+
 // Copies one entry and, for a folder, everything below it; stops at the first failure.
-std::optional<CopyFailure> copyEntry(const fs::path& from, const fs::path& to)
+std::optional<CopyFailure> copyEntry(const fs::path& from, const fs::path& to, CopyTally& tally)
 {
     std::error_code error;
     const fs::file_status status = fs::symlink_status(from, error);
@@ -106,7 +124,7 @@ std::optional<CopyFailure> copyEntry(const fs::path& from, const fs::path& to)
         if (error) {
             return CopyFailure{from, describe(error)};
         }
-        return std::nullopt;
+        return tally.copied(0) ? std::nullopt : std::optional<CopyFailure>(stopped(from));
     }
     if (fs::is_regular_file(status)) {
         fs::copy_file(from, to, fs::copy_options::none, error);
@@ -123,7 +141,9 @@ std::optional<CopyFailure> copyEntry(const fs::path& from, const fs::path& to)
             return CopyFailure{from, fault != 0 ? describeErrno(fault) : describe(error)};
         }
         keepModificationTime(from, to);
-        return std::nullopt;
+        const std::uintmax_t bytes = fs::file_size(to, error);
+        return tally.copied(error ? 0 : static_cast<qint64>(bytes)) ? std::nullopt
+                                                                          : std::optional<CopyFailure>(stopped(from));
     }
     if (fs::is_directory(status)) {
         // The copy stays open to its owner while its contents go in and takes the folder's own
@@ -140,7 +160,7 @@ std::optional<CopyFailure> copyEntry(const fs::path& from, const fs::path& to)
             return CopyFailure{from, describe(error)};
         }
         for (const fs::directory_iterator end; entries != end; entries.increment(error)) {
-            if (auto failure = copyEntry(entries->path(), to / entries->path().filename())) {
+            if (auto failure = copyEntry(entries->path(), to / entries->path().filename(), tally)) {
                 return failure;
             }
         }
@@ -151,7 +171,7 @@ std::optional<CopyFailure> copyEntry(const fs::path& from, const fs::path& to)
             return CopyFailure{from, describe(error)};
         }
         keepModificationTime(from, to);
-        return std::nullopt;
+        return tally.copied(0) ? std::nullopt : std::optional<CopyFailure>(stopped(from));
     }
     if (!fs::exists(status)) {
         return CopyFailure{from, describe(std::make_error_code(std::errc::no_such_file_or_directory))};
@@ -303,10 +323,12 @@ QString LocalFileOperations::hiddenSibling(const QString& target, const QString&
                                  suffix);
 }
 
-std::optional<QString> LocalFileOperations::copyItem(const QString& source, const QString& target, bool replace)
+std::optional<QString> LocalFileOperations::copyItem(const QString& source, const QString& target, bool replace,
+                                                     const CopyStep& goOn)
 {
     const QString staging = hiddenSibling(target, QStringLiteral(".partial"));
-    if (auto failure = copyEntry(toPath(source), toPath(staging))) {
+    CopyTally tally{&goOn, 0};
+    if (auto failure = copyEntry(toPath(source), toPath(staging), tally)) {
         removeItem(staging);
         return failureText(source, *failure);
     }

@@ -59,7 +59,12 @@ public:
     // copied by its owner. Without `replace` it fails when something exists at `target` by the time
     // the copy is complete; with it, the existing item is swapped out only after the copy is
     // complete (see moveIntoPlace). Returns nothing on success, else a description of the failure.
-    static std::optional<QString> copyItem(const QString& source, const QString& target, bool replace);
+    //
+    // `goOn`, when given, is called on the copying thread after each entry with the bytes of the
+    // files copied so far; false stops the copy, removes what was made of it and returns a failure.
+    using CopyStep = std::function<bool(qint64 bytesCopied)>;
+    static std::optional<QString> copyItem(const QString& source, const QString& target, bool replace,
+                                           const CopyStep& goOn = {});
     // Puts the complete item at `staging` at `target` with a rename that never replaces anything,
     // so an item that appeared at `target` meanwhile is never overwritten. With `replace`, the item
     // at `target` is first moved aside to a hidden name, moved back when the new item cannot take

@@ -234,7 +234,7 @@ private:
     void setPendingConflict(std::optional<ConflictRequest> request);
     // Brings transferJobs up to date with the jobs the queue announced as changed.
     void applyQueueChanges();
-    void runLocalCopy(const LocalCopyPlan& plan, const TransferID& jobID);
+    QCoro::Task<> runLocalCopy(LocalCopyPlan plan, TransferID jobID);
 
     QCoro::Task<bool> planUploads(QString path, QStringList parentRel, std::optional<RemoteObjectID> deviceParentID,
                                   bool checkConflicts, std::shared_ptr<UploadBatch> batch);

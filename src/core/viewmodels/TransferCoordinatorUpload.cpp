@@ -465,6 +465,7 @@ QCoro::Task<> TransferCoordinator::pasteIntoDevice(std::optional<RemoteObjectID>
     refreshTransferJobs();
 
     const QList<std::optional<PlannedUpload>> plans = batch->plans;
+    batch->pace.yielded();
     for (const std::optional<PlannedUpload>& plan : plans) {
         if (!plan) {
             continue;
@@ -472,6 +473,14 @@ QCoro::Task<> TransferCoordinator::pasteIntoDevice(std::optional<RemoteObjectID>
         co_await executeUpload(*plan, batch);
         if (!self) {
             co_return;
+        }
+        // A session that answers at once (an emulated one) never suspends the loop by itself.
+        if (batch->pace.due()) {
+            co_await MainThreadYield{};
+            if (!self) {
+                co_return;
+            }
+            batch->pace.yielded();
         }
     }
 }

@@ -11,6 +11,7 @@
 #include "panes/PaneHeader.h"
 #include "panes/SelectionPreflightStrip.h"
 #include "panes/blocks/DropTargetOverlay.h"
+#include "panes/blocks/ElidedLabel.h"
 #include "panes/blocks/ToolbarIconButton.h"
 #include "platform/VolumeMonitor.h"
 #include "shell/MainWindow.h"
@@ -38,6 +39,7 @@
 #include <QTemporaryDir>
 #include <QToolButton>
 #include <gtest/gtest.h>
+#include <functional>
 #include <unistd.h>
 
 namespace quillbarrow::testing {
@@ -360,6 +362,51 @@ TEST_F(MacPaneTest, HeaderFollowsSelectionFocusAndHiddenFiles)
     EXPECT_TRUE(header->parentButton()->isEnabled());
     browser().navigateTo(QUrl::fromLocalFile(QStringLiteral("/")));
     EXPECT_FALSE(header->parentButton()->isEnabled());
+}
+
+TEST_F(MacPaneTest, TheStripAndHeaderFollowTheSelectionAndFolderSizesAsTheyArrive)
+{
+    write(QStringLiteral("Photos/p.jpg"), "1234567");
+    SelectionPreflightStrip* strip = pane->selectionStrip();
+    // What the strip must say: the browser's own sum over the whole listing for the selection.
+    const auto expected = [this] {
+        return SelectionPreflightStrip::selectionText(browser().selectionSummary(pane->selection(), std::nullopt));
+    };
+    struct Step {
+        const char* what;
+        std::function<void()> act;
+        QString badge;
+        QString text;
+    };
+    const QList<Step> steps{
+        {"Ctrl+A, until the folder is measured",
+         [this] {
+             clickRow(QStringLiteral("alpha.txt"));
+             pressKey(window, Qt::Key_A, Qt::ControlModifier);
+             ASSERT_TRUE(processEventsUntil([this] {
+                 const std::optional<LocalItem> photos = item(QStringLiteral("Photos"));
+                 return browser().calculatingFolderSizeIDs().isEmpty() && photos && photos->size == 7;
+             }));
+         },
+         QStringLiteral("3 selected"), QStringLiteral("3 items · 17 bytes")},
+        {"a new file listed beside the selection",
+         [this] {
+             write(QStringLiteral("gamma.txt"), "gg");
+             browser().refresh();
+             ASSERT_TRUE(processEventsUntil([this] { return item(QStringLiteral("gamma.txt")).has_value(); }));
+         },
+         QStringLiteral("3 selected"), QStringLiteral("3 items · 17 bytes")},
+        {"a click on one file", [this] { clickRow(QStringLiteral("beta.txt")); }, QStringLiteral("1 selected"),
+         QStringLiteral("1 item · 5 bytes")},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.what);
+        step.act();
+        processEventsUntil([] { return false; }, std::chrono::milliseconds(5));
+        EXPECT_EQ(pane->header()->selectionBadge()->text(), step.badge);
+        EXPECT_EQ(strip->selectionLabel()->text(), step.text);
+        EXPECT_EQ(strip->selectionLabel()->text(), expected());
+    }
 }
 
 TEST_F(MacPaneTest, PathEditorOpensFoldersAndFilesAndKeepsAWrongPath)

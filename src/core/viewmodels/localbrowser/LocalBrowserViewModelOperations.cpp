@@ -15,6 +15,8 @@
 #include <QFileInfo>
 #include <QThreadPool>
 
+#include <utility>
+
 #include <QCoro/QCoroFuture>
 
 #include <cerrno>
@@ -158,6 +160,21 @@ SelectionSizeSummary LocalBrowserViewModel::selectionSummary(const QSet<QUrl>& s
     return summarizeSelection(m_items, selection, m_computedFolderStatistics, destinationFreeBytes);
 }
 
+SelectionSizeSummary LocalBrowserViewModel::summaryOf(const QList<LocalItem>& items,
+                                                     std::optional<qint64> destinationFreeBytes) const
+{
+    SelectionSizeTally tally;
+    for (const LocalItem& item : items) {
+        if (item.kind != RemoteItemKind::folder) {
+            tally.addFile(item.size);
+            continue;
+        }
+        const auto found = m_computedFolderStatistics.constFind(item.id);
+        tally.addFolder(found == m_computedFolderStatistics.constEnd() ? nullptr : &*found);
+    }
+    return tally.summary(destinationFreeBytes);
+}
+
 // ---- Folder sizes ---------------------------------------------------------------------------
 
 void LocalBrowserViewModel::calculateFolderSizes(const QList<LocalItem>& items)
@@ -167,9 +184,13 @@ void LocalBrowserViewModel::calculateFolderSizes(const QList<LocalItem>& items)
 
 void LocalBrowserViewModel::precalculateFolderSizesIfAccessible(const QList<LocalItem>& items)
 {
+    // Only folders that are neither measured nor being measured are asked about: a selection of
+    // many files, or of folders already known, costs no look at the disk.
     QList<LocalItem> readable;
     for (const LocalItem& item : items) {
-        if (::access(LocalPath::encoded(LocalPath::fromUrl(item.id)).constData(), R_OK) == 0) {
+        if (item.kind == RemoteItemKind::folder && !m_computedFolderStatistics.contains(item.id) &&
+            !m_calculatingFolderSizeIDs.contains(item.id) &&
+            ::access(LocalPath::encoded(LocalPath::fromUrl(item.id)).constData(), R_OK) == 0) {
             readable.append(item);
         }
     }
@@ -180,18 +201,20 @@ void LocalBrowserViewModel::calculateFolderSizes(const QList<LocalItem>& items, 
 {
     // A folder is measured once, and never twice at a time, even when it is listed twice here.
     QList<LocalItem> toMeasure;
-    QSet<QUrl> taken;
+    QSet<QUrl> measuring = m_calculatingFolderSizeIDs;
     for (const LocalItem& item : items) {
         if (item.kind == RemoteItemKind::folder && !m_computedFolderStatistics.contains(item.id) &&
-            !m_calculatingFolderSizeIDs.contains(item.id) && !taken.contains(item.id)) {
+            !measuring.contains(item.id)) {
             toMeasure.append(item);
-            taken.insert(item.id);
+            measuring.insert(item.id);
         }
     }
-    for (const LocalItem& item : toMeasure) {
-        QSet<QUrl> measuring = m_calculatingFolderSizeIDs;
-        measuring.insert(item.id);
-        setCalculatingFolderSizeIDs(std::move(measuring));
+    if (toMeasure.isEmpty()) {
+        return;
+    }
+    // The folders started together are announced together.
+    setCalculatingFolderSizeIDs(std::move(measuring));
+    for (const LocalItem& item : std::as_const(toMeasure)) {
         QCoro::Task<> measurement =
             runMeasurement(QPointer<LocalBrowserViewModel>(this), &workPool(), item, presentsErrors);
         Q_UNUSED(measurement) // reports back by itself; nothing cancels it
@@ -223,22 +246,49 @@ QCoro::Task<> LocalBrowserViewModel::runMeasurement(QPointer<LocalBrowserViewMod
 void LocalBrowserViewModel::finishMeasurement(const LocalItem& item, bool presentsErrors,
                                               std::optional<FolderStatistics> statistics, const QString& failure)
 {
-    QSet<QUrl> measuring = m_calculatingFolderSizeIDs;
-    measuring.remove(item.id);
-    setCalculatingFolderSizeIDs(std::move(measuring));
-    if (statistics) {
-        recordComputedFolderStatistics(*statistics, item.id);
-    } else if (presentsErrors) {
-        setErrorMessage(QStringLiteral("Could not calculate %1: %2").arg(item.name, failure));
+    // Results that come back in one turn of the event loop are applied together on the next one:
+    // a folder of many subfolders then costs a few publications, not three per subfolder.
+    m_finishedMeasurements.append(FinishedMeasurement{item, presentsErrors, std::move(statistics), failure});
+    if (m_finishedMeasurements.size() == 1) {
+        QMetaObject::invokeMethod(this, &LocalBrowserViewModel::applyFinishedMeasurements, Qt::QueuedConnection);
     }
 }
 
-void LocalBrowserViewModel::recordComputedFolderStatistics(const FolderStatistics& statistics, const QUrl& folder)
+void LocalBrowserViewModel::applyFinishedMeasurements()
 {
-    m_computedFolderStatistics.insert(folder, statistics);
+    const QList<FinishedMeasurement> finished = std::exchange(m_finishedMeasurements, {});
+    if (finished.isEmpty()) {
+        return;
+    }
+    QSet<QUrl> measuring = m_calculatingFolderSizeIDs;
+    QHash<QUrl, qint64> measuredBytes;
+    for (const FinishedMeasurement& result : finished) {
+        measuring.remove(result.item.id);
+        if (result.statistics) {
+            m_computedFolderStatistics.insert(result.item.id, *result.statistics);
+            measuredBytes.insert(result.item.id, result.statistics->bytes);
+        }
+    }
+    setCalculatingFolderSizeIDs(std::move(measuring));
+    if (!measuredBytes.isEmpty()) {
+        recordComputedFolderSizes(measuredBytes);
+    }
+    for (const FinishedMeasurement& result : finished) {
+        if (!result.statistics && result.presentsErrors) {
+            setErrorMessage(QStringLiteral("Could not calculate %1: %2").arg(result.item.name, result.failure));
+        }
+    }
+}
+
+void LocalBrowserViewModel::recordComputedFolderSizes(const QHash<QUrl, qint64>& measuredBytes)
+{
     for (LocalItem& item : m_allItems) {
-        if (item.id == folder) {
-            item.size = statistics.bytes;
+        if (item.kind != RemoteItemKind::folder) {
+            continue;
+        }
+        const auto measured = measuredBytes.constFind(item.id);
+        if (measured != measuredBytes.constEnd()) {
+            item.size = *measured;
         }
     }
     // A size may move the folder in a listing sorted by size.
