@@ -290,6 +290,11 @@ void AndroidPaneView::wireTable()
     connect(m_table, &NativeTableView::mouseDown, this, &AndroidPaneView::focusPane);
 }
 
+QWidget* AndroidPaneView::keyboardTarget() const
+{
+    return m_table;
+}
+
 void AndroidPaneView::setDefaultApplicationOpener(std::shared_ptr<DefaultApplicationOpener> opener)
 {
     m_opener = std::move(opener);
@@ -396,7 +401,10 @@ bool AndroidPaneView::canPaste() const
 
 void AndroidPaneView::selectionChanged()
 {
-    focusPane();
+    // Rows that left the listing leave the selection without the pane taking the keyboard.
+    if (!m_table->isDroppingUnlistedSelection()) {
+        focusPane();
+    }
     if (m_browser) {
         // Folders of the selection are measured quietly; failures are only logged.
         startDetached(m_browser->precalculateFolderSizes(selectedItems()));

@@ -168,6 +168,11 @@ LocalPaneView::LocalPaneView(LocalBrowserViewModel& browser, TransferCoordinator
 
 LocalPaneView::~LocalPaneView() = default;
 
+QWidget* LocalPaneView::keyboardTarget() const
+{
+    return m_table;
+}
+
 void LocalPaneView::setDefaultApplicationOpener(std::shared_ptr<DefaultApplicationOpener> opener)
 {
     m_opener = std::move(opener);
@@ -216,7 +221,10 @@ bool LocalPaneView::canSendSelectionToAndroid() const
 
 void LocalPaneView::selectionChanged()
 {
-    focusPane();
+    // Rows that left the listing leave the selection without the pane taking the keyboard.
+    if (!m_table->isDroppingUnlistedSelection()) {
+        focusPane();
+    }
     if (m_browser) {
         m_browser->precalculateFolderSizesIfAccessible(selectedItems());
     }

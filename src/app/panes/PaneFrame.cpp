@@ -4,6 +4,7 @@
 #include "panes/blocks/DropTargetOverlay.h"
 #include "shell/WindowState.h"
 
+#include <QApplication>
 #include <QDragEnterEvent>
 #include <QPainter>
 #include <QVBoxLayout>
@@ -49,6 +50,12 @@ void PaneFrame::assemble(PaneHeader* header, QWidget* content, DropTargetOverlay
     });
     header->setMinimumHeight(qRound(m_state->paneHeaderHeight()));
     connect(m_state, &WindowState::focusedPaneChanged, this, qOverload<>(&QWidget::update));
+    // The "focused" mark follows the keyboard: Tab into the pane's table makes it the focused one.
+    connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) {
+        if (now != nullptr && isAncestorOf(now)) {
+            focusPane();
+        }
+    });
     m_keyMonitor = new PaneKeyMonitor(this, m_side, m_state, std::move(handler));
 }
 

@@ -29,6 +29,8 @@ class PaneFrame : public QWidget {
     PaneHeader* header() const { return m_header; }
     DropTargetOverlay* dropOverlay() const { return m_overlay; }
     bool isDropTargeted() const { return m_isDropTargeted; }
+    // The widget that takes the keyboard for the pane: its table.
+    virtual QWidget* keyboardTarget() const = 0;
 
   protected:
     PaneFrame(FocusedPane side, WindowState& state, QWidget* parent);

@@ -103,6 +103,23 @@ SelectionPreflightStrip::SelectionPreflightStrip(QWidget* parent)
 
     connect(m_calculate, &QToolButton::clicked, this, &SelectionPreflightStrip::calculateRequested);
     setPreflight(SelectionPreflight());
+    // The selection line is as tall with the Calculate button as without it.
+    m_selectionRow->setMinimumHeight(selectionRowHeight());
+}
+
+int SelectionPreflightStrip::selectionRowHeight() const
+{
+    return std::max({m_selectionText->sizeHint().height(), m_calculate->sizeHint().height(),
+                     m_spinner->sizeHint().height()});
+}
+
+int SelectionPreflightStrip::fullHeight() const
+{
+    const QLayout* column = layout();
+    const QMargins margins = column->contentsMargins();
+    const int storageRow = std::max(m_storageIcon->sizeHint().height(), m_storageText->sizeHint().height());
+    return margins.top() + storageRow + column->spacing() + m_bar->sizeHint().height() + column->spacing() +
+           selectionRowHeight() + margins.bottom();
 }
 
 void SelectionPreflightStrip::setPreflight(const SelectionPreflight& preflight)

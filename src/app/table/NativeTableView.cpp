@@ -8,7 +8,6 @@
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMouseEvent>
-#include <QScrollBar>
 
 #include <algorithm>
 
@@ -35,6 +34,8 @@ NativeTableView::NativeTableView(QWidget* parent)
     setDragDropMode(QAbstractItemView::DragOnly);
     setDefaultDropAction(Qt::CopyAction);
     setContextMenuPolicy(Qt::DefaultContextMenu);
+    // Tab leaves the table for the next part of the window instead of walking its cells.
+    setTabKeyNavigation(false);
 
     QHeaderView* rows = verticalHeader();
     rows->setVisible(false);
@@ -152,20 +153,6 @@ void NativeTableView::mousePressEvent(QMouseEvent* event)
 void NativeTableView::keyPressEvent(QKeyEvent* event)
 {
     switch (event->key()) {
-    case Qt::Key_Home:
-        if (event->modifiers() == Qt::NoModifier) {
-            verticalScrollBar()->setValue(verticalScrollBar()->minimum());
-            event->accept();
-            return;
-        }
-        break;
-    case Qt::Key_End:
-        if (event->modifiers() == Qt::NoModifier) {
-            verticalScrollBar()->setValue(verticalScrollBar()->maximum());
-            event->accept();
-            return;
-        }
-        break;
     case Qt::Key_Return:
     case Qt::Key_Enter: {
         const QModelIndexList selected = selectionModel() != nullptr ? selectionModel()->selectedRows() : QModelIndexList();
@@ -181,6 +168,18 @@ void NativeTableView::keyPressEvent(QKeyEvent* event)
         break;
     }
     QTableView::keyPressEvent(event);
+}
+
+QModelIndex NativeTableView::moveCursor(CursorAction cursorAction, Qt::KeyboardModifiers modifiers)
+{
+    // The table's rows are its items: Home and End go to the first and the last row (not to the
+    // first and last column of the row), with or without Ctrl.
+    if ((cursorAction == MoveHome || cursorAction == MoveEnd) && model() != nullptr && model()->rowCount() > 0) {
+        const int column = currentIndex().isValid() ? currentIndex().column() : 0;
+        const int row = cursorAction == MoveHome ? 0 : model()->rowCount() - 1;
+        return model()->index(row, column);
+    }
+    return QTableView::moveCursor(cursorAction, modifiers);
 }
 
 QMenu* NativeTableView::prepareContextMenu(const QPoint& viewportPosition)

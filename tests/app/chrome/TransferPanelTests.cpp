@@ -9,6 +9,7 @@
 #include <QAbstractItemModelTester>
 #include <QLabel>
 #include <QListView>
+#include <QPaintEvent>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
@@ -289,5 +290,91 @@ TEST(TransferJobListModel, AListOutOfSequenceOrderIsMirroredWhole)
     ASSERT_EQ(model.rowCount(), jobs.size());
     for (int row = 0; row < model.rowCount(); ++row) {
         EXPECT_EQ(model.rowOf(jobs[row].id), row);
+    }
+}
+
+namespace {
+
+// Finished jobs first, then `tail` at the end of the list: a full panel whose interesting row is
+// the last one, far below the rows in view.
+QList<TransferJob> fullListEndingWith(TransferState tail)
+{
+    QList<TransferJob> jobs;
+    for (int index = 0; index < 30; ++index) {
+        jobs.append(sampleJob(QStringLiteral("photo-%1.jpg").arg(index), TransferState::completed(), 1'000));
+    }
+    jobs.append(sampleJob(QStringLiteral("last.mov"), std::move(tail), 40'000'000));
+    for (qsizetype index = 0; index < jobs.size(); ++index) {
+        jobs[index].sequence = index;
+    }
+    return jobs;
+}
+
+bool rowIsInView(TransferPanel& panel, int row)
+{
+    QListView* view = panel.listView();
+    return view->viewport()->rect().contains(view->visualRect(panel.model()->index(row)));
+}
+
+// Records the regions the list's viewport paints.
+struct PaintRecorder final : QObject {
+    QRegion painted;
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::Paint) {
+            painted += static_cast<QPaintEvent*>(event)->region();
+        }
+        return QObject::eventFilter(watched, event);
+    }
+};
+
+} // namespace
+
+TEST(TransferPanel, TheRowThatNeedsTheUserOrRunsIsScrolledIntoView)
+{
+    const TransferState states[] = {TransferState::awaitingConfirmation(),
+                                    TransferState::running(sampleProgress(1'000, 40'000'000, 10))};
+    for (const TransferState& state : states) {
+        TransferPanel panel(nullptr);
+        panel.resize(700, TransferPanel::defaultHeight);
+        panel.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&panel));
+        const QList<TransferJob> jobs = fullListEndingWith(state);
+        panel.setJobs(jobs.mid(0, jobs.size() - 1));
+        panel.setJobs(jobs);
+        const int last = panel.model()->rowCount() - 1;
+        EXPECT_TRUE(rowIsInView(panel, last)) << "state " << static_cast<int>(state.kind());
+        EXPECT_FALSE(rowIsInView(panel, 0));
+    }
+}
+
+TEST(TransferPanel, AProgressStepOfTheLastRowRepaintsThatRow)
+{
+    CoordinatorRig rig;
+    QList<TransferID> ids;
+    for (int index = 0; index < 12; ++index) {
+        ids.append(rig.enqueue(QStringLiteral("part-%1.bin").arg(index), 40'000'000));
+    }
+    for (qsizetype index = 0; index + 1 < ids.size(); ++index) {
+        rig.queue->complete(ids[index]);
+    }
+    rig.queue->start(ids.last(), sampleStart);
+    rig.coordinator.refreshTransferJobs();
+    TransferPanel panel(&rig.coordinator);
+    panel.resize(700, TransferPanel::defaultHeight);
+    panel.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&panel));
+    const int last = static_cast<int>(ids.size()) - 1;
+    ASSERT_TRUE(processEventsUntil([&] { return rowIsInView(panel, last); }));
+
+    for (const qint64 done : {10'000'000, 20'000'000, 30'000'000}) {
+        PaintRecorder recorder;
+        panel.listView()->viewport()->installEventFilter(&recorder);
+        rig.queue->updateProgress(ids.last(), done, sampleStart.addSecs(done / 10'000'000));
+        rig.coordinator.refreshTransferJobs();
+        const QRect lastRow = panel.listView()->visualRect(panel.model()->index(last));
+        EXPECT_TRUE(processEventsUntil([&] { return recorder.painted.contains(lastRow); })) << done;
+        EXPECT_EQ(panel.model()->index(last).data(TransferJobListModel::FractionRole).toDouble(),
+                  static_cast<double>(done) / 40'000'000);
     }
 }

@@ -495,7 +495,7 @@ TEST_F(AndroidPaneTest, DeleteGoesOnlyAfterTheConfirmation)
     openDeviceFolder(QStringLiteral("Download"));
     const RemoteItem apk = *item(QStringLiteral("sample.apk"));
     pane->setSelection({apk.id});
-    pressKey(window, Qt::Key_Backspace);
+    pressKey(window, Qt::Key_Delete);
     DeleteConfirmation* confirmation = nullptr;
     ASSERT_TRUE(processEventsUntil([this, &confirmation] {
         confirmation = window->sheets()->androidDeleteConfirmation();

@@ -275,7 +275,7 @@ TEST_F(MacPaneTest, KeysActOnlyWhileTheMacPaneIsFocused)
     EXPECT_TRUE(processEventsUntil([this] { return pane->selection().size() == 3; }));
 
     // Delete with a selection asks the window for the confirmation of exactly those items.
-    pressKey(window, Qt::Key_Backspace);
+    pressKey(window, Qt::Key_Delete);
     EXPECT_EQ(window->state().localDeleteTargets().size(), 3);
     // Return with several rows does nothing.
     pressKey(window, Qt::Key_Return);
