@@ -95,7 +95,13 @@ QCoro::Task<> runOpenFile(QPointer<TransferCoordinator> coordinator, std::shared
         if (!copy || !coordinator) {
             co_return;
         }
-        if (opener && opener->open(copy->toLocalFile())) {
+        if (opener) {
+            QCoro::Task<bool> opening = opener->open(copy->toLocalFile());
+            if (co_await std::move(opening)) {
+                co_return;
+            }
+        }
+        if (!coordinator) {
             co_return;
         }
         coordinator->reportError(QuillbarrowError::fileOpenFailed(

@@ -121,23 +121,29 @@ void PaneFrame::paintEvent(QPaintEvent*)
     painter.fillRect(rect(), tint);
 }
 
+// Both panes copy whatever the drag proposes (a Shift-drag proposes a move): the answer is
+// always a copy, and a drag that does not allow one is refused.
+bool PaneFrame::takeAsCopy(QDropEvent* event)
+{
+    if (!event->possibleActions().testFlag(Qt::CopyAction) || !acceptsDrag(event->mimeData())) {
+        event->ignore();
+        return false;
+    }
+    event->setDropAction(Qt::CopyAction);
+    event->accept();
+    return true;
+}
+
 void PaneFrame::dragEnterEvent(QDragEnterEvent* event)
 {
-    if (acceptsDrag(event->mimeData())) {
-        event->acceptProposedAction();
+    if (takeAsCopy(event)) {
         setDropTargeted(true);
-        return;
     }
-    event->ignore();
 }
 
 void PaneFrame::dragMoveEvent(QDragMoveEvent* event)
 {
-    if (acceptsDrag(event->mimeData())) {
-        event->acceptProposedAction();
-        return;
-    }
-    event->ignore();
+    takeAsCopy(event);
 }
 
 void PaneFrame::dragLeaveEvent(QDragLeaveEvent* event)
@@ -149,11 +155,12 @@ void PaneFrame::dragLeaveEvent(QDragLeaveEvent* event)
 void PaneFrame::dropEvent(QDropEvent* event)
 {
     setDropTargeted(false);
-    if (!acceptDrop(event->mimeData())) {
+    if (!event->possibleActions().testFlag(Qt::CopyAction) || !acceptDrop(event->mimeData())) {
         event->ignore();
         return;
     }
-    event->acceptProposedAction();
+    event->setDropAction(Qt::CopyAction);
+    event->accept();
 }
 
 } // namespace quillbarrow

@@ -6,6 +6,7 @@
 #include <QPointer>
 #include <QWidget>
 
+class QDropEvent;
 class QMimeData;
 
 namespace quillbarrow {
@@ -61,6 +62,7 @@ class PaneFrame : public QWidget {
 
   private:
     void reportHeaderHeight();
+    bool takeAsCopy(QDropEvent* event);
     void setDropTargeted(bool targeted);
 
     FocusedPane m_side;

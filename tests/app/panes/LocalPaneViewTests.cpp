@@ -561,8 +561,10 @@ TEST_F(MacPaneTest, HeaderTakesTheTallerHeightOfThePanesAndKeepsItsStripAtTheBot
     const int taller = header->height() + 60;
     window->state().reportPaneHeaderHeight(FocusedPane::android, taller);
     ASSERT_TRUE(processEventsUntil([header, taller] { return header->height() == taller; }));
-    QWidget* strip = pane->selectionStrip();
-    EXPECT_EQ(strip->mapTo(header, QPoint(0, strip->height())).y(), taller - 10);
+    // The strip's room ends at the header's padding; the strip is drawn at the top of its room.
+    QWidget* room = header->stripSlot();
+    EXPECT_EQ(room->mapTo(header, QPoint(0, room->height())).y(), taller - 10);
+    EXPECT_EQ(pane->selectionStrip()->mapTo(room, QPoint(0, 0)).y(), 0);
     // A shorter report later does not shrink it.
     window->state().reportPaneHeaderHeight(FocusedPane::android, 10);
     QTest::qWait(5);
