@@ -324,18 +324,24 @@ TEST_F(AndroidPaneTest, MacRowsDroppedOnThePaneUploadIntoTheFolderShownAtTheDrop
     const std::unique_ptr<QMimeData> data(macTable->itemModel()->mimeData({macTable->itemModel()->index(*alphaRow, 0)}));
     ASSERT_TRUE(data);
 
-    // Dropped over the rows: the table takes no drops, so the pane does.
+    // Dropped over the rows: the table takes no drops, so the pane does. The drag is a Shift-drag
+    // that proposes a move; the pane copies, and says so.
     QWidget* rows = pane->table()->viewport();
     const QPointF centre = QRectF(rows->rect()).center();
-    QDragEnterEvent enter(centre.toPoint(), Qt::CopyAction, data.get(), Qt::LeftButton, Qt::NoModifier);
+    QDragEnterEvent enter(centre.toPoint(), Qt::CopyAction | Qt::MoveAction, data.get(), Qt::LeftButton,
+                          Qt::ShiftModifier);
+    enter.setDropAction(Qt::MoveAction);
     QApplication::sendEvent(rows, &enter);
     EXPECT_TRUE(enter.isAccepted());
+    EXPECT_EQ(enter.dropAction(), Qt::CopyAction);
     EXPECT_TRUE(pane->dropOverlay()->isVisible());
     EXPECT_EQ(pane->dropOverlay()->title(), QStringLiteral("Drop Mac items here"));
     EXPECT_EQ(pane->dropOverlay()->subtitle(), QStringLiteral("They will be copied to the current Android folder"));
-    QDropEvent drop(centre, Qt::CopyAction, data.get(), Qt::LeftButton, Qt::NoModifier);
+    QDropEvent drop(centre, Qt::CopyAction | Qt::MoveAction, data.get(), Qt::LeftButton, Qt::ShiftModifier);
+    drop.setDropAction(Qt::MoveAction);
     QApplication::sendEvent(rows, &drop);
     EXPECT_TRUE(drop.isAccepted());
+    EXPECT_EQ(drop.dropAction(), Qt::CopyAction);
     EXPECT_FALSE(pane->dropOverlay()->isVisible());
     // The user moves on at once: the upload still goes where the drop was made.
     const std::optional<DirectoryPage> dropped = device().currentPage();
