@@ -115,11 +115,10 @@ int SelectionPreflightStrip::selectionRowHeight() const
 
 int SelectionPreflightStrip::fullHeight() const
 {
-    const QLayout* column = layout();
-    const QMargins margins = column->contentsMargins();
-    const int storageRow = std::max(m_storageIcon->sizeHint().height(), m_storageText->sizeHint().height());
-    return margins.top() + storageRow + column->spacing() + m_bar->sizeHint().height() + column->spacing() +
-           selectionRowHeight() + margins.bottom();
+    // The layout's own measure, with the selection line added when it is hidden now.
+    QLayout* column = layout();
+    const int shown = column->sizeHint().height();
+    return m_selectionRow->isHidden() ? shown + column->spacing() + selectionRowHeight() : shown;
 }
 
 void SelectionPreflightStrip::setPreflight(const SelectionPreflight& preflight)

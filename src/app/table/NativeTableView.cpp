@@ -168,6 +168,14 @@ void NativeTableView::keyPressEvent(QKeyEvent* event)
         break;
     }
     QTableView::keyPressEvent(event);
+    // A move that stays on the row the keyboard is on (Home on the first row, the first arrow
+    // press) selects that row when nothing is selected, as any other move would.
+    static const QList<int> movingKeys{Qt::Key_Up, Qt::Key_Down, Qt::Key_Home, Qt::Key_End, Qt::Key_PageUp,
+                                       Qt::Key_PageDown};
+    if (movingKeys.contains(event->key()) && !event->modifiers().testFlag(Qt::ControlModifier) &&
+        selectionModel() != nullptr && !selectionModel()->hasSelection() && currentIndex().isValid()) {
+        selectionModel()->select(currentIndex(), QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    }
 }
 
 QModelIndex NativeTableView::moveCursor(CursorAction cursorAction, Qt::KeyboardModifiers modifiers)
@@ -178,6 +186,12 @@ QModelIndex NativeTableView::moveCursor(CursorAction cursorAction, Qt::KeyboardM
         const int column = currentIndex().isValid() ? currentIndex().column() : 0;
         const int row = cursorAction == MoveHome ? 0 : model()->rowCount() - 1;
         return model()->index(row, column);
+    }
+    // With nothing selected the first arrow press selects the row the keyboard is on (the first
+    // row when there is none), rather than the one after a current row nobody can see.
+    if ((cursorAction == MoveDown || cursorAction == MoveUp) && model() != nullptr && model()->rowCount() > 0 &&
+        selectionModel() != nullptr && !selectionModel()->hasSelection()) {
+        return currentIndex().isValid() ? currentIndex() : model()->index(0, 0);
     }
     return QTableView::moveCursor(cursorAction, modifiers);
 }

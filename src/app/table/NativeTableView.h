@@ -21,7 +21,8 @@ namespace quillbarrow {
 // What it reports: every left or right mouse press (mouseDown, before the table handles it: the
 // panes take the keyboard focus with it), a double click on a row or Return while exactly one
 // row is selected (primaryActionRequested). The arrows, Home, End, Page Up and Page Down move the
-// current row and the selection (with Shift they extend it); Tab moves on to the next part of the
+// current row and the selection (with Shift they extend it; with nothing selected the first arrow
+// press selects the row the keyboard is on); Tab moves on to the next part of the
 // window, never from cell to cell. The context menu comes from prepareContextMenu(), which
 // NativeTable<Item> builds for the clicked rows at every opening.
 class NativeTableView : public QTableView {

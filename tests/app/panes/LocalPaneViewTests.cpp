@@ -642,6 +642,25 @@ TEST_F(MacPaneTest, HeaderTakesTheTallerHeightOfThePanesAndKeepsItsStripAtTheBot
     EXPECT_EQ(header->height(), taller);
 }
 
+// The header keeps the room of the strip's selection line: a first selection (of a file or of a
+// folder) moves neither the header nor the table below it.
+TEST_F(MacPaneTest, ASelectionNeverChangesTheHeadersHeight)
+{
+    ASSERT_TRUE(processEventsUntil([this] { return window->state().paneHeaderHeight() > 0; }));
+    const int headerHeight = pane->header()->height();
+    const int tableTop = pane->table()->mapTo(window, QPoint(0, 0)).y();
+    for (const QString& name : {QStringLiteral("alpha.txt"), QStringLiteral("Photos")}) {
+        clickRow(name);
+        ASSERT_TRUE(processEventsUntil([this] { return pane->selection().size() == 1; }));
+        EXPECT_FALSE(pane->selectionStrip()->selectionRow()->isHidden()) << name.toStdString();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+        QCoreApplication::processEvents();
+        EXPECT_EQ(pane->header()->height(), headerHeight) << name.toStdString();
+        EXPECT_EQ(pane->table()->mapTo(window, QPoint(0, 0)).y(), tableTop) << name.toStdString();
+        EXPECT_EQ(window->state().paneHeaderHeight(), headerHeight) << name.toStdString();
+    }
+}
+
 // Home and one drive mounted at `drive`.
 class TwoVolumes final : public VolumeMonitor {
   public:

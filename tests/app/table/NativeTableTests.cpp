@@ -270,6 +270,28 @@ TEST_F(NativeTableTest, HomeEndAndThePageKeysMoveTheCurrentRowAndTheSelection)
     }
 }
 
+// With nothing selected, the first arrow press selects the row the keyboard is on (none yet: the
+// first row), never the row after an invisible current one.
+TEST_F(NativeTableTest, TheFirstArrowPressSelectsTheRowTheKeyboardIsOn)
+{
+    const struct {
+        Qt::Key key;
+        std::optional<int> current;
+        int selected;
+    } cases[] = {{Qt::Key_Down, std::nullopt, 0}, {Qt::Key_Down, 0, 0}, {Qt::Key_Up, 3, 3}, {Qt::Key_Down, 3, 3}};
+    for (const auto& each : cases) {
+        table->setItems(localFiles({"a", "b", "c", "d", "e"}), QStringLiteral("/case"));
+        table->setFocus();
+        table->selectionModel()->clear();
+        if (each.current) {
+            table->selectionModel()->setCurrentIndex(table->model()->index(*each.current, 0), QItemSelectionModel::NoUpdate);
+        }
+        QTest::keyClick(table.get(), each.key);
+        EXPECT_EQ(selectedRows(*table), QList<int>{each.selected}) << "key " << each.key;
+        table->setItems({}, QStringLiteral("/reset"));
+    }
+}
+
 TEST_F(NativeTableTest, EveryLeftOrRightPressIsReportedBeforeTheTableHandlesIt)
 {
     table->setItems(localFiles({"a"}), listing);
