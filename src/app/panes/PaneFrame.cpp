@@ -99,6 +99,10 @@ void PaneFrame::setDropTargeted(bool targeted)
 void PaneFrame::mousePressEvent(QMouseEvent* event)
 {
     focusPane();
+    // The keyboard goes with the click, so arrows and commands never act on two panes.
+    if (QWidget* target = keyboardTarget(); target != nullptr && target->isVisible()) {
+        target->setFocus(Qt::MouseFocusReason);
+    }
     QWidget::mousePressEvent(event);
 }
 

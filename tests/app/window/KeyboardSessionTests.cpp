@@ -180,8 +180,12 @@ TEST_F(KeyboardSession, TabWalksTheTablesAndTheSidebar)
     // The focused pane follows the tables only; the sidebar leaves it as it was.
     EXPECT_EQ(window->state().focusedPane(), FocusedPane::android);
 
+    // A click in a pane, off its rows, takes the keyboard there too: keys and the mark never part.
+    QTest::mouseClick(macPane, Qt::LeftButton, {}, QPoint(macPane->width() / 2, 4));
+    EXPECT_EQ(QApplication::focusWidget(), macPane->table());
+    EXPECT_EQ(window->state().focusedPane(), FocusedPane::mac);
+
     // Without a listing the Android table is hidden, and Tab passes it by.
-    macPane->table()->setFocus();
     androidPane->table()->hide();
     press(Qt::Key_Tab);
     EXPECT_EQ(QApplication::focusWidget(), devices);
