@@ -8,7 +8,6 @@
 #include "panes/AndroidPaneView.h"
 #include "panes/LocalPaneView.h"
 #include "panes/PaneHeader.h"
-#include "panes/SelectionPreflightStrip.h"
 #include "panes/blocks/ToolbarIconButton.h"
 #include "shell/MainWindow.h"
 #include "shell/PaneArea.h"
@@ -115,14 +114,7 @@ TEST_F(KeyboardSession, ACopyBothWaysNeedsNoMouse)
 
     // F5 lists the folder again, with the folder made behind the pane's back.
     press(Qt::Key_F5);
-    const int headerHeight = androidPane->header()->height();
-    const int tableTop = androidPane->table()->mapTo(window, QPoint(0, 0)).y();
     ASSERT_TRUE(keyTo(androidPane->table(), QStringLiteral("Docs")));
-    // The first selection shows the strip's selection line in room the header already had.
-    QCoreApplication::processEvents();
-    EXPECT_EQ(androidPane->header()->height(), headerHeight);
-    EXPECT_EQ(androidPane->table()->mapTo(window, QPoint(0, 0)).y(), tableTop);
-    EXPECT_FALSE(androidPane->selectionStrip()->selectionRow()->isHidden());
 
     // Return opens the folder; its row leaves the selection, and the header says so.
     press(Qt::Key_Return);
@@ -191,45 +183,33 @@ TEST_F(KeyboardSession, TabWalksTheTablesAndTheSidebar)
     EXPECT_EQ(QApplication::focusWidget(), devices);
 }
 
-// Each pane command from its keys, in the Mac pane inside Work/Inner with a file selected.
-TEST_F(KeyboardSession, TheKeysOfEachCommandAsOnLinux)
+// The keys that go to the parent folder, and Delete, in the Mac pane inside Work/Inner with a file
+// selected. Going up leaves the selected row behind: nothing is counted or offered for copying.
+TEST_F(KeyboardSession, ParentFolderAndDeleteKeysAsOnLinux)
 {
     write(work, {{QStringLiteral("Inner"), std::nullopt}, {QStringLiteral("Inner/a.txt"), QByteArray("a")}});
     const QUrl inner = QUrl::fromLocalFile(work.filePath(QStringLiteral("Inner")));
-    enum class Outcome { parent, relisted, deleteAsked };
     const struct {
         Qt::Key key;
         Qt::KeyboardModifiers modifiers;
-        Outcome outcome;
-    } cases[] = {
-        {Qt::Key_Backspace, Qt::NoModifier, Outcome::parent},     {Qt::Key_Up, Qt::AltModifier, Outcome::parent},
-        {Qt::Key_Up, Qt::ControlModifier, Outcome::parent},       {Qt::Key_F5, Qt::NoModifier, Outcome::relisted},
-        {Qt::Key_R, Qt::ControlModifier, Outcome::relisted},      {Qt::Key_Delete, Qt::NoModifier, Outcome::deleteAsked},
-    };
-    int made = 0;
+        bool goesUp;
+    } cases[] = {{Qt::Key_Backspace, Qt::NoModifier, true},
+                 {Qt::Key_Up, Qt::AltModifier, true},
+                 {Qt::Key_Up, Qt::ControlModifier, true},
+                 {Qt::Key_Delete, Qt::NoModifier, false}};
     for (const auto& each : cases) {
         SCOPED_TRACE(QKeySequence(each.key | each.modifiers).toString().toStdString());
         local().navigateTo(inner);
         ASSERT_TRUE(keyTo(macPane->table(), QStringLiteral("a.txt")));
-        const QString behindItsBack = QStringLiteral("new-%1.txt").arg(++made);
-        write(QDir(inner.toLocalFile()), {{behindItsBack, QByteArray("n")}});
         press(each.key, each.modifiers);
-        switch (each.outcome) {
-        case Outcome::parent:
+        if (each.goesUp) {
             EXPECT_TRUE(processEventsUntil([this] { return local().currentDirectory() == QUrl::fromLocalFile(work.path()); }));
-            // The selected row left with its folder: nothing is counted or offered for copying.
             EXPECT_TRUE(processEventsUntil([this] { return macPane->selection().isEmpty(); }));
             EXPECT_TRUE(macPane->header()->selectionBadge()->isHidden());
             EXPECT_FALSE(macPane->header()->copyButton()->isEnabled());
-            break;
-        case Outcome::relisted:
-            EXPECT_TRUE(waitForLocalRow(behindItsBack));
-            break;
-        case Outcome::deleteAsked:
+        } else {
             ASSERT_EQ(window->state().localDeleteTargets().size(), 1);
             EXPECT_EQ(window->state().localDeleteTargets().front().name, QStringLiteral("a.txt"));
-            window->state().setLocalDeleteTargets({});
-            break;
         }
     }
     EXPECT_EQ(macPane->header()->parentButton()->toolTip(), QStringLiteral("Parent folder (Ctrl+\u2191)"));
