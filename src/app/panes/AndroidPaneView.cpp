@@ -659,7 +659,7 @@ bool AndroidPaneView::eventFilter(QObject* watched, QEvent* event)
     if (watched == m_tableArea && event->type() == QEvent::Resize) {
         placeCapsule();
     }
-    return QWidget::eventFilter(watched, event);
+    return PaneFrame::eventFilter(watched, event);
 }
 
 // Only file addresses are taken: rows of the Mac pane carry theirs, as do files dragged from

@@ -4,7 +4,6 @@
 #include "panes/blocks/DropTargetOverlay.h"
 #include "shell/WindowState.h"
 
-#include <QApplication>
 #include <QDragEnterEvent>
 #include <QPainter>
 #include <QVBoxLayout>
@@ -50,13 +49,24 @@ void PaneFrame::assemble(PaneHeader* header, QWidget* content, DropTargetOverlay
     });
     header->setMinimumHeight(qRound(m_state->paneHeaderHeight()));
     connect(m_state, &WindowState::focusedPaneChanged, this, qOverload<>(&QWidget::update));
-    // The "focused" mark follows the keyboard: Tab into the pane's table makes it the focused one.
-    connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) {
-        if (now != nullptr && isAncestorOf(now)) {
+    // The "focused" mark follows the keyboard into the pane's table (Tab, a click).
+    if (QWidget* target = keyboardTarget()) {
+        target->installEventFilter(this);
+    }
+    m_keyMonitor = new PaneKeyMonitor(this, m_side, m_state, std::move(handler));
+}
+
+bool PaneFrame::eventFilter(QObject* watched, QEvent* event)
+{
+    // A window that comes back to the front gives the keyboard back where it was: that moves
+    // nothing.
+    if (watched == keyboardTarget() && event->type() == QEvent::FocusIn) {
+        const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
+        if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason) {
             focusPane();
         }
-    });
-    m_keyMonitor = new PaneKeyMonitor(this, m_side, m_state, std::move(handler));
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void PaneFrame::reportHeaderHeight()

@@ -50,6 +50,7 @@ class PaneFrame : public QWidget {
     // Shows the overlay while a drag it accepts hovers over the pane.
     virtual void updateDropOverlay();
 
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
