@@ -1,4 +1,5 @@
 #include "LocalPaneView.h"
+#include "domain/LocalPath.h"
 
 #include "MacNavigation.h"
 #include "PaneHeader.h"
@@ -71,7 +72,7 @@ QCoro::Task<> runSendToAndroid(QPointer<TransferCoordinator> coordinator,
 // root ("/") and other folders whose address ends in a "/".
 QString folderName(const QUrl& folder)
 {
-    const QString path = folder.toLocalFile();
+    const QString path = LocalPath::shown(LocalPath::fromUrl(folder));
     const QString last = QDir(path).dirName();
     return last.isEmpty() || path == QStringLiteral("/") ? path : last;
 }
@@ -83,7 +84,7 @@ QCoro::Task<> runOpenLocalFile(QPointer<TransferCoordinator> coordinator, std::s
 {
     try {
         if (opener) {
-            QCoro::Task<bool> opening = opener->open(item.id.toLocalFile());
+            QCoro::Task<bool> opening = opener->open(LocalPath::fromUrl(item.id));
             if (co_await std::move(opening)) {
                 co_return;
             }

@@ -81,6 +81,11 @@ QuillbarrowError QuillbarrowError::unknown(QString message)
     return withMessage(Kind::unknown, std::move(message));
 }
 
+QuillbarrowError QuillbarrowError::localFileFailed(QString message)
+{
+    return withMessage(Kind::localFileFailed, std::move(message));
+}
+
 QuillbarrowError QuillbarrowError::deviceNotFound()
 {
     return plain(Kind::deviceNotFound);
@@ -156,6 +161,8 @@ QString QuillbarrowError::kindName(Kind kind)
         return QStringLiteral("fileOpenFailed");
     case Kind::unknown:
         return QStringLiteral("unknown");
+    case Kind::localFileFailed:
+        return QStringLiteral("localFileFailed");
     case Kind::deviceNotFound:
         return QStringLiteral("deviceNotFound");
     case Kind::deviceLockedOrUnavailable:
@@ -215,6 +222,8 @@ QString QuillbarrowError::userMessage() const
         return QStringLiteral("The transfer was interrupted. Check the cable and keep the phone unlocked.");
     case Kind::userCancelled:
         return QStringLiteral("The operation was cancelled.");
+    case Kind::localFileFailed:
+        return m_message;
     }
     return {};
 }
@@ -228,6 +237,7 @@ QString QuillbarrowError::technicalDetails() const
     case Kind::backendProtocolError:
     case Kind::unsupportedOperation:
     case Kind::unknown:
+    case Kind::localFileFailed:
         return m_message;
     case Kind::nameConflict:
         return QStringLiteral("Conflicting item: ") + m_name;

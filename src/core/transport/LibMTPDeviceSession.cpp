@@ -1,4 +1,5 @@
 #include "LibMTPDeviceSession.h"
+#include "domain/LocalPath.h"
 
 #include "KnownFolders.h"
 #include "LibMTPErrorMapper.h"
@@ -20,6 +21,7 @@
 #include <cstring>
 #include <exception>
 #include <limits>
+#include <sys/stat.h>
 #include <type_traits>
 #include <utility>
 
@@ -596,7 +598,7 @@ QCoro::Task<> downloadOn(std::shared_ptr<Core> core, RemoteObjectID itemID, QStr
     const AsyncGate::Lease lease = co_await enterOpen(core);
     const std::uint32_t object = requireMTPID(itemID.rawValue());
     const BridgeAccess access = accessOf(*core);
-    const QByteArray path = QFile::encodeName(destination);
+    const QByteArray path = LocalPath::encoded(destination);
     QFuture<void> downloading = core->transfers.run([access, object, path, progress] {
         downloadNow(access, object, path, progress);
     });
@@ -609,7 +611,8 @@ QCoro::Task<> downloadOn(std::shared_ptr<Core> core, RemoteObjectID itemID, QStr
 QCoro::Task<std::uint64_t> checkFreeSpace(std::shared_ptr<Core> core, QByteArray source, StorageID storageID)
 {
     QFuture<std::uint64_t> sizing = core->executor.run([source] {
-        const qint64 size = QFileInfo(QFile::decodeName(source)).size();
+        struct stat info {};
+        const qint64 size = ::stat(source.constData(), &info) == 0 ? static_cast<qint64>(info.st_size) : 0;
         return size > 0 ? static_cast<std::uint64_t>(size) : std::uint64_t{0};
     });
     const std::uint64_t size = co_await sizing;
@@ -729,7 +732,7 @@ QCoro::Task<RemoteItem> uploadOn(std::shared_ptr<Core> core, QString source, QSt
     const AsyncGate::Lease lease = co_await enterOpen(core);
     const std::uint32_t storage = requireMTPID(storageID.rawValue());
     const std::uint32_t parent = parentNumber(parentID, *core->bridge);
-    const QByteArray sourcePath = QFile::encodeName(source);
+    const QByteArray sourcePath = LocalPath::encoded(source);
     QCoro::Task<std::uint64_t> checking = checkFreeSpace(core, sourcePath, storageID);
     const std::uint64_t size = co_await checking;
     UploadNote note(core);

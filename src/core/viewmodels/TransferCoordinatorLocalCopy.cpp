@@ -1,4 +1,5 @@
 #include "LocalFileOperations.h"
+#include "domain/LocalPath.h"
 #include "MainThreadYield.h"
 #include "TransferCoordinator.h"
 
@@ -34,9 +35,13 @@ struct TransferCoordinator::LocalCopyPlan {
 
 namespace {
 
-// The failures of a copy between local folders carry the platform's description as the detail.
+// The failures of a copy between local folders carry the platform's description as the detail;
+// a fault of the computer's own disk is shown as it is, naming the item and the cause.
 QuillbarrowError localCopyError(const QString& description)
 {
+    if (LocalFileOperations::describesLocalWriteFault(description)) {
+        return QuillbarrowError::localFileFailed(description);
+    }
     return QuillbarrowError::sessionFailed(description);
 }
 
@@ -72,7 +77,7 @@ QCoro::Task<> TransferCoordinator::copyLocalToLocal(QList<QUrl> urls, QUrl desti
 
     // Every target is built from the destination's path, so it must be a folder that exists here:
     // an empty or relative path would put copies in the wrong place.
-    const QString destinationPath = destination.isLocalFile() ? QDir::cleanPath(destination.toLocalFile()) : QString();
+    const QString destinationPath = destination.isLocalFile() ? QDir::cleanPath(LocalPath::fromUrl(destination)) : QString();
     if (urls.isEmpty()) {
         co_return;
     }
@@ -89,7 +94,7 @@ QCoro::Task<> TransferCoordinator::copyLocalToLocal(QList<QUrl> urls, QUrl desti
     QSet<QString> reserved;
     QList<LocalCopyPlan> plans;
     for (const QUrl& url : std::as_const(urls)) {
-        if (!url.isLocalFile() || LocalFileOperations::lastComponent(QDir::cleanPath(url.toLocalFile())).isEmpty()) {
+        if (!url.isLocalFile() || LocalFileOperations::lastComponent(QDir::cleanPath(LocalPath::fromUrl(url))).isEmpty()) {
             const QString shown = url.toDisplayString(QUrl::PreferLocalFile);
             plans.append(
                 LocalCopyPlan{QString(), QString(), shown, LocalCopyPlan::Action::refuse,
@@ -97,7 +102,7 @@ QCoro::Task<> TransferCoordinator::copyLocalToLocal(QList<QUrl> urls, QUrl desti
                                              QStringLiteral(": it is not a file or folder on this computer."))});
             continue;
         }
-        const QString source = QDir::cleanPath(url.toLocalFile());
+        const QString source = QDir::cleanPath(LocalPath::fromUrl(url));
         const QString name = LocalFileOperations::lastComponent(source);
         const QString physicalSource = LocalFileOperations::physicalLocation(source);
 

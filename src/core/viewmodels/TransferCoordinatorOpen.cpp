@@ -44,10 +44,10 @@ QCoro::Task<std::optional<QUrl>> TransferCoordinator::downloadFileForOpening(Rem
     try {
         destination = OpenedFilesCache(m_openedFilesCacheDirectory)
                           .makeOpenedFileDestination(item.name, QDateTime::currentDateTimeUtc());
-    } catch (const std::system_error& error) {
+    } catch (const std::exception& error) {
         reportError(QuillbarrowError::fileOpenFailed(
             item.name, QStringLiteral("Quillbarrow could not prepare its temporary cache. ") +
-                           QString::fromLocal8Bit(error.code().message())));
+                           QString::fromLocal8Bit(error.what())));
         m_openingRemoteFileIDs.remove(item.id);
         co_return std::nullopt;
     }

@@ -1,4 +1,5 @@
 #include "XdgDefaultApplicationOpener.h"
+#include "domain/LocalPath.h"
 
 #include "async/OneShot.h"
 
@@ -24,7 +25,9 @@ QCoro::Task<bool> XdgDefaultApplicationOpener::open(const QString& path)
 {
     const std::unique_ptr<QProcess, LaterDeleter> process(new QProcess);
     process->setProgram(m_program);
-    process->setArguments(QStringList{path});
+    // A name that is not UTF-8 cannot pass as text: its address carries the real bytes.
+    const QString argument = LocalPath::hasKeptBytes(path) ? QString::fromLatin1(LocalPath::url(path).toEncoded()) : path;
+    process->setArguments(QStringList{argument});
     // The helper's own chatter is not ours to show.
     process->setStandardOutputFile(QProcess::nullDevice());
     process->setStandardErrorFile(QProcess::nullDevice());

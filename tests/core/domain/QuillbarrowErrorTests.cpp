@@ -61,6 +61,9 @@ std::vector<MessageCase> messageCases()
         {QuillbarrowError::transferInterrupted(), Kind::transferInterrupted,
          "The transfer was interrupted. Check the cable and keep the phone unlocked.", "transferInterrupted"},
         {QuillbarrowError::userCancelled(), Kind::userCancelled, "The operation was cancelled.", "userCancelled"},
+        {QuillbarrowError::localFileFailed("Could not save a.txt in /home/me: No space left on device"),
+         Kind::localFileFailed, "Could not save a.txt in /home/me: No space left on device",
+         "Could not save a.txt in /home/me: No space left on device"},
     };
 }
 
@@ -75,7 +78,7 @@ TEST(QuillbarrowErrorTest, EveryCaseHasItsMessagesAndWhatGivesTheDetails)
         EXPECT_EQ(QString::fromUtf8(c.error.what()), c.technicalDetails);
         kindsSeen.insert(static_cast<int>(c.kind));
     }
-    EXPECT_EQ(kindsSeen.size(), 17);
+    EXPECT_EQ(kindsSeen.size(), 18);
 }
 
 TEST(QuillbarrowErrorTest, OversizedFileMessageFormatsSizesButDetailsKeepPlainBytes)

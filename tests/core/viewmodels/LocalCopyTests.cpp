@@ -207,6 +207,32 @@ TEST_F(LocalCopyTest, KeepBothNumbersTheCopyPastNamesOnDiskAndInTheBatch)
     EXPECT_EQ(shownJobs(), (QStringList{"photo 3.jpg: completed", "photo 4.jpg: completed"}));
 }
 
+TEST_F(LocalCopyTest, KeepBothShortensTheStemOfALongNameByBytesWithoutSplittingALetter)
+{
+    const QString wide(QChar(u'\u0436')); // two bytes in UTF-8
+    struct Case {
+        QString name;
+        QString kept;
+    };
+    const Case cases[] = {
+        {QString(251, u'a') + ".txt", QString(249, u'a') + " 2.txt"},
+        {QString(254, u'b'), QString(253, u'b') + " 2"},
+        {wide.repeated(127) + "c", wide.repeated(126) + " 2"},
+        {wide.repeated(125) + "d.txt", wide.repeated(124) + " 2.txt"},
+        {"e." + QString(253, u'x'), "e." + QString(251, u'x') + " 2"},
+    };
+    for (const Case& row : cases) {
+        SCOPED_TRACE(row.name.toStdString());
+        writeFile(path("mac/" + row.name), "new");
+        writeFile(dest(row.name), "old");
+        paste({"mac/" + row.name}, {answer(Resolution::keepBoth)});
+        EXPECT_EQ(readFile(dest(row.kept)), "new");
+        EXPECT_EQ(readFile(dest(row.name)), "old");
+        EXPECT_LE(row.kept.toUtf8().size(), 255);
+    }
+    EXPECT_EQ(fixture.coordinator.lastError(), std::nullopt);
+}
+
 TEST(LocalFileOperations, KeepBothNamesPutTheNumberBeforeTheExtension)
 {
     QTemporaryDir temp;
@@ -455,6 +481,20 @@ TEST_F(LocalCopyTest, PastesWithNothingToCopy)
     EXPECT_TRUE(entriesOf(dest()).isEmpty());
     release.fulfil(true);
     runTask(std::move(holder));
+}
+
+TEST_F(LocalCopyTest, AFolderThatTakesNoCopyIsNamedWithTheCauseNotAsTheDevicesFault)
+{
+    writeFile(path("mac/a.txt"), "a");
+    setMode(dest(), 0555);
+    if (::access(QFile::encodeName(dest()).constData(), W_OK) == 0) {
+        makeWritable(m_temp.path());
+        GTEST_SKIP() << "this user writes anywhere (root): run the suite as an unprivileged user for this case";
+    }
+    paste({"mac/a.txt"});
+    makeWritable(m_temp.path());
+    EXPECT_EQ(fixture.coordinator.lastError(), QuillbarrowError::localFileFailed("Could not copy a.txt: Permission denied"));
+    EXPECT_EQ(shownJobs(), QStringList{"a.txt: failed"});
 }
 
 TEST_F(LocalCopyTest, ReadOnlyFoldersAreCopiedAndReplacedByTheirOwner)

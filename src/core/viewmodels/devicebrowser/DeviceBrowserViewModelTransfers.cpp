@@ -1,4 +1,5 @@
 #include "DeviceBrowserViewModel.h"
+#include "domain/LocalPath.h"
 
 #include "async/ResumeOnce.h"
 #include "domain/BrowserSort.h"
@@ -64,7 +65,7 @@ QCoro::Task<bool> DeviceBrowserViewModel::uploadOne(QUrl url, DirectoryPage page
 {
     QPointer<DeviceBrowserViewModel> self(this);
     const std::shared_ptr<TransferQueue> queue = m_transferQueue;
-    const QString source = url.toLocalFile();
+    const QString source = LocalPath::fromUrl(url);
     const QString name = url.fileName();
     const TransferJob job =
         enqueueStartedJob(TransferDirection::macToAndroid, name, LocalFileOperations::attributeBytes(source));
@@ -100,7 +101,7 @@ QCoro::Task<> DeviceBrowserViewModel::downloadFile(RemoteItem item, QUrl folder)
     }
     QPointer<DeviceBrowserViewModel> self(this);
     const std::shared_ptr<TransferQueue> queue = m_transferQueue;
-    const QString folderPath = folder.toLocalFile();
+    const QString folderPath = LocalPath::fromUrl(folder);
     // A device may name a file "..", "a/b" or "../x": joined as it is, that would write elsewhere.
     const QString destination =
         LocalFileOperations::childPath(folderPath, LocalNameSanitizer::localName(item.name));

@@ -25,6 +25,7 @@ QString plainDescription(const QuillbarrowError& error)
     case Kind::backendProtocolError:
     case Kind::unsupportedOperation:
     case Kind::unknown:
+    case Kind::localFileFailed:
         return name + u'(' + quoted(error.message()) + u')';
     case Kind::nameConflict:
         return name + QStringLiteral("(existingName: ") + quoted(error.existingName()) + u')';

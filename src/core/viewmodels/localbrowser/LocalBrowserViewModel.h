@@ -113,8 +113,9 @@ public:
     // Renames the item within its folder to the trimmed name (never over an existing item) and
     // lists the current folder again; nothing for the item's own name.
     void rename(const LocalItem& item, const QString& newName);
-    // Moves each item to the Trash, going on past failures (each replaces the message), then
-    // lists the current folder once.
+    // Moves each item to the Trash off the main thread, going on past failures (each replaces
+    // the message), then lists the current folder once. Returns at once; isLoading is true from
+    // the start until that listing is applied.
     void deleteItems(const QList<LocalItem>& items);
     void clearError();
 
@@ -193,6 +194,7 @@ private:
 
     static QCoro::Task<> runListing(QPointer<LocalBrowserViewModel> model, QThreadPool* pool, QUrl folder,
                                     FileSort sort, bool ascending, quint64 generation, bool keepsMessage);
+    static QCoro::Task<> runDelete(QPointer<LocalBrowserViewModel> model, QThreadPool* pool, QList<LocalItem> items);
     static QCoro::Task<> runMeasurement(QPointer<LocalBrowserViewModel> model, QThreadPool* pool, LocalItem item,
                                         bool presentsErrors);
 

@@ -9,6 +9,7 @@
 #include "VolumeSpace.h"
 #include "async/SerialExecutor.h"
 #include "domain/ItemNameCheck.h"
+#include "domain/LocalPath.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -32,8 +33,8 @@ constexpr int userInitiatedPriority = 1;
 // replacing something that is there. Returns 0 or the error number.
 int renameWithoutReplacing(const QString& source, const QString& destination)
 {
-    const QByteArray from = QFile::encodeName(source);
-    const QByteArray to = QFile::encodeName(destination);
+    const QByteArray from = LocalPath::encoded(source);
+    const QByteArray to = LocalPath::encoded(destination);
     if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0) {
         return 0;
     }
@@ -70,8 +71,8 @@ void LocalBrowserViewModel::createFolder(const QString& name)
         setErrorMessage(QStringLiteral("Could not create folder: ") + *problem);
         return;
     }
-    const QString target = LocalDirectoryReader::childURL(m_currentDirectory.toLocalFile(), trimmed).toLocalFile();
-    if (::mkdir(QFile::encodeName(target).constData(), 0777) != 0) {
+    const QString target = LocalPath::fromUrl(LocalDirectoryReader::childURL(LocalPath::fromUrl(m_currentDirectory), trimmed));
+    if (::mkdir(LocalPath::encoded(target).constData(), 0777) != 0) {
         setErrorMessage(QStringLiteral("Could not create folder: ") + qt_error_string(errno));
         return;
     }
@@ -88,8 +89,8 @@ void LocalBrowserViewModel::rename(const LocalItem& item, const QString& newName
         setErrorMessage(QStringLiteral("Could not rename: ") + *problem);
         return;
     }
-    const QString source = item.id.toLocalFile();
-    const QString destination = LocalDirectoryReader::childURL(parentPath(source), trimmed).toLocalFile();
+    const QString source = LocalPath::fromUrl(item.id);
+    const QString destination = LocalPath::fromUrl(LocalDirectoryReader::childURL(parentPath(source), trimmed));
     if (const int error = renameWithoutReplacing(source, destination); error != 0) {
         setErrorMessage(QStringLiteral("Could not rename: ") + qt_error_string(error));
         return;
@@ -99,27 +100,56 @@ void LocalBrowserViewModel::rename(const LocalItem& item, const QString& newName
 
 void LocalBrowserViewModel::deleteItems(const QList<LocalItem>& items)
 {
-    bool failed = false;
-    for (const LocalItem& item : items) {
-        if (const std::optional<QString> reason = LocalTrash::moveToTrash(item.id.toLocalFile())) {
-            setErrorMessage(QStringLiteral("Could not delete %1: %2").arg(item.name, *reason));
-            failed = true;
-        }
+    // The pane shows its loading state from now until the listing after the move is in.
+    setIsLoading(true);
+    QCoro::Task<> moving = runDelete(QPointer<LocalBrowserViewModel>(this), &workPool(), items);
+    Q_UNUSED(moving) // reports back by itself
+}
+
+QCoro::Task<> LocalBrowserViewModel::runDelete(QPointer<LocalBrowserViewModel> model, QThreadPool* pool,
+                                               QList<LocalItem> items)
+{
+    // The Trash is written off the main thread: a big selection, a slow disk or a network file
+    // system must not stop the window. Each failure is the item's name and the reason.
+    QList<std::pair<QString, QString>> failures;
+    try {
+        QFuture<QList<std::pair<QString, QString>>> moving = runOnThreadPool(
+            *pool,
+            [items] {
+                QList<std::pair<QString, QString>> refused;
+                const LocalTrash::Places places = LocalTrash::userPlaces();
+                for (const LocalItem& item : items) {
+                    if (std::optional<QString> reason = LocalTrash::moveToTrash(LocalPath::fromUrl(item.id), places)) {
+                        refused.append({item.name, std::move(*reason)});
+                    }
+                }
+                return refused;
+            },
+            userInitiatedPriority);
+        failures = co_await moving;
+    } catch (const std::exception& error) {
+        failures.append({items.isEmpty() ? QString() : items.constFirst().name, QString::fromUtf8(error.what())});
+    }
+    if (model == nullptr) {
+        co_return;
+    }
+    for (const auto& [name, reason] : failures) {
+        model->setErrorMessage(QStringLiteral("Could not delete %1: %2").arg(name, reason));
     }
     // The listing that follows must not wipe out the news that something was not deleted.
-    scheduleRefresh(m_currentDirectory, failed);
+    model->scheduleRefresh(model->m_currentDirectory, !failures.isEmpty());
 }
 
 // ---- Space and selection --------------------------------------------------------------------
 
 std::optional<qint64> LocalBrowserViewModel::currentDirectoryAvailableBytes() const
 {
-    return VolumeSpace::availableBytes(m_currentDirectory.toLocalFile());
+    return VolumeSpace::availableBytes(LocalPath::fromUrl(m_currentDirectory));
 }
 
 std::optional<qint64> LocalBrowserViewModel::currentDirectoryCapacityBytes() const
 {
-    return VolumeSpace::capacityBytes(m_currentDirectory.toLocalFile());
+    return VolumeSpace::capacityBytes(LocalPath::fromUrl(m_currentDirectory));
 }
 
 SelectionSizeSummary LocalBrowserViewModel::selectionSummary(const QSet<QUrl>& selection,
@@ -139,7 +169,7 @@ void LocalBrowserViewModel::precalculateFolderSizesIfAccessible(const QList<Loca
 {
     QList<LocalItem> readable;
     for (const LocalItem& item : items) {
-        if (::access(QFile::encodeName(item.id.toLocalFile()).constData(), R_OK) == 0) {
+        if (::access(LocalPath::encoded(LocalPath::fromUrl(item.id)).constData(), R_OK) == 0) {
             readable.append(item);
         }
     }
@@ -174,7 +204,7 @@ QCoro::Task<> LocalBrowserViewModel::runMeasurement(QPointer<LocalBrowserViewMod
     std::optional<FolderStatistics> statistics;
     QString failure;
     try {
-        const QString path = item.id.toLocalFile();
+        const QString path = LocalPath::fromUrl(item.id);
         QFuture<FolderStatistics> measuring =
             runOnThreadPool(*pool, [path] { return LocalFolderStatistics::measure(path); }, userInitiatedPriority);
         statistics = co_await measuring;
