@@ -121,6 +121,11 @@ QuillbarrowError QuillbarrowError::userCancelled()
     return plain(Kind::userCancelled);
 }
 
+QuillbarrowError QuillbarrowError::deviceChanged()
+{
+    return plain(Kind::deviceChanged);
+}
+
 QuillbarrowError QuillbarrowError::fromException(std::exception_ptr caught)
 {
     if (!caught) {
@@ -177,6 +182,8 @@ QString QuillbarrowError::kindName(Kind kind)
         return QStringLiteral("transferInterrupted");
     case Kind::userCancelled:
         return QStringLiteral("userCancelled");
+    case Kind::deviceChanged:
+        return QStringLiteral("deviceChanged");
     }
     return {};
 }
@@ -224,6 +231,8 @@ QString QuillbarrowError::userMessage() const
         return QStringLiteral("The operation was cancelled.");
     case Kind::localFileFailed:
         return m_message;
+    case Kind::deviceChanged:
+        return QStringLiteral("The Android device changed since these items were chosen.");
     }
     return {};
 }
@@ -256,6 +265,7 @@ QString QuillbarrowError::technicalDetails() const
     case Kind::insufficientSpace:
     case Kind::transferInterrupted:
     case Kind::userCancelled:
+    case Kind::deviceChanged:
         return kindName(m_kind);
     }
     return {};

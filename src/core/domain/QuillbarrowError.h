@@ -35,6 +35,9 @@ public:
         // A fault of the computer's own file system (a full disk, a folder that cannot be
         // written): its message names the local item and the system's cause, and is what people see.
         localFileFailed,
+        // Items listed in one device session were acted on in another (the phone was replaced,
+        // or unplugged and plugged in again): their object ids may name other objects there.
+        deviceChanged,
     };
 
     static QuillbarrowError usbInterfaceBusy(QString message);
@@ -55,6 +58,7 @@ public:
     static QuillbarrowError insufficientSpace();
     static QuillbarrowError transferInterrupted();
     static QuillbarrowError userCancelled();
+    static QuillbarrowError deviceChanged();
 
     // Turns whatever was caught into this error type, as every boundary of the system does with
     // foreign errors: a QuillbarrowError passes through unchanged, any other std::exception

@@ -63,6 +63,9 @@ QCoro::Task<> TransferCoordinator::pasteIntoLocal(QUrl destination, std::shared_
         setLastError(QuillbarrowError::sessionFailed(QStringLiteral("No Android device session is open.")));
         co_return;
     }
+    if (refuseItemsOfAnotherSession(contents.items(), deviceSession)) {
+        co_return;
+    }
     co_await pasteDeviceItemsIntoLocal(contents.items(), std::move(destination), std::move(deviceSession));
 }
 
@@ -92,6 +95,9 @@ QCoro::Task<> TransferCoordinator::copyLocalToLocal(QList<QUrl> urls, QUrl desti
     }
 
     QSet<QString> reserved;
+    // A path given twice (two selections of one item) is one item: copied once, never asked
+    // about against its own copy.
+    QSet<QString> planned;
     QList<LocalCopyPlan> plans;
     for (const QUrl& url : std::as_const(urls)) {
         if (!url.isLocalFile() || LocalFileOperations::lastComponent(QDir::cleanPath(LocalPath::fromUrl(url))).isEmpty()) {
@@ -103,6 +109,10 @@ QCoro::Task<> TransferCoordinator::copyLocalToLocal(QList<QUrl> urls, QUrl desti
             continue;
         }
         const QString source = QDir::cleanPath(LocalPath::fromUrl(url));
+        if (planned.contains(source)) {
+            continue;
+        }
+        planned.insert(source);
         const QString name = LocalFileOperations::lastComponent(source);
         const QString physicalSource = LocalFileOperations::physicalLocation(source);
 

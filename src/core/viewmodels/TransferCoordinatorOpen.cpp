@@ -25,6 +25,9 @@ QCoro::Task<std::optional<QUrl>> TransferCoordinator::downloadFileForOpening(Rem
         reportError(QuillbarrowError::fileOpenFailed(item.name, QStringLiteral("The Android device is not connected.")));
         co_return std::nullopt;
     }
+    if (refuseItemsOfAnotherSession({item}, deviceSession)) {
+        co_return std::nullopt;
+    }
     // Both size checks come before anything is created: no job, no folder.
     if (!item.size || *item.size < 0) {
         reportError(QuillbarrowError::fileSizeUnavailableToOpen(item.name, maximumOpenFileBytes));

@@ -96,7 +96,7 @@ QCoro::Task<> DeviceBrowserViewModel::downloadFile(RemoteItem item, QUrl folder)
         co_return;
     }
     const std::shared_ptr<DeviceSession> session = m_session;
-    if (!session) {
+    if (!session || refuseItemsOfAnotherSession({item})) {
         co_return;
     }
     QPointer<DeviceBrowserViewModel> self(this);
@@ -115,7 +115,8 @@ QCoro::Task<> DeviceBrowserViewModel::downloadFile(RemoteItem item, QUrl folder)
             failure = std::current_exception();
         }
     } else {
-        failure = std::make_exception_ptr(QuillbarrowError::sessionFailed(
+        // The file's own fault, not the session's: no conflicting application is looked for.
+        failure = std::make_exception_ptr(QuillbarrowError::transferFailed(
             QStringLiteral("Could not save ") + item.name + QStringLiteral(" in ") + folderPath +
             QStringLiteral(": its name would place it outside the destination folder.")));
     }

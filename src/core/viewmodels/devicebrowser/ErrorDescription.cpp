@@ -45,6 +45,7 @@ QString plainDescription(const QuillbarrowError& error)
     case Kind::insufficientSpace:
     case Kind::transferInterrupted:
     case Kind::userCancelled:
+    case Kind::deviceChanged:
         return name;
     }
     return name;
