@@ -7,6 +7,7 @@
 #include "domain/QuillbarrowError.h"
 #include "panes/blocks/DropTargetOverlay.h"
 #include "panes/blocks/ToolbarIconButton.h"
+#include "shell/DetachedCall.h"
 #include "shell/PaneKeyMonitor.h"
 #include "shell/WindowState.h"
 #include "table/FileContextMenu.h"
@@ -19,6 +20,7 @@
 #include "viewmodels/localbrowser/LocalBrowserViewModel.h"
 
 #include <QCoro/QCoroTask>
+#include <QDir>
 #include <QDragEnterEvent>
 #include <QMenu>
 #include <QMimeData>
@@ -63,6 +65,36 @@ QCoro::Task<> runSendToAndroid(QPointer<TransferCoordinator> coordinator,
         }
     } catch (...) {
         // Failures are the coordinator's and the device browser's to show.
+    }
+}
+
+// The shown folder's name for the drop overlay: its last component, or the whole path for the
+// root ("/") and other folders whose address ends in a "/".
+QString folderName(const QUrl& folder)
+{
+    const QString path = LocalPath::shown(LocalPath::fromUrl(folder));
+    const QString last = QDir(path).dirName();
+    return last.isEmpty() || path == QStringLiteral("/") ? path : last;
+}
+
+// Hands a Mac file to the desktop's opener without waiting for it here; a file no application
+// took is reported.
+QCoro::Task<> runOpenLocalFile(QPointer<TransferCoordinator> coordinator, std::shared_ptr<DefaultApplicationOpener> opener,
+                               LocalItem item)
+{
+    try {
+        if (opener) {
+            QCoro::Task<bool> opening = opener->open(LocalPath::fromUrl(item.id));
+            if (co_await std::move(opening)) {
+                co_return;
+            }
+        }
+        if (coordinator) {
+            coordinator->reportError(QuillbarrowError::fileOpenFailed(
+                item.name, QStringLiteral("No compatible Mac application is available.")));
+        }
+    } catch (...) {
+        // Nothing may escape a task nobody awaits.
     }
 }
 
@@ -173,6 +205,11 @@ LocalPaneView::LocalPaneView(LocalBrowserViewModel& browser, TransferCoordinator
 
 LocalPaneView::~LocalPaneView() = default;
 
+QWidget* LocalPaneView::keyboardTarget() const
+{
+    return m_table;
+}
+
 void LocalPaneView::setDefaultApplicationOpener(std::shared_ptr<DefaultApplicationOpener> opener)
 {
     m_opener = std::move(opener);
@@ -246,7 +283,10 @@ bool LocalPaneView::canSendSelectionToAndroid() const
 void LocalPaneView::selectionChanged()
 {
     forgetSelectionFacts();
-    focusPane();
+    // Rows that left the listing leave the selection without the pane taking the keyboard.
+    if (!m_table->isDroppingUnlistedSelection()) {
+        focusPane();
+    }
     if (m_browser) {
         m_browser->precalculateFolderSizesIfAccessible(selectedItems());
     }
@@ -304,13 +344,7 @@ void LocalPaneView::open(const LocalItem& item)
         }
         return;
     }
-    if (m_opener && m_opener->open(LocalPath::fromUrl(item.id))) {
-        return;
-    }
-    if (m_coordinator) {
-        m_coordinator->reportError(QuillbarrowError::fileOpenFailed(
-            item.name, QStringLiteral("No compatible Mac application is available.")));
-    }
+    startDetached(runOpenLocalFile(m_coordinator, m_opener, item));
 }
 
 bool LocalPaneView::handleKey(PaneKeyCommand command)
@@ -445,17 +479,19 @@ void LocalPaneView::updateDropOverlay()
 {
     if (m_browser) {
         dropOverlay()->setTexts(tr("Drop Android items here"),
-                                tr("They will be copied to ") + m_browser->currentDirectory().fileName());
+                                tr("They will be copied to ") + folderName(m_browser->currentDirectory()));
     }
     dropOverlay()->setTargeted(isDropTargeted() && clipboardHoldsDeviceFiles());
 }
 
-// Only plain text is taken: a drag of device rows carries a marker text and its items travel on
-// the in-app clipboard. Mac rows dragged here have just put Mac items on the clipboard, so they
-// are refused and the overlay stays hidden.
+// Only the Android pane's own drag is taken: its rows carry the marker text and their items
+// travel on the in-app clipboard. Any other text (from another application, even while device
+// items wait on the clipboard) and Mac rows dragged here are refused, and the overlay stays
+// hidden.
 bool LocalPaneView::acceptsDrag(const QMimeData* data) const
 {
-    return data->hasText() && clipboardHoldsDeviceFiles();
+    return data->hasText() && data->text() == NativeTablePasteboardItem::androidDragMarker() &&
+           clipboardHoldsDeviceFiles();
 }
 
 bool LocalPaneView::acceptDrop(const QMimeData* data)

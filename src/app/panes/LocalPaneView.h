@@ -42,6 +42,7 @@ class LocalPaneView final : public PaneFrame {
     Q_OBJECT
 
   public:
+    QWidget* keyboardTarget() const override;
     LocalPaneView(LocalBrowserViewModel& browser, TransferCoordinator& coordinator,
                   DeviceBrowserViewModel& deviceBrowser, WindowState& state, QWidget* parent = nullptr);
     ~LocalPaneView() override;

@@ -96,7 +96,9 @@ QCoro::Task<> TransferCoordinator::openDeviceFile(RemoteItem item, std::shared_p
         co_return;
     }
     const std::shared_ptr<DefaultApplicationOpener> opener = m_defaultApplicationOpener;
-    if (!opener->open(local->toLocalFile())) {
+    QCoro::Task<bool> opening = opener->open(local->toLocalFile());
+    const bool opened = co_await std::move(opening);
+    if (!opened && self) {
         reportError(
             QuillbarrowError::fileOpenFailed(name, QStringLiteral("No compatible Mac application is available.")));
     }

@@ -18,10 +18,10 @@ constexpr qint64 limit = TransferCoordinator::maximumOpenFileBytes;
 
 class RecordingOpener : public DefaultApplicationOpener {
 public:
-    bool open(const QString& path) override
+    QCoro::Task<bool> open(const QString& path) override
     {
         opened.append(path);
-        return succeeds;
+        co_return succeeds;
     }
 
     QStringList opened;

@@ -61,10 +61,10 @@ TEST_F(FileOperationTest, ANameThatCannotNameOneItemIsRefusedWithoutTouchingTheD
     };
     const Case cases[] = {
         {QStringLiteral(" \n\t"), QStringLiteral("A name cannot be empty.")},
-        {QStringLiteral("."), QStringLiteral("\".\" cannot be used as a name.")},
-        {QStringLiteral(" .. "), QStringLiteral("\"..\" cannot be used as a name.")},
-        {QStringLiteral("a/b"), QStringLiteral("A name cannot contain \"/\".")},
-        {QStringLiteral("../escaped"), QStringLiteral("A name cannot contain \"/\".")},
+        {QStringLiteral("."), QStringLiteral("“.” cannot be used as a name.")},
+        {QStringLiteral(" .. "), QStringLiteral("“..” cannot be used as a name.")},
+        {QStringLiteral("a/b"), QStringLiteral("A name cannot contain “/”.")},
+        {QStringLiteral("../escaped"), QStringLiteral("A name cannot contain “/”.")},
         {QStringLiteral("nul") + QChar(u'\0') + QStringLiteral("name"), QStringLiteral("A name cannot contain a NUL character.")},
     };
     const QStringList before = QDir(path(QStringLiteral("home"))).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
