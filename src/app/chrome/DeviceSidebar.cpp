@@ -7,6 +7,7 @@
 #include "viewmodels/devicebrowser/DeviceBrowserViewModel.h"
 
 #include <QDesktopServices>
+#include <QEvent>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -84,6 +85,41 @@ QWidget* deviceRow(const AndroidDevice& device, const QFont& base)
     layout->addLayout(lines, 1);
     return row;
 }
+
+// The footer's scroller asks for the footer's whole height at its width, so that the footer shows
+// without a scroll bar whenever the sidebar has the room (the device list takes what is left);
+// only a window too short for both scrolls it.
+class FooterScroller final : public QScrollArea {
+public:
+    QSize sizeHint() const override
+    {
+        const QWidget* content = widget();
+        if (content == nullptr) {
+            return QScrollArea::sizeHint();
+        }
+        const int width = viewport()->width() > 0 ? viewport()->width() : content->sizeHint().width();
+        const int height = content->hasHeightForWidth() ? content->heightForWidth(width) : content->sizeHint().height();
+        return {content->sizeHint().width(), height + 2 * frameWidth()};
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        // A line that comes or goes (the clipboard's) changes the height the footer needs.
+        if (watched == widget() && event->type() == QEvent::LayoutRequest) {
+            updateGeometry();
+        }
+        return QScrollArea::eventFilter(watched, event);
+    }
+    void resizeEvent(QResizeEvent* event) override
+    {
+        const int oldWidth = viewport()->width();
+        QScrollArea::resizeEvent(event);
+        if (viewport()->width() != oldWidth) {
+            updateGeometry(); // wrapped lines need another height at another width
+        }
+    }
+};
 
 } // namespace
 
@@ -172,13 +208,17 @@ DeviceSidebar::DeviceSidebar(DeviceBrowserViewModel* browser, TransferCoordinato
     column->addWidget(support, 0, Qt::AlignLeft);
     column->addStretch(1);
 
-    auto* scroller = new QScrollArea;
+    auto* scroller = new FooterScroller;
     scroller->setObjectName(QStringLiteral("sidebarFooter"));
     scroller->setWidget(footer);
     scroller->setWidgetResizable(true);
     scroller->setFrameShape(QFrame::NoFrame);
     scroller->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    scroller->setMaximumHeight(320);
+    // Its own height when there is room, less only when the window is too short.
+    scroller->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
+    // The device list keeps room for a few devices, and takes whatever the footer leaves.
+    m_list->setMinimumHeight(96);
+    m_list->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Expanding);
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);

@@ -18,8 +18,8 @@ class DeviceBrowserViewModel;
 class TransferCoordinator;
 
 // The column on the left of the window: the "Devices" list (one row per device the browser
-// knows, name and manufacturer, or "No device connected"), and under it the scrolling quick-start
-// footer with "Retry" while no device is listed, the clipboard's summary while it holds
+// knows, name and manufacturer, or "No device connected"), and under it the quick-start footer
+// (at its full height when the window has the room, scrolling only in a window too short) with "Retry" while no device is listed, the clipboard's summary while it holds
 // something, and the "Contact Support" mail link.
 //
 // The highlighted row always follows browser.selectedDevice, also when the browser picked the

@@ -12,7 +12,8 @@
 namespace quillbarrow {
 
 NewFolderSheet::NewFolderSheet(Side side, QWidget* parent)
-    : QDialog(parent), m_side(side), m_name(new QLineEdit), m_create(new QPushButton(QStringLiteral("Create")))
+    : QDialog(parent), m_side(side), m_name(new QLineEdit), m_create(new QPushButton(QStringLiteral("Create"))),
+      m_reason(ItemNameRules::makeReasonLabel())
 {
     setObjectName(side == Side::android ? QStringLiteral("androidNewFolderSheet")
                                         : QStringLiteral("localNewFolderSheet"));
@@ -37,7 +38,11 @@ NewFolderSheet::NewFolderSheet(Side side, QWidget* parent)
     auto* column = new QVBoxLayout(this);
     column->setSpacing(16);
     column->addWidget(title);
-    column->addWidget(m_name);
+    auto* nameBlock = new QVBoxLayout;
+    nameBlock->setSpacing(4);
+    nameBlock->addWidget(m_name);
+    nameBlock->addWidget(m_reason);
+    column->addLayout(nameBlock);
     column->addLayout(buttons);
 
     connect(m_name, &QLineEdit::textChanged, this, &NewFolderSheet::updateCreateButton);
@@ -76,6 +81,7 @@ void NewFolderSheet::create()
 
 void NewFolderSheet::updateCreateButton()
 {
+    ItemNameRules::showReason(m_reason, m_name->text());
     m_create->setEnabled(ItemNameRules::isAcceptable(m_name->text()));
 }
 

@@ -2,13 +2,14 @@
 
 #include <QDialog>
 
+class QLabel;
 class QLineEdit;
 class QPushButton;
 
 namespace quillbarrow {
 
 // "New Folder": a name field, "Cancel" and "Create" (Return). "Create" stays disabled while the
-// name is not acceptable (ItemNameRules). Each presentation starts with an empty field. Escape,
+// name is not acceptable (ItemNameRules), and the reason shows under the field. Each presentation starts with an empty field. Escape,
 // closing the window and "Cancel" all end in cancelled(), so nothing is left half open.
 class NewFolderSheet final : public QDialog {
     Q_OBJECT
@@ -24,6 +25,8 @@ public:
     void present();
     QLineEdit* nameField() const { return m_name; }
     QPushButton* createButton() const { return m_create; }
+    // Why the typed name is refused; hidden while it is acceptable.
+    QLabel* reasonText() const { return m_reason; }
 
 Q_SIGNALS:
     void createRequested(const QString& name);
@@ -39,6 +42,7 @@ private:
     Side m_side;
     QLineEdit* m_name;
     QPushButton* m_create;
+    QLabel* m_reason;
 };
 
 } // namespace quillbarrow

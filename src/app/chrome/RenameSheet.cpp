@@ -12,7 +12,8 @@
 namespace quillbarrow {
 
 RenameSheet::RenameSheet(QWidget* parent)
-    : QDialog(parent), m_current(new QLabel), m_value(new QLineEdit), m_rename(new QPushButton(QStringLiteral("Rename")))
+    : QDialog(parent), m_current(new QLabel), m_value(new QLineEdit), m_rename(new QPushButton(QStringLiteral("Rename"))),
+      m_reason(ItemNameRules::makeReasonLabel())
 {
     setObjectName(QStringLiteral("renameSheet"));
     setWindowTitle(QStringLiteral("Rename"));
@@ -39,7 +40,11 @@ RenameSheet::RenameSheet(QWidget* parent)
     column->setSpacing(16);
     column->addWidget(title);
     column->addWidget(m_current);
-    column->addWidget(m_value);
+    auto* nameBlock = new QVBoxLayout;
+    nameBlock->setSpacing(4);
+    nameBlock->addWidget(m_value);
+    nameBlock->addWidget(m_reason);
+    column->addLayout(nameBlock);
     column->addLayout(buttons);
 
     connect(m_value, &QLineEdit::textChanged, this, &RenameSheet::updateRenameButton);
@@ -79,6 +84,7 @@ void RenameSheet::commit()
 
 void RenameSheet::updateRenameButton()
 {
+    ItemNameRules::showReason(m_reason, m_value->text());
     m_rename->setEnabled(ItemNameRules::isAcceptable(m_value->text()));
 }
 

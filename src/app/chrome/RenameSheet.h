@@ -9,7 +9,8 @@ class QPushButton;
 namespace quillbarrow {
 
 // "Rename": the current name, a field opened filled with it, "Cancel" and "Rename" (Return).
-// "Rename" stays disabled while the new name is not acceptable (ItemNameRules). Committing
+// "Rename" stays disabled, with the reason under the field, while the new name is not
+// acceptable (ItemNameRules). Committing
 // closes the sheet and asks for the rename with the trimmed name, only when it differs from the
 // current one. Escape, closing the window and "Cancel" end in cancelled().
 class RenameSheet final : public QDialog {
@@ -22,6 +23,8 @@ public:
     void present(const QString& currentName);
     QLineEdit* nameField() const { return m_value; }
     QPushButton* renameButton() const { return m_rename; }
+    // Why the typed name is refused; hidden while it is acceptable.
+    QLabel* reasonText() const { return m_reason; }
 
 Q_SIGNALS:
     void renameRequested(const QString& newName);
@@ -38,6 +41,7 @@ private:
     QLabel* m_current;
     QLineEdit* m_value;
     QPushButton* m_rename;
+    QLabel* m_reason;
 };
 
 } // namespace quillbarrow

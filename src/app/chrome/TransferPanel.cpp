@@ -138,8 +138,53 @@ TransferPanel::TransferPanel(TransferCoordinator* coordinator, QWidget* parent)
 
 void TransferPanel::setJobs(const QList<TransferJob>& jobs)
 {
+    const int rowsBefore = m_model->rowCount();
     m_model->setJobs(jobs);
     updateHeader();
+    keepActiveRowInView(rowsBefore != m_model->rowCount());
+}
+
+void TransferPanel::keepActiveRowInView(bool rowsChanged)
+{
+    // The row that waits for the user's answer comes first, then the first one running.
+    std::optional<int> target;
+    const QList<TransferJob>& jobs = m_model->jobs();
+    for (const TransferState::Kind wanted : {TransferState::Kind::awaitingConfirmation, TransferState::Kind::running}) {
+        for (qsizetype row = 0; row < jobs.size() && !target; ++row) {
+            if (jobs.at(row).state.kind() == wanted) {
+                target = static_cast<int>(row);
+            }
+        }
+    }
+    if (!target) {
+        m_inViewJob.reset();
+        return;
+    }
+    // Scrolled to once when it becomes the row to watch (or rows come and go): the user may
+    // scroll away from it between two progress steps.
+    const TransferID id = jobs.at(*target).id;
+    if (!rowsChanged && m_inViewJob == id) {
+        return;
+    }
+    // A list not yet laid out on screen cannot scroll: it is tried again when it shows.
+    if (!m_list->isVisible() || m_list->viewport()->height() <= 0) {
+        m_inViewJob.reset();
+        return;
+    }
+    m_inViewJob = id;
+    m_list->scrollTo(m_model->index(*target), QAbstractItemView::EnsureVisible);
+}
+
+void TransferPanel::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    keepActiveRowInView(true);
+}
+
+void TransferPanel::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    keepActiveRowInView(true);
 }
 
 void TransferPanel::scheduleRefresh()

@@ -24,7 +24,8 @@ class TransferJobListModel;
 // bar and percentage, "Clear Finished") and one painted row per job, finished ones included. It
 // keeps no state of its own: each publication of the coordinator's transferJobs (coalesced to one
 // per frame) is mirrored into the list model. A row's cancel button calls cancelTransfer for that
-// job, "Clear Finished" calls clearCompletedTransfers. Without a coordinator the panel shows what
+// job, "Clear Finished" calls clearCompletedTransfers. The row awaiting the user's confirmation, or
+// else the first running one, is scrolled into view when it becomes that row. Without a coordinator the panel shows what
 // setJobs() gives it and only emits its signals.
 class TransferPanel final : public QWidget {
     Q_OBJECT
@@ -51,10 +52,15 @@ Q_SIGNALS:
     void clearRequested();
     void panelHeightChanged(int height);
 
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+
 private:
     void scheduleRefresh();
     void refreshFromCoordinator();
     void updateHeader();
+    void keepActiveRowInView(bool rowsChanged);
 
     QPointer<TransferCoordinator> m_coordinator;
     TransferJobListModel* m_model;
@@ -68,6 +74,8 @@ private:
     QPushButton* m_clearFinished;
     QTimer m_refreshTimer{this};
     int m_height = defaultHeight;
+    // The job whose row was last scrolled into view.
+    std::optional<TransferID> m_inViewJob;
 };
 
 // The thin strip above the panel that resizes it: dragging up makes the panel taller, within

@@ -95,7 +95,13 @@ QCoro::Task<> runOpenFile(QPointer<TransferCoordinator> coordinator, std::shared
         if (!copy || !coordinator) {
             co_return;
         }
-        if (opener && opener->open(copy->toLocalFile())) {
+        if (opener) {
+            QCoro::Task<bool> opening = opener->open(copy->toLocalFile());
+            if (co_await std::move(opening)) {
+                co_return;
+            }
+        }
+        if (!coordinator) {
             co_return;
         }
         coordinator->reportError(QuillbarrowError::fileOpenFailed(
@@ -290,6 +296,11 @@ void AndroidPaneView::wireTable()
     connect(m_table, &NativeTableView::mouseDown, this, &AndroidPaneView::focusPane);
 }
 
+QWidget* AndroidPaneView::keyboardTarget() const
+{
+    return m_table;
+}
+
 void AndroidPaneView::setDefaultApplicationOpener(std::shared_ptr<DefaultApplicationOpener> opener)
 {
     m_opener = std::move(opener);
@@ -396,7 +407,10 @@ bool AndroidPaneView::canPaste() const
 
 void AndroidPaneView::selectionChanged()
 {
-    focusPane();
+    // Rows that left the listing leave the selection without the pane taking the keyboard.
+    if (!m_table->isDroppingUnlistedSelection()) {
+        focusPane();
+    }
     if (m_browser) {
         // Folders of the selection are measured quietly; failures are only logged.
         startDetached(m_browser->precalculateFolderSizes(selectedItems()));
@@ -645,7 +659,7 @@ bool AndroidPaneView::eventFilter(QObject* watched, QEvent* event)
     if (watched == m_tableArea && event->type() == QEvent::Resize) {
         placeCapsule();
     }
-    return QWidget::eventFilter(watched, event);
+    return PaneFrame::eventFilter(watched, event);
 }
 
 // Only file addresses are taken: rows of the Mac pane carry theirs, as do files dragged from

@@ -59,6 +59,7 @@ class AndroidPaneView final : public PaneFrame {
     Q_OBJECT
 
   public:
+    QWidget* keyboardTarget() const override;
     enum class Content { onboarding, table, loading, noStorage };
 
     // The status capsule over the table: its text and symbol.

@@ -21,6 +21,7 @@ LocalMessageStrip::LocalMessageStrip(LocalBrowserViewModel& browser, TransferCoo
     setAutoFillBackground(true);
     setBackgroundRole(QPalette::AlternateBase);
     auto* icon = new QLabel(this);
+    icon->setObjectName(QStringLiteral("localMessageIcon"));
     icon->setPixmap(
         SymbolIcons::tinted(QStringLiteral("exclamationmark.octagon.fill"), Qt::red).pixmap(16, 16));
     icon->setProperty(SymbolIcons::symbolProperty, QStringLiteral("exclamationmark.octagon.fill"));

@@ -1,4 +1,5 @@
 #include "LocalPaneView.h"
+#include "domain/LocalPath.h"
 
 #include "MacNavigation.h"
 #include "PaneHeader.h"
@@ -6,6 +7,7 @@
 #include "domain/QuillbarrowError.h"
 #include "panes/blocks/DropTargetOverlay.h"
 #include "panes/blocks/ToolbarIconButton.h"
+#include "shell/DetachedCall.h"
 #include "shell/PaneKeyMonitor.h"
 #include "shell/WindowState.h"
 #include "table/FileContextMenu.h"
@@ -18,6 +20,7 @@
 #include "viewmodels/localbrowser/LocalBrowserViewModel.h"
 
 #include <QCoro/QCoroTask>
+#include <QDir>
 #include <QDragEnterEvent>
 #include <QMenu>
 #include <QMimeData>
@@ -62,6 +65,36 @@ QCoro::Task<> runSendToAndroid(QPointer<TransferCoordinator> coordinator,
         }
     } catch (...) {
         // Failures are the coordinator's and the device browser's to show.
+    }
+}
+
+// The shown folder's name for the drop overlay: its last component, or the whole path for the
+// root ("/") and other folders whose address ends in a "/".
+QString folderName(const QUrl& folder)
+{
+    const QString path = LocalPath::shown(LocalPath::fromUrl(folder));
+    const QString last = QDir(path).dirName();
+    return last.isEmpty() || path == QStringLiteral("/") ? path : last;
+}
+
+// Hands a Mac file to the desktop's opener without waiting for it here; a file no application
+// took is reported.
+QCoro::Task<> runOpenLocalFile(QPointer<TransferCoordinator> coordinator, std::shared_ptr<DefaultApplicationOpener> opener,
+                               LocalItem item)
+{
+    try {
+        if (opener) {
+            QCoro::Task<bool> opening = opener->open(LocalPath::fromUrl(item.id));
+            if (co_await std::move(opening)) {
+                co_return;
+            }
+        }
+        if (coordinator) {
+            coordinator->reportError(QuillbarrowError::fileOpenFailed(
+                item.name, QStringLiteral("No compatible Mac application is available.")));
+        }
+    } catch (...) {
+        // Nothing may escape a task nobody awaits.
     }
 }
 
@@ -149,7 +182,11 @@ LocalPaneView::LocalPaneView(LocalBrowserViewModel& browser, TransferCoordinator
     for (auto signal : {&LocalBrowserViewModel::currentDirectoryChanged, &LocalBrowserViewModel::itemsChanged,
                         &LocalBrowserViewModel::showHiddenFilesChanged,
                         &LocalBrowserViewModel::calculatingFolderSizeIDsChanged}) {
-        connect(&browser, signal, this, [this] {
+        connect(&browser, signal, this, [this, signal] {
+            // Which folders are being measured changes neither the selected items nor their sizes.
+            if (signal != &LocalBrowserViewModel::calculatingFolderSizeIDsChanged) {
+                forgetSelectionFacts();
+            }
             updateHeader();
             updateStrip();
             updateDropOverlay();
@@ -167,6 +204,11 @@ LocalPaneView::LocalPaneView(LocalBrowserViewModel& browser, TransferCoordinator
 }
 
 LocalPaneView::~LocalPaneView() = default;
+
+QWidget* LocalPaneView::keyboardTarget() const
+{
+    return m_table;
+}
 
 void LocalPaneView::setDefaultApplicationOpener(std::shared_ptr<DefaultApplicationOpener> opener)
 {
@@ -189,8 +231,19 @@ void LocalPaneView::setSelection(QSet<QUrl> selection)
 
 QList<LocalItem> LocalPaneView::selectedItems() const
 {
-    // The table lists the browser's items in the browser's order.
-    return m_table->itemsWithIDs(selection());
+    return selectionFacts().items;
+}
+
+const LocalPaneView::SelectionFacts& LocalPaneView::selectionFacts() const
+{
+    if (!m_selectionFacts) {
+        // The table shows the listed items of the selection selected, in the browser's order.
+        QList<LocalItem> items = m_table->selectedRowItems();
+        const SelectionSizeSummary summary =
+            m_browser ? m_browser->summaryOf(items, std::nullopt) : SelectionSizeSummary(0, 0, 0, 0, 0, std::nullopt);
+        m_selectionFacts = SelectionFacts{std::move(items), summary};
+    }
+    return *m_selectionFacts;
 }
 
 bool LocalPaneView::canSend(const QList<LocalItem>& items) const
@@ -209,14 +262,31 @@ bool LocalPaneView::canSend(const QList<LocalItem>& items) const
     return SelectionPreflightStrip::allowsCopy(m_browser->selectionSummary(ids, page->storage.freeSpace));
 }
 
+bool LocalPaneView::allowsSend(SelectionSizeSummary summary) const
+{
+    if (!summary.hasSelection() || !m_browser || !m_deviceBrowser) {
+        return false;
+    }
+    const std::optional<DirectoryPage>& page = m_deviceBrowser->currentPage();
+    if (!page || !m_deviceBrowser->currentSession()) {
+        return false;
+    }
+    summary.destinationFreeBytes = page->storage.freeSpace;
+    return SelectionPreflightStrip::allowsCopy(summary);
+}
+
 bool LocalPaneView::canSendSelectionToAndroid() const
 {
-    return !selection().isEmpty() && canSend(selectedItems());
+    return !selection().isEmpty() && allowsSend(selectionFacts().summary);
 }
 
 void LocalPaneView::selectionChanged()
 {
-    focusPane();
+    forgetSelectionFacts();
+    // Rows that left the listing leave the selection without the pane taking the keyboard.
+    if (!m_table->isDroppingUnlistedSelection()) {
+        focusPane();
+    }
     if (m_browser) {
         m_browser->precalculateFolderSizesIfAccessible(selectedItems());
     }
@@ -274,13 +344,7 @@ void LocalPaneView::open(const LocalItem& item)
         }
         return;
     }
-    if (m_opener && m_opener->open(item.id.toLocalFile())) {
-        return;
-    }
-    if (m_coordinator) {
-        m_coordinator->reportError(QuillbarrowError::fileOpenFailed(
-            item.name, QStringLiteral("No compatible Mac application is available.")));
-    }
+    startDetached(runOpenLocalFile(m_coordinator, m_opener, item));
 }
 
 bool LocalPaneView::handleKey(PaneKeyCommand command)
@@ -295,14 +359,11 @@ bool LocalPaneView::handleKey(PaneKeyCommand command)
     case PaneKeyCommand::paste:
         paste();
         return true;
-    case PaneKeyCommand::selectAll: {
-        QSet<QUrl> all;
-        for (const LocalItem& item : m_browser->items()) {
-            all.insert(item.id);
-        }
-        setSelection(std::move(all));
+    case PaneKeyCommand::selectAll:
+        // The table selects every row as one range and writes the selection into the binding on
+        // the next turn, as for a selection made with the mouse: no id is looked up on the way.
+        m_table->selectAll();
         return true;
-    }
     case PaneKeyCommand::parentFolder:
         m_browser->navigateUp();
         return true;
@@ -388,14 +449,16 @@ void LocalPaneView::updateStrip()
         return;
     }
     SelectionPreflight preflight;
-    preflight.summary = m_browser->selectionSummary(selection(), std::nullopt);
+    preflight.summary = selectionFacts().summary;
     preflight.storageName = tr("This Mac");
     preflight.storageIcon = QStringLiteral("laptopcomputer");
     preflight.freeBytes = m_browser->currentDirectoryAvailableBytes();
     preflight.capacityBytes = m_browser->currentDirectoryCapacityBytes();
-    const QList<LocalItem> items = selectedItems();
-    preflight.isCalculating = std::any_of(items.begin(), items.end(), [this](const LocalItem& item) {
-        return m_browser->calculatingFolderSizeIDs().contains(item.id);
+    // The folders being measured are few beside a big selection: look them up in it, not the
+    // other way round.
+    const QSet<QUrl>& measuring = m_browser->calculatingFolderSizeIDs();
+    preflight.isCalculating = std::any_of(measuring.begin(), measuring.end(), [this](const QUrl& folder) {
+        return selection().contains(folder) && m_table->itemModel()->rowOf(folder).has_value();
     });
     m_strip->setPreflight(preflight);
 }
@@ -416,17 +479,19 @@ void LocalPaneView::updateDropOverlay()
 {
     if (m_browser) {
         dropOverlay()->setTexts(tr("Drop Android items here"),
-                                tr("They will be copied to ") + m_browser->currentDirectory().fileName());
+                                tr("They will be copied to ") + folderName(m_browser->currentDirectory()));
     }
     dropOverlay()->setTargeted(isDropTargeted() && clipboardHoldsDeviceFiles());
 }
 
-// Only plain text is taken: a drag of device rows carries a marker text and its items travel on
-// the in-app clipboard. Mac rows dragged here have just put Mac items on the clipboard, so they
-// are refused and the overlay stays hidden.
+// Only the Android pane's own drag is taken: its rows carry the marker text and their items
+// travel on the in-app clipboard. Any other text (from another application, even while device
+// items wait on the clipboard) and Mac rows dragged here are refused, and the overlay stays
+// hidden.
 bool LocalPaneView::acceptsDrag(const QMimeData* data) const
 {
-    return data->hasText() && clipboardHoldsDeviceFiles();
+    return data->hasText() && data->text() == NativeTablePasteboardItem::androidDragMarker() &&
+           clipboardHoldsDeviceFiles();
 }
 
 bool LocalPaneView::acceptDrop(const QMimeData* data)

@@ -2,6 +2,7 @@
 
 #include "PaneFrame.h"
 #include "domain/LocalItem.h"
+#include "domain/SelectionSizeSummary.h"
 #include "shell/PaneKeyCommand.h"
 
 #include <QList>
@@ -28,7 +29,6 @@ class SelectionPreflightStrip;
 class TransferCoordinator;
 class VolumesSwitcher;
 class WindowState;
-struct SelectionSizeSummary;
 
 // The computer's pane: the header (title, toolbar, volumes switcher, breadcrumb bar and the
 // selection strip), a rule and the table of the local browser's current folder. Double click or
@@ -42,6 +42,7 @@ class LocalPaneView final : public PaneFrame {
     Q_OBJECT
 
   public:
+    QWidget* keyboardTarget() const override;
     LocalPaneView(LocalBrowserViewModel& browser, TransferCoordinator& coordinator,
                   DeviceBrowserViewModel& deviceBrowser, WindowState& state, QWidget* parent = nullptr);
     ~LocalPaneView() override;
@@ -80,6 +81,17 @@ class LocalPaneView final : public PaneFrame {
     void updateDropOverlay() override;
 
   private:
+    // What the header and the strip show of the selection, worked out once per change of the
+    // selection or of the listing, not once per look.
+    struct SelectionFacts {
+        QList<LocalItem> items;
+        // Without a destination.
+        SelectionSizeSummary summary;
+    };
+    const SelectionFacts& selectionFacts() const;
+    void forgetSelectionFacts() { m_selectionFacts.reset(); }
+    bool allowsSend(SelectionSizeSummary summary) const;
+
     void selectionChanged();
     void updateHeader();
     void updateStrip();
@@ -95,6 +107,7 @@ class LocalPaneView final : public PaneFrame {
     VolumesSwitcher* m_switcher;
     MacBreadcrumbBar* m_breadcrumb;
     QMenu* m_favoritesMenu;
+    mutable std::optional<SelectionFacts> m_selectionFacts;
 };
 
 } // namespace quillbarrow

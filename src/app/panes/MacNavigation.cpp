@@ -91,7 +91,7 @@ void VolumesSwitcher::rebuild()
         segment->setObjectName(QStringLiteral("volumeSegment"));
         segment->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
         segment->setAutoRaise(true);
-        segment->setText(location.name);
+        segment->setText(ChromeStyle::buttonTitle(location.name)); // an "&" is part of the name, not a mnemonic
         segment->setFont(captionFont(font()));
         if (isActive) {
             segment->setIcon(

@@ -49,7 +49,24 @@ void PaneFrame::assemble(PaneHeader* header, QWidget* content, DropTargetOverlay
     });
     header->setMinimumHeight(qRound(m_state->paneHeaderHeight()));
     connect(m_state, &WindowState::focusedPaneChanged, this, qOverload<>(&QWidget::update));
+    // The "focused" mark follows the keyboard into the pane's table (Tab, a click).
+    if (QWidget* target = keyboardTarget()) {
+        target->installEventFilter(this);
+    }
     m_keyMonitor = new PaneKeyMonitor(this, m_side, m_state, std::move(handler));
+}
+
+bool PaneFrame::eventFilter(QObject* watched, QEvent* event)
+{
+    // A window that comes back to the front gives the keyboard back where it was: that moves
+    // nothing.
+    if (watched == keyboardTarget() && event->type() == QEvent::FocusIn) {
+        const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
+        if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason) {
+            focusPane();
+        }
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void PaneFrame::reportHeaderHeight()
@@ -92,6 +109,10 @@ void PaneFrame::setDropTargeted(bool targeted)
 void PaneFrame::mousePressEvent(QMouseEvent* event)
 {
     focusPane();
+    // The keyboard goes with the click, so arrows and commands never act on two panes.
+    if (QWidget* target = keyboardTarget(); target != nullptr && target->isVisible()) {
+        target->setFocus(Qt::MouseFocusReason);
+    }
     QWidget::mousePressEvent(event);
 }
 
@@ -114,23 +135,29 @@ void PaneFrame::paintEvent(QPaintEvent*)
     painter.fillRect(rect(), tint);
 }
 
+// Both panes copy whatever the drag proposes (a Shift-drag proposes a move): the answer is
+// always a copy, and a drag that does not allow one is refused.
+bool PaneFrame::takeAsCopy(QDropEvent* event)
+{
+    if (!event->possibleActions().testFlag(Qt::CopyAction) || !acceptsDrag(event->mimeData())) {
+        event->ignore();
+        return false;
+    }
+    event->setDropAction(Qt::CopyAction);
+    event->accept();
+    return true;
+}
+
 void PaneFrame::dragEnterEvent(QDragEnterEvent* event)
 {
-    if (acceptsDrag(event->mimeData())) {
-        event->acceptProposedAction();
+    if (takeAsCopy(event)) {
         setDropTargeted(true);
-        return;
     }
-    event->ignore();
 }
 
 void PaneFrame::dragMoveEvent(QDragMoveEvent* event)
 {
-    if (acceptsDrag(event->mimeData())) {
-        event->acceptProposedAction();
-        return;
-    }
-    event->ignore();
+    takeAsCopy(event);
 }
 
 void PaneFrame::dragLeaveEvent(QDragLeaveEvent* event)
@@ -142,11 +169,12 @@ void PaneFrame::dragLeaveEvent(QDragLeaveEvent* event)
 void PaneFrame::dropEvent(QDropEvent* event)
 {
     setDropTargeted(false);
-    if (!acceptDrop(event->mimeData())) {
+    if (!event->possibleActions().testFlag(Qt::CopyAction) || !acceptDrop(event->mimeData())) {
         event->ignore();
         return;
     }
-    event->acceptProposedAction();
+    event->setDropAction(Qt::CopyAction);
+    event->accept();
 }
 
 } // namespace quillbarrow

@@ -6,6 +6,7 @@
 #include <QPointer>
 #include <QWidget>
 
+class QDropEvent;
 class QMimeData;
 
 namespace quillbarrow {
@@ -29,6 +30,8 @@ class PaneFrame : public QWidget {
     PaneHeader* header() const { return m_header; }
     DropTargetOverlay* dropOverlay() const { return m_overlay; }
     bool isDropTargeted() const { return m_isDropTargeted; }
+    // The widget that takes the keyboard for the pane: its table.
+    virtual QWidget* keyboardTarget() const = 0;
 
   protected:
     PaneFrame(FocusedPane side, WindowState& state, QWidget* parent);
@@ -47,6 +50,7 @@ class PaneFrame : public QWidget {
     // Shows the overlay while a drag it accepts hovers over the pane.
     virtual void updateDropOverlay();
 
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
@@ -59,6 +63,7 @@ class PaneFrame : public QWidget {
 
   private:
     void reportHeaderHeight();
+    bool takeAsCopy(QDropEvent* event);
     void setDropTargeted(bool targeted);
 
     FocusedPane m_side;

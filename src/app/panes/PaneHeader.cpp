@@ -1,5 +1,6 @@
 #include "PaneHeader.h"
 
+#include "panes/SelectionPreflightStrip.h"
 #include "panes/blocks/PaneHeaderDivider.h"
 #include "panes/blocks/ToolbarIconButton.h"
 #include "style/SymbolIcons.h"
@@ -35,15 +36,15 @@ QWidget* makeSlot(QWidget* parent, const QString& name)
     return slot;
 }
 
-void fillSlot(QWidget* slot, QWidget* child)
+void fillSlot(QWidget* slot, QWidget* child, Qt::Alignment alignment = {})
 {
-    QLayout* layout = slot->layout();
+    auto* layout = static_cast<QBoxLayout*>(slot->layout());
     while (QLayoutItem* old = layout->takeAt(0)) {
         delete old->widget();
         delete old;
     }
     child->setParent(slot);
-    layout->addWidget(child);
+    layout->addWidget(child, 0, alignment);
     slot->setVisible(true);
 }
 
@@ -92,9 +93,9 @@ PaneHeader::PaneHeader(const QString& sideSymbol, const QString& title, const QS
 
     auto* toolbar = new QHBoxLayout;
     toolbar->setSpacing(4);
-    m_parent = new ToolbarIconButton(QStringLiteral("chevron.up"), tr("Parent folder (⌘↑)"), this);
+    m_parent = new ToolbarIconButton(QStringLiteral("chevron.up"), tr("Parent folder (Ctrl+↑)"), this);
     m_parent->setObjectName(QStringLiteral("parentFolderButton"));
-    m_refresh = new ToolbarIconButton(QStringLiteral("arrow.clockwise"), tr("Refresh (⌘R)"), this);
+    m_refresh = new ToolbarIconButton(QStringLiteral("arrow.clockwise"), tr("Refresh (Ctrl+R)"), this);
     m_refresh->setObjectName(QStringLiteral("refreshButton"));
     m_favorites = new ToolbarIconButton(QStringLiteral("star"), favoritesHelp, this);
     m_favorites->setObjectName(QStringLiteral("favoritesButton"));
@@ -169,14 +170,19 @@ void PaneHeader::setNavigation(QWidget* navigation)
     fillSlot(m_navigationSlot, navigation);
 }
 
-void PaneHeader::setStrip(QWidget* strip)
+void PaneHeader::setStrip(SelectionPreflightStrip* strip)
 {
-    fillSlot(m_stripSlot, strip);
+    m_strip = strip;
+    fillSlot(m_stripSlot, strip, Qt::AlignTop);
+    m_stripSlot->setMinimumHeight(strip->fullHeight());
 }
 
 bool PaneHeader::event(QEvent* event)
 {
     const bool handled = QWidget::event(event);
+    if (m_strip != nullptr && (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange)) {
+        m_stripSlot->setMinimumHeight(m_strip->fullHeight());
+    }
     if (event->type() == QEvent::LayoutRequest || event->type() == QEvent::Show) {
         const int natural = m_stack->sizeHint().height();
         if (natural != m_lastNaturalHeight) {

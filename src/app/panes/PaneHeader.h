@@ -10,6 +10,7 @@ class QVBoxLayout;
 
 namespace quillbarrow {
 
+class SelectionPreflightStrip;
 class ToolbarIconButton;
 
 // The header both panes open with: the title row (the side's symbol, the title, the selection
@@ -18,7 +19,8 @@ class ToolbarIconButton;
 // towards the other pane), the switcher slot (shown by the pane only with two or more entries),
 // the navigation row and, at the bottom, the pane's selection strip. The header holds no state:
 // the pane sets every text and enabled state from its view models. Extra height (the taller
-// header of the other pane) stays empty above the strip, so both panes' strips line up.
+// header of the other pane) stays empty above the strip, so both panes' strips line up; the
+// strip's room is kept whether or not something is selected.
 class PaneHeader final : public QWidget {
     Q_OBJECT
 
@@ -41,7 +43,11 @@ class PaneHeader final : public QWidget {
     // Places the side's switcher and navigation row; the header takes ownership.
     void setSwitcher(QWidget* switcher);
     void setNavigation(QWidget* navigation);
-    void setStrip(QWidget* strip);
+    // The strip keeps its full height's room at the bottom of the header (SelectionPreflightStrip::
+    // fullHeight), drawn at the top of that room: the header's height never follows the
+    // selection.
+    void setStrip(SelectionPreflightStrip* strip);
+    QWidget* stripSlot() const { return m_stripSlot; }
 
     QLabel* titleLabel() const { return m_title; }
     QLabel* selectionBadge() const { return m_badge; }
@@ -74,6 +80,7 @@ class PaneHeader final : public QWidget {
     QWidget* m_switcherSlot;
     QWidget* m_navigationSlot;
     QWidget* m_stripSlot;
+    SelectionPreflightStrip* m_strip = nullptr;
     int m_lastNaturalHeight = -1;
 };
 

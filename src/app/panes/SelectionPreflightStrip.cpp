@@ -103,6 +103,22 @@ SelectionPreflightStrip::SelectionPreflightStrip(QWidget* parent)
 
     connect(m_calculate, &QToolButton::clicked, this, &SelectionPreflightStrip::calculateRequested);
     setPreflight(SelectionPreflight());
+    // The selection line is as tall with the Calculate button as without it.
+    m_selectionRow->setMinimumHeight(selectionRowHeight());
+}
+
+int SelectionPreflightStrip::selectionRowHeight() const
+{
+    return std::max({m_selectionText->sizeHint().height(), m_calculate->sizeHint().height(),
+                     m_spinner->sizeHint().height()});
+}
+
+int SelectionPreflightStrip::fullHeight() const
+{
+    // The layout's own measure, with the selection line added when it is hidden now.
+    QLayout* column = layout();
+    const int shown = column->sizeHint().height();
+    return m_selectionRow->isHidden() ? shown + column->spacing() + selectionRowHeight() : shown;
 }
 
 void SelectionPreflightStrip::setPreflight(const SelectionPreflight& preflight)

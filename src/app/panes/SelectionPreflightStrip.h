@@ -41,6 +41,10 @@ public:
     explicit SelectionPreflightStrip(QWidget* parent = nullptr);
 
     void setPreflight(const SelectionPreflight& preflight);
+    // The height the strip takes with its selection line and the Calculate button showing. The
+    // header keeps that much room for the strip whatever it shows, so that nothing below the
+    // header moves when a selection begins or ends.
+    int fullHeight() const;
 
     // "<name>: <used> used · <free> free", "<name>: <free> free" or "<name>: free space unknown".
     static QString storageText(const QString& storageName, std::optional<qint64> freeBytes,
@@ -70,6 +74,8 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    int selectionRowHeight() const;
+
     QLabel* m_storageIcon;
     ElidedLabel* m_storageText;
     StorageBar* m_bar;

@@ -17,11 +17,14 @@
 #include "panes/AndroidPaneView.h"
 #include "panes/LocalMessageStrip.h"
 #include "panes/LocalPaneView.h"
+#include "panes/PaneFrame.h"
 #include "viewmodels/TransferCoordinator.h"
 #include "viewmodels/devicebrowser/DeviceBrowserViewModel.h"
 #include "viewmodels/localbrowser/LocalBrowserViewModel.h"
 
+#include <QApplication>
 #include <QCloseEvent>
+#include <QListWidget>
 #include <QVBoxLayout>
 
 namespace quillbarrow {
@@ -170,8 +173,56 @@ void MainWindow::showEvent(QShowEvent* event)
     QMainWindow::showEvent(event);
     if (!m_hasShown) {
         m_hasShown = true;
+        // Arrows and Return work from the first moment: the focused pane's table has the keyboard.
+        const auto* pane = qobject_cast<const PaneFrame*>(m_state->focusedPane() == FocusedPane::mac
+                                                               ? m_paneArea->macPane()
+                                                               : m_paneArea->androidPane());
+        if (pane != nullptr && pane->keyboardTarget() != nullptr) {
+            pane->keyboardTarget()->setFocus(Qt::OtherFocusReason);
+        }
         runStartUpCalls();
     }
+}
+
+QList<QWidget*> MainWindow::keyboardStops() const
+{
+    const auto stop = [](QWidget* widget) -> QWidget* {
+        return widget != nullptr && widget->isVisible() && widget->isEnabled() &&
+                       widget->focusPolicy() != Qt::NoFocus
+                   ? widget
+                   : nullptr;
+    };
+    const auto tableOf = [](QWidget* pane) -> QWidget* {
+        const auto* frame = qobject_cast<const PaneFrame*>(pane);
+        return frame != nullptr ? frame->keyboardTarget() : nullptr;
+    };
+    return {stop(tableOf(m_paneArea->macPane())), stop(tableOf(m_paneArea->androidPane())),
+            stop(m_sidebar->deviceList())};
+}
+
+bool MainWindow::focusNextPrevChild(bool next)
+{
+    const QList<QWidget*> stops = keyboardStops();
+    // Where the keyboard is now: one of the stops, or a widget inside a pane or the sidebar
+    // (a button, the path editor), which counts as that part's stop.
+    const QList<QWidget*> parts{m_paneArea->macPane(), m_paneArea->androidPane(), m_sidebar};
+    const QWidget* focus = QApplication::focusWidget();
+    qsizetype current = -1;
+    for (qsizetype index = 0; index < parts.size() && focus != nullptr; ++index) {
+        if (parts[index] == focus || parts[index]->isAncestorOf(focus)) {
+            current = index;
+        }
+    }
+    const qsizetype count = stops.size();
+    for (qsizetype step = 1; step <= count; ++step) {
+        const qsizetype start = current < 0 ? (next ? -1 : count) : current;
+        const qsizetype index = ((start + (next ? step : -step)) % count + count) % count;
+        if (stops[index] != nullptr) {
+            stops[index]->setFocus(next ? Qt::TabFocusReason : Qt::BacktabFocusReason);
+            return true;
+        }
+    }
+    return false;
 }
 
 void MainWindow::runStartUpCalls()

@@ -25,8 +25,9 @@ class WindowState;
 // line). The window owns its WindowState; it computes nothing about files: every operation goes
 // to the three view models, which all windows share.
 //
-// The first time the window shows, it runs the start-up calls: the device browser's start(), then
-// the local browser's refresh() and startObservingVolumes(). Closing it says so through closed();
+// The first time the window shows, it gives the keyboard to the focused pane's table and runs the
+// start-up calls: the device browser's start(), then the local browser's refresh() and
+// startObservingVolumes(). Closing it says so through closed();
 // the application decides what that means for the transfers.
 class MainWindow final : public QMainWindow {
     Q_OBJECT
@@ -60,6 +61,10 @@ Q_SIGNALS:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    // Tab and Shift+Tab walk the window's three keyboard stops: the Mac pane's table, the Android
+    // pane's table and the sidebar's device list, skipping a stop that is hidden or takes no
+    // keyboard (no device listed, no folder shown).
+    bool focusNextPrevChild(bool next) override;
     void closeEvent(QCloseEvent* event) override;
 
 private:
@@ -72,6 +77,8 @@ private:
     // The new-folder, rename and delete dialogs and the conflict sheet, opened over this window.
     void buildSheets();
     void runStartUpCalls();
+    // The widgets Tab walks, in order; a stop that cannot take the keyboard now is null.
+    QList<QWidget*> keyboardStops() const;
 
     QPointer<DeviceBrowserViewModel> m_browser;
     QPointer<LocalBrowserViewModel> m_localBrowser;

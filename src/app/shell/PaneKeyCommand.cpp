@@ -20,8 +20,14 @@ std::optional<PaneKeyCommand> paneKeyCommand(int key, Qt::KeyboardModifiers modi
             break;
         }
     }
+    if (modifiers.testFlag(Qt::AltModifier) && key == Qt::Key_Up) {
+        return PaneKeyCommand::parentFolder;
+    }
     switch (key) {
     case Qt::Key_Backspace:
+        return PaneKeyCommand::parentFolder;
+    case Qt::Key_F5:
+        return PaneKeyCommand::refresh;
     case Qt::Key_Delete:
         return PaneKeyCommand::deleteSelection;
     case Qt::Key_Return:

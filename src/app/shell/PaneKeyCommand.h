@@ -6,21 +6,20 @@
 
 namespace quillbarrow {
 
-// The keyboard commands both panes share. The Command key of the commands is Ctrl here, and the
-// delete key is Backspace, with Delete doing the same.
+// The keyboard commands both panes share, with the keys a Linux desktop uses for them.
 enum class PaneKeyCommand {
     copy,            // Ctrl+C
     paste,           // Ctrl+V
     selectAll,       // Ctrl+A
-    parentFolder,    // Ctrl+Up
-    refresh,         // Ctrl+R
-    deleteSelection, // Backspace or Delete, with any modifiers
+    parentFolder,    // Ctrl+Up, Alt+Up or Backspace
+    refresh,         // Ctrl+R or F5
+    deleteSelection, // Delete, with any modifiers
     openSelection,   // Return, with any modifiers
 };
 
-// The command a key press asks for, or nothing. The Ctrl combinations are tried first; a press
-// with Ctrl that matches none of them is then read as if Ctrl were not held (Ctrl+Backspace
-// deletes, Ctrl+Return opens). Modifiers other than Ctrl are not looked at.
+// The command a key press asks for, or nothing. The Ctrl and Alt combinations are tried first; a
+// press with Ctrl that matches none of them is then read as if Ctrl were not held (Ctrl+Delete
+// deletes, Ctrl+Return opens). Other modifiers are not looked at.
 std::optional<PaneKeyCommand> paneKeyCommand(int key, Qt::KeyboardModifiers modifiers);
 
 } // namespace quillbarrow

@@ -1,12 +1,11 @@
 #include "TransferErrorStrip.h"
 
+#include "style/SymbolIcons.h"
 #include "viewmodels/TransferCoordinator.h"
 
 #include <QHBoxLayout>
-#include <QIcon>
 #include <QLabel>
 #include <QPushButton>
-#include <QStyle>
 
 namespace quillbarrow {
 
@@ -30,10 +29,10 @@ TransferErrorStrip::TransferErrorStrip(TransferCoordinator& coordinator, QWidget
     setAutoFillBackground(true);
     setBackgroundRole(QPalette::AlternateBase);
 
-    m_icon->setProperty("symbolName", QStringLiteral("exclamationmark.octagon.fill"));
-    const QIcon symbol = QIcon::fromTheme(QStringLiteral("dialog-error"),
-                                          style()->standardIcon(QStyle::SP_MessageBoxCritical));
-    m_icon->setPixmap(symbol.pixmap(symbolSize, symbolSize));
+    // The same red symbol as the local message's strip, which stands in the same place.
+    m_icon->setProperty(SymbolIcons::symbolProperty, QStringLiteral("exclamationmark.octagon.fill"));
+    m_icon->setPixmap(SymbolIcons::tinted(QStringLiteral("exclamationmark.octagon.fill"), Qt::red)
+                          .pixmap(symbolSize, symbolSize));
     // The message is data: shown as it is, never as rich text.
     m_message->setTextFormat(Qt::PlainText);
     m_message->setWordWrap(true);

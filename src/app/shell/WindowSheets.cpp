@@ -162,6 +162,7 @@ WindowSheets::WindowSheets(QWidget* window, WindowState* state, DeviceBrowserVie
 
     connect(state, &WindowState::localDeleteTargetsChanged, this, &WindowSheets::followLocalDelete);
     connect(state, &WindowState::androidDeleteTargetsChanged, this, &WindowSheets::followAndroidDelete);
+    connect(deviceBrowser, &DeviceBrowserViewModel::currentSessionChanged, this, &WindowSheets::closeAndroidSheets);
 
     followLocalNewFolder();
     followAndroidNewFolder();
@@ -200,6 +201,11 @@ void WindowSheets::followLocalRename()
 
 void WindowSheets::followAndroidRename()
 {
+    const std::optional<RemoteItem>& target = m_state->androidRenameTarget();
+    if (target && !mayAskAbout({*target})) {
+        m_state->setAndroidRenameTarget(std::nullopt);
+        return;
+    }
     followTarget(m_androidRename, m_state->androidRenameTarget(), m_androidRenameItem, m_state.data());
 }
 
@@ -216,6 +222,10 @@ void WindowSheets::followLocalDelete()
 
 void WindowSheets::followAndroidDelete()
 {
+    if (!mayAskAbout(m_state->androidDeleteTargets())) {
+        m_state->setAndroidDeleteTargets({});
+        return;
+    }
     const std::function<void(const QList<RemoteItem>&)> commit = [this](const QList<RemoteItem>& items) {
         if (m_deviceBrowser) {
             startDetached(m_deviceBrowser->deleteItems(items));
@@ -223,6 +233,25 @@ void WindowSheets::followAndroidDelete()
     };
     followTargets<RemoteItem>(m_androidDelete, m_androidDeleteList, m_state->androidDeleteTargets(), DeleteConfirmation::Side::android,
                               m_window, this, [this] { m_state->setAndroidDeleteTargets({}); }, commit);
+}
+
+bool WindowSheets::mayAskAbout(const QList<RemoteItem>& items)
+{
+    return !m_deviceBrowser || !m_deviceBrowser->refuseItemsOfAnotherSession(items);
+}
+
+void WindowSheets::closeAndroidSheets()
+{
+    // Only what is set is cleared: each clearing closes its dialog uncommitted.
+    if (m_state->showingNewFolderAndroid()) {
+        m_state->setShowingNewFolderAndroid(false);
+    }
+    if (m_state->androidRenameTarget()) {
+        m_state->setAndroidRenameTarget(std::nullopt);
+    }
+    if (!m_state->androidDeleteTargets().isEmpty()) {
+        m_state->setAndroidDeleteTargets({});
+    }
 }
 
 } // namespace quillbarrow

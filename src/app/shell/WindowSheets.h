@@ -25,6 +25,11 @@ class WindowState;
 // closes (its buttons, Escape, closing it), so the next request opens it again; the item, name or
 // list a dialog acts on is copied when it opens, so clearing the state never changes the call.
 // Clearing a flag or target from elsewhere closes its dialog without committing.
+//
+// The device's dialogs act on the items and the folder of one device session: they close,
+// uncommitted, when that session ends (another phone chosen in any window, the phone unplugged),
+// and a rename or delete asked for items of another session is refused with the device banner
+// instead of opening.
 class WindowSheets final : public QObject {
     Q_OBJECT
 
@@ -48,6 +53,10 @@ private:
     void followAndroidRename();
     void followLocalDelete();
     void followAndroidDelete();
+    void closeAndroidSheets();
+    // False, with the targets cleared and the device banner saying why, for items of another
+    // session than the one open now.
+    bool mayAskAbout(const QList<RemoteItem>& items);
 
     QPointer<QWidget> m_window;
     QPointer<WindowState> m_state;

@@ -92,8 +92,15 @@ public:
     void setPasteboardWriter(PasteboardWriter writer) { m_pasteboardWriter = std::move(writer); }
 
     // Shows `items`, which belong to `listing` (a text naming the folder and session they list).
-    void setItems(const QList<Item>& items, const QString& listing)
+    // True when every row kept its id and place (only fields changed, if anything).
+    bool setItems(const QList<Item>& items, const QString& listing)
     {
+        // The same rows again with new fields (a measured folder size, say) are the common case
+        // of a busy folder: they are matched row by row, with no hashing of ids.
+        if (holdsSameIDs(items, listing)) {
+            announceChanges(items, [](std::size_t row) { return static_cast<int>(row); });
+            return true;
+        }
         QHash<ID, int> positions;
         positions.reserve(items.size());
         for (int index = 0; index < items.size(); ++index) {
@@ -103,12 +110,17 @@ public:
         if (!m_listing || *m_listing != listing || positions.size() != items.size()) {
             resetTo(items, listing);
         } else {
-            removeVanished(positions);
-            reorderSurvivors(positions);
-            announceChanges(items, positions);
+            // Each shown row looks its id up once; the steps below read the position it found.
+            for (Row& row : m_rows) {
+                row.position = positions.value(Traits::id(row.item), -1);
+            }
+            removeVanished();
+            reorderSurvivors(static_cast<int>(positions.size()));
+            announceChanges(items, [&](std::size_t row) { return m_rows[row].position; });
             insertArrivals(items);
         }
         m_rowOfID = positions.size() == items.size() ? std::move(positions) : QHash<ID, int>();
+        return false;
     }
 
     // The listing shown; nothing before the first setItems().
@@ -148,6 +160,8 @@ private:
         Item item;
         // Formatted when the row is first shown; dropped when its fields change.
         mutable std::optional<Texts> texts;
+        // While a listing is applied: the row's place in it, -1 when it is not listed any more.
+        int position = -1;
     };
     // While a diff is being announced the rows live in two vectors: those already placed
     // (`m_staged`) and the rest of the old rows (`m_rows`). Outside a diff only `m_rows` counts.
@@ -201,7 +215,7 @@ private:
     }
 
     // Removes the rows whose id the new listing lacks, as ranges from the bottom up.
-    void removeVanished(const QHash<ID, int>& positions)
+    void removeVanished()
     {
         m_staged.clear();
         m_pending = static_cast<qsizetype>(m_rows.size());
@@ -209,12 +223,12 @@ private:
         qsizetype row = m_pending - 1;
         bool removed = false;
         while (row >= 0) {
-            if (positions.contains(Traits::id(m_rows[static_cast<std::size_t>(row)].item))) {
+            if (m_rows[static_cast<std::size_t>(row)].position >= 0) {
                 --row;
                 continue;
             }
             const qsizetype last = row;
-            while (row >= 0 && !positions.contains(Traits::id(m_rows[static_cast<std::size_t>(row)].item))) {
+            while (row >= 0 && m_rows[static_cast<std::size_t>(row)].position < 0) {
                 --row;
             }
             const qsizetype first = row + 1;
@@ -245,20 +259,20 @@ private:
     }
 
     // Puts the surviving rows in the new listing's relative order with one layout change.
-    void reorderSurvivors(const QHash<ID, int>& positions)
+    void reorderSurvivors(int listed)
     {
         const std::size_t count = m_rows.size();
         std::vector<int> target(count);
         bool ordered = true;
         for (std::size_t row = 0; row < count; ++row) {
-            target[row] = positions.value(Traits::id(m_rows[row].item));
+            target[row] = m_rows[row].position;
             ordered = ordered && (row == 0 || target[row] > target[row - 1]);
         }
         if (ordered) {
             return;
         }
         // The rank of each survivor's new position among all survivors: its row after the move.
-        std::vector<int> slotOwner(static_cast<std::size_t>(positions.size()), -1);
+        std::vector<int> slotOwner(static_cast<std::size_t>(listed), -1);
         for (std::size_t row = 0; row < count; ++row) {
             slotOwner[static_cast<std::size_t>(target[row])] = static_cast<int>(row);
         }
@@ -285,9 +299,25 @@ private:
         Q_EMIT layoutChanged({}, QAbstractItemModel::VerticalSortHint);
     }
 
-    // Takes the new fields of every surviving row and announces the changed cells, one
-    // dataChanged per block of neighbouring changed rows.
-    void announceChanges(const QList<Item>& items, const QHash<ID, int>& positions)
+    // Whether `items` list exactly the shown rows' ids in the shown order, for the same listing.
+    bool holdsSameIDs(const QList<Item>& items, const QString& listing) const
+    {
+        if (!m_listing || *m_listing != listing || static_cast<std::size_t>(items.size()) != m_rows.size() ||
+            static_cast<std::size_t>(m_rowOfID.size()) != m_rows.size()) {
+            return false;
+        }
+        for (std::size_t row = 0; row < m_rows.size(); ++row) {
+            if (!(Traits::id(m_rows[row].item) == Traits::id(items[static_cast<qsizetype>(row)]))) {
+                return false;
+            }
+        }
+        return true;
+    }
+
+    // Takes the new fields of every surviving row (the item at `positionOf(row)` in `items`) and
+    // announces the changed cells, one dataChanged per block of neighbouring changed rows.
+    template <typename PositionOf>
+    void announceChanges(const QList<Item>& items, const PositionOf& positionOf)
     {
         struct Block {
             int first = -1;
@@ -306,7 +336,7 @@ private:
         };
         for (std::size_t row = 0; row < m_rows.size(); ++row) {
             Row& shown = m_rows[row];
-            const Item& fresh = items[positions.value(Traits::id(shown.item))];
+            const Item& fresh = items[positionOf(row)];
             if (shown.item == fresh) {
                 flush();
                 continue;

@@ -26,7 +26,9 @@ namespace quillbarrow {
 // - Rows: setItems() with the view model's rows in its order (ItemTableModel applies them).
 // - Selection, both ways. The owner's selection (a set of ids, possibly naming rows that are not
 //   listed) is shown by setSelection() and again after every setItems(); the table selects the
-//   listed rows only and ignores the change notices its own selecting causes. A selection the
+//   listed rows only and ignores the change notices its own selecting causes. After setItems()
+//   the ids that no row carries any more are dropped from the binding and the smaller selection
+//   is reported like a user's (isDroppingUnlistedSelection() tells the two apart). A selection the
 //   user makes is written into the binding on the next turn of the event loop, as the ids of the
 //   rows selected at that moment (several changes in one turn end in one write of the last), then
 //   reported through the selection callback and selectionBindingChanged().
@@ -78,12 +80,28 @@ public:
     void setItems(const QList<Item>& items, const QString& listing)
     {
         m_applyingSelection = true;
-        m_model->setItems(items, listing);
+        const bool sameRows = m_model->setItems(items, listing);
         m_applyingSelection = false;
-        applySelection();
+        // Rows that kept their places keep the selection shown as it was.
+        if (!sameRows) {
+            applySelection();
+        }
+        keepListedSelection();
     }
     // The listed items among `ids`, in row order.
     QList<Item> itemsWithIDs(const QSet<ID>& ids) const { return m_model->itemsWithIDs(ids); }
+    // The items of the rows shown selected, in row order: the listed items of the binding, or of
+    // the table's own selection while its write into the binding is due. Reads no id.
+    QList<Item> selectedRowItems() const
+    {
+        QList<Item> items;
+        for (const int row : selectedRowNumbers()) {
+            if (row < m_model->rowCount()) {
+                items.append(m_model->item(row));
+            }
+        }
+        return items;
+    }
 
     // ---- Selection -------------------------------------------------------------------------------
 
@@ -94,6 +112,8 @@ public:
         applySelection();
     }
     void setOnSelectionChanged(SelectionCallback callback) { m_onSelectionChanged = std::move(callback); }
+    // True while the selection callback reports rows that left the listing, not a user's choice.
+    bool isDroppingUnlistedSelection() const { return m_droppingUnlisted; }
 
     // ---- Sort ------------------------------------------------------------------------------------
 
@@ -158,6 +178,11 @@ private:
     {
         QSet<ID> ids;
         const int rowCount = m_model->rowCount();
+        qsizetype selected = 0;
+        for (const QItemSelectionRange& range : selectionModel()->selection()) {
+            selected += range.height();
+        }
+        ids.reserve(selected);
         for (const QItemSelectionRange& range : selectionModel()->selection()) {
             for (int row = range.top(); row <= range.bottom() && row < rowCount; ++row) {
                 ids.insert(Model::Traits::id(m_model->item(row)));
@@ -169,7 +194,8 @@ private:
     std::vector<int> selectedRowNumbers() const
     {
         std::vector<int> rows;
-        for (const QItemSelectionRange& range : selectionModel()->selection()) {
+        const QItemSelection selection = selectionModel()->selection();
+        for (const QItemSelectionRange& range : selection) {
             for (int row = range.top(); row <= range.bottom(); ++row) {
                 rows.push_back(row);
             }
@@ -214,14 +240,34 @@ private:
         }
     }
 
+    // After the rows change, ids no listed row carries leave the binding, so its count never
+    // names rows nobody sees. A user's change still waiting for its write already holds only
+    // listed rows.
+    void keepListedSelection()
+    {
+        if (m_selectionWritePending) {
+            return;
+        }
+        QSet<ID> listed;
+        for (const ID& id : m_selection) {
+            if (m_model->rowOf(id)) {
+                listed.insert(id);
+            }
+        }
+        if (listed.size() == m_selection.size()) {
+            return;
+        }
+        m_droppingUnlisted = true;
+        writeSelection(std::move(listed));
+        m_droppingUnlisted = false;
+    }
+
     void noticeTableSelection()
     {
         if (m_applyingSelection || m_selectionWritePending) {
             return;
         }
-        if (tableSelection() == m_selection) {
-            return;
-        }
+        // The write compares with the binding; a change that ends where it began writes nothing.
         m_selectionWritePending = true;
         QMetaObject::invokeMethod(
             this,
@@ -283,6 +329,7 @@ private:
     QSet<ID> m_selection;
     bool m_applyingSelection = false;
     bool m_selectionWritePending = false;
+    bool m_droppingUnlisted = false;
     std::optional<QString> m_sortColumn;
     bool m_sortAscending = true;
     bool m_syncingSort = false;

@@ -8,7 +8,6 @@
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMouseEvent>
-#include <QScrollBar>
 
 #include <algorithm>
 
@@ -35,6 +34,8 @@ NativeTableView::NativeTableView(QWidget* parent)
     setDragDropMode(QAbstractItemView::DragOnly);
     setDefaultDropAction(Qt::CopyAction);
     setContextMenuPolicy(Qt::DefaultContextMenu);
+    // Tab leaves the table for the next part of the window instead of walking its cells.
+    setTabKeyNavigation(false);
 
     QHeaderView* rows = verticalHeader();
     rows->setVisible(false);
@@ -152,20 +153,6 @@ void NativeTableView::mousePressEvent(QMouseEvent* event)
 void NativeTableView::keyPressEvent(QKeyEvent* event)
 {
     switch (event->key()) {
-    case Qt::Key_Home:
-        if (event->modifiers() == Qt::NoModifier) {
-            verticalScrollBar()->setValue(verticalScrollBar()->minimum());
-            event->accept();
-            return;
-        }
-        break;
-    case Qt::Key_End:
-        if (event->modifiers() == Qt::NoModifier) {
-            verticalScrollBar()->setValue(verticalScrollBar()->maximum());
-            event->accept();
-            return;
-        }
-        break;
     case Qt::Key_Return:
     case Qt::Key_Enter: {
         const QModelIndexList selected = selectionModel() != nullptr ? selectionModel()->selectedRows() : QModelIndexList();
@@ -181,6 +168,32 @@ void NativeTableView::keyPressEvent(QKeyEvent* event)
         break;
     }
     QTableView::keyPressEvent(event);
+    // A move that stays on the row the keyboard is on (Home on the first row, the first arrow
+    // press) selects that row when nothing is selected, as any other move would.
+    static const QList<int> movingKeys{Qt::Key_Up, Qt::Key_Down, Qt::Key_Home, Qt::Key_End, Qt::Key_PageUp,
+                                       Qt::Key_PageDown};
+    if (movingKeys.contains(event->key()) && !event->modifiers().testFlag(Qt::ControlModifier) &&
+        selectionModel() != nullptr && !selectionModel()->hasSelection() && currentIndex().isValid()) {
+        selectionModel()->select(currentIndex(), QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    }
+}
+
+QModelIndex NativeTableView::moveCursor(CursorAction cursorAction, Qt::KeyboardModifiers modifiers)
+{
+    // The table's rows are its items: Home and End go to the first and the last row (not to the
+    // first and last column of the row), with or without Ctrl.
+    if ((cursorAction == MoveHome || cursorAction == MoveEnd) && model() != nullptr && model()->rowCount() > 0) {
+        const int column = currentIndex().isValid() ? currentIndex().column() : 0;
+        const int row = cursorAction == MoveHome ? 0 : model()->rowCount() - 1;
+        return model()->index(row, column);
+    }
+    // With nothing selected the first arrow press selects the row the keyboard is on (the first
+    // row when there is none), rather than the one after a current row nobody can see.
+    if ((cursorAction == MoveDown || cursorAction == MoveUp) && model() != nullptr && model()->rowCount() > 0 &&
+        selectionModel() != nullptr && !selectionModel()->hasSelection()) {
+        return currentIndex().isValid() ? currentIndex() : model()->index(0, 0);
+    }
+    return QTableView::moveCursor(cursorAction, modifiers);
 }
 
 QMenu* NativeTableView::prepareContextMenu(const QPoint& viewportPosition)

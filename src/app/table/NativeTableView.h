@@ -20,8 +20,10 @@ namespace quillbarrow {
 //
 // What it reports: every left or right mouse press (mouseDown, before the table handles it: the
 // panes take the keyboard focus with it), a double click on a row or Return while exactly one
-// row is selected (primaryActionRequested). Home and End scroll to the first and the last row
-// and leave the selection alone. The context menu comes from prepareContextMenu(), which
+// row is selected (primaryActionRequested). The arrows, Home, End, Page Up and Page Down move the
+// current row and the selection (with Shift they extend it; with nothing selected the first arrow
+// press selects the row the keyboard is on); Tab moves on to the next part of the
+// window, never from cell to cell. The context menu comes from prepareContextMenu(), which
 // NativeTable<Item> builds for the clicked rows at every opening.
 class NativeTableView : public QTableView {
     Q_OBJECT
@@ -52,6 +54,7 @@ protected:
 
     void mousePressEvent(QMouseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    QModelIndex moveCursor(CursorAction cursorAction, Qt::KeyboardModifiers modifiers) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
 

@@ -81,6 +81,11 @@ QuillbarrowError QuillbarrowError::unknown(QString message)
     return withMessage(Kind::unknown, std::move(message));
 }
 
+QuillbarrowError QuillbarrowError::localFileFailed(QString message)
+{
+    return withMessage(Kind::localFileFailed, std::move(message));
+}
+
 QuillbarrowError QuillbarrowError::deviceNotFound()
 {
     return plain(Kind::deviceNotFound);
@@ -114,6 +119,11 @@ QuillbarrowError QuillbarrowError::transferInterrupted()
 QuillbarrowError QuillbarrowError::userCancelled()
 {
     return plain(Kind::userCancelled);
+}
+
+QuillbarrowError QuillbarrowError::deviceChanged()
+{
+    return plain(Kind::deviceChanged);
 }
 
 QuillbarrowError QuillbarrowError::fromException(std::exception_ptr caught)
@@ -156,6 +166,8 @@ QString QuillbarrowError::kindName(Kind kind)
         return QStringLiteral("fileOpenFailed");
     case Kind::unknown:
         return QStringLiteral("unknown");
+    case Kind::localFileFailed:
+        return QStringLiteral("localFileFailed");
     case Kind::deviceNotFound:
         return QStringLiteral("deviceNotFound");
     case Kind::deviceLockedOrUnavailable:
@@ -170,6 +182,8 @@ QString QuillbarrowError::kindName(Kind kind)
         return QStringLiteral("transferInterrupted");
     case Kind::userCancelled:
         return QStringLiteral("userCancelled");
+    case Kind::deviceChanged:
+        return QStringLiteral("deviceChanged");
     }
     return {};
 }
@@ -215,6 +229,10 @@ QString QuillbarrowError::userMessage() const
         return QStringLiteral("The transfer was interrupted. Check the cable and keep the phone unlocked.");
     case Kind::userCancelled:
         return QStringLiteral("The operation was cancelled.");
+    case Kind::localFileFailed:
+        return m_message;
+    case Kind::deviceChanged:
+        return QStringLiteral("The Android device changed since these items were chosen.");
     }
     return {};
 }
@@ -228,6 +246,7 @@ QString QuillbarrowError::technicalDetails() const
     case Kind::backendProtocolError:
     case Kind::unsupportedOperation:
     case Kind::unknown:
+    case Kind::localFileFailed:
         return m_message;
     case Kind::nameConflict:
         return QStringLiteral("Conflicting item: ") + m_name;
@@ -246,6 +265,7 @@ QString QuillbarrowError::technicalDetails() const
     case Kind::insufficientSpace:
     case Kind::transferInterrupted:
     case Kind::userCancelled:
+    case Kind::deviceChanged:
         return kindName(m_kind);
     }
     return {};

@@ -32,6 +32,12 @@ public:
         insufficientSpace,
         transferInterrupted,
         userCancelled,
+        // A fault of the computer's own file system (a full disk, a folder that cannot be
+        // written): its message names the local item and the system's cause, and is what people see.
+        localFileFailed,
+        // Items listed in one device session were acted on in another (the phone was replaced,
+        // or unplugged and plugged in again): their object ids may name other objects there.
+        deviceChanged,
     };
 
     static QuillbarrowError usbInterfaceBusy(QString message);
@@ -44,6 +50,7 @@ public:
     static QuillbarrowError fileSizeUnavailableToOpen(QString fileName, qint64 limit);
     static QuillbarrowError fileOpenFailed(QString fileName, QString reason);
     static QuillbarrowError unknown(QString message);
+    static QuillbarrowError localFileFailed(QString message);
     static QuillbarrowError deviceNotFound();
     static QuillbarrowError deviceLockedOrUnavailable();
     static QuillbarrowError permissionDenied();
@@ -51,6 +58,7 @@ public:
     static QuillbarrowError insufficientSpace();
     static QuillbarrowError transferInterrupted();
     static QuillbarrowError userCancelled();
+    static QuillbarrowError deviceChanged();
 
     // Turns whatever was caught into this error type, as every boundary of the system does with
     // foreign errors: a QuillbarrowError passes through unchanged, any other std::exception
@@ -62,7 +70,7 @@ public:
 
     Kind kind() const { return m_kind; }
     // The text payload of usbInterfaceBusy, sessionFailed, transferFailed, backendProtocolError,
-    // unsupportedOperation and unknown; empty for the other cases.
+    // unsupportedOperation, unknown and localFileFailed; empty for the other cases.
     const QString& message() const { return m_message; }
     // nameConflict's payload; empty for the other cases.
     const QString& existingName() const { return m_name; }

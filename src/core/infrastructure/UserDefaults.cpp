@@ -13,6 +13,9 @@ std::optional<QByteArray> UserDefaults::data(const QString& key) const
 
 void UserDefaults::setData(const QString& key, const QByteArray& value)
 {
+    if (data(key) == value) {
+        return;
+    }
     setValue(key, QVariant(value));
 }
 
@@ -27,6 +30,9 @@ std::optional<QString> UserDefaults::string(const QString& key) const
 
 void UserDefaults::setString(const QString& key, const QString& value)
 {
+    if (string(key) == value) {
+        return;
+    }
     setValue(key, QVariant(value));
 }
 
@@ -37,6 +43,9 @@ std::optional<QStringList> UserDefaults::stringList(const QString& key) const
 
 void UserDefaults::setStringList(const QString& key, const QStringList& value)
 {
+    if (stringList(key) == value) {
+        return;
+    }
     setValue(key, QVariant(value));
 }
 
@@ -47,6 +56,9 @@ bool UserDefaults::boolValue(const QString& key) const
 
 void UserDefaults::setBool(const QString& key, bool value)
 {
+    if (boolFrom(this->value(key)) == value) {
+        return;
+    }
     setValue(key, QVariant(value));
 }
 

@@ -1,4 +1,5 @@
 #include "MockDeviceSession.h"
+#include "domain/LocalPath.h"
 
 #include "domain/NfcText.h"
 #include "domain/QuillbarrowError.h"
@@ -12,6 +13,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <system_error>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
 
@@ -22,7 +24,7 @@ namespace {
 [[noreturn]] void throwWriteError(int error, const QString& destination)
 {
     throw std::filesystem::filesystem_error("Cannot write the downloaded file",
-                                            std::filesystem::path(QFile::encodeName(destination).toStdString()),
+                                            std::filesystem::path(LocalPath::encoded(destination).toStdString()),
                                             std::error_code(error, std::generic_category()));
 }
 
@@ -35,7 +37,7 @@ void writeReplacing(const QString& destination, const QByteArray& bytes)
     const QString temporary = target.absolutePath() + QStringLiteral("/.") + target.fileName() +
                               QStringLiteral(".") + QUuid::createUuid().toString(QUuid::Id128) +
                               QStringLiteral(".part");
-    const QByteArray temporaryName = QFile::encodeName(temporary);
+    const QByteArray temporaryName = LocalPath::encoded(temporary);
     const int fd = ::open(temporaryName.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0) {
         throwWriteError(errno, destination);
@@ -54,7 +56,7 @@ void writeReplacing(const QString& destination, const QByteArray& bytes)
         }
         written += step;
     }
-    if (::close(fd) != 0 || ::rename(temporaryName.constData(), QFile::encodeName(destination).constData()) != 0) {
+    if (::close(fd) != 0 || ::rename(temporaryName.constData(), LocalPath::encoded(destination).constData()) != 0) {
         const int error = errno;
         ::unlink(temporaryName.constData());
         throwWriteError(error, destination);
@@ -190,17 +192,23 @@ QCoro::Task<RemoteItem> MockDeviceSession::uploadFile(QString source, QString na
 {
     ensureOpen();
     ensureValidParent(parentID, storageID);
-    const QFileInfo local(source);
-    const std::optional<qint64> size = local.exists() ? std::optional<qint64>(local.size()) : std::nullopt;
+    const QByteArray sourceName = LocalPath::encoded(source);
+    struct stat local {};
+    const std::optional<qint64> size =
+        ::stat(sourceName.constData(), &local) == 0 ? std::optional<qint64>(local.st_size) : std::nullopt;
     co_await waitWhileHeld(progress, size);
     ensureOpen();
     ensureValidParent(parentID, storageID); // the folder may have gone while the upload waited
     const RemoteItem added = m_tree.addFile(name, parentID, storageID, size);
     // Kept so that a download of the file gives the same bytes back; a file that cannot be read
     // is listed with its size alone.
-    QFile file(source);
-    if (file.open(QIODevice::ReadOnly)) {
-        m_contents.insert(added.id, file.readAll());
+    if (const int descriptor = ::open(sourceName.constData(), O_RDONLY | O_CLOEXEC); descriptor >= 0) {
+        QFile file;
+        if (file.open(descriptor, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+            m_contents.insert(added.id, file.readAll());
+        } else {
+            ::close(descriptor);
+        }
     }
     if (progress) {
         progress(size.value_or(0), size);

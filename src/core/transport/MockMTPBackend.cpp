@@ -25,8 +25,22 @@ MockMTPBackend::MockMTPBackend(QList<AndroidDevice> devices)
     : m_devices(std::move(devices)), m_continuations(std::make_shared<Streams>())
 {
     for (const AndroidDevice& device : m_devices) {
-        m_trees.insert_or_assign(device.id, MockTree::sample(storageIDFor(device.id)));
+        m_trees.insert_or_assign(device.id, MockTree::sample(storageOf(device.id)));
     }
+}
+
+MockMTPBackend::MockMTPBackend(QList<AndroidDevice> devices, StorageID sharedStorageID)
+    : m_devices(std::move(devices)), m_continuations(std::make_shared<Streams>()),
+      m_sharedStorageID(std::move(sharedStorageID))
+{
+    for (const AndroidDevice& device : m_devices) {
+        m_trees.insert_or_assign(device.id, MockTree::sample(storageOf(device.id)));
+    }
+}
+
+StorageID MockMTPBackend::storageOf(const DeviceID& deviceID) const
+{
+    return m_sharedStorageID.value_or(storageIDFor(deviceID));
 }
 
 MockMTPBackend::~MockMTPBackend() = default;
@@ -83,7 +97,7 @@ QCoro::Task<std::shared_ptr<DeviceSession>> MockMTPBackend::openSession(DeviceID
 void MockMTPBackend::simulateConnect(const AndroidDevice& device)
 {
     m_devices.append(device);
-    m_trees.insert_or_assign(device.id, MockTree::sample(storageIDFor(device.id)));
+    m_trees.insert_or_assign(device.id, MockTree::sample(storageOf(device.id)));
     yieldToStreams(DeviceConnectionEvent::connected(device));
 }
 

@@ -17,6 +17,10 @@ namespace quillbarrow {
 class MockMTPBackend : public MTPBackend {
 public:
     explicit MockMTPBackend(QList<AndroidDevice> devices);
+    // Devices whose one storage has the same id, as real phones number their first storage alike;
+    // their objects have the sample's ids anyway. For trying what an id of one phone does on
+    // another.
+    MockMTPBackend(QList<AndroidDevice> devices, StorageID sharedStorageID);
     ~MockMTPBackend() override;
     MockMTPBackend(const MockMTPBackend&) = delete;
     MockMTPBackend& operator=(const MockMTPBackend&) = delete;
@@ -47,11 +51,13 @@ private:
     struct Streams;
 
     void yieldToStreams(const DeviceConnectionEvent& event);
+    StorageID storageOf(const DeviceID& deviceID) const;
 
     QList<AndroidDevice> m_devices;
     // Shared with each stream's termination handler, which may run after the backend is gone.
     std::shared_ptr<Streams> m_continuations;
     std::unordered_map<DeviceID, MockTree> m_trees;
+    std::optional<StorageID> m_sharedStorageID;
 };
 
 } // namespace quillbarrow

@@ -1,5 +1,7 @@
 #include "LocalFileOperations.h"
 
+#include "domain/LocalPath.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -11,6 +13,8 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
 #include <system_error>
 
 namespace quillbarrow {
@@ -21,12 +25,12 @@ namespace {
 
 fs::path toPath(const QString& path)
 {
-    return fs::path(QFile::encodeName(path).toStdString());
+    return fs::path(LocalPath::encoded(path).toStdString());
 }
 
 QString fromPath(const fs::path& path)
 {
-    return QFile::decodeName(QByteArray::fromStdString(path.native()));
+    return LocalPath::decoded(QByteArray::fromStdString(path.native()));
 }
 
 QString describe(const std::error_code& error)
@@ -46,6 +50,12 @@ LocalFileOperations::RenameHook& renameHook()
     return hook;
 }
 
+LocalFileOperations::SpaceHook& spaceHook()
+{
+    static LocalFileOperations::SpaceHook hook;
+    return hook;
+}
+
 QString describeErrno(int code)
 {
     return QString::fromLocal8Bit(std::strerror(code));
@@ -60,8 +70,8 @@ int renameWithoutReplacing(const QString& from, const QString& to)
             return injected;
         }
     }
-    const QByteArray source = QFile::encodeName(from);
-    const QByteArray target = QFile::encodeName(to);
+    const QByteArray source = LocalPath::encoded(from);
+    const QByteArray target = LocalPath::encoded(to);
     if (::renameat2(AT_FDCWD, source.constData(), AT_FDCWD, target.constData(), RENAME_NOREPLACE) == 0) {
         return 0;
     }
@@ -83,8 +93,26 @@ void keepModificationTime(const fs::path& from, const fs::path& to)
     }
 }
 
+// What a copy has done so far, and whom to ask whether it goes on.
+struct CopyTally {
+    const LocalFileOperations::CopyStep* goOn = nullptr;
+    qint64 bytes = 0;
+
+    // Counts an entry copied; false when the copy is to stop.
+    bool copied(qint64 entryBytes)
+    {
+        bytes += entryBytes;
+        return goOn == nullptr || !*goOn || (*goOn)(bytes);
+    }
+};
+
+CopyFailure stopped(const fs::path& from)
+{
+    return CopyFailure{from, QStringLiteral("the copy was stopped")};
+}
+
 // Copies one entry and, for a folder, everything below it; stops at the first failure.
-std::optional<CopyFailure> copyEntry(const fs::path& from, const fs::path& to)
+std::optional<CopyFailure> copyEntry(const fs::path& from, const fs::path& to, CopyTally& tally)
 {
     std::error_code error;
     const fs::file_status status = fs::symlink_status(from, error);
@@ -96,15 +124,26 @@ std::optional<CopyFailure> copyEntry(const fs::path& from, const fs::path& to)
         if (error) {
             return CopyFailure{from, describe(error)};
         }
-        return std::nullopt;
+        return tally.copied(0) ? std::nullopt : std::optional<CopyFailure>(stopped(from));
     }
     if (fs::is_regular_file(status)) {
         fs::copy_file(from, to, fs::copy_options::none, error);
         if (error) {
-            return CopyFailure{from, describe(error)};
+            // A full disk can come back as a plain input/output error: name the real cause.
+            std::error_code sourceError;
+            std::error_code targetError;
+            const std::uintmax_t expected = fs::file_size(from, sourceError);
+            const std::uintmax_t written = fs::file_size(to, targetError);
+            const int fault = LocalFileOperations::localWriteFault(
+                fromPath(to.parent_path()),
+                sourceError ? std::nullopt : std::optional<qint64>(static_cast<qint64>(expected)),
+                targetError ? 0 : static_cast<qint64>(written));
+            return CopyFailure{from, fault != 0 ? describeErrno(fault) : describe(error)};
         }
         keepModificationTime(from, to);
-        return std::nullopt;
+        const std::uintmax_t bytes = fs::file_size(to, error);
+        return tally.copied(error ? 0 : static_cast<qint64>(bytes)) ? std::nullopt
+                                                                          : std::optional<CopyFailure>(stopped(from));
     }
     if (fs::is_directory(status)) {
         // The copy stays open to its owner while its contents go in and takes the folder's own
@@ -121,7 +160,7 @@ std::optional<CopyFailure> copyEntry(const fs::path& from, const fs::path& to)
             return CopyFailure{from, describe(error)};
         }
         for (const fs::directory_iterator end; entries != end; entries.increment(error)) {
-            if (auto failure = copyEntry(entries->path(), to / entries->path().filename())) {
+            if (auto failure = copyEntry(entries->path(), to / entries->path().filename(), tally)) {
                 return failure;
             }
         }
@@ -132,7 +171,7 @@ std::optional<CopyFailure> copyEntry(const fs::path& from, const fs::path& to)
             return CopyFailure{from, describe(error)};
         }
         keepModificationTime(from, to);
-        return std::nullopt;
+        return tally.copied(0) ? std::nullopt : std::optional<CopyFailure>(stopped(from));
     }
     if (!fs::exists(status)) {
         return CopyFailure{from, describe(std::make_error_code(std::errc::no_such_file_or_directory))};
@@ -189,13 +228,13 @@ QString LocalFileOperations::lastComponent(const QString& path)
 bool LocalFileOperations::itemExists(const QString& path)
 {
     struct stat info {};
-    return ::lstat(QFile::encodeName(path).constData(), &info) == 0;
+    return ::lstat(LocalPath::encoded(path).constData(), &info) == 0;
 }
 
 std::optional<qint64> LocalFileOperations::attributeBytes(const QString& path)
 {
     struct stat info {};
-    if (::lstat(QFile::encodeName(path).constData(), &info) != 0) {
+    if (::lstat(LocalPath::encoded(path).constData(), &info) != 0) {
         return std::nullopt;
     }
     return static_cast<qint64>(info.st_size);
@@ -203,6 +242,12 @@ std::optional<qint64> LocalFileOperations::attributeBytes(const QString& path)
 
 QString LocalFileOperations::keepBothName(const QString& name, const std::function<bool(const QString&)>& isTaken,
                                           qint64* nextNumber)
+{
+    return keepBothName(name, isTaken, nextNumber, 0);
+}
+
+QString LocalFileOperations::keepBothName(const QString& name, const std::function<bool(const QString&)>& isTaken,
+                                          qint64* nextNumber, qsizetype maximumBytes)
 {
     if (!isTaken(name)) {
         return name;
@@ -212,7 +257,18 @@ QString LocalFileOperations::keepBothName(const QString& name, const std::functi
     const QString base = hasExtension ? name.left(dot) : name;
     const QString extension = hasExtension ? name.mid(dot) : QString();
     for (qint64 number = nextNumber ? std::max<qint64>(*nextNumber, 2) : 2;; ++number) {
-        const QString candidate = base + QLatin1Char(' ') + QString::number(number) + extension;
+        QString tail = QLatin1Char(' ') + QString::number(number) + extension;
+        QString stem = base;
+        if (maximumBytes > 0 && LocalPath::encoded(base + tail).size() > maximumBytes) {
+            // A long name makes room for its number at the end of its stem, by bytes, never
+            // splitting a character; an extension too long to keep is cut with the stem.
+            if (LocalPath::encoded(tail).size() >= maximumBytes) {
+                tail = QLatin1Char(' ') + QString::number(number);
+                stem = name;
+            }
+            stem = LocalPath::cutToBytes(stem, maximumBytes - LocalPath::encoded(tail).size());
+        }
+        const QString candidate = stem + tail;
         if (!isTaken(candidate)) {
             if (nextNumber) {
                 *nextNumber = number + 1;
@@ -231,7 +287,7 @@ QString LocalFileOperations::uniqueLocalName(const QString& name, const QString&
             const QString path = childPath(folder, candidate);
             return reserved.contains(path) || itemExists(path);
         },
-        nextNumber);
+        nextNumber, maximumNameBytes);
 }
 
 QString LocalFileOperations::physicalLocation(const QString& path)
@@ -267,10 +323,12 @@ QString LocalFileOperations::hiddenSibling(const QString& target, const QString&
                                  suffix);
 }
 
-std::optional<QString> LocalFileOperations::copyItem(const QString& source, const QString& target, bool replace)
+std::optional<QString> LocalFileOperations::copyItem(const QString& source, const QString& target, bool replace,
+                                                     const CopyStep& goOn)
 {
     const QString staging = hiddenSibling(target, QStringLiteral(".partial"));
-    if (auto failure = copyEntry(toPath(source), toPath(staging))) {
+    CopyTally tally{&goOn, 0};
+    if (auto failure = copyEntry(toPath(source), toPath(staging), tally)) {
         removeItem(staging);
         return failureText(source, *failure);
     }
@@ -318,6 +376,46 @@ bool LocalFileOperations::removeItem(const QString& path)
     error.clear();
     fs::remove_all(toPath(path), error);
     return !error;
+}
+
+std::optional<qint64> LocalFileOperations::availableBytes(const QString& folder)
+{
+    if (const SpaceHook& hook = spaceHook()) {
+        return hook(folder);
+    }
+    struct statvfs info {};
+    if (::statvfs(LocalPath::encoded(folder).constData(), &info) != 0) {
+        return std::nullopt;
+    }
+    return static_cast<qint64>(info.f_bavail) * static_cast<qint64>(info.f_frsize);
+}
+
+int LocalFileOperations::localWriteFault(const QString& folder, std::optional<qint64> expectedBytes, qint64 writtenBytes)
+{
+    if (::access(LocalPath::encoded(folder).constData(), W_OK | X_OK) != 0 && (errno == EACCES || errno == EROFS)) {
+        return errno;
+    }
+    const std::optional<qint64> available = availableBytes(folder);
+    const qint64 missing = expectedBytes ? std::max<qint64>(*expectedBytes - writtenBytes, 1) : 1;
+    if (available && *available < missing) {
+        return ENOSPC;
+    }
+    return 0;
+}
+
+bool LocalFileOperations::describesLocalWriteFault(const QString& description)
+{
+    for (const int fault : {ENOSPC, EDQUOT, EROFS, EACCES}) {
+        if (description.endsWith(QStringLiteral(": ") + describeErrno(fault))) {
+            return true;
+        }
+    }
+    return false;
+}
+
+void LocalFileOperations::setAvailableBytesHookForTesting(SpaceHook hook)
+{
+    spaceHook() = std::move(hook);
 }
 
 void LocalFileOperations::setRenameHookForTesting(RenameHook hook)

@@ -31,8 +31,14 @@ public:
     // one name are numbered without trying every earlier number again.
     static QString keepBothName(const QString& name, const std::function<bool(const QString&)>& isTaken,
                                 qint64* nextNumber = nullptr);
+    // The same, each numbered name cut to `maximumBytes` (when above 0) by shortening the stem
+    // before its number, by bytes and never splitting a character.
+    static QString keepBothName(const QString& name, const std::function<bool(const QString&)>& isTaken,
+                                qint64* nextNumber, qsizetype maximumBytes);
+    // The most bytes a local name may have.
+    static constexpr qsizetype maximumNameBytes = 255;
     // The Keep Both name in a local folder: taken when its path in `folder` is in `reserved` or
-    // something exists there. `nextNumber` as for keepBothName.
+    // something exists there; never longer than maximumNameBytes. `nextNumber` as for keepBothName.
     static QString uniqueLocalName(const QString& name, const QString& folder, const QSet<QString>& reserved,
                                    qint64* nextNumber = nullptr);
     // Where the item at `path` physically is: the link-free path of its parent folder with its own
@@ -53,7 +59,12 @@ public:
     // copied by its owner. Without `replace` it fails when something exists at `target` by the time
     // the copy is complete; with it, the existing item is swapped out only after the copy is
     // complete (see moveIntoPlace). Returns nothing on success, else a description of the failure.
-    static std::optional<QString> copyItem(const QString& source, const QString& target, bool replace);
+    //
+    // `goOn`, when given, is called on the copying thread after each entry with the bytes of the
+    // files copied so far; false stops the copy, removes what was made of it and returns a failure.
+    using CopyStep = std::function<bool(qint64 bytesCopied)>;
+    static std::optional<QString> copyItem(const QString& source, const QString& target, bool replace,
+                                           const CopyStep& goOn = {});
     // Puts the complete item at `staging` at `target` with a rename that never replaces anything,
     // so an item that appeared at `target` meanwhile is never overwritten. With `replace`, the item
     // at `target` is first moved aside to a hidden name, moved back when the new item cannot take
@@ -66,6 +77,22 @@ public:
     // Removes the item, a folder with everything in it; false when something is left. Folders
     // that their owner may not write to (a copied read-only folder) are opened up first.
     static bool removeItem(const QString& path);
+
+    // The bytes this user may still write on the file system that holds `folder`; nothing when
+    // unknown.
+    static std::optional<qint64> availableBytes(const QString& folder);
+    // Why writing `expectedBytes` (of which `writtenBytes` are in) into `folder` failed when the
+    // cause is the computer's own: ENOSPC when the file system has no room left for the rest,
+    // else the errno of a folder that cannot be written to; 0 when neither holds.
+    static int localWriteFault(const QString& folder, std::optional<qint64> expectedBytes, qint64 writtenBytes);
+
+    // A failure description of this class ends in a fault of the computer's own file system: no
+    // space left, or a place that cannot be written to.
+    static bool describesLocalWriteFault(const QString& description);
+
+    // For tests only: answers availableBytes instead of the file system while set.
+    using SpaceHook = std::function<std::optional<qint64>(const QString& folder)>;
+    static void setAvailableBytesHookForTesting(SpaceHook hook);
 
     // For tests only: called before every rename that moves an item into place, aside or back,
     // with its two paths; a nonzero result is taken as that rename's errno and the rename is not

@@ -62,6 +62,19 @@ void TransferCoordinator::setLastError(QuillbarrowError error)
     Q_EMIT lastErrorChanged();
 }
 
+bool TransferCoordinator::refuseItemsOfAnotherSession(const QList<RemoteItem>& items,
+                                                      const std::shared_ptr<DeviceSession>& session)
+{
+    const bool foreign = std::any_of(items.cbegin(), items.cend(), [&session](const RemoteItem& item) {
+        return item.listedIn && !item.listedIn->isSession(session);
+    });
+    if (foreign) {
+        // Their ids may name other objects in the session lent: nothing of them is downloaded.
+        reportError(QuillbarrowError::deviceChanged());
+    }
+    return foreign;
+}
+
 void TransferCoordinator::clearLastError()
 {
     m_lastError.reset();

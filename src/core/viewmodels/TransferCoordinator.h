@@ -85,7 +85,9 @@ public:
     // copyLocalToLocal; device items are downloaded through the session, folders merged into
     // local folders of the same name, one job per file, with questions about names that are
     // taken. Device names are made safe first, so nothing is written outside `destination`.
-    // Device items without a session give sessionFailed("No Android device session is open.").
+    // Device items without a session give sessionFailed("No Android device session is open.");
+    // device items listed in another session than the one lent give deviceChanged, and nothing is
+    // downloaded. A local path given twice is copied once.
     // Never throws: failures go to job states and lastError.
     QCoro::Task<> pasteIntoLocal(QUrl destination, std::shared_ptr<DeviceSession> deviceSession);
     // Pastes the clipboard's local files and folders into the device folder `parentID` (the
@@ -96,7 +98,8 @@ public:
                                   std::shared_ptr<DeviceSession> deviceSession);
     // Downloads a device file of known size up to maximumOpenFileBytes into a new folder of the
     // opened-files cache as an open-for-viewing job. The local file's address, or nothing: for a
-    // folder, a file already being opened, or a failure, which is then in lastError.
+    // folder, a file already being opened, or a failure, which is then in lastError (deviceChanged
+    // for a file listed in another session than the one lent).
     QCoro::Task<std::optional<QUrl>> downloadFileForOpening(RemoteItem item,
                                                             std::shared_ptr<DeviceSession> deviceSession);
     // Opens a device file with the default application: downloads it for opening, then hands it
@@ -173,6 +176,9 @@ protected:
     void cancelTransfers(const QList<TransferID>& ids);
     // Publishes a failure as lastError without logging it (a failed transfer is not logged).
     void setLastError(QuillbarrowError error);
+    // When some item was listed in another device session than `session`, reports deviceChanged
+    // and answers true: the caller sends nothing to any device. Items no browser listed pass.
+    bool refuseItemsOfAnotherSession(const QList<RemoteItem>& items, const std::shared_ptr<DeviceSession>& session);
 
     // Asks the user about a name that is taken and waits for the answer; nothing means the user
     // cancelled the whole batch (or the coordinator is going away). Returns the answer applied to
@@ -228,7 +234,7 @@ private:
     void setPendingConflict(std::optional<ConflictRequest> request);
     // Brings transferJobs up to date with the jobs the queue announced as changed.
     void applyQueueChanges();
-    void runLocalCopy(const LocalCopyPlan& plan, const TransferID& jobID);
+    QCoro::Task<> runLocalCopy(LocalCopyPlan plan, TransferID jobID);
 
     QCoro::Task<bool> planUploads(QString path, QStringList parentRel, std::optional<RemoteObjectID> deviceParentID,
                                   bool checkConflicts, std::shared_ptr<UploadBatch> batch);

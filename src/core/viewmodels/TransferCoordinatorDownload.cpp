@@ -1,14 +1,18 @@
 #include "DownloadStaging.h"
+#include "domain/LocalPath.h"
 #include "LocalFileOperations.h"
 #include "LocalNameSanitizer.h"
 #include "MainThreadYield.h"
 #include "TransferCoordinator.h"
+#include "async/SerialExecutor.h"
 
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QPointer>
+#include <QThreadPool>
+#include <QCoro/QCoroFuture>
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
@@ -39,6 +43,8 @@ struct TransferCoordinator::DownloadBatch {
     // For each path answered with Keep Both, the next number to try there, so that many files of
     // one name do not each try every number taken before them.
     QHash<QString, qint64> keepBothNumbers;
+    // The folders this batch has cleared of staging files that killed downloads left.
+    QSet<QString> sweptFolders;
     // Jobs were queued since the list was last published. Publishing costs time in proportion to
     // the whole list, so it is not done for every job, which would make planning slow down as the
     // batch grows: the list is published before a question, at the end of planning and, while
@@ -98,7 +104,7 @@ TransferJob downloadJob(const RemoteItem& item, const QString& displayName)
 std::optional<QString> makeFolders(const QString& folder)
 {
     std::error_code error;
-    std::filesystem::create_directories(std::filesystem::path(QFile::encodeName(folder).toStdString()), error);
+    std::filesystem::create_directories(std::filesystem::path(LocalPath::encoded(folder).toStdString()), error);
     if (error) {
         return QString::fromLocal8Bit(error.message());
     }
@@ -113,6 +119,22 @@ qint64 writtenBytes(const QByteArray& path)
 {
     struct stat info {};
     return ::lstat(path.constData(), &info) == 0 ? static_cast<qint64>(info.st_size) : 0;
+}
+
+// A failure of the computer's own disk, named as such: the item, its folder and the cause.
+QuillbarrowError localSaveError(const QString& name, const QString& folder, int fault)
+{
+    return QuillbarrowError::localFileFailed(QStringLiteral("Could not save ") + LocalPath::shown(name) +
+                                             QStringLiteral(" in ") + LocalPath::shown(folder) + QStringLiteral(": ") +
+                                             qt_error_string(fault));
+}
+
+// A local failure text as the error people see: a fault of the disk as itself, any other as the
+// session failure the transfer engine reports.
+QuillbarrowError localFailureError(const QString& text)
+{
+    return LocalFileOperations::describesLocalWriteFault(text) ? QuillbarrowError::localFileFailed(text)
+                                                              : QuillbarrowError::sessionFailed(text);
 }
 
 QuillbarrowError unsafeNameError(const RemoteItem& item, const QString& folder)
@@ -137,7 +159,7 @@ QCoro::Task<> TransferCoordinator::pasteDeviceItemsIntoLocal(QList<RemoteItem> i
 {
     // Every destination is built from this folder, so it must be an absolute local path: anything
     // else would put files in the wrong place.
-    const QString root = destination.isLocalFile() ? QDir::cleanPath(destination.toLocalFile()) : QString();
+    const QString root = destination.isLocalFile() ? QDir::cleanPath(LocalPath::fromUrl(destination)) : QString();
     if (root.isEmpty() || !QDir::isAbsolutePath(root)) {
         reportError(QuillbarrowError::pathNotFound());
         co_return;
@@ -179,6 +201,15 @@ QCoro::Task<> TransferCoordinator::pasteDeviceItemsIntoLocal(QList<RemoteItem> i
 
     const QList<PlannedDownload> plans = batch->plans;
     for (const PlannedDownload& plan : plans) {
+        if (const QString folder = DownloadBatch::parentFolderOf(plan.destination); !batch->sweptFolders.contains(folder)) {
+            batch->sweptFolders.insert(folder);
+            QFuture<void> sweeping = runOnThreadPool(*QThreadPool::globalInstance(),
+                                                     [folder] { DownloadStaging::removeStale(folder); });
+            co_await sweeping;
+            if (!self) {
+                co_return;
+            }
+        }
         const bool downloaded = co_await executeDownload(plan, batch->session);
         Q_UNUSED(downloaded)
         if (!self) {
@@ -387,8 +418,8 @@ QCoro::Task<bool> TransferCoordinator::executeDownload(PlannedDownload plan, std
         if (token->isCancelled()) {
             finishCancelled(jobID, QString());
         } else {
-            finishFailed(jobID, QuillbarrowError::sessionFailed(QStringLiteral("Could not create ") + parent +
-                                                                QStringLiteral(": ") + *failure));
+            finishFailed(jobID, localFailureError(QStringLiteral("Could not create ") + LocalPath::shown(parent) +
+                                                  QStringLiteral(": ") + *failure));
         }
         co_return false;
     }
@@ -398,6 +429,7 @@ QCoro::Task<bool> TransferCoordinator::executeDownload(PlannedDownload plan, std
     const QString staging = DownloadStaging::stagingPath(plan.destination);
     const auto byteLimit = std::make_shared<TransferByteLimit>(plan.maximumBytes);
     const TransferProgressFunction reported = makeProgressFunction(jobID, plan.item.size, byteLimit);
+<<<<<<< HEAD
     // Under a byte limit what counts is what has arrived: a device may send more than it listed,
     // and a session may report no more than the listed size. So each report is checked against
     // the staged file's size, and the limit stops the download as soon as that passes it. Without
@@ -410,6 +442,23 @@ QCoro::Task<bool> TransferCoordinator::executeDownload(PlannedDownload plan, std
             return reported(std::max(bytesDone, writtenBytes(stagingName)), bytesTotal);
         })
                           : reported;
+=======
+    // What counts is what has arrived: a device may send more than it listed, and a session may
+    // report no more than the listed size. So each report is checked against the staged file's
+    // size, and a byte limit stops the download as soon as that passes it.
+    const QByteArray stagingName = LocalPath::encoded(staging);
+    const TransferProgressFunction progress = [reported, stagingName](qint64 bytesDone,
+                                                                      std::optional<qint64> bytesTotal) {
+        return reported(std::max(bytesDone, writtenBytes(stagingName)), bytesTotal);
+    };
+    // Held until the download has ended, so that no sweep takes the file while it is written.
+    const DownloadStaging::Hold held = DownloadStaging::hold(staging);
+    if (!held.isHeld() && held.error() != 0 && held.error() != EEXIST) {
+        // The folder takes no file (read-only, full): nothing is asked of the device.
+        finishFailed(jobID, localSaveError(name, parent, held.error()));
+        co_return false;
+    }
+>>>>>>> main
     std::optional<QuillbarrowError> failure;
     try {
         co_await session->downloadFile(plan.item.id, staging, progress);
@@ -433,18 +482,24 @@ QCoro::Task<bool> TransferCoordinator::executeDownload(PlannedDownload plan, std
             }
         }
         if (const auto placeFailure = DownloadStaging::place(staging, plan.destination, plan.replaceExisting)) {
-            finishFailed(jobID, QuillbarrowError::sessionFailed(*placeFailure));
+            finishFailed(jobID, localFailureError(*placeFailure));
             co_return false;
         }
         finishCompleted(jobID, QStringLiteral("downloaded ") + name);
         co_return true;
     }
 
+    // A device error may stand for a write that failed here: the disk's own fault is named.
+    const int localFault = token->isCancelled()
+                               ? 0
+                               : LocalFileOperations::localWriteFault(parent, plan.item.size, writtenBytes(stagingName));
     LocalFileOperations::removeItem(staging);
     if (plan.maximumBytes && observed > *plan.maximumBytes) {
         finishFailed(jobID, QuillbarrowError::fileTooLargeToOpen(plan.item.name, observed, *plan.maximumBytes));
     } else if (token->isCancelled() || failure->kind() == QuillbarrowError::Kind::userCancelled) {
         finishCancelled(jobID, QStringLiteral("cancelled download ") + name);
+    } else if (localFault != 0) {
+        finishFailed(jobID, localSaveError(name, parent, localFault));
     } else {
         finishFailed(jobID, *failure);
     }

@@ -1,12 +1,17 @@
 #include "LocalFileOperations.h"
+#include "domain/LocalPath.h"
 #include "MainThreadYield.h"
 #include "TransferCoordinator.h"
+#include "async/SerialExecutor.h"
 
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
 #include <QPointer>
 #include <QSet>
+#include <QThreadPool>
+
+#include <QCoro/QCoroFuture>
 
 namespace quillbarrow {
 
@@ -30,14 +35,55 @@ struct TransferCoordinator::LocalCopyPlan {
     QString displayName;
     Action action;
     std::optional<QuillbarrowError> refusal;
+    // The size attribute of the source, the job's total.
+    std::optional<qint64> bytes;
 };
 
 namespace {
 
-// The failures of a copy between local folders carry the platform's description as the detail.
+// The failures of a copy between local folders carry the platform's description as the detail;
+// a fault of the computer's own disk is shown as it is, naming the item and the cause.
 QuillbarrowError localCopyError(const QString& description)
 {
+    if (LocalFileOperations::describesLocalWriteFault(description)) {
+        return QuillbarrowError::localFileFailed(description);
+    }
     return QuillbarrowError::sessionFailed(description);
+}
+
+// What planning needs to know of one pasted address, read from the disk on a worker thread.
+struct LocalCopySource {
+    QUrl url;
+    // Empty for an address that is not a local file or folder with a name.
+    QString source;
+    QString name;
+    QString physicalSource;
+    // A real folder that holds the destination (or is it).
+    bool holdsDestination = false;
+    bool targetExists = false;
+    std::optional<qint64> bytes;
+};
+
+QList<LocalCopySource> inspectLocalCopySources(const QList<QUrl>& urls, const QString& destinationPath,
+                                               const QString& physicalDestination)
+{
+    QList<LocalCopySource> sources;
+    sources.reserve(urls.size());
+    for (const QUrl& url : urls) {
+        LocalCopySource item{url, {}, {}, {}, false, false, std::nullopt};
+        if (url.isLocalFile() && !LocalFileOperations::lastComponent(QDir::cleanPath(LocalPath::fromUrl(url))).isEmpty()) {
+            item.source = QDir::cleanPath(LocalPath::fromUrl(url));
+            item.name = LocalFileOperations::lastComponent(item.source);
+            item.physicalSource = LocalFileOperations::physicalLocation(item.source);
+            item.holdsDestination = LocalFileOperations::isRealFolder(item.source) &&
+                                    LocalFileOperations::isSameOrInside(physicalDestination, item.physicalSource);
+            item.targetExists =
+                LocalFileOperations::itemExists(LocalFileOperations::childPath(destinationPath, item.name));
+            item.bytes = LocalFileOperations::attributeBytes(item.source);
+        }
+        sources.append(std::move(item));
+    }
+    return sources;
 }
 
 } // namespace
@@ -58,6 +104,9 @@ QCoro::Task<> TransferCoordinator::pasteIntoLocal(QUrl destination, std::shared_
         setLastError(QuillbarrowError::sessionFailed(QStringLiteral("No Android device session is open.")));
         co_return;
     }
+    if (refuseItemsOfAnotherSession(contents.items(), deviceSession)) {
+        co_return;
+    }
     co_await pasteDeviceItemsIntoLocal(contents.items(), std::move(destination), std::move(deviceSession));
 }
 
@@ -72,7 +121,7 @@ QCoro::Task<> TransferCoordinator::copyLocalToLocal(QList<QUrl> urls, QUrl desti
 
     // Every target is built from the destination's path, so it must be a folder that exists here:
     // an empty or relative path would put copies in the wrong place.
-    const QString destinationPath = destination.isLocalFile() ? QDir::cleanPath(destination.toLocalFile()) : QString();
+    const QString destinationPath = destination.isLocalFile() ? QDir::cleanPath(LocalPath::fromUrl(destination)) : QString();
     if (urls.isEmpty()) {
         co_return;
     }
@@ -86,34 +135,66 @@ QCoro::Task<> TransferCoordinator::copyLocalToLocal(QList<QUrl> urls, QUrl desti
         destinationName = destinationPath;
     }
 
+    // The disk is read for every item at once, off the main thread; only the questions and the
+    // names they lead to are settled here, handing the thread back now and then.
+    QList<LocalCopySource> sources;
+    try {
+        QFuture<QList<LocalCopySource>> reading =
+            runOnThreadPool(*QThreadPool::globalInstance(), [urls, destinationPath, physicalDestination] {
+                return inspectLocalCopySources(urls, destinationPath, physicalDestination);
+            });
+        sources = co_await reading;
+    } catch (const JobDropped&) {
+        co_return; // the application is shutting down
+    }
+    if (!self) {
+        co_return;
+    }
+
+    MainThreadPace pace(m_planningSlice);
     QSet<QString> reserved;
+    // A path given twice (two selections of one item) is one item: copied once, never asked
+    // about against its own copy.
+    QSet<QString> planned;
     QList<LocalCopyPlan> plans;
-    for (const QUrl& url : std::as_const(urls)) {
-        if (!url.isLocalFile() || LocalFileOperations::lastComponent(QDir::cleanPath(url.toLocalFile())).isEmpty()) {
-            const QString shown = url.toDisplayString(QUrl::PreferLocalFile);
+    for (const LocalCopySource& item : std::as_const(sources)) {
+        if (pace.due()) {
+            co_await MainThreadYield{};
+            if (!self) {
+                co_return;
+            }
+            pace.yielded();
+        }
+        if (item.source.isEmpty()) {
+            const QString shown = item.url.toDisplayString(QUrl::PreferLocalFile);
             plans.append(
                 LocalCopyPlan{QString(), QString(), shown, LocalCopyPlan::Action::refuse,
                               localCopyError(QStringLiteral("Could not copy ") + shown +
-                                             QStringLiteral(": it is not a file or folder on this computer."))});
+                                             QStringLiteral(": it is not a file or folder on this computer.")),
+                              std::nullopt});
             continue;
         }
-        const QString source = QDir::cleanPath(url.toLocalFile());
-        const QString name = LocalFileOperations::lastComponent(source);
-        const QString physicalSource = LocalFileOperations::physicalLocation(source);
+        const QString& source = item.source;
+        if (planned.contains(source)) {
+            continue;
+        }
+        planned.insert(source);
+        const QString& name = item.name;
+        const QString& physicalSource = item.physicalSource;
 
         // A folder copied into itself, or into a folder inside it, would go on copying its own copy.
-        if (LocalFileOperations::isRealFolder(source) &&
-            LocalFileOperations::isSameOrInside(physicalDestination, physicalSource)) {
+        if (item.holdsDestination) {
             plans.append(LocalCopyPlan{source, QString(), name, LocalCopyPlan::Action::refuse,
                                        localCopyError(QStringLiteral("Could not copy ") + name +
                                                       QStringLiteral(": a folder cannot be copied into itself "
-                                                                     "or into a folder inside it."))});
+                                                                     "or into a folder inside it.")),
+                                       item.bytes});
             continue;
         }
 
         QString target = LocalFileOperations::childPath(destinationPath, name);
         LocalCopyPlan::Action action = LocalCopyPlan::Action::copy;
-        if (LocalFileOperations::itemExists(target) || reserved.contains(target)) {
+        if (item.targetExists || reserved.contains(target)) {
             const std::optional<ConflictResolution> answer =
                 co_await requestResolution(std::nullopt, name, destinationName);
             if (!self) {
@@ -132,7 +213,8 @@ QCoro::Task<> TransferCoordinator::copyLocalToLocal(QList<QUrl> urls, QUrl desti
                 if (reserved.contains(target)) {
                     // An earlier item of this paste goes there: replacing it would lose that copy.
                     plans.append(LocalCopyPlan{source, QString(), name, LocalCopyPlan::Action::refuse,
-                                               replacingBatchItemRefused(name, TransferDirection::androidToMac)});
+                                               replacingBatchItemRefused(name, TransferDirection::androidToMac),
+                                               item.bytes});
                     continue;
                 }
                 if (physicalSource == physicalTarget) {
@@ -141,7 +223,8 @@ QCoro::Task<> TransferCoordinator::copyLocalToLocal(QList<QUrl> urls, QUrl desti
                     // Replacing the folder that holds the item would delete the item itself.
                     plans.append(LocalCopyPlan{source, QString(), name, LocalCopyPlan::Action::refuse,
                                                localCopyError(QStringLiteral("Could not replace ") + name +
-                                                              QStringLiteral(": it holds the item being copied."))});
+                                                              QStringLiteral(": it holds the item being copied.")),
+                                               item.bytes});
                     continue;
                 } else {
                     action = LocalCopyPlan::Action::replace;
@@ -155,38 +238,60 @@ QCoro::Task<> TransferCoordinator::copyLocalToLocal(QList<QUrl> urls, QUrl desti
             }
         }
         reserved.insert(target);
-        plans.append(LocalCopyPlan{source, target, LocalFileOperations::lastComponent(target), action, std::nullopt});
+        plans.append(LocalCopyPlan{source, target, LocalFileOperations::lastComponent(target), action, std::nullopt,
+                                   item.bytes});
     }
     if (plans.isEmpty()) {
         co_return;
     }
 
     QList<TransferID> jobIDs;
+    jobIDs.reserve(plans.size());
+    const quint64 cancelAllsBefore = m_cancelAllCount;
     for (const LocalCopyPlan& plan : std::as_const(plans)) {
-        const std::optional<qint64> totalBytes =
-            plan.source.isEmpty() ? std::nullopt : LocalFileOperations::attributeBytes(plan.source);
+        if (pace.due()) {
+            refreshTransferJobs();
+            co_await MainThreadYield{};
+            if (!self) {
+                co_return;
+            }
+            pace.yielded();
+            if (m_cancelAllCount != cancelAllsBefore) {
+                // "Cancel all" took the jobs made so far: the items not yet queued go with them.
+                plans.resize(jobIDs.size());
+                break;
+            }
+        }
         const TransferJob job(TransferID::create(), TransferDirection::macToAndroid, TransferPurpose::fileTransfer,
-                              plan.displayName, totalBytes, TransferState::queued(), 0);
+                              plan.displayName, plan.bytes, TransferState::queued(), 0);
         enqueueTransfer(job);
         jobIDs.append(job.id);
     }
     refreshTransferJobs();
 
+    pace.yielded();
     for (qsizetype index = 0; index < plans.size(); ++index) {
-        runLocalCopy(plans.at(index), jobIDs.at(index));
-        // Let queued main-thread work (a cancel click, a repaint) in between items.
-        co_await MainThreadYield{};
+        co_await runLocalCopy(plans.at(index), jobIDs.at(index));
         if (!self) {
             co_return;
+        }
+        // Let queued main-thread work (a cancel click, a repaint) in between items that needed no
+        // copying thread.
+        if (pace.due()) {
+            co_await MainThreadYield{};
+            if (!self) {
+                co_return;
+            }
+            pace.yielded();
         }
     }
 }
 
-void TransferCoordinator::runLocalCopy(const LocalCopyPlan& plan, const TransferID& jobID)
+QCoro::Task<> TransferCoordinator::runLocalCopy(LocalCopyPlan plan, TransferID jobID)
 {
     if (!canStartTransfer(jobID)) {
         dropCancellationToken(jobID);
-        return;
+        co_return;
     }
     if (plan.action == LocalCopyPlan::Action::refuse) {
         try {
@@ -196,20 +301,38 @@ void TransferCoordinator::runLocalCopy(const LocalCopyPlan& plan, const Transfer
         setLastError(*plan.refusal);
         dropCancellationToken(jobID);
         refreshTransferJobs();
-        return;
+        co_return;
     }
     try {
         m_transferQueue->start(jobID, QDateTime::currentDateTimeUtc());
     } catch (const QuillbarrowError&) {
         dropCancellationToken(jobID);
-        return;
+        co_return;
     }
     refreshTransferJobs();
 
     std::optional<QString> failure;
+    const std::shared_ptr<TransferCancellationToken> token = cancellationToken(jobID);
     if (plan.action != LocalCopyPlan::Action::alreadyInPlace) {
-        failure =
-            LocalFileOperations::copyItem(plan.source, plan.target, plan.action == LocalCopyPlan::Action::replace);
+        // The copy runs on a worker thread and looks at the job's cancellation after every entry.
+        QPointer<TransferCoordinator> self(this);
+        try {
+            QFuture<std::optional<QString>> copying = runOnThreadPool(*QThreadPool::globalInstance(), [plan, token] {
+                return LocalFileOperations::copyItem(plan.source, plan.target,
+                                                     plan.action == LocalCopyPlan::Action::replace,
+                                                     [token](qint64) { return !token->isCancelled(); });
+            });
+            failure = co_await copying;
+        } catch (const JobDropped&) {
+            failure = QStringLiteral("Could not copy ") + plan.displayName;
+        }
+        if (!self) {
+            co_return;
+        }
+    }
+    if (failure && token->isCancelled()) {
+        finishCancelled(jobID, QString());
+        co_return;
     }
     if (!failure) {
         try {

@@ -25,6 +25,9 @@ QCoro::Task<std::optional<QUrl>> TransferCoordinator::downloadFileForOpening(Rem
         reportError(QuillbarrowError::fileOpenFailed(item.name, QStringLiteral("The Android device is not connected.")));
         co_return std::nullopt;
     }
+    if (refuseItemsOfAnotherSession({item}, deviceSession)) {
+        co_return std::nullopt;
+    }
     // Both size checks come before anything is created: no job, no folder.
     if (!item.size || *item.size < 0) {
         reportError(QuillbarrowError::fileSizeUnavailableToOpen(item.name, maximumOpenFileBytes));
@@ -44,10 +47,10 @@ QCoro::Task<std::optional<QUrl>> TransferCoordinator::downloadFileForOpening(Rem
     try {
         destination = OpenedFilesCache(m_openedFilesCacheDirectory)
                           .makeOpenedFileDestination(item.name, QDateTime::currentDateTimeUtc());
-    } catch (const std::system_error& error) {
+    } catch (const std::exception& error) {
         reportError(QuillbarrowError::fileOpenFailed(
             item.name, QStringLiteral("Quillbarrow could not prepare its temporary cache. ") +
-                           QString::fromLocal8Bit(error.code().message())));
+                           QString::fromLocal8Bit(error.what())));
         m_openingRemoteFileIDs.remove(item.id);
         co_return std::nullopt;
     }
@@ -93,7 +96,9 @@ QCoro::Task<> TransferCoordinator::openDeviceFile(RemoteItem item, std::shared_p
         co_return;
     }
     const std::shared_ptr<DefaultApplicationOpener> opener = m_defaultApplicationOpener;
-    if (!opener->open(local->toLocalFile())) {
+    QCoro::Task<bool> opening = opener->open(local->toLocalFile());
+    const bool opened = co_await std::move(opening);
+    if (!opened && self) {
         reportError(
             QuillbarrowError::fileOpenFailed(name, QStringLiteral("No compatible Mac application is available.")));
     }

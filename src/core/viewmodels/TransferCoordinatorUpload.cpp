@@ -1,4 +1,5 @@
 #include "LocalFileOperations.h"
+#include "domain/LocalPath.h"
 #include "MainThreadYield.h"
 #include "TransferCoordinator.h"
 #include "VisitedLocalFolders.h"
@@ -76,7 +77,7 @@ QString standardizedPath(const QString& path)
 
 QString localPathOf(const QUrl& url)
 {
-    return url.isLocalFile() ? url.toLocalFile() : QString();
+    return LocalPath::fromUrl(url);
 }
 
 // The entries of a local folder, hidden ones left out, in the order the system lists them.
@@ -89,9 +90,9 @@ FolderListing listVisibleEntries(const QString& folder)
 {
     FolderListing listing;
     std::error_code error;
-    fs::directory_iterator entries(fs::path(QFile::encodeName(folder).toStdString()), error);
+    fs::directory_iterator entries(fs::path(LocalPath::encoded(folder).toStdString()), error);
     for (const fs::directory_iterator end; !error && entries != end; entries.increment(error)) {
-        const QString name = QFile::decodeName(QByteArray::fromStdString(entries->path().filename().native()));
+        const QString name = LocalPath::decoded(QByteArray::fromStdString(entries->path().filename().native()));
         if (!name.startsWith(QLatin1Char('.'))) {
             listing.paths.append(LocalFileOperations::childPath(folder, name));
         }
@@ -131,7 +132,7 @@ struct LocalItem {
 
 LocalItem inspectLocalItem(const QString& path)
 {
-    const QByteArray encoded = QFile::encodeName(path);
+    const QByteArray encoded = LocalPath::encoded(path);
     struct stat info {};
     if (::stat(encoded.constData(), &info) == 0) {
         if (S_ISDIR(info.st_mode)) {
@@ -174,11 +175,11 @@ QuillbarrowError unsendableItemError(const LocalItem& item, const QString& path)
 {
     switch (item.kind) {
     case LocalItem::Kind::linkLoop:
-        return QuillbarrowError::transferFailed(QStringLiteral("Could not send ") + path +
+        return QuillbarrowError::transferFailed(QStringLiteral("Could not send ") + LocalPath::shown(path) +
                                                 QStringLiteral(": its symbolic links form a loop."));
     case LocalItem::Kind::special:
     case LocalItem::Kind::folder:
-        return QuillbarrowError::transferFailed(QStringLiteral("Could not send ") + path + QStringLiteral(": it is ") +
+        return QuillbarrowError::transferFailed(QStringLiteral("Could not send ") + LocalPath::shown(path) + QStringLiteral(": it is ") +
                                                 (item.kind == LocalItem::Kind::folder ? QStringLiteral("a folder")
                                                                                       : specialKindName(item.mode)) +
                                                 QStringLiteral(", not a regular file."));
@@ -204,13 +205,13 @@ SourceCheck checkSource(const QString& path)
     if (item.kind != LocalItem::Kind::regularFile) {
         return SourceCheck{unsendableItemError(item, path), 0};
     }
-    const int descriptor = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    const int descriptor = ::open(LocalPath::encoded(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (descriptor < 0) {
         const int error = errno;
         if (error == ENOENT || error == ENOTDIR || error == ELOOP) {
             return SourceCheck{unsendableItemError(inspectLocalItem(path), path), 0};
         }
-        return SourceCheck{QuillbarrowError::transferFailed(QStringLiteral("Could not read ") + path +
+        return SourceCheck{QuillbarrowError::transferFailed(QStringLiteral("Could not read ") + LocalPath::shown(path) +
                                                             QStringLiteral(": ") + systemDescription(error)),
                            0};
     }
@@ -336,6 +337,11 @@ QList<UploadCandidate> TransferCoordinator::collectUploadCandidates(const QList<
             return;
         }
         const FolderListing listing = listVisibleEntries(path);
+        if (listing.failure) {
+            // A folder that cannot be read gets a job of its own, which fails naming it.
+            candidates.append(UploadCandidate{path, std::nullopt});
+            return;
+        }
         for (const QString& entry : listing.paths) {
             collect(entry);
         }
@@ -408,7 +414,7 @@ QCoro::Task<> TransferCoordinator::pasteIntoDevice(std::optional<RemoteObjectID>
             batch->pace.yielded();
         }
         const TransferJob job(TransferID::create(), TransferDirection::macToAndroid, TransferPurpose::fileTransfer,
-                              LocalFileOperations::lastComponent(candidate.path), candidate.size,
+                              LocalPath::shown(LocalFileOperations::lastComponent(candidate.path)), candidate.size,
                               TransferState::queued(), 0);
         enqueueTransfer(job);
         batch->jobIDsByPath.insert(candidate.path, job.id);
@@ -469,6 +475,7 @@ QCoro::Task<> TransferCoordinator::pasteIntoDevice(std::optional<RemoteObjectID>
             co_return;
         }
     }
+    batch->pace.yielded();
     for (const std::optional<PlannedUpload>& plan : plans) {
         if (!plan) {
             continue;
@@ -476,6 +483,14 @@ QCoro::Task<> TransferCoordinator::pasteIntoDevice(std::optional<RemoteObjectID>
         co_await executeUpload(*plan, batch);
         if (!self) {
             co_return;
+        }
+        // A session that answers at once (an emulated one) never suspends the loop by itself.
+        if (batch->pace.due()) {
+            co_await MainThreadYield{};
+            if (!self) {
+                co_return;
+            }
+            batch->pace.yielded();
         }
     }
 }
@@ -516,11 +531,18 @@ QCoro::Task<bool> TransferCoordinator::planUploads(QString path, QStringList par
         co_return true;
     }
     if (listing.failure) {
-        setLastError(QuillbarrowError::sessionFailed(QStringLiteral("Could not read ") + path + QStringLiteral(": ") +
-                                                     *listing.failure));
+        const QuillbarrowError error = QuillbarrowError::sessionFailed(
+            QStringLiteral("Could not read ") + LocalPath::shown(path) + QStringLiteral(": ") + *listing.failure);
+        const auto job = batch->jobIDsByPath.constFind(standardizedPath(path));
+        if (job != batch->jobIDsByPath.constEnd() && canStartTransfer(*job)) {
+            finishFailed(*job, error);
+        } else {
+            setLastError(error);
+        }
         co_return true;
     }
-    const QString name = LocalFileOperations::lastComponent(standardizedPath(path));
+    // The device's name for the folder: a byte that is not UTF-8 becomes U+FFFD there.
+    const QString name = LocalPath::shown(LocalFileOperations::lastComponent(standardizedPath(path)));
     QStringList chain = parentRel;
     chain.append(name);
 
@@ -576,7 +598,7 @@ QCoro::Task<bool> TransferCoordinator::planUploadFile(QString path, QStringList 
         co_return true;
     }
 
-    const QString name = LocalFileOperations::lastComponent(standardized);
+    const QString name = LocalPath::shown(LocalFileOperations::lastComponent(standardized));
     QHash<QString, RemoteItem> children;
     if (checkConflicts) {
         QPointer<TransferCoordinator> self(this);

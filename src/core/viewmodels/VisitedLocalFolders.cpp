@@ -1,4 +1,5 @@
 #include "VisitedLocalFolders.h"
+#include "domain/LocalPath.h"
 
 #include <QFile>
 #include <sys/stat.h>
@@ -8,7 +9,7 @@ namespace quillbarrow {
 bool VisitedLocalFolders::enter(const QString& path)
 {
     struct stat info {};
-    if (::stat(QFile::encodeName(path).constData(), &info) != 0) {
+    if (::stat(LocalPath::encoded(path).constData(), &info) != 0) {
         return true;
     }
     const std::pair<quint64, quint64> identity(static_cast<quint64>(info.st_dev), static_cast<quint64>(info.st_ino));

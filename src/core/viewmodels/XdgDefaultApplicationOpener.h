@@ -9,8 +9,15 @@ namespace quillbarrow {
 // that helper rather than a GUI call.
 class XdgDefaultApplicationOpener : public DefaultApplicationOpener {
 public:
-    // False when the helper cannot be started (it is missing, for example).
-    bool open(const QString& path) override;
+    // Runs the helper without blocking and waits for its end: false when it cannot be started or
+    // exits with a non-zero status (no application for the file, the file not readable).
+    QCoro::Task<bool> open(const QString& path) override;
+
+    // Runs `program` with the file instead of "xdg-open"; for tests of the exit handling.
+    explicit XdgDefaultApplicationOpener(QString program = QStringLiteral("xdg-open"));
+
+private:
+    QString m_program;
 };
 
 } // namespace quillbarrow

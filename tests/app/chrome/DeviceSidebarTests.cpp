@@ -7,6 +7,8 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -123,6 +125,34 @@ TEST(DeviceSidebar, RowsRetryAndClipboardFollowTheViewModels)
     EXPECT_EQ(clipboardLine->text(), QStringLiteral("1 Mac item"));
     rig.clipboard.clear();
     EXPECT_FALSE(clipboardLine->isVisible());
+}
+
+// The footer shows whole, without a scroll bar, whenever the sidebar has the room, the clipboard
+// line included; the device list takes what is left. Only a sidebar too short for both scrolls
+// the footer, and the list still keeps room for a few devices.
+TEST(DeviceSidebar, TheFooterShowsWholeWhereverThereIsRoom)
+{
+    const struct {
+        int height;
+        bool scrolls;
+    } cases[] = {{860, false}, {700, false}, {300, true}};
+    for (const auto& each : cases) {
+        BrowserRig rig({});
+        DeviceSidebar sidebar(&rig.browser, &rig.coordinator);
+        sidebar.resize(260, each.height);
+        sidebar.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&sidebar));
+        rig.clipboard.copyLocal({QUrl::fromLocalFile(QStringLiteral("/tmp/a.txt"))});
+        auto* footer = sidebar.findChild<QScrollArea*>(QStringLiteral("sidebarFooter"));
+        ASSERT_NE(footer, nullptr);
+        QListWidget* list = sidebar.deviceList();
+        EXPECT_TRUE(processEventsUntil([&] {
+            const bool whole = footer->widget()->height() <= footer->viewport()->height();
+            return whole != each.scrolls && footer->verticalScrollBar()->isVisible() == each.scrolls;
+        })) << "height " << each.height;
+        EXPECT_GE(list->height(), list->minimumHeight()) << "height " << each.height;
+        EXPECT_EQ(footer->geometry().bottom(), sidebar.height() - 1) << "height " << each.height;
+    }
 }
 
 TEST(DeviceSidebar, TheSupportLinkGoesToTheMailHandler)

@@ -8,6 +8,7 @@
 #include "chrome/RenameSheet.h"
 
 #include <QCheckBox>
+#include <QDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -15,6 +16,8 @@
 #include <QTest>
 
 #include <gtest/gtest.h>
+
+#include <functional>
 
 using namespace quillbarrow;
 using namespace quillbarrow::testing;
@@ -73,6 +76,47 @@ TEST(NewFolderSheet, HostileNamesKeepCreateDisabledAndReturnDoesNothing)
         EXPECT_TRUE(sheet.isVisible());
     }
     EXPECT_EQ(creates.count(), 0);
+}
+
+// Both name sheets say, under the field, why the typed name is refused: one short line per rule,
+// typed as a person types it (the line follows every key).
+TEST(NameSheets, SayUnderTheFieldWhyANameIsRefused)
+{
+    const struct {
+        QString typed;
+        QString reason; // empty: no reason shown
+    } cases[] = {
+        {QStringLiteral("a/b"), QStringLiteral("A name cannot contain \u201c/\u201d.")},
+        {QStringLiteral(".."), QStringLiteral("\u201c..\u201d cannot be used as a name.")},
+        {QStringLiteral("."), QStringLiteral("\u201c.\u201d cannot be used as a name.")},
+        {QStringLiteral("   "), QStringLiteral("A name cannot be empty.")},
+        {QStringLiteral("Holiday"), QString()},
+    };
+    SheetHost host;
+    NewFolderSheet newFolder(NewFolderSheet::Side::local, &host.window);
+    RenameSheet rename(&host.window);
+    const struct {
+        QDialog* sheet;
+        QLineEdit* field;
+        QLabel* reason;
+        std::function<void()> present;
+    } sheets[] = {
+        {&newFolder, newFolder.nameField(), newFolder.reasonText(), [&newFolder] { newFolder.present(); }},
+        {&rename, rename.nameField(), rename.reasonText(), [&rename] { rename.present(QStringLiteral("old.txt")); }},
+    };
+    for (const auto& sheet : sheets) {
+        for (const auto& each : cases) {
+            sheet.present();
+            sheet.field->clear();
+            EXPECT_TRUE(sheet.reason->isHidden()) << "nothing typed yet";
+            QTest::keyClicks(sheet.field, each.typed);
+            EXPECT_EQ(sheet.reason->isHidden(), each.reason.isEmpty()) << each.typed.toStdString();
+            if (!each.reason.isEmpty()) {
+                EXPECT_EQ(sheet.reason->text(), each.reason);
+            }
+            sheet.sheet->reject();
+        }
+    }
 }
 
 TEST(NewFolderSheet, CreatePassesTheNameTheSideExpects)

@@ -9,6 +9,7 @@
 #include <QAbstractItemModelTester>
 #include <QLabel>
 #include <QListView>
+#include <QPaintEvent>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
@@ -289,5 +290,67 @@ TEST(TransferJobListModel, AListOutOfSequenceOrderIsMirroredWhole)
     ASSERT_EQ(model.rowCount(), jobs.size());
     for (int row = 0; row < model.rowCount(); ++row) {
         EXPECT_EQ(model.rowOf(jobs[row].id), row);
+    }
+}
+
+namespace {
+
+// Records the regions the list's viewport paints after the rows last changed.
+struct PaintRecorder final : QObject {
+    QRegion painted;
+    bool changed = false;
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::Paint) {
+            painted += static_cast<QPaintEvent*>(event)->region();
+        }
+        return QObject::eventFilter(watched, event);
+    }
+};
+
+} // namespace
+
+// A long list of finished rows, then the one running and the one awaiting the user's answer: the
+// panel scrolls to the row that needs the user (then to the running one), and every progress step
+// of the last row repaints it.
+TEST(TransferPanel, TheRowsThatNeedAttentionStayInViewAndRepaint)
+{
+    CoordinatorRig rig;
+    QList<TransferID> ids;
+    for (int index = 0; index < 14; ++index) {
+        ids.append(rig.enqueue(QStringLiteral("part-%1.bin").arg(index), 40'000'000));
+    }
+    TransferPanel panel(&rig.coordinator);
+    panel.resize(700, TransferPanel::defaultHeight);
+    panel.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&panel));
+    const auto rowInView = [&panel](const TransferID& id) {
+        QListView* view = panel.listView();
+        return view->viewport()->rect().contains(view->visualRect(panel.model()->index(panel.model()->rowOf(id))));
+    };
+    for (qsizetype index = 0; index + 2 < ids.size(); ++index) {
+        rig.queue->complete(ids[index]);
+    }
+    rig.queue->awaitConfirmation(ids[ids.size() - 2]);
+    rig.queue->start(ids.last(), sampleStart);
+    rig.coordinator.refreshTransferJobs();
+    EXPECT_TRUE(processEventsUntil([&] { return rowInView(ids[ids.size() - 2]); }));
+    EXPECT_FALSE(rowInView(ids.front()));
+
+    rig.queue->resumeQueued(ids[ids.size() - 2]);
+    rig.queue->cancel(ids[ids.size() - 2]);
+    rig.coordinator.refreshTransferJobs();
+    ASSERT_TRUE(processEventsUntil([&] { return rowInView(ids.last()); }));
+    for (const qint64 done : {10'000'000, 20'000'000}) {
+        PaintRecorder recorder;
+        panel.listView()->viewport()->installEventFilter(&recorder);
+        QObject::connect(panel.model(), &QAbstractItemModel::dataChanged, &recorder, [&recorder] {
+            recorder.changed = true;
+            recorder.painted = QRegion();
+        });
+        rig.queue->updateProgress(ids.last(), done, sampleStart.addSecs(1));
+        rig.coordinator.refreshTransferJobs();
+        const QRect lastRow = panel.listView()->visualRect(panel.model()->index(panel.model()->rowOf(ids.last())));
+        EXPECT_TRUE(processEventsUntil([&] { return recorder.changed && recorder.painted.contains(lastRow); })) << done;
     }
 }

@@ -324,18 +324,24 @@ TEST_F(AndroidPaneTest, MacRowsDroppedOnThePaneUploadIntoTheFolderShownAtTheDrop
     const std::unique_ptr<QMimeData> data(macTable->itemModel()->mimeData({macTable->itemModel()->index(*alphaRow, 0)}));
     ASSERT_TRUE(data);
 
-    // Dropped over the rows: the table takes no drops, so the pane does.
+    // Dropped over the rows: the table takes no drops, so the pane does. The drag is a Shift-drag
+    // that proposes a move; the pane copies, and says so.
     QWidget* rows = pane->table()->viewport();
     const QPointF centre = QRectF(rows->rect()).center();
-    QDragEnterEvent enter(centre.toPoint(), Qt::CopyAction, data.get(), Qt::LeftButton, Qt::NoModifier);
+    QDragEnterEvent enter(centre.toPoint(), Qt::CopyAction | Qt::MoveAction, data.get(), Qt::LeftButton,
+                          Qt::ShiftModifier);
+    enter.setDropAction(Qt::MoveAction);
     QApplication::sendEvent(rows, &enter);
     EXPECT_TRUE(enter.isAccepted());
+    EXPECT_EQ(enter.dropAction(), Qt::CopyAction);
     EXPECT_TRUE(pane->dropOverlay()->isVisible());
     EXPECT_EQ(pane->dropOverlay()->title(), QStringLiteral("Drop Mac items here"));
     EXPECT_EQ(pane->dropOverlay()->subtitle(), QStringLiteral("They will be copied to the current Android folder"));
-    QDropEvent drop(centre, Qt::CopyAction, data.get(), Qt::LeftButton, Qt::NoModifier);
+    QDropEvent drop(centre, Qt::CopyAction | Qt::MoveAction, data.get(), Qt::LeftButton, Qt::ShiftModifier);
+    drop.setDropAction(Qt::MoveAction);
     QApplication::sendEvent(rows, &drop);
     EXPECT_TRUE(drop.isAccepted());
+    EXPECT_EQ(drop.dropAction(), Qt::CopyAction);
     EXPECT_FALSE(pane->dropOverlay()->isVisible());
     // The user moves on at once: the upload still goes where the drop was made.
     const std::optional<DirectoryPage> dropped = device().currentPage();
@@ -495,7 +501,7 @@ TEST_F(AndroidPaneTest, DeleteGoesOnlyAfterTheConfirmation)
     openDeviceFolder(QStringLiteral("Download"));
     const RemoteItem apk = *item(QStringLiteral("sample.apk"));
     pane->setSelection({apk.id});
-    pressKey(window, Qt::Key_Backspace);
+    pressKey(window, Qt::Key_Delete);
     DeleteConfirmation* confirmation = nullptr;
     ASSERT_TRUE(processEventsUntil([this, &confirmation] {
         confirmation = window->sheets()->androidDeleteConfirmation();
@@ -641,11 +647,12 @@ TEST(AndroidPaneHeader, CopyToMacIsDisabledOnceTheDeviceIsUnplugged)
         pane.setSelection({rig->browser.items().front().id});
         ASSERT_TRUE(copy->isEnabled());
 
-        // The selection outlives the device; the session does not, and the button follows it.
+        // The session goes with the device, and the button follows it; the rows go too, and
+        // with them the selection.
         rig->backend->simulateDisconnect(rig->device.id);
         ASSERT_TRUE(processEventsUntil(
             [&rig] { return !rig->browser.selectedDevice() && !rig->browser.currentSession(); }));
-        EXPECT_EQ(pane.selection().size(), 1);
+        EXPECT_TRUE(pane.selection().isEmpty());
         EXPECT_FALSE(pane.canSendSelectionToMac());
         EXPECT_FALSE(copy->isEnabled());
     }

@@ -11,6 +11,7 @@
 #include "panes/PaneHeader.h"
 #include "panes/SelectionPreflightStrip.h"
 #include "panes/blocks/DropTargetOverlay.h"
+#include "panes/blocks/ElidedLabel.h"
 #include "panes/blocks/ToolbarIconButton.h"
 #include "platform/VolumeMonitor.h"
 #include "shell/MainWindow.h"
@@ -24,12 +25,15 @@
 #include "viewmodels/Clipboard.h"
 #include "viewmodels/DefaultApplicationOpener.h"
 #include "viewmodels/TransferCoordinator.h"
+#include "viewmodels/TransferQueue.h"
 #include "viewmodels/devicebrowser/DeviceBrowserViewModel.h"
 #include "viewmodels/localbrowser/LocalBrowserViewModel.h"
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QFrame>
+#include <QKeySequence>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -38,6 +42,7 @@
 #include <QTemporaryDir>
 #include <QToolButton>
 #include <gtest/gtest.h>
+#include <functional>
 #include <unistd.h>
 
 namespace quillbarrow::testing {
@@ -211,6 +216,62 @@ TEST_F(MacPaneTest, DroppedAndroidRowsDownloadIntoTheShownFolder)
     EXPECT_TRUE(processEventsUntil([this] { return item(draggedName).has_value(); }));
 }
 
+// Only the Android pane's own drag is taken, and always as a copy (a Shift-drag proposes a move);
+// other text, even while device items wait on the clipboard, and a drag that allows no copy are
+// refused. The overlay names the folder the items would go to, the root included.
+TEST_F(MacPaneTest, OnlyTheAndroidDragIsTakenAndAlwaysAsACopy)
+{
+    ASSERT_TRUE(waitForDevicePage());
+    const struct {
+        const char* what;
+        QString text;
+        Qt::DropActions possible;
+        Qt::DropAction proposed;
+        bool taken;
+    } cases[] = {
+        {"the Android pane's drag", NativeTablePasteboardItem::androidDragMarker(), Qt::CopyAction | Qt::MoveAction,
+         Qt::CopyAction, true},
+        {"a Shift-drag of Android rows", NativeTablePasteboardItem::androidDragMarker(),
+         Qt::CopyAction | Qt::MoveAction, Qt::MoveAction, true},
+        {"text from another application", QStringLiteral("hello"), Qt::CopyAction, Qt::CopyAction, false},
+        {"a drag that may only move", NativeTablePasteboardItem::androidDragMarker(), Qt::MoveAction, Qt::MoveAction,
+         false},
+    };
+    for (const auto& each : cases) {
+        const std::unique_ptr<QMimeData> unused = deviceDrag(); // device items on the clipboard
+        QMimeData data;
+        data.setText(each.text);
+        QDragEnterEvent enter(QPoint(20, 20), each.possible, &data, Qt::LeftButton, Qt::NoModifier);
+        enter.setDropAction(each.proposed);
+        QApplication::sendEvent(pane, &enter);
+        EXPECT_EQ(enter.isAccepted(), each.taken) << each.what;
+        EXPECT_EQ(pane->dropOverlay()->isVisible(), each.taken) << each.what;
+        QDropEvent drop(QPointF(20, 20), each.possible, &data, Qt::LeftButton, Qt::NoModifier);
+        drop.setDropAction(each.proposed);
+        QApplication::sendEvent(pane, &drop);
+        EXPECT_EQ(drop.isAccepted(), each.taken) << each.what;
+        const QFileInfo landed(work.filePath(draggedName));
+        if (!each.taken) {
+            QTest::qWait(5);
+            EXPECT_FALSE(landed.exists()) << each.what;
+        } else {
+            EXPECT_TRUE(processEventsUntil([this, &landed] {
+                return QFileInfo::exists(landed.filePath()) && !coordinator().transferQueue()->hasActiveJobs();
+            })) << each.what;
+            EXPECT_EQ(drop.dropAction(), Qt::CopyAction) << each.what;
+            ASSERT_TRUE(landed.isDir() ? QDir(landed.filePath()).removeRecursively() : QFile::remove(landed.filePath()));
+        }
+    }
+
+    for (const QString& folder : {work.filePath(QStringLiteral("Photos")), QStringLiteral("/")}) {
+        browser().navigateTo(QUrl::fromLocalFile(folder));
+        ASSERT_TRUE(waitForListing());
+        EXPECT_EQ(pane->dropOverlay()->subtitle(),
+                  QStringLiteral("They will be copied to ") +
+                      (folder == QStringLiteral("/") ? folder : QStringLiteral("Photos")));
+    }
+}
+
 TEST_F(MacPaneTest, MacRowsDraggedOntoTheMacPaneAreRefused)
 {
     clickRow(QStringLiteral("alpha.txt"));
@@ -275,7 +336,7 @@ TEST_F(MacPaneTest, KeysActOnlyWhileTheMacPaneIsFocused)
     EXPECT_TRUE(processEventsUntil([this] { return pane->selection().size() == 3; }));
 
     // Delete with a selection asks the window for the confirmation of exactly those items.
-    pressKey(window, Qt::Key_Backspace);
+    pressKey(window, Qt::Key_Delete);
     EXPECT_EQ(window->state().localDeleteTargets().size(), 3);
     // Return with several rows does nothing.
     pressKey(window, Qt::Key_Return);
@@ -362,6 +423,51 @@ TEST_F(MacPaneTest, HeaderFollowsSelectionFocusAndHiddenFiles)
     EXPECT_FALSE(header->parentButton()->isEnabled());
 }
 
+TEST_F(MacPaneTest, TheStripAndHeaderFollowTheSelectionAndFolderSizesAsTheyArrive)
+{
+    write(QStringLiteral("Photos/p.jpg"), "1234567");
+    SelectionPreflightStrip* strip = pane->selectionStrip();
+    // What the strip must say: the browser's own sum over the whole listing for the selection.
+    const auto expected = [this] {
+        return SelectionPreflightStrip::selectionText(browser().selectionSummary(pane->selection(), std::nullopt));
+    };
+    struct Step {
+        const char* what;
+        std::function<void()> act;
+        QString badge;
+        QString text;
+    };
+    const QList<Step> steps{
+        {"Ctrl+A, until the folder is measured",
+         [this] {
+             clickRow(QStringLiteral("alpha.txt"));
+             pressKey(window, Qt::Key_A, Qt::ControlModifier);
+             ASSERT_TRUE(processEventsUntil([this] {
+                 const std::optional<LocalItem> photos = item(QStringLiteral("Photos"));
+                 return browser().calculatingFolderSizeIDs().isEmpty() && photos && photos->size == 7;
+             }));
+         },
+         QStringLiteral("3 selected"), QStringLiteral("3 items · 17 bytes")},
+        {"a new file listed beside the selection",
+         [this] {
+             write(QStringLiteral("gamma.txt"), "gg");
+             browser().refresh();
+             ASSERT_TRUE(processEventsUntil([this] { return item(QStringLiteral("gamma.txt")).has_value(); }));
+         },
+         QStringLiteral("3 selected"), QStringLiteral("3 items · 17 bytes")},
+        {"a click on one file", [this] { clickRow(QStringLiteral("beta.txt")); }, QStringLiteral("1 selected"),
+         QStringLiteral("1 item · 5 bytes")},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.what);
+        step.act();
+        processEventsUntil([] { return false; }, std::chrono::milliseconds(5));
+        EXPECT_EQ(pane->header()->selectionBadge()->text(), step.badge);
+        EXPECT_EQ(strip->selectionLabel()->text(), step.text);
+        EXPECT_EQ(strip->selectionLabel()->text(), expected());
+    }
+}
+
 TEST_F(MacPaneTest, PathEditorOpensFoldersAndFilesAndKeepsAWrongPath)
 {
     MacBreadcrumbBar* bar = pane->breadcrumbBar();
@@ -408,10 +514,10 @@ TEST_F(MacPaneTest, PathEditorOpensFoldersAndFilesAndKeepsAWrongPath)
     EXPECT_EQ(browser().currentDirectory(), QUrl::fromLocalFile(work.path()));
 }
 
-TEST_F(MacPaneTest, CrumbsOpenTheirFoldersAndKeepTheSelection)
+TEST_F(MacPaneTest, CrumbsOpenTheirFoldersAndTheRowsLeftBehindLeaveTheSelection)
 {
     clickRow(QStringLiteral("alpha.txt"));
-    const QSet<QUrl> selected = pane->selection();
+    ASSERT_EQ(pane->selection().size(), 1);
     QList<QToolButton*> crumbs;
     for (QToolButton* button :
          pane->breadcrumbBar()->findChildren<QToolButton*>(QStringLiteral("crumbButton"))) {
@@ -421,7 +527,9 @@ TEST_F(MacPaneTest, CrumbsOpenTheirFoldersAndKeepTheSelection)
     EXPECT_EQ(crumbs.front()->text(), QStringLiteral("/"));
     QTest::mouseClick(crumbs.back(), Qt::LeftButton); // the parent of the shown folder
     EXPECT_EQ(browser().currentDirectory(), QUrl::fromLocalFile(fixture->home.path()));
-    EXPECT_EQ(pane->selection(), selected);
+    // The selected row stayed in the folder left: once the parent is listed it is not selected.
+    EXPECT_TRUE(processEventsUntil([this] { return !browser().isLoading() && pane->selection().isEmpty(); }));
+    EXPECT_TRUE(pane->header()->selectionBadge()->isHidden());
 }
 
 TEST_F(MacPaneTest, DeleteAfterTheConfirmationMovesToTheTrash)
@@ -468,6 +576,18 @@ TEST_F(MacPaneTest, FailedRenamesShowTheMessageWhereTheTransferErrorStands)
     EXPECT_FALSE(strip->isVisible());
     coordinator().clearLastError();
     EXPECT_TRUE(strip->isVisible());
+}
+
+// The two strips that stand in one place, the transfer error's and the local message's, carry
+// one and the same error symbol.
+TEST_F(MacPaneTest, BothMessageStripsShowTheSameErrorSymbol)
+{
+    const auto* transferIcon = window->findChild<QLabel*>(QStringLiteral("transferErrorIcon"));
+    const auto* localIcon = window->findChild<QLabel*>(QStringLiteral("localMessageIcon"));
+    ASSERT_NE(transferIcon, nullptr);
+    ASSERT_NE(localIcon, nullptr);
+    EXPECT_EQ(transferIcon->property(SymbolIcons::symbolProperty), localIcon->property(SymbolIcons::symbolProperty));
+    EXPECT_EQ(transferIcon->pixmap().toImage(), localIcon->pixmap().toImage());
 }
 
 TEST_F(MacPaneTest, AFolderThatCannotBeListedOrWrittenSaysSoInTheStrip)
@@ -561,18 +681,42 @@ TEST_F(MacPaneTest, HeaderTakesTheTallerHeightOfThePanesAndKeepsItsStripAtTheBot
     const int taller = header->height() + 60;
     window->state().reportPaneHeaderHeight(FocusedPane::android, taller);
     ASSERT_TRUE(processEventsUntil([header, taller] { return header->height() == taller; }));
-    QWidget* strip = pane->selectionStrip();
-    EXPECT_EQ(strip->mapTo(header, QPoint(0, strip->height())).y(), taller - 10);
+    // The strip's room ends at the header's padding; the strip is drawn at the top of its room.
+    QWidget* room = header->stripSlot();
+    EXPECT_EQ(room->mapTo(header, QPoint(0, room->height())).y(), taller - 10);
+    EXPECT_EQ(pane->selectionStrip()->mapTo(room, QPoint(0, 0)).y(), 0);
     // A shorter report later does not shrink it.
     window->state().reportPaneHeaderHeight(FocusedPane::android, 10);
     QTest::qWait(5);
     EXPECT_EQ(header->height(), taller);
 }
 
+// The header keeps the room of the strip's selection line: a first selection (of a file or of a
+// folder) moves neither the header nor the table below it.
+TEST_F(MacPaneTest, ASelectionNeverChangesTheHeadersHeight)
+{
+    ASSERT_TRUE(processEventsUntil([this] { return window->state().paneHeaderHeight() > 0; }));
+    const int headerHeight = pane->header()->height();
+    const int tableTop = pane->table()->mapTo(window, QPoint(0, 0)).y();
+    for (const QString& name : {QStringLiteral("alpha.txt"), QStringLiteral("Photos")}) {
+        clickRow(name);
+        ASSERT_TRUE(processEventsUntil([this] { return pane->selection().size() == 1; }));
+        EXPECT_FALSE(pane->selectionStrip()->selectionRow()->isHidden()) << name.toStdString();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+        QCoreApplication::processEvents();
+        EXPECT_EQ(pane->header()->height(), headerHeight) << name.toStdString();
+        EXPECT_EQ(pane->table()->mapTo(window, QPoint(0, 0)).y(), tableTop) << name.toStdString();
+        EXPECT_EQ(window->state().paneHeaderHeight(), headerHeight) << name.toStdString();
+    }
+}
+
 // Home and one drive mounted at `drive`.
 class TwoVolumes final : public VolumeMonitor {
   public:
-    explicit TwoVolumes(QString drive) : m_drive(std::move(drive)) {}
+    explicit TwoVolumes(QString drive, QString label = QStringLiteral("TRAVEL"))
+        : m_drive(std::move(drive)), m_label(std::move(label))
+    {
+    }
     QList<MountedVolume> mountedVolumes() const override
     {
         if (!mounted) {
@@ -584,13 +728,14 @@ class TwoVolumes final : public VolumeMonitor {
         stick.isInternal = false;
         return {MountedVolume{MountRecord{QStringLiteral("8:17"), QStringLiteral("/"), m_drive,
                                           QStringLiteral("vfat"), QStringLiteral("/dev/sdb1")},
-                              stick, QStringLiteral("TRAVEL")}};
+                              stick, m_label}};
     }
     void startWatching() override {}
     bool mounted = true;
 
   private:
     QString m_drive;
+    QString m_label;
 };
 
 TEST_F(MacPaneTest, VolumesSwitcherShowsWithTwoLocationsAndOpensTheOtherOne)
@@ -629,6 +774,21 @@ TEST_F(MacPaneTest, VolumesSwitcherShowsWithTwoLocationsAndOpensTheOtherOne)
     volumes->mounted = false;
     local.refreshLocations();
     EXPECT_FALSE(switcher->isVisibleTo(&two));
+}
+
+// A drive's name is shown as it is: an "&" in it is no shortcut mark.
+TEST_F(MacPaneTest, AVolumeNameKeepsItsAmpersand)
+{
+    QTemporaryDir drive;
+    LocalBrowserViewModel local(QUrl::fromLocalFile(work.path()), AppLogger(QStringLiteral("LocalBrowserViewModel")),
+                                fixture->defaults, std::make_shared<TwoVolumes>(drive.path(), QStringLiteral("Tom & Jerry")));
+    WindowState state;
+    LocalPaneView two(local, coordinator(), device(), state);
+    local.refreshLocations();
+    ASSERT_EQ(two.volumesSwitcher()->segments().size(), 2);
+    const QString shown = two.volumesSwitcher()->segments()[1]->text();
+    EXPECT_TRUE(QKeySequence::mnemonic(shown).isEmpty()) << shown.toStdString();
+    EXPECT_EQ(QString(shown).replace(QStringLiteral("&&"), QStringLiteral("&")), QStringLiteral("Tom & Jerry"));
 }
 
 TEST(MacNavigationTest, TheLongestContainingLocationIsActive)

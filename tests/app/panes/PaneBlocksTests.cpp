@@ -31,9 +31,9 @@ void leave(QWidget& widget)
 
 TEST(ToolbarIconButton, HoverFillsOnlyAnEnabledButtonAndPressingFillsMore)
 {
-    ToolbarIconButton button(QStringLiteral("arrow.clockwise"), QStringLiteral("Refresh (⌘R)"));
+    ToolbarIconButton button(QStringLiteral("arrow.clockwise"), QStringLiteral("Refresh (Ctrl+R)"));
     EXPECT_EQ(SymbolIcons::symbolOf(&button), QStringLiteral("arrow.clockwise"));
-    EXPECT_EQ(button.toolTip(), QStringLiteral("Refresh (⌘R)"));
+    EXPECT_EQ(button.toolTip(), QStringLiteral("Refresh (Ctrl+R)"));
     EXPECT_EQ(button.fillOpacity(), 0.0);
     enter(button);
     EXPECT_EQ(button.fillOpacity(), ToolbarIconButton::hoverFill);

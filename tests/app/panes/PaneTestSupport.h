@@ -15,12 +15,12 @@ namespace quillbarrow::testing {
 // held at that moment, launches nothing, and answers as told.
 class RecordingOpener : public DefaultApplicationOpener {
   public:
-    bool open(const QString& path) override
+    QCoro::Task<bool> open(const QString& path) override
     {
         opened.append(path);
         QFile file(path);
         contents.append(file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray());
-        return succeeds;
+        co_return succeeds;
     }
     QStringList opened;
     QList<QByteArray> contents;

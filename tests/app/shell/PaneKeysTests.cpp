@@ -33,7 +33,7 @@ const QList<KeyCase> commandKeys = {
     {Qt::Key_V, Qt::ControlModifier, Command::paste},
     {Qt::Key_A, Qt::ControlModifier, Command::selectAll},
     {Qt::Key_Return, Qt::NoModifier, Command::openSelection},
-    {Qt::Key_Backspace, Qt::NoModifier, Command::deleteSelection},
+    {Qt::Key_Delete, Qt::NoModifier, Command::deleteSelection},
     {Qt::Key_Up, Qt::ControlModifier, Command::parentFolder},
 };
 
@@ -103,23 +103,27 @@ struct KeyedWindow {
 
 } // namespace
 
-TEST(PaneKeyCommand, MapsCtrlForCommandAndBothDeleteKeys)
+TEST(PaneKeyCommand, MapsTheLinuxKeysOfEachCommand)
 {
     const KeyCase cases[] = {
         {Qt::Key_C, Qt::ControlModifier, Command::copy},
         {Qt::Key_V, Qt::ControlModifier, Command::paste},
         {Qt::Key_A, Qt::ControlModifier | Qt::ShiftModifier, Command::selectAll},
         {Qt::Key_Up, Qt::ControlModifier, Command::parentFolder},
+        {Qt::Key_Up, Qt::AltModifier, Command::parentFolder},
+        {Qt::Key_Backspace, Qt::NoModifier, Command::parentFolder},
         {Qt::Key_R, Qt::ControlModifier, Command::refresh},
-        {Qt::Key_Backspace, Qt::NoModifier, Command::deleteSelection},
+        {Qt::Key_F5, Qt::NoModifier, Command::refresh},
         {Qt::Key_Delete, Qt::NoModifier, Command::deleteSelection},
-        {Qt::Key_Backspace, Qt::ControlModifier, Command::deleteSelection},
+        {Qt::Key_Delete, Qt::ControlModifier, Command::deleteSelection},
         {Qt::Key_Return, Qt::NoModifier, Command::openSelection},
         {Qt::Key_Return, Qt::ControlModifier, Command::openSelection},
+        {Qt::Key_Enter, Qt::KeypadModifier, std::nullopt},
         {Qt::Key_C, Qt::NoModifier, std::nullopt},
         {Qt::Key_Up, Qt::NoModifier, std::nullopt},
+        {Qt::Key_Down, Qt::AltModifier, std::nullopt},
         {Qt::Key_X, Qt::ControlModifier, std::nullopt},
-        {Qt::Key_Enter, Qt::KeypadModifier, std::nullopt},
+        {Qt::Key_Tab, Qt::NoModifier, std::nullopt},
     };
     for (const KeyCase& each : cases) {
         EXPECT_EQ(paneKeyCommand(each.key, each.modifiers), each.command)
@@ -149,11 +153,11 @@ TEST(PaneKeyMonitor, PressesThePaneLeavesOrDoesNotKnowReachTheTable)
 {
     ShellFixture fixture;
     KeyedWindow keyed(*fixture.app);
-    keyed.mac.takes = false; // e.g. Backspace with nothing selected
-    keyed.press({{Qt::Key_Backspace, Qt::NoModifier, std::nullopt}, {Qt::Key_C, Qt::NoModifier, std::nullopt},
+    keyed.mac.takes = false; // e.g. Delete with nothing selected
+    keyed.press({{Qt::Key_Delete, Qt::NoModifier, std::nullopt}, {Qt::Key_C, Qt::NoModifier, std::nullopt},
                  {Qt::Key_Down, Qt::NoModifier, std::nullopt}});
     EXPECT_EQ(keyed.mac.commands, QList<Command>{Command::deleteSelection});
-    EXPECT_EQ(keyed.table->keys, (QList<int>{Qt::Key_Backspace, Qt::Key_C, Qt::Key_Down}));
+    EXPECT_EQ(keyed.table->keys, (QList<int>{Qt::Key_Delete, Qt::Key_C, Qt::Key_Down}));
 }
 
 TEST(PaneKeyMonitor, ASheetOfTheWindowTakesEveryPress)

@@ -9,9 +9,9 @@
 
 namespace quillbarrow::testing {
 
-ShellFixture::ShellFixture(QList<AndroidDevice> servedDevices)
+ShellFixture::ShellFixture(QList<AndroidDevice> servedDevices, std::optional<StorageID> sharedStorage)
     : defaults(std::make_shared<InMemoryUserDefaults>()), devices(std::move(servedDevices)),
-      app(std::make_unique<QuillbarrowApp>(services()))
+      sharedStorageID(std::move(sharedStorage)), app(std::make_unique<QuillbarrowApp>(services()))
 {
 }
 
@@ -22,8 +22,13 @@ QuillbarrowApp::Services ShellFixture::services() const
     QuillbarrowApp::Services services;
     services.homePath = home.path();
     services.preferences = defaults;
-    services.chooseBackend = [devices = devices] {
-        return AppEnvironment(std::make_shared<MockMTPBackend>(devices), BackendMode::mock);
+    // The backend is made inside the application; the fixture keeps a handle on it for tests
+    // that plug devices in and out.
+    services.chooseBackend = [this] {
+        auto made = sharedStorageID ? std::make_shared<MockMTPBackend>(devices, *sharedStorageID)
+                                    : std::make_shared<MockMTPBackend>(devices);
+        backend = made;
+        return AppEnvironment(made, BackendMode::mock);
     };
     services.openedFilesCacheDirectory = openedFiles.path();
     return services;

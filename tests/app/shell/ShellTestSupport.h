@@ -1,6 +1,7 @@
 #pragma once
 
 #include "domain/AndroidDevice.h"
+#include "domain/StorageID.h"
 #include "shell/QuillbarrowApp.h"
 
 #include <QTemporaryDir>
@@ -18,15 +19,17 @@ inline void PrintTo(const QString& text, std::ostream* out)
 
 namespace quillbarrow {
 class InMemoryUserDefaults;
+class MockMTPBackend;
 class MainWindow;
 } // namespace quillbarrow
 
 namespace quillbarrow::testing {
 
-// An application over the mock backend serving the given devices, with in-memory user defaults,
-// a temporary home and a temporary opened-files folder.
+// An application over the mock backend serving the given devices (each storage under
+// `sharedStorageID` when given), with in-memory user defaults, a temporary home and a temporary
+// opened-files folder.
 struct ShellFixture {
-    explicit ShellFixture(QList<AndroidDevice> devices = {});
+    explicit ShellFixture(QList<AndroidDevice> devices = {}, std::optional<StorageID> sharedStorageID = std::nullopt);
     ~ShellFixture();
 
     QuillbarrowApp::Services services() const;
@@ -35,6 +38,9 @@ struct ShellFixture {
     QTemporaryDir openedFiles;
     std::shared_ptr<InMemoryUserDefaults> defaults;
     QList<AndroidDevice> devices;
+    std::optional<StorageID> sharedStorageID;
+    // The backend the application chose, once it has chosen.
+    mutable std::shared_ptr<MockMTPBackend> backend;
     std::unique_ptr<QuillbarrowApp> app;
 };
 

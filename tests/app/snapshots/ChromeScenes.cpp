@@ -97,6 +97,33 @@ std::unique_ptr<QWidget> transferPanelInEveryStateScene()
     return panel;
 }
 
+std::unique_ptr<QWidget> newFolderSheetRefusingANameScene()
+{
+    auto sheet = std::make_unique<NewFolderSheet>(NewFolderSheet::Side::local);
+    sheet->nameField()->setText(QStringLiteral("a/b"));
+    return sheet;
+}
+
+std::unique_ptr<QWidget> transferPanelConfirmationInFullListScene()
+{
+    QList<TransferJob> jobs;
+    for (int index = 1; index <= 24; ++index) {
+        jobs.append(testing::sampleJob(QStringLiteral("IMG_%1.jpg").arg(2000 + index), TransferState::completed(),
+                                       3'000'000));
+    }
+    jobs.append(testing::sampleJob(QStringLiteral("holiday-video.mp4"),
+                                   TransferState::running(testing::sampleProgress(12'000'000, 40'000'000, 3'870))));
+    jobs.append(testing::sampleJob(QStringLiteral("IMG_2041.jpg"), TransferState::awaitingConfirmation(), 3'400'000));
+    jobs.append(testing::sampleJob(QStringLiteral("notes.txt"), TransferState::queued(), 1'200));
+    for (qsizetype index = 0; index < jobs.size(); ++index) {
+        jobs[index].sequence = index;
+    }
+    auto panel = std::make_unique<TransferPanel>(nullptr);
+    panel->setJobs(jobs);
+    panel->resize(820, TransferPanel::defaultHeight);
+    return panel;
+}
+
 QList<ChromeScene> chromeScenes()
 {
     return {
@@ -104,11 +131,13 @@ QList<ChromeScene> chromeScenes()
         {QStringLiteral("banner-with-conflicting-apps"), bannerWithConflictingAppsScene},
         {QStringLiteral("conflict-sheet"), conflictSheetScene},
         {QStringLiteral("new-folder-sheet"), newFolderSheetScene},
+        {QStringLiteral("new-folder-sheet-refusing-a-name"), newFolderSheetRefusingANameScene},
         {QStringLiteral("rename-sheet"), renameSheetScene},
         {QStringLiteral("local-delete-confirmation"), localDeleteConfirmationScene},
         {QStringLiteral("android-delete-confirmation"), androidDeleteConfirmationScene},
         {QStringLiteral("service-restart-alert"), serviceRestartAlertScene},
         {QStringLiteral("transfer-panel-every-state"), transferPanelInEveryStateScene},
+        {QStringLiteral("transfer-panel-confirmation-in-a-full-list"), transferPanelConfirmationInFullListScene},
         {QStringLiteral("android-storage-opening-and-breadcrumb"), androidNavigationScene},
     };
 }

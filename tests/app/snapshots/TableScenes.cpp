@@ -82,8 +82,8 @@ QWidget* headerRow(QWidget* parent)
     title->setFont(Fonts::headline());
     layout->addWidget(title);
     layout->addStretch(1);
-    layout->addWidget(new ToolbarIconButton(QStringLiteral("chevron.up"), QStringLiteral("Parent folder (⌘↑)"), row));
-    layout->addWidget(new ToolbarIconButton(QStringLiteral("arrow.clockwise"), QStringLiteral("Refresh (⌘R)"), row));
+    layout->addWidget(new ToolbarIconButton(QStringLiteral("chevron.up"), QStringLiteral("Parent folder (Ctrl+↑)"), row));
+    layout->addWidget(new ToolbarIconButton(QStringLiteral("arrow.clockwise"), QStringLiteral("Refresh (Ctrl+R)"), row));
     layout->addWidget(new ToolbarIconButton(QStringLiteral("star"), QStringLiteral("Favorite folders"), row));
     layout->addWidget(new ToolbarIconButton(QStringLiteral("folder.badge.plus"), QStringLiteral("New folder"), row));
     auto* hidden = new ToolbarIconButton(QStringLiteral("eye.slash"), QStringLiteral("Show hidden files"), row);

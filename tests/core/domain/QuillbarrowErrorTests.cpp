@@ -61,6 +61,11 @@ std::vector<MessageCase> messageCases()
         {QuillbarrowError::transferInterrupted(), Kind::transferInterrupted,
          "The transfer was interrupted. Check the cable and keep the phone unlocked.", "transferInterrupted"},
         {QuillbarrowError::userCancelled(), Kind::userCancelled, "The operation was cancelled.", "userCancelled"},
+        {QuillbarrowError::localFileFailed("Could not save a.txt in /home/me: No space left on device"),
+         Kind::localFileFailed, "Could not save a.txt in /home/me: No space left on device",
+         "Could not save a.txt in /home/me: No space left on device"},
+        {QuillbarrowError::deviceChanged(), Kind::deviceChanged,
+         "The Android device changed since these items were chosen.", "deviceChanged"},
     };
 }
 
@@ -75,7 +80,7 @@ TEST(QuillbarrowErrorTest, EveryCaseHasItsMessagesAndWhatGivesTheDetails)
         EXPECT_EQ(QString::fromUtf8(c.error.what()), c.technicalDetails);
         kindsSeen.insert(static_cast<int>(c.kind));
     }
-    EXPECT_EQ(kindsSeen.size(), 17);
+    EXPECT_EQ(kindsSeen.size(), 19);
 }
 
 TEST(QuillbarrowErrorTest, OversizedFileMessageFormatsSizesButDetailsKeepPlainBytes)

@@ -9,6 +9,8 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <sys/stat.h>
+#include <utility>
 #include <memory>
 
 using namespace quillbarrow;
@@ -171,6 +173,32 @@ TEST(QSettingsUserDefaults, ValuesReadBackAsWrittenFromAFileOfAnEarlierRun)
     EXPECT_FALSE(store.boolValue(QStringLiteral("off")));
     EXPECT_FALSE(store.boolValue(QStringLiteral("one")));
     EXPECT_EQ(store.data(QStringLiteral("a/b")), QByteArray("slash"));
+}
+
+TEST(QSettingsUserDefaults, WritingWhatIsStoredAlreadyLeavesTheFileAsItIs)
+{
+    QTemporaryDir folder;
+    const QString path = folder.filePath(QStringLiteral("settings.ini"));
+    const QStringList favourites(1000, QStringLiteral("/home/me/folder"));
+    QSettingsUserDefaults(path).setStringList(QStringLiteral("favorites"), favourites);
+    // Rewriting the file replaces it: the same file before and after means it was not written.
+    const auto identity = [&] {
+        struct stat info {};
+        ::stat(QFile::encodeName(path).constData(), &info);
+        return std::pair(info.st_ino, info.st_mtim.tv_nsec);
+    };
+    const std::pair<std::function<void(UserDefaults&)>, bool> steps[] = {
+        {[](UserDefaults& store) { store.setBool(QStringLiteral("NSQuitAlwaysKeepsWindows"), false); }, true},
+        {[](UserDefaults& store) { store.setBool(QStringLiteral("NSQuitAlwaysKeepsWindows"), false); }, false},
+        {[&](UserDefaults& store) { store.setStringList(QStringLiteral("favorites"), favourites); }, false},
+    };
+    for (const auto& [write, rewrites] : steps) {
+        const auto was = identity();
+        QSettingsUserDefaults store(path);
+        write(store);
+        store.sync();
+        EXPECT_EQ(identity() != was, rewrites);
+    }
 }
 
 TEST(QSettingsUserDefaults, EscapingIsReversible)

@@ -121,6 +121,12 @@ TEST_F(VolumeClassificationTest, ListsWhatAPersonWouldOpenAndLeavesTheRestOut)
         {"a folder bound elsewhere", "47 22 8:1 /home/me/projects /srv/projects rw - ext4 /dev/sda1 rw\n", {}},
         {"a memory file system", "48 22 0:60 / /mnt/scratch rw - tmpfs tmpfs rw\n", {}},
         {"a FUSE file system of the desktop", "49 29 0:61 / /run/user/1000/gvfs rw - fuse.gvfsd-fuse gvfsd-fuse rw\n", {}},
+        {"a folder whose path merely begins like /dev", "60 22 0:70 / /devdata rw - nfs4 nas.local:/dev rw\n",
+         {VolumeChoice{QStringLiteral("/devdata"), QStringLiteral("devdata"), false, false}}},
+        {"a folder whose path merely begins like /run", "61 22 8:17 / /runner rw - vfat /dev/sdb1 rw\n",
+         {VolumeChoice{QStringLiteral("/runner"), QStringLiteral("USB STICK"), true, true}}},
+        {"a folder whose path merely begins like /var/lib", "62 22 0:71 / /var/library rw - cifs //s/lib rw\n",
+         {VolumeChoice{QStringLiteral("/var/library"), QStringLiteral("library"), false, false}}},
     };
     for (const Case& row : cases) {
         SCOPED_TRACE(row.name);

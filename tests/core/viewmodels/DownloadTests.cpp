@@ -2,10 +2,15 @@
 #include "transport/MockDeviceSession.h"
 #include "transport/MockMTPBackend.h"
 #include "viewmodels/DownloadStaging.h"
+#include "viewmodels/LocalFileOperations.h"
 
 #include <QFile>
 #include <QRegularExpression>
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace quillbarrow;
 using namespace quillbarrow::testing;
@@ -111,6 +116,88 @@ TEST_F(DownloadTest, CancellingARunningDownloadLeavesNoFileBehind)
     EXPECT_TRUE(entriesOf(dest()).isEmpty()) << entriesOf(dest()).join(", ").toStdString();
     EXPECT_TRUE(log.lines().contains("cancelled download clip.mp4"));
     EXPECT_FALSE(coordinator->lastError().has_value());
+}
+
+TEST_F(DownloadTest, StagingFilesLeftByKilledDownloadsGoWithTheNextDownloadAndHeldOnesStay)
+{
+    const QString stale = ".quillbarrow-0b1c2d3e-4f50-4a6b-8c7d-9e0f1a2b3c4d.partial";
+    const QString held = ".quillbarrow-1c2d3e4f-5061-4b7c-9d8e-0f1a2b3c4d5e.partial";
+    writeFile(dest(stale), "a download killed with its process");
+    writeFile(dest(held), "a download of another process, running");
+    writeFile(dest(".quillbarrow-notes.partial"), "the user's own file");
+    QDir().mkpath(dest(".quillbarrow-2d3e4f50-6172-4c8d-8e9f-1a2b3c4d5e6f.partial"));
+    // Another process's running download holds its file.
+    const DownloadStaging::Hold running(::open(QFile::encodeName(dest(held)).constData(), O_RDONLY | O_CLOEXEC));
+    ASSERT_EQ(::flock(running.descriptor(), LOCK_EX | LOCK_NB), 0);
+    useDevice({deviceFile("a", "a.txt", 7)});
+    OneShot<bool> release;
+    session->script({.operation = Operation::downloadFile, .subject = "a", .hold = release});
+    clipboard.copyDevice({deviceFile("a", "a.txt", 7)}, testStorage());
+
+    auto paste = coordinator->pasteIntoLocal(QUrl::fromLocalFile(dest()), session);
+    ASSERT_TRUE(processEventsUntil([&] { return session->calls().contains("download a"); }));
+    const QStringList whileRunning = entriesOf(dest());
+    // Another sweep while this download runs (another batch's) must leave its file too.
+    DownloadStaging::removeStale(dest());
+    EXPECT_EQ(entriesOf(dest()), whileRunning);
+    release.fulfil(true);
+    runTask(std::move(paste));
+
+    EXPECT_EQ(shownJobs(), QStringList{"a.txt: completed"});
+    EXPECT_FALSE(whileRunning.contains(stale)) << "removed before the download began";
+    QStringList left = entriesOf(dest());
+    left.sort();
+    EXPECT_EQ(left, (QStringList{".quillbarrow-1c2d3e4f-5061-4b7c-9d8e-0f1a2b3c4d5e.partial",
+                                 ".quillbarrow-2d3e4f50-6172-4c8d-8e9f-1a2b3c4d5e6f.partial",
+                                 ".quillbarrow-notes.partial", "a.txt"}));
+}
+
+TEST_F(DownloadTest, AFaultOfTheLocalDiskIsNamedWithItsCauseAndTheItemNotBlamedOnTheDevice)
+{
+    struct Case {
+        const char* name;
+        std::optional<qint64> freeBytes;
+        QuillbarrowError expected;
+    };
+    const QuillbarrowError deviceError = QuillbarrowError::unknown("Cannot write the downloaded file");
+    const Case cases[] = {
+        {"the disk is full", 0,
+         QuillbarrowError::localFileFailed("Could not save a.bin in " + path("dest") + ": No space left on device")},
+        {"the disk has less room than the rest of the file", 100,
+         QuillbarrowError::localFileFailed("Could not save a.bin in " + path("dest") + ": No space left on device")},
+        {"the disk has room: the device's own error", qint64(1) << 40, deviceError},
+    };
+    for (const Case& row : cases) {
+        SCOPED_TRACE(row.name);
+        LocalFileOperations::setAvailableBytesHookForTesting([&](const QString&) { return row.freeBytes; });
+        useDevice({deviceFile("a", "a.bin", 4096)});
+        session->script({.operation = Operation::downloadFile, .subject = "a", .partialBytes = QByteArray(1000, 'p'),
+                         .error = deviceError});
+        pasteToLocal({deviceFile("a", "a.bin", 4096)}, dest());
+        LocalFileOperations::setAvailableBytesHookForTesting({});
+        EXPECT_EQ(queue->job(jobNamed("a.bin"))->state.error(), row.expected);
+        EXPECT_EQ(coordinator->lastError(), row.expected);
+        EXPECT_TRUE(entriesOf(dest()).isEmpty());
+        queue->remove(jobNamed("a.bin"));
+    }
+}
+
+TEST_F(DownloadTest, AFolderThatTakesNoFileFailsTheDownloadNamingItBeforeTheDeviceIsAsked)
+{
+    ASSERT_EQ(::chmod(QFile::encodeName(dest()).constData(), 0555), 0);
+    if (::access(QFile::encodeName(dest()).constData(), W_OK) == 0) {
+        ::chmod(QFile::encodeName(dest()).constData(), 0755);
+        GTEST_SKIP() << "this user writes anywhere (root): run the suite as an unprivileged user for this case";
+    }
+    useDevice({deviceFile("a", "a.txt", 3)});
+    pasteToLocal({deviceFile("a", "a.txt", 3)}, dest());
+    ::chmod(QFile::encodeName(dest()).constData(), 0755);
+
+    const QuillbarrowError expected =
+        QuillbarrowError::localFileFailed("Could not save a.txt in " + dest() + ": Permission denied");
+    EXPECT_EQ(coordinator->lastError(), expected);
+    EXPECT_EQ(coordinator->lastError()->userMessage(), "Could not save a.txt in " + dest() + ": Permission denied");
+    EXPECT_FALSE(session->calls().contains("download a"));
 }
 
 TEST_F(DownloadTest, ReplaceKeepsTheOldItemUntilTheNewFileIsCompleteAndAFailureLeavesNoPartialFile)

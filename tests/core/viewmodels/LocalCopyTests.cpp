@@ -207,6 +207,32 @@ TEST_F(LocalCopyTest, KeepBothNumbersTheCopyPastNamesOnDiskAndInTheBatch)
     EXPECT_EQ(shownJobs(), (QStringList{"photo 3.jpg: completed", "photo 4.jpg: completed"}));
 }
 
+TEST_F(LocalCopyTest, KeepBothShortensTheStemOfALongNameByBytesWithoutSplittingALetter)
+{
+    const QString wide(QChar(u'\u0436')); // two bytes in UTF-8
+    struct Case {
+        QString name;
+        QString kept;
+    };
+    const Case cases[] = {
+        {QString(251, u'a') + ".txt", QString(249, u'a') + " 2.txt"},
+        {QString(254, u'b'), QString(253, u'b') + " 2"},
+        {wide.repeated(127) + "c", wide.repeated(126) + " 2"},
+        {wide.repeated(125) + "d.txt", wide.repeated(124) + " 2.txt"},
+        {"e." + QString(253, u'x'), "e." + QString(251, u'x') + " 2"},
+    };
+    for (const Case& row : cases) {
+        SCOPED_TRACE(row.name.toStdString());
+        writeFile(path("mac/" + row.name), "new");
+        writeFile(dest(row.name), "old");
+        paste({"mac/" + row.name}, {answer(Resolution::keepBoth)});
+        EXPECT_EQ(readFile(dest(row.kept)), "new");
+        EXPECT_EQ(readFile(dest(row.name)), "old");
+        EXPECT_LE(row.kept.toUtf8().size(), 255);
+    }
+    EXPECT_EQ(fixture.coordinator.lastError(), std::nullopt);
+}
+
 TEST(LocalFileOperations, KeepBothNamesPutTheNumberBeforeTheExtension)
 {
     QTemporaryDir temp;
@@ -408,6 +434,90 @@ TEST_F(LocalCopyTest, AJobCancelledBeforeItsTurnIsSkipped)
     EXPECT_FALSE(QFile::exists(dest("b.txt")));
 }
 
+TEST_F(LocalCopyTest, ACancelClickedWhileAPasteRunsStopsTheItemsNotYetCopied)
+{
+    writeFile(path("mac/a.txt"), "a");
+    writeFile(path("mac/Folder/inner.txt"), "inner");
+    writeFile(path("mac/c.txt"), "c");
+    fixture.coordinator.setPlanningSlice(std::chrono::nanoseconds(0));
+    // The click arrives as an event once the first item is done.
+    bool clicked = false;
+    QObject observer;
+    QObject::connect(&fixture.coordinator, &TransferCoordinator::transferJobsChanged, &observer, [&] {
+        if (!clicked && shownJobs().contains("a.txt: completed")) {
+            clicked = true;
+            QMetaObject::invokeMethod(
+                &observer, [&] { fixture.coordinator.cancelAllTransfers(); }, Qt::QueuedConnection);
+        }
+    });
+    paste({"mac/a.txt", "mac/Folder", "mac/c.txt"});
+    EXPECT_EQ(shownJobs(), (QStringList{"a.txt: completed", "Folder: cancelled", "c.txt: cancelled"}));
+    EXPECT_EQ(entriesOf(dest()), QStringList{"a.txt"});
+}
+
+TEST_F(LocalCopyTest, CancelAllWhileAPasteQueuesItsJobsCancelsTheItemsNotYetQueuedToo)
+{
+    writeFile(path("mac/a.txt"), "a");
+    writeFile(path("mac/b.txt"), "b");
+    writeFile(path("mac/c.txt"), "c");
+    fixture.coordinator.setPlanningSlice(std::chrono::nanoseconds(0));
+    bool clicked = false;
+    QObject observer;
+    QObject::connect(&fixture.coordinator, &TransferCoordinator::transferJobsChanged, &observer, [&] {
+        if (!clicked && !fixture.coordinator.transferJobs().isEmpty()) {
+            clicked = true;
+            QMetaObject::invokeMethod(
+                &observer, [&] { fixture.coordinator.cancelAllTransfers(); }, Qt::QueuedConnection);
+        }
+    });
+    paste({"mac/a.txt", "mac/b.txt", "mac/c.txt"});
+    EXPECT_TRUE(clicked);
+    const QStringList shown = shownJobs();
+    EXPECT_LT(shown.size(), 3) << "the cancel came while the paste was queueing its jobs";
+    for (const QString& job : shown) {
+        EXPECT_TRUE(job.endsWith(": cancelled")) << job.toStdString();
+    }
+    EXPECT_TRUE(entriesOf(dest()).isEmpty());
+}
+
+TEST(LocalFileOperations, ACopyToldToStopLeavesNothingBehindAndOneLetGoOnCountsEveryByte)
+{
+    struct Case {
+        const char* name;
+        // The number of entries after which the copy is told to stop; -1 never.
+        int stopAfter;
+        bool arrives;
+    };
+    const Case cases[] = {
+        {"never stopped", -1, true},
+        {"stopped after the first entry", 1, false},
+        {"stopped at the last entry", 4, false},
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.name);
+        QTemporaryDir temp;
+        writeFile(temp.filePath("src/a.txt"), "12345");
+        writeFile(temp.filePath("src/sub/b.txt"), "123");
+        QDir().mkpath(temp.filePath("dest"));
+        int entries = 0;
+        QList<qint64> reported;
+        const std::optional<QString> failure = LocalFileOperations::copyItem(
+            temp.filePath("src"), temp.filePath("dest/src"), false, [&](qint64 bytes) {
+                reported.append(bytes);
+                return ++entries != test.stopAfter;
+            });
+        EXPECT_EQ(!failure.has_value(), test.arrives);
+        EXPECT_EQ(QFileInfo::exists(temp.filePath("dest/src")), test.arrives);
+        EXPECT_EQ(QDir(temp.filePath("dest")).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+                  test.arrives ? QStringList{"src"} : QStringList{});
+        if (test.arrives) {
+            // Two files, a folder inside and the folder itself; the count ends at all the bytes.
+            EXPECT_EQ(reported.size(), 4);
+            EXPECT_EQ(reported.last(), 8);
+        }
+    }
+}
+
 TEST_F(LocalCopyTest, BadDestinationsAndSourcesGetClearErrors)
 {
     writeFile(path("mac/a.txt"), "a");
@@ -455,6 +565,20 @@ TEST_F(LocalCopyTest, PastesWithNothingToCopy)
     EXPECT_TRUE(entriesOf(dest()).isEmpty());
     release.fulfil(true);
     runTask(std::move(holder));
+}
+
+TEST_F(LocalCopyTest, AFolderThatTakesNoCopyIsNamedWithTheCauseNotAsTheDevicesFault)
+{
+    writeFile(path("mac/a.txt"), "a");
+    setMode(dest(), 0555);
+    if (::access(QFile::encodeName(dest()).constData(), W_OK) == 0) {
+        makeWritable(m_temp.path());
+        GTEST_SKIP() << "this user writes anywhere (root): run the suite as an unprivileged user for this case";
+    }
+    paste({"mac/a.txt"});
+    makeWritable(m_temp.path());
+    EXPECT_EQ(fixture.coordinator.lastError(), QuillbarrowError::localFileFailed("Could not copy a.txt: Permission denied"));
+    EXPECT_EQ(shownJobs(), QStringList{"a.txt: failed"});
 }
 
 TEST_F(LocalCopyTest, ReadOnlyFoldersAreCopiedAndReplacedByTheirOwner)

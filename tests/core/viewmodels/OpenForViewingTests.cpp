@@ -18,10 +18,10 @@ constexpr qint64 limit = TransferCoordinator::maximumOpenFileBytes;
 
 class RecordingOpener : public DefaultApplicationOpener {
 public:
-    bool open(const QString& path) override
+    QCoro::Task<bool> open(const QString& path) override
     {
         opened.append(path);
-        return succeeds;
+        co_return succeeds;
     }
 
     QStringList opened;
@@ -130,33 +130,78 @@ TEST_F(OpenForViewingTest, MoreBytesThanTheLimitFailTheOpenAndLeaveNothingBehind
     EXPECT_TRUE(entriesOf(cache()).isEmpty());
 }
 
-TEST_F(OpenForViewingTest, OldCacheFoldersArePrunedAndPlainFilesKept)
+TEST_F(OpenForViewingTest, OnlyTheCachesOwnOldFoldersArePrunedAndNoLinkIsFollowed)
 {
+    const QString oldOwn = "0C6B0D4E-57A1-4B5C-9A43-2E1D0F6A7B01";
+    const QString recentOwn = "1D7C1E5F-68B2-4C6D-8B54-3F2E1A7B8C02";
+    const QString linkedOwn = "2E8D2F60-79C3-4D7E-9C65-403F2B8C9D03";
+    QDir().mkpath(cache() + "/" + oldOwn);
+    QDir().mkpath(cache() + "/" + recentOwn);
     QDir().mkpath(cache() + "/old");
-    QDir().mkpath(cache() + "/recent");
     QDir().mkpath(cache() + "/.hidden-old");
-    writeFile(cache() + "/old/file", "x");
+    QDir().mkpath(path("project/src"));
+    writeFile(cache() + "/" + oldOwn + "/file", "x");
     writeFile(cache() + "/old-file.txt", "plain");
+    writeFile(path("project/src/main.c"), "work of a week");
+    ASSERT_TRUE(QFile::link(path("project"), cache() + "/" + linkedOwn));
     // Whole seconds, as the file times are set.
     const QDateTime now = QDateTime::fromSecsSinceEpoch(QDateTime::currentSecsSinceEpoch(), Qt::UTC);
-    setModified(cache() + "/old", now.addSecs(-25 * 3600));
-    setModified(cache() + "/recent", now.addSecs(-23 * 3600));
-    setModified(cache() + "/.hidden-old", now.addSecs(-25 * 3600));
+    for (const QString& old : {cache() + "/" + oldOwn, cache() + "/old", cache() + "/.hidden-old", path("project")}) {
+        setModified(old, now.addSecs(-25 * 3600));
+    }
+    setModified(cache() + "/" + recentOwn, now.addSecs(-23 * 3600));
     setModified(cache() + "/old-file.txt", now.addSecs(-90 * 24 * 3600));
     useDevice({deviceFile("a", "a.txt", 1)});
 
-    ASSERT_TRUE(open(deviceFile("a", "a.txt", 1)).has_value());
+    const std::optional<QString> opened = open(deviceFile("a", "a.txt", 1));
+    ASSERT_TRUE(opened.has_value());
 
-    const QStringList left = entriesOf(cache()).filter(QRegularExpression("^(?![0-9A-F]{8}-)"));
-    EXPECT_EQ(left, (QStringList{".hidden-old", "old-file.txt", "recent"}));
+    QStringList left = entriesOf(cache());
+    left.removeAll(QFileInfo(*opened).dir().dirName());
+    EXPECT_EQ(left, (QStringList{".hidden-old", recentOwn, linkedOwn, "old", "old-file.txt"}));
+    EXPECT_EQ(readFile(path("project/src/main.c")), "work of a week");
 
     // The cut-off is exclusive: a folder exactly a day old stays.
-    QDir().mkpath(cache() + "/day");
-    setModified(cache() + "/day", now.addSecs(-OpenedFilesCache::maximumAgeSeconds));
+    QDir().mkpath(cache() + "/" + oldOwn);
+    setModified(cache() + "/" + oldOwn, now.addSecs(-OpenedFilesCache::maximumAgeSeconds));
     OpenedFilesCache(cache()).prune(now);
-    EXPECT_TRUE(QFileInfo::exists(cache() + "/day"));
+    EXPECT_TRUE(QFileInfo::exists(cache() + "/" + oldOwn));
     OpenedFilesCache(cache()).prune(now.addSecs(1));
-    EXPECT_FALSE(QFileInfo::exists(cache() + "/day"));
+    EXPECT_FALSE(QFileInfo::exists(cache() + "/" + oldOwn));
+}
+
+TEST_F(OpenForViewingTest, ALinkedCacheFolderIsRefusedByNameAndNothingIsWrittenOrDeletedThroughIt)
+{
+    struct Case {
+        const char* name;
+        QString cacheFolder;
+        QString link;
+    };
+    const Case cases[] = {
+        {"the cache folder is a link", path("linked/Opened Files"), path("linked/Opened Files")},
+        {"the folder above it is a link", path("above/Quillbarrow/Opened Files"), path("above/Quillbarrow")},
+    };
+    const QString old = "0C6B0D4E-57A1-4B5C-9A43-2E1D0F6A7B01";
+    for (const Case& row : cases) {
+        SCOPED_TRACE(row.name);
+        QDir(path("victim")).removeRecursively();
+        QDir().mkpath(path("victim/" + old));
+        writeFile(path("victim/" + old + "/keep.txt"), "mine");
+        setModified(path("victim/" + old), QDateTime::currentDateTimeUtc().addSecs(-30 * 24 * 3600));
+        QDir().mkpath(QFileInfo(row.link).path());
+        ASSERT_TRUE(QFile::link(path("victim"), row.link));
+        auto linked = std::make_unique<CoordinatorHarness>(&clipboard, queue, row.cacheFolder);
+        useDevice({deviceFile("a", "a.txt", 1)});
+
+        EXPECT_FALSE(runTask(linked->downloadFileForOpening(deviceFile("a", "a.txt", 1), session)).has_value());
+        EXPECT_EQ(linked->lastError(),
+                  QuillbarrowError::fileOpenFailed(
+                      "a.txt", "Quillbarrow could not prepare its temporary cache. The cache folder " + row.link +
+                                   " is a link, and nothing is written through it."));
+        OpenedFilesCache(row.cacheFolder).prune(QDateTime::currentDateTimeUtc());
+        EXPECT_EQ(readFile(path("victim/" + old + "/keep.txt")), "mine");
+        EXPECT_EQ(entriesOf(path("victim")), QStringList{old});
+    }
 }
 
 TEST_F(OpenForViewingTest, ASecondOpenOfTheSameFileIsSilentAndACancelledWaitingOpenLeavesNoFolder)

@@ -1,8 +1,12 @@
 #include "DeviceTransferFixture.h"
 
+#include <QDir>
 #include <QFile>
 #include <QRegularExpression>
 #include <gtest/gtest.h>
+#include <algorithm>
+#include <fcntl.h>
+#include <filesystem>
 #include <functional>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -409,6 +413,64 @@ TEST_F(UploadSafetyTest, AnUnreadableFileFailsWithTheSystemsReasonAndItsReplaceK
     EXPECT_EQ(outcomeOf("a.txt"), "failed: Could not read " + path("src/a.txt") + ": Permission denied");
     EXPECT_EQ(sizesNamed("a.txt"), QList<qint64>{3});
     EXPECT_TRUE(session->calls().filter(QRegularExpression("^(upload|delete)")).isEmpty());
+}
+
+} // namespace
+
+namespace {
+
+// Writes a file at the real bytes `name` in `folder`.
+bool writeRawName(const QString& folder, const QByteArray& name, const QByteArray& contents)
+{
+    const int fd = ::open((QFile::encodeName(folder) + '/' + name).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    const bool written = fd >= 0 && ::write(fd, contents.constData(), contents.size()) == contents.size();
+    return ::close(fd) == 0 && written;
+}
+
+TEST_F(UploadSafetyTest, NamesThatDifferOnlyInAByteThatIsNotUTF8AndInUFFFDAreBothSentWithTheirOwnBytes)
+{
+    QDir().mkpath(path("src"));
+    ASSERT_TRUE(writeRawName(path("src"), "a\xff.txt", "an invalid byte"));
+    ASSERT_TRUE(writeRawName(path("src"), "a\xef\xbf\xbd.txt", "the replacement character"));
+    const QString shown = QString::fromUtf8("a\xef\xbf\xbd.txt");
+
+    pasteToDevice({"src"}, std::nullopt, {answer(Resolution::keepBoth)});
+
+    EXPECT_EQ(shownJobs(), (QStringList{shown + ": completed", shown + ": completed"}));
+    const std::optional<RemoteItem> folder = deviceChild(std::nullopt, "src");
+    ASSERT_TRUE(folder.has_value());
+    QList<qint64> sizes;
+    QStringList names;
+    for (const RemoteItem& item : session->children(folder->id, testStorage())) {
+        names.append(item.name);
+        sizes.append(item.size.value_or(-1));
+    }
+    names.sort();
+    std::sort(sizes.begin(), sizes.end());
+    EXPECT_EQ(names, (QStringList{QString::fromUtf8("a\xef\xbf\xbd 2.txt"), shown}))
+        << "the device name of the byte carries U+FFFD";
+    EXPECT_EQ(sizes, (QList<qint64>{15, 25})) << "each file sent from its own bytes";
+    std::error_code ignored; // Qt cannot name what does not decode
+    std::filesystem::remove_all(QFile::encodeName(path("src")).toStdString(), ignored);
+}
+
+TEST_F(UploadSafetyTest, AnUnreadableFolderInATreeGetsAFailedJobNamingItAndTheRestIsSent)
+{
+    writeFile(path("tree/readable.txt"), "yes");
+    writeFile(path("tree/locked/secret.txt"), "no");
+    ASSERT_EQ(::chmod(QFile::encodeName(path("tree/locked")).constData(), 0), 0);
+    if (::access(QFile::encodeName(path("tree/locked")).constData(), R_OK) == 0) {
+        ::chmod(QFile::encodeName(path("tree/locked")).constData(), 0755);
+        GTEST_SKIP() << "this user reads any folder (root): run the suite as an unprivileged user for this case";
+    }
+
+    pasteToDevice({"tree"}, std::nullopt);
+    ::chmod(QFile::encodeName(path("tree/locked")).constData(), 0755);
+
+    EXPECT_EQ(outcomeOf("readable.txt"), "completed");
+    EXPECT_EQ(outcomeOf("locked"), "failed: Could not read " + path("tree/locked") + ": Permission denied");
+    EXPECT_EQ(coordinator->lastError(),
+              QuillbarrowError::sessionFailed("Could not read " + path("tree/locked") + ": Permission denied"));
 }
 
 } // namespace

@@ -326,3 +326,28 @@ TEST_F(UploadTest, CancelAllWhileAPasteMakesItsJobsCancelsTheLaterJobsToo)
     EXPECT_EQ(shownJobs(), (QStringList{"1.txt: cancelled", "2.txt: cancelled", "3.txt: cancelled"}));
     EXPECT_TRUE(session->calls().filter("upload").isEmpty());
 }
+
+TEST_F(UploadTest, ACancelClickedAfterTheFirstFileArrivedStopsTheFilesNotYetSentEvenWhenTheDeviceAnswersAtOnce)
+{
+    coordinator->setPlanningSlice(std::chrono::nanoseconds(0));
+    QList<QUrl> sources;
+    for (const QString name : {"1.txt", "2.txt", "3.txt"}) {
+        writeFile(path("src/" + name), "x");
+        sources.append(QUrl::fromLocalFile(path("src/" + name)));
+    }
+    clipboard.copyLocal(sources);
+    // The click arrives as an event once the first file is done; the session never makes the
+    // paste wait, so only the paste itself can let the click in before the other files go.
+    bool clicked = false;
+    QObject::connect(coordinator.get(), &TransferCoordinator::transferJobsChanged, coordinator.get(), [&] {
+        if (!clicked && shownJobs().contains("1.txt: completed")) {
+            clicked = true;
+            QMetaObject::invokeMethod(coordinator.get(), [&] { coordinator->cancelAllTransfers(); },
+                                      Qt::QueuedConnection);
+        }
+    });
+    runTask(coordinator->pasteIntoDevice(std::nullopt, testStorage(), session));
+
+    EXPECT_EQ(shownJobs(), (QStringList{"1.txt: completed", "2.txt: cancelled", "3.txt: cancelled"}));
+    EXPECT_EQ(deviceNames(), QStringList{"1.txt"});
+}

@@ -202,6 +202,13 @@ void WindowGuestTest::awaitUnplugged()
         << answer.toStdString();
 }
 
+void WindowGuestTest::plugInAgain()
+{
+    plugBackIn();
+    m_unplugAsked = false;
+    m_unplugAnswered = false;
+}
+
 void WindowGuestTest::plugBackIn()
 {
     QString answer;

@@ -98,6 +98,9 @@ class WindowGuestTest : public ::testing::Test {
     // Asks the runner to unplug the device; the answer is awaited with awaitUnplugged().
     void requestUnplug();
     void awaitUnplugged();
+    // Plugs the unplugged device in again and waits until it is listed (the window then finds it
+    // by itself).
+    void plugInAgain();
 
     const E2EResponder& m_responder;
     QTemporaryDir m_home;

@@ -16,6 +16,8 @@
 #include "panes/PaneHeader.h"
 #include "panes/blocks/ToolbarIconButton.h"
 #include "shell/MainWindow.h"
+#include "shell/WindowSheets.h"
+#include "shell/WindowState.h"
 #include "shell/ShellTestSupport.h"
 #include "table/LocalItemTable.h"
 #include "table/RemoteItemTable.h"
@@ -24,6 +26,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
@@ -212,6 +215,55 @@ TEST_F(WindowGuest, UnpluggingDuringACopyShowsTheBannerAndTheFailedRow)
     ErrorBannerView* banner = window().errorBanner();
     EXPECT_TRUE(banner->isVisible());
     EXPECT_EQ(banner->findChild<QLabel*>(QStringLiteral("bannerMessage"))->text(), interrupted);
+}
+
+TEST_F(WindowGuest, ADeleteConfirmationDoesNotOutliveAnUnplugAndTheFolderStays)
+{
+    const QString folder = servedFolderName();
+    const QString file = servedPath(folder + QLatin1Char('/') + servedFileName());
+    ASSERT_NE(awaitConnectedDeviceRow(), nullptr);
+    // An earlier test may have left the device's last folder inside the served one.
+    DeviceBrowserViewModel& browser = m_app->deviceBrowser();
+    if (browser.breadcrumb().size() > 1) {
+        testing::runTask(browser.navigate(browser.breadcrumb().first()));
+    }
+    ASSERT_TRUE(awaitRow(androidPane().table(), folder));
+    clickRow(androidPane().table(), folder);
+    // The table hands a click's selection to the pane on the next turn of the event loop.
+    ASSERT_TRUE(processEventsUntil([this] { return androidPane().selection().size() == 1; }));
+    testing::pressKey(&window(), Qt::Key_Delete);
+    ASSERT_TRUE(processEventsUntil([this] { return window().sheets()->androidDeleteConfirmation() != nullptr; }))
+        << "Delete opened no confirmation";
+    const QList<RemoteItem> chosen = window().state().androidDeleteTargets();
+    ASSERT_EQ(chosen.size(), 1);
+
+    requestUnplug();
+    ASSERT_NO_FATAL_FAILURE(awaitUnplugged());
+    // The session the confirmation was opened for has ended: so has the confirmation.
+    EXPECT_TRUE(processEventsUntil([this] { return window().sheets()->androidDeleteConfirmation() == nullptr; }));
+    EXPECT_TRUE(window().state().androidDeleteTargets().isEmpty());
+    ASSERT_NO_FATAL_FAILURE(plugInAgain());
+    ASSERT_NE(awaitConnectedDeviceRow(), nullptr);
+    EXPECT_EQ(window().sheets()->androidDeleteConfirmation(), nullptr);
+
+    // Asked again for the items chosen before the unplug (as a menu opened then would), the window
+    // refuses and says why; the new session is not asked to delete anything.
+    window().state().setAndroidDeleteTargets(chosen);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(window().sheets()->androidDeleteConfirmation(), nullptr);
+    EXPECT_EQ(window().errorBanner()->findChild<QLabel*>(QStringLiteral("bannerMessage"))->text(),
+              QStringLiteral("The Android device changed since these items were chosen."));
+    testing::runTask(browser.deleteItems(chosen));
+
+    // The served folder, the device's own storage seen from the host, still holds the folder
+    // and its file whole, and the device still lists it.
+    EXPECT_EQ(QFileInfo(file).size(), servedFileSize);
+    if (browser.breadcrumb().size() > 1) {
+        testing::runTask(browser.navigate(browser.breadcrumb().first()));
+    }
+    testing::runTask(browser.refresh());
+    EXPECT_TRUE(awaitRow(androidPane().table(), folder));
+    EXPECT_EQ(QFileInfo(file).size(), servedFileSize);
 }
 
 } // namespace

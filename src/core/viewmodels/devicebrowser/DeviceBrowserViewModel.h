@@ -10,6 +10,7 @@
 #include "domain/AndroidDevice.h"
 #include "domain/FileSort.h"
 #include "domain/FolderStatistics.h"
+#include "domain/ListingSession.h"
 #include "domain/QuillbarrowError.h"
 #include "domain/RemoteItem.h"
 #include "domain/RemoteObjectID.h"
@@ -117,6 +118,16 @@ public:
 
     // The open session, lent to the transfer coordinator by the panes.
     std::shared_ptr<DeviceSession> currentSession() const { return m_session; }
+    // The session the rows are listed in now: the session epoch, the phone and the open session;
+    // none while no session is open. Every item the browser lists carries it as `listedIn`.
+    std::optional<ListingSession> currentListingSession() const;
+    // True when no item was listed in another session than the one open now (an item no browser
+    // listed counts as this session's).
+    bool belongToCurrentSession(const QList<RemoteItem>& items) const;
+    // When some item was listed in another session than the one open now, shows "The Android
+    // device changed since these items were chosen." as the banner and answers true: the caller
+    // then sends nothing to any device. Answers false, changing nothing, otherwise.
+    bool refuseItemsOfAnotherSession(const QList<RemoteItem>& items);
     // The status line of the connection phase, naming the selected device.
     QString connectionStatusMessage() const;
 
@@ -137,7 +148,8 @@ public:
 
     // ---- Folder navigation -------------------------------------------------------------------------
 
-    // Opens a folder (a file or an unknown item does nothing): its cached page, else an empty one,
+    // Opens a folder (a file or an unknown item does nothing; a folder listed in another session is
+    // refused with the banner): its cached page, else an empty one,
     // is shown at once with its crumb, then the device is asked for its contents. While transfers
     // are active a cached folder is shown as it was and listed again once they are over. A newer
     // navigation, storage switch or device change supersedes it: its page is then not shown and
@@ -166,21 +178,27 @@ public:
                                           std::optional<qint64> destinationFreeBytes) const;
     // Measures the given folders one after another, each by walking its whole tree; files and
     // folders measured or being measured are skipped. A failure shows as the banner and the next
-    // folder is measured.
+    // folder is measured. Folders listed in another session are refused with the banner.
     QCoro::Task<> calculateFolderSizes(QList<RemoteItem> items);
-    // The same with failures only logged (the pane's selection changes).
+    // The same with failures only logged (the pane's selection changes); folders listed in another
+    // session are not measured.
     QCoro::Task<> precalculateFolderSizes(QList<RemoteItem> items);
 
     // ---- Device file operations ---------------------------------------------------------------------
 
-    // Creates a folder with this name in the folder shown, then lists that folder again. A name
+    // Creates a folder with this name in the folder shown, then lists that folder again (without a
+    // limit while transfers are active). When the session changes meanwhile, nothing more is shown
+    // for the new one. A name
     // that cannot name one item (empty after trimming, ".", "..", or holding "/" or NUL) is refused
     // with a banner before the device is asked; any other name goes to the device as given.
     QCoro::Task<> createFolder(QString name);
     // Deletes the items in order. The first failure stops there with the banner, and nothing is
-    // listed again; when every item went, the folder shown is listed again.
+    // listed again; when every item went, the folder shown is listed again. Items listed in another
+    // session are refused with the banner before anything is deleted; when the session changes
+    // while the items go, nothing is shown for the new one.
     QCoro::Task<> deleteItems(QList<RemoteItem> items);
-    // Renames the item, the new name checked as for a new folder, then lists the folder shown again.
+    // Renames the item, the new name checked as for a new folder, then lists the folder shown again;
+    // refused and left unchanged as deleteItems() does.
     QCoro::Task<> renameItem(RemoteItem item, QString newName);
 
     // ---- Conflict recovery and reconnect ------------------------------------------------------------
@@ -205,7 +223,9 @@ public:
     // shown is listed again once, in the device operation frame. Nothing without a folder shown.
     QCoro::Task<> uploadFiles(QList<QUrl> urls);
     // Downloads one device file into the local folder as one job (a folder or an unknown item does
-    // nothing). The local name is made safe from the device's: it never lands outside the folder.
+    // nothing; a file listed in another session is refused with the banner). The local name is
+    // made safe from the device's: a name that would land outside the folder fails the job as a
+    // transfer failure.
     QCoro::Task<> downloadFile(RemoteItem item, QUrl folder);
     // Publishes only the unfinished jobs; the finished ones stay in the queue.
     void clearCompletedTransfers();
@@ -246,7 +266,8 @@ public:
     bool refuseUnusableName(const QString& name, const QString& action);
     // In the device operation frame on the open session: the change (when there is one), then the
     // folder shown listed again; a failure of either is the banner.
-    // With `keepBanner`, the banner shown stays unless the listing itself fails.
+    // With `keepBanner`, the banner shown stays unless the listing itself fails. When the session
+    // changes during the change, the operation ends there: no listing and no banner for the new one.
     QCoro::Task<> relistInFrame(std::function<QCoro::Task<>(std::shared_ptr<DeviceSession>)> change,
                                 std::stop_token stop, bool keepBanner = false);
     static QCoro::Task<> deleteInOrder(std::shared_ptr<DeviceSession> session, QList<RemoteItem> items);
@@ -488,6 +509,9 @@ private:
                                           RemotePath path, ListingLimit limit, std::stop_token stop);
     QCoro::Task<DirectoryPage> listWithin(std::function<QCoro::Task<DirectoryPage>()> call, ListingLimit limit,
                                           std::stop_token stop);
+    // Where a listing made with `session` comes from; a session that is not the open one gets an
+    // epoch that is never current.
+    ListingSession listingSessionOf(const std::shared_ptr<DeviceSession>& session) const;
     // Stopped when the view model goes away: what waits on a device call then ends at once.
     std::stop_token lifetime() const { return m_lifetime.get_token(); }
 

@@ -4,6 +4,8 @@
 
 #include <QPointer>
 
+#include <algorithm>
+
 namespace quillbarrow {
 
 namespace {
@@ -65,6 +67,32 @@ QCoro::Task<> DeviceBrowserViewModel::lookUpConflicts()
     const QString detail = m_errorBanner->detail + QStringLiteral(" Possible conflicting apps or services: ") +
                            ErrorBanner::conflictDisplayNames(found).join(QStringLiteral(", ")) + u'.';
     setErrorBanner(ErrorBanner(m_errorBanner->message, detail, found));
+}
+
+std::optional<ListingSession> DeviceBrowserViewModel::currentListingSession() const
+{
+    if (!m_session) {
+        return std::nullopt;
+    }
+    return ListingSession(m_sessionEpoch, m_session->device().id, m_session);
+}
+
+bool DeviceBrowserViewModel::belongToCurrentSession(const QList<RemoteItem>& items) const
+{
+    const std::optional<ListingSession> current = currentListingSession();
+    return std::all_of(items.cbegin(), items.cend(), [&current](const RemoteItem& item) {
+        return !item.listedIn || (current && *item.listedIn == *current);
+    });
+}
+
+bool DeviceBrowserViewModel::refuseItemsOfAnotherSession(const QList<RemoteItem>& items)
+{
+    if (belongToCurrentSession(items)) {
+        return false;
+    }
+    // Their ids may name other objects in this session: nothing of them goes to the device.
+    present(QuillbarrowError::deviceChanged());
+    return true;
 }
 
 } // namespace quillbarrow

@@ -233,6 +233,8 @@ bool DeviceBrowserViewModel::isRetryableConnectError(const std::exception_ptr& e
         case QuillbarrowError::Kind::pathNotFound:
         case QuillbarrowError::Kind::insufficientSpace:
         case QuillbarrowError::Kind::userCancelled:
+        case QuillbarrowError::Kind::localFileFailed:
+        case QuillbarrowError::Kind::deviceChanged:
             return false;
         }
         return false;

@@ -37,18 +37,22 @@ QCoro::Task<> DeviceBrowserViewModel::createFolder(QString name)
         if (!self) {
             co_return;
         }
-        // The listing after a creation is always bounded, transfers or not.
+        // Behind a running transfer the device answers the listing only when the transfer lets it;
+        // bounded, it would report an interrupted transfer although the folder was made.
+        // Once another phone's session has replaced this one, nothing of this one is listed.
         std::optional<DirectoryPage> fresh;
-        if (shown.parentID) {
-            fresh = co_await listFolder(session, *shown.parentID, shown.path, ListingLimit::always, stop);
-        } else {
-            fresh = co_await listRoot(session, shown.storage.id, ListingLimit::always, stop);
+        if (epoch == m_sessionEpoch) {
+            QCoro::Task<DirectoryPage> listing =
+                shown.parentID
+                    ? listFolder(session, *shown.parentID, shown.path, ListingLimit::unlessTransfersActive, stop)
+                    : listRoot(session, shown.storage.id, ListingLimit::unlessTransfersActive, stop);
+            fresh = co_await std::move(listing);
         }
         if (!self) {
             co_return;
         }
         // Shown only while its folder still is: the user may have moved on meanwhile.
-        if (epoch == m_sessionEpoch && m_currentPage && m_currentPage->path == fresh->path) {
+        if (fresh && epoch == m_sessionEpoch && m_currentPage && m_currentPage->path == fresh->path) {
             setCurrentPage(std::move(fresh));
         }
     } catch (...) {
@@ -62,7 +66,7 @@ QCoro::Task<> DeviceBrowserViewModel::createFolder(QString name)
 
 QCoro::Task<> DeviceBrowserViewModel::deleteItems(QList<RemoteItem> items)
 {
-    if (!m_session) {
+    if (!m_session || refuseItemsOfAnotherSession(items)) {
         co_return;
     }
     std::function<QCoro::Task<>(std::shared_ptr<DeviceSession>)> deleteAll =
@@ -73,7 +77,7 @@ QCoro::Task<> DeviceBrowserViewModel::deleteItems(QList<RemoteItem> items)
 
 QCoro::Task<> DeviceBrowserViewModel::renameItem(RemoteItem item, QString newName)
 {
-    if (!m_session) {
+    if (!m_session || refuseItemsOfAnotherSession({item})) {
         co_return;
     }
     if (refuseUnusableName(newName, QStringLiteral("Could not rename: "))) {
@@ -93,6 +97,7 @@ QCoro::Task<> DeviceBrowserViewModel::relistInFrame(std::function<QCoro::Task<>(
     if (!session) {
         co_return;
     }
+    const quint64 epoch = m_sessionEpoch;
     beginDeviceOperation(keepBanner);
     std::exception_ptr failure;
     try {
@@ -103,7 +108,11 @@ QCoro::Task<> DeviceBrowserViewModel::relistInFrame(std::function<QCoro::Task<>(
                 co_return;
             }
         }
-        co_await refreshCurrentPageInternal(session, stop);
+        // Another phone's session has replaced this one meanwhile: its folder shown may have the
+        // same path, but this session's listing is not its listing.
+        if (epoch == m_sessionEpoch) {
+            co_await refreshCurrentPageInternal(session, stop);
+        }
         if (!self) {
             co_return;
         }
@@ -114,7 +123,8 @@ QCoro::Task<> DeviceBrowserViewModel::relistInFrame(std::function<QCoro::Task<>(
     if (!self) {
         co_return;
     }
-    endDeviceOperation(failure);
+    // A failure of a session that has gone is no news about the one open now.
+    endDeviceOperation(epoch == m_sessionEpoch ? failure : nullptr);
 }
 
 QCoro::Task<> DeviceBrowserViewModel::deleteInOrder(std::shared_ptr<DeviceSession> session, QList<RemoteItem> items)

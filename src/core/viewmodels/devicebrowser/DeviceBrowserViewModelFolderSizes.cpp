@@ -52,6 +52,16 @@ QCoro::Task<> DeviceBrowserViewModel::calculateFolderSizes(QList<RemoteItem> ite
     if (!session) {
         co_return;
     }
+    // Folders of another session would be walked by ids that name other objects here.
+    if (!belongToCurrentSession(items)) {
+        if (presentsErrors) {
+            present(QuillbarrowError::deviceChanged());
+        } else {
+            m_logger.info(QStringLiteral("automatic folder-size calculation skipped: ") +
+                          QuillbarrowError::deviceChanged().userMessage());
+        }
+        co_return;
+    }
     QPointer<DeviceBrowserViewModel> self(this);
     const quint64 epoch = m_sessionEpoch;
     QList<RemoteItem> pending;

@@ -4,6 +4,24 @@
 
 namespace quillbarrow {
 
+namespace {
+
+void stampListing(DirectoryPage& page, const ListingSession& origin)
+{
+    for (RemoteItem& item : page.items) {
+        item.listedIn = origin;
+    }
+}
+
+} // namespace
+
+ListingSession DeviceBrowserViewModel::listingSessionOf(const std::shared_ptr<DeviceSession>& session) const
+{
+    // Epochs start at 1 with the first session, so 0 is never the open session's.
+    const quint64 epoch = session == m_session ? m_sessionEpoch : 0;
+    return ListingSession(epoch, session->device().id, session);
+}
+
 QCoro::Task<std::shared_ptr<DeviceSession>> DeviceBrowserViewModel::openSessionWithinLimit(DeviceID deviceID,
                                                                                            OpenSessionOptions options,
                                                                                            std::stop_token stop)
@@ -30,20 +48,26 @@ QCoro::Task<DirectoryPage> DeviceBrowserViewModel::listRoot(std::shared_ptr<Devi
                                                             StorageID storageID, ListingLimit limit,
                                                             std::stop_token stop)
 {
+    const ListingSession origin = listingSessionOf(session);
     std::function<QCoro::Task<DirectoryPage>()> list = [session, storageID] {
         return session->rootDirectory(storageID);
     };
-    co_return co_await listWithin(std::move(list), limit, std::move(stop));
+    DirectoryPage page = co_await listWithin(std::move(list), limit, std::move(stop));
+    stampListing(page, origin);
+    co_return page;
 }
 
 QCoro::Task<DirectoryPage> DeviceBrowserViewModel::listFolder(std::shared_ptr<DeviceSession> session,
                                                               RemoteObjectID parentID, RemotePath path,
                                                               ListingLimit limit, std::stop_token stop)
 {
+    const ListingSession origin = listingSessionOf(session);
     std::function<QCoro::Task<DirectoryPage>()> list = [session, parentID, path] {
         return session->listDirectory(parentID, path);
     };
-    co_return co_await listWithin(std::move(list), limit, std::move(stop));
+    DirectoryPage page = co_await listWithin(std::move(list), limit, std::move(stop));
+    stampListing(page, origin);
+    co_return page;
 }
 
 QCoro::Task<DirectoryPage> DeviceBrowserViewModel::listWithin(std::function<QCoro::Task<DirectoryPage>()> call,

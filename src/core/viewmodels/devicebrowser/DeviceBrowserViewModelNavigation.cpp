@@ -47,7 +47,7 @@ void DeviceBrowserViewModel::beginListing()
 
 QCoro::Task<> DeviceBrowserViewModel::openFolder(RemoteItem item)
 {
-    if (item.kind != RemoteItemKind::folder || !m_session) {
+    if (item.kind != RemoteItemKind::folder || !m_session || refuseItemsOfAnotherSession({item})) {
         co_return;
     }
     // The item's own path is not used: the folder is one level below the page shown.

@@ -1,4 +1,5 @@
 #include "DeviceBrowserViewModel.h"
+#include "domain/LocalPath.h"
 
 #include "async/ResumeOnce.h"
 #include "domain/BrowserSort.h"
@@ -64,7 +65,7 @@ QCoro::Task<bool> DeviceBrowserViewModel::uploadOne(QUrl url, DirectoryPage page
 {
     QPointer<DeviceBrowserViewModel> self(this);
     const std::shared_ptr<TransferQueue> queue = m_transferQueue;
-    const QString source = url.toLocalFile();
+    const QString source = LocalPath::fromUrl(url);
     const QString name = url.fileName();
     const TransferJob job =
         enqueueStartedJob(TransferDirection::macToAndroid, name, LocalFileOperations::attributeBytes(source));
@@ -95,12 +96,12 @@ QCoro::Task<> DeviceBrowserViewModel::downloadFile(RemoteItem item, QUrl folder)
         co_return;
     }
     const std::shared_ptr<DeviceSession> session = m_session;
-    if (!session) {
+    if (!session || refuseItemsOfAnotherSession({item})) {
         co_return;
     }
     QPointer<DeviceBrowserViewModel> self(this);
     const std::shared_ptr<TransferQueue> queue = m_transferQueue;
-    const QString folderPath = folder.toLocalFile();
+    const QString folderPath = LocalPath::fromUrl(folder);
     // A device may name a file "..", "a/b" or "../x": joined as it is, that would write elsewhere.
     const QString destination =
         LocalFileOperations::childPath(folderPath, LocalNameSanitizer::localName(item.name));
@@ -114,7 +115,8 @@ QCoro::Task<> DeviceBrowserViewModel::downloadFile(RemoteItem item, QUrl folder)
             failure = std::current_exception();
         }
     } else {
-        failure = std::make_exception_ptr(QuillbarrowError::sessionFailed(
+        // The file's own fault, not the session's: no conflicting application is looked for.
+        failure = std::make_exception_ptr(QuillbarrowError::transferFailed(
             QStringLiteral("Could not save ") + item.name + QStringLiteral(" in ") + folderPath +
             QStringLiteral(": its name would place it outside the destination folder.")));
     }

@@ -25,6 +25,7 @@ QString plainDescription(const QuillbarrowError& error)
     case Kind::backendProtocolError:
     case Kind::unsupportedOperation:
     case Kind::unknown:
+    case Kind::localFileFailed:
         return name + u'(' + quoted(error.message()) + u')';
     case Kind::nameConflict:
         return name + QStringLiteral("(existingName: ") + quoted(error.existingName()) + u')';
@@ -44,6 +45,7 @@ QString plainDescription(const QuillbarrowError& error)
     case Kind::insufficientSpace:
     case Kind::transferInterrupted:
     case Kind::userCancelled:
+    case Kind::deviceChanged:
         return name;
     }
     return name;

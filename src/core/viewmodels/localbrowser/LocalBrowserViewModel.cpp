@@ -1,4 +1,5 @@
 #include "LocalBrowserViewModel.h"
+#include "domain/LocalPath.h"
 
 #include "LocalDirectoryReader.h"
 #include "LocalFileError.h"
@@ -38,7 +39,7 @@ constexpr int userInitiatedPriority = 1;
 
 QString localPath(const QUrl& url)
 {
-    return url.toLocalFile();
+    return LocalPath::fromUrl(url);
 }
 
 // The home folder of the account `user`, or nothing when there is no such account.
@@ -267,7 +268,7 @@ void LocalBrowserViewModel::recomputeBreadcrumb()
     QString running = QStringLiteral("/");
     for (const QString& component : localPath(m_currentDirectory).split(u'/', Qt::SkipEmptyParts)) {
         running = running.endsWith(u'/') ? running + component : running + u'/' + component;
-        crumbs.append(QUrl::fromLocalFile(running));
+        crumbs.append(LocalPath::url(running));
     }
     publish(m_breadcrumb, std::move(crumbs), &LocalBrowserViewModel::breadcrumbChanged);
 }
@@ -318,7 +319,7 @@ void LocalBrowserViewModel::navigateUp()
     if (parent == path) {
         return;
     }
-    setCurrentDirectory(QUrl::fromLocalFile(parent));
+    setCurrentDirectory(LocalPath::url(parent));
     rememberCurrentDirectory();
     scheduleRefresh(m_currentDirectory);
     refreshFavoriteLocations();

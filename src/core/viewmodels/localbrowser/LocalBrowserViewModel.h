@@ -113,8 +113,9 @@ public:
     // Renames the item within its folder to the trimmed name (never over an existing item) and
     // lists the current folder again; nothing for the item's own name.
     void rename(const LocalItem& item, const QString& newName);
-    // Moves each item to the Trash, going on past failures (each replaces the message), then
-    // lists the current folder once.
+    // Moves each item to the Trash off the main thread, going on past failures (each replaces
+    // the message), then lists the current folder once. Returns at once; isLoading is true from
+    // the start until that listing is applied.
     void deleteItems(const QList<LocalItem>& items);
     void clearError();
 
@@ -124,6 +125,9 @@ public:
     // What the shown items among `selection` weigh: measured folders by their contents, others
     // as one item each; addresses that are not shown are ignored.
     SelectionSizeSummary selectionSummary(const QSet<QUrl>& selection, std::optional<qint64> destinationFreeBytes) const;
+    // The same for `items` as given (already the shown items of a selection): only folders are
+    // looked up, so a selection of many files costs one pass and no lookup.
+    SelectionSizeSummary summaryOf(const QList<LocalItem>& items, std::optional<qint64> destinationFreeBytes) const;
     // Measures each folder among `items` that is neither measured nor being measured; a failure
     // sets "Could not calculate <name>: <reason>". Returns at once.
     void calculateFolderSizes(const QList<LocalItem>& items);
@@ -188,11 +192,13 @@ private:
     void calculateFolderSizes(const QList<LocalItem>& items, bool presentsErrors);
     void finishMeasurement(const LocalItem& item, bool presentsErrors,
                            std::optional<FolderStatistics> statistics, const QString& failure);
-    void recordComputedFolderStatistics(const FolderStatistics& statistics, const QUrl& folder);
+    void applyFinishedMeasurements();
+    void recordComputedFolderSizes(const QHash<QUrl, qint64>& measuredBytes);
     QThreadPool& workPool() const;
 
     static QCoro::Task<> runListing(QPointer<LocalBrowserViewModel> model, QThreadPool* pool, QUrl folder,
                                     FileSort sort, bool ascending, quint64 generation, bool keepsMessage);
+    static QCoro::Task<> runDelete(QPointer<LocalBrowserViewModel> model, QThreadPool* pool, QList<LocalItem> items);
     static QCoro::Task<> runMeasurement(QPointer<LocalBrowserViewModel> model, QThreadPool* pool, LocalItem item,
                                         bool presentsErrors);
 
@@ -221,6 +227,14 @@ private:
     // nothing patched since; the display then needs no sort of its own.
     std::optional<std::pair<FileSort, bool>> m_allItemsOrder;
     QHash<QUrl, FolderStatistics> m_computedFolderStatistics;
+    // Measurements that came back and wait for the next turn of the event loop to be applied.
+    struct FinishedMeasurement {
+        LocalItem item;
+        bool presentsErrors = false;
+        std::optional<FolderStatistics> statistics;
+        QString failure;
+    };
+    QList<FinishedMeasurement> m_finishedMeasurements;
     bool m_isBatchingSortUpdate = false;
 };
 

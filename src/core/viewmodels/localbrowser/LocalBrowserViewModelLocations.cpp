@@ -114,7 +114,10 @@ QList<LocalFavoriteLocation> LocalBrowserViewModel::uniqueFavoriteLocations(cons
     QList<LocalFavoriteLocation> unique;
     QSet<QString> seen;
     for (const LocalFavoriteLocation& favorite : favorites) {
-        const QString path = standardizedPath(favorite.url);
+        // One folder reached through a link (a home folder under a linked /home) is still one
+        // entry: the built-in one, which comes first and cannot be removed.
+        const QString canonical = QFileInfo(favorite.url.toLocalFile()).canonicalFilePath();
+        const QString path = canonical.isEmpty() ? standardizedPath(favorite.url) : canonical;
         if (!seen.contains(path)) {
             seen.insert(path);
             unique.append(favorite);

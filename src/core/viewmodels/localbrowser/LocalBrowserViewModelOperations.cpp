@@ -9,10 +9,13 @@
 #include "VolumeSpace.h"
 #include "async/SerialExecutor.h"
 #include "domain/ItemNameCheck.h"
+#include "domain/LocalPath.h"
 
 #include <QFile>
 #include <QFileInfo>
 #include <QThreadPool>
+
+#include <utility>
 
 #include <QCoro/QCoroFuture>
 
@@ -32,8 +35,8 @@ constexpr int userInitiatedPriority = 1;
 // replacing something that is there. Returns 0 or the error number.
 int renameWithoutReplacing(const QString& source, const QString& destination)
 {
-    const QByteArray from = QFile::encodeName(source);
-    const QByteArray to = QFile::encodeName(destination);
+    const QByteArray from = LocalPath::encoded(source);
+    const QByteArray to = LocalPath::encoded(destination);
     if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0) {
         return 0;
     }
@@ -70,8 +73,8 @@ void LocalBrowserViewModel::createFolder(const QString& name)
         setErrorMessage(QStringLiteral("Could not create folder: ") + *problem);
         return;
     }
-    const QString target = LocalDirectoryReader::childURL(m_currentDirectory.toLocalFile(), trimmed).toLocalFile();
-    if (::mkdir(QFile::encodeName(target).constData(), 0777) != 0) {
+    const QString target = LocalPath::fromUrl(LocalDirectoryReader::childURL(LocalPath::fromUrl(m_currentDirectory), trimmed));
+    if (::mkdir(LocalPath::encoded(target).constData(), 0777) != 0) {
         setErrorMessage(QStringLiteral("Could not create folder: ") + qt_error_string(errno));
         return;
     }
@@ -88,8 +91,8 @@ void LocalBrowserViewModel::rename(const LocalItem& item, const QString& newName
         setErrorMessage(QStringLiteral("Could not rename: ") + *problem);
         return;
     }
-    const QString source = item.id.toLocalFile();
-    const QString destination = LocalDirectoryReader::childURL(parentPath(source), trimmed).toLocalFile();
+    const QString source = LocalPath::fromUrl(item.id);
+    const QString destination = LocalPath::fromUrl(LocalDirectoryReader::childURL(parentPath(source), trimmed));
     if (const int error = renameWithoutReplacing(source, destination); error != 0) {
         setErrorMessage(QStringLiteral("Could not rename: ") + qt_error_string(error));
         return;
@@ -99,33 +102,77 @@ void LocalBrowserViewModel::rename(const LocalItem& item, const QString& newName
 
 void LocalBrowserViewModel::deleteItems(const QList<LocalItem>& items)
 {
-    bool failed = false;
-    for (const LocalItem& item : items) {
-        if (const std::optional<QString> reason = LocalTrash::moveToTrash(item.id.toLocalFile())) {
-            setErrorMessage(QStringLiteral("Could not delete %1: %2").arg(item.name, *reason));
-            failed = true;
-        }
+    // The pane shows its loading state from now until the listing after the move is in.
+    setIsLoading(true);
+    QCoro::Task<> moving = runDelete(QPointer<LocalBrowserViewModel>(this), &workPool(), items);
+    Q_UNUSED(moving) // reports back by itself
+}
+
+QCoro::Task<> LocalBrowserViewModel::runDelete(QPointer<LocalBrowserViewModel> model, QThreadPool* pool,
+                                               QList<LocalItem> items)
+{
+    // The Trash is written off the main thread: a big selection, a slow disk or a network file
+    // system must not stop the window. Each failure is the item's name and the reason.
+    QList<std::pair<QString, QString>> failures;
+    try {
+        QFuture<QList<std::pair<QString, QString>>> moving = runOnThreadPool(
+            *pool,
+            [items] {
+                QList<std::pair<QString, QString>> refused;
+                const LocalTrash::Places places = LocalTrash::userPlaces();
+                for (const LocalItem& item : items) {
+                    if (std::optional<QString> reason = LocalTrash::moveToTrash(LocalPath::fromUrl(item.id), places)) {
+                        refused.append({item.name, std::move(*reason)});
+                    }
+                }
+                return refused;
+            },
+            userInitiatedPriority);
+        failures = co_await moving;
+    } catch (const std::exception& error) {
+        failures.append({items.isEmpty() ? QString() : items.constFirst().name, QString::fromUtf8(error.what())});
+    }
+    if (model == nullptr) {
+        co_return;
+    }
+    for (const auto& [name, reason] : failures) {
+        model->setErrorMessage(QStringLiteral("Could not delete %1: %2").arg(name, reason));
     }
     // The listing that follows must not wipe out the news that something was not deleted.
-    scheduleRefresh(m_currentDirectory, failed);
+    model->scheduleRefresh(model->m_currentDirectory, !failures.isEmpty());
 }
 
 // ---- Space and selection --------------------------------------------------------------------
 
 std::optional<qint64> LocalBrowserViewModel::currentDirectoryAvailableBytes() const
 {
-    return VolumeSpace::availableBytes(m_currentDirectory.toLocalFile());
+    return VolumeSpace::availableBytes(LocalPath::fromUrl(m_currentDirectory));
 }
 
 std::optional<qint64> LocalBrowserViewModel::currentDirectoryCapacityBytes() const
 {
-    return VolumeSpace::capacityBytes(m_currentDirectory.toLocalFile());
+    return VolumeSpace::capacityBytes(LocalPath::fromUrl(m_currentDirectory));
 }
 
 SelectionSizeSummary LocalBrowserViewModel::selectionSummary(const QSet<QUrl>& selection,
                                                              std::optional<qint64> destinationFreeBytes) const
 {
     return summarizeSelection(m_items, selection, m_computedFolderStatistics, destinationFreeBytes);
+}
+
+SelectionSizeSummary LocalBrowserViewModel::summaryOf(const QList<LocalItem>& items,
+                                                     std::optional<qint64> destinationFreeBytes) const
+{
+    SelectionSizeTally tally;
+    for (const LocalItem& item : items) {
+        if (item.kind != RemoteItemKind::folder) {
+            tally.addFile(item.size);
+            continue;
+        }
+        const auto found = m_computedFolderStatistics.constFind(item.id);
+        tally.addFolder(found == m_computedFolderStatistics.constEnd() ? nullptr : &*found);
+    }
+    return tally.summary(destinationFreeBytes);
 }
 
 // ---- Folder sizes ---------------------------------------------------------------------------
@@ -137,9 +184,13 @@ void LocalBrowserViewModel::calculateFolderSizes(const QList<LocalItem>& items)
 
 void LocalBrowserViewModel::precalculateFolderSizesIfAccessible(const QList<LocalItem>& items)
 {
+    // Only folders that are neither measured nor being measured are asked about: a selection of
+    // many files, or of folders already known, costs no look at the disk.
     QList<LocalItem> readable;
     for (const LocalItem& item : items) {
-        if (::access(QFile::encodeName(item.id.toLocalFile()).constData(), R_OK) == 0) {
+        if (item.kind == RemoteItemKind::folder && !m_computedFolderStatistics.contains(item.id) &&
+            !m_calculatingFolderSizeIDs.contains(item.id) &&
+            ::access(LocalPath::encoded(LocalPath::fromUrl(item.id)).constData(), R_OK) == 0) {
             readable.append(item);
         }
     }
@@ -150,18 +201,20 @@ void LocalBrowserViewModel::calculateFolderSizes(const QList<LocalItem>& items, 
 {
     // A folder is measured once, and never twice at a time, even when it is listed twice here.
     QList<LocalItem> toMeasure;
-    QSet<QUrl> taken;
+    QSet<QUrl> measuring = m_calculatingFolderSizeIDs;
     for (const LocalItem& item : items) {
         if (item.kind == RemoteItemKind::folder && !m_computedFolderStatistics.contains(item.id) &&
-            !m_calculatingFolderSizeIDs.contains(item.id) && !taken.contains(item.id)) {
+            !measuring.contains(item.id)) {
             toMeasure.append(item);
-            taken.insert(item.id);
+            measuring.insert(item.id);
         }
     }
-    for (const LocalItem& item : toMeasure) {
-        QSet<QUrl> measuring = m_calculatingFolderSizeIDs;
-        measuring.insert(item.id);
-        setCalculatingFolderSizeIDs(std::move(measuring));
+    if (toMeasure.isEmpty()) {
+        return;
+    }
+    // The folders started together are announced together.
+    setCalculatingFolderSizeIDs(std::move(measuring));
+    for (const LocalItem& item : std::as_const(toMeasure)) {
         QCoro::Task<> measurement =
             runMeasurement(QPointer<LocalBrowserViewModel>(this), &workPool(), item, presentsErrors);
         Q_UNUSED(measurement) // reports back by itself; nothing cancels it
@@ -174,7 +227,7 @@ QCoro::Task<> LocalBrowserViewModel::runMeasurement(QPointer<LocalBrowserViewMod
     std::optional<FolderStatistics> statistics;
     QString failure;
     try {
-        const QString path = item.id.toLocalFile();
+        const QString path = LocalPath::fromUrl(item.id);
         QFuture<FolderStatistics> measuring =
             runOnThreadPool(*pool, [path] { return LocalFolderStatistics::measure(path); }, userInitiatedPriority);
         statistics = co_await measuring;
@@ -193,22 +246,49 @@ QCoro::Task<> LocalBrowserViewModel::runMeasurement(QPointer<LocalBrowserViewMod
 void LocalBrowserViewModel::finishMeasurement(const LocalItem& item, bool presentsErrors,
                                               std::optional<FolderStatistics> statistics, const QString& failure)
 {
-    QSet<QUrl> measuring = m_calculatingFolderSizeIDs;
-    measuring.remove(item.id);
-    setCalculatingFolderSizeIDs(std::move(measuring));
-    if (statistics) {
-        recordComputedFolderStatistics(*statistics, item.id);
-    } else if (presentsErrors) {
-        setErrorMessage(QStringLiteral("Could not calculate %1: %2").arg(item.name, failure));
+    // Results that come back in one turn of the event loop are applied together on the next one:
+    // a folder of many subfolders then costs a few publications, not three per subfolder.
+    m_finishedMeasurements.append(FinishedMeasurement{item, presentsErrors, std::move(statistics), failure});
+    if (m_finishedMeasurements.size() == 1) {
+        QMetaObject::invokeMethod(this, &LocalBrowserViewModel::applyFinishedMeasurements, Qt::QueuedConnection);
     }
 }
 
-void LocalBrowserViewModel::recordComputedFolderStatistics(const FolderStatistics& statistics, const QUrl& folder)
+void LocalBrowserViewModel::applyFinishedMeasurements()
 {
-    m_computedFolderStatistics.insert(folder, statistics);
+    const QList<FinishedMeasurement> finished = std::exchange(m_finishedMeasurements, {});
+    if (finished.isEmpty()) {
+        return;
+    }
+    QSet<QUrl> measuring = m_calculatingFolderSizeIDs;
+    QHash<QUrl, qint64> measuredBytes;
+    for (const FinishedMeasurement& result : finished) {
+        measuring.remove(result.item.id);
+        if (result.statistics) {
+            m_computedFolderStatistics.insert(result.item.id, *result.statistics);
+            measuredBytes.insert(result.item.id, result.statistics->bytes);
+        }
+    }
+    setCalculatingFolderSizeIDs(std::move(measuring));
+    if (!measuredBytes.isEmpty()) {
+        recordComputedFolderSizes(measuredBytes);
+    }
+    for (const FinishedMeasurement& result : finished) {
+        if (!result.statistics && result.presentsErrors) {
+            setErrorMessage(QStringLiteral("Could not calculate %1: %2").arg(result.item.name, result.failure));
+        }
+    }
+}
+
+void LocalBrowserViewModel::recordComputedFolderSizes(const QHash<QUrl, qint64>& measuredBytes)
+{
     for (LocalItem& item : m_allItems) {
-        if (item.id == folder) {
-            item.size = statistics.bytes;
+        if (item.kind != RemoteItemKind::folder) {
+            continue;
+        }
+        const auto measured = measuredBytes.constFind(item.id);
+        if (measured != measuredBytes.constEnd()) {
+            item.size = *measured;
         }
     }
     // A size may move the folder in a listing sorted by size.

@@ -1,4 +1,5 @@
 #include "LocalDirectoryReader.h"
+#include "domain/LocalPath.h"
 
 #include "LocalFileError.h"
 #include "domain/BrowserSort.h"
@@ -40,7 +41,7 @@ QString folderPrefix(const QString& folder)
 
 QList<LocalItem> LocalDirectoryReader::read(const QString& path, FileSort sort, bool ascending)
 {
-    const QByteArray encodedPath = QFile::encodeName(path);
+    const QByteArray encodedPath = LocalPath::encoded(path);
     std::unique_ptr<DIR, DirectoryCloser> directory(::opendir(encodedPath.constData()));
     if (directory == nullptr) {
         throw LocalFileError(path.isEmpty() ? ENOENT : errno, path);
@@ -61,8 +62,11 @@ QList<LocalItem> LocalDirectoryReader::read(const QString& path, FileSort sort, 
         if (isDotOrDotDot(entry->d_name)) {
             continue;
         }
-        const QString name = QFile::decodeName(entry->d_name);
-        const QUrl id = QUrl::fromLocalFile(prefix + name);
+        // The address keeps the name's real bytes, so every action reaches this entry; the name
+        // shown puts U+FFFD where a byte is not UTF-8.
+        const QString realName = LocalPath::decoded(QByteArray(entry->d_name));
+        const QUrl id = LocalPath::url(prefix + realName);
+        const QString name = LocalPath::shown(realName);
         const bool isHidden = entry->d_name[0] == '.';
         struct stat info {};
         // Links are followed, so a link to a folder opens like the folder.
@@ -83,12 +87,12 @@ std::optional<QUrl> LocalDirectoryReader::existingDirectoryURL(const std::option
     if (!path || path->isEmpty() || !QFileInfo(*path).isDir()) {
         return std::nullopt;
     }
-    return QUrl::fromLocalFile(*path);
+    return LocalPath::url(*path);
 }
 
 QUrl LocalDirectoryReader::childURL(const QString& folder, const QString& name)
 {
-    return QUrl::fromLocalFile(folderPrefix(folder) + name);
+    return LocalPath::url(folderPrefix(folder) + name);
 }
 
 } // namespace quillbarrow

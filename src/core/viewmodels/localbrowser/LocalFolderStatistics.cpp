@@ -1,4 +1,5 @@
 #include "LocalFolderStatistics.h"
+#include "domain/LocalPath.h"
 
 #include "LocalFileError.h"
 #include "viewmodels/VisitedLocalFolders.h"
@@ -42,7 +43,7 @@ FolderStatistics LocalFolderStatistics::measure(const QString& path)
         if (!visited.enter(folder)) {
             continue;
         }
-        std::unique_ptr<DIR, DirectoryCloser> directory(::opendir(QFile::encodeName(folder).constData()));
+        std::unique_ptr<DIR, DirectoryCloser> directory(::opendir(LocalPath::encoded(folder).constData()));
         if (directory == nullptr) {
             fail(folder.isEmpty() ? ENOENT : errno, path, folder);
         }
@@ -63,11 +64,11 @@ FolderStatistics LocalFolderStatistics::measure(const QString& path)
             }
             struct stat info {};
             if (::fstatat(directoryDescriptor, entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0) {
-                fail(errno, path, prefix + QFile::decodeName(entry->d_name));
+                fail(errno, path, prefix + LocalPath::decoded(QByteArray(entry->d_name)));
             }
             ++entries;
             if (S_ISDIR(info.st_mode)) {
-                pending.append(prefix + QFile::decodeName(entry->d_name));
+                pending.append(prefix + LocalPath::decoded(QByteArray(entry->d_name)));
             } else if (S_ISREG(info.st_mode)) {
                 bytes += static_cast<qint64>(info.st_size);
             }

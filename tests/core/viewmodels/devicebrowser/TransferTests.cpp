@@ -154,8 +154,13 @@ TEST_F(DeviceBrowserTransferTest, AFailedDownloadOrAFolderThatIsNotLocalFailsIts
     ASSERT_TRUE(viewModel().errorBanner());
     EXPECT_EQ(viewModel().errorBanner()->detail, QStringLiteral("disk full"));
 
+    const QStringList lookups = detector->calls();
     runTask(viewModel().downloadFile(fileItem("g", "song.mp3", 7), QUrl(QStringLiteral("relative/folder"))));
     EXPECT_EQ(published("song.mp3")->state.kind(), TransferState::Kind::failed);
+    // The file's own failure: no conflicting application is looked for.
+    EXPECT_EQ(published("song.mp3")->state.error()->kind(), QuillbarrowError::Kind::transferFailed);
+    processEventsUntil([] { return false; }, 10ms);
+    EXPECT_EQ(detector->calls(), lookups);
     ASSERT_TRUE(viewModel().errorBanner());
     EXPECT_TRUE(viewModel().errorBanner()->detail.endsWith(
         QStringLiteral("its name would place it outside the destination folder.")));

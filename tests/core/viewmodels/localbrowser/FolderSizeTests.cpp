@@ -222,5 +222,56 @@ TEST_F(FolderSizeTest, FreeSpaceIsTheVolumesSpaceForTheUserThenItsFreeSpace)
     EXPECT_EQ(nowhere->currentDirectoryCapacityBytes(), std::nullopt);
 }
 
+
+TEST_F(FolderSizeTest, FoldersStartedTogetherAreAnnouncedTogetherAndASizeShowsOnlyOnceItsFolderIsDone)
+{
+    makeFile(QStringLiteral("shown/a/1"), "1");
+    makeFile(QStringLiteral("shown/b/1"), "22");
+    makeFile(QStringLiteral("shown/c/1"), "333");
+    makeFile(QStringLiteral("shown/file"), "4444");
+    const auto model = makeModel(url(QStringLiteral("shown")));
+    model->refresh();
+    waitForListing(*model);
+
+    // Each publication in order: the folders being measured, or the sizes shown.
+    QList<QSet<QString>> measuring;
+    QList<QStringList> shown;
+    QStringList order;
+    QObject::connect(model.get(), &LocalBrowserViewModel::calculatingFolderSizeIDsChanged, model.get(), [&] {
+        QSet<QString> folders;
+        for (const QUrl& folder : model->calculatingFolderSizeIDs()) {
+            folders.insert(folder.fileName());
+        }
+        measuring.append(folders);
+        order.append(QStringLiteral("measuring"));
+    });
+    QObject::connect(model.get(), &LocalBrowserViewModel::itemsChanged, model.get(), [&] {
+        QStringList sizes;
+        for (const LocalItem& item : model->items()) {
+            sizes.append(item.name + u'=' + (item.size ? QString::number(*item.size) : QStringLiteral("-")));
+            // Results land in the order of the folders measuring.
+            if (item.kind == RemoteItemKind::folder && item.size) {
+                EXPECT_FALSE(measuring.last().contains(item.name)) << item.name.toStdString();
+            }
+        }
+        shown.append(sizes);
+        order.append(QStringLiteral("items"));
+    });
+    model->calculateFolderSizes(model->items());
+    waitForMeasurements(*model);
+
+    ASSERT_GE(measuring.size(), 2);
+    EXPECT_EQ(measuring.first(), (QSet<QString>{"a", "b", "c"}));
+    EXPECT_EQ(measuring.last(), QSet<QString>());
+    for (qsizetype index = 1; index < measuring.size(); ++index) {
+        EXPECT_TRUE(measuring[index - 1].contains(measuring[index])) << "a folder started again";
+        EXPECT_NE(measuring[index - 1], measuring[index]) << "a publication without news";
+    }
+    // Every batch of results: the folders done, then their sizes.
+    EXPECT_EQ(order.first(), QStringLiteral("measuring"));
+    EXPECT_EQ(order.size(), 2 * measuring.size() - 1);
+    EXPECT_EQ(shown.last(), (QStringList{"a=1", "b=2", "c=3", "file=4"}));
+}
+
 } // namespace
 } // namespace quillbarrow::testing

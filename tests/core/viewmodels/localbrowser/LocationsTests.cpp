@@ -4,6 +4,7 @@
 #include "platform/MountTableMonitor.h"
 
 #include <QDir>
+#include <QFile>
 #include <QSignalSpy>
 
 #include <cstdio>
@@ -187,6 +188,33 @@ TEST_F(LocationsTest, StandardFavoritesAreTheHomeFoldersThatExistThenTheUsersOwn
     model->navigateTo(url(QStringLiteral("home")));
     EXPECT_EQ(model->favoriteLocations().size(), expected.size() + 1);
     EXPECT_EQ(model->favoriteLocations().last(), userFavorite(QStringLiteral("gone"), QStringLiteral("gone")));
+    waitForListing(*model);
+}
+
+// A home folder reached through a link: the standard entries name it by the link, the stored
+// favourites by the real path. Each folder is listed once, as its built-in entry, so the menu
+// offers no "Remove" for it.
+TEST_F(LocationsTest, AStoredFolderThatIsAStandardOneThroughALinkIsListedOnceAsTheStandardEntry)
+{
+    makeFolder(QStringLiteral("home/Documents"));
+    makeFolder(QStringLiteral("projects"));
+    ASSERT_TRUE(QFile::link(path(QStringLiteral("home")), path(QStringLiteral("linked-home"))));
+    m_environment.set("HOME", path(QStringLiteral("linked-home")));
+    m_defaults->setStringList(LocalBrowserViewModel::favoritePathsKey,
+                              {path(QStringLiteral("home/Documents")), path(QStringLiteral("projects"))});
+    const auto model = makeModelWith(std::make_shared<FakeVolumeMonitor>(), QStringLiteral("projects"));
+    model->startObservingVolumes();
+
+    QStringList userNames;
+    QStringList names;
+    for (const LocalFavoriteLocation& favorite : model->favoriteLocations()) {
+        names.append(favorite.name);
+        if (favorite.isUserFavorite) {
+            userNames.append(favorite.name);
+        }
+    }
+    EXPECT_EQ(names, (QStringList{QStringLiteral("Home"), QStringLiteral("Documents"), QStringLiteral("projects")}));
+    EXPECT_EQ(userNames, QStringList{QStringLiteral("projects")});
     waitForListing(*model);
 }
 

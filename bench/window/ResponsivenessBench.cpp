@@ -1,0 +1,658 @@
+// How long the window's main thread stays busy on big folders and big pastes, each beside its
+// baseline, in one run:
+//
+//   quillbarrow_bench_responsiveness [--rows N] [--entries N] [--subfolders N]
+//                                    [--copies 1000,8000,32000] [--uploads 8000,32000] [--rounds N]
+//                                    [--only select,subfolders,sort,local,device]
+//
+// The longest stall is the largest gap between the ticks of a 1 ms timer on the main thread while
+// the action runs and until its results have landed (so 1 ms is the floor). Measured:
+//   - Ctrl+A in the computer pane of the whole window over a folder of N files (100,000 by default),
+//     until the pane has the whole selection; the table alone (NativeTable, Ctrl+A until its
+//     selection is written into the binding); plain QTableView::selectAll over as many rows.
+//   - Ctrl+A in a folder of E entries of which S are subfolders (10,000 and 200 by default), until
+//     every subfolder is measured and shown; plain QTableView::selectAll over E rows.
+//   - A click on the size column's header at N rows, until the pane shows the new order; plain
+//     QTableView with sorting on over a QStandardItemModel of the same rows.
+//   - Pastes into a local folder: one folder of 1,000 / 8,000 / 32,000 files, and the largest as
+//     that many files selected one by one, against `cp -r` of the same folder.
+//   - Pastes of a folder of 8,000 / 32,000 files to the mock device (a session that answers at
+//     once, as QUILLBARROW_BACKEND=mock does).
+// Figures are medians over the rounds. Prints detail lines and a Markdown table. Exits 1 when
+// something fails (the reason on stderr). Never judges a time.
+
+#include "../BenchFailure.h"
+#include "../ChildProcess.h"
+#include "../CoordinatorRig.h"
+#include "../Samples.h"
+
+#include "infrastructure/InMemoryUserDefaults.h"
+#include "panes/LocalPaneView.h"
+#include "shell/MainWindow.h"
+#include "shell/QuillbarrowApp.h"
+#include "table/LocalItemTable.h"
+#include "table/NativeTable.h"
+#include "transport/MockDeviceSession.h"
+#include "transport/MockMTPBackend.h"
+#include "viewmodels/localbrowser/LocalBrowserViewModel.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QHeaderView>
+#include <QLoggingCategory>
+#include <QStandardItemModel>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QWindow>
+#include <QtTest/QTest>
+
+#include <QCoro/QCoroTask>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <fcntl.h>
+#include <functional>
+#include <memory>
+#include <unistd.h>
+
+namespace quillbarrow {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+struct Options {
+    int rows = 100'000;
+    int entries = 10'000;
+    int subfolders = 200;
+    QList<int> copies{1'000, 8'000, 32'000};
+    QList<int> uploads{8'000, 32'000};
+    int rounds = 1;
+    // The measurements to run (all when empty): select, subfolders, sort, local, device.
+    QStringList only;
+};
+
+void say(const QString& text)
+{
+    std::fprintf(stdout, "%s\n", text.toUtf8().constData());
+    std::fflush(stdout);
+}
+
+// The longest time the main thread went without turning its event loop, from the ticks of a
+// timer that should fire every millisecond.
+class Heartbeat {
+public:
+    Heartbeat()
+    {
+        m_timer.setTimerType(Qt::PreciseTimer);
+        m_timer.setInterval(1);
+        QObject::connect(&m_timer, &QTimer::timeout, &m_timer, [this] { tick(); });
+    }
+
+    void start()
+    {
+        m_longest = Clock::duration::zero();
+        m_last = Clock::now();
+        m_timer.start();
+    }
+
+    // The longest gap in milliseconds, the stretch up to now included.
+    double stop()
+    {
+        tick();
+        m_timer.stop();
+        return std::chrono::duration<double, std::milli>(m_longest).count();
+    }
+
+private:
+    void tick()
+    {
+        const Clock::time_point now = Clock::now();
+        m_longest = std::max(m_longest, now - m_last);
+        m_last = now;
+    }
+
+    QTimer m_timer;
+    Clock::time_point m_last;
+    Clock::duration m_longest = Clock::duration::zero();
+};
+
+// Turns the event loop until `done` holds; throws after `seconds`.
+void turnUntil(const std::function<bool()>& done, const QString& what, int seconds = 600)
+{
+    QElapsedTimer waited;
+    waited.start();
+    while (!done()) {
+        if (waited.elapsed() > seconds * 1000LL) {
+            throw BenchFailure(what + QStringLiteral(": did not finish"));
+        }
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    }
+}
+
+// A few more turns so that work queued for later turns (a coalesced publish) lands too.
+void settle()
+{
+    for (int turn = 0; turn < 5; ++turn) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
+    }
+}
+
+// One measured action: wall time from the start until `landed`, and the longest stall.
+struct Measured {
+    double seconds = 0;
+    double stallMs = 0;
+};
+
+Measured measure(Heartbeat& heartbeat, const std::function<void()>& act, const std::function<bool()>& landed,
+                 const QString& what)
+{
+    heartbeat.start();
+    const Clock::time_point start = Clock::now();
+    act();
+    turnUntil(landed, what);
+    settle();
+    const Clock::time_point end = Clock::now();
+    return Measured{std::chrono::duration<double>(end - start).count(), heartbeat.stop()};
+}
+
+void makeFiles(const QString& folder, int count, const QString& prefix = QStringLiteral("IMG_"))
+{
+    if (!QDir().mkpath(folder)) {
+        throw BenchFailure(QStringLiteral("cannot create ") + folder);
+    }
+    for (int index = 0; index < count; ++index) {
+        const QByteArray path =
+            QFile::encodeName(folder + QLatin1Char('/') + prefix + QStringLiteral("%1.jpg").arg(index, 6, 10, QLatin1Char('0')));
+        const int descriptor = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const QByteArray bytes = QByteArray::number(index).rightJustified(16, '0');
+        if (descriptor < 0 || ::write(descriptor, bytes.constData(), bytes.size()) != bytes.size()) {
+            throw BenchFailure(QStringLiteral("cannot write in ") + folder);
+        }
+        ::close(descriptor);
+    }
+}
+
+// Rows of three plain columns, as cheap as a model can be: the baseline of selecting.
+class PlainRowsModel final : public QAbstractTableModel {
+public:
+    explicit PlainRowsModel(int rows) : m_rows(rows) {}
+    int rowCount(const QModelIndex& parent = QModelIndex()) const override { return parent.isValid() ? 0 : m_rows; }
+    int columnCount(const QModelIndex& parent = QModelIndex()) const override { return parent.isValid() ? 0 : 3; }
+    QVariant data(const QModelIndex& index, int role) const override
+    {
+        return role == Qt::DisplayRole ? QVariant(index.row() * 3 + index.column()) : QVariant();
+    }
+
+private:
+    int m_rows;
+};
+
+Measured plainSelectAll(Heartbeat& heartbeat, int rows)
+{
+    PlainRowsModel model(rows);
+    QTableView view;
+    view.setModel(&model);
+    view.resize(900, 600);
+    view.show();
+    settle();
+    return measure(
+        heartbeat, [&] { view.selectAll(); },
+        [&] { return view.selectionModel()->selectedRows().size() == rows; }, QStringLiteral("plain select all"));
+}
+
+Measured plainSort(Heartbeat& heartbeat, int rows)
+{
+    QStandardItemModel model(rows, 3);
+    for (int row = 0; row < rows; ++row) {
+        model.setItem(row, 0, new QStandardItem(QStringLiteral("IMG_%1.jpg").arg(row, 6, 10, QLatin1Char('0'))));
+        auto* size = new QStandardItem;
+        size->setData((row * 7919) % 100'003, Qt::DisplayRole);
+        model.setItem(row, 1, size);
+        model.setItem(row, 2, new QStandardItem(QStringLiteral("5 Mar 2024")));
+    }
+    QTableView view;
+    view.setModel(&model);
+    view.setSortingEnabled(true);
+    view.sortByColumn(0, Qt::AscendingOrder);
+    view.resize(900, 600);
+    view.show();
+    settle();
+    const QRect section(view.horizontalHeader()->sectionViewportPosition(1), 0,
+                        view.horizontalHeader()->sectionSize(1), view.horizontalHeader()->height());
+    return measure(
+        heartbeat, [&] { QTest::mouseClick(view.horizontalHeader()->viewport(), Qt::LeftButton, {}, section.center()); },
+        [&] { return view.horizontalHeader()->sortIndicatorSection() == 1; }, QStringLiteral("plain sort"));
+}
+
+// The window over the mock backend, with a temporary home and in-memory settings.
+class WindowRig {
+public:
+    WindowRig()
+    {
+        QuillbarrowApp::Services services;
+        services.homePath = m_home.path();
+        services.preferences = std::make_shared<InMemoryUserDefaults>();
+        services.chooseBackend = [] {
+            return AppEnvironment(std::make_shared<MockMTPBackend>(MockMTPBackend::defaultDevices()), BackendMode::mock);
+        };
+        services.openedFilesCacheDirectory = m_opened.path();
+        m_app = std::make_unique<QuillbarrowApp>(services);
+        m_window = m_app->openWindow();
+        m_window->show();
+        turnUntil([this] { return m_window->windowHandle() != nullptr && m_window->isVisible(); }, QStringLiteral("window"));
+        m_window->activateWindow();
+        turnUntil([this] { return m_window->isActiveWindow(); }, QStringLiteral("window activation"));
+        m_pane = m_window->findChild<LocalPaneView*>();
+        m_table = m_pane ? m_pane->table() : nullptr;
+        if (!m_pane || !m_table) {
+            throw BenchFailure(QStringLiteral("the window has no computer pane"));
+        }
+    }
+
+    ~WindowRig()
+    {
+        m_window->close();
+        m_app.reset();
+    }
+
+    LocalBrowserViewModel& browser() { return m_app->localBrowser(); }
+    LocalPaneView& pane() { return *m_pane; }
+    LocalItemTable& table() { return *m_table; }
+    QWidget& window() { return *m_window; }
+
+    void show(const QString& folder, int entries)
+    {
+        browser().navigateTo(QUrl::fromLocalFile(folder));
+        try {
+            turnUntil([&] { return browser().items().size() == entries && table().itemModel()->rowCount() == entries; },
+                      QStringLiteral("listing ") + folder, 60);
+        } catch (const BenchFailure&) {
+            throw BenchFailure(QStringLiteral("listing %1: %2 items shown of %3 in %4")
+                                   .arg(folder)
+                                   .arg(table().itemModel()->rowCount())
+                                   .arg(entries)
+                                   .arg(browser().currentDirectory().toLocalFile()));
+        }
+        settle();
+        // The pane takes keys once it has the focus, as after a click in it.
+        const QRect cell = table().visualRect(table().itemModel()->index(0, 0));
+        QTest::mouseClick(table().viewport(), Qt::LeftButton, {}, cell.center());
+        settle();
+    }
+
+    void pressSelectAll() { QTest::keyClick(m_window->windowHandle(), Qt::Key_A, Qt::ControlModifier); }
+
+private:
+    QTemporaryDir m_home;
+    QTemporaryDir m_opened;
+    std::unique_ptr<QuillbarrowApp> m_app;
+    MainWindow* m_window = nullptr;
+    LocalPaneView* m_pane = nullptr;
+    LocalItemTable* m_table = nullptr;
+};
+
+bool foldersMeasured(LocalBrowserViewModel& browser)
+{
+    if (!browser.calculatingFolderSizeIDs().isEmpty()) {
+        return false;
+    }
+    const QList<LocalItem>& items = browser.items();
+    return std::all_of(items.begin(), items.end(), [](const LocalItem& item) {
+        return item.kind != RemoteItemKind::folder || item.size.has_value();
+    });
+}
+
+struct Row {
+    QString action;
+    QString ours;
+    QString baseline;
+    QString oursStall;
+    QString baselineStall;
+};
+
+QString secondsText(const Samples& samples)
+{
+    return QStringLiteral("%1 s").arg(samples.median(), 0, 'f', 3);
+}
+
+QString stallText(const Samples& samples)
+{
+    return QStringLiteral("%1 ms").arg(samples.median(), 0, 'f', 1);
+}
+
+// Runs a paste to its end and says so.
+QCoro::Task<> runToEnd(std::function<QCoro::Task<>()> paste, bool* done)
+{
+    co_await paste();
+    *done = true;
+}
+
+class ResponsivenessBench {
+public:
+    explicit ResponsivenessBench(Options options) : m_options(std::move(options)) {}
+
+    void run();
+
+private:
+    void selectAll();
+    void selectAllWithSubfolders();
+    void sortByHeader();
+    void localPastes();
+    void devicePastes();
+    Measured paste(const std::function<QCoro::Task<>()>& paste, const QString& what);
+
+    Options m_options;
+    QTemporaryDir m_work;
+    Heartbeat m_heartbeat;
+    QList<Row> m_rows;
+};
+
+void ResponsivenessBench::selectAll()
+{
+    const int rows = m_options.rows;
+    const QString folder = m_work.filePath(QStringLiteral("rows"));
+    makeFiles(folder, rows);
+    Samples window, windowStall, table, tableStall, plain, plainStall;
+    for (int round = 0; round < m_options.rounds; ++round) {
+        {
+            WindowRig rig;
+            rig.show(folder, rows);
+            const Measured measured = measure(
+                m_heartbeat, [&] { rig.pressSelectAll(); },
+                [&] { return rig.pane().selection().size() == rows; }, QStringLiteral("Ctrl+A in the pane"));
+            window.add(measured.seconds);
+            windowStall.add(measured.stallMs);
+
+            // The table alone: its own select all, until the binding holds it.
+            LocalItemTable& shown = rig.table();
+            rig.pane().setSelection({});
+            settle();
+            const Measured alone = measure(
+                m_heartbeat, [&] { shown.selectAll(); }, [&] { return shown.selection().size() == rows; },
+                QStringLiteral("select all in the table"));
+            table.add(alone.seconds);
+            tableStall.add(alone.stallMs);
+        }
+        const Measured baseline = plainSelectAll(m_heartbeat, rows);
+        plain.add(baseline.seconds);
+        plainStall.add(baseline.stallMs);
+    }
+    say(QStringLiteral("detail: Ctrl+A at %1 rows: window s %2, table s %3, plain s %4")
+            .arg(rows)
+            .arg(window.listed(3), table.listed(3), plain.listed(3)));
+    m_rows.append({QStringLiteral("Ctrl+A in a pane of %1 files").arg(rows), secondsText(window), secondsText(plain),
+                   stallText(windowStall), stallText(plainStall)});
+    m_rows.append({QStringLiteral("the table alone: select all of %1 rows").arg(rows), secondsText(table),
+                   secondsText(plain), stallText(tableStall), stallText(plainStall)});
+}
+
+void ResponsivenessBench::selectAllWithSubfolders()
+{
+    const int entries = m_options.entries;
+    const int subfolders = std::min(m_options.subfolders, entries);
+    const QString folder = m_work.filePath(QStringLiteral("entries"));
+    makeFiles(folder, entries - subfolders);
+    for (int index = 0; index < subfolders; ++index) {
+        makeFiles(folder + QStringLiteral("/Folder %1").arg(index, 4, 10, QLatin1Char('0')), 5);
+    }
+    Samples window, windowStall, plain, plainStall;
+    for (int round = 0; round < m_options.rounds; ++round) {
+        {
+            WindowRig rig;
+            rig.show(folder, entries);
+            const Measured measured = measure(
+                m_heartbeat, [&] { rig.pressSelectAll(); },
+                [&] { return rig.pane().selection().size() == entries && foldersMeasured(rig.browser()); },
+                QStringLiteral("Ctrl+A with subfolders"));
+            window.add(measured.seconds);
+            windowStall.add(measured.stallMs);
+        }
+        const Measured baseline = plainSelectAll(m_heartbeat, entries);
+        plain.add(baseline.seconds);
+        plainStall.add(baseline.stallMs);
+    }
+    say(QStringLiteral("detail: Ctrl+A at %1 entries, %2 subfolders: window s %3, plain s %4")
+            .arg(entries)
+            .arg(subfolders)
+            .arg(window.listed(3), plain.listed(3)));
+    m_rows.append({QStringLiteral("Ctrl+A in %1 entries with %2 subfolders, until all are measured")
+                       .arg(entries)
+                       .arg(subfolders),
+                   secondsText(window), secondsText(plain), stallText(windowStall), stallText(plainStall)});
+}
+
+void ResponsivenessBench::sortByHeader()
+{
+    const int rows = m_options.rows;
+    const QString folder = m_work.filePath(QStringLiteral("rows"));
+    if (!QFileInfo::exists(folder)) {
+        makeFiles(folder, rows);
+    }
+    Samples window, windowStall, plain, plainStall;
+    for (int round = 0; round < m_options.rounds; ++round) {
+        {
+            WindowRig rig;
+            rig.show(folder, rows);
+            QHeaderView* header = rig.table().horizontalHeader();
+            const std::optional<int> column = rig.table().itemModel()->columnIndex(QStringLiteral("size"));
+            if (!column) {
+                throw BenchFailure(QStringLiteral("the table has no size column"));
+            }
+            const QRect section(header->sectionViewportPosition(*column), 0, header->sectionSize(*column),
+                                header->height());
+            const Measured measured = measure(
+                m_heartbeat, [&] { QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, section.center()); },
+                [&] { return rig.browser().sort() == FileSort::size && header->sortIndicatorSection() == *column; },
+                QStringLiteral("header click"));
+            window.add(measured.seconds);
+            windowStall.add(measured.stallMs);
+        }
+        const Measured baseline = plainSort(m_heartbeat, rows);
+        plain.add(baseline.seconds);
+        plainStall.add(baseline.stallMs);
+    }
+    say(QStringLiteral("detail: header click at %1 rows: window s %2, plain s %3")
+            .arg(rows)
+            .arg(window.listed(3), plain.listed(3)));
+    m_rows.append({QStringLiteral("click on the size header at %1 rows").arg(rows), secondsText(window),
+                   secondsText(plain), stallText(windowStall), stallText(plainStall)});
+}
+
+Measured ResponsivenessBench::paste(const std::function<QCoro::Task<>()>& run, const QString& what)
+{
+    bool done = false;
+    std::optional<QCoro::Task<>> task;
+    return measure(
+        m_heartbeat, [&] { task.emplace(runToEnd(run, &done)); }, [&] { return done; }, what);
+}
+
+void ResponsivenessBench::localPastes()
+{
+    for (const int files : std::as_const(m_options.copies)) {
+        const QString source = m_work.filePath(QStringLiteral("copies/Camera-%1").arg(files));
+        makeFiles(source, files);
+        Samples ours, oursStall, cp, oneByOne, oneByOneStall;
+        const bool singly = files == m_options.copies.last();
+        for (int round = 0; round < m_options.rounds; ++round) {
+            CoordinatorRig rig(m_work.filePath(QStringLiteral("opened-files")));
+            const QString target = m_work.filePath(QStringLiteral("pasted"));
+            QDir(target).removeRecursively();
+            QDir().mkpath(target);
+            rig.clipboard.copyLocal({QUrl::fromLocalFile(source)});
+            const Measured measured = paste(
+                [&]() { return rig.coordinator.pasteIntoLocal(QUrl::fromLocalFile(target), nullptr); },
+                QStringLiteral("local paste"));
+            rig.requireCompleted(QStringLiteral("local paste of %1 files").arg(files));
+            if (QDir(target + QStringLiteral("/Camera-%1").arg(files)).entryList(QDir::Files).size() != files) {
+                throw BenchFailure(QStringLiteral("local paste of %1 files: not all arrived").arg(files));
+            }
+            ours.add(measured.seconds);
+            oursStall.add(measured.stallMs);
+
+            QDir(target).removeRecursively();
+            QDir().mkpath(target);
+            const ChildRun copied = runChild({QStringLiteral("cp"), QStringLiteral("-r"), source, target}, m_work.path());
+            if (!copied.succeeded()) {
+                throw BenchFailure(QStringLiteral("cp -r: ") + copied.errorSummary());
+            }
+            cp.add(copied.seconds);
+
+            if (singly) {
+                QDir(target).removeRecursively();
+                QDir().mkpath(target);
+                QList<QUrl> urls;
+                for (const QString& name : QDir(source).entryList(QDir::Files, QDir::Name)) {
+                    urls.append(QUrl::fromLocalFile(source + QLatin1Char('/') + name));
+                }
+                rig.clipboard.copyLocal(urls);
+                const Measured each = paste(
+                    [&]() { return rig.coordinator.pasteIntoLocal(QUrl::fromLocalFile(target), nullptr); },
+                    QStringLiteral("local paste one by one"));
+                rig.requireCompleted(QStringLiteral("local paste of %1 files one by one").arg(files), files);
+                oneByOne.add(each.seconds);
+                oneByOneStall.add(each.stallMs);
+            }
+            QDir(target).removeRecursively();
+        }
+        say(QStringLiteral("detail: local paste of %1 files: ours s %2, stall ms %3, cp -r s %4")
+                .arg(files)
+                .arg(ours.listed(3), oursStall.listed(1), cp.listed(3)));
+        m_rows.append({QStringLiteral("paste a folder of %1 files into a local folder").arg(files), secondsText(ours),
+                       secondsText(cp) + QStringLiteral(" (cp -r)"), stallText(oursStall), QStringLiteral("-")});
+        if (singly) {
+            m_rows.append({QStringLiteral("paste %1 files selected one by one into a local folder").arg(files),
+                           secondsText(oneByOne), secondsText(cp) + QStringLiteral(" (cp -r)"),
+                           stallText(oneByOneStall), QStringLiteral("-")});
+        }
+    }
+}
+
+void ResponsivenessBench::devicePastes()
+{
+    const StorageID storage(QStringLiteral("bench-internal"));
+    for (const int files : std::as_const(m_options.uploads)) {
+        const QString source = m_work.filePath(QStringLiteral("uploads/Camera-%1").arg(files));
+        makeFiles(source, files);
+        Samples ours, oursStall;
+        for (int round = 0; round < m_options.rounds; ++round) {
+            CoordinatorRig rig(m_work.filePath(QStringLiteral("opened-files")));
+            const AndroidDevice device = MockMTPBackend::defaultDevices().front();
+            auto session = std::make_shared<MockDeviceSession>(
+                device, MockTree({StorageRoot(storage, QStringLiteral("Internal shared storage"), 256'000'000'000LL,
+                                              141'000'000'000LL)},
+                                 {}));
+            rig.clipboard.copyLocal({QUrl::fromLocalFile(source)});
+            const Measured measured = paste(
+                [&]() { return rig.coordinator.pasteIntoDevice(std::nullopt, storage, session); },
+                QStringLiteral("paste to the device"));
+            rig.requireCompleted(QStringLiteral("paste of %1 files to the device").arg(files), files);
+            ours.add(measured.seconds);
+            oursStall.add(measured.stallMs);
+        }
+        say(QStringLiteral("detail: paste of %1 files to the mock device: s %2, stall ms %3")
+                .arg(files)
+                .arg(ours.listed(3), oursStall.listed(1)));
+        m_rows.append({QStringLiteral("paste a folder of %1 files to the mock device").arg(files), secondsText(ours),
+                       QStringLiteral("-"), stallText(oursStall), QStringLiteral("-")});
+    }
+}
+
+void ResponsivenessBench::run()
+{
+    if (!m_work.isValid()) {
+        throw BenchFailure(QStringLiteral("no temporary folder"));
+    }
+    const auto runs = [this](const char* name) {
+        return m_options.only.isEmpty() || m_options.only.contains(QLatin1StringView(name));
+    };
+    if (runs("select")) {
+        selectAll();
+    }
+    if (runs("subfolders")) {
+        selectAllWithSubfolders();
+    }
+    if (runs("sort")) {
+        sortByHeader();
+    }
+    if (runs("local")) {
+        localPastes();
+    }
+    if (runs("device")) {
+        devicePastes();
+    }
+    say(QString());
+    say(QStringLiteral("| action | ours | baseline | ours: longest stall | baseline: longest stall |"));
+    say(QStringLiteral("|---|---|---|---|---|"));
+    for (const Row& row : std::as_const(m_rows)) {
+        say(QStringLiteral("| %1 | %2 | %3 | %4 | %5 |")
+                .arg(row.action, row.ours, row.baseline, row.oursStall, row.baselineStall));
+    }
+}
+
+QList<int> numbers(const QString& text)
+{
+    QList<int> values;
+    for (const QString& part : text.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+        bool ok = false;
+        const int value = part.toInt(&ok);
+        if (!ok || value <= 0) {
+            throw BenchFailure(QStringLiteral("not a count: ") + part);
+        }
+        values.append(value);
+    }
+    return values;
+}
+
+Options parse(const QStringList& arguments)
+{
+    Options options;
+    for (qsizetype index = 1; index < arguments.size(); ++index) {
+        const QString& argument = arguments[index];
+        if (index + 1 >= arguments.size()) {
+            throw BenchFailure(QStringLiteral("missing value after ") + argument);
+        }
+        const QString value = arguments[++index];
+        const int number = value.toInt();
+        if (argument == QStringLiteral("--rows") && number > 0) {
+            options.rows = number;
+        } else if (argument == QStringLiteral("--entries") && number > 0) {
+            options.entries = number;
+        } else if (argument == QStringLiteral("--subfolders") && number >= 0) {
+            options.subfolders = number;
+        } else if (argument == QStringLiteral("--rounds") && number > 0) {
+            options.rounds = number;
+        } else if (argument == QStringLiteral("--copies")) {
+            options.copies = numbers(value);
+        } else if (argument == QStringLiteral("--uploads")) {
+            options.uploads = numbers(value);
+        } else if (argument == QStringLiteral("--only")) {
+            options.only = value.split(QLatin1Char(','), Qt::SkipEmptyParts);
+        } else {
+            throw BenchFailure(QStringLiteral("unknown or bad option ") + argument + QLatin1Char(' ') + value);
+        }
+    }
+    return options;
+}
+
+} // namespace
+
+} // namespace quillbarrow
+
+int main(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    QLoggingCategory::setFilterRules(QStringLiteral("com.quillbarrow.*=false"));
+    try {
+        quillbarrow::ResponsivenessBench bench(quillbarrow::parse(QCoreApplication::arguments()));
+        bench.run();
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "quillbarrow_bench_responsiveness: %s\n", error.what());
+        return 1;
+    }
+    return 0;
+}

@@ -1,0 +1,190 @@
+// The whole window driven from the keyboard alone, as a person without a mouse does: which table
+// has the keyboard, how Tab walks the window, and what the header shows as rows come and go.
+
+#include "WholeWindowRig.h"
+#include "chrome/DeviceSidebar.h"
+#include "domain/RemoteItem.h"
+#include "panes/AndroidPaneView.h"
+#include "panes/LocalPaneView.h"
+#include "panes/PaneHeader.h"
+#include "panes/blocks/ToolbarIconButton.h"
+#include "shell/MainWindow.h"
+#include "shell/PaneArea.h"
+#include "shell/WindowState.h"
+#include "table/LocalItemTable.h"
+#include "table/RemoteItemTable.h"
+#include "transport/MockDeviceSession.h"
+#include "viewmodels/devicebrowser/DeviceBrowserViewModel.h"
+#include "viewmodels/localbrowser/LocalBrowserViewModel.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QLabel>
+#include <QListWidget>
+#include <QPushButton>
+
+namespace quillbarrow::testing {
+namespace {
+
+// Counts the mouse presses the application sees, to show that a session used none.
+struct MouseWatch final : QObject {
+    int presses = 0;
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonDblClick) {
+            ++presses;
+        }
+        return QObject::eventFilter(watched, event);
+    }
+};
+
+class KeyboardSession : public WholeWindowTest {
+  protected:
+    void SetUp() override
+    {
+        WholeWindowTest::SetUp();
+        if (HasFatalFailure()) {
+            return;
+        }
+        androidPane = qobject_cast<AndroidPaneView*>(window->paneArea()->androidPane());
+        ASSERT_NE(androidPane, nullptr);
+    }
+
+    void press(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) { pressKey(window, key, modifiers); }
+
+    // Moves the current row of the table with the keyboard (Home, then Down) to `name`, and waits
+    // until the pane's selection is that row.
+    template <typename Item>
+    bool keyTo(NativeTable<Item>* table, const QString& name)
+    {
+        if (!processEventsUntil([table, &name] {
+                for (int row = 0; row < table->itemModel()->rowCount(); ++row) {
+                    if (table->itemModel()->item(row).name == name) {
+                        return true;
+                    }
+                }
+                return false;
+            })) {
+            return false;
+        }
+        press(Qt::Key_Home);
+        for (int step = 0; step < table->itemModel()->rowCount(); ++step) {
+            const QModelIndex current = table->currentIndex();
+            if (current.isValid() && table->itemModel()->item(current.row()).name == name) {
+                const typename NativeTable<Item>::ID id = table->itemModel()->item(current.row()).id;
+                return processEventsUntil([table, id] { return table->selection() == QSet<typename NativeTable<Item>::ID>{id}; });
+            }
+            press(Qt::Key_Down);
+        }
+        return false;
+    }
+
+    bool keyboardIsIn(QWidget* widget) const { return QApplication::focusWidget() == widget; }
+
+    // Whether the pane's header says it has the keyboard, and the other one does not.
+    bool markedFocused(PaneFrame* pane, PaneFrame* other) const
+    {
+        return !pane->header()->focusedCaption()->isHidden() && other->header()->focusedCaption()->isHidden();
+    }
+
+    QByteArray deviceBytes(const std::optional<RemoteItem>& item)
+    {
+        return item ? mockSession().content(item->id).value_or(QByteArray("<no bytes>")) : QByteArray("<missing>");
+    }
+
+    AndroidPaneView* androidPane = nullptr;
+};
+
+// Lists, opens, selects and copies a file from the phone to the computer and back, with keys only.
+TEST_F(KeyboardSession, ACopyBothWaysNeedsNoMouse)
+{
+    const QByteArray text("Written on the phone.\n");
+    writeOnDevice({{QStringLiteral("Docs"), std::nullopt}, {QStringLiteral("Docs/note.txt"), text}});
+    MouseWatch mouse;
+    qApp->installEventFilter(&mouse);
+
+    // The window opens with the Mac table holding the keyboard; Tab goes to the Android table.
+    EXPECT_TRUE(keyboardIsIn(macPane->table()));
+    EXPECT_TRUE(markedFocused(macPane, androidPane));
+    press(Qt::Key_Tab);
+    ASSERT_TRUE(keyboardIsIn(androidPane->table()));
+    EXPECT_EQ(window->state().focusedPane(), FocusedPane::android);
+    EXPECT_TRUE(markedFocused(androidPane, macPane));
+
+    // F5 lists the folder again, with the folder made behind the pane's back.
+    press(Qt::Key_F5);
+    ASSERT_TRUE(keyTo(androidPane->table(), QStringLiteral("Docs")));
+
+    // Return opens the folder; its row leaves the selection, and the header says so.
+    press(Qt::Key_Return);
+    ASSERT_TRUE(processEventsUntil([this] { return device().breadcrumb().size() == 2 && !device().isLoading(); }));
+    EXPECT_TRUE(processEventsUntil([this] { return androidPane->selection().isEmpty(); }));
+    EXPECT_TRUE(androidPane->header()->selectionBadge()->isHidden());
+    EXPECT_FALSE(androidPane->header()->copyButton()->isEnabled());
+
+    // The file is copied and pasted into the Mac folder (Shift+Tab goes back to the Mac table).
+    ASSERT_TRUE(keyTo(androidPane->table(), QStringLiteral("note.txt")));
+    press(Qt::Key_C, Qt::ControlModifier);
+    press(Qt::Key_Backtab, Qt::ShiftModifier);
+    ASSERT_TRUE(keyboardIsIn(macPane->table()));
+    EXPECT_TRUE(markedFocused(macPane, androidPane));
+    press(Qt::Key_V, Qt::ControlModifier);
+    ASSERT_TRUE(waitForLocalRow(QStringLiteral("note.txt")));
+    QFile copied(work.filePath(QStringLiteral("note.txt")));
+    ASSERT_TRUE(copied.open(QIODevice::ReadOnly));
+    EXPECT_EQ(copied.readAll(), text);
+
+    // And back: the Mac copy goes to the phone's storage root (Backspace goes up a folder).
+    ASSERT_TRUE(QFile::rename(copied.fileName(), work.filePath(QStringLiteral("back.txt"))));
+    press(Qt::Key_F5);
+    ASSERT_TRUE(keyTo(macPane->table(), QStringLiteral("back.txt")));
+    press(Qt::Key_C, Qt::ControlModifier);
+    press(Qt::Key_Tab);
+    ASSERT_TRUE(keyboardIsIn(androidPane->table()));
+    press(Qt::Key_Backspace);
+    ASSERT_TRUE(processEventsUntil([this] { return device().breadcrumb().size() == 1 && !device().isLoading(); }));
+    press(Qt::Key_V, Qt::ControlModifier);
+    ASSERT_TRUE(processEventsUntil([this] { return deviceRootItem(QStringLiteral("back.txt")).has_value(); }));
+    EXPECT_EQ(deviceBytes(deviceRootItem(QStringLiteral("back.txt"))), text);
+
+    qApp->removeEventFilter(&mouse);
+    EXPECT_EQ(mouse.presses, 0);
+}
+
+// Tab and Shift+Tab walk the two tables and the device list, never a table's cells; a table with
+// nothing to show is passed over.
+TEST_F(KeyboardSession, TabWalksTheTablesAndTheSidebar)
+{
+    QListWidget* devices = window->sidebar()->deviceList();
+    const struct {
+        Qt::Key key;
+        QWidget* reached;
+    } steps[] = {
+        {Qt::Key_Tab, androidPane->table()}, {Qt::Key_Tab, devices},         {Qt::Key_Tab, macPane->table()},
+        {Qt::Key_Backtab, devices},          {Qt::Key_Backtab, androidPane->table()},
+    };
+    ASSERT_TRUE(keyboardIsIn(macPane->table()));
+    for (const auto& step : steps) {
+        press(step.key, step.key == Qt::Key_Backtab ? Qt::ShiftModifier : Qt::NoModifier);
+        EXPECT_EQ(QApplication::focusWidget(), step.reached) << "after key " << step.key;
+    }
+    // The focused pane follows the tables only; the sidebar leaves it as it was.
+    EXPECT_EQ(window->state().focusedPane(), FocusedPane::android);
+
+    // A click in a pane, off its rows, takes the keyboard there too: keys and the mark never part.
+    QTest::mouseClick(macPane, Qt::LeftButton, {}, QPoint(macPane->width() / 2, 4));
+    EXPECT_EQ(QApplication::focusWidget(), macPane->table());
+    EXPECT_EQ(window->state().focusedPane(), FocusedPane::mac);
+
+    // The tooltips name the keys of this desktop.
+    EXPECT_EQ(macPane->header()->parentButton()->toolTip(), QStringLiteral("Parent folder (Ctrl+\u2191)"));
+    EXPECT_EQ(macPane->header()->refreshButton()->toolTip(), QStringLiteral("Refresh (Ctrl+R)"));
+
+    // Without a listing the Android table is hidden, and Tab passes it by.
+    androidPane->table()->hide();
+    press(Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), devices);
+}
+
+} // namespace
+} // namespace quillbarrow::testing

@@ -1,0 +1,146 @@
+// The scenes of the window driven from the keyboard: the start with the Mac table holding the
+// keyboard, a folder entered after a selection, the panes' headers before and after their first
+// selection (one height), and the sidebar with the clipboard's line.
+
+#include "SceneSupport.h"
+#include "chrome/DeviceSidebar.h"
+#include "panes/LocalPaneView.h"
+#include "shell/MainWindow.h"
+#include "shell/PaneArea.h"
+#include "shell/QuillbarrowApp.h"
+#include "table/LocalItemTable.h"
+#include "transport/MockMTPBackend.h"
+#include "viewmodels/Clipboard.h"
+#include "viewmodels/TransferCoordinator.h"
+#include "viewmodels/devicebrowser/DeviceBrowserViewModel.h"
+#include "viewmodels/localbrowser/LocalBrowserViewModel.h"
+
+#include <QApplication>
+#include <QTest>
+
+#include <functional>
+#include <memory>
+
+namespace quillbarrow::snapshot {
+
+namespace {
+
+// A key pressed on the window, as the platform delivers it (the panes' key monitors see it).
+void press(MainWindow* window, Qt::Key key)
+{
+    QTest::keyClick(window->windowHandle(), key);
+}
+
+// A step of a scene, run once the window is listed and active, one turn of the event loop apart.
+using Step = std::function<bool(MainWindow*)>;
+
+// The window with the mock device, the Mac pane in the scene home; `steps` run in order once
+// everything is listed, each until it says it is done. `shown` picks the widget to draw.
+SceneView keyedScene(QList<Step> steps, std::function<QWidget*(MainWindow*)> shown = {})
+{
+    auto app = makeSceneApp(MockMTPBackend::defaultDevices());
+    MainWindow* window = app->openWindow();
+    window->resize(windowSceneSize);
+    window->show();
+    auto next = std::make_shared<qsizetype>(0);
+    SceneView view = windowScene(app, window, [window, steps = std::move(steps), next] {
+        if (window->localBrowser().isLoading() || window->localBrowser().items().isEmpty() ||
+            !window->deviceBrowser().currentPage() || window->deviceBrowser().isLoading()) {
+            return false;
+        }
+        if (!window->isActiveWindow()) {
+            window->activateWindow();
+            return false;
+        }
+        if (*next < steps.size() && steps[*next](window)) {
+            ++*next;
+        }
+        return *next >= steps.size();
+    });
+    if (shown) {
+        view.widget = shown(window);
+    }
+    return view;
+}
+
+LocalPaneView* macPane(MainWindow* window)
+{
+    return window->findChild<LocalPaneView*>();
+}
+
+// Moves the Mac table's current row with the keys to `name` (Home, then Down).
+Step keyToRow(const QString& name)
+{
+    return [name](MainWindow* window) {
+        LocalItemTable* table = macPane(window)->table();
+        const QModelIndex current = table->currentIndex();
+        if (current.isValid() && table->itemModel()->item(current.row()).name == name) {
+            return macPane(window)->selection().size() == 1;
+        }
+        press(window, current.isValid() ? Qt::Key_Down : Qt::Key_Home);
+        return false;
+    };
+}
+
+Step pressOnce(Qt::Key key)
+{
+    return [key](MainWindow* window) {
+        press(window, key);
+        return true;
+    };
+}
+
+const SceneRegistration keyboardAtStart(
+    QStringLiteral("window-keyboard-at-start"),
+    QStringLiteral("The window just opened: the Mac table has the keyboard (\"focused\" and the tint), and Down has "
+                   "selected its first row without a click"),
+    [] {
+        return keyedScene({[](MainWindow* window) {
+                               return QApplication::focusWidget() == macPane(window)->table();
+                           },
+                           pressOnce(Qt::Key_Down),
+                           [](MainWindow* window) { return macPane(window)->selection().size() == 1; }});
+    });
+
+const SceneRegistration folderEnteredAfterSelection(
+    QStringLiteral("window-folder-entered-after-selection"),
+    QStringLiteral("Documents selected with the keys and opened with Return: its row left the selection, so the "
+                   "header shows no count and Copy to Android is disabled"),
+    [] {
+        return keyedScene({keyToRow(QStringLiteral("Documents")), pressOnce(Qt::Key_Return), [](MainWindow* window) {
+                               return window->localBrowser().currentDirectory().fileName() ==
+                                          QStringLiteral("Documents") &&
+                                      !window->localBrowser().isLoading();
+                           }});
+    });
+
+const SceneRegistration headerBeforeSelection(
+    QStringLiteral("panes-header-before-first-selection"),
+    QStringLiteral("Both panes before anything is selected: the headers keep the room of the selection line"),
+    [] { return keyedScene({}, [](MainWindow* window) { return window->paneArea(); }); });
+
+const SceneRegistration headerAfterSelection(
+    QStringLiteral("panes-header-after-first-selection"),
+    QStringLiteral("Both panes after the first selection in the Mac pane: the selection line fills the kept room, "
+                   "the header and the tables stay where they were"),
+    [] {
+        return keyedScene({keyToRow(QStringLiteral("readme.txt"))},
+                          [](MainWindow* window) { return window->paneArea(); });
+    });
+
+const SceneRegistration sidebarWithClipboard(
+    QStringLiteral("sidebar-with-clipboard-line"),
+    QStringLiteral("The sidebar while the clipboard holds two Mac items: the whole footer shows, without a scroll "
+                   "bar"),
+    [] {
+        return keyedScene({[](MainWindow* window) {
+                              const QList<LocalItem>& items = window->localBrowser().items();
+                              window->coordinator().clipboard()->copyLocal({items.at(0).id, items.at(1).id});
+                              return true;
+                          }},
+                          [](MainWindow* window) { return window->sidebar(); });
+    });
+
+} // namespace
+
+} // namespace quillbarrow::snapshot
