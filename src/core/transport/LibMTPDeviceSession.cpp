@@ -607,17 +607,11 @@ QCoro::Task<> downloadOn(std::shared_ptr<Core> core, RemoteObjectID itemID, QStr
     const AsyncGate::Lease lease = co_await enterOpen(core);
     const std::uint32_t object = requireMTPID(itemID.rawValue());
     const BridgeAccess access = accessOf(*core);
-<<<<<<< HEAD
-    const QByteArray path = QFile::encodeName(destination);
+    const QByteArray path = LocalPath::encoded(destination);
     // The size the session's listing showed: the device need not be asked for it again.
     const std::optional<std::uint64_t> listedSize = core->known.listedSize(object);
     PoolCall<void> downloading = core->transfers.call([access, object, path, listedSize, progress] {
         downloadNow(access, object, path, listedSize, progress);
-=======
-    const QByteArray path = LocalPath::encoded(destination);
-    QFuture<void> downloading = core->transfers.run([access, object, path, progress] {
-        downloadNow(access, object, path, progress);
->>>>>>> main
     });
     co_await std::move(downloading);
 }
@@ -648,18 +642,10 @@ std::optional<std::uint64_t> reckonedFreeSpace(const Core& core, const StorageID
 // could not be read.
 QCoro::Task<std::uint64_t> checkFreeSpace(std::shared_ptr<Core> core, QByteArray source, StorageID storageID)
 {
-<<<<<<< HEAD
     // A local file's attributes: read here rather than handed to a worker and back.
-    const qint64 sized = QFileInfo(QFile::decodeName(source)).size();
+    struct stat info {};
+    const qint64 sized = ::stat(source.constData(), &info) == 0 ? static_cast<qint64>(info.st_size) : 0;
     const std::uint64_t size = sized > 0 ? static_cast<std::uint64_t>(sized) : std::uint64_t{0};
-=======
-    QFuture<std::uint64_t> sizing = core->executor.run([source] {
-        struct stat info {};
-        const qint64 size = ::stat(source.constData(), &info) == 0 ? static_cast<qint64>(info.st_size) : 0;
-        return size > 0 ? static_cast<std::uint64_t>(size) : std::uint64_t{0};
-    });
-    const std::uint64_t size = co_await sizing;
->>>>>>> main
     if (size == 0) {
         co_return size;
     }

@@ -429,28 +429,18 @@ QCoro::Task<bool> TransferCoordinator::executeDownload(PlannedDownload plan, std
     const QString staging = DownloadStaging::stagingPath(plan.destination);
     const auto byteLimit = std::make_shared<TransferByteLimit>(plan.maximumBytes);
     const TransferProgressFunction reported = makeProgressFunction(jobID, plan.item.size, byteLimit);
-<<<<<<< HEAD
     // Under a byte limit what counts is what has arrived: a device may send more than it listed,
     // and a session may report no more than the listed size. So each report is checked against
     // the staged file's size, and the limit stops the download as soon as that passes it. Without
     // a limit the reports are taken as they come: a look at the file for each of them (thousands
     // for a big file) would slow the download.
-    const QByteArray stagingName = QFile::encodeName(staging);
+    const QByteArray stagingName = LocalPath::encoded(staging);
     const TransferProgressFunction progress =
         plan.maximumBytes ? TransferProgressFunction([reported, stagingName](qint64 bytesDone,
                                                                              std::optional<qint64> bytesTotal) {
             return reported(std::max(bytesDone, writtenBytes(stagingName)), bytesTotal);
         })
                           : reported;
-=======
-    // What counts is what has arrived: a device may send more than it listed, and a session may
-    // report no more than the listed size. So each report is checked against the staged file's
-    // size, and a byte limit stops the download as soon as that passes it.
-    const QByteArray stagingName = LocalPath::encoded(staging);
-    const TransferProgressFunction progress = [reported, stagingName](qint64 bytesDone,
-                                                                      std::optional<qint64> bytesTotal) {
-        return reported(std::max(bytesDone, writtenBytes(stagingName)), bytesTotal);
-    };
     // Held until the download has ended, so that no sweep takes the file while it is written.
     const DownloadStaging::Hold held = DownloadStaging::hold(staging);
     if (!held.isHeld() && held.error() != 0 && held.error() != EEXIST) {
@@ -458,7 +448,6 @@ QCoro::Task<bool> TransferCoordinator::executeDownload(PlannedDownload plan, std
         finishFailed(jobID, localSaveError(name, parent, held.error()));
         co_return false;
     }
->>>>>>> main
     std::optional<QuillbarrowError> failure;
     try {
         co_await session->downloadFile(plan.item.id, staging, progress);
