@@ -29,7 +29,7 @@ int kindRank(RemoteItemKind kind)
 // does no collation work inside the comparisons.
 struct SortKey {
     int rank;
-    QCollatorSortKey name;
+    const QCollatorSortKey* name;
     qint64 date;
     std::optional<qint64> size;
 };
@@ -62,7 +62,7 @@ int compareByKey(const SortKey& a, const SortKey& b, FileSort sort)
 {
     switch (sort) {
     case FileSort::name:
-        return a.name.compare(b.name);
+        return a.name->compare(*b.name);
     case FileSort::modifiedDate:
         return threeWay(a.date, b.date);
     case FileSort::size:
@@ -81,15 +81,34 @@ QCollator naturalNameCollator()
     return collator;
 }
 
-std::vector<qsizetype> browserOrder(std::span<const BrowserSortFields> items, FileSort sort, bool ascending)
+std::vector<QCollatorSortKey> browserNameKeys(std::span<const QString* const> names)
 {
     const QCollator collator = naturalNameCollator();
+    std::vector<QCollatorSortKey> keys;
+    keys.reserve(names.size());
+    for (const QString* name : names) {
+        keys.push_back(collator.sortKey(*name));
+    }
+    return keys;
+}
+
+std::vector<qsizetype> browserOrder(std::span<const BrowserSortFields> items, FileSort sort, bool ascending)
+{
+    // Only the names without a lent key are collated here.
+    std::vector<const QString*> missing;
+    for (const BrowserSortFields& item : items) {
+        if (item.nameKey == nullptr) {
+            missing.push_back(item.name);
+        }
+    }
+    const std::vector<QCollatorSortKey> worked = browserNameKeys(missing);
 
     std::vector<SortKey> keys;
     keys.reserve(items.size());
+    std::size_t next = 0;
     for (const BrowserSortFields& item : items) {
-        keys.push_back(SortKey{kindRank(item.kind), collator.sortKey(*item.name), dateKey(*item.modifiedAt),
-                               *item.size});
+        const QCollatorSortKey* name = item.nameKey != nullptr ? item.nameKey : &worked[next++];
+        keys.push_back(SortKey{kindRank(item.kind), name, dateKey(*item.modifiedAt), *item.size});
     }
 
     std::vector<qsizetype> order(items.size());
@@ -103,7 +122,7 @@ std::vector<qsizetype> browserOrder(std::span<const BrowserSortFields> items, Fi
         if (const int byKey = compareByKey(a, b, sort); byKey != 0) {
             return ascending ? byKey < 0 : byKey > 0;
         }
-        return a.name.compare(b.name) < 0;
+        return a.name->compare(*b.name) < 0;
     });
     return order;
 }

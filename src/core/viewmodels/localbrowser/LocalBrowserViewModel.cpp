@@ -28,6 +28,8 @@ struct LocalBrowserViewModel::ListingResult {
     // In browser order by `order`: the key and direction of the listing's start.
     std::optional<QList<LocalItem>> items;
     std::pair<FileSort, bool> order;
+    // The names' collation keys, in the items' order.
+    std::vector<QCollatorSortKey> nameKeys;
     std::optional<LocalFileError> failure;
     bool keepsMessage = false;
 };
@@ -200,10 +202,18 @@ QCoro::Task<> LocalBrowserViewModel::runListing(QPointer<LocalBrowserViewModel> 
     try {
         // The read runs to its end even when a newer listing starts; its result is then dropped.
         const QString path = localPath(folder);
-        QFuture<QList<LocalItem>> reading = runOnThreadPool(
-            *pool, [path, sort, ascending] { return LocalDirectoryReader::read(path, sort, ascending); },
+        using Read = std::pair<QList<LocalItem>, std::vector<QCollatorSortKey>>;
+        QFuture<Read> reading = runOnThreadPool(
+            *pool,
+            [path, sort, ascending] {
+                Read read;
+                read.first = LocalDirectoryReader::read(path, sort, ascending, &read.second);
+                return read;
+            },
             userInitiatedPriority);
-        result.items = co_await reading;
+        Read read = co_await reading;
+        result.items = std::move(read.first);
+        result.nameKeys = std::move(read.second);
     } catch (const LocalFileError& error) {
         result.failure = error;
     } catch (const std::exception& error) {
@@ -222,6 +232,7 @@ void LocalBrowserViewModel::applyListing(const QUrl& folder, ListingResult resul
     if (result.items) {
         m_allItems = std::move(*result.items);
         m_allItemsOrder = result.order;
+        m_allItemNameKeys = std::move(result.nameKeys);
         applyDisplayFilter();
         if (!result.keepsMessage) {
             setErrorMessage(std::nullopt);
@@ -230,6 +241,7 @@ void LocalBrowserViewModel::applyListing(const QUrl& folder, ListingResult resul
         const LocalFileError& failure = *result.failure;
         m_allItems.clear();
         m_allItemsOrder.reset();
+        m_allItemNameKeys.clear();
         setItems({});
         setErrorMessage(
             QStringLiteral("Could not read %1: %2").arg(localPath(folder), failure.localizedDescription()));
@@ -243,12 +255,19 @@ void LocalBrowserViewModel::applyDisplayFilter()
 {
     QList<LocalItem> shown;
     shown.reserve(m_allItems.size());
+    // The kept collation key of each shown item, when the listing came with them.
+    const bool keyed = m_allItemNameKeys.size() == static_cast<std::size_t>(m_allItems.size());
+    std::vector<const QCollatorSortKey*> shownKeys;
     bool patched = false;
-    for (const LocalItem& item : m_allItems) {
+    for (qsizetype index = 0; index < m_allItems.size(); ++index) {
+        const LocalItem& item = m_allItems[index];
         if (!m_showHiddenFiles && item.isHidden) {
             continue;
         }
         shown.append(item);
+        if (keyed) {
+            shownKeys.push_back(&m_allItemNameKeys[static_cast<std::size_t>(index)]);
+        }
         if (item.kind == RemoteItemKind::folder) {
             const auto measured = m_computedFolderStatistics.constFind(item.id);
             if (measured != m_computedFolderStatistics.constEnd()) {
@@ -259,7 +278,23 @@ void LocalBrowserViewModel::applyDisplayFilter()
     }
     // A listing read in the shown order needs no second sort, unless measured sizes reorder it.
     const bool inOrder = m_allItemsOrder == std::pair(m_sort, m_sortAscending) && !(patched && m_sort == FileSort::size);
-    setItems(inOrder ? std::move(shown) : sortedForBrowser(shown, m_sort, m_sortAscending));
+    if (inOrder) {
+        setItems(std::move(shown));
+        return;
+    }
+    std::vector<BrowserSortFields> fields;
+    fields.reserve(static_cast<std::size_t>(shown.size()));
+    for (qsizetype index = 0; index < shown.size(); ++index) {
+        const LocalItem& item = shown[index];
+        fields.push_back(BrowserSortFields{item.kind, &item.name, &item.modifiedAt, &item.size,
+                                           keyed ? shownKeys[static_cast<std::size_t>(index)] : nullptr});
+    }
+    QList<LocalItem> sorted;
+    sorted.reserve(shown.size());
+    for (const qsizetype index : browserOrder(fields, m_sort, m_sortAscending)) {
+        sorted.append(std::move(shown[index]));
+    }
+    setItems(std::move(sorted));
 }
 
 void LocalBrowserViewModel::recomputeBreadcrumb()

@@ -11,6 +11,7 @@
 #include "infrastructure/UserDefaults.h"
 #include "platform/VolumeMonitor.h"
 
+#include <QCollatorSortKey>
 #include <QHash>
 #include <QList>
 #include <QObject>
@@ -26,6 +27,7 @@
 #include <optional>
 #include <stop_token>
 #include <utility>
+#include <vector>
 
 class QThreadPool;
 
@@ -226,6 +228,10 @@ private:
     // The order m_allItems is in, while it is the browser order for that key and direction with
     // nothing patched since; the display then needs no sort of its own.
     std::optional<std::pair<FileSort, bool>> m_allItemsOrder;
+    // The collation keys of m_allItems' names, one per item in its order, worked out with the
+    // listing on the pool, so that a re-sort on the main thread does no collation; empty when
+    // there are none for this listing.
+    std::vector<QCollatorSortKey> m_allItemNameKeys;
     QHash<QUrl, FolderStatistics> m_computedFolderStatistics;
     // Measurements that came back and wait for the next turn of the event loop to be applied.
     struct FinishedMeasurement {

@@ -39,7 +39,8 @@ QString folderPrefix(const QString& folder)
 
 } // namespace
 
-QList<LocalItem> LocalDirectoryReader::read(const QString& path, FileSort sort, bool ascending)
+QList<LocalItem> LocalDirectoryReader::read(const QString& path, FileSort sort, bool ascending,
+                                            std::vector<QCollatorSortKey>* nameKeys)
 {
     const QByteArray encodedPath = LocalPath::encoded(path);
     std::unique_ptr<DIR, DirectoryCloser> directory(::opendir(encodedPath.constData()));
@@ -79,7 +80,7 @@ QList<LocalItem> LocalDirectoryReader::read(const QString& path, FileSort sort, 
                                    modificationDate(info), isHidden));
         }
     }
-    return sortedForBrowser(items, sort, ascending);
+    return sortedForBrowser(items, sort, ascending, nameKeys);
 }
 
 std::optional<QUrl> LocalDirectoryReader::existingDirectoryURL(const std::optional<QString>& path)

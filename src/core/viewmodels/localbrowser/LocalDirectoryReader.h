@@ -3,11 +3,13 @@
 #include "domain/FileSort.h"
 #include "domain/LocalItem.h"
 
+#include <QCollatorSortKey>
 #include <QList>
 #include <QString>
 #include <QUrl>
 
 #include <optional>
+#include <vector>
 
 namespace quillbarrow {
 
@@ -19,7 +21,10 @@ public:
     // "."), as one LocalItem, in browser order by `sort` and `ascending`. A link is listed as what
     // it points to; an entry whose details cannot be read (a broken link) is a file without size
     // or date. Folders have no size. Throws LocalFileError when the folder cannot be listed.
-    static QList<LocalItem> read(const QString& path, FileSort sort, bool ascending);
+    // When `nameKeys` is given, it receives the names' collation keys in the listed order, for
+    // later sorts of the same listing.
+    static QList<LocalItem> read(const QString& path, FileSort sort, bool ascending,
+                                 std::vector<QCollatorSortKey>* nameKeys = nullptr);
 
     // The address of the folder at `path` when something exists there and it is a folder;
     // nothing for an absent or empty text or anything else. Creates nothing.
