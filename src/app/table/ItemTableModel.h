@@ -107,12 +107,17 @@ public:
             positions.insert(Traits::id(items[index]), index);
         }
         // Two rows with one id cannot be told apart by a diff; such a listing is shown as given.
+        // Whether the rows keep their ids, only their order changing (a re-sort).
+        bool sameIDs = false;
         if (!m_listing || *m_listing != listing || positions.size() != items.size()) {
             resetTo(items, listing);
         } else {
             // Each shown row looks its id up once; the steps below read the position it found.
+            sameIDs = m_rows.size() == static_cast<std::size_t>(items.size()) &&
+                      m_allIDs.size() == static_cast<qsizetype>(m_rows.size());
             for (Row& row : m_rows) {
                 row.position = positions.value(Traits::id(row.item), -1);
+                sameIDs = sameIDs && row.position >= 0;
             }
             removeVanished();
             reorderSurvivors(static_cast<int>(positions.size()));
@@ -120,8 +125,22 @@ public:
             insertArrivals(items);
         }
         m_rowOfID = positions.size() == items.size() ? std::move(positions) : QHash<ID, int>();
+        if (m_rowOfID.isEmpty()) {
+            m_allIDs.clear();
+        } else if (!sameIDs) {
+            // Built with the listing, so that selecting every row hands this set over instead of
+            // hashing every id at that moment.
+            m_allIDs.clear();
+            m_allIDs.reserve(items.size());
+            for (const Item& item : items) {
+                m_allIDs.insert(Traits::id(item));
+            }
+        }
         return false;
     }
+
+    // The ids of every shown row; empty when two rows share an id.
+    const QSet<ID>& allIDs() const { return m_allIDs; }
 
     // The listing shown; nothing before the first setItems().
     const std::optional<QString>& listing() const { return m_listing; }
@@ -452,6 +471,8 @@ private:
     Layout m_layout = Layout::plain;
     qsizetype m_pending = 0;
     QHash<ID, int> m_rowOfID;
+    // The same ids as m_rowOfID, as a set.
+    QSet<ID> m_allIDs;
     std::optional<QString> m_listing;
     PasteboardWriter m_pasteboardWriter;
 };

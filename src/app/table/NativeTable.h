@@ -176,14 +176,22 @@ private:
 
     QSet<ID> tableSelection() const
     {
-        QSet<ID> ids;
         const int rowCount = m_model->rowCount();
+        const QItemSelection selection = selectionModel()->selection();
+        // Every row selected (select all): the model's set of every id, shared, not rebuilt.
+        const bool everyRow = std::any_of(selection.begin(), selection.end(), [&](const QItemSelectionRange& range) {
+            return range.top() == 0 && range.bottom() >= rowCount - 1;
+        });
+        if (everyRow && rowCount > 0 && m_model->allIDs().size() == rowCount) {
+            return m_model->allIDs();
+        }
+        QSet<ID> ids;
         qsizetype selected = 0;
-        for (const QItemSelectionRange& range : selectionModel()->selection()) {
+        for (const QItemSelectionRange& range : selection) {
             selected += range.height();
         }
         ids.reserve(selected);
-        for (const QItemSelectionRange& range : selectionModel()->selection()) {
+        for (const QItemSelectionRange& range : selection) {
             for (int row = range.top(); row <= range.bottom() && row < rowCount; ++row) {
                 ids.insert(Model::Traits::id(m_model->item(row)));
             }

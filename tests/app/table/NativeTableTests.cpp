@@ -118,6 +118,35 @@ TEST_F(NativeTableTest, SelectionChangesWithinOneTurnEndAsTheLastOne)
     EXPECT_EQ(writes.size(), 1);
 }
 
+// Selecting every row writes the ids of the rows listed at that moment, whatever came before.
+TEST_F(NativeTableTest, SelectingEveryRowWritesTheIdsListedNow)
+{
+    const struct {
+        const char* what;
+        QStringList names;
+        QString listedIn;
+    } listings[] = {
+        {"a first listing", {QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c")}, listing},
+        {"the same re-sorted", {QStringLiteral("c"), QStringLiteral("a"), QStringLiteral("b")}, listing},
+        {"one gone, one new", {QStringLiteral("c"), QStringLiteral("d"), QStringLiteral("b")}, listing},
+        {"one more", {QStringLiteral("c"), QStringLiteral("d"), QStringLiteral("b"), QStringLiteral("e")}, listing},
+        {"another folder", {QStringLiteral("x"), QStringLiteral("y")}, QStringLiteral("/other")},
+    };
+    for (const auto& each : listings) {
+        table->setSelection({});
+        table->setItems(localFiles(each.names), each.listedIn);
+        writes.clear();
+        table->selectAll();
+        QCoreApplication::processEvents();
+        QSet<QUrl> expected;
+        for (const QString& name : each.names) {
+            expected.insert(localID(name));
+        }
+        EXPECT_EQ(table->selection(), expected) << each.what;
+        EXPECT_EQ(writes, QList<QSet<QUrl>>{expected}) << each.what;
+    }
+}
+
 TEST_F(NativeTableTest, ARelistingKeepsSelectionAndScrollPosition)
 {
     table->setItems(localFiles(numberedNames(200)), listing);

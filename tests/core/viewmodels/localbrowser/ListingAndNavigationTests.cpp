@@ -173,6 +173,36 @@ TEST_F(ListingTest, SetSortChangesKeyAndDirectionWithOneResortAndKeepsFoldersFir
     EXPECT_EQ(itemsChanged.count(), 2);
 }
 
+// A re-sort compares the names of the listing shown now, hidden entries left out, including
+// after a re-listing that renamed, added and removed entries.
+TEST_F(ListingTest, AResortOrdersTheNamesOfTheCurrentListing)
+{
+    makeFile(QStringLiteral("folder/.0-hidden"), "1");
+    makeFile(QStringLiteral("folder/b"), "1");
+    makeFile(QStringLiteral("folder/a"), "1");
+    makeFile(QStringLiteral("folder/c"), "12345");
+    const auto model = makeModel(url(QStringLiteral("folder")));
+    model->setShowHiddenFiles(false);
+    model->refresh();
+    waitForListing(*model);
+    model->setSort(FileSort::size, true);
+    // Equal sizes go by name.
+    EXPECT_EQ(names(model->items()), (QStringList{QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c")}));
+
+    ASSERT_TRUE(QFile::rename(path(QStringLiteral("folder/a")), path(QStringLiteral("folder/d"))));
+    makeFile(QStringLiteral("folder/file10"), "1");
+    makeFile(QStringLiteral("folder/file9"), "1");
+    model->refresh();
+    waitForListing(*model);
+    model->setSort(FileSort::size, false);
+    EXPECT_EQ(names(model->items()), (QStringList{QStringLiteral("c"), QStringLiteral("b"), QStringLiteral("d"),
+                                                  QStringLiteral("file9"), QStringLiteral("file10")}));
+    model->setShowHiddenFiles(true);
+    EXPECT_EQ(names(model->items()),
+              (QStringList{QStringLiteral("c"), QStringLiteral(".0-hidden"), QStringLiteral("b"), QStringLiteral("d"),
+                           QStringLiteral("file9"), QStringLiteral("file10")}));
+}
+
 TEST_F(ListingTest, ATypedPathIsTrimmedAndExpandedAndAFileOpensItsFolder)
 {
     makeFile(QStringLiteral("home/Documents/letter.txt"));
