@@ -48,7 +48,7 @@ protected:
     QList<Entry> notes() const { return m_log->entries(key()); }
     static Entry noteOf(const QStringList& folder, const QString& name, qint64 size)
     {
-        return Entry{storageID().rawValue(), folder, name, size};
+        return Entry{storageID().rawValue(), folder, name, size, {}};
     }
 
     // The folder at `path` below the storage root, listed on the way as the device browser does.
@@ -365,7 +365,7 @@ TEST_F(InterruptedUploads, ANoteStaysUntilTheDeviceCanBeAsked)
     EXPECT_EQ(notes(), noted);
 
     // A storage that is not in the phone now (a memory card taken out) may come back.
-    const Entry onCard{QStringLiteral("131073"), {QStringLiteral("Music")}, QStringLiteral("song.mp3"), 10};
+    const Entry onCard{QStringLiteral("131073"), {QStringLiteral("Music")}, QStringLiteral("song.mp3"), 10, {}};
     ASSERT_TRUE(m_log->add(key(), onCard));
 
     // Closing first looks for nothing; the next session that works does.
