@@ -10,6 +10,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QPointer>
+#include <QStorageInfo>
 #include <QThreadPool>
 #include <QUuid>
 
@@ -849,26 +850,97 @@ QCoro::Task<> TransferCoordinator::replaceOnDevice(PlannedUpload plan, std::opti
         }
     }
 
-    // The device cannot rename: delete, then send.
+    // The device cannot rename (or has room for the new file only in the old one's place): the
+    // old object is first copied here, then deleted and the new file sent; should the new one not
+    // arrive whole, the session sends the copy back. Without a copy nothing is deleted.
     if (token->isCancelled()) {
         finishCancelled(jobID, QString());
         co_return;
     }
-    const std::optional<QuillbarrowError> undeleted = co_await failureOf(session->deleteItem(oldID));
-    Q_UNUSED(undeleted) // the upload goes ahead; the old object may remain beside the new one
+    const std::variant<QString, QuillbarrowError> kept =
+        co_await keepCopyOf(oldID, plan.fileName, plan.replaceExistingSize, session, token);
     if (!self) {
+        if (const auto* copy = std::get_if<QString>(&kept)) {
+            QFile::remove(*copy);
+        }
         co_return;
     }
+    if (const auto* failure = std::get_if<QuillbarrowError>(&kept)) {
+        if (token->isCancelled()) {
+            finishCancelled(jobID, QString());
+        } else {
+            finishFailed(jobID, *failure);
+        }
+        co_return;
+    }
+    const QString keptCopy = std::get<QString>(kept);
     if (token->isCancelled()) {
+        QFile::remove(keptCopy);
         finishCancelled(jobID, QString());
         co_return;
     }
-    const std::variant<RemoteItem, QuillbarrowError> sent =
-        co_await sendFile(session, plan.localPath, plan.fileName, parent, batch->storageID, progress);
+    std::optional<QuillbarrowError> failure;
+    try {
+        co_await session->replaceFile(plan.localPath, plan.fileName, parent, batch->storageID, oldID, keptCopy,
+                                      progress);
+    } catch (...) {
+        failure = QuillbarrowError::fromException(std::current_exception());
+    }
     if (!self) {
         co_return;
     }
-    finishUpload(plan, failureIn(sent));
+    finishUpload(plan, failure);
+}
+
+QString TransferCoordinator::keptCopiesFolder() const
+{
+    return QFileInfo(m_openedFilesCacheDirectory).path() + QStringLiteral("/Replaced Files");
+}
+
+QCoro::Task<std::variant<QString, QuillbarrowError>>
+TransferCoordinator::keepCopyOf(RemoteObjectID objectID, QString name, std::optional<qint64> size,
+                                std::shared_ptr<DeviceSession> session,
+                                std::shared_ptr<TransferCancellationToken> token)
+{
+    const auto refused = [&name](const QString& why) {
+        return QuillbarrowError::transferFailed(QStringLiteral("Could not keep a copy of ") + name +
+                                                QStringLiteral(" on this computer before replacing it: ") + why +
+                                                QStringLiteral(" Nothing was deleted."));
+    };
+    if (!size) {
+        co_return refused(QStringLiteral("the device does not say how large it is (it may be a folder)."));
+    }
+    const QString folder = keptCopiesFolder();
+    if (!QDir().mkpath(folder)) {
+        co_return refused(QStringLiteral("the folder ") + folder + QStringLiteral(" cannot be made."));
+    }
+    const QStorageInfo volume(folder);
+    if (volume.isValid() && volume.bytesAvailable() >= 0 && volume.bytesAvailable() < *size) {
+        co_return refused(QStringLiteral("there is not enough room for it in ") + folder + QLatin1Char('.'));
+    }
+    const QString copy = folder + QLatin1Char('/') + QUuid::createUuid().toString(QUuid::Id128) +
+                         QStringLiteral(".kept");
+    std::optional<QuillbarrowError> failure;
+    try {
+        co_await session->downloadFile(objectID, copy,
+                                       [token](qint64, std::optional<qint64>) { return !token->isCancelled(); });
+    } catch (...) {
+        failure = QuillbarrowError::fromException(std::current_exception());
+    }
+    const std::optional<qint64> copied = LocalFileOperations::attributeBytes(copy);
+    // A device may send more than it listed, never less of a whole file.
+    if (!failure && copied.value_or(0) < *size) {
+        failure = QuillbarrowError::transferFailed(QStringLiteral("the copy has ") +
+                                                   QString::number(copied.value_or(0)) +
+                                                   QStringLiteral(" bytes where the device listed ") +
+                                                   QString::number(*size) + QLatin1Char('.'));
+    }
+    if (failure) {
+        QFile::remove(copy);
+        co_return refused(failure->technicalDetails() +
+                          (failure->technicalDetails().endsWith(QLatin1Char('.')) ? QString() : QStringLiteral(".")));
+    }
+    co_return copy;
 }
 
 void TransferCoordinator::finishUpload(const PlannedUpload& plan, const std::optional<QuillbarrowError>& failure)

@@ -1,6 +1,8 @@
 #include "DeviceTransferFixture.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <gtest/gtest.h>
 #include <functional>
@@ -239,7 +241,7 @@ TEST_F(UploadSafetyTest, ASessionIsAskedOnceWhetherItRenamesAndTheAnswerHoldsFor
     };
     const QList<Row> rows{
         {"it renames", true, {"upload <temporary>", "delete old-b", "rename <new> b.txt"}},
-        {"it cannot rename", false, {"delete old-b", "upload b.txt"}},
+        {"it cannot rename", false, {"download old-b", "delete old-b", "upload b.txt"}},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
@@ -255,13 +257,109 @@ TEST_F(UploadSafetyTest, ASessionIsAskedOnceWhetherItRenamesAndTheAnswerHoldsFor
         const qsizetype firstCalls = session->calls().size();
         pasteToDevice({"src/b.txt"}, std::nullopt, {answer(Resolution::replace)});
 
-        QStringList second = session->calls().mid(firstCalls).filter(QRegularExpression("^(upload|delete|rename)"));
+        QStringList second =
+            session->calls().mid(firstCalls).filter(QRegularExpression("^(upload|delete|rename|download)"));
         second.replaceInStrings(QRegularExpression("quillbarrow-upload-\\S+"), "<temporary>");
         second.replaceInStrings(QRegularExpression("^rename \\S+ "), "rename <new> ");
         EXPECT_EQ(second, row.secondCalls);
         EXPECT_EQ(shownJobs(), (QStringList{"a.txt: completed", "b.txt: completed"}));
         EXPECT_EQ(deviceNames(), (QStringList{"a.txt", "b.txt"}));
         EXPECT_EQ(deviceChild(std::nullopt, "b.txt")->size, 5);
+    }
+}
+
+// On a device that cannot rename, the old object is copied here before it is deleted, and the copy
+// goes back in its place whenever the new file does not arrive whole; without a whole copy nothing
+// is deleted.
+TEST_F(UploadSafetyTest, ReplaceOnADeviceThatCannotRenameSendsTheOldFileBackWhenTheNewOneDoesNotArrive)
+{
+    struct Row {
+        const char* what;
+        std::function<void()> script = {};
+        QString outcome = {};
+        // The sizes of the objects named a.txt afterwards: the old one has 3 bytes, the new 7.
+        QList<qint64> sizesOfA = {};
+        bool oldDeleted = true;
+        // The copies left in the kept copies' folder.
+        qsizetype keptCopies = 0;
+    };
+    const auto failUpload = [this](const QuillbarrowError& error) {
+        session->script({.operation = Operation::uploadFile, .subject = "a.txt", .error = error});
+    };
+    const QuillbarrowError interrupted = QuillbarrowError::transferInterrupted();
+    const QString noCopy = "failed: Could not keep a copy of a.txt on this computer before replacing it: ";
+    const QList<Row> rows{
+        {.what = "the new file arrives", .outcome = "completed", .sizesOfA = {7}},
+        {.what = "the new file's sending fails",
+         .script = [&] { failUpload(interrupted); },
+         .outcome = "failed: " + interrupted.technicalDetails(),
+         .sizesOfA = {3}},
+        {.what = "a cancel while the new file is sent",
+         .script =
+             [this] {
+                 session->script({.operation = Operation::uploadFile, .subject = "a.txt", .onCall = [this] {
+                                      coordinator->cancelTransfer(jobNamed("a.txt"));
+                                  }, .reportBytes = 3});
+             },
+         .outcome = "cancelled",
+         .sizesOfA = {3}},
+        {.what = "the old file cannot be sent back either",
+         .script =
+             [&] {
+                 failUpload(interrupted);
+                 failUpload(QuillbarrowError::deviceNotFound());
+             },
+         .outcome = "failed: " + interrupted.technicalDetails(),
+         .sizesOfA = {},
+         .keptCopies = 1},
+        {.what = "the copy cannot be made",
+         .script =
+             [this] {
+                 session->script({.operation = Operation::downloadFile,
+                                  .subject = "old",
+                                  .partialBytes = "ol",
+                                  .error = QuillbarrowError::transferFailed("PTP Layer error 02ff")});
+             },
+         .outcome = noCopy + "PTP Layer error 02ff. Nothing was deleted.",
+         .sizesOfA = {3},
+         .oldDeleted = false},
+        {.what = "the copy comes short",
+         .script =
+             [this] {
+                 session->script({.operation = Operation::downloadFile, .subject = "old", .deliverBytes = 2});
+             },
+         .outcome = noCopy + "the copy has 2 bytes where the device listed 3. Nothing was deleted.",
+         .sizesOfA = {3},
+         .oldDeleted = false},
+    };
+    const QString keptFolder = path("cache/Replaced Files");
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        coordinator->clearCompletedTransfers();
+        QDir(keptFolder).removeRecursively();
+        writeFile(path("src/a.txt"), "new one");
+        useDevice({deviceFile("old", "a.txt", 3)});
+        // The session is asked first whether it renames; it does not.
+        session->script({.operation = Operation::rename, .error = QuillbarrowError::transferFailed("refused")});
+        if (row.script) {
+            row.script();
+        }
+        session->script({.operation = Operation::downloadFile, .subject = "old", .deliverBytes = 3});
+
+        pasteToDevice({"src/a.txt"}, std::nullopt, {answer(Resolution::replace)});
+
+        EXPECT_EQ(outcomeOf("a.txt"), row.outcome);
+        EXPECT_EQ(sizesNamed("a.txt"), row.sizesOfA) << session->calls().join(" | ").toStdString();
+        EXPECT_EQ(session->calls().contains("delete old"), row.oldDeleted);
+        if (row.oldDeleted) {
+            EXPECT_LT(session->calls().indexOf("download old"), session->calls().indexOf("delete old"))
+                << "copied before it is deleted";
+        }
+        const QStringList kept = QDir(keptFolder).entryList(QDir::Files);
+        ASSERT_EQ(kept.size(), row.keptCopies);
+        if (!kept.isEmpty()) {
+            EXPECT_EQ(QFileInfo(keptFolder + "/" + kept.first()).size(), 3) << "the whole old file is kept";
+        }
     }
 }
 
