@@ -176,6 +176,9 @@ QuillbarrowError unsendableItemError(const LocalItem& item, const QString& path)
     case LocalItem::Kind::linkLoop:
         return QuillbarrowError::transferFailed(QStringLiteral("Could not send ") + path +
                                                 QStringLiteral(": its symbolic links form a loop."));
+    case LocalItem::Kind::brokenLink:
+        return QuillbarrowError::transferFailed(QStringLiteral("Could not send ") + path +
+                                                QStringLiteral(": its symbolic link leads nowhere."));
     case LocalItem::Kind::special:
     case LocalItem::Kind::folder:
         return QuillbarrowError::transferFailed(QStringLiteral("Could not send ") + path + QStringLiteral(": it is ") +
@@ -183,11 +186,40 @@ QuillbarrowError unsendableItemError(const LocalItem& item, const QString& path)
                                                                                       : specialKindName(item.mode)) +
                                                 QStringLiteral(", not a regular file."));
     case LocalItem::Kind::missing:
-    case LocalItem::Kind::brokenLink:
     case LocalItem::Kind::regularFile:
         break;
     }
-    return QuillbarrowError::pathNotFound();
+    return QuillbarrowError::transferFailed(QStringLiteral("Could not send ") + path +
+                                            QStringLiteral(": it is no longer there."));
+}
+
+// Why an item that planning or sending expected is not there, naming it.
+QuillbarrowError goneError(const QString& path)
+{
+    return QuillbarrowError::transferFailed(QStringLiteral("Could not send ") + path +
+                                            QStringLiteral(": it is no longer there."));
+}
+
+QuillbarrowError linkLoopError(const QString& path)
+{
+    return QuillbarrowError::transferFailed(QStringLiteral("Could not send ") + path +
+                                            QStringLiteral(": its symbolic links form a loop."));
+}
+
+// Whether `path` is a link to a folder that holds it (as "ln -s . here" or "ln -s .. up" make):
+// walking it would go round for ever.
+bool leadsBackUp(const QString& path)
+{
+    struct stat own {};
+    if (::lstat(QFile::encodeName(path).constData(), &own) != 0 || !S_ISLNK(own.st_mode)) {
+        return false;
+    }
+    const QString target = QFileInfo(path).canonicalFilePath();
+    const QString folder = QFileInfo(QFileInfo(path).absolutePath()).canonicalFilePath();
+    if (target.isEmpty() || folder.isEmpty()) {
+        return false;
+    }
+    return folder == target || folder.startsWith(target.endsWith(QLatin1Char('/')) ? target : target + QLatin1Char('/'));
 }
 
 // The file about to be sent, as it is now: a regular file that can be opened for reading, and its
@@ -332,6 +364,10 @@ QList<UploadCandidate> TransferCoordinator::collectUploadCandidates(const QList<
         case LocalItem::Kind::folder:
             break;
         }
+        if (leadsBackUp(path)) {
+            candidates.append(UploadCandidate{path, std::nullopt}); // its job fails, naming it
+            return;
+        }
         if (!visitedFolders.enter(path)) {
             return;
         }
@@ -429,6 +465,12 @@ QCoro::Task<> TransferCoordinator::pasteIntoDevice(std::optional<RemoteObjectID>
     clearStickyResolution();
 
     for (const QUrl& url : urls) {
+        if (localPathOf(url).isEmpty()) {
+            setLastError(QuillbarrowError::transferFailed(QStringLiteral("Could not send ") +
+                                                          url.toDisplayString() +
+                                                          QStringLiteral(": it is not a file on this computer.")));
+            continue;
+        }
         const bool goOn = co_await planUploads(localPathOf(url), QStringList(), batch->rootParent, true, batch);
         if (!self) {
             co_return;
@@ -484,13 +526,20 @@ QCoro::Task<bool> TransferCoordinator::planUploads(QString path, QStringList par
         }
         batch->pace.yielded();
     }
-    if (path.isEmpty()) {
-        setLastError(QuillbarrowError::pathNotFound());
-        co_return true;
-    }
     if (inspectLocalItem(path).kind != LocalItem::Kind::folder) {
         co_return co_await planUploadFile(std::move(path), std::move(parentRel), std::move(deviceParentID),
                                           checkConflicts, batch);
+    }
+    if (leadsBackUp(path)) {
+        const QString standardized = standardizedPath(path);
+        if (const auto job = batch->jobIDsByPath.constFind(standardized); job != batch->jobIDsByPath.constEnd()) {
+            if (canStartTransfer(*job)) {
+                finishFailed(*job, linkLoopError(standardized));
+            }
+        } else {
+            setLastError(linkLoopError(standardized));
+        }
+        co_return true;
     }
 
     // A folder reached again (through a link, or a link loop) is not walked a second time.
@@ -553,7 +602,10 @@ QCoro::Task<bool> TransferCoordinator::planUploadFile(QString path, QStringList 
     const auto job = batch->jobIDsByPath.constFind(standardized);
     if (job == batch->jobIDsByPath.constEnd()) {
         // Gone, or appeared after the candidate walk: there is no job to run it under.
-        setLastError(QuillbarrowError::pathNotFound());
+        setLastError(inspectLocalItem(path).kind == LocalItem::Kind::missing
+                         ? goneError(standardized)
+                         : QuillbarrowError::transferFailed(QStringLiteral("Could not send ") + standardized +
+                                                            QStringLiteral(": it appeared after the paste began.")));
         co_return true;
     }
     const TransferID jobID = *job;
@@ -952,7 +1004,7 @@ void TransferCoordinator::finishUpload(const PlannedUpload& plan, const std::opt
         finishCancelled(plan.jobID, QStringLiteral("cancelled upload ") + plan.fileName);
     } else if (isGone(plan.localPath)) {
         // The file went away while it was being sent: that, not the device, is why.
-        finishFailed(plan.jobID, QuillbarrowError::pathNotFound());
+        finishFailed(plan.jobID, goneError(plan.localPath));
     } else {
         finishFailed(plan.jobID, *failure);
     }

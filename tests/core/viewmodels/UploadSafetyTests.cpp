@@ -169,7 +169,7 @@ TEST_F(UploadSafetyTest, ReplaceKeepsTheOldObjectUntilTheNewOneIsSafelyInItsPlac
          .temporaryUploads = 1},
         {.what = "the source vanished after planning",
          .script = afterFirstUpload([this] { QFile::remove(path("src/a.txt")); }),
-         .outcome = "failed: " + QuillbarrowError::pathNotFound().technicalDetails(),
+         .outcome = "failed: Could not send " + path("src/a.txt") + ": it is no longer there.",
          .rootNames = {"a.txt", "first.txt"},
          .sizesOfA = {3},
          .temporaryUploads = 0},
@@ -421,7 +421,6 @@ TEST_F(UploadSafetyTest, ItemsThatAreNotRegularFilesFailTheirOwnJobsNamingThemAn
         // The failed job's technical details, after the item's path.
         QString why;
     };
-    const QString notFound = QuillbarrowError::pathNotFound().technicalDetails();
     const QList<Row> rows{
         {"pipe", makeFifo, ": it is a named pipe, not a regular file."},
         {"socket", makeSocketFile, ": it is a socket, not a regular file."},
@@ -430,7 +429,11 @@ TEST_F(UploadSafetyTest, ItemsThatAreNotRegularFilesFailTheirOwnJobsNamingThemAn
         {"self", [](const QString& at) { return QFile::link(at, at); }, ": its symbolic links form a loop."},
         {"ping", [](const QString& at) { return QFile::link(at + "-pong", at) && QFile::link(at, at + "-pong"); },
          ": its symbolic links form a loop."},
-        {"nowhere", [](const QString& at) { return QFile::link(at + "-missing", at); }, QString()},
+        {"nowhere", [](const QString& at) { return QFile::link(at + "-missing", at); },
+         ": its symbolic link leads nowhere."},
+        // Links to the folder that holds them, or to one above it.
+        {"here", [](const QString& at) { return QFile::link(".", at); }, ": its symbolic links form a loop."},
+        {"up", [](const QString& at) { return QFile::link("..", at); }, ": its symbolic links form a loop."},
     };
     writeFile(path("src/Folder/before.txt"), "b");
     writeFile(path("src/Folder/after.txt"), "a");
@@ -445,8 +448,7 @@ TEST_F(UploadSafetyTest, ItemsThatAreNotRegularFilesFailTheirOwnJobsNamingThemAn
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         const QString itemPath = path(QStringLiteral("src/Folder/") + row.name);
-        EXPECT_EQ(outcomeOf(row.name),
-                  row.why.isEmpty() ? "failed: " + notFound : "failed: Could not send " + itemPath + row.why);
+        EXPECT_EQ(outcomeOf(row.name), "failed: Could not send " + itemPath + row.why);
         EXPECT_FALSE(session->calls().contains(QStringLiteral("upload ") + row.name));
     }
     EXPECT_EQ(outcomeOf("ping-pong"), "failed: Could not send " + path("src/Folder/ping-pong") +
@@ -481,16 +483,64 @@ TEST_F(UploadSafetyTest, AFileThatVanishesOrChangesBeforeItIsSentFailsWithoutRea
 
     pasteToDevice({"src/first.txt", "src/gone.txt", "src/piped.txt", "src/late.txt", "src/kept.txt"}, std::nullopt);
 
-    const QString notFound = "failed: " + QuillbarrowError::pathNotFound().technicalDetails();
-    EXPECT_EQ(outcomeOf("gone.txt"), notFound);
+    EXPECT_EQ(outcomeOf("gone.txt"), "failed: Could not send " + path("src/gone.txt") + ": it is no longer there.");
     EXPECT_EQ(outcomeOf("piped.txt"),
               "failed: Could not send " + path("src/piped.txt") + ": it is a named pipe, not a regular file.");
-    EXPECT_EQ(outcomeOf("late.txt"), notFound);
+    EXPECT_EQ(outcomeOf("late.txt"), "failed: Could not send " + path("src/late.txt") + ": it is no longer there.");
     EXPECT_EQ(outcomeOf("kept.txt"), "completed");
     EXPECT_EQ(session->calls().filter(QRegularExpression("^upload ")),
               (QStringList{"upload first.txt", "upload late.txt", "upload kept.txt"}))
         << "what is gone or not a file is never handed to the session";
     EXPECT_EQ(deviceNames(), (QStringList{"first.txt", "kept.txt"}));
+}
+
+// What planning cannot send is named, whether it has a job of its own or only the error line.
+TEST_F(UploadSafetyTest, PlanningFailuresNameTheItem)
+{
+    struct Row {
+        const char* what;
+        // Runs as planning lists the device folder, after the paste looked at the local files.
+        std::function<void()> change;
+        QList<QUrl> extraClipboard = {};
+        QString failedJob = {};
+        QString lastError = {};
+    };
+    const QList<Row> rows{
+        {.what = "a file removed since the paste looked",
+         .change = [this] { QFile::remove(path("src/Folder/b.txt")); },
+         .failedJob = "b.txt",
+         .lastError = "Could not send " + path("src/Folder/b.txt") + ": it is no longer there."},
+        {.what = "a file that appeared since",
+         .change = [this] { writeFile(path("src/Folder/Sub/late.txt"), "late"); },
+         .lastError = "Could not send " + path("src/Folder/Sub/late.txt") + ": it appeared after the paste began."},
+        {.what = "an address that is not a local file",
+         .change = [] {},
+         .extraClipboard = {QUrl("https://example.com/photo.jpg")},
+         .lastError = "Could not send https://example.com/photo.jpg: it is not a file on this computer."},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        coordinator->clearCompletedTransfers();
+        coordinator->clearLastError();
+        QDir(path("src")).removeRecursively();
+        writeFile(path("src/Folder/a.txt"), "a");
+        writeFile(path("src/Folder/b.txt"), "b");
+        writeFile(path("src/Folder/Sub/x.txt"), "x");
+        useDevice({});
+        session->script({.operation = Operation::rootDirectory, .onCall = row.change});
+        clipboard.copyLocal(row.extraClipboard + QList<QUrl>{QUrl::fromLocalFile(path("src/Folder"))});
+
+        runTask(coordinator->pasteIntoDevice(std::nullopt, testStorage(), session));
+
+        ASSERT_TRUE(coordinator->lastError().has_value());
+        EXPECT_EQ(coordinator->lastError()->technicalDetails(), row.lastError);
+        // The window shows the user message: it must name the item.
+        EXPECT_TRUE(coordinator->lastError()->userMessage().contains(row.lastError));
+        if (!row.failedJob.isEmpty()) {
+            EXPECT_EQ(outcomeOf(row.failedJob), "failed: " + row.lastError);
+        }
+        EXPECT_EQ(outcomeOf("a.txt"), "completed");
+    }
 }
 
 TEST_F(UploadSafetyTest, AnUnreadableFileFailsWithTheSystemsReasonAndItsReplaceKeepsTheOldObject)
