@@ -52,7 +52,9 @@ struct SourceFeed {
 } // namespace
 
 extern "C" {
-// libmtp's data source for an upload: fills the buffer whole, or fails.
+// libmtp's data source for an upload: fills the buffer whole, or stops the transfer as a cancel
+// does, so that libmtp tells the device to drop the data phase (a device left in the middle of one
+// takes the next request for more data: QEMU's device aborts on it).
 static uint16_t feed_source(void* /*params*/, void* priv, uint32_t wantlen, unsigned char* data, uint32_t* gotlen)
 {
     auto* feed = static_cast<SourceFeed*>(priv);
@@ -70,7 +72,7 @@ static uint16_t feed_source(void* /*params*/, void* priv, uint32_t wantlen, unsi
             }
             feed->delivered += got;
             *gotlen = got;
-            return LIBMTP_HANDLER_RETURN_ERROR;
+            return LIBMTP_HANDLER_RETURN_CANCEL;
         }
         got += static_cast<uint32_t>(count);
     }
@@ -662,8 +664,9 @@ CMTPMutationResult CMTP_UploadFileAmong(CMTPDeviceHandle* handle, const char* so
         fail(result, LIBMTP_ERROR_CANCELLED, fixedErrorText(LIBMTP_ERROR_CANCELLED));
         return result;
     }
-    result.new_object_id = object_id;
     if (feed.endedEarly || feed.readError != 0) {
+        // The object holds part of the file: it goes as a cancelled upload's does.
+        removePartialUpload(device, object_id, before, storage_id, parent_id, name);
         clearErrors(device);
         const std::string text =
             std::string("Could not send ") + source_path +
@@ -671,7 +674,10 @@ CMTPMutationResult CMTP_UploadFileAmong(CMTPDeviceHandle* handle, const char* so
                                    std::to_string(file_size) + " bytes."
                              : std::string(": ") + std::strerror(feed.readError));
         fail(result, LIBMTP_ERROR_GENERAL, text.c_str());
-    } else if (status != 0) {
+        return result;
+    }
+    result.new_object_id = object_id;
+    if (status != 0) {
         failGeneral(result, device);
     }
     return result;

@@ -857,6 +857,10 @@ QCoro::Task<UploadEnd> sendNoted(std::shared_ptr<Core> core, QByteArray sourcePa
         if (outcome.objectID != 0) {
             QCoro::Task<bool> removing = removeLeftover(core, outcome.objectID);
             removed = co_await removing;
+        } else if (ended && note->isWritten()) {
+            // The bridge stopped the transfer as a cancel does and removed what it could.
+            QCoro::Task<bool> looking = nothingLeftAfterStop(core, storageID, parent, parentID, name, sameNamed);
+            removed = co_await looking;
         }
         end.mayHaveLeftSomething = end.mayHaveLeftSomething || !removed;
         // A source that ended early would end early again.
