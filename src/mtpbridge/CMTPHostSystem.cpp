@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <string>
 #include <dirent.h>
 #include <linux/usbdevice_fs.h>
 #include <signal.h>
@@ -157,9 +158,71 @@ int releaseUsbInterfaces(int fd)
     return released;
 }
 
+// A number written in a sysfs attribute file; false when it cannot be read.
+bool readAttribute(const std::string& path, unsigned long* value)
+{
+    FILE* file = std::fopen(path.c_str(), "re");
+    if (file == nullptr) {
+        return false;
+    }
+    const bool read = std::fscanf(file, "%lu", value) == 1;
+    std::fclose(file);
+    return read;
+}
+
+// The kernel binds an interface that a program claims through usbfs to the driver named
+// "usbfs", so sysfs shows the claims of every process: under the device's folder (named after
+// its port, e.g. "3-1", with its bus number and address in "busnum" and "devnum"), the
+// interfaces' folders "3-1:<configuration>.<interface>" link "driver" to that driver.
+int usbInterfacesClaimed(uint32_t busLocation, uint8_t devnum)
+{
+    const std::string root = "/sys/bus/usb/devices/";
+    DIR* directory = opendir(root.c_str());
+    if (directory == nullptr) {
+        return -1;
+    }
+    std::string device;
+    while (const dirent* entry = readdir(directory)) {
+        const std::string name = entry->d_name;
+        unsigned long bus = 0;
+        unsigned long address = 0;
+        if (name.empty() || name[0] == '.' || name.find(':') != std::string::npos) {
+            continue;
+        }
+        if (readAttribute(root + name + "/busnum", &bus) && readAttribute(root + name + "/devnum", &address) &&
+            bus == busLocation && address == devnum) {
+            device = name;
+            break;
+        }
+    }
+    int claimed = 0;
+    if (!device.empty()) {
+        rewinddir(directory);
+        const std::string prefix = device + ":";
+        while (const dirent* entry = readdir(directory)) {
+            const std::string name = entry->d_name;
+            if (name.compare(0, prefix.size(), prefix) != 0) {
+                continue;
+            }
+            char target[PATH_MAX];
+            const ssize_t length = readlink((root + name + "/driver").c_str(), target, sizeof target - 1);
+            if (length <= 0) {
+                continue;
+            }
+            target[length] = '\0';
+            const char* slash = std::strrchr(target, '/');
+            if (std::strcmp(slash != nullptr ? slash + 1 : target, "usbfs") == 0) {
+                ++claimed;
+            }
+        }
+    }
+    closedir(directory);
+    return device.empty() ? -1 : claimed;
+}
+
 const CMTPHostSystem kLinuxHost = {
     listProcesses, processPath, processUid, currentUid, sendSignal, sleepMilliseconds,
-    usbDeviceDescriptors, releaseUsbInterfaces,
+    usbDeviceDescriptors, releaseUsbInterfaces, usbInterfacesClaimed,
 };
 
 std::atomic<const CMTPHostSystem*> g_installed{&kLinuxHost};

@@ -2,8 +2,8 @@
 
 /*
  * What the bridge needs of the host: the process table, the current user, signals and sleeping
- * for the helper suppression, and this process's own descriptors on USB devices for the clean-up
- * after a failed open. The default reads /proc, sends POSIX signals and asks the kernel's usbfs;
+ * for the helper suppression, this process's own descriptors on USB devices for the clean-up
+ * after a failed open, and the claims on a device's interfaces to tell a phone held elsewhere. The default reads /proc, sends POSIX signals and asks the kernel's usbfs;
  * tests install a fake host that records kills, sleeps and USB claims.
  */
 
@@ -35,6 +35,9 @@ typedef struct CMTPHostSystem {
     /* Releases every USB interface claimed through the descriptor and returns how many it
      * released. The descriptor stays open. */
     int (*release_usb_interfaces)(int fd);
+    /* Returns how many interfaces of the USB device at this bus and address are claimed now,
+     * by any process; -1 when that cannot be seen. */
+    int (*usb_interfaces_claimed)(uint32_t bus_location, uint8_t devnum);
 } CMTPHostSystem;
 
 const CMTPHostSystem* CMTP_DefaultHostSystem(void);

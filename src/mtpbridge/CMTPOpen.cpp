@@ -32,6 +32,11 @@ const char* const kPlainOpenRefusedText =
     "Image Capture camera services if shown, keep the phone unlocked in File Transfer / MTP mode, "
     "approve any phone prompt, then disconnect and reconnect the cable.";
 
+const char* const kClaimedElsewhereText =
+    "Another program has claimed the phone's USB interface, so Quillbarrow cannot open the phone. "
+    "Quit the program that holds it (the desktop's own phone access, a phone mount or another "
+    "file-transfer app), then try again.";
+
 // One answer of libmtp's detection; owns the raw device array.
 class RawDevices {
   public:
@@ -168,6 +173,14 @@ void adopt(CMTPOpenResult& result, LIBMTP_mtpdevice_t* device)
     result.error_code = LIBMTP_ERROR_NONE;
 }
 
+// True when an interface of the device is claimed after a refused open: the failed open's own
+// claims are released by then, so the claim is another program's (or another open session's).
+bool claimedElsewhere(uint32_t busLocation, uint8_t devnum)
+{
+    const CMTPHostSystem& system = host();
+    return system.usb_interfaces_claimed != nullptr && system.usb_interfaces_claimed(busLocation, devnum) > 0;
+}
+
 void killHelpersAndSettle()
 {
     kill_image_capture_helpers();
@@ -239,7 +252,11 @@ extern "C" CMTPOpenResult CMTP_OpenDeviceWithSeize(uint32_t bus_location, uint8_
                     return result;
                 }
                 if (attempt > 0 && count_image_capture_helpers() == 0) {
-                    fail(result, LIBMTP_ERROR_CONNECTING, kSeizeRefusedWithoutHelpersText);
+                    // libmtp gives no reason for a refused open; a claim on the phone's interface
+                    // that is not ours (those were released) tells that another program holds it.
+                    fail(result, LIBMTP_ERROR_CONNECTING,
+                         claimedElsewhere(match->bus_location, match->devnum) ? kClaimedElsewhereText
+                                                                : kSeizeRefusedWithoutHelpersText);
                     return result;
                 }
                 openFailed = true;

@@ -130,6 +130,8 @@ struct FakeHostSystem::Hooks {
         }
         return released;
     }
+
+    static int claimedInterfaces(uint32_t busLocation, uint8_t devnum) { return fake().usbClaims(busLocation, devnum); }
 };
 
 FakeHostSystem::FakeHostSystem(Trace* trace, uint32_t currentUid) : m_trace(trace), m_currentUid(currentUid)
@@ -137,7 +139,7 @@ FakeHostSystem::FakeHostSystem(Trace* trace, uint32_t currentUid) : m_trace(trac
     static const CMTPHostSystem fakeHost = {
         Hooks::list,  Hooks::path,           Hooks::uid,
         Hooks::currentUid, Hooks::signal, Hooks::sleep,
-        Hooks::usbDescriptors, Hooks::releaseInterfaces,
+        Hooks::usbDescriptors, Hooks::releaseInterfaces, Hooks::claimedInterfaces,
     };
     s_active = this;
     CMTP_SetHostSystem(&fakeHost);

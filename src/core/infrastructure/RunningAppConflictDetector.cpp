@@ -175,6 +175,20 @@ QList<RunningAppConflictDetector::KnownConflict> RunningAppConflictDetector::def
          {QStringLiteral("icdd"), QStringLiteral("ptpcamerad"), QStringLiteral("mscamerad-xpc")},
          false,
          true},
+        // The programs that hold phones on this platform: the desktops' own phone services and
+        // the MTP tools. They are asked to quit like applications; none is a service to restart.
+        {QStringLiteral("GNOME phone access"), {}, {QStringLiteral("gvfsd-mtp")}, true, false},
+        {QStringLiteral("KDE phone access"), {}, {QStringLiteral("kiod5"), QStringLiteral("kiod6")}, true, false},
+        {QStringLiteral("Android File Transfer for Linux"),
+         {},
+         {QStringLiteral("android-file-transfer"), QStringLiteral("aft-mtp-mount"), QStringLiteral("aft-mtp-cli")},
+         true,
+         false},
+        {QStringLiteral("MTP file system mount"),
+         {},
+         {QStringLiteral("go-mtpfs"), QStringLiteral("jmtpfs"), QStringLiteral("simple-mtpfs"), QStringLiteral("mtpfs")},
+         true,
+         false},
     };
 }
 
@@ -268,7 +282,11 @@ QCoro::Task<QList<DetectedConflictApp>> RunningAppConflictDetector::scanWorkspac
         if (!row) {
             continue;
         }
-        found.append(DetectedConflictApp(application.pid, name, application.bundleIdentifier,
+        // A process without a name of its own (on this system every one: processes are listed
+        // by their executables) is shown under the row's name, as the process-table scan shows
+        // it: "GNOME phone access" tells the user more than "gvfsd-mtp".
+        const QString shownName = application.localizedName ? name : row->displayName;
+        found.append(DetectedConflictApp(application.pid, shownName, application.bundleIdentifier,
                                          application.executablePath, row->canRequestQuit,
                                          row->canSoftRestartService));
     }
@@ -365,6 +383,27 @@ QCoro::Task<QList<DetectedConflictApp>> RunningAppConflictDetector::detect(std::
 
 // ---- Quit and restart ----
 
+QCoro::Task<QSet<qint32>> RunningAppConflictDetector::otherUsersProcesses(std::shared_ptr<const Shared> shared)
+{
+    std::shared_ptr<const ProcessTable> table = shared->platform.processTable;
+    auto read = [table] {
+        const uint user = table->currentUserId();
+        QSet<qint32> ids;
+        for (const ProcessEntry& entry : table->processes()) {
+            if (entry.realUserId != user) {
+                ids.insert(entry.pid);
+            }
+        }
+        return ids;
+    };
+    QFuture<QSet<qint32>> reading = runDetached(std::move(read));
+    try {
+        co_return co_await reading;
+    } catch (...) {
+        co_return QSet<qint32>(); // owners unknown: the kernel's own check on the signal remains
+    }
+}
+
 int RunningAppConflictDetector::sendSignal(const Shared& shared, qint32 pid, int signal)
 {
     if (pid <= 0 || pid == shared.platform.ownProcessId) {
@@ -391,6 +430,7 @@ QCoro::Task<QList<DetectedConflictApp>> RunningAppConflictDetector::quitSequence
             workspace.terminate(application);
         }
     }
+    const QSet<qint32> othersProcesses = co_await otherUsersProcesses(shared);
     for (const DetectedConflictApp& app : apps) {
         if (!app.canRequestQuit()) {
             continue;
@@ -398,7 +438,7 @@ QCoro::Task<QList<DetectedConflictApp>> RunningAppConflictDetector::quitSequence
         const QList<RunningApplication> running = co_await runningApplications(shared);
         const bool inWorkspace = std::any_of(running.begin(), running.end(),
                                              [&](const RunningApplication& application) { return application.pid == app.id(); });
-        if (!inWorkspace) {
+        if (!inWorkspace && !othersProcesses.contains(app.id())) {
             sendSignal(*shared, app.id(), ProcessSignals::terminate);
         }
     }

@@ -18,8 +18,8 @@
 namespace quillbarrow {
 
 // Finds the applications and services that may hold the phone (other file-transfer
-// applications, the Android debug bridge, the Image Capture helper services), asks them to
-// quit, and restarts the helper services. It looks in two places: the applications of the
+// applications, the Android debug bridge, the Image Capture helper services, the desktops' own
+// phone services and the MTP mount tools), asks them to quit, and restarts the helper services. It looks in two places: the applications of the
 // user's workspace, and the whole process table as "/bin/ps" prints it. Its operations run on
 // the main thread; everything that blocks happens on a worker thread: launching the tools, and
 // reading the workspace, whose list of applications comes from the process table on this system.
@@ -119,6 +119,10 @@ private:
     static QCoro::Task<QList<RunningApplication>> runningApplications(std::shared_ptr<const Shared> shared);
     static QCoro::Task<QList<DetectedConflictApp>> scanWorkspace(std::shared_ptr<const Shared> shared);
     static int sendSignal(const Shared& shared, qint32 pid, int signal);
+    // The processes the table shows running for another user, read on a worker thread. A quit
+    // never signals them: the user stops another user's program or a system service
+    // themselves, even when this program runs with the right to signal it.
+    static QCoro::Task<QSet<qint32>> otherUsersProcesses(std::shared_ptr<const Shared> shared);
 
     std::shared_ptr<const Shared> m_shared;
 };

@@ -1,7 +1,5 @@
 #include "UserProcessWorkspace.h"
 
-#include <QFileInfo>
-
 namespace quillbarrow {
 
 UserProcessWorkspace::UserProcessWorkspace(std::shared_ptr<const ProcessTable> table,
@@ -21,12 +19,6 @@ QList<RunningApplication> UserProcessWorkspace::runningApplications() const
         RunningApplication application;
         application.pid = entry.pid;
         application.executablePath = entry.executablePath;
-        if (entry.executablePath) {
-            const QString fileName = QFileInfo(*entry.executablePath).fileName();
-            if (!fileName.isEmpty()) {
-                application.localizedName = fileName;
-            }
-        }
         applications.append(std::move(application));
     }
     return applications;

@@ -9,8 +9,8 @@
 namespace quillbarrow {
 
 // The workspace of a Linux desktop session: every process of the current user is a running
-// application, named after its executable's file name, without a bundle identifier. A
-// terminate request is SIGTERM.
+// application, with its executable but without a name of its own (a process has none to give)
+// and without a bundle identifier. A terminate request is SIGTERM.
 class UserProcessWorkspace final : public Workspace {
 public:
     UserProcessWorkspace(std::shared_ptr<const ProcessTable> table, std::shared_ptr<ProcessSignals> signaller);

@@ -112,6 +112,74 @@ TEST(ConflictDetection, TheDebugBridgeNeedleIsAWholeWord)
     EXPECT_FALSE(adbMatches(QStringLiteral("/usr/bin/sadb")));
 }
 
+TEST(ConflictDetection, ThisPlatformsPhoneHoldersAreNamedByTheirRowsAndTheirNeighboursAreNot)
+{
+    const QString gnome = QStringLiteral("GNOME phone access");
+    const QString kde = QStringLiteral("KDE phone access");
+    const QString aft = QStringLiteral("Android File Transfer for Linux");
+    const QString mount = QStringLiteral("MTP file system mount");
+    struct Case {
+        const char* command; // as the process table gives it: the executable, or its short name
+        QString name;        // empty: not a conflict
+    };
+    const QList<Case> cases = {
+        {"/usr/libexec/gvfsd-mtp", gnome},
+        {"/usr/lib/gvfs/gvfsd-mtp", gnome},
+        {"gvfsd-mtp", gnome},
+        {"/usr/lib/x86_64-linux-gnu/libexec/kf5/kiod5", kde},
+        {"/usr/lib/x86_64-linux-gnu/libexec/kf6/kiod6", kde},
+        {"kiod6", kde},
+        {"/usr/bin/android-file-transfer", aft}, // not the macOS application of the same name
+        {"/usr/bin/aft-mtp-mount", aft},
+        {"/usr/bin/aft-mtp-cli", aft},
+        {"/usr/bin/go-mtpfs", mount},
+        {"/usr/bin/jmtpfs", mount},
+        {"/usr/bin/simple-mtpfs", mount},
+        {"/usr/bin/mtpfs", mount},
+        // Their neighbours, which do not hold the phone's interface.
+        {"/usr/libexec/gvfsd", {}},
+        {"/usr/libexec/gvfsd-gphoto2", {}},
+        {"/usr/libexec/gvfs-mtp-volume-monitor", {}},
+        {"/usr/lib/x86_64-linux-gnu/libexec/kf5/kioslave5", {}},
+        {"/usr/bin/mtp-files", {}},
+        {"/usr/sbin/umtprd", {}},
+    };
+    const QList<RunningAppConflictDetector::KnownConflict> table = RunningAppConflictDetector::defaultKnownConflicts();
+    for (const Case& test : cases) {
+        const QString command = QString::fromUtf8(test.command);
+        const std::optional<App> found = RunningAppConflictDetector::parseProcessLine(QStringLiteral(" 4321 ") + command, table, {});
+        const std::optional<App> expected =
+            test.name.isEmpty() ? std::nullopt : std::optional(App(4321, test.name, std::nullopt, command, true, false));
+        EXPECT_EQ(found, expected) << test.command;
+    }
+}
+
+TEST(ConflictQuit, TheUsersOwnHoldersAreNamedAndQuitAnotherUsersOnlyNamed)
+{
+    const QString gvfs = QStringLiteral("/usr/libexec/gvfsd-mtp");
+    const QString kiod = QStringLiteral("/usr/lib/x86_64-linux-gnu/libexec/kf5/kiod5");
+    auto table = std::make_shared<ThreadRecordingProcessTable>(QList<ProcessEntry>{
+        {80, gvfs, 501}, {81, std::nullopt, 1000}, {82, kiod, 501}}); // 81: another user's, unreadable
+    Host host;
+    host.launcher->setListing("80 gvfsd-mtp\n81 gvfsd-mtp\n82 kiod5\n");
+    RunningAppConflictDetector::Platform platform = host.platform();
+    platform.workspace = std::make_shared<UserProcessWorkspace>(table, host.signaller);
+    platform.processTable = table;
+    RunningAppConflictDetector detector(platform);
+
+    const QList<App> found = run(detector.runningConflicts());
+    const QList<App> expected = {
+        App(80, QStringLiteral("GNOME phone access"), std::nullopt, gvfs, true, false),
+        App(81, QStringLiteral("GNOME phone access"), std::nullopt, QStringLiteral("gvfsd-mtp"), true, false),
+        App(82, QStringLiteral("KDE phone access"), std::nullopt, kiod, true, false),
+    };
+    EXPECT_EQ(found, expected);
+
+    run(detector.requestQuit(found));
+    EXPECT_EQ(host.log->events().filter(QStringLiteral("signal")),
+              (QStringList{QStringLiteral("signal 15 to 80"), QStringLiteral("signal 15 to 82")}));
+}
+
 TEST(ConflictDetection, WorkspaceApplicationsMatchByBundleIdentifierWithoutRegardToCase)
 {
     Host host;
@@ -366,7 +434,7 @@ TEST(ConflictDetector, TheMainThreadNeverReadsTheProcessTable)
         {"quit", [](RunningAppConflictDetector& d) {
              return run(d.requestQuit({App(70, QStringLiteral("adb"), std::nullopt, adb, true, false),
                                        App(72, QStringLiteral("Android Debug Bridge"), std::nullopt, adb, true, false)}));
-         }, {"signal 15 to 70", "signal 15 to 72"}, {70}},
+         }, {"signal 15 to 70"}, {70}}, // 72 is another user's: named, never signalled
         {"service restart", [](RunningAppConflictDetector& d) { return run(d.softRestartServices({helper(40, xpc)})); },
          {"signal 15 to 40"}, {}},
     };
@@ -406,7 +474,8 @@ TEST(ConflictDetector, OnThisHostFindsAndQuitsAProcessNamedAdb)
 
     const auto record = std::find_if(found.begin(), found.end(), [&](const App& app) { return app.id() == pid; });
     ASSERT_NE(record, found.end());
-    EXPECT_EQ(*record, App(pid, QStringLiteral("adb"), std::nullopt, QFileInfo(fakeAdb).canonicalFilePath(), true, false));
+    EXPECT_EQ(*record, App(pid, QStringLiteral("Android Debug Bridge"), std::nullopt,
+                           QFileInfo(fakeAdb).canonicalFilePath(), true, false));
     EXPECT_FALSE(ids(found).contains(static_cast<qint32>(QCoreApplication::applicationPid())));
 
     run(detector.requestQuit({*record}));

@@ -28,6 +28,7 @@ const CMTPHostSystem quietHost{
     [](uint32_t) {},
     [](uint32_t, uint8_t, int*, int) { return 0; },
     [](int) { return 0; },
+    [](uint32_t, uint8_t) { return 0; },
 };
 
 class LibMTPBackendOverBridgeTest : public ::testing::Test {

@@ -23,6 +23,8 @@ TEST(LibMTPErrorMapper, MapsEachCodeAndMessageToItsError)
     const QString connecting = QStringLiteral("The MTP device could not be opened. Unlock the phone, choose File "
                                               "Transfer / MTP mode, and close other apps that may be using the device.");
     const QString busy = QStringLiteral("macOS Image Capture is holding exclusive access to the phone.");
+    const QString heldElsewhere = QStringLiteral("Another program has claimed the phone's USB interface, so Quillbarrow "
+                                                 "cannot open the phone.");
     const std::vector<MappingCase> cases = {
         {"busy PTP code", 1, QStringLiteral("Send failed: PTP Layer error 2019: something"),
          QuillbarrowError::transferFailed(QStringLiteral("The device reported that it is busy (PTP code 0x2019)."))},
@@ -67,6 +69,7 @@ TEST(LibMTPErrorMapper, MapsEachCodeAndMessageToItsError)
         {"storage full ignores text", 6, QStringLiteral("claimed"), QuillbarrowError::insufficientSpace()},
         {"connecting, fixed text", 7, connecting, QuillbarrowError::sessionFailed(connecting)},
         {"connecting, exclusive", 7, busy, QuillbarrowError::usbInterfaceBusy(busy)},
+        {"connecting, claimed by another program", 7, heldElsewhere, QuillbarrowError::usbInterfaceBusy(heldElsewhere)},
         {"connecting does not test could not be opened", 7, QStringLiteral("could not be opened"),
          QuillbarrowError::sessionFailed(QStringLiteral("could not be opened"))},
         {"cancelled ignores text", 8, QStringLiteral("full"), QuillbarrowError::userCancelled()},

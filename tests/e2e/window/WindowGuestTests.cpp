@@ -166,7 +166,7 @@ TEST_F(WindowGuest, CopyToMacDownloadsAFileOfAnOpenedFolderByteForByte)
 }
 
 // Last in the run: QEMU's device, unplugged with an open session and plugged in again, may fail
-// on later writes into folders the old one watched (see the README on the emulated devices).
+// on later writes into folders the old one watched (see tests/e2e/README.md).
 TEST_F(WindowGuest, UnpluggingDuringACopyShowsTheBannerAndTheFailedRow)
 {
     // Big enough that the upload is still moving bytes long after the unplug was asked for (the
