@@ -972,10 +972,12 @@ TransferCoordinator::keepCopyOf(RemoteObjectID objectID, QString name, std::opti
     }
     const QString copy = folder + QLatin1Char('/') + QUuid::createUuid().toString(QUuid::Id128) +
                          QStringLiteral(".kept");
+    const TransferProgressFunction untilCancelled = [token](qint64, std::optional<qint64>) {
+        return !token->isCancelled();
+    };
     std::optional<QuillbarrowError> failure;
     try {
-        co_await session->downloadFile(objectID, copy,
-                                       [token](qint64, std::optional<qint64>) { return !token->isCancelled(); });
+        co_await session->downloadFile(objectID, copy, untilCancelled);
     } catch (...) {
         failure = QuillbarrowError::fromException(std::current_exception());
     }
