@@ -1078,7 +1078,7 @@ QCoro::Task<> Bench::photos()
         const auto start = std::chrono::steady_clock::now();
         for (int index = 0; index < uploads; ++index) {
             const InterruptedUploadLog::Entry entry{QStringLiteral("65537"), {QStringLiteral("bench")},
-                                                    QStringLiteral("IMG_%1.jpg").arg(index), 100'000};
+                                                    QStringLiteral("IMG_%1.jpg").arg(index), 100'000, QString()};
             QFuture<bool> adding = worker.run([&log, device, entry] { return log.add(device, entry); });
             co_await adding;
             QFuture<bool> removing = worker.run([&log, device, entry] { return log.remove(device, entry); });

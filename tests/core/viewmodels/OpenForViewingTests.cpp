@@ -130,6 +130,17 @@ TEST_F(OpenForViewingTest, MoreBytesThanTheLimitFailTheOpenAndLeaveNothingBehind
     EXPECT_TRUE(entriesOf(cache()).isEmpty());
 }
 
+// A file that grew on the device since it was listed stops at the limit; the message gives the
+// size the device lists for it now, not the bytes seen when the transfer stopped.
+TEST_F(OpenForViewingTest, TheLimitsMessageGivesTheSizeTheDeviceLists)
+{
+    useDevice({deviceFile("g", "grown.mp4", limit * 3)});
+    session->script({.operation = Operation::downloadFile, .subject = "g", .partialBytes = "s", .reportBytes = limit + 1});
+
+    EXPECT_FALSE(open(deviceFile("g", "grown.mp4", 100)).has_value());
+    EXPECT_EQ(coordinator->lastError(), QuillbarrowError::fileTooLargeToOpen("grown.mp4", limit * 3, limit));
+}
+
 TEST_F(OpenForViewingTest, OnlyTheCachesOwnOldFoldersArePrunedAndNoLinkIsFollowed)
 {
     const QString oldOwn = "0C6B0D4E-57A1-4B5C-9A43-2E1D0F6A7B01";
