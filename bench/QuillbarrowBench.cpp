@@ -40,15 +40,15 @@
 
 #include "domain/QuillbarrowError.h"
 #include "domain/RemoteItem.h"
-#include "infrastructure/AppLogger.h"
+#include "logging/AppLogger.h"
 #include "transport/DeviceSession.h"
 #include "async/SerialExecutor.h"
 #include "transport/DynamicLibraryProbe.h"
 #include "transport/InterruptedUploadLog.h"
 #include "transport/LibMTPBackend.h"
-#include "viewmodels/Clipboard.h"
-#include "viewmodels/TransferCoordinator.h"
-#include "viewmodels/TransferQueue.h"
+#include "viewmodels/transfers/Clipboard.h"
+#include "viewmodels/transfers/TransferCoordinator.h"
+#include "viewmodels/transfers/TransferQueue.h"
 
 #include <QCoreApplication>
 #include <QDir>

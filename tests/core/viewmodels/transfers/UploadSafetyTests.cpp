@@ -38,12 +38,18 @@ bool makeSocketFile(const QString& path)
     const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
-    const QByteArray encoded = QFile::encodeName(path);
+    // Bound by its name from inside its folder: a socket address holds at most 107 bytes, which a
+    // temporary folder of a long test name under another temporary folder can pass.
+    const QFileInfo where(path);
+    const QByteArray encoded = QFile::encodeName(where.fileName());
     if (fd < 0 || encoded.size() >= static_cast<qsizetype>(sizeof(address.sun_path))) {
         return false;
     }
     std::copy(encoded.begin(), encoded.end(), address.sun_path);
-    const bool bound = ::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0;
+    const QString previous = QDir::currentPath();
+    const bool entered = QDir::setCurrent(where.absolutePath());
+    const bool bound = entered && ::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0;
+    QDir::setCurrent(previous);
     ::close(fd);
     return bound;
 }

@@ -1,6 +1,6 @@
 #include "DeviceTransferFixture.h"
-#include "viewmodels/LocalNameSanitizer.h"
-#include "viewmodels/OpenedFilesCache.h"
+#include "viewmodels/transfers/LocalNameSanitizer.h"
+#include "viewmodels/transfers/OpenedFilesCache.h"
 
 #include <QFile>
 #include <QRegularExpression>

@@ -20,7 +20,7 @@
 #include "domain/StorageID.h"
 #include "domain/TransferID.h"
 #include "domain/TransferJob.h"
-#include "infrastructure/AppLogger.h"
+#include "logging/AppLogger.h"
 #include "transport/DeviceSession.h"
 #include "transport/TransferProgressFunction.h"
 
