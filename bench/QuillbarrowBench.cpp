@@ -40,15 +40,15 @@
 
 #include "domain/QuillbarrowError.h"
 #include "domain/RemoteItem.h"
-#include "infrastructure/AppLogger.h"
+#include "logging/AppLogger.h"
 #include "transport/DeviceSession.h"
 #include "async/SerialExecutor.h"
 #include "transport/DynamicLibraryProbe.h"
 #include "transport/InterruptedUploadLog.h"
 #include "transport/LibMTPBackend.h"
-#include "viewmodels/Clipboard.h"
-#include "viewmodels/TransferCoordinator.h"
-#include "viewmodels/TransferQueue.h"
+#include "viewmodels/transfers/Clipboard.h"
+#include "viewmodels/transfers/TransferCoordinator.h"
+#include "viewmodels/transfers/TransferQueue.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -1078,7 +1078,7 @@ QCoro::Task<> Bench::photos()
         const auto start = std::chrono::steady_clock::now();
         for (int index = 0; index < uploads; ++index) {
             const InterruptedUploadLog::Entry entry{QStringLiteral("65537"), {QStringLiteral("bench")},
-                                                    QStringLiteral("IMG_%1.jpg").arg(index), 100'000};
+                                                    QStringLiteral("IMG_%1.jpg").arg(index), 100'000, QString()};
             QFuture<bool> adding = worker.run([&log, device, entry] { return log.add(device, entry); });
             co_await adding;
             QFuture<bool> removing = worker.run([&log, device, entry] { return log.remove(device, entry); });

@@ -7,10 +7,10 @@
 //   quillbarrow_bench_chrome_panel [--jobs 10000] [--running 10000] [--interval-ms 120] [--seconds 10]
 
 #include "chrome/TransferPanel.h"
-#include "infrastructure/AppLogger.h"
-#include "viewmodels/Clipboard.h"
-#include "viewmodels/TransferCoordinator.h"
-#include "viewmodels/TransferQueue.h"
+#include "logging/AppLogger.h"
+#include "viewmodels/transfers/Clipboard.h"
+#include "viewmodels/transfers/TransferCoordinator.h"
+#include "viewmodels/transfers/TransferQueue.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -18,7 +18,7 @@
 #include "../ChildProcess.h"
 #include "../Samples.h"
 
-#include "infrastructure/AppLogger.h"
+#include "logging/AppLogger.h"
 #include "infrastructure/InMemoryUserDefaults.h"
 #include "viewmodels/localbrowser/LocalBrowserViewModel.h"
 

@@ -16,7 +16,7 @@
 
 #include "../Samples.h"
 
-#include "infrastructure/AppLogger.h"
+#include "logging/AppLogger.h"
 #include "infrastructure/InMemoryUserDefaults.h"
 #include "viewmodels/localbrowser/LocalBrowserViewModel.h"
 #include "viewmodels/localbrowser/LocalTrash.h"

@@ -20,7 +20,7 @@
 #include "WorkerMockSession.h"
 
 #include "domain/QuillbarrowError.h"
-#include "infrastructure/AppLogger.h"
+#include "logging/AppLogger.h"
 
 #include <QCoreApplication>
 #include <QDateTime>

@@ -200,7 +200,14 @@ usb_max_packet_size 0x200
 EOF
     udc=$(ls /sys/class/udc | head -n 1)
     start_umtprd || fail "uMTP-Responder did not open its endpoints"
-    echo "$udc" >$g/UDC || fail "cannot bind the gadget to $udc"
+    # Once in load-check runs beside busy loops the first bind was refused although the responder
+    # had opened its endpoints: a few more tries before the run is failed, with the kernel's reason.
+    tries=10
+    until echo "$udc" 2>$r/run/bind.err >$g/UDC; do
+      tries=$((tries - 1))
+      [ "$tries" -gt 0 ] || fail "cannot bind the gadget to $udc: $(cat $r/run/bind.err)"
+      usleep 200000
+    done
     wait_for_usb 1d6b:0100 "$QB_USB_WAIT" || fail "uMTP-Responder's device did not enumerate"
     mark "gadget bound"
 

@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace quillbarrow::mtpbridge;
@@ -38,9 +40,48 @@ uint64_t fileBytesDone(uint64_t sent, uint64_t total, uint64_t size)
     return done < size ? done : size;
 }
 
+// The bytes of an upload's source, read by the bridge itself from a descriptor it opened: a file
+// that ends before the size it was announced with ends the upload with an error, where libmtp's
+// own reading would wait for the missing bytes for ever.
+struct SourceFeed {
+    int fd = -1;
+    uint64_t delivered = 0;
+    bool endedEarly = false;
+    int readError = 0;
+};
+
 } // namespace
 
 extern "C" {
+// libmtp's data source for an upload: fills the buffer whole, or stops the transfer as a cancel
+// does, so that libmtp tells the device to drop the data phase (a device left in the middle of one
+// takes the next request for more data: QEMU's device aborts on it).
+static uint16_t feed_source(void* /*params*/, void* priv, uint32_t wantlen, unsigned char* data, uint32_t* gotlen)
+{
+    auto* feed = static_cast<SourceFeed*>(priv);
+    uint32_t got = 0;
+    while (got < wantlen) {
+        const ssize_t count = ::read(feed->fd, data + got, wantlen - got);
+        if (count < 0 && errno == EINTR) {
+            continue;
+        }
+        if (count <= 0) {
+            if (count < 0) {
+                feed->readError = errno;
+            } else {
+                feed->endedEarly = true;
+            }
+            feed->delivered += got;
+            *gotlen = got;
+            return LIBMTP_HANDLER_RETURN_CANCEL;
+        }
+        got += static_cast<uint32_t>(count);
+    }
+    feed->delivered += got;
+    *gotlen = got;
+    return LIBMTP_HANDLER_RETURN_OK;
+}
+
 // libmtp's progress function: forwards to the caller's callback and remembers a cancel request.
 static int progress_trampoline(uint64_t const sent, uint64_t const total, void const* const data)
 {
@@ -583,8 +624,24 @@ CMTPMutationResult CMTP_UploadFileAmong(CMTPDeviceHandle* handle, const char* so
         return result;
     }
     const CMTPLibMTPTable& mtp = libmtp();
+    // Opened without waiting, so that something other than a file put in its place cannot hold
+    // the upload; only a regular file is sent.
+    SourceFeed feed;
+    feed.fd = ::open(source_path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    struct stat source {};
+    if (feed.fd < 0 || ::fstat(feed.fd, &source) != 0 || !S_ISREG(source.st_mode)) {
+        const int error = feed.fd < 0 ? errno : 0;
+        if (feed.fd >= 0) {
+            ::close(feed.fd);
+        }
+        const std::string text = std::string("Could not read ") + source_path + ": " +
+                                 (error != 0 ? std::strerror(error) : "it is not a regular file");
+        fail(result, LIBMTP_ERROR_GENERAL, text.c_str());
+        return result;
+    }
     LIBMTP_file_t* file = mtp.new_file_t();
     if (file == nullptr) {
+        ::close(feed.fd);
         failMemory(result);
         return result;
     }
@@ -594,6 +651,7 @@ CMTPMutationResult CMTP_UploadFileAmong(CMTPDeviceHandle* handle, const char* so
     file->filetype = LIBMTP_FILETYPE_UNKNOWN;
     file->filename = copyString(name);
     if (file->filename == nullptr) {
+        ::close(feed.fd);
         mtp.destroy_file_t(file);
         failMemory(result);
         return result;
@@ -615,9 +673,10 @@ CMTPMutationResult CMTP_UploadFileAmong(CMTPDeviceHandle* handle, const char* so
     ProgressRelay relay{{callback, context, 0}, true, file_size};
     const CMTPProgressContext& progress = relay.progress;
     clearErrors(device);
-    const int status = mtp.send_file_from_file(device, source_path, file,
-                                               callback != nullptr ? progress_trampoline : nullptr,
-                                               callback != nullptr ? &relay : nullptr);
+    const int status = mtp.send_file_from_handler(device, feed_source, &feed, file,
+                                                  callback != nullptr ? progress_trampoline : nullptr,
+                                                  callback != nullptr ? &relay : nullptr);
+    ::close(feed.fd);
     const uint32_t object_id = file->item_id;
     mtp.destroy_file_t(file);
     if (object_id != 0) {
@@ -631,6 +690,18 @@ CMTPMutationResult CMTP_UploadFileAmong(CMTPDeviceHandle* handle, const char* so
         removePartialUpload(device, object_id, before, storage_id, parent_id, name);
         clearErrors(device);
         fail(result, LIBMTP_ERROR_CANCELLED, fixedErrorText(LIBMTP_ERROR_CANCELLED));
+        return result;
+    }
+    if (feed.endedEarly || feed.readError != 0) {
+        // The object holds part of the file: it goes as a cancelled upload's does.
+        removePartialUpload(device, object_id, before, storage_id, parent_id, name);
+        clearErrors(device);
+        const std::string text =
+            std::string("Could not send ") + source_path +
+            (feed.endedEarly ? ": it ended after " + std::to_string(feed.delivered) + " of its " +
+                                   std::to_string(file_size) + " bytes."
+                             : std::string(": ") + std::strerror(feed.readError));
+        fail(result, LIBMTP_ERROR_GENERAL, text.c_str());
         return result;
     }
     result.new_object_id = object_id;

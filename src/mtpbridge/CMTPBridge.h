@@ -180,7 +180,11 @@ CMTPMutationResult CMTP_DownloadFileOfSize(CMTPDeviceHandle* handle, uint32_t ob
                                            const char* destination_path, int64_t known_size,
                                            CMTPProgressCallback callback, void* context);
 
-/* Sends source_path as `name` into the parent folder. A cancelled upload removes its partial
+/* Sends source_path as `name` into the parent folder, reading the file itself: a source that is
+ * not a regular file, cannot be read, or ends before file_size bytes fails with code 1 and a text
+ * naming it ("Could not send <path>: it ended after N of its M bytes."); for the last two the
+ * transfer is stopped as a cancel stops it and the partial object removed the same way (the
+ * record then carries no id). A cancelled upload removes its partial
  * object from the device before returning code 8: by the id libmtp reported, else by name among
  * the objects that were not in the folder before the upload. For the latter, an upload with a
  * callback lists the folder once before sending, until libmtp has reported the id of an object

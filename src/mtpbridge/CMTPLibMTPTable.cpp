@@ -31,7 +31,7 @@ const CMTPLibMTPTable kRealLibMTP = {
     LIBMTP_Delete_Object,
     LIBMTP_Set_File_Name,
     LIBMTP_Get_File_To_File_Descriptor,
-    LIBMTP_Send_File_From_File,
+    LIBMTP_Send_File_From_Handler,
     LIBMTP_Get_Errorstack,
     LIBMTP_Clear_Errorstack,
     freeMemory,

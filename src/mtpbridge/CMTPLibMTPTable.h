@@ -35,8 +35,8 @@ typedef struct CMTPLibMTPTable {
     int (*set_file_name)(LIBMTP_mtpdevice_t* device, LIBMTP_file_t* file, const char* name);
     int (*get_file_to_file_descriptor)(LIBMTP_mtpdevice_t* device, uint32_t object_id, int fd,
                                        LIBMTP_progressfunc_t callback, const void* data);
-    int (*send_file_from_file)(LIBMTP_mtpdevice_t* device, const char* path, LIBMTP_file_t* file,
-                               LIBMTP_progressfunc_t callback, const void* data);
+    int (*send_file_from_handler)(LIBMTP_mtpdevice_t* device, MTPDataGetFunc get, void* priv, LIBMTP_file_t* file,
+                                  LIBMTP_progressfunc_t callback, const void* data);
     LIBMTP_error_t* (*get_errorstack)(LIBMTP_mtpdevice_t* device);
     void (*clear_errorstack)(LIBMTP_mtpdevice_t* device);
     /* Releases memory that libmtp handed out with malloc: the raw device array and the

@@ -5,7 +5,7 @@
 #include "LocalTree.h"
 #include "ResponderSession.h"
 #include "RunTask.h"
-#include "infrastructure/AppLogger.h"
+#include "logging/AppLogger.h"
 #include "transport/DynamicLibraryProbe.h"
 #include "transport/LibMTPBackend.h"
 

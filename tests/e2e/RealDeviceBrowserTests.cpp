@@ -3,7 +3,7 @@
 #include "RunTask.h"
 #include "infrastructure/InMemoryUserDefaults.h"
 #include "infrastructure/RunningAppConflictDetector.h"
-#include "viewmodels/TransferQueue.h"
+#include "viewmodels/transfers/TransferQueue.h"
 #include "viewmodels/devicebrowser/DeviceBrowserViewModel.h"
 
 #include <QDateTime>

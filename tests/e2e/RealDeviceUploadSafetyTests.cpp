@@ -1,10 +1,12 @@
 #include "LocalTree.h"
 #include "RealDeviceTest.h"
 #include "TransferRig.h"
+#include "UsbFaults.h"
 
 #include <QDir>
 #include <QFile>
 #include <QUrl>
+#include <atomic>
 #include <functional>
 #include <iostream>
 #include <sys/stat.h>
@@ -112,7 +114,7 @@ TEST_F(RealDeviceUploadSafety, AReplaceWhoseNewFileCannotBeSentKeepsTheOldFile)
              m_rig.onConflict = [at] { QFile::remove(at); };
              return true;
          },
-         QuillbarrowError::Kind::pathNotFound},
+         QuillbarrowError::Kind::transferFailed},
         {"the new file does not fit on the device", QStringLiteral("huge.bin"),
          [this, freeSpace](const QString& at) {
              m_rig.onConflict = nullptr;
@@ -172,6 +174,189 @@ TEST_F(RealDeviceUploadSafety, ANamedPipeFailsItsOwnJobAndTheRestIsSent)
     EXPECT_EQ(LocalTree::fileDifference(localPath(QStringLiteral("tree/a.bin")),
                                         servedFolder() + QStringLiteral("/tree/a.bin")),
               std::nullopt);
+}
+
+// A file whose new version does not arrive whole keeps its old version on the device, byte for
+// byte: on QEMU's device, which cannot rename, the old file is deleted before the new one goes, so
+// its copy kept on this computer is sent back (at once, or by the first session after the device
+// is plugged in again). The transfer is held between two of its USB transfers once some megabytes
+// of the new file went, and the case's fault strikes there, whatever the load on the host.
+class RealDeviceReplaceRecovery : public RealDeviceUploadSafety {
+  protected:
+    void TearDown() override
+    {
+        usbfaults::disarm();
+        if (m_unplugAsked && !m_pluggedIn) {
+            QString answer;
+            m_responder.awaitAnswer(QStringLiteral("unplug"), std::chrono::seconds(30), &answer);
+            m_responder.sendRequest(QStringLiteral("plug"));
+            m_responder.awaitAnswer(QStringLiteral("plug"), std::chrono::seconds(30), &answer);
+            waitForDevices(1);
+        }
+        RealDeviceUploadSafety::TearDown();
+    }
+
+    // Once `bytes` went, `strike` runs on libmtp's thread and the transfer waits until `released`.
+    void holdThenStrike(std::function<void()> strike, std::function<bool()> released)
+    {
+        usbfaults::holdAfter(
+            4 * 1024 * 1024,
+            [this, strike](std::int64_t moved) {
+                m_struckAt = moved;
+                strike();
+            },
+            std::move(released), std::chrono::seconds(60));
+    }
+
+    std::atomic<qint64> m_struckAt{-1};
+    std::atomic<bool> m_unplugAsked{false};
+    bool m_pluggedIn = false;
+};
+
+TEST_F(RealDeviceReplaceRecovery, TheOldFileStaysByteForByteWhenTheNewOneDoesNotArrive)
+{
+    if (m_responder.supportsRename()) {
+        GTEST_SKIP() << m_responder.name().toStdString()
+                     << " renames: the new file goes up beside the old one, which the other tests cover";
+    }
+    constexpr qint64 oldSize = 300'000;
+    constexpr qint64 newSize = 24'000'100;
+    ASSERT_TRUE(m_responder.acceptsUploadOf(oldSize) && m_responder.acceptsUploadOf(newSize));
+    m_rig.conflictAnswer = ConflictResolution::replace;
+    // A first Replace tells the coordinator that this session cannot rename, so the next ones go
+    // the way this test is about from their first byte.
+    ASSERT_NO_FATAL_FAILURE(putOnDevice(QStringLiteral("probe.bin"), 1000, 60));
+    ASSERT_TRUE(QDir().mkpath(localPath(QStringLiteral("new"))));
+    LocalTree::writePseudoRandomFile(localPath(QStringLiteral("new/probe.bin")), 2000, 61);
+    paste({QStringLiteral("new/probe.bin")});
+    ASSERT_EQ(m_rig.jobStates(), QStringList{QStringLiteral("probe.bin: completed")});
+
+    struct Row {
+        const char* what;
+        QString name;
+        std::function<void(const QString& source)> arm;
+        QuillbarrowError::Kind ending;
+        bool replug = false;
+    };
+    const QList<Row> rows{
+        {"cancelled", QStringLiteral("cancelled.bin"),
+         [this](const QString&) {
+             auto cancelled = std::make_shared<std::atomic<bool>>(false);
+             holdThenStrike(
+                 [this, cancelled] {
+                     QMetaObject::invokeMethod(
+                         &m_rig.coordinator,
+                         [this, cancelled] {
+                             for (const TransferJob& job : m_rig.jobsIn(TransferState::Kind::running)) {
+                                 m_rig.coordinator.cancelTransfer(job.id);
+                             }
+                             *cancelled = true;
+                         },
+                         Qt::QueuedConnection);
+                 },
+                 [cancelled] { return cancelled->load(); });
+         },
+         QuillbarrowError::Kind::userCancelled},
+        {"its file ends early", QStringLiteral("shrunk.bin"),
+         [this](const QString& source) {
+             holdThenStrike([source] { QFile(source).resize(1000); }, [] { return true; });
+         },
+         QuillbarrowError::Kind::transferFailed},
+        {"unplugged", QStringLiteral("unplugged.bin"),
+         [this](const QString&) {
+             const E2EResponder* responder = &m_responder;
+             holdThenStrike(
+                 [this, responder] {
+                     responder->sendRequest(QStringLiteral("unplug"));
+                     m_unplugAsked = true;
+                 },
+                 [responder] { return responder->answered(QStringLiteral("unplug")); });
+         },
+         QuillbarrowError::Kind::transferInterrupted, true},
+    };
+    quint64 seed = 70;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        ASSERT_NO_FATAL_FAILURE(putOnDevice(row.name, oldSize, ++seed));
+        const QString source = localPath(QStringLiteral("new/") + row.name);
+        LocalTree::writePseudoRandomFile(source, newSize, ++seed);
+        m_rig.coordinator.clearCompletedTransfers();
+        m_struckAt = -1;
+        row.arm(source);
+
+        paste({QStringLiteral("new/") + row.name});
+
+        ASSERT_GT(m_struckAt.load(), 0) << "the upload ended before the fault could strike";
+        const QStringList states = m_rig.jobStates();
+        ASSERT_EQ(states.size(), 1);
+        const QList<TransferJob> jobs = m_rig.jobsIn(row.ending == QuillbarrowError::Kind::userCancelled
+                                                         ? TransferState::Kind::cancelled
+                                                         : TransferState::Kind::failed);
+        ASSERT_EQ(jobs.size(), 1) << states.join(u'\n').toStdString();
+        std::cout << row.what << " after " << m_struckAt.load() << " bytes: " << states.first().toStdString()
+                  << std::endl;
+        if (row.ending != QuillbarrowError::Kind::userCancelled) {
+            EXPECT_EQ(jobs.first().state.error()->kind(), row.ending)
+                << jobs.first().state.error()->technicalDetails().toStdString();
+        }
+        if (row.ending == QuillbarrowError::Kind::transferFailed) {
+            EXPECT_TRUE(jobs.first().state.error()->technicalDetails().startsWith(
+                QStringLiteral("Could not send ") + source + QStringLiteral(": it ended after ")))
+                << jobs.first().state.error()->technicalDetails().toStdString();
+        }
+        if (row.replug) {
+            QString answer;
+            ASSERT_TRUE(m_responder.awaitAnswer(QStringLiteral("unplug"), std::chrono::seconds(30), &answer))
+                << answer.toStdString();
+            run(m_session->close(), std::chrono::seconds(30));
+            ASSERT_TRUE(waitForDevices(0)) << "the device is still listed after it was unplugged";
+            ASSERT_NO_FATAL_FAILURE(request(QStringLiteral("plug")));
+            m_pluggedIn = true;
+            ASSERT_TRUE(waitForDevices(1)) << "the device is not listed after it was plugged in again";
+            // The first session on the device sends the old file back.
+            ASSERT_NO_FATAL_FAILURE(openSession());
+            ASSERT_NO_FATAL_FAILURE(findFolderAgain());
+        }
+        EXPECT_EQ(LocalTree::fileDifference(localPath(QStringLiteral("device/") + row.name),
+                                            servedFolder() + QLatin1Char('/') + row.name),
+                  std::nullopt)
+            << "the old file is on the device, whole";
+        QStringList names = deviceNames();
+        EXPECT_EQ(names.count(row.name), 1) << names.join(u' ').toStdString();
+        EXPECT_TRUE(QDir(QFileInfo(m_rig.coordinator.openedFilesCacheDirectory()).path() +
+                         QStringLiteral("/Replaced Files"))
+                        .entryList(QDir::Files)
+                        .isEmpty())
+            << "the kept copy went once it was back";
+    }
+}
+
+// A file cut short while it is sent fails its job naming it, at once, and nothing of it stays on
+// the device under its name. The transfer is stopped as a cancel stops it, so uMTP-Responder may
+// leave the bus over it as over a cancelled upload: then the first session after it is plugged in
+// again removes what it kept (the upload's note stays when the device cannot be asked).
+TEST_F(RealDeviceReplaceRecovery, AnUploadWhoseFileEndsEarlyFailsAndLeavesNothing)
+{
+    constexpr qint64 size = 24'000'100;
+    ASSERT_TRUE(m_responder.acceptsUploadOf(size));
+    ASSERT_TRUE(QDir().mkpath(localPath(QStringLiteral("new"))));
+    const QString source = localPath(QStringLiteral("new/shrinking.bin"));
+    LocalTree::writePseudoRandomFile(source, size, 90);
+    holdThenStrike([source] { QFile(source).resize(1000); }, [] { return true; });
+
+    paste({QStringLiteral("new/shrinking.bin")});
+
+    ASSERT_GT(m_struckAt.load(), 0) << "the upload ended before the file was cut";
+    const QList<TransferJob> failed = m_rig.jobsIn(TransferState::Kind::failed);
+    ASSERT_EQ(failed.size(), 1) << m_rig.jobStates().join(u'\n').toStdString();
+    EXPECT_EQ(failed.first().state.error()->technicalDetails(),
+              QStringLiteral("Could not send ") + source + QStringLiteral(": it ended after 1000 of the ") +
+                  QString::number(size) + QStringLiteral(" bytes it had when the upload began."));
+    if (!m_responder.survivesCancelledUploads()) {
+        ASSERT_NO_FATAL_FAILURE(replugAndReopen());
+    }
+    EXPECT_FALSE(deviceNames().contains(QStringLiteral("shrinking.bin")));
+    EXPECT_FALSE(QFileInfo::exists(servedFolder() + QStringLiteral("/shrinking.bin")));
 }
 
 } // namespace

@@ -209,6 +209,22 @@ QCoro::Task<RemoteItem> uploadInto(std::shared_ptr<State> state, QString source,
     co_return item;
 }
 
+QCoro::Task<RemoteItem> replaceInto(std::shared_ptr<State> state, QString source, QString name,
+                                    std::optional<RemoteObjectID> parentID, StorageID storage, RemoteObjectID replaced,
+                                    QString keptCopy, TransferProgressFunction progress)
+{
+    const std::optional<RemoteObjectID> parent = co_await realParent(state, parentID);
+    if (state->settings.listParentsFirst) {
+        co_await ensureListed(state, parent, storage);
+    }
+    const RemoteObjectID real = co_await realID(state, replaced);
+    RemoteItem item = co_await state->session->replaceFile(source, name, parent, storage, real, keptCopy,
+                                                           std::move(progress));
+    state->seen.insert(item.id, item);
+    item.parentID = parentID;
+    co_return item;
+}
+
 QCoro::Task<> renameOf(std::shared_ptr<State> state, RemoteObjectID id, QString name)
 {
     const RemoteObjectID real = co_await realID(state, id);
@@ -290,6 +306,15 @@ QCoro::Task<RemoteItem> ResponderSession::uploadFile(QString source, QString nam
 {
     return uploadInto(m_state, std::move(source), std::move(name), std::move(parentID), std::move(storageID),
                       std::move(progress));
+}
+
+QCoro::Task<RemoteItem> ResponderSession::replaceFile(QString source, QString name,
+                                                      std::optional<RemoteObjectID> parentID, StorageID storageID,
+                                                      RemoteObjectID replacedID, QString keptCopy,
+                                                      TransferProgressFunction progress)
+{
+    return replaceInto(m_state, std::move(source), std::move(name), std::move(parentID), std::move(storageID),
+                       std::move(replacedID), std::move(keptCopy), std::move(progress));
 }
 
 QCoro::Task<> ResponderSession::close()

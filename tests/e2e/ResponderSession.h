@@ -44,6 +44,9 @@ class ResponderSession final : public DeviceSession {
                                TransferProgressFunction progress) override;
     QCoro::Task<RemoteItem> uploadFile(QString source, QString name, std::optional<RemoteObjectID> parentID,
                                        StorageID storageID, TransferProgressFunction progress) override;
+    QCoro::Task<RemoteItem> replaceFile(QString source, QString name, std::optional<RemoteObjectID> parentID,
+                                        StorageID storageID, RemoteObjectID replacedID, QString keptCopy,
+                                        TransferProgressFunction progress) override;
     QCoro::Task<> close() override;
 
     using DeviceSession::downloadFile;

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <string>
 #include <sys/stat.h>
@@ -65,6 +66,16 @@ class BridgeTest : public ::testing::Test {
         EXPECT_EQ(m_fake.badReleases(), 0);
     }
 
+    ~BridgeTest() override { std::filesystem::remove_all(m_sources); }
+
+    // A local file of `size` bytes to upload, in a folder of the test's own.
+    std::string source(const std::string& name, uint64_t size, char fill = 'x')
+    {
+        const std::string path = m_sources + "/" + name;
+        std::ofstream(path, std::ios::binary | std::ios::trunc) << std::string(size, fill);
+        return path;
+    }
+
     CMTPDeviceHandle* open()
     {
         if (m_handle != nullptr) {
@@ -88,6 +99,10 @@ class BridgeTest : public ::testing::Test {
     std::string m_folder;
     Trace m_trace;
     FakeLibMTP m_fake{&m_trace};
+    std::string m_sources = [] {
+        std::string pattern = (std::filesystem::temp_directory_path() / "bridge-sources-XXXXXX").string();
+        return std::string(::mkdtemp(pattern.data()) != nullptr ? pattern.c_str() : "");
+    }();
     CMTPDeviceHandle* m_handle = nullptr;
 };
 
@@ -273,7 +288,7 @@ TEST_F(BridgeTest, MissingHandleOrTextIsAnsweredWithCode5)
     expectNoDevice(CMTP_DownloadFile(handle, 1, nullptr, nullptr, nullptr), "download without path");
     expectNoDevice(CMTP_UploadFile(handle, nullptr, kFolder, kStorage, "x", 1, nullptr, nullptr),
                    "upload without path");
-    expectNoDevice(CMTP_UploadFile(handle, "/tmp/x", kFolder, kStorage, nullptr, 1, nullptr, nullptr),
+    expectNoDevice(CMTP_UploadFile(handle, source("x", 1).c_str(), kFolder, kStorage, nullptr, 1, nullptr, nullptr),
                    "upload without name");
     EXPECT_TRUE(m_fake.uploads().empty());
     EXPECT_TRUE(m_fake.createdFolderNames().empty());
@@ -484,14 +499,14 @@ TEST_F(BridgeTest, TransfersReportTheFilesOwnBytesNotLibMTPsProtocolOverhead)
 
     m_fake.setTransfer(FakeTransfer{{12, 512, 524}, 524});
     ProgressLog upload;
-    EXPECT_EQ(CMTP_UploadFile(handle, "/tmp/up.bin", kFolder, kStorage, "up.bin", 512, recordProgress, &upload).error_code,
+    EXPECT_EQ(CMTP_UploadFile(handle, source("up.bin", 512).c_str(), kFolder, kStorage, "up.bin", 512, recordProgress, &upload).error_code,
               0);
     EXPECT_EQ(upload.calls, (std::vector<std::pair<uint64_t, uint64_t>>{{0, 512}, {500, 512}, {512, 512}}));
 
     // An empty file: everything libmtp counts is overhead.
     m_fake.setTransfer(FakeTransfer{{12, 12}, 12});
     ProgressLog empty;
-    EXPECT_EQ(CMTP_UploadFile(handle, "/tmp/e", kFolder, kStorage, "e", 0, recordProgress, &empty).error_code, 0);
+    EXPECT_EQ(CMTP_UploadFile(handle, source("e", 0).c_str(), kFolder, kStorage, "e", 0, recordProgress, &empty).error_code, 0);
     EXPECT_EQ(empty.calls, (std::vector<std::pair<uint64_t, uint64_t>>{{0, 0}, {0, 0}}));
 
     // Counts beyond a total that does not even cover the file never pass the file's size.
@@ -580,12 +595,12 @@ TEST_F(BridgeTest, UploadSendsAFileRecordOfUnknownType)
     m_fake.setTransfer(FakeTransfer{{4, 8}, 8});
     ProgressLog log;
     const CMTPMutationResult result =
-        CMTP_UploadFile(open(), "/home/u/p.jpg", kFolder, kStorage, "p.jpg", 8, recordProgress, &log);
+        CMTP_UploadFile(open(), source("p.jpg", 8).c_str(), kFolder, kStorage, "p.jpg", 8, recordProgress, &log);
     EXPECT_EQ(result.error_code, 0);
     EXPECT_EQ(result.new_object_id, 300u);
     ASSERT_EQ(m_fake.uploads().size(), 1u);
     const FakeUpload upload = m_fake.uploads()[0];
-    EXPECT_EQ(upload.sourcePath, "/home/u/p.jpg");
+    EXPECT_EQ(upload.content, std::string(8, 'x'));
     EXPECT_EQ(upload.name, "p.jpg");
     EXPECT_EQ(upload.parentId, kFolder);
     EXPECT_EQ(upload.storageId, kStorage);
@@ -601,7 +616,7 @@ TEST_F(BridgeTest, FailedUploadReportsTheObjectLibMTPCreatedSoTheCallerCanRemove
     m_fake.setNextObjectId(310);
     m_fake.failNext(FakeOperation::Upload, FakeFailure{true, "Could not send object."});
     const CMTPMutationResult result =
-        CMTP_UploadFile(open(), "/tmp/s", kFolder, kStorage, "s.bin", 1, nullptr, nullptr);
+        CMTP_UploadFile(open(), source("s", 1).c_str(), kFolder, kStorage, "s.bin", 1, nullptr, nullptr);
     EXPECT_EQ(result.error_code, 1);
     EXPECT_STREQ(result.error_message, "Could not send object.");
     EXPECT_EQ(result.new_object_id, 310u);
@@ -610,11 +625,44 @@ TEST_F(BridgeTest, FailedUploadReportsTheObjectLibMTPCreatedSoTheCallerCanRemove
     EXPECT_FALSE(m_fake.uploads()[0].hadProgress);
 }
 
+// The bridge reads the file itself: one that ends before its announced size fails the upload
+// naming it, instead of leaving libmtp waiting for bytes that never come, and one that cannot be
+// read is never announced to the device.
+TEST_F(BridgeTest, AnUploadWhoseFileEndsEarlyOrCannotBeReadFailsNamingIt)
+{
+    struct Row {
+        const char* what;
+        std::string path;
+        std::string message;
+        bool sent;
+    };
+    const std::string shortFile = source("short.bin", 5);
+    const std::vector<Row> rows{
+        {"a file shorter than announced", shortFile,
+         "Could not send " + shortFile + ": it ended after 5 of its 8 bytes.", true},
+        {"a folder", m_sources, "Could not read " + m_sources + ": it is not a regular file", false},
+        {"no file", m_sources + "/missing", "Could not read " + m_sources + "/missing: No such file or directory",
+         false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        m_fake.setNextObjectId(320);
+        const std::size_t uploadsBefore = m_fake.uploads().size();
+        const CMTPMutationResult result =
+            CMTP_UploadFile(open(), row.path.c_str(), kFolder, kStorage, "s.bin", 8, nullptr, nullptr);
+        EXPECT_EQ(result.error_code, 1);
+        EXPECT_EQ(std::string(result.error_message), row.message);
+        EXPECT_EQ(result.new_object_id, 0u);
+        EXPECT_EQ(m_fake.uploads().size() - uploadsBefore, row.sent ? 1u : 0u);
+        EXPECT_FALSE(m_fake.object(320)) << "nothing partial stays";
+    }
+}
+
 TEST_F(BridgeTest, FileRecordAllocationFailureIsCode4)
 {
     m_fake.failNext(FakeOperation::NewFile, FakeFailure{false, std::nullopt});
     const CMTPMutationResult result =
-        CMTP_UploadFile(open(), "/tmp/s", kFolder, kStorage, "s", 1, nullptr, nullptr);
+        CMTP_UploadFile(open(), source("s", 1).c_str(), kFolder, kStorage, "s", 1, nullptr, nullptr);
     EXPECT_EQ(result.error_code, 4);
     EXPECT_STREQ(result.error_message, "libmtp could not allocate memory.");
     EXPECT_TRUE(m_fake.uploads().empty());
@@ -627,7 +675,7 @@ TEST_F(BridgeTest, CancelledUploadIsCode8EvenWhenLibMTPReportsSuccess)
         m_fake.setTransfer(FakeTransfer{{0, 100}, 100, true, 0});
         ProgressLog log{{}, 0, answer};
         const CMTPMutationResult result =
-            CMTP_UploadFile(handle, "/tmp/s", kFolder, kStorage, "s.bin", 100, recordProgress, &log);
+            CMTP_UploadFile(handle, source("s", 100).c_str(), kFolder, kStorage, "s.bin", 100, recordProgress, &log);
         EXPECT_EQ(result.error_code, 8) << "answer " << answer;
         EXPECT_EQ(std::string(result.error_message), kCancelledText);
         EXPECT_EQ(result.new_object_id, 0u);
@@ -642,7 +690,7 @@ TEST_F(BridgeTest, CancelledUploadWithAnIdRemovesOnlyThatObject)
     m_fake.setTransfer(FakeTransfer{{0, 50}, 100, true, -1});
     ProgressLog log{{}, 1, 1};
     const CMTPMutationResult result =
-        CMTP_UploadFile(open(), "/tmp/r", kFolder, kStorage, "report.pdf", 100, recordProgress, &log);
+        CMTP_UploadFile(open(), source("r", 100).c_str(), kFolder, kStorage, "report.pdf", 100, recordProgress, &log);
     EXPECT_EQ(result.error_code, 8);
     EXPECT_EQ(m_fake.deletedIds(), std::vector<uint32_t>{400});
     EXPECT_EQ(m_fake.objectIdsNamed("report.pdf"), std::vector<uint32_t>{20});
@@ -658,7 +706,7 @@ TEST_F(BridgeTest, CancelledUploadWithoutAnIdRemovesThePartObjectByNameButNeverA
     m_fake.setTransfer(FakeTransfer{{0, 50}, 100, false, -1});
     ProgressLog log{{}, 1, 1};
     const CMTPMutationResult result =
-        CMTP_UploadFile(open(), "/tmp/r", kFolder, kStorage, "report.pdf", 100, recordProgress, &log);
+        CMTP_UploadFile(open(), source("r", 100).c_str(), kFolder, kStorage, "report.pdf", 100, recordProgress, &log);
     EXPECT_EQ(result.error_code, 8);
     EXPECT_EQ(result.new_object_id, 0u);
     EXPECT_EQ(m_fake.deletedIds(), std::vector<uint32_t>{410});
@@ -675,7 +723,7 @@ TEST_F(BridgeTest, ACancelledUploadsCleanUpThatTheDeviceDidNotCarryOutIsTriedOnc
     m_fake.setTransfer(FakeTransfer{{0, 50}, 100, true, -1});
     m_fake.failNext(FakeOperation::Delete, FakeFailure{true, "PTP Layer error 02ff: Could not delete object."});
     ProgressLog byID{{}, 1, 1};
-    EXPECT_EQ(CMTP_UploadFile(handle, "/tmp/r", kFolder, kStorage, "a.pdf", 100, recordProgress, &byID).error_code, 8);
+    EXPECT_EQ(CMTP_UploadFile(handle, source("r", 100).c_str(), kFolder, kStorage, "a.pdf", 100, recordProgress, &byID).error_code, 8);
     EXPECT_EQ(m_fake.deletedIds(), (std::vector<uint32_t>{420, 420}));
     EXPECT_FALSE(m_fake.object(420));
 
@@ -688,14 +736,14 @@ TEST_F(BridgeTest, ACancelledUploadsCleanUpThatTheDeviceDidNotCarryOutIsTriedOnc
     m_fake.setTransfer(FakeTransfer{{0, 50}, 100, false, -1});
     m_fake.failNext(FakeOperation::Delete, FakeFailure{true, "PTP Layer error 02ff: Could not delete object."});
     ProgressLog byName{{}, 1, 1};
-    EXPECT_EQ(CMTP_UploadFile(handle, "/tmp/r", kFolder, kStorage, "b.pdf", 100, recordProgress, &byName).error_code, 8);
+    EXPECT_EQ(CMTP_UploadFile(handle, source("r", 100).c_str(), kFolder, kStorage, "b.pdf", 100, recordProgress, &byName).error_code, 8);
     EXPECT_EQ(m_fake.deletedIds(), (std::vector<uint32_t>{420, 420, 430, 430}));
     EXPECT_FALSE(m_fake.object(430));
 
     // A removal that succeeds, or a device that has nothing left, is not repeated.
     m_fake.setNextObjectId(440);
     ProgressLog once{{}, 1, 1};
-    EXPECT_EQ(CMTP_UploadFile(handle, "/tmp/r", kFolder, kStorage, "c.pdf", 100, recordProgress, &once).error_code, 8);
+    EXPECT_EQ(CMTP_UploadFile(handle, source("r", 100).c_str(), kFolder, kStorage, "c.pdf", 100, recordProgress, &once).error_code, 8);
     EXPECT_EQ(m_fake.deletedIds().size(), 5u);
     EXPECT_EQ(m_fake.errorStackSize(), 0u);
 }
@@ -707,7 +755,7 @@ TEST_F(BridgeTest, CancelledUploadRemovesNothingByNameWhenTheFolderCouldNotBeLis
     m_fake.setTransfer(FakeTransfer{{0}, 100, false, -1});
     ProgressLog log{{}, 0, 1};
     const CMTPMutationResult result =
-        CMTP_UploadFile(open(), "/tmp/r", kFolder, kStorage, "report.pdf", 100, recordProgress, &log);
+        CMTP_UploadFile(open(), source("r", 100).c_str(), kFolder, kStorage, "report.pdf", 100, recordProgress, &log);
     EXPECT_EQ(result.error_code, 8);
     EXPECT_TRUE(m_fake.deletedIds().empty());
     EXPECT_TRUE(m_fake.object(900));
@@ -715,7 +763,7 @@ TEST_F(BridgeTest, CancelledUploadRemovesNothingByNameWhenTheFolderCouldNotBeLis
 
 TEST_F(BridgeTest, UploadWithoutProgressDoesNotListTheFolderFirst)
 {
-    CMTP_UploadFile(open(), "/tmp/s", kFolder, kStorage, "s.bin", 1, nullptr, nullptr);
+    CMTP_UploadFile(open(), source("s", 1).c_str(), kFolder, kStorage, "s.bin", 1, nullptr, nullptr);
     for (const std::string& event : m_trace.events()) {
         EXPECT_NE(event.rfind("list", 0), 0u) << event;
     }
@@ -737,7 +785,7 @@ TEST_F(BridgeTest, UploadsListTheFolderFirstOnlyUntilLibMTPHasReportedTheIdOfAnU
     ProgressLog log;
     m_fake.setTransfer(FakeTransfer{{0, 10}, 10});
     m_trace.clear();
-    EXPECT_EQ(CMTP_UploadFile(handle, "/tmp/a", kFolder, kStorage, "a.bin", 10, recordProgress, &log).error_code, 0);
+    EXPECT_EQ(CMTP_UploadFile(handle, source("a", 10).c_str(), kFolder, kStorage, "a.bin", 10, recordProgress, &log).error_code, 0);
     EXPECT_EQ(listingsIn(m_trace), 1u) << "nothing is known of the device yet";
 
     // A large folder costs a request per object to list: later uploads go without it, and a
@@ -745,10 +793,10 @@ TEST_F(BridgeTest, UploadsListTheFolderFirstOnlyUntilLibMTPHasReportedTheIdOfAnU
     m_fake.addObject(FakeObject{20, kFolder, kStorage, "b.bin", 9, 0, LIBMTP_FILETYPE_UNKNOWN});
     m_fake.setNextObjectId(500);
     m_trace.clear();
-    EXPECT_EQ(CMTP_UploadFile(handle, "/tmp/b", kFolder, kStorage, "b.bin", 10, recordProgress, &log).error_code, 0);
+    EXPECT_EQ(CMTP_UploadFile(handle, source("b", 10).c_str(), kFolder, kStorage, "b.bin", 10, recordProgress, &log).error_code, 0);
     ProgressLog cancelling{{}, 0, 1};
     m_fake.setTransfer(FakeTransfer{{0, 10}, 10, true, -1});
-    EXPECT_EQ(CMTP_UploadFile(handle, "/tmp/b", kFolder, kStorage, "b.bin", 10, recordProgress, &cancelling).error_code,
+    EXPECT_EQ(CMTP_UploadFile(handle, source("b", 10).c_str(), kFolder, kStorage, "b.bin", 10, recordProgress, &cancelling).error_code,
               8);
     EXPECT_EQ(listingsIn(m_trace), 0u);
     EXPECT_EQ(m_fake.deletedIds(), std::vector<uint32_t>{501});
@@ -761,10 +809,10 @@ TEST_F(BridgeTest, ADeviceWhoseUploadsReportNoIdKeepsListingFirstAndCleansUpByNa
     ProgressLog log;
     m_fake.setTransfer(FakeTransfer{{0, 10}, 10, false, -1});
     m_fake.setNextObjectId(600);
-    EXPECT_EQ(CMTP_UploadFile(handle, "/tmp/c", kFolder, kStorage, "c.bin", 10, recordProgress, &log).error_code, 0);
+    EXPECT_EQ(CMTP_UploadFile(handle, source("c", 10).c_str(), kFolder, kStorage, "c.bin", 10, recordProgress, &log).error_code, 0);
     m_trace.clear();
     ProgressLog cancelling{{}, 0, 1};
-    EXPECT_EQ(CMTP_UploadFile(handle, "/tmp/c", kFolder, kStorage, "c.bin", 10, recordProgress, &cancelling).error_code,
+    EXPECT_EQ(CMTP_UploadFile(handle, source("c", 10).c_str(), kFolder, kStorage, "c.bin", 10, recordProgress, &cancelling).error_code,
               8);
     EXPECT_EQ(listingsIn(m_trace), 2u) << "once before sending, once to find the part object";
     EXPECT_EQ(m_fake.deletedIds(), std::vector<uint32_t>{601}) << "the older c.bin stays";
@@ -777,19 +825,19 @@ TEST_F(BridgeTest, ACancelledUploadWithoutAnIdOnADeviceThatReportedIdsRemovesNot
     ProgressLog log;
     m_fake.addObject(FakeObject{20, kFolder, kStorage, "d.bin", 9, 0, LIBMTP_FILETYPE_UNKNOWN});
     m_fake.setTransfer(FakeTransfer{{0, 10}, 10});
-    EXPECT_EQ(CMTP_UploadFile(handle, "/tmp/x", kFolder, kStorage, "x.bin", 10, recordProgress, &log).error_code, 0);
+    EXPECT_EQ(CMTP_UploadFile(handle, source("x", 10).c_str(), kFolder, kStorage, "x.bin", 10, recordProgress, &log).error_code, 0);
 
     // Without a listing from before, no object of that name can be told from an older one.
     m_fake.setTransfer(FakeTransfer{{0, 10}, 10, false, -1});
     ProgressLog cancelling{{}, 0, 1};
-    EXPECT_EQ(CMTP_UploadFile(handle, "/tmp/d", kFolder, kStorage, "d.bin", 10, recordProgress, &cancelling).error_code,
+    EXPECT_EQ(CMTP_UploadFile(handle, source("d", 10).c_str(), kFolder, kStorage, "d.bin", 10, recordProgress, &cancelling).error_code,
               8);
     EXPECT_TRUE(m_fake.deletedIds().empty());
     EXPECT_TRUE(m_fake.object(20));
 
     m_trace.clear();
     m_fake.setTransfer(FakeTransfer{{0, 10}, 10});
-    EXPECT_EQ(CMTP_UploadFile(handle, "/tmp/e", kFolder, kStorage, "e.bin", 10, recordProgress, &log).error_code, 0);
+    EXPECT_EQ(CMTP_UploadFile(handle, source("e", 10).c_str(), kFolder, kStorage, "e.bin", 10, recordProgress, &log).error_code, 0);
     EXPECT_EQ(listingsIn(m_trace), 1u);
 }
 
@@ -829,7 +877,7 @@ TEST_F(BridgeTest, AnUploadAmongKnownObjectsListsNothingFirstAndItsCleanUpSpares
         m_trace.clear();
         ProgressLog log{{}, 1, 1};
         const CMTPMutationResult result =
-            CMTP_UploadFileAmong(open(), "/tmp/p", folder, kStorage, "p.jpg", 100, older.data(),
+            CMTP_UploadFileAmong(open(), source("p", 100).c_str(), folder, kStorage, "p.jpg", 100, older.data(),
                                  static_cast<int32_t>(older.size()), recordProgress, &log);
         EXPECT_EQ(result.error_code, 8);
         EXPECT_EQ(listingsIn(m_trace), c.listings);
@@ -854,7 +902,7 @@ TEST_F(BridgeTest, AnUploadAmongUnknownObjectsListsTheFolderFirst)
     m_trace.clear();
     ProgressLog log{{}, 1, 1};
     const uint32_t ignored = 900;
-    EXPECT_EQ(CMTP_UploadFileAmong(open(), "/tmp/q", kFolder, kStorage, "q.jpg", 100, &ignored, -1, recordProgress, &log)
+    EXPECT_EQ(CMTP_UploadFileAmong(open(), source("q", 100).c_str(), kFolder, kStorage, "q.jpg", 100, &ignored, -1, recordProgress, &log)
                   .error_code,
               8);
     EXPECT_EQ(listingsIn(m_trace), 2u);

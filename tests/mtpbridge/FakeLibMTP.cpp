@@ -4,6 +4,7 @@
 
 #include "FakeHostSystem.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <utility>
@@ -268,11 +269,22 @@ struct FakeLibMTP::Hooks {
         return f.takeFailure(FakeOperation::Download) ? -1 : 0;
     }
 
-    static int upload(LIBMTP_mtpdevice_t*, const char* path, LIBMTP_file_t* file,
+    static int upload(LIBMTP_mtpdevice_t*, MTPDataGetFunc get, void* priv, LIBMTP_file_t* file,
                       LIBMTP_progressfunc_t callback, const void* data)
     {
         FakeLibMTP& f = fake();
-        f.m_uploads.push_back(FakeUpload{path, file->filename != nullptr ? file->filename : "",
+        // Like libmtp, the declared size is asked of the data source, a piece at a time.
+        std::string content;
+        bool sourceFailed = false;
+        for (uint64_t left = file->filesize; left > 0 && !sourceFailed;) {
+            std::string piece(static_cast<std::size_t>(std::min<uint64_t>(left, 4096)), '\0');
+            uint32_t got = 0;
+            sourceFailed = get(nullptr, priv, static_cast<uint32_t>(piece.size()),
+                               reinterpret_cast<unsigned char*>(piece.data()), &got) != LIBMTP_HANDLER_RETURN_OK;
+            content.append(piece.data(), got);
+            left -= std::min<uint64_t>(left, got);
+        }
+        f.m_uploads.push_back(FakeUpload{content, file->filename != nullptr ? file->filename : "",
                                          file->parent_id, file->storage_id, file->filesize,
                                          static_cast<int>(file->filetype), callback != nullptr});
         // Like libmtp, the object exists on the device as soon as its description is sent.
@@ -282,6 +294,10 @@ struct FakeLibMTP::Hooks {
                        0,  LIBMTP_FILETYPE_UNKNOWN};
         if (f.m_transfer.reportsObjectId) {
             file->item_id = id;
+        }
+        if (sourceFailed) {
+            f.m_errorStack.push_back(FakeFailure{true, "Could not send object."});
+            return -1;
         }
         bool cancelled = false;
         f.reportProgress(callback, data, &cancelled);

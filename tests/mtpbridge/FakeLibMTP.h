@@ -65,7 +65,8 @@ struct FakeTransfer {
 };
 
 struct FakeUpload {
-    std::string sourcePath;
+    // The bytes the data source gave.
+    std::string content;
     std::string name;
     uint32_t parentId = 0;
     uint32_t storageId = 0;

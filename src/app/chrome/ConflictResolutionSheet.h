@@ -1,7 +1,7 @@
 #pragma once
 
-#include "viewmodels/ConflictRequest.h"
-#include "viewmodels/ConflictResolution.h"
+#include "viewmodels/transfers/ConflictRequest.h"
+#include "viewmodels/transfers/ConflictResolution.h"
 
 #include <QDialog>
 

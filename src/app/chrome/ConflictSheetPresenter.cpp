@@ -1,7 +1,7 @@
 #include "chrome/ConflictSheetPresenter.h"
 
 #include "chrome/ConflictResolutionSheet.h"
-#include "viewmodels/TransferCoordinator.h"
+#include "viewmodels/transfers/TransferCoordinator.h"
 
 #include <QWidget>
 

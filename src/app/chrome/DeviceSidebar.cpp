@@ -2,8 +2,8 @@
 
 #include "chrome/ChromeIcons.h"
 #include "chrome/ChromeStyle.h"
-#include "shell/DetachedCall.h"
-#include "viewmodels/TransferCoordinator.h"
+#include "window/DetachedCall.h"
+#include "viewmodels/transfers/TransferCoordinator.h"
 #include "viewmodels/devicebrowser/DeviceBrowserViewModel.h"
 
 #include <QDesktopServices>

@@ -5,7 +5,7 @@
 #include "chrome/TransferJobDelegate.h"
 #include "chrome/TransferJobListModel.h"
 #include "chrome/TransferPanelSummary.h"
-#include "viewmodels/TransferCoordinator.h"
+#include "viewmodels/transfers/TransferCoordinator.h"
 
 #include <QHBoxLayout>
 #include <QLabel>

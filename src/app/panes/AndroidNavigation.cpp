@@ -4,7 +4,7 @@
 #include "panes/blocks/BreadcrumbButton.h"
 #include "panes/blocks/BusySpinner.h"
 #include "panes/blocks/LayoutClearing.h"
-#include "shell/DetachedCall.h"
+#include "window/DetachedCall.h"
 #include "style/Fonts.h"
 #include "style/ListingFormat.h"
 #include "style/Palette.h"

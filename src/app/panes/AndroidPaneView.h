@@ -3,7 +3,7 @@
 #include "PaneFrame.h"
 #include "domain/RemoteItem.h"
 #include "domain/RemoteObjectID.h"
-#include "shell/PaneKeyCommand.h"
+#include "window/PaneKeyCommand.h"
 #include "viewmodels/devicebrowser/DeviceConnectionPhase.h"
 
 #include <QCoro/QCoroTask>

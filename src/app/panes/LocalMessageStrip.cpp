@@ -1,7 +1,7 @@
 #include "LocalMessageStrip.h"
 
 #include "style/SymbolIcons.h"
-#include "viewmodels/TransferCoordinator.h"
+#include "viewmodels/transfers/TransferCoordinator.h"
 #include "viewmodels/localbrowser/LocalBrowserViewModel.h"
 
 #include <QHBoxLayout>

@@ -3,7 +3,7 @@
 #include "PaneFrame.h"
 #include "domain/LocalItem.h"
 #include "domain/SelectionSizeSummary.h"
-#include "shell/PaneKeyCommand.h"
+#include "window/PaneKeyCommand.h"
 
 #include <QList>
 #include <QPointer>

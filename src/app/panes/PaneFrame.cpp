@@ -2,7 +2,7 @@
 
 #include "PaneHeader.h"
 #include "panes/blocks/DropTargetOverlay.h"
-#include "shell/WindowState.h"
+#include "window/WindowState.h"
 
 #include <QDragEnterEvent>
 #include <QPainter>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "shell/FocusedPane.h"
-#include "shell/PaneKeyMonitor.h"
+#include "window/FocusedPane.h"
+#include "window/PaneKeyMonitor.h"
 
 #include <QPointer>
 #include <QWidget>

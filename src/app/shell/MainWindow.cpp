@@ -1,12 +1,12 @@
 #include "MainWindow.h"
 
-#include "DetachedCall.h"
+#include "window/DetachedCall.h"
 #include "Divider.h"
 #include "PaneArea.h"
 #include "SidebarSplitter.h"
 #include "TransferErrorStrip.h"
 #include "WindowSheets.h"
-#include "WindowState.h"
+#include "window/WindowState.h"
 #include "chrome/ConflictResolutionSheet.h"
 #include "chrome/ConflictSheetPresenter.h"
 #include "chrome/DeleteConfirmation.h"
@@ -18,7 +18,7 @@
 #include "panes/LocalMessageStrip.h"
 #include "panes/LocalPaneView.h"
 #include "panes/PaneFrame.h"
-#include "viewmodels/TransferCoordinator.h"
+#include "viewmodels/transfers/TransferCoordinator.h"
 #include "viewmodels/devicebrowser/DeviceBrowserViewModel.h"
 #include "viewmodels/localbrowser/LocalBrowserViewModel.h"
 

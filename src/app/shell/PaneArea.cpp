@@ -1,7 +1,7 @@
 #include "PaneArea.h"
 
 #include "Divider.h"
-#include "WindowState.h"
+#include "window/WindowState.h"
 
 #include <QtMath>
 

@@ -1,7 +1,7 @@
 #include "TransferErrorStrip.h"
 
 #include "style/SymbolIcons.h"
-#include "viewmodels/TransferCoordinator.h"
+#include "viewmodels/transfers/TransferCoordinator.h"
 
 #include <QHBoxLayout>
 #include <QLabel>

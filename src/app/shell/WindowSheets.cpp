@@ -1,7 +1,7 @@
 #include "WindowSheets.h"
 
-#include "DetachedCall.h"
-#include "WindowState.h"
+#include "window/DetachedCall.h"
+#include "window/WindowState.h"
 #include "chrome/DeleteConfirmation.h"
 #include "chrome/NewFolderSheet.h"
 #include "chrome/RenameSheet.h"

@@ -1,6 +1,6 @@
 #include "AppEnvironment.h"
 
-#include "AppLogger.h"
+#include "logging/AppLogger.h"
 #include "transport/LibMTPBackend.h"
 #include "transport/MockMTPBackend.h"
 #include "transport/USBDeviceProbe.h"

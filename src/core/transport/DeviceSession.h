@@ -48,6 +48,18 @@ public:
                                                StorageID storageID, TransferProgressFunction progress) = 0;
     virtual QCoro::Task<> close() = 0;
 
+    // Puts the file at `source` in the place of the object `replacedID`, named `name`, on a device
+    // where the new file cannot arrive beside the old one first. `keptCopy` is a whole local copy
+    // of the old object, made by the caller; the session takes it over. The old object is deleted,
+    // then the new file sent; when it does not arrive whole, the kept copy is sent back under
+    // `name`. The kept copy is removed once it is no longer needed: at once, or, where the session
+    // can note it, after it was sent back at the next session on the device. When the old object
+    // cannot be deleted, the new file is sent beside it and nothing is sent back. Ends as the
+    // upload of `source` ended.
+    virtual QCoro::Task<RemoteItem> replaceFile(QString source, QString name, std::optional<RemoteObjectID> parentID,
+                                                StorageID storageID, RemoteObjectID replacedID, QString keptCopy,
+                                                TransferProgressFunction progress);
+
     // Without a progress function.
     QCoro::Task<> downloadFile(RemoteObjectID itemID, QString destination);
     QCoro::Task<RemoteItem> uploadFile(QString source, QString name, std::optional<RemoteObjectID> parentID,

@@ -21,24 +21,43 @@ const QString storageField = QStringLiteral("storage");
 const QString folderField = QStringLiteral("folder");
 const QString nameField = QStringLiteral("name");
 const QString sizeField = QStringLiteral("size");
+const QString keptField = QStringLiteral("kept");
+const QString removedField = QStringLiteral("removed");
 
-QJsonObject toJson(const InterruptedUploadLog::Entry& entry)
+QJsonObject targetJson(const InterruptedUploadLog::Entry& entry)
 {
     return QJsonObject{{storageField, entry.storageID},
                        {folderField, QJsonArray::fromStringList(entry.folder)},
-                       {nameField, entry.name},
-                       {sizeField, static_cast<double>(entry.size)}};
+                       {nameField, entry.name}};
 }
 
-// An entry as written, or none when any field is missing or of the wrong kind.
-std::optional<InterruptedUploadLog::Entry> entryOf(const QJsonValue& value)
+QJsonObject toJson(const InterruptedUploadLog::Entry& entry)
+{
+    QJsonObject object = targetJson(entry);
+    object.insert(sizeField, static_cast<double>(entry.size));
+    if (!entry.keptCopy.isEmpty()) {
+        object.insert(keptField, entry.keptCopy);
+    }
+    return object;
+}
+
+QByteArray recordOf(const QJsonObject& object)
+{
+    return QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n';
+}
+
+// An entry as written, or none when any field is missing or of the wrong kind. A removal names
+// only its target.
+std::optional<InterruptedUploadLog::Entry> entryOf(const QJsonValue& value, bool targetOnly = false)
 {
     const QJsonObject object = value.toObject();
     const QJsonValue storage = object.value(storageField);
     const QJsonValue folder = object.value(folderField);
     const QJsonValue name = object.value(nameField);
     const QJsonValue size = object.value(sizeField);
-    if (!storage.isString() || !folder.isArray() || !name.isString() || !size.isDouble()) {
+    const QJsonValue kept = object.value(keptField);
+    if (!storage.isString() || !folder.isArray() || !name.isString() || (!targetOnly && !size.isDouble()) ||
+        (!kept.isUndefined() && !kept.isString())) {
         return std::nullopt;
     }
     InterruptedUploadLog::Entry entry;
@@ -51,7 +70,14 @@ std::optional<InterruptedUploadLog::Entry> entryOf(const QJsonValue& value)
     }
     entry.name = name.toString();
     entry.size = static_cast<qint64>(size.toDouble());
+    entry.keptCopy = kept.toString();
     return entry;
+}
+
+void put(QList<InterruptedUploadLog::Entry>& entries, const InterruptedUploadLog::Entry& entry)
+{
+    entries.removeIf([&entry](const InterruptedUploadLog::Entry& known) { return known.sameTarget(entry); });
+    entries.append(entry);
 }
 
 } // namespace
@@ -88,56 +114,87 @@ QString InterruptedUploadLog::fileOf(const QString& deviceKey) const
     return m_folder + QLatin1Char('/') + QString::fromLatin1(digest.left(32)) + QStringLiteral(".json");
 }
 
+InterruptedUploadLog::~InterruptedUploadLog() = default;
+
+// The log: a first line naming the device, then one record a line: an entry, or the removal of the
+// entry for a target ("removed": true). A line that does not parse (the last one, torn by a crash)
+// is passed over. An earlier version wrote the device and all its entries as one document on the
+// first line; that is read too.
 QList<InterruptedUploadLog::Entry> InterruptedUploadLog::read(const QString& deviceKey) const
 {
     QFile file(fileOf(deviceKey));
     if (!file.open(QIODevice::ReadOnly)) {
         return {};
     }
-    const QJsonObject document = QJsonDocument::fromJson(file.readAll()).object();
+    const QList<QByteArray> lines = file.readAll().split('\n');
+    if (lines.isEmpty()) {
+        return {};
+    }
+    const QJsonObject header = QJsonDocument::fromJson(lines.first()).object();
     // Another device's file under the same name is not this device's log.
-    if (document.value(deviceField).toString() != deviceKey) {
+    if (header.value(deviceField).toString() != deviceKey) {
         return {};
     }
     QList<Entry> entries;
-    for (const QJsonValue& value : document.value(uploadsField).toArray()) {
+    for (const QJsonValue& value : header.value(uploadsField).toArray()) {
         if (const std::optional<Entry> entry = entryOf(value)) {
-            entries.append(*entry);
+            put(entries, *entry);
+        }
+    }
+    for (qsizetype index = 1; index < lines.size(); ++index) {
+        const QJsonObject record = QJsonDocument::fromJson(lines.at(index)).object();
+        const bool removal = record.value(removedField).toBool();
+        const std::optional<Entry> entry = entryOf(record, removal);
+        if (!entry) {
+            continue;
+        }
+        if (removal) {
+            entries.removeIf([&entry](const Entry& known) { return known.sameTarget(*entry); });
+        } else {
+            put(entries, *entry);
         }
     }
     return entries;
 }
 
-bool InterruptedUploadLog::write(const QString& deviceKey, const QList<Entry>& entries) const
+// Appends one record to the device's open log, opening it first when needed. Not synced to the
+// disk: a record has to outlive the program, which it does without, and an upload of many small
+// files must not wait for the disk.
+bool InterruptedUploadLog::append(const QString& deviceKey, const QByteArray& record)
 {
-    const QString path = fileOf(deviceKey);
-    if (entries.isEmpty()) {
-        return QFile::remove(path) || !QFileInfo::exists(path);
+    std::shared_ptr<QFile>& file = m_open[deviceKey];
+    if (!file) {
+        if (!QDir().mkpath(m_folder)) {
+            m_open.remove(deviceKey);
+            return false;
+        }
+        auto opened = std::make_shared<QFile>(fileOf(deviceKey));
+        if (!opened->open(QIODevice::ReadWrite | QIODevice::Append)) {
+            m_open.remove(deviceKey);
+            return false;
+        }
+        QByteArray start;
+        if (opened->size() == 0) {
+            start = recordOf(QJsonObject{{deviceField, deviceKey}});
+        } else if (opened->seek(opened->size() - 1) && opened->read(1) != "\n") {
+            start = "\n"; // a record torn by a crash ends here, so that it spoils no other
+        }
+        if (!start.isEmpty() && opened->write(start) != start.size()) {
+            m_open.remove(deviceKey);
+            return false;
+        }
+        file = std::move(opened);
     }
-    if (!QDir().mkpath(m_folder)) {
-        return false;
-    }
-    QJsonArray uploads;
-    for (const Entry& entry : entries) {
-        uploads.append(toJson(entry));
-    }
-    const QByteArray bytes =
-        QJsonDocument(QJsonObject{{deviceField, deviceKey}, {uploadsField, uploads}}).toJson(QJsonDocument::Compact);
-    // Written beside the file and renamed over it, so that a reader never sees half of it. Not
-    // synced to the disk: the entry has to outlive the program, which it does without, and an
-    // upload of many small files must not wait for the disk twice per file.
-    const QString temporary = path + QStringLiteral(".new");
-    QFile file(temporary);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(bytes) != bytes.size()) {
-        file.remove();
-        return false;
-    }
-    file.close();
-    if (std::rename(QFile::encodeName(temporary).constData(), QFile::encodeName(path).constData()) != 0) {
-        QFile::remove(temporary);
+    if (file->write(record) != record.size() || !file->flush()) {
+        closeLog(deviceKey);
         return false;
     }
     return true;
+}
+
+void InterruptedUploadLog::closeLog(const QString& deviceKey)
+{
+    m_open.remove(deviceKey);
 }
 
 QList<InterruptedUploadLog::Entry> InterruptedUploadLog::entries(const QString& deviceKey) const
@@ -149,20 +206,42 @@ QList<InterruptedUploadLog::Entry> InterruptedUploadLog::entries(const QString& 
 bool InterruptedUploadLog::add(const QString& deviceKey, const Entry& entry)
 {
     const std::lock_guard lock(m_mutex);
-    QList<Entry> entries = read(deviceKey);
-    entries.removeIf([&entry](const Entry& known) { return known.sameTarget(entry); });
-    entries.append(entry);
-    return write(deviceKey, entries);
+    return append(deviceKey, recordOf(toJson(entry)));
 }
 
 bool InterruptedUploadLog::remove(const QString& deviceKey, const Entry& entry)
 {
     const std::lock_guard lock(m_mutex);
-    QList<Entry> entries = read(deviceKey);
-    if (entries.removeIf([&entry](const Entry& known) { return known.sameTarget(entry); }) == 0) {
-        return true;
+    QJsonObject removal = targetJson(entry);
+    removal.insert(removedField, true);
+    return append(deviceKey, recordOf(removal));
+}
+
+void InterruptedUploadLog::compact(const QString& deviceKey)
+{
+    const std::lock_guard lock(m_mutex);
+    closeLog(deviceKey);
+    const QList<Entry> entries = read(deviceKey);
+    const QString path = fileOf(deviceKey);
+    if (entries.isEmpty()) {
+        QFile::remove(path);
+        return;
     }
-    return write(deviceKey, entries);
+    QByteArray bytes = recordOf(QJsonObject{{deviceField, deviceKey}});
+    for (const Entry& entry : entries) {
+        bytes += recordOf(toJson(entry));
+    }
+    // Written beside the log and renamed over it, so that a crash leaves one or the other whole.
+    const QString temporary = path + QStringLiteral(".new");
+    QFile file(temporary);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(bytes) != bytes.size()) {
+        file.remove();
+        return;
+    }
+    file.close();
+    if (std::rename(QFile::encodeName(temporary).constData(), QFile::encodeName(path).constData()) != 0) {
+        QFile::remove(temporary);
+    }
 }
 
 } // namespace quillbarrow

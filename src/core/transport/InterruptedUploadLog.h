@@ -2,6 +2,8 @@
 
 #include "domain/AndroidDevice.h"
 
+#include <QFile>
+#include <QHash>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -19,7 +21,10 @@ namespace quillbarrow {
 //
 // Kept in a small file per device in a folder of the user's, so that it outlives the program: an
 // entry is written before the first byte is sent and removed once the session knows what the
-// upload left. Thread-safe; every call blocks on the file system. A log that cannot be written
+// upload left. The file is a log of records, one a line, that the device's session keeps open and
+// appends to (an upload costs two short writes, never a rewrite); compact() rewrites it with only
+// the entries still due, as a session opens and closes. A record torn by a crash is ignored when
+// the log is read. Thread-safe; every call blocks on the file system. A log that cannot be written
 // loses nothing but the chance to clean up.
 class InterruptedUploadLog {
 public:
@@ -30,6 +35,9 @@ public:
         QString name;
         // The file's full size: a smaller object of that name is what the upload left.
         qint64 size = 0;
+        // A whole local copy of the object that the upload replaces, deleted before the upload
+        // began: sent back under the name when the upload did not arrive whole. Empty for none.
+        QString keptCopy;
 
         bool operator==(const Entry&) const = default;
         // Whether both name the same object on the device.
@@ -38,6 +46,7 @@ public:
 
     // The log in `folder`, created when first written.
     explicit InterruptedUploadLog(QString folder);
+    ~InterruptedUploadLog();
     InterruptedUploadLog(const InterruptedUploadLog&) = delete;
     InterruptedUploadLog& operator=(const InterruptedUploadLog&) = delete;
 
@@ -56,14 +65,20 @@ public:
     bool add(const QString& deviceKey, const Entry& entry);
     // Removes the entry for the same target, if any; false when the change could not be written.
     bool remove(const QString& deviceKey, const Entry& entry);
+    // Rewrites the device's log with only its entries (removing the file when there are none)
+    // and closes it; the next add or remove opens it again.
+    void compact(const QString& deviceKey);
 
 private:
     QString fileOf(const QString& deviceKey) const;
     QList<Entry> read(const QString& deviceKey) const;
-    bool write(const QString& deviceKey, const QList<Entry>& entries) const;
+    bool append(const QString& deviceKey, const QByteArray& record);
+    void closeLog(const QString& deviceKey);
 
     QString m_folder;
     mutable std::mutex m_mutex;
+    // The devices' logs open for appending.
+    QHash<QString, std::shared_ptr<QFile>> m_open;
 };
 
 } // namespace quillbarrow

@@ -8,7 +8,7 @@
 #include "MTPBackend.h"
 #include "async/AsyncGate.h"
 #include "async/SerialExecutor.h"
-#include "infrastructure/AppLogger.h"
+#include "logging/AppLogger.h"
 
 #include <QCoro/QCoroTask>
 #include <QList>

@@ -19,6 +19,7 @@
 #include <QHash>
 #include <QThreadPool>
 
+#include <algorithm>
 #include <cstring>
 #include <exception>
 #include <limits>
@@ -430,6 +431,9 @@ QList<RemoteItem> foldersNamed(const QList<RemoteItem>& items, const QString& na
     return folders;
 }
 
+QCoro::Task<bool> sendBack(std::shared_ptr<Core> core, QString keptCopy, QString name, std::uint32_t parent,
+                           std::optional<RemoteObjectID> parentID, StorageID storageID);
+
 // Looks for what an interrupted upload left: the only object of its name in its folder, a file
 // smaller than the whole, is deleted. True once nothing more is to be done about the entry (that
 // object deleted, or nothing there that may be taken for it); a failure to ask the device (a
@@ -467,12 +471,33 @@ QCoro::Task<bool> settleInterruptedUpload(std::shared_ptr<Core> core, Interrupte
             named.append(item);
         }
     }
-    if (named.size() != 1 || named.first().kind != RemoteItemKind::file || !named.first().size ||
-        *named.first().size >= entry.size) {
+    const bool oneFile = named.size() == 1 && named.first().kind == RemoteItemKind::file && named.first().size;
+    const bool whole = oneFile && *named.first().size >= entry.size;
+    if (!entry.keptCopy.isEmpty() && !QFileInfo::exists(entry.keptCopy)) {
+        entry.keptCopy.clear(); // nothing left to send back
+    }
+    if (entry.keptCopy.isEmpty() && (!oneFile || whole)) {
         co_return true;
     }
-    QCoro::Task<> deleting = deleteObject(core, requireMTPID(named.first().id.rawValue()));
-    co_await deleting;
+    if (whole) {
+        QFile::remove(entry.keptCopy); // the new file arrived after all
+        co_return true;
+    }
+    if (oneFile) {
+        QCoro::Task<> deleting = deleteObject(core, requireMTPID(named.first().id.rawValue()));
+        co_await deleting;
+    } else if (!named.isEmpty()) {
+        co_return true; // nothing can be told for certain: the copy stays where it is
+    }
+    if (entry.keptCopy.isEmpty()) {
+        co_return true;
+    }
+    // The replaced object goes back in its place; should that fail, the note stays.
+    QCoro::Task<bool> restoring = sendBack(core, entry.keptCopy, entry.name, parent, parentID, storageID);
+    if (!co_await restoring) {
+        co_return false;
+    }
+    QFile::remove(entry.keptCopy);
     co_return true;
 }
 
@@ -497,6 +522,8 @@ QCoro::Task<> settleInterruptedUploads(std::shared_ptr<Core> core)
     } catch (...) {
         // The device did not answer: what is left in the log is looked for by the next session.
     }
+    QFuture<void> compacting = core->executor.run([log, device] { log->compact(device); });
+    co_await compacting;
 }
 
 // Takes the gate for an operation on the open device. The session's first such operation first
@@ -704,6 +731,8 @@ public:
         }
     }
 
+    bool isWritten() const { return m_entry.has_value(); }
+
     // The session knows what the upload left.
     QCoro::Task<> clear()
     {
@@ -726,16 +755,16 @@ private:
 // the session knows the folder's path, and the folder holds no object of the file's name (an older
 // object of that name must never pass for what the upload left). A folder whose path is known
 // but whose objects are not is listed for it. Gives the objects of that name that the folder holds,
-// when known.
+// when known. `keptCopy` goes into the note: what to send back should the upload not arrive whole.
 QCoro::Task<std::optional<QList<std::uint32_t>>> noteUpload(std::shared_ptr<Core> core, UploadNote* note,
                                                             StorageID storageID, std::uint32_t parent,
                                                             std::optional<RemoteObjectID> parentID, QString name,
-                                                            std::uint64_t size)
+                                                            std::uint64_t size, QString keptCopy = QString())
 {
     const std::uint32_t storage = requireMTPID(storageID.rawValue());
     std::optional<QList<std::uint32_t>> sameNamed = core->known.named(storage, parent, name);
     const std::optional<QStringList> folder = core->known.pathOf(storage, parent);
-    if (!core->interruptedUploads || size == 0 || !folder) {
+    if (!core->interruptedUploads || (size == 0 && keptCopy.isEmpty()) || !folder) {
         co_return sameNamed;
     }
     if (!sameNamed) {
@@ -749,11 +778,142 @@ QCoro::Task<std::optional<QList<std::uint32_t>>> noteUpload(std::shared_ptr<Core
         sameNamed = core->known.named(storage, parent, name);
     }
     if (sameNamed && sameNamed->isEmpty()) {
-        QCoro::Task<> writing =
-            note->write(InterruptedUploadLog::Entry{storageID.rawValue(), *folder, name, static_cast<qint64>(size)});
+        QCoro::Task<> writing = note->write(
+            InterruptedUploadLog::Entry{storageID.rawValue(), *folder, name, static_cast<qint64>(size), keptCopy});
         co_await writing;
     }
     co_return sameNamed;
+}
+
+// After a stop: whether the folder is known to hold nothing of what the upload made, deleting
+// what the bridge could not. A device that has gone cannot tell, nor can a session that did not
+// know the folder's objects of that name before.
+QCoro::Task<bool> nothingLeftAfterStop(std::shared_ptr<Core> core, StorageID storageID, std::uint32_t parent,
+                                       std::optional<RemoteObjectID> parentID, QString name,
+                                       std::optional<QList<std::uint32_t>> sameNamed)
+{
+    const std::uint32_t storage = requireMTPID(storageID.rawValue());
+    const std::optional<QStringList> folder = core->known.pathOf(storage, parent);
+    if (!sameNamed || !folder) {
+        co_return false;
+    }
+    try {
+        QCoro::Task<QList<RemoteItem>> listing =
+            listOn(core, storageID, parent, parentID, RemotePath(storageID, *folder));
+        const QList<RemoteItem> items = co_await listing;
+        for (const RemoteItem& item : items) {
+            const std::optional<std::uint32_t> id = LibMTPDeviceSession::mtpID(item.id.rawValue());
+            if (item.name != name || !id || sameNamed->contains(*id)) {
+                continue;
+            }
+            QCoro::Task<> deleting = deleteObject(core, *id);
+            co_await deleting;
+        }
+    } catch (...) {
+        co_return false;
+    }
+    co_return true;
+}
+
+// Why a failed upload failed when its source is now shorter than the size it was sent with: the
+// file was cut while it was being read, which the bridge noticed when it ran out of bytes.
+std::optional<QuillbarrowError> endedEarly(const QByteArray& sourcePath, std::uint64_t size)
+{
+    const QString path = QFile::decodeName(sourcePath);
+    const QFileInfo now(path);
+    if (!now.exists() || static_cast<std::uint64_t>(std::max<qint64>(now.size(), 0)) >= size) {
+        return std::nullopt;
+    }
+    return QuillbarrowError::transferFailed(QStringLiteral("Could not send ") + path + QStringLiteral(": it ended after ") +
+                                            QString::number(now.size()) + QStringLiteral(" of the ") +
+                                            QString::number(size) +
+                                            QStringLiteral(" bytes it had when the upload began."));
+}
+
+// How the sending of a file ended.
+struct UploadEnd {
+    // The new object's id, when it was sent.
+    std::optional<std::uint32_t> created;
+    std::exception_ptr failure;
+    // Whether something the upload made may still be on the device.
+    bool mayHaveLeftSomething = false;
+};
+
+// Sends the file, once more after a failure of the transfer itself, removing what a failed
+// attempt left. The caller holds the gate and settles the note.
+QCoro::Task<UploadEnd> sendNoted(std::shared_ptr<Core> core, QByteArray sourcePath, QString name,
+                                 std::uint32_t parent, std::optional<RemoteObjectID> parentID, StorageID storageID,
+                                 std::uint64_t size, std::optional<QList<std::uint32_t>> sameNamed,
+                                 TransferProgressFunction progress, const UploadNote* note)
+{
+    const std::uint32_t storage = requireMTPID(storageID.rawValue());
+    const BridgeAccess access = accessOf(*core);
+    const QByteArray utf8 = name.toUtf8();
+    UploadEnd end;
+    for (int attempt = 1;; ++attempt) {
+        PoolCall<UploadAttempt> sending =
+            core->transfers.call([access, sourcePath, parent, storage, utf8, size, sameNamed, progress] {
+                return uploadNow(access, sourcePath, parent, storage, utf8, size, sameNamed, progress);
+            });
+        UploadAttempt outcome;
+        try {
+            outcome = co_await std::move(sending);
+        } catch (...) {
+            core->known.forget(storage, parent);
+            end.failure = std::current_exception();
+            end.mayHaveLeftSomething = true;
+            co_return end;
+        }
+        if (outcome.cancelled) {
+            // The bridge has removed the partly sent object, as far as the device let it: a
+            // device that left the bus over the stop kept it, and the note stays for the next
+            // session unless a look at the folder shows nothing left.
+            core->known.forget(storage, parent);
+            if (note->isWritten()) {
+                QCoro::Task<bool> looking = nothingLeftAfterStop(core, storageID, parent, parentID, name, sameNamed);
+                end.mayHaveLeftSomething = !co_await looking;
+            }
+            end.failure = outcome.failure ? outcome.failure
+                                          : std::make_exception_ptr(QuillbarrowError::userCancelled());
+            co_return end;
+        }
+        if (outcome.code == 0) {
+            // What the storage holds more now, as far as the session's reckoning of its free
+            // space goes.
+            core->sentSinceStorageRead[storageID] += size;
+            end.created = outcome.objectID;
+            co_return end;
+        }
+        core->known.forget(storage, parent);
+        const std::optional<QuillbarrowError> ended = endedEarly(sourcePath, size);
+        const QuillbarrowError error = ended ? *ended : LibMTPErrorMapper::map(outcome.code, outcome.message);
+        // A partly sent object would pass for the file under its final name: never leave one. One
+        // that cannot be deleted now (the device has gone, say), or that libmtp gave no id for,
+        // stays noted for the next session.
+        bool removed = false;
+        if (outcome.objectID != 0) {
+            QCoro::Task<bool> removing = removeLeftover(core, outcome.objectID);
+            removed = co_await removing;
+        } else if (ended && note->isWritten()) {
+            // The bridge stopped the transfer as a cancel does and removed what it could.
+            QCoro::Task<bool> looking = nothingLeftAfterStop(core, storageID, parent, parentID, name, sameNamed);
+            removed = co_await looking;
+        }
+        end.mayHaveLeftSomething = end.mayHaveLeftSomething || !removed;
+        // A source that ended early would end early again.
+        if (attempt > 1 || !isRetriedUploadFailure(error) || ended) {
+            end.failure = std::make_exception_ptr(error);
+            co_return end;
+        }
+    }
+}
+
+RemoteItem uploadedItem(std::uint32_t created, const StorageID& storageID,
+                        const std::optional<RemoteObjectID>& parentID, const QString& name, std::uint64_t size)
+{
+    return RemoteItem(objectIDOf(created), storageID, parentID, name, RemoteItemKind::file,
+                      static_cast<qint64>(size), QDateTime::currentDateTimeUtc(),
+                      newItemPath(storageID, parentID, name));
 }
 
 QCoro::Task<RemoteItem> uploadOn(std::shared_ptr<Core> core, QString source, QString name,
@@ -771,68 +931,97 @@ QCoro::Task<RemoteItem> uploadOn(std::shared_ptr<Core> core, QString source, QSt
         noteUpload(core, &note, storageID, parent, parentID, name, size);
     const std::optional<QList<std::uint32_t>> sameNamed = co_await noting;
 
-    const BridgeAccess access = accessOf(*core);
-    const QByteArray utf8 = name.toUtf8();
-    std::uint32_t created = 0;
-    // Whether a failed attempt may have left something that is still on the device.
-    bool mayHaveLeftSomething = false;
-    for (int attempt = 1;; ++attempt) {
-        PoolCall<UploadAttempt> sending =
-            core->transfers.call([access, sourcePath, parent, storage, utf8, size, sameNamed, progress] {
-                return uploadNow(access, sourcePath, parent, storage, utf8, size, sameNamed, progress);
-            });
-        UploadAttempt outcome;
-        try {
-            outcome = co_await std::move(sending);
-        } catch (...) {
-            core->known.forget(storage, parent);
-            throw;
-        }
-        if (outcome.cancelled) {
-            // The bridge has removed the partly sent object, as far as the device let it.
-            core->known.forget(storage, parent);
-            QCoro::Task<> clearing = note.clear();
-            co_await clearing;
-            if (outcome.failure) {
-                std::rethrow_exception(outcome.failure);
-            }
-            throw QuillbarrowError::userCancelled();
-        }
-        if (outcome.code == 0) {
-            created = outcome.objectID;
-            break;
-        }
+    QCoro::Task<UploadEnd> sending =
+        sendNoted(core, sourcePath, name, parent, parentID, storageID, size, sameNamed, progress, &note);
+    const UploadEnd end = co_await sending;
+    if (end.created && *end.created != 0) {
+        core->known.added(storage, parent, *end.created, name, false);
+    } else if (end.created) {
         core->known.forget(storage, parent);
-        const QuillbarrowError error = LibMTPErrorMapper::map(outcome.code, outcome.message);
-        // A partly sent object would pass for the file under its final name: never leave one. One
-        // that cannot be deleted now (the device has gone, say), or that libmtp gave no id for,
-        // stays noted for the next session.
-        bool removed = false;
-        if (outcome.objectID != 0) {
-            QCoro::Task<bool> removing = removeLeftover(core, outcome.objectID);
-            removed = co_await removing;
-        }
-        mayHaveLeftSomething = mayHaveLeftSomething || !removed;
-        if (attempt > 1 || !isRetriedUploadFailure(error)) {
-            if (!mayHaveLeftSomething) {
-                QCoro::Task<> clearing = note.clear();
-                co_await clearing;
-            }
-            throw error;
-        }
     }
-    // What the storage holds more now, as far as the session's reckoning of its free space goes.
-    core->sentSinceStorageRead[storageID] += size;
-    if (created != 0) {
-        core->known.added(storage, parent, created, name, false);
+    if (end.created || !end.mayHaveLeftSomething) {
+        QCoro::Task<> clearing = note.clear();
+        co_await clearing;
+    }
+    if (end.failure) {
+        std::rethrow_exception(end.failure);
+    }
+    co_return uploadedItem(*end.created, storageID, parentID, name, size);
+}
+
+// Sends the kept copy of a replaced object back under its name; true once it is on the device.
+QCoro::Task<bool> sendBack(std::shared_ptr<Core> core, QString keptCopy, QString name, std::uint32_t parent,
+                           std::optional<RemoteObjectID> parentID, StorageID storageID)
+{
+    const std::uint32_t storage = requireMTPID(storageID.rawValue());
+    const qint64 size = QFileInfo(keptCopy).size();
+    UploadNote none(core);
+    QCoro::Task<UploadEnd> sending =
+        sendNoted(core, QFile::encodeName(keptCopy), name, parent, parentID, storageID,
+                  static_cast<std::uint64_t>(std::max<qint64>(size, 0)), std::nullopt, TransferProgressFunction(), &none);
+    const UploadEnd end = co_await sending;
+    if (end.created && *end.created != 0) {
+        core->known.added(storage, parent, *end.created, name, false);
     } else {
         core->known.forget(storage, parent);
     }
-    QCoro::Task<> clearing = note.clear();
-    co_await clearing;
-    co_return RemoteItem(objectIDOf(created), storageID, parentID, name, RemoteItemKind::file,
-                         static_cast<qint64>(size), QDateTime::currentDateTimeUtc(),
-                         newItemPath(storageID, parentID, name));
+    co_return end.created.has_value();
+}
+
+QCoro::Task<RemoteItem> replaceOn(std::shared_ptr<Core> core, QString source, QString name,
+                                  std::optional<RemoteObjectID> parentID, StorageID storageID,
+                                  RemoteObjectID replacedID, QString keptCopy, TransferProgressFunction progress)
+{
+    const AsyncGate::Lease lease = co_await enterOpen(core);
+    const std::uint32_t storage = requireMTPID(storageID.rawValue());
+    const std::uint32_t parent = parentNumber(parentID, *core->bridge);
+    const std::uint32_t replaced = requireMTPID(replacedID.rawValue());
+    const QByteArray sourcePath = LocalPath::encoded(source);
+    // The old object makes room for the new one: the caller has checked that it fits there.
+    struct stat info {};
+    const qint64 sourceSize = ::stat(sourcePath.constData(), &info) == 0 ? static_cast<qint64>(info.st_size) : 0;
+    const std::uint64_t size = sourceSize > 0 ? static_cast<std::uint64_t>(sourceSize) : 0;
+
+    bool deleted = true;
+    try {
+        QCoro::Task<> deleting = deleteObject(core, replaced);
+        co_await deleting;
+    } catch (...) {
+        deleted = false; // still there: the new file goes beside it, and nothing need come back
+    }
+    UploadNote note(core);
+    QCoro::Task<std::optional<QList<std::uint32_t>>> noting =
+        noteUpload(core, &note, storageID, parent, parentID, name, size, deleted ? keptCopy : QString());
+    const std::optional<QList<std::uint32_t>> sameNamed = co_await noting;
+
+    QCoro::Task<UploadEnd> sending =
+        sendNoted(core, sourcePath, name, parent, parentID, storageID, size, sameNamed, progress, &note);
+    const UploadEnd end = co_await sending;
+    bool settled = !end.mayHaveLeftSomething;
+    if (end.created) {
+        if (*end.created != 0) {
+            core->known.added(storage, parent, *end.created, name, false);
+        } else {
+            core->known.forget(storage, parent);
+        }
+        settled = true;
+    } else if (deleted && settled) {
+        // Nothing of the new file is there: the old one goes back in its place. Should that fail
+        // too, the note (with the copy) stays for the next session on the device.
+        QCoro::Task<bool> restoring = sendBack(core, keptCopy, name, parent, parentID, storageID);
+        settled = co_await restoring;
+    }
+    if (settled || !deleted) {
+        QFile::remove(keptCopy);
+    }
+    if (settled) {
+        QCoro::Task<> clearing = note.clear();
+        co_await clearing;
+    }
+    if (end.failure) {
+        std::rethrow_exception(end.failure);
+    }
+    co_return uploadedItem(*end.created, storageID, parentID, name, size);
 }
 
 QCoro::Task<> closeOn(std::shared_ptr<Core> core)
@@ -843,6 +1032,11 @@ QCoro::Task<> closeOn(std::shared_ptr<Core> core)
             co_return;
         }
         core->isClosed = true;
+        if (const std::shared_ptr<InterruptedUploadLog> log = core->interruptedUploads) {
+            const QString device = *core->deviceKey;
+            QFuture<void> compacting = core->executor.run([log, device] { log->compact(device); });
+            co_await compacting;
+        }
         const std::shared_ptr<LibMTPSessionHandle> handle = core->handle;
         const auto close = [handle] { handle->close(); };
         QFuture<void> closing = core->closer ? core->closer->run(close) : core->executor.run(close);
@@ -913,6 +1107,16 @@ QCoro::Task<RemoteItem> LibMTPDeviceSession::uploadFile(QString source, QString 
 {
     return withSessionErrors(uploadOn(m_core, std::move(source), std::move(name), std::move(parentID),
                                       std::move(storageID), std::move(progress)));
+}
+
+QCoro::Task<RemoteItem> LibMTPDeviceSession::replaceFile(QString source, QString name,
+                                                         std::optional<RemoteObjectID> parentID, StorageID storageID,
+                                                         RemoteObjectID replacedID, QString keptCopy,
+                                                         TransferProgressFunction progress)
+{
+    return withSessionErrors(replaceOn(m_core, std::move(source), std::move(name), std::move(parentID),
+                                       std::move(storageID), std::move(replacedID), std::move(keptCopy),
+                                       std::move(progress)));
 }
 
 QCoro::Task<> LibMTPDeviceSession::close()

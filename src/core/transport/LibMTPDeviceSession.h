@@ -34,10 +34,12 @@ namespace quillbarrow {
 // from others (InterruptedUploadLog::deviceKey), an upload into a folder whose path the session
 // knows and which holds no object of the file's name is noted in the log before it is sent, and
 // the note is removed once the session knows what the upload left (it succeeded, or was stopped
-// and cleaned up, or its leftover was deleted). The first operation of a session (close() aside)
-// first settles the device's notes of earlier sessions: where the folder still holds exactly one
-// object of that name, a file smaller than the noted size, it is deleted; anything else is left
-// alone. A note is kept for the next session only when the device could not be asked.
+// and a look at the folder found nothing of it, or its leftover was deleted). The first operation
+// of a session (close() aside) first settles the device's notes of earlier sessions: where the
+// folder, found by a path of folders each the only one of its name, still holds exactly one object
+// of that name, a file smaller than the noted size, it is deleted, and a kept copy of what the
+// upload replaced is sent back; anything else is left alone. A note is kept for the next session
+// only when the device could not be asked. The log is compacted as the session opens and closes.
 class LibMTPDeviceSession final : public DeviceSession {
 public:
     LibMTPDeviceSession(AndroidDevice device, CMTPDeviceHandle* handle, std::shared_ptr<LibMTPBridge> bridge,
@@ -75,6 +77,12 @@ public:
     // not list a large folder again to clean up after a stop.
     QCoro::Task<RemoteItem> uploadFile(QString source, QString name, std::optional<RemoteObjectID> parentID,
                                        StorageID storageID, TransferProgressFunction progress) override;
+    // Notes the kept copy with the upload where uploads are noted (see above), so that the next
+    // session on the device sends it back when the new file did not arrive whole and the device
+    // could not be asked at once; the copy is removed once it is back, or the new file whole.
+    QCoro::Task<RemoteItem> replaceFile(QString source, QString name, std::optional<RemoteObjectID> parentID,
+                                        StorageID storageID, RemoteObjectID replacedID, QString keptCopy,
+                                        TransferProgressFunction progress) override;
     QCoro::Task<> close() override;
 
     using DeviceSession::downloadFile;

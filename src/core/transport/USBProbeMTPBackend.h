@@ -4,7 +4,7 @@
 #include "MTPBackend.h"
 #include "USBDeviceProbe.h"
 #include "async/SerialExecutor.h"
-#include "infrastructure/AppLogger.h"
+#include "logging/AppLogger.h"
 
 #include <QCoro/QCoroTask>
 #include <QString>

@@ -2,10 +2,10 @@
 
 #include "domain/QuillbarrowError.h"
 #include "domain/TransferJob.h"
-#include "infrastructure/AppLogger.h"
-#include "viewmodels/Clipboard.h"
-#include "viewmodels/TransferCoordinator.h"
-#include "viewmodels/TransferQueue.h"
+#include "logging/AppLogger.h"
+#include "viewmodels/transfers/Clipboard.h"
+#include "viewmodels/transfers/TransferCoordinator.h"
+#include "viewmodels/transfers/TransferQueue.h"
 
 #include <QDateTime>
 #include <QUuid>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "viewmodels/DefaultApplicationOpener.h"
+#include "viewmodels/transfers/DefaultApplicationOpener.h"
 
 #include <QAction>
 #include <QByteArray>

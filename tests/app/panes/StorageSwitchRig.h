@@ -4,7 +4,7 @@
 #include "RunTask.h"
 #include "async/OneShot.h"
 #include "transport/MockDeviceSession.h"
-#include "viewmodels/TransferQueue.h"
+#include "viewmodels/transfers/TransferQueue.h"
 #include "viewmodels/devicebrowser/DeviceBrowserViewModel.h"
 
 #include <QSet>

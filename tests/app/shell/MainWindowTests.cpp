@@ -5,8 +5,8 @@
 #include "shell/Divider.h"
 #include "shell/MainWindow.h"
 #include "shell/PaneArea.h"
-#include "shell/WindowState.h"
-#include "viewmodels/TransferCoordinator.h"
+#include "window/WindowState.h"
+#include "viewmodels/transfers/TransferCoordinator.h"
 
 #include <QLabel>
 #include <QPushButton>

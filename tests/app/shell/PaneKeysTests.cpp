@@ -3,9 +3,9 @@
 
 #include "shell/MainWindow.h"
 #include "shell/PaneArea.h"
-#include "shell/PaneKeyCommand.h"
-#include "shell/PaneKeyMonitor.h"
-#include "shell/WindowState.h"
+#include "window/PaneKeyCommand.h"
+#include "window/PaneKeyMonitor.h"
+#include "window/WindowState.h"
 
 #include <QDialog>
 #include <QKeyEvent>

@@ -4,9 +4,9 @@
 #include "shell/AppMenuBar.h"
 #include "shell/MainWindow.h"
 #include "transport/MockMTPBackend.h"
-#include "viewmodels/Clipboard.h"
-#include "viewmodels/TransferCoordinator.h"
-#include "viewmodels/TransferQueue.h"
+#include "viewmodels/transfers/Clipboard.h"
+#include "viewmodels/transfers/TransferCoordinator.h"
+#include "viewmodels/transfers/TransferQueue.h"
 #include "viewmodels/devicebrowser/DeviceBrowserViewModel.h"
 #include "viewmodels/localbrowser/LocalBrowserViewModel.h"
 

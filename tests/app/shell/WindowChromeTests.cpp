@@ -19,7 +19,7 @@
 #include "shell/MainWindow.h"
 #include "shell/PaneArea.h"
 #include "shell/WindowSheets.h"
-#include "shell/WindowState.h"
+#include "window/WindowState.h"
 #include "viewmodels/localbrowser/LocalBrowserViewModel.h"
 
 #include <QDir>

@@ -2,7 +2,7 @@
 
 #include "../panes/StorageSwitchRig.h"
 #include "panes/AndroidNavigation.h"
-#include "shell/DetachedCall.h"
+#include "window/DetachedCall.h"
 
 #include <QVBoxLayout>
 

@@ -10,7 +10,7 @@
 #include "panes/blocks/ToolbarIconButton.h"
 #include "shell/MainWindow.h"
 #include "shell/PaneArea.h"
-#include "shell/WindowState.h"
+#include "window/WindowState.h"
 #include "table/LocalItemTable.h"
 #include "table/RemoteItemTable.h"
 #include "transport/MockDeviceSession.h"

@@ -10,7 +10,7 @@
 #include "shell/MainWindow.h"
 #include "transport/MockDeviceSession.h"
 #include "transport/MockMTPBackend.h"
-#include "viewmodels/TransferCoordinator.h"
+#include "viewmodels/transfers/TransferCoordinator.h"
 #include "viewmodels/devicebrowser/DeviceBrowserViewModel.h"
 #include "viewmodels/localbrowser/LocalBrowserViewModel.h"
 

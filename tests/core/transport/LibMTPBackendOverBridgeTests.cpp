@@ -5,7 +5,7 @@
 #include "FakeLibMTP.h"
 #include "RunTask.h"
 #include "domain/QuillbarrowError.h"
-#include "infrastructure/AppLogger.h"
+#include "logging/AppLogger.h"
 #include "transport/LibMTPBackend.h"
 #include "transport/LibMTPDeviceSession.h"
 

@@ -3,7 +3,7 @@
 #include "async/AsyncChannel.h"
 #include "async/WithTimeLimit.h"
 #include "domain/QuillbarrowError.h"
-#include "infrastructure/AppLogger.h"
+#include "logging/AppLogger.h"
 #include "transport/DynamicLibraryProbe.h"
 #include "transport/LibMTPBackend.h"
 

@@ -5,6 +5,8 @@
 #include "transport/InterruptedUploadLog.h"
 
 #include <QDir>
+#include <QFileInfo>
+#include <QTemporaryDir>
 
 #include <functional>
 
@@ -48,7 +50,7 @@ protected:
     QList<Entry> notes() const { return m_log->entries(key()); }
     static Entry noteOf(const QStringList& folder, const QString& name, qint64 size)
     {
-        return Entry{storageID().rawValue(), folder, name, size};
+        return Entry{storageID().rawValue(), folder, name, size, {}};
     }
 
     // The folder at `path` below the storage root, listed on the way as the device browser does.
@@ -150,6 +152,9 @@ TEST_F(InterruptedUploads, AreNotedBeforeSendingAndTheNoteGoesOnceTheSessionKnow
     const QList<Ending> endings{
         {"sent", [](FakeLibMTPBridge&) {}, false, false, {QStringLiteral("sent.jpg 10")}},
         {"stopped through the progress function", [](FakeLibMTPBridge&) {}, true, false, {}},
+        {"stopped, and the device could not be asked what was left",
+         [](FakeLibMTPBridge& bridge) { bridge.failNext(Operation::list, {1, "PTP Layer error 02ff"}); }, true,
+         true, {}},
         {"failed twice, each leftover deleted",
          [](FakeLibMTPBridge& bridge) {
              bridge.failNext(Operation::upload, {1, "PTP Layer error 2007", true});
@@ -184,7 +189,8 @@ TEST_F(InterruptedUploads, AreNotedBeforeSendingAndTheNoteGoesOnceTheSessionKnow
         auto log = std::make_shared<QStringList>();
         QCoro::Task<> uploading = noteEnding(m_session->uploadFile(source, name, folder, storageID(), progress), log, name);
         ASSERT_TRUE(processEventsUntil([this] { return m_bridge->waitingTransfers() == 1; }));
-        EXPECT_EQ(notes(), kept + QList<Entry>{noteOf(camera, name, 10)}) << "noted before the first byte";
+        EXPECT_EQ(notes(), kept + QList<Entry>{noteOf(camera, name, 10)})
+            << "noted before the first byte " << joined(m_bridge->calls());
         m_bridge->release();
         ASSERT_TRUE(processEventsUntil([&log] { return !log->isEmpty(); }));
 
@@ -365,7 +371,7 @@ TEST_F(InterruptedUploads, ANoteStaysUntilTheDeviceCanBeAsked)
     EXPECT_EQ(notes(), noted);
 
     // A storage that is not in the phone now (a memory card taken out) may come back.
-    const Entry onCard{QStringLiteral("131073"), {QStringLiteral("Music")}, QStringLiteral("song.mp3"), 10};
+    const Entry onCard{QStringLiteral("131073"), {QStringLiteral("Music")}, QStringLiteral("song.mp3"), 10, {}};
     ASSERT_TRUE(m_log->add(key(), onCard));
 
     // Closing first looks for nothing; the next session that works does.
@@ -376,6 +382,156 @@ TEST_F(InterruptedUploads, ANoteStaysUntilTheDeviceCanBeAsked)
     runTask(m_session->rootDirectory(storageID()));
     EXPECT_EQ(contentsOf(camera), QStringList());
     EXPECT_EQ(notes(), QList<Entry>{onCard});
+}
+
+// A path from the storage root whose folders are not each the only one of their name cannot tell
+// which folder the upload went to: nothing is deleted, and the note goes.
+TEST_F(InterruptedUploads, APathThroughTwoFoldersOfOneNameDeletesNothing)
+{
+    const std::uint32_t twin = m_bridge->addFolder(storage, m_dcim, "Twin");
+    interruptUpload(browse({QStringLiteral("DCIM"), QStringLiteral("Twin")}), QStringLiteral("f.jpg"), "0123456789");
+    m_bridge->addFile(storage, twin, "f.jpg", "12345");
+    const std::uint32_t other = m_bridge->addFolder(storage, m_dcim, "Twin");
+    m_bridge->addFile(storage, other, "f.jpg", "123");
+    ASSERT_EQ(notes().size(), 1);
+
+    replug();
+    runTask(m_session->storages());
+
+    EXPECT_TRUE(m_bridge->calls().filter(QStringLiteral("delete")).isEmpty()) << joined(m_bridge->calls());
+    EXPECT_TRUE(notes().isEmpty());
+}
+
+// A Replace where the device cannot rename: the old object is deleted, the new file sent, and the
+// kept copy of the old one goes back whenever the new one does not arrive whole, at once or, when
+// the device could not be asked, at the next session. The copy goes once it is no longer needed.
+TEST_F(InterruptedUploads, AReplacedFileComesBackWhenItsReplacementDoesNotArrive)
+{
+    struct Row {
+        const char* what;
+        std::function<void(FakeLibMTPBridge&)> script;
+        QStringList contents;             // of DCIM/Camera afterwards
+        QStringList contentsAfterReplug;  // at the next session, what it left added first
+        bool copyKept;
+    };
+    const auto fail = [](std::int32_t code, bool leaves) {
+        return FakeLibMTPBridge::Failure{code, "PTP Layer error 02ff", leaves};
+    };
+    const QList<Row> rows{
+        {"the new file arrives", [](FakeLibMTPBridge&) {}, {QStringLiteral("a.jpg 7")}, {QStringLiteral("a.jpg 7")},
+         false},
+        {"the new file fails, and the device is there",
+         [&](FakeLibMTPBridge& bridge) {
+             bridge.failNext(Operation::upload, fail(1, true));
+             bridge.failNext(Operation::upload, fail(1, true));
+         },
+         {QStringLiteral("a.jpg 3")}, {QStringLiteral("a.jpg 3")}, false},
+        {"the device goes while the new file is sent",
+         [&](FakeLibMTPBridge& bridge) {
+             bridge.failNext(Operation::upload, fail(1, false));
+             bridge.failNext(Operation::upload, fail(5, false));
+         },
+         {}, {QStringLiteral("a.jpg 3")}, true},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        // Object ids do not outlive a session.
+        const std::uint32_t cameraNow = objectAt(camera)->id;
+        for (const FakeLibMTPBridge::Object& object : m_bridge->children(storage, cameraNow)) {
+            runTask(m_session->deleteItem(idOf(object.id)));
+        }
+        const std::uint32_t old = m_bridge->addFile(storage, cameraNow, "a.jpg", "old");
+        const RemoteObjectID folder = browse(camera);
+        const QString kept = localFile(QStringLiteral("kept"), "old");
+        row.script(*m_bridge);
+
+        const std::optional<QuillbarrowError> failure = sessionFailure(m_session->replaceFile(
+            localFile(QStringLiteral("new"), "new one"), QStringLiteral("a.jpg"), folder, storageID(), idOf(old), kept,
+            TransferProgressFunction()));
+
+        EXPECT_EQ(failure.has_value(), row.contents != QStringList{QStringLiteral("a.jpg 7")});
+        EXPECT_EQ(contentsOf(camera), row.contents);
+        EXPECT_EQ(QFileInfo::exists(kept), row.copyKept);
+        EXPECT_EQ(notes().size(), row.copyKept ? 1 : 0);
+
+        // What the device kept of the new file when it went: two bytes.
+        if (row.copyKept) {
+            m_bridge->addFile(storage, objectAt(camera)->id, "a.jpg", "ne");
+        }
+        replug();
+        runTask(m_session->storages());
+        EXPECT_EQ(contentsOf(camera), row.contentsAfterReplug);
+        if (row.contentsAfterReplug == QStringList{QStringLiteral("a.jpg 3")}) {
+            EXPECT_EQ(m_bridge->children(storage, objectAt(camera)->id).first().content, "old") << "byte for byte";
+        }
+        EXPECT_FALSE(QFileInfo::exists(kept));
+        EXPECT_TRUE(notes().isEmpty());
+    }
+}
+
+// A file cut short while it is sent fails at once, naming it: sending it again would end the same
+// way. What the attempt left is removed.
+TEST_F(InterruptedUploads, AFileThatEndsEarlyFailsNamingItAndLeavesNothing)
+{
+    const RemoteObjectID folder = browse(camera);
+    const QString source = localFile(QStringLiteral("shrinking.jpg"), "0123456789");
+    m_bridge->failNext(Operation::upload, {1, "PTP Layer error 02ff", true});
+    m_bridge->holdTransfers();
+    auto log = std::make_shared<QStringList>();
+    QCoro::Task<> uploading =
+        noteEnding(m_session->uploadFile(source, QStringLiteral("s.jpg"), folder, storageID()), log, "upload");
+    ASSERT_TRUE(processEventsUntil([this] { return m_bridge->waitingTransfers() == 1; }));
+    QFile file(source);
+    ASSERT_TRUE(file.resize(4));
+    m_bridge->release();
+    ASSERT_TRUE(processEventsUntil([&log] { return !log->isEmpty(); }));
+
+    EXPECT_EQ(*log, QStringList{QStringLiteral("upload transferFailed: Could not send ") + source +
+                                QStringLiteral(": it ended after 4 of the 10 bytes it had when the upload began.")});
+    EXPECT_EQ(m_bridge->calls().filter(QStringLiteral("upload s.jpg")).size(), 1) << "not sent again";
+    EXPECT_EQ(contentsOf(camera), QStringList());
+}
+
+TEST(InterruptedUploadLogFile, ReadsPastATornRecordAndCompactsToWhatIsStillDue)
+{
+    QTemporaryDir folder;
+    InterruptedUploadLog log(folder.path());
+    const QString device = QStringLiteral("Google\x1FPixel\x1FSER1");
+    const auto entry = [](const char* name) {
+        return Entry{QStringLiteral("65537"), {QStringLiteral("DCIM")}, QString::fromUtf8(name), 10, {}};
+    };
+    const auto file = [&folder] {
+        const QStringList files = QDir(folder.path()).entryList(QDir::Files);
+        return files.size() == 1 ? folder.filePath(files.first()) : QString();
+    };
+    ASSERT_TRUE(log.add(device, entry("a")));
+    ASSERT_TRUE(log.add(device, entry("b")));
+    ASSERT_TRUE(log.remove(device, entry("a")));
+    Entry withCopy = entry("c");
+    withCopy.keptCopy = QStringLiteral("/cache/Replaced Files/1.kept");
+    ASSERT_TRUE(log.add(device, withCopy));
+    EXPECT_EQ(log.entries(device), (QList<Entry>{entry("b"), withCopy}));
+    EXPECT_EQ(log.entries(QStringLiteral("another")), QList<Entry>());
+
+    // A crash in the middle of a record: the record is lost, nothing else.
+    log.compact(device);
+    QFile torn(file());
+    ASSERT_TRUE(torn.open(QIODevice::Append));
+    torn.write(R"({"storage":"65537","folder":["DCIM"],"na)");
+    torn.close();
+    EXPECT_EQ(log.entries(device), (QList<Entry>{entry("b"), withCopy}));
+    ASSERT_TRUE(log.add(device, entry("d")));
+    EXPECT_EQ(log.entries(device), (QList<Entry>{entry("b"), withCopy, entry("d")}));
+
+    log.compact(device);
+    QFile compacted(file());
+    ASSERT_TRUE(compacted.open(QIODevice::ReadOnly));
+    EXPECT_EQ(compacted.readAll().count('\n'), 4) << "the device, then one line per entry";
+    for (const char* name : {"b", "c", "d"}) {
+        ASSERT_TRUE(log.remove(device, entry(name)));
+    }
+    log.compact(device);
+    EXPECT_EQ(file(), QString()) << "no entries, no file";
 }
 
 } // namespace

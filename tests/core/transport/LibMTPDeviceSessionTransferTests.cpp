@@ -398,7 +398,12 @@ TEST_F(SessionUpload, TellsTheBridgeWhichObjectsOfItsNameTheFolderHeldAsFarAsIts
     upload(QString(256, QChar(0x00E9)));
     EXPECT_TRUE(told().endsWith(QStringLiteral(": unknown"))) << "a name longer than a listing shows";
 
-    // A rename or an upload that failed may have changed the folder all the same.
+    // A rename, a folder creation or an upload that failed may have changed the folder all the same.
+    runTask(m_session->listDirectory(idOf(docs), docsPath));
+    m_bridge->failNext(Operation::createFolder, {1, "PTP Layer error 2002"});
+    EXPECT_TRUE(sessionFailure(m_session->createFolder(QStringLiteral("h.txt"), idOf(docs), storageID())).has_value());
+    upload(QStringLiteral("h.txt"));
+    EXPECT_EQ(told(), QStringLiteral("h.txt: unknown")) << "after a failed folder creation";
     m_bridge->failNext(Operation::rename, {1, "PTP Layer error 2002"});
     EXPECT_TRUE(sessionFailure(m_session->rename(idOf(older), QStringLiteral("e.txt"))).has_value());
     upload(QStringLiteral("e.txt"));

@@ -1,7 +1,7 @@
 #include "RunTask.h"
 #include "async/AsyncChannel.h"
 #include "domain/QuillbarrowError.h"
-#include "infrastructure/AppLogger.h"
+#include "logging/AppLogger.h"
 #include "transport/USBDeviceProbe.h"
 #include "transport/USBProbeMTPBackend.h"
 

@@ -17,7 +17,7 @@
 #include "panes/blocks/ToolbarIconButton.h"
 #include "shell/MainWindow.h"
 #include "shell/WindowSheets.h"
-#include "shell/WindowState.h"
+#include "window/WindowState.h"
 #include "shell/ShellTestSupport.h"
 #include "table/LocalItemTable.h"
 #include "table/RemoteItemTable.h"

@@ -12,10 +12,10 @@
 #include "panes/blocks/StatusCapsule.h"
 #include "shell/MainWindow.h"
 #include "shell/QuillbarrowApp.h"
-#include "shell/WindowState.h"
+#include "window/WindowState.h"
 #include "transport/MockMTPBackend.h"
-#include "viewmodels/Clipboard.h"
-#include "viewmodels/TransferCoordinator.h"
+#include "viewmodels/transfers/Clipboard.h"
+#include "viewmodels/transfers/TransferCoordinator.h"
 #include "viewmodels/devicebrowser/DeviceBrowserViewModel.h"
 #include "viewmodels/localbrowser/LocalBrowserViewModel.h"
 

@@ -11,8 +11,8 @@
 #include "shell/QuillbarrowApp.h"
 #include "table/NativeTablePasteboardItem.h"
 #include "transport/MockMTPBackend.h"
-#include "viewmodels/Clipboard.h"
-#include "viewmodels/TransferCoordinator.h"
+#include "viewmodels/transfers/Clipboard.h"
+#include "viewmodels/transfers/TransferCoordinator.h"
 #include "viewmodels/devicebrowser/DeviceBrowserViewModel.h"
 #include "viewmodels/localbrowser/LocalBrowserViewModel.h"
 

@@ -9,9 +9,9 @@
 #include "shell/MainWindow.h"
 #include "shell/QuillbarrowApp.h"
 #include "shell/WindowSheets.h"
-#include "shell/WindowState.h"
+#include "window/WindowState.h"
 #include "transport/MockMTPBackend.h"
-#include "viewmodels/TransferCoordinator.h"
+#include "viewmodels/transfers/TransferCoordinator.h"
 #include "viewmodels/devicebrowser/DeviceBrowserViewModel.h"
 
 #include <QLineEdit>

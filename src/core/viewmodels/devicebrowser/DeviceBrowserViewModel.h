@@ -20,14 +20,14 @@
 #include "domain/StorageRoot.h"
 #include "domain/TransferJob.h"
 #include "infrastructure/AppConflictDetecting.h"
-#include "infrastructure/AppLogger.h"
+#include "logging/AppLogger.h"
 #include "infrastructure/UserDefaults.h"
 #include "transport/DeviceConnectionEvent.h"
 #include "transport/DeviceSession.h"
 #include "transport/DirectoryPage.h"
 #include "transport/MTPBackend.h"
 #include "transport/OpenSessionOptions.h"
-#include "viewmodels/TransferQueue.h"
+#include "viewmodels/transfers/TransferQueue.h"
 
 #include <QHash>
 #include <QList>

@@ -1,6 +1,6 @@
 #include "DeviceBrowserViewModel.h"
 
-#include "viewmodels/MainThreadYield.h"
+#include "viewmodels/transfers/MainThreadYield.h"
 
 #include <QPointer>
 

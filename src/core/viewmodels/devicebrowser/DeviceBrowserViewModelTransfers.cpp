@@ -3,9 +3,9 @@
 
 #include "async/ResumeOnce.h"
 #include "domain/BrowserSort.h"
-#include "viewmodels/LocalFileOperations.h"
-#include "viewmodels/LocalNameSanitizer.h"
-#include "viewmodels/TransferProgressUpdateGate.h"
+#include "viewmodels/transfers/LocalFileOperations.h"
+#include "viewmodels/transfers/LocalNameSanitizer.h"
+#include "viewmodels/transfers/TransferProgressUpdateGate.h"
 
 #include <QDateTime>
 #include <QPointer>

@@ -7,7 +7,7 @@
 #include "domain/FolderStatistics.h"
 #include "domain/LocalItem.h"
 #include "domain/SelectionSizeSummary.h"
-#include "infrastructure/AppLogger.h"
+#include "logging/AppLogger.h"
 #include "infrastructure/UserDefaults.h"
 #include "platform/VolumeMonitor.h"
 

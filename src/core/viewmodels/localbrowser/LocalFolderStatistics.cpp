@@ -2,7 +2,7 @@
 #include "domain/LocalPath.h"
 
 #include "LocalFileError.h"
-#include "viewmodels/VisitedLocalFolders.h"
+#include "viewmodels/transfers/VisitedLocalFolders.h"
 
 #include <QFile>
 #include <QStringList>

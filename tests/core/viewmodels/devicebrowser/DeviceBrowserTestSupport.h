@@ -5,7 +5,7 @@
 #include "FakeDeviceSession.h"
 #include "FakeMTPBackend.h"
 #include "infrastructure/InMemoryUserDefaults.h"
-#include "viewmodels/TransferQueue.h"
+#include "viewmodels/transfers/TransferQueue.h"
 #include "viewmodels/devicebrowser/DeviceBrowserViewModel.h"
 
 #include <QStringList>

@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <gtest/gtest.h>
 #include <algorithm>
@@ -37,12 +38,18 @@ bool makeSocketFile(const QString& path)
     const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
-    const QByteArray encoded = QFile::encodeName(path);
+    // Bound by its name from inside its folder: a socket address holds at most 107 bytes, which a
+    // temporary folder of a long test name under another temporary folder can pass.
+    const QFileInfo where(path);
+    const QByteArray encoded = QFile::encodeName(where.fileName());
     if (fd < 0 || encoded.size() >= static_cast<qsizetype>(sizeof(address.sun_path))) {
         return false;
     }
     std::copy(encoded.begin(), encoded.end(), address.sun_path);
-    const bool bound = ::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0;
+    const QString previous = QDir::currentPath();
+    const bool entered = QDir::setCurrent(where.absolutePath());
+    const bool bound = entered && ::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0;
+    QDir::setCurrent(previous);
     ::close(fd);
     return bound;
 }
@@ -171,7 +178,7 @@ TEST_F(UploadSafetyTest, ReplaceKeepsTheOldObjectUntilTheNewOneIsSafelyInItsPlac
          .temporaryUploads = 1},
         {.what = "the source vanished after planning",
          .script = afterFirstUpload([this] { QFile::remove(path("src/a.txt")); }),
-         .outcome = "failed: " + QuillbarrowError::pathNotFound().technicalDetails(),
+         .outcome = "failed: Could not send " + path("src/a.txt") + ": it is no longer there.",
          .rootNames = {"a.txt", "first.txt"},
          .sizesOfA = {3},
          .temporaryUploads = 0},
@@ -243,7 +250,7 @@ TEST_F(UploadSafetyTest, ASessionIsAskedOnceWhetherItRenamesAndTheAnswerHoldsFor
     };
     const QList<Row> rows{
         {"it renames", true, {"upload <temporary>", "delete old-b", "rename <new> b.txt"}},
-        {"it cannot rename", false, {"delete old-b", "upload b.txt"}},
+        {"it cannot rename", false, {"download old-b", "delete old-b", "upload b.txt"}},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
@@ -259,13 +266,109 @@ TEST_F(UploadSafetyTest, ASessionIsAskedOnceWhetherItRenamesAndTheAnswerHoldsFor
         const qsizetype firstCalls = session->calls().size();
         pasteToDevice({"src/b.txt"}, std::nullopt, {answer(Resolution::replace)});
 
-        QStringList second = session->calls().mid(firstCalls).filter(QRegularExpression("^(upload|delete|rename)"));
+        QStringList second =
+            session->calls().mid(firstCalls).filter(QRegularExpression("^(upload|delete|rename|download)"));
         second.replaceInStrings(QRegularExpression("quillbarrow-upload-\\S+"), "<temporary>");
         second.replaceInStrings(QRegularExpression("^rename \\S+ "), "rename <new> ");
         EXPECT_EQ(second, row.secondCalls);
         EXPECT_EQ(shownJobs(), (QStringList{"a.txt: completed", "b.txt: completed"}));
         EXPECT_EQ(deviceNames(), (QStringList{"a.txt", "b.txt"}));
         EXPECT_EQ(deviceChild(std::nullopt, "b.txt")->size, 5);
+    }
+}
+
+// On a device that cannot rename, the old object is copied here before it is deleted, and the copy
+// goes back in its place whenever the new file does not arrive whole; without a whole copy nothing
+// is deleted.
+TEST_F(UploadSafetyTest, ReplaceOnADeviceThatCannotRenameSendsTheOldFileBackWhenTheNewOneDoesNotArrive)
+{
+    struct Row {
+        const char* what;
+        std::function<void()> script = {};
+        QString outcome = {};
+        // The sizes of the objects named a.txt afterwards: the old one has 3 bytes, the new 7.
+        QList<qint64> sizesOfA = {};
+        bool oldDeleted = true;
+        // The copies left in the kept copies' folder.
+        qsizetype keptCopies = 0;
+    };
+    const auto failUpload = [this](const QuillbarrowError& error) {
+        session->script({.operation = Operation::uploadFile, .subject = "a.txt", .error = error});
+    };
+    const QuillbarrowError interrupted = QuillbarrowError::transferInterrupted();
+    const QString noCopy = "failed: Could not keep a copy of a.txt on this computer before replacing it: ";
+    const QList<Row> rows{
+        {.what = "the new file arrives", .outcome = "completed", .sizesOfA = {7}},
+        {.what = "the new file's sending fails",
+         .script = [&] { failUpload(interrupted); },
+         .outcome = "failed: " + interrupted.technicalDetails(),
+         .sizesOfA = {3}},
+        {.what = "a cancel while the new file is sent",
+         .script =
+             [this] {
+                 session->script({.operation = Operation::uploadFile, .subject = "a.txt", .onCall = [this] {
+                                      coordinator->cancelTransfer(jobNamed("a.txt"));
+                                  }, .reportBytes = 3});
+             },
+         .outcome = "cancelled",
+         .sizesOfA = {3}},
+        {.what = "the old file cannot be sent back either",
+         .script =
+             [&] {
+                 failUpload(interrupted);
+                 failUpload(QuillbarrowError::deviceNotFound());
+             },
+         .outcome = "failed: " + interrupted.technicalDetails(),
+         .sizesOfA = {},
+         .keptCopies = 1},
+        {.what = "the copy cannot be made",
+         .script =
+             [this] {
+                 session->script({.operation = Operation::downloadFile,
+                                  .subject = "old",
+                                  .partialBytes = "ol",
+                                  .error = QuillbarrowError::transferFailed("PTP Layer error 02ff")});
+             },
+         .outcome = noCopy + "PTP Layer error 02ff. Nothing was deleted.",
+         .sizesOfA = {3},
+         .oldDeleted = false},
+        {.what = "the copy comes short",
+         .script =
+             [this] {
+                 session->script({.operation = Operation::downloadFile, .subject = "old", .deliverBytes = 2});
+             },
+         .outcome = noCopy + "the copy has 2 bytes where the device listed 3. Nothing was deleted.",
+         .sizesOfA = {3},
+         .oldDeleted = false},
+    };
+    const QString keptFolder = path("cache/Replaced Files");
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        coordinator->clearCompletedTransfers();
+        QDir(keptFolder).removeRecursively();
+        writeFile(path("src/a.txt"), "new one");
+        useDevice({deviceFile("old", "a.txt", 3)});
+        // The session is asked first whether it renames; it does not.
+        session->script({.operation = Operation::rename, .error = QuillbarrowError::transferFailed("refused")});
+        if (row.script) {
+            row.script();
+        }
+        session->script({.operation = Operation::downloadFile, .subject = "old", .deliverBytes = 3});
+
+        pasteToDevice({"src/a.txt"}, std::nullopt, {answer(Resolution::replace)});
+
+        EXPECT_EQ(outcomeOf("a.txt"), row.outcome);
+        EXPECT_EQ(sizesNamed("a.txt"), row.sizesOfA) << session->calls().join(" | ").toStdString();
+        EXPECT_EQ(session->calls().contains("delete old"), row.oldDeleted);
+        if (row.oldDeleted) {
+            EXPECT_LT(session->calls().indexOf("download old"), session->calls().indexOf("delete old"))
+                << "copied before it is deleted";
+        }
+        const QStringList kept = QDir(keptFolder).entryList(QDir::Files);
+        ASSERT_EQ(kept.size(), row.keptCopies);
+        if (!kept.isEmpty()) {
+            EXPECT_EQ(QFileInfo(keptFolder + "/" + kept.first()).size(), 3) << "the whole old file is kept";
+        }
     }
 }
 
@@ -327,7 +430,6 @@ TEST_F(UploadSafetyTest, ItemsThatAreNotRegularFilesFailTheirOwnJobsNamingThemAn
         // The failed job's technical details, after the item's path.
         QString why;
     };
-    const QString notFound = QuillbarrowError::pathNotFound().technicalDetails();
     const QList<Row> rows{
         {"pipe", makeFifo, ": it is a named pipe, not a regular file."},
         {"socket", makeSocketFile, ": it is a socket, not a regular file."},
@@ -336,7 +438,11 @@ TEST_F(UploadSafetyTest, ItemsThatAreNotRegularFilesFailTheirOwnJobsNamingThemAn
         {"self", [](const QString& at) { return QFile::link(at, at); }, ": its symbolic links form a loop."},
         {"ping", [](const QString& at) { return QFile::link(at + "-pong", at) && QFile::link(at, at + "-pong"); },
          ": its symbolic links form a loop."},
-        {"nowhere", [](const QString& at) { return QFile::link(at + "-missing", at); }, QString()},
+        {"nowhere", [](const QString& at) { return QFile::link(at + "-missing", at); },
+         ": its symbolic link leads nowhere."},
+        // Links to the folder that holds them, or to one above it.
+        {"here", [](const QString& at) { return QFile::link(".", at); }, ": its symbolic links form a loop."},
+        {"up", [](const QString& at) { return QFile::link("..", at); }, ": its symbolic links form a loop."},
     };
     writeFile(path("src/Folder/before.txt"), "b");
     writeFile(path("src/Folder/after.txt"), "a");
@@ -351,8 +457,7 @@ TEST_F(UploadSafetyTest, ItemsThatAreNotRegularFilesFailTheirOwnJobsNamingThemAn
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         const QString itemPath = path(QStringLiteral("src/Folder/") + row.name);
-        EXPECT_EQ(outcomeOf(row.name),
-                  row.why.isEmpty() ? "failed: " + notFound : "failed: Could not send " + itemPath + row.why);
+        EXPECT_EQ(outcomeOf(row.name), "failed: Could not send " + itemPath + row.why);
         EXPECT_FALSE(session->calls().contains(QStringLiteral("upload ") + row.name));
     }
     EXPECT_EQ(outcomeOf("ping-pong"), "failed: Could not send " + path("src/Folder/ping-pong") +
@@ -387,16 +492,64 @@ TEST_F(UploadSafetyTest, AFileThatVanishesOrChangesBeforeItIsSentFailsWithoutRea
 
     pasteToDevice({"src/first.txt", "src/gone.txt", "src/piped.txt", "src/late.txt", "src/kept.txt"}, std::nullopt);
 
-    const QString notFound = "failed: " + QuillbarrowError::pathNotFound().technicalDetails();
-    EXPECT_EQ(outcomeOf("gone.txt"), notFound);
+    EXPECT_EQ(outcomeOf("gone.txt"), "failed: Could not send " + path("src/gone.txt") + ": it is no longer there.");
     EXPECT_EQ(outcomeOf("piped.txt"),
               "failed: Could not send " + path("src/piped.txt") + ": it is a named pipe, not a regular file.");
-    EXPECT_EQ(outcomeOf("late.txt"), notFound);
+    EXPECT_EQ(outcomeOf("late.txt"), "failed: Could not send " + path("src/late.txt") + ": it is no longer there.");
     EXPECT_EQ(outcomeOf("kept.txt"), "completed");
     EXPECT_EQ(session->calls().filter(QRegularExpression("^upload ")),
               (QStringList{"upload first.txt", "upload late.txt", "upload kept.txt"}))
         << "what is gone or not a file is never handed to the session";
     EXPECT_EQ(deviceNames(), (QStringList{"first.txt", "kept.txt"}));
+}
+
+// What planning cannot send is named, whether it has a job of its own or only the error line.
+TEST_F(UploadSafetyTest, PlanningFailuresNameTheItem)
+{
+    struct Row {
+        const char* what;
+        // Runs as planning lists the device folder, after the paste looked at the local files.
+        std::function<void()> change;
+        QList<QUrl> extraClipboard = {};
+        QString failedJob = {};
+        QString lastError = {};
+    };
+    const QList<Row> rows{
+        {.what = "a file removed since the paste looked",
+         .change = [this] { QFile::remove(path("src/Folder/b.txt")); },
+         .failedJob = "b.txt",
+         .lastError = "Could not send " + path("src/Folder/b.txt") + ": it is no longer there."},
+        {.what = "a file that appeared since",
+         .change = [this] { writeFile(path("src/Folder/Sub/late.txt"), "late"); },
+         .lastError = "Could not send " + path("src/Folder/Sub/late.txt") + ": it appeared after the paste began."},
+        {.what = "an address that is not a local file",
+         .change = [] {},
+         .extraClipboard = {QUrl("https://example.com/photo.jpg")},
+         .lastError = "Could not send https://example.com/photo.jpg: it is not a file on this computer."},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        coordinator->clearCompletedTransfers();
+        coordinator->clearLastError();
+        QDir(path("src")).removeRecursively();
+        writeFile(path("src/Folder/a.txt"), "a");
+        writeFile(path("src/Folder/b.txt"), "b");
+        writeFile(path("src/Folder/Sub/x.txt"), "x");
+        useDevice({});
+        session->script({.operation = Operation::rootDirectory, .onCall = row.change});
+        clipboard.copyLocal(row.extraClipboard + QList<QUrl>{QUrl::fromLocalFile(path("src/Folder"))});
+
+        runTask(coordinator->pasteIntoDevice(std::nullopt, testStorage(), session));
+
+        ASSERT_TRUE(coordinator->lastError().has_value());
+        EXPECT_EQ(coordinator->lastError()->technicalDetails(), row.lastError);
+        // The window shows the user message: it must name the item.
+        EXPECT_TRUE(coordinator->lastError()->userMessage().contains(row.lastError));
+        if (!row.failedJob.isEmpty()) {
+            EXPECT_EQ(outcomeOf(row.failedJob), "failed: " + row.lastError);
+        }
+        EXPECT_EQ(outcomeOf("a.txt"), "completed");
+    }
 }
 
 TEST_F(UploadSafetyTest, AnUnreadableFileFailsWithTheSystemsReasonAndItsReplaceKeepsTheOldObject)

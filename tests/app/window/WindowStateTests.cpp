@@ -1,4 +1,4 @@
-#include "shell/WindowState.h"
+#include "window/WindowState.h"
 
 #include <QSignalSpy>
 #include <QUrl>

@@ -1,6 +1,6 @@
 #include "CoordinatorHarness.h"
-#include "viewmodels/DownloadStaging.h"
-#include "viewmodels/LocalFileOperations.h"
+#include "viewmodels/transfers/DownloadStaging.h"
+#include "viewmodels/transfers/LocalFileOperations.h"
 
 #include <QDirIterator>
 #include <QFileInfo>

@@ -1,8 +1,8 @@
 #include "DeviceTransferFixture.h"
 #include "transport/MockDeviceSession.h"
 #include "transport/MockMTPBackend.h"
-#include "viewmodels/DownloadStaging.h"
-#include "viewmodels/LocalFileOperations.h"
+#include "viewmodels/transfers/DownloadStaging.h"
+#include "viewmodels/transfers/LocalFileOperations.h"
 
 #include <QFile>
 #include <QRegularExpression>

@@ -1,6 +1,6 @@
 #include "RunTask.h"
 
-#include "viewmodels/XdgDefaultApplicationOpener.h"
+#include "viewmodels/transfers/XdgDefaultApplicationOpener.h"
 
 #include <gtest/gtest.h>
 

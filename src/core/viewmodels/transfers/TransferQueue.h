@@ -3,7 +3,7 @@
 #include "domain/QuillbarrowError.h"
 #include "domain/TransferID.h"
 #include "domain/TransferJob.h"
-#include "infrastructure/AppLogger.h"
+#include "logging/AppLogger.h"
 
 #include <QDateTime>
 #include <QList>

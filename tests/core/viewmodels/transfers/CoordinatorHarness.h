@@ -2,9 +2,9 @@
 
 #include "RunTask.h"
 #include "async/OneShot.h"
-#include "viewmodels/Clipboard.h"
-#include "viewmodels/TransferCoordinator.h"
-#include "viewmodels/TransferQueue.h"
+#include "viewmodels/transfers/Clipboard.h"
+#include "viewmodels/transfers/TransferCoordinator.h"
+#include "viewmodels/transfers/TransferQueue.h"
 
 #include <QDir>
 #include <QFile>

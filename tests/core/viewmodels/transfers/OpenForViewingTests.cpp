@@ -1,6 +1,6 @@
 #include "DeviceTransferFixture.h"
-#include "viewmodels/LocalNameSanitizer.h"
-#include "viewmodels/OpenedFilesCache.h"
+#include "viewmodels/transfers/LocalNameSanitizer.h"
+#include "viewmodels/transfers/OpenedFilesCache.h"
 
 #include <QFile>
 #include <QRegularExpression>
@@ -128,6 +128,17 @@ TEST_F(OpenForViewingTest, MoreBytesThanTheLimitFailTheOpenAndLeaveNothingBehind
     EXPECT_EQ(shownJobs(), (QStringList{"a.bin: failed", "b.bin: failed", "c.bin: failed"}));
     EXPECT_TRUE(openFolders().isEmpty()) << "the open's folder goes with the failed download";
     EXPECT_TRUE(entriesOf(cache()).isEmpty());
+}
+
+// A file that grew on the device since it was listed stops at the limit; the message gives the
+// size the device lists for it now, not the bytes seen when the transfer stopped.
+TEST_F(OpenForViewingTest, TheLimitsMessageGivesTheSizeTheDeviceLists)
+{
+    useDevice({deviceFile("g", "grown.mp4", limit * 3)});
+    session->script({.operation = Operation::downloadFile, .subject = "g", .partialBytes = "s", .reportBytes = limit + 1});
+
+    EXPECT_FALSE(open(deviceFile("g", "grown.mp4", 100)).has_value());
+    EXPECT_EQ(coordinator->lastError(), QuillbarrowError::fileTooLargeToOpen("grown.mp4", limit * 3, limit));
 }
 
 TEST_F(OpenForViewingTest, OnlyTheCachesOwnOldFoldersArePrunedAndNoLinkIsFollowed)

@@ -144,6 +144,28 @@ QuillbarrowError unsafeNameError(const RemoteItem& item, const QString& folder)
                                            QStringLiteral(": its name would place it outside the destination folder."));
 }
 
+// The size the device lists for the item now, found in a listing of its folder; nothing when the
+// listing fails or no longer shows it.
+QCoro::Task<std::optional<qint64>> listedSizeOf(RemoteItem item, std::shared_ptr<DeviceSession> session)
+{
+    try {
+        std::optional<DirectoryPage> page;
+        if (item.parentID) {
+            page.emplace(co_await session->listDirectory(*item.parentID, RemotePath(item.storageID, QStringList())));
+        } else {
+            page.emplace(co_await session->rootDirectory(item.storageID));
+        }
+        for (const RemoteItem& listed : std::as_const(page->items)) {
+            if (listed.id == item.id) {
+                co_return listed.size;
+            }
+        }
+    } catch (...) {
+        // Unknown: the bytes seen stand for the size.
+    }
+    co_return std::nullopt;
+}
+
 } // namespace
 
 QString TransferCoordinator::DownloadBatch::parentFolderOf(const QString& path)
@@ -484,7 +506,14 @@ QCoro::Task<bool> TransferCoordinator::executeDownload(PlannedDownload plan, std
                                : LocalFileOperations::localWriteFault(parent, plan.item.size, writtenBytes(stagingName));
     LocalFileOperations::removeItem(staging);
     if (plan.maximumBytes && observed > *plan.maximumBytes) {
-        finishFailed(jobID, QuillbarrowError::fileTooLargeToOpen(plan.item.name, observed, *plan.maximumBytes));
+        // The transfer stopped at the limit, so the bytes seen are not the file's size: the device
+        // is asked what it lists for the file now.
+        const std::optional<qint64> listed = co_await listedSizeOf(plan.item, session);
+        if (!self) {
+            co_return false;
+        }
+        const qint64 size = listed && *listed > *plan.maximumBytes ? *listed : observed;
+        finishFailed(jobID, QuillbarrowError::fileTooLargeToOpen(plan.item.name, size, *plan.maximumBytes));
     } else if (token->isCancelled() || failure->kind() == QuillbarrowError::Kind::userCancelled) {
         finishCancelled(jobID, QStringLiteral("cancelled download ") + name);
     } else if (localFault != 0) {

@@ -11,6 +11,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QPointer>
+#include <QStorageInfo>
 #include <QThreadPool>
 #include <QUuid>
 
@@ -177,6 +178,9 @@ QuillbarrowError unsendableItemError(const LocalItem& item, const QString& path)
     case LocalItem::Kind::linkLoop:
         return QuillbarrowError::transferFailed(QStringLiteral("Could not send ") + LocalPath::shown(path) +
                                                 QStringLiteral(": its symbolic links form a loop."));
+    case LocalItem::Kind::brokenLink:
+        return QuillbarrowError::transferFailed(QStringLiteral("Could not send ") + path +
+                                                QStringLiteral(": its symbolic link leads nowhere."));
     case LocalItem::Kind::special:
     case LocalItem::Kind::folder:
         return QuillbarrowError::transferFailed(QStringLiteral("Could not send ") + LocalPath::shown(path) + QStringLiteral(": it is ") +
@@ -184,11 +188,40 @@ QuillbarrowError unsendableItemError(const LocalItem& item, const QString& path)
                                                                                       : specialKindName(item.mode)) +
                                                 QStringLiteral(", not a regular file."));
     case LocalItem::Kind::missing:
-    case LocalItem::Kind::brokenLink:
     case LocalItem::Kind::regularFile:
         break;
     }
-    return QuillbarrowError::pathNotFound();
+    return QuillbarrowError::transferFailed(QStringLiteral("Could not send ") + path +
+                                            QStringLiteral(": it is no longer there."));
+}
+
+// Why an item that planning or sending expected is not there, naming it.
+QuillbarrowError goneError(const QString& path)
+{
+    return QuillbarrowError::transferFailed(QStringLiteral("Could not send ") + path +
+                                            QStringLiteral(": it is no longer there."));
+}
+
+QuillbarrowError linkLoopError(const QString& path)
+{
+    return QuillbarrowError::transferFailed(QStringLiteral("Could not send ") + path +
+                                            QStringLiteral(": its symbolic links form a loop."));
+}
+
+// Whether `path` is a link to a folder that holds it (as "ln -s . here" or "ln -s .. up" make):
+// walking it would go round for ever.
+bool leadsBackUp(const QString& path)
+{
+    struct stat own {};
+    if (::lstat(QFile::encodeName(path).constData(), &own) != 0 || !S_ISLNK(own.st_mode)) {
+        return false;
+    }
+    const QString target = QFileInfo(path).canonicalFilePath();
+    const QString folder = QFileInfo(QFileInfo(path).absolutePath()).canonicalFilePath();
+    if (target.isEmpty() || folder.isEmpty()) {
+        return false;
+    }
+    return folder == target || folder.startsWith(target.endsWith(QLatin1Char('/')) ? target : target + QLatin1Char('/'));
 }
 
 // The file about to be sent, as it is now: a regular file that can be opened for reading, and its
@@ -333,6 +366,10 @@ QList<UploadCandidate> TransferCoordinator::collectUploadCandidates(const QList<
         case LocalItem::Kind::folder:
             break;
         }
+        if (leadsBackUp(path)) {
+            candidates.append(UploadCandidate{path, std::nullopt}); // its job fails, naming it
+            return;
+        }
         if (!visitedFolders.enter(path)) {
             return;
         }
@@ -435,6 +472,12 @@ QCoro::Task<> TransferCoordinator::pasteIntoDevice(std::optional<RemoteObjectID>
     clearStickyResolution();
 
     for (const QUrl& url : urls) {
+        if (localPathOf(url).isEmpty()) {
+            setLastError(QuillbarrowError::transferFailed(QStringLiteral("Could not send ") +
+                                                          url.toDisplayString() +
+                                                          QStringLiteral(": it is not a file on this computer.")));
+            continue;
+        }
         const bool goOn = co_await planUploads(localPathOf(url), QStringList(), batch->rootParent, true, batch);
         if (!self) {
             co_return;
@@ -508,13 +551,20 @@ QCoro::Task<bool> TransferCoordinator::planUploads(QString path, QStringList par
         }
         batch->pace.yielded();
     }
-    if (path.isEmpty()) {
-        setLastError(QuillbarrowError::pathNotFound());
-        co_return true;
-    }
     if (inspectLocalItem(path).kind != LocalItem::Kind::folder) {
         co_return co_await planUploadFile(std::move(path), std::move(parentRel), std::move(deviceParentID),
                                           checkConflicts, batch);
+    }
+    if (leadsBackUp(path)) {
+        const QString standardized = standardizedPath(path);
+        if (const auto job = batch->jobIDsByPath.constFind(standardized); job != batch->jobIDsByPath.constEnd()) {
+            if (canStartTransfer(*job)) {
+                finishFailed(*job, linkLoopError(standardized));
+            }
+        } else {
+            setLastError(linkLoopError(standardized));
+        }
+        co_return true;
     }
 
     // A folder reached again (through a link, or a link loop) is not walked a second time.
@@ -584,7 +634,10 @@ QCoro::Task<bool> TransferCoordinator::planUploadFile(QString path, QStringList 
     const auto job = batch->jobIDsByPath.constFind(standardized);
     if (job == batch->jobIDsByPath.constEnd()) {
         // Gone, or appeared after the candidate walk: there is no job to run it under.
-        setLastError(QuillbarrowError::pathNotFound());
+        setLastError(inspectLocalItem(path).kind == LocalItem::Kind::missing
+                         ? goneError(standardized)
+                         : QuillbarrowError::transferFailed(QStringLiteral("Could not send ") + standardized +
+                                                            QStringLiteral(": it appeared after the paste began.")));
         co_return true;
     }
     const TransferID jobID = *job;
@@ -881,26 +934,99 @@ QCoro::Task<> TransferCoordinator::replaceOnDevice(PlannedUpload plan, std::opti
         }
     }
 
-    // The device cannot rename: delete, then send.
+    // The device cannot rename (or has room for the new file only in the old one's place): the
+    // old object is first copied here, then deleted and the new file sent; should the new one not
+    // arrive whole, the session sends the copy back. Without a copy nothing is deleted.
     if (token->isCancelled()) {
         finishCancelled(jobID, QString());
         co_return;
     }
-    const std::optional<QuillbarrowError> undeleted = co_await failureOf(session->deleteItem(oldID));
-    Q_UNUSED(undeleted) // the upload goes ahead; the old object may remain beside the new one
+    const std::variant<QString, QuillbarrowError> kept =
+        co_await keepCopyOf(oldID, plan.fileName, plan.replaceExistingSize, session, token);
     if (!self) {
+        if (const auto* copy = std::get_if<QString>(&kept)) {
+            QFile::remove(*copy);
+        }
         co_return;
     }
+    if (const auto* failure = std::get_if<QuillbarrowError>(&kept)) {
+        if (token->isCancelled()) {
+            finishCancelled(jobID, QString());
+        } else {
+            finishFailed(jobID, *failure);
+        }
+        co_return;
+    }
+    const QString keptCopy = std::get<QString>(kept);
     if (token->isCancelled()) {
+        QFile::remove(keptCopy);
         finishCancelled(jobID, QString());
         co_return;
     }
-    const std::variant<RemoteItem, QuillbarrowError> sent =
-        co_await sendFile(session, plan.localPath, plan.fileName, parent, batch->storageID, progress);
+    std::optional<QuillbarrowError> failure;
+    try {
+        co_await session->replaceFile(plan.localPath, plan.fileName, parent, batch->storageID, oldID, keptCopy,
+                                      progress);
+    } catch (...) {
+        failure = QuillbarrowError::fromException(std::current_exception());
+    }
     if (!self) {
         co_return;
     }
-    finishUpload(plan, failureIn(sent));
+    finishUpload(plan, failure);
+}
+
+QString TransferCoordinator::keptCopiesFolder() const
+{
+    return QFileInfo(m_openedFilesCacheDirectory).path() + QStringLiteral("/Replaced Files");
+}
+
+QCoro::Task<std::variant<QString, QuillbarrowError>>
+TransferCoordinator::keepCopyOf(RemoteObjectID objectID, QString name, std::optional<qint64> size,
+                                std::shared_ptr<DeviceSession> session,
+                                std::shared_ptr<TransferCancellationToken> token)
+{
+    const auto refused = [&name](const QString& why) {
+        return QuillbarrowError::transferFailed(QStringLiteral("Could not keep a copy of ") + name +
+                                                QStringLiteral(" on this computer before replacing it: ") + why +
+                                                QStringLiteral(" Nothing was deleted."));
+    };
+    if (!size) {
+        co_return refused(QStringLiteral("the device does not say how large it is (it may be a folder)."));
+    }
+    const QString folder = keptCopiesFolder();
+    if (!QDir().mkpath(folder)) {
+        co_return refused(QStringLiteral("the folder ") + folder + QStringLiteral(" cannot be made."));
+    }
+    const QStorageInfo volume(folder);
+    if (volume.isValid() && volume.bytesAvailable() >= 0 && volume.bytesAvailable() < *size) {
+        co_return refused(QStringLiteral("there is not enough room for it in ") + folder + QLatin1Char('.'));
+    }
+    const QString copy = folder + QLatin1Char('/') + QUuid::createUuid().toString(QUuid::Id128) +
+                         QStringLiteral(".kept");
+    const TransferProgressFunction untilCancelled = [token](qint64, std::optional<qint64>) {
+        return !token->isCancelled();
+    };
+    std::optional<QuillbarrowError> failure;
+    try {
+        co_await session->downloadFile(objectID, copy, untilCancelled);
+    } catch (...) {
+        failure = QuillbarrowError::fromException(std::current_exception());
+    }
+    const std::optional<qint64> copied = LocalFileOperations::attributeBytes(copy);
+    // A device may send more than it listed, never less of a whole file.
+    if (!failure && copied.value_or(0) < *size) {
+        failure = QuillbarrowError::transferFailed(QStringLiteral("the copy has ") +
+                                                   QString::number(copied.value_or(0)) +
+                                                   QStringLiteral(" bytes where the device listed ") +
+                                                   QString::number(*size) + QLatin1Char('.'));
+    }
+    if (failure) {
+        QFile::remove(copy);
+        co_return refused(failure->technicalDetails() +
+                          (failure->technicalDetails().endsWith(QLatin1Char('.')) ? QString() : QStringLiteral(".")));
+    }
+    co_return copy;
 }
 
 void TransferCoordinator::finishUpload(const PlannedUpload& plan, const std::optional<QuillbarrowError>& failure)
@@ -912,7 +1038,7 @@ void TransferCoordinator::finishUpload(const PlannedUpload& plan, const std::opt
         finishCancelled(plan.jobID, QStringLiteral("cancelled upload ") + plan.fileName);
     } else if (isGone(plan.localPath)) {
         // The file went away while it was being sent: that, not the device, is why.
-        finishFailed(plan.jobID, QuillbarrowError::pathNotFound());
+        finishFailed(plan.jobID, goneError(plan.localPath));
     } else {
         finishFailed(plan.jobID, *failure);
     }

@@ -20,7 +20,7 @@
 #include "domain/StorageID.h"
 #include "domain/TransferID.h"
 #include "domain/TransferJob.h"
-#include "infrastructure/AppLogger.h"
+#include "logging/AppLogger.h"
 #include "transport/DeviceSession.h"
 #include "transport/TransferProgressFunction.h"
 
@@ -36,6 +36,7 @@
 
 #include <memory>
 #include <optional>
+#include <variant>
 
 namespace quillbarrow {
 
@@ -245,9 +246,20 @@ private:
     QCoro::Task<> executeUpload(PlannedUpload plan, std::shared_ptr<UploadBatch> batch);
     // The rest of a started Replace upload, once its device folder is known: the old object is
     // removed only when the new file is on the device or, where the device cannot rename, only
-    // after every check that can be made beforehand.
+    // after every check that can be made beforehand and once a copy of it is kept here, which the
+    // session sends back should the new file not arrive whole.
     QCoro::Task<> replaceOnDevice(PlannedUpload plan, std::optional<RemoteObjectID> parent, qint64 size,
                                   std::shared_ptr<UploadBatch> batch);
+    // Where the old objects of Replaces on devices that cannot rename are kept until the new file
+    // is in their place: "Replaced Files" beside the opened-files cache.
+    QString keptCopiesFolder() const;
+    // Downloads the device file `objectID` (listed as `size` bytes) into a new file of the kept
+    // copies' folder: its path, or why it could not be kept (no size, no room, a failed or short
+    // download, a cancel), with nothing left behind.
+    QCoro::Task<std::variant<QString, QuillbarrowError>> keepCopyOf(RemoteObjectID objectID, QString name,
+                                                                    std::optional<qint64> size,
+                                                                    std::shared_ptr<DeviceSession> session,
+                                                                    std::shared_ptr<TransferCancellationToken> token);
     // Ends a started upload by how its sending ended.
     void finishUpload(const PlannedUpload& plan, const std::optional<QuillbarrowError>& failure);
 

@@ -1,4 +1,4 @@
-#include "infrastructure/AppLogger.h"
+#include "logging/AppLogger.h"
 
 #include <QLoggingCategory>
 #include <QMutex>

@@ -1,6 +1,6 @@
 #include "CoordinatorHarness.h"
-#include "viewmodels/TransferByteLimit.h"
-#include "viewmodels/TransferProgressUpdateGate.h"
+#include "viewmodels/transfers/TransferByteLimit.h"
+#include "viewmodels/transfers/TransferProgressUpdateGate.h"
 
 #include <gtest/gtest.h>
 #include <limits>

@@ -1,5 +1,5 @@
 #include "CoordinatorHarness.h"
-#include "viewmodels/Clipboard.h"
+#include "viewmodels/transfers/Clipboard.h"
 
 #include <QSignalSpy>
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-#include "viewmodels/TransferQueue.h"
+#include "viewmodels/transfers/TransferQueue.h"
 
 #include <QSignalSpy>
 #include <functional>
