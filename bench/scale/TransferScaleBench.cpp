@@ -17,6 +17,7 @@
 #include "../BenchMain.h"
 #include "../CoordinatorRig.h"
 #include "../Samples.h"
+#include "../StallMeter.h"
 #include "WorkerMockSession.h"
 
 #include "domain/QuillbarrowError.h"
@@ -79,45 +80,6 @@ QString folderName(int files)
     return QStringLiteral("Camera-%1").arg(files);
 }
 
-// The longest time the main thread went without turning its event loop, measured by a timer that
-// should tick every 5 ms: each late tick shows how long the thread was busy elsewhere.
-class StallMeter {
-public:
-    StallMeter()
-    {
-        m_timer.setTimerType(Qt::PreciseTimer);
-        m_timer.setInterval(5);
-        QObject::connect(&m_timer, &QTimer::timeout, &m_timer, [this] { tick(); });
-    }
-
-    void start()
-    {
-        m_longest = Clock::duration::zero();
-        m_last = Clock::now();
-        m_timer.start();
-    }
-
-    // The longest gap, in milliseconds, the stretch up to now included.
-    double stop()
-    {
-        tick();
-        m_timer.stop();
-        return std::chrono::duration<double, std::milli>(m_longest).count();
-    }
-
-private:
-    void tick()
-    {
-        const Clock::time_point now = Clock::now();
-        m_longest = std::max(m_longest, now - m_last);
-        m_last = now;
-    }
-
-    QTimer m_timer;
-    Clock::time_point m_last;
-    Clock::duration m_longest = Clock::duration::zero();
-};
-
 struct Figures {
     Samples planning;
     Samples paste;
@@ -145,7 +107,7 @@ private:
     Options m_options;
     QTemporaryDir m_work;
     CoordinatorRig m_rig{m_work.filePath(QStringLiteral("opened-files"))};
-    StallMeter m_meter;
+    bench::StallMeter m_meter{5};
 };
 
 QString ScaleBench::makeLocalFolder(int files)

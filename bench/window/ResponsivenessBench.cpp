@@ -25,6 +25,7 @@
 #include "../ChildProcess.h"
 #include "../CoordinatorRig.h"
 #include "../Samples.h"
+#include "../StallMeter.h"
 
 #include "infrastructure/InMemoryUserDefaults.h"
 #include "panes/LocalPaneView.h"
@@ -82,45 +83,6 @@ void say(const QString& text)
     std::fflush(stdout);
 }
 
-// The longest time the main thread went without turning its event loop, from the ticks of a
-// timer that should fire every millisecond.
-class Heartbeat {
-public:
-    Heartbeat()
-    {
-        m_timer.setTimerType(Qt::PreciseTimer);
-        m_timer.setInterval(1);
-        QObject::connect(&m_timer, &QTimer::timeout, &m_timer, [this] { tick(); });
-    }
-
-    void start()
-    {
-        m_longest = Clock::duration::zero();
-        m_last = Clock::now();
-        m_timer.start();
-    }
-
-    // The longest gap in milliseconds, the stretch up to now included.
-    double stop()
-    {
-        tick();
-        m_timer.stop();
-        return std::chrono::duration<double, std::milli>(m_longest).count();
-    }
-
-private:
-    void tick()
-    {
-        const Clock::time_point now = Clock::now();
-        m_longest = std::max(m_longest, now - m_last);
-        m_last = now;
-    }
-
-    QTimer m_timer;
-    Clock::time_point m_last;
-    Clock::duration m_longest = Clock::duration::zero();
-};
-
 // Turns the event loop until `done` holds; throws after `seconds`.
 void turnUntil(const std::function<bool()>& done, const QString& what, int seconds = 600)
 {
@@ -148,7 +110,7 @@ struct Measured {
     double stallMs = 0;
 };
 
-Measured measure(Heartbeat& heartbeat, const std::function<void()>& act, const std::function<bool()>& landed,
+Measured measure(bench::StallMeter& heartbeat, const std::function<void()>& act, const std::function<bool()>& landed,
                  const QString& what)
 {
     heartbeat.start();
@@ -192,7 +154,7 @@ private:
     int m_rows;
 };
 
-Measured plainSelectAll(Heartbeat& heartbeat, int rows)
+Measured plainSelectAll(bench::StallMeter& heartbeat, int rows)
 {
     PlainRowsModel model(rows);
     QTableView view;
@@ -205,7 +167,7 @@ Measured plainSelectAll(Heartbeat& heartbeat, int rows)
         [&] { return view.selectionModel()->selectedRows().size() == rows; }, QStringLiteral("plain select all"));
 }
 
-Measured plainSort(Heartbeat& heartbeat, int rows)
+Measured plainSort(bench::StallMeter& heartbeat, int rows)
 {
     QStandardItemModel model(rows, 3);
     for (int row = 0; row < rows; ++row) {
@@ -348,7 +310,7 @@ private:
 
     Options m_options;
     QTemporaryDir m_work;
-    Heartbeat m_heartbeat;
+    bench::StallMeter m_heartbeat{1};
     QList<Row> m_rows;
 };
 
