@@ -31,13 +31,19 @@ TransferProgressFunction TransferCoordinator::makeProgressFunction(const Transfe
     if (!byteLimit) {
         byteLimit = std::make_shared<TransferByteLimit>(std::nullopt);
     }
-
-    return [token, byteLimit, throttle, expectedTotal, publisher](qint64 bytesDone, std::optional<qint64>) {
+    const bool sizeKnown = expectedTotal && *expectedTotal > 0;
+    return [token, byteLimit, throttle, expectedTotal, sizeKnown, publisher](qint64 bytesDone,
+                                                                             std::optional<qint64>) {
         if (token->isCancelled()) {
             return false;
         }
         if (!byteLimit->record(bytesDone)) {
             return false;
+        }
+        // Every byte is there: what the job shows next is its end (completed, failed or
+        // cancelled), which the transfer's own return publishes, so this report is not.
+        if (sizeKnown && bytesDone >= *expectedTotal) {
+            return true;
         }
         if (!throttle->shouldPublish(bytesDone, expectedTotal)) {
             return true;
