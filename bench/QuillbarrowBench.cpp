@@ -928,20 +928,16 @@ QCoro::Task<> Bench::deleteDeviceFolder(QString parentPath, QString name)
     const Located where{parent.storage, parent.item, parent.item.id, parent.folderPath.appending(parent.item.name)};
     const std::optional<RemoteItem> folder = co_await childNamed(session, where, name);
     if (folder) {
-        bool deleted = true;
-        try {
-            co_await session->deleteItem(folder->id);
-        } catch (const QuillbarrowError&) {
-            deleted = false; // QEMU's device deletes only empty folders
+        // File by file, then the empty folder: QEMU's device deletes only empty folders, and
+        // uMTP-Responder deletes a folder of thousands of files (each through the guest's 9p share)
+        // for longer than libmtp waits for its answer, which then arrives in place of the next
+        // request's data and fails it ("PTP code 0x02FE").
+        const RemotePath path = where.folderPath.appending(name);
+        const DirectoryPage page = co_await session->listDirectory(folder->id, path);
+        for (const RemoteItem& item : std::as_const(page.items)) {
+            co_await session->deleteItem(item.id);
         }
-        if (!deleted) {
-            const RemotePath path = where.folderPath.appending(name);
-            const DirectoryPage page = co_await session->listDirectory(folder->id, path);
-            for (const RemoteItem& item : std::as_const(page.items)) {
-                co_await session->deleteItem(item.id);
-            }
-            co_await session->deleteItem(folder->id);
-        }
+        co_await session->deleteItem(folder->id);
     }
     co_await session->close();
 }
