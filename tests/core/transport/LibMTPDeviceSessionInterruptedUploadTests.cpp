@@ -6,6 +6,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QJsonDocument>
 #include <QTemporaryDir>
 
 #include <functional>
@@ -532,6 +533,57 @@ TEST(InterruptedUploadLogFile, ReadsPastATornRecordAndCompactsToWhatIsStillDue)
     }
     log.compact(device);
     EXPECT_EQ(file(), QString()) << "no entries, no file";
+}
+
+// Names are whatever the user's files and the device's folders are called: every one comes back
+// from the log as it went in, and a record never spills onto the next line.
+TEST(InterruptedUploadLogFile, KeepsEveryNameAsWritten)
+{
+    const struct {
+        const char* what;
+        QString name;
+    } cases[] = {
+        {"plain", QStringLiteral("IMG_0001.jpg")},
+        {"quotes", QStringLiteral(R"(say "cheese".jpg)")},
+        {"backslashes", QStringLiteral(R"(a\b\\c\"d.jpg)")},
+        {"line breaks and tabs", QStringLiteral("two\nlines\r\tand\x01\x1F\x7F.jpg")},
+        {"not ASCII", QStringLiteral("Fête à Zürich — 東京 🎉.jpg")},
+        {"invalid UTF-8 bytes, as the file system gave them", QFile::decodeName("bad\xff\xfe\xc3(.jpg")},
+        {"JSON of its own", QStringLiteral(R"({"removed":true}],")")},
+    };
+    const QString device = QStringLiteral("Google\x1FPixel \"7\"\x1FSER\\1");
+    for (const auto& test : cases) {
+        SCOPED_TRACE(test.what);
+        QTemporaryDir folder;
+        const Entry entry{QStringLiteral("65537"), {QStringLiteral("DCIM"), test.name}, test.name, 123'456,
+                          folder.filePath(test.name)};
+        Entry other = entry;
+        other.name += QStringLiteral(" (2)");
+        other.keptCopy.clear();
+        {
+            InterruptedUploadLog log(folder.path());
+            ASSERT_TRUE(log.add(device, entry));
+            ASSERT_TRUE(log.add(device, other));
+        }
+        // Read by a log that did not write it, as the next session does.
+        InterruptedUploadLog log(folder.path());
+        EXPECT_EQ(log.entries(device), (QList<Entry>{entry, other}));
+        ASSERT_TRUE(log.remove(device, entry));
+        EXPECT_EQ(log.entries(device), QList<Entry>{other}) << "the removal names the same target";
+        log.compact(device);
+        EXPECT_EQ(InterruptedUploadLog(folder.path()).entries(device), QList<Entry>{other});
+
+        const QStringList files = QDir(folder.path()).entryList({QStringLiteral("*.json")}, QDir::Files);
+        ASSERT_EQ(files.size(), 1);
+        QFile file(folder.filePath(files.first()));
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        const QList<QByteArray> lines = file.readAll().split('\n');
+        EXPECT_EQ(lines.size(), 3) << "the device and one entry, each on a line of its own";
+        for (const QByteArray& line : lines.first(lines.size() - 1)) {
+            QJsonParseError error{};
+            EXPECT_TRUE(QJsonDocument::fromJson(line, &error).isObject()) << line.toStdString();
+        }
+    }
 }
 
 } // namespace
