@@ -74,6 +74,14 @@ void AppLogger::info(const QString& message) const
     loggerFor(*m_category).info("%s", message.toUtf8().constData());
 }
 
+void AppLogger::info(QLatin1StringView what, const QString& subject) const
+{
+    if (!m_category->isInfoEnabled()) {
+        return;
+    }
+    loggerFor(*m_category).info("%s", (what + subject).toUtf8().constData());
+}
+
 void AppLogger::error(const QString& message) const
 {
     if (!m_category->isCriticalEnabled()) {

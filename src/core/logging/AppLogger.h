@@ -16,6 +16,9 @@ public:
 
     void debug(const QString& message) const;
     void info(const QString& message) const;
+    // `what` followed by `subject` (a file's name, say): put together only when info messages are
+    // written, so that a line per file costs nothing where they are off.
+    void info(QLatin1StringView what, const QString& subject) const;
     void error(const QString& message) const;
 
     // The full category name, "com.quillbarrow.app." followed by the component's category.

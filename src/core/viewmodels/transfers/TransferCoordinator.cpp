@@ -187,14 +187,14 @@ void TransferCoordinator::finishFailed(const TransferID& jobID, const Quillbarro
     refreshTransferJobs();
 }
 
-void TransferCoordinator::finishCompleted(const TransferID& jobID, const QString& logLine)
+void TransferCoordinator::finishCompleted(const TransferID& jobID, QLatin1StringView what, const QString& subject)
 {
     try {
         m_transferQueue->complete(jobID);
     } catch (const QuillbarrowError&) {
         // The job is gone; its ending still goes on.
     }
-    m_logger.info(logLine);
+    m_logger.info(what, subject);
     dropCancellationToken(jobID);
     refreshTransferJobs();
 }

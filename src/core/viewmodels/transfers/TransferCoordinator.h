@@ -285,7 +285,8 @@ private:
     // flag, the refresh, in that order.
     void finishCancelled(const TransferID& jobID, const QString& logLine);
     void finishFailed(const TransferID& jobID, const QuillbarrowError& error);
-    void finishCompleted(const TransferID& jobID, const QString& logLine);
+    // The log line is `what` followed by `subject`.
+    void finishCompleted(const TransferID& jobID, QLatin1StringView what, const QString& subject);
 
     Clipboard* const m_clipboard;
     const std::shared_ptr<TransferQueue> m_transferQueue;

@@ -429,7 +429,7 @@ QCoro::Task<bool> TransferCoordinator::executeDownload(PlannedDownload plan, std
         dropCancellationToken(jobID);
         co_return false;
     }
-    m_logger.info(QStringLiteral("started download ") + name);
+    m_logger.info(QLatin1StringView("started download "), name);
     refreshTransferJobs();
     if (token->isCancelled()) {
         finishCancelled(jobID, QString());
@@ -502,7 +502,7 @@ QCoro::Task<bool> TransferCoordinator::executeDownload(PlannedDownload plan, std
             finishFailed(jobID, localFailureError(*placeFailure));
             co_return false;
         }
-        finishCompleted(jobID, QStringLiteral("downloaded ") + name);
+        finishCompleted(jobID, QLatin1StringView("downloaded "), name);
         co_return true;
     }
 

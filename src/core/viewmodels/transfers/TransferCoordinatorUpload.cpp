@@ -758,7 +758,7 @@ QCoro::Task<> TransferCoordinator::executeUpload(PlannedUpload plan, std::shared
         dropCancellationToken(jobID);
         co_return;
     }
-    m_logger.info(QStringLiteral("started upload ") + plan.fileName);
+    m_logger.info(QLatin1StringView("started upload "), plan.fileName);
     refreshTransferJobs();
 
     // A file that vanished, or was swapped for something that is not a file, since planning fails
@@ -1032,7 +1032,7 @@ TransferCoordinator::keepCopyOf(RemoteObjectID objectID, QString name, std::opti
 void TransferCoordinator::finishUpload(const PlannedUpload& plan, const std::optional<QuillbarrowError>& failure)
 {
     if (!failure) {
-        finishCompleted(plan.jobID, QStringLiteral("uploaded ") + plan.fileName);
+        finishCompleted(plan.jobID, QLatin1StringView("uploaded "), plan.fileName);
     } else if (cancellationToken(plan.jobID)->isCancelled() ||
                failure->kind() == QuillbarrowError::Kind::userCancelled) {
         finishCancelled(plan.jobID, QStringLiteral("cancelled upload ") + plan.fileName);

@@ -31,7 +31,7 @@ TransferJob TransferQueue::enqueue(TransferJob job)
     job.sequence = m_nextSequence;
     ++m_nextSequence;
     m_jobs.insert_or_assign(job.id, job);
-    m_logger.info(QStringLiteral("queued transfer ") + job.displayName);
+    m_logger.info(QLatin1StringView("queued transfer "), job.displayName);
     Q_EMIT jobChanged(job.id);
     return job;
 }
