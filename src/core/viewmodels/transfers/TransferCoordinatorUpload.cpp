@@ -131,9 +131,8 @@ struct LocalItem {
     qint64 size = 0;
 };
 
-LocalItem inspectLocalItem(const QString& path)
+LocalItem inspectEncodedItem(const QByteArray& encoded)
 {
-    const QByteArray encoded = LocalPath::encoded(path);
     struct stat info {};
     if (::stat(encoded.constData(), &info) == 0) {
         if (S_ISDIR(info.st_mode)) {
@@ -152,6 +151,11 @@ LocalItem inspectLocalItem(const QString& path)
         return LocalItem{LocalItem::Kind::brokenLink, 0, 0};
     }
     return LocalItem{};
+}
+
+LocalItem inspectLocalItem(const QString& path)
+{
+    return inspectEncodedItem(LocalPath::encoded(path));
 }
 
 QString specialKindName(mode_t mode)
@@ -234,15 +238,16 @@ struct SourceCheck {
 
 SourceCheck checkSource(const QString& path)
 {
-    const LocalItem item = inspectLocalItem(path);
+    const QByteArray encoded = LocalPath::encoded(path);
+    const LocalItem item = inspectEncodedItem(encoded);
     if (item.kind != LocalItem::Kind::regularFile) {
         return SourceCheck{unsendableItemError(item, path), 0};
     }
-    const int descriptor = ::open(LocalPath::encoded(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    const int descriptor = ::open(encoded.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (descriptor < 0) {
         const int error = errno;
         if (error == ENOENT || error == ENOTDIR || error == ELOOP) {
-            return SourceCheck{unsendableItemError(inspectLocalItem(path), path), 0};
+            return SourceCheck{unsendableItemError(inspectEncodedItem(encoded), path), 0};
         }
         return SourceCheck{QuillbarrowError::transferFailed(QStringLiteral("Could not read ") + LocalPath::shown(path) +
                                                             QStringLiteral(": ") + systemDescription(error)),
