@@ -138,11 +138,11 @@ QuillbarrowError localFailureError(const QString& text)
                                                               : QuillbarrowError::sessionFailed(text);
 }
 
+// The item's own fault, named: the window shows it, where a session failure's message is fixed.
 QuillbarrowError unsafeNameError(const RemoteItem& item, const QString& folder)
 {
-    return QuillbarrowError::sessionFailed(QStringLiteral("Could not save ") + item.name + QStringLiteral(" in ") +
-                                           folder +
-                                           QStringLiteral(": its name would place it outside the destination folder."));
+    return TransferItemFailure::named(QStringLiteral("save"), item.name + QStringLiteral(" in ") + folder,
+                                      QStringLiteral("its name would place it outside the destination folder."));
 }
 
 // Why planning or downloading could not go on with a device item, naming it.
