@@ -66,6 +66,7 @@
 #include <cstdio>
 #include <cstring>
 #include <functional>
+#include <utility>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -1037,12 +1038,24 @@ QCoro::Task<> Bench::photoRound(int round, const QMap<QString, qint64>& expected
         co_await deleteDeviceFolder(parentPath, upName);
     };
 
-    // Each direction's two sides one after the other, in an order that swaps every round.
-    const QList<std::function<QCoro::Task<>()>> steps = round % 2 == 0
-                                                            ? QList<std::function<QCoro::Task<>()>>{oursDown, sessionDown, plainDown, oursUp, plainUp}
-                                                            : QList<std::function<QCoro::Task<>()>>{plainDown, sessionDown, oursDown, plainUp, oursUp};
-    for (const std::function<QCoro::Task<>()>& step : steps) {
-        co_await step();
+    // Each direction's two sides one after the other, in an order that swaps every round. Each
+    // step says when it is done, with what it took besides its timed part (listing, checking,
+    // clearing up), so that a slow responder shows where the time goes.
+    using Step = std::pair<QString, std::function<QCoro::Task<>()>>;
+    const Step stepOursDown{QStringLiteral("coordinator download"), oursDown};
+    const Step stepSessionDown{QStringLiteral("session download"), sessionDown};
+    const Step stepPlainDown{QStringLiteral("plain libmtp download"), plainDown};
+    const Step stepOursUp{QStringLiteral("coordinator upload"), oursUp};
+    const Step stepPlainUp{QStringLiteral("plain libmtp upload"), plainUp};
+    const QList<Step> steps = round % 2 == 0
+                                  ? QList<Step>{stepOursDown, stepSessionDown, stepPlainDown, stepOursUp, stepPlainUp}
+                                  : QList<Step>{stepPlainDown, stepSessionDown, stepOursDown, stepPlainUp, stepOursUp};
+    for (const Step& step : steps) {
+        const auto start = std::chrono::steady_clock::now();
+        co_await step.second();
+        say(QStringLiteral("step %1 done in %2 s with its setup and checks")
+                .arg(step.first)
+                .arg(secondsSince(start), 0, 'f', 1));
     }
 }
 

@@ -12,6 +12,7 @@
 #                            listing a folder of 8,000 files there outlasts libmtp's time limit.
 #   make-photos PATH COUNT   a folder of COUNT files of 20 to 200 KB (quillbarrow_bench make-photos),
 #                            unless it exists; with uMTP-Responder in the guest's memory, as above
+#                            (the folder only: uploads into such a folder fail there, see below)
 #   run ARGS...              quillbarrow_bench ARGS...; it must succeed and print a table row
 # Exits with the first failing step's status.
 set -euo pipefail
@@ -56,10 +57,13 @@ make_photos() {
   local path=$share/$1 count=$2 folder
   [ -e "$path" ] && return 0
   if [ "$responder" = umtp ]; then
-    # The parent too, so that the uploads beside the folder are written to memory as well.
-    folder=/tmp/quillbarrow-bench-folders/$(dirname "$1")
-    mkdir -p "$folder" "$(dirname "$path")"
-    mount --bind "$folder" "$(dirname "$path")"
+    # Only the folder itself: the uploads beside it go to the shared folder. uMTP-Responder never
+    # answers the request for a new object's details when the object was written into a folder
+    # mounted there from the guest's memory, so every upload into one (plain libmtp's as well)
+    # waited 60 s for that answer and failed.
+    folder=/tmp/quillbarrow-bench-folders/$1
+    mkdir -p "$folder" "$path"
+    mount --bind "$folder" "$path"
   fi
   "$bin/quillbarrow_bench" make-photos "$path" "$count"
 }

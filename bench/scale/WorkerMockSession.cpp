@@ -124,7 +124,8 @@ QCoro::Task<> WorkerMockSession::downloadFile(RemoteObjectID itemID, QString des
             throw QuillbarrowError::userCancelled();
         }
     };
-    co_await m_executor.run(std::move(job));
+    // One queued call back to the main thread, as the libmtp session's transfers make.
+    co_await m_executor.call(std::move(job));
 }
 
 QCoro::Task<RemoteItem> WorkerMockSession::uploadFile(QString source, QString name,
@@ -145,7 +146,7 @@ QCoro::Task<RemoteItem> WorkerMockSession::uploadFile(QString source, QString na
         }
         return m_tree.addFile(name, parentID, storageID, local.size());
     };
-    co_return co_await m_executor.run(std::move(job));
+    co_return co_await m_executor.call(std::move(job));
 }
 
 QCoro::Task<> WorkerMockSession::close()

@@ -243,6 +243,9 @@ struct UploadAttempt {
     QString message;
     // The new object's id; after a failure, the id of what the failed attempt left (0 for none).
     std::uint32_t objectID = 0;
+    // Whether the job wrote the upload's note before sending, and removed it after.
+    bool noteWritten = false;
+    bool noteRemoved = false;
 };
 
 // Runs on the transfer worker. `sameNamed` are the objects of that name that the folder holds, when
@@ -266,7 +269,11 @@ UploadAttempt uploadNow(const BridgeAccess& access, const QByteArray& source, st
         stopped.failure = box->failure;
         return stopped;
     }
-    return UploadAttempt{false, nullptr, result.error_code, textOf(result.error_message), result.new_object_id};
+    UploadAttempt ended;
+    ended.code = result.error_code;
+    ended.message = textOf(result.error_message);
+    ended.objectID = result.new_object_id;
+    return ended;
 }
 
 // Runs on the transfer worker.
@@ -714,20 +721,53 @@ QCoro::Task<bool> removeLeftover(std::shared_ptr<Core> core, std::uint32_t objec
 }
 
 // What an upload may leave on the device should it end unseen: noted in the log before sending,
-// removed once the session knows. Does nothing without a log.
+// removed once the session knows. Does nothing without a log. The record is written and, once the
+// file is sent, removed by the transfer's own job on the transfer worker, so that a batch of small
+// files pays no hand-off to the session's worker and back for either.
 class UploadNote {
 public:
     explicit UploadNote(std::shared_ptr<Core> core) : m_core(std::move(core)) {}
 
-    // Notes what the upload is about to create; a note that cannot be written is no reason not
-    // to send.
-    QCoro::Task<> write(InterruptedUploadLog::Entry entry)
+    // What the upload is about to create, to be noted just before it is sent; a note that cannot
+    // be written is no reason not to send.
+    void prepare(InterruptedUploadLog::Entry entry) { m_pending = std::move(entry); }
+
+    // The part of the note that the transfer's job does: the record to write before sending and
+    // the record to remove once the file is sent, with the log and the device's key. Runs on the
+    // transfer worker; the log is thread-safe.
+    struct Work {
+        std::shared_ptr<InterruptedUploadLog> log;
+        QString device;
+        std::optional<InterruptedUploadLog::Entry> toWrite;
+        std::optional<InterruptedUploadLog::Entry> written;
+
+        // Gives whether the record was written.
+        bool writeBeforeSending() const { return toWrite && log->add(device, *toWrite); }
+        // After the file was sent whole: the note has served. Gives whether it was removed.
+        bool removeAfterSending(bool justWritten) const
+        {
+            const std::optional<InterruptedUploadLog::Entry>& entry = justWritten ? toWrite : written;
+            return entry && log->remove(device, *entry);
+        }
+    };
+
+    // Hands the pending record to the job of the next attempt (written once, by the first).
+    Work work()
     {
-        const std::shared_ptr<InterruptedUploadLog> log = m_core->interruptedUploads;
-        const QString device = *m_core->deviceKey;
-        QFuture<bool> writing = m_core->executor.run([log, device, entry] { return log->add(device, entry); });
-        if (co_await writing) {
-            m_entry = std::move(entry);
+        if (!m_core->interruptedUploads) {
+            return Work{};
+        }
+        return Work{m_core->interruptedUploads, *m_core->deviceKey, std::exchange(m_pending, std::nullopt), m_entry};
+    }
+
+    // What the attempt's job did with the note.
+    void settle(const Work& work, bool written, bool removed)
+    {
+        if (written) {
+            m_entry = work.toWrite;
+        }
+        if (removed) {
+            m_entry.reset();
         }
     }
 
@@ -742,12 +782,13 @@ public:
         const std::shared_ptr<InterruptedUploadLog> log = m_core->interruptedUploads;
         const QString device = *m_core->deviceKey;
         const InterruptedUploadLog::Entry entry = *std::exchange(m_entry, std::nullopt);
-        QFuture<bool> removing = m_core->executor.run([log, device, entry] { return log->remove(device, entry); });
-        co_await removing;
+        PoolCall<bool> removing = m_core->executor.call([log, device, entry] { return log->remove(device, entry); });
+        co_await std::move(removing);
     }
 
 private:
     std::shared_ptr<Core> m_core;
+    std::optional<InterruptedUploadLog::Entry> m_pending;
     std::optional<InterruptedUploadLog::Entry> m_entry;
 };
 
@@ -778,9 +819,8 @@ QCoro::Task<std::optional<QList<std::uint32_t>>> noteUpload(std::shared_ptr<Core
         sameNamed = core->known.named(storage, parent, name);
     }
     if (sameNamed && sameNamed->isEmpty()) {
-        QCoro::Task<> writing = note->write(
+        note->prepare(
             InterruptedUploadLog::Entry{storageID.rawValue(), *folder, name, static_cast<qint64>(size), keptCopy});
-        co_await writing;
     }
     co_return sameNamed;
 }
@@ -844,20 +884,26 @@ struct UploadEnd {
 QCoro::Task<UploadEnd> sendNoted(std::shared_ptr<Core> core, QByteArray sourcePath, QString name,
                                  std::uint32_t parent, std::optional<RemoteObjectID> parentID, StorageID storageID,
                                  std::uint64_t size, std::optional<QList<std::uint32_t>> sameNamed,
-                                 TransferProgressFunction progress, const UploadNote* note)
+                                 TransferProgressFunction progress, UploadNote* note)
 {
     const std::uint32_t storage = requireMTPID(storageID.rawValue());
     const BridgeAccess access = accessOf(*core);
     const QByteArray utf8 = name.toUtf8();
     UploadEnd end;
     for (int attempt = 1;; ++attempt) {
+        const UploadNote::Work noting = note->work();
         PoolCall<UploadAttempt> sending =
-            core->transfers.call([access, sourcePath, parent, storage, utf8, size, sameNamed, progress] {
-                return uploadNow(access, sourcePath, parent, storage, utf8, size, sameNamed, progress);
+            core->transfers.call([access, sourcePath, parent, storage, utf8, size, sameNamed, progress, noting] {
+                const bool written = noting.writeBeforeSending();
+                UploadAttempt attempt = uploadNow(access, sourcePath, parent, storage, utf8, size, sameNamed, progress);
+                attempt.noteWritten = written;
+                attempt.noteRemoved = !attempt.cancelled && attempt.code == 0 && noting.removeAfterSending(written);
+                return attempt;
             });
         UploadAttempt outcome;
         try {
             outcome = co_await std::move(sending);
+            note->settle(noting, outcome.noteWritten, outcome.noteRemoved);
         } catch (...) {
             core->known.forget(storage, parent);
             end.failure = std::current_exception();

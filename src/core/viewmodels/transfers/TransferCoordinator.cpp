@@ -34,6 +34,10 @@ TransferCoordinator::TransferCoordinator(Clipboard* clipboard, std::shared_ptr<T
     connect(m_clipboard, &Clipboard::contentsChanged, this, &TransferCoordinator::clipboardChanged);
     connect(m_transferQueue.get(), &TransferQueue::jobChanged, this,
             [this](const TransferID& id) { m_changedJobIDs.insert(id); });
+    m_progressTimer = new QTimer(this);
+    m_progressTimer->setInterval(
+        std::chrono::duration_cast<std::chrono::milliseconds>(TransferProgressUpdateGate::standardMinimumInterval));
+    connect(m_progressTimer, &QTimer::timeout, this, &TransferCoordinator::publishKeptProgress);
     // Jobs queued before the coordinator existed show with the first refresh, as every later one.
     for (const TransferJob& job : m_transferQueue->allJobs()) {
         m_changedJobIDs.insert(job.id);

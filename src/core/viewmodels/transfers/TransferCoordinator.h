@@ -28,6 +28,7 @@
 #include <QList>
 #include <QObject>
 #include <QSet>
+#include <QTimer>
 #include <QString>
 #include <QStringList>
 #include <QUrl>
@@ -138,6 +139,9 @@ public:
 
     // The time source of the progress throttles made from now on (tests pin it).
     void setProgressClock(TransferProgressUpdateGate::Clock clock);
+    // How often the progress of transfers of known size is published while they run (the
+    // throttle's interval unless set; tests shorten it).
+    void setProgressPublishInterval(std::chrono::milliseconds interval);
     // How long a paste's planning works on the main thread before it lets queued events in (a
     // click, a repaint, another paste arriving); zero lets them in before every item.
     void setPlanningSlice(MainThreadPace::Duration slice) { m_planningSlice = slice; }
@@ -191,9 +195,12 @@ protected:
     void clearStickyResolution();
 
     // The progress callback for one device transfer of a job. On the transfer's thread it returns
-    // false once the job is flagged or the byte limit is exceeded; reports let through by a new
-    // progress throttle (compared with `expectedTotal`, not the device's total) reach the queue
-    // and the panel on the main thread. Read the limit's observed bytes after the transfer.
+    // false once the job is flagged or the byte limit is exceeded. With an `expectedTotal` above
+    // 0 it only keeps the latest count, which the main thread publishes to the queue and the panel
+    // at the progress interval while the job runs: a file done within the interval (a photo, say)
+    // publishes no report and costs no hand-off to the main thread, and the job's end shows next.
+    // Without one, reports let through by a new progress throttle reach the queue and the panel
+    // on the main thread. Read the limit's observed bytes after the transfer.
     TransferProgressFunction makeProgressFunction(const TransferID& jobID, std::optional<qint64> expectedTotal,
                                                   std::shared_ptr<TransferByteLimit> byteLimit);
 
@@ -235,6 +242,9 @@ private:
     void setPendingConflict(std::optional<ConflictRequest> request);
     // Brings transferJobs up to date with the jobs the queue announced as changed.
     void applyQueueChanges();
+    // Publishes the latest counts that running transfers of known size have kept since the last
+    // time; stops the progress timer once no such transfer is left.
+    void publishKeptProgress();
     QCoro::Task<> runLocalCopy(LocalCopyPlan plan, TransferID jobID);
 
     QCoro::Task<bool> planUploads(QString path, QStringList parentRel, std::optional<RemoteObjectID> deviceParentID,
@@ -306,6 +316,11 @@ private:
     MainThreadPace::Duration m_planningSlice = std::chrono::milliseconds(5);
     std::optional<ConflictResolution> m_stickyResolution;
     TransferProgressUpdateGate::Clock m_progressClock = TransferProgressUpdateGate::systemClock();
+    // The latest count of each transfer of known size, kept by its progress callback (which owns
+    // it, so an entry expires with the transfer), and what of it was published.
+    struct KeptProgress;
+    QHash<TransferID, std::weak_ptr<KeptProgress>> m_keptProgress;
+    QTimer* m_progressTimer = nullptr;
     QSet<RemoteObjectID> m_openingRemoteFileIDs;
     std::shared_ptr<DefaultApplicationOpener> m_defaultApplicationOpener;
     // Whether the device session last asked can rename objects, learned by the first Replace upload

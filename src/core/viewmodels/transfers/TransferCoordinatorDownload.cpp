@@ -15,6 +15,7 @@
 #include <QThreadPool>
 #include <QCoro/QCoroFuture>
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <filesystem>
 #include <sys/stat.h>
@@ -452,16 +453,6 @@ QCoro::Task<bool> TransferCoordinator::executeDownload(PlannedDownload plan, std
     }
 
     const QString parent = DownloadBatch::parentFolderOf(plan.destination);
-    if (const auto failure = makeFolders(parent)) {
-        if (token->isCancelled()) {
-            finishCancelled(jobID, QString());
-        } else {
-            finishFailed(jobID, localFailureError(QStringLiteral("Could not create ") + LocalPath::shown(parent) +
-                                                  QStringLiteral(": ") + *failure));
-        }
-        co_return false;
-    }
-
     // The file is written under a hidden name and takes its final name only when complete; an
     // item being replaced stays where it is until then.
     const QString staging = DownloadStaging::stagingPath(plan.destination);
@@ -480,7 +471,22 @@ QCoro::Task<bool> TransferCoordinator::executeDownload(PlannedDownload plan, std
         })
                           : reported;
     // Held until the download has ended, so that no sweep takes the file while it is written.
-    const DownloadStaging::Hold held = DownloadStaging::hold(staging);
+    // The folders above the file are made when the staging file finds them missing: in a batch
+    // they are there for every file after the first, and asking for them each time costs a look
+    // at the disk per file.
+    DownloadStaging::Hold held = DownloadStaging::hold(staging);
+    if (!held.isHeld() && (held.error() == ENOENT || held.error() == ENOTDIR)) {
+        if (const auto failure = makeFolders(parent)) {
+            if (token->isCancelled()) {
+                finishCancelled(jobID, QString());
+            } else {
+                finishFailed(jobID, localFailureError(QStringLiteral("Could not create ") + LocalPath::shown(parent) +
+                                                      QStringLiteral(": ") + *failure));
+            }
+            co_return false;
+        }
+        held = DownloadStaging::hold(staging);
+    }
     if (!held.isHeld() && held.error() != 0 && held.error() != EEXIST) {
         // The folder takes no file (read-only, full): nothing is asked of the device.
         finishFailed(jobID, localSaveError(name, parent, held.error()));

@@ -2,6 +2,9 @@
 #include "viewmodels/transfers/TransferByteLimit.h"
 #include "viewmodels/transfers/TransferProgressUpdateGate.h"
 
+#include <QCoreApplication>
+#include <QElapsedTimer>
+
 #include <gtest/gtest.h>
 #include <limits>
 #include <thread>
@@ -198,4 +201,50 @@ TEST(ProgressCallback, AReportOutlivingTheCoordinatorIsHarmless)
     QCoreApplication::processEvents();
     QCoreApplication::processEvents();
     EXPECT_EQ(queue->job(id)->state.progress()->bytesCompleted, 700) << "the queue still takes the report";
+}
+
+// What the panel shows of reports from a worker thread while the job runs, and that no report
+// outlives the job's end: a transfer of known size shows its latest count at the progress
+// interval; one of unknown size shows what the throttle lets through.
+TEST(ProgressCallback, ThePanelFollowsTheWorkersReportsUntilTheJobEnds)
+{
+    struct Row {
+        const char* name;
+        std::optional<qint64> total;
+        qint64 shownWhileRunning;
+    };
+    const Row rows[] = {
+        {"known size: the latest count", 10 * step, 300},
+        {"unknown size: the first report, the rest throttled", std::nullopt, 100},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        CoordinatorFixture fixture;
+        fixture.coordinator.setProgressPublishInterval(1ms);
+        auto now = std::make_shared<std::chrono::nanoseconds>(1s);
+        fixture.coordinator.setProgressClock([now] { return *now; });
+        const TransferID id = fixture.addJob(QStringLiteral("clip.mp4"), row.total);
+        fixture.queue->start(id, QDateTime::currentDateTimeUtc());
+        const TransferProgressFunction progress = fixture.coordinator.makeProgressFunction(id, row.total, nullptr);
+
+        std::thread([&] {
+            for (const qint64 bytes : {100, 200, 300}) {
+                EXPECT_TRUE(progress(bytes, std::nullopt));
+            }
+        }).join();
+        EXPECT_TRUE(processEventsUntil([&] {
+            const std::optional<TransferProgress> shown = fixture.coordinator.transferJobs().front().state.progress();
+            return shown && shown->bytesCompleted == row.shownWhileRunning;
+        }));
+
+        fixture.queue->complete(id);
+        fixture.coordinator.refreshTransferJobs();
+        std::thread([&] { EXPECT_TRUE(progress(10 * step, std::nullopt)); }).join();
+        QElapsedTimer waited;
+        waited.start();
+        while (waited.elapsed() < 5) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
+        }
+        EXPECT_EQ(fixture.coordinator.transferJobs().front().state, TransferState::completed());
+    }
 }
