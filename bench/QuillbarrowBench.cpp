@@ -230,12 +230,14 @@ TransferProgressFunction countingProgress(std::shared_ptr<std::atomic<qint64>> c
 
 // A session that passes every call on and adds up the time spent in listings, so that a paste's
 // own listing is measured inside the paste (listings of one folder vary by a quarter from one to
-// the next on the emulated device).
+// the next on the emulated device), and in downloads, so that a paste's time splits into the
+// device's and the coordinator's own.
 class ListingClock : public DeviceSession {
 public:
     explicit ListingClock(std::shared_ptr<DeviceSession> inner) : m_inner(std::move(inner)) {}
 
     double listingSeconds() const { return m_listingSeconds; }
+    double downloadSeconds() const { return m_downloadSeconds; }
 
     AndroidDevice device() const override { return m_inner->device(); }
     QCoro::Task<QList<StorageRoot>> storages() override { co_return co_await m_inner->storages(); }
@@ -265,7 +267,9 @@ public:
     QCoro::Task<> deleteItem(RemoteObjectID itemID) override { co_await m_inner->deleteItem(std::move(itemID)); }
     QCoro::Task<> downloadFile(RemoteObjectID itemID, QString destination, TransferProgressFunction progress) override
     {
+        const auto start = std::chrono::steady_clock::now();
         co_await m_inner->downloadFile(std::move(itemID), std::move(destination), std::move(progress));
+        m_downloadSeconds += secondsSince(start);
     }
     QCoro::Task<RemoteItem> uploadFile(QString source, QString name, std::optional<RemoteObjectID> parentID,
                                        StorageID storageID, TransferProgressFunction progress) override
@@ -278,6 +282,7 @@ public:
 private:
     std::shared_ptr<DeviceSession> m_inner;
     double m_listingSeconds = 0;
+    double m_downloadSeconds = 0;
 };
 
 // ---- The figures -----------------------------------------------------------------------------------
@@ -359,6 +364,8 @@ private:
     QString m_toolTinyID;
 
     Samples m_sessionDown, m_sessionUp, m_coordinatorDown, m_coordinatorUp;
+    // The part of each coordinator download spent in the session's download call.
+    Samples m_coordinatorDownInSession;
     Samples m_photosDown, m_photosUp, m_plainPhotosDown, m_plainPhotosUp, m_sessionPhotosDown;
     Samples m_toolGet, m_toolGetTiny, m_toolSend, m_toolSendTiny, m_plainGet, m_plainSend;
     qint64 m_progressCalls = 0;
@@ -409,9 +416,11 @@ QCoro::Task<> Bench::ourRound(int round, qint64 size, bool verify)
         QDir(folder).removeRecursively();
         QDir().mkpath(folder);
         rig.clipboard.copyDevice({file.item}, file.storage);
+        const auto clocked = std::make_shared<ListingClock>(session);
         const auto start = std::chrono::steady_clock::now();
-        co_await rig.coordinator.pasteIntoLocal(QUrl::fromLocalFile(folder), session);
+        co_await rig.coordinator.pasteIntoLocal(QUrl::fromLocalFile(folder), clocked);
         m_coordinatorDown.add(secondsSince(start));
+        m_coordinatorDownInSession.add(clocked->downloadSeconds());
         rig.requireCompleted(QStringLiteral("coordinator download"));
         requireFile(folder + QLatin1Char('/') + file.item.name, size, m_source, verify,
                     QStringLiteral("coordinator download"));
@@ -593,6 +602,7 @@ QCoro::Task<> Bench::transfers()
     const double toolSend = m_toolSend.median() - m_toolSendTiny.median();
     detail(QStringLiteral("session download s"), m_sessionDown);
     detail(QStringLiteral("coordinator download s"), m_coordinatorDown);
+    detail(QStringLiteral("coordinator download s in the session's call"), m_coordinatorDownInSession);
     detail(QStringLiteral("mtp-getfile process s"), m_toolGet);
     detail(QStringLiteral("mtp-getfile one-byte process s"), m_toolGetTiny);
     detail(QStringLiteral("plain libmtp download s"), m_plainGet);

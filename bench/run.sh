@@ -84,12 +84,20 @@ new_share() {
   shares+=("$share")
 }
 
+# The guest's files live in its memory, on a file system that may take half of it: the source
+# copy and one download of the transferred file must fit there at once, beside the programs.
+guest_memory=$((4 * size_mb + 1024))
+[ "$guest_memory" -ge 2048 ] || guest_memory=2048
+# Each round moves the file about four times each way at some 10 MB/s on the slower responder.
+timeout=$((3600 + rounds * size_mb))
+
 in_guest() {
   local responder=$1 log=$2
   shift 2
   echo "== $responder: $log"
   # Two guest CPUs for uMTP-Responder, which runs in the guest beside the benchmark.
-  bash scripts/e2e/run-in-guest.sh --responder "$responder" --memory 2048 --share "$share" --timeout 3600 \
+  bash scripts/e2e/run-in-guest.sh --responder "$responder" --memory "$guest_memory" --share "$share" \
+    --timeout "$timeout" \
     -- bash "$root/bench/guest.sh" "$bin" "$@" 2>&1 | tee "$logs/$responder-$log.log"
   return "${PIPESTATUS[0]}"
 }

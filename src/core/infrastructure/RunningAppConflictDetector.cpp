@@ -295,6 +295,30 @@ QCoro::Task<QList<DetectedConflictApp>> RunningAppConflictDetector::scanWorkspac
 
 // ---- Process-table scan ----
 
+namespace {
+
+std::optional<RunningAppConflictDetector::KnownConflict>
+cutNameMatch(const QList<RunningAppConflictDetector::KnownConflict>& knownConflicts, const QString& command)
+{
+    // The process table gives a process's short name, which Linux cuts to its first 15 bytes: a
+    // holder with a longer name (another user's, whose executable cannot be read) is known by
+    // its first 15 bytes.
+    constexpr qsizetype cutNameBytes = 15;
+    if (command.contains(u'/') || command.toUtf8().size() != cutNameBytes) {
+        return std::nullopt;
+    }
+    for (const RunningAppConflictDetector::KnownConflict& row : knownConflicts) {
+        for (const QString& needle : row.processNeedles) {
+            if (needle.size() > command.size() && needle.startsWith(command, Qt::CaseInsensitive)) {
+                return row;
+            }
+        }
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
 std::optional<QString> RunningAppConflictDetector::runPS(ProcessLauncher& launcher)
 {
     const LaunchResult result = launcher.run(psProgram, {QStringLiteral("-axo"), QStringLiteral("pid=,comm=")});
@@ -330,7 +354,10 @@ std::optional<DetectedConflictApp> RunningAppConflictDetector::parseProcessLine(
         return std::nullopt;
     }
     const QString command = trimmed.mid(separatorIndex).trimmed();
-    const std::optional<KnownConflict> row = firstMatch(knownConflicts, command, std::nullopt, command);
+    std::optional<KnownConflict> row = firstMatch(knownConflicts, command, std::nullopt, command);
+    if (!row) {
+        row = cutNameMatch(knownConflicts, command);
+    }
     if (!row || command.contains(QStringLiteral("Quillbarrow"), Qt::CaseInsensitive)) {
         return std::nullopt;
     }

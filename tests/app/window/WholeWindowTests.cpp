@@ -467,11 +467,12 @@ TEST_P(WholeWindowCancel, CancelInThePanelStopsTheRunningTransferAndEveryRowEnds
     mockSession().releaseTransfers();
 
     ASSERT_TRUE(waitForFinishedJobs(3));
-    // An upload names the file that went away.
+    // Either way the error names the file that went away.
     const QuillbarrowError gone =
         toDevice() ? QuillbarrowError::transferFailed(QStringLiteral("Could not send ") + work.filePath("c.txt") +
                                                       QStringLiteral(": it is no longer there."))
-                   : QuillbarrowError::pathNotFound();
+                   : QuillbarrowError::transferFailed(
+                         QStringLiteral("Could not download /c.txt: it is no longer there."));
     EXPECT_TRUE(waitForPanelRows({QStringLiteral("a.txt: Cancelled"), QStringLiteral("b.txt: Completed"),
                                   QStringLiteral("c.txt: Failed: ") + gone.userMessage()}))
         << lines(panelRows());

@@ -136,6 +136,9 @@ TEST(ConflictDetection, ThisPlatformsPhoneHoldersAreNamedByTheirRowsAndTheirNeig
         {"/usr/bin/jmtpfs", mount},
         {"/usr/bin/simple-mtpfs", mount},
         {"/usr/bin/mtpfs", mount},
+        // Another user's process, known only by its short name cut to 15 bytes.
+        {"android-file-tr", aft},
+        {"gvfs-mtp-volume", {}}, // gvfs-mtp-volume-monitor
         // Their neighbours, which do not hold the phone's interface.
         {"/usr/libexec/gvfsd", {}},
         {"/usr/libexec/gvfsd-gphoto2", {}},

@@ -326,7 +326,9 @@ QString LocalFileOperations::hiddenSibling(const QString& target, const QString&
 std::optional<QString> LocalFileOperations::copyItem(const QString& source, const QString& target, bool replace,
                                                      const CopyStep& goOn)
 {
-    const QString staging = hiddenSibling(target, QStringLiteral(".partial"));
+    // Not a download's staging name: a download's sweep of this folder removes the ".partial"
+    // files no download holds, and a copy holds no lock on its file.
+    const QString staging = hiddenSibling(target, QStringLiteral(".copying"));
     CopyTally tally{&goOn, 0};
     if (auto failure = copyEntry(toPath(source), toPath(staging), tally)) {
         removeItem(staging);

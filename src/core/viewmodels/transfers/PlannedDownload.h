@@ -21,6 +21,8 @@ struct PlannedDownload {
     bool replaceExisting;
     // The download fails when more bytes than this arrive; absent for no limit.
     std::optional<qint64> maximumBytes;
+    // The device item as messages name it: as it was chosen, with the folders walked below it.
+    QString shownPath;
 };
 
 } // namespace quillbarrow

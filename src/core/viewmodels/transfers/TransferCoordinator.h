@@ -275,8 +275,14 @@ private:
 
     QCoro::Task<> pasteDeviceItemsIntoLocal(QList<RemoteItem> items, QUrl destination,
                                             std::shared_ptr<DeviceSession> session);
-    QCoro::Task<bool> planDownloads(RemoteItem item, QString folder, std::shared_ptr<DownloadBatch> batch);
-    QCoro::Task<bool> planDownloadFolder(RemoteItem item, QString folder, std::shared_ptr<DownloadBatch> batch);
+    // `shownPath` names the item in messages: as it was chosen, with the folders walked below it.
+    QCoro::Task<bool> planDownloads(RemoteItem item, QString shownPath, QString folder,
+                                    std::shared_ptr<DownloadBatch> batch);
+    QCoro::Task<bool> planDownloadFolder(RemoteItem item, QString shownPath, QString folder,
+                                         std::shared_ptr<DownloadBatch> batch);
+    // A device item as messages name it when it was chosen itself: its path on the device where
+    // the listing gave one, else its name.
+    static QString shownDevicePath(const RemoteItem& item);
     // A device item that cannot be planned fails on its own (with a job made for it when it has
     // none yet); the batch goes on.
     void failDownloadItem(const RemoteItem& item, std::optional<TransferID> jobID, const QuillbarrowError& error);

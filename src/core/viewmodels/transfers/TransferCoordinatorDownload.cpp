@@ -4,6 +4,7 @@
 #include "LocalNameSanitizer.h"
 #include "MainThreadYield.h"
 #include "TransferCoordinator.h"
+#include "TransferItemFailure.h"
 #include "async/SerialExecutor.h"
 
 #include <QDateTime>
@@ -138,11 +139,17 @@ QuillbarrowError localFailureError(const QString& text)
                                                               : QuillbarrowError::sessionFailed(text);
 }
 
+// The item's own fault, named: the window shows it, where a session failure's message is fixed.
 QuillbarrowError unsafeNameError(const RemoteItem& item, const QString& folder)
 {
-    return QuillbarrowError::sessionFailed(QStringLiteral("Could not save ") + item.name + QStringLiteral(" in ") +
-                                           folder +
-                                           QStringLiteral(": its name would place it outside the destination folder."));
+    return TransferItemFailure::named(QStringLiteral("save"), item.name + QStringLiteral(" in ") + folder,
+                                      QStringLiteral("its name would place it outside the destination folder."));
+}
+
+// Why planning or downloading could not go on with a device item, naming it.
+QuillbarrowError downloadFailure(const QString& shownPath, const QString& why)
+{
+    return TransferItemFailure::named(QStringLiteral("download"), shownPath, why);
 }
 
 // The size the device lists for the item now, found in a listing of its folder; nothing when the
@@ -173,6 +180,11 @@ QString TransferCoordinator::DownloadBatch::parentFolderOf(const QString& path)
 {
     const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
     return slash <= 0 ? QStringLiteral("/") : path.left(slash);
+}
+
+QString TransferCoordinator::shownDevicePath(const RemoteItem& item)
+{
+    return item.path && !item.path->isRoot() ? item.path->description() : item.name;
 }
 
 // ---- Paste and planning -----------------------------------------------------------------------
@@ -206,7 +218,7 @@ QCoro::Task<> TransferCoordinator::pasteDeviceItemsIntoLocal(QList<RemoteItem> i
     clearStickyResolution();
 
     for (const RemoteItem& item : std::as_const(items)) {
-        const bool goOn = co_await planDownloads(item, root, batch);
+        const bool goOn = co_await planDownloads(item, shownDevicePath(item), root, batch);
         if (!self) {
             co_return;
         }
@@ -241,7 +253,7 @@ QCoro::Task<> TransferCoordinator::pasteDeviceItemsIntoLocal(QList<RemoteItem> i
     }
 }
 
-QCoro::Task<bool> TransferCoordinator::planDownloads(RemoteItem item, QString folder,
+QCoro::Task<bool> TransferCoordinator::planDownloads(RemoteItem item, QString shownPath, QString folder,
                                                      std::shared_ptr<DownloadBatch> batch)
 {
     if (batch->pace.due()) {
@@ -254,7 +266,7 @@ QCoro::Task<bool> TransferCoordinator::planDownloads(RemoteItem item, QString fo
         batch->pace.yielded();
     }
     if (item.kind == RemoteItemKind::folder) {
-        co_return co_await planDownloadFolder(std::move(item), std::move(folder), batch);
+        co_return co_await planDownloadFolder(std::move(item), std::move(shownPath), std::move(folder), batch);
     }
 
     // A file, or an item of unknown kind.
@@ -320,11 +332,11 @@ QCoro::Task<bool> TransferCoordinator::planDownloads(RemoteItem item, QString fo
         jobID = job.id;
     }
     batch->reserve(target);
-    batch->plans.append(PlannedDownload{*jobID, item, target, replaceExisting, std::nullopt});
+    batch->plans.append(PlannedDownload{*jobID, item, target, replaceExisting, std::nullopt, shownPath});
     co_return true;
 }
 
-QCoro::Task<bool> TransferCoordinator::planDownloadFolder(RemoteItem item, QString folder,
+QCoro::Task<bool> TransferCoordinator::planDownloadFolder(RemoteItem item, QString shownPath, QString folder,
                                                           std::shared_ptr<DownloadBatch> batch)
 {
     std::optional<TransferID> jobID;
@@ -353,7 +365,10 @@ QCoro::Task<bool> TransferCoordinator::planDownloadFolder(RemoteItem item, QStri
         try {
             page.emplace(co_await batch->session->listDirectory(item.id, path));
         } catch (...) {
-            failure = QuillbarrowError::fromException(std::current_exception());
+            // The folder may lie deep below the one chosen, with no row of its own: the error
+            // says which it is.
+            failure = downloadFailure(shownPath, TransferItemFailure::deviceReason(
+                                                     QuillbarrowError::fromException(std::current_exception())));
         }
         if (!self) {
             co_return true;
@@ -373,7 +388,8 @@ QCoro::Task<bool> TransferCoordinator::planDownloadFolder(RemoteItem item, QStri
         }
 
         for (const RemoteItem& child : std::as_const(page->items)) {
-            const bool goOn = co_await planDownloads(child, location, batch);
+            const bool goOn =
+                co_await planDownloads(child, shownPath + QLatin1Char('/') + child.name, location, batch);
             if (!self) {
                 co_return true;
             }
@@ -524,6 +540,10 @@ QCoro::Task<bool> TransferCoordinator::executeDownload(PlannedDownload plan, std
         finishCancelled(jobID, QStringLiteral("cancelled download ") + name);
     } else if (localFault != 0) {
         finishFailed(jobID, localSaveError(name, parent, localFault));
+    } else if (failure->kind() == QuillbarrowError::Kind::pathNotFound) {
+        // Gone from the device since it was chosen: the error says which item it was.
+        finishFailed(jobID, downloadFailure(plan.shownPath.isEmpty() ? plan.item.name : plan.shownPath,
+                                            TransferItemFailure::goneReason()));
     } else {
         finishFailed(jobID, *failure);
     }

@@ -66,7 +66,7 @@ QCoro::Task<std::optional<QUrl>> TransferCoordinator::downloadFileForOpening(Rem
     bool downloaded = false;
     if (self && workflow) {
         // Named first: GCC 12 destroys a braced temporary inside a co_await expression twice.
-        PlannedDownload plan{job.id, item, destination, false, maximumOpenFileBytes};
+        PlannedDownload plan{job.id, item, destination, false, maximumOpenFileBytes, shownDevicePath(item)};
         downloaded = co_await executeDownload(std::move(plan), std::move(deviceSession));
     }
     if (!downloaded) {

@@ -3,6 +3,7 @@
 #include "MainThreadYield.h"
 #include "TransferCoordinator.h"
 #include "VisitedLocalFolders.h"
+#include "TransferItemFailure.h"
 #include "async/SerialExecutor.h"
 #include "domain/NfcText.h"
 
@@ -175,41 +176,42 @@ QString specialKindName(mode_t mode)
     return QStringLiteral("a special file");
 }
 
+QuillbarrowError sendFailure(const QString& path, const QString& why)
+{
+    return TransferItemFailure::named(QStringLiteral("send"), path, why);
+}
+
 // Why the item at `path` cannot be sent: it is gone, or it is not a regular file.
 QuillbarrowError unsendableItemError(const LocalItem& item, const QString& path)
 {
     switch (item.kind) {
     case LocalItem::Kind::linkLoop:
-        return QuillbarrowError::transferFailed(QStringLiteral("Could not send ") + LocalPath::shown(path) +
-                                                QStringLiteral(": its symbolic links form a loop."));
+        return sendFailure(LocalPath::shown(path), QStringLiteral("its symbolic links form a loop."));
     case LocalItem::Kind::brokenLink:
-        return QuillbarrowError::transferFailed(QStringLiteral("Could not send ") + path +
-                                                QStringLiteral(": its symbolic link leads nowhere."));
+        return sendFailure(path, QStringLiteral("its symbolic link leads nowhere."));
     case LocalItem::Kind::special:
     case LocalItem::Kind::folder:
-        return QuillbarrowError::transferFailed(QStringLiteral("Could not send ") + LocalPath::shown(path) + QStringLiteral(": it is ") +
-                                                (item.kind == LocalItem::Kind::folder ? QStringLiteral("a folder")
-                                                                                      : specialKindName(item.mode)) +
-                                                QStringLiteral(", not a regular file."));
+        return sendFailure(LocalPath::shown(path), QStringLiteral("it is ") +
+                                                       (item.kind == LocalItem::Kind::folder
+                                                            ? QStringLiteral("a folder")
+                                                            : specialKindName(item.mode)) +
+                                                       QStringLiteral(", not a regular file."));
     case LocalItem::Kind::missing:
     case LocalItem::Kind::regularFile:
         break;
     }
-    return QuillbarrowError::transferFailed(QStringLiteral("Could not send ") + path +
-                                            QStringLiteral(": it is no longer there."));
+    return sendFailure(path, TransferItemFailure::goneReason());
 }
 
 // Why an item that planning or sending expected is not there, naming it.
 QuillbarrowError goneError(const QString& path)
 {
-    return QuillbarrowError::transferFailed(QStringLiteral("Could not send ") + path +
-                                            QStringLiteral(": it is no longer there."));
+    return sendFailure(path, TransferItemFailure::goneReason());
 }
 
 QuillbarrowError linkLoopError(const QString& path)
 {
-    return QuillbarrowError::transferFailed(QStringLiteral("Could not send ") + path +
-                                            QStringLiteral(": its symbolic links form a loop."));
+    return sendFailure(path, QStringLiteral("its symbolic links form a loop."));
 }
 
 // Whether `path` is a link to a folder that holds it (as "ln -s . here" or "ln -s .. up" make):
@@ -478,9 +480,7 @@ QCoro::Task<> TransferCoordinator::pasteIntoDevice(std::optional<RemoteObjectID>
 
     for (const QUrl& url : urls) {
         if (localPathOf(url).isEmpty()) {
-            setLastError(QuillbarrowError::transferFailed(QStringLiteral("Could not send ") +
-                                                          url.toDisplayString() +
-                                                          QStringLiteral(": it is not a file on this computer.")));
+            setLastError(sendFailure(url.toDisplayString(), QStringLiteral("it is not a file on this computer.")));
             continue;
         }
         const bool goOn = co_await planUploads(localPathOf(url), QStringList(), batch->rootParent, true, batch);
@@ -641,8 +641,7 @@ QCoro::Task<bool> TransferCoordinator::planUploadFile(QString path, QStringList 
         // Gone, or appeared after the candidate walk: there is no job to run it under.
         setLastError(inspectLocalItem(path).kind == LocalItem::Kind::missing
                          ? goneError(standardized)
-                         : QuillbarrowError::transferFailed(QStringLiteral("Could not send ") + standardized +
-                                                            QStringLiteral(": it appeared after the paste began.")));
+                         : sendFailure(standardized, QStringLiteral("it appeared after the paste began.")));
         co_return true;
     }
     const TransferID jobID = *job;

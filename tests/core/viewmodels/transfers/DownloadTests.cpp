@@ -87,9 +87,80 @@ TEST_F(DownloadTest, AFolderThatCannotBeListedFailsItsRowAndTheRestIsDownloaded)
                  dest());
 
     EXPECT_EQ(shownJobs(), (QStringList{"DCIM: failed", "top.txt: completed", "d.txt: completed"}));
-    EXPECT_EQ(coordinator->transferJobs().front().state.error(), locked);
-    EXPECT_EQ(coordinator->lastError(), locked);
+    const QuillbarrowError named = QuillbarrowError::transferFailed(
+        "Could not download DCIM: the device is locked or has not granted file access.");
+    EXPECT_EQ(coordinator->transferJobs().front().state.error(), named);
+    EXPECT_EQ(coordinator->lastError(), named);
     EXPECT_EQ(localTreeOf(dest()), (QStringList{"Docs/", "Docs/d.txt", "top.txt"}));
+}
+
+TEST_F(DownloadTest, PlanningFailuresNameTheDeviceItem)
+{
+    const RemoteItem dcim = deviceFolder("dcim", "DCIM");
+    const RemoteItem top = deviceFile("top", "top.txt", 1);
+    useDevice({dcim, deviceFolder("camera", "Camera", "dcim"), deviceFile("a", "a.jpg", 1, "camera"),
+               deviceFile("b", "b.jpg", 1, "dcim"), top});
+    // As the phone pane lists it: with its path on the device.
+    RemoteItem listedDCIM = dcim;
+    listedDCIM.path = RemotePath(testStorage(), {"DCIM"});
+    struct Row {
+        const char* what;
+        ScriptedDeviceSession::Step failure;
+        RemoteItem chosen;
+        QStringList jobs;
+        QStringList tree;
+        QString error;
+    };
+    const QList<Row> rows{
+        {"a folder below the chosen one that went away",
+         {.operation = Operation::listDirectory, .subject = "camera", .error = QuillbarrowError::pathNotFound()},
+         dcim,
+         {"top.txt: completed", "b.jpg: completed"},
+         {"DCIM/", "DCIM/b.jpg", "top.txt"},
+         "Could not download DCIM/Camera: it is no longer there."},
+        {"the chosen folder, refused by the device",
+         {.operation = Operation::listDirectory, .subject = "dcim", .error = QuillbarrowError::permissionDenied()},
+         dcim,
+         {"DCIM: failed", "top.txt: completed"},
+         {"top.txt"},
+         "Could not download DCIM: the device denied access to this file or folder."},
+        {"the device's own words, under the path the phone pane listed",
+         {.operation = Operation::listDirectory,
+          .subject = "camera",
+          .error = QuillbarrowError::transferFailed("The device reported that it is busy (PTP code 0x2019).")},
+         listedDCIM,
+         {"top.txt: completed", "b.jpg: completed"},
+         {"DCIM/", "DCIM/b.jpg", "top.txt"},
+         "Could not download /DCIM/Camera: The device reported that it is busy (PTP code 0x2019)."},
+        {"a file that went away before its turn",
+         {.operation = Operation::downloadFile, .subject = "b", .error = QuillbarrowError::pathNotFound()},
+         dcim,
+         {"top.txt: completed", "a.jpg: completed", "b.jpg: failed"},
+         {"DCIM/", "DCIM/Camera/", "DCIM/Camera/a.jpg", "top.txt"},
+         "Could not download DCIM/b.jpg: it is no longer there."},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        coordinator->clearCompletedTransfers();
+        coordinator->clearLastError();
+        QDir(dest()).removeRecursively();
+        QDir().mkpath(dest());
+        session->script(row.failure);
+
+        pasteToLocal({row.chosen, top}, dest());
+
+        EXPECT_EQ(shownJobs(), row.jobs);
+        EXPECT_EQ(localTreeOf(dest()), row.tree);
+        const QuillbarrowError expected = QuillbarrowError::transferFailed(row.error);
+        EXPECT_EQ(coordinator->lastError(), expected);
+        // The window shows the user message: it must name the item.
+        EXPECT_TRUE(coordinator->lastError()->userMessage().contains(row.error));
+        for (const TransferJob& job : coordinator->transferJobs()) {
+            if (job.state.kind() == Kind::failed) {
+                EXPECT_EQ(job.state.error(), expected) << job.displayName.toStdString();
+            }
+        }
+    }
 }
 
 TEST_F(DownloadTest, CancellingARunningDownloadLeavesNoFileBehind)

@@ -518,6 +518,25 @@ TEST(LocalFileOperations, ACopyToldToStopLeavesNothingBehindAndOneLetGoOnCountsE
     }
 }
 
+TEST(LocalFileOperations, ADownloadsSweepOfTheFolderLeavesARunningCopyAlone)
+{
+    QTemporaryDir temp;
+    writeFile(temp.filePath("src/a.txt"), "12345");
+    QDir().mkpath(temp.filePath("dest"));
+    const std::optional<QString> failure =
+        LocalFileOperations::copyItem(temp.filePath("src/a.txt"), temp.filePath("dest/a.txt"), false, [&](qint64) {
+            // A download into the same folder starts while the copy's file is staged.
+            DownloadStaging::removeStale(temp.filePath("dest"));
+            return true;
+        });
+    EXPECT_FALSE(failure.has_value()) << failure.value_or(QString()).toStdString();
+    EXPECT_EQ(QDir(temp.filePath("dest")).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+              QStringList{"a.txt"});
+    QFile copied(temp.filePath("dest/a.txt"));
+    ASSERT_TRUE(copied.open(QIODevice::ReadOnly));
+    EXPECT_EQ(copied.readAll(), "12345");
+}
+
 TEST_F(LocalCopyTest, BadDestinationsAndSourcesGetClearErrors)
 {
     writeFile(path("mac/a.txt"), "a");
