@@ -76,24 +76,6 @@ TEST_F(DownloadTest, ALocalTreePastedToTheMockDeviceAndBackKeepsItsNames)
     EXPECT_FALSE(coordinator->lastError().has_value());
 }
 
-TEST_F(DownloadTest, AFolderThatCannotBeListedFailsItsRowAndTheRestIsDownloaded)
-{
-    useDevice({deviceFolder("dcim", "DCIM"), deviceFile("photo", "IMG_1.jpg", 5, "dcim"),
-               deviceFolder("docs", "Docs"), deviceFile("doc", "d.txt", 3, "docs"), deviceFile("top", "top.txt", 1)});
-    const QuillbarrowError locked = QuillbarrowError::deviceLockedOrUnavailable();
-    session->script({.operation = Operation::listDirectory, .subject = "dcim", .error = locked});
-
-    pasteToLocal({deviceFolder("dcim", "DCIM"), deviceFile("top", "top.txt", 1), deviceFolder("docs", "Docs")},
-                 dest());
-
-    EXPECT_EQ(shownJobs(), (QStringList{"DCIM: failed", "top.txt: completed", "d.txt: completed"}));
-    const QuillbarrowError named = QuillbarrowError::transferFailed(
-        "Could not download DCIM: the device is locked or has not granted file access.");
-    EXPECT_EQ(coordinator->transferJobs().front().state.error(), named);
-    EXPECT_EQ(coordinator->lastError(), named);
-    EXPECT_EQ(localTreeOf(dest()), (QStringList{"Docs/", "Docs/d.txt", "top.txt"}));
-}
-
 TEST_F(DownloadTest, PlanningFailuresNameTheDeviceItem)
 {
     const RemoteItem dcim = deviceFolder("dcim", "DCIM");
@@ -124,6 +106,14 @@ TEST_F(DownloadTest, PlanningFailuresNameTheDeviceItem)
          {"DCIM: failed", "top.txt: completed"},
          {"top.txt"},
          "Could not download DCIM: the device denied access to this file or folder."},
+        {"the chosen folder, on a locked device",
+         {.operation = Operation::listDirectory,
+          .subject = "dcim",
+          .error = QuillbarrowError::deviceLockedOrUnavailable()},
+         dcim,
+         {"DCIM: failed", "top.txt: completed"},
+         {"top.txt"},
+         "Could not download DCIM: the device is locked or has not granted file access."},
         {"the device's own words, under the path the phone pane listed",
          {.operation = Operation::listDirectory,
           .subject = "camera",
