@@ -91,12 +91,28 @@ void DeviceBrowserViewModel::setSort(FileSort sort, bool ascending)
 void DeviceBrowserViewModel::applySort()
 {
     QList<RemoteItem> shown;
+    // Where each shown item stands in the page, for its name's collation key.
+    std::vector<std::size_t> pagePositions;
     if (m_currentPage) {
-        shown.reserve(m_currentPage->items.size());
-        for (const RemoteItem& item : m_currentPage->items) {
+        const QList<RemoteItem>& pageItems = m_currentPage->items;
+        // Collating the names is most of a sort's cost: it is done once per page, and every
+        // re-sort, hidden-name switch and measured folder size after it reuses the keys.
+        if (m_pageNameKeys.size() != static_cast<std::size_t>(pageItems.size())) {
+            std::vector<const QString*> names;
+            names.reserve(static_cast<std::size_t>(pageItems.size()));
+            for (const RemoteItem& item : pageItems) {
+                names.push_back(&item.name);
+            }
+            m_pageNameKeys = browserNameKeys(names);
+        }
+        shown.reserve(pageItems.size());
+        pagePositions.reserve(static_cast<std::size_t>(pageItems.size()));
+        for (qsizetype position = 0; position < pageItems.size(); ++position) {
+            const RemoteItem& item = pageItems.at(position);
             if (!m_showHiddenFiles && item.name.startsWith(u'.')) {
                 continue;
             }
+            pagePositions.push_back(static_cast<std::size_t>(position));
             const auto measured = m_computedFolderStatistics.constFind(item.id);
             if (item.kind == RemoteItemKind::folder && measured != m_computedFolderStatistics.constEnd()) {
                 RemoteItem patched = item;
@@ -107,7 +123,19 @@ void DeviceBrowserViewModel::applySort()
             }
         }
     }
-    setItems(sortedForBrowser(shown, m_sort, m_sortAscending));
+    std::vector<BrowserSortFields> fields;
+    fields.reserve(pagePositions.size());
+    for (qsizetype index = 0; index < shown.size(); ++index) {
+        const RemoteItem& item = shown.at(index);
+        fields.push_back(BrowserSortFields{item.kind, &item.name, &item.modifiedAt, &item.size,
+                                           &m_pageNameKeys[pagePositions[static_cast<std::size_t>(index)]]});
+    }
+    QList<RemoteItem> sorted;
+    sorted.reserve(shown.size());
+    for (const qsizetype index : browserOrder(fields, m_sort, m_sortAscending)) {
+        sorted.append(shown.at(index));
+    }
+    setItems(std::move(sorted));
 }
 
 // ---- Assignments of published state -------------------------------------------------------------
@@ -134,6 +162,7 @@ void DeviceBrowserViewModel::setStorages(QList<StorageRoot> storages)
 void DeviceBrowserViewModel::setCurrentPage(std::optional<DirectoryPage> page)
 {
     m_currentPage = std::move(page);
+    m_pageNameKeys.clear();
     Q_EMIT currentPageChanged();
     applySort();
 }

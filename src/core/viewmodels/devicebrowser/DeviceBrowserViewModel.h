@@ -29,6 +29,7 @@
 #include "transport/OpenSessionOptions.h"
 #include "viewmodels/transfers/TransferQueue.h"
 
+#include <QCollatorSortKey>
 #include <QHash>
 #include <QList>
 #include <QObject>
@@ -43,6 +44,7 @@
 #include <memory>
 #include <optional>
 #include <stop_token>
+#include <vector>
 
 namespace quillbarrow {
 
@@ -530,6 +532,9 @@ private:
     std::optional<AndroidDevice> m_selectedDevice;
     QList<StorageRoot> m_storages;
     std::optional<DirectoryPage> m_currentPage;
+    // The collation keys of the current page's names, in the page's order; worked out at its first
+    // sort (empty until then).
+    std::vector<QCollatorSortKey> m_pageNameKeys;
     QList<RemoteItem> m_items;
     QList<RemotePath> m_breadcrumb;
     bool m_isLoading = false;

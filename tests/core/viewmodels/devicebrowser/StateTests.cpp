@@ -3,6 +3,7 @@
 #include <QMetaProperty>
 #include <QSignalSpy>
 
+#include <functional>
 #include <stop_token>
 
 using namespace quillbarrow;
@@ -174,6 +175,36 @@ TEST_F(DeviceBrowserStateTest, HiddenNamesAreDroppedUnlessShown)
     EXPECT_EQ(itemNames(viewModel().items()), (QStringList{"..data", ".nomedia", "a.b", "photo.jpg"}));
     viewModel().setShowHiddenFiles(false);
     EXPECT_EQ(itemNames(viewModel().items()), (QStringList{"a.b", "photo.jpg"}));
+}
+
+TEST_F(DeviceBrowserStateTest, EveryResortOrdersTheCurrentPageByItsOwnNames)
+{
+    // The names' collation keys are kept from a page's first sort: each step must still order the
+    // page shown now, through the hidden-name filter, and a new page of as many items must not
+    // be sorted by the names of the one before.
+    const QList<RemoteItem> first{fileItem(QStringLiteral("1"), QStringLiteral("file10"), 3),
+                                  fileItem(QStringLiteral("2"), QStringLiteral(".hidden"), 1),
+                                  fileItem(QStringLiteral("3"), QStringLiteral("File2"), 2)};
+    const QList<RemoteItem> second{fileItem(QStringLiteral("1"), QStringLiteral("b"), 3),
+                                   fileItem(QStringLiteral("2"), QStringLiteral("c"), 1),
+                                   fileItem(QStringLiteral("3"), QStringLiteral("a"), 2)};
+    struct Step {
+        std::function<void()> act;
+        QStringList names;
+    };
+    const QList<Step> steps{
+        {[&] { probe().setCurrentPage(page(first)); }, {"File2", "file10"}},
+        {[&] { viewModel().setSortAscending(false); }, {"file10", "File2"}},
+        {[&] { viewModel().setShowHiddenFiles(true); }, {"file10", "File2", ".hidden"}},
+        {[&] { viewModel().setSort(FileSort::size, true); }, {".hidden", "File2", "file10"}},
+        {[&] { probe().setCurrentPage(page(second)); }, {"c", "a", "b"}},
+        {[&] { viewModel().setSort(FileSort::name, false); }, {"c", "b", "a"}},
+        {[&] { viewModel().setSortAscending(true); }, {"a", "b", "c"}},
+    };
+    for (qsizetype index = 0; index < steps.size(); ++index) {
+        steps.at(index).act();
+        EXPECT_EQ(itemNames(viewModel().items()), steps.at(index).names) << "step " << index;
+    }
 }
 
 TEST_F(DeviceBrowserStateTest, FoldersThenFilesThenUnknownItemsInBothDirections)
