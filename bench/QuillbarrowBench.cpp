@@ -105,6 +105,86 @@ double secondsSince(std::chrono::steady_clock::time_point start)
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
+// The guest's CPU time since it started, in clock ticks of /proc/stat: busy (whatever ran, the
+// emulated device's work included, which the guest sees as time its CPU was taken) and idle.
+struct GuestTicks {
+    long long busy = 0;
+    long long idle = 0;
+};
+
+GuestTicks guestTicks()
+{
+    GuestTicks ticks;
+    if (FILE* stat = std::fopen("/proc/stat", "r")) {
+        long long user = 0, nice = 0, system = 0, idle = 0, iowait = 0, irq = 0, softirq = 0;
+        if (std::fscanf(stat, "cpu %lld %lld %lld %lld %lld %lld %lld", &user, &nice, &system, &idle, &iowait, &irq,
+                        &softirq) == 7) {
+            ticks.busy = user + nice + system + irq + softirq;
+            ticks.idle = idle + iowait;
+        }
+        std::fclose(stat);
+    }
+    return ticks;
+}
+
+double cpuSeconds(const timeval& user, const timeval& system)
+{
+    return static_cast<double>(user.tv_sec + system.tv_sec) + static_cast<double>(user.tv_usec + system.tv_usec) / 1e6;
+}
+
+// Where the time of a timed part went, per file, in ms of the guest's CPU: this process's main
+// thread, its other threads, and the rest of the guest's busy time (the emulated device, the
+// kernel's work for no process).
+class CpuShare {
+public:
+    struct Mark {
+        GuestTicks guest;
+        double process = 0;
+        double mainThread = 0;
+    };
+    static Mark mark()
+    {
+        Mark now{guestTicks(), 0, 0};
+        rusage usage{};
+        getrusage(RUSAGE_SELF, &usage);
+        now.process = cpuSeconds(usage.ru_utime, usage.ru_stime);
+        getrusage(RUSAGE_THREAD, &usage);
+        now.mainThread = cpuSeconds(usage.ru_utime, usage.ru_stime);
+        return now;
+    }
+    // This process's part since `start`, over `files` files.
+    void addOurs(const Mark& start, int files)
+    {
+        const Mark end = mark();
+        add(end.mainThread - start.mainThread, (end.process - start.process) - (end.mainThread - start.mainThread),
+            static_cast<double>(end.guest.busy - start.guest.busy) / 100.0, files);
+    }
+    // A child's part, as it printed it ("busy=" in ticks, "process=" in seconds).
+    void addChild(const ChildRun& run, int files)
+    {
+        const double process = run.field("seconds=", "process").toDouble();
+        add(process, 0, run.field("seconds=", "busy").toDouble() / 100.0, files);
+    }
+    QString summary() const
+    {
+        return QStringLiteral("main thread %1, other threads %2, rest of the guest %3")
+            .arg(m_main.median(), 0, 'f', 3)
+            .arg(m_others.median(), 0, 'f', 3)
+            .arg(m_rest.median(), 0, 'f', 3);
+    }
+    bool isEmpty() const { return m_main.isEmpty(); }
+
+private:
+    void add(double main, double others, double busy, int files)
+    {
+        const double perFile = 1000.0 / files;
+        m_main.add(main * perFile);
+        m_others.add(others * perFile);
+        m_rest.add(std::max(0.0, busy - main - others) * perFile);
+    }
+    Samples m_main, m_others, m_rest;
+};
+
 long peakResidentKiB()
 {
     rusage usage{};
@@ -349,7 +429,8 @@ private:
     // libmtp's side. Each call is its own process that opens and releases the device.
     ChildRun child(const QStringList& arguments, const QString& what) const;
     ChildRun baseline(const QStringList& arguments, const QString& what) const;
-    double baselineSeconds(const QStringList& arguments, const QString& what) const;
+    double baselineSeconds(const QStringList& arguments, const QString& what, CpuShare* share = nullptr,
+                           int files = 0) const;
 
     QCoro::Task<> ourRound(int round, qint64 size, bool verify);
     void theirRound(int round, qint64 size, bool verify);
@@ -367,6 +448,7 @@ private:
     // The part of each coordinator download spent in the session's download call.
     Samples m_coordinatorDownInSession;
     Samples m_photosDown, m_photosUp, m_plainPhotosDown, m_plainPhotosUp, m_sessionPhotosDown;
+    CpuShare m_cpuDown, m_cpuUp, m_plainCpuDown, m_plainCpuUp;
     Samples m_toolGet, m_toolGetTiny, m_toolSend, m_toolSendTiny, m_plainGet, m_plainSend;
     qint64 m_progressCalls = 0;
 };
@@ -385,13 +467,16 @@ ChildRun Bench::baseline(const QStringList& arguments, const QString& what) cons
     return child(QStringList{m_options.baseline} + arguments, what);
 }
 
-double Bench::baselineSeconds(const QStringList& arguments, const QString& what) const
+double Bench::baselineSeconds(const QStringList& arguments, const QString& what, CpuShare* share, int files) const
 {
     const ChildRun run = baseline(arguments, what);
     bool ok = false;
     const double seconds = run.field("seconds=", "seconds").toDouble(&ok);
     if (!ok) {
         throw BenchFailure(what + QStringLiteral(" printed no time"));
+    }
+    if (share) {
+        share->addChild(run, files);
     }
     return seconds;
 }
@@ -967,9 +1052,11 @@ QCoro::Task<> Bench::photoRound(int round, const QMap<QString, qint64>& expected
         QDir().mkpath(destination);
         CoordinatorRig rig(workPath(QStringLiteral("opened-files")));
         rig.clipboard.copyDevice({folder.item}, folder.storage);
+        const CpuShare::Mark cpu = CpuShare::mark();
         const auto start = std::chrono::steady_clock::now();
         co_await rig.coordinator.pasteIntoLocal(QUrl::fromLocalFile(destination), session);
         m_photosDown.add(secondsSince(start));
+        m_cpuDown.addOurs(cpu, files);
         co_await session->close();
         rig.requireCompleted(QStringLiteral("coordinator photo download"), files);
         requireFiles(destination + QLatin1Char('/') + name, expected, verify ? reference : QString(),
@@ -999,7 +1086,7 @@ QCoro::Task<> Bench::photoRound(int round, const QMap<QString, qint64>& expected
         const QString destination = workPath(QStringLiteral("down-plain"));
         QDir(destination).removeRecursively();
         m_plainPhotosDown.add(baselineSeconds({QStringLiteral("get-folder"), m_options.target, destination},
-                                              QStringLiteral("plain libmtp photo download")));
+                                              QStringLiteral("plain libmtp photo download"), &m_plainCpuDown, files));
         requireFiles(destination, expected, verify ? reference : QString(), QStringLiteral("plain libmtp photo download"));
         QDir(destination).removeRecursively();
         co_return;
@@ -1015,9 +1102,11 @@ QCoro::Task<> Bench::photoRound(int round, const QMap<QString, qint64>& expected
         const Located parent = co_await locate(session, parentPath);
         CoordinatorRig rig(workPath(QStringLiteral("opened-files")));
         rig.clipboard.copyLocal({QUrl::fromLocalFile(source)});
+        const CpuShare::Mark cpu = CpuShare::mark();
         const auto start = std::chrono::steady_clock::now();
         co_await rig.coordinator.pasteIntoDevice(parent.item.id, parent.storage, session);
         m_photosUp.add(secondsSince(start));
+        m_cpuUp.addOurs(cpu, files);
         co_await session->close();
         QDir().rename(source, reference);
         rig.requireCompleted(QStringLiteral("coordinator photo upload"), files);
@@ -1028,7 +1117,7 @@ QCoro::Task<> Bench::photoRound(int round, const QMap<QString, qint64>& expected
     const std::function<QCoro::Task<>()> plainUp = [&]() -> QCoro::Task<> {
         const QString upName = QStringLiteral("up-plain-%1").arg(round + 1);
         m_plainPhotosUp.add(baselineSeconds({QStringLiteral("send-folder"), reference, parentPath, upName},
-                                            QStringLiteral("plain libmtp photo upload")));
+                                            QStringLiteral("plain libmtp photo upload"), &m_plainCpuUp, files));
         requireFiles(sharePath(parentPath + QLatin1Char('/') + upName), expected, verify ? reference : QString(),
                      QStringLiteral("plain libmtp photo upload"));
         co_await deleteDeviceFolder(parentPath, upName);
@@ -1123,6 +1212,14 @@ QCoro::Task<> Bench::photos()
     detail(QStringLiteral("plain libmtp photo download s"), m_plainPhotosDown);
     detail(QStringLiteral("coordinator photo upload s"), m_photosUp);
     detail(QStringLiteral("plain libmtp photo upload s"), m_plainPhotosUp);
+    // Where the difference lies: in the emulated machine every instruction is dear, and the
+    // device's work takes the guest's CPU while it runs.
+    if (!m_plainCpuDown.isEmpty()) {
+        say(QStringLiteral("detail: guest CPU per file, ms, medians: download: coordinator: %1; plain libmtp: %2")
+                .arg(m_cpuDown.summary(), m_plainCpuDown.summary()));
+        say(QStringLiteral("detail: guest CPU per file, ms, medians: upload: coordinator: %1; plain libmtp: %2")
+                .arg(m_cpuUp.summary(), m_plainCpuUp.summary()));
+    }
 
     const double count = static_cast<double>(expected.size());
     const auto pace = [&](double seconds) {
