@@ -500,7 +500,9 @@ bool AndroidPaneView::handleKey(PaneKeyCommand command)
         paste();
         return true;
     case PaneKeyCommand::selectAll:
-        setSelection(idsOf(m_browser->items()));
+        // As in the computer's pane: every row as one range, written into the binding on the next
+        // turn, without building a set of a big folder's ids on the way.
+        m_table->selectAll();
         return true;
     case PaneKeyCommand::parentFolder:
         startDetached(navigateUp());
