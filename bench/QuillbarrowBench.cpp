@@ -448,7 +448,7 @@ private:
     // The part of each coordinator download spent in the session's download call.
     Samples m_coordinatorDownInSession;
     Samples m_photosDown, m_photosUp, m_plainPhotosDown, m_plainPhotosUp, m_sessionPhotosDown;
-    CpuShare m_cpuDown, m_cpuUp, m_plainCpuDown, m_plainCpuUp;
+    CpuShare m_cpuDown, m_cpuUp, m_plainCpuDown, m_plainCpuUp, m_sessionCpuDown;
     Samples m_toolGet, m_toolGetTiny, m_toolSend, m_toolSendTiny, m_plainGet, m_plainSend;
     qint64 m_progressCalls = 0;
 };
@@ -1071,6 +1071,7 @@ QCoro::Task<> Bench::photoRound(int round, const QMap<QString, qint64>& expected
         QDir(destination).removeRecursively();
         QDir().mkpath(destination);
         const auto calls = std::make_shared<std::atomic<qint64>>(0);
+        const CpuShare::Mark cpu = CpuShare::mark();
         const auto start = std::chrono::steady_clock::now();
         const DirectoryPage page =
             co_await session->listDirectory(folder.item.id, folder.folderPath.appending(folder.item.name));
@@ -1078,6 +1079,7 @@ QCoro::Task<> Bench::photoRound(int round, const QMap<QString, qint64>& expected
             co_await session->downloadFile(item.id, destination + QLatin1Char('/') + item.name, countingProgress(calls));
         }
         m_sessionPhotosDown.add(secondsSince(start));
+        m_sessionCpuDown.addOurs(cpu, files);
         co_await session->close();
         requireFiles(destination, expected, QString(), QStringLiteral("session photo download"));
         QDir(destination).removeRecursively();
@@ -1215,8 +1217,9 @@ QCoro::Task<> Bench::photos()
     // Where the difference lies: in the emulated machine every instruction is dear, and the
     // device's work takes the guest's CPU while it runs.
     if (!m_plainCpuDown.isEmpty()) {
-        say(QStringLiteral("detail: guest CPU per file, ms, medians: download: coordinator: %1; plain libmtp: %2")
-                .arg(m_cpuDown.summary(), m_plainCpuDown.summary()));
+        say(QStringLiteral("detail: guest CPU per file, ms, medians: download: coordinator: %1; session alone: %2; "
+                           "plain libmtp: %3")
+                .arg(m_cpuDown.summary(), m_sessionCpuDown.summary(), m_plainCpuDown.summary()));
         say(QStringLiteral("detail: guest CPU per file, ms, medians: upload: coordinator: %1; plain libmtp: %2")
                 .arg(m_cpuUp.summary(), m_plainCpuUp.summary()));
     }
