@@ -20,8 +20,11 @@
 #include <QThreadPool>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <exception>
+#include <fcntl.h>
 #include <limits>
 #include <sys/stat.h>
 #include <type_traits>
@@ -441,6 +444,30 @@ QList<RemoteItem> foldersNamed(const QList<RemoteItem>& items, const QString& na
 QCoro::Task<bool> sendBack(std::shared_ptr<Core> core, QString keptCopy, QString name, std::uint32_t parent,
                            std::optional<RemoteObjectID> parentID, StorageID storageID);
 
+// The device's note of `entry` rewritten to stand for its kept copy, of `copySize` bytes, about to
+// be sent back: an object of the name smaller than that is then what a cut-short send-back left,
+// never the new file. Nothing when the note could not be written.
+QCoro::Task<std::optional<InterruptedUploadLog::Entry>> noteSendingBack(std::shared_ptr<Core> core,
+                                                                        InterruptedUploadLog::Entry entry,
+                                                                        qint64 copySize)
+{
+    if (entry.size == copySize) {
+        co_return entry;
+    }
+    entry.size = copySize;
+    const std::shared_ptr<InterruptedUploadLog> log = core->interruptedUploads;
+    const QString device = *core->deviceKey;
+    try {
+        PoolCall<bool> writing = core->executor.call([log, device, entry] { return log->add(device, entry); });
+        if (co_await std::move(writing)) {
+            co_return entry;
+        }
+    } catch (...) {
+        // Not written: the copy waits for a session that can note it.
+    }
+    co_return std::nullopt;
+}
+
 // Looks for what an interrupted upload left: the only object of its name in its folder, a file
 // smaller than the whole, is deleted. True once nothing more is to be done about the entry (that
 // object deleted, or nothing there that may be taken for it); a failure to ask the device (a
@@ -500,6 +527,11 @@ QCoro::Task<bool> settleInterruptedUpload(std::shared_ptr<Core> core, Interrupte
         co_return true;
     }
     // The replaced object goes back in its place; should that fail, the note stays.
+    QCoro::Task<std::optional<InterruptedUploadLog::Entry>> noting =
+        noteSendingBack(core, entry, QFileInfo(entry.keptCopy).size());
+    if (!co_await noting) {
+        co_return false;
+    }
     QCoro::Task<bool> restoring = sendBack(core, entry.keptCopy, entry.name, parent, parentID, storageID);
     if (!co_await restoring) {
         co_return false;
@@ -773,6 +805,24 @@ public:
 
     bool isWritten() const { return m_entry.has_value(); }
 
+    // Before the kept copy of a replaced object is sent back: the note is made to stand for the
+    // copy (its size), so that a send-back cut short is never taken for the new file having
+    // arrived whole, which would let the copy go. False when the note could not be changed: the
+    // copy is then not to be sent now.
+    QCoro::Task<bool> standForCopy(qint64 copySize)
+    {
+        if (!m_entry) {
+            co_return true;
+        }
+        QCoro::Task<std::optional<InterruptedUploadLog::Entry>> noting = noteSendingBack(m_core, *m_entry, copySize);
+        const std::optional<InterruptedUploadLog::Entry> rewritten = co_await noting;
+        if (!rewritten) {
+            co_return false;
+        }
+        m_entry = rewritten;
+        co_return true;
+    }
+
     // The session knows what the upload left.
     QCoro::Task<> clear()
     {
@@ -1014,6 +1064,51 @@ QCoro::Task<bool> sendBack(std::shared_ptr<Core> core, QString keptCopy, QString
     co_return end.created.has_value();
 }
 
+// Gives the kept copy of a replaced object its name in its folder ("name 2", "name 3", ... when the
+// name is taken there), so that a person can find it; its path, or the path as it was when the
+// name cannot be used.
+QString keepUnderName(const QString& keptCopy, const QString& name)
+{
+    if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String("..") ||
+        name.contains(QLatin1Char('/')) || name.contains(QChar(0))) {
+        return keptCopy;
+    }
+    const QString folder = QFileInfo(keptCopy).path() + QLatin1Char('/');
+    const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
+    const QString stem = dot > 0 ? name.left(dot) : name;
+    const QString extension = dot > 0 ? name.mid(dot) : QString();
+    for (int number = 1; number < 1000; ++number) {
+        const QString candidate =
+            folder + (number == 1 ? name : stem + QLatin1Char(' ') + QString::number(number) + extension);
+        // Never over another file: a rename onto a name that exists is refused.
+        if (::renameat2(AT_FDCWD, LocalPath::encoded(keptCopy).constData(), AT_FDCWD,
+                        LocalPath::encoded(candidate).constData(), RENAME_NOREPLACE) == 0) {
+            return candidate;
+        }
+        if (errno != EEXIST) {
+            break;
+        }
+    }
+    return keptCopy;
+}
+
+// The replacement's failure, saying that the old file is no longer on the device and where its
+// copy is kept. The error's own text begins with what a failed upload says; the cause follows.
+QuillbarrowError keptCopyError(const std::exception_ptr& failure, const QString& copyPath, const QString& name)
+{
+    QString cause;
+    if (failure) {
+        const QuillbarrowError error = QuillbarrowError::fromException(failure);
+        cause = error.kind() == QuillbarrowError::Kind::transferFailed ? error.technicalDetails() : error.userMessage();
+        if (!cause.isEmpty()) {
+            cause += cause.endsWith(QLatin1Char('.')) ? QStringLiteral(" ") : QStringLiteral(". ");
+        }
+    }
+    return QuillbarrowError::transferFailed(cause + QStringLiteral("The replaced ") + name +
+                                            QStringLiteral(" is no longer on the device; a copy of it is kept at ") +
+                                            copyPath + QLatin1Char('.'));
+}
+
 QCoro::Task<RemoteItem> replaceOn(std::shared_ptr<Core> core, QString source, QString name,
                                   std::optional<RemoteObjectID> parentID, StorageID storageID,
                                   RemoteObjectID replacedID, QString keptCopy, TransferProgressFunction progress)
@@ -1054,8 +1149,12 @@ QCoro::Task<RemoteItem> replaceOn(std::shared_ptr<Core> core, QString source, QS
     } else if (deleted && settled) {
         // Nothing of the new file is there: the old one goes back in its place. Should that fail
         // too, the note (with the copy) stays for the next session on the device.
-        QCoro::Task<bool> restoring = sendBack(core, keptCopy, name, parent, parentID, storageID);
-        settled = co_await restoring;
+        QCoro::Task<bool> noting = note.standForCopy(QFileInfo(keptCopy).size());
+        settled = co_await noting;
+        if (settled) {
+            QCoro::Task<bool> restoring = sendBack(core, keptCopy, name, parent, parentID, storageID);
+            settled = co_await restoring;
+        }
     }
     if (settled || !deleted) {
         QFile::remove(keptCopy);
@@ -1063,6 +1162,10 @@ QCoro::Task<RemoteItem> replaceOn(std::shared_ptr<Core> core, QString source, QS
     if (settled) {
         QCoro::Task<> clearing = note.clear();
         co_await clearing;
+    } else if (deleted && !note.isWritten()) {
+        // No note holds the copy, so no later session will send it back: it is the only whole
+        // copy of the old file, kept here under its own name, and the error says where.
+        throw keptCopyError(end.failure, keepUnderName(keptCopy, name), name);
     }
     if (end.failure) {
         std::rethrow_exception(end.failure);

@@ -470,6 +470,102 @@ TEST_F(InterruptedUploads, AReplacedFileComesBackWhenItsReplacementDoesNotArrive
     }
 }
 
+// The kept copy of a replaced object is the only whole old file once the object is deleted: it
+// goes only when the old file is back on the device whole. A send-back cut short leaves part of
+// the old file, which must never pass for the new file having arrived, however their sizes
+// compare.
+TEST_F(InterruptedUploads, ACutShortSendBackIsSentAgainAndTheCopyKeptUntilThen)
+{
+    const QByteArray oldContent = "OLD-OLD-OLD-OLD-OLD-";
+    const std::uint32_t old = m_bridge->addFile(storage, m_camera, "a.jpg", oldContent);
+    const RemoteObjectID folder = browse(camera);
+    const QString kept = localFile(QStringLiteral("kept"), oldContent);
+    // The device goes while the smaller new file is sent.
+    m_bridge->failNext(Operation::upload, {1, "PTP Layer error 02ff", false});
+    m_bridge->failNext(Operation::upload, {5, "No MTP device is attached.", false});
+    ASSERT_TRUE(sessionFailure(m_session->replaceFile(localFile(QStringLiteral("new"), "new!"), QStringLiteral("a.jpg"),
+                                                      folder, storageID(), idOf(old), kept, TransferProgressFunction()))
+                    .has_value());
+    ASSERT_EQ(notes().size(), 1);
+
+    // The next session's send-back goes as far as half the old file when the device goes again.
+    replug();
+    m_bridge->failNext(Operation::upload, {1, "PTP Layer error 02ff", true});
+    m_bridge->failNext(Operation::deleteObject, {5, "No MTP device is attached."});
+    m_bridge->failNext(Operation::upload, {5, "No MTP device is attached.", false});
+    runTask(m_session->storages());
+    ASSERT_EQ(contentsOf(camera), QStringList{QStringLiteral("a.jpg 10")});
+    EXPECT_TRUE(QFileInfo::exists(kept)) << "half the old file is no reason to let the copy go";
+
+    replug();
+    runTask(m_session->storages());
+    ASSERT_EQ(contentsOf(camera), QStringList{QStringLiteral("a.jpg 20")});
+    EXPECT_EQ(m_bridge->children(storage, objectAt(camera)->id).first().content, oldContent);
+    EXPECT_FALSE(QFileInfo::exists(kept));
+    EXPECT_TRUE(notes().isEmpty());
+}
+
+// Without a note (its log cannot be written) no later session would send the copy back: when the
+// replacement does not arrive and the old file cannot go back at once, the copy stays on the
+// computer under the file's name, never over another file, and the error says where.
+TEST_F(InterruptedUploads, AnUnnotedReplaceThatCannotPutTheOldFileBackSaysWhereItsCopyIs)
+{
+    QFile blocker(m_log->folder());
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly)) << "a file where the log's folder would be";
+    blocker.close();
+    const QString copies = m_local.filePath(QStringLiteral("Replaced Files"));
+    ASSERT_TRUE(QDir().mkpath(copies));
+    struct Row {
+        const char* what;
+        QStringList before; // the names already in the copies' folder
+        QString keptAs;
+    };
+    const QList<Row> rows{
+        {"the name is free", {}, QStringLiteral("a.jpg")},
+        {"the name is taken there", {QStringLiteral("a.jpg")}, QStringLiteral("a 2.jpg")},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        QDir(copies).removeRecursively();
+        QDir().mkpath(copies);
+        for (const QString& name : row.before) {
+            QFile other(copies + QLatin1Char('/') + name);
+            ASSERT_TRUE(other.open(QIODevice::WriteOnly));
+            other.write("another file");
+        }
+        const std::uint32_t cameraNow = objectAt(camera)->id;
+        const std::uint32_t old = m_bridge->addFile(storage, cameraNow, "a.jpg", "old");
+        const RemoteObjectID folder = browse(camera);
+        const QString kept = copies + QStringLiteral("/0123.kept");
+        QFile copy(kept);
+        ASSERT_TRUE(copy.open(QIODevice::WriteOnly));
+        copy.write("old");
+        copy.close();
+        m_bridge->failNext(Operation::upload, {1, "PTP Layer error 02ff", false});
+        m_bridge->failNext(Operation::upload, {5, "No MTP device is attached.", false});
+
+        const std::optional<QuillbarrowError> failure = sessionFailure(
+            m_session->replaceFile(localFile(QStringLiteral("new"), "new one"), QStringLiteral("a.jpg"), folder,
+                                   storageID(), idOf(old), kept, TransferProgressFunction()));
+
+        const QString keptAs = copies + QLatin1Char('/') + row.keptAs;
+        ASSERT_TRUE(failure.has_value());
+        EXPECT_EQ(failure->userMessage(),
+                  QStringLiteral("The file couldn't be copied to the device. No Android file transfer device was found. "
+                                 "The replaced a.jpg is no longer on the device; a copy of it is kept at ") +
+                      keptAs + QLatin1Char('.'));
+        QFile found(keptAs);
+        ASSERT_TRUE(found.open(QIODevice::ReadOnly));
+        EXPECT_EQ(found.readAll(), "old");
+        for (const QString& name : row.before) {
+            QFile other(copies + QLatin1Char('/') + name);
+            ASSERT_TRUE(other.open(QIODevice::ReadOnly));
+            EXPECT_EQ(other.readAll(), "another file");
+        }
+        replug();
+    }
+}
+
 // A file cut short while it is sent fails at once, naming it: sending it again would end the same
 // way. What the attempt left is removed.
 TEST_F(InterruptedUploads, AFileThatEndsEarlyFailsNamingItAndLeavesNothing)

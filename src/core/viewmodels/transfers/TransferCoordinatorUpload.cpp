@@ -702,10 +702,14 @@ QCoro::Task<bool> TransferCoordinator::planUploadFile(QString path, QStringList 
             }
             break;
         case ConflictResolution::keepBoth:
-            fileName = LocalFileOperations::keepBothName(name, [&](const QString& candidate) {
-                const QString candidateKey = NfcText::normalized(candidate);
-                return children.contains(candidateKey) || batch->planByName.contains(folderKey + candidateKey);
-            });
+            // The device's file system takes names of as many bytes as the computer's does.
+            fileName = LocalFileOperations::keepBothName(
+                name,
+                [&](const QString& candidate) {
+                    const QString candidateKey = NfcText::normalized(candidate);
+                    return children.contains(candidateKey) || batch->planByName.contains(folderKey + candidateKey);
+                },
+                nullptr, LocalFileOperations::maximumNameBytes);
             break;
         }
     }

@@ -116,24 +116,30 @@ TEST_F(UploadTest, AnExistingDeviceFolderIsMergedAndReplaceSendsTheNewFileBefore
 
 TEST_F(UploadTest, KeepBothNumbersPastTheDeviceAndTheBatchAndSameNamesInOneBatchAreAskedAbout)
 {
-    useDevice({deviceFile("p", "photo.jpg", 1)});
+    // A name of the most bytes a file system takes: its Keep Both name must fit as well.
+    const QString longName = QString(251, QLatin1Char('l')) + QStringLiteral(".jpg");
+    useDevice({deviceFile("p", "photo.jpg", 1), deviceFile("l", longName, 1)});
     writeFile(path("x/photo.jpg"), "x");
     writeFile(path("y/photo.jpg"), "yy");
     writeFile(path("x/note.txt"), "first");
     writeFile(path("y/note.txt"), "second!");
+    writeFile(path("x/") + longName, "long");
     LogCapture log;
 
-    const auto asked =
-        pasteToDevice({"x/photo.jpg", "y/photo.jpg", "x/note.txt", "y/note.txt"}, std::nullopt,
-                      {answer(Resolution::keepBoth), answer(Resolution::keepBoth), answer(Resolution::replace)});
+    const auto asked = pasteToDevice(
+        {"x/photo.jpg", "y/photo.jpg", "x/note.txt", "y/note.txt", "x/" + longName}, std::nullopt,
+        {answer(Resolution::keepBoth), answer(Resolution::keepBoth), answer(Resolution::replace),
+         answer(Resolution::keepBoth)});
 
-    ASSERT_EQ(asked.size(), 3);
+    ASSERT_EQ(asked.size(), 4);
     EXPECT_EQ(asked[2].fileName, "note.txt") << "a name an earlier file of the batch takes is a clash too";
     EXPECT_EQ(asked[2].destinationName, "the destination folder");
-    EXPECT_EQ(deviceNames(), (QStringList{"note.txt", "photo 2.jpg", "photo 3.jpg", "photo.jpg"}));
+    const QString longKept = QString(249, QLatin1Char('l')) + QStringLiteral(" 2.jpg");
+    EXPECT_EQ(deviceNames(), (QStringList{longKept, longName, "note.txt", "photo 2.jpg", "photo 3.jpg", "photo.jpg"}));
     EXPECT_EQ(deviceChild(std::nullopt, "photo 3.jpg")->size, 2);
     EXPECT_EQ(deviceChild(std::nullopt, "note.txt")->size, 7) << "Replace let the later file take the name";
-    EXPECT_EQ(shownJobs(), (QStringList{"photo.jpg: completed", "photo.jpg: completed", "note.txt: completed"}));
+    EXPECT_EQ(shownJobs(), (QStringList{"photo.jpg: completed", "photo.jpg: completed", "note.txt: completed",
+                                        longName + ": completed"}));
     EXPECT_TRUE(log.lines().contains("uploaded photo 2.jpg")) << "the log names the Keep Both name";
     EXPECT_TRUE(log.lines().contains("uploaded photo 3.jpg"));
     EXPECT_EQ(coordinator->uniqueName("archive.tar.gz", {"archive.tar.gz"}), "archive.tar 2.gz");
