@@ -572,12 +572,17 @@ CMTPMutationResult CMTP_DownloadFileOfSize(CMTPDeviceHandle* handle, uint32_t ob
         }
     }
     // The file is made as any new file of the user's is (0666 less the umask), not with libmtp's
-    // own mode, which would make every downloaded file executable.
-    const int descriptor = ::open(destination_path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    // own mode, which would make every downloaded file executable. A link at the path is never
+    // followed: whoever may write in that folder could otherwise point it at another of the
+    // user's files, which would be truncated and overwritten.
+    const int descriptor = ::open(destination_path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0666);
     if (descriptor < 0) {
         const int error = errno;
+        struct stat found {};
+        const bool isLink = error == ELOOP && ::lstat(destination_path, &found) == 0 && S_ISLNK(found.st_mode);
         char text[CMTP_MESSAGE_CAPACITY];
-        std::snprintf(text, sizeof text, "Could not open %s for writing: %s", destination_path, std::strerror(error));
+        std::snprintf(text, sizeof text, "Could not open %s for writing: %s", destination_path,
+                      isLink ? "it is a symbolic link, which is not followed" : std::strerror(error));
         fail(result, LIBMTP_ERROR_GENERAL, text);
         return result;
     }

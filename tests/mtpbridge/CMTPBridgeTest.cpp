@@ -565,6 +565,30 @@ TEST_F(BridgeTest, DownloadIntoAMissingFolderFailsNamingIt)
     EXPECT_TRUE(m_fake.downloadPaths().empty());
 }
 
+// A link found where the file is to be made is never followed, whether it leads to one of the
+// user's files (never truncated) or nowhere (nothing is made where it points).
+TEST_F(BridgeTest, DownloadNeverFollowsALinkAtItsDestination)
+{
+    const std::string precious = local("precious.txt");
+    std::ofstream(precious, std::ios::binary) << "precious";
+    const std::string toFile = local(".to-file");
+    const std::string toNothing = local(".to-nothing");
+    std::filesystem::create_symlink(precious, toFile);
+    std::filesystem::create_symlink(local("made-through-the-link"), toNothing);
+
+    for (const std::string& path : {toFile, toNothing}) {
+        const CMTPMutationResult result = CMTP_DownloadFile(open(), 61, path.c_str(), nullptr, nullptr);
+        EXPECT_EQ(result.error_code, 1);
+        EXPECT_EQ(std::string(result.error_message),
+                  "Could not open " + path + " for writing: it is a symbolic link, which is not followed");
+    }
+    std::ifstream kept(precious, std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), "precious");
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(local("made-through-the-link"))));
+    EXPECT_TRUE(std::filesystem::is_symlink(toFile)) << "the link is left for the caller";
+    EXPECT_TRUE(m_fake.downloadPaths().empty());
+}
+
 TEST_F(BridgeTest, DownloadFailureAndCancellation)
 {
     CMTPDeviceHandle* handle = open();

@@ -58,6 +58,10 @@ struct LocalCopySource {
     QString source;
     QString name;
     QString physicalSource;
+    // For a source that is a symbolic link, the link-free path of what it finally leads to; empty
+    // for any other source and for a link that leads nowhere. The link is copied as a link, so
+    // replacing what it leads to would leave the copy pointing at nothing.
+    QString linkedItem;
     // A real folder that holds the destination (or is it).
     bool holdsDestination = false;
     bool targetExists = false;
@@ -70,11 +74,15 @@ QList<LocalCopySource> inspectLocalCopySources(const QList<QUrl>& urls, const QS
     QList<LocalCopySource> sources;
     sources.reserve(urls.size());
     for (const QUrl& url : urls) {
-        LocalCopySource item{url, {}, {}, {}, false, false, std::nullopt};
+        LocalCopySource item{url, {}, {}, {}, {}, false, false, std::nullopt};
         if (url.isLocalFile() && !LocalFileOperations::lastComponent(QDir::cleanPath(LocalPath::fromUrl(url))).isEmpty()) {
             item.source = QDir::cleanPath(LocalPath::fromUrl(url));
             item.name = LocalFileOperations::lastComponent(item.source);
             item.physicalSource = LocalFileOperations::physicalLocation(item.source);
+            const QFileInfo sourceInfo(item.source);
+            if (sourceInfo.isSymLink()) {
+                item.linkedItem = sourceInfo.canonicalFilePath();
+            }
             item.holdsDestination = LocalFileOperations::isRealFolder(item.source) &&
                                     LocalFileOperations::isSameOrInside(physicalDestination, item.physicalSource);
             item.targetExists =
@@ -224,6 +232,16 @@ QCoro::Task<> TransferCoordinator::copyLocalToLocal(QList<QUrl> urls, QUrl desti
                     plans.append(LocalCopyPlan{source, QString(), name, LocalCopyPlan::Action::refuse,
                                                localCopyError(QStringLiteral("Could not replace ") + name +
                                                               QStringLiteral(": it holds the item being copied.")),
+                                               item.bytes});
+                    continue;
+                } else if (!item.linkedItem.isEmpty() &&
+                           LocalFileOperations::isSameOrInside(item.linkedItem, physicalTarget)) {
+                    // What is copied is the link itself: replacing would delete for good the item
+                    // it leads to and leave the new link pointing at nothing.
+                    plans.append(LocalCopyPlan{source, QString(), name, LocalCopyPlan::Action::refuse,
+                                               localCopyError(QStringLiteral("Could not replace ") + name +
+                                                              QStringLiteral(": the item being copied is a link "
+                                                                             "to it or to something inside it.")),
                                                item.bytes});
                     continue;
                 } else {

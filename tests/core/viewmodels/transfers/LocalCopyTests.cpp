@@ -418,6 +418,41 @@ TEST_F(LocalCopyTest, ReplacingAnItemWithItselfOrWithWhatHoldsItNeverRemovesIt)
     EXPECT_EQ(readFile(path("mac/a 2.txt")), "a");
 }
 
+// A link is copied as a link: replacing the item it leads to (or holds what it leads to) with it
+// would delete that item for good. A link to anything else replaces as any item does.
+TEST_F(LocalCopyTest, ReplacingWhatAPastedLinkLeadsToNeverRemovesIt)
+{
+    writeFile(dest("Album/sub/precious.jpg"), "precious");
+    writeFile(dest("notes.txt"), "notes");
+    writeFile(dest("Deep/sub/kept.txt"), "kept");
+    writeFile(dest("other.txt"), "other");
+    writeFile(path("elsewhere.txt"), "elsewhere");
+    QDir().mkpath(path("links"));
+    ASSERT_TRUE(QFile::link(dest("Album"), path("links/Album")));
+    ASSERT_TRUE(QFile::link(dest("notes.txt"), path("links/notes.txt")));
+    ASSERT_TRUE(QFile::link(dest("Deep/sub"), path("links/Deep")));
+    ASSERT_TRUE(QFile::link(path("elsewhere.txt"), path("links/other.txt")));
+    ASSERT_TRUE(QFile::link(dest(), path("shortcut")));
+
+    paste({"links/Album", "links/notes.txt", "links/Deep", "links/other.txt"},
+          {answer(Resolution::replace), answer(Resolution::replace), answer(Resolution::replace),
+           answer(Resolution::replace)});
+    // The same folder reached through a link to it.
+    paste({"links/Album"}, {answer(Resolution::replace)}, path("shortcut"));
+    EXPECT_EQ(shownJobs(), (QStringList{"Album: failed", "notes.txt: failed", "Deep: failed", "other.txt: completed",
+                                        "Album: failed"}));
+    EXPECT_EQ(fixture.coordinator.lastError()->message(),
+              "Could not replace Album: the item being copied is a link to it or to something inside it.");
+    EXPECT_EQ(readFile(dest("Album/sub/precious.jpg")), "precious");
+    EXPECT_EQ(readFile(dest("notes.txt")), "notes");
+    EXPECT_EQ(readFile(dest("Deep/sub/kept.txt")), "kept");
+    EXPECT_FALSE(QFileInfo(dest("Album")).isSymLink());
+    EXPECT_FALSE(QFileInfo(dest("notes.txt")).isSymLink());
+    EXPECT_TRUE(QFileInfo(dest("other.txt")).isSymLink());
+    EXPECT_EQ(readFile(dest("other.txt")), "elsewhere");
+    expectNoLeftovers(dest());
+}
+
 TEST_F(LocalCopyTest, AJobCancelledBeforeItsTurnIsSkipped)
 {
     writeFile(path("mac/a.txt"), "a");
