@@ -152,7 +152,8 @@ public:
 
     // Opens a folder (a file or an unknown item does nothing; a folder listed in another session is
     // refused with the banner): its cached page, else an empty one,
-    // is shown at once with its crumb, then the device is asked for its contents. While transfers
+    // is shown at once with its crumb, then the device is asked for its contents. A folder that the
+    // page shown did not list opens at its own path, and not at all without one. While transfers
     // are active a cached folder is shown as it was and listed again once they are over. A newer
     // navigation, storage switch or device change supersedes it: its page is then not shown and
     // its failure not reported.
@@ -453,13 +454,17 @@ private:
     // it, under a new navigation ticket.
     QCoro::Task<> showAndList(NavigationTarget target);
     static QList<RemotePath> breadcrumbOf(const QList<NavigationNode>& stack);
-    // While transfers are active the cached page of the path stands in for its listing: marked
-    // stale, the flags down (and a storage switch ended), the listing left to the stale-page task;
-    // true. Otherwise the device is to be asked: loading raised; false.
-    bool serveCachedPageOrStartListing(const RemotePath& path, bool endsStorageSwitch);
+    // The navigation stack from the storage root down to the folder at `path` (not a root).
+    QList<NavigationNode> stackDownTo(const RemotePath& path, const RemoteItem& folder) const;
+    // While transfers are active the cached page of the folder (`parentID` is its object, none for
+    // a storage root) stands in for its listing: marked stale, the flags down (and a storage switch
+    // ended), the listing left to the stale-page task; true. Otherwise the device is to be asked:
+    // loading raised; false.
+    bool serveCachedPageOrStartListing(const RemotePath& path, bool endsStorageSwitch,
+                                       const std::optional<RemoteObjectID>& parentID = std::nullopt);
     // The device is asked: loading, and waiting when a transfer runs.
     void beginListing();
-    // Shows the cached listing of the empty page's path, or the empty page while there is none.
+    // Shows the cached listing of the empty page's folder, or the empty page while there is none.
     void showCachedOrEmpty(DirectoryPage empty);
 
     // ---- Folder sizes -------------------------------------------------------------------------------
@@ -487,8 +492,13 @@ private:
     // Keeps the page as the last listing of its path; a fresh listing of the page shown ends its
     // stale mark.
     void cache(const DirectoryPage& page);
-    // The path is cached and the transfer queue has an active job.
-    bool canServeCachedPageDuringTransfer(const RemotePath& path) const;
+    // The cached listing of the folder at this path whose object is `parentID` (none for a storage
+    // root); nothing while the path's listing is of another object, such as a folder renamed or
+    // deleted since, whose name a new folder took, or a sibling of a canonically equivalent name.
+    const DirectoryPage* cachedPage(const RemotePath& path, const std::optional<RemoteObjectID>& parentID) const;
+    // The folder is cached and the transfer queue has an active job.
+    bool canServeCachedPageDuringTransfer(const RemotePath& path,
+                                          const std::optional<RemoteObjectID>& parentID) const;
     // Starts the one task that lists the shown page again once transfers are over, unless it runs.
     void scheduleStalePageRefresh();
     QCoro::Task<> refreshStalePage(std::stop_token stop);
@@ -563,7 +573,7 @@ private:
     QList<NavigationNode> m_navigationStack;
     QHash<RemotePath, DirectoryPage> m_directoryCache;
     // Grows with each device selection, disconnection of the selected device, storage switch,
-    // folder opening and navigation step.
+    // folder opening, navigation step and stored location shown.
     quint64 m_navigationGeneration = 0;
     QSet<DeviceID> m_autoSelectionAttempts;
     quint64 m_storageSwitchGeneration = 0;

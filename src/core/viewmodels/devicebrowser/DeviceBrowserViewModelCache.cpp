@@ -12,9 +12,22 @@ void DeviceBrowserViewModel::cache(const DirectoryPage& page)
     }
 }
 
-bool DeviceBrowserViewModel::canServeCachedPageDuringTransfer(const RemotePath& path) const
+const DirectoryPage* DeviceBrowserViewModel::cachedPage(const RemotePath& path,
+                                                       const std::optional<RemoteObjectID>& parentID) const
 {
-    return m_directoryCache.contains(path) && m_transferQueue->hasActiveJobs();
+    // The cache is keyed by path alone (the path holds the storage), so the object tells the
+    // folder asked for from another that had, or shares, its path.
+    const auto cached = m_directoryCache.constFind(path);
+    if (cached == m_directoryCache.constEnd() || cached->parentID != parentID) {
+        return nullptr;
+    }
+    return &*cached;
+}
+
+bool DeviceBrowserViewModel::canServeCachedPageDuringTransfer(const RemotePath& path,
+                                                              const std::optional<RemoteObjectID>& parentID) const
+{
+    return cachedPage(path, parentID) != nullptr && m_transferQueue->hasActiveJobs();
 }
 
 void DeviceBrowserViewModel::scheduleStalePageRefresh()

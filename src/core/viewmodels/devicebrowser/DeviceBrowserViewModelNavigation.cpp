@@ -16,10 +16,11 @@ QList<RemotePath> DeviceBrowserViewModel::breadcrumbOf(const QList<NavigationNod
     return breadcrumb;
 }
 
-bool DeviceBrowserViewModel::serveCachedPageOrStartListing(const RemotePath& path, bool endsStorageSwitch)
+bool DeviceBrowserViewModel::serveCachedPageOrStartListing(const RemotePath& path, bool endsStorageSwitch,
+                                                           const std::optional<RemoteObjectID>& parentID)
 {
     // The transfer queue answers without a wait, so the operation asking is still the current one.
-    if (!canServeCachedPageDuringTransfer(path)) {
+    if (!canServeCachedPageDuringTransfer(path, parentID)) {
         beginListing();
         return false;
     }
@@ -35,8 +36,8 @@ bool DeviceBrowserViewModel::serveCachedPageOrStartListing(const RemotePath& pat
 
 void DeviceBrowserViewModel::showCachedOrEmpty(DirectoryPage empty)
 {
-    const auto cached = m_directoryCache.constFind(empty.path);
-    setCurrentPage(cached != m_directoryCache.constEnd() ? *cached : std::move(empty));
+    const DirectoryPage* cached = cachedPage(empty.path, empty.parentID);
+    setCurrentPage(cached != nullptr ? *cached : std::move(empty));
 }
 
 void DeviceBrowserViewModel::beginListing()
@@ -50,25 +51,52 @@ QCoro::Task<> DeviceBrowserViewModel::openFolder(RemoteItem item)
     if (item.kind != RemoteItemKind::folder || !m_session || refuseItemsOfAnotherSession({item})) {
         co_return;
     }
-    // The item's own path is not used: the folder is one level below the page shown.
-    std::optional<RemotePath> path;
+    // A folder listed in the page shown lies one level below it. The page may have changed since
+    // the item was taken (a refresh, a walk to a stored location): then only the item's own path
+    // says where it lies, and without one the folder cannot be placed.
+    const bool listedInShownPage = m_currentPage && m_currentPage->storage.id == item.storageID &&
+                                   m_currentPage->parentID == item.parentID;
+    QList<NavigationNode> stack;
     std::optional<StorageRoot> storage;
-    if (m_currentPage) {
-        path = m_currentPage->path.appending(item.name);
+    if (listedInShownPage) {
+        stack = m_navigationStack;
+        stack.append(NavigationNode(m_currentPage->path.appending(item.name), item.id));
         storage = m_currentPage->storage;
-    } else {
-        path = RemotePath(item.storageID, {item.name});
+    } else if (item.path && !item.path->isRoot() && item.path->storageID == item.storageID) {
+        stack = stackDownTo(*item.path, item);
         const auto found = std::find_if(m_storages.cbegin(), m_storages.cend(),
                                         [&](const StorageRoot& candidate) { return candidate.id == item.storageID; });
         if (found == m_storages.cend()) {
             co_return;
         }
         storage = *found;
+    } else {
+        co_return;
     }
-    QList<NavigationNode> stack = m_navigationStack;
-    stack.append(NavigationNode(*path, item.id));
-    NavigationTarget target{*path, *storage, item.id, std::move(stack)};
+    const RemotePath path = stack.last().path;
+    NavigationTarget target{path, *storage, item.id, std::move(stack)};
     co_await showAndList(std::move(target));
+}
+
+QList<NavigationNode> DeviceBrowserViewModel::stackDownTo(const RemotePath& path, const RemoteItem& folder) const
+{
+    // The levels the stack shown shares with the path keep their objects; the folder's parent is
+    // the item's own; any other level has none, so that its crumb fails rather than lists another
+    // folder. The root is listed by its storage.
+    QList<NavigationNode> stack{NavigationNode(RemotePath(path.storageID, {}), std::nullopt)};
+    const qsizetype depth = path.components.size();
+    for (qsizetype level = 1; level < depth; ++level) {
+        const RemotePath above(path.storageID, path.components.mid(0, level));
+        std::optional<RemoteObjectID> aboveID;
+        if (level == depth - 1) {
+            aboveID = folder.parentID;
+        } else if (level < m_navigationStack.size() && m_navigationStack[level].path == above) {
+            aboveID = m_navigationStack[level].parentID;
+        }
+        stack.append(NavigationNode(above, aboveID));
+    }
+    stack.append(NavigationNode(path, folder.id));
+    return stack;
 }
 
 QCoro::Task<> DeviceBrowserViewModel::navigate(RemotePath path)
@@ -106,7 +134,7 @@ QCoro::Task<> DeviceBrowserViewModel::showAndList(NavigationTarget target)
     setBreadcrumb(breadcrumbOf(m_navigationStack));
     applySort();
 
-    if (serveCachedPageOrStartListing(target.path, false)) {
+    if (serveCachedPageOrStartListing(target.path, false, target.parentID)) {
         co_return;
     }
     const quint64 epoch = m_sessionEpoch;

@@ -99,6 +99,9 @@ QCoro::Task<bool> DeviceBrowserViewModel::openStoredLocation(StoredRemoteLocatio
         cache(current);
         stack.append(NavigationNode(path, folderID));
     }
+    // The location now owns the pane: a folder opening started before it must not put its page
+    // under these crumbs when its listing comes back.
+    ++m_navigationGeneration;
     setCurrentPage(std::move(current));
     m_navigationStack = std::move(stack);
     setBreadcrumb(breadcrumbOf(m_navigationStack));

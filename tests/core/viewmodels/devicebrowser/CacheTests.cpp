@@ -57,14 +57,17 @@ TEST_F(DeviceBrowserCacheTest, CachingAnotherPathKeepsTheStaleMarkAndAFreshListi
 
 TEST_F(DeviceBrowserCacheTest, ACachedPageMayStandInOnlyWhileAJobIsActive)
 {
+    const RemoteObjectID dcim("c");
     show(dcimPage());
-    EXPECT_FALSE(probe().canServeCachedPageDuringTransfer(dcimPath));
+    EXPECT_FALSE(probe().canServeCachedPageDuringTransfer(dcimPath, dcim));
     const TransferID job = queueJob();
-    EXPECT_FALSE(probe().canServeCachedPageDuringTransfer(dcimPath)); // not cached
+    EXPECT_FALSE(probe().canServeCachedPageDuringTransfer(dcimPath, dcim)); // not cached
     probe().cache(dcimPage());
-    EXPECT_TRUE(probe().canServeCachedPageDuringTransfer(dcimPath));
+    EXPECT_TRUE(probe().canServeCachedPageDuringTransfer(dcimPath, dcim));
+    // A folder that has the path now but is another object than the one listed.
+    EXPECT_FALSE(probe().canServeCachedPageDuringTransfer(dcimPath, RemoteObjectID("new")));
     queue->complete(job);
-    EXPECT_FALSE(probe().canServeCachedPageDuringTransfer(dcimPath));
+    EXPECT_FALSE(probe().canServeCachedPageDuringTransfer(dcimPath, dcim));
 }
 
 TEST_F(DeviceBrowserCacheTest, TwoStalePagesShownBeforeTheQueueIsIdleMakeOneReloadOfTheLastOne)

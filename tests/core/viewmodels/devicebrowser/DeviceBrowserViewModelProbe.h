@@ -43,9 +43,9 @@ public:
         return found == m.m_directoryCache.constEnd() ? std::nullopt : std::optional<DirectoryPage>(*found);
     }
     qsizetype cacheSize() const { return m.m_directoryCache.size(); }
-    bool canServeCachedPageDuringTransfer(const RemotePath& path) const
+    bool canServeCachedPageDuringTransfer(const RemotePath& path, const std::optional<RemoteObjectID>& parentID) const
     {
-        return m.canServeCachedPageDuringTransfer(path);
+        return m.canServeCachedPageDuringTransfer(path, parentID);
     }
     void scheduleStalePageRefresh() { m.scheduleStalePageRefresh(); }
     bool stalePageRefreshRunning() const { return m.m_stalePageRefreshTask.isRunning(); }

@@ -4,6 +4,9 @@
 
 #include <QSignalSpy>
 
+#include <functional>
+#include <utility>
+
 using namespace quillbarrow;
 using namespace quillbarrow::testing;
 using namespace std::chrono_literals;
@@ -225,4 +228,66 @@ TEST_F(DeviceBrowserNavigationTest, ARefreshThatReturnsAfterTheUserMovedOnIsCach
     ASSERT_TRUE(processEventsUntil([&] { return refreshing->done; }, 5s));
     EXPECT_EQ(viewModel().currentPage()->path, pathOf({}));
     EXPECT_EQ(probe().cachedPage(pathOf({"Alpha"}))->items.size(), 3);
+}
+
+TEST_F(DeviceBrowserNavigationTest, DuringATransferAFolderIsNeverShownAsTheCachedFolderThatHadItsPath)
+{
+    const RemoteItem precomposed = folderItem("nfc", QStringLiteral("Caf\u00e9"));
+    const RemoteItem decomposed = folderItem("nfd", QStringLiteral("Cafe\u0301"));
+    const auto renameAlphaAndMakeANewOne = [this] {
+        runTask(viewModel().renameItem(*row("Alpha"), QStringLiteral("Gamma")));
+        runTask(viewModel().createFolder(QStringLiteral("Alpha")));
+        return *row("Alpha");
+    };
+    const auto otherCafe = [&] { return decomposed; };
+    const QList<std::pair<RemoteItem, std::function<RemoteItem()>>> cases = {{alpha, renameAlphaAndMakeANewOne},
+                                                                              {precomposed, otherCafe}};
+    for (const auto& [cached, openedLater] : cases) {
+        SCOPED_TRACE(cached.name.toStdString());
+        useTree(treeWith({alpha, fileItem("f", "secret.txt", 3, "s1", QStringLiteral("a")), precomposed,
+                          fileItem("fa", "a.txt", 1, "s1", QStringLiteral("nfc")), decomposed}));
+        connect();
+        runTask(viewModel().openFolder(cached));
+        runTask(viewModel().navigate(pathOf({})));
+        const RemoteItem opened = openedLater();
+        const TransferID job = queueJob();
+        auto hang = std::make_shared<Hang>();
+        session->script("list", Reply::proceed().heldBy(hang), opened.id.rawValue());
+        auto opening = startTask(viewModel().openFolder(opened));
+        // While it is listed, pasting or making a folder reaches the folder the crumbs name, and
+        // no row of the other one is shown.
+        EXPECT_TRUE(hang->isReached());
+        EXPECT_EQ(viewModel().currentPage()->parentID, opened.id);
+        EXPECT_EQ(viewModel().breadcrumb().last(), pathOf({opened.name}));
+        EXPECT_TRUE(viewModel().items().isEmpty());
+        hang->release();
+        ASSERT_TRUE(processEventsUntil([&] { return opening->done; }, 5s));
+        queue->complete(job);
+        destroyViewModel();
+    }
+}
+
+TEST_F(DeviceBrowserNavigationTest, AFolderTakenFromAPageNoLongerShownOpensAtItsOwnPathOrNotAtAll)
+{
+    session->tree().add(folderItem("deep", "Deep", "s1", QStringLiteral("a1")));
+    for (const bool knowsItsPath : {true, false}) {
+        SCOPED_TRACE(knowsItsPath ? "with its path" : "without a path");
+        connect();
+        runTask(viewModel().openFolder(alpha));
+        runTask(viewModel().openFolder(inner));
+        RemoteItem taken = *row("Deep"); // held by a context menu while the pane goes up a level
+        if (knowsItsPath) {
+            taken.path = pathOf({"Alpha", "Inner", "Deep"});
+        }
+        runTask(viewModel().navigate(pathOf({"Alpha"})));
+        runTask(viewModel().openFolder(taken));
+        const QList<NavigationNode> expected{
+            NavigationNode(pathOf({}), std::nullopt), NavigationNode(pathOf({"Alpha"}), RemoteObjectID("a")),
+            NavigationNode(pathOf({"Alpha", "Inner"}), RemoteObjectID("a1")),
+            NavigationNode(pathOf({"Alpha", "Inner", "Deep"}), RemoteObjectID("deep"))};
+        EXPECT_EQ(probe().navigationStack(), expected.mid(0, knowsItsPath ? 4 : 2));
+        EXPECT_EQ(viewModel().currentPage()->path, probe().navigationStack().last().path);
+        destroyViewModel();
+        session->reopen();
+    }
 }

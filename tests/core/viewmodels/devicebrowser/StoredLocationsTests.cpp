@@ -195,3 +195,19 @@ TEST_F(DeviceBrowserStoredLocationsTest, AWalkWhoseSessionIsReplacedShowsAndCach
     EXPECT_FALSE(viewModel().errorBanner());
     EXPECT_FALSE(preferences->data(lastPrefix + key));
 }
+
+TEST_F(DeviceBrowserStoredLocationsTest, AFolderOpenedBeforeTheLocationWasShownDoesNotReplaceItsPageLater)
+{
+    connect();
+    auto hang = std::make_shared<Hang>();
+    session->script("list", Reply::proceed().heldBy(hang), "cafe");
+    auto opening = startTask(viewModel().openFolder(folderItem("cafe", QStringLiteral("Cafe\u0301"))));
+    ASSERT_TRUE(hang->isReached());
+    runTask(viewModel().openFavorite(favoriteAt(pathOf({"DCIM", "Camera"}))));
+    hang->release();
+    ASSERT_TRUE(processEventsUntil([&] { return opening->done; }, 5s));
+    // The crumbs, the rows and the folder a paste reaches are all the location's.
+    EXPECT_EQ(viewModel().currentPage()->parentID, RemoteObjectID("cam"));
+    EXPECT_EQ(viewModel().breadcrumb().last(), pathOf({"DCIM", "Camera"}));
+    EXPECT_EQ(itemNames(viewModel().items()), QStringList{"a.jpg"});
+}
