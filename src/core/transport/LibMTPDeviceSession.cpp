@@ -1181,14 +1181,16 @@ QCoro::Task<> closeOn(std::shared_ptr<Core> core)
             co_return;
         }
         core->isClosed = true;
+        // The phone's close is queued before anything is awaited: an open of the phone asked for
+        // meanwhile (a retry, say) must find it closed, not still held by this very program.
+        const std::shared_ptr<LibMTPSessionHandle> handle = core->handle;
+        const auto close = [handle] { handle->close(); };
+        QFuture<void> closing = core->closer ? core->closer->run(close) : core->executor.run(close);
         if (const std::shared_ptr<InterruptedUploadLog> log = core->interruptedUploads) {
             const QString device = *core->deviceKey;
             QFuture<void> compacting = core->executor.run([log, device] { log->compact(device); });
             co_await compacting;
         }
-        const std::shared_ptr<LibMTPSessionHandle> handle = core->handle;
-        const auto close = [handle] { handle->close(); };
-        QFuture<void> closing = core->closer ? core->closer->run(close) : core->executor.run(close);
         co_await closing;
     } catch (...) {
         // Closing does not fail; the handle is closed at the latest when the session goes away.

@@ -5,12 +5,14 @@
 #include "domain/QuillbarrowError.h"
 #include "logging/AppLogger.h"
 #include "transport/DynamicLibraryProbe.h"
+#include "transport/InterruptedUploadLog.h"
 #include "transport/LibMTPBackend.h"
 
 #include <QCoreApplication>
 #include <QLoggingCategory>
 #include <QMutex>
 #include <QMutexLocker>
+#include <QTemporaryDir>
 #include <atomic>
 #include <gtest/gtest.h>
 #include <memory>
@@ -543,10 +545,15 @@ class LibMTPBackendClosing : public LibMTPBackendTest {
     {
         LibMTPBackendTest::SetUp();
         m_bridge->attach({galaxy});
+        // As in use: a phone with a serial number, and the log of its uploads, which a session
+        // tidies as it closes.
+        m_bridge->reportIdentity("Galaxy", "SM-G991B", "samsung", "R58N12345");
+        ASSERT_TRUE(m_state.isValid());
         m_backend = std::make_unique<LibMTPBackend>(
             AppLogger(QStringLiteral("LibMTPBackend")),
             DynamicLibraryProbe({QStringLiteral("/x")}, [](const QString&) { return true; }), m_bridge,
-            LibMTPBackend::defaultSessionFactory(), LibMTPBackend::pauseFor(1h));
+            LibMTPBackend::defaultSessionFactory(), LibMTPBackend::pauseFor(1h),
+            std::make_shared<InterruptedUploadLog>(m_state.path()));
     }
     void TearDown() override
     {
@@ -554,6 +561,8 @@ class LibMTPBackendClosing : public LibMTPBackendTest {
         m_backend.reset(); // waits for what its worker still runs
         LibMTPBackendTest::TearDown();
     }
+
+    QTemporaryDir m_state;
 };
 
 QCoro::Task<std::shared_ptr<DeviceSession>> openWithin(LibMTPBackend* backend, DeviceID id,
