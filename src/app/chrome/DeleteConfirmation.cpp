@@ -13,6 +13,8 @@ DeleteConfirmation::DeleteConfirmation(Side side, const QStringList& names, QWid
                                         : QStringLiteral("localDeleteConfirmation"));
     setIcon(QMessageBox::Warning);
     setWindowTitle(titleFor(names));
+    // A name is shown as it is: one that looks like markup must not be shown as another name.
+    setTextFormat(Qt::PlainText);
     setText(titleFor(names));
     setInformativeText(messageFor(side));
     setWindowModality(Qt::WindowModal);

@@ -22,6 +22,7 @@ RenameSheet::RenameSheet(QWidget* parent)
     auto* title = new QLabel(QStringLiteral("Rename"));
     ChromeStyle::setText(title, ChromeStyle::title3(font()), false);
     m_current->setObjectName(QStringLiteral("currentNameText"));
+    m_current->setTextFormat(Qt::PlainText); // a name that looks like markup is shown as it is
     ChromeStyle::setText(m_current, ChromeStyle::caption(font()), true);
     m_value->setObjectName(QStringLiteral("newNameField"));
     m_value->setPlaceholderText(QStringLiteral("New name"));

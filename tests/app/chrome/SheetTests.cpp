@@ -14,6 +14,7 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTextDocument>
 
 #include <gtest/gtest.h>
 
@@ -221,6 +222,33 @@ TEST(DeleteConfirmation, TitlesMessagesAndCancelAsDefault)
     EXPECT_TRUE(alert.isVisible()); // it opens again after each way out
     alert.deleteButton()->click();
     EXPECT_EQ(confirms.count(), 1);
+}
+
+// A name that looks like markup is shown as it is, never as another name: every label that
+// shows it renders plain text.
+TEST(Sheets, ShowANameThatLooksLikeMarkupAsItIs)
+{
+    const QString name = QStringLiteral("<s>IMG_0001</s> &lt;2&gt;.jpg");
+    SheetHost host;
+    DeleteConfirmation alert(DeleteConfirmation::Side::android, {name}, &host.window);
+    RenameSheet rename(&host.window);
+    rename.present(name);
+    ConflictResolutionSheet conflict(ConflictRequest(QUuid::createUuid(), std::nullopt, name, QStringLiteral("Camera")),
+                                     &host.window);
+    for (QWidget* sheet : QList<QWidget*>{&alert, &rename, &conflict}) {
+        int shown = 0;
+        for (const QLabel* label : sheet->findChildren<QLabel*>()) {
+            if (!label->text().contains(name)) {
+                continue;
+            }
+            ++shown;
+            const bool rich = label->textFormat() == Qt::RichText ||
+                              (label->textFormat() == Qt::AutoText && Qt::mightBeRichText(label->text()));
+            EXPECT_FALSE(rich) << sheet->objectName().toStdString() << ": " << label->text().toStdString();
+        }
+        EXPECT_GE(shown, 1) << sheet->objectName().toStdString();
+    }
+    rename.reject();
 }
 
 TEST(ConflictResolutionSheet, OnlyItsButtonsCloseIt)
