@@ -356,6 +356,16 @@ QCoro::Task<bool> TransferCoordinator::planDownloadFolder(RemoteItem item, QStri
     }
 
     QPointer<TransferCoordinator> self(this);
+    // A folder's row may be cancelled (or every row, by Cancel All) while the folder is listed or
+    // its contents planned: it then stays cancelled and none of its contents is downloaded.
+    const qsizetype firstNestedJob = batch->batchJobIDs.size();
+    const auto cancelledMeanwhile = [&] {
+        if (!jobID || canStartTransfer(*jobID)) {
+            return false;
+        }
+        cancelTransfers(batch->batchJobIDs.mid(firstNestedJob));
+        return true;
+    };
     if (!batch->enteredFolders.contains(item.id)) {
         batch->enteredFolders.insert(item.id);
         batch->publishNewJobsFromTimeToTime(*this);
@@ -370,7 +380,7 @@ QCoro::Task<bool> TransferCoordinator::planDownloadFolder(RemoteItem item, QStri
             failure = downloadFailure(shownPath, TransferItemFailure::deviceReason(
                                                      QuillbarrowError::fromException(std::current_exception())));
         }
-        if (!self) {
+        if (!self || cancelledMeanwhile()) {
             co_return true;
         }
         if (failure) {
@@ -395,6 +405,9 @@ QCoro::Task<bool> TransferCoordinator::planDownloadFolder(RemoteItem item, QStri
             }
             if (!goOn) {
                 co_return false;
+            }
+            if (cancelledMeanwhile()) {
+                co_return true;
             }
         }
     }

@@ -660,7 +660,8 @@ QCoro::Task<bool> TransferCoordinator::planUploadFile(QString path, QStringList 
     if (checkConflicts) {
         QPointer<TransferCoordinator> self(this);
         children = co_await cachedDeviceChildren(deviceParentID, batch);
-        if (!self) {
+        if (!self || !canStartTransfer(jobID)) {
+            // Cancelled while the folder was listed: nothing is asked about it.
             co_return true;
         }
     }

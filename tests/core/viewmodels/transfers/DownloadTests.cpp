@@ -179,6 +179,47 @@ TEST_F(DownloadTest, CancellingARunningDownloadLeavesNoFileBehind)
     EXPECT_FALSE(coordinator->lastError().has_value());
 }
 
+// A folder's row cancelled while the folder is still being planned (its listing, or a folder
+// inside it, under way) stays cancelled, and nothing of it reaches the disk: neither the files
+// planned before the cancel nor those after. Cancel All does the same.
+TEST_F(DownloadTest, AFolderCancelledWhileItIsPlannedDownloadsNothing)
+{
+    struct Row {
+        const char* what;
+        const char* listedWhenCancelled;
+        bool cancelAll;
+        QStringList jobs;
+    };
+    const QList<Row> rows{
+        {"the row, while the folder is listed", "f", false, {"F: cancelled"}},
+        {"the row, while a folder inside it is listed", "sub", false, {"F: cancelled", "y.txt: cancelled"}},
+        {"every row, while the folder is listed", "f", true, {"F: cancelled"}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        QDir(dest()).removeRecursively();
+        QDir().mkpath(dest());
+        coordinator->clearCompletedTransfers();
+        const RemoteItem folder = deviceFolder("f", "F");
+        useDevice({folder, deviceFile("x", "x.txt", 3, "f"), deviceFolder("sub", "sub", "f"),
+                   deviceFile("y", "y.txt", 3, "sub")});
+        session->script({.operation = Operation::listDirectory, .subject = row.listedWhenCancelled, .onCall = [&] {
+                             if (row.cancelAll) {
+                                 coordinator->cancelAllTransfers();
+                             } else {
+                                 coordinator->cancelTransfer(jobNamed("F"));
+                             }
+                         }});
+        clipboard.copyDevice({folder}, testStorage());
+
+        runTask(coordinator->pasteIntoLocal(QUrl::fromLocalFile(dest()), session));
+
+        EXPECT_EQ(shownJobs(), row.jobs);
+        EXPECT_TRUE(session->calls().filter("download").isEmpty()) << session->calls().join(", ").toStdString();
+        EXPECT_TRUE(localTreeOf(dest()).isEmpty()) << localTreeOf(dest()).join(", ").toStdString();
+    }
+}
+
 TEST_F(DownloadTest, StagingFilesLeftByKilledDownloadsGoWithTheNextDownloadAndHeldOnesStay)
 {
     const QString stale = ".quillbarrow-0b1c2d3e-4f50-4a6b-8c7d-9e0f1a2b3c4d.partial";

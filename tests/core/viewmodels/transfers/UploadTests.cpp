@@ -232,6 +232,24 @@ TEST_F(UploadTest, CancelAtAQuestionCancelsTheWholeBatchAndUploadsNothing)
     EXPECT_TRUE(session->calls().filter("upload").isEmpty());
 }
 
+// A file whose row is cancelled while its folder on the device is listed is asked nothing about:
+// the sheet's Cancel would otherwise cancel every other file of the paste.
+TEST_F(UploadTest, AFileCancelledWhileItsDeviceFolderIsListedIsNotAskedAbout)
+{
+    useDevice({deviceFile("old", "a.txt", 3)});
+    writeFile(path("src/a.txt"), "new");
+    writeFile(path("src/b.txt"), "b");
+    session->script({.operation = Operation::rootDirectory, .onCall = [&] {
+                         coordinator->cancelTransfer(jobNamed("a.txt"));
+                     }});
+
+    const auto asked = pasteToDevice({"src/a.txt", "src/b.txt"}, std::nullopt, {cancelAnswer()});
+
+    EXPECT_TRUE(asked.isEmpty());
+    EXPECT_EQ(shownJobs(), (QStringList{"a.txt: cancelled", "b.txt: completed"}));
+    EXPECT_EQ(deviceChild(std::nullopt, "a.txt")->size, 3) << "the old file is untouched";
+}
+
 TEST_F(UploadTest, SkipLeavesNoTraceAndUnsupportedOrEmptyClipboardsMakeNoJob)
 {
     useDevice({deviceFile("a", "a.txt", 1)});
