@@ -106,7 +106,9 @@ QCoro::Task<> DeviceBrowserViewModel::navigate(RemotePath path)
     }
     const auto node = std::find_if(m_navigationStack.cbegin(), m_navigationStack.cend(),
                                    [&](const NavigationNode& candidate) { return candidate.path == path; });
-    if (node == m_navigationStack.cend()) {
+    // A folder below the root is listed by its object: a crumb that has none cannot be opened, and
+    // the page shown stays, so that a paste or a new folder never goes where the pane does not show.
+    if (node == m_navigationStack.cend() || (!path.isRoot() && !node->parentID)) {
         present(QuillbarrowError::pathNotFound());
         co_return;
     }

@@ -290,4 +290,18 @@ TEST_F(DeviceBrowserNavigationTest, AFolderTakenFromAPageNoLongerShownOpensAtIts
         destroyViewModel();
         session->reopen();
     }
+
+    // Taken from the root's page: the folders between have no object the pane knows, so their
+    // crumbs cannot open, and the page shown stays where pastes and new folders go.
+    connect();
+    runTask(viewModel().openFolder(alpha));
+    runTask(viewModel().openFolder(inner));
+    RemoteItem taken = *row("Deep");
+    taken.path = pathOf({"Alpha", "Inner", "Deep"});
+    runTask(viewModel().navigate(pathOf({})));
+    runTask(viewModel().openFolder(taken));
+    runTask(viewModel().navigate(pathOf({"Alpha"})));
+    EXPECT_EQ(viewModel().currentPage()->path, pathOf({"Alpha", "Inner", "Deep"}));
+    EXPECT_EQ(viewModel().currentPage()->parentID, RemoteObjectID("deep"));
+    EXPECT_TRUE(viewModel().errorBanner().has_value());
 }
