@@ -283,15 +283,18 @@ void AndroidPaneView::wireTable()
     m_table->setOnPrimaryAction([this](const RemoteItem& item) { open(item); });
     m_table->setMenuForSelection([this](const QSet<RemoteObjectID>& rows) { return buildContextMenu(rows); });
     m_table->setOnSelectionChanged([this](const QSet<RemoteObjectID>&) { selectionChanged(); });
-    m_table->setPasteboardWriter([this](const RemoteItem& row) -> std::optional<NativeTablePasteboardItem> {
+    // Each dragged row carries the marker text (the table's default); the items themselves are
+    // put on the in-app clipboard once, when the drag starts.
+    m_table->itemModel()->setOnDragStart([this](const QList<RemoteItem>& rows) {
         focusPane();
-        // The dragged items travel on the in-app clipboard; a row outside the selection travels
-        // alone and the selection stays as it is. Without a folder shown the clipboard stays.
+        // Dragged selected rows take the whole selection; a row outside the selection travels
+        // alone and the selection stays as it is. The last dragged row tells which. Without a
+        // folder shown the clipboard stays.
         if (m_browser && m_coordinator && m_browser->currentPage()) {
+            const RemoteItem& row = rows.constLast();
             const QList<RemoteItem> dragged = selection().contains(row.id) ? selectedItems() : QList<RemoteItem>{row};
             m_coordinator->clipboard()->copyDevice(dragged, m_browser->currentPage()->storage.id);
         }
-        return NativeTablePasteboardItem::plainText(NativeTablePasteboardItem::androidDragMarker());
     });
     connect(m_table, &NativeTableView::mouseDown, this, &AndroidPaneView::focusPane);
 }
@@ -668,7 +671,30 @@ bool AndroidPaneView::eventFilter(QObject* watched, QEvent* event)
 // other applications. The phone's own rows carry a marker text and are refused.
 bool AndroidPaneView::acceptsDrag(const QMimeData* data) const
 {
+    if (m_hoveringDrag && m_hoveringDrag->data == data) {
+        return m_hoveringDrag->carriesLocalFiles;
+    }
     return !droppedFileUrls(data).isEmpty();
+}
+
+// Another application may hand over its list of files anew at every read, and the list may be
+// long: it is read when the drag enters, and its moves over the pane reuse what was found.
+void AndroidPaneView::dragEnterEvent(QDragEnterEvent* event)
+{
+    m_hoveringDrag = HoveringDrag{event->mimeData(), !droppedFileUrls(event->mimeData()).isEmpty()};
+    PaneFrame::dragEnterEvent(event);
+}
+
+void AndroidPaneView::dragLeaveEvent(QDragLeaveEvent* event)
+{
+    m_hoveringDrag.reset();
+    PaneFrame::dragLeaveEvent(event);
+}
+
+void AndroidPaneView::dropEvent(QDropEvent* event)
+{
+    PaneFrame::dropEvent(event);
+    m_hoveringDrag.reset();
 }
 
 bool AndroidPaneView::acceptDrop(const QMimeData* data)

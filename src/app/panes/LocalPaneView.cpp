@@ -168,13 +168,14 @@ LocalPaneView::LocalPaneView(LocalBrowserViewModel& browser, TransferCoordinator
     m_table->setOnPrimaryAction([this](const LocalItem& item) { open(item); });
     m_table->setMenuForSelection([this](const QSet<QUrl>& rows) { return buildContextMenu(rows); });
     m_table->setOnSelectionChanged([this](const QSet<QUrl>&) { selectionChanged(); });
-    m_table->setPasteboardWriter([this](const LocalItem& row) -> std::optional<NativeTablePasteboardItem> {
+    // Each dragged row carries its file address (the table's default); the dragged items are put
+    // on the in-app clipboard once, when the drag starts.
+    m_table->itemModel()->setOnDragStart([this](const QList<LocalItem>& rows) {
         focusPane();
-        // A dragged row outside the selection travels alone; the selection stays as it is.
-        const QList<LocalItem> dragged =
-            selection().contains(row.id) ? selectedItems() : QList<LocalItem>{row};
-        copy(dragged);
-        return NativeTablePasteboardItem::fileUrl(row.id);
+        // Dragged selected rows take the whole selection; a row outside the selection travels
+        // alone and the selection stays as it is. The last dragged row tells which.
+        const LocalItem& row = rows.constLast();
+        copy(selection().contains(row.id) ? selectedItems() : QList<LocalItem>{row});
     });
     connect(m_table, &NativeTableView::mouseDown, this, &LocalPaneView::focusPane);
 
@@ -490,8 +491,35 @@ void LocalPaneView::updateDropOverlay()
 // hidden.
 bool LocalPaneView::acceptsDrag(const QMimeData* data) const
 {
-    return data->hasText() && data->text() == NativeTablePasteboardItem::androidDragMarker() &&
-           clipboardHoldsDeviceFiles();
+    const bool marked =
+        m_hoveringDrag && m_hoveringDrag->data == data ? m_hoveringDrag->carriesMarker : carriesMarker(data);
+    return marked && clipboardHoldsDeviceFiles();
+}
+
+bool LocalPaneView::carriesMarker(const QMimeData* data)
+{
+    return data->hasText() && data->text() == NativeTablePasteboardItem::androidDragMarker();
+}
+
+// Another application may hand over its text anew at every read, and the text may be long: it
+// is read when the drag enters, and its moves over the pane reuse what was found. What the
+// clipboard holds is asked at every move, as it may change during the drag.
+void LocalPaneView::dragEnterEvent(QDragEnterEvent* event)
+{
+    m_hoveringDrag = HoveringDrag{event->mimeData(), carriesMarker(event->mimeData())};
+    PaneFrame::dragEnterEvent(event);
+}
+
+void LocalPaneView::dragLeaveEvent(QDragLeaveEvent* event)
+{
+    m_hoveringDrag.reset();
+    PaneFrame::dragLeaveEvent(event);
+}
+
+void LocalPaneView::dropEvent(QDropEvent* event)
+{
+    PaneFrame::dropEvent(event);
+    m_hoveringDrag.reset();
 }
 
 bool LocalPaneView::acceptDrop(const QMimeData* data)

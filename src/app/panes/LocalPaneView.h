@@ -79,6 +79,9 @@ class LocalPaneView final : public PaneFrame {
     bool acceptsDrag(const QMimeData* data) const override;
     bool acceptDrop(const QMimeData* data) override;
     void updateDropOverlay() override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragLeaveEvent(QDragLeaveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
   private:
     // What the header and the strip show of the selection, worked out once per change of the
@@ -97,6 +100,8 @@ class LocalPaneView final : public PaneFrame {
     void updateStrip();
     void updateSwitcherVisibility();
     bool clipboardHoldsDeviceFiles() const;
+    // Whether a drag carries the Android pane's marker text.
+    static bool carriesMarker(const QMimeData* data);
 
     QPointer<LocalBrowserViewModel> m_browser;
     QPointer<TransferCoordinator> m_coordinator;
@@ -108,6 +113,13 @@ class LocalPaneView final : public PaneFrame {
     MacBreadcrumbBar* m_breadcrumb;
     QMenu* m_favoritesMenu;
     mutable std::optional<SelectionFacts> m_selectionFacts;
+    // The drag over the pane, from its entry to its leaving or drop: whether it carries the
+    // marker, found once.
+    struct HoveringDrag {
+        const QMimeData* data = nullptr;
+        bool carriesMarker = false;
+    };
+    std::optional<HoveringDrag> m_hoveringDrag;
 };
 
 } // namespace quillbarrow

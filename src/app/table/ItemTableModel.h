@@ -37,8 +37,12 @@ public:
     using Traits = NativeTableItemTraits<Item>;
     using ID = typename Traits::ID;
     // Gives what one dragged row carries (nothing: the row adds nothing to the drag). Called once
-    // for each dragged row, in row order, so it is also the owner's hook for the start of a drag.
+    // for each dragged row, in row order.
     using PasteboardWriter = std::function<std::optional<NativeTablePasteboardItem>(const Item&)>;
+    // Told of the start of a drag, once, with every dragged item in row order, after the rows were
+    // asked what they carry. The owner's work for the whole drag belongs here, not in the writer,
+    // which a drag of many rows calls many times.
+    using DragStartHandler = std::function<void(const QList<Item>& dragged)>;
 
     explicit ItemTableModel(QList<NativeTableColumn> columns, QObject* parent = nullptr)
         : NativeTableModel(std::move(columns), parent),
@@ -77,11 +81,19 @@ public:
         }
         std::sort(rows.begin(), rows.end());
         rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+        QList<Item> dragged;
         QList<NativeTablePasteboardItem> carried;
+        dragged.reserve(static_cast<qsizetype>(rows.size()));
         for (const int row : rows) {
-            if (std::optional<NativeTablePasteboardItem> piece = m_pasteboardWriter(rowAt(row).item)) {
+            const Item& item = rowAt(row).item;
+            dragged.append(item);
+            if (std::optional<NativeTablePasteboardItem> piece = m_pasteboardWriter(item)) {
                 carried.append(std::move(*piece));
             }
+        }
+        // Last, so that nothing the owner does at the start of the drag moves the rows read above.
+        if (m_onDragStart && !dragged.isEmpty()) {
+            m_onDragStart(dragged);
         }
         if (carried.isEmpty()) {
             return nullptr;
@@ -90,6 +102,7 @@ public:
     }
 
     void setPasteboardWriter(PasteboardWriter writer) { m_pasteboardWriter = std::move(writer); }
+    void setOnDragStart(DragStartHandler handler) { m_onDragStart = std::move(handler); }
 
     // Shows `items`, which belong to `listing` (a text naming the folder and session they list).
     // True when every row kept its id and place (only fields changed, if anything).
@@ -475,6 +488,7 @@ private:
     QSet<ID> m_allIDs;
     std::optional<QString> m_listing;
     PasteboardWriter m_pasteboardWriter;
+    DragStartHandler m_onDragStart;
 };
 
 } // namespace quillbarrow

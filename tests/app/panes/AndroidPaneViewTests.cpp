@@ -38,6 +38,7 @@
 #include <QMenu>
 #include <QMimeData>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QStackedWidget>
 #include <gtest/gtest.h>
 
@@ -385,6 +386,39 @@ TEST_F(AndroidPaneTest, DropsWithoutLocalFilesAreRefusedAndChangeNothing)
     EXPECT_TRUE(coordinator().transferJobs().isEmpty());
 }
 
+// A drag's list of files is read once, when it enters: every move over the pane keeps the answer
+// of the entry. The next drag is decided anew, even when it hands over the same data object.
+TEST_F(AndroidPaneTest, AHoveringDragReadsItsFilesOnceAndEachMoveKeepsTheAnswer)
+{
+    CountingMimeData data;
+    const struct {
+        const char* what;
+        QUrl url;
+        bool taken;
+    } cases[] = {
+        {"a file of the computer", QUrl::fromLocalFile(work.filePath(QStringLiteral("alpha.txt"))), true},
+        {"a web address", QUrl(QStringLiteral("https://example.org/a.txt")), false},
+    };
+    for (const auto& each : cases) {
+        data.setUrls({each.url});
+        data.reads.clear();
+        QDragEnterEvent enter(QPoint(20, 200), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(pane, &enter);
+        EXPECT_EQ(enter.isAccepted(), each.taken) << each.what;
+        for (int step = 1; step <= 20; ++step) {
+            QDragMoveEvent move(QPoint(20, 200 + step), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+            QApplication::sendEvent(pane, &move);
+            EXPECT_EQ(move.isAccepted(), each.taken) << each.what;
+        }
+        EXPECT_EQ(pane->dropOverlay()->isVisible(), each.taken) << each.what;
+        EXPECT_EQ(data.reads.value(QStringLiteral("text/uri-list")), 1) << each.what;
+        QDragLeaveEvent leave;
+        QApplication::sendEvent(pane, &leave);
+        EXPECT_FALSE(pane->dropOverlay()->isVisible()) << each.what;
+    }
+    EXPECT_TRUE(coordinator().transferJobs().isEmpty());
+}
+
 TEST_F(AndroidPaneTest, DraggingRowsOutPutsThemOnTheClipboardWithTheMarker)
 {
     openDeviceFolder(QStringLiteral("DCIM"));
@@ -396,14 +430,17 @@ TEST_F(AndroidPaneTest, DraggingRowsOutPutsThemOnTheClipboardWithTheMarker)
     auto* model = pane->table()->itemModel();
     const auto indexOf = [model](const RemoteItem& row) { return model->index(*model->rowOf(row.id), 0); };
 
-    // Both selected, both dragged: both on the clipboard, the marker on the drag.
+    // Both selected, both dragged (every cell of their rows, as the table's drag hands them
+    // over): both on the clipboard, put there once, and the marker on the drag.
     pane->setSelection({first.id, second.id});
-    std::unique_ptr<QMimeData> dragged(model->mimeData({indexOf(first), indexOf(second)}));
+    QSignalSpy changes(&clipboard(), &Clipboard::contentsChanged);
+    std::unique_ptr<QMimeData> dragged(model->mimeData(pane->table()->selectionModel()->selectedIndexes()));
     ASSERT_TRUE(dragged);
     EXPECT_EQ(dragged->text(), QStringLiteral("com.quillbarrow.android-drag/v1"));
     EXPECT_FALSE(dragged->hasUrls());
     EXPECT_EQ(clipboard().contents().kind(), ClipboardContents::Kind::deviceFiles);
     EXPECT_EQ(idsOf(clipboard().contents().items()), (QList<RemoteObjectID>{first.id, second.id}));
+    EXPECT_EQ(changes.count(), 1);
 
     // A row outside the selection travels alone; the selection stays.
     pane->setSelection({first.id});

@@ -39,6 +39,7 @@
 #include <QMenu>
 #include <QMimeData>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QToolButton>
 #include <gtest/gtest.h>
@@ -287,6 +288,61 @@ TEST_F(MacPaneTest, MacRowsDraggedOntoTheMacPaneAreRefused)
     EXPECT_FALSE(drop.isAccepted());
     QTest::qWait(5);
     EXPECT_EQ(QDir(work).entryList(QDir::Files).size(), 2); // no copy made
+}
+
+// The drag of a large selection puts it on the clipboard once, not once per row.
+TEST_F(MacPaneTest, DraggingManySelectedRowsPutsThemOnTheClipboardOnce)
+{
+    for (int number = 0; number < 60; ++number) {
+        write(QStringLiteral("IMG_%1.jpg").arg(number), "jpeg");
+    }
+    browser().refresh();
+    ASSERT_TRUE(processEventsUntil([this] { return browser().items().size() == 63 && !browser().isLoading(); }));
+    clickRow(QStringLiteral("alpha.txt"));
+    pressKey(window, Qt::Key_A, Qt::ControlModifier);
+    ASSERT_TRUE(processEventsUntil([this] { return pane->selection().size() == 63; }));
+    QList<QUrl> listed;
+    for (const LocalItem& each : browser().items()) {
+        listed.append(each.id);
+    }
+
+    QSignalSpy changes(&fixture->app->clipboard(), &Clipboard::contentsChanged);
+    // Every cell of every selected row, as the table's drag hands them over.
+    const std::unique_ptr<QMimeData> dragged(
+        pane->table()->itemModel()->mimeData(pane->table()->selectionModel()->selectedIndexes()));
+    ASSERT_TRUE(dragged);
+    EXPECT_EQ(dragged->urls(), listed);
+    EXPECT_EQ(fixture->app->clipboard().contents().urls(), listed);
+    EXPECT_EQ(changes.count(), 1);
+}
+
+// A drag's text is read once, when it enters; what the clipboard holds is asked at every move, so
+// device items leaving the clipboard during the drag turn it away.
+TEST_F(MacPaneTest, AHoveringDragReadsItsTextOnceAndFollowsTheClipboard)
+{
+    ASSERT_TRUE(waitForDevicePage());
+    const std::unique_ptr<QMimeData> unused = deviceDrag(); // device items on the clipboard
+    CountingMimeData data;
+    data.setText(NativeTablePasteboardItem::androidDragMarker());
+    const auto move = [this, &data](int step) {
+        QDragMoveEvent moved(QPoint(20, 20 + step), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(pane, &moved);
+        return moved.isAccepted();
+    };
+    QDragEnterEvent enter(QPoint(20, 20), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(pane, &enter);
+    EXPECT_TRUE(enter.isAccepted());
+    for (int step = 1; step <= 20; ++step) {
+        EXPECT_TRUE(move(step)) << step;
+    }
+    EXPECT_TRUE(pane->dropOverlay()->isVisible());
+    EXPECT_EQ(data.reads.value(QStringLiteral("text/plain")), 1);
+
+    fixture->app->clipboard().copyLocal({item(QStringLiteral("alpha.txt"))->id});
+    EXPECT_FALSE(move(21));
+    EXPECT_FALSE(pane->dropOverlay()->isVisible());
+    QDragLeaveEvent leave;
+    QApplication::sendEvent(pane, &leave);
 }
 
 TEST_F(MacPaneTest, DraggingARowOutsideTheSelectionCopiesThatRowAlone)

@@ -5,9 +5,13 @@
 #include <QAction>
 #include <QByteArray>
 #include <QFile>
+#include <QHash>
 #include <QList>
 #include <QMenu>
+#include <QMetaType>
+#include <QMimeData>
 #include <QStringList>
+#include <QVariant>
 
 namespace quillbarrow::testing {
 
@@ -25,6 +29,20 @@ class RecordingOpener : public DefaultApplicationOpener {
     QStringList opened;
     QList<QByteArray> contents;
     bool succeeds = true;
+};
+
+// Drag data that counts the reads of each of its formats, each of which a drag from another
+// application may fetch from its source anew.
+class CountingMimeData : public QMimeData {
+  public:
+    mutable QHash<QString, int> reads;
+
+  protected:
+    QVariant retrieveData(const QString& format, QMetaType type) const override
+    {
+        ++reads[format];
+        return QMimeData::retrieveData(format, type);
+    }
 };
 
 // A menu's entries as their titles, "-" for a separator.
