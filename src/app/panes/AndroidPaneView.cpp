@@ -528,6 +528,17 @@ bool AndroidPaneView::handleKey(PaneKeyCommand command)
         open(items.front());
         return true;
     }
+    case PaneKeyCommand::renameSelection: {
+        // As the context menu's Rename: one item at a time.
+        const QList<RemoteItem> items = selectedItems();
+        if (items.size() != 1) {
+            return false;
+        }
+        m_state->setAndroidRenameTarget(items.front());
+        return true;
+    }
+    case PaneKeyCommand::editPath:
+        return false; // the phone's folders are reached through the crumbs only
     }
     return false;
 }

@@ -385,6 +385,18 @@ bool LocalPaneView::handleKey(PaneKeyCommand command)
         open(items.front());
         return true;
     }
+    case PaneKeyCommand::renameSelection: {
+        // As the context menu's Rename: one item at a time.
+        const QList<LocalItem> items = selectedItems();
+        if (items.size() != 1) {
+            return false;
+        }
+        m_state->setLocalRenameTarget(items.front());
+        return true;
+    }
+    case PaneKeyCommand::editPath:
+        m_breadcrumb->beginPathEdit();
+        return true;
     }
     return false;
 }

@@ -16,6 +16,8 @@ std::optional<PaneKeyCommand> paneKeyCommand(int key, Qt::KeyboardModifiers modi
             return PaneKeyCommand::parentFolder;
         case Qt::Key_R:
             return PaneKeyCommand::refresh;
+        case Qt::Key_L:
+            return PaneKeyCommand::editPath;
         default:
             break;
         }
@@ -28,6 +30,8 @@ std::optional<PaneKeyCommand> paneKeyCommand(int key, Qt::KeyboardModifiers modi
         return PaneKeyCommand::parentFolder;
     case Qt::Key_F5:
         return PaneKeyCommand::refresh;
+    case Qt::Key_F2:
+        return PaneKeyCommand::renameSelection;
     case Qt::Key_Delete:
         return PaneKeyCommand::deleteSelection;
     case Qt::Key_Return:

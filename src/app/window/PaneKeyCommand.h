@@ -15,6 +15,8 @@ enum class PaneKeyCommand {
     refresh,         // Ctrl+R or F5
     deleteSelection, // Delete, with any modifiers
     openSelection,   // Return, with any modifiers
+    renameSelection, // F2
+    editPath,        // Ctrl+L: the folder's path typed (a pane without a path field does nothing)
 };
 
 // The command a key press asks for, or nothing. The Ctrl and Alt combinations are tried first; a

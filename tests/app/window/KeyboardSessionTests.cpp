@@ -3,13 +3,16 @@
 
 #include "WholeWindowRig.h"
 #include "chrome/DeviceSidebar.h"
+#include "chrome/RenameSheet.h"
 #include "domain/RemoteItem.h"
 #include "panes/AndroidPaneView.h"
 #include "panes/LocalPaneView.h"
+#include "panes/MacNavigation.h"
 #include "panes/PaneHeader.h"
 #include "panes/blocks/ToolbarIconButton.h"
 #include "shell/MainWindow.h"
 #include "shell/PaneArea.h"
+#include "shell/WindowSheets.h"
 #include "window/WindowState.h"
 #include "table/LocalItemTable.h"
 #include "table/RemoteItemTable.h"
@@ -20,6 +23,7 @@
 #include <QApplication>
 #include <QFile>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
 
@@ -149,6 +153,52 @@ TEST_F(KeyboardSession, ACopyBothWaysNeedsNoMouse)
 
     qApp->removeEventFilter(&mouse);
     EXPECT_EQ(mouse.presses, 0);
+}
+
+// F2 renames the one selected item, as the context menu's Rename does, and Ctrl+L types the
+// computer's folder: a rename and a move to another folder, with keys only.
+TEST_F(KeyboardSession, F2RenamesTheSelectedItemAndCtrlLTypesAFolder)
+{
+    QFile(work.filePath(QStringLiteral("draft.txt"))).open(QIODevice::WriteOnly);
+    QFile(work.filePath(QStringLiteral("other.txt"))).open(QIODevice::WriteOnly);
+    ASSERT_TRUE(work.mkpath(QStringLiteral("Archive/2026")));
+    press(Qt::Key_F5);
+    ASSERT_TRUE(keyTo(macPane->table(), QStringLiteral("draft.txt")));
+    RenameSheet* sheet = window->sheets()->localRenameSheet();
+
+    // Two items selected: nothing to rename.
+    press(Qt::Key_A, Qt::ControlModifier);
+    ASSERT_TRUE(processEventsUntil([this] { return macPane->selection().size() > 1; }));
+    press(Qt::Key_F2);
+    for (int turn = 0; turn < 5; ++turn) {
+        QCoreApplication::processEvents();
+    }
+    EXPECT_FALSE(sheet->isVisible());
+
+    ASSERT_TRUE(keyTo(macPane->table(), QStringLiteral("draft.txt")));
+    press(Qt::Key_F2);
+    ASSERT_TRUE(processEventsUntil([sheet] { return sheet->isVisible(); }));
+    EXPECT_EQ(sheet->nameField()->text(), QStringLiteral("draft.txt"));
+    sheet->nameField()->setText(QStringLiteral("final.txt"));
+    QTest::keyClick(sheet->nameField(), Qt::Key_Return);
+    EXPECT_TRUE(processEventsUntil([this] { return QFile::exists(work.filePath(QStringLiteral("final.txt"))); }));
+    EXPECT_FALSE(QFile::exists(work.filePath(QStringLiteral("draft.txt"))));
+
+    // Ctrl+L: the path field takes the keyboard with the folder shown; Return goes where it says.
+    // The table keeps the keyboard once the window is active again (a window manager makes it so as
+    // the sheet closes; here the test does).
+    EXPECT_EQ(window->focusWidget(), macPane->table());
+    window->activateWindow();
+    ASSERT_TRUE(processEventsUntil([this] { return keyboardIsIn(macPane->table()); }));
+    press(Qt::Key_L, Qt::ControlModifier);
+    QLineEdit* field = macPane->breadcrumbBar()->pathField();
+    ASSERT_TRUE(processEventsUntil([field] { return field->hasFocus(); }));
+    EXPECT_EQ(field->text(), work.absolutePath());
+    field->setText(work.filePath(QStringLiteral("Archive/2026")));
+    QTest::keyClick(field, Qt::Key_Return);
+    EXPECT_TRUE(processEventsUntil([this] {
+        return local().currentDirectory() == QUrl::fromLocalFile(work.filePath(QStringLiteral("Archive/2026")));
+    }));
 }
 
 // Tab and Shift+Tab walk the two tables and the device list, never a table's cells; a table with
