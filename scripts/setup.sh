@@ -8,6 +8,8 @@ packages=(
   qt6-base-dev qcoro-qt6-dev libmtp-dev libmtp-runtime
   libgtest-dev libgmock-dev
   xvfb xauth fonts-dejavu-core
+  # Files are opened with the user's default application through xdg-open.
+  xdg-utils
   # The window's icons: a freedesktop theme, and Qt's SVG plugins to draw its symbolic icons.
   adwaita-icon-theme libqt6svg6
 )
