@@ -30,6 +30,8 @@ struct LocalBrowserViewModel::ListingResult {
     std::pair<FileSort, bool> order;
     // The names' collation keys, in the items' order.
     std::vector<QCollatorSortKey> nameKeys;
+    // Read with the items; nothing when the folder could not be read.
+    VolumeSpace space;
     std::optional<LocalFileError> failure;
     bool keepsMessage = false;
 };
@@ -201,19 +203,27 @@ QCoro::Task<> LocalBrowserViewModel::runListing(QPointer<LocalBrowserViewModel> 
     result.keepsMessage = keepsMessage;
     try {
         // The read runs to its end even when a newer listing starts; its result is then dropped.
+        // The volume's space is read with it, so that every listing (a refresh after a paste or
+        // a delete too) brings the space as it is now, and the main thread never asks the volume.
         const QString path = localPath(folder);
-        using Read = std::pair<QList<LocalItem>, std::vector<QCollatorSortKey>>;
+        struct Read {
+            QList<LocalItem> items;
+            std::vector<QCollatorSortKey> nameKeys;
+            VolumeSpace space;
+        };
         QFuture<Read> reading = runOnThreadPool(
             *pool,
             [path, sort, ascending] {
                 Read read;
-                read.first = LocalDirectoryReader::read(path, sort, ascending, &read.second);
+                read.items = LocalDirectoryReader::read(path, sort, ascending, &read.nameKeys);
+                read.space = VolumeSpace::of(path);
                 return read;
             },
             userInitiatedPriority);
         Read read = co_await reading;
-        result.items = std::move(read.first);
-        result.nameKeys = std::move(read.second);
+        result.items = std::move(read.items);
+        result.nameKeys = std::move(read.nameKeys);
+        result.space = read.space;
     } catch (const LocalFileError& error) {
         result.failure = error;
     } catch (const std::exception& error) {
@@ -229,6 +239,9 @@ QCoro::Task<> LocalBrowserViewModel::runListing(QPointer<LocalBrowserViewModel> 
 
 void LocalBrowserViewModel::applyListing(const QUrl& folder, ListingResult result)
 {
+    // Kept before the items are published: the panes read the space again on itemsChanged.
+    m_spaceFolder = folder;
+    m_space = result.space;
     if (result.items) {
         m_allItems = std::move(*result.items);
         m_allItemsOrder = result.order;

@@ -2,6 +2,7 @@
 
 #include "LocalFavoriteLocation.h"
 #include "VolumeLocation.h"
+#include "VolumeSpace.h"
 #include "async/TaskSlot.h"
 #include "domain/FileSort.h"
 #include "domain/FolderStatistics.h"
@@ -38,8 +39,10 @@ namespace quillbarrow {
 // "." unless asked to show them, sorts with the browser order, moves between folders, measures
 // folders, summarises selections, reports the free space of the folder's volume, and creates,
 // renames and deletes items (a delete moves them to the Trash), and offers the home folder and
-// the mounted volumes, and standard and user favourite folders. Lives on the main thread; its
-// failures end in errorMessage, and only a failed listing is also logged.
+// the mounted volumes, and standard and user favourite folders. Lives on the main thread, where
+// it never waits for the disk on a navigation or a question about the folder shown: the folder,
+// its volume's space, the favourites and folder sizes are read on the work pool. Its failures
+// end in errorMessage, and only a failed listing is also logged.
 //
 // Every published property announces each assignment through its changed signal, also when the
 // value stayed the same.
@@ -86,7 +89,9 @@ public:
     bool showHiddenFiles() const { return m_showHiddenFiles; }
     // Home, then the mounted volumes a person would open.
     const QList<VolumeLocation>& locations() const { return m_locations; }
-    // The standard folders of the home folder that exist, then the user's own that exist.
+    // The standard folders of the home folder that exist, then the user's own that exist, as of
+    // the newest check of the disk. The checks after a navigation or a mount run off the main
+    // thread, so the list follows a moment later.
     const QList<LocalFavoriteLocation>& favoriteLocations() const { return m_favoriteLocations; }
     // The folders being measured now.
     const QSet<QUrl>& calculatingFolderSizeIDs() const { return m_calculatingFolderSizeIDs; }
@@ -121,7 +126,9 @@ public:
     void deleteItems(const QList<LocalItem>& items);
     void clearError();
 
-    // The free and the total space of the current folder's volume, asked anew at every call.
+    // The free and the total space of the current folder's volume, as read with the newest listing
+    // of that folder (announced with its itemsChanged); nothing until a listing of the current
+    // folder is in. Reads nothing.
     std::optional<qint64> currentDirectoryAvailableBytes() const;
     std::optional<qint64> currentDirectoryCapacityBytes() const;
     // What the shown items among `selection` weigh: measured folders by their contents, others
@@ -133,15 +140,17 @@ public:
     // Measures each folder among `items` that is neither measured nor being measured; a failure
     // sets "Could not calculate <name>: <reason>". Returns at once.
     void calculateFolderSizes(const QList<LocalItem>& items);
-    // The same, quietly, for the items the user can read (a failure leaves no trace).
+    // The same, quietly, for the items the user can read (a failure leaves no trace). Whether a
+    // folder can be read is asked with its measurement, off the main thread.
     void precalculateFolderSizesIfAccessible(const QList<LocalItem>& items);
 
     // Rebuilds the volume list.
     void refreshLocations();
-    // Rebuilds the volumes and the favourites; the first call also starts following mounts and
-    // unmounts, each of which rebuilds both lists again.
+    // Rebuilds the volumes, and the favourites off the main thread; the first call also starts
+    // following mounts and unmounts, each of which rebuilds both lists again.
     void startObservingVolumes();
-    // Stores the current folder among the favourites (once).
+    // Stores the current folder among the favourites (once). These three publish the favourites
+    // before they return.
     void addCurrentDirectoryToFavorites();
     // Removes every stored copy of a user favourite; nothing for a standard one.
     void removeFavorite(const LocalFavoriteLocation& favorite);
@@ -187,9 +196,14 @@ private:
     void applyDisplayFilter();
     void recomputeBreadcrumb();
     void rememberCurrentDirectory();
+    // Asks for the favourites to be checked against the disk again, off the main thread. One
+    // check runs at a time, so a favourite on a dead mount holds one worker, not one per
+    // navigation; the checks asked for while one runs are answered by one that starts when it ends.
     void refreshFavoriteLocations();
-    QList<LocalFavoriteLocation> standardFavoriteLocations(const std::optional<QString>& defaultPath) const;
-    static QList<LocalFavoriteLocation> uniqueFavoriteLocations(const QList<LocalFavoriteLocation>& favorites);
+    // Checks them here and now: for the user's own changes to the favourites, which show at once.
+    void publishFavoriteLocationsNow();
+    void startFavoritesCheck();
+    void finishFavoritesCheck(quint64 generation, std::optional<QList<LocalFavoriteLocation>> favorites);
     QStringList storedFavoritePaths() const;
     void calculateFolderSizes(const QList<LocalItem>& items, bool presentsErrors);
     void finishMeasurement(const LocalItem& item, bool presentsErrors,
@@ -203,6 +217,9 @@ private:
     static QCoro::Task<> runDelete(QPointer<LocalBrowserViewModel> model, QThreadPool* pool, QList<LocalItem> items);
     static QCoro::Task<> runMeasurement(QPointer<LocalBrowserViewModel> model, QThreadPool* pool, LocalItem item,
                                         bool presentsErrors);
+    static QCoro::Task<> runFavoritesCheck(QPointer<LocalBrowserViewModel> model, QThreadPool* pool, QString home,
+                                           std::optional<QString> defaultPath, QStringList storedPaths,
+                                           quint64 generation);
 
     QUrl m_currentDirectory;
     QList<QUrl> m_breadcrumb;
@@ -232,6 +249,14 @@ private:
     // listing on the pool, so that a re-sort on the main thread does no collation; empty when
     // there are none for this listing.
     std::vector<QCollatorSortKey> m_allItemNameKeys;
+    // The space of the volume of m_spaceFolder, read with that folder's newest listing.
+    QUrl m_spaceFolder;
+    VolumeSpace m_space;
+    // Counts the favourites asked for; a check's answer is published only while no list was
+    // asked for since it started.
+    quint64 m_favoritesGeneration = 0;
+    bool m_isCheckingFavorites = false;
+    bool m_isFavoritesCheckPending = false;
     QHash<QUrl, FolderStatistics> m_computedFolderStatistics;
     // Measurements that came back and wait for the next turn of the event loop to be applied.
     struct FinishedMeasurement {

@@ -3,11 +3,15 @@
 
 #include "LocalBrowserViewModel.h"
 #include "LocalDirectoryReader.h"
+#include "async/SerialExecutor.h"
 #include "platform/VolumeClassification.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QSet>
+#include <QThreadPool>
+
+#include <QCoro/QCoroFuture>
 
 #include <array>
 
@@ -33,6 +37,58 @@ constexpr std::array<StandardFolder, 6> standardSubFolders{{
 QString standardizedPath(const QUrl& url)
 {
     return QDir::cleanPath(url.toLocalFile());
+}
+
+QList<LocalFavoriteLocation> standardFavoriteLocations(const QString& home, const std::optional<QString>& defaultPath)
+{
+    QList<LocalFavoriteLocation> favorites;
+    const auto add = [&](const QUrl& folder, const QString& name, const QString& systemImage) {
+        if (QFileInfo::exists(folder.toLocalFile())) {
+            favorites.append(LocalFavoriteLocation(folder, name, folder, systemImage, false,
+                                                   defaultPath == standardizedPath(folder)));
+        }
+    };
+    add(QUrl::fromLocalFile(home), QStringLiteral("Home"), QStringLiteral("house"));
+    for (const StandardFolder& folder : standardSubFolders) {
+        add(LocalDirectoryReader::childURL(home, QLatin1StringView(folder.name)), QLatin1StringView(folder.name),
+            QLatin1StringView(folder.systemImage));
+    }
+    return favorites;
+}
+
+QList<LocalFavoriteLocation> uniqueFavoriteLocations(const QList<LocalFavoriteLocation>& favorites)
+{
+    QList<LocalFavoriteLocation> unique;
+    QSet<QString> seen;
+    for (const LocalFavoriteLocation& favorite : favorites) {
+        // One folder reached through a link (a home folder under a linked /home) is still one
+        // entry: the built-in one, which comes first and cannot be removed.
+        const QString canonical = QFileInfo(favorite.url.toLocalFile()).canonicalFilePath();
+        const QString path = canonical.isEmpty() ? standardizedPath(favorite.url) : canonical;
+        if (!seen.contains(path)) {
+            seen.insert(path);
+            unique.append(favorite);
+        }
+    }
+    return unique;
+}
+
+// The favourites that exist now, checked on the disk: any thread may call it.
+QList<LocalFavoriteLocation> existingFavoriteLocations(const QString& home, const std::optional<QString>& defaultPath,
+                                                       const QStringList& storedPaths)
+{
+    QList<LocalFavoriteLocation> favorites = standardFavoriteLocations(home, defaultPath);
+    for (const QString& stored : storedPaths) {
+        // A folder that is gone stays stored and comes back with the folder.
+        const std::optional<QUrl> folder = LocalDirectoryReader::existingDirectoryURL(stored);
+        if (!folder) {
+            continue;
+        }
+        const QString last = folder->toLocalFile().section(u'/', -1);
+        favorites.append(LocalFavoriteLocation(*folder, last.isEmpty() ? folder->toLocalFile() : last, *folder,
+                                               QStringLiteral("star"), true, defaultPath == stored));
+    }
+    return uniqueFavoriteLocations(favorites);
 }
 
 } // namespace
@@ -75,55 +131,63 @@ QStringList LocalBrowserViewModel::storedFavoritePaths() const
 
 void LocalBrowserViewModel::refreshFavoriteLocations()
 {
-    const std::optional<QString> defaultPath = m_preferences->string(defaultDirectoryKey);
-    QList<LocalFavoriteLocation> favorites = standardFavoriteLocations(defaultPath);
-    for (const QString& stored : storedFavoritePaths()) {
-        // A folder that is gone stays stored and comes back with the folder.
-        const std::optional<QUrl> folder = LocalDirectoryReader::existingDirectoryURL(stored);
-        if (!folder) {
-            continue;
-        }
-        const QString last = folder->toLocalFile().section(u'/', -1);
-        favorites.append(LocalFavoriteLocation(*folder, last.isEmpty() ? folder->toLocalFile() : last, *folder,
-                                               QStringLiteral("star"), true, defaultPath == stored));
+    ++m_favoritesGeneration;
+    if (m_isCheckingFavorites) {
+        m_isFavoritesCheckPending = true;
+        return;
     }
-    publish(m_favoriteLocations, uniqueFavoriteLocations(favorites), &LocalBrowserViewModel::favoriteLocationsChanged);
+    startFavoritesCheck();
 }
 
-QList<LocalFavoriteLocation>
-LocalBrowserViewModel::standardFavoriteLocations(const std::optional<QString>& defaultPath) const
+void LocalBrowserViewModel::publishFavoriteLocationsNow()
 {
-    const QString home = QDir::homePath();
-    QList<LocalFavoriteLocation> favorites;
-    const auto add = [&](const QUrl& folder, const QString& name, const QString& systemImage) {
-        if (QFileInfo::exists(folder.toLocalFile())) {
-            favorites.append(LocalFavoriteLocation(folder, name, folder, systemImage, false,
-                                                   defaultPath == standardizedPath(folder)));
-        }
-    };
-    add(QUrl::fromLocalFile(home), QStringLiteral("Home"), QStringLiteral("house"));
-    for (const StandardFolder& folder : standardSubFolders) {
-        add(LocalDirectoryReader::childURL(home, QLatin1StringView(folder.name)), QLatin1StringView(folder.name),
-            QLatin1StringView(folder.systemImage));
-    }
-    return favorites;
+    // Newer than any check still running, whose answer is then dropped.
+    ++m_favoritesGeneration;
+    publish(m_favoriteLocations,
+            existingFavoriteLocations(QDir::homePath(), m_preferences->string(defaultDirectoryKey), storedFavoritePaths()),
+            &LocalBrowserViewModel::favoriteLocationsChanged);
 }
 
-QList<LocalFavoriteLocation> LocalBrowserViewModel::uniqueFavoriteLocations(const QList<LocalFavoriteLocation>& favorites)
+void LocalBrowserViewModel::startFavoritesCheck()
 {
-    QList<LocalFavoriteLocation> unique;
-    QSet<QString> seen;
-    for (const LocalFavoriteLocation& favorite : favorites) {
-        // One folder reached through a link (a home folder under a linked /home) is still one
-        // entry: the built-in one, which comes first and cannot be removed.
-        const QString canonical = QFileInfo(favorite.url.toLocalFile()).canonicalFilePath();
-        const QString path = canonical.isEmpty() ? standardizedPath(favorite.url) : canonical;
-        if (!seen.contains(path)) {
-            seen.insert(path);
-            unique.append(favorite);
-        }
+    // The preferences are read here, on the main thread; only the disk is asked on the pool.
+    m_isCheckingFavorites = true;
+    QCoro::Task<> checking =
+        runFavoritesCheck(QPointer<LocalBrowserViewModel>(this), &workPool(), QDir::homePath(),
+                          m_preferences->string(defaultDirectoryKey), storedFavoritePaths(), m_favoritesGeneration);
+    Q_UNUSED(checking) // reports back by itself
+}
+
+QCoro::Task<> LocalBrowserViewModel::runFavoritesCheck(QPointer<LocalBrowserViewModel> model, QThreadPool* pool,
+                                                       QString home, std::optional<QString> defaultPath,
+                                                       QStringList storedPaths, quint64 generation)
+{
+    std::optional<QList<LocalFavoriteLocation>> favorites;
+    try {
+        QFuture<QList<LocalFavoriteLocation>> checking = runOnThreadPool(
+            *pool, [home, defaultPath, storedPaths] { return existingFavoriteLocations(home, defaultPath, storedPaths); });
+        favorites = co_await checking;
+    } catch (...) {
+        // A check the pool dropped publishes nothing; the next one is asked for as usual.
     }
-    return unique;
+    if (model != nullptr) {
+        model->finishFavoritesCheck(generation, std::move(favorites));
+    }
+}
+
+void LocalBrowserViewModel::finishFavoritesCheck(quint64 generation, std::optional<QList<LocalFavoriteLocation>> favorites)
+{
+    m_isCheckingFavorites = false;
+    // A check asked for while this one ran answers for both, from the disk as it is now.
+    if (m_isFavoritesCheckPending) {
+        m_isFavoritesCheckPending = false;
+        startFavoritesCheck();
+        return;
+    }
+    // An answer overtaken by a list published since (a favourite added or removed) is dropped.
+    if (favorites && generation == m_favoritesGeneration) {
+        publish(m_favoriteLocations, std::move(*favorites), &LocalBrowserViewModel::favoriteLocationsChanged);
+    }
 }
 
 void LocalBrowserViewModel::addCurrentDirectoryToFavorites()
@@ -135,7 +199,7 @@ void LocalBrowserViewModel::addCurrentDirectoryToFavorites()
     }
     stored.append(current);
     m_preferences->setStringList(favoritePathsKey, stored);
-    refreshFavoriteLocations();
+    publishFavoriteLocationsNow();
 }
 
 void LocalBrowserViewModel::removeFavorite(const LocalFavoriteLocation& favorite)
@@ -146,14 +210,14 @@ void LocalBrowserViewModel::removeFavorite(const LocalFavoriteLocation& favorite
     QStringList stored = storedFavoritePaths();
     stored.removeAll(standardizedPath(favorite.url));
     m_preferences->setStringList(favoritePathsKey, stored);
-    refreshFavoriteLocations();
+    publishFavoriteLocationsNow();
 }
 
 void LocalBrowserViewModel::setCurrentDirectoryAsDefault()
 {
     m_preferences->setString(defaultDirectoryKey, standardizedPath(m_currentDirectory));
     rememberCurrentDirectory();
-    refreshFavoriteLocations();
+    publishFavoriteLocationsNow();
 }
 
 } // namespace quillbarrow

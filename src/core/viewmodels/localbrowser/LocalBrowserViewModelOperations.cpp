@@ -144,14 +144,17 @@ QCoro::Task<> LocalBrowserViewModel::runDelete(QPointer<LocalBrowserViewModel> m
 
 // ---- Space and selection --------------------------------------------------------------------
 
+// Asked at every selection change and by the other pane: answered from the space read with the
+// listing, never from the volume, which may be a slow or dead mount. The space of the folder shown
+// before a navigation is no answer for the folder now shown.
 std::optional<qint64> LocalBrowserViewModel::currentDirectoryAvailableBytes() const
 {
-    return VolumeSpace::availableBytes(LocalPath::fromUrl(m_currentDirectory));
+    return m_spaceFolder == m_currentDirectory ? m_space.availableBytes : std::nullopt;
 }
 
 std::optional<qint64> LocalBrowserViewModel::currentDirectoryCapacityBytes() const
 {
-    return VolumeSpace::capacityBytes(LocalPath::fromUrl(m_currentDirectory));
+    return m_spaceFolder == m_currentDirectory ? m_space.capacityBytes : std::nullopt;
 }
 
 SelectionSizeSummary LocalBrowserViewModel::selectionSummary(const QSet<QUrl>& selection,
@@ -184,17 +187,9 @@ void LocalBrowserViewModel::calculateFolderSizes(const QList<LocalItem>& items)
 
 void LocalBrowserViewModel::precalculateFolderSizesIfAccessible(const QList<LocalItem>& items)
 {
-    // Only folders that are neither measured nor being measured are asked about: a selection of
-    // many files, or of folders already known, costs no look at the disk.
-    QList<LocalItem> readable;
-    for (const LocalItem& item : items) {
-        if (item.kind == RemoteItemKind::folder && !m_computedFolderStatistics.contains(item.id) &&
-            !m_calculatingFolderSizeIDs.contains(item.id) &&
-            ::access(LocalPath::encoded(LocalPath::fromUrl(item.id)).constData(), R_OK) == 0) {
-            readable.append(item);
-        }
-    }
-    calculateFolderSizes(readable, false);
+    // Called at every selection change: whether each folder can be read is asked by its quiet
+    // measurement on the pool, not here.
+    calculateFolderSizes(items, false);
 }
 
 void LocalBrowserViewModel::calculateFolderSizes(const QList<LocalItem>& items, bool presentsErrors)
@@ -228,8 +223,16 @@ QCoro::Task<> LocalBrowserViewModel::runMeasurement(QPointer<LocalBrowserViewMod
     QString failure;
     try {
         const QString path = LocalPath::fromUrl(item.id);
-        QFuture<FolderStatistics> measuring =
-            runOnThreadPool(*pool, [path] { return LocalFolderStatistics::measure(path); }, userInitiatedPriority);
+        // A quiet measurement passes over a folder the user cannot read, without a trace.
+        QFuture<std::optional<FolderStatistics>> measuring = runOnThreadPool(
+            *pool,
+            [path, presentsErrors]() -> std::optional<FolderStatistics> {
+                if (!presentsErrors && ::access(LocalPath::encoded(path).constData(), R_OK) != 0) {
+                    return std::nullopt;
+                }
+                return LocalFolderStatistics::measure(path);
+            },
+            userInitiatedPriority);
         statistics = co_await measuring;
     } catch (const LocalFileError& error) {
         failure = error.localizedDescription();

@@ -11,36 +11,19 @@ std::optional<qint64> answer(qint64 bytes)
     return bytes >= 0 ? std::optional<qint64>(bytes) : std::nullopt;
 }
 
-std::optional<QStorageInfo> readyVolume(const QString& path)
-{
-    if (path.isEmpty()) {
-        return std::nullopt;
-    }
-    QStorageInfo volume(path);
-    if (!volume.isValid() || !volume.isReady()) {
-        return std::nullopt;
-    }
-    return volume;
-}
-
 } // namespace
 
-std::optional<qint64> VolumeSpace::availableBytes(const QString& path)
+VolumeSpace VolumeSpace::of(const QString& path)
 {
-    const std::optional<QStorageInfo> volume = readyVolume(path);
-    if (!volume) {
-        return std::nullopt;
+    if (path.isEmpty()) {
+        return {};
     }
-    return preferredAvailableBytes(answer(volume->bytesAvailable()), answer(volume->bytesFree()));
-}
-
-std::optional<qint64> VolumeSpace::capacityBytes(const QString& path)
-{
-    const std::optional<QStorageInfo> volume = readyVolume(path);
-    if (!volume) {
-        return std::nullopt;
+    const QStorageInfo volume(path);
+    if (!volume.isValid() || !volume.isReady()) {
+        return {};
     }
-    return answer(volume->bytesTotal());
+    return VolumeSpace{preferredAvailableBytes(answer(volume.bytesAvailable()), answer(volume.bytesFree())),
+                       answer(volume.bytesTotal())};
 }
 
 std::optional<qint64> VolumeSpace::preferredAvailableBytes(std::optional<qint64> forUser, std::optional<qint64> free)

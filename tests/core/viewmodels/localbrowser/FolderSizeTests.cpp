@@ -4,14 +4,19 @@
 #include "viewmodels/localbrowser/LocalFolderStatistics.h"
 #include "viewmodels/localbrowser/VolumeSpace.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QSemaphore>
 #include <QSignalSpy>
 #include <QStorageInfo>
 
 #include <cerrno>
 #include <functional>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace quillbarrow::testing {
 namespace {
@@ -208,7 +213,12 @@ TEST_F(FolderSizeTest, FreeSpaceIsTheVolumesSpaceForTheUserThenItsFreeSpace)
     EXPECT_EQ(VolumeSpace::preferredAvailableBytes(-1, 200), 200);
     EXPECT_EQ(VolumeSpace::preferredAvailableBytes(std::nullopt, std::nullopt), std::nullopt);
 
+    // The space comes with the folder's listing, read off the main thread: nothing before it.
     const auto model = makeModel(url(QStringLiteral("home")));
+    EXPECT_EQ(model->currentDirectoryAvailableBytes(), std::nullopt);
+    EXPECT_EQ(model->currentDirectoryCapacityBytes(), std::nullopt);
+    model->refresh();
+    waitForListing(*model);
     const QStorageInfo volume(path(QStringLiteral("home")));
     const std::optional<qint64> available = model->currentDirectoryAvailableBytes();
     const std::optional<qint64> capacity = model->currentDirectoryCapacityBytes();
@@ -218,8 +228,66 @@ TEST_F(FolderSizeTest, FreeSpaceIsTheVolumesSpaceForTheUserThenItsFreeSpace)
     EXPECT_LE(*available, *capacity);
 
     const auto nowhere = makeModel(url(QStringLiteral("no/such/folder")));
+    nowhere->refresh();
+    waitForListing(*nowhere);
     EXPECT_EQ(nowhere->currentDirectoryAvailableBytes(), std::nullopt);
     EXPECT_EQ(nowhere->currentDirectoryCapacityBytes(), std::nullopt);
+}
+
+TEST_F(FolderSizeTest, TheSpaceOfAnotherFolderIsNeverTheAnswerForTheFolderShown)
+{
+    const auto model = makeModel(url(QStringLiteral("home")));
+    model->refresh();
+    waitForListing(*model);
+    ASSERT_TRUE(model->currentDirectoryAvailableBytes());
+
+    // The worker is held, as by a slow disk, while home is listed again and a folder that does
+    // not exist yet is opened: neither the space read before nor the one read with the listing
+    // that was overtaken answers for it.
+    QSemaphore gate;
+    m_pool.start([&gate] { gate.acquire(); });
+    model->refresh();
+    model->navigateTo(url(QStringLiteral("later")));
+    EXPECT_EQ(model->currentDirectoryAvailableBytes(), std::nullopt);
+    EXPECT_EQ(model->currentDirectoryCapacityBytes(), std::nullopt);
+    gate.release();
+    waitForListing(*model);
+    m_pool.waitForDone();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(model->currentDirectoryAvailableBytes(), std::nullopt);
+    EXPECT_EQ(model->currentDirectoryCapacityBytes(), std::nullopt);
+
+    // Once the folder is there, its next listing brings its space.
+    makeFolder(QStringLiteral("later"));
+    model->refresh();
+    waitForListing(*model);
+    EXPECT_EQ(model->currentDirectoryCapacityBytes(), QStorageInfo(path(QStringLiteral("later"))).bytesTotal());
+}
+
+// A volume of the test's own (a small memory file system in a mount namespace of this process),
+// where nothing else writes: a listing after a write shows exactly the space the write took.
+TEST_F(FolderSizeTest, EachListingReadsTheSpaceAgain)
+{
+    if (::geteuid() != 0 || ::unshare(CLONE_NEWNS) != 0 ||
+        ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
+        GTEST_SKIP() << "no private mount namespace here";
+    }
+    makeFolder(QStringLiteral("volume"));
+    const QByteArray target = QFile::encodeName(path(QStringLiteral("volume")));
+    ASSERT_EQ(::mount("quillbarrow-test", target.constData(), "tmpfs", 0, "size=1m"), 0);
+    const auto model = makeModel(url(QStringLiteral("volume")));
+    model->refresh();
+    waitForListing(*model);
+    EXPECT_EQ(model->currentDirectoryAvailableBytes(), 1024 * 1024);
+    EXPECT_EQ(model->currentDirectoryCapacityBytes(), 1024 * 1024);
+
+    makeFile(QStringLiteral("volume/pasted"), QByteArray(256 * 1024, 'x'));
+    model->refresh();
+    waitForListing(*model);
+    EXPECT_EQ(model->currentDirectoryAvailableBytes(), 768 * 1024);
+    EXPECT_EQ(model->currentDirectoryCapacityBytes(), 1024 * 1024);
+    m_pool.waitForDone();
+    EXPECT_EQ(::umount(target.constData()), 0);
 }
 
 
