@@ -305,6 +305,14 @@ void downloadNow(const BridgeAccess& access, std::uint32_t object, const QByteAr
     mutateNow(result);
 }
 
+// A failure that the device itself answered (it is still there to be asked), not one of a device
+// that went away or stopped answering.
+bool answeredRefusal(const QuillbarrowError& error)
+{
+    return error.kind() == QuillbarrowError::Kind::transferFailed ||
+           error.kind() == QuillbarrowError::Kind::insufficientSpace;
+}
+
 bool isRetriedUploadFailure(const QuillbarrowError& error)
 {
     switch (error.kind()) {
@@ -990,8 +998,11 @@ QCoro::Task<UploadEnd> sendNoted(std::shared_ptr<Core> core, QByteArray sourcePa
         if (outcome.objectID != 0) {
             QCoro::Task<bool> removing = removeLeftover(core, outcome.objectID);
             removed = co_await removing;
-        } else if (ended && note->isWritten()) {
-            // The bridge stopped the transfer as a cancel does and removed what it could.
+        } else if ((ended && note->isWritten()) || answeredRefusal(error)) {
+            // No id: the bridge stopped the transfer as a cancel does, or the device answered
+            // with a refusal. A look at the folder then tells whether anything was left, so that
+            // a replaced file can go back at once; a device that has gone or stopped answering is
+            // not asked again here.
             QCoro::Task<bool> looking = nothingLeftAfterStop(core, storageID, parent, parentID, name, sameNamed);
             removed = co_await looking;
         }

@@ -427,6 +427,12 @@ TEST_F(InterruptedUploads, AReplacedFileComesBackWhenItsReplacementDoesNotArrive
              bridge.failNext(Operation::upload, fail(1, true));
          },
          {QStringLiteral("a.jpg 3")}, {QStringLiteral("a.jpg 3")}, false},
+        {"the device refuses the new file and makes nothing",
+         [&](FakeLibMTPBridge& bridge) {
+             bridge.failNext(Operation::upload, FakeLibMTPBridge::Failure{1, "PTP Layer error 2009", false});
+             bridge.failNext(Operation::upload, FakeLibMTPBridge::Failure{1, "PTP Layer error 2009", false});
+         },
+         {QStringLiteral("a.jpg 3")}, {QStringLiteral("a.jpg 3")}, false},
         {"the device goes while the new file is sent",
          [&](FakeLibMTPBridge& bridge) {
              bridge.failNext(Operation::upload, fail(1, false));
