@@ -682,30 +682,12 @@ bool AndroidPaneView::eventFilter(QObject* watched, QEvent* event)
 // other applications. The phone's own rows carry a marker text and are refused.
 bool AndroidPaneView::acceptsDrag(const QMimeData* data) const
 {
-    if (m_hoveringDrag && m_hoveringDrag->data == data) {
-        return m_hoveringDrag->carriesLocalFiles;
-    }
+    return draggedContentTaken(data);
+}
+
+bool AndroidPaneView::readsAsTaken(const QMimeData* data) const
+{
     return !droppedFileUrls(data).isEmpty();
-}
-
-// Another application may hand over its list of files anew at every read, and the list may be
-// long: it is read when the drag enters, and its moves over the pane reuse what was found.
-void AndroidPaneView::dragEnterEvent(QDragEnterEvent* event)
-{
-    m_hoveringDrag = HoveringDrag{event->mimeData(), !droppedFileUrls(event->mimeData()).isEmpty()};
-    PaneFrame::dragEnterEvent(event);
-}
-
-void AndroidPaneView::dragLeaveEvent(QDragLeaveEvent* event)
-{
-    m_hoveringDrag.reset();
-    PaneFrame::dragLeaveEvent(event);
-}
-
-void AndroidPaneView::dropEvent(QDropEvent* event)
-{
-    PaneFrame::dropEvent(event);
-    m_hoveringDrag.reset();
 }
 
 bool AndroidPaneView::acceptDrop(const QMimeData* data)

@@ -123,11 +123,9 @@ class AndroidPaneView final : public PaneFrame {
 
   protected:
     bool acceptsDrag(const QMimeData* data) const override;
+    bool readsAsTaken(const QMimeData* data) const override;
     bool acceptDrop(const QMimeData* data) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
-    void dragEnterEvent(QDragEnterEvent* event) override;
-    void dragLeaveEvent(QDragLeaveEvent* event) override;
-    void dropEvent(QDropEvent* event) override;
 
   private:
     QWidget* buildContent();
@@ -157,13 +155,6 @@ class AndroidPaneView final : public PaneFrame {
     QWidget* m_loading = nullptr;
     QLabel* m_loadingLabel = nullptr;
     EmptyStateView* m_empty = nullptr;
-    // The drag over the pane, from its entry to its leaving or drop: whether it carries local
-    // files, found once.
-    struct HoveringDrag {
-        const QMimeData* data = nullptr;
-        bool carriesLocalFiles = false;
-    };
-    std::optional<HoveringDrag> m_hoveringDrag;
 };
 
 } // namespace quillbarrow

@@ -503,35 +503,13 @@ void LocalPaneView::updateDropOverlay()
 // hidden.
 bool LocalPaneView::acceptsDrag(const QMimeData* data) const
 {
-    const bool marked =
-        m_hoveringDrag && m_hoveringDrag->data == data ? m_hoveringDrag->carriesMarker : carriesMarker(data);
-    return marked && clipboardHoldsDeviceFiles();
+    // What the clipboard holds is asked at every move: it may change during the drag.
+    return draggedContentTaken(data) && clipboardHoldsDeviceFiles();
 }
 
-bool LocalPaneView::carriesMarker(const QMimeData* data)
+bool LocalPaneView::readsAsTaken(const QMimeData* data) const
 {
     return data->hasText() && data->text() == NativeTablePasteboardItem::androidDragMarker();
-}
-
-// Another application may hand over its text anew at every read, and the text may be long: it
-// is read when the drag enters, and its moves over the pane reuse what was found. What the
-// clipboard holds is asked at every move, as it may change during the drag.
-void LocalPaneView::dragEnterEvent(QDragEnterEvent* event)
-{
-    m_hoveringDrag = HoveringDrag{event->mimeData(), carriesMarker(event->mimeData())};
-    PaneFrame::dragEnterEvent(event);
-}
-
-void LocalPaneView::dragLeaveEvent(QDragLeaveEvent* event)
-{
-    m_hoveringDrag.reset();
-    PaneFrame::dragLeaveEvent(event);
-}
-
-void LocalPaneView::dropEvent(QDropEvent* event)
-{
-    PaneFrame::dropEvent(event);
-    m_hoveringDrag.reset();
 }
 
 bool LocalPaneView::acceptDrop(const QMimeData* data)

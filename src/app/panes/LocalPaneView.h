@@ -77,11 +77,10 @@ class LocalPaneView final : public PaneFrame {
 
   protected:
     bool acceptsDrag(const QMimeData* data) const override;
+    // Whether a drag carries the Android pane's marker text.
+    bool readsAsTaken(const QMimeData* data) const override;
     bool acceptDrop(const QMimeData* data) override;
     void updateDropOverlay() override;
-    void dragEnterEvent(QDragEnterEvent* event) override;
-    void dragLeaveEvent(QDragLeaveEvent* event) override;
-    void dropEvent(QDropEvent* event) override;
 
   private:
     // What the header and the strip show of the selection, worked out once per change of the
@@ -100,8 +99,6 @@ class LocalPaneView final : public PaneFrame {
     void updateStrip();
     void updateSwitcherVisibility();
     bool clipboardHoldsDeviceFiles() const;
-    // Whether a drag carries the Android pane's marker text.
-    static bool carriesMarker(const QMimeData* data);
 
     QPointer<LocalBrowserViewModel> m_browser;
     QPointer<TransferCoordinator> m_coordinator;
@@ -113,13 +110,6 @@ class LocalPaneView final : public PaneFrame {
     MacBreadcrumbBar* m_breadcrumb;
     QMenu* m_favoritesMenu;
     mutable std::optional<SelectionFacts> m_selectionFacts;
-    // The drag over the pane, from its entry to its leaving or drop: whether it carries the
-    // marker, found once.
-    struct HoveringDrag {
-        const QMimeData* data = nullptr;
-        bool carriesMarker = false;
-    };
-    std::optional<HoveringDrag> m_hoveringDrag;
 };
 
 } // namespace quillbarrow

@@ -148,8 +148,17 @@ bool PaneFrame::takeAsCopy(QDropEvent* event)
     return true;
 }
 
+bool PaneFrame::draggedContentTaken(const QMimeData* data) const
+{
+    return data == m_hoveringData ? m_hoveringTaken : readsAsTaken(data);
+}
+
 void PaneFrame::dragEnterEvent(QDragEnterEvent* event)
 {
+    // Each entry is read afresh: another application may bring back the same data object.
+    m_hoveringData = nullptr;
+    m_hoveringTaken = readsAsTaken(event->mimeData());
+    m_hoveringData = event->mimeData();
     if (takeAsCopy(event)) {
         setDropTargeted(true);
     }
@@ -162,12 +171,14 @@ void PaneFrame::dragMoveEvent(QDragMoveEvent* event)
 
 void PaneFrame::dragLeaveEvent(QDragLeaveEvent* event)
 {
+    m_hoveringData = nullptr;
     setDropTargeted(false);
     QWidget::dragLeaveEvent(event);
 }
 
 void PaneFrame::dropEvent(QDropEvent* event)
 {
+    m_hoveringData = nullptr;
     setDropTargeted(false);
     if (!event->possibleActions().testFlag(Qt::CopyAction) || !acceptDrop(event->mimeData())) {
         event->ignore();

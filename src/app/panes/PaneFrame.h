@@ -45,6 +45,11 @@ class PaneFrame : public QWidget {
 
     // Whether a drag carrying `data` may be dropped on the pane now.
     virtual bool acceptsDrag(const QMimeData* data) const = 0;
+    // Whether what `data` carries is something the pane takes, read from the data itself. Another
+    // application may hand its data over anew at every read, and it may be long, so a drag is read
+    // once, as it enters; draggedContentTaken gives that answer for the rest of the drag.
+    virtual bool readsAsTaken(const QMimeData* data) const = 0;
+    bool draggedContentTaken(const QMimeData* data) const;
     // Acts on a drop of `data`; false when it is refused (nothing is done then).
     virtual bool acceptDrop(const QMimeData* data) = 0;
     // Shows the overlay while a drag it accepts hovers over the pane.
@@ -71,6 +76,9 @@ class PaneFrame : public QWidget {
     DropTargetOverlay* m_overlay = nullptr;
     PaneKeyMonitor* m_keyMonitor = nullptr;
     bool m_isDropTargeted = false;
+    // The drag over the pane, from its entry to its leaving or drop, and what readsAsTaken said.
+    const QMimeData* m_hoveringData = nullptr;
+    bool m_hoveringTaken = false;
     int m_naturalHeaderHeight = 0;
     qreal m_reportedHeaderHeight = 0;
 };
