@@ -11,6 +11,7 @@
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QFuture>
+#include <QHash>
 #include <QRegularExpression>
 #include <QStringDecoder>
 #include <QThreadPool>
@@ -450,10 +451,17 @@ QCoro::Task<QList<DetectedConflictApp>> RunningAppConflictDetector::quitSequence
                                                                                  std::stop_token stop)
 {
     const QSet<qint32> requested = processIds(apps);
+    // The program found under each id: an id may have passed to another program since (the one
+    // found ended, and the id was given anew), which is then not asked to quit.
+    QHash<qint32, std::optional<QString>> foundPrograms;
+    for (const DetectedConflictApp& app : apps) {
+        foundPrograms.insert(app.id(), app.executablePath());
+    }
     Workspace& workspace = *shared->platform.workspace;
     const QList<RunningApplication> listed = co_await runningApplications(shared);
     for (const RunningApplication& application : listed) {
-        if (requested.contains(application.pid) && application.pid != shared->platform.ownProcessId) {
+        if (requested.contains(application.pid) && application.pid != shared->platform.ownProcessId &&
+            foundPrograms.value(application.pid) == application.executablePath) {
             workspace.terminate(application);
         }
     }

@@ -302,6 +302,24 @@ TEST(ConflictQuit, TerminatesWorkspaceAppsSignalsTheOthersWaitsAndReportsOnlyReq
     EXPECT_EQ(ids(left), (QList<qint32>{20, 21, 11, 10})); // by name; 30 and 31 were not requested
 }
 
+// The id of a holder found earlier may belong to another program by the time Quit & Retry is
+// clicked: that program is never asked to quit, by the workspace or by a signal.
+TEST(ConflictQuit, AnIdThatPassedToAnotherProgramIsNotAskedToQuit)
+{
+    auto table = std::make_shared<ThreadRecordingProcessTable>(QList<ProcessEntry>{
+        {70, QStringLiteral("/usr/bin/editor"), 501}, {71, adb, 501}});
+    Host host;
+    RunningAppConflictDetector::Platform platform = host.platform();
+    platform.workspace = std::make_shared<UserProcessWorkspace>(table, host.signaller);
+    platform.processTable = table;
+    RunningAppConflictDetector detector(platform);
+
+    run(detector.requestQuit({App(70, QStringLiteral("Android Debug Bridge"), std::nullopt, adb, true, false),
+                              App(71, QStringLiteral("Android Debug Bridge"), std::nullopt, adb, true, false)}));
+
+    EXPECT_EQ(host.log->events().filter(QStringLiteral("signal")), QStringList{QStringLiteral("signal 15 to 71")});
+}
+
 TEST(ConflictQuit, AnEmptyRequestStillWaitsAndDetectsOnce)
 {
     Host host;
