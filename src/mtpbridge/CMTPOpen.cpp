@@ -56,24 +56,28 @@ class RawDevices {
 
     int status() const { return m_status; }
 
-    // The device with this bus location and number, else the first one on that bus location
-    // (a re-enumerated device keeps its port but may get a new number); null when none.
+    // The device with this bus location and number, else the one device on that bus location (a
+    // re-enumerated device keeps its place but may get a new number); null when none. On Linux the
+    // bus location is a whole bus, not a port: with two devices on it, neither may be the phone
+    // asked for, so none is taken (the next detection gives the phone's new number).
     LIBMTP_raw_device_t* find(uint32_t bus_location, uint8_t devnum) const
     {
         if (m_devices == nullptr) {
             return nullptr;
         }
+        LIBMTP_raw_device_t* onBus = nullptr;
+        int countOnBus = 0;
         for (int i = 0; i < m_count; ++i) {
-            if (m_devices[i].bus_location == bus_location && m_devices[i].devnum == devnum) {
+            if (m_devices[i].bus_location != bus_location) {
+                continue;
+            }
+            if (m_devices[i].devnum == devnum) {
                 return &m_devices[i];
             }
+            onBus = &m_devices[i];
+            ++countOnBus;
         }
-        for (int i = 0; i < m_count; ++i) {
-            if (m_devices[i].bus_location == bus_location) {
-                return &m_devices[i];
-            }
-        }
-        return nullptr;
+        return countOnBus == 1 ? onBus : nullptr;
     }
 
   private:
