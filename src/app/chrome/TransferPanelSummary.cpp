@@ -119,7 +119,7 @@ QString TransferPanelSummary::stateLine(const TransferJob& job)
     case TransferState::Kind::cancelling:
         return QStringLiteral("Cancelling\u2026");
     case TransferState::Kind::failed:
-        return QStringLiteral("Failed: ") + job.state.error()->userMessage();
+        return QStringLiteral("Failed: ") + job.state.error()->userMessage(job.direction);
     case TransferState::Kind::queued:
         return QStringLiteral("Waiting");
     case TransferState::Kind::awaitingConfirmation:

@@ -59,7 +59,8 @@ TransferErrorStrip::TransferErrorStrip(TransferCoordinator& coordinator, QWidget
 void TransferErrorStrip::showLastError()
 {
     const std::optional<QuillbarrowError>& error = m_coordinator->lastError();
-    m_message->setText(error ? error->userMessage() : QString());
+    const std::optional<TransferDirection> direction = m_coordinator->lastErrorDirection();
+    m_message->setText(!error ? QString() : direction ? error->userMessage(*direction) : error->userMessage());
     setVisible(error.has_value());
 }
 

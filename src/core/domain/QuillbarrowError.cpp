@@ -237,6 +237,14 @@ QString QuillbarrowError::userMessage() const
     return {};
 }
 
+QString QuillbarrowError::userMessage(TransferDirection direction) const
+{
+    if (direction == TransferDirection::androidToMac && m_kind == Kind::transferFailed && !m_message.trimmed().isEmpty()) {
+        return m_message;
+    }
+    return userMessage();
+}
+
 QString QuillbarrowError::technicalDetails() const
 {
     switch (m_kind) {

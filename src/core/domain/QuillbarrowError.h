@@ -4,6 +4,8 @@
 #include <QString>
 #include <QtGlobal>
 
+#include "TransferDirection.h"
+
 #include <exception>
 
 namespace quillbarrow {
@@ -84,6 +86,9 @@ public:
     qint64 limit() const { return m_limit; }
 
     QString userMessage() const;
+    // The message for a failure of a transfer in this direction: a download's transferFailed is
+    // told by its own words, without the lead that speaks of copying to the device.
+    QString userMessage(TransferDirection direction) const;
     QString technicalDetails() const;
     const char* what() const noexcept override { return m_what.constData(); }
 

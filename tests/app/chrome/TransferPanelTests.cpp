@@ -57,7 +57,7 @@ TEST(TransferPanelSummary, StateLinesSayWhatEachStateMeans)
         {TransferState::running(sampleProgress(0, 0, 0)), 0, QStringLiteral("Zero KB of Zero KB \u2014 Zero KB/s")},
         {TransferState::running(sampleProgress(5'000, 10'000, 0)), 10'000, QStringLiteral("5 KB of 10 KB \u2014 5 MB/s")},
         {TransferState::cancelling(sampleProgress(1, 2, 1)), 2, QStringLiteral("Cancelling\u2026")},
-        {TransferState::failed(error), 1, QStringLiteral("Failed: ") + error.userMessage()},
+        {TransferState::failed(error), 1, QStringLiteral("Failed: The device stopped answering.")},
         {TransferState::queued(), 1, QStringLiteral("Waiting")},
         {TransferState::awaitingConfirmation(), 1, QStringLiteral("Needs confirmation")},
         {TransferState::completed(), 1, QStringLiteral("Completed")},
@@ -66,7 +66,25 @@ TEST(TransferPanelSummary, StateLinesSayWhatEachStateMeans)
     for (const auto& row : cases) {
         EXPECT_EQ(lineOf(row.state, row.jobTotal), row.expected);
     }
-    EXPECT_TRUE(error.userMessage().contains(QStringLiteral("stopped answering")));
+
+    // A failure speaks of copying to the device only for an upload; other failure cases keep
+    // their own sentence either way.
+    const QuillbarrowError missing = QuillbarrowError::pathNotFound();
+    const struct {
+        TransferDirection direction;
+        QuillbarrowError error;
+        QString expected;
+    } failures[] = {
+        {TransferDirection::macToAndroid, error,
+         QStringLiteral("Failed: The file couldn't be copied to the device. The device stopped answering.")},
+        {TransferDirection::androidToMac, error, QStringLiteral("Failed: The device stopped answering.")},
+        {TransferDirection::androidToMac, missing, QStringLiteral("Failed: ") + missing.userMessage()},
+    };
+    for (const auto& row : failures) {
+        EXPECT_EQ(TransferPanelSummary::stateLine(sampleJob(QStringLiteral("f"), TransferState::failed(row.error), 1,
+                                                            TransferPurpose::fileTransfer, row.direction)),
+                  row.expected);
+    }
 }
 
 TEST(TransferPanelSummary, CountsSeparateViewingFromTransfers)

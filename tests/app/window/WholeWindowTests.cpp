@@ -473,9 +473,12 @@ TEST_P(WholeWindowCancel, CancelInThePanelStopsTheRunningTransferAndEveryRowEnds
                                                       QStringLiteral(": it is no longer there."))
                    : QuillbarrowError::transferFailed(
                          QStringLiteral("Could not download /c.txt: it is no longer there."));
+    // A download's failure does not speak of copying to the device, in its row or the strip.
+    const QString told = toDevice() ? gone.userMessage() : gone.message();
     EXPECT_TRUE(waitForPanelRows({QStringLiteral("a.txt: Cancelled"), QStringLiteral("b.txt: Completed"),
-                                  QStringLiteral("c.txt: Failed: ") + gone.userMessage()}))
+                                  QStringLiteral("c.txt: Failed: ") + told}))
         << lines(panelRows());
+    EXPECT_EQ(window->findChild<QLabel*>(QStringLiteral("transferErrorMessage"))->text(), told);
     EXPECT_EQ(lines(destinationNames()), "b.txt");
     EXPECT_EQ(bytesOn(toDevice(), QStringLiteral("b.txt")), QByteArray("bbbbb"));
 

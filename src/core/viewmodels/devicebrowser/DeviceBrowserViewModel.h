@@ -371,8 +371,9 @@ private:
 
     // Reports a failure of a device operation: logs it, shows it as the banner and, for the
     // errors a conflicting application can cause, looks for such applications. A foreign error
-    // is shown as `unknown` with its own description.
-    void present(const QuillbarrowError& error);
+    // is shown as `unknown` with its own description. A transfer's failure is told as its
+    // direction has it.
+    void present(const QuillbarrowError& error, std::optional<TransferDirection> direction = std::nullopt);
     void present(const std::exception_ptr& error);
     // Extends whatever banner is shown when the detector answers; keeps the view model weakly.
     QCoro::Task<> lookUpConflicts();

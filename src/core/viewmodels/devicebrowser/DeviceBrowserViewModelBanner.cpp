@@ -31,10 +31,11 @@ void DeviceBrowserViewModel::present(const std::exception_ptr& error)
     present(QuillbarrowError::fromException(error));
 }
 
-void DeviceBrowserViewModel::present(const QuillbarrowError& error)
+void DeviceBrowserViewModel::present(const QuillbarrowError& error, std::optional<TransferDirection> direction)
 {
-    m_logger.error(error.userMessage() + u' ' + error.technicalDetails());
-    setErrorBanner(ErrorBanner(error.userMessage(), error.technicalDetails(), {}));
+    const QString message = direction ? error.userMessage(*direction) : error.userMessage();
+    m_logger.error(message + u' ' + error.technicalDetails());
+    setErrorBanner(ErrorBanner(message, error.technicalDetails(), {}));
     if (mayComeFromAConflictingApp(error.kind())) {
         QCoro::Task<> lookup = lookUpConflicts();
         Q_UNUSED(lookup) // runs on by itself; never stored, never stopped

@@ -126,7 +126,7 @@ QCoro::Task<> DeviceBrowserViewModel::downloadFile(RemoteItem item, QUrl folder)
         co_return;
     }
     if (error) {
-        present(*error);
+        present(*error, TransferDirection::androidToMac);
     } else {
         m_logger.info(QStringLiteral("downloaded ") + item.name + QStringLiteral(" -> ") + destination);
     }

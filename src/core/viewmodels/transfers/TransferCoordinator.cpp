@@ -60,9 +60,10 @@ void TransferCoordinator::reportError(const QuillbarrowError& error)
     setLastError(error);
 }
 
-void TransferCoordinator::setLastError(QuillbarrowError error)
+void TransferCoordinator::setLastError(QuillbarrowError error, std::optional<TransferDirection> direction)
 {
     m_lastError = std::move(error);
+    m_lastErrorDirection = direction;
     Q_EMIT lastErrorChanged();
 }
 
@@ -177,12 +178,13 @@ void TransferCoordinator::finishCancelled(const TransferID& jobID, const QString
 
 void TransferCoordinator::finishFailed(const TransferID& jobID, const QuillbarrowError& error)
 {
+    const std::optional<TransferJob> job = m_transferQueue->job(jobID);
     try {
         m_transferQueue->fail(jobID, error);
     } catch (const QuillbarrowError&) {
         // The job is gone; its ending still goes on.
     }
-    setLastError(error);
+    setLastError(error, job ? std::optional(job->direction) : std::nullopt);
     dropCancellationToken(jobID);
     refreshTransferJobs();
 }

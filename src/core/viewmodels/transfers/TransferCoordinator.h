@@ -79,6 +79,8 @@ public:
     // that change copy the whole list.
     const QList<TransferJob>& transferJobs() const { return m_transferJobs; }
     const std::optional<QuillbarrowError>& lastError() const { return m_lastError; }
+    // The direction of the transfer whose failure lastError is; none for other errors.
+    std::optional<TransferDirection> lastErrorDirection() const { return m_lastErrorDirection; }
     // The question the conflict sheet shows while it is set.
     const std::optional<ConflictRequest>& pendingConflict() const { return m_pendingConflict; }
     const QString& openedFilesCacheDirectory() const { return m_openedFilesCacheDirectory; }
@@ -180,7 +182,7 @@ protected:
     // Flags and cancels each job in order, ignoring unknown ids, then publishes the list once.
     void cancelTransfers(const QList<TransferID>& ids);
     // Publishes a failure as lastError without logging it (a failed transfer is not logged).
-    void setLastError(QuillbarrowError error);
+    void setLastError(QuillbarrowError error, std::optional<TransferDirection> direction = std::nullopt);
     // When some item was listed in another device session than `session`, reports deviceChanged
     // and answers true: the caller sends nothing to any device. Items no browser listed pass.
     bool refuseItemsOfAnotherSession(const QList<RemoteItem>& items, const std::shared_ptr<DeviceSession>& session);
@@ -302,6 +304,7 @@ private:
     // The jobs the queue announced as enqueued, changed or removed since the last refresh.
     QSet<TransferID> m_changedJobIDs;
     std::optional<QuillbarrowError> m_lastError;
+    std::optional<TransferDirection> m_lastErrorDirection;
     std::optional<ConflictRequest> m_pendingConflict;
     const AppLogger m_logger;
     const QString m_openedFilesCacheDirectory;

@@ -392,7 +392,7 @@ QCoro::Task<bool> TransferCoordinator::planDownloadFolder(RemoteItem item, QStri
                 }
                 dropCancellationToken(*jobID);
             }
-            setLastError(*failure);
+            setLastError(*failure, TransferDirection::androidToMac);
             refreshTransferJobs();
             co_return true;
         }
@@ -435,7 +435,7 @@ void TransferCoordinator::failDownloadItem(const RemoteItem& item, std::optional
         // The job is gone; the error is still shown.
     }
     dropCancellationToken(*jobID);
-    setLastError(error);
+    setLastError(error, TransferDirection::androidToMac);
     refreshTransferJobs();
 }
 

@@ -164,6 +164,8 @@ TEST_F(DeviceBrowserTransferTest, AFailedDownloadOrAFolderThatIsNotLocalFailsIts
     ASSERT_TRUE(viewModel().errorBanner());
     EXPECT_TRUE(viewModel().errorBanner()->detail.endsWith(
         QStringLiteral("its name would place it outside the destination folder.")));
+    // A download's failure does not say the file could not be copied to the device.
+    EXPECT_EQ(viewModel().errorBanner()->message, published("song.mp3")->state.error()->message());
     EXPECT_EQ(session->downloadDestinations().size(), 1);
     // Without a session nothing is made.
     probe().setSession(nullptr);
