@@ -92,8 +92,11 @@ QCoro::Task<> DeviceBrowserViewModel::refreshCurrentPageInternal(std::shared_ptr
         co_return;
     }
     cache(listed);
-    // The user may have moved on meanwhile: the path, the crumbs and the stack show another folder.
-    if (!m_currentPage || m_currentPage->path != listed.path) {
+    // The user may have moved on meanwhile: the path, the crumbs and the stack show another folder,
+    // or another folder of the same path (a sibling of a canonically equal name, a folder made
+    // anew under the old one's name), whose rows these are not.
+    if (!m_currentPage || m_currentPage->path != listed.path || m_currentPage->parentID != listed.parentID ||
+        m_currentPage->storage.id != listed.storage.id) {
         co_return;
     }
     setCurrentPage(std::move(listed));

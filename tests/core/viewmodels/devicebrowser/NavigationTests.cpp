@@ -228,6 +228,24 @@ TEST_F(DeviceBrowserNavigationTest, ARefreshThatReturnsAfterTheUserMovedOnIsCach
     ASSERT_TRUE(processEventsUntil([&] { return refreshing->done; }, 5s));
     EXPECT_EQ(viewModel().currentPage()->path, pathOf({}));
     EXPECT_EQ(probe().cachedPage(pathOf({"Alpha"}))->items.size(), 3);
+
+    // The user moved on to another folder of the same path: the late rows are not shown in it.
+    const RemoteItem precomposed = folderItem("nfc", QStringLiteral("Caf\u00e9"));
+    const RemoteItem decomposed = folderItem("nfd", QStringLiteral("Cafe\u0301"));
+    session->tree().add(precomposed);
+    session->tree().add(decomposed);
+    session->tree().add(fileItem("fa", "a.txt", 1, "s1", QStringLiteral("nfc")));
+    runTask(viewModel().openFolder(precomposed));
+    hang = std::make_shared<Hang>();
+    session->script("list", Reply::proceed().heldBy(hang), "nfc");
+    refreshing = startTask(viewModel().refresh());
+    ASSERT_TRUE(hang->isReached());
+    runTask(viewModel().navigate(pathOf({})));
+    runTask(viewModel().openFolder(decomposed));
+    hang->release();
+    ASSERT_TRUE(processEventsUntil([&] { return refreshing->done; }, 5s));
+    EXPECT_EQ(viewModel().currentPage()->parentID, decomposed.id);
+    EXPECT_TRUE(viewModel().items().isEmpty());
 }
 
 TEST_F(DeviceBrowserNavigationTest, DuringATransferAFolderIsNeverShownAsTheCachedFolderThatHadItsPath)
