@@ -4,6 +4,7 @@
 #include "panes/blocks/BreadcrumbButton.h"
 #include "panes/blocks/BusySpinner.h"
 #include "panes/blocks/LayoutClearing.h"
+#include "panes/blocks/PlainToolTip.h"
 #include "window/DetachedCall.h"
 #include "style/Fonts.h"
 #include "style/ListingFormat.h"
@@ -255,7 +256,7 @@ void AndroidStorageSwitcher::rebuild()
             segment->setMark(storageIcon(storage), Palette::secondary(palette()));
         }
         segment->setEnabled(!isStorageSegmentDisabled(storage, shown, pending));
-        segment->setToolTip(storageHelp(storage, isSelected, isPending));
+        segment->setToolTip(plainToolTip(storageHelp(storage, isSelected, isPending)));
         connect(segment, &QToolButton::clicked, this, [this, storage] {
             if (m_beforeNavigate) {
                 m_beforeNavigate();
@@ -414,6 +415,21 @@ void fillAndroidFavoritesMenu(QMenu* menu, DeviceBrowserViewModel& browser,
                 model->removeFavorite(favorite);
             }
         });
+    }
+    // The entries name folders by storage and path, which another phone may have as well (most
+    // number their first storage alike): once the phone they were read from is no longer the
+    // selected one, none of them is taken any more and the menu closes.
+    const std::optional<DeviceID> device =
+        browser.selectedDevice() ? std::optional<DeviceID>(browser.selectedDevice()->id) : std::nullopt;
+    for (QAction* action : menu->actions()) {
+        QObject::connect(&browser, &DeviceBrowserViewModel::selectedDeviceChanged, action,
+                         [source = &browser, device, action, menu] {
+                             const std::optional<AndroidDevice>& selected = source->selectedDevice();
+                             if (!selected || !device || selected->id != *device) {
+                                 action->setEnabled(false);
+                                 menu->hide();
+                             }
+                         });
     }
 }
 

@@ -123,7 +123,8 @@ class AndroidBreadcrumbBar final : public QWidget {
 // Fills `menu` with the device's favourite folders (a default one reads "<name> (Default)";
 // choosing one runs `beforeNavigate`, then opens it), then "Add Current Folder" and "Set Current
 // as Default" (disabled without a shown folder), then, with user favourites, "Remove <name>" for
-// each of them. Built afresh at every opening.
+// each of them. Built afresh at every opening: once another phone, or none, is selected, its
+// entries are disabled and the menu closes.
 void fillAndroidFavoritesMenu(QMenu* menu, DeviceBrowserViewModel& browser,
                               const std::function<void()>& beforeNavigate);
 

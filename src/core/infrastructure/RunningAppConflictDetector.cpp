@@ -11,7 +11,6 @@
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QFuture>
-#include <QHash>
 #include <QRegularExpression>
 #include <QStringDecoder>
 #include <QThreadPool>
@@ -104,6 +103,13 @@ void sortByName(QList<DetectedConflictApp>& apps)
     std::stable_sort(apps.begin(), apps.end(), [&collator](const DetectedConflictApp& a, const DetectedConflictApp& b) {
         return collator.compare(a.name(), b.name()) < 0;
     });
+}
+
+// The same process as found: the same id, executable (or command) and bundle. The name only
+// says how it is shown.
+bool sameProcess(const DetectedConflictApp& a, const DetectedConflictApp& b)
+{
+    return a.id() == b.id() && a.executablePath() == b.executablePath() && a.bundleIdentifier() == b.bundleIdentifier();
 }
 
 QSet<qint32> processIds(const QList<DetectedConflictApp>& apps)
@@ -451,23 +457,30 @@ QCoro::Task<QList<DetectedConflictApp>> RunningAppConflictDetector::quitSequence
                                                                                  std::stop_token stop)
 {
     const QSet<qint32> requested = processIds(apps);
-    // The program found under each id: an id may have passed to another program since (the one
-    // found ended, and the id was given anew), which is then not asked to quit.
-    QHash<qint32, std::optional<QString>> foundPrograms;
-    for (const DetectedConflictApp& app : apps) {
-        foundPrograms.insert(app.id(), app.executablePath());
+    // An id may have passed to another program since the holder was found (the holder ended and
+    // the id was given anew): only an id that a detection made now still shows as the same
+    // process, found the same way, is asked to quit.
+    QSet<qint32> stillHeld;
+    if (!apps.isEmpty()) {
+        const QList<DetectedConflictApp> current = co_await detect(shared);
+        for (const DetectedConflictApp& app : apps) {
+            const bool found = std::any_of(current.begin(), current.end(),
+                                           [&](const DetectedConflictApp& now) { return sameProcess(now, app); });
+            if (found) {
+                stillHeld.insert(app.id());
+            }
+        }
     }
     Workspace& workspace = *shared->platform.workspace;
     const QList<RunningApplication> listed = co_await runningApplications(shared);
     for (const RunningApplication& application : listed) {
-        if (requested.contains(application.pid) && application.pid != shared->platform.ownProcessId &&
-            foundPrograms.value(application.pid) == application.executablePath) {
+        if (stillHeld.contains(application.pid) && application.pid != shared->platform.ownProcessId) {
             workspace.terminate(application);
         }
     }
     const QSet<qint32> othersProcesses = co_await otherUsersProcesses(shared);
     for (const DetectedConflictApp& app : apps) {
-        if (!app.canRequestQuit()) {
+        if (!app.canRequestQuit() || !stillHeld.contains(app.id())) {
             continue;
         }
         const QList<RunningApplication> running = co_await runningApplications(shared);

@@ -13,6 +13,7 @@
 #include <QLayout>
 #include <QMenu>
 #include <QTest>
+#include <QTextDocument>
 
 #include <gtest/gtest.h>
 
@@ -39,6 +40,17 @@ QList<Widget*> shown(const QWidget* row, const QString& objectName = {})
         }
     }
     return found;
+}
+
+// What a tooltip shows of its text: text that looks like markup is drawn as markup.
+QString shownTip(const QString& toolTip)
+{
+    if (!Qt::mightBeRichText(toolTip)) {
+        return toolTip;
+    }
+    QTextDocument document;
+    document.setHtml(toolTip);
+    return document.toPlainText();
 }
 
 TEST(AndroidStorageSegment, ShortTitleAndIconFollowTheName)
@@ -146,6 +158,15 @@ TEST(AndroidStorageSwitcher, SegmentsFollowTheStoragesWithOneDividerBetween)
     EXPECT_EQ(SymbolIcons::symbolOf(card), QStringLiteral("sdcard"));
     EXPECT_EQ(card->toolTip(), QStringLiteral("Open SD card - 64 GB"));
     EXPECT_EQ(switcher.toolTip(), QStringLiteral("Choose Android storage"));
+}
+
+TEST(AndroidStorageSwitcher, AStorageNameThatLooksLikeMarkupIsShownAsWritten)
+{
+    StorageRig rig({internalStorage(), named(QStringLiteral("<b>Card</b> &amp; more"))});
+    rig.connect();
+    AndroidStorageSwitcher switcher(rig.browser, {});
+    ASSERT_EQ(switcher.segments().size(), 2);
+    EXPECT_EQ(shownTip(switcher.segments()[1]->toolTip()), QStringLiteral("Open <b>Card</b> &amp; more"));
 }
 
 TEST(AndroidStorageSwitcher, TwoStoragesHaveExactlyOneDivider)
@@ -340,6 +361,39 @@ TEST(AndroidFavoritesMenu, FolderNamesAreShownAsWrittenAmpersandsIncluded)
     EXPECT_EQ(texts(menu), (QStringList{QStringLiteral("DCIM"), QStringLiteral("Tom & Jerry"), QStringLiteral("---"),
                                         QStringLiteral("Add Current Folder"), QStringLiteral("Set Current as Default"),
                                         QStringLiteral("---"), QStringLiteral("Remove Tom & Jerry")}));
+}
+
+// An open menu names folders of the phone it was read from: once that phone is unplugged and a
+// phone with the same storages is selected, the menu has closed and its entries open and remove
+// nothing there.
+TEST(AndroidFavoritesMenu, AnOpenMenuTakesNothingOnceItsPhoneIsGone)
+{
+    StorageRig rig;
+    rig.connect();
+    rig.browser.start();
+    ASSERT_TRUE(processEventsUntil([&rig] { return rig.backend->streamCount() == 1; }));
+    rig.openFolder(QStringLiteral("DCIM"));
+    rig.openFolder(QStringLiteral("Camera"));
+    rig.browser.addCurrentLocationToFavorites();
+    QMenu menu;
+    int emptied = 0;
+    fillAndroidFavoritesMenu(&menu, rig.browser, [&] { ++emptied; });
+    menu.popup(QPoint(0, 0));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&menu));
+
+    rig.backend->simulateDisconnect(rig.device.id);
+    ASSERT_TRUE(processEventsUntil([&rig] { return !rig.browser.selectedDevice(); }));
+    EXPECT_FALSE(menu.isVisible());
+    rig.connect();
+    const QList<RemoteFavoriteLocation> favorites = rig.browser.favoriteLocations();
+    const RemotePath shown = rig.browser.currentPage()->path;
+
+    actionNamed(menu, QStringLiteral("DCIM"))->trigger();
+    actionNamed(menu, QStringLiteral("Remove Camera"))->trigger();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(emptied, 0);
+    EXPECT_EQ(rig.browser.currentPage()->path, shown);
+    EXPECT_EQ(rig.browser.favoriteLocations(), favorites);
 }
 
 } // namespace

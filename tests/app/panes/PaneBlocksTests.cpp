@@ -1,5 +1,6 @@
 #include "panes/blocks/BreadcrumbButton.h"
 #include "panes/blocks/DropTargetOverlay.h"
+#include "panes/blocks/ElidedLabel.h"
 #include "panes/blocks/EmptyStateView.h"
 #include "panes/blocks/StatusCapsule.h"
 #include "panes/blocks/ToolbarIconButton.h"
@@ -11,6 +12,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QTest>
+#include <QTextDocument>
 
 #include <gtest/gtest.h>
 
@@ -21,6 +23,17 @@ void enter(QWidget& widget)
 {
     QEnterEvent event(QPointF(2, 2), QPointF(2, 2), widget.mapToGlobal(QPointF(2, 2)));
     QCoreApplication::sendEvent(&widget, &event);
+}
+
+// What a tooltip shows of its text: text that looks like markup is drawn as markup.
+QString shownTip(const QString& toolTip)
+{
+    if (!Qt::mightBeRichText(toolTip)) {
+        return toolTip;
+    }
+    QTextDocument document;
+    document.setHtml(toolTip);
+    return document.toPlainText();
 }
 
 void leave(QWidget& widget)
@@ -127,6 +140,19 @@ TEST(StatusCapsule, ShowsItsTextAndSymbol)
     EXPECT_EQ(capsule.text(), QStringLiteral("Updating after transfer…"));
     EXPECT_EQ(capsule.property(SymbolIcons::symbolProperty).toString(), QStringLiteral("clock.arrow.circlepath"));
     EXPECT_GE(capsule.sizeHint().width(), capsule.fontMetrics().horizontalAdvance(capsule.text()) + 20);
+}
+
+// A name cut to fit is shown whole in the tooltip, as written, even when it looks like markup.
+TEST(ElidedLabel, ACutTextIsItsTooltipAsWritten)
+{
+    for (const QString& text : {QStringLiteral("Holiday photos from the summer"),
+                                QStringLiteral("<b>Card</b> &amp; <i>photos</i> from the summer")}) {
+        ElidedLabel label;
+        label.resize(label.minimumSizeHint());
+        label.setText(text);
+        ASSERT_NE(label.shownText(), text);
+        EXPECT_EQ(shownTip(label.toolTip()), text);
+    }
 }
 
 } // namespace

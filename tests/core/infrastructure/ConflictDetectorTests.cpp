@@ -283,23 +283,33 @@ TEST(ConflictQuit, TerminatesWorkspaceAppsSignalsTheOthersWaitsAndReportsOnlyReq
     host.workspace->running = {
         {10, QStringLiteral("OpenMTP"), QStringLiteral("com.marlowquin.openmtp"), openMtp},
         {11, QStringLiteral("mscamerad-xpc"), std::nullopt, xpc},
+        // A script the process table calls "adb": the workspace lists it by its interpreter.
+        {22, std::nullopt, std::nullopt, QStringLiteral("/bin/sh")},
         {30, QStringLiteral("AirDroid"), std::nullopt, QStringLiteral("/Applications/AirDroid.app/Contents/MacOS/AirDroid")},
     };
-    host.launcher->setListing("20 /usr/local/bin/adb\n21 " + icdd.toUtf8() + "\n31 /usr/local/bin/adb\n");
+    host.launcher->setListing("20 /usr/local/bin/adb\n21 " + icdd.toUtf8() +
+                              "\n22 adb\n24 /usr/bin/editor\n31 /usr/local/bin/adb\n");
     RunningAppConflictDetector detector(host.platform());
     const QList<App> apps = {
         App(10, QStringLiteral("OpenMTP"), QStringLiteral("com.marlowquin.openmtp"), openMtp, true, false),
         App(11, QStringLiteral("mscamerad-xpc"), std::nullopt, xpc, false, true), // asked to quit, never signalled
         App(20, QStringLiteral("Android Debug Bridge"), std::nullopt, adb, true, false),
         helper(21, icdd), // may not be asked to quit: receives nothing
+        App(22, QStringLiteral("Android Debug Bridge"), std::nullopt, QStringLiteral("adb"), true, false),
+        App(24, QStringLiteral("Android Debug Bridge"), std::nullopt, adb, true, false), // its id is now an editor's
     };
 
     const QList<App> left = run(detector.requestQuit(apps));
 
-    const QStringList expected = {QStringLiteral("terminate 10"), QStringLiteral("terminate 11"),
-                                  QStringLiteral("signal 15 to 20"), QStringLiteral("sleep 2000 ms"), listing};
+    const QStringList expected = {listing,
+                                  QStringLiteral("terminate 10"),
+                                  QStringLiteral("terminate 11"),
+                                  QStringLiteral("terminate 22"),
+                                  QStringLiteral("signal 15 to 20"),
+                                  QStringLiteral("sleep 2000 ms"),
+                                  listing};
     EXPECT_EQ(host.log->events(), expected);
-    EXPECT_EQ(ids(left), (QList<qint32>{20, 21, 11, 10})); // by name; 30 and 31 were not requested
+    EXPECT_EQ(ids(left), (QList<qint32>{20, 22, 21, 11, 10})); // by name; 30 and 31 were not requested
 }
 
 // The id of a holder found earlier may belong to another program by the time Quit & Retry is
@@ -432,7 +442,7 @@ TEST(ConflictDetector, AnOperationOutlivesTheDetectorThatStartedIt)
     detector.reset();
 
     EXPECT_EQ(ids(run(std::move(quitting))), QList<qint32>{31});
-    EXPECT_EQ(host.log->events(), (QStringList{QStringLiteral("signal 15 to 31"), listing}));
+    EXPECT_EQ(host.log->events(), (QStringList{listing, QStringLiteral("signal 15 to 31"), listing}));
 }
 
 TEST(ConflictDetector, TheMainThreadNeverReadsTheProcessTable)

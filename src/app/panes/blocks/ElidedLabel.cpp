@@ -1,4 +1,5 @@
 #include "ElidedLabel.h"
+#include "PlainToolTip.h"
 
 #include <QPainter>
 
@@ -51,7 +52,7 @@ void ElidedLabel::resizeEvent(QResizeEvent* event)
 
 void ElidedLabel::updateTooltip()
 {
-    setToolTip(shownText() == m_text ? QString() : m_text);
+    setToolTip(shownText() == m_text ? QString() : plainToolTip(m_text));
 }
 
 } // namespace quillbarrow

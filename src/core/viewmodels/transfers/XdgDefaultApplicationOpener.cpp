@@ -25,9 +25,10 @@ QCoro::Task<bool> XdgDefaultApplicationOpener::open(const QString& path)
 {
     const std::unique_ptr<QProcess, LaterDeleter> process(new QProcess);
     process->setProgram(m_program);
-    // A name that is not UTF-8 cannot pass as text: its address carries the real bytes.
-    const QString argument = LocalPath::hasKeptBytes(path) ? QString::fromLatin1(LocalPath::url(path).toEncoded()) : path;
-    process->setArguments(QStringList{argument});
+    // The file's address, never its bare path: the helper takes an argument that reads as an
+    // address of another kind (a name may hold a line break followed by "mailto:") for one, and
+    // hands it to the browser. The address also carries the real bytes of a name that is not UTF-8.
+    process->setArguments(QStringList{QString::fromLatin1(LocalPath::url(path).toEncoded())});
     // The helper's own chatter is not ours to show.
     process->setStandardOutputFile(QProcess::nullDevice());
     process->setStandardErrorFile(QProcess::nullDevice());

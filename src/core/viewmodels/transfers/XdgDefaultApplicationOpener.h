@@ -6,7 +6,8 @@ namespace quillbarrow {
 
 // Opens files through the desktop's "xdg-open" helper, which picks the user's default
 // application. The core library has no GUI module, so the desktop services are reached through
-// that helper rather than a GUI call.
+// that helper rather than a GUI call. The helper is given the file's address (file://), never
+// its bare path.
 class XdgDefaultApplicationOpener : public DefaultApplicationOpener {
 public:
     // Runs the helper without blocking and waits for its end: false when it cannot be started or
