@@ -50,6 +50,15 @@ struct SourceFeed {
     int readError = 0;
 };
 
+// The destination of a download, written by the bridge itself to a descriptor it opened. libmtp's
+// own writing reports a failed write as a cancelled transfer; here its cause is kept, so that a
+// full disk or an exceeded quota is told as what it is.
+struct DestinationSink {
+    int fd = -1;
+    uint64_t written = 0;
+    int writeError = 0;
+};
+
 } // namespace
 
 extern "C" {
@@ -79,6 +88,33 @@ static uint16_t feed_source(void* /*params*/, void* priv, uint32_t wantlen, unsi
     }
     feed->delivered += got;
     *gotlen = got;
+    return LIBMTP_HANDLER_RETURN_OK;
+}
+
+// libmtp's data sink for a download: writes the piece whole, or stops the transfer as libmtp's own
+// descriptor writing does on a failed write (an error, not a cancel: the device sees what it saw
+// before).
+static uint16_t put_destination(void* /*params*/, void* priv, uint32_t sendlen, unsigned char* data,
+                                uint32_t* putlen)
+{
+    auto* sink = static_cast<DestinationSink*>(priv);
+    uint32_t put = 0;
+    while (put < sendlen) {
+        const ssize_t count = ::write(sink->fd, data + put, sendlen - put);
+        if (count < 0 && errno == EINTR) {
+            continue;
+        }
+        if (count <= 0) {
+            // A regular file takes at least one byte of a write or says why not.
+            sink->writeError = count < 0 ? errno : EIO;
+            sink->written += put;
+            *putlen = put;
+            return LIBMTP_HANDLER_RETURN_ERROR;
+        }
+        put += static_cast<uint32_t>(count);
+    }
+    sink->written += put;
+    *putlen = put;
     return LIBMTP_HANDLER_RETURN_OK;
 }
 
@@ -587,24 +623,48 @@ CMTPMutationResult CMTP_DownloadFileOfSize(CMTPDeviceHandle* handle, uint32_t ob
         return result;
     }
     clearErrors(device);
-    const int status = libmtp().get_file_to_file_descriptor(device, object_id, descriptor,
-                                                            callback != nullptr ? progress_trampoline : nullptr,
-                                                            callback != nullptr ? &relay : nullptr);
+    DestinationSink sink;
+    sink.fd = descriptor;
+    const int status = libmtp().get_file_to_handler(device, object_id, put_destination, &sink,
+                                                    callback != nullptr ? progress_trampoline : nullptr,
+                                                    callback != nullptr ? &relay : nullptr);
     const int closeError = ::close(descriptor) == 0 ? 0 : errno;
-    if (status != 0) {
-        // What libmtp's own file call does: a transfer that failed leaves no file behind.
-        ::unlink(destination_path);
-    }
+    // A cancel wins; then a write that failed here, which is what stopped libmtp; then the
+    // device's failure. The last bytes of a complete transfer may reach the disk only as the file
+    // is closed (a full disk on a network file system).
+    const int localError = sink.writeError != 0 ? sink.writeError : status == 0 ? closeError : 0;
     if (progress.cancelled != 0) {
         clearErrors(device);
         fail(result, LIBMTP_ERROR_CANCELLED, fixedErrorText(LIBMTP_ERROR_CANCELLED));
+    } else if (localError != 0) {
+        clearErrors(device);
+        char text[CMTP_MESSAGE_CAPACITY];
+        std::snprintf(text, sizeof text, "Could not write %s: %s", destination_path,
+                      std::strerror(localError));
+        fail(result, LIBMTP_ERROR_GENERAL, text);
+        result.local_error = localError;
     } else if (status != 0) {
         failGeneral(result, device);
-    } else if (closeError != 0) {
-        // The last bytes may not have reached the file (a full disk on a network file system).
-        char text[CMTP_MESSAGE_CAPACITY];
-        std::snprintf(text, sizeof text, "Could not write %s: %s", destination_path, std::strerror(closeError));
-        fail(result, LIBMTP_ERROR_GENERAL, text);
+    } else if (relay.sizeKnown && sink.written < relay.size) {
+        // libmtp reported success for fewer bytes than the device listed. The file may have
+        // shrunk since it was listed: only the device's own size now tells a short file from a
+        // truncated transfer. Unknown now, the size it had stands.
+        uint64_t listed = relay.size;
+        clearErrors(device);
+        if (LIBMTP_file_t* metadata = libmtp().get_filemetadata(device, object_id); metadata != nullptr) {
+            listed = metadata->filesize;
+            libmtp().destroy_file_t(metadata);
+        }
+        clearErrors(device);
+        if (sink.written < listed) {
+            const std::string text = "The download ended after " + std::to_string(sink.written) + " of the " +
+                                     std::to_string(listed) + " bytes the device lists.";
+            fail(result, LIBMTP_ERROR_GENERAL, text.c_str());
+        }
+    }
+    if (status != 0 || (result.error_code != 0 && result.error_code != LIBMTP_ERROR_CANCELLED)) {
+        // What libmtp's own file call does: a transfer that failed leaves no file behind.
+        ::unlink(destination_path);
     }
     return result;
 }

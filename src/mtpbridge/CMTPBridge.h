@@ -43,6 +43,10 @@ typedef struct CMTPMutationResult {
     uint32_t new_object_id;
     int32_t error_code;
     char error_message[CMTP_MESSAGE_CAPACITY];
+    /* For a download whose writing to the destination file failed on this computer (a full disk,
+     * an exceeded quota): the system's error number of that write; 0 for every other outcome. The
+     * code is then 1 and the message "Could not write <path>: <the error's text>". */
+    int32_t local_error;
 } CMTPMutationResult;
 
 /* Both opens. `handle` is null unless the open succeeded. */
@@ -165,10 +169,14 @@ CMTPMutationResult CMTP_DeleteObject(CMTPDeviceHandle* handle, uint32_t object_i
 CMTPMutationResult CMTP_RenameObject(CMTPDeviceHandle* handle, uint32_t object_id, const char* new_name);
 
 /* Writes the object to destination_path, created (or truncated) with mode 0666 less the umask.
- * When libmtp reports the transfer failed (also after a cancel), the file is removed; a file that
- * libmtp reported complete is left alone whatever else happened (removing it then is the
- * caller's job). With a callback, the object's description is read first for its size
- * (see CMTPProgressCallback). */
+ * The bridge writes the bytes itself, so a write that fails here is told by its own cause
+ * (local_error), not as the cancelled transfer libmtp makes of it. When the object's size is
+ * known and fewer bytes arrived while libmtp reported success, the device is asked for the size
+ * again: unless it now lists no more than arrived, the download fails with code 1 and "The
+ * download ended after N of the M bytes the device lists.". A failed download leaves no file;
+ * after a cancel that libmtp nevertheless reported complete, the file is left alone (removing it
+ * then is the caller's job). With a callback, the object's description is read first for its
+ * size (see CMTPProgressCallback). */
 CMTPMutationResult CMTP_DownloadFile(CMTPDeviceHandle* handle, uint32_t object_id,
                                      const char* destination_path, CMTPProgressCallback callback,
                                      void* context);

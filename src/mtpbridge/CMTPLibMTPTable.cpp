@@ -30,7 +30,7 @@ const CMTPLibMTPTable kRealLibMTP = {
     LIBMTP_Create_Folder,
     LIBMTP_Delete_Object,
     LIBMTP_Set_File_Name,
-    LIBMTP_Get_File_To_File_Descriptor,
+    LIBMTP_Get_File_To_Handler,
     LIBMTP_Send_File_From_Handler,
     LIBMTP_Get_Errorstack,
     LIBMTP_Clear_Errorstack,

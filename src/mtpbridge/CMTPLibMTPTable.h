@@ -33,8 +33,8 @@ typedef struct CMTPLibMTPTable {
                               uint32_t storage_id);
     int (*delete_object)(LIBMTP_mtpdevice_t* device, uint32_t object_id);
     int (*set_file_name)(LIBMTP_mtpdevice_t* device, LIBMTP_file_t* file, const char* name);
-    int (*get_file_to_file_descriptor)(LIBMTP_mtpdevice_t* device, uint32_t object_id, int fd,
-                                       LIBMTP_progressfunc_t callback, const void* data);
+    int (*get_file_to_handler)(LIBMTP_mtpdevice_t* device, uint32_t object_id, MTPDataPutFunc put, void* priv,
+                               LIBMTP_progressfunc_t callback, const void* data);
     int (*send_file_from_handler)(LIBMTP_mtpdevice_t* device, MTPDataGetFunc get, void* priv, LIBMTP_file_t* file,
                                   LIBMTP_progressfunc_t callback, const void* data);
     LIBMTP_error_t* (*get_errorstack)(LIBMTP_mtpdevice_t* device);

@@ -2,11 +2,13 @@
 
 #include "FakeLibMTP.h"
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <optional>
 #include <string>
 #include <sys/stat.h>
 #include <thread>
@@ -483,7 +485,8 @@ TEST_F(BridgeTest, DownloadForwardsProgressWithTheCallersContext)
     EXPECT_EQ(result.error_code, 0);
     EXPECT_EQ(result.new_object_id, 0u);
     EXPECT_EQ(log.calls, (std::vector<std::pair<uint64_t, uint64_t>>{{0, 1024}, {512, 1024}, {1024, 1024}}));
-    EXPECT_EQ(m_fake.downloadPaths(), std::vector<std::string>{local("dest.bin")});
+    EXPECT_EQ(m_fake.downloadedObjects(), std::vector<uint32_t>{61});
+    EXPECT_TRUE(std::filesystem::exists(local("dest.bin")));
 }
 
 // libmtp 1.1.20 counts the GetObject request (16 bytes) before the file's bytes, and the
@@ -542,7 +545,7 @@ TEST_F(BridgeTest, DownloadOfAListedSizeAsksTheDeviceNothingMore)
 {
     CMTPDeviceHandle* handle = open();
     m_fake.addObject(FakeObject{62, kFolder, kStorage, "photo.jpg", 500, 0, LIBMTP_FILETYPE_JPEG});
-    m_fake.setTransfer(FakeTransfer{{16, 416, 816}, 816});
+    m_fake.setTransfer(FakeTransfer{{16, 416, 816}, 816, true, -1, 800});
     ProgressLog listed;
     EXPECT_EQ(CMTP_DownloadFileOfSize(handle, 62, local("a.jpg").c_str(), 800, recordProgress, &listed).error_code, 0);
     EXPECT_EQ(listed.calls, (std::vector<std::pair<uint64_t, uint64_t>>{{0, 800}, {400, 800}, {800, 800}}));
@@ -562,7 +565,7 @@ TEST_F(BridgeTest, DownloadIntoAMissingFolderFailsNamingIt)
     const CMTPMutationResult result = CMTP_DownloadFile(open(), 61, path.c_str(), nullptr, nullptr);
     EXPECT_EQ(result.error_code, 1);
     EXPECT_EQ(std::string(result.error_message), "Could not open " + path + " for writing: No such file or directory");
-    EXPECT_TRUE(m_fake.downloadPaths().empty());
+    EXPECT_TRUE(m_fake.downloadedObjects().empty());
 }
 
 // A link found where the file is to be made is never followed, whether it leads to one of the
@@ -586,7 +589,7 @@ TEST_F(BridgeTest, DownloadNeverFollowsALinkAtItsDestination)
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), "precious");
     EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(local("made-through-the-link"))));
     EXPECT_TRUE(std::filesystem::is_symlink(toFile)) << "the link is left for the caller";
-    EXPECT_TRUE(m_fake.downloadPaths().empty());
+    EXPECT_TRUE(m_fake.downloadedObjects().empty());
 }
 
 TEST_F(BridgeTest, DownloadFailureAndCancellation)
@@ -596,6 +599,7 @@ TEST_F(BridgeTest, DownloadFailureAndCancellation)
     const CMTPMutationResult failed = CMTP_DownloadFile(handle, 61, local("d").c_str(), nullptr, nullptr);
     EXPECT_EQ(failed.error_code, 1);
     EXPECT_STREQ(failed.error_message, "Could not get file from device.");
+    EXPECT_EQ(failed.local_error, 0) << "the device's failure, not this computer's";
     struct stat info {};
     EXPECT_NE(::stat(local("d").c_str(), &info), 0) << "a failed download leaves no file";
 
@@ -609,6 +613,57 @@ TEST_F(BridgeTest, DownloadFailureAndCancellation)
     EXPECT_EQ(log.calls.size(), 2u) << "libmtp stops at the first cancel request";
     EXPECT_EQ(m_fake.errorStackSize(), 0u);
     EXPECT_EQ(::stat(local("d").c_str(), &info), 0) << "what libmtp reported complete is the caller's to remove";
+}
+
+// libmtp tells a write that failed here as a cancelled transfer: the bridge, which writes the
+// file itself, tells its cause instead, and leaves nothing behind.
+TEST_F(BridgeTest, AWriteThatFailsHereIsToldByItsCauseAndLeavesNoFile)
+{
+    CMTPDeviceHandle* handle = open();
+    m_fake.addObject(FakeObject{62, kFolder, kStorage, "photo.jpg", 500, 0, LIBMTP_FILETYPE_JPEG});
+    const std::string path = local("photo.jpg");
+    m_fake.fillDiskUnder(path);
+    ProgressLog log;
+    const CMTPMutationResult result =
+        CMTP_DownloadFileOfSize(handle, 62, path.c_str(), 500, recordProgress, &log);
+    EXPECT_EQ(result.error_code, 1);
+    EXPECT_EQ(result.local_error, ENOSPC);
+    EXPECT_EQ(std::string(result.error_message), "Could not write " + path + ": No space left on device");
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(path)));
+    EXPECT_EQ(m_fake.errorStackSize(), 0u);
+}
+
+// A download that libmtp reports complete with fewer bytes than the device listed is whole only
+// when the device, asked again, lists no more than arrived.
+TEST_F(BridgeTest, ADownloadShorterThanTheDeviceListsFailsUnlessTheDeviceNowListsItSo)
+{
+    CMTPDeviceHandle* handle = open();
+    const std::string shortText = "The download ended after 300 of the 500 bytes the device lists.";
+    const struct {
+        const char* what;
+        std::optional<uint64_t> sizeNow; // none: the device cannot say
+        std::string error;
+    } rows[] = {
+        {"the device still lists more", 500, shortText},
+        {"the file shrank since it was listed", 300, ""},
+        {"the device cannot say now", std::nullopt, shortText},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        m_fake.addObject(
+            FakeObject{62, kFolder, kStorage, "log.txt", row.sizeNow.value_or(500), 0, LIBMTP_FILETYPE_TEXT});
+        if (!row.sizeNow) {
+            m_fake.failNext(FakeOperation::Metadata, FakeFailure{true, "Could not get object info."});
+        }
+        m_fake.setTransfer(FakeTransfer{{}, 0, true, -1, 300});
+        const std::string path = local("log.txt");
+        const CMTPMutationResult result =
+            CMTP_DownloadFileOfSize(handle, 62, path.c_str(), 500, nullptr, nullptr);
+        EXPECT_EQ(std::string(result.error_message), row.error);
+        EXPECT_EQ(result.error_code, row.error.empty() ? 0 : 1);
+        EXPECT_EQ(std::filesystem::exists(path), row.error.empty());
+        EXPECT_EQ(m_fake.errorStackSize(), 0u);
+    }
 }
 
 // --- upload --------------------------------------------------------------------------------------

@@ -1,12 +1,13 @@
 #include "FakeLibMTP.h"
 
-#include <unistd.h>
-
 #include "FakeHostSystem.h"
 
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <unistd.h>
 #include <utility>
 
 namespace quillbarrow::fakes {
@@ -252,21 +253,58 @@ struct FakeLibMTP::Hooks {
         return 0;
     }
 
-    static int download(LIBMTP_mtpdevice_t*, uint32_t, int descriptor, LIBMTP_progressfunc_t callback,
-                        const void* data)
+    static int download(LIBMTP_mtpdevice_t*, uint32_t id, MTPDataPutFunc put, void* priv,
+                        LIBMTP_progressfunc_t callback, const void* data)
     {
         FakeLibMTP& f = fake();
-        // The file the bridge opened, by its path.
-        char path[4096] = {};
-        const std::string link = "/proc/self/fd/" + std::to_string(descriptor);
-        const ssize_t length = ::readlink(link.c_str(), path, sizeof path - 1);
-        f.m_downloads.emplace_back(length > 0 ? std::string(path, static_cast<std::size_t>(length)) : std::string());
+        f.m_downloads.push_back(id);
         bool cancelled = false;
         f.reportProgress(callback, data, &cancelled);
         if (cancelled) {
             return f.m_transfer.statusWhenCancelled;
         }
+        if (!f.m_fullDestination.empty()) {
+            pointAtFullDevice(f.m_fullDestination);
+            f.m_fullDestination.clear();
+        }
+        // Like libmtp, the bytes are handed to the sink a piece at a time; a sink that fails ends
+        // the transfer with the entry libmtp 1.1.20 stacks for it.
+        const auto found = f.m_objects.find(id);
+        uint64_t left = f.m_transfer.delivered.value_or(found != f.m_objects.end() ? found->second.size : 0);
+        std::string piece(4096, 'd');
+        while (left > 0) {
+            const auto length = static_cast<uint32_t>(std::min<uint64_t>(left, piece.size()));
+            uint32_t taken = 0;
+            if (put(nullptr, priv, length, reinterpret_cast<unsigned char*>(piece.data()), &taken) !=
+                LIBMTP_HANDLER_RETURN_OK) {
+                f.stack(FakeFailure{true, "LIBMTP_Get_File_From_File_Descriptor(): Cancelled transfer."});
+                return -1;
+            }
+            left -= length;
+        }
         return f.takeFailure(FakeOperation::Download) ? -1 : 0;
+    }
+
+    // Whatever descriptor of this process is open on `path` now writes to /dev/full.
+    static void pointAtFullDevice(const std::string& path)
+    {
+        // Without either, the writes succeed and the test expecting them to fail says so.
+        const int full = ::open("/dev/full", O_WRONLY | O_CLOEXEC);
+        DIR* descriptors = full >= 0 ? ::opendir("/proc/self/fd") : nullptr;
+        while (dirent* entry = descriptors != nullptr ? ::readdir(descriptors) : nullptr) {
+            char target[4096] = {};
+            const std::string link = std::string("/proc/self/fd/") + entry->d_name;
+            const ssize_t length = ::readlink(link.c_str(), target, sizeof target - 1);
+            if (length > 0 && path == std::string(target, static_cast<std::size_t>(length))) {
+                ::dup3(full, std::atoi(entry->d_name), O_CLOEXEC);
+            }
+        }
+        if (descriptors != nullptr) {
+            ::closedir(descriptors);
+        }
+        if (full >= 0) {
+            ::close(full);
+        }
     }
 
     static int upload(LIBMTP_mtpdevice_t*, MTPDataGetFunc get, void* priv, LIBMTP_file_t* file,
@@ -451,6 +489,11 @@ void FakeLibMTP::setTransfer(FakeTransfer transfer)
     m_transfer = std::move(transfer);
 }
 
+void FakeLibMTP::fillDiskUnder(std::string path)
+{
+    m_fullDestination = std::move(path);
+}
+
 int FakeLibMTP::initCount() const
 {
     return m_initCount.load();
@@ -506,7 +549,7 @@ int FakeLibMTP::metadataRequests() const
     return m_metadataRequests;
 }
 
-std::vector<std::string> FakeLibMTP::downloadPaths() const
+std::vector<uint32_t> FakeLibMTP::downloadedObjects() const
 {
     return m_downloads;
 }

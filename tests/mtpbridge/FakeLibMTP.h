@@ -62,6 +62,8 @@ struct FakeTransfer {
     uint64_t total = 0;
     bool reportsObjectId = true;  // an upload writes the new object's id into the file record
     int statusWhenCancelled = -1; // libmtp's return after a cancel request
+    // The bytes a download hands to the bridge's sink; the object's listed size when unset.
+    std::optional<uint64_t> delivered = std::nullopt;
 };
 
 struct FakeUpload {
@@ -119,6 +121,9 @@ class FakeLibMTP {
     void failNext(FakeOperation operation, FakeFailure failure);
     void pushError(FakeFailure failure);
     void setTransfer(FakeTransfer transfer);
+    // The next download's writes to the file at `path` fail as on a full disk (ENOSPC): the
+    // descriptor the bridge opened there is pointed at /dev/full before the first byte arrives.
+    void fillDiskUnder(std::string path);
 
     int initCount() const;
     int detectionCount() const;
@@ -130,7 +135,8 @@ class FakeLibMTP {
     std::vector<FakeUpload> uploads() const;
     // Descriptions of single objects asked for (LIBMTP_Get_Filemetadata).
     int metadataRequests() const;
-    std::vector<std::string> downloadPaths() const;
+    // The objects downloads were asked for, in order.
+    std::vector<uint32_t> downloadedObjects() const;
     std::vector<std::string> createdFolderNames() const;
     std::size_t errorStackSize() const;
     std::size_t outstandingAllocations() const;
@@ -172,7 +178,8 @@ class FakeLibMTP {
     FakeTransfer m_transfer;
     std::vector<uint32_t> m_deleted;
     std::vector<FakeUpload> m_uploads;
-    std::vector<std::string> m_downloads;
+    std::vector<uint32_t> m_downloads;
+    std::string m_fullDestination;
     int m_metadataRequests = 0;
     std::vector<std::string> m_createdFolders;
     std::set<void*> m_allocations;

@@ -9,7 +9,10 @@
 #include <QJsonObject>
 #include <QJsonValue>
 
+#include <cerrno>
 #include <cstdio>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace quillbarrow {
 
@@ -69,6 +72,13 @@ QByteArray headerRecord(const QString& deviceKey)
     appendString(out, deviceKey);
     out += "}\n";
     return out;
+}
+
+// Whether the log's first line, read as `header`, names the device: another device's file under
+// the same name is not this device's log.
+bool namesDevice(const QJsonObject& header, const QString& deviceKey)
+{
+    return header.value(deviceField).toString() == deviceKey;
 }
 
 QByteArray entryRecord(const InterruptedUploadLog::Entry& entry)
@@ -180,21 +190,30 @@ InterruptedUploadLog::~InterruptedUploadLog() = default;
 // The log: a first line naming the device, then one record a line: an entry, or the removal of the
 // entry for a target ("removed": true). A line that does not parse (the last one, torn by a crash)
 // is passed over. An earlier version wrote the device and all its entries as one document on the
-// first line; that is read too.
-QList<InterruptedUploadLog::Entry> InterruptedUploadLog::read(const QString& deviceKey) const
+// first line; that is read too. None when the log is there but cannot be read whole: it cannot be
+// opened or read, or its first line does not name this device (another device's log under the
+// same name, say, or one spoilt by the disk); its records may still be due.
+std::optional<QList<InterruptedUploadLog::Entry>> InterruptedUploadLog::read(const QString& deviceKey) const
 {
     QFile file(fileOf(deviceKey));
     if (!file.open(QIODevice::ReadOnly)) {
-        return {};
+        struct stat info {};
+        if (::stat(QFile::encodeName(file.fileName()).constData(), &info) != 0 && errno == ENOENT) {
+            return QList<Entry>(); // never written, or nothing was due
+        }
+        return std::nullopt;
     }
-    const QList<QByteArray> lines = file.readAll().split('\n');
-    if (lines.isEmpty()) {
-        return {};
+    const QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError) {
+        return std::nullopt;
     }
+    if (bytes.isEmpty()) {
+        return QList<Entry>(); // made, and nothing written before a crash
+    }
+    const QList<QByteArray> lines = bytes.split('\n');
     const QJsonObject header = QJsonDocument::fromJson(lines.first()).object();
-    // Another device's file under the same name is not this device's log.
-    if (header.value(deviceField).toString() != deviceKey) {
-        return {};
+    if (!namesDevice(header, deviceKey)) {
+        return std::nullopt;
     }
     QList<Entry> entries;
     for (const QJsonValue& value : header.value(uploadsField).toArray()) {
@@ -237,6 +256,11 @@ bool InterruptedUploadLog::append(const QString& deviceKey, const QByteArray& re
         QByteArray start;
         if (opened->size() == 0) {
             start = headerRecord(deviceKey);
+        } else if (!opened->seek(0) ||
+                   !namesDevice(QJsonDocument::fromJson(opened->readLine()).object(), deviceKey)) {
+            // A log that is not read as this device's: what went in would never come out.
+            m_open.remove(deviceKey);
+            return false;
         } else if (opened->seek(opened->size() - 1) && opened->read(1) != "\n") {
             start = "\n"; // a record torn by a crash ends here, so that it spoils no other
         }
@@ -261,7 +285,7 @@ void InterruptedUploadLog::closeLog(const QString& deviceKey)
 QList<InterruptedUploadLog::Entry> InterruptedUploadLog::entries(const QString& deviceKey) const
 {
     const std::lock_guard lock(m_mutex);
-    return read(deviceKey);
+    return read(deviceKey).value_or(QList<Entry>());
 }
 
 bool InterruptedUploadLog::add(const QString& deviceKey, const Entry& entry)
@@ -280,25 +304,30 @@ void InterruptedUploadLog::compact(const QString& deviceKey)
 {
     const std::lock_guard lock(m_mutex);
     closeLog(deviceKey);
-    const QList<Entry> entries = read(deviceKey);
+    // A log that could not be read whole is left as it is: its records may still be due.
+    const std::optional<QList<Entry>> entries = read(deviceKey);
+    if (!entries) {
+        return;
+    }
     const QString path = fileOf(deviceKey);
-    if (entries.isEmpty()) {
+    if (entries->isEmpty()) {
         QFile::remove(path);
         return;
     }
     QByteArray bytes = headerRecord(deviceKey);
-    for (const Entry& entry : entries) {
+    for (const Entry& entry : *entries) {
         bytes += entryRecord(entry);
     }
-    // Written beside the log and renamed over it, so that a crash leaves one or the other whole.
+    // Written beside the log and renamed over it only once it is whole on the disk, so that a crash
+    // leaves one or the other whole. A rewrite that fails leaves the log as it was: a full disk often
+    // shows only when the buffered bytes go out, or when the file is synced or closed.
     const QString temporary = path + QStringLiteral(".new");
     QFile file(temporary);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(bytes) != bytes.size()) {
-        file.remove();
-        return;
-    }
+    const bool written = file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+                         file.write(bytes) == bytes.size() && file.flush() && ::fsync(file.handle()) == 0;
     file.close();
-    if (std::rename(QFile::encodeName(temporary).constData(), QFile::encodeName(path).constData()) != 0) {
+    if (!written || file.error() != QFileDevice::NoError ||
+        std::rename(QFile::encodeName(temporary).constData(), QFile::encodeName(path).constData()) != 0) {
         QFile::remove(temporary);
     }
 }

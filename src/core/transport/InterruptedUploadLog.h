@@ -61,17 +61,20 @@ public:
     const QString& folder() const { return m_folder; }
     // The device's entries, oldest first; none when there are none or the file cannot be read.
     QList<Entry> entries(const QString& deviceKey) const;
-    // Adds the entry, in place of any for the same target; false when it could not be written.
+    // Adds the entry, in place of any for the same target; false when it could not be written (or
+    // would not be read back: the log's first line does not name the device).
     bool add(const QString& deviceKey, const Entry& entry);
     // Removes the entry for the same target, if any; false when the change could not be written.
     bool remove(const QString& deviceKey, const Entry& entry);
     // Rewrites the device's log with only its entries (removing the file when there are none)
-    // and closes it; the next add or remove opens it again.
+    // and closes it; the next add or remove opens it again. A log that cannot be read whole, or
+    // whose rewrite cannot be written, stays as it is.
     void compact(const QString& deviceKey);
 
 private:
     QString fileOf(const QString& deviceKey) const;
-    QList<Entry> read(const QString& deviceKey) const;
+    // None when the log is there but cannot be read whole.
+    std::optional<QList<Entry>> read(const QString& deviceKey) const;
     bool append(const QString& deviceKey, const QByteArray& record);
     void closeLog(const QString& deviceKey);
 

@@ -9,6 +9,7 @@
 #include "async/SerialExecutor.h"
 #include "domain/BrowserSort.h"
 #include "domain/QuillbarrowError.h"
+#include "logging/AppLogger.h"
 
 #include <QByteArray>
 #include <QCoro/QCoroFuture>
@@ -87,6 +88,13 @@ LibMTPDeviceSession::Core::~Core()
 }
 
 namespace {
+
+// What the session does on its own, with nobody waiting for an answer, is told here.
+const AppLogger& sessionLogger()
+{
+    static const AppLogger logger(QStringLiteral("LibMTPDeviceSession"));
+    return logger;
+}
 
 using Core = LibMTPDeviceSession::Core;
 
@@ -302,6 +310,13 @@ void downloadNow(const BridgeAccess& access, std::uint32_t object, const QByteAr
     if (box && box->cancelled.load()) {
         throw QuillbarrowError::userCancelled();
     }
+    // Writing the file here failed: the computer's fault, named with the system's own words for
+    // its cause (taken from the number: the bridge's message is cut at its capacity).
+    if (result.local_error != 0) {
+        throw QuillbarrowError::localFileFailed(QStringLiteral("Could not write ") +
+                                                LocalPath::shown(LocalPath::decoded(destination)) +
+                                                QStringLiteral(": ") + qt_error_string(result.local_error));
+    }
     mutateNow(result);
 }
 
@@ -451,6 +466,23 @@ QList<RemoteItem> foldersNamed(const QList<RemoteItem>& items, const QString& na
 
 QCoro::Task<bool> sendBack(std::shared_ptr<Core> core, QString keptCopy, QString name, std::uint32_t parent,
                            std::optional<RemoteObjectID> parentID, StorageID storageID);
+QString keepUnderName(const QString& keptCopy, const QString& name);
+
+// When the kept copy of `entry`'s replaced object cannot go back (where it belongs cannot be told
+// for certain), it stays on the computer under the file's own name, where a person can find it,
+// and the log says where. True once nothing points at the copy any more: there is none, or it has
+// its name; false when it could not be given one, so that the entry, which still knows it, stays.
+bool keepCopyForGood(const InterruptedUploadLog::Entry& entry, const QString& why)
+{
+    if (entry.keptCopy.isEmpty() || !QFileInfo::exists(entry.keptCopy)) {
+        return true;
+    }
+    const QString keptAs = keepUnderName(entry.keptCopy, entry.name);
+    sessionLogger().error(QStringLiteral("The replaced ") + entry.name +
+                          QStringLiteral(" could not be put back on the device (") + why +
+                          QStringLiteral("); a copy of it is kept at ") + keptAs + QLatin1Char('.'));
+    return keptAs != entry.keptCopy;
+}
 
 // The device's note of `entry` rewritten to stand for its kept copy, of `copySize` bytes, about to
 // be sent back: an object of the name smaller than that is then what a cut-short send-back left,
@@ -478,13 +510,14 @@ QCoro::Task<std::optional<InterruptedUploadLog::Entry>> noteSendingBack(std::sha
 
 // Looks for what an interrupted upload left: the only object of its name in its folder, a file
 // smaller than the whole, is deleted. True once nothing more is to be done about the entry (that
-// object deleted, or nothing there that may be taken for it); a failure to ask the device (a
-// failed listing or deletion) is thrown, and the entry stays for the next session.
+// object deleted, or nothing there that may be taken for it; a kept copy sent back, or given its
+// name where it cannot go back); a failure to ask the device (a failed listing or deletion) is
+// thrown, and the entry stays for the next session.
 QCoro::Task<bool> settleInterruptedUpload(std::shared_ptr<Core> core, InterruptedUploadLog::Entry entry)
 {
     const std::optional<std::uint32_t> storage = LibMTPDeviceSession::mtpID(entry.storageID);
     if (!storage) {
-        co_return true;
+        co_return keepCopyForGood(entry, QStringLiteral("its storage is not known"));
     }
     const StorageID storageID(entry.storageID);
     QCoro::Task<std::optional<StorageRoot>> finding = storageFor(core, storageID);
@@ -499,7 +532,10 @@ QCoro::Task<bool> settleInterruptedUpload(std::shared_ptr<Core> core, Interrupte
         const QList<RemoteItem> found = foldersNamed(co_await listing, folder);
         // Gone, or more than one folder of that name: nothing can be told for certain.
         if (found.size() != 1) {
-            co_return true;
+            const QString what =
+                found.isEmpty() ? QStringLiteral("no folder ") : QStringLiteral("more than one folder ");
+            co_return keepCopyForGood(entry, what + path.appending(folder).description() +
+                                                 QStringLiteral(" is on the device"));
         }
         parent = requireMTPID(found.first().id.rawValue());
         parentID = found.first().id;
@@ -529,7 +565,9 @@ QCoro::Task<bool> settleInterruptedUpload(std::shared_ptr<Core> core, Interrupte
         QCoro::Task<> deleting = deleteObject(core, requireMTPID(named.first().id.rawValue()));
         co_await deleting;
     } else if (!named.isEmpty()) {
-        co_return true; // nothing can be told for certain: the copy stays where it is
+        // Nothing can be told for certain.
+        co_return keepCopyForGood(entry, QStringLiteral("its folder holds more than one item of that name, "
+                                                        "or one that is not a file"));
     }
     if (entry.keptCopy.isEmpty()) {
         co_return true;

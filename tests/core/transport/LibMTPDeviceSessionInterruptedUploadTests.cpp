@@ -9,7 +9,9 @@
 #include <QJsonDocument>
 #include <QTemporaryDir>
 
+#include <csignal>
 #include <functional>
+#include <sys/resource.h>
 
 using namespace quillbarrow;
 using namespace quillbarrow::testing;
@@ -280,7 +282,8 @@ TEST_F(InterruptedUploads, AnUnwritableLogDoesNotStopTheUpload)
 
 // The next session's first operation looks for what each noted upload left: the only object of
 // its name in its folder, found by the folder's names (object ids do not outlive a session), and
-// only when it is a file smaller than the whole. Nothing else is ever removed.
+// only when it is a file smaller than the whole. Nothing else is ever removed. A kept copy of a
+// replaced file that cannot go back for that reason stays on the computer under the file's name.
 TEST_F(InterruptedUploads, TheNextSessionRemovesWhatTheyLeftAndNothingElse)
 {
     struct Case {
@@ -288,6 +291,7 @@ TEST_F(InterruptedUploads, TheNextSessionRemovesWhatTheyLeftAndNothingElse)
         // Makes what the device holds at the next session, in the case's own folder below DCIM.
         std::function<void(FakeLibMTPBridge&, std::uint32_t folder, std::uint32_t dcim)> leave;
         QStringList remains; // in the case's folder afterwards
+        bool replacedAFile = false; // the upload was a Replace, with a kept copy of the old file
     };
     const auto file = [](const QByteArray& name, int size) {
         return [name, size](FakeLibMTPBridge& bridge, std::uint32_t folder, std::uint32_t) {
@@ -322,14 +326,41 @@ TEST_F(InterruptedUploads, TheNextSessionRemovesWhatTheyLeftAndNothingElse)
              bridge.setName(folder, "renamed");
          },
          {QStringLiteral("<no folder>")}},
+        {"two objects of its name, and a copy of the file it replaced",
+         [](FakeLibMTPBridge& bridge, std::uint32_t folder, std::uint32_t) {
+             bridge.addFile(storage, folder, "f.jpg", "12345");
+             bridge.addFile(storage, folder, "f.jpg", "123");
+         },
+         {QStringLiteral("f.jpg 3"), QStringLiteral("f.jpg 5")},
+         true},
+        {"its folder gone, and a copy of the file it replaced",
+         [](FakeLibMTPBridge& bridge, std::uint32_t folder, std::uint32_t) {
+             bridge.setName(folder, "moved");
+         },
+         {QStringLiteral("<no folder>")},
+         true},
+    };
+    // Each copy in a folder of its own, as "Replaced Files" would be.
+    const auto copiesOf = [this](qsizetype index) {
+        return m_local.filePath(QStringLiteral("Replaced Files ") + QString::number(index));
     };
     QList<std::uint32_t> folders;
     for (qsizetype index = 0; index < cases.size(); ++index) {
         folders.append(m_bridge->addFolder(storage, m_dcim, QByteArray::number(index)));
     }
     for (qsizetype index = 0; index < cases.size(); ++index) {
-        interruptUpload(browse({QStringLiteral("DCIM"), QString::number(index)}), QStringLiteral("f.jpg"),
-                        "0123456789");
+        const QStringList folder{QStringLiteral("DCIM"), QString::number(index)};
+        interruptUpload(browse(folder), QStringLiteral("f.jpg"), "0123456789");
+        if (cases[index].replacedAFile) {
+            ASSERT_TRUE(QDir().mkpath(copiesOf(index)));
+            const QString copy = copiesOf(index) + QStringLiteral("/0123.kept");
+            QFile file(copy);
+            ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+            file.write("old");
+            file.close();
+            ASSERT_TRUE(
+                m_log->add(key(), Entry{storageID().rawValue(), folder, QStringLiteral("f.jpg"), 10, copy}));
+        }
         cases[index].leave(*m_bridge, folders[index], m_dcim);
     }
     ASSERT_EQ(notes().size(), cases.size());
@@ -340,6 +371,13 @@ TEST_F(InterruptedUploads, TheNextSessionRemovesWhatTheyLeftAndNothingElse)
     for (qsizetype index = 0; index < cases.size(); ++index) {
         SCOPED_TRACE(cases[index].name);
         EXPECT_EQ(contentsOf({QStringLiteral("DCIM"), QString::number(index)}), cases[index].remains);
+        if (cases[index].replacedAFile) {
+            EXPECT_EQ(QDir(copiesOf(index)).entryList(QDir::Files), QStringList{QStringLiteral("f.jpg")})
+                << "the only whole copy of the old file, where a person finds it";
+            QFile kept(copiesOf(index) + QStringLiteral("/f.jpg"));
+            ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
+            EXPECT_EQ(kept.readAll(), "old");
+        }
     }
     EXPECT_EQ(m_bridge->children(storage, objectAt({QStringLiteral("DCIM")})->id).count(), cases.size() + 2)
         << "the part in DCIM itself stays";
@@ -635,6 +673,89 @@ TEST(InterruptedUploadLogFile, ReadsPastATornRecordAndCompactsToWhatIsStillDue)
     }
     log.compact(device);
     EXPECT_EQ(file(), QString()) << "no entries, no file";
+}
+
+// The log's rewrite reaches the disk whole or not at all. Here no file may grow past 64 bytes (the
+// process's file size limit), so writes fail as on a disk that fills up: the part of the rewrite
+// past that fails only when the buffered bytes are written out.
+TEST(InterruptedUploadLogFile, ARewriteThatCannotBeWrittenLeavesTheLogAsItWas)
+{
+    QTemporaryDir folder;
+    InterruptedUploadLog log(folder.path());
+    const QString device = QStringLiteral("Google\x1FPixel\x1FSER1");
+    const Entry replaced{QStringLiteral("65537"),
+                         {QStringLiteral("DCIM")},
+                         QStringLiteral("a.jpg"),
+                         10,
+                         QStringLiteral("/cache/Replaced Files/1.kept")};
+    const Entry sent{QStringLiteral("65537"), {QStringLiteral("DCIM")}, QStringLiteral("b.jpg"), 10, {}};
+    ASSERT_TRUE(log.add(device, replaced));
+    ASSERT_TRUE(log.add(device, sent));
+
+    rlimit usual{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &usual), 0);
+    rlimit small = usual;
+    small.rlim_cur = 64;
+    const auto previous = std::signal(SIGXFSZ, SIG_IGN); // a write past the limit fails, nothing more
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    log.compact(device);
+    ::setrlimit(RLIMIT_FSIZE, &usual);
+    std::signal(SIGXFSZ, previous);
+
+    EXPECT_EQ(log.entries(device), (QList<Entry>{replaced, sent}));
+    EXPECT_EQ(QDir(folder.path()).entryList(QDir::Files).size(), 1) << "nothing left beside the log";
+}
+
+// A log that is there but cannot be read whole may hold entries still due (a kept copy's among
+// them): it is never removed or rewritten, and nothing is added to it that would not be read back.
+TEST(InterruptedUploadLogFile, ALogThatCannotBeReadWholeIsKeptAsItIs)
+{
+    const QString device = QStringLiteral("Google\x1FPixel\x1FSER1");
+    const Entry entry{QStringLiteral("65537"),
+                      {QStringLiteral("DCIM")},
+                      QStringLiteral("a.jpg"),
+                      10,
+                      QStringLiteral("/cache/Replaced Files/1.kept")};
+    const struct {
+        const char* what;
+        QByteArray firstBytes; // written over the log's first bytes
+        bool unreadable;
+    } cases[] = {
+        {"it cannot be opened", {}, true},
+        {"its first line does not name the device", QByteArray(8, '\0'), false},
+    };
+    for (const auto& test : cases) {
+        SCOPED_TRACE(test.what);
+        QTemporaryDir folder;
+        {
+            InterruptedUploadLog log(folder.path());
+            ASSERT_TRUE(log.add(device, entry));
+        }
+        const QStringList files = QDir(folder.path()).entryList(QDir::Files);
+        ASSERT_EQ(files.size(), 1);
+        QFile file(folder.filePath(files.first()));
+        ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+        file.write(test.firstBytes);
+        ASSERT_TRUE(file.seek(0));
+        const QByteArray before = file.readAll();
+        file.close();
+        if (test.unreadable) {
+            ASSERT_TRUE(file.setPermissions(QFileDevice::Permissions()));
+            if (file.open(QIODevice::ReadOnly)) {
+                file.close();
+                continue; // this user reads anything (root): the run as an ordinary user checks it
+            }
+        }
+
+        InterruptedUploadLog log(folder.path());
+        log.compact(device);
+        EXPECT_FALSE(log.add(device, entry)) << "it would not be read back";
+        log.compact(device);
+
+        ASSERT_TRUE(file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner));
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly)) << "still there";
+        EXPECT_EQ(file.readAll(), before);
+    }
 }
 
 // Names are whatever the user's files and the device's folders are called: every one comes back

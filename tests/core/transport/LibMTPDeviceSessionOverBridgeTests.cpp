@@ -7,6 +7,7 @@
 #include "domain/QuillbarrowError.h"
 #include "transport/LibMTPDeviceSession.h"
 
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QThreadPool>
 
@@ -115,4 +116,31 @@ TEST_F(SessionOverBridge, TheFirstUploadIntoAFolderJustListedListsItNoMoreAndIts
     EXPECT_EQ(m_libmtp->objectIdsNamed("p.jpg"), std::vector<std::uint32_t>{5000});
     EXPECT_EQ(m_libmtp->deletedIds(), std::vector<std::uint32_t>{2001});
     EXPECT_EQ(m_libmtp->objectIdsNamed("new.jpg"), std::vector<std::uint32_t>{2000});
+}
+
+// A download whose file cannot be written here is this computer's fault, told in the system's
+// words; one that ends short of what the device lists is the device's. Neither leaves a file.
+TEST_F(SessionOverBridge, ADownloadThatCannotBeWrittenHereOrEndsShortSaysWhichAndLeavesNoFile)
+{
+    m_libmtp->addObject(fakes::FakeObject{70, folder, storage, "a.jpg", 500, 0, LIBMTP_FILETYPE_JPEG});
+    const QString destination = QFileInfo(m_local.path()).canonicalFilePath() + QStringLiteral("/a.jpg");
+    const auto keepGoing = [](qint64, std::optional<qint64>) { return true; };
+    const auto failureOf = [&] {
+        try {
+            runTask(m_session->downloadFile(RemoteObjectID(QStringLiteral("70")), destination, keepGoing));
+        } catch (const QuillbarrowError& error) {
+            return std::optional(error);
+        }
+        return std::optional<QuillbarrowError>();
+    };
+
+    m_libmtp->fillDiskUnder(QFile::encodeName(destination).toStdString());
+    EXPECT_EQ(failureOf(), QuillbarrowError::localFileFailed("Could not write " + destination +
+                                                             ": No space left on device"));
+    EXPECT_FALSE(QFileInfo::exists(destination));
+
+    m_libmtp->setTransfer(fakes::FakeTransfer{{}, 0, true, -1, 300});
+    EXPECT_EQ(failureOf(), QuillbarrowError::transferFailed(
+                               "The download ended after 300 of the 500 bytes the device lists."));
+    EXPECT_FALSE(QFileInfo::exists(destination));
 }

@@ -42,6 +42,19 @@ struct TransferCoordinator::DownloadBatch {
     // Device folders already walked, so that a device that lists a folder inside itself cannot
     // make planning go on for ever.
     QSet<RemoteObjectID> enteredFolders;
+    // How many folders the walk is inside now (0 while it plans a chosen item), and how deep it
+    // may go below a chosen folder, as the folder-size walk: a device that hands out a new folder
+    // at every level would otherwise nest the planning until memory or the stack runs out.
+    int depth = 0;
+    static constexpr int maximumFolderDepth = 256;
+    // Counts one level more for as long as it lives: planning walks one folder at a time.
+    struct Descent {
+        explicit Descent(int& level) : depth(level) { ++depth; }
+        ~Descent() { --depth; }
+        Descent(const Descent&) = delete;
+        Descent& operator=(const Descent&) = delete;
+        int& depth;
+    };
     // For each path answered with Keep Both, the next number to try there, so that many files of
     // one name do not each try every number taken before them.
     QHash<QString, qint64> keepBothNumbers;
@@ -123,12 +136,18 @@ qint64 writtenBytes(const QByteArray& path)
     return ::lstat(path.constData(), &info) == 0 ? static_cast<qint64>(info.st_size) : 0;
 }
 
-// A failure of the computer's own disk, named as such: the item, its folder and the cause.
-QuillbarrowError localSaveError(const QString& name, const QString& folder, int fault)
+// A failure of the computer's own disk, named as such: the item, its folder and the cause in the
+// system's words.
+QuillbarrowError localSaveError(const QString& name, const QString& folder, const QString& cause)
 {
     return QuillbarrowError::localFileFailed(QStringLiteral("Could not save ") + LocalPath::shown(name) +
-                                             QStringLiteral(" in ") + LocalPath::shown(folder) + QStringLiteral(": ") +
-                                             qt_error_string(fault));
+                                             QStringLiteral(" in ") + LocalPath::shown(folder) +
+                                             QStringLiteral(": ") + cause);
+}
+
+QuillbarrowError localSaveError(const QString& name, const QString& folder, int fault)
+{
+    return localSaveError(name, folder, qt_error_string(fault));
 }
 
 // A local failure text as the error people see: a fault of the disk as itself, any other as the
@@ -372,16 +391,24 @@ QCoro::Task<bool> TransferCoordinator::planDownloadFolder(RemoteItem item, QStri
         const RemotePath path = item.path ? *item.path : RemotePath(item.storageID, {item.name});
         std::optional<DirectoryPage> page;
         std::optional<QuillbarrowError> failure;
-        try {
-            page.emplace(co_await batch->session->listDirectory(item.id, path));
-        } catch (...) {
-            // The folder may lie deep below the one chosen, with no row of its own: the error
-            // says which it is.
-            failure = downloadFailure(shownPath, TransferItemFailure::deviceReason(
-                                                     QuillbarrowError::fromException(std::current_exception())));
-        }
-        if (!self || cancelledMeanwhile()) {
-            co_return true;
+        if (batch->depth > DownloadBatch::maximumFolderDepth) {
+            // Failed as a folder that cannot be listed: nothing of it is downloaded.
+            failure = downloadFailure(shownPath, QStringLiteral("it lies more than ") +
+                                                     QString::number(DownloadBatch::maximumFolderDepth) +
+                                                     QStringLiteral(" levels deep."));
+        } else {
+            try {
+                page.emplace(co_await batch->session->listDirectory(item.id, path));
+            } catch (...) {
+                // The folder may lie deep below the one chosen, with no row of its own: the error
+                // says which it is.
+                failure = downloadFailure(shownPath,
+                                          TransferItemFailure::deviceReason(
+                                              QuillbarrowError::fromException(std::current_exception())));
+            }
+            if (!self || cancelledMeanwhile()) {
+                co_return true;
+            }
         }
         if (failure) {
             if (jobID) {
@@ -397,6 +424,7 @@ QCoro::Task<bool> TransferCoordinator::planDownloadFolder(RemoteItem item, QStri
             co_return true;
         }
 
+        const DownloadBatch::Descent inside(batch->depth);
         for (const RemoteItem& child : std::as_const(page->items)) {
             const bool goOn =
                 co_await planDownloads(child, shownPath + QLatin1Char('/') + child.name, location, batch);
@@ -506,10 +534,27 @@ QCoro::Task<bool> TransferCoordinator::executeDownload(PlannedDownload plan, std
         co_return false;
     }
     std::optional<QuillbarrowError> failure;
+    // Why writing the staged file failed when the fault was this computer's (a full disk, an
+    // exceeded quota): the system's words for the error number the session met, and only those.
+    // A session tells it as localFileFailed("Could not write <the staged file>: <cause>"); one that
+    // writes through the standard library may pass the system's error on as it is.
+    QString localFault;
     try {
         co_await session->downloadFile(plan.item.id, staging, progress);
+    } catch (const std::system_error& error) {
+        failure = QuillbarrowError::fromException(std::current_exception());
+        if (error.code().category() == std::generic_category() ||
+            error.code().category() == std::system_category()) {
+            localFault = qt_error_string(error.code().value());
+        }
     } catch (...) {
         failure = QuillbarrowError::fromException(std::current_exception());
+    }
+    if (const QString writeLead =
+            QStringLiteral("Could not write ") + LocalPath::shown(staging) + QStringLiteral(": ");
+        failure && failure->kind() == QuillbarrowError::Kind::localFileFailed &&
+        failure->message().startsWith(writeLead)) {
+        localFault = failure->message().mid(writeLead.size());
     }
     if (!self) {
         LocalFileOperations::removeItem(staging);
@@ -527,7 +572,22 @@ QCoro::Task<bool> TransferCoordinator::executeDownload(PlannedDownload plan, std
                 co_return false;
             }
         }
-        if (const auto placeFailure = DownloadStaging::place(staging, plan.destination, plan.replaceExisting)) {
+        std::optional<QString> placeFailure;
+        if (plan.replaceExisting) {
+            // What is replaced may be a whole folder tree, removed once the file is in its place:
+            // not on the window's thread.
+            QFuture<std::optional<QString>> placing =
+                runOnThreadPool(*QThreadPool::globalInstance(), [staging, destination = plan.destination] {
+                    return DownloadStaging::place(staging, destination, true);
+                });
+            placeFailure = co_await placing;
+            if (!self) {
+                co_return false;
+            }
+        } else {
+            placeFailure = DownloadStaging::place(staging, plan.destination, false);
+        }
+        if (placeFailure) {
             finishFailed(jobID, localFailureError(*placeFailure));
             co_return false;
         }
@@ -535,10 +595,6 @@ QCoro::Task<bool> TransferCoordinator::executeDownload(PlannedDownload plan, std
         co_return true;
     }
 
-    // A device error may stand for a write that failed here: the disk's own fault is named.
-    const int localFault = token->isCancelled()
-                               ? 0
-                               : LocalFileOperations::localWriteFault(parent, plan.item.size, writtenBytes(stagingName));
     LocalFileOperations::removeItem(staging);
     if (plan.maximumBytes && observed > *plan.maximumBytes) {
         // The transfer stopped at the limit, so the bytes seen are not the file's size: the device
@@ -551,7 +607,7 @@ QCoro::Task<bool> TransferCoordinator::executeDownload(PlannedDownload plan, std
         finishFailed(jobID, QuillbarrowError::fileTooLargeToOpen(plan.item.name, size, *plan.maximumBytes));
     } else if (token->isCancelled() || failure->kind() == QuillbarrowError::Kind::userCancelled) {
         finishCancelled(jobID, QStringLiteral("cancelled download ") + name);
-    } else if (localFault != 0) {
+    } else if (!localFault.isEmpty()) {
         finishFailed(jobID, localSaveError(name, parent, localFault));
     } else if (failure->kind() == QuillbarrowError::Kind::pathNotFound) {
         // Gone from the device since it was chosen: the error says which item it was.

@@ -20,6 +20,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <functional>
@@ -341,6 +342,23 @@ QCoro::Task<std::optional<qint64>> freeSpaceOf(std::shared_ptr<DeviceSession> se
         // Unknown: the session makes its own check before it sends.
     }
     co_return std::nullopt;
+}
+
+// Writes `file` and the entry for it in `folder` through to the disk; 0, or the error number.
+int syncToDisk(const QString& file, const QString& folder)
+{
+    for (const QString& path : {file, folder}) {
+        const int descriptor = ::open(LocalPath::encoded(path).constData(), O_RDONLY | O_CLOEXEC);
+        if (descriptor < 0) {
+            return errno;
+        }
+        const int error = ::fsync(descriptor) == 0 ? 0 : errno;
+        ::close(descriptor);
+        if (error != 0) {
+            return error;
+        }
+    }
+    return 0;
 }
 
 } // namespace
@@ -1029,6 +1047,18 @@ TransferCoordinator::keepCopyOf(RemoteObjectID objectID, QString name, std::opti
                                                    QString::number(copied.value_or(0)) +
                                                    QStringLiteral(" bytes where the device listed ") +
                                                    QString::number(*size) + QLatin1Char('.'));
+    }
+    // The copy is the only whole old file once the object is deleted: it is on the disk, and
+    // in its folder, before that, so that a power cut cannot leave an empty file in its place.
+    // Off the main thread, as a large file may take a while.
+    if (!failure) {
+        QFuture<int> syncing = runOnThreadPool(*QThreadPool::globalInstance(),
+                                               [copy, folder] { return syncToDisk(copy, folder); });
+        if (const int error = co_await syncing; error != 0) {
+            failure = QuillbarrowError::transferFailed(
+                QStringLiteral("the copy could not be written to the disk: ") +
+                QString::fromLocal8Bit(std::strerror(error)) + QLatin1Char('.'));
+        }
     }
     if (failure) {
         QFile::remove(copy);

@@ -6,8 +6,10 @@
 
 #include <QFile>
 #include <QRegularExpression>
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <filesystem>
+#include <functional>
+#include <gtest/gtest.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -254,34 +256,89 @@ TEST_F(DownloadTest, StagingFilesLeftByKilledDownloadsGoWithTheNextDownloadAndHe
                                  ".quillbarrow-notes.partial", "a.txt"}));
 }
 
+// The cause of a write that failed here is the one the session met, in the system's words; a
+// failure of the device stays the device's, however little room the disk has.
 TEST_F(DownloadTest, AFaultOfTheLocalDiskIsNamedWithItsCauseAndTheItemNotBlamedOnTheDevice)
 {
+    const QString lead = "Could not save a.bin in " + path("dest") + ": ";
+    const QuillbarrowError deviceError =
+        QuillbarrowError::transferFailed("The device reported an incomplete transfer (PTP code 0x2007).");
+    // What the session throws, given the staged file it was writing.
+    using Failure = std::function<std::exception_ptr(const QString& staged)>;
+    const auto writeFailed = [](int fault) {
+        return Failure([fault](const QString& staged) {
+            return std::make_exception_ptr(QuillbarrowError::localFileFailed("Could not write " + staged +
+                                                                             ": " + qt_error_string(fault)));
+        });
+    };
     struct Case {
         const char* name;
-        std::optional<qint64> freeBytes;
+        Failure failure;
         QuillbarrowError expected;
     };
-    const QuillbarrowError deviceError = QuillbarrowError::unknown("Cannot write the downloaded file");
     const Case cases[] = {
-        {"the disk is full", 0,
-         QuillbarrowError::localFileFailed("Could not save a.bin in " + path("dest") + ": No space left on device")},
-        {"the disk has less room than the rest of the file", 100,
-         QuillbarrowError::localFileFailed("Could not save a.bin in " + path("dest") + ": No space left on device")},
-        {"the disk has room: the device's own error", qint64(1) << 40, deviceError},
+        {"the disk is full", writeFailed(ENOSPC),
+         QuillbarrowError::localFileFailed(lead + "No space left on device")},
+        {"the quota is used up", writeFailed(EDQUOT),
+         QuillbarrowError::localFileFailed(lead + "Disk quota exceeded")},
+        {"the system's error passed on as it is",
+         [](const QString& staged) {
+             return std::make_exception_ptr(
+                 std::filesystem::filesystem_error("Cannot write the downloaded file", staged.toStdString(),
+                                                   std::make_error_code(std::errc::no_space_on_device)));
+         },
+         QuillbarrowError::localFileFailed(lead + "No space left on device")},
+        {"the device fails while the disk has no room left",
+         [&](const QString&) { return std::make_exception_ptr(deviceError); }, deviceError},
     };
+    LocalFileOperations::setAvailableBytesHookForTesting([](const QString&) { return qint64(0); });
     for (const Case& row : cases) {
         SCOPED_TRACE(row.name);
-        LocalFileOperations::setAvailableBytesHookForTesting([&](const QString&) { return row.freeBytes; });
         useDevice({deviceFile("a", "a.bin", 4096)});
-        session->script({.operation = Operation::downloadFile, .subject = "a", .partialBytes = QByteArray(1000, 'p'),
-                         .error = deviceError});
+        session->script({.operation = Operation::downloadFile, .subject = "a", .onCall = [&] {
+                             const QString staged = dest(entriesOf(dest()).filter(".partial").value(0));
+                             writeFile(staged, QByteArray(1000, 'p'));
+                             std::rethrow_exception(row.failure(staged));
+                         }});
         pasteToLocal({deviceFile("a", "a.bin", 4096)}, dest());
-        LocalFileOperations::setAvailableBytesHookForTesting({});
         EXPECT_EQ(queue->job(jobNamed("a.bin"))->state.error(), row.expected);
         EXPECT_EQ(coordinator->lastError(), row.expected);
         EXPECT_TRUE(entriesOf(dest()).isEmpty());
         queue->remove(jobNamed("a.bin"));
     }
+    LocalFileOperations::setAvailableBytesHookForTesting({});
+}
+
+// A device that hands out a new folder at every level cannot make planning nest for ever: the
+// folder past the limit fails, named, and nothing below it is downloaded.
+TEST_F(DownloadTest, AFolderTooDeepBelowTheChosenOneFailsAndNothingBelowItIsDownloaded)
+{
+    constexpr int limit = 256;
+    QList<RemoteItem> tree;
+    QString shown = "d";
+    for (int level = 0; level <= limit + 1; ++level) {
+        tree.append(deviceFolder(QString("f%1").arg(level), "d",
+                                 level > 0 ? std::optional(QString("f%1").arg(level - 1)) : std::nullopt));
+        if (level > 0) {
+            shown += "/d";
+        }
+    }
+    tree.append(deviceFile("in", "in.txt", 1, QString("f%1").arg(limit)));
+    tree.append(deviceFile("out", "out.txt", 1, QString("f%1").arg(limit + 1)));
+    useDevice(tree);
+
+    pasteToLocal({tree.front()}, dest());
+
+    EXPECT_EQ(coordinator->lastError(),
+              QuillbarrowError::transferFailed("Could not download " + shown +
+                                               ": it lies more than 256 levels deep."));
+    EXPECT_EQ(shownJobs(), QStringList{"in.txt: completed"});
+    EXPECT_FALSE(session->calls().contains(QString("list f%1").arg(limit + 1)));
+    QString deepest = dest();
+    for (int level = 0; level <= limit; ++level) {
+        deepest += "/d";
+    }
+    EXPECT_EQ(entriesOf(deepest), QStringList{"in.txt"});
 }
 
 TEST_F(DownloadTest, AFolderThatTakesNoFileFailsTheDownloadNamingItBeforeTheDeviceIsAsked)
