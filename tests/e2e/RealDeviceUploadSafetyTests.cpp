@@ -323,10 +323,7 @@ TEST_F(RealDeviceReplaceRecovery, TheOldFileStaysByteForByteWhenTheNewOneDoesNot
             << "the old file is on the device, whole";
         QStringList names = deviceNames();
         EXPECT_EQ(names.count(row.name), 1) << names.join(u' ').toStdString();
-        EXPECT_TRUE(QDir(QFileInfo(m_rig.coordinator.openedFilesCacheDirectory()).path() +
-                         QStringLiteral("/Replaced Files"))
-                        .entryList(QDir::Files)
-                        .isEmpty())
+        EXPECT_TRUE(QDir(m_rig.coordinator.keptCopiesFolder()).entryList(QDir::Files).isEmpty())
             << "the kept copy went once it was back";
     }
 }

@@ -3,6 +3,7 @@
 #include "XdgDefaultApplicationOpener.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QStandardPaths>
 #include <algorithm>
 
@@ -19,6 +20,18 @@ QString defaultOpenedFilesCacheDirectory()
     return QDir(base).filePath(QStringLiteral("Quillbarrow/Opened Files"));
 }
 
+QString keptCopiesFolderFor(const std::optional<QString>& openedFilesCacheDirectory)
+{
+    if (!openedFilesCacheDirectory) {
+        const QString data = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+        if (!data.isEmpty()) {
+            return QDir(data).filePath(QStringLiteral("Quillbarrow/Replaced Files"));
+        }
+    }
+    const QString cache = openedFilesCacheDirectory ? *openedFilesCacheDirectory : defaultOpenedFilesCacheDirectory();
+    return QFileInfo(cache).path() + QStringLiteral("/Replaced Files");
+}
+
 } // namespace
 
 TransferCoordinator::TransferCoordinator(Clipboard* clipboard, std::shared_ptr<TransferQueue> transferQueue,
@@ -27,6 +40,7 @@ TransferCoordinator::TransferCoordinator(Clipboard* clipboard, std::shared_ptr<T
     : QObject(parent), m_clipboard(clipboard), m_transferQueue(std::move(transferQueue)), m_logger(std::move(logger)),
       m_openedFilesCacheDirectory(openedFilesCacheDirectory ? *openedFilesCacheDirectory
                                                             : defaultOpenedFilesCacheDirectory()),
+      m_keptCopiesFolder(keptCopiesFolderFor(openedFilesCacheDirectory)),
       m_defaultApplicationOpener(std::make_shared<XdgDefaultApplicationOpener>())
 {
     Q_ASSERT(m_clipboard != nullptr);

@@ -66,8 +66,10 @@ public:
     static constexpr qint64 maximumOpenFileBytes = 100'000'000;
 
     // Without a cache folder, the opened-files cache is "Quillbarrow/Opened Files" under the
-    // user's cache folder, else under the temporary folder. The clipboard must outlive the
-    // coordinator.
+    // user's cache folder, else under the temporary folder, and the kept copies of replaced phone
+    // files are in "Quillbarrow/Replaced Files" under the user's data folder (a cache folder may
+    // be emptied by anyone, and such a copy can be the only whole one); given a cache folder,
+    // both are in its parent folder. The clipboard must outlive the coordinator.
     TransferCoordinator(Clipboard* clipboard, std::shared_ptr<TransferQueue> transferQueue, AppLogger logger,
                         std::optional<QString> openedFilesCacheDirectory, QObject* parent = nullptr);
     ~TransferCoordinator() override;
@@ -84,6 +86,9 @@ public:
     // The question the conflict sheet shows while it is set.
     const std::optional<ConflictRequest>& pendingConflict() const { return m_pendingConflict; }
     const QString& openedFilesCacheDirectory() const { return m_openedFilesCacheDirectory; }
+    // Where the old objects of Replaces on devices that cannot rename are kept until the new file
+    // is in their place.
+    const QString& keptCopiesFolder() const { return m_keptCopiesFolder; }
 
     // Pastes the clipboard into the local folder `destination`: local items are copied with
     // copyLocalToLocal; device items are downloaded through the session, folders merged into
@@ -262,9 +267,6 @@ private:
     // session sends back should the new file not arrive whole.
     QCoro::Task<> replaceOnDevice(PlannedUpload plan, std::optional<RemoteObjectID> parent, qint64 size,
                                   std::shared_ptr<UploadBatch> batch);
-    // Where the old objects of Replaces on devices that cannot rename are kept until the new file
-    // is in their place: "Replaced Files" beside the opened-files cache.
-    QString keptCopiesFolder() const;
     // Downloads the device file `objectID` (listed as `size` bytes) into a new file of the kept
     // copies' folder: its path, or why it could not be kept (no size, no room, a failed or short
     // download, a cancel), with nothing left behind.
@@ -308,6 +310,7 @@ private:
     std::optional<ConflictRequest> m_pendingConflict;
     const AppLogger m_logger;
     const QString m_openedFilesCacheDirectory;
+    const QString m_keptCopiesFolder;
     std::optional<OneShot<ConflictOutcome>> m_conflictAnswer;
     QHash<TransferID, std::shared_ptr<TransferCancellationToken>> m_cancellationTokens;
     AsyncGate m_workflowGate;

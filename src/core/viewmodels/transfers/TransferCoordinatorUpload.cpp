@@ -1003,11 +1003,6 @@ QCoro::Task<> TransferCoordinator::replaceOnDevice(PlannedUpload plan, std::opti
     finishUpload(plan, failure);
 }
 
-QString TransferCoordinator::keptCopiesFolder() const
-{
-    return QFileInfo(m_openedFilesCacheDirectory).path() + QStringLiteral("/Replaced Files");
-}
-
 QCoro::Task<std::variant<QString, QuillbarrowError>>
 TransferCoordinator::keepCopyOf(RemoteObjectID objectID, QString name, std::optional<qint64> size,
                                 std::shared_ptr<DeviceSession> session,

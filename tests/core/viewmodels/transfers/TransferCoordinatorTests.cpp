@@ -1,6 +1,8 @@
 #include "CoordinatorHarness.h"
 
+#include <QFile>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <algorithm>
 #include <functional>
 #include <gtest/gtest.h>
@@ -185,9 +187,27 @@ TEST(TransferCoordinator, UsesTheGivenCacheFolder)
     TransferCoordinator coordinator(&clipboard, std::make_shared<TransferQueue>(AppLogger(QStringLiteral("q"))),
                                     AppLogger(QStringLiteral("c")), QStringLiteral("/somewhere/cache"));
     EXPECT_EQ(coordinator.openedFilesCacheDirectory(), "/somewhere/cache");
+    EXPECT_EQ(coordinator.keptCopiesFolder(), "/somewhere/Replaced Files");
+
+    // By default the kept copies of replaced phone files, which may be the only whole ones, are
+    // in the user's data folder, not in a cache folder that anyone may empty.
+    const QTemporaryDir home;
+    const auto restore = [](const char* name, std::optional<QByteArray> value) {
+        value ? qputenv(name, *value) : qunsetenv(name);
+    };
+    const auto valueOf = [](const char* name) {
+        return qEnvironmentVariableIsSet(name) ? std::optional(qgetenv(name)) : std::nullopt;
+    };
+    const std::optional<QByteArray> dataBefore = valueOf("XDG_DATA_HOME");
+    const std::optional<QByteArray> cacheBefore = valueOf("XDG_CACHE_HOME");
+    qputenv("XDG_DATA_HOME", QFile::encodeName(home.filePath(QStringLiteral("data"))));
+    qputenv("XDG_CACHE_HOME", QFile::encodeName(home.filePath(QStringLiteral("cache"))));
     TransferCoordinator defaulted(&clipboard, std::make_shared<TransferQueue>(AppLogger(QStringLiteral("q"))),
                                   AppLogger(QStringLiteral("c")), std::nullopt);
-    EXPECT_TRUE(defaulted.openedFilesCacheDirectory().endsWith("/Quillbarrow/Opened Files"));
+    EXPECT_EQ(defaulted.openedFilesCacheDirectory(), home.filePath(QStringLiteral("cache/Quillbarrow/Opened Files")));
+    EXPECT_EQ(defaulted.keptCopiesFolder(), home.filePath(QStringLiteral("data/Quillbarrow/Replaced Files")));
+    restore("XDG_DATA_HOME", dataBefore);
+    restore("XDG_CACHE_HOME", cacheBefore);
 }
 
 TEST(TransferCoordinator, CancellingAQueuedJobStopsItFromStarting)
