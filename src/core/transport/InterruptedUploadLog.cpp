@@ -171,7 +171,11 @@ std::shared_ptr<InterruptedUploadLog> InterruptedUploadLog::standard()
 
 std::optional<QString> InterruptedUploadLog::deviceKey(const AndroidDevice& device)
 {
-    if (!device.serialNumber || device.serialNumber->isEmpty()) {
+    const QString serial = device.serialNumber.value_or(QString()).trimmed();
+    // A phone whose serial number was never set reports a stand-in that every such phone of its
+    // model reports too: the Android default, "unknown", or one digit over and over.
+    if (serial.isEmpty() || serial.compare(QLatin1String("0123456789ABCDEF"), Qt::CaseInsensitive) == 0 ||
+        serial.compare(QLatin1String("unknown"), Qt::CaseInsensitive) == 0 || serial.count(serial.front()) == serial.size()) {
         return std::nullopt;
     }
     const QChar separator(0x1F);

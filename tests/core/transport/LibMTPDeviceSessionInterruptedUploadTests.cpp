@@ -254,16 +254,25 @@ TEST_F(InterruptedUploads, AreNotedOnlyWhereWhatTheyLeftCanBeToldFromAnythingEls
     EXPECT_EQ(calls.count(QStringLiteral("list 65537 %1").arg(album)), 0) << joined(calls);
 }
 
+// Without a serial number, or with one that phones of a model share when theirs is not set, the
+// next phone of the model would be taken for this one: its files deleted, or sent this one's.
 TEST_F(InterruptedUploads, AreNotNotedForADeviceThatCannotBeToldFromAnotherOfItsModel)
 {
-    runTask(m_session->close());
-    m_bridge->replug();
-    const AndroidDevice anonymous(DeviceID(QStringLiteral("libmtp-1-4")), QStringLiteral("Pixel 8"),
-                                  QStringLiteral("Google"), QStringLiteral("Pixel 8"), std::nullopt,
-                                  DeviceConnectionKind::usb);
-    m_session = std::make_shared<LibMTPDeviceSession>(anonymous, m_bridge->handle(), m_bridge, services());
-    interruptUpload(browse(camera), QStringLiteral("a.jpg"), "0123456789");
-    EXPECT_TRUE(QDir(m_log->folder()).entryList(QDir::Files).isEmpty());
+    const std::optional<QString> serials[] = {std::nullopt, QString(), QStringLiteral("0123456789ABCDEF"),
+                                              QStringLiteral("0123456789abcdef"), QStringLiteral(" 0000000000 "),
+                                              QStringLiteral("unknown")};
+    for (const std::optional<QString>& serial : serials) {
+        SCOPED_TRACE(serial.value_or(QStringLiteral("none")).toStdString());
+        runTask(m_session->close());
+        m_bridge->replug();
+        const AndroidDevice anonymous(DeviceID(QStringLiteral("libmtp-1-4")), QStringLiteral("Pixel 8"),
+                                      QStringLiteral("Google"), QStringLiteral("Pixel 8"), serial,
+                                      DeviceConnectionKind::usb);
+        EXPECT_EQ(InterruptedUploadLog::deviceKey(anonymous), std::nullopt);
+        m_session = std::make_shared<LibMTPDeviceSession>(anonymous, m_bridge->handle(), m_bridge, services());
+        interruptUpload(browse(camera), QStringLiteral("a.jpg"), "0123456789");
+        EXPECT_TRUE(QDir(m_log->folder()).entryList(QDir::Files).isEmpty());
+    }
 }
 
 // A log that cannot be written (here a file stands where its folder should be) costs the chance to
