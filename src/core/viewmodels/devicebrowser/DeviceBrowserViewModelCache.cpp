@@ -7,7 +7,8 @@ namespace quillbarrow {
 void DeviceBrowserViewModel::cache(const DirectoryPage& page)
 {
     m_directoryCache.insert(page.path, page);
-    if (m_currentPage && m_currentPage->path == page.path) {
+    // Fresh only for the folder it lists, not for another that has its path now.
+    if (m_currentPage && m_currentPage->path == page.path && m_currentPage->parentID == page.parentID) {
         setShowingStalePage(false);
     }
 }

@@ -44,6 +44,8 @@ TEST_F(DeviceBrowserCacheTest, CachingAnotherPathKeepsTheStaleMarkAndAFreshListi
     probe().setShowingStalePage(true);
     QSignalSpy stale(&viewModel(), &DeviceBrowserViewModel::isShowingStalePageChanged);
     probe().cache(page({}, rootPath()));
+    // Nor does a listing of another folder that had the shown one's path (renamed since).
+    probe().cache(page({}, dcimPath, QStringLiteral("old")));
     EXPECT_TRUE(viewModel().isShowingStalePage());
     EXPECT_EQ(stale.count(), 0);
     const DirectoryPage fresh = dcimPage({fileItem("p", "a.jpg", 5, "s1", QStringLiteral("c"))});
