@@ -81,6 +81,15 @@ bool namesDevice(const QJsonObject& header, const QString& deviceKey)
     return header.value(deviceField).toString() == deviceKey;
 }
 
+// Whether a log whose first line is `line` may be read and added to as the device's: its first line
+// names the device, or is spoilt (a crash, the disk) and names nobody. The log's name is drawn
+// from the device, so the records after a spoilt first line are the device's, and still due.
+bool mayBeReadAsDevices(const QByteArray& line, const QString& deviceKey)
+{
+    const QJsonDocument header = QJsonDocument::fromJson(line);
+    return !header.isObject() || !header.object().contains(deviceField) || namesDevice(header.object(), deviceKey);
+}
+
 QByteArray entryRecord(const InterruptedUploadLog::Entry& entry)
 {
     QByteArray out;
@@ -194,9 +203,9 @@ InterruptedUploadLog::~InterruptedUploadLog() = default;
 // The log: a first line naming the device, then one record a line: an entry, or the removal of the
 // entry for a target ("removed": true). A line that does not parse (the last one, torn by a crash)
 // is passed over. An earlier version wrote the device and all its entries as one document on the
-// first line; that is read too. None when the log is there but cannot be read whole: it cannot be
-// opened or read, or its first line does not name this device (another device's log under the
-// same name, say, or one spoilt by the disk); its records may still be due.
+// first line; that is read too, and so are the records after a first line that a crash or the disk
+// spoilt. None when the log is there but cannot be read whole: it cannot be opened or read, or its
+// first line names another device; its records may still be due.
 std::optional<QList<InterruptedUploadLog::Entry>> InterruptedUploadLog::read(const QString& deviceKey) const
 {
     QFile file(fileOf(deviceKey));
@@ -215,10 +224,10 @@ std::optional<QList<InterruptedUploadLog::Entry>> InterruptedUploadLog::read(con
         return QList<Entry>(); // made, and nothing written before a crash
     }
     const QList<QByteArray> lines = bytes.split('\n');
-    const QJsonObject header = QJsonDocument::fromJson(lines.first()).object();
-    if (!namesDevice(header, deviceKey)) {
+    if (!mayBeReadAsDevices(lines.first(), deviceKey)) {
         return std::nullopt;
     }
+    const QJsonObject header = QJsonDocument::fromJson(lines.first()).object();
     QList<Entry> entries;
     for (const QJsonValue& value : header.value(uploadsField).toArray()) {
         if (const std::optional<Entry> entry = entryOf(value)) {
@@ -260,8 +269,7 @@ bool InterruptedUploadLog::append(const QString& deviceKey, const QByteArray& re
         QByteArray start;
         if (opened->size() == 0) {
             start = headerRecord(deviceKey);
-        } else if (!opened->seek(0) ||
-                   !namesDevice(QJsonDocument::fromJson(opened->readLine()).object(), deviceKey)) {
+        } else if (!opened->seek(0) || !mayBeReadAsDevices(opened->readLine(), deviceKey)) {
             // A log that is not read as this device's: what went in would never come out.
             m_open.remove(deviceKey);
             return false;

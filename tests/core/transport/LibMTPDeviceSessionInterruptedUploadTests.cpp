@@ -727,11 +727,11 @@ TEST(InterruptedUploadLogFile, ALogThatCannotBeReadWholeIsKeptAsItIs)
                       QStringLiteral("/cache/Replaced Files/1.kept")};
     const struct {
         const char* what;
-        QByteArray firstBytes; // written over the log's first bytes
+        QByteArray firstLine; // in place of the log's own, when given
         bool unreadable;
     } cases[] = {
         {"it cannot be opened", {}, true},
-        {"its first line does not name the device", QByteArray(8, '\0'), false},
+        {"its first line names another device", QByteArray("{\"device\":\"x\"}"), false},
     };
     for (const auto& test : cases) {
         SCOPED_TRACE(test.what);
@@ -743,11 +743,15 @@ TEST(InterruptedUploadLogFile, ALogThatCannotBeReadWholeIsKeptAsItIs)
         const QStringList files = QDir(folder.path()).entryList(QDir::Files);
         ASSERT_EQ(files.size(), 1);
         QFile file(folder.filePath(files.first()));
-        ASSERT_TRUE(file.open(QIODevice::ReadWrite));
-        file.write(test.firstBytes);
-        ASSERT_TRUE(file.seek(0));
-        const QByteArray before = file.readAll();
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        QByteArray before = file.readAll();
         file.close();
+        if (!test.firstLine.isEmpty()) {
+            before = test.firstLine + before.mid(before.indexOf('\n'));
+            ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            file.write(before);
+            file.close();
+        }
         if (test.unreadable) {
             ASSERT_TRUE(file.setPermissions(QFileDevice::Permissions()));
             if (file.open(QIODevice::ReadOnly)) {
@@ -765,6 +769,29 @@ TEST(InterruptedUploadLogFile, ALogThatCannotBeReadWholeIsKeptAsItIs)
         ASSERT_TRUE(file.open(QIODevice::ReadOnly)) << "still there";
         EXPECT_EQ(file.readAll(), before);
     }
+
+    // A first line spoilt by a crash or the disk names nobody: the records after it are still
+    // the device's and due, new ones go in, and the next rewrite mends the first line.
+    QTemporaryDir folder;
+    InterruptedUploadLog log(folder.path());
+    ASSERT_TRUE(log.add(device, entry));
+    log.compact(device);
+    const QString path = folder.filePath(QDir(folder.path()).entryList(QDir::Files).first());
+    {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+        file.write(QByteArray(8, '\0'));
+    }
+    InterruptedUploadLog reopened(folder.path());
+    EXPECT_EQ(reopened.entries(device), QList<Entry>{entry});
+    Entry later = entry;
+    later.name = QStringLiteral("b.jpg");
+    EXPECT_TRUE(reopened.add(device, later));
+    reopened.compact(device);
+    EXPECT_EQ(reopened.entries(device), (QList<Entry>{entry, later}));
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_FALSE(file.readLine().startsWith('\0'));
 }
 
 // Names are whatever the user's files and the device's folders are called: every one comes back
