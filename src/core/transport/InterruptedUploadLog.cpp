@@ -178,18 +178,42 @@ std::shared_ptr<InterruptedUploadLog> InterruptedUploadLog::standard()
     return std::make_shared<InterruptedUploadLog>(state + QStringLiteral("/quillbarrow/interrupted-uploads"));
 }
 
+namespace {
+
+QString keyOf(const AndroidDevice& device)
+{
+    const QChar separator(0x1F);
+    return device.manufacturer.value_or(QString()) + separator + device.model.value_or(QString()) + separator +
+           device.serialNumber.value_or(QString());
+}
+
+// A phone whose serial number was never set reports a stand-in that every such phone of its model
+// reports too: the Android default, "unknown", or one digit over and over.
+bool isStandInSerial(const QString& serial)
+{
+    return serial.compare(QLatin1String("0123456789ABCDEF"), Qt::CaseInsensitive) == 0 ||
+           serial.compare(QLatin1String("unknown"), Qt::CaseInsensitive) == 0 ||
+           serial.count(serial.front()) == serial.size();
+}
+
+} // namespace
+
 std::optional<QString> InterruptedUploadLog::deviceKey(const AndroidDevice& device)
 {
     const QString serial = device.serialNumber.value_or(QString()).trimmed();
-    // A phone whose serial number was never set reports a stand-in that every such phone of its
-    // model reports too: the Android default, "unknown", or one digit over and over.
-    if (serial.isEmpty() || serial.compare(QLatin1String("0123456789ABCDEF"), Qt::CaseInsensitive) == 0 ||
-        serial.compare(QLatin1String("unknown"), Qt::CaseInsensitive) == 0 || serial.count(serial.front()) == serial.size()) {
+    if (serial.isEmpty() || isStandInSerial(serial)) {
         return std::nullopt;
     }
-    const QChar separator(0x1F);
-    return device.manufacturer.value_or(QString()) + separator + device.model.value_or(QString()) + separator +
-           *device.serialNumber;
+    return keyOf(device);
+}
+
+std::optional<QString> InterruptedUploadLog::formerDeviceKey(const AndroidDevice& device)
+{
+    if (!device.serialNumber || device.serialNumber->isEmpty() || deviceKey(device)) {
+        return std::nullopt;
+    }
+    const QString serial = device.serialNumber->trimmed();
+    return serial.isEmpty() || !isStandInSerial(serial) ? std::nullopt : std::optional(keyOf(device));
 }
 
 QString InterruptedUploadLog::fileOf(const QString& deviceKey) const

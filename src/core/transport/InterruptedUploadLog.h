@@ -57,6 +57,10 @@ public:
     // model and serial number. None for a device without a serial number, which another device of
     // the same model could not be told from.
     static std::optional<QString> deviceKey(const AndroidDevice& device);
+    // The key under which earlier versions kept the log of a device whose serial number is a
+    // stand-in that phones of a model share; none for any other device. Such a log is only
+    // emptied: its copies kept where they are, under their own names.
+    static std::optional<QString> formerDeviceKey(const AndroidDevice& device);
 
     const QString& folder() const { return m_folder; }
     // The device's entries, oldest first; none when there are none or the file cannot be read.

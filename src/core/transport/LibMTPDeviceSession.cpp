@@ -35,11 +35,13 @@ namespace quillbarrow {
 
 struct LibMTPDeviceSession::Core {
     Core(CMTPDeviceHandle* pointer, std::shared_ptr<LibMTPBridge> bridge, LibMTPSessionServices services,
-         std::optional<QString> deviceKey)
+         std::optional<QString> deviceKey, std::optional<QString> formerDeviceKey)
         : bridge(bridge), handle(std::make_shared<LibMTPSessionHandle>(pointer, bridge)),
           closer(std::move(services.closer)),
           interruptedUploads(deviceKey ? std::move(services.interruptedUploads) : nullptr),
           deviceKey(interruptedUploads ? std::move(deviceKey) : std::nullopt),
+          formerLog(formerDeviceKey ? std::move(services.interruptedUploads) : nullptr),
+          formerDeviceKey(formerLog ? std::move(formerDeviceKey) : std::nullopt),
           interruptedUploadsDue(interruptedUploads != nullptr), known(bridge->rootParentID())
     {
     }
@@ -54,6 +56,10 @@ struct LibMTPDeviceSession::Core {
     // Both set, or neither.
     std::shared_ptr<InterruptedUploadLog> interruptedUploads;
     std::optional<QString> deviceKey;
+    // A log that an earlier version kept for a device it could not tell apart, to be emptied
+    // once; both set, or neither.
+    std::shared_ptr<InterruptedUploadLog> formerLog;
+    std::optional<QString> formerDeviceKey;
     // Touched on the main thread only.
     AsyncGate gate;
     QList<StorageRoot> cachedStorages;
@@ -618,6 +624,20 @@ QCoro::Task<AsyncGate::Lease> enterOpen(std::shared_ptr<Core> core)
     QCoro::Task<AsyncGate::Lease> entering = enter(core);
     AsyncGate::Lease lease = co_await entering;
     requireOpen(*core);
+    if (const std::shared_ptr<InterruptedUploadLog> former = std::exchange(core->formerLog, nullptr)) {
+        // Nothing on the device is touched for it: the device may be another of the model. The
+        // copies the log knows stay here, under their own names.
+        QFuture<void> emptying = core->executor.run([former, key = *core->formerDeviceKey] {
+            for (const InterruptedUploadLog::Entry& entry : former->entries(key)) {
+                if (keepCopyForGood(entry, QStringLiteral("the device cannot be told from another of its model"))) {
+                    former->remove(key, entry);
+                }
+            }
+            former->compact(key);
+        });
+        co_await emptying;
+        requireOpen(*core);
+    }
     if (core->interruptedUploadsDue) {
         core->interruptedUploadsDue = false;
         QCoro::Task<> settling = settleInterruptedUploads(core);
@@ -1252,7 +1272,8 @@ LibMTPDeviceSession::LibMTPDeviceSession(AndroidDevice device, CMTPDeviceHandle*
                                          std::shared_ptr<LibMTPBridge> bridge, LibMTPSessionServices services)
     : m_device(std::move(device)),
       m_core(std::make_shared<Core>(handle, std::move(bridge), std::move(services),
-                                    InterruptedUploadLog::deviceKey(m_device)))
+                                    InterruptedUploadLog::deviceKey(m_device),
+                                    InterruptedUploadLog::formerDeviceKey(m_device)))
 {
 }
 

@@ -269,9 +269,29 @@ TEST_F(InterruptedUploads, AreNotNotedForADeviceThatCannotBeToldFromAnotherOfIts
                                       QStringLiteral("Google"), QStringLiteral("Pixel 8"), serial,
                                       DeviceConnectionKind::usb);
         EXPECT_EQ(InterruptedUploadLog::deviceKey(anonymous), std::nullopt);
+        // A log an earlier version kept for it is emptied, touching nothing on the device (which
+        // may be another of the model): the copy it knows stays here, under the file's name.
+        const std::optional<QString> former = InterruptedUploadLog::formerDeviceKey(anonymous);
+        EXPECT_EQ(former.has_value(), serial && !serial->trimmed().isEmpty());
+        const QString copies = m_local.filePath(QStringLiteral("Replaced Files"));
+        if (former) {
+            ASSERT_TRUE(QDir().mkpath(copies));
+            QFile copy(copies + QStringLiteral("/0123.kept"));
+            ASSERT_TRUE(copy.open(QIODevice::WriteOnly));
+            copy.write("old");
+            copy.close();
+            ASSERT_TRUE(m_log->add(*former, Entry{storageID().rawValue(), camera, QStringLiteral("b.jpg"), 10,
+                                                  copy.fileName()}));
+            m_log->compact(*former);
+        }
         m_session = std::make_shared<LibMTPDeviceSession>(anonymous, m_bridge->handle(), m_bridge, services());
         interruptUpload(browse(camera), QStringLiteral("a.jpg"), "0123456789");
         EXPECT_TRUE(QDir(m_log->folder()).entryList(QDir::Files).isEmpty());
+        if (former) {
+            EXPECT_EQ(QDir(copies).entryList(QDir::Files), QStringList{QStringLiteral("b.jpg")});
+            EXPECT_FALSE(objectAt(camera + QStringList{QStringLiteral("b.jpg")}));
+            QDir(copies).removeRecursively();
+        }
     }
 }
 
