@@ -2,8 +2,9 @@
 // baseline, in one run:
 //
 //   quillbarrow_bench_responsiveness [--rows N] [--entries N] [--subfolders N]
+//                                    [--phone-entries N] [--phone-folders N]
 //                                    [--copies 1000,8000,32000] [--uploads 8000,32000] [--rounds N]
-//                                    [--only select,subfolders,sort,local,device]
+//                                    [--only select,subfolders,phone,sort,local,device]
 //
 // The longest stall is the largest gap between the ticks of a 1 ms timer on the main thread while
 // the action runs and until its results have landed (so 1 ms is the floor). Measured:
@@ -12,6 +13,10 @@
 //     selection is written into the binding); plain QTableView::selectAll over as many rows.
 //   - Ctrl+A in a folder of E entries of which S are subfolders (10,000 and 200 by default), until
 //     every subfolder is measured and shown; plain QTableView::selectAll over E rows.
+//   - The phone pane over a folder of E entries of which F are subfolders (10,000 and 2,000 by
+//     default) on a pretend device that answers from a worker thread: from the folder shown until
+//     the automatic pass has measured every subfolder and the table shows the sizes, sorted by name
+//     and by size (descending); beside the wall time, the main thread's own processor time.
 //   - A click on the size column's header at N rows, until the pane shows the new order; plain
 //     QTableView with sorting on over a QStandardItemModel of the same rows.
 //   - Pastes into a local folder: one folder of 1,000 / 8,000 / 32,000 files, and the largest as
@@ -28,18 +33,23 @@
 #include "../StallMeter.h"
 
 #include "infrastructure/InMemoryUserDefaults.h"
+#include "../scale/WorkerMockSession.h"
+#include "panes/AndroidPaneView.h"
 #include "panes/LocalPaneView.h"
 #include "shell/MainWindow.h"
 #include "shell/QuillbarrowApp.h"
 #include "table/LocalItemTable.h"
 #include "table/NativeTable.h"
+#include "table/RemoteItemTable.h"
 #include "transport/MockDeviceSession.h"
 #include "transport/MockMTPBackend.h"
+#include "viewmodels/devicebrowser/DeviceBrowserViewModel.h"
 #include "viewmodels/localbrowser/LocalBrowserViewModel.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QHeaderView>
 #include <QLoggingCategory>
@@ -56,6 +66,7 @@
 #include <chrono>
 #include <cstdio>
 #include <fcntl.h>
+#include <ctime>
 #include <functional>
 #include <memory>
 #include <unistd.h>
@@ -70,10 +81,12 @@ struct Options {
     int rows = 100'000;
     int entries = 10'000;
     int subfolders = 200;
+    int phoneEntries = 10'000;
+    int phoneFolders = 2'000;
     QList<int> copies{1'000, 8'000, 32'000};
     QList<int> uploads{8'000, 32'000};
     int rounds = 1;
-    // The measurements to run (all when empty): select, subfolders, sort, local, device.
+    // The measurements to run (all when empty): select, subfolders, phone, sort, local, device.
     QStringList only;
 };
 
@@ -269,6 +282,150 @@ bool foldersMeasured(LocalBrowserViewModel& browser)
     });
 }
 
+// Turns the event loop, sleeping while it has nothing to do, until `done` holds; throws after
+// `seconds`. The main thread's processor time then counts its own work, not the waiting.
+void waitUntil(const std::function<bool()>& done, const QString& what, int seconds)
+{
+    QEventLoop loop;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+        if (done()) {
+            loop.quit();
+        }
+    });
+    QTimer limit;
+    limit.setSingleShot(true);
+    QObject::connect(&limit, &QTimer::timeout, &loop, &QEventLoop::quit);
+    poll.start(5);
+    limit.start(seconds * 1000);
+    if (!done()) {
+        loop.exec();
+    }
+    if (!done()) {
+        throw BenchFailure(what + QStringLiteral(": did not finish"));
+    }
+}
+
+// The processor time the calling thread has used, in seconds.
+double threadSeconds()
+{
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
+}
+
+AndroidDevice phoneBenchDevice()
+{
+    // The device WorkerMockSession says it is.
+    return AndroidDevice(DeviceID(QStringLiteral("bench")), QStringLiteral("Bench"), std::nullopt, std::nullopt,
+                         std::nullopt, DeviceConnectionKind::usb);
+}
+
+// One phone whose session answers from a worker thread, over the given tree.
+class WorkerMockBackend final : public MTPBackend {
+public:
+    explicit WorkerMockBackend(MockTree tree)
+        : m_devices(std::make_shared<MockMTPBackend>(QList<AndroidDevice>{phoneBenchDevice()})),
+          m_tree(std::move(tree))
+    {
+    }
+    QCoro::Task<QList<AndroidDevice>> currentDevices() override { return m_devices->currentDevices(); }
+    AsyncChannel<DeviceConnectionEvent> events() override { return m_devices->events(); }
+    QCoro::Task<std::shared_ptr<DeviceSession>> openSession(DeviceID, OpenSessionOptions) override
+    {
+        co_return std::make_shared<WorkerMockSession>(m_tree);
+    }
+
+private:
+    std::shared_ptr<MockMTPBackend> m_devices;
+    MockTree m_tree;
+};
+
+// A storage root of `entries` items, `folders` of them folders of three files each; folder number
+// i holds 3 * (i + 1) * 100 bytes, so that every folder has a size of its own.
+MockTree phoneTree(int entries, int folders)
+{
+    const StorageID storage(QStringLiteral("bench-internal"));
+    MockTree tree({StorageRoot(storage, QStringLiteral("Internal shared storage"), 256'000'000'000LL,
+                               141'000'000'000LL)},
+                  {});
+    for (int index = 0; index < folders; ++index) {
+        const RemoteItem folder =
+            tree.addFolder(QStringLiteral("Folder %1").arg(index, 5, 10, QLatin1Char('0')), std::nullopt, storage);
+        for (int file = 0; file < 3; ++file) {
+            tree.addFile(QStringLiteral("part %1.bin").arg(file), folder.id, storage, (index + 1) * 100LL);
+        }
+    }
+    for (int index = folders; index < entries; ++index) {
+        tree.addFile(QStringLiteral("IMG_%1.jpg").arg(index, 6, 10, QLatin1Char('0')), std::nullopt, storage,
+                     2'000'000);
+    }
+    return tree;
+}
+
+// The whole window over that one phone, its table sorted as asked before the phone connects.
+class PhoneWindowRig {
+public:
+    PhoneWindowRig(const MockTree& tree, FileSort sort, bool ascending)
+    {
+        QuillbarrowApp::Services services;
+        services.homePath = m_home.path();
+        services.preferences = std::make_shared<InMemoryUserDefaults>();
+        services.chooseBackend = [tree] {
+            return AppEnvironment(std::make_shared<WorkerMockBackend>(tree), BackendMode::mock);
+        };
+        services.openedFilesCacheDirectory = m_opened.path();
+        m_app = std::make_unique<QuillbarrowApp>(services);
+        m_app->deviceBrowser().setSort(sort, ascending);
+        m_window = m_app->openWindow();
+        m_window->show();
+        turnUntil([this] { return m_window->windowHandle() != nullptr && m_window->isVisible(); },
+                  QStringLiteral("window"));
+        auto* pane = m_window->findChild<AndroidPaneView*>();
+        m_table = pane ? pane->table() : nullptr;
+        if (!m_table) {
+            throw BenchFailure(QStringLiteral("the window has no phone pane"));
+        }
+    }
+
+    ~PhoneWindowRig()
+    {
+        m_window->close();
+        m_app.reset();
+    }
+
+    DeviceBrowserViewModel& browser() { return m_app->deviceBrowser(); }
+    RemoteItemTable& table() { return *m_table; }
+
+private:
+    QTemporaryDir m_home;
+    QTemporaryDir m_opened;
+    std::unique_ptr<QuillbarrowApp> m_app;
+    MainWindow* m_window = nullptr;
+    RemoteItemTable* m_table = nullptr;
+};
+
+// Every folder of the table shows its size, each as the tree holds it; sorted by size, in that order.
+void requirePhoneSizesShown(RemoteItemTable& table, FileSort sort)
+{
+    const auto* model = table.itemModel();
+    std::optional<qint64> previous;
+    for (int row = 0; row < model->rowCount(); ++row) {
+        const RemoteItem& item = model->item(row);
+        if (item.kind != RemoteItemKind::folder) {
+            continue;
+        }
+        const qint64 expected = 3 * (item.name.mid(7).toLongLong() + 1) * 100;
+        if (item.size != expected) {
+            throw BenchFailure(QStringLiteral("%1 shows a wrong size").arg(item.name));
+        }
+        if (sort == FileSort::size && previous && *previous < expected) {
+            throw BenchFailure(QStringLiteral("%1 is out of order by size").arg(item.name));
+        }
+        previous = expected;
+    }
+}
+
 struct Row {
     QString action;
     QString ours;
@@ -303,6 +460,7 @@ public:
 private:
     void selectAll();
     void selectAllWithSubfolders();
+    void phoneFolderSizes();
     void sortByHeader();
     void localPastes();
     void devicePastes();
@@ -386,6 +544,64 @@ void ResponsivenessBench::selectAllWithSubfolders()
                        .arg(entries)
                        .arg(subfolders),
                    secondsText(window), secondsText(plain), stallText(windowStall), stallText(plainStall)});
+}
+
+void ResponsivenessBench::phoneFolderSizes()
+{
+    const int entries = m_options.phoneEntries;
+    const int folders = std::min(m_options.phoneFolders, entries);
+    const MockTree tree = phoneTree(entries, folders);
+    const struct {
+        FileSort sort;
+        bool ascending;
+        const char* title;
+    } orders[] = {{FileSort::name, true, "by name"}, {FileSort::size, false, "by size"}};
+    for (const auto& order : orders) {
+        Samples wall, busy, stall;
+        for (int round = 0; round < m_options.rounds; ++round) {
+            PhoneWindowRig rig(tree, order.sort, order.ascending);
+            DeviceBrowserViewModel& browser = rig.browser();
+            turnUntil(
+                [&] { return browser.items().size() == entries && rig.table().itemModel()->rowCount() == entries; },
+                QStringLiteral("the phone's folder"), 120);
+            // The automatic pass starts a moment after the folder is shown; it has ended once it has
+            // announced its folders and none is being measured any more.
+            int announced = 0;
+            const QMetaObject::Connection counting = QObject::connect(
+                &browser, &DeviceBrowserViewModel::calculatingFolderSizeIDsChanged, [&announced] { ++announced; });
+            m_heartbeat.start();
+            const double busyBefore = threadSeconds();
+            const Clock::time_point start = Clock::now();
+            waitUntil(
+                [&] {
+                    if (announced == 0 || !browser.calculatingFolderSizeIDs().isEmpty()) {
+                        return false;
+                    }
+                    const QList<RemoteItem>& items = browser.items();
+                    return std::all_of(items.begin(), items.end(), [](const RemoteItem& item) {
+                        return item.kind != RemoteItemKind::folder || item.size.has_value();
+                    });
+                },
+                QStringLiteral("measuring the phone's folders"), 600);
+            settle();
+            wall.add(std::chrono::duration<double>(Clock::now() - start).count());
+            busy.add(threadSeconds() - busyBefore);
+            stall.add(m_heartbeat.stop());
+            QObject::disconnect(counting);
+            requirePhoneSizesShown(rig.table(), order.sort);
+        }
+        say(QStringLiteral("detail: phone pane, %1 entries with %2 folders sorted %3: s %4, main thread s %5, "
+                           "stall ms %6")
+                .arg(entries)
+                .arg(folders)
+                .arg(QLatin1StringView(order.title), wall.listed(3), busy.listed(3), stall.listed(1)));
+        m_rows.append({QStringLiteral("phone pane: %1 entries with %2 folders sorted %3, until all are measured")
+                           .arg(entries)
+                           .arg(folders)
+                           .arg(QLatin1StringView(order.title)),
+                       secondsText(wall) + QStringLiteral(" (main thread %1 s)").arg(busy.median(), 0, 'f', 3),
+                       QStringLiteral("-"), stallText(stall), QStringLiteral("-")});
+    }
 }
 
 void ResponsivenessBench::sortByHeader()
@@ -538,6 +754,9 @@ void ResponsivenessBench::run()
     if (runs("subfolders")) {
         selectAllWithSubfolders();
     }
+    if (runs("phone")) {
+        phoneFolderSizes();
+    }
     if (runs("sort")) {
         sortByHeader();
     }
@@ -586,6 +805,10 @@ Options parse(const QStringList& arguments)
             options.entries = number;
         } else if (argument == QStringLiteral("--subfolders") && number >= 0) {
             options.subfolders = number;
+        } else if (argument == QStringLiteral("--phone-entries") && number > 0) {
+            options.phoneEntries = number;
+        } else if (argument == QStringLiteral("--phone-folders") && number >= 0) {
+            options.phoneFolders = number;
         } else if (argument == QStringLiteral("--rounds") && number > 0) {
             options.rounds = number;
         } else if (argument == QStringLiteral("--copies")) {

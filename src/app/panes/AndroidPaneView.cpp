@@ -121,15 +121,6 @@ QCoro::Task<> runNavigateUp(QPointer<DeviceBrowserViewModel> browser)
     co_await std::move(navigation);
 }
 
-QSet<RemoteObjectID> idsOf(const QList<RemoteItem>& items)
-{
-    QSet<RemoteObjectID> ids;
-    for (const RemoteItem& item : items) {
-        ids.insert(item.id);
-    }
-    return ids;
-}
-
 } // namespace
 
 AndroidPaneView::AndroidPaneView(DeviceBrowserViewModel& browser, LocalBrowserViewModel& localBrowser,
@@ -188,7 +179,11 @@ AndroidPaneView::AndroidPaneView(DeviceBrowserViewModel& browser, LocalBrowserVi
                         &DeviceBrowserViewModel::showHiddenFilesChanged,
                         &DeviceBrowserViewModel::calculatingFolderSizeIDsChanged,
                         &DeviceBrowserViewModel::currentSessionChanged}) {
-        connect(&browser, signal, this, [this] {
+        connect(&browser, signal, this, [this, signal] {
+            // Which folders are being measured changes neither the selected items nor their sizes.
+            if (signal != &DeviceBrowserViewModel::calculatingFolderSizeIDsChanged) {
+                forgetSelectionFacts();
+            }
             updateHeader();
             updateStrip();
         });
@@ -379,8 +374,19 @@ void AndroidPaneView::setSelection(QSet<RemoteObjectID> selection)
 
 QList<RemoteItem> AndroidPaneView::selectedItems() const
 {
-    // The table lists the browser's items in the browser's order.
-    return m_table->itemsWithIDs(selection());
+    return selectionFacts().items;
+}
+
+const AndroidPaneView::SelectionFacts& AndroidPaneView::selectionFacts() const
+{
+    if (!m_selectionFacts) {
+        // The table lists the browser's items in the browser's order.
+        QList<RemoteItem> items = m_table->itemsWithIDs(selection());
+        const SelectionSizeSummary summary =
+            m_browser ? m_browser->summaryOf(items, std::nullopt) : SelectionSizeSummary(0, 0, 0, 0, 0, std::nullopt);
+        m_selectionFacts = SelectionFacts{std::move(items), summary};
+    }
+    return *m_selectionFacts;
 }
 
 bool AndroidPaneView::mayCopyToMac(const QList<RemoteItem>& items) const
@@ -389,7 +395,7 @@ bool AndroidPaneView::mayCopyToMac(const QList<RemoteItem>& items) const
         return false;
     }
     return SelectionPreflightStrip::allowsCopy(
-        m_browser->selectionSummary(idsOf(items), m_localBrowser->currentDirectoryAvailableBytes()));
+        m_browser->summaryOf(items, m_localBrowser->currentDirectoryAvailableBytes()));
 }
 
 bool AndroidPaneView::canSendSelectionToMac() const
@@ -397,9 +403,10 @@ bool AndroidPaneView::canSendSelectionToMac() const
     if (selection().isEmpty() || !m_browser || !m_localBrowser || !m_browser->currentSession()) {
         return false;
     }
-    // The raw selection is weighed: ids no longer listed count for nothing.
-    return SelectionPreflightStrip::allowsCopy(
-        m_browser->selectionSummary(selection(), m_localBrowser->currentDirectoryAvailableBytes()));
+    // The listed items of the selection are weighed: ids no longer listed count for nothing.
+    SelectionSizeSummary summary = selectionFacts().summary;
+    summary.destinationFreeBytes = m_localBrowser->currentDirectoryAvailableBytes();
+    return SelectionPreflightStrip::allowsCopy(summary);
 }
 
 bool AndroidPaneView::canPaste() const
@@ -410,6 +417,7 @@ bool AndroidPaneView::canPaste() const
 
 void AndroidPaneView::selectionChanged()
 {
+    forgetSelectionFacts();
     // Rows that left the listing leave the selection without the pane taking the keyboard.
     if (!m_table->isDroppingUnlistedSelection()) {
         focusPane();
@@ -650,16 +658,24 @@ void AndroidPaneView::updateStrip()
         return;
     }
     const std::optional<DirectoryPage>& page = m_browser->currentPage();
+    const SelectionFacts& facts = selectionFacts();
     SelectionPreflight preflight;
-    preflight.summary = m_browser->selectionSummary(selection(), std::nullopt);
+    preflight.summary = facts.summary;
     preflight.storageName = QStringLiteral("Android");
     preflight.storageIcon = QStringLiteral("iphone.gen3");
     preflight.freeBytes = page ? page->storage.freeSpace : std::nullopt;
     preflight.capacityBytes = page ? page->storage.capacity : std::nullopt;
-    const QList<RemoteItem> items = selectedItems();
-    preflight.isCalculating = std::any_of(items.begin(), items.end(), [this](const RemoteItem& item) {
-        return m_browser->calculatingFolderSizeIDs().contains(item.id);
-    });
+    // A whole folder's subfolders may be waiting to be measured, and a selection may hold every
+    // row: the smaller of the two is looked up in the other.
+    const QSet<RemoteObjectID>& measuring = m_browser->calculatingFolderSizeIDs();
+    if (measuring.size() < facts.items.size()) {
+        preflight.isCalculating = std::any_of(measuring.begin(), measuring.end(), [this](const RemoteObjectID& id) {
+            return selection().contains(id) && m_table->itemModel()->rowOf(id).has_value();
+        });
+    } else {
+        const auto beingMeasured = [&measuring](const RemoteItem& item) { return measuring.contains(item.id); };
+        preflight.isCalculating = std::any_of(facts.items.begin(), facts.items.end(), beingMeasured);
+    }
     m_strip->setPreflight(preflight);
 }
 

@@ -3,6 +3,7 @@
 #include "PaneFrame.h"
 #include "domain/RemoteItem.h"
 #include "domain/RemoteObjectID.h"
+#include "domain/SelectionSizeSummary.h"
 #include "window/PaneKeyCommand.h"
 #include "viewmodels/devicebrowser/DeviceConnectionPhase.h"
 
@@ -128,6 +129,18 @@ class AndroidPaneView final : public PaneFrame {
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
+    // What the header and the strip show of the selection, worked out once per change of the
+    // selection or of the rows, not once per look: a folder measured, or one more folder being
+    // measured, must not cost passes over a big folder's rows.
+    struct SelectionFacts {
+        // The listed items among the selection, in listing order.
+        QList<RemoteItem> items;
+        // Without a destination.
+        SelectionSizeSummary summary;
+    };
+    const SelectionFacts& selectionFacts() const;
+    void forgetSelectionFacts() { m_selectionFacts.reset(); }
+
     QWidget* buildContent();
     void wireToolbar();
     void wireTable();
@@ -155,6 +168,7 @@ class AndroidPaneView final : public PaneFrame {
     QWidget* m_loading = nullptr;
     QLabel* m_loadingLabel = nullptr;
     EmptyStateView* m_empty = nullptr;
+    mutable std::optional<SelectionFacts> m_selectionFacts;
 };
 
 } // namespace quillbarrow

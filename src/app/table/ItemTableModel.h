@@ -30,7 +30,10 @@ namespace quillbarrow {
 // announced by one dataChanged per block of neighbouring rows, with only the changed columns and
 // roles; new rows are inserted as ranges, top-down. Selection, current row and scroll position
 // therefore survive a re-listing. Every step moves each row at most once, so applying a listing
-// is linear in its length however scattered the changes are.
+// is linear in its length however scattered the changes are. A view, though, pays for each
+// removed or inserted range in proportion to all its rows: a re-listing that would take more than
+// maximumDiffRanges of them is one model reset instead (NativeTable then puts the selection, the
+// current row and the rows in sight back by id).
 template <typename Item>
 class ItemTableModel final : public NativeTableModel {
 public:
@@ -43,6 +46,10 @@ public:
     // asked what they carry. The owner's work for the whole drag belongs here, not in the writer,
     // which a drag of many rows calls many times.
     using DragStartHandler = std::function<void(const QList<Item>& dragged)>;
+
+    // The most ranges of removed and inserted rows a re-listing of the same folder is announced
+    // in; beyond it, the new listing is one reset.
+    static constexpr qsizetype maximumDiffRanges = 64;
 
     explicit ItemTableModel(QList<NativeTableColumn> columns, QObject* parent = nullptr)
         : NativeTableModel(std::move(columns), parent),
@@ -132,10 +139,14 @@ public:
                 row.position = positions.value(Traits::id(row.item), -1);
                 sameIDs = sameIDs && row.position >= 0;
             }
-            removeVanished();
-            reorderSurvivors(static_cast<int>(positions.size()));
-            announceChanges(items, [&](std::size_t row) { return m_rows[row].position; });
-            insertArrivals(items);
+            if (changedRanges(items.size()) > maximumDiffRanges) {
+                resetTo(items, listing);
+            } else {
+                removeVanished();
+                reorderSurvivors(static_cast<int>(positions.size()));
+                announceChanges(items, [&](std::size_t row) { return m_rows[row].position; });
+                insertArrivals(items);
+            }
         }
         m_rowOfID = positions.size() == items.size() ? std::move(positions) : QHash<ID, int>();
         if (m_rowOfID.isEmpty()) {
@@ -244,6 +255,29 @@ private:
         }
         m_listing = listing;
         endResetModel();
+    }
+
+    // How many ranges a diff would remove and insert: the runs of old rows the new listing lacks
+    // and the runs of new rows. Reads each row's position in the new listing.
+    qsizetype changedRanges(qsizetype listed) const
+    {
+        qsizetype ranges = 0;
+        std::vector<bool> kept(static_cast<std::size_t>(listed), false);
+        bool inRun = false;
+        for (const Row& row : m_rows) {
+            const bool vanished = row.position < 0;
+            ranges += vanished && !inRun ? 1 : 0;
+            inRun = vanished;
+            if (!vanished) {
+                kept[static_cast<std::size_t>(row.position)] = true;
+            }
+        }
+        inRun = false;
+        for (const bool survivor : kept) {
+            ranges += !survivor && !inRun ? 1 : 0;
+            inRun = !survivor;
+        }
+        return ranges;
     }
 
     // Removes the rows whose id the new listing lacks, as ranges from the bottom up.

@@ -9,6 +9,7 @@
 #include <QItemSelection>
 #include <QItemSelectionModel>
 #include <QMenu>
+#include <QScrollBar>
 #include <QSet>
 #include <QString>
 
@@ -23,7 +24,10 @@ namespace quillbarrow {
 
 // The table of one pane over rows of type `Item` (LocalItem or RemoteItem), bound to its owner:
 //
-// - Rows: setItems() with the view model's rows in its order (ItemTableModel applies them).
+// - Rows: setItems() with the view model's rows in its order (ItemTableModel applies them). A
+//   re-listing of the same folder that the model shows as a reset keeps the current row and the
+//   rows in sight: both are found again by id (the first row in sight that is still listed stays
+//   first, as far scrolled as it was).
 // - Selection, both ways. The owner's selection (a set of ids, possibly naming rows that are not
 //   listed) is shown by setSelection() and again after every setItems(); the table selects the
 //   listed rows only and ignores the change notices its own selecting causes. After setItems()
@@ -59,6 +63,7 @@ public:
         setModel(m_model);
         applyColumns(columns);
         connect(selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] { noticeTableSelection(); });
+        connect(m_model, &QAbstractItemModel::modelAboutToBeReset, this, [this] { m_placeBeforeReset = place(); });
         connect(horizontalHeader(), &QHeaderView::sortIndicatorChanged, this,
                 [this](int section, Qt::SortOrder order) { headerSortChanged(section, order); });
         connect(m_model, &NativeTableModel::sortRequested, this, [this](const QString& identifier, bool ascending) {
@@ -79,6 +84,8 @@ public:
 
     void setItems(const QList<Item>& items, const QString& listing)
     {
+        const bool sameListing = m_model->listing() == listing;
+        m_placeBeforeReset.reset();
         m_applyingSelection = true;
         const bool sameRows = m_model->setItems(items, listing);
         m_applyingSelection = false;
@@ -86,6 +93,10 @@ public:
         if (!sameRows) {
             applySelection();
         }
+        if (sameListing && m_placeBeforeReset) {
+            restorePlace(*m_placeBeforeReset);
+        }
+        m_placeBeforeReset.reset();
         keepListedSelection();
     }
     // The listed items among `ids`, in row order.
@@ -170,6 +181,53 @@ public:
     }
 
 private:
+    // Where the user is in the rows: the current row and the rows in sight, by id.
+    struct Place {
+        std::optional<ID> current;
+        // From the top of the view down; the first is scrolled `offset` pixels out of sight.
+        QList<ID> shown;
+        int offset = 0;
+    };
+
+    Place place() const
+    {
+        Place here;
+        const QModelIndex current = currentIndex();
+        if (current.isValid() && current.row() < m_model->rowCount()) {
+            here.current = Model::Traits::id(m_model->item(current.row()));
+        }
+        const int top = rowAt(0);
+        if (top < 0) {
+            return here;
+        }
+        for (int row = top; row < m_model->rowCount(); ++row) {
+            here.shown.append(Model::Traits::id(m_model->item(row)));
+            if (rowViewportPosition(row) + QTableView::rowHeight(row) >= viewport()->height()) {
+                break;
+            }
+        }
+        here.offset = verticalScrollBar()->value() - verticalHeader()->sectionPosition(top);
+        return here;
+    }
+
+    void restorePlace(const Place& place)
+    {
+        if (place.current) {
+            if (const std::optional<int> row = m_model->rowOf(*place.current)) {
+                selectionModel()->setCurrentIndex(m_model->index(*row, 0), QItemSelectionModel::NoUpdate);
+            }
+        }
+        for (const ID& id : place.shown) {
+            if (const std::optional<int> row = m_model->rowOf(id)) {
+                // The scroll range follows the new rows only on a later layout: it is brought up to
+                // date first, so that the value is not cut short.
+                updateGeometries();
+                verticalScrollBar()->setValue(verticalHeader()->sectionPosition(*row) + place.offset);
+                return;
+            }
+        }
+    }
+
     // What counts as selected now: the binding, or the table's own selection while a write of
     // it into the binding is due.
     QSet<ID> currentSelection() const { return m_selectionWritePending ? tableSelection() : m_selection; }
@@ -334,6 +392,8 @@ private:
     }
 
     Model* m_model;
+    // Taken when the model is about to reset, while setItems() runs.
+    std::optional<Place> m_placeBeforeReset;
     QSet<ID> m_selection;
     bool m_applyingSelection = false;
     bool m_selectionWritePending = false;

@@ -11,7 +11,9 @@
 #include "panes/AndroidPaneView.h"
 #include "panes/LocalPaneView.h"
 #include "panes/PaneHeader.h"
+#include "panes/SelectionPreflightStrip.h"
 #include "panes/blocks/DropTargetOverlay.h"
+#include "panes/blocks/ElidedLabel.h"
 #include "panes/blocks/StatusCapsule.h"
 #include "panes/blocks/ToolbarIconButton.h"
 #include "window/DetachedCall.h"
@@ -503,11 +505,13 @@ TEST_F(AndroidPaneTest, FolderSizesAreMeasuredOnSelectionAndFromTheMenu)
     EXPECT_NE(sizeCell(QStringLiteral("DCIM")), QStringLiteral("--"));
     EXPECT_TRUE(pane->selection().isEmpty());
 
-    // Selecting a folder measures it quietly.
+    // Selecting a folder measures it quietly, and the strip takes the size when it arrives.
     EXPECT_FALSE(item(QStringLiteral("Download"))->size.has_value());
     pane->setSelection({item(QStringLiteral("Download"))->id});
     ASSERT_TRUE(processEventsUntil([this] { return item(QStringLiteral("Download"))->size.has_value(); }));
     const qint64 measured = *item(QStringLiteral("Download"))->size;
+    EXPECT_EQ(pane->selectionStrip()->selectionLabel()->text(),
+              SelectionPreflightStrip::selectionText(SelectionSizeSummary(1, 1, 1, measured, 0, std::nullopt)));
     openDeviceFolder(QStringLiteral("Download"));
     EXPECT_EQ(measured, item(QStringLiteral("sample.apk"))->size); // its one file
 }

@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 
 namespace quillbarrow {
@@ -147,28 +148,68 @@ TEST_F(NativeTableTest, SelectingEveryRowWritesTheIdsListedNow)
     }
 }
 
-TEST_F(NativeTableTest, ARelistingKeepsSelectionAndScrollPosition)
+// A re-listing of the folder shown keeps the selection, the current row and the rows in sight,
+// whether the model announces it as ranges or, for changes scattered over more ranges than a
+// view takes cheaply (hidden files switched off in a listing sorted by date), as one reset.
+TEST_F(NativeTableTest, ARelistingKeepsSelectionCurrentRowAndScrollPosition)
 {
-    table->setItems(localFiles(numberedNames(200)), listing);
-    table->setSelection({localID("file 100"), localID("file 150")});
-    table->verticalScrollBar()->setValue(95 * NativeTableView::rowHeight);
-    const int scrolled = table->verticalScrollBar()->value();
-    QSignalSpy reset(table->model(), &QAbstractItemModel::modelReset);
-    QSignalSpy written(table.get(), &NativeTableView::selectionBindingChanged);
+    const struct {
+        const char* what;
+        std::function<QStringList(QStringList)> relist;
+        int resets;
+    } cases[] = {
+        {"a row gone and one new, below the view",
+         [](QStringList names) {
+             names.removeAt(380);
+             names.insert(390, QStringLiteral("file 389b"));
+             return names;
+         },
+         0},
+        {"every third row gone, a hundred ranges and more",
+         [](const QStringList& names) {
+             QStringList kept;
+             for (qsizetype index = 0; index < names.size(); ++index) {
+                 if (index % 3 != 1) {
+                     kept.append(names[index]);
+                 }
+             }
+             return kept;
+         },
+         1},
+    };
+    for (const auto& each : cases) {
+        SCOPED_TRACE(each.what);
+        table->setItems({}, QStringLiteral("/before"));
+        table->setItems(localFiles(numberedNames(400)), listing);
+        const QSet<QUrl> selected{localID("file 099"), localID("file 150")};
+        table->setSelection(selected);
+        table->selectionModel()->setCurrentIndex(table->model()->index(150, 0), QItemSelectionModel::NoUpdate);
+        table->verticalScrollBar()->setValue(95 * NativeTableView::rowHeight + 7);
+        ASSERT_EQ(table->rowAt(0), 95);
+        QSignalSpy reset(table->model(), &QAbstractItemModel::modelReset);
+        QSignalSpy written(table.get(), &NativeTableView::selectionBindingChanged);
 
-    QStringList names = numberedNames(200);
-    names.removeAt(180); // below the view
-    names.insert(190, QStringLiteral("file 189b"));
-    QList<LocalItem> relisted = localFiles(names);
-    relisted[150] = localFile(QStringLiteral("file 150"), 12345); // the selected row changed
-    table->setItems(relisted, listing);
-    QCoreApplication::processEvents();
+        const QStringList names = each.relist(numberedNames(400));
+        QList<LocalItem> relisted = localFiles(names);
+        relisted[names.indexOf(QStringLiteral("file 150"))] = localFile(QStringLiteral("file 150"), 12345);
+        table->setItems(relisted, listing);
+        QCoreApplication::processEvents();
 
-    EXPECT_EQ(reset.count(), 0);
-    EXPECT_EQ(selectedRows(*table), (QList<int>{100, 150}));
-    EXPECT_EQ(table->verticalScrollBar()->value(), scrolled);
-    EXPECT_EQ(written.count(), 0);
-    EXPECT_EQ(table->selection(), (QSet<QUrl>{localID("file 100"), localID("file 150")}));
+        EXPECT_EQ(reset.count(), each.resets);
+        ASSERT_EQ(table->model()->rowCount(), names.size());
+        for (int row = 0; row < table->model()->rowCount(); ++row) {
+            ASSERT_EQ(table->itemModel()->item(row), relisted[row]) << row;
+        }
+        EXPECT_EQ(selectedRows(*table), (QList<int>{static_cast<int>(names.indexOf(QStringLiteral("file 099"))),
+                                                    static_cast<int>(names.indexOf(QStringLiteral("file 150")))}));
+        EXPECT_EQ(table->selection(), selected);
+        EXPECT_EQ(written.count(), 0);
+        EXPECT_EQ(table->currentIndex().row(), names.indexOf(QStringLiteral("file 150")));
+        const int top = table->rowAt(0);
+        ASSERT_GE(top, 0);
+        EXPECT_EQ(table->itemModel()->item(top).name, QStringLiteral("file 095"));
+        EXPECT_EQ(table->verticalScrollBar()->value() - table->verticalHeader()->sectionPosition(top), 7);
+    }
 }
 
 TEST_F(NativeTableTest, AnotherFolderSelectsTheRowsOfTheBindingThatItLists)

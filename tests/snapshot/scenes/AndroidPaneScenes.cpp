@@ -1,6 +1,7 @@
 // The scenes of the phone's pane in the whole window: no device (the guide), a device that is
 // still connecting (the spinner with its status line), a folder with the status capsule over it,
-// and the conflict sheet asked by a paste into the device while its transfer waits.
+// a storage root of many folders measured and sorted by size, and the conflict sheet asked by a
+// paste into the device while its transfer waits.
 
 #include "SceneSupport.h"
 #include "async/Sleep.h"
@@ -16,6 +17,8 @@
 #include "transport/MockMTPBackend.h"
 #include "viewmodels/transfers/Clipboard.h"
 #include "viewmodels/transfers/TransferCoordinator.h"
+#include "table/RemoteItemTable.h"
+#include "transport/MockDeviceSession.h"
 #include "viewmodels/devicebrowser/DeviceBrowserViewModel.h"
 #include "viewmodels/localbrowser/LocalBrowserViewModel.h"
 
@@ -128,6 +131,46 @@ AndroidPaneView* androidPane(MainWindow* window)
     return window->findChild<AndroidPaneView*>();
 }
 
+// The mock device with a storage root of `folders` folders, folder number i holding i + 1 files of
+// 1.5 MB (so that no two weigh the same), and a few photos beside them.
+class ManyFoldersBackend final : public MTPBackend {
+  public:
+    explicit ManyFoldersBackend(int folders)
+        : m_devices(std::make_shared<MockMTPBackend>(MockMTPBackend::defaultDevices())),
+          m_tree({StorageRoot(MockMTPBackend::storageIDFor(MockMTPBackend::defaultDevices().front().id),
+                              QStringLiteral("Internal shared storage"), 256'000'000'000LL, 141'000'000'000LL)},
+                 {})
+    {
+        const StorageID storage = m_tree.storages().front().id;
+        for (int index = 0; index < folders; ++index) {
+            const RemoteItem folder = m_tree.addFolder(
+                QStringLiteral("Album %1").arg(index + 1, 2, 10, QLatin1Char('0')), std::nullopt, storage);
+            for (int file = 0; file <= index; ++file) {
+                m_tree.addFile(QStringLiteral("IMG_%1.jpg").arg(file, 4, 10, QLatin1Char('0')), folder.id, storage,
+                               1'500'000);
+            }
+        }
+        for (int index = 0; index < 4; ++index) {
+            m_tree.addFile(QStringLiteral("Screenshot %1.png").arg(index + 1), std::nullopt, storage, 800'000);
+        }
+    }
+    QCoro::Task<QList<AndroidDevice>> currentDevices() override { return m_devices->currentDevices(); }
+    AsyncChannel<DeviceConnectionEvent> events() override { return m_devices->events(); }
+    QCoro::Task<std::shared_ptr<DeviceSession>> openSession(DeviceID deviceID, OpenSessionOptions) override
+    {
+        for (const AndroidDevice& device : MockMTPBackend::defaultDevices()) {
+            if (device.id == deviceID) {
+                co_return std::make_shared<MockDeviceSession>(device, m_tree);
+            }
+        }
+        throw QuillbarrowError::deviceNotFound();
+    }
+
+  private:
+    std::shared_ptr<MockMTPBackend> m_devices;
+    MockTree m_tree;
+};
+
 const SceneRegistration androidNoDevice(
     QStringLiteral("android-pane-no-device"),
     QStringLiteral("The Android pane focused with no device: the connect-a-device guide"), [] {
@@ -208,6 +251,44 @@ const SceneRegistration androidCapsule(
                 Q_UNUSED(refresh)
             },
             [pane] { return pane->statusCapsule()->isVisible(); });
+    });
+
+const SceneRegistration androidManyFolders(
+    QStringLiteral("android-pane-many-folders"),
+    QStringLiteral("The Android pane over a storage root of 40 folders, each measured by the automatic pass and "
+                   "sorted by size, largest first; the largest selected"),
+    [] {
+        static QTemporaryDir openedFiles;
+        QuillbarrowApp::Services services;
+        services.homePath = sceneHome().path();
+        services.preferences = std::make_shared<InMemoryUserDefaults>();
+        services.openedFilesCacheDirectory = openedFiles.path();
+        services.chooseBackend = [] {
+            return AppEnvironment(std::make_shared<ManyFoldersBackend>(40), BackendMode::mock);
+        };
+        auto app = std::make_shared<QuillbarrowApp>(std::move(services));
+        app->deviceBrowser().setSort(FileSort::size, false);
+        MainWindow* window = app->openWindow();
+        auto selected = std::make_shared<bool>(false);
+        return windowScene(app, window, [window, selected] {
+            const DeviceBrowserViewModel& device = window->deviceBrowser();
+            const QList<RemoteItem>& items = device.items();
+            const bool measured =
+                !items.isEmpty() && device.calculatingFolderSizeIDs().isEmpty() &&
+                std::all_of(items.begin(), items.end(), [](const RemoteItem& item) {
+                    return item.kind != RemoteItemKind::folder || item.size.has_value();
+                });
+            if (!measured) {
+                return false;
+            }
+            if (!*selected) {
+                *selected = true;
+                window->state().focusPane(FocusedPane::android);
+                androidPane(window)->setSelection({items.front().id});
+                return false; // one more turn for the strip
+            }
+            return true;
+        });
     });
 
 const SceneRegistration androidConflict(

@@ -179,9 +179,17 @@ public:
     // entry and no bytes.
     SelectionSizeSummary selectionSummary(const QSet<RemoteObjectID>& selectedIDs,
                                           std::optional<qint64> destinationFreeBytes) const;
+    // The same for `items` as given (already the listed items of a selection): only folders are
+    // looked up, so a selection costs one pass over itself, not over every row.
+    SelectionSizeSummary summaryOf(const QList<RemoteItem>& items,
+                                   std::optional<qint64> destinationFreeBytes) const;
     // Measures the given folders one after another, each by walking its whole tree; files and
-    // folders measured or being measured are skipped. A failure shows as the banner and the next
-    // folder is measured. Folders listed in another session are refused with the banner.
+    // folders measured or being measured are skipped. Every folder of the call counts as being
+    // measured from its start, so a later call passes over the folders still waiting in this one;
+    // a folder measured meanwhile is passed over too. A failure shows as the banner and the next
+    // folder is measured. Folders listed in another session are refused with the banner. The
+    // measured sizes show in the rows (and leave the folders being measured) together, once per
+    // turn of the event loop, and all of them before the call returns.
     QCoro::Task<> calculateFolderSizes(QList<RemoteItem> items);
     // The same with failures only logged (the pane's selection changes); folders listed in another
     // session are not measured.
@@ -470,10 +478,19 @@ private:
 
     // ---- Folder sizes -------------------------------------------------------------------------------
 
-    // The measurement loop behind both public forms: the session read once, the folders filtered
-    // once, then measured in turn. Quietly, a cancellation is dropped and any other failure logged.
-    // Stops, keeping nothing, when the session changes.
+    // The measurement loop behind both public forms: the session read once, the folders neither
+    // measured nor being measured announced as being measured together, then measured in turn, each
+    // passed over when it was measured meanwhile. Quietly, a cancellation is dropped and any other
+    // failure logged. Stops, keeping nothing, when the session changes or `stop` is requested; the
+    // folders it did not measure then leave the set being measured (unless the session changed,
+    // which empties it).
     QCoro::Task<> calculateFolderSizes(QList<RemoteItem> items, bool presentsErrors, std::stop_token stop);
+    // A folder's measurement ended (measured or not): it leaves the folders being measured, and its
+    // size (if any) shows in the rows, with the others that end in this turn of the event loop.
+    void finishFolderMeasurement(const RemoteObjectID& folder);
+    // Applies the ended measurements now: one publication of the folders being measured and one of
+    // the rows, their sizes patched in place, re-sorted only when the rows are sorted by size.
+    void applyFinishedFolderMeasurements();
     // Walks one folder tree depth-first, one listing at a time, every page cached. `visited` holds
     // the folders entered by this walk: a folder met again, or a tree deeper than the limit, fails
     // with backendProtocolError instead of being walked for ever. A stop request ends the walk
@@ -582,6 +599,13 @@ private:
     TaskSlot m_stalePageRefreshTask;
     TaskSlot m_automaticFolderSizeTask;
     QHash<RemoteObjectID, FolderStatistics> m_computedFolderStatistics;
+    // Folders whose measurement ended since the last applyFinishedFolderMeasurements(), each with
+    // the session epoch it ended under.
+    struct FinishedFolderMeasurement {
+        RemoteObjectID folder;
+        quint64 epoch = 0;
+    };
+    QList<FinishedFolderMeasurement> m_finishedFolderMeasurements;
     std::stop_source m_lifetime;
 };
 

@@ -5,6 +5,8 @@
 
 #include <QPointer>
 
+#include <utility>
+
 namespace quillbarrow {
 
 namespace {
@@ -31,6 +33,21 @@ SelectionSizeSummary DeviceBrowserViewModel::selectionSummary(const QSet<RemoteO
                                                               std::optional<qint64> destinationFreeBytes) const
 {
     return summarizeSelection(m_items, selectedIDs, m_computedFolderStatistics, destinationFreeBytes);
+}
+
+SelectionSizeSummary DeviceBrowserViewModel::summaryOf(const QList<RemoteItem>& items,
+                                                       std::optional<qint64> destinationFreeBytes) const
+{
+    SelectionSizeTally tally;
+    for (const RemoteItem& item : items) {
+        if (item.kind != RemoteItemKind::folder) {
+            tally.addFile(item.size);
+            continue;
+        }
+        const auto found = m_computedFolderStatistics.constFind(item.id);
+        tally.addFolder(found == m_computedFolderStatistics.constEnd() ? nullptr : &*found);
+    }
+    return tally.summary(destinationFreeBytes);
 }
 
 QCoro::Task<> DeviceBrowserViewModel::calculateFolderSizes(QList<RemoteItem> items)
@@ -64,17 +81,29 @@ QCoro::Task<> DeviceBrowserViewModel::calculateFolderSizes(QList<RemoteItem> ite
     }
     QPointer<DeviceBrowserViewModel> self(this);
     const quint64 epoch = m_sessionEpoch;
+    // Every folder of the pass counts as being measured from now on, also those still waiting: a
+    // pass started meanwhile (another selection, the automatic one) passes over them instead of
+    // walking them a second time. A folder given twice is measured once.
     QList<RemoteItem> pending;
+    QSet<RemoteObjectID> measuring = m_calculatingFolderSizeIDs;
     for (const RemoteItem& item : items) {
         if (item.kind == RemoteItemKind::folder && !m_computedFolderStatistics.contains(item.id) &&
-            !m_calculatingFolderSizeIDs.contains(item.id)) {
+            !measuring.contains(item.id)) {
             pending.append(item);
+            measuring.insert(item.id);
         }
     }
-    for (const RemoteItem& folder : pending) {
-        QSet<RemoteObjectID> calculating = m_calculatingFolderSizeIDs;
-        calculating.insert(folder.id);
-        setCalculatingFolderSizeIDs(std::move(calculating));
+    if (pending.isEmpty()) {
+        co_return;
+    }
+    setCalculatingFolderSizeIDs(std::move(measuring));
+    qsizetype next = 0;
+    for (; next < pending.size() && !stop.stop_requested(); ++next) {
+        const RemoteItem& folder = pending.at(next);
+        if (m_computedFolderStatistics.contains(folder.id)) {
+            finishFolderMeasurement(folder.id); // measured meanwhile
+            continue;
+        }
         const RemotePath basePath = folder.path         ? *folder.path
                                     : m_currentPage     ? m_currentPage->path.appending(folder.name)
                                                         : RemotePath(folder.storageID, {folder.name});
@@ -90,22 +119,88 @@ QCoro::Task<> DeviceBrowserViewModel::calculateFolderSizes(QList<RemoteItem> ite
             co_return;
         }
         // Sizes and failures of a session that has gone belong to another device.
-        const bool current = epoch == m_sessionEpoch;
-        if (current && measured) {
+        if (epoch != m_sessionEpoch) {
+            break;
+        }
+        if (measured) {
             m_computedFolderStatistics.insert(folder.id, *measured);
-        } else if (current && presentsErrors) {
+        } else if (presentsErrors) {
             present(failure);
-        } else if (current && !isCancellation(failure)) {
+        } else if (!isCancellation(failure)) {
             m_logger.info(QStringLiteral("automatic folder-size calculation failed for ") + folder.name +
                           QStringLiteral(": ") + plainDescription(failure));
         }
-        calculating = m_calculatingFolderSizeIDs;
-        calculating.remove(folder.id);
-        setCalculatingFolderSizeIDs(std::move(calculating));
-        applySort();
-        if (!current) {
-            co_return;
+        finishFolderMeasurement(folder.id);
+    }
+    // A stopped pass gives up the folders it has not measured. A change of session has emptied
+    // the set already, and the ids may name objects of the new device there.
+    if (epoch == m_sessionEpoch) {
+        for (; next < pending.size(); ++next) {
+            finishFolderMeasurement(pending.at(next).id);
         }
+    }
+    // What the pass measured shows before it returns.
+    applyFinishedFolderMeasurements();
+}
+
+void DeviceBrowserViewModel::finishFolderMeasurement(const RemoteObjectID& folder)
+{
+    // Measurements that end in one turn of the event loop are shown together on the next one.
+    m_finishedFolderMeasurements.append(FinishedFolderMeasurement{folder, m_sessionEpoch});
+    if (m_finishedFolderMeasurements.size() == 1) {
+        QMetaObject::invokeMethod(this, &DeviceBrowserViewModel::applyFinishedFolderMeasurements,
+                                  Qt::QueuedConnection);
+    }
+}
+
+void DeviceBrowserViewModel::applyFinishedFolderMeasurements()
+{
+    const QList<FinishedFolderMeasurement> finished = std::exchange(m_finishedFolderMeasurements, {});
+    if (finished.isEmpty()) {
+        return;
+    }
+    QSet<RemoteObjectID> measuring = std::exchange(m_calculatingFolderSizeIDs, {});
+    QHash<RemoteObjectID, qint64> measuredBytes;
+    bool left = false;
+    for (const FinishedFolderMeasurement& each : finished) {
+        // Ended under a session that has gone: the set was emptied with it.
+        if (each.epoch != m_sessionEpoch) {
+            continue;
+        }
+        left = measuring.remove(each.folder) || left;
+        const auto measured = m_computedFolderStatistics.constFind(each.folder);
+        if (measured != m_computedFolderStatistics.constEnd()) {
+            measuredBytes.insert(each.folder, measured->bytes);
+        }
+    }
+    if (left) {
+        setCalculatingFolderSizeIDs(std::move(measuring));
+    } else {
+        m_calculatingFolderSizeIDs = std::move(measuring);
+    }
+    if (measuredBytes.isEmpty()) {
+        return;
+    }
+    // The sizes are patched into the rows where they stand: only an order by size can change.
+    QList<RemoteItem> rows = std::exchange(m_items, {});
+    bool patched = false;
+    for (RemoteItem& row : rows) {
+        if (row.kind != RemoteItemKind::folder) {
+            continue;
+        }
+        const auto bytes = measuredBytes.constFind(row.id);
+        if (bytes != measuredBytes.constEnd()) {
+            row.size = *bytes;
+            patched = true;
+        }
+    }
+    if (!patched) {
+        m_items = std::move(rows); // none of them is shown
+    } else if (m_sort == FileSort::size) {
+        m_items = std::move(rows);
+        applySort();
+    } else {
+        setItems(std::move(rows));
     }
 }
 

@@ -74,7 +74,7 @@ TEST_F(DeviceBrowserFolderSizeTest, MeasuringWalksEachFolderTreeAndShowsTheTotal
     EXPECT_EQ(newCalls(), (QStringList{"list p", "list t", "list e"}));
     EXPECT_EQ(row("Photos")->size, std::optional<qint64>(7));
     EXPECT_EQ(row("Empty")->size, std::optional<qint64>(0));
-    EXPECT_EQ(calculating.count(), 4); // each folder in, then out
+    EXPECT_EQ(calculating.count(), 2); // the folders in together, then out together
     EXPECT_TRUE(viewModel().calculatingFolderSizeIDs().isEmpty());
     EXPECT_EQ(viewModel().selectionSummary({RemoteObjectID("p"), RemoteObjectID("e")}, std::nullopt),
               SelectionSizeSummary(2, 2, 2, 7, 0, std::nullopt));
@@ -96,6 +96,59 @@ TEST_F(DeviceBrowserFolderSizeTest, FoldersMeasuredOrBeingMeasuredAreNotMeasured
     ASSERT_TRUE(processEventsUntil([&] { return first->done; }, 5s));
     runTask(viewModel().calculateFolderSizes({photos, empty, fileItem("a", "a.txt", 10)}));
     EXPECT_EQ(newCalls(), (QStringList{"list p", "list e", "list t"}));
+}
+
+// Passes that overlap (a selection's while an earlier one still waits on the device) walk each
+// folder once between them, and every size shows in its row, in the order asked for.
+TEST_F(DeviceBrowserFolderSizeTest, OverlappingPassesWalkEachFolderOnceAndShowEverySizeInOrder)
+{
+    const RemoteItem music = folderItem("m", "Music");
+    session->tree().add(music);
+    session->tree().add(fileItem("s", "song.mp3", 40, "s1", QStringLiteral("m")));
+    struct Case {
+        const char* what;
+        FileSort sort;
+        bool ascending;
+        // The first pass is held at its first folder until every later one has started.
+        QList<QList<RemoteItem>> passes;
+        QStringList rows;
+    };
+    const Case cases[] = {
+        {"by name, a later pass over folders still waiting", FileSort::name, true,
+         {{empty, music, photos}, {photos, music}},
+         {"Empty", "Music", "Photos", "a.txt"}},
+        {"by size, a folder given twice and one being measured", FileSort::size, false,
+         {{photos, empty}, {music, photos, music}, {empty, music}},
+         {"Music", "Photos", "Empty", "a.txt"}},
+        {"by size ascending, one pass of its own each", FileSort::size, true,
+         {{music}, {photos}, {empty}},
+         {"Empty", "Photos", "Music", "a.txt"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        connect();
+        viewModel().setSort(c.sort, c.ascending);
+        auto hang = std::make_shared<Hang>();
+        session->script("list", Reply::proceed().heldBy(hang), c.passes.front().front().id.rawValue());
+        QList<std::shared_ptr<TaskOutcome<void>>> passes;
+        for (const QList<RemoteItem>& folders : c.passes) {
+            passes.append(startTask(viewModel().precalculateFolderSizes(folders)));
+        }
+        ASSERT_TRUE(hang->isReached());
+        hang->release();
+        ASSERT_TRUE(processEventsUntil(
+            [&] { return std::all_of(passes.begin(), passes.end(), [](const auto& pass) { return pass->done; }); },
+            5s));
+        QStringList calls = newCalls();
+        calls.sort();
+        EXPECT_EQ(calls, (QStringList{"list e", "list m", "list p", "list t"}));
+        EXPECT_EQ(itemNames(viewModel().items()), c.rows);
+        EXPECT_EQ(row("Photos")->size, std::optional<qint64>(7));
+        EXPECT_EQ(row("Empty")->size, std::optional<qint64>(0));
+        EXPECT_EQ(row("Music")->size, std::optional<qint64>(40));
+        EXPECT_TRUE(viewModel().calculatingFolderSizeIDs().isEmpty());
+        destroyViewModel();
+    }
 }
 
 TEST_F(DeviceBrowserFolderSizeTest, QuietlyARealErrorIsLoggedOnceAndACancellationNotAtAll)
@@ -194,7 +247,9 @@ TEST_F(DeviceBrowserFolderSizeTest, ACancelledPassLogsNothingAndLeavesTheFolderU
     session->script("list", Reply::proceed().heldBy(hang), "e");
     connect();
     ASSERT_TRUE(processEventsUntil([&] { return hang->isReached(); }, 5s));
-    EXPECT_EQ(viewModel().calculatingFolderSizeIDs(), QSet<RemoteObjectID>{RemoteObjectID("e")});
+    // The folder waiting behind the one measured counts as being measured too.
+    EXPECT_EQ(viewModel().calculatingFolderSizeIDs(),
+              (QSet<RemoteObjectID>{RemoteObjectID("e"), RemoteObjectID("p")}));
     runTask(viewModel().openFolder(photos));
     ASSERT_TRUE(processEventsUntil([&] { return viewModel().calculatingFolderSizeIDs().isEmpty(); }, 5s));
     processEventsUntil([] { return false; }, 20ms);
