@@ -397,6 +397,19 @@ bool LocalPaneView::handleKey(PaneKeyCommand command)
     case PaneKeyCommand::editPath:
         m_breadcrumb->beginPathEdit();
         return true;
+    case PaneKeyCommand::toggleHiddenFiles:
+        // As the toolbar's buttons, and only while they may be pressed.
+        if (!header()->hiddenFilesButton()->isEnabled()) {
+            return false;
+        }
+        m_browser->setShowHiddenFiles(!m_browser->showHiddenFiles());
+        return true;
+    case PaneKeyCommand::newFolder:
+        if (!header()->newFolderButton()->isEnabled()) {
+            return false;
+        }
+        m_state->setShowingNewFolderLocal(true);
+        return true;
     }
     return false;
 }

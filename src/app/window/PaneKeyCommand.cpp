@@ -18,6 +18,13 @@ std::optional<PaneKeyCommand> paneKeyCommand(int key, Qt::KeyboardModifiers modi
             return PaneKeyCommand::refresh;
         case Qt::Key_L:
             return PaneKeyCommand::editPath;
+        case Qt::Key_H:
+            return PaneKeyCommand::toggleHiddenFiles;
+        case Qt::Key_N:
+            if (modifiers.testFlag(Qt::ShiftModifier)) {
+                return PaneKeyCommand::newFolder;
+            }
+            break;
         default:
             break;
         }

@@ -35,6 +35,8 @@ const QList<KeyCase> commandKeys = {
     {Qt::Key_Return, Qt::NoModifier, Command::openSelection},
     {Qt::Key_Delete, Qt::NoModifier, Command::deleteSelection},
     {Qt::Key_Up, Qt::ControlModifier, Command::parentFolder},
+    {Qt::Key_H, Qt::ControlModifier, Command::toggleHiddenFiles},
+    {Qt::Key_N, Qt::ControlModifier | Qt::ShiftModifier, Command::newFolder},
 };
 
 QList<Command> commandsOf(const QList<KeyCase>& cases)
@@ -121,6 +123,11 @@ TEST(PaneKeyCommand, MapsTheLinuxKeysOfEachCommand)
         {Qt::Key_F2, Qt::NoModifier, Command::renameSelection},
         {Qt::Key_L, Qt::ControlModifier, Command::editPath},
         {Qt::Key_L, Qt::NoModifier, std::nullopt},
+        {Qt::Key_H, Qt::ControlModifier, Command::toggleHiddenFiles},
+        {Qt::Key_H, Qt::NoModifier, std::nullopt},
+        {Qt::Key_N, Qt::ControlModifier | Qt::ShiftModifier, Command::newFolder},
+        {Qt::Key_N, Qt::ControlModifier, std::nullopt}, // the menu's New Window
+        {Qt::Key_N, Qt::ShiftModifier, std::nullopt},
         {Qt::Key_Enter, Qt::KeypadModifier, std::nullopt},
         {Qt::Key_C, Qt::NoModifier, std::nullopt},
         {Qt::Key_Up, Qt::NoModifier, std::nullopt},

@@ -3,6 +3,7 @@
 
 #include "WholeWindowRig.h"
 #include "chrome/DeviceSidebar.h"
+#include "chrome/NewFolderSheet.h"
 #include "chrome/RenameSheet.h"
 #include "domain/RemoteItem.h"
 #include "panes/AndroidPaneView.h"
@@ -13,19 +14,24 @@
 #include "shell/MainWindow.h"
 #include "shell/PaneArea.h"
 #include "shell/WindowSheets.h"
+#include "style/SymbolIcons.h"
 #include "window/WindowState.h"
 #include "table/LocalItemTable.h"
 #include "table/RemoteItemTable.h"
 #include "transport/MockDeviceSession.h"
+#include "transport/MockMTPBackend.h"
 #include "viewmodels/devicebrowser/DeviceBrowserViewModel.h"
 #include "viewmodels/localbrowser/LocalBrowserViewModel.h"
 
 #include <QApplication>
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+
+#include <algorithm>
 
 namespace quillbarrow::testing {
 namespace {
@@ -199,6 +205,82 @@ TEST_F(KeyboardSession, F2RenamesTheSelectedItemAndCtrlLTypesAFolder)
     EXPECT_TRUE(processEventsUntil([this] {
         return local().currentDirectory() == QUrl::fromLocalFile(work.filePath(QStringLiteral("Archive/2026")));
     }));
+}
+
+// Ctrl+H and Ctrl+Shift+N do in the pane with the keyboard what its hidden-files and new-folder
+// buttons do, and nothing where those buttons are disabled; Ctrl+N stays the menu's New Window.
+TEST_F(KeyboardSession, CtrlHShowsHiddenFilesAndCtrlShiftNMakesAFolder)
+{
+    QFile(work.filePath(QStringLiteral(".profile"))).open(QIODevice::WriteOnly);
+    writeOnDevice({{QStringLiteral(".thumbnails"), std::nullopt}});
+    press(Qt::Key_F5);
+    ASSERT_TRUE(keyboardIsIn(macPane->table()));
+    ToolbarIconButton* macEye = macPane->header()->hiddenFilesButton();
+
+    // Ctrl+H shows the computer's hidden files, and the button says they are shown; again hides them.
+    press(Qt::Key_H, Qt::ControlModifier);
+    EXPECT_TRUE(local().showHiddenFiles());
+    EXPECT_TRUE(waitForLocalRow(QStringLiteral(".profile")));
+    EXPECT_EQ(macEye->toolTip(), QStringLiteral("Hide hidden files"));
+    EXPECT_EQ(SymbolIcons::symbolOf(macEye), QStringLiteral("eye"));
+    EXPECT_FALSE(device().showHiddenFiles());
+    press(Qt::Key_H, Qt::ControlModifier);
+    EXPECT_FALSE(local().showHiddenFiles());
+    EXPECT_EQ(macEye->toolTip(), QStringLiteral("Show hidden files"));
+
+    // Ctrl+Shift+N opens the computer's New Folder sheet, and no new window; its folder is made.
+    NewFolderSheet* macSheet = window->sheets()->localNewFolderSheet();
+    press(Qt::Key_N, Qt::ControlModifier | Qt::ShiftModifier);
+    ASSERT_TRUE(processEventsUntil([macSheet] { return macSheet->isVisible(); }));
+    EXPECT_EQ(fixture->app->windows().size(), 1);
+    QTest::keyClicks(macSheet->nameField(), QStringLiteral("Scans"));
+    QTest::keyClick(macSheet->nameField(), Qt::Key_Return);
+    EXPECT_TRUE(
+        processEventsUntil([this] { return QFileInfo(work.filePath(QStringLiteral("Scans"))).isDir(); }));
+    EXPECT_FALSE(macSheet->isVisible());
+
+    // In the phone's pane the same keys act there only.
+    window->activateWindow();
+    ASSERT_TRUE(processEventsUntil([this] { return keyboardIsIn(macPane->table()); }));
+    press(Qt::Key_Tab);
+    ASSERT_TRUE(keyboardIsIn(androidPane->table()));
+    press(Qt::Key_F5); // lists the folder made behind the pane's back
+    press(Qt::Key_H, Qt::ControlModifier);
+    EXPECT_TRUE(device().showHiddenFiles());
+    EXPECT_TRUE(processEventsUntil([this] {
+        return std::ranges::any_of(device().items(), [](const RemoteItem& item) {
+            return item.name == QStringLiteral(".thumbnails");
+        });
+    }));
+    EXPECT_FALSE(local().showHiddenFiles());
+    EXPECT_EQ(SymbolIcons::symbolOf(androidPane->header()->hiddenFilesButton()), QStringLiteral("eye"));
+    NewFolderSheet* phoneSheet = window->sheets()->androidNewFolderSheet();
+    press(Qt::Key_N, Qt::ControlModifier | Qt::ShiftModifier);
+    ASSERT_TRUE(processEventsUntil([phoneSheet] { return phoneSheet->isVisible(); }));
+    EXPECT_FALSE(macSheet->isVisible());
+    phoneSheet->reject();
+    EXPECT_FALSE(phoneSheet->isVisible());
+
+    // Unplugged, the phone's buttons are disabled, and so are their keys (a click in the pane
+    // gives it the keys, its table being gone).
+    fixture->backend->simulateDisconnect(MockMTPBackend::defaultDevices().front().id);
+    ASSERT_TRUE(
+        processEventsUntil([this] { return !androidPane->header()->newFolderButton()->isEnabled(); }));
+    window->activateWindow();
+    QTest::mouseClick(androidPane, Qt::LeftButton, {}, QPoint(androidPane->width() / 2, 4));
+    ASSERT_EQ(window->state().focusedPane(), FocusedPane::android);
+    press(Qt::Key_H, Qt::ControlModifier);
+    press(Qt::Key_N, Qt::ControlModifier | Qt::ShiftModifier);
+    for (int turn = 0; turn < 5; ++turn) {
+        QCoreApplication::processEvents();
+    }
+    EXPECT_TRUE(device().showHiddenFiles());
+    EXPECT_FALSE(phoneSheet->isVisible());
+    EXPECT_FALSE(window->state().showingNewFolderAndroid());
+
+    // Ctrl+N is still the menu's New Window.
+    press(Qt::Key_N, Qt::ControlModifier);
+    EXPECT_TRUE(processEventsUntil([this] { return fixture->app->windows().size() == 2; }));
 }
 
 // Tab and Shift+Tab walk the two tables and the device list, never a table's cells; a table with
