@@ -2,19 +2,23 @@
 
 #include "chrome/ChromeIcons.h"
 #include "chrome/ChromeStyle.h"
+#include "style/ElidingLabel.h"
 #include "window/DetachedCall.h"
 #include "viewmodels/transfers/TransferCoordinator.h"
 #include "viewmodels/devicebrowser/DeviceBrowserViewModel.h"
 
+#include <QApplication>
 #include <QDesktopServices>
 #include <QEvent>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QListWidget>
+#include <QPainter>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QSignalBlocker>
+#include <QStyledItemDelegate>
 #include <QVBoxLayout>
 
 namespace quillbarrow {
@@ -22,6 +26,10 @@ namespace quillbarrow {
 namespace {
 
 constexpr int deviceIDRole = Qt::UserRole + 1;
+// Where the column's text and symbols start, from its left edge.
+constexpr int leadingInset = 10;
+const QString deviceSymbol = QStringLiteral("iphone.gen3");
+constexpr int deviceSymbolSize = 18;
 
 QLabel* captionText(const QString& text, const QFont& base)
 {
@@ -64,8 +72,9 @@ QWidget* deviceRow(const AndroidDevice& device, const QFont& base)
 {
     auto* row = new QWidget;
     auto* icon = new QLabel;
-    ChromeIcons::apply(icon, QStringLiteral("iphone.gen3"), 18);
-    auto* name = new QLabel(device.displayName);
+    icon->setObjectName(QStringLiteral("deviceIcon"));
+    ChromeIcons::apply(icon, deviceSymbol, deviceSymbolSize);
+    auto* name = new ElidingLabel(device.displayName);
     name->setObjectName(QStringLiteral("deviceName"));
     name->setTextFormat(Qt::PlainText);
     auto* lines = new QVBoxLayout;
@@ -84,6 +93,57 @@ QWidget* deviceRow(const AndroidDevice& device, const QFont& base)
     layout->addWidget(icon, 0, Qt::AlignVCenter);
     layout->addLayout(lines, 1);
     return row;
+}
+
+// A selected row sits on the selection colour, so its text and symbol take the colour meant for
+// it; every other row has its usual ones.
+void colourDeviceRow(QWidget* row, bool selected, const QPalette& listPalette)
+{
+    const QColor selectedText = listPalette.color(QPalette::HighlightedText);
+    auto* name = row->findChild<QLabel*>(QStringLiteral("deviceName"));
+    name->setPalette(QPalette());
+    if (selected) {
+        QPalette palette = name->palette();
+        palette.setColor(QPalette::WindowText, selectedText);
+        name->setPalette(palette);
+    }
+    if (auto* maker = row->findChild<QLabel*>(QStringLiteral("deviceManufacturer"))) {
+        maker->setPalette(QPalette());
+        QPalette palette = maker->palette();
+        palette.setColor(QPalette::WindowText, selected ? selectedText : ChromeStyle::secondaryText(palette));
+        maker->setPalette(palette);
+    }
+    ChromeIcons::apply(row->findChild<QLabel*>(QStringLiteral("deviceIcon")), deviceSymbol, deviceSymbolSize,
+                       selected ? selectedText : QColor());
+}
+
+// Draws the "No device connected" row with its text where the heading's and the devices' rows
+// start; device rows are drawn by their own widgets.
+class DeviceRowDelegate final : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override
+    {
+        QStyleOptionViewItem shifted = option;
+        if (!index.data(deviceIDRole).isValid()) {
+            const QWidget* view = option.widget;
+            const QStyle* style = view != nullptr ? view->style() : QApplication::style();
+            const int textMargin = style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, view) + 1;
+            shifted.rect.setLeft(option.rect.left() + leadingInset - textMargin);
+        }
+        QStyledItemDelegate::paint(painter, shifted, index);
+    }
+};
+
+void colourDeviceRows(QListWidget* list)
+{
+    for (int row = 0; row < list->count(); ++row) {
+        QListWidgetItem* item = list->item(row);
+        if (QWidget* widget = list->itemWidget(item)) {
+            colourDeviceRow(widget, item->isSelected(), list->palette());
+        }
+    }
 }
 
 // The footer's scroller asks for the footer's whole height at its width, so that the footer shows
@@ -141,8 +201,9 @@ DeviceSidebar::DeviceSidebar(DeviceBrowserViewModel* browser, TransferCoordinato
     QFont headerFont = ChromeStyle::caption(font());
     headerFont.setWeight(QFont::DemiBold);
     ChromeStyle::setText(header, headerFont, true);
-    header->setContentsMargins(10, 8, 10, 2);
+    header->setContentsMargins(leadingInset, 8, leadingInset, 2);
     m_list->setObjectName(QStringLiteral("deviceList"));
+    m_list->setItemDelegate(new DeviceRowDelegate(m_list));
     m_list->setFrameShape(QFrame::NoFrame);
     m_list->setSelectionMode(QAbstractItemView::SingleSelection);
 
@@ -229,6 +290,8 @@ DeviceSidebar::DeviceSidebar(DeviceBrowserViewModel* browser, TransferCoordinato
     layout->addWidget(scroller);
 
     connect(m_list, &QListWidget::itemSelectionChanged, this, &DeviceSidebar::userChangedSelection);
+    // A clicked row shows as selected at once, before its device has connected.
+    connect(m_list, &QListWidget::itemSelectionChanged, this, [this] { colourDeviceRows(m_list); });
     connect(m_retry, &QPushButton::clicked, this, [this] {
         if (m_browser) {
             m_browser->start();
@@ -260,17 +323,16 @@ void DeviceSidebar::rebuildRows()
     if (devices.isEmpty()) {
         auto* empty = new QListWidgetItem(QStringLiteral("No device connected"));
         empty->setFlags(Qt::ItemIsEnabled);
-        QFont font = ChromeStyle::headline(this->font());
-        empty->setFont(font);
         empty->setForeground(ChromeStyle::secondaryText(palette()));
-        empty->setSizeHint(QSize(0, QFontMetrics(font).height() + 8));
+        empty->setSizeHint(QSize(0, QFontMetrics(m_list->font()).height() + 8));
         m_list->addItem(empty);
     }
     for (const AndroidDevice& device : devices) {
         auto* item = new QListWidgetItem;
         item->setData(deviceIDRole, device.id.rawValue());
         QWidget* row = deviceRow(device, font());
-        item->setSizeHint(row->sizeHint());
+        // As wide as the list: a long name ends in an ellipsis instead of widening the row.
+        item->setSizeHint(QSize(0, row->sizeHint().height()));
         m_list->addItem(item);
         m_list->setItemWidget(item, row);
     }
@@ -295,6 +357,7 @@ void DeviceSidebar::applySelection()
             m_list->setCurrentItem(item, QItemSelectionModel::NoUpdate);
         }
     }
+    colourDeviceRows(m_list);
     m_applyingSelection = false;
 }
 

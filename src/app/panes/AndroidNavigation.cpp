@@ -4,7 +4,7 @@
 #include "panes/blocks/BreadcrumbButton.h"
 #include "panes/blocks/BusySpinner.h"
 #include "panes/blocks/LayoutClearing.h"
-#include "panes/blocks/PlainToolTip.h"
+#include "style/PlainToolTip.h"
 #include "window/DetachedCall.h"
 #include "style/Fonts.h"
 #include "style/ListingFormat.h"
@@ -275,7 +275,12 @@ void AndroidStorageSwitcher::rebuild()
             auto* divider = new QFrame(this);
             divider->setObjectName(QStringLiteral("storageDivider"));
             divider->setFrameShape(QFrame::VLine);
+            divider->setFrameShadow(QFrame::Plain);
             divider->setFixedHeight(18);
+            // Drawn like the switcher's outline, not as a heavier line of its own.
+            QPalette lineColour = divider->palette();
+            lineColour.setColor(QPalette::WindowText, Palette::secondary(palette(), 0.24));
+            divider->setPalette(lineColour);
             layout()->addWidget(divider);
             m_dividers.append(divider);
         }

@@ -37,6 +37,28 @@ QColor withAlpha(QColor color, double alpha)
     return color;
 }
 
+// The switcher's outline, and the lines between its segments.
+QColor outlineColour(const QPalette& palette)
+{
+    return withAlpha(palette.text().color(), 0.24);
+}
+
+constexpr int segmentIconSize = 14;
+
+// The current location's check mark. Its segment is disabled only so that it takes no click, so the
+// mark keeps its full colour there instead of the faded one of a disabled icon.
+QIcon activeMark(const QColor& color)
+{
+    const QIcon tinted = SymbolIcons::tinted(QStringLiteral("checkmark.circle.fill"), color);
+    QIcon mark;
+    for (const qreal scale : {1.0, 2.0}) {
+        const QPixmap full = tinted.pixmap(QSize(segmentIconSize, segmentIconSize), scale);
+        mark.addPixmap(full, QIcon::Normal);
+        mark.addPixmap(full, QIcon::Disabled);
+    }
+    return mark;
+}
+
 } // namespace
 
 std::optional<QUrl> activeLocationID(const QList<VolumeLocation>& locations, const QUrl& directory)
@@ -94,8 +116,7 @@ void VolumesSwitcher::rebuild()
         segment->setText(ChromeStyle::buttonTitle(location.name)); // an "&" is part of the name, not a mnemonic
         segment->setFont(captionFont(font()));
         if (isActive) {
-            segment->setIcon(
-                SymbolIcons::tinted(QStringLiteral("checkmark.circle.fill"), palette().highlight().color()));
+            segment->setIcon(activeMark(palette().highlight().color()));
             segment->setProperty(SymbolIcons::symbolProperty, QStringLiteral("checkmark.circle.fill"));
             segment->setStyleSheet(
                 QStringLiteral("QToolButton { background: rgba(%1,%2,%3,0.12); color: palette(text); }")
@@ -105,7 +126,7 @@ void VolumesSwitcher::rebuild()
         } else {
             SymbolIcons::apply(segment, location.systemImage);
         }
-        segment->setIconSize(QSize(14, 14));
+        segment->setIconSize(QSize(segmentIconSize, segmentIconSize));
         segment->setMinimumWidth(82);
         segment->setMaximumWidth(160);
         segment->setContentsMargins(8, 3, 8, 3);
@@ -126,7 +147,11 @@ void VolumesSwitcher::rebuild()
         if (location.id != locations.last().id) {
             auto* divider = new QFrame(this);
             divider->setFrameShape(QFrame::VLine);
+            divider->setFrameShadow(QFrame::Plain);
             divider->setFixedHeight(18);
+            QPalette lineColour = divider->palette();
+            lineColour.setColor(QPalette::WindowText, outlineColour(palette()));
+            divider->setPalette(lineColour);
             row->addWidget(divider);
         }
     }
@@ -136,7 +161,7 @@ void VolumesSwitcher::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
-    painter.setPen(QPen(withAlpha(palette().text().color(), 0.24), 1));
+    painter.setPen(QPen(outlineColour(palette()), 1));
     painter.drawRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 6, 6);
 }
 

@@ -2,6 +2,7 @@
 
 #include "panes/SelectionPreflightStrip.h"
 #include "panes/blocks/PaneHeaderDivider.h"
+#include "style/ElidingLabel.h"
 #include "panes/blocks/ToolbarIconButton.h"
 #include "style/SymbolIcons.h"
 
@@ -66,7 +67,7 @@ PaneHeader::PaneHeader(const QString& sideSymbol, const QString& title, const QS
     icon->setObjectName(QStringLiteral("sideIcon"));
     icon->setPixmap(SymbolIcons::icon(sideSymbol).pixmap(18, 18));
     icon->setProperty(SymbolIcons::symbolProperty, sideSymbol);
-    m_title = new QLabel(title, this);
+    m_title = new ElidingLabel(title, this); // a long device name ends in an ellipsis
     m_title->setObjectName(QStringLiteral("paneTitle"));
     m_title->setTextFormat(Qt::PlainText); // a device's name is shown as it is
     m_title->setFont(scaledFont(font(), 1.08, true));
@@ -109,11 +110,16 @@ PaneHeader::PaneHeader(const QString& sideSymbol, const QString& title, const QS
     SymbolIcons::apply(m_copy, copySymbol);
     m_copy->setToolTip(copyHelp);
     m_copy->setAutoDefault(false);
-    // The one prominent button of the row.
+    // The one prominent button of the row. Disabled, its title takes the dimmed tone of the
+    // disabled toolbar symbols beside it.
+    const QColor text = palette().color(QPalette::WindowText);
     m_copy->setStyleSheet(QStringLiteral(
         "QPushButton { background: palette(highlight); color: palette(highlighted-text); border-radius: 5px;"
         " padding: 3px 10px; }"
-        "QPushButton:disabled { background: rgba(128,128,128,0.25); color: palette(mid); }"));
+        "QPushButton:disabled { background: rgba(128,128,128,0.25); color: rgba(%1,%2,%3,0.45); }")
+                              .arg(text.red())
+                              .arg(text.green())
+                              .arg(text.blue()));
     toolbar->addWidget(m_parent);
     toolbar->addWidget(m_refresh);
     toolbar->addWidget(m_favorites);
@@ -141,6 +147,7 @@ QString PaneHeader::selectionBadgeText(int count)
 void PaneHeader::setTitle(const QString& title)
 {
     m_title->setText(title);
+    static_cast<ElidingLabel*>(m_title)->updateToolTip();
 }
 
 void PaneHeader::setSelectionCount(int count)

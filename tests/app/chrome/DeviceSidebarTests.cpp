@@ -1,9 +1,11 @@
 #include "ChromeBrowserRig.h"
 
 #include "RunTask.h"
+#include "chrome/ChromeStyle.h"
 #include "chrome/DeviceSidebar.h"
 #include "chrome/OnboardingView.h"
 
+#include <QImage>
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
@@ -32,6 +34,26 @@ int highlightedRow(DeviceSidebar& sidebar)
 {
     const QList<QListWidgetItem*> selected = sidebar.deviceList()->selectedItems();
     return selected.size() == 1 ? sidebar.deviceList()->row(selected.first()) : -1;
+}
+
+QLabel* rowLabel(DeviceSidebar& sidebar, int row, const QString& name)
+{
+    QListWidget* list = sidebar.deviceList();
+    return list->itemWidget(list->item(row))->findChild<QLabel*>(name);
+}
+
+// The colour of the symbol's fully covered pixels.
+QColor symbolColour(const QLabel* icon)
+{
+    const QImage image = icon->pixmap().toImage();
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            if (image.pixelColor(x, y).alpha() == 255) {
+                return image.pixelColor(x, y);
+            }
+        }
+    }
+    return {};
 }
 
 bool isConnectedTo(BrowserRig& rig, const AndroidDevice& device)
@@ -93,6 +115,57 @@ TEST(DeviceSidebar, AChoiceWhileATransferIsActiveIsRefusedAndKeepsTheSession)
     ASSERT_TRUE(processEventsUntil([&] { return isConnectedTo(rig, tablet); }));
     EXPECT_EQ(highlightedRow(sidebar), 1);
     EXPECT_EQ(refusals.count(), 1);
+}
+
+// The selected row's name, manufacturer and symbol read on the selection colour; a row that is
+// no longer selected has its usual colours again.
+TEST(DeviceSidebar, TheSelectedRowTakesTheSelectionTextColour)
+{
+    const AndroidDevice other = sampleDevice(QStringLiteral("tab"), QStringLiteral("Tab S9"), QStringLiteral("Samsung"));
+    BrowserRig rig({pixel, other});
+    DeviceSidebar sidebar(&rig.browser, &rig.coordinator);
+    sidebar.resize(260, 600);
+    sidebar.show();
+    rig.browser.start();
+    ASSERT_TRUE(processEventsUntil([&] { return rig.browser.devices().size() == 2; }));
+    clickRow(sidebar, 0);
+    ASSERT_TRUE(processEventsUntil([&] { return isConnectedTo(rig, pixel) && highlightedRow(sidebar) == 0; }));
+    const QPalette colours = sidebar.deviceList()->palette();
+    const QColor selectedText = colours.color(QPalette::HighlightedText);
+    ASSERT_NE(colours.color(QPalette::WindowText), selectedText);
+    for (const QString& label : {QStringLiteral("deviceName"), QStringLiteral("deviceManufacturer")}) {
+        EXPECT_EQ(rowLabel(sidebar, 0, label)->palette().color(QPalette::WindowText), selectedText)
+            << label.toStdString();
+    }
+    EXPECT_EQ(symbolColour(rowLabel(sidebar, 0, QStringLiteral("deviceIcon"))).rgb(), selectedText.rgb());
+
+    clickRow(sidebar, 1);
+    ASSERT_TRUE(processEventsUntil([&] { return isConnectedTo(rig, other) && highlightedRow(sidebar) == 1; }));
+    EXPECT_EQ(rowLabel(sidebar, 1, QStringLiteral("deviceName"))->palette().color(QPalette::WindowText), selectedText);
+    EXPECT_EQ(rowLabel(sidebar, 0, QStringLiteral("deviceName"))->palette().color(QPalette::WindowText),
+              colours.color(QPalette::WindowText));
+    EXPECT_EQ(rowLabel(sidebar, 0, QStringLiteral("deviceManufacturer"))->palette().color(QPalette::WindowText),
+              ChromeStyle::secondaryText(colours));
+    EXPECT_NE(symbolColour(rowLabel(sidebar, 0, QStringLiteral("deviceIcon"))).rgb(), selectedText.rgb());
+}
+
+// A name too long for the sidebar keeps its whole text, shown in the tooltip, and does not widen
+// the list.
+TEST(DeviceSidebar, ALongDeviceNameShowsWholeInItsTooltip)
+{
+    const QString longName = QStringLiteral("Galaxy Tab S9 Ultra of the design department, second floor");
+    BrowserRig rig({sampleDevice(QStringLiteral("long"), longName, QStringLiteral("Samsung"))});
+    DeviceSidebar sidebar(&rig.browser, &rig.coordinator);
+    sidebar.resize(260, 600);
+    sidebar.show();
+    rig.browser.start();
+    QListWidget* list = sidebar.deviceList();
+    ASSERT_TRUE(processEventsUntil([&] { return list->count() == 1 && list->itemWidget(list->item(0)) != nullptr; }));
+    QLabel* name = rowLabel(sidebar, 0, QStringLiteral("deviceName"));
+    ASSERT_TRUE(processEventsUntil([&] { return !name->toolTip().isEmpty(); }));
+    EXPECT_EQ(name->text(), longName);
+    EXPECT_EQ(name->toolTip(), longName);
+    EXPECT_LE(list->itemWidget(list->item(0))->width(), list->viewport()->width());
 }
 
 TEST(DeviceSidebar, RowsRetryAndClipboardFollowTheViewModels)

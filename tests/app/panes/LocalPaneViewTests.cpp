@@ -823,6 +823,9 @@ TEST_F(MacPaneTest, VolumesSwitcherShowsWithTwoLocationsAndOpensTheOtherOne)
     travel = switcher->segments()[1];
     EXPECT_FALSE(travel->isEnabled()); // the active one does nothing
     EXPECT_EQ(SymbolIcons::symbolOf(travel), QStringLiteral("checkmark.circle.fill"));
+    // ... yet its check mark is drawn in full colour, not faded like a disabled icon.
+    EXPECT_EQ(travel->icon().pixmap(travel->iconSize(), QIcon::Disabled).toImage(),
+              travel->icon().pixmap(travel->iconSize(), QIcon::Normal).toImage());
     EXPECT_EQ(travel->toolTip(), QStringLiteral("Current location: TRAVEL"));
     EXPECT_TRUE(switcher->segments()[0]->isEnabled());
 

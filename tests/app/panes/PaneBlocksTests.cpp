@@ -1,3 +1,4 @@
+#include "panes/PaneHeader.h"
 #include "panes/blocks/BreadcrumbButton.h"
 #include "panes/blocks/DropTargetOverlay.h"
 #include "panes/blocks/ElidedLabel.h"
@@ -153,6 +154,26 @@ TEST(ElidedLabel, ACutTextIsItsTooltipAsWritten)
         ASSERT_NE(label.shownText(), text);
         EXPECT_EQ(shownTip(label.toolTip()), text);
     }
+}
+
+// A pane's title too long for the pane (a device's name) ends in an ellipsis; the whole title is
+// still its text and shows in the tooltip, also after it changes, and a title that fits has none.
+TEST(PaneHeader, ATitleTooLongForThePaneShowsWholeInItsTooltip)
+{
+    const QString longName = QStringLiteral("Galaxy Tab S9 Ultra of the design department, second floor");
+    PaneHeader header(QStringLiteral("iphone.gen3"), QStringLiteral("Android"), QString(), QStringLiteral("Copy to Mac"),
+                      QStringLiteral("arrow.left"), QString());
+    header.resize(360, 200);
+    header.show();
+    EXPECT_TRUE(header.titleLabel()->toolTip().isEmpty());
+    header.setTitle(longName);
+    QApplication::processEvents(); // the title row's new layout
+    EXPECT_LE(header.width(), 360);
+    EXPECT_EQ(header.titleLabel()->text(), longName);
+    EXPECT_EQ(shownTip(header.titleLabel()->toolTip()), longName);
+    header.setTitle(QStringLiteral("Pixel 8"));
+    QApplication::processEvents();
+    EXPECT_TRUE(header.titleLabel()->toolTip().isEmpty());
 }
 
 } // namespace

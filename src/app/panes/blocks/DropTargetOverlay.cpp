@@ -14,7 +14,9 @@
 namespace quillbarrow {
 
 namespace {
-constexpr int inset = 10;
+// The outline's stroke fills the outermost pixels of the pane, clear of the content that starts
+// a few pixels further in.
+constexpr qreal outlineWidth = 2;
 constexpr int cardPadding = 16;
 constexpr int cardSpacing = 4;
 constexpr int symbolSize = 22;
@@ -77,11 +79,12 @@ void DropTargetOverlay::paintEvent(QPaintEvent* event)
     }
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
+    const qreal inset = outlineWidth / 2;
     const QRectF area = QRectF(rect()).adjusted(inset, inset, -inset, -inset);
     QPainterPath outline;
     outline.addRoundedRect(area, 8, 8);
     painter.fillPath(outline, Palette::accent(palette(), fillOpacity));
-    QPen dashes(Palette::accent(palette()), 2, Qt::CustomDashLine, Qt::FlatCap, Qt::MiterJoin);
+    QPen dashes(Palette::accent(palette()), outlineWidth, Qt::CustomDashLine, Qt::FlatCap, Qt::MiterJoin);
     dashes.setDashPattern({8.0 / 2, 5.0 / 2}); // in units of the pen width
     painter.setPen(dashes);
     painter.drawPath(outline);

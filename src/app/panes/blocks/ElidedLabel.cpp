@@ -1,5 +1,5 @@
 #include "ElidedLabel.h"
-#include "PlainToolTip.h"
+#include "style/PlainToolTip.h"
 
 #include <QPainter>
 
