@@ -35,6 +35,21 @@ std::string joined(const QStringList& texts)
     return texts.join(QStringLiteral(" | ")).toStdString();
 }
 
+// The next upload fails twice without libmtp reporting an object, as when the cable is pulled, so
+// the session cannot know what the device kept.
+void pullCableDuringNextUpload(FakeLibMTPBridge& bridge)
+{
+    bridge.failNext(Operation::upload, {1, "PTP Layer error 02ff: Could not send object."});
+    bridge.failNext(Operation::upload, {5, "No MTP device is attached."});
+}
+
+// The bytes of the local file at `path`; "<missing>" when it cannot be read.
+QByteArray localBytes(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArrayLiteral("<missing>");
+}
+
 class InterruptedUploads : public LibMTPDeviceSessionTest {
 protected:
     InterruptedUploads() : m_log(std::make_shared<InterruptedUploadLog>(m_state.filePath(QStringLiteral("log")))) {}
@@ -79,15 +94,35 @@ protected:
         return *folder;
     }
 
-    // Sends the file; both attempts fail without libmtp reporting an object, as when the cable
-    // is pulled, so the session cannot know what the device kept.
+    // Sends the file, and the cable is pulled while it is sent.
     void interruptUpload(const RemoteObjectID& folder, const QString& name, const QByteArray& content)
     {
-        m_bridge->failNext(Operation::upload, {1, "PTP Layer error 02ff: Could not send object."});
-        m_bridge->failNext(Operation::upload, {5, "No MTP device is attached."});
+        pullCableDuringNextUpload(*m_bridge);
         const std::optional<QuillbarrowError> failure =
             sessionFailure(m_session->uploadFile(localFile(QString::number(qHash(name)), content), name, folder, storageID()));
         EXPECT_TRUE(failure.has_value());
+    }
+
+    // The kept copy of a replaced file, "old", as a Replace leaves it in the local folder's
+    // `copies` (made when missing); its path.
+    QString keptCopyIn(const QString& copies) const
+    {
+        EXPECT_TRUE(QDir(m_local.path()).mkpath(copies));
+        return localFile(copies + QStringLiteral("/0123.kept"), "old");
+    }
+
+    // A note under `deviceKey` of a Replace of `name`, 10 bytes, in the device folder `folder`,
+    // whose kept copy is in `copies`.
+    void noteReplace(const QString& deviceKey, const QStringList& folder, const QString& name, const QString& copies)
+    {
+        EXPECT_TRUE(m_log->add(deviceKey, Entry{storageID().rawValue(), folder, name, 10, keptCopyIn(copies)}));
+    }
+
+    // A file where the log's folder would be: the log cannot be written.
+    void blockLog() const
+    {
+        QFile blocker(m_log->folder());
+        EXPECT_TRUE(blocker.open(QIODevice::WriteOnly)) << "a file where the log's folder would be";
     }
 
     // Closes the session, plugs the device in again and opens a new session on it, whose object
@@ -275,13 +310,7 @@ TEST_F(InterruptedUploads, AreNotNotedForADeviceThatCannotBeToldFromAnotherOfIts
         EXPECT_EQ(former.has_value(), serial && !serial->trimmed().isEmpty());
         const QString copies = m_local.filePath(QStringLiteral("Replaced Files"));
         if (former) {
-            ASSERT_TRUE(QDir().mkpath(copies));
-            QFile copy(copies + QStringLiteral("/0123.kept"));
-            ASSERT_TRUE(copy.open(QIODevice::WriteOnly));
-            copy.write("old");
-            copy.close();
-            ASSERT_TRUE(m_log->add(*former, Entry{storageID().rawValue(), camera, QStringLiteral("b.jpg"), 10,
-                                                  copy.fileName()}));
+            noteReplace(*former, camera, QStringLiteral("b.jpg"), QStringLiteral("Replaced Files"));
             m_log->compact(*former);
         }
         m_session = std::make_shared<LibMTPDeviceSession>(anonymous, m_bridge->handle(), m_bridge, services());
@@ -299,9 +328,7 @@ TEST_F(InterruptedUploads, AreNotNotedForADeviceThatCannotBeToldFromAnotherOfIts
 // clean up, never the upload.
 TEST_F(InterruptedUploads, AnUnwritableLogDoesNotStopTheUpload)
 {
-    QFile blocker(m_log->folder());
-    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
-    blocker.close();
+    blockLog();
     const RemoteItem sent = runTask(m_session->uploadFile(localFile(QStringLiteral("a.jpg"), "0123456789"),
                                                           QStringLiteral("a.jpg"), browse(camera), storageID()));
     EXPECT_EQ(sent.size, std::optional<qint64>(10));
@@ -370,9 +397,7 @@ TEST_F(InterruptedUploads, TheNextSessionRemovesWhatTheyLeftAndNothingElse)
          true},
     };
     // Each copy in a folder of its own, as "Replaced Files" would be.
-    const auto copiesOf = [this](qsizetype index) {
-        return m_local.filePath(QStringLiteral("Replaced Files ") + QString::number(index));
-    };
+    const auto copiesOf = [](qsizetype index) { return QStringLiteral("Replaced Files ") + QString::number(index); };
     QList<std::uint32_t> folders;
     for (qsizetype index = 0; index < cases.size(); ++index) {
         folders.append(m_bridge->addFolder(storage, m_dcim, QByteArray::number(index)));
@@ -381,14 +406,7 @@ TEST_F(InterruptedUploads, TheNextSessionRemovesWhatTheyLeftAndNothingElse)
         const QStringList folder{QStringLiteral("DCIM"), QString::number(index)};
         interruptUpload(browse(folder), QStringLiteral("f.jpg"), "0123456789");
         if (cases[index].replacedAFile) {
-            ASSERT_TRUE(QDir().mkpath(copiesOf(index)));
-            const QString copy = copiesOf(index) + QStringLiteral("/0123.kept");
-            QFile file(copy);
-            ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-            file.write("old");
-            file.close();
-            ASSERT_TRUE(
-                m_log->add(key(), Entry{storageID().rawValue(), folder, QStringLiteral("f.jpg"), 10, copy}));
+            noteReplace(key(), folder, QStringLiteral("f.jpg"), copiesOf(index));
         }
         cases[index].leave(*m_bridge, folders[index], m_dcim);
     }
@@ -401,11 +419,10 @@ TEST_F(InterruptedUploads, TheNextSessionRemovesWhatTheyLeftAndNothingElse)
         SCOPED_TRACE(cases[index].name);
         EXPECT_EQ(contentsOf({QStringLiteral("DCIM"), QString::number(index)}), cases[index].remains);
         if (cases[index].replacedAFile) {
-            EXPECT_EQ(QDir(copiesOf(index)).entryList(QDir::Files), QStringList{QStringLiteral("f.jpg")})
+            const QDir copies(m_local.filePath(copiesOf(index)));
+            EXPECT_EQ(copies.entryList(QDir::Files), QStringList{QStringLiteral("f.jpg")})
                 << "the only whole copy of the old file, where a person finds it";
-            QFile kept(copiesOf(index) + QStringLiteral("/f.jpg"));
-            ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
-            EXPECT_EQ(kept.readAll(), "old");
+            EXPECT_EQ(localBytes(copies.filePath(QStringLiteral("f.jpg"))), "old");
         }
     }
     EXPECT_EQ(m_bridge->children(storage, objectAt({QStringLiteral("DCIM")})->id).count(), cases.size() + 2)
@@ -472,40 +489,53 @@ TEST_F(InterruptedUploads, APathThroughTwoFoldersOfOneNameDeletesNothing)
 
 // A Replace where the device cannot rename: the old object is deleted, the new file sent, and the
 // kept copy of the old one goes back whenever the new one does not arrive whole, at once or, when
-// the device could not be asked, at the next session. The copy goes once it is no longer needed.
+// the device could not be asked, at the next session. The copy goes only once the old file is back
+// whole: a send-back cut short leaves part of it, which must never pass for the new file having
+// arrived, however their sizes compare.
 TEST_F(InterruptedUploads, AReplacedFileComesBackWhenItsReplacementDoesNotArrive)
 {
+    const QByteArray oldContent = "OLD-OLD-OLD-OLD-OLD-"; // larger than the new file
+    const QStringList oldWhole{QStringLiteral("a.jpg 20")};
+    const QStringList newWhole{QStringLiteral("a.jpg 4")};
+    using Script = std::function<void(FakeLibMTPBridge&)>;
     struct Row {
         const char* what;
-        std::function<void(FakeLibMTPBridge&)> script;
-        QStringList contents;             // of DCIM/Camera afterwards
-        QStringList contentsAfterReplug;  // at the next session, what it left added first
+        Script script;
+        QStringList contents; // of DCIM/Camera afterwards
         bool copyKept;
+        Script atNextSession;
+        QStringList contentsAfterReplug;
+        bool copyKeptAfterReplug = false; // then the session after that brings the old file back
     };
     const auto fail = [](std::int32_t code, bool leaves) {
         return FakeLibMTPBridge::Failure{code, "PTP Layer error 02ff", leaves};
     };
+    const Script nothing = [](FakeLibMTPBridge&) {};
     const QList<Row> rows{
-        {"the new file arrives", [](FakeLibMTPBridge&) {}, {QStringLiteral("a.jpg 7")}, {QStringLiteral("a.jpg 7")},
-         false},
+        {"the new file arrives", nothing, newWhole, false, nothing, newWhole},
         {"the new file fails, and the device is there",
          [&](FakeLibMTPBridge& bridge) {
              bridge.failNext(Operation::upload, fail(1, true));
              bridge.failNext(Operation::upload, fail(1, true));
          },
-         {QStringLiteral("a.jpg 3")}, {QStringLiteral("a.jpg 3")}, false},
+         oldWhole, false, nothing, oldWhole},
         {"the device refuses the new file and makes nothing",
-         [&](FakeLibMTPBridge& bridge) {
+         [](FakeLibMTPBridge& bridge) {
              bridge.failNext(Operation::upload, FakeLibMTPBridge::Failure{1, "PTP Layer error 2009", false});
              bridge.failNext(Operation::upload, FakeLibMTPBridge::Failure{1, "PTP Layer error 2009", false});
          },
-         {QStringLiteral("a.jpg 3")}, {QStringLiteral("a.jpg 3")}, false},
-        {"the device goes while the new file is sent",
+         oldWhole, false, nothing, oldWhole},
+        {"the device goes while the new file is sent, keeping two bytes of it", pullCableDuringNextUpload, {}, true,
+         [this](FakeLibMTPBridge& bridge) { bridge.addFile(storage, objectAt(camera)->id, "a.jpg", "ne"); },
+         oldWhole},
+        {"the device goes while the new file is sent, and again when half the old one is sent back",
+         pullCableDuringNextUpload, {}, true,
          [&](FakeLibMTPBridge& bridge) {
-             bridge.failNext(Operation::upload, fail(1, false));
-             bridge.failNext(Operation::upload, fail(5, false));
+             bridge.failNext(Operation::upload, fail(1, true));
+             bridge.failNext(Operation::deleteObject, {5, "No MTP device is attached."});
+             bridge.failNext(Operation::upload, {5, "No MTP device is attached.", false});
          },
-         {}, {QStringLiteral("a.jpg 3")}, true},
+         {QStringLiteral("a.jpg 10")}, true},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
@@ -514,68 +544,36 @@ TEST_F(InterruptedUploads, AReplacedFileComesBackWhenItsReplacementDoesNotArrive
         for (const FakeLibMTPBridge::Object& object : m_bridge->children(storage, cameraNow)) {
             runTask(m_session->deleteItem(idOf(object.id)));
         }
-        const std::uint32_t old = m_bridge->addFile(storage, cameraNow, "a.jpg", "old");
+        const std::uint32_t old = m_bridge->addFile(storage, cameraNow, "a.jpg", oldContent);
         const RemoteObjectID folder = browse(camera);
-        const QString kept = localFile(QStringLiteral("kept"), "old");
+        const QString kept = localFile(QStringLiteral("kept"), oldContent);
         row.script(*m_bridge);
 
-        const std::optional<QuillbarrowError> failure = sessionFailure(m_session->replaceFile(
-            localFile(QStringLiteral("new"), "new one"), QStringLiteral("a.jpg"), folder, storageID(), idOf(old), kept,
-            TransferProgressFunction()));
+        const std::optional<QuillbarrowError> failure =
+            sessionFailure(m_session->replaceFile(localFile(QStringLiteral("new"), "new!"), QStringLiteral("a.jpg"),
+                                                  folder, storageID(), idOf(old), kept, TransferProgressFunction()));
 
-        EXPECT_EQ(failure.has_value(), row.contents != QStringList{QStringLiteral("a.jpg 7")});
+        EXPECT_EQ(failure.has_value(), row.contents != newWhole);
         EXPECT_EQ(contentsOf(camera), row.contents);
         EXPECT_EQ(QFileInfo::exists(kept), row.copyKept);
         EXPECT_EQ(notes().size(), row.copyKept ? 1 : 0);
 
-        // What the device kept of the new file when it went: two bytes.
-        if (row.copyKept) {
-            m_bridge->addFile(storage, objectAt(camera)->id, "a.jpg", "ne");
-        }
         replug();
+        row.atNextSession(*m_bridge);
         runTask(m_session->storages());
         EXPECT_EQ(contentsOf(camera), row.contentsAfterReplug);
-        if (row.contentsAfterReplug == QStringList{QStringLiteral("a.jpg 3")}) {
-            EXPECT_EQ(m_bridge->children(storage, objectAt(camera)->id).first().content, "old") << "byte for byte";
+        if (row.copyKeptAfterReplug) {
+            EXPECT_TRUE(QFileInfo::exists(kept)) << "half the old file is no reason to let the copy go";
+            replug();
+            runTask(m_session->storages());
+            EXPECT_EQ(contentsOf(camera), oldWhole);
+        }
+        if (row.contentsAfterReplug != newWhole) {
+            EXPECT_EQ(m_bridge->children(storage, objectAt(camera)->id).first().content, oldContent) << "byte for byte";
         }
         EXPECT_FALSE(QFileInfo::exists(kept));
         EXPECT_TRUE(notes().isEmpty());
     }
-}
-
-// The kept copy of a replaced object is the only whole old file once the object is deleted: it
-// goes only when the old file is back on the device whole. A send-back cut short leaves part of
-// the old file, which must never pass for the new file having arrived, however their sizes
-// compare.
-TEST_F(InterruptedUploads, ACutShortSendBackIsSentAgainAndTheCopyKeptUntilThen)
-{
-    const QByteArray oldContent = "OLD-OLD-OLD-OLD-OLD-";
-    const std::uint32_t old = m_bridge->addFile(storage, m_camera, "a.jpg", oldContent);
-    const RemoteObjectID folder = browse(camera);
-    const QString kept = localFile(QStringLiteral("kept"), oldContent);
-    // The device goes while the smaller new file is sent.
-    m_bridge->failNext(Operation::upload, {1, "PTP Layer error 02ff", false});
-    m_bridge->failNext(Operation::upload, {5, "No MTP device is attached.", false});
-    ASSERT_TRUE(sessionFailure(m_session->replaceFile(localFile(QStringLiteral("new"), "new!"), QStringLiteral("a.jpg"),
-                                                      folder, storageID(), idOf(old), kept, TransferProgressFunction()))
-                    .has_value());
-    ASSERT_EQ(notes().size(), 1);
-
-    // The next session's send-back goes as far as half the old file when the device goes again.
-    replug();
-    m_bridge->failNext(Operation::upload, {1, "PTP Layer error 02ff", true});
-    m_bridge->failNext(Operation::deleteObject, {5, "No MTP device is attached."});
-    m_bridge->failNext(Operation::upload, {5, "No MTP device is attached.", false});
-    runTask(m_session->storages());
-    ASSERT_EQ(contentsOf(camera), QStringList{QStringLiteral("a.jpg 10")});
-    EXPECT_TRUE(QFileInfo::exists(kept)) << "half the old file is no reason to let the copy go";
-
-    replug();
-    runTask(m_session->storages());
-    ASSERT_EQ(contentsOf(camera), QStringList{QStringLiteral("a.jpg 20")});
-    EXPECT_EQ(m_bridge->children(storage, objectAt(camera)->id).first().content, oldContent);
-    EXPECT_FALSE(QFileInfo::exists(kept));
-    EXPECT_TRUE(notes().isEmpty());
 }
 
 // Without a note (its log cannot be written) no later session would send the copy back: when the
@@ -583,11 +581,8 @@ TEST_F(InterruptedUploads, ACutShortSendBackIsSentAgainAndTheCopyKeptUntilThen)
 // computer under the file's name, never over another file, and the error says where.
 TEST_F(InterruptedUploads, AnUnnotedReplaceThatCannotPutTheOldFileBackSaysWhereItsCopyIs)
 {
-    QFile blocker(m_log->folder());
-    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly)) << "a file where the log's folder would be";
-    blocker.close();
+    blockLog();
     const QString copies = m_local.filePath(QStringLiteral("Replaced Files"));
-    ASSERT_TRUE(QDir().mkpath(copies));
     struct Row {
         const char* what;
         QStringList before; // the names already in the copies' folder
@@ -600,22 +595,13 @@ TEST_F(InterruptedUploads, AnUnnotedReplaceThatCannotPutTheOldFileBackSaysWhereI
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
         QDir(copies).removeRecursively();
-        QDir().mkpath(copies);
+        const QString kept = keptCopyIn(QStringLiteral("Replaced Files"));
         for (const QString& name : row.before) {
-            QFile other(copies + QLatin1Char('/') + name);
-            ASSERT_TRUE(other.open(QIODevice::WriteOnly));
-            other.write("another file");
+            localFile(QStringLiteral("Replaced Files/") + name, "another file");
         }
-        const std::uint32_t cameraNow = objectAt(camera)->id;
-        const std::uint32_t old = m_bridge->addFile(storage, cameraNow, "a.jpg", "old");
+        const std::uint32_t old = m_bridge->addFile(storage, objectAt(camera)->id, "a.jpg", "old");
         const RemoteObjectID folder = browse(camera);
-        const QString kept = copies + QStringLiteral("/0123.kept");
-        QFile copy(kept);
-        ASSERT_TRUE(copy.open(QIODevice::WriteOnly));
-        copy.write("old");
-        copy.close();
-        m_bridge->failNext(Operation::upload, {1, "PTP Layer error 02ff", false});
-        m_bridge->failNext(Operation::upload, {5, "No MTP device is attached.", false});
+        pullCableDuringNextUpload(*m_bridge);
 
         const std::optional<QuillbarrowError> failure = sessionFailure(
             m_session->replaceFile(localFile(QStringLiteral("new"), "new one"), QStringLiteral("a.jpg"), folder,
@@ -627,13 +613,9 @@ TEST_F(InterruptedUploads, AnUnnotedReplaceThatCannotPutTheOldFileBackSaysWhereI
                   QStringLiteral("The file couldn't be copied to the device. No Android file transfer device was found. "
                                  "The replaced a.jpg is no longer on the device; a copy of it is kept at ") +
                       keptAs + QLatin1Char('.'));
-        QFile found(keptAs);
-        ASSERT_TRUE(found.open(QIODevice::ReadOnly));
-        EXPECT_EQ(found.readAll(), "old");
+        EXPECT_EQ(localBytes(keptAs), "old");
         for (const QString& name : row.before) {
-            QFile other(copies + QLatin1Char('/') + name);
-            ASSERT_TRUE(other.open(QIODevice::ReadOnly));
-            EXPECT_EQ(other.readAll(), "another file");
+            EXPECT_EQ(localBytes(copies + QLatin1Char('/') + name), "another file");
         }
         replug();
     }
@@ -662,46 +644,69 @@ TEST_F(InterruptedUploads, AFileThatEndsEarlyFailsNamingItAndLeavesNothing)
     EXPECT_EQ(contentsOf(camera), QStringList());
 }
 
-TEST(InterruptedUploadLogFile, ReadsPastATornRecordAndCompactsToWhatIsStillDue)
+const QString logDevice = QStringLiteral("Google\x1FPixel\x1FSER1");
+
+// The log's entry for `name` in DCIM, of 10 bytes.
+Entry logged(const char* name, const QString& keptCopy = {})
 {
-    QTemporaryDir folder;
-    InterruptedUploadLog log(folder.path());
-    const QString device = QStringLiteral("Google\x1FPixel\x1FSER1");
-    const auto entry = [](const char* name) {
-        return Entry{QStringLiteral("65537"), {QStringLiteral("DCIM")}, QString::fromUtf8(name), 10, {}};
-    };
-    const auto file = [&folder] {
-        const QStringList files = QDir(folder.path()).entryList(QDir::Files);
-        return files.size() == 1 ? folder.filePath(files.first()) : QString();
-    };
-    ASSERT_TRUE(log.add(device, entry("a")));
-    ASSERT_TRUE(log.add(device, entry("b")));
-    ASSERT_TRUE(log.remove(device, entry("a")));
-    Entry withCopy = entry("c");
-    withCopy.keptCopy = QStringLiteral("/cache/Replaced Files/1.kept");
-    ASSERT_TRUE(log.add(device, withCopy));
-    EXPECT_EQ(log.entries(device), (QList<Entry>{entry("b"), withCopy}));
-    EXPECT_EQ(log.entries(QStringLiteral("another")), QList<Entry>());
+    return Entry{QStringLiteral("65537"), {QStringLiteral("DCIM")}, QString::fromUtf8(name), 10, keptCopy};
+}
 
-    // A crash in the middle of a record: the record is lost, nothing else.
-    log.compact(device);
-    QFile torn(file());
-    ASSERT_TRUE(torn.open(QIODevice::Append));
-    torn.write(R"({"storage":"65537","folder":["DCIM"],"na)");
-    torn.close();
-    EXPECT_EQ(log.entries(device), (QList<Entry>{entry("b"), withCopy}));
-    ASSERT_TRUE(log.add(device, entry("d")));
-    EXPECT_EQ(log.entries(device), (QList<Entry>{entry("b"), withCopy, entry("d")}));
+// The path of the only file in `folder`; none when there is not exactly one.
+QString onlyFileIn(const QTemporaryDir& folder)
+{
+    const QStringList files = QDir(folder.path()).entryList(QDir::Files);
+    return files.size() == 1 ? folder.filePath(files.first()) : QString();
+}
 
-    log.compact(device);
-    QFile compacted(file());
-    ASSERT_TRUE(compacted.open(QIODevice::ReadOnly));
-    EXPECT_EQ(compacted.readAll().count('\n'), 4) << "the device, then one line per entry";
-    for (const char* name : {"b", "c", "d"}) {
-        ASSERT_TRUE(log.remove(device, entry(name)));
+// A crash or the disk may spoil a line of the log: a record torn at the end is lost, nothing else,
+// and a spoilt first line names nobody, the records after it still the device's. Either way new
+// records go in, and the next rewrite leaves what is still due, each record on a line of its own.
+TEST(InterruptedUploadLogFile, ReadsPastASpoiltLineAndCompactsToWhatIsStillDue)
+{
+    const struct {
+        const char* what;
+        QIODevice::OpenMode mode;
+        QByteArray bytes; // written to the compacted log
+    } cases[] = {
+        {"a record torn at the end", QIODevice::Append, R"({"storage":"65537","folder":["DCIM"],"na)"},
+        {"the first line spoilt", QIODevice::ReadWrite, QByteArray(8, '\0')},
+    };
+    const Entry withCopy = logged("c", QStringLiteral("/cache/Replaced Files/1.kept"));
+    for (const auto& test : cases) {
+        SCOPED_TRACE(test.what);
+        QTemporaryDir folder;
+        InterruptedUploadLog log(folder.path());
+        ASSERT_TRUE(log.add(logDevice, logged("a")));
+        ASSERT_TRUE(log.add(logDevice, logged("b")));
+        ASSERT_TRUE(log.remove(logDevice, logged("a")));
+        ASSERT_TRUE(log.add(logDevice, withCopy));
+        EXPECT_EQ(log.entries(logDevice), (QList<Entry>{logged("b"), withCopy}));
+        EXPECT_EQ(log.entries(QStringLiteral("another")), QList<Entry>());
+
+        log.compact(logDevice);
+        {
+            QFile file(onlyFileIn(folder));
+            ASSERT_TRUE(file.open(test.mode));
+            file.write(test.bytes);
+        }
+        InterruptedUploadLog next(folder.path()); // as the next session reads it
+        EXPECT_EQ(next.entries(logDevice), (QList<Entry>{logged("b"), withCopy}));
+        ASSERT_TRUE(next.add(logDevice, logged("d")));
+        next.compact(logDevice);
+        EXPECT_EQ(next.entries(logDevice), (QList<Entry>{logged("b"), withCopy, logged("d")}));
+        const QByteArray compacted = localBytes(onlyFileIn(folder));
+        EXPECT_EQ(compacted.count('\n'), 4) << "the device, then one line per entry";
+        for (const QByteArray& line : compacted.trimmed().split('\n')) {
+            EXPECT_TRUE(QJsonDocument::fromJson(line).isObject()) << line.toStdString();
+        }
+
+        for (const char* name : {"b", "c", "d"}) {
+            ASSERT_TRUE(next.remove(logDevice, logged(name)));
+        }
+        next.compact(logDevice);
+        EXPECT_EQ(onlyFileIn(folder), QString()) << "no entries, no file";
     }
-    log.compact(device);
-    EXPECT_EQ(file(), QString()) << "no entries, no file";
 }
 
 // The log's rewrite reaches the disk whole or not at all. Here no file may grow past 64 bytes (the
@@ -711,15 +716,9 @@ TEST(InterruptedUploadLogFile, ARewriteThatCannotBeWrittenLeavesTheLogAsItWas)
 {
     QTemporaryDir folder;
     InterruptedUploadLog log(folder.path());
-    const QString device = QStringLiteral("Google\x1FPixel\x1FSER1");
-    const Entry replaced{QStringLiteral("65537"),
-                         {QStringLiteral("DCIM")},
-                         QStringLiteral("a.jpg"),
-                         10,
-                         QStringLiteral("/cache/Replaced Files/1.kept")};
-    const Entry sent{QStringLiteral("65537"), {QStringLiteral("DCIM")}, QStringLiteral("b.jpg"), 10, {}};
-    ASSERT_TRUE(log.add(device, replaced));
-    ASSERT_TRUE(log.add(device, sent));
+    const Entry replaced = logged("a.jpg", QStringLiteral("/cache/Replaced Files/1.kept"));
+    ASSERT_TRUE(log.add(logDevice, replaced));
+    ASSERT_TRUE(log.add(logDevice, logged("b.jpg")));
 
     rlimit usual{};
     ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &usual), 0);
@@ -727,11 +726,11 @@ TEST(InterruptedUploadLogFile, ARewriteThatCannotBeWrittenLeavesTheLogAsItWas)
     small.rlim_cur = 64;
     const auto previous = std::signal(SIGXFSZ, SIG_IGN); // a write past the limit fails, nothing more
     ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
-    log.compact(device);
+    log.compact(logDevice);
     ::setrlimit(RLIMIT_FSIZE, &usual);
     std::signal(SIGXFSZ, previous);
 
-    EXPECT_EQ(log.entries(device), (QList<Entry>{replaced, sent}));
+    EXPECT_EQ(log.entries(logDevice), (QList<Entry>{replaced, logged("b.jpg")}));
     EXPECT_EQ(QDir(folder.path()).entryList(QDir::Files).size(), 1) << "nothing left beside the log";
 }
 
@@ -739,12 +738,7 @@ TEST(InterruptedUploadLogFile, ARewriteThatCannotBeWrittenLeavesTheLogAsItWas)
 // them): it is never removed or rewritten, and nothing is added to it that would not be read back.
 TEST(InterruptedUploadLogFile, ALogThatCannotBeReadWholeIsKeptAsItIs)
 {
-    const QString device = QStringLiteral("Google\x1FPixel\x1FSER1");
-    const Entry entry{QStringLiteral("65537"),
-                      {QStringLiteral("DCIM")},
-                      QStringLiteral("a.jpg"),
-                      10,
-                      QStringLiteral("/cache/Replaced Files/1.kept")};
+    const Entry entry = logged("a.jpg", QStringLiteral("/cache/Replaced Files/1.kept"));
     const struct {
         const char* what;
         QByteArray firstLine; // in place of the log's own, when given
@@ -758,11 +752,9 @@ TEST(InterruptedUploadLogFile, ALogThatCannotBeReadWholeIsKeptAsItIs)
         QTemporaryDir folder;
         {
             InterruptedUploadLog log(folder.path());
-            ASSERT_TRUE(log.add(device, entry));
+            ASSERT_TRUE(log.add(logDevice, entry));
         }
-        const QStringList files = QDir(folder.path()).entryList(QDir::Files);
-        ASSERT_EQ(files.size(), 1);
-        QFile file(folder.filePath(files.first()));
+        QFile file(onlyFileIn(folder));
         ASSERT_TRUE(file.open(QIODevice::ReadOnly));
         QByteArray before = file.readAll();
         file.close();
@@ -781,37 +773,14 @@ TEST(InterruptedUploadLogFile, ALogThatCannotBeReadWholeIsKeptAsItIs)
         }
 
         InterruptedUploadLog log(folder.path());
-        log.compact(device);
-        EXPECT_FALSE(log.add(device, entry)) << "it would not be read back";
-        log.compact(device);
+        log.compact(logDevice);
+        EXPECT_FALSE(log.add(logDevice, entry)) << "it would not be read back";
+        log.compact(logDevice);
 
         ASSERT_TRUE(file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner));
         ASSERT_TRUE(file.open(QIODevice::ReadOnly)) << "still there";
         EXPECT_EQ(file.readAll(), before);
     }
-
-    // A first line spoilt by a crash or the disk names nobody: the records after it are still
-    // the device's and due, new ones go in, and the next rewrite mends the first line.
-    QTemporaryDir folder;
-    InterruptedUploadLog log(folder.path());
-    ASSERT_TRUE(log.add(device, entry));
-    log.compact(device);
-    const QString path = folder.filePath(QDir(folder.path()).entryList(QDir::Files).first());
-    {
-        QFile file(path);
-        ASSERT_TRUE(file.open(QIODevice::ReadWrite));
-        file.write(QByteArray(8, '\0'));
-    }
-    InterruptedUploadLog reopened(folder.path());
-    EXPECT_EQ(reopened.entries(device), QList<Entry>{entry});
-    Entry later = entry;
-    later.name = QStringLiteral("b.jpg");
-    EXPECT_TRUE(reopened.add(device, later));
-    reopened.compact(device);
-    EXPECT_EQ(reopened.entries(device), (QList<Entry>{entry, later}));
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    EXPECT_FALSE(file.readLine().startsWith('\0'));
 }
 
 // Names are whatever the user's files and the device's folders are called: every one comes back
@@ -852,11 +821,7 @@ TEST(InterruptedUploadLogFile, KeepsEveryNameAsWritten)
         log.compact(device);
         EXPECT_EQ(InterruptedUploadLog(folder.path()).entries(device), QList<Entry>{other});
 
-        const QStringList files = QDir(folder.path()).entryList({QStringLiteral("*.json")}, QDir::Files);
-        ASSERT_EQ(files.size(), 1);
-        QFile file(folder.filePath(files.first()));
-        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-        const QList<QByteArray> lines = file.readAll().split('\n');
+        const QList<QByteArray> lines = localBytes(onlyFileIn(folder)).split('\n');
         EXPECT_EQ(lines.size(), 3) << "the device and one entry, each on a line of its own";
         for (const QByteArray& line : lines.first(lines.size() - 1)) {
             QJsonParseError error{};

@@ -29,9 +29,27 @@ protected:
                           fileItem("g", "y.txt", 4, "s1", QStringLiteral("a1"))}));
     }
 
+    // Begins what `begin` starts, with the session's `operation` on `subject` held (then given
+    // `reply`); runs `meanwhile` while it is held, lets it go and waits for what was begun to end.
+    template <typename Begin>
+    void whileHeld(const QString& operation, const QString& subject, Reply reply, Begin begin,
+                   const std::function<void()>& meanwhile)
+    {
+        auto hang = std::make_shared<Hang>();
+        session->script(operation, reply.heldBy(hang), subject);
+        const auto begun = startTask(begin());
+        ASSERT_TRUE(hang->isReached());
+        meanwhile();
+        hang->release();
+        ASSERT_TRUE(processEventsUntil([&] { return begun->done; }, 5s));
+    }
+
     const RemoteItem alpha = folderItem("a", "Alpha");
     const RemoteItem beta = folderItem("b", "Beta");
     const RemoteItem inner = folderItem("a1", "Inner", "s1", QStringLiteral("a"));
+    // Two folders of the same path, their names written in two Unicode forms; in no tree at first.
+    const RemoteItem precomposed = folderItem("nfc", QStringLiteral("Caf\u00e9"));
+    const RemoteItem decomposed = folderItem("nfd", QStringLiteral("Cafe\u0301"));
 };
 
 } // namespace
@@ -39,20 +57,15 @@ protected:
 TEST_F(DeviceBrowserNavigationTest, AFolderShowsAtOnceAndItsItemsAndLastLocationOnlyOnceListed)
 {
     connect();
-    auto hang = std::make_shared<Hang>();
-    session->script("list", Reply::proceed().heldBy(hang), "a");
     probe().present(QuillbarrowError::pathNotFound());
-    auto opening = startTask(viewModel().openFolder(alpha));
-    ASSERT_TRUE(hang->isReached());
-    EXPECT_FALSE(viewModel().errorBanner());
-    EXPECT_EQ(viewModel().currentPage(), std::optional(page({}, pathOf({"Alpha"}), QStringLiteral("a"))));
-    EXPECT_EQ(viewModel().breadcrumb(), (QList<RemotePath>{pathOf({}), pathOf({"Alpha"})}));
-    EXPECT_EQ(probe().navigationStack().last(), NavigationNode(pathOf({"Alpha"}), RemoteObjectID("a")));
-    EXPECT_TRUE(viewModel().isLoading());
-    EXPECT_FALSE(preferences->data(lastPrefix + QStringLiteral("serial:SER")));
-
-    hang->release();
-    ASSERT_TRUE(processEventsUntil([&] { return opening->done; }, 5s));
+    whileHeld("list", "a", Reply::proceed(), [&] { return viewModel().openFolder(alpha); }, [&] {
+        EXPECT_FALSE(viewModel().errorBanner());
+        EXPECT_EQ(viewModel().currentPage(), std::optional(page({}, pathOf({"Alpha"}), QStringLiteral("a"))));
+        EXPECT_EQ(viewModel().breadcrumb(), (QList<RemotePath>{pathOf({}), pathOf({"Alpha"})}));
+        EXPECT_EQ(probe().navigationStack().last(), NavigationNode(pathOf({"Alpha"}), RemoteObjectID("a")));
+        EXPECT_TRUE(viewModel().isLoading());
+        EXPECT_FALSE(preferences->data(lastPrefix + QStringLiteral("serial:SER")));
+    });
     EXPECT_EQ(itemNames(viewModel().items()), (QStringList{"Inner", "x.txt"}));
     EXPECT_FALSE(viewModel().isLoading());
     EXPECT_FALSE(viewModel().isWaitingForTransfer());
@@ -64,18 +77,15 @@ TEST_F(DeviceBrowserNavigationTest, AFolderShowsAtOnceAndItsItemsAndLastLocation
 TEST_F(DeviceBrowserNavigationTest, ASecondOpeningSupersedesTheFirstWhoseFailureIsNeverShown)
 {
     connect();
-    auto first = std::make_shared<Hang>();
-    session->script("list", Reply::fail(QuillbarrowError::pathNotFound()).heldBy(first), "a");
-    auto openingA = startTask(viewModel().openFolder(alpha));
-    ASSERT_TRUE(first->isReached());
-    runTask(viewModel().openFolder(inner));
-    EXPECT_EQ(viewModel().currentPage()->path, pathOf({"Alpha", "Inner"}));
-    EXPECT_EQ(itemNames(viewModel().items()), QStringList{"y.txt"});
-    EXPECT_FALSE(viewModel().isLoading());
-
     QSignalSpy loading(&viewModel(), &DeviceBrowserViewModel::isLoadingChanged);
-    first->release();
-    ASSERT_TRUE(processEventsUntil([&] { return openingA->done; }, 5s));
+    whileHeld("list", "a", Reply::fail(QuillbarrowError::pathNotFound()),
+              [&] { return viewModel().openFolder(alpha); }, [&] {
+                  runTask(viewModel().openFolder(inner));
+                  EXPECT_EQ(viewModel().currentPage()->path, pathOf({"Alpha", "Inner"}));
+                  EXPECT_EQ(itemNames(viewModel().items()), QStringList{"y.txt"});
+                  EXPECT_FALSE(viewModel().isLoading());
+                  loading.clear(); // only what the first opening's end changes counts
+              });
     EXPECT_FALSE(viewModel().errorBanner());
     EXPECT_EQ(loading.count(), 0);
     EXPECT_EQ(viewModel().currentPage()->path, pathOf({"Alpha", "Inner"}));
@@ -88,18 +98,14 @@ TEST_F(DeviceBrowserNavigationTest, ASupersededListingIsCachedOnlyWhileItsSessio
     for (const bool sessionReplaced : {false, true}) {
         SCOPED_TRACE(sessionReplaced ? "session replaced" : "same session");
         connect();
-        auto first = std::make_shared<Hang>();
-        session->script("list", Reply::proceed().heldBy(first), "a");
-        auto openingA = startTask(viewModel().openFolder(alpha));
-        ASSERT_TRUE(first->isReached());
-        runTask(viewModel().navigate(pathOf({})));
         std::shared_ptr<FakeDeviceSession> other;
-        if (sessionReplaced) {
-            other = sessionFor(phone("d2"), treeWith({}));
-            probe().setSession(other);
-        }
-        first->release();
-        ASSERT_TRUE(processEventsUntil([&] { return openingA->done; }, 5s));
+        whileHeld("list", "a", Reply::proceed(), [&] { return viewModel().openFolder(alpha); }, [&] {
+            runTask(viewModel().navigate(pathOf({})));
+            if (sessionReplaced) {
+                other = sessionFor(phone("d2"), treeWith({}));
+                probe().setSession(other);
+            }
+        });
         EXPECT_EQ(viewModel().currentPage()->path, pathOf({}));
         EXPECT_EQ(probe().cachedPage(pathOf({"Alpha"})).has_value(), !sessionReplaced);
         destroyViewModel();
@@ -207,51 +213,35 @@ TEST_F(DeviceBrowserNavigationTest, ARefreshListsTheFolderShownAndKeepsItsItemsW
 
 TEST_F(DeviceBrowserNavigationTest, ARefreshThatReturnsAfterTheUserMovedOnIsCachedButNotShown)
 {
+    const auto refresh = [this] { return viewModel().refresh(); };
     connect();
-    auto hang = std::make_shared<Hang>();
-    session->script("root", Reply::fail(QuillbarrowError::deviceLockedOrUnavailable()).heldBy(hang));
-    auto refreshing = startTask(viewModel().refresh());
-    ASSERT_TRUE(hang->isReached());
-    runTask(viewModel().openFolder(alpha));
-    hang->release();
-    ASSERT_TRUE(processEventsUntil([&] { return refreshing->done; }, 5s));
+    whileHeld("root", {}, Reply::fail(QuillbarrowError::deviceLockedOrUnavailable()), refresh,
+              [&] { runTask(viewModel().openFolder(alpha)); });
     EXPECT_FALSE(viewModel().errorBanner());
     EXPECT_EQ(viewModel().currentPage()->path, pathOf({"Alpha"}));
 
-    hang = std::make_shared<Hang>();
-    session->script("list", Reply::proceed().heldBy(hang), "a");
-    refreshing = startTask(viewModel().refresh());
-    ASSERT_TRUE(hang->isReached());
-    session->tree().add(fileItem("n", "new.txt", 1, "s1", QStringLiteral("a")));
-    runTask(viewModel().navigate(pathOf({})));
-    hang->release();
-    ASSERT_TRUE(processEventsUntil([&] { return refreshing->done; }, 5s));
+    whileHeld("list", "a", Reply::proceed(), refresh, [&] {
+        session->tree().add(fileItem("n", "new.txt", 1, "s1", QStringLiteral("a")));
+        runTask(viewModel().navigate(pathOf({})));
+    });
     EXPECT_EQ(viewModel().currentPage()->path, pathOf({}));
     EXPECT_EQ(probe().cachedPage(pathOf({"Alpha"}))->items.size(), 3);
 
     // The user moved on to another folder of the same path: the late rows are not shown in it.
-    const RemoteItem precomposed = folderItem("nfc", QStringLiteral("Caf\u00e9"));
-    const RemoteItem decomposed = folderItem("nfd", QStringLiteral("Cafe\u0301"));
     session->tree().add(precomposed);
     session->tree().add(decomposed);
     session->tree().add(fileItem("fa", "a.txt", 1, "s1", QStringLiteral("nfc")));
     runTask(viewModel().openFolder(precomposed));
-    hang = std::make_shared<Hang>();
-    session->script("list", Reply::proceed().heldBy(hang), "nfc");
-    refreshing = startTask(viewModel().refresh());
-    ASSERT_TRUE(hang->isReached());
-    runTask(viewModel().navigate(pathOf({})));
-    runTask(viewModel().openFolder(decomposed));
-    hang->release();
-    ASSERT_TRUE(processEventsUntil([&] { return refreshing->done; }, 5s));
+    whileHeld("list", "nfc", Reply::proceed(), refresh, [&] {
+        runTask(viewModel().navigate(pathOf({})));
+        runTask(viewModel().openFolder(decomposed));
+    });
     EXPECT_EQ(viewModel().currentPage()->parentID, decomposed.id);
     EXPECT_TRUE(viewModel().items().isEmpty());
 }
 
 TEST_F(DeviceBrowserNavigationTest, DuringATransferAFolderIsNeverShownAsTheCachedFolderThatHadItsPath)
 {
-    const RemoteItem precomposed = folderItem("nfc", QStringLiteral("Caf\u00e9"));
-    const RemoteItem decomposed = folderItem("nfd", QStringLiteral("Cafe\u0301"));
     const auto renameAlphaAndMakeANewOne = [this] {
         runTask(viewModel().renameItem(*row("Alpha"), QStringLiteral("Gamma")));
         runTask(viewModel().createFolder(QStringLiteral("Alpha")));
@@ -269,57 +259,62 @@ TEST_F(DeviceBrowserNavigationTest, DuringATransferAFolderIsNeverShownAsTheCache
         runTask(viewModel().navigate(pathOf({})));
         const RemoteItem opened = openedLater();
         const TransferID job = queueJob();
-        auto hang = std::make_shared<Hang>();
-        session->script("list", Reply::proceed().heldBy(hang), opened.id.rawValue());
-        auto opening = startTask(viewModel().openFolder(opened));
         // While it is listed, pasting or making a folder reaches the folder the crumbs name, and
         // no row of the other one is shown.
-        EXPECT_TRUE(hang->isReached());
-        EXPECT_EQ(viewModel().currentPage()->parentID, opened.id);
-        EXPECT_EQ(viewModel().breadcrumb().last(), pathOf({opened.name}));
-        EXPECT_TRUE(viewModel().items().isEmpty());
-        hang->release();
-        ASSERT_TRUE(processEventsUntil([&] { return opening->done; }, 5s));
+        whileHeld("list", opened.id.rawValue(), Reply::proceed(), [&] { return viewModel().openFolder(opened); },
+                  [&] {
+                      EXPECT_EQ(viewModel().currentPage()->parentID, opened.id);
+                      EXPECT_EQ(viewModel().breadcrumb().last(), pathOf({opened.name}));
+                      EXPECT_TRUE(viewModel().items().isEmpty());
+                  });
         queue->complete(job);
         destroyViewModel();
     }
 }
 
+// A folder held by a context menu while the pane went elsewhere opens at its own path, or without
+// one not at all.
 TEST_F(DeviceBrowserNavigationTest, AFolderTakenFromAPageNoLongerShownOpensAtItsOwnPathOrNotAtAll)
 {
     session->tree().add(folderItem("deep", "Deep", "s1", QStringLiteral("a1")));
-    for (const bool knowsItsPath : {true, false}) {
-        SCOPED_TRACE(knowsItsPath ? "with its path" : "without a path");
+    const NavigationNode root(pathOf({}), std::nullopt);
+    const NavigationNode deep(pathOf({"Alpha", "Inner", "Deep"}), RemoteObjectID("deep"));
+    const struct {
+        const char* what;
+        bool knowsItsPath;
+        RemotePath wentTo;
+        QList<NavigationNode> stack;
+    } cases[] = {
+        {"with its path, the pane up a level", true, pathOf({"Alpha"}),
+         {root, NavigationNode(pathOf({"Alpha"}), RemoteObjectID("a")),
+          NavigationNode(pathOf({"Alpha", "Inner"}), RemoteObjectID("a1")), deep}},
+        {"without a path", false, pathOf({"Alpha"}), {root, NavigationNode(pathOf({"Alpha"}), RemoteObjectID("a"))}},
+        {"with its path, the pane at the root", true, pathOf({}),
+         {root, NavigationNode(pathOf({"Alpha"}), std::nullopt),
+          NavigationNode(pathOf({"Alpha", "Inner"}), RemoteObjectID("a1")), deep}},
+    };
+    for (const auto& test : cases) {
+        SCOPED_TRACE(test.what);
         connect();
         runTask(viewModel().openFolder(alpha));
         runTask(viewModel().openFolder(inner));
-        RemoteItem taken = *row("Deep"); // held by a context menu while the pane goes up a level
-        if (knowsItsPath) {
-            taken.path = pathOf({"Alpha", "Inner", "Deep"});
+        RemoteItem taken = *row("Deep");
+        if (test.knowsItsPath) {
+            taken.path = deep.path;
         }
-        runTask(viewModel().navigate(pathOf({"Alpha"})));
+        runTask(viewModel().navigate(test.wentTo));
         runTask(viewModel().openFolder(taken));
-        const QList<NavigationNode> expected{
-            NavigationNode(pathOf({}), std::nullopt), NavigationNode(pathOf({"Alpha"}), RemoteObjectID("a")),
-            NavigationNode(pathOf({"Alpha", "Inner"}), RemoteObjectID("a1")),
-            NavigationNode(pathOf({"Alpha", "Inner", "Deep"}), RemoteObjectID("deep"))};
-        EXPECT_EQ(probe().navigationStack(), expected.mid(0, knowsItsPath ? 4 : 2));
+        EXPECT_EQ(probe().navigationStack(), test.stack);
         EXPECT_EQ(viewModel().currentPage()->path, probe().navigationStack().last().path);
+        if (!test.stack[1].parentID) {
+            // A crumb with no folder object behind it cannot open: the page shown stays where
+            // pastes and new folders go.
+            runTask(viewModel().navigate(pathOf({"Alpha"})));
+            EXPECT_EQ(viewModel().currentPage()->path, deep.path);
+            EXPECT_EQ(viewModel().currentPage()->parentID, deep.parentID);
+            EXPECT_TRUE(viewModel().errorBanner().has_value());
+        }
         destroyViewModel();
         session->reopen();
     }
-
-    // Taken from the root's page: the folders between have no object the pane knows, so their
-    // crumbs cannot open, and the page shown stays where pastes and new folders go.
-    connect();
-    runTask(viewModel().openFolder(alpha));
-    runTask(viewModel().openFolder(inner));
-    RemoteItem taken = *row("Deep");
-    taken.path = pathOf({"Alpha", "Inner", "Deep"});
-    runTask(viewModel().navigate(pathOf({})));
-    runTask(viewModel().openFolder(taken));
-    runTask(viewModel().navigate(pathOf({"Alpha"})));
-    EXPECT_EQ(viewModel().currentPage()->path, pathOf({"Alpha", "Inner", "Deep"}));
-    EXPECT_EQ(viewModel().currentPage()->parentID, RemoteObjectID("deep"));
-    EXPECT_TRUE(viewModel().errorBanner().has_value());
 }

@@ -30,6 +30,15 @@ protected:
     {
         return relative.isEmpty() ? path("dest") : path("dest/" + relative);
     }
+
+    // An empty destination and a panel without rows or error, for the next row of a table.
+    void startAfresh()
+    {
+        coordinator->clearCompletedTransfers();
+        coordinator->clearLastError();
+        QDir(dest()).removeRecursively();
+        QDir().mkpath(dest());
+    }
 };
 
 QStringList namesOnly(QStringList tree)
@@ -133,10 +142,7 @@ TEST_F(DownloadTest, PlanningFailuresNameTheDeviceItem)
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
-        coordinator->clearCompletedTransfers();
-        coordinator->clearLastError();
-        QDir(dest()).removeRecursively();
-        QDir().mkpath(dest());
+        startAfresh();
         session->script(row.failure);
 
         pasteToLocal({row.chosen, top}, dest());
@@ -199,9 +205,7 @@ TEST_F(DownloadTest, AFolderCancelledWhileItIsPlannedDownloadsNothing)
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
-        QDir(dest()).removeRecursively();
-        QDir().mkpath(dest());
-        coordinator->clearCompletedTransfers();
+        startAfresh();
         const RemoteItem folder = deviceFolder("f", "F");
         useDevice({folder, deviceFile("x", "x.txt", 3, "f"), deviceFolder("sub", "sub", "f"),
                    deviceFile("y", "y.txt", 3, "sub")});
@@ -212,9 +216,8 @@ TEST_F(DownloadTest, AFolderCancelledWhileItIsPlannedDownloadsNothing)
                                  coordinator->cancelTransfer(jobNamed("F"));
                              }
                          }});
-        clipboard.copyDevice({folder}, testStorage());
 
-        runTask(coordinator->pasteIntoLocal(QUrl::fromLocalFile(dest()), session));
+        pasteToLocal({folder}, dest());
 
         EXPECT_EQ(shownJobs(), row.jobs);
         EXPECT_TRUE(session->calls().filter("download").isEmpty()) << session->calls().join(", ").toStdString();
@@ -315,14 +318,11 @@ TEST_F(DownloadTest, AFolderTooDeepBelowTheChosenOneFailsAndNothingBelowItIsDown
 {
     constexpr int limit = 256;
     QList<RemoteItem> tree;
-    QString shown = "d";
     for (int level = 0; level <= limit + 1; ++level) {
         tree.append(deviceFolder(QString("f%1").arg(level), "d",
                                  level > 0 ? std::optional(QString("f%1").arg(level - 1)) : std::nullopt));
-        if (level > 0) {
-            shown += "/d";
-        }
     }
+    const QString deepest = QStringList(limit + 1, "d").join('/'); // the last folder within the limit
     tree.append(deviceFile("in", "in.txt", 1, QString("f%1").arg(limit)));
     tree.append(deviceFile("out", "out.txt", 1, QString("f%1").arg(limit + 1)));
     useDevice(tree);
@@ -330,15 +330,11 @@ TEST_F(DownloadTest, AFolderTooDeepBelowTheChosenOneFailsAndNothingBelowItIsDown
     pasteToLocal({tree.front()}, dest());
 
     EXPECT_EQ(coordinator->lastError(),
-              QuillbarrowError::transferFailed("Could not download " + shown +
-                                               ": it lies more than 256 levels deep."));
+              QuillbarrowError::transferFailed("Could not download " + deepest +
+                                               "/d: it lies more than 256 levels deep."));
     EXPECT_EQ(shownJobs(), QStringList{"in.txt: completed"});
     EXPECT_FALSE(session->calls().contains(QString("list f%1").arg(limit + 1)));
-    QString deepest = dest();
-    for (int level = 0; level <= limit; ++level) {
-        deepest += "/d";
-    }
-    EXPECT_EQ(entriesOf(deepest), QStringList{"in.txt"});
+    EXPECT_EQ(entriesOf(dest(deepest)), QStringList{"in.txt"});
 }
 
 TEST_F(DownloadTest, AFolderThatTakesNoFileFailsTheDownloadNamingItBeforeTheDeviceIsAsked)
@@ -465,10 +461,7 @@ TEST_F(DownloadTest, ReplaceNeverRemovesWhatThisPasteWrote)
     };
     for (const Case& test : cases) {
         SCOPED_TRACE(test.name);
-        coordinator->clearCompletedTransfers();
-        coordinator->clearLastError();
-        QDir(dest()).removeRecursively();
-        QDir().mkpath(dest());
+        startAfresh();
         if (test.userPhotosFolder) {
             writeFile(dest("Photos/old.jpg"), "the user's photo");
         }
