@@ -187,11 +187,14 @@ private:
         // From the top of the view down; the first is scrolled `offset` pixels out of sight.
         QList<ID> shown;
         int offset = 0;
+        // Making a row current scrolls its first column into sight: the columns in sight are kept.
+        int horizontal = 0;
     };
 
     Place place() const
     {
         Place here;
+        here.horizontal = horizontalScrollBar()->value();
         const QModelIndex current = currentIndex();
         if (current.isValid() && current.row() < m_model->rowCount()) {
             here.current = Model::Traits::id(m_model->item(current.row()));
@@ -223,9 +226,10 @@ private:
                 // date first, so that the value is not cut short.
                 updateGeometries();
                 verticalScrollBar()->setValue(verticalHeader()->sectionPosition(*row) + place.offset);
-                return;
+                break;
             }
         }
+        horizontalScrollBar()->setValue(place.horizontal);
     }
 
     // What counts as selected now: the binding, or the table's own selection while a write of

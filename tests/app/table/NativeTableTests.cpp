@@ -186,6 +186,12 @@ TEST_F(NativeTableTest, ARelistingKeepsSelectionCurrentRowAndScrollPosition)
         table->selectionModel()->setCurrentIndex(table->model()->index(150, 0), QItemSelectionModel::NoUpdate);
         table->verticalScrollBar()->setValue(95 * NativeTableView::rowHeight + 7);
         ASSERT_EQ(table->rowAt(0), 95);
+        // Scrolled sideways too, in a pane narrower than its columns.
+        table->resize(40, table->height());
+        QCoreApplication::processEvents();
+        table->horizontalScrollBar()->setValue(table->horizontalScrollBar()->maximum());
+        const int sideways = table->horizontalScrollBar()->value();
+        ASSERT_GT(sideways, 0);
         QSignalSpy reset(table->model(), &QAbstractItemModel::modelReset);
         QSignalSpy written(table.get(), &NativeTableView::selectionBindingChanged);
 
@@ -209,6 +215,7 @@ TEST_F(NativeTableTest, ARelistingKeepsSelectionCurrentRowAndScrollPosition)
         ASSERT_GE(top, 0);
         EXPECT_EQ(table->itemModel()->item(top).name, QStringLiteral("file 095"));
         EXPECT_EQ(table->verticalScrollBar()->value() - table->verticalHeader()->sectionPosition(top), 7);
+        EXPECT_EQ(table->horizontalScrollBar()->value(), sideways);
     }
 }
 

@@ -573,6 +573,11 @@ private:
     std::optional<ErrorBanner> m_errorBanner;
     QList<RemoteFavoriteLocation> m_favoriteLocations;
     QSet<RemoteObjectID> m_calculatingFolderSizeIDs;
+    // For each folder being measured, how many passes still hold it (walking it, or waiting to):
+    // it counts as being measured until the last of them lets it go.
+    QHash<RemoteObjectID, int> m_folderMeasurementHolds;
+    // The folders passes are walking now, each with how many passes walk it.
+    QHash<RemoteObjectID, int> m_walkingFolderIDs;
     FileSort m_sort = FileSort::name;
     bool m_sortAscending = true;
     bool m_showHiddenFiles = false;

@@ -36,6 +36,8 @@ void DeviceBrowserViewModel::clearDeviceState()
     setPendingStorageID(std::nullopt);
     setFavoriteLocations({});
     setCalculatingFolderSizeIDs({});
+    m_folderMeasurementHolds.clear();
+    m_walkingFolderIDs.clear();
     m_automaticFolderSizeTask.cancel();
     m_computedFolderStatistics.clear();
     m_navigationStack.clear();

@@ -82,26 +82,36 @@ QCoro::Task<> DeviceBrowserViewModel::calculateFolderSizes(QList<RemoteItem> ite
     QPointer<DeviceBrowserViewModel> self(this);
     const quint64 epoch = m_sessionEpoch;
     // Every folder of the pass counts as being measured from now on, also those still waiting: a
-    // pass started meanwhile (another selection, the automatic one) passes over them instead of
-    // walking them a second time. A folder given twice is measured once.
+    // quiet pass started meanwhile (another selection's, the automatic one) passes over them
+    // instead of walking them a second time. A pass the user asked for holds them as well, and
+    // walks what is not measured by the time it gets there: the pass that held a folder first may
+    // be stopped before it walks it (the automatic pass, at the next navigation), and a failure
+    // asked for is shown, not only logged. A folder given twice is measured once.
     QList<RemoteItem> pending;
+    QSet<RemoteObjectID> inPass;
     QSet<RemoteObjectID> measuring = m_calculatingFolderSizeIDs;
     for (const RemoteItem& item : items) {
         if (item.kind == RemoteItemKind::folder && !m_computedFolderStatistics.contains(item.id) &&
-            !measuring.contains(item.id)) {
+            !inPass.contains(item.id) && (presentsErrors || !m_calculatingFolderSizeIDs.contains(item.id))) {
             pending.append(item);
+            inPass.insert(item.id);
             measuring.insert(item.id);
+            ++m_folderMeasurementHolds[item.id];
         }
     }
     if (pending.isEmpty()) {
         co_return;
     }
-    setCalculatingFolderSizeIDs(std::move(measuring));
+    if (measuring.size() != m_calculatingFolderSizeIDs.size()) {
+        setCalculatingFolderSizeIDs(std::move(measuring));
+    }
     qsizetype next = 0;
     for (; next < pending.size() && !stop.stop_requested(); ++next) {
         const RemoteItem& folder = pending.at(next);
-        if (m_computedFolderStatistics.contains(folder.id)) {
-            finishFolderMeasurement(folder.id); // measured meanwhile
+        // Measured meanwhile, or (for a quiet pass) walked by another pass right now.
+        if (m_computedFolderStatistics.contains(folder.id) ||
+            (!presentsErrors && m_walkingFolderIDs.contains(folder.id))) {
+            finishFolderMeasurement(folder.id);
             continue;
         }
         const RemotePath basePath = folder.path         ? *folder.path
@@ -110,6 +120,7 @@ QCoro::Task<> DeviceBrowserViewModel::calculateFolderSizes(QList<RemoteItem> ite
         auto visited = std::make_shared<QSet<RemoteObjectID>>();
         std::optional<FolderStatistics> measured;
         std::exception_ptr failure;
+        ++m_walkingFolderIDs[folder.id];
         try {
             measured = co_await recursiveFolderStatistics(folder, basePath, session, visited, 0, epoch, stop);
         } catch (...) {
@@ -117,6 +128,10 @@ QCoro::Task<> DeviceBrowserViewModel::calculateFolderSizes(QList<RemoteItem> ite
         }
         if (!self) {
             co_return;
+        }
+        if (const auto walking = m_walkingFolderIDs.find(folder.id);
+            epoch == m_sessionEpoch && walking != m_walkingFolderIDs.end() && --*walking <= 0) {
+            m_walkingFolderIDs.erase(walking);
         }
         // Sizes and failures of a session that has gone belong to another device.
         if (epoch != m_sessionEpoch) {
@@ -167,11 +182,20 @@ void DeviceBrowserViewModel::applyFinishedFolderMeasurements()
         if (each.epoch != m_sessionEpoch) {
             continue;
         }
-        left = measuring.remove(each.folder) || left;
+        const auto holds = m_folderMeasurementHolds.find(each.folder);
+        const bool heldElsewhere = holds != m_folderMeasurementHolds.end() && --*holds > 0;
+        if (!heldElsewhere) {
+            m_folderMeasurementHolds.remove(each.folder);
+        }
+        // Measured, or let go by the last pass that held it: no longer being measured. A folder
+        // another pass still waits to walk stays so.
         const auto measured = m_computedFolderStatistics.constFind(each.folder);
         if (measured != m_computedFolderStatistics.constEnd()) {
             measuredBytes.insert(each.folder, measured->bytes);
+        } else if (heldElsewhere) {
+            continue;
         }
+        left = measuring.remove(each.folder) || left;
     }
     if (left) {
         setCalculatingFolderSizeIDs(std::move(measuring));

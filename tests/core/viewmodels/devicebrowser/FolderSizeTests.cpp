@@ -98,6 +98,33 @@ TEST_F(DeviceBrowserFolderSizeTest, FoldersMeasuredOrBeingMeasuredAreNotMeasured
     EXPECT_EQ(newCalls(), (QStringList{"list p", "list e", "list t"}));
 }
 
+// A folder the user asks for is measured by that request, also while a quiet pass holds it and
+// may yet be stopped before it gets there, and the request's failure is shown, not only logged.
+TEST_F(DeviceBrowserFolderSizeTest, AFolderAskedForIsWalkedByTheRequestEvenWhileAQuietPassWaitsForIt)
+{
+    const RemoteItem music = folderItem("m", "Music");
+    session->tree().add(music);
+    for (const bool fails : {false, true}) {
+        SCOPED_TRACE(fails ? "the listing fails" : "the listing answers");
+        connect();
+        if (fails) {
+            session->script("list", Reply::fail(QuillbarrowError::pathNotFound()), "m");
+        }
+        auto hang = std::make_shared<Hang>();
+        session->script("list", Reply::proceed().heldBy(hang), "e");
+        auto quiet = startTask(viewModel().precalculateFolderSizes({empty, music}));
+        ASSERT_TRUE(hang->isReached());
+        auto asked = startTask(viewModel().calculateFolderSizes({music}));
+        ASSERT_TRUE(processEventsUntil([&] { return asked->done; }, 5s));
+        EXPECT_EQ(row("Music")->size, fails ? std::nullopt : std::optional<qint64>(0));
+        EXPECT_EQ(viewModel().errorBanner().has_value(), fails);
+        hang->release();
+        ASSERT_TRUE(processEventsUntil([&] { return quiet->done; }, 5s));
+        EXPECT_TRUE(viewModel().calculatingFolderSizeIDs().isEmpty());
+        destroyViewModel();
+    }
+}
+
 // Passes that overlap (a selection's while an earlier one still waits on the device) walk each
 // folder once between them, and every size shows in its row, in the order asked for.
 TEST_F(DeviceBrowserFolderSizeTest, OverlappingPassesWalkEachFolderOnceAndShowEverySizeInOrder)
