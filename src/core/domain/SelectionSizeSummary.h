@@ -54,16 +54,16 @@ private:
     qint64 m_unknownFolderCount = 0;
 };
 
-// The summary of the rows whose id is selected (ids of no row count for nothing), with the folder
-// sizes measured so far. A folder's own reported size is not used: only a measurement counts.
-template <typename Item, typename Id>
-SelectionSizeSummary summarizeSelection(const QList<Item>& rows, const QSet<Id>& selected,
-                                        const QHash<Id, FolderStatistics>& measured,
-                                        std::optional<qint64> destinationFreeBytes)
+// The summary of the rows for which `counts` is true, with the folder sizes measured so far. A
+// folder's own reported size is not used: only a measurement counts.
+template <typename Item, typename Id, typename Counts>
+SelectionSizeSummary summarizeRows(const QList<Item>& rows, const Counts& counts,
+                                   const QHash<Id, FolderStatistics>& measured,
+                                   std::optional<qint64> destinationFreeBytes)
 {
     SelectionSizeTally tally;
     for (const Item& item : rows) {
-        if (!selected.contains(item.id)) {
+        if (!counts(item)) {
             continue;
         }
         if (item.kind != RemoteItemKind::folder) {
@@ -74,6 +74,24 @@ SelectionSizeSummary summarizeSelection(const QList<Item>& rows, const QSet<Id>&
         tally.addFolder(found == measured.constEnd() ? nullptr : &*found);
     }
     return tally.summary(destinationFreeBytes);
+}
+
+// The summary of the rows whose id is selected (ids of no row count for nothing).
+template <typename Item, typename Id>
+SelectionSizeSummary summarizeSelection(const QList<Item>& rows, const QSet<Id>& selected,
+                                        const QHash<Id, FolderStatistics>& measured,
+                                        std::optional<qint64> destinationFreeBytes)
+{
+    return summarizeRows(rows, [&selected](const Item& item) { return selected.contains(item.id); }, measured,
+                         destinationFreeBytes);
+}
+
+// The summary of all of `items`.
+template <typename Item, typename Id>
+SelectionSizeSummary summarizeItems(const QList<Item>& items, const QHash<Id, FolderStatistics>& measured,
+                                    std::optional<qint64> destinationFreeBytes)
+{
+    return summarizeRows(items, [](const Item&) { return true; }, measured, destinationFreeBytes);
 }
 
 } // namespace quillbarrow

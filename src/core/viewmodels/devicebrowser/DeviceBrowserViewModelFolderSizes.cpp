@@ -38,16 +38,7 @@ SelectionSizeSummary DeviceBrowserViewModel::selectionSummary(const QSet<RemoteO
 SelectionSizeSummary DeviceBrowserViewModel::summaryOf(const QList<RemoteItem>& items,
                                                        std::optional<qint64> destinationFreeBytes) const
 {
-    SelectionSizeTally tally;
-    for (const RemoteItem& item : items) {
-        if (item.kind != RemoteItemKind::folder) {
-            tally.addFile(item.size);
-            continue;
-        }
-        const auto found = m_computedFolderStatistics.constFind(item.id);
-        tally.addFolder(found == m_computedFolderStatistics.constEnd() ? nullptr : &*found);
-    }
-    return tally.summary(destinationFreeBytes);
+    return summarizeItems(items, m_computedFolderStatistics, destinationFreeBytes);
 }
 
 QCoro::Task<> DeviceBrowserViewModel::calculateFolderSizes(QList<RemoteItem> items)

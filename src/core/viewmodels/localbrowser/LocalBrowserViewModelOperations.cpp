@@ -166,16 +166,7 @@ SelectionSizeSummary LocalBrowserViewModel::selectionSummary(const QSet<QUrl>& s
 SelectionSizeSummary LocalBrowserViewModel::summaryOf(const QList<LocalItem>& items,
                                                      std::optional<qint64> destinationFreeBytes) const
 {
-    SelectionSizeTally tally;
-    for (const LocalItem& item : items) {
-        if (item.kind != RemoteItemKind::folder) {
-            tally.addFile(item.size);
-            continue;
-        }
-        const auto found = m_computedFolderStatistics.constFind(item.id);
-        tally.addFolder(found == m_computedFolderStatistics.constEnd() ? nullptr : &*found);
-    }
-    return tally.summary(destinationFreeBytes);
+    return summarizeItems(items, m_computedFolderStatistics, destinationFreeBytes);
 }
 
 // ---- Folder sizes ---------------------------------------------------------------------------
