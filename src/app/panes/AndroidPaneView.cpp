@@ -548,18 +548,10 @@ bool AndroidPaneView::handleKey(PaneKeyCommand command)
     case PaneKeyCommand::editPath:
         return false; // the phone's folders are reached through the crumbs only
     case PaneKeyCommand::toggleHiddenFiles:
-        // As the toolbar's buttons, which wait for a folder of the phone to be shown.
-        if (!header()->hiddenFilesButton()->isEnabled()) {
-            return false;
-        }
-        m_browser->setShowHiddenFiles(!m_browser->showHiddenFiles());
-        return true;
+        // The toolbar's buttons, which wait for a folder of the phone to be shown.
+        return clickIfEnabled(header()->hiddenFilesButton());
     case PaneKeyCommand::newFolder:
-        if (!header()->newFolderButton()->isEnabled()) {
-            return false;
-        }
-        m_state->setShowingNewFolderAndroid(true);
-        return true;
+        return clickIfEnabled(header()->newFolderButton());
     }
     return false;
 }

@@ -398,18 +398,9 @@ bool LocalPaneView::handleKey(PaneKeyCommand command)
         m_breadcrumb->beginPathEdit();
         return true;
     case PaneKeyCommand::toggleHiddenFiles:
-        // As the toolbar's buttons, and only while they may be pressed.
-        if (!header()->hiddenFilesButton()->isEnabled()) {
-            return false;
-        }
-        m_browser->setShowHiddenFiles(!m_browser->showHiddenFiles());
-        return true;
+        return clickIfEnabled(header()->hiddenFilesButton());
     case PaneKeyCommand::newFolder:
-        if (!header()->newFolderButton()->isEnabled()) {
-            return false;
-        }
-        m_state->setShowingNewFolderLocal(true);
-        return true;
+        return clickIfEnabled(header()->newFolderButton());
     }
     return false;
 }

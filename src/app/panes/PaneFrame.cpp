@@ -83,6 +83,15 @@ void PaneFrame::reportHeaderHeight()
     m_state->reportPaneHeaderHeight(m_side, framed);
 }
 
+bool PaneFrame::clickIfEnabled(QAbstractButton* button)
+{
+    if (!button->isEnabled()) {
+        return false;
+    }
+    button->click();
+    return true;
+}
+
 void PaneFrame::focusPane()
 {
     if (m_state) {

@@ -2,6 +2,7 @@
 // two storages: the segment texts and rules, the storage switcher through a held switch, the
 // breadcrumb row and the favourites menu.
 
+#include "PaneTestSupport.h"
 #include "StorageSwitchRig.h"
 #include "panes/AndroidNavigation.h"
 #include "panes/blocks/BreadcrumbButton.h"
@@ -13,7 +14,6 @@
 #include <QLayout>
 #include <QMenu>
 #include <QTest>
-#include <QTextDocument>
 
 #include <gtest/gtest.h>
 
@@ -40,17 +40,6 @@ QList<Widget*> shown(const QWidget* row, const QString& objectName = {})
         }
     }
     return found;
-}
-
-// What a tooltip shows of its text: text that looks like markup is drawn as markup.
-QString shownTip(const QString& toolTip)
-{
-    if (!Qt::mightBeRichText(toolTip)) {
-        return toolTip;
-    }
-    QTextDocument document;
-    document.setHtml(toolTip);
-    return document.toPlainText();
 }
 
 TEST(AndroidStorageSegment, ShortTitleAndIconFollowTheName)

@@ -1,3 +1,4 @@
+#include "PaneTestSupport.h"
 #include "panes/PaneHeader.h"
 #include "panes/blocks/BreadcrumbButton.h"
 #include "panes/blocks/DropTargetOverlay.h"
@@ -13,28 +14,18 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QTest>
-#include <QTextDocument>
 
 #include <gtest/gtest.h>
 
 namespace quillbarrow {
 namespace {
 
+using testing::shownTip;
+
 void enter(QWidget& widget)
 {
     QEnterEvent event(QPointF(2, 2), QPointF(2, 2), widget.mapToGlobal(QPointF(2, 2)));
     QCoreApplication::sendEvent(&widget, &event);
-}
-
-// What a tooltip shows of its text: text that looks like markup is drawn as markup.
-QString shownTip(const QString& toolTip)
-{
-    if (!Qt::mightBeRichText(toolTip)) {
-        return toolTip;
-    }
-    QTextDocument document;
-    document.setHtml(toolTip);
-    return document.toPlainText();
 }
 
 void leave(QWidget& widget)

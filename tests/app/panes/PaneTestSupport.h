@@ -11,6 +11,7 @@
 #include <QMetaType>
 #include <QMimeData>
 #include <QStringList>
+#include <QTextDocument>
 #include <QVariant>
 
 namespace quillbarrow::testing {
@@ -53,6 +54,17 @@ inline QStringList menuTitles(const QMenu* menu)
         titles.append(action->isSeparator() ? QStringLiteral("-") : action->text());
     }
     return titles;
+}
+
+// What a tooltip shows of its text: text that looks like markup is drawn as markup.
+inline QString shownTip(const QString& toolTip)
+{
+    if (!Qt::mightBeRichText(toolTip)) {
+        return toolTip;
+    }
+    QTextDocument document;
+    document.setHtml(toolTip);
+    return document.toPlainText();
 }
 
 } // namespace quillbarrow::testing
