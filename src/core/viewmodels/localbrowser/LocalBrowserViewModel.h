@@ -257,6 +257,8 @@ private:
     quint64 m_favoritesGeneration = 0;
     bool m_isCheckingFavorites = false;
     bool m_isFavoritesCheckPending = false;
+    // A check is asked for on the next turn, so that the requests of one turn make one check.
+    bool m_isFavoritesCheckScheduled = false;
     QHash<QUrl, FolderStatistics> m_computedFolderStatistics;
     // Measurements that came back and wait for the next turn of the event loop to be applied.
     struct FinishedMeasurement {

@@ -136,7 +136,23 @@ void LocalBrowserViewModel::refreshFavoriteLocations()
         m_isFavoritesCheckPending = true;
         return;
     }
-    startFavoritesCheck();
+    // Started on the next turn: the requests of this one (a navigation that also watches the
+    // volumes, say) are answered by one check, however fast the disk answers.
+    if (m_isFavoritesCheckScheduled) {
+        return;
+    }
+    m_isFavoritesCheckScheduled = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            m_isFavoritesCheckScheduled = false;
+            if (m_isCheckingFavorites) {
+                m_isFavoritesCheckPending = true;
+                return;
+            }
+            startFavoritesCheck();
+        },
+        Qt::QueuedConnection);
 }
 
 void LocalBrowserViewModel::publishFavoriteLocationsNow()
