@@ -1,6 +1,7 @@
 #include "RunningAppConflictDetector.h"
 
 #include "async/SerialExecutor.h"
+#include "async/WorkPool.h"
 #include "platform/PosixProcessSignals.h"
 #include "platform/ProcProcessTable.h"
 #include "platform/QProcessLauncher.h"
@@ -42,11 +43,11 @@ const QString mscameradPathEnding = QStringLiteral("/XPCServices/mscamerad-xpc.x
 // Background work queues behind work that the user is waiting for.
 constexpr int utilityPriority = -1;
 
-// Runs a blocking job on the shared thread pool, behind work the user is waiting for.
+// Runs a blocking job on the program's pool, behind work the user is waiting for.
 template <typename Job>
 auto runDetached(Job job) -> QFuture<std::invoke_result_t<Job&>>
 {
-    return runOnThreadPool(*QThreadPool::globalInstance(), std::move(job), utilityPriority);
+    return runOnThreadPool(workPool(), std::move(job), utilityPriority);
 }
 
 // A decimal 32-bit integer: an optional sign and ASCII digits, nothing else.

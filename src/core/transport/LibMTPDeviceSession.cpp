@@ -7,6 +7,7 @@
 #include "LibMTPSessionHandle.h"
 #include "async/AsyncGate.h"
 #include "async/SerialExecutor.h"
+#include "async/WorkPool.h"
 #include "domain/BrowserSort.h"
 #include "domain/QuillbarrowError.h"
 #include "logging/AppLogger.h"
@@ -89,7 +90,7 @@ LibMTPDeviceSession::Core::~Core()
     if (closer) {
         closer->run(std::move(closing));
     } else {
-        QThreadPool::globalInstance()->start(std::move(closing));
+        workPool().start(std::move(closing));
     }
 }
 

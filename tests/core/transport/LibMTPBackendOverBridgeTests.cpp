@@ -1,6 +1,7 @@
 // The libmtp backend with its real collaborators: the bridge over an in-memory libmtp, a host
 // without camera helpers, and the libmtp device session.
 
+#include "async/WorkPool.h"
 #include "CMTPHostSystem.h"
 #include "FakeLibMTP.h"
 #include "RunTask.h"
@@ -36,7 +37,7 @@ class LibMTPBackendOverBridgeTest : public ::testing::Test {
     void SetUp() override
     {
         // A device an earlier test dropped may still be closing on a worker.
-        QThreadPool::globalInstance()->waitForDone();
+        workPool().waitForDone();
         CMTP_SetHostSystem(&quietHost);
         m_libmtp = std::make_unique<fakes::FakeLibMTP>();
         m_libmtp->setRawDevices({fakes::FakeRawDevice{0x18d1, 0x4ee1, 3, 7, "Google", "Pixel"}});
@@ -52,7 +53,7 @@ class LibMTPBackendOverBridgeTest : public ::testing::Test {
     void TearDown() override
     {
         m_backend.reset();
-        QThreadPool::globalInstance()->waitForDone();
+        workPool().waitForDone();
         m_libmtp.reset();
         CMTP_SetHostSystem(nullptr);
     }

@@ -1,3 +1,4 @@
+#include "async/WorkPool.h"
 #include "FakeLibMTP.h"
 #include "conformance/DeviceContractConformance.h"
 #include "transport/LibMTPBridge.h"
@@ -123,7 +124,7 @@ QCoro::Task<std::shared_ptr<DeviceSession>> openOverInMemoryLibMTP(std::shared_p
 {
     // Only one in-memory libmtp can be installed at a time: let a device that an earlier test
     // dropped finish closing first.
-    QThreadPool::globalInstance()->waitForDone();
+    workPool().waitForDone();
     const auto bridge = std::make_shared<InMemoryDeviceBridge>();
     const CMTPOpenResult opened = bridge->openDevice(bus, devnum);
     if (opened.error_code != 0 || opened.handle == nullptr) {

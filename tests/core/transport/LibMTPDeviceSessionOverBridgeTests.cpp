@@ -1,6 +1,7 @@
 // The libmtp device session over the real bridge over an in-memory libmtp that records the
 // listings it is asked for.
 
+#include "async/WorkPool.h"
 #include "CMTPBridge.h"
 #include "FakeLibMTP.h"
 #include "RunTask.h"
@@ -38,7 +39,7 @@ protected:
     {
         ASSERT_TRUE(m_local.isValid());
         // A device that an earlier test dropped may still be closing on a worker.
-        QThreadPool::globalInstance()->waitForDone();
+        workPool().waitForDone();
         m_libmtp = std::make_unique<fakes::FakeLibMTP>(&m_trace);
         m_libmtp->setRawDevices({fakes::FakeRawDevice{0x18d1, 0x4ee1, bus, devnum, "Google", "Pixel"}});
         m_libmtp->setStorages({fakes::FakeStorage{storage, 64'000'000'000, 32'000'000'000, "Internal", "primary"}});

@@ -1,3 +1,4 @@
+#include "async/WorkPool.h"
 #include "LibMTPDeviceSessionTestSupport.h"
 
 #include <QDateTime>
@@ -271,7 +272,7 @@ TEST_F(SessionHandle, IsClosedOnceWhenTheSessionIsDroppedWithoutClose)
     runTask(m_session->storages());
     m_session.reset();
     EXPECT_TRUE(processEventsUntil([this] { return m_bridge->closeCount() == 1; }));
-    QThreadPool::globalInstance()->waitForDone();
+    workPool().waitForDone();
     EXPECT_EQ(m_bridge->closeCount(), 1);
 }
 
@@ -291,7 +292,7 @@ TEST_F(SessionHandle, OfADroppedSessionStaysOpenUntilItsRunningTransferEnds)
 
     EXPECT_EQ(*log, QStringList{"download ok"});
     EXPECT_TRUE(processEventsUntil([this] { return m_bridge->closeCount() == 1; }));
-    QThreadPool::globalInstance()->waitForDone();
+    workPool().waitForDone();
     EXPECT_EQ(m_bridge->calls(), (QStringList{QStringLiteral("download %1").arg(file), "close"}));
 }
 

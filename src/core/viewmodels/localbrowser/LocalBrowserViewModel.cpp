@@ -4,6 +4,7 @@
 #include "LocalDirectoryReader.h"
 #include "LocalFileError.h"
 #include "async/SerialExecutor.h"
+#include "async/WorkPool.h"
 #include "domain/BrowserSort.h"
 #include "platform/MountTableMonitor.h"
 
@@ -173,7 +174,7 @@ void LocalBrowserViewModel::setWorkPool(QThreadPool* pool)
 
 QThreadPool& LocalBrowserViewModel::workPool() const
 {
-    return m_workPool != nullptr ? *m_workPool : *QThreadPool::globalInstance();
+    return m_workPool != nullptr ? *m_workPool : quillbarrow::workPool();
 }
 
 // ---- Listing --------------------------------------------------------------------------------

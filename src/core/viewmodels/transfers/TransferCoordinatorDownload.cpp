@@ -6,6 +6,7 @@
 #include "TransferCoordinator.h"
 #include "TransferItemFailure.h"
 #include "async/SerialExecutor.h"
+#include "async/WorkPool.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -257,7 +258,7 @@ QCoro::Task<> TransferCoordinator::pasteDeviceItemsIntoLocal(QList<RemoteItem> i
     for (const PlannedDownload& plan : plans) {
         if (const QString folder = DownloadBatch::parentFolderOf(plan.destination); !batch->sweptFolders.contains(folder)) {
             batch->sweptFolders.insert(folder);
-            QFuture<void> sweeping = runOnThreadPool(*QThreadPool::globalInstance(),
+            QFuture<void> sweeping = runOnThreadPool(workPool(),
                                                      [folder] { DownloadStaging::removeStale(folder); });
             co_await sweeping;
             if (!self) {
@@ -577,7 +578,7 @@ QCoro::Task<bool> TransferCoordinator::executeDownload(PlannedDownload plan, std
             // What is replaced may be a whole folder tree, removed once the file is in its place:
             // not on the window's thread.
             QFuture<std::optional<QString>> placing =
-                runOnThreadPool(*QThreadPool::globalInstance(), [staging, destination = plan.destination] {
+                runOnThreadPool(workPool(), [staging, destination = plan.destination] {
                     return DownloadStaging::place(staging, destination, true);
                 });
             placeFailure = co_await placing;

@@ -3,6 +3,7 @@
 #include "MainThreadYield.h"
 #include "TransferCoordinator.h"
 #include "async/SerialExecutor.h"
+#include "async/WorkPool.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -148,7 +149,7 @@ QCoro::Task<> TransferCoordinator::copyLocalToLocal(QList<QUrl> urls, QUrl desti
     QList<LocalCopySource> sources;
     try {
         QFuture<QList<LocalCopySource>> reading =
-            runOnThreadPool(*QThreadPool::globalInstance(), [urls, destinationPath, physicalDestination] {
+            runOnThreadPool(workPool(), [urls, destinationPath, physicalDestination] {
                 return inspectLocalCopySources(urls, destinationPath, physicalDestination);
             });
         sources = co_await reading;
@@ -335,7 +336,7 @@ QCoro::Task<> TransferCoordinator::runLocalCopy(LocalCopyPlan plan, TransferID j
         // The copy runs on a worker thread and looks at the job's cancellation after every entry.
         QPointer<TransferCoordinator> self(this);
         try {
-            QFuture<std::optional<QString>> copying = runOnThreadPool(*QThreadPool::globalInstance(), [plan, token] {
+            QFuture<std::optional<QString>> copying = runOnThreadPool(workPool(), [plan, token] {
                 return LocalFileOperations::copyItem(plan.source, plan.target,
                                                      plan.action == LocalCopyPlan::Action::replace,
                                                      [token](qint64) { return !token->isCancelled(); });

@@ -5,6 +5,7 @@
 #include "VisitedLocalFolders.h"
 #include "TransferItemFailure.h"
 #include "async/SerialExecutor.h"
+#include "async/WorkPool.h"
 #include "domain/NfcText.h"
 
 #include <QDateTime>
@@ -456,7 +457,7 @@ QCoro::Task<> TransferCoordinator::pasteIntoDevice(std::optional<RemoteObjectID>
     const quint64 cancelAllsBefore = m_cancelAllCount;
     // The walk waits on the file system, for each of possibly many thousands of items.
     QFuture<QList<UploadCandidate>> walking =
-        runOnThreadPool(*QThreadPool::globalInstance(), [urls] { return collectUploadCandidates(urls); });
+        runOnThreadPool(workPool(), [urls] { return collectUploadCandidates(urls); });
     const QList<UploadCandidate> candidates = co_await walking;
     if (!self || candidates.isEmpty()) {
         co_return;
@@ -595,7 +596,7 @@ QCoro::Task<bool> TransferCoordinator::planUploads(QString path, QStringList par
         co_return true;
     }
     // A folder can hold tens of thousands of entries: it is read off the main thread.
-    QFuture<FolderListing> reading = runOnThreadPool(*QThreadPool::globalInstance(), [path] {
+    QFuture<FolderListing> reading = runOnThreadPool(workPool(), [path] {
         return listVisibleEntries(path);
     });
     QPointer<TransferCoordinator> self(this);
@@ -1047,7 +1048,7 @@ TransferCoordinator::keepCopyOf(RemoteObjectID objectID, QString name, std::opti
     // in its folder, before that, so that a power cut cannot leave an empty file in its place.
     // Off the main thread, as a large file may take a while.
     if (!failure) {
-        QFuture<int> syncing = runOnThreadPool(*QThreadPool::globalInstance(),
+        QFuture<int> syncing = runOnThreadPool(workPool(),
                                                [copy, folder] { return syncToDisk(copy, folder); });
         if (const int error = co_await syncing; error != 0) {
             failure = QuillbarrowError::transferFailed(

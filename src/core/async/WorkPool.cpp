@@ -1,0 +1,31 @@
+#include "async/WorkPool.h"
+
+#include <QThread>
+#include <QThreadPool>
+
+#include <algorithm>
+
+namespace quillbarrow {
+
+namespace {
+
+// Enough threads that a few long jobs (a copy, a Trash move, a folder measurement) never keep a
+// short one waiting on a small machine; the jobs mostly wait on the disk, not the CPU.
+constexpr int minimumThreads = 8;
+
+} // namespace
+
+QThreadPool& workPool()
+{
+    // Destroyed at exit like Qt's own pool: the destructor waits for the jobs still running.
+    static QThreadPool pool;
+    static const bool configured = [] {
+        pool.setObjectName(QStringLiteral("QuillbarrowWorkPool"));
+        pool.setMaxThreadCount(std::max(minimumThreads, QThread::idealThreadCount() * 2));
+        return true;
+    }();
+    Q_UNUSED(configured);
+    return pool;
+}
+
+} // namespace quillbarrow
