@@ -17,9 +17,10 @@ QVariant InMemoryUserDefaults::value(const QString& key) const
     return m_values.value(key);
 }
 
-void InMemoryUserDefaults::setValue(const QString& key, const QVariant& value)
+std::optional<QString> InMemoryUserDefaults::setValue(const QString& key, const QVariant& value)
 {
     m_values.insert(key, value);
+    return std::nullopt;
 }
 
 } // namespace quillbarrow

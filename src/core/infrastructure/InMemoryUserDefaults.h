@@ -15,7 +15,7 @@ public:
 
 protected:
     QVariant value(const QString& key) const override;
-    void setValue(const QString& key, const QVariant& value) override;
+    std::optional<QString> setValue(const QString& key, const QVariant& value) override;
 
 private:
     QHash<QString, QVariant> m_values;

@@ -1,6 +1,47 @@
 #include "QSettingsUserDefaults.h"
 
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+
+#include <algorithm>
+#include <filesystem>
+#include <system_error>
+
 namespace quillbarrow {
+
+namespace {
+
+// Why the settings file cannot be written now, in the system's words: QSettings tells only that it
+// could not. Tried in the order QSettings writes: the folder made, the file opened for writing, a
+// new file beside it, and that file's contents, which a full disk refuses after taking the file.
+QString whyUnwritable(const QString& file)
+{
+    const QFileInfo info(file);
+    std::error_code error;
+    std::filesystem::create_directories(QFile::encodeName(info.absolutePath()).toStdString(), error);
+    if (error) {
+        return QString::fromStdString(error.message());
+    }
+    if (info.exists()) {
+        QFile existing(file);
+        if (!existing.open(QIODevice::ReadWrite)) {
+            return existing.errorString();
+        }
+    }
+    QSaveFile replacement(file);
+    if (!replacement.open(QIODevice::WriteOnly)) {
+        return replacement.errorString();
+    }
+    const QByteArray contents(std::max<qint64>(info.size(), 0) + 4096, '\n');
+    if (replacement.write(contents) != contents.size() || !replacement.flush()) {
+        return replacement.errorString();
+    }
+    replacement.cancelWriting();
+    return QStringLiteral("Unknown error");
+}
+
+} // namespace
 
 QSettingsUserDefaults::QSettingsUserDefaults()
     : m_settings(std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope,
@@ -88,9 +129,20 @@ QVariant QSettingsUserDefaults::value(const QString& key) const
     return found;
 }
 
-void QSettingsUserDefaults::setValue(const QString& key, const QVariant& value)
+std::optional<QString> QSettingsUserDefaults::setValue(const QString& key, const QVariant& value)
 {
-    m_settings->setValue(escapedKey(key), value);
+    // QSettings keeps the first error it met for as long as it lives, so each write goes through
+    // a settings object of its own, whose status tells how this write went. QSettings keeps one
+    // copy of a file's values for all its objects: m_settings reads the new value at once, and a
+    // value that could not be written is written again with the next write.
+    const QString file = fileName();
+    QSettings writer(file, QSettings::IniFormat);
+    writer.setValue(escapedKey(key), value);
+    writer.sync();
+    if (writer.status() == QSettings::NoError) {
+        return std::nullopt;
+    }
+    return QStringLiteral("Could not save settings in %1: %2").arg(file, whyUnwritable(file));
 }
 
 std::optional<QStringList> QSettingsUserDefaults::stringListFrom(const QVariant& stored) const

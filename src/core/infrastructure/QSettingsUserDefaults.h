@@ -13,6 +13,10 @@ namespace quillbarrow {
 // "%2F", "\" as "%5C") and unescaped when keys are listed: a device named "A/B" keeps one flat
 // key of its own. A list of texts and a truth value come back from the file as plain text after a
 // restart; the readers accept those forms.
+//
+// Each write reaches the disk before it returns, so that a write the disk refuses (a read-only or
+// full disk, a folder that cannot be made) is told to the writer with the file and the system's
+// reason. QSettings replaces the file whole or not at all, so the file keeps what it held.
 class QSettingsUserDefaults final : public UserDefaults {
 public:
     // The user's settings of the organisation and application "Quillbarrow" in the platform's
@@ -23,7 +27,7 @@ public:
 
     void remove(const QString& key) override;
     QStringList allKeys() const override;
-    // Writes pending changes to disk (also done on destruction and from time to time by Qt).
+    // Writes pending changes to disk (a removal; a value whose write failed).
     void sync();
     QString fileName() const;
 
@@ -32,7 +36,7 @@ public:
 
 protected:
     QVariant value(const QString& key) const override;
-    void setValue(const QString& key, const QVariant& value) override;
+    std::optional<QString> setValue(const QString& key, const QVariant& value) override;
     std::optional<QStringList> stringListFrom(const QVariant& stored) const override;
     std::optional<bool> boolFrom(const QVariant& stored) const override;
 

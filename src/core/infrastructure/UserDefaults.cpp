@@ -11,12 +11,12 @@ std::optional<QByteArray> UserDefaults::data(const QString& key) const
     return stored.toByteArray();
 }
 
-void UserDefaults::setData(const QString& key, const QByteArray& value)
+std::optional<QString> UserDefaults::setData(const QString& key, const QByteArray& value)
 {
     if (data(key) == value) {
-        return;
+        return std::nullopt;
     }
-    setValue(key, QVariant(value));
+    return setValue(key, QVariant(value));
 }
 
 std::optional<QString> UserDefaults::string(const QString& key) const
@@ -28,12 +28,12 @@ std::optional<QString> UserDefaults::string(const QString& key) const
     return stored.toString();
 }
 
-void UserDefaults::setString(const QString& key, const QString& value)
+std::optional<QString> UserDefaults::setString(const QString& key, const QString& value)
 {
     if (string(key) == value) {
-        return;
+        return std::nullopt;
     }
-    setValue(key, QVariant(value));
+    return setValue(key, QVariant(value));
 }
 
 std::optional<QStringList> UserDefaults::stringList(const QString& key) const
@@ -41,12 +41,12 @@ std::optional<QStringList> UserDefaults::stringList(const QString& key) const
     return stringListFrom(value(key));
 }
 
-void UserDefaults::setStringList(const QString& key, const QStringList& value)
+std::optional<QString> UserDefaults::setStringList(const QString& key, const QStringList& value)
 {
     if (stringList(key) == value) {
-        return;
+        return std::nullopt;
     }
-    setValue(key, QVariant(value));
+    return setValue(key, QVariant(value));
 }
 
 bool UserDefaults::boolValue(const QString& key) const
@@ -54,12 +54,12 @@ bool UserDefaults::boolValue(const QString& key) const
     return boolFrom(value(key)).value_or(false);
 }
 
-void UserDefaults::setBool(const QString& key, bool value)
+std::optional<QString> UserDefaults::setBool(const QString& key, bool value)
 {
     if (boolFrom(this->value(key)) == value) {
-        return;
+        return std::nullopt;
     }
-    setValue(key, QVariant(value));
+    return setValue(key, QVariant(value));
 }
 
 std::optional<QStringList> UserDefaults::stringListFrom(const QVariant& stored) const

@@ -9,9 +9,10 @@
 #include <gtest/gtest.h>
 
 #include <functional>
-#include <sys/stat.h>
-#include <utility>
 #include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utility>
 
 using namespace quillbarrow;
 
@@ -208,5 +209,67 @@ TEST(QSettingsUserDefaults, EscapingIsReversible)
         EXPECT_FALSE(escaped.contains(u'/'));
         EXPECT_FALSE(escaped.contains(u'\\'));
         EXPECT_EQ(QSettingsUserDefaults::unescapedKey(escaped), key);
+    }
+}
+
+// A write the disk refuses is told with the settings file and the system's reason. The value
+// still reads back in this run, the file keeps what it held, and the next write that can be made
+// stores both. Root writes into read-only folders: those rows bind in the unprivileged run.
+TEST(QSettingsUserDefaults, AWriteTheDiskRefusesIsToldAndLosesNothing)
+{
+    struct Case {
+        const char* name;
+        bool bindsForRoot;
+        // Makes the settings unwritable, and writable again.
+        std::function<void(const QString& folder, const QString& file)> block, unblock;
+        QString reason;
+    };
+    const auto mode = [](const QString& path, mode_t mode) {
+        ASSERT_EQ(::chmod(QFile::encodeName(path).constData(), mode), 0);
+    };
+    const Case cases[] = {
+        {"a read-only settings folder", false, [&](const QString& folder, const QString&) { mode(folder, 0555); },
+         [&](const QString& folder, const QString&) { mode(folder, 0755); }, "Permission denied"},
+        {"a read-only settings file", false, [&](const QString&, const QString& file) { mode(file, 0444); },
+         [&](const QString&, const QString& file) { mode(file, 0644); }, "Permission denied"},
+        {"a file where the settings folder should be", true,
+         [](const QString& folder, const QString&) {
+             ASSERT_TRUE(QDir().rename(folder, folder + ".away"));
+             QFile(folder).open(QIODevice::WriteOnly);
+         },
+         [](const QString& folder, const QString&) {
+             ASSERT_TRUE(QFile::remove(folder));
+             ASSERT_TRUE(QDir().rename(folder + ".away", folder));
+         },
+         "Not a directory"},
+    };
+    for (const Case& row : cases) {
+        if (!row.bindsForRoot && ::geteuid() == 0) {
+            continue;
+        }
+        SCOPED_TRACE(row.name);
+        QTemporaryDir root;
+        const QString folder = root.filePath(QStringLiteral("Quillbarrow"));
+        const QString file = folder + QStringLiteral("/Quillbarrow.conf");
+        const auto onDisk = [&file] {
+            QFile stored(file);
+            return stored.open(QIODevice::ReadOnly) ? stored.readAll() : QByteArray("<unreadable>");
+        };
+        QSettingsUserDefaults store(file);
+        ASSERT_EQ(store.setString(QStringLiteral("kept"), QStringLiteral("before")), std::nullopt);
+        const QByteArray before = onDisk();
+        row.block(folder, file);
+
+        EXPECT_EQ(store.setString(QStringLiteral("favourite"), QStringLiteral("/home/me")),
+                  QStringLiteral("Could not save settings in ") + file + QStringLiteral(": ") + row.reason);
+        EXPECT_EQ(store.string(QStringLiteral("favourite")), QStringLiteral("/home/me")) << "kept for this run";
+        row.unblock(folder, file);
+        EXPECT_EQ(onDisk(), before) << "the file keeps what it held";
+
+        EXPECT_EQ(store.setString(QStringLiteral("next"), QStringLiteral("x")), std::nullopt);
+        const QByteArray after = onDisk();
+        for (const QByteArray line : {"kept=before\n", "favourite=/home/me\n", "next=x\n"}) {
+            EXPECT_TRUE(after.contains(line)) << after.toStdString();
+        }
     }
 }

@@ -423,6 +423,10 @@ private:
     void saveStoredFavoriteLocations(const QList<StoredRemoteLocation>& locations, const QString& deviceKey);
     std::optional<StoredRemoteLocation> storedLocation(const QString& key) const;
     void saveStoredLocation(const StoredRemoteLocation& location, const QString& key);
+    // Shows a settings write the disk refused as the banner, once: every navigation writes the
+    // last location, and a disk that refuses one write refuses the next. The same failure shows
+    // again only after a write has gone through.
+    void noteSettingsWrite(std::optional<QString> failure);
     // Writes the folder shown as the device's last location.
     void rememberCurrentLocation();
     // Rebuilds the favourites menu: the built-in entries, then the stored favourites, each path once.
@@ -611,6 +615,8 @@ private:
         quint64 epoch = 0;
     };
     QList<FinishedFolderMeasurement> m_finishedFolderMeasurements;
+    // The settings write failure last shown, while no write has gone through since.
+    std::optional<QString> m_shownSettingsFailure;
     std::stop_source m_lifetime;
 };
 

@@ -58,7 +58,8 @@ QList<StoredRemoteLocation> DeviceBrowserViewModel::storedFavoriteLocations(cons
 void DeviceBrowserViewModel::saveStoredFavoriteLocations(const QList<StoredRemoteLocation>& locations,
                                                          const QString& deviceKey)
 {
-    m_preferences->setData(favoriteLocationsKey + deviceKey, StoredRemoteLocation::listToJson(locations));
+    noteSettingsWrite(
+        m_preferences->setData(favoriteLocationsKey + deviceKey, StoredRemoteLocation::listToJson(locations)));
 }
 
 std::optional<StoredRemoteLocation> DeviceBrowserViewModel::storedLocation(const QString& key) const
@@ -69,7 +70,20 @@ std::optional<StoredRemoteLocation> DeviceBrowserViewModel::storedLocation(const
 
 void DeviceBrowserViewModel::saveStoredLocation(const StoredRemoteLocation& location, const QString& key)
 {
-    m_preferences->setData(key, location.toJson());
+    noteSettingsWrite(m_preferences->setData(key, location.toJson()));
+}
+
+void DeviceBrowserViewModel::noteSettingsWrite(std::optional<QString> failure)
+{
+    if (!failure) {
+        m_shownSettingsFailure.reset();
+        return;
+    }
+    if (failure == m_shownSettingsFailure) {
+        return;
+    }
+    m_shownSettingsFailure = failure;
+    present(QuillbarrowError::localFileFailed(std::move(*failure)));
 }
 
 void DeviceBrowserViewModel::rememberCurrentLocation()

@@ -324,16 +324,31 @@ void LocalBrowserViewModel::recomputeBreadcrumb()
 
 // ---- Navigation -----------------------------------------------------------------------------
 
-void LocalBrowserViewModel::rememberCurrentDirectory()
+bool LocalBrowserViewModel::rememberCurrentDirectory()
 {
-    m_preferences->setString(lastDirectoryKey, QDir::cleanPath(localPath(m_currentDirectory)));
+    const QString path = QDir::cleanPath(localPath(m_currentDirectory));
+    return noteSettingsWrite(m_preferences->setString(lastDirectoryKey, path));
+}
+
+bool LocalBrowserViewModel::noteSettingsWrite(std::optional<QString> failure)
+{
+    if (!failure) {
+        m_shownSettingsFailure.reset();
+        return false;
+    }
+    if (failure == m_shownSettingsFailure) {
+        return false;
+    }
+    m_shownSettingsFailure = failure;
+    setErrorMessage(std::move(failure));
+    return true;
 }
 
 void LocalBrowserViewModel::navigateTo(const QUrl& folder)
 {
     setCurrentDirectory(folder);
-    rememberCurrentDirectory();
-    scheduleRefresh(folder);
+    const bool reported = rememberCurrentDirectory();
+    scheduleRefresh(folder, reported);
     refreshFavoriteLocations();
 }
 
@@ -369,8 +384,8 @@ void LocalBrowserViewModel::navigateUp()
         return;
     }
     setCurrentDirectory(LocalPath::url(parent));
-    rememberCurrentDirectory();
-    scheduleRefresh(m_currentDirectory);
+    const bool reported = rememberCurrentDirectory();
+    scheduleRefresh(m_currentDirectory, reported);
     refreshFavoriteLocations();
 }
 

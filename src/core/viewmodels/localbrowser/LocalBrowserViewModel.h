@@ -42,7 +42,8 @@ namespace quillbarrow {
 // the mounted volumes, and standard and user favourite folders. Lives on the main thread, where
 // it never waits for the disk on a navigation or a question about the folder shown: the folder,
 // its volume's space, the favourites and folder sizes are read on the work pool. Its failures
-// end in errorMessage, and only a failed listing is also logged.
+// end in errorMessage (a settings write the disk refused too), and only a failed listing is also
+// logged.
 //
 // Every published property announces each assignment through its changed signal, also when the
 // value stayed the same.
@@ -195,7 +196,12 @@ private:
     void applyListing(const QUrl& folder, ListingResult result);
     void applyDisplayFilter();
     void recomputeBreadcrumb();
-    void rememberCurrentDirectory();
+    // Stores the current folder as the last one; true when that write failed and said so now.
+    bool rememberCurrentDirectory();
+    // Puts a failed settings write into errorMessage, once: every navigation writes the last
+    // folder, and a disk that refuses one write refuses the next. The same failure is told again
+    // only after a write has gone through. True when the failure was told now.
+    bool noteSettingsWrite(std::optional<QString> failure);
     // Asks for the favourites to be checked against the disk again, off the main thread. One
     // check runs at a time, so a favourite on a dead mount holds one worker, not one per
     // navigation; the checks asked for while one runs are answered by one that starts when it ends.
@@ -269,6 +275,8 @@ private:
     };
     QList<FinishedMeasurement> m_finishedMeasurements;
     bool m_isBatchingSortUpdate = false;
+    // The settings write failure last told, while no write has gone through since.
+    std::optional<QString> m_shownSettingsFailure;
 };
 
 } // namespace quillbarrow

@@ -214,7 +214,7 @@ void LocalBrowserViewModel::addCurrentDirectoryToFavorites()
         return;
     }
     stored.append(current);
-    m_preferences->setStringList(favoritePathsKey, stored);
+    noteSettingsWrite(m_preferences->setStringList(favoritePathsKey, stored));
     publishFavoriteLocationsNow();
 }
 
@@ -225,13 +225,13 @@ void LocalBrowserViewModel::removeFavorite(const LocalFavoriteLocation& favorite
     }
     QStringList stored = storedFavoritePaths();
     stored.removeAll(standardizedPath(favorite.url));
-    m_preferences->setStringList(favoritePathsKey, stored);
+    noteSettingsWrite(m_preferences->setStringList(favoritePathsKey, stored));
     publishFavoriteLocationsNow();
 }
 
 void LocalBrowserViewModel::setCurrentDirectoryAsDefault()
 {
-    m_preferences->setString(defaultDirectoryKey, standardizedPath(m_currentDirectory));
+    noteSettingsWrite(m_preferences->setString(defaultDirectoryKey, standardizedPath(m_currentDirectory)));
     rememberCurrentDirectory();
     publishFavoriteLocationsNow();
 }

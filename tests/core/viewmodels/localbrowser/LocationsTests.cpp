@@ -1,6 +1,7 @@
 #include "LocalBrowserTestSupport.h"
 
 #include "RunTask.h"
+#include "infrastructure/QSettingsUserDefaults.h"
 #include "platform/MountTableMonitor.h"
 
 #include <QCoreApplication>
@@ -319,6 +320,47 @@ TEST_F(LocationsTest, SetAsDefaultMarksOnlyThatFolderAndMakesItTheLastFolderToo)
     expected.append(userFavorite(QStringLiteral("projects"), QStringLiteral("projects"), true));
     EXPECT_EQ(model->favoriteLocations(), expected);
     waitForListing(*model);
+}
+
+// Settings that cannot be written: the first write that fails is told in the message, naming the
+// file and the reason, and a navigation's listing keeps it. The writes after it that fail the
+// same way (each navigation's) do not bring it back. What was set holds for this run.
+TEST_F(LocationsTest, ASettingsWriteTheDiskRefusesIsToldOnceAndWhatWasSetHolds)
+{
+    makeFolder(QStringLiteral("projects"));
+    makeFolder(QStringLiteral("other"));
+    makeFile(QStringLiteral("config")); // where the settings folder should be
+    struct Case {
+        const char* action;
+        std::function<void(LocalBrowserViewModel&)> act;
+        QString key;
+    };
+    const Case cases[] = {
+        {"adding a favourite", [](LocalBrowserViewModel& model) { model.addCurrentDirectoryToFavorites(); },
+         LocalBrowserViewModel::favoritePathsKey},
+        {"setting the start folder", [](LocalBrowserViewModel& model) { model.setCurrentDirectoryAsDefault(); },
+         LocalBrowserViewModel::defaultDirectoryKey},
+        {"opening a folder", [this](LocalBrowserViewModel& model) { model.navigateTo(url(QStringLiteral("projects"))); },
+         LocalBrowserViewModel::lastDirectoryKey},
+    };
+    for (const Case& row : cases) {
+        SCOPED_TRACE(row.action);
+        const QString file = path(QStringLiteral("config/%1.conf").arg(row.action));
+        auto settings = std::make_shared<QSettingsUserDefaults>(file);
+        LocalBrowserViewModel model(url(QStringLiteral("projects")), AppLogger(QStringLiteral("LocalBrowserViewModel")),
+                                    settings, std::make_shared<FakeVolumeMonitor>());
+        model.setWorkPool(&m_pool);
+
+        row.act(model);
+        waitForListing(model);
+        EXPECT_EQ(model.errorMessage(), QStringLiteral("Could not save settings in %1: Not a directory").arg(file));
+        EXPECT_TRUE(settings->allKeys().contains(row.key));
+
+        model.clearError();
+        model.navigateTo(url(QStringLiteral("other")));
+        waitForListing(model);
+        EXPECT_EQ(model.errorMessage(), std::nullopt) << "told once";
+    }
 }
 
 } // namespace
