@@ -108,7 +108,9 @@ public:
     // Downloads a device file of known size up to maximumOpenFileBytes into a new folder of the
     // opened-files cache as an open-for-viewing job. The local file's address, or nothing: for a
     // folder, a file already being opened, or a failure, which is then in lastError (deviceChanged
-    // for a file listed in another session than the one lent).
+    // for a file listed in another session than the one lent). A file that the desktop would run
+    // (ProgramFileTypes) fails as fileOpenFailed: by its name before anything is downloaded, by
+    // its contents once they are here, its copy then removed.
     QCoro::Task<std::optional<QUrl>> downloadFileForOpening(RemoteItem item,
                                                             std::shared_ptr<DeviceSession> deviceSession);
     // Opens a device file with the default application: downloads it for opening, then hands it

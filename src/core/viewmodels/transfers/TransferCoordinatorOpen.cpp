@@ -1,5 +1,7 @@
 #include "LocalFileOperations.h"
+#include "LocalNameSanitizer.h"
 #include "OpenedFilesCache.h"
+#include "ProgramFileTypes.h"
 #include "TransferCoordinator.h"
 
 #include <QDateTime>
@@ -8,6 +10,17 @@
 #include <system_error>
 
 namespace quillbarrow {
+
+namespace {
+
+// Why a phone file that the desktop would run is not opened.
+QuillbarrowError programRefusal(const QString& fileName)
+{
+    return QuillbarrowError::fileOpenFailed(
+        fileName, QStringLiteral("It is a program, and programs from the Android device are not opened."));
+}
+
+} // namespace
 
 void TransferCoordinator::setDefaultApplicationOpener(std::shared_ptr<DefaultApplicationOpener> opener)
 {
@@ -35,6 +48,11 @@ QCoro::Task<std::optional<QUrl>> TransferCoordinator::downloadFileForOpening(Rem
     }
     if (*item.size > maximumOpenFileBytes) {
         reportError(QuillbarrowError::fileTooLargeToOpen(item.name, *item.size, maximumOpenFileBytes));
+        co_return std::nullopt;
+    }
+    // A name that makes it a program costs no download; its contents are looked at once they are here.
+    if (ProgramFileTypes::isProgramName(LocalNameSanitizer::localName(item.name))) {
+        reportError(programRefusal(item.name));
         co_return std::nullopt;
     }
     if (m_openingRemoteFileIDs.contains(item.id)) {
@@ -69,8 +87,9 @@ QCoro::Task<std::optional<QUrl>> TransferCoordinator::downloadFileForOpening(Rem
         PlannedDownload plan{job.id, item, destination, false, maximumOpenFileBytes, shownDevicePath(item)};
         downloaded = co_await executeDownload(std::move(plan), std::move(deviceSession));
     }
-    if (!downloaded) {
-        // The open's own folder goes with a failed download.
+    const bool isProgram = downloaded && ProgramFileTypes::isProgramFile(destination);
+    if (!downloaded || isProgram) {
+        // The open's own folder goes with a failed download, and with a program's copy.
         LocalFileOperations::removeItem(QFileInfo(destination).path());
     }
     workflow.release();
@@ -78,7 +97,10 @@ QCoro::Task<std::optional<QUrl>> TransferCoordinator::downloadFileForOpening(Rem
         co_return std::nullopt;
     }
     m_openingRemoteFileIDs.remove(item.id);
-    if (!downloaded) {
+    if (isProgram) {
+        reportError(programRefusal(item.name));
+    }
+    if (!downloaded || isProgram) {
         co_return std::nullopt;
     }
     co_return QUrl::fromLocalFile(destination);
