@@ -79,8 +79,10 @@ QString cannotBeWritten(const QString& path, int error)
 
 // Opens the folder `name` in `parent` (whose path is `parentPath`) without following a link,
 // making it with mode 0700 first when it is missing and `make` is set. With `mustBeOwn`, a folder
-// of another user is refused.
-Opened openTrashFolder(const Folder& parent, const QString& parentPath, const QString& name, bool make, bool mustBeOwn)
+// of another user is refused. With `followsOwnLink`, a link that the user owns is followed to a
+// folder of the user's own: only the user can put a link in their home Trash's place.
+Opened openTrashFolder(const Folder& parent, const QString& parentPath, const QString& name, bool make,
+                       bool mustBeOwn, bool followsOwnLink = false)
 {
     const QString path = QDir(parentPath).filePath(name);
     const QByteArray bytes = LocalPath::encoded(name);
@@ -88,21 +90,31 @@ Opened openTrashFolder(const Folder& parent, const QString& parentPath, const QS
         return {Folder(), cannotBeMade(path, errno)};
     }
     Folder folder(::openat(parent.descriptor(), bytes.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    bool throughLink = false;
     if (!folder.isOpen()) {
         const int error = errno;
         struct stat entry {};
-        if (error == ELOOP || (::fstatat(parent.descriptor(), bytes.constData(), &entry, AT_SYMLINK_NOFOLLOW) == 0 &&
-                               S_ISLNK(entry.st_mode))) {
+        const bool isLink = ::fstatat(parent.descriptor(), bytes.constData(), &entry, AT_SYMLINK_NOFOLLOW) == 0
+                                ? S_ISLNK(entry.st_mode)
+                                : error == ELOOP;
+        if (isLink && followsOwnLink && entry.st_uid == ::getuid()) {
+            folder = Folder(::openat(parent.descriptor(), bytes.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+            if (!folder.isOpen()) {
+                return {Folder(), make ? cannotBeMade(path, errno) : qt_error_string(errno)};
+            }
+            throughLink = true;
+        } else if (isLink) {
             return {Folder(), QStringLiteral("The Trash folder %1 is a link, and the Trash is never reached through a link.")
                                   .arg(shownPath(path))};
+        } else {
+            return {Folder(), make ? cannotBeMade(path, error) : qt_error_string(error)};
         }
-        return {Folder(), make ? cannotBeMade(path, error) : qt_error_string(error)};
     }
     struct stat info {};
     if (::fstat(folder.descriptor(), &info) != 0) {
         return {Folder(), qt_error_string(errno)};
     }
-    if (mustBeOwn && info.st_uid != ::getuid()) {
+    if ((mustBeOwn || throughLink) && info.st_uid != ::getuid()) {
         return {Folder(), QStringLiteral("The Trash folder %1 belongs to another user.").arg(shownPath(path))};
     }
     return {std::move(folder), QString()};
@@ -164,7 +176,7 @@ std::optional<Trash> homeTrash(const QString& path, QString& problem)
         problem = cannotBeMade(path, error);
         return std::nullopt;
     }
-    Opened trash = openTrashFolder(dataFolder, data, QFileInfo(path).fileName(), true, true);
+    Opened trash = openTrashFolder(dataFolder, data, QFileInfo(path).fileName(), true, true, true);
     if (!trash.folder.isOpen()) {
         problem = trash.problem;
         return std::nullopt;
@@ -341,11 +353,14 @@ std::optional<QString> LocalTrash::moveToTrash(const QString& path, const Places
 
     const QString filesPath = QDir(trash->path).filePath(QString::fromLatin1(filesFolder));
     const QString infoPath = QDir(trash->path).filePath(QString::fromLatin1(infoFolder));
-    Opened files = openTrashFolder(trash->folder, trash->path, QString::fromLatin1(filesFolder), true, false);
+    // The home Trash is the user's own, who may keep its parts elsewhere; another file system's
+    // Trash is anybody's to plant links in.
+    const bool isHome = !top;
+    Opened files = openTrashFolder(trash->folder, trash->path, QString::fromLatin1(filesFolder), true, false, isHome);
     if (!files.folder.isOpen()) {
         return files.problem;
     }
-    Opened infos = openTrashFolder(trash->folder, trash->path, QString::fromLatin1(infoFolder), true, false);
+    Opened infos = openTrashFolder(trash->folder, trash->path, QString::fromLatin1(infoFolder), true, false, isHome);
     if (!infos.folder.isOpen()) {
         return infos.problem;
     }

@@ -15,9 +15,11 @@ namespace quillbarrow {
 // item on another file system goes to that file system's own Trash at its top folder: the
 // shared "$top/.Trash/<uid>" when "$top/.Trash" is a real folder with the sticky bit, else
 // "$top/.Trash-<uid>", used only when it is a real folder owned by the user and made with mode
-// 0700 when missing. No Trash folder is ever reached through a link: on a shared disk anybody
-// can plant one, and the item would land in another user's folder. Where no Trash can take the
-// item it stays where it is and the reason is given.
+// 0700 when missing. No Trash folder of another file system is ever reached through a link: on
+// a shared disk anybody can plant one, and the item would land in another user's folder. The home
+// Trash, and its "files" and "info", may be links the user owns to folders of the user's own:
+// nobody else can put a link in the user's home. Where no Trash can take the item it stays where
+// it is and the reason is given.
 //
 // The item keeps its name in the Trash when it is free and fits, with its info file, in a name
 // the file system allows; else it is shortened (never splitting a character) and numbered. The

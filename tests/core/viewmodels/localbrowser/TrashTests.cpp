@@ -9,6 +9,7 @@
 #include <QFileInfo>
 #include <QHash>
 
+#include <algorithm>
 #include <fcntl.h>
 #include <filesystem>
 #include <functional>
@@ -86,6 +87,9 @@ protected:
 TEST_F(TrashTest, NamesOf240To255BytesGoToTheTrashWithInfoFilesThatFit)
 {
     const QString wide = QString(QChar(u'ж')); // two bytes in UTF-8
+    // Four bytes in UTF-8, two UTF-16 units; the second unit of the camera looks like a kept byte.
+    const QString smile = QString::fromUtf8("\xF0\x9F\x98\x80");
+    const QString camera = QString::fromUtf8("\xF0\x9F\x93\xB7");
     const QStringList names{
         QString(236, u'a') + QStringLiteral(".txt"), // 240 bytes
         QString(241, u'b') + QStringLiteral(".txt"), // 245: the longest whose info file fits as it is
@@ -93,6 +97,8 @@ TEST_F(TrashTest, NamesOf240To255BytesGoToTheTrashWithInfoFilesThatFit)
         QString(250, u'd'),
         QString(127, QChar(u'ж')) + QStringLiteral("e"), // 255 bytes, cut between two-byte letters
         wide.repeated(125) + QStringLiteral("f.txt"),   // 255 bytes with an extension
+        QStringLiteral("gh") + smile.repeated(63),       // 254 bytes, cut between four-byte letters
+        QStringLiteral("i") + camera.repeated(61) + QStringLiteral("j.txt"), // 250 bytes with an extension
     };
     for (const QString& name : names) {
         makeFile(QStringLiteral("home/shown/") + name, LocalPath::encoded(name));
@@ -117,6 +123,112 @@ TEST_F(TrashTest, NamesOf240To255BytesGoToTheTrashWithInfoFilesThatFit)
         const QByteArray trashName = LocalPath::encoded(QFileInfo(inTrash).fileName());
         EXPECT_FALSE(LocalPath::hasKeptBytes(LocalPath::decoded(trashName))) << "no character is split";
         EXPECT_LE(trashName.size() + 10, 255);
+        // Whole letters of the name, then its extension.
+        const QString kept = QString::fromUtf8(trashName);
+        const QString extension = name.contains(u'.') ? name.mid(name.lastIndexOf(u'.')) : QString();
+        EXPECT_EQ(kept.toUtf8(), trashName);
+        EXPECT_TRUE(kept.endsWith(extension) && name.startsWith(kept.chopped(extension.size())))
+            << trashName.toStdString();
+    }
+}
+
+// Items of one name moved to the Trash one after the other: the second never takes the first
+// one's info file (each is created exclusively), so each keeps its own and both can be put back.
+TEST_F(TrashTest, ItemsOfOneNameEachKeepTheirOwnInfoFile)
+{
+    struct Case {
+        const char* name;
+        QStringList items; // moved in this order, each made just before
+    };
+    const Case cases[] = {
+        {"from two folders", {QStringLiteral("home/shown/a.txt"), QStringLiteral("home/other/a.txt")}},
+        {"from one place, made again", {QStringLiteral("home/shown/a.txt"), QStringLiteral("home/shown/a.txt")}},
+    };
+    for (const Case& row : cases) {
+        SCOPED_TRACE(row.name);
+        ASSERT_TRUE(QDir(path(QStringLiteral("data/Trash"))).removeRecursively());
+        QList<std::pair<QByteArray, QByteArray>> expected;
+        for (qsizetype index = 0; index < row.items.size(); ++index) {
+            const QByteArray contents = "item " + QByteArray::number(index);
+            makeFile(row.items[index], contents);
+            ASSERT_EQ(LocalTrash::moveToTrash(path(row.items[index]), places()), std::nullopt);
+            expected.append({LocalPath::encoded(path(row.items[index])), contents});
+        }
+        // What each info file would put back, and where.
+        QList<std::pair<QByteArray, QByteArray>> restorable;
+        const QDir info(path(QStringLiteral("data/Trash/info")));
+        for (const QString& entry : info.entryList(QDir::Files)) {
+            const QByteArray text = bytesOf(info.filePath(entry));
+            const qsizetype start = text.indexOf("\nPath=") + 6;
+            restorable.append({QByteArray::fromPercentEncoding(text.mid(start, text.indexOf('\n', start) - start)),
+                               bytesOf(path(QStringLiteral("data/Trash/files/")) +
+                                       entry.chopped(QStringLiteral(".trashinfo").size()))});
+        }
+        std::sort(restorable.begin(), restorable.end());
+        std::sort(expected.begin(), expected.end());
+        EXPECT_EQ(restorable, expected);
+    }
+}
+
+// The user may keep the home Trash, or its "files" or "info", elsewhere through links of their
+// own. A link that another user owns, or that leads to another user's folder, is refused.
+TEST_F(TrashTest, TheHomeTrashMayBeReachedThroughTheUsersOwnLinks)
+{
+    const auto link = [this](const char* target, const char* at) {
+        ASSERT_TRUE(QFile::link(path(QLatin1StringView(target)), path(QLatin1StringView(at))));
+    };
+    const auto give = [this](const char* relative, bool itself) {
+        const QByteArray bytes = LocalPath::encoded(path(QLatin1StringView(relative)));
+        ASSERT_EQ(itself ? ::lchown(bytes.constData(), 65534, 65534) : ::chown(bytes.constData(), 65534, 65534), 0);
+    };
+    const QString trash = path(QStringLiteral("data/Trash"));
+    struct Case {
+        const char* name;
+        std::function<void()> plant;
+        // Where the item lands, else the refusal.
+        QString outcome;
+        bool needsRoot = false;
+    };
+    const Case cases[] = {
+        {"the Trash is a link", [&] { makeFolder("elsewhere/Trash"), link("elsewhere/Trash", "data/Trash"); },
+         QStringLiteral("elsewhere/Trash/files/item")},
+        {"its files folder is a link",
+         [&] { makeFolder("data/Trash"), makeFolder("elsewhere/files"), link("elsewhere/files", "data/Trash/files"); },
+         QStringLiteral("elsewhere/files/item")},
+        {"its info folder is a link",
+         [&] { makeFolder("data/Trash"), makeFolder("elsewhere/info"), link("elsewhere/info", "data/Trash/info"); },
+         QStringLiteral("data/Trash/files/item")},
+        {"a link to another user's folder",
+         [&] { makeFolder("elsewhere/Trash"), give("elsewhere/Trash", false), link("elsewhere/Trash", "data/Trash"); },
+         QStringLiteral("The Trash folder %1 belongs to another user.").arg(trash), true},
+        {"a link of another user",
+         [&] { makeFolder("elsewhere/Trash"), link("elsewhere/Trash", "data/Trash"), give("data/Trash", true); },
+         QStringLiteral("The Trash folder %1 is a link, and the Trash is never reached through a link.").arg(trash),
+         true},
+    };
+    for (const Case& row : cases) {
+        if (row.needsRoot && ::geteuid() != 0) {
+            continue;
+        }
+        SCOPED_TRACE(row.name);
+        for (const char* folder : {"data", "elsewhere"}) {
+            ASSERT_TRUE(QDir(path(QLatin1StringView(folder))).removeRecursively());
+        }
+        makeFolder(QStringLiteral("data"));
+        makeFile(QStringLiteral("home/shown/item"), "mine");
+        row.plant();
+
+        const std::optional<QString> refusal = LocalTrash::moveToTrash(path(QStringLiteral("home/shown/item")), places());
+
+        if (row.outcome.startsWith(QStringLiteral("The Trash"))) {
+            EXPECT_EQ(refusal, row.outcome);
+            EXPECT_EQ(bytesOf(path(QStringLiteral("home/shown/item"))), "mine") << "the item stays";
+        } else {
+            EXPECT_EQ(refusal, std::nullopt);
+            EXPECT_EQ(bytesOf(path(row.outcome)), "mine");
+            EXPECT_EQ(trashedByPath(trash).keys(),
+                      QList<QByteArray>{LocalPath::encoded(path(QStringLiteral("home/shown/item")))});
+        }
     }
 }
 

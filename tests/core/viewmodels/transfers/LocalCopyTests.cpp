@@ -210,6 +210,9 @@ TEST_F(LocalCopyTest, KeepBothNumbersTheCopyPastNamesOnDiskAndInTheBatch)
 TEST_F(LocalCopyTest, KeepBothShortensTheStemOfALongNameByBytesWithoutSplittingALetter)
 {
     const QString wide(QChar(u'\u0436')); // two bytes in UTF-8
+    // Four bytes in UTF-8, two UTF-16 units; the second unit of the camera looks like a kept byte.
+    const QString smile = QString::fromUtf8("\xF0\x9F\x98\x80");
+    const QString camera = QString::fromUtf8("\xF0\x9F\x93\xB7");
     struct Case {
         QString name;
         QString kept;
@@ -220,6 +223,8 @@ TEST_F(LocalCopyTest, KeepBothShortensTheStemOfALongNameByBytesWithoutSplittingA
         {wide.repeated(127) + "c", wide.repeated(126) + " 2"},
         {wide.repeated(125) + "d.txt", wide.repeated(124) + " 2.txt"},
         {"e." + QString(253, u'x'), "e." + QString(251, u'x') + " 2"},
+        {"fg" + smile.repeated(63), "fg" + smile.repeated(62) + " 2"},
+        {"hi" + camera.repeated(62) + ".txt", "hi" + camera.repeated(61) + " 2.txt"},
     };
     for (const Case& row : cases) {
         SCOPED_TRACE(row.name.toStdString());
