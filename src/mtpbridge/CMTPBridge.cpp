@@ -767,6 +767,8 @@ CMTPMutationResult CMTP_UploadFileAmong(CMTPDeviceHandle* handle, const char* so
                                    std::to_string(file_size) + " bytes."
                              : std::string(": ") + std::strerror(feed.readError));
         fail(result, LIBMTP_ERROR_GENERAL, text.c_str());
+        result.source_ended_early = feed.endedEarly ? 1 : 0;
+        result.source_bytes_read = feed.endedEarly ? feed.delivered : 0;
         return result;
     }
     result.new_object_id = object_id;

@@ -47,6 +47,11 @@ typedef struct CMTPMutationResult {
      * an exceeded quota): the system's error number of that write; 0 for every other outcome. The
      * code is then 1 and the message "Could not write <path>: <the error's text>". */
     int32_t local_error;
+    /* For an upload whose source file ended before file_size bytes could be read from it: 1, and
+     * the bytes read from it before it ended in source_bytes_read (the message, which names them
+     * too, may be cut at its capacity); 0 for every other outcome. */
+    int32_t source_ended_early;
+    uint64_t source_bytes_read;
 } CMTPMutationResult;
 
 /* Both opens. `handle` is null unless the open succeeded. */

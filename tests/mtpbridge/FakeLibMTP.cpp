@@ -321,6 +321,9 @@ struct FakeLibMTP::Hooks {
                                reinterpret_cast<unsigned char*>(piece.data()), &got) != LIBMTP_HANDLER_RETURN_OK;
             content.append(piece.data(), got);
             left -= std::min<uint64_t>(left, got);
+            if (f.m_transfer.afterSourcePiece && !sourceFailed) {
+                f.m_transfer.afterSourcePiece(content.size());
+            }
         }
         f.m_uploads.push_back(FakeUpload{content, file->filename != nullptr ? file->filename : "",
                                          file->parent_id, file->storage_id, file->filesize,

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -64,6 +65,8 @@ struct FakeTransfer {
     int statusWhenCancelled = -1; // libmtp's return after a cancel request
     // The bytes a download hands to the bridge's sink; the object's listed size when unset.
     std::optional<uint64_t> delivered = std::nullopt;
+    // Called with the bytes an upload's data source has given so far, after each piece.
+    std::function<void(uint64_t)> afterSourcePiece = nullptr;
 };
 
 struct FakeUpload {

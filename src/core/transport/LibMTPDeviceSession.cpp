@@ -261,6 +261,8 @@ struct UploadAttempt {
     QString message;
     // The new object's id; after a failure, the id of what the failed attempt left (0 for none).
     std::uint32_t objectID = 0;
+    // When the source file ran out before its size was read: the bytes read from it.
+    std::optional<std::uint64_t> sourceEndedAfter;
     // Whether the job wrote the upload's note before sending, and removed it after.
     bool noteWritten = false;
     bool noteRemoved = false;
@@ -291,6 +293,9 @@ UploadAttempt uploadNow(const BridgeAccess& access, const QByteArray& source, st
     ended.code = result.error_code;
     ended.message = textOf(result.error_message);
     ended.objectID = result.new_object_id;
+    if (result.source_ended_early != 0) {
+        ended.sourceEndedAfter = result.source_bytes_read;
+    }
     return ended;
 }
 
@@ -972,17 +977,23 @@ QCoro::Task<bool> nothingLeftAfterStop(std::shared_ptr<Core> core, StorageID sto
     co_return true;
 }
 
-// Why a failed upload failed when its source is now shorter than the size it was sent with: the
-// file was cut while it was being read, which the bridge noticed when it ran out of bytes.
-std::optional<QuillbarrowError> endedEarly(const QByteArray& sourcePath, std::uint64_t size)
+// Why a failed upload failed when its source was cut while it was being sent. The bridge tells how
+// many bytes it read before the file ran out (`read`). When the attempt failed otherwise before
+// it got there, a file now shorter than the size it is sent with fails as well: sending it again
+// could read no more than it holds now.
+std::optional<QuillbarrowError> endedEarly(const QByteArray& sourcePath, std::uint64_t size,
+                                           std::optional<std::uint64_t> read)
 {
     const QString path = QFile::decodeName(sourcePath);
-    const QFileInfo now(path);
-    if (!now.exists() || static_cast<std::uint64_t>(std::max<qint64>(now.size(), 0)) >= size) {
-        return std::nullopt;
+    if (!read) {
+        const QFileInfo now(path);
+        if (!now.exists() || static_cast<std::uint64_t>(std::max<qint64>(now.size(), 0)) >= size) {
+            return std::nullopt;
+        }
+        read = static_cast<std::uint64_t>(now.size());
     }
     return QuillbarrowError::transferFailed(QStringLiteral("Could not send ") + path + QStringLiteral(": it ended after ") +
-                                            QString::number(now.size()) + QStringLiteral(" of the ") +
+                                            QString::number(*read) + QStringLiteral(" of the ") +
                                             QString::number(size) +
                                             QStringLiteral(" bytes it had when the upload began."));
 }
@@ -1048,7 +1059,7 @@ QCoro::Task<UploadEnd> sendNoted(std::shared_ptr<Core> core, QByteArray sourcePa
             co_return end;
         }
         core->known.forget(storage, parent);
-        const std::optional<QuillbarrowError> ended = endedEarly(sourcePath, size);
+        const std::optional<QuillbarrowError> ended = endedEarly(sourcePath, size, outcome.sourceEndedAfter);
         const QuillbarrowError error = ended ? *ended : LibMTPErrorMapper::map(outcome.code, outcome.message);
         // A partly sent object would pass for the file under its final name: never leave one. One
         // that cannot be deleted now (the device has gone, say), or that libmtp gave no id for,

@@ -8,6 +8,7 @@
 #include "domain/QuillbarrowError.h"
 #include "transport/LibMTPDeviceSession.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <QThreadPool>
@@ -144,4 +145,49 @@ TEST_F(SessionOverBridge, ADownloadThatCannotBeWrittenHereOrEndsShortSaysWhichAn
     EXPECT_EQ(failureOf(), QuillbarrowError::transferFailed(
                                "The download ended after 300 of the 500 bytes the device lists."));
     EXPECT_FALSE(QFileInfo::exists(destination));
+}
+
+// A file cut while it is sent fails naming how much of it was read before it ran out, which is
+// what was sent: not what the file holds now.
+TEST_F(SessionOverBridge, AnUploadOfAFileCutWhileItIsReadTellsHowMuchWasReadBeforeItEnded)
+{
+    struct Case {
+        const char* name;
+        uint64_t cutAfter;
+        qint64 cutTo;
+        uint64_t read;
+    };
+    const Case cases[] = {
+        {"cut to nothing", 8192, 0, 8192},
+        {"cut short of what was read", 8192, 100, 8192},
+        {"cut beyond what was read", 4096, 5000, 5000},
+    };
+    const QString source = m_local.filePath(QStringLiteral("shrinking.bin"));
+    for (const Case& row : cases) {
+        SCOPED_TRACE(row.name);
+        QFile file(source);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(QByteArray(20'000, 'x'));
+        file.close();
+        fakes::FakeTransfer transfer{{}, 0, true, -1};
+        transfer.afterSourcePiece = [&](uint64_t given) {
+            if (given == row.cutAfter) {
+                QFile::resize(source, row.cutTo);
+            }
+        };
+        m_libmtp->setTransfer(transfer);
+        try {
+            runTask(m_session->uploadFile(source, QStringLiteral("s.bin"), RemoteObjectID(QString::number(folder)),
+                                          StorageID(QString::number(storage)),
+                                          [](qint64, std::optional<qint64>) { return true; }));
+            ADD_FAILURE() << "the upload of a file that ended early succeeded";
+        } catch (const QuillbarrowError& error) {
+            EXPECT_EQ(error, QuillbarrowError::transferFailed(QStringLiteral("Could not send %1: it ended after %2 of "
+                                                                             "the 20000 bytes it had when the upload "
+                                                                             "began.")
+                                                                  .arg(source)
+                                                                  .arg(row.read)));
+        }
+        EXPECT_TRUE(m_libmtp->objectIdsNamed("s.bin").empty()) << "nothing of it stays";
+    }
 }
