@@ -313,21 +313,29 @@ TEST(ConflictQuit, TerminatesWorkspaceAppsSignalsTheOthersWaitsAndReportsOnlyReq
 }
 
 // The id of a holder found earlier may belong to another program by the time Quit & Retry is
-// clicked: that program is never asked to quit, by the workspace or by a signal.
+// clicked, even to another holder of the phone: that program is never asked to quit, by the
+// workspace or by a signal. The holder that still runs under its id (71) is.
 TEST(ConflictQuit, AnIdThatPassedToAnotherProgramIsNotAskedToQuit)
 {
-    auto table = std::make_shared<ThreadRecordingProcessTable>(QList<ProcessEntry>{
-        {70, QStringLiteral("/usr/bin/editor"), 501}, {71, adb, 501}});
-    Host host;
-    RunningAppConflictDetector::Platform platform = host.platform();
-    platform.workspace = std::make_shared<UserProcessWorkspace>(table, host.signaller);
-    platform.processTable = table;
-    RunningAppConflictDetector detector(platform);
+    const std::pair<const char*, QString> nowRunningAs70[] = {
+        {"a program that holds nothing", QStringLiteral("/usr/bin/editor")},
+        {"another holder", QStringLiteral("/usr/libexec/gvfsd-mtp")},
+    };
+    for (const auto& [what, executable] : nowRunningAs70) {
+        SCOPED_TRACE(what);
+        auto table = std::make_shared<ThreadRecordingProcessTable>(QList<ProcessEntry>{
+            {70, executable, 501}, {71, adb, 501}});
+        Host host;
+        RunningAppConflictDetector::Platform platform = host.platform();
+        platform.workspace = std::make_shared<UserProcessWorkspace>(table, host.signaller);
+        platform.processTable = table;
+        RunningAppConflictDetector detector(platform);
 
-    run(detector.requestQuit({App(70, QStringLiteral("Android Debug Bridge"), std::nullopt, adb, true, false),
-                              App(71, QStringLiteral("Android Debug Bridge"), std::nullopt, adb, true, false)}));
+        run(detector.requestQuit({App(70, QStringLiteral("Android Debug Bridge"), std::nullopt, adb, true, false),
+                                  App(71, QStringLiteral("Android Debug Bridge"), std::nullopt, adb, true, false)}));
 
-    EXPECT_EQ(host.log->events().filter(QStringLiteral("signal")), QStringList{QStringLiteral("signal 15 to 71")});
+        EXPECT_EQ(host.log->events().filter(QStringLiteral("signal")), QStringList{QStringLiteral("signal 15 to 71")});
+    }
 }
 
 TEST(ConflictQuit, AnEmptyRequestStillWaitsAndDetectsOnce)

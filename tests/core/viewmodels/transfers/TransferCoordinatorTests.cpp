@@ -1,4 +1,5 @@
 #include "CoordinatorHarness.h"
+#include "DeviceTransferFixture.h"
 
 #include <QFile>
 #include <QSignalSpy>
@@ -518,4 +519,40 @@ TEST(TransferEngineLog, WritesItsLinesUnderItsCategories)
                   {coordinatorCategory,
                    "Could not start a file transfer session with this device. No Android device session is open."},
               }));
+}
+
+// Items listed in one phone's session are refused in another's, before anything is asked of it:
+// their ids may name other files there (here the same ids, so a download would go through). A
+// phone plugged in again is a new session, the old one gone.
+TEST_F(DeviceTransferTest, ItemsListedInAnotherSessionAreRefusedAndNothingIsDownloaded)
+{
+    useDevice({deviceFile("a", "a.txt", 10)});
+    const auto another = std::make_shared<ScriptedDeviceSession>(treeOf({}));
+    auto gone = std::make_shared<ScriptedDeviceSession>(treeOf({}));
+    const std::pair<const char*, std::weak_ptr<const void>> listedIn[] = {
+        {"another phone's session", another},
+        {"a session that has ended", gone},
+    };
+    const std::pair<const char*, std::function<void(const RemoteItem&)>> actions[] = {
+        {"paste into a computer folder", [this](const RemoteItem& item) { pasteToLocal({item}, path("dest")); }},
+        {"open for viewing",
+         [this](const RemoteItem& item) { EXPECT_FALSE(runTask(coordinator->downloadFileForOpening(item, session))); }},
+    };
+    QDir().mkpath(path("dest"));
+    gone.reset();
+    for (const auto& [where, other] : listedIn) {
+        for (const auto& [action, act] : actions) {
+            SCOPED_TRACE(std::string(where) + ", " + action);
+            coordinator->clearLastError();
+            RemoteItem item = deviceFile("a", "a.txt", 10);
+            item.listedIn = ListingSession(1, session->device().id, other);
+
+            act(item);
+
+            EXPECT_EQ(coordinator->lastError(), QuillbarrowError::deviceChanged());
+            EXPECT_TRUE(session->calls().isEmpty()) << session->calls().join(", ").toStdString();
+            EXPECT_TRUE(coordinator->transferJobs().isEmpty());
+            EXPECT_TRUE(QDir(path("dest")).isEmpty());
+        }
+    }
 }
