@@ -201,6 +201,12 @@ TEST_F(TrashTest, TheHomeTrashMayBeReachedThroughTheUsersOwnLinks)
         {"a link to another user's folder",
          [&] { makeFolder("elsewhere/Trash"), give("elsewhere/Trash", false), link("elsewhere/Trash", "data/Trash"); },
          QStringLiteral("The Trash folder %1 belongs to another user.").arg(trash), true},
+        {"its files folder is a link to another user's folder",
+         [&] {
+             makeFolder("data/Trash"), makeFolder("elsewhere/files"), give("elsewhere/files", false),
+                 link("elsewhere/files", "data/Trash/files");
+         },
+         QStringLiteral("The Trash folder %1/files belongs to another user.").arg(trash), true},
         {"a link of another user",
          [&] { makeFolder("elsewhere/Trash"), link("elsewhere/Trash", "data/Trash"), give("data/Trash", true); },
          QStringLiteral("The Trash folder %1 is a link, and the Trash is never reached through a link.").arg(trash),

@@ -387,7 +387,7 @@ TEST_F(OpenForViewingTest, AProgramScriptOrLauncherFromThePhoneIsNeverHandedToTh
         {QStringLiteral("photo\u202Egpj.desktop"), launcher, false},
         {QStringLiteral("holiday.jpg"), launcher, false},
         {QStringLiteral("run.sh"), "echo hello\n", false},
-        {QStringLiteral("notes"), "#!/usr/bin/env python3\nprint('hello')\n", false},
+        {QStringLiteral("notes"), "#!/opt/tools/bin/interpreter\nhello\n", false},
         {QStringLiteral("tool"), elf, false},
         {QStringLiteral("setup.exe"), "MZ\x90", false},
         {QStringLiteral("app.jar"), "PK\x03\x04", false},
