@@ -536,22 +536,6 @@ bool AndroidPaneView::handleKey(PaneKeyCommand command)
         open(items.front());
         return true;
     }
-    case PaneKeyCommand::renameSelection: {
-        // As the context menu's Rename: one item at a time.
-        const QList<RemoteItem> items = selectedItems();
-        if (items.size() != 1) {
-            return false;
-        }
-        m_state->setAndroidRenameTarget(items.front());
-        return true;
-    }
-    case PaneKeyCommand::editPath:
-        return false; // the phone's folders are reached through the crumbs only
-    case PaneKeyCommand::toggleHiddenFiles:
-        // The toolbar's buttons, which wait for a folder of the phone to be shown.
-        return clickIfEnabled(header()->hiddenFilesButton());
-    case PaneKeyCommand::newFolder:
-        return clickIfEnabled(header()->newFolderButton());
     }
     return false;
 }

@@ -115,6 +115,13 @@ LocalPaneView::LocalPaneView(LocalBrowserViewModel& browser, TransferCoordinator
     header->setSwitcher(m_switcher);
     m_breadcrumb = new MacBreadcrumbBar(browser);
     header->setNavigation(m_breadcrumb);
+    // The path editor closing would let the keyboard fall to the next widget of the window, the
+    // phone's table: it comes back to this pane's table instead.
+    connect(m_breadcrumb, &MacBreadcrumbBar::keyboardReturned, this, [this] {
+        if (m_table->isVisible()) {
+            m_table->setFocus(Qt::OtherFocusReason);
+        }
+    });
     m_strip = new SelectionPreflightStrip;
     m_strip->setObjectName(QStringLiteral("macSelectionStrip"));
     header->setStrip(m_strip);
@@ -385,22 +392,6 @@ bool LocalPaneView::handleKey(PaneKeyCommand command)
         open(items.front());
         return true;
     }
-    case PaneKeyCommand::renameSelection: {
-        // As the context menu's Rename: one item at a time.
-        const QList<LocalItem> items = selectedItems();
-        if (items.size() != 1) {
-            return false;
-        }
-        m_state->setLocalRenameTarget(items.front());
-        return true;
-    }
-    case PaneKeyCommand::editPath:
-        m_breadcrumb->beginPathEdit();
-        return true;
-    case PaneKeyCommand::toggleHiddenFiles:
-        return clickIfEnabled(header()->hiddenFilesButton());
-    case PaneKeyCommand::newFolder:
-        return clickIfEnabled(header()->newFolderButton());
     }
     return false;
 }

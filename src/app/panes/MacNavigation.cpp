@@ -6,6 +6,7 @@
 #include "style/SymbolIcons.h"
 #include "viewmodels/localbrowser/LocalBrowserViewModel.h"
 
+#include <QApplication>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -315,6 +316,9 @@ void MacBreadcrumbBar::cancelPathEdit()
 
 void MacBreadcrumbBar::showState()
 {
+    if (!m_editingPath && m_stack->currentWidget() == m_editor && m_editor->isAncestorOf(QApplication::focusWidget())) {
+        Q_EMIT keyboardReturned();
+    }
     m_stack->setCurrentWidget(m_editingPath ? m_editor : m_crumbs);
     m_notFound->setVisible(m_pathError);
     m_editor->setStyleSheet(

@@ -54,7 +54,10 @@ class VolumesSwitcher final : public QWidget {
 // from "/" down to the shown one: every one but the last opens its folder; the pencil opens the
 // editor, filled with the folder's path. Return or "Go" tries the typed path: success closes the
 // editor, a failure keeps it open with "Not found" and a red outline. Escape and the cancel
-// button close it without moving.
+// button close it without moving. When the editor closes with the keyboard in it (the field or
+// "Go"), keyboardReturned() is emitted first, while the editor is still shown, so that the pane
+// can take the keyboard back before Qt hands it to the next widget of the window (the other
+// pane's table).
 class MacBreadcrumbBar final : public QWidget {
     Q_OBJECT
 
@@ -74,6 +77,9 @@ class MacBreadcrumbBar final : public QWidget {
     void beginPathEdit();
     void commitPathEdit();
     void cancelPathEdit();
+
+  Q_SIGNALS:
+    void keyboardReturned();
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

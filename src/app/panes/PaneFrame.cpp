@@ -83,15 +83,6 @@ void PaneFrame::reportHeaderHeight()
     m_state->reportPaneHeaderHeight(m_side, framed);
 }
 
-bool PaneFrame::clickIfEnabled(QAbstractButton* button)
-{
-    if (!button->isEnabled()) {
-        return false;
-    }
-    button->click();
-    return true;
-}
-
 void PaneFrame::focusPane()
 {
     if (m_state) {

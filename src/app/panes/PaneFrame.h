@@ -3,7 +3,6 @@
 #include "window/FocusedPane.h"
 #include "window/PaneKeyMonitor.h"
 
-#include <QAbstractButton>
 #include <QPointer>
 #include <QWidget>
 
@@ -42,9 +41,6 @@ class PaneFrame : public QWidget {
     void assemble(PaneHeader* header, QWidget* content, DropTargetOverlay* overlay, PaneKeyMonitor::Handler handler);
     // Takes the keyboard for this pane; the state changes only when the other pane held it.
     void focusPane();
-    // A key that stands for a button of the header does what a click does, and only while the
-    // button may be clicked: true when it was clicked.
-    static bool clickIfEnabled(QAbstractButton* button);
     bool isFocusedPane() const;
 
     // Whether a drag carrying `data` may be dropped on the pane now.

@@ -16,15 +16,6 @@ std::optional<PaneKeyCommand> paneKeyCommand(int key, Qt::KeyboardModifiers modi
             return PaneKeyCommand::parentFolder;
         case Qt::Key_R:
             return PaneKeyCommand::refresh;
-        case Qt::Key_L:
-            return PaneKeyCommand::editPath;
-        case Qt::Key_H:
-            return PaneKeyCommand::toggleHiddenFiles;
-        case Qt::Key_N:
-            if (modifiers.testFlag(Qt::ShiftModifier)) {
-                return PaneKeyCommand::newFolder;
-            }
-            break;
         default:
             break;
         }
@@ -37,8 +28,6 @@ std::optional<PaneKeyCommand> paneKeyCommand(int key, Qt::KeyboardModifiers modi
         return PaneKeyCommand::parentFolder;
     case Qt::Key_F5:
         return PaneKeyCommand::refresh;
-    case Qt::Key_F2:
-        return PaneKeyCommand::renameSelection;
     case Qt::Key_Delete:
         return PaneKeyCommand::deleteSelection;
     case Qt::Key_Return:

@@ -35,8 +35,6 @@ const QList<KeyCase> commandKeys = {
     {Qt::Key_Return, Qt::NoModifier, Command::openSelection},
     {Qt::Key_Delete, Qt::NoModifier, Command::deleteSelection},
     {Qt::Key_Up, Qt::ControlModifier, Command::parentFolder},
-    {Qt::Key_H, Qt::ControlModifier, Command::toggleHiddenFiles},
-    {Qt::Key_N, Qt::ControlModifier | Qt::ShiftModifier, Command::newFolder},
 };
 
 QList<Command> commandsOf(const QList<KeyCase>& cases)
@@ -120,14 +118,13 @@ TEST(PaneKeyCommand, MapsTheLinuxKeysOfEachCommand)
         {Qt::Key_Delete, Qt::ControlModifier, Command::deleteSelection},
         {Qt::Key_Return, Qt::NoModifier, Command::openSelection},
         {Qt::Key_Return, Qt::ControlModifier, Command::openSelection},
-        {Qt::Key_F2, Qt::NoModifier, Command::renameSelection},
-        {Qt::Key_L, Qt::ControlModifier, Command::editPath},
-        {Qt::Key_L, Qt::NoModifier, std::nullopt},
-        {Qt::Key_H, Qt::ControlModifier, Command::toggleHiddenFiles},
-        {Qt::Key_H, Qt::NoModifier, std::nullopt},
-        {Qt::Key_N, Qt::ControlModifier | Qt::ShiftModifier, Command::newFolder},
+        // The map is closed: rename, the typed path, hidden files and new folders are reached
+        // through the menu and the header's buttons only.
+        {Qt::Key_F2, Qt::NoModifier, std::nullopt},
+        {Qt::Key_L, Qt::ControlModifier, std::nullopt},
+        {Qt::Key_H, Qt::ControlModifier, std::nullopt},
+        {Qt::Key_N, Qt::ControlModifier | Qt::ShiftModifier, std::nullopt},
         {Qt::Key_N, Qt::ControlModifier, std::nullopt}, // the menu's New Window
-        {Qt::Key_N, Qt::ShiftModifier, std::nullopt},
         {Qt::Key_Enter, Qt::KeypadModifier, std::nullopt},
         {Qt::Key_C, Qt::NoModifier, std::nullopt},
         {Qt::Key_Up, Qt::NoModifier, std::nullopt},
@@ -164,10 +161,16 @@ TEST(PaneKeyMonitor, PressesThePaneLeavesOrDoesNotKnowReachTheTable)
     ShellFixture fixture;
     KeyedWindow keyed(*fixture.app);
     keyed.mac.takes = false; // e.g. Delete with nothing selected
-    keyed.press({{Qt::Key_Delete, Qt::NoModifier, std::nullopt}, {Qt::Key_C, Qt::NoModifier, std::nullopt},
-                 {Qt::Key_Down, Qt::NoModifier, std::nullopt}});
+    keyed.press({{Qt::Key_Delete, Qt::NoModifier, std::nullopt},
+                 {Qt::Key_C, Qt::NoModifier, std::nullopt},
+                 {Qt::Key_Down, Qt::NoModifier, std::nullopt},
+                 {Qt::Key_F2, Qt::NoModifier, std::nullopt},
+                 {Qt::Key_L, Qt::ControlModifier, std::nullopt},
+                 {Qt::Key_H, Qt::ControlModifier, std::nullopt},
+                 {Qt::Key_N, Qt::ControlModifier | Qt::ShiftModifier, std::nullopt}});
     EXPECT_EQ(keyed.mac.commands, QList<Command>{Command::deleteSelection});
-    EXPECT_EQ(keyed.table->keys, (QList<int>{Qt::Key_Delete, Qt::Key_C, Qt::Key_Down}));
+    EXPECT_EQ(keyed.table->keys,
+              (QList<int>{Qt::Key_Delete, Qt::Key_C, Qt::Key_Down, Qt::Key_F2, Qt::Key_L, Qt::Key_H, Qt::Key_N}));
 }
 
 TEST(PaneKeyMonitor, ASheetOfTheWindowTakesEveryPress)

@@ -2,9 +2,8 @@
 // has the keyboard, how Tab walks the window, and what the header shows as rows come and go.
 
 #include "WholeWindowRig.h"
+#include "chrome/DeleteConfirmation.h"
 #include "chrome/DeviceSidebar.h"
-#include "chrome/NewFolderSheet.h"
-#include "chrome/RenameSheet.h"
 #include "domain/RemoteItem.h"
 #include "panes/AndroidPaneView.h"
 #include "panes/LocalPaneView.h"
@@ -14,7 +13,6 @@
 #include "shell/MainWindow.h"
 #include "shell/PaneArea.h"
 #include "shell/WindowSheets.h"
-#include "style/SymbolIcons.h"
 #include "window/WindowState.h"
 #include "table/LocalItemTable.h"
 #include "table/RemoteItemTable.h"
@@ -25,13 +23,15 @@
 
 #include <QApplication>
 #include <QFile>
-#include <QFileInfo>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QTest>
+#include <QToolButton>
 
-#include <algorithm>
+#include <functional>
 
 namespace quillbarrow::testing {
 namespace {
@@ -161,126 +161,46 @@ TEST_F(KeyboardSession, ACopyBothWaysNeedsNoMouse)
     EXPECT_EQ(mouse.presses, 0);
 }
 
-// F2 renames the one selected item, as the context menu's Rename does, and Ctrl+L types the
-// computer's folder: a rename and a move to another folder, with keys only.
-TEST_F(KeyboardSession, F2RenamesTheSelectedItemAndCtrlLTypesAFolder)
+// However the path editor closes, the keyboard is back in the Mac table, never in the phone's:
+// Delete then asks about the Mac selection, with a selection waiting in the phone's table too.
+TEST_F(KeyboardSession, ThePathEditorGivesTheKeyboardBackToTheMacTable)
 {
-    QFile(work.filePath(QStringLiteral("draft.txt"))).open(QIODevice::WriteOnly);
-    QFile(work.filePath(QStringLiteral("other.txt"))).open(QIODevice::WriteOnly);
-    ASSERT_TRUE(work.mkpath(QStringLiteral("Archive/2026")));
+    QFile(work.filePath(QStringLiteral("keep.txt"))).open(QIODevice::WriteOnly);
+    writeOnDevice({{QStringLiteral("phone.txt"), QByteArray("on the phone")}});
     press(Qt::Key_F5);
-    ASSERT_TRUE(keyTo(macPane->table(), QStringLiteral("draft.txt")));
-    RenameSheet* sheet = window->sheets()->localRenameSheet();
-
-    // Two items selected: nothing to rename.
-    press(Qt::Key_A, Qt::ControlModifier);
-    ASSERT_TRUE(processEventsUntil([this] { return macPane->selection().size() > 1; }));
-    press(Qt::Key_F2);
-    for (int turn = 0; turn < 5; ++turn) {
-        QCoreApplication::processEvents();
-    }
-    EXPECT_FALSE(sheet->isVisible());
-
-    ASSERT_TRUE(keyTo(macPane->table(), QStringLiteral("draft.txt")));
-    press(Qt::Key_F2);
-    ASSERT_TRUE(processEventsUntil([sheet] { return sheet->isVisible(); }));
-    EXPECT_EQ(sheet->nameField()->text(), QStringLiteral("draft.txt"));
-    sheet->nameField()->setText(QStringLiteral("final.txt"));
-    QTest::keyClick(sheet->nameField(), Qt::Key_Return);
-    EXPECT_TRUE(processEventsUntil([this] { return QFile::exists(work.filePath(QStringLiteral("final.txt"))); }));
-    EXPECT_FALSE(QFile::exists(work.filePath(QStringLiteral("draft.txt"))));
-
-    // Ctrl+L: the path field takes the keyboard with the folder shown; Return goes where it says.
-    // The table keeps the keyboard once the window is active again (a window manager makes it so as
-    // the sheet closes; here the test does).
-    EXPECT_EQ(window->focusWidget(), macPane->table());
-    window->activateWindow();
-    ASSERT_TRUE(processEventsUntil([this] { return keyboardIsIn(macPane->table()); }));
-    press(Qt::Key_L, Qt::ControlModifier);
-    QLineEdit* field = macPane->breadcrumbBar()->pathField();
-    ASSERT_TRUE(processEventsUntil([field] { return field->hasFocus(); }));
-    EXPECT_EQ(field->text(), work.absolutePath());
-    field->setText(work.filePath(QStringLiteral("Archive/2026")));
-    QTest::keyClick(field, Qt::Key_Return);
-    EXPECT_TRUE(processEventsUntil([this] {
-        return local().currentDirectory() == QUrl::fromLocalFile(work.filePath(QStringLiteral("Archive/2026")));
-    }));
-}
-
-// Ctrl+H and Ctrl+Shift+N do in the pane with the keyboard what its hidden-files and new-folder
-// buttons do, and nothing where those buttons are disabled; Ctrl+N stays the menu's New Window.
-TEST_F(KeyboardSession, CtrlHShowsHiddenFilesAndCtrlShiftNMakesAFolder)
-{
-    QFile(work.filePath(QStringLiteral(".profile"))).open(QIODevice::WriteOnly);
-    writeOnDevice({{QStringLiteral(".thumbnails"), std::nullopt}});
-    press(Qt::Key_F5);
-    ASSERT_TRUE(keyboardIsIn(macPane->table()));
-    ToolbarIconButton* macEye = macPane->header()->hiddenFilesButton();
-
-    // Ctrl+H shows the computer's hidden files, and the button says they are shown; again hides them.
-    press(Qt::Key_H, Qt::ControlModifier);
-    EXPECT_TRUE(local().showHiddenFiles());
-    EXPECT_TRUE(waitForLocalRow(QStringLiteral(".profile")));
-    EXPECT_EQ(macEye->toolTip(), QStringLiteral("Hide hidden files"));
-    EXPECT_EQ(SymbolIcons::symbolOf(macEye), QStringLiteral("eye"));
-    EXPECT_FALSE(device().showHiddenFiles());
-    press(Qt::Key_H, Qt::ControlModifier);
-    EXPECT_FALSE(local().showHiddenFiles());
-    EXPECT_EQ(macEye->toolTip(), QStringLiteral("Show hidden files"));
-
-    // Ctrl+Shift+N opens the computer's New Folder sheet, and no new window; its folder is made.
-    NewFolderSheet* macSheet = window->sheets()->localNewFolderSheet();
-    press(Qt::Key_N, Qt::ControlModifier | Qt::ShiftModifier);
-    ASSERT_TRUE(processEventsUntil([macSheet] { return macSheet->isVisible(); }));
-    EXPECT_EQ(fixture->app->windows().size(), 1);
-    QTest::keyClicks(macSheet->nameField(), QStringLiteral("Scans"));
-    QTest::keyClick(macSheet->nameField(), Qt::Key_Return);
-    EXPECT_TRUE(
-        processEventsUntil([this] { return QFileInfo(work.filePath(QStringLiteral("Scans"))).isDir(); }));
-    EXPECT_FALSE(macSheet->isVisible());
-
-    // In the phone's pane the same keys act there only.
-    window->activateWindow();
-    ASSERT_TRUE(processEventsUntil([this] { return keyboardIsIn(macPane->table()); }));
     press(Qt::Key_Tab);
-    ASSERT_TRUE(keyboardIsIn(androidPane->table()));
-    press(Qt::Key_F5); // lists the folder made behind the pane's back
-    press(Qt::Key_H, Qt::ControlModifier);
-    EXPECT_TRUE(device().showHiddenFiles());
-    EXPECT_TRUE(processEventsUntil([this] {
-        return std::ranges::any_of(device().items(), [](const RemoteItem& item) {
-            return item.name == QStringLiteral(".thumbnails");
-        });
-    }));
-    EXPECT_FALSE(local().showHiddenFiles());
-    EXPECT_EQ(SymbolIcons::symbolOf(androidPane->header()->hiddenFilesButton()), QStringLiteral("eye"));
-    NewFolderSheet* phoneSheet = window->sheets()->androidNewFolderSheet();
-    press(Qt::Key_N, Qt::ControlModifier | Qt::ShiftModifier);
-    ASSERT_TRUE(processEventsUntil([phoneSheet] { return phoneSheet->isVisible(); }));
-    EXPECT_FALSE(macSheet->isVisible());
-    phoneSheet->reject();
-    EXPECT_FALSE(phoneSheet->isVisible());
+    press(Qt::Key_F5);
+    ASSERT_TRUE(keyTo(androidPane->table(), QStringLiteral("phone.txt")));
+    press(Qt::Key_Backtab, Qt::ShiftModifier);
+    ASSERT_TRUE(keyTo(macPane->table(), QStringLiteral("keep.txt")));
 
-    // Unplugged, the phone's buttons are disabled, and so are their keys (a click in the pane
-    // gives it the keys, its table being gone).
-    fixture->backend->simulateDisconnect(MockMTPBackend::defaultDevices().front().id);
-    ASSERT_TRUE(
-        processEventsUntil([this] { return !androidPane->header()->newFolderButton()->isEnabled(); }));
-    window->activateWindow();
-    QTest::mouseClick(androidPane, Qt::LeftButton, {}, QPoint(androidPane->width() / 2, 4));
-    ASSERT_EQ(window->state().focusedPane(), FocusedPane::android);
-    press(Qt::Key_H, Qt::ControlModifier);
-    press(Qt::Key_N, Qt::ControlModifier | Qt::ShiftModifier);
-    for (int turn = 0; turn < 5; ++turn) {
-        QCoreApplication::processEvents();
+    MacBreadcrumbBar* bar = macPane->breadcrumbBar();
+    const struct {
+        const char* how;
+        std::function<void()> close;
+    } closings[] = {
+        {"Return on the folder's path", [this] { press(Qt::Key_Return); }},
+        {"Esc", [this] { press(Qt::Key_Escape); }},
+        {"Go", [bar] { QTest::mouseClick(bar->goButton(), Qt::LeftButton); }},
+        {"the cancel button", [bar] { QTest::mouseClick(bar->cancelButton(), Qt::LeftButton); }},
+    };
+    for (const auto& closing : closings) {
+        QTest::mouseClick(bar->editButton(), Qt::LeftButton); // the pencil: the only way in
+        ASSERT_TRUE(processEventsUntil([bar] { return bar->pathField()->hasFocus(); })) << closing.how;
+        closing.close();
+        ASSERT_FALSE(bar->isEditingPath()) << closing.how;
+        EXPECT_TRUE(keyboardIsIn(macPane->table())) << closing.how;
+        EXPECT_TRUE(markedFocused(macPane, androidPane)) << closing.how;
+
+        press(Qt::Key_Delete);
+        ASSERT_EQ(window->state().localDeleteTargets().size(), 1) << closing.how;
+        EXPECT_TRUE(window->state().androidDeleteTargets().isEmpty()) << closing.how;
+        QTest::keyClick(window->sheets()->localDeleteConfirmation(), Qt::Key_Escape);
+        // The table has the keyboard again once the window is active (a window manager makes it
+        // so as the sheet closes; here the test does).
+        window->activateWindow();
+        ASSERT_TRUE(processEventsUntil([this] { return keyboardIsIn(macPane->table()); })) << closing.how;
     }
-    EXPECT_TRUE(device().showHiddenFiles());
-    EXPECT_FALSE(phoneSheet->isVisible());
-    EXPECT_FALSE(window->state().showingNewFolderAndroid());
-
-    // Ctrl+N is still the menu's New Window.
-    press(Qt::Key_N, Qt::ControlModifier);
-    EXPECT_TRUE(processEventsUntil([this] { return fixture->app->windows().size() == 2; }));
 }
 
 // Tab and Shift+Tab walk the two tables and the device list, never a table's cells; a table with
