@@ -2,6 +2,7 @@
 
 #include "chrome/ChromeIcons.h"
 #include "chrome/ChromeStyle.h"
+#include "chrome/KeyboardFocusRing.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -82,6 +83,7 @@ ConflictResolutionSheet::ConflictResolutionSheet(ConflictRequest request, QWidge
     column->addLayout(top);
     column->addWidget(m_applyToAll);
     column->addLayout(buttons);
+    KeyboardFocusRing::attachToButtons(this);
 
     connect(cancel, &QPushButton::clicked, this, [this] { answer(std::nullopt); });
     connect(skip, &QPushButton::clicked, this, [this] { answer(ConflictResolution::skip); });

@@ -1,6 +1,7 @@
 #include "chrome/DeleteConfirmation.h"
 
 #include "chrome/ChromeStyle.h"
+#include "chrome/KeyboardFocusRing.h"
 
 #include <QPushButton>
 
@@ -26,6 +27,7 @@ DeleteConfirmation::DeleteConfirmation(Side side, const QStringList& names, QWid
     m_cancel = cancel;
     setDefaultButton(cancel);
     setEscapeButton(cancel);
+    KeyboardFocusRing::attachToButtons(this);
 
     // Every way out (a button, Escape, the window's close) ends in finished(); the clicked button
     // says which way it was.

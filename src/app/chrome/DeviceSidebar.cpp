@@ -2,6 +2,7 @@
 
 #include "chrome/ChromeIcons.h"
 #include "chrome/ChromeStyle.h"
+#include "chrome/KeyboardFocusRing.h"
 #include "style/ElidingLabel.h"
 #include "window/DetachedCall.h"
 #include "viewmodels/transfers/TransferCoordinator.h"
@@ -206,6 +207,10 @@ DeviceSidebar::DeviceSidebar(DeviceBrowserViewModel* browser, TransferCoordinato
     m_list->setItemDelegate(new DeviceRowDelegate(m_list));
     m_list->setFrameShape(QFrame::NoFrame);
     m_list->setSelectionMode(QAbstractItemView::SingleSelection);
+    // The list keeps the row of the connected device highlighted whether it has the keyboard or
+    // not, so the keyboard is shown apart from the selection (the panes' keys still go to the
+    // focused pane meanwhile).
+    new KeyboardFocusRing(m_list->viewport(), m_list);
 
     // The footer.
     auto* footer = new QWidget;

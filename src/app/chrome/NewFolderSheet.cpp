@@ -2,6 +2,7 @@
 
 #include "chrome/ChromeStyle.h"
 #include "chrome/ItemNameRules.h"
+#include "chrome/KeyboardFocusRing.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
@@ -44,6 +45,7 @@ NewFolderSheet::NewFolderSheet(Side side, QWidget* parent)
     nameBlock->addWidget(m_reason);
     column->addLayout(nameBlock);
     column->addLayout(buttons);
+    KeyboardFocusRing::attachToButtons(this);
 
     connect(m_name, &QLineEdit::textChanged, this, &NewFolderSheet::updateCreateButton);
     connect(cancel, &QPushButton::clicked, this, &NewFolderSheet::reject);

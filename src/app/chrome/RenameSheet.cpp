@@ -2,6 +2,7 @@
 
 #include "chrome/ChromeStyle.h"
 #include "chrome/ItemNameRules.h"
+#include "chrome/KeyboardFocusRing.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
@@ -47,6 +48,7 @@ RenameSheet::RenameSheet(QWidget* parent)
     nameBlock->addWidget(m_reason);
     column->addLayout(nameBlock);
     column->addLayout(buttons);
+    KeyboardFocusRing::attachToButtons(this);
 
     connect(m_value, &QLineEdit::textChanged, this, &RenameSheet::updateRenameButton);
     connect(cancel, &QPushButton::clicked, this, &RenameSheet::reject);

@@ -1,6 +1,7 @@
 #include "chrome/ServiceRestartAlert.h"
 
 #include "chrome/ChromeStyle.h"
+#include "chrome/KeyboardFocusRing.h"
 
 #include <QPushButton>
 
@@ -25,6 +26,7 @@ ServiceRestartAlert::ServiceRestartAlert(QWidget* parent) : QMessageBox(parent)
     cancel->setObjectName(QStringLiteral("cancelButton"));
     m_cancel = cancel;
     setEscapeButton(cancel);
+    KeyboardFocusRing::attachToButtons(this);
     connect(this, &QDialog::finished, this, [this] {
         if (clickedButton() == m_restart) {
             Q_EMIT restartConfirmed();

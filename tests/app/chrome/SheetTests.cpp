@@ -7,8 +7,10 @@
 #include "chrome/NewFolderSheet.h"
 #include "chrome/RenameSheet.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QDialog>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -249,6 +251,46 @@ TEST(Sheets, ShowANameThatLooksLikeMarkupAsItIs)
         EXPECT_GE(shown, 1) << sheet->objectName().toStdString();
     }
     rename.reject();
+}
+
+// In every kind of sheet the button that has the keyboard, reached with Tab as a person does,
+// looks different from the same button without it, the default button (Return's) included: Space
+// then presses the button the user sees marked, never another.
+TEST(Sheets, TheButtonWithTheKeyboardIsMarked)
+{
+    SheetHost host;
+    ConflictResolutionSheet conflict(
+        ConflictRequest(QUuid::createUuid(), std::nullopt, QStringLiteral("a.jpg"), QStringLiteral("Camera")),
+        &host.window);
+    DeleteConfirmation deletion(DeleteConfirmation::Side::local, {QStringLiteral("notes.txt")}, &host.window);
+    RenameSheet rename(&host.window);
+    rename.present(QStringLiteral("old.txt")); // the name enables Rename
+    rename.hide();
+    const QList<std::pair<QDialog*, QStringList>> sheets{
+        {&conflict, {"cancelButton", "skipButton", "keepBothButton", "replaceButton"}},
+        {&deletion, {"deleteButton", "cancelButton"}},
+        {&rename, {"cancelButton", "renameButton"}},
+    };
+    const auto pressTab = [] { QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab); };
+    for (const auto& [sheet, buttons] : sheets) {
+        sheet->open();
+        sheet->activateWindow();
+        ASSERT_TRUE(processEventsUntil([sheet] { return sheet->isActiveWindow(); }));
+        for (const QString& name : buttons) {
+            SCOPED_TRACE((sheet->objectName() + u' ' + name).toStdString());
+            auto* button = sheet->findChild<QPushButton*>(name);
+            if (button->hasFocus()) {
+                pressTab();
+            }
+            const QImage unmarked = button->grab().toImage();
+            for (int press = 0; press < 8 && !button->hasFocus(); ++press) {
+                pressTab();
+            }
+            ASSERT_TRUE(button->hasFocus());
+            EXPECT_NE(button->grab().toImage(), unmarked);
+        }
+        sheet->hide();
+    }
 }
 
 TEST(ConflictResolutionSheet, OnlyItsButtonsCloseIt)

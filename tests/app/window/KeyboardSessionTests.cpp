@@ -215,10 +215,17 @@ TEST_F(KeyboardSession, TabWalksTheTablesAndTheSidebar)
         {Qt::Key_Tab, androidPane->table()}, {Qt::Key_Tab, devices},         {Qt::Key_Tab, macPane->table()},
         {Qt::Key_Backtab, devices},          {Qt::Key_Backtab, androidPane->table()},
     };
+    // The list's left edge, below its one row: drawn in the accent colour while the list shows that
+    // it has the keyboard.
+    const auto listMarked = [devices] {
+        const QPoint edge(1, devices->viewport()->height() * 3 / 4);
+        return devices->viewport()->grab().toImage().pixelColor(edge) == devices->palette().color(QPalette::Highlight);
+    };
     ASSERT_TRUE(keyboardIsIn(macPane->table()));
     for (const auto& step : steps) {
         press(step.key, step.key == Qt::Key_Backtab ? Qt::ShiftModifier : Qt::NoModifier);
         EXPECT_EQ(QApplication::focusWidget(), step.reached) << "after key " << step.key;
+        EXPECT_EQ(listMarked(), step.reached == devices) << "after key " << step.key;
     }
     // The focused pane follows the tables only; the sidebar leaves it as it was.
     EXPECT_EQ(window->state().focusedPane(), FocusedPane::android);

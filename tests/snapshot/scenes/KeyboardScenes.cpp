@@ -1,9 +1,14 @@
 // The scenes of the window driven from the keyboard: the start with the Mac table holding the
 // keyboard, a folder entered after a selection, the panes' headers before and after their first
-// selection (one height), and the sidebar with the clipboard's line.
+// selection (one height), the sidebar with the clipboard's line, the device list with the keyboard,
+// and the sheets with the keyboard on one of their buttons.
 
 #include "SceneSupport.h"
+#include "chrome/ConflictResolutionSheet.h"
+#include "chrome/DeleteConfirmation.h"
 #include "chrome/DeviceSidebar.h"
+#include "chrome/NewFolderSheet.h"
+#include "chrome/RenameSheet.h"
 #include "panes/LocalPaneView.h"
 #include "shell/MainWindow.h"
 #include "shell/PaneArea.h"
@@ -16,6 +21,9 @@
 #include "viewmodels/localbrowser/LocalBrowserViewModel.h"
 
 #include <QApplication>
+#include <QDialog>
+#include <QLineEdit>
+#include <QListWidget>
 #include <QTest>
 
 #include <functional>
@@ -139,6 +147,78 @@ const SceneRegistration sidebarWithClipboard(
                               return true;
                           }},
                           [](MainWindow* window) { return window->sidebar(); });
+    });
+
+const SceneRegistration deviceListWithKeyboard(
+    QStringLiteral("window-device-list-with-keyboard"),
+    QStringLiteral("Tab pressed twice: the device list has the keyboard and shows it with the accent ring, while "
+                   "the Android pane keeps the \"focused\" mark that its keys go to"),
+    [] {
+        return keyedScene({pressOnce(Qt::Key_Tab), pressOnce(Qt::Key_Tab), [](MainWindow* window) {
+                               return QApplication::focusWidget() == window->sidebar()->deviceList();
+                           }});
+    });
+
+// A sheet on its own with the keyboard moved by `key` until the button named `button` has it.
+SceneView sheetWithKeyboardOn(std::shared_ptr<QDialog> sheet, Qt::Key key, const QString& button)
+{
+    sheet->show();
+    QDialog* shown = sheet.get();
+    return SceneView{shown, sheet, [shown, key, button] {
+                         if (!shown->isActiveWindow()) {
+                             shown->activateWindow();
+                             return false;
+                         }
+                         QWidget* focus = QApplication::focusWidget();
+                         if (focus != nullptr && focus->objectName() == button) {
+                             return true;
+                         }
+                         QTest::keyClick(focus != nullptr ? focus : shown, key,
+                                         key == Qt::Key_Backtab ? Qt::ShiftModifier : Qt::NoModifier);
+                         return false;
+                     }};
+}
+
+const SceneRegistration conflictSheetWithKeyboard(
+    QStringLiteral("conflict-sheet-keyboard-on-keep-both"),
+    QStringLiteral("The conflict sheet after Shift+Tab to \"Keep Both\": the ring marks the button that Space "
+                   "presses, apart from \"Replace\", the default button of Return"),
+    [] {
+        return sheetWithKeyboardOn(
+            std::make_shared<ConflictResolutionSheet>(ConflictRequest(QUuid::createUuid(), std::nullopt,
+                                                                      QStringLiteral("IMG_20260301_120000.jpg"),
+                                                                      QStringLiteral("Camera"))),
+            Qt::Key_Backtab, QStringLiteral("keepBothButton"));
+    });
+
+const SceneRegistration deleteConfirmationWithKeyboard(
+    QStringLiteral("local-delete-confirmation-keyboard-on-delete"),
+    QStringLiteral("The Mac delete confirmation after Tab to \"Delete\": the ring on Delete, \"Cancel\" still the "
+                   "default button"),
+    [] {
+        return sheetWithKeyboardOn(std::make_shared<DeleteConfirmation>(DeleteConfirmation::Side::local,
+                                                                        QStringList{QStringLiteral("notes.txt")}),
+                                   Qt::Key_Tab, QStringLiteral("deleteButton"));
+    });
+
+const SceneRegistration renameSheetWithKeyboard(
+    QStringLiteral("rename-sheet-keyboard-on-cancel"),
+    QStringLiteral("The rename sheet after Tab from the name field to \"Cancel\": the ring on Cancel"),
+    [] {
+        auto sheet = std::make_shared<RenameSheet>();
+        sheet->present(QStringLiteral("report-final.pdf"));
+        return sheetWithKeyboardOn(sheet, Qt::Key_Tab, QStringLiteral("cancelButton"));
+    });
+
+const SceneRegistration newFolderSheetWithKeyboard(
+    QStringLiteral("new-folder-sheet-keyboard-on-create"),
+    QStringLiteral("The new-folder sheet with a name typed and Tab pressed up to \"Create\", the default button: "
+                   "the ring as well as the default look"),
+    [] {
+        auto sheet = std::make_shared<NewFolderSheet>(NewFolderSheet::Side::local);
+        sheet->present();
+        sheet->nameField()->setText(QStringLiteral("Holiday photos"));
+        return sheetWithKeyboardOn(sheet, Qt::Key_Tab, QStringLiteral("createButton"));
     });
 
 } // namespace
