@@ -328,8 +328,10 @@ void DeviceSidebar::rebuildRows()
     if (devices.isEmpty()) {
         auto* empty = new QListWidgetItem(QStringLiteral("No device connected"));
         empty->setFlags(Qt::ItemIsEnabled);
+        const QFont headline = ChromeStyle::headline(m_list->font());
+        empty->setFont(headline);
         empty->setForeground(ChromeStyle::secondaryText(palette()));
-        empty->setSizeHint(QSize(0, QFontMetrics(m_list->font()).height() + 8));
+        empty->setSizeHint(QSize(0, QFontMetrics(headline).height() + 8));
         m_list->addItem(empty);
     }
     for (const AndroidDevice& device : devices) {

@@ -15,6 +15,8 @@
 #include <QToolTip>
 #include <QUuid>
 
+#include <algorithm>
+
 namespace quillbarrow {
 
 namespace {
@@ -22,11 +24,21 @@ namespace {
 constexpr int iconSize = 20;
 constexpr int spacing = 8;
 constexpr int trailingMargin = 14;
+constexpr int lineGap = 2;
+// Above and below a row's content: a little room, and half of the 4 points between two rows (the
+// list keeps no spacing of its own, so that rows follow one another at one fixed pitch).
+constexpr int rowPadding = 2 + 2;
 const QString temporaryViewText = QStringLiteral("Temporary view");
 
 TransferID jobID(const QModelIndex& index)
 {
     return TransferID(index.data(TransferJobListModel::JobIDRole).toUuid());
+}
+
+// The name's line and the state line under it.
+int textHeight(const QFont& font)
+{
+    return QFontMetrics(ChromeStyle::callout(font)).height() + lineGap + QFontMetrics(ChromeStyle::caption(font)).height();
 }
 
 } // namespace
@@ -52,9 +64,7 @@ TransferJobDelegate::RowLayout TransferJobDelegate::layout(const QRect& rect, co
     const int textLeft = parts.icon.right() + 1 + spacing;
     const QFontMetrics nameMetrics(ChromeStyle::callout(font));
     const QFontMetrics captionMetrics(ChromeStyle::caption(font));
-    const int lineGap = 2;
-    const int textHeight = nameMetrics.height() + lineGap + captionMetrics.height();
-    const int top = inner.top() + (inner.height() - textHeight) / 2;
+    const int top = inner.top() + (inner.height() - textHeight(font)) / 2;
     int nameRight = right;
     if (index.data(TransferJobListModel::ViewingRole).toBool()) {
         // The tag keeps its ideal size; the name gives way to it.
@@ -128,10 +138,15 @@ void TransferJobDelegate::paint(QPainter* painter, const QStyleOptionViewItem& o
     painter->restore();
 }
 
+int TransferJobDelegate::rowHeight(const QFont& font)
+{
+    return std::max(textHeight(font), cancelButtonSize) + 2 * rowPadding;
+}
+
 QSize TransferJobDelegate::sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const
 {
     Q_UNUSED(index)
-    return QSize(option.rect.width(), rowHeight);
+    return QSize(option.rect.width(), rowHeight(option.font));
 }
 
 bool TransferJobDelegate::editorEvent(QEvent* event, QAbstractItemModel* model, const QStyleOptionViewItem& option,

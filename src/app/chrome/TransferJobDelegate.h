@@ -24,7 +24,9 @@ public:
         QRect bar;          // empty when the row has none
     };
 
-    static constexpr int rowHeight = 40;
+    // The height of a row: its two lines of text, or the cancel button when taller, and room
+    // above and below that keeps 4 pixels between the contents of two rows.
+    static int rowHeight(const QFont& font);
     static constexpr int barWidth = 120;
     static constexpr int cancelButtonSize = 22;
 

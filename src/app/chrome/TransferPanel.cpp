@@ -26,6 +26,9 @@ namespace {
 // The coordinator may publish many times within one frame (each job start, step and end); the
 // panel need not follow faster than the screen does.
 constexpr int refreshIntervalMilliseconds = 16;
+constexpr int panelInset = 10;
+// Between the header and the rows.
+constexpr int headerGap = 6;
 
 } // namespace
 
@@ -47,14 +50,14 @@ TransferPanel::TransferPanel(TransferCoordinator* coordinator, QWidget* parent)
 
     auto* headerIcon = new QLabel;
     ChromeIcons::apply(headerIcon, QStringLiteral("arrow.up.arrow.down"), 16);
-    auto* title = new QLabel(QStringLiteral("Transfers"));
-    title->setObjectName(QStringLiteral("transferPanelTitle"));
-    ChromeStyle::setText(title, ChromeStyle::headline(font()), false);
+    m_title = new QLabel(QStringLiteral("Transfers"));
+    m_title->setObjectName(QStringLiteral("transferPanelTitle"));
+    ChromeStyle::setText(m_title, ChromeStyle::headline(font()), false);
 
     auto* header = new QHBoxLayout;
     header->setSpacing(8);
     header->addWidget(headerIcon);
-    header->addWidget(title);
+    header->addWidget(m_title);
     const QStringList countNames{QStringLiteral("viewingCount"), QStringLiteral("runningCount"),
                                  QStringLiteral("waitingCount"), QStringLiteral("confirmationCount"),
                                  QStringLiteral("cancellingCount")};
@@ -98,21 +101,29 @@ TransferPanel::TransferPanel(TransferCoordinator* coordinator, QWidget* parent)
     m_list->setModel(m_model);
     m_list->setItemDelegate(m_delegate);
     m_list->setUniformItemSizes(true);
-    m_list->setSpacing(2);
     m_list->setFrameShape(QFrame::NoFrame);
     m_list->setSelectionMode(QAbstractItemView::NoSelection);
     m_list->setFocusPolicy(Qt::NoFocus);
-    m_list->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    // Per row, so that the rows in view are whole ones; the bar shows only while rows are out
+    // of view.
+    m_list->setVerticalScrollMode(QAbstractItemView::ScrollPerItem);
+    m_list->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     m_list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_list->viewport()->setAutoFillBackground(false);
     m_list->setMouseTracking(true);
 
+    // The list keeps to the height of the whole rows that fit in its page (fitWholeRows places
+    // it); the rest of the page stays empty below it.
+    m_listPage = new QWidget;
+    m_list->setParent(m_listPage);
+    m_listPage->installEventFilter(this);
+
     m_body->addWidget(emptyPage);
-    m_body->addWidget(m_list);
+    m_body->addWidget(m_listPage);
 
     auto* column = new QVBoxLayout(this);
-    column->setContentsMargins(10, 10, 10, 10);
-    column->setSpacing(6);
+    column->setContentsMargins(panelInset, panelInset, panelInset, panelInset);
+    column->setSpacing(headerGap);
     column->addLayout(header);
     column->addLayout(m_body, 1);
     setFixedHeight(m_height);
@@ -175,6 +186,22 @@ void TransferPanel::keepActiveRowInView(bool rowsChanged)
     m_list->scrollTo(m_model->index(*target), QAbstractItemView::EnsureVisible);
 }
 
+bool TransferPanel::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == m_listPage && event->type() == QEvent::Resize) {
+        fitWholeRows();
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void TransferPanel::fitWholeRows()
+{
+    const int pitch = TransferJobDelegate::rowHeight(m_list->font());
+    const int frame = 2 * m_list->frameWidth();
+    const int rows = std::max(1, (m_listPage->height() - frame) / pitch);
+    m_list->setGeometry(0, 0, m_listPage->width(), rows * pitch + frame);
+}
+
 void TransferPanel::resizeEvent(QResizeEvent* event)
 {
     QWidget::resizeEvent(event);
@@ -235,14 +262,18 @@ void TransferPanel::updateHeader()
     m_body->setCurrentIndex(m_model->rowCount() == 0 ? 0 : 1);
 }
 
-int TransferPanel::clampedHeight(int height)
+int TransferPanel::smallestHeight() const
 {
-    return std::clamp(height, minimumHeight, maximumHeight);
+    // The header is as tall as its tallest item, "Clear Finished" counted whether shown or not,
+    // so that the smallest height does not change as jobs finish.
+    const int header = std::max(m_title->sizeHint().height(), m_clearFinished->sizeHint().height());
+    const int oneRow = TransferJobDelegate::rowHeight(m_list->font()) + 2 * m_list->frameWidth();
+    return std::max(minimumHeight, 2 * panelInset + header + headerGap + oneRow);
 }
 
 void TransferPanel::setPanelHeight(int height)
 {
-    const int clamped = clampedHeight(height);
+    const int clamped = std::clamp(height, smallestHeight(), maximumHeight);
     if (clamped == m_height) {
         return;
     }

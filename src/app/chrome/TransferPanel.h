@@ -39,10 +39,11 @@ public:
 
     // Mirrors the list at once (the coordinator's publications go through here too).
     void setJobs(const QList<TransferJob>& jobs);
-    // The panel's whole height, insets included, clamped to 80...520.
+    // The panel's whole height, insets included, clamped to smallestHeight()...520.
     void setPanelHeight(int height);
     int panelHeight() const { return m_height; }
-    static int clampedHeight(int height);
+    // 80, or more when the font needs it to show the header and one whole row.
+    int smallestHeight() const;
 
     TransferJobListModel* model() const { return m_model; }
     QListView* listView() const { return m_list; }
@@ -53,6 +54,7 @@ Q_SIGNALS:
     void panelHeightChanged(int height);
 
 protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void showEvent(QShowEvent* event) override;
 
@@ -61,13 +63,17 @@ private:
     void refreshFromCoordinator();
     void updateHeader();
     void keepActiveRowInView(bool rowsChanged);
+    // Gives the list the height of the whole rows that fit in its page, so that no row shows cut.
+    void fitWholeRows();
 
     QPointer<TransferCoordinator> m_coordinator;
     TransferJobListModel* m_model;
     TransferJobDelegate* m_delegate;
     QListView* m_list;
+    QWidget* m_listPage;
     QLabel* m_emptyText;
     QStackedLayout* m_body;
+    QLabel* m_title;
     QList<QLabel*> m_countLabels;
     QProgressBar* m_overallBar;
     QLabel* m_percent;

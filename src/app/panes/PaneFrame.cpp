@@ -37,6 +37,7 @@ void PaneFrame::assemble(PaneHeader* header, QWidget* content, DropTargetOverlay
     stack->addWidget(rule);
     stack->addWidget(content, 1);
     overlay->setParent(this);
+    overlay->cover(content);
     overlay->raise();
 
     connect(header, &PaneHeader::naturalHeightChanged, this, [this](int height) {

@@ -20,9 +20,9 @@ class WindowState;
 // window state (each pane reports its framed height, never below the shared one, the window keeps
 // the taller report and hands it back as the header's minimum, so both headers end at the same
 // line and never shrink again); the keyboard focus taken on a click and shown by a faint accent
-// tint; the pane's key monitor; and the drop target, whose overlay covers the pane while an
-// acceptable drag hovers over it. Drops over the pane's children reach it too: its tables take
-// none of their own. Main thread.
+// tint; the pane's key monitor; and the drop target, whose overlay lies over the pane's content
+// (its table) while an acceptable drag hovers over the pane. Drops over the pane's children reach
+// it too: its tables take none of their own. Main thread.
 class PaneFrame : public QWidget {
     Q_OBJECT
 
@@ -36,7 +36,7 @@ class PaneFrame : public QWidget {
   protected:
     PaneFrame(FocusedPane side, WindowState& state, QWidget* parent);
 
-    // Lays out `header`, the rule and `content`, puts `overlay` over the pane and starts the key
+    // Lays out `header`, the rule and `content`, puts `overlay` over `content` and starts the key
     // monitor with `handler`; called once by the pane's constructor. The frame takes the widgets.
     void assemble(PaneHeader* header, QWidget* content, DropTargetOverlay* overlay, PaneKeyMonitor::Handler handler);
     // Takes the keyboard for this pane; the state changes only when the other pane held it.

@@ -176,6 +176,7 @@ TEST(DeviceSidebar, RowsRetryAndClipboardFollowTheViewModels)
     QListWidget* list = sidebar.deviceList();
     ASSERT_EQ(list->count(), 1);
     EXPECT_EQ(list->item(0)->text(), QStringLiteral("No device connected"));
+    EXPECT_EQ(list->item(0)->font(), ChromeStyle::headline(list->font()));
     auto* retry = sidebar.findChild<QPushButton*>(QStringLiteral("retryButton"));
     EXPECT_TRUE(retry->isVisible());
     auto* clipboardLine = sidebar.findChild<QLabel*>(QStringLiteral("clipboardLine"));

@@ -11,6 +11,7 @@
 #include <QListView>
 #include <QPaintEvent>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -294,6 +295,47 @@ TEST(TransferPanel, HeightStaysWithinItsClamps)
     QTest::mouseRelease(&handle, Qt::LeftButton, {}, QPoint(10, 4 + 1000));
     EXPECT_EQ(panel.height(), TransferPanel::minimumHeight);
     EXPECT_EQ(heights.count(), 3);
+}
+
+// At any height and however far the list is scrolled, the rows in view are whole ones, and the
+// scroll bar shows only while some row is out of view.
+TEST(TransferPanel, ShowsWholeRowsAndAScrollBarOnlyForRowsOutOfView)
+{
+    const std::pair<int, int> heightsAndJobs[] = {{TransferPanel::minimumHeight, 1}, {TransferPanel::minimumHeight, 3},
+                                                  {TransferPanel::defaultHeight, 1}, {TransferPanel::defaultHeight, 9},
+                                                  {300, 30}, {517, 12}};
+    for (const auto& [height, count] : heightsAndJobs) {
+        SCOPED_TRACE(std::to_string(height) + " high, " + std::to_string(count) + " jobs");
+        QList<TransferJob> jobs;
+        for (int index = 0; index < count; ++index) {
+            jobs.append(sampleJob(QStringLiteral("file-%1.bin").arg(index), TransferState::completed()));
+            jobs.last().sequence = index;
+        }
+        TransferPanel panel(nullptr);
+        panel.setJobs(jobs);
+        panel.setPanelHeight(height);
+        panel.resize(700, height);
+        panel.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&panel));
+        QListView* list = panel.listView();
+        EXPECT_LE(list->mapTo(&panel, QPoint(0, list->height())).y(), panel.height()) << "the list is not cut";
+        for (const bool scrolledDown : {false, true}) {
+            if (scrolledDown) {
+                list->scrollToBottom();
+            }
+            list->doItemsLayout(); // the scroll bar as the next paint shows it
+            int inView = 0;
+            for (int row = 0; row < count; ++row) {
+                const QRect rect = list->visualRect(panel.model()->index(row));
+                if (rect.intersects(list->viewport()->rect())) {
+                    EXPECT_TRUE(list->viewport()->rect().contains(rect)) << "row " << row << " cut";
+                    ++inView;
+                }
+            }
+            EXPECT_GE(inView, 1);
+            EXPECT_EQ(list->verticalScrollBar()->isVisible(), inView < count);
+        }
+    }
 }
 
 TEST(TransferJobListModel, AListOutOfSequenceOrderIsMirroredWhole)

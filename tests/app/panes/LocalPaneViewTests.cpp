@@ -247,6 +247,9 @@ TEST_F(MacPaneTest, OnlyTheAndroidDragIsTakenAndAlwaysAsACopy)
         QApplication::sendEvent(pane, &enter);
         EXPECT_EQ(enter.isAccepted(), each.taken) << each.what;
         EXPECT_EQ(pane->dropOverlay()->isVisible(), each.taken) << each.what;
+        // Over the table only: the header stays in view above it.
+        const QRect table(pane->table()->mapTo(pane, QPoint(0, 0)), pane->table()->size());
+        EXPECT_EQ(pane->dropOverlay()->geometry(), table) << each.what;
         QDropEvent drop(QPointF(20, 20), each.possible, &data, Qt::LeftButton, Qt::NoModifier);
         drop.setDropAction(each.proposed);
         QApplication::sendEvent(pane, &drop);

@@ -106,6 +106,14 @@ TEST(DropTargetOverlay, TakesNoSpaceUntilTargetedAndNeverTheClicksOrDrops)
     pane.resize(500, 320);
     EXPECT_EQ(overlay.geometry(), QRect(0, 0, 500, 320));
     EXPECT_EQ(overlay.cardRect().center(), overlay.rect().center());
+
+    // Over the pane's table, it follows the table, and its outline keeps 10 pixels from its edges.
+    below->setGeometry(0, 60, 500, 260);
+    overlay.cover(below);
+    EXPECT_EQ(overlay.geometry(), below->geometry());
+    below->setGeometry(0, 80, 480, 240);
+    EXPECT_EQ(overlay.geometry(), below->geometry());
+    EXPECT_EQ(overlay.outlineRect(), QRect(10, 10, 460, 220));
     overlay.setTargeted(false);
     EXPECT_FALSE(overlay.isVisible());
 }

@@ -124,6 +124,16 @@ std::unique_ptr<QWidget> transferPanelConfirmationInFullListScene()
     return panel;
 }
 
+std::unique_ptr<QWidget> transferPanelWithOneRowScene()
+{
+    auto panel = std::make_unique<TransferPanel>(nullptr);
+    panel->setJobs({testing::sampleJob(QStringLiteral("holiday-video.mp4"),
+                                       TransferState::running(testing::sampleProgress(12'000'000, 40'000'000, 3'870)))});
+    panel->setPanelHeight(80);
+    panel->resize(820, 80);
+    return panel;
+}
+
 QList<ChromeScene> chromeScenes()
 {
     return {
@@ -138,6 +148,7 @@ QList<ChromeScene> chromeScenes()
         {QStringLiteral("service-restart-alert"), serviceRestartAlertScene},
         {QStringLiteral("transfer-panel-every-state"), transferPanelInEveryStateScene},
         {QStringLiteral("transfer-panel-confirmation-in-a-full-list"), transferPanelConfirmationInFullListScene},
+        {QStringLiteral("transfer-panel-with-one-row"), transferPanelWithOneRowScene},
         {QStringLiteral("android-storage-opening-and-breadcrumb"), androidNavigationScene},
     };
 }

@@ -30,6 +30,8 @@ std::unique_ptr<QWidget> transferPanelInEveryStateScene();
 // A panel at its first height with a long list of finished rows, a running one and one awaiting
 // confirmation below them: the rows needing attention in view.
 std::unique_ptr<QWidget> transferPanelConfirmationInFullListScene();
+// One running job in a panel of the smallest height: the row whole, no scroll bar.
+std::unique_ptr<QWidget> transferPanelWithOneRowScene();
 
 // Every scene above, in this order, then the Android location controls (NavigationScenes.h).
 QList<ChromeScene> chromeScenes();

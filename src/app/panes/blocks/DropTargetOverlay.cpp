@@ -14,8 +14,6 @@
 namespace quillbarrow {
 
 namespace {
-// The outline's stroke fills the outermost pixels of the pane, clear of the content that starts
-// a few pixels further in.
 constexpr qreal outlineWidth = 2;
 constexpr int cardPadding = 16;
 constexpr int cardSpacing = 4;
@@ -31,9 +29,26 @@ DropTargetOverlay::DropTargetOverlay(const QString& title, const QString& subtit
     setProperty(SymbolIcons::symbolProperty, QStringLiteral("tray.and.arrow.down"));
     setVisible(false);
     if (parent != nullptr) {
-        setGeometry(parent->rect());
         parent->installEventFilter(this);
+        followArea();
     }
+}
+
+void DropTargetOverlay::cover(QWidget* area)
+{
+    m_area = area;
+    area->installEventFilter(this);
+    followArea();
+}
+
+void DropTargetOverlay::followArea()
+{
+    QWidget* parent = parentWidget();
+    if (parent == nullptr) {
+        return;
+    }
+    const QRect covered = m_area ? QRect(m_area->mapTo(parent, QPoint(0, 0)), m_area->size()) : parent->rect();
+    setGeometry(covered);
 }
 
 void DropTargetOverlay::setTargeted(bool targeted)
@@ -54,10 +69,16 @@ void DropTargetOverlay::setTexts(const QString& title, const QString& subtitle)
 
 bool DropTargetOverlay::eventFilter(QObject* watched, QEvent* event)
 {
-    if (watched == parentWidget() && event->type() == QEvent::Resize) {
-        setGeometry(parentWidget()->rect());
+    const bool moved = event->type() == QEvent::Resize || event->type() == QEvent::Move;
+    if (moved && (watched == parentWidget() || (m_area && watched == m_area))) {
+        followArea();
     }
     return QWidget::eventFilter(watched, event);
+}
+
+QRect DropTargetOverlay::outlineRect() const
+{
+    return rect().adjusted(inset, inset, -inset, -inset);
 }
 
 QRect DropTargetOverlay::cardRect() const
@@ -79,8 +100,9 @@ void DropTargetOverlay::paintEvent(QPaintEvent* event)
     }
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
-    const qreal inset = outlineWidth / 2;
-    const QRectF area = QRectF(rect()).adjusted(inset, inset, -inset, -inset);
+    painter.fillRect(rect(), palette().color(QPalette::Base));
+    const qreal halfPen = outlineWidth / 2;
+    const QRectF area = QRectF(outlineRect()).adjusted(halfPen, halfPen, -halfPen, -halfPen);
     QPainterPath outline;
     outline.addRoundedRect(area, 8, 8);
     painter.fillPath(outline, Palette::accent(palette(), fillOpacity));
