@@ -112,6 +112,16 @@ class MacPaneTest : public ::testing::Test {
         return std::nullopt;
     }
 
+    // Runs one more paste of the clipboard through the coordinator, into a folder of its own, to
+    // its end: the coordinator takes pastes one at a time, in the order they came, so a paste that
+    // an earlier drop started has ended by then, and its copies have landed.
+    void finishEarlierPastes()
+    {
+        QTemporaryDir elsewhere;
+        ASSERT_TRUE(elsewhere.isValid());
+        runTask(coordinator().pasteIntoLocal(QUrl::fromLocalFile(elsewhere.path()), device().currentSession()));
+    }
+
     bool deviceShows(const QString& name)
     {
         const std::optional<DirectoryPage>& page = device().currentPage();
@@ -256,7 +266,7 @@ TEST_F(MacPaneTest, OnlyTheAndroidDragIsTakenAndAlwaysAsACopy)
         EXPECT_EQ(drop.isAccepted(), each.taken) << each.what;
         const QFileInfo landed(work.filePath(draggedName));
         if (!each.taken) {
-            QTest::qWait(5);
+            finishEarlierPastes();
             EXPECT_FALSE(landed.exists()) << each.what;
         } else {
             EXPECT_TRUE(processEventsUntil([this, &landed] {
@@ -289,7 +299,7 @@ TEST_F(MacPaneTest, MacRowsDraggedOntoTheMacPaneAreRefused)
     QDropEvent drop(QPointF(20, 20), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(pane, &drop);
     EXPECT_FALSE(drop.isAccepted());
-    QTest::qWait(5);
+    finishEarlierPastes();
     EXPECT_EQ(QDir(work).entryList(QDir::Files).size(), 2); // no copy made
 }
 
@@ -744,9 +754,10 @@ TEST_F(MacPaneTest, HeaderTakesTheTallerHeightOfThePanesAndKeepsItsStripAtTheBot
     QWidget* room = header->stripSlot();
     EXPECT_EQ(room->mapTo(header, QPoint(0, room->height())).y(), taller - 10);
     EXPECT_EQ(pane->selectionStrip()->mapTo(room, QPoint(0, 0)).y(), 0);
-    // A shorter report later does not shrink it.
+    // A shorter report later does not shrink it, once the layouts have taken the report in.
     window->state().reportPaneHeaderHeight(FocusedPane::android, 10);
-    QTest::qWait(5);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+    EXPECT_EQ(header->minimumHeight(), taller);
     EXPECT_EQ(header->height(), taller);
 }
 

@@ -7,8 +7,12 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <functional>
 #include <latch>
+#include <memory>
 #include <mutex>
+#include <semaphore>
 #include <vector>
 
 using namespace quillbarrow;
@@ -18,6 +22,29 @@ namespace {
 
 struct DeviceGone : std::runtime_error {
     DeviceGone() : std::runtime_error("device gone") {}
+};
+
+// Holds an executor's worker busy until the last queued job goes away. The pool takes its line
+// away from the worker before it deletes the jobs in it, so nothing queued can run first: no
+// sleep decides who comes first.
+struct QueueDropWatch {
+    std::latch running{1};
+    std::binary_semaphore dropped{0};
+    std::atomic<bool> releasedByDrop = false;
+
+    // Holds the worker; the watchdog only keeps an executor that never drops from hanging the test.
+    std::function<void()> blocker()
+    {
+        return [this] {
+            running.count_down();
+            releasedByDrop = dropped.try_acquire_for(std::chrono::seconds(30));
+        };
+    }
+    // To queue last: its going away, dropped or run, releases the blocker.
+    std::function<void()> lastInLine()
+    {
+        return [token = std::shared_ptr<void>(nullptr, [this](void*) { dropped.release(); })] {};
+    }
 };
 
 QCoro::Task<int> awaitOnExecutor(SerialExecutor* executor, QThread** resumedOn)
@@ -100,24 +127,17 @@ TEST(SerialExecutor, AwaitingCoroutineGetsTheJobsOwnExceptionType)
 
 TEST(SerialExecutor, JobDroppedBeforeItRanSettlesWithAnError)
 {
-    std::latch started(1);
-    std::latch release(1);
+    QueueDropWatch watch;
     QFuture<int> dropped;
     {
         auto executor = std::make_unique<SerialExecutor>();
-        auto blocker = executor->run([&] {
-            started.count_down();
-            release.wait();
-        });
-        started.wait();
+        auto blocker = executor->run(watch.blocker());
+        watch.running.wait();
         dropped = executor->run([] { return 7; });
-        std::thread releaser([&] {
-            QThread::msleep(5);
-            release.count_down();
-        });
-        executor.reset(); // drops the queued job, waits for the running one
-        releaser.join();
+        executor->run(watch.lastInLine());
+        executor.reset(); // drops the queued jobs, waits for the running one
     }
+    EXPECT_TRUE(watch.releasedByDrop);
     ASSERT_TRUE(dropped.isFinished());
     // Qt flags a future that holds an exception as cancelled too; what matters is that it
     // carries an error to rethrow, so an awaiting coroutine gets JobDropped, not a crash.
@@ -170,21 +190,14 @@ TEST(SerialExecutor, AwaitedCallResumesOnTheMainThreadWithHowTheJobEnded)
     EXPECT_EQ(failed.outcome, QStringLiteral("device gone"));
     EXPECT_EQ(failed.resumedOn, QThread::currentThread());
 
-    std::latch started(1);
-    std::latch release(1);
+    QueueDropWatch watch;
     auto doomed = std::make_unique<SerialExecutor>();
-    QFuture<void> blocker = doomed->run([&] {
-        started.count_down();
-        release.wait();
-    });
-    started.wait();
+    QFuture<void> blocker = doomed->run(watch.blocker());
+    watch.running.wait();
     QCoro::Task<CallEnding> waiting = awaitCall(doomed.get(), [] { return 7; });
-    std::thread releaser([&] {
-        QThread::msleep(5);
-        release.count_down();
-    });
-    doomed.reset(); // drops the queued job, waits for the running one
-    releaser.join();
+    doomed->run(watch.lastInLine());
+    doomed.reset(); // drops the queued jobs, waits for the running one
+    EXPECT_TRUE(watch.releasedByDrop);
     const CallEnding dropped = runTask(std::move(waiting));
     EXPECT_EQ(dropped.outcome, QStringLiteral("dropped"));
     EXPECT_EQ(dropped.resumedOn, QThread::currentThread());
