@@ -1,5 +1,7 @@
 #pragma once
 
+#include "StagingLock.h"
+
 #include <QString>
 #include <optional>
 
@@ -11,43 +13,24 @@ namespace quillbarrow {
 // file is in place.
 class DownloadStaging {
 public:
-    // The lock a running download holds on its staging file, so that no sweep removes it; it
-    // ends with the object, and with the process, so a download killed with the process leaves
-    // a file nobody holds.
-    class Hold {
-    public:
-        Hold() = default;
-        explicit Hold(int descriptor, int error = 0) : m_descriptor(descriptor), m_error(error) {}
-        Hold(Hold&& other) noexcept;
-        Hold& operator=(Hold&& other) noexcept;
-        Hold(const Hold&) = delete;
-        Hold& operator=(const Hold&) = delete;
-        ~Hold();
-        bool isHeld() const { return m_descriptor >= 0; }
-        int descriptor() const { return m_descriptor; }
-        // Why the file could not be made, when it was not: the system's error number.
-        int error() const { return m_error; }
+    // The lock a running download holds on its staging file, so that no sweep removes it.
+    using Hold = StagingLock;
 
-    private:
-        int m_descriptor = -1;
-        int m_error = 0;
-    };
-
-    // A new hidden path in the destination's folder (never listed by the local browser, and on the
-    // same file system, so the final move is a rename).
+    // A new hidden name for a staging file (never listed by the local browser).
+    static QString stagingName();
+    // A new hidden path in the destination's folder (on the same file system, so the final move
+    // is a rename).
     static QString stagingPath(const QString& destination);
+    // The words a failure to save `name` in `folder` begins with.
+    static QString failureLead(const QString& name, const QString& folder);
     // Moves the complete download at `staging` to `destination`. Without `replace`, an item that
     // appeared at the destination meanwhile is left alone and the move fails. With it, the old
     // item (a folder too) is moved aside, put back when the move fails, and deleted once the new
     // file is in place. On failure the staged file is removed and a description is returned; it
     // names where the old item is when it could not be put back.
     static std::optional<QString> place(const QString& staging, const QString& destination, bool replace);
-    // Creates the staging file (never over anything) and locks it. Not held when it cannot be
-    // made: the download then meets the same failure and reports it.
-    static Hold hold(const QString& staging);
-    // Removes the staging files in `folder` that no download holds: those a download killed with
-    // its process left. Only regular files of a staging name are touched; links are not followed.
-    // Blocking: reads the folder.
+    // Removes the staging items in `folder` that no transfer holds: those a download or a local
+    // copy killed with its process left. Blocking: reads the folder.
     static void removeStale(const QString& folder);
 };
 

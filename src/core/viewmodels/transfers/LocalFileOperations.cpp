@@ -8,14 +8,16 @@
 #include <QUuid>
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <filesystem>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
 #include <system_error>
+#include <vector>
 
 namespace quillbarrow {
 
@@ -28,27 +30,12 @@ fs::path toPath(const QString& path)
     return fs::path(LocalPath::encoded(path).toStdString());
 }
 
-QString fromPath(const fs::path& path)
-{
-    return LocalPath::decoded(QByteArray::fromStdString(path.native()));
-}
-
-QString describe(const std::error_code& error)
-{
-    return QString::fromLocal8Bit(error.message());
-}
-
-// A failed step of a recursive copy: the entry it failed on and why.
+// A failed step of a recursive copy: the entry it failed on (from the copied item down; empty
+// for the item itself) and why.
 struct CopyFailure {
-    fs::path entry;
+    QString entry;
     QString reason;
 };
-
-LocalFileOperations::RenameHook& renameHook()
-{
-    static LocalFileOperations::RenameHook hook;
-    return hook;
-}
 
 LocalFileOperations::SpaceHook& spaceHook()
 {
@@ -61,42 +48,27 @@ QString describeErrno(int code)
     return QString::fromLocal8Bit(std::strerror(code));
 }
 
-// Renames `from` to `to` only when nothing is at `to`: atomically where the file system can
-// (RENAME_NOREPLACE), else after a check. The errno of a failure, or 0.
-int renameWithoutReplacing(const QString& from, const QString& to)
-{
-    if (const LocalFileOperations::RenameHook& hook = renameHook()) {
-        if (const int injected = hook(from, to)) {
-            return injected;
+// A descriptor closed with the object.
+struct Descriptor {
+    explicit Descriptor(int value) : fd(value) {}
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    ~Descriptor()
+    {
+        if (fd >= 0) {
+            ::close(fd);
         }
     }
-    const QByteArray source = LocalPath::encoded(from);
-    const QByteArray target = LocalPath::encoded(to);
-    if (::renameat2(AT_FDCWD, source.constData(), AT_FDCWD, target.constData(), RENAME_NOREPLACE) == 0) {
-        return 0;
-    }
-    if (errno != EINVAL && errno != ENOSYS) {
-        return errno;
-    }
-    if (LocalFileOperations::itemExists(to)) {
-        return EEXIST;
-    }
-    return std::rename(source.constData(), target.constData()) == 0 ? 0 : errno;
-}
-
-void keepModificationTime(const fs::path& from, const fs::path& to)
-{
-    std::error_code error;
-    const fs::file_time_type time = fs::last_write_time(from, error);
-    if (!error) {
-        fs::last_write_time(to, time, error);
-    }
-}
+    int fd;
+};
 
 // What a copy has done so far, and whom to ask whether it goes on.
 struct CopyTally {
     const LocalFileOperations::CopyStep* goOn = nullptr;
     qint64 bytes = 0;
+    // The path of the folder being written, for the words of a full disk.
+    QString folder;
+    QStringList leftOut;
 
     // Counts an entry copied; false when the copy is to stop.
     bool copied(qint64 entryBytes)
@@ -106,77 +78,171 @@ struct CopyTally {
     }
 };
 
-CopyFailure stopped(const fs::path& from)
+std::optional<CopyFailure> stopped(const QString& shown)
 {
-    return CopyFailure{from, QStringLiteral("the copy was stopped")};
+    return CopyFailure{shown, QStringLiteral("the copy was stopped")};
 }
 
-// Copies one entry and, for a folder, everything below it; stops at the first failure.
-std::optional<CopyFailure> copyEntry(const fs::path& from, const fs::path& to, CopyTally& tally)
+QString joined(const QString& folder, const QString& name)
 {
-    std::error_code error;
-    const fs::file_status status = fs::symlink_status(from, error);
-    if (error) {
-        return CopyFailure{from, describe(error)};
-    }
-    if (fs::is_symlink(status)) {
-        fs::copy_symlink(from, to, error);
-        if (error) {
-            return CopyFailure{from, describe(error)};
-        }
-        return tally.copied(0) ? std::nullopt : std::optional<CopyFailure>(stopped(from));
-    }
-    if (fs::is_regular_file(status)) {
-        fs::copy_file(from, to, fs::copy_options::none, error);
-        if (error) {
-            // A full disk can come back as a plain input/output error: name the real cause.
-            std::error_code sourceError;
-            std::error_code targetError;
-            const std::uintmax_t expected = fs::file_size(from, sourceError);
-            const std::uintmax_t written = fs::file_size(to, targetError);
-            const int fault = LocalFileOperations::localWriteFault(
-                fromPath(to.parent_path()),
-                sourceError ? std::nullopt : std::optional<qint64>(static_cast<qint64>(expected)),
-                targetError ? 0 : static_cast<qint64>(written));
-            return CopyFailure{from, fault != 0 ? describeErrno(fault) : describe(error)};
-        }
-        keepModificationTime(from, to);
-        const std::uintmax_t bytes = fs::file_size(to, error);
-        return tally.copied(error ? 0 : static_cast<qint64>(bytes)) ? std::nullopt
-                                                                          : std::optional<CopyFailure>(stopped(from));
-    }
-    if (fs::is_directory(status)) {
-        // The copy stays open to its owner while its contents go in and takes the folder's own
-        // mode only then: a read-only folder's copy could not receive them otherwise.
-        fs::create_directory(to, error);
-        if (!error) {
-            fs::permissions(to, fs::perms::owner_all, fs::perm_options::add, error);
-        }
-        if (error) {
-            return CopyFailure{from, describe(error)};
-        }
-        fs::directory_iterator entries(from, error);
-        if (error) {
-            return CopyFailure{from, describe(error)};
-        }
-        for (const fs::directory_iterator end; entries != end; entries.increment(error)) {
-            if (auto failure = copyEntry(entries->path(), to / entries->path().filename(), tally)) {
-                return failure;
+    return folder.isEmpty() ? name : folder + QLatin1Char('/') + name;
+}
+
+void keepModificationTime(int descriptor, const struct stat& source)
+{
+    const struct timespec times[2] = {{0, UTIME_OMIT}, source.st_mtim};
+    ::futimens(descriptor, times);
+}
+
+// Copies the bytes of `in` to `out`, counting them in `written`; the errno of a failure, or 0.
+int copyBytes(int in, int out, qint64* written)
+{
+    bool plain = false;
+    std::vector<char> buffer;
+    for (;;) {
+        ssize_t count = 0;
+        if (!plain) {
+            count = ::copy_file_range(in, nullptr, out, nullptr, size_t(1) << 30, 0);
+            if (count < 0 && (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP)) {
+                plain = true;
+                continue;
+            }
+        } else {
+            buffer.resize(size_t(1) << 20);
+            count = ::read(in, buffer.data(), buffer.size());
+            for (ssize_t done = 0; count > 0 && done < count;) {
+                const ssize_t step = ::write(out, buffer.data() + done, static_cast<size_t>(count - done));
+                if (step < 0 && errno != EINTR) {
+                    return errno;
+                }
+                done += std::max<ssize_t>(step, 0);
             }
         }
-        if (!error) {
-            fs::permissions(to, status.permissions(), fs::perm_options::replace, error);
+        if (count < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return errno;
         }
-        if (error) {
-            return CopyFailure{from, describe(error)};
+        if (count == 0) {
+            return 0;
         }
-        keepModificationTime(from, to);
-        return tally.copied(0) ? std::nullopt : std::optional<CopyFailure>(stopped(from));
+        *written += count;
     }
-    if (!fs::exists(status)) {
-        return CopyFailure{from, describe(std::make_error_code(std::errc::no_such_file_or_directory))};
+}
+
+// Locks the item open at `descriptor` for as long as `hold` lives, when one is given.
+void holdWith(StagingLock* hold, int descriptor)
+{
+    if (hold != nullptr) {
+        const int held = ::fcntl(descriptor, F_DUPFD_CLOEXEC, 0);
+        if (held >= 0 && ::flock(held, LOCK_EX | LOCK_NB) == 0) {
+            *hold = StagingLock(held);
+        } else if (held >= 0) {
+            ::close(held);
+        }
     }
-    return CopyFailure{from, QStringLiteral("it is not a regular file, folder or link")};
+}
+
+// Copies the entry `name` of the folder `from` to `targetName` in `to` and, for a folder,
+// everything below it, writing only through descriptors; stops at the first failure. `shown` is
+// the entry's path from the copied item down (empty for the item itself). With `hold`, the copy
+// (a file or a folder) is locked from the moment it exists.
+std::optional<CopyFailure> copyEntry(int from, int to, const QByteArray& name, const QByteArray& targetName,
+                                     const QString& shown, CopyTally& tally, StagingLock* hold = nullptr)
+{
+    struct stat info {};
+    if (::fstatat(from, name.constData(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
+        return CopyFailure{shown, describeErrno(errno)};
+    }
+    if (S_ISLNK(info.st_mode)) {
+        std::vector<char> target(static_cast<size_t>(std::max<off_t>(info.st_size, 255)) + 1);
+        const ssize_t length = ::readlinkat(from, name.constData(), target.data(), target.size() - 1);
+        if (length < 0) {
+            return CopyFailure{shown, describeErrno(errno)};
+        }
+        target[static_cast<size_t>(length)] = '\0';
+        if (::symlinkat(target.data(), to, targetName.constData()) != 0) {
+            return CopyFailure{shown, describeErrno(errno)};
+        }
+        return tally.copied(0) ? std::nullopt : stopped(shown);
+    }
+    if (S_ISREG(info.st_mode)) {
+        const Descriptor in(::openat(from, name.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+        if (in.fd < 0) {
+            return CopyFailure{shown, describeErrno(errno)};
+        }
+        const Descriptor out(
+            ::openat(to, targetName.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+        if (out.fd < 0) {
+            return CopyFailure{shown, describeErrno(errno)};
+        }
+        holdWith(hold, out.fd);
+        qint64 written = 0;
+        if (const int code = copyBytes(in.fd, out.fd, &written)) {
+            // A full disk can come back as a plain input/output error: name the real cause.
+            const int fault =
+                LocalFileOperations::localWriteFault(tally.folder, static_cast<qint64>(info.st_size), written);
+            return CopyFailure{shown, describeErrno(fault != 0 ? fault : code)};
+        }
+        if (::fchmod(out.fd, info.st_mode & 07777) != 0) {
+            return CopyFailure{shown, describeErrno(errno)};
+        }
+        keepModificationTime(out.fd, info);
+        return tally.copied(written) ? std::nullopt : stopped(shown);
+    }
+    if (!S_ISDIR(info.st_mode)) {
+        return CopyFailure{shown, QStringLiteral("it is not a regular file, folder or link")};
+    }
+    // The copy stays open to its owner while its contents go in and takes the folder's own mode
+    // only then: a read-only folder's copy could not receive them otherwise.
+    if (::mkdirat(to, targetName.constData(), 0700) != 0) {
+        return CopyFailure{shown, describeErrno(errno)};
+    }
+    const Descriptor made(::openat(to, targetName.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (made.fd < 0) {
+        return CopyFailure{shown, describeErrno(errno)};
+    }
+    holdWith(hold, made.fd);
+    const int source = ::openat(from, name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    DIR* listing = source >= 0 ? ::fdopendir(source) : nullptr;
+    if (listing == nullptr) {
+        const int code = errno;
+        if (source >= 0) {
+            ::close(source);
+        }
+        return CopyFailure{shown, describeErrno(code)};
+    }
+    std::vector<QByteArray> entries;
+    while (const dirent* entry = ::readdir(listing)) {
+        const QByteArray entryName(entry->d_name);
+        if (entryName != "." && entryName != "..") {
+            entries.push_back(entryName);
+        }
+    }
+    std::optional<CopyFailure> failure;
+    for (const QByteArray& entry : entries) {
+        const QString entryShown = joined(shown, LocalPath::decoded(entry));
+        struct stat entryInfo {};
+        if (::fstatat(::dirfd(listing), entry.constData(), &entryInfo, AT_SYMLINK_NOFOLLOW) == 0 &&
+            !S_ISLNK(entryInfo.st_mode) && !S_ISREG(entryInfo.st_mode) && !S_ISDIR(entryInfo.st_mode)) {
+            // A pipe, socket or device inside the folder fails on its own; the rest is copied.
+            tally.leftOut.append(entryShown);
+            continue;
+        }
+        if ((failure = copyEntry(::dirfd(listing), made.fd, entry, entry, entryShown, tally))) {
+            break;
+        }
+    }
+    ::closedir(listing);
+    if (failure) {
+        return failure;
+    }
+    if (::fchmod(made.fd, info.st_mode & 07777) != 0) {
+        return CopyFailure{shown, describeErrno(errno)};
+    }
+    keepModificationTime(made.fd, info);
+    return tally.copied(0) ? std::nullopt : stopped(shown);
 }
 
 // Gives the owner full access to the folder at `path` and every folder below it (links are not
@@ -196,11 +262,10 @@ void grantOwnerAccess(const fs::path& path)
 
 QString failureText(const QString& source, const CopyFailure& failure)
 {
-    const QString name = LocalFileOperations::lastComponent(source);
-    const QString entry = fromPath(failure.entry);
-    QString text = QStringLiteral("Could not copy ") + name + QStringLiteral(": ");
-    if (entry != source) {
-        text += QDir(source).relativeFilePath(entry) + QStringLiteral(": ");
+    QString text = QStringLiteral("Could not copy ") + LocalFileOperations::lastComponent(source) +
+                   QStringLiteral(": ");
+    if (!failure.entry.isEmpty()) {
+        text += failure.entry + QStringLiteral(": ");
     }
     return text + failure.reason;
 }
@@ -323,46 +388,130 @@ QString LocalFileOperations::hiddenSibling(const QString& target, const QString&
                                  suffix);
 }
 
+QString LocalFileOperations::hiddenName(const QString& suffix)
+{
+    return QStringLiteral(".quillbarrow-") + QUuid::createUuid().toString(QUuid::WithoutBraces) + suffix;
+}
+
+void LocalFileOperations::StagedCopy::discard() const
+{
+    if (holder && holder->isOpen()) {
+        holder->removeEntry(name);
+    }
+}
+
+LocalFileOperations::StagedCopy LocalFileOperations::stageCopy(const QString& source, const LocalFolder& destination,
+                                                               const CopyStep& goOn)
+{
+    StagedCopy staged;
+    // Beside its final place, so that taking its name is a rename within the folder: a read-only
+    // folder could not be moved out of another one.
+    staged.name = hiddenName(QStringLiteral(".copying"));
+    staged.holder = std::make_shared<LocalFolder>(destination.reopened());
+    const Descriptor sourceFolder(
+        ::open(LocalPath::encoded(QFileInfo(source).path()).constData(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    CopyTally tally{&goOn, 0, destination.path(), {}};
+    std::optional<CopyFailure> failure;
+    if (!staged.holder->isOpen()) {
+        failure = CopyFailure{QString(), LocalFolder::describe(staged.holder->error())};
+    } else if (sourceFolder.fd < 0) {
+        failure = CopyFailure{QString(), describeErrno(errno)};
+    } else {
+        failure = copyEntry(sourceFolder.fd, staged.holder->descriptor(), LocalPath::encoded(lastComponent(source)),
+                            LocalPath::encoded(staged.name), QString(), tally, &staged.lock);
+    }
+    staged.leftOut = tally.leftOut;
+    if (failure) {
+        staged.failure = failureText(source, *failure);
+        staged.discard();
+    }
+    return staged;
+}
+
 std::optional<QString> LocalFileOperations::copyItem(const QString& source, const QString& target, bool replace,
                                                      const CopyStep& goOn)
 {
-    // Not a download's staging name: a download's sweep of this folder removes the ".partial"
-    // files no download holds, and a copy holds no lock on its file.
-    const QString staging = hiddenSibling(target, QStringLiteral(".copying"));
-    CopyTally tally{&goOn, 0};
-    if (auto failure = copyEntry(toPath(source), toPath(staging), tally)) {
-        removeItem(staging);
-        return failureText(source, *failure);
+    const LocalFolder folder = LocalFolder::open(QFileInfo(target).path());
+    const QString lead = QStringLiteral("Could not copy ") + lastComponent(source);
+    if (!folder.isOpen()) {
+        return lead + QStringLiteral(": ") + describeErrno(folder.error());
     }
-    return moveIntoPlace(staging, target, replace, QStringLiteral("Could not copy ") + lastComponent(source));
+    const QString name = lastComponent(target);
+    const StagedCopy staged = stageCopy(source, folder, goOn);
+    if (staged.failure) {
+        return staged.failure;
+    }
+    const Placement placement = moveIntoPlace(folder, staged.name, folder, name, replace, lead);
+    staged.discard();
+    if (placement.outcome == Placement::Outcome::placed) {
+        return std::nullopt;
+    }
+    return placement.failure;
+}
+
+LocalFileOperations::Placement LocalFileOperations::moveIntoPlace(const LocalFolder& from, const QString& staging,
+                                                                  const LocalFolder& to, const QString& name,
+                                                                  bool replace, const QString& failureLead,
+                                                                  PlacedItems* placed, const LocalFolder* root)
+{
+    const auto failed = [&](QString text) {
+        from.removeEntry(staging);
+        return Placement{Placement::Outcome::failed, std::move(text)};
+    };
+    QString setAside;
+    if (replace && to.contains(name)) {
+        const QList<qsizetype> ownItems = placed && root ? placed->candidates(*root, to, name) : QList<qsizetype>();
+        setAside = hiddenName(QStringLiteral(".replaced"));
+        if (const int code = to.renameWithoutReplacing(name, to, setAside)) {
+            return failed(QStringLiteral("Could not replace ") + name + QStringLiteral(": ") + describeErrno(code));
+        }
+        if (const std::optional<QString> own =
+                ownItems.isEmpty() ? std::nullopt : placed->movedAside(*root, to, ownItems)) {
+            // The name reaches an item this paste put there: it goes back under its own name.
+            if (const int code = to.renameWithoutReplacing(setAside, to, *own)) {
+                return failed(QStringLiteral("Could not replace ") + name + QStringLiteral(": ") + describeErrno(code) +
+                              QStringLiteral(". The item this paste put there is now at ") + to.childPath(setAside));
+            }
+            return Placement{Placement::Outcome::ownItem, QString()};
+        }
+    }
+    if (const int code = from.renameWithoutReplacing(staging, to, name)) {
+        if (code == EEXIST && !replace) {
+            return Placement{Placement::Outcome::taken, failureLead + QStringLiteral(": ") + describeErrno(code)};
+        }
+        QString text = failureLead + QStringLiteral(": ") + describeErrno(code);
+        if (!setAside.isEmpty() && to.renameWithoutReplacing(setAside, to, name) != 0) {
+            // Never lose track of the user's item: say where it is.
+            text += QStringLiteral(". The replaced ") + name + QStringLiteral(" could not be put back and is now at ") +
+                    to.childPath(setAside);
+        }
+        return failed(text);
+    }
+    if (!setAside.isEmpty()) {
+        to.removeEntry(setAside);
+    }
+    if (placed) {
+        placed->record(to, name);
+    }
+    return Placement{Placement::Outcome::placed, QString()};
 }
 
 std::optional<QString> LocalFileOperations::moveIntoPlace(const QString& staging, const QString& target, bool replace,
                                                           const QString& failureLead)
 {
-    const QString name = lastComponent(target);
-    QString setAside;
-    if (replace && itemExists(target)) {
-        setAside = hiddenSibling(target, QStringLiteral(".replaced"));
-        if (const int code = renameWithoutReplacing(target, setAside)) {
-            removeItem(staging);
-            return QStringLiteral("Could not replace ") + name + QStringLiteral(": ") + describeErrno(code);
-        }
-    }
-    if (const int code = renameWithoutReplacing(staging, target)) {
-        QString text = failureLead + QStringLiteral(": ") + describeErrno(code);
-        if (!setAside.isEmpty() && renameWithoutReplacing(setAside, target) != 0) {
-            // Never lose track of the user's item: say where it is.
-            text += QStringLiteral(". The replaced ") + name + QStringLiteral(" could not be put back and is now at ") +
-                    setAside;
-        }
+    const LocalFolder from = LocalFolder::open(QFileInfo(staging).path());
+    const LocalFolder to = LocalFolder::open(QFileInfo(target).path());
+    if (!from.isOpen() || !to.isOpen()) {
         removeItem(staging);
-        return text;
+        return failureLead + QStringLiteral(": ") + describeErrno(from.isOpen() ? to.error() : from.error());
     }
-    if (!setAside.isEmpty()) {
-        removeItem(setAside);
+    const Placement placement =
+        moveIntoPlace(from, lastComponent(staging), to, lastComponent(target), replace, failureLead);
+    if (placement.outcome == Placement::Outcome::placed) {
+        return std::nullopt;
     }
-    return std::nullopt;
+    from.removeEntry(lastComponent(staging));
+    return placement.failure;
 }
 
 bool LocalFileOperations::removeItem(const QString& path)
@@ -405,16 +554,6 @@ int LocalFileOperations::localWriteFault(const QString& folder, std::optional<qi
     return 0;
 }
 
-bool LocalFileOperations::describesLocalWriteFault(const QString& description)
-{
-    for (const int fault : {ENOSPC, EDQUOT, EROFS, EACCES}) {
-        if (description.endsWith(QStringLiteral(": ") + describeErrno(fault))) {
-            return true;
-        }
-    }
-    return false;
-}
-
 void LocalFileOperations::setAvailableBytesHookForTesting(SpaceHook hook)
 {
     spaceHook() = std::move(hook);
@@ -422,7 +561,7 @@ void LocalFileOperations::setAvailableBytesHookForTesting(SpaceHook hook)
 
 void LocalFileOperations::setRenameHookForTesting(RenameHook hook)
 {
-    renameHook() = std::move(hook);
+    LocalFolder::setRenameHookForTesting(std::move(hook));
 }
 
 } // namespace quillbarrow

@@ -1,9 +1,15 @@
 #pragma once
 
+#include "LocalFolder.h"
+#include "PlacedItems.h"
+#include "StagingLock.h"
+
 #include <QSet>
+#include <QStringList>
 #include <QString>
 #include <QtGlobal>
 #include <functional>
+#include <memory>
 #include <optional>
 
 namespace quillbarrow {
@@ -53,25 +59,68 @@ public:
     // A new hidden path beside `target` ending in `suffix`: on the same file system, so moving it
     // to `target` is a rename, and never listed by the local browser, which skips hidden entries.
     static QString hiddenSibling(const QString& target, const QString& suffix);
+    // A new hidden name ending in `suffix`, as hiddenSibling makes them.
+    static QString hiddenName(const QString& suffix);
 
-    // Copies the item at `source` (a file, a link as a link, or a folder with everything in it) to
-    // `target`. A folder's mode is applied after its contents are in, so a read-only folder can be
-    // copied by its owner. Without `replace` it fails when something exists at `target` by the time
-    // the copy is complete; with it, the existing item is swapped out only after the copy is
-    // complete (see moveIntoPlace). Returns nothing on success, else a description of the failure.
+    // A copy made under a hidden name inside the destination folder, ready to take its final name.
+    struct StagedCopy {
+        // The lock on the copy (a file or a folder; a link is not locked): no sweep takes it.
+        StagingLock lock;
+        // The copy's hidden ".copying" name in `holder`, the destination folder.
+        QString name;
+        std::shared_ptr<LocalFolder> holder;
+        // Why the copy could not be made; nothing of it is left then.
+        std::optional<QString> failure;
+        // Entries inside a copied folder that were left out because they are not files, folders
+        // or links (named pipes, sockets, devices): their paths from the copied item down.
+        QStringList leftOut;
+        // Removes the copy (when it was not put in place).
+        void discard() const;
+    };
+    // Copies the item at `source` (a file, a link as a link, or a folder with everything in it)
+    // into `destination` under a new hidden ".copying" name, writing only through held
+    // descriptors. A folder's mode is applied after its contents are in, so a read-only folder
+    // can be copied by its owner. An entry that is neither a file, a folder nor a link is left out
+    // of a copied folder and listed in leftOut; as the copied item itself it fails the copy.
     //
     // `goOn`, when given, is called on the copying thread after each entry with the bytes of the
-    // files copied so far; false stops the copy, removes what was made of it and returns a failure.
+    // files copied so far; false stops the copy, removes what was made of it and gives a failure.
     using CopyStep = std::function<bool(qint64 bytesCopied)>;
+    static StagedCopy stageCopy(const QString& source, const LocalFolder& destination, const CopyStep& goOn = {});
+    // stageCopy into the folder of `target`, then moveIntoPlace. Nothing on success, else a
+    // description of the failure.
     static std::optional<QString> copyItem(const QString& source, const QString& target, bool replace,
                                            const CopyStep& goOn = {});
-    // Puts the complete item at `staging` at `target` with a rename that never replaces anything,
-    // so an item that appeared at `target` meanwhile is never overwritten. With `replace`, the item
-    // at `target` is first moved aside to a hidden name, moved back when the new item cannot take
-    // its place, and deleted once it has. On failure `staging` is removed and the description
-    // begins with `failureLead` ("Could not save a.txt"), or "Could not replace <name>" when the
-    // old item could not be moved aside; an old item that could not be moved back is named with
-    // the hidden path where it now is.
+
+    // How putting an item in place ended.
+    struct Placement {
+        enum class Outcome {
+            placed,
+            // Without Replace, the disk holds an item of that name (whatever case it has there):
+            // the staged item is still there, to be placed under another name or not at all.
+            taken,
+            // Replace met an item this paste put in place itself: it was left as it is, and so is
+            // the staged item.
+            ownItem,
+            // The staged item is removed, and `failure` says why.
+            failed,
+        };
+        Outcome outcome;
+        QString failure;
+    };
+    // Puts the complete item `staging` of `from` at `name` in `to` with a rename that never
+    // replaces anything, so an item that appeared there meanwhile is never overwritten. With
+    // `replace`, the item at `name` is first moved aside to a hidden name, moved back when the new
+    // item cannot take its place, and deleted once it has. A failure's description begins with
+    // `failureLead` ("Could not save a.txt in /dest"), or "Could not replace <name>" when the old
+    // item could not be moved aside; an old item that could not be moved back is named with the
+    // hidden path where it now is. With `placed` (and the paste's `root`), an item the paste
+    // itself put in place is never replaced, and a placed item is recorded there.
+    static Placement moveIntoPlace(const LocalFolder& from, const QString& staging, const LocalFolder& to,
+                                   const QString& name, bool replace, const QString& failureLead,
+                                   PlacedItems* placed = nullptr, const LocalFolder* root = nullptr);
+    // moveIntoPlace for absolute paths in one folder, without a record of placed items; a name
+    // taken is a failure. On failure `staging` is removed.
     static std::optional<QString> moveIntoPlace(const QString& staging, const QString& target, bool replace,
                                                 const QString& failureLead);
     // Removes the item, a folder with everything in it; false when something is left. Folders
@@ -86,10 +135,6 @@ public:
     // else the errno of a folder that cannot be written to; 0 when neither holds.
     static int localWriteFault(const QString& folder, std::optional<qint64> expectedBytes, qint64 writtenBytes);
 
-    // A failure description of this class ends in a fault of the computer's own file system: no
-    // space left, or a place that cannot be written to.
-    static bool describesLocalWriteFault(const QString& description);
-
     // For tests only: answers availableBytes instead of the file system while set.
     using SpaceHook = std::function<std::optional<qint64>(const QString& folder)>;
     static void setAvailableBytesHookForTesting(SpaceHook hook);
@@ -97,7 +142,7 @@ public:
     // For tests only: called before every rename that moves an item into place, aside or back,
     // with its two paths; a nonzero result is taken as that rename's errno and the rename is not
     // made. An empty function (the default) removes the hook.
-    using RenameHook = std::function<int(const QString& from, const QString& to)>;
+    using RenameHook = LocalFolder::RenameHook;
     static void setRenameHookForTesting(RenameHook hook);
 };
 

@@ -23,6 +23,9 @@ struct PlannedDownload {
     std::optional<qint64> maximumBytes;
     // The device item as messages name it: as it was chosen, with the folders walked below it.
     QString shownPath;
+    // The file's own local name when `destination` bears a Keep Both name made from it; empty
+    // otherwise.
+    QString keptBothFrom;
 };
 
 } // namespace quillbarrow

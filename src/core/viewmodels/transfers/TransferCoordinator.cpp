@@ -232,7 +232,7 @@ QuillbarrowError TransferCoordinator::replacingBatchItemRefused(const QString& n
     QString reason = QStringLiteral("Could not replace ") + name +
                      QStringLiteral(": items copied by this same paste would be lost.");
     return direction == TransferDirection::macToAndroid ? QuillbarrowError::transferFailed(std::move(reason))
-                                                  : QuillbarrowError::sessionFailed(std::move(reason));
+                                                  : QuillbarrowError::localFileFailed(std::move(reason));
 }
 
 // ---- Cancelling and cleaning up -----------------------------------------------------------

@@ -4,6 +4,7 @@
 #include "ConflictRequest.h"
 #include "ConflictResolution.h"
 #include "DefaultApplicationOpener.h"
+#include "LocalDestination.h"
 #include "MainThreadYield.h"
 #include "PlannedDownload.h"
 #include "PlannedUpload.h"
@@ -34,6 +35,8 @@
 #include <QUrl>
 
 #include <QCoro/QCoroTask>
+
+#include <functional>
 
 #include <memory>
 #include <optional>
@@ -232,11 +235,51 @@ protected:
     // compared under canonical equivalence), else the base name, a blank, 2, 3, ... and the
     // extension.
     static QString uniqueName(const QString& name, const QSet<QString>& taken);
-    // Runs one planned download: starts the job, creates the local folders on the way, downloads
-    // to a hidden name beside the destination and moves the complete file into place (replacing
-    // what is there only for Replace). True only when the file was downloaded and its job
-    // completed; every other ending leaves no partial file. Never throws.
-    QCoro::Task<bool> executeDownload(PlannedDownload plan, std::shared_ptr<DeviceSession> session);
+    // Runs one planned download into `destination` (the paste's folder, held open): starts the
+    // job, creates the local folders on the way, downloads to a hidden name beside the file's
+    // place and moves the complete file into place (replacing what is there only for Replace,
+    // and never an item the paste put there itself). True only when the file was downloaded and
+    // its job completed; every other ending leaves no partial file. Never throws.
+    QCoro::Task<bool> executeDownload(PlannedDownload plan, std::shared_ptr<DeviceSession> session,
+                                      std::shared_ptr<LocalDestination> destination);
+
+    // A complete item under its staging name, to be put in place by placeStaged.
+    struct StagedItem {
+        const LocalFolder* from;
+        QString staging;
+        const LocalFolder* to;
+        QString name;
+        bool replace;
+        // `name` is a Keep Both name for `keptBothFrom`.
+        bool keptBoth;
+        QString keptBothFrom;
+        // The words a failure to put the item in place under a name begins with.
+        std::function<QString(const QString& name)> failureLead;
+        std::shared_ptr<LocalDestination> destination;
+        std::shared_ptr<TransferCancellationToken> token;
+    };
+    struct PlacingEnd {
+        enum class Kind {
+            placed,
+            // Answered Skip at a question asked while placing; the staged item is still there.
+            skipped,
+            // Replace reached an item the paste put in place; both are left as they are.
+            refusedOwn,
+            failed,
+            // The job was cancelled, or the coordinator is going away.
+            cancelled,
+            // The user cancelled the whole paste at a question asked while placing.
+            stopped,
+        };
+        Kind kind;
+        // The name the item was placed under (or last tried).
+        QString name;
+        QString failure;
+    };
+    // Puts a staged item in place: a name the disk holds although planning found it free is asked
+    // about with the job (or answered by the answer for all), Keep Both tries further names until
+    // the disk takes one, and Replace never replaces an item the paste itself put in place.
+    QCoro::Task<PlacingEnd> placeStaged(TransferID jobID, StagedItem item);
 
 private:
     // What the waiting workflow gets: a resolution, or nothing for "cancel the whole batch".
@@ -254,7 +297,7 @@ private:
     // Publishes the latest counts that running transfers of known size have kept since the last
     // time; stops the progress timer once no such transfer is left.
     void publishKeptProgress();
-    QCoro::Task<> runLocalCopy(LocalCopyPlan plan, TransferID jobID);
+    QCoro::Task<> runLocalCopy(LocalCopyPlan plan, TransferID jobID, std::shared_ptr<LocalDestination> destination);
 
     QCoro::Task<bool> planUploads(QString path, QStringList parentRel, std::optional<RemoteObjectID> deviceParentID,
                                   bool checkConflicts, std::shared_ptr<UploadBatch> batch);

@@ -1,4 +1,6 @@
 #include "DownloadStaging.h"
+#include "LocalDestination.h"
+#include "StagingLock.h"
 #include "domain/LocalPath.h"
 #include "LocalFileOperations.h"
 #include "LocalNameSanitizer.h"
@@ -31,6 +33,8 @@ struct TransferCoordinator::DownloadBatch {
     std::shared_ptr<DeviceSession> session;
     // The paste's destination folder: every planned file lies inside it.
     QString destinationRoot;
+    // That folder, held open from the start of the paste: everything is written through it.
+    std::shared_ptr<LocalDestination> destination;
     // The destination of every file planned so far, and every folder below the destination that
     // holds one: all of them are written by this batch, so they count as taken and are never
     // replaced by a later item of it.
@@ -116,20 +120,6 @@ TransferJob downloadJob(const RemoteItem& item, const QString& displayName)
                        displayName, item.size, TransferState::queued(), 0);
 }
 
-// Creates the folder with every missing folder above it; the system's description of a failure.
-std::optional<QString> makeFolders(const QString& folder)
-{
-    std::error_code error;
-    std::filesystem::create_directories(std::filesystem::path(LocalPath::encoded(folder).toStdString()), error);
-    if (error) {
-        return QString::fromLocal8Bit(error.message());
-    }
-    if (!QFileInfo(folder).isDir()) {
-        return QString::fromLocal8Bit(std::make_error_code(std::errc::not_a_directory).message());
-    }
-    return std::nullopt;
-}
-
 // The size of the file being written at `path`; 0 before it exists. Called on the transfer's thread.
 qint64 writtenBytes(const QByteArray& path)
 {
@@ -149,14 +139,6 @@ QuillbarrowError localSaveError(const QString& name, const QString& folder, cons
 QuillbarrowError localSaveError(const QString& name, const QString& folder, int fault)
 {
     return localSaveError(name, folder, qt_error_string(fault));
-}
-
-// A local failure text as the error people see: a fault of the disk as itself, any other as the
-// session failure the transfer engine reports.
-QuillbarrowError localFailureError(const QString& text)
-{
-    return LocalFileOperations::describesLocalWriteFault(text) ? QuillbarrowError::localFileFailed(text)
-                                                              : QuillbarrowError::sessionFailed(text);
 }
 
 // The item's own fault, named: the window shows it, where a session failure's message is fixed.
@@ -228,6 +210,8 @@ QCoro::Task<> TransferCoordinator::pasteDeviceItemsIntoLocal(QList<RemoteItem> i
     auto batch = std::make_shared<DownloadBatch>(m_planningSlice);
     batch->session = std::move(session);
     batch->destinationRoot = root;
+    batch->destination = std::make_shared<LocalDestination>(root);
+    batch->destination->reservedPaths = &batch->reservedPaths;
     for (const RemoteItem& item : std::as_const(items)) {
         const TransferJob job = downloadJob(item, item.name);
         enqueueTransfer(job);
@@ -255,19 +239,33 @@ QCoro::Task<> TransferCoordinator::pasteDeviceItemsIntoLocal(QList<RemoteItem> i
     refreshTransferJobs();
 
     const QList<PlannedDownload> plans = batch->plans;
-    for (const PlannedDownload& plan : plans) {
+    for (qsizetype index = 0; index < plans.size(); ++index) {
+        const PlannedDownload& plan = plans.at(index);
         if (const QString folder = DownloadBatch::parentFolderOf(plan.destination); !batch->sweptFolders.contains(folder)) {
             batch->sweptFolders.insert(folder);
-            QFuture<void> sweeping = runOnThreadPool(workPool(),
-                                                     [folder] { DownloadStaging::removeStale(folder); });
+            const std::shared_ptr<LocalDestination> destination = batch->destination;
+            QFuture<void> sweeping = runOnThreadPool(workPool(), [destination, folder] {
+                if (const LocalFolder reached = destination->reach(folder, false); reached.isOpen()) {
+                    StagingLock::removeStale(reached);
+                }
+            });
             co_await sweeping;
             if (!self) {
                 co_return;
             }
         }
-        const bool downloaded = co_await executeDownload(plan, batch->session);
+        const bool downloaded = co_await executeDownload(plan, batch->session, batch->destination);
         Q_UNUSED(downloaded)
         if (!self) {
+            co_return;
+        }
+        if (batch->destination->stopped) {
+            // Cancelled at a question asked while a file was put in place: nothing more is saved.
+            QList<TransferID> rest;
+            for (qsizetype later = index + 1; later < plans.size(); ++later) {
+                rest.append(plans.at(later).jobID);
+            }
+            cancelTransfers(rest);
             co_return;
         }
     }
@@ -306,6 +304,7 @@ QCoro::Task<bool> TransferCoordinator::planDownloads(RemoteItem item, QString sh
     }
 
     bool replaceExisting = false;
+    QString keptBothFrom;
     if (LocalFileOperations::itemExists(target) || batch->reservedPaths.contains(target)) {
         if (!m_stickyResolution) {
             // The question is on screen with the jobs planned so far.
@@ -340,6 +339,7 @@ QCoro::Task<bool> TransferCoordinator::planDownloads(RemoteItem item, QString sh
             qint64& nextNumber = batch->keepBothNumbers[target];
             target = LocalFileOperations::childPath(
                 folder, LocalFileOperations::uniqueLocalName(localName, folder, batch->reservedPaths, &nextNumber));
+            keptBothFrom = localName;
             break;
         }
         }
@@ -352,7 +352,7 @@ QCoro::Task<bool> TransferCoordinator::planDownloads(RemoteItem item, QString sh
         jobID = job.id;
     }
     batch->reserve(target);
-    batch->plans.append(PlannedDownload{*jobID, item, target, replaceExisting, std::nullopt, shownPath});
+    batch->plans.append(PlannedDownload{*jobID, item, target, replaceExisting, std::nullopt, shownPath, keptBothFrom});
     co_return true;
 }
 
@@ -471,7 +471,8 @@ void TransferCoordinator::failDownloadItem(const RemoteItem& item, std::optional
 
 // ---- Execution --------------------------------------------------------------------------------
 
-QCoro::Task<bool> TransferCoordinator::executeDownload(PlannedDownload plan, std::shared_ptr<DeviceSession> session)
+QCoro::Task<bool> TransferCoordinator::executeDownload(PlannedDownload plan, std::shared_ptr<DeviceSession> session,
+                                                       std::shared_ptr<LocalDestination> destination)
 {
     QPointer<TransferCoordinator> self(this);
     const TransferID jobID = plan.jobID;
@@ -495,9 +496,32 @@ QCoro::Task<bool> TransferCoordinator::executeDownload(PlannedDownload plan, std
     }
 
     const QString parent = DownloadBatch::parentFolderOf(plan.destination);
-    // The file is written under a hidden name and takes its final name only when complete; an
-    // item being replaced stays where it is until then.
-    const QString staging = DownloadStaging::stagingPath(plan.destination);
+    // The folders on the way are made and entered from the paste's folder, one at a time and
+    // never through a link, and the file is written there under a hidden name: it takes its final
+    // name only when complete, and an item being replaced stays where it is until then.
+    const LocalFolder folder = destination->reach(parent, true);
+    if (!folder.isOpen()) {
+        if (token->isCancelled()) {
+            finishCancelled(jobID, QString());
+        } else if (folder.error() == ELOOP) {
+            finishFailed(jobID, localSaveError(name, folder.path(), LocalFolder::describe(ELOOP)));
+        } else {
+            finishFailed(jobID, QuillbarrowError::localFileFailed(QStringLiteral("Could not create ") +
+                                                                  LocalPath::shown(folder.path()) +
+                                                                  QStringLiteral(": ") + qt_error_string(folder.error())));
+        }
+        co_return false;
+    }
+    const QString stagingName = DownloadStaging::stagingName();
+    // Held until the download has ended, so that no sweep takes the file while it is written.
+    const StagingLock held = StagingLock::file(folder, stagingName);
+    if (!held.isHeld() && held.error() != 0) {
+        // The folder takes no file (read-only, full): nothing is asked of the device.
+        finishFailed(jobID, localSaveError(name, parent, held.error()));
+        co_return false;
+    }
+    // The session is given a path that leads into the held folder, wherever it is by now.
+    const QString staging = folder.pathThrough(stagingName);
     const auto byteLimit = std::make_shared<TransferByteLimit>(plan.maximumBytes);
     const TransferProgressFunction reported = makeProgressFunction(jobID, plan.item.size, byteLimit);
     // Under a byte limit what counts is what has arrived: a device may send more than it listed,
@@ -505,35 +529,13 @@ QCoro::Task<bool> TransferCoordinator::executeDownload(PlannedDownload plan, std
     // the staged file's size, and the limit stops the download as soon as that passes it. Without
     // a limit the reports are taken as they come: a look at the file for each of them (thousands
     // for a big file) would slow the download.
-    const QByteArray stagingName = LocalPath::encoded(staging);
+    const QByteArray stagingBytes = LocalPath::encoded(staging);
     const TransferProgressFunction progress =
-        plan.maximumBytes ? TransferProgressFunction([reported, stagingName](qint64 bytesDone,
-                                                                             std::optional<qint64> bytesTotal) {
-            return reported(std::max(bytesDone, writtenBytes(stagingName)), bytesTotal);
+        plan.maximumBytes ? TransferProgressFunction([reported, stagingBytes](qint64 bytesDone,
+                                                                              std::optional<qint64> bytesTotal) {
+            return reported(std::max(bytesDone, writtenBytes(stagingBytes)), bytesTotal);
         })
                           : reported;
-    // Held until the download has ended, so that no sweep takes the file while it is written.
-    // The folders above the file are made when the staging file finds them missing: in a batch
-    // they are there for every file after the first, and asking for them each time costs a look
-    // at the disk per file.
-    DownloadStaging::Hold held = DownloadStaging::hold(staging);
-    if (!held.isHeld() && (held.error() == ENOENT || held.error() == ENOTDIR)) {
-        if (const auto failure = makeFolders(parent)) {
-            if (token->isCancelled()) {
-                finishCancelled(jobID, QString());
-            } else {
-                finishFailed(jobID, localFailureError(QStringLiteral("Could not create ") + LocalPath::shown(parent) +
-                                                      QStringLiteral(": ") + *failure));
-            }
-            co_return false;
-        }
-        held = DownloadStaging::hold(staging);
-    }
-    if (!held.isHeld() && held.error() != 0 && held.error() != EEXIST) {
-        // The folder takes no file (read-only, full): nothing is asked of the device.
-        finishFailed(jobID, localSaveError(name, parent, held.error()));
-        co_return false;
-    }
     std::optional<QuillbarrowError> failure;
     // Why writing the staged file failed when the fault was this computer's (a full disk, an
     // exceeded quota): the system's words for the error number the session met, and only those.
@@ -551,14 +553,14 @@ QCoro::Task<bool> TransferCoordinator::executeDownload(PlannedDownload plan, std
     } catch (...) {
         failure = QuillbarrowError::fromException(std::current_exception());
     }
-    if (const QString writeLead =
-            QStringLiteral("Could not write ") + LocalPath::shown(staging) + QStringLiteral(": ");
+    // The session names the staged file by the path it was given, or by any other path to it.
+    if (const QString staged = QLatin1Char('/') + stagingName + QStringLiteral(": ");
         failure && failure->kind() == QuillbarrowError::Kind::localFileFailed &&
-        failure->message().startsWith(writeLead)) {
-        localFault = failure->message().mid(writeLead.size());
+        failure->message().startsWith(QStringLiteral("Could not write ")) && failure->message().contains(staged)) {
+        localFault = failure->message().mid(failure->message().indexOf(staged) + staged.size());
     }
     if (!self) {
-        LocalFileOperations::removeItem(staging);
+        folder.removeEntry(stagingName);
         co_return false;
     }
 
@@ -566,37 +568,61 @@ QCoro::Task<bool> TransferCoordinator::executeDownload(PlannedDownload plan, std
     if (!failure) {
         if (plan.maximumBytes) {
             // The device may send more than it announced without reporting it as progress.
-            const qint64 measured = std::max(observed, LocalFileOperations::attributeBytes(staging).value_or(0));
+            const qint64 measured = std::max(observed, writtenBytes(stagingBytes));
             if (measured > *plan.maximumBytes) {
-                LocalFileOperations::removeItem(staging);
+                folder.removeEntry(stagingName);
                 finishFailed(jobID, QuillbarrowError::fileTooLargeToOpen(plan.item.name, measured, *plan.maximumBytes));
                 co_return false;
             }
         }
-        std::optional<QString> placeFailure;
-        if (plan.replaceExisting) {
-            // What is replaced may be a whole folder tree, removed once the file is in its place:
-            // not on the window's thread.
-            QFuture<std::optional<QString>> placing =
-                runOnThreadPool(workPool(), [staging, destination = plan.destination] {
-                    return DownloadStaging::place(staging, destination, true);
-                });
-            placeFailure = co_await placing;
-            if (!self) {
-                co_return false;
-            }
-        } else {
-            placeFailure = DownloadStaging::place(staging, plan.destination, false);
-        }
-        if (placeFailure) {
-            finishFailed(jobID, localFailureError(*placeFailure));
+        const QString folderPath = parent;
+        StagedItem staged{&folder,
+                          stagingName,
+                          &folder,
+                          name,
+                          plan.replaceExisting,
+                          !plan.keptBothFrom.isEmpty(),
+                          plan.keptBothFrom,
+                          [folderPath](const QString& placedName) {
+                              return DownloadStaging::failureLead(placedName, folderPath);
+                          },
+                          destination,
+                          token};
+        const PlacingEnd end = co_await placeStaged(jobID, std::move(staged));
+        if (!self) {
             co_return false;
         }
-        finishCompleted(jobID, QLatin1StringView("downloaded "), name);
-        co_return true;
+        if (end.kind != PlacingEnd::Kind::placed) {
+            folder.removeEntry(stagingName);
+        }
+        switch (end.kind) {
+        case PlacingEnd::Kind::placed:
+            finishCompleted(jobID, QLatin1StringView("downloaded "), end.name);
+            co_return true;
+        case PlacingEnd::Kind::failed:
+            finishFailed(jobID, QuillbarrowError::localFileFailed(end.failure));
+            break;
+        case PlacingEnd::Kind::refusedOwn:
+            finishFailed(jobID, replacingBatchItemRefused(end.name, TransferDirection::androidToMac));
+            break;
+        case PlacingEnd::Kind::skipped:
+            // As a Skip while planning: the file leaves no row.
+            m_transferQueue->remove(jobID);
+            dropCancellationToken(jobID);
+            refreshTransferJobs();
+            break;
+        case PlacingEnd::Kind::stopped:
+            destination->stopped = true;
+            finishCancelled(jobID, QString());
+            break;
+        case PlacingEnd::Kind::cancelled:
+            finishCancelled(jobID, QStringLiteral("cancelled download ") + name);
+            break;
+        }
+        co_return false;
     }
 
-    LocalFileOperations::removeItem(staging);
+    folder.removeEntry(stagingName);
     if (plan.maximumBytes && observed > *plan.maximumBytes) {
         // The transfer stopped at the limit, so the bytes seen are not the file's size: the device
         // is asked what it lists for the file now.

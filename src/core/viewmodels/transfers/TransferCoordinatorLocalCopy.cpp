@@ -1,4 +1,6 @@
+#include "LocalDestination.h"
 #include "LocalFileOperations.h"
+#include "StagingLock.h"
 #include "domain/LocalPath.h"
 #include "MainThreadYield.h"
 #include "TransferCoordinator.h"
@@ -38,18 +40,17 @@ struct TransferCoordinator::LocalCopyPlan {
     std::optional<QuillbarrowError> refusal;
     // The size attribute of the source, the job's total.
     std::optional<qint64> bytes;
+    // The item's own name when `target` bears a Keep Both name made from it; empty otherwise.
+    QString keptBothFrom = {};
 };
 
 namespace {
 
-// The failures of a copy between local folders carry the platform's description as the detail;
-// a fault of the computer's own disk is shown as it is, naming the item and the cause.
+// A failure of a copy between local folders is this computer's own, shown as it is: the item
+// and the system's reason.
 QuillbarrowError localCopyError(const QString& description)
 {
-    if (LocalFileOperations::describesLocalWriteFault(description)) {
-        return QuillbarrowError::localFileFailed(description);
-    }
-    return QuillbarrowError::sessionFailed(description);
+    return QuillbarrowError::localFileFailed(description);
 }
 
 // What planning needs to know of one pasted address, read from the disk on a worker thread.
@@ -139,6 +140,8 @@ QCoro::Task<> TransferCoordinator::copyLocalToLocal(QList<QUrl> urls, QUrl desti
         co_return;
     }
     const QString physicalDestination = QFileInfo(destinationPath).canonicalFilePath();
+    // Held open from here on: the copies land in this folder even if its path is changed meanwhile.
+    const auto localDestination = std::make_shared<LocalDestination>(destinationPath);
     QString destinationName = LocalFileOperations::lastComponent(destinationPath);
     if (destinationName.isEmpty()) {
         destinationName = destinationPath;
@@ -203,6 +206,7 @@ QCoro::Task<> TransferCoordinator::copyLocalToLocal(QList<QUrl> urls, QUrl desti
 
         QString target = LocalFileOperations::childPath(destinationPath, name);
         LocalCopyPlan::Action action = LocalCopyPlan::Action::copy;
+        QString keptBothFrom;
         if (item.targetExists || reserved.contains(target)) {
             const std::optional<ConflictResolution> answer =
                 co_await requestResolution(std::nullopt, name, destinationName);
@@ -253,12 +257,13 @@ QCoro::Task<> TransferCoordinator::copyLocalToLocal(QList<QUrl> urls, QUrl desti
             case ConflictResolution::keepBoth:
                 target = LocalFileOperations::childPath(
                     destinationPath, LocalFileOperations::uniqueLocalName(name, destinationPath, reserved));
+                keptBothFrom = name;
                 break;
             }
         }
         reserved.insert(target);
         plans.append(LocalCopyPlan{source, target, LocalFileOperations::lastComponent(target), action, std::nullopt,
-                                   item.bytes});
+                                   item.bytes, keptBothFrom});
     }
     if (plans.isEmpty()) {
         co_return;
@@ -288,10 +293,26 @@ QCoro::Task<> TransferCoordinator::copyLocalToLocal(QList<QUrl> urls, QUrl desti
     }
     refreshTransferJobs();
 
+    // Copies a killed paste left in this folder, which nobody holds, go first.
+    localDestination->reservedPaths = &reserved;
+    QFuture<void> sweeping = runOnThreadPool(workPool(), [localDestination] {
+        if (localDestination->root().isOpen()) {
+            StagingLock::removeStale(localDestination->root());
+        }
+    });
+    co_await sweeping;
+    if (!self) {
+        co_return;
+    }
     pace.yielded();
     for (qsizetype index = 0; index < plans.size(); ++index) {
-        co_await runLocalCopy(plans.at(index), jobIDs.at(index));
+        co_await runLocalCopy(plans.at(index), jobIDs.at(index), localDestination);
         if (!self) {
+            co_return;
+        }
+        if (localDestination->stopped) {
+            // Cancelled at a question asked while an item was put in place: nothing more is copied.
+            cancelTransfers(jobIDs.mid(index + 1));
             co_return;
         }
         // Let queued main-thread work (a cancel click, a repaint) in between items that needed no
@@ -306,7 +327,8 @@ QCoro::Task<> TransferCoordinator::copyLocalToLocal(QList<QUrl> urls, QUrl desti
     }
 }
 
-QCoro::Task<> TransferCoordinator::runLocalCopy(LocalCopyPlan plan, TransferID jobID)
+QCoro::Task<> TransferCoordinator::runLocalCopy(LocalCopyPlan plan, TransferID jobID,
+                                                std::shared_ptr<LocalDestination> destination)
 {
     if (!canStartTransfer(jobID)) {
         dropCancellationToken(jobID);
@@ -330,44 +352,102 @@ QCoro::Task<> TransferCoordinator::runLocalCopy(LocalCopyPlan plan, TransferID j
     }
     refreshTransferJobs();
 
-    std::optional<QString> failure;
     const std::shared_ptr<TransferCancellationToken> token = cancellationToken(jobID);
-    if (plan.action != LocalCopyPlan::Action::alreadyInPlace) {
-        // The copy runs on a worker thread and looks at the job's cancellation after every entry.
-        QPointer<TransferCoordinator> self(this);
-        try {
-            QFuture<std::optional<QString>> copying = runOnThreadPool(workPool(), [plan, token] {
-                return LocalFileOperations::copyItem(plan.source, plan.target,
-                                                     plan.action == LocalCopyPlan::Action::replace,
-                                                     [token](qint64) { return !token->isCancelled(); });
-            });
-            failure = co_await copying;
-        } catch (const JobDropped&) {
-            failure = QStringLiteral("Could not copy ") + plan.displayName;
-        }
-        if (!self) {
-            co_return;
-        }
-    }
-    if (failure && token->isCancelled()) {
-        finishCancelled(jobID, QString());
-        co_return;
-    }
-    if (!failure) {
+    const auto completed = [this, jobID] {
         try {
             m_transferQueue->complete(jobID);
         } catch (const QuillbarrowError&) {
         }
-    } else {
-        const QuillbarrowError error = localCopyError(*failure);
-        try {
-            m_transferQueue->fail(jobID, error);
-        } catch (const QuillbarrowError&) {
-        }
-        setLastError(error);
+        dropCancellationToken(jobID);
+        refreshTransferJobs();
+    };
+    if (plan.action == LocalCopyPlan::Action::alreadyInPlace) {
+        completed();
+        co_return;
     }
-    dropCancellationToken(jobID);
-    refreshTransferJobs();
+    // The copy is made on a worker thread inside the held destination folder, under a hidden
+    // name, looking at the job's cancellation after every entry.
+    QPointer<TransferCoordinator> self(this);
+    const QString name = LocalFileOperations::lastComponent(plan.target);
+    std::shared_ptr<LocalFileOperations::StagedCopy> staged;
+    try {
+        QFuture<std::shared_ptr<LocalFileOperations::StagedCopy>> copying =
+            runOnThreadPool(workPool(), [plan, token, destination] {
+                if (!destination->root().isOpen()) {
+                    auto failed = std::make_shared<LocalFileOperations::StagedCopy>();
+                    failed->failure = QStringLiteral("Could not copy ") + plan.displayName + QStringLiteral(": ") +
+                                      LocalFolder::describe(destination->root().error());
+                    return failed;
+                }
+                return std::make_shared<LocalFileOperations::StagedCopy>(LocalFileOperations::stageCopy(
+                    plan.source, destination->root(), [token](qint64) { return !token->isCancelled(); }));
+            });
+        staged = co_await copying;
+    } catch (const JobDropped&) {
+        co_return; // the application is shutting down
+    }
+    if (!self) {
+        if (staged) {
+            staged->discard();
+        }
+        co_return;
+    }
+    // A pipe, socket or device inside a copied folder fails on its own, naming it.
+    for (const QString& entry : std::as_const(staged->leftOut)) {
+        const QString shown = LocalPath::shown(LocalFileOperations::lastComponent(plan.source) + QLatin1Char('/') + entry);
+        const TransferJob leftOut(TransferID::create(), TransferDirection::macToAndroid, TransferPurpose::fileTransfer,
+                                  LocalFileOperations::lastComponent(shown), std::nullopt, TransferState::queued(), 0);
+        enqueueTransfer(leftOut);
+        finishFailed(leftOut.id, localCopyError(QStringLiteral("Could not copy ") + shown +
+                                                QStringLiteral(": it is not a regular file, folder or link.")));
+    }
+    if (staged->failure) {
+        if (token->isCancelled()) {
+            finishCancelled(jobID, QString());
+        } else {
+            finishFailed(jobID, localCopyError(*staged->failure));
+        }
+        co_return;
+    }
+    const QString lead = QStringLiteral("Could not copy ") + LocalFileOperations::lastComponent(plan.source);
+    StagedItem item{&destination->root(),
+                    staged->name,
+                    &destination->root(),
+                    name,
+                    plan.action == LocalCopyPlan::Action::replace,
+                    !plan.keptBothFrom.isEmpty(),
+                    plan.keptBothFrom,
+                    [lead](const QString&) { return lead; },
+                    destination,
+                    token};
+    const PlacingEnd end = co_await placeStaged(jobID, std::move(item));
+    staged->discard();
+    if (!self) {
+        co_return;
+    }
+    switch (end.kind) {
+    case PlacingEnd::Kind::placed:
+        completed();
+        break;
+    case PlacingEnd::Kind::failed:
+        finishFailed(jobID, localCopyError(end.failure));
+        break;
+    case PlacingEnd::Kind::refusedOwn:
+        finishFailed(jobID, replacingBatchItemRefused(end.name, TransferDirection::androidToMac));
+        break;
+    case PlacingEnd::Kind::skipped:
+        m_transferQueue->remove(jobID);
+        dropCancellationToken(jobID);
+        refreshTransferJobs();
+        break;
+    case PlacingEnd::Kind::stopped:
+        destination->stopped = true;
+        finishCancelled(jobID, QString());
+        break;
+    case PlacingEnd::Kind::cancelled:
+        finishCancelled(jobID, QString());
+        break;
+    }
 }
 
 } // namespace quillbarrow

@@ -84,8 +84,9 @@ QCoro::Task<std::optional<QUrl>> TransferCoordinator::downloadFileForOpening(Rem
     bool downloaded = false;
     if (self && workflow) {
         // Named first: GCC 12 destroys a braced temporary inside a co_await expression twice.
-        PlannedDownload plan{job.id, item, destination, false, maximumOpenFileBytes, shownDevicePath(item)};
-        downloaded = co_await executeDownload(std::move(plan), std::move(deviceSession));
+        PlannedDownload plan{job.id, item, destination, false, maximumOpenFileBytes, shownDevicePath(item), QString()};
+        auto folder = std::make_shared<LocalDestination>(QFileInfo(destination).path());
+        downloaded = co_await executeDownload(std::move(plan), std::move(deviceSession), std::move(folder));
     }
     const bool isProgram = downloaded && ProgramFileTypes::isProgramFile(destination);
     if (!downloaded || isProgram) {

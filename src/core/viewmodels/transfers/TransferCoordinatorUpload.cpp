@@ -605,7 +605,8 @@ QCoro::Task<bool> TransferCoordinator::planUploads(QString path, QStringList par
         co_return true;
     }
     if (listing.failure) {
-        const QuillbarrowError error = QuillbarrowError::sessionFailed(
+        // This computer's fault, not the device's: the window shows the sentence itself.
+        const QuillbarrowError error = QuillbarrowError::localFileFailed(
             QStringLiteral("Could not read ") + LocalPath::shown(path) + QStringLiteral(": ") + *listing.failure);
         const auto job = batch->jobIDsByPath.constFind(standardizedPath(path));
         if (job != batch->jobIDsByPath.constEnd() && canStartTransfer(*job)) {

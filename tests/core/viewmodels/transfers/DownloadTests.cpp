@@ -386,7 +386,7 @@ TEST_F(DownloadTest, APlainFileWhereAFolderIsNeededFailsThatFileWithTheFolderInT
     pasteToLocal({deviceFolder("d", "Docs")}, dest());
     EXPECT_EQ(shownJobs(), QStringList{"f.txt: failed"});
     ASSERT_TRUE(coordinator->lastError().has_value());
-    EXPECT_EQ(coordinator->lastError()->kind(), QuillbarrowError::Kind::sessionFailed);
+    EXPECT_EQ(coordinator->lastError()->kind(), QuillbarrowError::Kind::localFileFailed);
     EXPECT_TRUE(coordinator->lastError()->technicalDetails().startsWith("Could not create " + dest("Docs") + ": "))
         << coordinator->lastError()->technicalDetails().toStdString();
     EXPECT_EQ(readFile(dest("Docs")), "a plain file");
@@ -471,7 +471,7 @@ TEST_F(DownloadTest, ReplaceNeverRemovesWhatThisPasteWrote)
         EXPECT_EQ(shownJobs(), test.jobs);
         EXPECT_EQ(localTreeOf(dest()), test.tree);
         EXPECT_EQ(coordinator->lastError(),
-                  test.error ? std::optional(QuillbarrowError::sessionFailed(*test.error)) : std::nullopt);
+                  test.error ? std::optional(QuillbarrowError::localFileFailed(*test.error)) : std::nullopt);
     }
     EXPECT_EQ(readFile(dest("notes.txt")), MockDeviceSession::downloadText(notes)) << "the first one's file stays";
 }
@@ -547,8 +547,8 @@ TEST_F(DownloadTest, HostileDeviceNamesNeverReachOutsideTheDestination)
     // "", "." and ".." all become "Android file": Replace never lets the later ones replace the
     // first one's download.
     EXPECT_EQ(coordinator->lastError(),
-              QuillbarrowError::sessionFailed("Could not replace Android file: items copied by this same paste "
-                                              "would be lost."));
+              QuillbarrowError::localFileFailed("Could not replace Android file: items copied by this same paste "
+                                                "would be lost."));
 }
 
 TEST_F(DownloadTest, WithoutASessionOrAUsableDestinationNothingIsQueued)
@@ -574,7 +574,7 @@ TEST(DownloadStaging, AnItemThatAppearedMeanwhileIsNeverOverwrittenWithoutReplac
 
     const std::optional<QString> failure = DownloadStaging::place(staging, target, false);
     ASSERT_TRUE(failure.has_value());
-    EXPECT_TRUE(failure->startsWith("Could not save a.txt: ")) << failure->toStdString();
+    EXPECT_TRUE(failure->startsWith("Could not save a.txt in " + temp.path() + ": ")) << failure->toStdString();
     EXPECT_EQ(readFile(target), "the user's own file");
     EXPECT_EQ(entriesOf(temp.path()), QStringList{"a.txt"}) << "the staged file is removed";
 }

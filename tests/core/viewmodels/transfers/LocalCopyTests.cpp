@@ -313,7 +313,7 @@ TEST_F(LocalCopyTest, AnItemThisPasteCopiedIsNeverReplacedByALaterOneOfTheSameNa
         EXPECT_EQ(shownJobs(), test.jobs);
         EXPECT_EQ(localTreeOf(dest()), test.tree);
         EXPECT_EQ(fixture.coordinator.lastError(),
-                  test.error ? std::optional(QuillbarrowError::sessionFailed(*test.error)) : std::nullopt);
+                  test.error ? std::optional(QuillbarrowError::localFileFailed(*test.error)) : std::nullopt);
     }
     EXPECT_EQ(readFile(dest("a.txt")), "x");
 }
@@ -361,7 +361,7 @@ TEST_F(LocalCopyTest, AFailingItemBecomesTheLastErrorAndTheBatchGoesOn)
     const TransferJob failed = fixture.coordinator.transferJobs()[1];
     EXPECT_FALSE(failed.totalBytes.has_value());
     const QuillbarrowError expected =
-        QuillbarrowError::sessionFailed(QStringLiteral("Could not copy missing.txt: No such file or directory"));
+        QuillbarrowError::localFileFailed(QStringLiteral("Could not copy missing.txt: No such file or directory"));
     EXPECT_EQ(failed.state.error(), expected);
     EXPECT_EQ(fixture.coordinator.lastError(), expected);
     EXPECT_EQ(readFile(dest("c.txt")), "c");
@@ -369,20 +369,27 @@ TEST_F(LocalCopyTest, AFailingItemBecomesTheLastErrorAndTheBatchGoesOn)
 
 TEST_F(LocalCopyTest, AReplaceThatFailsKeepsTheOldItem)
 {
-    // A file that vanished from the source, and a folder holding something that cannot be copied.
+    // A file that vanished from the source, and a folder whose copy cannot be made in full.
     writeFile(dest("gone.txt"), "old file");
     writeFile(path("mac/Album/fine.jpg"), "fine");
-    ASSERT_EQ(::mkfifo(QFile::encodeName(path("mac/Album/pipe")).constData(), 0600), 0);
+    ASSERT_TRUE(QFile::link("loop", path("mac/Album/loop")));
     writeFile(dest("Album/keep.jpg"), "old album");
+    // The copy of the folder is stopped half-way, as a failing disk would.
+    QObject observer;
+    QObject::connect(&fixture.coordinator, &TransferCoordinator::transferJobsChanged, &observer, [&] {
+        const auto& jobs = fixture.coordinator.transferJobs();
+        if (jobs.size() == 2 && jobs[1].state.kind() == Kind::running) {
+            fixture.coordinator.cancelTransfer(jobs[1].id);
+        }
+    });
 
     paste({"mac/gone.txt", "mac/Album"}, {answer(Resolution::replace), answer(Resolution::replace)});
-    EXPECT_EQ(shownJobs(), (QStringList{"gone.txt: failed", "Album: failed"}));
+    EXPECT_EQ(shownJobs(), (QStringList{"gone.txt: failed", "Album: cancelled"}));
     EXPECT_EQ(readFile(dest("gone.txt")), "old file");
     EXPECT_EQ(entriesOf(dest("Album")), QStringList{"keep.jpg"});
     EXPECT_EQ(readFile(dest("Album/keep.jpg")), "old album");
     ASSERT_TRUE(fixture.coordinator.lastError().has_value());
-    EXPECT_EQ(fixture.coordinator.lastError()->message(),
-              "Could not copy Album: pipe: it is not a regular file, folder or link");
+    EXPECT_EQ(fixture.coordinator.lastError()->message(), "Could not copy gone.txt: No such file or directory");
     expectNoLeftovers(dest());
 }
 
@@ -396,7 +403,7 @@ TEST_F(LocalCopyTest, AFolderIsNeverCopiedIntoItselfOrItsOwnSubfolder)
 
     paste({"mac/Photos", "mac/a.txt"}, {}, path("mac/Photos/2023"));
     EXPECT_EQ(shownJobs(), (QStringList{"Photos: failed", "a.txt: completed"}));
-    EXPECT_EQ(fixture.coordinator.lastError(), QuillbarrowError::sessionFailed(refusal));
+    EXPECT_EQ(fixture.coordinator.lastError(), QuillbarrowError::localFileFailed(refusal));
     EXPECT_EQ(readFile(path("mac/Photos/2023/a.txt")), "a") << "the batch goes on";
 
     fixture.coordinator.clearCompletedTransfers();
@@ -722,7 +729,8 @@ TEST(LocalFileOperations, PuttingAnItemInPlaceNeverOverwritesAndNeverLosesTheOld
                          : LocalFileOperations::copyItem(temp.filePath("mac/a.txt"), target, test.replace);
 
             ASSERT_TRUE(failure.has_value());
-            const QString lead = download ? "Could not save a.txt: " : "Could not copy a.txt: ";
+            const QString lead =
+                download ? "Could not save a.txt in " + temp.filePath("dest") + ": " : "Could not copy a.txt: ";
             EXPECT_TRUE(failure->startsWith(lead + test.reason)) << failure->toStdString();
             EXPECT_EQ(readFile(target), test.left);
             const QStringList left = entriesOf(temp.filePath("dest"));

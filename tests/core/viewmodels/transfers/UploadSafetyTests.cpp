@@ -623,7 +623,9 @@ TEST_F(UploadSafetyTest, AnUnreadableFolderInATreeGetsAFailedJobNamingItAndTheRe
     EXPECT_EQ(outcomeOf("readable.txt"), "completed");
     EXPECT_EQ(outcomeOf("locked"), "failed: Could not read " + path("tree/locked") + ": Permission denied");
     EXPECT_EQ(coordinator->lastError(),
-              QuillbarrowError::sessionFailed("Could not read " + path("tree/locked") + ": Permission denied"));
+              QuillbarrowError::localFileFailed("Could not read " + path("tree/locked") + ": Permission denied"));
+    EXPECT_EQ(coordinator->lastError()->userMessage(), "Could not read " + path("tree/locked") + ": Permission denied")
+        << "the window names the folder, not the device";
 }
 
 } // namespace

@@ -1,0 +1,199 @@
+#include "LocalFolder.h"
+
+#include "LocalFileOperations.h"
+#include "domain/LocalPath.h"
+
+#include <QByteArrayList>
+#include <cerrno>
+#include <cstdio>
+#include <dirent.h>
+#include <fcntl.h>
+#include <unistd.h>
+#include <utility>
+
+namespace quillbarrow {
+
+namespace {
+
+LocalFolder::RenameHook& renameHook()
+{
+    static LocalFolder::RenameHook hook;
+    return hook;
+}
+
+// Removes the entry and, for a folder, everything in it, relative to `parent`; links are removed
+// as links. True when nothing is left.
+bool removeAt(int parent, const QByteArray& name)
+{
+    if (::unlinkat(parent, name.constData(), 0) == 0 || errno == ENOENT) {
+        return true;
+    }
+    struct stat info {};
+    if (::fstatat(parent, name.constData(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
+        return errno == ENOENT;
+    }
+    if (!S_ISDIR(info.st_mode)) {
+        return false;
+    }
+    // Removing a folder's entries needs access to it; the folder is being removed on purpose, so
+    // its owner opens it up first (a copied read-only folder, say).
+    if ((info.st_mode & S_IRWXU) != S_IRWXU) {
+        ::fchmodat(parent, name.constData(), (info.st_mode & 07777) | S_IRWXU, 0);
+    }
+    const int descriptor = ::openat(parent, name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (descriptor < 0) {
+        return false;
+    }
+    DIR* directory = ::fdopendir(descriptor);
+    if (directory == nullptr) {
+        ::close(descriptor);
+        return false;
+    }
+    QByteArrayList entries;
+    while (const dirent* entry = ::readdir(directory)) {
+        const QByteArray entryName(entry->d_name);
+        if (entryName != "." && entryName != "..") {
+            entries.append(entryName);
+        }
+    }
+    bool emptied = true;
+    for (const QByteArray& entry : std::as_const(entries)) {
+        emptied = removeAt(::dirfd(directory), entry) && emptied;
+    }
+    ::closedir(directory);
+    return emptied && ::unlinkat(parent, name.constData(), AT_REMOVEDIR) == 0;
+}
+
+} // namespace
+
+LocalFolder::LocalFolder(int descriptor, int error, QString path, QStringList components)
+    : m_descriptor(descriptor), m_error(error), m_path(std::move(path)), m_components(std::move(components))
+{
+}
+
+LocalFolder::LocalFolder(LocalFolder&& other) noexcept
+    : m_descriptor(std::exchange(other.m_descriptor, -1)), m_error(other.m_error), m_path(std::move(other.m_path)),
+      m_components(std::move(other.m_components))
+{
+}
+
+LocalFolder& LocalFolder::operator=(LocalFolder&& other) noexcept
+{
+    std::swap(m_descriptor, other.m_descriptor);
+    std::swap(m_error, other.m_error);
+    std::swap(m_path, other.m_path);
+    std::swap(m_components, other.m_components);
+    return *this;
+}
+
+LocalFolder::~LocalFolder()
+{
+    if (m_descriptor >= 0) {
+        ::close(m_descriptor);
+    }
+}
+
+LocalFolder LocalFolder::open(const QString& path)
+{
+    const int descriptor = ::open(LocalPath::encoded(path).constData(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    return LocalFolder(descriptor, descriptor < 0 ? errno : 0, path, {});
+}
+
+QString LocalFolder::childPath(const QString& name) const
+{
+    return LocalFileOperations::childPath(m_path, name);
+}
+
+QString LocalFolder::pathThrough(const QString& name) const
+{
+    return QStringLiteral("/proc/self/fd/") + QString::number(m_descriptor) + QLatin1Char('/') + name;
+}
+
+LocalFolder LocalFolder::folder(const QString& name, bool create) const
+{
+    const QByteArray encoded = LocalPath::encoded(name);
+    constexpr int flags = O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+    int descriptor = ::openat(m_descriptor, encoded.constData(), flags);
+    if (descriptor < 0 && errno == ENOENT && create) {
+        if (::mkdirat(m_descriptor, encoded.constData(), 0777) != 0 && errno != EEXIST) {
+            return LocalFolder(-1, errno, childPath(name), {});
+        }
+        descriptor = ::openat(m_descriptor, encoded.constData(), flags);
+    }
+    if (descriptor < 0) {
+        int error = errno;
+        if (const std::optional<struct stat> info = status(name); info && S_ISLNK(info->st_mode)) {
+            error = ELOOP;
+        }
+        return LocalFolder(-1, error, childPath(name), {});
+    }
+    return LocalFolder(descriptor, 0, childPath(name), m_components + QStringList{name});
+}
+
+LocalFolder LocalFolder::reopened() const
+{
+    const int descriptor = ::openat(m_descriptor, ".", O_PATH | O_DIRECTORY | O_CLOEXEC);
+    return LocalFolder(descriptor, descriptor < 0 ? errno : 0, m_path, m_components);
+}
+
+std::optional<struct stat> LocalFolder::status(const QString& name) const
+{
+    struct stat info {};
+    if (::fstatat(m_descriptor, LocalPath::encoded(name).constData(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
+        return std::nullopt;
+    }
+    return info;
+}
+
+int LocalFolder::renameWithoutReplacing(const QString& from, const LocalFolder& target, const QString& to) const
+{
+    if (const RenameHook& hook = renameHook()) {
+        if (const int injected = hook(childPath(from), target.childPath(to))) {
+            return injected;
+        }
+    }
+    const QByteArray source = LocalPath::encoded(from);
+    const QByteArray destination = LocalPath::encoded(to);
+    if (::renameat2(m_descriptor, source.constData(), target.m_descriptor, destination.constData(),
+                    RENAME_NOREPLACE) == 0) {
+        return 0;
+    }
+    const int refusal = errno;
+    if (refusal != EINVAL && refusal != ENOSYS) {
+        return refusal;
+    }
+    // Without the flag where the file system has no such rename, after a look.
+    if (target.contains(to)) {
+        return EEXIST;
+    }
+    if (::renameat(m_descriptor, source.constData(), target.m_descriptor, destination.constData()) == 0) {
+        return 0;
+    }
+    // A file system that knows the flag refuses a name it cannot hold with EINVAL; tried without
+    // the flag, some then say the item is missing although it is there. The first answer is the
+    // true one.
+    if (errno == ENOENT && refusal == EINVAL && contains(from)) {
+        return EINVAL;
+    }
+    return errno;
+}
+
+bool LocalFolder::removeEntry(const QString& name) const
+{
+    return removeAt(m_descriptor, LocalPath::encoded(name));
+}
+
+QString LocalFolder::describe(int error)
+{
+    if (error == ELOOP) {
+        return QStringLiteral("it is now a link to another place, and nothing is written through links.");
+    }
+    return qt_error_string(error);
+}
+
+void LocalFolder::setRenameHookForTesting(RenameHook hook)
+{
+    renameHook() = std::move(hook);
+}
+
+} // namespace quillbarrow

@@ -1,0 +1,78 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <functional>
+#include <optional>
+#include <sys/stat.h>
+
+namespace quillbarrow {
+
+// A local folder held open, so that everything written into it lands in that very folder even
+// when its path is changed meanwhile: a folder renamed, or swapped for a link to another place,
+// after a paste was planned. Folders inside it are reached one name at a time without following
+// links, so a link found on the way is a failure, never a way out of the folder.
+//
+// Move-only; the descriptor is closed with the object. Blocking: every call asks the disk.
+class LocalFolder {
+public:
+    LocalFolder() = default;
+    LocalFolder(LocalFolder&& other) noexcept;
+    LocalFolder& operator=(LocalFolder&& other) noexcept;
+    LocalFolder(const LocalFolder&) = delete;
+    LocalFolder& operator=(const LocalFolder&) = delete;
+    ~LocalFolder();
+
+    // The folder at `path` as it is now (links on the way to it are followed: it is the folder
+    // the user chose). Not open when it cannot be opened; error() says why.
+    static LocalFolder open(const QString& path);
+
+    bool isOpen() const { return m_descriptor >= 0; }
+    int descriptor() const { return m_descriptor; }
+    // Why the folder could not be reached: the system's error number, ELOOP for a link in the way.
+    int error() const { return m_error; }
+    // The path the folder was reached by, for messages.
+    const QString& path() const { return m_path; }
+    // The names of the folders from the one opened with open() down to this one (empty for it).
+    const QStringList& components() const { return m_components; }
+    // The path of `name` in this folder, for messages.
+    QString childPath(const QString& name) const;
+    // A path to `name` in this folder that reaches it through the held descriptor, for callers
+    // that can only be given a path: it leads into this folder wherever it has been moved.
+    QString pathThrough(const QString& name) const;
+
+    // The folder `name` inside this one, never through a link; with `create`, made when missing.
+    // Not open on failure, with the reason in error().
+    LocalFolder folder(const QString& name, bool create) const;
+    // This folder once more, on a descriptor of its own.
+    LocalFolder reopened() const;
+    // The status of the entry `name` itself (a link is not followed); nothing when there is none.
+    std::optional<struct stat> status(const QString& name) const;
+    bool contains(const QString& name) const { return status(name).has_value(); }
+
+    // Renames `from` in this folder to `to` in `target` only when nothing is there: atomically
+    // where the file system can, else after a look. The errno of a failure, or 0.
+    int renameWithoutReplacing(const QString& from, const LocalFolder& target, const QString& to) const;
+    // Removes the entry `name`, a folder with everything in it, without following links; folders
+    // the owner may not write to are opened up first. False when something is left.
+    bool removeEntry(const QString& name) const;
+
+    // The words for an error() of folder(): the system's own, or that the folder is now a link.
+    static QString describe(int error);
+
+    // For tests only: called before every renameWithoutReplacing with the two paths (as
+    // childPath gives them); a nonzero result is taken as that rename's errno and the rename is
+    // not made. An empty function (the default) removes the hook.
+    using RenameHook = std::function<int(const QString& from, const QString& to)>;
+    static void setRenameHookForTesting(RenameHook hook);
+
+private:
+    LocalFolder(int descriptor, int error, QString path, QStringList components);
+
+    int m_descriptor = -1;
+    int m_error = 0;
+    QString m_path;
+    QStringList m_components;
+};
+
+} // namespace quillbarrow

@@ -1,0 +1,99 @@
+#include "PlacedItems.h"
+
+#include "LocalFolder.h"
+#include "domain/LocalPath.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace quillbarrow {
+
+namespace {
+
+QString fingerprintOf(const struct stat& info)
+{
+    return QStringLiteral("%1 %2 %3.%4")
+        .arg(info.st_mode & S_IFMT)
+        .arg(static_cast<qint64>(info.st_size))
+        .arg(static_cast<qint64>(info.st_mtim.tv_sec))
+        .arg(static_cast<qint64>(info.st_mtim.tv_nsec));
+}
+
+// The entry at `path` below `root` is there, reached without following links.
+bool reachable(const LocalFolder& root, const QStringList& path)
+{
+    int folder = root.descriptor();
+    bool reached = !path.isEmpty();
+    for (qsizetype index = 0; reached && index < path.size(); ++index) {
+        const QByteArray name = LocalPath::encoded(path.at(index));
+        if (index + 1 == path.size()) {
+            struct stat info {};
+            reached = ::fstatat(folder, name.constData(), &info, AT_SYMLINK_NOFOLLOW) == 0;
+            break;
+        }
+        const int next = ::openat(folder, name.constData(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (folder != root.descriptor()) {
+            ::close(folder);
+        }
+        folder = next;
+        reached = next >= 0;
+    }
+    if (folder >= 0 && folder != root.descriptor()) {
+        ::close(folder);
+    }
+    return reached;
+}
+
+} // namespace
+
+void PlacedItems::record(const LocalFolder& folder, const QString& name)
+{
+    const std::optional<struct stat> info = folder.status(name);
+    if (!info) {
+        return;
+    }
+    const QStringList path = folder.components() + QStringList{name};
+    const qsizetype index = m_items.size();
+    m_items.append(path);
+    if (S_ISDIR(info->st_mode)) {
+        m_folders.insert(path, index);
+    } else {
+        m_byFingerprint.insert(fingerprintOf(*info), index);
+    }
+    if (!folder.components().isEmpty() && !m_folders.contains(folder.components())) {
+        m_items.append(folder.components());
+        m_folders.insert(folder.components(), index + 1);
+    }
+}
+
+QList<qsizetype> PlacedItems::candidates(const LocalFolder& root, const LocalFolder& folder, const QString& name) const
+{
+    const std::optional<struct stat> info = folder.status(name);
+    if (!info) {
+        return {};
+    }
+    // A folder moved aside takes everything in it along.
+    const QList<qsizetype> possible =
+        S_ISDIR(info->st_mode) ? m_folders.values() : m_byFingerprint.values(fingerprintOf(*info));
+    QList<qsizetype> present;
+    for (const qsizetype index : possible) {
+        if (m_items.at(index).size() > folder.components().size() && reachable(root, m_items.at(index))) {
+            present.append(index);
+        }
+    }
+    return present;
+}
+
+std::optional<QString> PlacedItems::movedAside(const LocalFolder& root, const LocalFolder& folder,
+                                               const QList<qsizetype>& candidates) const
+{
+    for (const qsizetype index : candidates) {
+        if (!reachable(root, m_items.at(index))) {
+            return m_items.at(index).at(folder.components().size());
+        }
+    }
+    return std::nullopt;
+}
+
+} // namespace quillbarrow

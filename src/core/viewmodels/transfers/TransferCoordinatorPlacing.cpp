@@ -1,0 +1,92 @@
+#include "LocalDestination.h"
+#include "LocalFileOperations.h"
+#include "TransferCoordinator.h"
+#include "async/SerialExecutor.h"
+#include "async/WorkPool.h"
+
+#include <QPointer>
+#include <QThreadPool>
+#include <QCoro/QCoroFuture>
+
+namespace quillbarrow {
+
+// Puts a staged item in place. A name the disk holds although planning found it free (a disk
+// that ignores case holds "A.jpg" for "a.jpg", or the item appeared meanwhile) is a question like
+// any other, or answered by the answer given for all; a Keep Both name is tried further until the
+// disk takes one; a Replace that reaches an item this paste put in place leaves it alone.
+QCoro::Task<TransferCoordinator::PlacingEnd> TransferCoordinator::placeStaged(TransferID jobID, StagedItem item)
+{
+    QPointer<TransferCoordinator> self(this);
+    const QSet<QString>* reserved = item.destination->reservedPaths;
+    const auto isTaken = [&item, reserved](const QString& candidate) {
+        return item.to->contains(candidate) || (reserved && reserved->contains(item.to->childPath(candidate)));
+    };
+    QString name = item.name;
+    bool replace = item.replace;
+    bool keepBoth = false;
+    qint64 nextNumber = 0;
+    for (;;) {
+        if (keepBoth) {
+            name = LocalFileOperations::keepBothName(item.keptBothFrom.isEmpty() ? item.name : item.keptBothFrom,
+                                                     isTaken, &nextNumber, LocalFileOperations::maximumNameBytes);
+        }
+        LocalFileOperations::Placement placement{LocalFileOperations::Placement::Outcome::failed, QString()};
+        const LocalFolder* from = item.from;
+        const LocalFolder* to = item.to;
+        LocalDestination* destination = item.destination.get();
+        const QString staging = item.staging;
+        const QString lead = item.failureLead(name);
+        if (replace) {
+            // What is replaced may be a whole folder tree, removed once the new item is in its
+            // place: not on the window's thread.
+            QFuture<LocalFileOperations::Placement> placing =
+                runOnThreadPool(workPool(), [from, staging, to, name, lead, destination] {
+                    return LocalFileOperations::moveIntoPlace(*from, staging, *to, name, true, lead,
+                                                              &destination->placed(), &destination->root());
+                });
+            placement = co_await placing;
+            if (!self) {
+                co_return PlacingEnd{PlacingEnd::Kind::cancelled, name, QString()};
+            }
+        } else {
+            placement = LocalFileOperations::moveIntoPlace(*from, staging, *to, name, false, lead,
+                                                           &destination->placed(), &destination->root());
+        }
+        switch (placement.outcome) {
+        case LocalFileOperations::Placement::Outcome::placed:
+            co_return PlacingEnd{PlacingEnd::Kind::placed, name, QString()};
+        case LocalFileOperations::Placement::Outcome::failed:
+            co_return PlacingEnd{PlacingEnd::Kind::failed, name, placement.failure};
+        case LocalFileOperations::Placement::Outcome::ownItem:
+            co_return PlacingEnd{PlacingEnd::Kind::refusedOwn, name, QString()};
+        case LocalFileOperations::Placement::Outcome::taken:
+            break;
+        }
+        if (item.keptBoth || keepBoth) {
+            // Keep Both was the answer: the next free name is taken without asking again.
+            keepBoth = true;
+            continue;
+        }
+        const std::optional<ConflictResolution> answer =
+            co_await requestResolution(jobID, name, LocalFileOperations::lastComponent(item.to->path()));
+        if (!self) {
+            co_return PlacingEnd{PlacingEnd::Kind::cancelled, name, QString()};
+        }
+        if (!answer) {
+            co_return PlacingEnd{item.token->isCancelled() ? PlacingEnd::Kind::cancelled : PlacingEnd::Kind::stopped,
+                                 name, QString()};
+        }
+        switch (*answer) {
+        case ConflictResolution::skip:
+            co_return PlacingEnd{PlacingEnd::Kind::skipped, name, QString()};
+        case ConflictResolution::replace:
+            replace = true;
+            break;
+        case ConflictResolution::keepBoth:
+            keepBoth = true;
+            break;
+        }
+    }
+}
+
+} // namespace quillbarrow
