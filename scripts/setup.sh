@@ -16,8 +16,9 @@ packages=(
 # Extra groups, named on the command line: "e2e" adds what the emulated-device runs need.
 for group in "$@"; do
   case "$group" in
+    # The guests, and a disk that ignores letter case (exFAT through FUSE) for copies onto one.
     e2e) packages+=(qemu-system-x86 busybox-static cpio xz-utils mtp-tools umtp-responder gcc libc6-dev
-                   libacl1 libblkid1 libcap2 libkmod2 libselinux1) ;;
+                   libacl1 libblkid1 libcap2 libkmod2 libselinux1 exfat-fuse exfatprogs) ;;
     *) echo "setup.sh: unknown package group '$group'" >&2; exit 2 ;;
   esac
 done

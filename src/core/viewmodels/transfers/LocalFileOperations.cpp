@@ -467,8 +467,13 @@ LocalFileOperations::Placement LocalFileOperations::moveIntoPlace(const LocalFol
         }
         if (const std::optional<QString> own =
                 ownItems.isEmpty() ? std::nullopt : placed->movedAside(*root, to, ownItems)) {
-            // The name reaches an item this paste put there: it goes back under its own name.
-            if (const int code = to.renameWithoutReplacing(setAside, to, *own)) {
+            // The name reaches an item this paste put there: it goes back under its own name. The
+            // system may still remember an item under that name, which the disk no longer holds.
+            int code = to.renameWithoutReplacing(setAside, to, *own);
+            if (code == EEXIST && PlacedItems::isFree(to, *own)) {
+                code = to.renameOver(setAside, *own);
+            }
+            if (code != 0) {
                 return failed(QStringLiteral("Could not replace ") + name + QStringLiteral(": ") + describeErrno(code) +
                               QStringLiteral(". The item this paste put there is now at ") + to.childPath(setAside));
             }

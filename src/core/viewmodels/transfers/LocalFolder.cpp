@@ -145,6 +145,27 @@ std::optional<struct stat> LocalFolder::status(const QString& name) const
     return info;
 }
 
+std::optional<struct stat> LocalFolder::freshStatus(const QString& name) const
+{
+    struct statx fresh {};
+    if (::statx(m_descriptor, LocalPath::encoded(name).constData(), AT_SYMLINK_NOFOLLOW | AT_STATX_FORCE_SYNC,
+                STATX_TYPE | STATX_SIZE, &fresh) != 0) {
+        return std::nullopt;
+    }
+    struct stat info {};
+    info.st_mode = fresh.stx_mode;
+    info.st_size = static_cast<off_t>(fresh.stx_size);
+    return info;
+}
+
+int LocalFolder::renameOver(const QString& from, const QString& to) const
+{
+    if (::renameat(m_descriptor, LocalPath::encoded(from).constData(), m_descriptor, LocalPath::encoded(to).constData()) != 0) {
+        return errno;
+    }
+    return 0;
+}
+
 int LocalFolder::renameWithoutReplacing(const QString& from, const LocalFolder& target, const QString& to) const
 {
     if (const RenameHook& hook = renameHook()) {

@@ -49,10 +49,16 @@ public:
     // The status of the entry `name` itself (a link is not followed); nothing when there is none.
     std::optional<struct stat> status(const QString& name) const;
     bool contains(const QString& name) const { return status(name).has_value(); }
+    // The status of the entry `name` as the disk holds it now, never as remembered from an
+    // earlier look (a disk in user space is asked again): its kind and size only.
+    std::optional<struct stat> freshStatus(const QString& name) const;
 
     // Renames `from` in this folder to `to` in `target` only when nothing is there: atomically
     // where the file system can, else after a look. The errno of a failure, or 0.
     int renameWithoutReplacing(const QString& from, const LocalFolder& target, const QString& to) const;
+    // Renames `from` to `to` in this folder even when the system remembers an item at `to` (for a
+    // name just found free by opening it). The errno of a failure, or 0.
+    int renameOver(const QString& from, const QString& to) const;
     // Removes the entry `name`, a folder with everything in it, without following links; folders
     // the owner may not write to are opened up first. False when something is left.
     bool removeEntry(const QString& name) const;

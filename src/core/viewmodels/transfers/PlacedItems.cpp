@@ -11,13 +11,33 @@ namespace quillbarrow {
 
 namespace {
 
+// Kind and size: what every disk reports alike for one item whatever name reaches it (times
+// are not: one that keeps them coarser than the kernel tells a fresh item's finer time first).
 QString fingerprintOf(const struct stat& info)
 {
-    return QStringLiteral("%1 %2 %3.%4")
-        .arg(info.st_mode & S_IFMT)
-        .arg(static_cast<qint64>(info.st_size))
-        .arg(static_cast<qint64>(info.st_mtim.tv_sec))
-        .arg(static_cast<qint64>(info.st_mtim.tv_nsec));
+    return QString::number(info.st_mode & S_IFMT) + QLatin1Char(' ') + QString::number(info.st_size);
+}
+
+// The entry `name` of `folder` can be opened (read, for a link). Opened, not only looked up: a
+// disk in user space may answer a look-up of a name from what it was told a moment ago, while an
+// open asks it.
+bool opens(int folder, const QByteArray& name)
+{
+    struct stat info {};
+    if (::fstatat(folder, name.constData(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
+        return false;
+    }
+    if (S_ISLNK(info.st_mode)) {
+        char target[1];
+        return ::readlinkat(folder, name.constData(), target, sizeof target) >= 0;
+    }
+    const int opened = ::openat(folder, name.constData(),
+                                (S_ISDIR(info.st_mode) ? O_DIRECTORY : 0) | O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+    if (opened < 0) {
+        return false;
+    }
+    ::close(opened);
+    return true;
 }
 
 // The entry at `path` below `root` is there, reached without following links.
@@ -28,8 +48,7 @@ bool reachable(const LocalFolder& root, const QStringList& path)
     for (qsizetype index = 0; reached && index < path.size(); ++index) {
         const QByteArray name = LocalPath::encoded(path.at(index));
         if (index + 1 == path.size()) {
-            struct stat info {};
-            reached = ::fstatat(folder, name.constData(), &info, AT_SYMLINK_NOFOLLOW) == 0;
+            reached = opens(folder, name);
             break;
         }
         const int next = ::openat(folder, name.constData(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
@@ -49,7 +68,7 @@ bool reachable(const LocalFolder& root, const QStringList& path)
 
 void PlacedItems::record(const LocalFolder& folder, const QString& name)
 {
-    const std::optional<struct stat> info = folder.status(name);
+    const std::optional<struct stat> info = folder.freshStatus(name);
     if (!info) {
         return;
     }
@@ -69,7 +88,7 @@ void PlacedItems::record(const LocalFolder& folder, const QString& name)
 
 QList<qsizetype> PlacedItems::candidates(const LocalFolder& root, const LocalFolder& folder, const QString& name) const
 {
-    const std::optional<struct stat> info = folder.status(name);
+    const std::optional<struct stat> info = folder.freshStatus(name);
     if (!info) {
         return {};
     }
@@ -83,6 +102,11 @@ QList<qsizetype> PlacedItems::candidates(const LocalFolder& root, const LocalFol
         }
     }
     return present;
+}
+
+bool PlacedItems::isFree(const LocalFolder& folder, const QString& name)
+{
+    return !opens(folder.descriptor(), LocalPath::encoded(name));
 }
 
 std::optional<QString> PlacedItems::movedAside(const LocalFolder& root, const LocalFolder& folder,

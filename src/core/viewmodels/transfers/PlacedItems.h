@@ -13,8 +13,8 @@ class LocalFolder;
 // The items one paste has put in place in its destination, so that no later item of the same
 // paste ever replaces one of them, however the disk compares names: on a disk that ignores case,
 // "a.jpg" reaches the "A.jpg" the paste wrote a moment before. Which entry a name reaches is
-// asked of the disk itself: the paste's items that a name could be (the same kind, size and
-// modification time; for a folder, every folder the paste wrote into) are looked up before the
+// asked of the disk itself: the paste's items that a name could be (the same kind and size; for
+// a folder, every folder the paste wrote into) are looked up before the
 // item at that name is moved aside and again after; one that vanished with it is that item.
 //
 // Paths are held from the paste's destination folder down, as LocalFolder::components() gives
@@ -30,9 +30,12 @@ public:
     std::optional<QString> movedAside(const LocalFolder& root, const LocalFolder& folder,
                                       const QList<qsizetype>& candidates) const;
 
+    // Nothing in `folder` answers to `name` when asked afresh.
+    static bool isFree(const LocalFolder& folder, const QString& name);
+
 private:
     QList<QStringList> m_items;
-    // By kind, size and modification time, for every item that is not a folder.
+    // By kind and size, for every item that is not a folder.
     QMultiHash<QString, qsizetype> m_byFingerprint;
     // Every item that is a folder, and every folder that holds an item, once each.
     QHash<QStringList, qsizetype> m_folders;

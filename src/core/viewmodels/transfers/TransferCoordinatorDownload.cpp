@@ -597,6 +597,11 @@ QCoro::Task<bool> TransferCoordinator::executeDownload(PlannedDownload plan, std
         }
         switch (end.kind) {
         case PlacingEnd::Kind::placed:
+            if (const std::optional<TransferJob> job = m_transferQueue->job(jobID);
+                end.name != name && job && job->displayName == name) {
+                // Placed under another name than the row showed: it shows the name the file has.
+                m_transferQueue->complete(jobID, end.name);
+            }
             finishCompleted(jobID, QLatin1StringView("downloaded "), end.name);
             co_return true;
         case PlacingEnd::Kind::failed:

@@ -353,16 +353,16 @@ QCoro::Task<> TransferCoordinator::runLocalCopy(LocalCopyPlan plan, TransferID j
     refreshTransferJobs();
 
     const std::shared_ptr<TransferCancellationToken> token = cancellationToken(jobID);
-    const auto completed = [this, jobID] {
+    const auto completed = [this, jobID](const QString& placedName) {
         try {
-            m_transferQueue->complete(jobID);
+            m_transferQueue->complete(jobID, placedName);
         } catch (const QuillbarrowError&) {
         }
         dropCancellationToken(jobID);
         refreshTransferJobs();
     };
     if (plan.action == LocalCopyPlan::Action::alreadyInPlace) {
-        completed();
+        completed(plan.displayName);
         co_return;
     }
     // The copy is made on a worker thread inside the held destination folder, under a hidden
@@ -427,7 +427,7 @@ QCoro::Task<> TransferCoordinator::runLocalCopy(LocalCopyPlan plan, TransferID j
     }
     switch (end.kind) {
     case PlacingEnd::Kind::placed:
-        completed();
+        completed(end.name);
         break;
     case PlacingEnd::Kind::failed:
         finishFailed(jobID, localCopyError(end.failure));

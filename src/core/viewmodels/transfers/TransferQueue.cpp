@@ -87,6 +87,16 @@ TransferJob TransferQueue::complete(const TransferID& id)
     return job;
 }
 
+TransferJob TransferQueue::complete(const TransferID& id, const QString& displayName)
+{
+    TransferJob& job = stored(id);
+    if (!job.state.isTerminal()) {
+        job.displayName = displayName;
+        setState(job, TransferState::completed());
+    }
+    return job;
+}
+
 TransferJob TransferQueue::fail(const TransferID& id, const QuillbarrowError& error)
 {
     TransferJob& job = stored(id);

@@ -45,6 +45,9 @@ public:
     TransferJob resumeQueued(const TransferID& id);
     // Any non-terminal state becomes completed.
     TransferJob complete(const TransferID& id);
+    // Any non-terminal state becomes completed, shown under `displayName` (the name a copy got
+    // where the one it was queued under turned out taken).
+    TransferJob complete(const TransferID& id, const QString& displayName);
     // Any non-terminal state becomes failed with the error.
     TransferJob fail(const TransferID& id, const QuillbarrowError& error);
     // Queued and awaiting confirmation become cancelled; running becomes cancelling with the same
