@@ -4,6 +4,7 @@
 #include "domain/LocalPath.h"
 
 #include <cerrno>
+#include <sys/stat.h>
 #include <filesystem>
 #include <system_error>
 
@@ -13,8 +14,10 @@ LocalDestination::LocalDestination(QString path) : m_path(std::move(path)), m_ro
 
 LocalFolder LocalDestination::reach(const QString& folder, bool create)
 {
-    if (!m_root.isOpen() && create && m_root.error() == ENOENT) {
-        // Gone since it was chosen (or never there): made again, and held from now on.
+    struct stat held {};
+    const bool removed = m_root.isOpen() && ::fstat(m_root.descriptor(), &held) == 0 && held.st_nlink == 0;
+    if (create && (removed || (!m_root.isOpen() && m_root.error() == ENOENT))) {
+        // Deleted since it was chosen (or never there): made again where it was, held from now on.
         std::error_code ignored;
         std::filesystem::create_directories(std::filesystem::path(LocalPath::encoded(m_path).toStdString()), ignored);
         m_root = LocalFolder::open(m_path);

@@ -16,7 +16,8 @@ namespace quillbarrow {
 class LocalDestination {
 public:
     // Opens the folder at the absolute `path` (links on the way to it are followed: it is the
-    // folder the user chose). A folder that is not there yet is made when first reached.
+    // folder the user chose). A folder that is not there yet, or was deleted since, is made
+    // again at that path when a folder in it is reached with `create`.
     explicit LocalDestination(QString path);
 
     const QString& path() const { return m_path; }
