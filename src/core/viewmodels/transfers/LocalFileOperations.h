@@ -14,11 +14,12 @@
 
 namespace quillbarrow {
 
-// The Mac-side file work of the transfer workflows, on absolute local paths. Every writing
-// operation puts its result in place only when it is complete: a copy is made under a hidden
-// temporary name inside the destination folder and renamed to its final name at the end, and an
-// item being replaced is moved aside first and deleted only after the new one is in place, so a
-// failure never leaves a half-written item under the final name nor loses the old one.
+// The Mac-side file work of the transfer workflows. Every writing operation writes through
+// folders held open (LocalFolder), never through a link, and puts its result in place only when
+// it is complete: a copy is made under a hidden temporary name inside the destination folder and
+// renamed to its final name at the end, and an item being replaced is moved aside first and
+// deleted only after the new one is in place, so a failure never leaves a half-written item under
+// the final name nor loses the old one.
 class LocalFileOperations {
 public:
     // `folder` with `name` appended, as the workflows spell destination paths.
