@@ -8,7 +8,18 @@
 #include <QThreadPool>
 #include <QCoro/QCoroFuture>
 
+#include <cerrno>
+#include <cstring>
+
 namespace quillbarrow {
+
+namespace {
+
+// A disk that answers "File exists" for every name would otherwise keep the Keep Both numbering
+// going for ever, on the window's thread.
+constexpr int maximumKeepBothTries = 1000;
+
+} // namespace
 
 // Puts a staged item in place. A name the disk holds although planning found it free (a disk
 // that ignores case holds "A.jpg" for "a.jpg", or the item appeared meanwhile) is a question like
@@ -25,6 +36,7 @@ QCoro::Task<TransferCoordinator::PlacingEnd> TransferCoordinator::placeStaged(Tr
     bool replace = item.replace;
     bool keepBoth = false;
     qint64 nextNumber = 0;
+    int keepBothTries = 0;
     for (;;) {
         if (keepBoth) {
             name = LocalFileOperations::keepBothName(item.keptBothFrom.isEmpty() ? item.name : item.keptBothFrom,
@@ -65,6 +77,13 @@ QCoro::Task<TransferCoordinator::PlacingEnd> TransferCoordinator::placeStaged(Tr
         if (item.keptBoth || keepBoth) {
             // Keep Both was the answer: the next free name is taken without asking again.
             keepBoth = true;
+            if (item.token->isCancelled()) {
+                co_return PlacingEnd{PlacingEnd::Kind::cancelled, name, QString()};
+            }
+            if (++keepBothTries >= maximumKeepBothTries) {
+                co_return PlacingEnd{PlacingEnd::Kind::failed, name,
+                                     item.failureLead(name) + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(EEXIST))};
+            }
             continue;
         }
         const std::optional<ConflictResolution> answer =

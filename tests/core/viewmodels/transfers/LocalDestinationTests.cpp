@@ -358,3 +358,21 @@ TEST_F(LocalDestinationTest, CopiesLeftByKilledPastesGoWithTheNextTransferIntoTh
         EXPECT_EQ(readFile(dest + "/" + held + "/part.txt"), "a copy of another process, running");
     }
 }
+
+// A disk that answers "File exists" for every name ends the Keep Both numbering with its reason,
+// instead of trying numbers for ever on the window's thread.
+TEST_F(LocalDestinationTest, KeepBothOnADiskThatRefusesEveryNameFailsWithItsReason)
+{
+    writeFile(path("mac/a.txt"), "new");
+    const QString dest = freshFolder("dest");
+    writeFile(dest + "/a.txt", "old");
+    const RenameHookScope hook([&](const QString&, const QString& to) {
+        return to.startsWith(dest + "/a ") ? EEXIST : 0;
+    });
+    copyToLocal({path("mac/a.txt")}, dest, {{Resolution::keepBoth, false}});
+    EXPECT_EQ(shownJobs(), QStringList{"a 2.txt: failed"});
+    EXPECT_EQ(localTreeOf(dest), QStringList{"a.txt"});
+    ASSERT_TRUE(coordinator->lastError().has_value());
+    EXPECT_TRUE(coordinator->lastError()->userMessage().endsWith(": File exists"))
+        << coordinator->lastError()->userMessage().toStdString();
+}
