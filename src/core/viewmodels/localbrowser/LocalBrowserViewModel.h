@@ -158,7 +158,7 @@ public:
     // Stores the current folder as the start folder (and as the last folder).
     void setCurrentDirectoryAsDefault();
 
-    // Where folders are read and measured (by default the application's shared pool).
+    // Where folders are read and measured (by default the program's work pool).
     void setWorkPool(QThreadPool* pool);
 
 Q_SIGNALS:
