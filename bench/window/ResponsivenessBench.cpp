@@ -1,24 +1,33 @@
 // How long the window's main thread stays busy on big folders and big pastes, each beside its
 // baseline, in one run:
 //
-//   quillbarrow_bench_responsiveness [--rows N] [--entries N] [--subfolders N]
-//                                    [--phone-entries N] [--phone-folders N]
+//   quillbarrow_bench_responsiveness [--rows N] [--entries N,N] [--subfolders N,N]
+//                                    [--phone-entries N] [--phone-folders N] [--paint-files N]
 //                                    [--copies 1000,8000,32000] [--uploads 8000,32000] [--rounds N]
-//                                    [--only select,subfolders,phone,sort,local,device]
+//                                    [--only select,subfolders,phone,sort,open,paint,local,device]
 //
 // The longest stall is the largest gap between the ticks of a 1 ms timer on the main thread while
-// the action runs and until its results have landed (so 1 ms is the floor). Measured:
+// the action runs and until its results have landed (so 1 ms is the floor). Run it under
+// `taskset -c` to give it one CPU or two: the first line says how many it has. Measured:
 //   - Ctrl+A in the computer pane of the whole window over a folder of N files (100,000 by default),
 //     until the pane has the whole selection; the table alone (NativeTable, Ctrl+A until its
-//     selection is written into the binding); plain QTableView::selectAll over as many rows.
-//   - Ctrl+A in a folder of E entries of which S are subfolders (10,000 and 200 by default), until
-//     every subfolder is measured and shown; plain QTableView::selectAll over E rows.
+//     selection is written into the binding); plain QTableView::selectAll over as many rows (the
+//     plain side times selectAll and the turns that follow it; its count is checked afterwards).
+//   - Ctrl+A in a folder of E entries of which S are subfolders (10,000 with 200 and 20,000 with
+//     400 by default), until every subfolder is measured and shown; plain selectAll over E rows.
 //   - The phone pane over a folder of E entries of which F are subfolders (10,000 and 2,000 by
 //     default) on a pretend device that answers from a worker thread: from the folder shown until
 //     the automatic pass has measured every subfolder and the table shows the sizes, sorted by name
 //     and by size (descending); beside the wall time, the main thread's own processor time.
-//   - A click on the size column's header at N rows, until the pane shows the new order; plain
-//     QTableView with sorting on over a QStandardItemModel of the same rows.
+//   - A click on the size column's header at N rows of varied names, sizes and dates, until the
+//     table shows the new order (checked afterwards against the browser order, and that most rows
+//     moved); plain QTableView with sorting on over a QStandardItemModel of the same rows.
+//   - Opening a folder of N such files in the computer pane, until the table shows every row;
+//     plain QTableView over QFileSystemModel, until it has every row.
+//   - The window repainting every 16 ms while a folder of P files (10,000 by default) is pasted
+//     into the shown folder through the pane, until the pane lists it; plain: the same copy as one
+//     job on Qt's shared pool (QThreadPool::globalInstance(), as QtConcurrent::run would), which
+//     Qt's painter also splits its fills over.
 //   - Pastes into a local folder: one folder of 1,000 / 8,000 / 32,000 files, and the largest as
 //     that many files selected one by one, against `cp -r` of the same folder.
 //   - Pastes of a folder of 8,000 / 32,000 files to the mock device (a session that answers at
@@ -32,6 +41,8 @@
 #include "../Samples.h"
 #include "../StallMeter.h"
 
+#include "async/WorkPool.h"
+#include "domain/BrowserSort.h"
 #include "infrastructure/InMemoryUserDefaults.h"
 #include "../scale/WorkerMockSession.h"
 #include "panes/AndroidPaneView.h"
@@ -45,17 +56,23 @@
 #include "transport/MockMTPBackend.h"
 #include "viewmodels/devicebrowser/DeviceBrowserViewModel.h"
 #include "viewmodels/localbrowser/LocalBrowserViewModel.h"
+#include "viewmodels/transfers/Clipboard.h"
+#include "viewmodels/transfers/TransferQueue.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
+#include <QFileSystemModel>
 #include <QHeaderView>
+#include <QRandomGenerator>
 #include <QLoggingCategory>
 #include <QStandardItemModel>
 #include <QTableView>
 #include <QTemporaryDir>
+#include <QThread>
+#include <QThreadPool>
 #include <QTimer>
 #include <QWindow>
 #include <QtTest/QTest>
@@ -63,12 +80,15 @@
 #include <QCoro/QCoroTask>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <fcntl.h>
 #include <ctime>
 #include <functional>
 #include <memory>
+#include <sched.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace quillbarrow {
@@ -79,14 +99,17 @@ using Clock = std::chrono::steady_clock;
 
 struct Options {
     int rows = 100'000;
-    int entries = 10'000;
-    int subfolders = 200;
+    // Pairs of a folder's entries and how many of them are subfolders.
+    QList<int> entries{10'000, 20'000};
+    QList<int> subfolders{200, 400};
     int phoneEntries = 10'000;
     int phoneFolders = 2'000;
+    int paintFiles = 10'000;
     QList<int> copies{1'000, 8'000, 32'000};
     QList<int> uploads{8'000, 32'000};
     int rounds = 1;
-    // The measurements to run (all when empty): select, subfolders, phone, sort, local, device.
+    // The measurements to run (all when empty): select, subfolders, phone, sort, open, paint, local,
+    // device.
     QStringList only;
 };
 
@@ -152,6 +175,55 @@ void makeFiles(const QString& folder, int count, const QString& prefix = QString
     }
 }
 
+// One file of a folder made by makeVariedFiles, as it is on disk.
+struct MadeFile {
+    QString name;
+    qint64 size = 0;
+    QDateTime modified;
+};
+
+// Makes `count` files named, sized and dated as a person's folder is: several name patterns with
+// numbers, some differing only in letter case or in their digits; sizes up to 50 MB, one file in
+// ten of the same 4,096 bytes (so that equal sizes fall back to the names); dates over five years.
+// Sparse, so that making them is quick. Gives the files in the order made (no sorted order).
+QList<MadeFile> makeVariedFiles(const QString& folder, int count)
+{
+    if (!QDir().mkpath(folder)) {
+        throw BenchFailure(QStringLiteral("cannot create ") + folder);
+    }
+    static const char* const stems[] = {"IMG_", "img_", "Report ", "DSC", "notes-", "Zebra ", "zebra ", "a"};
+    static const char* const extensions[] = {".jpg", ".JPG", ".pdf", ".txt", ".mp4", ""};
+    QRandomGenerator random(44);
+    const qint64 newest = QDateTime(QDate(2024, 6, 1), QTime(12, 0), Qt::UTC).toSecsSinceEpoch();
+    QList<MadeFile> made;
+    made.reserve(count);
+    for (int index = 0; index < count; ++index) {
+        MadeFile file;
+        file.name = QLatin1StringView(stems[random.bounded(8)]) + QString::number(random.bounded(100'000)) +
+                    QLatin1Char('.') + QString::number(index) + QLatin1StringView(extensions[random.bounded(6)]);
+        file.size = random.bounded(10) == 0 ? 4'096 : static_cast<qint64>(random.bounded(50'000'000));
+        const qint64 seconds = newest - random.bounded(5 * 365 * 86'400);
+        file.modified = QDateTime::fromSecsSinceEpoch(seconds, Qt::UTC);
+        const QByteArray path = QFile::encodeName(folder + QLatin1Char('/') + file.name);
+        const int descriptor = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const timespec times[2] = {{seconds, 0}, {seconds, 0}};
+        if (descriptor < 0 || ::ftruncate(descriptor, file.size) != 0 || ::futimens(descriptor, times) != 0) {
+            throw BenchFailure(QStringLiteral("cannot write in ") + folder);
+        }
+        ::close(descriptor);
+        made.append(std::move(file));
+    }
+    return made;
+}
+
+// The CPUs this process may run on (what `taskset -c` left it).
+int usableCPUs()
+{
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    return sched_getaffinity(0, sizeof(set), &set) == 0 ? CPU_COUNT(&set) : QThread::idealThreadCount();
+}
+
 // Rows of three plain columns, as cheap as a model can be: the baseline of selecting.
 class PlainRowsModel final : public QAbstractTableModel {
 public:
@@ -175,20 +247,28 @@ Measured plainSelectAll(bench::StallMeter& heartbeat, int rows)
     view.resize(900, 600);
     view.show();
     settle();
-    return measure(
-        heartbeat, [&] { view.selectAll(); },
-        [&] { return view.selectionModel()->selectedRows().size() == rows; }, QStringLiteral("plain select all"));
+    // Only selectAll and the turns after it are timed; the count is checked once they are over.
+    const Measured measured =
+        measure(heartbeat, [&] { view.selectAll(); }, [] { return true; }, QStringLiteral("plain select all"));
+    if (view.selectionModel()->selectedRows().size() != rows) {
+        throw BenchFailure(QStringLiteral("plain select all left rows unselected"));
+    }
+    return measured;
 }
 
-Measured plainSort(bench::StallMeter& heartbeat, int rows)
+Measured plainSort(bench::StallMeter& heartbeat, const QList<MadeFile>& files)
 {
+    const int rows = static_cast<int>(files.size());
     QStandardItemModel model(rows, 3);
     for (int row = 0; row < rows; ++row) {
-        model.setItem(row, 0, new QStandardItem(QStringLiteral("IMG_%1.jpg").arg(row, 6, 10, QLatin1Char('0'))));
+        const MadeFile& file = files[row];
+        model.setItem(row, 0, new QStandardItem(file.name));
         auto* size = new QStandardItem;
-        size->setData((row * 7919) % 100'003, Qt::DisplayRole);
+        size->setData(file.size, Qt::DisplayRole);
         model.setItem(row, 1, size);
-        model.setItem(row, 2, new QStandardItem(QStringLiteral("5 Mar 2024")));
+        auto* date = new QStandardItem;
+        date->setData(file.modified, Qt::DisplayRole);
+        model.setItem(row, 2, date);
     }
     QTableView view;
     view.setModel(&model);
@@ -199,9 +279,41 @@ Measured plainSort(bench::StallMeter& heartbeat, int rows)
     settle();
     const QRect section(view.horizontalHeader()->sectionViewportPosition(1), 0,
                         view.horizontalHeader()->sectionSize(1), view.horizontalHeader()->height());
-    return measure(
+    const QVariant firstBefore = model.index(0, 0).data();
+    const Measured measured = measure(
         heartbeat, [&] { QTest::mouseClick(view.horizontalHeader()->viewport(), Qt::LeftButton, {}, section.center()); },
         [&] { return view.horizontalHeader()->sortIndicatorSection() == 1; }, QStringLiteral("plain sort"));
+    for (int row = 1; row < rows; ++row) {
+        if (model.index(row - 1, 1).data().toLongLong() > model.index(row, 1).data().toLongLong()) {
+            throw BenchFailure(QStringLiteral("plain sort: row %1 out of order by size").arg(row));
+        }
+    }
+    if (rows > 2 && model.index(0, 0).data() == firstBefore) {
+        throw BenchFailure(QStringLiteral("plain sort moved no row"));
+    }
+    return measured;
+}
+
+// Plain Qt showing a folder: QTableView over QFileSystemModel, from the root path set until the
+// model has every entry.
+Measured plainOpen(bench::StallMeter& heartbeat, const QString& folder, int entries)
+{
+    QFileSystemModel model;
+    QTableView view;
+    view.setModel(&model);
+    view.setSortingEnabled(true);
+    view.sortByColumn(0, Qt::AscendingOrder);
+    view.resize(900, 600);
+    view.show();
+    settle();
+    QModelIndex root;
+    return measure(
+        heartbeat,
+        [&] {
+            root = model.setRootPath(folder);
+            view.setRootIndex(root);
+        },
+        [&] { return model.rowCount(root) == entries; }, QStringLiteral("plain folder open"));
 }
 
 // The window over the mock backend, with a temporary home and in-memory settings.
@@ -235,6 +347,7 @@ public:
         m_app.reset();
     }
 
+    QuillbarrowApp& app() { return *m_app; }
     LocalBrowserViewModel& browser() { return m_app->localBrowser(); }
     LocalPaneView& pane() { return *m_pane; }
     LocalItemTable& table() { return *m_table; }
@@ -460,8 +573,13 @@ public:
 private:
     void selectAll();
     void selectAllWithSubfolders();
+    void selectAllWithSubfolders(int entries, int subfolders);
     void phoneFolderSizes();
+    // The folder of varied files the header click and the folder opening use, made once.
+    const QList<MadeFile>& variedFolder();
     void sortByHeader();
+    void openFolder();
+    void paintDuringPaste();
     void localPastes();
     void devicePastes();
     Measured paste(const std::function<QCoro::Task<>()>& paste, const QString& what);
@@ -470,6 +588,7 @@ private:
     QTemporaryDir m_work;
     bench::StallMeter m_heartbeat{1};
     QList<Row> m_rows;
+    QList<MadeFile> m_variedFiles;
 };
 
 void ResponsivenessBench::selectAll()
@@ -513,9 +632,14 @@ void ResponsivenessBench::selectAll()
 
 void ResponsivenessBench::selectAllWithSubfolders()
 {
-    const int entries = m_options.entries;
-    const int subfolders = std::min(m_options.subfolders, entries);
-    const QString folder = m_work.filePath(QStringLiteral("entries"));
+    for (qsizetype set = 0; set < m_options.entries.size(); ++set) {
+        selectAllWithSubfolders(m_options.entries[set], std::min(m_options.subfolders[set], m_options.entries[set]));
+    }
+}
+
+void ResponsivenessBench::selectAllWithSubfolders(int entries, int subfolders)
+{
+    const QString folder = m_work.filePath(QStringLiteral("entries-%1-%2").arg(entries).arg(subfolders));
     makeFiles(folder, entries - subfolders);
     for (int index = 0; index < subfolders; ++index) {
         makeFiles(folder + QStringLiteral("/Folder %1").arg(index, 4, 10, QLatin1Char('0')), 5);
@@ -536,10 +660,10 @@ void ResponsivenessBench::selectAllWithSubfolders()
         plain.add(baseline.seconds);
         plainStall.add(baseline.stallMs);
     }
-    say(QStringLiteral("detail: Ctrl+A at %1 entries, %2 subfolders: window s %3, plain s %4")
+    say(QStringLiteral("detail: Ctrl+A at %1 entries, %2 subfolders: window s %3, stall ms %4; plain s %5, stall ms %6")
             .arg(entries)
             .arg(subfolders)
-            .arg(window.listed(3), plain.listed(3)));
+            .arg(window.listed(3), windowStall.listed(1), plain.listed(3), plainStall.listed(1)));
     m_rows.append({QStringLiteral("Ctrl+A in %1 entries with %2 subfolders, until all are measured")
                        .arg(entries)
                        .arg(subfolders),
@@ -604,41 +728,199 @@ void ResponsivenessBench::phoneFolderSizes()
     }
 }
 
+const QList<MadeFile>& ResponsivenessBench::variedFolder()
+{
+    if (m_variedFiles.isEmpty()) {
+        m_variedFiles = makeVariedFiles(m_work.filePath(QStringLiteral("varied")), m_options.rows);
+    }
+    return m_variedFiles;
+}
+
 void ResponsivenessBench::sortByHeader()
 {
-    const int rows = m_options.rows;
-    const QString folder = m_work.filePath(QStringLiteral("rows"));
-    if (!QFileInfo::exists(folder)) {
-        makeFiles(folder, rows);
-    }
-    Samples window, windowStall, plain, plainStall;
+    const QList<MadeFile>& files = variedFolder();
+    const int rows = static_cast<int>(files.size());
+    const QString folder = m_work.filePath(QStringLiteral("varied"));
+    Samples window, windowStall, plain, plainStall, moved;
     for (int round = 0; round < m_options.rounds; ++round) {
         {
             WindowRig rig;
             rig.show(folder, rows);
-            QHeaderView* header = rig.table().horizontalHeader();
-            const std::optional<int> column = rig.table().itemModel()->columnIndex(QStringLiteral("size"));
+            LocalItemTable& table = rig.table();
+            QHeaderView* header = table.horizontalHeader();
+            const std::optional<int> column = table.itemModel()->columnIndex(QStringLiteral("size"));
             if (!column) {
                 throw BenchFailure(QStringLiteral("the table has no size column"));
             }
+            const QList<LocalItem> before = rig.browser().items();
+            // The new order has landed once the table has moved its rows (or shown them anew).
+            int reordered = 0;
+            const QMetaObject::Connection moving =
+                QObject::connect(table.itemModel(), &QAbstractItemModel::layoutChanged, [&reordered] { ++reordered; });
+            const QMetaObject::Connection resetting =
+                QObject::connect(table.itemModel(), &QAbstractItemModel::modelReset, [&reordered] { ++reordered; });
             const QRect section(header->sectionViewportPosition(*column), 0, header->sectionSize(*column),
                                 header->height());
             const Measured measured = measure(
                 m_heartbeat, [&] { QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, section.center()); },
-                [&] { return rig.browser().sort() == FileSort::size && header->sortIndicatorSection() == *column; },
-                QStringLiteral("header click"));
+                [&] { return reordered > 0 && rig.browser().sort() == FileSort::size; }, QStringLiteral("header click"));
+            QObject::disconnect(moving);
+            QObject::disconnect(resetting);
+            // The table must show exactly the browser order by size, and most rows must have moved.
+            const QList<LocalItem> expected = sortedForBrowser(before, FileSort::size, rig.browser().sortAscending());
+            int changed = 0;
+            for (int row = 0; row < rows; ++row) {
+                if (table.itemModel()->item(row).id != expected[row].id) {
+                    throw BenchFailure(QStringLiteral("header click: row %1 is not in the browser order").arg(row));
+                }
+                changed += before[row].id != expected[row].id ? 1 : 0;
+            }
+            if (changed < rows / 2) {
+                throw BenchFailure(QStringLiteral("header click moved only %1 of %2 rows").arg(changed).arg(rows));
+            }
+            moved.add(changed);
             window.add(measured.seconds);
             windowStall.add(measured.stallMs);
         }
-        const Measured baseline = plainSort(m_heartbeat, rows);
+        const Measured baseline = plainSort(m_heartbeat, files);
         plain.add(baseline.seconds);
         plainStall.add(baseline.stallMs);
     }
-    say(QStringLiteral("detail: header click at %1 rows: window s %2, plain s %3")
+    say(QStringLiteral("detail: header click at %1 rows (%2 moved): window s %3, stall ms %4; plain s %5, stall ms %6")
             .arg(rows)
-            .arg(window.listed(3), plain.listed(3)));
-    m_rows.append({QStringLiteral("click on the size header at %1 rows").arg(rows), secondsText(window),
-                   secondsText(plain), stallText(windowStall), stallText(plainStall)});
+            .arg(moved.median(), 0, 'f', 0)
+            .arg(window.listed(3), windowStall.listed(1), plain.listed(3), plainStall.listed(1)));
+    m_rows.append({QStringLiteral("click on the size header at %1 rows of varied sizes").arg(rows), secondsText(window),
+                   secondsText(plain) + QStringLiteral(" (QStandardItemModel)"), stallText(windowStall),
+                   stallText(plainStall)});
+}
+
+void ResponsivenessBench::openFolder()
+{
+    const int rows = static_cast<int>(variedFolder().size());
+    const QString folder = m_work.filePath(QStringLiteral("varied"));
+    const QString start = m_work.filePath(QStringLiteral("start"));
+    makeFiles(start, 1);
+    Samples window, windowStall, plain, plainStall;
+    for (int round = 0; round < m_options.rounds; ++round) {
+        {
+            WindowRig rig;
+            rig.show(start, 1);
+            LocalBrowserViewModel& browser = rig.browser();
+            const auto* model = rig.table().itemModel();
+            const Measured measured = measure(
+                m_heartbeat, [&] { browser.navigateTo(QUrl::fromLocalFile(folder)); },
+                [&] { return !browser.isLoading() && browser.items().size() == rows && model->rowCount() == rows; },
+                QStringLiteral("opening a folder"));
+            window.add(measured.seconds);
+            windowStall.add(measured.stallMs);
+        }
+        const Measured baseline = plainOpen(m_heartbeat, folder, rows);
+        plain.add(baseline.seconds);
+        plainStall.add(baseline.stallMs);
+    }
+    say(QStringLiteral("detail: opening a folder of %1 files: window s %2, stall ms %3; plain s %4, stall ms %5")
+            .arg(rows)
+            .arg(window.listed(3), windowStall.listed(1), plain.listed(3), plainStall.listed(1)));
+    m_rows.append({QStringLiteral("open a folder of %1 files").arg(rows), secondsText(window),
+                   secondsText(plain) + QStringLiteral(" (QFileSystemModel)"), stallText(windowStall),
+                   stallText(plainStall)});
+}
+
+// Copies every file of `source` into `target` with QFile::copy, one after another.
+bool copyFilesPlainly(const QString& source, const QString& target)
+{
+    if (!QDir().mkpath(target)) {
+        return false;
+    }
+    bool copied = true;
+    for (const QString& name : QDir(source).entryList(QDir::Files)) {
+        copied = QFile::copy(source + QLatin1Char('/') + name, target + QLatin1Char('/') + name) && copied;
+    }
+    return copied;
+}
+
+void ResponsivenessBench::paintDuringPaste()
+{
+    const int files = m_options.paintFiles;
+    const QString source = m_work.filePath(QStringLiteral("paint/Camera"));
+    const QString target = m_work.filePath(QStringLiteral("paint-target"));
+    makeFiles(source, files);
+    const auto freshTarget = [&] {
+        QDir(target).removeRecursively();
+        makeFiles(target, 1);
+    };
+    const auto arrived = [&] { return QDir(target + QStringLiteral("/Camera")).entryList(QDir::Files).size(); };
+    Samples ours, oursStall, plain, plainStall, idleStall;
+    for (int round = 0; round < m_options.rounds; ++round) {
+        freshTarget();
+        WindowRig rig;
+        rig.show(target, 1);
+        // The window paints itself anew every frame, as it does while the transfer panel moves.
+        QTimer frames;
+        frames.setInterval(16);
+        QObject::connect(&frames, &QTimer::timeout, &rig.window(), [&rig] { rig.window().repaint(); });
+        frames.start();
+        settle();
+
+        // What painting alone costs on this machine, over a stretch as long as a short paste.
+        {
+            QTimer stretch;
+            stretch.setSingleShot(true);
+            stretch.start(300);
+            const Measured idle =
+                measure(m_heartbeat, [] {}, [&] { return !stretch.isActive(); }, QStringLiteral("painting alone"));
+            idleStall.add(idle.stallMs);
+        }
+
+        TransferQueue& queue = *rig.app().transferQueue();
+        rig.app().clipboard().copyLocal({QUrl::fromLocalFile(source)});
+        bool started = false;
+        const Measured measured = measure(
+            m_heartbeat, [&] { rig.pane().paste(); },
+            [&] {
+                started = started || queue.hasActiveJobs();
+                return started && !queue.hasActiveJobs() && !rig.browser().isLoading() &&
+                       rig.browser().items().size() == 2;
+            },
+            QStringLiteral("paste while painting"));
+        if (arrived() != files) {
+            throw BenchFailure(QStringLiteral("paste while painting: %1 of %2 files arrived").arg(arrived()).arg(files));
+        }
+        ours.add(measured.seconds);
+        oursStall.add(measured.stallMs);
+
+        freshTarget();
+        std::atomic<bool> done = false;
+        std::atomic<bool> copied = false;
+        const Measured baseline = measure(
+            m_heartbeat,
+            [&] {
+                QThreadPool::globalInstance()->start([&] {
+                    copied = copyFilesPlainly(source, target + QStringLiteral("/Camera"));
+                    done = true;
+                });
+            },
+            [&] { return done.load(); }, QStringLiteral("plain copy while painting"));
+        QThreadPool::globalInstance()->waitForDone();
+        if (!copied || arrived() != files) {
+            throw BenchFailure(QStringLiteral("plain copy while painting: %1 of %2 files arrived").arg(arrived()).arg(files));
+        }
+        plain.add(baseline.seconds);
+        plainStall.add(baseline.stallMs);
+        frames.stop();
+    }
+    say(QStringLiteral("detail: painting during a paste of %1 files, %2 CPUs (Qt's pool %3 threads, ours %4): ours s %5, "
+                       "stall ms %6; plain s %7, stall ms %8; painting alone stall ms %9")
+            .arg(files)
+            .arg(usableCPUs())
+            .arg(QThreadPool::globalInstance()->maxThreadCount())
+            .arg(workPool().maxThreadCount())
+            .arg(ours.listed(3), oursStall.listed(1), plain.listed(3), plainStall.listed(1), idleStall.listed(1)));
+    m_rows.append({QStringLiteral("the window painting while a folder of %1 files is pasted").arg(files),
+                   secondsText(ours),
+                   secondsText(plain) + QStringLiteral(" (one job on Qt's shared pool)"), stallText(oursStall),
+                   stallText(plainStall)});
 }
 
 Measured ResponsivenessBench::paste(const std::function<QCoro::Task<>()>& run, const QString& what)
@@ -745,6 +1027,7 @@ void ResponsivenessBench::run()
     if (!m_work.isValid()) {
         throw BenchFailure(QStringLiteral("no temporary folder"));
     }
+    say(QStringLiteral("detail: %1 CPUs").arg(usableCPUs()));
     const auto runs = [this](const char* name) {
         return m_options.only.isEmpty() || m_options.only.contains(QLatin1StringView(name));
     };
@@ -759,6 +1042,12 @@ void ResponsivenessBench::run()
     }
     if (runs("sort")) {
         sortByHeader();
+    }
+    if (runs("open")) {
+        openFolder();
+    }
+    if (runs("paint")) {
+        paintDuringPaste();
     }
     if (runs("local")) {
         localPastes();
@@ -801,10 +1090,12 @@ Options parse(const QStringList& arguments)
         const int number = value.toInt();
         if (argument == QStringLiteral("--rows") && number > 0) {
             options.rows = number;
-        } else if (argument == QStringLiteral("--entries") && number > 0) {
-            options.entries = number;
-        } else if (argument == QStringLiteral("--subfolders") && number >= 0) {
-            options.subfolders = number;
+        } else if (argument == QStringLiteral("--entries")) {
+            options.entries = numbers(value);
+        } else if (argument == QStringLiteral("--subfolders")) {
+            options.subfolders = numbers(value);
+        } else if (argument == QStringLiteral("--paint-files") && number > 0) {
+            options.paintFiles = number;
         } else if (argument == QStringLiteral("--phone-entries") && number > 0) {
             options.phoneEntries = number;
         } else if (argument == QStringLiteral("--phone-folders") && number >= 0) {
@@ -820,6 +1111,9 @@ Options parse(const QStringList& arguments)
         } else {
             throw BenchFailure(QStringLiteral("unknown or bad option ") + argument + QLatin1Char(' ') + value);
         }
+    }
+    if (options.entries.size() != options.subfolders.size()) {
+        throw BenchFailure(QStringLiteral("--entries and --subfolders need as many values each"));
     }
     return options;
 }
