@@ -371,6 +371,9 @@ public:
         const QRect cell = table().visualRect(table().itemModel()->index(0, 0));
         QTest::mouseClick(table().viewport(), Qt::LeftButton, {}, cell.center());
         settle();
+        // A person acts once the window has done its own work on the folder shown.
+        turnUntil([] { return workPool().activeThreadCount() == 0; }, QStringLiteral("the window's work on ") + folder);
+        settle();
     }
 
     void pressSelectAll() { QTest::keyClick(m_window->windowHandle(), Qt::Key_A, Qt::ControlModifier); }

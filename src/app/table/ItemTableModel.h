@@ -1,10 +1,13 @@
 #pragma once
 
+#include "async/SerialExecutor.h"
+#include "async/WorkPool.h"
 #include "style/ListingFormat.h"
 #include "table/NativeTableItemTraits.h"
 #include "table/NativeTableModel.h"
 #include "table/NativeTablePasteboardItem.h"
 
+#include <QFutureWatcher>
 #include <QHash>
 #include <QList>
 #include <QMimeData>
@@ -12,8 +15,10 @@
 #include <QString>
 
 #include <algorithm>
+#include <atomic>
 #include <functional>
 #include <initializer_list>
+#include <memory>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -34,6 +39,13 @@ namespace quillbarrow {
 // removed or inserted range in proportion to all its rows: a re-listing that would take more than
 // maximumDiffRanges of them is one model reset instead (NativeTable then puts the selection, the
 // current row and the rows in sight back by id).
+//
+// Reading and hashing 100,000 ids costs far more than the diff itself, so rows are first matched
+// by where their id keeps its shared data (Traits::identity): a re-sort, a hidden-name switch or a
+// measured size republishes the very items shown, and is matched without reading an id. Only the
+// items that share no data with a shown row are looked up by value. The index by value (the row
+// of each id and the set of them all) is kept up to date through a diff; after a reset it is built
+// on the work pool, and a lookup that cannot wait for it builds it on the spot.
 template <typename Item>
 class ItemTableModel final : public NativeTableModel {
 public:
@@ -69,7 +81,8 @@ public:
         }
         const Row& row = rowAt(index.row());
         if (role == Qt::DisplayRole && !row.texts) {
-            row.texts = Texts{ListingFormat::sizeText(row.item.size), ListingFormat::dateText(row.item.modifiedAt)};
+            row.texts = std::make_unique<Texts>(
+                Texts{ListingFormat::sizeText(row.item.size), ListingFormat::dateText(row.item.modifiedAt)});
         }
         static const Texts none;
         const Texts& texts = row.texts ? *row.texts : none;
@@ -111,80 +124,111 @@ public:
     void setPasteboardWriter(PasteboardWriter writer) { m_pasteboardWriter = std::move(writer); }
     void setOnDragStart(DragStartHandler handler) { m_onDragStart = std::move(handler); }
 
+    // What applying a listing changed.
+    enum class ListingChange {
+        // Every row kept its id and place (only fields changed, if anything).
+        fieldsOnly,
+        // The same ids, in another order (and fields changed, if anything).
+        orderOnly,
+        // Rows left or arrived, or the model was reset.
+        rows,
+    };
+
     // Shows `items`, which belong to `listing` (a text naming the folder and session they list).
-    // True when every row kept its id and place (only fields changed, if anything).
-    bool setItems(const QList<Item>& items, const QString& listing)
+    ListingChange setItems(const QList<Item>& items, const QString& listing)
     {
+        const bool sameListing = m_listing && *m_listing == listing;
         // The same rows again with new fields (a measured folder size, say) are the common case
         // of a busy folder: they are matched row by row, with no hashing of ids.
-        if (holdsSameIDs(items, listing)) {
-            announceChanges(items, [](std::size_t row) { return static_cast<int>(row); });
-            return true;
-        }
-        QHash<ID, int> positions;
-        positions.reserve(items.size());
-        for (int index = 0; index < items.size(); ++index) {
-            positions.insert(Traits::id(items[index]), index);
+        if (sameListing && holdsSameIDs(items)) {
+            if (announceChanges(items, [](std::size_t row) { return static_cast<int>(row); })) {
+                rebuildAddressIndex();
+            }
+            return ListingChange::fieldsOnly;
         }
         // Two rows with one id cannot be told apart by a diff; such a listing is shown as given.
-        // Whether the rows keep their ids, only their order changing (a re-sort).
-        bool sameIDs = false;
-        if (!m_listing || *m_listing != listing || positions.size() != items.size()) {
+        std::optional<Matching> matching = sameListing ? matchRows(items) : std::nullopt;
+        if (!matching || changedRanges(items.size()) > maximumDiffRanges) {
             resetTo(items, listing);
-        } else {
-            // Each shown row looks its id up once; the steps below read the position it found.
-            sameIDs = m_rows.size() == static_cast<std::size_t>(items.size()) &&
-                      m_allIDs.size() == static_cast<qsizetype>(m_rows.size());
-            for (Row& row : m_rows) {
-                row.position = positions.value(Traits::id(row.item), -1);
-                sameIDs = sameIDs && row.position >= 0;
-            }
-            if (changedRanges(items.size()) > maximumDiffRanges) {
-                resetTo(items, listing);
-            } else {
-                removeVanished();
-                reorderSurvivors(static_cast<int>(positions.size()));
-                announceChanges(items, [&](std::size_t row) { return m_rows[row].position; });
-                insertArrivals(items);
-            }
+            return ListingChange::rows;
         }
-        m_rowOfID = positions.size() == items.size() ? std::move(positions) : QHash<ID, int>();
-        if (m_rowOfID.isEmpty()) {
-            m_allIDs.clear();
-        } else if (!sameIDs) {
-            // Built with the listing, so that selecting every row hands this set over instead of
-            // hashing every id at that moment.
-            m_allIDs.clear();
-            m_allIDs.reserve(items.size());
-            for (const Item& item : items) {
-                m_allIDs.insert(Traits::id(item));
-            }
+        // Where each shown row goes, for the index by value, read before the rows move.
+        std::vector<int> newRows;
+        newRows.reserve(m_rows.size());
+        for (const Row& row : m_rows) {
+            newRows.push_back(row.position);
         }
-        return false;
+        removeVanished();
+        reorderSurvivors(static_cast<int>(items.size()));
+        announceChanges(items, [&](std::size_t row) { return m_rows[row].position; });
+        insertArrivals(items);
+        // Every row now holds the listing's own item, so the addresses are the listing's.
+        m_rowOfAddress = std::move(matching->byAddress);
+        updateIDIndex(items, newRows, *matching);
+        return matching->vanished.isEmpty() && matching->arrivals.empty() ? ListingChange::orderOnly
+                                                                          : ListingChange::rows;
     }
 
     // The ids of every shown row; empty when two rows share an id.
-    const QSet<ID>& allIDs() const { return m_allIDs; }
+    const QSet<ID>& allIDs() const { return idIndex().allIDs; }
 
     // The listing shown; nothing before the first setItems().
     const std::optional<QString>& listing() const { return m_listing; }
     const Item& item(int row) const { return rowAt(row).item; }
+    // The row showing the item with that id; nothing when none does, or when two rows share it.
     std::optional<int> rowOf(const ID& id) const
     {
-        const auto found = m_rowOfID.constFind(id);
-        return found == m_rowOfID.constEnd() ? std::nullopt : std::optional<int>(*found);
+        if (m_idIndex && m_idIndex->repeated) {
+            return std::nullopt;
+        }
+        if (const std::optional<int> row = rowSharing(id)) {
+            return row;
+        }
+        const IDIndex& index = idIndex();
+        const auto found = index.rowOfID.constFind(id);
+        return found == index.rowOfID.constEnd() ? std::nullopt : std::optional<int>(*found);
+    }
+    // The rows showing the items with these ids, in row order; ids no row shows are left out.
+    std::vector<int> rowsOf(const QSet<ID>& ids) const
+    {
+        std::vector<int> rows;
+        if (m_idIndex && m_idIndex->repeated) {
+            return rows;
+        }
+        rows.reserve(static_cast<std::size_t>(ids.size()));
+        QList<const ID*> missed;
+        for (const ID& id : ids) {
+            if (const std::optional<int> row = rowSharing(id)) {
+                rows.push_back(*row);
+            } else {
+                missed.append(&id);
+            }
+        }
+        if (!missed.isEmpty() && !m_idIndex && missed.size() <= fewLookups) {
+            // The index is still being built: a few ids (the folder just opened, say, still
+            // selected from the folder before) are looked for row by row instead.
+            for (qsizetype row = 0; row < logicalRowCount(); ++row) {
+                const ID& shown = Traits::id(rowAt(row).item);
+                if (std::any_of(missed.begin(), missed.end(), [&](const ID* id) { return *id == shown; })) {
+                    rows.push_back(static_cast<int>(row));
+                }
+            }
+        } else if (!missed.isEmpty()) {
+            const IDIndex& index = idIndex();
+            for (const ID* id : std::as_const(missed)) {
+                const auto found = index.rowOfID.constFind(*id);
+                if (found != index.rowOfID.constEnd()) {
+                    rows.push_back(*found);
+                }
+            }
+        }
+        std::sort(rows.begin(), rows.end());
+        return rows;
     }
     // The shown items whose id is among `ids`, in row order; ids not shown are ignored.
     QList<Item> itemsWithIDs(const QSet<ID>& ids) const
     {
-        std::vector<int> rows;
-        rows.reserve(static_cast<std::size_t>(ids.size()));
-        for (const ID& id : ids) {
-            if (const std::optional<int> row = rowOf(id)) {
-                rows.push_back(*row);
-            }
-        }
-        std::sort(rows.begin(), rows.end());
+        const std::vector<int> rows = rowsOf(ids);
         QList<Item> found;
         found.reserve(static_cast<qsizetype>(rows.size()));
         for (const int row : rows) {
@@ -198,11 +242,38 @@ private:
         QString size;
         QString date;
     };
+    using Identity = typename Traits::Identity;
+    // The index by value of the shown rows' ids.
+    struct IDIndex {
+        QHash<ID, int> rowOfID;
+        QSet<ID> allIDs;
+        // Two rows share an id: both the above are empty then, and no id is found.
+        bool repeated = false;
+    };
+    // How a listing of the same folder matches the shown rows (each row's `position` is set too).
+    struct Matching {
+        // Where each listed item keeps its id's shared data, to its place in the listing.
+        QHash<Identity, int> byAddress;
+        // The ids of the shown rows the listing lacks.
+        QList<ID> vanished;
+        // The places of the listed items no shown row carries.
+        std::vector<int> arrivals;
+    };
+    // How many ids a lookup seeks row by row while the index is being built.
+    static constexpr qsizetype fewLookups = 4;
+    // The index under way on the work pool.
+    struct Indexing {
+        QFuture<IDIndex> result;
+        // Set by the job when it begins: a lookup waits for a job that runs, not for one in line.
+        std::atomic<bool> started = false;
+    };
+
     struct Row {
         explicit Row(Item value) : item(std::move(value)) {}
         Item item;
         // Formatted when the row is first shown; dropped when its fields change.
-        mutable std::optional<Texts> texts;
+        // Held apart: only the rows drawn have them, and a re-sort moves every row.
+        mutable std::unique_ptr<Texts> texts;
         // While a listing is applied: the row's place in it, -1 when it is not listed any more.
         int position = -1;
     };
@@ -254,7 +325,186 @@ private:
             m_rows.emplace_back(item);
         }
         m_listing = listing;
+        rebuildAddressIndex();
+        startIndexing(items);
         endResetModel();
+    }
+
+    // ---- Finding rows by id ------------------------------------------------------------------
+
+    // The row whose id shares its data with `id`, found without reading either.
+    std::optional<int> rowSharing(const ID& id) const
+    {
+        const Identity identity = Traits::identity(id);
+        if (identity.first == nullptr) {
+            return std::nullopt;
+        }
+        const auto found = m_rowOfAddress.constFind(identity);
+        return found == m_rowOfAddress.constEnd() ? std::nullopt : std::optional<int>(*found);
+    }
+
+    void rebuildAddressIndex()
+    {
+        m_rowOfAddress.clear();
+        m_rowOfAddress.reserve(static_cast<qsizetype>(m_rows.size()));
+        for (std::size_t row = 0; row < m_rows.size(); ++row) {
+            const Identity identity = Traits::identity(Traits::id(m_rows[row].item));
+            if (identity.first != nullptr) {
+                m_rowOfAddress.insert(identity, static_cast<int>(row));
+            }
+        }
+    }
+
+    template <typename IDAt>
+    static IDIndex indexOf(qsizetype count, const IDAt& idAt)
+    {
+        IDIndex index;
+        index.rowOfID.reserve(count);
+        index.allIDs.reserve(count);
+        for (qsizetype row = 0; row < count; ++row) {
+            index.rowOfID.insert(idAt(row), static_cast<int>(row));
+            index.allIDs.insert(idAt(row));
+        }
+        if (index.rowOfID.size() != count) {
+            index = IDIndex{{}, {}, true};
+        }
+        return index;
+    }
+
+    // The index by value: the one the work pool builds, waited for when it is under way, else
+    // built here and now.
+    const IDIndex& idIndex() const
+    {
+        if (!m_idIndex && m_indexing && m_indexing->started) {
+            const std::shared_ptr<Indexing> indexing = m_indexing;
+            try {
+                indexing->result.waitForFinished();
+            } catch (...) {
+                // A failed job leaves the index to be built here.
+            }
+            takeIndex(m_indexGeneration, indexing->result);
+        }
+        if (!m_idIndex) {
+            m_indexing.reset(); // the pool's, when it comes, is not needed any more
+            ++m_indexGeneration;
+            m_idIndex = indexOf(logicalRowCount(), [this](qsizetype row) { return Traits::id(rowAt(row).item); });
+        }
+        return *m_idIndex;
+    }
+
+    // Builds the index of `items` (the rows just shown) on the work pool.
+    void startIndexing(const QList<Item>& items)
+    {
+        m_idIndex.reset();
+        const quint64 generation = ++m_indexGeneration;
+        auto indexing = std::make_shared<Indexing>();
+        indexing->result = runOnThreadPool(workPool(), [items, indexing = std::weak_ptr<Indexing>(indexing)] {
+            if (const std::shared_ptr<Indexing> state = indexing.lock()) {
+                state->started = true;
+            }
+            return indexOf(items.size(), [&items](qsizetype row) { return Traits::id(items[row]); });
+        });
+        m_indexing = indexing;
+        auto* watcher = new QFutureWatcher<IDIndex>(this);
+        connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, generation] {
+            watcher->deleteLater();
+            takeIndex(generation, watcher->future());
+        });
+        watcher->setFuture(indexing->result);
+    }
+
+    // Installs the pool's index, unless the rows changed since it was asked for or a lookup built
+    // the index itself.
+    void takeIndex(quint64 generation, QFuture<IDIndex> built) const
+    {
+        if (generation != m_indexGeneration || m_idIndex) {
+            return;
+        }
+        m_indexing.reset();
+        try {
+            m_idIndex = built.result();
+        } catch (...) {
+            // A dropped job leaves the index to the first lookup.
+        }
+    }
+
+    // Matches the shown rows with a listing of the same folder: by shared data first, then the
+    // items that share none by value. Nothing when the listing carries an id twice (or the index
+    // knows the shown rows do): such a listing is shown as given.
+    std::optional<Matching> matchRows(const QList<Item>& items)
+    {
+        Matching matching;
+        const auto count = static_cast<int>(items.size());
+        matching.byAddress.reserve(count);
+        for (int position = 0; position < count; ++position) {
+            const Identity identity = Traits::identity(Traits::id(items[position]));
+            if (identity.first == nullptr) {
+                continue;
+            }
+            if (matching.byAddress.contains(identity)) {
+                return std::nullopt; // one item listed twice
+            }
+            matching.byAddress.insert(identity, position);
+        }
+        std::vector<bool> claimed(static_cast<std::size_t>(count), false);
+        for (Row& row : m_rows) {
+            const Identity identity = Traits::identity(Traits::id(row.item));
+            row.position = identity.first == nullptr ? -1 : matching.byAddress.value(identity, -1);
+            if (row.position >= 0) {
+                claimed[static_cast<std::size_t>(row.position)] = true;
+            }
+        }
+        QSet<ID> arriving;
+        for (int position = 0; position < count; ++position) {
+            if (claimed[static_cast<std::size_t>(position)]) {
+                continue;
+            }
+            const IDIndex& index = idIndex();
+            if (index.repeated) {
+                return std::nullopt;
+            }
+            const ID& id = Traits::id(items[position]);
+            const int row = index.rowOfID.value(id, -1);
+            if (row >= 0) {
+                if (m_rows[static_cast<std::size_t>(row)].position >= 0) {
+                    return std::nullopt; // its row is claimed already: the id is listed twice
+                }
+                m_rows[static_cast<std::size_t>(row)].position = position;
+            } else if (arriving.contains(id)) {
+                return std::nullopt;
+            } else {
+                arriving.insert(id);
+                matching.arrivals.push_back(position);
+            }
+        }
+        for (const Row& row : m_rows) {
+            if (row.position < 0) {
+                matching.vanished.append(Traits::id(row.item));
+            }
+        }
+        return matching;
+    }
+
+    // Brings the index by value along with a diff: each id to the row it moved to (`newRows` by
+    // the row it was on), the vanished out, the arrivals in.
+    void updateIDIndex(const QList<Item>& items, const std::vector<int>& newRows, const Matching& matching)
+    {
+        if (!m_idIndex || m_idIndex->repeated) {
+            startIndexing(items);
+            return;
+        }
+        IDIndex& index = *m_idIndex;
+        for (auto entry = index.rowOfID.begin(); entry != index.rowOfID.end(); ++entry) {
+            entry.value() = newRows[static_cast<std::size_t>(entry.value())];
+        }
+        for (const ID& id : matching.vanished) {
+            index.rowOfID.remove(id);
+            index.allIDs.remove(id);
+        }
+        for (const int position : matching.arrivals) {
+            index.rowOfID.insert(Traits::id(items[position]), position);
+            index.allIDs.insert(Traits::id(items[position]));
+        }
     }
 
     // How many ranges a diff would remove and insert: the runs of old rows the new listing lacks
@@ -365,15 +615,17 @@ private:
         Q_EMIT layoutChanged({}, QAbstractItemModel::VerticalSortHint);
     }
 
-    // Whether `items` list exactly the shown rows' ids in the shown order, for the same listing.
-    bool holdsSameIDs(const QList<Item>& items, const QString& listing) const
+    // Whether `items` list exactly the shown rows' ids in the shown order.
+    bool holdsSameIDs(const QList<Item>& items) const
     {
-        if (!m_listing || *m_listing != listing || static_cast<std::size_t>(items.size()) != m_rows.size() ||
-            static_cast<std::size_t>(m_rowOfID.size()) != m_rows.size()) {
+        if (static_cast<std::size_t>(items.size()) != m_rows.size()) {
             return false;
         }
         for (std::size_t row = 0; row < m_rows.size(); ++row) {
-            if (!(Traits::id(m_rows[row].item) == Traits::id(items[static_cast<qsizetype>(row)]))) {
+            const ID& shown = Traits::id(m_rows[row].item);
+            const ID& listed = Traits::id(items[static_cast<qsizetype>(row)]);
+            const Identity identity = Traits::identity(shown);
+            if (!(identity.first != nullptr && identity == Traits::identity(listed)) && !(shown == listed)) {
                 return false;
             }
         }
@@ -381,10 +633,13 @@ private:
     }
 
     // Takes the new fields of every surviving row (the item at `positionOf(row)` in `items`) and
-    // announces the changed cells, one dataChanged per block of neighbouring changed rows.
+    // announces the changed cells, one dataChanged per block of neighbouring changed rows. Each row
+    // takes the listing's own item even when nothing changed, so that the next listing finds it by
+    // address; true when a row's id now keeps its data elsewhere.
     template <typename PositionOf>
-    void announceChanges(const QList<Item>& items, const PositionOf& positionOf)
+    bool announceChanges(const QList<Item>& items, const PositionOf& positionOf)
     {
+        bool moved = false;
         struct Block {
             int first = -1;
             int last = -1;
@@ -403,7 +658,13 @@ private:
         for (std::size_t row = 0; row < m_rows.size(); ++row) {
             Row& shown = m_rows[row];
             const Item& fresh = items[positionOf(row)];
+            const Identity was = Traits::identity(Traits::id(shown.item));
+            const bool sameData = was.first != nullptr && was == Traits::identity(Traits::id(fresh));
+            moved = moved || !sameData;
             if (shown.item == fresh) {
+                if (!sameData) {
+                    shown.item = fresh;
+                }
                 flush();
                 continue;
             }
@@ -429,6 +690,7 @@ private:
             }
         }
         flush();
+        return moved;
     }
 
     struct Change {
@@ -517,9 +779,13 @@ private:
     std::vector<Row> m_staged;
     Layout m_layout = Layout::plain;
     qsizetype m_pending = 0;
-    QHash<ID, int> m_rowOfID;
-    // The same ids as m_rowOfID, as a set.
-    QSet<ID> m_allIDs;
+    // Each row by where its id keeps its shared data.
+    QHash<Identity, int> m_rowOfAddress;
+    // Nothing while the pool builds it after a reset (see idIndex()).
+    mutable std::optional<IDIndex> m_idIndex;
+    // Counts the indexes asked of the pool; only the newest may land.
+    mutable quint64 m_indexGeneration = 0;
+    mutable std::shared_ptr<Indexing> m_indexing;
     std::optional<QString> m_listing;
     PasteboardWriter m_pasteboardWriter;
     DragStartHandler m_onDragStart;

@@ -87,17 +87,20 @@ public:
         const bool sameListing = m_model->listing() == listing;
         m_placeBeforeReset.reset();
         m_applyingSelection = true;
-        const bool sameRows = m_model->setItems(items, listing);
+        const typename Model::ListingChange change = m_model->setItems(items, listing);
         m_applyingSelection = false;
         // Rows that kept their places keep the selection shown as it was.
-        if (!sameRows) {
+        if (change != Model::ListingChange::fieldsOnly) {
             applySelection();
         }
         if (sameListing && m_placeBeforeReset) {
             restorePlace(*m_placeBeforeReset);
         }
         m_placeBeforeReset.reset();
-        keepListedSelection();
+        // While the rows keep their ids, a selection of listed ids stays listed.
+        if (change == Model::ListingChange::rows || !m_selectionListed) {
+            keepListedSelection();
+        }
     }
     // The listed items among `ids`, in row order.
     QList<Item> itemsWithIDs(const QSet<ID>& ids) const { return m_model->itemsWithIDs(ids); }
@@ -120,6 +123,7 @@ public:
     void setSelection(QSet<ID> selection)
     {
         m_selection = std::move(selection);
+        m_selectionListed = m_selection.isEmpty();
         applySelection();
     }
     void setOnSelectionChanged(SelectionCallback callback) { m_onSelectionChanged = std::move(callback); }
@@ -159,7 +163,14 @@ public:
                 // the table and on the next turn in the binding.
                 selectRows({clicked.row()});
                 rows = QSet<ID>{id};
-                QMetaObject::invokeMethod(this, [this, rows] { writeSelection(rows); }, Qt::QueuedConnection);
+                QMetaObject::invokeMethod(
+                    this,
+                    [this, rows] {
+                        // The row may have left the listing since the click.
+                        m_selectionListed = false;
+                        writeSelection(rows);
+                    },
+                    Qt::QueuedConnection);
             }
         }
         if (!m_menuForSelection) {
@@ -297,14 +308,7 @@ private:
     // Shows the binding: the listed rows among its ids, only when that differs from the table.
     void applySelection()
     {
-        std::vector<int> rows;
-        rows.reserve(static_cast<std::size_t>(m_selection.size()));
-        for (const ID& id : m_selection) {
-            if (const std::optional<int> row = m_model->rowOf(id)) {
-                rows.push_back(*row);
-            }
-        }
-        std::sort(rows.begin(), rows.end());
+        const std::vector<int> rows = m_model->rowsOf(m_selection);
         if (rows != selectedRowNumbers()) {
             selectRows(rows);
         }
@@ -318,14 +322,15 @@ private:
         if (m_selectionWritePending) {
             return;
         }
-        QSet<ID> listed;
-        for (const ID& id : m_selection) {
-            if (m_model->rowOf(id)) {
-                listed.insert(id);
-            }
-        }
-        if (listed.size() == m_selection.size()) {
+        const std::vector<int> rows = m_model->rowsOf(m_selection);
+        m_selectionListed = true;
+        if (static_cast<qsizetype>(rows.size()) == m_selection.size()) {
             return;
+        }
+        QSet<ID> listed;
+        listed.reserve(static_cast<qsizetype>(rows.size()));
+        for (const int row : rows) {
+            listed.insert(Model::Traits::id(m_model->item(row)));
         }
         m_droppingUnlisted = true;
         writeSelection(std::move(listed));
@@ -343,6 +348,7 @@ private:
             this,
             [this] {
                 m_selectionWritePending = false;
+                m_selectionListed = true; // read from the rows shown now
                 writeSelection(tableSelection());
             },
             Qt::QueuedConnection);
@@ -399,6 +405,8 @@ private:
     // Taken when the model is about to reset, while setItems() runs.
     std::optional<Place> m_placeBeforeReset;
     QSet<ID> m_selection;
+    // Every id of m_selection is known to be listed (the owner may name rows that are not).
+    bool m_selectionListed = true;
     bool m_applyingSelection = false;
     bool m_selectionWritePending = false;
     bool m_droppingUnlisted = false;

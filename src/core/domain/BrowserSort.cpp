@@ -25,13 +25,17 @@ int kindRank(RemoteItemKind kind)
     return 2;
 }
 
-// Everything the comparison needs, worked out once per item so that a sort of thousands of items
-// does no collation work inside the comparisons.
-struct SortKey {
-    int rank;
-    const QCollatorSortKey* name;
-    qint64 date;
-    std::optional<qint64> size;
+// Everything one comparison needs, as numbers worked out once per item, so that a sort of a
+// hundred thousand items reads no name, date or size inside its comparisons.
+struct SortEntry {
+    // By the sort key: the name's rank, the date in milliseconds, or the size.
+    qint64 key;
+    qsizetype nameRank;
+    // In the input: items equal in every field keep their order.
+    qsizetype position;
+    int group;
+    // False only for a missing size, which is lower than any present one.
+    bool hasKey;
 };
 
 qint64 dateKey(const std::optional<QDateTime>& date)
@@ -43,32 +47,22 @@ qint64 dateKey(const std::optional<QDateTime>& date)
     return date->toMSecsSinceEpoch();
 }
 
-template <typename T>
-int threeWay(const T& a, const T& b)
+SortEntry entryOf(const BrowserSortFields& item, qsizetype nameRank, qsizetype position, FileSort sort)
 {
-    return a < b ? -1 : (b < a ? 1 : 0);
-}
-
-int compareSizes(const std::optional<qint64>& a, const std::optional<qint64>& b)
-{
-    // A missing size is lower than any present one; two missing sizes are equal.
-    if (a.has_value() != b.has_value()) {
-        return a.has_value() ? 1 : -1;
-    }
-    return a ? threeWay(*a, *b) : 0;
-}
-
-int compareByKey(const SortKey& a, const SortKey& b, FileSort sort)
-{
+    SortEntry entry{0, nameRank, position, kindRank(item.kind), true};
     switch (sort) {
     case FileSort::name:
-        return a.name->compare(*b.name);
+        entry.key = nameRank;
+        break;
     case FileSort::modifiedDate:
-        return threeWay(a.date, b.date);
+        entry.key = dateKey(*item.modifiedAt);
+        break;
     case FileSort::size:
-        return compareSizes(a.size, b.size);
+        entry.hasKey = item.size->has_value();
+        entry.key = item.size->value_or(0);
+        break;
     }
-    return 0;
+    return entry;
 }
 
 } // namespace
@@ -81,7 +75,7 @@ QCollator naturalNameCollator()
     return collator;
 }
 
-std::vector<QCollatorSortKey> browserNameKeys(std::span<const QString* const> names)
+std::vector<qsizetype> browserNameRanks(std::span<const QString* const> names)
 {
     const QCollator collator = naturalNameCollator();
     std::vector<QCollatorSortKey> keys;
@@ -89,41 +83,67 @@ std::vector<QCollatorSortKey> browserNameKeys(std::span<const QString* const> na
     for (const QString* name : names) {
         keys.push_back(collator.sortKey(*name));
     }
-    return keys;
+    std::vector<qsizetype> byName(names.size());
+    std::iota(byName.begin(), byName.end(), qsizetype{0});
+    std::sort(byName.begin(), byName.end(), [&](qsizetype left, qsizetype right) {
+        return keys[static_cast<std::size_t>(left)].compare(keys[static_cast<std::size_t>(right)]) < 0;
+    });
+    std::vector<qsizetype> ranks(names.size());
+    qsizetype rank = -1;
+    for (std::size_t place = 0; place < byName.size(); ++place) {
+        const auto name = static_cast<std::size_t>(byName[place]);
+        if (place == 0 || keys[static_cast<std::size_t>(byName[place - 1])].compare(keys[name]) != 0) {
+            ++rank;
+        }
+        ranks[name] = rank;
+    }
+    return ranks;
 }
 
 std::vector<qsizetype> browserOrder(std::span<const BrowserSortFields> items, FileSort sort, bool ascending)
 {
-    // Only the names without a lent key are collated here.
-    std::vector<const QString*> missing;
-    for (const BrowserSortFields& item : items) {
-        if (item.nameKey == nullptr) {
-            missing.push_back(item.name);
+    // Ranks lent by the caller are used only when every item has one: ranks of different
+    // listings do not compare.
+    const bool ranked = std::all_of(items.begin(), items.end(),
+                                    [](const BrowserSortFields& item) { return item.nameRank >= 0; });
+    std::vector<qsizetype> worked;
+    if (!ranked) {
+        std::vector<const QString*> names;
+        names.reserve(items.size());
+        for (const BrowserSortFields& item : items) {
+            names.push_back(item.name);
         }
-    }
-    const std::vector<QCollatorSortKey> worked = browserNameKeys(missing);
-
-    std::vector<SortKey> keys;
-    keys.reserve(items.size());
-    std::size_t next = 0;
-    for (const BrowserSortFields& item : items) {
-        const QCollatorSortKey* name = item.nameKey != nullptr ? item.nameKey : &worked[next++];
-        keys.push_back(SortKey{kindRank(item.kind), name, dateKey(*item.modifiedAt), *item.size});
+        worked = browserNameRanks(names);
     }
 
-    std::vector<qsizetype> order(items.size());
-    std::iota(order.begin(), order.end(), qsizetype{0});
-    std::stable_sort(order.begin(), order.end(), [&](qsizetype left, qsizetype right) {
-        const SortKey& a = keys[static_cast<std::size_t>(left)];
-        const SortKey& b = keys[static_cast<std::size_t>(right)];
-        if (a.rank != b.rank) {
-            return a.rank < b.rank;
+    std::vector<SortEntry> entries;
+    entries.reserve(items.size());
+    for (std::size_t index = 0; index < items.size(); ++index) {
+        const qsizetype rank = ranked ? items[index].nameRank : worked[index];
+        entries.push_back(entryOf(items[index], rank, static_cast<qsizetype>(index), sort));
+    }
+    // Every pair of entries compares unequal (their positions differ), so any sort gives the one
+    // order a stable sort of the rule gives.
+    std::sort(entries.begin(), entries.end(), [ascending](const SortEntry& a, const SortEntry& b) {
+        if (a.group != b.group) {
+            return a.group < b.group;
         }
-        if (const int byKey = compareByKey(a, b, sort); byKey != 0) {
-            return ascending ? byKey < 0 : byKey > 0;
+        if (a.hasKey != b.hasKey) {
+            return ascending ? !a.hasKey : a.hasKey;
         }
-        return a.name->compare(*b.name) < 0;
+        if (a.key != b.key) {
+            return ascending ? a.key < b.key : a.key > b.key;
+        }
+        if (a.nameRank != b.nameRank) {
+            return a.nameRank < b.nameRank;
+        }
+        return a.position < b.position;
     });
+    std::vector<qsizetype> order;
+    order.reserve(entries.size());
+    for (const SortEntry& entry : entries) {
+        order.push_back(entry.position);
+    }
     return order;
 }
 

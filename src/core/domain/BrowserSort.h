@@ -4,7 +4,6 @@
 #include "RemoteItemKind.h"
 
 #include <QCollator>
-#include <QCollatorSortKey>
 #include <QDateTime>
 #include <QList>
 #include <QString>
@@ -22,21 +21,24 @@ struct BrowserSortFields {
     const QString* name;
     const std::optional<QDateTime>* modifiedAt;
     const std::optional<qint64>* size;
-    // The name's collation key when the caller keeps one from an earlier sort (see
-    // browserNameKeys); null to have it worked out for this sort.
-    const QCollatorSortKey* nameKey = nullptr;
+    // The name's rank among the names of the listing the item belongs to (see browserNameRanks),
+    // when the caller keeps one from an earlier sort; -1 to have the names collated for this sort.
+    qsizetype nameRank = -1;
 };
 
 // How the browsers compare names: natural order (file2 before file10), letter case ignored, in
 // the default locale.
 QCollator naturalNameCollator();
 
-// The collation keys of `names`, one per name in the same order, as the browser order compares
-// them. Working them out is most of a sort's cost: a caller that sorts the same names again keeps
-// them and lends them through BrowserSortFields::nameKey.
-std::vector<QCollatorSortKey> browserNameKeys(std::span<const QString* const> names);
+// The rank of each of `names` in name order, one per name in the same order: 0 for the first name
+// by the browsers' comparison, names that compare equal sharing one rank. Collating the names is
+// most of a sort's cost: a caller that sorts the same items again keeps the ranks and lends them
+// through BrowserSortFields::nameRank, and the sort then compares only numbers. Ranks of one
+// listing stay right for any part of it.
+std::vector<qsizetype> browserNameRanks(std::span<const QString* const> names);
 
-// The browser order as a permutation: the positions of `items` in sorted order. See sortedForBrowser.
+// The browser order as a permutation: the positions of `items` in sorted order. See
+// sortedForBrowser. The names are collated here unless every item lends its name's rank.
 std::vector<qsizetype> browserOrder(std::span<const BrowserSortFields> items, FileSort sort, bool ascending);
 
 // The one order both browsers and the device backends list items in. Stable. Folders come first,
@@ -45,38 +47,36 @@ std::vector<qsizetype> browserOrder(std::span<const BrowserSortFields> items, Fi
 // the distant past and a missing size as the lowest size), the direction reversing only the key;
 // equal keys fall back to name ascending. Works for any item with `kind`, `name`, `modifiedAt` and
 // `size` (RemoteItem, LocalItem); the input is not changed.
-// When `nameKeys` is given, it receives the names' collation keys in the sorted order.
+// When `nameRanks` is given, it receives the names' ranks (see browserNameRanks) in the sorted
+// order, for later sorts of the same items.
 template <typename Item>
 QList<Item> sortedForBrowser(const QList<Item>& items, FileSort sort, bool ascending,
-                             std::vector<QCollatorSortKey>* nameKeys = nullptr)
+                             std::vector<qsizetype>* nameRanks = nullptr)
 {
     std::vector<BrowserSortFields> fields;
     fields.reserve(static_cast<std::size_t>(items.size()));
     for (const Item& item : items) {
         fields.push_back(BrowserSortFields{item.kind, &item.name, &item.modifiedAt, &item.size});
     }
-    std::vector<QCollatorSortKey> keys;
-    if (nameKeys != nullptr) {
+    if (nameRanks != nullptr) {
         std::vector<const QString*> names;
         names.reserve(fields.size());
         for (const BrowserSortFields& field : fields) {
             names.push_back(field.name);
         }
-        keys = browserNameKeys(names);
+        const std::vector<qsizetype> ranks = browserNameRanks(names);
         for (std::size_t index = 0; index < fields.size(); ++index) {
-            fields[index].nameKey = &keys[index];
+            fields[index].nameRank = ranks[index];
         }
+        nameRanks->clear();
+        nameRanks->reserve(ranks.size());
     }
     QList<Item> sorted;
     sorted.reserve(items.size());
-    if (nameKeys != nullptr) {
-        nameKeys->clear();
-        nameKeys->reserve(keys.size());
-    }
     for (const qsizetype index : browserOrder(fields, sort, ascending)) {
         sorted.append(items[index]);
-        if (nameKeys != nullptr) {
-            nameKeys->push_back(keys[static_cast<std::size_t>(index)]);
+        if (nameRanks != nullptr) {
+            nameRanks->push_back(fields[static_cast<std::size_t>(index)].nameRank);
         }
     }
     return sorted;

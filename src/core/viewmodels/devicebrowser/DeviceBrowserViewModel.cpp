@@ -90,50 +90,51 @@ void DeviceBrowserViewModel::setSort(FileSort sort, bool ascending)
 
 void DeviceBrowserViewModel::applySort()
 {
-    QList<RemoteItem> shown;
-    // Where each shown item stands in the page, for its name's collation key.
-    std::vector<std::size_t> pagePositions;
+    QList<RemoteItem> sorted;
     if (m_currentPage) {
         const QList<RemoteItem>& pageItems = m_currentPage->items;
         // Collating the names is most of a sort's cost: it is done once per page, and every
-        // re-sort, hidden-name switch and measured folder size after it reuses the keys.
-        if (m_pageNameKeys.size() != static_cast<std::size_t>(pageItems.size())) {
+        // re-sort, hidden-name switch and measured folder size after it reuses the ranks.
+        if (m_pageNameRanks.size() != static_cast<std::size_t>(pageItems.size())) {
             std::vector<const QString*> names;
             names.reserve(static_cast<std::size_t>(pageItems.size()));
             for (const RemoteItem& item : pageItems) {
                 names.push_back(&item.name);
             }
-            m_pageNameKeys = browserNameKeys(names);
+            m_pageNameRanks = browserNameRanks(names);
         }
-        shown.reserve(pageItems.size());
-        pagePositions.reserve(static_cast<std::size_t>(pageItems.size()));
+        // The shown items by their place in the page, with their sizes (measured folders patched
+        // in): the page is copied once, into the order shown.
+        std::vector<qsizetype> shown;
+        std::vector<std::optional<qint64>> sizes;
+        shown.reserve(static_cast<std::size_t>(pageItems.size()));
+        sizes.reserve(static_cast<std::size_t>(pageItems.size()));
         for (qsizetype position = 0; position < pageItems.size(); ++position) {
             const RemoteItem& item = pageItems.at(position);
             if (!m_showHiddenFiles && item.name.startsWith(u'.')) {
                 continue;
             }
-            pagePositions.push_back(static_cast<std::size_t>(position));
-            const auto measured = m_computedFolderStatistics.constFind(item.id);
-            if (item.kind == RemoteItemKind::folder && measured != m_computedFolderStatistics.constEnd()) {
-                RemoteItem patched = item;
-                patched.size = measured->bytes;
-                shown.append(std::move(patched));
-            } else {
-                shown.append(item);
+            shown.push_back(position);
+            sizes.push_back(item.size);
+            if (item.kind == RemoteItemKind::folder) {
+                const auto measured = m_computedFolderStatistics.constFind(item.id);
+                if (measured != m_computedFolderStatistics.constEnd()) {
+                    sizes.back() = measured->bytes;
+                }
             }
         }
-    }
-    std::vector<BrowserSortFields> fields;
-    fields.reserve(pagePositions.size());
-    for (qsizetype index = 0; index < shown.size(); ++index) {
-        const RemoteItem& item = shown.at(index);
-        fields.push_back(BrowserSortFields{item.kind, &item.name, &item.modifiedAt, &item.size,
-                                           &m_pageNameKeys[pagePositions[static_cast<std::size_t>(index)]]});
-    }
-    QList<RemoteItem> sorted;
-    sorted.reserve(shown.size());
-    for (const qsizetype index : browserOrder(fields, m_sort, m_sortAscending)) {
-        sorted.append(shown.at(index));
+        std::vector<BrowserSortFields> fields;
+        fields.reserve(shown.size());
+        for (std::size_t place = 0; place < shown.size(); ++place) {
+            const RemoteItem& item = pageItems.at(shown[place]);
+            fields.push_back(BrowserSortFields{item.kind, &item.name, &item.modifiedAt, &sizes[place],
+                                               m_pageNameRanks[static_cast<std::size_t>(shown[place])]});
+        }
+        sorted.reserve(static_cast<qsizetype>(shown.size()));
+        for (const qsizetype place : browserOrder(fields, m_sort, m_sortAscending)) {
+            sorted.append(pageItems.at(shown[static_cast<std::size_t>(place)]));
+            sorted.last().size = sizes[static_cast<std::size_t>(place)];
+        }
     }
     setItems(std::move(sorted));
 }
@@ -162,7 +163,7 @@ void DeviceBrowserViewModel::setStorages(QList<StorageRoot> storages)
 void DeviceBrowserViewModel::setCurrentPage(std::optional<DirectoryPage> page)
 {
     m_currentPage = std::move(page);
-    m_pageNameKeys.clear();
+    m_pageNameRanks.clear();
     Q_EMIT currentPageChanged();
     applySort();
 }

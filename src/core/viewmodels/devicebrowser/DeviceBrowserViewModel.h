@@ -29,7 +29,6 @@
 #include "transport/OpenSessionOptions.h"
 #include "viewmodels/transfers/TransferQueue.h"
 
-#include <QCollatorSortKey>
 #include <QHash>
 #include <QList>
 #include <QObject>
@@ -564,9 +563,9 @@ private:
     std::optional<AndroidDevice> m_selectedDevice;
     QList<StorageRoot> m_storages;
     std::optional<DirectoryPage> m_currentPage;
-    // The collation keys of the current page's names, in the page's order; worked out at its first
-    // sort (empty until then).
-    std::vector<QCollatorSortKey> m_pageNameKeys;
+    // The ranks of the current page's names (browserNameRanks), in the page's order; worked out at
+    // its first sort (empty until then), so that every later sort compares only numbers.
+    std::vector<qsizetype> m_pageNameRanks;
     QList<RemoteItem> m_items;
     QList<RemotePath> m_breadcrumb;
     bool m_isLoading = false;

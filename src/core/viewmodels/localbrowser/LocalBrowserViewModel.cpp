@@ -15,6 +15,7 @@
 #include <QCoro/QCoroFuture>
 
 #include <cerrno>
+#include <numeric>
 #include <pwd.h>
 #include <unistd.h>
 #include <vector>
@@ -29,8 +30,8 @@ struct LocalBrowserViewModel::ListingResult {
     // In browser order by `order`: the key and direction of the listing's start.
     std::optional<QList<LocalItem>> items;
     std::pair<FileSort, bool> order;
-    // The names' collation keys, in the items' order.
-    std::vector<QCollatorSortKey> nameKeys;
+    // The names' ranks, in the items' order.
+    std::vector<qsizetype> nameRanks;
     // Read with the items; nothing when the folder could not be read.
     VolumeSpace space;
     std::optional<LocalFileError> failure;
@@ -209,21 +210,21 @@ QCoro::Task<> LocalBrowserViewModel::runListing(QPointer<LocalBrowserViewModel> 
         const QString path = localPath(folder);
         struct Read {
             QList<LocalItem> items;
-            std::vector<QCollatorSortKey> nameKeys;
+            std::vector<qsizetype> nameRanks;
             VolumeSpace space;
         };
         QFuture<Read> reading = runOnThreadPool(
             *pool,
             [path, sort, ascending] {
                 Read read;
-                read.items = LocalDirectoryReader::read(path, sort, ascending, &read.nameKeys);
+                read.items = LocalDirectoryReader::read(path, sort, ascending, &read.nameRanks);
                 read.space = VolumeSpace::of(path);
                 return read;
             },
             userInitiatedPriority);
         Read read = co_await reading;
         result.items = std::move(read.items);
-        result.nameKeys = std::move(read.nameKeys);
+        result.nameRanks = std::move(read.nameRanks);
         result.space = read.space;
     } catch (const LocalFileError& error) {
         result.failure = error;
@@ -246,7 +247,7 @@ void LocalBrowserViewModel::applyListing(const QUrl& folder, ListingResult resul
     if (result.items) {
         m_allItems = std::move(*result.items);
         m_allItemsOrder = result.order;
-        m_allItemNameKeys = std::move(result.nameKeys);
+        m_allItemNameRanks = std::move(result.nameRanks);
         applyDisplayFilter();
         if (!result.keepsMessage) {
             setErrorMessage(std::nullopt);
@@ -255,7 +256,7 @@ void LocalBrowserViewModel::applyListing(const QUrl& folder, ListingResult resul
         const LocalFileError& failure = *result.failure;
         m_allItems.clear();
         m_allItemsOrder.reset();
-        m_allItemNameKeys.clear();
+        m_allItemNameRanks.clear();
         setItems({});
         setErrorMessage(
             QStringLiteral("Could not read %1: %2").arg(localPath(folder), failure.localizedDescription()));
@@ -267,48 +268,58 @@ void LocalBrowserViewModel::applyListing(const QUrl& folder, ListingResult resul
 
 void LocalBrowserViewModel::applyDisplayFilter()
 {
-    QList<LocalItem> shown;
-    shown.reserve(m_allItems.size());
-    // The kept collation key of each shown item, when the listing came with them.
-    const bool keyed = m_allItemNameKeys.size() == static_cast<std::size_t>(m_allItems.size());
-    std::vector<const QCollatorSortKey*> shownKeys;
+    // The shown items by their place in the listing, with their sizes (measured folders patched
+    // in): the listing is copied once, into the order shown.
+    std::vector<qsizetype> shown;
+    std::vector<std::optional<qint64>> sizes;
+    shown.reserve(static_cast<std::size_t>(m_allItems.size()));
+    sizes.reserve(static_cast<std::size_t>(m_allItems.size()));
     bool patched = false;
-    for (qsizetype index = 0; index < m_allItems.size(); ++index) {
-        const LocalItem& item = m_allItems[index];
+    // Read only: the listing may be shared with the published items, and must not be copied.
+    const QList<LocalItem>& allItems = m_allItems;
+    for (qsizetype index = 0; index < allItems.size(); ++index) {
+        const LocalItem& item = allItems[index];
         if (!m_showHiddenFiles && item.isHidden) {
             continue;
         }
-        shown.append(item);
-        if (keyed) {
-            shownKeys.push_back(&m_allItemNameKeys[static_cast<std::size_t>(index)]);
-        }
+        shown.push_back(index);
+        sizes.push_back(item.size);
         if (item.kind == RemoteItemKind::folder) {
             const auto measured = m_computedFolderStatistics.constFind(item.id);
-            if (measured != m_computedFolderStatistics.constEnd()) {
-                shown.last().size = measured->bytes;
+            if (measured != m_computedFolderStatistics.constEnd() && item.size != measured->bytes) {
+                sizes.back() = measured->bytes;
                 patched = true;
             }
         }
     }
     // A listing read in the shown order needs no second sort, unless measured sizes reorder it.
     const bool inOrder = m_allItemsOrder == std::pair(m_sort, m_sortAscending) && !(patched && m_sort == FileSort::size);
-    if (inOrder) {
-        setItems(std::move(shown));
+    if (inOrder && !patched && shown.size() == static_cast<std::size_t>(m_allItems.size())) {
+        setItems(m_allItems); // everything shown as listed: the list is shared, not copied
         return;
     }
-    std::vector<BrowserSortFields> fields;
-    fields.reserve(static_cast<std::size_t>(shown.size()));
-    for (qsizetype index = 0; index < shown.size(); ++index) {
-        const LocalItem& item = shown[index];
-        fields.push_back(BrowserSortFields{item.kind, &item.name, &item.modifiedAt, &item.size,
-                                           keyed ? shownKeys[static_cast<std::size_t>(index)] : nullptr});
+    std::vector<qsizetype> order;
+    if (inOrder) {
+        order.resize(shown.size());
+        std::iota(order.begin(), order.end(), qsizetype{0});
+    } else {
+        const bool ranked = m_allItemNameRanks.size() == static_cast<std::size_t>(m_allItems.size());
+        std::vector<BrowserSortFields> fields;
+        fields.reserve(shown.size());
+        for (std::size_t place = 0; place < shown.size(); ++place) {
+            const LocalItem& item = allItems[shown[place]];
+            fields.push_back(BrowserSortFields{item.kind, &item.name, &item.modifiedAt, &sizes[place],
+                                               ranked ? m_allItemNameRanks[static_cast<std::size_t>(shown[place])] : -1});
+        }
+        order = browserOrder(fields, m_sort, m_sortAscending);
     }
-    QList<LocalItem> sorted;
-    sorted.reserve(shown.size());
-    for (const qsizetype index : browserOrder(fields, m_sort, m_sortAscending)) {
-        sorted.append(std::move(shown[index]));
+    QList<LocalItem> items;
+    items.reserve(static_cast<qsizetype>(order.size()));
+    for (const qsizetype place : order) {
+        items.append(allItems[shown[static_cast<std::size_t>(place)]]);
+        items.last().size = sizes[static_cast<std::size_t>(place)];
     }
-    setItems(std::move(sorted));
+    setItems(std::move(items));
 }
 
 void LocalBrowserViewModel::recomputeBreadcrumb()

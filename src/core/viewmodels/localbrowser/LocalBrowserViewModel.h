@@ -12,7 +12,6 @@
 #include "infrastructure/UserDefaults.h"
 #include "platform/VolumeMonitor.h"
 
-#include <QCollatorSortKey>
 #include <QHash>
 #include <QList>
 #include <QObject>
@@ -251,10 +250,10 @@ private:
     // The order m_allItems is in, while it is the browser order for that key and direction with
     // nothing patched since; the display then needs no sort of its own.
     std::optional<std::pair<FileSort, bool>> m_allItemsOrder;
-    // The collation keys of m_allItems' names, one per item in its order, worked out with the
-    // listing on the pool, so that a re-sort on the main thread does no collation; empty when
-    // there are none for this listing.
-    std::vector<QCollatorSortKey> m_allItemNameKeys;
+    // The ranks of m_allItems' names (browserNameRanks), one per item in its order, worked out
+    // with the listing on the pool, so that a re-sort on the main thread compares only numbers;
+    // empty when there are none for this listing.
+    std::vector<qsizetype> m_allItemNameRanks;
     // The space of the volume of m_spaceFolder, read with that folder's newest listing.
     QUrl m_spaceFolder;
     VolumeSpace m_space;

@@ -40,7 +40,7 @@ QString folderPrefix(const QString& folder)
 } // namespace
 
 QList<LocalItem> LocalDirectoryReader::read(const QString& path, FileSort sort, bool ascending,
-                                            std::vector<QCollatorSortKey>* nameKeys)
+                                            std::vector<qsizetype>* nameRanks)
 {
     const QByteArray encodedPath = LocalPath::encoded(path);
     std::unique_ptr<DIR, DirectoryCloser> directory(::opendir(encodedPath.constData()));
@@ -80,7 +80,7 @@ QList<LocalItem> LocalDirectoryReader::read(const QString& path, FileSort sort, 
                                    modificationDate(info), isHidden));
         }
     }
-    return sortedForBrowser(items, sort, ascending, nameKeys);
+    return sortedForBrowser(items, sort, ascending, nameRanks);
 }
 
 std::optional<QUrl> LocalDirectoryReader::existingDirectoryURL(const std::optional<QString>& path)

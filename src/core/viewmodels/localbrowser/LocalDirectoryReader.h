@@ -3,7 +3,6 @@
 #include "domain/FileSort.h"
 #include "domain/LocalItem.h"
 
-#include <QCollatorSortKey>
 #include <QList>
 #include <QString>
 #include <QUrl>
@@ -21,10 +20,10 @@ public:
     // "."), as one LocalItem, in browser order by `sort` and `ascending`. A link is listed as what
     // it points to; an entry whose details cannot be read (a broken link) is a file without size
     // or date. Folders have no size. Throws LocalFileError when the folder cannot be listed.
-    // When `nameKeys` is given, it receives the names' collation keys in the listed order, for
-    // later sorts of the same listing.
+    // When `nameRanks` is given, it receives the names' ranks (browserNameRanks) in the listed
+    // order, for later sorts of the same listing.
     static QList<LocalItem> read(const QString& path, FileSort sort, bool ascending,
-                                 std::vector<QCollatorSortKey>* nameKeys = nullptr);
+                                 std::vector<qsizetype>* nameRanks = nullptr);
 
     // The address of the folder at `path` when something exists there and it is a folder;
     // nothing for an absent or empty text or anything else. Creates nothing.
