@@ -243,6 +243,8 @@ TEST(ItemTableModel, RandomRelistingsAlwaysEndAsTheListingGiven)
         for (int row = 0; row < model.rowCount(); ++row) {
             ASSERT_EQ(model.item(row), current[row]) << "round " << round << " row " << row;
             ASSERT_EQ(model.rowOf(current[row].id), row);
+            // An equal id that shares nothing with the row is found by value.
+            ASSERT_EQ(model.rowOf(localID(current[row].name)), row) << "round " << round << " row " << row;
         }
         for (qsizetype index = 0; index < tracked.size(); ++index) {
             if (tracked[index].isValid()) {

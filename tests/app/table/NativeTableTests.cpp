@@ -273,6 +273,28 @@ TEST_F(NativeTableTest, RowsThatLeaveTheListingLeaveTheSelection)
     }
 }
 
+// An id the owner put in the binding that no row lists leaves it at the next listing, whether
+// that listing changes the rows, only their order, or only their fields.
+TEST_F(NativeTableTest, AnUnlistedIDTheOwnerChoseLeavesTheBindingAtTheNextListing)
+{
+    const struct {
+        const char* what;
+        QList<LocalItem> relisted;
+    } cases[] = {
+        {"new sizes only", {localFile("a", 1), localFile("b", 2), localFile("c", 3)}},
+        {"re-sorted", {localFile("c"), localFile("b"), localFile("a")}},
+        {"one row more", {localFile("a"), localFile("b"), localFile("c"), localFile("d")}},
+    };
+    for (const auto& each : cases) {
+        table->setItems(localFiles({"a", "b", "c"}), listing);
+        table->setSelection({localID("b"), localID("gone")});
+        table->setItems(each.relisted, listing);
+        EXPECT_EQ(table->selection(), QSet<QUrl>{localID("b")}) << each.what;
+        EXPECT_EQ(selectedRows(*table).size(), 1) << each.what;
+        table->setItems({}, QStringLiteral("/reset"));
+    }
+}
+
 TEST_F(NativeTableTest, ADoubleClickOnARowOrReturnOnOneSelectedRowOpensIt)
 {
     QList<QString> opened;

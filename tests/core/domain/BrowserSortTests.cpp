@@ -6,6 +6,9 @@
 #include <QRandomGenerator>
 #include <QTimeZone>
 
+#include <algorithm>
+#include <limits>
+
 #include <gtest/gtest.h>
 
 namespace quillbarrow {
@@ -212,6 +215,99 @@ TYPED_TEST(BrowserSortTest, AgreesWithAPlainCollatorOnAShuffledFolder)
             if (byName == 0) {
                 ASSERT_LT(TypeParam::tag(a).toInt(), TypeParam::tag(b).toInt()) << i;
             }
+        }
+    }
+}
+
+// The rule as written, compared with the collator at every step: what the ranked sort must give.
+template <typename Item>
+QList<Item> sortedByTheRule(QList<Item> items, FileSort sort, bool ascending)
+{
+    const QCollator collator = naturalNameCollator();
+    const auto group = [](const Item& item) {
+        return item.kind == RemoteItemKind::folder ? 0 : item.kind == RemoteItemKind::file ? 1 : 2;
+    };
+    const auto byKey = [&](const Item& a, const Item& b) {
+        switch (sort) {
+        case FileSort::name:
+            return collator.compare(a.name, b.name);
+        case FileSort::modifiedDate: {
+            const qint64 past = std::numeric_limits<qint64>::min();
+            const qint64 left = a.modifiedAt ? a.modifiedAt->toMSecsSinceEpoch() : past;
+            const qint64 right = b.modifiedAt ? b.modifiedAt->toMSecsSinceEpoch() : past;
+            return left < right ? -1 : (left > right ? 1 : 0);
+        }
+        case FileSort::size:
+            if (a.size.has_value() != b.size.has_value()) {
+                return a.size.has_value() ? 1 : -1;
+            }
+            return a.size < b.size ? -1 : (a.size > b.size ? 1 : 0);
+        }
+        return 0;
+    };
+    std::stable_sort(items.begin(), items.end(), [&](const Item& a, const Item& b) {
+        if (group(a) != group(b)) {
+            return group(a) < group(b);
+        }
+        if (const int key = byKey(a, b); key != 0) {
+            return ascending ? key < 0 : key > 0;
+        }
+        return collator.compare(a.name, b.name) < 0;
+    });
+    return items;
+}
+
+// The sort compares name ranks worked out once per listing; it must order exactly as the rule
+// does, in every key and direction, through ties of every kind, and with the ranks of a whole
+// listing lent for the part of it shown.
+TYPED_TEST(BrowserSortTest, RanksOrderExactlyAsTheRuleDoes)
+{
+    using Item = typename TestFixture::Item;
+    QRandomGenerator random(44);
+    const QStringList stems{QStringLiteral("IMG_"), QStringLiteral("img_"), QStringLiteral("Same"),
+                            QStringLiteral("same"), QStringLiteral("file"), QStringLiteral("File0")};
+    QList<Item> listing;
+    for (int index = 0; index < 600; ++index) {
+        // Names that differ only in case or in their digits, or not at all; few sizes and dates.
+        const QString name = stems[random.bounded(6)] + QString::number(random.bounded(12));
+        const std::optional<qint64> size =
+            random.bounded(5) == 0 ? std::nullopt : std::optional<qint64>(random.bounded(4) * 1000);
+        const std::optional<QDateTime> date =
+            random.bounded(5) == 0 ? std::nullopt : std::optional<QDateTime>(day(1 + random.bounded(3)));
+        const quint32 kind = random.bounded(10);
+        listing.append(kind == 0   ? this->unknown(name, size)
+                       : kind < 4 ? this->folder(name, size, date)
+                                  : this->file(name, size, date, QString::number(index)));
+    }
+    std::vector<const QString*> names;
+    for (const Item& item : listing) {
+        names.push_back(&item.name);
+    }
+    const std::vector<qsizetype> ranks = browserNameRanks(names);
+    // Every third item left out, as hidden names are.
+    QList<Item> shown;
+    std::vector<BrowserSortFields> fields;
+    for (qsizetype index = 0; index < listing.size(); ++index) {
+        if (index % 3 != 0) {
+            shown.append(listing[index]);
+        }
+    }
+    for (qsizetype index = 0; index < listing.size(); ++index) {
+        if (index % 3 != 0) {
+            const Item& item = listing[index];
+            fields.push_back(BrowserSortFields{item.kind, &item.name, &item.modifiedAt, &item.size,
+                                               ranks[static_cast<std::size_t>(index)]});
+        }
+    }
+    for (const FileSort sort : allCases<FileSort>()) {
+        for (const bool ascending : {true, false}) {
+            const QList<Item> expected = sortedByTheRule(shown, sort, ascending);
+            EXPECT_EQ(sortedForBrowser(shown, sort, ascending), expected) << toText(sort).data() << ascending;
+            QList<Item> lent;
+            for (const qsizetype index : browserOrder(fields, sort, ascending)) {
+                lent.append(shown[index]);
+            }
+            EXPECT_EQ(lent, expected) << "lent ranks " << toText(sort).data() << ascending;
         }
     }
 }
