@@ -142,7 +142,7 @@ public:
         // of a busy folder: they are matched row by row, with no hashing of ids.
         if (sameListing && holdsSameIDs(items)) {
             if (announceChanges(items, [](std::size_t row) { return static_cast<int>(row); })) {
-                rebuildAddressIndex();
+                readdress(items);
             }
             return ListingChange::fieldsOnly;
         }
@@ -162,8 +162,6 @@ public:
         reorderSurvivors(static_cast<int>(items.size()));
         announceChanges(items, [&](std::size_t row) { return m_rows[row].position; });
         insertArrivals(items);
-        // Every row now holds the listing's own item, so the addresses are the listing's.
-        m_rowOfAddress = std::move(matching->byAddress);
         updateIDIndex(items, newRows, *matching);
         return matching->vanished.isEmpty() && matching->arrivals.empty() ? ListingChange::orderOnly
                                                                           : ListingChange::rows;
@@ -178,52 +176,18 @@ public:
     // The row showing the item with that id; nothing when none does, or when two rows share it.
     std::optional<int> rowOf(const ID& id) const
     {
-        if (m_idIndex && m_idIndex->repeated) {
-            return std::nullopt;
-        }
-        if (const std::optional<int> row = rowSharing(id)) {
-            return row;
-        }
-        const IDIndex& index = idIndex();
-        const auto found = index.rowOfID.constFind(id);
-        return found == index.rowOfID.constEnd() ? std::nullopt : std::optional<int>(*found);
+        const std::vector<int> rows = findRows({&id});
+        return rows.empty() ? std::nullopt : std::optional<int>(rows.front());
     }
     // The rows showing the items with these ids, in row order; ids no row shows are left out.
     std::vector<int> rowsOf(const QSet<ID>& ids) const
     {
-        std::vector<int> rows;
-        if (m_idIndex && m_idIndex->repeated) {
-            return rows;
-        }
-        rows.reserve(static_cast<std::size_t>(ids.size()));
-        QList<const ID*> missed;
+        QList<const ID*> sought;
+        sought.reserve(ids.size());
         for (const ID& id : ids) {
-            if (const std::optional<int> row = rowSharing(id)) {
-                rows.push_back(*row);
-            } else {
-                missed.append(&id);
-            }
+            sought.append(&id);
         }
-        if (!missed.isEmpty() && !m_idIndex && missed.size() <= fewLookups) {
-            // The index is still being built: a few ids (the folder just opened, say, still
-            // selected from the folder before) are looked for row by row instead.
-            for (qsizetype row = 0; row < logicalRowCount(); ++row) {
-                const ID& shown = Traits::id(rowAt(row).item);
-                if (std::any_of(missed.begin(), missed.end(), [&](const ID* id) { return *id == shown; })) {
-                    rows.push_back(static_cast<int>(row));
-                }
-            }
-        } else if (!missed.isEmpty()) {
-            const IDIndex& index = idIndex();
-            for (const ID* id : std::as_const(missed)) {
-                const auto found = index.rowOfID.constFind(*id);
-                if (found != index.rowOfID.constEnd()) {
-                    rows.push_back(*found);
-                }
-            }
-        }
-        std::sort(rows.begin(), rows.end());
-        return rows;
+        return findRows(sought);
     }
     // The shown items whose id is among `ids`, in row order; ids not shown are ignored.
     QList<Item> itemsWithIDs(const QSet<ID>& ids) const
@@ -243,11 +207,14 @@ private:
         QString date;
     };
     using Identity = typename Traits::Identity;
-    // The index by value of the shown rows' ids.
+    // The indexes of the shown rows' ids.
     struct IDIndex {
+        // By value.
         QHash<ID, int> rowOfID;
         QSet<ID> allIDs;
-        // Two rows share an id: both the above are empty then, and no id is found.
+        // By where each id keeps its shared data.
+        QHash<Identity, int> rowOfAddress;
+        // Two rows share an id: the above are empty then, and no id is found.
         bool repeated = false;
     };
     // How a listing of the same folder matches the shown rows (each row's `position` is set too).
@@ -325,34 +292,74 @@ private:
             m_rows.emplace_back(item);
         }
         m_listing = listing;
-        rebuildAddressIndex();
         startIndexing(items);
         endResetModel();
     }
 
     // ---- Finding rows by id ------------------------------------------------------------------
 
-    // The row whose id shares its data with `id`, found without reading either.
+    // The rows of `ids`, in row order: by address, then by value. While the indexes are being
+    // built, a few ids (the folder just opened, say, still selected from the folder before) are
+    // looked for row by row rather than wait for them.
+    std::vector<int> findRows(const QList<const ID*>& ids) const
+    {
+        std::vector<int> rows;
+        if (m_idIndex && m_idIndex->repeated) {
+            return rows;
+        }
+        rows.reserve(static_cast<std::size_t>(ids.size()));
+        QList<const ID*> missed;
+        for (const ID* id : ids) {
+            if (const std::optional<int> row = rowSharing(*id)) {
+                rows.push_back(*row);
+            } else {
+                missed.append(id);
+            }
+        }
+        if (!missed.isEmpty() && !m_idIndex && missed.size() <= fewLookups) {
+            for (qsizetype row = 0; row < logicalRowCount(); ++row) {
+                const ID& shown = Traits::id(rowAt(row).item);
+                if (std::any_of(missed.begin(), missed.end(), [&](const ID* id) { return *id == shown; })) {
+                    rows.push_back(static_cast<int>(row));
+                }
+            }
+        } else if (!missed.isEmpty()) {
+            const IDIndex& index = idIndex();
+            for (const ID* id : std::as_const(missed)) {
+                const auto found = index.rowOfID.constFind(*id);
+                if (found != index.rowOfID.constEnd()) {
+                    rows.push_back(*found);
+                }
+            }
+        }
+        std::sort(rows.begin(), rows.end());
+        return rows;
+    }
+
+    // The row whose id shares its data with `id`, found without reading either; nothing while
+    // the indexes are being built.
     std::optional<int> rowSharing(const ID& id) const
     {
         const Identity identity = Traits::identity(id);
-        if (identity.first == nullptr) {
+        if (!m_idIndex || identity.first == nullptr) {
             return std::nullopt;
         }
-        const auto found = m_rowOfAddress.constFind(identity);
-        return found == m_rowOfAddress.constEnd() ? std::nullopt : std::optional<int>(*found);
+        const auto found = m_idIndex->rowOfAddress.constFind(identity);
+        return found == m_idIndex->rowOfAddress.constEnd() ? std::nullopt : std::optional<int>(*found);
     }
 
-    void rebuildAddressIndex()
+    template <typename IDAt>
+    static QHash<Identity, int> addressesOf(qsizetype count, const IDAt& idAt)
     {
-        m_rowOfAddress.clear();
-        m_rowOfAddress.reserve(static_cast<qsizetype>(m_rows.size()));
-        for (std::size_t row = 0; row < m_rows.size(); ++row) {
-            const Identity identity = Traits::identity(Traits::id(m_rows[row].item));
+        QHash<Identity, int> rows;
+        rows.reserve(count);
+        for (qsizetype row = 0; row < count; ++row) {
+            const Identity identity = Traits::identity(idAt(row));
             if (identity.first != nullptr) {
-                m_rowOfAddress.insert(identity, static_cast<int>(row));
+                rows.insert(identity, static_cast<int>(row));
             }
         }
+        return rows;
     }
 
     template <typename IDAt>
@@ -366,9 +373,21 @@ private:
             index.allIDs.insert(idAt(row));
         }
         if (index.rowOfID.size() != count) {
-            index = IDIndex{{}, {}, true};
+            return IDIndex{{}, {}, {}, true};
         }
+        index.rowOfAddress = addressesOf(count, idAt);
         return index;
+    }
+
+    // After rows took other copies of their items (same ids, same places): their addresses anew.
+    void readdress(const QList<Item>& items)
+    {
+        if (!m_idIndex) {
+            startIndexing(items);
+        } else if (!m_idIndex->repeated) {
+            m_idIndex->rowOfAddress =
+                addressesOf(items.size(), [&items](qsizetype row) { return Traits::id(items[row]); });
+        }
     }
 
     // The index by value: the one the work pool builds, waited for when it is under way, else
@@ -485,15 +504,17 @@ private:
         return matching;
     }
 
-    // Brings the index by value along with a diff: each id to the row it moved to (`newRows` by
-    // the row it was on), the vanished out, the arrivals in.
-    void updateIDIndex(const QList<Item>& items, const std::vector<int>& newRows, const Matching& matching)
+    // Brings the indexes along with a diff: each id to the row it moved to (`newRows` by the row
+    // it was on), the vanished out, the arrivals in. Every row now holds the listing's own item,
+    // so the addresses are the listing's.
+    void updateIDIndex(const QList<Item>& items, const std::vector<int>& newRows, Matching& matching)
     {
         if (!m_idIndex || m_idIndex->repeated) {
             startIndexing(items);
             return;
         }
         IDIndex& index = *m_idIndex;
+        index.rowOfAddress = std::move(matching.byAddress);
         for (auto entry = index.rowOfID.begin(); entry != index.rowOfID.end(); ++entry) {
             entry.value() = newRows[static_cast<std::size_t>(entry.value())];
         }
@@ -779,8 +800,6 @@ private:
     std::vector<Row> m_staged;
     Layout m_layout = Layout::plain;
     qsizetype m_pending = 0;
-    // Each row by where its id keeps its shared data.
-    QHash<Identity, int> m_rowOfAddress;
     // Nothing while the pool builds it after a reset (see idIndex()).
     mutable std::optional<IDIndex> m_idIndex;
     // Counts the indexes asked of the pool; only the newest may land.

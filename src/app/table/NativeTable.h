@@ -89,17 +89,25 @@ public:
         m_applyingSelection = true;
         const typename Model::ListingChange change = m_model->setItems(items, listing);
         m_applyingSelection = false;
+        // The selected rows, looked up once for both steps below when either needs them.
+        std::optional<std::vector<int>> selectedRows;
+        const auto rowsOfSelection = [&]() -> const std::vector<int>& {
+            if (!selectedRows) {
+                selectedRows = m_model->rowsOf(m_selection);
+            }
+            return *selectedRows;
+        };
         // Rows that kept their places keep the selection shown as it was.
         if (change != Model::ListingChange::fieldsOnly) {
-            applySelection();
+            showSelectedRows(rowsOfSelection());
         }
         if (sameListing && m_placeBeforeReset) {
             restorePlace(*m_placeBeforeReset);
         }
         m_placeBeforeReset.reset();
         // While the rows keep their ids, a selection of listed ids stays listed.
-        if (change == Model::ListingChange::rows || !m_selectionListed) {
-            keepListedSelection();
+        if ((change == Model::ListingChange::rows || !m_selectionListed) && !m_selectionWritePending) {
+            keepListedSelection(rowsOfSelection());
         }
     }
     // The listed items among `ids`, in row order.
@@ -306,23 +314,20 @@ private:
     }
 
     // Shows the binding: the listed rows among its ids, only when that differs from the table.
-    void applySelection()
+    void applySelection() { showSelectedRows(m_model->rowsOf(m_selection)); }
+    // Selects `rows` (the binding's listed rows), only when that differs from the table.
+    void showSelectedRows(const std::vector<int>& rows)
     {
-        const std::vector<int> rows = m_model->rowsOf(m_selection);
         if (rows != selectedRowNumbers()) {
             selectRows(rows);
         }
     }
 
-    // After the rows change, ids no listed row carries leave the binding, so its count never
-    // names rows nobody sees. A user's change still waiting for its write already holds only
-    // listed rows.
-    void keepListedSelection()
+    // After the rows change, ids no listed row carries leave the binding (`rows`, its listed
+    // rows), so its count never names rows nobody sees. Not while a user's change waits for its
+    // write: that holds only listed rows.
+    void keepListedSelection(const std::vector<int>& rows)
     {
-        if (m_selectionWritePending) {
-            return;
-        }
-        const std::vector<int> rows = m_model->rowsOf(m_selection);
         m_selectionListed = true;
         if (static_cast<qsizetype>(rows.size()) == m_selection.size()) {
             return;
