@@ -1,9 +1,15 @@
 #include "TableRows.h"
 #include "table/ItemTableModel.h"
 
+#include "async/WorkPool.h"
+
 #include <QAbstractItemModelTester>
 #include <QRandomGenerator>
+#include <QSemaphore>
 #include <QSignalSpy>
+#include <QThreadPool>
+
+#include <algorithm>
 
 #include <gtest/gtest.h>
 
@@ -198,6 +204,60 @@ TEST(ItemTableModel, CellsShowTwoDashesForUnknownValuesAndTheKindsSymbol)
     EXPECT_EQ(model.headerData(0, Qt::Horizontal).toString(), QStringLiteral("Name"));
     EXPECT_EQ(model.headerData(1, Qt::Horizontal).toString(), QStringLiteral("Size"));
     EXPECT_EQ(model.headerData(2, Qt::Horizontal).toString(), QStringLiteral("Modified"));
+}
+
+// Right after a new listing the index of ids is still being built on the work pool (here every
+// thread of the pool is held, so it waits in line): rows are found by id at once all the same,
+// a few ids row by row and more through an index built on the spot; the pool's late index is
+// then set aside, and the index follows the next re-sort.
+TEST(ItemTableModel, RowsAreFoundByIDWhileTheIndexIsStillBeingBuilt)
+{
+    QThreadPool& pool = workPool();
+    const int threads = pool.maxThreadCount();
+    QSemaphore started;
+    QSemaphore release;
+    for (int thread = 0; thread < threads; ++thread) {
+        pool.start([&] {
+            started.release();
+            release.acquire();
+        });
+    }
+    started.acquire(threads);
+
+    LocalModel model(NativeTableColumn::standardColumns());
+    QList<LocalItem> rows;
+    for (int index = 0; index < 20; ++index) {
+        rows.append(localFile(QString::number(index)));
+    }
+    model.setItems(rows, listing);
+    const struct {
+        const char* what;
+        QStringList names;
+        std::vector<int> expected;
+    } cases[] = {
+        {"one id", {"3"}, {3}},
+        {"a few ids, one not listed", {"19", "5", "x", "1"}, {1, 5, 19}},
+        {"many ids", {"12", "0", "7", "2", "9", "11", "y"}, {0, 2, 7, 9, 11, 12}},
+    };
+    for (const auto& each : cases) {
+        QSet<QUrl> ids;
+        for (const QString& name : each.names) {
+            ids.insert(localID(name)); // equal to the rows' ids, sharing nothing with them
+        }
+        EXPECT_EQ(model.rowsOf(ids), each.expected) << each.what;
+        // File n stands on row n.
+        EXPECT_EQ(model.rowOf(localID(each.names.first())), each.names.first().toInt()) << each.what;
+    }
+    release.release(threads);
+    pool.waitForDone();
+    QCoreApplication::processEvents();
+
+    std::reverse(rows.begin(), rows.end());
+    model.setItems(rows, listing);
+    EXPECT_EQ(model.allIDs().size(), 20);
+    for (int row = 0; row < 20; ++row) {
+        EXPECT_EQ(model.rowOf(localID(rows[row].name)), row);
+    }
 }
 
 // Many random re-listings (removals, arrivals, changes and moves together) against the
