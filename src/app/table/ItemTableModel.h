@@ -45,7 +45,8 @@ namespace quillbarrow {
 // measured size republishes the very items shown, and is matched without reading an id. Only the
 // items that share no data with a shown row are looked up by value. The index by value (the row
 // of each id and the set of them all) is kept up to date through a diff; after a reset it is built
-// on the work pool, and a lookup that cannot wait for it builds it on the spot.
+// on the work pool, and a lookup that cannot wait for it looks a few ids up row by row, waits for
+// the job when it runs already, or builds the index on the spot.
 template <typename Item>
 class ItemTableModel final : public NativeTableModel {
 public:
