@@ -280,6 +280,10 @@ protected:
     // about with the job (or answered by the answer for all), Keep Both tries further names until
     // the disk takes one, and Replace never replaces an item the paste itself put in place.
     QCoro::Task<PlacingEnd> placeStaged(TransferID jobID, StagedItem item);
+    // Ends the job of an item that placeStaged did not put in place: failed with its reason, left
+    // without a row for a Skip, cancelled (with `cancelledLog` in the log) for a cancel or a stop.
+    void finishUnplaced(TransferID jobID, const PlacingEnd& end, LocalDestination& destination,
+                        const QString& cancelledLog);
 
 private:
     // What the waiting workflow gets: a resolution, or nothing for "cancel the whole batch".

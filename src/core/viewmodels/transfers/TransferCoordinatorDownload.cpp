@@ -592,11 +592,7 @@ QCoro::Task<bool> TransferCoordinator::executeDownload(PlannedDownload plan, std
         if (!self) {
             co_return false;
         }
-        if (end.kind != PlacingEnd::Kind::placed) {
-            folder.removeEntry(stagingName);
-        }
-        switch (end.kind) {
-        case PlacingEnd::Kind::placed:
+        if (end.kind == PlacingEnd::Kind::placed) {
             if (const std::optional<TransferJob> job = m_transferQueue->job(jobID);
                 end.name != name && job && job->displayName == name) {
                 // Placed under another name than the row showed: it shows the name the file has.
@@ -604,26 +600,9 @@ QCoro::Task<bool> TransferCoordinator::executeDownload(PlannedDownload plan, std
             }
             finishCompleted(jobID, QLatin1StringView("downloaded "), end.name);
             co_return true;
-        case PlacingEnd::Kind::failed:
-            finishFailed(jobID, QuillbarrowError::localFileFailed(end.failure));
-            break;
-        case PlacingEnd::Kind::refusedOwn:
-            finishFailed(jobID, replacingBatchItemRefused(end.name, TransferDirection::androidToMac));
-            break;
-        case PlacingEnd::Kind::skipped:
-            // As a Skip while planning: the file leaves no row.
-            m_transferQueue->remove(jobID);
-            dropCancellationToken(jobID);
-            refreshTransferJobs();
-            break;
-        case PlacingEnd::Kind::stopped:
-            destination->stopped = true;
-            finishCancelled(jobID, QString());
-            break;
-        case PlacingEnd::Kind::cancelled:
-            finishCancelled(jobID, QStringLiteral("cancelled download ") + name);
-            break;
         }
+        folder.removeEntry(stagingName);
+        finishUnplaced(jobID, end, *destination, QStringLiteral("cancelled download ") + name);
         co_return false;
     }
 

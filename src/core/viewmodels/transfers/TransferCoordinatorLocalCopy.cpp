@@ -425,28 +425,10 @@ QCoro::Task<> TransferCoordinator::runLocalCopy(LocalCopyPlan plan, TransferID j
     if (!self) {
         co_return;
     }
-    switch (end.kind) {
-    case PlacingEnd::Kind::placed:
+    if (end.kind == PlacingEnd::Kind::placed) {
         completed(end.name);
-        break;
-    case PlacingEnd::Kind::failed:
-        finishFailed(jobID, localCopyError(end.failure));
-        break;
-    case PlacingEnd::Kind::refusedOwn:
-        finishFailed(jobID, replacingBatchItemRefused(end.name, TransferDirection::androidToMac));
-        break;
-    case PlacingEnd::Kind::skipped:
-        m_transferQueue->remove(jobID);
-        dropCancellationToken(jobID);
-        refreshTransferJobs();
-        break;
-    case PlacingEnd::Kind::stopped:
-        destination->stopped = true;
-        finishCancelled(jobID, QString());
-        break;
-    case PlacingEnd::Kind::cancelled:
-        finishCancelled(jobID, QString());
-        break;
+    } else {
+        finishUnplaced(jobID, end, *destination, QString());
     }
 }
 

@@ -108,4 +108,32 @@ QCoro::Task<TransferCoordinator::PlacingEnd> TransferCoordinator::placeStaged(Tr
     }
 }
 
+void TransferCoordinator::finishUnplaced(TransferID jobID, const PlacingEnd& end, LocalDestination& destination,
+                                         const QString& cancelledLog)
+{
+    switch (end.kind) {
+    case PlacingEnd::Kind::placed:
+        break;
+    case PlacingEnd::Kind::failed:
+        finishFailed(jobID, QuillbarrowError::localFileFailed(end.failure));
+        break;
+    case PlacingEnd::Kind::refusedOwn:
+        finishFailed(jobID, replacingBatchItemRefused(end.name, TransferDirection::androidToMac));
+        break;
+    case PlacingEnd::Kind::skipped:
+        // As a Skip while planning: the item leaves no row.
+        m_transferQueue->remove(jobID);
+        dropCancellationToken(jobID);
+        refreshTransferJobs();
+        break;
+    case PlacingEnd::Kind::stopped:
+        destination.stopped = true;
+        finishCancelled(jobID, QString());
+        break;
+    case PlacingEnd::Kind::cancelled:
+        finishCancelled(jobID, cancelledLog);
+        break;
+    }
+}
+
 } // namespace quillbarrow
