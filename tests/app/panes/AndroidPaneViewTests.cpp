@@ -589,8 +589,7 @@ TEST_F(AndroidPaneTest, OpenNavigatesIntoFoldersAndHandsDownloadedFilesToTheOpen
     // Ctrl+Up goes back; at the root it is taken and does nothing.
     for (const qsizetype depth : {2, 1}) {
         pressKey(window, Qt::Key_Up, Qt::ControlModifier);
-        ASSERT_TRUE(processEventsUntil(
-            [this, depth] { return device().breadcrumb().size() == depth && !device().isLoading(); }));
+        ASSERT_TRUE(processEventsUntil([&] { return device().breadcrumb().size() == depth && !device().isLoading(); }));
     }
     EXPECT_TRUE(pane->handleKey(PaneKeyCommand::parentFolder));
     EXPECT_EQ(device().breadcrumb().size(), 1);

@@ -10,6 +10,7 @@
 
 #include <functional>
 #include <memory>
+#include <tuple>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
@@ -214,62 +215,45 @@ TEST(QSettingsUserDefaults, EscapingIsReversible)
 
 // A write the disk refuses is told with the settings file and the system's reason. The value
 // still reads back in this run, the file keeps what it held, and the next write that can be made
-// stores both. Root writes into read-only folders: those rows bind in the unprivileged run.
+// stores both. Root writes into read-only places: those rows bind in the unprivileged run.
 TEST(QSettingsUserDefaults, AWriteTheDiskRefusesIsToldAndLosesNothing)
 {
-    struct Case {
-        const char* name;
-        bool bindsForRoot;
-        // Makes the settings unwritable, and writable again.
-        std::function<void(const QString& folder, const QString& file)> block, unblock;
-        QString reason;
+    const auto readOnly = [](const char* below, mode_t mode) {
+        return [=](const QString& folder, bool block) {
+            ASSERT_EQ(::chmod(QFile::encodeName(folder + QLatin1StringView(below)).constData(), block ? mode : 0755), 0);
+        };
     };
-    const auto mode = [](const QString& path, mode_t mode) {
-        ASSERT_EQ(::chmod(QFile::encodeName(path).constData(), mode), 0);
+    // What blocks the write (and, given false, lifts the block), whether it binds for root, the reason.
+    const std::tuple<const char*, bool, std::function<void(const QString& folder, bool block)>, QString> cases[] = {
+        {"a read-only settings folder", false, readOnly("", 0555), "Permission denied"},
+        {"a read-only settings file", false, readOnly("/Quillbarrow.conf", 0444), "Permission denied"},
+        {"a file where the settings folder should be", true, [](const QString& folder, bool block) {
+             ASSERT_TRUE(block ? QDir().rename(folder, folder + ".away") && QFile(folder).open(QIODevice::WriteOnly)
+                               : QFile::remove(folder) && QDir().rename(folder + ".away", folder));
+         }, "Not a directory"},
     };
-    const Case cases[] = {
-        {"a read-only settings folder", false, [&](const QString& folder, const QString&) { mode(folder, 0555); },
-         [&](const QString& folder, const QString&) { mode(folder, 0755); }, "Permission denied"},
-        {"a read-only settings file", false, [&](const QString&, const QString& file) { mode(file, 0444); },
-         [&](const QString&, const QString& file) { mode(file, 0644); }, "Permission denied"},
-        {"a file where the settings folder should be", true,
-         [](const QString& folder, const QString&) {
-             ASSERT_TRUE(QDir().rename(folder, folder + ".away"));
-             QFile(folder).open(QIODevice::WriteOnly);
-         },
-         [](const QString& folder, const QString&) {
-             ASSERT_TRUE(QFile::remove(folder));
-             ASSERT_TRUE(QDir().rename(folder + ".away", folder));
-         },
-         "Not a directory"},
-    };
-    for (const Case& row : cases) {
-        if (!row.bindsForRoot && ::geteuid() == 0) {
+    for (const auto& [name, bindsForRoot, block, reason] : cases) {
+        if (!bindsForRoot && ::geteuid() == 0) {
             continue;
         }
-        SCOPED_TRACE(row.name);
-        QTemporaryDir root;
-        const QString folder = root.filePath(QStringLiteral("Quillbarrow"));
-        const QString file = folder + QStringLiteral("/Quillbarrow.conf");
+        SCOPED_TRACE(name);
+        QTemporaryDir settings;
+        const QString file = settings.filePath(QStringLiteral("Quillbarrow.conf"));
         const auto onDisk = [&file] {
             QFile stored(file);
-            return stored.open(QIODevice::ReadOnly) ? stored.readAll() : QByteArray("<unreadable>");
+            return stored.open(QIODevice::ReadOnly) ? stored.readAll() : QByteArray();
         };
         QSettingsUserDefaults store(file);
         ASSERT_EQ(store.setString(QStringLiteral("kept"), QStringLiteral("before")), std::nullopt);
-        const QByteArray before = onDisk();
-        row.block(folder, file);
+        block(settings.path(), true);
 
         EXPECT_EQ(store.setString(QStringLiteral("favourite"), QStringLiteral("/home/me")),
-                  QStringLiteral("Could not save settings in ") + file + QStringLiteral(": ") + row.reason);
+                  QStringLiteral("Could not save settings in %1: %2").arg(file, reason));
         EXPECT_EQ(store.string(QStringLiteral("favourite")), QStringLiteral("/home/me")) << "kept for this run";
-        row.unblock(folder, file);
-        EXPECT_EQ(onDisk(), before) << "the file keeps what it held";
+        block(settings.path(), false);
+        EXPECT_EQ(onDisk(), "[General]\nkept=before\n") << "the file keeps what it held";
 
         EXPECT_EQ(store.setString(QStringLiteral("next"), QStringLiteral("x")), std::nullopt);
-        const QByteArray after = onDisk();
-        for (const QByteArray line : {"kept=before\n", "favourite=/home/me\n", "next=x\n"}) {
-            EXPECT_TRUE(after.contains(line)) << after.toStdString();
-        }
+        EXPECT_EQ(onDisk(), "[General]\nfavourite=/home/me\nkept=before\nnext=x\n");
     }
 }

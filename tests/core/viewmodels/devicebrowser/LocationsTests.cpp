@@ -234,29 +234,20 @@ TEST_F(DeviceBrowserLocationsTest, ADeviceNameWithASlashKeepsItsOwnFavourites)
     EXPECT_EQ(keys, (QStringList{favoritesPrefix + "model:Acme:X1:Phone", favoritesPrefix + "model:Acme:X1:Phone/One"}));
 }
 
-// Settings that cannot be written: the first write that fails shows the banner, naming the file
-// and the reason. The writes after it that fail the same way (the last folder, written at each
-// navigation) do not bring it back. What was set holds for this run.
+// The banner names the settings file and the reason; the same failure of the writes after it (the
+// last folder, written at each navigation) does not bring it back.
 TEST_F(DeviceBrowserLocationsTest, ASettingsWriteTheDiskRefusesShowsTheBannerOnceAndWhatWasSetHolds)
 {
     QTemporaryDir folder;
     QFile(folder.filePath(QStringLiteral("config"))).open(QIODevice::WriteOnly); // where the settings folder should be
-    struct Case {
-        const char* action;
-        std::function<void(DeviceBrowserViewModel&)> act;
-        QString prefix;
+    const std::pair<std::function<void(DeviceBrowserViewModel&)>, QString> writes[] = {
+        {&DeviceBrowserViewModel::addCurrentLocationToFavorites, favoritesPrefix},
+        {&DeviceBrowserViewModel::setCurrentLocationAsDefault, defaultPrefix},
+        {[](DeviceBrowserViewModel& model) { DeviceBrowserViewModelProbe(model).rememberCurrentLocation(); }, lastPrefix},
     };
-    const Case cases[] = {
-        {"adding a favourite", [](DeviceBrowserViewModel& model) { model.addCurrentLocationToFavorites(); },
-         favoritesPrefix},
-        {"setting the default folder", [](DeviceBrowserViewModel& model) { model.setCurrentLocationAsDefault(); },
-         defaultPrefix},
-        {"remembering the folder shown",
-         [](DeviceBrowserViewModel& model) { DeviceBrowserViewModelProbe(model).rememberCurrentLocation(); }, lastPrefix},
-    };
-    for (const Case& row : cases) {
-        SCOPED_TRACE(row.action);
-        const QString file = folder.filePath(QStringLiteral("config/%1.conf").arg(row.action));
+    for (const auto& [write, prefix] : writes) {
+        SCOPED_TRACE(prefix.toStdString());
+        const QString file = folder.filePath(QStringLiteral("config/%1conf").arg(prefix));
         auto settings = std::make_shared<QSettingsUserDefaults>(file);
         DeviceBrowserViewModel model(backend, AppLogger(QStringLiteral("DeviceBrowserViewModel")), detector, queue,
                                      settings, timing);
@@ -264,12 +255,10 @@ TEST_F(DeviceBrowserLocationsTest, ASettingsWriteTheDiskRefusesShowsTheBannerOnc
         access.setSelectedDevice(device);
         access.setCurrentPage(page({}, pathOf({"DCIM"}), QStringLiteral("x")));
 
-        row.act(model);
-        const QString told = QStringLiteral("Could not save settings in %1: Not a directory").arg(file);
+        write(model);
         ASSERT_TRUE(model.errorBanner().has_value());
-        EXPECT_EQ(model.errorBanner()->message, told);
-        EXPECT_EQ(model.errorBanner()->detail, told);
-        EXPECT_TRUE(settings->allKeys().contains(row.prefix + key()));
+        EXPECT_EQ(model.errorBanner()->message, QStringLiteral("Could not save settings in %1: Not a directory").arg(file));
+        EXPECT_TRUE(settings->allKeys().contains(prefix + key()));
 
         model.clearError();
         access.setCurrentPage(page({}, pathOf({"Music"}), QStringLiteral("y")));

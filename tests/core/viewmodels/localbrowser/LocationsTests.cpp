@@ -48,10 +48,11 @@ BlockDeviceFacts usbStick()
 
 class LocationsTest : public LocalBrowserTest {
 protected:
-    std::unique_ptr<LocalBrowserViewModel> makeModelWith(std::shared_ptr<VolumeMonitor> volumes, const QString& start)
+    std::unique_ptr<LocalBrowserViewModel> makeModelWith(std::shared_ptr<VolumeMonitor> volumes, const QString& start,
+                                                         std::shared_ptr<UserDefaults> settings = nullptr)
     {
         auto model = std::make_unique<LocalBrowserViewModel>(url(start), AppLogger(QStringLiteral("LocalBrowserViewModel")),
-                                                             m_defaults, std::move(volumes));
+                                                             settings ? settings : m_defaults, std::move(volumes));
         model->setWorkPool(&m_pool);
         return model;
     }
@@ -322,44 +323,33 @@ TEST_F(LocationsTest, SetAsDefaultMarksOnlyThatFolderAndMakesItTheLastFolderToo)
     waitForListing(*model);
 }
 
-// Settings that cannot be written: the first write that fails is told in the message, naming the
-// file and the reason, and a navigation's listing keeps it. The writes after it that fail the
-// same way (each navigation's) do not bring it back. What was set holds for this run.
+// The message names the settings file and the reason, and a navigation's listing keeps it; the
+// same failure of the writes after it (each navigation's) does not bring it back.
 TEST_F(LocationsTest, ASettingsWriteTheDiskRefusesIsToldOnceAndWhatWasSetHolds)
 {
     makeFolder(QStringLiteral("projects"));
-    makeFolder(QStringLiteral("other"));
     makeFile(QStringLiteral("config")); // where the settings folder should be
-    struct Case {
-        const char* action;
-        std::function<void(LocalBrowserViewModel&)> act;
-        QString key;
-    };
-    const Case cases[] = {
-        {"adding a favourite", [](LocalBrowserViewModel& model) { model.addCurrentDirectoryToFavorites(); },
-         LocalBrowserViewModel::favoritePathsKey},
-        {"setting the start folder", [](LocalBrowserViewModel& model) { model.setCurrentDirectoryAsDefault(); },
-         LocalBrowserViewModel::defaultDirectoryKey},
-        {"opening a folder", [this](LocalBrowserViewModel& model) { model.navigateTo(url(QStringLiteral("projects"))); },
+    const std::pair<std::function<void(LocalBrowserViewModel&)>, QString> writes[] = {
+        {&LocalBrowserViewModel::addCurrentDirectoryToFavorites, LocalBrowserViewModel::favoritePathsKey},
+        {&LocalBrowserViewModel::setCurrentDirectoryAsDefault, LocalBrowserViewModel::defaultDirectoryKey},
+        {[this](LocalBrowserViewModel& model) { model.navigateTo(url(QStringLiteral("projects"))); },
          LocalBrowserViewModel::lastDirectoryKey},
     };
-    for (const Case& row : cases) {
-        SCOPED_TRACE(row.action);
-        const QString file = path(QStringLiteral("config/%1.conf").arg(row.action));
+    for (const auto& [write, key] : writes) {
+        SCOPED_TRACE(key.toStdString());
+        const QString file = path(QStringLiteral("config/%1.conf").arg(key));
         auto settings = std::make_shared<QSettingsUserDefaults>(file);
-        LocalBrowserViewModel model(url(QStringLiteral("projects")), AppLogger(QStringLiteral("LocalBrowserViewModel")),
-                                    settings, std::make_shared<FakeVolumeMonitor>());
-        model.setWorkPool(&m_pool);
+        const auto model = makeModelWith(std::make_shared<FakeVolumeMonitor>(), QStringLiteral("projects"), settings);
 
-        row.act(model);
-        waitForListing(model);
-        EXPECT_EQ(model.errorMessage(), QStringLiteral("Could not save settings in %1: Not a directory").arg(file));
-        EXPECT_TRUE(settings->allKeys().contains(row.key));
+        write(*model);
+        waitForListing(*model);
+        EXPECT_EQ(model->errorMessage(), QStringLiteral("Could not save settings in %1: Not a directory").arg(file));
+        EXPECT_TRUE(settings->allKeys().contains(key));
 
-        model.clearError();
-        model.navigateTo(url(QStringLiteral("other")));
-        waitForListing(model);
-        EXPECT_EQ(model.errorMessage(), std::nullopt) << "told once";
+        model->clearError();
+        model->navigateTo(url(QStringLiteral("home")));
+        waitForListing(*model);
+        EXPECT_EQ(model->errorMessage(), std::nullopt) << "told once";
     }
 }
 

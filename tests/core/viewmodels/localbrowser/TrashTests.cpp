@@ -9,7 +9,6 @@
 #include <QFileInfo>
 #include <QHash>
 
-#include <algorithm>
 #include <fcntl.h>
 #include <filesystem>
 #include <functional>
@@ -69,9 +68,9 @@ protected:
 
     // Each item of the Trash at `trash` by the path its info file records ("Path", decoded):
     // the path of the item in "files".
-    QHash<QByteArray, QString> trashedByPath(const QString& trash) const
+    QMultiHash<QByteArray, QString> trashedByPath(const QString& trash) const
     {
-        QHash<QByteArray, QString> found;
+        QMultiHash<QByteArray, QString> found;
         const QDir info(trash + QStringLiteral("/info"));
         for (const QString& entry : info.entryList(QDir::Files | QDir::Hidden)) {
             const QByteArray text = bytesOf(info.filePath(entry));
@@ -87,9 +86,8 @@ protected:
 TEST_F(TrashTest, NamesOf240To255BytesGoToTheTrashWithInfoFilesThatFit)
 {
     const QString wide = QString(QChar(u'ж')); // two bytes in UTF-8
-    // Four bytes in UTF-8, two UTF-16 units; the second unit of the camera looks like a kept byte.
-    const QString smile = QString::fromUtf8("\xF0\x9F\x98\x80");
-    const QString camera = QString::fromUtf8("\xF0\x9F\x93\xB7");
+    // Four bytes in UTF-8, two UTF-16 units; the camera's second unit looks like a kept byte.
+    const QString smile = QString::fromUtf8("\xF0\x9F\x98\x80"), camera = QString::fromUtf8("\xF0\x9F\x93\xB7");
     const QStringList names{
         QString(236, u'a') + QStringLiteral(".txt"), // 240 bytes
         QString(241, u'b') + QStringLiteral(".txt"), // 245: the longest whose info file fits as it is
@@ -113,7 +111,7 @@ TEST_F(TrashTest, NamesOf240To255BytesGoToTheTrashWithInfoFilesThatFit)
 
     EXPECT_EQ(model->errorMessage(), std::nullopt);
     EXPECT_TRUE(model->items().isEmpty());
-    const QHash<QByteArray, QString> trashed = trashedByPath(path(QStringLiteral("data/Trash")));
+    const QMultiHash<QByteArray, QString> trashed = trashedByPath(path(QStringLiteral("data/Trash")));
     for (const QString& name : names) {
         SCOPED_TRACE(LocalPath::encoded(name).size());
         const QString original = path(QStringLiteral("home/shown/") + name);
@@ -123,116 +121,72 @@ TEST_F(TrashTest, NamesOf240To255BytesGoToTheTrashWithInfoFilesThatFit)
         const QByteArray trashName = LocalPath::encoded(QFileInfo(inTrash).fileName());
         EXPECT_FALSE(LocalPath::hasKeptBytes(LocalPath::decoded(trashName))) << "no character is split";
         EXPECT_LE(trashName.size() + 10, 255);
-        // Whole letters of the name, then its extension.
-        const QString kept = QString::fromUtf8(trashName);
+        const QString kept = QString::fromUtf8(trashName); // whole letters of the name, then its extension
         const QString extension = name.contains(u'.') ? name.mid(name.lastIndexOf(u'.')) : QString();
-        EXPECT_EQ(kept.toUtf8(), trashName);
-        EXPECT_TRUE(kept.endsWith(extension) && name.startsWith(kept.chopped(extension.size())))
-            << trashName.toStdString();
+        EXPECT_TRUE(kept.endsWith(extension) && name.startsWith(kept.chopped(extension.size()))) << trashName.data();
     }
 }
 
-// Items of one name moved to the Trash one after the other: the second never takes the first
-// one's info file (each is created exclusively), so each keeps its own and both can be put back.
+// Items of one name moved to the Trash one after the other, from another folder or made again
+// where the first was: none takes another's info file, so each can be put back.
 TEST_F(TrashTest, ItemsOfOneNameEachKeepTheirOwnInfoFile)
 {
-    struct Case {
-        const char* name;
-        QStringList items; // moved in this order, each made just before
-    };
-    const Case cases[] = {
-        {"from two folders", {QStringLiteral("home/shown/a.txt"), QStringLiteral("home/other/a.txt")}},
-        {"from one place, made again", {QStringLiteral("home/shown/a.txt"), QStringLiteral("home/shown/a.txt")}},
-    };
-    for (const Case& row : cases) {
-        SCOPED_TRACE(row.name);
-        ASSERT_TRUE(QDir(path(QStringLiteral("data/Trash"))).removeRecursively());
-        QList<std::pair<QByteArray, QByteArray>> expected;
-        for (qsizetype index = 0; index < row.items.size(); ++index) {
-            const QByteArray contents = "item " + QByteArray::number(index);
-            makeFile(row.items[index], contents);
-            ASSERT_EQ(LocalTrash::moveToTrash(path(row.items[index]), places()), std::nullopt);
-            expected.append({LocalPath::encoded(path(row.items[index])), contents});
-        }
-        // What each info file would put back, and where.
-        QList<std::pair<QByteArray, QByteArray>> restorable;
-        const QDir info(path(QStringLiteral("data/Trash/info")));
-        for (const QString& entry : info.entryList(QDir::Files)) {
-            const QByteArray text = bytesOf(info.filePath(entry));
-            const qsizetype start = text.indexOf("\nPath=") + 6;
-            restorable.append({QByteArray::fromPercentEncoding(text.mid(start, text.indexOf('\n', start) - start)),
-                               bytesOf(path(QStringLiteral("data/Trash/files/")) +
-                                       entry.chopped(QStringLiteral(".trashinfo").size()))});
-        }
-        std::sort(restorable.begin(), restorable.end());
-        std::sort(expected.begin(), expected.end());
-        EXPECT_EQ(restorable, expected);
+    QMultiHash<QByteArray, QString> expected, restorable;
+    for (const char* folder : {"shown", "other", "shown"}) {
+        const QString item = QStringLiteral("home/%1/a.txt").arg(QLatin1StringView(folder));
+        const QString contents = QStringLiteral("item %1").arg(expected.size());
+        makeFile(item, contents.toUtf8());
+        ASSERT_EQ(LocalTrash::moveToTrash(path(item), places()), std::nullopt);
+        expected.insert(LocalPath::encoded(path(item)), contents);
     }
+    for (const auto& [recorded, inTrash] : trashedByPath(path(QStringLiteral("data/Trash"))).asKeyValueRange()) {
+        restorable.insert(recorded, QString::fromUtf8(bytesOf(inTrash)));
+    }
+    EXPECT_EQ(restorable, expected);
 }
 
-// The user may keep the home Trash, or its "files" or "info" (opened alike), elsewhere through
-// links of their own. A link that another user owns, or that leads to another user's folder, is
-// refused.
+// The home Trash, or its "files" or "info" (opened alike), may be a link of the user's own; a link
+// of another user, or to another user's folder, is refused.
 TEST_F(TrashTest, TheHomeTrashMayBeReachedThroughTheUsersOwnLinks)
 {
-    const auto link = [this](const char* target, const char* at) {
-        ASSERT_TRUE(QFile::link(path(QLatin1StringView(target)), path(QLatin1StringView(at))));
-    };
-    const auto give = [this](const char* relative, bool itself) {
-        const QByteArray bytes = LocalPath::encoded(path(QLatin1StringView(relative)));
-        ASSERT_EQ(itself ? ::lchown(bytes.constData(), 65534, 65534) : ::chown(bytes.constData(), 65534, 65534), 0);
-    };
     const QString trash = path(QStringLiteral("data/Trash"));
+    const QString item = path(QStringLiteral("home/shown/item"));
+    const QString othersFolder = QStringLiteral("The Trash folder %1 belongs to another user.");
     struct Case {
-        const char* name;
-        std::function<void()> plant;
-        // Where the item lands, else the refusal.
-        QString outcome;
-        bool needsRoot = false;
+        QString link;          // a link to the folder of its name in "elsewhere"
+        const char* othersOwn; // given to another user (as root only)
+        QString outcome;       // where the item lands, else the refusal
     };
     const Case cases[] = {
-        {"the Trash is a link", [&] { makeFolder("elsewhere/Trash"), link("elsewhere/Trash", "data/Trash"); },
-         QStringLiteral("elsewhere/Trash/files/item")},
-        {"its files folder is a link",
-         [&] { makeFolder("data/Trash"), makeFolder("elsewhere/files"), link("elsewhere/files", "data/Trash/files"); },
-         QStringLiteral("elsewhere/files/item")},
-        {"a link to another user's folder",
-         [&] { makeFolder("elsewhere/Trash"), give("elsewhere/Trash", false), link("elsewhere/Trash", "data/Trash"); },
-         QStringLiteral("The Trash folder %1 belongs to another user.").arg(trash), true},
-        {"its files folder is a link to another user's folder",
-         [&] {
-             makeFolder("data/Trash"), makeFolder("elsewhere/files"), give("elsewhere/files", false),
-                 link("elsewhere/files", "data/Trash/files");
-         },
-         QStringLiteral("The Trash folder %1/files belongs to another user.").arg(trash), true},
-        {"a link of another user",
-         [&] { makeFolder("elsewhere/Trash"), link("elsewhere/Trash", "data/Trash"), give("data/Trash", true); },
-         QStringLiteral("The Trash folder %1 is a link, and the Trash is never reached through a link.").arg(trash),
-         true},
+        {QStringLiteral("data/Trash"), nullptr, QStringLiteral("elsewhere/Trash/files/item")},
+        {QStringLiteral("data/Trash/files"), nullptr, QStringLiteral("elsewhere/files/item")},
+        {QStringLiteral("data/Trash"), "elsewhere/Trash", othersFolder.arg(trash)},
+        {QStringLiteral("data/Trash/files"), "elsewhere/files", othersFolder.arg(trash + QStringLiteral("/files"))},
+        {QStringLiteral("data/Trash"), "data/Trash",
+         QStringLiteral("The Trash folder %1 is a link, and the Trash is never reached through a link.").arg(trash)},
     };
     for (const Case& row : cases) {
-        if (row.needsRoot && ::geteuid() != 0) {
+        if (row.othersOwn && ::geteuid() != 0) {
             continue;
         }
-        SCOPED_TRACE(row.name);
-        for (const char* folder : {"data", "elsewhere"}) {
-            ASSERT_TRUE(QDir(path(QLatin1StringView(folder))).removeRecursively());
-        }
-        makeFolder(QStringLiteral("data"));
+        SCOPED_TRACE(row.link.toStdString() + " is a link; another user owns " + (row.othersOwn ? row.othersOwn : "none"));
+        ASSERT_TRUE(QDir(path(QStringLiteral("data"))).removeRecursively() &&
+                    QDir(path(QStringLiteral("elsewhere"))).removeRecursively());
+        const QString target = QStringLiteral("elsewhere/") + QFileInfo(row.link).fileName();
+        makeFolder(QFileInfo(row.link).path());
+        makeFolder(target);
         makeFile(QStringLiteral("home/shown/item"), "mine");
-        row.plant();
-
-        const std::optional<QString> refusal = LocalTrash::moveToTrash(path(QStringLiteral("home/shown/item")), places());
-
-        if (row.outcome.startsWith(QStringLiteral("The Trash"))) {
-            EXPECT_EQ(refusal, row.outcome);
-            EXPECT_EQ(bytesOf(path(QStringLiteral("home/shown/item"))), "mine") << "the item stays";
-        } else {
-            EXPECT_EQ(refusal, std::nullopt);
-            EXPECT_EQ(bytesOf(path(row.outcome)), "mine");
-            EXPECT_EQ(trashedByPath(trash).keys(),
-                      QList<QByteArray>{LocalPath::encoded(path(QStringLiteral("home/shown/item")))});
+        ASSERT_TRUE(QFile::link(path(target), path(row.link)));
+        if (row.othersOwn) {
+            ASSERT_EQ(::lchown(LocalPath::encoded(path(QLatin1StringView(row.othersOwn))).constData(), 65534, 65534), 0);
         }
+
+        const std::optional<QString> refusal = LocalTrash::moveToTrash(item, places());
+
+        const bool refused = row.outcome.startsWith(QStringLiteral("The Trash"));
+        EXPECT_EQ(refusal, refused ? std::optional(row.outcome) : std::nullopt);
+        EXPECT_EQ(bytesOf(refused ? item : path(row.outcome)), "mine") << "the item stays, or lands";
+        EXPECT_EQ(trashedByPath(trash).keys(), refused ? QList<QByteArray>() : QList{LocalPath::encoded(item)});
     }
 }
 
