@@ -213,50 +213,41 @@ TEST(ItemTableModel, CellsShowTwoDashesForUnknownValuesAndTheKindsSymbol)
 TEST(ItemTableModel, RowsAreFoundByIDWhileTheIndexIsStillBeingBuilt)
 {
     QThreadPool& pool = workPool();
-    const int threads = pool.maxThreadCount();
     QSemaphore started;
     QSemaphore release;
-    for (int thread = 0; thread < threads; ++thread) {
+    for (int thread = 0; thread < pool.maxThreadCount(); ++thread) {
         pool.start([&] {
             started.release();
             release.acquire();
         });
     }
-    started.acquire(threads);
+    started.acquire(pool.maxThreadCount());
 
     LocalModel model(NativeTableColumn::standardColumns());
-    QList<LocalItem> rows;
+    QStringList names; // file n on row n
     for (int index = 0; index < 20; ++index) {
-        rows.append(localFile(QString::number(index)));
+        names.append(QString::number(index));
     }
-    model.setItems(rows, listing);
-    const struct {
-        const char* what;
-        QStringList names;
-        std::vector<int> expected;
-    } cases[] = {
-        {"one id", {"3"}, {3}},
-        {"a few ids, one not listed", {"19", "5", "x", "1"}, {1, 5, 19}},
-        {"many ids", {"12", "0", "7", "2", "9", "11", "y"}, {0, 2, 7, 9, 11, 12}},
-    };
-    for (const auto& each : cases) {
+    model.setItems(localFiles(names), listing);
+    // The ids sought are equal to the rows' ids, sharing nothing with them.
+    const auto rowsOf = [&model](const QStringList& sought) {
         QSet<QUrl> ids;
-        for (const QString& name : each.names) {
-            ids.insert(localID(name)); // equal to the rows' ids, sharing nothing with them
+        for (const QString& name : sought) {
+            ids.insert(localID(name));
         }
-        EXPECT_EQ(model.rowsOf(ids), each.expected) << each.what;
-        // File n stands on row n.
-        EXPECT_EQ(model.rowOf(localID(each.names.first())), each.names.first().toInt()) << each.what;
-    }
-    release.release(threads);
+        return model.rowsOf(ids);
+    };
+    EXPECT_EQ(model.rowOf(localID("3")), 3);
+    EXPECT_EQ(rowsOf({"19", "5", "x", "1"}), (std::vector<int>{1, 5, 19}));
+    EXPECT_EQ(rowsOf({"12", "0", "7", "2", "9", "11", "y"}), (std::vector<int>{0, 2, 7, 9, 11, 12}));
+    release.release(pool.maxThreadCount());
     pool.waitForDone();
     QCoreApplication::processEvents();
 
-    std::reverse(rows.begin(), rows.end());
-    model.setItems(rows, listing);
-    EXPECT_EQ(model.allIDs().size(), 20);
+    std::reverse(names.begin(), names.end());
+    model.setItems(localFiles(names), listing);
     for (int row = 0; row < 20; ++row) {
-        EXPECT_EQ(model.rowOf(localID(rows[row].name)), row);
+        EXPECT_EQ(model.rowOf(localID(names[row])), row);
     }
 }
 

@@ -232,65 +232,46 @@ TEST_F(NativeTableTest, AnotherFolderSelectsTheRowsOfTheBindingThatItLists)
 
 // Rows that leave the listing leave the selection: the binding is written with the rows that
 // survive, once, and reported as such (not as the user's choice), so a count or a copy never
-// acts on rows nobody sees.
+// acts on rows nobody sees. An id the owner put in the binding that no row lists leaves it too,
+// whether the next listing changes the rows, only their order, or only their fields.
 TEST_F(NativeTableTest, RowsThatLeaveTheListingLeaveTheSelection)
 {
+    const QSet<QUrl> ab{localID("a"), localID("b")};
+    const QSet<QUrl> unlisted{localID("b"), localID("gone")};
     const struct {
         const char* what;
-        QStringList relisted;
+        QSet<QUrl> chosen;
+        QList<LocalItem> relisted;
         QString relistedIn;
         QSet<QUrl> survivors;
     } cases[] = {
-        {"a folder entered", {QStringLiteral("x"), QStringLiteral("y")}, QStringLiteral("/data/sub"), {}},
-        {"one of two deleted", {QStringLiteral("a"), QStringLiteral("c")}, listing, {localID("a")}},
-        {"one renamed", {QStringLiteral("a"), QStringLiteral("b2"), QStringLiteral("c")}, listing, {localID("a")}},
-        {"both still listed", {QStringLiteral("c"), QStringLiteral("b"), QStringLiteral("a")}, listing,
-         {localID("a"), localID("b")}},
+        {"a folder entered", ab, localFiles({"x", "y"}), QStringLiteral("/data/sub"), {}},
+        {"one of two deleted", ab, localFiles({"a", "c"}), listing, {localID("a")}},
+        {"one renamed", ab, localFiles({"a", "b2", "c"}), listing, {localID("a")}},
+        {"both still listed", ab, localFiles({"c", "b", "a"}), listing, ab},
+        {"unlisted, new sizes only", unlisted, {localFile("a", 1), localFile("b", 2), localFile("c", 3)}, listing,
+         {localID("b")}},
+        {"unlisted, re-sorted", unlisted, localFiles({"c", "b", "a"}), listing, {localID("b")}},
+        {"unlisted, one row more", unlisted, localFiles({"a", "b", "c", "d"}), listing, {localID("b")}},
     };
     for (const auto& each : cases) {
         table->setItems(localFiles({"a", "b", "c"}), listing);
-        table->setSelection({localID("a"), localID("b")});
+        table->setSelection(each.chosen);
         writes.clear();
         bool reportedAsUsers = false;
         table->setOnSelectionChanged([&](const QSet<QUrl>& selection) {
             writes.append(selection);
             reportedAsUsers = reportedAsUsers || !table->isDroppingUnlistedSelection();
         });
-        QList<LocalItem> rows;
-        for (const QString& name : each.relisted) {
-            rows.append(localFile(name));
-        }
-        table->setItems(rows, each.relistedIn);
+        table->setItems(each.relisted, each.relistedIn);
         QCoreApplication::processEvents();
 
         EXPECT_EQ(table->selection(), each.survivors) << each.what;
         EXPECT_EQ(static_cast<qsizetype>(selectedRows(*table).size()), each.survivors.size()) << each.what;
         const QList<QSet<QUrl>> expectedWrites =
-            each.survivors.size() == 2 ? QList<QSet<QUrl>>() : QList<QSet<QUrl>>{each.survivors};
+            each.survivors == each.chosen ? QList<QSet<QUrl>>() : QList<QSet<QUrl>>{each.survivors};
         EXPECT_EQ(writes, expectedWrites) << each.what;
         EXPECT_FALSE(reportedAsUsers) << each.what;
-        table->setItems({}, QStringLiteral("/reset"));
-    }
-}
-
-// An id the owner put in the binding that no row lists leaves it at the next listing, whether
-// that listing changes the rows, only their order, or only their fields.
-TEST_F(NativeTableTest, AnUnlistedIDTheOwnerChoseLeavesTheBindingAtTheNextListing)
-{
-    const struct {
-        const char* what;
-        QList<LocalItem> relisted;
-    } cases[] = {
-        {"new sizes only", {localFile("a", 1), localFile("b", 2), localFile("c", 3)}},
-        {"re-sorted", {localFile("c"), localFile("b"), localFile("a")}},
-        {"one row more", {localFile("a"), localFile("b"), localFile("c"), localFile("d")}},
-    };
-    for (const auto& each : cases) {
-        table->setItems(localFiles({"a", "b", "c"}), listing);
-        table->setSelection({localID("b"), localID("gone")});
-        table->setItems(each.relisted, listing);
-        EXPECT_EQ(table->selection(), QSet<QUrl>{localID("b")}) << each.what;
-        EXPECT_EQ(selectedRows(*table).size(), 1) << each.what;
         table->setItems({}, QStringLiteral("/reset"));
     }
 }
