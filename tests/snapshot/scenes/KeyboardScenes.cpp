@@ -3,12 +3,9 @@
 // selection (one height), the sidebar with the clipboard's line, the device list with the keyboard,
 // and the sheets with the keyboard on one of their buttons.
 
+#include "ChromeScenes.h"
 #include "SceneSupport.h"
-#include "chrome/ConflictResolutionSheet.h"
-#include "chrome/DeleteConfirmation.h"
 #include "chrome/DeviceSidebar.h"
-#include "chrome/NewFolderSheet.h"
-#include "chrome/RenameSheet.h"
 #include "panes/LocalPaneView.h"
 #include "shell/MainWindow.h"
 #include "shell/PaneArea.h"
@@ -21,8 +18,6 @@
 #include "viewmodels/localbrowser/LocalBrowserViewModel.h"
 
 #include <QApplication>
-#include <QDialog>
-#include <QLineEdit>
 #include <QListWidget>
 #include <QTest>
 
@@ -159,12 +154,13 @@ const SceneRegistration deviceListWithKeyboard(
                            }});
     });
 
-// A sheet on its own with the keyboard moved by `key` until the button named `button` has it.
-SceneView sheetWithKeyboardOn(std::shared_ptr<QDialog> sheet, Qt::Key key, const QString& button)
+// A sheet of the chrome scenes on its own, the keyboard moved by `key` until the button named
+// `button` has it.
+SceneView sheetWithKeyboardOn(std::unique_ptr<QWidget> sheet, Qt::Key key, const QString& button)
 {
     sheet->show();
-    QDialog* shown = sheet.get();
-    return SceneView{shown, sheet, [shown, key, button] {
+    QWidget* shown = sheet.get();
+    return SceneView{shown, std::shared_ptr<QWidget>(std::move(sheet)), [shown, key, button] {
                          if (!shown->isActiveWindow()) {
                              shown->activateWindow();
                              return false;
@@ -184,11 +180,8 @@ const SceneRegistration conflictSheetWithKeyboard(
     QStringLiteral("The conflict sheet after Shift+Tab to \"Keep Both\": the ring marks the button that Space "
                    "presses, apart from \"Replace\", the default button of Return"),
     [] {
-        return sheetWithKeyboardOn(
-            std::make_shared<ConflictResolutionSheet>(ConflictRequest(QUuid::createUuid(), std::nullopt,
-                                                                      QStringLiteral("IMG_20260301_120000.jpg"),
-                                                                      QStringLiteral("Camera"))),
-            Qt::Key_Backtab, QStringLiteral("keepBothButton"));
+        return sheetWithKeyboardOn(snapshots::conflictSheetScene(), Qt::Key_Backtab,
+                                   QStringLiteral("keepBothButton"));
     });
 
 const SceneRegistration deleteConfirmationWithKeyboard(
@@ -196,30 +189,20 @@ const SceneRegistration deleteConfirmationWithKeyboard(
     QStringLiteral("The Mac delete confirmation after Tab to \"Delete\": the ring on Delete, \"Cancel\" still the "
                    "default button"),
     [] {
-        return sheetWithKeyboardOn(std::make_shared<DeleteConfirmation>(DeleteConfirmation::Side::local,
-                                                                        QStringList{QStringLiteral("notes.txt")}),
-                                   Qt::Key_Tab, QStringLiteral("deleteButton"));
+        return sheetWithKeyboardOn(snapshots::localDeleteConfirmationScene(), Qt::Key_Tab,
+                                   QStringLiteral("deleteButton"));
     });
 
 const SceneRegistration renameSheetWithKeyboard(
     QStringLiteral("rename-sheet-keyboard-on-cancel"),
     QStringLiteral("The rename sheet after Tab from the name field to \"Cancel\": the ring on Cancel"),
-    [] {
-        auto sheet = std::make_shared<RenameSheet>();
-        sheet->present(QStringLiteral("report-final.pdf"));
-        return sheetWithKeyboardOn(sheet, Qt::Key_Tab, QStringLiteral("cancelButton"));
-    });
+    [] { return sheetWithKeyboardOn(snapshots::renameSheetScene(), Qt::Key_Tab, QStringLiteral("cancelButton")); });
 
 const SceneRegistration newFolderSheetWithKeyboard(
     QStringLiteral("new-folder-sheet-keyboard-on-create"),
     QStringLiteral("The new-folder sheet with a name typed and Tab pressed up to \"Create\", the default button: "
                    "the ring as well as the default look"),
-    [] {
-        auto sheet = std::make_shared<NewFolderSheet>(NewFolderSheet::Side::local);
-        sheet->present();
-        sheet->nameField()->setText(QStringLiteral("Holiday photos"));
-        return sheetWithKeyboardOn(sheet, Qt::Key_Tab, QStringLiteral("createButton"));
-    });
+    [] { return sheetWithKeyboardOn(snapshots::newFolderSheetScene(), Qt::Key_Tab, QStringLiteral("createButton")); });
 
 } // namespace
 
