@@ -253,7 +253,7 @@ TEST(Sheets, ShowANameThatLooksLikeMarkupAsItIs)
     rename.reject();
 }
 
-// In every kind of sheet the button that has the keyboard, reached with Tab as a person does,
+// In every kind of sheet each button that has the keyboard, reached with Tab as a person does,
 // looks different from the same button without it, the default button (Return's) included: Space
 // then presses the button the user sees marked, never another.
 TEST(Sheets, TheButtonWithTheKeyboardIsMarked)
@@ -266,19 +266,15 @@ TEST(Sheets, TheButtonWithTheKeyboardIsMarked)
     RenameSheet rename(&host.window);
     rename.present(QStringLiteral("old.txt")); // the name enables Rename
     rename.hide();
-    const QList<std::pair<QDialog*, QStringList>> sheets{
-        {&conflict, {"cancelButton", "skipButton", "keepBothButton", "replaceButton"}},
-        {&deletion, {"deleteButton", "cancelButton"}},
-        {&rename, {"cancelButton", "renameButton"}},
-    };
     const auto pressTab = [] { QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab); };
-    for (const auto& [sheet, buttons] : sheets) {
+    for (QDialog* sheet : QList<QDialog*>{&conflict, &deletion, &rename}) {
         sheet->open();
         sheet->activateWindow();
         ASSERT_TRUE(processEventsUntil([sheet] { return sheet->isActiveWindow(); }));
-        for (const QString& name : buttons) {
-            SCOPED_TRACE((sheet->objectName() + u' ' + name).toStdString());
-            auto* button = sheet->findChild<QPushButton*>(name);
+        const QList<QPushButton*> buttons = sheet->findChildren<QPushButton*>();
+        EXPECT_GE(buttons.size(), 2);
+        for (QPushButton* button : buttons) {
+            SCOPED_TRACE((sheet->objectName() + u' ' + button->objectName()).toStdString());
             if (button->hasFocus()) {
                 pressTab();
             }

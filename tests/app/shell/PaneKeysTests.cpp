@@ -24,7 +24,7 @@ using Command = PaneKeyCommand;
 struct KeyCase {
     Qt::Key key;
     Qt::KeyboardModifiers modifiers;
-    std::optional<Command> command;
+    std::optional<Command> command = std::nullopt;
 };
 
 // The presses every pane command is reached by, in the order the tests press them.
@@ -161,13 +161,9 @@ TEST(PaneKeyMonitor, PressesThePaneLeavesOrDoesNotKnowReachTheTable)
     ShellFixture fixture;
     KeyedWindow keyed(*fixture.app);
     keyed.mac.takes = false; // e.g. Delete with nothing selected
-    keyed.press({{Qt::Key_Delete, Qt::NoModifier, std::nullopt},
-                 {Qt::Key_C, Qt::NoModifier, std::nullopt},
-                 {Qt::Key_Down, Qt::NoModifier, std::nullopt},
-                 {Qt::Key_F2, Qt::NoModifier, std::nullopt},
-                 {Qt::Key_L, Qt::ControlModifier, std::nullopt},
-                 {Qt::Key_H, Qt::ControlModifier, std::nullopt},
-                 {Qt::Key_N, Qt::ControlModifier | Qt::ShiftModifier, std::nullopt}});
+    keyed.press({{Qt::Key_Delete, Qt::NoModifier}, {Qt::Key_C, Qt::NoModifier}, {Qt::Key_Down, Qt::NoModifier},
+                 {Qt::Key_F2, Qt::NoModifier}, {Qt::Key_L, Qt::ControlModifier}, {Qt::Key_H, Qt::ControlModifier},
+                 {Qt::Key_N, Qt::ControlModifier | Qt::ShiftModifier}});
     EXPECT_EQ(keyed.mac.commands, QList<Command>{Command::deleteSelection});
     EXPECT_EQ(keyed.table->keys,
               (QList<int>{Qt::Key_Delete, Qt::Key_C, Qt::Key_Down, Qt::Key_F2, Qt::Key_L, Qt::Key_H, Qt::Key_N}));

@@ -175,31 +175,29 @@ TEST_F(KeyboardSession, ThePathEditorGivesTheKeyboardBackToTheMacTable)
     ASSERT_TRUE(keyTo(macPane->table(), QStringLiteral("keep.txt")));
 
     MacBreadcrumbBar* bar = macPane->breadcrumbBar();
-    const struct {
-        const char* how;
-        std::function<void()> close;
-    } closings[] = {
+    const QList<std::pair<const char*, std::function<void()>>> closings{
         {"Return on the folder's path", [this] { press(Qt::Key_Return); }},
         {"Esc", [this] { press(Qt::Key_Escape); }},
         {"Go", [bar] { QTest::mouseClick(bar->goButton(), Qt::LeftButton); }},
         {"the cancel button", [bar] { QTest::mouseClick(bar->cancelButton(), Qt::LeftButton); }},
     };
-    for (const auto& closing : closings) {
+    for (const auto& [how, close] : closings) {
+        SCOPED_TRACE(how);
         QTest::mouseClick(bar->editButton(), Qt::LeftButton); // the pencil: the only way in
-        ASSERT_TRUE(processEventsUntil([bar] { return bar->pathField()->hasFocus(); })) << closing.how;
-        closing.close();
-        ASSERT_FALSE(bar->isEditingPath()) << closing.how;
-        EXPECT_TRUE(keyboardIsIn(macPane->table())) << closing.how;
-        EXPECT_TRUE(markedFocused(macPane, androidPane)) << closing.how;
+        ASSERT_TRUE(processEventsUntil([bar] { return bar->pathField()->hasFocus(); }));
+        close();
+        ASSERT_FALSE(bar->isEditingPath());
+        EXPECT_TRUE(keyboardIsIn(macPane->table()));
+        EXPECT_TRUE(markedFocused(macPane, androidPane));
 
         press(Qt::Key_Delete);
-        ASSERT_EQ(window->state().localDeleteTargets().size(), 1) << closing.how;
-        EXPECT_TRUE(window->state().androidDeleteTargets().isEmpty()) << closing.how;
+        ASSERT_EQ(window->state().localDeleteTargets().size(), 1);
+        EXPECT_TRUE(window->state().androidDeleteTargets().isEmpty());
         QTest::keyClick(window->sheets()->localDeleteConfirmation(), Qt::Key_Escape);
         // The table has the keyboard again once the window is active (a window manager makes it
         // so as the sheet closes; here the test does).
         window->activateWindow();
-        ASSERT_TRUE(processEventsUntil([this] { return keyboardIsIn(macPane->table()); })) << closing.how;
+        ASSERT_TRUE(processEventsUntil([this] { return keyboardIsIn(macPane->table()); }));
     }
 }
 
@@ -215,8 +213,7 @@ TEST_F(KeyboardSession, TabWalksTheTablesAndTheSidebar)
         {Qt::Key_Tab, androidPane->table()}, {Qt::Key_Tab, devices},         {Qt::Key_Tab, macPane->table()},
         {Qt::Key_Backtab, devices},          {Qt::Key_Backtab, androidPane->table()},
     };
-    // The list's left edge, below its one row: drawn in the accent colour while the list shows that
-    // it has the keyboard.
+    // The list's left edge, below its one row, is in the accent colour while it has the keyboard.
     const auto listMarked = [devices] {
         const QPoint edge(1, devices->viewport()->height() * 3 / 4);
         return devices->viewport()->grab().toImage().pixelColor(edge) == devices->palette().color(QPalette::Highlight);

@@ -24,26 +24,30 @@ struct DeviceGone : std::runtime_error {
     DeviceGone() : std::runtime_error("device gone") {}
 };
 
-// Holds an executor's worker busy until the last queued job goes away. The pool takes its line
-// away from the worker before it deletes the jobs in it, so nothing queued can run first: no
-// sleep decides who comes first.
+// Holds an executor's worker busy until the last queued job goes away, then lets the executor go.
+// The pool takes its line away from the worker before it deletes the jobs in it, so nothing
+// queued can run first: no sleep decides who comes first.
 struct QueueDropWatch {
     std::latch running{1};
     std::binary_semaphore dropped{0};
     std::atomic<bool> releasedByDrop = false;
 
-    // Holds the worker; the watchdog only keeps an executor that never drops from hanging the test.
-    std::function<void()> blocker()
+    // Returns once the worker is held; the watchdog only keeps an executor that never drops from
+    // hanging the test.
+    void hold(SerialExecutor& executor)
     {
-        return [this] {
+        executor.run([this] {
             running.count_down();
             releasedByDrop = dropped.try_acquire_for(std::chrono::seconds(30));
-        };
+        });
+        running.wait();
     }
-    // To queue last: its going away, dropped or run, releases the blocker.
-    std::function<void()> lastInLine()
+    // Queues last a job whose going away, dropped or run, releases the worker; then destroys the
+    // executor, which drops the queued jobs and waits for the running one.
+    void drop(std::unique_ptr<SerialExecutor>& executor)
     {
-        return [token = std::shared_ptr<void>(nullptr, [this](void*) { dropped.release(); })] {};
+        executor->run([token = std::shared_ptr<void>(nullptr, [this](void*) { dropped.release(); })] {});
+        executor.reset();
     }
 };
 
@@ -128,15 +132,10 @@ TEST(SerialExecutor, AwaitingCoroutineGetsTheJobsOwnExceptionType)
 TEST(SerialExecutor, JobDroppedBeforeItRanSettlesWithAnError)
 {
     QueueDropWatch watch;
-    QFuture<int> dropped;
-    {
-        auto executor = std::make_unique<SerialExecutor>();
-        auto blocker = executor->run(watch.blocker());
-        watch.running.wait();
-        dropped = executor->run([] { return 7; });
-        executor->run(watch.lastInLine());
-        executor.reset(); // drops the queued jobs, waits for the running one
-    }
+    auto executor = std::make_unique<SerialExecutor>();
+    watch.hold(*executor);
+    QFuture<int> dropped = executor->run([] { return 7; });
+    watch.drop(executor);
     EXPECT_TRUE(watch.releasedByDrop);
     ASSERT_TRUE(dropped.isFinished());
     // Qt flags a future that holds an exception as cancelled too; what matters is that it
@@ -192,11 +191,9 @@ TEST(SerialExecutor, AwaitedCallResumesOnTheMainThreadWithHowTheJobEnded)
 
     QueueDropWatch watch;
     auto doomed = std::make_unique<SerialExecutor>();
-    QFuture<void> blocker = doomed->run(watch.blocker());
-    watch.running.wait();
+    watch.hold(*doomed);
     QCoro::Task<CallEnding> waiting = awaitCall(doomed.get(), [] { return 7; });
-    doomed->run(watch.lastInLine());
-    doomed.reset(); // drops the queued jobs, waits for the running one
+    watch.drop(doomed);
     EXPECT_TRUE(watch.releasedByDrop);
     const CallEnding dropped = runTask(std::move(waiting));
     EXPECT_EQ(dropped.outcome, QStringLiteral("dropped"));
