@@ -319,10 +319,8 @@ TEST(TransferPanel, ShowsWholeRowsAndAScrollBarOnlyForRowsOutOfView)
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&panel));
         QListView* list = panel.listView();
         EXPECT_LE(list->mapTo(&panel, QPoint(0, list->height())).y(), panel.height()) << "the list is not cut";
-        for (const bool scrolledDown : {false, true}) {
-            if (scrolledDown) {
-                list->scrollToBottom();
-            }
+        for (const char* scrolled : {"at the top", "at the bottom"}) {
+            SCOPED_TRACE(scrolled);
             list->doItemsLayout(); // the scroll bar as the next paint shows it
             int inView = 0;
             for (int row = 0; row < count; ++row) {
@@ -334,6 +332,7 @@ TEST(TransferPanel, ShowsWholeRowsAndAScrollBarOnlyForRowsOutOfView)
             }
             EXPECT_GE(inView, 1);
             EXPECT_EQ(list->verticalScrollBar()->isVisible(), inView < count);
+            list->scrollToBottom();
         }
     }
 }

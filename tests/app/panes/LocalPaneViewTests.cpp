@@ -112,9 +112,8 @@ class MacPaneTest : public ::testing::Test {
         return std::nullopt;
     }
 
-    // Runs one more paste of the clipboard through the coordinator, into a folder of its own, to
-    // its end: the coordinator takes pastes one at a time, in the order they came, so a paste that
-    // an earlier drop started has ended by then, and its copies have landed.
+    // Runs one more paste of the clipboard to its end, into a folder of its own: the coordinator
+    // takes pastes one at a time, in order, so any paste an earlier drop started has landed by then.
     void finishEarlierPastes()
     {
         QTemporaryDir elsewhere;

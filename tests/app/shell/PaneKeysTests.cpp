@@ -118,8 +118,7 @@ TEST(PaneKeyCommand, MapsTheLinuxKeysOfEachCommand)
         {Qt::Key_Delete, Qt::ControlModifier, Command::deleteSelection},
         {Qt::Key_Return, Qt::NoModifier, Command::openSelection},
         {Qt::Key_Return, Qt::ControlModifier, Command::openSelection},
-        // The map is closed: rename, the typed path, hidden files and new folders are reached
-        // through the menu and the header's buttons only.
+        // Rename, the typed path, hidden files and new folders: on the menu and header buttons only.
         {Qt::Key_F2, Qt::NoModifier, std::nullopt},
         {Qt::Key_L, Qt::ControlModifier, std::nullopt},
         {Qt::Key_H, Qt::ControlModifier, std::nullopt},

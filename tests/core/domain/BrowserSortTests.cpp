@@ -250,8 +250,7 @@ TYPED_TEST(BrowserSortTest, RanksOrderExactlyAsTheRuleDoes)
 {
     using Item = typename TestFixture::Item;
     QRandomGenerator random(44);
-    const QStringList stems{QStringLiteral("IMG_"), QStringLiteral("img_"), QStringLiteral("Same"),
-                            QStringLiteral("same"), QStringLiteral("file"), QStringLiteral("File0")};
+    const QStringList stems = QStringLiteral("IMG_ img_ Same same file File0").split(u' ');
     // One value in five missing.
     const auto some = [&random]<typename Value>(Value value) {
         return random.bounded(5) ? std::optional(value) : std::nullopt;
@@ -267,10 +266,8 @@ TYPED_TEST(BrowserSortTest, RanksOrderExactlyAsTheRuleDoes)
                        : kind < 4 ? this->folder(name, size, date)
                                   : this->file(name, size, date, QString::number(index)));
     }
-    std::vector<const QString*> names;
-    for (const Item& item : listing) {
-        names.push_back(&item.name);
-    }
+    std::vector<const QString*> names(std::size_t(listing.size()));
+    std::ranges::transform(listing, names.begin(), [](const Item& item) { return &item.name; });
     const std::vector<qsizetype> ranks = browserNameRanks(names);
     // Every third item left out, as hidden names are.
     QList<Item> shown;

@@ -161,17 +161,14 @@ SceneView sheetWithKeyboardOn(std::unique_ptr<QWidget> sheet, Qt::Key key, const
     sheet->show();
     QWidget* shown = sheet.get();
     return SceneView{shown, std::shared_ptr<QWidget>(std::move(sheet)), [shown, key, button] {
+                         QWidget* focus = QApplication::focusWidget();
                          if (!shown->isActiveWindow()) {
                              shown->activateWindow();
-                             return false;
+                         } else if (focus == nullptr || focus->objectName() != button) {
+                             QTest::keyClick(focus != nullptr ? focus : shown, key,
+                                             key == Qt::Key_Backtab ? Qt::ShiftModifier : Qt::NoModifier);
                          }
-                         QWidget* focus = QApplication::focusWidget();
-                         if (focus != nullptr && focus->objectName() == button) {
-                             return true;
-                         }
-                         QTest::keyClick(focus != nullptr ? focus : shown, key,
-                                         key == Qt::Key_Backtab ? Qt::ShiftModifier : Qt::NoModifier);
-                         return false;
+                         return shown->isActiveWindow() && focus != nullptr && focus->objectName() == button;
                      }};
 }
 
