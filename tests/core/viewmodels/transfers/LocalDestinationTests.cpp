@@ -4,10 +4,8 @@
 
 #include <QFile>
 #include <QMap>
-#include <QRegularExpression>
 #include <cerrno>
 #include <fcntl.h>
-#include <functional>
 #include <gtest/gtest.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -15,65 +13,49 @@
 
 using namespace quillbarrow;
 using namespace quillbarrow::testing;
-using Kind = TransferState::Kind;
 using Resolution = ConflictResolution;
 using Operation = ScriptedDeviceSession::Operation;
 
 namespace {
 
-// Pastes into local folders, of device items and of local items alike, with the folder each row
-// of a table writes into made afresh.
+// What a row pastes into a local folder: items of the device, or else files below the test's folder.
+struct Pasted {
+    QList<RemoteItem> download;
+    QStringList copy = {};
+};
+
 class LocalDestinationTest : public DeviceTransferTest {
 protected:
-    // A new empty folder `name` below `base` (the test's temporary folder when empty).
-    QString freshFolder(const QString& name, const QString& base = QString())
+    void TearDown() override { LocalFileOperations::setRenameHookForTesting({}); }
+
+    // Starts a row afresh (no jobs shown, no last error) in a new empty folder `name` below `base`
+    // (the test's temporary folder when empty).
+    QString startIn(const QString& name, const QString& base = QString())
     {
+        coordinator->clearCompletedTransfers();
+        coordinator->clearLastError();
         const QString folder = (base.isEmpty() ? m_temp.path() : base) + "/" + name;
         QDir(folder).removeRecursively();
         QDir().mkpath(folder);
         return folder;
     }
 
-    // Puts the local items on the clipboard and pastes them into the local folder.
-    QList<ConflictRequest> copyToLocal(const QStringList& sources, const QString& folder,
-                                       QList<ConflictAnswerer::Answer> answers = {})
+    QList<ConflictRequest> paste(const Pasted& items, const QString& folder,
+                                 QList<ConflictAnswerer::Answer> answers = {})
     {
+        if (!items.download.isEmpty()) {
+            return pasteToLocal(items.download, folder, std::move(answers));
+        }
         QList<QUrl> urls;
-        for (const QString& source : sources) {
-            urls.append(QUrl::fromLocalFile(source));
+        for (const QString& source : items.copy) {
+            urls.append(QUrl::fromLocalFile(path(source)));
         }
         clipboard.copyLocal(urls);
         ConflictAnswerer answerer(*coordinator, std::move(answers));
         runTask(coordinator->pasteIntoLocal(QUrl::fromLocalFile(folder), nullptr));
         return answerer.asked;
     }
-
-    void startAfresh()
-    {
-        coordinator->clearCompletedTransfers();
-        coordinator->clearLastError();
-    }
 };
-
-// Replaces the folder with a link to `target`; the folder itself moves to `<folder>-moved`.
-void swapForLink(const QString& folder, const QString& target)
-{
-    ASSERT_TRUE(QDir().rename(folder, folder + "-moved"));
-    ASSERT_TRUE(QFile::link(target, folder));
-}
-
-// Sets the rename hook for one test and removes it afterwards.
-struct RenameHookScope {
-    explicit RenameHookScope(LocalFileOperations::RenameHook hook)
-    {
-        LocalFileOperations::setRenameHookForTesting(std::move(hook));
-    }
-    ~RenameHookScope() { LocalFileOperations::setRenameHookForTesting({}); }
-    RenameHookScope(const RenameHookScope&) = delete;
-    RenameHookScope& operator=(const RenameHookScope&) = delete;
-};
-
-const QString sessionMessage = QuillbarrowError::sessionFailed(QString()).userMessage();
 
 } // namespace
 
@@ -88,79 +70,47 @@ TEST_F(LocalDestinationTest, OnADiskThatIgnoresCaseNoItemOfAPasteReplacesAnother
     const RemoteItem upper = deviceFile("up", "A.jpg", 5);
     const RemoteItem lower = deviceFile("low", "a.jpg", 6);
     useDevice({upper, lower});
+    const QByteArray upperText = MockDeviceSession::downloadText(upper);
+    const QByteArray lowerText = MockDeviceSession::downloadText(lower);
     writeFile(path("x/B.txt"), "copied B");
     writeFile(path("y/b.txt"), "copied b");
     const QString refusal = "Could not replace a.jpg: items copied by this same paste would be lost.";
+    const auto refused = QuillbarrowError::localFileFailed(refusal);
     struct Case {
         const char* name;
-        // The folder holds an "a.jpg" of the user's first.
-        bool userFile;
-        QList<RemoteItem> download;
-        QStringList copy;
-        QList<ConflictAnswerer::Answer> answers;
-        qsizetype questions;
+        bool userFile; // the folder holds an "a.jpg" of the user's first
+        Pasted items;
+        ConflictAnswerer::Answer answer;
         QStringList jobs;
-        // What is in the folder afterwards, by exact name.
-        QMap<QString, QByteArray> left;
-        std::optional<QString> error;
+        QMap<QString, QByteArray> left; // by exact name
+        std::optional<QuillbarrowError> error;
     };
     const QList<Case> cases{
-        {"two downloads answered Replace for all where the user's a.jpg is",
-         true,
-         {upper, lower},
-         {},
-         {answer(Resolution::replace, true)},
-         1,
-         {"A.jpg: completed", "a.jpg: failed"},
-         {{"A.jpg", MockDeviceSession::downloadText(upper)}},
-         refusal},
-        {"two downloads into an empty folder, the disk's clash answered Replace",
-         false,
-         {upper, lower},
-         {},
-         {answer(Resolution::replace)},
-         1,
-         {"A.jpg: completed", "a.jpg: failed"},
-         {{"A.jpg", MockDeviceSession::downloadText(upper)}},
-         refusal},
-        {"two downloads answered Keep Both for all where the user's a.jpg is",
-         true,
-         {upper, lower},
-         {},
-         {answer(Resolution::keepBoth, true)},
-         1,
-         {"A.jpg: completed", "a.jpg: completed"},
-         {{"A 2.jpg", MockDeviceSession::downloadText(upper)},
-          {"a 3.jpg", MockDeviceSession::downloadText(lower)},
-          {"a.jpg", "the user's"}},
-         std::nullopt},
-        {"two copies into an empty folder, the disk's clash answered Keep Both",
-         false,
-         {},
-         {path("x/B.txt"), path("y/b.txt")},
-         {answer(Resolution::keepBoth)},
-         1,
-         {"B.txt: completed", "b 2.txt: completed"},
-         {{"B.txt", "copied B"}, {"b 2.txt", "copied b"}},
-         std::nullopt},
+        {"two downloads answered Replace for all where the user's a.jpg is", true, {{upper, lower}},
+         answer(Resolution::replace, true), {"A.jpg: completed", "a.jpg: failed"}, {{"A.jpg", upperText}},
+         refused},
+        {"two downloads into an empty folder, the disk's clash answered Replace", false, {{upper, lower}},
+         answer(Resolution::replace), {"A.jpg: completed", "a.jpg: failed"}, {{"A.jpg", upperText}}, refused},
+        {"two downloads answered Keep Both for all where the user's a.jpg is", true, {{upper, lower}},
+         answer(Resolution::keepBoth, true), {"A.jpg: completed", "a.jpg: completed"},
+         {{"A 2.jpg", upperText}, {"a 3.jpg", lowerText}, {"a.jpg", "the user's"}}, {}},
+        {"two copies into an empty folder, the disk's clash answered Keep Both", false,
+         {{}, {"x/B.txt", "y/b.txt"}}, answer(Resolution::keepBoth),
+         {"B.txt: completed", "b 2.txt: completed"}, {{"B.txt", "copied B"}, {"b 2.txt", "copied b"}}, {}},
     };
     for (const Case& test : cases) {
         SCOPED_TRACE(test.name);
-        startAfresh();
-        const QString folder = freshFolder("dest", disk);
+        const QString folder = startIn("dest", disk);
         if (test.userFile) {
             writeFile(folder + "/a.jpg", "the user's");
         }
-        const auto asked = test.download.isEmpty() ? copyToLocal(test.copy, folder, test.answers)
-                                                   : pasteToLocal(test.download, folder, test.answers);
-        EXPECT_EQ(asked.size(), test.questions);
+        EXPECT_EQ(paste(test.items, folder, {test.answer}).size(), 1);
         EXPECT_EQ(shownJobs(), test.jobs);
         EXPECT_EQ(entriesOf(folder), test.left.keys());
         for (auto entry = test.left.cbegin(); entry != test.left.cend(); ++entry) {
             EXPECT_EQ(readFile(folder + "/" + entry.key()), entry.value()) << entry.key().toStdString();
         }
-        EXPECT_EQ(coordinator->lastError(),
-                  test.error ? std::optional(QuillbarrowError::localFileFailed(*test.error)) : std::nullopt);
+        EXPECT_EQ(coordinator->lastError(), test.error);
     }
 }
 
@@ -169,96 +119,73 @@ TEST_F(LocalDestinationTest, AFolderSwappedForALinkAfterPlanningIsNeverWrittenTh
     const RemoteItem first = deviceFile("first", "first.txt", 1);
     const RemoteItem second = deviceFile("second", "second.txt", 1);
     const RemoteItem docs = deviceFolder("docs", "Docs");
-    const RemoteItem inDocs = deviceFile("in", "a.txt", 1, "docs");
+    useDevice({first, second, docs, deviceFile("in", "a.txt", 1, "docs")});
     writeFile(path("mac/c.txt"), "c");
     writeFile(path("mac/d.txt"), "d");
     struct Case {
         const char* name;
-        QList<RemoteItem> download;
-        QStringList copy;
-        // Which folder (below the destination; "" for the destination) becomes a link.
-        QString swapped;
+        Pasted items;
+        QString swapped; // the folder, below the row's folder, that becomes a link to "outside"
         QStringList jobs;
-        // Where everything is afterwards, below the test's folder.
-        QStringList tree;
-        std::optional<QString> error;
+        QStringList tree; // below the row's folder afterwards
+        std::optional<QString> error = {}; // %1 is the swapped folder
     };
     const QList<Case> cases{
-        {"a folder inside the destination, before its file is saved",
-         {first, docs},
-         {},
-         "Docs",
+        {"a folder inside the destination, before its file is saved", {{first, docs}}, "dest/Docs",
          {"first.txt: completed", "a.txt: failed"},
          {"dest/", "dest/Docs", "dest/Docs-moved/", "dest/first.txt", "outside/"},
-         "Could not save a.txt in " + path("dest/Docs") +
-             ": it is now a link to another place, and nothing is written through links."},
-        {"the destination itself, while the first file downloads",
-         {first, second},
-         {},
-         "",
+         "Could not save a.txt in %1: it is now a link to another place, and nothing is written through "
+         "links."},
+        {"the destination itself, while the first file downloads", {{first, second}}, "dest",
          {"first.txt: completed", "second.txt: completed"},
-         {"dest", "dest-moved/", "dest-moved/first.txt", "dest-moved/second.txt", "outside/"},
-         std::nullopt},
+         {"dest", "dest-moved/", "dest-moved/Docs/", "dest-moved/first.txt", "dest-moved/second.txt",
+          "outside/"}},
         {"the destination of a copy between local folders, once its jobs are queued",
-         {},
-         {path("mac/c.txt"), path("mac/d.txt")},
-         "",
-         {"c.txt: completed", "d.txt: completed"},
-         {"dest", "dest-moved/", "dest-moved/c.txt", "dest-moved/d.txt", "outside/"},
-         std::nullopt},
+         {{}, {"mac/c.txt", "mac/d.txt"}}, "dest", {"c.txt: completed", "d.txt: completed"},
+         {"dest", "dest-moved/", "dest-moved/Docs/", "dest-moved/c.txt", "dest-moved/d.txt", "outside/"}},
     };
-    useDevice({first, second, docs, inDocs});
     for (const Case& test : cases) {
         SCOPED_TRACE(test.name);
-        startAfresh();
-        QDir(path("dest-moved")).removeRecursively();
-        QFile::remove(path("dest"));
-        const QString dest = freshFolder("dest");
-        QDir().mkpath(dest + "/Docs");
-        const QString outside = freshFolder("outside");
-        const QString swapped = test.swapped.isEmpty() ? dest : dest + "/" + test.swapped;
+        const QString row = startIn(test.name), swapped = row + "/" + test.swapped;
+        QDir().mkpath(row + "/dest/Docs");
+        QDir().mkpath(row + "/outside");
         bool swappedOnce = false;
         const auto swap = [&] {
-            if (!swappedOnce) {
-                swappedOnce = true;
-                swapForLink(swapped, outside);
+            if (!coordinator->transferJobs().isEmpty() && !std::exchange(swappedOnce, true)) {
+                ASSERT_TRUE(QDir().rename(swapped, swapped + "-moved"));
+                ASSERT_TRUE(QFile::link(row + "/outside", swapped));
             }
         };
         QObject observer;
-        if (test.download.isEmpty()) {
-            QObject::connect(coordinator.get(), &TransferCoordinator::transferJobsChanged, &observer, [&] {
-                if (!coordinator->transferJobs().isEmpty()) {
-                    swap();
-                }
-            });
-            copyToLocal(test.copy, dest);
+        if (test.items.download.isEmpty()) {
+            QObject::connect(coordinator.get(), &TransferCoordinator::transferJobsChanged, &observer, swap);
         } else {
             session->script({.operation = Operation::downloadFile, .subject = "first", .onCall = swap});
-            pasteToLocal(test.download, dest);
         }
+        paste(test.items, row + "/dest");
         EXPECT_TRUE(swappedOnce);
         EXPECT_EQ(shownJobs(), test.jobs);
-        QStringList tree = localTreeOf(m_temp.path()).filter(QRegularExpression("^(dest|outside)"));
-        tree.removeIf([](const QString& entry) { return entry.startsWith("dest-moved/Docs"); });
-        EXPECT_EQ(tree, test.tree);
+        EXPECT_EQ(localTreeOf(row), test.tree);
         EXPECT_EQ(coordinator->lastError(),
-                  test.error ? std::optional(QuillbarrowError::localFileFailed(*test.error)) : std::nullopt);
-        QFile::remove(swapped);
+                  test.error ? std::optional(QuillbarrowError::localFileFailed(test.error->arg(swapped)))
+                             : std::nullopt);
     }
 }
 
+// Where the disk refuses a name, the paste ends that item with the disk's reason; Keep Both on a disk
+// that answers "File exists" for every name gives up with it instead of numbering for ever.
 TEST_F(LocalDestinationTest, AFailedLocalStepNamesTheItemAndTheSystemsReasonNeverTheDevice)
 {
     const RemoteItem refused = deviceFile("r", "a:b.jpg", 1);
     useDevice({refused});
     writeFile(path("mac/Album/fine.jpg"), "fine");
     ASSERT_EQ(::mkfifo(QFile::encodeName(path("mac/Album/pipe")).constData(), 0600), 0);
-    writeFile(path("mac/a.txt"), "a");
+    writeFile(path("mac/a.txt"), "new");
+    writeFile(path("mac/b.txt"), "b");
     struct Case {
         const char* name;
-        QList<RemoteItem> download;
-        QStringList copy;
-        // The rename into this name fails with this errno, as a disk that refuses it would.
+        Pasted items;
+        // Renames into names that start with this fail with this errno, as a disk that refuses them would.
         QString refusedName;
         int refusal;
         QStringList jobs;
@@ -266,49 +193,28 @@ TEST_F(LocalDestinationTest, AFailedLocalStepNamesTheItemAndTheSystemsReasonNeve
         QString message;
     };
     const QList<Case> cases{
-        {"a download's name the disk refuses",
-         {refused},
-         {},
-         "a:b.jpg",
-         EINVAL,
-         {"a:b.jpg: failed"},
-         {},
-         "Could not save a:b.jpg in " + path("dest") + ": Invalid argument"},
-        {"a named pipe inside a copied folder",
-         {},
-         {path("mac/Album")},
-         {},
-         0,
-         {"Album: completed", "pipe: failed"},
-         {"Album/", "Album/fine.jpg"},
+        {"a download's name the disk refuses", {{refused}}, "a:b.jpg", EINVAL, {"a:b.jpg: failed"},
+         {"a.txt"}, "Could not save a:b.jpg in " + path("dest") + ": Invalid argument"},
+        {"a named pipe inside a copied folder", {{}, {"mac/Album"}}, {}, 0,
+         {"Album: completed", "pipe: failed"}, {"Album/", "Album/fine.jpg", "a.txt"},
          "Could not copy Album/pipe: it is not a regular file, folder or link."},
-        {"a copy the disk does not take",
-         {},
-         {path("mac/a.txt")},
-         "a.txt",
-         EIO,
-         {"a.txt: failed"},
-         {},
-         "Could not copy a.txt: Input/output error"},
+        {"a copy the disk does not take", {{}, {"mac/b.txt"}}, "b.txt", EIO, {"b.txt: failed"}, {"a.txt"},
+         "Could not copy b.txt: Input/output error"},
+        {"Keep Both where the disk holds every name", {{}, {"mac/a.txt"}}, "a ", EEXIST, {"a 2.txt: failed"},
+         {"a.txt"}, "Could not copy a.txt: File exists"},
     };
     for (const Case& test : cases) {
         SCOPED_TRACE(test.name);
-        startAfresh();
-        const QString dest = freshFolder("dest");
-        const RenameHookScope hook([&](const QString&, const QString& to) {
-            return !test.refusedName.isEmpty() && to == dest + "/" + test.refusedName ? test.refusal : 0;
+        const QString dest = startIn("dest");
+        writeFile(dest + "/a.txt", "the user's");
+        LocalFileOperations::setRenameHookForTesting([&](const QString&, const QString& to) {
+            return test.refusal != 0 && to.startsWith(dest + "/" + test.refusedName) ? test.refusal : 0;
         });
-        if (test.download.isEmpty()) {
-            copyToLocal(test.copy, dest);
-        } else {
-            pasteToLocal(test.download, dest);
-        }
+        paste(test.items, dest, {answer(Resolution::keepBoth)});
         EXPECT_EQ(shownJobs(), test.jobs);
         EXPECT_EQ(localTreeOf(dest), test.tree);
-        ASSERT_TRUE(coordinator->lastError().has_value());
-        EXPECT_EQ(*coordinator->lastError(), QuillbarrowError::localFileFailed(test.message));
-        EXPECT_EQ(coordinator->lastError()->userMessage(), test.message) << "the window names the item";
-        EXPECT_NE(coordinator->lastError()->userMessage(), sessionMessage);
+        EXPECT_EQ(readFile(dest + "/a.txt"), "the user's");
+        EXPECT_EQ(coordinator->lastError(), QuillbarrowError::localFileFailed(test.message));
     }
 }
 
@@ -323,20 +229,10 @@ TEST_F(LocalDestinationTest, CopiesLeftByKilledPastesGoWithTheNextTransferIntoTh
     const RemoteItem photo = deviceFile("p", "photo.jpg", 1);
     useDevice({photo});
     writeFile(path("mac/a.txt"), "a");
-    struct Case {
-        const char* name;
-        QList<RemoteItem> download;
-        QStringList copy;
-        QString arrived;
-    };
-    const QList<Case> cases{
-        {"a copy between local folders", {}, {path("mac/a.txt")}, "a.txt"},
-        {"a download", {photo}, {}, "photo.jpg"},
-    };
-    for (const Case& test : cases) {
-        SCOPED_TRACE(test.name);
-        startAfresh();
-        const QString dest = freshFolder("dest");
+    const std::pair<Pasted, QString> cases[] = {{{{}, {"mac/a.txt"}}, "a.txt"}, {{{photo}}, "photo.jpg"}};
+    for (const auto& [items, arrived] : cases) {
+        SCOPED_TRACE(items.download.isEmpty() ? "a copy between local folders" : "a download");
+        const QString dest = startIn("dest");
         writeFile(dest + "/" + staleFolder + "/Inner/big.bin", QByteArray(4096, 'x'));
         writeFile(dest + "/" + staleFile, "a file copy killed half-way");
         writeFile(dest + "/" + held + "/part.txt", "a copy of another process, running");
@@ -345,34 +241,10 @@ TEST_F(LocalDestinationTest, CopiesLeftByKilledPastesGoWithTheNextTransferIntoTh
         const int running = ::open(QFile::encodeName(dest + "/" + held).constData(), O_RDONLY | O_DIRECTORY);
         ASSERT_GE(running, 0);
         ASSERT_EQ(::flock(running, LOCK_EX | LOCK_NB), 0);
-
-        if (test.download.isEmpty()) {
-            copyToLocal(test.copy, dest);
-        } else {
-            pasteToLocal(test.download, dest);
-        }
+        paste(items, dest);
         ::close(running);
-
-        EXPECT_EQ(shownJobs(), QStringList{test.arrived + ": completed"});
-        EXPECT_EQ(entriesOf(dest), (QStringList{held, users, test.arrived}));
+        EXPECT_EQ(shownJobs(), QStringList{arrived + ": completed"});
+        EXPECT_EQ(entriesOf(dest), (QStringList{held, users, arrived}));
         EXPECT_EQ(readFile(dest + "/" + held + "/part.txt"), "a copy of another process, running");
     }
-}
-
-// A disk that answers "File exists" for every name ends the Keep Both numbering with its reason,
-// instead of trying numbers for ever on the window's thread.
-TEST_F(LocalDestinationTest, KeepBothOnADiskThatRefusesEveryNameFailsWithItsReason)
-{
-    writeFile(path("mac/a.txt"), "new");
-    const QString dest = freshFolder("dest");
-    writeFile(dest + "/a.txt", "old");
-    const RenameHookScope hook([&](const QString&, const QString& to) {
-        return to.startsWith(dest + "/a ") ? EEXIST : 0;
-    });
-    copyToLocal({path("mac/a.txt")}, dest, {{Resolution::keepBoth, false}});
-    EXPECT_EQ(shownJobs(), QStringList{"a 2.txt: failed"});
-    EXPECT_EQ(localTreeOf(dest), QStringList{"a.txt"});
-    ASSERT_TRUE(coordinator->lastError().has_value());
-    EXPECT_TRUE(coordinator->lastError()->userMessage().endsWith(": File exists"))
-        << coordinator->lastError()->userMessage().toStdString();
 }
