@@ -521,34 +521,26 @@ TEST(TransferEngineLog, WritesItsLinesUnderItsCategories)
               }));
 }
 
-// Items listed in one phone's session are refused in another's, before anything is asked of it:
-// their ids may name other files there (here the same ids, so a download would go through). A
-// phone plugged in again is a new session, the old one gone.
+// Items listed in one phone's session are refused in another's or once it ended, before anything is
+// asked of it: their ids may name other files there (here the same ids, so a download would go through).
 TEST_F(DeviceTransferTest, ItemsListedInAnotherSessionAreRefusedAndNothingIsDownloaded)
 {
     useDevice({deviceFile("a", "a.txt", 10)});
     const auto another = std::make_shared<ScriptedDeviceSession>(treeOf({}));
-    auto gone = std::make_shared<ScriptedDeviceSession>(treeOf({}));
-    const std::pair<const char*, std::weak_ptr<const void>> listedIn[] = {
-        {"another phone's session", another},
-        {"a session that has ended", gone},
-    };
-    const std::pair<const char*, std::function<void(const RemoteItem&)>> actions[] = {
-        {"paste into a computer folder", [this](const RemoteItem& item) { pasteToLocal({item}, path("dest")); }},
-        {"open for viewing",
-         [this](const RemoteItem& item) { EXPECT_FALSE(runTask(coordinator->downloadFileForOpening(item, session))); }},
-    };
+    const std::weak_ptr<const void> listedIn[] = {another, std::make_shared<ScriptedDeviceSession>(treeOf({}))};
     QDir().mkpath(path("dest"));
-    gone.reset();
-    for (const auto& [where, other] : listedIn) {
-        for (const auto& [action, act] : actions) {
-            SCOPED_TRACE(std::string(where) + ", " + action);
+    for (const auto& other : listedIn) {
+        for (const bool paste : {true, false}) {
+            SCOPED_TRACE(std::string(other.expired() ? "an ended session, " : "another session, ") +
+                         (paste ? "pasted" : "opened"));
             coordinator->clearLastError();
             RemoteItem item = deviceFile("a", "a.txt", 10);
             item.listedIn = ListingSession(1, session->device().id, other);
-
-            act(item);
-
+            if (paste) {
+                pasteToLocal({item}, path("dest"));
+            } else {
+                EXPECT_FALSE(runTask(coordinator->downloadFileForOpening(item, session)));
+            }
             EXPECT_EQ(coordinator->lastError(), QuillbarrowError::deviceChanged());
             EXPECT_TRUE(session->calls().isEmpty()) << session->calls().join(", ").toStdString();
             EXPECT_TRUE(coordinator->transferJobs().isEmpty());
