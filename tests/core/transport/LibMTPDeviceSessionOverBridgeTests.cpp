@@ -151,25 +151,20 @@ TEST_F(SessionOverBridge, ADownloadThatCannotBeWrittenHereOrEndsShortSaysWhichAn
 // what was sent: not what the file holds now.
 TEST_F(SessionOverBridge, AnUploadOfAFileCutWhileItIsReadTellsHowMuchWasReadBeforeItEnded)
 {
-    struct Case {
-        const char* name;
-        uint64_t cutAfter;
-        qint64 cutTo;
-        uint64_t read;
-    };
-    const Case cases[] = {
+    // The file is cut to `cutTo` bytes once `cutAfter` were read; the message tells `read`.
+    const std::tuple<const char*, uint64_t, qint64, uint64_t> cases[] = {
         {"cut to nothing", 8192, 0, 8192},
         {"cut beyond what was read", 4096, 5000, 5000},
     };
     const QString told = "Could not send %1: it ended after %2 of the 20000 bytes it had when the upload "
                          "began.";
-    for (const Case& row : cases) {
-        SCOPED_TRACE(row.name);
+    for (const auto& [name, cutAfter, cutTo, read] : cases) {
+        SCOPED_TRACE(name);
         const QString source = localFile(QStringLiteral("shrinking.bin"), 20'000);
         fakes::FakeTransfer transfer{{}, 0, true, -1};
         transfer.afterSourcePiece = [&](uint64_t given) {
-            if (given == row.cutAfter) {
-                QFile::resize(source, row.cutTo);
+            if (given == cutAfter) {
+                QFile::resize(source, cutTo);
             }
         };
         m_libmtp->setTransfer(transfer);
@@ -179,7 +174,7 @@ TEST_F(SessionOverBridge, AnUploadOfAFileCutWhileItIsReadTellsHowMuchWasReadBefo
                                           [](qint64, std::optional<qint64>) { return true; }));
             ADD_FAILURE() << "the upload of a file that ended early succeeded";
         } catch (const QuillbarrowError& error) {
-            EXPECT_EQ(error, QuillbarrowError::transferFailed(told.arg(source).arg(row.read)))
+            EXPECT_EQ(error, QuillbarrowError::transferFailed(told.arg(source).arg(read)))
                 << error.technicalDetails().toStdString();
         }
         EXPECT_TRUE(m_libmtp->objectIdsNamed("s.bin").empty()) << "nothing of it stays";
