@@ -32,6 +32,7 @@
 #include <QHash>
 #include <QList>
 #include <QObject>
+#include <QPointer>
 #include <QSet>
 #include <QString>
 #include <QUrl>
@@ -371,8 +372,58 @@ private:
     void setSession(std::shared_ptr<DeviceSession> session);
 
     // Recomputes the rows from the page: measured folder sizes patched in, names beginning with
-    // "." dropped unless hidden files are shown, then the shared browser sort.
+    // "." dropped unless hidden files are shown, then the shared browser sort. Rows worked out
+    // before for the same page, sort, hidden-name choice and measured sizes are published again as
+    // they are.
     void applySort();
+
+    // ---- Rows of a big page ------------------------------------------------------------------------
+
+    // A listing of at least this many items is prepared, and its rows re-sorted, on the work pool;
+    // for fewer, the trip to the pool and back costs more than the work.
+    static constexpr qsizetype bigListing = 1'000;
+
+    // What the rows are worked out from; rows of equal inputs are equal.
+    struct RowsInputs {
+        // The page's items, held so that their address names that very listing.
+        QList<RemoteItem> pageItems;
+        FileSort sort = FileSort::name;
+        bool ascending = true;
+        bool showHidden = false;
+        // m_measurementsVersion.
+        quint64 measurements = 0;
+        quint64 epoch = 0;
+        bool operator==(const RowsInputs& other) const;
+    };
+    struct DerivedRows {
+        RowsInputs inputs;
+        QList<RemoteItem> rows;
+    };
+    // What the rows of the page shown are worked out from now.
+    RowsInputs rowsInputs() const;
+    // The rows of the page's items: the shared rule of applySort(), on any thread. The page's
+    // ranking is used when it is there, else the names are collated.
+    static QList<RemoteItem> rowsOf(const DirectoryPage& page, FileSort sort, bool ascending, bool showHidden,
+                                    const QHash<RemoteObjectID, FolderStatistics>& measured);
+    // The rows for `inputs` when they are known already: those shown, or those the work pool
+    // prepared with the listing (which then count as shown); nothing otherwise.
+    const QList<RemoteItem>* knownRows(const RowsInputs& inputs);
+    // Publishes the rows as those of `inputs`.
+    void showRows(RowsInputs inputs, QList<RemoteItem> rows);
+    // applySort() for a change of the sort, of the hidden-name choice or of measured sizes: the
+    // rows of a big page are sorted on the work pool and published when they are done, unless
+    // what they were sorted for has changed by then.
+    void resortRows();
+    static QCoro::Task<> sortOnPool(QPointer<DeviceBrowserViewModel> self, RowsInputs inputs, DirectoryPage page,
+                                    QHash<RemoteObjectID, FolderStatistics> measured);
+    // What every listing goes through before anyone sees it: its items stamped with `origin`. A big
+    // one is worked on on the work pool: the items an earlier listing of the folder in the same
+    // session gave are taken again where nothing changed (the very listing, when nothing did), the
+    // names ranked, and, for the folder shown, its rows prepared for the sort of the moment.
+    QCoro::Task<DirectoryPage> prepareListing(DirectoryPage page, ListingSession origin);
+    // Frees a listing let go of: on the work pool when it is big.
+    static void letGo(QList<RemoteItem> items);
+    static void letGo(std::optional<DerivedRows> rows);
 
     // ---- Errors --------------------------------------------------------------------------------
 
@@ -563,10 +614,12 @@ private:
     std::optional<AndroidDevice> m_selectedDevice;
     QList<StorageRoot> m_storages;
     std::optional<DirectoryPage> m_currentPage;
-    // The ranks of the current page's names (browserNameRanks), in the page's order; worked out at
-    // its first sort (empty until then), so that every later sort compares only numbers.
-    std::vector<qsizetype> m_pageNameRanks;
     QList<RemoteItem> m_items;
+    // The rows published last and what they were worked out from.
+    std::optional<DerivedRows> m_shownRows;
+    // The rows the work pool prepared with the newest listing of the folder shown, until the
+    // page is shown or another page is.
+    std::optional<DerivedRows> m_preparedRows;
     QList<RemotePath> m_breadcrumb;
     bool m_isLoading = false;
     bool m_isWaitingForTransfer = false;
@@ -607,6 +660,8 @@ private:
     TaskSlot m_stalePageRefreshTask;
     TaskSlot m_automaticFolderSizeTask;
     QHash<RemoteObjectID, FolderStatistics> m_computedFolderStatistics;
+    // Grows with every change of m_computedFolderStatistics.
+    quint64 m_measurementsVersion = 0;
     // Folders whose measurement ended since the last applyFinishedFolderMeasurements(), each with
     // the session epoch it ended under.
     struct FinishedFolderMeasurement {

@@ -130,6 +130,7 @@ QCoro::Task<> DeviceBrowserViewModel::calculateFolderSizes(QList<RemoteItem> ite
         }
         if (measured) {
             m_computedFolderStatistics.insert(folder.id, *measured);
+            ++m_measurementsVersion;
         } else if (presentsErrors) {
             present(failure);
         } else if (!isCancellation(failure)) {
@@ -197,25 +198,30 @@ void DeviceBrowserViewModel::applyFinishedFolderMeasurements()
         return;
     }
     // The sizes are patched into the rows where they stand: only an order by size can change.
-    QList<RemoteItem> rows = std::exchange(m_items, {});
-    bool patched = false;
-    for (RemoteItem& row : rows) {
-        if (row.kind != RemoteItemKind::folder) {
+    // The rows are shared with the table: they are copied only when a size is to be patched.
+    std::vector<std::pair<qsizetype, qint64>> patches;
+    for (qsizetype row = 0; row < m_items.size(); ++row) {
+        const RemoteItem& item = m_items.at(row);
+        if (item.kind != RemoteItemKind::folder) {
             continue;
         }
-        const auto bytes = measuredBytes.constFind(row.id);
+        const auto bytes = measuredBytes.constFind(item.id);
         if (bytes != measuredBytes.constEnd()) {
-            row.size = *bytes;
-            patched = true;
+            patches.emplace_back(row, *bytes);
         }
     }
-    if (!patched) {
-        m_items = std::move(rows); // none of them is shown
-    } else if (m_sort == FileSort::size) {
-        m_items = std::move(rows);
-        applySort();
+    if (patches.empty()) {
+        return; // none of them is shown
+    }
+    QList<RemoteItem> rows = m_items;
+    for (const auto& [row, bytes] : patches) {
+        rows[row].size = bytes;
+    }
+    if (m_sort == FileSort::size) {
+        letGo(std::exchange(m_items, std::move(rows)));
+        resortRows();
     } else {
-        setItems(std::move(rows));
+        showRows(rowsInputs(), std::move(rows));
     }
 }
 

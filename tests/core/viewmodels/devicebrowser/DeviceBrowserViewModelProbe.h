@@ -27,6 +27,7 @@ public:
     void setMeasuredSize(const RemoteObjectID& id, FolderStatistics statistics)
     {
         m.m_computedFolderStatistics.insert(id, statistics);
+        ++m.m_measurementsVersion;
     }
     void applySort() { m.applySort(); }
     void putInCache(const DirectoryPage& page) { m.m_directoryCache.insert(page.path, page); }
