@@ -271,7 +271,8 @@ private:
     static constexpr qsizetype rowsFreedHere = 2'000;
     // The index under way on the work pool.
     struct Indexing {
-        QFuture<Indexes> result;
+        // Held by pointer: what the model takes out of it leaves nothing behind in the future.
+        QFuture<std::shared_ptr<Indexes>> result;
         // Set by the job when it begins: a lookup waits for a job that runs, not for one in line.
         std::atomic<bool> started = false;
     };
@@ -493,11 +494,12 @@ private:
                     state->started = true;
                 }
                 const auto idAt = [&items](qsizetype row) { return Traits::id(items[row]); };
-                return Indexes{byValue ? std::optional<IDIndex>(indexOf(items.size(), idAt)) : std::nullopt,
-                               byAddress ? std::optional(addressesOf(items.size(), idAt)) : std::nullopt};
+                return std::make_shared<Indexes>(
+                    Indexes{byValue ? std::optional<IDIndex>(indexOf(items.size(), idAt)) : std::nullopt,
+                            byAddress ? std::optional(addressesOf(items.size(), idAt)) : std::nullopt});
             });
         m_indexing = indexing;
-        auto* watcher = new QFutureWatcher<Indexes>(this);
+        auto* watcher = new QFutureWatcher<std::shared_ptr<Indexes>>(this);
         connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, generation] {
             watcher->deleteLater();
             takeIndex(generation, watcher->future());
@@ -507,23 +509,30 @@ private:
 
     // Installs what the pool worked out, unless the rows changed since it was asked for; an index
     // by value that a lookup built meanwhile stays.
-    void takeIndex(quint64 generation, QFuture<Indexes> built) const
+    void takeIndex(quint64 generation, QFuture<std::shared_ptr<Indexes>> built) const
     {
-        if (generation != m_indexGeneration) {
-            return;
-        }
-        m_indexing.reset();
+        std::shared_ptr<Indexes> indexes;
         try {
-            Indexes indexes = built.result();
-            if (!m_idIndex && indexes.byValue) {
-                m_idIndex = std::move(indexes.byValue);
-            }
-            if (indexes.rowOfAddress) {
-                letGo(std::exchange(m_rowOfAddress, std::move(indexes.rowOfAddress)));
-            }
+            indexes = built.result();
         } catch (...) {
             // A dropped job leaves the index by value to the first lookup, and ids are found by value.
         }
+        // Taken out, so that a second look at the job (a lookup waited for it) finds nothing.
+        std::optional<IDIndex> byValue = indexes ? std::exchange(indexes->byValue, std::nullopt) : std::nullopt;
+        std::optional<QHash<Identity, int>> byAddress =
+            indexes ? std::exchange(indexes->rowOfAddress, std::nullopt) : std::nullopt;
+        if (generation != m_indexGeneration) {
+            letGo(std::move(byValue), std::move(byAddress));
+            return;
+        }
+        m_indexing.reset();
+        if (!m_idIndex) {
+            std::swap(m_idIndex, byValue);
+        }
+        if (byAddress) {
+            std::swap(m_rowOfAddress, byAddress);
+        }
+        letGo(std::move(byValue), std::move(byAddress));
     }
 
     // Matches the shown rows with a listing of the same folder: by shared data first, then the

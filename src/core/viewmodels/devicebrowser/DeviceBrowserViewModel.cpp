@@ -169,9 +169,14 @@ QList<RemoteItem> DeviceBrowserViewModel::rowsOf(const DirectoryPage& page, File
 
 bool DeviceBrowserViewModel::RowsInputs::operator==(const RowsInputs& other) const
 {
+    return sameOrder(other) && measurements == other.measurements;
+}
+
+bool DeviceBrowserViewModel::RowsInputs::sameOrder(const RowsInputs& other) const
+{
     return pageItems.constData() == other.pageItems.constData() && pageItems.size() == other.pageItems.size() &&
            sort == other.sort && ascending == other.ascending && showHidden == other.showHidden &&
-           measurements == other.measurements && epoch == other.epoch;
+           epoch == other.epoch;
 }
 
 DeviceBrowserViewModel::RowsInputs DeviceBrowserViewModel::rowsInputs() const
@@ -204,53 +209,80 @@ void DeviceBrowserViewModel::resortRows()
         applySort();
         return;
     }
-    RowsInputs inputs = rowsInputs();
-    if (const QList<RemoteItem>* known = knownRows(inputs)) {
+    if (const QList<RemoteItem>* known = knownRows(rowsInputs())) {
         setItems(*known);
         return;
     }
-    QCoro::Task<> sorting = sortOnPool(QPointer<DeviceBrowserViewModel>(this), std::move(inputs), *m_currentPage,
-                                       m_computedFolderStatistics);
+    if (m_isSortingOnPool) {
+        return; // the sort under way sorts again for what changed meanwhile
+    }
+    m_isSortingOnPool = true;
+    QCoro::Task<> sorting = sortOnPool(QPointer<DeviceBrowserViewModel>(this));
     Q_UNUSED(sorting) // publishes its rows by itself, if they are still wanted then
 }
 
-QCoro::Task<> DeviceBrowserViewModel::sortOnPool(QPointer<DeviceBrowserViewModel> self, RowsInputs inputs,
-                                                 DirectoryPage page, QHash<RemoteObjectID, FolderStatistics> measured)
+QCoro::Task<> DeviceBrowserViewModel::sortOnPool(QPointer<DeviceBrowserViewModel> self)
 {
     struct Sorted {
         std::shared_ptr<const BrowserRanking> ranking;
         QList<RemoteItem> rows;
     };
-    const FileSort sort = inputs.sort;
-    const bool ascending = inputs.ascending;
-    const bool showHidden = inputs.showHidden;
-    auto sorting = [page = std::move(page), measured = std::move(measured), sort, ascending, showHidden]() {
-        DirectoryPage ranked = page;
-        if (!ranked.ranking ||
-            ranked.ranking->nameRanks.size() != static_cast<std::size_t>(ranked.items.size())) {
-            ranked.ranking = std::make_shared<const BrowserRanking>(browserRanking(ranked.items));
+    // Each round sorts for the state of its start; what changes while it runs is sorted in the
+    // next round.
+    while (self && self->m_currentPage && self->m_currentPage->items.size() >= bigListing &&
+           !(self->m_shownRows && self->m_shownRows->inputs == self->rowsInputs())) {
+        RowsInputs inputs = self->rowsInputs();
+        const FileSort sort = inputs.sort;
+        const bool ascending = inputs.ascending;
+        const bool showHidden = inputs.showHidden;
+        // The rows come back held by pointer: taken out of it, they leave nothing in the future.
+        auto sorting = [page = *self->m_currentPage, measured = self->m_computedFolderStatistics, sort, ascending,
+                        showHidden]() {
+            DirectoryPage ranked = page;
+            if (!ranked.ranking ||
+                ranked.ranking->nameRanks.size() != static_cast<std::size_t>(ranked.items.size())) {
+                ranked.ranking = std::make_shared<const BrowserRanking>(browserRanking(ranked.items));
+            }
+            return std::make_shared<Sorted>(
+                Sorted{ranked.ranking, rowsOf(ranked, sort, ascending, showHidden, measured)});
+        };
+        std::shared_ptr<Sorted> sorted;
+        try {
+            QFuture<std::shared_ptr<Sorted>> future = runOnThreadPool(workPool(), std::move(sorting));
+            sorted = co_await future;
+        } catch (...) {
+            // Only a job the pool dropped at exit ends here: nobody waits for its rows.
         }
-        return Sorted{ranked.ranking, rowsOf(ranked, sort, ascending, showHidden, measured)};
-    };
-    std::optional<Sorted> sorted;
-    try {
-        QFuture<Sorted> future = runOnThreadPool(workPool(), std::move(sorting));
-        sorted = co_await future;
-    } catch (...) {
-        // Only a job the pool dropped at exit ends here: nobody waits for its rows.
+        QList<RemoteItem> rows = sorted ? std::exchange(sorted->rows, {}) : QList<RemoteItem>();
+        if (!sorted || !self) {
+            letGo(DerivedRows{std::move(inputs), std::move(rows)});
+            break;
+        }
+        // Shown while the page, sort, hidden-name choice and session are those it was sorted for,
+        // unless rows with as many measured sizes are shown already: while folders go on being
+        // measured, each round shows more of them.
+        const std::optional<DerivedRows>& shown = self->m_shownRows;
+        const RowsInputs now = self->rowsInputs();
+        if (!self->m_currentPage || !inputs.sameOrder(now) ||
+            (shown && shown->inputs.sameOrder(inputs) && shown->inputs.measurements >= inputs.measurements)) {
+            letGo(DerivedRows{std::move(inputs), std::move(rows)});
+            continue;
+        }
+        if (!self->m_currentPage->ranking) {
+            self->m_currentPage->ranking = sorted->ranking;
+        }
+        self->showRows(std::move(inputs), std::move(rows));
+        if (self->m_shownRows->inputs.sameOrder(self->rowsInputs()) &&
+            !(self->m_shownRows->inputs == self->rowsInputs())) {
+            // Folders are being measured one after another: their sizes are shown together, a
+            // round at a time, rather than each on its own.
+            const std::shared_ptr<WaitClock> clock = self->m_timing.clock;
+            co_await clock->sleep(self->m_timing.measuredRowsInterval, self->lifetime());
+        }
     }
-    // A newer page, sort, hidden-name choice, measurement or session has taken over meanwhile (the
-    // rows the newer state asked for follow from its own call), or the rows were worked out here
-    // meanwhile and shown.
-    if (!sorted || !self || !self->m_currentPage || !(inputs == self->rowsInputs()) ||
-        (self->m_shownRows && self->m_shownRows->inputs == inputs)) {
-        letGo(DerivedRows{std::move(inputs), sorted ? std::move(sorted->rows) : QList<RemoteItem>()});
-        co_return;
+    if (self) {
+        self->m_isSortingOnPool = false;
     }
-    if (!self->m_currentPage->ranking) {
-        self->m_currentPage->ranking = sorted->ranking;
-    }
-    self->showRows(std::move(inputs), std::move(sorted->rows));
 }
 
 void DeviceBrowserViewModel::letGo(QList<RemoteItem> items)

@@ -394,6 +394,8 @@ private:
         quint64 measurements = 0;
         quint64 epoch = 0;
         bool operator==(const RowsInputs& other) const;
+        // The same but for the measured sizes.
+        bool sameOrder(const RowsInputs& other) const;
     };
     struct DerivedRows {
         RowsInputs inputs;
@@ -411,11 +413,12 @@ private:
     // Publishes the rows as those of `inputs`.
     void showRows(RowsInputs inputs, QList<RemoteItem> rows);
     // applySort() for a change of the sort, of the hidden-name choice or of measured sizes: the
-    // rows of a big page are sorted on the work pool and published when they are done, unless
-    // what they were sorted for has changed by then.
+    // rows of a big page are sorted on the work pool, one sort at a time, and published when they
+    // are done, unless the page, sort or hidden-name choice has changed by then, or rows with as
+    // many measured sizes are shown already; what changed meanwhile is sorted next (while folders
+    // go on being measured, no sooner than the timing's measuredRowsInterval).
     void resortRows();
-    static QCoro::Task<> sortOnPool(QPointer<DeviceBrowserViewModel> self, RowsInputs inputs, DirectoryPage page,
-                                    QHash<RemoteObjectID, FolderStatistics> measured);
+    static QCoro::Task<> sortOnPool(QPointer<DeviceBrowserViewModel> self);
     // What every listing goes through before anyone sees it: its items stamped with `origin`. A big
     // one is worked on on the work pool: the items an earlier listing of the folder in the same
     // session gave are taken again where nothing changed (the very listing, when nothing did), the
@@ -529,6 +532,10 @@ private:
     void beginListing();
     // Shows the cached listing of the empty page's folder, or the empty page while there is none.
     void showCachedOrEmpty(DirectoryPage empty);
+    // Works out on the work pool the rows a big cached listing of the folder would show now (see
+    // m_preparedRows), so that showing it costs the window's thread no sort; nothing for a small
+    // listing, or one whose rows are known.
+    QCoro::Task<> prepareCachedRows(RemotePath path, std::optional<RemoteObjectID> parentID);
 
     // ---- Folder sizes -------------------------------------------------------------------------------
 
@@ -543,7 +550,8 @@ private:
     // size (if any) shows in the rows, with the others that end in this turn of the event loop.
     void finishFolderMeasurement(const RemoteObjectID& folder);
     // Applies the ended measurements now: one publication of the folders being measured and one of
-    // the rows, their sizes patched in place, re-sorted only when the rows are sorted by size.
+    // the rows, their sizes patched in place, re-sorted only when the rows are sorted by size. The
+    // rows of a big page follow from the work pool instead (see resortRows()).
     void applyFinishedFolderMeasurements();
     // Walks one folder tree depth-first, one listing at a time, every page cached. `visited` holds
     // the folders entered by this walk: a folder met again, or a tree deeper than the limit, fails
@@ -620,6 +628,8 @@ private:
     // The rows the work pool prepared with the newest listing of the folder shown, until the
     // page is shown or another page is.
     std::optional<DerivedRows> m_preparedRows;
+    // A re-sort of a big page runs on the work pool.
+    bool m_isSortingOnPool = false;
     QList<RemotePath> m_breadcrumb;
     bool m_isLoading = false;
     bool m_isWaitingForTransfer = false;

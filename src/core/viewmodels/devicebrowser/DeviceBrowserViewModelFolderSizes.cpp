@@ -213,16 +213,17 @@ void DeviceBrowserViewModel::applyFinishedFolderMeasurements()
     if (patches.empty()) {
         return; // none of them is shown
     }
+    // Sorted by size the order changes too; the rows of a big page, which would have to be copied
+    // here, are worked out anew on the work pool.
+    if (m_sort == FileSort::size || (m_currentPage && m_currentPage->items.size() >= bigListing)) {
+        resortRows();
+        return;
+    }
     QList<RemoteItem> rows = m_items;
     for (const auto& [row, bytes] : patches) {
         rows[row].size = bytes;
     }
-    if (m_sort == FileSort::size) {
-        letGo(std::exchange(m_items, std::move(rows)));
-        resortRows();
-    } else {
-        showRows(rowsInputs(), std::move(rows));
-    }
+    showRows(rowsInputs(), std::move(rows));
 }
 
 QCoro::Task<FolderStatistics> DeviceBrowserViewModel::recursiveFolderStatistics(

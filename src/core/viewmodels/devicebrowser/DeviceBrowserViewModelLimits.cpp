@@ -66,7 +66,7 @@ QCoro::Task<DirectoryPage> DeviceBrowserViewModel::prepareListing(DirectoryPage 
                cached != nullptr && listsSameFolder(*cached, page)) {
         earlier = *cached;
     }
-    if (earlier && (earlier->items.isEmpty() || earlier->items.first().listedIn != origin)) {
+    if (earlier && (earlier->items.isEmpty() || earlier->items.constFirst().listedIn != origin)) {
         earlier.reset();
     }
     // The rows are prepared only for the folder shown (or the first one a connection shows): the
@@ -86,15 +86,17 @@ QCoro::Task<DirectoryPage> DeviceBrowserViewModel::prepareListing(DirectoryPage 
         if (!page.ranking) {
             page.ranking = std::make_shared<const BrowserRanking>(browserRanking(page.items));
         }
-        Prepared prepared{std::move(page), std::nullopt};
+        // Held by pointer: taken out of it, the listing leaves nothing behind in the future.
+        auto prepared = std::make_shared<Prepared>(Prepared{std::move(page), std::nullopt});
         // The very listing shown already has its rows.
-        if (forShowing && !(earlier && earlier->items.constData() == prepared.page.items.constData())) {
-            prepared.rows = rowsOf(prepared.page, inputs.sort, inputs.ascending, inputs.showHidden, measured);
+        if (forShowing && !(earlier && earlier->items.constData() == prepared->page.items.constData())) {
+            prepared->rows = rowsOf(prepared->page, inputs.sort, inputs.ascending, inputs.showHidden, measured);
         }
         return prepared;
     };
-    QFuture<Prepared> future = runOnThreadPool(workPool(), std::move(preparing));
-    Prepared prepared = co_await future;
+    QFuture<std::shared_ptr<Prepared>> future = runOnThreadPool(workPool(), std::move(preparing));
+    const std::shared_ptr<Prepared> held = co_await future;
+    Prepared prepared = std::move(*held);
     // Kept for the page only while its session is the open one; used only if the page is shown
     // with the sort, hidden-name choice and measured sizes of the moment it was prepared for.
     if (self && prepared.rows && origin.epoch == self->m_sessionEpoch) {

@@ -28,6 +28,7 @@ DeviceBrowserTiming fastTiming(std::shared_ptr<WaitClock> clock)
     // that look at it let it run.
     timing.automaticFolderSizeDelay = 1h;
     timing.reloadPollInterval = 2ms;
+    timing.measuredRowsInterval = 2ms;
     return timing;
 }
 
