@@ -11,6 +11,10 @@ public:
 
     explicit DeviceBrowserViewModelProbe(DeviceBrowserViewModel& viewModel) : m(viewModel) {}
 
+    // A listing of this many items is prepared and re-sorted on the work pool.
+    static constexpr qsizetype bigListing = DeviceBrowserViewModel::bigListing;
+    bool isSortingOnPool() const { return m.m_isSortingOnPool; }
+
     void setCurrentPage(std::optional<DirectoryPage> page) { m.setCurrentPage(std::move(page)); }
     void setSelectedDevice(std::optional<AndroidDevice> device) { m.setSelectedDevice(std::move(device)); }
     void setConnectionPhase(DeviceConnectionPhase phase) { m.setConnectionPhase(phase); }
