@@ -81,7 +81,7 @@ QCoro::Task<> DeviceBrowserViewModel::calculateFolderSizes(QList<RemoteItem> ite
     QList<RemoteItem> pending;
     QSet<RemoteObjectID> inPass;
     QSet<RemoteObjectID> measuring = m_calculatingFolderSizeIDs;
-    for (const RemoteItem& item : items) {
+    for (const RemoteItem& item : std::as_const(items)) {
         if (item.kind == RemoteItemKind::folder && !m_computedFolderStatistics.contains(item.id) &&
             !inPass.contains(item.id) && (presentsErrors || !m_calculatingFolderSizeIDs.contains(item.id))) {
             pending.append(item);
@@ -260,7 +260,7 @@ QCoro::Task<FolderStatistics> DeviceBrowserViewModel::recursiveFolderStatistics(
     cache(*listed);
     qint64 bytes = 0;
     qint64 count = 0;
-    for (const RemoteItem& child : listed->items) {
+    for (const RemoteItem& child : std::as_const(listed->items)) {
         if (stop.stop_requested()) {
             throw QuillbarrowError::userCancelled();
         }
@@ -302,7 +302,7 @@ QCoro::Task<> DeviceBrowserViewModel::precalculateShownFolderSizes(quint64 navig
         co_return; // skipped, not postponed: the device is busy with the transfers
     }
     QList<RemoteItem> folders;
-    for (const RemoteItem& item : m_items) {
+    for (const RemoteItem& item : std::as_const(m_items)) {
         if (item.kind == RemoteItemKind::folder) {
             folders.append(item);
         }
