@@ -341,7 +341,8 @@ private:
     static qsizetype sizeOf(const std::vector<Row>& rows) { return static_cast<qsizetype>(rows.size()); }
     static qsizetype sizeOf(const QList<Item>& items) { return items.size(); }
     static qsizetype sizeOf(const std::optional<IDIndex>& index) { return index ? index->rowOfID.size() : 0; }
-    static qsizetype sizeOf(const std::optional<QHash<Identity, int>>& rows) { return rows ? rows->size() : 0; }
+    // Addresses are freed here: their entries have nothing to destroy.
+    static qsizetype sizeOf(const std::optional<QHash<Identity, int>>&) { return 0; }
     static qsizetype sizeOf(const QHash<Identity, FormerRow>& rows) { return rows.size(); }
 
     // Shows `items` anew. `addresses` (the rows of the items' ids by where they keep their data),

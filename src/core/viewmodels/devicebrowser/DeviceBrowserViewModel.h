@@ -377,7 +377,7 @@ private:
     // they are.
     void applySort();
 
-    // ---- Rows of a big page ------------------------------------------------------------------------
+    // ---- Rows derived from the page -----------------------------------------------------------------
 
     // A listing of at least this many items is prepared, and its rows re-sorted, on the work pool;
     // for fewer, the trip to the pool and back costs more than the work.
