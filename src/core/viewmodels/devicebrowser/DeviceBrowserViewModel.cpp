@@ -117,7 +117,8 @@ void DeviceBrowserViewModel::applySort()
 }
 
 QList<RemoteItem> DeviceBrowserViewModel::rowsOf(const DirectoryPage& page, FileSort sort, bool ascending,
-                                                 bool showHidden, const QHash<RemoteObjectID, FolderStatistics>& measured)
+                                                 bool showHidden,
+                                                 const QHash<RemoteObjectID, FolderStatistics>& measured)
 {
     const QList<RemoteItem>& pageItems = page.items;
     const BrowserRanking* ranking =

@@ -300,7 +300,8 @@ TEST_F(DeviceBrowserFolderSizeTest, TheMeasuredSizesOfABigPageReachItsRowsFromTh
         FileSort sort;
         bool ascending;
         QStringList first;
-    } cases[] = {{FileSort::name, true, {"Empty", "Photos", "a.txt"}}, {FileSort::size, false, {"Photos", "Empty", "f0000"}}};
+    } cases[] = {{FileSort::name, true, {"Empty", "Photos", "a.txt"}},
+                 {FileSort::size, false, {"Photos", "Empty", "f0000"}}};
     for (const auto& each : cases) {
         viewModel().setSort(each.sort, each.ascending);
         ASSERT_TRUE(processEventsUntil([&] { return !probe().isSortingOnPool(); }));
