@@ -249,7 +249,7 @@ QCoro::Task<> DeviceBrowserViewModel::sortOnPool(QPointer<DeviceBrowserViewModel
         };
         std::shared_ptr<Sorted> sorted;
         try {
-            QFuture<std::shared_ptr<Sorted>> future = runOnThreadPool(workPool(), std::move(sorting));
+            QFuture<std::shared_ptr<Sorted>> future = runOnThreadPool(workPool(), std::move(sorting), rowsPriority);
             sorted = co_await future;
         } catch (...) {
             // Only a job the pool dropped at exit ends here: nobody waits for its rows.

@@ -189,7 +189,8 @@ public:
     // a folder measured meanwhile is passed over too. A failure shows as the banner and the next
     // folder is measured. Folders listed in another session are refused with the banner. The
     // measured sizes show in the rows (and leave the folders being measured) together, once per
-    // turn of the event loop, and all of them before the call returns.
+    // turn of the event loop, and all of them before the call returns; in the rows of a big page
+    // they show once the work pool has worked the rows out anew (see resortRows()).
     QCoro::Task<> calculateFolderSizes(QList<RemoteItem> items);
     // The same with failures only logged (the pane's selection changes); folders listed in another
     // session are not measured.
@@ -382,6 +383,8 @@ private:
     // A listing of at least this many items is prepared, and its rows re-sorted, on the work pool;
     // for fewer, the trip to the pool and back costs more than the work.
     static constexpr qsizetype bigListing = 1'000;
+    // Rows the user waits for go ahead of background work in the work pool.
+    static constexpr int rowsPriority = 1;
 
     // What the rows are worked out from; rows of equal inputs are equal.
     struct RowsInputs {

@@ -94,7 +94,7 @@ QCoro::Task<DirectoryPage> DeviceBrowserViewModel::prepareListing(DirectoryPage 
         }
         return prepared;
     };
-    QFuture<std::shared_ptr<Prepared>> future = runOnThreadPool(workPool(), std::move(preparing));
+    QFuture<std::shared_ptr<Prepared>> future = runOnThreadPool(workPool(), std::move(preparing), rowsPriority);
     const std::shared_ptr<Prepared> held = co_await future;
     Prepared prepared = std::move(*held);
     // Kept for the page only while its session is the open one; used only if the page is shown

@@ -57,7 +57,7 @@ QCoro::Task<> DeviceBrowserViewModel::prepareCachedRows(RemotePath path, std::op
     };
     std::shared_ptr<QList<RemoteItem>> rows;
     try {
-        QFuture<std::shared_ptr<QList<RemoteItem>>> future = runOnThreadPool(workPool(), std::move(preparing));
+        QFuture<std::shared_ptr<QList<RemoteItem>>> future = runOnThreadPool(workPool(), std::move(preparing), rowsPriority);
         rows = co_await future;
     } catch (...) {
         co_return; // dropped at exit: nobody waits for it
