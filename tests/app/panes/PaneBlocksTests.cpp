@@ -17,6 +17,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 namespace quillbarrow {
 namespace {
 
@@ -116,6 +118,38 @@ TEST(DropTargetOverlay, TakesNoSpaceUntilTargetedAndNeverTheClicksOrDrops)
     EXPECT_EQ(overlay.outlineRect(), QRect(10, 10, 460, 220));
     overlay.setTargeted(false);
     EXPECT_FALSE(overlay.isVisible());
+}
+
+// While a drag hovers, the rows under the overlay stay in sight: in the margin as they are, inside
+// the outline under the faint accent fill.
+TEST(DropTargetOverlay, LetsTheRowsShowThroughItsTint)
+{
+    QWidget pane;
+    pane.resize(400, 300);
+    auto* rows = new QWidget(&pane);
+    rows->setGeometry(0, 40, 400, 260);
+    rows->setAutoFillBackground(true);
+    const QColor row(200, 40, 40);
+    rows->setPalette(QPalette(row));
+    DropTargetOverlay overlay(QStringLiteral("Drop Mac items here"), QStringLiteral("They will be copied"),
+                              &pane);
+    overlay.cover(rows);
+    pane.show();
+    overlay.setTargeted(true);
+    const QImage image = pane.grab().toImage();
+    const QColor accent = Palette::accent(overlay.palette());
+    const double tint = DropTargetOverlay::fillOpacity;
+    const QColor tinted = QColor::fromRgbF(row.redF() * (1 - tint) + accent.redF() * tint,
+                                           row.greenF() * (1 - tint) + accent.greenF() * tint,
+                                           row.blueF() * (1 - tint) + accent.blueF() * tint);
+    const std::pair<QPoint, QColor> probes[] = {{{4, 170}, row}, {{40, 170}, tinted}, {{200, 280}, tinted}};
+    for (const auto& [point, expected] : probes) {
+        const QColor seen = image.pixelColor(point);
+        EXPECT_LE(std::max({std::abs(seen.red() - expected.red()), std::abs(seen.green() - expected.green()),
+                            std::abs(seen.blue() - expected.blue())}),
+                  2)
+            << "at " << point.x() << "," << point.y() << ": " << seen.name().toStdString();
+    }
 }
 
 TEST(EmptyStateView, ALongDescriptionWrapsWithinItsWidthCentred)
