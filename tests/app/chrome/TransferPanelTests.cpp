@@ -7,6 +7,7 @@
 #include "chrome/TransferPanelSummary.h"
 
 #include <QAbstractItemModelTester>
+#include <QApplication>
 #include <QLabel>
 #include <QListView>
 #include <QPaintEvent>
@@ -16,6 +17,8 @@
 #include <QTest>
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
 
 using namespace quillbarrow;
 using namespace quillbarrow::testing;
@@ -297,15 +300,32 @@ TEST(TransferPanel, HeightStaysWithinItsClamps)
     EXPECT_EQ(heights.count(), 3);
 }
 
-// At any height and however far the list is scrolled, the rows in view are whole ones, and the
-// scroll bar shows only while some row is out of view.
+// At any height and application font and however far the list is scrolled, the rows in view are
+// whole ones, and the scroll bar shows only while some row is out of view.
 TEST(TransferPanel, ShowsWholeRowsAndAScrollBarOnlyForRowsOutOfView)
 {
-    const std::pair<int, int> heightsAndJobs[] = {{TransferPanel::minimumHeight, 1}, {TransferPanel::minimumHeight, 3},
-                                                  {TransferPanel::defaultHeight, 1}, {TransferPanel::defaultHeight, 9},
-                                                  {300, 30}, {517, 12}};
-    for (const auto& [height, count] : heightsAndJobs) {
-        SCOPED_TRACE(std::to_string(height) + " high, " + std::to_string(count) + " jobs");
+    const struct {
+        int height;
+        int count;
+        double pointSize; // of the application font; 0 leaves it as it is
+    } cases[] = {{TransferPanel::minimumHeight, 1, 0},
+                 {TransferPanel::minimumHeight, 3, 0},
+                 {TransferPanel::defaultHeight, 1, 0},
+                 {TransferPanel::defaultHeight, 9, 0},
+                 {300, 30, 0},
+                 {517, 12, 0},
+                 {TransferPanel::minimumHeight, 1, 20},
+                 {TransferPanel::defaultHeight, 1, 20},
+                 {TransferPanel::defaultHeight, 4, 20}};
+    const QFont applicationFont = QApplication::font();
+    for (const auto& [height, count, pointSize] : cases) {
+        SCOPED_TRACE(std::to_string(height) + " high, " + std::to_string(count) + " jobs, font " +
+                     std::to_string(pointSize));
+        QFont font = applicationFont;
+        if (pointSize > 0) {
+            font.setPointSizeF(pointSize);
+        }
+        QApplication::setFont(font);
         QList<TransferJob> jobs;
         for (int index = 0; index < count; ++index) {
             jobs.append(sampleJob(QStringLiteral("file-%1.bin").arg(index), TransferState::completed()));
@@ -334,6 +354,42 @@ TEST(TransferPanel, ShowsWholeRowsAndAScrollBarOnlyForRowsOutOfView)
             EXPECT_EQ(list->verticalScrollBar()->isVisible(), inView < count);
             list->scrollToBottom();
         }
+    }
+    QApplication::setFont(applicationFont);
+}
+
+// The contents of two rows (their lines of text, cancel buttons and bars) keep 4 points between
+// them, at any font.
+TEST(TransferJobDelegate, KeepsFourPointsBetweenTheContentsOfTwoRows)
+{
+    const QList<TransferJob> jobs{
+        sampleJob(QStringLiteral("one.bin"), TransferState::running(sampleProgress(1'000, 4'000, 1'000))),
+        sampleJob(QStringLiteral("two.bin"), TransferState::running(sampleProgress(2'000, 4'000, 1'000)))};
+    TransferPanel panel(nullptr);
+    panel.setJobs(jobs);
+    panel.setPanelHeight(TransferPanel::maximumHeight);
+    panel.resize(700, TransferPanel::maximumHeight);
+    panel.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&panel));
+    QListView* list = panel.listView();
+    for (const double pointSize : {7.0, 9.0, 13.0, 20.0}) {
+        SCOPED_TRACE(pointSize);
+        QFont font = list->font();
+        font.setPointSizeF(pointSize);
+        list->setFont(font);
+        list->doItemsLayout();
+        const auto parts = [list](int row) {
+            const QModelIndex index = list->model()->index(row, 0);
+            return TransferJobDelegate::layout(list->visualRect(index), index, list->font());
+        };
+        const TransferJobDelegate::RowLayout first = parts(0);
+        const TransferJobDelegate::RowLayout second = parts(1);
+        ASSERT_FALSE(first.cancelButton.isEmpty());
+        ASSERT_FALSE(first.bar.isEmpty());
+        const int firstBottom =
+            std::max({first.stateLine.bottom(), first.cancelButton.bottom(), first.bar.bottom()});
+        const int secondTop = std::min({second.name.top(), second.cancelButton.top(), second.bar.top()});
+        EXPECT_EQ(secondTop - firstBottom - 1, 4);
     }
 }
 
