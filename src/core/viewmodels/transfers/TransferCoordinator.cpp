@@ -204,7 +204,8 @@ void TransferCoordinator::finishFailed(const TransferID& jobID, const Quillbarro
     refreshTransferJobs();
 }
 
-void TransferCoordinator::finishCompleted(const TransferID& jobID, const QString& placedName, QLatin1StringView what)
+void TransferCoordinator::finishCompleted(const TransferID& jobID, const QString& placedName,
+                                          QLatin1StringView what)
 {
     try {
         m_transferQueue->complete(jobID, LocalPath::shown(placedName));

@@ -153,9 +153,11 @@ TEST_F(TrashTest, OnlyTheHomeTrashMayBeReachedThroughTheUsersOwnLinks)
     const QString trash = path(QStringLiteral("data/Trash"));
     const QString topTrash = QStringLiteral("top/.Trash-") + user();
     const QString othersFolder = QStringLiteral("The Trash folder %1 belongs to another user.");
-    const QString isALink = QStringLiteral("The Trash folder %1 is a link, and the Trash is never reached through a link.");
+    const QString isALink =
+        QStringLiteral("The Trash folder %1 is a link, and the Trash is never reached through a link.");
     struct Case {
-        QString link;          // a link to the folder of its name in "elsewhere"; the item is below its top folder
+        // A link to the folder of its name in "elsewhere"; the item lies below the link's top folder.
+        QString link;
         const char* othersOwn; // given to another user (as root only)
         QString outcome;       // where the item lands (in "elsewhere"), else the refusal
     };
@@ -165,7 +167,8 @@ TEST_F(TrashTest, OnlyTheHomeTrashMayBeReachedThroughTheUsersOwnLinks)
         {QStringLiteral("data/Trash"), "elsewhere/Trash", othersFolder.arg(trash)},
         {QStringLiteral("data/Trash/files"), "elsewhere/files", othersFolder.arg(trash + QStringLiteral("/files"))},
         {QStringLiteral("data/Trash"), "data/Trash", isALink.arg(trash)},
-        {topTrash, nullptr, QStringLiteral("Its file system has no Trash that can take it. ") + isALink.arg(path(topTrash))},
+        {topTrash, nullptr,
+         QStringLiteral("Its file system has no Trash that can take it. ") + isALink.arg(path(topTrash))},
         {topTrash + QStringLiteral("/files"), nullptr, isALink.arg(path(topTrash + QStringLiteral("/files")))},
         {topTrash + QStringLiteral("/info"), nullptr, isALink.arg(path(topTrash + QStringLiteral("/info")))},
     };
@@ -196,7 +199,8 @@ TEST_F(TrashTest, OnlyTheHomeTrashMayBeReachedThroughTheUsersOwnLinks)
         EXPECT_EQ(bytesOf(refused ? item : path(row.outcome)), "mine") << "the item stays, or lands";
         EXPECT_EQ(trashedByPath(trash).keys(), refused ? QList<QByteArray>() : QList{LocalPath::encoded(item)});
         if (refused) {
-            QDirIterator reached(path(QStringLiteral("elsewhere")), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+            QDirIterator reached(path(QStringLiteral("elsewhere")), QDir::Files | QDir::Hidden,
+                                 QDirIterator::Subdirectories);
             EXPECT_FALSE(reached.hasNext()) << "nothing lands where a refused link points";
         }
     }

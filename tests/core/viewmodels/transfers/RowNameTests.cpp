@@ -26,7 +26,8 @@ protected:
             }
         }
         writeFile(path("source/new.txt"), "new");
-        useDevice({deviceFile("A.jpg", "A.jpg", 3), deviceFile("b.txt", "b.txt", 3), deviceFile("new.txt", "new.txt", 3)});
+        useDevice({deviceFile("A.jpg", "A.jpg", 3), deviceFile("b.txt", "b.txt", 3),
+                   deviceFile("new.txt", "new.txt", 3)});
     }
 
     void paste(Direction direction, const QStringList& names, QList<ConflictAnswerer::Answer> answers)
@@ -84,7 +85,8 @@ TEST_F(RowNameTest, EveryRowShowsTheNameItsFileGot)
     const Case cases[] = {
         {"download, asked while planning", Direction::download, {"A.jpg"}, keepBoth, {"A 2.jpg: completed"}},
         {"download, answered for all", Direction::download, both, keepBothForAll, bothKept},
-        {"download, asked as it is put in place", Direction::download, {"new.txt"}, keepBoth, {"new 2.txt: completed"}},
+        {"download, asked as it is put in place", Direction::download, {"new.txt"}, keepBoth,
+         {"new 2.txt: completed"}},
         {"upload, asked while planning", Direction::upload, {"A.jpg"}, keepBoth, {"A 2.jpg: completed"}},
         {"upload, answered for all", Direction::upload, both, keepBothForAll, bothKept},
         {"local copy, asked while planning", Direction::localCopy, {"A.jpg"}, keepBoth, {"A 2.jpg: completed"}},
@@ -104,7 +106,8 @@ TEST_F(RowNameTest, EveryRowShowsTheNameItsFileGot)
         const QStringList there = namesAtDestination(test.direction);
         for (const QString& row : test.rows) {
             const QString name = row.section(QStringLiteral(": "), 0, 0);
-            EXPECT_TRUE(there.contains(name)) << name.toStdString() << " is not among " << there.join(", ").toStdString();
+            EXPECT_TRUE(there.contains(name))
+                << name.toStdString() << " is not among " << there.join(", ").toStdString();
         }
     }
 }
