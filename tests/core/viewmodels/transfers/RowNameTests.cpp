@@ -33,29 +33,21 @@ protected:
     void paste(Direction direction, const QStringList& names, QList<ConflictAnswerer::Answer> answers)
     {
         QList<RemoteItem> items;
+        QStringList sources;
         QList<QUrl> urls;
         for (const QString& name : names) {
             items.append(*deviceChild(std::nullopt, name));
-            urls.append(QUrl::fromLocalFile(path("source/" + name)));
+            sources.append("source/" + name);
+            urls.append(QUrl::fromLocalFile(path(sources.last())));
         }
-        switch (direction) {
-        case Direction::download:
+        if (direction == Direction::download) {
             pasteToLocal(items, path("dest"), std::move(answers));
-            break;
-        case Direction::upload:
+        } else if (direction == Direction::upload) {
+            pasteToDevice(sources, std::nullopt, std::move(answers));
+        } else {
             clipboard.copyLocal(urls);
-            {
-                ConflictAnswerer answerer(*coordinator, std::move(answers));
-                runTask(coordinator->pasteIntoDevice(std::nullopt, testStorage(), session));
-            }
-            break;
-        case Direction::localCopy:
-            clipboard.copyLocal(urls);
-            {
-                ConflictAnswerer answerer(*coordinator, std::move(answers));
-                runTask(coordinator->pasteIntoLocal(QUrl::fromLocalFile(path("dest")), nullptr));
-            }
-            break;
+            ConflictAnswerer answerer(*coordinator, std::move(answers));
+            runTask(coordinator->pasteIntoLocal(QUrl::fromLocalFile(path("dest")), nullptr));
         }
     }
 
