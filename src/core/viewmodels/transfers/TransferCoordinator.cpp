@@ -1,6 +1,7 @@
 #include "TransferCoordinator.h"
 
 #include "XdgDefaultApplicationOpener.h"
+#include "domain/LocalPath.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -203,14 +204,17 @@ void TransferCoordinator::finishFailed(const TransferID& jobID, const Quillbarro
     refreshTransferJobs();
 }
 
-void TransferCoordinator::finishCompleted(const TransferID& jobID, QLatin1StringView what, const QString& subject)
+void TransferCoordinator::finishCompleted(const TransferID& jobID, const QString& placedName,
+                                          QLatin1StringView what)
 {
     try {
-        m_transferQueue->complete(jobID);
+        m_transferQueue->complete(jobID, LocalPath::shown(placedName));
     } catch (const QuillbarrowError&) {
         // The job is gone; its ending still goes on.
     }
-    m_logger.info(what, subject);
+    if (!what.isEmpty()) {
+        m_logger.info(what, placedName);
+    }
     dropCancellationToken(jobID);
     refreshTransferJobs();
 }

@@ -344,8 +344,10 @@ private:
     // flag, the refresh, in that order.
     void finishCancelled(const TransferID& jobID, const QString& logLine);
     void finishFailed(const TransferID& jobID, const QuillbarrowError& error);
-    // The log line is `what` followed by `subject`.
-    void finishCompleted(const TransferID& jobID, QLatin1StringView what, const QString& subject);
+    // The row shows `placedName`, the name the item got, from now on: a Keep Both answer, given
+    // while planning or when the item was put in place, gives it another name than the one its job
+    // was queued under. The log line is `what` followed by that name; none when `what` is empty.
+    void finishCompleted(const TransferID& jobID, const QString& placedName, QLatin1StringView what = {});
 
     Clipboard* const m_clipboard;
     const std::shared_ptr<TransferQueue> m_transferQueue;

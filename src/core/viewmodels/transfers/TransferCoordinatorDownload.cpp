@@ -593,12 +593,7 @@ QCoro::Task<bool> TransferCoordinator::executeDownload(PlannedDownload plan, std
             co_return false;
         }
         if (end.kind == PlacingEnd::Kind::placed) {
-            if (const std::optional<TransferJob> job = m_transferQueue->job(jobID);
-                end.name != name && job && job->displayName == name) {
-                // Placed under another name than the row showed: it shows the name the file has.
-                m_transferQueue->complete(jobID, end.name);
-            }
-            finishCompleted(jobID, QLatin1StringView("downloaded "), end.name);
+            finishCompleted(jobID, end.name, QLatin1StringView("downloaded "));
             co_return true;
         }
         folder.removeEntry(stagingName);

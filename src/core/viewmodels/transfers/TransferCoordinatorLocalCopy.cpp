@@ -353,16 +353,8 @@ QCoro::Task<> TransferCoordinator::runLocalCopy(LocalCopyPlan plan, TransferID j
     refreshTransferJobs();
 
     const std::shared_ptr<TransferCancellationToken> token = cancellationToken(jobID);
-    const auto completed = [this, jobID](const QString& placedName) {
-        try {
-            m_transferQueue->complete(jobID, placedName);
-        } catch (const QuillbarrowError&) {
-        }
-        dropCancellationToken(jobID);
-        refreshTransferJobs();
-    };
     if (plan.action == LocalCopyPlan::Action::alreadyInPlace) {
-        completed(plan.displayName);
+        finishCompleted(jobID, plan.displayName);
         co_return;
     }
     // The copy is made on a worker thread inside the held destination folder, under a hidden
@@ -426,7 +418,7 @@ QCoro::Task<> TransferCoordinator::runLocalCopy(LocalCopyPlan plan, TransferID j
         co_return;
     }
     if (end.kind == PlacingEnd::Kind::placed) {
-        completed(end.name);
+        finishCompleted(jobID, end.name);
     } else {
         finishUnplaced(jobID, end, *destination, QString());
     }

@@ -1068,7 +1068,7 @@ TransferCoordinator::keepCopyOf(RemoteObjectID objectID, QString name, std::opti
 void TransferCoordinator::finishUpload(const PlannedUpload& plan, const std::optional<QuillbarrowError>& failure)
 {
     if (!failure) {
-        finishCompleted(plan.jobID, QLatin1StringView("uploaded "), plan.fileName);
+        finishCompleted(plan.jobID, plan.fileName, QLatin1StringView("uploaded "));
     } else if (cancellationToken(plan.jobID)->isCancelled() ||
                failure->kind() == QuillbarrowError::Kind::userCancelled) {
         finishCancelled(plan.jobID, QStringLiteral("cancelled upload ") + plan.fileName);

@@ -2,6 +2,8 @@
 
 #include "infrastructure/QSettingsUserDefaults.h"
 
+#include <QDir>
+#include <QFile>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 
@@ -235,11 +237,14 @@ TEST_F(DeviceBrowserLocationsTest, ADeviceNameWithASlashKeepsItsOwnFavourites)
 }
 
 // The banner names the settings file and the reason; the same failure of the writes after it (the
-// last folder, written at each navigation) does not bring it back.
-TEST_F(DeviceBrowserLocationsTest, ASettingsWriteTheDiskRefusesShowsTheBannerOnceAndWhatWasSetHolds)
+// last folder, written at each navigation, or a write with nothing to write) does not bring it
+// back, until a write has worked: a failure after that shows it again.
+TEST_F(DeviceBrowserLocationsTest,
+       ASettingsWriteTheDiskRefusesShowsTheBannerOncePerFailureRunAndWhatWasSetHolds)
 {
     QTemporaryDir folder;
-    QFile(folder.filePath(QStringLiteral("config"))).open(QIODevice::WriteOnly); // where the settings folder should be
+    const QString config = folder.filePath(QStringLiteral("config"));
+    QFile(config).open(QIODevice::WriteOnly); // where the settings folder should be
     const std::pair<std::function<void(DeviceBrowserViewModel&)>, QString> writes[] = {
         {&DeviceBrowserViewModel::addCurrentLocationToFavorites, favoritesPrefix},
         {&DeviceBrowserViewModel::setCurrentLocationAsDefault, defaultPrefix},
@@ -261,8 +266,23 @@ TEST_F(DeviceBrowserLocationsTest, ASettingsWriteTheDiskRefusesShowsTheBannerOnc
         EXPECT_TRUE(settings->allKeys().contains(prefix + key()));
 
         model.clearError();
-        access.setCurrentPage(page({}, pathOf({"Music"}), QStringLiteral("y")));
-        access.rememberCurrentLocation();
+        const auto visit = [&](const char* name) {
+            access.setCurrentPage(page({}, pathOf({name}), QString::fromLatin1(name)));
+            access.rememberCurrentLocation();
+        };
+        visit("Music");
         EXPECT_FALSE(model.errorBanner().has_value()) << "shown once";
+        visit("Music");
+        visit("DCIM");
+        EXPECT_FALSE(model.errorBanner().has_value()) << "a write with nothing to write ends no failure";
+
+        ASSERT_TRUE(QFile::remove(config) && QDir().mkdir(config));
+        visit("Music");
+        EXPECT_FALSE(model.errorBanner().has_value()) << "the write worked";
+        ASSERT_TRUE(QDir(config).removeRecursively() && QFile(config).open(QIODevice::WriteOnly));
+        visit("DCIM");
+        ASSERT_TRUE(model.errorBanner().has_value()) << "shown again";
+        EXPECT_EQ(model.errorBanner()->message,
+                  QStringLiteral("Could not save settings in %1: Not a directory").arg(file));
     }
 }

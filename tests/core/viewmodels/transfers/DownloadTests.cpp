@@ -448,7 +448,7 @@ TEST_F(DownloadTest, ReplaceNeverRemovesWhatThisPasteWrote)
          false,
          {photos, photosFile},
          {answer(Resolution::keepBoth)},
-         {"Photos: completed", "new.jpg: completed"},
+         {"Photos 2: completed", "new.jpg: completed"},
          {"Photos 2", "Photos/", "Photos/new.jpg"},
          std::nullopt},
         {"a file answered Replace for all where an earlier file of the paste goes",

@@ -90,7 +90,7 @@ TEST_F(LocalDestinationTest, OnADiskThatIgnoresCaseNoItemOfAPasteReplacesAnother
         {"two downloads into an empty folder, the disk's clash answered Replace", false, {{upper, lower}},
          answer(Resolution::replace), {"A.jpg: completed", "a.jpg: failed"}, {{"A.jpg", upperText}}, refused},
         {"two downloads answered Keep Both for all where the user's a.jpg is", true, {{upper, lower}},
-         answer(Resolution::keepBoth, true), {"A.jpg: completed", "a.jpg: completed"},
+         answer(Resolution::keepBoth, true), {"A 2.jpg: completed", "a 3.jpg: completed"},
          {{"A 2.jpg", upperText}, {"a 3.jpg", lowerText}, {"a.jpg", "the user's"}}, {}},
         {"two copies into an empty folder, the disk's clash answered Keep Both", false,
          {{}, {"x/B.txt", "y/b.txt"}}, answer(Resolution::keepBoth),
