@@ -4,6 +4,7 @@
 
 #include <QFile>
 #include <QMap>
+#include <QRegularExpression>
 #include <cerrno>
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -67,28 +68,52 @@ TEST_F(LocalDestinationTest, OnADiskThatIgnoresCaseNoItemOfAPasteReplacesAnother
     }
     const RemoteItem upper = deviceFile("up", "A.jpg", 5);
     const RemoteItem lower = deviceFile("low", "a.jpg", 6);
-    useDevice({upper, lower});
+    const RemoteItem folderB = deviceFolder("B", "B"), fileInB = deviceFile("x", "x.txt", 7, "B");
+    const RemoteItem fileB = deviceFile("b", "b", 8);
+    useDevice({upper, lower, folderB, fileInB, fileB});
     const QByteArray upperText = MockDeviceSession::downloadText(upper);
     const QByteArray lowerText = MockDeviceSession::downloadText(lower);
     writeFile(path("x/B.txt"), "copied B");
     writeFile(path("y/b.txt"), "copied b");
-    const QString refusal = "Could not replace a.jpg: items copied by this same paste would be lost.";
-    const auto refused = QuillbarrowError::localFileFailed(refusal);
+    writeFile(path("x/B/x.txt"), "copied x");
+    QDir().mkpath(path("y/b"));
+    const auto refused = [](const QString& name) {
+        return QuillbarrowError::localFileFailed("Could not replace " + name +
+                                                 ": items copied by this same paste would be lost.");
+    };
     struct Case {
         const char* name;
         bool userFile; // the folder holds an "a.jpg" of the user's first
         Pasted items;
         ConflictAnswerer::Answer answer;
         QStringList jobs;
-        QMap<QString, QByteArray> left; // by exact name
-        std::optional<QuillbarrowError> error;
+        QMap<QString, QByteArray> left; // the tree by exact name, folders ending in "/"
+        std::optional<QuillbarrowError> error; // "<folder>" stands for the row's folder
+        int putBack = 0; // the errno of a failed rename of an item set aside back to its name
+    };
+    // Items set aside are named ".quillbarrow-<id>.replaced", each with a new id.
+    const auto withoutIDs = [](QString text) {
+        return text.replace(QRegularExpression("\\.quillbarrow-[0-9a-f-]{36}\\."), ".quillbarrow-<id>.");
     };
     const QList<Case> cases{
         {"two downloads answered Replace for all where the user's a.jpg is", true, {{upper, lower}},
          answer(Resolution::replace, true), {"A.jpg: completed", "a.jpg: failed"}, {{"A.jpg", upperText}},
-         refused},
+         refused("a.jpg")},
         {"two downloads into an empty folder, the disk's clash answered Replace", false, {{upper, lower}},
-         answer(Resolution::replace), {"A.jpg: completed", "a.jpg: failed"}, {{"A.jpg", upperText}}, refused},
+         answer(Resolution::replace), {"A.jpg: completed", "a.jpg: failed"}, {{"A.jpg", upperText}},
+         refused("a.jpg")},
+        {"two downloads into an empty folder, Replace, the first one cannot be put back", false,
+         {{upper, lower}}, answer(Resolution::replace), {"A.jpg: completed", "a.jpg: failed"},
+         {{".quillbarrow-<id>.replaced", upperText}},
+         QuillbarrowError::localFileFailed("Could not replace a.jpg: Input/output error. The item this paste put "
+                                           "there is now at <folder>/.quillbarrow-<id>.replaced"),
+         EIO},
+        {"two copied folders into an empty folder, the disk's clash answered Replace", false,
+         {{}, {"x/B", "y/b"}}, answer(Resolution::replace), {"B: completed", "b: failed"},
+         {{"B/", {}}, {"B/x.txt", "copied x"}}, refused("b")},
+        {"a download's folder and a file of the folder's name, the disk's clash answered Replace", false,
+         {{folderB, fileB}}, answer(Resolution::replace), {"b: failed", "x.txt: completed"},
+         {{"B/", {}}, {"B/x.txt", MockDeviceSession::downloadText(fileInB)}}, refused("b")},
         {"two downloads answered Keep Both for all where the user's a.jpg is", true, {{upper, lower}},
          answer(Resolution::keepBoth, true), {"A.jpg: completed", "a.jpg: completed"},
          {{"A 2.jpg", upperText}, {"a 3.jpg", lowerText}, {"a.jpg", "the user's"}}, {}},
@@ -102,13 +127,25 @@ TEST_F(LocalDestinationTest, OnADiskThatIgnoresCaseNoItemOfAPasteReplacesAnother
         if (test.userFile) {
             writeFile(folder + "/a.jpg", "the user's");
         }
+        LocalFileOperations::setRenameHookForTesting([&](const QString& from, const QString&) {
+            return from.endsWith(".replaced") ? test.putBack : 0;
+        });
         EXPECT_EQ(paste(test.items, folder, {test.answer}).size(), 1);
         EXPECT_EQ(shownJobs(), test.jobs);
-        EXPECT_EQ(entriesOf(folder), test.left.keys());
-        for (auto entry = test.left.cbegin(); entry != test.left.cend(); ++entry) {
-            EXPECT_EQ(readFile(folder + "/" + entry.key()), entry.value()) << entry.key().toStdString();
+        const QStringList tree = localTreeOf(folder);
+        EXPECT_EQ(withoutIDs(tree.join('|')).split('|'), test.left.keys());
+        for (qsizetype index = 0; index < tree.size() && index < test.left.size(); ++index) {
+            if (!tree.at(index).endsWith('/')) {
+                EXPECT_EQ(readFile(folder + "/" + tree.at(index)), test.left.values().at(index)) << tree.at(index).toStdString();
+            }
         }
-        EXPECT_EQ(coordinator->lastError(), test.error);
+        std::optional<QuillbarrowError> error = coordinator->lastError();
+        if (error && error->kind() == QuillbarrowError::Kind::localFileFailed) {
+            error = QuillbarrowError::localFileFailed(withoutIDs(error->message()));
+        }
+        EXPECT_EQ(error, test.error ? std::optional(QuillbarrowError::localFileFailed(
+                                          QString(test.error->message()).replace("<folder>", folder)))
+                                    : std::nullopt);
     }
 }
 
