@@ -99,6 +99,21 @@ LocalFolder LocalFolder::open(const QString& path)
     return LocalFolder(descriptor, descriptor < 0 ? errno : 0, path, {});
 }
 
+LocalFolder LocalFolder::made(const QString& path)
+{
+    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
+    const QString name = path.mid(slash + 1);
+    if (slash < 0 || name.isEmpty()) {
+        return open(path);
+    }
+    const LocalFolder parent = open(slash == 0 ? QStringLiteral("/") : path.left(slash));
+    if (!parent.isOpen()) {
+        return LocalFolder(-1, parent.error(), path, {});
+    }
+    LocalFolder folder = parent.folder(name, true);
+    return LocalFolder(std::exchange(folder.m_descriptor, -1), folder.m_error, path, {});
+}
+
 QString LocalFolder::childPath(const QString& name) const
 {
     return LocalFileOperations::childPath(m_path, name);
@@ -132,6 +147,9 @@ LocalFolder LocalFolder::folder(const QString& name, bool create) const
 
 LocalFolder LocalFolder::reopened() const
 {
+    if (!isOpen()) {
+        return LocalFolder(-1, m_error, m_path, m_components);
+    }
     const int descriptor = ::openat(m_descriptor, ".", O_PATH | O_DIRECTORY | O_CLOEXEC);
     return LocalFolder(descriptor, descriptor < 0 ? errno : 0, m_path, m_components);
 }

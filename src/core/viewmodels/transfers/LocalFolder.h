@@ -26,6 +26,10 @@ public:
     // The folder at `path` as it is now (links on the way to it are followed: it is the folder
     // the user chose). Not open when it cannot be opened; error() says why.
     static LocalFolder open(const QString& path);
+    // The folder at the absolute `path`, made when missing, and only ever as a real folder: its
+    // parent is reached as open() reaches a path, its own name is made and opened there without
+    // following a link. Not open on failure; error() is ELOOP when a link stands at that name.
+    static LocalFolder made(const QString& path);
 
     bool isOpen() const { return m_descriptor >= 0; }
     int descriptor() const { return m_descriptor; }
@@ -44,7 +48,8 @@ public:
     // The folder `name` inside this one, never through a link; with `create`, made when missing.
     // Not open on failure, with the reason in error().
     LocalFolder folder(const QString& name, bool create) const;
-    // This folder once more, on a descriptor of its own.
+    // This folder once more, on a descriptor of its own; not open, with the same error, when
+    // this one is not.
     LocalFolder reopened() const;
     // The status of the entry `name` itself (a link is not followed); nothing when there is none.
     std::optional<struct stat> status(const QString& name) const;

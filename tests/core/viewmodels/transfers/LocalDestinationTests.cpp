@@ -206,6 +206,56 @@ TEST_F(LocalDestinationTest, AFolderSwappedForALinkAfterPlanningIsNeverWrittenTh
     }
 }
 
+// A paste folder that is gone when a file is to be saved in it (never there, or deleted since) is
+// made again at its path, and only as a real folder: a link put in its place is never followed.
+TEST_F(LocalDestinationTest, APasteFolderThatIsGoneIsMadeAgainOnlyAsARealFolder)
+{
+    const RemoteItem first = deviceFile("first", "first.txt", 1);
+    const RemoteItem second = deviceFile("second", "second.txt", 1);
+    useDevice({first, second});
+    struct Case {
+        const char* name;
+        bool there;                 // the folder is there when the paste starts
+        bool deleted;               // it is deleted while the first file downloads
+        bool link;                  // and a link to "outside" put at its path
+        QStringList jobs;
+        QStringList tree;           // below the row's folder afterwards
+        std::optional<QString> error = {}; // %1 is the paste folder
+    };
+    const QString gone = "Could not save first.txt in %1: No such file or directory";
+    const QList<Case> cases{
+        {"missing when the paste starts", false, false, false, {"first.txt: completed", "second.txt: completed"},
+         {"dest/", "dest/first.txt", "dest/second.txt", "outside/"}},
+        {"deleted while the first file downloads", true, true, false, {"first.txt: failed", "second.txt: completed"},
+         {"dest/", "dest/second.txt", "outside/"}, gone},
+        {"deleted and a link put in its place while the first file downloads", true, true, true,
+         {"first.txt: failed", "second.txt: failed"}, {"dest", "outside/"},
+         "Could not save second.txt in %1: it is now a link to another place, and nothing is written through "
+         "links."},
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.name);
+        const QString row = startIn(path(test.name)), dest = row + "/dest";
+        QDir().mkpath(row + "/outside");
+        if (test.there) {
+            QDir().mkpath(dest);
+        }
+        session->script({.operation = Operation::downloadFile, .subject = "first", .onCall = [&] {
+                             if (test.deleted) {
+                                 ASSERT_TRUE(QDir(dest).removeRecursively());
+                             }
+                             if (test.link) {
+                                 ASSERT_TRUE(QFile::link(row + "/outside", dest));
+                             }
+                         }});
+        paste({{first, second}}, dest);
+        EXPECT_EQ(shownJobs(), test.jobs);
+        EXPECT_EQ(localTreeOf(row), test.tree);
+        EXPECT_EQ(coordinator->lastError(),
+                  test.error ? std::optional(QuillbarrowError::localFileFailed(test.error->arg(dest))) : std::nullopt);
+    }
+}
+
 // Where the disk refuses a name, the paste ends that item with the disk's reason; Keep Both on a disk
 // that answers "File exists" for every name gives up with it instead of numbering for ever.
 TEST_F(LocalDestinationTest, AFailedLocalStepNamesTheItemAndTheSystemsReasonNeverTheDevice)
