@@ -88,6 +88,14 @@ QString joined(const QString& folder, const QString& name)
     return folder.isEmpty() ? name : folder + QLatin1Char('/') + name;
 }
 
+// The permission bits a copy takes from its source, as a plain copy gives them: never set-user-ID
+// or set-group-ID, which would hand whoever runs the copy of another user's program the rights
+// of the one who copied it.
+mode_t copiedMode(const struct stat& source)
+{
+    return source.st_mode & 07777 & ~mode_t(S_ISUID | S_ISGID);
+}
+
 void keepModificationTime(int descriptor, const struct stat& source)
 {
     const struct timespec times[2] = {{0, UTIME_OMIT}, source.st_mtim};
@@ -185,7 +193,7 @@ std::optional<CopyFailure> copyEntry(int from, int to, const QByteArray& name, c
                 LocalFileOperations::localWriteFault(tally.folder, static_cast<qint64>(info.st_size), written);
             return CopyFailure{shown, describeErrno(fault != 0 ? fault : code)};
         }
-        if (::fchmod(out.fd, info.st_mode & 07777) != 0) {
+        if (::fchmod(out.fd, copiedMode(info)) != 0) {
             return CopyFailure{shown, describeErrno(errno)};
         }
         keepModificationTime(out.fd, info);
@@ -238,7 +246,7 @@ std::optional<CopyFailure> copyEntry(int from, int to, const QByteArray& name, c
     if (failure) {
         return failure;
     }
-    if (::fchmod(made.fd, info.st_mode & 07777) != 0) {
+    if (::fchmod(made.fd, copiedMode(info)) != 0) {
         return CopyFailure{shown, describeErrno(errno)};
     }
     keepModificationTime(made.fd, info);

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstring>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace quillbarrow;
 using namespace quillbarrow::testing;
@@ -674,6 +675,42 @@ TEST_F(LocalCopyTest, ReadOnlyFoldersAreCopiedAndReplacedByTheirOwner)
     EXPECT_EQ(localTreeOf(dest("Old")), QStringList{"fresh.txt"}) << "the read-only folder was replaced";
     expectNoLeftovers(dest());
     makeWritable(m_temp.path());
+}
+
+// Run as root, a copy of another user's set-user-ID program would otherwise be one of root's.
+TEST_F(LocalCopyTest, CopiesKeepThePermissionBitsButNeverSetUserOrGroupID)
+{
+    struct Case {
+        const char* name;
+        bool folder;
+        mode_t mode, copied;
+    };
+    const Case cases[] = {
+        {"a set-user-ID program", false, 04755, 0755},
+        {"a set-group-ID program", false, 02755, 0755},
+        {"a set-group-ID folder", true, 02775, 0775},
+        {"a folder with every special bit", true, 07777, 01777},
+    };
+    QStringList pasted;
+    for (const Case& test : cases) {
+        pasted.append(QStringLiteral("mac/") + test.name);
+        const QString source = path(pasted.last());
+        if (test.folder) {
+            QDir().mkpath(source);
+        } else {
+            writeFile(source, "#!/bin/sh\n");
+        }
+        if (::geteuid() == 0) {
+            ASSERT_EQ(::chown(QFile::encodeName(source).constData(), 65534, 65534), 0) << "owned by nobody";
+        }
+        setMode(source, test.mode);
+        ASSERT_EQ(modeOf(source), test.mode) << test.name;
+    }
+    paste(pasted);
+    for (const Case& test : cases) {
+        EXPECT_EQ(modeOf(dest(test.name)), test.copied) << test.name;
+    }
+    EXPECT_FALSE(fixture.coordinator.lastError().has_value());
 }
 
 TEST(LocalFileOperations, PuttingAnItemInPlaceNeverOverwritesAndNeverLosesTheOldOne)
