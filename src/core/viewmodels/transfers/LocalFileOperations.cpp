@@ -253,21 +253,6 @@ std::optional<CopyFailure> copyEntry(int from, int to, const QByteArray& name, c
     return tally.copied(0) ? std::nullopt : stopped(shown);
 }
 
-// Gives the owner full access to the folder at `path` and every folder below it (links are not
-// followed), so that everything in it can be removed.
-void grantOwnerAccess(const fs::path& path)
-{
-    std::error_code error;
-    if (!fs::is_directory(fs::symlink_status(path, error))) {
-        return;
-    }
-    fs::permissions(path, fs::perms::owner_all, fs::perm_options::add, error);
-    fs::directory_iterator entries(path, error);
-    for (const fs::directory_iterator end; !error && entries != end; entries.increment(error)) {
-        grantOwnerAccess(entries->path());
-    }
-}
-
 QString failureText(const QString& source, const CopyFailure& failure)
 {
     QString text = QStringLiteral("Could not copy ") + LocalFileOperations::lastComponent(source) +
@@ -529,17 +514,11 @@ std::optional<QString> LocalFileOperations::moveIntoPlace(const QString& staging
 
 bool LocalFileOperations::removeItem(const QString& path)
 {
-    std::error_code error;
-    fs::remove_all(toPath(path), error);
-    if (!error) {
-        return true;
+    const LocalFolder folder = LocalFolder::open(QFileInfo(path).path());
+    if (!folder.isOpen()) {
+        return folder.error() == ENOENT;
     }
-    // Removing a folder's entries needs write access to it; the item is being removed on purpose,
-    // so open up its folders (those of a copied read-only folder, say) and try once more.
-    grantOwnerAccess(toPath(path));
-    error.clear();
-    fs::remove_all(toPath(path), error);
-    return !error;
+    return folder.removeEntry(lastComponent(path));
 }
 
 std::optional<qint64> LocalFileOperations::availableBytes(const QString& folder)

@@ -21,6 +21,20 @@ LocalFolder::RenameHook& renameHook()
     return hook;
 }
 
+LocalFolder::RemovalHook& removalHook()
+{
+    static LocalFolder::RemovalHook hook;
+    return hook;
+}
+
+// Gives the owner full access to the folder held at `held` (an O_PATH descriptor), by way of the
+// descriptor: the folder that was checked, whatever its name leads to by now.
+void openUpForOwner(int held, mode_t mode)
+{
+    const QByteArray path = "/proc/self/fd/" + QByteArray::number(held);
+    ::chmod(path.constData(), (mode & 07777) | S_IRWXU);
+}
+
 // Removes the entry and, for a folder, everything in it, relative to `parent`; links are removed
 // as links. True when nothing is left.
 bool removeAt(int parent, const QByteArray& name)
@@ -35,12 +49,28 @@ bool removeAt(int parent, const QByteArray& name)
     if (!S_ISDIR(info.st_mode)) {
         return false;
     }
+    if (const LocalFolder::RemovalHook& hook = removalHook()) {
+        hook(LocalPath::decoded(name));
+    }
+    // Only the folder that was checked is opened up and emptied: held without following a link,
+    // and the same folder still, so that nothing put at its name meanwhile (a link to another of
+    // the user's items, say) has its mode changed or loses its contents.
+    const int held = ::openat(parent, name.constData(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (held < 0) {
+        return false;
+    }
+    struct stat heldInfo {};
+    if (::fstat(held, &heldInfo) != 0 || heldInfo.st_dev != info.st_dev || heldInfo.st_ino != info.st_ino) {
+        ::close(held);
+        return false;
+    }
     // Removing a folder's entries needs access to it; the folder is being removed on purpose, so
     // its owner opens it up first (a copied read-only folder, say).
-    if ((info.st_mode & S_IRWXU) != S_IRWXU) {
-        ::fchmodat(parent, name.constData(), (info.st_mode & 07777) | S_IRWXU, 0);
+    if ((heldInfo.st_mode & S_IRWXU) != S_IRWXU) {
+        openUpForOwner(held, heldInfo.st_mode);
     }
-    const int descriptor = ::openat(parent, name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    const int descriptor = ::openat(held, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ::close(held);
     if (descriptor < 0) {
         return false;
     }
@@ -233,6 +263,11 @@ QString LocalFolder::describe(int error)
 void LocalFolder::setRenameHookForTesting(RenameHook hook)
 {
     renameHook() = std::move(hook);
+}
+
+void LocalFolder::setRemovalHookForTesting(RemovalHook hook)
+{
+    removalHook() = std::move(hook);
 }
 
 } // namespace quillbarrow

@@ -65,7 +65,8 @@ public:
     // name just found free by opening it). The errno of a failure, or 0.
     int renameOver(const QString& from, const QString& to) const;
     // Removes the entry `name`, a folder with everything in it, without following links; folders
-    // the owner may not write to are opened up first. False when something is left.
+    // the owner may not write to are opened up first, each only once held and known to be the
+    // folder that was looked at. False when something is left.
     bool removeEntry(const QString& name) const;
 
     // The words for an error() of folder(): the system's own, or that the folder is now a link.
@@ -76,6 +77,11 @@ public:
     // not made. An empty function (the default) removes the hook.
     using RenameHook = std::function<int(const QString& from, const QString& to)>;
     static void setRenameHookForTesting(RenameHook hook);
+    // For tests only: called by removeEntry with the name of each folder it is about to open up
+    // and empty, once it has looked at it and before it changes anything. An empty function (the
+    // default) removes the hook.
+    using RemovalHook = std::function<void(const QString& name)>;
+    static void setRemovalHookForTesting(RemovalHook hook);
 
 private:
     LocalFolder(int descriptor, int error, QString path, QStringList components);

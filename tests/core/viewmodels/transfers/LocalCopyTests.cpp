@@ -713,6 +713,54 @@ TEST_F(LocalCopyTest, CopiesKeepThePermissionBitsButNeverSetUserOrGroupID)
     EXPECT_FALSE(fixture.coordinator.lastError().has_value());
 }
 
+// Whoever may write the folder could put something at a name being removed between the look at
+// it and the opening up: only the folder looked at is ever opened up and emptied.
+TEST(LocalFolder, RemovalOpensUpOnlyTheFolderItCheckedNeverWhatIsPutAtItsName)
+{
+    struct Case {
+        const char* name;
+        QString victim; // put at the name being removed ("" for nothing)
+        bool link;      // as a link to it, else the victim itself moved there
+        bool removed;
+    };
+    const Case cases[] = {
+        {"nothing put there", "", false, true},
+        {"a link to a read-only folder", "victim", true, false},
+        {"a link to a read-only file", "victim.txt", true, false},
+        {"another read-only folder moved there", "victim", false, false},
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.name);
+        QTemporaryDir temp;
+        const QString doomed = temp.filePath("holder/doomed"), victim = temp.filePath(test.victim);
+        writeFile(doomed + "/copied.txt", "copied");
+        writeFile(temp.filePath("victim/keep.txt"), "the user's");
+        writeFile(temp.filePath("victim.txt"), "the user's");
+        setMode(doomed, 0500);
+        setMode(temp.filePath("victim.txt"), 0400);
+        // Where the victim folder is once put in place (made read-only only then: a read-only
+        // folder cannot be moved to another one by an ordinary user).
+        const QString folder = test.link ? temp.filePath("victim") : doomed;
+        LocalFolder::setRemovalHookForTesting([&](const QString& name) {
+            if (name == "doomed" && !test.victim.isEmpty()) {
+                ASSERT_EQ(::rename(QFile::encodeName(doomed).constData(),
+                                   QFile::encodeName(doomed + "-moved").constData()), 0);
+                ASSERT_TRUE(test.link ? QFile::link(victim, doomed) : QDir().rename(victim, doomed));
+                setMode(folder, 0500);
+            }
+        });
+        EXPECT_EQ(LocalFolder::open(temp.filePath("holder")).removeEntry("doomed"), test.removed);
+        LocalFolder::setRemovalHookForTesting({});
+        EXPECT_EQ(modeOf(temp.filePath("victim.txt")), 0400u);
+        if (test.victim == "victim") {
+            EXPECT_EQ(modeOf(folder), 0500u);
+            EXPECT_EQ(readFile(folder + "/keep.txt"), "the user's");
+        }
+        EXPECT_EQ(QFileInfo::exists(doomed), !test.removed);
+        makeWritable(temp.path());
+    }
+}
+
 TEST(LocalFileOperations, PuttingAnItemInPlaceNeverOverwritesAndNeverLosesTheOldOne)
 {
     struct Case {
