@@ -538,26 +538,23 @@ QCoro::Task<bool> TransferCoordinator::executeDownload(PlannedDownload plan, std
                           : reported;
     std::optional<QuillbarrowError> failure;
     // Why writing the staged file failed when the fault was this computer's (a full disk, an
-    // exceeded quota): the system's words for the error number the session met, and only those.
-    // A session tells it as localFileFailed("Could not write <the staged file>: <cause>"); one that
-    // writes through the standard library may pass the system's error on as it is.
-    QString localFault;
+    // exceeded quota): the system's error number the session met, and only that. A session tells
+    // it with localFileFailed carrying the number; one that writes through the standard library
+    // may pass the system's error on as it is. The words are never looked at: they may change.
+    int localFault = 0;
     try {
         co_await session->downloadFile(plan.item.id, staging, progress);
     } catch (const std::system_error& error) {
         failure = QuillbarrowError::fromException(std::current_exception());
         if (error.code().category() == std::generic_category() ||
             error.code().category() == std::system_category()) {
-            localFault = qt_error_string(error.code().value());
+            localFault = error.code().value();
         }
     } catch (...) {
         failure = QuillbarrowError::fromException(std::current_exception());
-    }
-    // The session names the staged file by the path it was given, or by any other path to it.
-    if (const QString staged = QLatin1Char('/') + stagingName + QStringLiteral(": ");
-        failure && failure->kind() == QuillbarrowError::Kind::localFileFailed &&
-        failure->message().startsWith(QStringLiteral("Could not write ")) && failure->message().contains(staged)) {
-        localFault = failure->message().mid(failure->message().indexOf(staged) + staged.size());
+        if (failure->kind() == QuillbarrowError::Kind::localFileFailed) {
+            localFault = failure->systemError();
+        }
     }
     if (!self) {
         folder.removeEntry(stagingName);
@@ -618,7 +615,7 @@ QCoro::Task<bool> TransferCoordinator::executeDownload(PlannedDownload plan, std
         finishFailed(jobID, QuillbarrowError::fileTooLargeToOpen(plan.item.name, size, *plan.maximumBytes));
     } else if (token->isCancelled() || failure->kind() == QuillbarrowError::Kind::userCancelled) {
         finishCancelled(jobID, QStringLiteral("cancelled download ") + name);
-    } else if (!localFault.isEmpty()) {
+    } else if (localFault != 0) {
         finishFailed(jobID, localSaveError(name, parent, localFault));
     } else if (failure->kind() == QuillbarrowError::Kind::pathNotFound) {
         // Gone from the device since it was chosen: the error says which item it was.
