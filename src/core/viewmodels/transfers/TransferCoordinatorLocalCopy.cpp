@@ -16,6 +16,8 @@
 
 #include <QCoro/QCoroFuture>
 
+#include <cerrno>
+
 namespace quillbarrow {
 
 // One item of a copy between local folders, decided before any job exists.
@@ -135,13 +137,19 @@ QCoro::Task<> TransferCoordinator::copyLocalToLocal(QList<QUrl> urls, QUrl desti
     if (urls.isEmpty()) {
         co_return;
     }
-    if (destinationPath.isEmpty() || !QDir::isAbsolutePath(destinationPath) || !QFileInfo(destinationPath).isDir()) {
+    if (destinationPath.isEmpty() || !QDir::isAbsolutePath(destinationPath)) {
+        reportError(QuillbarrowError::pathNotFound());
+        co_return;
+    }
+    // Held open from here on: the copies land in this folder even if its path is changed meanwhile.
+    const auto localDestination = std::make_shared<LocalDestination>(destinationPath);
+    if (const int error = localDestination->root().error(); error == ENOENT || error == ENOTDIR) {
+        // Gone, or never a folder. Any other reason it cannot be opened (a path too long, a folder
+        // that may not be entered) fails each item with the system's words.
         reportError(QuillbarrowError::pathNotFound());
         co_return;
     }
     const QString physicalDestination = QFileInfo(destinationPath).canonicalFilePath();
-    // Held open from here on: the copies land in this folder even if its path is changed meanwhile.
-    const auto localDestination = std::make_shared<LocalDestination>(destinationPath);
     QString destinationName = LocalFileOperations::lastComponent(destinationPath);
     if (destinationName.isEmpty()) {
         destinationName = destinationPath;

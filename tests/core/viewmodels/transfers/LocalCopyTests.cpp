@@ -588,10 +588,29 @@ TEST(LocalFileOperations, ADownloadsSweepOfTheFolderLeavesARunningCopyAlone)
 TEST_F(LocalCopyTest, BadDestinationsAndSourcesGetClearErrors)
 {
     writeFile(path("mac/a.txt"), "a");
-    paste({"mac/a.txt"}, {}, path("no such folder"));
-    EXPECT_EQ(fixture.coordinator.lastError(), QuillbarrowError::pathNotFound());
-    EXPECT_TRUE(fixture.coordinator.transferJobs().isEmpty());
-    EXPECT_FALSE(QFile::exists(path("no such folder")));
+    writeFile(path("a file"), "not a folder");
+    // A destination that is gone starts no job; one the system cannot reach says why, as other
+    // local faults do.
+    struct Case {
+        const char* name;
+        QString destination;
+        QStringList jobs;
+        QuillbarrowError error;
+    };
+    const Case cases[] = {
+        {"a folder that is not there", path("no such folder"), {}, QuillbarrowError::pathNotFound()},
+        {"a file where the folder was", path("a file"), {}, QuillbarrowError::pathNotFound()},
+        {"a path longer than the system allows", path(QStringList(17, QString(255, 'x')).join('/')),
+         {"a.txt: failed"}, QuillbarrowError::localFileFailed("Could not copy a.txt: File name too long")},
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.name);
+        paste({"mac/a.txt"}, {}, test.destination);
+        EXPECT_EQ(fixture.coordinator.lastError(), test.error);
+        EXPECT_EQ(shownJobs(), test.jobs);
+        EXPECT_EQ(localTreeOf(path("")), (QStringList{"a file", "dest/", "mac/", "mac/a.txt"}));
+        fixture.coordinator.clearCompletedTransfers();
+    }
 
     fixture.clipboard.copyLocal(
         {QUrl(QStringLiteral("https://example.com/x.txt")), QUrl::fromLocalFile(path("mac/a.txt"))});
