@@ -200,7 +200,7 @@ std::optional<CopyFailure> copyEntry(int from, int to, const QByteArray& name, c
         return tally.copied(written) ? std::nullopt : stopped(shown);
     }
     if (!S_ISDIR(info.st_mode)) {
-        return CopyFailure{shown, QStringLiteral("it is not a regular file, folder or link")};
+        return CopyFailure{shown, QStringLiteral("it is not a regular file, folder or link.")};
     }
     // The copy stays open to its owner while its contents go in and takes the folder's own mode
     // only then: a read-only folder's copy could not receive them otherwise.

@@ -21,6 +21,13 @@ LocalFolder::RenameHook& renameHook()
     return hook;
 }
 
+// The errno the no-replace rename fails with instead of being made, for tests; 0 when it is made.
+int& noReplaceRefusal()
+{
+    static int refusal = 0;
+    return refusal;
+}
+
 LocalFolder::RemovalHook& removalHook()
 {
     static LocalFolder::RemovalHook hook;
@@ -223,11 +230,14 @@ int LocalFolder::renameWithoutReplacing(const QString& from, const LocalFolder& 
     }
     const QByteArray source = LocalPath::encoded(from);
     const QByteArray destination = LocalPath::encoded(to);
-    if (::renameat2(m_descriptor, source.constData(), target.m_descriptor, destination.constData(),
-                    RENAME_NOREPLACE) == 0) {
-        return 0;
+    int refusal = noReplaceRefusal();
+    if (refusal == 0) {
+        if (::renameat2(m_descriptor, source.constData(), target.m_descriptor, destination.constData(),
+                        RENAME_NOREPLACE) == 0) {
+            return 0;
+        }
+        refusal = errno;
     }
-    const int refusal = errno;
     if (refusal != EINVAL && refusal != ENOSYS) {
         return refusal;
     }
@@ -263,6 +273,11 @@ QString LocalFolder::describe(int error)
 void LocalFolder::setRenameHookForTesting(RenameHook hook)
 {
     renameHook() = std::move(hook);
+}
+
+void LocalFolder::setNoReplaceRefusalForTesting(int error)
+{
+    noReplaceRefusal() = error;
 }
 
 void LocalFolder::setRemovalHookForTesting(RemovalHook hook)

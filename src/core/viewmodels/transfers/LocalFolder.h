@@ -77,6 +77,10 @@ public:
     // not made. An empty function (the default) removes the hook.
     using RenameHook = std::function<int(const QString& from, const QString& to)>;
     static void setRenameHookForTesting(RenameHook hook);
+    // For tests only: with a nonzero errno, the rename of renameWithoutReplacing that never
+    // replaces fails with it without being made, as on a file system that has no such rename, and
+    // the way taken there runs instead. 0 (the default) removes it.
+    static void setNoReplaceRefusalForTesting(int error);
     // For tests only: called by removeEntry with the name of each folder it is about to open up
     // and empty, once it has looked at it and before it changes anything. An empty function (the
     // default) removes the hook.

@@ -793,11 +793,17 @@ TEST(LocalFileOperations, PuttingAnItemInPlaceNeverOverwritesAndNeverLosesTheOld
         QString reason;
         QByteArray left;
         bool oldStranded;
+        // The file system has no rename that refuses to replace (it answers EINVAL).
+        bool withoutNoReplace = false;
     };
     const QList<Case> cases{
         {"without Replace, an item already there", false, 0, 0, 0, false, std::strerror(EEXIST), "old", false},
         {"without Replace, an item that appears at the last moment", false, 0, 0, 0, true, std::strerror(EEXIST),
          "appeared", false},
+        {"without Replace, an item already there, on a file system without the no-replace rename", false, 0, 0, 0,
+         false, std::strerror(EEXIST), "old", false, true},
+        {"without Replace, an item that appears at the last moment, on a file system without the no-replace rename",
+         false, 0, 0, 0, true, std::strerror(EEXIST), "appeared", false, true},
         {"with Replace, the new item cannot take the old one's place", true, EIO, 0, 0, false, std::strerror(EIO), "old",
          false},
         {"with Replace, the old item cannot be put back either", true, EIO, 0, EIO, false, std::strerror(EIO),
@@ -828,9 +834,11 @@ TEST(LocalFileOperations, PuttingAnItemInPlaceNeverOverwritesAndNeverLosesTheOld
                 }
                 return test.newIntoPlace;
             });
+            LocalFolder::setNoReplaceRefusalForTesting(test.withoutNoReplace ? EINVAL : 0);
             const std::optional<QString> failure =
                 download ? DownloadStaging::place(staging, target, test.replace)
                          : LocalFileOperations::copyItem(temp.filePath("mac/a.txt"), target, test.replace);
+            LocalFolder::setNoReplaceRefusalForTesting(0);
 
             ASSERT_TRUE(failure.has_value());
             const QString lead =

@@ -281,6 +281,8 @@ TEST_F(LocalDestinationTest, AFailedLocalStepNamesTheItemAndTheSystemsReasonNeve
         {"a named pipe inside a copied folder", {{}, {"mac/Album"}}, {}, 0,
          {"Album: completed", "pipe: failed"}, {"Album/", "Album/fine.jpg", "a.txt"},
          "Could not copy Album/pipe: it is not a regular file, folder or link."},
+        {"a named pipe on its own", {{}, {"mac/Album/pipe"}}, {}, 0, {"pipe: failed"}, {"a.txt"},
+         "Could not copy pipe: it is not a regular file, folder or link."},
         {"a copy the disk does not take", {{}, {"mac/Album/fine.jpg"}}, "fine.jpg", EIO, {"fine.jpg: failed"},
          {"a.txt"}, "Could not copy fine.jpg: Input/output error"},
         {"Keep Both where the disk holds every name", {{}, {"mac/a.txt"}}, "a ", EEXIST, {"a 2.txt: failed"},
@@ -290,8 +292,11 @@ TEST_F(LocalDestinationTest, AFailedLocalStepNamesTheItemAndTheSystemsReasonNeve
         SCOPED_TRACE(test.name);
         const QString dest = startIn(path("dest"));
         writeFile(dest + "/a.txt", "the user's");
+        // A Keep Both that went on numbering for ever would stop here, failing by name.
+        int renames = 0;
         LocalFileOperations::setRenameHookForTesting([&](const QString&, const QString& to) {
-            return test.refusal != 0 && to.startsWith(dest + "/" + test.refusedName) ? test.refusal : 0;
+            const bool refused = test.refusal != 0 && to.startsWith(dest + "/" + test.refusedName);
+            return refused && ++renames <= 1100 ? test.refusal : 0;
         });
         paste(test.items, dest, {answer(Resolution::keepBoth)});
         EXPECT_EQ(shownJobs(), test.jobs);
