@@ -267,10 +267,7 @@ QString failureText(const QString& source, const CopyFailure& failure)
 
 QString LocalFileOperations::childPath(const QString& folder, const QString& name)
 {
-    if (folder.endsWith(QLatin1Char('/'))) {
-        return folder + name;
-    }
-    return folder + QLatin1Char('/') + name;
+    return LocalFolder::pathIn(folder, name);
 }
 
 QString LocalFileOperations::lastComponent(const QString& path)

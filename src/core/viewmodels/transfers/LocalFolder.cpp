@@ -1,6 +1,5 @@
 #include "LocalFolder.h"
 
-#include "LocalFileOperations.h"
 #include "domain/LocalPath.h"
 
 #include <QByteArrayList>
@@ -153,7 +152,15 @@ LocalFolder LocalFolder::made(const QString& path)
 
 QString LocalFolder::childPath(const QString& name) const
 {
-    return LocalFileOperations::childPath(m_path, name);
+    return pathIn(m_path, name);
+}
+
+QString LocalFolder::pathIn(const QString& folder, const QString& name)
+{
+    if (folder.endsWith(QLatin1Char('/'))) {
+        return folder + name;
+    }
+    return folder + QLatin1Char('/') + name;
 }
 
 QString LocalFolder::pathThrough(const QString& name) const

@@ -41,6 +41,8 @@ public:
     const QStringList& components() const { return m_components; }
     // The path of `name` in this folder, for messages.
     QString childPath(const QString& name) const;
+    // `folder` with `name` appended, as the transfers spell local paths.
+    static QString pathIn(const QString& folder, const QString& name);
     // A path to `name` in this folder that reaches it through the held descriptor, for callers
     // that can only be given a path: it leads into this folder wherever it has been moved.
     QString pathThrough(const QString& name) const;
