@@ -142,7 +142,12 @@ LocalFolder LocalFolder::made(const QString& path)
     if (slash < 0 || name.isEmpty()) {
         return open(path);
     }
-    const LocalFolder parent = open(slash == 0 ? QStringLiteral("/") : path.left(slash));
+    const QString parentPath = slash == 0 ? QStringLiteral("/") : path.left(slash);
+    LocalFolder parent = open(parentPath);
+    if (!parent.isOpen() && parent.error() == ENOENT) {
+        // Missing folders above it are made too, each the same way.
+        parent = made(parentPath);
+    }
     if (!parent.isOpen()) {
         return LocalFolder(-1, parent.error(), path, {});
     }

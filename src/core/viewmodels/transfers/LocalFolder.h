@@ -26,9 +26,10 @@ public:
     // The folder at `path` as it is now (links on the way to it are followed: it is the folder
     // the user chose). Not open when it cannot be opened; error() says why.
     static LocalFolder open(const QString& path);
-    // The folder at the absolute `path`, made when missing, and only ever as a real folder: its
-    // parent is reached as open() reaches a path, its own name is made and opened there without
-    // following a link. Not open on failure; error() is ELOOP when a link stands at that name.
+    // The folder at the absolute `path`, made when missing (with any missing folders above it),
+    // and only ever as a real folder: its parent is reached as open() reaches a path, its own name
+    // is made and opened there without following a link. Not open on failure; error() is ELOOP
+    // when a link stands at that name.
     static LocalFolder made(const QString& path);
 
     bool isOpen() const { return m_descriptor >= 0; }

@@ -212,7 +212,6 @@ TEST_F(LocalDestinationTest, APasteFolderThatIsGoneIsMadeAgainOnlyAsARealFolder)
 {
     const RemoteItem first = deviceFile("first", "first.txt", 1);
     const RemoteItem second = deviceFile("second", "second.txt", 1);
-    useDevice({first, second});
     struct Case {
         const char* name;
         bool there;                 // the folder is there when the paste starts
@@ -224,18 +223,20 @@ TEST_F(LocalDestinationTest, APasteFolderThatIsGoneIsMadeAgainOnlyAsARealFolder)
     };
     const QString gone = "Could not save first.txt in %1: No such file or directory";
     const QList<Case> cases{
-        {"missing when the paste starts", false, false, false, {"first.txt: completed", "second.txt: completed"},
-         {"dest/", "dest/first.txt", "dest/second.txt", "outside/"}},
+        {"missing with the folder above it when the paste starts", false, false, false,
+         {"first.txt: completed", "second.txt: completed"},
+         {"above/", "above/dest/", "above/dest/first.txt", "above/dest/second.txt", "outside/"}},
         {"deleted while the first file downloads", true, true, false, {"first.txt: failed", "second.txt: completed"},
-         {"dest/", "dest/second.txt", "outside/"}, gone},
+         {"above/", "above/dest/", "above/dest/second.txt", "outside/"}, gone},
         {"deleted and a link put in its place while the first file downloads", true, true, true,
-         {"first.txt: failed", "second.txt: failed"}, {"dest", "outside/"},
+         {"first.txt: failed", "second.txt: failed"}, {"above/", "above/dest", "outside/"},
          "Could not save second.txt in %1: it is now a link to another place, and nothing is written through "
          "links."},
     };
     for (const Case& test : cases) {
         SCOPED_TRACE(test.name);
-        const QString row = startIn(path(test.name)), dest = row + "/dest";
+        const QString row = startIn(path(test.name)), dest = row + "/above/dest";
+        useDevice({first, second});
         QDir().mkpath(row + "/outside");
         if (test.there) {
             QDir().mkpath(dest);
