@@ -18,6 +18,13 @@
 // Readable QString values in test failure messages.
 void PrintTo(const QString& text, std::ostream* out);
 
+namespace quillbarrow {
+
+// Readable errors in test failure messages: the case and its technical details.
+void PrintTo(const QuillbarrowError& error, std::ostream* out);
+
+} // namespace quillbarrow
+
 namespace quillbarrow::testing {
 
 // The coordinator with the workflow helpers opened up, so tests can drive a workflow of their own

@@ -268,10 +268,10 @@ TEST_F(DownloadTest, AFaultOfTheLocalDiskIsNamedWithItsCauseAndTheItemNotBlamedO
         QuillbarrowError::transferFailed("The device reported an incomplete transfer (PTP code 0x2007).");
     // What the session throws, given the staged file it was writing.
     using Failure = std::function<std::exception_ptr(const QString& staged)>;
-    const auto writeFailed = [](int fault) {
-        return Failure([fault](const QString& staged) {
-            return std::make_exception_ptr(QuillbarrowError::localFileFailed("Could not write " + staged +
-                                                                             ": " + qt_error_string(fault)));
+    const auto writeFailed = [](int fault, const QString& words = "Could not write %1: %2") {
+        return Failure([fault, words](const QString& staged) {
+            return std::make_exception_ptr(
+                QuillbarrowError::localFileFailed(words.arg(staged, qt_error_string(fault)), fault));
         });
     };
     struct Case {
@@ -284,6 +284,8 @@ TEST_F(DownloadTest, AFaultOfTheLocalDiskIsNamedWithItsCauseAndTheItemNotBlamedO
          QuillbarrowError::localFileFailed(lead + "No space left on device")},
         {"the quota is used up", writeFailed(EDQUOT),
          QuillbarrowError::localFileFailed(lead + "Disk quota exceeded")},
+        {"the disk is full, told in other words", writeFailed(ENOSPC, "Writing %1 stopped (%2)"),
+         QuillbarrowError::localFileFailed(lead + "No space left on device")},
         {"the system's error passed on as it is",
          [](const QString& staged) {
              return std::make_exception_ptr(

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstring>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace quillbarrow;
 using namespace quillbarrow::testing;
@@ -587,10 +588,29 @@ TEST(LocalFileOperations, ADownloadsSweepOfTheFolderLeavesARunningCopyAlone)
 TEST_F(LocalCopyTest, BadDestinationsAndSourcesGetClearErrors)
 {
     writeFile(path("mac/a.txt"), "a");
-    paste({"mac/a.txt"}, {}, path("no such folder"));
-    EXPECT_EQ(fixture.coordinator.lastError(), QuillbarrowError::pathNotFound());
-    EXPECT_TRUE(fixture.coordinator.transferJobs().isEmpty());
-    EXPECT_FALSE(QFile::exists(path("no such folder")));
+    writeFile(path("a file"), "not a folder");
+    // A destination that is gone starts no job; one the system cannot reach says why, as other
+    // local faults do.
+    struct Case {
+        const char* name;
+        QString destination;
+        QStringList jobs;
+        QuillbarrowError error;
+    };
+    const Case cases[] = {
+        {"a folder that is not there", path("no such folder"), {}, QuillbarrowError::pathNotFound()},
+        {"a file where the folder was", path("a file"), {}, QuillbarrowError::pathNotFound()},
+        {"a path longer than the system allows", path(QStringList(17, QString(255, 'x')).join('/')),
+         {"a.txt: failed"}, QuillbarrowError::localFileFailed("Could not copy a.txt: File name too long")},
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.name);
+        paste({"mac/a.txt"}, {}, test.destination);
+        EXPECT_EQ(fixture.coordinator.lastError(), test.error);
+        EXPECT_EQ(shownJobs(), test.jobs);
+        EXPECT_EQ(localTreeOf(path("")), (QStringList{"a file", "dest/", "mac/", "mac/a.txt"}));
+        fixture.coordinator.clearCompletedTransfers();
+    }
 
     fixture.clipboard.copyLocal(
         {QUrl(QStringLiteral("https://example.com/x.txt")), QUrl::fromLocalFile(path("mac/a.txt"))});
@@ -676,6 +696,90 @@ TEST_F(LocalCopyTest, ReadOnlyFoldersAreCopiedAndReplacedByTheirOwner)
     makeWritable(m_temp.path());
 }
 
+// Run as root, a copy of another user's set-user-ID program would otherwise be one of root's.
+TEST_F(LocalCopyTest, CopiesKeepThePermissionBitsButNeverSetUserOrGroupID)
+{
+    struct Case {
+        const char* name;
+        bool folder;
+        mode_t mode, copied;
+    };
+    const Case cases[] = {
+        {"a set-user-ID program", false, 04755, 0755},
+        {"a set-group-ID program", false, 02755, 0755},
+        {"a set-group-ID folder", true, 02775, 0775},
+        {"a folder with every special bit", true, 07777, 01777},
+    };
+    QStringList pasted;
+    for (const Case& test : cases) {
+        pasted.append(QStringLiteral("mac/") + test.name);
+        const QString source = path(pasted.last());
+        if (test.folder) {
+            QDir().mkpath(source);
+        } else {
+            writeFile(source, "#!/bin/sh\n");
+        }
+        if (::geteuid() == 0) {
+            ASSERT_EQ(::chown(QFile::encodeName(source).constData(), 65534, 65534), 0) << "owned by nobody";
+        }
+        setMode(source, test.mode);
+        ASSERT_EQ(modeOf(source), test.mode) << test.name;
+    }
+    paste(pasted);
+    for (const Case& test : cases) {
+        EXPECT_EQ(modeOf(dest(test.name)), test.copied) << test.name;
+    }
+    EXPECT_FALSE(fixture.coordinator.lastError().has_value());
+}
+
+// Whoever may write the folder could put something at a name being removed between the look at
+// it and the opening up: only the folder looked at is ever opened up and emptied.
+TEST(LocalFolder, RemovalOpensUpOnlyTheFolderItCheckedNeverWhatIsPutAtItsName)
+{
+    struct Case {
+        const char* name;
+        QString victim; // put at the name being removed ("" for nothing)
+        bool link;      // as a link to it, else the victim itself moved there
+        bool removed;
+    };
+    const Case cases[] = {
+        {"nothing put there", "", false, true},
+        {"a link to a read-only folder", "victim", true, false},
+        {"a link to a read-only file", "victim.txt", true, false},
+        {"another read-only folder moved there", "victim", false, false},
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.name);
+        QTemporaryDir temp;
+        const QString doomed = temp.filePath("holder/doomed"), victim = temp.filePath(test.victim);
+        writeFile(doomed + "/copied.txt", "copied");
+        writeFile(temp.filePath("victim/keep.txt"), "the user's");
+        writeFile(temp.filePath("victim.txt"), "the user's");
+        setMode(doomed, 0500);
+        setMode(temp.filePath("victim.txt"), 0400);
+        // Where the victim folder is once put in place (made read-only only then: a read-only
+        // folder cannot be moved to another one by an ordinary user).
+        const QString folder = test.link ? temp.filePath("victim") : doomed;
+        LocalFolder::setRemovalHookForTesting([&](const QString& name) {
+            if (name == "doomed" && !test.victim.isEmpty()) {
+                ASSERT_EQ(::rename(QFile::encodeName(doomed).constData(),
+                                   QFile::encodeName(doomed + "-moved").constData()), 0);
+                ASSERT_TRUE(test.link ? QFile::link(victim, doomed) : QDir().rename(victim, doomed));
+                setMode(folder, 0500);
+            }
+        });
+        EXPECT_EQ(LocalFolder::open(temp.filePath("holder")).removeEntry("doomed"), test.removed);
+        LocalFolder::setRemovalHookForTesting({});
+        EXPECT_EQ(modeOf(temp.filePath("victim.txt")), 0400u);
+        if (test.victim == "victim") {
+            EXPECT_EQ(modeOf(folder), 0500u);
+            EXPECT_EQ(readFile(folder + "/keep.txt"), "the user's");
+        }
+        EXPECT_EQ(QFileInfo::exists(doomed), !test.removed);
+        makeWritable(temp.path());
+    }
+}
+
 TEST(LocalFileOperations, PuttingAnItemInPlaceNeverOverwritesAndNeverLosesTheOldOne)
 {
     struct Case {
@@ -689,11 +793,17 @@ TEST(LocalFileOperations, PuttingAnItemInPlaceNeverOverwritesAndNeverLosesTheOld
         QString reason;
         QByteArray left;
         bool oldStranded;
+        // The file system has no rename that refuses to replace (it answers EINVAL).
+        bool withoutNoReplace = false;
     };
     const QList<Case> cases{
         {"without Replace, an item already there", false, 0, 0, 0, false, std::strerror(EEXIST), "old", false},
         {"without Replace, an item that appears at the last moment", false, 0, 0, 0, true, std::strerror(EEXIST),
          "appeared", false},
+        {"without Replace, an item already there, on a file system without the no-replace rename", false, 0, 0, 0,
+         false, std::strerror(EEXIST), "old", false, true},
+        {"without Replace, an item that appears at the last moment, on a file system without the no-replace rename",
+         false, 0, 0, 0, true, std::strerror(EEXIST), "appeared", false, true},
         {"with Replace, the new item cannot take the old one's place", true, EIO, 0, 0, false, std::strerror(EIO), "old",
          false},
         {"with Replace, the old item cannot be put back either", true, EIO, 0, EIO, false, std::strerror(EIO),
@@ -724,9 +834,11 @@ TEST(LocalFileOperations, PuttingAnItemInPlaceNeverOverwritesAndNeverLosesTheOld
                 }
                 return test.newIntoPlace;
             });
+            LocalFolder::setNoReplaceRefusalForTesting(test.withoutNoReplace ? EINVAL : 0);
             const std::optional<QString> failure =
                 download ? DownloadStaging::place(staging, target, test.replace)
                          : LocalFileOperations::copyItem(temp.filePath("mac/a.txt"), target, test.replace);
+            LocalFolder::setNoReplaceRefusalForTesting(0);
 
             ASSERT_TRUE(failure.has_value());
             const QString lead =

@@ -4,6 +4,7 @@
 
 #include <QFile>
 #include <QMap>
+#include <QRegularExpression>
 #include <cerrno>
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -67,28 +68,52 @@ TEST_F(LocalDestinationTest, OnADiskThatIgnoresCaseNoItemOfAPasteReplacesAnother
     }
     const RemoteItem upper = deviceFile("up", "A.jpg", 5);
     const RemoteItem lower = deviceFile("low", "a.jpg", 6);
-    useDevice({upper, lower});
+    const RemoteItem folderB = deviceFolder("B", "B"), fileInB = deviceFile("x", "x.txt", 7, "B");
+    const RemoteItem fileB = deviceFile("b", "b", 8);
+    useDevice({upper, lower, folderB, fileInB, fileB});
     const QByteArray upperText = MockDeviceSession::downloadText(upper);
     const QByteArray lowerText = MockDeviceSession::downloadText(lower);
     writeFile(path("x/B.txt"), "copied B");
     writeFile(path("y/b.txt"), "copied b");
-    const QString refusal = "Could not replace a.jpg: items copied by this same paste would be lost.";
-    const auto refused = QuillbarrowError::localFileFailed(refusal);
+    writeFile(path("x/B/x.txt"), "copied x");
+    QDir().mkpath(path("y/b"));
+    const auto refused = [](const QString& name) {
+        return QuillbarrowError::localFileFailed("Could not replace " + name +
+                                                 ": items copied by this same paste would be lost.");
+    };
     struct Case {
         const char* name;
         bool userFile; // the folder holds an "a.jpg" of the user's first
         Pasted items;
         ConflictAnswerer::Answer answer;
         QStringList jobs;
-        QMap<QString, QByteArray> left; // by exact name
-        std::optional<QuillbarrowError> error;
+        QMap<QString, QByteArray> left; // the tree by exact name, folders ending in "/"
+        std::optional<QuillbarrowError> error; // "<folder>" stands for the row's folder
+        int putBack = 0; // the errno of a failed rename of an item set aside back to its name
+    };
+    // Items set aside are named ".quillbarrow-<id>.replaced", each with a new id.
+    const auto withoutIDs = [](QString text) {
+        return text.replace(QRegularExpression("\\.quillbarrow-[0-9a-f-]{36}\\."), ".quillbarrow-<id>.");
     };
     const QList<Case> cases{
         {"two downloads answered Replace for all where the user's a.jpg is", true, {{upper, lower}},
          answer(Resolution::replace, true), {"A.jpg: completed", "a.jpg: failed"}, {{"A.jpg", upperText}},
-         refused},
+         refused("a.jpg")},
         {"two downloads into an empty folder, the disk's clash answered Replace", false, {{upper, lower}},
-         answer(Resolution::replace), {"A.jpg: completed", "a.jpg: failed"}, {{"A.jpg", upperText}}, refused},
+         answer(Resolution::replace), {"A.jpg: completed", "a.jpg: failed"}, {{"A.jpg", upperText}},
+         refused("a.jpg")},
+        {"two downloads into an empty folder, Replace, the first one cannot be put back", false,
+         {{upper, lower}}, answer(Resolution::replace), {"A.jpg: completed", "a.jpg: failed"},
+         {{".quillbarrow-<id>.replaced", upperText}},
+         QuillbarrowError::localFileFailed("Could not replace a.jpg: Input/output error. The item this paste put "
+                                           "there is now at <folder>/.quillbarrow-<id>.replaced"),
+         EIO},
+        {"two copied folders into an empty folder, the disk's clash answered Replace", false,
+         {{}, {"x/B", "y/b"}}, answer(Resolution::replace), {"B: completed", "b: failed"},
+         {{"B/", {}}, {"B/x.txt", "copied x"}}, refused("b")},
+        {"a download's folder and a file of the folder's name, the disk's clash answered Replace", false,
+         {{folderB, fileB}}, answer(Resolution::replace), {"b: failed", "x.txt: completed"},
+         {{"B/", {}}, {"B/x.txt", MockDeviceSession::downloadText(fileInB)}}, refused("b")},
         {"two downloads answered Keep Both for all where the user's a.jpg is", true, {{upper, lower}},
          answer(Resolution::keepBoth, true), {"A 2.jpg: completed", "a 3.jpg: completed"},
          {{"A 2.jpg", upperText}, {"a 3.jpg", lowerText}, {"a.jpg", "the user's"}}, {}},
@@ -102,13 +127,25 @@ TEST_F(LocalDestinationTest, OnADiskThatIgnoresCaseNoItemOfAPasteReplacesAnother
         if (test.userFile) {
             writeFile(folder + "/a.jpg", "the user's");
         }
+        LocalFileOperations::setRenameHookForTesting([&](const QString& from, const QString&) {
+            return from.endsWith(".replaced") ? test.putBack : 0;
+        });
         EXPECT_EQ(paste(test.items, folder, {test.answer}).size(), 1);
         EXPECT_EQ(shownJobs(), test.jobs);
-        EXPECT_EQ(entriesOf(folder), test.left.keys());
-        for (auto entry = test.left.cbegin(); entry != test.left.cend(); ++entry) {
-            EXPECT_EQ(readFile(folder + "/" + entry.key()), entry.value()) << entry.key().toStdString();
+        const QStringList tree = localTreeOf(folder);
+        EXPECT_EQ(withoutIDs(tree.join('|')).split('|'), test.left.keys());
+        for (qsizetype index = 0; index < tree.size() && index < test.left.size(); ++index) {
+            if (!tree.at(index).endsWith('/')) {
+                EXPECT_EQ(readFile(folder + "/" + tree.at(index)), test.left.values().at(index)) << tree.at(index).toStdString();
+            }
         }
-        EXPECT_EQ(coordinator->lastError(), test.error);
+        std::optional<QuillbarrowError> error = coordinator->lastError();
+        if (error && error->kind() == QuillbarrowError::Kind::localFileFailed) {
+            error = QuillbarrowError::localFileFailed(withoutIDs(error->message()));
+        }
+        EXPECT_EQ(error, test.error ? std::optional(QuillbarrowError::localFileFailed(
+                                          QString(test.error->message()).replace("<folder>", folder)))
+                                    : std::nullopt);
     }
 }
 
@@ -169,6 +206,57 @@ TEST_F(LocalDestinationTest, AFolderSwappedForALinkAfterPlanningIsNeverWrittenTh
     }
 }
 
+// A paste folder that is gone when a file is to be saved in it (never there, or deleted since) is
+// made again at its path, and only as a real folder: a link put in its place is never followed.
+TEST_F(LocalDestinationTest, APasteFolderThatIsGoneIsMadeAgainOnlyAsARealFolder)
+{
+    const RemoteItem first = deviceFile("first", "first.txt", 1);
+    const RemoteItem second = deviceFile("second", "second.txt", 1);
+    struct Case {
+        const char* name;
+        bool there;                 // the folder is there when the paste starts
+        bool deleted;               // it is deleted while the first file downloads
+        bool link;                  // and a link to "outside" put at its path
+        QStringList jobs;
+        QStringList tree;           // below the row's folder afterwards
+        std::optional<QString> error = {}; // %1 is the paste folder
+    };
+    const QString gone = "Could not save first.txt in %1: No such file or directory";
+    const QList<Case> cases{
+        {"missing with the folder above it when the paste starts", false, false, false,
+         {"first.txt: completed", "second.txt: completed"},
+         {"above/", "above/dest/", "above/dest/first.txt", "above/dest/second.txt", "outside/"}},
+        {"deleted while the first file downloads", true, true, false, {"first.txt: failed", "second.txt: completed"},
+         {"above/", "above/dest/", "above/dest/second.txt", "outside/"}, gone},
+        {"deleted and a link put in its place while the first file downloads", true, true, true,
+         {"first.txt: failed", "second.txt: failed"}, {"above/", "above/dest", "outside/"},
+         "Could not save second.txt in %1: it is now a link to another place, and nothing is written through "
+         "links."},
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.name);
+        const QString row = startIn(path(test.name)), dest = row + "/above/dest";
+        useDevice({first, second});
+        QDir().mkpath(row + "/outside");
+        if (test.there) {
+            QDir().mkpath(dest);
+        }
+        session->script({.operation = Operation::downloadFile, .subject = "first", .onCall = [&] {
+                             if (test.deleted) {
+                                 ASSERT_TRUE(QDir(dest).removeRecursively());
+                             }
+                             if (test.link) {
+                                 ASSERT_TRUE(QFile::link(row + "/outside", dest));
+                             }
+                         }});
+        paste({{first, second}}, dest);
+        EXPECT_EQ(shownJobs(), test.jobs);
+        EXPECT_EQ(localTreeOf(row), test.tree);
+        EXPECT_EQ(coordinator->lastError(),
+                  test.error ? std::optional(QuillbarrowError::localFileFailed(test.error->arg(dest))) : std::nullopt);
+    }
+}
+
 // Where the disk refuses a name, the paste ends that item with the disk's reason; Keep Both on a disk
 // that answers "File exists" for every name gives up with it instead of numbering for ever.
 TEST_F(LocalDestinationTest, AFailedLocalStepNamesTheItemAndTheSystemsReasonNeverTheDevice)
@@ -194,6 +282,8 @@ TEST_F(LocalDestinationTest, AFailedLocalStepNamesTheItemAndTheSystemsReasonNeve
         {"a named pipe inside a copied folder", {{}, {"mac/Album"}}, {}, 0,
          {"Album: completed", "pipe: failed"}, {"Album/", "Album/fine.jpg", "a.txt"},
          "Could not copy Album/pipe: it is not a regular file, folder or link."},
+        {"a named pipe on its own", {{}, {"mac/Album/pipe"}}, {}, 0, {"pipe: failed"}, {"a.txt"},
+         "Could not copy pipe: it is not a regular file, folder or link."},
         {"a copy the disk does not take", {{}, {"mac/Album/fine.jpg"}}, "fine.jpg", EIO, {"fine.jpg: failed"},
          {"a.txt"}, "Could not copy fine.jpg: Input/output error"},
         {"Keep Both where the disk holds every name", {{}, {"mac/a.txt"}}, "a ", EEXIST, {"a 2.txt: failed"},
@@ -203,8 +293,11 @@ TEST_F(LocalDestinationTest, AFailedLocalStepNamesTheItemAndTheSystemsReasonNeve
         SCOPED_TRACE(test.name);
         const QString dest = startIn(path("dest"));
         writeFile(dest + "/a.txt", "the user's");
+        // A Keep Both that went on numbering for ever would stop here, failing by name.
+        int renames = 0;
         LocalFileOperations::setRenameHookForTesting([&](const QString&, const QString& to) {
-            return test.refusal != 0 && to.startsWith(dest + "/" + test.refusedName) ? test.refusal : 0;
+            const bool refused = test.refusal != 0 && to.startsWith(dest + "/" + test.refusedName);
+            return refused && ++renames <= 1100 ? test.refusal : 0;
         });
         paste(test.items, dest, {answer(Resolution::keepBoth)});
         EXPECT_EQ(shownJobs(), test.jobs);
