@@ -10,8 +10,8 @@
 // The time runs from the input until its results have landed (for a listing or a sort: the last
 // row in its place). The longest stall is the largest gap between the ticks of a 1 ms timer on the
 // main thread over that time and a few turns after it (so 1 ms is the floor); for the header
-// clicks, the folder openings and the leavings also until the work pool is idle and 200 ms after
-// that, for the work the window does once the rows have landed. While the benchmark waits, its
+// clicks, the folder openings, the phone refresh and the leavings also until the work pool is idle
+// and 200 ms after that, for the work the window does once the rows have landed. While the benchmark waits, its
 // thread sleeps. Run it under `taskset -c` to give it one CPU or two: the first line says how many
 // it has. Measured:
 //   - Ctrl+A in the computer pane of the whole window over a folder of N files (100,000 by default),
