@@ -276,7 +276,8 @@ void measureTheirs(const Listings<Item>& listings, Times& times)
     times.resort.add(secondsOf([&] { model.sort(1, Qt::DescendingOrder); }));
     requireMostMoved(before, [&](int row) { return model.item(row, 0)->text(); }, QStringLiteral("QStandardItemModel"));
     for (int row = 1; row < model.rowCount(); ++row) {
-        if (model.item(row - 1, 1)->data(Qt::UserRole).toLongLong() < model.item(row, 1)->data(Qt::UserRole).toLongLong()) {
+        const qint64 previous = model.item(row - 1, 1)->data(Qt::UserRole).toLongLong();
+        if (previous < model.item(row, 1)->data(Qt::UserRole).toLongLong()) {
             throw BenchFailure(QStringLiteral("QStandardItemModel: row %1 is out of order by size").arg(row));
         }
     }
@@ -382,7 +383,8 @@ void runComparison(const Options& options)
         say(QStringLiteral("detail: %1 rows, ours (apply/re-sort/re-list, seconds per round): %2")
                 .arg(kind, QString::fromUtf8(ours.detail)));
         say(QStringLiteral("detail: %1 rows, QStandardItemModel: %2").arg(kind, QString::fromUtf8(theirs.detail)));
-        say(QStringLiteral("detail: %1 rows, of ours' re-sort the sort alone (browserOrder, ranks kept, rows copied): %2")
+        say(QStringLiteral("detail: %1 rows, of ours' re-sort the sort alone (browserOrder, ranks kept, rows "
+                           "copied): %2")
                 .arg(kind, ms(ours.browserSort)));
         const QString rows = QStringLiteral("%1 %2").arg(options.rows).arg(kind);
         table.append(QStringLiteral("| %1 | apply a listing | %2 | %3 | %4 |")

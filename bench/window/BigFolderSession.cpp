@@ -4,7 +4,6 @@
 #include "domain/QuillbarrowError.h"
 
 #include <QCoro/QCoroFuture>
-
 #include <chrono>
 
 namespace quillbarrow {
@@ -18,8 +17,8 @@ constexpr int firstRootFileHandle = 2;
 constexpr int firstBigFolderHandle = 100;
 
 // What the device answers for one object: every text made anew, as a listing decodes it.
-RemoteItem itemOf(const BigFolderSession::Entry& entry, int handle, const std::optional<RemoteObjectID>& parentID,
-                  const RemotePath& parentPath)
+RemoteItem itemOf(const BigFolderSession::Entry& entry, int handle,
+                  const std::optional<RemoteObjectID>& parentID, const RemotePath& parentPath)
 {
     const QString name(entry.name.constData(), entry.name.size());
     return RemoteItem(RemoteObjectID(QString::number(handle)), BigFolderSession::storage().id, parentID, name,
@@ -31,7 +30,8 @@ RemoteItem itemOf(const BigFolderSession::Entry& entry, int handle, const std::o
 } // namespace
 
 BigFolderSession::BigFolderSession(QString bigFolderName, QList<Entry> bigFolder, QList<Entry> rootFiles)
-    : m_bigFolderName(std::move(bigFolderName)), m_bigFolder(std::move(bigFolder)), m_rootFiles(std::move(rootFiles))
+    : m_bigFolderName(std::move(bigFolderName)), m_bigFolder(std::move(bigFolder)),
+      m_rootFiles(std::move(rootFiles))
 {
 }
 
@@ -48,8 +48,8 @@ StorageRoot BigFolderSession::storage()
 
 AndroidDevice BigFolderSession::device() const
 {
-    return AndroidDevice(DeviceID(QStringLiteral("bench")), QStringLiteral("Bench"), std::nullopt, std::nullopt,
-                         std::nullopt, DeviceConnectionKind::usb);
+    return AndroidDevice(DeviceID(QStringLiteral("bench")), QStringLiteral("Bench"), std::nullopt,
+                         std::nullopt, std::nullopt, DeviceConnectionKind::usb);
 }
 
 QList<RemoteItem> BigFolderSession::bigFolderItems() const
@@ -62,7 +62,8 @@ QList<RemoteItem> BigFolderSession::listBigFolder(const RemotePath& path) const
     QList<RemoteItem> items;
     items.reserve(m_bigFolder.size());
     for (qsizetype index = 0; index < m_bigFolder.size(); ++index) {
-        items.append(itemOf(m_bigFolder[index], firstBigFolderHandle + static_cast<int>(index), bigFolderID, path));
+        items.append(
+            itemOf(m_bigFolder[index], firstBigFolderHandle + static_cast<int>(index), bigFolderID, path));
     }
     return sortedForBrowser(items, FileSort::name, true);
 }
@@ -83,7 +84,8 @@ QCoro::Task<DirectoryPage> BigFolderSession::rootDirectory(StorageID storageID)
                                            RemoteItemKind::folder, std::nullopt, std::nullopt,
                                            root.appending(m_bigFolderName))};
         for (qsizetype index = 0; index < m_rootFiles.size(); ++index) {
-            items.append(itemOf(m_rootFiles[index], firstRootFileHandle + static_cast<int>(index), std::nullopt, root));
+            items.append(itemOf(m_rootFiles[index], firstRootFileHandle + static_cast<int>(index),
+                                std::nullopt, root));
         }
         return DirectoryPage(storage(), root, std::nullopt, sortedForBrowser(items, FileSort::name, true));
     };
@@ -131,8 +133,8 @@ QCoro::Task<> BigFolderSession::downloadFile(RemoteObjectID, QString, TransferPr
     co_return;
 }
 
-QCoro::Task<RemoteItem> BigFolderSession::uploadFile(QString, QString, std::optional<RemoteObjectID>, StorageID,
-                                                     TransferProgressFunction)
+QCoro::Task<RemoteItem> BigFolderSession::uploadFile(QString, QString, std::optional<RemoteObjectID>,
+                                                     StorageID, TransferProgressFunction)
 {
     throw QuillbarrowError::unsupportedOperation(QStringLiteral("The benchmark's phone takes no files."));
     co_return RemoteItem(RemoteObjectID(QString()), StorageID(QString()), std::nullopt, QString(),

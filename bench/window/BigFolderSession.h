@@ -5,7 +5,6 @@
 
 #include <QList>
 #include <QString>
-
 #include <atomic>
 
 namespace quillbarrow {
@@ -17,7 +16,7 @@ namespace quillbarrow {
 // connection would otherwise list it before the folder is ever opened, where a real phone would
 // still be walking it. Nothing can be changed on it.
 class BigFolderSession final : public DeviceSession {
-public:
+  public:
     // One object as the device describes it.
     struct Entry {
         QString name;
@@ -33,7 +32,6 @@ public:
     static StorageRoot storage();
     // The items of the big folder, as a listing gives them (in the browser order by name).
     QList<RemoteItem> bigFolderItems() const;
-    int rootRowCount() const { return static_cast<int>(m_rootFiles.size()) + 1; }
 
     // From now on the big folder is listed.
     void openBigFolder() { m_open = true; }
@@ -50,7 +48,8 @@ public:
                                          StorageID storageID) override;
     QCoro::Task<> rename(RemoteObjectID itemID, QString newName) override;
     QCoro::Task<> deleteItem(RemoteObjectID itemID) override;
-    QCoro::Task<> downloadFile(RemoteObjectID itemID, QString destination, TransferProgressFunction progress) override;
+    QCoro::Task<> downloadFile(RemoteObjectID itemID, QString destination,
+                               TransferProgressFunction progress) override;
     QCoro::Task<RemoteItem> uploadFile(QString source, QString name, std::optional<RemoteObjectID> parentID,
                                        StorageID storageID, TransferProgressFunction progress) override;
     QCoro::Task<> close() override;
@@ -58,7 +57,7 @@ public:
     using DeviceSession::downloadFile;
     using DeviceSession::uploadFile;
 
-private:
+  private:
     QList<RemoteItem> listBigFolder(const RemotePath& path) const;
 
     const QString m_bigFolderName;

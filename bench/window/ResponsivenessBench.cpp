@@ -11,9 +11,9 @@
 // row in its place). The longest stall is the largest gap between the ticks of a 1 ms timer on the
 // main thread over that time and a few turns after it (so 1 ms is the floor); for the header
 // clicks, the folder openings, the phone refresh and the leavings also until the work pool is idle
-// and 200 ms after that, for the work the window does once the rows have landed. While the benchmark waits, its
-// thread sleeps. Run it under `taskset -c` to give it one CPU or two: the first line says how many
-// it has. Measured:
+// and 200 ms after that, for the work the window does once the rows have landed. While the
+// benchmark waits, its thread sleeps. Run it under `taskset -c` to give it one CPU or two: the
+// first line says how many it has. Measured:
 //   - Ctrl+A in the computer pane of the whole window over a folder of N files (100,000 by default),
 //     until the pane has the whole selection; the table alone (NativeTable, Ctrl+A until its
 //     selection is written into the binding); plain QTableView::selectAll over as many rows (the
@@ -314,7 +314,8 @@ QList<MadeFile> parentFiles()
 {
     QList<MadeFile> files;
     for (int index = 0; index < 11; ++index) {
-        files.append(MadeFile{QStringLiteral("note %1.txt").arg(index + 1, 2, 10, QLatin1Char('0')), 1'000LL * (index + 1),
+        files.append(MadeFile{QStringLiteral("note %1.txt").arg(index + 1, 2, 10, QLatin1Char('0')),
+                              1'000LL * (index + 1),
                               QDateTime(QDate(2024, 5, 1 + index), QTime(9, 30), Qt::UTC)});
     }
     return files;
@@ -394,9 +395,6 @@ public:
         m_view.show();
         settle();
     }
-
-    QTableView& view() { return m_view; }
-    QStandardItemModel& model() { return *m_model; }
 
     // The model holds `rows` (in their order), shown.
     void show(const QList<MadeFile>& rows)
@@ -1016,7 +1014,8 @@ void requireShown(const RemoteItemTable& table, const QList<RemoteItem>& expecte
 {
     const auto* model = table.itemModel();
     if (model->rowCount() != expected.size()) {
-        throw BenchFailure(QStringLiteral("%1: %2 rows shown of %3").arg(what).arg(model->rowCount()).arg(expected.size()));
+        throw BenchFailure(
+            QStringLiteral("%1: %2 rows shown of %3").arg(what).arg(model->rowCount()).arg(expected.size()));
     }
     for (int row = 0; row < model->rowCount(); ++row) {
         if (!(model->item(row).id == expected[row].id)) {
@@ -1074,8 +1073,10 @@ void ResponsivenessBench::phoneBigFolder()
             };
             turnUntil(showsRoot, QStringLiteral("the phone's root"), 120);
             // The size pass of the connection has tried the big folder (refused) and ended.
-            turnUntil(landedQuietly([&] { return sizePassChanges > 0 && browser.calculatingFolderSizeIDs().isEmpty(); }),
-                      QStringLiteral("the size pass at connection"), 60);
+            const auto sizePassEnded = [&] {
+                return sizePassChanges > 0 && browser.calculatingFolderSizeIDs().isEmpty();
+            };
+            turnUntil(landedQuietly(sizePassEnded), QStringLiteral("the size pass at connection"), 60);
 
             // A click on the big folder's row: the pane takes the keys, with that row selected. The
             // folder selected is measured too, which the phone refuses as well.
@@ -1084,7 +1085,8 @@ void ResponsivenessBench::phoneBigFolder()
                 folderRow = model->item(row).name == bigFolderName ? row : folderRow;
             }
             sizePassChanges = 0;
-            QTest::mouseClick(table.viewport(), Qt::LeftButton, {}, table.visualRect(model->index(folderRow, 0)).center());
+            const QPoint folderCell = table.visualRect(model->index(folderRow, 0)).center();
+            QTest::mouseClick(table.viewport(), Qt::LeftButton, {}, folderCell);
             turnUntil(landedQuietly([&] {
                           return rig.pane().selection().size() == 1 && sizePassChanges > 0 &&
                                  browser.calculatingFolderSizeIDs().isEmpty();
@@ -1103,8 +1105,9 @@ void ResponsivenessBench::phoneBigFolder()
             requireShown(table, byName, QStringLiteral("phone pane: first showing"));
             // Listed once, by the opening: no page of it was kept to show at once.
             if (session->bigFolderListings() != 1) {
-                throw BenchFailure(QStringLiteral("phone pane: the big folder was listed %1 times for its first showing")
-                                       .arg(session->bigFolderListings()));
+                throw BenchFailure(
+                    QStringLiteral("phone pane: the big folder was listed %1 times for its first showing")
+                        .arg(session->bigFolderListings()));
             }
             show.add(shown.seconds);
             showStall.add(shown.stallMs);
@@ -1204,7 +1207,8 @@ void ResponsivenessBench::phoneBigFolder()
                .arg(moved.median(), 0, 'f', 0),
            sort, sortStall, plainSorting, plainSortingStall, QStringLiteral("QStandardItemModel sorted by byte count"));
     report("leave", QStringLiteral("phone pane: leaving that folder for one of %1 rows").arg(rootCount), leave,
-           leaveStall, plainLeave, plainLeaveStall, QStringLiteral("a model of %1 rows for the big one").arg(rootCount));
+           leaveStall, plainLeave, plainLeaveStall,
+           QStringLiteral("a model of %1 rows for the big one").arg(rootCount));
 }
 
 void ResponsivenessBench::leaveComputerFolder()
@@ -1225,7 +1229,8 @@ void ResponsivenessBench::leaveComputerFolder()
             const Measured measured = measure(
                 m_heartbeat, [&] { rig.pressKey(Qt::Key_Backspace); },
                 [&] {
-                    return !browser.isLoading() && QDir::cleanPath(browser.currentDirectory().toLocalFile()) == parent &&
+                    return !browser.isLoading() &&
+                           QDir::cleanPath(browser.currentDirectory().toLocalFile()) == parent &&
                            browser.items().size() == parentCount && model->rowCount() == parentCount;
                 },
                 QStringLiteral("computer pane: leaving the big folder"), true);
@@ -1245,7 +1250,9 @@ void ResponsivenessBench::leaveComputerFolder()
             .arg(rows)
             .arg(parentCount)
             .arg(window.listed(3), windowStall.listed(1), plain.listed(3), plainStall.listed(1)));
-    m_rows.append({QStringLiteral("computer pane: leaving a folder of %1 files for one of %2 rows").arg(rows).arg(parentCount),
+    m_rows.append({QStringLiteral("computer pane: leaving a folder of %1 files for one of %2 rows")
+                       .arg(rows)
+                       .arg(parentCount),
                    secondsText(window),
                    secondsText(plain) + QStringLiteral(" (a model of %1 rows for the big one)").arg(parentCount),
                    stallText(windowStall), stallText(plainStall)});
