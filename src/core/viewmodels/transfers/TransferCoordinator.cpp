@@ -204,6 +204,17 @@ void TransferCoordinator::finishFailed(const TransferID& jobID, const Quillbarro
     refreshTransferJobs();
 }
 
+bool TransferCoordinator::markStarted(const TransferID& jobID)
+{
+    try {
+        m_transferQueue->start(jobID, QDateTime::currentDateTimeUtc());
+    } catch (const QuillbarrowError&) {
+        dropCancellationToken(jobID);
+        return false;
+    }
+    return true;
+}
+
 void TransferCoordinator::finishCompleted(const TransferID& jobID, const QString& placedName,
                                           QLatin1StringView what)
 {

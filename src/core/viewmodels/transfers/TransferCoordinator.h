@@ -380,6 +380,8 @@ private:
     // Ends a started job: the queue call (its errors ignored), the log line or lastError, the
     // flag, the refresh, in that order.
     void finishCancelled(const TransferID& jobID, const QString& logLine);
+    // Marks the job running; false (its token dropped) when the queue no longer holds it.
+    bool markStarted(const TransferID& jobID);
     void finishFailed(const TransferID& jobID, const QuillbarrowError& error);
     // The row shows `placedName`, the name the item got, from now on: a Keep Both answer, given
     // while planning or when the item was put in place, gives it another name than the one its job

@@ -531,10 +531,7 @@ bool TransferCoordinator::startDownload(const TransferID& jobID, const QString& 
         dropCancellationToken(jobID);
         return false;
     }
-    try {
-        m_transferQueue->start(jobID, QDateTime::currentDateTimeUtc());
-    } catch (const QuillbarrowError&) {
-        dropCancellationToken(jobID);
+    if (!markStarted(jobID)) {
         return false;
     }
     m_logger.info(QLatin1StringView("started download "), name);

@@ -432,10 +432,7 @@ bool TransferCoordinator::startLocalCopy(const LocalCopyPlan& plan, const Transf
         refreshTransferJobs();
         return false;
     }
-    try {
-        m_transferQueue->start(jobID, QDateTime::currentDateTimeUtc());
-    } catch (const QuillbarrowError&) {
-        dropCancellationToken(jobID);
+    if (!markStarted(jobID)) {
         return false;
     }
     refreshTransferJobs();

@@ -781,10 +781,7 @@ QCoro::Task<> TransferCoordinator::executeUpload(PlannedUpload plan, std::shared
         dropCancellationToken(jobID);
         co_return;
     }
-    try {
-        m_transferQueue->start(jobID, QDateTime::currentDateTimeUtc());
-    } catch (const QuillbarrowError&) {
-        dropCancellationToken(jobID);
+    if (!markStarted(jobID)) {
         co_return;
     }
     m_logger.info(QLatin1StringView("started upload "), plan.fileName);
