@@ -298,7 +298,7 @@ TEST_F(KeyboardSession, ReturnPressesTheButtonWithTheRingElseTheSheetsDefault)
         // Tab presses (Shift+Tab below 0), then the button that Return presses.
         QList<std::pair<int, const char*>> answers;
     } sheets[] = {
-        {"conflict, on the box first",
+        {"conflict, opening on the box",
          [this] {
              ASSERT_TRUE(backTo(androidPane->table()));
              press(Qt::Key_V, Qt::ControlModifier); // a.txt is on the phone already
