@@ -18,8 +18,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-
 using namespace quillbarrow;
 using namespace quillbarrow::testing;
 
@@ -304,28 +302,16 @@ TEST(TransferPanel, HeightStaysWithinItsClamps)
 // whole ones, and the scroll bar shows only while some row is out of view.
 TEST(TransferPanel, ShowsWholeRowsAndAScrollBarOnlyForRowsOutOfView)
 {
-    const struct {
-        int height;
-        int count;
-        double pointSize; // of the application font; 0 leaves it as it is
-    } cases[] = {{TransferPanel::minimumHeight, 1, 0},
-                 {TransferPanel::minimumHeight, 3, 0},
-                 {TransferPanel::defaultHeight, 1, 0},
-                 {TransferPanel::defaultHeight, 9, 0},
-                 {300, 30, 0},
-                 {517, 12, 0},
-                 {TransferPanel::minimumHeight, 1, 20},
-                 {TransferPanel::defaultHeight, 1, 20},
-                 {TransferPanel::defaultHeight, 4, 20}};
+    const int low = TransferPanel::minimumHeight;
+    const int usual = TransferPanel::defaultHeight;
+    // The panel's height, its jobs, and the application font's point size (0: as it is).
+    const std::tuple<int, int, int> cases[] = {{low, 1, 0}, {low, 3, 0}, {usual, 1, 0}, {usual, 9, 0}, {300, 30, 0},
+                                               {517, 12, 0}, {low, 1, 20}, {usual, 1, 20}, {usual, 4, 20}};
     const QFont applicationFont = QApplication::font();
     for (const auto& [height, count, pointSize] : cases) {
         SCOPED_TRACE(std::to_string(height) + " high, " + std::to_string(count) + " jobs, font " +
                      std::to_string(pointSize));
-        QFont font = applicationFont;
-        if (pointSize > 0) {
-            font.setPointSizeF(pointSize);
-        }
-        QApplication::setFont(font);
+        QApplication::setFont(pointSize > 0 ? QFont(applicationFont.family(), pointSize) : applicationFont);
         QList<TransferJob> jobs;
         for (int index = 0; index < count; ++index) {
             jobs.append(sampleJob(QStringLiteral("file-%1.bin").arg(index), TransferState::completed()));
@@ -358,38 +344,26 @@ TEST(TransferPanel, ShowsWholeRowsAndAScrollBarOnlyForRowsOutOfView)
     QApplication::setFont(applicationFont);
 }
 
-// The contents of two rows (their lines of text, cancel buttons and bars) keep 4 points between
-// them, at any font.
+// At any font, the contents of two rows (lines of text, cancel buttons, bars) keep 4 points apart.
 TEST(TransferJobDelegate, KeepsFourPointsBetweenTheContentsOfTwoRows)
 {
-    const QList<TransferJob> jobs{
-        sampleJob(QStringLiteral("one.bin"), TransferState::running(sampleProgress(1'000, 4'000, 1'000))),
-        sampleJob(QStringLiteral("two.bin"), TransferState::running(sampleProgress(2'000, 4'000, 1'000)))};
     TransferPanel panel(nullptr);
-    panel.setJobs(jobs);
-    panel.setPanelHeight(TransferPanel::maximumHeight);
-    panel.resize(700, TransferPanel::maximumHeight);
-    panel.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&panel));
+    panel.setJobs({sampleJob(QStringLiteral("one.bin"), TransferState::running(sampleProgress(1, 4, 1))),
+                   sampleJob(QStringLiteral("two.bin"), TransferState::running(sampleProgress(2, 4, 1)))});
     QListView* list = panel.listView();
-    for (const double pointSize : {7.0, 9.0, 13.0, 20.0}) {
+    for (const int pointSize : {7, 9, 13, 20}) {
         SCOPED_TRACE(pointSize);
-        QFont font = list->font();
-        font.setPointSizeF(pointSize);
-        list->setFont(font);
+        list->setFont(QFont(list->font().family(), pointSize));
         list->doItemsLayout();
         const auto parts = [list](int row) {
             const QModelIndex index = list->model()->index(row, 0);
             return TransferJobDelegate::layout(list->visualRect(index), index, list->font());
         };
-        const TransferJobDelegate::RowLayout first = parts(0);
-        const TransferJobDelegate::RowLayout second = parts(1);
-        ASSERT_FALSE(first.cancelButton.isEmpty());
-        ASSERT_FALSE(first.bar.isEmpty());
-        const int firstBottom =
-            std::max({first.stateLine.bottom(), first.cancelButton.bottom(), first.bar.bottom()});
-        const int secondTop = std::min({second.name.top(), second.cancelButton.top(), second.bar.top()});
-        EXPECT_EQ(secondTop - firstBottom - 1, 4);
+        const TransferJobDelegate::RowLayout first = parts(0), second = parts(1);
+        ASSERT_FALSE(first.cancelButton.isEmpty() || first.bar.isEmpty());
+        const int firstEnd = std::max({first.stateLine.bottom(), first.cancelButton.bottom(), first.bar.bottom()});
+        const int secondStart = std::min({second.name.top(), second.cancelButton.top(), second.bar.top()});
+        EXPECT_EQ(secondStart - firstEnd - 1, 4);
     }
 }
 

@@ -17,8 +17,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-
 namespace quillbarrow {
 namespace {
 
@@ -120,23 +118,19 @@ TEST(DropTargetOverlay, TakesNoSpaceUntilTargetedAndNeverTheClicksOrDrops)
     EXPECT_FALSE(overlay.isVisible());
 }
 
-// While a drag hovers, the rows under the overlay stay in sight: in the margin as they are, inside
-// the outline under the faint accent fill.
+// While a drag hovers, the rows under the overlay show: as they are in its margin, under the faint
+// accent fill inside its outline.
 TEST(DropTargetOverlay, LetsTheRowsShowThroughItsTint)
 {
-    QWidget pane;
-    pane.resize(400, 300);
-    auto* rows = new QWidget(&pane);
-    rows->setGeometry(0, 40, 400, 260);
-    rows->setAutoFillBackground(true);
+    QWidget rows;
+    rows.resize(400, 300);
+    rows.setAutoFillBackground(true);
     const QColor row(200, 40, 40);
-    rows->setPalette(QPalette(row));
-    DropTargetOverlay overlay(QStringLiteral("Drop Mac items here"), QStringLiteral("They will be copied"),
-                              &pane);
-    overlay.cover(rows);
-    pane.show();
+    rows.setPalette(QPalette(row));
+    DropTargetOverlay overlay(QStringLiteral("Drop Mac items here"), QString(), &rows);
+    rows.show();
     overlay.setTargeted(true);
-    const QImage image = pane.grab().toImage();
+    const QImage image = rows.grab().toImage();
     const QColor accent = Palette::accent(overlay.palette());
     const double tint = DropTargetOverlay::fillOpacity;
     const QColor tinted = QColor::fromRgbF(row.redF() * (1 - tint) + accent.redF() * tint,
@@ -146,9 +140,8 @@ TEST(DropTargetOverlay, LetsTheRowsShowThroughItsTint)
     for (const auto& [point, expected] : probes) {
         const QColor seen = image.pixelColor(point);
         EXPECT_LE(std::max({std::abs(seen.red() - expected.red()), std::abs(seen.green() - expected.green()),
-                            std::abs(seen.blue() - expected.blue())}),
-                  2)
-            << "at " << point.x() << "," << point.y() << ": " << seen.name().toStdString();
+                            std::abs(seen.blue() - expected.blue())}), 2)
+            << point.x() << "," << point.y() << ": " << seen.name().toStdString();
     }
 }
 

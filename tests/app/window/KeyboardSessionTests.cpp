@@ -2,21 +2,14 @@
 // has the keyboard, how Tab walks the window, and what the header shows as rows come and go.
 
 #include "WholeWindowRig.h"
-#include "chrome/ConflictResolutionSheet.h"
-#include "chrome/ConflictSheetPresenter.h"
 #include "chrome/DeleteConfirmation.h"
 #include "chrome/DeviceSidebar.h"
-#include "chrome/ErrorBannerView.h"
 #include "chrome/NewFolderSheet.h"
-#include "chrome/RenameSheet.h"
 #include "chrome/ServiceRestartAlert.h"
-#include "chrome/TransferPanel.h"
 #include "domain/RemoteItem.h"
 #include "panes/AndroidPaneView.h"
-#include "panes/LocalMessageStrip.h"
 #include "panes/LocalPaneView.h"
 #include "panes/MacNavigation.h"
-#include "panes/PaneFrame.h"
 #include "panes/PaneHeader.h"
 #include "panes/blocks/ToolbarIconButton.h"
 #include "shell/MainWindow.h"
@@ -33,8 +26,6 @@
 #include "viewmodels/transfers/TransferCoordinator.h"
 
 #include <QApplication>
-#include <QCheckBox>
-#include <QCursor>
 #include <QEnterEvent>
 #include <QFile>
 #include <QImage>
@@ -48,6 +39,7 @@
 #include <QToolButton>
 
 #include <functional>
+#include <ranges>
 
 namespace quillbarrow::testing {
 namespace {
@@ -107,29 +99,20 @@ class KeyboardSession : public WholeWindowTest {
 
     bool keyboardIsIn(QWidget* widget) const { return QApplication::focusWidget() == widget; }
 
-    // Brings the window to the front and the keyboard into `table` with Tab, as a person does
-    // after a sheet has closed.
+    // Once every transfer has ended, brings the keyboard back into `table` as a person does after a
+    // sheet: the window activated, then Tab.
     bool backTo(QWidget* table)
     {
         window->activateWindow();
-        if (!processEventsUntil(
-                [this] { return window->isActiveWindow() && QApplication::focusWidget() != nullptr; })) {
-            return false;
-        }
-        for (int step = 0; step < 3 && !keyboardIsIn(table); ++step) {
+        const bool settled = processEventsUntil([this] {
+            return window->isActiveWindow() && QApplication::focusWidget() != nullptr &&
+                   std::ranges::all_of(coordinator().transferJobs(),
+                                       [](const TransferJob& job) { return job.state.isTerminal(); });
+        });
+        for (int step = 0; settled && step < 3 && !keyboardIsIn(table); ++step) {
             press(Qt::Key_Tab);
         }
         return keyboardIsIn(table);
-    }
-
-    // Waits until every transfer has ended.
-    bool transfersEnded()
-    {
-        return processEventsUntil([this] {
-            const QList<TransferJob>& jobs = coordinator().transferJobs();
-            return std::all_of(jobs.begin(), jobs.end(),
-                               [](const TransferJob& job) { return job.state.isTerminal(); });
-        });
     }
 
     // Whether the pane's header says it has the keyboard, and the other one does not.
@@ -283,22 +266,17 @@ TEST_F(KeyboardSession, TabWalksTheTablesAndTheSidebar)
     EXPECT_EQ(QApplication::focusWidget(), devices);
 }
 
-// The accent ring is drawn round `widget`, on its edge or just outside: the accent shows at half
-// height by its left edge.
+// The accent ring round `widget`: the accent at half height by its left edge, on it or just outside.
 bool ringShown(QWidget* widget)
 {
     const QImage image = widget->parentWidget()->grab(widget->geometry().adjusted(-4, -4, 4, 4)).toImage();
-    for (int x = 0; x < 8; ++x) {
-        if (image.pixelColor(x, image.height() / 2) == Palette::accent(widget->palette())) {
-            return true;
-        }
-    }
-    return false;
+    return std::ranges::any_of(std::views::iota(0, 8), [&](int x) {
+        return image.pixelColor(x, image.height() / 2) == Palette::accent(widget->palette());
+    });
 }
 
-// In every sheet Return presses the button the ring is on, and otherwise the sheet's default;
-// wherever the keyboard is among the buttons and the box, the ring shows it. The sheets open as
-// the window opens them; the ring is moved with Tab and Shift+Tab only.
+// In every sheet, opened as the window opens it, Return presses the button with the ring, and
+// otherwise the sheet's default; wherever Tab and Shift+Tab take the keyboard, the ring shows it.
 TEST_F(KeyboardSession, ReturnPressesTheButtonWithTheRingElseTheSheetsDefault)
 {
     write(work, {{QStringLiteral("a.txt"), QByteArray("from the computer")}});
@@ -309,91 +287,68 @@ TEST_F(KeyboardSession, ReturnPressesTheButtonWithTheRingElseTheSheetsDefault)
     press(Qt::Key_Tab);
     press(Qt::Key_F5);
 
-    // Each opening returns the sheet on screen, active.
-    const auto conflict = [this]() -> QDialog* {
-        if (!transfersEnded() || !backTo(androidPane->table())) {
-            return nullptr;
-        }
-        press(Qt::Key_V, Qt::ControlModifier); // a.txt is on the phone already
-        processEventsUntil([this] { return window->conflictSheet()->sheet() != nullptr; });
-        return window->conflictSheet()->sheet();
-    };
-    const auto newFolder = [this]() -> QDialog* {
-        window->state().setShowingNewFolderLocal(true);
-        QTest::keyClicks(window->sheets()->localNewFolderSheet()->nameField(), QStringLiteral("Made"));
-        return window->sheets()->localNewFolderSheet();
-    };
-    const auto rename = [this]() -> QDialog* {
-        window->state().setLocalRenameTarget(local().items().first());
-        return window->sheets()->localRenameSheet();
-    };
-    const auto localDelete = [this]() -> QDialog* {
-        if (!transfersEnded() || !backTo(macPane->table()) ||
-            !keyTo(macPane->table(), QStringLiteral("a.txt"))) {
-            return nullptr;
-        }
-        press(Qt::Key_Delete);
-        return window->sheets()->localDeleteConfirmation();
-    };
-    const auto restartAlert = [this]() -> QDialog* {
+    const auto restartAlert = [this] {
         auto* alert = new ServiceRestartAlert(window);
         alert->setAttribute(Qt::WA_DeleteOnClose);
         alert->open();
-        return alert;
     };
-
-    const Qt::Key tab = Qt::Key_Tab;
-    const Qt::Key back = Qt::Key_Backtab;
     const struct {
         const char* sheet;
-        std::function<QDialog*()> open;
-        QList<Qt::Key> ringMoves;
-        const char* pressed;
-    } cases[] = {
-        // The conflict sheet opens with the keyboard on "Apply to all remaining conflicts".
-        {"conflict, the box", conflict, {}, "replaceButton"},
-        {"conflict", conflict, {back}, "replaceButton"},
-        {"conflict", conflict, {back, back}, "keepBothButton"},
-        {"conflict", conflict, {back, back, back}, "skipButton"},
-        {"conflict", conflict, {tab}, "cancelButton"},
-        {"new folder, the field", newFolder, {}, "createButton"},
-        {"new folder", newFolder, {tab}, "cancelButton"},
-        {"new folder", newFolder, {tab, tab}, "createButton"},
-        {"rename, the field", rename, {}, "renameButton"},
-        {"rename", rename, {tab}, "cancelButton"},
-        {"delete", localDelete, {}, "cancelButton"},
-        {"delete", localDelete, {tab}, "deleteButton"},
-        {"restart alert", restartAlert, {tab}, "cancelButton"},
-        {"restart alert", restartAlert, {tab, tab}, "restartButton"},
+        std::function<void()> open;
+        // Tab presses (Shift+Tab below 0), then the button that Return presses.
+        QList<std::pair<int, const char*>> answers;
+    } sheets[] = {
+        {"conflict, opening on the box",
+         [this] {
+             ASSERT_TRUE(backTo(androidPane->table()));
+             press(Qt::Key_V, Qt::ControlModifier); // a.txt is on the phone already
+         },
+         {{0, "replaceButton"}, {-1, "replaceButton"}, {-2, "keepBothButton"}, {-3, "skipButton"},
+          {1, "cancelButton"}}},
+        {"new folder",
+         [this] {
+             window->state().setShowingNewFolderLocal(true);
+             QTest::keyClicks(window->sheets()->localNewFolderSheet()->nameField(), QStringLiteral("Made"));
+         },
+         {{0, "createButton"}, {1, "cancelButton"}, {2, "createButton"}}},
+        {"rename", [this] { window->state().setLocalRenameTarget(local().items().first()); },
+         {{0, "renameButton"}, {1, "cancelButton"}}},
+        {"delete", [this] { window->state().setLocalDeleteTargets({local().items().first()}); },
+         {{0, "cancelButton"}, {1, "deleteButton"}}},
+        {"restart alert", restartAlert, {{1, "cancelButton"}, {2, "restartButton"}}},
     };
-    for (const auto& answer : cases) {
-        SCOPED_TRACE(std::string(answer.sheet) + ", " + std::to_string(answer.ringMoves.size()) + " moves");
-        QDialog* sheet = answer.open();
-        ASSERT_TRUE(sheet != nullptr && waitUntilShown(sheet));
-        for (const Qt::Key key : answer.ringMoves) {
-            pressKey(sheet, key, key == back ? Qt::ShiftModifier : Qt::NoModifier);
+    for (const auto& kind : sheets) {
+        for (const auto& [tabs, expected] : kind.answers) {
+            SCOPED_TRACE(std::string(kind.sheet) + ", " + std::to_string(tabs) + " tabs");
+            kind.open();
+            QPointer<QDialog> sheet;
+            ASSERT_TRUE(processEventsUntil([&sheet] {
+                sheet = qobject_cast<QDialog*>(QApplication::activeWindow());
+                return sheet && sheet->isVisible();
+            }));
+            for (int step = 0; step < std::abs(tabs); ++step) {
+                pressKey(sheet, tabs > 0 ? Qt::Key_Tab : Qt::Key_Backtab,
+                         tabs > 0 ? Qt::NoModifier : Qt::ShiftModifier);
+            }
+            if (auto* ringed = qobject_cast<QAbstractButton*>(QApplication::focusWidget())) {
+                EXPECT_TRUE(ringShown(ringed)) << ringed->objectName().toStdString() << " unmarked";
+            }
+            QObject scope; // ends the recording with the case
+            QString pressed;
+            for (QAbstractButton* button : sheet->findChildren<QAbstractButton*>()) {
+                QObject::connect(button, &QAbstractButton::clicked, &scope,
+                                 [&pressed, button] { pressed += button->objectName(); });
+            }
+            pressKey(sheet, Qt::Key_Return);
+            EXPECT_EQ(pressed, QString::fromLatin1(expected));
+            ASSERT_TRUE(processEventsUntil([&sheet] { return sheet.isNull() || !sheet->isVisible(); }));
         }
-        auto* ringed = qobject_cast<QAbstractButton*>(QApplication::focusWidget());
-        if (ringed != nullptr) {
-            EXPECT_TRUE(ringShown(ringed))
-                << ringed->objectName().toStdString() << " has the keyboard unmarked";
-        }
-        QObject scope; // ends the recording with the case
-        QStringList pressed;
-        for (QAbstractButton* button : sheet->findChildren<QAbstractButton*>()) {
-            QObject::connect(button, &QAbstractButton::clicked, &scope,
-                             [&pressed, button] { pressed.append(button->objectName()); });
-        }
-        const QPointer<QDialog> answered(sheet); // a sheet may be deleted as it closes
-        pressKey(sheet, Qt::Key_Return);
-        EXPECT_EQ(pressed.join(u','), QString::fromLatin1(answer.pressed));
-        ASSERT_TRUE(processEventsUntil([&answered] { return answered.isNull() || !answered->isVisible(); }));
     }
 }
 
 // A click on a button of the window's strips, banner, panel or pane header leaves the keyboard in
-// the pane that had it: the next Delete asks about that pane's selection, the next Down moves in
-// that pane's rows.
+// the pane that had it: the next Down moves in that pane's rows, the next Delete asks about that
+// pane's selection.
 TEST_F(KeyboardSession, AClickedButtonLeavesTheKeyboardInThePaneThatHadIt)
 {
     write(work, {{QStringLiteral("m1.txt"), QByteArray("1")}, {QStringLiteral("m2.txt"), QByteArray("2")}});
@@ -402,68 +357,43 @@ TEST_F(KeyboardSession, AClickedButtonLeavesTheKeyboardInThePaneThatHadIt)
     press(Qt::Key_Tab);
     press(Qt::Key_F5);
 
-    const auto click = [](QAbstractButton* button) {
-        ASSERT_TRUE(processEventsUntil([button] { return button->isVisible() && button->isEnabled(); }));
-        QTest::mouseClick(button, Qt::LeftButton);
+    const auto named = [this](const char* name) {
+        return window->findChild<QAbstractButton*>(QString::fromLatin1(name));
     };
     const struct {
-        const char* button;
-        bool android;
-        std::function<void()> showAndClick;
-        Qt::Key key;
+        PaneFrame* pane;
+        QAbstractButton* button;
+        std::function<void()> show = [] {};
     } cases[] = {
-        {"Dismiss, transfer error", true,
-         [&] {
-             coordinator().reportError(
-                 QuillbarrowError::fileOpenFailed(QStringLiteral("p1.txt"), QStringLiteral("No viewer.")));
-             click(window->findChild<QPushButton*>(QStringLiteral("dismissTransferErrorButton")));
-         },
-         Qt::Key_Delete},
-        {"Dismiss, local message", true,
-         [&] {
-             local().rename(local().items().first(), QStringLiteral("a/b"));
-             click(window->findChild<LocalMessageStrip*>()->dismissButton());
-         },
-         Qt::Key_Delete},
-        {"Dismiss, device banner", true,
-         [&] {
-             device().showTransfersStillActive();
-             click(window->errorBanner()->findChild<QPushButton*>(QStringLiteral("dismissButton")));
-         },
-         Qt::Key_Delete},
-        {"Copy to Mac", true, [&] { click(androidPane->header()->copyButton()); }, Qt::Key_Down},
-        {"Clear Finished", true,
-         [&] {
-             ASSERT_TRUE(transfersEnded());
-             click(window->transferPanel()->findChild<QPushButton*>(QStringLiteral("clearFinished")));
-         },
-         Qt::Key_Delete},
-        {"Copy to Android", false, [&] { click(macPane->header()->copyButton()); }, Qt::Key_Down},
+        {androidPane, named("dismissTransferErrorButton"),
+         [this] { coordinator().reportError(QuillbarrowError::pathNotFound()); }},
+        {androidPane, named("dismissLocalMessageButton"),
+         [this] { local().rename(local().items().first(), QStringLiteral("a/b")); }},
+        {androidPane, named("dismissButton"), [this] { device().showTransfersStillActive(); }},
+        {androidPane, androidPane->header()->copyButton()},
+        {macPane, macPane->header()->copyButton()},
+        {androidPane, named("clearFinished")},
     };
     for (const auto& step : cases) {
-        SCOPED_TRACE(step.button);
-        QWidget* table = step.android ? static_cast<QWidget*>(androidPane->table()) : macPane->table();
-        ASSERT_TRUE(backTo(table));
-        ASSERT_TRUE(step.android ? keyTo(androidPane->table(), QStringLiteral("p1.txt"))
-                                 : keyTo(macPane->table(), QStringLiteral("m1.txt")));
-        const auto currentRow = [this, &step] {
-            return (step.android ? androidPane->table()->currentIndex() : macPane->table()->currentIndex())
-                .row();
-        };
-        const int row = currentRow();
-        step.showAndClick();
+        SCOPED_TRACE(step.button->objectName().toStdString() + ", " + step.pane->objectName().toStdString());
+        auto* table = qobject_cast<QAbstractItemView*>(step.pane->keyboardTarget());
+        const bool android = step.pane == androidPane;
+        ASSERT_TRUE(backTo(table) && (android ? keyTo(androidPane->table(), QStringLiteral("p1.txt"))
+                                              : keyTo(macPane->table(), QStringLiteral("m1.txt"))));
+        const int row = table->currentIndex().row();
+        step.show();
+        QAbstractButton* button = step.button;
+        ASSERT_TRUE(processEventsUntil([button] { return button->isVisible() && button->isEnabled(); }));
+        QTest::mouseClick(button, Qt::LeftButton);
         EXPECT_TRUE(keyboardIsIn(table));
-        EXPECT_EQ(window->state().focusedPane(), step.android ? FocusedPane::android : FocusedPane::mac);
-        press(step.key);
-        if (step.key == Qt::Key_Delete) {
-            EXPECT_EQ(window->state().androidDeleteTargets().size(), step.android ? 1 : 0);
-            EXPECT_EQ(window->state().localDeleteTargets().size(), step.android ? 0 : 1);
-            window->state().setAndroidDeleteTargets({});
-            window->state().setLocalDeleteTargets({});
-        } else {
-            EXPECT_EQ(currentRow(), row + 1) << "Down moves to the next row";
-        }
-        ASSERT_TRUE(transfersEnded());
+        EXPECT_EQ(window->state().focusedPane(), android ? FocusedPane::android : FocusedPane::mac);
+        press(Qt::Key_Down);
+        EXPECT_EQ(table->currentIndex().row(), row + 1);
+        press(Qt::Key_Delete);
+        EXPECT_EQ(window->state().androidDeleteTargets().size(), android ? 1 : 0);
+        EXPECT_EQ(window->state().localDeleteTargets().size(), android ? 0 : 1);
+        window->state().setAndroidDeleteTargets({});
+        window->state().setLocalDeleteTargets({});
     }
 }
 
@@ -476,31 +406,24 @@ TEST_F(KeyboardSession, TheFavouritesButtonLetsGoOfItsHighlightWhenItsMenuCloses
         ToolbarIconButton* star = pane->header()->favoritesButton();
         QMenu* menu = star->menu();
         ASSERT_NE(menu, nullptr);
-        ASSERT_TRUE(star->isEnabled());
         const QImage plain = star->grab().toImage();
         QTest::mouseMove(star);
         ASSERT_TRUE(star->isHovering());
-        // The button is released, the pointer goes over the table, and the menu is closed (by a
-        // click beside it, say); the press that opened the menu returns then. An X server tells
-        // the button nothing while the menu holds the pointer, where the offscreen platform sends
-        // it a Leave as the menu opens: the button is put back as X leaves it, still entered.
+        // The press opens the menu and returns once it has closed: meanwhile the button is released
+        // and the pointer goes over the table. X tells the button nothing while the menu holds the
+        // pointer, where the offscreen platform sends it a Leave: it is entered again, as X leaves it.
         const QPoint elsewhere = pane->keyboardTarget()->mapToGlobal(pane->keyboardTarget()->rect().center());
-        const QMetaObject::Connection closing =
-            QObject::connect(menu, &QMenu::aboutToShow, menu, [star, menu, elsewhere] {
-                QTimer::singleShot(0, menu, [star, menu, elsewhere] {
-                    QTest::mouseRelease(star, Qt::LeftButton);
-                    const QPointF inside = star->rect().center();
-                    QEnterEvent stillEntered(inside, inside, star->mapToGlobal(inside));
-                    QCoreApplication::sendEvent(star, &stillEntered);
-                    QCursor::setPos(elsewhere);
-                    menu->close();
-                });
-            });
+        QTimer::singleShot(0, menu, [star, menu, elsewhere] {
+            QTest::mouseRelease(star, Qt::LeftButton);
+            const QPointF inside = star->rect().center();
+            QEnterEvent stillEntered(inside, inside, star->mapToGlobal(inside));
+            QCoreApplication::sendEvent(star, &stillEntered);
+            QCursor::setPos(elsewhere);
+            menu->close();
+        });
         QTest::mousePress(star, Qt::LeftButton);
-        QObject::disconnect(closing);
         ASSERT_FALSE(menu->isVisible());
-        EXPECT_FALSE(star->isDown());
-        EXPECT_FALSE(star->isHovering());
+        EXPECT_FALSE(star->isDown() || star->isHovering());
         EXPECT_TRUE(star->grab().toImage() == plain) << "drawn highlighted";
     }
 }

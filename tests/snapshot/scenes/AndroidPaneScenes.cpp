@@ -311,7 +311,6 @@ const SceneRegistration androidDropOverlay(
         };
         auto app = std::make_shared<QuillbarrowApp>(std::move(services));
         MainWindow* window = app->openWindow();
-        AndroidPaneView* pane = androidPane(window);
         return deviceFolderScene(
             app, window, QStringLiteral("Album 12"),
             [](AndroidPaneView* shownPane) {
@@ -321,7 +320,7 @@ const SceneRegistration androidDropOverlay(
                                       Qt::NoModifier);
                 QApplication::sendEvent(shownPane, &enter);
             },
-            [pane] { return pane->findChild<DropTargetOverlay*>()->isTargeted(); });
+            [window] { return androidPane(window)->findChild<DropTargetOverlay*>()->isTargeted(); });
     });
 
 const SceneRegistration androidConflict(

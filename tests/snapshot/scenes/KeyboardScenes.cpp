@@ -172,46 +172,32 @@ SceneView sheetWithKeyboardOn(std::unique_ptr<QWidget> sheet, Qt::Key key, const
                      }};
 }
 
-const SceneRegistration conflictSheetWithKeyboard(
-    QStringLiteral("conflict-sheet-keyboard-on-keep-both"),
-    QStringLiteral(
-        "The conflict sheet after Shift+Tab twice, to \"Keep Both\": the ring marks the button that "
-        "Space and Return press, apart from \"Replace\", the default button"),
-    [] {
-        return sheetWithKeyboardOn(snapshots::conflictSheetScene(), Qt::Key_Backtab,
-                                   QStringLiteral("keepBothButton"));
-    });
-
-// The keyboard on each of the other places of the conflict sheet: where it opens, then each button.
-const SceneRegistration conflictSheetRings[] = {
-    {QStringLiteral("conflict-sheet-keyboard-on-box"),
-     QStringLiteral(
-         "The conflict sheet as it opens, the keyboard on \"Apply to all remaining conflicts\": the ring "
-         "round the box and its text, \"Replace\" the default button of Return"),
-     [] {
-         return sheetWithKeyboardOn(snapshots::conflictSheetScene(), Qt::Key_Tab,
-                                    QStringLiteral("applyToAllBox"));
-     }},
-    {QStringLiteral("conflict-sheet-keyboard-on-cancel"),
-     QStringLiteral("The conflict sheet after Tab to \"Cancel\": the ring on Cancel, which Return presses"),
-     [] {
-         return sheetWithKeyboardOn(snapshots::conflictSheetScene(), Qt::Key_Tab,
-                                    QStringLiteral("cancelButton"));
-     }},
-    {QStringLiteral("conflict-sheet-keyboard-on-skip"),
-     QStringLiteral("The conflict sheet after Shift+Tab three times, to \"Skip\": the ring on Skip"),
-     [] {
-         return sheetWithKeyboardOn(snapshots::conflictSheetScene(), Qt::Key_Backtab,
-                                    QStringLiteral("skipButton"));
-     }},
-    {QStringLiteral("conflict-sheet-keyboard-on-replace"),
-     QStringLiteral(
-         "The conflict sheet after Shift+Tab to \"Replace\": the ring and the default look together"),
-     [] {
-         return sheetWithKeyboardOn(snapshots::conflictSheetScene(), Qt::Key_Backtab,
-                                    QStringLiteral("replaceButton"));
-     }},
-};
+// The conflict sheet with the keyboard on each of its places: the box it opens on, then each button.
+const bool conflictSheetRings = [] {
+    const struct {
+        const char* place;
+        Qt::Key key;
+        const char* widget;
+        const char* how;
+    } places[] = {
+        {"box", Qt::Key_Tab, "applyToAllBox", "\"Apply to all remaining conflicts\" as it opens"},
+        {"replace", Qt::Key_Backtab, "replaceButton", "\"Replace\" after Shift+Tab"},
+        {"keep-both", Qt::Key_Backtab, "keepBothButton", "\"Keep Both\" after Shift+Tab twice"},
+        {"skip", Qt::Key_Backtab, "skipButton", "\"Skip\" after Shift+Tab three times"},
+        {"cancel", Qt::Key_Tab, "cancelButton", "\"Cancel\" after Tab"},
+    };
+    const QString description = QStringLiteral(
+        "The conflict sheet with the ring on %1: Return presses the button with the ring, else \"Replace\", "
+        "the default button");
+    for (const auto& at : places) {
+        SceneRegistration(QStringLiteral("conflict-sheet-keyboard-on-") + QLatin1String(at.place),
+                          description.arg(QLatin1String(at.how)), [at] {
+                              return sheetWithKeyboardOn(snapshots::conflictSheetScene(), at.key,
+                                                         QLatin1String(at.widget));
+                          });
+    }
+    return true;
+}();
 
 const SceneRegistration deleteConfirmationWithKeyboard(
     QStringLiteral("local-delete-confirmation-keyboard-on-delete"),
