@@ -356,7 +356,8 @@ TEST_F(LocationsTest, ASettingsWriteTheDiskRefusesIsToldOncePerFailureRunAndWhat
         EXPECT_EQ(goTo("home"), std::nullopt) << "told once";
         goTo("home");
         EXPECT_EQ(goTo("projects"), std::nullopt) << "a write with nothing to write ends no failure";
-        ASSERT_TRUE(QFile::remove(path(QStringLiteral("config"))) && QDir().mkdir(path(QStringLiteral("config"))));
+        ASSERT_TRUE(QFile::remove(path(QStringLiteral("config"))));
+        makeFolder(QStringLiteral("config"));
         EXPECT_EQ(goTo("home"), std::nullopt) << "the write worked";
         ASSERT_TRUE(QDir(path(QStringLiteral("config"))).removeRecursively());
         makeFile(QStringLiteral("config"));

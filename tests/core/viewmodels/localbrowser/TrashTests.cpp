@@ -152,10 +152,11 @@ TEST_F(TrashTest, OnlyTheHomeTrashMayBeReachedThroughTheUsersOwnLinks)
 {
     const QString trash = path(QStringLiteral("data/Trash"));
     const QString topTrash = QStringLiteral("top/.Trash-") + user();
-    const QString isALink = QStringLiteral("The Trash folder %1 is a link, and the Trash is never reached through a link.");
+    const QString isALink =
+        QStringLiteral("The Trash folder %1 is a link, and the Trash is never reached through a link.");
     const QString othersFolder = QStringLiteral("The Trash folder %1 belongs to another user.");
     struct Case {
-        QString link;          // a link to the folder of its name in "elsewhere"; the item is below its top folder
+        QString link;          // a link to its namesake in "elsewhere"; the item is below its top folder
         const char* othersOwn; // given to another user (as root only)
         QString outcome;       // where the item lands, else the refusal
     };
@@ -175,7 +176,8 @@ TEST_F(TrashTest, OnlyTheHomeTrashMayBeReachedThroughTheUsersOwnLinks)
         }
         SCOPED_TRACE(row.link.toStdString() + " is a link; another user owns " + (row.othersOwn ? row.othersOwn : "none"));
         ASSERT_TRUE(QDir(path(QStringLiteral("data"))).removeRecursively() &&
-                    QDir(path(QStringLiteral("elsewhere"))).removeRecursively() && QDir(path(topTrash)).removeRecursively());
+                    QDir(path(QStringLiteral("elsewhere"))).removeRecursively() &&
+                    QDir(path(topTrash)).removeRecursively());
         const QString shown = QString::fromLatin1(row.link.startsWith(u"top/") ? "top" : "home") + "/shown/item";
         const QString item = path(shown);
         const QString target = QStringLiteral("elsewhere/") + QFileInfo(row.link).fileName();
@@ -193,7 +195,8 @@ TEST_F(TrashTest, OnlyTheHomeTrashMayBeReachedThroughTheUsersOwnLinks)
         EXPECT_EQ(refusal, refused ? std::optional(row.outcome) : std::nullopt);
         EXPECT_EQ(bytesOf(refused ? item : path(row.outcome)), "mine") << "the item stays, or lands";
         EXPECT_EQ(trashedByPath(trash).keys(), refused ? QList<QByteArray>() : QList{LocalPath::encoded(item)});
-        QDirIterator reached(path(QStringLiteral("elsewhere")), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+        QDirIterator reached(path(QStringLiteral("elsewhere")), QDir::Files | QDir::Hidden,
+                             QDirIterator::Subdirectories);
         EXPECT_TRUE(!refused || !reached.hasNext()) << "nothing lands where a refused link points";
     }
 }

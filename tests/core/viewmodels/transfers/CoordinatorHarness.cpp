@@ -12,7 +12,8 @@ void PrintTo(const QString& text, std::ostream* out)
 
 void quillbarrow::PrintTo(const QuillbarrowError& error, std::ostream* out)
 {
-    *out << QuillbarrowError::kindName(error.kind()).toStdString() << ": " << error.technicalDetails().toStdString();
+    *out << QuillbarrowError::kindName(error.kind()).toStdString() << ": "
+         << error.technicalDetails().toStdString();
 }
 
 namespace quillbarrow::testing {

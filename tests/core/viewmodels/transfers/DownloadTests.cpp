@@ -454,7 +454,7 @@ TEST_F(DownloadTest, ReplaceNeverRemovesWhatThisPasteWrote)
          {"Photos 2: completed", "new.jpg: completed"},
          {"Photos 2", "Photos/", "Photos/new.jpg"},
          std::nullopt},
-        {"Keep Both where the name is taken while the file downloads", false, {notes}, {answer(Resolution::keepBoth)},
+        {"Keep Both for a name taken while the file downloads", false, {notes}, {answer(Resolution::keepBoth)},
          {"notes 2.txt: completed"}, {"notes 2.txt", "notes.txt"}, std::nullopt, true},
         {"a file answered Replace for all where an earlier file of the paste goes",
          false,

@@ -90,7 +90,6 @@ TEST_F(LocalDestinationTest, OnADiskThatIgnoresCaseNoItemOfAPasteReplacesAnother
         std::optional<QuillbarrowError> error;
         int putBack = 0; // the errno of a failed rename of an item set aside back to its name
     };
-    const QString folder = disk + "/dest";
     // Items set aside get a new id each time.
     const auto general = [](QString text) {
         return text.replace(QRegularExpression("\\.quillbarrow-[0-9a-f-]{36}\\."), ".quillbarrow-<id>.");
@@ -105,7 +104,7 @@ TEST_F(LocalDestinationTest, OnADiskThatIgnoresCaseNoItemOfAPasteReplacesAnother
          {{upper, lower}}, answer(Resolution::replace), {"A.jpg: completed", "a.jpg: failed"},
          {{".quillbarrow-<id>.replaced", upperText}},
          QuillbarrowError::localFileFailed("Could not replace a.jpg: Input/output error. The item this paste put "
-                                           "there is now at " + folder + "/.quillbarrow-<id>.replaced"),
+                                           "there is now at " + disk + "/dest/.quillbarrow-<id>.replaced"),
          EIO},
         {"two copied folders into an empty folder, the disk's clash answered Replace", false,
          {{}, {"x/B", "y/b"}}, answer(Resolution::replace), {"B: completed", "b: failed"},
@@ -122,7 +121,7 @@ TEST_F(LocalDestinationTest, OnADiskThatIgnoresCaseNoItemOfAPasteReplacesAnother
     };
     for (const Case& test : cases) {
         SCOPED_TRACE(test.name);
-        startIn(folder);
+        const QString folder = startIn(disk + "/dest");
         if (test.userFile) {
             writeFile(folder + "/a.jpg", "the user's");
         }
@@ -238,9 +237,8 @@ TEST_F(LocalDestinationTest, APasteFolderThatIsGoneIsMadeAgainOnlyAsARealFolder)
         paste({{first, second}}, dest);
         EXPECT_EQ(shownJobs(), test.jobs);
         EXPECT_EQ(localTreeOf(row), test.tree);
-        EXPECT_EQ(coordinator->lastError(), test.error.isEmpty() ? std::nullopt
-                                                                 : std::optional(QuillbarrowError::localFileFailed(
-                                                                       test.error.arg(dest))));
+        const auto error = QuillbarrowError::localFileFailed(test.error.arg(dest));
+        EXPECT_EQ(coordinator->lastError(), test.error.isEmpty() ? std::nullopt : std::optional(error));
     }
 }
 
@@ -282,7 +280,8 @@ TEST_F(LocalDestinationTest, AFailedLocalStepNamesTheItemAndTheSystemsReasonNeve
         writeFile(dest + "/a.txt", "the user's");
         int renames = 0; // a Keep Both numbering for ever stops here, failing by name
         LocalFileOperations::setRenameHookForTesting([&](const QString&, const QString& to) {
-            return test.refusal != 0 && to.startsWith(dest + "/" + test.refusedName) && ++renames <= 1100 ? test.refusal : 0;
+            const bool refused = test.refusal != 0 && to.startsWith(dest + "/" + test.refusedName);
+            return refused && ++renames <= 1100 ? test.refusal : 0;
         });
         paste(test.items, dest, {answer(Resolution::keepBoth)});
         EXPECT_EQ(shownJobs(), test.jobs);
