@@ -214,8 +214,8 @@ TEST(QSettingsUserDefaults, EscapingIsReversible)
 }
 
 // A write the disk refuses is told with the settings file and the system's reason. The value
-// still reads back in this run, unsaved, the file keeps what it held, and the next write that can
-// be made stores both. Root writes into read-only places: those rows bind in the unprivileged run.
+// still reads back in this run, the file keeps what it held, and the next write that can be made
+// stores both. Root writes into read-only places: those rows bind in the unprivileged run.
 TEST(QSettingsUserDefaults, AWriteTheDiskRefusesIsToldAndLosesNothing)
 {
     const auto readOnly = [](const char* below, mode_t mode) {
@@ -250,9 +250,8 @@ TEST(QSettingsUserDefaults, AWriteTheDiskRefusesIsToldAndLosesNothing)
         EXPECT_EQ(store.setString(QStringLiteral("favourite"), QStringLiteral("/home/me")),
                   QStringLiteral("Could not save settings in %1: %2").arg(file, reason));
         EXPECT_EQ(store.string(QStringLiteral("favourite")), QStringLiteral("/home/me")) << "kept for this run";
-        EXPECT_EQ(store.setString(QStringLiteral("favourite"), QStringLiteral("/home/me")), std::nullopt)
-            << "nothing to write";
-        EXPECT_TRUE(store.hasUnsavedValues());
+        EXPECT_EQ(store.setString(QStringLiteral("favourite"), QStringLiteral("/home/me")), std::nullopt);
+        EXPECT_TRUE(store.hasUnsavedValues()) << "after a write with nothing to write";
         block(settings.path(), false);
         EXPECT_EQ(onDisk(), "[General]\nkept=before\n") << "the file keeps what it held";
 

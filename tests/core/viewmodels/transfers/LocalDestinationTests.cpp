@@ -77,43 +77,41 @@ TEST_F(LocalDestinationTest, OnADiskThatIgnoresCaseNoItemOfAPasteReplacesAnother
     writeFile(path("y/b.txt"), "copied b");
     writeFile(path("x/B/x.txt"), "copied x");
     QDir().mkpath(path("y/b"));
-    const auto refused = [](const QString& name) {
-        return QuillbarrowError::localFileFailed("Could not replace " + name +
-                                                 ": items copied by this same paste would be lost.");
-    };
+    const QString refusal = "Could not replace a.jpg: items copied by this same paste would be lost.";
+    const auto refused = QuillbarrowError::localFileFailed(refusal);
+    const auto refusedB = QuillbarrowError::localFileFailed(QString(refusal).replace("a.jpg", "b"));
     struct Case {
         const char* name;
         bool userFile; // the folder holds an "a.jpg" of the user's first
         Pasted items;
         ConflictAnswerer::Answer answer;
         QStringList jobs;
-        QMap<QString, QByteArray> left; // the tree by exact name, folders ending in "/"
-        std::optional<QuillbarrowError> error; // "<folder>" stands for the row's folder
+        QMap<QString, QByteArray> left; // by exact name, folders ending in "/"
+        std::optional<QuillbarrowError> error;
         int putBack = 0; // the errno of a failed rename of an item set aside back to its name
     };
-    // Items set aside are named ".quillbarrow-<id>.replaced", each with a new id.
-    const auto withoutIDs = [](QString text) {
+    // Items set aside get a new id each time.
+    const auto general = [](QString text) {
         return text.replace(QRegularExpression("\\.quillbarrow-[0-9a-f-]{36}\\."), ".quillbarrow-<id>.");
     };
     const QList<Case> cases{
         {"two downloads answered Replace for all where the user's a.jpg is", true, {{upper, lower}},
          answer(Resolution::replace, true), {"A.jpg: completed", "a.jpg: failed"}, {{"A.jpg", upperText}},
-         refused("a.jpg")},
+         refused},
         {"two downloads into an empty folder, the disk's clash answered Replace", false, {{upper, lower}},
-         answer(Resolution::replace), {"A.jpg: completed", "a.jpg: failed"}, {{"A.jpg", upperText}},
-         refused("a.jpg")},
+         answer(Resolution::replace), {"A.jpg: completed", "a.jpg: failed"}, {{"A.jpg", upperText}}, refused},
         {"two downloads into an empty folder, Replace, the first one cannot be put back", false,
          {{upper, lower}}, answer(Resolution::replace), {"A.jpg: completed", "a.jpg: failed"},
          {{".quillbarrow-<id>.replaced", upperText}},
          QuillbarrowError::localFileFailed("Could not replace a.jpg: Input/output error. The item this paste put "
-                                           "there is now at <folder>/.quillbarrow-<id>.replaced"),
+                                           "there is now at " + disk + "/dest/.quillbarrow-<id>.replaced"),
          EIO},
         {"two copied folders into an empty folder, the disk's clash answered Replace", false,
          {{}, {"x/B", "y/b"}}, answer(Resolution::replace), {"B: completed", "b: failed"},
-         {{"B/", {}}, {"B/x.txt", "copied x"}}, refused("b")},
+         {{"B/", {}}, {"B/x.txt", "copied x"}}, refusedB},
         {"a download's folder and a file of the folder's name, the disk's clash answered Replace", false,
          {{folderB, fileB}}, answer(Resolution::replace), {"b: failed", "x.txt: completed"},
-         {{"B/", {}}, {"B/x.txt", MockDeviceSession::downloadText(fileInB)}}, refused("b")},
+         {{"B/", {}}, {"B/x.txt", MockDeviceSession::downloadText(fileInB)}}, refusedB},
         {"two downloads answered Keep Both for all where the user's a.jpg is", true, {{upper, lower}},
          answer(Resolution::keepBoth, true), {"A 2.jpg: completed", "a 3.jpg: completed"},
          {{"A 2.jpg", upperText}, {"a 3.jpg", lowerText}, {"a.jpg", "the user's"}}, {}},
@@ -132,20 +130,14 @@ TEST_F(LocalDestinationTest, OnADiskThatIgnoresCaseNoItemOfAPasteReplacesAnother
         });
         EXPECT_EQ(paste(test.items, folder, {test.answer}).size(), 1);
         EXPECT_EQ(shownJobs(), test.jobs);
-        const QStringList tree = localTreeOf(folder);
-        EXPECT_EQ(withoutIDs(tree.join('|')).split('|'), test.left.keys());
-        for (qsizetype index = 0; index < tree.size() && index < test.left.size(); ++index) {
-            if (!tree.at(index).endsWith('/')) {
-                EXPECT_EQ(readFile(folder + "/" + tree.at(index)), test.left.values().at(index)) << tree.at(index).toStdString();
-            }
+        QMap<QString, QByteArray> left;
+        for (const QString& entry : localTreeOf(folder)) {
+            left.insert(general(entry), entry.endsWith('/') ? QByteArray() : readFile(folder + "/" + entry));
         }
-        std::optional<QuillbarrowError> error = coordinator->lastError();
-        if (error && error->kind() == QuillbarrowError::Kind::localFileFailed) {
-            error = QuillbarrowError::localFileFailed(withoutIDs(error->message()));
-        }
-        EXPECT_EQ(error, test.error ? std::optional(QuillbarrowError::localFileFailed(
-                                          QString(test.error->message()).replace("<folder>", folder)))
-                                    : std::nullopt);
+        EXPECT_EQ(left, test.left);
+        const std::optional<QuillbarrowError> error = coordinator->lastError();
+        EXPECT_EQ(error && test.putBack ? QuillbarrowError::localFileFailed(general(error->message())) : error,
+                  test.error);
     }
 }
 
@@ -210,50 +202,43 @@ TEST_F(LocalDestinationTest, AFolderSwappedForALinkAfterPlanningIsNeverWrittenTh
 // made again at its path, and only as a real folder: a link put in its place is never followed.
 TEST_F(LocalDestinationTest, APasteFolderThatIsGoneIsMadeAgainOnlyAsARealFolder)
 {
-    const RemoteItem first = deviceFile("first", "first.txt", 1);
-    const RemoteItem second = deviceFile("second", "second.txt", 1);
+    const RemoteItem first = deviceFile("first", "first.txt", 1), second = deviceFile("second", "second.txt", 1);
+    useDevice({first, second});
     struct Case {
         const char* name;
-        bool there;                 // the folder is there when the paste starts
-        bool deleted;               // it is deleted while the first file downloads
-        bool link;                  // and a link to "outside" put at its path
+        bool deleted; // while the first file downloads, else missing with the folder above it from the start
+        bool link;    // and a link to "outside" put in its place
         QStringList jobs;
-        QStringList tree;           // below the row's folder afterwards
-        std::optional<QString> error = {}; // %1 is the paste folder
+        QStringList tree;   // below the row's folder afterwards
+        QString error = {}; // %1 is the paste folder
     };
-    const QString gone = "Could not save first.txt in %1: No such file or directory";
-    const QList<Case> cases{
-        {"missing with the folder above it when the paste starts", false, false, false,
-         {"first.txt: completed", "second.txt: completed"},
+    const Case cases[] = {
+        {"missing from the start", false, false, {"first.txt: completed", "second.txt: completed"},
          {"above/", "above/dest/", "above/dest/first.txt", "above/dest/second.txt", "outside/"}},
-        {"deleted while the first file downloads", true, true, false, {"first.txt: failed", "second.txt: completed"},
-         {"above/", "above/dest/", "above/dest/second.txt", "outside/"}, gone},
-        {"deleted and a link put in its place while the first file downloads", true, true, true,
-         {"first.txt: failed", "second.txt: failed"}, {"above/", "above/dest", "outside/"},
+        {"deleted", true, false, {"first.txt: failed", "second.txt: completed"},
+         {"above/", "above/dest/", "above/dest/second.txt", "outside/"},
+         "Could not save first.txt in %1: No such file or directory"},
+        {"deleted for a link", true, true, {"first.txt: failed", "second.txt: failed"},
+         {"above/", "above/dest", "outside/"},
          "Could not save second.txt in %1: it is now a link to another place, and nothing is written through "
          "links."},
     };
     for (const Case& test : cases) {
         SCOPED_TRACE(test.name);
         const QString row = startIn(path(test.name)), dest = row + "/above/dest";
-        useDevice({first, second});
         QDir().mkpath(row + "/outside");
-        if (test.there) {
+        if (test.deleted) {
             QDir().mkpath(dest);
-        }
-        session->script({.operation = Operation::downloadFile, .subject = "first", .onCall = [&] {
-                             if (test.deleted) {
+            session->script({.operation = Operation::downloadFile, .subject = "first", .onCall = [&] {
                                  ASSERT_TRUE(QDir(dest).removeRecursively());
-                             }
-                             if (test.link) {
-                                 ASSERT_TRUE(QFile::link(row + "/outside", dest));
-                             }
-                         }});
+                                 ASSERT_TRUE(!test.link || QFile::link(row + "/outside", dest));
+                             }});
+        }
         paste({{first, second}}, dest);
         EXPECT_EQ(shownJobs(), test.jobs);
         EXPECT_EQ(localTreeOf(row), test.tree);
-        EXPECT_EQ(coordinator->lastError(),
-                  test.error ? std::optional(QuillbarrowError::localFileFailed(test.error->arg(dest))) : std::nullopt);
+        const auto error = QuillbarrowError::localFileFailed(test.error.arg(dest));
+        EXPECT_EQ(coordinator->lastError(), test.error.isEmpty() ? std::nullopt : std::optional(error));
     }
 }
 
@@ -293,8 +278,7 @@ TEST_F(LocalDestinationTest, AFailedLocalStepNamesTheItemAndTheSystemsReasonNeve
         SCOPED_TRACE(test.name);
         const QString dest = startIn(path("dest"));
         writeFile(dest + "/a.txt", "the user's");
-        // A Keep Both that went on numbering for ever would stop here, failing by name.
-        int renames = 0;
+        int renames = 0; // a Keep Both numbering for ever stops here, failing by name
         LocalFileOperations::setRenameHookForTesting([&](const QString&, const QString& to) {
             const bool refused = test.refusal != 0 && to.startsWith(dest + "/" + test.refusedName);
             return refused && ++renames <= 1100 ? test.refusal : 0;

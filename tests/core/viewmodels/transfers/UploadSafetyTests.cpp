@@ -591,8 +591,7 @@ TEST_F(UploadSafetyTest, NamesThatDifferOnlyInAByteThatIsNotUTF8AndInUFFFDAreBot
 
     QStringList jobs = shownJobs();
     jobs.sort();
-    EXPECT_EQ(jobs, (QStringList{QString::fromUtf8("a\xef\xbf\xbd 2.txt: completed"), shown + ": completed"}))
-        << "each row names the file the device got";
+    EXPECT_EQ(jobs, (QStringList{QString::fromUtf8("a\xef\xbf\xbd 2.txt: completed"), shown + ": completed"}));
     const std::optional<RemoteItem> folder = deviceChild(std::nullopt, "src");
     ASSERT_TRUE(folder.has_value());
     QList<qint64> sizes;
