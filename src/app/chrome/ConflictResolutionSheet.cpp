@@ -81,7 +81,8 @@ ConflictResolutionSheet::ConflictResolutionSheet(ConflictRequest request, QWidge
     column->setContentsMargins(20, 20, 20, 20);
     column->setSpacing(16);
     column->addLayout(top);
-    column->addWidget(m_applyToAll);
+    // As wide as its text, so that the keyboard's ring goes round the box and its text only.
+    column->addWidget(m_applyToAll, 0, Qt::AlignLeft);
     column->addLayout(buttons);
     KeyboardFocusRing::attachToButtons(this);
 

@@ -35,6 +35,9 @@ QPushButton* bannerButton(const QString& title, const QString& name)
     auto* button = new QPushButton(ChromeStyle::buttonTitle(title));
     button->setObjectName(name);
     button->setAutoDefault(false);
+    // A click leaves the keyboard in the pane that had it: the banner may go with the click, and
+    // a hidden button's keyboard would fall to whichever pane comes first.
+    button->setFocusPolicy(Qt::NoFocus);
     return button;
 }
 

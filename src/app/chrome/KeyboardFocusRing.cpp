@@ -3,8 +3,10 @@
 #include "style/Palette.h"
 
 #include <QAbstractScrollArea>
+#include <QCheckBox>
 #include <QCoreApplication>
 #include <QEvent>
+#include <QKeyEvent>
 #include <QPainter>
 #include <QPushButton>
 #include <QScrollBar>
@@ -17,6 +19,8 @@ namespace {
 // neighbour and no clipping cuts it.
 constexpr qreal ringWidth = 3;
 constexpr qreal ringRadius = 4;
+// Between a check box and the ring round it.
+constexpr qreal ringGap = 1;
 } // namespace
 
 KeyboardFocusRing::KeyboardFocusRing(QWidget* painted, QWidget* focused)
@@ -39,14 +43,41 @@ void KeyboardFocusRing::attachToButtons(QWidget* sheet)
 {
     const QList<QPushButton*> buttons = sheet->findChildren<QPushButton*>();
     for (QPushButton* button : buttons) {
-        new KeyboardFocusRing(button, button);
+        (new KeyboardFocusRing(button, button))->m_pressOnReturn = true;
     }
+    // A sheet may open with the keyboard on its check box: Space would tick it unseen.
+    const QList<QCheckBox*> boxes = sheet->findChildren<QCheckBox*>();
+    for (QCheckBox* box : boxes) {
+        (new KeyboardFocusRing(box->parentWidget(), box))->m_around = true;
+    }
+}
+
+bool KeyboardFocusRing::pressesRingedButton(QEvent* event) const
+{
+    if (!m_pressOnReturn || event->type() != QEvent::KeyPress) {
+        return false;
+    }
+    const auto* press = static_cast<QKeyEvent*>(event);
+    const bool returnKey = press->key() == Qt::Key_Return || press->key() == Qt::Key_Enter;
+    if (!returnKey || (press->modifiers() & ~Qt::KeypadModifier) != Qt::NoModifier) {
+        return false;
+    }
+    // Without this a dialog hands Return to its default button, whichever has the ring.
+    auto* button = qobject_cast<QPushButton*>(m_focused.data());
+    if (button == nullptr || !button->isEnabled() || !button->hasFocus()) {
+        return false;
+    }
+    button->click();
+    return true;
 }
 
 bool KeyboardFocusRing::eventFilter(QObject* watched, QEvent* event)
 {
     if (watched == m_focused && (event->type() == QEvent::FocusIn || event->type() == QEvent::FocusOut)) {
         m_painted->update();
+    }
+    if (watched == m_focused && pressesRingedButton(event)) {
+        return true;
     }
     if (m_delivering || watched != m_painted || event->type() != QEvent::Paint || m_focused == nullptr ||
         !m_focused->hasFocus()) {
@@ -68,7 +99,12 @@ void KeyboardFocusRing::paintRing(QPainter& painter) const
     painter.setPen(QPen(Palette::accent(m_painted->palette()), ringWidth));
     painter.setBrush(Qt::NoBrush);
     const qreal inset = ringWidth / 2;
-    painter.drawRoundedRect(QRectF(m_painted->rect()).adjusted(inset, inset, -inset, -inset), ringRadius, ringRadius);
+    QRectF ring(m_painted->rect());
+    if (m_around) {
+        const qreal outset = ringWidth + ringGap;
+        ring = QRectF(m_focused->geometry()).adjusted(-outset, -outset, outset, outset);
+    }
+    painter.drawRoundedRect(ring.adjusted(inset, inset, -inset, -inset), ringRadius, ringRadius);
 }
 
 } // namespace quillbarrow

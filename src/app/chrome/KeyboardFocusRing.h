@@ -12,15 +12,21 @@ namespace quillbarrow {
 // after it has drawn itself, for as long as `focused` has the keyboard. The style's own mark is
 // not enough: Fusion draws none until the user has pressed Tab, and draws a focused default
 // button exactly like an unfocused one, so "Replace" or "Cancel" looked the same either way.
-// `painted` is the widget itself, or the viewport of a scroll area whose keyboard is `focused`.
-// Lives as a child of `painted`. Main thread.
+// `painted` is the widget itself, or the viewport of a scroll area whose keyboard is `focused`,
+// or the parent of a check box, round which the ring is drawn a little outside, clear of its
+// indicator. Lives as a child of `painted`. Main thread.
+//
+// In a sheet the ring is also what Return acts on: a push button with the ring is pressed by
+// Return, so the key never answers with another button than the one marked. Elsewhere in the
+// sheet (a text field, a check box) Return goes on to the sheet's default button.
 class KeyboardFocusRing final : public QObject {
     Q_OBJECT
 
 public:
     KeyboardFocusRing(QWidget* painted, QWidget* focused);
 
-    // Gives every push button of `sheet` a ring of its own.
+    // Gives every button and check box of `sheet` a ring of its own, and makes Return press the
+    // push button that has the keyboard.
     static void attachToButtons(QWidget* sheet);
 
 protected:
@@ -28,11 +34,17 @@ protected:
 
 private:
     void paintRing(QPainter& painter) const;
+    // Return or Enter pressed on a push button that has the keyboard: pressed there.
+    bool pressesRingedButton(QEvent* event) const;
 
     QWidget* m_painted;
     QPointer<QWidget> m_focused;
     // True while the paint event is handed on to the widget itself.
     bool m_delivering = false;
+    // Set for the push buttons of a sheet.
+    bool m_pressOnReturn = false;
+    // Set when `painted` is the parent and the ring goes round `focused`.
+    bool m_around = false;
 };
 
 } // namespace quillbarrow

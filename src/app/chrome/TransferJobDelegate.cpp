@@ -25,9 +25,9 @@ constexpr int iconSize = 20;
 constexpr int spacing = 8;
 constexpr int trailingMargin = 14;
 constexpr int lineGap = 2;
-// Above and below a row's content: a little room, and half of the 4 points between two rows (the
-// list keeps no spacing of its own, so that rows follow one another at one fixed pitch).
-constexpr int rowPadding = 2 + 2;
+// Above and below a row's content: half of the 4 points between two rows (the list keeps no
+// spacing of its own, so that rows follow one another at one fixed pitch).
+constexpr int rowPadding = 2;
 const QString temporaryViewText = QStringLiteral("Temporary view");
 
 TransferID jobID(const QModelIndex& index)

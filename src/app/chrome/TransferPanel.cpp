@@ -86,6 +86,9 @@ TransferPanel::TransferPanel(TransferCoordinator* coordinator, QWidget* parent)
     m_clearFinished->setObjectName(QStringLiteral("clearFinished"));
     m_clearFinished->setFlat(true);
     m_clearFinished->setFont(ChromeStyle::caption(font()));
+    // A click leaves the keyboard in the pane that had it: the button hides once nothing is
+    // finished, and a hidden button's keyboard would fall to whichever pane comes first.
+    m_clearFinished->setFocusPolicy(Qt::NoFocus);
     m_clearFinished->hide();
     header->addWidget(m_clearFinished);
 

@@ -147,7 +147,7 @@ AndroidPaneView::AndroidPaneView(DeviceBrowserViewModel& browser, LocalBrowserVi
     header->setStrip(m_strip);
     m_favoritesMenu = new QMenu(this);
     m_favoritesMenu->setObjectName(QStringLiteral("androidFavoritesMenu"));
-    header->favoritesButton()->setMenu(m_favoritesMenu);
+    header->setFavoritesMenu(m_favoritesMenu);
     // Filled at every opening only: refilling on a change of the favourites would delete the
     // very action ("Add Current Folder") whose trigger caused the change.
     connect(m_favoritesMenu, &QMenu::aboutToShow, this, [this, clearSelection] {

@@ -18,6 +18,9 @@ LocalMessageStrip::LocalMessageStrip(LocalBrowserViewModel& browser, TransferCoo
     setObjectName(QStringLiteral("localMessageStrip"));
     m_message->setObjectName(QStringLiteral("localMessage"));
     m_dismiss->setObjectName(QStringLiteral("dismissLocalMessageButton"));
+    // A click leaves the keyboard in the pane that had it (a hidden button's keyboard would fall
+    // to whichever pane comes first).
+    m_dismiss->setFocusPolicy(Qt::NoFocus);
     setAutoFillBackground(true);
     setBackgroundRole(QPalette::AlternateBase);
     auto* icon = new QLabel(this);

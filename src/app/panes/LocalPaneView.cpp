@@ -132,7 +132,7 @@ LocalPaneView::LocalPaneView(LocalBrowserViewModel& browser, TransferCoordinator
     });
     m_favoritesMenu = new QMenu(this);
     m_favoritesMenu->setObjectName(QStringLiteral("localFavoritesMenu"));
-    header->favoritesButton()->setMenu(m_favoritesMenu);
+    header->setFavoritesMenu(m_favoritesMenu);
     connect(m_favoritesMenu, &QMenu::aboutToShow, this, [this, clearSelection] {
         if (m_browser) {
             fillLocalFavoritesMenu(m_favoritesMenu, *m_browser, clearSelection);

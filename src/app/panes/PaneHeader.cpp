@@ -9,6 +9,7 @@
 #include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QMenu>
 #include <QPushButton>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -110,6 +111,9 @@ PaneHeader::PaneHeader(const QString& sideSymbol, const QString& title, const QS
     SymbolIcons::apply(m_copy, copySymbol);
     m_copy->setToolTip(copyHelp);
     m_copy->setAutoDefault(false);
+    // Like the toolbar buttons beside it, a click leaves the keyboard in the table it was in, so
+    // the next arrow key still moves through the rows.
+    m_copy->setFocusPolicy(Qt::NoFocus);
     // The one prominent button of the row. Disabled, its title takes the dimmed tone of the
     // disabled toolbar symbols beside it.
     const QColor text = palette().color(QPalette::WindowText);
@@ -165,6 +169,12 @@ void PaneHeader::setHiddenFilesShown(bool shown)
 {
     m_hiddenFiles->setSymbol(shown ? QStringLiteral("eye") : QStringLiteral("eye.slash"));
     m_hiddenFiles->setToolTip(shown ? tr("Hide hidden files") : tr("Show hidden files"));
+}
+
+void PaneHeader::setFavoritesMenu(QMenu* menu)
+{
+    m_favorites->setMenu(menu);
+    connect(menu, &QMenu::aboutToHide, m_favorites, &ToolbarIconButton::followPointer);
 }
 
 void PaneHeader::setSwitcher(QWidget* switcher)

@@ -4,6 +4,7 @@
 #include <QWidget>
 
 class QLabel;
+class QMenu;
 class QPushButton;
 class QToolButton;
 class QVBoxLayout;
@@ -40,6 +41,8 @@ class PaneHeader final : public QWidget {
     // The hidden-files button's symbol and tooltip: "eye" and "Hide hidden files" while hidden
     // files are shown, "eye.slash" and "Show hidden files" otherwise.
     void setHiddenFilesShown(bool shown);
+    // The favourites button's menu; the button lets go of its highlight when the menu closes.
+    void setFavoritesMenu(QMenu* menu);
     // Places the side's switcher and navigation row; the header takes ownership.
     void setSwitcher(QWidget* switcher);
     void setNavigation(QWidget* navigation);
@@ -54,7 +57,7 @@ class PaneHeader final : public QWidget {
     QLabel* focusedCaption() const { return m_focused; }
     ToolbarIconButton* parentButton() const { return m_parent; }
     ToolbarIconButton* refreshButton() const { return m_refresh; }
-    QToolButton* favoritesButton() const { return m_favorites; }
+    ToolbarIconButton* favoritesButton() const { return m_favorites; }
     ToolbarIconButton* newFolderButton() const { return m_newFolder; }
     ToolbarIconButton* hiddenFilesButton() const { return m_hiddenFiles; }
     QPushButton* copyButton() const { return m_copy; }
@@ -73,7 +76,7 @@ class PaneHeader final : public QWidget {
     QLabel* m_focused;
     ToolbarIconButton* m_parent;
     ToolbarIconButton* m_refresh;
-    QToolButton* m_favorites;
+    ToolbarIconButton* m_favorites;
     ToolbarIconButton* m_newFolder;
     ToolbarIconButton* m_hiddenFiles;
     QPushButton* m_copy;

@@ -24,6 +24,9 @@ TransferErrorStrip::TransferErrorStrip(TransferCoordinator& coordinator, QWidget
     m_icon->setObjectName(QStringLiteral("transferErrorIcon"));
     m_message->setObjectName(QStringLiteral("transferErrorMessage"));
     m_dismiss->setObjectName(QStringLiteral("dismissTransferErrorButton"));
+    // A click leaves the keyboard in the pane that had it: the strip hides at once, and a
+    // hidden button's keyboard would fall to whichever pane comes first.
+    m_dismiss->setFocusPolicy(Qt::NoFocus);
 
     // A strip over the window's background, in the manner of a translucent bar.
     setAutoFillBackground(true);

@@ -86,6 +86,13 @@ QuillbarrowError QuillbarrowError::localFileFailed(QString message)
     return withMessage(Kind::localFileFailed, std::move(message));
 }
 
+QuillbarrowError QuillbarrowError::localFileFailed(QString message, int systemError)
+{
+    QuillbarrowError error = withMessage(Kind::localFileFailed, std::move(message));
+    error.m_systemError = systemError;
+    return error;
+}
+
 QuillbarrowError QuillbarrowError::deviceNotFound()
 {
     return plain(Kind::deviceNotFound);
@@ -282,7 +289,8 @@ QString QuillbarrowError::technicalDetails() const
 bool operator==(const QuillbarrowError& a, const QuillbarrowError& b)
 {
     return a.m_kind == b.m_kind && NfcText::equal(a.m_message, b.m_message) && NfcText::equal(a.m_name, b.m_name) &&
-           NfcText::equal(a.m_reason, b.m_reason) && a.m_size == b.m_size && a.m_limit == b.m_limit;
+           NfcText::equal(a.m_reason, b.m_reason) && a.m_size == b.m_size && a.m_limit == b.m_limit &&
+           a.m_systemError == b.m_systemError;
 }
 
 } // namespace quillbarrow

@@ -53,6 +53,9 @@ public:
     static QuillbarrowError fileOpenFailed(QString fileName, QString reason);
     static QuillbarrowError unknown(QString message);
     static QuillbarrowError localFileFailed(QString message);
+    // The same, with the system's error number of the fault (errno): what a fault is is decided
+    // by the number, never by the words, which may change.
+    static QuillbarrowError localFileFailed(QString message, int systemError);
     static QuillbarrowError deviceNotFound();
     static QuillbarrowError deviceLockedOrUnavailable();
     static QuillbarrowError permissionDenied();
@@ -80,6 +83,9 @@ public:
     const QString& fileName() const { return m_name; }
     // fileOpenFailed's reason.
     const QString& reason() const { return m_reason; }
+    // The system's error number a localFileFailed was made with; 0 when it has none and for the
+    // other cases.
+    int systemError() const { return m_systemError; }
     // fileTooLargeToOpen's size in bytes; 0 for the other cases.
     qint64 size() const { return m_size; }
     // The open-file limit in bytes of fileTooLargeToOpen and fileSizeUnavailableToOpen.
@@ -105,6 +111,7 @@ private:
     QString m_reason;
     qint64 m_size;
     qint64 m_limit;
+    int m_systemError = 0;
     QByteArray m_what;
 };
 

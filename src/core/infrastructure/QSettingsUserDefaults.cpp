@@ -93,6 +93,11 @@ QString QSettingsUserDefaults::unescapedKey(const QString& stored)
     return key;
 }
 
+bool QSettingsUserDefaults::hasUnsavedValues() const
+{
+    return m_unsaved;
+}
+
 void QSettingsUserDefaults::remove(const QString& key)
 {
     m_settings->remove(escapedKey(key));
@@ -139,7 +144,8 @@ std::optional<QString> QSettingsUserDefaults::setValue(const QString& key, const
     QSettings writer(file, QSettings::IniFormat);
     writer.setValue(escapedKey(key), value);
     writer.sync();
-    if (writer.status() == QSettings::NoError) {
+    m_unsaved = writer.status() != QSettings::NoError;
+    if (!m_unsaved) {
         return std::nullopt;
     }
     return QStringLiteral("Could not save settings in %1: %2").arg(file, whyUnwritable(file));

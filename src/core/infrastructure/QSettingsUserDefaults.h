@@ -25,6 +25,7 @@ public:
     // The settings in the given INI file.
     explicit QSettingsUserDefaults(const QString& iniFilePath);
 
+    bool hasUnsavedValues() const override;
     void remove(const QString& key) override;
     QStringList allKeys() const override;
     // Writes pending changes to disk (a removal; a value whose write failed).
@@ -42,6 +43,8 @@ protected:
 
 private:
     std::unique_ptr<QSettings> m_settings;
+    // The last write failed.
+    bool m_unsaved = false;
 };
 
 } // namespace quillbarrow

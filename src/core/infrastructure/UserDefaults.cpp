@@ -62,6 +62,11 @@ std::optional<QString> UserDefaults::setBool(const QString& key, bool value)
     return setValue(key, QVariant(value));
 }
 
+bool UserDefaults::hasUnsavedValues() const
+{
+    return false;
+}
+
 std::optional<QStringList> UserDefaults::stringListFrom(const QVariant& stored) const
 {
     if (stored.typeId() == QMetaType::QStringList) {

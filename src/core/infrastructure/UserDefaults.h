@@ -37,6 +37,10 @@ public:
     bool boolValue(const QString& key) const;
     std::optional<QString> setBool(const QString& key, bool value);
 
+    // Some value could not be written to disk and no write has worked since (it still reads back).
+    // A writer with nothing to write returns nothing, also then.
+    virtual bool hasUnsavedValues() const;
+
     virtual void remove(const QString& key) = 0;
     // Every key that holds a value, in no promised order.
     virtual QStringList allKeys() const = 0;

@@ -326,8 +326,9 @@ void downloadNow(const BridgeAccess& access, std::uint32_t object, const QByteAr
     // its cause (taken from the number: the bridge's message is cut at its capacity).
     if (result.local_error != 0) {
         throw QuillbarrowError::localFileFailed(QStringLiteral("Could not write ") +
-                                                LocalPath::shown(LocalPath::decoded(destination)) +
-                                                QStringLiteral(": ") + qt_error_string(result.local_error));
+                                                    LocalPath::shown(LocalPath::decoded(destination)) +
+                                                    QStringLiteral(": ") + qt_error_string(result.local_error),
+                                                result.local_error);
     }
     mutateNow(result);
 }

@@ -7,6 +7,7 @@
 #include "chrome/TransferPanelSummary.h"
 
 #include <QAbstractItemModelTester>
+#include <QApplication>
 #include <QLabel>
 #include <QListView>
 #include <QPaintEvent>
@@ -297,15 +298,20 @@ TEST(TransferPanel, HeightStaysWithinItsClamps)
     EXPECT_EQ(heights.count(), 3);
 }
 
-// At any height and however far the list is scrolled, the rows in view are whole ones, and the
-// scroll bar shows only while some row is out of view.
+// At any height and application font and however far the list is scrolled, the rows in view are
+// whole ones, and the scroll bar shows only while some row is out of view.
 TEST(TransferPanel, ShowsWholeRowsAndAScrollBarOnlyForRowsOutOfView)
 {
-    const std::pair<int, int> heightsAndJobs[] = {{TransferPanel::minimumHeight, 1}, {TransferPanel::minimumHeight, 3},
-                                                  {TransferPanel::defaultHeight, 1}, {TransferPanel::defaultHeight, 9},
-                                                  {300, 30}, {517, 12}};
-    for (const auto& [height, count] : heightsAndJobs) {
-        SCOPED_TRACE(std::to_string(height) + " high, " + std::to_string(count) + " jobs");
+    const int low = TransferPanel::minimumHeight;
+    const int usual = TransferPanel::defaultHeight;
+    // The panel's height, its jobs, and the application font's point size (0: as it is).
+    const std::tuple<int, int, int> cases[] = {{low, 1, 0}, {low, 3, 0}, {usual, 1, 0}, {usual, 9, 0}, {300, 30, 0},
+                                               {517, 12, 0}, {low, 1, 20}, {usual, 1, 20}, {usual, 4, 20}};
+    const QFont applicationFont = QApplication::font();
+    for (const auto& [height, count, pointSize] : cases) {
+        SCOPED_TRACE(std::to_string(height) + " high, " + std::to_string(count) + " jobs, font " +
+                     std::to_string(pointSize));
+        QApplication::setFont(pointSize > 0 ? QFont(applicationFont.family(), pointSize) : applicationFont);
         QList<TransferJob> jobs;
         for (int index = 0; index < count; ++index) {
             jobs.append(sampleJob(QStringLiteral("file-%1.bin").arg(index), TransferState::completed()));
@@ -334,6 +340,30 @@ TEST(TransferPanel, ShowsWholeRowsAndAScrollBarOnlyForRowsOutOfView)
             EXPECT_EQ(list->verticalScrollBar()->isVisible(), inView < count);
             list->scrollToBottom();
         }
+    }
+    QApplication::setFont(applicationFont);
+}
+
+// At any font, the contents of two rows (lines of text, cancel buttons, bars) keep 4 points apart.
+TEST(TransferJobDelegate, KeepsFourPointsBetweenTheContentsOfTwoRows)
+{
+    TransferPanel panel(nullptr);
+    panel.setJobs({sampleJob(QStringLiteral("one.bin"), TransferState::running(sampleProgress(1, 4, 1))),
+                   sampleJob(QStringLiteral("two.bin"), TransferState::running(sampleProgress(2, 4, 1)))});
+    QListView* list = panel.listView();
+    for (const int pointSize : {7, 9, 13, 20}) {
+        SCOPED_TRACE(pointSize);
+        list->setFont(QFont(list->font().family(), pointSize));
+        list->doItemsLayout();
+        const auto parts = [list](int row) {
+            const QModelIndex index = list->model()->index(row, 0);
+            return TransferJobDelegate::layout(list->visualRect(index), index, list->font());
+        };
+        const TransferJobDelegate::RowLayout first = parts(0), second = parts(1);
+        ASSERT_FALSE(first.cancelButton.isEmpty() || first.bar.isEmpty());
+        const int firstEnd = std::max({first.stateLine.bottom(), first.cancelButton.bottom(), first.bar.bottom()});
+        const int secondStart = std::min({second.name.top(), second.cancelButton.top(), second.bar.top()});
+        EXPECT_EQ(secondStart - firstEnd - 1, 4);
     }
 }
 

@@ -118,6 +118,33 @@ TEST(DropTargetOverlay, TakesNoSpaceUntilTargetedAndNeverTheClicksOrDrops)
     EXPECT_FALSE(overlay.isVisible());
 }
 
+// While a drag hovers, the rows under the overlay show: as they are in its margin, under the faint
+// accent fill inside its outline.
+TEST(DropTargetOverlay, LetsTheRowsShowThroughItsTint)
+{
+    QWidget rows;
+    rows.resize(400, 300);
+    rows.setAutoFillBackground(true);
+    const QColor row(200, 40, 40);
+    rows.setPalette(QPalette(row));
+    DropTargetOverlay overlay(QStringLiteral("Drop Mac items here"), QString(), &rows);
+    rows.show();
+    overlay.setTargeted(true);
+    const QImage image = rows.grab().toImage();
+    const QColor accent = Palette::accent(overlay.palette());
+    const double tint = DropTargetOverlay::fillOpacity;
+    const QColor tinted = QColor::fromRgbF(row.redF() * (1 - tint) + accent.redF() * tint,
+                                           row.greenF() * (1 - tint) + accent.greenF() * tint,
+                                           row.blueF() * (1 - tint) + accent.blueF() * tint);
+    const std::pair<QPoint, QColor> probes[] = {{{4, 170}, row}, {{40, 170}, tinted}, {{200, 280}, tinted}};
+    for (const auto& [point, expected] : probes) {
+        const QColor seen = image.pixelColor(point);
+        EXPECT_LE(std::max({std::abs(seen.red() - expected.red()), std::abs(seen.green() - expected.green()),
+                            std::abs(seen.blue() - expected.blue())}), 2)
+            << point.x() << "," << point.y() << ": " << seen.name().toStdString();
+    }
+}
+
 TEST(EmptyStateView, ALongDescriptionWrapsWithinItsWidthCentred)
 {
     EmptyStateView view(QStringLiteral("No storage available"), QStringLiteral("externaldrive.badge.questionmark"),

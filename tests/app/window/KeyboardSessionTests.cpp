@@ -4,6 +4,8 @@
 #include "WholeWindowRig.h"
 #include "chrome/DeleteConfirmation.h"
 #include "chrome/DeviceSidebar.h"
+#include "chrome/NewFolderSheet.h"
+#include "chrome/ServiceRestartAlert.h"
 #include "domain/RemoteItem.h"
 #include "panes/AndroidPaneView.h"
 #include "panes/LocalPaneView.h"
@@ -13,6 +15,7 @@
 #include "shell/MainWindow.h"
 #include "shell/PaneArea.h"
 #include "shell/WindowSheets.h"
+#include "style/Palette.h"
 #include "window/WindowState.h"
 #include "table/LocalItemTable.h"
 #include "table/RemoteItemTable.h"
@@ -20,18 +23,23 @@
 #include "transport/MockMTPBackend.h"
 #include "viewmodels/devicebrowser/DeviceBrowserViewModel.h"
 #include "viewmodels/localbrowser/LocalBrowserViewModel.h"
+#include "viewmodels/transfers/TransferCoordinator.h"
 
 #include <QApplication>
+#include <QEnterEvent>
 #include <QFile>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
 #include <QPushButton>
 #include <QTest>
+#include <QTimer>
 #include <QToolButton>
 
 #include <functional>
+#include <ranges>
 
 namespace quillbarrow::testing {
 namespace {
@@ -90,6 +98,22 @@ class KeyboardSession : public WholeWindowTest {
     }
 
     bool keyboardIsIn(QWidget* widget) const { return QApplication::focusWidget() == widget; }
+
+    // Once every transfer has ended, brings the keyboard back into `table` as a person does after a
+    // sheet: the window activated, then Tab.
+    bool backTo(QWidget* table)
+    {
+        window->activateWindow();
+        const bool settled = processEventsUntil([this] {
+            return window->isActiveWindow() && QApplication::focusWidget() != nullptr &&
+                   std::ranges::all_of(coordinator().transferJobs(),
+                                       [](const TransferJob& job) { return job.state.isTerminal(); });
+        });
+        for (int step = 0; settled && step < 3 && !keyboardIsIn(table); ++step) {
+            press(Qt::Key_Tab);
+        }
+        return keyboardIsIn(table);
+    }
 
     // Whether the pane's header says it has the keyboard, and the other one does not.
     bool markedFocused(PaneFrame* pane, PaneFrame* other) const
@@ -240,6 +264,168 @@ TEST_F(KeyboardSession, TabWalksTheTablesAndTheSidebar)
     androidPane->table()->hide();
     press(Qt::Key_Tab);
     EXPECT_EQ(QApplication::focusWidget(), devices);
+}
+
+// The accent ring round `widget`: the accent at half height by its left edge, on it or just outside.
+bool ringShown(QWidget* widget)
+{
+    const QImage image = widget->parentWidget()->grab(widget->geometry().adjusted(-4, -4, 4, 4)).toImage();
+    return std::ranges::any_of(std::views::iota(0, 8), [&](int x) {
+        return image.pixelColor(x, image.height() / 2) == Palette::accent(widget->palette());
+    });
+}
+
+// In every sheet, opened as the window opens it, Return presses the button with the ring, and
+// otherwise the sheet's default; wherever Tab and Shift+Tab take the keyboard, the ring shows it.
+TEST_F(KeyboardSession, ReturnPressesTheButtonWithTheRingElseTheSheetsDefault)
+{
+    write(work, {{QStringLiteral("a.txt"), QByteArray("from the computer")}});
+    writeOnDevice({{QStringLiteral("a.txt"), QByteArray("on the phone")}});
+    press(Qt::Key_F5);
+    ASSERT_TRUE(keyTo(macPane->table(), QStringLiteral("a.txt")));
+    press(Qt::Key_C, Qt::ControlModifier);
+    press(Qt::Key_Tab);
+    press(Qt::Key_F5);
+
+    const auto restartAlert = [this] {
+        auto* alert = new ServiceRestartAlert(window);
+        alert->setAttribute(Qt::WA_DeleteOnClose);
+        alert->open();
+    };
+    const struct {
+        const char* sheet;
+        std::function<void()> open;
+        // Tab presses (Shift+Tab below 0), then the button that Return presses.
+        QList<std::pair<int, const char*>> answers;
+    } sheets[] = {
+        {"conflict, opening on the box",
+         [this] {
+             ASSERT_TRUE(backTo(androidPane->table()));
+             press(Qt::Key_V, Qt::ControlModifier); // a.txt is on the phone already
+         },
+         {{0, "replaceButton"}, {-1, "replaceButton"}, {-2, "keepBothButton"}, {-3, "skipButton"},
+          {1, "cancelButton"}}},
+        {"new folder",
+         [this] {
+             window->state().setShowingNewFolderLocal(true);
+             QTest::keyClicks(window->sheets()->localNewFolderSheet()->nameField(), QStringLiteral("Made"));
+         },
+         {{0, "createButton"}, {1, "cancelButton"}, {2, "createButton"}}},
+        {"rename", [this] { window->state().setLocalRenameTarget(local().items().first()); },
+         {{0, "renameButton"}, {1, "cancelButton"}}},
+        {"delete", [this] { window->state().setLocalDeleteTargets({local().items().first()}); },
+         {{0, "cancelButton"}, {1, "deleteButton"}}},
+        {"restart alert", restartAlert, {{1, "cancelButton"}, {2, "restartButton"}}},
+    };
+    for (const auto& kind : sheets) {
+        for (const auto& [tabs, expected] : kind.answers) {
+            SCOPED_TRACE(std::string(kind.sheet) + ", " + std::to_string(tabs) + " tabs");
+            kind.open();
+            QPointer<QDialog> sheet;
+            ASSERT_TRUE(processEventsUntil([&sheet] {
+                sheet = qobject_cast<QDialog*>(QApplication::activeWindow());
+                return sheet && sheet->isVisible();
+            }));
+            for (int step = 0; step < std::abs(tabs); ++step) {
+                pressKey(sheet, tabs > 0 ? Qt::Key_Tab : Qt::Key_Backtab,
+                         tabs > 0 ? Qt::NoModifier : Qt::ShiftModifier);
+            }
+            if (auto* ringed = qobject_cast<QAbstractButton*>(QApplication::focusWidget())) {
+                EXPECT_TRUE(ringShown(ringed)) << ringed->objectName().toStdString() << " unmarked";
+            }
+            QObject scope; // ends the recording with the case
+            QString pressed;
+            for (QAbstractButton* button : sheet->findChildren<QAbstractButton*>()) {
+                QObject::connect(button, &QAbstractButton::clicked, &scope,
+                                 [&pressed, button] { pressed += button->objectName(); });
+            }
+            pressKey(sheet, Qt::Key_Return);
+            EXPECT_EQ(pressed, QString::fromLatin1(expected));
+            ASSERT_TRUE(processEventsUntil([&sheet] { return sheet.isNull() || !sheet->isVisible(); }));
+        }
+    }
+}
+
+// A click on a button of the window's strips, banner, panel or pane header leaves the keyboard in
+// the pane that had it: the next Down moves in that pane's rows, the next Delete asks about that
+// pane's selection.
+TEST_F(KeyboardSession, AClickedButtonLeavesTheKeyboardInThePaneThatHadIt)
+{
+    write(work, {{QStringLiteral("m1.txt"), QByteArray("1")}, {QStringLiteral("m2.txt"), QByteArray("2")}});
+    writeOnDevice({{QStringLiteral("p1.txt"), QByteArray("1")}, {QStringLiteral("p2.txt"), QByteArray("2")}});
+    press(Qt::Key_F5);
+    press(Qt::Key_Tab);
+    press(Qt::Key_F5);
+
+    const auto named = [this](const char* name) {
+        return window->findChild<QAbstractButton*>(QString::fromLatin1(name));
+    };
+    const struct {
+        PaneFrame* pane;
+        QAbstractButton* button;
+        std::function<void()> show = [] {};
+    } cases[] = {
+        {androidPane, named("dismissTransferErrorButton"),
+         [this] { coordinator().reportError(QuillbarrowError::pathNotFound()); }},
+        {androidPane, named("dismissLocalMessageButton"),
+         [this] { local().rename(local().items().first(), QStringLiteral("a/b")); }},
+        {androidPane, named("dismissButton"), [this] { device().showTransfersStillActive(); }},
+        {androidPane, androidPane->header()->copyButton()},
+        {macPane, macPane->header()->copyButton()},
+        {androidPane, named("clearFinished")},
+    };
+    for (const auto& step : cases) {
+        SCOPED_TRACE(step.button->objectName().toStdString() + ", " + step.pane->objectName().toStdString());
+        auto* table = qobject_cast<QAbstractItemView*>(step.pane->keyboardTarget());
+        const bool android = step.pane == androidPane;
+        ASSERT_TRUE(backTo(table) && (android ? keyTo(androidPane->table(), QStringLiteral("p1.txt"))
+                                              : keyTo(macPane->table(), QStringLiteral("m1.txt"))));
+        const int row = table->currentIndex().row();
+        step.show();
+        QAbstractButton* button = step.button;
+        ASSERT_TRUE(processEventsUntil([button] { return button->isVisible() && button->isEnabled(); }));
+        QTest::mouseClick(button, Qt::LeftButton);
+        EXPECT_TRUE(keyboardIsIn(table));
+        EXPECT_EQ(window->state().focusedPane(), android ? FocusedPane::android : FocusedPane::mac);
+        press(Qt::Key_Down);
+        EXPECT_EQ(table->currentIndex().row(), row + 1);
+        press(Qt::Key_Delete);
+        EXPECT_EQ(window->state().androidDeleteTargets().size(), android ? 1 : 0);
+        EXPECT_EQ(window->state().localDeleteTargets().size(), android ? 0 : 1);
+        window->state().setAndroidDeleteTargets({});
+        window->state().setLocalDeleteTargets({});
+    }
+}
+
+// With the pointer gone elsewhere while its menu was open, the star of either pane is drawn as
+// it was before the pointer came: not down, not hovered.
+TEST_F(KeyboardSession, TheFavouritesButtonLetsGoOfItsHighlightWhenItsMenuCloses)
+{
+    for (PaneFrame* pane : QList<PaneFrame*>{macPane, androidPane}) {
+        SCOPED_TRACE(pane->objectName().toStdString());
+        ToolbarIconButton* star = pane->header()->favoritesButton();
+        QMenu* menu = star->menu();
+        ASSERT_NE(menu, nullptr);
+        const QImage plain = star->grab().toImage();
+        QTest::mouseMove(star);
+        ASSERT_TRUE(star->isHovering());
+        // The press opens the menu and returns once it has closed: meanwhile the button is released
+        // and the pointer goes over the table. X tells the button nothing while the menu holds the
+        // pointer, where the offscreen platform sends it a Leave: it is entered again, as X leaves it.
+        const QPoint elsewhere = pane->keyboardTarget()->mapToGlobal(pane->keyboardTarget()->rect().center());
+        QTimer::singleShot(0, menu, [star, menu, elsewhere] {
+            QTest::mouseRelease(star, Qt::LeftButton);
+            const QPointF inside = star->rect().center();
+            QEnterEvent stillEntered(inside, inside, star->mapToGlobal(inside));
+            QCoreApplication::sendEvent(star, &stillEntered);
+            QCursor::setPos(elsewhere);
+            menu->close();
+        });
+        QTest::mousePress(star, Qt::LeftButton);
+        ASSERT_FALSE(menu->isVisible());
+        EXPECT_FALSE(star->isDown() || star->isHovering());
+        EXPECT_TRUE(star->grab().toImage() == plain) << "drawn highlighted";
+    }
 }
 
 } // namespace

@@ -407,9 +407,9 @@ TEST_P(WholeWindowConflicts, TheSheetsAnswersDecideWhatLandsAndNothingElseIsLost
     for (const TreeEntry& source : news) {
         EXPECT_EQ(bytesOn(!toDevice(), source.path), *source.bytes) << source.path.toStdString();
     }
-    // Rows keep the source's names, the kept copy's too.
+    // Each row names the file as it was written: the kept copy by its new name.
     EXPECT_TRUE(
-        waitForPanelRows({QStringLiteral("four.txt: Completed"), QStringLiteral("one.txt: Completed")}))
+        waitForPanelRows({QStringLiteral("four 2.txt: Completed"), QStringLiteral("one.txt: Completed")}))
         << lines(panelRows());
 }
 

@@ -250,10 +250,13 @@ TEST(QSettingsUserDefaults, AWriteTheDiskRefusesIsToldAndLosesNothing)
         EXPECT_EQ(store.setString(QStringLiteral("favourite"), QStringLiteral("/home/me")),
                   QStringLiteral("Could not save settings in %1: %2").arg(file, reason));
         EXPECT_EQ(store.string(QStringLiteral("favourite")), QStringLiteral("/home/me")) << "kept for this run";
+        EXPECT_EQ(store.setString(QStringLiteral("favourite"), QStringLiteral("/home/me")), std::nullopt);
+        EXPECT_TRUE(store.hasUnsavedValues()) << "after a write with nothing to write";
         block(settings.path(), false);
         EXPECT_EQ(onDisk(), "[General]\nkept=before\n") << "the file keeps what it held";
 
         EXPECT_EQ(store.setString(QStringLiteral("next"), QStringLiteral("x")), std::nullopt);
+        EXPECT_FALSE(store.hasUnsavedValues());
         EXPECT_EQ(onDisk(), "[General]\nfavourite=/home/me\nkept=before\nnext=x\n");
     }
 }

@@ -13,6 +13,7 @@
 #include <QTemporaryDir>
 #include <QThreadPool>
 
+#include <cerrno>
 #include <gtest/gtest.h>
 
 using namespace quillbarrow;
@@ -138,7 +139,8 @@ TEST_F(SessionOverBridge, ADownloadThatCannotBeWrittenHereOrEndsShortSaysWhichAn
 
     m_libmtp->fillDiskUnder(QFile::encodeName(destination).toStdString());
     EXPECT_EQ(failureOf(), QuillbarrowError::localFileFailed("Could not write " + destination +
-                                                             ": No space left on device"));
+                                                                 ": No space left on device",
+                                                             ENOSPC));
     EXPECT_FALSE(QFileInfo::exists(destination));
 
     m_libmtp->setTransfer(fakes::FakeTransfer{{}, 0, true, -1, 300});

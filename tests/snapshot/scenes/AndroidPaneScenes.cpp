@@ -1,7 +1,7 @@
 // The scenes of the phone's pane in the whole window: no device (the guide), a device that is
 // still connecting (the spinner with its status line), a folder with the status capsule over it,
-// a storage root of many folders measured and sorted by size, and the conflict sheet asked by a
-// paste into the device while its transfer waits.
+// a storage root of many folders measured and sorted by size, a Mac file dragged over a folder of
+// photos, and the conflict sheet asked by a paste into the device while its transfer waits.
 
 #include "SceneSupport.h"
 #include "async/Sleep.h"
@@ -10,6 +10,7 @@
 #include "domain/QuillbarrowError.h"
 #include "infrastructure/InMemoryUserDefaults.h"
 #include "panes/AndroidPaneView.h"
+#include "panes/blocks/DropTargetOverlay.h"
 #include "panes/blocks/StatusCapsule.h"
 #include "shell/MainWindow.h"
 #include "shell/QuillbarrowApp.h"
@@ -22,7 +23,10 @@
 #include "viewmodels/devicebrowser/DeviceBrowserViewModel.h"
 #include "viewmodels/localbrowser/LocalBrowserViewModel.h"
 
+#include <QApplication>
 #include <QDialog>
+#include <QDragEnterEvent>
+#include <QMimeData>
 #include <QFile>
 #include <QTemporaryDir>
 
@@ -289,6 +293,34 @@ const SceneRegistration androidManyFolders(
             }
             return true;
         });
+    });
+
+const SceneRegistration androidDropOverlay(
+    QStringLiteral("android-pane-drop-overlay"),
+    QStringLiteral(
+        "A Mac file dragged over the Android pane showing a folder of twelve photos: the rows and the "
+        "column titles show through the faint fill"),
+    [] {
+        static QTemporaryDir openedFiles;
+        QuillbarrowApp::Services services;
+        services.homePath = sceneHome().path();
+        services.preferences = std::make_shared<InMemoryUserDefaults>();
+        services.openedFilesCacheDirectory = openedFiles.path();
+        services.chooseBackend = [] {
+            return AppEnvironment(std::make_shared<ManyFoldersBackend>(12), BackendMode::mock);
+        };
+        auto app = std::make_shared<QuillbarrowApp>(std::move(services));
+        MainWindow* window = app->openWindow();
+        return deviceFolderScene(
+            app, window, QStringLiteral("Album 12"),
+            [](AndroidPaneView* shownPane) {
+                static QMimeData data;
+                data.setUrls({QUrl::fromLocalFile(sceneHome().filePath(QStringLiteral("readme.txt")))});
+                QDragEnterEvent enter(shownPane->rect().center(), Qt::CopyAction, &data, Qt::LeftButton,
+                                      Qt::NoModifier);
+                QApplication::sendEvent(shownPane, &enter);
+            },
+            [window] { return androidPane(window)->findChild<DropTargetOverlay*>()->isTargeted(); });
     });
 
 const SceneRegistration androidConflict(

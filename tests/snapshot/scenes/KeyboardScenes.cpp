@@ -172,14 +172,32 @@ SceneView sheetWithKeyboardOn(std::unique_ptr<QWidget> sheet, Qt::Key key, const
                      }};
 }
 
-const SceneRegistration conflictSheetWithKeyboard(
-    QStringLiteral("conflict-sheet-keyboard-on-keep-both"),
-    QStringLiteral("The conflict sheet after Shift+Tab to \"Keep Both\": the ring marks the button that Space "
-                   "presses, apart from \"Replace\", the default button of Return"),
-    [] {
-        return sheetWithKeyboardOn(snapshots::conflictSheetScene(), Qt::Key_Backtab,
-                                   QStringLiteral("keepBothButton"));
-    });
+// The conflict sheet with the keyboard on each of its places: the box it opens on, then each button.
+const bool conflictSheetRings = [] {
+    const struct {
+        const char* place;
+        Qt::Key key;
+        const char* widget;
+        const char* how;
+    } places[] = {
+        {"box", Qt::Key_Tab, "applyToAllBox", "\"Apply to all remaining conflicts\" as it opens"},
+        {"replace", Qt::Key_Backtab, "replaceButton", "\"Replace\" after Shift+Tab"},
+        {"keep-both", Qt::Key_Backtab, "keepBothButton", "\"Keep Both\" after Shift+Tab twice"},
+        {"skip", Qt::Key_Backtab, "skipButton", "\"Skip\" after Shift+Tab three times"},
+        {"cancel", Qt::Key_Tab, "cancelButton", "\"Cancel\" after Tab"},
+    };
+    const QString description = QStringLiteral(
+        "The conflict sheet with the ring on %1: Return presses the button with the ring, else \"Replace\", "
+        "the default button");
+    for (const auto& at : places) {
+        SceneRegistration(QStringLiteral("conflict-sheet-keyboard-on-") + QLatin1String(at.place),
+                          description.arg(QLatin1String(at.how)), [at] {
+                              return sheetWithKeyboardOn(snapshots::conflictSheetScene(), at.key,
+                                                         QLatin1String(at.widget));
+                          });
+    }
+    return true;
+}();
 
 const SceneRegistration deleteConfirmationWithKeyboard(
     QStringLiteral("local-delete-confirmation-keyboard-on-delete"),

@@ -1,6 +1,6 @@
 // The scenes of the computer's pane in the whole window: browsing a real folder with a row
 // selected, the volumes switcher with Home and a drive, the path editor after a wrong path and
-// the drop overlay while device rows hover over the pane.
+// the drop overlay while device rows hover over the pane (over one row, and over a dozen).
 
 #include "SceneSupport.h"
 #include "infrastructure/InMemoryUserDefaults.h"
@@ -18,6 +18,7 @@
 
 #include <QApplication>
 #include <QDragEnterEvent>
+#include <QFile>
 #include <QLineEdit>
 #include <QMimeData>
 #include <QTemporaryDir>
@@ -113,21 +114,41 @@ const SceneRegistration macPanePathError(
         });
     });
 
+// Android rows dragged over the Mac pane while it shows `folder`.
+SceneView dropOverlayScene(const QString& folder)
+{
+    return browsingScene(folder, [](MainWindow* window) {
+        LocalPaneView* pane = macPane(window);
+        const std::optional<DirectoryPage>& page = window->deviceBrowser().currentPage();
+        if (page && !page->items.isEmpty()) {
+            window->coordinator().clipboard()->copyDevice(page->items.mid(0, 1), page->storage.id);
+        }
+        static QMimeData* data = NativeTablePasteboardItem::mimeData(
+            {NativeTablePasteboardItem::plainText(NativeTablePasteboardItem::androidDragMarker())});
+        QDragEnterEvent enter(pane->rect().center(), Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(pane, &enter);
+    });
+}
+
 const SceneRegistration macPaneDropOverlay(
     QStringLiteral("mac-pane-drop-overlay"),
-    QStringLiteral("Android rows dragged over the Mac pane: the drop overlay names the shown folder"), [] {
-        return browsingScene(QStringLiteral("Pictures"), [](MainWindow* window) {
-            LocalPaneView* pane = macPane(window);
-            const std::optional<DirectoryPage>& page = window->deviceBrowser().currentPage();
-            if (page && !page->items.isEmpty()) {
-                window->coordinator().clipboard()->copyDevice(page->items.mid(0, 1), page->storage.id);
+    QStringLiteral("Android rows dragged over the Mac pane: the drop overlay names the shown folder"),
+    [] { return dropOverlayScene(QStringLiteral("Pictures")); });
+
+const SceneRegistration macPaneDropOverlayOverRows(
+    QStringLiteral("mac-pane-drop-overlay-over-rows"),
+    QStringLiteral(
+        "Android rows dragged over the Mac pane showing a folder of twelve files: the rows and the "
+        "column titles show through the faint fill"),
+    [] {
+        const QDir desktop(sceneHome().filePath(QStringLiteral("Desktop")));
+        for (int index = 1; index <= 12; ++index) {
+            QFile file(desktop.filePath(QStringLiteral("Scan %1.pdf").arg(index, 2, 10, QLatin1Char('0'))));
+            if (file.open(QIODevice::WriteOnly)) {
+                file.write(QByteArray(index * 21'000, 's'));
             }
-            static QMimeData* data = NativeTablePasteboardItem::mimeData(
-                {NativeTablePasteboardItem::plainText(NativeTablePasteboardItem::androidDragMarker())});
-            QDragEnterEvent enter(pane->rect().center(), Qt::CopyAction, data, Qt::LeftButton,
-                                  Qt::NoModifier);
-            QApplication::sendEvent(pane, &enter);
-        });
+        }
+        return dropOverlayScene(QStringLiteral("Desktop"));
     });
 
 } // namespace

@@ -100,7 +100,6 @@ void DropTargetOverlay::paintEvent(QPaintEvent* event)
     }
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
-    painter.fillRect(rect(), palette().color(QPalette::Base));
     const qreal halfPen = outlineWidth / 2;
     const QRectF area = QRectF(outlineRect()).adjusted(halfPen, halfPen, -halfPen, -halfPen);
     QPainterPath outline;

@@ -9,10 +9,10 @@ namespace quillbarrow {
 // The highlight over a pane's table while a drag it accepts hovers over it: a dashed accent
 // outline (radius 8, 2 pixels, 8 on and 5 off) around a faint accent fill, inset 10 pixels from
 // the area it covers, with a centred card holding the tray symbol, a title and a subtitle. The
-// area is its parent, or the widget given to cover(); the overlay follows its place and size and
-// lays the table's own background over it first, so that the outline and the card never run
-// through rows or column titles (half a row showing in the margin would look cut). It is hidden
-// while not targeted, and never takes a click or a drop (both reach the pane below).
+// area is its parent, or the widget given to cover(); the overlay follows its place and size. The
+// rows and column titles stay in sight through the faint fill, so that a user can still check
+// what the folder holds before dropping. It is hidden while not targeted, and never takes a
+// click or a drop (both reach the pane below).
 class DropTargetOverlay final : public QWidget {
     Q_OBJECT
 

@@ -3,6 +3,7 @@
 #include "style/Palette.h"
 #include "style/SymbolIcons.h"
 
+#include <QCursor>
 #include <QEnterEvent>
 #include <QPainter>
 #include <QPainterPath>
@@ -30,6 +31,12 @@ ToolbarIconButton::ToolbarIconButton(const QString& symbol, const QString& toolT
 void ToolbarIconButton::setSymbol(const QString& symbol)
 {
     SymbolIcons::apply(this, symbol);
+    update();
+}
+
+void ToolbarIconButton::followPointer()
+{
+    m_hovering = isEnabled() && rect().contains(mapFromGlobal(QCursor::pos()));
     update();
 }
 

@@ -23,6 +23,9 @@ public:
     // Changes the symbol (a toggle's two states).
     void setSymbol(const QString& symbol);
     bool isHovering() const { return m_hovering; }
+    // Takes the hover state from where the pointer is now. A popup menu takes the pointer's
+    // Enter and Leave while it is open, so the button learns of none when it closes.
+    void followPointer();
     // The opacity of the fill behind the label now.
     double fillOpacity() const;
 

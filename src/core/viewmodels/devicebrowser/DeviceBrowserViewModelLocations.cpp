@@ -76,7 +76,10 @@ void DeviceBrowserViewModel::saveStoredLocation(const StoredRemoteLocation& loca
 void DeviceBrowserViewModel::noteSettingsWrite(std::optional<QString> failure)
 {
     if (!failure) {
-        m_shownSettingsFailure.reset();
+        // A write that had nothing to write leaves a failure run as it is.
+        if (!m_preferences->hasUnsavedValues()) {
+            m_shownSettingsFailure.reset();
+        }
         return;
     }
     if (failure == m_shownSettingsFailure) {

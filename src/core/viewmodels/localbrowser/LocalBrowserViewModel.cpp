@@ -356,7 +356,10 @@ bool LocalBrowserViewModel::rememberCurrentDirectory()
 bool LocalBrowserViewModel::noteSettingsWrite(std::optional<QString> failure)
 {
     if (!failure) {
-        m_shownSettingsFailure.reset();
+        // A write that had nothing to write leaves a failure run as it is.
+        if (!m_preferences->hasUnsavedValues()) {
+            m_shownSettingsFailure.reset();
+        }
         return false;
     }
     if (failure == m_shownSettingsFailure) {

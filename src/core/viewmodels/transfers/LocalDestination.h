@@ -17,7 +17,8 @@ class LocalDestination {
 public:
     // Opens the folder at the absolute `path` (links on the way to it are followed: it is the
     // folder the user chose). A folder that is not there yet, or was deleted since, is made
-    // again at that path when a folder in it is reached with `create`.
+    // again at that path, as a real folder and never through a link at its name, when a folder
+    // in it is reached with `create`.
     explicit LocalDestination(QString path);
 
     const QString& path() const { return m_path; }

@@ -88,6 +88,14 @@ QString joined(const QString& folder, const QString& name)
     return folder.isEmpty() ? name : folder + QLatin1Char('/') + name;
 }
 
+// The permission bits a copy takes from its source, as a plain copy gives them: never set-user-ID
+// or set-group-ID, which would hand whoever runs the copy of another user's program the rights
+// of the one who copied it.
+mode_t copiedMode(const struct stat& source)
+{
+    return source.st_mode & 07777 & ~mode_t(S_ISUID | S_ISGID);
+}
+
 void keepModificationTime(int descriptor, const struct stat& source)
 {
     const struct timespec times[2] = {{0, UTIME_OMIT}, source.st_mtim};
@@ -185,14 +193,14 @@ std::optional<CopyFailure> copyEntry(int from, int to, const QByteArray& name, c
                 LocalFileOperations::localWriteFault(tally.folder, static_cast<qint64>(info.st_size), written);
             return CopyFailure{shown, describeErrno(fault != 0 ? fault : code)};
         }
-        if (::fchmod(out.fd, info.st_mode & 07777) != 0) {
+        if (::fchmod(out.fd, copiedMode(info)) != 0) {
             return CopyFailure{shown, describeErrno(errno)};
         }
         keepModificationTime(out.fd, info);
         return tally.copied(written) ? std::nullopt : stopped(shown);
     }
     if (!S_ISDIR(info.st_mode)) {
-        return CopyFailure{shown, QStringLiteral("it is not a regular file, folder or link")};
+        return CopyFailure{shown, QStringLiteral("it is not a regular file, folder or link.")};
     }
     // The copy stays open to its owner while its contents go in and takes the folder's own mode
     // only then: a read-only folder's copy could not receive them otherwise.
@@ -238,26 +246,11 @@ std::optional<CopyFailure> copyEntry(int from, int to, const QByteArray& name, c
     if (failure) {
         return failure;
     }
-    if (::fchmod(made.fd, info.st_mode & 07777) != 0) {
+    if (::fchmod(made.fd, copiedMode(info)) != 0) {
         return CopyFailure{shown, describeErrno(errno)};
     }
     keepModificationTime(made.fd, info);
     return tally.copied(0) ? std::nullopt : stopped(shown);
-}
-
-// Gives the owner full access to the folder at `path` and every folder below it (links are not
-// followed), so that everything in it can be removed.
-void grantOwnerAccess(const fs::path& path)
-{
-    std::error_code error;
-    if (!fs::is_directory(fs::symlink_status(path, error))) {
-        return;
-    }
-    fs::permissions(path, fs::perms::owner_all, fs::perm_options::add, error);
-    fs::directory_iterator entries(path, error);
-    for (const fs::directory_iterator end; !error && entries != end; entries.increment(error)) {
-        grantOwnerAccess(entries->path());
-    }
 }
 
 QString failureText(const QString& source, const CopyFailure& failure)
@@ -274,10 +267,7 @@ QString failureText(const QString& source, const CopyFailure& failure)
 
 QString LocalFileOperations::childPath(const QString& folder, const QString& name)
 {
-    if (folder.endsWith(QLatin1Char('/'))) {
-        return folder + name;
-    }
-    return folder + QLatin1Char('/') + name;
+    return LocalFolder::pathIn(folder, name);
 }
 
 QString LocalFileOperations::lastComponent(const QString& path)
@@ -521,17 +511,11 @@ std::optional<QString> LocalFileOperations::moveIntoPlace(const QString& staging
 
 bool LocalFileOperations::removeItem(const QString& path)
 {
-    std::error_code error;
-    fs::remove_all(toPath(path), error);
-    if (!error) {
-        return true;
+    const LocalFolder folder = LocalFolder::open(QFileInfo(path).path());
+    if (!folder.isOpen()) {
+        return folder.error() == ENOENT;
     }
-    // Removing a folder's entries needs write access to it; the item is being removed on purpose,
-    // so open up its folders (those of a copied read-only folder, say) and try once more.
-    grantOwnerAccess(toPath(path));
-    error.clear();
-    fs::remove_all(toPath(path), error);
-    return !error;
+    return folder.removeEntry(lastComponent(path));
 }
 
 std::optional<qint64> LocalFileOperations::availableBytes(const QString& folder)

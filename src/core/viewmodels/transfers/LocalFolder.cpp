@@ -1,6 +1,5 @@
 #include "LocalFolder.h"
 
-#include "LocalFileOperations.h"
 #include "domain/LocalPath.h"
 
 #include <QByteArrayList>
@@ -21,6 +20,27 @@ LocalFolder::RenameHook& renameHook()
     return hook;
 }
 
+// The errno the no-replace rename fails with instead of being made, for tests; 0 when it is made.
+int& noReplaceRefusal()
+{
+    static int refusal = 0;
+    return refusal;
+}
+
+LocalFolder::RemovalHook& removalHook()
+{
+    static LocalFolder::RemovalHook hook;
+    return hook;
+}
+
+// Gives the owner full access to the folder held at `held` (an O_PATH descriptor), by way of the
+// descriptor: the folder that was checked, whatever its name leads to by now.
+void openUpForOwner(int held, mode_t mode)
+{
+    const QByteArray path = "/proc/self/fd/" + QByteArray::number(held);
+    ::chmod(path.constData(), (mode & 07777) | S_IRWXU);
+}
+
 // Removes the entry and, for a folder, everything in it, relative to `parent`; links are removed
 // as links. True when nothing is left.
 bool removeAt(int parent, const QByteArray& name)
@@ -35,12 +55,28 @@ bool removeAt(int parent, const QByteArray& name)
     if (!S_ISDIR(info.st_mode)) {
         return false;
     }
+    if (const LocalFolder::RemovalHook& hook = removalHook()) {
+        hook(LocalPath::decoded(name));
+    }
+    // Only the folder that was checked is opened up and emptied: held without following a link,
+    // and the same folder still, so that nothing put at its name meanwhile (a link to another of
+    // the user's items, say) has its mode changed or loses its contents.
+    const int held = ::openat(parent, name.constData(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (held < 0) {
+        return false;
+    }
+    struct stat heldInfo {};
+    if (::fstat(held, &heldInfo) != 0 || heldInfo.st_dev != info.st_dev || heldInfo.st_ino != info.st_ino) {
+        ::close(held);
+        return false;
+    }
     // Removing a folder's entries needs access to it; the folder is being removed on purpose, so
     // its owner opens it up first (a copied read-only folder, say).
-    if ((info.st_mode & S_IRWXU) != S_IRWXU) {
-        ::fchmodat(parent, name.constData(), (info.st_mode & 07777) | S_IRWXU, 0);
+    if ((heldInfo.st_mode & S_IRWXU) != S_IRWXU) {
+        openUpForOwner(held, heldInfo.st_mode);
     }
-    const int descriptor = ::openat(parent, name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    const int descriptor = ::openat(held, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ::close(held);
     if (descriptor < 0) {
         return false;
     }
@@ -99,9 +135,37 @@ LocalFolder LocalFolder::open(const QString& path)
     return LocalFolder(descriptor, descriptor < 0 ? errno : 0, path, {});
 }
 
+LocalFolder LocalFolder::made(const QString& path)
+{
+    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
+    const QString name = path.mid(slash + 1);
+    if (slash < 0 || name.isEmpty()) {
+        return open(path);
+    }
+    const QString parentPath = slash == 0 ? QStringLiteral("/") : path.left(slash);
+    LocalFolder parent = open(parentPath);
+    if (!parent.isOpen() && parent.error() == ENOENT) {
+        // Missing folders above it are made too, each the same way.
+        parent = made(parentPath);
+    }
+    if (!parent.isOpen()) {
+        return LocalFolder(-1, parent.error(), path, {});
+    }
+    LocalFolder folder = parent.folder(name, true);
+    return LocalFolder(std::exchange(folder.m_descriptor, -1), folder.m_error, path, {});
+}
+
 QString LocalFolder::childPath(const QString& name) const
 {
-    return LocalFileOperations::childPath(m_path, name);
+    return pathIn(m_path, name);
+}
+
+QString LocalFolder::pathIn(const QString& folder, const QString& name)
+{
+    if (folder.endsWith(QLatin1Char('/'))) {
+        return folder + name;
+    }
+    return folder + QLatin1Char('/') + name;
 }
 
 QString LocalFolder::pathThrough(const QString& name) const
@@ -132,6 +196,9 @@ LocalFolder LocalFolder::folder(const QString& name, bool create) const
 
 LocalFolder LocalFolder::reopened() const
 {
+    if (!isOpen()) {
+        return LocalFolder(-1, m_error, m_path, m_components);
+    }
     const int descriptor = ::openat(m_descriptor, ".", O_PATH | O_DIRECTORY | O_CLOEXEC);
     return LocalFolder(descriptor, descriptor < 0 ? errno : 0, m_path, m_components);
 }
@@ -175,11 +242,14 @@ int LocalFolder::renameWithoutReplacing(const QString& from, const LocalFolder& 
     }
     const QByteArray source = LocalPath::encoded(from);
     const QByteArray destination = LocalPath::encoded(to);
-    if (::renameat2(m_descriptor, source.constData(), target.m_descriptor, destination.constData(),
-                    RENAME_NOREPLACE) == 0) {
-        return 0;
+    int refusal = noReplaceRefusal();
+    if (refusal == 0) {
+        if (::renameat2(m_descriptor, source.constData(), target.m_descriptor, destination.constData(),
+                        RENAME_NOREPLACE) == 0) {
+            return 0;
+        }
+        refusal = errno;
     }
-    const int refusal = errno;
     if (refusal != EINVAL && refusal != ENOSYS) {
         return refusal;
     }
@@ -215,6 +285,16 @@ QString LocalFolder::describe(int error)
 void LocalFolder::setRenameHookForTesting(RenameHook hook)
 {
     renameHook() = std::move(hook);
+}
+
+void LocalFolder::setNoReplaceRefusalForTesting(int error)
+{
+    noReplaceRefusal() = error;
+}
+
+void LocalFolder::setRemovalHookForTesting(RemovalHook hook)
+{
+    removalHook() = std::move(hook);
 }
 
 } // namespace quillbarrow

@@ -26,6 +26,11 @@ public:
     // The folder at `path` as it is now (links on the way to it are followed: it is the folder
     // the user chose). Not open when it cannot be opened; error() says why.
     static LocalFolder open(const QString& path);
+    // The folder at the absolute `path`, made when missing (with any missing folders above it),
+    // and only ever as a real folder: its parent is reached as open() reaches a path, its own name
+    // is made and opened there without following a link. Not open on failure; error() is ELOOP
+    // when a link stands at that name.
+    static LocalFolder made(const QString& path);
 
     bool isOpen() const { return m_descriptor >= 0; }
     int descriptor() const { return m_descriptor; }
@@ -37,6 +42,8 @@ public:
     const QStringList& components() const { return m_components; }
     // The path of `name` in this folder, for messages.
     QString childPath(const QString& name) const;
+    // `folder` with `name` appended, as the transfers spell local paths.
+    static QString pathIn(const QString& folder, const QString& name);
     // A path to `name` in this folder that reaches it through the held descriptor, for callers
     // that can only be given a path: it leads into this folder wherever it has been moved.
     QString pathThrough(const QString& name) const;
@@ -44,7 +51,8 @@ public:
     // The folder `name` inside this one, never through a link; with `create`, made when missing.
     // Not open on failure, with the reason in error().
     LocalFolder folder(const QString& name, bool create) const;
-    // This folder once more, on a descriptor of its own.
+    // This folder once more, on a descriptor of its own; not open, with the same error, when
+    // this one is not.
     LocalFolder reopened() const;
     // The status of the entry `name` itself (a link is not followed); nothing when there is none.
     std::optional<struct stat> status(const QString& name) const;
@@ -60,7 +68,8 @@ public:
     // name just found free by opening it). The errno of a failure, or 0.
     int renameOver(const QString& from, const QString& to) const;
     // Removes the entry `name`, a folder with everything in it, without following links; folders
-    // the owner may not write to are opened up first. False when something is left.
+    // the owner may not write to are opened up first, each only once held and known to be the
+    // folder that was looked at. False when something is left.
     bool removeEntry(const QString& name) const;
 
     // The words for an error() of folder(): the system's own, or that the folder is now a link.
@@ -71,6 +80,15 @@ public:
     // not made. An empty function (the default) removes the hook.
     using RenameHook = std::function<int(const QString& from, const QString& to)>;
     static void setRenameHookForTesting(RenameHook hook);
+    // For tests only: with a nonzero errno, the rename of renameWithoutReplacing that never
+    // replaces fails with it without being made, as on a file system that has no such rename, and
+    // the way taken there runs instead. 0 (the default) removes it.
+    static void setNoReplaceRefusalForTesting(int error);
+    // For tests only: called by removeEntry with the name of each folder it is about to open up
+    // and empty, once it has looked at it and before it changes anything. An empty function (the
+    // default) removes the hook.
+    using RemovalHook = std::function<void(const QString& name)>;
+    static void setRemovalHookForTesting(RemovalHook hook);
 
 private:
     LocalFolder(int descriptor, int error, QString path, QStringList components);

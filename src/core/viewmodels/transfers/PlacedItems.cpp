@@ -18,15 +18,18 @@ QString fingerprintOf(const struct stat& info)
     return QString::number(info.st_mode & S_IFMT) + QLatin1Char(' ') + QString::number(info.st_size);
 }
 
-// The entry `name` of `folder` can be opened (read, for a link). Opened, not only looked up: a
-// disk in user space may answer a look-up of a name from what it was told a moment ago, while an
-// open asks it.
+// The entry `name` of `folder` is there when the disk is asked afresh, and can be opened (read,
+// for a link). A disk in user space may answer a plain look-up of a name, and an open of a
+// folder, from what it was told a moment ago: a folder moved away under another name that
+// reached it still looks there then. Forcing its attributes to be read again asks the disk.
 bool opens(int folder, const QByteArray& name)
 {
-    struct stat info {};
-    if (::fstatat(folder, name.constData(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
+    struct statx fresh {};
+    if (::statx(folder, name.constData(), AT_SYMLINK_NOFOLLOW | AT_STATX_FORCE_SYNC, STATX_TYPE, &fresh) != 0) {
         return false;
     }
+    struct stat info {};
+    info.st_mode = fresh.stx_mode;
     if (S_ISLNK(info.st_mode)) {
         char target[1];
         return ::readlinkat(folder, name.constData(), target, sizeof target) >= 0;

@@ -1,6 +1,7 @@
 #include "TransferCoordinator.h"
 
 #include "XdgDefaultApplicationOpener.h"
+#include "domain/LocalPath.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -203,14 +204,28 @@ void TransferCoordinator::finishFailed(const TransferID& jobID, const Quillbarro
     refreshTransferJobs();
 }
 
-void TransferCoordinator::finishCompleted(const TransferID& jobID, QLatin1StringView what, const QString& subject)
+bool TransferCoordinator::markStarted(const TransferID& jobID)
 {
     try {
-        m_transferQueue->complete(jobID);
+        m_transferQueue->start(jobID, QDateTime::currentDateTimeUtc());
+    } catch (const QuillbarrowError&) {
+        dropCancellationToken(jobID);
+        return false;
+    }
+    return true;
+}
+
+void TransferCoordinator::finishCompleted(const TransferID& jobID, const QString& placedName,
+                                          QLatin1StringView what)
+{
+    try {
+        m_transferQueue->complete(jobID, LocalPath::shown(placedName));
     } catch (const QuillbarrowError&) {
         // The job is gone; its ending still goes on.
     }
-    m_logger.info(what, subject);
+    if (!what.isEmpty()) {
+        m_logger.info(what, placedName);
+    }
     dropCancellationToken(jobID);
     refreshTransferJobs();
 }

@@ -291,6 +291,8 @@ private:
         std::optional<ConflictResolution> resolution;
     };
     struct LocalCopyPlan;
+    struct LocalCopySource;
+    struct LocalCopyBatch;
     struct UploadBatch;
     struct DownloadBatch;
 
@@ -301,7 +303,20 @@ private:
     // Publishes the latest counts that running transfers of known size have kept since the last
     // time; stops the progress timer once no such transfer is left.
     void publishKeptProgress();
+    // The steps of copyLocalToLocal, in order.
+    std::shared_ptr<LocalCopyBatch> openLocalCopyBatch(const QUrl& destination);
+    QCoro::Task<bool> planLocalCopy(LocalCopySource item, std::shared_ptr<LocalCopyBatch> batch);
+    QCoro::Task<bool> queueLocalCopies(std::shared_ptr<LocalCopyBatch> batch);
+    QCoro::Task<> runLocalCopies(std::shared_ptr<LocalCopyBatch> batch);
+    // Runs one plan with its job: the copy is made on a worker thread under a hidden name inside
+    // the held destination, then put in place.
     QCoro::Task<> runLocalCopy(LocalCopyPlan plan, TransferID jobID, std::shared_ptr<LocalDestination> destination);
+    // Starts the job of a plan; false when it is not to run: not startable, refused (then failed
+    // with its refusal), or refused by the queue.
+    bool startLocalCopy(const LocalCopyPlan& plan, const TransferID& jobID);
+    // Fails a job of its own for each entry a copied folder left out (a pipe, socket or device),
+    // naming it below the copied item `source`.
+    void failLeftOutEntries(const QString& source, const QStringList& entries);
 
     QCoro::Task<bool> planUploads(QString path, QStringList parentRel, std::optional<RemoteObjectID> deviceParentID,
                                   bool checkConflicts, std::shared_ptr<UploadBatch> batch);
@@ -326,6 +341,28 @@ private:
     // Ends a started upload by how its sending ended.
     void finishUpload(const PlannedUpload& plan, const std::optional<QuillbarrowError>& failure);
 
+    // The steps of executeDownload, in order. startDownload starts the job; false when it is not
+    // to run or was cancelled at once (then ended).
+    bool startDownload(const TransferID& jobID, const QString& name, const TransferCancellationToken& token);
+    // How receiving a device file ended: no failure, or the failure and, when the fault was this
+    // computer's disk, the system's error number of it (else 0).
+    struct DownloadEnd {
+        std::optional<QuillbarrowError> failure;
+        int localFault = 0;
+    };
+    // Receives the plan's device file at `staging`, with progress, under the byte limit.
+    QCoro::Task<DownloadEnd> receiveDownload(PlannedDownload plan, std::shared_ptr<DeviceSession> session,
+                                             QString staging, std::shared_ptr<TransferByteLimit> byteLimit);
+    // Puts the received file `stagingName` of `folder` in place and ends the job; true when it is.
+    QCoro::Task<bool> placeDownload(PlannedDownload plan, const LocalFolder* folder, QString stagingName,
+                                    qint64 observed, std::shared_ptr<LocalDestination> destination,
+                                    std::shared_ptr<TransferCancellationToken> token);
+    // Ends the job of a download that did not arrive, by why: over the byte limit, cancelled, the
+    // computer's own fault, gone from the device, or the device's failure.
+    QCoro::Task<> finishFailedDownload(PlannedDownload plan, std::shared_ptr<DeviceSession> session,
+                                       QuillbarrowError failure, int localFault, qint64 observed,
+                                       std::shared_ptr<TransferCancellationToken> token);
+
     QCoro::Task<> pasteDeviceItemsIntoLocal(QList<RemoteItem> items, QUrl destination,
                                             std::shared_ptr<DeviceSession> session);
     // `shownPath` names the item in messages: as it was chosen, with the folders walked below it.
@@ -343,9 +380,13 @@ private:
     // Ends a started job: the queue call (its errors ignored), the log line or lastError, the
     // flag, the refresh, in that order.
     void finishCancelled(const TransferID& jobID, const QString& logLine);
+    // Marks the job running; false (its token dropped) when the queue no longer holds it.
+    bool markStarted(const TransferID& jobID);
     void finishFailed(const TransferID& jobID, const QuillbarrowError& error);
-    // The log line is `what` followed by `subject`.
-    void finishCompleted(const TransferID& jobID, QLatin1StringView what, const QString& subject);
+    // The row shows `placedName`, the name the item got, from now on: a Keep Both answer, given
+    // while planning or when the item was put in place, gives it another name than the one its job
+    // was queued under. The log line is `what` followed by that name; none when `what` is empty.
+    void finishCompleted(const TransferID& jobID, const QString& placedName, QLatin1StringView what = {});
 
     Clipboard* const m_clipboard;
     const std::shared_ptr<TransferQueue> m_transferQueue;

@@ -471,6 +471,9 @@ void TransferCoordinator::failDownloadItem(const RemoteItem& item, std::optional
 
 // ---- Execution --------------------------------------------------------------------------------
 
+// A download, in steps: the job is started, the folders on the way are made and entered from the
+// paste's folder, the device file is received under a hidden name there, and the complete file is
+// put in place; a download that did not arrive ends its job by why.
 QCoro::Task<bool> TransferCoordinator::executeDownload(PlannedDownload plan, std::shared_ptr<DeviceSession> session,
                                                        std::shared_ptr<LocalDestination> destination)
 {
@@ -478,23 +481,9 @@ QCoro::Task<bool> TransferCoordinator::executeDownload(PlannedDownload plan, std
     const TransferID jobID = plan.jobID;
     const QString name = LocalFileOperations::lastComponent(plan.destination);
     const std::shared_ptr<TransferCancellationToken> token = cancellationToken(jobID);
-    if (!canStartTransfer(jobID) || token->isCancelled()) {
-        dropCancellationToken(jobID);
+    if (!startDownload(jobID, name, *token)) {
         co_return false;
     }
-    try {
-        m_transferQueue->start(jobID, QDateTime::currentDateTimeUtc());
-    } catch (const QuillbarrowError&) {
-        dropCancellationToken(jobID);
-        co_return false;
-    }
-    m_logger.info(QLatin1StringView("started download "), name);
-    refreshTransferJobs();
-    if (token->isCancelled()) {
-        finishCancelled(jobID, QString());
-        co_return false;
-    }
-
     const QString parent = DownloadBatch::parentFolderOf(plan.destination);
     // The folders on the way are made and entered from the paste's folder, one at a time and
     // never through a link, and the file is written there under a hidden name: it takes its final
@@ -520,10 +509,45 @@ QCoro::Task<bool> TransferCoordinator::executeDownload(PlannedDownload plan, std
         finishFailed(jobID, localSaveError(name, parent, held.error()));
         co_return false;
     }
-    // The session is given a path that leads into the held folder, wherever it is by now.
-    const QString staging = folder.pathThrough(stagingName);
     const auto byteLimit = std::make_shared<TransferByteLimit>(plan.maximumBytes);
-    const TransferProgressFunction reported = makeProgressFunction(jobID, plan.item.size, byteLimit);
+    // The session is given a path that leads into the held folder, wherever it is by now.
+    const DownloadEnd end = co_await receiveDownload(plan, session, folder.pathThrough(stagingName), byteLimit);
+    if (!self) {
+        folder.removeEntry(stagingName);
+        co_return false;
+    }
+    if (!end.failure) {
+        co_return co_await placeDownload(plan, &folder, stagingName, byteLimit->observedBytes(), destination, token);
+    }
+    folder.removeEntry(stagingName);
+    co_await finishFailedDownload(plan, session, *end.failure, end.localFault, byteLimit->observedBytes(), token);
+    co_return false;
+}
+
+bool TransferCoordinator::startDownload(const TransferID& jobID, const QString& name,
+                                        const TransferCancellationToken& token)
+{
+    if (!canStartTransfer(jobID) || token.isCancelled()) {
+        dropCancellationToken(jobID);
+        return false;
+    }
+    if (!markStarted(jobID)) {
+        return false;
+    }
+    m_logger.info(QLatin1StringView("started download "), name);
+    refreshTransferJobs();
+    if (token.isCancelled()) {
+        finishCancelled(jobID, QString());
+        return false;
+    }
+    return true;
+}
+
+QCoro::Task<TransferCoordinator::DownloadEnd>
+TransferCoordinator::receiveDownload(PlannedDownload plan, std::shared_ptr<DeviceSession> session, QString staging,
+                                     std::shared_ptr<TransferByteLimit> byteLimit)
+{
+    const TransferProgressFunction reported = makeProgressFunction(plan.jobID, plan.item.size, byteLimit);
     // Under a byte limit what counts is what has arrived: a device may send more than it listed,
     // and a session may report no more than the listed size. So each report is checked against
     // the staged file's size, and the limit stops the download as soon as that passes it. Without
@@ -536,98 +560,98 @@ QCoro::Task<bool> TransferCoordinator::executeDownload(PlannedDownload plan, std
             return reported(std::max(bytesDone, writtenBytes(stagingBytes)), bytesTotal);
         })
                           : reported;
-    std::optional<QuillbarrowError> failure;
     // Why writing the staged file failed when the fault was this computer's (a full disk, an
-    // exceeded quota): the system's words for the error number the session met, and only those.
-    // A session tells it as localFileFailed("Could not write <the staged file>: <cause>"); one that
-    // writes through the standard library may pass the system's error on as it is.
-    QString localFault;
+    // exceeded quota): the system's error number the session met, and only that. A session tells
+    // it with localFileFailed carrying the number; one that writes through the standard library
+    // may pass the system's error on as it is. The words are never looked at: they may change.
+    DownloadEnd end;
     try {
         co_await session->downloadFile(plan.item.id, staging, progress);
     } catch (const std::system_error& error) {
-        failure = QuillbarrowError::fromException(std::current_exception());
+        end.failure = QuillbarrowError::fromException(std::current_exception());
         if (error.code().category() == std::generic_category() ||
             error.code().category() == std::system_category()) {
-            localFault = qt_error_string(error.code().value());
+            end.localFault = error.code().value();
         }
     } catch (...) {
-        failure = QuillbarrowError::fromException(std::current_exception());
-    }
-    // The session names the staged file by the path it was given, or by any other path to it.
-    if (const QString staged = QLatin1Char('/') + stagingName + QStringLiteral(": ");
-        failure && failure->kind() == QuillbarrowError::Kind::localFileFailed &&
-        failure->message().startsWith(QStringLiteral("Could not write ")) && failure->message().contains(staged)) {
-        localFault = failure->message().mid(failure->message().indexOf(staged) + staged.size());
-    }
-    if (!self) {
-        folder.removeEntry(stagingName);
-        co_return false;
-    }
-
-    const qint64 observed = byteLimit->observedBytes();
-    if (!failure) {
-        if (plan.maximumBytes) {
-            // The device may send more than it announced without reporting it as progress.
-            const qint64 measured = std::max(observed, writtenBytes(stagingBytes));
-            if (measured > *plan.maximumBytes) {
-                folder.removeEntry(stagingName);
-                finishFailed(jobID, QuillbarrowError::fileTooLargeToOpen(plan.item.name, measured, *plan.maximumBytes));
-                co_return false;
-            }
+        end.failure = QuillbarrowError::fromException(std::current_exception());
+        if (end.failure->kind() == QuillbarrowError::Kind::localFileFailed) {
+            end.localFault = end.failure->systemError();
         }
-        const QString folderPath = parent;
-        StagedItem staged{&folder,
-                          stagingName,
-                          &folder,
-                          name,
-                          plan.replaceExisting,
-                          !plan.keptBothFrom.isEmpty(),
-                          plan.keptBothFrom,
-                          [folderPath](const QString& placedName) {
-                              return DownloadStaging::failureLead(placedName, folderPath);
-                          },
-                          destination,
-                          token};
-        const PlacingEnd end = co_await placeStaged(jobID, std::move(staged));
-        if (!self) {
+    }
+    co_return end;
+}
+
+QCoro::Task<bool> TransferCoordinator::placeDownload(PlannedDownload plan, const LocalFolder* folder,
+                                                     QString stagingName, qint64 observed,
+                                                     std::shared_ptr<LocalDestination> destination,
+                                                     std::shared_ptr<TransferCancellationToken> token)
+{
+    const TransferID jobID = plan.jobID;
+    const QString name = LocalFileOperations::lastComponent(plan.destination);
+    if (plan.maximumBytes) {
+        // The device may send more than it announced without reporting it as progress.
+        const qint64 measured = std::max(observed, writtenBytes(LocalPath::encoded(folder->pathThrough(stagingName))));
+        if (measured > *plan.maximumBytes) {
+            folder->removeEntry(stagingName);
+            finishFailed(jobID, QuillbarrowError::fileTooLargeToOpen(plan.item.name, measured, *plan.maximumBytes));
             co_return false;
         }
-        if (end.kind == PlacingEnd::Kind::placed) {
-            if (const std::optional<TransferJob> job = m_transferQueue->job(jobID);
-                end.name != name && job && job->displayName == name) {
-                // Placed under another name than the row showed: it shows the name the file has.
-                m_transferQueue->complete(jobID, end.name);
-            }
-            finishCompleted(jobID, QLatin1StringView("downloaded "), end.name);
-            co_return true;
-        }
-        folder.removeEntry(stagingName);
-        finishUnplaced(jobID, end, *destination, QStringLiteral("cancelled download ") + name);
+    }
+    const QString folderPath = DownloadBatch::parentFolderOf(plan.destination);
+    StagedItem staged{folder,
+                      stagingName,
+                      folder,
+                      name,
+                      plan.replaceExisting,
+                      !plan.keptBothFrom.isEmpty(),
+                      plan.keptBothFrom,
+                      [folderPath](const QString& placedName) {
+                          return DownloadStaging::failureLead(placedName, folderPath);
+                      },
+                      destination,
+                      token};
+    QPointer<TransferCoordinator> self(this);
+    const PlacingEnd end = co_await placeStaged(jobID, std::move(staged));
+    if (!self) {
         co_return false;
     }
+    if (end.kind == PlacingEnd::Kind::placed) {
+        finishCompleted(jobID, end.name, QLatin1StringView("downloaded "));
+        co_return true;
+    }
+    folder->removeEntry(stagingName);
+    finishUnplaced(jobID, end, *destination, QStringLiteral("cancelled download ") + name);
+    co_return false;
+}
 
-    folder.removeEntry(stagingName);
+QCoro::Task<> TransferCoordinator::finishFailedDownload(PlannedDownload plan, std::shared_ptr<DeviceSession> session,
+                                                        QuillbarrowError failure, int localFault, qint64 observed,
+                                                        std::shared_ptr<TransferCancellationToken> token)
+{
+    const TransferID jobID = plan.jobID;
+    const QString name = LocalFileOperations::lastComponent(plan.destination);
     if (plan.maximumBytes && observed > *plan.maximumBytes) {
         // The transfer stopped at the limit, so the bytes seen are not the file's size: the device
         // is asked what it lists for the file now.
+        QPointer<TransferCoordinator> self(this);
         const std::optional<qint64> listed = co_await listedSizeOf(plan.item, session);
         if (!self) {
-            co_return false;
+            co_return;
         }
         const qint64 size = listed && *listed > *plan.maximumBytes ? *listed : observed;
         finishFailed(jobID, QuillbarrowError::fileTooLargeToOpen(plan.item.name, size, *plan.maximumBytes));
-    } else if (token->isCancelled() || failure->kind() == QuillbarrowError::Kind::userCancelled) {
+    } else if (token->isCancelled() || failure.kind() == QuillbarrowError::Kind::userCancelled) {
         finishCancelled(jobID, QStringLiteral("cancelled download ") + name);
-    } else if (!localFault.isEmpty()) {
-        finishFailed(jobID, localSaveError(name, parent, localFault));
-    } else if (failure->kind() == QuillbarrowError::Kind::pathNotFound) {
+    } else if (localFault != 0) {
+        finishFailed(jobID, localSaveError(name, DownloadBatch::parentFolderOf(plan.destination), localFault));
+    } else if (failure.kind() == QuillbarrowError::Kind::pathNotFound) {
         // Gone from the device since it was chosen: the error says which item it was.
         finishFailed(jobID, downloadFailure(plan.shownPath.isEmpty() ? plan.item.name : plan.shownPath,
                                             TransferItemFailure::goneReason()));
     } else {
-        finishFailed(jobID, *failure);
+        finishFailed(jobID, failure);
     }
-    co_return false;
 }
 
 } // namespace quillbarrow

@@ -16,6 +16,8 @@
 
 #include <QCoro/QCoroFuture>
 
+#include <cerrno>
+
 namespace quillbarrow {
 
 // One item of a copy between local folders, decided before any job exists.
@@ -53,8 +55,26 @@ QuillbarrowError localCopyError(const QString& description)
     return QuillbarrowError::localFileFailed(description);
 }
 
+// Copies `source` under a hidden name inside the held destination folder, looking at the job's
+// cancellation after every entry. On the copying thread.
+std::shared_ptr<LocalFileOperations::StagedCopy> stageLocalCopy(const QString& source, const QString& shown,
+                                                                const LocalDestination& destination,
+                                                                const std::shared_ptr<TransferCancellationToken>& token)
+{
+    if (!destination.root().isOpen()) {
+        auto failed = std::make_shared<LocalFileOperations::StagedCopy>();
+        failed->failure = QStringLiteral("Could not copy ") + shown + QStringLiteral(": ") +
+                          LocalFolder::describe(destination.root().error());
+        return failed;
+    }
+    return std::make_shared<LocalFileOperations::StagedCopy>(LocalFileOperations::stageCopy(
+        source, destination.root(), [token](qint64) { return !token->isCancelled(); }));
+}
+
+} // namespace
+
 // What planning needs to know of one pasted address, read from the disk on a worker thread.
-struct LocalCopySource {
+struct TransferCoordinator::LocalCopySource {
     QUrl url;
     // Empty for an address that is not a local file or folder with a name.
     QString source;
@@ -68,10 +88,47 @@ struct LocalCopySource {
     bool holdsDestination = false;
     bool targetExists = false;
     std::optional<qint64> bytes;
+
+    // Reads every address from the disk. Blocking.
+    static QList<LocalCopySource> inspect(const QList<QUrl>& urls, const QString& destinationPath,
+                                          const QString& physicalDestination);
+    // The plan that refuses this item with `error`.
+    LocalCopyPlan refused(QuillbarrowError error) const
+    {
+        return LocalCopyPlan{source, QString(), name, LocalCopyPlan::Action::refuse, std::move(error), bytes};
+    }
+    // The plan for this item answered Replace at `target`: refused where replacing would lose the
+    // item itself, what it links to, or what this paste copies there; nothing to copy when the
+    // target is the item itself; else a copy swapped in for what is there.
+    LocalCopyPlan replacing(const QString& target, const QSet<QString>& reserved) const;
 };
 
-QList<LocalCopySource> inspectLocalCopySources(const QList<QUrl>& urls, const QString& destinationPath,
-                                               const QString& physicalDestination)
+// One paste of local items into a local folder, shared by the steps of copyLocalToLocal.
+struct TransferCoordinator::LocalCopyBatch {
+    QString destinationPath;
+    QString physicalDestination;
+    // How questions name the destination.
+    QString destinationName;
+    // Held open from the start: the copies land in this folder even if its path is changed
+    // meanwhile.
+    std::shared_ptr<LocalDestination> destination;
+    // The targets planned so far: taken, as if the items were on disk already.
+    QSet<QString> reserved;
+    // The sources planned so far: a path given twice (two selections of one item) is one item,
+    // copied once, never asked about against its own copy.
+    QSet<QString> planned;
+    QList<LocalCopyPlan> plans;
+    // One job per plan, in the same order, once queued.
+    QList<TransferID> jobIDs;
+    // The paste hands the main thread back now and then, however many items it has.
+    MainThreadPace pace;
+
+    explicit LocalCopyBatch(MainThreadPace::Duration slice) : pace(slice) {}
+};
+
+QList<TransferCoordinator::LocalCopySource>
+TransferCoordinator::LocalCopySource::inspect(const QList<QUrl>& urls, const QString& destinationPath,
+                                              const QString& physicalDestination)
 {
     QList<LocalCopySource> sources;
     sources.reserve(urls.size());
@@ -96,7 +153,31 @@ QList<LocalCopySource> inspectLocalCopySources(const QList<QUrl>& urls, const QS
     return sources;
 }
 
-} // namespace
+TransferCoordinator::LocalCopyPlan TransferCoordinator::LocalCopySource::replacing(const QString& target,
+                                                                                   const QSet<QString>& reserved) const
+{
+    const QString physicalTarget = LocalFileOperations::physicalLocation(target);
+    if (reserved.contains(target)) {
+        // An earlier item of this paste goes there: replacing it would lose that copy.
+        return refused(replacingBatchItemRefused(name, TransferDirection::androidToMac));
+    }
+    if (physicalSource == physicalTarget) {
+        return LocalCopyPlan{source, target, name, LocalCopyPlan::Action::alreadyInPlace, std::nullopt, bytes};
+    }
+    if (LocalFileOperations::isSameOrInside(physicalSource, physicalTarget)) {
+        // Replacing the folder that holds the item would delete the item itself.
+        return refused(localCopyError(QStringLiteral("Could not replace ") + name +
+                                      QStringLiteral(": it holds the item being copied.")));
+    }
+    if (!linkedItem.isEmpty() && LocalFileOperations::isSameOrInside(linkedItem, physicalTarget)) {
+        // What is copied is the link itself: replacing would delete for good the item it leads to
+        // and leave the new link pointing at nothing.
+        return refused(localCopyError(QStringLiteral("Could not replace ") + name +
+                                      QStringLiteral(": the item being copied is a link to it or to something "
+                                                     "inside it.")));
+    }
+    return LocalCopyPlan{source, target, name, LocalCopyPlan::Action::replace, std::nullopt, bytes};
+}
 
 QCoro::Task<> TransferCoordinator::pasteIntoLocal(QUrl destination, std::shared_ptr<DeviceSession> deviceSession)
 {
@@ -120,6 +201,9 @@ QCoro::Task<> TransferCoordinator::pasteIntoLocal(QUrl destination, std::shared_
     co_await pasteDeviceItemsIntoLocal(contents.items(), std::move(destination), std::move(deviceSession));
 }
 
+// A copy between local folders, in steps: the destination is held open, every address read
+// from the disk at once off the main thread, each item planned in clipboard order (asking about
+// names that are taken), one job queued per plan, and the plans run one by one.
 QCoro::Task<> TransferCoordinator::copyLocalToLocal(QList<QUrl> urls, QUrl destination)
 {
     QPointer<TransferCoordinator> self(this);
@@ -128,32 +212,19 @@ QCoro::Task<> TransferCoordinator::copyLocalToLocal(QList<QUrl> urls, QUrl desti
         co_return;
     }
     clearStickyResolution();
-
-    // Every target is built from the destination's path, so it must be a folder that exists here:
-    // an empty or relative path would put copies in the wrong place.
-    const QString destinationPath = destination.isLocalFile() ? QDir::cleanPath(LocalPath::fromUrl(destination)) : QString();
     if (urls.isEmpty()) {
         co_return;
     }
-    if (destinationPath.isEmpty() || !QDir::isAbsolutePath(destinationPath) || !QFileInfo(destinationPath).isDir()) {
-        reportError(QuillbarrowError::pathNotFound());
+    const std::shared_ptr<LocalCopyBatch> batch = openLocalCopyBatch(destination);
+    if (!batch) {
         co_return;
     }
-    const QString physicalDestination = QFileInfo(destinationPath).canonicalFilePath();
-    // Held open from here on: the copies land in this folder even if its path is changed meanwhile.
-    const auto localDestination = std::make_shared<LocalDestination>(destinationPath);
-    QString destinationName = LocalFileOperations::lastComponent(destinationPath);
-    if (destinationName.isEmpty()) {
-        destinationName = destinationPath;
-    }
 
-    // The disk is read for every item at once, off the main thread; only the questions and the
-    // names they lead to are settled here, handing the thread back now and then.
     QList<LocalCopySource> sources;
     try {
         QFuture<QList<LocalCopySource>> reading =
-            runOnThreadPool(workPool(), [urls, destinationPath, physicalDestination] {
-                return inspectLocalCopySources(urls, destinationPath, physicalDestination);
+            runOnThreadPool(workPool(), [urls, path = batch->destinationPath, physical = batch->physicalDestination] {
+                return LocalCopySource::inspect(urls, path, physical);
             });
         sources = co_await reading;
     } catch (const JobDropped&) {
@@ -163,176 +234,193 @@ QCoro::Task<> TransferCoordinator::copyLocalToLocal(QList<QUrl> urls, QUrl desti
         co_return;
     }
 
-    MainThreadPace pace(m_planningSlice);
-    QSet<QString> reserved;
-    // A path given twice (two selections of one item) is one item: copied once, never asked
-    // about against its own copy.
-    QSet<QString> planned;
-    QList<LocalCopyPlan> plans;
+    // Only the questions and the names they lead to are settled on the main thread, handing it
+    // back now and then.
     for (const LocalCopySource& item : std::as_const(sources)) {
-        if (pace.due()) {
+        if (batch->pace.due()) {
             co_await MainThreadYield{};
             if (!self) {
                 co_return;
             }
-            pace.yielded();
+            batch->pace.yielded();
         }
-        if (item.source.isEmpty()) {
-            const QString shown = item.url.toDisplayString(QUrl::PreferLocalFile);
-            plans.append(
-                LocalCopyPlan{QString(), QString(), shown, LocalCopyPlan::Action::refuse,
-                              localCopyError(QStringLiteral("Could not copy ") + shown +
-                                             QStringLiteral(": it is not a file or folder on this computer.")),
-                              std::nullopt});
-            continue;
+        const bool goOn = co_await planLocalCopy(item, batch);
+        if (!self || !goOn) {
+            // Cancelled: nothing has been queued, so nothing is copied, not even the items
+            // planned before the question.
+            co_return;
         }
-        const QString& source = item.source;
-        if (planned.contains(source)) {
-            continue;
-        }
-        planned.insert(source);
-        const QString& name = item.name;
-        const QString& physicalSource = item.physicalSource;
-
-        // A folder copied into itself, or into a folder inside it, would go on copying its own copy.
-        if (item.holdsDestination) {
-            plans.append(LocalCopyPlan{source, QString(), name, LocalCopyPlan::Action::refuse,
-                                       localCopyError(QStringLiteral("Could not copy ") + name +
-                                                      QStringLiteral(": a folder cannot be copied into itself "
-                                                                     "or into a folder inside it.")),
-                                       item.bytes});
-            continue;
-        }
-
-        QString target = LocalFileOperations::childPath(destinationPath, name);
-        LocalCopyPlan::Action action = LocalCopyPlan::Action::copy;
-        QString keptBothFrom;
-        if (item.targetExists || reserved.contains(target)) {
-            const std::optional<ConflictResolution> answer =
-                co_await requestResolution(std::nullopt, name, destinationName);
-            if (!self) {
-                co_return;
-            }
-            if (!answer) {
-                // Cancelled: nothing has been queued, so nothing is copied, not even the items
-                // planned before the question.
-                co_return;
-            }
-            switch (*answer) {
-            case ConflictResolution::skip:
-                continue;
-            case ConflictResolution::replace: {
-                const QString physicalTarget = LocalFileOperations::physicalLocation(target);
-                if (reserved.contains(target)) {
-                    // An earlier item of this paste goes there: replacing it would lose that copy.
-                    plans.append(LocalCopyPlan{source, QString(), name, LocalCopyPlan::Action::refuse,
-                                               replacingBatchItemRefused(name, TransferDirection::androidToMac),
-                                               item.bytes});
-                    continue;
-                }
-                if (physicalSource == physicalTarget) {
-                    action = LocalCopyPlan::Action::alreadyInPlace;
-                } else if (LocalFileOperations::isSameOrInside(physicalSource, physicalTarget)) {
-                    // Replacing the folder that holds the item would delete the item itself.
-                    plans.append(LocalCopyPlan{source, QString(), name, LocalCopyPlan::Action::refuse,
-                                               localCopyError(QStringLiteral("Could not replace ") + name +
-                                                              QStringLiteral(": it holds the item being copied.")),
-                                               item.bytes});
-                    continue;
-                } else if (!item.linkedItem.isEmpty() &&
-                           LocalFileOperations::isSameOrInside(item.linkedItem, physicalTarget)) {
-                    // What is copied is the link itself: replacing would delete for good the item
-                    // it leads to and leave the new link pointing at nothing.
-                    plans.append(LocalCopyPlan{source, QString(), name, LocalCopyPlan::Action::refuse,
-                                               localCopyError(QStringLiteral("Could not replace ") + name +
-                                                              QStringLiteral(": the item being copied is a link "
-                                                                             "to it or to something inside it.")),
-                                               item.bytes});
-                    continue;
-                } else {
-                    action = LocalCopyPlan::Action::replace;
-                }
-                break;
-            }
-            case ConflictResolution::keepBoth:
-                target = LocalFileOperations::childPath(
-                    destinationPath, LocalFileOperations::uniqueLocalName(name, destinationPath, reserved));
-                keptBothFrom = name;
-                break;
-            }
-        }
-        reserved.insert(target);
-        plans.append(LocalCopyPlan{source, target, LocalFileOperations::lastComponent(target), action, std::nullopt,
-                                   item.bytes, keptBothFrom});
     }
-    if (plans.isEmpty()) {
+    if (batch->plans.isEmpty()) {
         co_return;
     }
+    const bool queued = co_await queueLocalCopies(batch);
+    if (!self || !queued) {
+        co_return;
+    }
+    co_await runLocalCopies(batch);
+}
 
-    QList<TransferID> jobIDs;
-    jobIDs.reserve(plans.size());
+std::shared_ptr<TransferCoordinator::LocalCopyBatch> TransferCoordinator::openLocalCopyBatch(const QUrl& destination)
+{
+    // Every target is built from the destination's path, so it must be a folder that exists here:
+    // an empty or relative path would put copies in the wrong place.
+    const QString path = destination.isLocalFile() ? QDir::cleanPath(LocalPath::fromUrl(destination)) : QString();
+    if (path.isEmpty() || !QDir::isAbsolutePath(path)) {
+        reportError(QuillbarrowError::pathNotFound());
+        return nullptr;
+    }
+    auto batch = std::make_shared<LocalCopyBatch>(m_planningSlice);
+    batch->destinationPath = path;
+    batch->destination = std::make_shared<LocalDestination>(path);
+    if (const int error = batch->destination->root().error(); error == ENOENT || error == ENOTDIR) {
+        // Gone, or never a folder. Any other reason it cannot be opened (a path too long, a folder
+        // that may not be entered) fails each item with the system's words.
+        reportError(QuillbarrowError::pathNotFound());
+        return nullptr;
+    }
+    batch->physicalDestination = QFileInfo(path).canonicalFilePath();
+    batch->destinationName = LocalFileOperations::lastComponent(path);
+    if (batch->destinationName.isEmpty()) {
+        batch->destinationName = path;
+    }
+    return batch;
+}
+
+// Plans one pasted address: refused, left out (given twice, or answered Skip), or copied to its
+// target, asking first when the target is taken on disk or by the paste. False when the user
+// cancelled the whole paste (or the coordinator is going away).
+QCoro::Task<bool> TransferCoordinator::planLocalCopy(LocalCopySource item, std::shared_ptr<LocalCopyBatch> batch)
+{
+    if (item.source.isEmpty()) {
+        const QString shown = item.url.toDisplayString(QUrl::PreferLocalFile);
+        batch->plans.append(LocalCopyPlan{QString(), QString(), shown, LocalCopyPlan::Action::refuse,
+                                          localCopyError(QStringLiteral("Could not copy ") + shown +
+                                                         QStringLiteral(": it is not a file or folder on this "
+                                                                        "computer.")),
+                                          std::nullopt});
+        co_return true;
+    }
+    if (batch->planned.contains(item.source)) {
+        co_return true;
+    }
+    batch->planned.insert(item.source);
+    // A folder copied into itself, or into a folder inside it, would go on copying its own copy.
+    if (item.holdsDestination) {
+        batch->plans.append(item.refused(localCopyError(QStringLiteral("Could not copy ") + item.name +
+                                                        QStringLiteral(": a folder cannot be copied into itself "
+                                                                       "or into a folder inside it."))));
+        co_return true;
+    }
+
+    const QString target = LocalFileOperations::childPath(batch->destinationPath, item.name);
+    LocalCopyPlan plan{item.source, target, item.name, LocalCopyPlan::Action::copy, std::nullopt, item.bytes};
+    if (item.targetExists || batch->reserved.contains(target)) {
+        QPointer<TransferCoordinator> self(this);
+        const std::optional<ConflictResolution> answer =
+            co_await requestResolution(std::nullopt, item.name, batch->destinationName);
+        if (!self || !answer) {
+            co_return false;
+        }
+        switch (*answer) {
+        case ConflictResolution::skip:
+            co_return true;
+        case ConflictResolution::replace:
+            plan = item.replacing(target, batch->reserved);
+            if (plan.action == LocalCopyPlan::Action::refuse) {
+                batch->plans.append(std::move(plan));
+                co_return true;
+            }
+            break;
+        case ConflictResolution::keepBoth:
+            plan.target = LocalFileOperations::childPath(
+                batch->destinationPath,
+                LocalFileOperations::uniqueLocalName(item.name, batch->destinationPath, batch->reserved));
+            plan.displayName = LocalFileOperations::lastComponent(plan.target);
+            plan.keptBothFrom = item.name;
+            break;
+        }
+    }
+    batch->reserved.insert(plan.target);
+    batch->plans.append(std::move(plan));
+    co_return true;
+}
+
+// Queues one job per plan. Queued jobs are published from time to time; a "Cancel all" meanwhile
+// takes the jobs made so far, and the plans not yet queued go with them. False when the
+// coordinator is going away.
+QCoro::Task<bool> TransferCoordinator::queueLocalCopies(std::shared_ptr<LocalCopyBatch> batch)
+{
+    QPointer<TransferCoordinator> self(this);
+    batch->jobIDs.reserve(batch->plans.size());
     const quint64 cancelAllsBefore = m_cancelAllCount;
-    for (const LocalCopyPlan& plan : std::as_const(plans)) {
-        if (pace.due()) {
+    for (qsizetype index = 0; index < batch->plans.size(); ++index) {
+        if (batch->pace.due()) {
             refreshTransferJobs();
             co_await MainThreadYield{};
             if (!self) {
-                co_return;
+                co_return false;
             }
-            pace.yielded();
+            batch->pace.yielded();
             if (m_cancelAllCount != cancelAllsBefore) {
-                // "Cancel all" took the jobs made so far: the items not yet queued go with them.
-                plans.resize(jobIDs.size());
+                batch->plans.resize(batch->jobIDs.size());
                 break;
             }
         }
+        const LocalCopyPlan& plan = batch->plans.at(index);
         const TransferJob job(TransferID::create(), TransferDirection::macToAndroid, TransferPurpose::fileTransfer,
                               plan.displayName, plan.bytes, TransferState::queued(), 0);
         enqueueTransfer(job);
-        jobIDs.append(job.id);
+        batch->jobIDs.append(job.id);
     }
     refreshTransferJobs();
+    co_return true;
+}
 
-    // Copies a killed paste left in this folder, which nobody holds, go first.
-    localDestination->reservedPaths = &reserved;
-    QFuture<void> sweeping = runOnThreadPool(workPool(), [localDestination] {
-        if (localDestination->root().isOpen()) {
-            StagingLock::removeStale(localDestination->root());
+// Runs the plans in order, once the copies a killed paste left in the folder (which nobody holds)
+// are gone.
+QCoro::Task<> TransferCoordinator::runLocalCopies(std::shared_ptr<LocalCopyBatch> batch)
+{
+    QPointer<TransferCoordinator> self(this);
+    const std::shared_ptr<LocalDestination> destination = batch->destination;
+    destination->reservedPaths = &batch->reserved;
+    QFuture<void> sweeping = runOnThreadPool(workPool(), [destination] {
+        if (destination->root().isOpen()) {
+            StagingLock::removeStale(destination->root());
         }
     });
     co_await sweeping;
     if (!self) {
         co_return;
     }
-    pace.yielded();
-    for (qsizetype index = 0; index < plans.size(); ++index) {
-        co_await runLocalCopy(plans.at(index), jobIDs.at(index), localDestination);
+    batch->pace.yielded();
+    for (qsizetype index = 0; index < batch->plans.size(); ++index) {
+        co_await runLocalCopy(batch->plans.at(index), batch->jobIDs.at(index), destination);
         if (!self) {
             co_return;
         }
-        if (localDestination->stopped) {
+        if (destination->stopped) {
             // Cancelled at a question asked while an item was put in place: nothing more is copied.
-            cancelTransfers(jobIDs.mid(index + 1));
+            cancelTransfers(batch->jobIDs.mid(index + 1));
             co_return;
         }
         // Let queued main-thread work (a cancel click, a repaint) in between items that needed no
         // copying thread.
-        if (pace.due()) {
+        if (batch->pace.due()) {
             co_await MainThreadYield{};
             if (!self) {
                 co_return;
             }
-            pace.yielded();
+            batch->pace.yielded();
         }
     }
 }
 
-QCoro::Task<> TransferCoordinator::runLocalCopy(LocalCopyPlan plan, TransferID jobID,
-                                                std::shared_ptr<LocalDestination> destination)
+bool TransferCoordinator::startLocalCopy(const LocalCopyPlan& plan, const TransferID& jobID)
 {
     if (!canStartTransfer(jobID)) {
         dropCancellationToken(jobID);
-        co_return;
+        return false;
     }
     if (plan.action == LocalCopyPlan::Action::refuse) {
         try {
@@ -342,45 +430,45 @@ QCoro::Task<> TransferCoordinator::runLocalCopy(LocalCopyPlan plan, TransferID j
         setLastError(*plan.refusal);
         dropCancellationToken(jobID);
         refreshTransferJobs();
-        co_return;
+        return false;
     }
-    try {
-        m_transferQueue->start(jobID, QDateTime::currentDateTimeUtc());
-    } catch (const QuillbarrowError&) {
-        dropCancellationToken(jobID);
-        co_return;
+    if (!markStarted(jobID)) {
+        return false;
     }
     refreshTransferJobs();
+    return true;
+}
 
-    const std::shared_ptr<TransferCancellationToken> token = cancellationToken(jobID);
-    const auto completed = [this, jobID](const QString& placedName) {
-        try {
-            m_transferQueue->complete(jobID, placedName);
-        } catch (const QuillbarrowError&) {
-        }
-        dropCancellationToken(jobID);
-        refreshTransferJobs();
-    };
-    if (plan.action == LocalCopyPlan::Action::alreadyInPlace) {
-        completed(plan.displayName);
+void TransferCoordinator::failLeftOutEntries(const QString& source, const QStringList& entries)
+{
+    for (const QString& entry : entries) {
+        const QString shown = LocalPath::shown(LocalFileOperations::lastComponent(source) + QLatin1Char('/') + entry);
+        const TransferJob leftOut(TransferID::create(), TransferDirection::macToAndroid, TransferPurpose::fileTransfer,
+                                  LocalFileOperations::lastComponent(shown), std::nullopt, TransferState::queued(), 0);
+        enqueueTransfer(leftOut);
+        finishFailed(leftOut.id, localCopyError(QStringLiteral("Could not copy ") + shown +
+                                                QStringLiteral(": it is not a regular file, folder or link.")));
+    }
+}
+
+QCoro::Task<> TransferCoordinator::runLocalCopy(LocalCopyPlan plan, TransferID jobID,
+                                                std::shared_ptr<LocalDestination> destination)
+{
+    if (!startLocalCopy(plan, jobID)) {
         co_return;
     }
-    // The copy is made on a worker thread inside the held destination folder, under a hidden
-    // name, looking at the job's cancellation after every entry.
+    const std::shared_ptr<TransferCancellationToken> token = cancellationToken(jobID);
+    if (plan.action == LocalCopyPlan::Action::alreadyInPlace) {
+        finishCompleted(jobID, plan.displayName);
+        co_return;
+    }
     QPointer<TransferCoordinator> self(this);
     const QString name = LocalFileOperations::lastComponent(plan.target);
     std::shared_ptr<LocalFileOperations::StagedCopy> staged;
     try {
         QFuture<std::shared_ptr<LocalFileOperations::StagedCopy>> copying =
-            runOnThreadPool(workPool(), [plan, token, destination] {
-                if (!destination->root().isOpen()) {
-                    auto failed = std::make_shared<LocalFileOperations::StagedCopy>();
-                    failed->failure = QStringLiteral("Could not copy ") + plan.displayName + QStringLiteral(": ") +
-                                      LocalFolder::describe(destination->root().error());
-                    return failed;
-                }
-                return std::make_shared<LocalFileOperations::StagedCopy>(LocalFileOperations::stageCopy(
-                    plan.source, destination->root(), [token](qint64) { return !token->isCancelled(); }));
+            runOnThreadPool(workPool(), [source = plan.source, shown = plan.displayName, token, destination] {
+                return stageLocalCopy(source, shown, *destination, token);
             });
         staged = co_await copying;
     } catch (const JobDropped&) {
@@ -393,14 +481,7 @@ QCoro::Task<> TransferCoordinator::runLocalCopy(LocalCopyPlan plan, TransferID j
         co_return;
     }
     // A pipe, socket or device inside a copied folder fails on its own, naming it.
-    for (const QString& entry : std::as_const(staged->leftOut)) {
-        const QString shown = LocalPath::shown(LocalFileOperations::lastComponent(plan.source) + QLatin1Char('/') + entry);
-        const TransferJob leftOut(TransferID::create(), TransferDirection::macToAndroid, TransferPurpose::fileTransfer,
-                                  LocalFileOperations::lastComponent(shown), std::nullopt, TransferState::queued(), 0);
-        enqueueTransfer(leftOut);
-        finishFailed(leftOut.id, localCopyError(QStringLiteral("Could not copy ") + shown +
-                                                QStringLiteral(": it is not a regular file, folder or link.")));
-    }
+    failLeftOutEntries(plan.source, staged->leftOut);
     if (staged->failure) {
         if (token->isCancelled()) {
             finishCancelled(jobID, QString());
@@ -426,7 +507,7 @@ QCoro::Task<> TransferCoordinator::runLocalCopy(LocalCopyPlan plan, TransferID j
         co_return;
     }
     if (end.kind == PlacingEnd::Kind::placed) {
-        completed(end.name);
+        finishCompleted(jobID, end.name);
     } else {
         finishUnplaced(jobID, end, *destination, QString());
     }

@@ -781,10 +781,7 @@ QCoro::Task<> TransferCoordinator::executeUpload(PlannedUpload plan, std::shared
         dropCancellationToken(jobID);
         co_return;
     }
-    try {
-        m_transferQueue->start(jobID, QDateTime::currentDateTimeUtc());
-    } catch (const QuillbarrowError&) {
-        dropCancellationToken(jobID);
+    if (!markStarted(jobID)) {
         co_return;
     }
     m_logger.info(QLatin1StringView("started upload "), plan.fileName);
@@ -1068,7 +1065,7 @@ TransferCoordinator::keepCopyOf(RemoteObjectID objectID, QString name, std::opti
 void TransferCoordinator::finishUpload(const PlannedUpload& plan, const std::optional<QuillbarrowError>& failure)
 {
     if (!failure) {
-        finishCompleted(plan.jobID, QLatin1StringView("uploaded "), plan.fileName);
+        finishCompleted(plan.jobID, plan.fileName, QLatin1StringView("uploaded "));
     } else if (cancellationToken(plan.jobID)->isCancelled() ||
                failure->kind() == QuillbarrowError::Kind::userCancelled) {
         finishCancelled(plan.jobID, QStringLiteral("cancelled upload ") + plan.fileName);

@@ -2,6 +2,7 @@
 
 #include "infrastructure/QSettingsUserDefaults.h"
 
+#include <QDir>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 
@@ -235,11 +236,13 @@ TEST_F(DeviceBrowserLocationsTest, ADeviceNameWithASlashKeepsItsOwnFavourites)
 }
 
 // The banner names the settings file and the reason; the same failure of the writes after it (the
-// last folder, written at each navigation) does not bring it back.
-TEST_F(DeviceBrowserLocationsTest, ASettingsWriteTheDiskRefusesShowsTheBannerOnceAndWhatWasSetHolds)
+// last folder, written at each navigation, or a write with nothing to write) does not bring it
+// back, until a write has worked: a failure after that shows it again.
+TEST_F(DeviceBrowserLocationsTest, ASettingsWriteTheDiskRefusesShowsTheBannerOncePerFailureRunAndWhatWasSetHolds)
 {
     QTemporaryDir folder;
-    QFile(folder.filePath(QStringLiteral("config"))).open(QIODevice::WriteOnly); // where the settings folder should be
+    const QString config = folder.filePath(QStringLiteral("config"));
+    QFile(config).open(QIODevice::WriteOnly); // where the settings folder should be
     const std::pair<std::function<void(DeviceBrowserViewModel&)>, QString> writes[] = {
         {&DeviceBrowserViewModel::addCurrentLocationToFavorites, favoritesPrefix},
         {&DeviceBrowserViewModel::setCurrentLocationAsDefault, defaultPrefix},
@@ -261,8 +264,17 @@ TEST_F(DeviceBrowserLocationsTest, ASettingsWriteTheDiskRefusesShowsTheBannerOnc
         EXPECT_TRUE(settings->allKeys().contains(prefix + key()));
 
         model.clearError();
-        access.setCurrentPage(page({}, pathOf({"Music"}), QStringLiteral("y")));
-        access.rememberCurrentLocation();
-        EXPECT_FALSE(model.errorBanner().has_value()) << "shown once";
+        const auto visit = [&](const char* name) {
+            access.setCurrentPage(page({}, pathOf({name}), QString::fromLatin1(name)));
+            access.rememberCurrentLocation();
+            return model.errorBanner() ? std::optional(model.errorBanner()->message) : std::nullopt;
+        };
+        EXPECT_EQ(visit("Music"), std::nullopt) << "shown once";
+        visit("Music");
+        EXPECT_EQ(visit("DCIM"), std::nullopt) << "a write with nothing to write ends no failure";
+        ASSERT_TRUE(QFile::remove(config) && QDir().mkdir(config));
+        EXPECT_EQ(visit("Music"), std::nullopt) << "the write worked";
+        ASSERT_TRUE(QDir(config).removeRecursively() && QFile(config).open(QIODevice::WriteOnly));
+        EXPECT_EQ(visit("DCIM"), QStringLiteral("Could not save settings in %1: Not a directory").arg(file));
     }
 }

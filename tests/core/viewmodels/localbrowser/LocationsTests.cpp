@@ -324,8 +324,9 @@ TEST_F(LocationsTest, SetAsDefaultMarksOnlyThatFolderAndMakesItTheLastFolderToo)
 }
 
 // The message names the settings file and the reason, and a navigation's listing keeps it; the
-// same failure of the writes after it (each navigation's) does not bring it back.
-TEST_F(LocationsTest, ASettingsWriteTheDiskRefusesIsToldOnceAndWhatWasSetHolds)
+// same failure of the writes after it (each navigation's, or one with nothing to write) does not
+// bring it back, until a write has worked: a failure after that is told again.
+TEST_F(LocationsTest, ASettingsWriteTheDiskRefusesIsToldOncePerFailureRunAndWhatWasSetHolds)
 {
     makeFolder(QStringLiteral("projects"));
     makeFile(QStringLiteral("config")); // where the settings folder should be
@@ -347,9 +348,20 @@ TEST_F(LocationsTest, ASettingsWriteTheDiskRefusesIsToldOnceAndWhatWasSetHolds)
         EXPECT_TRUE(settings->allKeys().contains(key));
 
         model->clearError();
-        model->navigateTo(url(QStringLiteral("home")));
-        waitForListing(*model);
-        EXPECT_EQ(model->errorMessage(), std::nullopt) << "told once";
+        const auto goTo = [&](const char* folder) {
+            model->navigateTo(url(QLatin1StringView(folder)));
+            waitForListing(*model);
+            return model->errorMessage();
+        };
+        EXPECT_EQ(goTo("home"), std::nullopt) << "told once";
+        goTo("home");
+        EXPECT_EQ(goTo("projects"), std::nullopt) << "a write with nothing to write ends no failure";
+        ASSERT_TRUE(QFile::remove(path(QStringLiteral("config"))));
+        makeFolder(QStringLiteral("config"));
+        EXPECT_EQ(goTo("home"), std::nullopt) << "the write worked";
+        ASSERT_TRUE(QDir(path(QStringLiteral("config"))).removeRecursively());
+        makeFile(QStringLiteral("config"));
+        EXPECT_EQ(goTo("projects"), QStringLiteral("Could not save settings in %1: Not a directory").arg(file));
     }
 }
 

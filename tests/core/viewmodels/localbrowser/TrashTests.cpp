@@ -146,14 +146,17 @@ TEST_F(TrashTest, ItemsOfOneNameEachKeepTheirOwnInfoFile)
 }
 
 // The home Trash, or its "files" or "info" (opened alike), may be a link of the user's own; a link
-// of another user, or to another user's folder, is refused.
-TEST_F(TrashTest, TheHomeTrashMayBeReachedThroughTheUsersOwnLinks)
+// of another user, or to another user's folder, is refused. Another file system's "files" or "info"
+// is never reached through a link, the user's own included: anybody may plant one there.
+TEST_F(TrashTest, OnlyTheHomeTrashMayBeReachedThroughTheUsersOwnLinks)
 {
     const QString trash = path(QStringLiteral("data/Trash"));
-    const QString item = path(QStringLiteral("home/shown/item"));
+    const QString topTrash = QStringLiteral("top/.Trash-") + user();
+    const QString isALink =
+        QStringLiteral("The Trash folder %1 is a link, and the Trash is never reached through a link.");
     const QString othersFolder = QStringLiteral("The Trash folder %1 belongs to another user.");
     struct Case {
-        QString link;          // a link to the folder of its name in "elsewhere"
+        QString link;          // a link to its namesake in "elsewhere"; the item is below its top folder
         const char* othersOwn; // given to another user (as root only)
         QString outcome;       // where the item lands, else the refusal
     };
@@ -164,6 +167,8 @@ TEST_F(TrashTest, TheHomeTrashMayBeReachedThroughTheUsersOwnLinks)
         {QStringLiteral("data/Trash/files"), "elsewhere/files", othersFolder.arg(trash + QStringLiteral("/files"))},
         {QStringLiteral("data/Trash"), "data/Trash",
          QStringLiteral("The Trash folder %1 is a link, and the Trash is never reached through a link.").arg(trash)},
+        {topTrash + QStringLiteral("/files"), nullptr, isALink.arg(path(topTrash + QStringLiteral("/files")))},
+        {topTrash + QStringLiteral("/info"), nullptr, isALink.arg(path(topTrash + QStringLiteral("/info")))},
     };
     for (const Case& row : cases) {
         if (row.othersOwn && ::geteuid() != 0) {
@@ -171,11 +176,14 @@ TEST_F(TrashTest, TheHomeTrashMayBeReachedThroughTheUsersOwnLinks)
         }
         SCOPED_TRACE(row.link.toStdString() + " is a link; another user owns " + (row.othersOwn ? row.othersOwn : "none"));
         ASSERT_TRUE(QDir(path(QStringLiteral("data"))).removeRecursively() &&
-                    QDir(path(QStringLiteral("elsewhere"))).removeRecursively());
+                    QDir(path(QStringLiteral("elsewhere"))).removeRecursively() &&
+                    QDir(path(topTrash)).removeRecursively());
+        const QString shown = QString::fromLatin1(row.link.startsWith(u"top/") ? "top" : "home") + "/shown/item";
+        const QString item = path(shown);
         const QString target = QStringLiteral("elsewhere/") + QFileInfo(row.link).fileName();
         makeFolder(QFileInfo(row.link).path());
         makeFolder(target);
-        makeFile(QStringLiteral("home/shown/item"), "mine");
+        makeFile(shown, "mine");
         ASSERT_TRUE(QFile::link(path(target), path(row.link)));
         if (row.othersOwn) {
             ASSERT_EQ(::lchown(LocalPath::encoded(path(QLatin1StringView(row.othersOwn))).constData(), 65534, 65534), 0);
@@ -187,6 +195,9 @@ TEST_F(TrashTest, TheHomeTrashMayBeReachedThroughTheUsersOwnLinks)
         EXPECT_EQ(refusal, refused ? std::optional(row.outcome) : std::nullopt);
         EXPECT_EQ(bytesOf(refused ? item : path(row.outcome)), "mine") << "the item stays, or lands";
         EXPECT_EQ(trashedByPath(trash).keys(), refused ? QList<QByteArray>() : QList{LocalPath::encoded(item)});
+        QDirIterator reached(path(QStringLiteral("elsewhere")), QDir::Files | QDir::Hidden,
+                             QDirIterator::Subdirectories);
+        EXPECT_TRUE(!refused || !reached.hasNext()) << "nothing lands where a refused link points";
     }
 }
 

@@ -10,6 +10,12 @@ void PrintTo(const QString& text, std::ostream* out)
     *out << '"' << text.toStdString() << '"';
 }
 
+void quillbarrow::PrintTo(const QuillbarrowError& error, std::ostream* out)
+{
+    *out << QuillbarrowError::kindName(error.kind()).toStdString() << ": "
+         << error.technicalDetails().toStdString();
+}
+
 namespace quillbarrow::testing {
 
 CoordinatorHarness::CoordinatorHarness(Clipboard* clipboard, std::shared_ptr<TransferQueue> queue,

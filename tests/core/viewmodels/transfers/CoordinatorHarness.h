@@ -15,8 +15,11 @@
 #include <memory>
 #include <ostream>
 
-// Readable QString values in test failure messages.
+// Readable QString values and errors in test failure messages.
 void PrintTo(const QString& text, std::ostream* out);
+namespace quillbarrow {
+void PrintTo(const QuillbarrowError& error, std::ostream* out);
+}
 
 namespace quillbarrow::testing {
 

@@ -268,10 +268,10 @@ TEST_F(DownloadTest, AFaultOfTheLocalDiskIsNamedWithItsCauseAndTheItemNotBlamedO
         QuillbarrowError::transferFailed("The device reported an incomplete transfer (PTP code 0x2007).");
     // What the session throws, given the staged file it was writing.
     using Failure = std::function<std::exception_ptr(const QString& staged)>;
-    const auto writeFailed = [](int fault) {
-        return Failure([fault](const QString& staged) {
-            return std::make_exception_ptr(QuillbarrowError::localFileFailed("Could not write " + staged +
-                                                                             ": " + qt_error_string(fault)));
+    const auto writeFailed = [](int fault, const QString& words = "Could not write %1: %2") {
+        return Failure([fault, words](const QString& staged) {
+            return std::make_exception_ptr(
+                QuillbarrowError::localFileFailed(words.arg(staged, qt_error_string(fault)), fault));
         });
     };
     struct Case {
@@ -284,6 +284,8 @@ TEST_F(DownloadTest, AFaultOfTheLocalDiskIsNamedWithItsCauseAndTheItemNotBlamedO
          QuillbarrowError::localFileFailed(lead + "No space left on device")},
         {"the quota is used up", writeFailed(EDQUOT),
          QuillbarrowError::localFileFailed(lead + "Disk quota exceeded")},
+        {"the disk is full, told in other words", writeFailed(ENOSPC, "Writing %1 stopped (%2)"),
+         QuillbarrowError::localFileFailed(lead + "No space left on device")},
         {"the system's error passed on as it is",
          [](const QString& staged) {
              return std::make_exception_ptr(
@@ -428,6 +430,7 @@ TEST_F(DownloadTest, ReplaceNeverRemovesWhatThisPasteWrote)
         QStringList jobs;
         QStringList tree;
         std::optional<QString> error;
+        bool appears = false; // the file's name is taken while it downloads
     };
     const QList<Case> cases{
         {"a file answered Replace for the folder the paste merged into",
@@ -448,9 +451,11 @@ TEST_F(DownloadTest, ReplaceNeverRemovesWhatThisPasteWrote)
          false,
          {photos, photosFile},
          {answer(Resolution::keepBoth)},
-         {"Photos: completed", "new.jpg: completed"},
+         {"Photos 2: completed", "new.jpg: completed"},
          {"Photos 2", "Photos/", "Photos/new.jpg"},
          std::nullopt},
+        {"Keep Both for a name taken while the file downloads", false, {notes}, {answer(Resolution::keepBoth)},
+         {"notes 2.txt: completed"}, {"notes 2.txt", "notes.txt"}, std::nullopt, true},
         {"a file answered Replace for all where an earlier file of the paste goes",
          false,
          {notes, otherNotes},
@@ -464,6 +469,10 @@ TEST_F(DownloadTest, ReplaceNeverRemovesWhatThisPasteWrote)
         startAfresh();
         if (test.userPhotosFolder) {
             writeFile(dest("Photos/old.jpg"), "the user's photo");
+        }
+        if (test.appears) {
+            session->script({.operation = Operation::downloadFile, .subject = "n1",
+                             .onCall = [this] { writeFile(dest("notes.txt"), "appeared"); }});
         }
 
         const auto asked = pasteToLocal(test.clipboard, dest(), test.answers);

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstring>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace quillbarrow;
 using namespace quillbarrow::testing;
@@ -587,10 +588,22 @@ TEST(LocalFileOperations, ADownloadsSweepOfTheFolderLeavesARunningCopyAlone)
 TEST_F(LocalCopyTest, BadDestinationsAndSourcesGetClearErrors)
 {
     writeFile(path("mac/a.txt"), "a");
-    paste({"mac/a.txt"}, {}, path("no such folder"));
-    EXPECT_EQ(fixture.coordinator.lastError(), QuillbarrowError::pathNotFound());
-    EXPECT_TRUE(fixture.coordinator.transferJobs().isEmpty());
-    EXPECT_FALSE(QFile::exists(path("no such folder")));
+    writeFile(path("a file"), "not a folder");
+    // A destination that is gone starts no job; one the system cannot reach says why.
+    const std::tuple<QString, QStringList, QuillbarrowError> cases[] = {
+        {path("no such folder"), {}, QuillbarrowError::pathNotFound()},
+        {path("a file"), {}, QuillbarrowError::pathNotFound()},
+        {path(QStringList(17, QString(255, 'x')).join('/')), {"a.txt: failed"},
+         QuillbarrowError::localFileFailed("Could not copy a.txt: File name too long")},
+    };
+    for (const auto& [destination, jobs, error] : cases) {
+        SCOPED_TRACE(destination.right(40).toStdString());
+        paste({"mac/a.txt"}, {}, destination);
+        EXPECT_EQ(fixture.coordinator.lastError(), error);
+        EXPECT_EQ(shownJobs(), jobs);
+        EXPECT_EQ(localTreeOf(path("")), (QStringList{"a file", "dest/", "mac/", "mac/a.txt"}));
+        fixture.coordinator.clearCompletedTransfers();
+    }
 
     fixture.clipboard.copyLocal(
         {QUrl(QStringLiteral("https://example.com/x.txt")), QUrl::fromLocalFile(path("mac/a.txt"))});
@@ -676,6 +689,66 @@ TEST_F(LocalCopyTest, ReadOnlyFoldersAreCopiedAndReplacedByTheirOwner)
     makeWritable(m_temp.path());
 }
 
+// Run as root, a copy of another user's set-user-ID program would otherwise be one of root's.
+TEST_F(LocalCopyTest, CopiesKeepThePermissionBitsButNeverSetUserOrGroupID)
+{
+    const std::tuple<QString, mode_t, mode_t> items[] = {
+        {"Kit", 07777, 01777}, {"Kit/uid", 04755, 0755}, {"Kit/gid", 02755, 0755}, {"Kit/shared", 02775, 0775}};
+    writeFile(path("mac/Kit/uid"), "#!/bin/sh\n");
+    writeFile(path("mac/Kit/gid"), "#!/bin/sh\n");
+    QDir().mkpath(path("mac/Kit/shared"));
+    for (const auto& [name, mode, copied] : items) {
+        const QByteArray source = QFile::encodeName(path("mac/" + name));
+        ASSERT_TRUE(::geteuid() != 0 || ::chown(source.constData(), 65534, 65534) == 0) << "owned by nobody";
+        setMode(path("mac/" + name), mode);
+        ASSERT_EQ(modeOf(path("mac/" + name)), mode);
+    }
+    paste({"mac/Kit"});
+    for (const auto& [name, mode, copied] : items) {
+        EXPECT_EQ(modeOf(dest(name)), copied) << name.toStdString();
+    }
+}
+
+// Whoever may write the folder could put something at a name being removed between the look at
+// it and the opening up: only the folder looked at is ever opened up and emptied.
+TEST(LocalFolder, RemovalOpensUpOnlyTheFolderItCheckedNeverWhatIsPutAtItsName)
+{
+    // What is put at the name ("" for nothing): a link to it, else it moved there.
+    const std::tuple<const char*, QString, bool> cases[] = {
+        {"nothing put there", "", false},
+        {"a link to a read-only folder", "victim", true},
+        {"a link to a read-only file", "victim.txt", true},
+        {"another read-only folder moved there", "victim", false},
+    };
+    for (const auto& [name, victim, link] : cases) {
+        SCOPED_TRACE(name);
+        QTemporaryDir temp;
+        const QString doomed = temp.filePath("holder/doomed"), put = temp.filePath(victim);
+        const QString folder = link ? temp.filePath("victim") : doomed; // where the victim folder ends up
+        writeFile(doomed + "/copied.txt", "copied");
+        writeFile(temp.filePath("victim/keep.txt"), "the user's");
+        writeFile(temp.filePath("victim.txt"), "the user's");
+        setMode(doomed, 0500);
+        setMode(temp.filePath("victim.txt"), 0400);
+        LocalFolder::setRemovalHookForTesting([&](const QString& entry) {
+            if (entry == "doomed" && !victim.isEmpty()) {
+                ASSERT_TRUE(QDir().rename(doomed, doomed + "-moved"));
+                ASSERT_TRUE(link ? QFile::link(put, doomed) : QDir().rename(put, doomed));
+                setMode(folder, 0500); // only now: an ordinary user cannot move a read-only folder
+            }
+        });
+        EXPECT_EQ(LocalFolder::open(temp.filePath("holder")).removeEntry("doomed"), victim.isEmpty());
+        LocalFolder::setRemovalHookForTesting({});
+        EXPECT_EQ(modeOf(temp.filePath("victim.txt")), 0400u);
+        if (victim == "victim") {
+            EXPECT_EQ(modeOf(folder), 0500u);
+            EXPECT_EQ(readFile(folder + "/keep.txt"), "the user's");
+        }
+        EXPECT_EQ(QFileInfo::exists(doomed), !victim.isEmpty());
+        makeWritable(temp.path());
+    }
+}
+
 TEST(LocalFileOperations, PuttingAnItemInPlaceNeverOverwritesAndNeverLosesTheOldOne)
 {
     struct Case {
@@ -689,11 +762,16 @@ TEST(LocalFileOperations, PuttingAnItemInPlaceNeverOverwritesAndNeverLosesTheOld
         QString reason;
         QByteArray left;
         bool oldStranded;
+        bool withoutNoReplace = false; // the disk refuses the rename that never replaces (EINVAL)
     };
     const QList<Case> cases{
         {"without Replace, an item already there", false, 0, 0, 0, false, std::strerror(EEXIST), "old", false},
         {"without Replace, an item that appears at the last moment", false, 0, 0, 0, true, std::strerror(EEXIST),
          "appeared", false},
+        {"without Replace, an item already there, no no-replace rename", false, 0, 0, 0, false,
+         std::strerror(EEXIST), "old", false, true},
+        {"without Replace, an item that appears, no no-replace rename", false, 0, 0, 0, true,
+         std::strerror(EEXIST), "appeared", false, true},
         {"with Replace, the new item cannot take the old one's place", true, EIO, 0, 0, false, std::strerror(EIO), "old",
          false},
         {"with Replace, the old item cannot be put back either", true, EIO, 0, EIO, false, std::strerror(EIO),
@@ -724,9 +802,11 @@ TEST(LocalFileOperations, PuttingAnItemInPlaceNeverOverwritesAndNeverLosesTheOld
                 }
                 return test.newIntoPlace;
             });
+            LocalFolder::setNoReplaceRefusalForTesting(test.withoutNoReplace ? EINVAL : 0);
             const std::optional<QString> failure =
                 download ? DownloadStaging::place(staging, target, test.replace)
                          : LocalFileOperations::copyItem(temp.filePath("mac/a.txt"), target, test.replace);
+            LocalFolder::setNoReplaceRefusalForTesting(0);
 
             ASSERT_TRUE(failure.has_value());
             const QString lead =

@@ -4,6 +4,7 @@
 
 #include <QFile>
 #include <QMap>
+#include <QRegularExpression>
 #include <cerrno>
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -67,21 +68,31 @@ TEST_F(LocalDestinationTest, OnADiskThatIgnoresCaseNoItemOfAPasteReplacesAnother
     }
     const RemoteItem upper = deviceFile("up", "A.jpg", 5);
     const RemoteItem lower = deviceFile("low", "a.jpg", 6);
-    useDevice({upper, lower});
+    const RemoteItem folderB = deviceFolder("B", "B"), fileInB = deviceFile("x", "x.txt", 7, "B");
+    const RemoteItem fileB = deviceFile("b", "b", 8);
+    useDevice({upper, lower, folderB, fileInB, fileB});
     const QByteArray upperText = MockDeviceSession::downloadText(upper);
     const QByteArray lowerText = MockDeviceSession::downloadText(lower);
     writeFile(path("x/B.txt"), "copied B");
     writeFile(path("y/b.txt"), "copied b");
+    writeFile(path("x/B/x.txt"), "copied x");
+    QDir().mkpath(path("y/b"));
     const QString refusal = "Could not replace a.jpg: items copied by this same paste would be lost.";
     const auto refused = QuillbarrowError::localFileFailed(refusal);
+    const auto refusedB = QuillbarrowError::localFileFailed(QString(refusal).replace("a.jpg", "b"));
     struct Case {
         const char* name;
         bool userFile; // the folder holds an "a.jpg" of the user's first
         Pasted items;
         ConflictAnswerer::Answer answer;
         QStringList jobs;
-        QMap<QString, QByteArray> left; // by exact name
+        QMap<QString, QByteArray> left; // by exact name, folders ending in "/"
         std::optional<QuillbarrowError> error;
+        int putBack = 0; // the errno of a failed rename of an item set aside back to its name
+    };
+    // Items set aside get a new id each time.
+    const auto general = [](QString text) {
+        return text.replace(QRegularExpression("\\.quillbarrow-[0-9a-f-]{36}\\."), ".quillbarrow-<id>.");
     };
     const QList<Case> cases{
         {"two downloads answered Replace for all where the user's a.jpg is", true, {{upper, lower}},
@@ -89,8 +100,20 @@ TEST_F(LocalDestinationTest, OnADiskThatIgnoresCaseNoItemOfAPasteReplacesAnother
          refused},
         {"two downloads into an empty folder, the disk's clash answered Replace", false, {{upper, lower}},
          answer(Resolution::replace), {"A.jpg: completed", "a.jpg: failed"}, {{"A.jpg", upperText}}, refused},
+        {"two downloads into an empty folder, Replace, the first one cannot be put back", false,
+         {{upper, lower}}, answer(Resolution::replace), {"A.jpg: completed", "a.jpg: failed"},
+         {{".quillbarrow-<id>.replaced", upperText}},
+         QuillbarrowError::localFileFailed("Could not replace a.jpg: Input/output error. The item this paste put "
+                                           "there is now at " + disk + "/dest/.quillbarrow-<id>.replaced"),
+         EIO},
+        {"two copied folders into an empty folder, the disk's clash answered Replace", false,
+         {{}, {"x/B", "y/b"}}, answer(Resolution::replace), {"B: completed", "b: failed"},
+         {{"B/", {}}, {"B/x.txt", "copied x"}}, refusedB},
+        {"a download's folder and a file of the folder's name, the disk's clash answered Replace", false,
+         {{folderB, fileB}}, answer(Resolution::replace), {"b: failed", "x.txt: completed"},
+         {{"B/", {}}, {"B/x.txt", MockDeviceSession::downloadText(fileInB)}}, refusedB},
         {"two downloads answered Keep Both for all where the user's a.jpg is", true, {{upper, lower}},
-         answer(Resolution::keepBoth, true), {"A.jpg: completed", "a.jpg: completed"},
+         answer(Resolution::keepBoth, true), {"A 2.jpg: completed", "a 3.jpg: completed"},
          {{"A 2.jpg", upperText}, {"a 3.jpg", lowerText}, {"a.jpg", "the user's"}}, {}},
         {"two copies into an empty folder, the disk's clash answered Keep Both", false,
          {{}, {"x/B.txt", "y/b.txt"}}, answer(Resolution::keepBoth),
@@ -102,13 +125,19 @@ TEST_F(LocalDestinationTest, OnADiskThatIgnoresCaseNoItemOfAPasteReplacesAnother
         if (test.userFile) {
             writeFile(folder + "/a.jpg", "the user's");
         }
+        LocalFileOperations::setRenameHookForTesting([&](const QString& from, const QString&) {
+            return from.endsWith(".replaced") ? test.putBack : 0;
+        });
         EXPECT_EQ(paste(test.items, folder, {test.answer}).size(), 1);
         EXPECT_EQ(shownJobs(), test.jobs);
-        EXPECT_EQ(entriesOf(folder), test.left.keys());
-        for (auto entry = test.left.cbegin(); entry != test.left.cend(); ++entry) {
-            EXPECT_EQ(readFile(folder + "/" + entry.key()), entry.value()) << entry.key().toStdString();
+        QMap<QString, QByteArray> left;
+        for (const QString& entry : localTreeOf(folder)) {
+            left.insert(general(entry), entry.endsWith('/') ? QByteArray() : readFile(folder + "/" + entry));
         }
-        EXPECT_EQ(coordinator->lastError(), test.error);
+        EXPECT_EQ(left, test.left);
+        const std::optional<QuillbarrowError> error = coordinator->lastError();
+        EXPECT_EQ(error && test.putBack ? QuillbarrowError::localFileFailed(general(error->message())) : error,
+                  test.error);
     }
 }
 
@@ -169,6 +198,50 @@ TEST_F(LocalDestinationTest, AFolderSwappedForALinkAfterPlanningIsNeverWrittenTh
     }
 }
 
+// A paste folder that is gone when a file is to be saved in it (never there, or deleted since) is
+// made again at its path, and only as a real folder: a link put in its place is never followed.
+TEST_F(LocalDestinationTest, APasteFolderThatIsGoneIsMadeAgainOnlyAsARealFolder)
+{
+    const RemoteItem first = deviceFile("first", "first.txt", 1), second = deviceFile("second", "second.txt", 1);
+    useDevice({first, second});
+    struct Case {
+        const char* name;
+        bool deleted; // while the first file downloads, else missing with the folder above it from the start
+        bool link;    // and a link to "outside" put in its place
+        QStringList jobs;
+        QStringList tree;   // below the row's folder afterwards
+        QString error = {}; // %1 is the paste folder
+    };
+    const Case cases[] = {
+        {"missing from the start", false, false, {"first.txt: completed", "second.txt: completed"},
+         {"above/", "above/dest/", "above/dest/first.txt", "above/dest/second.txt", "outside/"}},
+        {"deleted", true, false, {"first.txt: failed", "second.txt: completed"},
+         {"above/", "above/dest/", "above/dest/second.txt", "outside/"},
+         "Could not save first.txt in %1: No such file or directory"},
+        {"deleted for a link", true, true, {"first.txt: failed", "second.txt: failed"},
+         {"above/", "above/dest", "outside/"},
+         "Could not save second.txt in %1: it is now a link to another place, and nothing is written through "
+         "links."},
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.name);
+        const QString row = startIn(path(test.name)), dest = row + "/above/dest";
+        QDir().mkpath(row + "/outside");
+        if (test.deleted) {
+            QDir().mkpath(dest);
+            session->script({.operation = Operation::downloadFile, .subject = "first", .onCall = [&] {
+                                 ASSERT_TRUE(QDir(dest).removeRecursively());
+                                 ASSERT_TRUE(!test.link || QFile::link(row + "/outside", dest));
+                             }});
+        }
+        paste({{first, second}}, dest);
+        EXPECT_EQ(shownJobs(), test.jobs);
+        EXPECT_EQ(localTreeOf(row), test.tree);
+        const auto error = QuillbarrowError::localFileFailed(test.error.arg(dest));
+        EXPECT_EQ(coordinator->lastError(), test.error.isEmpty() ? std::nullopt : std::optional(error));
+    }
+}
+
 // Where the disk refuses a name, the paste ends that item with the disk's reason; Keep Both on a disk
 // that answers "File exists" for every name gives up with it instead of numbering for ever.
 TEST_F(LocalDestinationTest, AFailedLocalStepNamesTheItemAndTheSystemsReasonNeverTheDevice)
@@ -194,6 +267,8 @@ TEST_F(LocalDestinationTest, AFailedLocalStepNamesTheItemAndTheSystemsReasonNeve
         {"a named pipe inside a copied folder", {{}, {"mac/Album"}}, {}, 0,
          {"Album: completed", "pipe: failed"}, {"Album/", "Album/fine.jpg", "a.txt"},
          "Could not copy Album/pipe: it is not a regular file, folder or link."},
+        {"a named pipe on its own", {{}, {"mac/Album/pipe"}}, {}, 0, {"pipe: failed"}, {"a.txt"},
+         "Could not copy pipe: it is not a regular file, folder or link."},
         {"a copy the disk does not take", {{}, {"mac/Album/fine.jpg"}}, "fine.jpg", EIO, {"fine.jpg: failed"},
          {"a.txt"}, "Could not copy fine.jpg: Input/output error"},
         {"Keep Both where the disk holds every name", {{}, {"mac/a.txt"}}, "a ", EEXIST, {"a 2.txt: failed"},
@@ -203,8 +278,10 @@ TEST_F(LocalDestinationTest, AFailedLocalStepNamesTheItemAndTheSystemsReasonNeve
         SCOPED_TRACE(test.name);
         const QString dest = startIn(path("dest"));
         writeFile(dest + "/a.txt", "the user's");
+        int renames = 0; // a Keep Both numbering for ever stops here, failing by name
         LocalFileOperations::setRenameHookForTesting([&](const QString&, const QString& to) {
-            return test.refusal != 0 && to.startsWith(dest + "/" + test.refusedName) ? test.refusal : 0;
+            const bool refused = test.refusal != 0 && to.startsWith(dest + "/" + test.refusedName);
+            return refused && ++renames <= 1100 ? test.refusal : 0;
         });
         paste(test.items, dest, {answer(Resolution::keepBoth)});
         EXPECT_EQ(shownJobs(), test.jobs);

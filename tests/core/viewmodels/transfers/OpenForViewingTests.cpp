@@ -370,7 +370,8 @@ TEST_F(OpenForViewingTest, AnOpenThatFailsFreesTheFileForTheNextOpen)
     }
 }
 
-// A phone file the desktop would run, by its name or by its contents, fails to open and leaves no copy.
+// A phone file the desktop would run, by its name or by its contents, fails to open and leaves no
+// copy; one refused by its name is not even downloaded.
 TEST_F(OpenForViewingTest, AProgramScriptOrLauncherFromThePhoneIsNeverHandedToTheDesktop)
 {
     QByteArray elf("\x7F" "ELF\x02\x01\x01", 7);
@@ -390,6 +391,7 @@ TEST_F(OpenForViewingTest, AProgramScriptOrLauncherFromThePhoneIsNeverHandedToTh
         {"data.json", "{\"a\": 1}\n", true},
         {"notes.txt", "plain words\n", true},
     };
+    const QStringList byContents{"holiday.jpg", "notes", "tool"}; // the others not opened go by their names
     auto opener = std::make_shared<RecordingOpener>();
     coordinator->setDefaultApplicationOpener(opener);
     for (const auto& [name, contents, opens] : cases) {
@@ -399,10 +401,12 @@ TEST_F(OpenForViewingTest, AProgramScriptOrLauncherFromThePhoneIsNeverHandedToTh
         const RemoteItem item =
             runTask(session->uploadFile(path("phone/" + name), name, std::nullopt, testStorage()));
         const QStringList before = openFolders();
+        const qsizetype downloads = session->calls().filter("download ").size();
 
         runTask(coordinator->openDeviceFile(item, session));
 
         EXPECT_EQ(opener->opened.size(), opens ? 1 : 0);
+        EXPECT_EQ(session->calls().filter("download ").size() - downloads, opens || byContents.contains(name));
         if (opens) {
             EXPECT_EQ(readFile(opener->opened.value(0)), contents);
             EXPECT_EQ(coordinator->lastError(), std::nullopt);

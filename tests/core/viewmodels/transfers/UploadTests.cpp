@@ -138,8 +138,8 @@ TEST_F(UploadTest, KeepBothNumbersPastTheDeviceAndTheBatchAndSameNamesInOneBatch
     EXPECT_EQ(deviceNames(), (QStringList{longKept, longName, "note.txt", "photo 2.jpg", "photo 3.jpg", "photo.jpg"}));
     EXPECT_EQ(deviceChild(std::nullopt, "photo 3.jpg")->size, 2);
     EXPECT_EQ(deviceChild(std::nullopt, "note.txt")->size, 7) << "Replace let the later file take the name";
-    EXPECT_EQ(shownJobs(), (QStringList{"photo.jpg: completed", "photo.jpg: completed", "note.txt: completed",
-                                        longName + ": completed"}));
+    EXPECT_EQ(shownJobs(), (QStringList{"photo 2.jpg: completed", "photo 3.jpg: completed", "note.txt: completed",
+                                        longKept + ": completed"}));
     EXPECT_TRUE(log.lines().contains("uploaded photo 2.jpg")) << "the log names the Keep Both name";
     EXPECT_TRUE(log.lines().contains("uploaded photo 3.jpg"));
     EXPECT_EQ(coordinator->uniqueName("archive.tar.gz", {"archive.tar.gz"}), "archive.tar 2.gz");
