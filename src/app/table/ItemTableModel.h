@@ -167,7 +167,9 @@ public:
             return ListingChange::fieldsOnly;
         }
         // Two rows with one id cannot be told apart by a diff; such a listing is shown as given.
-        std::optional<Matching> matching = sameListing ? matchRows(items) : std::nullopt;
+        // Rows arriving in an empty table (a folder shown while it is listed) have nothing to
+        // keep: one reset shows them, and their indexes are built on the pool.
+        std::optional<Matching> matching = sameListing && !m_rows.empty() ? matchRows(items) : std::nullopt;
         if (!matching) {
             resetTo(items, listing);
             return ListingChange::rows;
