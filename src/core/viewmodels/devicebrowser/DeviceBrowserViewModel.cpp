@@ -104,6 +104,19 @@ void DeviceBrowserViewModel::applySort()
         setItems(*known);
         return;
     }
+    // Rows of this very page in another order (prepared while the sort changed or a folder was
+    // measured, or shown before) stay or show at once, and the work pool sorts them again: a big
+    // page is never sorted here once it has rows.
+    if (m_preparedRows && m_preparedRows->inputs.samePage(inputs)) {
+        letGo(std::exchange(m_shownRows, std::exchange(m_preparedRows, std::nullopt)));
+    }
+    if (m_currentPage->items.size() >= bigListing && m_shownRows && m_shownRows->inputs.samePage(inputs)) {
+        if (m_items.constData() != m_shownRows->rows.constData()) {
+            setItems(m_shownRows->rows);
+        }
+        resortRows();
+        return;
+    }
     // Collating the names is most of a sort's cost: it is done once per page (a big listing
     // comes ranked from the work pool), and every re-sort, hidden-name switch and measured folder
     // size after it reuses the ranks.
@@ -175,9 +188,14 @@ bool DeviceBrowserViewModel::RowsInputs::operator==(const RowsInputs& other) con
 
 bool DeviceBrowserViewModel::RowsInputs::sameOrder(const RowsInputs& other) const
 {
-    return pageItems.constData() == other.pageItems.constData() && pageItems.size() == other.pageItems.size() &&
-           sort == other.sort && ascending == other.ascending && showHidden == other.showHidden &&
-           epoch == other.epoch;
+    return samePage(other) && sort == other.sort && ascending == other.ascending &&
+           showHidden == other.showHidden;
+}
+
+bool DeviceBrowserViewModel::RowsInputs::samePage(const RowsInputs& other) const
+{
+    return pageItems.constData() == other.pageItems.constData() &&
+           pageItems.size() == other.pageItems.size() && epoch == other.epoch;
 }
 
 DeviceBrowserViewModel::RowsInputs DeviceBrowserViewModel::rowsInputs() const

@@ -399,6 +399,8 @@ private:
         bool operator==(const RowsInputs& other) const;
         // The same but for the measured sizes.
         bool sameOrder(const RowsInputs& other) const;
+        // Rows of the very listing of the same session, whatever their order.
+        bool samePage(const RowsInputs& other) const;
     };
     struct DerivedRows {
         RowsInputs inputs;

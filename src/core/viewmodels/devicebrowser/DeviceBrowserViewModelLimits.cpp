@@ -83,7 +83,7 @@ QCoro::Task<DirectoryPage> DeviceBrowserViewModel::prepareListing(DirectoryPage 
         if (earlier) {
             takeEarlierItems(page, *earlier);
         }
-        if (!page.ranking) {
+        if (!page.ranking && forShowing) {
             page.ranking = std::make_shared<const BrowserRanking>(browserRanking(page.items));
         }
         // Held by pointer: taken out of it, the listing leaves nothing behind in the future.

@@ -35,6 +35,10 @@ public:
     }
     void applySort() { m.applySort(); }
     void putInCache(const DirectoryPage& page) { m.m_directoryCache.insert(page.path, page); }
+    QCoro::Task<> prepareCachedRows(const DirectoryPage& page)
+    {
+        return m.prepareCachedRows(page.path, page.parentID);
+    }
     void refreshFavoriteLocations() { m.refreshFavoriteLocations(); }
     void rememberCurrentLocation() { m.rememberCurrentLocation(); }
     void present(const QuillbarrowError& error) { m.present(error); }

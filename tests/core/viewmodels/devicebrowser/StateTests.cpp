@@ -312,3 +312,25 @@ TEST_F(DeviceBrowserStateTest, ABigPageIsResortedOnThePoolAndAnOvertakenSortNeve
         EXPECT_EQ(published.count(), 1);
     }
 }
+
+// Rows of a big page in another order than the one asked for show at once while the work pool
+// sorts them: the page is never sorted on the window's thread, whether its rows were prepared for
+// another sort or it is shown again while its sort is under way.
+TEST_F(DeviceBrowserStateTest, ABigPageShowsItsRowsInAnotherOrderUntilThePoolHasSortedThem)
+{
+    const DirectoryPage big = page(manyFiles());
+    probe().setCurrentPage(std::nullopt);
+    probe().putInCache(big);
+    viewModel().setSort(FileSort::name, true);
+    runTask(probe().prepareCachedRows(big));
+    {
+        const HeldWorkPool held;
+        viewModel().setSort(FileSort::size, true);
+        probe().setCurrentPage(big);
+        EXPECT_EQ(viewModel().items().first().name, QStringLiteral("f0000"));
+        probe().applySort();
+        EXPECT_EQ(viewModel().items().first().name, QStringLiteral("f0000"));
+    }
+    ASSERT_TRUE(processEventsUntil([&] { return !probe().isSortingOnPool(); }));
+    EXPECT_EQ(viewModel().items().first().name, big.items.last().name);
+}
