@@ -26,7 +26,9 @@
 namespace quillbarrow {
 
 // The rows of a native table: the items a browser view model publishes, in its order, with
-// their size and date texts formatted on first display and kept until the row changes.
+// their size and date texts formatted on first display and kept until the row changes. The
+// model keeps the very list it is given (Qt shares it, nothing is copied) and, per row, where its
+// item is and its texts; a listing the model lets go is freed on the work pool.
 //
 // setItems() applies a listing. Another listing (another folder or session) is one model
 // reset. The same listing published again is applied as a diff keyed by item id, in one pass:
@@ -38,15 +40,17 @@ namespace quillbarrow {
 // is linear in its length however scattered the changes are. A view, though, pays for each
 // removed or inserted range in proportion to all its rows: a re-listing that would take more than
 // maximumDiffRanges of them is one model reset instead (NativeTable then puts the selection, the
-// current row and the rows in sight back by id).
+// current row and the rows in sight back by id). The very list shown, published again, changes
+// nothing at all.
 //
 // Reading and hashing 100,000 ids costs far more than the diff itself, so rows are first matched
 // by where their id keeps its shared data (Traits::identity): a re-sort, a hidden-name switch or a
 // measured size republishes the very items shown, and is matched without reading an id. Only the
-// items that share no data with a shown row are looked up by value. The index by value (the row
-// of each id and the set of them all) is kept up to date through a diff; after a reset it is built
-// on the work pool, and a lookup that cannot wait for it looks a few ids up row by row, waits for
-// the job when it runs already, or builds the index on the spot.
+// items that share no data with a shown row are looked up by value, among the shown rows that
+// share none either. The index of those addresses comes with each diff; the index by value (the
+// row of each id and the set of them all) is kept up to date through a diff. After a reset both
+// are built on the work pool, and a lookup that cannot wait for them looks a few ids up row by
+// row, waits for the job when it runs already, or builds the index on the spot.
 template <typename Item>
 class ItemTableModel final : public NativeTableModel {
 public:
@@ -70,6 +74,12 @@ public:
     {
     }
 
+    ~ItemTableModel() override
+    {
+        letGo(std::move(m_rows), std::move(m_items), std::move(m_idIndex), std::move(m_rowOfAddress),
+              std::move(m_formerRows));
+    }
+
     int rowCount(const QModelIndex& parent = QModelIndex()) const override
     {
         return parent.isValid() ? 0 : static_cast<int>(logicalRowCount());
@@ -81,13 +91,14 @@ public:
             return {};
         }
         const Row& row = rowAt(index.row());
+        const Item& item = *row.item;
         if (role == Qt::DisplayRole && !row.texts) {
             row.texts = std::make_unique<Texts>(
-                Texts{ListingFormat::sizeText(row.item.size), ListingFormat::dateText(row.item.modifiedAt)});
+                Texts{ListingFormat::sizeText(item.size), ListingFormat::dateText(item.modifiedAt)});
         }
         static const Texts none;
         const Texts& texts = row.texts ? *row.texts : none;
-        return cellData(index.column(), role, row.item.name, row.item.kind == RemoteItemKind::folder, texts.size,
+        return cellData(index.column(), role, item.name, item.kind == RemoteItemKind::folder, texts.size,
                         texts.date);
     }
 
@@ -106,7 +117,7 @@ public:
         QList<NativeTablePasteboardItem> carried;
         dragged.reserve(static_cast<qsizetype>(rows.size()));
         for (const int row : rows) {
-            const Item& item = rowAt(row).item;
+            const Item& item = *rowAt(row).item;
             dragged.append(item);
             if (std::optional<NativeTablePasteboardItem> piece = m_pasteboardWriter(item)) {
                 carried.append(std::move(*piece));
@@ -136,21 +147,36 @@ public:
     };
 
     // Shows `items`, which belong to `listing` (a text naming the folder and session they list).
+    // The model keeps `items` itself: the owner may change its own copy later (Qt then copies
+    // it), never the items the model was given.
     ListingChange setItems(const QList<Item>& items, const QString& listing)
     {
         const bool sameListing = m_listing && *m_listing == listing;
+        // The very list shown, published again (a refresh that found every item as it was).
+        if (sameListing && items.size() == m_items.size() && items.constData() == m_items.constData()) {
+            return ListingChange::fieldsOnly;
+        }
         // The same rows again with new fields (a measured folder size, say) are the common case
         // of a busy folder: they are matched row by row, with no hashing of ids.
         if (sameListing && holdsSameIDs(items)) {
-            if (announceChanges(items, [](std::size_t row) { return static_cast<int>(row); })) {
-                readdress(items);
+            QList<Item> shown = std::exchange(m_items, items);
+            if (announceChanges([](std::size_t row) { return static_cast<qsizetype>(row); })) {
+                readdress();
             }
+            letGo(std::move(shown));
             return ListingChange::fieldsOnly;
         }
         // Two rows with one id cannot be told apart by a diff; such a listing is shown as given.
-        std::optional<Matching> matching = sameListing ? matchRows(items) : std::nullopt;
-        if (!matching || changedRanges(items.size()) > maximumDiffRanges) {
+        // Rows arriving in an empty table (a folder shown while it is listed) have nothing to
+        // keep: one reset shows them, and their indexes are built on the pool.
+        std::optional<Matching> matching = sameListing && !m_rows.empty() ? matchRows(items) : std::nullopt;
+        if (!matching) {
             resetTo(items, listing);
+            return ListingChange::rows;
+        }
+        if (changedRanges(items.size()) > maximumDiffRanges) {
+            // The rows are found by the addresses just worked out, not only once the pool is done.
+            resetTo(items, listing, std::move(matching->byAddress), std::move(matching->formerRows));
             return ListingChange::rows;
         }
         // Where each shown row goes, for the index by value, read before the rows move.
@@ -159,11 +185,14 @@ public:
         for (const Row& row : m_rows) {
             newRows.push_back(row.position);
         }
+        // The shown rows point into this list until they take the new listing's items.
+        QList<Item> shown = std::exchange(m_items, items);
         removeVanished();
         reorderSurvivors(static_cast<int>(items.size()));
-        announceChanges(items, [&](std::size_t row) { return m_rows[row].position; });
-        insertArrivals(items);
-        updateIDIndex(items, newRows, *matching);
+        announceChanges([&](std::size_t row) { return static_cast<qsizetype>(m_rows[row].position); });
+        insertArrivals();
+        updateIDIndex(newRows, *matching);
+        letGo(std::move(shown));
         return matching->vanished.isEmpty() && matching->arrivals.empty() ? ListingChange::orderOnly
                                                                           : ListingChange::rows;
     }
@@ -173,7 +202,7 @@ public:
 
     // The listing shown; nothing before the first setItems().
     const std::optional<QString>& listing() const { return m_listing; }
-    const Item& item(int row) const { return rowAt(row).item; }
+    const Item& item(int row) const { return *rowAt(row).item; }
     // The row showing the item with that id; nothing when none does, or when two rows share it.
     std::optional<int> rowOf(const ID& id) const
     {
@@ -208,15 +237,24 @@ private:
         QString date;
     };
     using Identity = typename Traits::Identity;
-    // The indexes of the shown rows' ids.
+    // The index of the shown rows' ids by value.
     struct IDIndex {
-        // By value.
         QHash<ID, int> rowOfID;
         QSet<ID> allIDs;
-        // By where each id keeps its shared data.
-        QHash<Identity, int> rowOfAddress;
         // Two rows share an id: the above are empty then, and no id is found.
         bool repeated = false;
+    };
+    // What the work pool works out after the rows changed: the index by value when asked for, and
+    // where each id keeps its shared data.
+    struct Indexes {
+        std::optional<IDIndex> byValue;
+        std::optional<QHash<Identity, int>> rowOfAddress;
+    };
+    // A row of the listing shown before whose id shares its data with no item listed now: its id
+    // (held, so that its data stays where it is) and its row now, -1 when it is not listed.
+    struct FormerRow {
+        ID id;
+        int row = -1;
     };
     // How a listing of the same folder matches the shown rows (each row's `position` is set too).
     struct Matching {
@@ -224,21 +262,27 @@ private:
         QHash<Identity, int> byAddress;
         // The ids of the shown rows the listing lacks.
         QList<ID> vanished;
+        // The shown rows no listed item shares its id's data with (see m_formerRows).
+        QHash<Identity, FormerRow> formerRows;
         // The places of the listed items no shown row carries.
         std::vector<int> arrivals;
     };
     // How many ids a lookup seeks row by row while the index is being built.
     static constexpr qsizetype fewLookups = 4;
+    // Below this many rows, a listing let go is freed here: a job on the pool would cost more.
+    static constexpr qsizetype rowsFreedHere = 2'000;
     // The index under way on the work pool.
     struct Indexing {
-        QFuture<IDIndex> result;
+        // Held by pointer: what the model takes out of it leaves nothing behind in the future.
+        QFuture<std::shared_ptr<Indexes>> result;
         // Set by the job when it begins: a lookup waits for a job that runs, not for one in line.
         std::atomic<bool> started = false;
     };
 
     struct Row {
-        explicit Row(Item value) : item(std::move(value)) {}
-        Item item;
+        explicit Row(const Item* shown) : item(shown) {}
+        // In m_items; while a diff is applied, possibly in the listing shown before.
+        const Item* item;
         // Formatted when the row is first shown; dropped when its fields change.
         // Held apart: only the rows drawn have them, and a re-sort moves every row.
         mutable std::unique_ptr<Texts> texts;
@@ -284,17 +328,46 @@ private:
         return m_rows[static_cast<std::size_t>(row)];
     }
 
-    void resetTo(const QList<Item>& items, const QString& listing)
+    // The item at `position` of the listing shown.
+    const Item* listed(qsizetype position) const { return m_items.constData() + position; }
+
+    // Frees what the model let go of: on the work pool when there is much of it.
+    template <typename... Parts>
+    void letGo(Parts&&... parts) const
+    {
+        if (std::max({sizeOf(parts)...}) < rowsFreedHere) {
+            return; // destroyed with the arguments, here
+        }
+        releaseOnWorkPool(std::make_tuple(std::move(parts)...));
+    }
+    static qsizetype sizeOf(const std::vector<Row>& rows) { return static_cast<qsizetype>(rows.size()); }
+    static qsizetype sizeOf(const QList<Item>& items) { return items.size(); }
+    static qsizetype sizeOf(const std::optional<IDIndex>& index) { return index ? index->rowOfID.size() : 0; }
+    // Addresses are freed here: their entries have nothing to destroy.
+    static qsizetype sizeOf(const std::optional<QHash<Identity, int>>&) { return 0; }
+    static qsizetype sizeOf(const QHash<Identity, FormerRow>& rows) { return rows.size(); }
+
+    // Shows `items` anew. `addresses` (the rows of the items' ids by where they keep their data),
+    // when given, spare the pool that part of the indexes.
+    void resetTo(const QList<Item>& items, const QString& listing,
+                 std::optional<QHash<Identity, int>> addresses = std::nullopt,
+                 QHash<Identity, FormerRow> formerRows = {})
     {
         beginResetModel();
-        m_rows.clear();
-        m_rows.reserve(static_cast<std::size_t>(items.size()));
-        for (const Item& item : items) {
-            m_rows.emplace_back(item);
+        std::vector<Row> rows = std::exchange(m_rows, {});
+        QList<Item> shown = std::exchange(m_items, items);
+        m_rows.reserve(static_cast<std::size_t>(m_items.size()));
+        for (qsizetype position = 0; position < m_items.size(); ++position) {
+            m_rows.emplace_back(listed(position));
         }
         m_listing = listing;
-        startIndexing(items);
+        std::optional<IDIndex> index = std::exchange(m_idIndex, std::nullopt);
+        const bool addressed = addresses.has_value();
+        addresses = std::exchange(m_rowOfAddress, std::move(addresses));
+        QHash<Identity, FormerRow> former = std::exchange(m_formerRows, std::move(formerRows));
+        startIndexing(true, !addressed);
         endResetModel();
+        letGo(std::move(rows), std::move(shown), std::move(index), std::move(addresses), std::move(former));
     }
 
     // ---- Finding rows by id ------------------------------------------------------------------
@@ -313,13 +386,19 @@ private:
         for (const ID* id : ids) {
             if (const std::optional<int> row = rowSharing(*id)) {
                 rows.push_back(*row);
-            } else {
+                continue;
+            }
+            // An id taken from a row of the listing before: where that row went, if anywhere.
+            const auto former = m_formerRows.constFind(Traits::identity(*id));
+            if (former == m_formerRows.constEnd()) {
                 missed.append(id);
+            } else if (former->row >= 0) {
+                rows.push_back(former->row);
             }
         }
         if (!missed.isEmpty() && !m_idIndex && missed.size() <= fewLookups) {
             for (qsizetype row = 0; row < logicalRowCount(); ++row) {
-                const ID& shown = Traits::id(rowAt(row).item);
+                const ID& shown = Traits::id(*rowAt(row).item);
                 if (std::any_of(missed.begin(), missed.end(), [&](const ID* id) { return *id == shown; })) {
                     rows.push_back(static_cast<int>(row));
                 }
@@ -342,11 +421,11 @@ private:
     std::optional<int> rowSharing(const ID& id) const
     {
         const Identity identity = Traits::identity(id);
-        if (!m_idIndex || identity.first == nullptr) {
+        if (!m_rowOfAddress || identity.first == nullptr) {
             return std::nullopt;
         }
-        const auto found = m_idIndex->rowOfAddress.constFind(identity);
-        return found == m_idIndex->rowOfAddress.constEnd() ? std::nullopt : std::optional<int>(*found);
+        const auto found = m_rowOfAddress->constFind(identity);
+        return found == m_rowOfAddress->constEnd() ? std::nullopt : std::optional<int>(*found);
     }
 
     template <typename IDAt>
@@ -374,21 +453,17 @@ private:
             index.allIDs.insert(idAt(row));
         }
         if (index.rowOfID.size() != count) {
-            return IDIndex{{}, {}, {}, true};
+            return IDIndex{{}, {}, true};
         }
-        index.rowOfAddress = addressesOf(count, idAt);
         return index;
     }
 
-    // After rows took other copies of their items (same ids, same places): their addresses anew.
-    void readdress(const QList<Item>& items)
+    // After rows took other copies of their items (same ids, same places): their addresses anew,
+    // on the pool; meanwhile ids are found by value.
+    void readdress()
     {
-        if (!m_idIndex) {
-            startIndexing(items);
-        } else if (!m_idIndex->repeated) {
-            m_idIndex->rowOfAddress =
-                addressesOf(items.size(), [&items](qsizetype row) { return Traits::id(items[row]); });
-        }
+        letGo(std::exchange(m_rowOfAddress, std::nullopt));
+        startIndexing(!m_idIndex);
     }
 
     // The index by value: the one the work pool builds, waited for when it is under way, else
@@ -405,27 +480,29 @@ private:
             takeIndex(m_indexGeneration, indexing->result);
         }
         if (!m_idIndex) {
-            m_indexing.reset(); // the pool's, when it comes, is not needed any more
-            ++m_indexGeneration;
-            m_idIndex = indexOf(logicalRowCount(), [this](qsizetype row) { return Traits::id(rowAt(row).item); });
+            m_idIndex = indexOf(logicalRowCount(), [this](qsizetype row) { return Traits::id(*rowAt(row).item); });
         }
         return *m_idIndex;
     }
 
-    // Builds the index of `items` (the rows just shown) on the work pool.
-    void startIndexing(const QList<Item>& items)
+    // Works out on the work pool the index of the shown rows' ids by value (when `byValue`) and
+    // where their ids keep their data (when `byAddress`).
+    void startIndexing(bool byValue, bool byAddress = true)
     {
-        m_idIndex.reset();
         const quint64 generation = ++m_indexGeneration;
         auto indexing = std::make_shared<Indexing>();
-        indexing->result = runOnThreadPool(workPool(), [items, indexing = std::weak_ptr<Indexing>(indexing)] {
-            if (const std::shared_ptr<Indexing> state = indexing.lock()) {
-                state->started = true;
-            }
-            return indexOf(items.size(), [&items](qsizetype row) { return Traits::id(items[row]); });
-        });
+        indexing->result = runOnThreadPool(
+            workPool(), [items = m_items, byValue, byAddress, indexing = std::weak_ptr<Indexing>(indexing)] {
+                if (const std::shared_ptr<Indexing> state = indexing.lock()) {
+                    state->started = true;
+                }
+                const auto idAt = [&items](qsizetype row) { return Traits::id(items[row]); };
+                return std::make_shared<Indexes>(
+                    Indexes{byValue ? std::optional<IDIndex>(indexOf(items.size(), idAt)) : std::nullopt,
+                            byAddress ? std::optional(addressesOf(items.size(), idAt)) : std::nullopt});
+            });
         m_indexing = indexing;
-        auto* watcher = new QFutureWatcher<IDIndex>(this);
+        auto* watcher = new QFutureWatcher<std::shared_ptr<Indexes>>(this);
         connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, generation] {
             watcher->deleteLater();
             takeIndex(generation, watcher->future());
@@ -433,24 +510,38 @@ private:
         watcher->setFuture(indexing->result);
     }
 
-    // Installs the pool's index, unless the rows changed since it was asked for or a lookup built
-    // the index itself.
-    void takeIndex(quint64 generation, QFuture<IDIndex> built) const
+    // Installs what the pool worked out, unless the rows changed since it was asked for; an index
+    // by value that a lookup built meanwhile stays.
+    void takeIndex(quint64 generation, QFuture<std::shared_ptr<Indexes>> built) const
     {
-        if (generation != m_indexGeneration || m_idIndex) {
+        std::shared_ptr<Indexes> indexes;
+        try {
+            indexes = built.result();
+        } catch (...) {
+            // A dropped job leaves the index by value to the first lookup, and ids are found by value.
+        }
+        // Taken out, so that a second look at the job (a lookup waited for it) finds nothing.
+        std::optional<IDIndex> byValue = indexes ? std::exchange(indexes->byValue, std::nullopt) : std::nullopt;
+        std::optional<QHash<Identity, int>> byAddress =
+            indexes ? std::exchange(indexes->rowOfAddress, std::nullopt) : std::nullopt;
+        if (generation != m_indexGeneration) {
+            letGo(std::move(byValue), std::move(byAddress));
             return;
         }
         m_indexing.reset();
-        try {
-            m_idIndex = built.result();
-        } catch (...) {
-            // A dropped job leaves the index to the first lookup.
+        if (!m_idIndex) {
+            std::swap(m_idIndex, byValue);
         }
+        if (byAddress) {
+            std::swap(m_rowOfAddress, byAddress);
+        }
+        letGo(std::move(byValue), std::move(byAddress));
     }
 
     // Matches the shown rows with a listing of the same folder: by shared data first, then the
-    // items that share none by value. Nothing when the listing carries an id twice (or the index
-    // knows the shown rows do): such a listing is shown as given.
+    // items that share none by value, among the shown rows that share none either. Nothing when
+    // the listing carries an id twice (or the index knows the shown rows do): such a listing is
+    // shown as given.
     std::optional<Matching> matchRows(const QList<Item>& items)
     {
         Matching matching;
@@ -467,24 +558,46 @@ private:
             matching.byAddress.insert(identity, position);
         }
         std::vector<bool> claimed(static_cast<std::size_t>(count), false);
-        for (Row& row : m_rows) {
-            const Identity identity = Traits::identity(Traits::id(row.item));
+        std::vector<std::size_t> looseRowNumbers;
+        for (std::size_t number = 0; number < m_rows.size(); ++number) {
+            Row& row = m_rows[number];
+            const Identity identity = Traits::identity(Traits::id(*row.item));
             row.position = identity.first == nullptr ? -1 : matching.byAddress.value(identity, -1);
             if (row.position >= 0) {
                 claimed[static_cast<std::size_t>(row.position)] = true;
+            } else {
+                looseRowNumbers.push_back(number);
             }
         }
+        const auto unclaimedRows = static_cast<qsizetype>(looseRowNumbers.size());
+        // The rows left, by id: the index when it is there, else those rows alone.
+        std::optional<QHash<ID, int>> looseRows;
+        const auto rowWithID = [&](const ID& id) -> int {
+            if (m_idIndex) {
+                return m_idIndex->rowOfID.value(id, -1);
+            }
+            if (unclaimedRows == 0) {
+                return -1;
+            }
+            if (!looseRows) {
+                looseRows.emplace();
+                looseRows->reserve(unclaimedRows);
+                for (const std::size_t row : looseRowNumbers) {
+                    looseRows->insert(Traits::id(*m_rows[row].item), static_cast<int>(row));
+                }
+            }
+            return looseRows->value(id, -1);
+        };
         QSet<ID> arriving;
         for (int position = 0; position < count; ++position) {
             if (claimed[static_cast<std::size_t>(position)]) {
                 continue;
             }
-            const IDIndex& index = idIndex();
-            if (index.repeated) {
+            if (m_idIndex && m_idIndex->repeated) {
                 return std::nullopt;
             }
             const ID& id = Traits::id(items[position]);
-            const int row = index.rowOfID.value(id, -1);
+            const int row = rowWithID(id);
             if (row >= 0) {
                 if (m_rows[static_cast<std::size_t>(row)].position >= 0) {
                     return std::nullopt; // its row is claimed already: the id is listed twice
@@ -497,25 +610,39 @@ private:
                 matching.arrivals.push_back(position);
             }
         }
-        for (const Row& row : m_rows) {
+        if (looseRows && looseRows->size() != unclaimedRows) {
+            return std::nullopt; // two shown rows share an id
+        }
+        matching.formerRows.reserve(unclaimedRows);
+        for (const std::size_t number : looseRowNumbers) {
+            const Row& row = m_rows[number];
+            const ID& id = Traits::id(*row.item);
             if (row.position < 0) {
-                matching.vanished.append(Traits::id(row.item));
+                matching.vanished.append(id);
+            }
+            if (Traits::identity(id).first != nullptr) {
+                matching.formerRows.insert(Traits::identity(id), FormerRow{id, row.position});
             }
         }
         return matching;
     }
 
-    // Brings the indexes along with a diff: each id to the row it moved to (`newRows` by the row
-    // it was on), the vanished out, the arrivals in. Every row now holds the listing's own item,
-    // so the addresses are the listing's.
-    void updateIDIndex(const QList<Item>& items, const std::vector<int>& newRows, Matching& matching)
+    // Brings the indexes along with a diff: the addresses are the listing's own now; each id to the
+    // row it moved to (`newRows` by the row it was on), the vanished out, the arrivals in. An index
+    // by value that was not there is left to the pool, from the next turn of the event loop on:
+    // listings applied one after another in one turn ask for it once.
+    void updateIDIndex(const std::vector<int>& newRows, Matching& matching)
     {
+        letGo(std::exchange(m_rowOfAddress, std::move(matching.byAddress)),
+              std::exchange(m_formerRows, std::move(matching.formerRows)));
+        ++m_indexGeneration; // what the pool works out for the rows before is of no use now
+        m_indexing.reset();
         if (!m_idIndex || m_idIndex->repeated) {
-            startIndexing(items);
+            letGo(std::exchange(m_idIndex, std::nullopt));
+            scheduleIndexing();
             return;
         }
         IDIndex& index = *m_idIndex;
-        index.rowOfAddress = std::move(matching.byAddress);
         for (auto entry = index.rowOfID.begin(); entry != index.rowOfID.end(); ++entry) {
             entry.value() = newRows[static_cast<std::size_t>(entry.value())];
         }
@@ -524,17 +651,34 @@ private:
             index.allIDs.remove(id);
         }
         for (const int position : matching.arrivals) {
-            index.rowOfID.insert(Traits::id(items[position]), position);
-            index.allIDs.insert(Traits::id(items[position]));
+            index.rowOfID.insert(Traits::id(*listed(position)), position);
+            index.allIDs.insert(Traits::id(*listed(position)));
         }
+    }
+
+    void scheduleIndexing()
+    {
+        if (m_indexingScheduled) {
+            return;
+        }
+        m_indexingScheduled = true;
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                m_indexingScheduled = false;
+                if (!m_idIndex && !m_indexing) {
+                    startIndexing(true, !m_rowOfAddress);
+                }
+            },
+            Qt::QueuedConnection);
     }
 
     // How many ranges a diff would remove and insert: the runs of old rows the new listing lacks
     // and the runs of new rows. Reads each row's position in the new listing.
-    qsizetype changedRanges(qsizetype listed) const
+    qsizetype changedRanges(qsizetype listedCount) const
     {
         qsizetype ranges = 0;
-        std::vector<bool> kept(static_cast<std::size_t>(listed), false);
+        std::vector<bool> kept(static_cast<std::size_t>(listedCount), false);
         bool inRun = false;
         for (const Row& row : m_rows) {
             const bool vanished = row.position < 0;
@@ -597,7 +741,7 @@ private:
     }
 
     // Puts the surviving rows in the new listing's relative order with one layout change.
-    void reorderSurvivors(int listed)
+    void reorderSurvivors(int listedCount)
     {
         const std::size_t count = m_rows.size();
         std::vector<int> target(count);
@@ -610,7 +754,7 @@ private:
             return;
         }
         // The rank of each survivor's new position among all survivors: its row after the move.
-        std::vector<int> slotOwner(static_cast<std::size_t>(listed), -1);
+        std::vector<int> slotOwner(static_cast<std::size_t>(listedCount), -1);
         for (std::size_t row = 0; row < count; ++row) {
             slotOwner[static_cast<std::size_t>(target[row])] = static_cast<int>(row);
         }
@@ -644,22 +788,21 @@ private:
             return false;
         }
         for (std::size_t row = 0; row < m_rows.size(); ++row) {
-            const ID& shown = Traits::id(m_rows[row].item);
-            const ID& listed = Traits::id(items[static_cast<qsizetype>(row)]);
+            const ID& shown = Traits::id(*m_rows[row].item);
+            const ID& listedID = Traits::id(items[static_cast<qsizetype>(row)]);
             const Identity identity = Traits::identity(shown);
-            if (!(identity.first != nullptr && identity == Traits::identity(listed)) && !(shown == listed)) {
+            if (!(identity.first != nullptr && identity == Traits::identity(listedID)) && !(shown == listedID)) {
                 return false;
             }
         }
         return true;
     }
 
-    // Takes the new fields of every surviving row (the item at `positionOf(row)` in `items`) and
-    // announces the changed cells, one dataChanged per block of neighbouring changed rows. Each row
-    // takes the listing's own item even when nothing changed, so that the next listing finds it by
-    // address; true when a row's id now keeps its data elsewhere.
+    // Every surviving row takes the item at `positionOf(row)` of the listing now shown, and the
+    // changed cells are announced, one dataChanged per block of neighbouring changed rows. True
+    // when a row's id now keeps its data elsewhere.
     template <typename PositionOf>
-    bool announceChanges(const QList<Item>& items, const PositionOf& positionOf)
+    bool announceChanges(const PositionOf& positionOf)
     {
         bool moved = false;
         struct Block {
@@ -677,23 +820,25 @@ private:
             }
             block = Block();
         };
+        // The shown rows' items lie scattered after a re-sort: each is asked for from memory a few
+        // rows before it is compared.
+        constexpr std::size_t readAhead = 8;
         for (std::size_t row = 0; row < m_rows.size(); ++row) {
+            if (row + readAhead < m_rows.size()) {
+                prefetch(*m_rows[row + readAhead].item);
+            }
             Row& shown = m_rows[row];
-            const Item& fresh = items[positionOf(row)];
-            const Identity was = Traits::identity(Traits::id(shown.item));
-            const bool sameData = was.first != nullptr && was == Traits::identity(Traits::id(fresh));
-            moved = moved || !sameData;
+            const Item* fresh = listed(positionOf(row));
             if (shown.item == fresh) {
-                if (!sameData) {
-                    shown.item = fresh;
-                }
                 flush();
                 continue;
             }
-            Change change = changeBetween(shown.item, fresh);
+            const Identity was = Traits::identity(Traits::id(*shown.item));
+            moved = moved || !(was.first != nullptr && was == Traits::identity(Traits::id(*fresh)));
+            Change change = changeBetween(*shown.item, *fresh);
             shown.item = fresh;
             if (change.roles.isEmpty()) {
-                flush(); // only fields the table does not show changed
+                flush(); // nothing the table shows changed
                 continue;
             }
             shown.texts.reset();
@@ -721,6 +866,19 @@ private:
         QList<int> roles;
     };
 
+    // Asks for the fields changeBetween() reads, ahead of the comparison.
+    static void prefetch(const Item& item)
+    {
+        __builtin_prefetch(&item.name);
+        __builtin_prefetch(&item.modifiedAt);
+    }
+
+    // Equal texts, without reading the characters of copies that share them.
+    static bool sameText(const QString& a, const QString& b)
+    {
+        return a.size() == b.size() && (a.constData() == b.constData() || a == b);
+    }
+
     Change changeBetween(const Item& before, const Item& after) const
     {
         Change change;
@@ -739,7 +897,7 @@ private:
                 }
             }
         };
-        if (before.name != after.name) {
+        if (!sameText(before.name, after.name)) {
             touch(NativeTableColumn::Content::name, {Qt::DisplayRole});
         }
         if ((before.kind == RemoteItemKind::folder) != (after.kind == RemoteItemKind::folder)) {
@@ -755,9 +913,9 @@ private:
     }
 
     // Inserts the rows the old listing lacked, as ranges from the top down.
-    void insertArrivals(const QList<Item>& items)
+    void insertArrivals()
     {
-        const auto total = static_cast<int>(items.size());
+        const auto total = static_cast<int>(m_items.size());
         if (static_cast<int>(m_rows.size()) == total) {
             return; // no arrivals: the survivors are the whole listing
         }
@@ -765,13 +923,15 @@ private:
         m_staged.reserve(static_cast<std::size_t>(total));
         m_pending = 0;
         m_layout = Layout::stagedFirst;
+        // Every survivor holds the listing's own item at its position by now: a survivor stands
+        // where the next unplaced one points.
+        const auto survivorAt = [this](int position) {
+            return m_pending < static_cast<qsizetype>(m_rows.size()) &&
+                   m_rows[static_cast<std::size_t>(m_pending)].item == listed(position);
+        };
         int position = 0;
         while (position < total) {
-            // Every survivor sits at its own position in the new listing: survivors are placed
-            // as they come, until the next run of arrivals.
-            const ID& id = Traits::id(items[position]);
-            if (m_pending < static_cast<qsizetype>(m_rows.size()) &&
-                Traits::id(m_rows[static_cast<std::size_t>(m_pending)].item) == id) {
+            if (survivorAt(position)) {
                 m_staged.push_back(std::move(m_rows[static_cast<std::size_t>(m_pending)]));
                 ++m_pending;
                 ++position;
@@ -779,14 +939,12 @@ private:
             }
             const int first = position;
             int last = position;
-            while (last + 1 < total &&
-                   !(m_pending < static_cast<qsizetype>(m_rows.size()) &&
-                     Traits::id(m_rows[static_cast<std::size_t>(m_pending)].item) == Traits::id(items[last + 1]))) {
+            while (last + 1 < total && !survivorAt(last + 1)) {
                 ++last;
             }
             beginInsertRows(QModelIndex(), first, last);
             for (int arrival = first; arrival <= last; ++arrival) {
-                m_staged.emplace_back(items[arrival]);
+                m_staged.emplace_back(listed(arrival));
             }
             endInsertRows();
             position = last + 1;
@@ -797,14 +955,23 @@ private:
         m_layout = Layout::plain;
     }
 
+    // The listing shown; the rows point into it.
+    QList<Item> m_items;
     std::vector<Row> m_rows;
     std::vector<Row> m_staged;
     Layout m_layout = Layout::plain;
     qsizetype m_pending = 0;
     // Nothing while the pool builds it after a reset (see idIndex()).
     mutable std::optional<IDIndex> m_idIndex;
-    // Counts the indexes asked of the pool; only the newest may land.
+    // Where each shown id keeps its shared data, to its row; nothing while the pool works it out.
+    mutable std::optional<QHash<Identity, int>> m_rowOfAddress;
+    // The rows of the listing shown before that took no listed item's shared data, by where their
+    // ids keep it: an id the owner took from such a row (a selected or current row) is found, or
+    // known to be gone, without the index by value. Kept until the next re-listing.
+    QHash<Identity, FormerRow> m_formerRows;
+    // Counts the changes of the rows since an index was asked of the pool; only the newest lands.
     mutable quint64 m_indexGeneration = 0;
+    bool m_indexingScheduled = false;
     mutable std::shared_ptr<Indexing> m_indexing;
     std::optional<QString> m_listing;
     PasteboardWriter m_pasteboardWriter;

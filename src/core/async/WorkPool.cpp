@@ -13,6 +13,9 @@ namespace {
 // short one waiting on a small machine; the jobs mostly wait on the disk, not the CPU.
 constexpr int minimumThreads = 8;
 
+// Freeing memory nobody waits for goes after every other job waiting for a thread.
+constexpr int releasePriority = -1;
+
 } // namespace
 
 QThreadPool& workPool()
@@ -26,6 +29,11 @@ QThreadPool& workPool()
     }();
     Q_UNUSED(configured);
     return pool;
+}
+
+void startReleaseOnWorkPool(std::function<void()> job)
+{
+    workPool().start(std::move(job), releasePriority);
 }
 
 } // namespace quillbarrow

@@ -41,6 +41,39 @@ std::vector<qsizetype> browserNameRanks(std::span<const QString* const> names);
 // sortedForBrowser. The names are collated here unless every item lends its name's rank.
 std::vector<qsizetype> browserOrder(std::span<const BrowserSortFields> items, FileSort sort, bool ascending);
 
+// What the browser order needs to know of one listing's names, worked out once per listing (for a
+// big listing, away from the window's thread): the rank of each name (browserNameRanks), in the
+// listing's order, and whether the listing stands in the browser order by name ascending already,
+// so that it can be shown so without a sort or a copy.
+struct BrowserRanking {
+    std::vector<qsizetype> nameRanks;
+    bool inNameOrder = false;
+};
+
+// The ranking of `items` (each with `kind`, `name`, `modifiedAt` and `size`), in their order.
+template <typename Item>
+BrowserRanking browserRanking(const QList<Item>& items)
+{
+    std::vector<const QString*> names;
+    names.reserve(static_cast<std::size_t>(items.size()));
+    for (const Item& item : items) {
+        names.push_back(&item.name);
+    }
+    BrowserRanking ranking{browserNameRanks(names), true};
+    std::vector<BrowserSortFields> fields;
+    fields.reserve(names.size());
+    for (qsizetype index = 0; index < items.size(); ++index) {
+        const Item& item = items[index];
+        fields.push_back(BrowserSortFields{item.kind, &item.name, &item.modifiedAt, &item.size,
+                                           ranking.nameRanks[static_cast<std::size_t>(index)]});
+    }
+    const std::vector<qsizetype> order = browserOrder(fields, FileSort::name, true);
+    for (std::size_t place = 0; place < order.size() && ranking.inNameOrder; ++place) {
+        ranking.inNameOrder = order[place] == static_cast<qsizetype>(place);
+    }
+    return ranking;
+}
+
 // The one order both browsers and the device backends list items in. Stable. Folders come first,
 // then files, then unknown items, whatever the direction; inside a group the items go by the key
 // (names by natural, case-insensitive comparison in the default locale; a missing date counts as

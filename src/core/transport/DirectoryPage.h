@@ -1,5 +1,6 @@
 #pragma once
 
+#include "domain/BrowserSort.h"
 #include "domain/RemoteItem.h"
 #include "domain/RemoteObjectID.h"
 #include "domain/RemotePath.h"
@@ -7,6 +8,7 @@
 
 #include <QList>
 
+#include <memory>
 #include <optional>
 
 namespace quillbarrow {
@@ -22,6 +24,10 @@ struct DirectoryPage {
     // The listed folder's own object; absent for a storage root.
     std::optional<RemoteObjectID> parentID;
     QList<RemoteItem> items;
+    // The ranking of the items' names, set by the device browser once it has worked it out (on
+    // the work pool for a big listing), so that every later sort of the page compares numbers. Not
+    // part of the listing's value.
+    std::shared_ptr<const BrowserRanking> ranking;
 };
 
 bool operator==(const DirectoryPage& a, const DirectoryPage& b);

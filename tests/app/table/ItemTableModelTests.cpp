@@ -1,19 +1,17 @@
+#include "HeldWorkPool.h"
 #include "TableRows.h"
 #include "table/ItemTableModel.h"
 
-#include "async/WorkPool.h"
-
 #include <QAbstractItemModelTester>
 #include <QRandomGenerator>
-#include <QSemaphore>
 #include <QSignalSpy>
-#include <QThreadPool>
 
 #include <gtest/gtest.h>
 
 namespace quillbarrow {
 namespace {
 
+using testing::HeldWorkPool;
 using testing::localFile;
 using testing::localFiles;
 using testing::localFolder;
@@ -209,17 +207,7 @@ TEST(ItemTableModel, CellsShowTwoDashesForUnknownValuesAndTheKindsSymbol)
 // a few ids row by row and more through an index built on the spot.
 TEST(ItemTableModel, RowsAreFoundByIDWhileTheIndexIsStillBeingBuilt)
 {
-    QThreadPool& pool = workPool();
-    QSemaphore started;
-    QSemaphore release;
-    for (int thread = 0; thread < pool.maxThreadCount(); ++thread) {
-        pool.start([&] {
-            started.release();
-            release.acquire();
-        });
-    }
-    started.acquire(pool.maxThreadCount());
-
+    const HeldWorkPool held;
     LocalModel model(NativeTableColumn::standardColumns());
     QStringList names; // file n on row n
     for (int index = 0; index < 20; ++index) {
@@ -232,8 +220,76 @@ TEST(ItemTableModel, RowsAreFoundByIDWhileTheIndexIsStillBeingBuilt)
     EXPECT_EQ(model.rowsOf({localID("12"), localID("0"), localID("7"), localID("2"), localID("9"), localID("11"),
                             localID("y")}),
               (std::vector<int>{0, 2, 7, 9, 11, 12}));
-    release.release(pool.maxThreadCount());
-    pool.waitForDone();
+}
+
+// Until the index by value is built (the pool is held here), a re-listing matches the items that
+// share no data with a row by value among the rows that share none either; the same rows again,
+// as the very list or as copies, announce nothing.
+TEST(ItemTableModel, ARelistingMatchesCopiesByValueWhileTheIndexIsBeingBuilt)
+{
+    const HeldWorkPool held;
+    LocalModel model(NativeTableColumn::standardColumns());
+    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::Fatal);
+    const QList<LocalItem> shown = localFiles({"a", "b", "c", "d", "e"});
+    model.setItems(shown, listing);
+    Announcements announced(model);
+    model.setItems(shown, listing);
+    model.setItems(QList<LocalItem>(shown.begin(), shown.end()), listing);
+    EXPECT_TRUE(announced.seen().isEmpty());
+
+    // "b" and "e" listed anew (sharing nothing), "b" grown; "d" gone; "x" new.
+    model.setItems({shown[0], localFile("b", 7), shown[2], localFile("e"), localFile("x")}, listing);
+    EXPECT_EQ(announced.seen(), (QStringList{"removed 3-3", "changed 1,1-1,1 roles 0", "inserted 4-4"}));
+    EXPECT_EQ(shownNames(model), (QStringList{"a", "b", "c", "e", "x"}));
+}
+
+// A re-listing too scattered for a diff is a reset; an id taken from a row of the listing before
+// (a selected or current row) is still found where that row went, or known to be gone.
+TEST(ItemTableModel, IDsOfTheRowsBeforeAResetOfTheSameFolderFindWhereTheRowsWent)
+{
+    const HeldWorkPool held;
+    LocalModel model(NativeTableColumn::standardColumns());
+    QStringList names;
+    for (int index = 0; index < 300; ++index) {
+        names.append(QString::number(index));
+    }
+    model.setItems(localFiles(names), listing);
+    const QSet<QUrl> taken{model.item(10).id, model.item(11).id, model.item(12).id, model.item(13).id,
+                           model.item(14).id, model.item(150).id};
+    QList<LocalItem> relisted;
+    for (int row = 0; row < 300; ++row) {
+        if (row % 3 != 1) {
+            // Row 150 listed anew, sharing nothing with the row shown.
+            relisted.append(row == 150 ? localFile(names[row]) : model.item(row));
+        }
+    }
+    Announcements announced(model);
+    model.setItems(relisted, listing);
+    ASSERT_EQ(announced.seen(), QStringList{"reset"});
+    // 11 and 14 are gone; 10, 12 and 13 stand on rows 7, 8 and 9, 150 on row 100.
+    EXPECT_EQ(model.rowsOf(taken), (std::vector<int>{7, 8, 9, 100}));
+}
+
+// A listing the model lets go of is freed on the work pool, not on the window's thread, and only
+// after the new listing is shown; freeing it leaves the items the new listing shares with it whole.
+TEST(ItemTableModel, AListingLetGoOfIsFreedOnTheWorkPool)
+{
+    LocalModel model(NativeTableColumn::standardColumns());
+    QList<LocalItem> shown;
+    for (int index = 0; index < 3'000; ++index) {
+        shown.append(localFile(QStringLiteral("file %1").arg(index)));
+    }
+    model.setItems(std::exchange(shown, {}), listing);
+    const QString onlyInTheOldListing = model.item(2'000).name;
+    const QList<LocalItem> next{model.item(0), localFile("new")};
+    HeldWorkPool held;
+    model.setItems(next, QStringLiteral("/elsewhere"));
+    EXPECT_FALSE(onlyInTheOldListing.isDetached()); // the old listing still holds it
+    EXPECT_EQ(shownNames(model), (QStringList{"file 0", "new"}));
+    held.release();
+    EXPECT_TRUE(onlyInTheOldListing.isDetached());
+    EXPECT_EQ(shownNames(model), (QStringList{"file 0", "new"}));
+    EXPECT_EQ(model.rowOf(localID("file 0")), 0);
 }
 
 // Many random re-listings (removals, arrivals, changes and moves together) against the

@@ -1,6 +1,10 @@
 #include "DeviceBrowserViewModel.h"
 
+#include "async/SerialExecutor.h"
+#include "async/WorkPool.h"
 #include "domain/BrowserSort.h"
+
+#include <QCoro/QCoroFuture>
 
 namespace quillbarrow {
 
@@ -56,7 +60,7 @@ void DeviceBrowserViewModel::setSort(FileSort sort)
     m_sort = sort;
     Q_EMIT sortChanged();
     if (!m_isBatchingSortUpdate) {
-        applySort();
+        resortRows();
     }
 }
 
@@ -65,7 +69,7 @@ void DeviceBrowserViewModel::setSortAscending(bool ascending)
     m_sortAscending = ascending;
     Q_EMIT sortAscendingChanged();
     if (!m_isBatchingSortUpdate) {
-        applySort();
+        resortRows();
     }
 }
 
@@ -73,7 +77,7 @@ void DeviceBrowserViewModel::setShowHiddenFiles(bool show)
 {
     m_showHiddenFiles = show;
     Q_EMIT showHiddenFilesChanged();
-    applySort();
+    resortRows();
 }
 
 void DeviceBrowserViewModel::setSort(FileSort sort, bool ascending)
@@ -85,58 +89,234 @@ void DeviceBrowserViewModel::setSort(FileSort sort, bool ascending)
     setSort(sort);
     setSortAscending(ascending);
     m_isBatchingSortUpdate = false;
-    applySort();
+    resortRows();
 }
 
 void DeviceBrowserViewModel::applySort()
 {
-    QList<RemoteItem> sorted;
-    if (m_currentPage) {
-        const QList<RemoteItem>& pageItems = m_currentPage->items;
-        // Collating the names is most of a sort's cost: it is done once per page, and every
-        // re-sort, hidden-name switch and measured folder size after it reuses the ranks.
-        if (m_pageNameRanks.size() != static_cast<std::size_t>(pageItems.size())) {
-            std::vector<const QString*> names;
-            names.reserve(static_cast<std::size_t>(pageItems.size()));
-            for (const RemoteItem& item : pageItems) {
-                names.push_back(&item.name);
-            }
-            m_pageNameRanks = browserNameRanks(names);
+    if (!m_currentPage) {
+        letGo(std::exchange(m_shownRows, std::nullopt));
+        setItems({});
+        return;
+    }
+    RowsInputs inputs = rowsInputs();
+    if (const QList<RemoteItem>* known = knownRows(inputs)) {
+        setItems(*known);
+        return;
+    }
+    // Rows of this very page in another order (prepared while the sort changed or a folder was
+    // measured, or shown before) stay or show at once, and the work pool sorts them again: a big
+    // page is never sorted here once it has rows.
+    if (m_preparedRows && m_preparedRows->inputs.samePage(inputs)) {
+        letGo(std::exchange(m_shownRows, std::exchange(m_preparedRows, std::nullopt)));
+    }
+    if (m_currentPage->items.size() >= bigListing && m_shownRows && m_shownRows->inputs.samePage(inputs)) {
+        if (m_items.constData() != m_shownRows->rows.constData()) {
+            setItems(m_shownRows->rows);
         }
-        // The shown items by their place in the page, with their sizes (measured folders patched
-        // in): the page is copied once, into the order shown.
-        std::vector<qsizetype> shown;
-        std::vector<std::optional<qint64>> sizes;
-        shown.reserve(static_cast<std::size_t>(pageItems.size()));
-        sizes.reserve(static_cast<std::size_t>(pageItems.size()));
-        for (qsizetype position = 0; position < pageItems.size(); ++position) {
-            const RemoteItem& item = pageItems.at(position);
-            if (!m_showHiddenFiles && item.name.startsWith(u'.')) {
-                continue;
-            }
-            shown.push_back(position);
-            sizes.push_back(item.size);
-            if (item.kind == RemoteItemKind::folder) {
-                const auto measured = m_computedFolderStatistics.constFind(item.id);
-                if (measured != m_computedFolderStatistics.constEnd()) {
-                    sizes.back() = measured->bytes;
-                }
-            }
+        resortRows();
+        return;
+    }
+    // Collating the names is most of a sort's cost: it is done once per page (a big listing
+    // comes ranked from the work pool), and every re-sort, hidden-name switch and measured folder
+    // size after it reuses the ranks.
+    if (!m_currentPage->ranking ||
+        m_currentPage->ranking->nameRanks.size() != static_cast<std::size_t>(m_currentPage->items.size())) {
+        m_currentPage->ranking = std::make_shared<const BrowserRanking>(browserRanking(m_currentPage->items));
+    }
+    QList<RemoteItem> rows = rowsOf(*m_currentPage, m_sort, m_sortAscending, m_showHiddenFiles,
+                                    m_computedFolderStatistics);
+    showRows(std::move(inputs), std::move(rows));
+}
+
+QList<RemoteItem> DeviceBrowserViewModel::rowsOf(const DirectoryPage& page, FileSort sort, bool ascending,
+                                                 bool showHidden,
+                                                 const QHash<RemoteObjectID, FolderStatistics>& measured)
+{
+    const QList<RemoteItem>& pageItems = page.items;
+    const BrowserRanking* ranking =
+        page.ranking && page.ranking->nameRanks.size() == static_cast<std::size_t>(pageItems.size())
+            ? page.ranking.get()
+            : nullptr;
+    // The shown items by their place in the page, with their sizes (measured folders patched
+    // in): the page is copied once, into the order shown, or not at all when it is shown as listed.
+    std::vector<qsizetype> shown;
+    std::vector<std::optional<qint64>> sizes;
+    shown.reserve(static_cast<std::size_t>(pageItems.size()));
+    sizes.reserve(static_cast<std::size_t>(pageItems.size()));
+    bool patched = false;
+    for (qsizetype position = 0; position < pageItems.size(); ++position) {
+        const RemoteItem& item = pageItems.at(position);
+        if (!showHidden && item.name.startsWith(u'.')) {
+            continue;
         }
-        std::vector<BrowserSortFields> fields;
-        fields.reserve(shown.size());
-        for (std::size_t place = 0; place < shown.size(); ++place) {
-            const RemoteItem& item = pageItems.at(shown[place]);
-            fields.push_back(BrowserSortFields{item.kind, &item.name, &item.modifiedAt, &sizes[place],
-                                               m_pageNameRanks[static_cast<std::size_t>(shown[place])]});
-        }
-        sorted.reserve(static_cast<qsizetype>(shown.size()));
-        for (const qsizetype place : browserOrder(fields, m_sort, m_sortAscending)) {
-            sorted.append(pageItems.at(shown[static_cast<std::size_t>(place)]));
-            sorted.last().size = sizes[static_cast<std::size_t>(place)];
+        shown.push_back(position);
+        sizes.push_back(item.size);
+        if (item.kind == RemoteItemKind::folder) {
+            const auto found = measured.constFind(item.id);
+            if (found != measured.constEnd() && item.size != found->bytes) {
+                sizes.back() = found->bytes;
+                patched = true;
+            }
         }
     }
-    setItems(std::move(sorted));
+    if (ranking != nullptr && ranking->inNameOrder && sort == FileSort::name && ascending && !patched &&
+        shown.size() == static_cast<std::size_t>(pageItems.size())) {
+        return pageItems; // shown as listed: the page's own list, not a copy
+    }
+    std::vector<BrowserSortFields> fields;
+    fields.reserve(shown.size());
+    for (std::size_t place = 0; place < shown.size(); ++place) {
+        const RemoteItem& item = pageItems.at(shown[place]);
+        fields.push_back(BrowserSortFields{
+            item.kind, &item.name, &item.modifiedAt, &sizes[place],
+            ranking != nullptr ? ranking->nameRanks[static_cast<std::size_t>(shown[place])] : -1});
+    }
+    QList<RemoteItem> rows;
+    rows.reserve(static_cast<qsizetype>(shown.size()));
+    for (const qsizetype place : browserOrder(fields, sort, ascending)) {
+        rows.append(pageItems.at(shown[static_cast<std::size_t>(place)]));
+        rows.last().size = sizes[static_cast<std::size_t>(place)];
+    }
+    return rows;
+}
+
+bool DeviceBrowserViewModel::RowsInputs::operator==(const RowsInputs& other) const
+{
+    return sameOrder(other) && measurements == other.measurements;
+}
+
+bool DeviceBrowserViewModel::RowsInputs::sameOrder(const RowsInputs& other) const
+{
+    return samePage(other) && sort == other.sort && ascending == other.ascending &&
+           showHidden == other.showHidden;
+}
+
+bool DeviceBrowserViewModel::RowsInputs::samePage(const RowsInputs& other) const
+{
+    return pageItems.constData() == other.pageItems.constData() &&
+           pageItems.size() == other.pageItems.size() && epoch == other.epoch;
+}
+
+DeviceBrowserViewModel::RowsInputs DeviceBrowserViewModel::rowsInputs() const
+{
+    return RowsInputs{m_currentPage ? m_currentPage->items : QList<RemoteItem>(),
+                      m_sort,
+                      m_sortAscending,
+                      m_showHiddenFiles,
+                      m_measurementsVersion,
+                      m_sessionEpoch};
+}
+
+const QList<RemoteItem>* DeviceBrowserViewModel::knownRows(const RowsInputs& inputs)
+{
+    if (m_preparedRows && m_preparedRows->inputs == inputs) {
+        letGo(std::exchange(m_shownRows, std::exchange(m_preparedRows, std::nullopt)));
+    }
+    return m_shownRows && m_shownRows->inputs == inputs ? &m_shownRows->rows : nullptr;
+}
+
+void DeviceBrowserViewModel::showRows(RowsInputs inputs, QList<RemoteItem> rows)
+{
+    letGo(std::exchange(m_shownRows, DerivedRows{std::move(inputs), rows}));
+    setItems(std::move(rows));
+}
+
+void DeviceBrowserViewModel::resortRows()
+{
+    if (!m_currentPage || m_currentPage->items.size() < bigListing) {
+        applySort();
+        return;
+    }
+    if (const QList<RemoteItem>* known = knownRows(rowsInputs())) {
+        setItems(*known);
+        return;
+    }
+    if (m_isSortingOnPool) {
+        return; // the sort under way sorts again for what changed meanwhile
+    }
+    m_isSortingOnPool = true;
+    QCoro::Task<> sorting = sortOnPool(QPointer<DeviceBrowserViewModel>(this));
+    Q_UNUSED(sorting) // publishes its rows by itself, if they are still wanted then
+}
+
+QCoro::Task<> DeviceBrowserViewModel::sortOnPool(QPointer<DeviceBrowserViewModel> self)
+{
+    struct Sorted {
+        std::shared_ptr<const BrowserRanking> ranking;
+        QList<RemoteItem> rows;
+    };
+    // Each round sorts for the state of its start; what changes while it runs is sorted in the
+    // next round.
+    while (self && self->m_currentPage && self->m_currentPage->items.size() >= bigListing &&
+           !(self->m_shownRows && self->m_shownRows->inputs == self->rowsInputs())) {
+        RowsInputs inputs = self->rowsInputs();
+        const FileSort sort = inputs.sort;
+        const bool ascending = inputs.ascending;
+        const bool showHidden = inputs.showHidden;
+        // The rows come back held by pointer: taken out of it, they leave nothing in the future.
+        auto sorting = [page = *self->m_currentPage, measured = self->m_computedFolderStatistics, sort, ascending,
+                        showHidden]() {
+            DirectoryPage ranked = page;
+            if (!ranked.ranking ||
+                ranked.ranking->nameRanks.size() != static_cast<std::size_t>(ranked.items.size())) {
+                ranked.ranking = std::make_shared<const BrowserRanking>(browserRanking(ranked.items));
+            }
+            return std::make_shared<Sorted>(
+                Sorted{ranked.ranking, rowsOf(ranked, sort, ascending, showHidden, measured)});
+        };
+        std::shared_ptr<Sorted> sorted;
+        try {
+            QFuture<std::shared_ptr<Sorted>> future = runOnThreadPool(workPool(), std::move(sorting), rowsPriority);
+            sorted = co_await future;
+        } catch (...) {
+            // Only a job the pool dropped at exit ends here: nobody waits for its rows.
+        }
+        QList<RemoteItem> rows = sorted ? std::exchange(sorted->rows, {}) : QList<RemoteItem>();
+        if (!sorted || !self) {
+            letGo(DerivedRows{std::move(inputs), std::move(rows)});
+            break;
+        }
+        // Shown while the page, sort, hidden-name choice and session are those it was sorted for,
+        // unless rows with as many measured sizes are shown already: while folders go on being
+        // measured, each round shows more of them.
+        const std::optional<DerivedRows>& shown = self->m_shownRows;
+        const RowsInputs now = self->rowsInputs();
+        if (!self->m_currentPage || !inputs.sameOrder(now) ||
+            (shown && shown->inputs.sameOrder(inputs) && shown->inputs.measurements >= inputs.measurements)) {
+            letGo(DerivedRows{std::move(inputs), std::move(rows)});
+            continue;
+        }
+        if (!self->m_currentPage->ranking) {
+            self->m_currentPage->ranking = sorted->ranking;
+        }
+        self->showRows(std::move(inputs), std::move(rows));
+        if (self->m_shownRows->inputs.sameOrder(self->rowsInputs()) &&
+            !(self->m_shownRows->inputs == self->rowsInputs())) {
+            // Folders are being measured one after another: their sizes are shown together, a
+            // round at a time, rather than each on its own.
+            const std::shared_ptr<WaitClock> clock = self->m_timing.clock;
+            co_await clock->sleep(self->m_timing.measuredRowsInterval, self->lifetime());
+        }
+    }
+    if (self) {
+        self->m_isSortingOnPool = false;
+    }
+}
+
+void DeviceBrowserViewModel::letGo(QList<RemoteItem> items)
+{
+    if (items.size() >= bigListing) {
+        releaseOnWorkPool(std::move(items));
+    }
+}
+
+void DeviceBrowserViewModel::letGo(std::optional<DerivedRows> rows)
+{
+    if (rows) {
+        letGo(std::move(rows->rows));
+        letGo(std::move(rows->inputs.pageItems));
+    }
 }
 
 // ---- Assignments of published state -------------------------------------------------------------
@@ -162,15 +342,19 @@ void DeviceBrowserViewModel::setStorages(QList<StorageRoot> storages)
 
 void DeviceBrowserViewModel::setCurrentPage(std::optional<DirectoryPage> page)
 {
-    m_currentPage = std::move(page);
-    m_pageNameRanks.clear();
+    std::optional<DirectoryPage> shown = std::exchange(m_currentPage, std::move(page));
+    if (shown) {
+        letGo(std::move(shown->items));
+    }
     Q_EMIT currentPageChanged();
     applySort();
+    // Rows prepared for a page that was not shown now are of no use any more.
+    letGo(std::exchange(m_preparedRows, std::nullopt));
 }
 
 void DeviceBrowserViewModel::setItems(QList<RemoteItem> items)
 {
-    m_items = std::move(items);
+    letGo(std::exchange(m_items, std::move(items)));
     Q_EMIT itemsChanged();
 }
 

@@ -32,6 +32,7 @@
 #include <QHash>
 #include <QList>
 #include <QObject>
+#include <QPointer>
 #include <QSet>
 #include <QString>
 #include <QUrl>
@@ -188,7 +189,8 @@ public:
     // a folder measured meanwhile is passed over too. A failure shows as the banner and the next
     // folder is measured. Folders listed in another session are refused with the banner. The
     // measured sizes show in the rows (and leave the folders being measured) together, once per
-    // turn of the event loop, and all of them before the call returns.
+    // turn of the event loop, and all of them before the call returns; in the rows of a big page
+    // they show once the work pool has worked the rows out anew (see resortRows()).
     QCoro::Task<> calculateFolderSizes(QList<RemoteItem> items);
     // The same with failures only logged (the pane's selection changes); folders listed in another
     // session are not measured.
@@ -371,8 +373,65 @@ private:
     void setSession(std::shared_ptr<DeviceSession> session);
 
     // Recomputes the rows from the page: measured folder sizes patched in, names beginning with
-    // "." dropped unless hidden files are shown, then the shared browser sort.
+    // "." dropped unless hidden files are shown, then the shared browser sort. Rows worked out
+    // before for the same page, sort, hidden-name choice and measured sizes are published again as
+    // they are.
     void applySort();
+
+    // ---- Rows derived from the page -----------------------------------------------------------------
+
+    // A listing of at least this many items is prepared, and its rows re-sorted, on the work pool;
+    // for fewer, the trip to the pool and back costs more than the work.
+    static constexpr qsizetype bigListing = 1'000;
+    // Rows the user waits for go ahead of background work in the work pool.
+    static constexpr int rowsPriority = 1;
+
+    // What the rows are worked out from; rows of equal inputs are equal.
+    struct RowsInputs {
+        // The page's items, held so that their address names that very listing.
+        QList<RemoteItem> pageItems;
+        FileSort sort = FileSort::name;
+        bool ascending = true;
+        bool showHidden = false;
+        // m_measurementsVersion.
+        quint64 measurements = 0;
+        quint64 epoch = 0;
+        bool operator==(const RowsInputs& other) const;
+        // The same but for the measured sizes.
+        bool sameOrder(const RowsInputs& other) const;
+        // Rows of the very listing of the same session, whatever their order.
+        bool samePage(const RowsInputs& other) const;
+    };
+    struct DerivedRows {
+        RowsInputs inputs;
+        QList<RemoteItem> rows;
+    };
+    // What the rows of the page shown are worked out from now.
+    RowsInputs rowsInputs() const;
+    // The rows of the page's items: the shared rule of applySort(), on any thread. The page's
+    // ranking is used when it is there, else the names are collated.
+    static QList<RemoteItem> rowsOf(const DirectoryPage& page, FileSort sort, bool ascending, bool showHidden,
+                                    const QHash<RemoteObjectID, FolderStatistics>& measured);
+    // The rows for `inputs` when they are known already: those shown, or those the work pool
+    // prepared with the listing (which then count as shown); nothing otherwise.
+    const QList<RemoteItem>* knownRows(const RowsInputs& inputs);
+    // Publishes the rows as those of `inputs`.
+    void showRows(RowsInputs inputs, QList<RemoteItem> rows);
+    // applySort() for a change of the sort, of the hidden-name choice or of measured sizes: the
+    // rows of a big page are sorted on the work pool, one sort at a time, and published when they
+    // are done, unless the page, sort or hidden-name choice has changed by then, or rows with as
+    // many measured sizes are shown already; what changed meanwhile is sorted next (while folders
+    // go on being measured, no sooner than the timing's measuredRowsInterval).
+    void resortRows();
+    static QCoro::Task<> sortOnPool(QPointer<DeviceBrowserViewModel> self);
+    // What every listing goes through before anyone sees it: its items stamped with `origin`. A big
+    // one is worked on on the work pool: the items an earlier listing of the folder in the same
+    // session gave are taken again where nothing changed (the very listing, when nothing did), the
+    // names ranked, and, for the folder shown, its rows prepared for the sort of the moment.
+    QCoro::Task<DirectoryPage> prepareListing(DirectoryPage page, ListingSession origin);
+    // Frees a listing let go of: on the work pool when it is big.
+    static void letGo(QList<RemoteItem> items);
+    static void letGo(std::optional<DerivedRows> rows);
 
     // ---- Errors --------------------------------------------------------------------------------
 
@@ -478,6 +537,10 @@ private:
     void beginListing();
     // Shows the cached listing of the empty page's folder, or the empty page while there is none.
     void showCachedOrEmpty(DirectoryPage empty);
+    // Works out on the work pool the rows a big cached listing of the folder would show now (see
+    // m_preparedRows), so that showing it costs the window's thread no sort; nothing for a small
+    // listing, or one whose rows are known.
+    QCoro::Task<> prepareCachedRows(RemotePath path, std::optional<RemoteObjectID> parentID);
 
     // ---- Folder sizes -------------------------------------------------------------------------------
 
@@ -492,7 +555,8 @@ private:
     // size (if any) shows in the rows, with the others that end in this turn of the event loop.
     void finishFolderMeasurement(const RemoteObjectID& folder);
     // Applies the ended measurements now: one publication of the folders being measured and one of
-    // the rows, their sizes patched in place, re-sorted only when the rows are sorted by size.
+    // the rows, their sizes patched in place, re-sorted only when the rows are sorted by size. The
+    // rows of a big page follow from the work pool instead (see resortRows()).
     void applyFinishedFolderMeasurements();
     // Walks one folder tree depth-first, one listing at a time, every page cached. `visited` holds
     // the folders entered by this walk: a folder met again, or a tree deeper than the limit, fails
@@ -563,10 +627,14 @@ private:
     std::optional<AndroidDevice> m_selectedDevice;
     QList<StorageRoot> m_storages;
     std::optional<DirectoryPage> m_currentPage;
-    // The ranks of the current page's names (browserNameRanks), in the page's order; worked out at
-    // its first sort (empty until then), so that every later sort compares only numbers.
-    std::vector<qsizetype> m_pageNameRanks;
     QList<RemoteItem> m_items;
+    // The rows published last and what they were worked out from.
+    std::optional<DerivedRows> m_shownRows;
+    // The rows the work pool prepared with the newest listing of the folder shown, until the
+    // page is shown or another page is.
+    std::optional<DerivedRows> m_preparedRows;
+    // A re-sort of a big page runs on the work pool.
+    bool m_isSortingOnPool = false;
     QList<RemotePath> m_breadcrumb;
     bool m_isLoading = false;
     bool m_isWaitingForTransfer = false;
@@ -607,6 +675,8 @@ private:
     TaskSlot m_stalePageRefreshTask;
     TaskSlot m_automaticFolderSizeTask;
     QHash<RemoteObjectID, FolderStatistics> m_computedFolderStatistics;
+    // Grows with every change of m_computedFolderStatistics.
+    quint64 m_measurementsVersion = 0;
     // Folders whose measurement ended since the last applyFinishedFolderMeasurements(), each with
     // the session epoch it ended under.
     struct FinishedFolderMeasurement {

@@ -6,6 +6,9 @@ namespace quillbarrow {
 
 void DeviceBrowserViewModel::cache(const DirectoryPage& page)
 {
+    if (const auto replaced = m_directoryCache.find(page.path); replaced != m_directoryCache.end()) {
+        letGo(std::move(replaced->items));
+    }
     m_directoryCache.insert(page.path, page);
     // Fresh only for the folder it lists, not for another that has its path now.
     if (m_currentPage && m_currentPage->path == page.path && m_currentPage->parentID == page.parentID) {

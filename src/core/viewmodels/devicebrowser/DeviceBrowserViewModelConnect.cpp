@@ -1,6 +1,7 @@
 #include "DeviceBrowserViewModel.h"
 
 #include "ErrorDescription.h"
+#include "async/WorkPool.h"
 
 #include <QPointer>
 
@@ -40,8 +41,10 @@ void DeviceBrowserViewModel::clearDeviceState()
     m_walkingFolderIDs.clear();
     m_automaticFolderSizeTask.cancel();
     m_computedFolderStatistics.clear();
+    ++m_measurementsVersion;
     m_navigationStack.clear();
-    m_directoryCache.clear();
+    // Every page another device listed, freed away from the window's thread.
+    releaseOnWorkPool(std::exchange(m_directoryCache, {}));
     ++m_navigationGeneration;
 }
 

@@ -130,7 +130,7 @@ QCoro::Task<> DeviceBrowserViewModel::relistInFrame(std::function<QCoro::Task<>(
 QCoro::Task<> DeviceBrowserViewModel::deleteInOrder(std::shared_ptr<DeviceSession> session, QList<RemoteItem> items)
 {
     // The first failure ends the batch: what went stays gone, the rest is not tried.
-    for (const RemoteItem& item : items) {
+    for (const RemoteItem& item : std::as_const(items)) {
         co_await session->deleteItem(item.id);
     }
 }

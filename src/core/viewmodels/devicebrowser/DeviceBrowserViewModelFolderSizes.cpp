@@ -81,7 +81,7 @@ QCoro::Task<> DeviceBrowserViewModel::calculateFolderSizes(QList<RemoteItem> ite
     QList<RemoteItem> pending;
     QSet<RemoteObjectID> inPass;
     QSet<RemoteObjectID> measuring = m_calculatingFolderSizeIDs;
-    for (const RemoteItem& item : items) {
+    for (const RemoteItem& item : std::as_const(items)) {
         if (item.kind == RemoteItemKind::folder && !m_computedFolderStatistics.contains(item.id) &&
             !inPass.contains(item.id) && (presentsErrors || !m_calculatingFolderSizeIDs.contains(item.id))) {
             pending.append(item);
@@ -130,6 +130,7 @@ QCoro::Task<> DeviceBrowserViewModel::calculateFolderSizes(QList<RemoteItem> ite
         }
         if (measured) {
             m_computedFolderStatistics.insert(folder.id, *measured);
+            ++m_measurementsVersion;
         } else if (presentsErrors) {
             present(failure);
         } else if (!isCancellation(failure)) {
@@ -197,26 +198,32 @@ void DeviceBrowserViewModel::applyFinishedFolderMeasurements()
         return;
     }
     // The sizes are patched into the rows where they stand: only an order by size can change.
-    QList<RemoteItem> rows = std::exchange(m_items, {});
-    bool patched = false;
-    for (RemoteItem& row : rows) {
-        if (row.kind != RemoteItemKind::folder) {
+    // The rows are shared with the table: they are copied only when a size is to be patched.
+    std::vector<std::pair<qsizetype, qint64>> patches;
+    for (qsizetype row = 0; row < m_items.size(); ++row) {
+        const RemoteItem& item = m_items.at(row);
+        if (item.kind != RemoteItemKind::folder) {
             continue;
         }
-        const auto bytes = measuredBytes.constFind(row.id);
+        const auto bytes = measuredBytes.constFind(item.id);
         if (bytes != measuredBytes.constEnd()) {
-            row.size = *bytes;
-            patched = true;
+            patches.emplace_back(row, *bytes);
         }
     }
-    if (!patched) {
-        m_items = std::move(rows); // none of them is shown
-    } else if (m_sort == FileSort::size) {
-        m_items = std::move(rows);
-        applySort();
-    } else {
-        setItems(std::move(rows));
+    if (patches.empty()) {
+        return; // none of them is shown
     }
+    // Sorted by size the order changes too; the rows of a big page, which would have to be copied
+    // here, are worked out anew on the work pool.
+    if (m_sort == FileSort::size || (m_currentPage && m_currentPage->items.size() >= bigListing)) {
+        resortRows();
+        return;
+    }
+    QList<RemoteItem> rows = m_items;
+    for (const auto& [row, bytes] : patches) {
+        rows[row].size = bytes;
+    }
+    showRows(rowsInputs(), std::move(rows));
 }
 
 QCoro::Task<FolderStatistics> DeviceBrowserViewModel::recursiveFolderStatistics(
@@ -253,7 +260,7 @@ QCoro::Task<FolderStatistics> DeviceBrowserViewModel::recursiveFolderStatistics(
     cache(*listed);
     qint64 bytes = 0;
     qint64 count = 0;
-    for (const RemoteItem& child : listed->items) {
+    for (const RemoteItem& child : std::as_const(listed->items)) {
         if (stop.stop_requested()) {
             throw QuillbarrowError::userCancelled();
         }
@@ -295,7 +302,7 @@ QCoro::Task<> DeviceBrowserViewModel::precalculateShownFolderSizes(quint64 navig
         co_return; // skipped, not postponed: the device is busy with the transfers
     }
     QList<RemoteItem> folders;
-    for (const RemoteItem& item : m_items) {
+    for (const RemoteItem& item : std::as_const(m_items)) {
         if (item.kind == RemoteItemKind::folder) {
             folders.append(item);
         }

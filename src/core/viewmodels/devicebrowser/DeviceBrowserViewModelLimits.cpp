@@ -1,6 +1,10 @@
 #include "DeviceBrowserViewModel.h"
 
 #include "DeviceCallLimit.h"
+#include "async/SerialExecutor.h"
+#include "async/WorkPool.h"
+
+#include <QCoro/QCoroFuture>
 
 namespace quillbarrow {
 
@@ -13,7 +17,96 @@ void stampListing(DirectoryPage& page, const ListingSession& origin)
     }
 }
 
+bool listsSameFolder(const DirectoryPage& a, const DirectoryPage& b)
+{
+    return a.storage.id == b.storage.id && a.path == b.path && a.parentID == b.parentID;
+}
+
+// Where an item of `fresh` equals one of `earlier`, listed in the same session, it becomes that
+// item again, sharing all its data: the pane then finds its row by where its id keeps its data,
+// without reading it. When every item is as it was, in the same order, the listing becomes the
+// earlier one itself, ranking included. Stamped items only; runs on any thread.
+void takeEarlierItems(DirectoryPage& fresh, const DirectoryPage& earlier)
+{
+    const QList<RemoteItem>& before = earlier.items;
+    const QList<RemoteItem>& listed = std::as_const(fresh.items);
+    const auto sameItem = [](const RemoteItem& a, const RemoteItem& b) { return a == b && a.listedIn == b.listedIn; };
+    if (listed.size() == before.size() && std::equal(listed.begin(), listed.end(), before.begin(), sameItem)) {
+        fresh.items = before;
+        fresh.ranking = earlier.ranking;
+        return;
+    }
+    QHash<RemoteObjectID, qsizetype> placeOf;
+    placeOf.reserve(before.size());
+    for (qsizetype place = 0; place < before.size(); ++place) {
+        placeOf.insert(before[place].id, place);
+    }
+    for (RemoteItem& item : fresh.items) {
+        const auto found = placeOf.constFind(item.id);
+        if (found != placeOf.constEnd() && sameItem(before[*found], item)) {
+            item = before[*found];
+        }
+    }
+}
+
 } // namespace
+
+QCoro::Task<DirectoryPage> DeviceBrowserViewModel::prepareListing(DirectoryPage page, ListingSession origin)
+{
+    if (page.items.size() < bigListing) {
+        stampListing(page, origin);
+        co_return page;
+    }
+    QPointer<DeviceBrowserViewModel> self(this);
+    // The folder's listing before, when it is of this session: the page shown, else the cached one.
+    std::optional<DirectoryPage> earlier;
+    if (m_currentPage && listsSameFolder(*m_currentPage, page)) {
+        earlier = m_currentPage;
+    } else if (const DirectoryPage* cached = cachedPage(page.path, page.parentID);
+               cached != nullptr && listsSameFolder(*cached, page)) {
+        earlier = *cached;
+    }
+    if (earlier && (earlier->items.isEmpty() || earlier->items.constFirst().listedIn != origin)) {
+        earlier.reset();
+    }
+    // The rows are prepared only for the folder shown (or the first one a connection shows): the
+    // listings of a folder-size walk or of a stored location's levels are not shown like this.
+    const bool forShowing = !m_currentPage || listsSameFolder(*m_currentPage, page);
+    RowsInputs inputs{{}, m_sort, m_sortAscending, m_showHiddenFiles, m_measurementsVersion, m_sessionEpoch};
+    struct Prepared {
+        DirectoryPage page;
+        std::optional<QList<RemoteItem>> rows;
+    };
+    auto preparing = [page = std::move(page), origin, earlier = std::move(earlier), forShowing, inputs,
+                      measured = m_computedFolderStatistics]() mutable {
+        stampListing(page, origin);
+        if (earlier) {
+            takeEarlierItems(page, *earlier);
+        }
+        if (!page.ranking && forShowing) {
+            page.ranking = std::make_shared<const BrowserRanking>(browserRanking(page.items));
+        }
+        // Held by pointer: taken out of it, the listing leaves nothing behind in the future.
+        auto prepared = std::make_shared<Prepared>(Prepared{std::move(page), std::nullopt});
+        // The very listing shown already has its rows.
+        if (forShowing && !(earlier && earlier->items.constData() == prepared->page.items.constData())) {
+            prepared->rows = rowsOf(prepared->page, inputs.sort, inputs.ascending, inputs.showHidden, measured);
+        }
+        return prepared;
+    };
+    QFuture<std::shared_ptr<Prepared>> future = runOnThreadPool(workPool(), std::move(preparing), rowsPriority);
+    const std::shared_ptr<Prepared> held = co_await future;
+    Prepared prepared = std::move(*held);
+    // Kept for the page only while its session is the open one; used only if the page is shown
+    // with the sort, hidden-name choice and measured sizes of the moment it was prepared for.
+    if (self && prepared.rows && origin.epoch == self->m_sessionEpoch) {
+        inputs.pageItems = prepared.page.items;
+        letGo(std::exchange(self->m_preparedRows, DerivedRows{std::move(inputs), std::move(*prepared.rows)}));
+    } else if (prepared.rows) {
+        letGo(std::move(*prepared.rows));
+    }
+    co_return std::move(prepared.page);
+}
 
 ListingSession DeviceBrowserViewModel::listingSessionOf(const std::shared_ptr<DeviceSession>& session) const
 {
@@ -48,26 +141,34 @@ QCoro::Task<DirectoryPage> DeviceBrowserViewModel::listRoot(std::shared_ptr<Devi
                                                             StorageID storageID, ListingLimit limit,
                                                             std::stop_token stop)
 {
+    QPointer<DeviceBrowserViewModel> self(this);
     const ListingSession origin = listingSessionOf(session);
     std::function<QCoro::Task<DirectoryPage>()> list = [session, storageID] {
         return session->rootDirectory(storageID);
     };
     DirectoryPage page = co_await listWithin(std::move(list), limit, std::move(stop));
-    stampListing(page, origin);
-    co_return page;
+    if (!self) {
+        stampListing(page, origin);
+        co_return page;
+    }
+    co_return co_await prepareListing(std::move(page), origin);
 }
 
 QCoro::Task<DirectoryPage> DeviceBrowserViewModel::listFolder(std::shared_ptr<DeviceSession> session,
                                                               RemoteObjectID parentID, RemotePath path,
                                                               ListingLimit limit, std::stop_token stop)
 {
+    QPointer<DeviceBrowserViewModel> self(this);
     const ListingSession origin = listingSessionOf(session);
     std::function<QCoro::Task<DirectoryPage>()> list = [session, parentID, path] {
         return session->listDirectory(parentID, path);
     };
     DirectoryPage page = co_await listWithin(std::move(list), limit, std::move(stop));
-    stampListing(page, origin);
-    co_return page;
+    if (!self) {
+        stampListing(page, origin);
+        co_return page;
+    }
+    co_return co_await prepareListing(std::move(page), origin);
 }
 
 QCoro::Task<DirectoryPage> DeviceBrowserViewModel::listWithin(std::function<QCoro::Task<DirectoryPage>()> call,

@@ -178,7 +178,7 @@ QList<RemoteFavoriteLocation> DeviceBrowserViewModel::builtInFavoriteLocations(
     QList<RemoteFavoriteLocation> entries;
     for (const BuiltInFolder& folder : builtInFolders) {
         const QString folderName = QString::fromLatin1(folder.name);
-        for (const RemoteItem& item : rootItems) {
+        for (const RemoteItem& item : std::as_const(rootItems)) {
             if (item.kind != RemoteItemKind::folder || collator.compare(item.name, folderName) != 0) {
                 continue;
             }

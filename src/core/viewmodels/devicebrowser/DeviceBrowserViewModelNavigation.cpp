@@ -1,6 +1,10 @@
 #include "DeviceBrowserViewModel.h"
 
+#include "async/SerialExecutor.h"
+#include "async/WorkPool.h"
+
 #include <QPointer>
+#include <QCoro/QCoroFuture>
 
 #include <algorithm>
 
@@ -32,6 +36,38 @@ bool DeviceBrowserViewModel::serveCachedPageOrStartListing(const RemotePath& pat
     setWaitingForTransfer(false);
     scheduleStalePageRefresh();
     return true;
+}
+
+QCoro::Task<> DeviceBrowserViewModel::prepareCachedRows(RemotePath path, std::optional<RemoteObjectID> parentID)
+{
+    const DirectoryPage* cached = cachedPage(path, parentID);
+    if (cached == nullptr || cached->items.size() < bigListing) {
+        co_return;
+    }
+    QPointer<DeviceBrowserViewModel> self(this);
+    RowsInputs inputs{cached->items, m_sort, m_sortAscending, m_showHiddenFiles, m_measurementsVersion,
+                      m_sessionEpoch};
+    if ((m_shownRows && m_shownRows->inputs == inputs) || (m_preparedRows && m_preparedRows->inputs == inputs)) {
+        co_return;
+    }
+    // Held by pointer: taken out of it, the rows leave nothing behind in the future.
+    auto preparing = [page = *cached, measured = m_computedFolderStatistics, inputs]() {
+        return std::make_shared<QList<RemoteItem>>(
+            rowsOf(page, inputs.sort, inputs.ascending, inputs.showHidden, measured));
+    };
+    std::shared_ptr<QList<RemoteItem>> rows;
+    try {
+        QFuture<std::shared_ptr<QList<RemoteItem>>> future = runOnThreadPool(workPool(), std::move(preparing), rowsPriority);
+        rows = co_await future;
+    } catch (...) {
+        co_return; // dropped at exit: nobody waits for it
+    }
+    DerivedRows prepared{std::move(inputs), std::exchange(*rows, {})};
+    if (!self || prepared.inputs.epoch != self->m_sessionEpoch) {
+        letGo(std::move(prepared));
+        co_return;
+    }
+    letGo(std::exchange(self->m_preparedRows, std::move(prepared)));
 }
 
 void DeviceBrowserViewModel::showCachedOrEmpty(DirectoryPage empty)
@@ -130,7 +166,12 @@ QCoro::Task<> DeviceBrowserViewModel::showAndList(NavigationTarget target)
     m_automaticFolderSizeTask.cancel();
     setErrorBanner(std::nullopt);
 
-    // The folder shows at once, so the pane answers the click even when the device is slow.
+    // The folder shows at once, so the pane answers the click even when the device is slow (a big
+    // cached listing once the work pool has its rows).
+    co_await prepareCachedRows(target.path, target.parentID);
+    if (!self || ticket != m_navigationGeneration) {
+        co_return;
+    }
     showCachedOrEmpty(DirectoryPage(target.storage, target.path, target.parentID, {}));
     m_navigationStack = std::move(target.stack);
     setBreadcrumb(breadcrumbOf(m_navigationStack));

@@ -22,6 +22,14 @@ QCoro::Task<> DeviceBrowserViewModel::openStorage(StorageRoot storage)
     setErrorBanner(std::nullopt);
 
     const RemotePath root(storage.id, {});
+    co_await prepareCachedRows(root, std::nullopt);
+    if (!self || token != m_storageSwitchGeneration) {
+        co_return; // a newer switch owns the pane
+    }
+    if (navigation != m_navigationGeneration) {
+        setPendingStorageID(std::nullopt); // a folder opened meanwhile owns the pane
+        co_return;
+    }
     showCachedOrEmpty(DirectoryPage(storage, root, std::nullopt, {}));
     setBreadcrumb({root});
     m_navigationStack = {NavigationNode(root, std::nullopt)};

@@ -99,6 +99,11 @@ QCoro::Task<bool> DeviceBrowserViewModel::openStoredLocation(StoredRemoteLocatio
         cache(current);
         stack.append(NavigationNode(path, folderID));
     }
+    // Its levels were listed while another folder was shown: a big one gets its rows on the pool.
+    co_await prepareCachedRows(current.path, current.parentID);
+    if (!self || epoch != m_sessionEpoch) {
+        co_return false;
+    }
     // The location now owns the pane: a folder opening started before it must not put its page
     // under these crumbs when its listing comes back.
     ++m_navigationGeneration;

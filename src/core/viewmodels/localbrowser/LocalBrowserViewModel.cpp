@@ -43,6 +43,16 @@ namespace {
 // Work the user is waiting for goes ahead of background work in the pool.
 constexpr int userInitiatedPriority = 1;
 
+// Frees a listing let go of; one of many items on the work pool, so that leaving a big folder
+// does not wait for every item to be freed.
+void letGo(QList<LocalItem> items)
+{
+    constexpr qsizetype freedHere = 2'000;
+    if (items.size() >= freedHere) {
+        releaseOnWorkPool(std::move(items));
+    }
+}
+
 QString localPath(const QUrl& url)
 {
     return LocalPath::fromUrl(url);
@@ -113,7 +123,9 @@ void LocalBrowserViewModel::setCurrentDirectory(QUrl folder)
 
 void LocalBrowserViewModel::setItems(QList<LocalItem> items)
 {
+    QList<LocalItem> shown = m_items;
     publish(m_items, std::move(items), &LocalBrowserViewModel::itemsChanged);
+    letGo(std::move(shown));
 }
 
 void LocalBrowserViewModel::setIsLoading(bool loading)
@@ -245,7 +257,7 @@ void LocalBrowserViewModel::applyListing(const QUrl& folder, ListingResult resul
     m_spaceFolder = folder;
     m_space = result.space;
     if (result.items) {
-        m_allItems = std::move(*result.items);
+        letGo(std::exchange(m_allItems, std::move(*result.items)));
         m_allItemsOrder = result.order;
         m_allItemNameRanks = std::move(result.nameRanks);
         applyDisplayFilter();
@@ -254,7 +266,7 @@ void LocalBrowserViewModel::applyListing(const QUrl& folder, ListingResult resul
         }
     } else {
         const LocalFileError& failure = *result.failure;
-        m_allItems.clear();
+        letGo(std::exchange(m_allItems, {}));
         m_allItemsOrder.reset();
         m_allItemNameRanks.clear();
         setItems({});

@@ -36,6 +36,14 @@ protected:
     std::shared_ptr<FakeDeviceSession> session;
 };
 
+// The item as a device lists it again: equal, sharing no data with the item given.
+RemoteItem listedAnew(const RemoteItem& item)
+{
+    const auto copied = [](const QString& text) { return QString(text.constData(), text.size()); };
+    return RemoteItem(RemoteObjectID(copied(item.id.rawValue())), item.storageID, item.parentID, copied(item.name),
+                      item.kind, item.size, item.modifiedAt, item.path);
+}
+
 } // namespace
 
 TEST_F(DeviceBrowserCacheTest, CachingAnotherPathKeepsTheStaleMarkAndAFreshListingOfTheShownPathEndsIt)
@@ -165,4 +173,33 @@ TEST_F(DeviceBrowserCacheTest, ALateListingOfAReplacedSessionIsNeitherShownNorCa
     EXPECT_FALSE(probe().cachedPage(dcimPath));
     EXPECT_FALSE(viewModel().errorBanner());
     EXPECT_FALSE(viewModel().isLoading());
+}
+
+// A refresh of a big folder takes again the items an earlier listing of this session gave where
+// nothing changed: when nothing did, the rows published are the very rows shown (the pane has
+// nothing to match); else only the changed item is new, and the pane finds the others by where
+// their ids keep their data.
+TEST_F(DeviceBrowserCacheTest, ARefreshOfABigFolderTakesAgainTheItemsThatDidNotChange)
+{
+    QList<RemoteItem>& listed = session->tree().roots[StorageID("s1")];
+    listed = manyFiles();
+    show(page({}, rootPath()));
+    runTask(probe().refreshCurrentPageInternal(session));
+    const QList<RemoteItem> before = viewModel().items();
+    ASSERT_EQ(before.size(), listed.size());
+
+    std::transform(listed.cbegin(), listed.cend(), listed.begin(), listedAnew);
+    runTask(probe().refreshCurrentPageInternal(session));
+    EXPECT_EQ(viewModel().items().constData(), before.constData());
+
+    std::transform(listed.cbegin(), listed.cend(), listed.begin(), listedAnew);
+    listed[5].size = 1;
+    runTask(probe().refreshCurrentPageInternal(session));
+    const QList<RemoteItem>& after = viewModel().items();
+    ASSERT_EQ(itemNames(after), itemNames(before));
+    EXPECT_EQ(after[5].size, std::optional<qint64>(1));
+    for (qsizetype row = 0; row < after.size(); ++row) {
+        const bool shared = after[row].id.rawValue().constData() == before[row].id.rawValue().constData();
+        EXPECT_EQ(shared, row != 5) << row;
+    }
 }

@@ -28,6 +28,7 @@ DeviceBrowserTiming fastTiming(std::shared_ptr<WaitClock> clock)
     // that look at it let it run.
     timing.automaticFolderSizeDelay = 1h;
     timing.reloadPollInterval = 2ms;
+    timing.measuredRowsInterval = 2ms;
     return timing;
 }
 
@@ -180,6 +181,16 @@ std::optional<RemoteItem> ConnectedDeviceBrowserTest::row(const QString& name)
         }
     }
     return std::nullopt;
+}
+
+QList<RemoteItem> manyFiles(std::optional<QString> parent, qsizetype count)
+{
+    QList<RemoteItem> files;
+    for (qsizetype index = 0; index < count; ++index) {
+        const QString name = QStringLiteral("f%1").arg(index, 4, 10, QLatin1Char('0'));
+        files.append(fileItem(name, name, 100'000 - index, QStringLiteral("s1"), parent));
+    }
+    return files;
 }
 
 QStringList itemNames(const QList<RemoteItem>& items)

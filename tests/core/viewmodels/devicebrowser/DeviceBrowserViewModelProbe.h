@@ -11,6 +11,10 @@ public:
 
     explicit DeviceBrowserViewModelProbe(DeviceBrowserViewModel& viewModel) : m(viewModel) {}
 
+    // A listing of this many items is prepared and re-sorted on the work pool.
+    static constexpr qsizetype bigListing = DeviceBrowserViewModel::bigListing;
+    bool isSortingOnPool() const { return m.m_isSortingOnPool; }
+
     void setCurrentPage(std::optional<DirectoryPage> page) { m.setCurrentPage(std::move(page)); }
     void setSelectedDevice(std::optional<AndroidDevice> device) { m.setSelectedDevice(std::move(device)); }
     void setConnectionPhase(DeviceConnectionPhase phase) { m.setConnectionPhase(phase); }
@@ -27,9 +31,14 @@ public:
     void setMeasuredSize(const RemoteObjectID& id, FolderStatistics statistics)
     {
         m.m_computedFolderStatistics.insert(id, statistics);
+        ++m.m_measurementsVersion;
     }
     void applySort() { m.applySort(); }
     void putInCache(const DirectoryPage& page) { m.m_directoryCache.insert(page.path, page); }
+    QCoro::Task<> prepareCachedRows(const DirectoryPage& page)
+    {
+        return m.prepareCachedRows(page.path, page.parentID);
+    }
     void refreshFavoriteLocations() { m.refreshFavoriteLocations(); }
     void rememberCurrentLocation() { m.rememberCurrentLocation(); }
     void present(const QuillbarrowError& error) { m.present(error); }

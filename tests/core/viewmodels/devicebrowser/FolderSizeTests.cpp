@@ -287,3 +287,28 @@ TEST_F(DeviceBrowserFolderSizeTest, ACancelledPassLogsNothingAndLeavesTheFolderU
     EXPECT_EQ(viewModel().selectionSummary({RemoteObjectID("e"), RemoteObjectID("p")}, std::nullopt).unknownFolderCount,
               2);
 }
+
+// The rows of a big page are worked out anew on the work pool when its folders are measured: the
+// sizes show, sorted by name as well as by size.
+TEST_F(DeviceBrowserFolderSizeTest, TheMeasuredSizesOfABigPageReachItsRowsFromThePool)
+{
+    for (const RemoteItem& file : manyFiles()) {
+        session->tree().add(file);
+    }
+    connect();
+    const struct {
+        FileSort sort;
+        bool ascending;
+        QStringList first;
+    } cases[] = {{FileSort::name, true, {"Empty", "Photos", "a.txt"}},
+                 {FileSort::size, false, {"Photos", "Empty", "f0000"}}};
+    for (const auto& each : cases) {
+        viewModel().setSort(each.sort, each.ascending);
+        ASSERT_TRUE(processEventsUntil([&] { return !probe().isSortingOnPool(); }));
+        runTask(viewModel().calculateFolderSizes({photos, empty}));
+        ASSERT_TRUE(processEventsUntil([&] { return !probe().isSortingOnPool(); }));
+        EXPECT_EQ(itemNames(viewModel().items()).mid(0, 3), each.first) << int(each.sort);
+        EXPECT_EQ(row("Photos")->size, std::optional<qint64>(7));
+        EXPECT_EQ(row("Empty")->size, std::optional<qint64>(0));
+    }
+}

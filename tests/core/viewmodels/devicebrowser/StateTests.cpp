@@ -1,4 +1,6 @@
 #include "DeviceBrowserTestSupport.h"
+#include "HeldWorkPool.h"
+#include "RunTask.h"
 
 #include <QMetaProperty>
 #include <QSignalSpy>
@@ -275,4 +277,60 @@ TEST_F(DeviceBrowserStateTest, TeardownStopsTheThreeTasksInOrderAndLeavesTheSess
     destroyViewModel();
     EXPECT_EQ(stopped, (QStringList{"monitor", "stale", "sizes"}));
     EXPECT_EQ(session->closeCount(), 0);
+}
+
+// A big page is re-sorted on the work pool: its rows follow once the sort is done, one sort at a
+// time, and a sort overtaken meanwhile by another sort or another page never shows.
+TEST_F(DeviceBrowserStateTest, ABigPageIsResortedOnThePoolAndAnOvertakenSortNeverShows)
+{
+    const DirectoryPage big = page(manyFiles());
+    const DirectoryPage small = page({fileItem("s", "small.txt", 1)});
+    const struct {
+        const char* what;
+        std::function<void()> meanwhile;
+        QString first;
+    } cases[] = {
+        {"nothing", [] {}, big.items.last().name},
+        {"the direction reversed", [&] { viewModel().setSortAscending(false); }, QStringLiteral("f0000")},
+        {"another page shown", [&] { probe().setCurrentPage(small); }, QStringLiteral("small.txt")},
+    };
+    for (const auto& each : cases) {
+        SCOPED_TRACE(each.what);
+        probe().setCurrentPage(small);
+        viewModel().setSort(FileSort::name, true);
+        probe().setCurrentPage(big);
+        ASSERT_EQ(viewModel().items().first().name, QStringLiteral("f0000"));
+        QSignalSpy published(&viewModel(), &DeviceBrowserViewModel::itemsChanged);
+        {
+            const HeldWorkPool held;
+            viewModel().setSort(FileSort::size, true);
+            EXPECT_EQ(published.count(), 0);
+            each.meanwhile();
+        }
+        ASSERT_TRUE(processEventsUntil([&] { return !probe().isSortingOnPool(); }));
+        EXPECT_EQ(viewModel().items().first().name, each.first);
+        EXPECT_EQ(published.count(), 1);
+    }
+}
+
+// Rows of a big page in another order than the one asked for show at once while the work pool
+// sorts them: the page is never sorted on the window's thread, whether its rows were prepared for
+// another sort or it is shown again while its sort is under way.
+TEST_F(DeviceBrowserStateTest, ABigPageShowsItsRowsInAnotherOrderUntilThePoolHasSortedThem)
+{
+    const DirectoryPage big = page(manyFiles());
+    probe().setCurrentPage(std::nullopt);
+    probe().putInCache(big);
+    viewModel().setSort(FileSort::name, true);
+    runTask(probe().prepareCachedRows(big));
+    {
+        const HeldWorkPool held;
+        viewModel().setSort(FileSort::size, true);
+        probe().setCurrentPage(big);
+        EXPECT_EQ(viewModel().items().first().name, QStringLiteral("f0000"));
+        probe().applySort();
+        EXPECT_EQ(viewModel().items().first().name, QStringLiteral("f0000"));
+    }
+    ASSERT_TRUE(processEventsUntil([&] { return !probe().isSortingOnPool(); }));
+    EXPECT_EQ(viewModel().items().first().name, big.items.last().name);
 }
