@@ -243,6 +243,12 @@ private:
         QSet<ID> allIDs;
         // Two rows share an id: the above are empty then, and no id is found.
         bool repeated = false;
+        // Let go of on the work pool: by slices, like the listing.
+        friend void sliced(IDIndex& index)
+        {
+            release::sliced(index.rowOfID);
+            release::sliced(index.allIDs);
+        }
     };
     // What the work pool works out after the rows changed: the index by value when asked for, and
     // where each id keeps its shared data.
