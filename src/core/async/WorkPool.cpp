@@ -8,7 +8,6 @@
 #endif
 
 #include <algorithm>
-#include <chrono>
 #include <thread>
 
 namespace quillbarrow {
@@ -47,7 +46,7 @@ QThreadPool& workPool()
 
 void release::pause()
 {
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    std::this_thread::yield();
 }
 
 void startReleaseOnWorkPool(std::function<void()> job)

@@ -30,9 +30,10 @@ namespace release {
 // How many elements are freed between two pauses.
 inline constexpr qsizetype slice = 1'000;
 
-// Gives the processor away for a moment. Freeing a block takes the allocator's lock, and a thread
-// waiting for that lock may not get it back from a thread that frees block after block on the same
-// processor: on a machine of one processor the window's thread would wait for a whole release.
+// Lets the threads waiting for the processor run first. Freeing a block takes the allocator's
+// lock, and a thread waiting for that lock may not get it from a thread that frees block after
+// block on the same processor: on one processor the window's thread would wait for a whole release.
+// A yield rather than a sleep: a release that dawdles holds the memory of listings long gone.
 void pause();
 
 // Frees `value`, a big container by slices, with a pause between two of them. A container still
