@@ -22,24 +22,18 @@ public:
         m_started.acquire(m_threads);
     }
     ~HeldWorkPool() { release(); }
-    HeldWorkPool(const HeldWorkPool&) = delete;
-    HeldWorkPool& operator=(const HeldWorkPool&) = delete;
 
-    // Lets the pool go on, then waits for every job in line to be done.
+    // Lets the pool go on, then waits for every job in line to be done; once more does no harm.
     void release()
     {
-        if (!m_released) {
-            m_released = true;
-            m_release.release(m_threads);
-            workPool().waitForDone();
-        }
+        m_release.release(m_threads);
+        workPool().waitForDone();
     }
 
 private:
     const int m_threads = workPool().maxThreadCount();
     QSemaphore m_started;
     QSemaphore m_release;
-    bool m_released = false;
 };
 
 } // namespace quillbarrow::testing

@@ -64,8 +64,11 @@ private:
     QStringList m_seen;
 };
 
+// The index by value is still being built all along (the pool is held): the rows listed anew are
+// matched by value among the rows that share no data with a listed item.
 TEST(ItemTableModel, ARelistingOfTheSameFolderAnnouncesRangesNotAReset)
 {
+    const HeldWorkPool held;
     LocalModel model(NativeTableColumn::standardColumns());
     QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::Fatal);
     model.setItems(localFiles({"a", "b", "c", "d", "e", "f"}), listing);
@@ -82,6 +85,18 @@ TEST(ItemTableModel, ARelistingOfTheSameFolderAnnouncesRangesNotAReset)
                                              "inserted 5-6"}));
     EXPECT_EQ(model.rowOf(localID(QStringLiteral("f"))), 4);
     EXPECT_EQ(model.rowOf(localID(QStringLiteral("b"))), std::nullopt);
+
+    // The same rows again, as the very list or as copies, announce nothing.
+    announced.clear();
+    model.setItems(relisted, listing);
+    model.setItems(QList<LocalItem>(relisted.begin(), relisted.end()), listing);
+    EXPECT_TRUE(announced.seen().isEmpty());
+    // Rows listed as they were, and "x" (grown), "f" and "z" listed anew; "y" gone; "n" new.
+    model.setItems({relisted[0], localFile("x", 7), relisted[2], relisted[3], localFile("f"), localFile("z"),
+                    localFile("n")},
+                   listing);
+    EXPECT_EQ(announced.seen(), (QStringList{"removed 5-5", "changed 1,1-1,1 roles 0", "inserted 6-6"}));
+    EXPECT_EQ(shownNames(model), (QStringList{"a", "x", "c", "d", "f", "z", "n"}));
 }
 
 // Removals at the edges, where no survivor stands below the removed rows: the rows shown and
@@ -220,27 +235,6 @@ TEST(ItemTableModel, RowsAreFoundByIDWhileTheIndexIsStillBeingBuilt)
     EXPECT_EQ(model.rowsOf({localID("12"), localID("0"), localID("7"), localID("2"), localID("9"), localID("11"),
                             localID("y")}),
               (std::vector<int>{0, 2, 7, 9, 11, 12}));
-}
-
-// Until the index by value is built (the pool is held here), a re-listing matches the items that
-// share no data with a row by value among the rows that share none either; the same rows again,
-// as the very list or as copies, announce nothing.
-TEST(ItemTableModel, ARelistingMatchesCopiesByValueWhileTheIndexIsBeingBuilt)
-{
-    const HeldWorkPool held;
-    LocalModel model(NativeTableColumn::standardColumns());
-    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::Fatal);
-    const QList<LocalItem> shown = localFiles({"a", "b", "c", "d", "e"});
-    model.setItems(shown, listing);
-    Announcements announced(model);
-    model.setItems(shown, listing);
-    model.setItems(QList<LocalItem>(shown.begin(), shown.end()), listing);
-    EXPECT_TRUE(announced.seen().isEmpty());
-
-    // "b" and "e" listed anew (sharing nothing), "b" grown; "d" gone; "x" new.
-    model.setItems({shown[0], localFile("b", 7), shown[2], localFile("e"), localFile("x")}, listing);
-    EXPECT_EQ(announced.seen(), (QStringList{"removed 3-3", "changed 1,1-1,1 roles 0", "inserted 4-4"}));
-    EXPECT_EQ(shownNames(model), (QStringList{"a", "b", "c", "e", "x"}));
 }
 
 // A re-listing too scattered for a diff is a reset; an id taken from a row of the listing before

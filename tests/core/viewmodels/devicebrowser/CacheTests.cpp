@@ -36,14 +36,6 @@ protected:
     std::shared_ptr<FakeDeviceSession> session;
 };
 
-// The item as a device lists it again: equal, sharing no data with the item given.
-RemoteItem listedAnew(const RemoteItem& item)
-{
-    const auto copied = [](const QString& text) { return QString(text.constData(), text.size()); };
-    return RemoteItem(RemoteObjectID(copied(item.id.rawValue())), item.storageID, item.parentID, copied(item.name),
-                      item.kind, item.size, item.modifiedAt, item.path);
-}
-
 } // namespace
 
 TEST_F(DeviceBrowserCacheTest, CachingAnotherPathKeepsTheStaleMarkAndAFreshListingOfTheShownPathEndsIt)
@@ -188,11 +180,11 @@ TEST_F(DeviceBrowserCacheTest, ARefreshOfABigFolderTakesAgainTheItemsThatDidNotC
     const QList<RemoteItem> before = viewModel().items();
     ASSERT_EQ(before.size(), listed.size());
 
-    std::transform(listed.cbegin(), listed.cend(), listed.begin(), listedAnew);
+    listed = manyFiles(); // equal items, sharing no data with those shown
     runTask(probe().refreshCurrentPageInternal(session));
     EXPECT_EQ(viewModel().items().constData(), before.constData());
 
-    std::transform(listed.cbegin(), listed.cend(), listed.begin(), listedAnew);
+    listed = manyFiles();
     listed[5].size = 1;
     runTask(probe().refreshCurrentPageInternal(session));
     const QList<RemoteItem>& after = viewModel().items();

@@ -110,11 +110,9 @@ private:
 // The names of the rows, in order.
 QStringList itemNames(const QList<RemoteItem>& items);
 
-// Files "f0000", "f0001" ... on storage s1, in the folder `parent` (else its root), each a byte
-// smaller than the one before, so that by size they come in the opposite order to their names;
-// by default as many as make a listing the view model prepares on the work pool.
-QList<RemoteItem> manyFiles(std::optional<QString> parent = std::nullopt,
-                            qsizetype count = DeviceBrowserViewModelProbe::bigListing);
+// Files "f0000", "f0001" ... in the root of storage s1, enough for a listing prepared on the work
+// pool; each a byte smaller than the one before, so that by size they come in reverse.
+QList<RemoteItem> manyFiles();
 
 // What a task started by startTask() ended with; `resumptions` counts how often its caller went
 // on after it (exactly once for a sound task).
