@@ -175,6 +175,20 @@ class ManyFoldersBackend final : public MTPBackend {
     MockTree m_tree;
 };
 
+// The app over a phone whose storage root holds `folders` folders, with a home of its own.
+std::shared_ptr<QuillbarrowApp> manyFoldersApp(int folders)
+{
+    static QTemporaryDir openedFiles;
+    QuillbarrowApp::Services services;
+    services.homePath = sceneHome().path();
+    services.preferences = std::make_shared<InMemoryUserDefaults>();
+    services.openedFilesCacheDirectory = openedFiles.path();
+    services.chooseBackend = [folders] {
+        return AppEnvironment(std::make_shared<ManyFoldersBackend>(folders), BackendMode::mock);
+    };
+    return std::make_shared<QuillbarrowApp>(std::move(services));
+}
+
 const SceneRegistration androidNoDevice(
     QStringLiteral("android-pane-no-device"),
     QStringLiteral("The Android pane focused with no device: the connect-a-device guide"), [] {
@@ -259,18 +273,11 @@ const SceneRegistration androidCapsule(
 
 const SceneRegistration androidManyFolders(
     QStringLiteral("android-pane-many-folders"),
-    QStringLiteral("The Android pane over a storage root of 40 folders, each measured by the automatic pass and "
-                   "sorted by size, largest first; the largest selected"),
+    QStringLiteral(
+        "The Android pane over a storage root of 40 folders, each measured by the automatic pass and "
+        "sorted by size, largest first; the largest selected"),
     [] {
-        static QTemporaryDir openedFiles;
-        QuillbarrowApp::Services services;
-        services.homePath = sceneHome().path();
-        services.preferences = std::make_shared<InMemoryUserDefaults>();
-        services.openedFilesCacheDirectory = openedFiles.path();
-        services.chooseBackend = [] {
-            return AppEnvironment(std::make_shared<ManyFoldersBackend>(40), BackendMode::mock);
-        };
-        auto app = std::make_shared<QuillbarrowApp>(std::move(services));
+        auto app = manyFoldersApp(40);
         app->deviceBrowser().setSort(FileSort::size, false);
         MainWindow* window = app->openWindow();
         auto selected = std::make_shared<bool>(false);
@@ -301,15 +308,7 @@ const SceneRegistration androidDropOverlay(
         "A Mac file dragged over the Android pane showing a folder of twelve photos: the rows and the "
         "column titles show through the faint fill"),
     [] {
-        static QTemporaryDir openedFiles;
-        QuillbarrowApp::Services services;
-        services.homePath = sceneHome().path();
-        services.preferences = std::make_shared<InMemoryUserDefaults>();
-        services.openedFilesCacheDirectory = openedFiles.path();
-        services.chooseBackend = [] {
-            return AppEnvironment(std::make_shared<ManyFoldersBackend>(12), BackendMode::mock);
-        };
-        auto app = std::make_shared<QuillbarrowApp>(std::move(services));
+        auto app = manyFoldersApp(12);
         MainWindow* window = app->openWindow();
         return deviceFolderScene(
             app, window, QStringLiteral("Album 12"),
