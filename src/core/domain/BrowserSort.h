@@ -74,6 +74,71 @@ BrowserRanking browserRanking(const QList<Item>& items)
     return ranking;
 }
 
+// The items a browser shows of a listing, by their place in it, each with the size shown: a
+// measured folder's size patched in (`patched` when one differs from the listing's).
+struct ShownItems {
+    std::vector<qsizetype> places;
+    std::vector<std::optional<qint64>> sizes;
+    bool patched = false;
+};
+
+// The items of `items` that `isHidden` does not hide (all when `showHidden`), with the sizes of the
+// folders measured (`measured`: the FolderStatistics of item ids). Reads `items` only.
+template <typename Item, typename IsHidden, typename Measured>
+ShownItems shownItems(const QList<Item>& items, bool showHidden, IsHidden isHidden, const Measured& measured)
+{
+    ShownItems shown;
+    shown.places.reserve(static_cast<std::size_t>(items.size()));
+    shown.sizes.reserve(static_cast<std::size_t>(items.size()));
+    for (qsizetype place = 0; place < items.size(); ++place) {
+        const Item& item = items[place];
+        if (!showHidden && isHidden(item)) {
+            continue;
+        }
+        shown.places.push_back(place);
+        shown.sizes.push_back(item.size);
+        if (item.kind == RemoteItemKind::folder) {
+            const auto found = measured.constFind(item.id);
+            if (found != measured.constEnd() && item.size != found->bytes) {
+                shown.sizes.back() = found->bytes;
+                shown.patched = true;
+            }
+        }
+    }
+    return shown;
+}
+
+// The browser order of the shown items, by their shown sizes; `nameRanks` (by place in `items`),
+// when not empty, spares collating the names.
+template <typename Item>
+std::vector<qsizetype> browserOrder(const QList<Item>& items, const ShownItems& shown,
+                                    const std::vector<qsizetype>& nameRanks, FileSort sort, bool ascending)
+{
+    std::vector<BrowserSortFields> fields;
+    fields.reserve(shown.places.size());
+    for (std::size_t place = 0; place < shown.places.size(); ++place) {
+        const Item& item = items[shown.places[place]];
+        fields.push_back(BrowserSortFields{
+            item.kind, &item.name, &item.modifiedAt, &shown.sizes[place],
+            nameRanks.empty() ? -1 : nameRanks[static_cast<std::size_t>(shown.places[place])]});
+    }
+    return browserOrder(fields, sort, ascending);
+}
+
+// The shown items in `order` (places in `shown`), each copied once with its shown size.
+template <typename Item>
+QList<Item> shownInOrder(const QList<Item>& items, const ShownItems& shown,
+                         const std::vector<qsizetype>& order)
+{
+    QList<Item> rows;
+    rows.reserve(static_cast<qsizetype>(order.size()));
+    for (const qsizetype place : order) {
+        rows.append(items[shown.places[static_cast<std::size_t>(place)]]);
+        rows.last().size = shown.sizes[static_cast<std::size_t>(place)];
+    }
+    return rows;
+}
+
 // The one order both browsers and the device backends list items in. Stable. Folders come first,
 // then files, then unknown items, whatever the direction; inside a group the items go by the key
 // (names by natural, case-insensitive comparison in the default locale; a missing date counts as

@@ -138,47 +138,16 @@ QList<RemoteItem> DeviceBrowserViewModel::rowsOf(const DirectoryPage& page, File
         page.ranking && page.ranking->nameRanks.size() == static_cast<std::size_t>(pageItems.size())
             ? page.ranking.get()
             : nullptr;
-    // The shown items by their place in the page, with their sizes (measured folders patched
-    // in): the page is copied once, into the order shown, or not at all when it is shown as listed.
-    std::vector<qsizetype> shown;
-    std::vector<std::optional<qint64>> sizes;
-    shown.reserve(static_cast<std::size_t>(pageItems.size()));
-    sizes.reserve(static_cast<std::size_t>(pageItems.size()));
-    bool patched = false;
-    for (qsizetype position = 0; position < pageItems.size(); ++position) {
-        const RemoteItem& item = pageItems.at(position);
-        if (!showHidden && item.name.startsWith(u'.')) {
-            continue;
-        }
-        shown.push_back(position);
-        sizes.push_back(item.size);
-        if (item.kind == RemoteItemKind::folder) {
-            const auto found = measured.constFind(item.id);
-            if (found != measured.constEnd() && item.size != found->bytes) {
-                sizes.back() = found->bytes;
-                patched = true;
-            }
-        }
-    }
-    if (ranking != nullptr && ranking->inNameOrder && sort == FileSort::name && ascending && !patched &&
-        shown.size() == static_cast<std::size_t>(pageItems.size())) {
+    // The page is copied once, into the order shown, or not at all when it is shown as listed.
+    const ShownItems shown = shownItems(
+        pageItems, showHidden, [](const RemoteItem& item) { return item.name.startsWith(u'.'); }, measured);
+    if (ranking != nullptr && ranking->inNameOrder && sort == FileSort::name && ascending && !shown.patched &&
+        shown.places.size() == static_cast<std::size_t>(pageItems.size())) {
         return pageItems; // shown as listed: the page's own list, not a copy
     }
-    std::vector<BrowserSortFields> fields;
-    fields.reserve(shown.size());
-    for (std::size_t place = 0; place < shown.size(); ++place) {
-        const RemoteItem& item = pageItems.at(shown[place]);
-        fields.push_back(BrowserSortFields{
-            item.kind, &item.name, &item.modifiedAt, &sizes[place],
-            ranking != nullptr ? ranking->nameRanks[static_cast<std::size_t>(shown[place])] : -1});
-    }
-    QList<RemoteItem> rows;
-    rows.reserve(static_cast<qsizetype>(shown.size()));
-    for (const qsizetype place : browserOrder(fields, sort, ascending)) {
-        rows.append(pageItems.at(shown[static_cast<std::size_t>(place)]));
-        rows.last().size = sizes[static_cast<std::size_t>(place)];
-    }
-    return rows;
+    static const std::vector<qsizetype> unranked;
+    const std::vector<qsizetype>& ranks = ranking != nullptr ? ranking->nameRanks : unranked;
+    return shownInOrder(pageItems, shown, browserOrder(pageItems, shown, ranks, sort, ascending));
 }
 
 bool DeviceBrowserViewModel::RowsInputs::operator==(const RowsInputs& other) const

@@ -280,58 +280,30 @@ void LocalBrowserViewModel::applyListing(const QUrl& folder, ListingResult resul
 
 void LocalBrowserViewModel::applyDisplayFilter()
 {
-    // The shown items by their place in the listing, with their sizes (measured folders patched
-    // in): the listing is copied once, into the order shown.
-    std::vector<qsizetype> shown;
-    std::vector<std::optional<qint64>> sizes;
-    shown.reserve(static_cast<std::size_t>(m_allItems.size()));
-    sizes.reserve(static_cast<std::size_t>(m_allItems.size()));
-    bool patched = false;
-    // Read only: the listing may be shared with the published items, and must not be copied.
+    // The listing is copied once, into the order shown. Read only: it may be shared with the
+    // published items, and must not be copied.
     const QList<LocalItem>& allItems = m_allItems;
-    for (qsizetype index = 0; index < allItems.size(); ++index) {
-        const LocalItem& item = allItems[index];
-        if (!m_showHiddenFiles && item.isHidden) {
-            continue;
-        }
-        shown.push_back(index);
-        sizes.push_back(item.size);
-        if (item.kind == RemoteItemKind::folder) {
-            const auto measured = m_computedFolderStatistics.constFind(item.id);
-            if (measured != m_computedFolderStatistics.constEnd() && item.size != measured->bytes) {
-                sizes.back() = measured->bytes;
-                patched = true;
-            }
-        }
-    }
+    const ShownItems shown = shownItems(
+        allItems, m_showHiddenFiles, [](const LocalItem& item) { return item.isHidden; },
+        m_computedFolderStatistics);
     // A listing read in the shown order needs no second sort, unless measured sizes reorder it.
-    const bool inOrder = m_allItemsOrder == std::pair(m_sort, m_sortAscending) && !(patched && m_sort == FileSort::size);
-    if (inOrder && !patched && shown.size() == static_cast<std::size_t>(m_allItems.size())) {
+    const bool inOrder =
+        m_allItemsOrder == std::pair(m_sort, m_sortAscending) && !(shown.patched && m_sort == FileSort::size);
+    if (inOrder && !shown.patched && shown.places.size() == static_cast<std::size_t>(allItems.size())) {
         setItems(m_allItems); // everything shown as listed: the list is shared, not copied
         return;
     }
     std::vector<qsizetype> order;
     if (inOrder) {
-        order.resize(shown.size());
+        order.resize(shown.places.size());
         std::iota(order.begin(), order.end(), qsizetype{0});
     } else {
-        const bool ranked = m_allItemNameRanks.size() == static_cast<std::size_t>(m_allItems.size());
-        std::vector<BrowserSortFields> fields;
-        fields.reserve(shown.size());
-        for (std::size_t place = 0; place < shown.size(); ++place) {
-            const LocalItem& item = allItems[shown[place]];
-            fields.push_back(BrowserSortFields{item.kind, &item.name, &item.modifiedAt, &sizes[place],
-                                               ranked ? m_allItemNameRanks[static_cast<std::size_t>(shown[place])] : -1});
-        }
-        order = browserOrder(fields, m_sort, m_sortAscending);
+        const bool ranked = m_allItemNameRanks.size() == static_cast<std::size_t>(allItems.size());
+        static const std::vector<qsizetype> unranked;
+        order =
+            browserOrder(allItems, shown, ranked ? m_allItemNameRanks : unranked, m_sort, m_sortAscending);
     }
-    QList<LocalItem> items;
-    items.reserve(static_cast<qsizetype>(order.size()));
-    for (const qsizetype place : order) {
-        items.append(allItems[shown[static_cast<std::size_t>(place)]]);
-        items.last().size = sizes[static_cast<std::size_t>(place)];
-    }
-    setItems(std::move(items));
+    setItems(shownInOrder(allItems, shown, order));
 }
 
 void LocalBrowserViewModel::recomputeBreadcrumb()
