@@ -240,7 +240,7 @@ args=(
   -S -name quillbarrow-e2e,debug-threads=on -machine q35 -nodefaults -no-user-config -display none -no-reboot -nic none
   -accel tcg,thread=multi -cpu max,-aes -smp "$cpus" -m "$memory"
   -kernel "$kernel" -initrd "$cache/initramfs.cpio"
-  -append "console=ttyS0 quiet mitigations=off tsc=reliable no_timer_check${clock} panic=-1 quillbarrow.responder=$responder"
+  -append "console=ttyS0 mitigations=off tsc=reliable no_timer_check${clock} panic=-1 quillbarrow.responder=$responder"
   -chardev "file,id=console,path=$(opt "$private/console.log")" -device isa-serial,chardev=console
   -chardev "file,id=output,path=$(opt "$private/output.log"),append=on" -device isa-serial,chardev=output
   -qmp "unix:$(opt "$private/qmp.sock"),server=on,wait=off"
@@ -381,7 +381,10 @@ timed_out=no
 while kill -0 "$qemu_pid" 2>/dev/null; do
   if [ "$(($(date +%s%N) / 1000000))" -ge "$deadline" ]; then
     timed_out=yes
-    say "timeout after ${timeout} s: killing the guest (pid $qemu_pid)"
+    # Whether the guest was running at all (or stood paused, never started) tells a hung guest
+    # from one that never ran: both leave the program's output empty.
+    status=$(perl "$here/qmp-request.pl" "$private/qmp.sock" hmp "info status" 2>&1 | tr -d '\r' | head -n 1) || true
+    say "timeout after ${timeout} s (QEMU: ${status:-no answer}): killing the guest (pid $qemu_pid)"
     kill -TERM "$qemu_pid" 2>/dev/null || true
     for _ in 1 2 3 4 5 6 7 8 9 10; do
       kill -0 "$qemu_pid" 2>/dev/null || break
