@@ -72,17 +72,24 @@ public:
         std::shared_ptr<LocalFolder> holder;
         // Why the copy could not be made; nothing of it is left then.
         std::optional<QString> failure;
-        // Entries inside a copied folder that were left out because they are not files, folders
-        // or links (named pipes, sockets, devices): their paths from the copied item down.
-        QStringList leftOut;
+        // Entries inside a copied folder that were left out, each to fail on its own: those that
+        // are not files, folders or links (named pipes, sockets, devices), and those whose name
+        // the disk already holds for an entry copied before (on a disk that ignores case, "b"
+        // beside "B"). Their paths from the copied item down, and why.
+        struct LeftOut {
+            QString entry;
+            QString reason;
+        };
+        QList<LeftOut> leftOut;
         // Removes the copy (when it was not put in place).
         void discard() const;
     };
     // Copies the item at `source` (a file, a link as a link, or a folder with everything in it)
     // into `destination` under a new hidden ".copying" name, writing only through held
     // descriptors. A folder's mode is applied after its contents are in, so a read-only folder
-    // can be copied by its owner. An entry that is neither a file, a folder nor a link is left out
-    // of a copied folder and listed in leftOut; as the copied item itself it fails the copy.
+    // can be copied by its owner. A folder's entries are copied in name order. An entry that is
+    // neither a file, a folder nor a link, or whose name the disk already holds there, is left
+    // out of a copied folder and listed in leftOut; as the copied item itself it fails the copy.
     //
     // `goOn`, when given, is called on the copying thread after each entry with the bytes of the
     // files copied so far; false stops the copy, removes what was made of it and gives a failure.
