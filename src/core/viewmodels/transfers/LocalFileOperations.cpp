@@ -249,7 +249,7 @@ std::optional<CopyFailure> copyEntry(int from, int to, const QByteArray& name, c
             continue;
         }
         if ((failure = copyEntry(::dirfd(listing), made.fd, entry, entry, entryShown, tally))) {
-            if (failure->unmade != EEXIST || failure->entry != entryShown) {
+            if (failure->unmade != EEXIST) {
                 break;
             }
             // This copy made the folder a moment ago, so a name it already holds is one the disk

@@ -123,7 +123,9 @@ public:
     // `failureLead` ("Could not save a.txt in /dest"), or "Could not replace <name>" when the old
     // item could not be moved aside; an old item that could not be moved back is named with the
     // hidden path where it now is. With `placed` (and the paste's `root`), an item the paste
-    // itself put in place is never replaced, and a placed item is recorded there.
+    // itself put in place is never replaced: known by what the name reaches before anything
+    // moves (the staged item, beside it, tells whether the disk ignores case); a placed item is
+    // recorded there.
     static Placement moveIntoPlace(const LocalFolder& from, const QString& staging, const LocalFolder& to,
                                    const QString& name, bool replace, const QString& failureLead,
                                    PlacedItems* placed = nullptr, const LocalFolder* root = nullptr);

@@ -15,9 +15,9 @@ PlacedItems::Identity PlacedItems::identityOf(const struct stat& entry)
 
 QString PlacedItems::caseless(const QStringList& path)
 {
-    // Upper case first, then folded: a disk's table of capitals maps some letters ("ı", "ſ")
-    // onto others that folding alone keeps apart. Comparing more names alike than the disk does
-    // only refuses a Replace, never loses an item.
+    // Upper case first, then folded: a disk's table of capitals and folding do not pair every
+    // letter alike (the Kelvin sign, a dotless "ı"). Comparing more names alike than the disk
+    // does only refuses a Replace, never loses an item.
     return path.join(QLatin1Char('/')).normalized(QString::NormalizationForm_C).toUpper().toCaseFolded();
 }
 
