@@ -271,17 +271,13 @@ std::optional<CopyFailure> copyEntry(int from, int to, const QByteArray& name, c
 }
 
 // Puts the item set aside at `setAside` in `folder` back under `name`; the errno of a failure, or
-// 0. A share that keeps names for a while may say the name is taken when only the item's own old
-// name answers there: then it goes back over that, but never over anything else.
+// 0. The system may still remember an item under that name, which the disk no longer holds: then
+// it goes back over that memory, but only when the disk, asked afresh, holds nothing there.
 int putBack(const LocalFolder& folder, const QString& setAside, const QString& name)
 {
     int code = folder.renameWithoutReplacing(setAside, folder, name);
-    if (code == EEXIST) {
-        const std::optional<struct stat> there = folder.freshStatus(name);
-        const std::optional<struct stat> moved = folder.status(setAside);
-        if (!there || (moved && there->st_dev == moved->st_dev && there->st_ino == moved->st_ino)) {
-            code = folder.renameOver(setAside, name);
-        }
+    if (code == EEXIST && !folder.freshStatus(name)) {
+        code = folder.renameOver(setAside, name);
     }
     return code;
 }

@@ -8,7 +8,6 @@
 #include <cstdio>
 #include <dirent.h>
 #include <fcntl.h>
-#include <sys/sysmacros.h>
 #include <unistd.h>
 #include <utility>
 
@@ -241,14 +240,12 @@ std::optional<struct stat> LocalFolder::freshStatus(const QString& name) const
 {
     struct statx fresh {};
     if (::statx(m_descriptor, LocalPath::encoded(name).constData(), AT_SYMLINK_NOFOLLOW | AT_STATX_FORCE_SYNC,
-                STATX_TYPE | STATX_SIZE | STATX_INO, &fresh) != 0) {
+                STATX_TYPE | STATX_SIZE, &fresh) != 0) {
         return lingering(name);
     }
     struct stat info {};
     info.st_mode = fresh.stx_mode;
     info.st_size = static_cast<off_t>(fresh.stx_size);
-    info.st_dev = makedev(fresh.stx_dev_major, fresh.stx_dev_minor);
-    info.st_ino = fresh.stx_ino;
     return info;
 }
 

@@ -58,7 +58,7 @@ public:
     std::optional<struct stat> status(const QString& name) const;
     bool contains(const QString& name) const { return status(name).has_value(); }
     // The status of the entry `name` as the disk holds it now, never as remembered from an
-    // earlier look (a disk in user space is asked again): its kind, size, device and inode only.
+    // earlier look (a disk in user space is asked again): its kind and size only.
     std::optional<struct stat> freshStatus(const QString& name) const;
 
     // Renames `from` in this folder to `to` in `target` only when nothing is there: atomically

@@ -86,7 +86,8 @@ TEST_F(LocalDestinationTest, OnADiskThatIgnoresCaseNoItemOfAPasteReplacesAnother
     writeFile(path("t/T/B/x.txt"), "copied x");
     writeFile(path("t/T/b/y.txt"), "copied y");
     writeFile(path("t/T/z.txt"), "copied z");
-    const QByteArray xText = MockDeviceSession::downloadText(fileInB), yText = MockDeviceSession::downloadText(fileInLowerB);
+    const QByteArray xText = MockDeviceSession::downloadText(fileInB);
+    const QByteArray yText = MockDeviceSession::downloadText(fileInLowerB);
     const QString refusal = "Could not replace a.jpg: items copied by this same paste would be lost.";
     const auto refused = QuillbarrowError::localFileFailed(refusal);
     const auto refusedB = QuillbarrowError::localFileFailed(QString(refusal).replace("a.jpg", "b"));
