@@ -159,7 +159,7 @@ private:
     // One round of the copy rows for those items into `disk`.
     QCoro::Task<> copyRound(QList<QUrl> items, bool folders, QString disk, CopyFigures* figures);
     // One paste of `items` into `destination` between local folders, checked.
-    QCoro::Task<Measured> copy(const QList<QUrl>& items, bool folders, const QString& destination, bool replace);
+    QCoro::Task<Measured> copy(QList<QUrl> items, bool folders, QString destination, bool replace);
     // Every item arrived in `destination` with its new bytes, and nothing is beside them.
     static void requireCopies(const QList<QUrl>& items, bool folders, const QString& destination,
                               const QString& what);
@@ -191,8 +191,8 @@ QString ScaleBench::makeLocalFolder(int files)
 
 QList<QUrl> ScaleBench::makeLocalItems(int count, bool folders)
 {
-    const QString folder =
-        m_work.filePath(QStringLiteral("copied/%1-%2").arg(folders ? QStringLiteral("folders") : QStringLiteral("files")).arg(count));
+    const QString kind = folders ? QStringLiteral("folders") : QStringLiteral("files");
+    const QString folder = m_work.filePath(QStringLiteral("copied/%1-%2").arg(kind).arg(count));
     QList<QUrl> items;
     items.reserve(count);
     for (int index = 0; index < count; ++index) {
@@ -220,7 +220,8 @@ void ScaleBench::requireCopies(const QList<QUrl>& items, bool folders, const QSt
     }
     for (int index = 0; index < items.size(); ++index) {
         const QString name = QFileInfo(items.at(index).toLocalFile()).fileName();
-        const QString file = destination + QLatin1Char('/') + name + (folders ? QLatin1Char('/') + fileName(index) : QString());
+        const QString file =
+            destination + QLatin1Char('/') + name + (folders ? QLatin1Char('/') + fileName(index) : QString());
         if (readBytes(file) != fileBytes(index)) {
             throw BenchFailure(QStringLiteral("%1: %2 does not hold the copied bytes").arg(what, file));
         }
@@ -241,7 +242,7 @@ void ScaleBench::ageCopies(const QList<QUrl>& items, bool folders, const QString
     }
 }
 
-QCoro::Task<Measured> ScaleBench::copy(const QList<QUrl>& items, bool folders, const QString& destination, bool replace)
+QCoro::Task<Measured> ScaleBench::copy(QList<QUrl> items, bool folders, QString destination, bool replace)
 {
     const QString what = QStringLiteral("%1 %2 %3")
                              .arg(replace ? QStringLiteral("Replace all of") : QStringLiteral("copy of"))
@@ -282,7 +283,8 @@ QCoro::Task<> ScaleBench::copyRound(QList<QUrl> items, bool folders, QString dis
 
 QCoro::Task<> ScaleBench::runCopies()
 {
-    QList<std::pair<QString, QString>> disks{{QStringLiteral("temporary folder"), m_work.filePath(QStringLiteral("disk"))}};
+    QList<std::pair<QString, QString>> disks{
+        {QStringLiteral("temporary folder"), m_work.filePath(QStringLiteral("disk"))}};
     if (const QString caseless = qEnvironmentVariable("QUILLBARROW_CASE_FOLDING_FOLDER"); !caseless.isEmpty()) {
         disks.append({QStringLiteral("disk that ignores case"), caseless});
     }
@@ -300,7 +302,8 @@ QCoro::Task<> ScaleBench::runCopies()
             for (int round = 0; round < m_options.rounds; ++round) {
                 co_await copyRound(items, folders, disk, &figures);
             }
-            const QString named = QStringLiteral("%1 %2").arg(count).arg(folders ? QStringLiteral("folders") : QStringLiteral("files"));
+            const QString named =
+                QStringLiteral("%1 %2").arg(count).arg(folders ? QStringLiteral("folders") : QStringLiteral("files"));
             say(QStringLiteral("detail: %1 on the %2: into an empty folder s %3, Replace all s %4")
                     .arg(named, label, figures.empty.listed(3), figures.replace.listed(3)));
             rows.append(Row{label, named, figures});
