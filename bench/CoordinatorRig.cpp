@@ -11,18 +11,27 @@ CoordinatorRig::CoordinatorRig(const QString& cacheFolder)
       coordinator(&clipboard, queue, AppLogger(QStringLiteral("Bench")), cacheFolder)
 {
     QObject::connect(&coordinator, &TransferCoordinator::pendingConflictChanged, &coordinator, [this] {
-        if (coordinator.pendingConflict()) {
-            askedAboutAName = true;
+        if (!coordinator.pendingConflict()) {
+            return;
+        }
+        ++questions;
+        if (answerForAll) {
+            coordinator.resolveConflict(*answerForAll, true);
+        } else {
             coordinator.cancelConflicts();
         }
     });
 }
 
-void CoordinatorRig::requireCompleted(const QString& what, qsizetype jobs)
+void CoordinatorRig::requireCompleted(const QString& what, qsizetype jobs, int questionsAsked)
 {
-    if (askedAboutAName) {
-        throw BenchFailure(what + QStringLiteral(": the coordinator asked about a name that is taken"));
+    if (questions != questionsAsked) {
+        throw BenchFailure(what + QStringLiteral(": the coordinator asked %1 questions about names that are taken, "
+                                                 "expected %2")
+                                      .arg(questions)
+                                      .arg(questionsAsked));
     }
+    questions = 0;
     if (coordinator.lastError()) {
         throw BenchFailure(what + QStringLiteral(": ") + coordinator.lastError()->technicalDetails());
     }

@@ -2,15 +2,23 @@
 // coordinator works against a pretend device whose operations run on a worker thread, as the
 // libmtp session's do, so the figures show the coordinator's own cost per file.
 //
-//   quillbarrow_scale_bench [--sizes 1000,8000,32000] [--rounds N] [--directions up,down]
+//   quillbarrow_scale_bench [--sizes 1000,8000,32000] [--rounds N] [--directions up,down,copy]
+//                           [--copies 2000] [--copied-folders 500]
 //
 // For each size N and direction, one paste of N small files:
 //   up    a local folder of N files pasted into the device's storage root (pasteIntoDevice);
 //   down  a device folder of N files pasted into an empty local folder (pasteIntoLocal).
 // It prints the planning time (from the paste until the first file reaches the device session),
 // the whole paste, the time per file, and the main thread's longest stall during the paste: the
-// largest gap between the ticks of a 5 ms timer on the main thread. Every figure is the median of
-// the rounds. Each paste is checked: every job completed, every file arrived. Exits 1 when
+// largest gap between the ticks of a 5 ms timer on the main thread.
+//   copy  between local folders: the copies' small files, selected one by one, pasted into an
+//         empty folder, then again onto those copies (each rewritten first with other bytes of
+//         the same size, as an older copy would be), the one question answered Replace for all;
+//         the same for the copied folders, each holding one small file. In the temporary folder
+//         and, when QUILLBARROW_CASE_FOLDING_FOLDER names one (tests/support/run-on-case-
+//         folding-disk.sh mounts it), on a disk that ignores case.
+// Every figure is the median of the rounds. Each paste is checked: every job completed, every
+// file arrived (a replaced one with the new bytes, nothing left beside it). Exits 1 when
 // something fails (the reason on stderr). Nothing here asserts a time.
 
 #include "../BenchFailure.h"
@@ -27,6 +35,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QUrl>
@@ -50,6 +59,9 @@ struct Options {
     int rounds = 1;
     bool up = true;
     bool down = true;
+    bool copy = true;
+    int copiedFiles = 2'000;
+    int copiedFolders = 500;
 };
 
 void say(const QString& text)
@@ -80,6 +92,37 @@ QString folderName(int files)
     return QStringLiteral("Camera-%1").arg(files);
 }
 
+QString albumName(int index)
+{
+    return QStringLiteral("Album-%1").arg(index, 6, 10, QLatin1Char('0'));
+}
+
+// The 16 bytes of the small file `index`, and those of an older copy of it: the same size, so
+// that nothing but the item itself tells the two apart.
+QByteArray fileBytes(int index)
+{
+    return QByteArray::number(index).rightJustified(16, '0');
+}
+
+QByteArray olderBytes()
+{
+    return QByteArrayLiteral("an older copy...");
+}
+
+void writeBytes(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(bytes) != bytes.size()) {
+        throw BenchFailure(QStringLiteral("cannot write ") + path);
+    }
+}
+
+QByteArray readBytes(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
 struct Figures {
     Samples planning;
     Samples paste;
@@ -90,6 +133,14 @@ struct Measured {
     double planning = 0;
     double paste = 0;
     double stall = 0;
+};
+
+// Copies between local folders on one disk: into an empty folder, and Replace for all onto them.
+struct CopyFigures {
+    Samples empty;
+    Samples emptyStall;
+    Samples replace;
+    Samples replaceStall;
 };
 
 class ScaleBench {
@@ -103,6 +154,18 @@ private:
     QCoro::Task<Measured> download(int files);
     // A local folder of `files` small files.
     QString makeLocalFolder(int files);
+    // `count` local items, small files or folders holding one small file each; their addresses.
+    QList<QUrl> makeLocalItems(int count, bool folders);
+    // One round of the copy rows for those items into `disk`.
+    QCoro::Task<> copyRound(QList<QUrl> items, bool folders, QString disk, CopyFigures* figures);
+    // One paste of `items` into `destination` between local folders, checked.
+    QCoro::Task<Measured> copy(QList<QUrl> items, bool folders, QString destination, bool replace);
+    // Every item arrived in `destination` with its new bytes, and nothing is beside them.
+    static void requireCopies(const QList<QUrl>& items, bool folders, const QString& destination,
+                              const QString& what);
+    // The copies in `destination` become older ones, of the same size.
+    static void ageCopies(const QList<QUrl>& items, bool folders, const QString& destination);
+    QCoro::Task<> runCopies();
 
     Options m_options;
     QTemporaryDir m_work;
@@ -124,6 +187,142 @@ QString ScaleBench::makeLocalFolder(int files)
         }
     }
     return folder;
+}
+
+QList<QUrl> ScaleBench::makeLocalItems(int count, bool folders)
+{
+    const QString kind = folders ? QStringLiteral("folders") : QStringLiteral("files");
+    const QString folder = m_work.filePath(QStringLiteral("copied/%1-%2").arg(kind).arg(count));
+    QList<QUrl> items;
+    items.reserve(count);
+    for (int index = 0; index < count; ++index) {
+        QString item = folder + QLatin1Char('/') + (folders ? albumName(index) : fileName(index));
+        if (folders && !QDir().mkpath(item)) {
+            throw BenchFailure(QStringLiteral("cannot create ") + item);
+        }
+        if (!folders && index == 0 && !QDir().mkpath(folder)) {
+            throw BenchFailure(QStringLiteral("cannot create ") + folder);
+        }
+        writeBytes(folders ? item + QLatin1Char('/') + fileName(index) : item, fileBytes(index));
+        items.append(QUrl::fromLocalFile(item));
+    }
+    return items;
+}
+
+void ScaleBench::requireCopies(const QList<QUrl>& items, bool folders, const QString& destination, const QString& what)
+{
+    const QStringList entries = QDir(destination).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+    if (entries.size() != items.size()) {
+        throw BenchFailure(QStringLiteral("%1: the folder holds %2 entries, expected %3")
+                               .arg(what)
+                               .arg(entries.size())
+                               .arg(items.size()));
+    }
+    for (int index = 0; index < items.size(); ++index) {
+        const QString name = QFileInfo(items.at(index).toLocalFile()).fileName();
+        const QString file =
+            destination + QLatin1Char('/') + name + (folders ? QLatin1Char('/') + fileName(index) : QString());
+        if (readBytes(file) != fileBytes(index)) {
+            throw BenchFailure(QStringLiteral("%1: %2 does not hold the copied bytes").arg(what, file));
+        }
+        if (folders && QDir(destination + QLatin1Char('/') + name)
+                               .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot)
+                               .size() != 1) {
+            throw BenchFailure(QStringLiteral("%1: %2 holds more than its file").arg(what, name));
+        }
+    }
+}
+
+void ScaleBench::ageCopies(const QList<QUrl>& items, bool folders, const QString& destination)
+{
+    for (int index = 0; index < items.size(); ++index) {
+        const QString name = QFileInfo(items.at(index).toLocalFile()).fileName();
+        writeBytes(destination + QLatin1Char('/') + name + (folders ? QLatin1Char('/') + fileName(index) : QString()),
+                   olderBytes());
+    }
+}
+
+QCoro::Task<Measured> ScaleBench::copy(QList<QUrl> items, bool folders, QString destination, bool replace)
+{
+    const QString what = QStringLiteral("%1 %2 %3")
+                             .arg(replace ? QStringLiteral("Replace all of") : QStringLiteral("copy of"))
+                             .arg(items.size())
+                             .arg(folders ? QStringLiteral("folders") : QStringLiteral("files"));
+    m_rig.clipboard.copyLocal(items);
+    if (replace) {
+        m_rig.answerForAll = ConflictResolution::replace;
+    }
+    m_meter.start();
+    const Clock::time_point start = Clock::now();
+    co_await m_rig.coordinator.pasteIntoLocal(QUrl::fromLocalFile(destination), nullptr);
+    const Clock::time_point end = Clock::now();
+    const double stall = m_meter.stop();
+    m_rig.answerForAll.reset();
+
+    m_rig.requireCompleted(what, items.size(), replace ? 1 : 0);
+    requireCopies(items, folders, destination, what);
+    co_return Measured{0, secondsBetween(start, end), stall};
+}
+
+QCoro::Task<> ScaleBench::copyRound(QList<QUrl> items, bool folders, QString disk, CopyFigures* figures)
+{
+    const QString destination = disk + QStringLiteral("/quillbarrow-scale-copies");
+    QDir(destination).removeRecursively();
+    if (!QDir().mkpath(destination)) {
+        throw BenchFailure(QStringLiteral("cannot create ") + destination);
+    }
+    const Measured empty = co_await copy(items, folders, destination, false);
+    figures->empty.add(empty.paste);
+    figures->emptyStall.add(empty.stall);
+    ageCopies(items, folders, destination);
+    const Measured replaced = co_await copy(items, folders, destination, true);
+    figures->replace.add(replaced.paste);
+    figures->replaceStall.add(replaced.stall);
+    QDir(destination).removeRecursively();
+}
+
+QCoro::Task<> ScaleBench::runCopies()
+{
+    QList<std::pair<QString, QString>> disks{
+        {QStringLiteral("temporary folder"), m_work.filePath(QStringLiteral("disk"))}};
+    if (const QString caseless = qEnvironmentVariable("QUILLBARROW_CASE_FOLDING_FOLDER"); !caseless.isEmpty()) {
+        disks.append({QStringLiteral("disk that ignores case"), caseless});
+    }
+    struct Row {
+        QString disk;
+        QString items;
+        CopyFigures figures;
+    };
+    QList<Row> rows;
+    for (const bool folders : {false, true}) {
+        const int count = folders ? m_options.copiedFolders : m_options.copiedFiles;
+        const QList<QUrl> items = makeLocalItems(count, folders);
+        for (const auto& [label, disk] : std::as_const(disks)) {
+            CopyFigures figures;
+            for (int round = 0; round < m_options.rounds; ++round) {
+                co_await copyRound(items, folders, disk, &figures);
+            }
+            const QString named =
+                QStringLiteral("%1 %2").arg(count).arg(folders ? QStringLiteral("folders") : QStringLiteral("files"));
+            say(QStringLiteral("detail: %1 on the %2: into an empty folder s %3, Replace all s %4")
+                    .arg(named, label, figures.empty.listed(3), figures.replace.listed(3)));
+            rows.append(Row{label, named, figures});
+        }
+    }
+    say(QStringLiteral("| disk | items | into an empty folder | Replace all onto their copies | Replace all / empty | "
+                       "longest main-thread stall |"));
+    say(QStringLiteral("|---|---|---|---|---|---|"));
+    for (const Row& row : std::as_const(rows)) {
+        const double empty = row.figures.empty.median();
+        const double replace = row.figures.replace.median();
+        say(QStringLiteral("| %1 | %2 | %3 s | %4 s | %5 | %6 / %7 ms |")
+                .arg(row.disk, row.items)
+                .arg(empty, 0, 'f', 3)
+                .arg(replace, 0, 'f', 3)
+                .arg(empty > 0 ? replace / empty : 0.0, 0, 'f', 2)
+                .arg(row.figures.emptyStall.median(), 0, 'f', 1)
+                .arg(row.figures.replaceStall.median(), 0, 'f', 1));
+    }
 }
 
 QCoro::Task<Measured> ScaleBench::upload(int files, QString source)
@@ -199,7 +398,7 @@ QCoro::Task<> ScaleBench::run()
         Figures figures;
     };
     QList<Row> rows;
-    for (const int files : std::as_const(m_options.sizes)) {
+    for (const int files : m_options.up || m_options.down ? m_options.sizes : QList<int>()) {
         const QString source = m_options.up ? makeLocalFolder(files) : QString();
         Figures up;
         Figures down;
@@ -233,8 +432,10 @@ QCoro::Task<> ScaleBench::run()
         }
     }
 
-    say(QStringLiteral("| direction | files | planning | whole paste | per file | longest main-thread stall |"));
-    say(QStringLiteral("|---|---|---|---|---|---|"));
+    if (!rows.isEmpty()) {
+        say(QStringLiteral("| direction | files | planning | whole paste | per file | longest main-thread stall |"));
+        say(QStringLiteral("|---|---|---|---|---|---|"));
+    }
     for (const Row& row : std::as_const(rows)) {
         const double paste = row.figures.paste.median();
         say(QStringLiteral("| %1 | %2 | %3 s | %4 s | %5 ms | %6 ms |")
@@ -245,13 +446,19 @@ QCoro::Task<> ScaleBench::run()
                 .arg(paste * 1000.0 / row.files, 0, 'f', 3)
                 .arg(row.figures.stall.median(), 0, 'f', 1));
     }
+    if (m_options.copy) {
+        co_await runCopies();
+    }
 }
 
 [[noreturn]] void usage()
 {
-    std::fputs("usage: quillbarrow_scale_bench [--sizes N,N,...] [--rounds N] [--directions up,down]\n"
+    std::fputs("usage: quillbarrow_scale_bench [--sizes N,N,...] [--rounds N] [--directions up,down,copy]\n"
+               "                              [--copies N] [--copied-folders N]\n"
                "Pastes N small files each way through the transfer coordinator and a pretend device\n"
-               "(default sizes 1000,8000,32000; 1 round; both directions).\n",
+               "(default sizes 1000,8000,32000; 1 round; every direction), and copies files and\n"
+               "folders between local folders, into an empty one and Replace for all onto them\n"
+               "(default 2000 files, 500 folders).\n",
                stderr);
     std::exit(2);
 }
@@ -284,7 +491,14 @@ Options parse(const QStringList& arguments)
             const QStringList directions = value.split(QLatin1Char(','));
             options.up = directions.contains(QLatin1String("up"));
             options.down = directions.contains(QLatin1String("down"));
-            if (!options.up && !options.down) {
+            options.copy = directions.contains(QLatin1String("copy"));
+            if (!options.up && !options.down && !options.copy) {
+                usage();
+            }
+        } else if (argument == QLatin1String("--copies") || argument == QLatin1String("--copied-folders")) {
+            bool ok = false;
+            (argument == QLatin1String("--copies") ? options.copiedFiles : options.copiedFolders) = value.toInt(&ok);
+            if (!ok || options.copiedFiles < 1 || options.copiedFolders < 1) {
                 usage();
             }
         } else {

@@ -35,6 +35,8 @@ fs::path toPath(const QString& path)
 struct CopyFailure {
     QString entry;
     QString reason;
+    // The system's error number when the entry itself could not be made there, else 0.
+    int unmade = 0;
 };
 
 LocalFileOperations::SpaceHook& spaceHook()
@@ -68,7 +70,7 @@ struct CopyTally {
     qint64 bytes = 0;
     // The path of the folder being written, for the words of a full disk.
     QString folder;
-    QStringList leftOut;
+    QList<LocalFileOperations::StagedCopy::LeftOut> leftOut;
 
     // Counts an entry copied; false when the copy is to stop.
     bool copied(qint64 entryBytes)
@@ -77,6 +79,12 @@ struct CopyTally {
         return goOn == nullptr || !*goOn || (*goOn)(bytes);
     }
 };
+
+// The entry could not be made in the folder of its copy, for the reason `code`.
+CopyFailure unmade(const QString& shown, int code)
+{
+    return CopyFailure{shown, describeErrno(code), code};
+}
 
 std::optional<CopyFailure> stopped(const QString& shown)
 {
@@ -171,7 +179,7 @@ std::optional<CopyFailure> copyEntry(int from, int to, const QByteArray& name, c
         }
         target[static_cast<size_t>(length)] = '\0';
         if (::symlinkat(target.data(), to, targetName.constData()) != 0) {
-            return CopyFailure{shown, describeErrno(errno)};
+            return unmade(shown, errno);
         }
         return tally.copied(0) ? std::nullopt : stopped(shown);
     }
@@ -183,7 +191,7 @@ std::optional<CopyFailure> copyEntry(int from, int to, const QByteArray& name, c
         const Descriptor out(
             ::openat(to, targetName.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
         if (out.fd < 0) {
-            return CopyFailure{shown, describeErrno(errno)};
+            return unmade(shown, errno);
         }
         holdWith(hold, out.fd);
         qint64 written = 0;
@@ -205,7 +213,7 @@ std::optional<CopyFailure> copyEntry(int from, int to, const QByteArray& name, c
     // The copy stays open to its owner while its contents go in and takes the folder's own mode
     // only then: a read-only folder's copy could not receive them otherwise.
     if (::mkdirat(to, targetName.constData(), 0700) != 0) {
-        return CopyFailure{shown, describeErrno(errno)};
+        return unmade(shown, errno);
     }
     const Descriptor made(::openat(to, targetName.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (made.fd < 0) {
@@ -228,6 +236,8 @@ std::optional<CopyFailure> copyEntry(int from, int to, const QByteArray& name, c
             entries.push_back(entryName);
         }
     }
+    // In name order: of two names the disk takes for one, the same one is copied every time.
+    std::sort(entries.begin(), entries.end());
     std::optional<CopyFailure> failure;
     for (const QByteArray& entry : entries) {
         const QString entryShown = joined(shown, LocalPath::decoded(entry));
@@ -235,11 +245,18 @@ std::optional<CopyFailure> copyEntry(int from, int to, const QByteArray& name, c
         if (::fstatat(::dirfd(listing), entry.constData(), &entryInfo, AT_SYMLINK_NOFOLLOW) == 0 &&
             !S_ISLNK(entryInfo.st_mode) && !S_ISREG(entryInfo.st_mode) && !S_ISDIR(entryInfo.st_mode)) {
             // A pipe, socket or device inside the folder fails on its own; the rest is copied.
-            tally.leftOut.append(entryShown);
+            tally.leftOut.append({entryShown, QStringLiteral("it is not a regular file, folder or link.")});
             continue;
         }
         if ((failure = copyEntry(::dirfd(listing), made.fd, entry, entry, entryShown, tally))) {
-            break;
+            if (failure->unmade != EEXIST) {
+                break;
+            }
+            // This copy made the folder a moment ago, so a name it already holds is one the disk
+            // takes for an entry copied before (on a disk that ignores case, "b" is "B"): this one
+            // is left out, named, and the rest is copied.
+            tally.leftOut.append({entryShown, failure->reason});
+            failure.reset();
         }
     }
     ::closedir(listing);
@@ -251,6 +268,18 @@ std::optional<CopyFailure> copyEntry(int from, int to, const QByteArray& name, c
     }
     keepModificationTime(made.fd, info);
     return tally.copied(0) ? std::nullopt : stopped(shown);
+}
+
+// Puts the item set aside at `setAside` in `folder` back under `name`; the errno of a failure, or
+// 0. The system may still remember an item under that name, which the disk no longer holds: then
+// it goes back over that memory, but only when the disk, asked afresh, holds nothing there.
+int putBack(const LocalFolder& folder, const QString& setAside, const QString& name)
+{
+    int code = folder.renameWithoutReplacing(setAside, folder, name);
+    if (code == EEXIST && !folder.freshStatus(name)) {
+        code = folder.renameOver(setAside, name);
+    }
+    return code;
 }
 
 QString failureText(const QString& source, const CopyFailure& failure)
@@ -449,21 +478,23 @@ LocalFileOperations::Placement LocalFileOperations::moveIntoPlace(const LocalFol
         return Placement{Placement::Outcome::failed, std::move(text)};
     };
     QString setAside;
-    if (replace && to.contains(name)) {
-        const QList<qsizetype> ownItems = placed && root ? placed->candidates(*root, to, name) : QList<qsizetype>();
+    if (const std::optional<struct stat> there = replace ? to.status(name) : std::nullopt) {
+        // What the name reaches is judged before anything moves: an item this paste put in place,
+        // or a folder holding one, stays where it is. The staged item beside it tells whether the
+        // disk ignores case.
+        if (placed && (placed->holds(*there) ||
+                       (placed->holdsTwinOf(to, name) && PlacedItems::ignoresCase(from, staging)))) {
+            return Placement{Placement::Outcome::ownItem, QString()};
+        }
         setAside = hiddenName(QStringLiteral(".replaced"));
         if (const int code = to.renameWithoutReplacing(name, to, setAside)) {
             return failed(QStringLiteral("Could not replace ") + name + QStringLiteral(": ") + describeErrno(code));
         }
-        if (const std::optional<QString> own =
-                ownItems.isEmpty() ? std::nullopt : placed->movedAside(*root, to, ownItems)) {
-            // The name reaches an item this paste put there: it goes back under its own name. The
-            // system may still remember an item under that name, which the disk no longer holds.
-            int code = to.renameWithoutReplacing(setAside, to, *own);
-            if (code == EEXIST && PlacedItems::isFree(to, *own)) {
-                code = to.renameOver(setAside, *own);
-            }
-            if (code != 0) {
+        // A rename takes the entry's identity along: what was moved is one of the paste's own
+        // only when another program put it at the name meanwhile. It goes back.
+        if (const std::optional<struct stat> moved = placed ? to.status(setAside) : std::nullopt;
+            moved && placed->holds(*moved)) {
+            if (const int code = putBack(to, setAside, name)) {
                 return failed(QStringLiteral("Could not replace ") + name + QStringLiteral(": ") + describeErrno(code) +
                               QStringLiteral(". The item this paste put there is now at ") + to.childPath(setAside));
             }
@@ -475,7 +506,7 @@ LocalFileOperations::Placement LocalFileOperations::moveIntoPlace(const LocalFol
             return Placement{Placement::Outcome::taken, failureLead + QStringLiteral(": ") + describeErrno(code)};
         }
         QString text = failureLead + QStringLiteral(": ") + describeErrno(code);
-        if (!setAside.isEmpty() && to.renameWithoutReplacing(setAside, to, name) != 0) {
+        if (!setAside.isEmpty() && putBack(to, setAside, name) != 0) {
             // Never lose track of the user's item: say where it is.
             text += QStringLiteral(". The replaced ") + name + QStringLiteral(" could not be put back and is now at ") +
                     to.childPath(setAside);
@@ -485,8 +516,8 @@ LocalFileOperations::Placement LocalFileOperations::moveIntoPlace(const LocalFol
     if (!setAside.isEmpty()) {
         to.removeEntry(setAside);
     }
-    if (placed) {
-        placed->record(to, name);
+    if (placed && root) {
+        placed->record(*root, to, name);
     }
     return Placement{Placement::Outcome::placed, QString()};
 }

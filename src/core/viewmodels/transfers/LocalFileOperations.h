@@ -72,17 +72,24 @@ public:
         std::shared_ptr<LocalFolder> holder;
         // Why the copy could not be made; nothing of it is left then.
         std::optional<QString> failure;
-        // Entries inside a copied folder that were left out because they are not files, folders
-        // or links (named pipes, sockets, devices): their paths from the copied item down.
-        QStringList leftOut;
+        // Entries inside a copied folder that were left out, each to fail on its own: those that
+        // are not files, folders or links (named pipes, sockets, devices), and those whose name
+        // the disk already holds for an entry copied before (on a disk that ignores case, "b"
+        // beside "B"). Their paths from the copied item down, and why.
+        struct LeftOut {
+            QString entry;
+            QString reason;
+        };
+        QList<LeftOut> leftOut;
         // Removes the copy (when it was not put in place).
         void discard() const;
     };
     // Copies the item at `source` (a file, a link as a link, or a folder with everything in it)
     // into `destination` under a new hidden ".copying" name, writing only through held
     // descriptors. A folder's mode is applied after its contents are in, so a read-only folder
-    // can be copied by its owner. An entry that is neither a file, a folder nor a link is left out
-    // of a copied folder and listed in leftOut; as the copied item itself it fails the copy.
+    // can be copied by its owner. A folder's entries are copied in name order. An entry that is
+    // neither a file, a folder nor a link, or whose name the disk already holds there, is left
+    // out of a copied folder and listed in leftOut; as the copied item itself it fails the copy.
     //
     // `goOn`, when given, is called on the copying thread after each entry with the bytes of the
     // files copied so far; false stops the copy, removes what was made of it and gives a failure.
@@ -116,7 +123,9 @@ public:
     // `failureLead` ("Could not save a.txt in /dest"), or "Could not replace <name>" when the old
     // item could not be moved aside; an old item that could not be moved back is named with the
     // hidden path where it now is. With `placed` (and the paste's `root`), an item the paste
-    // itself put in place is never replaced, and a placed item is recorded there.
+    // itself put in place is never replaced: known by what the name reaches before anything
+    // moves (the staged item, beside it, tells whether the disk ignores case); a placed item is
+    // recorded there.
     static Placement moveIntoPlace(const LocalFolder& from, const QString& staging, const LocalFolder& to,
                                    const QString& name, bool replace, const QString& failureLead,
                                    PlacedItems* placed = nullptr, const LocalFolder* root = nullptr);

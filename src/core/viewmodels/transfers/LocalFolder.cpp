@@ -3,6 +3,7 @@
 #include "domain/LocalPath.h"
 
 #include <QByteArrayList>
+#include <QHash>
 #include <cerrno>
 #include <cstdio>
 #include <dirent.h>
@@ -31,6 +32,19 @@ LocalFolder::RemovalHook& removalHook()
 {
     static LocalFolder::RemovalHook hook;
     return hook;
+}
+
+// The entries moved away that still answer under their old names, by that name's path in any
+// letter case, for tests; answering at all only while `linger` is set.
+struct MovedNames {
+    bool linger = false;
+    QHash<QString, struct stat> byPath;
+};
+
+MovedNames& movedNames()
+{
+    static MovedNames names;
+    return names;
 }
 
 // Gives the owner full access to the folder held at `held` (an O_PATH descriptor), by way of the
@@ -207,9 +221,19 @@ std::optional<struct stat> LocalFolder::status(const QString& name) const
 {
     struct stat info {};
     if (::fstatat(m_descriptor, LocalPath::encoded(name).constData(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
-        return std::nullopt;
+        return lingering(name);
     }
     return info;
+}
+
+std::optional<struct stat> LocalFolder::lingering(const QString& name) const
+{
+    const MovedNames& moved = movedNames();
+    if (!moved.linger) {
+        return std::nullopt;
+    }
+    const auto found = moved.byPath.constFind(childPath(name).toCaseFolded());
+    return found == moved.byPath.constEnd() ? std::nullopt : std::optional(*found);
 }
 
 std::optional<struct stat> LocalFolder::freshStatus(const QString& name) const
@@ -217,7 +241,7 @@ std::optional<struct stat> LocalFolder::freshStatus(const QString& name) const
     struct statx fresh {};
     if (::statx(m_descriptor, LocalPath::encoded(name).constData(), AT_SYMLINK_NOFOLLOW | AT_STATX_FORCE_SYNC,
                 STATX_TYPE | STATX_SIZE, &fresh) != 0) {
-        return std::nullopt;
+        return lingering(name);
     }
     struct stat info {};
     info.st_mode = fresh.stx_mode;
@@ -234,6 +258,17 @@ int LocalFolder::renameOver(const QString& from, const QString& to) const
 }
 
 int LocalFolder::renameWithoutReplacing(const QString& from, const LocalFolder& target, const QString& to) const
+{
+    MovedNames& moved = movedNames();
+    const std::optional<struct stat> moving = moved.linger ? status(from) : std::nullopt;
+    const int code = renameWithoutReplacingNow(from, target, to);
+    if (code == 0 && moving) {
+        moved.byPath.insert(childPath(from).toCaseFolded(), *moving);
+    }
+    return code;
+}
+
+int LocalFolder::renameWithoutReplacingNow(const QString& from, const LocalFolder& target, const QString& to) const
 {
     if (const RenameHook& hook = renameHook()) {
         if (const int injected = hook(childPath(from), target.childPath(to))) {
@@ -295,6 +330,11 @@ void LocalFolder::setNoReplaceRefusalForTesting(int error)
 void LocalFolder::setRemovalHookForTesting(RemovalHook hook)
 {
     removalHook() = std::move(hook);
+}
+
+void LocalFolder::setMovedNamesLingerForTesting(bool linger)
+{
+    movedNames() = MovedNames{linger, {}};
 }
 
 } // namespace quillbarrow

@@ -89,9 +89,18 @@ public:
     // default) removes the hook.
     using RemovalHook = std::function<void(const QString& name)>;
     static void setRemovalHookForTesting(RemovalHook hook);
+    // For tests only: while set, an entry that renameWithoutReplacing moves away still answers
+    // status(), contains() and freshStatus() in its old folder, under its old name in any letter
+    // case, with its status from before the move, for as long as nothing else is there: as a
+    // share that ignores case and keeps names for a while answers. Unset (the default), nothing
+    // answers that way any more.
+    static void setMovedNamesLingerForTesting(bool linger);
 
 private:
     LocalFolder(int descriptor, int error, QString path, QStringList components);
+    int renameWithoutReplacingNow(const QString& from, const LocalFolder& target, const QString& to) const;
+    // What the folder's entry `name`, not there, still answers to look-ups under the test seam.
+    std::optional<struct stat> lingering(const QString& name) const;
 
     int m_descriptor = -1;
     int m_error = 0;

@@ -1,44 +1,55 @@
 #pragma once
 
-#include <QHash>
-#include <QList>
+#include <QSet>
 #include <QString>
 #include <QStringList>
-#include <optional>
+#include <QtGlobal>
+#include <sys/stat.h>
+#include <utility>
 
 namespace quillbarrow {
 
 class LocalFolder;
 
-// The items one paste has put in place in its destination, so that no later item of the same
-// paste ever replaces one of them, however the disk compares names: on a disk that ignores case,
-// "a.jpg" reaches the "A.jpg" the paste wrote a moment before. Which entry a name reaches is
-// asked of the disk itself: the paste's items that a name could be (the same kind and size; for
-// a folder, every folder the paste wrote into) are looked up before the
-// item at that name is moved aside and again after; one that vanished with it is that item.
+// The items one paste has put in place in its destination, and the folders that hold them, so
+// that no later item of the same paste ever replaces one of them, however the disk compares
+// names: on a disk that ignores case, "b" reaches the folder "B" the paste wrote into a moment
+// before. What a name reaches is judged before anything is moved, by identity: the device and
+// inode the disk gives the entry, against those noted when the paste's items were put in place.
+// A share that keeps names for a while may answer a name moved away as if it were still there,
+// so no look-up made after a move can tell what the move took.
 //
-// Paths are held from the paste's destination folder down, as LocalFolder::components() gives
-// them. Blocking: every call but record's bookkeeping asks the disk.
+// A disk in user space may give one entry another inode number for each name it is reached by
+// (the exFAT one does); on such a disk identity cannot tell two names of one entry apart, so where
+// the disk is seen to ignore case, names of the paste's items are also compared as such a disk
+// compares them.
+//
+// Each item costs the same however many the paste has put in place: both are looked up in hashes.
 class PlacedItems {
 public:
-    // Notes the item `name`, just put in place in `folder` (reached from `root`).
-    void record(const LocalFolder& folder, const QString& name);
-    // The paste's items that the entry `name` in `folder` may be and that are there now.
-    QList<qsizetype> candidates(const LocalFolder& root, const LocalFolder& folder, const QString& name) const;
-    // After the entry was moved aside: the name in `folder` of the paste's item that went with it
-    // (the item itself, or the folder holding it), or nothing when none of `candidates` went.
-    std::optional<QString> movedAside(const LocalFolder& root, const LocalFolder& folder,
-                                      const QList<qsizetype>& candidates) const;
+    // Notes the item `name`, just put in place in `folder`, and the folders below `root` (the
+    // paste's destination) that hold it.
+    void record(const LocalFolder& root, const LocalFolder& folder, const QString& name);
+    // The entry whose status is `entry` is one of the paste's items or a folder holding one.
+    bool holds(const struct stat& entry) const;
+    // An item of the paste, or a folder holding one, lies in `folder` under a name that differs
+    // from `name` at most in letter case.
+    bool holdsTwinOf(const LocalFolder& folder, const QString& name) const;
 
-    // Nothing in `folder` answers to `name` when asked afresh.
-    static bool isFree(const LocalFolder& folder, const QString& name);
+    // The disk that holds `folder` ignores letter case: its entry `existing` answers to its name
+    // with the case of its letters changed. Blocking.
+    static bool ignoresCase(const LocalFolder& folder, const QString& existing);
 
 private:
-    QList<QStringList> m_items;
-    // By kind and size, for every item that is not a folder.
-    QMultiHash<QString, qsizetype> m_byFingerprint;
-    // Every item that is a folder, and every folder that holds an item, once each.
-    QHash<QStringList, qsizetype> m_folders;
+    using Identity = std::pair<quint64, quint64>;
+    static Identity identityOf(const struct stat& entry);
+    // The path below the destination as a disk that ignores case reads it.
+    static QString caseless(const QStringList& path);
+
+    QSet<Identity> m_identities;
+    QSet<QString> m_caselessPaths;
+    // The folders already noted, by their path below the destination.
+    QSet<QStringList> m_folders;
 };
 
 } // namespace quillbarrow

@@ -5,6 +5,7 @@
 #include "ConflictResolution.h"
 #include "DefaultApplicationOpener.h"
 #include "LocalDestination.h"
+#include "LocalFileOperations.h"
 #include "MainThreadYield.h"
 #include "PlannedDownload.h"
 #include "PlannedUpload.h"
@@ -314,9 +315,9 @@ private:
     // Starts the job of a plan; false when it is not to run: not startable, refused (then failed
     // with its refusal), or refused by the queue.
     bool startLocalCopy(const LocalCopyPlan& plan, const TransferID& jobID);
-    // Fails a job of its own for each entry a copied folder left out (a pipe, socket or device),
-    // naming it below the copied item `source`.
-    void failLeftOutEntries(const QString& source, const QStringList& entries);
+    // Fails a job of its own for each entry a copied folder left out (a pipe, socket or device,
+    // or a name the disk already held), naming it below the copied item `source` with why.
+    void failLeftOutEntries(const QString& source, const QList<LocalFileOperations::StagedCopy::LeftOut>& entries);
 
     QCoro::Task<bool> planUploads(QString path, QStringList parentRel, std::optional<RemoteObjectID> deviceParentID,
                                   bool checkConflicts, std::shared_ptr<UploadBatch> batch);

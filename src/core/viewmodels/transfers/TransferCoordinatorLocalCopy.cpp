@@ -439,15 +439,17 @@ bool TransferCoordinator::startLocalCopy(const LocalCopyPlan& plan, const Transf
     return true;
 }
 
-void TransferCoordinator::failLeftOutEntries(const QString& source, const QStringList& entries)
+void TransferCoordinator::failLeftOutEntries(const QString& source,
+                                             const QList<LocalFileOperations::StagedCopy::LeftOut>& entries)
 {
-    for (const QString& entry : entries) {
-        const QString shown = LocalPath::shown(LocalFileOperations::lastComponent(source) + QLatin1Char('/') + entry);
+    for (const LocalFileOperations::StagedCopy::LeftOut& entry : entries) {
+        const QString shown =
+            LocalPath::shown(LocalFileOperations::lastComponent(source) + QLatin1Char('/') + entry.entry);
         const TransferJob leftOut(TransferID::create(), TransferDirection::macToAndroid, TransferPurpose::fileTransfer,
                                   LocalFileOperations::lastComponent(shown), std::nullopt, TransferState::queued(), 0);
         enqueueTransfer(leftOut);
-        finishFailed(leftOut.id, localCopyError(QStringLiteral("Could not copy ") + shown +
-                                                QStringLiteral(": it is not a regular file, folder or link.")));
+        finishFailed(leftOut.id,
+                     localCopyError(QStringLiteral("Could not copy ") + shown + QStringLiteral(": ") + entry.reason));
     }
 }
 
@@ -480,7 +482,8 @@ QCoro::Task<> TransferCoordinator::runLocalCopy(LocalCopyPlan plan, TransferID j
         }
         co_return;
     }
-    // A pipe, socket or device inside a copied folder fails on its own, naming it.
+    // A pipe, socket or device inside a copied folder fails on its own, naming it, and so does an
+    // entry whose name the disk holds for another one.
     failLeftOutEntries(plan.source, staged->leftOut);
     if (staged->failure) {
         if (token->isCancelled()) {

@@ -266,6 +266,11 @@ TEST(LocalFileOperations, KeepBothNamesPutTheNumberBeforeTheExtension)
 TEST_F(LocalCopyTest, AnItemThisPasteCopiedIsNeverReplacedByALaterOneOfTheSameName)
 {
     const QString refusal = "Could not replace %1: items copied by this same paste would be lost.";
+    // What another program does meanwhile to the user's "b.txt", which "y/b.txt" replaces: it moves
+    // it away and puts the paste's "B.txt" there, renamed as the user's is moved aside (the way
+    // back then says "File exists", as on a share still answering the moved name), or as a second
+    // name (a hard link) once the item's turn has come (a way back would fail).
+    enum class Meanwhile { nothing, swappedAsItIsMoved, linkedAtItsTurn };
     struct Case {
         const char* name;
         QStringList sources;
@@ -274,6 +279,7 @@ TEST_F(LocalCopyTest, AnItemThisPasteCopiedIsNeverReplacedByALaterOneOfTheSameNa
         QStringList jobs;
         QStringList tree;
         std::optional<QString> error;
+        Meanwhile meanwhile = Meanwhile::nothing;
     };
     const QList<Case> cases{
         {"two files of one name, Replace",
@@ -290,6 +296,12 @@ TEST_F(LocalCopyTest, AnItemThisPasteCopiedIsNeverReplacedByALaterOneOfTheSameNa
          {"Photos: completed", "Photos: failed"},
          {"Photos/", "Photos/new.jpg"},
          refusal.arg("Photos")},
+        {"an item of this paste reaching the name only as it is moved aside", {"x/B.txt", "y/b.txt"},
+         {answer(Resolution::replace)}, 1, {"B.txt: completed", "b.txt: failed"},
+         {"Photos/", "Photos/old.jpg", "b.txt"}, refusal.arg("b.txt"), Meanwhile::swappedAsItIsMoved},
+        {"an item of this paste reached by another name", {"x/B.txt", "y/b.txt"}, {answer(Resolution::replace)}, 1,
+         {"B.txt: completed", "b.txt: failed"}, {"B.txt", "Photos/", "Photos/old.jpg", "b.txt"},
+         refusal.arg("b.txt"), Meanwhile::linkedAtItsTurn},
         {"Keep Both still copies the second",
          {"x/a.txt", "y/a.txt"},
          {answer(Resolution::keepBoth)},
@@ -302,12 +314,41 @@ TEST_F(LocalCopyTest, AnItemThisPasteCopiedIsNeverReplacedByALaterOneOfTheSameNa
     writeFile(path("y/a.txt"), "y");
     writeFile(path("x/Photos/new.jpg"), "copied by the paste");
     writeFile(path("y/Photos"), "a file named like the folder");
+    writeFile(path("x/B.txt"), "copied B");
+    writeFile(path("y/b.txt"), "copied b");
+    QDir().mkpath(path("elsewhere"));
     for (const Case& test : cases) {
         SCOPED_TRACE(test.name);
         fixture.coordinator.clearCompletedTransfers();
         fixture.coordinator.clearLastError();
         QDir(dest()).removeRecursively();
+        QFile::remove(path("elsewhere/b.txt"));
         writeFile(dest("Photos/old.jpg"), "the user's folder");
+        if (test.meanwhile != Meanwhile::nothing) {
+            writeFile(dest("b.txt"), "the user's");
+        }
+        const auto swapIn = [&](bool asSecondName) {
+            EXPECT_TRUE(QFile::rename(dest("b.txt"), path("elsewhere/b.txt")));
+            const QByteArray from = QFile::encodeName(dest("B.txt")), to = QFile::encodeName(dest("b.txt"));
+            EXPECT_EQ((asSecondName ? ::link : ::rename)(from.constData(), to.constData()), 0);
+        };
+        RenameHookScope hook([&](const QString& from, const QString& to) {
+            if (test.meanwhile == Meanwhile::swappedAsItIsMoved && from == dest("b.txt") && to.endsWith(".replaced")) {
+                swapIn(false);
+            }
+            if (test.meanwhile == Meanwhile::nothing || !from.endsWith(".replaced")) {
+                return 0;
+            }
+            return test.meanwhile == Meanwhile::swappedAsItIsMoved ? EEXIST : EIO;
+        });
+        QObject observer;
+        QObject::connect(&fixture.coordinator, &TransferCoordinator::transferJobsChanged, &observer, [&] {
+            const QList<TransferJob>& jobs = fixture.coordinator.transferJobs();
+            if (test.meanwhile == Meanwhile::linkedAtItsTurn && jobs.size() == 2 &&
+                jobs.back().state.kind() == Kind::running && !QFile::exists(path("elsewhere/b.txt"))) {
+                swapIn(true);
+            }
+        });
 
         const auto asked = paste(test.sources, test.answers);
         EXPECT_EQ(asked.size(), test.questions);

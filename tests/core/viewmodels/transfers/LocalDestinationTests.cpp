@@ -27,7 +27,11 @@ struct Pasted {
 
 class LocalDestinationTest : public DeviceTransferTest {
 protected:
-    void TearDown() override { LocalFileOperations::setRenameHookForTesting({}); }
+    void TearDown() override
+    {
+        LocalFileOperations::setRenameHookForTesting({});
+        LocalFolder::setMovedNamesLingerForTesting(false);
+    }
 
     // Starts a row afresh (no jobs shown, no last error) in `folder`, made anew and empty.
     QString startIn(const QString& folder)
@@ -70,16 +74,24 @@ TEST_F(LocalDestinationTest, OnADiskThatIgnoresCaseNoItemOfAPasteReplacesAnother
     const RemoteItem lower = deviceFile("low", "a.jpg", 6);
     const RemoteItem folderB = deviceFolder("B", "B"), fileInB = deviceFile("x", "x.txt", 7, "B");
     const RemoteItem fileB = deviceFile("b", "b", 8);
-    useDevice({upper, lower, folderB, fileInB, fileB});
+    const RemoteItem folderLowerB = deviceFolder("lb", "b"), fileInLowerB = deviceFile("y", "y.txt", 9, "lb");
+    const RemoteItem fileUpperB = deviceFile("ub", "B", 10);
+    useDevice({upper, lower, folderB, fileInB, fileB, folderLowerB, fileInLowerB, fileUpperB});
     const QByteArray upperText = MockDeviceSession::downloadText(upper);
     const QByteArray lowerText = MockDeviceSession::downloadText(lower);
     writeFile(path("x/B.txt"), "copied B");
     writeFile(path("y/b.txt"), "copied b");
     writeFile(path("x/B/x.txt"), "copied x");
     QDir().mkpath(path("y/b"));
+    writeFile(path("t/T/B/x.txt"), "copied x");
+    writeFile(path("t/T/b/y.txt"), "copied y");
+    writeFile(path("t/T/z.txt"), "copied z");
+    const QByteArray xText = MockDeviceSession::downloadText(fileInB);
+    const QByteArray yText = MockDeviceSession::downloadText(fileInLowerB);
     const QString refusal = "Could not replace a.jpg: items copied by this same paste would be lost.";
     const auto refused = QuillbarrowError::localFileFailed(refusal);
     const auto refusedB = QuillbarrowError::localFileFailed(QString(refusal).replace("a.jpg", "b"));
+    const auto refusedUpperB = QuillbarrowError::localFileFailed(QString(refusal).replace("a.jpg", "B"));
     struct Case {
         const char* name;
         bool userFile; // the folder holds an "a.jpg" of the user's first
@@ -89,6 +101,10 @@ TEST_F(LocalDestinationTest, OnADiskThatIgnoresCaseNoItemOfAPasteReplacesAnother
         QMap<QString, QByteArray> left; // by exact name, folders ending in "/"
         std::optional<QuillbarrowError> error;
         int putBack = 0; // the errno of a failed rename of an item set aside back to its name
+        // As a share that ignores case and keeps names for a while: a name moved away still
+        // answers, under any case, with what was there.
+        bool late = false;
+        qsizetype questions = 1;
     };
     // Items set aside get a new id each time.
     const auto general = [](QString text) {
@@ -100,18 +116,31 @@ TEST_F(LocalDestinationTest, OnADiskThatIgnoresCaseNoItemOfAPasteReplacesAnother
          refused},
         {"two downloads into an empty folder, the disk's clash answered Replace", false, {{upper, lower}},
          answer(Resolution::replace), {"A.jpg: completed", "a.jpg: failed"}, {{"A.jpg", upperText}}, refused},
-        {"two downloads into an empty folder, Replace, the first one cannot be put back", false,
-         {{upper, lower}}, answer(Resolution::replace), {"A.jpg: completed", "a.jpg: failed"},
-         {{".quillbarrow-<id>.replaced", upperText}},
-         QuillbarrowError::localFileFailed("Could not replace a.jpg: Input/output error. The item this paste put "
-                                           "there is now at " + disk + "/dest/.quillbarrow-<id>.replaced"),
-         EIO},
+        {"two downloads into an empty folder, Replace, where the first one could not be put back: it is never "
+         "moved", false, {{upper, lower}}, answer(Resolution::replace), {"A.jpg: completed", "a.jpg: failed"},
+         {{"A.jpg", upperText}}, refused, EIO},
         {"two copied folders into an empty folder, the disk's clash answered Replace", false,
          {{}, {"x/B", "y/b"}}, answer(Resolution::replace), {"B: completed", "b: failed"},
          {{"B/", {}}, {"B/x.txt", "copied x"}}, refusedB},
         {"a download's folder and a file of the folder's name, the disk's clash answered Replace", false,
          {{folderB, fileB}}, answer(Resolution::replace), {"b: failed", "x.txt: completed"},
-         {{"B/", {}}, {"B/x.txt", MockDeviceSession::downloadText(fileInB)}}, refusedB},
+         {{"B/", {}}, {"B/x.txt", xText}}, refusedB},
+        {"a download's folder and a file of the folder's name, Replace, the moved name answering late", false,
+         {{folderB, fileB}}, answer(Resolution::replace), {"b: failed", "x.txt: completed"},
+         {{"B/", {}}, {"B/x.txt", xText}}, refusedB, 0, true},
+        {"a download's folder and a file of the folder's name, Replace for all, the moved name answering late",
+         false, {{folderB, fileB}}, answer(Resolution::replace, true), {"b: failed", "x.txt: completed"},
+         {{"B/", {}}, {"B/x.txt", xText}}, refusedB, 0, true},
+        {"a download's file and a folder of the file's name, Replace, the moved name answering late", false,
+         {{folderLowerB, fileUpperB}}, answer(Resolution::replace), {"B: failed", "y.txt: completed"},
+         {{"b/", {}}, {"b/y.txt", yText}}, refusedUpperB, 0, true},
+        {"a download's file and a folder of the file's name, Replace for all, the moved name answering late",
+         false, {{folderLowerB, fileUpperB}}, answer(Resolution::replace, true), {"B: failed", "y.txt: completed"},
+         {{"b/", {}}, {"b/y.txt", yText}}, refusedUpperB, 0, true},
+        {"a copied folder holding folders whose names differ in case alone", false, {{}, {"t/T"}},
+         answer(Resolution::replace), {"T: completed", "b: failed"},
+         {{"T/", {}}, {"T/B/", {}}, {"T/B/x.txt", "copied x"}, {"T/z.txt", "copied z"}},
+         QuillbarrowError::localFileFailed("Could not copy T/b: File exists"), 0, false, 0},
         {"two downloads answered Keep Both for all where the user's a.jpg is", true, {{upper, lower}},
          answer(Resolution::keepBoth, true), {"A 2.jpg: completed", "a 3.jpg: completed"},
          {{"A 2.jpg", upperText}, {"a 3.jpg", lowerText}, {"a.jpg", "the user's"}}, {}},
@@ -128,7 +157,8 @@ TEST_F(LocalDestinationTest, OnADiskThatIgnoresCaseNoItemOfAPasteReplacesAnother
         LocalFileOperations::setRenameHookForTesting([&](const QString& from, const QString&) {
             return from.endsWith(".replaced") ? test.putBack : 0;
         });
-        EXPECT_EQ(paste(test.items, folder, {test.answer}).size(), 1);
+        LocalFolder::setMovedNamesLingerForTesting(test.late);
+        EXPECT_EQ(paste(test.items, folder, {test.answer}).size(), test.questions);
         EXPECT_EQ(shownJobs(), test.jobs);
         QMap<QString, QByteArray> left;
         for (const QString& entry : localTreeOf(folder)) {
