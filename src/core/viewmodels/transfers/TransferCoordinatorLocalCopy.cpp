@@ -56,19 +56,25 @@ QuillbarrowError localCopyError(const QString& description)
 }
 
 // Copies `source` under a hidden name inside the held destination folder, looking at the job's
-// cancellation after every entry. On the copying thread.
+// cancellation after every entry. A destination deleted since the paste began is made again where
+// it was first. On the copying thread.
 std::shared_ptr<LocalFileOperations::StagedCopy> stageLocalCopy(const QString& source, const QString& shown,
-                                                                const LocalDestination& destination,
+                                                                LocalDestination& destination,
                                                                 const std::shared_ptr<TransferCancellationToken>& token)
 {
-    if (!destination.root().isOpen()) {
+    const LocalFolder folder = destination.reach(destination.path(), true);
+    if (!folder.isOpen()) {
         auto failed = std::make_shared<LocalFileOperations::StagedCopy>();
-        failed->failure = QStringLiteral("Could not copy ") + shown + QStringLiteral(": ") +
-                          LocalFolder::describe(destination.root().error());
+        // What became of a folder is said of that folder; the system's refusal of the item.
+        const QString place = LocalFolder::isChangedFolder(folder.error())
+                                  ? QStringLiteral(" into ") + LocalPath::shown(folder.path())
+                                  : QString();
+        failed->failure = QStringLiteral("Could not copy ") + shown + place + QStringLiteral(": ") +
+                          LocalFolder::describe(folder.error());
         return failed;
     }
-    return std::make_shared<LocalFileOperations::StagedCopy>(LocalFileOperations::stageCopy(
-        source, destination.root(), [token](qint64) { return !token->isCancelled(); }));
+    return std::make_shared<LocalFileOperations::StagedCopy>(
+        LocalFileOperations::stageCopy(source, folder, [token](qint64) { return !token->isCancelled(); }));
 }
 
 } // namespace
@@ -491,9 +497,9 @@ QCoro::Task<> TransferCoordinator::runLocalCopy(LocalCopyPlan plan, TransferID j
         co_return;
     }
     const QString lead = QStringLiteral("Could not copy ") + LocalFileOperations::lastComponent(plan.source);
-    StagedItem item{&destination->root(),
+    StagedItem item{staged->holder.get(),
                     staged->name,
-                    &destination->root(),
+                    staged->holder.get(),
                     name,
                     plan.action == LocalCopyPlan::Action::replace,
                     !plan.keptBothFrom.isEmpty(),
