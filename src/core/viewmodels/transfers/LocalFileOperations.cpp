@@ -11,24 +11,15 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
-#include <filesystem>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
-#include <system_error>
 #include <vector>
 
 namespace quillbarrow {
 
-namespace fs = std::filesystem;
-
 namespace {
-
-fs::path toPath(const QString& path)
-{
-    return fs::path(LocalPath::encoded(path).toStdString());
-}
 
 // A failed step of a recursive copy: the entry it failed on (from the copied item down; empty
 // for the item itself) and why.
@@ -69,6 +60,10 @@ struct CopyTally {
     // The path of the folder being written, for the words of a full disk.
     QString folder;
     QStringList leftOut;
+    // The copy's own hidden name: met inside the source, the source holds the destination.
+    QByteArray stagingName;
+    // How many folders the copy is inside now.
+    int depth = 0;
 
     // Counts an entry copied; false when the copy is to stop.
     bool copied(qint64 entryBytes)
@@ -82,6 +77,15 @@ std::optional<CopyFailure> stopped(const QString& shown)
 {
     return CopyFailure{shown, QStringLiteral("the copy was stopped")};
 }
+
+// Counts one folder more for as long as it lives: the copy walks one folder at a time.
+struct Descent {
+    explicit Descent(int& level) : depth(level) { ++depth; }
+    ~Descent() { --depth; }
+    Descent(const Descent&) = delete;
+    Descent& operator=(const Descent&) = delete;
+    int& depth;
+};
 
 QString joined(const QString& folder, const QString& name)
 {
@@ -202,6 +206,13 @@ std::optional<CopyFailure> copyEntry(int from, int to, const QByteArray& name, c
     if (!S_ISDIR(info.st_mode)) {
         return CopyFailure{shown, QStringLiteral("it is not a regular file, folder or link.")};
     }
+    // Said of the copied item, not of the folder met: its path would be as long as the tree is deep.
+    if (tally.depth >= LocalFileOperations::maximumCopyDepth) {
+        return CopyFailure{QString(), QStringLiteral("it holds folders more than ") +
+                                          QString::number(LocalFileOperations::maximumCopyDepth) +
+                                          QStringLiteral(" levels deep.")};
+    }
+    const Descent inside(tally.depth);
     // The copy stays open to its owner while its contents go in and takes the folder's own mode
     // only then: a read-only folder's copy could not receive them otherwise.
     if (::mkdirat(to, targetName.constData(), 0700) != 0) {
@@ -230,6 +241,13 @@ std::optional<CopyFailure> copyEntry(int from, int to, const QByteArray& name, c
     }
     std::optional<CopyFailure> failure;
     for (const QByteArray& entry : entries) {
+        if (entry == tally.stagingName) {
+            // The copy itself, made in a destination that lies inside the source: on a disk that
+            // ignores case, a path spelled otherwise may lead there, or the destination was moved
+            // into the source since the paste was planned.
+            failure = CopyFailure{QString(), LocalFileOperations::intoItselfReason()};
+            break;
+        }
         const QString entryShown = joined(shown, LocalPath::decoded(entry));
         struct stat entryInfo {};
         if (::fstatat(::dirfd(listing), entry.constData(), &entryInfo, AT_SYMLINK_NOFOLLOW) == 0 &&
@@ -365,10 +383,9 @@ bool LocalFileOperations::isSameOrInside(const QString& path, const QString& fol
     return path.startsWith(folder + QLatin1Char('/'));
 }
 
-bool LocalFileOperations::isRealFolder(const QString& path)
+QString LocalFileOperations::intoItselfReason()
 {
-    std::error_code error;
-    return fs::is_directory(fs::symlink_status(toPath(path), error));
+    return QStringLiteral("a folder cannot be copied into itself or into a folder inside it.");
 }
 
 QString LocalFileOperations::hiddenSibling(const QString& target, const QString& suffix)
@@ -400,7 +417,7 @@ LocalFileOperations::StagedCopy LocalFileOperations::stageCopy(const QString& so
     staged.holder = std::make_shared<LocalFolder>(destination.reopened());
     const Descriptor sourceFolder(
         ::open(LocalPath::encoded(QFileInfo(source).path()).constData(), O_PATH | O_DIRECTORY | O_CLOEXEC));
-    CopyTally tally{&goOn, 0, destination.path(), {}};
+    CopyTally tally{&goOn, 0, destination.path(), {}, LocalPath::encoded(staged.name)};
     std::optional<CopyFailure> failure;
     if (!staged.holder->isOpen()) {
         failure = CopyFailure{QString(), LocalFolder::describe(staged.holder->error())};

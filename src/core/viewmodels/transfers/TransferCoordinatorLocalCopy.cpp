@@ -17,6 +17,7 @@
 #include <QCoro/QCoroFuture>
 
 #include <cerrno>
+#include <sys/stat.h>
 
 namespace quillbarrow {
 
@@ -90,14 +91,15 @@ struct TransferCoordinator::LocalCopySource {
     // for any other source and for a link that leads nowhere. The link is copied as a link, so
     // replacing what it leads to would leave the copy pointing at nothing.
     QString linkedItem;
-    // A real folder that holds the destination (or is it).
+    // A real folder that holds the destination (or is it): one of the folders from the held
+    // destination up to the root, whatever the paths are spelled like.
     bool holdsDestination = false;
     bool targetExists = false;
     std::optional<qint64> bytes;
 
     // Reads every address from the disk. Blocking.
     static QList<LocalCopySource> inspect(const QList<QUrl>& urls, const QString& destinationPath,
-                                          const QString& physicalDestination);
+                                          const LocalFolder& destination);
     // The plan that refuses this item with `error`.
     LocalCopyPlan refused(QuillbarrowError error) const
     {
@@ -112,7 +114,6 @@ struct TransferCoordinator::LocalCopySource {
 // One paste of local items into a local folder, shared by the steps of copyLocalToLocal.
 struct TransferCoordinator::LocalCopyBatch {
     QString destinationPath;
-    QString physicalDestination;
     // How questions name the destination.
     QString destinationName;
     // Held open from the start: the copies land in this folder even if its path is changed
@@ -134,8 +135,9 @@ struct TransferCoordinator::LocalCopyBatch {
 
 QList<TransferCoordinator::LocalCopySource>
 TransferCoordinator::LocalCopySource::inspect(const QList<QUrl>& urls, const QString& destinationPath,
-                                              const QString& physicalDestination)
+                                              const LocalFolder& destination)
 {
+    const QList<LocalFolder::Identity> lineage = destination.lineage();
     QList<LocalCopySource> sources;
     sources.reserve(urls.size());
     for (const QUrl& url : urls) {
@@ -148,8 +150,10 @@ TransferCoordinator::LocalCopySource::inspect(const QList<QUrl>& urls, const QSt
             if (sourceInfo.isSymLink()) {
                 item.linkedItem = sourceInfo.canonicalFilePath();
             }
-            item.holdsDestination = LocalFileOperations::isRealFolder(item.source) &&
-                                    LocalFileOperations::isSameOrInside(physicalDestination, item.physicalSource);
+            struct stat info {};
+            item.holdsDestination = ::lstat(LocalPath::encoded(item.source).constData(), &info) == 0 &&
+                                    S_ISDIR(info.st_mode) &&
+                                    lineage.contains(LocalFolder::Identity{info.st_dev, info.st_ino});
             item.targetExists =
                 LocalFileOperations::itemExists(LocalFileOperations::childPath(destinationPath, item.name));
             item.bytes = LocalFileOperations::attributeBytes(item.source);
@@ -229,8 +233,8 @@ QCoro::Task<> TransferCoordinator::copyLocalToLocal(QList<QUrl> urls, QUrl desti
     QList<LocalCopySource> sources;
     try {
         QFuture<QList<LocalCopySource>> reading =
-            runOnThreadPool(workPool(), [urls, path = batch->destinationPath, physical = batch->physicalDestination] {
-                return LocalCopySource::inspect(urls, path, physical);
+            runOnThreadPool(workPool(), [urls, path = batch->destinationPath, destination = batch->destination] {
+                return LocalCopySource::inspect(urls, path, destination->root());
             });
         sources = co_await reading;
     } catch (const JobDropped&) {
@@ -285,7 +289,6 @@ std::shared_ptr<TransferCoordinator::LocalCopyBatch> TransferCoordinator::openLo
         reportError(QuillbarrowError::pathNotFound());
         return nullptr;
     }
-    batch->physicalDestination = QFileInfo(path).canonicalFilePath();
     batch->destinationName = LocalFileOperations::lastComponent(path);
     if (batch->destinationName.isEmpty()) {
         batch->destinationName = path;
@@ -314,8 +317,8 @@ QCoro::Task<bool> TransferCoordinator::planLocalCopy(LocalCopySource item, std::
     // A folder copied into itself, or into a folder inside it, would go on copying its own copy.
     if (item.holdsDestination) {
         batch->plans.append(item.refused(localCopyError(QStringLiteral("Could not copy ") + item.name +
-                                                        QStringLiteral(": a folder cannot be copied into itself "
-                                                                       "or into a folder inside it."))));
+                                                        QStringLiteral(": ") +
+                                                        LocalFileOperations::intoItselfReason())));
         co_return true;
     }
 
