@@ -62,8 +62,6 @@ struct CopyTally {
     QStringList leftOut;
     // The copy's own hidden name: met inside the source, the source holds the destination.
     QByteArray stagingName;
-    // How many folders the copy is inside now.
-    int depth = 0;
 
     // Counts an entry copied; false when the copy is to stop.
     bool copied(qint64 entryBytes)
@@ -77,15 +75,6 @@ std::optional<CopyFailure> stopped(const QString& shown)
 {
     return CopyFailure{shown, QStringLiteral("the copy was stopped")};
 }
-
-// Counts one folder more for as long as it lives: the copy walks one folder at a time.
-struct Descent {
-    explicit Descent(int& level) : depth(level) { ++depth; }
-    ~Descent() { --depth; }
-    Descent(const Descent&) = delete;
-    Descent& operator=(const Descent&) = delete;
-    int& depth;
-};
 
 QString joined(const QString& folder, const QString& name)
 {
@@ -158,10 +147,11 @@ void holdWith(StagingLock* hold, int descriptor)
 
 // Copies the entry `name` of the folder `from` to `targetName` in `to` and, for a folder,
 // everything below it, writing only through descriptors; stops at the first failure. `shown` is
-// the entry's path from the copied item down (empty for the item itself). With `hold`, the copy
-// (a file or a folder) is locked from the moment it exists.
+// the entry's path from the copied item down (empty for the item itself), `depth` how many folders
+// hold it there. With `hold`, the copy (a file or a folder) is locked from the moment it exists.
 std::optional<CopyFailure> copyEntry(int from, int to, const QByteArray& name, const QByteArray& targetName,
-                                     const QString& shown, CopyTally& tally, StagingLock* hold = nullptr)
+                                     const QString& shown, CopyTally& tally, int depth = 0,
+                                     StagingLock* hold = nullptr)
 {
     struct stat info {};
     if (::fstatat(from, name.constData(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
@@ -207,12 +197,11 @@ std::optional<CopyFailure> copyEntry(int from, int to, const QByteArray& name, c
         return CopyFailure{shown, QStringLiteral("it is not a regular file, folder or link.")};
     }
     // Said of the copied item, not of the folder met: its path would be as long as the tree is deep.
-    if (tally.depth >= LocalFileOperations::maximumCopyDepth) {
+    if (depth >= LocalFileOperations::maximumCopyDepth) {
         return CopyFailure{QString(), QStringLiteral("it holds folders more than ") +
                                           QString::number(LocalFileOperations::maximumCopyDepth) +
                                           QStringLiteral(" levels deep.")};
     }
-    const Descent inside(tally.depth);
     // The copy stays open to its owner while its contents go in and takes the folder's own mode
     // only then: a read-only folder's copy could not receive them otherwise.
     if (::mkdirat(to, targetName.constData(), 0700) != 0) {
@@ -256,7 +245,7 @@ std::optional<CopyFailure> copyEntry(int from, int to, const QByteArray& name, c
             tally.leftOut.append(entryShown);
             continue;
         }
-        if ((failure = copyEntry(::dirfd(listing), made.fd, entry, entry, entryShown, tally))) {
+        if ((failure = copyEntry(::dirfd(listing), made.fd, entry, entry, entryShown, tally, depth + 1))) {
             break;
         }
     }
@@ -425,7 +414,7 @@ LocalFileOperations::StagedCopy LocalFileOperations::stageCopy(const QString& so
         failure = CopyFailure{QString(), describeErrno(errno)};
     } else {
         failure = copyEntry(sourceFolder.fd, staged.holder->descriptor(), LocalPath::encoded(lastComponent(source)),
-                            LocalPath::encoded(staged.name), QString(), tally, &staged.lock);
+                            LocalPath::encoded(staged.name), QString(), tally, 0, &staged.lock);
     }
     staged.leftOut = tally.leftOut;
     if (failure) {
