@@ -265,7 +265,7 @@ QString failureText(const QString& source, const CopyFailure& failure)
     QString text = QStringLiteral("Could not copy ") + LocalFileOperations::lastComponent(source) +
                    QStringLiteral(": ");
     if (!failure.entry.isEmpty()) {
-        text += failure.entry + QStringLiteral(": ");
+        text += LocalFileOperations::shortened(failure.entry) + QStringLiteral(": ");
     }
     return text + failure.reason;
 }
@@ -375,6 +375,15 @@ bool LocalFileOperations::isSameOrInside(const QString& path, const QString& fol
 QString LocalFileOperations::intoItselfReason()
 {
     return QStringLiteral("a folder cannot be copied into itself or into a folder inside it.");
+}
+
+QString LocalFileOperations::shortened(const QString& path)
+{
+    const QStringList names = path.split(QLatin1Char('/'));
+    if (names.size() <= 8) {
+        return path;
+    }
+    return (names.mid(0, 3) + QStringList{QStringLiteral("…")} + names.mid(names.size() - 3)).join(QLatin1Char('/'));
 }
 
 QString LocalFileOperations::hiddenSibling(const QString& target, const QString& suffix)

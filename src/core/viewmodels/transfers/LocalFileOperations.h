@@ -67,6 +67,9 @@ public:
     // Why a folder is not copied into itself or into a folder inside it: the copy would go on
     // copying its own copy.
     static QString intoItselfReason();
+    // A path inside a copied item as a failure names it: one of more than eight names keeps its
+    // first three and last three around "…", so that the sentence stays short however deep it lies.
+    static QString shortened(const QString& path);
 
     // A copy made under a hidden name inside the destination folder, ready to take its final name.
     struct StagedCopy {

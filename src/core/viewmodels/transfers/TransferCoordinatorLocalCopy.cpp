@@ -451,7 +451,8 @@ bool TransferCoordinator::startLocalCopy(const LocalCopyPlan& plan, const Transf
 void TransferCoordinator::failLeftOutEntries(const QString& source, const QStringList& entries)
 {
     for (const QString& entry : entries) {
-        const QString shown = LocalPath::shown(LocalFileOperations::lastComponent(source) + QLatin1Char('/') + entry);
+        const QString shown = LocalFileOperations::shortened(
+            LocalPath::shown(LocalFileOperations::lastComponent(source) + QLatin1Char('/') + entry));
         const TransferJob leftOut(TransferID::create(), TransferDirection::macToAndroid, TransferPurpose::fileTransfer,
                                   LocalFileOperations::lastComponent(shown), std::nullopt, TransferState::queued(), 0);
         enqueueTransfer(leftOut);

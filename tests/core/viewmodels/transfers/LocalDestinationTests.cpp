@@ -39,29 +39,6 @@ protected:
         return folder;
     }
 
-    // Runs `change` once, while the paste of `items` runs: as the device file `whileWritten` is
-    // downloaded, or, for a copy between local folders, once the first item is in place.
-    void changeDuring(const Pasted& items, const RemoteItem& whileWritten, std::function<void()> change)
-    {
-        const auto done = std::make_shared<bool>(false);
-        const auto once = [change = std::move(change), done] {
-            if (!std::exchange(*done, true)) {
-                change();
-            }
-        };
-        if (!items.download.isEmpty()) {
-            session->script({.operation = Operation::downloadFile, .subject = whileWritten.id.rawValue(), .onCall = once});
-            return;
-        }
-        m_changeContext = std::make_unique<QObject>();
-        QObject::connect(coordinator.get(), &TransferCoordinator::transferJobsChanged, m_changeContext.get(),
-                         [this, once] {
-                             if (shownJobs().value(0).endsWith(": completed")) {
-                                 once();
-                             }
-                         });
-    }
-
     QList<ConflictRequest> paste(const Pasted& items, const QString& folder,
                                  QList<ConflictAnswerer::Answer> answers = {})
     {
@@ -75,11 +52,8 @@ protected:
         clipboard.copyLocal(urls);
         ConflictAnswerer answerer(*coordinator, std::move(answers));
         runTask(coordinator->pasteIntoLocal(QUrl::fromLocalFile(folder), nullptr));
-        m_changeContext.reset();
         return answerer.asked;
     }
-
-    std::unique_ptr<QObject> m_changeContext;
 };
 
 } // namespace
@@ -224,68 +198,43 @@ TEST_F(LocalDestinationTest, AFolderSwappedForALinkAfterPlanningIsNeverWrittenTh
     }
 }
 
-// A paste folder that is gone when an item is to be saved in it (never there, or deleted since) is
-// made again at its path, and only as a real folder: a link put in its place is never followed, and
-// a folder chosen through a link whose folder is deleted says so.
+// A paste folder that is gone when a file is to be saved in it (never there, or deleted since) is
+// made again at its path, and only as a real folder: a link put in its place is never followed.
 TEST_F(LocalDestinationTest, APasteFolderThatIsGoneIsMadeAgainOnlyAsARealFolder)
 {
     const RemoteItem first = deviceFile("first", "first.txt", 1), second = deviceFile("second", "second.txt", 1);
     useDevice({first, second});
-    writeFile(path("mac/first.txt"), "1");
-    writeFile(path("mac/second.txt"), "2");
-    const Pasted downloads{{first, second}}, copies{{}, {"mac/first.txt", "mac/second.txt"}};
-    enum class Gone {
-        missing,    // missing with the folder above it from the start
-        deleted,    // while the first file downloads, or once the first copy is in place
-        forALink,   // deleted so, and a link to "outside" put in its place
-        linkTarget, // it is a link to "outside/real" from the start, and that folder is deleted so
-    };
     struct Case {
         const char* name;
-        Pasted items;
-        Gone gone;
+        bool deleted; // while the first file downloads, else missing with the folder above it from the start
+        bool link;    // and a link to "outside" put in its place
         QStringList jobs;
         QStringList tree;   // below the row's folder afterwards
         QString error = {}; // %1 is the paste folder
     };
-    const QString linkGone = ": it is a link, and the folder it led to is gone.";
-    const QString nowALink = ": it is now a link to another place, and nothing is written through links.";
     const Case cases[] = {
-        {"missing from the start", downloads, Gone::missing, {"first.txt: completed", "second.txt: completed"},
+        {"missing from the start", false, false, {"first.txt: completed", "second.txt: completed"},
          {"above/", "above/dest/", "above/dest/first.txt", "above/dest/second.txt", "outside/"}},
-        {"deleted", downloads, Gone::deleted, {"first.txt: failed", "second.txt: completed"},
+        {"deleted", true, false, {"first.txt: failed", "second.txt: completed"},
          {"above/", "above/dest/", "above/dest/second.txt", "outside/"},
          "Could not save first.txt in %1: No such file or directory"},
-        {"deleted for a link", downloads, Gone::forALink, {"first.txt: failed", "second.txt: failed"},
-         {"above/", "above/dest", "outside/"}, "Could not save second.txt in %1" + nowALink},
-        {"a link whose folder is deleted", downloads, Gone::linkTarget, {"first.txt: failed", "second.txt: failed"},
-         {"above/", "above/dest", "outside/"}, "Could not save second.txt in %1" + linkGone},
-        {"deleted, copies", copies, Gone::deleted, {"first.txt: completed", "second.txt: completed"},
-         {"above/", "above/dest/", "above/dest/second.txt", "outside/"}},
-        {"deleted for a link, copies", copies, Gone::forALink, {"first.txt: completed", "second.txt: failed"},
-         {"above/", "above/dest", "outside/"}, "Could not copy second.txt into %1" + nowALink},
-        {"a link whose folder is deleted, copies", copies, Gone::linkTarget,
-         {"first.txt: completed", "second.txt: failed"}, {"above/", "above/dest", "outside/"},
-         "Could not copy second.txt into %1" + linkGone},
+        {"deleted for a link", true, true, {"first.txt: failed", "second.txt: failed"},
+         {"above/", "above/dest", "outside/"},
+         "Could not save second.txt in %1: it is now a link to another place, and nothing is written through "
+         "links."},
     };
     for (const Case& test : cases) {
         SCOPED_TRACE(test.name);
-        const QString row = startIn(path(test.name)), dest = row + "/above/dest", real = row + "/outside/real";
+        const QString row = startIn(path(test.name)), dest = row + "/above/dest";
         QDir().mkpath(row + "/outside");
-        if (test.gone == Gone::linkTarget) {
-            QDir().mkpath(real);
-            QDir().mkpath(row + "/above");
-            ASSERT_TRUE(QFile::link(real, dest));
-        } else if (test.gone != Gone::missing) {
+        if (test.deleted) {
             QDir().mkpath(dest);
+            session->script({.operation = Operation::downloadFile, .subject = "first", .onCall = [&] {
+                                 ASSERT_TRUE(QDir(dest).removeRecursively());
+                                 ASSERT_TRUE(!test.link || QFile::link(row + "/outside", dest));
+                             }});
         }
-        if (test.gone != Gone::missing) {
-            changeDuring(test.items, first, [&] {
-                ASSERT_TRUE(QDir(test.gone == Gone::linkTarget ? real : dest).removeRecursively());
-                ASSERT_TRUE(test.gone != Gone::forALink || QFile::link(row + "/outside", dest));
-            });
-        }
-        paste(test.items, dest);
+        paste({{first, second}}, dest);
         EXPECT_EQ(shownJobs(), test.jobs);
         EXPECT_EQ(localTreeOf(row), test.tree);
         const auto error = QuillbarrowError::localFileFailed(test.error.arg(dest));
@@ -293,83 +242,74 @@ TEST_F(LocalDestinationTest, APasteFolderThatIsGoneIsMadeAgainOnlyAsARealFolder)
     }
 }
 
-// A folder above the paste folder swapped for a link while the paste runs, the paste folder
-// deleted with it: the rest of the paste fails naming the folder that is now a link, and nothing is
-// written at the link's target, neither into a folder of the paste folder's name there nor as a new one.
-TEST_F(LocalDestinationTest, AFolderAboveThePasteFolderSwappedForALinkLeadsNothingToTheLinksTarget)
+// A paste folder deleted while the paste runs is made again, only inside the folder that held it and
+// only while that folder stands at its path: a folder above it swapped for a link, or a chosen link
+// whose folder is deleted, fails the rest naming it, and nothing lands where the link leads.
+TEST_F(LocalDestinationTest, APasteFolderGoneWhileAPasteRunsIsMadeAgainOnlyWhereItWas)
 {
     const RemoteItem one = deviceFile("one", "one.txt", 1), two = deviceFile("two", "two.txt", 1);
-    const RemoteItem three = deviceFile("three", "three.txt", 1), docs = deviceFolder("docs", "Docs");
-    const RemoteItem inTwo = deviceFile("in2", "b.txt", 1, "docs");
-    useDevice({one, two, three, docs, deviceFile("in1", "a.txt", 1, "docs"), inTwo, deviceFile("in3", "c.txt", 1, "docs")});
-    for (const char* name : {"one.txt", "two.txt", "three.txt"}) {
-        writeFile(path("mac/") + name, name);
-    }
-    const QStringList copied{"mac/one.txt", "mac/two.txt", "mac/three.txt"};
-    const QString linkSentence = ": it is now a link to another place, and nothing is written through links.";
+    const RemoteItem three = deviceFile("three", "three.txt", 1), docs = deviceFolder("D", "Docs");
+    useDevice({one, two, three, docs, deviceFile("a", "a.txt", 1, "D"), deviceFile("b", "b.txt", 1, "D")});
+    writeFile(path("mac/one.txt"), "1");
+    writeFile(path("mac/two.txt"), "2");
+    const Pasted files{{one, two, three}}, copies{{}, {"mac/one.txt", "mac/two.txt"}}, folder{{docs}};
     struct Case {
         const char* name;
         Pasted items;
-        // Below the row's folder: "home/P" (the paste folder's parent), "home" (its grandparent) or
-        // the paste folder itself.
-        QString swapped;
-        bool deleted;   // deleted before the link is put at its name, else renamed away to "-moved"
-        bool victimHas; // the link's target holds a folder at the paste folder's place, with a three.txt
+        // Below the row's folder, once the first item is in place: `removed` deleted, `renamed` renamed
+        // "<name>-moved", a link to "victim" put at `linked`; removing "home/real", where it led, the
+        // paste folder is a link from the start.
+        QString removed, renamed, linked;
         QStringList jobs;
-        QStringList tree; // below the row's folder afterwards, the link's target left out
-        QString error;    // %1 is the swapped folder
+        QStringList tree; // below the row's folder afterwards, "victim" left out
+        QString error;    // %1 is the row's folder
     };
-    const QString lateSave = "Could not save three.txt in %1" + linkSentence;
-    const QString lateCopy = "Could not copy three.txt into %1" + linkSentence;
-    const QStringList downloaded{"one.txt: completed", "two.txt: failed", "three.txt: failed"};
-    const QList<Case> cases{
-        {"downloads, the parent renamed away", {{one, two, three}}, "home/P", false, true, downloaded,
-         {"home/", "home/P", "home/P-moved/"}, lateSave},
-        {"downloads, the parent deleted", {{one, two, three}}, "home/P", true, false, downloaded,
-         {"home/", "home/P"}, lateSave},
-        {"downloads, the grandparent renamed away", {{one, two, three}}, "home", false, false, downloaded,
-         {"home", "home-moved/", "home-moved/P/"}, lateSave},
-        {"downloads, the grandparent deleted", {{one, two, three}}, "home", true, true, downloaded,
-         {"home"}, lateSave},
-        {"a phone folder, the parent deleted", {{docs}}, "home/P", true, true,
-         {"a.txt: completed", "b.txt: failed", "c.txt: failed"}, {"home/", "home/P"},
-         "Could not save c.txt in %1" + linkSentence},
-        {"a phone folder, the paste folder itself deleted", {{docs}}, "home/P/Documents", true, true,
-         {"a.txt: completed", "b.txt: failed", "c.txt: failed"}, {"home/", "home/P/", "home/P/Documents"},
-         "Could not save c.txt in %1" + linkSentence},
-        {"copies, the parent renamed away", {{}, copied}, "home/P", false, true,
-         {"one.txt: completed", "two.txt: failed", "three.txt: failed"}, {"home/", "home/P", "home/P-moved/"},
-         lateCopy},
-        {"copies, the grandparent deleted", {{}, copied}, "home", true, false,
-         {"one.txt: completed", "two.txt: failed", "three.txt: failed"}, {"home"}, lateCopy},
+    const QString now = ": it is now a link to another place, and nothing is written through links.";
+    const QString gone = ": it is a link, and the folder it led to is gone.", docsPath = "home/P/Documents";
+    const QStringList late{"one.txt: completed", "two.txt: failed", "three.txt: failed"};
+    const QStringList copyLate{"one.txt: completed", "two.txt: failed"};
+    const QStringList aLink{"home/", "home/P/", "home/P/Documents"};
+    const Case cases[] = {
+        {"files, the parent renamed away", files, docsPath, "home/P", "home/P", late,
+         {"home/", "home/P", "home/P-moved/"}, "Could not save three.txt in %1/home/P" + now},
+        {"files, the grandparent deleted", files, "home", {}, "home", late, {"home"},
+         "Could not save three.txt in %1/home" + now},
+        {"a folder, the paste folder deleted", folder, docsPath, {}, docsPath,
+         {"a.txt: completed", "b.txt: failed"}, aLink, "Could not save b.txt in %1/home/P/Documents" + now},
+        {"copies, the grandparent renamed away", copies, docsPath, "home", "home", copyLate,
+         {"home", "home-moved/", "home-moved/P/"}, "Could not copy two.txt into %1/home" + now},
+        {"copies, the paste folder deleted", copies, docsPath, {}, {},
+         {"one.txt: completed", "two.txt: completed"},
+         {"home/", "home/P/", "home/P/Documents/", "home/P/Documents/two.txt"}, {}},
+        {"copies, a chosen link's folder deleted", copies, "home/real", {}, {}, copyLate, aLink,
+         "Could not copy two.txt into %1/home/P/Documents" + gone},
     };
     for (const Case& test : cases) {
         SCOPED_TRACE(test.name);
-        const QString row = startIn(path(test.name)), pasteFolder = row + "/home/P/Documents";
-        const QString swapped = row + "/" + test.swapped, victim = row + "/victim";
-        QDir().mkpath(pasteFolder);
-        QDir().mkpath(victim);
-        const QString victimFile = victim + pasteFolder.mid(swapped.size()) + "/three.txt";
-        if (test.victimHas) {
-            writeFile(victimFile, "the victim's");
-        }
-        const QStringList victimTree = localTreeOf(victim);
-        // While the second file is written, or once the first copy is in place.
-        changeDuring(test.items, test.items.download.size() > 1 ? two : inTwo, [&] {
-            ASSERT_TRUE(QDir(pasteFolder).removeRecursively());
-            ASSERT_TRUE(test.deleted ? QDir(swapped).removeRecursively() : QDir().rename(swapped, swapped + "-moved"));
-            ASSERT_TRUE(QFile::link(victim, swapped));
+        const QString row = startIn(path(test.name)), pasteFolder = row + "/" + docsPath;
+        const auto at = [&row](const QString& below) { return row + "/" + below; };
+        writeFile(at("victim/Documents/three.txt"), "the victim's");
+        const bool linkFromStart = test.removed == "home/real";
+        QDir().mkpath(at(linkFromStart ? "home/real" : docsPath));
+        ASSERT_TRUE(!linkFromStart ||
+                    (QDir().mkpath(at("home/P")) && QFile::link(at("home/real"), pasteFolder)));
+        QObject observer;
+        bool changed = false;
+        QObject::connect(coordinator.get(), &TransferCoordinator::transferJobsChanged, &observer, [&] {
+            if (shownJobs().value(0).endsWith(": completed") && !std::exchange(changed, true)) {
+                ASSERT_TRUE(QDir(at(test.removed)).removeRecursively());
+                ASSERT_TRUE(test.renamed.isEmpty() ||
+                            QDir().rename(at(test.renamed), at(test.renamed + "-moved")));
+                ASSERT_TRUE(test.linked.isEmpty() || QFile::link(at("victim"), at(test.linked)));
+            }
         });
         paste(test.items, pasteFolder);
         EXPECT_EQ(shownJobs(), test.jobs);
-        QStringList tree = localTreeOf(row);
-        tree.removeIf([](const QString& entry) { return entry.startsWith("victim/"); });
-        EXPECT_EQ(tree, test.tree);
-        EXPECT_EQ(localTreeOf(victim), victimTree);
-        if (test.victimHas) {
-            EXPECT_EQ(readFile(victimFile), "the victim's");
-        }
-        EXPECT_EQ(coordinator->lastError(), QuillbarrowError::localFileFailed(test.error.arg(swapped)));
+        EXPECT_EQ(localTreeOf(row).filter(QRegularExpression("^(?!victim/)")), test.tree);
+        EXPECT_EQ(localTreeOf(at("victim")), (QStringList{"Documents/", "Documents/three.txt"}));
+        EXPECT_EQ(readFile(at("victim/Documents/three.txt")), "the victim's");
+        const auto error = QuillbarrowError::localFileFailed(test.error.arg(row));
+        EXPECT_EQ(coordinator->lastError(), test.error.isEmpty() ? std::nullopt : std::optional(error));
     }
 }
 
