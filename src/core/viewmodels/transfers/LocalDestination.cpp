@@ -105,7 +105,8 @@ LocalFolder LocalDestination::remade() const
     if (m_chosenLink && m_below.size() == 1) {
         // The folder chosen was a link, and the folder it led to was deleted.
         const std::optional<struct stat> entry = m_above.status(m_below.constFirst());
-        if (entry && S_ISLNK(entry->st_mode) && LocalFolder::Identity{entry->st_dev, entry->st_ino} == *m_chosenLink) {
+        if (entry && S_ISLNK(entry->st_mode) &&
+            LocalFolder::Identity{entry->st_dev, entry->st_ino} == *m_chosenLink) {
             return LocalFolder::unreached(m_path, LocalFolder::linkedFolderGone);
         }
     }

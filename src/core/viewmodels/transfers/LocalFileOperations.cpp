@@ -383,7 +383,8 @@ QString LocalFileOperations::shortened(const QString& path)
     if (names.size() <= 8) {
         return path;
     }
-    return (names.mid(0, 3) + QStringList{QStringLiteral("…")} + names.mid(names.size() - 3)).join(QLatin1Char('/'));
+    const QStringList kept = names.mid(0, 3) + QStringList{QStringLiteral("…")} + names.mid(names.size() - 3);
+    return kept.join(QLatin1Char('/'));
 }
 
 QString LocalFileOperations::hiddenSibling(const QString& target, const QString& suffix)

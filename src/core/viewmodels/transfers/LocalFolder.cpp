@@ -228,7 +228,8 @@ QList<LocalFolder::Identity> LocalFolder::lineage() const
         ::close(held);
         held = parent;
         struct stat info {};
-        if (held < 0 || ::fstat(held, &info) != 0 || Identity{info.st_dev, info.st_ino} == identities.last()) {
+        if (held < 0 || ::fstat(held, &info) != 0 ||
+            Identity{info.st_dev, info.st_ino} == identities.last()) {
             break;
         }
         identities.append(Identity{info.st_dev, info.st_ino});

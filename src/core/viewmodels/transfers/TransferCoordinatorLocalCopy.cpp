@@ -233,9 +233,10 @@ QCoro::Task<> TransferCoordinator::copyLocalToLocal(QList<QUrl> urls, QUrl desti
     QList<LocalCopySource> sources;
     try {
         QFuture<QList<LocalCopySource>> reading =
-            runOnThreadPool(workPool(), [urls, path = batch->destinationPath, destination = batch->destination] {
-                return LocalCopySource::inspect(urls, path, destination->root());
-            });
+            runOnThreadPool(workPool(),
+                            [urls, path = batch->destinationPath, destination = batch->destination] {
+                                return LocalCopySource::inspect(urls, path, destination->root());
+                            });
         sources = co_await reading;
     } catch (const JobDropped&) {
         co_return; // the application is shutting down

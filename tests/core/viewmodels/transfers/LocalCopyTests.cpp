@@ -433,8 +433,8 @@ TEST_F(LocalCopyTest, AFolderTooDeepOrCopiedIntoItselfFailsByNameWithAShortSente
     // The item, the folder pasted into, whether that is moved into the item once the copy is queued.
     const std::tuple<QString, QString, bool, QString, QString> cases[] = {
         {"mac/Deep/d", "dest", false, "d: completed,pipe: failed", pipe},
-        {"mac/Deep", "dest", false, "Deep: failed", "Could not copy Deep: it holds folders more than 256 levels "
-                                                    "deep."},
+        {"mac/Deep", "dest", false, "Deep: failed",
+         "Could not copy Deep: it holds folders more than 256 levels deep."},
         {"mac/Src", "mac/Src/sub", false, "Src: failed", intoItself},
         {"mac/Src", "dest", true, "Src: failed", intoItself},
         {disk + "/Src", disk + "/SRC/sub", false, "Src: failed", intoItself},
