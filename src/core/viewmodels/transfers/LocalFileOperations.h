@@ -92,7 +92,7 @@ public:
     // can be copied by its owner. An entry that is neither a file, a folder nor a link is left out
     // of a copied folder and listed in leftOut; as the copied item itself it fails the copy. The
     // copy never enters its own hidden item: met inside the source, it fails the copy as a folder
-    // copied into itself; so does a tree deeper than maximumCopyDepth.
+    // copied into itself. A tree deeper than maximumCopyDepth fails it too, saying so.
     //
     // `goOn`, when given, is called on the copying thread after each entry with the bytes of the
     // files copied so far; false stops the copy, removes what was made of it and gives a failure.

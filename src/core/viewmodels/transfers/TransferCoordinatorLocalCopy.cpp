@@ -66,7 +66,8 @@ std::shared_ptr<LocalFileOperations::StagedCopy> stageLocalCopy(const QString& s
     const LocalFolder folder = destination.reach(destination.path(), true);
     if (!folder.isOpen()) {
         auto failed = std::make_shared<LocalFileOperations::StagedCopy>();
-        // What became of a folder is said of that folder; the system's refusal of the item.
+        // A folder that became a link, or another folder, is named; the system's own refusal is
+        // said of the item alone.
         const QString place = LocalFolder::isChangedFolder(folder.error())
                                   ? QStringLiteral(" into ") + LocalPath::shown(folder.path())
                                   : QString();
