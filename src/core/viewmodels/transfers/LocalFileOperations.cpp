@@ -11,24 +11,15 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
-#include <filesystem>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
-#include <system_error>
 #include <vector>
 
 namespace quillbarrow {
 
-namespace fs = std::filesystem;
-
 namespace {
-
-fs::path toPath(const QString& path)
-{
-    return fs::path(LocalPath::encoded(path).toStdString());
-}
 
 // A failed step of a recursive copy: the entry it failed on (from the copied item down; empty
 // for the item itself) and why.
@@ -71,6 +62,8 @@ struct CopyTally {
     // The path of the folder being written, for the words of a full disk.
     QString folder;
     QList<LocalFileOperations::StagedCopy::LeftOut> leftOut;
+    // The copy's own hidden name: met inside the source, the source holds the destination.
+    QByteArray stagingName;
 
     // Counts an entry copied; false when the copy is to stop.
     bool copied(qint64 entryBytes)
@@ -162,10 +155,11 @@ void holdWith(StagingLock* hold, int descriptor)
 
 // Copies the entry `name` of the folder `from` to `targetName` in `to` and, for a folder,
 // everything below it, writing only through descriptors; stops at the first failure. `shown` is
-// the entry's path from the copied item down (empty for the item itself). With `hold`, the copy
-// (a file or a folder) is locked from the moment it exists.
+// the entry's path from the copied item down (empty for the item itself), `depth` how many folders
+// hold it there. With `hold`, the copy (a file or a folder) is locked from the moment it exists.
 std::optional<CopyFailure> copyEntry(int from, int to, const QByteArray& name, const QByteArray& targetName,
-                                     const QString& shown, CopyTally& tally, StagingLock* hold = nullptr)
+                                     const QString& shown, CopyTally& tally, int depth = 0,
+                                     StagingLock* hold = nullptr)
 {
     struct stat info {};
     if (::fstatat(from, name.constData(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
@@ -210,6 +204,12 @@ std::optional<CopyFailure> copyEntry(int from, int to, const QByteArray& name, c
     if (!S_ISDIR(info.st_mode)) {
         return CopyFailure{shown, QStringLiteral("it is not a regular file, folder or link.")};
     }
+    // Said of the copied item, not of the folder met: its path would be as long as the tree is deep.
+    if (depth >= LocalFileOperations::maximumCopyDepth) {
+        return CopyFailure{QString(), QStringLiteral("it holds folders more than ") +
+                                          QString::number(LocalFileOperations::maximumCopyDepth) +
+                                          QStringLiteral(" levels deep.")};
+    }
     // The copy stays open to its owner while its contents go in and takes the folder's own mode
     // only then: a read-only folder's copy could not receive them otherwise.
     if (::mkdirat(to, targetName.constData(), 0700) != 0) {
@@ -240,6 +240,13 @@ std::optional<CopyFailure> copyEntry(int from, int to, const QByteArray& name, c
     std::sort(entries.begin(), entries.end());
     std::optional<CopyFailure> failure;
     for (const QByteArray& entry : entries) {
+        if (entry == tally.stagingName) {
+            // The copy itself, made in a destination that lies inside the source: on a disk that
+            // ignores case, a path spelled otherwise may lead there, or the destination was moved
+            // into the source since the paste was planned.
+            failure = CopyFailure{QString(), LocalFileOperations::intoItselfReason()};
+            break;
+        }
         const QString entryShown = joined(shown, LocalPath::decoded(entry));
         struct stat entryInfo {};
         if (::fstatat(::dirfd(listing), entry.constData(), &entryInfo, AT_SYMLINK_NOFOLLOW) == 0 &&
@@ -248,7 +255,7 @@ std::optional<CopyFailure> copyEntry(int from, int to, const QByteArray& name, c
             tally.leftOut.append({entryShown, QStringLiteral("it is not a regular file, folder or link.")});
             continue;
         }
-        if ((failure = copyEntry(::dirfd(listing), made.fd, entry, entry, entryShown, tally))) {
+        if ((failure = copyEntry(::dirfd(listing), made.fd, entry, entry, entryShown, tally, depth + 1))) {
             if (failure->unmade != EEXIST) {
                 break;
             }
@@ -287,7 +294,7 @@ QString failureText(const QString& source, const CopyFailure& failure)
     QString text = QStringLiteral("Could not copy ") + LocalFileOperations::lastComponent(source) +
                    QStringLiteral(": ");
     if (!failure.entry.isEmpty()) {
-        text += failure.entry + QStringLiteral(": ");
+        text += LocalFileOperations::shortened(failure.entry) + QStringLiteral(": ");
     }
     return text + failure.reason;
 }
@@ -394,10 +401,19 @@ bool LocalFileOperations::isSameOrInside(const QString& path, const QString& fol
     return path.startsWith(folder + QLatin1Char('/'));
 }
 
-bool LocalFileOperations::isRealFolder(const QString& path)
+QString LocalFileOperations::intoItselfReason()
 {
-    std::error_code error;
-    return fs::is_directory(fs::symlink_status(toPath(path), error));
+    return QStringLiteral("a folder cannot be copied into itself or into a folder inside it.");
+}
+
+QString LocalFileOperations::shortened(const QString& path)
+{
+    const QStringList names = path.split(QLatin1Char('/'));
+    if (names.size() <= 8) {
+        return path;
+    }
+    const QStringList kept = names.mid(0, 3) + QStringList{QStringLiteral("…")} + names.mid(names.size() - 3);
+    return kept.join(QLatin1Char('/'));
 }
 
 QString LocalFileOperations::hiddenSibling(const QString& target, const QString& suffix)
@@ -429,7 +445,7 @@ LocalFileOperations::StagedCopy LocalFileOperations::stageCopy(const QString& so
     staged.holder = std::make_shared<LocalFolder>(destination.reopened());
     const Descriptor sourceFolder(
         ::open(LocalPath::encoded(QFileInfo(source).path()).constData(), O_PATH | O_DIRECTORY | O_CLOEXEC));
-    CopyTally tally{&goOn, 0, destination.path(), {}};
+    CopyTally tally{&goOn, 0, destination.path(), {}, LocalPath::encoded(staged.name)};
     std::optional<CopyFailure> failure;
     if (!staged.holder->isOpen()) {
         failure = CopyFailure{QString(), LocalFolder::describe(staged.holder->error())};
@@ -437,7 +453,7 @@ LocalFileOperations::StagedCopy LocalFileOperations::stageCopy(const QString& so
         failure = CopyFailure{QString(), describeErrno(errno)};
     } else {
         failure = copyEntry(sourceFolder.fd, staged.holder->descriptor(), LocalPath::encoded(lastComponent(source)),
-                            LocalPath::encoded(staged.name), QString(), tally, &staged.lock);
+                            LocalPath::encoded(staged.name), QString(), tally, 0, &staged.lock);
     }
     staged.leftOut = tally.leftOut;
     if (failure) {

@@ -54,14 +54,22 @@ public:
     static QString physicalLocation(const QString& path);
     // `path` equals `folder` or lies inside it, both given as physical locations.
     static bool isSameOrInside(const QString& path, const QString& folder);
-    // A real folder (not a link to one) at the path.
-    static bool isRealFolder(const QString& path);
 
     // A new hidden path beside `target` ending in `suffix`: on the same file system, so moving it
     // to `target` is a rename, and never listed by the local browser, which skips hidden entries.
     static QString hiddenSibling(const QString& target, const QString& suffix);
     // A new hidden name ending in `suffix`, as hiddenSibling makes them.
     static QString hiddenName(const QString& suffix);
+
+    // The most levels of folders, one inside another, that a copied folder may hold: a deeper tree
+    // fails, named, rather than running the copying thread's stack or the process's descriptors out.
+    static constexpr int maximumCopyDepth = 256;
+    // Why a folder is not copied into itself or into a folder inside it: the copy would go on
+    // copying its own copy.
+    static QString intoItselfReason();
+    // A path inside a copied item as a failure names it: one of more than eight names keeps its
+    // first three and last three around "…", so that the sentence stays short however deep it lies.
+    static QString shortened(const QString& path);
 
     // A copy made under a hidden name inside the destination folder, ready to take its final name.
     struct StagedCopy {
@@ -90,6 +98,8 @@ public:
     // can be copied by its owner. A folder's entries are copied in name order. An entry that is
     // neither a file, a folder nor a link, or whose name the disk already holds there, is left
     // out of a copied folder and listed in leftOut; as the copied item itself it fails the copy.
+    // The copy never enters its own hidden item: met inside the source, it fails the copy as a
+    // folder copied into itself. A tree deeper than maximumCopyDepth fails it too, saying so.
     //
     // `goOn`, when given, is called on the copying thread after each entry with the bytes of the
     // files copied so far; false stops the copy, removes what was made of it and gives a failure.

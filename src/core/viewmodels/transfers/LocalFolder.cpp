@@ -5,6 +5,7 @@
 #include <QByteArrayList>
 #include <QHash>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <dirent.h>
 #include <fcntl.h>
@@ -149,24 +150,24 @@ LocalFolder LocalFolder::open(const QString& path)
     return LocalFolder(descriptor, descriptor < 0 ? errno : 0, path, {});
 }
 
-LocalFolder LocalFolder::made(const QString& path)
+LocalFolder LocalFolder::madeBelow(const LocalFolder& above, const QStringList& names, const QString& path)
 {
-    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
-    const QString name = path.mid(slash + 1);
-    if (slash < 0 || name.isEmpty()) {
-        return open(path);
+    LocalFolder reached = above.reopened();
+    for (const QString& name : names) {
+        if (!reached.isOpen()) {
+            break;
+        }
+        reached = reached.folder(name, true);
     }
-    const QString parentPath = slash == 0 ? QStringLiteral("/") : path.left(slash);
-    LocalFolder parent = open(parentPath);
-    if (!parent.isOpen() && parent.error() == ENOENT) {
-        // Missing folders above it are made too, each the same way.
-        parent = made(parentPath);
+    if (!reached.isOpen()) {
+        return reached;
     }
-    if (!parent.isOpen()) {
-        return LocalFolder(-1, parent.error(), path, {});
-    }
-    LocalFolder folder = parent.folder(name, true);
-    return LocalFolder(std::exchange(folder.m_descriptor, -1), folder.m_error, path, {});
+    return LocalFolder(std::exchange(reached.m_descriptor, -1), 0, path, {});
+}
+
+LocalFolder LocalFolder::unreached(const QString& path, int error)
+{
+    return LocalFolder(-1, error, path, {});
 }
 
 QString LocalFolder::childPath(const QString& name) const
@@ -215,6 +216,42 @@ LocalFolder LocalFolder::reopened() const
     }
     const int descriptor = ::openat(m_descriptor, ".", O_PATH | O_DIRECTORY | O_CLOEXEC);
     return LocalFolder(descriptor, descriptor < 0 ? errno : 0, m_path, m_components);
+}
+
+std::optional<LocalFolder::Identity> LocalFolder::identity() const
+{
+    struct stat info {};
+    if (!isOpen() || ::fstat(m_descriptor, &info) != 0) {
+        return std::nullopt;
+    }
+    return Identity{info.st_dev, info.st_ino};
+}
+
+QList<LocalFolder::Identity> LocalFolder::lineage() const
+{
+    QList<Identity> identities;
+    std::optional<Identity> current = identity();
+    if (!current) {
+        return identities;
+    }
+    identities.append(*current);
+    int held = ::openat(m_descriptor, ".", O_PATH | O_DIRECTORY | O_CLOEXEC);
+    // The root is its own parent. A path holds at most PATH_MAX / 2 folders.
+    for (int level = 0; held >= 0 && level < PATH_MAX / 2; ++level) {
+        const int parent = ::openat(held, "..", O_PATH | O_DIRECTORY | O_CLOEXEC);
+        ::close(held);
+        held = parent;
+        struct stat info {};
+        if (held < 0 || ::fstat(held, &info) != 0 ||
+            Identity{info.st_dev, info.st_ino} == identities.last()) {
+            break;
+        }
+        identities.append(Identity{info.st_dev, info.st_ino});
+    }
+    if (held >= 0) {
+        ::close(held);
+    }
+    return identities;
 }
 
 std::optional<struct stat> LocalFolder::status(const QString& name) const
@@ -311,10 +348,21 @@ bool LocalFolder::removeEntry(const QString& name) const
 
 QString LocalFolder::describe(int error)
 {
-    if (error == ELOOP) {
+    switch (error) {
+    case ELOOP:
         return QStringLiteral("it is now a link to another place, and nothing is written through links.");
+    case replacedFolder:
+        return QStringLiteral("it was replaced by another folder since the paste began.");
+    case linkedFolderGone:
+        return QStringLiteral("it is a link, and the folder it led to is gone.");
+    default:
+        return qt_error_string(error);
     }
-    return qt_error_string(error);
+}
+
+bool LocalFolder::isChangedFolder(int error)
+{
+    return error == ELOOP || error == replacedFolder || error == linkedFolderGone;
 }
 
 void LocalFolder::setRenameHookForTesting(RenameHook hook)

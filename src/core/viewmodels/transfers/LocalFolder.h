@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QList>
 #include <QString>
 #include <QStringList>
 #include <functional>
@@ -23,14 +24,28 @@ public:
     LocalFolder& operator=(const LocalFolder&) = delete;
     ~LocalFolder();
 
+    // Why a folder could not be reached where the system gives no error number: the folder has
+    // been replaced by another one since the paste began, or it is a link whose folder is gone.
+    static constexpr int replacedFolder = -2;
+    static constexpr int linkedFolderGone = -3;
+
+    // A folder's identity on this computer, whatever path leads to it.
+    struct Identity {
+        dev_t device = 0;
+        ino_t inode = 0;
+        friend bool operator==(const Identity&, const Identity&) = default;
+    };
+
     // The folder at `path` as it is now (links on the way to it are followed: it is the folder
     // the user chose). Not open when it cannot be opened; error() says why.
     static LocalFolder open(const QString& path);
-    // The folder at the absolute `path`, made when missing (with any missing folders above it),
-    // and only ever as a real folder: its parent is reached as open() reaches a path, its own name
-    // is made and opened there without following a link. Not open on failure; error() is ELOOP
-    // when a link stands at that name.
-    static LocalFolder made(const QString& path);
+    // The folder reached from `above` by `names`, one name at a time, each made when missing and
+    // never through a link; held as a folder of its own at `path`, as open() would give it. Not
+    // open on failure: path() is the folder that could not be reached, error() why (ELOOP when a
+    // link stands at its name).
+    static LocalFolder madeBelow(const LocalFolder& above, const QStringList& names, const QString& path);
+    // A folder that could not be reached, at `path`, for `error`.
+    static LocalFolder unreached(const QString& path, int error);
 
     bool isOpen() const { return m_descriptor >= 0; }
     int descriptor() const { return m_descriptor; }
@@ -54,6 +69,12 @@ public:
     // This folder once more, on a descriptor of its own; not open, with the same error, when
     // this one is not.
     LocalFolder reopened() const;
+    // The identity of this folder; nothing when it is not open.
+    std::optional<Identity> identity() const;
+    // The identities of this folder and of every folder above it up to the root, found by going
+    // up from the folder itself: how a path to it is spelled, or the links it leads through, does
+    // not matter. Empty when it is not open.
+    QList<Identity> lineage() const;
     // The status of the entry `name` itself (a link is not followed); nothing when there is none.
     std::optional<struct stat> status(const QString& name) const;
     bool contains(const QString& name) const { return status(name).has_value(); }
@@ -72,8 +93,11 @@ public:
     // folder that was looked at. False when something is left.
     bool removeEntry(const QString& name) const;
 
-    // The words for an error() of folder(): the system's own, or that the folder is now a link.
+    // The words for an error(): the system's own, or what became of the folder (now a link,
+    // replaced, or a link whose folder is gone).
     static QString describe(int error);
+    // The error says what became of the folder rather than what the system refused.
+    static bool isChangedFolder(int error);
 
     // For tests only: called before every renameWithoutReplacing with the two paths (as
     // childPath gives them); a nonzero result is taken as that rename's errno and the rename is

@@ -492,8 +492,8 @@ QCoro::Task<bool> TransferCoordinator::executeDownload(PlannedDownload plan, std
     if (!folder.isOpen()) {
         if (token->isCancelled()) {
             finishCancelled(jobID, QString());
-        } else if (folder.error() == ELOOP) {
-            finishFailed(jobID, localSaveError(name, folder.path(), LocalFolder::describe(ELOOP)));
+        } else if (LocalFolder::isChangedFolder(folder.error())) {
+            finishFailed(jobID, localSaveError(name, folder.path(), LocalFolder::describe(folder.error())));
         } else {
             finishFailed(jobID, QuillbarrowError::localFileFailed(QStringLiteral("Could not create ") +
                                                                   LocalPath::shown(folder.path()) +

@@ -17,6 +17,7 @@
 #include <QCoro/QCoroFuture>
 
 #include <cerrno>
+#include <sys/stat.h>
 
 namespace quillbarrow {
 
@@ -56,19 +57,26 @@ QuillbarrowError localCopyError(const QString& description)
 }
 
 // Copies `source` under a hidden name inside the held destination folder, looking at the job's
-// cancellation after every entry. On the copying thread.
+// cancellation after every entry. A destination deleted since the paste began is made again where
+// it was first. On the copying thread.
 std::shared_ptr<LocalFileOperations::StagedCopy> stageLocalCopy(const QString& source, const QString& shown,
-                                                                const LocalDestination& destination,
+                                                                LocalDestination& destination,
                                                                 const std::shared_ptr<TransferCancellationToken>& token)
 {
-    if (!destination.root().isOpen()) {
+    const LocalFolder folder = destination.reach(destination.path(), true);
+    if (!folder.isOpen()) {
         auto failed = std::make_shared<LocalFileOperations::StagedCopy>();
-        failed->failure = QStringLiteral("Could not copy ") + shown + QStringLiteral(": ") +
-                          LocalFolder::describe(destination.root().error());
+        // A folder that became a link, or another folder, is named; the system's own refusal is
+        // said of the item alone.
+        const QString place = LocalFolder::isChangedFolder(folder.error())
+                                  ? QStringLiteral(" into ") + LocalPath::shown(folder.path())
+                                  : QString();
+        failed->failure = QStringLiteral("Could not copy ") + shown + place + QStringLiteral(": ") +
+                          LocalFolder::describe(folder.error());
         return failed;
     }
-    return std::make_shared<LocalFileOperations::StagedCopy>(LocalFileOperations::stageCopy(
-        source, destination.root(), [token](qint64) { return !token->isCancelled(); }));
+    return std::make_shared<LocalFileOperations::StagedCopy>(
+        LocalFileOperations::stageCopy(source, folder, [token](qint64) { return !token->isCancelled(); }));
 }
 
 } // namespace
@@ -84,14 +92,15 @@ struct TransferCoordinator::LocalCopySource {
     // for any other source and for a link that leads nowhere. The link is copied as a link, so
     // replacing what it leads to would leave the copy pointing at nothing.
     QString linkedItem;
-    // A real folder that holds the destination (or is it).
+    // A real folder that holds the destination (or is it): one of the folders from the held
+    // destination up to the root, whatever the paths are spelled like.
     bool holdsDestination = false;
     bool targetExists = false;
     std::optional<qint64> bytes;
 
     // Reads every address from the disk. Blocking.
     static QList<LocalCopySource> inspect(const QList<QUrl>& urls, const QString& destinationPath,
-                                          const QString& physicalDestination);
+                                          const LocalFolder& destination);
     // The plan that refuses this item with `error`.
     LocalCopyPlan refused(QuillbarrowError error) const
     {
@@ -106,7 +115,6 @@ struct TransferCoordinator::LocalCopySource {
 // One paste of local items into a local folder, shared by the steps of copyLocalToLocal.
 struct TransferCoordinator::LocalCopyBatch {
     QString destinationPath;
-    QString physicalDestination;
     // How questions name the destination.
     QString destinationName;
     // Held open from the start: the copies land in this folder even if its path is changed
@@ -128,8 +136,9 @@ struct TransferCoordinator::LocalCopyBatch {
 
 QList<TransferCoordinator::LocalCopySource>
 TransferCoordinator::LocalCopySource::inspect(const QList<QUrl>& urls, const QString& destinationPath,
-                                              const QString& physicalDestination)
+                                              const LocalFolder& destination)
 {
+    const QList<LocalFolder::Identity> lineage = destination.lineage();
     QList<LocalCopySource> sources;
     sources.reserve(urls.size());
     for (const QUrl& url : urls) {
@@ -142,8 +151,10 @@ TransferCoordinator::LocalCopySource::inspect(const QList<QUrl>& urls, const QSt
             if (sourceInfo.isSymLink()) {
                 item.linkedItem = sourceInfo.canonicalFilePath();
             }
-            item.holdsDestination = LocalFileOperations::isRealFolder(item.source) &&
-                                    LocalFileOperations::isSameOrInside(physicalDestination, item.physicalSource);
+            struct stat info {};
+            item.holdsDestination = ::lstat(LocalPath::encoded(item.source).constData(), &info) == 0 &&
+                                    S_ISDIR(info.st_mode) &&
+                                    lineage.contains(LocalFolder::Identity{info.st_dev, info.st_ino});
             item.targetExists =
                 LocalFileOperations::itemExists(LocalFileOperations::childPath(destinationPath, item.name));
             item.bytes = LocalFileOperations::attributeBytes(item.source);
@@ -223,9 +234,10 @@ QCoro::Task<> TransferCoordinator::copyLocalToLocal(QList<QUrl> urls, QUrl desti
     QList<LocalCopySource> sources;
     try {
         QFuture<QList<LocalCopySource>> reading =
-            runOnThreadPool(workPool(), [urls, path = batch->destinationPath, physical = batch->physicalDestination] {
-                return LocalCopySource::inspect(urls, path, physical);
-            });
+            runOnThreadPool(workPool(),
+                            [urls, path = batch->destinationPath, destination = batch->destination] {
+                                return LocalCopySource::inspect(urls, path, destination->root());
+                            });
         sources = co_await reading;
     } catch (const JobDropped&) {
         co_return; // the application is shutting down
@@ -279,7 +291,6 @@ std::shared_ptr<TransferCoordinator::LocalCopyBatch> TransferCoordinator::openLo
         reportError(QuillbarrowError::pathNotFound());
         return nullptr;
     }
-    batch->physicalDestination = QFileInfo(path).canonicalFilePath();
     batch->destinationName = LocalFileOperations::lastComponent(path);
     if (batch->destinationName.isEmpty()) {
         batch->destinationName = path;
@@ -308,8 +319,8 @@ QCoro::Task<bool> TransferCoordinator::planLocalCopy(LocalCopySource item, std::
     // A folder copied into itself, or into a folder inside it, would go on copying its own copy.
     if (item.holdsDestination) {
         batch->plans.append(item.refused(localCopyError(QStringLiteral("Could not copy ") + item.name +
-                                                        QStringLiteral(": a folder cannot be copied into itself "
-                                                                       "or into a folder inside it."))));
+                                                        QStringLiteral(": ") +
+                                                        LocalFileOperations::intoItselfReason())));
         co_return true;
     }
 
@@ -443,8 +454,8 @@ void TransferCoordinator::failLeftOutEntries(const QString& source,
                                              const QList<LocalFileOperations::StagedCopy::LeftOut>& entries)
 {
     for (const LocalFileOperations::StagedCopy::LeftOut& entry : entries) {
-        const QString shown =
-            LocalPath::shown(LocalFileOperations::lastComponent(source) + QLatin1Char('/') + entry.entry);
+        const QString shown = LocalFileOperations::shortened(
+            LocalPath::shown(LocalFileOperations::lastComponent(source) + QLatin1Char('/') + entry.entry));
         const TransferJob leftOut(TransferID::create(), TransferDirection::macToAndroid, TransferPurpose::fileTransfer,
                                   LocalFileOperations::lastComponent(shown), std::nullopt, TransferState::queued(), 0);
         enqueueTransfer(leftOut);
@@ -494,9 +505,9 @@ QCoro::Task<> TransferCoordinator::runLocalCopy(LocalCopyPlan plan, TransferID j
         co_return;
     }
     const QString lead = QStringLiteral("Could not copy ") + LocalFileOperations::lastComponent(plan.source);
-    StagedItem item{&destination->root(),
+    StagedItem item{staged->holder.get(),
                     staged->name,
-                    &destination->root(),
+                    staged->holder.get(),
                     name,
                     plan.action == LocalCopyPlan::Action::replace,
                     !plan.keptBothFrom.isEmpty(),

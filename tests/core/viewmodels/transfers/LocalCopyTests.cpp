@@ -4,6 +4,7 @@
 
 #include <QDirIterator>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <gtest/gtest.h>
 #include <cerrno>
@@ -79,7 +80,7 @@ protected:
     {
         QList<QUrl> urls;
         for (const QString& source : relativeSources) {
-            urls.append(QUrl::fromLocalFile(path(source)));
+            urls.append(QUrl::fromLocalFile(QDir::isAbsolutePath(source) ? source : path(source)));
         }
         fixture.clipboard.copyLocal(urls);
         ConflictAnswerer answerer(fixture.coordinator, std::move(answers));
@@ -453,6 +454,53 @@ TEST_F(LocalCopyTest, AFolderIsNeverCopiedIntoItselfOrItsOwnSubfolder)
     paste({"mac/Photos"}, {}, path("shortcut")); // the same folder reached through a link
     EXPECT_EQ(shownJobs(), (QStringList{"Photos: failed", "Photos: failed"}));
     EXPECT_EQ(entriesOf(path("mac/Photos/2023")), (QStringList{"a.txt", "img.jpg"}));
+}
+
+// A folder pasted into one inside it (however the path is spelled, or moved there once queued), or
+// deeper than a copy walks, fails with a short sentence, never by ending the program. Rows on a disk
+// that ignores case run through tests/support/run-on-case-folding-disk.sh (the e2e label's run).
+TEST_F(LocalCopyTest, AFolderTooDeepOrCopiedIntoItselfFailsByNameWithAShortSentence)
+{
+    const QString disk = qEnvironmentVariable("QUILLBARROW_CASE_FOLDING_FOLDER");
+    // "Deep" holds "d" folders as deep as a copy walks; so its first "d" is just as deep as that.
+    const QString chain = QStringList(LocalFileOperations::maximumCopyDepth, "d").join('/');
+    writeFile(path("mac/Deep/" + chain + "/z"), "z");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(path("mac/Deep/" + chain + "/pipe")).constData(), 0600), 0);
+    writeFile(path("mac/Src/sub/Src/old.txt"), "old");
+    ASSERT_TRUE(disk.isEmpty() || QDir().mkpath(disk + "/Src/sub"));
+    const auto at = [this](const QString& p) { return QDir::isAbsolutePath(p) ? p : path(p); };
+    const QString pipe = "Could not copy d/d/d/…/d/d/pipe: it is not a regular file, folder or link.";
+    const QString intoItself = "Could not copy Src: " + LocalFileOperations::intoItselfReason();
+    // The item, the folder pasted into, whether that is moved into the item once the copy is queued.
+    const std::tuple<QString, QString, bool, QString, QString> cases[] = {
+        {"mac/Deep/d", "dest", false, "d: completed,pipe: failed", pipe},
+        {"mac/Deep", "dest", false, "Deep: failed",
+         "Could not copy Deep: it holds folders more than 256 levels deep."},
+        {"mac/Src", "mac/Src/sub", false, "Src: failed", intoItself},
+        {"mac/Src", "dest", true, "Src: failed", intoItself},
+        {disk + "/Src", disk + "/SRC/sub", false, "Src: failed", intoItself},
+        {disk + "/Src", disk + "/sRC", false, "Src: failed", intoItself},
+    };
+    for (const auto& [item, into, moved, job, error] : cases) {
+        if (QDir::isAbsolutePath(item) && disk.isEmpty()) {
+            continue; // a row for the disk that ignores case
+        }
+        SCOPED_TRACE((item + " into " + into).toStdString());
+        const QString landed = moved ? at(item + "/moved") : at(into);
+        const QStringList tree = localTreeOf(at(item)).filter(QRegularExpression("^(?!.*pipe$)"));
+        const QStringList before = localTreeOf(at(into));
+        QObject observer;
+        QObject::connect(&fixture.coordinator, &TransferCoordinator::transferJobsChanged, &observer, [&] {
+            ASSERT_TRUE(!moved || QFileInfo::exists(landed) || QDir().rename(at(into), landed));
+        });
+        EXPECT_EQ(paste({at(item)}, {}, at(into)).size(), 0);
+        EXPECT_EQ(shownJobs(), job.split(','));
+        EXPECT_EQ(fixture.coordinator.lastError(), QuillbarrowError::localFileFailed(error));
+        EXPECT_EQ(localTreeOf(error == pipe ? landed + "/d" : landed), error == pipe ? tree : before);
+        fixture.coordinator.clearCompletedTransfers();
+        QDir(dest()).removeRecursively();
+        QDir().mkpath(dest());
+    }
 }
 
 TEST_F(LocalCopyTest, ReplacingAnItemWithItselfOrWithWhatHoldsItNeverRemovesIt)

@@ -272,6 +272,77 @@ TEST_F(LocalDestinationTest, APasteFolderThatIsGoneIsMadeAgainOnlyAsARealFolder)
     }
 }
 
+// A paste folder deleted while the paste runs is made again, only inside the folder that held it and
+// only while that folder stands at its path: a folder above it swapped for a link, or a chosen link
+// whose folder is deleted, fails the rest naming it, and nothing lands where the link leads.
+TEST_F(LocalDestinationTest, APasteFolderGoneWhileAPasteRunsIsMadeAgainOnlyWhereItWas)
+{
+    const RemoteItem one = deviceFile("one", "one.txt", 1), two = deviceFile("two", "two.txt", 1);
+    const RemoteItem three = deviceFile("three", "three.txt", 1), docs = deviceFolder("D", "Docs");
+    useDevice({one, two, three, docs, deviceFile("a", "a.txt", 1, "D"), deviceFile("b", "b.txt", 1, "D")});
+    writeFile(path("mac/one.txt"), "1");
+    writeFile(path("mac/two.txt"), "2");
+    const Pasted files{{one, two, three}}, copies{{}, {"mac/one.txt", "mac/two.txt"}}, folder{{docs}};
+    struct Case {
+        const char* name;
+        Pasted items;
+        // Below the row's folder, once the first item is in place: `removed` deleted, `renamed` renamed
+        // "<name>-moved", a link to "victim" put at `linked`; removing "home/real", where it led, the
+        // paste folder is a link from the start.
+        QString removed, renamed, linked;
+        QStringList jobs;
+        QStringList tree; // below the row's folder afterwards, "victim" left out
+        QString error;    // %1 is the row's folder
+    };
+    const QString now = ": it is now a link to another place, and nothing is written through links.";
+    const QString gone = ": it is a link, and the folder it led to is gone.", docsPath = "home/P/Documents";
+    const QStringList late{"one.txt: completed", "two.txt: failed", "three.txt: failed"};
+    const QStringList copyLate{"one.txt: completed", "two.txt: failed"};
+    const QStringList aLink{"home/", "home/P/", "home/P/Documents"};
+    const Case cases[] = {
+        {"files, the parent renamed away", files, docsPath, "home/P", "home/P", late,
+         {"home/", "home/P", "home/P-moved/"}, "Could not save three.txt in %1/home/P" + now},
+        {"files, the grandparent deleted", files, "home", {}, "home", late, {"home"},
+         "Could not save three.txt in %1/home" + now},
+        {"a folder, the paste folder deleted", folder, docsPath, {}, docsPath,
+         {"a.txt: completed", "b.txt: failed"}, aLink, "Could not save b.txt in %1/home/P/Documents" + now},
+        {"copies, the grandparent renamed away", copies, docsPath, "home", "home", copyLate,
+         {"home", "home-moved/", "home-moved/P/"}, "Could not copy two.txt into %1/home" + now},
+        {"copies, the paste folder deleted", copies, docsPath, {}, {},
+         {"one.txt: completed", "two.txt: completed"},
+         {"home/", "home/P/", "home/P/Documents/", "home/P/Documents/two.txt"}, {}},
+        {"copies, a chosen link's folder deleted", copies, "home/real", {}, {}, copyLate, aLink,
+         "Could not copy two.txt into %1/home/P/Documents" + gone},
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.name);
+        const QString row = startIn(path(test.name)), pasteFolder = row + "/" + docsPath;
+        const auto at = [&row](const QString& below) { return row + "/" + below; };
+        writeFile(at("victim/Documents/three.txt"), "the victim's");
+        const bool linkFromStart = test.removed == "home/real";
+        QDir().mkpath(at(linkFromStart ? "home/real" : docsPath));
+        ASSERT_TRUE(!linkFromStart ||
+                    (QDir().mkpath(at("home/P")) && QFile::link(at("home/real"), pasteFolder)));
+        QObject observer;
+        bool changed = false;
+        QObject::connect(coordinator.get(), &TransferCoordinator::transferJobsChanged, &observer, [&] {
+            if (shownJobs().value(0).endsWith(": completed") && !std::exchange(changed, true)) {
+                ASSERT_TRUE(QDir(at(test.removed)).removeRecursively());
+                ASSERT_TRUE(test.renamed.isEmpty() ||
+                            QDir().rename(at(test.renamed), at(test.renamed + "-moved")));
+                ASSERT_TRUE(test.linked.isEmpty() || QFile::link(at("victim"), at(test.linked)));
+            }
+        });
+        paste(test.items, pasteFolder);
+        EXPECT_EQ(shownJobs(), test.jobs);
+        EXPECT_EQ(localTreeOf(row).filter(QRegularExpression("^(?!victim/)")), test.tree);
+        EXPECT_EQ(localTreeOf(at("victim")), (QStringList{"Documents/", "Documents/three.txt"}));
+        EXPECT_EQ(readFile(at("victim/Documents/three.txt")), "the victim's");
+        const auto error = QuillbarrowError::localFileFailed(test.error.arg(row));
+        EXPECT_EQ(coordinator->lastError(), test.error.isEmpty() ? std::nullopt : std::optional(error));
+    }
+}
+
 // Where the disk refuses a name, the paste ends that item with the disk's reason; Keep Both on a disk
 // that answers "File exists" for every name gives up with it instead of numbering for ever.
 TEST_F(LocalDestinationTest, AFailedLocalStepNamesTheItemAndTheSystemsReasonNeverTheDevice)
