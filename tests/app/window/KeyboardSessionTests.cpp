@@ -28,6 +28,7 @@
 #include <QApplication>
 #include <QEnterEvent>
 #include <QFile>
+#include <QHeaderView>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
@@ -43,6 +44,8 @@
 
 namespace quillbarrow::testing {
 namespace {
+
+using namespace std::chrono_literals;
 
 // Counts the mouse presses the application sees, to show that a session used none.
 struct MouseWatch final : QObject {
@@ -225,6 +228,31 @@ TEST_F(KeyboardSession, ThePathEditorGivesTheKeyboardBackToTheMacTable)
     }
 }
 
+// Closed by a click after the keyboard has left it for the phone's table, the path editor leaves the
+// keyboard there.
+TEST_F(KeyboardSession, ThePathEditorClosedAfterTheKeyboardLeftItLeavesItInThePhonesTable)
+{
+    writeOnDevice({{QStringLiteral("phone.txt"), QByteArray("on the phone")}});
+    press(Qt::Key_Tab);
+    press(Qt::Key_F5);
+    ASSERT_TRUE(keyTo(androidPane->table(), QStringLiteral("phone.txt")));
+    MacBreadcrumbBar* bar = macPane->breadcrumbBar();
+    for (QAbstractButton* close : QList<QAbstractButton*>{bar->goButton(), bar->cancelButton()}) {
+        SCOPED_TRACE(close->objectName().toStdString());
+        QTest::mouseClick(bar->editButton(), Qt::LeftButton);
+        ASSERT_TRUE(processEventsUntil([bar] { return bar->pathField()->hasFocus(); }));
+        press(Qt::Key_Tab);
+        ASSERT_TRUE(keyboardIsIn(androidPane->table()));
+        QTest::mouseClick(close, Qt::LeftButton);
+        ASSERT_FALSE(bar->isEditingPath());
+        EXPECT_TRUE(keyboardIsIn(androidPane->table()));
+        press(Qt::Key_Delete);
+        EXPECT_EQ(window->state().androidDeleteTargets().size(), 1);
+        window->state().setAndroidDeleteTargets({});
+        ASSERT_TRUE(backTo(androidPane->table()));
+    }
+}
+
 // Tab and Shift+Tab walk the two tables and the device list, never a table's cells; a table with
 // nothing to show is passed over.
 TEST_F(KeyboardSession, TabWalksTheTablesAndTheSidebar)
@@ -275,8 +303,9 @@ bool ringShown(QWidget* widget)
     });
 }
 
-// In every sheet, opened as the window opens it, Return presses the button with the ring, and
-// otherwise the sheet's default; wherever Tab and Shift+Tab take the keyboard, the ring shows it.
+// In every sheet, opened as the window opens it, Return (and keypad Enter) presses the button with
+// the ring, and otherwise the sheet's default; wherever Tab and Shift+Tab take the keyboard, the
+// ring shows it.
 TEST_F(KeyboardSession, ReturnPressesTheButtonWithTheRingElseTheSheetsDefault)
 {
     write(work, {{QStringLiteral("a.txt"), QByteArray("from the computer")}});
@@ -318,8 +347,12 @@ TEST_F(KeyboardSession, ReturnPressesTheButtonWithTheRingElseTheSheetsDefault)
         {"restart alert", restartAlert, {{1, "cancelButton"}, {2, "restartButton"}}},
     };
     for (const auto& kind : sheets) {
-        for (const auto& [tabs, expected] : kind.answers) {
-            SCOPED_TRACE(std::string(kind.sheet) + ", " + std::to_string(tabs) + " tabs");
+        // Each answer with Return, then with keypad Enter, which acts as Return.
+        for (qsizetype each = 0; each < 2 * kind.answers.size(); ++each) {
+            const auto& [tabs, expected] = kind.answers[each / 2];
+            const Qt::Key key = each % 2 == 0 ? Qt::Key_Return : Qt::Key_Enter;
+            SCOPED_TRACE(std::string(kind.sheet) + ", " + std::to_string(tabs) + " tabs, key " +
+                         std::to_string(key));
             kind.open();
             QPointer<QDialog> sheet;
             ASSERT_TRUE(processEventsUntil([&sheet] {
@@ -339,16 +372,16 @@ TEST_F(KeyboardSession, ReturnPressesTheButtonWithTheRingElseTheSheetsDefault)
                 QObject::connect(button, &QAbstractButton::clicked, &scope,
                                  [&pressed, button] { pressed += button->objectName(); });
             }
-            pressKey(sheet, Qt::Key_Return);
+            pressKey(sheet, key, key == Qt::Key_Enter ? Qt::KeypadModifier : Qt::NoModifier);
             EXPECT_EQ(pressed, QString::fromLatin1(expected));
             ASSERT_TRUE(processEventsUntil([&sheet] { return sheet.isNull() || !sheet->isVisible(); }));
         }
     }
 }
 
-// A click on a button of the window's strips, banner, panel or pane header leaves the keyboard in
-// the pane that had it: the next Down moves in that pane's rows, the next Delete asks about that
-// pane's selection.
+// A click on a button of the window's strips (after a click on their text, which may be selected),
+// banner, panel, pane header or sidebar leaves the keyboard in the pane that had it: the next Down
+// moves in that pane's rows, the next Delete asks about that pane's selection.
 TEST_F(KeyboardSession, AClickedButtonLeavesTheKeyboardInThePaneThatHadIt)
 {
     write(work, {{QStringLiteral("m1.txt"), QByteArray("1")}, {QStringLiteral("m2.txt"), QByteArray("2")}});
@@ -364,15 +397,20 @@ TEST_F(KeyboardSession, AClickedButtonLeavesTheKeyboardInThePaneThatHadIt)
         PaneFrame* pane;
         QAbstractButton* button;
         std::function<void()> show = [] {};
+        const char* textClickedFirst = nullptr;
     } cases[] = {
         {androidPane, named("dismissTransferErrorButton"),
-         [this] { coordinator().reportError(QuillbarrowError::pathNotFound()); }},
+         [this] { coordinator().reportError(QuillbarrowError::pathNotFound()); }, "transferErrorMessage"},
         {androidPane, named("dismissLocalMessageButton"),
-         [this] { local().rename(local().items().first(), QStringLiteral("a/b")); }},
+         [this] { local().rename(local().items().first(), QStringLiteral("a/b")); }, "localMessage"},
         {androidPane, named("dismissButton"), [this] { device().showTransfersStillActive(); }},
         {androidPane, androidPane->header()->copyButton()},
         {macPane, macPane->header()->copyButton()},
         {androidPane, named("clearFinished")},
+        {androidPane, named("contactSupportLink"),
+         [this] { window->sidebar()->setUrlOpener([](const QUrl&) {}); }},
+        {macPane, named("retryButton"),
+         [this] { fixture->backend->simulateDisconnect(fixture->devices[0].id); }},
     };
     for (const auto& step : cases) {
         SCOPED_TRACE(step.button->objectName().toStdString() + ", " + step.pane->objectName().toStdString());
@@ -384,6 +422,10 @@ TEST_F(KeyboardSession, AClickedButtonLeavesTheKeyboardInThePaneThatHadIt)
         step.show();
         QAbstractButton* button = step.button;
         ASSERT_TRUE(processEventsUntil([button] { return button->isVisible() && button->isEnabled(); }));
+        if (step.textClickedFirst != nullptr) {
+            QTest::mouseClick(window->findChild<QLabel*>(QString::fromLatin1(step.textClickedFirst)),
+                              Qt::LeftButton);
+        }
         QTest::mouseClick(button, Qt::LeftButton);
         EXPECT_TRUE(keyboardIsIn(table));
         EXPECT_EQ(window->state().focusedPane(), android ? FocusedPane::android : FocusedPane::mac);
@@ -394,6 +436,142 @@ TEST_F(KeyboardSession, AClickedButtonLeavesTheKeyboardInThePaneThatHadIt)
         EXPECT_EQ(window->state().localDeleteTargets().size(), android ? 0 : 1);
         window->state().setAndroidDeleteTargets({});
         window->state().setLocalDeleteTargets({});
+    }
+}
+
+// Sorted by size, a folder selected is measured and its size fills in its row where it stands, so the
+// next key, double-click or copy reaches the row the user saw; the order by size comes back with the
+// next change of folder, refresh, hidden-files switch or header click. Both panes.
+TEST_F(KeyboardSession, RowsSortedBySizeStayWhereTheUserSawThemAsTheirSizesArrive)
+{
+    int next = 99; // each case's folders: "99a", "99b", "99c", then "98a"...: first by name, unmeasured
+    for (PaneFrame* pane : QList<PaneFrame*>{macPane, androidPane}) {
+        const bool android = pane == androidPane;
+        auto* table = qobject_cast<QTableView*>(pane->keyboardTarget());
+        const QAbstractItemModel* rows = table->model();
+        const auto cell = [rows](const QString& name, int column) {
+            const QModelIndexList found =
+                rows->match(rows->index(0, 0), Qt::DisplayRole, name, 1, Qt::MatchExactly);
+            return found.isEmpty() ? QModelIndex() : found.first().siblingAtColumn(column);
+        };
+        const auto order = [rows](const QString& prefix) {
+            QString letters;
+            for (int row = 0; row < rows->rowCount(); ++row) {
+                const QString name = rows->index(row, 0).data().toString();
+                letters += name.startsWith(prefix) ? name.back() : QChar();
+            }
+            return letters.remove(QChar());
+        };
+        // The case's folders in the order of the sizes they show (1000, 3000 and 2000 bytes), the
+        // unmeasured ones lowest; or, without a direction, where they were.
+        const auto expected = [&](const QString& prefix, int direction) {
+            QString letters = QStringLiteral("abc");
+            const auto size = [&](QChar letter) {
+                return cell(prefix + letter, 1).data() == "--" ? -1 : QStringLiteral("acb").indexOf(letter);
+            };
+            std::stable_sort(letters.begin(), letters.end(),
+                             [&](QChar x, QChar y) { return size(x) * direction < size(y) * direction; });
+            return letters;
+        };
+        const auto settled = [this] { return !device().isLoading() && !local().isLoading(); };
+        const auto shown = [&] {
+            return android ? device().breadcrumb().last().name() : local().currentDirectory().fileName();
+        };
+        // The folder opened (in the pane) or copied (on the other side).
+        const auto reached = [&](const QString& name) {
+            return settled() &&
+                   (shown() == name || (android ? work.exists(name) : deviceRootItem(name).has_value()));
+        };
+        QHeaderView* header = table->horizontalHeader();
+        const auto clickSizeHeader = [header] {
+            const QPoint sizeTitle(header->sectionViewportPosition(1) + 4, 4);
+            QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, sizeTitle);
+        };
+        const auto clickButton = [](QAbstractButton* button) { QTest::mouseClick(button, Qt::LeftButton); };
+        const auto clickRowOf = [&](const QString& name, bool twice) {
+            const QPoint at = table->visualRect(cell(name, 0)).center();
+            twice ? QTest::mouseDClick(table->viewport(), Qt::LeftButton, {}, at)
+                  : QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, at);
+        };
+        ASSERT_TRUE(backTo(table));
+        clickSizeHeader(); // smallest first
+        // What acts on "b" (opening it, or copying it to the other side), and the direction of the
+        // order by size after it (none: the rows stay where they were).
+        const struct {
+            const char* what;
+            std::function<void(const QString& b)> act;
+            bool reachesB;
+            int after;
+        } cases[] = {
+            {"Return", [&](const QString&) { press(Qt::Key_Return); }, true, 1},
+            {"double-click", [&](const QString& b) { clickRowOf(b, true); }, true, 1},
+            {"copy button", [&](const QString&) { clickButton(pane->header()->copyButton()); }, true, 0},
+            {"F5", [&](const QString&) { press(Qt::Key_F5); }, false, 1},
+            {"hidden files", [&](const QString&) { clickButton(pane->header()->hiddenFilesButton()); }, false, 1},
+            {"size header", [&](const QString&) { clickSizeHeader(); }, false, -1},
+        };
+        for (const auto& each : cases) {
+            const QString prefix = QString::number(next--);
+            SCOPED_TRACE(pane->objectName().toStdString() + ", " + each.what);
+            QList<TreeEntry> folders;
+            for (const auto& [letter, bytes] : {std::pair('a', 1000), {'b', 3000}, {'c', 2000}}) {
+                const QString name = prefix + letter;
+                folders += {{name, std::nullopt}, {name + "/f", QByteArray(bytes, '.')}};
+            }
+            android ? writeOnDevice(folders) : write(work, folders);
+            press(Qt::Key_F5);
+            ASSERT_TRUE(processEventsUntil([&] { return settled() && order(prefix) == "abc"; }, 5s));
+            // Home and Down select "a", then "b"; a double-click's first click selects "b".
+            const bool clicks = each.what == std::string_view("double-click");
+            clicks ? clickRowOf(prefix + 'b', false) : (press(Qt::Key_Home), press(Qt::Key_Down));
+            ASSERT_TRUE(processEventsUntil([&] {
+                const auto measured = [&](char letter) { return cell(prefix + letter, 1).data() != "--"; };
+                return measured('b') && (clicks || measured('a'));
+            }, 5s));
+            EXPECT_EQ(order(prefix), "abc") << "rows moved as their sizes arrived";
+            each.act(prefix + 'b');
+            if (each.reachesB) {
+                const QString b = prefix + 'b';
+                EXPECT_TRUE(processEventsUntil([&] { return reached(b); }, 5s)) << qPrintable(shown());
+                if (shown() == b) {
+                    press(Qt::Key_Backspace); // a change of folder too
+                }
+            }
+            const auto ordered = [&] { return settled() && order(prefix) == expected(prefix, each.after); };
+            EXPECT_TRUE(processEventsUntil(ordered, 5s)) << qPrintable(order(prefix));
+        }
+    }
+}
+
+// While an error strip shows, Tab reaches its "Dismiss" after the tables, which wears the ring then;
+// pressing it (Space, Return, keypad Enter) gives the keyboard back to the pane that had it.
+TEST_F(KeyboardSession, TabReachesTheStripsDismissWhichGivesTheKeyboardBack)
+{
+    writeOnDevice({{QStringLiteral("p1.txt"), QByteArray("1")}});
+    const std::pair<const char*, std::function<void()>> strips[] = {
+        {"dismissTransferErrorButton",
+         [this] { coordinator().reportError(QuillbarrowError::pathNotFound()); }},
+        {"dismissLocalMessageButton", [this] { local().navigateToPath(work.filePath(QStringLiteral("x"))); }},
+    };
+    for (const auto& [name, show] : strips) {
+        for (const auto& [key, modifiers] : {std::pair(Qt::Key_Space, Qt::NoModifier), {Qt::Key_Return, {}},
+                                             {Qt::Key_Enter, Qt::KeypadModifier}}) {
+            SCOPED_TRACE(std::string(name) + ", key " + std::to_string(key));
+            ASSERT_TRUE(backTo(androidPane->table()));
+            press(Qt::Key_F5);
+            ASSERT_TRUE(keyTo(androidPane->table(), QStringLiteral("p1.txt")));
+            show();
+            auto* dismiss = window->findChild<QAbstractButton*>(QString::fromLatin1(name));
+            press(Qt::Key_Tab);
+            ASSERT_TRUE(keyboardIsIn(dismiss));
+            EXPECT_TRUE(ringShown(dismiss));
+            press(key, modifiers);
+            EXPECT_FALSE(dismiss->isVisible());
+            EXPECT_TRUE(keyboardIsIn(androidPane->table()));
+            press(Qt::Key_Delete);
+            EXPECT_EQ(window->state().androidDeleteTargets().size(), 1);
+            window->state().setAndroidDeleteTargets({});
+        }
     }
 }
 
