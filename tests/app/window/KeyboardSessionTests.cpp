@@ -190,6 +190,7 @@ TEST_F(KeyboardSession, ACopyBothWaysNeedsNoMouse)
 
 // However the path editor closes, the keyboard is back in the Mac table, never in the phone's:
 // Delete then asks about the Mac selection, with a selection waiting in the phone's table too.
+// Closed by a click after the keyboard went to the phone's table, it leaves the keyboard there.
 TEST_F(KeyboardSession, ThePathEditorGivesTheKeyboardBackToTheMacTable)
 {
     QFile(work.filePath(QStringLiteral("keep.txt"))).open(QIODevice::WriteOnly);
@@ -202,54 +203,38 @@ TEST_F(KeyboardSession, ThePathEditorGivesTheKeyboardBackToTheMacTable)
     ASSERT_TRUE(keyTo(macPane->table(), QStringLiteral("keep.txt")));
 
     MacBreadcrumbBar* bar = macPane->breadcrumbBar();
-    const QList<std::pair<const char*, std::function<void()>>> closings{
-        {"Return on the folder's path", [this] { press(Qt::Key_Return); }},
-        {"Esc", [this] { press(Qt::Key_Escape); }},
-        {"Go", [bar] { QTest::mouseClick(bar->goButton(), Qt::LeftButton); }},
-        {"the cancel button", [bar] { QTest::mouseClick(bar->cancelButton(), Qt::LeftButton); }},
+    const QList<std::tuple<const char*, std::function<void()>, PaneFrame*>> closings{
+        {"Return on the folder's path", [this] { press(Qt::Key_Return); }, macPane},
+        {"Esc", [this] { press(Qt::Key_Escape); }, macPane},
+        {"Go", [bar] { QTest::mouseClick(bar->goButton(), Qt::LeftButton); }, macPane},
+        {"the cancel button", [bar] { QTest::mouseClick(bar->cancelButton(), Qt::LeftButton); }, macPane},
+        {"Tab, then Go",
+         [this, bar] { press(Qt::Key_Tab), QTest::mouseClick(bar->goButton(), Qt::LeftButton); },
+         androidPane},
+        {"Tab, then the cancel button",
+         [this, bar] { press(Qt::Key_Tab), QTest::mouseClick(bar->cancelButton(), Qt::LeftButton); },
+         androidPane},
     };
-    for (const auto& [how, close] : closings) {
+    for (const auto& [how, close, keeping] : closings) {
         SCOPED_TRACE(how);
+        const bool mac = keeping == macPane;
         QTest::mouseClick(bar->editButton(), Qt::LeftButton); // the pencil: the only way in
         ASSERT_TRUE(processEventsUntil([bar] { return bar->pathField()->hasFocus(); }));
         close();
         ASSERT_FALSE(bar->isEditingPath());
-        EXPECT_TRUE(keyboardIsIn(macPane->table()));
-        EXPECT_TRUE(markedFocused(macPane, androidPane));
+        EXPECT_TRUE(keyboardIsIn(keeping->keyboardTarget()));
+        EXPECT_TRUE(markedFocused(keeping, mac ? static_cast<PaneFrame*>(androidPane) : macPane));
 
         press(Qt::Key_Delete);
-        ASSERT_EQ(window->state().localDeleteTargets().size(), 1);
-        EXPECT_TRUE(window->state().androidDeleteTargets().isEmpty());
-        QTest::keyClick(window->sheets()->localDeleteConfirmation(), Qt::Key_Escape);
+        ASSERT_EQ(window->state().localDeleteTargets().size(), mac ? 1 : 0);
+        EXPECT_EQ(window->state().androidDeleteTargets().size(), mac ? 0 : 1);
+        WindowSheets* sheets = window->sheets();
+        QTest::keyClick(mac ? sheets->localDeleteConfirmation() : sheets->androidDeleteConfirmation(),
+                        Qt::Key_Escape);
         // The table has the keyboard again once the window is active (a window manager makes it
         // so as the sheet closes; here the test does).
         window->activateWindow();
-        ASSERT_TRUE(processEventsUntil([this] { return keyboardIsIn(macPane->table()); }));
-    }
-}
-
-// Closed by a click after the keyboard has left it for the phone's table, the path editor leaves the
-// keyboard there.
-TEST_F(KeyboardSession, ThePathEditorClosedAfterTheKeyboardLeftItLeavesItInThePhonesTable)
-{
-    writeOnDevice({{QStringLiteral("phone.txt"), QByteArray("on the phone")}});
-    press(Qt::Key_Tab);
-    press(Qt::Key_F5);
-    ASSERT_TRUE(keyTo(androidPane->table(), QStringLiteral("phone.txt")));
-    MacBreadcrumbBar* bar = macPane->breadcrumbBar();
-    for (QAbstractButton* close : QList<QAbstractButton*>{bar->goButton(), bar->cancelButton()}) {
-        SCOPED_TRACE(close->objectName().toStdString());
-        QTest::mouseClick(bar->editButton(), Qt::LeftButton);
-        ASSERT_TRUE(processEventsUntil([bar] { return bar->pathField()->hasFocus(); }));
-        press(Qt::Key_Tab);
-        ASSERT_TRUE(keyboardIsIn(androidPane->table()));
-        QTest::mouseClick(close, Qt::LeftButton);
-        ASSERT_FALSE(bar->isEditingPath());
-        EXPECT_TRUE(keyboardIsIn(androidPane->table()));
-        press(Qt::Key_Delete);
-        EXPECT_EQ(window->state().androidDeleteTargets().size(), 1);
-        window->state().setAndroidDeleteTargets({});
-        ASSERT_TRUE(backTo(androidPane->table()));
+        ASSERT_TRUE(processEventsUntil([&] { return keyboardIsIn(keeping->keyboardTarget()); }));
     }
 }
 
@@ -380,8 +365,9 @@ TEST_F(KeyboardSession, ReturnPressesTheButtonWithTheRingElseTheSheetsDefault)
 }
 
 // A click on a button of the window's strips (after a click on their text, which may be selected),
-// banner, panel, pane header or sidebar leaves the keyboard in the pane that had it: the next Down
-// moves in that pane's rows, the next Delete asks about that pane's selection.
+// banner, panel, pane header or sidebar leaves the keyboard in the pane that had it, and so does a
+// strip's "Dismiss" reached with Tab after the tables (with the ring) and pressed with a key: the
+// next Down moves in that pane's rows, the next Delete asks about that pane's selection.
 TEST_F(KeyboardSession, AClickedButtonLeavesTheKeyboardInThePaneThatHadIt)
 {
     write(work, {{QStringLiteral("m1.txt"), QByteArray("1")}, {QStringLiteral("m2.txt"), QByteArray("2")}});
@@ -393,16 +379,20 @@ TEST_F(KeyboardSession, AClickedButtonLeavesTheKeyboardInThePaneThatHadIt)
     const auto named = [this](const char* name) {
         return window->findChild<QAbstractButton*>(QString::fromLatin1(name));
     };
+    const auto transferError = [this] { coordinator().reportError(QuillbarrowError::pathNotFound()); };
+    const auto localMessage = [this] { local().rename(local().items().first(), QStringLiteral("a/b")); };
     const struct {
         PaneFrame* pane;
         QAbstractButton* button;
         std::function<void()> show = [] {};
         const char* textClickedFirst = nullptr;
+        Qt::Key key = Qt::Key_unknown; // pressed once Tab has reached the button, in place of a click
     } cases[] = {
-        {androidPane, named("dismissTransferErrorButton"),
-         [this] { coordinator().reportError(QuillbarrowError::pathNotFound()); }, "transferErrorMessage"},
-        {androidPane, named("dismissLocalMessageButton"),
-         [this] { local().rename(local().items().first(), QStringLiteral("a/b")); }, "localMessage"},
+        {androidPane, named("dismissTransferErrorButton"), transferError, "transferErrorMessage"},
+        {androidPane, named("dismissLocalMessageButton"), localMessage, "localMessage"},
+        {androidPane, named("dismissTransferErrorButton"), transferError, nullptr, Qt::Key_Space},
+        {androidPane, named("dismissTransferErrorButton"), transferError, nullptr, Qt::Key_Return},
+        {androidPane, named("dismissLocalMessageButton"), localMessage, nullptr, Qt::Key_Enter},
         {androidPane, named("dismissButton"), [this] { device().showTransfersStillActive(); }},
         {androidPane, androidPane->header()->copyButton()},
         {macPane, macPane->header()->copyButton()},
@@ -426,7 +416,13 @@ TEST_F(KeyboardSession, AClickedButtonLeavesTheKeyboardInThePaneThatHadIt)
             QTest::mouseClick(window->findChild<QLabel*>(QString::fromLatin1(step.textClickedFirst)),
                               Qt::LeftButton);
         }
-        QTest::mouseClick(button, Qt::LeftButton);
+        if (step.key == Qt::Key_unknown) {
+            QTest::mouseClick(button, Qt::LeftButton);
+        } else {
+            press(Qt::Key_Tab);
+            EXPECT_TRUE(keyboardIsIn(button) && ringShown(button));
+            press(step.key, step.key == Qt::Key_Enter ? Qt::KeypadModifier : Qt::NoModifier);
+        }
         EXPECT_TRUE(keyboardIsIn(table));
         EXPECT_EQ(window->state().focusedPane(), android ? FocusedPane::android : FocusedPane::mac);
         press(Qt::Key_Down);
@@ -440,61 +436,53 @@ TEST_F(KeyboardSession, AClickedButtonLeavesTheKeyboardInThePaneThatHadIt)
 }
 
 // Sorted by size, a folder selected is measured and its size fills in its row where it stands, so the
-// next key, double-click or copy reaches the row the user saw; the order by size comes back with the
-// next change of folder, refresh, hidden-files switch or header click. Both panes.
+// next key, double-click or copy reaches the row the user saw; the order by size takes the sizes in
+// at the next change of folder, refresh, hidden-files switch or header click. Both panes.
 TEST_F(KeyboardSession, RowsSortedBySizeStayWhereTheUserSawThemAsTheirSizesArrive)
 {
-    int next = 99; // each case's folders: "99a", "99b", "99c", then "98a"...: first by name, unmeasured
-    for (PaneFrame* pane : QList<PaneFrame*>{macPane, androidPane}) {
+    int next = 99; // each case's folders: "99a" of 1000 bytes, "99b" of 3000, "99c" of 2000, then "98a"...
+    for (PaneFrame* pane : QList<PaneFrame*>{androidPane, macPane}) {
         const bool android = pane == androidPane;
         auto* table = qobject_cast<QTableView*>(pane->keyboardTarget());
         const QAbstractItemModel* rows = table->model();
         const auto cell = [rows](const QString& name, int column) {
-            const QModelIndexList found =
-                rows->match(rows->index(0, 0), Qt::DisplayRole, name, 1, Qt::MatchExactly);
+            const QModelIndexList found = rows->match(rows->index(0, 0), Qt::DisplayRole, name);
             return found.isEmpty() ? QModelIndex() : found.first().siblingAtColumn(column);
         };
-        const auto order = [rows](const QString& prefix) {
-            QString letters;
-            for (int row = 0; row < rows->rowCount(); ++row) {
-                const QString name = rows->index(row, 0).data().toString();
-                letters += name.startsWith(prefix) ? name.back() : QChar();
-            }
-            return letters.remove(QChar());
-        };
-        // The case's folders in the order of the sizes they show (1000, 3000 and 2000 bytes), the
-        // unmeasured ones lowest; or, without a direction, where they were.
-        const auto expected = [&](const QString& prefix, int direction) {
+        // The case's folders as the rows show them (no direction), or by the sizes they show, the
+        // unmeasured ones lowest.
+        const auto order = [&](const QString& prefix, int direction) {
             QString letters = QStringLiteral("abc");
-            const auto size = [&](QChar letter) {
-                return cell(prefix + letter, 1).data() == "--" ? -1 : QStringLiteral("acb").indexOf(letter);
+            const auto key = [&](QChar letter) {
+                const QModelIndex size = cell(prefix + letter, 1);
+                const qsizetype bySize = size.data() == "--" ? -1 : QStringLiteral("acb").indexOf(letter);
+                return direction == 0 ? size.row() : direction * bySize;
             };
-            std::stable_sort(letters.begin(), letters.end(),
-                             [&](QChar x, QChar y) { return size(x) * direction < size(y) * direction; });
+            std::ranges::stable_sort(letters, {}, key);
             return letters;
         };
         const auto settled = [this] { return !device().isLoading() && !local().isLoading(); };
         const auto shown = [&] {
             return android ? device().breadcrumb().last().name() : local().currentDirectory().fileName();
         };
-        // The folder opened (in the pane) or copied (on the other side).
-        const auto reached = [&](const QString& name) {
-            return settled() &&
-                   (shown() == name || (android ? work.exists(name) : deviceRootItem(name).has_value()));
-        };
-        QHeaderView* header = table->horizontalHeader();
-        const auto clickSizeHeader = [header] {
-            const QPoint sizeTitle(header->sectionViewportPosition(1) + 4, 4);
-            QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, sizeTitle);
-        };
-        const auto clickButton = [](QAbstractButton* button) { QTest::mouseClick(button, Qt::LeftButton); };
-        const auto clickRowOf = [&](const QString& name, bool twice) {
+        const auto click = [&](const QString& name, bool twice) {
             const QPoint at = table->visualRect(cell(name, 0)).center();
             twice ? QTest::mouseDClick(table->viewport(), Qt::LeftButton, {}, at)
                   : QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, at);
         };
+        const auto clickSizeHeader = [header = table->horizontalHeader()] {
+            const QPoint sizeTitle(header->sectionViewportPosition(1) + 4, 4);
+            QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, sizeTitle);
+        };
+        const auto clickButton = [](QAbstractButton* button) { QTest::mouseClick(button, Qt::LeftButton); };
         ASSERT_TRUE(backTo(table));
         clickSizeHeader(); // smallest first
+        // The phone's folders listed on connecting are measured by themselves, once, before the cases.
+        const auto connectingPassDone = [&] {
+            return cell(QStringLiteral("DCIM"), 1).data() != "--" &&
+                   device().calculatingFolderSizeIDs().isEmpty();
+        };
+        ASSERT_TRUE(!android || processEventsUntil(connectingPassDone, 5s));
         // What acts on "b" (opening it, or copying it to the other side), and the direction of the
         // order by size after it (none: the rows stay where they were).
         const struct {
@@ -504,7 +492,7 @@ TEST_F(KeyboardSession, RowsSortedBySizeStayWhereTheUserSawThemAsTheirSizesArriv
             int after;
         } cases[] = {
             {"Return", [&](const QString&) { press(Qt::Key_Return); }, true, 1},
-            {"double-click", [&](const QString& b) { clickRowOf(b, true); }, true, 1},
+            {"double-click", [&](const QString& b) { click(b, true); }, true, 1},
             {"copy button", [&](const QString&) { clickButton(pane->header()->copyButton()); }, true, 0},
             {"F5", [&](const QString&) { press(Qt::Key_F5); }, false, 1},
             {"hidden files", [&](const QString&) { clickButton(pane->header()->hiddenFilesButton()); }, false, 1},
@@ -512,65 +500,29 @@ TEST_F(KeyboardSession, RowsSortedBySizeStayWhereTheUserSawThemAsTheirSizesArriv
         };
         for (const auto& each : cases) {
             const QString prefix = QString::number(next--);
+            const QString b = prefix + 'b';
             SCOPED_TRACE(pane->objectName().toStdString() + ", " + each.what);
             QList<TreeEntry> folders;
             for (const auto& [letter, bytes] : {std::pair('a', 1000), {'b', 3000}, {'c', 2000}}) {
-                const QString name = prefix + letter;
-                folders += {{name, std::nullopt}, {name + "/f", QByteArray(bytes, '.')}};
+                folders += {{prefix + letter, std::nullopt}, {prefix + letter + "/f", QByteArray(bytes, 0)}};
             }
             android ? writeOnDevice(folders) : write(work, folders);
             press(Qt::Key_F5);
-            ASSERT_TRUE(processEventsUntil([&] { return settled() && order(prefix) == "abc"; }, 5s));
+            ASSERT_TRUE(processEventsUntil([&] { return settled() && order(prefix, 0) == "abc"; }, 5s));
             // Home and Down select "a", then "b"; a double-click's first click selects "b".
             const bool clicks = each.what == std::string_view("double-click");
-            clicks ? clickRowOf(prefix + 'b', false) : (press(Qt::Key_Home), press(Qt::Key_Down));
-            ASSERT_TRUE(processEventsUntil([&] {
-                const auto measured = [&](char letter) { return cell(prefix + letter, 1).data() != "--"; };
-                return measured('b') && (clicks || measured('a'));
-            }, 5s));
-            EXPECT_EQ(order(prefix), "abc") << "rows moved as their sizes arrived";
-            each.act(prefix + 'b');
-            if (each.reachesB) {
-                const QString b = prefix + 'b';
-                EXPECT_TRUE(processEventsUntil([&] { return reached(b); }, 5s)) << qPrintable(shown());
-                if (shown() == b) {
-                    press(Qt::Key_Backspace); // a change of folder too
-                }
+            clicks ? click(b, false) : (press(Qt::Key_Home), press(Qt::Key_Down));
+            ASSERT_TRUE(processEventsUntil([&] { return order(prefix, 1) == (clicks ? "acb" : "cab"); }, 5s));
+            EXPECT_EQ(order(prefix, 0), "abc") << "rows moved as their sizes arrived";
+            each.act(b);
+            const auto copied = [&] { return android ? work.exists(b) : deviceRootItem(b).has_value(); };
+            const auto reached = [&] { return settled() && (shown() == b || copied()); };
+            EXPECT_TRUE(!each.reachesB || processEventsUntil(reached, 5s)) << qPrintable(shown());
+            if (shown() == b) {
+                press(Qt::Key_Backspace); // a change of folder too
             }
-            const auto ordered = [&] { return settled() && order(prefix) == expected(prefix, each.after); };
-            EXPECT_TRUE(processEventsUntil(ordered, 5s)) << qPrintable(order(prefix));
-        }
-    }
-}
-
-// While an error strip shows, Tab reaches its "Dismiss" after the tables, which wears the ring then;
-// pressing it (Space, Return, keypad Enter) gives the keyboard back to the pane that had it.
-TEST_F(KeyboardSession, TabReachesTheStripsDismissWhichGivesTheKeyboardBack)
-{
-    writeOnDevice({{QStringLiteral("p1.txt"), QByteArray("1")}});
-    const std::pair<const char*, std::function<void()>> strips[] = {
-        {"dismissTransferErrorButton",
-         [this] { coordinator().reportError(QuillbarrowError::pathNotFound()); }},
-        {"dismissLocalMessageButton", [this] { local().navigateToPath(work.filePath(QStringLiteral("x"))); }},
-    };
-    for (const auto& [name, show] : strips) {
-        for (const auto& [key, modifiers] : {std::pair(Qt::Key_Space, Qt::NoModifier), {Qt::Key_Return, {}},
-                                             {Qt::Key_Enter, Qt::KeypadModifier}}) {
-            SCOPED_TRACE(std::string(name) + ", key " + std::to_string(key));
-            ASSERT_TRUE(backTo(androidPane->table()));
-            press(Qt::Key_F5);
-            ASSERT_TRUE(keyTo(androidPane->table(), QStringLiteral("p1.txt")));
-            show();
-            auto* dismiss = window->findChild<QAbstractButton*>(QString::fromLatin1(name));
-            press(Qt::Key_Tab);
-            ASSERT_TRUE(keyboardIsIn(dismiss));
-            EXPECT_TRUE(ringShown(dismiss));
-            press(key, modifiers);
-            EXPECT_FALSE(dismiss->isVisible());
-            EXPECT_TRUE(keyboardIsIn(androidPane->table()));
-            press(Qt::Key_Delete);
-            EXPECT_EQ(window->state().androidDeleteTargets().size(), 1);
-            window->state().setAndroidDeleteTargets({});
+            const auto ordered = [&] { return settled() && order(prefix, 0) == order(prefix, each.after); };
+            EXPECT_TRUE(processEventsUntil(ordered, 5s)) << qPrintable(order(prefix, 0));
         }
     }
 }
