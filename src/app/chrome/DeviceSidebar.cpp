@@ -246,6 +246,9 @@ DeviceSidebar::DeviceSidebar(DeviceBrowserViewModel* browser, TransferCoordinato
     ChromeIcons::apply(m_retry, QStringLiteral("arrow.clockwise"));
     m_retry->setFont(ChromeStyle::caption(font()));
     quickStart->addWidget(m_retry, 0, Qt::AlignLeft);
+    // Like every button outside the tables, "Retry" and "Contact Support" leave the keyboard in
+    // the pane that has it; so does a click in the footer around them.
+    m_retry->setFocusPolicy(Qt::NoFocus);
     column->addLayout(quickStart);
 
     auto* ready = new QVBoxLayout;
@@ -271,6 +274,7 @@ DeviceSidebar::DeviceSidebar(DeviceBrowserViewModel* browser, TransferCoordinato
     QPalette linkPalette = support->palette();
     linkPalette.setColor(QPalette::ButtonText, linkPalette.color(QPalette::Link));
     support->setPalette(linkPalette);
+    support->setFocusPolicy(Qt::NoFocus);
     column->addWidget(support, 0, Qt::AlignLeft);
     column->addStretch(1);
 
@@ -280,6 +284,7 @@ DeviceSidebar::DeviceSidebar(DeviceBrowserViewModel* browser, TransferCoordinato
     scroller->setWidgetResizable(true);
     scroller->setFrameShape(QFrame::NoFrame);
     scroller->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scroller->setFocusPolicy(Qt::NoFocus);
     // Its own height when there is room, less only when the window is too short.
     scroller->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
     // The device list keeps room for a few devices, and takes whatever the footer leaves.

@@ -7,6 +7,7 @@
 #include <QCoreApplication>
 #include <QEvent>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QPainter>
 #include <QPushButton>
 #include <QScrollBar>
@@ -50,6 +51,14 @@ void KeyboardFocusRing::attachToButtons(QWidget* sheet)
     for (QCheckBox* box : boxes) {
         (new KeyboardFocusRing(box->parentWidget(), box))->m_around = true;
     }
+}
+
+void KeyboardFocusRing::attachToStrip(QLabel* message, QPushButton* dismiss)
+{
+    message->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    message->setFocusPolicy(Qt::NoFocus);
+    dismiss->setFocusPolicy(Qt::TabFocus);
+    (new KeyboardFocusRing(dismiss, dismiss))->m_pressOnReturn = true;
 }
 
 bool KeyboardFocusRing::pressesRingedButton(QEvent* event) const

@@ -3,7 +3,9 @@
 #include <QObject>
 #include <QPointer>
 
+class QLabel;
 class QPainter;
+class QPushButton;
 class QWidget;
 
 namespace quillbarrow {
@@ -28,6 +30,11 @@ public:
     // Gives every button and check box of `sheet` a ring of its own, and makes Return press the
     // push button that has the keyboard.
     static void attachToButtons(QWidget* sheet);
+    // The keyboard and a strip of the window (a message and its Dismiss): the message can be
+    // selected with the mouse without taking the keyboard from the pane that has it, and a click
+    // on Dismiss leaves it there too. Tab reaches Dismiss (the window walks to it after the
+    // tables), which then wears the ring and is pressed by Return as well as Space.
+    static void attachToStrip(QLabel* message, QPushButton* dismiss);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

@@ -1,5 +1,6 @@
 #include "LocalMessageStrip.h"
 
+#include "chrome/KeyboardFocusRing.h"
 #include "style/SymbolIcons.h"
 #include "viewmodels/transfers/TransferCoordinator.h"
 #include "viewmodels/localbrowser/LocalBrowserViewModel.h"
@@ -18,9 +19,6 @@ LocalMessageStrip::LocalMessageStrip(LocalBrowserViewModel& browser, TransferCoo
     setObjectName(QStringLiteral("localMessageStrip"));
     m_message->setObjectName(QStringLiteral("localMessage"));
     m_dismiss->setObjectName(QStringLiteral("dismissLocalMessageButton"));
-    // A click leaves the keyboard in the pane that had it (a hidden button's keyboard would fall
-    // to whichever pane comes first).
-    m_dismiss->setFocusPolicy(Qt::NoFocus);
     setAutoFillBackground(true);
     setBackgroundRole(QPalette::AlternateBase);
     auto* icon = new QLabel(this);
@@ -31,7 +29,7 @@ LocalMessageStrip::LocalMessageStrip(LocalBrowserViewModel& browser, TransferCoo
     // A file name in the message is data: never rich text.
     m_message->setTextFormat(Qt::PlainText);
     m_message->setWordWrap(true);
-    m_message->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    KeyboardFocusRing::attachToStrip(m_message, m_dismiss);
     auto* layout = new QHBoxLayout(this);
     layout->setContentsMargins(8, 8, 8, 8);
     layout->addWidget(icon);

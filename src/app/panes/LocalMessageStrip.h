@@ -14,7 +14,8 @@ class TransferCoordinator;
 // The local browser's last failure (a folder not created, an item not renamed or not moved to
 // the Trash, a folder not listed), shown where the transfer-error strip stands: the red symbol,
 // the message and "Dismiss", which clears it. A transfer error takes the place first; the local
-// message shows again once that is dismissed. Follows every change of either.
+// message shows again once that is dismissed. Follows every change of either. The keyboard reaches
+// it only by Tab (see KeyboardFocusRing::attachToStrip).
 class LocalMessageStrip final : public QWidget {
     Q_OBJECT
 

@@ -214,6 +214,9 @@ MacBreadcrumbBar::MacBreadcrumbBar(LocalBrowserViewModel& browser, QWidget* pare
     m_go = new QPushButton(tr("Go"), m_editor);
     m_go->setObjectName(QStringLiteral("goButton"));
     m_go->setAutoDefault(false);
+    // A click leaves the keyboard where it was, as on every button outside the tables: in the
+    // field, or in the phone's table when it has gone there meanwhile.
+    m_go->setFocusPolicy(Qt::NoFocus);
     m_cancel = new QToolButton(m_editor);
     m_cancel->setObjectName(QStringLiteral("cancelPathButton"));
     m_cancel->setAutoRaise(true);

@@ -25,6 +25,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QListWidget>
+#include <QPushButton>
 #include <QVBoxLayout>
 
 namespace quillbarrow {
@@ -62,8 +63,12 @@ MainWindow::MainWindow(DeviceBrowserViewModel& browser, LocalBrowserViewModel& l
     stack->setContentsMargins(0, 0, 0, 0);
     stack->setSpacing(0);
     stack->addWidget(buildErrorBanner());
-    stack->addWidget(new TransferErrorStrip(coordinator, detail));
-    stack->addWidget(new LocalMessageStrip(localBrowser, coordinator, detail));
+    m_transferErrorStrip = new TransferErrorStrip(coordinator, detail);
+    m_localMessageStrip = new LocalMessageStrip(localBrowser, coordinator, detail);
+    stack->addWidget(m_transferErrorStrip);
+    stack->addWidget(m_localMessageStrip);
+    m_transferErrorStrip->installEventFilter(this);
+    m_localMessageStrip->installEventFilter(this);
     m_paneArea = new PaneArea(m_state, buildMacPane(), buildAndroidPane(), detail);
     stack->addWidget(m_paneArea, 1);
     m_transferPanelDivider = new Divider(Qt::Horizontal, transferPanelGripHeight, detail);
@@ -174,14 +179,30 @@ void MainWindow::showEvent(QShowEvent* event)
     if (!m_hasShown) {
         m_hasShown = true;
         // Arrows and Return work from the first moment: the focused pane's table has the keyboard.
-        const auto* pane = qobject_cast<const PaneFrame*>(m_state->focusedPane() == FocusedPane::mac
-                                                               ? m_paneArea->macPane()
-                                                               : m_paneArea->androidPane());
-        if (pane != nullptr && pane->keyboardTarget() != nullptr) {
-            pane->keyboardTarget()->setFocus(Qt::OtherFocusReason);
-        }
+        focusFocusedPaneTable();
         runStartUpCalls();
     }
+}
+
+void MainWindow::focusFocusedPaneTable()
+{
+    const auto* pane = qobject_cast<const PaneFrame*>(
+        m_state->focusedPane() == FocusedPane::mac ? m_paneArea->macPane() : m_paneArea->androidPane());
+    if (pane != nullptr && pane->keyboardTarget() != nullptr) {
+        pane->keyboardTarget()->setFocus(Qt::OtherFocusReason);
+    }
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event)
+{
+    // Only the strips are watched. Qt would hand the keyboard of a widget that hides to the first
+    // stop, the Mac table, where the next Delete asked about the Mac selection.
+    const auto* strip = qobject_cast<QWidget*>(watched);
+    if (event->type() == QEvent::Hide && strip != nullptr &&
+        strip->isAncestorOf(QApplication::focusWidget())) {
+        focusFocusedPaneTable();
+    }
+    return QMainWindow::eventFilter(watched, event);
 }
 
 QList<QWidget*> MainWindow::keyboardStops() const
@@ -197,6 +218,7 @@ QList<QWidget*> MainWindow::keyboardStops() const
         return frame != nullptr ? frame->keyboardTarget() : nullptr;
     };
     return {stop(tableOf(m_paneArea->macPane())), stop(tableOf(m_paneArea->androidPane())),
+            stop(m_transferErrorStrip->dismissButton()), stop(m_localMessageStrip->dismissButton()),
             stop(m_sidebar->deviceList())};
 }
 
@@ -205,7 +227,8 @@ bool MainWindow::focusNextPrevChild(bool next)
     const QList<QWidget*> stops = keyboardStops();
     // Where the keyboard is now: one of the stops, or a widget inside a pane or the sidebar
     // (a button, the path editor), which counts as that part's stop.
-    const QList<QWidget*> parts{m_paneArea->macPane(), m_paneArea->androidPane(), m_sidebar};
+    const QList<QWidget*> parts{m_paneArea->macPane(), m_paneArea->androidPane(), m_transferErrorStrip,
+                                m_localMessageStrip, m_sidebar};
     const QWidget* focus = QApplication::focusWidget();
     qsizetype current = -1;
     for (qsizetype index = 0; index < parts.size() && focus != nullptr; ++index) {

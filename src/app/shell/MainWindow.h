@@ -11,6 +11,7 @@ class DeviceSidebar;
 class Divider;
 class ErrorBannerView;
 class LocalBrowserViewModel;
+class LocalMessageStrip;
 class PaneArea;
 class TransferCoordinator;
 class TransferErrorStrip;
@@ -61,10 +62,13 @@ Q_SIGNALS:
 
 protected:
     void showEvent(QShowEvent* event) override;
-    // Tab and Shift+Tab walk the window's three keyboard stops: the Mac pane's table, the Android
-    // pane's table and the sidebar's device list, skipping a stop that is hidden or takes no
-    // keyboard (no device listed, no folder shown).
+    // Tab and Shift+Tab walk the window's keyboard stops: the Mac pane's table, the Android pane's
+    // table, the "Dismiss" of the error strip shown, and the sidebar's device list, skipping a stop
+    // that is hidden or takes no keyboard (no device listed, no folder shown, no strip).
     bool focusNextPrevChild(bool next) override;
+    // A strip that hides while its "Dismiss" has the keyboard (pressed, or its message cleared
+    // elsewhere) gives the keyboard back to the focused pane's table.
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
 private:
@@ -77,6 +81,8 @@ private:
     // The new-folder, rename and delete dialogs and the conflict sheet, opened over this window.
     void buildSheets();
     void runStartUpCalls();
+    // Gives the keyboard to the table of the pane marked focused.
+    void focusFocusedPaneTable();
     // The widgets Tab walks, in order; a stop that cannot take the keyboard now is null.
     QList<QWidget*> keyboardStops() const;
 
@@ -88,6 +94,8 @@ private:
     Divider* m_transferPanelDivider = nullptr;
     DeviceSidebar* m_sidebar = nullptr;
     ErrorBannerView* m_errorBanner = nullptr;
+    TransferErrorStrip* m_transferErrorStrip = nullptr;
+    LocalMessageStrip* m_localMessageStrip = nullptr;
     TransferPanel* m_transferPanel = nullptr;
     WindowSheets* m_sheets = nullptr;
     ConflictSheetPresenter* m_conflictSheet = nullptr;

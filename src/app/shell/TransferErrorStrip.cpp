@@ -1,5 +1,6 @@
 #include "TransferErrorStrip.h"
 
+#include "chrome/KeyboardFocusRing.h"
 #include "style/SymbolIcons.h"
 #include "viewmodels/transfers/TransferCoordinator.h"
 
@@ -24,9 +25,6 @@ TransferErrorStrip::TransferErrorStrip(TransferCoordinator& coordinator, QWidget
     m_icon->setObjectName(QStringLiteral("transferErrorIcon"));
     m_message->setObjectName(QStringLiteral("transferErrorMessage"));
     m_dismiss->setObjectName(QStringLiteral("dismissTransferErrorButton"));
-    // A click leaves the keyboard in the pane that had it: the strip hides at once, and a
-    // hidden button's keyboard would fall to whichever pane comes first.
-    m_dismiss->setFocusPolicy(Qt::NoFocus);
 
     // A strip over the window's background, in the manner of a translucent bar.
     setAutoFillBackground(true);
@@ -39,7 +37,7 @@ TransferErrorStrip::TransferErrorStrip(TransferCoordinator& coordinator, QWidget
     // The message is data: shown as it is, never as rich text.
     m_message->setTextFormat(Qt::PlainText);
     m_message->setWordWrap(true);
-    m_message->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    KeyboardFocusRing::attachToStrip(m_message, m_dismiss);
     QFont callout = m_message->font();
     callout.setPointSizeF(callout.pointSizeF() - 1);
     m_message->setFont(callout);

@@ -35,8 +35,11 @@ QString ListingFormat::dateText(const std::optional<QDateTime>& date, const QLoc
         return absentText();
     }
     const QDateTime local = date->toLocalTime();
+    // The C locale's short time keeps the seconds, which no named locale's does.
+    static const QRegularExpression seconds(QStringLiteral("[:.]s+"));
+    const QString time = locale.timeFormat(QLocale::ShortFormat).remove(seconds);
     return locale.toString(local.date(), abbreviatedDatePattern(locale)) + QStringLiteral(", ") +
-           locale.toString(local.time(), QLocale::ShortFormat);
+           locale.toString(local.time(), time);
 }
 
 } // namespace quillbarrow

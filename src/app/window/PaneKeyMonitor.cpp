@@ -2,6 +2,7 @@
 
 #include "WindowState.h"
 
+#include <QAbstractButton>
 #include <QAbstractSpinBox>
 #include <QApplication>
 #include <QKeyEvent>
@@ -96,6 +97,10 @@ bool PaneKeyMonitor::eventFilter(QObject* watched, QEvent* event)
     }
     const auto* press = static_cast<QKeyEvent*>(event);
     const std::optional<PaneKeyCommand> command = paneKeyCommand(press->key(), press->modifiers());
+    if (command == PaneKeyCommand::openSelection &&
+        qobject_cast<const QAbstractButton*>(m_pane->window()->focusWidget()) != nullptr) {
+        return false; // the button with the keyboard (a strip's Dismiss) is pressed
+    }
     return command && m_handler(*command);
 }
 

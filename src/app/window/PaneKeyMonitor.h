@@ -21,9 +21,10 @@ class WindowState;
 //   - while the window state says this pane is the focused one,
 //   - while the window shows no modal dialog (a sheet), and
 //   - while no text field or text editor of the window has the keyboard,
-// so typing in a dialog or in the path editor never runs a pane command. A press the handler
-// takes (it returns true) is consumed: no widget sees it, so the table does not also act on it.
-// Any other press goes on to the window's focus widget as usual.
+// so typing in a dialog or in the path editor never runs a pane command; Return, while a button
+// has the keyboard, is that button's, as in a dialog. A press the handler takes (it returns true)
+// is consumed: no widget sees it, so the table does not also act on it. Any other press goes on
+// to the window's focus widget as usual.
 //
 // Presses aimed at another window never reach the handler: each window's panes answer only
 // their own window's keys. The monitor follows the pane into whatever window it is shown in,

@@ -69,7 +69,10 @@ SortEntry entryOf(const BrowserSortFields& item, qsizetype nameRank, qsizetype p
 
 QCollator naturalNameCollator()
 {
-    QCollator collator{QLocale()};
+    // Qt collates the C locale by code point, ignoring numeric mode and letter case: "Pictures"
+    // before "alpha", "IMG_10" before "IMG_2". English takes the root collation untailored.
+    const QLocale locale;
+    QCollator collator{locale.language() == QLocale::C ? QLocale(QLocale::English) : locale};
     collator.setNumericMode(true);
     collator.setCaseSensitivity(Qt::CaseInsensitive);
     return collator;

@@ -27,7 +27,8 @@ struct BrowserSortFields {
 };
 
 // How the browsers compare names: natural order (file2 before file10), letter case ignored, in
-// the default locale.
+// the default locale; under the C or POSIX locale, which has no collation of its own, by the root
+// collation that every named locale starts from.
 QCollator naturalNameCollator();
 
 // The rank of each of `names` in name order, one per name in the same order: 0 for the first name
@@ -74,22 +75,38 @@ BrowserRanking browserRanking(const QList<Item>& items)
     return ranking;
 }
 
-// The items a browser shows of a listing, by their place in it, each with the size shown: a
-// measured folder's size patched in (`patched` when one differs from the listing's).
+// The items a browser shows of a listing, by their place in it, each with the size shown (a
+// measured folder's size patched in; `patched` when one differs from the listing's) and the size
+// its place goes by. Rows stay where the user saw them: a folder measured since the order was last
+// applied shows its size in its row, and keeps the place of the size it had then.
 struct ShownItems {
     std::vector<qsizetype> places;
     std::vector<std::optional<qint64>> sizes;
+    std::vector<std::optional<qint64>> orderSizes;
     bool patched = false;
+    // An order size differs from the listing's.
+    bool reordered = false;
 };
 
 // The items of `items` that `isHidden` does not hide (all when `showHidden`), with the sizes of the
-// folders measured (`measured`: the FolderStatistics of item ids). Reads `items` only.
+// folders measured (`measured`: the FolderStatistics of item ids), placed by the sizes measured
+// when the order was last applied (`ordered`). Reads `items` only.
 template <typename Item, typename IsHidden, typename Measured>
-ShownItems shownItems(const QList<Item>& items, bool showHidden, IsHidden isHidden, const Measured& measured)
+ShownItems shownItems(const QList<Item>& items, bool showHidden, IsHidden isHidden, const Measured& measured,
+                      const Measured& ordered)
 {
     ShownItems shown;
     shown.places.reserve(static_cast<std::size_t>(items.size()));
     shown.sizes.reserve(static_cast<std::size_t>(items.size()));
+    shown.orderSizes.reserve(static_cast<std::size_t>(items.size()));
+    const auto patch = [](const Item& item, const Measured& folders, std::optional<qint64>& size,
+                          bool& patched) {
+        const auto found = folders.constFind(item.id);
+        if (found != folders.constEnd() && item.size != found->bytes) {
+            size = found->bytes;
+            patched = true;
+        }
+    };
     for (qsizetype place = 0; place < items.size(); ++place) {
         const Item& item = items[place];
         if (!showHidden && isHidden(item)) {
@@ -97,18 +114,16 @@ ShownItems shownItems(const QList<Item>& items, bool showHidden, IsHidden isHidd
         }
         shown.places.push_back(place);
         shown.sizes.push_back(item.size);
+        shown.orderSizes.push_back(item.size);
         if (item.kind == RemoteItemKind::folder) {
-            const auto found = measured.constFind(item.id);
-            if (found != measured.constEnd() && item.size != found->bytes) {
-                shown.sizes.back() = found->bytes;
-                shown.patched = true;
-            }
+            patch(item, measured, shown.sizes.back(), shown.patched);
+            patch(item, ordered, shown.orderSizes.back(), shown.reordered);
         }
     }
     return shown;
 }
 
-// The browser order of the shown items, by their shown sizes; `nameRanks` (by place in `items`),
+// The browser order of the shown items, by their order sizes; `nameRanks` (by place in `items`),
 // when not empty, spares collating the names.
 template <typename Item>
 std::vector<qsizetype> browserOrder(const QList<Item>& items, const ShownItems& shown,
@@ -119,7 +134,7 @@ std::vector<qsizetype> browserOrder(const QList<Item>& items, const ShownItems& 
     for (std::size_t place = 0; place < shown.places.size(); ++place) {
         const Item& item = items[shown.places[place]];
         fields.push_back(BrowserSortFields{
-            item.kind, &item.name, &item.modifiedAt, &shown.sizes[place],
+            item.kind, &item.name, &item.modifiedAt, &shown.orderSizes[place],
             nameRanks.empty() ? -1 : nameRanks[static_cast<std::size_t>(shown.places[place])]});
     }
     return browserOrder(fields, sort, ascending);

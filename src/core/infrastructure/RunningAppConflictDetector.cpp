@@ -2,6 +2,7 @@
 
 #include "async/SerialExecutor.h"
 #include "async/WorkPool.h"
+#include "domain/BrowserSort.h"
 #include "platform/PosixProcessSignals.h"
 #include "platform/ProcProcessTable.h"
 #include "platform/QProcessLauncher.h"
@@ -98,9 +99,7 @@ bool needleFound(const QString& needle, const QString& text)
 
 void sortByName(QList<DetectedConflictApp>& apps)
 {
-    QCollator collator{QLocale()};
-    collator.setNumericMode(true);
-    collator.setCaseSensitivity(Qt::CaseInsensitive);
+    const QCollator collator = naturalNameCollator();
     std::stable_sort(apps.begin(), apps.end(), [&collator](const DetectedConflictApp& a, const DetectedConflictApp& b) {
         return collator.compare(a.name(), b.name()) < 0;
     });

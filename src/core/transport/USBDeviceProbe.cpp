@@ -1,10 +1,10 @@
 #include "USBDeviceProbe.h"
 
+#include "domain/BrowserSort.h"
 #include "domain/DeviceConnectionKind.h"
 #include "domain/DeviceID.h"
 
 #include <QCollator>
-#include <QLocale>
 #include <QUuid>
 
 #include <algorithm>
@@ -60,9 +60,7 @@ AndroidDevice androidDevice(const UsbSysfsDevice& usb)
 
 void sortByDisplayName(QList<AndroidDevice>& devices)
 {
-    QCollator collator{QLocale()};
-    collator.setNumericMode(true);
-    collator.setCaseSensitivity(Qt::CaseInsensitive);
+    const QCollator collator = naturalNameCollator();
     std::stable_sort(devices.begin(), devices.end(), [&collator](const AndroidDevice& a, const AndroidDevice& b) {
         return collator.compare(a.displayName, b.displayName) < 0;
     });

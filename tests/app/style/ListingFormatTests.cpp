@@ -21,13 +21,18 @@ TEST(ListingFormat, SizesAreFileStyleByteCounts)
     EXPECT_EQ(ListingFormat::sizeText(1'234'567), QStringLiteral("1.2 MB"));
 }
 
-TEST(ListingFormat, DatesHaveAnAbbreviatedMonthAndAShortTimeInLocalTime)
+TEST(ListingFormat, DatesHaveAnAbbreviatedMonthAndAShortTimeWithoutSecondsInLocalTime)
 {
-    const QLocale american(QLocale::English, QLocale::UnitedStates);
     const QDateTime local(QDate(2024, 3, 5), QTime(14, 7, 41), Qt::LocalTime);
-    QString text = ListingFormat::dateText(local.toUTC(), american);
-    text.replace(QChar(0x202F), u' '); // newer locale data puts a narrow space before PM
-    EXPECT_EQ(text, QStringLiteral("Mar 5, 2024, 2:07 PM"));
+    const std::pair<QLocale, QString> cases[] = {
+        {QLocale(QLocale::English, QLocale::UnitedStates), QStringLiteral("Mar 5, 2024, 2:07 PM")},
+        {QLocale::c(), QStringLiteral("5 Mar 2024, 14:07")},
+        {QLocale(QLocale::German, QLocale::Germany), QStringLiteral("5. M\u00e4rz 2024, 14:07")}};
+    for (const auto& [locale, expected] : cases) {
+        QString text = ListingFormat::dateText(local.toUTC(), locale);
+        text.replace(QChar(0x202F), u' '); // newer locale data puts a narrow space before PM
+        EXPECT_EQ(text, expected) << locale.name().toStdString();
+    }
 }
 
 TEST(ListingFormat, TheDatePatternFollowsTheLocale)

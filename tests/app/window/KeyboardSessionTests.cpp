@@ -28,6 +28,7 @@
 #include <QApplication>
 #include <QEnterEvent>
 #include <QFile>
+#include <QHeaderView>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
@@ -43,6 +44,8 @@
 
 namespace quillbarrow::testing {
 namespace {
+
+using namespace std::chrono_literals;
 
 // Counts the mouse presses the application sees, to show that a session used none.
 struct MouseWatch final : QObject {
@@ -187,6 +190,7 @@ TEST_F(KeyboardSession, ACopyBothWaysNeedsNoMouse)
 
 // However the path editor closes, the keyboard is back in the Mac table, never in the phone's:
 // Delete then asks about the Mac selection, with a selection waiting in the phone's table too.
+// Closed by a click after the keyboard went to the phone's table, it leaves the keyboard there.
 TEST_F(KeyboardSession, ThePathEditorGivesTheKeyboardBackToTheMacTable)
 {
     QFile(work.filePath(QStringLiteral("keep.txt"))).open(QIODevice::WriteOnly);
@@ -199,29 +203,38 @@ TEST_F(KeyboardSession, ThePathEditorGivesTheKeyboardBackToTheMacTable)
     ASSERT_TRUE(keyTo(macPane->table(), QStringLiteral("keep.txt")));
 
     MacBreadcrumbBar* bar = macPane->breadcrumbBar();
-    const QList<std::pair<const char*, std::function<void()>>> closings{
-        {"Return on the folder's path", [this] { press(Qt::Key_Return); }},
-        {"Esc", [this] { press(Qt::Key_Escape); }},
-        {"Go", [bar] { QTest::mouseClick(bar->goButton(), Qt::LeftButton); }},
-        {"the cancel button", [bar] { QTest::mouseClick(bar->cancelButton(), Qt::LeftButton); }},
+    const QList<std::tuple<const char*, std::function<void()>, PaneFrame*>> closings{
+        {"Return on the folder's path", [this] { press(Qt::Key_Return); }, macPane},
+        {"Esc", [this] { press(Qt::Key_Escape); }, macPane},
+        {"Go", [bar] { QTest::mouseClick(bar->goButton(), Qt::LeftButton); }, macPane},
+        {"the cancel button", [bar] { QTest::mouseClick(bar->cancelButton(), Qt::LeftButton); }, macPane},
+        {"Tab, then Go",
+         [this, bar] { press(Qt::Key_Tab), QTest::mouseClick(bar->goButton(), Qt::LeftButton); },
+         androidPane},
+        {"Tab, then the cancel button",
+         [this, bar] { press(Qt::Key_Tab), QTest::mouseClick(bar->cancelButton(), Qt::LeftButton); },
+         androidPane},
     };
-    for (const auto& [how, close] : closings) {
+    for (const auto& [how, close, keeping] : closings) {
         SCOPED_TRACE(how);
+        const bool mac = keeping == macPane;
         QTest::mouseClick(bar->editButton(), Qt::LeftButton); // the pencil: the only way in
         ASSERT_TRUE(processEventsUntil([bar] { return bar->pathField()->hasFocus(); }));
         close();
         ASSERT_FALSE(bar->isEditingPath());
-        EXPECT_TRUE(keyboardIsIn(macPane->table()));
-        EXPECT_TRUE(markedFocused(macPane, androidPane));
+        EXPECT_TRUE(keyboardIsIn(keeping->keyboardTarget()));
+        EXPECT_TRUE(markedFocused(keeping, mac ? static_cast<PaneFrame*>(androidPane) : macPane));
 
         press(Qt::Key_Delete);
-        ASSERT_EQ(window->state().localDeleteTargets().size(), 1);
-        EXPECT_TRUE(window->state().androidDeleteTargets().isEmpty());
-        QTest::keyClick(window->sheets()->localDeleteConfirmation(), Qt::Key_Escape);
+        ASSERT_EQ(window->state().localDeleteTargets().size(), mac ? 1 : 0);
+        EXPECT_EQ(window->state().androidDeleteTargets().size(), mac ? 0 : 1);
+        WindowSheets* sheets = window->sheets();
+        QTest::keyClick(mac ? sheets->localDeleteConfirmation() : sheets->androidDeleteConfirmation(),
+                        Qt::Key_Escape);
         // The table has the keyboard again once the window is active (a window manager makes it
         // so as the sheet closes; here the test does).
         window->activateWindow();
-        ASSERT_TRUE(processEventsUntil([this] { return keyboardIsIn(macPane->table()); }));
+        ASSERT_TRUE(processEventsUntil([&] { return keyboardIsIn(keeping->keyboardTarget()); }));
     }
 }
 
@@ -275,8 +288,9 @@ bool ringShown(QWidget* widget)
     });
 }
 
-// In every sheet, opened as the window opens it, Return presses the button with the ring, and
-// otherwise the sheet's default; wherever Tab and Shift+Tab take the keyboard, the ring shows it.
+// In every sheet, opened as the window opens it, Return (and keypad Enter) presses the button with
+// the ring, and otherwise the sheet's default; wherever Tab and Shift+Tab take the keyboard, the
+// ring shows it.
 TEST_F(KeyboardSession, ReturnPressesTheButtonWithTheRingElseTheSheetsDefault)
 {
     write(work, {{QStringLiteral("a.txt"), QByteArray("from the computer")}});
@@ -318,8 +332,12 @@ TEST_F(KeyboardSession, ReturnPressesTheButtonWithTheRingElseTheSheetsDefault)
         {"restart alert", restartAlert, {{1, "cancelButton"}, {2, "restartButton"}}},
     };
     for (const auto& kind : sheets) {
-        for (const auto& [tabs, expected] : kind.answers) {
-            SCOPED_TRACE(std::string(kind.sheet) + ", " + std::to_string(tabs) + " tabs");
+        // Each answer with Return, then with keypad Enter, which acts as Return.
+        for (qsizetype each = 0; each < 2 * kind.answers.size(); ++each) {
+            const auto& [tabs, expected] = kind.answers[each / 2];
+            const Qt::Key key = each % 2 == 0 ? Qt::Key_Return : Qt::Key_Enter;
+            SCOPED_TRACE(std::string(kind.sheet) + ", " + std::to_string(tabs) + " tabs, key " +
+                         std::to_string(key));
             kind.open();
             QPointer<QDialog> sheet;
             ASSERT_TRUE(processEventsUntil([&sheet] {
@@ -339,16 +357,17 @@ TEST_F(KeyboardSession, ReturnPressesTheButtonWithTheRingElseTheSheetsDefault)
                 QObject::connect(button, &QAbstractButton::clicked, &scope,
                                  [&pressed, button] { pressed += button->objectName(); });
             }
-            pressKey(sheet, Qt::Key_Return);
+            pressKey(sheet, key, key == Qt::Key_Enter ? Qt::KeypadModifier : Qt::NoModifier);
             EXPECT_EQ(pressed, QString::fromLatin1(expected));
             ASSERT_TRUE(processEventsUntil([&sheet] { return sheet.isNull() || !sheet->isVisible(); }));
         }
     }
 }
 
-// A click on a button of the window's strips, banner, panel or pane header leaves the keyboard in
-// the pane that had it: the next Down moves in that pane's rows, the next Delete asks about that
-// pane's selection.
+// A click on a button of the window's strips (after a click on their text, which may be selected),
+// banner, panel, pane header or sidebar leaves the keyboard in the pane that had it, and so does a
+// strip's "Dismiss" reached with Tab after the tables (with the ring) and pressed with a key: the
+// next Down moves in that pane's rows, the next Delete asks about that pane's selection.
 TEST_F(KeyboardSession, AClickedButtonLeavesTheKeyboardInThePaneThatHadIt)
 {
     write(work, {{QStringLiteral("m1.txt"), QByteArray("1")}, {QStringLiteral("m2.txt"), QByteArray("2")}});
@@ -360,19 +379,28 @@ TEST_F(KeyboardSession, AClickedButtonLeavesTheKeyboardInThePaneThatHadIt)
     const auto named = [this](const char* name) {
         return window->findChild<QAbstractButton*>(QString::fromLatin1(name));
     };
+    const auto transferError = [this] { coordinator().reportError(QuillbarrowError::pathNotFound()); };
+    const auto localMessage = [this] { local().rename(local().items().first(), QStringLiteral("a/b")); };
     const struct {
         PaneFrame* pane;
         QAbstractButton* button;
         std::function<void()> show = [] {};
+        const char* textClickedFirst = nullptr;
+        Qt::Key key = Qt::Key_unknown; // pressed once Tab has reached the button, in place of a click
     } cases[] = {
-        {androidPane, named("dismissTransferErrorButton"),
-         [this] { coordinator().reportError(QuillbarrowError::pathNotFound()); }},
-        {androidPane, named("dismissLocalMessageButton"),
-         [this] { local().rename(local().items().first(), QStringLiteral("a/b")); }},
+        {androidPane, named("dismissTransferErrorButton"), transferError, "transferErrorMessage"},
+        {androidPane, named("dismissLocalMessageButton"), localMessage, "localMessage"},
+        {androidPane, named("dismissTransferErrorButton"), transferError, nullptr, Qt::Key_Space},
+        {androidPane, named("dismissTransferErrorButton"), transferError, nullptr, Qt::Key_Return},
+        {androidPane, named("dismissLocalMessageButton"), localMessage, nullptr, Qt::Key_Enter},
         {androidPane, named("dismissButton"), [this] { device().showTransfersStillActive(); }},
         {androidPane, androidPane->header()->copyButton()},
         {macPane, macPane->header()->copyButton()},
         {androidPane, named("clearFinished")},
+        {androidPane, named("contactSupportLink"),
+         [this] { window->sidebar()->setUrlOpener([](const QUrl&) {}); }},
+        {macPane, named("retryButton"),
+         [this] { fixture->backend->simulateDisconnect(fixture->devices[0].id); }},
     };
     for (const auto& step : cases) {
         SCOPED_TRACE(step.button->objectName().toStdString() + ", " + step.pane->objectName().toStdString());
@@ -384,7 +412,17 @@ TEST_F(KeyboardSession, AClickedButtonLeavesTheKeyboardInThePaneThatHadIt)
         step.show();
         QAbstractButton* button = step.button;
         ASSERT_TRUE(processEventsUntil([button] { return button->isVisible() && button->isEnabled(); }));
-        QTest::mouseClick(button, Qt::LeftButton);
+        if (step.textClickedFirst != nullptr) {
+            QTest::mouseClick(window->findChild<QLabel*>(QString::fromLatin1(step.textClickedFirst)),
+                              Qt::LeftButton);
+        }
+        if (step.key == Qt::Key_unknown) {
+            QTest::mouseClick(button, Qt::LeftButton);
+        } else {
+            press(Qt::Key_Tab);
+            EXPECT_TRUE(keyboardIsIn(button) && ringShown(button));
+            press(step.key, step.key == Qt::Key_Enter ? Qt::KeypadModifier : Qt::NoModifier);
+        }
         EXPECT_TRUE(keyboardIsIn(table));
         EXPECT_EQ(window->state().focusedPane(), android ? FocusedPane::android : FocusedPane::mac);
         press(Qt::Key_Down);
@@ -394,6 +432,98 @@ TEST_F(KeyboardSession, AClickedButtonLeavesTheKeyboardInThePaneThatHadIt)
         EXPECT_EQ(window->state().localDeleteTargets().size(), android ? 0 : 1);
         window->state().setAndroidDeleteTargets({});
         window->state().setLocalDeleteTargets({});
+    }
+}
+
+// Sorted by size, a folder selected is measured and its size fills in its row where it stands, so the
+// next key, double-click or copy reaches the row the user saw; the order by size takes the sizes in
+// at the next change of folder, refresh, hidden-files switch or header click. Both panes.
+TEST_F(KeyboardSession, RowsSortedBySizeStayWhereTheUserSawThemAsTheirSizesArrive)
+{
+    int next = 99; // each case's folders: "99a" of 1000 bytes, "99b" of 3000, "99c" of 2000, then "98a"...
+    for (PaneFrame* pane : QList<PaneFrame*>{androidPane, macPane}) {
+        const bool android = pane == androidPane;
+        auto* table = qobject_cast<QTableView*>(pane->keyboardTarget());
+        const QAbstractItemModel* rows = table->model();
+        const auto cell = [rows](const QString& name, int column) {
+            const QModelIndexList found = rows->match(rows->index(0, 0), Qt::DisplayRole, name);
+            return found.isEmpty() ? QModelIndex() : found.first().siblingAtColumn(column);
+        };
+        // The case's folders as the rows show them (no direction), or by the sizes they show, the
+        // unmeasured ones lowest.
+        const auto order = [&](const QString& prefix, int direction) {
+            QString letters = QStringLiteral("abc");
+            const auto key = [&](QChar letter) {
+                const QModelIndex size = cell(prefix + letter, 1);
+                const qsizetype bySize = size.data() == "--" ? -1 : QStringLiteral("acb").indexOf(letter);
+                return direction == 0 ? size.row() : direction * bySize;
+            };
+            std::ranges::stable_sort(letters, {}, key);
+            return letters;
+        };
+        const auto settled = [this] { return !device().isLoading() && !local().isLoading(); };
+        const auto shown = [&] {
+            return android ? device().breadcrumb().last().name() : local().currentDirectory().fileName();
+        };
+        const auto click = [&](const QString& name, bool twice) {
+            const QPoint at = table->visualRect(cell(name, 0)).center();
+            twice ? QTest::mouseDClick(table->viewport(), Qt::LeftButton, {}, at)
+                  : QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, at);
+        };
+        const auto clickSizeHeader = [header = table->horizontalHeader()] {
+            const QPoint sizeTitle(header->sectionViewportPosition(1) + 4, 4);
+            QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, sizeTitle);
+        };
+        const auto clickButton = [](QAbstractButton* button) { QTest::mouseClick(button, Qt::LeftButton); };
+        ASSERT_TRUE(backTo(table));
+        clickSizeHeader(); // smallest first
+        // The phone's folders listed on connecting are measured by themselves, once, before the cases.
+        const auto connectingPassDone = [&] {
+            return cell(QStringLiteral("DCIM"), 1).data() != "--" &&
+                   device().calculatingFolderSizeIDs().isEmpty();
+        };
+        ASSERT_TRUE(!android || processEventsUntil(connectingPassDone, 5s));
+        // What acts on "b" (opening it, or copying it to the other side), and the direction of the
+        // order by size after it (none: the rows stay where they were).
+        const struct {
+            const char* what;
+            std::function<void(const QString& b)> act;
+            bool reachesB;
+            int after;
+        } cases[] = {
+            {"Return", [&](const QString&) { press(Qt::Key_Return); }, true, 1},
+            {"double-click", [&](const QString& b) { click(b, true); }, true, 1},
+            {"copy button", [&](const QString&) { clickButton(pane->header()->copyButton()); }, true, 0},
+            {"F5", [&](const QString&) { press(Qt::Key_F5); }, false, 1},
+            {"hidden files", [&](const QString&) { clickButton(pane->header()->hiddenFilesButton()); }, false, 1},
+            {"size header", [&](const QString&) { clickSizeHeader(); }, false, -1},
+        };
+        for (const auto& each : cases) {
+            const QString prefix = QString::number(next--);
+            const QString b = prefix + 'b';
+            SCOPED_TRACE(pane->objectName().toStdString() + ", " + each.what);
+            QList<TreeEntry> folders;
+            for (const auto& [letter, bytes] : {std::pair('a', 1000), {'b', 3000}, {'c', 2000}}) {
+                folders += {{prefix + letter, std::nullopt}, {prefix + letter + "/f", QByteArray(bytes, 0)}};
+            }
+            android ? writeOnDevice(folders) : write(work, folders);
+            press(Qt::Key_F5);
+            ASSERT_TRUE(processEventsUntil([&] { return settled() && order(prefix, 0) == "abc"; }, 5s));
+            // Home and Down select "a", then "b"; a double-click's first click selects "b".
+            const bool clicks = each.what == std::string_view("double-click");
+            clicks ? click(b, false) : (press(Qt::Key_Home), press(Qt::Key_Down));
+            ASSERT_TRUE(processEventsUntil([&] { return order(prefix, 1) == (clicks ? "acb" : "cab"); }, 5s));
+            EXPECT_EQ(order(prefix, 0), "abc") << "rows moved as their sizes arrived";
+            each.act(b);
+            const auto copied = [&] { return android ? work.exists(b) : deviceRootItem(b).has_value(); };
+            const auto reached = [&] { return settled() && (shown() == b || copied()); };
+            EXPECT_TRUE(!each.reachesB || processEventsUntil(reached, 5s)) << qPrintable(shown());
+            if (shown() == b) {
+                press(Qt::Key_Backspace); // a change of folder too
+            }
+            const auto ordered = [&] { return settled() && order(prefix, 0) == order(prefix, each.after); };
+            EXPECT_TRUE(processEventsUntil(ordered, 5s)) << qPrintable(order(prefix, 0));
+        }
     }
 }
 

@@ -128,6 +128,21 @@ TYPED_TEST(BrowserSortTest, NamesAreNaturalAndCaseInsensitive)
                            QStringLiteral("b.txt"), QStringLiteral("A.txt")}));
 }
 
+// Whatever the locale: the C locale (LANG unset, C.UTF-8) has no collation of its own.
+TYPED_TEST(BrowserSortTest, NamesCompareAlikeUnderEveryLocale)
+{
+    const QLocale pinned;
+    const auto input = {this->file("Pictures"), this->file("alpha"), this->file("IMG_10.jpg"),
+                        this->file("IMG_2.jpg"),  this->file("apple.txt"), this->file("Banana.txt")};
+    for (const QLocale& locale : {QLocale::c(), QLocale(QLocale::German, QLocale::Germany), pinned}) {
+        QLocale::setDefault(locale);
+        EXPECT_EQ(this->names(sortedForBrowser(QList(input), FileSort::name, true)),
+                  (QStringList{"alpha", "apple.txt", "Banana.txt", "IMG_2.jpg", "IMG_10.jpg", "Pictures"}))
+            << locale.name().toStdString();
+    }
+    QLocale::setDefault(pinned);
+}
+
 TYPED_TEST(BrowserSortTest, EqualKeysFallBackToNameAscendingInBothDirections)
 {
     const auto input = {this->file(QStringLiteral("y"), 10), this->file(QStringLiteral("x"), 10),
@@ -198,10 +213,7 @@ TYPED_TEST(BrowserSortTest, AgreesWithAPlainCollatorOnAShuffledFolder)
         const QString name = QStringLiteral("Photo %1 (%2).JPG").arg(random.bounded(500)).arg(random.bounded(3));
         input.append(this->file(i % 3 ? name : name.toLower(), random.bounded(50), std::nullopt, QString::number(i)));
     }
-    QCollator collator{QLocale()};
-    collator.setNumericMode(true);
-    collator.setCaseSensitivity(Qt::CaseInsensitive);
-
+    const QCollator collator = naturalNameCollator();
     const QList<Item> sorted = sortedForBrowser(input, FileSort::size, false);
     ASSERT_EQ(sorted.size(), input.size());
     for (qsizetype i = 1; i < sorted.size(); ++i) {

@@ -294,6 +294,10 @@ const SceneRegistration androidManyFolders(
             }
             if (!*selected) {
                 *selected = true;
+                // Measured once the page showed, the sizes filled in where the rows stood: two clicks
+                // on the size header order them by size again, largest first.
+                window->deviceBrowser().setSort(FileSort::size, true);
+                window->deviceBrowser().setSort(FileSort::size, false);
                 window->state().focusPane(FocusedPane::android);
                 androidPane(window)->setSelection({items.front().id});
                 return false; // one more turn for the strip

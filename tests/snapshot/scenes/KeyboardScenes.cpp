@@ -1,7 +1,8 @@
 // The scenes of the window driven from the keyboard: the start with the Mac table holding the
 // keyboard, a folder entered after a selection, the panes' headers before and after their first
 // selection (one height), the sidebar with the clipboard's line, the device list with the keyboard,
-// and the sheets with the keyboard on one of their buttons.
+// the sheets with the keyboard on one of their buttons, a folder sorted by size as the keys select
+// its rows, and the error strip's Dismiss reached with Tab.
 
 #include "ChromeScenes.h"
 #include "SceneSupport.h"
@@ -151,6 +152,35 @@ const SceneRegistration deviceListWithKeyboard(
     [] {
         return keyedScene({pressOnce(Qt::Key_Tab), pressOnce(Qt::Key_Tab), [](MainWindow* window) {
                                return QApplication::focusWidget() == window->sidebar()->deviceList();
+                           }});
+    });
+
+const SceneRegistration sizeSortedAfterHomeDown(
+    QStringLiteral("window-size-sorted-after-home-down"),
+    QStringLiteral("The home folder sorted by size, smallest first, then Home and Down: Desktop and Documents "
+                   "measured as they were selected, their sizes filled in where the rows stood"),
+    [] {
+        return keyedScene({[](MainWindow* window) {
+                               window->localBrowser().setSort(FileSort::size, true);
+                               return true;
+                           },
+                           keyToRow(QStringLiteral("Documents")), [](MainWindow* window) {
+                               return window->localBrowser().items().at(1).size.has_value();
+                           }});
+    });
+
+const SceneRegistration errorStripDismissWithKeyboard(
+    QStringLiteral("window-error-strip-dismiss-with-keyboard"),
+    QStringLiteral("A transfer error shown and Tab pressed twice: past the tables to the strip's Dismiss, which "
+                   "wears the accent ring; the Android pane keeps the \"focused\" mark"),
+    [] {
+        return keyedScene({[](MainWindow* window) {
+                               window->coordinator().reportError(QuillbarrowError::pathNotFound());
+                               return true;
+                           },
+                           pressOnce(Qt::Key_Tab), pressOnce(Qt::Key_Tab), [](MainWindow* window) {
+                               return QApplication::focusWidget() ==
+                                      window->findChild<QWidget*>(QStringLiteral("dismissTransferErrorButton"));
                            }});
     });
 

@@ -59,6 +59,7 @@ void DeviceBrowserViewModel::setSort(FileSort sort)
 {
     m_sort = sort;
     Q_EMIT sortChanged();
+    orderByMeasuredSizes();
     if (!m_isBatchingSortUpdate) {
         resortRows();
     }
@@ -68,6 +69,7 @@ void DeviceBrowserViewModel::setSortAscending(bool ascending)
 {
     m_sortAscending = ascending;
     Q_EMIT sortAscendingChanged();
+    orderByMeasuredSizes();
     if (!m_isBatchingSortUpdate) {
         resortRows();
     }
@@ -77,6 +79,7 @@ void DeviceBrowserViewModel::setShowHiddenFiles(bool show)
 {
     m_showHiddenFiles = show;
     Q_EMIT showHiddenFilesChanged();
+    orderByMeasuredSizes();
     resortRows();
 }
 
@@ -125,13 +128,20 @@ void DeviceBrowserViewModel::applySort()
         m_currentPage->ranking = std::make_shared<const BrowserRanking>(browserRanking(m_currentPage->items));
     }
     QList<RemoteItem> rows = rowsOf(*m_currentPage, m_sort, m_sortAscending, m_showHiddenFiles,
-                                    m_computedFolderStatistics);
+                                    m_computedFolderStatistics, m_orderedFolderStatistics);
     showRows(std::move(inputs), std::move(rows));
+}
+
+void DeviceBrowserViewModel::orderByMeasuredSizes()
+{
+    m_orderedFolderStatistics = m_computedFolderStatistics;
+    m_orderedMeasurementsVersion = m_measurementsVersion;
 }
 
 QList<RemoteItem> DeviceBrowserViewModel::rowsOf(const DirectoryPage& page, FileSort sort, bool ascending,
                                                  bool showHidden,
-                                                 const QHash<RemoteObjectID, FolderStatistics>& measured)
+                                                 const QHash<RemoteObjectID, FolderStatistics>& measured,
+                                                 const QHash<RemoteObjectID, FolderStatistics>& ordered)
 {
     const QList<RemoteItem>& pageItems = page.items;
     const BrowserRanking* ranking =
@@ -140,7 +150,8 @@ QList<RemoteItem> DeviceBrowserViewModel::rowsOf(const DirectoryPage& page, File
             : nullptr;
     // The page is copied once, into the order shown, or not at all when it is shown as listed.
     const ShownItems shown = shownItems(
-        pageItems, showHidden, [](const RemoteItem& item) { return item.name.startsWith(u'.'); }, measured);
+        pageItems, showHidden, [](const RemoteItem& item) { return item.name.startsWith(u'.'); }, measured,
+        ordered);
     if (ranking != nullptr && ranking->inNameOrder && sort == FileSort::name && ascending && !shown.patched &&
         shown.places.size() == static_cast<std::size_t>(pageItems.size())) {
         return pageItems; // shown as listed: the page's own list, not a copy
@@ -158,7 +169,7 @@ bool DeviceBrowserViewModel::RowsInputs::operator==(const RowsInputs& other) con
 bool DeviceBrowserViewModel::RowsInputs::sameOrder(const RowsInputs& other) const
 {
     return samePage(other) && sort == other.sort && ascending == other.ascending &&
-           showHidden == other.showHidden;
+           showHidden == other.showHidden && ordered == other.ordered;
 }
 
 bool DeviceBrowserViewModel::RowsInputs::samePage(const RowsInputs& other) const
@@ -174,6 +185,7 @@ DeviceBrowserViewModel::RowsInputs DeviceBrowserViewModel::rowsInputs() const
                       m_sortAscending,
                       m_showHiddenFiles,
                       m_measurementsVersion,
+                      m_orderedMeasurementsVersion,
                       m_sessionEpoch};
 }
 
@@ -224,15 +236,15 @@ QCoro::Task<> DeviceBrowserViewModel::sortOnPool(QPointer<DeviceBrowserViewModel
         const bool ascending = inputs.ascending;
         const bool showHidden = inputs.showHidden;
         // The rows come back held by pointer: taken out of it, they leave nothing in the future.
-        auto sorting = [page = *self->m_currentPage, measured = self->m_computedFolderStatistics, sort, ascending,
-                        showHidden]() {
+        auto sorting = [page = *self->m_currentPage, measured = self->m_computedFolderStatistics,
+                        ordered = self->m_orderedFolderStatistics, sort, ascending, showHidden]() {
             DirectoryPage ranked = page;
             if (!ranked.ranking ||
                 ranked.ranking->nameRanks.size() != static_cast<std::size_t>(ranked.items.size())) {
                 ranked.ranking = std::make_shared<const BrowserRanking>(browserRanking(ranked.items));
             }
             return std::make_shared<Sorted>(
-                Sorted{ranked.ranking, rowsOf(ranked, sort, ascending, showHidden, measured)});
+                Sorted{ranked.ranking, rowsOf(ranked, sort, ascending, showHidden, measured, ordered)});
         };
         std::shared_ptr<Sorted> sorted;
         try {
@@ -315,6 +327,7 @@ void DeviceBrowserViewModel::setCurrentPage(std::optional<DirectoryPage> page)
     if (shown) {
         letGo(std::move(shown->items));
     }
+    orderByMeasuredSizes();
     Q_EMIT currentPageChanged();
     applySort();
     // Rows prepared for a page that was not shown now are of no use any more.

@@ -373,10 +373,14 @@ private:
     void setSession(std::shared_ptr<DeviceSession> session);
 
     // Recomputes the rows from the page: measured folder sizes patched in, names beginning with
-    // "." dropped unless hidden files are shown, then the shared browser sort. Rows worked out
-    // before for the same page, sort, hidden-name choice and measured sizes are published again as
-    // they are.
+    // "." dropped unless hidden files are shown, then the shared browser sort, by the sizes measured
+    // when the order was last applied. Rows worked out before for the same page, sort, hidden-name
+    // choice and measured sizes are published again as they are.
     void applySort();
+    // Rows stay where the user saw them while folders are measured: the sizes measured since show
+    // in their rows, and count for the order from the next change of the sort, of the hidden-name
+    // choice or of the page (a refresh, another folder) on.
+    void orderByMeasuredSizes();
 
     // ---- Rows derived from the page -----------------------------------------------------------------
 
@@ -393,8 +397,9 @@ private:
         FileSort sort = FileSort::name;
         bool ascending = true;
         bool showHidden = false;
-        // m_measurementsVersion.
+        // m_measurementsVersion, and the one the order goes by.
         quint64 measurements = 0;
+        quint64 ordered = 0;
         quint64 epoch = 0;
         bool operator==(const RowsInputs& other) const;
         // The same but for the measured sizes.
@@ -408,10 +413,11 @@ private:
     };
     // What the rows of the page shown are worked out from now.
     RowsInputs rowsInputs() const;
-    // The rows of the page's items: the shared rule of applySort(), on any thread. The page's
-    // ranking is used when it is there, else the names are collated.
+    // The rows of the page's items: the shared rule of applySort(), on any thread, placed by the
+    // `ordered` sizes. The page's ranking is used when it is there, else the names are collated.
     static QList<RemoteItem> rowsOf(const DirectoryPage& page, FileSort sort, bool ascending, bool showHidden,
-                                    const QHash<RemoteObjectID, FolderStatistics>& measured);
+                                    const QHash<RemoteObjectID, FolderStatistics>& measured,
+                                    const QHash<RemoteObjectID, FolderStatistics>& ordered);
     // The rows for `inputs` when they are known already: those shown, or those the work pool
     // prepared with the listing (which then count as shown); nothing otherwise.
     const QList<RemoteItem>* knownRows(const RowsInputs& inputs);
@@ -555,8 +561,8 @@ private:
     // size (if any) shows in the rows, with the others that end in this turn of the event loop.
     void finishFolderMeasurement(const RemoteObjectID& folder);
     // Applies the ended measurements now: one publication of the folders being measured and one of
-    // the rows, their sizes patched in place, re-sorted only when the rows are sorted by size. The
-    // rows of a big page follow from the work pool instead (see resortRows()).
+    // the rows, their sizes patched in where the rows stand. The rows of a big page follow from the
+    // work pool instead (see resortRows()).
     void applyFinishedFolderMeasurements();
     // Walks one folder tree depth-first, one listing at a time, every page cached. `visited` holds
     // the folders entered by this walk: a folder met again, or a tree deeper than the limit, fails
@@ -677,6 +683,9 @@ private:
     QHash<RemoteObjectID, FolderStatistics> m_computedFolderStatistics;
     // Grows with every change of m_computedFolderStatistics.
     quint64 m_measurementsVersion = 0;
+    // The measured sizes the rows are placed by, and their m_measurementsVersion.
+    QHash<RemoteObjectID, FolderStatistics> m_orderedFolderStatistics;
+    quint64 m_orderedMeasurementsVersion = 0;
     // Folders whose measurement ended since the last applyFinishedFolderMeasurements(), each with
     // the session epoch it ended under.
     struct FinishedFolderMeasurement {

@@ -197,8 +197,9 @@ void DeviceBrowserViewModel::applyFinishedFolderMeasurements()
     if (measuredBytes.isEmpty()) {
         return;
     }
-    // The sizes are patched into the rows where they stand: only an order by size can change.
-    // The rows are shared with the table: they are copied only when a size is to be patched.
+    // The sizes are patched into the rows where they stand, whatever the order (see
+    // orderByMeasuredSizes()). The rows are shared with the table: they are copied only when a
+    // size is to be patched.
     std::vector<std::pair<qsizetype, qint64>> patches;
     for (qsizetype row = 0; row < m_items.size(); ++row) {
         const RemoteItem& item = m_items.at(row);
@@ -213,9 +214,9 @@ void DeviceBrowserViewModel::applyFinishedFolderMeasurements()
     if (patches.empty()) {
         return; // none of them is shown
     }
-    // Sorted by size the order changes too; the rows of a big page, which would have to be copied
-    // here, are worked out anew on the work pool.
-    if (m_sort == FileSort::size || (m_currentPage && m_currentPage->items.size() >= bigListing)) {
+    // The rows of a big page, which would have to be copied here, are worked out anew on the work
+    // pool.
+    if (m_currentPage && m_currentPage->items.size() >= bigListing) {
         resortRows();
         return;
     }

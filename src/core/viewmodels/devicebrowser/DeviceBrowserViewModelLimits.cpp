@@ -72,7 +72,14 @@ QCoro::Task<DirectoryPage> DeviceBrowserViewModel::prepareListing(DirectoryPage 
     // The rows are prepared only for the folder shown (or the first one a connection shows): the
     // listings of a folder-size walk or of a stored location's levels are not shown like this.
     const bool forShowing = !m_currentPage || listsSameFolder(*m_currentPage, page);
-    RowsInputs inputs{{}, m_sort, m_sortAscending, m_showHiddenFiles, m_measurementsVersion, m_sessionEpoch};
+    // A page shown is placed by every size measured by then.
+    RowsInputs inputs{{},
+                      m_sort,
+                      m_sortAscending,
+                      m_showHiddenFiles,
+                      m_measurementsVersion,
+                      m_measurementsVersion,
+                      m_sessionEpoch};
     struct Prepared {
         DirectoryPage page;
         std::optional<QList<RemoteItem>> rows;
@@ -90,7 +97,8 @@ QCoro::Task<DirectoryPage> DeviceBrowserViewModel::prepareListing(DirectoryPage 
         auto prepared = std::make_shared<Prepared>(Prepared{std::move(page), std::nullopt});
         // The very listing shown already has its rows.
         if (forShowing && !(earlier && earlier->items.constData() == prepared->page.items.constData())) {
-            prepared->rows = rowsOf(prepared->page, inputs.sort, inputs.ascending, inputs.showHidden, measured);
+            prepared->rows =
+                rowsOf(prepared->page, inputs.sort, inputs.ascending, inputs.showHidden, measured, measured);
         }
         return prepared;
     };

@@ -45,15 +45,16 @@ QCoro::Task<> DeviceBrowserViewModel::prepareCachedRows(RemotePath path, std::op
         co_return;
     }
     QPointer<DeviceBrowserViewModel> self(this);
+    // A page shown is placed by every size measured by then.
     RowsInputs inputs{cached->items, m_sort, m_sortAscending, m_showHiddenFiles, m_measurementsVersion,
-                      m_sessionEpoch};
+                      m_measurementsVersion, m_sessionEpoch};
     if ((m_shownRows && m_shownRows->inputs == inputs) || (m_preparedRows && m_preparedRows->inputs == inputs)) {
         co_return;
     }
     // Held by pointer: taken out of it, the rows leave nothing behind in the future.
     auto preparing = [page = *cached, measured = m_computedFolderStatistics, inputs]() {
         return std::make_shared<QList<RemoteItem>>(
-            rowsOf(page, inputs.sort, inputs.ascending, inputs.showHidden, measured));
+            rowsOf(page, inputs.sort, inputs.ascending, inputs.showHidden, measured, measured));
     };
     std::shared_ptr<QList<RemoteItem>> rows;
     try {

@@ -278,17 +278,20 @@ void LocalBrowserViewModel::applyListing(const QUrl& folder, ListingResult resul
     setIsLoading(false);
 }
 
-void LocalBrowserViewModel::applyDisplayFilter()
+void LocalBrowserViewModel::applyDisplayFilter(bool orderAnew)
 {
+    if (orderAnew) {
+        m_orderedFolderStatistics = m_computedFolderStatistics;
+    }
     // The listing is copied once, into the order shown. Read only: it may be shared with the
     // published items, and must not be copied.
     const QList<LocalItem>& allItems = m_allItems;
     const ShownItems shown = shownItems(
         allItems, m_showHiddenFiles, [](const LocalItem& item) { return item.isHidden; },
-        m_computedFolderStatistics);
+        m_computedFolderStatistics, m_orderedFolderStatistics);
     // A listing read in the shown order needs no second sort, unless measured sizes reorder it.
-    const bool inOrder =
-        m_allItemsOrder == std::pair(m_sort, m_sortAscending) && !(shown.patched && m_sort == FileSort::size);
+    const bool inOrder = m_allItemsOrder == std::pair(m_sort, m_sortAscending) &&
+                         !(shown.reordered && m_sort == FileSort::size);
     if (inOrder && !shown.patched && shown.places.size() == static_cast<std::size_t>(allItems.size())) {
         setItems(m_allItems); // everything shown as listed: the list is shared, not copied
         return;

@@ -193,7 +193,10 @@ private:
     // operation that asked for the listing stays readable.
     void scheduleRefresh(const QUrl& folder, bool keepsMessage = false);
     void applyListing(const QUrl& folder, ListingResult result);
-    void applyDisplayFilter();
+    // Rebuilds the items from the listing. With `orderAnew` (a sort, the hidden-file choice, a new
+    // listing) they are placed by every folder size measured by then; without (sizes measured),
+    // they stay where they stand, the new sizes filled in.
+    void applyDisplayFilter(bool orderAnew = true);
     void recomputeBreadcrumb();
     // Stores the current folder as the last one; true when that write failed and said so now.
     bool rememberCurrentDirectory();
@@ -214,7 +217,6 @@ private:
     void finishMeasurement(const LocalItem& item, bool presentsErrors,
                            std::optional<FolderStatistics> statistics, const QString& failure);
     void applyFinishedMeasurements();
-    void recordComputedFolderSizes(const QHash<QUrl, qint64>& measuredBytes);
     QThreadPool& workPool() const;
 
     static QCoro::Task<> runListing(QPointer<LocalBrowserViewModel> model, QThreadPool* pool, QUrl folder,
@@ -265,6 +267,8 @@ private:
     // A check is asked for on the next turn, so that the requests of one turn make one check.
     bool m_isFavoritesCheckScheduled = false;
     QHash<QUrl, FolderStatistics> m_computedFolderStatistics;
+    // The measured sizes the items are placed by: those of the last time the order was applied.
+    QHash<QUrl, FolderStatistics> m_orderedFolderStatistics;
     // Measurements that came back and wait for the next turn of the event loop to be applied.
     struct FinishedMeasurement {
         LocalItem item;

@@ -255,41 +255,24 @@ void LocalBrowserViewModel::applyFinishedMeasurements()
         return;
     }
     QSet<QUrl> measuring = m_calculatingFolderSizeIDs;
-    QHash<QUrl, qint64> measuredBytes;
+    bool measured = false;
     for (const FinishedMeasurement& result : finished) {
         measuring.remove(result.item.id);
         if (result.statistics) {
             m_computedFolderStatistics.insert(result.item.id, *result.statistics);
-            measuredBytes.insert(result.item.id, result.statistics->bytes);
+            measured = true;
         }
     }
     setCalculatingFolderSizeIDs(std::move(measuring));
-    if (!measuredBytes.isEmpty()) {
-        recordComputedFolderSizes(measuredBytes);
+    if (measured) {
+        // The sizes fill in their rows where they stand; the listing keeps the sizes it was read with.
+        applyDisplayFilter(false);
     }
     for (const FinishedMeasurement& result : finished) {
         if (!result.statistics && result.presentsErrors) {
             setErrorMessage(QStringLiteral("Could not calculate %1: %2").arg(result.item.name, result.failure));
         }
     }
-}
-
-void LocalBrowserViewModel::recordComputedFolderSizes(const QHash<QUrl, qint64>& measuredBytes)
-{
-    for (LocalItem& item : m_allItems) {
-        if (item.kind != RemoteItemKind::folder) {
-            continue;
-        }
-        const auto measured = measuredBytes.constFind(item.id);
-        if (measured != measuredBytes.constEnd()) {
-            item.size = *measured;
-        }
-    }
-    // A size may move the folder in a listing sorted by size.
-    if (m_allItemsOrder && m_allItemsOrder->first == FileSort::size) {
-        m_allItemsOrder.reset();
-    }
-    applyDisplayFilter();
 }
 
 } // namespace quillbarrow
