@@ -1,4 +1,5 @@
 #include "CoordinatorHarness.h"
+#include "LocalDiskFixtures.h"
 #include "viewmodels/transfers/DownloadStaging.h"
 #include "viewmodels/transfers/LocalFileOperations.h"
 
@@ -571,12 +572,15 @@ TEST(LocalFileOperations, ADownloadsSweepOfTheFolderLeavesARunningCopyAlone)
     QTemporaryDir temp;
     writeFile(temp.filePath("src/a.txt"), "12345");
     QDir().mkpath(temp.filePath("dest"));
-    const std::optional<QString> failure =
-        LocalFileOperations::copyItem(temp.filePath("src/a.txt"), temp.filePath("dest/a.txt"), false, [&](qint64) {
-            // A download into the same folder starts while the copy's file is staged.
-            DownloadStaging::removeStale(temp.filePath("dest"));
+    const auto record = std::make_shared<StagingRecord>(temp.filePath("staging-items"));
+    const std::optional<QString> failure = LocalFileOperations::copyItem(
+        temp.filePath("src/a.txt"), temp.filePath("dest/a.txt"), false,
+        [&](qint64) {
+            // A download into the same folder starts while the copy's file is staged (and noted).
+            DownloadStaging::removeStale(temp.filePath("dest"), *record);
             return true;
-        });
+        },
+        record);
     EXPECT_FALSE(failure.has_value()) << failure.value_or(QString()).toStdString();
     EXPECT_EQ(QDir(temp.filePath("dest")).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
               QStringList{"a.txt"});
@@ -690,23 +694,52 @@ TEST_F(LocalCopyTest, ReadOnlyFoldersAreCopiedAndReplacedByTheirOwner)
 }
 
 // Run as root, a copy of another user's set-user-ID program would otherwise be one of root's.
-TEST_F(LocalCopyTest, CopiesKeepThePermissionBitsButNeverSetUserOrGroupID)
+// A copy takes the source's permission bits less the umask, as a plain copy does: never more open
+// than the user's new files, and never set-user-ID or set-group-ID (run as root, a copy of another
+// user's program would otherwise be one of root's).
+TEST_F(LocalCopyTest, CopiesTakeThePermissionBitsLessTheUmaskButNeverSetUserOrGroupID)
 {
-    const std::tuple<QString, mode_t, mode_t> items[] = {
-        {"Kit", 07777, 01777}, {"Kit/uid", 04755, 0755}, {"Kit/gid", 02755, 0755}, {"Kit/shared", 02775, 0775}};
+    struct Item {
+        QString name;
+        mode_t mode;
+        mode_t copied022, copied077;
+    };
+    const Item items[] = {
+        {"Kit", 07777, 01755, 01700},         {"Kit/uid", 04755, 0755, 0700},
+        {"Kit/gid", 02755, 0755, 0700},       {"Kit/shared", 02775, 0755, 0700},
+        {"Kit/open.txt", 0666, 0644, 0600},   {"Kit/Open", 0777, 0755, 0700},
+        {"Kit/Open/read.txt", 0444, 0444, 0400}, {"Kit/ReadOnly", 0555, 0555, 0500},
+    };
     writeFile(path("mac/Kit/uid"), "#!/bin/sh\n");
     writeFile(path("mac/Kit/gid"), "#!/bin/sh\n");
+    writeFile(path("mac/Kit/open.txt"), "everyone's");
+    writeFile(path("mac/Kit/Open/read.txt"), "read only");
     QDir().mkpath(path("mac/Kit/shared"));
-    for (const auto& [name, mode, copied] : items) {
-        const QByteArray source = QFile::encodeName(path("mac/" + name));
+    QDir().mkpath(path("mac/Kit/ReadOnly"));
+    for (const Item& item : items) {
+        const QByteArray source = QFile::encodeName(path("mac/" + item.name));
         ASSERT_TRUE(::geteuid() != 0 || ::chown(source.constData(), 65534, 65534) == 0) << "owned by nobody";
-        setMode(path("mac/" + name), mode);
-        ASSERT_EQ(modeOf(path("mac/" + name)), mode);
     }
-    paste({"mac/Kit"});
-    for (const auto& [name, mode, copied] : items) {
-        EXPECT_EQ(modeOf(dest(name)), copied) << name.toStdString();
+    for (auto it = std::rbegin(items); it != std::rend(items); ++it) {
+        setMode(path("mac/" + it->name), it->mode);
+        ASSERT_EQ(modeOf(path("mac/" + it->name)), it->mode);
     }
+    for (const mode_t mask : {mode_t(022), mode_t(077)}) {
+        SCOPED_TRACE(mask == 022 ? "umask 022" : "umask 077");
+        const QString into = path(mask == 022 ? "dest022" : "dest077");
+        QDir().mkpath(into);
+        {
+            const UmaskScope umask(mask);
+            paste({"mac/Kit"}, {}, into);
+        }
+        EXPECT_EQ(shownJobs().last(), "Kit: completed");
+        for (const Item& item : items) {
+            EXPECT_EQ(modeOf(into + "/" + item.name), mask == 022 ? item.copied022 : item.copied077)
+                << item.name.toStdString();
+        }
+        makeWritable(into);
+    }
+    makeWritable(path("mac"));
 }
 
 // Whoever may write the folder could put something at a name being removed between the look at

@@ -1,6 +1,9 @@
 #include "DeviceTransferFixture.h"
 #include "transport/MockDeviceSession.h"
+#include "LocalDiskFixtures.h"
+#include "viewmodels/transfers/DownloadStaging.h"
 #include "viewmodels/transfers/LocalFileOperations.h"
+#include "viewmodels/transfers/StagingLock.h"
 
 #include <QFile>
 #include <QMap>
@@ -291,31 +294,102 @@ TEST_F(LocalDestinationTest, AFailedLocalStepNamesTheItemAndTheSystemsReasonNeve
     }
 }
 
-// A copy killed with its process leaves its hidden ".copying" item; the next transfer into the
-// folder, a copy or a download, removes those nobody holds and leaves held ones and the user's.
+// A transfer killed with its program leaves its hidden staging item, noted in the staging record;
+// the next transfer into the folder, a copy or a download, removes those the record notes and no
+// transfer holds, and nothing else: not an item another running transfer holds, not the user's
+// items that merely carry such a name (a folder someone renamed to it, a read-only one, a name of
+// the user's own), not a link a killed copy left nor what it leads to. When the record is
+// missing, unreadable or says nothing readable, nothing is removed and the paste still completes.
 TEST_F(LocalDestinationTest, CopiesLeftByKilledPastesGoWithTheNextTransferIntoTheFolderAndHeldOnesStay)
 {
-    const QString held = ".quillbarrow-1c2d3e4f-5061-4b7c-9d8e-0f1a2b3c4d5e.copying";
-    const QString users = ".quillbarrow-notes.copying";
     const RemoteItem photo = deviceFile("p", "photo.jpg", 1);
     useDevice({photo});
     writeFile(path("mac/a.txt"), "a");
-    const std::pair<Pasted, QString> cases[] = {{{{}, {"mac/a.txt"}}, "a.txt"}, {{{photo}}, "photo.jpg"}};
-    for (const auto& [items, arrived] : cases) {
-        SCOPED_TRACE(items.download.isEmpty() ? "a copy between local folders" : "a download");
+    writeFile(path("mac/Album/Inner/big.bin"), "a folder copy killed");
+    writeFile(path("mac/one.txt"), "a file copy killed");
+    writeFile(path("mac/Linked/kept.txt"), "what a killed copy's link leads to");
+    ASSERT_TRUE(QFile::link(path("mac/Linked"), path("mac/link")));
+    const std::shared_ptr<StagingRecord> record = coordinator->stagingRecord();
+    const QString noted = record->file();
+    const Pasted copy{{}, {"mac/a.txt"}}, download{{photo}};
+    struct Case {
+        const char* name;
+        Pasted items;
+        QString arrived;
+        std::function<void()> spoil; // what happens to the record before the paste
+        bool removesKilled;
+    };
+    const Case cases[] = {
+        {"a copy between local folders", copy, "a.txt", {}, true},
+        {"a download", download, "photo.jpg", {}, true},
+        {"a copy, the record gone", copy, "a.txt", [&] { QFile::remove(noted); }, false},
+        {"a download, the record unreadable (a folder in its place)", download, "photo.jpg",
+         [&] { QFile::remove(noted), QDir().mkpath(noted); }, false},
+        {"a copy, the record saying nothing readable", copy, "a.txt",
+         [&] { writeFile(noted, QByteArray("+ 12 x 3\n- 1\n\0\xff+ 1 2 3 4\n+ 184467440737095516160 1 1\n", 56)); },
+         false},
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.name);
         const QString dest = startIn(path("dest"));
-        writeFile(dest + "/.quillbarrow-0b1c2d3e-4f50-4a6b-8c7d-9e0f1a2b3c4d.copying/Inner/big.bin", "stale");
-        writeFile(dest + "/.quillbarrow-3e4f5061-7283-4d9e-af01-2b3c4d5e6f70.copying", "a file copy killed");
-        writeFile(dest + "/" + held + "/part.txt", "a copy of another process, running");
-        writeFile(dest + "/" + users + "/mine.txt", "the user's own");
-        // Another process's running copy holds its folder.
-        const int running = ::open(QFile::encodeName(dest + "/" + held).constData(), O_RDONLY | O_DIRECTORY);
-        ASSERT_GE(running, 0);
-        ASSERT_EQ(::flock(running, LOCK_EX | LOCK_NB), 0);
-        paste(items, dest);
-        ::close(running);
-        EXPECT_EQ(shownJobs(), QStringList{arrived + ": completed"});
-        EXPECT_EQ(entriesOf(dest), (QStringList{held, users, arrived}));
-        EXPECT_EQ(readFile(dest + "/" + held + "/part.txt"), "a copy of another process, running");
+        QDir(noted).removeRecursively();
+        QFile::remove(noted);
+        const auto newEntry = [&](const std::function<void()>& make) {
+            const QStringList before = entriesOf(dest);
+            EXPECT_TRUE(inKilledProgram(make));
+            const QStringList after = entriesOf(dest);
+            return QSet<QString>(after.cbegin(), after.cend()).subtract({before.cbegin(), before.cend()}).values().value(0);
+        };
+        const auto killedCopyOf = [&](const QString& source) {
+            return newEntry([&] {
+                const auto staged = LocalFileOperations::stageCopy(path(source), LocalFolder::open(dest), {}, record);
+                killedNow(!staged.failure);
+            });
+        };
+        const QStringList killed{killedCopyOf("mac/Album"), killedCopyOf("mac/one.txt"), newEntry([&] {
+                                     const StagingLock held = StagingLock::file(
+                                         LocalFolder::open(dest), DownloadStaging::stagingName(), record);
+                                     killedNow(held.isHeld());
+                                 })};
+        const QString link = killedCopyOf("mac/link");
+        // Another program's running transfer holds its item.
+        const QString runningName = DownloadStaging::stagingName();
+        const StagingLock running = StagingLock::file(LocalFolder::open(dest), runningName, record);
+        ASSERT_TRUE(running.isHeld());
+        // The user's folder, renamed to a staging name by someone who may write to the folder.
+        const QString renamed = LocalFileOperations::hiddenName(".copying");
+        writeFile(dest + "/photos/one.jpg", "the user's");
+        writeFile(dest + "/photos/more/two.jpg", "the user's too");
+        ASSERT_TRUE(QDir(dest).rename("photos", renamed));
+        const QString readOnly = LocalFileOperations::hiddenName(".copying");
+        writeFile(dest + "/" + readOnly + "/three.jpg", "the user's, read-only");
+        ASSERT_EQ(::chmod(QFile::encodeName(dest + "/" + readOnly).constData(), 0555), 0);
+        writeFile(dest + "/.quillbarrow-notes.copying/mine.txt", "the user's own");
+        if (test.spoil) {
+            test.spoil();
+        }
+        const QStringList lookAlikes{renamed, readOnly, link, ".quillbarrow-notes.copying"};
+
+        paste(test.items, dest);
+
+        EXPECT_EQ(shownJobs(), QStringList{test.arrived + ": completed"});
+        QStringList expected = lookAlikes + QStringList{runningName, test.arrived};
+        if (!test.removesKilled) {
+            expected += killed;
+        }
+        expected.sort();
+        EXPECT_EQ(entriesOf(dest), expected);
+        EXPECT_EQ(localTreeOf(dest + "/" + renamed), (QStringList{"more/", "more/two.jpg", "one.jpg"}));
+        EXPECT_EQ(readFile(dest + "/" + readOnly + "/three.jpg"), "the user's, read-only");
+        struct stat readOnlyInfo {};
+        EXPECT_EQ(::lstat(QFile::encodeName(dest + "/" + readOnly).constData(), &readOnlyInfo), 0);
+        EXPECT_EQ(readOnlyInfo.st_mode & 07777, 0555u) << "never opened up";
+        EXPECT_EQ(QFileInfo(dest + "/" + link).symLinkTarget(), path("mac/Linked"));
+        EXPECT_EQ(readFile(path("mac/Linked/kept.txt")), "what a killed copy's link leads to");
+        if (test.removesKilled) {
+            EXPECT_EQ(record->known().size(), 1) << "only the running transfer's item is still noted";
+        }
+        ::chmod(QFile::encodeName(dest + "/" + readOnly).constData(), 0755);
     }
+    QDir(noted).removeRecursively();
 }
