@@ -393,3 +393,100 @@ TEST_F(LocalDestinationTest, CopiesLeftByKilledPastesGoWithTheNextTransferIntoTh
     }
     QDir(noted).removeRecursively();
 }
+
+namespace {
+
+dev_t deviceOf(const QString& path)
+{
+    struct stat info {};
+    EXPECT_EQ(::lstat(QFile::encodeName(path).constData(), &info), 0) << path.toStdString();
+    return info.st_dev;
+}
+
+} // namespace
+
+// Nothing on another file system is ever removed: a disk mounted inside the item a Replace meets
+// keeps all it holds and stays mounted where it was; that item is not replaced, and the row says it
+// stays where it is. A removal that meets such a disk leaves it and says something is left.
+TEST_F(LocalDestinationTest, NothingOnADiskMountedInsideAReplacedItemIsRemoved)
+{
+    const RemoteItem media = deviceFile("m", "media", 5);
+    useDevice({media});
+    writeFile(path("mac/media/new.jpg"), "the copy");
+    const QString dest = path("dest");
+    const QuillbarrowError refused = QuillbarrowError::localFileFailed(
+        "Could not replace media: a disk is mounted at " + dest +
+        "/media/usb, and nothing on another file system is removed. media stays where it is.");
+    struct Case {
+        const char* name;
+        std::optional<Pasted> items; // answered Replace; none for a removal of the folder
+    };
+    const Case cases[] = {
+        {"a copied folder answered Replace", Pasted{{}, {"mac/media"}}},
+        {"a downloaded file answered Replace", Pasted{{media}}},
+        {"a removal", std::nullopt},
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.name);
+        startIn(dest);
+        writeFile(dest + "/media/own.txt", "the user's");
+        const ScratchDisk usb(dest + "/media/usb", 1 << 20);
+        if (!usb.isMounted()) {
+            GTEST_SKIP() << usb.whyNot().toStdString();
+        }
+        writeFile(dest + "/media/usb/photo.jpg", "on the disk");
+        if (test.items) {
+            paste(*test.items, dest, {answer(Resolution::replace)});
+            EXPECT_EQ(shownJobs(), QStringList{"media: failed"});
+            EXPECT_EQ(coordinator->lastError(), refused);
+            EXPECT_EQ(localTreeOf(dest), (QStringList{"media/", "media/own.txt", "media/usb/", "media/usb/photo.jpg"}));
+        } else {
+            EXPECT_FALSE(LocalFileOperations::removeItem(dest + "/media"));
+            EXPECT_EQ(localTreeOf(dest), (QStringList{"media/", "media/usb/", "media/usb/photo.jpg"}));
+        }
+        EXPECT_EQ(readFile(dest + "/media/usb/photo.jpg"), "on the disk");
+        EXPECT_NE(deviceOf(dest + "/media/usb"), deviceOf(dest + "/media")) << "still mounted where it was";
+    }
+}
+
+// A copy that fails on a full disk gives the space it took back before its row says it failed: by
+// then its staged file is removed and no longer held open.
+TEST_F(LocalDestinationTest, AFailedCopyOnAFullDiskGivesItsSpaceBackBeforeItsRowSaysSo)
+{
+    const RemoteItem big = deviceFile("big", "big.bin", 4 << 20);
+    useDevice({big});
+    writeFile(path("mac/big.bin"), QByteArray(4 << 20, 'b'));
+    const std::pair<const char*, Pasted> cases[] = {{"a download", {{big}}}, {"a copy between local folders", {{}, {"mac/big.bin"}}}};
+    for (const auto& [name, items] : cases) {
+        SCOPED_TRACE(name);
+        coordinator->clearCompletedTransfers();
+        const ScratchDisk disk(path("disk"), 1 << 20);
+        if (!disk.isMounted()) {
+            GTEST_SKIP() << disk.whyNot().toStdString();
+        }
+        const QString dest = path("disk/dest");
+        QDir().mkpath(dest);
+        const qint64 freeBefore = disk.freeBytes();
+        // The session meets the full disk half way, as a real one does.
+        session->script({.operation = Operation::downloadFile,
+                         .subject = "big",
+                         .partialBytes = QByteArray(512 << 10, 'p'),
+                         .error = QuillbarrowError::localFileFailed("Could not write big.bin: No space left on device",
+                                                                    ENOSPC)});
+        std::optional<qint64> freeWhenFailed;
+        QStringList heldWhenFailed;
+        QObject observer;
+        QObject::connect(coordinator.get(), &TransferCoordinator::transferJobsChanged, &observer, [&] {
+            const QList<TransferJob>& jobs = coordinator->transferJobs();
+            if (!freeWhenFailed && !jobs.isEmpty() && jobs.last().state.kind() == TransferState::Kind::failed) {
+                freeWhenFailed = disk.freeBytes();
+                heldWhenFailed = openStagingItems();
+            }
+        });
+        paste(items, dest);
+        EXPECT_EQ(shownJobs(), QStringList{"big.bin: failed"});
+        EXPECT_EQ(freeWhenFailed, freeBefore);
+        EXPECT_EQ(heldWhenFailed, QStringList());
+        EXPECT_EQ(entriesOf(dest), QStringList());
+    }
+}
