@@ -5,7 +5,10 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QHashFunctions>
+#include <QHash>
 #include <QList>
+
+#include <algorithm>
 
 #include <cerrno>
 #include <cstdio>
@@ -43,6 +46,8 @@ struct Reading {
 
 Reading readRecords(const QByteArray& bytes)
 {
+    // Each item noted, with the place of its latest note.
+    QHash<StagingRecord::Identity, qsizetype> noted;
     Reading reading;
     for (const QByteArray& line : bytes.split('\n')) {
         const QList<QByteArray> fields = line.split(' ');
@@ -58,11 +63,17 @@ Reading readRecords(const QByteArray& bytes)
             continue;
         }
         ++reading.records;
-        reading.items.removeAll(item);
         if (fields.at(0) == "+") {
-            reading.items.append(item);
+            noted.insert(item, reading.records);
+        } else {
+            noted.remove(item);
         }
     }
+    reading.items = noted.keys();
+    std::sort(reading.items.begin(), reading.items.end(),
+              [&noted](const StagingRecord::Identity& a, const StagingRecord::Identity& b) {
+                  return noted.value(a) < noted.value(b);
+              });
     return reading;
 }
 

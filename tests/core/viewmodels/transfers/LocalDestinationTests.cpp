@@ -407,45 +407,80 @@ dev_t deviceOf(const QString& path)
 
 // Nothing on another file system is ever removed: a disk mounted inside the item a Replace meets
 // keeps all it holds and stays mounted where it was; that item is not replaced, and the row says it
-// stays where it is. A removal that meets such a disk leaves it and says something is left.
+// stays where it is. A disk mounted only while the replaced item is being removed keeps what it
+// holds too: the new item is in place, and the row says where what is left of the old one is. A
+// removal that meets such a disk leaves it and says something is left.
 TEST_F(LocalDestinationTest, NothingOnADiskMountedInsideAReplacedItemIsRemoved)
 {
     const RemoteItem media = deviceFile("m", "media", 5);
     useDevice({media});
     writeFile(path("mac/media/new.jpg"), "the copy");
     const QString dest = path("dest");
-    const QuillbarrowError refused = QuillbarrowError::localFileFailed(
-        "Could not replace media: a disk is mounted at " + dest +
-        "/media/usb, and nothing on another file system is removed. media stays where it is.");
+    const QString refused = "Could not replace media: a disk is mounted at " + dest +
+                            "/media/usb, and nothing on another file system is removed. media stays where it is.";
+    const QString leftOver = "Could not replace media whole: what is left of the replaced media is at " + dest +
+                             "/.quillbarrow-<id>.replaced";
+    const QStringList untouched{"media/", "media/own.txt", "media/usb/", "media/usb/photo.jpg"};
     struct Case {
         const char* name;
         std::optional<Pasted> items; // answered Replace; none for a removal of the folder
+        bool mountedWhileRemoved;    // the disk is mounted only as the old item's folder "usb" is removed
+        QStringList tree;            // ids of items set aside shown as <id>
+        QString error = {};
     };
     const Case cases[] = {
-        {"a copied folder answered Replace", Pasted{{}, {"mac/media"}}},
-        {"a downloaded file answered Replace", Pasted{{media}}},
-        {"a removal", std::nullopt},
+        {"a copied folder answered Replace", Pasted{{}, {"mac/media"}}, false, untouched, refused},
+        {"a downloaded file answered Replace", Pasted{{media}}, false, untouched, refused},
+        {"a removal", std::nullopt, false, {"media/", "media/usb/", "media/usb/photo.jpg"}},
+        {"a copied folder answered Replace, the disk mounted while the old one is removed",
+         Pasted{{}, {"mac/media"}}, true,
+         {".quillbarrow-<id>.replaced/", ".quillbarrow-<id>.replaced/usb/", ".quillbarrow-<id>.replaced/usb/photo.jpg",
+          "media/", "media/new.jpg"},
+         leftOver},
     };
+    const auto general = [](QString text) {
+        return text.replace(QRegularExpression("\\.quillbarrow-[0-9a-f-]{36}\\."), ".quillbarrow-<id>.");
+    };
+    if (const ScratchDisk probe(path("probe"), 1 << 20); !probe.isMounted()) {
+        GTEST_SKIP() << probe.whyNot().toStdString();
+    }
     for (const Case& test : cases) {
         SCOPED_TRACE(test.name);
         startIn(dest);
         writeFile(dest + "/media/own.txt", "the user's");
-        const ScratchDisk usb(dest + "/media/usb", 1 << 20);
-        if (!usb.isMounted()) {
-            GTEST_SKIP() << usb.whyNot().toStdString();
+        QDir().mkpath(dest + "/media/usb");
+        std::unique_ptr<ScratchDisk> usb;
+        const auto mountUsb = [&](const QString& at) {
+            usb = std::make_unique<ScratchDisk>(at, 1 << 20);
+            writeFile(at + "/photo.jpg", "on the disk");
+        };
+        if (test.mountedWhileRemoved) {
+            LocalFolder::setRemovalHookForTesting([&](const QString& name) {
+                if (name == "usb" && !usb) {
+                    mountUsb(dest + "/" + entriesOf(dest).filter(".replaced").value(0) + "/usb");
+                }
+            });
+        } else {
+            mountUsb(dest + "/media/usb");
         }
-        writeFile(dest + "/media/usb/photo.jpg", "on the disk");
         if (test.items) {
             paste(*test.items, dest, {answer(Resolution::replace)});
             EXPECT_EQ(shownJobs(), QStringList{"media: failed"});
-            EXPECT_EQ(coordinator->lastError(), refused);
-            EXPECT_EQ(localTreeOf(dest), (QStringList{"media/", "media/own.txt", "media/usb/", "media/usb/photo.jpg"}));
+            const std::optional<QuillbarrowError> error = coordinator->lastError();
+            EXPECT_EQ(error ? general(error->message()) : QString(), test.error);
         } else {
             EXPECT_FALSE(LocalFileOperations::removeItem(dest + "/media"));
-            EXPECT_EQ(localTreeOf(dest), (QStringList{"media/", "media/usb/", "media/usb/photo.jpg"}));
         }
-        EXPECT_EQ(readFile(dest + "/media/usb/photo.jpg"), "on the disk");
-        EXPECT_NE(deviceOf(dest + "/media/usb"), deviceOf(dest + "/media")) << "still mounted where it was";
+        LocalFolder::setRemovalHookForTesting({});
+        QStringList tree;
+        for (const QString& entry : localTreeOf(dest)) {
+            tree.append(general(entry));
+        }
+        EXPECT_EQ(tree, test.tree);
+        const QString mounted =
+            dest + "/" + (test.mountedWhileRemoved ? entriesOf(dest).filter(".replaced").value(0) : "media") + "/usb";
+        EXPECT_EQ(readFile(mounted + "/photo.jpg"), "on the disk");
+        EXPECT_NE(deviceOf(mounted), deviceOf(QFileInfo(mounted).path())) << "still mounted where it was";
     }
 }
 
@@ -489,4 +524,39 @@ TEST_F(LocalDestinationTest, AFailedCopyOnAFullDiskGivesItsSpaceBackBeforeItsRow
         EXPECT_EQ(heldWhenFailed, QStringList());
         EXPECT_EQ(entriesOf(dest), QStringList());
     }
+}
+
+// The record of staged items stays small however many items transfers note and drop, keeps the
+// newest maximumItems when more are noted, and is the user's alone.
+TEST(StagingRecord, StaysSmallAndPrivateHoweverManyItemsComeAndGo)
+{
+    QTemporaryDir temp;
+    const QString file = temp.filePath("state/quillbarrow/staging-items");
+    StagingRecord record(file);
+    const StagingRecord::Identity kept{1, 9'999'999, 5};
+    for (quint64 inode = 1; inode <= 200; ++inode) {
+        ASSERT_TRUE(record.add({1, inode, 0}));
+        record.remove({1, inode, 0});
+    }
+    ASSERT_TRUE(record.add(kept));
+    EXPECT_EQ(record.known(), QSet<StagingRecord::Identity>{kept});
+    EXPECT_EQ(readFile(file), "+ 1 9999999 5\n") << "rewritten with only what is still noted";
+    struct stat info {};
+    ASSERT_EQ(::stat(QFile::encodeName(file).constData(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+
+    // As many runs killed in the middle of their transfers, and many transfers since, leave it.
+    QByteArray written = "+ 1 9999999 5\n";
+    for (quint64 inode = 1; inode <= StagingRecord::maximumItems + 4; ++inode) {
+        written += "+ 2 " + QByteArray::number(inode) + " 0\n";
+    }
+    for (quint64 inode = 1; inode <= 2200; ++inode) {
+        written += "+ 3 " + QByteArray::number(inode) + " 0\n- 3 " + QByteArray::number(inode) + " 0\n";
+    }
+    writeFile(file, written);
+    EXPECT_EQ(record.known().size(), StagingRecord::maximumItems + 5);
+    const QSet<StagingRecord::Identity> left = record.known();
+    EXPECT_EQ(left.size(), StagingRecord::maximumItems);
+    EXPECT_FALSE(left.contains(kept)) << "the oldest go first";
+    EXPECT_TRUE(left.contains({2, StagingRecord::maximumItems + 4, 0}));
 }
