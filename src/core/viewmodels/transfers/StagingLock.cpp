@@ -60,6 +60,30 @@ void StagingLock::release()
     m_record.reset();
 }
 
+bool StagingLock::follow(const LocalFolder& folder, const QString& name)
+{
+    const QByteArray encoded = LocalPath::encoded(name);
+    const std::optional<StagingRecord::Identity> there = StagingRecord::identityAt(folder.descriptor(), encoded);
+    if (!there || there == m_identity) {
+        return there.has_value();
+    }
+    StagingLock replacement(
+        ::openat(folder.descriptor(), encoded.constData(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC));
+    struct stat info {};
+    if (!replacement.isHeld() || ::fstat(replacement.descriptor(), &info) != 0 || !S_ISREG(info.st_mode) ||
+        ::flock(replacement.descriptor(), LOCK_EX | LOCK_NB) != 0) {
+        return false;
+    }
+    replacement.m_identity = StagingRecord::identityOf(replacement.descriptor());
+    if (replacement.m_identity != there) {
+        return false; // replaced once more meanwhile
+    }
+    std::shared_ptr<StagingRecord> record = m_record;
+    *this = std::move(replacement); // the file held before is let go of with `replacement`
+    noteIn(std::move(record));
+    return true;
+}
+
 bool StagingLock::discard(const LocalFolder& folder, const QString& name)
 {
     if (!m_identity && isHeld()) {

@@ -37,6 +37,10 @@ public:
     // Ends the lock now: the descriptor is closed, so the space of an item removed meanwhile is
     // free again, and the note is dropped.
     void release();
+    // Moves the lock (and the note) to the plain file now at `name` in `folder` when it is no
+    // longer the one held: a device session may write a download beside its destination and move
+    // it over it. The file held before is let go of. False when what is there cannot be held.
+    bool follow(const LocalFolder& folder, const QString& name);
     // Removes the held item, named `name` in `folder`, only while that name still leads to it
     // (whatever has been put at the name meanwhile stays), then ends the lock. False when
     // something of the item is left.

@@ -516,6 +516,7 @@ QCoro::Task<bool> TransferCoordinator::executeDownload(PlannedDownload plan, std
     const auto byteLimit = std::make_shared<TransferByteLimit>(plan.maximumBytes);
     // The session is given a path that leads into the held folder, wherever it is by now.
     const DownloadEnd end = co_await receiveDownload(plan, session, folder.pathThrough(stagingName), byteLimit);
+    held.follow(folder, stagingName);
     if (!self) {
         held.discard(folder, stagingName);
         co_return false;

@@ -484,6 +484,30 @@ TEST_F(LocalDestinationTest, NothingOnADiskMountedInsideAReplacedItemIsRemoved)
     }
 }
 
+// A download not put in place leaves no staged file, also where the session wrote the file anew
+// beside the staging name and moved it over it (as the mock device does): the file the name leads
+// to then is the one removed.
+TEST_F(LocalDestinationTest, ADownloadLeftUnplacedLeavesNoStagedFile)
+{
+    const RemoteItem photo = deviceFile("p", "photo.jpg", 1);
+    useDevice({photo});
+    const std::pair<ConflictAnswerer::Answer, QStringList> cases[] = {
+        {answer(Resolution::skip), {}},
+        {cancelAnswer(), {"photo.jpg: cancelled"}},
+    };
+    for (const auto& [given, jobs] : cases) {
+        SCOPED_TRACE(jobs.isEmpty() ? "Skip" : "Cancel");
+        const QString dest = startIn(path("dest"));
+        // The disk holds the name, as one that ignores case may, only when the file is put in place.
+        LocalFileOperations::setRenameHookForTesting(
+            [&](const QString&, const QString& to) { return to == dest + "/photo.jpg" ? EEXIST : 0; });
+        EXPECT_EQ(paste({{photo}}, dest, {given}).size(), 1);
+        EXPECT_EQ(shownJobs(), jobs);
+        EXPECT_EQ(entriesOf(dest), QStringList());
+        EXPECT_EQ(openStagingItems(), QStringList());
+    }
+}
+
 // A copy that fails on a full disk gives the space it took back before its row says it failed: by
 // then its staged file is removed and no longer held open.
 TEST_F(LocalDestinationTest, AFailedCopyOnAFullDiskGivesItsSpaceBackBeforeItsRowSaysSo)
