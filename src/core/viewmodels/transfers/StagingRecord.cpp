@@ -93,14 +93,12 @@ int openOwnFile(const QString& file, int flags)
     return descriptor;
 }
 
-// The file open at `descriptor` is still the one at the record's path: a rewrite by another
-// program replaces it with a new one.
-bool isStillTheFile(int descriptor, const QString& file)
+// The file open at `descriptor` is still the record: a rewrite by another program (or by this
+// one, through another descriptor) moves a new file over it, which leaves this one without a name.
+bool isStillTheFile(int descriptor)
 {
     struct stat held {};
-    struct stat named {};
-    return ::fstat(descriptor, &held) == 0 && ::lstat(LocalPath::encoded(file).constData(), &named) == 0 &&
-           held.st_dev == named.st_dev && held.st_ino == named.st_ino;
+    return ::fstat(descriptor, &held) == 0 && held.st_nlink > 0;
 }
 
 bool writeAll(int descriptor, const QByteArray& bytes)
@@ -229,7 +227,7 @@ bool StagingRecord::append(const QByteArray& line)
         if (::flock(m_descriptor, LOCK_SH) != 0) {
             return false;
         }
-        if (!isStillTheFile(m_descriptor, m_file)) {
+        if (!isStillTheFile(m_descriptor)) {
             ::flock(m_descriptor, LOCK_UN);
             ::close(m_descriptor);
             m_descriptor = -1;
@@ -275,7 +273,7 @@ void StagingRecord::compact()
     if (descriptor < 0) {
         return;
     }
-    if (::flock(descriptor, LOCK_EX) != 0 || !isStillTheFile(descriptor, m_file)) {
+    if (::flock(descriptor, LOCK_EX) != 0 || !isStillTheFile(descriptor)) {
         ::close(descriptor);
         return;
     }
