@@ -3,6 +3,7 @@
 #include "domain/LocalPath.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QHashFunctions>
 #include <QHash>
@@ -101,19 +102,12 @@ bool isStillTheFile(int descriptor)
     return ::fstat(descriptor, &held) == 0 && held.st_nlink > 0;
 }
 
+// Writes all of `bytes` at the descriptor's place (its end, for one opened to append).
 bool writeAll(int descriptor, const QByteArray& bytes)
 {
-    for (qsizetype done = 0; done < bytes.size();) {
-        const ssize_t written = ::write(descriptor, bytes.constData() + done, static_cast<size_t>(bytes.size() - done));
-        if (written < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        done += written;
-    }
-    return true;
+    QFile file;
+    return file.open(descriptor, QIODevice::WriteOnly | QIODevice::Unbuffered, QFileDevice::DontCloseHandle) &&
+           file.write(bytes) == bytes.size();
 }
 
 std::optional<QByteArray> readAll(int descriptor)

@@ -326,7 +326,10 @@ TEST_F(LocalDestinationTest, CopiesLeftByKilledPastesGoWithTheNextTransferIntoTh
         {"a download, the record unreadable (a folder in its place)", download, "photo.jpg",
          [&] { QFile::remove(noted), QDir().mkpath(noted); }, false},
         {"a copy, the record saying nothing readable", copy, "a.txt",
-         [&] { writeFile(noted, QByteArray("+ 12 x 3\n- 1\n\0\xff+ 1 2 3 4\n+ 184467440737095516160 1 1\n", 56)); },
+         [&] {
+             writeFile(noted, QByteArray("+ 12 x 3\n- 1\n") + QByteArray("\0\xff", 2) +
+                                  "+ 1 2 3 4\n+ 184467440737095516160 1 1\n");
+         },
          false},
     };
     for (const Case& test : cases) {
