@@ -1,5 +1,4 @@
 #include "DeviceTransferFixture.h"
-#include "LocalDiskFixtures.h"
 #include "transport/MockDeviceSession.h"
 #include "transport/MockMTPBackend.h"
 #include "viewmodels/transfers/DownloadStaging.h"
