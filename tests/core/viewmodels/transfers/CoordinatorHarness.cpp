@@ -7,7 +7,6 @@
 
 #include <cerrno>
 #include <sys/mount.h>
-#include <sys/statvfs.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -227,25 +226,13 @@ ScratchDisk::~ScratchDisk()
     }
 }
 
-qint64 ScratchDisk::freeBytes() const
-{
-    struct statvfs info {};
-    return ::statvfs(QFile::encodeName(folder).constData(), &info) == 0
-               ? static_cast<qint64>(info.f_bfree * info.f_frsize)
-               : -1;
-}
-
 QStringList openStagingItems()
 {
     QStringList open;
-    const QDir descriptors(QStringLiteral("/proc/self/fd"));
-    for (const QString& descriptor : descriptors.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)) {
-        if (const QString target = QFileInfo(descriptors.filePath(descriptor)).symLinkTarget();
-            target.contains(QStringLiteral("/.quillbarrow-"))) {
-            open.append(target);
-        }
+    for (QDirIterator fd(QStringLiteral("/proc/self/fd"), QDir::AllEntries | QDir::System); fd.hasNext();) {
+        open.append(QFileInfo(fd.next()).symLinkTarget());
     }
-    return open;
+    return open.filter(QStringLiteral("/.quillbarrow-"));
 }
 
 QStringList entriesOf(const QString& folder)

@@ -117,19 +117,16 @@ private:
     QtMessageHandler m_previous;
 };
 
-// Runs `work` in a child process that must end with killedNow() where the program is killed: no
-// destructor runs, so its locks end with it and its notes stay in the staging record. True when
-// the child ended with killedNow(true).
+// Runs `work` in a child process ended by killedNow() where the program is killed: no destructor
+// runs, so its locks end with it and its notes stay in the staging record. True for killedNow(true).
 bool inKilledProgram(const std::function<void()>& work);
 [[noreturn]] void killedNow(bool ready);
 
-// A small tmpfs mounted at `folder` while it lives, for a full disk or one mounted inside a folder.
-// Only root may mount: elsewhere `whyNot` says so, for GTEST_SKIP.
+// A small tmpfs mounted at `folder` while it lives (root only; else `whyNot` says so, for GTEST_SKIP).
 struct ScratchDisk {
     ScratchDisk(const QString& folder, qint64 bytes);
     ~ScratchDisk();
     ScratchDisk(const ScratchDisk&) = delete;
-    qint64 freeBytes() const;
     const QString folder;
     QString whyNot;
 };

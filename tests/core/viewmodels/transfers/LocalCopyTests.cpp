@@ -693,47 +693,33 @@ TEST_F(LocalCopyTest, ReadOnlyFoldersAreCopiedAndReplacedByTheirOwner)
 }
 
 // Run as root, a copy of another user's set-user-ID program would otherwise be one of root's.
-// A copy takes the source's permission bits less the umask, as a plain copy does: never more open
-// than the user's new files, and never set-user-ID or set-group-ID (run as root, a copy of another
-// user's program would otherwise be one of root's).
+// A copy takes the source's permission bits less the umask, as a plain copy does, and never set-user-ID
+// or set-group-ID (run as root, a copy of another user's program would otherwise be one of root's).
 TEST_F(LocalCopyTest, CopiesTakeThePermissionBitsLessTheUmaskButNeverSetUserOrGroupID)
 {
-    struct Item {
-        QString name;
-        mode_t mode;
-        mode_t copied022, copied077;
-    };
-    const Item items[] = {
-        {"Kit", 07777, 01755, 01700},         {"Kit/uid", 04755, 0755, 0700},
-        {"Kit/gid", 02755, 0755, 0700},       {"Kit/shared", 02775, 0755, 0700},
-        {"Kit/open.txt", 0666, 0644, 0600},   {"Kit/Open", 0777, 0755, 0700},
-        {"Kit/Open/read.txt", 0444, 0444, 0400}, {"Kit/ReadOnly", 0555, 0555, 0500},
-    };
-    writeFile(path("mac/Kit/uid"), "#!/bin/sh\n");
-    writeFile(path("mac/Kit/gid"), "#!/bin/sh\n");
-    writeFile(path("mac/Kit/open.txt"), "everyone's");
-    writeFile(path("mac/Kit/Open/read.txt"), "read only");
-    QDir().mkpath(path("mac/Kit/shared"));
-    QDir().mkpath(path("mac/Kit/ReadOnly"));
-    for (const Item& item : items) {
-        const QByteArray source = QFile::encodeName(path("mac/" + item.name));
-        ASSERT_TRUE(::geteuid() != 0 || ::chown(source.constData(), 65534, 65534) == 0) << "owned by nobody";
+    // The item, its mode, and its copy's under the umasks 022 and 077.
+    const std::tuple<QString, mode_t, mode_t, mode_t> items[] = {
+        {"Kit", 07777, 01755, 01700},       {"Kit/uid", 04755, 0755, 0700},     {"Kit/gid", 02755, 0755, 0700},
+        {"Kit/shared", 02775, 0755, 0700}, {"Kit/open.txt", 0666, 0644, 0600}, {"Kit/Locked", 0555, 0555, 0500}};
+    for (const char* file : {"uid", "gid", "open.txt"}) {
+        writeFile(path("mac/Kit/") + file, "#!/bin/sh\n");
     }
-    for (auto it = std::rbegin(items); it != std::rend(items); ++it) {
-        setMode(path("mac/" + it->name), it->mode);
-        ASSERT_EQ(modeOf(path("mac/" + it->name)), it->mode);
+    QDir().mkpath(path("mac/Kit/shared"));
+    QDir().mkpath(path("mac/Kit/Locked"));
+    for (const auto& [name, mode, copied022, copied077] : items) {
+        const QByteArray source = QFile::encodeName(path("mac/" + name));
+        ASSERT_TRUE(::geteuid() != 0 || ::chown(source.constData(), 65534, 65534) == 0) << "owned by nobody";
+        setMode(path("mac/" + name), mode);
+        ASSERT_EQ(modeOf(path("mac/" + name)), mode);
     }
     for (const mode_t mask : {mode_t(022), mode_t(077)}) {
-        SCOPED_TRACE(mask == 022 ? "umask 022" : "umask 077");
-        const QString into = path(mask == 022 ? "dest022" : "dest077");
+        const QString into = path(QString::number(mask, 8));
         QDir().mkpath(into);
         const mode_t before = ::umask(mask);
         paste({"mac/Kit"}, {}, into);
         ::umask(before);
-        EXPECT_EQ(shownJobs().last(), "Kit: completed");
-        for (const Item& item : items) {
-            EXPECT_EQ(modeOf(into + "/" + item.name), mask == 022 ? item.copied022 : item.copied077)
-                << item.name.toStdString();
+        for (const auto& [name, mode, copied022, copied077] : items) {
+            EXPECT_EQ(modeOf(into + "/" + name), mask == 022 ? copied022 : copied077) << name.toStdString() << mask;
         }
         makeWritable(into);
     }
