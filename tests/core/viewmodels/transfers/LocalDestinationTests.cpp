@@ -471,7 +471,7 @@ TEST(StagingRecord, StaysSmallAndPrivateHoweverManyItemsComeAndGo)
         ASSERT_TRUE(record.add({1, inode, 7}));
         record.remove({1, inode, 7});
     }
+    EXPECT_FALSE(QFile::permissions(record.file()) & (QFile::ReadGroup | QFile::ReadOther)) << "the user's alone";
     EXPECT_TRUE(record.known().isEmpty());
     EXPECT_EQ(readFile(record.file()), QByteArray());
-    EXPECT_FALSE(QFile::permissions(record.file()) & (QFile::ReadGroup | QFile::ReadOther)) << "the user's alone";
 }
