@@ -18,6 +18,7 @@
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
+#include <utility>
 
 namespace quillbarrow {
 
@@ -206,40 +207,37 @@ void StagingRecord::remove(const Identity& item)
 bool StagingRecord::append(const QByteArray& line)
 {
     const std::lock_guard lock(m_mutex);
-    // A rewrite by another program may replace the file between the open and the lock: then the
-    // new one is opened.
-    for (int attempt = 0; attempt < 3; ++attempt) {
-        bool opened = false;
-        if (m_descriptor < 0) {
-            makePrivateFolder(QFileInfo(m_file).path());
-            m_descriptor = openOwnFile(m_file, O_RDWR | O_APPEND | O_CREAT);
-            if (m_descriptor < 0) {
-                return false;
+    // The file stays open, under a shared lock, from the first note on: a rewrite, which takes the
+    // lock for itself alone, waits until no program has the file open to note in it. A file that
+    // lost its name meanwhile (removed, or replaced by a rewrite between the open and the lock) is
+    // opened anew.
+    if (m_descriptor >= 0 && !isStillTheFile(m_descriptor)) {
+        ::close(std::exchange(m_descriptor, -1));
+    }
+    for (int attempt = 0; m_descriptor < 0; ++attempt) {
+        makePrivateFolder(QFileInfo(m_file).path());
+        const int opened = openOwnFile(m_file, O_RDWR | O_APPEND | O_CREAT);
+        if (opened < 0 || attempt == 3) {
+            if (opened >= 0) {
+                ::close(opened);
             }
-            opened = true;
-        }
-        if (::flock(m_descriptor, LOCK_SH) != 0) {
             return false;
         }
-        if (!isStillTheFile(m_descriptor)) {
-            ::flock(m_descriptor, LOCK_UN);
-            ::close(m_descriptor);
-            m_descriptor = -1;
-            continue;
-        }
-        bool written = true;
         struct stat info {};
         char last = '\n';
-        if (opened && ::fstat(m_descriptor, &info) == 0 && info.st_size > 0 &&
-            ::pread(m_descriptor, &last, 1, info.st_size - 1) == 1 && last != '\n') {
-            // A record torn by a crash ends here, so that it spoils no other.
-            written = writeAll(m_descriptor, QByteArrayLiteral("\n"));
+        if (::flock(opened, LOCK_SH) != 0 || !isStillTheFile(opened) || ::fstat(opened, &info) != 0) {
+            ::close(opened);
+            continue;
         }
-        written = written && writeAll(m_descriptor, line);
-        ::flock(m_descriptor, LOCK_UN);
-        return written;
+        // A record torn by a crash ends here, so that it spoils no other.
+        if (info.st_size > 0 && ::pread(opened, &last, 1, info.st_size - 1) == 1 && last != '\n' &&
+            !writeAll(opened, QByteArrayLiteral("\n"))) {
+            ::close(opened);
+            return false;
+        }
+        m_descriptor = opened;
     }
-    return false;
+    return writeAll(m_descriptor, line);
 }
 
 QSet<StagingRecord::Identity> StagingRecord::known()
@@ -263,11 +261,16 @@ QSet<StagingRecord::Identity> StagingRecord::known()
 void StagingRecord::compact()
 {
     const std::lock_guard lock(m_mutex);
+    // This program's own notes go to the new file from now on; while another program has the file
+    // open to note in it, it is left as it is until a later try.
+    if (m_descriptor >= 0) {
+        ::close(std::exchange(m_descriptor, -1));
+    }
     const int descriptor = openOwnFile(m_file, O_RDONLY);
     if (descriptor < 0) {
         return;
     }
-    if (::flock(descriptor, LOCK_EX) != 0 || !isStillTheFile(descriptor)) {
+    if (::flock(descriptor, LOCK_EX | LOCK_NB) != 0 || !isStillTheFile(descriptor)) {
         ::close(descriptor);
         return;
     }
@@ -292,11 +295,6 @@ void StagingRecord::compact()
         }
     }
     ::close(descriptor);
-    // This program's own appends go to the new file from now on.
-    if (m_descriptor >= 0) {
-        ::close(m_descriptor);
-        m_descriptor = -1;
-    }
 }
 
 } // namespace quillbarrow

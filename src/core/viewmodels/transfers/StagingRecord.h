@@ -21,8 +21,8 @@ namespace quillbarrow {
 // once it has its final name or is gone. The file is a log of records, one a line ("+" noted,
 // "-" dropped), appended to and not synced: a note has to outlive the program, which it does
 // without, and a transfer of many small files must not wait for the disk. Now and then it is
-// rewritten with only the items still noted, never more than maximumItems of them. Several
-// programs may share the file: appends and that rewrite take turns through a lock on it.
+// rewritten with only the items still noted, never more than maximumItems of them, when no other
+// program has it open to note in it (a lock on the file tells).
 //
 // A file that is missing, cannot be read, is not a plain file of this user's, or says nothing
 // that reads as a record knows no item: nothing is removed then. A record that cannot be written
@@ -75,7 +75,7 @@ private:
 
     const QString m_file;
     std::mutex m_mutex;
-    // The file, open for appending; -1 until first needed.
+    // The file, open for appending under a shared lock; -1 until first needed.
     int m_descriptor = -1;
 };
 
