@@ -230,7 +230,6 @@ TEST_F(DownloadTest, StagingFilesLeftByKilledDownloadsGoWithTheNextDownloadAndHe
 {
     const QString stale = ".quillbarrow-0b1c2d3e-4f50-4a6b-8c7d-9e0f1a2b3c4d.partial";
     const QString held = ".quillbarrow-1c2d3e4f-5061-4b7c-9d8e-0f1a2b3c4d5e.partial";
-    QDir().mkpath(dest());
     const std::shared_ptr<StagingRecord> record = coordinator->stagingRecord();
     ASSERT_TRUE(inKilledProgram([&] {
         DownloadStaging::Hold killed = StagingLock::file(LocalFolder::open(dest()), stale, record);
