@@ -13,8 +13,8 @@
 namespace quillbarrow {
 
 // One file being copied. A plain value: the transfer queue hands out copies and stores a changed
-// job back whole. Only `state` and `sequence` change after construction, and `displayName` once,
-// when the file is completed under another name; the other fields are fixed when the job is made.
+// job back whole. Only `state` and `sequence` change after construction, and `displayName` when
+// Keep Both gives the file another name; the other fields are fixed when the job is made.
 struct TransferJob {
     TransferJob(TransferID id, TransferDirection direction, TransferPurpose purpose, QString displayName,
                 std::optional<qint64> totalBytes, TransferState state, qint64 sequence);

@@ -30,11 +30,11 @@ std::optional<QString> DownloadStaging::place(const QString& staging, const QStr
         failureLead(LocalFileOperations::lastComponent(destination), QFileInfo(destination).path()));
 }
 
-void DownloadStaging::removeStale(const QString& folder)
+void DownloadStaging::removeStale(const QString& folder, StagingRecord& record)
 {
     const LocalFolder opened = LocalFolder::open(folder);
     if (opened.isOpen()) {
-        StagingLock::removeStale(opened);
+        StagingLock::removeStale(opened, record);
     }
 }
 

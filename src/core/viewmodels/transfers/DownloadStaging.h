@@ -29,9 +29,9 @@ public:
     // file is in place. On failure the staged file is removed and a description is returned; it
     // names where the old item is when it could not be put back.
     static std::optional<QString> place(const QString& staging, const QString& destination, bool replace);
-    // Removes the staging items in `folder` that no transfer holds: those a download or a local
-    // copy killed with its process left. Blocking: reads the folder.
-    static void removeStale(const QString& folder);
+    // Removes the staging items in `folder` that `record` notes and no transfer holds: those a
+    // download or a local copy killed with its process left. Blocking: reads the folder.
+    static void removeStale(const QString& folder, StagingRecord& record);
 };
 
 } // namespace quillbarrow

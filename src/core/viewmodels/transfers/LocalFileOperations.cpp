@@ -140,26 +140,45 @@ int copyBytes(int in, int out, qint64* written)
     }
 }
 
-// Locks the item open at `descriptor` for as long as `hold` lives, when one is given.
-void holdWith(StagingLock* hold, int descriptor)
+// The copied item itself, while it is being made: what is known of it and where it is noted.
+struct CopyTop {
+    LocalFileOperations::StagedCopy* staged;
+    std::shared_ptr<StagingRecord> record;
+};
+
+// Locks the copy open at `descriptor` for as long as the staged copy lives, and notes it, when it
+// is the copied item itself.
+void holdWith(CopyTop* top, int descriptor)
 {
-    if (hold != nullptr) {
-        const int held = ::fcntl(descriptor, F_DUPFD_CLOEXEC, 0);
-        if (held >= 0 && ::flock(held, LOCK_EX | LOCK_NB) == 0) {
-            *hold = StagingLock(held);
-        } else if (held >= 0) {
-            ::close(held);
-        }
+    if (top == nullptr) {
+        return;
     }
+    top->staged->made = StagingRecord::identityOf(descriptor);
+    const int held = ::fcntl(descriptor, F_DUPFD_CLOEXEC, 0);
+    if (held >= 0 && ::flock(held, LOCK_EX | LOCK_NB) == 0) {
+        top->staged->lock = StagingLock(held);
+        top->staged->lock.noteIn(top->record);
+    } else if (held >= 0) {
+        ::close(held);
+    }
+}
+
+// The mode a new copy of `source` ends with: its permission bits as copiedMode gives them, less
+// the umask. `made` is the mode the system gave the copy when it was made with those bits (and
+// the owner's own): the umask is applied there by the system, so it is never read here, where
+// another thread could be changing it meanwhile.
+mode_t finalMode(const struct stat& source, mode_t made)
+{
+    return copiedMode(source) & made;
 }
 
 // Copies the entry `name` of the folder `from` to `targetName` in `to` and, for a folder,
 // everything below it, writing only through descriptors; stops at the first failure. `shown` is
 // the entry's path from the copied item down (empty for the item itself), `depth` how many folders
-// hold it there. With `hold`, the copy (a file or a folder) is locked from the moment it exists.
+// hold it there. With `top`, the copy (a file or a folder) is locked and noted from the moment it
+// exists.
 std::optional<CopyFailure> copyEntry(int from, int to, const QByteArray& name, const QByteArray& targetName,
-                                     const QString& shown, CopyTally& tally, int depth = 0,
-                                     StagingLock* hold = nullptr)
+                                     const QString& shown, CopyTally& tally, int depth = 0, CopyTop* top = nullptr)
 {
     struct stat info {};
     if (::fstatat(from, name.constData(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
@@ -175,6 +194,9 @@ std::optional<CopyFailure> copyEntry(int from, int to, const QByteArray& name, c
         if (::symlinkat(target.data(), to, targetName.constData()) != 0) {
             return unmade(shown, errno);
         }
+        if (top != nullptr) {
+            top->staged->made = StagingRecord::identityAt(to, targetName);
+        }
         return tally.copied(0) ? std::nullopt : stopped(shown);
     }
     if (S_ISREG(info.st_mode)) {
@@ -182,12 +204,16 @@ std::optional<CopyFailure> copyEntry(int from, int to, const QByteArray& name, c
         if (in.fd < 0) {
             return CopyFailure{shown, describeErrno(errno)};
         }
-        const Descriptor out(
-            ::openat(to, targetName.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+        const Descriptor out(::openat(to, targetName.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                                      copiedMode(info) | S_IRUSR | S_IWUSR));
         if (out.fd < 0) {
             return unmade(shown, errno);
         }
-        holdWith(hold, out.fd);
+        struct stat made {};
+        if (::fstat(out.fd, &made) != 0) {
+            return CopyFailure{shown, describeErrno(errno)};
+        }
+        holdWith(top, out.fd);
         qint64 written = 0;
         if (const int code = copyBytes(in.fd, out.fd, &written)) {
             // A full disk can come back as a plain input/output error: name the real cause.
@@ -195,7 +221,7 @@ std::optional<CopyFailure> copyEntry(int from, int to, const QByteArray& name, c
                 LocalFileOperations::localWriteFault(tally.folder, static_cast<qint64>(info.st_size), written);
             return CopyFailure{shown, describeErrno(fault != 0 ? fault : code)};
         }
-        if (::fchmod(out.fd, copiedMode(info)) != 0) {
+        if (::fchmod(out.fd, finalMode(info, made.st_mode)) != 0) {
             return CopyFailure{shown, describeErrno(errno)};
         }
         keepModificationTime(out.fd, info);
@@ -212,14 +238,18 @@ std::optional<CopyFailure> copyEntry(int from, int to, const QByteArray& name, c
     }
     // The copy stays open to its owner while its contents go in and takes the folder's own mode
     // only then: a read-only folder's copy could not receive them otherwise.
-    if (::mkdirat(to, targetName.constData(), 0700) != 0) {
+    if (::mkdirat(to, targetName.constData(), copiedMode(info) | S_IRWXU) != 0) {
         return unmade(shown, errno);
     }
     const Descriptor made(::openat(to, targetName.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    if (made.fd < 0) {
+    struct stat madeInfo {};
+    if (made.fd < 0 || ::fstat(made.fd, &madeInfo) != 0) {
         return CopyFailure{shown, describeErrno(errno)};
     }
-    holdWith(hold, made.fd);
+    holdWith(top, made.fd);
+    if ((madeInfo.st_mode & S_IRWXU) != S_IRWXU && ::fchmod(made.fd, (madeInfo.st_mode & 07777) | S_IRWXU) != 0) {
+        return CopyFailure{shown, describeErrno(errno)};
+    }
     const int source = ::openat(from, name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     DIR* listing = source >= 0 ? ::fdopendir(source) : nullptr;
     if (listing == nullptr) {
@@ -270,7 +300,7 @@ std::optional<CopyFailure> copyEntry(int from, int to, const QByteArray& name, c
     if (failure) {
         return failure;
     }
-    if (::fchmod(made.fd, copiedMode(info)) != 0) {
+    if (::fchmod(made.fd, finalMode(info, madeInfo.st_mode)) != 0) {
         return CopyFailure{shown, describeErrno(errno)};
     }
     keepModificationTime(made.fd, info);
@@ -428,15 +458,17 @@ QString LocalFileOperations::hiddenName(const QString& suffix)
     return QStringLiteral(".quillbarrow-") + QUuid::createUuid().toString(QUuid::WithoutBraces) + suffix;
 }
 
-void LocalFileOperations::StagedCopy::discard() const
+void LocalFileOperations::StagedCopy::discard()
 {
-    if (holder && holder->isOpen()) {
-        holder->removeEntry(name);
+    if (holder && holder->isOpen() && made) {
+        holder->removeEntryIfSame(name, made->device, made->inode);
     }
+    lock.release();
 }
 
 LocalFileOperations::StagedCopy LocalFileOperations::stageCopy(const QString& source, const LocalFolder& destination,
-                                                               const CopyStep& goOn)
+                                                               const CopyStep& goOn,
+                                                               std::shared_ptr<StagingRecord> record)
 {
     StagedCopy staged;
     // Beside its final place, so that taking its name is a rename within the folder: a read-only
@@ -452,8 +484,9 @@ LocalFileOperations::StagedCopy LocalFileOperations::stageCopy(const QString& so
     } else if (sourceFolder.fd < 0) {
         failure = CopyFailure{QString(), describeErrno(errno)};
     } else {
+        CopyTop top{&staged, std::move(record)};
         failure = copyEntry(sourceFolder.fd, staged.holder->descriptor(), LocalPath::encoded(lastComponent(source)),
-                            LocalPath::encoded(staged.name), QString(), tally, 0, &staged.lock);
+                            LocalPath::encoded(staged.name), QString(), tally, 0, &top);
     }
     staged.leftOut = tally.leftOut;
     if (failure) {
@@ -464,7 +497,7 @@ LocalFileOperations::StagedCopy LocalFileOperations::stageCopy(const QString& so
 }
 
 std::optional<QString> LocalFileOperations::copyItem(const QString& source, const QString& target, bool replace,
-                                                     const CopyStep& goOn)
+                                                     const CopyStep& goOn, std::shared_ptr<StagingRecord> record)
 {
     const LocalFolder folder = LocalFolder::open(QFileInfo(target).path());
     const QString lead = QStringLiteral("Could not copy ") + lastComponent(source);
@@ -472,7 +505,7 @@ std::optional<QString> LocalFileOperations::copyItem(const QString& source, cons
         return lead + QStringLiteral(": ") + describeErrno(folder.error());
     }
     const QString name = lastComponent(target);
-    const StagedCopy staged = stageCopy(source, folder, goOn);
+    StagedCopy staged = stageCopy(source, folder, goOn, std::move(record));
     if (staged.failure) {
         return staged.failure;
     }
@@ -502,6 +535,13 @@ LocalFileOperations::Placement LocalFileOperations::moveIntoPlace(const LocalFol
                        (placed->holdsTwinOf(to, name) && PlacedItems::ignoresCase(from, staging)))) {
             return Placement{Placement::Outcome::ownItem, QString()};
         }
+        if (const std::optional<QString> mounted = to.otherFileSystemIn(name)) {
+            // Replacing it would remove all of it but that disk, which would end up inside the
+            // hidden item set aside: it is left as it is.
+            return failed(QStringLiteral("Could not replace ") + name + QStringLiteral(": a disk is mounted at ") +
+                          *mounted + QStringLiteral(", and nothing on another file system is removed. ") + name +
+                          QStringLiteral(" stays where it is."));
+        }
         setAside = hiddenName(QStringLiteral(".replaced"));
         if (const int code = to.renameWithoutReplacing(name, to, setAside)) {
             return failed(QStringLiteral("Could not replace ") + name + QStringLiteral(": ") + describeErrno(code));
@@ -529,11 +569,15 @@ LocalFileOperations::Placement LocalFileOperations::moveIntoPlace(const LocalFol
         }
         return failed(text);
     }
-    if (!setAside.isEmpty()) {
-        to.removeEntry(setAside);
-    }
     if (placed && root) {
         placed->record(*root, to, name);
+    }
+    if (!setAside.isEmpty() && !to.removeEntry(setAside)) {
+        // The new item is in place; what could not be removed of the old one stays where it is.
+        return Placement{Placement::Outcome::failed,
+                         QStringLiteral("Could not replace ") + name + QStringLiteral(" whole: what is left of the "
+                                                                                      "replaced ") +
+                             name + QStringLiteral(" is at ") + to.childPath(setAside)};
     }
     return Placement{Placement::Outcome::placed, QString()};
 }

@@ -78,7 +78,10 @@ public:
         // The copy's hidden ".copying" name in `holder`, the destination folder.
         QString name;
         std::shared_ptr<LocalFolder> holder;
-        // Why the copy could not be made; nothing of it is left then.
+        // The copy as it was made; none before it exists.
+        std::optional<StagingRecord::Identity> made;
+        // Why the copy could not be made; nothing of it is left then, and the space it took is
+        // free again.
         std::optional<QString> failure;
         // Entries inside a copied folder that were left out, each to fail on its own: those that
         // are not files, folders or links (named pipes, sockets, devices), and those whose name
@@ -89,26 +92,31 @@ public:
             QString reason;
         };
         QList<LeftOut> leftOut;
-        // Removes the copy (when it was not put in place).
-        void discard() const;
+        // Removes the copy when it still has its hidden name (it was not put in place), and only
+        // the copy, then ends its lock.
+        void discard();
     };
     // Copies the item at `source` (a file, a link as a link, or a folder with everything in it)
     // into `destination` under a new hidden ".copying" name, writing only through held
-    // descriptors. A folder's mode is applied after its contents are in, so a read-only folder
-    // can be copied by its owner. A folder's entries are copied in name order. An entry that is
-    // neither a file, a folder nor a link, or whose name the disk already holds there, is left
-    // out of a copied folder and listed in leftOut; as the copied item itself it fails the copy.
-    // The copy never enters its own hidden item: met inside the source, it fails the copy as a
-    // folder copied into itself. A tree deeper than maximumCopyDepth fails it too, saying so.
+    // descriptors. A copy takes the source's permission bits without set-user-ID and
+    // set-group-ID, less the umask, as a plain copy does; a folder's mode is applied after its
+    // contents are in, so a read-only folder can be copied by its owner. A folder's entries are
+    // copied in name order. An entry that is neither a file, a folder nor a link, or whose name
+    // the disk already holds there, is left out of a copied folder and listed in leftOut; as the
+    // copied item itself it fails the copy. The copy never enters its own hidden item: met inside
+    // the source, it fails the copy as a folder copied into itself. A tree deeper than
+    // maximumCopyDepth fails it too, saying so. A file or folder copy is noted in `record`, when
+    // given, from the moment it is made until its lock ends.
     //
     // `goOn`, when given, is called on the copying thread after each entry with the bytes of the
     // files copied so far; false stops the copy, removes what was made of it and gives a failure.
     using CopyStep = std::function<bool(qint64 bytesCopied)>;
-    static StagedCopy stageCopy(const QString& source, const LocalFolder& destination, const CopyStep& goOn = {});
+    static StagedCopy stageCopy(const QString& source, const LocalFolder& destination, const CopyStep& goOn = {},
+                                std::shared_ptr<StagingRecord> record = nullptr);
     // stageCopy into the folder of `target`, then moveIntoPlace. Nothing on success, else a
     // description of the failure.
     static std::optional<QString> copyItem(const QString& source, const QString& target, bool replace,
-                                           const CopyStep& goOn = {});
+                                           const CopyStep& goOn = {}, std::shared_ptr<StagingRecord> record = nullptr);
 
     // How putting an item in place ended.
     struct Placement {
@@ -120,7 +128,9 @@ public:
             // Replace met an item this paste put in place itself: it was left as it is, and so is
             // the staged item.
             ownItem,
-            // The staged item is removed, and `failure` says why.
+            // The staged item is removed, and `failure` says why; or, when it is the item replaced
+            // that could not be removed whole, the staged item is in place and `failure` says
+            // where what is left of the old one is.
             failed,
         };
         Outcome outcome;
@@ -129,12 +139,15 @@ public:
     // Puts the complete item `staging` of `from` at `name` in `to` with a rename that never
     // replaces anything, so an item that appeared there meanwhile is never overwritten. With
     // `replace`, the item at `name` is first moved aside to a hidden name, moved back when the new
-    // item cannot take its place, and deleted once it has. A failure's description begins with
-    // `failureLead` ("Could not save a.txt in /dest"), or "Could not replace <name>" when the old
-    // item could not be moved aside; an old item that could not be moved back is named with the
-    // hidden path where it now is. With `placed` (and the paste's `root`), an item the paste
-    // itself put in place is never replaced: known by what the name reaches before anything
-    // moves (the staged item, beside it, tells whether the disk ignores case); a placed item is
+    // item cannot take its place, and deleted once it has. An old item that holds another file
+    // system (a mounted disk), which nothing is removed from, is not replaced: it stays where it
+    // is. A failure's description begins with `failureLead` ("Could not save a.txt in /dest"), or
+    // "Could not replace <name>" when the old item could not be moved aside or removed whole; an
+    // old item that could not be moved back is named with the hidden path where it now is, and so
+    // is what is left of one that could not be removed whole once the new item took its place
+    // (placed then, and failed). With `placed` (and the paste's `root`), an item the paste itself
+    // put in place is never replaced: known by what the name reaches before anything moves (the
+    // staged item, beside it, tells whether the disk ignores case); a placed item is
     // recorded there.
     static Placement moveIntoPlace(const LocalFolder& from, const QString& staging, const LocalFolder& to,
                                    const QString& name, bool replace, const QString& failureLead,

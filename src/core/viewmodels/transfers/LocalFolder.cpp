@@ -56,9 +56,42 @@ void openUpForOwner(int held, mode_t mode)
     ::chmod(path.constData(), (mode & 07777) | S_IRWXU);
 }
 
+// Another file system is mounted at the entry `name` of the folder open at `parent`, whose
+// status is `info`: it lies on another device than `device`, or is the root of a mount of the
+// same one (a folder bound there).
+bool isMountedAt(int parent, const QByteArray& name, const struct stat& info, dev_t device)
+{
+    if (info.st_dev != device) {
+        return true;
+    }
+    struct statx status {};
+    return ::statx(parent, name.constData(), AT_SYMLINK_NOFOLLOW, 0, &status) == 0 &&
+           (status.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) != 0 &&
+           (status.stx_attributes & STATX_ATTR_MOUNT_ROOT) != 0;
+}
+
+// The entries of the folder open at `descriptor`, which the listing takes over.
+std::optional<QByteArrayList> entriesOf(int descriptor, DIR** listing)
+{
+    *listing = ::fdopendir(descriptor);
+    if (*listing == nullptr) {
+        ::close(descriptor);
+        return std::nullopt;
+    }
+    QByteArrayList entries;
+    while (const dirent* entry = ::readdir(*listing)) {
+        const QByteArray entryName(entry->d_name);
+        if (entryName != "." && entryName != "..") {
+            entries.append(entryName);
+        }
+    }
+    return entries;
+}
+
 // Removes the entry and, for a folder, everything in it, relative to `parent`; links are removed
-// as links. True when nothing is left.
-bool removeAt(int parent, const QByteArray& name)
+// as links, and nothing on another file system than `device` is removed or entered. True when
+// nothing is left.
+bool removeAt(int parent, const QByteArray& name, dev_t device)
 {
     if (::unlinkat(parent, name.constData(), 0) == 0 || errno == ENOENT) {
         return true;
@@ -67,7 +100,7 @@ bool removeAt(int parent, const QByteArray& name)
     if (::fstatat(parent, name.constData(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
         return errno == ENOENT;
     }
-    if (!S_ISDIR(info.st_mode)) {
+    if (!S_ISDIR(info.st_mode) || isMountedAt(parent, name, info, device)) {
         return false;
     }
     if (const LocalFolder::RemovalHook& hook = removalHook()) {
@@ -95,24 +128,45 @@ bool removeAt(int parent, const QByteArray& name)
     if (descriptor < 0) {
         return false;
     }
-    DIR* directory = ::fdopendir(descriptor);
-    if (directory == nullptr) {
-        ::close(descriptor);
+    DIR* directory = nullptr;
+    const std::optional<QByteArrayList> entries = entriesOf(descriptor, &directory);
+    if (!entries) {
         return false;
     }
-    QByteArrayList entries;
-    while (const dirent* entry = ::readdir(directory)) {
-        const QByteArray entryName(entry->d_name);
-        if (entryName != "." && entryName != "..") {
-            entries.append(entryName);
-        }
-    }
     bool emptied = true;
-    for (const QByteArray& entry : std::as_const(entries)) {
-        emptied = removeAt(::dirfd(directory), entry) && emptied;
+    for (const QByteArray& entry : *entries) {
+        emptied = removeAt(::dirfd(directory), entry, device) && emptied;
     }
     ::closedir(directory);
     return emptied && ::unlinkat(parent, name.constData(), AT_REMOVEDIR) == 0;
+}
+
+// The path (from `shown`, the entry's own) of the first place at or below the entry `name` of
+// `parent` where another file system than `device` is mounted. Folders that cannot be read are
+// not looked into.
+std::optional<QByteArray> mountInside(int parent, const QByteArray& name, dev_t device, const QByteArray& shown)
+{
+    struct stat info {};
+    if (::fstatat(parent, name.constData(), &info, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISDIR(info.st_mode)) {
+        return std::nullopt;
+    }
+    if (isMountedAt(parent, name, info, device)) {
+        return shown;
+    }
+    const int descriptor = ::openat(parent, name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (descriptor < 0) {
+        return std::nullopt;
+    }
+    DIR* directory = nullptr;
+    const std::optional<QByteArrayList> entries = entriesOf(descriptor, &directory);
+    std::optional<QByteArray> found;
+    for (qsizetype index = 0; entries && !found && index < entries->size(); ++index) {
+        found = mountInside(::dirfd(directory), entries->at(index), device, shown + '/' + entries->at(index));
+    }
+    if (directory != nullptr) {
+        ::closedir(directory);
+    }
+    return found;
 }
 
 } // namespace
@@ -343,7 +397,34 @@ int LocalFolder::renameWithoutReplacingNow(const QString& from, const LocalFolde
 
 bool LocalFolder::removeEntry(const QString& name) const
 {
-    return removeAt(m_descriptor, LocalPath::encoded(name));
+    struct stat own {};
+    if (::fstat(m_descriptor, &own) != 0) {
+        return false;
+    }
+    return removeAt(m_descriptor, LocalPath::encoded(name), own.st_dev);
+}
+
+bool LocalFolder::removeEntryIfSame(const QString& name, quint64 device, quint64 inode) const
+{
+    const std::optional<struct stat> info = status(name);
+    if (!info || info->st_dev != device || info->st_ino != inode) {
+        return false;
+    }
+    return removeEntry(name);
+}
+
+std::optional<QString> LocalFolder::otherFileSystemIn(const QString& name) const
+{
+    struct stat own {};
+    if (::fstat(m_descriptor, &own) != 0) {
+        return std::nullopt;
+    }
+    const QByteArray encoded = LocalPath::encoded(name);
+    const std::optional<QByteArray> found = mountInside(m_descriptor, encoded, own.st_dev, encoded);
+    if (!found) {
+        return std::nullopt;
+    }
+    return childPath(LocalPath::decoded(*found));
 }
 
 QString LocalFolder::describe(int error)

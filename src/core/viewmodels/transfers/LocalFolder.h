@@ -88,10 +88,17 @@ public:
     // Renames `from` to `to` in this folder even when the system remembers an item at `to` (for a
     // name just found free by opening it). The errno of a failure, or 0.
     int renameOver(const QString& from, const QString& to) const;
-    // Removes the entry `name`, a folder with everything in it, without following links; folders
-    // the owner may not write to are opened up first, each only once held and known to be the
-    // folder that was looked at. False when something is left.
+    // Removes the entry `name`, a folder with everything in it, without following links and
+    // without crossing into another file system (a disk mounted inside stays, with all it holds);
+    // folders the owner may not write to are opened up first, each only once held and known to be
+    // the folder that was looked at. False when something is left.
     bool removeEntry(const QString& name) const;
+    // removeEntry, only while `name` is still the item of that device and inode: whatever was put
+    // at the name meanwhile stays. False when it is not, or something of it is left.
+    bool removeEntryIfSame(const QString& name, quint64 device, quint64 inode) const;
+    // The path of the first place inside the entry `name` (or the entry itself) where another file
+    // system is mounted, as removeEntry would leave it; nothing when there is none.
+    std::optional<QString> otherFileSystemIn(const QString& name) const;
 
     // The words for an error(): the system's own, or what became of the folder (now a link,
     // replaced, or a link whose folder is gone).

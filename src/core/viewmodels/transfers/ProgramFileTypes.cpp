@@ -44,6 +44,21 @@ const char* const programTypes[] = {
     "text/vbscript",
     // Launchers.
     "application/x-desktop",
+    // Packages, which the desktop hands to an installer that runs the code they carry, and
+    // references that have one fetch and install an application.
+    "application/vnd.debian.binary-package",
+    "application/x-deb",
+    "application/x-rpm",
+    "application/vnd.flatpak",
+    "application/vnd.flatpak.ref",
+    "application/vnd.snap",
+};
+
+// Programs the database has no type for, by the end of their names (compared without regard to
+// case, as the system that runs them does): Windows batch files.
+const char* const programNameEndings[] = {
+    ".bat",
+    ".cmd",
 };
 
 // Data written in a program type's syntax; nothing runs it.
@@ -71,6 +86,11 @@ bool isProgram(const QMimeType& type)
 
 bool ProgramFileTypes::isProgramName(const QString& fileName)
 {
+    for (const char* ending : programNameEndings) {
+        if (fileName.endsWith(QLatin1StringView(ending), Qt::CaseInsensitive)) {
+            return true;
+        }
+    }
     const QMimeDatabase database;
     for (const QMimeType& type : database.mimeTypesForFileName(fileName)) {
         if (isProgram(type)) {

@@ -16,26 +16,9 @@
 
 namespace quillbarrow {
 
-namespace {
-
-// Locks the item open at `descriptor` for as long as it stays open; the lock is refused while a
-// running transfer (of this process or another) holds it.
-StagingLock locked(int descriptor)
-{
-    if (descriptor < 0) {
-        return StagingLock(-1, errno);
-    }
-    StagingLock held(descriptor);
-    if (::flock(descriptor, LOCK_EX | LOCK_NB) != 0) {
-        return StagingLock();
-    }
-    return held;
-}
-
-} // namespace
-
 StagingLock::StagingLock(StagingLock&& other) noexcept
-    : m_descriptor(std::exchange(other.m_descriptor, -1)), m_error(other.m_error)
+    : m_descriptor(std::exchange(other.m_descriptor, -1)), m_error(other.m_error),
+      m_identity(std::exchange(other.m_identity, std::nullopt)), m_record(std::move(other.m_record))
 {
 }
 
@@ -43,29 +26,105 @@ StagingLock& StagingLock::operator=(StagingLock&& other) noexcept
 {
     std::swap(m_descriptor, other.m_descriptor);
     std::swap(m_error, other.m_error);
+    std::swap(m_identity, other.m_identity);
+    std::swap(m_record, other.m_record);
     return *this;
 }
 
 StagingLock::~StagingLock()
 {
-    if (m_descriptor >= 0) {
-        ::close(m_descriptor);
+    release();
+}
+
+void StagingLock::noteIn(std::shared_ptr<StagingRecord> record)
+{
+    if (!record || !isHeld()) {
+        return;
+    }
+    if (!m_identity) {
+        m_identity = StagingRecord::identityOf(m_descriptor);
+    }
+    if (m_identity && record->add(*m_identity)) {
+        m_record = std::move(record);
     }
 }
 
-StagingLock StagingLock::file(const LocalFolder& folder, const QString& name)
+void StagingLock::release()
 {
-    return locked(::openat(folder.descriptor(), LocalPath::encoded(name).constData(),
-                           O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
+    if (m_descriptor >= 0) {
+        ::close(std::exchange(m_descriptor, -1));
+    }
+    if (m_record && m_identity) {
+        m_record->remove(*m_identity);
+    }
+    m_record.reset();
 }
 
-void StagingLock::removeStale(const LocalFolder& folder)
+bool StagingLock::follow(const LocalFolder& folder, const QString& name)
+{
+    const QByteArray encoded = LocalPath::encoded(name);
+    const std::optional<StagingRecord::Identity> there = StagingRecord::identityAt(folder.descriptor(), encoded);
+    if (!there || there == m_identity) {
+        return there.has_value();
+    }
+    StagingLock replacement(
+        ::openat(folder.descriptor(), encoded.constData(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC));
+    struct stat info {};
+    if (!replacement.isHeld() || ::fstat(replacement.descriptor(), &info) != 0 || !S_ISREG(info.st_mode) ||
+        ::flock(replacement.descriptor(), LOCK_EX | LOCK_NB) != 0) {
+        return false;
+    }
+    replacement.m_identity = StagingRecord::identityOf(replacement.descriptor());
+    if (replacement.m_identity != there) {
+        return false; // replaced once more meanwhile
+    }
+    std::shared_ptr<StagingRecord> record = m_record;
+    *this = std::move(replacement); // the file held before is let go of with `replacement`
+    noteIn(std::move(record));
+    return true;
+}
+
+bool StagingLock::discard(const LocalFolder& folder, const QString& name)
+{
+    if (!m_identity && isHeld()) {
+        m_identity = StagingRecord::identityOf(m_descriptor);
+    }
+    const bool removed = m_identity && folder.removeEntryIfSame(name, m_identity->device, m_identity->inode);
+    release();
+    return removed;
+}
+
+StagingLock StagingLock::file(const LocalFolder& folder, const QString& name, std::shared_ptr<StagingRecord> record)
+{
+    const int descriptor = ::openat(folder.descriptor(), LocalPath::encoded(name).constData(),
+                                    O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (descriptor < 0) {
+        return StagingLock(-1, errno);
+    }
+    StagingLock held(descriptor);
+    held.m_identity = StagingRecord::identityOf(descriptor);
+    // The lock is refused while a running transfer (of this program or another) holds it.
+    if (::flock(descriptor, LOCK_EX | LOCK_NB) != 0) {
+        StagingLock unlocked;
+        unlocked.m_identity = held.m_identity;
+        return unlocked;
+    }
+    held.noteIn(std::move(record));
+    return held;
+}
+
+void StagingLock::removeStale(const LocalFolder& folder, StagingRecord& record)
 {
     static const QRegularExpression stagingName(QStringLiteral(
         "^\\.quillbarrow-[0-9a-f]{8}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{12}\\.(partial|copying)$"));
     struct Closer {
         void operator()(DIR* directory) const { ::closedir(directory); }
     };
+    // Read before the folder: an item made after this is not yet noted, and not taken.
+    const QSet<StagingRecord::Identity> ours = record.known();
+    if (ours.isEmpty()) {
+        return;
+    }
     const int listed = ::openat(folder.descriptor(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (listed < 0) {
         return;
@@ -81,16 +140,23 @@ void StagingLock::removeStale(const LocalFolder& folder)
             continue;
         }
         const bool copying = match.capturedView(1) == QLatin1StringView("copying");
-        const StagingLock probe(
+        StagingLock probe(
             ::openat(::dirfd(directory.get()), entry->d_name, O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC));
         struct stat info {};
         if (!probe.isHeld() || ::fstat(probe.descriptor(), &info) != 0 ||
-            !(S_ISREG(info.st_mode) || (copying && S_ISDIR(info.st_mode))) ||
+            !(S_ISREG(info.st_mode) || (copying && S_ISDIR(info.st_mode)))) {
+            continue;
+        }
+        probe.m_identity = StagingRecord::identityOf(probe.descriptor());
+        if (!probe.m_identity || !ours.contains(*probe.m_identity) ||
             ::flock(probe.descriptor(), LOCK_EX | LOCK_NB) != 0) {
             continue;
         }
-        // Removed while the lock is held, so that no transfer can take the item up meanwhile.
-        folder.removeEntry(QString::fromLatin1(entry->d_name));
+        // Removed while the lock is held, so that no transfer can take the item up meanwhile; its
+        // note goes with it, and stays for another try when something of it is left.
+        if (probe.discard(folder, QString::fromLatin1(entry->d_name))) {
+            record.remove(*probe.m_identity);
+        }
     }
 }
 

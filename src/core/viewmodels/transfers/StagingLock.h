@@ -1,6 +1,10 @@
 #pragma once
 
+#include "StagingRecord.h"
+
 #include <QString>
+#include <memory>
+#include <optional>
 
 namespace quillbarrow {
 
@@ -9,7 +13,8 @@ class LocalFolder;
 // The lock a running transfer holds on the hidden item it writes before the item takes its final
 // name (a download's ".partial" file, a local copy's ".copying" folder), so that no sweep removes
 // it. It ends with the object, and with the process: an item left by a transfer killed with its
-// process is held by nobody, and the next transfer into that folder removes it.
+// process is held by nobody, and the next transfer into that folder removes it, when the item is
+// noted in the staging record as one this program made.
 class StagingLock {
 public:
     StagingLock() = default;
@@ -25,15 +30,39 @@ public:
     // Why the item could not be made, when it was not: the system's error number.
     int error() const { return m_error; }
 
-    // Creates the file `name` in `folder` (never over anything, never through a link) and locks it.
-    static StagingLock file(const LocalFolder& folder, const QString& name);
-    // Removes the staging items in `folder` that no transfer holds: ".partial" files and
-    // ".copying" files and folders of the hidden staging names only; links are never followed.
-    static void removeStale(const LocalFolder& folder);
+    // Notes the held item in `record` as one this program made; the note is dropped when the
+    // lock ends (a killed program leaves it, for the next sweep). Nothing is noted for a lock that
+    // is not held: a sweep of another program could take such an item while it is written.
+    void noteIn(std::shared_ptr<StagingRecord> record);
+    // Ends the lock now: the descriptor is closed, so the space of an item removed meanwhile is
+    // free again, and the note is dropped.
+    void release();
+    // Moves the lock (and the note) to the plain file now at `name` in `folder` when it is no
+    // longer the one held: a device session may write a download beside its destination and move
+    // it over it. The file held before is let go of. False when what is there cannot be held.
+    bool follow(const LocalFolder& folder, const QString& name);
+    // Removes the held item, named `name` in `folder`, only while that name still leads to it
+    // (whatever has been put at the name meanwhile stays), then ends the lock. False when
+    // something of the item is left.
+    bool discard(const LocalFolder& folder, const QString& name);
+
+    // Creates the file `name` in `folder` (never over anything, never through a link), locks it
+    // and notes it in `record` when one is given.
+    static StagingLock file(const LocalFolder& folder, const QString& name,
+                            std::shared_ptr<StagingRecord> record = nullptr);
+    // Removes the staging items in `folder` that `record` notes and no transfer holds:
+    // ".partial" files and ".copying" files and folders of the hidden staging names only, each
+    // only as the item that was noted; links are never followed, and an item the record does not
+    // know is left alone, whatever its name.
+    static void removeStale(const LocalFolder& folder, StagingRecord& record);
 
 private:
     int m_descriptor = -1;
     int m_error = 0;
+    // The item, as it was made; none when it could not be read.
+    std::optional<StagingRecord::Identity> m_identity;
+    // Where it is noted; none when it is not.
+    std::shared_ptr<StagingRecord> m_record;
 };
 
 } // namespace quillbarrow

@@ -33,6 +33,14 @@ QString keptCopiesFolderFor(const std::optional<QString>& openedFilesCacheDirect
     return QFileInfo(cache).path() + QStringLiteral("/Replaced Files");
 }
 
+QString stagingRecordFileFor(const std::optional<QString>& openedFilesCacheDirectory)
+{
+    if (!openedFilesCacheDirectory) {
+        return StagingRecord::standardFile();
+    }
+    return QFileInfo(*openedFilesCacheDirectory).path() + QStringLiteral("/staging-items");
+}
+
 } // namespace
 
 TransferCoordinator::TransferCoordinator(Clipboard* clipboard, std::shared_ptr<TransferQueue> transferQueue,
@@ -42,6 +50,7 @@ TransferCoordinator::TransferCoordinator(Clipboard* clipboard, std::shared_ptr<T
       m_openedFilesCacheDirectory(openedFilesCacheDirectory ? *openedFilesCacheDirectory
                                                             : defaultOpenedFilesCacheDirectory()),
       m_keptCopiesFolder(keptCopiesFolderFor(openedFilesCacheDirectory)),
+      m_stagingRecord(std::make_shared<StagingRecord>(stagingRecordFileFor(openedFilesCacheDirectory))),
       m_defaultApplicationOpener(std::make_shared<XdgDefaultApplicationOpener>())
 {
     Q_ASSERT(m_clipboard != nullptr);
@@ -227,6 +236,17 @@ void TransferCoordinator::finishCompleted(const TransferID& jobID, const QString
         m_logger.info(what, placedName);
     }
     dropCancellationToken(jobID);
+    refreshTransferJobs();
+}
+
+void TransferCoordinator::showUnderName(const TransferID& jobID, const QString& name)
+{
+    try {
+        m_transferQueue->rename(jobID, LocalPath::shown(name));
+    } catch (const QuillbarrowError&) {
+        // The job is gone: there is no row to name.
+        return;
+    }
     refreshTransferJobs();
 }
 

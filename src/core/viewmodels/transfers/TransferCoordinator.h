@@ -9,6 +9,8 @@
 #include "MainThreadYield.h"
 #include "PlannedDownload.h"
 #include "PlannedUpload.h"
+#include "StagingLock.h"
+#include "StagingRecord.h"
 #include "TransferByteLimit.h"
 #include "TransferCancellationToken.h"
 #include "TransferProgressUpdateGate.h"
@@ -70,10 +72,11 @@ public:
     static constexpr qint64 maximumOpenFileBytes = 100'000'000;
 
     // Without a cache folder, the opened-files cache is "Quillbarrow/Opened Files" under the
-    // user's cache folder, else under the temporary folder, and the kept copies of replaced phone
+    // user's cache folder, else under the temporary folder, the kept copies of replaced phone
     // files are in "Quillbarrow/Replaced Files" under the user's data folder (a cache folder may
-    // be emptied by anyone, and such a copy can be the only whole one); given a cache folder,
-    // both are in its parent folder. The clipboard must outlive the coordinator.
+    // be emptied by anyone, and such a copy can be the only whole one), and the staging record is
+    // the user's (StagingRecord::standardFile); given a cache folder, all of them are in its
+    // parent folder. The clipboard must outlive the coordinator.
     TransferCoordinator(Clipboard* clipboard, std::shared_ptr<TransferQueue> transferQueue, AppLogger logger,
                         std::optional<QString> openedFilesCacheDirectory, QObject* parent = nullptr);
     ~TransferCoordinator() override;
@@ -93,6 +96,9 @@ public:
     // Where the old objects of Replaces on devices that cannot rename are kept until the new file
     // is in their place.
     const QString& keptCopiesFolder() const { return m_keptCopiesFolder; }
+    // The staging items this coordinator's transfers made and have not yet put in place: those a
+    // killed transfer left are removed by the next transfer into their folder.
+    const std::shared_ptr<StagingRecord>& stagingRecord() const { return m_stagingRecord; }
 
     // Pastes the clipboard into the local folder `destination`: local items are copied with
     // copyLocalToLocal; device items are downloaded through the session, folders merged into
@@ -354,9 +360,10 @@ private:
     // Receives the plan's device file at `staging`, with progress, under the byte limit.
     QCoro::Task<DownloadEnd> receiveDownload(PlannedDownload plan, std::shared_ptr<DeviceSession> session,
                                              QString staging, std::shared_ptr<TransferByteLimit> byteLimit);
-    // Puts the received file `stagingName` of `folder` in place and ends the job; true when it is.
+    // Puts the received file `stagingName` of `folder`, which `held` locks, in place and ends the
+    // job; true when it is. A file not put in place is gone, and its lock ended, before the job.
     QCoro::Task<bool> placeDownload(PlannedDownload plan, const LocalFolder* folder, QString stagingName,
-                                    qint64 observed, std::shared_ptr<LocalDestination> destination,
+                                    StagingLock* held, qint64 observed, std::shared_ptr<LocalDestination> destination,
                                     std::shared_ptr<TransferCancellationToken> token);
     // Ends the job of a download that did not arrive, by why: over the byte limit, cancelled, the
     // computer's own fault, gone from the device, or the device's failure.
@@ -388,6 +395,9 @@ private:
     // while planning or when the item was put in place, gives it another name than the one its job
     // was queued under. The log line is `what` followed by that name; none when `what` is empty.
     void finishCompleted(const TransferID& jobID, const QString& placedName, QLatin1StringView what = {});
+    // The row of a job not yet finished shows `name`, the file it writes now (the name a Keep Both
+    // answer chose), from this moment on.
+    void showUnderName(const TransferID& jobID, const QString& name);
 
     Clipboard* const m_clipboard;
     const std::shared_ptr<TransferQueue> m_transferQueue;
@@ -402,6 +412,7 @@ private:
     const AppLogger m_logger;
     const QString m_openedFilesCacheDirectory;
     const QString m_keptCopiesFolder;
+    const std::shared_ptr<StagingRecord> m_stagingRecord;
     std::optional<OneShot<ConflictOutcome>> m_conflictAnswer;
     QHash<TransferID, std::shared_ptr<TransferCancellationToken>> m_cancellationTokens;
     AsyncGate m_workflowGate;

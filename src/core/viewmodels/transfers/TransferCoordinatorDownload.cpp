@@ -244,9 +244,9 @@ QCoro::Task<> TransferCoordinator::pasteDeviceItemsIntoLocal(QList<RemoteItem> i
         if (const QString folder = DownloadBatch::parentFolderOf(plan.destination); !batch->sweptFolders.contains(folder)) {
             batch->sweptFolders.insert(folder);
             const std::shared_ptr<LocalDestination> destination = batch->destination;
-            QFuture<void> sweeping = runOnThreadPool(workPool(), [destination, folder] {
+            QFuture<void> sweeping = runOnThreadPool(workPool(), [destination, folder, record = m_stagingRecord] {
                 if (const LocalFolder reached = destination->reach(folder, false); reached.isOpen()) {
-                    StagingLock::removeStale(reached);
+                    StagingLock::removeStale(reached, *record);
                 }
             });
             co_await sweeping;
@@ -340,6 +340,9 @@ QCoro::Task<bool> TransferCoordinator::planDownloads(RemoteItem item, QString sh
             target = LocalFileOperations::childPath(
                 folder, LocalFileOperations::uniqueLocalName(localName, folder, batch->reservedPaths, &nextNumber));
             keptBothFrom = localName;
+            if (jobID) {
+                showUnderName(*jobID, LocalFileOperations::lastComponent(target));
+            }
             break;
         }
         }
@@ -502,8 +505,9 @@ QCoro::Task<bool> TransferCoordinator::executeDownload(PlannedDownload plan, std
         co_return false;
     }
     const QString stagingName = DownloadStaging::stagingName();
-    // Held until the download has ended, so that no sweep takes the file while it is written.
-    const StagingLock held = StagingLock::file(folder, stagingName);
+    // Held until the download has ended, so that no sweep takes the file while it is written;
+    // noted, so that the next download into the folder removes it if this program is killed.
+    StagingLock held = StagingLock::file(folder, stagingName, m_stagingRecord);
     if (!held.isHeld() && held.error() != 0) {
         // The folder takes no file (read-only, full): nothing is asked of the device.
         finishFailed(jobID, localSaveError(name, parent, held.error()));
@@ -512,14 +516,17 @@ QCoro::Task<bool> TransferCoordinator::executeDownload(PlannedDownload plan, std
     const auto byteLimit = std::make_shared<TransferByteLimit>(plan.maximumBytes);
     // The session is given a path that leads into the held folder, wherever it is by now.
     const DownloadEnd end = co_await receiveDownload(plan, session, folder.pathThrough(stagingName), byteLimit);
+    held.follow(folder, stagingName);
     if (!self) {
-        folder.removeEntry(stagingName);
+        held.discard(folder, stagingName);
         co_return false;
     }
     if (!end.failure) {
-        co_return co_await placeDownload(plan, &folder, stagingName, byteLimit->observedBytes(), destination, token);
+        co_return co_await placeDownload(plan, &folder, stagingName, &held, byteLimit->observedBytes(), destination,
+                                         token);
     }
-    folder.removeEntry(stagingName);
+    // Gone, and its space free again, before the row says how the download ended.
+    held.discard(folder, stagingName);
     co_await finishFailedDownload(plan, session, *end.failure, end.localFault, byteLimit->observedBytes(), token);
     co_return false;
 }
@@ -583,7 +590,7 @@ TransferCoordinator::receiveDownload(PlannedDownload plan, std::shared_ptr<Devic
 }
 
 QCoro::Task<bool> TransferCoordinator::placeDownload(PlannedDownload plan, const LocalFolder* folder,
-                                                     QString stagingName, qint64 observed,
+                                                     QString stagingName, StagingLock* held, qint64 observed,
                                                      std::shared_ptr<LocalDestination> destination,
                                                      std::shared_ptr<TransferCancellationToken> token)
 {
@@ -593,7 +600,7 @@ QCoro::Task<bool> TransferCoordinator::placeDownload(PlannedDownload plan, const
         // The device may send more than it announced without reporting it as progress.
         const qint64 measured = std::max(observed, writtenBytes(LocalPath::encoded(folder->pathThrough(stagingName))));
         if (measured > *plan.maximumBytes) {
-            folder->removeEntry(stagingName);
+            held->discard(*folder, stagingName);
             finishFailed(jobID, QuillbarrowError::fileTooLargeToOpen(plan.item.name, measured, *plan.maximumBytes));
             co_return false;
         }
@@ -617,10 +624,11 @@ QCoro::Task<bool> TransferCoordinator::placeDownload(PlannedDownload plan, const
         co_return false;
     }
     if (end.kind == PlacingEnd::Kind::placed) {
+        held->release();
         finishCompleted(jobID, end.name, QLatin1StringView("downloaded "));
         co_return true;
     }
-    folder->removeEntry(stagingName);
+    held->discard(*folder, stagingName);
     finishUnplaced(jobID, end, *destination, QStringLiteral("cancelled download ") + name);
     co_return false;
 }

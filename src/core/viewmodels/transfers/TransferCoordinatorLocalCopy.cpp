@@ -61,7 +61,8 @@ QuillbarrowError localCopyError(const QString& description)
 // it was first. On the copying thread.
 std::shared_ptr<LocalFileOperations::StagedCopy> stageLocalCopy(const QString& source, const QString& shown,
                                                                 LocalDestination& destination,
-                                                                const std::shared_ptr<TransferCancellationToken>& token)
+                                                                const std::shared_ptr<TransferCancellationToken>& token,
+                                                                std::shared_ptr<StagingRecord> record)
 {
     const LocalFolder folder = destination.reach(destination.path(), true);
     if (!folder.isOpen()) {
@@ -75,8 +76,8 @@ std::shared_ptr<LocalFileOperations::StagedCopy> stageLocalCopy(const QString& s
                           LocalFolder::describe(folder.error());
         return failed;
     }
-    return std::make_shared<LocalFileOperations::StagedCopy>(
-        LocalFileOperations::stageCopy(source, folder, [token](qint64) { return !token->isCancelled(); }));
+    return std::make_shared<LocalFileOperations::StagedCopy>(LocalFileOperations::stageCopy(
+        source, folder, [token](qint64) { return !token->isCancelled(); }, std::move(record)));
 }
 
 } // namespace
@@ -395,9 +396,9 @@ QCoro::Task<> TransferCoordinator::runLocalCopies(std::shared_ptr<LocalCopyBatch
     QPointer<TransferCoordinator> self(this);
     const std::shared_ptr<LocalDestination> destination = batch->destination;
     destination->reservedPaths = &batch->reserved;
-    QFuture<void> sweeping = runOnThreadPool(workPool(), [destination] {
+    QFuture<void> sweeping = runOnThreadPool(workPool(), [destination, record = m_stagingRecord] {
         if (destination->root().isOpen()) {
-            StagingLock::removeStale(destination->root());
+            StagingLock::removeStale(destination->root(), *record);
         }
     });
     co_await sweeping;
@@ -480,8 +481,9 @@ QCoro::Task<> TransferCoordinator::runLocalCopy(LocalCopyPlan plan, TransferID j
     std::shared_ptr<LocalFileOperations::StagedCopy> staged;
     try {
         QFuture<std::shared_ptr<LocalFileOperations::StagedCopy>> copying =
-            runOnThreadPool(workPool(), [source = plan.source, shown = plan.displayName, token, destination] {
-                return stageLocalCopy(source, shown, *destination, token);
+            runOnThreadPool(workPool(), [source = plan.source, shown = plan.displayName, token, destination,
+                                         record = m_stagingRecord] {
+                return stageLocalCopy(source, shown, *destination, token, record);
             });
         staged = co_await copying;
     } catch (const JobDropped&) {

@@ -731,6 +731,7 @@ QCoro::Task<bool> TransferCoordinator::planUploadFile(QString path, QStringList 
                     return children.contains(candidateKey) || batch->planByName.contains(folderKey + candidateKey);
                 },
                 nullptr, LocalFileOperations::maximumNameBytes);
+            showUnderName(jobID, fileName);
             break;
         }
     }

@@ -97,6 +97,16 @@ TransferJob TransferQueue::complete(const TransferID& id, const QString& display
     return job;
 }
 
+TransferJob TransferQueue::rename(const TransferID& id, const QString& displayName)
+{
+    TransferJob& job = stored(id);
+    if (!job.state.isTerminal() && job.displayName != displayName) {
+        job.displayName = displayName;
+        Q_EMIT jobChanged(id);
+    }
+    return job;
+}
+
 TransferJob TransferQueue::fail(const TransferID& id, const QuillbarrowError& error)
 {
     TransferJob& job = stored(id);

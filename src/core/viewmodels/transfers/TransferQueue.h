@@ -48,6 +48,9 @@ public:
     // Any non-terminal state becomes completed, shown under `displayName` (the name a copy got
     // where the one it was queued under turned out taken).
     TransferJob complete(const TransferID& id, const QString& displayName);
+    // A job not yet finished is shown under `displayName` from now on (the name Keep Both gave the
+    // file it writes); its state is left as it is, and so is a finished job.
+    TransferJob rename(const TransferID& id, const QString& displayName);
     // Any non-terminal state becomes failed with the error.
     TransferJob fail(const TransferID& id, const QuillbarrowError& error);
     // Queued and awaiting confirmation become cancelled; running becomes cancelling with the same

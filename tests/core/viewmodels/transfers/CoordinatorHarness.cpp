@@ -5,6 +5,11 @@
 #include <QMetaObject>
 #include <thread>
 
+#include <cerrno>
+#include <sys/mount.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 void PrintTo(const QString& text, std::ostream* out)
 {
     *out << '"' << text.toStdString() << '"';
@@ -185,6 +190,49 @@ QByteArray readFile(const QString& path)
         return QByteArray("<missing>");
     }
     return file.readAll();
+}
+
+bool inKilledProgram(const std::function<void()>& work)
+{
+    const pid_t child = ::fork();
+    if (child == 0) {
+        work();
+        killedNow(false);
+    }
+    int status = 0;
+    while (child > 0 && ::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    return child > 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+void killedNow(bool ready)
+{
+    ::_exit(ready ? 0 : 1);
+}
+
+ScratchDisk::ScratchDisk(const QString& at, qint64 bytes) : folder(at)
+{
+    QDir().mkpath(folder);
+    const QByteArray options = "size=" + QByteArray::number(bytes) + ",mode=0777";
+    if (::mount("quillbarrow-test", QFile::encodeName(folder).constData(), "tmpfs", 0, options.constData()) != 0) {
+        whyNot = QStringLiteral("mounting a small disk needs root: ") + qt_error_string(errno);
+    }
+}
+
+ScratchDisk::~ScratchDisk()
+{
+    if (whyNot.isEmpty()) {
+        ::umount2(QFile::encodeName(folder).constData(), MNT_DETACH);
+    }
+}
+
+QStringList openStagingItems()
+{
+    QStringList open;
+    for (QDirIterator fd(QStringLiteral("/proc/self/fd"), QDir::AllEntries | QDir::System); fd.hasNext();) {
+        open.append(QFileInfo(fd.next()).symLinkTarget());
+    }
+    return open.filter(QStringLiteral("/.quillbarrow-"));
 }
 
 QStringList entriesOf(const QString& folder)

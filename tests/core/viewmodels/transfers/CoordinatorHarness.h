@@ -11,6 +11,7 @@
 #include <QObject>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <functional>
 #include <gtest/gtest.h>
 #include <memory>
 #include <ostream>
@@ -115,6 +116,23 @@ public:
 private:
     QtMessageHandler m_previous;
 };
+
+// Runs `work` in a child process ended by killedNow() where the program is killed: no destructor
+// runs, so its locks end with it and its notes stay in the staging record. True for killedNow(true).
+bool inKilledProgram(const std::function<void()>& work);
+[[noreturn]] void killedNow(bool ready);
+
+// A small tmpfs mounted at `folder` while it lives (root only; else `whyNot` says so, for GTEST_SKIP).
+struct ScratchDisk {
+    ScratchDisk(const QString& folder, qint64 bytes);
+    ~ScratchDisk();
+    ScratchDisk(const ScratchDisk&) = delete;
+    const QString folder;
+    QString whyNot;
+};
+
+// The hidden staging items (".quillbarrow-…") this program holds open, removed or not.
+QStringList openStagingItems();
 
 // Small file helpers for real temporary folders.
 void writeFile(const QString& path, const QByteArray& content);

@@ -3,6 +3,7 @@
 #include "transport/MockMTPBackend.h"
 #include "viewmodels/transfers/DownloadStaging.h"
 #include "viewmodels/transfers/LocalFileOperations.h"
+#include "viewmodels/transfers/StagingLock.h"
 
 #include <QFile>
 #include <QRegularExpression>
@@ -229,13 +230,16 @@ TEST_F(DownloadTest, StagingFilesLeftByKilledDownloadsGoWithTheNextDownloadAndHe
 {
     const QString stale = ".quillbarrow-0b1c2d3e-4f50-4a6b-8c7d-9e0f1a2b3c4d.partial";
     const QString held = ".quillbarrow-1c2d3e4f-5061-4b7c-9d8e-0f1a2b3c4d5e.partial";
-    writeFile(dest(stale), "a download killed with its process");
-    writeFile(dest(held), "a download of another process, running");
+    const std::shared_ptr<StagingRecord> record = coordinator->stagingRecord();
+    ASSERT_TRUE(inKilledProgram([&] {
+        DownloadStaging::Hold killed = StagingLock::file(LocalFolder::open(dest()), stale, record);
+        killedNow(::write(killed.descriptor(), "a download killed", 17) == 17);
+    }));
     writeFile(dest(".quillbarrow-notes.partial"), "the user's own file");
     QDir().mkpath(dest(".quillbarrow-2d3e4f50-6172-4c8d-8e9f-1a2b3c4d5e6f.partial"));
     // Another process's running download holds its file.
-    const DownloadStaging::Hold running(::open(QFile::encodeName(dest(held)).constData(), O_RDONLY | O_CLOEXEC));
-    ASSERT_EQ(::flock(running.descriptor(), LOCK_EX | LOCK_NB), 0);
+    const DownloadStaging::Hold running = StagingLock::file(LocalFolder::open(dest()), held, record);
+    ASSERT_TRUE(running.isHeld());
     useDevice({deviceFile("a", "a.txt", 7)});
     OneShot<bool> release;
     session->script({.operation = Operation::downloadFile, .subject = "a", .hold = release});
@@ -245,7 +249,7 @@ TEST_F(DownloadTest, StagingFilesLeftByKilledDownloadsGoWithTheNextDownloadAndHe
     ASSERT_TRUE(processEventsUntil([&] { return session->calls().contains("download a"); }));
     const QStringList whileRunning = entriesOf(dest());
     // Another sweep while this download runs (another batch's) must leave its file too.
-    DownloadStaging::removeStale(dest());
+    DownloadStaging::removeStale(dest(), *coordinator->stagingRecord());
     EXPECT_EQ(entriesOf(dest()), whileRunning);
     release.fulfil(true);
     runTask(std::move(paste));
@@ -536,12 +540,14 @@ TEST_F(DownloadTest, HostileDeviceNamesNeverReachOutsideTheDestination)
     writeFile(path("b"), "sentinel b");
     writeFile(path("Android file"), "sentinel beside the destination");
     QDir().mkpath(path("second"));
-    const QStringList outsideBefore = localTreeOf(m_temp.path()).filter(QRegularExpression("^(?!dest/|second/)"));
+    // Beside them only the program's own note of the items it stages may appear.
+    const QRegularExpression outside("^(?!dest/|second/|cache/$|cache/staging-items$)");
+    const QStringList outsideBefore = localTreeOf(m_temp.path()).filter(outside);
 
     pasteToLocal(files, dest(), {answer(Resolution::replace, true)});
     pasteToLocal({deviceFolder("fdd", "..")}, path("second"));
 
-    EXPECT_EQ(localTreeOf(m_temp.path()).filter(QRegularExpression("^(?!dest/|second/)")), outsideBefore);
+    EXPECT_EQ(localTreeOf(m_temp.path()).filter(outside), outsideBefore);
     EXPECT_EQ(readFile(path("x")), "sentinel x");
     EXPECT_EQ(readFile(path("Android file")), "sentinel beside the destination");
     QStringList inside = entriesOf(dest());

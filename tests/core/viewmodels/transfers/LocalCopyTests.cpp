@@ -660,12 +660,15 @@ TEST(LocalFileOperations, ADownloadsSweepOfTheFolderLeavesARunningCopyAlone)
     QTemporaryDir temp;
     writeFile(temp.filePath("src/a.txt"), "12345");
     QDir().mkpath(temp.filePath("dest"));
-    const std::optional<QString> failure =
-        LocalFileOperations::copyItem(temp.filePath("src/a.txt"), temp.filePath("dest/a.txt"), false, [&](qint64) {
-            // A download into the same folder starts while the copy's file is staged.
-            DownloadStaging::removeStale(temp.filePath("dest"));
+    const auto record = std::make_shared<StagingRecord>(temp.filePath("staging-items"));
+    const std::optional<QString> failure = LocalFileOperations::copyItem(
+        temp.filePath("src/a.txt"), temp.filePath("dest/a.txt"), false,
+        [&](qint64) {
+            // A download into the same folder starts while the copy's file is staged (and noted).
+            DownloadStaging::removeStale(temp.filePath("dest"), *record);
             return true;
-        });
+        },
+        record);
     EXPECT_FALSE(failure.has_value()) << failure.value_or(QString()).toStdString();
     EXPECT_EQ(QDir(temp.filePath("dest")).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
               QStringList{"a.txt"});
@@ -779,23 +782,37 @@ TEST_F(LocalCopyTest, ReadOnlyFoldersAreCopiedAndReplacedByTheirOwner)
 }
 
 // Run as root, a copy of another user's set-user-ID program would otherwise be one of root's.
-TEST_F(LocalCopyTest, CopiesKeepThePermissionBitsButNeverSetUserOrGroupID)
+// A copy takes the source's permission bits less the umask, as a plain copy does, and never set-user-ID
+// or set-group-ID (run as root, a copy of another user's program would otherwise be one of root's).
+TEST_F(LocalCopyTest, CopiesTakeThePermissionBitsLessTheUmaskButNeverSetUserOrGroupID)
 {
-    const std::tuple<QString, mode_t, mode_t> items[] = {
-        {"Kit", 07777, 01777}, {"Kit/uid", 04755, 0755}, {"Kit/gid", 02755, 0755}, {"Kit/shared", 02775, 0775}};
-    writeFile(path("mac/Kit/uid"), "#!/bin/sh\n");
-    writeFile(path("mac/Kit/gid"), "#!/bin/sh\n");
+    // The item, its mode, and its copy's under the umasks 022 and 077.
+    const std::tuple<QString, mode_t, mode_t, mode_t> items[] = {
+        {"Kit", 07777, 01755, 01700},       {"Kit/uid", 04755, 0755, 0700},     {"Kit/gid", 02755, 0755, 0700},
+        {"Kit/shared", 02775, 0755, 0700}, {"Kit/open.txt", 0666, 0644, 0600}, {"Kit/Locked", 0555, 0555, 0500}};
+    for (const char* file : {"uid", "gid", "open.txt"}) {
+        writeFile(path("mac/Kit/") + file, "#!/bin/sh\n");
+    }
     QDir().mkpath(path("mac/Kit/shared"));
-    for (const auto& [name, mode, copied] : items) {
+    QDir().mkpath(path("mac/Kit/Locked"));
+    for (const auto& [name, mode, copied022, copied077] : items) {
         const QByteArray source = QFile::encodeName(path("mac/" + name));
         ASSERT_TRUE(::geteuid() != 0 || ::chown(source.constData(), 65534, 65534) == 0) << "owned by nobody";
         setMode(path("mac/" + name), mode);
         ASSERT_EQ(modeOf(path("mac/" + name)), mode);
     }
-    paste({"mac/Kit"});
-    for (const auto& [name, mode, copied] : items) {
-        EXPECT_EQ(modeOf(dest(name)), copied) << name.toStdString();
+    for (const mode_t mask : {mode_t(022), mode_t(077)}) {
+        const QString into = path(QString::number(mask, 8));
+        QDir().mkpath(into);
+        const mode_t before = ::umask(mask);
+        paste({"mac/Kit"}, {}, into);
+        ::umask(before);
+        for (const auto& [name, mode, copied022, copied077] : items) {
+            EXPECT_EQ(modeOf(into + "/" + name), mask == 022 ? copied022 : copied077) << name.toStdString() << mask;
+        }
+        makeWritable(into);
     }
+    makeWritable(path("mac"));
 }
 
 // Whoever may write the folder could put something at a name being removed between the look at

@@ -1,10 +1,13 @@
 #include "DeviceTransferFixture.h"
 #include "transport/MockDeviceSession.h"
+#include "viewmodels/transfers/DownloadStaging.h"
 #include "viewmodels/transfers/LocalFileOperations.h"
+#include "viewmodels/transfers/StagingLock.h"
 
 #include <QFile>
 #include <QMap>
 #include <QRegularExpression>
+#include <QStorageInfo>
 #include <cerrno>
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -24,6 +27,12 @@ struct Pasted {
     QList<RemoteItem> download;
     QStringList copy = {};
 };
+
+// `text` with the ids of items set aside, which are new each time, shown as <id>.
+QString general(QString text)
+{
+    return text.replace(QRegularExpression("\\.quillbarrow-[0-9a-f-]{36}\\."), ".quillbarrow-<id>.");
+}
 
 class LocalDestinationTest : public DeviceTransferTest {
 protected:
@@ -105,10 +114,6 @@ TEST_F(LocalDestinationTest, OnADiskThatIgnoresCaseNoItemOfAPasteReplacesAnother
         // answers, under any case, with what was there.
         bool late = false;
         qsizetype questions = 1;
-    };
-    // Items set aside get a new id each time.
-    const auto general = [](QString text) {
-        return text.replace(QRegularExpression("\\.quillbarrow-[0-9a-f-]{36}\\."), ".quillbarrow-<id>.");
     };
     const QList<Case> cases{
         {"two downloads answered Replace for all where the user's a.jpg is", true, {{upper, lower}},
@@ -392,31 +397,182 @@ TEST_F(LocalDestinationTest, AFailedLocalStepNamesTheItemAndTheSystemsReasonNeve
     }
 }
 
-// A copy killed with its process leaves its hidden ".copying" item; the next transfer into the
-// folder, a copy or a download, removes those nobody holds and leaves held ones and the user's.
+// The next transfer into a folder removes the staging items that killed transfers left and the
+// staging record notes, and nothing else: not one a running transfer holds, not the user's items of
+// such a name (renamed to it, read-only), not a link a killed copy left nor what it leads to. With
+// the record missing, unreadable or saying nothing readable, nothing is removed.
 TEST_F(LocalDestinationTest, CopiesLeftByKilledPastesGoWithTheNextTransferIntoTheFolderAndHeldOnesStay)
 {
-    const QString held = ".quillbarrow-1c2d3e4f-5061-4b7c-9d8e-0f1a2b3c4d5e.copying";
-    const QString users = ".quillbarrow-notes.copying";
     const RemoteItem photo = deviceFile("p", "photo.jpg", 1);
     useDevice({photo});
     writeFile(path("mac/a.txt"), "a");
-    const std::pair<Pasted, QString> cases[] = {{{{}, {"mac/a.txt"}}, "a.txt"}, {{{photo}}, "photo.jpg"}};
-    for (const auto& [items, arrived] : cases) {
-        SCOPED_TRACE(items.download.isEmpty() ? "a copy between local folders" : "a download");
+    writeFile(path("mac/Album/Inner/big.bin"), "a folder copy killed");
+    writeFile(path("mac/Linked/kept.txt"), "what a killed copy's link leads to");
+    ASSERT_TRUE(QFile::link(path("mac/Linked"), path("mac/link")));
+    const std::shared_ptr<StagingRecord> record = coordinator->stagingRecord();
+    const QString noted = record->file();
+    const Pasted copy{{}, {"mac/a.txt"}}, download{{photo}};
+    const std::tuple<const char*, Pasted, QString, std::function<void()>> cases[] = {
+        {"a copy between local folders", copy, "a.txt", {}},
+        {"a download", download, "photo.jpg", {}},
+        {"a copy, the record gone", copy, "a.txt", [&] { QFile::remove(noted); }},
+        {"a download, the record unreadable", download, "photo.jpg",
+         [&] { QFile::remove(noted), QDir().mkpath(noted); }},
+        {"a copy, the record saying nothing readable", copy, "a.txt",
+         [&] { writeFile(noted, QByteArray("+ 12 x 3\n\0\xff+ 1 2 3 4\n", 22)); }},
+    };
+    for (const auto& [name, items, arrived, spoil] : cases) {
+        SCOPED_TRACE(name);
         const QString dest = startIn(path("dest"));
-        writeFile(dest + "/.quillbarrow-0b1c2d3e-4f50-4a6b-8c7d-9e0f1a2b3c4d.copying/Inner/big.bin", "stale");
-        writeFile(dest + "/.quillbarrow-3e4f5061-7283-4d9e-af01-2b3c4d5e6f70.copying", "a file copy killed");
-        writeFile(dest + "/" + held + "/part.txt", "a copy of another process, running");
-        writeFile(dest + "/" + users + "/mine.txt", "the user's own");
-        // Another process's running copy holds its folder.
-        const int running = ::open(QFile::encodeName(dest + "/" + held).constData(), O_RDONLY | O_DIRECTORY);
-        ASSERT_GE(running, 0);
-        ASSERT_EQ(::flock(running, LOCK_EX | LOCK_NB), 0);
+        QDir(noted).removeRecursively();
+        const auto killedCopyOf = [&](const char* source) {
+            EXPECT_TRUE(inKilledProgram([&] {
+                killedNow(!LocalFileOperations::stageCopy(path(source), LocalFolder::open(dest), {}, record).failure);
+            }));
+        };
+        killedCopyOf("mac/Album");
+        EXPECT_TRUE(inKilledProgram([&] {
+            killedNow(StagingLock::file(LocalFolder::open(dest), DownloadStaging::stagingName(), record).isHeld());
+        }));
+        const QStringList killed = entriesOf(dest);
+        killedCopyOf("mac/link");
+        const QString link = entriesOf(dest).filter(QRegularExpression("^(?!" + killed.join('|') + ")")).value(0);
+        const QString running = DownloadStaging::stagingName();
+        const StagingLock held = StagingLock::file(LocalFolder::open(dest), running, record);
+        const QString renamed = LocalFileOperations::hiddenName(".copying");
+        writeFile(dest + "/photos/more/one.jpg", "the user's");
+        ASSERT_TRUE(QDir(dest).rename("photos", renamed)) << "by someone who may write to the folder";
+        const QString readOnly = LocalFileOperations::hiddenName(".copying");
+        writeFile(dest + "/" + readOnly + "/two.jpg", "the user's, read-only");
+        ASSERT_EQ(::chmod(QFile::encodeName(dest + "/" + readOnly).constData(), 0555), 0);
+        QStringList expected{link, running, renamed, readOnly, arrived};
+        if (spoil) {
+            spoil();
+            expected += killed;
+        }
         paste(items, dest);
-        ::close(running);
         EXPECT_EQ(shownJobs(), QStringList{arrived + ": completed"});
-        EXPECT_EQ(entriesOf(dest), (QStringList{held, users, arrived}));
-        EXPECT_EQ(readFile(dest + "/" + held + "/part.txt"), "a copy of another process, running");
+        expected.sort();
+        EXPECT_EQ(entriesOf(dest), expected);
+        EXPECT_EQ(localTreeOf(dest + "/" + renamed), (QStringList{"more/", "more/one.jpg"}));
+        EXPECT_EQ(readFile(dest + "/" + readOnly + "/two.jpg"), "the user's, read-only");
+        EXPECT_FALSE(QFile::permissions(dest + "/" + readOnly) & QFile::WriteOwner) << "never opened up";
+        EXPECT_EQ(QFileInfo(dest + "/" + link).symLinkTarget(), path("mac/Linked"));
+        EXPECT_EQ(readFile(path("mac/Linked/kept.txt")), "what a killed copy's link leads to");
+        ::chmod(QFile::encodeName(dest + "/" + readOnly).constData(), 0755);
     }
+}
+
+// Nothing on another file system is ever removed. A disk mounted in the item a Replace meets stays
+// mounted there with all it holds, the item stays where it is and the row says so; one mounted as
+// the replaced item is removed keeps its files, and the row says where. A removal leaves it too.
+TEST_F(LocalDestinationTest, NothingOnADiskMountedInsideAReplacedItemIsRemoved)
+{
+    const RemoteItem media = deviceFile("m", "media", 5);
+    useDevice({media});
+    writeFile(path("mac/media/new.jpg"), "the copy");
+    const QString dest = path("dest"), set = ".quillbarrow-<id>.replaced/";
+    const QString refused = "Could not replace media: a disk is mounted at " + dest +
+                            "/media/usb, and nothing on another file system is removed. media stays where it is.";
+    const QStringList untouched{"media/", "media/own.txt", "media/usb/", "media/usb/photo.jpg"};
+    const std::tuple<const char*, std::optional<Pasted>, bool, QStringList, QString> cases[] = {
+        {"a copied folder answered Replace", Pasted{{}, {"mac/media"}}, false, untouched, refused},
+        {"a downloaded file answered Replace", Pasted{{media}}, false, untouched, refused},
+        {"a removal", std::nullopt, false, {"media/", "media/usb/", "media/usb/photo.jpg"}, {}},
+        {"a copied folder answered Replace, the disk mounted as the old one is removed", Pasted{{}, {"mac/media"}},
+         true, {set, set + "usb/", set + "usb/photo.jpg", "media/", "media/new.jpg"},
+         "Could not replace media whole: what is left of the replaced media is at " + dest + "/" + set.chopped(1)},
+    };
+    if (const ScratchDisk probe(path("probe"), 1 << 20); !probe.whyNot.isEmpty()) {
+        GTEST_SKIP() << probe.whyNot.toStdString();
+    }
+    for (const auto& [name, items, mountedLate, tree, error] : cases) {
+        SCOPED_TRACE(name);
+        startIn(dest);
+        writeFile(dest + "/media/own.txt", "the user's");
+        std::unique_ptr<ScratchDisk> usb;
+        const auto mountAt = [&](const QString& folder) {
+            usb = std::make_unique<ScratchDisk>(folder + "/usb", 1 << 20);
+            writeFile(folder + "/usb/photo.jpg", "on the disk");
+        };
+        if (mountedLate) {
+            QDir().mkpath(dest + "/media/usb");
+            LocalFolder::setRemovalHookForTesting([&](const QString& entry) {
+                if (entry == "usb" && !usb) {
+                    mountAt(dest + "/" + entriesOf(dest).filter(".replaced").value(0));
+                }
+            });
+        } else {
+            mountAt(dest + "/media");
+        }
+        if (items) {
+            paste(*items, dest, {answer(Resolution::replace)});
+            EXPECT_EQ(shownJobs(), QStringList{"media: failed"});
+            EXPECT_EQ(general(coordinator->lastError().value_or(QuillbarrowError::unknown({})).message()), error);
+        } else {
+            EXPECT_FALSE(LocalFileOperations::removeItem(dest + "/media"));
+        }
+        LocalFolder::setRemovalHookForTesting({});
+        QStringList left = localTreeOf(dest);
+        std::transform(left.begin(), left.end(), left.begin(), general);
+        EXPECT_EQ(left, tree);
+        EXPECT_EQ(readFile(usb->folder + "/photo.jpg"), "on the disk");
+        EXPECT_EQ(QStorageInfo(usb->folder).rootPath(), usb->folder) << "still mounted where it was";
+    }
+}
+
+// A copy failing on a full disk gives its space back, its staged file gone and closed, before its row
+// says so. A download not put in place leaves no staged file, also one the session wrote anew.
+TEST_F(LocalDestinationTest, AFailedCopyOnAFullDiskGivesItsSpaceBackBeforeItsRowSaysSo)
+{
+    const RemoteItem big = deviceFile("big", "big.bin", 4 << 20);
+    useDevice({big});
+    writeFile(path("mac/big.bin"), QByteArray(4 << 20, 'b'));
+    {
+        const QString dest = startIn(path("dest"));
+        // The disk holds the name, as one that ignores case may, only when the file is put in place.
+        LocalFileOperations::setRenameHookForTesting(
+            [&](const QString&, const QString& to) { return to == dest + "/big.bin" ? EEXIST : 0; });
+        paste({{big}}, dest, {answer(Resolution::skip)});
+        LocalFileOperations::setRenameHookForTesting({});
+        EXPECT_EQ(entriesOf(dest), QStringList()) << "a download answered Skip as it is put in place";
+    }
+    for (const auto& [name, items] : {std::pair("download", Pasted{{big}}), {"copy", Pasted{{}, {"mac/big.bin"}}}}) {
+        SCOPED_TRACE(name);
+        coordinator->clearCompletedTransfers();
+        const ScratchDisk disk(path("disk"), 1 << 20);
+        if (!disk.whyNot.isEmpty()) {
+            GTEST_SKIP() << disk.whyNot.toStdString();
+        }
+        QDir().mkpath(disk.folder + "/dest");
+        const qint64 freeBefore = QStorageInfo(disk.folder).bytesFree();
+        // The session meets the full disk half way.
+        session->script({.operation = Operation::downloadFile, .partialBytes = QByteArray(512 << 10, 'p'),
+                         .error = QuillbarrowError::localFileFailed("Could not write big.bin: No space left", ENOSPC)});
+        std::optional<std::pair<qint64, QStringList>> whenFailed;
+        QObject observer;
+        QObject::connect(coordinator.get(), &TransferCoordinator::transferJobsChanged, &observer, [&] {
+            if (!whenFailed && shownJobs() == QStringList{"big.bin: failed"}) {
+                whenFailed.emplace(QStorageInfo(disk.folder).bytesFree(), openStagingItems());
+            }
+        });
+        paste(items, disk.folder + "/dest");
+        EXPECT_EQ(whenFailed, std::pair(freeBefore, QStringList()));
+        EXPECT_EQ(entriesOf(disk.folder + "/dest"), QStringList());
+    }
+}
+
+// The record of staged items is the user's alone, and is rewritten small once most of it is notes
+// dropped: it does not grow however many items transfers note and drop.
+TEST(StagingRecord, StaysSmallAndPrivateHoweverManyItemsComeAndGo)
+{
+    QTemporaryDir temp;
+    StagingRecord record(temp.filePath("state/staging-items"));
+    for (quint64 inode = 1; inode <= 200; ++inode) {
+        ASSERT_TRUE(record.add({1, inode, 7}));
+        record.remove({1, inode, 7});
+    }
+    EXPECT_FALSE(QFile::permissions(record.file()) & (QFile::ReadGroup | QFile::ReadOther)) << "the user's alone";
+    EXPECT_TRUE(record.known().isEmpty());
+    EXPECT_EQ(readFile(record.file()), QByteArray());
 }

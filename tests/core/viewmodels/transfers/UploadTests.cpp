@@ -148,6 +148,33 @@ TEST_F(UploadTest, KeepBothNumbersPastTheDeviceAndTheBatchAndSameNamesInOneBatch
     EXPECT_EQ(coordinator->uniqueName("CAFE", {"cafe"}), "CAFE") << "letter case matters";
 }
 
+// From the moment Keep Both is answered, the row names the file being written, not only once it is
+// complete: for a file downloaded on its own and for uploads, whose rows exist before the question.
+TEST_F(UploadTest, ARowNamesTheKeepBothNameWhileItsFileIsWritten)
+{
+    const RemoteItem phoneFile = deviceFile("a", "a.txt", 1);
+    useDevice({phoneFile, deviceFolder("F", "F"), deviceFile("fa", "a.txt", 1, "F")});
+    writeFile(path("mac/F/a.txt"), "a in F");
+    writeFile(path("dest/a.txt"), "the user's");
+    const std::tuple<const char*, Operation, std::function<void()>> cases[] = {
+        {"a file downloaded on its own", Operation::downloadFile,
+         [&] { pasteToLocal({phoneFile}, path("dest"), {answer(Resolution::keepBoth)}); }},
+        {"a file uploaded on its own", Operation::uploadFile,
+         [&] { pasteToDevice({"mac/F/a.txt"}, std::nullopt, {answer(Resolution::keepBoth)}); }},
+        {"a file of an uploaded folder", Operation::uploadFile,
+         [&] { pasteToDevice({"mac/F"}, std::nullopt, {answer(Resolution::keepBoth)}); }},
+    };
+    for (const auto& [name, writing, paste] : cases) {
+        SCOPED_TRACE(name);
+        coordinator->clearCompletedTransfers();
+        QStringList whileWritten;
+        session->script({.operation = writing, .onCall = [&] { whileWritten = shownJobs(); }});
+        paste();
+        EXPECT_EQ(whileWritten, QStringList{"a 2.txt: running"});
+        EXPECT_EQ(shownJobs(), QStringList{"a 2.txt: completed"});
+    }
+}
+
 TEST_F(UploadTest, AFailingListingCountsAsAnEmptyFolder)
 {
     useDevice({deviceFile("a", "a.txt", 1)});
