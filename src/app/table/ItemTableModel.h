@@ -92,7 +92,10 @@ public:
         }
         const Row& row = rowAt(index.row());
         const Item& item = *row.item;
-        if (role == Qt::DisplayRole && !row.texts) {
+        // Typing a name makes the view read the name cell of row after row, up to all of them:
+        // the name is the item's own text, so only a size or date cell formats its row's texts.
+        if (role == Qt::DisplayRole && !row.texts && index.column() < columns().size() &&
+            columns()[index.column()].content != NativeTableColumn::Content::name) {
             row.texts = std::make_unique<Texts>(
                 Texts{ListingFormat::sizeText(item.size), ListingFormat::dateText(item.modifiedAt)});
         }

@@ -34,6 +34,7 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
@@ -426,6 +427,50 @@ TEST_F(KeyboardSession, TheFavouritesButtonLetsGoOfItsHighlightWhenItsMenuCloses
         EXPECT_FALSE(star->isDown() || star->isHovering());
         EXPECT_TRUE(star->grab().toImage() == plain) << "drawn highlighted";
     }
+}
+
+// Typing a name into a table goes to the row of that name, in either pane: the keys are one name
+// (the machine's pace between them is taken out of the test), the rows that share its first
+// letters are passed by as more keys come, letter case aside, and the search wraps round from
+// the row the keyboard was on. The pane's selection becomes that row.
+TEST_F(KeyboardSession, TypingANameGoesToItsRowInEitherPane)
+{
+    const int interval = QApplication::keyboardInputInterval();
+    QApplication::setKeyboardInputInterval(24 * 3600 * 1000);
+    const auto restore = qScopeGuard([interval] { QApplication::setKeyboardInputInterval(interval); });
+    const QStringList names{"IMG_1.jpg", "img_2.jpg", "IMG_10.jpg", "IMG_100.jpg", "notes.txt", "Zebra.txt"};
+    QList<TreeEntry> files;
+    for (const QString& name : names) {
+        ASSERT_TRUE(QFile(work.filePath(name)).open(QIODevice::WriteOnly));
+        files.append({name, QByteArray("x")});
+    }
+    writeOnDevice(files);
+    // Types "img_10." into the window; gives the name on the row the keyboard is on then.
+    const auto typeInto = [this](auto* table) -> std::string {
+        for (const char key : QByteArrayLiteral("img_10.")) {
+            QTest::keyClick(window->windowHandle(), key);
+        }
+        const QModelIndex current = table->currentIndex();
+        return table == QApplication::focusWidget() && current.isValid()
+                   ? table->itemModel()->item(current.row()).name.toStdString()
+                   : "<nowhere>";
+    };
+
+    press(Qt::Key_F5);
+    ASSERT_TRUE(keyTo(macPane->table(), QStringLiteral("notes.txt")));
+    EXPECT_EQ(typeInto(macPane->table()), "IMG_10.jpg");
+    EXPECT_TRUE(processEventsUntil([this] {
+        return macPane->selection() == QSet<QUrl>{QUrl::fromLocalFile(work.filePath(QStringLiteral("IMG_10.jpg")))};
+    }));
+
+    press(Qt::Key_Tab);
+    press(Qt::Key_F5);
+    ASSERT_TRUE(keyTo(androidPane->table(), QStringLiteral("notes.txt")));
+    EXPECT_EQ(typeInto(androidPane->table()), "IMG_10.jpg");
+    const std::optional<RemoteItem> landed = deviceRootItem(QStringLiteral("IMG_10.jpg"));
+    ASSERT_TRUE(landed.has_value());
+    EXPECT_TRUE(processEventsUntil(
+        [this, &landed] { return androidPane->selection() == QSet<RemoteObjectID>{landed->id}; }));
 }
 
 } // namespace
