@@ -6,6 +6,8 @@
 #include <QRandomGenerator>
 #include <QSignalSpy>
 
+#include <functional>
+
 #include <gtest/gtest.h>
 
 namespace quillbarrow {
@@ -264,6 +266,72 @@ TEST(ItemTableModel, IDsOfTheRowsBeforeAResetOfTheSameFolderFindWhereTheRowsWent
     EXPECT_EQ(model.rowsOf(taken), (std::vector<int>{7, 8, 9, 100}));
 }
 
+// The work pool's index of the rows comes back as a queued answer. A re-listing applied while it
+// waits in the event queue (one that needs no lookup, so it does not take the answer itself) makes
+// it an index of rows that moved: every row is found where it is now all the same, by its own id
+// and by an equal one, before and after the pool has indexed the rows anew.
+TEST(ItemTableModel, ARelistingBeforeThePoolsAnswerLandsFindsEachRowWhereItIsNow)
+{
+    const auto everyThirdGone = [](const QList<LocalItem>& items, bool readAnew) {
+        QList<LocalItem> kept;
+        for (qsizetype index = 0; index < items.size(); ++index) {
+            if (index % 3 != 1) {
+                kept.append(readAnew ? localFile(items[index].name) : items[index]);
+            }
+        }
+        return kept;
+    };
+    const struct {
+        const char* what;
+        std::function<QList<LocalItem>(const QList<LocalItem>&)> relist;
+    } cases[] = {
+        {"two rows gone, the very items shown",
+         [](QList<LocalItem> items) {
+             items.remove(10, 2);
+             return items;
+         }},
+        {"two rows gone, read anew",
+         [](const QList<LocalItem>& items) {
+             QList<LocalItem> read;
+             for (qsizetype index = 0; index < items.size(); ++index) {
+                 if (index != 10 && index != 200) {
+                     read.append(localFile(items[index].name));
+                 }
+             }
+             return read;
+         }},
+        {"every third row gone, the very items (a reset)",
+         [&](const QList<LocalItem>& items) { return everyThirdGone(items, false); }},
+        {"every third row gone, read anew (a reset)",
+         [&](const QList<LocalItem>& items) { return everyThirdGone(items, true); }},
+    };
+    QStringList names;
+    for (int index = 0; index < 300; ++index) {
+        names.append(QString::number(index));
+    }
+    for (const auto& each : cases) {
+        SCOPED_TRACE(each.what);
+        LocalModel model(NativeTableColumn::standardColumns());
+        QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::Fatal);
+        const QList<LocalItem> shown = localFiles(names);
+        model.setItems(shown, listing);
+        workPool().waitForDone(); // the pool has answered; the answer waits in the event queue
+        HeldWorkPool held;
+        model.setItems(each.relist(shown), listing);
+        QCoreApplication::processEvents();
+        const auto eachRowFound = [&model] {
+            for (int row = 0; row < model.rowCount(); ++row) {
+                ASSERT_EQ(model.rowOf(model.item(row).id), row) << "row " << row;
+                ASSERT_EQ(model.rowOf(localID(model.item(row).name)), row) << "row " << row;
+            }
+        };
+        eachRowFound();
+        held.release();
+        QCoreApplication::processEvents();
+        eachRowFound();
+    }
+}
+
 // A listing the model lets go of is freed on the work pool, not on the window's thread, and only
 // after the new listing is shown; freeing it leaves the items the new listing shares with it whole.
 TEST(ItemTableModel, AListingLetGoOfIsFreedOnTheWorkPool)
@@ -286,8 +354,8 @@ TEST(ItemTableModel, AListingLetGoOfIsFreedOnTheWorkPool)
     EXPECT_EQ(model.rowOf(localID("file 0")), 0);
 }
 
-// Many random re-listings (removals, arrivals, changes and moves together) against the
-// model tester: the rows shown always end as the listing given.
+// Many random re-listings (removals, arrivals, changes and moves together, some read anew) against
+// the model tester: the rows shown always end as the listing given.
 TEST(ItemTableModel, RandomRelistingsAlwaysEndAsTheListingGiven)
 {
     LocalModel model(NativeTableColumn::standardColumns());
@@ -314,6 +382,15 @@ TEST(ItemTableModel, RandomRelistingsAlwaysEndAsTheListingGiven)
         }
         if (round % 3 == 0 && next.size() > 2) {
             std::swap(next[random.bounded(static_cast<int>(next.size()))], next[0]);
+        }
+        // Now and then the folder is read anew (no id shares data with a row), or comes reversed.
+        if (round % 5 == 4) {
+            for (LocalItem& item : next) {
+                item = localFile(item.name, item.size);
+            }
+        }
+        if (round % 11 == 10) {
+            std::reverse(next.begin(), next.end());
         }
         tracked.clear();
         for (int row = 0; row < model.rowCount(); row += 7) {
