@@ -2,6 +2,7 @@
 
 #include "async/SerialExecutor.h"
 #include "async/WorkPool.h"
+#include "domain/OrderedPairing.h"
 #include "style/ListingFormat.h"
 #include "table/NativeTableItemTraits.h"
 #include "table/NativeTableModel.h"
@@ -586,67 +587,78 @@ private:
         const Identity identity = Traits::identity(a);
         return identity.first != nullptr && identity == Traits::identity(b);
     }
-    static bool sameID(const ID& a, const ID& b) { return sharesData(a, b) || a == b; }
+    // Asks for the shared data of `id` (and what is made with it) ahead of a comparison.
+    static void prefetchID(const ID& id)
+    {
+        const auto* data = static_cast<const char*>(Traits::identity(id).first);
+        if (data != nullptr) {
+            __builtin_prefetch(data);
+            __builtin_prefetch(data + 64);
+        }
+    }
 
     // Matches the shown rows with a listing of the same folder, in three steps:
-    // 1. Items that share their id's data with a shown row (a re-sort, a measured size: the very
-    //    items shown) are found through the index of addresses, reading no id.
-    // 2. The others are walked in order beside the rows still unmatched, compared one pair at a
-    //    time: a listing read anew (a refresh) comes in the order shown, but for the few items
-    //    that came, went or moved, so the walk finds nearly every row by two reads, hashing none.
-    //    Where a pair differs, a few items ahead on either side tell whether an item came or a row
-    //    went; past that, both are left to the last step. Lists that keep no common order stop the
-    //    walk early.
-    // 3. The items left are looked up in the index by value. A listed id whose row was matched
-    //    already is listed twice: nothing is given then, and the listing is shown as given (so
-    //    too when the shown rows repeat an id).
+    // 1. Rows and items are walked in order (pairInOrder()): a refresh lists the folder in the
+    //    order shown but for the few items that came, went or moved, so nearly every row is found
+    //    by one comparison, hashing nothing, and reading no id when the two share its data.
+    // 2. The items left that share their id's data with a shown row (the very items shown, in
+    //    another order: a re-sort) are found through the index of addresses, reading no id.
+    // 3. The rest are looked up in the index by value. A listed id whose row was matched already
+    //    is listed twice: nothing is given then, and the listing is shown as given (so too when
+    //    the shown rows repeat an id).
     std::optional<Matching> matchRows(const QList<Item>& items)
     {
         if (m_idIndex && m_idIndex->repeated) {
             return std::nullopt;
         }
         Matching matching;
-        const auto count = static_cast<int>(items.size());
         for (Row& row : m_rows) {
             row.position = -1;
         }
-        std::vector<bool> claimed(static_cast<std::size_t>(count), false);
-        if (m_rowOfAddress && sharesWithShownRows(items)) {
-            for (int position = 0; position < count; ++position) {
-                const Identity identity = Traits::identity(Traits::id(items[position]));
-                const auto found = identity.first == nullptr ? m_rowOfAddress->constEnd()
-                                                             : m_rowOfAddress->constFind(identity);
-                if (found == m_rowOfAddress->constEnd()) {
-                    continue;
+        const auto rowID = [this](qsizetype row) -> const ID& {
+            return Traits::id(*m_rows[static_cast<std::size_t>(row)].item);
+        };
+        // Ids read anew keep their data where the reading made it, in no order shown: those a few
+        // steps ahead on both sides are asked for from memory before they are compared.
+        constexpr qsizetype readAhead = 8;
+        const auto rowCount = static_cast<qsizetype>(m_rows.size());
+        const OrderedPairing walked = pairInOrder(
+            rowCount, items.size(),
+            [&](qsizetype row, qsizetype position) {
+                const ID& listedID = Traits::id(items[position]);
+                if (sharesData(rowID(row), listedID)) {
+                    return true;
                 }
-                Row& row = m_rows[static_cast<std::size_t>(*found)];
-                if (row.position >= 0) {
-                    return std::nullopt; // one item listed twice
+                if (row + readAhead < rowCount && position + readAhead < items.size()) {
+                    prefetchID(rowID(row + readAhead));
+                    prefetchID(Traits::id(items[position + readAhead]));
                 }
-                row.position = position;
-                claimed[static_cast<std::size_t>(position)] = true;
+                return rowID(row) == listedID;
+            },
+            [&](qsizetype row, qsizetype position) {
+                m_rows[static_cast<std::size_t>(row)].position = static_cast<int>(position);
+                matching.readAnew = matching.readAnew || !sharesData(rowID(row), Traits::id(items[position]));
+            });
+        std::vector<qsizetype> byValue;
+        for (const qsizetype position : walked.unpairedSecond) {
+            const std::optional<int> shown = rowSharing(Traits::id(items[position]));
+            if (!shown) {
+                byValue.push_back(position);
+                continue;
             }
-        }
-        std::vector<std::size_t> looseRows;
-        for (std::size_t number = 0; number < m_rows.size(); ++number) {
-            if (m_rows[number].position < 0) {
-                looseRows.push_back(number);
+            Row& row = m_rows[static_cast<std::size_t>(*shown)];
+            if (row.position >= 0) {
+                return std::nullopt; // one item listed twice
             }
+            row.position = static_cast<int>(position);
         }
-        std::vector<int> openPositions;
-        for (int position = 0; position < count; ++position) {
-            if (!claimed[static_cast<std::size_t>(position)]) {
-                openPositions.push_back(position);
-            }
-        }
-        const std::vector<int> leftOver = walkInOrder(items, looseRows, openPositions, matching);
-        if (!leftOver.empty()) {
+        if (!byValue.empty()) {
             const IDIndex& index = idIndex();
             if (index.repeated) {
                 return std::nullopt;
             }
             QSet<ID> arriving;
-            for (const int position : leftOver) {
+            for (const qsizetype position : byValue) {
                 const ID& id = Traits::id(items[position]);
                 const int found = index.rowOfID.value(id, -1);
                 if (found < 0) {
@@ -654,90 +666,23 @@ private:
                         return std::nullopt;
                     }
                     arriving.insert(id);
-                    matching.arrivals.push_back(position);
+                    matching.arrivals.push_back(static_cast<int>(position));
                     continue;
                 }
                 Row& row = m_rows[static_cast<std::size_t>(found)];
                 if (row.position >= 0) {
                     return std::nullopt; // its row is matched already: the id is listed twice
                 }
-                row.position = position;
+                row.position = static_cast<int>(position);
                 matching.readAnew = matching.readAnew || !sharesData(Traits::id(*row.item), id);
             }
         }
-        for (const std::size_t number : looseRows) {
-            if (m_rows[number].position < 0) {
-                matching.vanished.append(Traits::id(*m_rows[number].item));
+        for (const qsizetype number : walked.unpairedFirst) {
+            if (m_rows[static_cast<std::size_t>(number)].position < 0) {
+                matching.vanished.append(rowID(number));
             }
         }
         return matching;
-    }
-
-    // Whether any of the first listed items shares its id's data with a shown row; when none
-    // does, the listing was read anew and the lookups by address would all miss.
-    bool sharesWithShownRows(const QList<Item>& items) const
-    {
-        constexpr qsizetype probes = 32;
-        const qsizetype probed = std::min(items.size(), probes);
-        for (qsizetype position = 0; position < probed; ++position) {
-            const Identity identity = Traits::identity(Traits::id(items[position]));
-            if (identity.first != nullptr && m_rowOfAddress->contains(identity)) {
-                return true;
-            }
-        }
-        return probed < probes && probed < static_cast<qsizetype>(m_rows.size());
-    }
-
-    // Step 2 of matchRows(): walks `looseRows` (shown rows, in row order) beside `openPositions`
-    // (listed items, in listing order), matching equal ids; gives the places of the items left.
-    std::vector<int> walkInOrder(const QList<Item>& items, const std::vector<std::size_t>& looseRows,
-                                 const std::vector<int>& openPositions, Matching& matching)
-    {
-        // How far ahead a differing pair is looked past: a few items came or went there.
-        constexpr std::size_t lookAhead = 8;
-        std::vector<int> leftOver;
-        std::size_t unmatchedRows = 0;
-        const auto rowID = [&](std::size_t at) -> const ID& { return Traits::id(*m_rows[looseRows[at]].item); };
-        const auto listedID = [&](std::size_t at) -> const ID& { return Traits::id(items[openPositions[at]]); };
-        const auto match = [&](std::size_t row, std::size_t listedAt) {
-            m_rows[looseRows[row]].position = openPositions[listedAt];
-            matching.readAnew = matching.readAnew || !sharesData(rowID(row), listedID(listedAt));
-        };
-        std::size_t row = 0;
-        std::size_t at = 0;
-        while (row < looseRows.size() && at < openPositions.size()) {
-            if (sameID(rowID(row), listedID(at))) {
-                match(row++, at++);
-                continue;
-            }
-            std::size_t rowsGone = 0;
-            std::size_t itemsCome = 0;
-            for (std::size_t ahead = 1; ahead <= lookAhead && rowsGone + itemsCome == 0; ++ahead) {
-                if (row + ahead < looseRows.size() && sameID(rowID(row + ahead), listedID(at))) {
-                    rowsGone = ahead;
-                } else if (at + ahead < openPositions.size() && sameID(rowID(row), listedID(at + ahead))) {
-                    itemsCome = ahead;
-                }
-            }
-            if (rowsGone + itemsCome == 0) {
-                rowsGone = 1; // this pair differs: both go to the lookup by value
-                itemsCome = 1;
-            }
-            row += rowsGone;
-            unmatchedRows += rowsGone;
-            for (; itemsCome > 0; --itemsCome) {
-                leftOver.push_back(openPositions[at++]);
-            }
-            // Lists without a common order: what is left is looked up by value at once.
-            constexpr std::size_t tolerated = 64;
-            if (unmatchedRows + leftOver.size() > tolerated && (unmatchedRows + leftOver.size()) * 4 > row + at) {
-                break;
-            }
-        }
-        for (; at < openPositions.size(); ++at) {
-            leftOver.push_back(openPositions[at]);
-        }
-        return leftOver;
     }
 
     // Brings the indexes along with a re-listing of the same folder (`newRows`: the place in it of
