@@ -4,8 +4,9 @@
 //   quillbarrow_bench_responsiveness [--rows N] [--entries N,N] [--subfolders N,N]
 //                                    [--phone-entries N] [--phone-folders N] [--paint-files N]
 //                                    [--copies 1000,8000,32000] [--uploads 8000,32000] [--rounds N]
-//                                    [--only select,subfolders,phone,sort,open,phone-show,
-//                                            phone-refresh,phone-sort,leave,paint,local,device]
+//                                    [--only select,subfolders,phone,sort,open,type,phone-show,
+//                                            phone-refresh,phone-sort,leave,refresh,paint,local,
+//                                            device]
 //
 // The time runs from the input until its results have landed (for a listing or a sort: the last
 // row in its place). The longest stall is the largest gap between the ticks of a 1 ms timer on the
@@ -42,6 +43,14 @@
 //     set in place of the big one (the big one deleted).
 //   - Leaving that folder of N files in the computer pane for its parent of 12 entries (leave),
 //     Backspace until the table shows them; plain: a model of 12 rows in place of one of N.
+//   - Typing a name of 16 characters, a key every 40 ms, in the computer pane over that folder and
+//     in the phone pane over the pretend phone's (type), its first row clicked: each key until the
+//     pane's selection is the row the keyboard is on; the longest key, and whether the keyboard
+//     ended on the name. Plain: a QTableView over a QStandardItemModel of the same rows.
+//   - F5 in the computer pane over a folder of N such files after 1% of them changed on disk
+//     (refresh: a third deleted, a third with a new file beside them, a third grown), with rows
+//     selected in the middle, until the table shows the new listing (checked, with the selection
+//     kept); plain: a new QStandardItemModel of the rows read anew.
 //   - The window repainting every 16 ms while a folder of P files (10,000 by default) is pasted
 //     into the shown folder through the pane, until the pane lists it; plain: the same copy as one
 //     job on Qt's shared pool (QThreadPool::globalInstance(), as QtConcurrent::run would), which
