@@ -471,6 +471,22 @@ struct TypingSamples {
     int rounds = 0;
 };
 
+// Types `name` into a pane's table as typeName() does, each key until the pane's selection is the
+// row the keyboard is on.
+template <typename Table, typename Pane>
+Typed typeIntoPane(bench::StallMeter& heartbeat, QWindow* window, Table& table, Pane& pane, const QString& name)
+{
+    using Item = std::remove_cvref_t<decltype(table.itemModel()->item(0))>;
+    const auto current = [&table]() -> const Item* {
+        const QModelIndex index = table.currentIndex();
+        return index.isValid() ? &table.itemModel()->item(index.row()) : nullptr;
+    };
+    return typeName(
+        heartbeat, window, name,
+        [&] { return current() && pane.selection() == QSet<typename Table::ID>{current()->id}; },
+        [&] { return current() ? current()->name : QString(); });
+}
+
 // Plain Qt over the same rows as a pane: a QTableView over a QStandardItemModel of names, byte
 // counts and dates. Each new listing is a new model, filled before the view gets it (the quickest
 // way plain Qt has to show many rows); the old one is deleted with it.
@@ -832,6 +848,8 @@ private:
     void phoneBigFolder();
     void leaveComputerFolder();
     void typeInComputerPane();
+    void reportTyping(const QString& pane, const QString& typedName, int rows, const TypingSamples& ours,
+                      const TypingSamples& plain);
     void refreshAfterChangesOnDisk();
     // Whether the run measures the row of that name (--only).
     bool wants(const char* name) const;
@@ -1260,14 +1278,7 @@ void ResponsivenessBench::phoneBigFolder()
                 QTest::mouseClick(table.viewport(), Qt::LeftButton, {}, table.visualRect(model->index(0, 0)).center());
                 turnUntil(landedQuietly([&] { return rig.pane().selection().size() == 1; }),
                           QStringLiteral("phone pane: the click on the first row"));
-                const auto current = [&table]() -> const RemoteItem* {
-                    const QModelIndex index = table.currentIndex();
-                    return index.isValid() ? &table.itemModel()->item(index.row()) : nullptr;
-                };
-                typed.add(typeName(
-                    m_heartbeat, rig.windowHandle(), typedName,
-                    [&] { return current() && rig.pane().selection() == QSet<RemoteObjectID>{current()->id}; },
-                    [&] { return current() ? current()->name : QString(); }));
+                typed.add(typeIntoPane(m_heartbeat, rig.windowHandle(), table, rig.pane(), typedName));
             }
 
             // A click on the size header, until every row is in the order by size.
@@ -1341,22 +1352,7 @@ void ResponsivenessBench::phoneBigFolder()
                        stallText(oursStall), stallText(theirsStall)});
     };
     if (wants("type")) {
-        say(QStringLiteral("detail: phone pane, typing \"%1\" at %2 rows: longest key ours s %3, stall ms %4, on the "
-                           "name %5 of %6; plain s %7, stall ms %8, on the name %9 of %10")
-                .arg(typedName)
-                .arg(rows)
-                .arg(typed.key.listed(3), typed.stall.listed(1))
-                .arg(typed.landed)
-                .arg(typed.rounds)
-                .arg(plainTyped.key.listed(3), plainTyped.stall.listed(1))
-                .arg(plainTyped.landed)
-                .arg(plainTyped.rounds));
-        m_rows.append({QStringLiteral("phone pane: typing a name of 16 characters at %1 rows, keys %2 ms apart "
-                                      "(longest key)")
-                           .arg(rows)
-                           .arg(keySpacing.count()),
-                       typed.keyText(), plainTyped.keyText(QStringLiteral("QStandardItemModel")),
-                       stallText(typed.stall), stallText(plainTyped.stall)});
+        reportTyping(QStringLiteral("phone pane"), typedName, rows, typed, plainTyped);
     }
     report("phone-show", QStringLiteral("phone pane: first showing of a folder of %1 files").arg(rows), show, showStall,
            plainShow, plainShowStall, QStringLiteral("QStandardItemModel built and shown"));
@@ -1437,35 +1433,34 @@ void ResponsivenessBench::typeInComputerPane()
             }
             shownRows = madeFilesOf(rig.browser().items());
             typedName = nameToType(names);
-            const auto current = [&table]() -> const LocalItem* {
-                const QModelIndex index = table.currentIndex();
-                return index.isValid() ? &table.itemModel()->item(index.row()) : nullptr;
-            };
-            typed.add(typeName(
-                m_heartbeat, rig.window().windowHandle(), typedName,
-                [&] { return current() && rig.pane().selection() == QSet<QUrl>{current()->id}; },
-                [&] { return current() ? current()->name : QString(); }));
+            typed.add(typeIntoPane(m_heartbeat, rig.window().windowHandle(), table, rig.pane(), typedName));
         }
         PlainTable plain;
         plain.show(shownRows);
         plainTyped.add(plain.type(m_heartbeat, typedName));
     }
-    say(QStringLiteral("detail: computer pane, typing \"%1\" at %2 rows: longest key ours s %3, stall ms %4, on the "
-                       "name %5 of %6; plain s %7, stall ms %8, on the name %9 of %10")
-            .arg(typedName)
+    reportTyping(QStringLiteral("computer pane"), typedName, rows, typed, plainTyped);
+}
+
+void ResponsivenessBench::reportTyping(const QString& pane, const QString& typedName, int rows,
+                                       const TypingSamples& ours, const TypingSamples& plain)
+{
+    say(QStringLiteral("detail: %1, typing \"%2\" at %3 rows: longest key ours s %4, stall ms %5, on the name %6 "
+                       "of %7; plain s %8, stall ms %9, on the name %10 of %11")
+            .arg(pane, typedName)
             .arg(rows)
-            .arg(typed.key.listed(3), typed.stall.listed(1))
-            .arg(typed.landed)
-            .arg(typed.rounds)
-            .arg(plainTyped.key.listed(3), plainTyped.stall.listed(1))
-            .arg(plainTyped.landed)
-            .arg(plainTyped.rounds));
-    m_rows.append({QStringLiteral("computer pane: typing a name of 16 characters at %1 rows, keys %2 ms apart "
-                                  "(longest key)")
+            .arg(ours.key.listed(3), ours.stall.listed(1))
+            .arg(ours.landed)
+            .arg(ours.rounds)
+            .arg(plain.key.listed(3), plain.stall.listed(1))
+            .arg(plain.landed)
+            .arg(plain.rounds));
+    m_rows.append({QStringLiteral("%1: typing a name of 16 characters at %2 rows, keys %3 ms apart (longest key)")
+                       .arg(pane)
                        .arg(rows)
                        .arg(keySpacing.count()),
-                   typed.keyText(), plainTyped.keyText(QStringLiteral("QStandardItemModel")), stallText(typed.stall),
-                   stallText(plainTyped.stall)});
+                   ours.keyText(), plain.keyText(QStringLiteral("QStandardItemModel")), stallText(ours.stall),
+                   stallText(plain.stall)});
 }
 
 // What changeOnePercent() did to a folder, to undo it.
