@@ -6,8 +6,6 @@
 #include <QRandomGenerator>
 #include <QSignalSpy>
 
-#include <functional>
-
 #include <gtest/gtest.h>
 
 namespace quillbarrow {
@@ -266,69 +264,48 @@ TEST(ItemTableModel, IDsOfTheRowsBeforeAResetOfTheSameFolderFindWhereTheRowsWent
     EXPECT_EQ(model.rowsOf(taken), (std::vector<int>{7, 8, 9, 100}));
 }
 
-// The work pool's index of the rows comes back as a queued answer. A re-listing applied while it
-// waits in the event queue (one that needs no lookup, so it does not take the answer itself) makes
-// it an index of rows that moved: every row is found where it is now all the same, by its own id
+// A re-listing applied while the pool's index of the rows waits in the event queue (one needing no
+// lookup, which would take the answer first) leaves every row found where it is now, by its own id
 // and by an equal one, before and after the pool has indexed the rows anew.
 TEST(ItemTableModel, ARelistingBeforeThePoolsAnswerLandsFindsEachRowWhereItIsNow)
 {
-    const auto everyThirdGone = [](const QList<LocalItem>& items, bool readAnew) {
-        QList<LocalItem> kept;
-        for (qsizetype index = 0; index < items.size(); ++index) {
-            if (index % 3 != 1) {
-                kept.append(readAnew ? localFile(items[index].name) : items[index]);
-            }
-        }
-        return kept;
-    };
     const struct {
         const char* what;
-        std::function<QList<LocalItem>(const QList<LocalItem>&)> relist;
+        int oneGoneIn;
+        bool readAnew;
     } cases[] = {
-        {"two rows gone, the very items shown",
-         [](QList<LocalItem> items) {
-             items.remove(10, 2);
-             return items;
-         }},
-        {"two rows gone, read anew",
-         [](const QList<LocalItem>& items) {
-             QList<LocalItem> read;
-             for (qsizetype index = 0; index < items.size(); ++index) {
-                 if (index != 10 && index != 200) {
-                     read.append(localFile(items[index].name));
-                 }
-             }
-             return read;
-         }},
-        {"every third row gone, the very items (a reset)",
-         [&](const QList<LocalItem>& items) { return everyThirdGone(items, false); }},
-        {"every third row gone, read anew (a reset)",
-         [&](const QList<LocalItem>& items) { return everyThirdGone(items, true); }},
+        {"a row in 100 gone, the very items shown", 100, false},
+        {"a row in 100 gone, read anew", 100, true},
+        {"a row in 3 gone, read anew (a reset)", 3, true},
     };
     QStringList names;
     for (int index = 0; index < 300; ++index) {
         names.append(QString::number(index));
     }
     for (const auto& each : cases) {
-        SCOPED_TRACE(each.what);
         LocalModel model(NativeTableColumn::standardColumns());
         QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::Fatal);
         const QList<LocalItem> shown = localFiles(names);
         model.setItems(shown, listing);
         workPool().waitForDone(); // the pool has answered; the answer waits in the event queue
         HeldWorkPool held;
-        model.setItems(each.relist(shown), listing);
-        QCoreApplication::processEvents();
-        const auto eachRowFound = [&model] {
-            for (int row = 0; row < model.rowCount(); ++row) {
-                ASSERT_EQ(model.rowOf(model.item(row).id), row) << "row " << row;
-                ASSERT_EQ(model.rowOf(localID(model.item(row).name)), row) << "row " << row;
+        QList<LocalItem> relisted;
+        for (qsizetype index = 0; index < shown.size(); ++index) {
+            if (index % each.oneGoneIn != 1) {
+                relisted.append(each.readAnew ? localFile(names[index]) : shown[index]);
             }
-        };
-        eachRowFound();
-        held.release();
-        QCoreApplication::processEvents();
-        eachRowFound();
+        }
+        model.setItems(relisted, listing);
+        for (const bool indexedAnew : {false, true}) {
+            if (indexedAnew) {
+                held.release();
+            }
+            QCoreApplication::processEvents();
+            for (int row = 0; row < model.rowCount(); ++row) {
+                ASSERT_EQ(model.rowOf(model.item(row).id), row) << each.what << ", row " << row;
+                ASSERT_EQ(model.rowOf(localID(model.item(row).name)), row) << each.what << ", row " << row;
+            }
+        }
     }
 }
 
@@ -383,11 +360,9 @@ TEST(ItemTableModel, RandomRelistingsAlwaysEndAsTheListingGiven)
         if (round % 3 == 0 && next.size() > 2) {
             std::swap(next[random.bounded(static_cast<int>(next.size()))], next[0]);
         }
-        // Now and then the folder is read anew (no id shares data with a row), or comes reversed.
-        if (round % 5 == 4) {
-            for (LocalItem& item : next) {
-                item = localFile(item.name, item.size);
-            }
+        // Now and then the folder is read anew (no id shares data with a row), and reversed.
+        for (LocalItem& item : next) {
+            item = round % 5 == 4 ? localFile(item.name, item.size) : item;
         }
         if (round % 11 == 10) {
             std::reverse(next.begin(), next.end());

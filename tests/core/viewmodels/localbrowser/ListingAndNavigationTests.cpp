@@ -209,17 +209,8 @@ TEST_F(ListingTest, AResortOrdersTheNamesOfTheCurrentListing)
 // with, so what matches the two listings (the table, a selection) compares no texts.
 TEST_F(ListingTest, ARefreshListsEachEntryByItsOwnAddressKeepingTheIdsOfEntriesListedAgain)
 {
-    const struct {
-        const char* what;
-        FileSort sort;
-        bool ascending;
-    } cases[] = {
-        {"in the order shown before", FileSort::name, true},
-        {"in another order", FileSort::size, false},
-    };
-    for (const auto& each : cases) {
-        SCOPED_TRACE(each.what);
-        const QString folder = QStringLiteral("refreshed-%1").arg(static_cast<int>(each.sort));
+    for (const FileSort sort : {FileSort::name, FileSort::size}) {
+        const QString folder = QStringLiteral("refreshed-%1").arg(static_cast<int>(sort));
         for (int index = 0; index < 40; ++index) {
             makeFile(QStringLiteral("%1/file %2").arg(folder).arg(index), QByteArray(index % 7, 'x'));
         }
@@ -234,15 +225,15 @@ TEST_F(ListingTest, ARefreshListsEachEntryByItsOwnAddressKeepingTheIdsOfEntriesL
         makeFile(folder + QStringLiteral("/file 3b"));
         makeFile(folder + QStringLiteral("/file 20"), QByteArray(100, 'x'));
         ASSERT_TRUE(QFile::rename(path(folder + QStringLiteral("/file 30")), path(folder + QStringLiteral("/moved"))));
-        model->setSort(each.sort, each.ascending);
+        model->setSort(sort, sort == FileSort::name); // by name: the order shown before
         model->refresh();
         waitForListing(*model);
 
         ASSERT_EQ(model->items().size(), 40);
         for (const LocalItem& item : model->items()) {
             EXPECT_EQ(item.id, url(folder + QLatin1Char('/') + item.name));
-            const bool listedBefore = listedWith.contains(item.name);
-            EXPECT_EQ(const_cast<QUrl&>(item.id).data_ptr() == listedWith.value(item.name), listedBefore)
+            EXPECT_EQ(const_cast<QUrl&>(item.id).data_ptr() == listedWith.value(item.name),
+                      listedWith.contains(item.name))
                 << item.name.toStdString();
         }
         EXPECT_EQ(shownItem(*model, QStringLiteral("file 20")).size, 100);
