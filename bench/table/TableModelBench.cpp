@@ -13,7 +13,8 @@
 //     applying it; theirs, QStandardItemModel::sort by the byte counts, which sorts and moves its
 //     rows. Both check afterwards that most rows moved;
 //   - a re-listing that changes 1% of the rows (a third removed, a third new, a third with a new
-//     size, spread over the listing): ours, setItems of the new listing; theirs, refilling.
+//     size, spread over the listing), every item read anew as a refresh reads it (ids and names
+//     sharing nothing with the rows shown): ours, setItems of the new listing; theirs, refilling.
 // Figures are medians over the rounds. Prints detail lines and a Markdown table whose ratio is
 // ours over theirs. Exits 1 when something fails (the reason on stderr). Never judges a time.
 
@@ -87,8 +88,25 @@ RemoteItem makeRow(const RemoteItem*, int number, qint64 size)
                       std::nullopt);
 }
 
+// The item as a new reading of its folder gives it: equal, but sharing no data (id, name) with
+// `item`, as the items of a refresh share nothing with the rows shown.
+LocalItem reread(const LocalItem& item)
+{
+    return LocalItem(QUrl::fromLocalFile(item.id.toLocalFile()), QString(item.name.constData(), item.name.size()),
+                     item.kind, item.size, item.modifiedAt, item.isHidden);
+}
+
+RemoteItem reread(const RemoteItem& item)
+{
+    const QString& raw = item.id.rawValue();
+    return RemoteItem(RemoteObjectID(QString(raw.constData(), raw.size())), item.storageID, item.parentID,
+                      QString(item.name.constData(), item.name.size()), item.kind, item.size, item.modifiedAt,
+                      item.path);
+}
+
 // The listings one round applies: the folder in name order with its names' ranks (as the view
-// model keeps them from the listing), and a re-listing of the name order with 1% of it changed.
+// model keeps them from the listing), and a re-listing of the name order with 1% of it changed,
+// read anew.
 template <typename Item>
 struct Listings {
     QList<Item> byName;
@@ -136,18 +154,18 @@ Listings<Item> makeListings(int rows)
     for (int index = 0; index < listings.byName.size(); ++index) {
         const Item& item = listings.byName[index];
         if (index % step != 0) {
-            relisted.append(item);
+            relisted.append(reread(item));
             continue;
         }
         switch ((index / step) % 3) {
         case 0:
             break; // removed
         case 1:
-            relisted.append(item);
+            relisted.append(reread(item));
             relisted.append(makeRow(static_cast<const Item*>(nullptr), newNumber++, 1234));
             break;
         default: {
-            Item grown = item;
+            Item grown = reread(item);
             grown.size = item.size.value_or(0) + 1;
             relisted.append(grown);
         }

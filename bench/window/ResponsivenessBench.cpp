@@ -4,8 +4,9 @@
 //   quillbarrow_bench_responsiveness [--rows N] [--entries N,N] [--subfolders N,N]
 //                                    [--phone-entries N] [--phone-folders N] [--paint-files N]
 //                                    [--copies 1000,8000,32000] [--uploads 8000,32000] [--rounds N]
-//                                    [--only select,subfolders,phone,sort,open,phone-show,
-//                                            phone-refresh,phone-sort,leave,paint,local,device]
+//                                    [--only select,subfolders,phone,sort,open,type,phone-show,
+//                                            phone-refresh,phone-sort,leave,refresh,paint,local,
+//                                            device]
 //
 // The time runs from the input until its results have landed (for a listing or a sort: the last
 // row in its place). The longest stall is the largest gap between the ticks of a 1 ms timer on the
@@ -42,6 +43,14 @@
 //     set in place of the big one (the big one deleted).
 //   - Leaving that folder of N files in the computer pane for its parent of 12 entries (leave),
 //     Backspace until the table shows them; plain: a model of 12 rows in place of one of N.
+//   - Typing a name of 16 characters, a key every 40 ms, in the computer pane over that folder and
+//     in the phone pane over the pretend phone's (type), its first row clicked: each key until the
+//     pane's selection is the row the keyboard is on; the longest key, and whether the keyboard
+//     ended on the name. Plain: a QTableView over a QStandardItemModel of the same rows.
+//   - F5 in the computer pane over a folder of N such files after 1% of them changed on disk
+//     (refresh: a third deleted, a third with a new file beside them, a third grown), with rows
+//     selected in the middle, until the table shows the new listing (checked, with the selection
+//     kept); plain: a new QStandardItemModel of the rows read anew.
 //   - The window repainting every 16 ms while a folder of P files (10,000 by default) is pasted
 //     into the shown folder through the pane, until the pane lists it; plain: the same copy as one
 //     job on Qt's shared pool (QThreadPool::globalInstance(), as QtConcurrent::run would), which
@@ -383,6 +392,101 @@ Measured plainOpen(bench::StallMeter& heartbeat, const QString& folder, int entr
         [&] { return model.rowCount(root) == entries; }, QStringLiteral("plain folder open"), true);
 }
 
+// How far apart a person's keys are when typing a name.
+constexpr std::chrono::milliseconds keySpacing{40};
+
+// A name to type among `names` (in the order shown): the last one of 16 characters, without a
+// space (a space also selects), that begins no other name (Qt's search ignores letter case), so
+// that typing it whole can go to that name alone. The earlier in the order a name's letters first
+// match, the more rows its first keys pass by; the last such name makes them pass by the most.
+QString nameToType(const QStringList& names)
+{
+    for (qsizetype index = names.size() - 1; index >= 0; --index) {
+        const QString& name = names[index];
+        if (name.size() != 16 || name.contains(u' ')) {
+            continue;
+        }
+        const bool beginsAnother = std::any_of(names.begin(), names.end(), [&name](const QString& other) {
+            return other.size() > name.size() && other.startsWith(name, Qt::CaseInsensitive);
+        });
+        if (!beginsAnother) {
+            return name;
+        }
+    }
+    throw BenchFailure(QStringLiteral("no name of 16 characters to type"));
+}
+
+// A name typed by a person.
+struct Typed {
+    // The longest key: from its press until it had landed, and the longest stall over its time.
+    Measured longestKey;
+    // The row the keyboard ended on shows the name typed.
+    bool landed = false;
+};
+
+// Types `name` into `window` as a person does, a key every keySpacing (or at once after a key that
+// took longer: the window system holds keys that come meanwhile). Each key is timed until
+// `keyLanded` holds; `currentName` gives the name on the row the keyboard is on.
+Typed typeName(bench::StallMeter& heartbeat, QWindow* window, const QString& name,
+               const std::function<bool()>& keyLanded, const std::function<QString()>& currentName)
+{
+    Typed typed;
+    Clock::time_point due = Clock::now();
+    for (const QChar key : name) {
+        const auto early = std::chrono::ceil<std::chrono::milliseconds>(due - Clock::now());
+        if (early.count() > 0) {
+            watchFor(early);
+        }
+        due = Clock::now() + keySpacing;
+        const Measured measured = measure(
+            heartbeat, [&] { QTest::keyClick(window, key.toLatin1()); }, keyLanded, QStringLiteral("a typed key"));
+        typed.longestKey.seconds = std::max(typed.longestKey.seconds, measured.seconds);
+        typed.longestKey.stallMs = std::max(typed.longestKey.stallMs, measured.stallMs);
+    }
+    typed.landed = currentName() == name;
+    return typed;
+}
+
+// Names typed over the rounds of one row.
+struct TypingSamples {
+    void add(const Typed& typed)
+    {
+        key.add(typed.longestKey.seconds);
+        stall.add(typed.longestKey.stallMs);
+        landed += typed.landed ? 1 : 0;
+        ++rounds;
+    }
+    // The longest key's median, and on how many rounds the typing ended on the name.
+    QString keyText(const QString& what = QString()) const
+    {
+        return QStringLiteral("%1 ms%2, on the name %3 of %4")
+            .arg(key.median() * 1000, 0, 'f', 1)
+            .arg(what.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(what))
+            .arg(landed)
+            .arg(rounds);
+    }
+    Samples key;
+    Samples stall;
+    int landed = 0;
+    int rounds = 0;
+};
+
+// Types `name` into a pane's table as typeName() does, each key until the pane's selection is the
+// row the keyboard is on.
+template <typename Table, typename Pane>
+Typed typeIntoPane(bench::StallMeter& heartbeat, QWindow* window, Table& table, Pane& pane, const QString& name)
+{
+    using Item = std::remove_cvref_t<decltype(table.itemModel()->item(0))>;
+    const auto current = [&table]() -> const Item* {
+        const QModelIndex index = table.currentIndex();
+        return index.isValid() ? &table.itemModel()->item(index.row()) : nullptr;
+    };
+    return typeName(
+        heartbeat, window, name,
+        [&] { return current() && pane.selection() == QSet<typename Table::ID>{current()->id}; },
+        [&] { return current() ? current()->name : QString(); });
+}
+
 // Plain Qt over the same rows as a pane: a QTableView over a QStandardItemModel of names, byte
 // counts and dates. Each new listing is a new model, filled before the view gets it (the quickest
 // way plain Qt has to show many rows); the old one is deleted with it.
@@ -390,6 +494,8 @@ class PlainTable {
 public:
     PlainTable()
     {
+        // A listing of files, not a sheet: a typed key searches the rows, it does not edit a cell.
+        m_view.setEditTriggers(QAbstractItemView::NoEditTriggers);
         m_view.setModel(m_model.get());
         m_view.resize(900, 600);
         m_view.show();
@@ -461,6 +567,19 @@ public:
         m_model->sort(0);
         m_model->setSortRole(Qt::DisplayRole);
         return measured;
+    }
+
+    // A click on the first row, then `name` typed as a person types it (typeName()).
+    Typed type(bench::StallMeter& heartbeat, const QString& name)
+    {
+        m_view.activateWindow();
+        turnUntil([this] { return m_view.isActiveWindow(); }, QStringLiteral("the plain table's window"));
+        QTest::mouseClick(m_view.viewport(), Qt::LeftButton, {}, m_view.visualRect(m_model->index(0, 0)).center());
+        settle();
+        return typeName(
+            heartbeat, m_view.windowHandle(), name,
+            [this] { return m_view.selectionModel()->isSelected(m_view.currentIndex()); },
+            [this] { return m_view.currentIndex().siblingAtColumn(0).data().toString(); });
     }
 
 private:
@@ -647,6 +766,7 @@ public:
     DeviceBrowserViewModel& browser() { return m_app->deviceBrowser(); }
     AndroidPaneView& pane() { return *m_pane; }
     RemoteItemTable& table() { return *m_table; }
+    QWindow* windowHandle() { return m_window->windowHandle(); }
     void pressKey(Qt::Key key) { QTest::keyClick(m_window->windowHandle(), key); }
 
 private:
@@ -728,6 +848,10 @@ private:
     void openFolder();
     void phoneBigFolder();
     void leaveComputerFolder();
+    void typeInComputerPane();
+    void reportTyping(const QString& pane, const QString& typedName, int rows, const TypingSamples& ours,
+                      const TypingSamples& plain);
+    void refreshAfterChangesOnDisk();
     // Whether the run measures the row of that name (--only).
     bool wants(const char* name) const;
     void paintDuringPaste();
@@ -1011,7 +1135,8 @@ bool showsSpreadRows(const RemoteItemTable& table, const QList<RemoteItem>& expe
 }
 
 // The table shows exactly `expected`, row by row.
-void requireShown(const RemoteItemTable& table, const QList<RemoteItem>& expected, const QString& what)
+template <typename Table, typename Item>
+void requireShown(const Table& table, const QList<Item>& expected, const QString& what)
 {
     const auto* model = table.itemModel();
     if (model->rowCount() != expected.size()) {
@@ -1025,9 +1150,21 @@ void requireShown(const RemoteItemTable& table, const QList<RemoteItem>& expecte
     }
 }
 
-MadeFile madeFileOf(const RemoteItem& item)
+template <typename Item>
+MadeFile madeFileOf(const Item& item)
 {
     return MadeFile{item.name, item.size.value_or(-1), item.modifiedAt.value_or(QDateTime())};
+}
+
+template <typename Item>
+QList<MadeFile> madeFilesOf(const QList<Item>& items)
+{
+    QList<MadeFile> files;
+    files.reserve(items.size());
+    for (const Item& item : items) {
+        files.append(madeFileOf(item));
+    }
+    return files;
 }
 
 void ResponsivenessBench::phoneBigFolder()
@@ -1053,6 +1190,12 @@ void ResponsivenessBench::phoneBigFolder()
         plainRows.append(madeFileOf(item));
     }
     const int rootCount = static_cast<int>(rootRows.size());
+    QStringList names;
+    for (const RemoteItem& item : byName) {
+        names.append(item.name);
+    }
+    const QString typedName = nameToType(names);
+    TypingSamples typed, plainTyped;
 
     Samples show, showStall, refresh, refreshStall, sort, sortStall, leave, leaveStall, moved, listing;
     Samples plainShow, plainShowStall, plainRefresh, plainRefreshStall, plainSorting, plainSortingStall, plainLeave,
@@ -1131,6 +1274,14 @@ void ResponsivenessBench::phoneBigFolder()
             refresh.add(refreshed.seconds);
             refreshStall.add(refreshed.stallMs);
 
+            // A click on the first row, then a name typed, until the keyboard is on its row.
+            if (wants("type")) {
+                QTest::mouseClick(table.viewport(), Qt::LeftButton, {}, table.visualRect(model->index(0, 0)).center());
+                turnUntil(landedQuietly([&] { return rig.pane().selection().size() == 1; }),
+                          QStringLiteral("phone pane: the click on the first row"));
+                typed.add(typeIntoPane(m_heartbeat, rig.windowHandle(), table, rig.pane(), typedName));
+            }
+
             // A click on the size header, until every row is in the order by size.
             QHeaderView* header = table.horizontalHeader();
             const std::optional<int> column = model->columnIndex(QStringLiteral("size"));
@@ -1177,6 +1328,9 @@ void ResponsivenessBench::phoneBigFolder()
             m_heartbeat, [&] { plain.show(plainRows); }, [] { return true; }, QStringLiteral("plain refresh"), true);
         plainRefresh.add(plainRefreshed.seconds);
         plainRefreshStall.add(plainRefreshed.stallMs);
+        if (wants("type")) {
+            plainTyped.add(plain.type(m_heartbeat, typedName));
+        }
         const Measured plainSorted = plain.clickSize(m_heartbeat);
         plainSorting.add(plainSorted.seconds);
         plainSortingStall.add(plainSorted.stallMs);
@@ -1198,6 +1352,9 @@ void ResponsivenessBench::phoneBigFolder()
         m_rows.append({action, secondsText(ours), secondsText(theirs) + QStringLiteral(" (%1)").arg(plainText),
                        stallText(oursStall), stallText(theirsStall)});
     };
+    if (wants("type")) {
+        reportTyping(QStringLiteral("phone pane"), typedName, rows, typed, plainTyped);
+    }
     report("phone-show", QStringLiteral("phone pane: first showing of a folder of %1 files").arg(rows), show, showStall,
            plainShow, plainShowStall, QStringLiteral("QStandardItemModel built and shown"));
     report("phone-refresh", QStringLiteral("phone pane: refresh of that folder (same items)"), refresh, refreshStall,
@@ -1256,6 +1413,186 @@ void ResponsivenessBench::leaveComputerFolder()
                        .arg(parentCount),
                    secondsText(window),
                    secondsText(plain) + QStringLiteral(" (a model of %1 rows for the big one)").arg(parentCount),
+                   stallText(windowStall), stallText(plainStall)});
+}
+
+void ResponsivenessBench::typeInComputerPane()
+{
+    const int rows = static_cast<int>(variedFolder().size());
+    QString typedName;
+    TypingSamples typed, plainTyped;
+    for (int round = 0; round < m_options.rounds; ++round) {
+        QList<MadeFile> shownRows;
+        {
+            // The pane shows the folder with its first row clicked.
+            WindowRig rig;
+            rig.show(variedFolderPath(), rows);
+            LocalItemTable& table = rig.table();
+            QStringList names;
+            for (const LocalItem& item : rig.browser().items()) {
+                names.append(item.name);
+            }
+            shownRows = madeFilesOf(rig.browser().items());
+            typedName = nameToType(names);
+            typed.add(typeIntoPane(m_heartbeat, rig.window().windowHandle(), table, rig.pane(), typedName));
+        }
+        PlainTable plain;
+        plain.show(shownRows);
+        plainTyped.add(plain.type(m_heartbeat, typedName));
+    }
+    reportTyping(QStringLiteral("computer pane"), typedName, rows, typed, plainTyped);
+}
+
+void ResponsivenessBench::reportTyping(const QString& pane, const QString& typedName, int rows,
+                                       const TypingSamples& ours, const TypingSamples& plain)
+{
+    say(QStringLiteral("detail: %1, typing \"%2\" at %3 rows: longest key ours s %4, stall ms %5, on the name %6 "
+                       "of %7; plain s %8, stall ms %9, on the name %10 of %11")
+            .arg(pane, typedName)
+            .arg(rows)
+            .arg(ours.key.listed(3), ours.stall.listed(1))
+            .arg(ours.landed)
+            .arg(ours.rounds)
+            .arg(plain.key.listed(3), plain.stall.listed(1))
+            .arg(plain.landed)
+            .arg(plain.rounds));
+    m_rows.append({QStringLiteral("%1: typing a name of 16 characters at %2 rows, keys %3 ms apart (longest key)")
+                       .arg(pane)
+                       .arg(rows)
+                       .arg(keySpacing.count()),
+                   ours.keyText(), plain.keyText(QStringLiteral("QStandardItemModel")), stallText(ours.stall),
+                   stallText(plain.stall)});
+}
+
+// What changeOnePercent() did to a folder, to undo it.
+struct DiskChanges {
+    QStringList added;
+    // The files removed or grown, as they were.
+    QList<MadeFile> before;
+    QSet<QString> removed;
+    // The entries of the folder now.
+    int entries = 0;
+};
+
+// Changes 1% of the files of `folder` as a person's other programs do between two looks at it,
+// spread over the order shown (`shown`, as `made` made them): a third deleted, a third with a new
+// file beside it, a third grown by a byte.
+DiskChanges changeOnePercent(const QString& folder, const QList<LocalItem>& shown, const QHash<QString, MadeFile>& made)
+{
+    DiskChanges changes;
+    changes.entries = static_cast<int>(shown.size());
+    constexpr int step = 100;
+    for (int index = step / 2; index < shown.size(); index += step) {
+        const MadeFile& file = made[shown[index].name];
+        const QString path = folder + QLatin1Char('/') + file.name;
+        switch ((index / step) % 3) {
+        case 0:
+            if (!QFile::remove(path)) {
+                throw BenchFailure(QStringLiteral("cannot remove ") + path);
+            }
+            changes.before.append(file);
+            changes.removed.insert(file.name);
+            --changes.entries;
+            break;
+        case 1: {
+            const MadeFile added{file.name + QLatin1Char('b'), 1'234, file.modified};
+            makeSparseFile(folder + QLatin1Char('/') + added.name, added);
+            changes.added.append(added.name);
+            ++changes.entries;
+            break;
+        }
+        default: {
+            MadeFile grown = file;
+            grown.size += 1;
+            makeSparseFile(path, grown);
+            changes.before.append(file);
+        }
+        }
+    }
+    return changes;
+}
+
+void undo(const QString& folder, const DiskChanges& changes)
+{
+    for (const QString& name : changes.added) {
+        QFile::remove(folder + QLatin1Char('/') + name);
+    }
+    for (const MadeFile& file : changes.before) {
+        makeSparseFile(folder + QLatin1Char('/') + file.name, file);
+    }
+}
+
+void ResponsivenessBench::refreshAfterChangesOnDisk()
+{
+    const int rows = m_options.rows;
+    const QString folder = m_work.filePath(QStringLiteral("refresh/varied"));
+    QHash<QString, MadeFile> made;
+    for (const MadeFile& file : makeVariedFiles(folder, rows)) {
+        made.insert(file.name, file);
+    }
+    Samples window, windowStall, plain, plainStall;
+    for (int round = 0; round < m_options.rounds; ++round) {
+        QList<MadeFile> before, after;
+        {
+            WindowRig rig;
+            rig.show(folder, rows);
+            LocalBrowserViewModel& browser = rig.browser();
+            LocalItemTable& table = rig.table();
+            const auto* model = table.itemModel();
+            // A person's place in the middle of the folder: a row clicked, ten more with Shift.
+            const int first = rows / 2;
+            table.scrollTo(model->index(first, 0), QAbstractItemView::PositionAtTop);
+            settle();
+            QTest::mouseClick(table.viewport(), Qt::LeftButton, {}, table.visualRect(model->index(first, 0)).center());
+            QTest::mouseClick(table.viewport(), Qt::LeftButton, Qt::ShiftModifier,
+                              table.visualRect(model->index(first + 10, 0)).center());
+            turnUntil(landedQuietly([&] { return rig.pane().selection().size() == 11; }),
+                      QStringLiteral("the selection before the refresh"));
+            const QSet<QUrl> selected = rig.pane().selection();
+            const QList<LocalItem> shown = browser.items();
+            before = madeFilesOf(shown);
+            const DiskChanges changes = changeOnePercent(folder, shown, made);
+
+            const Measured measured = measure(
+                m_heartbeat, [&] { rig.pressKey(Qt::Key_F5); },
+                [&] {
+                    return !browser.isLoading() && browser.items().size() == changes.entries &&
+                           model->rowCount() == changes.entries;
+                },
+                QStringLiteral("computer pane: refresh after changes on disk"), true);
+            requireShown(table, browser.items(), QStringLiteral("computer pane: refresh after changes on disk"));
+            // The selected rows the refresh found again stay selected, and only they.
+            QSet<QUrl> kept;
+            for (const QUrl& id : selected) {
+                if (!changes.removed.contains(id.fileName())) {
+                    kept.insert(id);
+                }
+            }
+            if (rig.pane().selection() != kept) {
+                throw BenchFailure(QStringLiteral("computer pane: the refresh kept %1 of %2 selected rows")
+                                       .arg(rig.pane().selection().size())
+                                       .arg(kept.size()));
+            }
+            after = madeFilesOf(browser.items());
+            window.add(measured.seconds);
+            windowStall.add(measured.stallMs);
+            undo(folder, changes);
+        }
+        PlainTable table;
+        table.show(before);
+        settle();
+        const Measured baseline = measure(
+            m_heartbeat, [&] { table.show(after); }, [] { return true; }, QStringLiteral("plain refresh"), true);
+        plain.add(baseline.seconds);
+        plainStall.add(baseline.stallMs);
+    }
+    say(QStringLiteral("detail: computer pane, refresh of %1 files after 1% changed on disk: ours s %2, stall ms %3; "
+                       "plain s %4, stall ms %5")
+            .arg(rows)
+            .arg(window.listed(3), windowStall.listed(1), plain.listed(3), plainStall.listed(1)));
+    m_rows.append({QStringLiteral("computer pane: refresh of %1 files after 1% of them changed on disk").arg(rows),
+                   secondsText(window),
+                   secondsText(plain) + QStringLiteral(" (a model of the rows read anew built and shown)"),
                    stallText(windowStall), stallText(plainStall)});
 }
 
@@ -1480,11 +1817,17 @@ void ResponsivenessBench::run()
     if (runs("open")) {
         openFolder();
     }
-    if (runs("phone-show") || runs("phone-refresh") || runs("phone-sort") || runs("leave")) {
+    if (runs("type")) {
+        typeInComputerPane();
+    }
+    if (runs("phone-show") || runs("phone-refresh") || runs("phone-sort") || runs("leave") || runs("type")) {
         phoneBigFolder();
     }
     if (runs("leave")) {
         leaveComputerFolder();
+    }
+    if (runs("refresh")) {
+        refreshAfterChangesOnDisk();
     }
     if (runs("paint")) {
         paintDuringPaste();

@@ -2,6 +2,7 @@
 
 #include "async/SerialExecutor.h"
 #include "async/WorkPool.h"
+#include "domain/OrderedPairing.h"
 #include "style/ListingFormat.h"
 #include "table/NativeTableItemTraits.h"
 #include "table/NativeTableModel.h"
@@ -43,14 +44,18 @@ namespace quillbarrow {
 // current row and the rows in sight back by id). The very list shown, published again, changes
 // nothing at all.
 //
-// Reading and hashing 100,000 ids costs far more than the diff itself, so rows are first matched
-// by where their id keeps its shared data (Traits::identity): a re-sort, a hidden-name switch or a
-// measured size republishes the very items shown, and is matched without reading an id. Only the
-// items that share no data with a shown row are looked up by value, among the shown rows that
-// share none either. The index of those addresses comes with each diff; the index by value (the
-// row of each id and the set of them all) is kept up to date through a diff. After a reset both
-// are built on the work pool, and a lookup that cannot wait for them looks a few ids up row by
-// row, waits for the job when it runs already, or builds the index on the spot.
+// Hashing 100,000 ids costs far more than the diff itself, so rows are first matched by where
+// their id keeps its shared data (Traits::identity): a re-sort, a hidden-name switch or a
+// measured size republishes the very items shown, and is matched without reading an id. A
+// listing read anew (a refresh) shares no data with the rows shown, but comes in their order: it
+// is walked beside them, one comparison per row; only the few items that came, went or moved are
+// hashed, and looked up in the index by value (see matchRows()). Both indexes (the row of each
+// id by value with the set of them all, and the row of each address) are brought along through a
+// re-listing of the same folder, a diff or a reset alike; the addresses of rows read anew, and an
+// index by value of their own ids, are then worked out on the work pool, while lookups go by
+// value. After another listing both are built on the work pool, and a lookup that cannot wait
+// for them looks a few ids up row by row, waits for the job when it runs already, or builds the
+// index on the spot.
 template <typename Item>
 class ItemTableModel final : public NativeTableModel {
 public:
@@ -76,8 +81,7 @@ public:
 
     ~ItemTableModel() override
     {
-        letGo(std::move(m_rows), std::move(m_items), std::move(m_idIndex), std::move(m_rowOfAddress),
-              std::move(m_formerRows));
+        letGo(std::move(m_rows), std::move(m_items), std::move(m_idIndex), std::move(m_rowOfAddress));
     }
 
     int rowCount(const QModelIndex& parent = QModelIndex()) const override
@@ -92,7 +96,10 @@ public:
         }
         const Row& row = rowAt(index.row());
         const Item& item = *row.item;
-        if (role == Qt::DisplayRole && !row.texts) {
+        // Typing a name makes the view read the name cell of row after row, up to all of them:
+        // the name is the item's own text, so only a size or date cell formats its row's texts.
+        if (role == Qt::DisplayRole && !row.texts && index.column() < columns().size() &&
+            columns()[index.column()].content != NativeTableColumn::Content::name) {
             row.texts = std::make_unique<Texts>(
                 Texts{ListingFormat::sizeText(item.size), ListingFormat::dateText(item.modifiedAt)});
         }
@@ -100,6 +107,42 @@ public:
         const Texts& texts = row.texts ? *row.texts : none;
         return cellData(index.column(), role, item.name, item.kind == RemoteItemKind::folder, texts.size,
                         texts.date);
+    }
+
+    // Qt's search as a name is typed (the names that begin with the text typed, from the row the
+    // keyboard is on, round to it) reads the names from the items, with no cell's data made for
+    // them, asking memory for the names some rows ahead: typing a name in 100,000 rows stays as
+    // quick as a key. Any other search is the one of every model.
+    QModelIndexList match(const QModelIndex& start, int role, const QVariant& value, int hits = 1,
+                          Qt::MatchFlags flags = Qt::MatchFlags(Qt::MatchStartsWith | Qt::MatchWrap)) const override
+    {
+        const int column = start.column();
+        if (role != Qt::DisplayRole || !start.isValid() || start.model() != this ||
+            (flags & Qt::MatchTypeMask) != Qt::MatchStartsWith || flags.testFlag(Qt::MatchRecursive) ||
+            column >= columns().size() || columns()[column].content != NativeTableColumn::Content::name) {
+            return NativeTableModel::match(start, role, value, hits, flags);
+        }
+        const QString text = value.toString();
+        const Qt::CaseSensitivity sensitivity =
+            flags.testFlag(Qt::MatchCaseSensitive) ? Qt::CaseSensitive : Qt::CaseInsensitive;
+        const qsizetype count = logicalRowCount();
+        constexpr qsizetype readAhead = 8;
+        QModelIndexList found;
+        const auto scan = [&](qsizetype from, qsizetype to) {
+            for (qsizetype row = from; row < to && (hits < 0 || found.size() < hits); ++row) {
+                if (row + readAhead < to) {
+                    __builtin_prefetch(rowAt(row + readAhead).item->name.constData());
+                }
+                if (rowAt(row).item->name.startsWith(text, sensitivity)) {
+                    found.append(index(static_cast<int>(row), column));
+                }
+            }
+        };
+        scan(start.row(), count);
+        if (flags.testFlag(Qt::MatchWrap)) {
+            scan(0, start.row());
+        }
+        return found;
     }
 
     QMimeData* mimeData(const QModelIndexList& indexes) const override
@@ -174,24 +217,28 @@ public:
             resetTo(items, listing);
             return ListingChange::rows;
         }
-        if (changedRanges(items.size()) > maximumDiffRanges) {
-            // The rows are found by the addresses just worked out, not only once the pool is done.
-            resetTo(items, listing, std::move(matching->byAddress), std::move(matching->formerRows));
-            return ListingChange::rows;
-        }
-        // Where each shown row goes, for the index by value, read before the rows move.
+        // Where each shown row goes, for the indexes, read before the rows move.
         std::vector<int> newRows;
         newRows.reserve(m_rows.size());
         for (const Row& row : m_rows) {
             newRows.push_back(row.position);
         }
+        const bool scattered = changedRanges(items.size()) > maximumDiffRanges;
         // The shown rows point into this list until they take the new listing's items.
         QList<Item> shown = std::exchange(m_items, items);
+        if (scattered) {
+            beginResetModel();
+            std::vector<Row> rows = placeRows();
+            updateIndexes(newRows, *matching);
+            endResetModel();
+            letGo(std::move(rows), std::move(shown));
+            return ListingChange::rows;
+        }
         removeVanished();
         reorderSurvivors(static_cast<int>(items.size()));
         announceChanges([&](std::size_t row) { return static_cast<qsizetype>(m_rows[row].position); });
         insertArrivals();
-        updateIDIndex(newRows, *matching);
+        updateIndexes(newRows, *matching);
         letGo(std::move(shown));
         return matching->vanished.isEmpty() && matching->arrivals.empty() ? ListingChange::orderOnly
                                                                           : ListingChange::rows;
@@ -256,22 +303,14 @@ private:
         std::optional<IDIndex> byValue;
         std::optional<QHash<Identity, int>> rowOfAddress;
     };
-    // A row of the listing shown before whose id shares its data with no item listed now: its id
-    // (held, so that its data stays where it is) and its row now, -1 when it is not listed.
-    struct FormerRow {
-        ID id;
-        int row = -1;
-    };
     // How a listing of the same folder matches the shown rows (each row's `position` is set too).
     struct Matching {
-        // Where each listed item keeps its id's shared data, to its place in the listing.
-        QHash<Identity, int> byAddress;
         // The ids of the shown rows the listing lacks.
         QList<ID> vanished;
-        // The shown rows no listed item shares its id's data with (see m_formerRows).
-        QHash<Identity, FormerRow> formerRows;
         // The places of the listed items no shown row carries.
         std::vector<int> arrivals;
+        // Some shown row takes an item whose id is its own by value only (a listing read anew).
+        bool readAnew = false;
     };
     // How many ids a lookup seeks row by row while the index is being built.
     static constexpr qsizetype fewLookups = 4;
@@ -351,29 +390,31 @@ private:
     static qsizetype sizeOf(const std::optional<IDIndex>& index) { return index ? index->rowOfID.size() : 0; }
     // Addresses are freed here: their entries have nothing to destroy.
     static qsizetype sizeOf(const std::optional<QHash<Identity, int>>&) { return 0; }
-    static qsizetype sizeOf(const QHash<Identity, FormerRow>& rows) { return rows.size(); }
 
-    // Shows `items` anew. `addresses` (the rows of the items' ids by where they keep their data),
-    // when given, spare the pool that part of the indexes.
-    void resetTo(const QList<Item>& items, const QString& listing,
-                 std::optional<QHash<Identity, int>> addresses = std::nullopt,
-                 QHash<Identity, FormerRow> formerRows = {})
+    // Shows `items` of another listing (or of one the ids cannot tell apart), their indexes built
+    // on the pool.
+    void resetTo(const QList<Item>& items, const QString& listing)
     {
         beginResetModel();
-        std::vector<Row> rows = std::exchange(m_rows, {});
         QList<Item> shown = std::exchange(m_items, items);
+        std::vector<Row> rows = placeRows();
+        m_listing = listing;
+        std::optional<IDIndex> index = std::exchange(m_idIndex, std::nullopt);
+        std::optional<QHash<Identity, int>> addresses = std::exchange(m_rowOfAddress, std::nullopt);
+        startIndexing(true, true);
+        endResetModel();
+        letGo(std::move(rows), std::move(shown), std::move(index), std::move(addresses));
+    }
+
+    // Makes one row for each item of m_items, in its order; gives the rows there were.
+    std::vector<Row> placeRows()
+    {
+        std::vector<Row> rows = std::exchange(m_rows, {});
         m_rows.reserve(static_cast<std::size_t>(m_items.size()));
         for (qsizetype position = 0; position < m_items.size(); ++position) {
             m_rows.emplace_back(listed(position));
         }
-        m_listing = listing;
-        std::optional<IDIndex> index = std::exchange(m_idIndex, std::nullopt);
-        const bool addressed = addresses.has_value();
-        addresses = std::exchange(m_rowOfAddress, std::move(addresses));
-        QHash<Identity, FormerRow> former = std::exchange(m_formerRows, std::move(formerRows));
-        startIndexing(true, !addressed);
-        endResetModel();
-        letGo(std::move(rows), std::move(shown), std::move(index), std::move(addresses), std::move(former));
+        return rows;
     }
 
     // ---- Finding rows by id ------------------------------------------------------------------
@@ -392,14 +433,8 @@ private:
         for (const ID* id : ids) {
             if (const std::optional<int> row = rowSharing(*id)) {
                 rows.push_back(*row);
-                continue;
-            }
-            // An id taken from a row of the listing before: where that row went, if anywhere.
-            const auto former = m_formerRows.constFind(Traits::identity(*id));
-            if (former == m_formerRows.constEnd()) {
+            } else {
                 missed.append(id);
-            } else if (former->row >= 0) {
-                rows.push_back(former->row);
             }
         }
         if (!missed.isEmpty() && !m_idIndex && missed.size() <= fewLookups) {
@@ -465,11 +500,11 @@ private:
     }
 
     // After rows took other copies of their items (same ids, same places): their addresses anew,
-    // on the pool; meanwhile ids are found by value.
+    // on the pool, and an index by value of the copies' ids; meanwhile ids are found by value.
     void readdress()
     {
         letGo(std::exchange(m_rowOfAddress, std::nullopt));
-        startIndexing(!m_idIndex);
+        startIndexing(true);
     }
 
     // The index by value: the one the work pool builds, waited for when it is under way, else
@@ -535,7 +570,9 @@ private:
             return;
         }
         m_indexing.reset();
-        if (!m_idIndex) {
+        // The pool's index by value also replaces one brought along through listings read anew,
+        // whose ids are those of listings let go of: they are freed with it.
+        if (byValue) {
             std::swap(m_idIndex, byValue);
         }
         if (byAddress) {
@@ -544,126 +581,167 @@ private:
         letGo(std::move(byValue), std::move(byAddress));
     }
 
-    // Matches the shown rows with a listing of the same folder: by shared data first, then the
-    // items that share none by value, among the shown rows that share none either. Nothing when
-    // the listing carries an id twice (or the index knows the shown rows do): such a listing is
-    // shown as given.
+    // Whether two ids keep their text in the same shared data: then they are one id, unread.
+    static bool sharesData(const ID& a, const ID& b)
+    {
+        const Identity identity = Traits::identity(a);
+        return identity.first != nullptr && identity == Traits::identity(b);
+    }
+    // Asks for the shared data of `id` (and what is made with it) ahead of a comparison.
+    static void prefetchID(const ID& id)
+    {
+        const auto* data = static_cast<const char*>(Traits::identity(id).first);
+        if (data != nullptr) {
+            __builtin_prefetch(data);
+            __builtin_prefetch(data + 64);
+        }
+    }
+
+    // Matches the shown rows with a listing of the same folder, in three steps:
+    // 1. Rows and items are walked in order (pairInOrder()): a refresh lists the folder in the
+    //    order shown but for the few items that came, went or moved, so nearly every row is found
+    //    by one comparison, hashing nothing, and reading no id when the two share its data.
+    // 2. The items left that share their id's data with a shown row (the very items shown, in
+    //    another order: a re-sort) are found through the index of addresses, reading no id.
+    // 3. The rest are looked up in the index by value. A listed id whose row was matched already
+    //    is listed twice: nothing is given then, and the listing is shown as given (so too when
+    //    the shown rows repeat an id).
     std::optional<Matching> matchRows(const QList<Item>& items)
     {
+        if (m_idIndex && m_idIndex->repeated) {
+            return std::nullopt;
+        }
         Matching matching;
-        const auto count = static_cast<int>(items.size());
-        matching.byAddress.reserve(count);
-        for (int position = 0; position < count; ++position) {
-            const Identity identity = Traits::identity(Traits::id(items[position]));
-            if (identity.first == nullptr) {
+        for (Row& row : m_rows) {
+            row.position = -1;
+        }
+        const auto rowID = [this](qsizetype row) -> const ID& {
+            return Traits::id(*m_rows[static_cast<std::size_t>(row)].item);
+        };
+        // Ids read anew keep their data where the reading made it, in no order shown: those a few
+        // steps ahead on both sides are asked for from memory before they are compared.
+        constexpr qsizetype readAhead = 8;
+        const auto rowCount = static_cast<qsizetype>(m_rows.size());
+        const OrderedPairing walked = pairInOrder(
+            rowCount, items.size(),
+            [&](qsizetype row, qsizetype position) {
+                const ID& listedID = Traits::id(items[position]);
+                if (sharesData(rowID(row), listedID)) {
+                    return true;
+                }
+                if (row + readAhead < rowCount && position + readAhead < items.size()) {
+                    prefetchID(rowID(row + readAhead));
+                    prefetchID(Traits::id(items[position + readAhead]));
+                }
+                return rowID(row) == listedID;
+            },
+            [&](qsizetype row, qsizetype position) {
+                m_rows[static_cast<std::size_t>(row)].position = static_cast<int>(position);
+                matching.readAnew = matching.readAnew || !sharesData(rowID(row), Traits::id(items[position]));
+            });
+        std::vector<qsizetype> byValue;
+        for (const qsizetype position : walked.unpairedSecond) {
+            const std::optional<int> shown = rowSharing(Traits::id(items[position]));
+            if (!shown) {
+                byValue.push_back(position);
                 continue;
             }
-            if (matching.byAddress.contains(identity)) {
+            Row& row = m_rows[static_cast<std::size_t>(*shown)];
+            if (row.position >= 0) {
                 return std::nullopt; // one item listed twice
             }
-            matching.byAddress.insert(identity, position);
+            row.position = static_cast<int>(position);
         }
-        std::vector<bool> claimed(static_cast<std::size_t>(count), false);
-        std::vector<std::size_t> looseRowNumbers;
-        for (std::size_t number = 0; number < m_rows.size(); ++number) {
-            Row& row = m_rows[number];
-            const Identity identity = Traits::identity(Traits::id(*row.item));
-            row.position = identity.first == nullptr ? -1 : matching.byAddress.value(identity, -1);
-            if (row.position >= 0) {
-                claimed[static_cast<std::size_t>(row.position)] = true;
-            } else {
-                looseRowNumbers.push_back(number);
-            }
-        }
-        const auto unclaimedRows = static_cast<qsizetype>(looseRowNumbers.size());
-        // The rows left, by id: the index when it is there, else those rows alone.
-        std::optional<QHash<ID, int>> looseRows;
-        const auto rowWithID = [&](const ID& id) -> int {
-            if (m_idIndex) {
-                return m_idIndex->rowOfID.value(id, -1);
-            }
-            if (unclaimedRows == 0) {
-                return -1;
-            }
-            if (!looseRows) {
-                looseRows.emplace();
-                looseRows->reserve(unclaimedRows);
-                for (const std::size_t row : looseRowNumbers) {
-                    looseRows->insert(Traits::id(*m_rows[row].item), static_cast<int>(row));
-                }
-            }
-            return looseRows->value(id, -1);
-        };
-        QSet<ID> arriving;
-        for (int position = 0; position < count; ++position) {
-            if (claimed[static_cast<std::size_t>(position)]) {
-                continue;
-            }
-            if (m_idIndex && m_idIndex->repeated) {
+        if (!byValue.empty()) {
+            const IDIndex& index = idIndex();
+            if (index.repeated) {
                 return std::nullopt;
             }
-            const ID& id = Traits::id(items[position]);
-            const int row = rowWithID(id);
-            if (row >= 0) {
-                if (m_rows[static_cast<std::size_t>(row)].position >= 0) {
-                    return std::nullopt; // its row is claimed already: the id is listed twice
+            QSet<ID> arriving;
+            for (const qsizetype position : byValue) {
+                const ID& id = Traits::id(items[position]);
+                const int found = index.rowOfID.value(id, -1);
+                if (found < 0) {
+                    if (arriving.contains(id)) {
+                        return std::nullopt;
+                    }
+                    arriving.insert(id);
+                    matching.arrivals.push_back(static_cast<int>(position));
+                    continue;
                 }
-                m_rows[static_cast<std::size_t>(row)].position = position;
-            } else if (arriving.contains(id)) {
-                return std::nullopt;
-            } else {
-                arriving.insert(id);
-                matching.arrivals.push_back(position);
+                Row& row = m_rows[static_cast<std::size_t>(found)];
+                if (row.position >= 0) {
+                    return std::nullopt; // its row is matched already: the id is listed twice
+                }
+                row.position = static_cast<int>(position);
+                matching.readAnew = matching.readAnew || !sharesData(Traits::id(*row.item), id);
             }
         }
-        if (looseRows && looseRows->size() != unclaimedRows) {
-            return std::nullopt; // two shown rows share an id
-        }
-        matching.formerRows.reserve(unclaimedRows);
-        for (const std::size_t number : looseRowNumbers) {
-            const Row& row = m_rows[number];
-            const ID& id = Traits::id(*row.item);
-            if (row.position < 0) {
-                matching.vanished.append(id);
-            }
-            if (Traits::identity(id).first != nullptr) {
-                matching.formerRows.insert(Traits::identity(id), FormerRow{id, row.position});
+        for (const qsizetype number : walked.unpairedFirst) {
+            if (m_rows[static_cast<std::size_t>(number)].position < 0) {
+                matching.vanished.append(rowID(number));
             }
         }
         return matching;
     }
 
-    // Brings the indexes along with a diff: the addresses are the listing's own now; each id to the
-    // row it moved to (`newRows` by the row it was on), the vanished out, the arrivals in. An index
-    // by value that was not there is left to the pool, from the next turn of the event loop on:
-    // listings applied one after another in one turn ask for it once.
-    void updateIDIndex(const std::vector<int>& newRows, Matching& matching)
+    // Brings the indexes along with a re-listing of the same folder (`newRows`: the place in it of
+    // each row shown before, -1 for one gone). The index by value keeps its ids, equal to the
+    // listed ones, with their rows moved, the vanished out and the arrivals in. So does the index
+    // of addresses while every row kept its id's data. Rows matched by value only have new
+    // addresses: the pool works them out, with an index by value of the listing's own ids, so that
+    // the ids of the listing let go of are freed; until then ids are found by value. An index
+    // missing after a diff is left to the pool, from the next turn of the event loop on: listings
+    // applied one after another in one turn ask for it once.
+    void updateIndexes(const std::vector<int>& newRows, const Matching& matching)
     {
-        letGo(std::exchange(m_rowOfAddress, std::move(matching.byAddress)),
-              std::exchange(m_formerRows, std::move(matching.formerRows)));
         ++m_indexGeneration; // what the pool works out for the rows before is of no use now
         m_indexing.reset();
-        if (!m_idIndex || m_idIndex->repeated) {
+        const auto moveRows = [&newRows](auto& rowOf) {
+            for (auto entry = rowOf.begin(); entry != rowOf.end(); ++entry) {
+                entry.value() = newRows[static_cast<std::size_t>(entry.value())];
+            }
+        };
+        bool byValue = matching.readAnew;
+        if (m_idIndex && !m_idIndex->repeated) {
+            IDIndex& index = *m_idIndex;
+            moveRows(index.rowOfID);
+            for (const ID& id : matching.vanished) {
+                index.rowOfID.remove(id);
+                index.allIDs.remove(id);
+            }
+            for (const int position : matching.arrivals) {
+                index.rowOfID.insert(Traits::id(*listed(position)), position);
+                index.allIDs.insert(Traits::id(*listed(position)));
+            }
+        } else {
             letGo(std::exchange(m_idIndex, std::nullopt));
-            scheduleIndexing();
-            return;
+            byValue = true;
         }
-        IDIndex& index = *m_idIndex;
-        for (auto entry = index.rowOfID.begin(); entry != index.rowOfID.end(); ++entry) {
-            entry.value() = newRows[static_cast<std::size_t>(entry.value())];
+        const bool byAddress = matching.readAnew || !m_rowOfAddress;
+        if (byAddress) {
+            letGo(std::exchange(m_rowOfAddress, std::nullopt));
+        } else {
+            moveRows(*m_rowOfAddress);
+            for (const ID& id : matching.vanished) {
+                m_rowOfAddress->remove(Traits::identity(id));
+            }
+            for (const int position : matching.arrivals) {
+                const Identity identity = Traits::identity(Traits::id(*listed(position)));
+                if (identity.first != nullptr) {
+                    m_rowOfAddress->insert(identity, position);
+                }
+            }
         }
-        for (const ID& id : matching.vanished) {
-            index.rowOfID.remove(id);
-            index.allIDs.remove(id);
-        }
-        for (const int position : matching.arrivals) {
-            index.rowOfID.insert(Traits::id(*listed(position)), position);
-            index.allIDs.insert(Traits::id(*listed(position)));
+        if (byValue || byAddress) {
+            scheduleIndexing(byValue, byAddress);
         }
     }
 
-    void scheduleIndexing()
+    void scheduleIndexing(bool byValue, bool byAddress)
     {
+        m_pendingByValue = m_pendingByValue || byValue;
+        m_pendingByAddress = m_pendingByAddress || byAddress;
         if (m_indexingScheduled) {
             return;
         }
@@ -672,8 +750,11 @@ private:
             this,
             [this] {
                 m_indexingScheduled = false;
-                if (!m_idIndex && !m_indexing) {
-                    startIndexing(true, !m_rowOfAddress);
+                const bool value = std::exchange(m_pendingByValue, false) || !m_idIndex;
+                const bool address = std::exchange(m_pendingByAddress, false) || !m_rowOfAddress;
+                // A job under way was started for the rows shown now, and builds both.
+                if (!m_indexing && (value || address)) {
+                    startIndexing(value, address);
                 }
             },
             Qt::QueuedConnection);
@@ -967,17 +1048,17 @@ private:
     std::vector<Row> m_staged;
     Layout m_layout = Layout::plain;
     qsizetype m_pending = 0;
-    // Nothing while the pool builds it after a reset (see idIndex()).
+    // Nothing while the pool builds it after a reset (see idIndex()). After a listing read anew
+    // its ids may be those of the listing before (equal by value) until the pool's index lands.
     mutable std::optional<IDIndex> m_idIndex;
     // Where each shown id keeps its shared data, to its row; nothing while the pool works it out.
     mutable std::optional<QHash<Identity, int>> m_rowOfAddress;
-    // The rows of the listing shown before that took no listed item's shared data, by where their
-    // ids keep it: an id the owner took from such a row (a selected or current row) is found, or
-    // known to be gone, without the index by value. Kept until the next re-listing.
-    QHash<Identity, FormerRow> m_formerRows;
     // Counts the changes of the rows since an index was asked of the pool; only the newest lands.
     mutable quint64 m_indexGeneration = 0;
     bool m_indexingScheduled = false;
+    // What the scheduled indexing is to build besides an index that is missing.
+    bool m_pendingByValue = false;
+    bool m_pendingByAddress = false;
     mutable std::shared_ptr<Indexing> m_indexing;
     std::optional<QString> m_listing;
     PasteboardWriter m_pasteboardWriter;

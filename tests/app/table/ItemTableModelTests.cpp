@@ -264,6 +264,51 @@ TEST(ItemTableModel, IDsOfTheRowsBeforeAResetOfTheSameFolderFindWhereTheRowsWent
     EXPECT_EQ(model.rowsOf(taken), (std::vector<int>{7, 8, 9, 100}));
 }
 
+// A re-listing applied while the pool's index of the rows waits in the event queue (one needing no
+// lookup, which would take the answer first) leaves every row found where it is now, by its own id
+// and by an equal one, before and after the pool has indexed the rows anew.
+TEST(ItemTableModel, ARelistingBeforeThePoolsAnswerLandsFindsEachRowWhereItIsNow)
+{
+    const struct {
+        const char* what;
+        int oneGoneIn;
+        bool readAnew;
+    } cases[] = {
+        {"a row in 100 gone, the very items shown", 100, false},
+        {"a row in 100 gone, read anew", 100, true},
+        {"a row in 3 gone, read anew (a reset)", 3, true},
+    };
+    QStringList names;
+    for (int index = 0; index < 300; ++index) {
+        names.append(QString::number(index));
+    }
+    for (const auto& each : cases) {
+        LocalModel model(NativeTableColumn::standardColumns());
+        QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::Fatal);
+        const QList<LocalItem> shown = localFiles(names);
+        model.setItems(shown, listing);
+        workPool().waitForDone(); // the pool has answered; the answer waits in the event queue
+        HeldWorkPool held;
+        QList<LocalItem> relisted;
+        for (qsizetype index = 0; index < shown.size(); ++index) {
+            if (index % each.oneGoneIn != 1) {
+                relisted.append(each.readAnew ? localFile(names[index]) : shown[index]);
+            }
+        }
+        model.setItems(relisted, listing);
+        for (const bool indexedAnew : {false, true}) {
+            if (indexedAnew) {
+                held.release();
+            }
+            QCoreApplication::processEvents();
+            for (int row = 0; row < model.rowCount(); ++row) {
+                ASSERT_EQ(model.rowOf(model.item(row).id), row) << each.what << ", row " << row;
+                ASSERT_EQ(model.rowOf(localID(model.item(row).name)), row) << each.what << ", row " << row;
+            }
+        }
+    }
+}
+
 // A listing the model lets go of is freed on the work pool, not on the window's thread, and only
 // after the new listing is shown; freeing it leaves the items the new listing shares with it whole.
 TEST(ItemTableModel, AListingLetGoOfIsFreedOnTheWorkPool)
@@ -286,8 +331,8 @@ TEST(ItemTableModel, AListingLetGoOfIsFreedOnTheWorkPool)
     EXPECT_EQ(model.rowOf(localID("file 0")), 0);
 }
 
-// Many random re-listings (removals, arrivals, changes and moves together) against the
-// model tester: the rows shown always end as the listing given.
+// Many random re-listings (removals, arrivals, changes and moves together, some read anew) against
+// the model tester: the rows shown always end as the listing given.
 TEST(ItemTableModel, RandomRelistingsAlwaysEndAsTheListingGiven)
 {
     LocalModel model(NativeTableColumn::standardColumns());
@@ -314,6 +359,13 @@ TEST(ItemTableModel, RandomRelistingsAlwaysEndAsTheListingGiven)
         }
         if (round % 3 == 0 && next.size() > 2) {
             std::swap(next[random.bounded(static_cast<int>(next.size()))], next[0]);
+        }
+        // Now and then the folder is read anew (no id shares data with a row), and reversed.
+        for (LocalItem& item : next) {
+            item = round % 5 == 4 ? localFile(item.name, item.size) : item;
+        }
+        if (round % 11 == 10) {
+            std::reverse(next.begin(), next.end());
         }
         tracked.clear();
         for (int row = 0; row < model.rowCount(); row += 7) {

@@ -148,9 +148,10 @@ TEST_F(NativeTableTest, SelectingEveryRowWritesTheIdsListedNow)
     }
 }
 
-// A re-listing of the folder shown keeps the selection, the current row and the rows in sight,
-// whether the model announces it as ranges or, for changes scattered over more ranges than a
-// view takes cheaply (hidden files switched off in a listing sorted by date), as one reset.
+// A re-listing of the folder shown, read anew (no id shares data with a row shown), keeps the
+// selection, the current row and the rows in sight, and shows the rows that changed, whether the
+// model announces it as ranges or, for changes scattered over more ranges than a view takes
+// cheaply (a refresh after files came and went all over the folder), as one reset.
 TEST_F(NativeTableTest, ARelistingKeepsSelectionCurrentRowAndScrollPosition)
 {
     const struct {
@@ -174,6 +175,14 @@ TEST_F(NativeTableTest, ARelistingKeepsSelectionCurrentRowAndScrollPosition)
                  }
              }
              return kept;
+         },
+         1},
+        {"rows gone and new ones between them, all over the listing",
+         [](QStringList names) {
+             for (qsizetype index = 5; index < names.size(); index += 8) {
+                 names[index] += QStringLiteral("b"); // a row gone, a new one in its stead
+             }
+             return names;
          },
          1},
     };

@@ -35,6 +35,7 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
@@ -556,6 +557,41 @@ TEST_F(KeyboardSession, TheFavouritesButtonLetsGoOfItsHighlightWhenItsMenuCloses
         EXPECT_FALSE(star->isDown() || star->isHovering());
         EXPECT_TRUE(star->grab().toImage() == plain) << "drawn highlighted";
     }
+}
+
+// Typing a name (its keys one name, whatever the machine's pace) goes to its row in either pane,
+// past rows that share its first letters, letter case aside, round from the row the keyboard was
+// on; the pane's selection becomes that row.
+TEST_F(KeyboardSession, TypingANameGoesToItsRowInEitherPane)
+{
+    const int interval = QApplication::keyboardInputInterval();
+    QApplication::setKeyboardInputInterval(24 * 3600 * 1000);
+    const auto restore = qScopeGuard([interval] { QApplication::setKeyboardInputInterval(interval); });
+    QList<TreeEntry> files;
+    for (const char* name : {"IMG_1.jpg", "img_2.jpg", "IMG_10.jpg", "IMG_100.jpg", "notes.txt", "Zebra.txt"}) {
+        files.append({QString::fromLatin1(name), QByteArray("x")});
+    }
+    write(work, files);
+    writeOnDevice(files);
+    // Types "img_10." into the window; gives the name on the row the keyboard is on then, and
+    // whether the table's selection is that row once written (on the next turn).
+    const auto typeInto = [this](auto* table) -> std::string {
+        for (const char key : QByteArrayLiteral("img_10.")) {
+            QTest::keyClick(window->windowHandle(), key);
+        }
+        const auto& row = table->itemModel()->item(table->currentIndex().row());
+        const bool selected = processEventsUntil([table, id = row.id] { return table->selection() == QSet{id}; });
+        return row.name.toStdString() + (selected ? ", selected" : ", not selected");
+    };
+
+    press(Qt::Key_F5);
+    ASSERT_TRUE(keyTo(macPane->table(), QStringLiteral("notes.txt")));
+    EXPECT_EQ(typeInto(macPane->table()), "IMG_10.jpg, selected");
+
+    press(Qt::Key_Tab);
+    press(Qt::Key_F5);
+    ASSERT_TRUE(keyTo(androidPane->table(), QStringLiteral("notes.txt")));
+    EXPECT_EQ(typeInto(androidPane->table()), "IMG_10.jpg, selected");
 }
 
 } // namespace

@@ -6,10 +6,12 @@
 #include "async/SerialExecutor.h"
 #include "async/WorkPool.h"
 #include "domain/BrowserSort.h"
+#include "domain/OrderedPairing.h"
 #include "platform/MountTableMonitor.h"
 
 #include <QDir>
 #include <QFileInfo>
+#include <QHash>
 #include <QThreadPool>
 
 #include <QCoro/QCoroFuture>
@@ -56,6 +58,47 @@ void letGo(QList<LocalItem> items)
 QString localPath(const QUrl& url)
 {
     return LocalPath::fromUrl(url);
+}
+
+// Gives the entries of `items` that `before` (the same folder read earlier) lists too the very ids
+// listed then, equal ones sharing their data: the table, the selection and everything else that
+// matches a refresh's items with the ones shown then compares addresses, not texts, and each
+// address is held once. Runs with the reading, off the window's thread.
+void keepIDsListedBefore(QList<LocalItem>& items, const QList<LocalItem>& before)
+{
+    if (before.isEmpty() || items.isEmpty()) {
+        return;
+    }
+    LocalItem* const listed = items.data();
+    // The reading made its ids in the folder's order on disk, not in the order listed: those a few
+    // steps ahead are asked for from memory before they are compared.
+    constexpr qsizetype readAhead = 8;
+    const auto prefetch = [](const QUrl& id) { __builtin_prefetch(const_cast<QUrl&>(id).data_ptr()); };
+    const OrderedPairing left = pairInOrder(
+        before.size(), items.size(),
+        [&](qsizetype was, qsizetype now) {
+            if (was + readAhead < before.size() && now + readAhead < items.size()) {
+                prefetch(before[was + readAhead].id);
+                prefetch(listed[now + readAhead].id);
+            }
+            return before[was].id == listed[now].id;
+        },
+        [&](qsizetype was, qsizetype now) { listed[now].id = before[was].id; });
+    if (left.unpairedFirst.empty() || left.unpairedSecond.empty()) {
+        return;
+    }
+    // The few entries that came, went or moved since.
+    QHash<QUrl, qsizetype> unpaired;
+    unpaired.reserve(static_cast<qsizetype>(left.unpairedFirst.size()));
+    for (const qsizetype was : left.unpairedFirst) {
+        unpaired.insert(before[was].id, was);
+    }
+    for (const qsizetype now : left.unpairedSecond) {
+        const auto found = unpaired.constFind(listed[now].id);
+        if (found != unpaired.constEnd()) {
+            listed[now].id = before[*found].id;
+        }
+    }
 }
 
 // The home folder of the account `user`, or nothing when there is no such account.
@@ -220,6 +263,9 @@ QCoro::Task<> LocalBrowserViewModel::runListing(QPointer<LocalBrowserViewModel> 
         // The volume's space is read with it, so that every listing (a refresh after a paste or
         // a delete too) brings the space as it is now, and the main thread never asks the volume.
         const QString path = localPath(folder);
+        // The listing shown of this folder, if it is the one read last: its ids are kept.
+        const QList<LocalItem> before =
+            model != nullptr && model->m_spaceFolder == folder ? model->m_allItems : QList<LocalItem>();
         struct Read {
             QList<LocalItem> items;
             std::vector<qsizetype> nameRanks;
@@ -227,9 +273,10 @@ QCoro::Task<> LocalBrowserViewModel::runListing(QPointer<LocalBrowserViewModel> 
         };
         QFuture<Read> reading = runOnThreadPool(
             *pool,
-            [path, sort, ascending] {
+            [path, sort, ascending, before] {
                 Read read;
                 read.items = LocalDirectoryReader::read(path, sort, ascending, &read.nameRanks);
+                keepIDsListedBefore(read.items, before);
                 read.space = VolumeSpace::of(path);
                 return read;
             },

@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QHash>
 #include <QSemaphore>
 #include <QSignalSpy>
 
@@ -201,6 +202,42 @@ TEST_F(ListingTest, AResortOrdersTheNamesOfTheCurrentListing)
     EXPECT_EQ(names(model->items()),
               (QStringList{QStringLiteral("c"), QStringLiteral(".0-hidden"), QStringLiteral("b"), QStringLiteral("d"),
                            QStringLiteral("file9"), QStringLiteral("file10")}));
+}
+
+// A refresh after entries came, went, grew and were renamed lists each entry by its own address,
+// in the order shown before or in another; an entry listed again keeps the very id it was listed
+// with, so what matches the two listings (the table, a selection) compares no texts.
+TEST_F(ListingTest, ARefreshListsEachEntryByItsOwnAddressKeepingTheIdsOfEntriesListedAgain)
+{
+    for (const FileSort sort : {FileSort::name, FileSort::size}) {
+        const QString folder = QStringLiteral("refreshed-%1").arg(static_cast<int>(sort));
+        for (int index = 0; index < 40; ++index) {
+            makeFile(QStringLiteral("%1/file %2").arg(folder).arg(index), QByteArray(index % 7, 'x'));
+        }
+        const auto model = makeModel(url(folder));
+        model->refresh();
+        waitForListing(*model);
+        QHash<QString, const void*> listedWith;
+        for (const LocalItem& item : model->items()) {
+            listedWith.insert(item.name, const_cast<QUrl&>(item.id).data_ptr());
+        }
+        ASSERT_TRUE(QFile::remove(path(folder + QStringLiteral("/file 3"))));
+        makeFile(folder + QStringLiteral("/file 3b"));
+        makeFile(folder + QStringLiteral("/file 20"), QByteArray(100, 'x'));
+        ASSERT_TRUE(QFile::rename(path(folder + QStringLiteral("/file 30")), path(folder + QStringLiteral("/moved"))));
+        model->setSort(sort, sort == FileSort::name); // by name: the order shown before
+        model->refresh();
+        waitForListing(*model);
+
+        ASSERT_EQ(model->items().size(), 40);
+        for (const LocalItem& item : model->items()) {
+            EXPECT_EQ(item.id, url(folder + QLatin1Char('/') + item.name));
+            EXPECT_EQ(const_cast<QUrl&>(item.id).data_ptr() == listedWith.value(item.name),
+                      listedWith.contains(item.name))
+                << item.name.toStdString();
+        }
+        EXPECT_EQ(shownItem(*model, QStringLiteral("file 20")).size, 100);
+    }
 }
 
 TEST_F(ListingTest, ATypedPathIsTrimmedAndExpandedAndAFileOpensItsFolder)
