@@ -73,6 +73,29 @@ struct CopyTally {
     }
 };
 
+// `one` and `another`, two names in `folder`, are spellings of one entry: they differ in letter
+// case alone, and the disk does not list both, so it answers to a spelling it does not hold. A disk
+// that tells case apart lists every name it answers to. A folder that cannot be listed takes them
+// alike. Blocking.
+bool spellingsOfOneEntry(const QString& folder, const QString& one, const QString& another)
+{
+    if (PlacedItems::caseless({one}) != PlacedItems::caseless({another})) {
+        return false;
+    }
+    DIR* directory = ::opendir(LocalPath::encoded(folder).constData());
+    if (directory == nullptr) {
+        return true;
+    }
+    const QByteArray first = LocalPath::encoded(one), second = LocalPath::encoded(another);
+    bool listsFirst = false, listsSecond = false;
+    while (const dirent* entry = ::readdir(directory)) {
+        listsFirst = listsFirst || first == entry->d_name;
+        listsSecond = listsSecond || second == entry->d_name;
+    }
+    ::closedir(directory);
+    return !(listsFirst && listsSecond);
+}
+
 // The entry could not be made in the folder of its copy, for the reason `code`.
 CopyFailure unmade(const QString& shown, int code)
 {
@@ -399,6 +422,42 @@ bool LocalFileOperations::isSameOrInside(const QString& path, const QString& fol
         return true;
     }
     return path.startsWith(folder + QLatin1Char('/'));
+}
+
+LocalFileOperations::Standing LocalFileOperations::standing(const QList<LocalFolder::Identity>& lineage,
+                                                            const QString& physical, const QString& other)
+{
+    struct stat info {};
+    if (::lstat(LocalPath::encoded(other).constData(), &info) == 0) {
+        if (const qsizetype level = lineage.indexOf(LocalFolder::Identity{info.st_dev, info.st_ino});
+            level >= 0) {
+            return level == 0 ? Standing::same : Standing::inside;
+        }
+    }
+    const QStringList names = physical.split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    const QStringList others = physicalLocation(other).split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    if (others.size() > names.size()) {
+        return Standing::apart;
+    }
+    QString folder = QStringLiteral("/");
+    for (qsizetype index = 0; index < others.size(); ++index) {
+        if (names.at(index) != others.at(index) &&
+            !spellingsOfOneEntry(folder, names.at(index), others.at(index))) {
+            return Standing::apart;
+        }
+        folder = childPath(folder, others.at(index));
+    }
+    return names.size() == others.size() ? Standing::same : Standing::inside;
+}
+
+QList<LocalFolder::Identity> LocalFileOperations::lineageOf(const QString& path)
+{
+    struct stat info {};
+    if (::lstat(LocalPath::encoded(path).constData(), &info) != 0) {
+        return {};
+    }
+    return QList<LocalFolder::Identity>{{info.st_dev, info.st_ino}} +
+           LocalFolder::open(QFileInfo(QDir::cleanPath(path)).path()).lineage();
 }
 
 QString LocalFileOperations::intoItselfReason()
