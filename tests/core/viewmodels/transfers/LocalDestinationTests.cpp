@@ -273,9 +273,9 @@ TEST_F(LocalDestinationTest, APasteFolderThatIsGoneIsMadeAgainOnlyAsARealFolder)
 }
 
 // A paste folder deleted while the paste runs is made again, only inside the folder that held it and
-// only while that folder stands at its path: a folder above it swapped for a link or for another
-// folder, or gone, or a chosen link whose folder is deleted, fails the rest naming it, and nothing
-// lands where the link leads nor in the folder put in its place.
+// only while that folder stands at its path: a folder above it swapped for a link, or a chosen link
+// whose folder is deleted, fails the rest naming it, and nothing lands where the link leads.
+// So does a folder above it that is gone, or replaced by another folder: nothing is made in that.
 TEST_F(LocalDestinationTest, APasteFolderGoneWhileAPasteRunsIsMadeAgainOnlyWhereItWas)
 {
     const RemoteItem one = deviceFile("one", "one.txt", 1), two = deviceFile("two", "two.txt", 1);
@@ -288,13 +288,13 @@ TEST_F(LocalDestinationTest, APasteFolderGoneWhileAPasteRunsIsMadeAgainOnlyWhere
         const char* name;
         Pasted items;
         // Below the row's folder, once the first item is in place: `removed` deleted, `renamed` renamed
-        // "<name>-moved", a link to "victim" put at `linked`, a new empty folder made at `made`;
-        // removing "home/real", where it led, the paste folder is a link from the start.
+        // "<name>-moved", a link to "victim" put at `linked`; removing "home/real", where it led, the
+        // paste folder is a link from the start.
         QString removed, renamed, linked;
         QStringList jobs;
         QStringList tree; // below the row's folder afterwards, "victim" left out
         QString error;    // %1 is the row's folder
-        QString made = {};
+        QString made = {}; // a new empty folder made there, once the first item is in place
     };
     const QString now = ": it is now a link to another place, and nothing is written through links.";
     const QString gone = ": it is a link, and the folder it led to is gone.", docsPath = "home/P/Documents";
