@@ -404,18 +404,6 @@ QString LocalFileOperations::uniqueLocalName(const QString& name, const QString&
         nextNumber, maximumNameBytes);
 }
 
-QString LocalFileOperations::physicalLocation(const QString& path)
-{
-    const QString cleaned = QDir::cleanPath(QFileInfo(path).absoluteFilePath());
-    const QString name = lastComponent(cleaned);
-    const QString parent = QFileInfo(cleaned).path();
-    const QString resolvedParent = QFileInfo(parent).canonicalFilePath();
-    if (name.isEmpty() || resolvedParent.isEmpty()) {
-        return cleaned;
-    }
-    return childPath(resolvedParent, name);
-}
-
 bool LocalFileOperations::isSameOrInside(const QString& path, const QString& folder)
 {
     if (path == folder || folder == QLatin1String("/")) {
@@ -424,18 +412,31 @@ bool LocalFileOperations::isSameOrInside(const QString& path, const QString& fol
     return path.startsWith(folder + QLatin1Char('/'));
 }
 
-LocalFileOperations::Standing LocalFileOperations::standing(const QList<LocalFolder::Identity>& lineage,
-                                                            const QString& physical, const QString& other)
+LocalFileOperations::Place LocalFileOperations::Places::of(const QString& path)
 {
-    struct stat info {};
-    if (::lstat(LocalPath::encoded(other).constData(), &info) == 0) {
-        if (const qsizetype level = lineage.indexOf(LocalFolder::Identity{info.st_dev, info.st_ino});
-            level >= 0) {
-            return level == 0 ? Standing::same : Standing::inside;
-        }
+    const QString cleaned = QDir::cleanPath(QFileInfo(path).absoluteFilePath());
+    const QString folder = QFileInfo(cleaned).path();
+    auto known = m_folders.constFind(folder);
+    if (known == m_folders.constEnd()) {
+        known = m_folders.insert(
+            folder, Place{QFileInfo(folder).canonicalFilePath(), LocalFolder::open(folder).lineage()});
     }
-    const QStringList names = physical.split(QLatin1Char('/'), Qt::SkipEmptyParts);
-    const QStringList others = physicalLocation(other).split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    Place place{known->physical.isEmpty() ? cleaned : childPath(known->physical, lastComponent(cleaned)), {}};
+    struct stat info {};
+    if (::lstat(LocalPath::encoded(cleaned).constData(), &info) == 0) {
+        place.lineage = QList<LocalFolder::Identity>{{info.st_dev, info.st_ino}} + known->lineage;
+    }
+    return place;
+}
+
+LocalFileOperations::Standing LocalFileOperations::standing(const Place& item, const Place& other)
+{
+    if (const qsizetype level = other.lineage.isEmpty() ? -1 : item.lineage.indexOf(other.lineage.first());
+        level >= 0) {
+        return level == 0 ? Standing::same : Standing::inside;
+    }
+    const QStringList names = item.physical.split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    const QStringList others = other.physical.split(QLatin1Char('/'), Qt::SkipEmptyParts);
     if (others.size() > names.size()) {
         return Standing::apart;
     }
@@ -448,16 +449,6 @@ LocalFileOperations::Standing LocalFileOperations::standing(const QList<LocalFol
         folder = childPath(folder, others.at(index));
     }
     return names.size() == others.size() ? Standing::same : Standing::inside;
-}
-
-QList<LocalFolder::Identity> LocalFileOperations::lineageOf(const QString& path)
-{
-    struct stat info {};
-    if (::lstat(LocalPath::encoded(path).constData(), &info) != 0) {
-        return {};
-    }
-    return QList<LocalFolder::Identity>{{info.st_dev, info.st_ino}} +
-           LocalFolder::open(QFileInfo(QDir::cleanPath(path)).path()).lineage();
 }
 
 QString LocalFileOperations::intoItselfReason()

@@ -141,8 +141,9 @@ TransferCoordinator::LocalCopySource::inspect(const QList<QUrl>& urls, const QSt
                                               const LocalFolder& destination)
 {
     using Standing = LocalFileOperations::Standing;
-    const QList<LocalFolder::Identity> lineage = destination.lineage();
-    const QString physicalDestination = QFileInfo(destinationPath).canonicalFilePath();
+    const LocalFileOperations::Place pastedInto{QFileInfo(destinationPath).canonicalFilePath(),
+                                                destination.lineage()};
+    LocalFileOperations::Places places;
     QList<LocalCopySource> sources;
     sources.reserve(urls.size());
     for (const QUrl& url : urls) {
@@ -150,23 +151,22 @@ TransferCoordinator::LocalCopySource::inspect(const QList<QUrl>& urls, const QSt
         if (url.isLocalFile() && !LocalFileOperations::lastComponent(QDir::cleanPath(LocalPath::fromUrl(url))).isEmpty()) {
             item.source = QDir::cleanPath(LocalPath::fromUrl(url));
             item.name = LocalFileOperations::lastComponent(item.source);
+            const LocalFileOperations::Place place = places.of(item.source);
             struct stat info {};
-            item.holdsDestination =
-                ::lstat(LocalPath::encoded(item.source).constData(), &info) == 0 && S_ISDIR(info.st_mode) &&
-                LocalFileOperations::standing(lineage, physicalDestination, item.source) != Standing::apart;
+            item.holdsDestination = ::lstat(LocalPath::encoded(item.source).constData(), &info) == 0 &&
+                                    S_ISDIR(info.st_mode) &&
+                                    LocalFileOperations::standing(pastedInto, place) != Standing::apart;
             const QString target = LocalFileOperations::childPath(destinationPath, item.name);
             item.targetExists = LocalFileOperations::itemExists(target);
             if (item.targetExists) {
-                item.targetStanding =
-                    LocalFileOperations::standing(LocalFileOperations::lineageOf(item.source),
-                                                  LocalFileOperations::physicalLocation(item.source), target);
+                const LocalFileOperations::Place targetPlace = places.of(target);
+                item.targetStanding = LocalFileOperations::standing(place, targetPlace);
                 const QFileInfo sourceInfo(item.source);
                 const QString linkedItem =
                     sourceInfo.isSymLink() ? sourceInfo.canonicalFilePath() : QString();
                 item.targetHoldsLinkedItem =
                     !linkedItem.isEmpty() &&
-                    LocalFileOperations::standing(LocalFileOperations::lineageOf(linkedItem), linkedItem,
-                                                  target) != Standing::apart;
+                    LocalFileOperations::standing(places.of(linkedItem), targetPlace) != Standing::apart;
             }
             item.bytes = LocalFileOperations::attributeBytes(item.source);
         }
