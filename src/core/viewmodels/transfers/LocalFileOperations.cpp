@@ -73,6 +73,29 @@ struct CopyTally {
     }
 };
 
+// `one` and `another`, two names in `folder`, are spellings of one entry: they differ in letter
+// case alone, and the disk does not list both, so it answers to a spelling it does not hold. A disk
+// that tells case apart lists every name it answers to. A folder that cannot be listed takes them
+// alike. Blocking.
+bool spellingsOfOneEntry(const QString& folder, const QString& one, const QString& another)
+{
+    if (PlacedItems::caseless({one}) != PlacedItems::caseless({another})) {
+        return false;
+    }
+    DIR* directory = ::opendir(LocalPath::encoded(folder).constData());
+    if (directory == nullptr) {
+        return true;
+    }
+    const QByteArray first = LocalPath::encoded(one), second = LocalPath::encoded(another);
+    bool listsFirst = false, listsSecond = false;
+    while (const dirent* entry = ::readdir(directory)) {
+        listsFirst = listsFirst || first == entry->d_name;
+        listsSecond = listsSecond || second == entry->d_name;
+    }
+    ::closedir(directory);
+    return !(listsFirst && listsSecond);
+}
+
 // The entry could not be made in the folder of its copy, for the reason `code`.
 CopyFailure unmade(const QString& shown, int code)
 {
@@ -411,24 +434,51 @@ QString LocalFileOperations::uniqueLocalName(const QString& name, const QString&
         nextNumber, maximumNameBytes);
 }
 
-QString LocalFileOperations::physicalLocation(const QString& path)
-{
-    const QString cleaned = QDir::cleanPath(QFileInfo(path).absoluteFilePath());
-    const QString name = lastComponent(cleaned);
-    const QString parent = QFileInfo(cleaned).path();
-    const QString resolvedParent = QFileInfo(parent).canonicalFilePath();
-    if (name.isEmpty() || resolvedParent.isEmpty()) {
-        return cleaned;
-    }
-    return childPath(resolvedParent, name);
-}
-
 bool LocalFileOperations::isSameOrInside(const QString& path, const QString& folder)
 {
     if (path == folder || folder == QLatin1String("/")) {
         return true;
     }
     return path.startsWith(folder + QLatin1Char('/'));
+}
+
+LocalFileOperations::Place LocalFileOperations::Places::of(const QString& path)
+{
+    const QString cleaned = QDir::cleanPath(QFileInfo(path).absoluteFilePath());
+    const QString folder = QFileInfo(cleaned).path();
+    auto known = m_folders.constFind(folder);
+    if (known == m_folders.constEnd()) {
+        known = m_folders.insert(
+            folder, Place{QFileInfo(folder).canonicalFilePath(), LocalFolder::open(folder).lineage()});
+    }
+    Place place{known->physical.isEmpty() ? cleaned : childPath(known->physical, lastComponent(cleaned)), {}};
+    struct stat info {};
+    if (::lstat(LocalPath::encoded(cleaned).constData(), &info) == 0) {
+        place.lineage = QList<LocalFolder::Identity>{{info.st_dev, info.st_ino}} + known->lineage;
+    }
+    return place;
+}
+
+LocalFileOperations::Standing LocalFileOperations::standing(const Place& item, const Place& other)
+{
+    if (const qsizetype level = other.lineage.isEmpty() ? -1 : item.lineage.indexOf(other.lineage.first());
+        level >= 0) {
+        return level == 0 ? Standing::same : Standing::inside;
+    }
+    const QStringList names = item.physical.split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    const QStringList others = other.physical.split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    if (others.size() > names.size()) {
+        return Standing::apart;
+    }
+    QString folder = QStringLiteral("/");
+    for (qsizetype index = 0; index < others.size(); ++index) {
+        if (names.at(index) != others.at(index) &&
+            !spellingsOfOneEntry(folder, names.at(index), others.at(index))) {
+            return Standing::apart;
+        }
+        folder = childPath(folder, others.at(index));
+    }
+    return names.size() == others.size() ? Standing::same : Standing::inside;
 }
 
 QString LocalFileOperations::intoItselfReason()

@@ -4,6 +4,7 @@
 #include "PlacedItems.h"
 #include "StagingLock.h"
 
+#include <QHash>
 #include <QSet>
 #include <QStringList>
 #include <QString>
@@ -48,12 +49,34 @@ public:
     // something exists there; never longer than maximumNameBytes. `nextNumber` as for keepBothName.
     static QString uniqueLocalName(const QString& name, const QString& folder, const QSet<QString>& reserved,
                                    qint64* nextNumber = nullptr);
-    // Where the item at `path` physically is: the link-free path of its parent folder with its own
-    // name appended (a link itself is not followed). The cleaned absolute path when the parent
-    // cannot be resolved.
-    static QString physicalLocation(const QString& path);
     // `path` equals `folder` or lies inside it, both given as physical locations.
     static bool isSameOrInside(const QString& path, const QString& folder);
+    // How one item stands to another: it is that item, it lies inside it (a folder holding it at
+    // any depth), or neither.
+    enum class Standing { apart, same, inside };
+    // Where an item is: the link-free path of its folder with its own name appended (a link itself
+    // is not followed; the cleaned absolute path when the folder cannot be resolved), and the
+    // identities of the item itself and of every folder above it up to the root (none when it is
+    // not there).
+    struct Place {
+        QString physical;
+        QList<LocalFolder::Identity> lineage;
+    };
+    // Finds where items are, reading what lies above each folder once: the items of one paste
+    // mostly share their folder. Blocking.
+    class Places {
+    public:
+        Place of(const QString& path);
+
+    private:
+        QHash<QString, Place> m_folders;
+    };
+    // How the item at `item` stands to the item at `other`. Identity decides first. A disk in user
+    // space may give one entry another inode number for each spelling of its name (the exFAT one
+    // does), so the paths are then compared name by name: two names that differ in letter case
+    // alone are one entry where the disk answers to a spelling it does not list. Taking too many
+    // names alike only refuses a copy. Blocking.
+    static Standing standing(const Place& item, const Place& other);
 
     // A new hidden path beside `target` ending in `suffix`: on the same file system, so moving it
     // to `target` is a rename, and never listed by the local browser, which skips hidden entries.

@@ -39,12 +39,13 @@ public:
     // The disk that holds `folder` ignores letter case: its entry `existing` answers to its name
     // with the case of its letters changed. Blocking.
     static bool ignoresCase(const LocalFolder& folder, const QString& existing);
+    // The names of a path as a disk that ignores case reads them: equal for every spelling of them
+    // such a disk takes as one.
+    static QString caseless(const QStringList& path);
 
 private:
     using Identity = std::pair<quint64, quint64>;
     static Identity identityOf(const struct stat& entry);
-    // The path below the destination as a disk that ignores case reads it.
-    static QString caseless(const QStringList& path);
 
     QSet<Identity> m_identities;
     QSet<QString> m_caselessPaths;

@@ -88,15 +88,17 @@ struct TransferCoordinator::LocalCopySource {
     // Empty for an address that is not a local file or folder with a name.
     QString source;
     QString name;
-    QString physicalSource;
-    // For a source that is a symbolic link, the link-free path of what it finally leads to; empty
-    // for any other source and for a link that leads nowhere. The link is copied as a link, so
-    // replacing what it leads to would leave the copy pointing at nothing.
-    QString linkedItem;
     // A real folder that holds the destination (or is it): one of the folders from the held
     // destination up to the root, whatever the paths are spelled like.
     bool holdsDestination = false;
     bool targetExists = false;
+    // How the item stands to the one of its name in the destination, when there is one: Replace
+    // must never remove the item itself, nor a folder holding it, however the paths are spelled.
+    LocalFileOperations::Standing targetStanding = LocalFileOperations::Standing::apart;
+    // For a source that is a symbolic link: the item of its name in the destination is what the
+    // link leads to or holds it. The link is copied as a link, so replacing that item would lose it
+    // and leave the copy pointing at nothing.
+    bool targetHoldsLinkedItem = false;
     std::optional<qint64> bytes;
 
     // Reads every address from the disk. Blocking.
@@ -139,25 +141,34 @@ QList<TransferCoordinator::LocalCopySource>
 TransferCoordinator::LocalCopySource::inspect(const QList<QUrl>& urls, const QString& destinationPath,
                                               const LocalFolder& destination)
 {
-    const QList<LocalFolder::Identity> lineage = destination.lineage();
+    using Standing = LocalFileOperations::Standing;
+    const LocalFileOperations::Place pastedInto{QFileInfo(destinationPath).canonicalFilePath(),
+                                                destination.lineage()};
+    LocalFileOperations::Places places;
     QList<LocalCopySource> sources;
     sources.reserve(urls.size());
     for (const QUrl& url : urls) {
-        LocalCopySource item{url, {}, {}, {}, {}, false, false, std::nullopt};
+        LocalCopySource item{url, {}, {}, false, false, Standing::apart, false, std::nullopt};
         if (url.isLocalFile() && !LocalFileOperations::lastComponent(QDir::cleanPath(LocalPath::fromUrl(url))).isEmpty()) {
             item.source = QDir::cleanPath(LocalPath::fromUrl(url));
             item.name = LocalFileOperations::lastComponent(item.source);
-            item.physicalSource = LocalFileOperations::physicalLocation(item.source);
-            const QFileInfo sourceInfo(item.source);
-            if (sourceInfo.isSymLink()) {
-                item.linkedItem = sourceInfo.canonicalFilePath();
-            }
+            const LocalFileOperations::Place place = places.of(item.source);
             struct stat info {};
             item.holdsDestination = ::lstat(LocalPath::encoded(item.source).constData(), &info) == 0 &&
                                     S_ISDIR(info.st_mode) &&
-                                    lineage.contains(LocalFolder::Identity{info.st_dev, info.st_ino});
-            item.targetExists =
-                LocalFileOperations::itemExists(LocalFileOperations::childPath(destinationPath, item.name));
+                                    LocalFileOperations::standing(pastedInto, place) != Standing::apart;
+            const QString target = LocalFileOperations::childPath(destinationPath, item.name);
+            item.targetExists = LocalFileOperations::itemExists(target);
+            if (item.targetExists) {
+                const LocalFileOperations::Place targetPlace = places.of(target);
+                item.targetStanding = LocalFileOperations::standing(place, targetPlace);
+                const QFileInfo sourceInfo(item.source);
+                const QString linkedItem =
+                    sourceInfo.isSymLink() ? sourceInfo.canonicalFilePath() : QString();
+                item.targetHoldsLinkedItem =
+                    !linkedItem.isEmpty() &&
+                    LocalFileOperations::standing(places.of(linkedItem), targetPlace) != Standing::apart;
+            }
             item.bytes = LocalFileOperations::attributeBytes(item.source);
         }
         sources.append(std::move(item));
@@ -168,20 +179,19 @@ TransferCoordinator::LocalCopySource::inspect(const QList<QUrl>& urls, const QSt
 TransferCoordinator::LocalCopyPlan TransferCoordinator::LocalCopySource::replacing(const QString& target,
                                                                                    const QSet<QString>& reserved) const
 {
-    const QString physicalTarget = LocalFileOperations::physicalLocation(target);
     if (reserved.contains(target)) {
         // An earlier item of this paste goes there: replacing it would lose that copy.
         return refused(replacingBatchItemRefused(name, TransferDirection::androidToMac));
     }
-    if (physicalSource == physicalTarget) {
+    if (targetStanding == LocalFileOperations::Standing::same) {
         return LocalCopyPlan{source, target, name, LocalCopyPlan::Action::alreadyInPlace, std::nullopt, bytes};
     }
-    if (LocalFileOperations::isSameOrInside(physicalSource, physicalTarget)) {
+    if (targetStanding == LocalFileOperations::Standing::inside) {
         // Replacing the folder that holds the item would delete the item itself.
         return refused(localCopyError(QStringLiteral("Could not replace ") + name +
                                       QStringLiteral(": it holds the item being copied.")));
     }
-    if (!linkedItem.isEmpty() && LocalFileOperations::isSameOrInside(linkedItem, physicalTarget)) {
+    if (targetHoldsLinkedItem) {
         // What is copied is the link itself: replacing would delete for good the item it leads to
         // and leave the new link pointing at nothing.
         return refused(localCopyError(QStringLiteral("Could not replace ") + name +

@@ -280,6 +280,7 @@ TEST_F(LocalDestinationTest, APasteFolderThatIsGoneIsMadeAgainOnlyAsARealFolder)
 // A paste folder deleted while the paste runs is made again, only inside the folder that held it and
 // only while that folder stands at its path: a folder above it swapped for a link, or a chosen link
 // whose folder is deleted, fails the rest naming it, and nothing lands where the link leads.
+// So does a folder above it that is gone, or replaced by another folder: nothing is made in that.
 TEST_F(LocalDestinationTest, APasteFolderGoneWhileAPasteRunsIsMadeAgainOnlyWhereItWas)
 {
     const RemoteItem one = deviceFile("one", "one.txt", 1), two = deviceFile("two", "two.txt", 1);
@@ -298,6 +299,7 @@ TEST_F(LocalDestinationTest, APasteFolderGoneWhileAPasteRunsIsMadeAgainOnlyWhere
         QStringList jobs;
         QStringList tree; // below the row's folder afterwards, "victim" left out
         QString error;    // %1 is the row's folder
+        QString made = {}; // a new empty folder made there, once the first item is in place
     };
     const QString now = ": it is now a link to another place, and nothing is written through links.";
     const QString gone = ": it is a link, and the folder it led to is gone.", docsPath = "home/P/Documents";
@@ -318,6 +320,12 @@ TEST_F(LocalDestinationTest, APasteFolderGoneWhileAPasteRunsIsMadeAgainOnlyWhere
          {"home/", "home/P/", "home/P/Documents/", "home/P/Documents/two.txt"}, {}},
         {"copies, a chosen link's folder deleted", copies, "home/real", {}, {}, copyLate, aLink,
          "Could not copy two.txt into %1/home/P/Documents" + gone},
+        {"files, the parent replaced by another folder", files, docsPath, "home/P", {}, late,
+         {"home/", "home/P-moved/", "home/P/"},
+         "Could not save three.txt in %1/home/P: it was replaced by another folder since the paste began.",
+         "home/P"},
+        {"files, the parent deleted", files, "home/P", {}, {}, late, {"home/"},
+         "Could not create %1/home/P/Documents: No such file or directory"},
     };
     for (const Case& test : cases) {
         SCOPED_TRACE(test.name);
@@ -336,6 +344,7 @@ TEST_F(LocalDestinationTest, APasteFolderGoneWhileAPasteRunsIsMadeAgainOnlyWhere
                 ASSERT_TRUE(test.renamed.isEmpty() ||
                             QDir().rename(at(test.renamed), at(test.renamed + "-moved")));
                 ASSERT_TRUE(test.linked.isEmpty() || QFile::link(at("victim"), at(test.linked)));
+                ASSERT_TRUE(test.made.isEmpty() || QDir().mkdir(at(test.made)));
             }
         });
         paste(test.items, pasteFolder);
