@@ -2,6 +2,8 @@
 #include "shell/QuillbarrowApp.h"
 #include "shell/SmokeCheck.h"
 
+#include "async/Allocator.h"
+
 #include <QApplication>
 #include <QCommandLineParser>
 
@@ -9,6 +11,10 @@ using namespace quillbarrow;
 
 int main(int argc, char** argv)
 {
+    // First, before QApplication starts any thread: big listings are freed on the work pool while
+    // the window's thread allocates, and the allocator's fast bins would hold their blocks until a
+    // large allocation merges them all, under the lock the window's thread then waits for.
+    configureAllocator();
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Quillbarrow"));
     QApplication::setApplicationVersion(QStringLiteral(QUILLBARROW_VERSION));

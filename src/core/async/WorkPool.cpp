@@ -3,10 +3,6 @@
 #include <QThread>
 #include <QThreadPool>
 
-#ifdef __GLIBC__
-#include <malloc.h>
-#endif
-
 #include <algorithm>
 #include <thread>
 
@@ -27,15 +23,8 @@ QThreadPool& workPool()
 {
     // Destroyed at exit like Qt's own pool: the destructor waits for the jobs still running.
     static QThreadPool pool;
+    // The allocator it frees big listings with is set up by the program's entry (configureAllocator()).
     static const bool configured = [] {
-#ifdef __GLIBC__
-        // Big listings are freed on the pool while other threads allocate. With the allocator's
-        // fast bins, those hundreds of thousands of small blocks wait in them until a thread that
-        // needs a large block merges them all, holding the lock that the window's thread waits
-        // for meanwhile: leaving a big folder then stalls the window for tens of milliseconds.
-        // Without them each block is merged as it is freed.
-        mallopt(M_MXFAST, 0);
-#endif
         pool.setObjectName(QStringLiteral("QuillbarrowWorkPool"));
         pool.setMaxThreadCount(std::max(minimumThreads, QThread::idealThreadCount() * 2));
         return true;
