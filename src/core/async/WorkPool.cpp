@@ -4,6 +4,7 @@
 #include <QThreadPool>
 
 #include <algorithm>
+#include <chrono>
 #include <thread>
 
 namespace quillbarrow {
@@ -16,6 +17,9 @@ constexpr int minimumThreads = 8;
 
 // Freeing memory nobody waits for goes after every other job waiting for a thread.
 constexpr int releasePriority = -1;
+
+// How long a release frees before it lets the threads waiting for the processor run (see pause()).
+constexpr std::chrono::milliseconds freeingBetweenYields{1};
 
 } // namespace
 
@@ -35,7 +39,11 @@ QThreadPool& workPool()
 
 void release::pause()
 {
-    std::this_thread::yield();
+    thread_local std::chrono::steady_clock::time_point gaveWay;
+    if (std::chrono::steady_clock::now() - gaveWay >= freeingBetweenYields) {
+        std::this_thread::yield();
+        gaveWay = std::chrono::steady_clock::now();
+    }
 }
 
 void startReleaseOnWorkPool(std::function<void()> job)

@@ -34,10 +34,13 @@ namespace release {
 // let go of (see letGo()): a job on the pool would cost more than the freeing.
 inline constexpr qsizetype slice = 1'000;
 
-// Lets the threads waiting for the processor run first. Freeing a block takes the allocator's
-// lock, and a thread waiting for that lock may not get it from a thread that frees block after
-// block on the same processor: on one processor the window's thread would wait for a whole release.
-// A yield rather than a sleep: a release that dawdles holds the memory of listings long gone.
+// Between two slices: lets the threads waiting for the processor run first, once a release has
+// freed for a millisecond since it last did. Freeing a block takes the allocator's lock, and a
+// thread waiting for that lock may not get it from a thread that frees block after block on the
+// same processor: on one processor the window's thread would wait for a whole release. Not after
+// every slice, though: while the window's thread is busy, a release that gives way that often
+// barely runs, and the memory of the listings it frees stays taken. A yield rather than a sleep:
+// a release that dawdles holds the memory of listings long gone.
 void pause();
 
 // Frees `value`, a big container by slices, with a pause between two of them. A container still

@@ -107,10 +107,10 @@ QCoro::Task<DirectoryPage> DeviceBrowserViewModel::prepareListing(DirectoryPage 
     Prepared prepared = std::move(*held);
     // Kept for the page only while its session is the open one; used only if the page is shown
     // with the sort, hidden-name choice and measured sizes of the moment it was prepared for.
-    if (self && origin.epoch == self->m_sessionEpoch) {
+    if (self && origin.epoch() == self->m_sessionEpoch) {
         self->keepRanking(prepared.page.path, prepared.page.items, std::move(prepared.ranking), true);
     }
-    if (self && prepared.rows && origin.epoch == self->m_sessionEpoch) {
+    if (self && prepared.rows && origin.epoch() == self->m_sessionEpoch) {
         inputs.pageItems = prepared.page.items;
         letGo(std::exchange(self->m_preparedRows, DerivedRows{std::move(inputs), std::move(*prepared.rows)}));
     } else if (prepared.rows) {
