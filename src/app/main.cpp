@@ -11,9 +11,10 @@ using namespace quillbarrow;
 
 int main(int argc, char** argv)
 {
-    // First, before QApplication starts any thread: big listings are freed on the work pool while
-    // the window's thread allocates, and the allocator's fast bins would hold their blocks until a
-    // large allocation merges them all, under the lock the window's thread then waits for.
+    // First, before QApplication starts any thread: big listings are made on one thread and freed
+    // on the work pool while the window's thread allocates. Without the allocator's fast bins the
+    // window's thread never waits for a merge of their blocks under the allocator's lock, and with
+    // big blocks mapped apart their pages go back once freed (see configureAllocator()).
     configureAllocator();
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Quillbarrow"));

@@ -15,27 +15,29 @@
 
 using namespace quillbarrow;
 
-// The program turns the allocator's fast bins off, unless the user chose their size.
-TEST(Allocator, FastBinsChosenInTheTunablesAreLeftAsTheUserSetThem)
+// The program sets the allocator's fast bins and mapping threshold, unless the user chose them.
+TEST(Allocator, ASettingChosenInTheTunablesIsLeftAsTheUserSetIt)
 {
     const struct {
         const char* tunables;
+        const char* name;
         bool chosen;
     } cases[] = {
-        {"", false},
-        {"glibc.malloc.mxfast=0", true},
-        {"glibc.malloc.mxfast=64", true},
-        {"glibc.malloc.check=3:glibc.malloc.mxfast=80", true},
-        {"glibc.malloc.mxfast=80:glibc.malloc.check=3", true},
-        {"glibc.malloc.tcache_count=0:glibc.malloc.trim_threshold=4096", false},
+        {"", "glibc.malloc.mxfast", false},
+        {"glibc.malloc.mxfast=0", "glibc.malloc.mxfast", true},
+        {"glibc.malloc.mxfast=64", "glibc.malloc.mxfast", true},
+        {"glibc.malloc.check=3:glibc.malloc.mxfast=80", "glibc.malloc.mxfast", true},
+        {"glibc.malloc.mxfast=80:glibc.malloc.check=3", "glibc.malloc.mxfast", true},
+        {"glibc.malloc.mxfast=80", "glibc.malloc.mmap_threshold", false},
+        {"glibc.malloc.tcache_count=0:glibc.malloc.mmap_threshold=4096", "glibc.malloc.mmap_threshold", true},
         // glibc takes a name only with a value, and only the whole name.
-        {"glibc.malloc.mxfast", false},
-        {"glibc.malloc.mxfastx=1", false},
-        {"xglibc.malloc.mxfast=1", false},
-        {"glibc.malloc.check=glibc.malloc.mxfast=1", false},
+        {"glibc.malloc.mxfast", "glibc.malloc.mxfast", false},
+        {"glibc.malloc.mxfastx=1", "glibc.malloc.mxfast", false},
+        {"xglibc.malloc.mxfast=1", "glibc.malloc.mxfast", false},
+        {"glibc.malloc.check=glibc.malloc.mxfast=1", "glibc.malloc.mxfast", false},
     };
     for (const auto& each : cases) {
-        EXPECT_EQ(tunablesSetFastBins(each.tunables), each.chosen) << each.tunables;
+        EXPECT_EQ(tunablesSet(each.tunables, each.name), each.chosen) << each.tunables << " " << each.name;
     }
 }
 
