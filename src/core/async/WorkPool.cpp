@@ -19,7 +19,7 @@ constexpr int minimumThreads = 8;
 constexpr int releasePriority = -1;
 
 // How long a release frees before it lets the threads waiting for the processor run (see pause()).
-constexpr std::chrono::milliseconds freeingBetweenYields{1};
+constexpr std::chrono::microseconds freeingBetweenYields{250};
 
 } // namespace
 

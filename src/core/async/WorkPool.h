@@ -35,7 +35,7 @@ namespace release {
 inline constexpr qsizetype slice = 1'000;
 
 // Between two slices: lets the threads waiting for the processor run first, once a release has
-// freed for a millisecond since it last did. Freeing a block takes the allocator's lock, and a
+// freed for a quarter of a millisecond since it last did. Freeing a block takes the allocator's lock, and a
 // thread waiting for that lock may not get it from a thread that frees block after block on the
 // same processor: on one processor the window's thread would wait for a whole release. Not after
 // every slice, though: while the window's thread is busy, a release that gives way that often
