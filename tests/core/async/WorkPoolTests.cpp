@@ -1,8 +1,8 @@
 #include "async/Allocator.h"
 #include "async/WorkPool.h"
 
-#include <QThread>
 #include <QList>
+#include <QThread>
 #include <QThreadPool>
 
 #include <gtest/gtest.h>
@@ -10,32 +10,23 @@
 #include <atomic>
 #include <functional>
 #include <memory>
-#include <tuple>
 #include <vector>
 
 using namespace quillbarrow;
 
-// The program sets the allocator's fast bins and mapping threshold, unless the user chose them.
+// The program sets the allocator's fast bins and mapping threshold, unless the user chose them;
+// glibc takes a name only with a value, and only the whole name.
 TEST(Allocator, ASettingChosenInTheTunablesIsLeftAsTheUserSetIt)
 {
+    const std::string_view fastBins = "glibc.malloc.mxfast";
     const struct {
-        const char* tunables;
-        const char* name;
+        std::string_view tunables, name;
         bool chosen;
-    } cases[] = {
-        {"", "glibc.malloc.mxfast", false},
-        {"glibc.malloc.mxfast=0", "glibc.malloc.mxfast", true},
-        {"glibc.malloc.mxfast=64", "glibc.malloc.mxfast", true},
-        {"glibc.malloc.check=3:glibc.malloc.mxfast=80", "glibc.malloc.mxfast", true},
-        {"glibc.malloc.mxfast=80:glibc.malloc.check=3", "glibc.malloc.mxfast", true},
-        {"glibc.malloc.mxfast=80", "glibc.malloc.mmap_threshold", false},
-        {"glibc.malloc.tcache_count=0:glibc.malloc.mmap_threshold=4096", "glibc.malloc.mmap_threshold", true},
-        // glibc takes a name only with a value, and only the whole name.
-        {"glibc.malloc.mxfast", "glibc.malloc.mxfast", false},
-        {"glibc.malloc.mxfastx=1", "glibc.malloc.mxfast", false},
-        {"xglibc.malloc.mxfast=1", "glibc.malloc.mxfast", false},
-        {"glibc.malloc.check=glibc.malloc.mxfast=1", "glibc.malloc.mxfast", false},
-    };
+    } cases[] = {{"", fastBins, false},
+                 {"glibc.malloc.check=3:glibc.malloc.mxfast=64", fastBins, true},
+                 {"glibc.malloc.mxfast=64", "glibc.malloc.mmap_threshold", false},
+                 {"glibc.malloc.mxfast", fastBins, false},
+                 {"glibc.malloc.mxfastx=1:xglibc.malloc.mxfast=1", fastBins, false}};
     for (const auto& each : cases) {
         EXPECT_EQ(tunablesSet(each.tunables, each.name), each.chosen) << each.tunables << " " << each.name;
     }
@@ -43,49 +34,30 @@ TEST(Allocator, ASettingChosenInTheTunablesIsLeftAsTheUserSetIt)
 
 namespace {
 
-// Counts the copies destroyed away from the thread that made them.
-struct Tally {
-    QThread* const maker = QThread::currentThread();
-    std::atomic<int> elsewhere = 0;
-};
-
+// Counts its copies destroyed on another thread than the test's.
 struct Counted {
-    std::shared_ptr<Tally> tally;
-    ~Counted()
-    {
-        if (tally && QThread::currentThread() != tally->maker) {
-            ++tally->elsewhere;
-        }
-    }
+    std::shared_ptr<std::atomic<int>> elsewhere;
+    QThread* maker = QThread::currentThread();
+    ~Counted() { *elsewhere += QThread::currentThread() != maker ? 1 : 0; }
 };
 
 } // namespace
 
-// What the window's thread lets go of is freed on the work pool when it holds a slice of elements
-// or more, so that leaving a big folder never waits for its items; anything smaller is freed at
-// once. A tuple goes by its largest part.
+// What the window's thread lets go of is freed on the work pool from a thousand elements on (a
+// tuple by its largest part), so that leaving a big folder never waits for its items.
 TEST(WorkPool, WhatIsLetGoOfIsFreedOnThePoolFromAThousandElementsOn)
 {
-    using Give = std::function<void(const Counted&)>;
     const struct {
-        const char* what;
-        Give give;
+        std::function<void(const Counted&)> give;
         int freedOnPool;
-    } cases[] = {
-        {"a list of 999", [](const Counted& each) { letGo(QList<Counted>(999, each)); }, 0},
-        {"a list of 1,000", [](const Counted& each) { letGo(QList<Counted>(1'000, each)); }, 1'000},
-        {"a vector of 999", [](const Counted& each) { letGo(std::vector<Counted>(999, each)); }, 0},
-        {"a vector of 1,000", [](const Counted& each) { letGo(std::vector<Counted>(1'000, each)); }, 1'000},
-        {"a list of 10 beside a vector of 1,000 numbers",
-         [](const Counted& each) { letGo(QList<Counted>(10, each), std::vector<int>(1'000)); }, 0},
-        {"a list of 10 beside a list of 1,000",
-         [](const Counted& each) { letGo(QList<Counted>(10, each), QList<Counted>(1'000, each)); }, 1'010},
-    };
+    } cases[] = {{[](const Counted& each) { letGo(QList<Counted>(999, each)); }, 0},
+                 {[](const Counted& each) { letGo(std::vector<Counted>(1'000, each)); }, 1'000},
+                 {[](const Counted& each) { letGo(QList<Counted>(10, each), std::vector<int>(1'000)); }, 0},
+                 {[](const Counted& each) { letGo(QList<Counted>(10, each), QList<Counted>(1'000, each)); }, 1'010}};
     for (const auto& each : cases) {
-        SCOPED_TRACE(each.what);
-        const Counted prototype{std::make_shared<Tally>()};
+        const Counted prototype{std::make_shared<std::atomic<int>>(0)};
         each.give(prototype);
         workPool().waitForDone();
-        EXPECT_EQ(prototype.tally->elsewhere, each.freedOnPool);
+        EXPECT_EQ(*prototype.elsewhere, each.freedOnPool);
     }
 }

@@ -45,17 +45,7 @@ protected:
         ASSERT_TRUE(processEventsUntil([&] { return begun->done; }, 5s));
     }
 
-    // Adds the folder "Camera" to the root: `files` of its own and the folder "Sub" of one file.
-    void addCamera(const QList<RemoteItem>& files)
-    {
-        for (const RemoteItem& item : files + QList<RemoteItem>{camera, sub, fileItem("s", "s.txt", 1, "s1", "sub")}) {
-            session->tree().add(item);
-        }
-    }
-
     const RemoteItem alpha = folderItem("a", "Alpha");
-    const RemoteItem camera = folderItem("cam", "Camera");
-    const RemoteItem sub = folderItem("sub", "Sub", "s1", QStringLiteral("cam"));
     const RemoteItem beta = folderItem("b", "Beta");
     const RemoteItem inner = folderItem("a1", "Inner", "s1", QStringLiteral("a"));
     // Two folders of the same path, their names written in two Unicode forms; in no tree at first.
@@ -330,94 +320,25 @@ TEST_F(DeviceBrowserNavigationTest, AFolderTakenFromAPageNoLongerShownOpensAtIts
     }
 }
 
-// A big folder's rows are worked out on the work pool before it shows. A folder opened meanwhile is
-// the folder shown, with its rows, path and crumbs, whatever the pool hands back afterwards.
+// A big cached folder shows once the work pool has its rows. A folder opened meanwhile is the
+// folder shown, with its rows, path and crumbs, whatever the pool hands back afterwards.
 TEST_F(DeviceBrowserNavigationTest, AFolderOpenedWhileThePoolPreparesABigOneIsTheFolderShown)
 {
-    addCamera(manyFiles(DeviceBrowserViewModelProbe::bigListing, QStringLiteral("cam")));
-    const struct {
-        const char* what;
-        bool cached;
-        // Camera shows at once when it is listed (its sub-folder can be opened there), only once its
-        // rows are ready when it is cached (the root stays until then).
-        RemoteItem second;
-        QList<RemotePath> crumbs;
-        QStringList rows;
-    } cases[] = {
-        {"its listing prepared", false, sub, {pathOf({}), pathOf({"Camera"}), pathOf({"Camera", "Sub"})}, {"s.txt"}},
-        {"its cached rows prepared", true, alpha, {pathOf({}), pathOf({"Alpha"})}, {"Inner", "x.txt"}},
-    };
-    for (const auto& each : cases) {
-        SCOPED_TRACE(each.what);
-        connect();
-        if (each.cached) {
-            runTask(viewModel().openFolder(camera));
-            runTask(viewModel().navigate(pathOf({})));
-        }
-        forgetCalls();
-        std::shared_ptr<TaskOutcome<void>> first;
-        {
-            const HeldWorkPool held;
-            first = startTask(viewModel().openFolder(camera));
-            if (!each.cached) {
-                // Its answer reaches the pool on the turns the second opening takes.
-                ASSERT_TRUE(processEventsUntil([&] { return newCalls().contains("list cam"); }, 5s));
-            }
-            runTask(viewModel().openFolder(each.second));
-        }
-        ASSERT_TRUE(processEventsUntil([&] { return first->done; }, 5s));
-        EXPECT_EQ(viewModel().currentPage()->path, each.crumbs.last());
-        EXPECT_EQ(itemNames(viewModel().items()), each.rows);
-        EXPECT_EQ(viewModel().breadcrumb(), each.crumbs);
-        EXPECT_EQ(probe().navigationStack().last(), NavigationNode(each.crumbs.last(), each.second.id));
-        EXPECT_FALSE(viewModel().isLoading());
-        destroyViewModel();
-        session->reopen();
+    const RemoteItem camera = folderItem("cam", "Camera");
+    for (const RemoteItem& item : manyFiles(DeviceBrowserViewModelProbe::bigListing, "cam") + QList{camera}) {
+        session->tree().add(item);
     }
-}
-
-// A folder of 5000 items (a count written here, whatever the threshold the code uses) is sorted on
-// the work pool, never on the window's thread: its rows stay as they were until the pool is done.
-TEST_F(DeviceBrowserNavigationTest, AFolderOfFiveThousandItemsIsSortedOffTheWindowsThread)
-{
-    addCamera(manyFiles(5000, QStringLiteral("cam")));
-    const struct {
-        const char* what;
-        // With the pool free, then with it held.
-        std::function<void()> before;
-        std::function<std::shared_ptr<TaskOutcome<void>>()> act;
-    } cases[] = {
-        {"shown from the cache by size",
-         [&] {
-             runTask(viewModel().openFolder(camera));
-             runTask(viewModel().navigate(pathOf({})));
-             viewModel().setSort(FileSort::size, true);
-         },
-         [&] { return startTask(viewModel().openFolder(camera)); }},
-        {"re-sorted by size", [&] { runTask(viewModel().openFolder(camera)); },
-         [&] {
-             viewModel().setSort(FileSort::size, true);
-             return std::shared_ptr<TaskOutcome<void>>();
-         }},
-    };
-    for (const auto& each : cases) {
-        SCOPED_TRACE(each.what);
-        connect();
-        viewModel().setSort(FileSort::name, true);
-        each.before();
-        const QStringList before = itemNames(viewModel().items());
-        std::shared_ptr<TaskOutcome<void>> acting;
-        {
-            const HeldWorkPool held;
-            acting = each.act();
-            EXPECT_EQ(itemNames(viewModel().items()), before);
-        }
-        ASSERT_TRUE(processEventsUntil([&] { return (!acting || acting->done) && !probe().isSortingOnPool(); }, 5s));
-        EXPECT_EQ(viewModel().currentPage()->path, pathOf({"Camera"}));
-        ASSERT_EQ(viewModel().items().size(), 5001);
-        EXPECT_EQ(viewModel().items().first().name, QStringLiteral("Sub"));
-        EXPECT_EQ(viewModel().items()[1].name, QStringLiteral("f4999"));
-        destroyViewModel();
-        session->reopen();
+    connect();
+    runTask(viewModel().openFolder(camera));
+    runTask(viewModel().navigate(pathOf({})));
+    std::shared_ptr<TaskOutcome<void>> first;
+    {
+        const HeldWorkPool held;
+        first = startTask(viewModel().openFolder(camera));
+        runTask(viewModel().openFolder(alpha));
     }
+    ASSERT_TRUE(processEventsUntil([&] { return first->done; }, 5s));
+    EXPECT_EQ(itemNames(viewModel().items()), (QStringList{"Inner", "x.txt"}));
+    EXPECT_EQ(viewModel().breadcrumb(), (QList<RemotePath>{pathOf({}), pathOf({"Alpha"})}));
+    EXPECT_EQ(probe().navigationStack().last(), NavigationNode(pathOf({"Alpha"}), alpha.id));
 }
