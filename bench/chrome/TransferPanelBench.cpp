@@ -6,6 +6,7 @@
 //
 //   quillbarrow_bench_chrome_panel [--jobs 10000] [--running 10000] [--interval-ms 120] [--seconds 10]
 
+#include "async/Allocator.h"
 #include "chrome/TransferPanel.h"
 #include "logging/AppLogger.h"
 #include "viewmodels/transfers/Clipboard.h"
@@ -101,6 +102,8 @@ int option(int argc, char** argv, const char* name, int fallback)
 
 int main(int argc, char** argv)
 {
+    // The allocator as the program sets it, before anything allocates from another thread.
+    quillbarrow::configureAllocator();
     qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? QByteArray("offscreen") : qgetenv("QT_QPA_PLATFORM"));
     QLoggingCategory::setFilterRules(QStringLiteral("com.quillbarrow.*=false"));
     TimedApplication app(argc, argv);

@@ -18,6 +18,7 @@
 #include "../ChildProcess.h"
 #include "../Samples.h"
 
+#include "async/Allocator.h"
 #include "logging/AppLogger.h"
 #include "infrastructure/InMemoryUserDefaults.h"
 #include "viewmodels/localbrowser/LocalBrowserViewModel.h"
@@ -265,6 +266,8 @@ void run(const Options& options)
 
 int main(int argc, char** argv)
 {
+    // The allocator as the program sets it, before anything allocates from another thread.
+    quillbarrow::configureAllocator();
     QCoreApplication app(argc, argv);
     QLoggingCategory::setFilterRules(QStringLiteral("com.quillbarrow.*=false"));
     try {

@@ -16,6 +16,7 @@
 
 #include "../Samples.h"
 
+#include "async/Allocator.h"
 #include "logging/AppLogger.h"
 #include "infrastructure/InMemoryUserDefaults.h"
 #include "viewmodels/localbrowser/LocalBrowserViewModel.h"
@@ -236,6 +237,8 @@ void run(const Options& options)
 
 int main(int argc, char** argv)
 {
+    // The allocator as the program sets it, before anything allocates from another thread.
+    quillbarrow::configureAllocator();
     QCoreApplication app(argc, argv);
     QLoggingCategory::setFilterRules(QStringLiteral("com.quillbarrow.*=false"));
     try {

@@ -28,6 +28,7 @@
 #include "../StallMeter.h"
 #include "WorkerMockSession.h"
 
+#include "async/Allocator.h"
 #include "domain/QuillbarrowError.h"
 #include "logging/AppLogger.h"
 
@@ -514,6 +515,8 @@ Options parse(const QStringList& arguments)
 
 int main(int argc, char** argv)
 {
+    // The allocator as the program sets it, before anything allocates from another thread.
+    quillbarrow::configureAllocator();
     QCoreApplication app(argc, argv);
     const quillbarrow::Options options = quillbarrow::parse(QCoreApplication::arguments());
     auto bench = std::make_shared<quillbarrow::ScaleBench>(options);

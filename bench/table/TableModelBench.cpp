@@ -21,6 +21,7 @@
 #include "../ChildProcess.h"
 #include "../Samples.h"
 
+#include "async/Allocator.h"
 #include "domain/BrowserSort.h"
 #include "style/ListingFormat.h"
 #include "style/SymbolIcons.h"
@@ -428,6 +429,8 @@ void runComparison(const Options& options)
 
 int main(int argc, char** argv)
 {
+    // The allocator as the program sets it, before anything allocates from another thread.
+    quillbarrow::configureAllocator();
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     }

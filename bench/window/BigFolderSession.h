@@ -33,8 +33,8 @@ class BigFolderSession final : public DeviceSession {
     // The items of the big folder, as a listing gives them (in the browser order by name).
     QList<RemoteItem> bigFolderItems() const;
 
-    // From now on the big folder is listed.
-    void openBigFolder() { m_open = true; }
+    // From now on the big folder is listed (refused with false).
+    void openBigFolder(bool open = true) { m_open = open; }
     // How many listings of the big folder the device has answered.
     int bigFolderListings() const { return m_listings.load(); }
     // How long the last of them took on the worker thread, in seconds.

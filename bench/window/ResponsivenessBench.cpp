@@ -65,9 +65,11 @@
 #include "../BenchFailure.h"
 #include "../ChildProcess.h"
 #include "../CoordinatorRig.h"
+#include "../MemoryMeter.h"
 #include "../Samples.h"
 #include "../StallMeter.h"
 
+#include "async/Allocator.h"
 #include "async/WorkPool.h"
 #include "domain/BrowserSort.h"
 #include "infrastructure/InMemoryUserDefaults.h"
@@ -77,6 +79,8 @@
 #include "panes/LocalPaneView.h"
 #include "shell/MainWindow.h"
 #include "shell/QuillbarrowApp.h"
+#include "style/ListingFormat.h"
+#include "style/SymbolIcons.h"
 #include "table/LocalItemTable.h"
 #include "table/NativeTable.h"
 #include "table/RemoteItemTable.h"
@@ -136,9 +140,11 @@ struct Options {
     QList<int> copies{1'000, 8'000, 32'000};
     QList<int> uploads{8'000, 32'000};
     int rounds = 1;
-    // The measurements to run (all when empty): select, subfolders, phone, sort, open, paint, local,
-    // device.
+    // The measurements to run (all when empty): select, subfolders, phone, sort, open, phone-show,
+    // phone-refresh, phone-sort, leave, phone-select, phone-memory, paint, local, device.
     QStringList only;
+    // Set in a child of phone-memory: the side it measures (ours or plain).
+    QString memorySide;
 };
 
 void say(const QString& text)
@@ -488,11 +494,13 @@ Typed typeIntoPane(bench::StallMeter& heartbeat, QWindow* window, Table& table, 
 }
 
 // Plain Qt over the same rows as a pane: a QTableView over a QStandardItemModel of names, byte
-// counts and dates. Each new listing is a new model, filled before the view gets it (the quickest
-// way plain Qt has to show many rows); the old one is deleted with it.
+// counts and dates (`asShown`: the texts the pane shows, the name with its icon and the size and
+// date formatted, the byte count kept for the sort, each name a text of its own, as a listing
+// decoded it). Each new listing is a new model, filled before the view gets it (the quickest way
+// plain Qt has to show many rows); the old one is deleted with it.
 class PlainTable {
 public:
-    PlainTable()
+    explicit PlainTable(bool asShown = false) : m_asShown(asShown)
     {
         // A listing of files, not a sheet: a typed key searches the rows, it does not edit a cell.
         m_view.setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -506,12 +514,26 @@ public:
     void show(const QList<MadeFile>& rows)
     {
         auto next = std::make_unique<QStandardItemModel>(static_cast<int>(rows.size()), 3);
+        next->setSortRole(sortRole());
         for (int row = 0; row < rows.size(); ++row) {
             const MadeFile& file = rows[row];
+            const std::optional<qint64> bytes = file.size >= 0 ? std::optional(file.size) : std::nullopt;
+            if (m_asShown) {
+                const QString name(file.name.constData(), file.name.size());
+                auto* named = new QStandardItem(SymbolIcons::icon(bytes ? QStringLiteral("doc") : QStringLiteral("folder")),
+                                                name);
+                named->setData(name, sortRole());
+                next->setItem(row, 0, named);
+                auto* size = new QStandardItem(ListingFormat::sizeText(bytes));
+                size->setData(bytes.value_or(-1), sortRole());
+                next->setItem(row, 1, size);
+                next->setItem(row, 2, new QStandardItem(ListingFormat::dateText(file.modified)));
+                continue;
+            }
             next->setItem(row, 0, new QStandardItem(file.name));
             auto* size = new QStandardItem;
-            if (file.size >= 0) {
-                size->setData(file.size, Qt::DisplayRole);
+            if (bytes) {
+                size->setData(*bytes, Qt::DisplayRole);
             }
             next->setItem(row, 1, size);
             auto* date = new QStandardItem;
@@ -527,9 +549,9 @@ public:
     // afterwards put back in the order they were added: Qt 6.4 takes seconds to delete a sorted
     // model of 100,000 rows (each item looks for its row among all of them), which is no part of
     // what the rows compare.
-    Measured clickSize(bench::StallMeter& heartbeat)
+    Measured clickSize(bench::StallMeter& heartbeat, bool keepSorted = false)
     {
-        constexpr int addedAs = Qt::UserRole + 1;
+        constexpr int addedAs = Qt::UserRole + 1; // see putBackInAddedOrder()
         for (int row = 0; row < m_model->rowCount(); ++row) {
             m_model->item(row, 0)->setData(row, addedAs);
         }
@@ -550,9 +572,9 @@ public:
         const bool ascending = header->sortIndicatorOrder() == Qt::AscendingOrder;
         int moved = 0;
         for (int row = 0; row < rows; ++row) {
-            const qint64 size = m_model->index(row, 1).data().toLongLong();
+            const qint64 size = m_model->index(row, 1).data(sortRole()).toLongLong();
             if (row > 0) {
-                const qint64 previous = m_model->index(row - 1, 1).data().toLongLong();
+                const qint64 previous = m_model->index(row - 1, 1).data(sortRole()).toLongLong();
                 if (ascending ? previous > size : previous < size) {
                     throw BenchFailure(QStringLiteral("plain sort: row %1 out of order by size").arg(row));
                 }
@@ -563,9 +585,28 @@ public:
             throw BenchFailure(QStringLiteral("plain sort moved only %1 of %2 rows").arg(moved).arg(rows));
         }
         m_view.setSortingEnabled(false);
-        m_model->setSortRole(addedAs);
+        if (!keepSorted) {
+            putBackInAddedOrder();
+        }
+        return measured;
+    }
+
+    // The rows sorted by clickSize() back where they were added (untimed).
+    void putBackInAddedOrder()
+    {
+        m_model->setSortRole(Qt::UserRole + 1);
         m_model->sort(0);
-        m_model->setSortRole(Qt::DisplayRole);
+        m_model->setSortRole(sortRole());
+    }
+
+    // QTableView::selectAll, then the turns after it; checked afterwards that every row is selected.
+    Measured selectAll(bench::StallMeter& heartbeat)
+    {
+        const Measured measured = measure(
+            heartbeat, [&] { m_view.selectAll(); }, [] { return true; }, QStringLiteral("plain select all"));
+        if (m_view.selectionModel()->selectedRows().size() != m_model->rowCount()) {
+            throw BenchFailure(QStringLiteral("plain select all left rows unselected"));
+        }
         return measured;
     }
 
@@ -583,6 +624,9 @@ public:
     }
 
 private:
+    int sortRole() const { return m_asShown ? Qt::UserRole : Qt::DisplayRole; }
+
+    const bool m_asShown;
     std::unique_ptr<QStandardItemModel> m_model = std::make_unique<QStandardItemModel>();
     QTableView m_view;
 };
@@ -768,6 +812,7 @@ public:
     RemoteItemTable& table() { return *m_table; }
     QWindow* windowHandle() { return m_window->windowHandle(); }
     void pressKey(Qt::Key key) { QTest::keyClick(m_window->windowHandle(), key); }
+    void pressSelectAll() { QTest::keyClick(m_window->windowHandle(), Qt::Key_A, Qt::ControlModifier); }
 
 private:
     QTemporaryDir m_home;
@@ -858,11 +903,15 @@ private:
     void localPastes();
     void devicePastes();
     Measured paste(const std::function<QCoro::Task<>()>& paste, const QString& what);
+    void phoneSelectAll();
+    // The memory of the big folder's rows, each side in a child process (see memoryOfSide()).
+    void phoneMemory();
 
     Options m_options;
     QTemporaryDir m_work;
     bench::StallMeter m_heartbeat{1};
     QList<Row> m_rows;
+    QStringList m_memoryRows;
     QList<MadeFile> m_variedFiles;
 };
 
@@ -1167,29 +1216,144 @@ QList<MadeFile> madeFilesOf(const QList<Item>& items)
     return files;
 }
 
+// The pretend phone of the big-folder rows: its root holds the folder "Camera" of N varied files
+// and 11 more files.
+struct BigPhoneFolder {
+    explicit BigPhoneFolder(int rows)
+    {
+        for (const MadeFile& file : variedFiles(rows)) {
+            entries.append({file.name, file.size, file.modified.toSecsSinceEpoch()});
+        }
+        rootRows.append(MadeFile{name, -1, QDateTime()});
+        for (const MadeFile& file : parentFiles()) {
+            rootFiles.append({file.name, file.size, file.modified.toSecsSinceEpoch()});
+            rootRows.append(file);
+        }
+        byName = session()->bigFolderItems();
+        for (const RemoteItem& item : std::as_const(byName)) {
+            plainRows.append(madeFileOf(item));
+        }
+    }
+
+    std::shared_ptr<BigFolderSession> session() const
+    {
+        return std::make_shared<BigFolderSession>(name, entries, rootFiles);
+    }
+    int rootCount() const { return static_cast<int>(rootRows.size()); }
+
+    const QString name = QStringLiteral("Camera");
+    QList<BigFolderSession::Entry> entries;
+    QList<BigFolderSession::Entry> rootFiles;
+    // The folder's rows as the phone lists them, in the browser order by name; the same for
+    // plain Qt; the root's rows.
+    QList<RemoteItem> byName;
+    QList<MadeFile> plainRows;
+    QList<MadeFile> rootRows;
+};
+
+// The window over `phone`, at the root once the size pass of the connection has tried the big
+// folder (which the phone refuses until it is opened) and ended.
+class BigFolderWindow {
+public:
+    BigFolderWindow(const BigPhoneFolder& phone, std::shared_ptr<BigFolderSession> session)
+        : m_phone(phone), m_session(std::move(session)), m_rig([session = m_session] { return session; },
+                                                                FileSort::name, true)
+    {
+        int sizePassChanges = 0;
+        const QMetaObject::Connection counting =
+            QObject::connect(&browser(), &DeviceBrowserViewModel::calculatingFolderSizeIDsChanged,
+                             [&sizePassChanges] { ++sizePassChanges; });
+        turnUntil([this] { return showsRoot(); }, QStringLiteral("the phone's root"), 120);
+        turnUntil(landedQuietly([&] { return sizePassChanges > 0 && browser().calculatingFolderSizeIDs().isEmpty(); }),
+                  QStringLiteral("the size pass at connection"), 60);
+        QObject::disconnect(counting);
+    }
+
+    PhoneWindowRig& rig() { return m_rig; }
+    DeviceBrowserViewModel& browser() { return m_rig.browser(); }
+    RemoteItemTable& table() { return m_rig.table(); }
+    BigFolderSession& session() { return *m_session; }
+
+    bool showsRoot()
+    {
+        const int rootCount = m_phone.rootCount();
+        return !browser().isLoading() && browser().currentPage() && browser().currentPage()->path.isRoot() &&
+               browser().items().size() == rootCount && table().itemModel()->rowCount() == rootCount;
+    }
+    // The big folder shown in full, in `order`.
+    bool showsBigFolder(const QList<RemoteItem>& order)
+    {
+        return !browser().isLoading() && browser().currentPage() && !browser().currentPage()->path.isRoot() &&
+               showsSpreadRows(table(), order);
+    }
+    // A click on the row of that name: the pane takes the keys, with that row selected.
+    void clickRow(const QString& name)
+    {
+        const auto* model = table().itemModel();
+        for (int row = 0; row < model->rowCount(); ++row) {
+            if (model->item(row).name == name) {
+                const QPoint cell = table().visualRect(model->index(row, 0)).center();
+                QTest::mouseClick(table().viewport(), Qt::LeftButton, {}, cell);
+                return;
+            }
+        }
+        throw BenchFailure(QStringLiteral("no row named ") + name);
+    }
+    void clickHeader(const QString& column)
+    {
+        QHeaderView* header = table().horizontalHeader();
+        const std::optional<int> section = table().itemModel()->columnIndex(column);
+        if (!section) {
+            throw BenchFailure(QStringLiteral("the phone table has no column ") + column);
+        }
+        const QRect area(header->sectionViewportPosition(*section), 0, header->sectionSize(*section),
+                         header->height());
+        QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, area.center());
+    }
+    // A click on the big folder's row: the pane takes the keys, with that row selected. The folder
+    // selected is measured too, which the phone refuses; from then on the phone lists it.
+    void selectBigFolder()
+    {
+        m_session->openBigFolder(false);
+        int sizePassChanges = 0;
+        const QMetaObject::Connection counting =
+            QObject::connect(&browser(), &DeviceBrowserViewModel::calculatingFolderSizeIDsChanged,
+                             [&sizePassChanges] { ++sizePassChanges; });
+        clickRow(m_phone.name);
+        turnUntil(landedQuietly([&] {
+                      return m_rig.pane().selection().size() == 1 && sizePassChanges > 0 &&
+                             browser().calculatingFolderSizeIDs().isEmpty();
+                  }),
+                  QStringLiteral("the click on the big folder"));
+        QObject::disconnect(counting);
+        m_session->openBigFolder();
+    }
+    // Opens the big folder as a person does (its row selected, then Return), until its rows show in
+    // the order by name and the window's work on them is done.
+    void openBigFolder()
+    {
+        selectBigFolder();
+        m_rig.pressKey(Qt::Key_Return);
+        turnUntil(landedQuietly([&] { return showsBigFolder(m_phone.byName); }), QStringLiteral("the big folder"));
+    }
+
+private:
+    const BigPhoneFolder& m_phone;
+    std::shared_ptr<BigFolderSession> m_session;
+    PhoneWindowRig m_rig;
+};
+
 void ResponsivenessBench::phoneBigFolder()
 {
     const int rows = m_options.rows;
-    const QString bigFolderName = QStringLiteral("Camera");
-    QList<BigFolderSession::Entry> entries;
-    for (const MadeFile& file : variedFiles(rows)) {
-        entries.append({file.name, file.size, file.modified.toSecsSinceEpoch()});
-    }
-    QList<BigFolderSession::Entry> rootFiles;
-    QList<MadeFile> rootRows{MadeFile{bigFolderName, -1, QDateTime()}};
-    for (const MadeFile& file : parentFiles()) {
-        rootFiles.append({file.name, file.size, file.modified.toSecsSinceEpoch()});
-        rootRows.append(file);
-    }
-    // The rows as the phone lists them, in the browser order by name, and by size both ways.
-    const QList<RemoteItem> byName = BigFolderSession(bigFolderName, entries, rootFiles).bigFolderItems();
+    const BigPhoneFolder phone(rows);
+    const QList<RemoteItem>& byName = phone.byName;
+    const QList<MadeFile>& plainRows = phone.plainRows;
+    const QList<MadeFile>& rootRows = phone.rootRows;
+    // The rows by size both ways.
     const QList<RemoteItem> bySizeAscending = sortedForBrowser(byName, FileSort::size, true);
     const QList<RemoteItem> bySizeDescending = sortedForBrowser(byName, FileSort::size, false);
-    QList<MadeFile> plainRows;
-    for (const RemoteItem& item : byName) {
-        plainRows.append(madeFileOf(item));
-    }
-    const int rootCount = static_cast<int>(rootRows.size());
+    const int rootCount = phone.rootCount();
     QStringList names;
     for (const RemoteItem& item : byName) {
         names.append(item.name);
@@ -1202,42 +1366,13 @@ void ResponsivenessBench::phoneBigFolder()
         plainLeaveStall;
     for (int round = 0; round < m_options.rounds; ++round) {
         {
-            auto session = std::make_shared<BigFolderSession>(bigFolderName, entries, rootFiles);
-            PhoneWindowRig rig([session] { return session; }, FileSort::name, true);
-            DeviceBrowserViewModel& browser = rig.browser();
-            RemoteItemTable& table = rig.table();
-            const auto* model = table.itemModel();
-            int sizePassChanges = 0;
-            const QMetaObject::Connection counting =
-                QObject::connect(&browser, &DeviceBrowserViewModel::calculatingFolderSizeIDsChanged,
-                                 [&sizePassChanges] { ++sizePassChanges; });
-            const auto showsRoot = [&] {
-                return !browser.isLoading() && browser.currentPage() && browser.currentPage()->path.isRoot() &&
-                       browser.items().size() == rootCount && model->rowCount() == rootCount;
-            };
-            turnUntil(showsRoot, QStringLiteral("the phone's root"), 120);
-            // The size pass of the connection has tried the big folder (refused) and ended.
-            const auto sizePassEnded = [&] {
-                return sizePassChanges > 0 && browser.calculatingFolderSizeIDs().isEmpty();
-            };
-            turnUntil(landedQuietly(sizePassEnded), QStringLiteral("the size pass at connection"), 60);
-
-            // A click on the big folder's row: the pane takes the keys, with that row selected. The
-            // folder selected is measured too, which the phone refuses as well.
-            int folderRow = -1;
-            for (int row = 0; row < model->rowCount(); ++row) {
-                folderRow = model->item(row).name == bigFolderName ? row : folderRow;
-            }
-            sizePassChanges = 0;
-            const QPoint folderCell = table.visualRect(model->index(folderRow, 0)).center();
-            QTest::mouseClick(table.viewport(), Qt::LeftButton, {}, folderCell);
-            turnUntil(landedQuietly([&] {
-                          return rig.pane().selection().size() == 1 && sizePassChanges > 0 &&
-                                 browser.calculatingFolderSizeIDs().isEmpty();
-                      }),
-                      QStringLiteral("the click"));
-            QObject::disconnect(counting);
-            session->openBigFolder();
+            BigFolderWindow window(phone, phone.session());
+            PhoneWindowRig& rig = window.rig();
+            DeviceBrowserViewModel& browser = window.browser();
+            RemoteItemTable& table = window.table();
+            BigFolderSession* session = &window.session();
+            const auto showsRoot = [&] { return window.showsRoot(); };
+            window.selectBigFolder();
 
             const Measured shown = measure(
                 m_heartbeat, [&] { rig.pressKey(Qt::Key_Return); },
@@ -1276,25 +1411,19 @@ void ResponsivenessBench::phoneBigFolder()
 
             // A click on the first row, then a name typed, until the keyboard is on its row.
             if (wants("type")) {
-                QTest::mouseClick(table.viewport(), Qt::LeftButton, {}, table.visualRect(model->index(0, 0)).center());
+                const QPoint first = table.visualRect(table.itemModel()->index(0, 0)).center();
+                QTest::mouseClick(table.viewport(), Qt::LeftButton, {}, first);
                 turnUntil(landedQuietly([&] { return rig.pane().selection().size() == 1; }),
                           QStringLiteral("phone pane: the click on the first row"));
                 typed.add(typeIntoPane(m_heartbeat, rig.windowHandle(), table, rig.pane(), typedName));
             }
 
             // A click on the size header, until every row is in the order by size.
-            QHeaderView* header = table.horizontalHeader();
-            const std::optional<int> column = model->columnIndex(QStringLiteral("size"));
-            if (!column) {
-                throw BenchFailure(QStringLiteral("the phone table has no size column"));
-            }
-            const QRect section(header->sectionViewportPosition(*column), 0, header->sectionSize(*column),
-                                header->height());
             const auto bySize = [&]() -> const QList<RemoteItem>& {
                 return browser.sortAscending() ? bySizeAscending : bySizeDescending;
             };
             const Measured sorted = measure(
-                m_heartbeat, [&] { QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, section.center()); },
+                m_heartbeat, [&] { window.clickHeader(QStringLiteral("size")); },
                 [&] { return browser.sort() == FileSort::size && showsSpreadRows(table, bySize()); },
                 QStringLiteral("phone pane: size header click"), true);
             requireShown(table, bySize(), QStringLiteral("phone pane: size header click"));
@@ -1367,6 +1496,196 @@ void ResponsivenessBench::phoneBigFolder()
     report("leave", QStringLiteral("phone pane: leaving that folder for one of %1 rows").arg(rootCount), leave,
            leaveStall, plainLeave, plainLeaveStall,
            QStringLiteral("a model of %1 rows for the big one").arg(rootCount));
+}
+
+void ResponsivenessBench::phoneSelectAll()
+{
+    const int rows = m_options.rows;
+    const BigPhoneFolder phone(rows);
+    Samples ours, oursStall, plain, plainStall;
+    for (int round = 0; round < m_options.rounds; ++round) {
+        {
+            BigFolderWindow window(phone, phone.session());
+            window.openBigFolder();
+            // The pane takes the keys from a click on a row of a file (a file selected measures nothing).
+            window.clickRow(phone.byName.constFirst().name);
+            AndroidPaneView& pane = window.rig().pane();
+            turnUntil(landedQuietly([&] { return pane.selection().size() == 1; }), QStringLiteral("the click"));
+            const Measured selected = measure(
+                m_heartbeat, [&] { window.rig().pressSelectAll(); }, [&] { return pane.selection().size() == rows; },
+                QStringLiteral("phone pane: Ctrl+A"), true);
+            if (pane.selectedItems().size() != rows || window.table().selectionModel()->selectedRows().size() != rows) {
+                throw BenchFailure(QStringLiteral("phone pane: Ctrl+A left rows unselected"));
+            }
+            ours.add(selected.seconds);
+            oursStall.add(selected.stallMs);
+        }
+        PlainTable table;
+        table.show(phone.plainRows);
+        settle();
+        const Measured baseline = table.selectAll(m_heartbeat);
+        plain.add(baseline.seconds);
+        plainStall.add(baseline.stallMs);
+    }
+    say(QStringLiteral("detail: phone pane, Ctrl+A at %1 rows: ours s %2, stall ms %3; plain s %4, stall ms %5")
+            .arg(rows)
+            .arg(ours.listed(4), oursStall.listed(1), plain.listed(4), plainStall.listed(1)));
+    m_rows.append({QStringLiteral("phone pane: Ctrl+A in a folder of %1 files").arg(rows), secondsText(ours),
+                   secondsText(plain) + QStringLiteral(" (QTableView::selectAll over a QStandardItemModel)"),
+                   stallText(oursStall), stallText(plainStall)});
+}
+
+// What one side's child process measured: the memory its rows held in each state (medians of the
+// rounds) and the peak of resident memory over every round, each above what the process held
+// before the first round, in MiB; and the rounds one by one, for the detail lines.
+struct MemoryOfSide {
+    double byName = 0;
+    double bySize = 0;
+    double selected = 0;
+    double left = 0;
+    double peak = 0;
+};
+
+// The states each round goes through, measured once the window's work on them is done.
+enum class MemoryState { byName, bySize, selected, left };
+
+// Takes the heap in use above `baseline` in each state, round by round; prints the child's result
+// line from them and the peak resident memory above `resident`.
+class MemoryLog {
+public:
+    MemoryLog() : m_baseline(bench::memoryNow())
+    {
+        bench::resetPeakResident();
+    }
+    void take(MemoryState state)
+    {
+        m_samples[static_cast<int>(state)].add(bench::memoryNow().heapMiB - m_baseline.heapMiB);
+    }
+    void print() const
+    {
+        QStringList rounds;
+        for (const Samples& samples : m_samples) {
+            rounds.append(samples.listed(1).replace(u' ', u','));
+        }
+        say(QStringLiteral("result byname=%1 bysize=%2 selected=%3 left=%4 peak=%5 rounds=%6")
+                .arg(m_samples[0].median(), 0, 'f', 1)
+                .arg(m_samples[1].median(), 0, 'f', 1)
+                .arg(m_samples[2].median(), 0, 'f', 1)
+                .arg(m_samples[3].median(), 0, 'f', 1)
+                .arg(bench::peakResidentMiB() - m_baseline.residentMiB, 0, 'f', 1)
+                .arg(rounds.join(u'/')));
+    }
+
+private:
+    bench::MemoryNow m_baseline;
+    Samples m_samples[4];
+};
+
+// One side of phoneMemory(), in a child process: ours, the phone pane of the whole window over the
+// big folder (opened from the root, sorted by size with a header click, Ctrl+A, left with
+// Backspace, sorted by name again at the root); plain, a QTableView over a QStandardItemModel of
+// the same rows (built and set, sorted by byte count by the view after a header click, every row
+// selected, a model of the root's rows set in its place).
+void memoryOfSide(const QString& side, int rows, int rounds)
+{
+    const BigPhoneFolder phone(rows);
+    const QList<RemoteItem> bySizeAscending = sortedForBrowser(phone.byName, FileSort::size, true);
+    const QList<RemoteItem> bySizeDescending = sortedForBrowser(phone.byName, FileSort::size, false);
+    bench::StallMeter unwatched(1000);
+    if (side == QLatin1StringView("plain")) {
+        PlainTable table(true);
+        settle();
+        MemoryLog log;
+        for (int round = 0; round < rounds; ++round) {
+            table.show(phone.plainRows);
+            settle();
+            log.take(MemoryState::byName);
+            table.clickSize(unwatched, true);
+            log.take(MemoryState::bySize);
+            table.selectAll(unwatched);
+            log.take(MemoryState::selected);
+            table.putBackInAddedOrder();
+            table.show(phone.rootRows);
+            settle();
+            log.take(MemoryState::left);
+        }
+        log.print();
+        return;
+    }
+    BigFolderWindow window(phone, phone.session());
+    window.selectBigFolder();
+    AndroidPaneView& pane = window.rig().pane();
+    const auto quietly = [](const std::function<bool()>& landed, const char* what) {
+        turnUntil(landedQuietly(landed), QString::fromLatin1(what));
+        watchFor(followUp);
+    };
+    quietly([] { return true; }, "the window at the root");
+    MemoryLog log;
+    const auto bySize = [&]() -> const QList<RemoteItem>& {
+        return window.browser().sortAscending() ? bySizeAscending : bySizeDescending;
+    };
+    for (int round = 0; round < rounds; ++round) {
+        if (round > 0) {
+            window.selectBigFolder();
+        }
+        window.rig().pressKey(Qt::Key_Return);
+        quietly([&] { return window.showsBigFolder(phone.byName); }, "the big folder");
+        log.take(MemoryState::byName);
+        window.clickHeader(QStringLiteral("size"));
+        quietly([&] { return window.browser().sort() == FileSort::size && window.showsBigFolder(bySize()); },
+                "the sort by size");
+        log.take(MemoryState::bySize);
+        window.clickRow(bySize().constFirst().name);
+        quietly([&] { return pane.selection().size() == 1; }, "a click on a row");
+        window.rig().pressSelectAll();
+        quietly([&] { return pane.selection().size() == rows; }, "Ctrl+A");
+        log.take(MemoryState::selected);
+        window.rig().pressKey(Qt::Key_Backspace);
+        quietly([&] { return window.showsRoot(); }, "the root");
+        log.take(MemoryState::left);
+        window.clickHeader(QStringLiteral("name"));
+        quietly([&] { return window.browser().sort() == FileSort::name && window.showsRoot(); }, "the sort by name");
+    }
+    log.print();
+}
+
+void ResponsivenessBench::phoneMemory()
+{
+    const int rows = m_options.rows;
+    const int rounds = std::max(m_options.rounds, 3);
+    const auto runSide = [&](const QString& side) {
+        const ChildRun run = runChild({QCoreApplication::applicationFilePath(), QStringLiteral("--rows"),
+                                       QString::number(rows), QStringLiteral("--rounds"), QString::number(rounds),
+                                       QStringLiteral("--memory-side"), side},
+                                      m_work.path());
+        if (!run.succeeded()) {
+            throw BenchFailure(QStringLiteral("the %1 side of the memory rows failed: %2").arg(side, run.errorSummary()));
+        }
+        const auto field = [&run](const char* key) { return run.field("result", key).toDouble(); };
+        say(QStringLiteral("detail: phone rows' memory, %1 side, MiB per round by name/by size/all "
+                           "selected/left: %2")
+                .arg(side, QString::fromUtf8(run.field("result", "rounds"))));
+        return MemoryOfSide{field("byname"), field("bysize"), field("selected"), field("left"), field("peak")};
+    };
+    const MemoryOfSide ours = runSide(QStringLiteral("ours"));
+    const MemoryOfSide plain = runSide(QStringLiteral("plain"));
+    const auto row = [&](const QString& what, double oursMiB, double plainMiB) {
+        m_memoryRows.append(QStringLiteral("| %1 | %2 MiB | %3 MiB | %4 |")
+                                .arg(what)
+                                .arg(oursMiB, 0, 'f', 1)
+                                .arg(plainMiB, 0, 'f', 1)
+                                .arg(plainMiB > 0 ? QString::number(oursMiB / plainMiB, 'f', 2) : QStringLiteral("-")));
+    };
+    m_memoryRows.append(QStringLiteral("| %1 phone rows, %2 CPUs, %3 rounds | ours | QStandardItemModel | ours / theirs |")
+                            .arg(rows)
+                            .arg(usableCPUs())
+                            .arg(rounds));
+    m_memoryRows.append(QStringLiteral("|---|---|---|---|"));
+    row(QStringLiteral("in use, in name order"), ours.byName, plain.byName);
+    row(QStringLiteral("in use, sorted by size"), ours.bySize, plain.bySize);
+    row(QStringLiteral("in use, all selected"), ours.selected, plain.selected);
+    row(QStringLiteral("in use, after leaving for the root"), ours.left, plain.left);
+    row(QStringLiteral("peak resident over the rounds"), ours.peak, plain.peak);
 }
 
 void ResponsivenessBench::leaveComputerFolder()
@@ -1823,6 +2142,12 @@ void ResponsivenessBench::run()
     if (runs("phone-show") || runs("phone-refresh") || runs("phone-sort") || runs("leave") || runs("type")) {
         phoneBigFolder();
     }
+    if (runs("phone-select")) {
+        phoneSelectAll();
+    }
+    if (runs("phone-memory")) {
+        phoneMemory();
+    }
     if (runs("leave")) {
         leaveComputerFolder();
     }
@@ -1844,6 +2169,12 @@ void ResponsivenessBench::run()
     for (const Row& row : std::as_const(m_rows)) {
         say(QStringLiteral("| %1 | %2 | %3 | %4 | %5 |")
                 .arg(row.action, row.ours, row.baseline, row.oursStall, row.baselineStall));
+    }
+    if (!m_memoryRows.isEmpty()) {
+        say(QString());
+        for (const QString& row : std::as_const(m_memoryRows)) {
+            say(row);
+        }
     }
 }
 
@@ -1891,6 +2222,8 @@ Options parse(const QStringList& arguments)
             options.uploads = numbers(value);
         } else if (argument == QStringLiteral("--only")) {
             options.only = value.split(QLatin1Char(','), Qt::SkipEmptyParts);
+        } else if (argument == QStringLiteral("--memory-side") && (value == "ours" || value == "plain")) {
+            options.memorySide = value;
         } else {
             throw BenchFailure(QStringLiteral("unknown or bad option ") + argument + QLatin1Char(' ') + value);
         }
@@ -1907,10 +2240,17 @@ Options parse(const QStringList& arguments)
 
 int main(int argc, char** argv)
 {
+    // The allocator as the program sets it, before anything allocates from another thread.
+    quillbarrow::configureAllocator();
     QApplication app(argc, argv);
     QLoggingCategory::setFilterRules(QStringLiteral("com.quillbarrow.*=false"));
     try {
-        quillbarrow::ResponsivenessBench bench(quillbarrow::parse(QCoreApplication::arguments()));
+        const quillbarrow::Options options = quillbarrow::parse(QCoreApplication::arguments());
+        if (!options.memorySide.isEmpty()) {
+            quillbarrow::memoryOfSide(options.memorySide, options.rows, options.rounds);
+            return 0;
+        }
+        quillbarrow::ResponsivenessBench bench(options);
         bench.run();
     } catch (const std::exception& error) {
         std::fprintf(stderr, "quillbarrow_bench_responsiveness: %s\n", error.what());

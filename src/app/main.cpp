@@ -2,6 +2,8 @@
 #include "shell/QuillbarrowApp.h"
 #include "shell/SmokeCheck.h"
 
+#include "async/Allocator.h"
+
 #include <QApplication>
 #include <QCommandLineParser>
 
@@ -9,6 +11,11 @@ using namespace quillbarrow;
 
 int main(int argc, char** argv)
 {
+    // First, before QApplication starts any thread: big listings are made on one thread and freed
+    // on the work pool while the window's thread allocates. Without the allocator's fast bins the
+    // window's thread never waits for a merge of their blocks under the allocator's lock, and with
+    // big blocks mapped apart their pages go back once freed (see configureAllocator()).
+    configureAllocator();
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Quillbarrow"));
     QApplication::setApplicationVersion(QStringLiteral(QUILLBARROW_VERSION));

@@ -1,3 +1,5 @@
+#include "async/Allocator.h"
+
 #include <QApplication>
 #include <QLocale>
 
@@ -7,6 +9,8 @@
 // coroutines, timers and queued calls have a main-thread event loop to resume on.
 int main(int argc, char** argv)
 {
+    // The allocator as the program sets it, before anything allocates from another thread.
+    quillbarrow::configureAllocator();
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     }

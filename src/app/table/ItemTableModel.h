@@ -269,6 +269,11 @@ public:
     // The shown items whose id is among `ids`, in row order; ids not shown are ignored.
     QList<Item> itemsWithIDs(const QSet<ID>& ids) const
     {
+        // Every row (a select-all hands out the set of them all, shared): the listing shown itself,
+        // whose order is the rows', rather than a copy of each of its items.
+        if (ids.size() == logicalRowCount() && m_layout == Layout::plain && !ids.isEmpty() && ids == allIDs()) {
+            return m_items;
+        }
         const std::vector<int> rows = rowsOf(ids);
         QList<Item> found;
         found.reserve(static_cast<qsizetype>(rows.size()));
@@ -296,6 +301,7 @@ private:
             release::sliced(index.rowOfID);
             release::sliced(index.allIDs);
         }
+        friend qsizetype elementsOf(const IDIndex& index) { return release::elementsOf(index.rowOfID); }
     };
     // What the work pool works out after the rows changed: the index by value when asked for, and
     // where each id keeps its shared data.
@@ -314,8 +320,6 @@ private:
     };
     // How many ids a lookup seeks row by row while the index is being built.
     static constexpr qsizetype fewLookups = 4;
-    // Below this many rows, a listing let go is freed here: a job on the pool would cost more.
-    static constexpr qsizetype rowsFreedHere = 2'000;
     // The index under way on the work pool.
     struct Indexing {
         // Held by pointer: what the model takes out of it leaves nothing behind in the future.
@@ -375,21 +379,6 @@ private:
 
     // The item at `position` of the listing shown.
     const Item* listed(qsizetype position) const { return m_items.constData() + position; }
-
-    // Frees what the model let go of: on the work pool when there is much of it.
-    template <typename... Parts>
-    void letGo(Parts&&... parts) const
-    {
-        if (std::max({sizeOf(parts)...}) < rowsFreedHere) {
-            return; // destroyed with the arguments, here
-        }
-        releaseOnWorkPool(std::make_tuple(std::move(parts)...));
-    }
-    static qsizetype sizeOf(const std::vector<Row>& rows) { return static_cast<qsizetype>(rows.size()); }
-    static qsizetype sizeOf(const QList<Item>& items) { return items.size(); }
-    static qsizetype sizeOf(const std::optional<IDIndex>& index) { return index ? index->rowOfID.size() : 0; }
-    // Addresses are freed here: their entries have nothing to destroy.
-    static qsizetype sizeOf(const std::optional<QHash<Identity, int>>&) { return 0; }
 
     // Shows `items` of another listing (or of one the ids cannot tell apart), their indexes built
     // on the pool.

@@ -3,11 +3,8 @@
 #include <QThread>
 #include <QThreadPool>
 
-#ifdef __GLIBC__
-#include <malloc.h>
-#endif
-
 #include <algorithm>
+#include <chrono>
 #include <thread>
 
 namespace quillbarrow {
@@ -21,21 +18,17 @@ constexpr int minimumThreads = 8;
 // Freeing memory nobody waits for goes after every other job waiting for a thread.
 constexpr int releasePriority = -1;
 
+// How long a release frees before it lets the threads waiting for the processor run (see pause()).
+constexpr std::chrono::microseconds freeingBetweenYields{250};
+
 } // namespace
 
 QThreadPool& workPool()
 {
     // Destroyed at exit like Qt's own pool: the destructor waits for the jobs still running.
     static QThreadPool pool;
+    // The allocator it frees big listings with is set up by the program's entry (configureAllocator()).
     static const bool configured = [] {
-#ifdef __GLIBC__
-        // Big listings are freed on the pool while other threads allocate. With the allocator's
-        // fast bins, those hundreds of thousands of small blocks wait in them until a thread that
-        // needs a large block merges them all, holding the lock that the window's thread waits
-        // for meanwhile: leaving a big folder then stalls the window for tens of milliseconds.
-        // Without them each block is merged as it is freed.
-        mallopt(M_MXFAST, 0);
-#endif
         pool.setObjectName(QStringLiteral("QuillbarrowWorkPool"));
         pool.setMaxThreadCount(std::max(minimumThreads, QThread::idealThreadCount() * 2));
         return true;
@@ -46,7 +39,11 @@ QThreadPool& workPool()
 
 void release::pause()
 {
-    std::this_thread::yield();
+    thread_local std::chrono::steady_clock::time_point gaveWay;
+    if (std::chrono::steady_clock::now() - gaveWay >= freeingBetweenYields) {
+        std::this_thread::yield();
+        gaveWay = std::chrono::steady_clock::now();
+    }
 }
 
 void startReleaseOnWorkPool(std::function<void()> job)

@@ -3,10 +3,13 @@
 #include <QHash>
 #include <QList>
 #include <QSet>
+
+#include <algorithm>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <tuple>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -27,13 +30,17 @@ void startReleaseOnWorkPool(std::function<void()> job);
 
 namespace release {
 
-// How many elements are freed between two pauses.
+// How many elements are freed between two pauses. A value of fewer elements is freed where it is
+// let go of (see letGo()): a job on the pool would cost more than the freeing.
 inline constexpr qsizetype slice = 1'000;
 
-// Lets the threads waiting for the processor run first. Freeing a block takes the allocator's
-// lock, and a thread waiting for that lock may not get it from a thread that frees block after
-// block on the same processor: on one processor the window's thread would wait for a whole release.
-// A yield rather than a sleep: a release that dawdles holds the memory of listings long gone.
+// Between two slices: lets the threads waiting for the processor run first, once a release has
+// freed for a quarter of a millisecond since it last did. Freeing a block takes the allocator's lock, and a
+// thread waiting for that lock may not get it from a thread that frees block after block on the
+// same processor: on one processor the window's thread would wait for a whole release. Not after
+// every slice, though: while the window's thread is busy, a release that gives way that often
+// barely runs, and the memory of the listings it frees stays taken. A yield rather than a sleep:
+// a release that dawdles holds the memory of listings long gone.
 void pause();
 
 // Frees `value`, a big container by slices, with a pause between two of them. A container still
@@ -99,6 +106,40 @@ template <typename... Parts> void sliced(std::tuple<Parts...>& parts)
     std::apply([](auto&... part) { (sliced(part), ...); }, parts);
 }
 
+// How many elements `value` has that free something of their own (those of a container of plain
+// numbers and addresses free nothing one by one); for a tuple, the most of any of its parts.
+template <typename T> constexpr bool freesItself = !std::is_trivially_destructible_v<T>;
+
+template <typename T> qsizetype elementsOf(const QList<T>& list)
+{
+    return freesItself<T> ? list.size() : 0;
+}
+
+template <typename T> qsizetype elementsOf(const std::vector<T>& elements)
+{
+    return freesItself<T> ? static_cast<qsizetype>(elements.size()) : 0;
+}
+
+template <typename K, typename V> qsizetype elementsOf(const QHash<K, V>& hash)
+{
+    return freesItself<K> || freesItself<V> ? hash.size() : 0;
+}
+
+template <typename K> qsizetype elementsOf(const QSet<K>& set)
+{
+    return freesItself<K> ? set.size() : 0;
+}
+
+template <typename T> qsizetype elementsOf(const std::optional<T>& value)
+{
+    return value ? elementsOf(*value) : 0;
+}
+
+template <typename... Parts> qsizetype elementsOf(const std::tuple<Parts...>& parts)
+{
+    return std::apply([](const auto&... part) { return std::max<qsizetype>({0, elementsOf(part)...}); }, parts);
+}
+
 } // namespace release
 
 // Lets go of `value` on the work pool rather than here, by slices (see release::sliced).
@@ -111,9 +152,28 @@ void releaseOnWorkPool(T value)
 {
     auto held = std::make_shared<T>(std::move(value));
     startReleaseOnWorkPool([held = std::move(held)]() mutable {
-        release::sliced(*held);
+        using release::sliced; // and a `sliced` of the value's own type
+        sliced(*held);
         held.reset();
     });
+}
+
+// The one rule for what the window's thread lets go of: a value of a slice of elements or more
+// (see release::elementsOf; a tuple by its largest part) is freed on the work pool by slices
+// (releaseOnWorkPool), anything smaller here and now.
+template <typename T>
+void letGo(T value)
+{
+    using release::elementsOf; // and an `elementsOf` of the value's own type
+    if (elementsOf(value) >= release::slice) {
+        releaseOnWorkPool(std::move(value));
+    }
+}
+
+template <typename First, typename Second, typename... Rest>
+void letGo(First first, Second second, Rest... rest)
+{
+    letGo(std::make_tuple(std::move(first), std::move(second), std::move(rest)...));
 }
 
 } // namespace quillbarrow

@@ -2,22 +2,42 @@
 
 namespace quillbarrow {
 
-ListingSession::ListingSession(quint64 epoch, DeviceID deviceID, std::weak_ptr<const void> session)
-    : epoch(epoch), deviceID(std::move(deviceID)), session(std::move(session))
+namespace {
+
+bool sameOwner(const std::weak_ptr<const void>& a, const std::weak_ptr<const void>& b)
 {
+    return !a.owner_before(b) && !b.owner_before(a);
+}
+
+} // namespace
+
+ListingSession::ListingSession(quint64 epoch, DeviceID deviceID, std::weak_ptr<const void> session)
+    : m_record(std::make_shared<const Record>(Record{epoch, std::move(deviceID), std::move(session)}))
+{
+}
+
+quint64 ListingSession::epoch() const
+{
+    return m_record->epoch;
+}
+
+const DeviceID& ListingSession::deviceID() const
+{
+    return m_record->deviceID;
 }
 
 bool ListingSession::isSession(const std::shared_ptr<const void>& other) const
 {
     // Compared by owner: the weak reference keeps the control block, so a later session can never
     // share it, whatever address it gets.
-    return other && !session.owner_before(other) && !other.owner_before(session);
+    return other && sameOwner(m_record->session, other);
 }
 
 bool operator==(const ListingSession& a, const ListingSession& b)
 {
-    return a.epoch == b.epoch && a.deviceID == b.deviceID && !a.session.owner_before(b.session) &&
-           !b.session.owner_before(a.session);
+    return a.m_record == b.m_record ||
+           (a.m_record->epoch == b.m_record->epoch && a.m_record->deviceID == b.m_record->deviceID &&
+            sameOwner(a.m_record->session, b.m_record->session));
 }
 
 } // namespace quillbarrow

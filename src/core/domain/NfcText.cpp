@@ -2,12 +2,24 @@
 
 #include <QHashFunctions>
 
+#include <algorithm>
+
 namespace quillbarrow {
 
 namespace {
 // Fed before an optional's value so that absence and every present value hash differently.
 constexpr std::size_t absentMarker = 0x5a17a5e1u;
 constexpr std::size_t presentMarker = 0x9e3779b9u;
+} // namespace
+
+namespace {
+
+// ASCII text is its own normal form, and two different ASCII texts are never equivalent.
+bool isAscii(const QString& text)
+{
+    return std::all_of(text.cbegin(), text.cend(), [](QChar unit) { return unit.unicode() < 0x80; });
+}
+
 } // namespace
 
 QString NfcText::normalized(const QString& text)
@@ -20,6 +32,9 @@ bool NfcText::equal(const QString& a, const QString& b)
 {
     if (a == b) {
         return true;
+    }
+    if (isAscii(a) && isAscii(b)) {
+        return false;
     }
     return normalized(a) == normalized(b);
 }
@@ -34,7 +49,7 @@ bool NfcText::equal(const std::optional<QString>& a, const std::optional<QString
 
 std::size_t NfcText::hash(const QString& text, std::size_t seed)
 {
-    return qHash(normalized(text), seed);
+    return isAscii(text) ? qHash(text, seed) : qHash(normalized(text), seed);
 }
 
 std::size_t NfcText::hash(const std::optional<QString>& text, std::size_t seed)

@@ -16,18 +16,16 @@ namespace quillbarrow {
 // The one implementation behind the text identifiers made by the device backends (DeviceID,
 // StorageID, RemoteObjectID). The tag keeps the three apart: they never convert into one another.
 //
-// Construction never fails and keeps the text exactly as given (the empty text is valid). Equality
-// and hashing are those of the text under canonical equivalence, so the normalised form is worked
-// out once at construction and kept beside the raw text, which is what is printed and encoded.
-// Encoded as one bare JSON string.
+// Construction never fails and keeps the text exactly as given (the empty text is valid), which is
+// what is printed and encoded. Equality and hashing are those of the text under canonical
+// equivalence (NfcText), which costs nothing more for the plain ASCII text devices use: only the
+// raw text is kept, since big listings hold several identifiers per item. Encoded as one bare JSON
+// string.
 template <typename Tag>
 class StringIdentifier {
 public:
     StringIdentifier() = default;
-    explicit StringIdentifier(QString rawValue)
-        : m_rawValue(std::move(rawValue)), m_key(NfcText::normalized(m_rawValue))
-    {
-    }
+    explicit StringIdentifier(QString rawValue) : m_rawValue(std::move(rawValue)) {}
 
     const QString& rawValue() const { return m_rawValue; }
     const QString& description() const { return m_rawValue; }
@@ -45,15 +43,17 @@ public:
         return StringIdentifier(json.toString());
     }
 
-    friend bool operator==(const StringIdentifier& a, const StringIdentifier& b) { return a.m_key == b.m_key; }
+    friend bool operator==(const StringIdentifier& a, const StringIdentifier& b)
+    {
+        return NfcText::equal(a.m_rawValue, b.m_rawValue);
+    }
     friend std::size_t qHash(const StringIdentifier& id, std::size_t seed = 0) noexcept
     {
-        return qHash(id.m_key, seed);
+        return NfcText::hash(id.m_rawValue, seed);
     }
 
 private:
     QString m_rawValue;
-    QString m_key;
 };
 
 } // namespace quillbarrow

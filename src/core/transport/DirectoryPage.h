@@ -1,6 +1,5 @@
 #pragma once
 
-#include "domain/BrowserSort.h"
 #include "domain/RemoteItem.h"
 #include "domain/RemoteObjectID.h"
 #include "domain/RemotePath.h"
@@ -8,7 +7,6 @@
 
 #include <QList>
 
-#include <memory>
 #include <optional>
 
 namespace quillbarrow {
@@ -24,10 +22,6 @@ struct DirectoryPage {
     // The listed folder's own object; absent for a storage root.
     std::optional<RemoteObjectID> parentID;
     QList<RemoteItem> items;
-    // The ranking of the items' names, set by the device browser once it has worked it out (on
-    // the work pool for a big listing), so that every later sort of the page compares numbers. Not
-    // part of the listing's value.
-    std::shared_ptr<const BrowserRanking> ranking;
 };
 
 bool operator==(const DirectoryPage& a, const DirectoryPage& b);

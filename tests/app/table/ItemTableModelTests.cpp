@@ -331,6 +331,25 @@ TEST(ItemTableModel, AListingLetGoOfIsFreedOnTheWorkPool)
     EXPECT_EQ(model.rowOf(localID("file 0")), 0);
 }
 
+// The items of a selection are the listed ones, in row order; every row (as select-all hands the
+// ids out, or named anew) is the listing shown itself, not a copy of each of its items.
+TEST(ItemTableModel, TheItemsOfASelectionAreTheListedOnesInRowOrder)
+{
+    LocalModel model(NativeTableColumn::standardColumns());
+    const QList<LocalItem> shown = localFiles({"c", "a", "b"});
+    model.setItems(shown, listing);
+    const QList<std::pair<QSet<QUrl>, QList<LocalItem>>> cases{
+        {model.allIDs(), shown},
+        {{localID("b"), localID("c"), localID("a")}, shown},
+        {{localID("a"), localID("b"), localID("gone")}, {shown[1], shown[2]}},
+    };
+    for (const auto& [ids, expected] : cases) {
+        const QList<LocalItem> items = model.itemsWithIDs(ids);
+        EXPECT_EQ(items, expected);
+        EXPECT_EQ(items.constData() == shown.constData(), expected.size() == shown.size());
+    }
+}
+
 // Many random re-listings (removals, arrivals, changes and moves together, some read anew) against
 // the model tester: the rows shown always end as the listing given.
 TEST(ItemTableModel, RandomRelistingsAlwaysEndAsTheListingGiven)

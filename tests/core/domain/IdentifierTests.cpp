@@ -49,6 +49,10 @@ TEST(StringIdentifierTest, CanonicallyEquivalentTextsAreEqualAndHashAlike)
     EXPECT_EQ(qHash(precomposed), qHash(decomposed));
     EXPECT_EQ(qHash(precomposed, 42), qHash(decomposed, 42));
     EXPECT_EQ(std::hash<DeviceID>{}(precomposed), std::hash<DeviceID>{}(decomposed));
+    // Plain ASCII text and text equivalent to it: "K" and the Kelvin sign.
+    EXPECT_EQ(RemoteObjectID(QStringLiteral("K")), RemoteObjectID(QStringLiteral("\u212A")));
+    EXPECT_EQ(qHash(RemoteObjectID(QStringLiteral("K"))), qHash(RemoteObjectID(QStringLiteral("\u212A"))));
+    EXPECT_NE(RemoteObjectID(QStringLiteral("K1")), RemoteObjectID(QStringLiteral("K2")));
 
     // Letter case still matters.
     EXPECT_NE(DeviceID(QStringLiteral("abc")), DeviceID(QStringLiteral("ABC")));

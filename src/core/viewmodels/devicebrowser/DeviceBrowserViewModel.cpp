@@ -120,15 +120,15 @@ void DeviceBrowserViewModel::applySort()
         resortRows();
         return;
     }
-    // Collating the names is most of a sort's cost: it is done once per page (a big listing
-    // comes ranked from the work pool), and every re-sort, hidden-name switch and measured folder
-    // size after it reuses the ranks.
-    if (!m_currentPage->ranking ||
-        m_currentPage->ranking->nameRanks.size() != static_cast<std::size_t>(m_currentPage->items.size())) {
-        m_currentPage->ranking = std::make_shared<const BrowserRanking>(browserRanking(m_currentPage->items));
+    // The names are ranked once per listing (a big listing comes ranked from the work pool), and
+    // every re-sort, hidden-name switch and measured folder size after it reuses the ranks.
+    std::shared_ptr<const BrowserRanking> ranking = rankingOf(*m_currentPage);
+    if (!ranking) {
+        ranking = std::make_shared<const BrowserRanking>(browserRanking(m_currentPage->items));
+        keepRanking(m_currentPage->path, m_currentPage->items, ranking);
     }
-    QList<RemoteItem> rows = rowsOf(*m_currentPage, m_sort, m_sortAscending, m_showHiddenFiles,
-                                    m_computedFolderStatistics, m_orderedFolderStatistics);
+    QList<RemoteItem> rows = rowsOf(m_currentPage->items, ranking.get(), m_sort, m_sortAscending,
+                                    m_showHiddenFiles, m_computedFolderStatistics, m_orderedFolderStatistics);
     showRows(std::move(inputs), std::move(rows));
 }
 
@@ -138,16 +138,12 @@ void DeviceBrowserViewModel::orderByMeasuredSizes()
     m_orderedMeasurementsVersion = m_measurementsVersion;
 }
 
-QList<RemoteItem> DeviceBrowserViewModel::rowsOf(const DirectoryPage& page, FileSort sort, bool ascending,
-                                                 bool showHidden,
+QList<RemoteItem> DeviceBrowserViewModel::rowsOf(const QList<RemoteItem>& pageItems, const BrowserRanking* ranking,
+                                                 FileSort sort, bool ascending, bool showHidden,
                                                  const QHash<RemoteObjectID, FolderStatistics>& measured,
                                                  const QHash<RemoteObjectID, FolderStatistics>& ordered)
 {
-    const QList<RemoteItem>& pageItems = page.items;
-    const BrowserRanking* ranking =
-        page.ranking && page.ranking->nameRanks.size() == static_cast<std::size_t>(pageItems.size())
-            ? page.ranking.get()
-            : nullptr;
+    Q_ASSERT(ranking == nullptr || ranking->nameRanks.size() == static_cast<std::size_t>(pageItems.size()));
     // The page is copied once, into the order shown, or not at all when it is shown as listed.
     const ShownItems shown = shownItems(
         pageItems, showHidden, [](const RemoteItem& item) { return item.name.startsWith(u'.'); }, measured,
@@ -236,15 +232,14 @@ QCoro::Task<> DeviceBrowserViewModel::sortOnPool(QPointer<DeviceBrowserViewModel
         const bool ascending = inputs.ascending;
         const bool showHidden = inputs.showHidden;
         // The rows come back held by pointer: taken out of it, they leave nothing in the future.
-        auto sorting = [page = *self->m_currentPage, measured = self->m_computedFolderStatistics,
-                        ordered = self->m_orderedFolderStatistics, sort, ascending, showHidden]() {
-            DirectoryPage ranked = page;
-            if (!ranked.ranking ||
-                ranked.ranking->nameRanks.size() != static_cast<std::size_t>(ranked.items.size())) {
-                ranked.ranking = std::make_shared<const BrowserRanking>(browserRanking(ranked.items));
+        auto sorting = [items = self->m_currentPage->items, ranking = self->rankingOf(*self->m_currentPage),
+                        measured = self->m_computedFolderStatistics, ordered = self->m_orderedFolderStatistics,
+                        sort, ascending, showHidden]() mutable {
+            if (!ranking) {
+                ranking = std::make_shared<const BrowserRanking>(browserRanking(items));
             }
             return std::make_shared<Sorted>(
-                Sorted{ranked.ranking, rowsOf(ranked, sort, ascending, showHidden, measured, ordered)});
+                Sorted{ranking, rowsOf(items, ranking.get(), sort, ascending, showHidden, measured, ordered)});
         };
         std::shared_ptr<Sorted> sorted;
         try {
@@ -268,9 +263,7 @@ QCoro::Task<> DeviceBrowserViewModel::sortOnPool(QPointer<DeviceBrowserViewModel
             letGo(DerivedRows{std::move(inputs), std::move(rows)});
             continue;
         }
-        if (!self->m_currentPage->ranking) {
-            self->m_currentPage->ranking = sorted->ranking;
-        }
+        self->keepRanking(self->m_currentPage->path, self->m_currentPage->items, sorted->ranking);
         self->showRows(std::move(inputs), std::move(rows));
         if (self->m_shownRows->inputs.sameOrder(self->rowsInputs()) &&
             !(self->m_shownRows->inputs == self->rowsInputs())) {
@@ -282,21 +275,6 @@ QCoro::Task<> DeviceBrowserViewModel::sortOnPool(QPointer<DeviceBrowserViewModel
     }
     if (self) {
         self->m_isSortingOnPool = false;
-    }
-}
-
-void DeviceBrowserViewModel::letGo(QList<RemoteItem> items)
-{
-    if (items.size() >= bigListing) {
-        releaseOnWorkPool(std::move(items));
-    }
-}
-
-void DeviceBrowserViewModel::letGo(std::optional<DerivedRows> rows)
-{
-    if (rows) {
-        letGo(std::move(rows->rows));
-        letGo(std::move(rows->inputs.pageItems));
     }
 }
 

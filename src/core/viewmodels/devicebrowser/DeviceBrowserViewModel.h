@@ -7,7 +7,9 @@
 #include "RemoteFavoriteLocation.h"
 #include "StoredRemoteLocation.h"
 #include "async/TaskSlot.h"
+#include "async/WorkPool.h"
 #include "domain/AndroidDevice.h"
+#include "domain/BrowserSort.h"
 #include "domain/FileSort.h"
 #include "domain/FolderStatistics.h"
 #include "domain/ListingSession.h"
@@ -39,6 +41,7 @@
 
 #include <QCoro/QCoroTask>
 
+#include <algorithm>
 #include <exception>
 #include <functional>
 #include <memory>
@@ -410,14 +413,32 @@ private:
     struct DerivedRows {
         RowsInputs inputs;
         QList<RemoteItem> rows;
+        // Let go of like the listings they hold (see letGo()).
+        friend void sliced(DerivedRows& derived)
+        {
+            release::sliced(derived.rows);
+            release::sliced(derived.inputs.pageItems);
+        }
+        friend qsizetype elementsOf(const DerivedRows& derived)
+        {
+            return std::max(release::elementsOf(derived.rows), release::elementsOf(derived.inputs.pageItems));
+        }
     };
     // What the rows of the page shown are worked out from now.
     RowsInputs rowsInputs() const;
-    // The rows of the page's items: the shared rule of applySort(), on any thread, placed by the
-    // `ordered` sizes. The page's ranking is used when it is there, else the names are collated.
-    static QList<RemoteItem> rowsOf(const DirectoryPage& page, FileSort sort, bool ascending, bool showHidden,
+    // The rows of a listing's items: the shared rule of applySort(), on any thread, placed by the
+    // `ordered` sizes. The ranking of the items' names is used when given (it must be theirs), else
+    // the names are collated.
+    static QList<RemoteItem> rowsOf(const QList<RemoteItem>& items, const BrowserRanking* ranking, FileSort sort,
+                                    bool ascending, bool showHidden,
                                     const QHash<RemoteObjectID, FolderStatistics>& measured,
                                     const QHash<RemoteObjectID, FolderStatistics>& ordered);
+    // The ranking of the page's names kept with its listing; nothing when none is kept.
+    std::shared_ptr<const BrowserRanking> rankingOf(const DirectoryPage& page) const;
+    // Keeps the ranking of the names of `items`, a listing of the folder at `path`, with it while
+    // it is the listing cached for that path (`aboutToBeCached`: one cache() is about to be given).
+    void keepRanking(const RemotePath& path, const QList<RemoteItem>& items,
+                     std::shared_ptr<const BrowserRanking> ranking, bool aboutToBeCached = false);
     // The rows for `inputs` when they are known already: those shown, or those the work pool
     // prepared with the listing (which then count as shown); nothing otherwise.
     const QList<RemoteItem>* knownRows(const RowsInputs& inputs);
@@ -435,9 +456,6 @@ private:
     // session gave are taken again where nothing changed (the very listing, when nothing did), the
     // names ranked, and, for the folder shown, its rows prepared for the sort of the moment.
     QCoro::Task<DirectoryPage> prepareListing(DirectoryPage page, ListingSession origin);
-    // Frees a listing let go of: on the work pool when it is big.
-    static void letGo(QList<RemoteItem> items);
-    static void letGo(std::optional<DerivedRows> rows);
 
     // ---- Errors --------------------------------------------------------------------------------
 
@@ -672,6 +690,15 @@ private:
     static constexpr int maxConnectAttempts = 4;
     QList<NavigationNode> m_navigationStack;
     QHash<RemotePath, DirectoryPage> m_directoryCache;
+    // The ranks of the names of cached listings (see browserRanking()), by path, each with the
+    // listing it ranks (held, so that its address names that very listing). Collating names is
+    // most of a sort's cost: a listing's names are ranked once, and every sort of it after that
+    // compares numbers. Let go of with the listing they rank.
+    struct NameRanking {
+        QList<RemoteItem> items;
+        std::shared_ptr<const BrowserRanking> ranks;
+    };
+    QHash<RemotePath, NameRanking> m_nameRankings;
     // Grows with each device selection, disconnection of the selected device, storage switch,
     // folder opening, navigation step and stored location shown.
     quint64 m_navigationGeneration = 0;

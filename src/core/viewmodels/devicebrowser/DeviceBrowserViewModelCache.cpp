@@ -4,10 +4,25 @@
 
 namespace quillbarrow {
 
+namespace {
+
+bool sameListing(const QList<RemoteItem>& a, const QList<RemoteItem>& b)
+{
+    return a.constData() == b.constData() && a.size() == b.size();
+}
+
+} // namespace
+
 void DeviceBrowserViewModel::cache(const DirectoryPage& page)
 {
     if (const auto replaced = m_directoryCache.find(page.path); replaced != m_directoryCache.end()) {
         letGo(std::move(replaced->items));
+    }
+    // The ranks of another listing of the path go with it.
+    if (const auto ranked = m_nameRankings.find(page.path);
+        ranked != m_nameRankings.end() && !sameListing(ranked->items, page.items)) {
+        letGo(std::move(ranked->items));
+        m_nameRankings.erase(ranked);
     }
     m_directoryCache.insert(page.path, page);
     // Fresh only for the folder it lists, not for another that has its path now.
@@ -26,6 +41,22 @@ const DirectoryPage* DeviceBrowserViewModel::cachedPage(const RemotePath& path,
         return nullptr;
     }
     return &*cached;
+}
+
+std::shared_ptr<const BrowserRanking> DeviceBrowserViewModel::rankingOf(const DirectoryPage& page) const
+{
+    const auto ranked = m_nameRankings.constFind(page.path);
+    return ranked != m_nameRankings.constEnd() && sameListing(ranked->items, page.items) ? ranked->ranks : nullptr;
+}
+
+void DeviceBrowserViewModel::keepRanking(const RemotePath& path, const QList<RemoteItem>& items,
+                                         std::shared_ptr<const BrowserRanking> ranking, bool aboutToBeCached)
+{
+    const auto cached = m_directoryCache.constFind(path);
+    const bool isCached = cached != m_directoryCache.constEnd() && sameListing(cached->items, items);
+    if (ranking && (aboutToBeCached || isCached)) {
+        m_nameRankings.insert(path, NameRanking{items, std::move(ranking)});
+    }
 }
 
 bool DeviceBrowserViewModel::canServeCachedPageDuringTransfer(const RemotePath& path,

@@ -44,7 +44,7 @@ void DeviceBrowserViewModel::clearDeviceState()
     ++m_measurementsVersion;
     m_navigationStack.clear();
     // Every page another device listed, freed away from the window's thread.
-    releaseOnWorkPool(std::exchange(m_directoryCache, {}));
+    releaseOnWorkPool(std::make_tuple(std::exchange(m_nameRankings, {}), std::exchange(m_directoryCache, {})));
     ++m_navigationGeneration;
 }
 

@@ -25,7 +25,7 @@ bool listsSameFolder(const DirectoryPage& a, const DirectoryPage& b)
 // Where an item of `fresh` equals one of `earlier`, listed in the same session, it becomes that
 // item again, sharing all its data: the pane then finds its row by where its id keeps its data,
 // without reading it. When every item is as it was, in the same order, the listing becomes the
-// earlier one itself, ranking included. Stamped items only; runs on any thread.
+// earlier one itself (and its names' ranks stay right). Stamped items only; runs on any thread.
 void takeEarlierItems(DirectoryPage& fresh, const DirectoryPage& earlier)
 {
     const QList<RemoteItem>& before = earlier.items;
@@ -33,7 +33,6 @@ void takeEarlierItems(DirectoryPage& fresh, const DirectoryPage& earlier)
     const auto sameItem = [](const RemoteItem& a, const RemoteItem& b) { return a == b && a.listedIn == b.listedIn; };
     if (listed.size() == before.size() && std::equal(listed.begin(), listed.end(), before.begin(), sameItem)) {
         fresh.items = before;
-        fresh.ranking = earlier.ranking;
         return;
     }
     QHash<RemoteObjectID, qsizetype> placeOf;
@@ -82,23 +81,31 @@ QCoro::Task<DirectoryPage> DeviceBrowserViewModel::prepareListing(DirectoryPage 
                       m_sessionEpoch};
     struct Prepared {
         DirectoryPage page;
+        std::shared_ptr<const BrowserRanking> ranking;
         std::optional<QList<RemoteItem>> rows;
     };
-    auto preparing = [page = std::move(page), origin, earlier = std::move(earlier), forShowing, inputs,
+    std::shared_ptr<const BrowserRanking> earlierRanking = earlier ? rankingOf(*earlier) : nullptr;
+    auto preparing = [page = std::move(page), origin, earlier = std::move(earlier),
+                      earlierRanking = std::move(earlierRanking), forShowing, inputs,
                       measured = m_computedFolderStatistics]() mutable {
         stampListing(page, origin);
         if (earlier) {
             takeEarlierItems(page, *earlier);
         }
-        if (!page.ranking && forShowing) {
-            page.ranking = std::make_shared<const BrowserRanking>(browserRanking(page.items));
-        }
         // Held by pointer: taken out of it, the listing leaves nothing behind in the future.
-        auto prepared = std::make_shared<Prepared>(Prepared{std::move(page), std::nullopt});
+        auto prepared = std::make_shared<Prepared>(Prepared{std::move(page), nullptr, std::nullopt});
+        const QList<RemoteItem>& items = prepared->page.items;
+        const bool sameAsEarlier = earlier && earlier->items.constData() == items.constData();
+        if (sameAsEarlier) {
+            prepared->ranking = std::move(earlierRanking);
+        }
+        if (!prepared->ranking && forShowing) {
+            prepared->ranking = std::make_shared<const BrowserRanking>(browserRanking(items));
+        }
         // The very listing shown already has its rows.
-        if (forShowing && !(earlier && earlier->items.constData() == prepared->page.items.constData())) {
-            prepared->rows =
-                rowsOf(prepared->page, inputs.sort, inputs.ascending, inputs.showHidden, measured, measured);
+        if (forShowing && !sameAsEarlier) {
+            prepared->rows = rowsOf(items, prepared->ranking.get(), inputs.sort, inputs.ascending, inputs.showHidden,
+                                    measured, measured);
         }
         return prepared;
     };
@@ -107,7 +114,10 @@ QCoro::Task<DirectoryPage> DeviceBrowserViewModel::prepareListing(DirectoryPage 
     Prepared prepared = std::move(*held);
     // Kept for the page only while its session is the open one; used only if the page is shown
     // with the sort, hidden-name choice and measured sizes of the moment it was prepared for.
-    if (self && prepared.rows && origin.epoch == self->m_sessionEpoch) {
+    if (self && origin.epoch() == self->m_sessionEpoch) {
+        self->keepRanking(prepared.page.path, prepared.page.items, std::move(prepared.ranking), true);
+    }
+    if (self && prepared.rows && origin.epoch() == self->m_sessionEpoch) {
         inputs.pageItems = prepared.page.items;
         letGo(std::exchange(self->m_preparedRows, DerivedRows{std::move(inputs), std::move(*prepared.rows)}));
     } else if (prepared.rows) {

@@ -51,23 +51,33 @@ QCoro::Task<> DeviceBrowserViewModel::prepareCachedRows(RemotePath path, std::op
     if ((m_shownRows && m_shownRows->inputs == inputs) || (m_preparedRows && m_preparedRows->inputs == inputs)) {
         co_return;
     }
-    // Held by pointer: taken out of it, the rows leave nothing behind in the future.
-    auto preparing = [page = *cached, measured = m_computedFolderStatistics, inputs]() {
-        return std::make_shared<QList<RemoteItem>>(
-            rowsOf(page, inputs.sort, inputs.ascending, inputs.showHidden, measured, measured));
+    struct Prepared {
+        std::shared_ptr<const BrowserRanking> ranking;
+        QList<RemoteItem> rows;
     };
-    std::shared_ptr<QList<RemoteItem>> rows;
+    // Held by pointer: taken out of it, the rows leave nothing behind in the future.
+    auto preparing = [items = cached->items, ranking = rankingOf(*cached), measured = m_computedFolderStatistics,
+                      inputs]() mutable {
+        if (!ranking) {
+            ranking = std::make_shared<const BrowserRanking>(browserRanking(items));
+        }
+        QList<RemoteItem> rows = rowsOf(items, ranking.get(), inputs.sort, inputs.ascending, inputs.showHidden,
+                                        measured, measured);
+        return std::make_shared<Prepared>(Prepared{std::move(ranking), std::move(rows)});
+    };
+    std::shared_ptr<Prepared> done;
     try {
-        QFuture<std::shared_ptr<QList<RemoteItem>>> future = runOnThreadPool(workPool(), std::move(preparing), rowsPriority);
-        rows = co_await future;
+        QFuture<std::shared_ptr<Prepared>> future = runOnThreadPool(workPool(), std::move(preparing), rowsPriority);
+        done = co_await future;
     } catch (...) {
         co_return; // dropped at exit: nobody waits for it
     }
-    DerivedRows prepared{std::move(inputs), std::exchange(*rows, {})};
+    DerivedRows prepared{std::move(inputs), std::exchange(done->rows, {})};
     if (!self || prepared.inputs.epoch != self->m_sessionEpoch) {
         letGo(std::move(prepared));
         co_return;
     }
+    self->keepRanking(path, prepared.inputs.pageItems, std::move(done->ranking));
     letGo(std::exchange(self->m_preparedRows, std::move(prepared)));
 }
 

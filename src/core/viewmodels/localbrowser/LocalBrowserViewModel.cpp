@@ -45,16 +45,6 @@ namespace {
 // Work the user is waiting for goes ahead of background work in the pool.
 constexpr int userInitiatedPriority = 1;
 
-// Frees a listing let go of; one of many items on the work pool, so that leaving a big folder
-// does not wait for every item to be freed.
-void letGo(QList<LocalItem> items)
-{
-    constexpr qsizetype freedHere = 2'000;
-    if (items.size() >= freedHere) {
-        releaseOnWorkPool(std::move(items));
-    }
-}
-
 QString localPath(const QUrl& url)
 {
     return LocalPath::fromUrl(url);

@@ -183,12 +183,12 @@ std::optional<RemoteItem> ConnectedDeviceBrowserTest::row(const QString& name)
     return std::nullopt;
 }
 
-QList<RemoteItem> manyFiles()
+QList<RemoteItem> manyFiles(qsizetype count, std::optional<QString> folder)
 {
     QList<RemoteItem> files;
-    for (qsizetype index = 0; index < DeviceBrowserViewModelProbe::bigListing; ++index) {
+    for (qsizetype index = 0; index < count; ++index) {
         const QString name = QStringLiteral("f%1").arg(index, 4, 10, QLatin1Char('0'));
-        files.append(fileItem(name, name, 100'000 - index));
+        files.append(fileItem(name, name, 100'000 - index, QStringLiteral("s1"), folder));
     }
     return files;
 }

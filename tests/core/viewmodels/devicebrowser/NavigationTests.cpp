@@ -1,5 +1,6 @@
 #include "DeviceBrowserTestSupport.h"
 
+#include "HeldWorkPool.h"
 #include "RunTask.h"
 
 #include <QSignalSpy>
@@ -317,4 +318,27 @@ TEST_F(DeviceBrowserNavigationTest, AFolderTakenFromAPageNoLongerShownOpensAtIts
         destroyViewModel();
         session->reopen();
     }
+}
+
+// A big cached folder shows once the work pool has its rows. A folder opened meanwhile is the
+// folder shown, with its rows, path and crumbs, whatever the pool hands back afterwards.
+TEST_F(DeviceBrowserNavigationTest, AFolderOpenedWhileThePoolPreparesABigOneIsTheFolderShown)
+{
+    const RemoteItem camera = folderItem("cam", "Camera");
+    for (const RemoteItem& item : manyFiles(DeviceBrowserViewModelProbe::bigListing, "cam") + QList{camera}) {
+        session->tree().add(item);
+    }
+    connect();
+    runTask(viewModel().openFolder(camera));
+    runTask(viewModel().navigate(pathOf({})));
+    std::shared_ptr<TaskOutcome<void>> first;
+    {
+        const HeldWorkPool held;
+        first = startTask(viewModel().openFolder(camera));
+        runTask(viewModel().openFolder(alpha));
+    }
+    ASSERT_TRUE(processEventsUntil([&] { return first->done; }, 5s));
+    EXPECT_EQ(itemNames(viewModel().items()), (QStringList{"Inner", "x.txt"}));
+    EXPECT_EQ(viewModel().breadcrumb(), (QList<RemotePath>{pathOf({}), pathOf({"Alpha"})}));
+    EXPECT_EQ(probe().navigationStack().last(), NavigationNode(pathOf({"Alpha"}), alpha.id));
 }

@@ -279,13 +279,13 @@ TEST_F(DeviceBrowserStateTest, TeardownStopsTheThreeTasksInOrderAndLeavesTheSess
     EXPECT_EQ(session->closeCount(), 0);
 }
 
-// A big page is sorted on the work pool, one sort at a time, and its rows follow once the sort is
-// done. Meanwhile rows of the page in another order show (rows prepared for another sort, even when
-// the page is shown again), never sorted on the window's thread; a sort overtaken by another sort
-// or another page never shows.
+// A big page (5000 items, a count of its own, whatever threshold the code uses) is sorted on the
+// work pool, one sort at a time, and its rows follow once the sort is done. Meanwhile rows of the
+// page in another order show (rows prepared for another sort, even when the page is shown again),
+// never sorted on the window's thread; a sort overtaken by another sort or another page never shows.
 TEST_F(DeviceBrowserStateTest, ABigPageIsSortedOnThePoolAndOnlyItsLatestSortShows)
 {
-    const DirectoryPage big = page(manyFiles());
+    const DirectoryPage big = page(manyFiles(5000));
     const DirectoryPage small = page({fileItem("s", "small.txt", 1)});
     const QString smallest = big.items.last().name;
     const auto showBig = [&] { probe().setCurrentPage(big); };

@@ -1,0 +1,63 @@
+#include "async/Allocator.h"
+#include "async/WorkPool.h"
+
+#include <QList>
+#include <QThread>
+#include <QThreadPool>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <vector>
+
+using namespace quillbarrow;
+
+// The program sets the allocator's fast bins and mapping threshold, unless the user chose them;
+// glibc takes a name only with a value, and only the whole name.
+TEST(Allocator, ASettingChosenInTheTunablesIsLeftAsTheUserSetIt)
+{
+    const std::string_view fastBins = "glibc.malloc.mxfast";
+    const struct {
+        std::string_view tunables, name;
+        bool chosen;
+    } cases[] = {{"", fastBins, false},
+                 {"glibc.malloc.check=3:glibc.malloc.mxfast=64", fastBins, true},
+                 {"glibc.malloc.mxfast=64", "glibc.malloc.mmap_threshold", false},
+                 {"glibc.malloc.mxfast", fastBins, false},
+                 {"glibc.malloc.mxfastx=1:xglibc.malloc.mxfast=1", fastBins, false}};
+    for (const auto& each : cases) {
+        EXPECT_EQ(tunablesSet(each.tunables, each.name), each.chosen) << each.tunables << " " << each.name;
+    }
+}
+
+namespace {
+
+// Counts its copies destroyed on another thread than the test's.
+struct Counted {
+    std::shared_ptr<std::atomic<int>> elsewhere;
+    QThread* maker = QThread::currentThread();
+    ~Counted() { *elsewhere += QThread::currentThread() != maker ? 1 : 0; }
+};
+
+} // namespace
+
+// What the window's thread lets go of is freed on the work pool from a thousand elements on (a
+// tuple by its largest part), so that leaving a big folder never waits for its items.
+TEST(WorkPool, WhatIsLetGoOfIsFreedOnThePoolFromAThousandElementsOn)
+{
+    const struct {
+        std::function<void(const Counted&)> give;
+        int freedOnPool;
+    } cases[] = {{[](const Counted& each) { letGo(QList<Counted>(999, each)); }, 0},
+                 {[](const Counted& each) { letGo(std::vector<Counted>(1'000, each)); }, 1'000},
+                 {[](const Counted& each) { letGo(QList<Counted>(10, each), std::vector<int>(1'000)); }, 0},
+                 {[](const Counted& each) { letGo(QList<Counted>(10, each), QList<Counted>(1'000, each)); }, 1'010}};
+    for (const auto& each : cases) {
+        const Counted prototype{std::make_shared<std::atomic<int>>(0)};
+        each.give(prototype);
+        workPool().waitForDone();
+        EXPECT_EQ(*prototype.elsewhere, each.freedOnPool);
+    }
+}
