@@ -264,25 +264,18 @@ TEST(ItemTableModel, IDsOfTheRowsBeforeAResetOfTheSameFolderFindWhereTheRowsWent
     EXPECT_EQ(model.rowsOf(taken), (std::vector<int>{7, 8, 9, 100}));
 }
 
-// A re-listing applied while the pool's index of the rows waits in the event queue (one needing no
-// lookup, which would take the answer first) leaves every row found where it is now, by its own id
-// and by an equal one, before and after the pool has indexed the rows anew.
+// A re-listing needing no lookup (which would take the answer first), applied while the pool's index
+// of the rows waits queued, finds each row where it is now by its id or an equal one, then and after.
 TEST(ItemTableModel, ARelistingBeforeThePoolsAnswerLandsFindsEachRowWhereItIsNow)
 {
-    const struct {
-        const char* what;
-        int oneGoneIn;
-        bool readAnew;
-    } cases[] = {
-        {"a row in 100 gone, the very items shown", 100, false},
-        {"a row in 100 gone, read anew", 100, true},
-        {"a row in 3 gone, read anew (a reset)", 3, true},
-    };
+    const std::tuple<const char*, int, bool> cases[] = {
+        {"a row in 100 gone, the very items shown", 100, false}, {"a row in 100 gone, read anew", 100, true},
+        {"a row in 3 gone, read anew (a reset)", 3, true}};
     QStringList names;
     for (int index = 0; index < 300; ++index) {
         names.append(QString::number(index));
     }
-    for (const auto& each : cases) {
+    for (const auto& [what, oneGoneIn, readAnew] : cases) {
         LocalModel model(NativeTableColumn::standardColumns());
         QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::Fatal);
         const QList<LocalItem> shown = localFiles(names);
@@ -291,8 +284,8 @@ TEST(ItemTableModel, ARelistingBeforeThePoolsAnswerLandsFindsEachRowWhereItIsNow
         HeldWorkPool held;
         QList<LocalItem> relisted;
         for (qsizetype index = 0; index < shown.size(); ++index) {
-            if (index % each.oneGoneIn != 1) {
-                relisted.append(each.readAnew ? localFile(names[index]) : shown[index]);
+            if (index % oneGoneIn != 1) {
+                relisted.append(readAnew ? localFile(names[index]) : shown[index]);
             }
         }
         model.setItems(relisted, listing);
@@ -302,8 +295,8 @@ TEST(ItemTableModel, ARelistingBeforeThePoolsAnswerLandsFindsEachRowWhereItIsNow
             }
             QCoreApplication::processEvents();
             for (int row = 0; row < model.rowCount(); ++row) {
-                ASSERT_EQ(model.rowOf(model.item(row).id), row) << each.what << ", row " << row;
-                ASSERT_EQ(model.rowOf(localID(model.item(row).name)), row) << each.what << ", row " << row;
+                ASSERT_EQ(model.rowOf(model.item(row).id), row) << what << ", row " << row;
+                ASSERT_EQ(model.rowOf(localID(model.item(row).name)), row) << what << ", row " << row;
             }
         }
     }
@@ -339,10 +332,8 @@ TEST(ItemTableModel, TheItemsOfASelectionAreTheListedOnesInRowOrder)
     const QList<LocalItem> shown = localFiles({"c", "a", "b"});
     model.setItems(shown, listing);
     const QList<std::pair<QSet<QUrl>, QList<LocalItem>>> cases{
-        {model.allIDs(), shown},
-        {{localID("b"), localID("c"), localID("a")}, shown},
-        {{localID("a"), localID("b"), localID("gone")}, {shown[1], shown[2]}},
-    };
+        {model.allIDs(), shown}, {{localID("b"), localID("c"), localID("a")}, shown},
+        {{localID("a"), localID("b"), localID("gone")}, {shown[1], shown[2]}}};
     for (const auto& [ids, expected] : cases) {
         const QList<LocalItem> items = model.itemsWithIDs(ids);
         EXPECT_EQ(items, expected);

@@ -148,10 +148,10 @@ TEST_F(NativeTableTest, SelectingEveryRowWritesTheIdsListedNow)
     }
 }
 
-// A re-listing of the folder shown, read anew (no id shares data with a row shown), keeps the
-// selection, the current row and the rows in sight, and shows the rows that changed, whether the
-// model announces it as ranges or, for changes scattered over more ranges than a view takes
-// cheaply (a refresh after files came and went all over the folder), as one reset.
+// A re-listing of the folder shown keeps the selection, the current row and the rows in sight,
+// whether the model announces it as ranges or, for changes scattered over more ranges than a
+// view takes cheaply (hidden files switched off in a listing sorted by date), as one reset.
+// Each is read anew (no id shares data with a row shown), and shows the rows that changed.
 TEST_F(NativeTableTest, ARelistingKeepsSelectionCurrentRowAndScrollPosition)
 {
     const struct {

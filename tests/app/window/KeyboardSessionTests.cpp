@@ -204,17 +204,16 @@ TEST_F(KeyboardSession, ThePathEditorGivesTheKeyboardBackToTheMacTable)
     ASSERT_TRUE(keyTo(macPane->table(), QStringLiteral("keep.txt")));
 
     MacBreadcrumbBar* bar = macPane->breadcrumbBar();
+    const auto tabThenClick = [this](QAbstractButton* button) {
+        return [this, button] { press(Qt::Key_Tab), QTest::mouseClick(button, Qt::LeftButton); };
+    };
     const QList<std::tuple<const char*, std::function<void()>, PaneFrame*>> closings{
         {"Return on the folder's path", [this] { press(Qt::Key_Return); }, macPane},
         {"Esc", [this] { press(Qt::Key_Escape); }, macPane},
         {"Go", [bar] { QTest::mouseClick(bar->goButton(), Qt::LeftButton); }, macPane},
         {"the cancel button", [bar] { QTest::mouseClick(bar->cancelButton(), Qt::LeftButton); }, macPane},
-        {"Tab, then Go",
-         [this, bar] { press(Qt::Key_Tab), QTest::mouseClick(bar->goButton(), Qt::LeftButton); },
-         androidPane},
-        {"Tab, then the cancel button",
-         [this, bar] { press(Qt::Key_Tab), QTest::mouseClick(bar->cancelButton(), Qt::LeftButton); },
-         androidPane},
+        {"Tab, then Go", tabThenClick(bar->goButton()), androidPane},
+        {"Tab, then the cancel button", tabThenClick(bar->cancelButton()), androidPane},
     };
     for (const auto& [how, close, keeping] : closings) {
         SCOPED_TRACE(how);
@@ -289,9 +288,9 @@ bool ringShown(QWidget* widget)
     });
 }
 
-// In every sheet, opened as the window opens it, Return (and keypad Enter) presses the button with
-// the ring, and otherwise the sheet's default; wherever Tab and Shift+Tab take the keyboard, the
-// ring shows it.
+// In every sheet, opened as the window opens it, Return presses the button with the ring, and
+// otherwise the sheet's default; wherever Tab and Shift+Tab take the keyboard, the ring shows it.
+// Keypad Enter does as Return.
 TEST_F(KeyboardSession, ReturnPressesTheButtonWithTheRingElseTheSheetsDefault)
 {
     write(work, {{QStringLiteral("a.txt"), QByteArray("from the computer")}});
@@ -333,7 +332,6 @@ TEST_F(KeyboardSession, ReturnPressesTheButtonWithTheRingElseTheSheetsDefault)
         {"restart alert", restartAlert, {{1, "cancelButton"}, {2, "restartButton"}}},
     };
     for (const auto& kind : sheets) {
-        // Each answer with Return, then with keypad Enter, which acts as Return.
         for (qsizetype each = 0; each < 2 * kind.answers.size(); ++each) {
             const auto& [tabs, expected] = kind.answers[each / 2];
             const Qt::Key key = each % 2 == 0 ? Qt::Key_Return : Qt::Key_Enter;
@@ -365,10 +363,10 @@ TEST_F(KeyboardSession, ReturnPressesTheButtonWithTheRingElseTheSheetsDefault)
     }
 }
 
-// A click on a button of the window's strips (after a click on their text, which may be selected),
-// banner, panel, pane header or sidebar leaves the keyboard in the pane that had it, and so does a
-// strip's "Dismiss" reached with Tab after the tables (with the ring) and pressed with a key: the
-// next Down moves in that pane's rows, the next Delete asks about that pane's selection.
+// A click on a button of the window's strips, banner, panel or pane header leaves the keyboard in
+// the pane that had it: the next Down moves in that pane's rows, the next Delete asks about that
+// pane's selection. So do the sidebar's, a strip's after a click on its text (which may be selected)
+// and a strip's "Dismiss" reached with Tab after the tables (with the ring) and pressed with a key.
 TEST_F(KeyboardSession, AClickedButtonLeavesTheKeyboardInThePaneThatHadIt)
 {
     write(work, {{QStringLiteral("m1.txt"), QByteArray("1")}, {QStringLiteral("m2.txt"), QByteArray("2")}});
@@ -436,9 +434,8 @@ TEST_F(KeyboardSession, AClickedButtonLeavesTheKeyboardInThePaneThatHadIt)
     }
 }
 
-// Sorted by size, a folder selected is measured and its size fills in its row where it stands, so the
-// next key, double-click or copy reaches the row the user saw; the order by size takes the sizes in
-// at the next change of folder, refresh, hidden-files switch or header click. Both panes.
+// Sorted by size, a selected folder's size fills in where its row stands, so a key, double-click or copy
+// reaches the row seen; the order takes it in at a change of folder, refresh, hidden switch, header click.
 TEST_F(KeyboardSession, RowsSortedBySizeStayWhereTheUserSawThemAsTheirSizesArrive)
 {
     int next = 99; // each case's folders: "99a" of 1000 bytes, "99b" of 3000, "99c" of 2000, then "98a"...
@@ -479,19 +476,12 @@ TEST_F(KeyboardSession, RowsSortedBySizeStayWhereTheUserSawThemAsTheirSizesArriv
         ASSERT_TRUE(backTo(table));
         clickSizeHeader(); // smallest first
         // The phone's folders listed on connecting are measured by themselves, once, before the cases.
-        const auto connectingPassDone = [&] {
-            return cell(QStringLiteral("DCIM"), 1).data() != "--" &&
-                   device().calculatingFolderSizeIDs().isEmpty();
-        };
-        ASSERT_TRUE(!android || processEventsUntil(connectingPassDone, 5s));
+        ASSERT_TRUE(!android || processEventsUntil([&] {
+            return cell("DCIM", 1).data() != "--" && device().calculatingFolderSizeIDs().isEmpty();
+        }, 5s));
         // What acts on "b" (opening it, or copying it to the other side), and the direction of the
         // order by size after it (none: the rows stay where they were).
-        const struct {
-            const char* what;
-            std::function<void(const QString& b)> act;
-            bool reachesB;
-            int after;
-        } cases[] = {
+        const std::tuple<std::string_view, std::function<void(const QString& b)>, bool, int> cases[] = {
             {"Return", [&](const QString&) { press(Qt::Key_Return); }, true, 1},
             {"double-click", [&](const QString& b) { click(b, true); }, true, 1},
             {"copy button", [&](const QString&) { clickButton(pane->header()->copyButton()); }, true, 0},
@@ -499,10 +489,10 @@ TEST_F(KeyboardSession, RowsSortedBySizeStayWhereTheUserSawThemAsTheirSizesArriv
             {"hidden files", [&](const QString&) { clickButton(pane->header()->hiddenFilesButton()); }, false, 1},
             {"size header", [&](const QString&) { clickSizeHeader(); }, false, -1},
         };
-        for (const auto& each : cases) {
+        for (const auto& [what, act, reachesB, after] : cases) {
             const QString prefix = QString::number(next--);
             const QString b = prefix + 'b';
-            SCOPED_TRACE(pane->objectName().toStdString() + ", " + each.what);
+            SCOPED_TRACE(pane->objectName().toStdString() + ", " + std::string(what));
             QList<TreeEntry> folders;
             for (const auto& [letter, bytes] : {std::pair('a', 1000), {'b', 3000}, {'c', 2000}}) {
                 folders += {{prefix + letter, std::nullopt}, {prefix + letter + "/f", QByteArray(bytes, 0)}};
@@ -511,18 +501,18 @@ TEST_F(KeyboardSession, RowsSortedBySizeStayWhereTheUserSawThemAsTheirSizesArriv
             press(Qt::Key_F5);
             ASSERT_TRUE(processEventsUntil([&] { return settled() && order(prefix, 0) == "abc"; }, 5s));
             // Home and Down select "a", then "b"; a double-click's first click selects "b".
-            const bool clicks = each.what == std::string_view("double-click");
+            const bool clicks = what == "double-click";
             clicks ? click(b, false) : (press(Qt::Key_Home), press(Qt::Key_Down));
             ASSERT_TRUE(processEventsUntil([&] { return order(prefix, 1) == (clicks ? "acb" : "cab"); }, 5s));
             EXPECT_EQ(order(prefix, 0), "abc") << "rows moved as their sizes arrived";
-            each.act(b);
+            act(b);
             const auto copied = [&] { return android ? work.exists(b) : deviceRootItem(b).has_value(); };
             const auto reached = [&] { return settled() && (shown() == b || copied()); };
-            EXPECT_TRUE(!each.reachesB || processEventsUntil(reached, 5s)) << qPrintable(shown());
+            EXPECT_TRUE(!reachesB || processEventsUntil(reached, 5s)) << qPrintable(shown());
             if (shown() == b) {
                 press(Qt::Key_Backspace); // a change of folder too
             }
-            const auto ordered = [&] { return settled() && order(prefix, 0) == order(prefix, each.after); };
+            const auto ordered = [&] { return settled() && order(prefix, 0) == order(prefix, after); };
             EXPECT_TRUE(processEventsUntil(ordered, 5s)) << qPrintable(order(prefix, 0));
         }
     }
@@ -559,9 +549,8 @@ TEST_F(KeyboardSession, TheFavouritesButtonLetsGoOfItsHighlightWhenItsMenuCloses
     }
 }
 
-// Typing a name (its keys one name, whatever the machine's pace) goes to its row in either pane,
-// past rows that share its first letters, letter case aside, round from the row the keyboard was
-// on; the pane's selection becomes that row.
+// Typing a name (its keys one name, whatever the machine's pace) goes to its row in either pane, past
+// rows sharing its first letters, case aside, round from the row the keyboard was on, and selects it.
 TEST_F(KeyboardSession, TypingANameGoesToItsRowInEitherPane)
 {
     const int interval = QApplication::keyboardInputInterval();
@@ -573,9 +562,13 @@ TEST_F(KeyboardSession, TypingANameGoesToItsRowInEitherPane)
     }
     write(work, files);
     writeOnDevice(files);
-    // Types "img_10." into the window; gives the name on the row the keyboard is on then, and
-    // whether the table's selection is that row once written (on the next turn).
+    // Types "img_10." into the window from "notes.txt" in `table`; gives the name on the row the keyboard
+    // is on then, and whether the table's selection is that row once written (on the next turn).
     const auto typeInto = [this](auto* table) -> std::string {
+        press(Qt::Key_F5);
+        if (!keyTo(table, QStringLiteral("notes.txt"))) {
+            return "notes.txt not reached";
+        }
         for (const char key : QByteArrayLiteral("img_10.")) {
             QTest::keyClick(window->windowHandle(), key);
         }
@@ -583,14 +576,8 @@ TEST_F(KeyboardSession, TypingANameGoesToItsRowInEitherPane)
         const bool selected = processEventsUntil([table, id = row.id] { return table->selection() == QSet{id}; });
         return row.name.toStdString() + (selected ? ", selected" : ", not selected");
     };
-
-    press(Qt::Key_F5);
-    ASSERT_TRUE(keyTo(macPane->table(), QStringLiteral("notes.txt")));
     EXPECT_EQ(typeInto(macPane->table()), "IMG_10.jpg, selected");
-
     press(Qt::Key_Tab);
-    press(Qt::Key_F5);
-    ASSERT_TRUE(keyTo(androidPane->table(), QStringLiteral("notes.txt")));
     EXPECT_EQ(typeInto(androidPane->table()), "IMG_10.jpg, selected");
 }
 

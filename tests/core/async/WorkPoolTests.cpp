@@ -1,16 +1,12 @@
 #include "async/Allocator.h"
 #include "async/WorkPool.h"
 
-#include <QList>
 #include <QThread>
 #include <QThreadPool>
 
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <functional>
-#include <memory>
-#include <vector>
 
 using namespace quillbarrow;
 
@@ -19,16 +15,13 @@ using namespace quillbarrow;
 TEST(Allocator, ASettingChosenInTheTunablesIsLeftAsTheUserSetIt)
 {
     const std::string_view fastBins = "glibc.malloc.mxfast";
-    const struct {
-        std::string_view tunables, name;
-        bool chosen;
-    } cases[] = {{"", fastBins, false},
-                 {"glibc.malloc.check=3:glibc.malloc.mxfast=64", fastBins, true},
-                 {"glibc.malloc.mxfast=64", "glibc.malloc.mmap_threshold", false},
-                 {"glibc.malloc.mxfast", fastBins, false},
-                 {"glibc.malloc.mxfastx=1:xglibc.malloc.mxfast=1", fastBins, false}};
-    for (const auto& each : cases) {
-        EXPECT_EQ(tunablesSet(each.tunables, each.name), each.chosen) << each.tunables << " " << each.name;
+    const std::tuple<std::string_view, std::string_view, bool> cases[] = {
+        {"", fastBins, false}, {"glibc.malloc.check=3:glibc.malloc.mxfast=64", fastBins, true},
+        {"glibc.malloc.mxfast=64", "glibc.malloc.mmap_threshold", false},
+        {"glibc.malloc.mxfast", fastBins, false},
+        {"glibc.malloc.mxfastx=1:xglibc.malloc.mxfast=1", fastBins, false}};
+    for (const auto& [tunables, name, chosen] : cases) {
+        EXPECT_EQ(tunablesSet(tunables, name), chosen) << tunables << " " << name;
     }
 }
 
@@ -47,17 +40,15 @@ struct Counted {
 // tuple by its largest part), so that leaving a big folder never waits for its items.
 TEST(WorkPool, WhatIsLetGoOfIsFreedOnThePoolFromAThousandElementsOn)
 {
-    const struct {
-        std::function<void(const Counted&)> give;
-        int freedOnPool;
-    } cases[] = {{[](const Counted& each) { letGo(QList<Counted>(999, each)); }, 0},
-                 {[](const Counted& each) { letGo(std::vector<Counted>(1'000, each)); }, 1'000},
-                 {[](const Counted& each) { letGo(QList<Counted>(10, each), std::vector<int>(1'000)); }, 0},
-                 {[](const Counted& each) { letGo(QList<Counted>(10, each), QList<Counted>(1'000, each)); }, 1'010}};
-    for (const auto& each : cases) {
+    const std::pair<std::function<void(const Counted&)>, int> cases[] = {
+        {[](const Counted& each) { letGo(QList<Counted>(999, each)); }, 0},
+        {[](const Counted& each) { letGo(std::vector<Counted>(1'000, each)); }, 1'000},
+        {[](const Counted& each) { letGo(QList<Counted>(10, each), std::vector<int>(1'000)); }, 0},
+        {[](const Counted& each) { letGo(QList<Counted>(10, each), QList<Counted>(1'000, each)); }, 1'010}};
+    for (const auto& [give, freedOnPool] : cases) {
         const Counted prototype{std::make_shared<std::atomic<int>>(0)};
-        each.give(prototype);
+        give(prototype);
         workPool().waitForDone();
-        EXPECT_EQ(*prototype.elsewhere, each.freedOnPool);
+        EXPECT_EQ(*prototype.elsewhere, freedOnPool);
     }
 }

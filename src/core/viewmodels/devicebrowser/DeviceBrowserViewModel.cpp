@@ -170,8 +170,7 @@ bool DeviceBrowserViewModel::RowsInputs::sameOrder(const RowsInputs& other) cons
 
 bool DeviceBrowserViewModel::RowsInputs::samePage(const RowsInputs& other) const
 {
-    return pageItems.constData() == other.pageItems.constData() &&
-           pageItems.size() == other.pageItems.size() && epoch == other.epoch;
+    return sameListing(pageItems, other.pageItems) && epoch == other.epoch;
 }
 
 DeviceBrowserViewModel::RowsInputs DeviceBrowserViewModel::rowsInputs() const

@@ -433,6 +433,8 @@ private:
                                     bool ascending, bool showHidden,
                                     const QHash<RemoteObjectID, FolderStatistics>& measured,
                                     const QHash<RemoteObjectID, FolderStatistics>& ordered);
+    // `a` and `b` are the very same listing, not merely equal ones: the address of its items tells.
+    static bool sameListing(const QList<RemoteItem>& a, const QList<RemoteItem>& b);
     // The ranking of the page's names kept with its listing; nothing when none is kept.
     std::shared_ptr<const BrowserRanking> rankingOf(const DirectoryPage& page) const;
     // Keeps the ranking of the names of `items`, a listing of the folder at `path`, with it while

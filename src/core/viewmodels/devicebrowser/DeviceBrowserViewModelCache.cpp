@@ -4,15 +4,6 @@
 
 namespace quillbarrow {
 
-namespace {
-
-bool sameListing(const QList<RemoteItem>& a, const QList<RemoteItem>& b)
-{
-    return a.constData() == b.constData() && a.size() == b.size();
-}
-
-} // namespace
-
 void DeviceBrowserViewModel::cache(const DirectoryPage& page)
 {
     if (const auto replaced = m_directoryCache.find(page.path); replaced != m_directoryCache.end()) {
@@ -41,6 +32,11 @@ const DirectoryPage* DeviceBrowserViewModel::cachedPage(const RemotePath& path,
         return nullptr;
     }
     return &*cached;
+}
+
+bool DeviceBrowserViewModel::sameListing(const QList<RemoteItem>& a, const QList<RemoteItem>& b)
+{
+    return a.constData() == b.constData() && a.size() == b.size();
 }
 
 std::shared_ptr<const BrowserRanking> DeviceBrowserViewModel::rankingOf(const DirectoryPage& page) const

@@ -95,7 +95,7 @@ QCoro::Task<DirectoryPage> DeviceBrowserViewModel::prepareListing(DirectoryPage 
         // Held by pointer: taken out of it, the listing leaves nothing behind in the future.
         auto prepared = std::make_shared<Prepared>(Prepared{std::move(page), nullptr, std::nullopt});
         const QList<RemoteItem>& items = prepared->page.items;
-        const bool sameAsEarlier = earlier && earlier->items.constData() == items.constData();
+        const bool sameAsEarlier = earlier && sameListing(earlier->items, items);
         if (sameAsEarlier) {
             prepared->ranking = std::move(earlierRanking);
         }

@@ -9,15 +9,14 @@ namespace quillbarrow {
 
 namespace {
 
-// The identity of the item at `path`, the item a link leads to with `followLink`.
-std::optional<LocalFolder::Identity> identityAt(const QString& path, bool followLink)
+// The identity of the item the path `path` leads to, links followed.
+std::optional<LocalFolder::Identity> identityAt(const QString& path)
 {
     struct stat info {};
-    const QByteArray encoded = LocalPath::encoded(path);
-    if ((followLink ? ::stat(encoded.constData(), &info) : ::lstat(encoded.constData(), &info)) != 0) {
+    if (::stat(LocalPath::encoded(path).constData(), &info) != 0) {
         return std::nullopt;
     }
-    return LocalFolder::Identity{info.st_dev, info.st_ino};
+    return LocalFolder::Identity::of(info);
 }
 
 QString parentOf(const QString& path)
@@ -50,7 +49,7 @@ LocalDestination::LocalDestination(QString path) : m_path(std::move(path)), m_ro
     }
     struct stat info {};
     if (::lstat(LocalPath::encoded(m_path).constData(), &info) == 0 && S_ISLNK(info.st_mode)) {
-        m_chosenLink = LocalFolder::Identity{info.st_dev, info.st_ino};
+        m_chosenLink = LocalFolder::Identity::of(info);
     }
     m_abovePath = parentOf(m_path);
     m_below = QStringList{m_path.mid(slash + 1)};
@@ -62,7 +61,7 @@ LocalDestination::LocalDestination(QString path) : m_path(std::move(path)), m_ro
         m_above = LocalFolder::open(m_abovePath);
     }
     for (const QString& folder : wayTo(m_abovePath)) {
-        m_way.append(identityAt(folder, true));
+        m_way.append(identityAt(folder));
     }
 }
 
@@ -99,14 +98,13 @@ LocalFolder LocalDestination::remade() const
     // Only inside the folder held above it, and only while that folder is still the one its path
     // leads to: made inside it anyway, the paste folder would be where the user no longer looks;
     // made by its path, it would be wherever a link put on the way leads.
-    if (identityAt(m_abovePath, true) != m_above.identity()) {
+    if (identityAt(m_abovePath) != m_above.identity()) {
         return changedOnTheWay();
     }
     if (m_chosenLink && m_below.size() == 1) {
         // The folder chosen was a link, and the folder it led to was deleted.
         const std::optional<struct stat> entry = m_above.status(m_below.constFirst());
-        if (entry && S_ISLNK(entry->st_mode) &&
-            LocalFolder::Identity{entry->st_dev, entry->st_ino} == *m_chosenLink) {
+        if (entry && S_ISLNK(entry->st_mode) && LocalFolder::Identity::of(*entry) == *m_chosenLink) {
             return LocalFolder::unreached(m_path, LocalFolder::linkedFolderGone);
         }
     }
@@ -120,7 +118,7 @@ LocalFolder LocalDestination::changedOnTheWay() const
     const QStringList way = wayTo(m_abovePath);
     for (qsizetype index = 0; index < way.size(); ++index) {
         const QString& folder = way.at(index);
-        if (identityAt(folder, true) == m_way.value(index)) {
+        if (identityAt(folder) == m_way.value(index)) {
             continue;
         }
         struct stat info {};

@@ -176,14 +176,12 @@ void holdWith(CopyTop* top, int descriptor)
     if (top == nullptr) {
         return;
     }
-    top->staged->made = StagingRecord::identityOf(descriptor);
-    const int held = ::fcntl(descriptor, F_DUPFD_CLOEXEC, 0);
-    if (held >= 0 && ::flock(held, LOCK_EX | LOCK_NB) == 0) {
-        top->staged->lock = StagingLock(held);
-        top->staged->lock.noteIn(top->record);
-    } else if (held >= 0) {
-        ::close(held);
+    int held = ::fcntl(descriptor, F_DUPFD_CLOEXEC, 0);
+    if (held >= 0 && ::flock(held, LOCK_EX | LOCK_NB) != 0) {
+        ::close(std::exchange(held, -1));
     }
+    top->staged->lock = StagingLock(held, StagingRecord::identityOf(descriptor));
+    top->staged->lock.noteIn(top->record);
 }
 
 // The mode a new copy of `source` ends with: its permission bits as copiedMode gives them, less
@@ -218,7 +216,7 @@ std::optional<CopyFailure> copyEntry(int from, int to, const QByteArray& name, c
             return unmade(shown, errno);
         }
         if (top != nullptr) {
-            top->staged->made = StagingRecord::identityAt(to, targetName);
+            top->staged->lock = StagingLock(-1, StagingRecord::identityAt(to, targetName));
         }
         return tally.copied(0) ? std::nullopt : stopped(shown);
     }
@@ -448,13 +446,15 @@ LocalFileOperations::Place LocalFileOperations::Places::of(const QString& path)
     const QString folder = QFileInfo(cleaned).path();
     auto known = m_folders.constFind(folder);
     if (known == m_folders.constEnd()) {
-        known = m_folders.insert(
-            folder, Place{QFileInfo(folder).canonicalFilePath(), LocalFolder::open(folder).lineage()});
+        known = m_folders.insert(folder, Place{QFileInfo(folder).canonicalFilePath(),
+                                               LocalFolder::open(folder).lineage(), std::nullopt});
     }
-    Place place{known->physical.isEmpty() ? cleaned : childPath(known->physical, lastComponent(cleaned)), {}};
+    Place place{known->physical.isEmpty() ? cleaned : childPath(known->physical, lastComponent(cleaned)), {},
+                std::nullopt};
     struct stat info {};
     if (::lstat(LocalPath::encoded(cleaned).constData(), &info) == 0) {
-        place.lineage = QList<LocalFolder::Identity>{{info.st_dev, info.st_ino}} + known->lineage;
+        place.lineage = QList<LocalFolder::Identity>{LocalFolder::Identity::of(info)} + known->lineage;
+        place.status = info;
     }
     return place;
 }
@@ -510,10 +510,11 @@ QString LocalFileOperations::hiddenName(const QString& suffix)
 
 void LocalFileOperations::StagedCopy::discard()
 {
-    if (holder && holder->isOpen() && made) {
-        holder->removeEntryIfSame(name, made->device, made->inode);
+    if (holder && holder->isOpen()) {
+        lock.discard(*holder, name);
+    } else {
+        lock.release();
     }
-    lock.release();
 }
 
 LocalFileOperations::StagedCopy LocalFileOperations::stageCopy(const QString& source, const LocalFolder& destination,

@@ -56,11 +56,12 @@ public:
     enum class Standing { apart, same, inside };
     // Where an item is: the link-free path of its folder with its own name appended (a link itself
     // is not followed; the cleaned absolute path when the folder cannot be resolved), and the
-    // identities of the item itself and of every folder above it up to the root (none when it is
-    // not there).
+    // identities of the item itself and of every folder above it up to the root, and the item's
+    // own status (a link itself; none of either when it is not there).
     struct Place {
         QString physical;
         QList<LocalFolder::Identity> lineage;
+        std::optional<struct stat> status;
     };
     // Finds where items are, reading what lies above each folder once: the items of one paste
     // mostly share their folder. Blocking.
@@ -96,13 +97,12 @@ public:
 
     // A copy made under a hidden name inside the destination folder, ready to take its final name.
     struct StagedCopy {
-        // The lock on the copy (a file or a folder; a link is not locked): no sweep takes it.
+        // The lock on the copy (a file or a folder; a link is not locked): no sweep takes it. It
+        // knows the copy as it was made, a link too; nothing before the copy exists.
         StagingLock lock;
         // The copy's hidden ".copying" name in `holder`, the destination folder.
         QString name;
         std::shared_ptr<LocalFolder> holder;
-        // The copy as it was made; none before it exists.
-        std::optional<StagingRecord::Identity> made;
         // Why the copy could not be made; nothing of it is left then, and the space it took is
         // free again.
         std::optional<QString> failure;

@@ -4,6 +4,7 @@
 
 #include <QByteArrayList>
 #include <QHash>
+#include <QHashFunctions>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -272,13 +273,18 @@ LocalFolder LocalFolder::reopened() const
     return LocalFolder(descriptor, descriptor < 0 ? errno : 0, m_path, m_components);
 }
 
+size_t qHash(const LocalFolder::Identity& identity, size_t seed)
+{
+    return qHashMulti(seed, identity.device, identity.inode);
+}
+
 std::optional<LocalFolder::Identity> LocalFolder::identity() const
 {
     struct stat info {};
     if (!isOpen() || ::fstat(m_descriptor, &info) != 0) {
         return std::nullopt;
     }
-    return Identity{info.st_dev, info.st_ino};
+    return Identity::of(info);
 }
 
 QList<LocalFolder::Identity> LocalFolder::lineage() const
@@ -296,11 +302,10 @@ QList<LocalFolder::Identity> LocalFolder::lineage() const
         ::close(held);
         held = parent;
         struct stat info {};
-        if (held < 0 || ::fstat(held, &info) != 0 ||
-            Identity{info.st_dev, info.st_ino} == identities.last()) {
+        if (held < 0 || ::fstat(held, &info) != 0 || Identity::of(info) == identities.last()) {
             break;
         }
-        identities.append(Identity{info.st_dev, info.st_ino});
+        identities.append(Identity::of(info));
     }
     if (held >= 0) {
         ::close(held);

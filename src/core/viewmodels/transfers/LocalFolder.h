@@ -29,10 +29,13 @@ public:
     static constexpr int replacedFolder = -2;
     static constexpr int linkedFolderGone = -3;
 
-    // A folder's identity on this computer, whatever path leads to it.
+    // An entry's identity on this computer (a folder's, or any other item's), whatever path leads
+    // to it.
     struct Identity {
         dev_t device = 0;
         ino_t inode = 0;
+        // The identity of the entry whose status is `status`.
+        static Identity of(const struct stat& status) { return Identity{status.st_dev, status.st_ino}; }
         friend bool operator==(const Identity&, const Identity&) = default;
     };
 
@@ -138,5 +141,7 @@ private:
     QString m_path;
     QStringList m_components;
 };
+
+size_t qHash(const LocalFolder::Identity& identity, size_t seed = 0);
 
 } // namespace quillbarrow

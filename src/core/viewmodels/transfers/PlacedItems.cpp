@@ -1,17 +1,11 @@
 #include "PlacedItems.h"
 
-#include "LocalFolder.h"
 #include "domain/LocalPath.h"
 
 #include <fcntl.h>
 #include <unistd.h>
 
 namespace quillbarrow {
-
-PlacedItems::Identity PlacedItems::identityOf(const struct stat& entry)
-{
-    return {static_cast<quint64>(entry.st_dev), static_cast<quint64>(entry.st_ino)};
-}
 
 QString PlacedItems::caseless(const QStringList& path)
 {
@@ -24,7 +18,7 @@ QString PlacedItems::caseless(const QStringList& path)
 void PlacedItems::record(const LocalFolder& root, const LocalFolder& folder, const QString& name)
 {
     if (const std::optional<struct stat> info = folder.status(name)) {
-        m_identities.insert(identityOf(*info));
+        m_identities.insert(LocalFolder::Identity::of(*info));
     }
     const QStringList& above = folder.components();
     m_caselessPaths.insert(caseless(above + QStringList{name}));
@@ -48,7 +42,7 @@ void PlacedItems::record(const LocalFolder& root, const LocalFolder& folder, con
         struct stat info {};
         if (!m_folders.contains(path) && ::fstat(reached, &info) == 0) {
             m_folders.insert(path);
-            m_identities.insert(identityOf(info));
+            m_identities.insert(LocalFolder::Identity::of(info));
             m_caselessPaths.insert(caseless(path));
         }
     }
@@ -57,7 +51,7 @@ void PlacedItems::record(const LocalFolder& root, const LocalFolder& folder, con
 
 bool PlacedItems::holds(const struct stat& entry) const
 {
-    return m_identities.contains(identityOf(entry));
+    return m_identities.contains(LocalFolder::Identity::of(entry));
 }
 
 bool PlacedItems::holdsTwinOf(const LocalFolder& folder, const QString& name) const

@@ -1,15 +1,14 @@
 #pragma once
 
+#include "LocalFolder.h"
+
 #include <QSet>
 #include <QString>
 #include <QStringList>
 #include <QtGlobal>
 #include <sys/stat.h>
-#include <utility>
 
 namespace quillbarrow {
-
-class LocalFolder;
 
 // The items one paste has put in place in its destination, and the folders that hold them, so
 // that no later item of the same paste ever replaces one of them, however the disk compares
@@ -44,10 +43,7 @@ public:
     static QString caseless(const QStringList& path);
 
 private:
-    using Identity = std::pair<quint64, quint64>;
-    static Identity identityOf(const struct stat& entry);
-
-    QSet<Identity> m_identities;
+    QSet<LocalFolder::Identity> m_identities;
     QSet<QString> m_caselessPaths;
     // The folders already noted, by their path below the destination.
     QSet<QStringList> m_folders;

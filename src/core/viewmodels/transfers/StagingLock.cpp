@@ -101,13 +101,10 @@ StagingLock StagingLock::file(const LocalFolder& folder, const QString& name, st
     if (descriptor < 0) {
         return StagingLock(-1, errno);
     }
-    StagingLock held(descriptor);
-    held.m_identity = StagingRecord::identityOf(descriptor);
+    StagingLock held(descriptor, StagingRecord::identityOf(descriptor));
     // The lock is refused while a running transfer (of this program or another) holds it.
     if (::flock(descriptor, LOCK_EX | LOCK_NB) != 0) {
-        StagingLock unlocked;
-        unlocked.m_identity = held.m_identity;
-        return unlocked;
+        return StagingLock(-1, held.m_identity);
     }
     held.noteIn(std::move(record));
     return held;

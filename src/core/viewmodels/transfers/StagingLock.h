@@ -19,6 +19,12 @@ class StagingLock {
 public:
     StagingLock() = default;
     explicit StagingLock(int descriptor, int error = 0) : m_descriptor(descriptor), m_error(error) {}
+    // The lock on an item made as `identity`, held on `descriptor`; or, with -1, the item only
+    // known (a link, or an item another transfer holds), so that discard() removes it and only it.
+    StagingLock(int descriptor, std::optional<StagingRecord::Identity> identity)
+        : m_descriptor(descriptor), m_identity(identity)
+    {
+    }
     StagingLock(StagingLock&& other) noexcept;
     StagingLock& operator=(StagingLock&& other) noexcept;
     StagingLock(const StagingLock&) = delete;

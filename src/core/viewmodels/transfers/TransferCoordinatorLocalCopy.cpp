@@ -143,7 +143,7 @@ TransferCoordinator::LocalCopySource::inspect(const QList<QUrl>& urls, const QSt
 {
     using Standing = LocalFileOperations::Standing;
     const LocalFileOperations::Place pastedInto{QFileInfo(destinationPath).canonicalFilePath(),
-                                                destination.lineage()};
+                                                destination.lineage(), std::nullopt};
     LocalFileOperations::Places places;
     QList<LocalCopySource> sources;
     sources.reserve(urls.size());
@@ -152,24 +152,25 @@ TransferCoordinator::LocalCopySource::inspect(const QList<QUrl>& urls, const QSt
         if (url.isLocalFile() && !LocalFileOperations::lastComponent(QDir::cleanPath(LocalPath::fromUrl(url))).isEmpty()) {
             item.source = QDir::cleanPath(LocalPath::fromUrl(url));
             item.name = LocalFileOperations::lastComponent(item.source);
+            // Each item and its target are looked at once: their places carry their status.
             const LocalFileOperations::Place place = places.of(item.source);
-            struct stat info {};
-            item.holdsDestination = ::lstat(LocalPath::encoded(item.source).constData(), &info) == 0 &&
-                                    S_ISDIR(info.st_mode) &&
+            item.holdsDestination = place.status && S_ISDIR(place.status->st_mode) &&
                                     LocalFileOperations::standing(pastedInto, place) != Standing::apart;
-            const QString target = LocalFileOperations::childPath(destinationPath, item.name);
-            item.targetExists = LocalFileOperations::itemExists(target);
+            const LocalFileOperations::Place targetPlace =
+                places.of(LocalFileOperations::childPath(destinationPath, item.name));
+            item.targetExists = targetPlace.status.has_value();
             if (item.targetExists) {
-                const LocalFileOperations::Place targetPlace = places.of(target);
                 item.targetStanding = LocalFileOperations::standing(place, targetPlace);
-                const QFileInfo sourceInfo(item.source);
-                const QString linkedItem =
-                    sourceInfo.isSymLink() ? sourceInfo.canonicalFilePath() : QString();
+                const QString linkedItem = place.status && S_ISLNK(place.status->st_mode)
+                                               ? QFileInfo(item.source).canonicalFilePath()
+                                               : QString();
                 item.targetHoldsLinkedItem =
                     !linkedItem.isEmpty() &&
                     LocalFileOperations::standing(places.of(linkedItem), targetPlace) != Standing::apart;
             }
-            item.bytes = LocalFileOperations::attributeBytes(item.source);
+            if (place.status) {
+                item.bytes = static_cast<qint64>(place.status->st_size);
+            }
         }
         sources.append(std::move(item));
     }

@@ -12,7 +12,7 @@ bool VisitedLocalFolders::enter(const QString& path)
     if (::stat(LocalPath::encoded(path).constData(), &info) != 0) {
         return true;
     }
-    const std::pair<quint64, quint64> identity(static_cast<quint64>(info.st_dev), static_cast<quint64>(info.st_ino));
+    const LocalFolder::Identity identity = LocalFolder::Identity::of(info);
     if (m_entered.contains(identity)) {
         return false;
     }

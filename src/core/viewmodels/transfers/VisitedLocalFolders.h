@@ -1,8 +1,9 @@
 #pragma once
 
+#include "LocalFolder.h"
+
 #include <QSet>
 #include <QString>
-#include <utility>
 
 namespace quillbarrow {
 
@@ -16,7 +17,7 @@ public:
     bool enter(const QString& path);
 
 private:
-    QSet<std::pair<quint64, quint64>> m_entered;
+    QSet<LocalFolder::Identity> m_entered;
 };
 
 } // namespace quillbarrow

@@ -110,9 +110,9 @@ private:
 // The names of the rows, in order.
 QStringList itemNames(const QList<RemoteItem>& items);
 
-// Files "f0000", "f0001" ... of storage s1, by default as many as a listing prepared on the work
-// pool needs, in the root unless a folder is given; each a byte smaller than the one before, so
-// that by size they come in reverse.
+// Files "f0000", "f0001" ... in the root of storage s1, enough for a listing prepared on the work
+// pool; each a byte smaller than the one before, so that by size they come in reverse. Or `count`
+// of them, in `folder`.
 QList<RemoteItem> manyFiles(qsizetype count = DeviceBrowserViewModelProbe::bigListing,
                             std::optional<QString> folder = std::nullopt);
 

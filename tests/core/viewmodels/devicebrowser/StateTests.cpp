@@ -279,10 +279,10 @@ TEST_F(DeviceBrowserStateTest, TeardownStopsTheThreeTasksInOrderAndLeavesTheSess
     EXPECT_EQ(session->closeCount(), 0);
 }
 
-// A big page (5000 items, a count of its own, whatever threshold the code uses) is sorted on the
-// work pool, one sort at a time, and its rows follow once the sort is done. Meanwhile rows of the
-// page in another order show (rows prepared for another sort, even when the page is shown again),
-// never sorted on the window's thread; a sort overtaken by another sort or another page never shows.
+// A big page is sorted on the work pool, one sort at a time, and its rows follow once the sort is
+// done. Meanwhile rows of the page in another order show (rows prepared for another sort, even when
+// the page is shown again), never sorted on the window's thread; a sort overtaken by another sort
+// or another page never shows. Big is 5000 items here, whatever threshold the code uses.
 TEST_F(DeviceBrowserStateTest, ABigPageIsSortedOnThePoolAndOnlyItsLatestSortShows)
 {
     const DirectoryPage big = page(manyFiles(5000));

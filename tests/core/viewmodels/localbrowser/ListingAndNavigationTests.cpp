@@ -204,9 +204,8 @@ TEST_F(ListingTest, AResortOrdersTheNamesOfTheCurrentListing)
                            QStringLiteral("file9"), QStringLiteral("file10")}));
 }
 
-// A refresh after entries came, went, grew and were renamed lists each entry by its own address,
-// in the order shown before or in another; an entry listed again keeps the very id it was listed
-// with, so what matches the two listings (the table, a selection) compares no texts.
+// A refresh after entries came, went, grew and were renamed, in the order shown or another, lists each
+// by its own address; one listed again keeps its very id, so matching the listings compares no texts.
 TEST_F(ListingTest, ARefreshListsEachEntryByItsOwnAddressKeepingTheIdsOfEntriesListedAgain)
 {
     for (const FileSort sort : {FileSort::name, FileSort::size}) {

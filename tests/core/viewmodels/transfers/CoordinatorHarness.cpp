@@ -8,7 +8,6 @@
 #include <cerrno>
 #include <sys/mount.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 void PrintTo(const QString& text, std::ostream* out)
 {
@@ -205,11 +204,6 @@ bool inKilledProgram(const std::function<void()>& work)
     return child > 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
-void killedNow(bool ready)
-{
-    ::_exit(ready ? 0 : 1);
-}
-
 ScratchDisk::ScratchDisk(const QString& at, qint64 bytes) : folder(at)
 {
     QDir().mkpath(folder);
@@ -224,15 +218,6 @@ ScratchDisk::~ScratchDisk()
     if (whyNot.isEmpty()) {
         ::umount2(QFile::encodeName(folder).constData(), MNT_DETACH);
     }
-}
-
-QStringList openStagingItems()
-{
-    QStringList open;
-    for (QDirIterator fd(QStringLiteral("/proc/self/fd"), QDir::AllEntries | QDir::System); fd.hasNext();) {
-        open.append(QFileInfo(fd.next()).symLinkTarget());
-    }
-    return open.filter(QStringLiteral("/.quillbarrow-"));
 }
 
 QStringList entriesOf(const QString& folder)

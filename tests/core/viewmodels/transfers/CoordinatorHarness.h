@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 #include <memory>
 #include <ostream>
+#include <unistd.h>
 
 // Readable QString values and errors in test failure messages.
 void PrintTo(const QString& text, std::ostream* out);
@@ -120,7 +121,7 @@ private:
 // Runs `work` in a child process ended by killedNow() where the program is killed: no destructor
 // runs, so its locks end with it and its notes stay in the staging record. True for killedNow(true).
 bool inKilledProgram(const std::function<void()>& work);
-[[noreturn]] void killedNow(bool ready);
+[[noreturn]] inline void killedNow(bool ready) { ::_exit(ready ? 0 : 1); }
 
 // A small tmpfs mounted at `folder` while it lives (root only; else `whyNot` says so, for GTEST_SKIP).
 struct ScratchDisk {
@@ -130,9 +131,6 @@ struct ScratchDisk {
     const QString folder;
     QString whyNot;
 };
-
-// The hidden staging items (".quillbarrow-…") this program holds open, removed or not.
-QStringList openStagingItems();
 
 // Small file helpers for real temporary folders.
 void writeFile(const QString& path, const QByteArray& content);

@@ -267,10 +267,10 @@ TEST(LocalFileOperations, KeepBothNamesPutTheNumberBeforeTheExtension)
 TEST_F(LocalCopyTest, AnItemThisPasteCopiedIsNeverReplacedByALaterOneOfTheSameName)
 {
     const QString refusal = "Could not replace %1: items copied by this same paste would be lost.";
-    // What another program does meanwhile to the user's "b.txt", which "y/b.txt" replaces: it moves
-    // it away and puts the paste's "B.txt" there, renamed as the user's is moved aside (the way
-    // back then says "File exists", as on a share still answering the moved name), or as a second
-    // name (a hard link) once the item's turn has come (a way back would fail).
+    // What another program does meanwhile to the user's "b.txt", which "y/b.txt" replaces: it moves it
+    // away and puts the paste's "B.txt" there, renamed as the user's is moved aside (the way back then
+    // says "File exists", as on a share still answering the moved name), or as a second name (a hard
+    // link) once the item's turn has come (a way back would fail).
     enum class Meanwhile { nothing, swappedAsItIsMoved, linkedAtItsTurn };
     struct Case {
         const char* name;
@@ -334,19 +334,19 @@ TEST_F(LocalCopyTest, AnItemThisPasteCopiedIsNeverReplacedByALaterOneOfTheSameNa
             EXPECT_EQ((asSecondName ? ::link : ::rename)(from.constData(), to.constData()), 0);
         };
         RenameHookScope hook([&](const QString& from, const QString& to) {
-            if (test.meanwhile == Meanwhile::swappedAsItIsMoved && from == dest("b.txt") && to.endsWith(".replaced")) {
+            const bool asMoved = test.meanwhile == Meanwhile::swappedAsItIsMoved;
+            if (asMoved && from == dest("b.txt") && to.endsWith(".replaced")) {
                 swapIn(false);
             }
             if (test.meanwhile == Meanwhile::nothing || !from.endsWith(".replaced")) {
                 return 0;
             }
-            return test.meanwhile == Meanwhile::swappedAsItIsMoved ? EEXIST : EIO;
+            return asMoved ? EEXIST : EIO;
         });
         QObject observer;
         QObject::connect(&fixture.coordinator, &TransferCoordinator::transferJobsChanged, &observer, [&] {
-            const QList<TransferJob>& jobs = fixture.coordinator.transferJobs();
-            if (test.meanwhile == Meanwhile::linkedAtItsTurn && jobs.size() == 2 &&
-                jobs.back().state.kind() == Kind::running && !QFile::exists(path("elsewhere/b.txt"))) {
+            if (test.meanwhile == Meanwhile::linkedAtItsTurn && shownJobs().value(1) == "b.txt: running" &&
+                !QFile::exists(path("elsewhere/b.txt"))) {
                 swapIn(true);
             }
         });
@@ -456,9 +456,8 @@ TEST_F(LocalCopyTest, AFolderIsNeverCopiedIntoItselfOrItsOwnSubfolder)
     EXPECT_EQ(entriesOf(path("mac/Photos/2023")), (QStringList{"a.txt", "img.jpg"}));
 }
 
-// A folder pasted into one inside it (however the path is spelled, or moved there once queued), or
-// deeper than a copy walks, fails with a short sentence, never by ending the program. Rows on a disk
-// that ignores case run through tests/support/run-on-case-folding-disk.sh (the e2e label's run).
+// A folder pasted into one inside it (however spelled, or moved there once queued), or deeper than a
+// copy walks, fails with a short sentence. Disk rows run in tests/support/run-on-case-folding-disk.sh.
 TEST_F(LocalCopyTest, AFolderTooDeepOrCopiedIntoItselfFailsByNameWithAShortSentence)
 {
     const QString disk = qEnvironmentVariable("QUILLBARROW_CASE_FOLDING_FOLDER");
@@ -469,8 +468,7 @@ TEST_F(LocalCopyTest, AFolderTooDeepOrCopiedIntoItselfFailsByNameWithAShortSente
     writeFile(path("mac/Src/sub/Src/old.txt"), "old");
     QDir().mkpath(path("mac/SRC/sub"));
     // Where the copy would land, the disk holds an "Src" already: a copy not refused at planning asks.
-    ASSERT_TRUE(disk.isEmpty() ||
-                (QDir().mkpath(disk + "/Src/sub/Src") && QDir().mkpath(disk + "/Src/Src")));
+    ASSERT_TRUE(disk.isEmpty() || (QDir().mkpath(disk + "/Src/sub/Src") && QDir().mkpath(disk + "/Src/Src")));
     const auto at = [this](const QString& p) { return QDir::isAbsolutePath(p) ? p : path(p); };
     const QString pipe = "Could not copy d/d/d/…/d/d/pipe: it is not a regular file, folder or link.";
     const QString intoItself = "Could not copy Src: " + LocalFileOperations::intoItselfReason();
@@ -681,14 +679,12 @@ TEST(LocalFileOperations, ADownloadsSweepOfTheFolderLeavesARunningCopyAlone)
     writeFile(temp.filePath("src/a.txt"), "12345");
     QDir().mkpath(temp.filePath("dest"));
     const auto record = std::make_shared<StagingRecord>(temp.filePath("staging-items"));
-    const std::optional<QString> failure = LocalFileOperations::copyItem(
-        temp.filePath("src/a.txt"), temp.filePath("dest/a.txt"), false,
-        [&](qint64) {
-            // A download into the same folder starts while the copy's file is staged (and noted).
+    const std::optional<QString> failure =
+        LocalFileOperations::copyItem(temp.filePath("src/a.txt"), temp.filePath("dest/a.txt"), false, [&](qint64) {
+            // A download into the same folder starts while the copy's file is staged.
             DownloadStaging::removeStale(temp.filePath("dest"), *record);
             return true;
-        },
-        record);
+        }, record);
     EXPECT_FALSE(failure.has_value()) << failure.value_or(QString()).toStdString();
     EXPECT_EQ(QDir(temp.filePath("dest")).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
               QStringList{"a.txt"});
@@ -801,9 +797,8 @@ TEST_F(LocalCopyTest, ReadOnlyFoldersAreCopiedAndReplacedByTheirOwner)
     makeWritable(m_temp.path());
 }
 
+// A copy takes the source's permission bits less the umask, and never set-user-ID or set-group-ID.
 // Run as root, a copy of another user's set-user-ID program would otherwise be one of root's.
-// A copy takes the source's permission bits less the umask, as a plain copy does, and never set-user-ID
-// or set-group-ID (run as root, a copy of another user's program would otherwise be one of root's).
 TEST_F(LocalCopyTest, CopiesTakeThePermissionBitsLessTheUmaskButNeverSetUserOrGroupID)
 {
     // The item, its mode, and its copy's under the umasks 022 and 077.
@@ -830,9 +825,8 @@ TEST_F(LocalCopyTest, CopiesTakeThePermissionBitsLessTheUmaskButNeverSetUserOrGr
         for (const auto& [name, mode, copied022, copied077] : items) {
             EXPECT_EQ(modeOf(into + "/" + name), mask == 022 ? copied022 : copied077) << name.toStdString() << mask;
         }
-        makeWritable(into);
     }
-    makeWritable(path("mac"));
+    makeWritable(m_temp.path());
 }
 
 // Whoever may write the folder could put something at a name being removed between the look at

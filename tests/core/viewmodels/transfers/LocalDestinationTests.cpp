@@ -4,6 +4,7 @@
 #include "viewmodels/transfers/LocalFileOperations.h"
 #include "viewmodels/transfers/StagingLock.h"
 
+#include <QDirIterator>
 #include <QFile>
 #include <QMap>
 #include <QRegularExpression>
@@ -95,8 +96,6 @@ TEST_F(LocalDestinationTest, OnADiskThatIgnoresCaseNoItemOfAPasteReplacesAnother
     writeFile(path("t/T/B/x.txt"), "copied x");
     writeFile(path("t/T/b/y.txt"), "copied y");
     writeFile(path("t/T/z.txt"), "copied z");
-    const QByteArray xText = MockDeviceSession::downloadText(fileInB);
-    const QByteArray yText = MockDeviceSession::downloadText(fileInLowerB);
     const QString refusal = "Could not replace a.jpg: items copied by this same paste would be lost.";
     const auto refused = QuillbarrowError::localFileFailed(refusal);
     const auto refusedB = QuillbarrowError::localFileFailed(QString(refusal).replace("a.jpg", "b"));
@@ -110,9 +109,6 @@ TEST_F(LocalDestinationTest, OnADiskThatIgnoresCaseNoItemOfAPasteReplacesAnother
         QMap<QString, QByteArray> left; // by exact name, folders ending in "/"
         std::optional<QuillbarrowError> error;
         int putBack = 0; // the errno of a failed rename of an item set aside back to its name
-        // As a share that ignores case and keeps names for a while: a name moved away still
-        // answers, under any case, with what was there.
-        bool late = false;
         qsizetype questions = 1;
     };
     const QList<Case> cases{
@@ -129,23 +125,14 @@ TEST_F(LocalDestinationTest, OnADiskThatIgnoresCaseNoItemOfAPasteReplacesAnother
          {{"B/", {}}, {"B/x.txt", "copied x"}}, refusedB},
         {"a download's folder and a file of the folder's name, the disk's clash answered Replace", false,
          {{folderB, fileB}}, answer(Resolution::replace), {"b: failed", "x.txt: completed"},
-         {{"B/", {}}, {"B/x.txt", xText}}, refusedB},
-        {"a download's folder and a file of the folder's name, Replace, the moved name answering late", false,
-         {{folderB, fileB}}, answer(Resolution::replace), {"b: failed", "x.txt: completed"},
-         {{"B/", {}}, {"B/x.txt", xText}}, refusedB, 0, true},
-        {"a download's folder and a file of the folder's name, Replace for all, the moved name answering late",
-         false, {{folderB, fileB}}, answer(Resolution::replace, true), {"b: failed", "x.txt: completed"},
-         {{"B/", {}}, {"B/x.txt", xText}}, refusedB, 0, true},
-        {"a download's file and a folder of the file's name, Replace, the moved name answering late", false,
+         {{"B/", {}}, {"B/x.txt", MockDeviceSession::downloadText(fileInB)}}, refusedB},
+        {"a download's file and a folder of the file's name, the disk's clash answered Replace", false,
          {{folderLowerB, fileUpperB}}, answer(Resolution::replace), {"B: failed", "y.txt: completed"},
-         {{"b/", {}}, {"b/y.txt", yText}}, refusedUpperB, 0, true},
-        {"a download's file and a folder of the file's name, Replace for all, the moved name answering late",
-         false, {{folderLowerB, fileUpperB}}, answer(Resolution::replace, true), {"B: failed", "y.txt: completed"},
-         {{"b/", {}}, {"b/y.txt", yText}}, refusedUpperB, 0, true},
+         {{"b/", {}}, {"b/y.txt", MockDeviceSession::downloadText(fileInLowerB)}}, refusedUpperB},
         {"a copied folder holding folders whose names differ in case alone", false, {{}, {"t/T"}},
          answer(Resolution::replace), {"T: completed", "b: failed"},
          {{"T/", {}}, {"T/B/", {}}, {"T/B/x.txt", "copied x"}, {"T/z.txt", "copied z"}},
-         QuillbarrowError::localFileFailed("Could not copy T/b: File exists"), 0, false, 0},
+         QuillbarrowError::localFileFailed("Could not copy T/b: File exists"), 0, 0},
         {"two downloads answered Keep Both for all where the user's a.jpg is", true, {{upper, lower}},
          answer(Resolution::keepBoth, true), {"A 2.jpg: completed", "a 3.jpg: completed"},
          {{"A 2.jpg", upperText}, {"a 3.jpg", lowerText}, {"a.jpg", "the user's"}}, {}},
@@ -153,8 +140,17 @@ TEST_F(LocalDestinationTest, OnADiskThatIgnoresCaseNoItemOfAPasteReplacesAnother
          {{}, {"x/B.txt", "y/b.txt"}}, answer(Resolution::keepBoth),
          {"B.txt: completed", "b 2.txt: completed"}, {{"B.txt", "copied B"}, {"b 2.txt", "copied b"}}, {}},
     };
-    for (const Case& test : cases) {
-        SCOPED_TRACE(test.name);
+    // Each row where no item of the user's is replaced runs twice more as on a share that ignores case
+    // and keeps a name moved away answering, under any case, with what was there: answered as given,
+    // and with "for all" switched.
+    for (qsizetype row = 0; row < 3 * cases.size(); ++row) {
+        const Case& test = cases[row / 3];
+        const bool late = row % 3 != 0, switched = row % 3 == 2;
+        if (late && test.userFile) {
+            continue;
+        }
+        SCOPED_TRACE(std::string(test.name) + (late ? ", the moved name answering late" : "") +
+                     (switched ? ", for all switched" : ""));
         const QString folder = startIn(disk + "/dest");
         if (test.userFile) {
             writeFile(folder + "/a.jpg", "the user's");
@@ -162,8 +158,9 @@ TEST_F(LocalDestinationTest, OnADiskThatIgnoresCaseNoItemOfAPasteReplacesAnother
         LocalFileOperations::setRenameHookForTesting([&](const QString& from, const QString&) {
             return from.endsWith(".replaced") ? test.putBack : 0;
         });
-        LocalFolder::setMovedNamesLingerForTesting(test.late);
-        EXPECT_EQ(paste(test.items, folder, {test.answer}).size(), test.questions);
+        LocalFolder::setMovedNamesLingerForTesting(late);
+        const ConflictAnswerer::Answer given{test.answer.resolution, test.answer.applyToAll != switched};
+        EXPECT_EQ(paste(test.items, folder, {given}).size(), test.questions);
         EXPECT_EQ(shownJobs(), test.jobs);
         QMap<QString, QByteArray> left;
         for (const QString& entry : localTreeOf(folder)) {
@@ -278,9 +275,8 @@ TEST_F(LocalDestinationTest, APasteFolderThatIsGoneIsMadeAgainOnlyAsARealFolder)
 }
 
 // A paste folder deleted while the paste runs is made again, only inside the folder that held it and
-// only while that folder stands at its path: a folder above it swapped for a link, or a chosen link
-// whose folder is deleted, fails the rest naming it, and nothing lands where the link leads.
-// So does a folder above it that is gone, or replaced by another folder: nothing is made in that.
+// only while that folder stands at its path: a folder above it swapped for a link, gone or replaced by
+// another folder, or a chosen link's folder deleted, fails the rest naming it; nothing lands in those.
 TEST_F(LocalDestinationTest, APasteFolderGoneWhileAPasteRunsIsMadeAgainOnlyWhereItWas)
 {
     const RemoteItem one = deviceFile("one", "one.txt", 1), two = deviceFile("two", "two.txt", 1);
@@ -293,19 +289,17 @@ TEST_F(LocalDestinationTest, APasteFolderGoneWhileAPasteRunsIsMadeAgainOnlyWhere
         const char* name;
         Pasted items;
         // Below the row's folder, once the first item is in place: `removed` deleted, `renamed` renamed
-        // "<name>-moved", a link to "victim" put at `linked`; removing "home/real", where it led, the
-        // paste folder is a link from the start.
+        // "<name>-moved", a link to "victim" put at `linked` (or a new empty folder, where it ends in
+        // "/"); removing "home/real", where it led, the paste folder is a link from the start.
         QString removed, renamed, linked;
         QStringList jobs;
         QStringList tree; // below the row's folder afterwards, "victim" left out
         QString error;    // %1 is the row's folder
-        QString made = {}; // a new empty folder made there, once the first item is in place
     };
     const QString now = ": it is now a link to another place, and nothing is written through links.";
     const QString gone = ": it is a link, and the folder it led to is gone.", docsPath = "home/P/Documents";
     const QStringList late{"one.txt: completed", "two.txt: failed", "three.txt: failed"};
-    const QStringList copyLate{"one.txt: completed", "two.txt: failed"};
-    const QStringList aLink{"home/", "home/P/", "home/P/Documents"};
+    const QStringList copyLate = late.first(2), aLink{"home/", "home/P/", "home/P/Documents"};
     const Case cases[] = {
         {"files, the parent renamed away", files, docsPath, "home/P", "home/P", late,
          {"home/", "home/P", "home/P-moved/"}, "Could not save three.txt in %1/home/P" + now},
@@ -320,10 +314,9 @@ TEST_F(LocalDestinationTest, APasteFolderGoneWhileAPasteRunsIsMadeAgainOnlyWhere
          {"home/", "home/P/", "home/P/Documents/", "home/P/Documents/two.txt"}, {}},
         {"copies, a chosen link's folder deleted", copies, "home/real", {}, {}, copyLate, aLink,
          "Could not copy two.txt into %1/home/P/Documents" + gone},
-        {"files, the parent replaced by another folder", files, docsPath, "home/P", {}, late,
+        {"files, the parent replaced by another folder", files, docsPath, "home/P", "home/P/", late,
          {"home/", "home/P-moved/", "home/P/"},
-         "Could not save three.txt in %1/home/P: it was replaced by another folder since the paste began.",
-         "home/P"},
+         "Could not save three.txt in %1/home/P: it was replaced by another folder since the paste began."},
         {"files, the parent deleted", files, "home/P", {}, {}, late, {"home/"},
          "Could not create %1/home/P/Documents: No such file or directory"},
     };
@@ -343,8 +336,9 @@ TEST_F(LocalDestinationTest, APasteFolderGoneWhileAPasteRunsIsMadeAgainOnlyWhere
                 ASSERT_TRUE(QDir(at(test.removed)).removeRecursively());
                 ASSERT_TRUE(test.renamed.isEmpty() ||
                             QDir().rename(at(test.renamed), at(test.renamed + "-moved")));
-                ASSERT_TRUE(test.linked.isEmpty() || QFile::link(at("victim"), at(test.linked)));
-                ASSERT_TRUE(test.made.isEmpty() || QDir().mkdir(at(test.made)));
+                const QString linked = at(test.linked), victim = at("victim");
+                ASSERT_TRUE(test.linked.isEmpty() ||
+                            (test.linked.endsWith('/') ? QDir().mkdir(linked) : QFile::link(victim, linked)));
             }
         });
         paste(test.items, pasteFolder);
@@ -406,10 +400,9 @@ TEST_F(LocalDestinationTest, AFailedLocalStepNamesTheItemAndTheSystemsReasonNeve
     }
 }
 
-// The next transfer into a folder removes the staging items that killed transfers left and the
-// staging record notes, and nothing else: not one a running transfer holds, not the user's items of
-// such a name (renamed to it, read-only), not a link a killed copy left nor what it leads to. With
-// the record missing, unreadable or saying nothing readable, nothing is removed.
+// The next transfer into a folder removes the staging items killed transfers left and the record notes,
+// nothing else: not one a running transfer holds, the user's of such a name (renamed, read-only), nor
+// what a link a killed copy left leads to. With the record gone, unreadable or garbled, nothing goes.
 TEST_F(LocalDestinationTest, CopiesLeftByKilledPastesGoWithTheNextTransferIntoTheFolderAndHeldOnesStay)
 {
     const RemoteItem photo = deviceFile("p", "photo.jpg", 1);
@@ -472,9 +465,8 @@ TEST_F(LocalDestinationTest, CopiesLeftByKilledPastesGoWithTheNextTransferIntoTh
     }
 }
 
-// Nothing on another file system is ever removed. A disk mounted in the item a Replace meets stays
-// mounted there with all it holds, the item stays where it is and the row says so; one mounted as
-// the replaced item is removed keeps its files, and the row says where. A removal leaves it too.
+// Nothing on another file system is ever removed: a disk mounted in the item a Replace or removal meets
+// stays, the item too, and the row says so; one mounted as it is removed keeps its files, the row where.
 TEST_F(LocalDestinationTest, NothingOnADiskMountedInsideAReplacedItemIsRemoved)
 {
     const RemoteItem media = deviceFile("m", "media", 5);
@@ -548,12 +540,11 @@ TEST_F(LocalDestinationTest, AFailedCopyOnAFullDiskGivesItsSpaceBackBeforeItsRow
     }
     for (const auto& [name, items] : {std::pair("download", Pasted{{big}}), {"copy", Pasted{{}, {"mac/big.bin"}}}}) {
         SCOPED_TRACE(name);
-        coordinator->clearCompletedTransfers();
         const ScratchDisk disk(path("disk"), 1 << 20);
         if (!disk.whyNot.isEmpty()) {
             GTEST_SKIP() << disk.whyNot.toStdString();
         }
-        QDir().mkpath(disk.folder + "/dest");
+        const QString dest = startIn(disk.folder + "/dest");
         const qint64 freeBefore = QStorageInfo(disk.folder).bytesFree();
         // The session meets the full disk half way.
         session->script({.operation = Operation::downloadFile, .partialBytes = QByteArray(512 << 10, 'p'),
@@ -562,12 +553,16 @@ TEST_F(LocalDestinationTest, AFailedCopyOnAFullDiskGivesItsSpaceBackBeforeItsRow
         QObject observer;
         QObject::connect(coordinator.get(), &TransferCoordinator::transferJobsChanged, &observer, [&] {
             if (!whenFailed && shownJobs() == QStringList{"big.bin: failed"}) {
-                whenFailed.emplace(QStorageInfo(disk.folder).bytesFree(), openStagingItems());
+                QStringList open; // the staging items held open, removed or not
+                for (QDirIterator fd("/proc/self/fd", QDir::AllEntries | QDir::System); fd.hasNext();) {
+                    open += QFileInfo(fd.next()).symLinkTarget();
+                }
+                whenFailed.emplace(QStorageInfo(disk.folder).bytesFree(), open.filter("/.quillbarrow-"));
             }
         });
-        paste(items, disk.folder + "/dest");
+        paste(items, dest);
         EXPECT_EQ(whenFailed, std::pair(freeBefore, QStringList()));
-        EXPECT_EQ(entriesOf(disk.folder + "/dest"), QStringList());
+        EXPECT_EQ(entriesOf(dest), QStringList());
     }
 }
 

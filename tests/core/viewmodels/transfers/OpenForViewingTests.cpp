@@ -379,7 +379,7 @@ TEST_F(OpenForViewingTest, AProgramScriptOrLauncherFromThePhoneIsNeverHandedToTh
     const QByteArray launcher = "[Desktop Entry]\nType=Application\nName=Photo\nExec=sh -c 'rm -rf ~'\n";
     const QByteArray deb = "!<arch>\ndebian-binary   1700000000  0     0     100644  4         `\n2.0\n";
     const QByteArray flatpakReference = "[Flatpak Ref]\nName=org.example.App\nUrl=https://example.org/repo\n";
-    const QByteArray flatpakBundle("flatpak\x00\x01\x00\x89\xE5\x00\x00", 12);
+    const QByteArray flatpakBundle("flatpak\x00\x01\x00\x89\xE5\x00\x00", 12), rpm = "\xED\xAB\xEE\xDB\x03";
     const std::tuple<QString, QByteArray, bool> cases[] = {
         {"photo\u202Egpj.desktop", launcher, false},
         {"holiday.jpg", launcher, false},
@@ -390,17 +390,11 @@ TEST_F(OpenForViewingTest, AProgramScriptOrLauncherFromThePhoneIsNeverHandedToTh
         {"app.jar", "PK\x03\x04", false},
         {"sample.apk", "PK\x03\x04", false},
         {"Game.AppImage", elf, false},
-        {"install.bat", "@echo off\r\ndel /q *\r\n", false},
-        {"SETUP.CMD", "@echo off\r\n", false},
-        {"tool.deb", deb, false},
-        {"tool.bin", deb, false},
-        {"tool.rpm", "\xED\xAB\xEE\xDB\x03\x00", false},
-        {"tool.data", "\xED\xAB\xEE\xDB\x03\x00", false},
-        {"App.flatpakref", flatpakReference, false},
-        {"App.txt", flatpakReference, false},
-        {"App.flatpak", flatpakBundle, false},
-        {"App.pak", flatpakBundle, false},
-        {"app.snap", "hsqs", false},
+        {"install.bat", "@echo off\r\ndel /q *\r\n", false}, {"SETUP.CMD", "@echo off\r\n", false},
+        {"tool.deb", deb, false}, {"tool.bin", deb, false}, {"tool.rpm", rpm, false},
+        {"tool.data", rpm, false}, {"App.flatpakref", flatpakReference, false},
+        {"App.txt", flatpakReference, false}, {"App.flatpak", flatpakBundle, false},
+        {"App.pak", flatpakBundle, false}, {"app.snap", "hsqs", false},
         {"Photo.JPG", "\xFF\xD8\xFF\xE0\x00\x10JFIF", true},
         {"data.json", "{\"a\": 1}\n", true},
         {"notes.txt", "plain words\n", true},
