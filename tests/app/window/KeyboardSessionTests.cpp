@@ -414,6 +414,7 @@ TEST_F(KeyboardSession, AClickedButtonLeavesTheKeyboardInThePaneThatHadIt)
         if (step.textClickedFirst != nullptr) {
             QTest::mouseClick(window->findChild<QLabel*>(QString::fromLatin1(step.textClickedFirst)),
                               Qt::LeftButton);
+            EXPECT_TRUE(keyboardIsIn(table));
         }
         if (step.key == Qt::Key_unknown) {
             QTest::mouseClick(button, Qt::LeftButton);

@@ -7,6 +7,12 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdlib>
+#include <vector>
+
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 
 using namespace quillbarrow;
 
@@ -23,6 +29,37 @@ TEST(Allocator, ASettingChosenInTheTunablesIsLeftAsTheUserSetIt)
     for (const auto& [tunables, name, chosen] : cases) {
         EXPECT_EQ(tunablesSet(tunables, name), chosen) << tunables << " " << name;
     }
+#if defined(__GLIBC__) && !defined(__SANITIZE_ADDRESS__)
+    // What the allocator then does: small blocks freed wait in fast bins only where the user kept
+    // them, and a block of 256 KiB is mapped apart unless the user raised the threshold. The
+    // user's tunables, read as the process starts, are played here by the same settings.
+    const auto freedFastAndMapped = [] {
+        std::vector<void*> blocks(64); // more than the per-thread cache keeps of one size
+        for (void*& block : blocks) {
+            block = std::malloc(24);
+        }
+        for (void* block : blocks) {
+            std::free(block);
+        }
+        const bool fast = mallinfo2().fsmblks > 0; // read first: a big request merges the fast bins
+        const std::size_t mappedBefore = mallinfo2().hblks;
+        void* big = std::malloc(256 * 1024);
+        const bool mapped = mallinfo2().hblks > mappedBefore;
+        std::free(big);
+        return std::pair(fast, mapped);
+    };
+    for (const auto& [tunables, fastKept, bigMapped] :
+         {std::tuple("glibc.malloc.mxfast=64:glibc.malloc.mmap_threshold=1048576", true, false),
+          std::tuple("glibc.malloc.check=0", false, true)}) {
+        mallopt(M_MXFAST, 64);
+        mallopt(M_MMAP_THRESHOLD, 1024 * 1024);
+        ::setenv("GLIBC_TUNABLES", tunables, 1);
+        configureAllocator();
+        EXPECT_EQ(freedFastAndMapped(), std::pair(fastKept, bigMapped)) << tunables;
+    }
+    ::unsetenv("GLIBC_TUNABLES");
+    configureAllocator();
+#endif
 }
 
 namespace {
