@@ -285,22 +285,16 @@ TEST_F(LocalDestinationTest, APasteFolderGoneWhileAPasteRunsIsMadeAgainOnlyWhere
     writeFile(path("mac/one.txt"), "1");
     writeFile(path("mac/two.txt"), "2");
     const Pasted files{{one, two, three}}, copies{{}, {"mac/one.txt", "mac/two.txt"}}, folder{{docs}};
-    struct Case {
-        const char* name;
-        Pasted items;
-        // Below the row's folder, once the first item is in place: `removed` deleted, `renamed` renamed
-        // "<name>-moved", a link to "victim" put at `linked` (or a new empty folder, where it ends in
-        // "/"); removing "home/real", where it led, the paste folder is a link from the start.
-        QString removed, renamed, linked;
-        QStringList jobs;
-        QStringList tree; // below the row's folder afterwards, "victim" left out
-        QString error;    // %1 is the row's folder
-    };
     const QString now = ": it is now a link to another place, and nothing is written through links.";
     const QString gone = ": it is a link, and the folder it led to is gone.", docsPath = "home/P/Documents";
     const QStringList late{"one.txt: completed", "two.txt: failed", "three.txt: failed"};
     const QStringList copyLate = late.first(2), aLink{"home/", "home/P/", "home/P/Documents"};
-    const Case cases[] = {
+    // What is pasted; below the row's folder, once the first item is in place, the folder deleted, the one
+    // renamed "<name>-moved" and where a link to "victim" is put (a new empty folder where that ends in
+    // "/"); the jobs; the tree below the row's folder afterwards, "victim" left out; the error, %1 being
+    // the row's folder. Where "home/real" is deleted, the paste folder is a link to it from the start.
+    const std::tuple<const char*, Pasted, QString, QString, QString, QStringList, QStringList, QString>
+        cases[] = {
         {"files, the parent renamed away", files, docsPath, "home/P", "home/P", late,
          {"home/", "home/P", "home/P-moved/"}, "Could not save three.txt in %1/home/P" + now},
         {"files, the grandparent deleted", files, "home", {}, "home", late, {"home"},
@@ -320,12 +314,12 @@ TEST_F(LocalDestinationTest, APasteFolderGoneWhileAPasteRunsIsMadeAgainOnlyWhere
         {"files, the parent deleted", files, "home/P", {}, {}, late, {"home/"},
          "Could not create %1/home/P/Documents: No such file or directory"},
     };
-    for (const Case& test : cases) {
-        SCOPED_TRACE(test.name);
-        const QString row = startIn(path(test.name)), pasteFolder = row + "/" + docsPath;
+    for (const auto& [name, items, removed, renamed, linked, jobs, tree, error] : cases) {
+        SCOPED_TRACE(name);
+        const QString row = startIn(path(name)), pasteFolder = row + "/" + docsPath;
         const auto at = [&row](const QString& below) { return row + "/" + below; };
         writeFile(at("victim/Documents/three.txt"), "the victim's");
-        const bool linkFromStart = test.removed == "home/real";
+        const bool linkFromStart = removed == "home/real";
         QDir().mkpath(at(linkFromStart ? "home/real" : docsPath));
         ASSERT_TRUE(!linkFromStart ||
                     (QDir().mkpath(at("home/P")) && QFile::link(at("home/real"), pasteFolder)));
@@ -333,21 +327,20 @@ TEST_F(LocalDestinationTest, APasteFolderGoneWhileAPasteRunsIsMadeAgainOnlyWhere
         bool changed = false;
         QObject::connect(coordinator.get(), &TransferCoordinator::transferJobsChanged, &observer, [&] {
             if (shownJobs().value(0).endsWith(": completed") && !std::exchange(changed, true)) {
-                ASSERT_TRUE(QDir(at(test.removed)).removeRecursively());
-                ASSERT_TRUE(test.renamed.isEmpty() ||
-                            QDir().rename(at(test.renamed), at(test.renamed + "-moved")));
-                const QString linked = at(test.linked), victim = at("victim");
-                ASSERT_TRUE(test.linked.isEmpty() ||
-                            (test.linked.endsWith('/') ? QDir().mkdir(linked) : QFile::link(victim, linked)));
+                ASSERT_TRUE(QDir(at(removed)).removeRecursively());
+                ASSERT_TRUE(renamed.isEmpty() || QDir().rename(at(renamed), at(renamed + "-moved")));
+                const QString link = at(linked);
+                ASSERT_TRUE(linked.isEmpty() ||
+                            (linked.endsWith('/') ? QDir().mkdir(link) : QFile::link(at("victim"), link)));
             }
         });
-        paste(test.items, pasteFolder);
-        EXPECT_EQ(shownJobs(), test.jobs);
-        EXPECT_EQ(localTreeOf(row).filter(QRegularExpression("^(?!victim/)")), test.tree);
+        paste(items, pasteFolder);
+        EXPECT_EQ(shownJobs(), jobs);
+        EXPECT_EQ(localTreeOf(row).filter(QRegularExpression("^(?!victim/)")), tree);
         EXPECT_EQ(localTreeOf(at("victim")), (QStringList{"Documents/", "Documents/three.txt"}));
         EXPECT_EQ(readFile(at("victim/Documents/three.txt")), "the victim's");
-        const auto error = QuillbarrowError::localFileFailed(test.error.arg(row));
-        EXPECT_EQ(coordinator->lastError(), test.error.isEmpty() ? std::nullopt : std::optional(error));
+        const auto failed = QuillbarrowError::localFileFailed(error.arg(row));
+        EXPECT_EQ(coordinator->lastError(), error.isEmpty() ? std::nullopt : std::optional(failed));
     }
 }
 
@@ -427,18 +420,16 @@ TEST_F(LocalDestinationTest, CopiesLeftByKilledPastesGoWithTheNextTransferIntoTh
         SCOPED_TRACE(name);
         const QString dest = startIn(path("dest"));
         QDir(noted).removeRecursively();
-        const auto killedCopyOf = [&](const char* source) {
-            EXPECT_TRUE(inKilledProgram([&] {
-                killedNow(!LocalFileOperations::stageCopy(path(source), LocalFolder::open(dest), {}, record).failure);
-            }));
-        };
-        killedCopyOf("mac/Album");
-        EXPECT_TRUE(inKilledProgram([&] {
-            killedNow(StagingLock::file(LocalFolder::open(dest), DownloadStaging::stagingName(), record).isHeld());
+        EXPECT_TRUE(inKilledProgram([&] { // killed copying a folder and a link, and downloading
+            const LocalFolder folder = LocalFolder::open(dest);
+            const auto album = LocalFileOperations::stageCopy(path("mac/Album"), folder, {}, record);
+            const auto link = LocalFileOperations::stageCopy(path("mac/link"), folder, {}, record);
+            killedNow(!album.failure && !link.failure &&
+                      StagingLock::file(folder, DownloadStaging::stagingName(), record).isHeld());
         }));
         const QStringList killed = entriesOf(dest);
-        killedCopyOf("mac/link");
-        const QString link = entriesOf(dest).filter(QRegularExpression("^(?!" + killed.join('|') + ")")).value(0);
+        const auto isLink = [&](const QString& entry) { return QFileInfo(dest + "/" + entry).isSymLink(); };
+        const QString link = killed.value(std::ranges::find_if(killed, isLink) - killed.begin());
         const QString running = DownloadStaging::stagingName();
         const StagingLock held = StagingLock::file(LocalFolder::open(dest), running, record);
         const QString renamed = LocalFileOperations::hiddenName(".copying");
@@ -447,11 +438,8 @@ TEST_F(LocalDestinationTest, CopiesLeftByKilledPastesGoWithTheNextTransferIntoTh
         const QString readOnly = LocalFileOperations::hiddenName(".copying");
         writeFile(dest + "/" + readOnly + "/two.jpg", "the user's, read-only");
         ASSERT_EQ(::chmod(QFile::encodeName(dest + "/" + readOnly).constData(), 0555), 0);
-        QStringList expected{link, running, renamed, readOnly, arrived};
-        if (spoil) {
-            spoil();
-            expected += killed;
-        }
+        QStringList expected{running, renamed, readOnly, arrived};
+        expected += spoil ? (spoil(), killed) : QStringList{link}; // spoilt, the record removes nothing
         paste(items, dest);
         EXPECT_EQ(shownJobs(), QStringList{arrived + ": completed"});
         expected.sort();
@@ -514,9 +502,7 @@ TEST_F(LocalDestinationTest, NothingOnADiskMountedInsideAReplacedItemIsRemoved)
             EXPECT_FALSE(LocalFileOperations::removeItem(dest + "/media"));
         }
         LocalFolder::setRemovalHookForTesting({});
-        QStringList left = localTreeOf(dest);
-        std::transform(left.begin(), left.end(), left.begin(), general);
-        EXPECT_EQ(left, tree);
+        EXPECT_EQ(general(localTreeOf(dest).join('\n')), tree.join('\n'));
         EXPECT_EQ(readFile(usb->folder + "/photo.jpg"), "on the disk");
         EXPECT_EQ(QStorageInfo(usb->folder).rootPath(), usb->folder) << "still mounted where it was";
     }
@@ -529,15 +515,12 @@ TEST_F(LocalDestinationTest, AFailedCopyOnAFullDiskGivesItsSpaceBackBeforeItsRow
     const RemoteItem big = deviceFile("big", "big.bin", 4 << 20);
     useDevice({big});
     writeFile(path("mac/big.bin"), QByteArray(4 << 20, 'b'));
-    {
-        const QString dest = startIn(path("dest"));
-        // The disk holds the name, as one that ignores case may, only when the file is put in place.
-        LocalFileOperations::setRenameHookForTesting(
-            [&](const QString&, const QString& to) { return to == dest + "/big.bin" ? EEXIST : 0; });
-        paste({{big}}, dest, {answer(Resolution::skip)});
-        LocalFileOperations::setRenameHookForTesting({});
-        EXPECT_EQ(entriesOf(dest), QStringList()) << "a download answered Skip as it is put in place";
-    }
+    const QString skipped = startIn(path("skipped"));
+    // The disk holds the name, as one that ignores case may, only when the file is put in place.
+    LocalFileOperations::setRenameHookForTesting(
+        [&](const QString&, const QString& to) { return to == skipped + "/big.bin" ? EEXIST : 0; });
+    paste({{big}}, skipped, {answer(Resolution::skip)});
+    EXPECT_EQ(entriesOf(skipped), QStringList()) << "a download answered Skip as it is put in place";
     for (const auto& [name, items] : {std::pair("download", Pasted{{big}}), {"copy", Pasted{{}, {"mac/big.bin"}}}}) {
         SCOPED_TRACE(name);
         const ScratchDisk disk(path("disk"), 1 << 20);
