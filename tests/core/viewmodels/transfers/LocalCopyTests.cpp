@@ -333,20 +333,17 @@ TEST_F(LocalCopyTest, AnItemThisPasteCopiedIsNeverReplacedByALaterOneOfTheSameNa
             const QByteArray from = QFile::encodeName(dest("B.txt")), to = QFile::encodeName(dest("b.txt"));
             EXPECT_EQ((asSecondName ? ::link : ::rename)(from.constData(), to.constData()), 0);
         };
+        const bool moved = test.meanwhile == Meanwhile::swappedAsItIsMoved;
+        const bool linked = test.meanwhile == Meanwhile::linkedAtItsTurn;
         RenameHookScope hook([&](const QString& from, const QString& to) {
-            const bool asMoved = test.meanwhile == Meanwhile::swappedAsItIsMoved;
-            if (asMoved && from == dest("b.txt") && to.endsWith(".replaced")) {
+            if (moved && from == dest("b.txt") && to.endsWith(".replaced")) {
                 swapIn(false);
             }
-            if (test.meanwhile == Meanwhile::nothing || !from.endsWith(".replaced")) {
-                return 0;
-            }
-            return asMoved ? EEXIST : EIO;
+            return (moved || linked) && from.endsWith(".replaced") ? (moved ? EEXIST : EIO) : 0;
         });
         QObject observer;
         QObject::connect(&fixture.coordinator, &TransferCoordinator::transferJobsChanged, &observer, [&] {
-            if (test.meanwhile == Meanwhile::linkedAtItsTurn && shownJobs().value(1) == "b.txt: running" &&
-                !QFile::exists(path("elsewhere/b.txt"))) {
+            if (linked && shownJobs().value(1) == "b.txt: running" && !QFile::exists(path("elsewhere/b.txt"))) {
                 swapIn(true);
             }
         });
