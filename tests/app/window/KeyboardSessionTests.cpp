@@ -443,8 +443,7 @@ TEST_F(KeyboardSession, RowsSortedBySizeStayWhereTheUserSawThemAsTheirSizesArriv
             const QModelIndexList found = rows->match(rows->index(0, 0), Qt::DisplayRole, name);
             return found.isEmpty() ? QModelIndex() : found.first().siblingAtColumn(column);
         };
-        // The case's folders as the rows show them (no direction), or by the sizes they show, the
-        // unmeasured ones lowest.
+        // The case's folders in the rows' order (direction 0), or by the sizes shown, unmeasured lowest.
         const auto order = [&](const QString& prefix, int direction) {
             QString letters = QStringLiteral("abc");
             std::ranges::stable_sort(letters, {}, [&](QChar letter) {

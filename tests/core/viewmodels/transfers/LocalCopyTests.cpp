@@ -268,9 +268,9 @@ TEST_F(LocalCopyTest, AnItemThisPasteCopiedIsNeverReplacedByALaterOneOfTheSameNa
 {
     const QString refusal = "Could not replace %1: items copied by this same paste would be lost.";
     // What another program does meanwhile to the user's "b.txt", which "y/b.txt" replaces: it moves it
-    // away and puts the paste's "B.txt" there, renamed as the user's is moved aside (the way back then
-    // says "File exists", as on a share still answering the moved name), or as a second name (a hard
-    // link) once the item's turn has come (a way back would fail).
+    // beside the destination, named as the row, and puts the paste's "B.txt" there, renamed as the user's
+    // is moved aside (the way back then says "File exists", as on a share still answering the moved name),
+    // or as a second name (a hard link) once the item's turn has come (a way back would fail).
     enum class Meanwhile { nothing, swappedAsItIsMoved, linkedAtItsTurn };
     struct Case {
         const char* name;
@@ -317,19 +317,17 @@ TEST_F(LocalCopyTest, AnItemThisPasteCopiedIsNeverReplacedByALaterOneOfTheSameNa
     writeFile(path("y/Photos"), "a file named like the folder");
     writeFile(path("x/B.txt"), "copied B");
     writeFile(path("y/b.txt"), "copied b");
-    QDir().mkpath(path("elsewhere"));
     for (const Case& test : cases) {
         SCOPED_TRACE(test.name);
         fixture.coordinator.clearCompletedTransfers();
         fixture.coordinator.clearLastError();
         QDir(dest()).removeRecursively();
-        QFile::remove(path("elsewhere/b.txt"));
         writeFile(dest("Photos/old.jpg"), "the user's folder");
         if (test.meanwhile != Meanwhile::nothing) {
             writeFile(dest("b.txt"), "the user's");
         }
         const auto swapIn = [&](bool asSecondName) {
-            EXPECT_TRUE(QFile::rename(dest("b.txt"), path("elsewhere/b.txt")));
+            EXPECT_TRUE(QFile::rename(dest("b.txt"), path(test.name)));
             const QByteArray from = QFile::encodeName(dest("B.txt")), to = QFile::encodeName(dest("b.txt"));
             EXPECT_EQ((asSecondName ? ::link : ::rename)(from.constData(), to.constData()), 0);
         };
@@ -343,7 +341,7 @@ TEST_F(LocalCopyTest, AnItemThisPasteCopiedIsNeverReplacedByALaterOneOfTheSameNa
         });
         QObject observer;
         QObject::connect(&fixture.coordinator, &TransferCoordinator::transferJobsChanged, &observer, [&] {
-            if (linked && shownJobs().value(1) == "b.txt: running" && !QFile::exists(path("elsewhere/b.txt"))) {
+            if (linked && shownJobs().value(1) == "b.txt: running" && !QFile::exists(path(test.name))) {
                 swapIn(true);
             }
         });
@@ -464,6 +462,7 @@ TEST_F(LocalCopyTest, AFolderTooDeepOrCopiedIntoItselfFailsByNameWithAShortSente
     ASSERT_EQ(::mkfifo(QFile::encodeName(path("mac/Deep/" + chain + "/pipe")).constData(), 0600), 0);
     writeFile(path("mac/Src/sub/Src/old.txt"), "old");
     QDir().mkpath(path("mac/SRC/sub"));
+    QDir().mkpath(path("mac/spare"));
     // Where the copy would land, the disk holds an "Src" already: a copy not refused at planning asks.
     ASSERT_TRUE(disk.isEmpty() || (QDir().mkpath(disk + "/Src/sub/Src") && QDir().mkpath(disk + "/Src/Src")));
     const auto at = [this](const QString& p) { return QDir::isAbsolutePath(p) ? p : path(p); };
@@ -475,7 +474,7 @@ TEST_F(LocalCopyTest, AFolderTooDeepOrCopiedIntoItselfFailsByNameWithAShortSente
         {"mac/Deep", "dest", false, "Deep: failed",
          "Could not copy Deep: it holds folders more than 256 levels deep."},
         {"mac/Src", "mac/Src/sub", false, "Src: failed", intoItself},
-        {"mac/Src", "dest", true, "Src: failed", intoItself},
+        {"mac/Src", "mac/spare", true, "Src: failed", intoItself},
         {"mac/Src", "mac/SRC/sub", false, "Src: completed", {}},
         {disk + "/Src", disk + "/SRC/sub", false, "Src: failed", intoItself},
         {disk + "/Src", disk + "/sRC", false, "Src: failed", intoItself},
@@ -500,8 +499,6 @@ TEST_F(LocalCopyTest, AFolderTooDeepOrCopiedIntoItselfFailsByNameWithAShortSente
         EXPECT_EQ(localTreeOf(copied ? landed + '/' + item.section('/', -1) : landed), copied ? tree : before);
         fixture.coordinator.clearCompletedTransfers();
         fixture.coordinator.clearLastError();
-        QDir(dest()).removeRecursively();
-        QDir().mkpath(dest());
     }
 }
 

@@ -93,9 +93,8 @@ TEST_F(LocalDestinationTest, OnADiskThatIgnoresCaseNoItemOfAPasteReplacesAnother
     writeFile(path("y/b.txt"), "copied b");
     writeFile(path("x/B/x.txt"), "copied x");
     QDir().mkpath(path("y/b"));
-    writeFile(path("t/T/B/x.txt"), "copied x");
-    writeFile(path("t/T/b/y.txt"), "copied y");
-    writeFile(path("t/T/z.txt"), "copied z");
+    writeFile(path("x/b/y.txt"), "copied y"); // "x" holds folders whose names differ in case alone
+    writeFile(path("x/z.txt"), "copied z");
     const QString refusal = "Could not replace a.jpg: items copied by this same paste would be lost.";
     const auto refused = QuillbarrowError::localFileFailed(refusal);
     const auto refusedB = QuillbarrowError::localFileFailed(QString(refusal).replace("a.jpg", "b"));
@@ -129,10 +128,10 @@ TEST_F(LocalDestinationTest, OnADiskThatIgnoresCaseNoItemOfAPasteReplacesAnother
         {"a download's file and a folder of the file's name, the disk's clash answered Replace", false,
          {{folderLowerB, fileUpperB}}, answer(Resolution::replace), {"B: failed", "y.txt: completed"},
          {{"b/", {}}, {"b/y.txt", MockDeviceSession::downloadText(fileInLowerB)}}, refusedUpperB},
-        {"a copied folder holding folders whose names differ in case alone", false, {{}, {"t/T"}},
-         answer(Resolution::replace), {"T: completed", "b: failed"},
-         {{"T/", {}}, {"T/B/", {}}, {"T/B/x.txt", "copied x"}, {"T/z.txt", "copied z"}},
-         QuillbarrowError::localFileFailed("Could not copy T/b: File exists"), 0, 0},
+        {"a copied folder holding folders whose names differ in case alone", false, {{}, {"x"}},
+         answer(Resolution::replace), {"x: completed", "b: failed"},
+         {{"x/", {}}, {"x/B/", {}}, {"x/B/x.txt", "copied x"}, {"x/B.txt", "copied B"}, {"x/z.txt", "copied z"}},
+         QuillbarrowError::localFileFailed("Could not copy x/b: File exists"), 0, 0},
         {"two downloads answered Keep Both for all where the user's a.jpg is", true, {{upper, lower}},
          answer(Resolution::keepBoth, true), {"A 2.jpg: completed", "a 3.jpg: completed"},
          {{"A 2.jpg", upperText}, {"a 3.jpg", lowerText}, {"a.jpg", "the user's"}}, {}},
@@ -484,14 +483,13 @@ TEST_F(LocalDestinationTest, NothingOnADiskMountedInsideAReplacedItemIsRemoved)
             usb = std::make_unique<ScratchDisk>(folder + "/usb", 1 << 20);
             writeFile(folder + "/usb/photo.jpg", "on the disk");
         };
-        if (mountedLate) {
-            QDir().mkpath(dest + "/media/usb");
-            LocalFolder::setRemovalHookForTesting([&](const QString& entry) {
-                if (entry == "usb" && !usb) {
-                    mountAt(dest + "/" + entriesOf(dest).filter(".replaced").value(0));
-                }
-            });
-        } else {
+        QDir().mkpath(dest + "/media/usb");
+        LocalFolder::setRemovalHookForTesting([&](const QString& entry) {
+            if (entry == "usb" && !usb) { // mounted late, on the old item set aside
+                mountAt(dest + "/" + entriesOf(dest).filter(".replaced").value(0));
+            }
+        });
+        if (!mountedLate) {
             mountAt(dest + "/media");
         }
         if (items) {
