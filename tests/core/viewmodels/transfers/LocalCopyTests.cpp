@@ -267,11 +267,11 @@ TEST(LocalFileOperations, KeepBothNamesPutTheNumberBeforeTheExtension)
 TEST_F(LocalCopyTest, AnItemThisPasteCopiedIsNeverReplacedByALaterOneOfTheSameName)
 {
     const QString refusal = "Could not replace %1: items copied by this same paste would be lost.";
-    // What another program does meanwhile to the user's "b.txt", which "y/b.txt" replaces: it moves it
-    // beside the destination, named as the row, and puts the paste's "B.txt" there, renamed as the user's
-    // is moved aside (the way back then says "File exists", as on a share still answering the moved name),
-    // or as a second name (a hard link) once the item's turn has come (a way back would fail).
-    enum class Meanwhile { nothing, swappedAsItIsMoved, linkedAtItsTurn };
+    // What another program does meanwhile to the user's "b.txt", which "y/b.txt" replaces: moves it beside
+    // the destination, named as the row, and puts the paste's "B.txt" there, renamed as the user's is moved
+    // aside (`moved`: the way back says "File exists", as a share still answering the moved name would), or
+    // as a second name, a hard link, at the item's turn (`linked`: a way back would fail).
+    enum class Meanwhile { nothing, moved, linked };
     struct Case {
         const char* name;
         QStringList sources;
@@ -299,10 +299,10 @@ TEST_F(LocalCopyTest, AnItemThisPasteCopiedIsNeverReplacedByALaterOneOfTheSameNa
          refusal.arg("Photos")},
         {"an item of this paste reaching the name only as it is moved aside", {"x/B.txt", "y/b.txt"},
          {answer(Resolution::replace)}, 1, {"B.txt: completed", "b.txt: failed"},
-         {"Photos/", "Photos/old.jpg", "b.txt"}, refusal.arg("b.txt"), Meanwhile::swappedAsItIsMoved},
+         {"Photos/", "Photos/old.jpg", "b.txt"}, refusal.arg("b.txt"), Meanwhile::moved},
         {"an item of this paste reached by another name", {"x/B.txt", "y/b.txt"}, {answer(Resolution::replace)}, 1,
          {"B.txt: completed", "b.txt: failed"}, {"B.txt", "Photos/", "Photos/old.jpg", "b.txt"},
-         refusal.arg("b.txt"), Meanwhile::linkedAtItsTurn},
+         refusal.arg("b.txt"), Meanwhile::linked},
         {"Keep Both still copies the second",
          {"x/a.txt", "y/a.txt"},
          {answer(Resolution::keepBoth)},
@@ -331,8 +331,7 @@ TEST_F(LocalCopyTest, AnItemThisPasteCopiedIsNeverReplacedByALaterOneOfTheSameNa
             const QByteArray from = QFile::encodeName(dest("B.txt")), to = QFile::encodeName(dest("b.txt"));
             EXPECT_EQ((asSecondName ? ::link : ::rename)(from.constData(), to.constData()), 0);
         };
-        const bool moved = test.meanwhile == Meanwhile::swappedAsItIsMoved;
-        const bool linked = test.meanwhile == Meanwhile::linkedAtItsTurn;
+        const bool moved = test.meanwhile == Meanwhile::moved, linked = test.meanwhile == Meanwhile::linked;
         RenameHookScope hook([&](const QString& from, const QString& to) {
             if (moved && from == dest("b.txt") && to.endsWith(".replaced")) {
                 swapIn(false);

@@ -37,11 +37,7 @@ QString general(QString text)
 
 class LocalDestinationTest : public DeviceTransferTest {
 protected:
-    void TearDown() override
-    {
-        LocalFileOperations::setRenameHookForTesting({});
-        LocalFolder::setMovedNamesLingerForTesting(false);
-    }
+    void TearDown() override { LocalFileOperations::setRenameHookForTesting({}); }
 
     // Starts a row afresh (no jobs shown, no last error) in `folder`, made anew and empty.
     QString startIn(const QString& folder)
@@ -170,6 +166,7 @@ TEST_F(LocalDestinationTest, OnADiskThatIgnoresCaseNoItemOfAPasteReplacesAnother
         EXPECT_EQ(error && test.putBack ? QuillbarrowError::localFileFailed(general(error->message())) : error,
                   test.error);
     }
+    LocalFolder::setMovedNamesLingerForTesting(false);
 }
 
 TEST_F(LocalDestinationTest, AFolderSwappedForALinkAfterPlanningIsNeverWrittenThrough)
@@ -288,10 +285,9 @@ TEST_F(LocalDestinationTest, APasteFolderGoneWhileAPasteRunsIsMadeAgainOnlyWhere
     const QString gone = ": it is a link, and the folder it led to is gone.", docsPath = "home/P/Documents";
     const QStringList late{"one.txt: completed", "two.txt: failed", "three.txt: failed"};
     const QStringList copyLate = late.first(2), aLink{"home/", "home/P/", "home/P/Documents"};
-    // What is pasted; below the row's folder, once the first item is in place, the folder deleted, the one
-    // renamed "<name>-moved" and where a link to "victim" is put (a new empty folder where that ends in
-    // "/"); the jobs; the tree below the row's folder afterwards, "victim" left out; the error, %1 being
-    // the row's folder. Where "home/real" is deleted, the paste folder is a link to it from the start.
+    // What is pasted; below the row's folder, once the first item is done, the folder deleted, the one
+    // renamed "<name>-moved" and where a link to "victim" is put (an empty folder if that ends in "/");
+    // the jobs; the tree below the row's folder after, "victim" aside; the error (%1: the row's folder).
     const std::tuple<const char*, Pasted, QString, QString, QString, QStringList, QStringList, QString>
         cases[] = {
         {"files, the parent renamed away", files, docsPath, "home/P", "home/P", late,
@@ -404,21 +400,20 @@ TEST_F(LocalDestinationTest, CopiesLeftByKilledPastesGoWithTheNextTransferIntoTh
     writeFile(path("mac/Linked/kept.txt"), "what a killed copy's link leads to");
     ASSERT_TRUE(QFile::link(path("mac/Linked"), path("mac/link")));
     const std::shared_ptr<StagingRecord> record = coordinator->stagingRecord();
-    const QString noted = record->file();
     const Pasted copy{{}, {"mac/a.txt"}}, download{{photo}};
     const std::tuple<const char*, Pasted, QString, std::function<void()>> cases[] = {
         {"a copy between local folders", copy, "a.txt", {}},
         {"a download", download, "photo.jpg", {}},
-        {"a copy, the record gone", copy, "a.txt", [&] { QFile::remove(noted); }},
+        {"a copy, the record gone", copy, "a.txt", [&] { QFile::remove(record->file()); }},
         {"a download, the record unreadable", download, "photo.jpg",
-         [&] { QFile::remove(noted), QDir().mkpath(noted); }},
+         [&] { QFile::remove(record->file()), QDir().mkpath(record->file()); }},
         {"a copy, the record saying nothing readable", copy, "a.txt",
-         [&] { writeFile(noted, QByteArray("+ 12 x 3\n\0\xff+ 1 2 3 4\n", 22)); }},
+         [&] { writeFile(record->file(), QByteArray("+ 12 x 3\n\0\xff+ 1 2 3 4\n", 22)); }},
     };
     for (const auto& [name, items, arrived, spoil] : cases) {
         SCOPED_TRACE(name);
         const QString dest = startIn(path("dest"));
-        QDir(noted).removeRecursively();
+        QDir(record->file()).removeRecursively();
         EXPECT_TRUE(inKilledProgram([&] { // killed copying a folder and a link, and downloading
             const LocalFolder folder = LocalFolder::open(dest);
             const auto album = LocalFileOperations::stageCopy(path("mac/Album"), folder, {}, record);
