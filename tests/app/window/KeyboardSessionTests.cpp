@@ -227,7 +227,8 @@ TEST_F(KeyboardSession, ThePathEditorGivesTheKeyboardBackToTheMacTable)
         ASSERT_EQ(window->state().localDeleteTargets().size(), mac ? 1 : 0);
         EXPECT_EQ(window->state().androidDeleteTargets().size(), mac ? 0 : 1);
         QTest::keyClick(mac ? window->sheets()->localDeleteConfirmation()
-                            : window->sheets()->androidDeleteConfirmation(), Qt::Key_Escape);
+                            : window->sheets()->androidDeleteConfirmation(),
+                        Qt::Key_Escape);
         // The table has the keyboard again once the window is active (a window manager makes it
         // so as the sheet closes; here the test does).
         window->activateWindow();
@@ -550,7 +551,7 @@ TEST_F(KeyboardSession, TypingANameGoesToItsRowInEitherPane)
     QApplication::setKeyboardInputInterval(24 * 3600 * 1000);
     const auto restore = qScopeGuard([interval] { QApplication::setKeyboardInputInterval(interval); });
     const QList<TreeEntry> files{{"IMG_1.jpg", "x"},   {"img_2.jpg", "x"}, {"IMG_10.jpg", "x"},
-                                {"IMG_100.jpg", "x"}, {"notes.txt", "x"}, {"Zebra.txt", "x"}};
+                                 {"IMG_100.jpg", "x"}, {"notes.txt", "x"}, {"Zebra.txt", "x"}};
     write(work, files);
     writeOnDevice(files);
     // Types "img_10." into the window from "notes.txt" in `table`; gives the name on the row the keyboard
