@@ -271,33 +271,31 @@ TEST(ItemTableModel, ARelistingBeforeThePoolsAnswerLandsFindsEachRowWhereItIsNow
     const std::tuple<const char*, int, bool> cases[] = {
         {"a row in 100 gone, the very items shown", 100, false}, {"a row in 100 gone, read anew", 100, true},
         {"a row in 3 gone, read anew (a reset)", 3, true}};
-    QStringList names;
+    QList<LocalItem> shown;
     for (int index = 0; index < 300; ++index) {
-        names.append(QString::number(index));
+        shown.append(localFile(QString::number(index)));
     }
     for (const auto& [what, oneGoneIn, readAnew] : cases) {
         LocalModel model(NativeTableColumn::standardColumns());
         QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::Fatal);
-        const QList<LocalItem> shown = localFiles(names);
         model.setItems(shown, listing);
         workPool().waitForDone(); // the pool has answered; the answer waits in the event queue
         HeldWorkPool held;
         QList<LocalItem> relisted;
         for (qsizetype index = 0; index < shown.size(); ++index) {
             if (index % oneGoneIn != 1) {
-                relisted.append(readAnew ? localFile(names[index]) : shown[index]);
+                relisted.append(readAnew ? localFile(shown[index].name) : shown[index]);
             }
         }
         model.setItems(relisted, listing);
-        for (const bool indexedAnew : {false, true}) {
-            if (indexedAnew) {
-                held.release();
-            }
+        for (const char* landed : {"the last listing's index landed", "this listing's index landed"}) {
+            SCOPED_TRACE(landed);
             QCoreApplication::processEvents();
             for (int row = 0; row < model.rowCount(); ++row) {
                 ASSERT_EQ(model.rowOf(model.item(row).id), row) << what << ", row " << row;
                 ASSERT_EQ(model.rowOf(localID(model.item(row).name)), row) << what << ", row " << row;
             }
+            held.release(); // once more does no harm
         }
     }
 }

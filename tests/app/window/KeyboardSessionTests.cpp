@@ -204,16 +204,14 @@ TEST_F(KeyboardSession, ThePathEditorGivesTheKeyboardBackToTheMacTable)
     ASSERT_TRUE(keyTo(macPane->table(), QStringLiteral("keep.txt")));
 
     MacBreadcrumbBar* bar = macPane->breadcrumbBar();
-    const auto tabThenClick = [this](QAbstractButton* button) {
-        return [this, button] { press(Qt::Key_Tab), QTest::mouseClick(button, Qt::LeftButton); };
-    };
+    const auto click = [](QAbstractButton* button) { QTest::mouseClick(button, Qt::LeftButton); };
     const QList<std::tuple<const char*, std::function<void()>, PaneFrame*>> closings{
         {"Return on the folder's path", [this] { press(Qt::Key_Return); }, macPane},
         {"Esc", [this] { press(Qt::Key_Escape); }, macPane},
-        {"Go", [bar] { QTest::mouseClick(bar->goButton(), Qt::LeftButton); }, macPane},
-        {"the cancel button", [bar] { QTest::mouseClick(bar->cancelButton(), Qt::LeftButton); }, macPane},
-        {"Tab, then Go", tabThenClick(bar->goButton()), androidPane},
-        {"Tab, then the cancel button", tabThenClick(bar->cancelButton()), androidPane},
+        {"Go", [&] { click(bar->goButton()); }, macPane},
+        {"the cancel button", [&] { click(bar->cancelButton()); }, macPane},
+        {"Tab, then Go", [&] { press(Qt::Key_Tab), click(bar->goButton()); }, androidPane},
+        {"Tab, then the cancel button", [&] { press(Qt::Key_Tab), click(bar->cancelButton()); }, androidPane},
     };
     for (const auto& [how, close, keeping] : closings) {
         SCOPED_TRACE(how);
@@ -228,8 +226,8 @@ TEST_F(KeyboardSession, ThePathEditorGivesTheKeyboardBackToTheMacTable)
         press(Qt::Key_Delete);
         ASSERT_EQ(window->state().localDeleteTargets().size(), mac ? 1 : 0);
         EXPECT_EQ(window->state().androidDeleteTargets().size(), mac ? 0 : 1);
-        WindowSheets* sheets = window->sheets();
-        QTest::keyClick(mac ? sheets->localDeleteConfirmation() : sheets->androidDeleteConfirmation(),
+        QTest::keyClick(mac ? window->sheets()->localDeleteConfirmation()
+                            : window->sheets()->androidDeleteConfirmation(),
                         Qt::Key_Escape);
         // The table has the keyboard again once the window is active (a window manager makes it
         // so as the sheet closes; here the test does).
@@ -412,8 +410,7 @@ TEST_F(KeyboardSession, AClickedButtonLeavesTheKeyboardInThePaneThatHadIt)
         QAbstractButton* button = step.button;
         ASSERT_TRUE(processEventsUntil([button] { return button->isVisible() && button->isEnabled(); }));
         if (step.textClickedFirst != nullptr) {
-            QTest::mouseClick(window->findChild<QLabel*>(QString::fromLatin1(step.textClickedFirst)),
-                              Qt::LeftButton);
+            QTest::mouseClick(window->findChild<QLabel*>(step.textClickedFirst), Qt::LeftButton);
             EXPECT_TRUE(keyboardIsIn(table));
         }
         if (step.key == Qt::Key_unknown) {
@@ -448,16 +445,14 @@ TEST_F(KeyboardSession, RowsSortedBySizeStayWhereTheUserSawThemAsTheirSizesArriv
             const QModelIndexList found = rows->match(rows->index(0, 0), Qt::DisplayRole, name);
             return found.isEmpty() ? QModelIndex() : found.first().siblingAtColumn(column);
         };
-        // The case's folders as the rows show them (no direction), or by the sizes they show, the
-        // unmeasured ones lowest.
+        // The case's folders in the rows' order (direction 0), or by the sizes shown, unmeasured lowest.
         const auto order = [&](const QString& prefix, int direction) {
             QString letters = QStringLiteral("abc");
-            const auto key = [&](QChar letter) {
+            std::ranges::stable_sort(letters, {}, [&](QChar letter) {
                 const QModelIndex size = cell(prefix + letter, 1);
                 const qsizetype bySize = size.data() == "--" ? -1 : QStringLiteral("acb").indexOf(letter);
                 return direction == 0 ? size.row() : direction * bySize;
-            };
-            std::ranges::stable_sort(letters, {}, key);
+            });
             return letters;
         };
         const auto settled = [this] { return !device().isLoading() && !local().isLoading(); };
@@ -491,8 +486,7 @@ TEST_F(KeyboardSession, RowsSortedBySizeStayWhereTheUserSawThemAsTheirSizesArriv
             {"size header", [&](const QString&) { clickSizeHeader(); }, false, -1},
         };
         for (const auto& [what, act, reachesB, after] : cases) {
-            const QString prefix = QString::number(next--);
-            const QString b = prefix + 'b';
+            const QString prefix = QString::number(next--), b = prefix + 'b';
             SCOPED_TRACE(pane->objectName().toStdString() + ", " + std::string(what));
             QList<TreeEntry> folders;
             for (const auto& [letter, bytes] : {std::pair('a', 1000), {'b', 3000}, {'c', 2000}}) {
@@ -557,10 +551,8 @@ TEST_F(KeyboardSession, TypingANameGoesToItsRowInEitherPane)
     const int interval = QApplication::keyboardInputInterval();
     QApplication::setKeyboardInputInterval(24 * 3600 * 1000);
     const auto restore = qScopeGuard([interval] { QApplication::setKeyboardInputInterval(interval); });
-    QList<TreeEntry> files;
-    for (const char* name : {"IMG_1.jpg", "img_2.jpg", "IMG_10.jpg", "IMG_100.jpg", "notes.txt", "Zebra.txt"}) {
-        files.append({QString::fromLatin1(name), QByteArray("x")});
-    }
+    const QList<TreeEntry> files{{"IMG_1.jpg", "x"},   {"img_2.jpg", "x"}, {"IMG_10.jpg", "x"},
+                                 {"IMG_100.jpg", "x"}, {"notes.txt", "x"}, {"Zebra.txt", "x"}};
     write(work, files);
     writeOnDevice(files);
     // Types "img_10." into the window from "notes.txt" in `table`; gives the name on the row the keyboard

@@ -3,11 +3,9 @@
 
 #include <QThread>
 #include <QThreadPool>
-
-#include <gtest/gtest.h>
-
 #include <atomic>
 #include <cstdlib>
+#include <gtest/gtest.h>
 #include <vector>
 
 #ifdef __GLIBC__
@@ -62,30 +60,25 @@ TEST(Allocator, ASettingChosenInTheTunablesIsLeftAsTheUserSetIt)
 #endif
 }
 
-namespace {
-
-// Counts its copies destroyed on another thread than the test's.
-struct Counted {
-    std::shared_ptr<std::atomic<int>> elsewhere;
-    QThread* maker = QThread::currentThread();
-    ~Counted() { *elsewhere += QThread::currentThread() != maker ? 1 : 0; }
-};
-
-} // namespace
-
 // What the window's thread lets go of is freed on the work pool from a thousand elements on (a
 // tuple by its largest part), so that leaving a big folder never waits for its items.
 TEST(WorkPool, WhatIsLetGoOfIsFreedOnThePoolFromAThousandElementsOn)
 {
-    const std::pair<std::function<void(const Counted&)>, int> cases[] = {
-        {[](const Counted& each) { letGo(QList<Counted>(999, each)); }, 0},
-        {[](const Counted& each) { letGo(std::vector<Counted>(1'000, each)); }, 1'000},
-        {[](const Counted& each) { letGo(QList<Counted>(10, each), std::vector<int>(1'000)); }, 0},
-        {[](const Counted& each) { letGo(QList<Counted>(10, each), QList<Counted>(1'000, each)); }, 1'010}};
+    struct Counted { // counts its copies destroyed on another thread than the test's
+        std::shared_ptr<std::atomic<int>> elsewhere = std::make_shared<std::atomic<int>>(0);
+        QThread* maker = QThread::currentThread();
+        ~Counted() { *elsewhere += QThread::currentThread() != maker ? 1 : 0; }
+    };
+    const Counted each;
+    const std::pair<std::function<void()>, int> cases[] = {
+        {[&] { letGo(QList<Counted>(999, each)); }, 0},
+        {[&] { letGo(std::vector<Counted>(1'000, each)); }, 1'000},
+        {[&] { letGo(QList<Counted>(10, each), std::vector<int>(1'000)); }, 0},
+        {[&] { letGo(QList<Counted>(10, each), QList<Counted>(1'000, each)); }, 1'010}};
     for (const auto& [give, freedOnPool] : cases) {
-        const Counted prototype{std::make_shared<std::atomic<int>>(0)};
-        give(prototype);
+        *each.elsewhere = 0;
+        give();
         workPool().waitForDone();
-        EXPECT_EQ(*prototype.elsewhere, freedOnPool);
+        EXPECT_EQ(*each.elsewhere, freedOnPool);
     }
 }

@@ -139,8 +139,7 @@ TYPED_TEST(BrowserSortTest, NamesCompareAlikeUnderEveryLocale)
         EXPECT_EQ(this->names(sortedForBrowser(QList(input), FileSort::name, true)),
                   (QStringList{"alpha", "apple.txt", "Banana.txt", "IMG_2.jpg", "IMG_10.jpg", "Pictures"}))
             << locale.name().toStdString();
-    }
-    QLocale::setDefault(pinned);
+    } // the pinned locale last, so it stays the default
 }
 
 TYPED_TEST(BrowserSortTest, EqualKeysFallBackToNameAscendingInBothDirections)

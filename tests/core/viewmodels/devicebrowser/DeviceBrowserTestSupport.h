@@ -111,8 +111,7 @@ private:
 QStringList itemNames(const QList<RemoteItem>& items);
 
 // Files "f0000", "f0001" ... in the root of storage s1, enough for a listing prepared on the work
-// pool; each a byte smaller than the one before, so that by size they come in reverse. Or `count`
-// of them, in `folder`.
+// pool; each a byte smaller than the one before, so by size they come in reverse. Or `count`, in `folder`.
 QList<RemoteItem> manyFiles(qsizetype count = DeviceBrowserViewModelProbe::bigListing,
                             std::optional<QString> folder = std::nullopt);
 

@@ -304,11 +304,10 @@ TEST_F(DeviceBrowserFolderSizeTest, TheMeasuredSizesOfABigPageReachItsRowsFromTh
         viewModel().setSort(sort, ascending);
         ASSERT_TRUE(processEventsUntil([&] { return !probe().isSortingOnPool(); }));
         const QList<RemoteItem> before = viewModel().items();
-        {
-            const HeldWorkPool held;
-            runTask(viewModel().calculateFolderSizes({folder}));
-            EXPECT_EQ(viewModel().items().constData(), before.constData());
-        }
+        HeldWorkPool held;
+        runTask(viewModel().calculateFolderSizes({folder}));
+        EXPECT_EQ(viewModel().items().constData(), before.constData());
+        held.release();
         ASSERT_TRUE(processEventsUntil([&] { return !probe().isSortingOnPool(); }));
         EXPECT_EQ(itemNames(viewModel().items()), itemNames(before)) << int(sort);
         EXPECT_EQ(row(folder.name)->size, std::optional<qint64>(folder.id == photos.id ? 7 : 0));

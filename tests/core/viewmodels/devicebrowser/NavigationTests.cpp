@@ -331,12 +331,10 @@ TEST_F(DeviceBrowserNavigationTest, AFolderOpenedWhileThePoolPreparesABigOneIsTh
     connect();
     runTask(viewModel().openFolder(camera));
     runTask(viewModel().navigate(pathOf({})));
-    std::shared_ptr<TaskOutcome<void>> first;
-    {
-        const HeldWorkPool held;
-        first = startTask(viewModel().openFolder(camera));
-        runTask(viewModel().openFolder(alpha));
-    }
+    HeldWorkPool held;
+    const auto first = startTask(viewModel().openFolder(camera));
+    runTask(viewModel().openFolder(alpha));
+    held.release();
     ASSERT_TRUE(processEventsUntil([&] { return first->done; }, 5s));
     EXPECT_EQ(itemNames(viewModel().items()), (QStringList{"Inner", "x.txt"}));
     EXPECT_EQ(viewModel().breadcrumb(), (QList<RemotePath>{pathOf({}), pathOf({"Alpha"})}));

@@ -227,13 +227,11 @@ TEST_F(ListingTest, ARefreshListsEachEntryByItsOwnAddressKeepingTheIdsOfEntriesL
         model->setSort(sort, sort == FileSort::name); // by name: the order shown before
         model->refresh();
         waitForListing(*model);
-
         ASSERT_EQ(model->items().size(), 40);
         for (const LocalItem& item : model->items()) {
             EXPECT_EQ(item.id, url(folder + QLatin1Char('/') + item.name));
-            EXPECT_EQ(const_cast<QUrl&>(item.id).data_ptr() == listedWith.value(item.name),
-                      listedWith.contains(item.name))
-                << item.name.toStdString();
+            const bool sameID = const_cast<QUrl&>(item.id).data_ptr() == listedWith.value(item.name);
+            EXPECT_EQ(sameID, listedWith.contains(item.name)) << item.name.toStdString();
         }
         EXPECT_EQ(shownItem(*model, QStringLiteral("file 20")).size, 100);
     }

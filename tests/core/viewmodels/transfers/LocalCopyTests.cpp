@@ -269,11 +269,11 @@ TEST(LocalFileOperations, KeepBothNamesPutTheNumberBeforeTheExtension)
 TEST_F(LocalCopyTest, AnItemThisPasteCopiedIsNeverReplacedByALaterOneOfTheSameName)
 {
     const QString refusal = "Could not replace %1: items copied by this same paste would be lost.";
-    // What another program does meanwhile to the user's "b.txt", which "y/b.txt" replaces: it moves it
-    // away and puts the paste's "B.txt" there, renamed as the user's is moved aside (the way back then
-    // says "File exists", as on a share still answering the moved name), or as a second name (a hard
-    // link) once the item's turn has come (a way back would fail).
-    enum class Meanwhile { nothing, swappedAsItIsMoved, linkedAtItsTurn };
+    // What another program does meanwhile to the user's "b.txt", which "y/b.txt" replaces: moves it beside
+    // the destination, named as the row, and puts the paste's "B.txt" there, renamed as the user's is moved
+    // aside (`moved`: the way back says "File exists", as a share still answering the moved name would), or
+    // as a second name, a hard link, at the item's turn (`linked`: a way back would fail).
+    enum class Meanwhile { nothing, moved, linked };
     struct Case {
         const char* name;
         QStringList sources;
@@ -301,10 +301,10 @@ TEST_F(LocalCopyTest, AnItemThisPasteCopiedIsNeverReplacedByALaterOneOfTheSameNa
          refusal.arg("Photos")},
         {"an item of this paste reaching the name only as it is moved aside", {"x/B.txt", "y/b.txt"},
          {answer(Resolution::replace)}, 1, {"B.txt: completed", "b.txt: failed"},
-         {"Photos/", "Photos/old.jpg", "b.txt"}, refusal.arg("b.txt"), Meanwhile::swappedAsItIsMoved},
+         {"Photos/", "Photos/old.jpg", "b.txt"}, refusal.arg("b.txt"), Meanwhile::moved},
         {"an item of this paste reached by another name", {"x/B.txt", "y/b.txt"}, {answer(Resolution::replace)}, 1,
          {"B.txt: completed", "b.txt: failed"}, {"B.txt", "Photos/", "Photos/old.jpg", "b.txt"},
-         refusal.arg("b.txt"), Meanwhile::linkedAtItsTurn},
+         refusal.arg("b.txt"), Meanwhile::linked},
         {"Keep Both still copies the second",
          {"x/a.txt", "y/a.txt"},
          {answer(Resolution::keepBoth)},
@@ -319,36 +319,30 @@ TEST_F(LocalCopyTest, AnItemThisPasteCopiedIsNeverReplacedByALaterOneOfTheSameNa
     writeFile(path("y/Photos"), "a file named like the folder");
     writeFile(path("x/B.txt"), "copied B");
     writeFile(path("y/b.txt"), "copied b");
-    QDir().mkpath(path("elsewhere"));
     for (const Case& test : cases) {
         SCOPED_TRACE(test.name);
         fixture.coordinator.clearCompletedTransfers();
         fixture.coordinator.clearLastError();
         QDir(dest()).removeRecursively();
-        QFile::remove(path("elsewhere/b.txt"));
         writeFile(dest("Photos/old.jpg"), "the user's folder");
         if (test.meanwhile != Meanwhile::nothing) {
             writeFile(dest("b.txt"), "the user's");
         }
         const auto swapIn = [&](bool asSecondName) {
-            EXPECT_TRUE(QFile::rename(dest("b.txt"), path("elsewhere/b.txt")));
+            EXPECT_TRUE(QFile::rename(dest("b.txt"), path(test.name)));
             const QByteArray from = QFile::encodeName(dest("B.txt")), to = QFile::encodeName(dest("b.txt"));
             EXPECT_EQ((asSecondName ? ::link : ::rename)(from.constData(), to.constData()), 0);
         };
+        const bool moved = test.meanwhile == Meanwhile::moved, linked = test.meanwhile == Meanwhile::linked;
         RenameHookScope hook([&](const QString& from, const QString& to) {
-            const bool asMoved = test.meanwhile == Meanwhile::swappedAsItIsMoved;
-            if (asMoved && from == dest("b.txt") && to.endsWith(".replaced")) {
+            if (moved && from == dest("b.txt") && to.endsWith(".replaced")) {
                 swapIn(false);
             }
-            if (test.meanwhile == Meanwhile::nothing || !from.endsWith(".replaced")) {
-                return 0;
-            }
-            return asMoved ? EEXIST : EIO;
+            return (moved || linked) && from.endsWith(".replaced") ? (moved ? EEXIST : EIO) : 0;
         });
         QObject observer;
         QObject::connect(&fixture.coordinator, &TransferCoordinator::transferJobsChanged, &observer, [&] {
-            if (test.meanwhile == Meanwhile::linkedAtItsTurn && shownJobs().value(1) == "b.txt: running" &&
-                !QFile::exists(path("elsewhere/b.txt"))) {
+            if (linked && shownJobs().value(1) == "b.txt: running" && !QFile::exists(path(test.name))) {
                 swapIn(true);
             }
         });
@@ -469,6 +463,7 @@ TEST_F(LocalCopyTest, AFolderTooDeepOrCopiedIntoItselfFailsByNameWithAShortSente
     ASSERT_EQ(::mkfifo(QFile::encodeName(path("mac/Deep/" + chain + "/pipe")).constData(), 0600), 0);
     writeFile(path("mac/Src/sub/Src/old.txt"), "old");
     QDir().mkpath(path("mac/SRC/sub"));
+    QDir().mkpath(path("mac/spare"));
     // "Bound" shows "Src" through a bind mount (as root): no path tells that "Bound/sub" is inside "Src".
     QDir().mkpath(path("mac/Bound"));
     const QByteArray bound = QFile::encodeName(path("mac/Bound"));
@@ -491,7 +486,7 @@ TEST_F(LocalCopyTest, AFolderTooDeepOrCopiedIntoItselfFailsByNameWithAShortSente
          "Could not copy Deep: it holds folders more than 256 levels deep."},
         {"mac/Src", "mac/Src/sub", false, "Src: failed", intoItself},
         {"mac/Src", "mac/Bound/sub", false, "Src: failed", intoItself},
-        {"mac/Src", "dest", true, "Src: failed", intoItself},
+        {"mac/Src", "mac/spare", true, "Src: failed", intoItself},
         {"mac/Src", "mac/SRC/sub", false, "Src: completed", {}},
         {disk + "/Src", disk + "/SRC/sub", false, "Src: failed", intoItself},
         {disk + "/Src", disk + "/sRC", false, "Src: failed", intoItself},
@@ -516,8 +511,6 @@ TEST_F(LocalCopyTest, AFolderTooDeepOrCopiedIntoItselfFailsByNameWithAShortSente
         EXPECT_EQ(localTreeOf(copied ? landed + '/' + item.section('/', -1) : landed), copied ? tree : before);
         fixture.coordinator.clearCompletedTransfers();
         fixture.coordinator.clearLastError();
-        QDir(dest()).removeRecursively();
-        QDir().mkpath(dest());
     }
 }
 

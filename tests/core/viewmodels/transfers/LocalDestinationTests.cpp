@@ -37,11 +37,7 @@ QString general(QString text)
 
 class LocalDestinationTest : public DeviceTransferTest {
 protected:
-    void TearDown() override
-    {
-        LocalFileOperations::setRenameHookForTesting({});
-        LocalFolder::setMovedNamesLingerForTesting(false);
-    }
+    void TearDown() override { LocalFileOperations::setRenameHookForTesting({}); }
 
     // Starts a row afresh (no jobs shown, no last error) in `folder`, made anew and empty.
     QString startIn(const QString& folder)
@@ -93,9 +89,8 @@ TEST_F(LocalDestinationTest, OnADiskThatIgnoresCaseNoItemOfAPasteReplacesAnother
     writeFile(path("y/b.txt"), "copied b");
     writeFile(path("x/B/x.txt"), "copied x");
     QDir().mkpath(path("y/b"));
-    writeFile(path("t/T/B/x.txt"), "copied x");
-    writeFile(path("t/T/b/y.txt"), "copied y");
-    writeFile(path("t/T/z.txt"), "copied z");
+    writeFile(path("x/b/y.txt"), "copied y"); // "x" holds folders whose names differ in case alone
+    writeFile(path("x/z.txt"), "copied z");
     const QString refusal = "Could not replace a.jpg: items copied by this same paste would be lost.";
     const auto refused = QuillbarrowError::localFileFailed(refusal);
     const auto refusedB = QuillbarrowError::localFileFailed(QString(refusal).replace("a.jpg", "b"));
@@ -129,10 +124,10 @@ TEST_F(LocalDestinationTest, OnADiskThatIgnoresCaseNoItemOfAPasteReplacesAnother
         {"a download's file and a folder of the file's name, the disk's clash answered Replace", false,
          {{folderLowerB, fileUpperB}}, answer(Resolution::replace), {"B: failed", "y.txt: completed"},
          {{"b/", {}}, {"b/y.txt", MockDeviceSession::downloadText(fileInLowerB)}}, refusedUpperB},
-        {"a copied folder holding folders whose names differ in case alone", false, {{}, {"t/T"}},
-         answer(Resolution::replace), {"T: completed", "b: failed"},
-         {{"T/", {}}, {"T/B/", {}}, {"T/B/x.txt", "copied x"}, {"T/z.txt", "copied z"}},
-         QuillbarrowError::localFileFailed("Could not copy T/b: File exists"), 0, 0},
+        {"a copied folder holding folders whose names differ in case alone", false, {{}, {"x"}},
+         answer(Resolution::replace), {"x: completed", "b: failed"},
+         {{"x/", {}}, {"x/B/", {}}, {"x/B/x.txt", "copied x"}, {"x/B.txt", "copied B"}, {"x/z.txt", "copied z"}},
+         QuillbarrowError::localFileFailed("Could not copy x/b: File exists"), 0, 0},
         {"two downloads answered Keep Both for all where the user's a.jpg is", true, {{upper, lower}},
          answer(Resolution::keepBoth, true), {"A 2.jpg: completed", "a 3.jpg: completed"},
          {{"A 2.jpg", upperText}, {"a 3.jpg", lowerText}, {"a.jpg", "the user's"}}, {}},
@@ -171,6 +166,7 @@ TEST_F(LocalDestinationTest, OnADiskThatIgnoresCaseNoItemOfAPasteReplacesAnother
         EXPECT_EQ(error && test.putBack ? QuillbarrowError::localFileFailed(general(error->message())) : error,
                   test.error);
     }
+    LocalFolder::setMovedNamesLingerForTesting(false);
 }
 
 TEST_F(LocalDestinationTest, AFolderSwappedForALinkAfterPlanningIsNeverWrittenThrough)
@@ -285,22 +281,15 @@ TEST_F(LocalDestinationTest, APasteFolderGoneWhileAPasteRunsIsMadeAgainOnlyWhere
     writeFile(path("mac/one.txt"), "1");
     writeFile(path("mac/two.txt"), "2");
     const Pasted files{{one, two, three}}, copies{{}, {"mac/one.txt", "mac/two.txt"}}, folder{{docs}};
-    struct Case {
-        const char* name;
-        Pasted items;
-        // Below the row's folder, once the first item is in place: `removed` deleted, `renamed` renamed
-        // "<name>-moved", a link to "victim" put at `linked` (or a new empty folder, where it ends in
-        // "/"); removing "home/real", where it led, the paste folder is a link from the start.
-        QString removed, renamed, linked;
-        QStringList jobs;
-        QStringList tree; // below the row's folder afterwards, "victim" left out
-        QString error;    // %1 is the row's folder
-    };
     const QString now = ": it is now a link to another place, and nothing is written through links.";
     const QString gone = ": it is a link, and the folder it led to is gone.", docsPath = "home/P/Documents";
     const QStringList late{"one.txt: completed", "two.txt: failed", "three.txt: failed"};
     const QStringList copyLate = late.first(2), aLink{"home/", "home/P/", "home/P/Documents"};
-    const Case cases[] = {
+    // What is pasted; below the row's folder, once the first item is done, the folder deleted, the one
+    // renamed "<name>-moved" and where a link to "victim" is put (an empty folder if that ends in "/");
+    // the jobs; the tree below the row's folder after, "victim" aside; the error (%1: the row's folder).
+    const std::tuple<const char*, Pasted, QString, QString, QString, QStringList, QStringList, QString>
+        cases[] = {
         {"files, the parent renamed away", files, docsPath, "home/P", "home/P", late,
          {"home/", "home/P", "home/P-moved/"}, "Could not save three.txt in %1/home/P" + now},
         {"files, the grandparent deleted", files, "home", {}, "home", late, {"home"},
@@ -320,12 +309,12 @@ TEST_F(LocalDestinationTest, APasteFolderGoneWhileAPasteRunsIsMadeAgainOnlyWhere
         {"files, the parent deleted", files, "home/P", {}, {}, late, {"home/"},
          "Could not create %1/home/P/Documents: No such file or directory"},
     };
-    for (const Case& test : cases) {
-        SCOPED_TRACE(test.name);
-        const QString row = startIn(path(test.name)), pasteFolder = row + "/" + docsPath;
+    for (const auto& [name, items, removed, renamed, linked, jobs, tree, error] : cases) {
+        SCOPED_TRACE(name);
+        const QString row = startIn(path(name)), pasteFolder = row + "/" + docsPath;
         const auto at = [&row](const QString& below) { return row + "/" + below; };
         writeFile(at("victim/Documents/three.txt"), "the victim's");
-        const bool linkFromStart = test.removed == "home/real";
+        const bool linkFromStart = removed == "home/real";
         QDir().mkpath(at(linkFromStart ? "home/real" : docsPath));
         ASSERT_TRUE(!linkFromStart ||
                     (QDir().mkpath(at("home/P")) && QFile::link(at("home/real"), pasteFolder)));
@@ -333,21 +322,20 @@ TEST_F(LocalDestinationTest, APasteFolderGoneWhileAPasteRunsIsMadeAgainOnlyWhere
         bool changed = false;
         QObject::connect(coordinator.get(), &TransferCoordinator::transferJobsChanged, &observer, [&] {
             if (shownJobs().value(0).endsWith(": completed") && !std::exchange(changed, true)) {
-                ASSERT_TRUE(QDir(at(test.removed)).removeRecursively());
-                ASSERT_TRUE(test.renamed.isEmpty() ||
-                            QDir().rename(at(test.renamed), at(test.renamed + "-moved")));
-                const QString linked = at(test.linked), victim = at("victim");
-                ASSERT_TRUE(test.linked.isEmpty() ||
-                            (test.linked.endsWith('/') ? QDir().mkdir(linked) : QFile::link(victim, linked)));
+                ASSERT_TRUE(QDir(at(removed)).removeRecursively());
+                ASSERT_TRUE(renamed.isEmpty() || QDir().rename(at(renamed), at(renamed + "-moved")));
+                const QString link = at(linked);
+                ASSERT_TRUE(linked.isEmpty() ||
+                            (linked.endsWith('/') ? QDir().mkdir(link) : QFile::link(at("victim"), link)));
             }
         });
-        paste(test.items, pasteFolder);
-        EXPECT_EQ(shownJobs(), test.jobs);
-        EXPECT_EQ(localTreeOf(row).filter(QRegularExpression("^(?!victim/)")), test.tree);
+        paste(items, pasteFolder);
+        EXPECT_EQ(shownJobs(), jobs);
+        EXPECT_EQ(localTreeOf(row).filter(QRegularExpression("^(?!victim/)")), tree);
         EXPECT_EQ(localTreeOf(at("victim")), (QStringList{"Documents/", "Documents/three.txt"}));
         EXPECT_EQ(readFile(at("victim/Documents/three.txt")), "the victim's");
-        const auto error = QuillbarrowError::localFileFailed(test.error.arg(row));
-        EXPECT_EQ(coordinator->lastError(), test.error.isEmpty() ? std::nullopt : std::optional(error));
+        const auto failed = QuillbarrowError::localFileFailed(error.arg(row));
+        EXPECT_EQ(coordinator->lastError(), error.isEmpty() ? std::nullopt : std::optional(failed));
     }
 }
 
@@ -412,33 +400,30 @@ TEST_F(LocalDestinationTest, CopiesLeftByKilledPastesGoWithTheNextTransferIntoTh
     writeFile(path("mac/Linked/kept.txt"), "what a killed copy's link leads to");
     ASSERT_TRUE(QFile::link(path("mac/Linked"), path("mac/link")));
     const std::shared_ptr<StagingRecord> record = coordinator->stagingRecord();
-    const QString noted = record->file();
     const Pasted copy{{}, {"mac/a.txt"}}, download{{photo}};
     const std::tuple<const char*, Pasted, QString, std::function<void()>> cases[] = {
         {"a copy between local folders", copy, "a.txt", {}},
         {"a download", download, "photo.jpg", {}},
-        {"a copy, the record gone", copy, "a.txt", [&] { QFile::remove(noted); }},
+        {"a copy, the record gone", copy, "a.txt", [&] { QFile::remove(record->file()); }},
         {"a download, the record unreadable", download, "photo.jpg",
-         [&] { QFile::remove(noted), QDir().mkpath(noted); }},
+         [&] { QFile::remove(record->file()), QDir().mkpath(record->file()); }},
         {"a copy, the record saying nothing readable", copy, "a.txt",
-         [&] { writeFile(noted, QByteArray("+ 12 x 3\n\0\xff+ 1 2 3 4\n", 22)); }},
+         [&] { writeFile(record->file(), QByteArray("+ 12 x 3\n\0\xff+ 1 2 3 4\n", 22)); }},
     };
     for (const auto& [name, items, arrived, spoil] : cases) {
         SCOPED_TRACE(name);
         const QString dest = startIn(path("dest"));
-        QDir(noted).removeRecursively();
-        const auto killedCopyOf = [&](const char* source) {
-            EXPECT_TRUE(inKilledProgram([&] {
-                killedNow(!LocalFileOperations::stageCopy(path(source), LocalFolder::open(dest), {}, record).failure);
-            }));
-        };
-        killedCopyOf("mac/Album");
-        EXPECT_TRUE(inKilledProgram([&] {
-            killedNow(StagingLock::file(LocalFolder::open(dest), DownloadStaging::stagingName(), record).isHeld());
+        QDir(record->file()).removeRecursively();
+        EXPECT_TRUE(inKilledProgram([&] { // killed copying a folder and a link, and downloading
+            const LocalFolder folder = LocalFolder::open(dest);
+            const auto album = LocalFileOperations::stageCopy(path("mac/Album"), folder, {}, record);
+            const auto link = LocalFileOperations::stageCopy(path("mac/link"), folder, {}, record);
+            killedNow(!album.failure && !link.failure &&
+                      StagingLock::file(folder, DownloadStaging::stagingName(), record).isHeld());
         }));
         const QStringList killed = entriesOf(dest);
-        killedCopyOf("mac/link");
-        const QString link = entriesOf(dest).filter(QRegularExpression("^(?!" + killed.join('|') + ")")).value(0);
+        const auto isLink = [&](const QString& entry) { return QFileInfo(dest + "/" + entry).isSymLink(); };
+        const QString link = killed.value(std::ranges::find_if(killed, isLink) - killed.begin());
         const QString running = DownloadStaging::stagingName();
         const StagingLock held = StagingLock::file(LocalFolder::open(dest), running, record);
         const QString renamed = LocalFileOperations::hiddenName(".copying");
@@ -447,11 +432,8 @@ TEST_F(LocalDestinationTest, CopiesLeftByKilledPastesGoWithTheNextTransferIntoTh
         const QString readOnly = LocalFileOperations::hiddenName(".copying");
         writeFile(dest + "/" + readOnly + "/two.jpg", "the user's, read-only");
         ASSERT_EQ(::chmod(QFile::encodeName(dest + "/" + readOnly).constData(), 0555), 0);
-        QStringList expected{link, running, renamed, readOnly, arrived};
-        if (spoil) {
-            spoil();
-            expected += killed;
-        }
+        QStringList expected{running, renamed, readOnly, arrived};
+        expected += spoil ? (spoil(), killed) : QStringList{link}; // spoilt, the record removes nothing
         paste(items, dest);
         EXPECT_EQ(shownJobs(), QStringList{arrived + ": completed"});
         expected.sort();
@@ -496,14 +478,13 @@ TEST_F(LocalDestinationTest, NothingOnADiskMountedInsideAReplacedItemIsRemoved)
             usb = std::make_unique<ScratchDisk>(folder + "/usb", 1 << 20);
             writeFile(folder + "/usb/photo.jpg", "on the disk");
         };
-        if (mountedLate) {
-            QDir().mkpath(dest + "/media/usb");
-            LocalFolder::setRemovalHookForTesting([&](const QString& entry) {
-                if (entry == "usb" && !usb) {
-                    mountAt(dest + "/" + entriesOf(dest).filter(".replaced").value(0));
-                }
-            });
-        } else {
+        QDir().mkpath(dest + "/media/usb");
+        LocalFolder::setRemovalHookForTesting([&](const QString& entry) {
+            if (entry == "usb" && !usb) { // mounted late, on the old item set aside
+                mountAt(dest + "/" + entriesOf(dest).filter(".replaced").value(0));
+            }
+        });
+        if (!mountedLate) {
             mountAt(dest + "/media");
         }
         if (items) {
@@ -514,9 +495,7 @@ TEST_F(LocalDestinationTest, NothingOnADiskMountedInsideAReplacedItemIsRemoved)
             EXPECT_FALSE(LocalFileOperations::removeItem(dest + "/media"));
         }
         LocalFolder::setRemovalHookForTesting({});
-        QStringList left = localTreeOf(dest);
-        std::transform(left.begin(), left.end(), left.begin(), general);
-        EXPECT_EQ(left, tree);
+        EXPECT_EQ(general(localTreeOf(dest).join('\n')), tree.join('\n'));
         EXPECT_EQ(readFile(usb->folder + "/photo.jpg"), "on the disk");
         EXPECT_EQ(QStorageInfo(usb->folder).rootPath(), usb->folder) << "still mounted where it was";
     }
@@ -529,15 +508,12 @@ TEST_F(LocalDestinationTest, AFailedCopyOnAFullDiskGivesItsSpaceBackBeforeItsRow
     const RemoteItem big = deviceFile("big", "big.bin", 4 << 20);
     useDevice({big});
     writeFile(path("mac/big.bin"), QByteArray(4 << 20, 'b'));
-    {
-        const QString dest = startIn(path("dest"));
-        // The disk holds the name, as one that ignores case may, only when the file is put in place.
-        LocalFileOperations::setRenameHookForTesting(
-            [&](const QString&, const QString& to) { return to == dest + "/big.bin" ? EEXIST : 0; });
-        paste({{big}}, dest, {answer(Resolution::skip)});
-        LocalFileOperations::setRenameHookForTesting({});
-        EXPECT_EQ(entriesOf(dest), QStringList()) << "a download answered Skip as it is put in place";
-    }
+    const QString skipped = startIn(path("skipped"));
+    // The disk holds the name, as one that ignores case may, only when the file is put in place.
+    LocalFileOperations::setRenameHookForTesting(
+        [&](const QString&, const QString& to) { return to == skipped + "/big.bin" ? EEXIST : 0; });
+    paste({{big}}, skipped, {answer(Resolution::skip)});
+    EXPECT_EQ(entriesOf(skipped), QStringList()) << "a download answered Skip as it is put in place";
     for (const auto& [name, items] : {std::pair("download", Pasted{{big}}), {"copy", Pasted{{}, {"mac/big.bin"}}}}) {
         SCOPED_TRACE(name);
         const ScratchDisk disk(path("disk"), 1 << 20);
