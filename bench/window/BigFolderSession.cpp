@@ -5,6 +5,7 @@
 
 #include <QCoro/QCoroFuture>
 #include <chrono>
+#include <thread>
 
 namespace quillbarrow {
 
@@ -15,6 +16,9 @@ const RemoteObjectID bigFolderID(QStringLiteral("1"));
 // items from here on.
 constexpr int firstRootFileHandle = 2;
 constexpr int firstBigFolderHandle = 100;
+// The files of the big folder's inner folders: three for each, from here on.
+constexpr int firstInnerFileHandle = 10'000'000;
+constexpr int innerFiles = 3;
 
 // What the device answers for one object: every text made anew, as a listing decodes it.
 RemoteItem itemOf(const BigFolderSession::Entry& entry, int handle,
@@ -22,7 +26,8 @@ RemoteItem itemOf(const BigFolderSession::Entry& entry, int handle,
 {
     const QString name(entry.name.constData(), entry.name.size());
     return RemoteItem(RemoteObjectID(QString::number(handle)), BigFolderSession::storage().id, parentID, name,
-                      RemoteItemKind::file, entry.size,
+                      entry.isFolder ? RemoteItemKind::folder : RemoteItemKind::file,
+                      entry.isFolder ? std::nullopt : std::optional<qint64>(entry.size),
                       QDateTime::fromSecsSinceEpoch(entry.modifiedSecondsSinceEpoch, Qt::UTC),
                       parentPath.appending(name));
 }
@@ -68,6 +73,20 @@ QList<RemoteItem> BigFolderSession::listBigFolder(const RemotePath& path) const
     return sortedForBrowser(items, FileSort::name, true);
 }
 
+QList<RemoteItem> BigFolderSession::listInnerFolder(qsizetype index, const RemotePath& path) const
+{
+    const Entry& folder = m_bigFolder[index];
+    const RemoteObjectID parentID(QString::number(firstBigFolderHandle + static_cast<int>(index)));
+    QList<RemoteItem> items;
+    for (int file = 0; file < innerFiles; ++file) {
+        const Entry inner{QStringLiteral("part %1.bin").arg(file), folder.size,
+                          folder.modifiedSecondsSinceEpoch};
+        items.append(itemOf(inner, firstInnerFileHandle + static_cast<int>(index) * innerFiles + file,
+                            parentID, path));
+    }
+    return items;
+}
+
 QCoro::Task<QList<StorageRoot>> BigFolderSession::storages()
 {
     co_return QList<StorageRoot>{storage()};
@@ -95,8 +114,17 @@ QCoro::Task<DirectoryPage> BigFolderSession::rootDirectory(StorageID storageID)
 QCoro::Task<DirectoryPage> BigFolderSession::listDirectory(RemoteObjectID parentID, RemotePath path)
 {
     auto job = [this, parentID, path] {
-        if (!(parentID == bigFolderID) || !m_open) {
+        if (!m_open) {
             throw QuillbarrowError::pathNotFound();
+        }
+        if (!(parentID == bigFolderID)) {
+            bool isNumber = false;
+            const qsizetype index = parentID.rawValue().toLongLong(&isNumber) - firstBigFolderHandle;
+            if (!isNumber || index < 0 || index >= m_bigFolder.size() || !m_bigFolder[index].isFolder) {
+                throw QuillbarrowError::pathNotFound();
+            }
+            std::this_thread::sleep_for(innerFolderLatency);
+            return DirectoryPage(storage(), path, parentID, listInnerFolder(index, path));
         }
         const auto started = std::chrono::steady_clock::now();
         DirectoryPage page(storage(), path, parentID, listBigFolder(path));

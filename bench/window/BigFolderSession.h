@@ -6,6 +6,7 @@
 #include <QList>
 #include <QString>
 #include <atomic>
+#include <chrono>
 
 namespace quillbarrow {
 
@@ -14,19 +15,26 @@ namespace quillbarrow {
 // items anew (ids, names, paths, dates, as a device's answer gives them) and sorts them by name
 // there. The big folder is refused until `openBigFolder()`: the window's automatic size pass at
 // connection would otherwise list it before the folder is ever opened, where a real phone would
-// still be walking it. Nothing can be changed on it.
+// still be walking it. An entry may be a folder of three files, each of the entry's size, which
+// the phone lists in a few milliseconds. Nothing can be changed on it.
 class BigFolderSession final : public DeviceSession {
   public:
     // One object as the device describes it.
     struct Entry {
         QString name;
+        // A file's bytes; of a folder, the bytes of each of its three files.
         qint64 size = 0;
         qint64 modifiedSecondsSinceEpoch = 0;
+        bool isFolder = false;
     };
 
     // The root holds a folder named `bigFolderName` with `bigFolder` in it, then `rootFiles`.
     BigFolderSession(QString bigFolderName, QList<Entry> bigFolder, QList<Entry> rootFiles);
     ~BigFolderSession() override;
+
+    // How long the phone takes to answer for an inner folder, as a phone over USB does: the answers
+    // of a pass over many of them come one after another, not all at once.
+    static constexpr std::chrono::milliseconds innerFolderLatency{5};
 
     // The storage the tree lies on.
     static StorageRoot storage();
@@ -59,6 +67,8 @@ class BigFolderSession final : public DeviceSession {
 
   private:
     QList<RemoteItem> listBigFolder(const RemotePath& path) const;
+    // The files of the big folder's entry at `index`, a folder.
+    QList<RemoteItem> listInnerFolder(qsizetype index, const RemotePath& path) const;
 
     const QString m_bigFolderName;
     const QList<Entry> m_bigFolder;

@@ -4,9 +4,10 @@
 //   quillbarrow_bench_responsiveness [--rows N] [--entries N,N] [--subfolders N,N]
 //                                    [--phone-entries N] [--phone-folders N] [--paint-files N]
 //                                    [--copies 1000,8000,32000] [--uploads 8000,32000] [--rounds N]
+//                                    [--size-folders N]
 //                                    [--only select,subfolders,phone,sort,open,type,phone-show,
-//                                            phone-refresh,phone-sort,leave,refresh,paint,local,
-//                                            device]
+//                                            phone-refresh,phone-sort,leave,phone-select,
+//                                            leave-selected,sizes,refresh,paint,local,device]
 //
 // The time runs from the input until its results have landed (for a listing or a sort: the last
 // row in its place). The longest stall is the largest gap between the ticks of a 1 ms timer on the
@@ -43,6 +44,18 @@
 //     set in place of the big one (the big one deleted).
 //   - Leaving that folder of N files in the computer pane for its parent of 12 entries (leave),
 //     Backspace until the table shows them; plain: a model of 12 rows in place of one of N.
+//   - Ctrl+A in the phone's big folder (phone-select), and then leaving it with every row selected
+//     (leave-selected), Backspace until the root's 12 rows show; plain: selectAll, and a model of
+//     12 rows in place of one of N with every row selected.
+//   - The sizes of folders arriving at N rows (sizes), in each pane: a folder of N entries of
+//     which F (400 by default) are folders of three files, sorted by name and by size (a header
+//     click after the folder showed), every row selected with Ctrl+A, which has the selected
+//     folders measured; from Ctrl+A until every folder's size shows in its row (checked: each
+//     size right, no row moved). The longest stall is the one while the sizes arrive, from the
+//     turn after the pane announced its folders as being measured on (Ctrl+A's own is a detail
+//     line). Plain: the same rows in a QStandardItemModel sorted by byte count, every row
+//     selected, each folder's size set in its cell as a worker thread measures it (on disk for
+//     the computer's, one folder at a time for the phone's), one setData per arrival.
 //   - Typing a name of 16 characters, a key every 40 ms, in the computer pane over that folder and
 //     in the phone pane over the pretend phone's (type), its first row clicked: each key until the
 //     pane's selection is the row the keyboard is on; the longest key, and whether the keyboard
@@ -68,13 +81,12 @@
 #include "../MemoryMeter.h"
 #include "../Samples.h"
 #include "../StallMeter.h"
-
+#include "../scale/WorkerMockSession.h"
+#include "BigFolderSession.h"
 #include "async/Allocator.h"
 #include "async/WorkPool.h"
 #include "domain/BrowserSort.h"
 #include "infrastructure/InMemoryUserDefaults.h"
-#include "../scale/WorkerMockSession.h"
-#include "BigFolderSession.h"
 #include "panes/AndroidPaneView.h"
 #include "panes/LocalPaneView.h"
 #include "shell/MainWindow.h"
@@ -88,18 +100,20 @@
 #include "transport/MockMTPBackend.h"
 #include "viewmodels/devicebrowser/DeviceBrowserViewModel.h"
 #include "viewmodels/localbrowser/LocalBrowserViewModel.h"
+#include "viewmodels/localbrowser/LocalDirectoryReader.h"
 #include "viewmodels/transfers/Clipboard.h"
 #include "viewmodels/transfers/TransferQueue.h"
 
 #include <QAbstractEventDispatcher>
 #include <QApplication>
+#include <QCoro/QCoroTask>
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
 #include <QFileSystemModel>
 #include <QHeaderView>
-#include <QRandomGenerator>
 #include <QLoggingCategory>
+#include <QRandomGenerator>
 #include <QStandardItemModel>
 #include <QTableView>
 #include <QTemporaryDir>
@@ -108,19 +122,17 @@
 #include <QTimer>
 #include <QWindow>
 #include <QtTest/QTest>
-
-#include <QCoro/QCoroTask>
-
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
-#include <fcntl.h>
 #include <ctime>
+#include <fcntl.h>
 #include <functional>
 #include <memory>
 #include <sched.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 namespace quillbarrow {
@@ -139,9 +151,12 @@ struct Options {
     int paintFiles = 10'000;
     QList<int> copies{1'000, 8'000, 32'000};
     QList<int> uploads{8'000, 32'000};
+    // How many of the entries of the folders of the sizes rows are folders.
+    int sizeFolders = 400;
     int rounds = 1;
     // The measurements to run (all when empty): select, subfolders, phone, sort, open, phone-show,
-    // phone-refresh, phone-sort, leave, phone-select, phone-memory, paint, local, device.
+    // phone-refresh, phone-sort, leave, phone-select, leave-selected, phone-memory, sizes, paint,
+    // local, device.
     QStringList only;
     // Set in a child of phone-memory: the side it measures (ours or plain).
     QString memorySide;
@@ -610,6 +625,53 @@ public:
         return measured;
     }
 
+    // Every row selected, then the size of each of `folders` (named as their rows) set in its row
+    // where the row stands, one cell per arrival, as `bytesOf` gives it on `threads` worker threads
+    // of a pool of its own: from the first job started until the last size is set. The rows are
+    // sorted by byte count first (clickSize(), untimed here) and put back afterwards.
+    Measured fillSizes(bench::StallMeter& heartbeat, const QStringList& folders, int threads,
+                       const std::function<qint64(const QString& name)>& bytesOf)
+    {
+        clickSize(heartbeat, true);
+        m_view.selectAll();
+        settle();
+        QHash<QString, int> rowOf;
+        for (int row = 0; row < m_model->rowCount(); ++row) {
+            rowOf.insert(m_model->item(row, 0)->text(), row);
+        }
+        QThreadPool workers;
+        workers.setMaxThreadCount(threads);
+        int arrived = 0;
+        const auto start = [&] {
+            for (const QString& name : folders) {
+                const int row = rowOf.value(name, -1);
+                if (row < 0) {
+                    throw BenchFailure(QStringLiteral("plain sizes: no row named ") + name);
+                }
+                workers.start([this, &bytesOf, &arrived, name, row] {
+                    const qint64 bytes = bytesOf(name);
+                    QMetaObject::invokeMethod(
+                        &m_view,
+                        [this, &arrived, row, bytes] {
+                            QStandardItem* size = m_model->item(row, 1);
+                            if (m_asShown) {
+                                size->setText(ListingFormat::sizeText(bytes));
+                            }
+                            size->setData(bytes, sortRole());
+                            ++arrived;
+                        },
+                        Qt::QueuedConnection);
+                });
+            }
+        };
+        const Measured measured = measure(
+            heartbeat, start, [&] { return arrived == folders.size(); }, QStringLiteral("plain sizes"), true);
+        workers.waitForDone();
+        m_view.clearSelection();
+        putBackInAddedOrder();
+        return measured;
+    }
+
     // A click on the first row, then `name` typed as a person types it (typeName()).
     Typed type(bench::StallMeter& heartbeat, const QString& name)
     {
@@ -668,7 +730,8 @@ public:
     LocalItemTable& table() { return *m_table; }
     QWidget& window() { return *m_window; }
 
-    void show(const QString& folder, int entries)
+    // Shows `folder` and clicks the row `clickedRow`.
+    void show(const QString& folder, int entries, int clickedRow = 0)
     {
         browser().navigateTo(QUrl::fromLocalFile(folder));
         try {
@@ -683,7 +746,9 @@ public:
         }
         settle();
         // The pane takes keys once it has the focus, as after a click in it.
-        const QRect cell = table().visualRect(table().itemModel()->index(0, 0));
+        table().scrollTo(table().itemModel()->index(clickedRow, 0));
+        settle();
+        const QRect cell = table().visualRect(table().itemModel()->index(clickedRow, 0));
         QTest::mouseClick(table().viewport(), Qt::LeftButton, {}, cell.center());
         settle();
         // A person acts once the window has done its own work on the folder shown.
@@ -873,6 +938,8 @@ QCoro::Task<> runToEnd(std::function<QCoro::Task<>()> paste, bool* done)
     *done = true;
 }
 
+struct SizeSamples;
+
 class ResponsivenessBench {
 public:
     explicit ResponsivenessBench(Options options) : m_options(std::move(options)) {}
@@ -904,6 +971,12 @@ private:
     void devicePastes();
     Measured paste(const std::function<QCoro::Task<>()>& paste, const QString& what);
     void phoneSelectAll();
+    // The sizes of folders arriving at many rows, every row selected, in each pane (sizes).
+    void sizesArriving();
+    void localSizesArriving(FileSort sort);
+    void phoneSizesArriving(FileSort sort);
+    void reportSizes(const QString& pane, FileSort sort, const SizeSamples& ours, const Samples& plain,
+                     const Samples& plainStall);
     // The memory of the big folder's rows, each side in a child process (see memoryOfSide()).
     void phoneMemory();
 
@@ -1216,12 +1289,32 @@ QList<MadeFile> madeFilesOf(const QList<Item>& items)
     return files;
 }
 
-// The pretend phone of the big-folder rows: its root holds the folder "Camera" of N varied files
-// and 11 more files.
+// The name and bytes of folder number `index` of a folder of the sizes rows: every folder holds a
+// size of its own.
+QString sizedFolderName(int index)
+{
+    return QStringLiteral("Folder %1").arg(index, 5, 10, QLatin1Char('0'));
+}
+qint64 sizedFolderFileBytes(int index)
+{
+    return (index + 1) * 100LL;
+}
+
+// The pretend phone of the big-folder rows: its root holds the folder "Camera" of N entries and 11
+// more files. Of the entries, the first `folders` are folders of three files each (see
+// sizedFolderName()), the others varied files.
 struct BigPhoneFolder {
-    explicit BigPhoneFolder(int rows)
+    explicit BigPhoneFolder(int rows, int folders = 0)
     {
-        for (const MadeFile& file : variedFiles(rows)) {
+        const QList<MadeFile> files = variedFiles(rows);
+        for (int index = 0; index < files.size(); ++index) {
+            const MadeFile& file = files[index];
+            if (index < folders) {
+                const QString folder = sizedFolderName(index);
+                entries.append({folder, sizedFolderFileBytes(index), file.modified.toSecsSinceEpoch(), true});
+                folderBytes.insert(folder, 3 * sizedFolderFileBytes(index));
+                continue;
+            }
             entries.append({file.name, file.size, file.modified.toSecsSinceEpoch()});
         }
         rootRows.append(MadeFile{name, -1, QDateTime()});
@@ -1244,6 +1337,8 @@ struct BigPhoneFolder {
     const QString name = QStringLiteral("Camera");
     QList<BigFolderSession::Entry> entries;
     QList<BigFolderSession::Entry> rootFiles;
+    // The bytes of each of its folders, by name.
+    QHash<QString, qint64> folderBytes;
     // The folder's rows as the phone lists them, in the browser order by name; the same for
     // plain Qt; the root's rows.
     QList<RemoteItem> byName;
@@ -1502,7 +1597,7 @@ void ResponsivenessBench::phoneSelectAll()
 {
     const int rows = m_options.rows;
     const BigPhoneFolder phone(rows);
-    Samples ours, oursStall, plain, plainStall;
+    Samples ours, oursStall, plain, plainStall, leave, leaveStall, plainLeave, plainLeaveStall;
     for (int round = 0; round < m_options.rounds; ++round) {
         {
             BigFolderWindow window(phone, phone.session());
@@ -1519,6 +1614,18 @@ void ResponsivenessBench::phoneSelectAll()
             }
             ours.add(selected.seconds);
             oursStall.add(selected.stallMs);
+
+            // Up to the root, of 12 rows, every row of the big folder selected.
+            const Measured left = measure(
+                m_heartbeat, [&] { window.rig().pressKey(Qt::Key_Backspace); },
+                [&] { return window.showsRoot(); },
+                QStringLiteral("phone pane: leaving the big folder, every row selected"), true);
+            if (!pane.selection().isEmpty()) {
+                throw BenchFailure(
+                    QStringLiteral("phone pane: rows of the big folder stayed selected at the root"));
+            }
+            leave.add(left.seconds);
+            leaveStall.add(left.stallMs);
         }
         PlainTable table;
         table.show(phone.plainRows);
@@ -1526,6 +1633,30 @@ void ResponsivenessBench::phoneSelectAll()
         const Measured baseline = table.selectAll(m_heartbeat);
         plain.add(baseline.seconds);
         plainStall.add(baseline.stallMs);
+        const Measured plainLeft = measure(
+            m_heartbeat, [&] { table.show(phone.rootRows); }, [] { return true; },
+            QStringLiteral("plain leaving, every row selected"), true);
+        plainLeave.add(plainLeft.seconds);
+        plainLeaveStall.add(plainLeft.stallMs);
+    }
+    if (wants("leave-selected")) {
+        say(QStringLiteral(
+                "detail: phone pane, leaving a folder of %1 files with every row selected: ours s %2, "
+                "stall ms %3; plain s %4, stall ms %5")
+                .arg(rows)
+                .arg(leave.listed(4), leaveStall.listed(1), plainLeave.listed(4), plainLeaveStall.listed(1)));
+        m_rows.append(
+            {QStringLiteral("phone pane: leaving a folder of %1 files with every row selected for one of %2 "
+                            "rows")
+                 .arg(rows)
+                 .arg(phone.rootCount()),
+             secondsText(leave),
+             secondsText(plainLeave) +
+                 QStringLiteral(" (a model of %1 rows for the big one, all selected)").arg(phone.rootCount()),
+             stallText(leaveStall), stallText(plainLeaveStall)});
+    }
+    if (!wants("phone-select")) {
+        return;
     }
     say(QStringLiteral("detail: phone pane, Ctrl+A at %1 rows: ours s %2, stall ms %3; plain s %4, stall ms %5")
             .arg(rows)
@@ -1533,6 +1664,279 @@ void ResponsivenessBench::phoneSelectAll()
     m_rows.append({QStringLiteral("phone pane: Ctrl+A in a folder of %1 files").arg(rows), secondsText(ours),
                    secondsText(plain) + QStringLiteral(" (QTableView::selectAll over a QStandardItemModel)"),
                    stallText(oursStall), stallText(plainStall)});
+}
+
+// What the sizes of a pass of folder measurements cost as they arrived: from the action until every
+// size shows in its row; the longest stall while they arrived, from the turn after the browser
+// first announced folders being measured on (the action's own turns lie before it); the longest
+// stall of the action until then; and how many times the browser published its rows meanwhile.
+struct Arrived {
+    double seconds = 0;
+    double stallMs = 0;
+    double actionStallMs = 0;
+    int publications = 0;
+};
+
+template <typename Browser>
+Arrived measureArrivals(bench::StallMeter& heartbeat, Browser& browser, const std::function<void()>& act,
+                        const std::function<bool()>& landed, const QString& what)
+{
+    Arrived arrived;
+    bool announced = false;
+    QObject watching;
+    QObject::connect(&browser, &Browser::calculatingFolderSizeIDsChanged, &watching, [&] {
+        if (announced) {
+            return;
+        }
+        announced = true;
+        // Behind everything the action's own turn queued, ahead of any measurement's answer.
+        QMetaObject::invokeMethod(
+            &watching,
+            [&] {
+                arrived.actionStallMs = heartbeat.stop();
+                heartbeat.start();
+            },
+            Qt::QueuedConnection);
+    });
+    QObject::connect(&browser, &Browser::itemsChanged, &watching,
+                     [&] { arrived.publications += announced ? 1 : 0; });
+    heartbeat.start();
+    const Clock::time_point start = Clock::now();
+    act();
+    turnUntil([&] { return announced && landed(); }, what);
+    arrived.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    settle();
+    turnUntil(landedQuietly([] { return true; }), what + QStringLiteral(": the work after it"));
+    watchFor(followUp);
+    arrived.stallMs = heartbeat.stop();
+    return arrived;
+}
+
+// The arrivals of the rounds of one row.
+struct SizeSamples {
+    void add(const Arrived& arrived)
+    {
+        time.add(arrived.seconds);
+        stall.add(arrived.stallMs);
+        actionStall.add(arrived.actionStallMs);
+        publications.add(arrived.publications);
+    }
+    Samples time;
+    Samples stall;
+    Samples actionStall;
+    Samples publications;
+};
+
+// The rows of a table's folders, each with its id, where they stand.
+template <typename Table> QList<std::pair<int, typename Table::ID>> folderRowsOf(const Table& table)
+{
+    QList<std::pair<int, typename Table::ID>> rows;
+    const auto* model = table.itemModel();
+    for (int row = 0; row < model->rowCount(); ++row) {
+        if (model->item(row).kind == RemoteItemKind::folder) {
+            rows.append({row, model->item(row).id});
+        }
+    }
+    return rows;
+}
+
+// Every folder of `rows` shows a size, still in its row: cheap enough to ask at every turn.
+template <typename Table>
+bool sizesShown(const Table& table, const QList<std::pair<int, typename Table::ID>>& rows)
+{
+    const auto* model = table.itemModel();
+    return std::all_of(rows.begin(), rows.end(), [model](const auto& row) {
+        return row.first < model->rowCount() && model->item(row.first).id == row.second &&
+               model->item(row.first).size.has_value();
+    });
+}
+
+// Every folder of `rows` still in its row, showing the bytes `bytes` gives for its name.
+template <typename Table>
+void requireSizesInPlace(const Table& table, const QList<std::pair<int, typename Table::ID>>& rows,
+                         const QHash<QString, qint64>& bytes, const QString& what)
+{
+    const auto* model = table.itemModel();
+    for (const auto& [row, id] : rows) {
+        if (row >= model->rowCount() || !(model->item(row).id == id)) {
+            throw BenchFailure(
+                QStringLiteral("%1: the folder of row %2 moved as its size arrived").arg(what).arg(row));
+        }
+        const auto& item = model->item(row);
+        if (item.size != bytes.value(item.name, -1)) {
+            throw BenchFailure(QStringLiteral("%1: %2 shows a wrong size").arg(what, item.name));
+        }
+    }
+}
+
+// A click on the header of the column `identifier`, until `sorted` holds and the window's work is done.
+template <typename Table>
+void clickHeaderOf(Table& table, const QString& identifier, const std::function<bool()>& sorted)
+{
+    QHeaderView* header = table.horizontalHeader();
+    const std::optional<int> section = table.itemModel()->columnIndex(identifier);
+    if (!section) {
+        throw BenchFailure(QStringLiteral("the table has no column ") + identifier);
+    }
+    const QRect area(header->sectionViewportPosition(*section), 0, header->sectionSize(*section),
+                     header->height());
+    QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, area.center());
+    turnUntil(landedQuietly(sorted), QStringLiteral("the click on the header ") + identifier);
+}
+
+void ResponsivenessBench::sizesArriving()
+{
+    for (const FileSort sort : {FileSort::size, FileSort::name}) {
+        localSizesArriving(sort);
+        phoneSizesArriving(sort);
+    }
+}
+
+void ResponsivenessBench::localSizesArriving(FileSort sort)
+{
+    const int rows = m_options.rows;
+    const int folders = std::min(m_options.sizeFolders, rows);
+    const QString folder = m_work.filePath(QStringLiteral("sizes-%1-%2").arg(rows).arg(folders));
+    // Made once: the folders first, each of three files, then the varied files.
+    static QHash<QString, qint64> bytes;
+    if (!QFileInfo::exists(folder)) {
+        bytes.clear();
+        const QList<MadeFile> files = variedFiles(rows - folders);
+        if (!QDir().mkpath(folder)) {
+            throw BenchFailure(QStringLiteral("cannot create ") + folder);
+        }
+        for (const MadeFile& file : files) {
+            makeSparseFile(folder + QLatin1Char('/') + file.name, file);
+        }
+        for (int index = 0; index < folders; ++index) {
+            const QString inner = folder + QLatin1Char('/') + sizedFolderName(index);
+            QDir().mkpath(inner);
+            for (int part = 0; part < 3; ++part) {
+                makeSparseFile(inner + QStringLiteral("/part %1.bin").arg(part),
+                               MadeFile{QString(), sizedFolderFileBytes(index), files.constFirst().modified});
+            }
+            bytes.insert(sizedFolderName(index), 3 * sizedFolderFileBytes(index));
+        }
+    }
+    const QString what = QStringLiteral("computer pane: sizes arriving");
+    SizeSamples ours;
+    Samples plain, plainStall;
+    for (int round = 0; round < m_options.rounds; ++round) {
+        {
+            WindowRig rig;
+            // A file's row clicked: a folder selected would be measured there and then.
+            rig.show(folder, rows, folders);
+            LocalItemTable& table = rig.table();
+            if (sort == FileSort::size) {
+                clickHeaderOf(table, QStringLiteral("size"),
+                              [&] { return rig.browser().sort() == FileSort::size; });
+            }
+            if (!rig.browser().calculatingFolderSizeIDs().isEmpty() || rig.pane().selection().size() != 1) {
+                throw BenchFailure(what + QStringLiteral(": a folder was measured before Ctrl+A"));
+            }
+            const auto folderRows = folderRowsOf(table);
+            if (folderRows.size() != folders) {
+                throw BenchFailure(
+                    what + QStringLiteral(": %1 folders listed of %2").arg(folderRows.size()).arg(folders));
+            }
+            ours.add(measureArrivals(
+                m_heartbeat, rig.browser(), [&] { rig.pressSelectAll(); },
+                [&] { return rig.pane().selection().size() == rows && sizesShown(table, folderRows); },
+                what));
+            requireSizesInPlace(table, folderRows, bytes, what);
+        }
+        PlainTable table(true);
+        table.show(madeFilesOf(LocalDirectoryReader::read(folder, FileSort::name, true)));
+        const Measured baseline =
+            table.fillSizes(m_heartbeat, QStringList(bytes.keyBegin(), bytes.keyEnd()),
+                            workPool().maxThreadCount(), [&folder](const QString& name) {
+                                qint64 total = 0;
+                                for (const QFileInfo& file :
+                                     QDir(folder + QLatin1Char('/') + name).entryInfoList(QDir::Files)) {
+                                    total += file.size();
+                                }
+                                return total;
+                            });
+        plain.add(baseline.seconds);
+        plainStall.add(baseline.stallMs);
+    }
+    reportSizes(QStringLiteral("computer pane"), sort, ours, plain, plainStall);
+}
+
+void ResponsivenessBench::phoneSizesArriving(FileSort sort)
+{
+    const int rows = m_options.rows;
+    const int folders = std::min(m_options.sizeFolders, rows);
+    const BigPhoneFolder phone(rows, folders);
+    const QString what = QStringLiteral("phone pane: sizes arriving");
+    const QList<RemoteItem> bySize = sortedForBrowser(phone.byName, FileSort::size, true);
+    SizeSamples ours;
+    Samples plain, plainStall;
+    for (int round = 0; round < m_options.rounds; ++round) {
+        {
+            BigFolderWindow window(phone, phone.session());
+            window.openBigFolder();
+            RemoteItemTable& table = window.table();
+            if (sort == FileSort::size) {
+                clickHeaderOf(table, QStringLiteral("size"), [&] {
+                    return window.browser().sort() == FileSort::size && window.showsBigFolder(bySize);
+                });
+            }
+            // A file's row clicked: the pane takes the keys, and a file selected measures nothing.
+            window.clickRow(phone.byName.at(folders).name);
+            AndroidPaneView& pane = window.rig().pane();
+            turnUntil(landedQuietly([&] { return pane.selection().size() == 1; }),
+                      QStringLiteral("the click"));
+            const auto folderRows = folderRowsOf(table);
+            if (folderRows.size() != folders || !window.browser().calculatingFolderSizeIDs().isEmpty()) {
+                throw BenchFailure(
+                    what +
+                    QStringLiteral(": %1 folders unmeasured of %2").arg(folderRows.size()).arg(folders));
+            }
+            ours.add(measureArrivals(
+                m_heartbeat, window.browser(), [&] { window.rig().pressSelectAll(); },
+                [&] { return pane.selection().size() == rows && sizesShown(table, folderRows); }, what));
+            requireSizesInPlace(table, folderRows, phone.folderBytes, what);
+        }
+        PlainTable table(true);
+        table.show(phone.plainRows);
+        // The phone answers one listing at a time.
+        const Measured baseline = table.fillSizes(
+            m_heartbeat, QStringList(phone.folderBytes.keyBegin(), phone.folderBytes.keyEnd()), 1,
+            [&phone](const QString& name) {
+                std::this_thread::sleep_for(BigFolderSession::innerFolderLatency);
+                return phone.folderBytes.value(name);
+            });
+        plain.add(baseline.seconds);
+        plainStall.add(baseline.stallMs);
+    }
+    reportSizes(QStringLiteral("phone pane"), sort, ours, plain, plainStall);
+}
+
+void ResponsivenessBench::reportSizes(const QString& pane, FileSort sort, const SizeSamples& ours,
+                                      const Samples& plain, const Samples& plainStall)
+{
+    const int rows = m_options.rows;
+    const int folders = std::min(m_options.sizeFolders, rows);
+    const QString order = sort == FileSort::size ? QStringLiteral("by size") : QStringLiteral("by name");
+    say(QStringLiteral(
+            "detail: %1, sizes of %2 folders arriving at %3 rows sorted %4, all selected: ours s %5, "
+            "stall ms %6 (Ctrl+A's own %7), publications %8; plain s %9, stall ms %10")
+            .arg(pane)
+            .arg(folders)
+            .arg(rows)
+            .arg(order, ours.time.listed(3), ours.stall.listed(1), ours.actionStall.listed(1),
+                 ours.publications.listed(0), plain.listed(3), plainStall.listed(1)));
+    m_rows.append(
+        {QStringLiteral("%1: sizes of %2 folders arriving at %3 rows, all selected, sorted %4 (longest "
+                        "stall while they arrive)")
+             .arg(pane)
+             .arg(folders)
+             .arg(rows)
+             .arg(order),
+         secondsText(ours.time),
+         secondsText(plain) + QStringLiteral(" (QStandardItemModel, one cell set per arrival)"),
+         stallText(ours.stall), stallText(plainStall)});
 }
 
 // What one side's child process measured: the memory its rows held in each state (medians of the
@@ -2142,8 +2546,11 @@ void ResponsivenessBench::run()
     if (runs("phone-show") || runs("phone-refresh") || runs("phone-sort") || runs("leave") || runs("type")) {
         phoneBigFolder();
     }
-    if (runs("phone-select")) {
+    if (runs("phone-select") || runs("leave-selected")) {
         phoneSelectAll();
+    }
+    if (runs("sizes")) {
+        sizesArriving();
     }
     if (runs("phone-memory")) {
         phoneMemory();
@@ -2214,6 +2621,8 @@ Options parse(const QStringList& arguments)
             options.phoneEntries = number;
         } else if (argument == QStringLiteral("--phone-folders") && number >= 0) {
             options.phoneFolders = number;
+        } else if (argument == QStringLiteral("--size-folders") && number > 0) {
+            options.sizeFolders = number;
         } else if (argument == QStringLiteral("--rounds") && number > 0) {
             options.rounds = number;
         } else if (argument == QStringLiteral("--copies")) {
