@@ -181,7 +181,9 @@ AndroidPaneView::AndroidPaneView(DeviceBrowserViewModel& browser, LocalBrowserVi
                         &DeviceBrowserViewModel::currentSessionChanged}) {
         connect(&browser, signal, this, [this, signal] {
             // Which folders are being measured changes neither the selected items nor their sizes.
-            if (signal != &DeviceBrowserViewModel::calculatingFolderSizeIDsChanged) {
+            if (signal == &DeviceBrowserViewModel::itemsChanged) {
+                forgetSelectionFacts(m_browser && m_browser->filledInRows().has_value());
+            } else if (signal != &DeviceBrowserViewModel::calculatingFolderSizeIDsChanged) {
                 forgetSelectionFacts();
             }
             updateHeader();
@@ -374,19 +376,40 @@ void AndroidPaneView::setSelection(QSet<RemoteObjectID> selection)
 
 QList<RemoteItem> AndroidPaneView::selectedItems() const
 {
-    return selectionFacts().items;
+    if (!m_selectedItems) {
+        m_selectedItems = m_table->itemsIn(selectionFacts().rows);
+    }
+    return *m_selectedItems;
 }
 
 const AndroidPaneView::SelectionFacts& AndroidPaneView::selectionFacts() const
 {
     if (!m_selectionFacts) {
         // The table lists the browser's items in the browser's order.
-        QList<RemoteItem> items = m_table->itemsWithIDs(selection());
-        const SelectionSizeSummary summary =
-            m_browser ? m_browser->summaryOf(items, std::nullopt) : SelectionSizeSummary(0, 0, 0, 0, 0, std::nullopt);
-        m_selectionFacts = SelectionFacts{std::move(items), summary};
+        m_selectionFacts = SelectionFacts{m_table->rowSpansOf(selection()), std::nullopt};
+    }
+    if (!m_selectionFacts->summary) {
+        const auto forEach = [this](const auto& add) { m_table->forEachItemIn(m_selectionFacts->rows, add); };
+        m_selectionFacts->summary = m_browser ? m_browser->summaryOfEach(forEach, std::nullopt)
+                                              : SelectionSizeSummary(0, 0, 0, 0, 0, std::nullopt);
     }
     return *m_selectionFacts;
+}
+
+SelectionSizeSummary AndroidPaneView::selectionSummary() const
+{
+    return *selectionFacts().summary;
+}
+
+void AndroidPaneView::forgetSelectionFacts(bool sizesFilledIn)
+{
+    // The items may be the last copy of a big folder's rows: they are freed on the work pool.
+    letGo(std::exchange(m_selectedItems, std::nullopt));
+    if (sizesFilledIn && m_selectionFacts) {
+        m_selectionFacts->summary.reset();
+    } else {
+        m_selectionFacts.reset();
+    }
 }
 
 bool AndroidPaneView::mayCopyToMac(const QList<RemoteItem>& items) const
@@ -404,7 +427,7 @@ bool AndroidPaneView::canSendSelectionToMac() const
         return false;
     }
     // The listed items of the selection are weighed: ids no longer listed count for nothing.
-    SelectionSizeSummary summary = selectionFacts().summary;
+    SelectionSizeSummary summary = selectionSummary();
     summary.destinationFreeBytes = m_localBrowser->currentDirectoryAvailableBytes();
     return SelectionPreflightStrip::allowsCopy(summary);
 }
@@ -649,7 +672,7 @@ void AndroidPaneView::updateStrip()
     const std::optional<DirectoryPage>& page = m_browser->currentPage();
     const SelectionFacts& facts = selectionFacts();
     SelectionPreflight preflight;
-    preflight.summary = facts.summary;
+    preflight.summary = *facts.summary;
     preflight.storageName = QStringLiteral("Android");
     preflight.storageIcon = QStringLiteral("iphone.gen3");
     preflight.freeBytes = page ? page->storage.freeSpace : std::nullopt;
@@ -657,13 +680,14 @@ void AndroidPaneView::updateStrip()
     // A whole folder's subfolders may be waiting to be measured, and a selection may hold every
     // row: the smaller of the two is looked up in the other.
     const QSet<RemoteObjectID>& measuring = m_browser->calculatingFolderSizeIDs();
-    if (measuring.size() < facts.items.size()) {
+    if (measuring.size() < facts.summary->selectedItemCount) {
         preflight.isCalculating = std::any_of(measuring.begin(), measuring.end(), [this](const RemoteObjectID& id) {
             return selection().contains(id) && m_table->itemModel()->rowOf(id).has_value();
         });
     } else {
-        const auto beingMeasured = [&measuring](const RemoteItem& item) { return measuring.contains(item.id); };
-        preflight.isCalculating = std::any_of(facts.items.begin(), facts.items.end(), beingMeasured);
+        m_table->forEachItemIn(facts.rows, [&](const RemoteItem& item) {
+            preflight.isCalculating = preflight.isCalculating || measuring.contains(item.id);
+        });
     }
     m_strip->setPreflight(preflight);
 }

@@ -17,6 +17,8 @@
 
 #include <memory>
 #include <optional>
+#include <utility>
+#include <vector>
 
 class QLabel;
 class QMenu;
@@ -130,16 +132,20 @@ class AndroidPaneView final : public PaneFrame {
 
   private:
     // What the header and the strip show of the selection, worked out once per change of the
-    // selection or of the rows, not once per look: a folder measured, or one more folder being
-    // measured, must not cost passes over a big folder's rows.
+    // selection or of the rows, not once per look: one more folder being measured must not cost
+    // passes over a big folder's rows, nor sizes filled into the rows where they stand a look-up
+    // of each selected id or a copy of each selected item (the summary is added up again over
+    // the same rows).
     struct SelectionFacts {
-        // The listed items among the selection, in listing order.
-        QList<RemoteItem> items;
-        // Without a destination.
-        SelectionSizeSummary summary;
+        // The rows of the listed items among the selection (spans of neighbouring rows).
+        std::vector<std::pair<int, int>> rows;
+        // Without a destination; nothing until looked at.
+        std::optional<SelectionSizeSummary> summary;
     };
     const SelectionFacts& selectionFacts() const;
-    void forgetSelectionFacts() { m_selectionFacts.reset(); }
+    SelectionSizeSummary selectionSummary() const;
+    // With `sizesFilledIn`, the rows stay selected as they were, some of their sizes filled in.
+    void forgetSelectionFacts(bool sizesFilledIn = false);
 
     QWidget* buildContent();
     void wireToolbar();
@@ -169,6 +175,8 @@ class AndroidPaneView final : public PaneFrame {
     QLabel* m_loadingLabel = nullptr;
     EmptyStateView* m_empty = nullptr;
     mutable std::optional<SelectionFacts> m_selectionFacts;
+    // The listed items among the selection, in listing order, once asked for.
+    mutable std::optional<QList<RemoteItem>> m_selectedItems;
 };
 
 } // namespace quillbarrow

@@ -192,7 +192,9 @@ LocalPaneView::LocalPaneView(LocalBrowserViewModel& browser, TransferCoordinator
                         &LocalBrowserViewModel::calculatingFolderSizeIDsChanged}) {
         connect(&browser, signal, this, [this, signal] {
             // Which folders are being measured changes neither the selected items nor their sizes.
-            if (signal != &LocalBrowserViewModel::calculatingFolderSizeIDsChanged) {
+            if (signal == &LocalBrowserViewModel::itemsChanged) {
+                forgetSelectionFacts(m_browser && m_browser->filledInRows().has_value());
+            } else if (signal != &LocalBrowserViewModel::calculatingFolderSizeIDsChanged) {
                 forgetSelectionFacts();
             }
             updateHeader();
@@ -239,19 +241,40 @@ void LocalPaneView::setSelection(QSet<QUrl> selection)
 
 QList<LocalItem> LocalPaneView::selectedItems() const
 {
-    return selectionFacts().items;
+    if (!m_selectedItems) {
+        m_selectedItems = m_table->itemsIn(selectionFacts().rows);
+    }
+    return *m_selectedItems;
 }
 
 const LocalPaneView::SelectionFacts& LocalPaneView::selectionFacts() const
 {
     if (!m_selectionFacts) {
         // The table shows the listed items of the selection selected, in the browser's order.
-        QList<LocalItem> items = m_table->selectedRowItems();
-        const SelectionSizeSummary summary =
-            m_browser ? m_browser->summaryOf(items, std::nullopt) : SelectionSizeSummary(0, 0, 0, 0, 0, std::nullopt);
-        m_selectionFacts = SelectionFacts{std::move(items), summary};
+        m_selectionFacts = SelectionFacts{m_table->selectedRowSpans(), std::nullopt};
+    }
+    if (!m_selectionFacts->summary) {
+        const auto forEach = [this](const auto& add) { m_table->forEachItemIn(m_selectionFacts->rows, add); };
+        m_selectionFacts->summary = m_browser ? m_browser->summaryOfEach(forEach, std::nullopt)
+                                              : SelectionSizeSummary(0, 0, 0, 0, 0, std::nullopt);
     }
     return *m_selectionFacts;
+}
+
+SelectionSizeSummary LocalPaneView::selectionSummary() const
+{
+    return *selectionFacts().summary;
+}
+
+void LocalPaneView::forgetSelectionFacts(bool sizesFilledIn)
+{
+    // The items may be the last copy of a big folder's rows: they are freed on the work pool.
+    letGo(std::exchange(m_selectedItems, std::nullopt));
+    if (sizesFilledIn && m_selectionFacts) {
+        m_selectionFacts->summary.reset();
+    } else {
+        m_selectionFacts.reset();
+    }
 }
 
 bool LocalPaneView::canSend(const QList<LocalItem>& items) const
@@ -285,7 +308,7 @@ bool LocalPaneView::allowsSend(SelectionSizeSummary summary) const
 
 bool LocalPaneView::canSendSelectionToAndroid() const
 {
-    return !selection().isEmpty() && allowsSend(selectionFacts().summary);
+    return !selection().isEmpty() && allowsSend(selectionSummary());
 }
 
 void LocalPaneView::selectionChanged()
@@ -457,7 +480,7 @@ void LocalPaneView::updateStrip()
         return;
     }
     SelectionPreflight preflight;
-    preflight.summary = selectionFacts().summary;
+    preflight.summary = selectionSummary();
     preflight.storageName = tr("This Mac");
     preflight.storageIcon = QStringLiteral("laptopcomputer");
     preflight.freeBytes = m_browser->currentDirectoryAvailableBytes();

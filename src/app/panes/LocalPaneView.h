@@ -12,6 +12,8 @@
 #include <QWidget>
 #include <memory>
 #include <optional>
+#include <utility>
+#include <vector>
 
 class QMenu;
 
@@ -84,14 +86,18 @@ class LocalPaneView final : public PaneFrame {
 
   private:
     // What the header and the strip show of the selection, worked out once per change of the
-    // selection or of the listing, not once per look.
+    // selection or of the listing, not once per look. Sizes filled into the rows where they stand
+    // leave the rows as they are: the summary is added up again over them, copying no item.
     struct SelectionFacts {
-        QList<LocalItem> items;
-        // Without a destination.
-        SelectionSizeSummary summary;
+        // The rows shown selected (spans of neighbouring rows, see NativeTable::selectedRowSpans()).
+        std::vector<std::pair<int, int>> rows;
+        // Without a destination; nothing until looked at.
+        std::optional<SelectionSizeSummary> summary;
     };
     const SelectionFacts& selectionFacts() const;
-    void forgetSelectionFacts() { m_selectionFacts.reset(); }
+    SelectionSizeSummary selectionSummary() const;
+    // With `sizesFilledIn`, the rows stay selected as they were, some of their sizes filled in.
+    void forgetSelectionFacts(bool sizesFilledIn = false);
     bool allowsSend(SelectionSizeSummary summary) const;
 
     void selectionChanged();
@@ -110,6 +116,8 @@ class LocalPaneView final : public PaneFrame {
     MacBreadcrumbBar* m_breadcrumb;
     QMenu* m_favoritesMenu;
     mutable std::optional<SelectionFacts> m_selectionFacts;
+    // The items of the selection's rows, once asked for.
+    mutable std::optional<QList<LocalItem>> m_selectedItems;
 };
 
 } // namespace quillbarrow

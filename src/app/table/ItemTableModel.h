@@ -56,6 +56,10 @@ namespace quillbarrow {
 // value. After another listing both are built on the work pool, and a lookup that cannot wait
 // for them looks a few ids up row by row, waits for the job when it runs already, or builds the
 // index on the spot.
+//
+// An owner that knows the only change is some rows' fields (measured folder sizes filled in where
+// the rows stand) says which rows: the others are then taken as they are, unread, so that a few
+// sizes arriving at a big folder cost the window little more than their own rows.
 template <typename Item>
 class ItemTableModel final : public NativeTableModel {
 public:
@@ -191,12 +195,19 @@ public:
 
     // Shows `items`, which belong to `listing` (a text naming the folder and session they list).
     // The model keeps `items` itself: the owner may change its own copy later (Qt then copies
-    // it), never the items the model was given.
-    ListingChange setItems(const QList<Item>& items, const QString& listing)
+    // it), never the items the model was given. With `changedRows` (in row order), `items` are
+    // the items shown, row for row, but for the fields of those rows: only they are compared.
+    ListingChange setItems(const QList<Item>& items, const QString& listing,
+                           const std::vector<qsizetype>* changedRows = nullptr)
     {
         const bool sameListing = m_listing && *m_listing == listing;
         // The very list shown, published again (a refresh that found every item as it was).
         if (sameListing && items.size() == m_items.size() && items.constData() == m_items.constData()) {
+            return ListingChange::fieldsOnly;
+        }
+        if (changedRows != nullptr && sameListing && m_layout == Layout::plain &&
+            static_cast<std::size_t>(items.size()) == m_rows.size()) {
+            takeChangedFields(items, *changedRows);
             return ListingChange::fieldsOnly;
         }
         // The same rows again with new fields (a measured folder size, say) are the common case
@@ -256,9 +267,31 @@ public:
         const std::vector<int> rows = findRows({&id});
         return rows.empty() ? std::nullopt : std::optional<int>(rows.front());
     }
+    // The items of every row, in row order: the listing shown itself; nothing while a diff is being
+    // applied.
+    const QList<Item>* rowItems() const
+    {
+        return m_layout == Layout::plain && static_cast<std::size_t>(m_items.size()) == m_rows.size()
+                   ? &m_items
+                   : nullptr;
+    }
     // The rows showing the items with these ids, in row order; ids no row shows are left out.
     std::vector<int> rowsOf(const QSet<ID>& ids) const
     {
+        // More ids than rows (a big folder's selection, say, in the few rows of the next folder):
+        // each row is looked up among the ids instead.
+        if (ids.size() > logicalRowCount()) {
+            std::vector<int> rows;
+            if (idIndex().repeated) {
+                return rows;
+            }
+            for (qsizetype row = 0; row < logicalRowCount(); ++row) {
+                if (ids.contains(Traits::id(*rowAt(row).item))) {
+                    rows.push_back(static_cast<int>(row));
+                }
+            }
+            return rows;
+        }
         QList<const ID*> sought;
         sought.reserve(ids.size());
         for (const ID& id : ids) {
@@ -855,6 +888,50 @@ private:
         m_rows = std::move(reordered);
         changePersistentIndexList(before, after);
         Q_EMIT layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+    }
+
+    // Takes `items`, the items shown but for the fields of `changedRows`, and announces the cells
+    // that changed, one dataChanged per block of neighbouring rows.
+    void takeChangedFields(const QList<Item>& items, const std::vector<qsizetype>& changedRows)
+    {
+        Q_ASSERT(holdsSameIDs(items));
+        QList<Item> shown = std::exchange(m_items, items);
+        std::vector<std::pair<int, Change>> changes;
+        changes.reserve(changedRows.size());
+        for (const qsizetype row : changedRows) {
+            Q_ASSERT(row >= 0 && row < static_cast<qsizetype>(m_rows.size()));
+            Change change = changeBetween(*m_rows[static_cast<std::size_t>(row)].item, *listed(row));
+            if (!change.roles.isEmpty()) {
+                changes.emplace_back(static_cast<int>(row), std::move(change));
+            }
+        }
+        // Every row now points into the listing taken; the ids kept their data, and the indexes hold.
+        for (std::size_t row = 0; row < m_rows.size(); ++row) {
+            m_rows[row].item = listed(static_cast<qsizetype>(row));
+        }
+        std::size_t first = 0;
+        while (first < changes.size()) {
+            std::size_t last = first;
+            Change block = changes[first].second;
+            while (last + 1 < changes.size() && changes[last + 1].first == changes[last].first + 1) {
+                ++last;
+                const Change& next = changes[last].second;
+                block.firstColumn = std::min(block.firstColumn, next.firstColumn);
+                block.lastColumn = std::max(block.lastColumn, next.lastColumn);
+                for (const int role : next.roles) {
+                    if (!block.roles.contains(role)) {
+                        block.roles.append(role);
+                    }
+                }
+            }
+            for (std::size_t changed = first; changed <= last; ++changed) {
+                m_rows[static_cast<std::size_t>(changes[changed].first)].texts.reset();
+            }
+            Q_EMIT dataChanged(index(changes[first].first, block.firstColumn),
+                               index(changes[last].first, block.lastColumn), block.roles);
+            first = last + 1;
+        }
+        letGo(std::move(shown));
     }
 
     // Whether `items` list exactly the shown rows' ids in the shown order.

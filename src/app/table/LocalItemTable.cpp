@@ -12,7 +12,8 @@ LocalItemTable::LocalItemTable(LocalBrowserViewModel& browser, QWidget* parent) 
     QPointer<LocalBrowserViewModel> model(&browser);
     const auto showRows = [this, model] {
         if (model) {
-            setItems(model->items(), model->currentDirectory().toString());
+            const std::optional<std::vector<qsizetype>>& filledIn = model->filledInRows();
+            setItems(model->items(), model->currentDirectory().toString(), filledIn ? &*filledIn : nullptr);
         }
     };
     const auto showSort = [this, model] {

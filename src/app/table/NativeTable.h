@@ -24,10 +24,11 @@ namespace quillbarrow {
 
 // The table of one pane over rows of type `Item` (LocalItem or RemoteItem), bound to its owner:
 //
-// - Rows: setItems() with the view model's rows in its order (ItemTableModel applies them). A
-//   re-listing of the same folder that the model shows as a reset keeps the current row and the
-//   rows in sight: both are found again by id (the first row in sight that is still listed stays
-//   first, as far scrolled as it was).
+// - Rows: setItems() with the view model's rows in its order (ItemTableModel applies them), and
+//   the rows whose fields alone changed when the owner knows them. A re-listing of the same
+//   folder that the model shows as a reset keeps the current row and the rows in sight: both are
+//   found again by id (the first row in sight that is still listed stays first, as far scrolled
+//   as it was).
 // - Selection, both ways. The owner's selection (a set of ids, possibly naming rows that are not
 //   listed) is shown by setSelection() and again after every setItems(); the table selects the
 //   listed rows only and ignores the change notices its own selecting causes. After setItems()
@@ -82,12 +83,14 @@ public:
 
     // ---- Rows ------------------------------------------------------------------------------------
 
-    void setItems(const QList<Item>& items, const QString& listing)
+    // With `changedRows`, see ItemTableModel::setItems().
+    void setItems(const QList<Item>& items, const QString& listing,
+                  const std::vector<qsizetype>* changedRows = nullptr)
     {
         const bool sameListing = m_model->listing() == listing;
         m_placeBeforeReset.reset();
         m_applyingSelection = true;
-        const typename Model::ListingChange change = m_model->setItems(items, listing);
+        const typename Model::ListingChange change = m_model->setItems(items, listing, changedRows);
         m_applyingSelection = false;
         // The selected rows, looked up once for both steps below when either needs them.
         std::optional<std::vector<int>> selectedRows;
@@ -112,17 +115,76 @@ public:
     }
     // The listed items among `ids`, in row order.
     QList<Item> itemsWithIDs(const QSet<ID>& ids) const { return m_model->itemsWithIDs(ids); }
+    // Rows as spans of neighbouring rows (the first and the last of each), in row order.
+    using RowSpans = std::vector<std::pair<int, int>>;
     // The items of the rows shown selected, in row order: the listed items of the binding, or of
     // the table's own selection while its write into the binding is due. Reads no id.
-    QList<Item> selectedRowItems() const
+    QList<Item> selectedRowItems() const { return itemsIn(selectedRowSpans()); }
+    // The rows shown selected (see selectedRowItems()).
+    RowSpans selectedRowSpans() const
     {
-        QList<Item> items;
-        for (const int row : selectedRowNumbers()) {
-            if (row < m_model->rowCount()) {
-                items.append(m_model->item(row));
+        RowSpans spans;
+        const int rowCount = m_model->rowCount();
+        for (const QItemSelectionRange& range : selectionModel()->selection()) {
+            if (range.top() < rowCount) {
+                spans.emplace_back(range.top(), std::min(range.bottom(), rowCount - 1));
             }
         }
+        std::sort(spans.begin(), spans.end());
+        RowSpans merged;
+        for (const auto& span : spans) {
+            if (!merged.empty() && span.first <= merged.back().second + 1) {
+                merged.back().second = std::max(merged.back().second, span.second);
+            } else {
+                merged.push_back(span);
+            }
+        }
+        return merged;
+    }
+    // The rows of the listed items among `ids`; every row, looking none up, when `ids` is the
+    // model's set of every id (what a select-all hands out).
+    RowSpans rowSpansOf(const QSet<ID>& ids) const
+    {
+        const int rowCount = m_model->rowCount();
+        if (rowCount > 0 && ids.size() == rowCount && ids == m_model->allIDs()) {
+            return {{0, rowCount - 1}};
+        }
+        RowSpans spans;
+        for (const int row : m_model->rowsOf(ids)) {
+            if (!spans.empty() && spans.back().second + 1 == row) {
+                spans.back().second = row;
+            } else {
+                spans.emplace_back(row, row);
+            }
+        }
+        return spans;
+    }
+    // The items of `spans`, in row order; every row gives the listing shown itself, shared, not a copy.
+    QList<Item> itemsIn(const RowSpans& spans) const
+    {
+        if (spans.size() == 1 && spans.front().first == 0 &&
+            spans.front().second == m_model->rowCount() - 1) {
+            if (const QList<Item>* every = m_model->rowItems()) {
+                return *every;
+            }
+        }
+        QList<Item> items;
+        qsizetype count = 0;
+        for (const auto& [first, last] : spans) {
+            count += last - first + 1;
+        }
+        items.reserve(count);
+        forEachItemIn(spans, [&items](const Item& item) { items.append(item); });
         return items;
+    }
+    // Calls `each` with the item of every row of `spans`, in row order, copying none.
+    template <typename Each> void forEachItemIn(const RowSpans& spans, const Each& each) const
+    {
+        for (const auto& [first, last] : spans) {
+            for (int row = first; row <= last && row < m_model->rowCount(); ++row) {
+                each(m_model->item(row));
+            }
+        }
     }
 
     // ---- Selection -------------------------------------------------------------------------------
@@ -364,7 +426,8 @@ private:
         if (selection == m_selection) {
             return;
         }
-        m_selection = std::move(selection);
+        // A selection of a big folder's rows is freed on the work pool.
+        letGo(std::exchange(m_selection, std::move(selection)));
         if (m_onSelectionChanged) {
             m_onSelectionChanged(m_selection);
         }

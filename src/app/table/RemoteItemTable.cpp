@@ -13,7 +13,8 @@ RemoteItemTable::RemoteItemTable(DeviceBrowserViewModel& browser, QWidget* paren
     QPointer<DeviceBrowserViewModel> model(&browser);
     const auto showRows = [this, model] {
         if (model) {
-            setItems(model->items(), listingOf(*model));
+            const std::optional<std::vector<qsizetype>>& filledIn = model->filledInRows();
+            setItems(model->items(), listingOf(*model), filledIn ? &*filledIn : nullptr);
         }
     };
     const auto showSort = [this, model] {

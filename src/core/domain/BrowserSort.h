@@ -154,6 +154,31 @@ QList<Item> shownInOrder(const QList<Item>& items, const ShownItems& shown,
     return rows;
 }
 
+// Fills the sizes of the folders of `rows` measured in `measured` (the FolderStatistics of item
+// ids) into their rows, where they stand: what the rows would show if they were worked out anew
+// in the same order. Gives the rows changed, in row order. `rows` is copied (if shared) only when
+// some size changes.
+template <typename Item, typename Measured>
+std::vector<qsizetype> fillInMeasuredSizes(QList<Item>& rows, const Measured& measured)
+{
+    std::vector<qsizetype> changed;
+    if (measured.isEmpty()) {
+        return changed;
+    }
+    for (qsizetype row = 0; row < rows.size(); ++row) {
+        const Item& item = std::as_const(rows)[row];
+        if (item.kind != RemoteItemKind::folder) {
+            continue;
+        }
+        const auto found = measured.constFind(item.id);
+        if (found != measured.constEnd() && item.size != found->bytes) {
+            rows[row].size = found->bytes;
+            changed.push_back(row);
+        }
+    }
+    return changed;
+}
+
 // The one order both browsers and the device backends list items in. Stable. Folders come first,
 // then files, then unknown items, whatever the direction; inside a group the items go by the key
 // (names by natural, case-insensitive comparison in the default locale; a missing date counts as

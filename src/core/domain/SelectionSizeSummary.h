@@ -54,26 +54,40 @@ private:
     qint64 m_unknownFolderCount = 0;
 };
 
-// The summary of the rows for which `counts` is true, with the folder sizes measured so far. A
-// folder's own reported size is not used: only a measurement counts.
+// The summary of the items `forEach` hands, one after another, to the function it is given
+// (forEach(add) calls add(item) for each item), with the folder sizes measured so far. A file or
+// unknown entry counts its size (0 without one); a folder's own reported size is not used: only a
+// measurement counts.
+template <typename Id, typename ForEach>
+SelectionSizeSummary summarizeEach(const ForEach& forEach, const QHash<Id, FolderStatistics>& measured,
+                                   std::optional<qint64> destinationFreeBytes)
+{
+    SelectionSizeTally tally;
+    forEach([&](const auto& item) {
+        if (item.kind != RemoteItemKind::folder) {
+            tally.addFile(item.size);
+            return;
+        }
+        const auto found = measured.constFind(item.id);
+        tally.addFolder(found == measured.constEnd() ? nullptr : &*found);
+    });
+    return tally.summary(destinationFreeBytes);
+}
+
+// The summary of the rows for which `counts` is true, with the folder sizes measured so far.
 template <typename Item, typename Id, typename Counts>
 SelectionSizeSummary summarizeRows(const QList<Item>& rows, const Counts& counts,
                                    const QHash<Id, FolderStatistics>& measured,
                                    std::optional<qint64> destinationFreeBytes)
 {
-    SelectionSizeTally tally;
-    for (const Item& item : rows) {
-        if (!counts(item)) {
-            continue;
+    const auto forEach = [&](const auto& add) {
+        for (const Item& item : rows) {
+            if (counts(item)) {
+                add(item);
+            }
         }
-        if (item.kind != RemoteItemKind::folder) {
-            tally.addFile(item.size);
-            continue;
-        }
-        const auto found = measured.constFind(item.id);
-        tally.addFolder(found == measured.constEnd() ? nullptr : &*found);
-    }
-    return tally.summary(destinationFreeBytes);
+    };
+    return summarizeEach(forEach, measured, destinationFreeBytes);
 }
 
 // The summary of the rows whose id is selected (ids of no row count for nothing).

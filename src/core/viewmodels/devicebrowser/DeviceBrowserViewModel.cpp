@@ -192,10 +192,11 @@ const QList<RemoteItem>* DeviceBrowserViewModel::knownRows(const RowsInputs& inp
     return m_shownRows && m_shownRows->inputs == inputs ? &m_shownRows->rows : nullptr;
 }
 
-void DeviceBrowserViewModel::showRows(RowsInputs inputs, QList<RemoteItem> rows)
+void DeviceBrowserViewModel::showRows(RowsInputs inputs, QList<RemoteItem> rows,
+                                      std::optional<std::vector<qsizetype>> filledIn)
 {
     letGo(std::exchange(m_shownRows, DerivedRows{std::move(inputs), rows}));
-    setItems(std::move(rows));
+    setItems(std::move(rows), std::move(filledIn));
 }
 
 void DeviceBrowserViewModel::resortRows()
@@ -221,6 +222,8 @@ QCoro::Task<> DeviceBrowserViewModel::sortOnPool(QPointer<DeviceBrowserViewModel
     struct Sorted {
         std::shared_ptr<const BrowserRanking> ranking;
         QList<RemoteItem> rows;
+        // Rows filled in rather than sorted: those whose sizes changed (see filledInRows()).
+        std::optional<std::vector<qsizetype>> filledIn;
     };
     // Each round sorts for the state of its start; what changes while it runs is sorted in the
     // next round.
@@ -230,15 +233,26 @@ QCoro::Task<> DeviceBrowserViewModel::sortOnPool(QPointer<DeviceBrowserViewModel
         const FileSort sort = inputs.sort;
         const bool ascending = inputs.ascending;
         const bool showHidden = inputs.showHidden;
+        // Rows shown in the order wanted, which lack only sizes measured since, take them where they
+        // stand, in a copy: nothing is sorted.
+        const bool fillingIn = self->m_shownRows && self->m_shownRows->inputs.sameOrder(inputs) &&
+                               self->m_items.constData() == self->m_shownRows->rows.constData();
+        QList<RemoteItem> shownRows = fillingIn ? self->m_items : QList<RemoteItem>();
         // The rows come back held by pointer: taken out of it, they leave nothing in the future.
         auto sorting = [items = self->m_currentPage->items, ranking = self->rankingOf(*self->m_currentPage),
-                        measured = self->m_computedFolderStatistics, ordered = self->m_orderedFolderStatistics,
-                        sort, ascending, showHidden]() mutable {
+                        measured = self->m_computedFolderStatistics,
+                        ordered = self->m_orderedFolderStatistics, shown = shownRows, fillingIn, sort,
+                        ascending, showHidden]() mutable {
+            if (fillingIn) {
+                std::vector<qsizetype> filledIn = fillInMeasuredSizes(shown, measured);
+                return std::make_shared<Sorted>(Sorted{nullptr, std::move(shown), std::move(filledIn)});
+            }
             if (!ranking) {
                 ranking = std::make_shared<const BrowserRanking>(browserRanking(items));
             }
             return std::make_shared<Sorted>(
-                Sorted{ranking, rowsOf(items, ranking.get(), sort, ascending, showHidden, measured, ordered)});
+                Sorted{ranking, rowsOf(items, ranking.get(), sort, ascending, showHidden, measured, ordered),
+                       std::nullopt});
         };
         std::shared_ptr<Sorted> sorted;
         try {
@@ -249,21 +263,32 @@ QCoro::Task<> DeviceBrowserViewModel::sortOnPool(QPointer<DeviceBrowserViewModel
         }
         QList<RemoteItem> rows = sorted ? std::exchange(sorted->rows, {}) : QList<RemoteItem>();
         if (!sorted || !self) {
-            letGo(DerivedRows{std::move(inputs), std::move(rows)});
+            letGo(DerivedRows{std::move(inputs), std::move(rows)}, std::move(shownRows));
             break;
         }
         // Shown while the page, sort, hidden-name choice and session are those it was sorted for,
         // unless rows with as many measured sizes are shown already: while folders go on being
-        // measured, each round shows more of them.
+        // measured, each round shows more of them. Rows filled in only while the rows they were
+        // filled into are still shown.
         const std::optional<DerivedRows>& shown = self->m_shownRows;
         const RowsInputs now = self->rowsInputs();
         if (!self->m_currentPage || !inputs.sameOrder(now) ||
-            (shown && shown->inputs.sameOrder(inputs) && shown->inputs.measurements >= inputs.measurements)) {
-            letGo(DerivedRows{std::move(inputs), std::move(rows)});
+            (shown && shown->inputs.sameOrder(inputs) && shown->inputs.measurements >= inputs.measurements) ||
+            (sorted->filledIn && !(shown && shown->rows.constData() == shownRows.constData() &&
+                                   self->m_items.constData() == shownRows.constData()))) {
+            letGo(DerivedRows{std::move(inputs), std::move(rows)}, std::move(shownRows));
             continue;
         }
-        self->keepRanking(self->m_currentPage->path, self->m_currentPage->items, sorted->ranking);
-        self->showRows(std::move(inputs), std::move(rows));
+        if (sorted->filledIn && sorted->filledIn->empty()) {
+            // None of the sizes is shown: the rows stand as they are, now for these sizes too.
+            self->m_shownRows->inputs = std::move(inputs);
+        } else if (sorted->filledIn) {
+            self->showRows(std::move(inputs), std::move(rows), std::move(*sorted->filledIn));
+        } else {
+            self->keepRanking(self->m_currentPage->path, self->m_currentPage->items, sorted->ranking);
+            self->showRows(std::move(inputs), std::move(rows));
+        }
+        letGo(std::move(rows), std::move(shownRows));
         if (self->m_shownRows->inputs.sameOrder(self->rowsInputs()) &&
             !(self->m_shownRows->inputs == self->rowsInputs())) {
             // Folders are being measured one after another: their sizes are shown together, a
@@ -311,8 +336,9 @@ void DeviceBrowserViewModel::setCurrentPage(std::optional<DirectoryPage> page)
     letGo(std::exchange(m_preparedRows, std::nullopt));
 }
 
-void DeviceBrowserViewModel::setItems(QList<RemoteItem> items)
+void DeviceBrowserViewModel::setItems(QList<RemoteItem> items, std::optional<std::vector<qsizetype>> filledIn)
 {
+    m_filledInRows = std::move(filledIn);
     letGo(std::exchange(m_items, std::move(items)));
     Q_EMIT itemsChanged();
 }

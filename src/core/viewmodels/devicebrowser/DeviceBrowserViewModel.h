@@ -106,6 +106,10 @@ public:
     const std::optional<DirectoryPage>& currentPage() const { return m_currentPage; }
     // The rows of the Android table, derived from the page by applySort().
     const QList<RemoteItem>& items() const { return m_items; }
+    // With the newest itemsChanged: the rows (in order) whose folder sizes it filled in, when that
+    // is all it changed, every other row the same item as before; nothing when the rows may differ
+    // in any other way. A table showing the rows before takes them without comparing the rows.
+    const std::optional<std::vector<qsizetype>>& filledInRows() const { return m_filledInRows; }
     // The path of each level from the storage root to the folder shown.
     const QList<RemotePath>& breadcrumb() const { return m_breadcrumb; }
     bool isLoading() const { return m_isLoading; }
@@ -186,6 +190,14 @@ public:
     // looked up, so a selection costs one pass over itself, not over every row.
     SelectionSizeSummary summaryOf(const QList<RemoteItem>& items,
                                    std::optional<qint64> destinationFreeBytes) const;
+    // The same for the items `forEach` hands to the function it is given (see summarizeEach()):
+    // no list of them is made.
+    template <typename ForEach>
+    SelectionSizeSummary summaryOfEach(const ForEach& forEach,
+                                       std::optional<qint64> destinationFreeBytes) const
+    {
+        return summarizeEach(forEach, m_computedFolderStatistics, destinationFreeBytes);
+    }
     // Measures the given folders one after another, each by walking its whole tree; files and
     // folders measured or being measured are skipped. Every folder of the call counts as being
     // measured from its start, so a later call passes over the folders still waiting in this one;
@@ -361,7 +373,8 @@ private:
     void setStorages(QList<StorageRoot> storages);
     // Re-derives the rows.
     void setCurrentPage(std::optional<DirectoryPage> page);
-    void setItems(QList<RemoteItem> items);
+    // With `filledIn`, the rows of `items` whose folder sizes are all that changed (see filledInRows()).
+    void setItems(QList<RemoteItem> items, std::optional<std::vector<qsizetype>> filledIn = std::nullopt);
     void setBreadcrumb(QList<RemotePath> breadcrumb);
     void setLoading(bool loading);
     void setWaitingForTransfer(bool waiting);
@@ -444,13 +457,16 @@ private:
     // The rows for `inputs` when they are known already: those shown, or those the work pool
     // prepared with the listing (which then count as shown); nothing otherwise.
     const QList<RemoteItem>* knownRows(const RowsInputs& inputs);
-    // Publishes the rows as those of `inputs`.
-    void showRows(RowsInputs inputs, QList<RemoteItem> rows);
+    // Publishes the rows as those of `inputs` (with `filledIn`, see setItems()).
+    void showRows(RowsInputs inputs, QList<RemoteItem> rows,
+                  std::optional<std::vector<qsizetype>> filledIn = std::nullopt);
     // applySort() for a change of the sort, of the hidden-name choice or of measured sizes: the
     // rows of a big page are sorted on the work pool, one sort at a time, and published when they
     // are done, unless the page, sort or hidden-name choice has changed by then, or rows with as
     // many measured sizes are shown already; what changed meanwhile is sorted next (while folders
-    // go on being measured, no sooner than the timing's measuredRowsInterval).
+    // go on being measured, no sooner than the timing's measuredRowsInterval). Measured sizes
+    // alone are filled into a copy of the rows shown, where they stand, and published while those
+    // rows are still shown: nothing is sorted, and the window's thread looks through no row.
     void resortRows();
     static QCoro::Task<> sortOnPool(QPointer<DeviceBrowserViewModel> self);
     // What every listing goes through before anyone sees it: its items stamped with `origin`. A big
@@ -654,6 +670,7 @@ private:
     QList<StorageRoot> m_storages;
     std::optional<DirectoryPage> m_currentPage;
     QList<RemoteItem> m_items;
+    std::optional<std::vector<qsizetype>> m_filledInRows;
     // The rows published last and what they were worked out from.
     std::optional<DerivedRows> m_shownRows;
     // The rows the work pool prepared with the newest listing of the folder shown, until the

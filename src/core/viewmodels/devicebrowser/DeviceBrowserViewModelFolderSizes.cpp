@@ -167,7 +167,7 @@ void DeviceBrowserViewModel::applyFinishedFolderMeasurements()
         return;
     }
     QSet<RemoteObjectID> measuring = std::exchange(m_calculatingFolderSizeIDs, {});
-    QHash<RemoteObjectID, qint64> measuredBytes;
+    bool measured = false;
     bool left = false;
     for (const FinishedFolderMeasurement& each : finished) {
         // Ended under a session that has gone: the set was emptied with it.
@@ -181,9 +181,8 @@ void DeviceBrowserViewModel::applyFinishedFolderMeasurements()
         }
         // Measured, or let go by the last pass that held it: no longer being measured. A folder
         // another pass still waits to walk stays so.
-        const auto measured = m_computedFolderStatistics.constFind(each.folder);
-        if (measured != m_computedFolderStatistics.constEnd()) {
-            measuredBytes.insert(each.folder, measured->bytes);
+        if (m_computedFolderStatistics.contains(each.folder)) {
+            measured = true;
         } else if (heldElsewhere) {
             continue;
         }
@@ -194,37 +193,23 @@ void DeviceBrowserViewModel::applyFinishedFolderMeasurements()
     } else {
         m_calculatingFolderSizeIDs = std::move(measuring);
     }
-    if (measuredBytes.isEmpty()) {
+    if (!measured) {
         return;
     }
-    // The sizes are patched into the rows where they stand, whatever the order (see
-    // orderByMeasuredSizes()). The rows are shared with the table: they are copied only when a
-    // size is to be patched.
-    std::vector<std::pair<qsizetype, qint64>> patches;
-    for (qsizetype row = 0; row < m_items.size(); ++row) {
-        const RemoteItem& item = m_items.at(row);
-        if (item.kind != RemoteItemKind::folder) {
-            continue;
-        }
-        const auto bytes = measuredBytes.constFind(item.id);
-        if (bytes != measuredBytes.constEnd()) {
-            patches.emplace_back(row, *bytes);
-        }
-    }
-    if (patches.empty()) {
-        return; // none of them is shown
-    }
-    // The rows of a big page, which would have to be copied here, are worked out anew on the work
-    // pool.
+    // The sizes fill in their rows where they stand, whatever the order (see
+    // orderByMeasuredSizes()). The rows of a big page, which would have to be looked through and
+    // copied here, take them on the work pool (see resortRows()).
     if (m_currentPage && m_currentPage->items.size() >= bigListing) {
         resortRows();
         return;
     }
+    // The rows are shared with the table: they are copied only when a size is to be filled in.
     QList<RemoteItem> rows = m_items;
-    for (const auto& [row, bytes] : patches) {
-        rows[row].size = bytes;
+    std::vector<qsizetype> filledIn = fillInMeasuredSizes(rows, m_computedFolderStatistics);
+    if (filledIn.empty()) {
+        return; // none of them is shown
     }
-    showRows(rowsInputs(), std::move(rows));
+    showRows(rowsInputs(), std::move(rows), std::move(filledIn));
 }
 
 QCoro::Task<FolderStatistics> DeviceBrowserViewModel::recursiveFolderStatistics(

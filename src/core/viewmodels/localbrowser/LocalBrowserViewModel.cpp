@@ -154,9 +154,10 @@ void LocalBrowserViewModel::setCurrentDirectory(QUrl folder)
     publish(m_currentDirectory, std::move(folder), &LocalBrowserViewModel::currentDirectoryChanged);
 }
 
-void LocalBrowserViewModel::setItems(QList<LocalItem> items)
+void LocalBrowserViewModel::setItems(QList<LocalItem> items, std::optional<std::vector<qsizetype>> filledIn)
 {
     QList<LocalItem> shown = m_items;
+    m_filledInRows = std::move(filledIn);
     publish(m_items, std::move(items), &LocalBrowserViewModel::itemsChanged);
     letGo(std::move(shown));
 }

@@ -82,6 +82,10 @@ public:
     // What the table shows: the listing with measured folder sizes, hidden entries dropped unless
     // shown, in browser order.
     const QList<LocalItem>& items() const { return m_items; }
+    // With the newest itemsChanged: the rows (in order) whose folder sizes it filled in, when that
+    // is all it changed, every other row the same item as before; nothing when the items may differ
+    // in any other way. A table showing the items before takes them without comparing the rows.
+    const std::optional<std::vector<qsizetype>>& filledInRows() const { return m_filledInRows; }
     bool isLoading() const { return m_isLoading; }
     const std::optional<QString>& errorMessage() const { return m_errorMessage; }
     FileSort sort() const { return m_sort; }
@@ -137,8 +141,18 @@ public:
     // The same for `items` as given (already the shown items of a selection): only folders are
     // looked up, so a selection of many files costs one pass and no lookup.
     SelectionSizeSummary summaryOf(const QList<LocalItem>& items, std::optional<qint64> destinationFreeBytes) const;
+    // The same for the items `forEach` hands to the function it is given (see summarizeEach()):
+    // no list of them is made.
+    template <typename ForEach>
+    SelectionSizeSummary summaryOfEach(const ForEach& forEach,
+                                       std::optional<qint64> destinationFreeBytes) const
+    {
+        return summarizeEach(forEach, m_computedFolderStatistics, destinationFreeBytes);
+    }
     // Measures each folder among `items` that is neither measured nor being measured; a failure
-    // sets "Could not calculate <name>: <reason>". Returns at once.
+    // sets "Could not calculate <name>: <reason>". Returns at once. The sizes measured in one turn
+    // of the event loop fill in their rows where they stand on the next turn, or, in the rows of a
+    // big folder, once the work pool has filled them into a copy of the rows.
     void calculateFolderSizes(const QList<LocalItem>& items);
     // The same, quietly, for the items the user can read (a failure leaves no trace). Whether a
     // folder can be read is asked with its measurement, off the main thread.
@@ -184,7 +198,8 @@ private:
         Q_EMIT(this->*changed)();
     }
     void setCurrentDirectory(QUrl folder);
-    void setItems(QList<LocalItem> items);
+    // With `filledIn`, the rows of `items` whose folder sizes are all that changed (see filledInRows()).
+    void setItems(QList<LocalItem> items, std::optional<std::vector<qsizetype>> filledIn = std::nullopt);
     void setIsLoading(bool loading);
     void setErrorMessage(std::optional<QString> message);
     void setCalculatingFolderSizeIDs(QSet<QUrl> folders);
@@ -217,6 +232,9 @@ private:
     void finishMeasurement(const LocalItem& item, bool presentsErrors,
                            std::optional<FolderStatistics> statistics, const QString& failure);
     void applyFinishedMeasurements();
+    // Fills the measured sizes into the rows shown, where they stand: here for a small folder, on
+    // the work pool for a big one (see runFillIn()).
+    void fillInMeasuredSizes();
     QThreadPool& workPool() const;
 
     static QCoro::Task<> runListing(QPointer<LocalBrowserViewModel> model, QThreadPool* pool, QUrl folder,
@@ -224,6 +242,10 @@ private:
     static QCoro::Task<> runDelete(QPointer<LocalBrowserViewModel> model, QThreadPool* pool, QList<LocalItem> items);
     static QCoro::Task<> runMeasurement(QPointer<LocalBrowserViewModel> model, QThreadPool* pool, LocalItem item,
                                         bool presentsErrors);
+    // While sizes wait to be filled in, fills them into a copy of the rows shown on the pool, one
+    // round at a time, and publishes it unless the rows were worked out anew meanwhile (which
+    // takes in every size measured by then).
+    static QCoro::Task<> runFillIn(QPointer<LocalBrowserViewModel> model, QThreadPool* pool);
     static QCoro::Task<> runFavoritesCheck(QPointer<LocalBrowserViewModel> model, QThreadPool* pool, QString home,
                                            std::optional<QString> defaultPath, QStringList storedPaths,
                                            quint64 generation);
@@ -277,6 +299,13 @@ private:
         QString failure;
     };
     QList<FinishedMeasurement> m_finishedMeasurements;
+    // The rows of at least this many items take measured sizes on the work pool: copying them here
+    // would hold up the window.
+    static constexpr qsizetype bigListing = 1'000;
+    std::optional<std::vector<qsizetype>> m_filledInRows;
+    // A round of runFillIn() is under way; sizes measured since its start wait for the next.
+    bool m_isFillingIn = false;
+    bool m_isFillInPending = false;
     bool m_isBatchingSortUpdate = false;
     // The settings write failure last told, while no write has gone through since.
     std::optional<QString> m_shownSettingsFailure;

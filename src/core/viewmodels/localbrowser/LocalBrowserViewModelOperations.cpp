@@ -8,6 +8,8 @@
 #include "LocalTrash.h"
 #include "VolumeSpace.h"
 #include "async/SerialExecutor.h"
+#include "async/WorkPool.h"
+#include "domain/BrowserSort.h"
 #include "domain/ItemNameCheck.h"
 #include "domain/LocalPath.h"
 
@@ -266,12 +268,66 @@ void LocalBrowserViewModel::applyFinishedMeasurements()
     setCalculatingFolderSizeIDs(std::move(measuring));
     if (measured) {
         // The sizes fill in their rows where they stand; the listing keeps the sizes it was read with.
-        applyDisplayFilter(false);
+        fillInMeasuredSizes();
     }
     for (const FinishedMeasurement& result : finished) {
         if (!result.statistics && result.presentsErrors) {
             setErrorMessage(QStringLiteral("Could not calculate %1: %2").arg(result.item.name, result.failure));
         }
+    }
+}
+
+void LocalBrowserViewModel::fillInMeasuredSizes()
+{
+    if (m_items.size() >= bigListing) {
+        m_isFillInPending = true;
+        if (!m_isFillingIn) {
+            m_isFillingIn = true;
+            QCoro::Task<> filling = runFillIn(QPointer<LocalBrowserViewModel>(this), &workPool());
+            Q_UNUSED(filling) // publishes by itself, while the rows are still those it filled
+        }
+        return;
+    }
+    QList<LocalItem> rows = m_items;
+    std::vector<qsizetype> changed = quillbarrow::fillInMeasuredSizes(rows, m_computedFolderStatistics);
+    if (!changed.empty()) {
+        setItems(std::move(rows), std::move(changed));
+    }
+}
+
+QCoro::Task<> LocalBrowserViewModel::runFillIn(QPointer<LocalBrowserViewModel> model, QThreadPool* pool)
+{
+    struct Filled {
+        QList<LocalItem> rows;
+        std::vector<qsizetype> changed;
+    };
+    while (model != nullptr && std::exchange(model->m_isFillInPending, false)) {
+        QList<LocalItem> shown = model->m_items;
+        // The rows come back held by pointer: taken out of it, they leave nothing in the future.
+        auto filling = [rows = shown, measured = model->m_computedFolderStatistics]() mutable {
+            auto filled = std::make_shared<Filled>();
+            filled->changed = quillbarrow::fillInMeasuredSizes(rows, measured);
+            filled->rows = std::move(rows);
+            return filled;
+        };
+        std::shared_ptr<Filled> filled;
+        try {
+            QFuture<std::shared_ptr<Filled>> future =
+                runOnThreadPool(*pool, std::move(filling), userInitiatedPriority);
+            filled = co_await future;
+        } catch (...) {
+            // Only a job the pool dropped at exit ends here: nobody waits for its rows.
+        }
+        QList<LocalItem> rows = filled ? std::exchange(filled->rows, {}) : QList<LocalItem>();
+        // Rows worked out anew meanwhile (a sort, a listing) show every size measured by then.
+        if (filled && model != nullptr && !filled->changed.empty() &&
+            model->m_items.constData() == shown.constData() && model->m_items.size() == shown.size()) {
+            model->setItems(std::exchange(rows, {}), std::move(filled->changed));
+        }
+        letGo(std::move(rows), std::move(shown));
+    }
+    if (model != nullptr) {
+        model->m_isFillingIn = false;
     }
 }
 
