@@ -2,6 +2,7 @@
 
 #include "AndroidNavigation.h"
 #include "PaneHeader.h"
+#include "SelectionFacts.h"
 #include "SelectionPreflightStrip.h"
 #include "chrome/OnboardingView.h"
 #include "domain/QuillbarrowError.h"
@@ -161,6 +162,9 @@ AndroidPaneView::AndroidPaneView(DeviceBrowserViewModel& browser, LocalBrowserVi
                                           tr("They will be copied to the current Android folder"), this);
     overlay->setObjectName(QStringLiteral("androidDropOverlay"));
     assemble(header, buildContent(), overlay, [this](PaneKeyCommand command) { return handleKey(command); });
+    // The table lists the browser's items in the browser's order.
+    m_selectionFacts = std::make_unique<SelectionFacts<DeviceBrowserViewModel, RemoteItem>>(
+        *m_table, [this] { return m_table->rowSpansOf(selection()); });
 
     wireToolbar();
     wireTable();
@@ -182,9 +186,13 @@ AndroidPaneView::AndroidPaneView(DeviceBrowserViewModel& browser, LocalBrowserVi
         connect(&browser, signal, this, [this, signal] {
             // Which folders are being measured changes neither the selected items nor their sizes.
             if (signal == &DeviceBrowserViewModel::itemsChanged) {
-                forgetSelectionFacts(m_browser && m_browser->filledInRows().has_value());
+                if (m_browser && m_browser->filledInRows()) {
+                    m_selectionFacts->forgetSizes();
+                } else {
+                    m_selectionFacts->forget();
+                }
             } else if (signal != &DeviceBrowserViewModel::calculatingFolderSizeIDsChanged) {
-                forgetSelectionFacts();
+                m_selectionFacts->forget();
             }
             updateHeader();
             updateStrip();
@@ -376,40 +384,12 @@ void AndroidPaneView::setSelection(QSet<RemoteObjectID> selection)
 
 QList<RemoteItem> AndroidPaneView::selectedItems() const
 {
-    if (!m_selectedItems) {
-        m_selectedItems = m_table->itemsIn(selectionFacts().rows);
-    }
-    return *m_selectedItems;
-}
-
-const AndroidPaneView::SelectionFacts& AndroidPaneView::selectionFacts() const
-{
-    if (!m_selectionFacts) {
-        // The table lists the browser's items in the browser's order.
-        m_selectionFacts = SelectionFacts{m_table->rowSpansOf(selection()), std::nullopt};
-    }
-    if (!m_selectionFacts->summary) {
-        const auto forEach = [this](const auto& add) { m_table->forEachItemIn(m_selectionFacts->rows, add); };
-        m_selectionFacts->summary = m_browser ? m_browser->summaryOfEach(forEach, std::nullopt)
-                                              : SelectionSizeSummary(0, 0, 0, 0, 0, std::nullopt);
-    }
-    return *m_selectionFacts;
+    return m_selectionFacts->items();
 }
 
 SelectionSizeSummary AndroidPaneView::selectionSummary() const
 {
-    return *selectionFacts().summary;
-}
-
-void AndroidPaneView::forgetSelectionFacts(bool sizesFilledIn)
-{
-    // The items may be the last copy of a big folder's rows: they are freed on the work pool.
-    letGo(std::exchange(m_selectedItems, std::nullopt));
-    if (sizesFilledIn && m_selectionFacts) {
-        m_selectionFacts->summary.reset();
-    } else {
-        m_selectionFacts.reset();
-    }
+    return m_selectionFacts->summary(m_browser);
 }
 
 bool AndroidPaneView::mayCopyToMac(const QList<RemoteItem>& items) const
@@ -440,7 +420,7 @@ bool AndroidPaneView::canPaste() const
 
 void AndroidPaneView::selectionChanged()
 {
-    forgetSelectionFacts();
+    m_selectionFacts->forget();
     // Rows that left the listing leave the selection without the pane taking the keyboard.
     if (!m_table->isDroppingUnlistedSelection()) {
         focusPane();
@@ -670,9 +650,8 @@ void AndroidPaneView::updateStrip()
         return;
     }
     const std::optional<DirectoryPage>& page = m_browser->currentPage();
-    const SelectionFacts& facts = selectionFacts();
     SelectionPreflight preflight;
-    preflight.summary = *facts.summary;
+    preflight.summary = selectionSummary();
     preflight.storageName = QStringLiteral("Android");
     preflight.storageIcon = QStringLiteral("iphone.gen3");
     preflight.freeBytes = page ? page->storage.freeSpace : std::nullopt;
@@ -680,12 +659,12 @@ void AndroidPaneView::updateStrip()
     // A whole folder's subfolders may be waiting to be measured, and a selection may hold every
     // row: the smaller of the two is looked up in the other.
     const QSet<RemoteObjectID>& measuring = m_browser->calculatingFolderSizeIDs();
-    if (measuring.size() < facts.summary->selectedItemCount) {
+    if (measuring.size() < preflight.summary.selectedItemCount) {
         preflight.isCalculating = std::any_of(measuring.begin(), measuring.end(), [this](const RemoteObjectID& id) {
             return selection().contains(id) && m_table->itemModel()->rowOf(id).has_value();
         });
     } else {
-        m_table->forEachItemIn(facts.rows, [&](const RemoteItem& item) {
+        m_table->forEachItemIn(m_selectionFacts->rows(), [&](const RemoteItem& item) {
             preflight.isCalculating = preflight.isCalculating || measuring.contains(item.id);
         });
     }

@@ -17,8 +17,6 @@
 
 #include <memory>
 #include <optional>
-#include <utility>
-#include <vector>
 
 class QLabel;
 class QMenu;
@@ -39,6 +37,7 @@ class PaneHeader;
 class PaneKeyMonitor;
 class RemoteItemTable;
 class SelectionPreflightStrip;
+template <typename Browser, typename Item> class SelectionFacts;
 class StatusCapsule;
 class TransferCoordinator;
 class WindowState;
@@ -131,21 +130,8 @@ class AndroidPaneView final : public PaneFrame {
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
-    // What the header and the strip show of the selection, worked out once per change of the
-    // selection or of the rows, not once per look: one more folder being measured must not cost
-    // passes over a big folder's rows, nor sizes filled into the rows where they stand a look-up
-    // of each selected id or a copy of each selected item (the summary is added up again over
-    // the same rows).
-    struct SelectionFacts {
-        // The rows of the listed items among the selection (spans of neighbouring rows).
-        std::vector<std::pair<int, int>> rows;
-        // Without a destination; nothing until looked at.
-        std::optional<SelectionSizeSummary> summary;
-    };
-    const SelectionFacts& selectionFacts() const;
+    // What the selection weighs, without a destination.
     SelectionSizeSummary selectionSummary() const;
-    // With `sizesFilledIn`, the rows stay selected as they were, some of their sizes filled in.
-    void forgetSelectionFacts(bool sizesFilledIn = false);
 
     QWidget* buildContent();
     void wireToolbar();
@@ -174,9 +160,8 @@ class AndroidPaneView final : public PaneFrame {
     QWidget* m_loading = nullptr;
     QLabel* m_loadingLabel = nullptr;
     EmptyStateView* m_empty = nullptr;
-    mutable std::optional<SelectionFacts> m_selectionFacts;
-    // The listed items among the selection, in listing order, once asked for.
-    mutable std::optional<QList<RemoteItem>> m_selectedItems;
+    // What the header and the strip show of the selection: the rows of its listed items.
+    std::unique_ptr<SelectionFacts<DeviceBrowserViewModel, RemoteItem>> m_selectionFacts;
 };
 
 } // namespace quillbarrow

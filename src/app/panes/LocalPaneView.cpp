@@ -3,6 +3,7 @@
 
 #include "MacNavigation.h"
 #include "PaneHeader.h"
+#include "SelectionFacts.h"
 #include "SelectionPreflightStrip.h"
 #include "domain/QuillbarrowError.h"
 #include "panes/blocks/DropTargetOverlay.h"
@@ -143,6 +144,9 @@ LocalPaneView::LocalPaneView(LocalBrowserViewModel& browser, TransferCoordinator
     fillLocalFavoritesMenu(m_favoritesMenu, browser, clearSelection);
 
     m_table = new LocalItemTable(browser, this);
+    // The table shows the listed items of the selection selected, in the browser's order.
+    m_selectionFacts = std::make_unique<SelectionFacts<LocalBrowserViewModel, LocalItem>>(
+        *m_table, [this] { return m_table->selectedRowSpans(); });
 
     auto* overlay = new DropTargetOverlay(tr("Drop Android items here"), QString(), this);
     overlay->setObjectName(QStringLiteral("macDropOverlay"));
@@ -193,9 +197,13 @@ LocalPaneView::LocalPaneView(LocalBrowserViewModel& browser, TransferCoordinator
         connect(&browser, signal, this, [this, signal] {
             // Which folders are being measured changes neither the selected items nor their sizes.
             if (signal == &LocalBrowserViewModel::itemsChanged) {
-                forgetSelectionFacts(m_browser && m_browser->filledInRows().has_value());
+                if (m_browser && m_browser->filledInRows()) {
+                    m_selectionFacts->forgetSizes();
+                } else {
+                    m_selectionFacts->forget();
+                }
             } else if (signal != &LocalBrowserViewModel::calculatingFolderSizeIDsChanged) {
-                forgetSelectionFacts();
+                m_selectionFacts->forget();
             }
             updateHeader();
             updateStrip();
@@ -241,40 +249,12 @@ void LocalPaneView::setSelection(QSet<QUrl> selection)
 
 QList<LocalItem> LocalPaneView::selectedItems() const
 {
-    if (!m_selectedItems) {
-        m_selectedItems = m_table->itemsIn(selectionFacts().rows);
-    }
-    return *m_selectedItems;
-}
-
-const LocalPaneView::SelectionFacts& LocalPaneView::selectionFacts() const
-{
-    if (!m_selectionFacts) {
-        // The table shows the listed items of the selection selected, in the browser's order.
-        m_selectionFacts = SelectionFacts{m_table->selectedRowSpans(), std::nullopt};
-    }
-    if (!m_selectionFacts->summary) {
-        const auto forEach = [this](const auto& add) { m_table->forEachItemIn(m_selectionFacts->rows, add); };
-        m_selectionFacts->summary = m_browser ? m_browser->summaryOfEach(forEach, std::nullopt)
-                                              : SelectionSizeSummary(0, 0, 0, 0, 0, std::nullopt);
-    }
-    return *m_selectionFacts;
+    return m_selectionFacts->items();
 }
 
 SelectionSizeSummary LocalPaneView::selectionSummary() const
 {
-    return *selectionFacts().summary;
-}
-
-void LocalPaneView::forgetSelectionFacts(bool sizesFilledIn)
-{
-    // The items may be the last copy of a big folder's rows: they are freed on the work pool.
-    letGo(std::exchange(m_selectedItems, std::nullopt));
-    if (sizesFilledIn && m_selectionFacts) {
-        m_selectionFacts->summary.reset();
-    } else {
-        m_selectionFacts.reset();
-    }
+    return m_selectionFacts->summary(m_browser);
 }
 
 bool LocalPaneView::canSend(const QList<LocalItem>& items) const
@@ -313,7 +293,7 @@ bool LocalPaneView::canSendSelectionToAndroid() const
 
 void LocalPaneView::selectionChanged()
 {
-    forgetSelectionFacts();
+    m_selectionFacts->forget();
     // Rows that left the listing leave the selection without the pane taking the keyboard.
     if (!m_table->isDroppingUnlistedSelection()) {
         focusPane();

@@ -12,8 +12,6 @@
 #include <QWidget>
 #include <memory>
 #include <optional>
-#include <utility>
-#include <vector>
 
 class QMenu;
 
@@ -28,6 +26,7 @@ class MacBreadcrumbBar;
 class PaneHeader;
 class PaneKeyMonitor;
 class SelectionPreflightStrip;
+template <typename Browser, typename Item> class SelectionFacts;
 class TransferCoordinator;
 class VolumesSwitcher;
 class WindowState;
@@ -85,19 +84,8 @@ class LocalPaneView final : public PaneFrame {
     void updateDropOverlay() override;
 
   private:
-    // What the header and the strip show of the selection, worked out once per change of the
-    // selection or of the listing, not once per look. Sizes filled into the rows where they stand
-    // leave the rows as they are: the summary is added up again over them, copying no item.
-    struct SelectionFacts {
-        // The rows shown selected (spans of neighbouring rows, see NativeTable::selectedRowSpans()).
-        std::vector<std::pair<int, int>> rows;
-        // Without a destination; nothing until looked at.
-        std::optional<SelectionSizeSummary> summary;
-    };
-    const SelectionFacts& selectionFacts() const;
+    // What the selection weighs, without a destination.
     SelectionSizeSummary selectionSummary() const;
-    // With `sizesFilledIn`, the rows stay selected as they were, some of their sizes filled in.
-    void forgetSelectionFacts(bool sizesFilledIn = false);
     bool allowsSend(SelectionSizeSummary summary) const;
 
     void selectionChanged();
@@ -115,9 +103,8 @@ class LocalPaneView final : public PaneFrame {
     VolumesSwitcher* m_switcher;
     MacBreadcrumbBar* m_breadcrumb;
     QMenu* m_favoritesMenu;
-    mutable std::optional<SelectionFacts> m_selectionFacts;
-    // The items of the selection's rows, once asked for.
-    mutable std::optional<QList<LocalItem>> m_selectedItems;
+    // What the header and the strip show of the selection: the rows shown selected.
+    std::unique_ptr<SelectionFacts<LocalBrowserViewModel, LocalItem>> m_selectionFacts;
 };
 
 } // namespace quillbarrow

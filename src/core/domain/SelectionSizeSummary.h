@@ -44,6 +44,11 @@ public:
     void addFile(std::optional<qint64> size);
     // `measured` is null for a folder not measured yet.
     void addFolder(const FolderStatistics* measured);
+    // A folder added unmeasured has been measured since: it counts by its contents from now on,
+    // as if it had been added so. False, with the tally no longer to be used, when the sums cannot
+    // tell that exactly: a size or count below zero, or a sum held at its limit, makes the result
+    // hang on the order the rows were added in; the tally is then to be made anew.
+    bool countMeasured(const FolderStatistics& measured);
     SelectionSizeSummary summary(std::optional<qint64> destinationFreeBytes) const;
 
 private:
@@ -52,15 +57,17 @@ private:
     qint64 m_folderCount = 0;
     qint64 m_knownBytes = 0;
     qint64 m_unknownFolderCount = 0;
+    // Every value added was zero or more and no sum was held at its limit: the sums are exact,
+    // whatever the order of the rows.
+    bool m_exact = true;
 };
 
-// The summary of the items `forEach` hands, one after another, to the function it is given
+// The tally of the items `forEach` hands, one after another, to the function it is given
 // (forEach(add) calls add(item) for each item), with the folder sizes measured so far. A file or
 // unknown entry counts its size (0 without one); a folder's own reported size is not used: only a
 // measurement counts.
 template <typename Id, typename ForEach>
-SelectionSizeSummary summarizeEach(const ForEach& forEach, const QHash<Id, FolderStatistics>& measured,
-                                   std::optional<qint64> destinationFreeBytes)
+SelectionSizeTally tallyEach(const ForEach& forEach, const QHash<Id, FolderStatistics>& measured)
 {
     SelectionSizeTally tally;
     forEach([&](const auto& item) {
@@ -71,7 +78,7 @@ SelectionSizeSummary summarizeEach(const ForEach& forEach, const QHash<Id, Folde
         const auto found = measured.constFind(item.id);
         tally.addFolder(found == measured.constEnd() ? nullptr : &*found);
     });
-    return tally.summary(destinationFreeBytes);
+    return tally;
 }
 
 // The summary of the rows for which `counts` is true, with the folder sizes measured so far.
@@ -87,7 +94,7 @@ SelectionSizeSummary summarizeRows(const QList<Item>& rows, const Counts& counts
             }
         }
     };
-    return summarizeEach(forEach, measured, destinationFreeBytes);
+    return tallyEach(forEach, measured).summary(destinationFreeBytes);
 }
 
 // The summary of the rows whose id is selected (ids of no row count for nothing).

@@ -11,6 +11,7 @@
 #include "domain/AndroidDevice.h"
 #include "domain/BrowserSort.h"
 #include "domain/FileSort.h"
+#include "domain/FolderMeasurementLog.h"
 #include "domain/FolderStatistics.h"
 #include "domain/ListingSession.h"
 #include "domain/QuillbarrowError.h"
@@ -190,13 +191,21 @@ public:
     // looked up, so a selection costs one pass over itself, not over every row.
     SelectionSizeSummary summaryOf(const QList<RemoteItem>& items,
                                    std::optional<qint64> destinationFreeBytes) const;
-    // The same for the items `forEach` hands to the function it is given (see summarizeEach()):
-    // no list of them is made.
-    template <typename ForEach>
-    SelectionSizeSummary summaryOfEach(const ForEach& forEach,
-                                       std::optional<qint64> destinationFreeBytes) const
+    // The tally of the items `forEach` hands to the function it is given (see tallyEach()), made
+    // with the measurements of measurementMark(): no list of them is made.
+    template <typename ForEach> SelectionSizeTally tallyOf(const ForEach& forEach) const
     {
-        return summarizeEach(forEach, m_computedFolderStatistics, destinationFreeBytes);
+        return tallyEach(forEach, m_computedFolderStatistics);
+    }
+    // How far the folder measurements kept have come.
+    FolderMeasurementLog<RemoteObjectID>::Mark measurementMark() const { return m_measurementLog.mark(); }
+    // Brings a tally made at `seen` up to the measurements kept now, without going over its items
+    // again (see FolderMeasurementLog::bringUpToDate()).
+    template <typename Counted>
+    bool bringUpToDate(SelectionSizeTally& tally, FolderMeasurementLog<RemoteObjectID>::Mark& seen,
+                       const Counted& counted) const
+    {
+        return m_measurementLog.bringUpToDate(tally, seen, m_computedFolderStatistics, counted);
     }
     // Measures the given folders one after another, each by walking its whole tree; files and
     // folders measured or being measured are skipped. Every folder of the call counts as being
@@ -600,6 +609,8 @@ private:
     // the rows, their sizes patched in where the rows stand. The rows of a big page follow from the
     // work pool instead (see resortRows()).
     void applyFinishedFolderMeasurements();
+    // Keeps the measurement of the folder (see m_computedFolderStatistics).
+    void keepMeasurement(const RemoteObjectID& folder, FolderStatistics statistics);
     // Walks one folder tree depth-first, one listing at a time, every page cached. `visited` holds
     // the folders entered by this walk: a folder met again, or a tree deeper than the limit, fails
     // with backendProtocolError instead of being walked for ever. A stop request ends the walk
@@ -727,6 +738,8 @@ private:
     TaskSlot m_stalePageRefreshTask;
     TaskSlot m_automaticFolderSizeTask;
     QHash<RemoteObjectID, FolderStatistics> m_computedFolderStatistics;
+    // The folders of m_computedFolderStatistics in the order they were measured.
+    FolderMeasurementLog<RemoteObjectID> m_measurementLog;
     // Grows with every change of m_computedFolderStatistics.
     quint64 m_measurementsVersion = 0;
     // The measured sizes the rows are placed by, and their m_measurementsVersion.

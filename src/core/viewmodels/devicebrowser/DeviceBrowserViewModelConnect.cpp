@@ -41,6 +41,7 @@ void DeviceBrowserViewModel::clearDeviceState()
     m_walkingFolderIDs.clear();
     m_automaticFolderSizeTask.cancel();
     m_computedFolderStatistics.clear();
+    m_measurementLog.restart();
     ++m_measurementsVersion;
     m_navigationStack.clear();
     // Every page another device listed, freed away from the window's thread.

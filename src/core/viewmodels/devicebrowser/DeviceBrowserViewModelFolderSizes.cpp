@@ -129,8 +129,7 @@ QCoro::Task<> DeviceBrowserViewModel::calculateFolderSizes(QList<RemoteItem> ite
             break;
         }
         if (measured) {
-            m_computedFolderStatistics.insert(folder.id, *measured);
-            ++m_measurementsVersion;
+            keepMeasurement(folder.id, *measured);
         } else if (presentsErrors) {
             present(failure);
         } else if (!isCancellation(failure)) {
@@ -148,6 +147,15 @@ QCoro::Task<> DeviceBrowserViewModel::calculateFolderSizes(QList<RemoteItem> ite
     }
     // What the pass measured shows before it returns.
     applyFinishedFolderMeasurements();
+}
+
+void DeviceBrowserViewModel::keepMeasurement(const RemoteObjectID& folder, FolderStatistics statistics)
+{
+    const auto kept = m_computedFolderStatistics.constFind(folder);
+    m_measurementLog.keep(folder, kept == m_computedFolderStatistics.constEnd() ? nullptr : &*kept,
+                          statistics);
+    m_computedFolderStatistics.insert(folder, statistics);
+    ++m_measurementsVersion;
 }
 
 void DeviceBrowserViewModel::finishFolderMeasurement(const RemoteObjectID& folder)

@@ -5,6 +5,7 @@
 #include "VolumeSpace.h"
 #include "async/TaskSlot.h"
 #include "domain/FileSort.h"
+#include "domain/FolderMeasurementLog.h"
 #include "domain/FolderStatistics.h"
 #include "domain/LocalItem.h"
 #include "domain/SelectionSizeSummary.h"
@@ -141,13 +142,21 @@ public:
     // The same for `items` as given (already the shown items of a selection): only folders are
     // looked up, so a selection of many files costs one pass and no lookup.
     SelectionSizeSummary summaryOf(const QList<LocalItem>& items, std::optional<qint64> destinationFreeBytes) const;
-    // The same for the items `forEach` hands to the function it is given (see summarizeEach()):
-    // no list of them is made.
-    template <typename ForEach>
-    SelectionSizeSummary summaryOfEach(const ForEach& forEach,
-                                       std::optional<qint64> destinationFreeBytes) const
+    // The tally of the items `forEach` hands to the function it is given (see tallyEach()), made
+    // with the measurements of measurementMark(): no list of them is made.
+    template <typename ForEach> SelectionSizeTally tallyOf(const ForEach& forEach) const
     {
-        return summarizeEach(forEach, m_computedFolderStatistics, destinationFreeBytes);
+        return tallyEach(forEach, m_computedFolderStatistics);
+    }
+    // How far the folder measurements kept have come.
+    FolderMeasurementLog<QUrl>::Mark measurementMark() const { return m_measurementLog.mark(); }
+    // Brings a tally made at `seen` up to the measurements kept now, without going over its items
+    // again (see FolderMeasurementLog::bringUpToDate()).
+    template <typename Counted>
+    bool bringUpToDate(SelectionSizeTally& tally, FolderMeasurementLog<QUrl>::Mark& seen,
+                       const Counted& counted) const
+    {
+        return m_measurementLog.bringUpToDate(tally, seen, m_computedFolderStatistics, counted);
     }
     // Measures each folder among `items` that is neither measured nor being measured; a failure
     // sets "Could not calculate <name>: <reason>". Returns at once. The sizes measured in one turn
@@ -289,6 +298,8 @@ private:
     // A check is asked for on the next turn, so that the requests of one turn make one check.
     bool m_isFavoritesCheckScheduled = false;
     QHash<QUrl, FolderStatistics> m_computedFolderStatistics;
+    // The folders of m_computedFolderStatistics in the order they were measured.
+    FolderMeasurementLog<QUrl> m_measurementLog;
     // The measured sizes the items are placed by: those of the last time the order was applied.
     QHash<QUrl, FolderStatistics> m_orderedFolderStatistics;
     // Measurements that came back and wait for the next turn of the event loop to be applied.

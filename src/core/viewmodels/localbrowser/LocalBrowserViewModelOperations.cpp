@@ -261,6 +261,10 @@ void LocalBrowserViewModel::applyFinishedMeasurements()
     for (const FinishedMeasurement& result : finished) {
         measuring.remove(result.item.id);
         if (result.statistics) {
+            const auto kept = m_computedFolderStatistics.constFind(result.item.id);
+            m_measurementLog.keep(result.item.id,
+                                  kept == m_computedFolderStatistics.constEnd() ? nullptr : &*kept,
+                                  *result.statistics);
             m_computedFolderStatistics.insert(result.item.id, *result.statistics);
             measured = true;
         }

@@ -30,8 +30,7 @@ public:
     void setErrorBanner(std::optional<ErrorBanner> banner) { m.setErrorBanner(std::move(banner)); }
     void setMeasuredSize(const RemoteObjectID& id, FolderStatistics statistics)
     {
-        m.m_computedFolderStatistics.insert(id, statistics);
-        ++m.m_measurementsVersion;
+        m.keepMeasurement(id, statistics);
     }
     void applySort() { m.applySort(); }
     void putInCache(const DirectoryPage& page) { m.m_directoryCache.insert(page.path, page); }
