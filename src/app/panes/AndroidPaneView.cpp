@@ -184,15 +184,13 @@ AndroidPaneView::AndroidPaneView(DeviceBrowserViewModel& browser, LocalBrowserVi
                         &DeviceBrowserViewModel::calculatingFolderSizeIDsChanged,
                         &DeviceBrowserViewModel::currentSessionChanged}) {
         connect(&browser, signal, this, [this, signal] {
-            // Which folders are being measured changes neither the selected items nor their sizes.
-            if (signal == &DeviceBrowserViewModel::itemsChanged) {
-                if (m_browser && m_browser->filledInRows()) {
-                    m_selectionFacts->forgetSizes();
-                } else {
-                    m_selectionFacts->forget();
-                }
-            } else if (signal != &DeviceBrowserViewModel::calculatingFolderSizeIDsChanged) {
+            // Only other rows change which items are selected; anything else may have measured
+            // folders, whose sizes the selection's weight takes in. Which folders are being
+            // measured changes neither the selected items nor their sizes.
+            if (signal == &DeviceBrowserViewModel::itemsChanged && !(m_browser && m_browser->filledInRows())) {
                 m_selectionFacts->forget();
+            } else if (signal != &DeviceBrowserViewModel::calculatingFolderSizeIDsChanged) {
+                m_selectionFacts->forgetSizes();
             }
             updateHeader();
             updateStrip();

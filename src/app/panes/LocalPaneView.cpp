@@ -195,15 +195,13 @@ LocalPaneView::LocalPaneView(LocalBrowserViewModel& browser, TransferCoordinator
                         &LocalBrowserViewModel::showHiddenFilesChanged,
                         &LocalBrowserViewModel::calculatingFolderSizeIDsChanged}) {
         connect(&browser, signal, this, [this, signal] {
-            // Which folders are being measured changes neither the selected items nor their sizes.
-            if (signal == &LocalBrowserViewModel::itemsChanged) {
-                if (m_browser && m_browser->filledInRows()) {
-                    m_selectionFacts->forgetSizes();
-                } else {
-                    m_selectionFacts->forget();
-                }
-            } else if (signal != &LocalBrowserViewModel::calculatingFolderSizeIDsChanged) {
+            // Only other rows change which items are selected; anything else may have measured
+            // folders, whose sizes the selection's weight takes in. Which folders are being
+            // measured changes neither the selected items nor their sizes.
+            if (signal == &LocalBrowserViewModel::itemsChanged && !(m_browser && m_browser->filledInRows())) {
                 m_selectionFacts->forget();
+            } else if (signal != &LocalBrowserViewModel::calculatingFolderSizeIDsChanged) {
+                m_selectionFacts->forgetSizes();
             }
             updateHeader();
             updateStrip();

@@ -36,7 +36,8 @@ template <typename Browser, typename Item> class SelectionFacts {
         m_rows.reset();
         m_tally.reset();
     }
-    // The same rows, with folder sizes filled in: the weight takes in the folders measured since.
+    // The same rows (folder sizes filled in, or folders measured): their items and weight take in
+    // the folders measured since.
     void forgetSizes()
     {
         forgetItems();
