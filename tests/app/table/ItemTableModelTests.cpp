@@ -1,5 +1,6 @@
 #include "HeldWorkPool.h"
 #include "TableRows.h"
+#include "style/ListingFormat.h"
 #include "table/ItemTableModel.h"
 
 #include <QAbstractItemModelTester>
@@ -160,6 +161,52 @@ TEST(ItemTableModel, OnlyTheChangedCellsAndRolesAreAnnouncedPerBlockOfRows)
     EXPECT_EQ(model.index(4, 0).data().toString(), QStringLiteral("e renamed"));
 }
 
+// Sizes filled in where the rows stand, the rows that changed named by the owner: only those rows
+// are compared and announced (one block per run of neighbouring rows); every row takes the new
+// listing's item, the cells show the new sizes, and rows, ids and persistent indexes stay.
+TEST(ItemTableModel, SizesFilledInAreTakenRowForRowAndOnlyTheRowsNamedAreAnnounced)
+{
+    const QList<LocalItem> shown{localFolder("c"), localFolder("d"), localFolder("e"), localFile("a"),
+                                 localFile("b")};
+    const struct {
+        const char* what;
+        std::vector<qsizetype> rows;
+        QStringList announced;
+    } cases[] = {
+        {"one row", {1}, {"changed 1,1-1,1 roles 0"}},
+        {"neighbouring rows", {0, 1}, {"changed 0,1-1,1 roles 0"}},
+        {"rows apart", {0, 2}, {"changed 0,1-0,1 roles 0", "changed 2,1-2,1 roles 0"}},
+        {"a row named whose size did not change", {4}, {}},
+    };
+    for (const auto& each : cases) {
+        SCOPED_TRACE(each.what);
+        LocalModel model(NativeTableColumn::standardColumns());
+        QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::Fatal);
+        model.setItems(shown, listing);
+        // The sizes shown so far are formatted and kept.
+        for (int row = 0; row < model.rowCount(); ++row) {
+            model.index(row, 1).data();
+        }
+        const QPersistentModelIndex last = model.index(4, 0);
+        QList<LocalItem> filled = shown;
+        for (const qsizetype row : each.rows) {
+            if (filled[row].kind == RemoteItemKind::folder) {
+                filled[row].size = 4096 * (row + 1);
+            }
+        }
+        Announcements announced(model);
+        EXPECT_EQ(model.setItems(filled, listing, &each.rows), LocalModel::ListingChange::fieldsOnly);
+        EXPECT_EQ(announced.seen(), each.announced);
+        for (int row = 0; row < model.rowCount(); ++row) {
+            EXPECT_EQ(model.item(row), filled[row]) << row;
+            EXPECT_EQ(model.index(row, 1).data().toString(), ListingFormat::sizeText(filled[row].size))
+                << row;
+            EXPECT_EQ(model.rowOf(filled[row].id), row);
+        }
+        EXPECT_EQ(last.row(), 4);
+    }
+}
+
 TEST(ItemTableModel, AFieldTheTableDoesNotShowChangesSilently)
 {
     LocalModel model(NativeTableColumn::standardColumns());
@@ -192,6 +239,8 @@ TEST(ItemTableModel, AListingWithARepeatedIDIsShownAsGiven)
     model.setItems(localFiles({"a", "b", "a"}), listing);
     EXPECT_EQ(announced.seen(), QStringList{"reset"});
     EXPECT_EQ(shownNames(model), (QStringList{"a", "b", "a"}));
+    // No row is found by an id two rows share, also when more ids are looked for than there are rows.
+    EXPECT_TRUE(model.rowsOf({localID("a"), localID("b"), localID("c"), localID("d"), localID("e")}).empty());
     // A later listing without the repetition is a diff again.
     announced.clear();
     model.setItems(localFiles({"a", "b", "c"}), listing);
@@ -330,8 +379,12 @@ TEST(ItemTableModel, TheItemsOfASelectionAreTheListedOnesInRowOrder)
     const QList<LocalItem> shown = localFiles({"c", "a", "b"});
     model.setItems(shown, listing);
     const QList<std::pair<QSet<QUrl>, QList<LocalItem>>> cases{
-        {model.allIDs(), shown}, {{localID("b"), localID("c"), localID("a")}, shown},
-        {{localID("a"), localID("b"), localID("gone")}, {shown[1], shown[2]}}};
+        {model.allIDs(), shown},
+        {{localID("b"), localID("c"), localID("a")}, shown},
+        {{localID("a"), localID("b"), localID("gone")}, {shown[1], shown[2]}},
+        // More ids than rows (a big folder's selection in a small one): each row looked up among them.
+        {{localID("b"), localID("a"), localID("gone"), localID("gone too")}, {shown[1], shown[2]}},
+        {{localID("x"), localID("y"), localID("z"), localID("gone")}, {}}};
     for (const auto& [ids, expected] : cases) {
         const QList<LocalItem> items = model.itemsWithIDs(ids);
         EXPECT_EQ(items, expected);

@@ -148,6 +148,47 @@ TEST_F(NativeTableTest, SelectingEveryRowWritesTheIdsListedNow)
     }
 }
 
+// The items of the rows shown selected come in row order, each once, however the ranges were
+// made; every row selected hands out the listing shown itself. The rows of ids are those listed.
+TEST_F(NativeTableTest, TheSelectedRowsGiveTheirItemsInRowOrderEachOnce)
+{
+    const QList<LocalItem> shown = localFiles({"a", "b", "c", "d", "e"});
+    table->setItems(shown, listing);
+    using Spans = LocalTable::RowSpans;
+    const struct {
+        const char* what;
+        Spans selected;
+        Spans rows;
+    } cases[] = {
+        {"every row", {{0, 4}}, {{0, 4}}},
+        {"two rows apart, the later first", {{3, 3}, {1, 1}}, {{1, 1}, {3, 3}}},
+        {"overlapping ranges", {{1, 3}, {2, 4}}, {{1, 4}}},
+        {"neighbouring ranges", {{0, 1}, {2, 2}}, {{0, 2}}},
+        {"none", {}, {}},
+    };
+    for (const auto& each : cases) {
+        SCOPED_TRACE(each.what);
+        table->selectionModel()->clearSelection();
+        for (const auto& [first, last] : each.selected) {
+            table->selectionModel()->select(
+                QItemSelection(table->model()->index(first, 0), table->model()->index(last, 2)),
+                QItemSelectionModel::Select);
+        }
+        EXPECT_EQ(table->selectedRowSpans(), each.rows);
+        QList<LocalItem> expected;
+        for (const auto& [first, last] : each.rows) {
+            expected.append(shown.mid(first, last - first + 1));
+        }
+        const QList<LocalItem> items = table->selectedRowItems();
+        EXPECT_EQ(items, expected);
+        EXPECT_EQ(items.constData() == shown.constData(), expected.size() == shown.size());
+    }
+    EXPECT_EQ(table->rowSpansOf({localID("d"), localID("b"), localID("c"), localID("gone")}),
+              (Spans{{1, 3}}));
+    EXPECT_EQ(table->rowSpansOf(table->itemModel()->allIDs()), (Spans{{0, 4}}));
+    EXPECT_EQ(table->rowSpansOf({localID("gone")}), Spans{});
+}
+
 // A re-listing of the folder shown keeps the selection, the current row and the rows in sight,
 // whether the model announces it as ranges or, for changes scattered over more ranges than a
 // view takes cheaply (hidden files switched off in a listing sorted by date), as one reset.

@@ -1,7 +1,10 @@
+#include "domain/FolderMeasurementLog.h"
 #include "domain/FolderStatistics.h"
 #include "domain/SelectionSizeSummary.h"
 
 #include <gtest/gtest.h>
+
+#include <QHash>
 
 #include <limits>
 
@@ -55,4 +58,99 @@ TEST(SelectionSizeSummaryTest, SizesADeviceReportsAddUpWithoutOverflowing)
     EXPECT_EQ(tally.summary(5), SelectionSizeSummary(5, largest, 2, largest, 1, 5));
 }
 
+} // namespace quillbarrow
+
+namespace quillbarrow {
+namespace {
+
+// The tally of `rows`: a file's size, or a folder ("d…") measured by `measured` or not.
+struct TallyRow {
+    QString name;
+    std::optional<qint64> size;
+};
+SelectionSizeTally tallyOf(const QList<TallyRow>& rows, const QHash<QString, FolderStatistics>& measured)
+{
+    SelectionSizeTally tally;
+    for (const TallyRow& row : rows) {
+        if (!row.name.startsWith(u'd')) {
+            tally.addFile(row.size);
+            continue;
+        }
+        const auto found = measured.constFind(row.name);
+        tally.addFolder(found == measured.constEnd() ? nullptr : &*found);
+    }
+    return tally;
+}
+
+// A folder added unmeasured and measured since counts as if it had been added measured, whatever
+// its place among the rows; a tally whose sums hang on the order of the rows says it cannot.
+TEST(SelectionSizeSummaryTest, AFolderMeasuredSinceCountsAsIfItHadBeenAddedMeasured)
+{
+    constexpr qint64 largest = std::numeric_limits<qint64>::max();
+    const struct {
+        const char* what;
+        QList<TallyRow> rows;
+        // Measured one after another once the tally was made.
+        QList<std::pair<QString, FolderStatistics>> measuredSince;
+        bool counts;
+    } cases[] = {
+        {"one folder among files", {{"a", 10}, {"d1", {}}, {"b", std::nullopt}}, {{"d1", {300, 4}}}, true},
+        {"two folders in turn", {{"d1", {}}, {"a", 10}, {"d2", {}}}, {{"d2", {5, 1}}, {"d1", {0, 0}}}, true},
+        {"a file below zero", {{"a", -10}, {"d1", {}}}, {{"d1", {300, 4}}}, false},
+        {"a measurement below zero", {{"a", 10}, {"d1", {}}}, {{"d1", {-300, 4}}}, false},
+        {"a sum held at its limit", {{"a", largest - 1}, {"b", 10}, {"d1", {}}}, {{"d1", {1, 1}}}, false},
+        {"no folder left unmeasured", {{"a", 10}}, {{"d1", {1, 1}}}, false},
+    };
+    for (const auto& each : cases) {
+        SCOPED_TRACE(each.what);
+        QHash<QString, FolderStatistics> measured;
+        SelectionSizeTally tally = tallyOf(each.rows, measured);
+        bool counted = true;
+        for (const auto& [folder, statistics] : each.measuredSince) {
+            measured.insert(folder, statistics);
+            counted = counted && tally.countMeasured(statistics);
+        }
+        EXPECT_EQ(counted, each.counts);
+        if (counted) {
+            EXPECT_EQ(tally.summary(7), tallyOf(each.rows, measured).summary(7));
+        }
+    }
+}
+
+// A tally made at a mark takes in the folders measured since that it holds, each once, and only
+// while every measurement kept since the mark is a first one.
+TEST(FolderMeasurementLogTest, ATallyTakesInTheFoldersMeasuredSinceItsMarkAndNothingElse)
+{
+    // The tally's rows; "d3" is a folder measured elsewhere (another folder's, say).
+    const QList<TallyRow> rows{{"a", 10}, {"d1", {}}, {"d2", {}}};
+    const auto holds = [](const QString& folder) { return folder != QStringLiteral("d3"); };
+    QHash<QString, FolderStatistics> measured;
+    FolderMeasurementLog<QString> log;
+    const auto keep = [&](const QString& folder, FolderStatistics statistics) {
+        const auto kept = measured.constFind(folder);
+        log.keep(folder, kept == measured.constEnd() ? nullptr : &*kept, statistics);
+        measured.insert(folder, statistics);
+    };
+    keep("d1", {100, 2});
+    SelectionSizeTally tally = tallyOf(rows, measured);
+    FolderMeasurementLog<QString>::Mark seen = log.mark();
+
+    keep("d2", {20, 1});
+    keep("d3", {3, 1});
+    ASSERT_TRUE(log.bringUpToDate(tally, seen, measured, holds));
+    EXPECT_EQ(tally.summary(std::nullopt), tallyOf(rows, measured).summary(std::nullopt));
+    // Nothing measured since: nothing to take in; the same figures kept again change nothing.
+    keep("d2", {20, 1});
+    ASSERT_TRUE(log.bringUpToDate(tally, seen, measured, holds));
+    EXPECT_EQ(tally.summary(std::nullopt), tallyOf(rows, measured).summary(std::nullopt));
+
+    // Other figures for a folder counted already, or the measurements dropped: made anew.
+    keep("d1", {101, 2});
+    EXPECT_FALSE(log.bringUpToDate(tally, seen, measured, holds));
+    seen = log.mark();
+    log.restart();
+    EXPECT_FALSE(log.bringUpToDate(tally, seen, measured, holds));
+}
+
+} // namespace
 } // namespace quillbarrow

@@ -219,6 +219,11 @@ void LocalBrowserViewModel::setWorkPool(QThreadPool* pool)
     m_workPool = pool;
 }
 
+void LocalBrowserViewModel::setMeasuredRowsInterval(std::chrono::milliseconds interval)
+{
+    m_measuredRowsInterval = interval;
+}
+
 QThreadPool& LocalBrowserViewModel::workPool() const
 {
     return m_workPool != nullptr ? *m_workPool : quillbarrow::workPool();

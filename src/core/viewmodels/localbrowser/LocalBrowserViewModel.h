@@ -24,6 +24,7 @@
 
 #include <QCoro/QCoroTask>
 
+#include <chrono>
 #include <memory>
 #include <optional>
 #include <stop_token>
@@ -182,8 +183,11 @@ public:
 
     // Where folders are read and measured (by default the program's work pool).
     void setWorkPool(QThreadPool* pool);
+    // While folders go on being measured, how often at most the rows of a big folder take the new
+    // sizes (100 ms unless set).
+    void setMeasuredRowsInterval(std::chrono::milliseconds interval);
 
-Q_SIGNALS:
+  Q_SIGNALS:
     void currentDirectoryChanged();
     void breadcrumbChanged();
     void itemsChanged();
@@ -253,7 +257,8 @@ private:
                                         bool presentsErrors);
     // While sizes wait to be filled in, fills them into a copy of the rows shown on the pool, one
     // round at a time, and publishes it unless the rows were worked out anew meanwhile (which
-    // takes in every size measured by then).
+    // takes in every size measured by then). A round that published is followed by the next no
+    // sooner than m_measuredRowsInterval: each costs the pool a copy of the rows.
     static QCoro::Task<> runFillIn(QPointer<LocalBrowserViewModel> model, QThreadPool* pool);
     static QCoro::Task<> runFavoritesCheck(QPointer<LocalBrowserViewModel> model, QThreadPool* pool, QString home,
                                            std::optional<QString> defaultPath, QStringList storedPaths,
@@ -317,6 +322,7 @@ private:
     // A round of runFillIn() is under way; sizes measured since its start wait for the next.
     bool m_isFillingIn = false;
     bool m_isFillInPending = false;
+    std::chrono::milliseconds m_measuredRowsInterval{100};
     bool m_isBatchingSortUpdate = false;
     // The settings write failure last told, while no write has gone through since.
     std::optional<QString> m_shownSettingsFailure;

@@ -8,6 +8,7 @@
 #include "LocalTrash.h"
 #include "VolumeSpace.h"
 #include "async/SerialExecutor.h"
+#include "async/Sleep.h"
 #include "async/WorkPool.h"
 #include "domain/BrowserSort.h"
 #include "domain/ItemNameCheck.h"
@@ -324,11 +325,18 @@ QCoro::Task<> LocalBrowserViewModel::runFillIn(QPointer<LocalBrowserViewModel> m
         }
         QList<LocalItem> rows = filled ? std::exchange(filled->rows, {}) : QList<LocalItem>();
         // Rows worked out anew meanwhile (a sort, a listing) show every size measured by then.
-        if (filled && model != nullptr && !filled->changed.empty() &&
-            model->m_items.constData() == shown.constData() && model->m_items.size() == shown.size()) {
+        const bool publishes = filled && model != nullptr && !filled->changed.empty() &&
+                               model->m_items.constData() == shown.constData() &&
+                               model->m_items.size() == shown.size();
+        if (publishes) {
             model->setItems(std::exchange(rows, {}), std::move(filled->changed));
         }
         letGo(std::move(rows), std::move(shown));
+        // Folders go on being measured: their sizes are shown together, a round at a time.
+        if (publishes) {
+            const std::chrono::milliseconds interval = model->m_measuredRowsInterval;
+            co_await sleepFor(interval);
+        }
     }
     if (model != nullptr) {
         model->m_isFillingIn = false;

@@ -290,26 +290,70 @@ TEST_F(DeviceBrowserFolderSizeTest, ACancelledPassLogsNothingAndLeavesTheFolderU
               2);
 }
 
-// The rows of a big page are worked out anew on the work pool when its folders are measured: the
-// sizes show in the rows where they stood, sorted by name as well as by size; until then the rows
-// shown are not touched on the window's thread.
+// The rows of a big page take the sizes of its folders on the work pool, sorted by name as well as
+// by size: each fills in its row where it stood, every other row stays the item it was, and the
+// browser names the row it filled in; until then the rows shown are not touched on the window's
+// thread. Rows sorted anew while the pool waits show the order asked for, never the one before.
 TEST_F(DeviceBrowserFolderSizeTest, TheMeasuredSizesOfABigPageReachItsRowsFromThePool)
 {
+    const RemoteItem music = folderItem("m", "Music");
+    session->tree().add(music);
+    session->tree().add(fileItem("s", "song.mp3", 40, "s1", QStringLiteral("m")));
     for (const RemoteItem& file : manyFiles()) {
         session->tree().add(file);
     }
     connect();
-    for (const auto& [sort, ascending, folder] :
-         {std::tuple(FileSort::name, true, empty), {FileSort::size, true, photos}}) {
-        viewModel().setSort(sort, ascending);
+    const struct {
+        const char* what;
+        FileSort sort;
+        bool ascending;
+        RemoteItem folder;
+        qint64 bytes;
+        // The direction asked for while the pool waits.
+        std::optional<bool> ascendingMeanwhile;
+    } cases[] = {
+        {"by name", FileSort::name, true, empty, 0, std::nullopt},
+        {"by size", FileSort::size, true, photos, 7, std::nullopt},
+        {"by size, reversed while the pool waits", FileSort::size, true, music, 40, false},
+    };
+    for (const auto& each : cases) {
+        SCOPED_TRACE(each.what);
+        viewModel().setSort(each.sort, each.ascending);
         ASSERT_TRUE(processEventsUntil([&] { return !probe().isSortingOnPool(); }));
         const QList<RemoteItem> before = viewModel().items();
+        QList<QStringList> published;
+        const QMetaObject::Connection publishing =
+            QObject::connect(&viewModel(), &DeviceBrowserViewModel::itemsChanged, &viewModel(),
+                             [&] { published.append(itemNames(viewModel().items())); });
         HeldWorkPool held;
-        runTask(viewModel().calculateFolderSizes({folder}));
+        runTask(viewModel().calculateFolderSizes({each.folder}));
         EXPECT_EQ(viewModel().items().constData(), before.constData());
+        if (each.ascendingMeanwhile) {
+            viewModel().setSort(each.sort, *each.ascendingMeanwhile);
+        }
         held.release();
         ASSERT_TRUE(processEventsUntil([&] { return !probe().isSortingOnPool(); }));
-        EXPECT_EQ(itemNames(viewModel().items()), itemNames(before)) << int(sort);
-        EXPECT_EQ(row(folder.name)->size, std::optional<qint64>(folder.id == photos.id ? 7 : 0));
+        QObject::disconnect(publishing);
+        const QList<RemoteItem> after = viewModel().items();
+        EXPECT_EQ(row(each.folder.name)->size, std::optional<qint64>(each.bytes));
+        ASSERT_FALSE(published.isEmpty());
+        if (each.ascendingMeanwhile) {
+            EXPECT_EQ(itemNames(after),
+                      itemNames(sortedForBrowser(after, each.sort, *each.ascendingMeanwhile)));
+            EXPECT_EQ(viewModel().filledInRows(), std::nullopt);
+            for (const QStringList& names : published) {
+                EXPECT_EQ(names, itemNames(after)) << "rows shown in the order before";
+            }
+            continue;
+        }
+        ASSERT_EQ(itemNames(after), itemNames(before));
+        const qsizetype filled = itemNames(after).indexOf(each.folder.name);
+        EXPECT_EQ(viewModel().filledInRows(), std::vector<qsizetype>{filled});
+        for (qsizetype index = 0; index < after.size(); ++index) {
+            if (index != filled) {
+                EXPECT_EQ(after[index], before[index]) << index;
+            }
+        }
+        EXPECT_EQ(published.size(), 1);
     }
 }

@@ -1,4 +1,5 @@
 #include "LocalBrowserTestSupport.h"
+#include "RunTask.h"
 
 #include "viewmodels/localbrowser/LocalFileError.h"
 #include "viewmodels/localbrowser/LocalFolderStatistics.h"
@@ -11,7 +12,9 @@
 #include <QSignalSpy>
 #include <QStorageInfo>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <functional>
 #include <sched.h>
 #include <sys/mount.h>
@@ -180,6 +183,119 @@ TEST_F(FolderSizeTest, AMeasuredFolderSortsByItsMeasuredSize)
     model->setSort(FileSort::size, true);
     EXPECT_EQ(names(model->items()),
               (QStringList{QStringLiteral("unmeasured"), QStringLiteral("empty"), QStringLiteral("big")}));
+}
+
+// The rows of a big folder take measured sizes on the work pool, in a copy of the rows shown:
+// each size fills in its folder's row where it stands, the other rows stay the very items they
+// were, and the browser names the rows it filled in. A round the rows were worked out anew during
+// (a header click) is dropped, the new rows showing every size; a size measured during a round
+// comes with the next one.
+TEST_F(FolderSizeTest, TheSizesOfABigFolderFillInItsRowsWhereTheyStandFromThePool)
+{
+    for (int index = 0; index < 1'000; ++index) {
+        makeFile(QStringLiteral("big/file %1").arg(index, 4, 10, QLatin1Char('0')));
+    }
+    makeFile(QStringLiteral("big/f1/data"), QByteArray(300, 'x'));
+    makeFile(QStringLiteral("big/f2/data"), QByteArray(100, 'x'));
+    makeFile(QStringLiteral("big/f3/data"), QByteArray(200, 'x'));
+    const QStringList folders{"f1", "f2", "f3"};
+    const QHash<QString, qint64> bytes{{"f1", 300}, {"f2", 100}, {"f3", 200}};
+    const struct {
+        const char* what;
+        bool ascending;
+        QStringList measured;
+        // While the round of the first measured folder waits for the pool: a click on the size
+        // header (the direction reversed), or the second folder measured.
+        bool resortMeanwhile = false;
+        bool measureSecondMeanwhile = false;
+        QStringList foldersAfter;
+    } cases[] = {
+        {"by size, descending, one folder", false, {"f2"}, false, false, {"f1", "f2", "f3"}},
+        {"by size, ascending, two folders", true, {"f1", "f3"}, false, false, {"f1", "f2", "f3"}},
+        {"re-sorted while the round waits", false, {"f1"}, true, false, {"f2", "f3", "f1"}},
+        {"measured while the round waits", false, {"f3", "f1"}, false, true, {"f1", "f2", "f3"}},
+    };
+    for (const auto& each : cases) {
+        SCOPED_TRACE(each.what);
+        const auto model = makeModel(url(QStringLiteral("big")));
+        model->setMeasuredRowsInterval(std::chrono::milliseconds(0));
+        model->setSort(FileSort::size, each.ascending);
+        model->refresh();
+        waitForListing(*model);
+        const QList<LocalItem> before = model->items();
+        ASSERT_EQ(before.size(), 1'003);
+        ASSERT_EQ(names(before.mid(0, 3)), folders);
+
+        // The pool is held once the first measurement is done, before its round can start.
+        QSemaphore held, released;
+        const QMetaObject::Connection holding = QObject::connect(
+            model.get(), &LocalBrowserViewModel::calculatingFolderSizeIDsChanged, model.get(), [&] {
+                if (model->calculatingFolderSizeIDs().isEmpty() &&
+                    (each.resortMeanwhile || each.measureSecondMeanwhile)) {
+                    m_pool.start([&] {
+                        held.release();
+                        released.acquire();
+                    });
+                    held.acquire();
+                }
+            });
+        QList<QStringList> published;
+        QObject::connect(model.get(), &LocalBrowserViewModel::itemsChanged, model.get(),
+                         [&] { published.append(names(model->items().mid(0, 3))); });
+        const auto measure = [&](const QString& folder) {
+            model->calculateFolderSizes({shownItem(*model, folder)});
+            waitForMeasurements(*model);
+        };
+        measure(each.measured.first());
+        QObject::disconnect(holding);
+        if (each.resortMeanwhile) {
+            model->setSort(FileSort::size, !each.ascending);
+            published.clear();
+        }
+        if (each.measureSecondMeanwhile) {
+            model->calculateFolderSizes({shownItem(*model, each.measured.last())});
+        }
+        released.release();
+        for (const QString& folder :
+             each.measured.mid(each.resortMeanwhile || each.measureSecondMeanwhile ? 1 : 0)) {
+            measure(folder);
+        }
+        m_pool.waitForDone();
+        ASSERT_TRUE(processEventsUntil([&] {
+            return std::all_of(each.measured.begin(), each.measured.end(), [&](const QString& folder) {
+                return shownItem(*model, folder).size.has_value();
+            });
+        }));
+        m_pool.waitForDone();
+        processEventsUntil([] { return false; }, std::chrono::milliseconds(5));
+
+        const QList<LocalItem> after = model->items();
+        ASSERT_EQ(after.size(), before.size());
+        EXPECT_EQ(names(after.mid(0, 3)), each.foldersAfter);
+        for (const QStringList& order : published) {
+            EXPECT_EQ(order, each.foldersAfter) << "rows published in another order";
+        }
+        for (qsizetype row = 0; row < after.size(); ++row) {
+            const LocalItem& item = after[row];
+            const bool measured = each.measured.contains(item.name);
+            EXPECT_EQ(item.size, measured ? std::optional<qint64>(bytes.value(item.name))
+                                          : before[before.indexOf(item)].size)
+                << item.name.toStdString();
+        }
+        if (!each.resortMeanwhile) {
+            EXPECT_EQ(after.mid(3), before.mid(3)) << "the files moved";
+            std::vector<qsizetype> filled;
+            for (qsizetype row = 0; row < 3; ++row) {
+                if (after[row].name == each.measured.last()) {
+                    filled.push_back(row);
+                }
+            }
+            EXPECT_EQ(model->filledInRows(), filled);
+        } else {
+            EXPECT_EQ(model->filledInRows(), std::nullopt)
+                << "the rows of the header click are no rows filled in";
+        }
+    }
 }
 
 TEST_F(FolderSizeTest, TheSelectionSummaryCountsMeasuredFoldersByTheirContents)
