@@ -187,7 +187,7 @@ public:
     // sizes (100 ms unless set).
     void setMeasuredRowsInterval(std::chrono::milliseconds interval);
 
-  Q_SIGNALS:
+Q_SIGNALS:
     void currentDirectoryChanged();
     void breadcrumbChanged();
     void itemsChanged();
