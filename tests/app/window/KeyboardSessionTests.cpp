@@ -11,6 +11,8 @@
 #include "panes/LocalPaneView.h"
 #include "panes/MacNavigation.h"
 #include "panes/PaneHeader.h"
+#include "panes/SelectionPreflightStrip.h"
+#include "panes/blocks/ElidedLabel.h"
 #include "panes/blocks/ToolbarIconButton.h"
 #include "shell/MainWindow.h"
 #include "shell/PaneArea.h"
@@ -510,6 +512,99 @@ TEST_F(KeyboardSession, RowsSortedBySizeStayWhereTheUserSawThemAsTheirSizesArriv
             const auto ordered = [&] { return settled() && order(prefix, 0) == order(prefix, after); };
             EXPECT_TRUE(processEventsUntil(ordered, 5s)) << qPrintable(order(prefix, 0));
         }
+    }
+}
+
+// In a folder of more rows than the window's thread goes over for a measured size (its rows take
+// the sizes on the work pool), in either pane sorted by size: a clicked folder's size, then with
+// Ctrl+A every folder's, fill in their rows where they stand, and the strip weighs the selection as
+// the browser does; Backspace then leaves the folder with nothing selected.
+TEST_F(KeyboardSession, SizesArrivingAtABigFolderFillInWhereItsRowsStandAndTheStripWeighsThem)
+{
+    QList<TreeEntry> big{{"Big", std::nullopt}};
+    for (int index = 0; index < 1'000; ++index) {
+        big.append({QStringLiteral("Big/file %1").arg(index, 4, 10, QLatin1Char('0')),
+                    QByteArray(1 + index % 3, 'x')});
+    }
+    const QStringList folders{"f1", "f2", "f3"};
+    for (const auto& [folder, bytes] : {std::pair("f1", 300), {"f2", 100}, {"f3", 200}}) {
+        big += {{QStringLiteral("Big/") + folder, std::nullopt},
+                {QStringLiteral("Big/") + folder + "/data", QByteArray(bytes, 'x')}};
+    }
+    write(work, big);
+    writeOnDevice(big);
+    const int rowCount = 1'003;
+    for (PaneFrame* pane : QList<PaneFrame*>{androidPane, macPane}) {
+        const bool android = pane == androidPane;
+        SCOPED_TRACE(pane->objectName().toStdString());
+        auto* table = qobject_cast<QTableView*>(pane->keyboardTarget());
+        const QAbstractItemModel* rows = table->model();
+        const auto settled = [this] { return !device().isLoading() && !local().isLoading(); };
+        ASSERT_TRUE(backTo(table));
+        press(Qt::Key_F5);
+        ASSERT_TRUE(android ? keyTo(androidPane->table(), QStringLiteral("Big"))
+                            : keyTo(macPane->table(), QStringLiteral("Big")));
+        press(Qt::Key_Return);
+        ASSERT_TRUE(processEventsUntil([&] { return settled() && rows->rowCount() == rowCount; }, 5s));
+        const QPoint sizeTitle(table->horizontalHeader()->sectionViewportPosition(1) + 4, 4);
+        QTest::mouseClick(table->horizontalHeader()->viewport(), Qt::LeftButton, {}, sizeTitle);
+        // Smallest first: the folders, none measured, by name; then the files by size.
+        const auto shows = [rows](int row, const QString& name, const QString& size) {
+            return rows->index(row, 0).data().toString() == name &&
+                   rows->index(row, 1).data().toString() == size;
+        };
+        ASSERT_TRUE(processEventsUntil(
+            [&] { return shows(0, "f1", "--") && shows(2, "f3", "--") && shows(3, "file 0000", "1 byte"); },
+            5s));
+        const auto strip = [pane] { return pane->header()->findChild<SelectionPreflightStrip*>(); };
+        const auto weighed = [&] {
+            const SelectionSizeSummary summary =
+                android ? device().selectionSummary(androidPane->selection(), std::nullopt)
+                        : local().selectionSummary(macPane->selection(), std::nullopt);
+            return SelectionPreflightStrip::selectionText(summary);
+        };
+        const struct {
+            const char* what;
+            std::function<void()> act;
+            QStringList sizes;
+            int selected;
+        } steps[] = {
+            {"a click on f2",
+             [&] {
+                 QTest::mouseClick(table->viewport(), Qt::LeftButton, {},
+                                   table->visualRect(rows->index(1, 0)).center());
+             },
+             {"--", "100 bytes", "--"},
+             1},
+            {"Ctrl+A",
+             [&] { press(Qt::Key_A, Qt::ControlModifier); },
+             {"300 bytes", "100 bytes", "200 bytes"},
+             rowCount},
+        };
+        for (const auto& step : steps) {
+            SCOPED_TRACE(step.what);
+            step.act();
+            ASSERT_TRUE(processEventsUntil(
+                [&] {
+                    return settled() && shows(0, "f1", step.sizes[0]) && shows(1, "f2", step.sizes[1]) &&
+                           shows(2, "f3", step.sizes[2]) &&
+                           table->selectionModel()->selectedRows().size() == step.selected &&
+                           device().calculatingFolderSizeIDs().isEmpty() &&
+                           local().calculatingFolderSizeIDs().isEmpty();
+                },
+                5s));
+            EXPECT_EQ(pane->header()->selectionBadge()->text(),
+                      PaneHeader::selectionBadgeText(step.selected));
+            EXPECT_EQ(strip()->selectionLabel()->text().toStdString(), weighed().toStdString());
+            EXPECT_TRUE(shows(3, "file 0000", "1 byte")) << "a file moved";
+        }
+        // Leaving the folder with every row selected selects nothing in the one left for.
+        press(Qt::Key_Backspace);
+        ASSERT_TRUE(processEventsUntil([&] { return settled() && rows->rowCount() < rowCount; }, 5s));
+        EXPECT_TRUE(table->selectionModel()->selectedRows().isEmpty());
+        EXPECT_TRUE(android ? androidPane->selection().isEmpty() : macPane->selection().isEmpty());
+        EXPECT_FALSE(pane->header()->selectionBadge()->isVisible());
+        EXPECT_EQ(strip()->selectionLabel()->text().toStdString(), weighed().toStdString());
     }
 }
 
