@@ -188,8 +188,8 @@ TEST_F(FolderSizeTest, AMeasuredFolderSortsByItsMeasuredSize)
 // The rows of a big folder take measured sizes on the work pool, in a copy of the rows shown:
 // each size fills in its folder's row where it stands, the other rows stay the very items they
 // were, and the browser names the rows it filled in. A round the rows were worked out anew during
-// (a header click) is dropped, the new rows showing every size; a size measured during a round
-// comes with the next one.
+// (a header click) is dropped, the new rows showing every size; a size measured while a round
+// waits comes with the next one.
 TEST_F(FolderSizeTest, TheSizesOfABigFolderFillInItsRowsWhereTheyStandFromThePool)
 {
     for (int index = 0; index < 1'000; ++index) {
@@ -204,16 +204,16 @@ TEST_F(FolderSizeTest, TheSizesOfABigFolderFillInItsRowsWhereTheyStandFromThePoo
         const char* what;
         bool ascending;
         QStringList measured;
-        // While the round of the first measured folder waits for the pool: a click on the size
-        // header (the direction reversed), or the second folder measured.
-        bool resortMeanwhile = false;
-        bool measureSecondMeanwhile = false;
+        // While the round of the first folder waits for the pool: the second folder measured, or a
+        // click on the size header (the direction reversed).
+        bool waits = false;
+        bool resorted = false;
         QStringList foldersAfter;
     } cases[] = {
         {"by size, descending, one folder", false, {"f2"}, false, false, {"f1", "f2", "f3"}},
-        {"by size, ascending, two folders", true, {"f1", "f3"}, false, false, {"f1", "f2", "f3"}},
-        {"re-sorted while the round waits", false, {"f1"}, true, false, {"f2", "f3", "f1"}},
-        {"measured while the round waits", false, {"f3", "f1"}, false, true, {"f1", "f2", "f3"}},
+        {"by size, ascending, one folder after another", true, {"f1", "f3"}, false, false, {"f1", "f2", "f3"}},
+        {"measured while the round waits", false, {"f3", "f1"}, true, false, {"f1", "f2", "f3"}},
+        {"re-sorted while the round waits", false, {"f1"}, true, true, {"f2", "f3", "f1"}},
     };
     for (const auto& each : cases) {
         SCOPED_TRACE(each.what);
@@ -225,47 +225,57 @@ TEST_F(FolderSizeTest, TheSizesOfABigFolderFillInItsRowsWhereTheyStandFromThePoo
         const QList<LocalItem> before = model->items();
         ASSERT_EQ(before.size(), 1'003);
         ASSERT_EQ(names(before.mid(0, 3)), folders);
-
-        // The pool is held once the first measurement is done, before its round can start.
-        QSemaphore held, released;
-        const QMetaObject::Connection holding = QObject::connect(
-            model.get(), &LocalBrowserViewModel::calculatingFolderSizeIDsChanged, model.get(), [&] {
-                if (model->calculatingFolderSizeIDs().isEmpty() &&
-                    (each.resortMeanwhile || each.measureSecondMeanwhile)) {
-                    m_pool.start([&] {
-                        held.release();
-                        released.acquire();
-                    });
-                    held.acquire();
-                }
-            });
         QList<QStringList> published;
         QObject::connect(model.get(), &LocalBrowserViewModel::itemsChanged, model.get(),
                          [&] { published.append(names(model->items().mid(0, 3))); });
-        const auto measure = [&](const QString& folder) {
-            model->calculateFolderSizes({shownItem(*model, folder)});
-            waitForMeasurements(*model);
-        };
-        measure(each.measured.first());
-        QObject::disconnect(holding);
-        if (each.resortMeanwhile) {
-            model->setSort(FileSort::size, !each.ascending);
-            published.clear();
-        }
-        if (each.measureSecondMeanwhile) {
-            model->calculateFolderSizes({shownItem(*model, each.measured.last())});
-        }
-        released.release();
-        for (const QString& folder :
-             each.measured.mid(each.resortMeanwhile || each.measureSecondMeanwhile ? 1 : 0)) {
-            measure(folder);
-        }
-        m_pool.waitForDone();
-        ASSERT_TRUE(processEventsUntil([&] {
-            return std::all_of(each.measured.begin(), each.measured.end(), [&](const QString& folder) {
-                return shownItem(*model, folder).size.has_value();
+
+        if (!each.waits) {
+            for (const QString& folder : each.measured) {
+                model->calculateFolderSizes({shownItem(*model, folder)});
+                waitForMeasurements(*model);
+            }
+        } else {
+            // Once the first folder is measured, the one thread of the pool is held twice: the
+            // second folder is measured between the two holds, its round waiting behind both.
+            QSemaphore started, first, second;
+            const auto hold = [&](QSemaphore& until) {
+                m_pool.start(
+                    [&] {
+                        started.release();
+                        until.acquire();
+                    },
+                    1);
+            };
+            bool holding = false;
+            QObject::connect(model.get(), &LocalBrowserViewModel::calculatingFolderSizeIDsChanged, model.get(), [&] {
+                if (holding || !model->calculatingFolderSizeIDs().isEmpty()) {
+                    return;
+                }
+                holding = true;
+                hold(first);
+                started.acquire();
+                if (each.measured.size() > 1) {
+                    model->calculateFolderSizes({shownItem(*model, each.measured.last())});
+                }
+                hold(second);
             });
-        }));
+            model->calculateFolderSizes({shownItem(*model, each.measured.first())});
+            ASSERT_TRUE(processEventsUntil([&] { return holding; }));
+            first.release();
+            waitForMeasurements(*model);
+            if (each.resorted) {
+                model->setSort(FileSort::size, !each.ascending);
+                published.clear();
+            }
+            second.release();
+        }
+        ASSERT_TRUE(processEventsUntil(
+            [&] {
+                return std::all_of(each.measured.begin(), each.measured.end(), [&](const QString& folder) {
+                    return shownItem(*model, folder).size.has_value();
+                });
+            },
+            std::chrono::seconds(2)));
         m_pool.waitForDone();
         processEventsUntil([] { return false; }, std::chrono::milliseconds(5));
 
@@ -275,26 +285,19 @@ TEST_F(FolderSizeTest, TheSizesOfABigFolderFillInItsRowsWhereTheyStandFromThePoo
         for (const QStringList& order : published) {
             EXPECT_EQ(order, each.foldersAfter) << "rows published in another order";
         }
-        for (qsizetype row = 0; row < after.size(); ++row) {
-            const LocalItem& item = after[row];
-            const bool measured = each.measured.contains(item.name);
-            EXPECT_EQ(item.size, measured ? std::optional<qint64>(bytes.value(item.name))
-                                          : before[before.indexOf(item)].size)
-                << item.name.toStdString();
+        for (qsizetype row = 0; row < 3; ++row) {
+            const LocalItem& folder = after[row];
+            EXPECT_EQ(folder.size, each.measured.contains(folder.name) ? std::optional<qint64>(bytes.value(folder.name))
+                                                                       : std::nullopt)
+                << folder.name.toStdString();
         }
-        if (!each.resortMeanwhile) {
-            EXPECT_EQ(after.mid(3), before.mid(3)) << "the files moved";
-            std::vector<qsizetype> filled;
-            for (qsizetype row = 0; row < 3; ++row) {
-                if (after[row].name == each.measured.last()) {
-                    filled.push_back(row);
-                }
-            }
-            EXPECT_EQ(model->filledInRows(), filled);
-        } else {
-            EXPECT_EQ(model->filledInRows(), std::nullopt)
-                << "the rows of the header click are no rows filled in";
+        if (each.resorted) {
+            EXPECT_EQ(model->filledInRows(), std::nullopt) << "the rows of a header click are no rows filled in";
+            continue;
         }
+        EXPECT_EQ(after.mid(3), before.mid(3)) << "the files moved";
+        const std::vector<qsizetype> filled{names(after).indexOf(each.measured.last())};
+        EXPECT_EQ(model->filledInRows(), filled);
     }
 }
 
