@@ -1,9 +1,11 @@
 #include "RunTask.h"
 #include "infrastructure/InMemoryUserDefaults.h"
+#include "panes/SelectionFacts.h"
 #include "table/LocalItemTable.h"
 #include "viewmodels/localbrowser/LocalBrowserViewModel.h"
 
 #include <QAbstractItemModelTester>
+#include <QDir>
 #include <QFile>
 #include <QHeaderView>
 #include <QSignalSpy>
@@ -13,6 +15,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 
 namespace quillbarrow {
@@ -118,6 +121,50 @@ TEST_F(LocalItemTableTest, ARefreshOfTheFolderKeepsTheSelectedRowsSelected)
     const QModelIndexList selected = table->selectionModel()->selectedRows();
     ASSERT_EQ(selected.size(), 1);
     EXPECT_EQ(selected.front().data().toString(), QStringLiteral("b.txt"));
+}
+
+// What a pane shows of its selection: the weight follows the folders measured since it was added
+// up, counting those of the selected rows only, as adding it up anew would; other rows make it
+// add up anew. The panes keep their facts so, forgetting the rows only when other rows come.
+TEST_F(LocalItemTableTest, ASelectionsWeightTakesInTheFoldersOfItsRowsMeasuredSince)
+{
+    ASSERT_TRUE(QDir(folder.path()).mkpath(QStringLiteral("X")) && QDir(folder.path()).mkpath(QStringLiteral("Y")));
+    write(QStringLiteral("X/x"), 40);
+    write(QStringLiteral("Y/y"), 70);
+    browser->refresh();
+    ASSERT_TRUE(processEventsUntil([&] { return !browser->isLoading() && table->model()->rowCount() == 5; }));
+    SelectionFacts<LocalBrowserViewModel, LocalItem> facts(*table, [this] { return table->selectedRowSpans(); });
+    QObject::connect(browser.get(), &LocalBrowserViewModel::itemsChanged, table.get(), [&] {
+        browser->filledInRows() ? facts.forgetSizes() : facts.forget();
+    });
+    const QSet<QUrl> selected{QUrl::fromLocalFile(folder.filePath(QStringLiteral("a.txt"))),
+                              QUrl::fromLocalFile(folder.filePath(QStringLiteral("X")))};
+    table->setSelection(selected);
+    const auto measure = [&](const QString& name) {
+        const LocalItem item = *table->itemModel()->itemsWithIDs({QUrl::fromLocalFile(folder.filePath(name))}).begin();
+        browser->calculateFolderSizes({item});
+        ASSERT_TRUE(processEventsUntil([&] { return browser->calculatingFolderSizeIDs().isEmpty(); }));
+    };
+    const struct {
+        const char* what;
+        std::function<void()> act;
+    } steps[] = {
+        {"added up", [] {}},
+        {"a folder of a row not selected measured", [&] { measure(QStringLiteral("Y")); }},
+        {"the folder of a selected row measured", [&] { measure(QStringLiteral("X")); }},
+        {"the rows listed anew, one more",
+         [&] {
+             write(QStringLiteral("0.txt"), 1);
+             browser->refresh();
+             ASSERT_TRUE(processEventsUntil([&] { return table->model()->rowCount() == 6; }));
+         }},
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.what);
+        step.act();
+        EXPECT_EQ(facts.summary(browser.get()), browser->selectionSummary(selected, std::nullopt));
+        EXPECT_EQ(facts.items(), table->itemModel()->itemsWithIDs(selected));
+    }
 }
 
 TEST_F(LocalItemTableTest, DraggedRowsCarryTheirFileAddresses)
