@@ -516,11 +516,11 @@ TEST_F(MacPaneTest, TheStripAndHeaderFollowTheSelectionAndFolderSizesAsTheyArriv
              }));
          },
          QStringLiteral("3 selected"), QStringLiteral("3 items · 17 bytes")},
-        {"a new file listed beside the selection",
+        {"a new file listed among the selected rows",
          [this] {
-             write(QStringLiteral("gamma.txt"), "gg");
+             write(QStringLiteral("alpha0.txt"), "gg");
              browser().refresh();
-             ASSERT_TRUE(processEventsUntil([this] { return item(QStringLiteral("gamma.txt")).has_value(); }));
+             ASSERT_TRUE(processEventsUntil([this] { return item(QStringLiteral("alpha0.txt")).has_value(); }));
          },
          QStringLiteral("3 selected"), QStringLiteral("3 items · 17 bytes")},
         {"a click on one file", [this] { clickRow(QStringLiteral("beta.txt")); }, QStringLiteral("1 selected"),
@@ -533,6 +533,14 @@ TEST_F(MacPaneTest, TheStripAndHeaderFollowTheSelectionAndFolderSizesAsTheyArriv
         EXPECT_EQ(pane->header()->selectionBadge()->text(), step.badge);
         EXPECT_EQ(strip->selectionLabel()->text(), step.text);
         EXPECT_EQ(strip->selectionLabel()->text(), expected());
+        // What Ctrl+C, Delete or the copy button take: the selected items as listed now.
+        QList<LocalItem> selected;
+        for (const LocalItem& listed : browser().items()) {
+            if (pane->selection().contains(listed.id)) {
+                selected.append(listed);
+            }
+        }
+        EXPECT_EQ(pane->selectedItems(), selected);
     }
 }
 
