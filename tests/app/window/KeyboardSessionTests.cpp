@@ -521,7 +521,7 @@ TEST_F(KeyboardSession, RowsSortedBySizeStayWhereTheUserSawThemAsTheirSizesArriv
 // the browser does; Backspace then leaves the folder with nothing selected.
 TEST_F(KeyboardSession, SizesArrivingAtABigFolderFillInWhereItsRowsStandAndTheStripWeighsThem)
 {
-    QList<TreeEntry> big{{"Big", std::nullopt}};
+    QList<TreeEntry> big{{"Big", std::nullopt}, {"Big/.hidden", "h"}};
     for (int index = 0; index < 1'000; ++index) {
         big.append({QStringLiteral("Big/file %1").arg(index, 4, 10, QLatin1Char('0')),
                     QByteArray(1 + index % 3, 'x')});
@@ -598,6 +598,39 @@ TEST_F(KeyboardSession, SizesArrivingAtABigFolderFillInWhereItsRowsStandAndTheSt
             EXPECT_EQ(strip()->selectionLabel()->text().toStdString(), weighed().toStdString());
             EXPECT_TRUE(shows(3, "file 0000", "1 byte")) << "a file moved";
         }
+        // Hidden files shown place the rows anew (the folders by their sizes now), the hidden one
+        // unselected among them: what a copy takes is still every row selected, as listed now.
+        QTest::mouseClick(pane->header()->hiddenFilesButton(), Qt::LeftButton);
+        ASSERT_TRUE(processEventsUntil(
+            [&] { return settled() && rows->rowCount() == rowCount + 1 && shows(0, "f2", "100 bytes"); },
+            5s));
+        const auto listedSelection = [&] {
+            QStringList names;
+            for (int row = 0; row < rows->rowCount(); ++row) {
+                if (table->selectionModel()->isRowSelected(row)) {
+                    names.append(rows->index(row, 0).data().toString());
+                }
+            }
+            return names;
+        };
+        const auto selectedNames = [&] {
+            QStringList names;
+            if (android) {
+                for (const RemoteItem& item : androidPane->selectedItems()) {
+                    names.append(item.name);
+                }
+            } else {
+                for (const LocalItem& item : macPane->selectedItems()) {
+                    names.append(item.name);
+                }
+            }
+            return names;
+        };
+        EXPECT_EQ(listedSelection().size(), rowCount);
+        EXPECT_EQ(selectedNames(), listedSelection());
+        EXPECT_EQ(strip()->selectionLabel()->text().toStdString(), weighed().toStdString());
+        QTest::mouseClick(pane->header()->hiddenFilesButton(), Qt::LeftButton);
+        ASSERT_TRUE(processEventsUntil([&] { return settled() && rows->rowCount() == rowCount; }, 5s));
         // Leaving the folder with every row selected selects nothing in the one left for.
         press(Qt::Key_Backspace);
         ASSERT_TRUE(processEventsUntil([&] { return settled() && rows->rowCount() < rowCount; }, 5s));
