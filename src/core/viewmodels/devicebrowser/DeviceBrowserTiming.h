@@ -26,7 +26,7 @@ struct DeviceBrowserTiming {
     // How often a reload asks the transfer queue whether it is idle yet.
     std::chrono::milliseconds reloadPollInterval{100};
     // While folders go on being measured, how often at most the rows of a big page take the new
-    // sizes (each time they are worked out anew on the work pool).
+    // sizes (each time the work pool fills them into a copy of the rows).
     std::chrono::milliseconds measuredRowsInterval{100};
     // Takes the pauses and polls above (the time limits run on precise timers of their own).
     std::shared_ptr<WaitClock> clock = std::make_shared<SteadyWaitClock>();

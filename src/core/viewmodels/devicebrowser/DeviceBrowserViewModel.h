@@ -214,7 +214,7 @@ public:
     // folder is measured. Folders listed in another session are refused with the banner. The
     // measured sizes show in the rows (and leave the folders being measured) together, once per
     // turn of the event loop, and all of them before the call returns; in the rows of a big page
-    // they show once the work pool has worked the rows out anew (see resortRows()).
+    // they show once the work pool has filled them into a copy of the rows (see resortRows()).
     QCoro::Task<> calculateFolderSizes(QList<RemoteItem> items);
     // The same with failures only logged (the pane's selection changes); folders listed in another
     // session are not measured.
@@ -606,7 +606,7 @@ private:
     // size (if any) shows in the rows, with the others that end in this turn of the event loop.
     void finishFolderMeasurement(const RemoteObjectID& folder);
     // Applies the ended measurements now: one publication of the folders being measured and one of
-    // the rows, their sizes patched in where the rows stand. The rows of a big page follow from the
+    // the rows, their sizes filled in where the rows stand. The rows of a big page follow from the
     // work pool instead (see resortRows()).
     void applyFinishedFolderMeasurements();
     // Keeps the measurement of the folder (see m_computedFolderStatistics).
