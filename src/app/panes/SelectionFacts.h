@@ -17,7 +17,7 @@ namespace quillbarrow {
 // asked for, and what they weigh. Sizes filled into the rows where they stand leave the rows as
 // they are, and the weight is brought up to date with the folders measured since, each looked up
 // once: a few sizes arriving at a big selection cost no pass over its rows and no copy of its
-// items. `Browser` is the pane's view model (its tallyOf(), measurementMark() and bringUpToDate()).
+// items. `Browser` is the pane's view model (see its folderMeasurements()).
 template <typename Browser, typename Item> class SelectionFacts {
   public:
     using Table = NativeTable<Item>;
@@ -66,13 +66,14 @@ template <typename Browser, typename Item> class SelectionFacts {
             return SelectionSizeSummary(0, 0, 0, 0, 0, std::nullopt);
         }
         const bool filledIn = std::exchange(m_sizesFilledIn, false);
+        const auto measurements = browser->folderMeasurements();
         const auto counted = [this](const typename Table::ID& folder) { return isFolderOfRows(folder); };
-        if (m_tally && filledIn && !browser->bringUpToDate(*m_tally, m_measured, counted)) {
+        if (m_tally && filledIn && !measurements.bringUpToDate(*m_tally, m_measured, counted)) {
             m_tally.reset();
         }
         if (!m_tally) {
-            m_measured = browser->measurementMark();
-            m_tally = browser->tallyOf([this](const auto& add) { m_table.forEachItemIn(rows(), add); });
+            m_measured = measurements.mark();
+            m_tally = measurements.tallyOf([this](const auto& add) { m_table.forEachItemIn(rows(), add); });
         }
         return m_tally->summary(std::nullopt);
     }
@@ -101,7 +102,7 @@ template <typename Browser, typename Item> class SelectionFacts {
     mutable std::optional<QList<Item>> m_items;
     // Made with the measurements of m_measured.
     mutable std::optional<SelectionSizeTally> m_tally;
-    mutable decltype(std::declval<const Browser&>().measurementMark()) m_measured{};
+    mutable typename decltype(std::declval<const Browser&>().folderMeasurements())::Mark m_measured{};
     mutable bool m_sizesFilledIn = false;
 };
 

@@ -71,4 +71,35 @@ template <typename ID> class FolderMeasurementLog {
     QList<ID> m_folders;
 };
 
+// What a browser lends of its folder measurements for the weight of a selection: those kept and
+// their log. Valid while the browser's measurements stay as they are (read it at once).
+template <typename ID> class FolderMeasurements {
+  public:
+    using Mark = typename FolderMeasurementLog<ID>::Mark;
+
+    FolderMeasurements(const QHash<ID, FolderStatistics>& measured, const FolderMeasurementLog<ID>& log)
+        : m_measured(measured), m_log(log)
+    {
+    }
+
+    // The tally of the items `forEach` hands to the function it is given (see tallyEach()), made
+    // with the measurements of mark(): no list of them is made.
+    template <typename ForEach> SelectionSizeTally tallyOf(const ForEach& forEach) const
+    {
+        return tallyEach(forEach, m_measured);
+    }
+    Mark mark() const { return m_log.mark(); }
+    // Brings a tally made at `seen` up to the measurements kept now, without going over its items
+    // again (see FolderMeasurementLog::bringUpToDate()).
+    template <typename Counted>
+    bool bringUpToDate(SelectionSizeTally& tally, Mark& seen, const Counted& counted) const
+    {
+        return m_log.bringUpToDate(tally, seen, m_measured, counted);
+    }
+
+  private:
+    const QHash<ID, FolderStatistics>& m_measured;
+    const FolderMeasurementLog<ID>& m_log;
+};
+
 } // namespace quillbarrow

@@ -191,21 +191,10 @@ public:
     // looked up, so a selection costs one pass over itself, not over every row.
     SelectionSizeSummary summaryOf(const QList<RemoteItem>& items,
                                    std::optional<qint64> destinationFreeBytes) const;
-    // The tally of the items `forEach` hands to the function it is given (see tallyEach()), made
-    // with the measurements of measurementMark(): no list of them is made.
-    template <typename ForEach> SelectionSizeTally tallyOf(const ForEach& forEach) const
+    // The folder measurements kept, for a selection's weight kept up to date as folders are measured.
+    FolderMeasurements<RemoteObjectID> folderMeasurements() const
     {
-        return tallyEach(forEach, m_computedFolderStatistics);
-    }
-    // How far the folder measurements kept have come.
-    FolderMeasurementLog<RemoteObjectID>::Mark measurementMark() const { return m_measurementLog.mark(); }
-    // Brings a tally made at `seen` up to the measurements kept now, without going over its items
-    // again (see FolderMeasurementLog::bringUpToDate()).
-    template <typename Counted>
-    bool bringUpToDate(SelectionSizeTally& tally, FolderMeasurementLog<RemoteObjectID>::Mark& seen,
-                       const Counted& counted) const
-    {
-        return m_measurementLog.bringUpToDate(tally, seen, m_computedFolderStatistics, counted);
+        return {m_computedFolderStatistics, m_measurementLog};
     }
     // Measures the given folders one after another, each by walking its whole tree; files and
     // folders measured or being measured are skipped. Every folder of the call counts as being

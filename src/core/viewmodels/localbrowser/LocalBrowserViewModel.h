@@ -143,21 +143,10 @@ public:
     // The same for `items` as given (already the shown items of a selection): only folders are
     // looked up, so a selection of many files costs one pass and no lookup.
     SelectionSizeSummary summaryOf(const QList<LocalItem>& items, std::optional<qint64> destinationFreeBytes) const;
-    // The tally of the items `forEach` hands to the function it is given (see tallyEach()), made
-    // with the measurements of measurementMark(): no list of them is made.
-    template <typename ForEach> SelectionSizeTally tallyOf(const ForEach& forEach) const
+    // The folder measurements kept, for a selection's weight kept up to date as folders are measured.
+    FolderMeasurements<QUrl> folderMeasurements() const
     {
-        return tallyEach(forEach, m_computedFolderStatistics);
-    }
-    // How far the folder measurements kept have come.
-    FolderMeasurementLog<QUrl>::Mark measurementMark() const { return m_measurementLog.mark(); }
-    // Brings a tally made at `seen` up to the measurements kept now, without going over its items
-    // again (see FolderMeasurementLog::bringUpToDate()).
-    template <typename Counted>
-    bool bringUpToDate(SelectionSizeTally& tally, FolderMeasurementLog<QUrl>::Mark& seen,
-                       const Counted& counted) const
-    {
-        return m_measurementLog.bringUpToDate(tally, seen, m_computedFolderStatistics, counted);
+        return {m_computedFolderStatistics, m_measurementLog};
     }
     // Measures each folder among `items` that is neither measured nor being measured; a failure
     // sets "Could not calculate <name>: <reason>". Returns at once. The sizes measured in one turn
