@@ -142,6 +142,24 @@ template <typename... Parts> qsizetype elementsOf(const std::tuple<Parts...>& pa
 
 } // namespace release
 
+// A copy of `list` of its own (shared with nothing), made on the work pool a slice at a time with
+// a pause between two of them (see release::pause()): copying a big listing raises the counts of
+// its items' texts one by one, and on one processor the window's thread gets it between slices,
+// as it does while a release frees.
+template <typename T> QList<T> copiedInSlices(const QList<T>& list)
+{
+    QList<T> copy;
+    copy.reserve(list.size());
+    for (qsizetype start = 0; start < list.size(); start += release::slice) {
+        const qsizetype end = std::min(list.size(), start + release::slice);
+        for (qsizetype index = start; index < end; ++index) {
+            copy.append(list[index]);
+        }
+        release::pause();
+    }
+    return copy;
+}
+
 // Lets go of `value` on the work pool rather than here, by slices (see release::sliced).
 // Dropping the last reference to a listing of many thousand items frees every item, which the
 // window's thread should not wait for. Only for values that may be let go on another thread (Qt's

@@ -244,6 +244,7 @@ QCoro::Task<> DeviceBrowserViewModel::sortOnPool(QPointer<DeviceBrowserViewModel
                         ordered = self->m_orderedFolderStatistics, shown = shownRows, fillingIn, sort,
                         ascending, showHidden]() mutable {
             if (fillingIn) {
+                shown = copiedInSlices(shown);
                 std::vector<qsizetype> filledIn = fillInMeasuredSizes(shown, measured);
                 return std::make_shared<Sorted>(Sorted{nullptr, std::move(shown), std::move(filledIn)});
             }

@@ -90,6 +90,9 @@ QCoro::Task<> DeviceBrowserViewModel::calculateFolderSizes(QList<RemoteItem> ite
             ++m_folderMeasurementHolds[item.id];
         }
     }
+    // The items given (a big folder's whole selection, say) may outlive the rows they were taken
+    // from and be their last copy when the pass ends: they are let go of now, on the work pool.
+    letGo(std::exchange(items, {}));
     if (pending.isEmpty()) {
         co_return;
     }
@@ -145,6 +148,7 @@ QCoro::Task<> DeviceBrowserViewModel::calculateFolderSizes(QList<RemoteItem> ite
             finishFolderMeasurement(pending.at(next).id);
         }
     }
+    letGo(std::exchange(pending, {}));
     // What the pass measured shows before it returns.
     applyFinishedFolderMeasurements();
 }

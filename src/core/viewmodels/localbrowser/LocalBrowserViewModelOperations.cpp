@@ -311,6 +311,7 @@ QCoro::Task<> LocalBrowserViewModel::runFillIn(QPointer<LocalBrowserViewModel> m
         // The rows come back held by pointer: taken out of it, they leave nothing in the future.
         auto filling = [rows = shown, measured = model->m_computedFolderStatistics]() mutable {
             auto filled = std::make_shared<Filled>();
+            rows = copiedInSlices(rows);
             filled->changed = quillbarrow::fillInMeasuredSizes(rows, measured);
             filled->rows = std::move(rows);
             return filled;
