@@ -172,8 +172,8 @@ public:
 
     // Where folders are read and measured (by default the program's work pool).
     void setWorkPool(QThreadPool* pool);
-    // While folders go on being measured, how often at most the rows of a big folder take the new
-    // sizes (100 ms unless set).
+    // While folders go on being measured, the longest pause between two rounds that fill new sizes
+    // into the rows of a big folder (100 ms unless set).
     void setMeasuredRowsInterval(std::chrono::milliseconds interval);
 
 Q_SIGNALS:
@@ -246,8 +246,8 @@ private:
                                         bool presentsErrors);
     // While sizes wait to be filled in, fills them into a copy of the rows shown on the pool, one
     // round at a time, and publishes it unless the rows were worked out anew meanwhile (which
-    // takes in every size measured by then). A round that published is followed by the next no
-    // sooner than m_measuredRowsInterval: each costs the pool a copy of the rows.
+    // takes in every size measured by then). Each round costs the pool a copy of the rows: one that
+    // published is followed by the next after as long as it took, m_measuredRowsInterval at most.
     static QCoro::Task<> runFillIn(QPointer<LocalBrowserViewModel> model, QThreadPool* pool);
     static QCoro::Task<> runFavoritesCheck(QPointer<LocalBrowserViewModel> model, QThreadPool* pool, QString home,
                                            std::optional<QString> defaultPath, QStringList storedPaths,

@@ -22,7 +22,9 @@
 
 #include <QCoro/QCoroFuture>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -307,6 +309,7 @@ QCoro::Task<> LocalBrowserViewModel::runFillIn(QPointer<LocalBrowserViewModel> m
         std::vector<qsizetype> changed;
     };
     while (model != nullptr && std::exchange(model->m_isFillInPending, false)) {
+        const auto started = std::chrono::steady_clock::now();
         QList<LocalItem> shown = model->m_items;
         // The rows come back held by pointer: taken out of it, they leave nothing in the future.
         auto filling = [rows = shown, measured = model->m_computedFolderStatistics]() mutable {
@@ -333,10 +336,12 @@ QCoro::Task<> LocalBrowserViewModel::runFillIn(QPointer<LocalBrowserViewModel> m
             model->setItems(std::exchange(rows, {}), std::move(filled->changed));
         }
         letGo(std::move(rows), std::move(shown));
-        // Folders go on being measured: their sizes are shown together, a round at a time.
+        // Folders go on being measured: their sizes are shown together, a round at a time, the
+        // next one after as long as this one took, so that the copies take at most half a thread.
         if (publishes) {
-            const std::chrono::milliseconds interval = model->m_measuredRowsInterval;
-            co_await sleepFor(interval);
+            const auto took =
+                std::chrono::ceil<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
+            co_await sleepFor(std::min(took, model->m_measuredRowsInterval));
         }
     }
     if (model != nullptr) {
