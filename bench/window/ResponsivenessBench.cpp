@@ -977,6 +977,8 @@ private:
     void phoneSizesArriving(FileSort sort);
     void reportSizes(const QString& pane, FileSort sort, const SizeSamples& ours, const Samples& plain,
                      const Samples& plainStall);
+    // How many entries of the sizes rows' folders are folders: a file's row is left to click.
+    int sizedFolderCount() const { return std::max(0, std::min(m_options.sizeFolders, m_options.rows - 1)); }
     // The memory of the big folder's rows, each side in a child process (see memoryOfSide()).
     void phoneMemory();
 
@@ -1795,7 +1797,7 @@ void ResponsivenessBench::sizesArriving()
 void ResponsivenessBench::localSizesArriving(FileSort sort)
 {
     const int rows = m_options.rows;
-    const int folders = std::min(m_options.sizeFolders, rows);
+    const int folders = sizedFolderCount();
     const QString folder = m_work.filePath(QStringLiteral("sizes-%1-%2").arg(rows).arg(folders));
     // Made once: the folders first, each of three files, then the varied files.
     static QHash<QString, qint64> bytes;
@@ -1813,7 +1815,8 @@ void ResponsivenessBench::localSizesArriving(FileSort sort)
             QDir().mkpath(inner);
             for (int part = 0; part < 3; ++part) {
                 makeSparseFile(inner + QStringLiteral("/part %1.bin").arg(part),
-                               MadeFile{QString(), sizedFolderFileBytes(index), files.constFirst().modified});
+                               MadeFile{QString(), sizedFolderFileBytes(index),
+                                        QDateTime(QDate(2024, 5, 1), QTime(9, 30), Qt::UTC)});
             }
             bytes.insert(sizedFolderName(index), 3 * sizedFolderFileBytes(index));
         }
@@ -1866,7 +1869,7 @@ void ResponsivenessBench::localSizesArriving(FileSort sort)
 void ResponsivenessBench::phoneSizesArriving(FileSort sort)
 {
     const int rows = m_options.rows;
-    const int folders = std::min(m_options.sizeFolders, rows);
+    const int folders = sizedFolderCount();
     const BigPhoneFolder phone(rows, folders);
     const QString what = QStringLiteral("phone pane: sizes arriving");
     const QList<RemoteItem> bySize = sortedForBrowser(phone.byName, FileSort::size, true);
@@ -1917,7 +1920,7 @@ void ResponsivenessBench::reportSizes(const QString& pane, FileSort sort, const 
                                       const Samples& plain, const Samples& plainStall)
 {
     const int rows = m_options.rows;
-    const int folders = std::min(m_options.sizeFolders, rows);
+    const int folders = sizedFolderCount();
     const QString order = sort == FileSort::size ? QStringLiteral("by size") : QStringLiteral("by name");
     say(QStringLiteral(
             "detail: %1, sizes of %2 folders arriving at %3 rows sorted %4, all selected: ours s %5, "
