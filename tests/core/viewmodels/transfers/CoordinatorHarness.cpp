@@ -220,6 +220,21 @@ ScratchDisk::~ScratchDisk()
     }
 }
 
+BindMount::BindMount(const QString& source, const QString& where) : at(where)
+{
+    const QByteArray from = QFile::encodeName(source), to = QFile::encodeName(at);
+    if (::mount(from.constData(), to.constData(), nullptr, MS_BIND, nullptr) != 0) {
+        whyNot = QStringLiteral("binding a folder or file needs root: ") + qt_error_string(errno);
+    }
+}
+
+BindMount::~BindMount()
+{
+    if (whyNot.isEmpty()) {
+        ::umount2(QFile::encodeName(at).constData(), MNT_DETACH);
+    }
+}
+
 QStringList entriesOf(const QString& folder)
 {
     return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
