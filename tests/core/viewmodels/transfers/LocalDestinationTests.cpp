@@ -248,43 +248,56 @@ TEST_F(LocalDestinationTest, AnItemPutWhereThePasteSetAsideOrWroteOneIsNeverRemo
         Meanwhile meanwhile;
         QStringList jobs;
         QMap<QString, QString> left; // by name, ids shown as <id>; folders end in "/"
-        QString error;                  // %1 is the destination
+        QString error;               // %1 is the destination
     };
     const QString userDoc = "the user's doc", photo = "the user's photo";
     const QString set = ".quillbarrow-<id>.replaced", copying = ".quillbarrow-<id>.copying";
     const QString partial = ".quillbarrow-<id>.partial";
-    const QString movedAway = "Could not replace doc.txt whole: the replaced doc.txt was moved away from %1/" + set +
-                              " meanwhile, and is at %1/elsewhere.txt; the item now there stays";
+    const QString movedAway =
+        "Could not replace doc.txt whole: the replaced doc.txt was moved away from %1/" + set +
+        " meanwhile, and is at %1/elsewhere.txt; the item now there stays";
     const QList<Case> cases{
-        {"a copy answered Replace, the item set aside swapped for the user's photos", {{}, {"mac/doc.txt"}},
-         Meanwhile::setAsideSwapped, {"doc.txt: failed"},
+        {"a copy answered Replace, the item set aside swapped for the user's photos",
+         {{}, {"mac/doc.txt"}},
+         Meanwhile::setAsideSwapped,
+         {"doc.txt: failed"},
          {{set + "/", {}}, {set + "/one.jpg", photo}, {"doc.txt", "the new doc"}, {"elsewhere.txt", userDoc}},
          movedAway},
-        {"a download answered Replace, the item set aside swapped for the user's photos", {{doc}},
-         Meanwhile::setAsideSwapped, {"doc.txt: failed"},
+        {"a download answered Replace, the item set aside swapped for the user's photos",
+         {{doc}},
+         Meanwhile::setAsideSwapped,
+         {"doc.txt: failed"},
          {{set + "/", {}},
           {set + "/one.jpg", photo},
           {"doc.txt", QString::fromUtf8(MockDeviceSession::downloadText(doc))},
           {"elsewhere.txt", userDoc}},
          movedAway},
         {"a copied folder that cannot take its name, its copy swapped for the user's photos",
-         {{}, {"mac/Album"}}, Meanwhile::stagedSwappedAsItFails, {"Album: failed"},
+         {{}, {"mac/Album"}},
+         Meanwhile::stagedSwappedAsItFails,
+         {"Album: failed"},
          {{copying + "/", {}},
           {copying + "/one.jpg", photo},
           {"copy-moved/", {}},
           {"copy-moved/a.jpg", "copied"},
           {"doc.txt", userDoc}},
          "Could not copy Album: Input/output error"},
-        {"a download that cannot take its name, its file swapped for the user's photos", {{added}},
-         Meanwhile::stagedSwappedAsItFails, {"new.txt: failed"},
+        {"a download that cannot take its name, its file swapped for the user's photos",
+         {{added}},
+         Meanwhile::stagedSwappedAsItFails,
+         {"new.txt: failed"},
          {{partial + "/", {}}, {partial + "/one.jpg", photo}, {"doc.txt", userDoc}},
          "Could not save new.txt in %1: Input/output error"},
-        {"a download answered Replace, its file swapped for another as the bytes arrive", {{doc}},
-         Meanwhile::stagedSwappedAsBytesArrive, {"doc.txt: failed"},
+        {"a download answered Replace, its file swapped for another as the bytes arrive",
+         {{doc}},
+         Meanwhile::stagedSwappedAsBytesArrive,
+         {"doc.txt: failed"},
          {{partial, "user text"}, {"doc.txt", userDoc}, {"photos/", {}}, {"photos/one.jpg", photo}},
          "Could not save doc.txt in %1: what was written for it at %1/" + partial +
              " was replaced by another item meanwhile, which stays there"},
-        {"a download failing, its file swapped for another", {{added}}, Meanwhile::thenItFails,
+        {"a download failing, its file swapped for another",
+         {{added}},
+         Meanwhile::thenItFails,
          {"new.txt: failed"},
          {{partial, "user text"}, {"doc.txt", userDoc}, {"photos/", {}}, {"photos/one.jpg", photo}},
          interrupted.message()},
@@ -296,7 +309,9 @@ TEST_F(LocalDestinationTest, AnItemPutWhereThePasteSetAsideOrWroteOneIsNeverRemo
             ASSERT_EQ(::chmod(QFile::encodeName(dest).constData(), shared ? 0777 : 0755), 0);
             writeFile(dest + "/doc.txt", userDoc.toUtf8());
             writeFile(dest + "/photos/one.jpg", photo.toUtf8());
-            const auto staged = [&](const char* suffix) { return dest + "/" + entriesOf(dest).filter(suffix).value(0); };
+            const auto staged = [&](const char* suffix) {
+                return dest + "/" + entriesOf(dest).filter(suffix).value(0);
+            };
             bool done = false;
             LocalFileOperations::setRenameHookForTesting([&](const QString& from, const QString& to) {
                 const bool intoPlace = QFileInfo(to).path() == dest && !to.contains("/.quillbarrow-") &&
@@ -309,7 +324,8 @@ TEST_F(LocalDestinationTest, AnItemPutWhereThePasteSetAsideOrWroteOneIsNeverRemo
                     EXPECT_TRUE(QDir().rename(setAside, dest + "/elsewhere.txt"));
                     EXPECT_TRUE(QDir().rename(dest + "/photos", setAside));
                 } else if (test.meanwhile == Meanwhile::stagedSwappedAsItFails) {
-                    EXPECT_TRUE(QFileInfo(from).isDir() ? QDir().rename(from, dest + "/copy-moved") : QFile::remove(from));
+                    EXPECT_TRUE(QFileInfo(from).isDir() ? QDir().rename(from, dest + "/copy-moved")
+                                                        : QFile::remove(from));
                     EXPECT_TRUE(QDir().rename(dest + "/photos", from));
                     return EIO;
                 }
@@ -317,21 +333,31 @@ TEST_F(LocalDestinationTest, AnItemPutWhereThePasteSetAsideOrWroteOneIsNeverRemo
             });
             if (test.meanwhile == Meanwhile::stagedSwappedAsBytesArrive) {
                 // The session writes into the file it opened, whatever is put at its name meanwhile.
-                session->script({.operation = Operation::downloadFile, .subject = "doc", .onCall = [&] {
-                                     const QString file = staged(".partial");
-                                     const int opened = ::open(QFile::encodeName(file).constData(), O_WRONLY);
-                                     ASSERT_TRUE(opened >= 0 && QFile::remove(file));
-                                     writeFile(file, "user text");
-                                     const QByteArray bytes(60000, 'p');
-                                     EXPECT_EQ(::write(opened, bytes.constData(), bytes.size()), bytes.size());
-                                     ::close(opened);
-                                 }, .reportBytes = 60000, .endsHere = true});
+                session->script(
+                    {.operation = Operation::downloadFile,
+                     .subject = "doc",
+                     .onCall =
+                         [&] {
+                             const QString file = staged(".partial");
+                             const int opened = ::open(QFile::encodeName(file).constData(), O_WRONLY);
+                             ASSERT_TRUE(opened >= 0 && QFile::remove(file));
+                             writeFile(file, "user text");
+                             const QByteArray bytes(60000, 'p');
+                             EXPECT_EQ(::write(opened, bytes.constData(), bytes.size()), bytes.size());
+                             ::close(opened);
+                         },
+                     .reportBytes = 60000,
+                     .endsHere = true});
             } else if (test.meanwhile == Meanwhile::thenItFails) {
-                session->script({.operation = Operation::downloadFile, .subject = "new", .onCall = [&] {
-                                     const QString file = staged(".partial");
-                                     ASSERT_TRUE(QFile::remove(file));
-                                     writeFile(file, "user text");
-                                 }, .error = interrupted});
+                session->script({.operation = Operation::downloadFile,
+                                 .subject = "new",
+                                 .onCall =
+                                     [&] {
+                                         const QString file = staged(".partial");
+                                         ASSERT_TRUE(QFile::remove(file));
+                                         writeFile(file, "user text");
+                                     },
+                                 .error = interrupted});
             }
             paste(test.items, dest, {answer(Resolution::replace)});
             LocalFileOperations::setRenameHookForTesting({});
@@ -383,7 +409,8 @@ TEST_F(LocalDestinationTest, APasteFolderThatIsGoneIsMadeAgainOnlyAsARealFolder)
         SCOPED_TRACE(test.name);
         const QString row = startIn(path(test.name)), dest = row + "/above/dest";
         QDir().mkpath(row + "/outside");
-        ASSERT_TRUE(!test.chosenLink || (QDir().mkpath(row + "/real") && QFile::link(row + "/real", row + "/above")));
+        ASSERT_TRUE(!test.chosenLink ||
+                    (QDir().mkpath(row + "/real") && QFile::link(row + "/real", row + "/above")));
         if (test.deleted) {
             QDir().mkpath(dest);
             session->script({.operation = Operation::downloadFile, .subject = "first", .onCall = [&] {
@@ -596,7 +623,8 @@ TEST_F(LocalDestinationTest, NothingOnADiskMountedInsideAReplacedItemIsRemoved)
     for (const Mounted kind : {Mounted::disk, Mounted::folder, Mounted::file}) {
         const QString spot = kind == Mounted::file ? "usb.jpg" : "usb";
         const auto below = [&](const QString& folder) {
-            return kind == Mounted::file ? QStringList{folder + spot} : QStringList{folder + "usb/", folder + "usb/photo.jpg"};
+            return kind == Mounted::file ? QStringList{folder + spot}
+                                         : QStringList{folder + "usb/", folder + "usb/photo.jpg"};
         };
         const QString refused = "Could not replace media: a disk is mounted at " + dest + "/media/" + spot +
                                 ", and nothing on another file system is removed. media stays where it is.";
@@ -606,8 +634,10 @@ TEST_F(LocalDestinationTest, NothingOnADiskMountedInsideAReplacedItemIsRemoved)
             {"a downloaded file answered Replace", Pasted{{media}}, false, untouched, refused},
             {"a removal", std::nullopt, false, QStringList{"media/"} + below("media/"), {}},
             {"a copied folder answered Replace, the disk mounted as the old one is removed",
-             Pasted{{}, {"mac/media"}}, true, QStringList{set} + below(set) + QStringList{"media/", "media/new.jpg"},
-             "Could not replace media whole: what is left of the replaced media is at " + dest + "/" + set.chopped(1)},
+             Pasted{{}, {"mac/media"}}, true,
+             QStringList{set} + below(set) + QStringList{"media/", "media/new.jpg"},
+             "Could not replace media whole: what is left of the replaced media is at " + dest + "/" +
+                 set.chopped(1)},
         };
         for (const auto& [name, items, mountedLate, tree, error] : cases) {
             SCOPED_TRACE(std::string(name) + (kind == Mounted::disk     ? ""
@@ -633,7 +663,8 @@ TEST_F(LocalDestinationTest, NothingOnADiskMountedInsideAReplacedItemIsRemoved)
                 QDir().mkpath(dest + "/media/" + spot);
             }
             LocalFolder::setRemovalHookForTesting([&](const QString& entry) {
-                // Mounted late, on the old item set aside: as its folder "usb", or the item itself, is emptied.
+                // Mounted late, on the old item set aside: as its folder "usb", or the item itself, is
+                // emptied.
                 if (entry.endsWith(kind == Mounted::file ? ".replaced" : "usb") && mounted.isEmpty()) {
                     mountAt(dest + "/" + entriesOf(dest).filter(".replaced").value(0));
                 }
@@ -644,7 +675,8 @@ TEST_F(LocalDestinationTest, NothingOnADiskMountedInsideAReplacedItemIsRemoved)
             if (items) {
                 paste(*items, dest, {answer(Resolution::replace)});
                 EXPECT_EQ(shownJobs(), QStringList{"media: failed"});
-                EXPECT_EQ(general(coordinator->lastError().value_or(QuillbarrowError::unknown({})).message()), error);
+                EXPECT_EQ(general(coordinator->lastError().value_or(QuillbarrowError::unknown({})).message()),
+                          error);
             } else {
                 EXPECT_FALSE(LocalFileOperations::removeItem(dest + "/media"));
             }
