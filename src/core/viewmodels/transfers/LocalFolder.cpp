@@ -574,13 +574,13 @@ int LocalFolder::holdsItem(const QString& name, const Item& item) const
 int LocalFolder::moveIfSame(const QString& from, const Item& item, const LocalFolder& target,
                             const QString& to, bool overRemembered) const
 {
+    if (const int code = holdsItem(from, item)) {
+        return code;
+    }
     if (const RenameHook& hook = overRemembered ? RenameHook() : renameHook()) {
         if (const int injected = hook(childPath(from), target.childPath(to))) {
             return injected;
         }
-    }
-    if (const int code = holdsItem(from, item)) {
-        return code;
     }
     MovedNames& moved = movedNames();
     const std::optional<struct stat> moving = moved.linger ? status(from) : std::nullopt;
@@ -602,6 +602,12 @@ int LocalFolder::moveIfSame(const QString& from, const Item& item, const LocalFo
         }
     } else {
         code = renameNow(from, target, to, overRemembered);
+        // Nobody else may change the folder, but the user's own programs may: what moved is looked
+        // at, and goes back when it is not the item.
+        if (code == 0 && target.holdsItem(to, item) == anotherItem) {
+            target.renameNow(to, *this, from, false);
+            code = anotherItem;
+        }
     }
     if (code == 0 && moving) {
         moved.byPath.insert(childPath(from).toCaseFolded(), *moving);
@@ -625,13 +631,19 @@ LocalFolder::Removal LocalFolder::removeIfSame(const QString& name, const Item& 
     if (::fstat(m_descriptor, &own) != 0) {
         return Removal{Removal::Outcome::partly, childPath(name)};
     }
+    if (const RemovalHook& hook = removalHook()) {
+        hook(name);
+    }
     const QByteArray encoded = LocalPath::encoded(name);
     const std::optional<PrivateFolder> aside = checkingPlaceIn(*this);
     if (!aside) {
-        // Nobody else may change this folder: the item looked at is the one removed.
-        return removeAt(m_descriptor, encoded, own.st_dev, &item.identity)
-                   ? Removal{Removal::Outcome::removed}
-                   : Removal{Removal::Outcome::partly, childPath(name)};
+        // Nobody else may change this folder: the item is looked at once more as it is removed.
+        if (removeAt(m_descriptor, encoded, own.st_dev, &item.identity)) {
+            return Removal{Removal::Outcome::removed};
+        }
+        return Removal{holdsItem(name, item) == anotherItem ? Removal::Outcome::anotherItem
+                                                            : Removal::Outcome::partly,
+                       childPath(name)};
     }
     const LocalFolder& checking = aside->folder();
     if (const int code = renameNow(name, checking, name, false)) {

@@ -135,8 +135,9 @@ public:
     // `from` is still `item`: an entry put at its name meanwhile is not moved, and the result is
     // anotherItem. Where users other than this one may change the folder's entries, the entry is
     // first moved to a private hidden folder made inside this one for the move, where nobody
-    // else can change anything, checked there and only then moved on; another item found there
-    // goes back to its name. The errno of a failure (the entry is back at `from` then), or 0.
+    // else can change anything, checked there and only then moved on; elsewhere what moved is
+    // looked at once it has. Another item found goes back to its name. The errno of a failure
+    // (the entry is back at `from` then), or 0.
     int moveIfSame(const QString& from, const Item& item, const LocalFolder& target, const QString& to,
                    bool overRemembered = false) const;
     // Removes the entry `name`, a folder with everything in it, without following links and
@@ -175,9 +176,9 @@ public:
     static bool isChangedFolder(int error);
 
     // For tests only: called before every renameWithoutReplacing, and every moveIfSame that
-    // never replaces, with the two paths (as childPath gives them); a nonzero result is taken as
-    // that rename's errno and the rename is not made. An empty function (the default) removes the
-    // hook.
+    // never replaces once it has found the item at its name, with the two paths (as childPath
+    // gives them); a nonzero result is taken as that rename's errno and the rename is not made. An
+    // empty function (the default) removes the hook.
     using RenameHook = std::function<int(const QString& from, const QString& to)>;
     static void setRenameHookForTesting(RenameHook hook);
     // For tests only: with a nonzero errno, the rename of renameWithoutReplacing that never
@@ -185,8 +186,9 @@ public:
     // the way taken there runs instead. 0 (the default) removes it.
     static void setNoReplaceRefusalForTesting(int error);
     // For tests only: called by removeEntry with the name of each folder it is about to open up
-    // and empty, once it has looked at it and before it changes anything. An empty function (the
-    // default) removes the hook.
+    // and empty, once it has looked at it and before it changes anything; and by removeIfSame with
+    // the entry's name once it has found the item there, before it moves or removes anything. An
+    // empty function (the default) removes the hook.
     using RemovalHook = std::function<void(const QString& name)>;
     static void setRemovalHookForTesting(RemovalHook hook);
     // For tests only: while set, an entry that renameWithoutReplacing moves away still answers

@@ -237,11 +237,19 @@ TEST_F(LocalDestinationTest, AnItemPutWhereThePasteSetAsideOrWroteOneIsNeverRemo
     writeFile(path("mac/doc.txt"), "the new doc");
     writeFile(path("mac/Album/a.jpg"), "copied");
     const QuillbarrowError interrupted = QuillbarrowError::transferInterrupted();
-    // What is done meanwhile: as the new item is put in place, the item set aside is moved to
-    // "elsewhere.txt" and "photos" put at its name; as a staged item is put in place, it is moved to
-    // "copy-moved" (a file is deleted), "photos" put at its name and the rename fails; as the phone's
-    // bytes arrive, the staged file is deleted and "user text" written at its name.
-    enum class Meanwhile { setAsideSwapped, stagedSwappedAsItFails, stagedSwappedAsBytesArrive, thenItFails };
+    // What is done meanwhile: as the new item is put in place, or as the old one is about to be removed,
+    // the item set aside is moved to "elsewhere.txt" and "photos" put at its name; as a staged item is
+    // about to be put in place, it is moved to "copy-moved" (a file is deleted) and "photos" put at its
+    // name, and the rename fails or not; as the phone's bytes arrive, the staged file is deleted and
+    // "user text" written at its name.
+    enum class Meanwhile {
+        setAsideSwapped,
+        setAsideSwappedAsItIsRemoved,
+        stagedSwapped,
+        stagedSwappedAsItFails,
+        stagedSwappedAsBytesArrive,
+        thenItFails
+    };
     struct Case {
         const char* name;
         Pasted items;
@@ -272,6 +280,23 @@ TEST_F(LocalDestinationTest, AnItemPutWhereThePasteSetAsideOrWroteOneIsNeverRemo
           {"doc.txt", QString::fromUtf8(MockDeviceSession::downloadText(doc))},
           {"elsewhere.txt", userDoc}},
          movedAway},
+        {"a copy answered Replace, the item set aside swapped for the user's photos as it is removed",
+         {{}, {"mac/doc.txt"}},
+         Meanwhile::setAsideSwappedAsItIsRemoved,
+         {"doc.txt: failed"},
+         {{set + "/", {}}, {set + "/one.jpg", photo}, {"doc.txt", "the new doc"}, {"elsewhere.txt", userDoc}},
+         movedAway},
+        {"a copied folder, its copy swapped for the user's photos as it takes its name",
+         {{}, {"mac/Album"}},
+         Meanwhile::stagedSwapped,
+         {"Album: failed"},
+         {{copying + "/", {}},
+          {copying + "/one.jpg", photo},
+          {"copy-moved/", {}},
+          {"copy-moved/a.jpg", "copied"},
+          {"doc.txt", userDoc}},
+         "Could not copy Album: what was written for it at %1/" + copying +
+             " was replaced by another item meanwhile, which stays there"},
         {"a copied folder that cannot take its name, its copy swapped for the user's photos",
          {{}, {"mac/Album"}},
          Meanwhile::stagedSwappedAsItFails,
@@ -313,23 +338,34 @@ TEST_F(LocalDestinationTest, AnItemPutWhereThePasteSetAsideOrWroteOneIsNeverRemo
                 return dest + "/" + entriesOf(dest).filter(suffix).value(0);
             };
             bool done = false;
+            const auto swapSetAside = [&] {
+                const QString setAside = staged(".replaced");
+                EXPECT_TRUE(QDir().rename(setAside, dest + "/elsewhere.txt"));
+                EXPECT_TRUE(QDir().rename(dest + "/photos", setAside));
+            };
             LocalFileOperations::setRenameHookForTesting([&](const QString& from, const QString& to) {
                 const bool intoPlace = QFileInfo(to).path() == dest && !to.contains("/.quillbarrow-") &&
                                        !from.endsWith(".replaced");
-                if (!intoPlace || std::exchange(done, true)) {
+                if (!intoPlace || test.meanwhile == Meanwhile::setAsideSwappedAsItIsRemoved ||
+                    std::exchange(done, true)) {
                     return 0;
                 }
                 if (test.meanwhile == Meanwhile::setAsideSwapped) {
-                    const QString setAside = staged(".replaced");
-                    EXPECT_TRUE(QDir().rename(setAside, dest + "/elsewhere.txt"));
-                    EXPECT_TRUE(QDir().rename(dest + "/photos", setAside));
-                } else if (test.meanwhile == Meanwhile::stagedSwappedAsItFails) {
+                    swapSetAside();
+                } else if (test.meanwhile == Meanwhile::stagedSwapped ||
+                           test.meanwhile == Meanwhile::stagedSwappedAsItFails) {
                     EXPECT_TRUE(QFileInfo(from).isDir() ? QDir().rename(from, dest + "/copy-moved")
                                                         : QFile::remove(from));
                     EXPECT_TRUE(QDir().rename(dest + "/photos", from));
-                    return EIO;
+                    return test.meanwhile == Meanwhile::stagedSwapped ? 0 : EIO;
                 }
                 return 0;
+            });
+            LocalFolder::setRemovalHookForTesting([&](const QString& entry) {
+                if (test.meanwhile == Meanwhile::setAsideSwappedAsItIsRemoved &&
+                    entry.endsWith(".replaced") && !std::exchange(done, true)) {
+                    swapSetAside();
+                }
             });
             if (test.meanwhile == Meanwhile::stagedSwappedAsBytesArrive) {
                 // The session writes into the file it opened, whatever is put at its name meanwhile.
@@ -361,6 +397,7 @@ TEST_F(LocalDestinationTest, AnItemPutWhereThePasteSetAsideOrWroteOneIsNeverRemo
             }
             paste(test.items, dest, {answer(Resolution::replace)});
             LocalFileOperations::setRenameHookForTesting({});
+            LocalFolder::setRemovalHookForTesting({});
             EXPECT_EQ(shownJobs(), test.jobs);
             QMap<QString, QString> left;
             for (const QString& entry : localTreeOf(dest)) {
