@@ -241,13 +241,14 @@ TEST_F(LocalDestinationTest, AnItemPutWhereThePasteSetAsideOrWroteOneIsNeverRemo
     // the item set aside is moved to "elsewhere.txt" and "photos" put at its name; as a staged item is
     // about to be put in place, it is moved to "copy-moved" (a file is deleted) and "photos" put at its
     // name, and the rename fails or not; as the phone's bytes arrive, the staged file is deleted and
-    // "user text" written at its name.
+    // "user text" written at its name, or a file of another user's as long as the phone's.
     enum class Meanwhile {
         setAsideSwapped,
         setAsideSwappedAsItIsRemoved,
         stagedSwapped,
         stagedSwappedAsItFails,
         stagedSwappedAsBytesArrive,
+        stagedSwappedForAnothersAsBytesArrive,
         thenItFails
     };
     struct Case {
@@ -320,6 +321,13 @@ TEST_F(LocalDestinationTest, AnItemPutWhereThePasteSetAsideOrWroteOneIsNeverRemo
          {{partial, "user text"}, {"doc.txt", userDoc}, {"photos/", {}}, {"photos/one.jpg", photo}},
          "Could not save doc.txt in %1: what was written for it at %1/" + partial +
              " was replaced by another item meanwhile, which stays there"},
+        {"a download, its file swapped for another user's as long as the phone's as the bytes arrive",
+         {{doc}},
+         Meanwhile::stagedSwappedForAnothersAsBytesArrive,
+         {"doc.txt: failed"},
+         {{partial, QString(60000, 'x')}, {"doc.txt", userDoc}, {"photos/", {}}, {"photos/one.jpg", photo}},
+         "Could not save doc.txt in %1: what was written for it at %1/" + partial +
+             " was replaced by another item meanwhile, which stays there"},
         {"a download failing, its file swapped for another",
          {{added}},
          Meanwhile::thenItFails,
@@ -330,6 +338,9 @@ TEST_F(LocalDestinationTest, AnItemPutWhereThePasteSetAsideOrWroteOneIsNeverRemo
     for (const bool shared : {false, true}) {
         for (const Case& test : cases) {
             SCOPED_TRACE(std::string(test.name) + (shared ? ", in a folder everybody may write" : ""));
+            if (test.meanwhile == Meanwhile::stagedSwappedForAnothersAsBytesArrive && ::geteuid() != 0) {
+                continue; // only root makes a file of another user's
+            }
             const QString dest = startIn(path("dest"));
             ASSERT_EQ(::chmod(QFile::encodeName(dest).constData(), shared ? 0777 : 0755), 0);
             writeFile(dest + "/doc.txt", userDoc.toUtf8());
@@ -367,17 +378,21 @@ TEST_F(LocalDestinationTest, AnItemPutWhereThePasteSetAsideOrWroteOneIsNeverRemo
                     swapSetAside();
                 }
             });
-            if (test.meanwhile == Meanwhile::stagedSwappedAsBytesArrive) {
+            if (test.meanwhile == Meanwhile::stagedSwappedAsBytesArrive ||
+                test.meanwhile == Meanwhile::stagedSwappedForAnothersAsBytesArrive) {
+                const bool anothers = test.meanwhile == Meanwhile::stagedSwappedForAnothersAsBytesArrive;
                 // The session writes into the file it opened, whatever is put at its name meanwhile.
                 session->script(
                     {.operation = Operation::downloadFile,
                      .subject = "doc",
                      .onCall =
-                         [&] {
+                         [&, anothers] {
                              const QString file = staged(".partial");
                              const int opened = ::open(QFile::encodeName(file).constData(), O_WRONLY);
                              ASSERT_TRUE(opened >= 0 && QFile::remove(file));
-                             writeFile(file, "user text");
+                             writeFile(file, anothers ? QByteArray(60000, 'x') : QByteArray("user text"));
+                             const QByteArray name = QFile::encodeName(file);
+                             ASSERT_TRUE(!anothers || ::chown(name.constData(), 65534, 65534) == 0);
                              const QByteArray bytes(60000, 'p');
                              EXPECT_EQ(::write(opened, bytes.constData(), bytes.size()), bytes.size());
                              ::close(opened);
