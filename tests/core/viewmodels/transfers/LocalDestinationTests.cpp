@@ -247,6 +247,7 @@ TEST_F(LocalDestinationTest, AnItemPutWhereThePasteSetAsideOrWroteOneIsNeverRemo
         setAsideSwappedAsItIsRemoved,
         stagedSwapped,
         stagedSwappedAsItFails,
+        // From here on, the paste has nothing to put in place.
         stagedSwappedAsBytesArrive,
         stagedSwappedForAnothersAsBytesArrive,
         thenItFails
@@ -349,12 +350,14 @@ TEST_F(LocalDestinationTest, AnItemPutWhereThePasteSetAsideOrWroteOneIsNeverRemo
                 return dest + "/" + entriesOf(dest).filter(suffix).value(0);
             };
             bool done = false;
+            QStringList moved; // every rename into place, aside or back, from -> to
             const auto swapSetAside = [&] {
                 const QString setAside = staged(".replaced");
                 EXPECT_TRUE(QDir().rename(setAside, dest + "/elsewhere.txt"));
                 EXPECT_TRUE(QDir().rename(dest + "/photos", setAside));
             };
             LocalFileOperations::setRenameHookForTesting([&](const QString& from, const QString& to) {
+                moved.append(from + " -> " + to);
                 const bool intoPlace = QFileInfo(to).path() == dest && !to.contains("/.quillbarrow-") &&
                                        !from.endsWith(".replaced");
                 if (!intoPlace || test.meanwhile == Meanwhile::setAsideSwappedAsItIsRemoved ||
@@ -419,6 +422,9 @@ TEST_F(LocalDestinationTest, AnItemPutWhereThePasteSetAsideOrWroteOneIsNeverRemo
                 left.insert(general(entry), entry.endsWith('/') ? QString() : readFile(dest + "/" + entry));
             }
             EXPECT_EQ(left, test.left);
+            if (test.meanwhile >= Meanwhile::stagedSwappedAsBytesArrive) {
+                EXPECT_EQ(moved, QStringList()) << "nothing is moved for another item, nor set aside";
+            }
             EXPECT_EQ(general(coordinator->lastError().value_or(QuillbarrowError::unknown({})).message()),
                       test.error.contains("%1") ? test.error.arg(dest) : test.error);
         }
