@@ -236,13 +236,16 @@ TEST_F(LocalDestinationTest, AnItemPutWhereThePasteSetAsideOrWroteOneIsNeverRemo
     useDevice({doc, added});
     writeFile(path("mac/doc.txt"), "the new doc");
     writeFile(path("mac/Album/a.jpg"), "copied");
+    writeFile(path("mac/photos/new.jpg"), "copied");
     const QuillbarrowError interrupted = QuillbarrowError::transferInterrupted();
-    // What is done meanwhile: as the new item is put in place, or as the old one is about to be removed,
-    // the item set aside is moved to "elsewhere.txt" and "photos" put at its name; as a staged item is
-    // about to be put in place, it is moved to "copy-moved" (a file is deleted) and "photos" put at its
-    // name, and the rename fails or not; as the phone's bytes arrive, the staged file is deleted and
-    // "user text" written at its name, or a file of another user's as long as the phone's.
+    // What is done meanwhile: nothing (the old item is only looked for where it was set aside as it is
+    // emptied: out of everybody else's reach where they may write); as the new item is put in place, or as
+    // the old one is about to be removed, the item set aside is moved to "elsewhere.txt" and "photos" put at
+    // its name; as a staged item is about to be put in place, it is moved to "copy-moved" (a file is deleted)
+    // and "photos" put at its name, and the rename fails or not; as the phone's bytes arrive, the staged file
+    // is deleted and "user text" written at its name, or a file of another user's as long as the phone's.
     enum class Meanwhile {
+        nothing,
         setAsideSwapped,
         setAsideSwappedAsItIsRemoved,
         stagedSwapped,
@@ -267,6 +270,12 @@ TEST_F(LocalDestinationTest, AnItemPutWhereThePasteSetAsideOrWroteOneIsNeverRemo
         "Could not replace doc.txt whole: the replaced doc.txt was moved away from %1/" + set +
         " meanwhile, and is at %1/elsewhere.txt; the item now there stays";
     const QList<Case> cases{
+        {"a copied folder answered Replace",
+         {{}, {"mac/photos"}},
+         Meanwhile::nothing,
+         {"photos: completed"},
+         {{"doc.txt", userDoc}, {"photos/", {}}, {"photos/new.jpg", "copied"}},
+         {}},
         {"a copy answered Replace, the item set aside swapped for the user's photos",
          {{}, {"mac/doc.txt"}},
          Meanwhile::setAsideSwapped,
@@ -375,7 +384,9 @@ TEST_F(LocalDestinationTest, AnItemPutWhereThePasteSetAsideOrWroteOneIsNeverRemo
                 }
                 return 0;
             });
+            std::optional<bool> reachable; // the set-aside folder at its name as it was last emptied
             LocalFolder::setRemovalHookForTesting([&](const QString& entry) {
+                reachable = QFileInfo::exists(dest + "/" + entry);
                 if (test.meanwhile == Meanwhile::setAsideSwappedAsItIsRemoved &&
                     entry.endsWith(".replaced") && !std::exchange(done, true)) {
                     swapSetAside();
@@ -424,6 +435,9 @@ TEST_F(LocalDestinationTest, AnItemPutWhereThePasteSetAsideOrWroteOneIsNeverRemo
             EXPECT_EQ(left, test.left);
             if (test.meanwhile >= Meanwhile::stagedSwappedAsBytesArrive) {
                 EXPECT_EQ(moved, QStringList()) << "nothing is moved for another item, nor set aside";
+            }
+            if (test.meanwhile == Meanwhile::nothing) {
+                EXPECT_EQ(reachable, !shared) << "where others may write, emptied out of their reach";
             }
             EXPECT_EQ(general(coordinator->lastError().value_or(QuillbarrowError::unknown({})).message()),
                       test.error.contains("%1") ? test.error.arg(dest) : test.error);
