@@ -229,7 +229,7 @@ TEST_F(LocalDestinationTest, AFolderSwappedForALinkAfterPlanningIsNeverWrittenTh
 // Whoever may write the destination can put another of the user's items at the name of one the paste
 // set aside or wrote, as the paste moves or removes it: only the item the paste holds is ever put in
 // place, put back or removed. The other item stays where it was put, and the row says where the
-// replaced item is. Each row runs in a folder only the user may write and in one everybody may.
+// replaced item is. Each row runs in a folder only the user may write, and in ones others may.
 TEST_F(LocalDestinationTest, AnItemPutWhereThePasteSetAsideOrWroteOneIsNeverRemovedNorPutInPlace)
 {
     const RemoteItem doc = deviceFile("doc", "doc.txt", 60000), added = deviceFile("new", "new.txt", 7);
@@ -345,14 +345,18 @@ TEST_F(LocalDestinationTest, AnItemPutWhereThePasteSetAsideOrWroteOneIsNeverRemo
          {{partial, "user text"}, {"doc.txt", userDoc}, {"photos/", {}}, {"photos/one.jpg", photo}},
          interrupted.message()},
     };
-    for (const bool shared : {false, true}) {
+    // The destination's mode: only the user may write it, its group may (a shared folder), or everybody.
+    for (const mode_t mode : {0755, 0775, 0757}) {
+        const bool shared = mode != 0755;
         for (const Case& test : cases) {
-            SCOPED_TRACE(std::string(test.name) + (shared ? ", in a folder everybody may write" : ""));
+            SCOPED_TRACE(std::string(test.name) + (mode == 0775   ? ", in a folder its group may write"
+                                                   : mode == 0757 ? ", in a folder everybody may write"
+                                                                  : ""));
             if (test.meanwhile == Meanwhile::stagedSwappedForAnothersAsBytesArrive && ::geteuid() != 0) {
                 continue; // only root makes a file of another user's
             }
             const QString dest = startIn(path("dest"));
-            ASSERT_EQ(::chmod(QFile::encodeName(dest).constData(), shared ? 0777 : 0755), 0);
+            ASSERT_EQ(::chmod(QFile::encodeName(dest).constData(), mode), 0);
             writeFile(dest + "/doc.txt", userDoc.toUtf8());
             writeFile(dest + "/photos/one.jpg", photo.toUtf8());
             const auto staged = [&](const char* suffix) {
