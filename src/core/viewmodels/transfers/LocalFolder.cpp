@@ -93,8 +93,7 @@ std::optional<QByteArrayList> entriesOf(int descriptor, DIR** listing)
 // Removes the entry and, for a folder, everything in it, relative to `parent`; links are removed
 // as links, and nothing on another file system than `device` is removed or entered. With
 // `expected`, only while the entry is that item. True when nothing is left.
-bool removeAt(int parent, const QByteArray& name, dev_t device,
-              const LocalFolder::Identity* expected = nullptr)
+bool removeAt(int parent, const QByteArray& name, dev_t device, const LocalFolder::Identity* expected = nullptr)
 {
     struct stat info {};
     if (expected != nullptr) {
@@ -173,8 +172,7 @@ std::optional<QByteArray> mountInside(int parent, const QByteArray& name, dev_t 
     if (!S_ISDIR(info.st_mode)) {
         return std::nullopt;
     }
-    const int descriptor =
-        ::openat(parent, name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    const int descriptor = ::openat(parent, name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (descriptor < 0) {
         return std::nullopt;
     }
@@ -205,7 +203,7 @@ bool othersMayChange(const struct stat& info)
 // empty. Not private when it could not be made so (on a disk that keeps no owners or modes,
 // everyone may change everything there anyway).
 class PrivateFolder {
-  public:
+public:
     explicit PrivateFolder(const LocalFolder& parent)
         : m_parent(&parent),
           m_name(QStringLiteral(".quillbarrow-") + QUuid::createUuid().toString(QUuid::WithoutBraces) +
@@ -239,7 +237,7 @@ class PrivateFolder {
     bool isPrivate() const { return m_private; }
     const LocalFolder& folder() const { return m_folder; }
 
-  private:
+private:
     const LocalFolder* m_parent;
     QString m_name;
     LocalFolder m_folder;
@@ -683,7 +681,6 @@ QString LocalFolder::describe(int error)
         return QStringLiteral("it was replaced by another folder since the paste began.");
     case linkedFolderGone:
         return QStringLiteral("it is a link, and the folder it led to is gone.");
-
     default:
         return qt_error_string(error);
     }

@@ -98,7 +98,7 @@ public:
     // to): its item is told from whatever is put at its name later, and it is found wherever it
     // is moved meanwhile. Move-only; not open when nothing could be held.
     class HeldEntry {
-      public:
+    public:
         HeldEntry() = default;
         HeldEntry(HeldEntry&& other) noexcept;
         HeldEntry& operator=(HeldEntry&& other) noexcept;
@@ -114,7 +114,7 @@ public:
         // the system finds it; empty when it is gone.
         QString whereNow(const LocalFolder& folder, const QString& name) const;
 
-      private:
+    private:
         friend class LocalFolder;
         int m_descriptor = -1;
         struct stat m_status {};
