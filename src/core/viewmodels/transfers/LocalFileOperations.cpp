@@ -11,6 +11,7 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <memory>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -126,24 +127,36 @@ void keepModificationTime(int descriptor, const struct stat& source)
     ::futimens(descriptor, times);
 }
 
+// How many bytes a copy moves at a time where it moves them itself.
+constexpr std::size_t copyBufferBytes = std::size_t(1) << 20;
+
+// The buffer a copy moves bytes through where the kernel cannot copy between the two files itself
+// (they lie on two disks): one per copying thread, made when first needed and kept while the
+// thread lives, never cleared. A block this big is mapped apart by the allocator (see
+// configureAllocator()): made for each file, each small file cost a mapping, a page fault for
+// every page cleared and an unmapping, many times the copy itself.
+char* copyBuffer()
+{
+    thread_local const std::unique_ptr<char[]> buffer(new char[copyBufferBytes]);
+    return buffer.get();
+}
+
 // Copies the bytes of `in` to `out`, counting them in `written`; the errno of a failure, or 0.
 int copyBytes(int in, int out, qint64* written)
 {
-    bool plain = false;
-    std::vector<char> buffer;
+    char* buffer = nullptr;
     for (;;) {
         ssize_t count = 0;
-        if (!plain) {
+        if (buffer == nullptr) {
             count = ::copy_file_range(in, nullptr, out, nullptr, size_t(1) << 30, 0);
             if (count < 0 && (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP)) {
-                plain = true;
+                buffer = copyBuffer();
                 continue;
             }
         } else {
-            buffer.resize(size_t(1) << 20);
-            count = ::read(in, buffer.data(), buffer.size());
+            count = ::read(in, buffer, copyBufferBytes);
             for (ssize_t done = 0; count > 0 && done < count;) {
-                const ssize_t step = ::write(out, buffer.data() + done, static_cast<size_t>(count - done));
+                const ssize_t step = ::write(out, buffer + done, static_cast<size_t>(count - done));
                 if (step < 0 && errno != EINTR) {
                     return errno;
                 }
