@@ -198,12 +198,22 @@ void holdWith(CopyTop* top, int descriptor)
 }
 
 // The mode a new copy of `source` ends with: its permission bits as copiedMode gives them, less
-// the umask. `made` is the mode the system gave the copy when it was made with those bits (and
-// the owner's own): the umask is applied there by the system, so it is never read here, where
-// another thread could be changing it meanwhile.
+// the umask, with the set-group-ID bit a folder takes from a set-group-ID folder it is made in, so
+// that what is made inside the copy later takes that folder's group too. `made` is the mode the
+// system gave the copy when it was made with copiedMode's bits (and the owner's own): the umask is
+// applied there by the system, so it is never read here, where another thread could be changing
+// it meanwhile; and set-group-ID there is the system's own, as copiedMode never asks for it.
 mode_t finalMode(const struct stat& source, mode_t made)
 {
-    return copiedMode(source) & made;
+    return (copiedMode(source) & made) | (made & S_ISGID);
+}
+
+// Gives the copy open at `descriptor`, whose permission bits are `now`, the bits `wanted`, only
+// when they differ: the system clears the set-group-ID bit of a folder whose mode is set by a user
+// outside its group. The errno of a failure, or 0.
+int applyMode(int descriptor, mode_t now, mode_t wanted)
+{
+    return (now & 07777) == wanted || ::fchmod(descriptor, wanted) == 0 ? 0 : errno;
 }
 
 // Copies the entry `name` of the folder `from` to `targetName` in `to` and, for a folder,
@@ -255,8 +265,8 @@ std::optional<CopyFailure> copyEntry(int from, int to, const QByteArray& name, c
                 LocalFileOperations::localWriteFault(tally.folder, static_cast<qint64>(info.st_size), written);
             return CopyFailure{shown, describeErrno(fault != 0 ? fault : code)};
         }
-        if (::fchmod(out.fd, finalMode(info, made.st_mode)) != 0) {
-            return CopyFailure{shown, describeErrno(errno)};
+        if (const int code = applyMode(out.fd, made.st_mode, finalMode(info, made.st_mode))) {
+            return CopyFailure{shown, describeErrno(code)};
         }
         keepModificationTime(out.fd, info);
         return tally.copied(written) ? std::nullopt : stopped(shown);
@@ -281,8 +291,9 @@ std::optional<CopyFailure> copyEntry(int from, int to, const QByteArray& name, c
         return CopyFailure{shown, describeErrno(errno)};
     }
     holdWith(top, made.fd);
-    if ((madeInfo.st_mode & S_IRWXU) != S_IRWXU && ::fchmod(made.fd, (madeInfo.st_mode & 07777) | S_IRWXU) != 0) {
-        return CopyFailure{shown, describeErrno(errno)};
+    const mode_t open = (madeInfo.st_mode & 07777) | S_IRWXU;
+    if (const int code = applyMode(made.fd, madeInfo.st_mode, open)) {
+        return CopyFailure{shown, describeErrno(code)};
     }
     const int source = ::openat(from, name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     DIR* listing = source >= 0 ? ::fdopendir(source) : nullptr;
@@ -334,8 +345,8 @@ std::optional<CopyFailure> copyEntry(int from, int to, const QByteArray& name, c
     if (failure) {
         return failure;
     }
-    if (::fchmod(made.fd, finalMode(info, madeInfo.st_mode)) != 0) {
-        return CopyFailure{shown, describeErrno(errno)};
+    if (const int code = applyMode(made.fd, open, finalMode(info, madeInfo.st_mode))) {
+        return CopyFailure{shown, describeErrno(code)};
     }
     keepModificationTime(made.fd, info);
     return tally.copied(0) ? std::nullopt : stopped(shown);

@@ -122,7 +122,8 @@ public:
     // Copies the item at `source` (a file, a link as a link, or a folder with everything in it)
     // into `destination` under a new hidden ".copying" name, writing only through held
     // descriptors. A copy takes the source's permission bits without set-user-ID and
-    // set-group-ID, less the umask, as a plain copy does; a folder's mode is applied after its
+    // set-group-ID, less the umask, as a plain copy does; a folder made in a set-group-ID folder
+    // keeps the set-group-ID bit the system gives it there. A folder's mode is applied after its
     // contents are in, so a read-only folder can be copied by its owner. A folder's entries are
     // copied in name order. An entry that is neither a file, a folder nor a link, or whose name
     // the disk already holds there, is left out of a copied folder and listed in leftOut; as the
