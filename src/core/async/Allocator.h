@@ -9,7 +9,8 @@ namespace quillbarrow {
 bool tunablesSet(std::string_view tunables, std::string_view name);
 
 // Sets the allocator up as the program runs with, each setting left as the user chose it where
-// GLIBC_TUNABLES sets it. Big listings are made on one thread and freed on the work pool while
+// GLIBC_TUNABLES sets it, or the older variable glibc reads for it (MALLOC_MMAP_THRESHOLD_; there
+// is none for the fast bins). Big listings are made on one thread and freed on the work pool while
 // other threads allocate:
 // - No fast bins (`glibc.malloc.mxfast`). With them, the hundreds of thousands of small blocks of
 //   a listing wait in them until a thread that needs a large block merges them all, holding the
