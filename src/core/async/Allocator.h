@@ -22,9 +22,9 @@ bool tunablesSet(std::string_view tunables, std::string_view name);
 //   which kept the pages once the pool freed it: each thread's heap held the most its listings
 //   ever took. Mapped apart, an array's pages go back when it is freed.
 //
-// Called first thing by the program's entry, and by every benchmark and test program that runs
-// the window, before QApplication and before any thread: the settings hold for blocks allocated
-// and freed from then on, so that no thread holds blocks made under others.
+// Called first thing by the program's entry, and likewise by every benchmark, the snapshot
+// program and the test programs, before QApplication and before any thread: the settings hold for
+// blocks allocated and freed from then on, so that no thread holds blocks made under others.
 void configureAllocator();
 
 } // namespace quillbarrow
