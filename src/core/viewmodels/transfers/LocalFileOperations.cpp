@@ -74,27 +74,10 @@ struct CopyTally {
     }
 };
 
-// `one` and `another`, two names in `folder`, are spellings of one entry: they differ in letter
-// case alone, and the disk does not list both, so it answers to a spelling it does not hold. A disk
-// that tells case apart lists every name it answers to. A folder that cannot be listed takes them
-// alike. Blocking.
-bool spellingsOfOneEntry(const QString& folder, const QString& one, const QString& another)
+std::function<void(const QString&)>& listingHook()
 {
-    if (PlacedItems::caseless({one}) != PlacedItems::caseless({another})) {
-        return false;
-    }
-    DIR* directory = ::opendir(LocalPath::encoded(folder).constData());
-    if (directory == nullptr) {
-        return true;
-    }
-    const QByteArray first = LocalPath::encoded(one), second = LocalPath::encoded(another);
-    bool listsFirst = false, listsSecond = false;
-    while (const dirent* entry = ::readdir(directory)) {
-        listsFirst = listsFirst || first == entry->d_name;
-        listsSecond = listsSecond || second == entry->d_name;
-    }
-    ::closedir(directory);
-    return !(listsFirst && listsSecond);
+    static std::function<void(const QString&)> hook;
+    return hook;
 }
 
 // The entry could not be made in the folder of its copy, for the reason `code`.
@@ -483,7 +466,7 @@ LocalFileOperations::Place LocalFileOperations::Places::of(const QString& path)
     return place;
 }
 
-LocalFileOperations::Standing LocalFileOperations::standing(const Place& item, const Place& other)
+LocalFileOperations::Standing LocalFileOperations::Places::standing(const Place& item, const Place& other)
 {
     if (const qsizetype level = other.lineage.isEmpty() ? -1 : item.lineage.indexOf(other.lineage.first());
         level >= 0) {
@@ -503,6 +486,39 @@ LocalFileOperations::Standing LocalFileOperations::standing(const Place& item, c
         folder = childPath(folder, others.at(index));
     }
     return names.size() == others.size() ? Standing::same : Standing::inside;
+}
+
+// They differ in letter case alone, and the disk does not list both, so it answers to a spelling
+// it does not hold. A disk that tells case apart lists every name it answers to. A folder that
+// cannot be listed takes them alike. The folder is read only when its names are first needed.
+bool LocalFileOperations::Places::spellingsOfOneEntry(const QString& folder, const QString& one,
+                                                      const QString& another)
+{
+    if (PlacedItems::caseless({one}) != PlacedItems::caseless({another})) {
+        return false;
+    }
+    auto listed = m_names.constFind(folder);
+    if (listed == m_names.constEnd()) {
+        if (const auto& hook = listingHook()) {
+            hook(folder);
+        }
+        std::optional<QSet<QByteArray>> names;
+        if (DIR* directory = ::opendir(LocalPath::encoded(folder).constData())) {
+            names.emplace();
+            while (const dirent* entry = ::readdir(directory)) {
+                names->insert(QByteArray(entry->d_name));
+            }
+            ::closedir(directory);
+        }
+        listed = m_names.insert(folder, std::move(names));
+    }
+    return !*listed || !(*listed)->contains(LocalPath::encoded(one)) ||
+           !(*listed)->contains(LocalPath::encoded(another));
+}
+
+void LocalFileOperations::Places::setListingHookForTesting(std::function<void(const QString& folder)> hook)
+{
+    listingHook() = std::move(hook);
 }
 
 QString LocalFileOperations::intoItselfReason()

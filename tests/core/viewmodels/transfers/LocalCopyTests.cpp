@@ -546,6 +546,29 @@ TEST_F(LocalCopyTest, ReplacingAnItemWithItselfOrWithWhatHoldsItNeverRemovesIt)
     EXPECT_EQ(readFile(path("mac/a 2.txt")), "a");
 }
 
+// Where an item's path and its taken name's differ in letter case alone ("X/a.jpg" pasted into
+// "x"), planning reads their folder's names to tell whether the disk takes them for one: once for
+// the whole paste, however many items it has and however big that folder is.
+TEST_F(LocalCopyTest, PlanningReadsEachFolderOnceHoweverManyItemsDifferInCaseAlone)
+{
+    QStringList items;
+    for (int index = 0; index < 40; ++index) {
+        const QString name = QStringLiteral("IMG_%1.jpg").arg(index);
+        writeFile(path("mac/X/") + name, "new");
+        writeFile(path("mac/x/") + name, "old");
+        items.append("mac/X/" + name);
+    }
+    QStringList read; // on the planning thread, looked at once the paste is over
+    LocalFileOperations::Places::setListingHookForTesting(
+        [&read](const QString& folder) { read.append(folder); });
+    const QList<ConflictRequest> asked = paste(items, {answer(Resolution::skip, true)}, path("mac/x"));
+    LocalFileOperations::Places::setListingHookForTesting({});
+    EXPECT_EQ(read, QStringList{QFileInfo(path("mac")).canonicalFilePath()});
+    EXPECT_EQ(asked.size(), 1);
+    EXPECT_EQ(shownJobs(), QStringList());
+    EXPECT_EQ(readFile(path("mac/x/IMG_39.jpg")), "old");
+}
+
 // A link is copied as a link: replacing the item it leads to (or holds what it leads to) with it
 // would delete that item for good. A link to anything else replaces as any item does.
 TEST_F(LocalCopyTest, ReplacingWhatAPastedLinkLeadsToNeverRemovesIt)
