@@ -2,7 +2,7 @@
 // coordinator works against a pretend device whose operations run on a worker thread, as the
 // libmtp session's do, so the figures show the coordinator's own cost per file.
 //
-//   quillbarrow_scale_bench [--sizes 1000,8000,32000] [--rounds N] [--directions up,down,copy]
+//   quillbarrow_scale_bench [--sizes 1000,8000,32000] [--rounds N] [--directions up,down,copy,disks]
 //                           [--copies 2000] [--copied-folders 500] [--between-disks 4000]
 //                           [--other-disk PATH]
 //
@@ -18,7 +18,7 @@
 //         the same for the copied folders, each holding one small file. In the temporary folder
 //         and, when QUILLBARROW_CASE_FOLDING_FOLDER names one (tests/support/run-on-case-
 //         folding-disk.sh mounts it), on a disk that ignores case.
-//         Then a folder of small files (4,000) pasted into the temporary folder from a folder on
+//   disks a folder of small files (4,000) pasted into the temporary folder from a folder on
 //         the same disk and from one on another disk (--other-disk, else the first of /var/tmp,
 //         the home folder, /tmp and /dev/shm that lies on another one), each beside `cp -r` of
 //         the same folder. Between two disks the kernel cannot copy a file by itself: the copy
@@ -70,6 +70,7 @@ struct Options {
     bool up = true;
     bool down = true;
     bool copy = true;
+    bool disks = true;
     int copiedFiles = 2'000;
     int copiedFolders = 500;
     int betweenDisks = 4'000;
@@ -620,21 +621,24 @@ QCoro::Task<> ScaleBench::run()
     }
     if (m_options.copy) {
         co_await runCopies();
+    }
+    if (m_options.disks) {
         co_await runBetweenDisks();
     }
 }
 
 [[noreturn]] void usage()
 {
-    std::fputs("usage: quillbarrow_scale_bench [--sizes N,N,...] [--rounds N] [--directions up,down,copy]\n"
-               "                              [--copies N] [--copied-folders N] [--between-disks N]\n"
-               "                              [--other-disk PATH]\n"
-               "Pastes N small files each way through the transfer coordinator and a pretend device\n"
-               "(default sizes 1000,8000,32000; 1 round; every direction), and copies files and\n"
-               "folders between local folders, into an empty one and Replace for all onto them\n"
-               "(default 2000 files, 500 folders), and a folder of small files (default 4000) into\n"
-               "the temporary folder from the same disk and from another one (PATH, else found).\n",
-               stderr);
+    std::fputs(
+        "usage: quillbarrow_scale_bench [--sizes N,N,...] [--rounds N] [--directions up,down,copy,disks]\n"
+        "                              [--copies N] [--copied-folders N] [--between-disks N]\n"
+        "                              [--other-disk PATH]\n"
+        "Pastes N small files each way through the transfer coordinator and a pretend device\n"
+        "(default sizes 1000,8000,32000; 1 round; every direction), and copies files and\n"
+        "folders between local folders, into an empty one and Replace for all onto them\n"
+        "(default 2000 files, 500 folders), and a folder of small files (default 4000) into\n"
+        "the temporary folder from the same disk and from another one (PATH, else found).\n",
+        stderr);
     std::exit(2);
 }
 
@@ -667,7 +671,8 @@ Options parse(const QStringList& arguments)
             options.up = directions.contains(QLatin1String("up"));
             options.down = directions.contains(QLatin1String("down"));
             options.copy = directions.contains(QLatin1String("copy"));
-            if (!options.up && !options.down && !options.copy) {
+            options.disks = directions.contains(QLatin1String("disks"));
+            if (!options.up && !options.down && !options.copy && !options.disks) {
                 usage();
             }
         } else if (argument == QLatin1String("--copies") || argument == QLatin1String("--copied-folders") ||
