@@ -16,7 +16,6 @@
 #include "shell/PaneArea.h"
 #include "shell/WindowSheets.h"
 #include "style/Palette.h"
-#include "window/WindowState.h"
 #include "table/LocalItemTable.h"
 #include "table/RemoteItemTable.h"
 #include "transport/MockDeviceSession.h"
@@ -24,6 +23,7 @@
 #include "viewmodels/devicebrowser/DeviceBrowserViewModel.h"
 #include "viewmodels/localbrowser/LocalBrowserViewModel.h"
 #include "viewmodels/transfers/TransferCoordinator.h"
+#include "window/WindowState.h"
 
 #include <QApplication>
 #include <QEnterEvent>
@@ -36,10 +36,10 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QScopeGuard>
+#include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
-
 #include <functional>
 #include <ranges>
 
@@ -275,6 +275,93 @@ TEST_F(KeyboardSession, TabWalksTheTablesAndTheSidebar)
     androidPane->table()->hide();
     press(Qt::Key_Tab);
     EXPECT_EQ(QApplication::focusWidget(), devices);
+}
+
+// With the keyboard on the device list, no key acts on a pane: not the one marked focused, and not
+// with a folder selected in it and something on the clipboard to paste there. Up and Down choose a
+// device, as in any list.
+TEST_F(KeyboardSession, KeysOnTheDeviceListActOnNoPane)
+{
+    const QList<TreeEntry> tree{{QStringLiteral("Docs"), std::nullopt},
+                                {QStringLiteral("Docs/Inner"), std::nullopt},
+                                {QStringLiteral("Docs/a.bin"), QByteArray("a")}};
+    write(work, tree);
+    writeOnDevice(tree);
+    press(Qt::Key_F5);
+    ASSERT_TRUE(keyTo(macPane->table(), QStringLiteral("Docs")));
+    press(Qt::Key_Return);
+    ASSERT_TRUE(keyTo(macPane->table(), QStringLiteral("Inner")));
+    press(Qt::Key_Tab);
+    press(Qt::Key_F5);
+    ASSERT_TRUE(keyTo(androidPane->table(), QStringLiteral("Docs")));
+    press(Qt::Key_Return);
+    ASSERT_TRUE(
+        processEventsUntil([this] { return device().breadcrumb().size() == 2 && !device().isLoading(); }));
+    ASSERT_TRUE(keyTo(androidPane->table(), QStringLiteral("Inner")));
+
+    QListWidget* devices = window->sidebar()->deviceList();
+    const QList<std::pair<Qt::Key, Qt::KeyboardModifiers>> keys{
+        {Qt::Key_Return, Qt::NoModifier}, {Qt::Key_Backspace, Qt::NoModifier},
+        {Qt::Key_Delete, Qt::NoModifier}, {Qt::Key_C, Qt::ControlModifier},
+        {Qt::Key_V, Qt::ControlModifier}, {Qt::Key_A, Qt::ControlModifier},
+        {Qt::Key_F5, Qt::NoModifier},     {Qt::Key_R, Qt::ControlModifier},
+        {Qt::Key_Up, Qt::AltModifier},    {Qt::Key_Up, Qt::ControlModifier}};
+    // What a pane command would change: the folders shown, the selections, a question, the
+    // clipboard, a transfer, a listing.
+    const auto panes = [this] {
+        return QStringList{local().currentDirectory().fileName(),
+                           device().breadcrumb().last().name(),
+                           QString::number(macPane->selection().size()),
+                           QString::number(androidPane->selection().size()),
+                           QString::number(window->state().localDeleteTargets().size()),
+                           QString::number(window->state().androidDeleteTargets().size()),
+                           fixture->app->clipboard().contents().summary(),
+                           QString::number(coordinator().transferJobs().size())};
+    };
+    for (const FocusedPane marked : {FocusedPane::android, FocusedPane::mac}) {
+        const bool android = marked == FocusedPane::android;
+        SCOPED_TRACE(android ? "the phone's pane marked" : "the computer's pane marked");
+        // Tab from the phone's table, Shift+Tab from the computer's, reach the list.
+        android ? press(Qt::Key_Tab)
+                : (press(Qt::Key_Tab), press(Qt::Key_Backtab, Qt::ShiftModifier),
+                   press(Qt::Key_Backtab, Qt::ShiftModifier));
+        ASSERT_TRUE(keyboardIsIn(devices));
+        ASSERT_EQ(window->state().focusedPane(), marked);
+        // Something for Ctrl+V to paste into the marked pane.
+        android ? fixture->app->clipboard().copyLocal(
+                      {QUrl::fromLocalFile(work.filePath(QStringLiteral("Docs/a.bin")))})
+                : fixture->app->clipboard().copyDevice({*deviceRootItem(QStringLiteral("Docs"))},
+                                                       device().currentPage()->storage.id);
+        const QStringList before = panes();
+        QSignalSpy listings(&device(), &DeviceBrowserViewModel::isLoadingChanged);
+        QSignalSpy localListings(&local(), &LocalBrowserViewModel::isLoadingChanged);
+        for (const auto& [key, modifiers] : keys) {
+            press(key, modifiers);
+        }
+        QCoreApplication::processEvents(); // a selection is written on the next turn
+        EXPECT_EQ(panes(), before);
+        EXPECT_EQ(listings.count() + localListings.count(), 0);
+        EXPECT_TRUE(keyboardIsIn(devices));
+        EXPECT_EQ(window->state().focusedPane(), marked);
+        press(Qt::Key_Tab); // back to the computer's table
+    }
+
+    // Up and Down choose among the devices listed.
+    const AndroidDevice other(DeviceID(QStringLiteral("other")), QStringLiteral("Galaxy S24"),
+                              QStringLiteral("Samsung"), QStringLiteral("S24"), QStringLiteral("BBB"),
+                              DeviceConnectionKind::usb);
+    fixture->backend->simulateConnect(other);
+    ASSERT_TRUE(processEventsUntil([devices] { return devices->count() == 2; }));
+    devices->setFocus(Qt::TabFocusReason);
+    const QString first = device().selectedDevice()->displayName;
+    for (const auto& [key, chosen] :
+         {std::pair(Qt::Key_Down, other.displayName), std::pair(Qt::Key_Up, first)}) {
+        press(key);
+        EXPECT_TRUE(processEventsUntil([&] {
+            return device().selectedDevice() && device().selectedDevice()->displayName == chosen;
+        })) << "after key "
+            << key;
+    }
 }
 
 // The accent ring round `widget`: the accent at half height by its left edge, on it or just outside.
