@@ -110,6 +110,31 @@ std::optional<StagingRecord::Identity> identityIn(const Fields& fields, qsizetyp
     return identity;
 }
 
+// The item a line's text notes, and whether it notes the item alone (as older programs did); none
+// when the text does not read as a note. The name is not decoded.
+struct Noted {
+    StagingRecord::Identity item;
+    bool itemAlone = false;
+};
+
+std::optional<Noted> itemIn(QByteArrayView text)
+{
+    const Fields fields = fieldsOf(text);
+    const std::optional<StagingRecord::Identity> item = fields.count == 0 ? std::nullopt : identityIn(fields, 0);
+    if (!item) {
+        return std::nullopt;
+    }
+    if (fields.count == itemFields) {
+        return Noted{*item, true};
+    }
+    quint32 generation = 0;
+    if ((fields.field[3] != "-" && !readNumber(fields.field[3], &generation)) || !identityIn(fields, 4) ||
+        fields.field[7].isEmpty()) {
+        return std::nullopt;
+    }
+    return Noted{*item, false};
+}
+
 // The note a line's text holds; none when it does not read as one.
 std::optional<StagingRecord::Note> noteIn(QByteArrayView text)
 {
@@ -159,6 +184,7 @@ Reading readRecords(QByteArrayView bytes)
     };
     QList<Made> made;
     QHash<StagingRecord::Identity, QVarLengthArray<qsizetype, 1>> byItem;
+    byItem.reserve(bytes.size() / 128); // about one item a line
     Reading reading;
     for (qsizetype start = 0; start < bytes.size();) {
         qsizetype end = bytes.indexOf('\n', start);
@@ -171,15 +197,15 @@ Reading readRecords(QByteArrayView bytes)
             continue;
         }
         const QByteArrayView text = line.sliced(2);
-        const std::optional<StagingRecord::Note> note = noteIn(text);
-        if (!note) {
+        const std::optional<Noted> noted = itemIn(text);
+        if (!noted) {
             continue;
         }
         ++reading.records;
-        QVarLengthArray<qsizetype, 1>& notesOfItem = byItem[note->item];
+        QVarLengthArray<qsizetype, 1>& notesOfItem = byItem[noted->item];
         for (qsizetype index = 0; index < notesOfItem.size();) {
             Made& earlier = made[notesOfItem.at(index)];
-            if ((note->name.isEmpty() && line.front() == '-') || earlier.text == text) {
+            if ((noted->itemAlone && line.front() == '-') || earlier.text == text) {
                 earlier.live = false;
                 notesOfItem.remove(index);
             } else {
@@ -244,6 +270,7 @@ bool writeAll(int descriptor, QByteArrayView bytes)
     return true;
 }
 
+// The whole file open at `descriptor`, from its start.
 std::optional<QByteArray> readAll(int descriptor)
 {
     QByteArray bytes;
@@ -252,7 +279,7 @@ std::optional<QByteArray> readAll(int descriptor)
     }
     char buffer[65536];
     for (;;) {
-        const ssize_t count = ::read(descriptor, buffer, sizeof buffer);
+        const ssize_t count = ::pread(descriptor, buffer, sizeof buffer, bytes.size());
         if (count < 0) {
             if (errno == EINTR) {
                 continue;
@@ -399,7 +426,7 @@ void StagingRecord::remove(const Note& note)
 bool StagingRecord::append(const QByteArray& line)
 {
     bool written = false;
-    bool rewrite = false;
+    bool due = false;
     {
         const std::lock_guard guard(m_mutex);
         // The file stays open between notes, unlocked. A rewrite, which takes the lock for itself
@@ -416,23 +443,29 @@ bool StagingRecord::append(const QByteArray& line)
             struct stat info {};
             if (!lock(m_descriptor, LOCK_SH) || !isStillTheFile(m_descriptor, &info)) {
                 ::close(std::exchange(m_descriptor, -1));
+                m_end = -1;
                 continue;
             }
             // A record torn by a crash (or a full disk) mid-line ends before this note, so that
-            // the torn line spoils no other.
+            // the torn line spoils no other. Where the file still ends with this record's last
+            // note, nothing can have torn it.
             char last = '\n';
-            const bool torn =
-                info.st_size > 0 && ::pread(m_descriptor, &last, 1, info.st_size - 1) == 1 && last != '\n';
+            const bool torn = info.st_size > 0 && info.st_size != m_end &&
+                              ::pread(m_descriptor, &last, 1, info.st_size - 1) == 1 && last != '\n';
             written = writeAll(m_descriptor, torn ? '\n' + line : line);
-            rewrite = written && info.st_size + line.size() + 1 > m_rewriteAt;
+            m_end = written ? info.st_size + line.size() + (torn ? 1 : 0) : -1;
+            due = written && m_end > m_rewriteAt;
             lock(m_descriptor, LOCK_UN);
             if (!written) {
                 return false;
             }
         }
     }
-    if (rewrite) {
-        compact();
+    if (due) {
+        if (const int descriptor = openOwnFile(m_file, O_RDONLY); descriptor >= 0) {
+            rewrite(descriptor, nullptr);
+            ::close(descriptor);
+        }
     }
     return written;
 }
@@ -446,14 +479,11 @@ QList<StagingRecord::Note> StagingRecord::known()
     // Read without the lock: a rewrite moves a whole file over this one, and a note being written
     // this moment is of an item made a moment ago, which its transfer holds.
     const std::optional<QByteArray> bytes = readAll(descriptor);
+    const Reading reading = bytes ? readRecords(*bytes) : Reading{};
+    if (bytes && worthRewriting(reading)) {
+        rewrite(descriptor, &*bytes);
+    }
     ::close(descriptor);
-    if (!bytes) {
-        return {};
-    }
-    const Reading reading = readRecords(*bytes);
-    if (worthRewriting(reading)) {
-        compact();
-    }
     QList<Note> notes;
     notes.reserve(std::min(reading.notes.size(), maximumItems));
     for (qsizetype index = std::max<qsizetype>(0, reading.notes.size() - maximumItems); index < reading.notes.size();
@@ -463,25 +493,25 @@ QList<StagingRecord::Note> StagingRecord::known()
     return notes;
 }
 
-void StagingRecord::compact()
+void StagingRecord::rewrite(int descriptor, const QByteArray* read)
 {
-    const int descriptor = openOwnFile(m_file, O_RDONLY);
-    if (descriptor < 0) {
-        return;
-    }
     struct stat info {};
     // While another writer holds the file (for a line, or an older program for as long as it
     // runs) it is left as it is: a note written some way past the mark tries again.
     if (::fstat(descriptor, &info) != 0 || !lock(descriptor, LOCK_EX | LOCK_NB) || !isStillTheFile(descriptor, &info)) {
-        ::close(descriptor);
         const std::lock_guard guard(m_mutex);
         m_rewriteAt = std::max<qint64>(m_rewriteAt, info.st_size + growthBeforeRewrite / 16);
         return;
     }
-    const std::optional<QByteArray> bytes = readAll(descriptor);
-    const Reading reading = bytes ? readRecords(*bytes) : Reading{};
-    qint64 kept = bytes ? bytes->size() : 0;
-    if (bytes && worthRewriting(reading)) {
+    // Notes only ever go at the end, so a file as long as what was read of it holds just that.
+    std::optional<QByteArray> bytes;
+    if (read == nullptr || info.st_size != read->size()) {
+        bytes = readAll(descriptor);
+        read = bytes ? &*bytes : nullptr;
+    }
+    const Reading reading = read ? readRecords(*read) : Reading{};
+    qint64 kept = info.st_size;
+    if (read && worthRewriting(reading)) {
         QByteArray rewritten;
         for (qsizetype index = std::max<qsizetype>(0, reading.notes.size() - maximumItems);
              index < reading.notes.size(); ++index) {
@@ -489,13 +519,14 @@ void StagingRecord::compact()
             rewritten += reading.notes.at(index);
             rewritten += '\n';
         }
-        // Written beside the file and moved over it only once it is whole on the disk, so that a
-        // crash leaves one or the other whole.
+        // Written beside the file and moved over it once whole, so that a reading finds one or the
+        // other whole. Not synced, as the notes are not: a crash of the computer may cost notes,
+        // which costs no item of the user's.
         const QByteArray path = LocalPath::encoded(m_file);
         const QByteArray temporary = path + ".new";
         ::unlink(temporary.constData());
         const int written = ::open(temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-        const bool whole = written >= 0 && writeAll(written, rewritten) && ::fsync(written) == 0;
+        const bool whole = written >= 0 && writeAll(written, rewritten);
         if (written >= 0) {
             ::close(written);
         }
@@ -505,7 +536,7 @@ void StagingRecord::compact()
             ::unlink(temporary.constData());
         }
     }
-    ::close(descriptor);
+    lock(descriptor, LOCK_UN);
     const std::lock_guard guard(m_mutex);
     m_rewriteAt = 2 * kept + growthBeforeRewrite;
 }

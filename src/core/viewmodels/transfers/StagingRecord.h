@@ -77,7 +77,7 @@ public:
     // How much the file may grow by beyond twice what its last rewrite left before it is
     // rewritten again, in bytes: some hundreds of notes, so that the rewrite (which waits for the
     // disk) comes seldom during a paste of many small files, and a reading stays short.
-    static constexpr qint64 growthBeforeRewrite = 64 * 1024;
+    static constexpr qint64 growthBeforeRewrite = 256 * 1024;
 
     // The record in `file`, created (with its folder) when first written.
     explicit StagingRecord(QString file);
@@ -113,14 +113,17 @@ public:
 
 private:
     bool append(const QByteArray& line);
-    // Rewrites the file with the items still noted when it is worth it, unless another writer
-    // holds it this moment; then a later note tries again.
-    void compact();
+    // Rewrites the file open at `descriptor` with the items still noted when that is worth it,
+    // unless another writer holds it this moment (a later note tries again). `read` is what was
+    // read of it, if anything.
+    void rewrite(int descriptor, const QByteArray* read);
 
     const QString m_file;
     std::mutex m_mutex;
     // The file, open for appending, without a lock between writes; -1 until first needed.
     int m_descriptor = -1;
+    // The file's size just after this record's last note on it, which ended a line; -1 if unknown.
+    qint64 m_end = -1;
     // The file's size past which the next write rewrites it.
     qint64 m_rewriteAt = growthBeforeRewrite;
 };
