@@ -28,9 +28,11 @@
 #include <QStringList>
 #include <QTemporaryDir>
 #include <QUuid>
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <optional>
 #include <stdexcept>
@@ -159,7 +161,7 @@ void round(const Options& options, QList<Row>& rows)
         const qint64 rewritten = QFileInfo(record.file()).size();
         rows[3].time.add(seconds([&] { second = record.known(); }) * 1e3);
         rows[3].bytes.add(double(rewritten));
-        require(first.size() == StagingRecord::maximumItems && second == first,
+        require(first.size() == std::min<qsizetype>(options.oldNotes, StagingRecord::maximumItems) && second == first,
                 QStringLiteral("the older program's record is not read to its newest items"));
     }
     for (const bool beside : {false, true}) {
@@ -200,22 +202,17 @@ void round(const Options& options, QList<Row>& rows)
 Options parse(int argc, char** argv)
 {
     Options options;
+    const std::pair<const char*, int*> named[] = {
+        {"--items", &options.items}, {"--rounds", &options.rounds}, {"--old-notes", &options.oldNotes}};
     for (int index = 1; index < argc; index += 2) {
-        const QString argument = QString::fromLocal8Bit(argv[index]);
-        bool ok = index + 1 < argc;
+        const auto option = std::find_if(std::begin(named), std::end(named),
+                                         [&](const auto& known) { return std::strcmp(known.first, argv[index]) == 0; });
+        bool ok = option != std::end(named) && index + 1 < argc;
         const int value = ok ? QByteArray(argv[index + 1]).toInt(&ok) : 0;
         if (!ok || value < 1) {
             usage();
         }
-        if (argument == QLatin1String("--items")) {
-            options.items = value;
-        } else if (argument == QLatin1String("--rounds")) {
-            options.rounds = value;
-        } else if (argument == QLatin1String("--old-notes")) {
-            options.oldNotes = value;
-        } else {
-            usage();
-        }
+        *option->second = value;
     }
     return options;
 }

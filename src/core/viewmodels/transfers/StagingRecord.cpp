@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <linux/magic.h>
@@ -29,6 +30,7 @@ namespace quillbarrow {
 
 namespace {
 
+// What the disk is taken to keep (setDiskKeepsForTesting).
 std::atomic<bool> birthTimesShown{true};
 std::atomic<bool> generationsShown{true};
 
@@ -332,15 +334,18 @@ std::optional<StagingRecord::Identity> identityFrom(int result, const struct sta
 // whatever its program says, and one that keeps none says 0; neither is taken.
 std::optional<quint32> generationOf(int descriptor)
 {
-    int generation = 0;
-    if (!generationsShown || ::ioctl(descriptor, FS_IOC_GETVERSION, &generation) != 0 || generation == 0) {
-        return std::nullopt;
-    }
     struct statfs disk {};
-    if (::fstatfs(descriptor, &disk) != 0 || disk.f_type == FUSE_SUPER_MAGIC) {
+    if (!generationsShown || ::fstatfs(descriptor, &disk) != 0 || disk.f_type == FUSE_SUPER_MAGIC) {
         return std::nullopt;
     }
-    return static_cast<quint32>(generation);
+    // The request is numbered for a long; file systems write an int at its start.
+    long answer = 0;
+    quint32 generation = 0;
+    if (::ioctl(descriptor, FS_IOC_GETVERSION, &answer) != 0) {
+        return std::nullopt;
+    }
+    std::memcpy(&generation, &answer, sizeof generation);
+    return generation != 0 ? std::optional(generation) : std::nullopt;
 }
 
 } // namespace
