@@ -212,7 +212,7 @@ TEST(StagingRecord, StaysSmallHoweverManyRunningCopiesOfTheProgramNoteInIt)
         QTemporaryDir temp;
         StagingRecord record(temp.filePath("state/staging-items"));
         std::optional<StagingRecord> second;
-        int ended[2] = {-1, -1}; // the second program runs until the write end is closed
+        int ended[2] = {-1, -1};             // the second program runs until the write end is closed
         const QList<Note> others{noteOf(0)}; // the other's item, still being written
         if (beside == Beside::secondRecord) {
             second.emplace(record.file());
@@ -263,6 +263,30 @@ TEST(StagingRecord, ALineTornByACrashSwallowsNoNoteAfterIt)
         ASSERT_TRUE(record.add(noteOf(6)));
         EXPECT_EQ(namesIn(record.known()),
                   (QList<QByteArray>{".quillbarrow-4.partial", ".quillbarrow-5.partial", ".quillbarrow-6.partial"}));
+    }
+}
+
+// Notes an older program wrote (the item alone) are read beside this program's: its drop of an item
+// drops every note of it, and a drop of this program's drops only the note it repeats.
+TEST(StagingRecord, ReadsTheNotesOfOlderProgramsBesideItsOwn)
+{
+    const QByteArray older = "+ 1 3 7\n", olderDrop = "- 1 3 7\n";
+    const QByteArray own = "+ 1 3 7 - 1 2 7 .quillbarrow-3.partial\n",
+                     ownDrop = "- 1 3 7 - 1 2 7 .quillbarrow-3.partial\n";
+    const Note olderNote{{1, 3, 7}, std::nullopt, {}, {}}, ownNote = noteOf(3);
+    const std::tuple<const char*, QByteArray, QList<Note>> cases[] = {
+        {"an older note", older, {olderNote}},
+        {"an older note and this program's of the same item", older + own, {olderNote, ownNote}},
+        {"an older note dropped", older + olderDrop, {}},
+        {"this program's note dropped by an older program", own + olderDrop, {}},
+        {"an older note left by this program's drop", older + own + ownDrop, {olderNote}},
+    };
+    for (const auto& [name, text, known] : cases) {
+        SCOPED_TRACE(name);
+        QTemporaryDir temp;
+        StagingRecord record(temp.filePath("staging-items"));
+        writeFile(record.file(), text);
+        EXPECT_EQ(record.known(), known);
     }
 }
 
