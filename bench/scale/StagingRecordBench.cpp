@@ -133,7 +133,7 @@ void round(const Options& options, QList<Row>& rows)
         QFile lines(writer.file());
         require(lines.open(QIODevice::ReadOnly), QStringLiteral("cannot read the lines written"));
         text = lines.readAll();
-        const qint64 mark = 2 * text.size() + StagingRecord::growthBeforeRewrite;
+        const qint64 mark = text.size() + StagingRecord::growthBeforeRewrite;
         for (qint64 index = StagingRecord::maximumItems; text.size() < mark; ++index) {
             const QByteArray line = noteOf(index).name; // a dropped pair: its note and its drop
             text += "+ 1 " + QByteArray::number(index) + " 7 - 1 2 7 " + line + "\n- 1 " + QByteArray::number(index) +

@@ -87,16 +87,18 @@ struct Fields {
 Fields fieldsOf(QByteArrayView text)
 {
     Fields fields;
-    for (qsizetype start = 0;;) {
-        const qsizetype space = text.indexOf(' ', start);
+    const char* const end = text.data() + text.size();
+    for (const char* start = text.data();;) {
+        const void* space = std::memchr(start, ' ', size_t(end - start));
+        const char* stop = space != nullptr ? static_cast<const char*>(space) : end;
         if (fields.count == noteFields) {
             return {};
         }
-        fields.field[size_t(fields.count++)] = text.sliced(start, (space < 0 ? text.size() : space) - start);
-        if (space < 0) {
+        fields.field[size_t(fields.count++)] = QByteArrayView(start, stop - start);
+        if (stop == end) {
             break;
         }
-        start = space + 1;
+        start = stop + 1;
     }
     return fields.count == itemFields || fields.count == noteFields ? fields : Fields{};
 }
@@ -188,12 +190,10 @@ Reading readRecords(QByteArrayView bytes)
     QHash<StagingRecord::Identity, QVarLengthArray<qsizetype, 1>> byItem;
     byItem.reserve(bytes.size() / 128); // about one item a line
     Reading reading;
-    for (qsizetype start = 0; start < bytes.size();) {
-        qsizetype end = bytes.indexOf('\n', start);
-        if (end < 0) {
-            end = bytes.size();
-        }
-        const QByteArrayView line = bytes.sliced(start, end - start);
+    for (const char *start = bytes.data(), *const stop = start + bytes.size(); start < stop;) {
+        const void* found = std::memchr(start, '\n', size_t(stop - start));
+        const char* end = found != nullptr ? static_cast<const char*>(found) : stop;
+        const QByteArrayView line(start, end - start);
         start = end + 1;
         if (line.size() < 2 || (line.front() != '+' && line.front() != '-') || line.at(1) != ' ') {
             continue;
@@ -543,7 +543,7 @@ void StagingRecord::rewrite(int descriptor, const QByteArray* read)
     }
     lock(descriptor, LOCK_UN);
     const std::lock_guard guard(m_mutex);
-    m_rewriteAt = 2 * kept + growthBeforeRewrite;
+    m_rewriteAt = kept + growthBeforeRewrite;
 }
 
 } // namespace quillbarrow

@@ -74,7 +74,7 @@ public:
     // rewritten. One transfer notes one item at a time, so only a great many killed transfers
     // whose items were never swept come near it.
     static constexpr qsizetype maximumItems = 4096;
-    // How much the file may grow by beyond twice what its last rewrite left before a note
+    // How much the file may grow by beyond what its last rewrite left before a note
     // rewrites it, in bytes: about two thousand notes, so that a rewrite (a new file moved over
     // the old one, which the disk makes dear) comes about once in a thousand items of a paste of
     // many small files, and a reading still reads little.
