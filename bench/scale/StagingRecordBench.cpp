@@ -223,9 +223,9 @@ Options parse(int argc, char** argv)
 
 int main(int argc, char** argv)
 {
-    using namespace quillbarrow;
     // The allocator as the program sets it, before anything allocates.
-    configureAllocator();
+    quillbarrow::configureAllocator();
+    using namespace quillbarrow;
     const Options options = parse(argc, argv);
     QList<Row> rows{
         {QStringLiteral("reading after %1 items came and went beside a second record").arg(options.items), {}, {}},
