@@ -217,16 +217,9 @@ Options parse(int argc, char** argv)
     return options;
 }
 
-} // namespace
-
-} // namespace quillbarrow
-
-int main(int argc, char** argv)
+// Runs the rounds and prints the rows; the exit code.
+int run(const Options& options)
 {
-    // The allocator as the program sets it, before anything allocates.
-    quillbarrow::configureAllocator();
-    using namespace quillbarrow;
-    const Options options = parse(argc, argv);
     QList<Row> rows{
         {QStringLiteral("reading after %1 items came and went beside a second record").arg(options.items), {}, {}},
         {QStringLiteral("reading at the record's largest (%1 items noted)").arg(StagingRecord::maximumItems), {}, {}},
@@ -256,4 +249,14 @@ int main(int argc, char** argv)
                 .arg(row.bytes.median(), 0, 'f', 0));
     }
     return 0;
+}
+
+} // namespace
+
+} // namespace quillbarrow
+
+int main(int argc, char** argv)
+{
+    quillbarrow::configureAllocator(); // as the program sets it, before anything allocates
+    return quillbarrow::run(quillbarrow::parse(argc, argv));
 }
