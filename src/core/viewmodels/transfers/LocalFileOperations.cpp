@@ -177,7 +177,7 @@ void holdWith(CopyTop* top, int descriptor)
         ::close(std::exchange(held, -1));
     }
     top->staged->lock = StagingLock(held, StagingRecord::identityOf(descriptor));
-    top->staged->lock.noteIn(top->record);
+    top->staged->lock.noteIn(top->record, *top->staged->holder, top->staged->name);
 }
 
 // The mode a new copy of `source` ends with: its permission bits as copiedMode gives them, less
