@@ -269,6 +269,23 @@ TEST_F(LocalDestinationTest, AnItemPutWhereThePasteSetAsideOrWroteOneIsNeverRemo
     const QString movedAway =
         "Could not replace doc.txt whole: the replaced doc.txt was moved away from %1/" + set +
         " meanwhile, and is at %1/elsewhere.txt; the item now there stays";
+    const auto swappedFor = [](const QString& staged) {
+        return "what was written for it at %1/" + staged +
+               " was replaced by another item meanwhile, which stays there";
+    };
+    // What is left where the item set aside, or a copied folder, was swapped for "photos".
+    const QMap<QString, QString> photosSetAside{
+        {set + "/", {}}, {set + "/one.jpg", photo}, {"doc.txt", "the new doc"}, {"elsewhere.txt", userDoc}};
+    const QMap<QString, QString> photosCopying{{copying + "/", {}},
+                                               {copying + "/one.jpg", photo},
+                                               {"copy-moved/", {}},
+                                               {"copy-moved/a.jpg", "copied"},
+                                               {"doc.txt", userDoc}};
+    // What is left where a download's file was swapped for `other`.
+    const auto otherPartial = [&](const QString& other) {
+        return QMap<QString, QString>{
+            {partial, other}, {"doc.txt", userDoc}, {"photos/", {}}, {"photos/one.jpg", photo}};
+    };
     const QList<Case> cases{
         {"a copied folder answered Replace",
          {{}, {"mac/photos"}},
@@ -280,7 +297,7 @@ TEST_F(LocalDestinationTest, AnItemPutWhereThePasteSetAsideOrWroteOneIsNeverRemo
          {{}, {"mac/doc.txt"}},
          Meanwhile::setAsideSwapped,
          {"doc.txt: failed"},
-         {{set + "/", {}}, {set + "/one.jpg", photo}, {"doc.txt", "the new doc"}, {"elsewhere.txt", userDoc}},
+         photosSetAside,
          movedAway},
         {"a download answered Replace, the item set aside swapped for the user's photos",
          {{doc}},
@@ -295,28 +312,19 @@ TEST_F(LocalDestinationTest, AnItemPutWhereThePasteSetAsideOrWroteOneIsNeverRemo
          {{}, {"mac/doc.txt"}},
          Meanwhile::setAsideSwappedAsItIsRemoved,
          {"doc.txt: failed"},
-         {{set + "/", {}}, {set + "/one.jpg", photo}, {"doc.txt", "the new doc"}, {"elsewhere.txt", userDoc}},
+         photosSetAside,
          movedAway},
         {"a copied folder, its copy swapped for the user's photos as it takes its name",
          {{}, {"mac/Album"}},
          Meanwhile::stagedSwapped,
          {"Album: failed"},
-         {{copying + "/", {}},
-          {copying + "/one.jpg", photo},
-          {"copy-moved/", {}},
-          {"copy-moved/a.jpg", "copied"},
-          {"doc.txt", userDoc}},
-         "Could not copy Album: what was written for it at %1/" + copying +
-             " was replaced by another item meanwhile, which stays there"},
+         photosCopying,
+         "Could not copy Album: " + swappedFor(copying)},
         {"a copied folder that cannot take its name, its copy swapped for the user's photos",
          {{}, {"mac/Album"}},
          Meanwhile::stagedSwappedAsItFails,
          {"Album: failed"},
-         {{copying + "/", {}},
-          {copying + "/one.jpg", photo},
-          {"copy-moved/", {}},
-          {"copy-moved/a.jpg", "copied"},
-          {"doc.txt", userDoc}},
+         photosCopying,
          "Could not copy Album: Input/output error"},
         {"a download that cannot take its name, its file swapped for the user's photos",
          {{added}},
@@ -328,21 +336,19 @@ TEST_F(LocalDestinationTest, AnItemPutWhereThePasteSetAsideOrWroteOneIsNeverRemo
          {{doc}},
          Meanwhile::stagedSwappedAsBytesArrive,
          {"doc.txt: failed"},
-         {{partial, "user text"}, {"doc.txt", userDoc}, {"photos/", {}}, {"photos/one.jpg", photo}},
-         "Could not save doc.txt in %1: what was written for it at %1/" + partial +
-             " was replaced by another item meanwhile, which stays there"},
+         otherPartial("user text"),
+         "Could not save doc.txt in %1: " + swappedFor(partial)},
         {"a download, its file swapped for another user's as long as the phone's as the bytes arrive",
          {{doc}},
          Meanwhile::stagedSwappedForAnothersAsBytesArrive,
          {"doc.txt: failed"},
-         {{partial, QString(60000, 'x')}, {"doc.txt", userDoc}, {"photos/", {}}, {"photos/one.jpg", photo}},
-         "Could not save doc.txt in %1: what was written for it at %1/" + partial +
-             " was replaced by another item meanwhile, which stays there"},
+         otherPartial(QString(60000, 'x')),
+         "Could not save doc.txt in %1: " + swappedFor(partial)},
         {"a download failing, its file swapped for another",
          {{added}},
          Meanwhile::thenItFails,
          {"new.txt: failed"},
-         {{partial, "user text"}, {"doc.txt", userDoc}, {"photos/", {}}, {"photos/one.jpg", photo}},
+         otherPartial("user text"),
          interrupted.message()},
     };
     // The destination's mode: only the user may write it, its group may (a shared folder), or everybody.
