@@ -340,11 +340,11 @@ std::optional<CopyFailure> copyEntry(int from, int to, const QByteArray& name, c
 // remember an item under that name, which the disk no longer holds: then it goes back over that
 // memory, but only when the disk, asked afresh, holds nothing there.
 int putBack(const LocalFolder& folder, const QString& setAside, const LocalFolder::HeldEntry& old,
-            const QString& name)
+            const QString& name, const LocalFolder::CheckingPlace& place)
 {
-    int code = folder.moveIfSame(setAside, old.item(), folder, name);
+    int code = folder.moveIfSame(setAside, old.item(), folder, name, false, &place);
     if (code == EEXIST && !folder.freshStatus(name)) {
-        code = folder.moveIfSame(setAside, old.item(), folder, name, true);
+        code = folder.moveIfSame(setAside, old.item(), folder, name, true, &place);
     }
     return code;
 }
@@ -633,9 +633,12 @@ LocalFileOperations::moveIntoPlace(const LocalFolder& from, const QString& stagi
                                    const QString& name, bool replace, const QString& failureLead,
                                    PlacedItems* placed, const LocalFolder* root)
 {
+    // One private folder, where one is needed, serves every move and removal of this placing.
+    const LocalFolder::CheckingPlace place = to.checkingPlace();
+    const LocalFolder::CheckingPlace* fromPlace = from.identity() == to.identity() ? &place : nullptr;
     const auto failed = [&](QString text) {
         if (made) {
-            from.removeIfSame(staging, *made);
+            from.removeIfSame(staging, *made, fromPlace);
         }
         return Placement{Placement::Outcome::failed, std::move(text)};
     };
@@ -676,7 +679,7 @@ LocalFileOperations::moveIntoPlace(const LocalFolder& from, const QString& stagi
                           describeErrno(errno));
         }
         setAside = hiddenName(QStringLiteral(".replaced"));
-        if (const int code = to.moveIfSame(name, old.item(), to, setAside)) {
+        if (const int code = to.moveIfSame(name, old.item(), to, setAside, false, &place)) {
             // Another program put an item at the name meanwhile: one of the paste's own stays.
             const std::optional<struct stat> now =
                 code == LocalFolder::anotherItem && placed ? to.status(name) : std::nullopt;
@@ -689,7 +692,7 @@ LocalFileOperations::moveIntoPlace(const LocalFolder& from, const QString& stagi
         // What was moved is one of the paste's own only when another program put it at the name
         // meanwhile. It goes back.
         if (placed && placed->holds(old.status())) {
-            if (const int code = putBack(to, setAside, old, name)) {
+            if (const int code = putBack(to, setAside, old, name, place)) {
                 return failed(QStringLiteral("Could not replace ") + name + QStringLiteral(": ") +
                               describeMove(code) +
                               QStringLiteral(". The item this paste put there is now at ") +
@@ -698,12 +701,12 @@ LocalFileOperations::moveIntoPlace(const LocalFolder& from, const QString& stagi
             return Placement{Placement::Outcome::ownItem, QString()};
         }
     }
-    if (const int code = from.moveIfSame(staging, *made, to, name)) {
+    if (const int code = from.moveIfSame(staging, *made, to, name, false, fromPlace)) {
         if (code == EEXIST && !replace) {
             return Placement{Placement::Outcome::taken, failureLead + QStringLiteral(": ") + describeErrno(code)};
         }
         QString text = stagedFailure(code);
-        if (!setAside.isEmpty() && putBack(to, setAside, old, name) != 0) {
+        if (!setAside.isEmpty() && putBack(to, setAside, old, name, place) != 0) {
             // Never lose track of the user's item: say where it is.
             text += QStringLiteral(". The replaced ") + name +
                     QStringLiteral(" could not be put back and is now at ") + whereNow(old, to, setAside);
@@ -718,7 +721,7 @@ LocalFileOperations::moveIntoPlace(const LocalFolder& from, const QString& stagi
     }
     // The new item is in place; what could not be removed of the old one stays where it is, and
     // so does an item put where the old one was set aside.
-    const LocalFolder::Removal removal = to.removeIfSame(setAside, old.item());
+    const LocalFolder::Removal removal = to.removeIfSame(setAside, old.item(), &place);
     const QString lead = QStringLiteral("Could not replace ") + name + QStringLiteral(" whole: ");
     switch (removal.outcome) {
     case LocalFolder::Removal::Outcome::removed:

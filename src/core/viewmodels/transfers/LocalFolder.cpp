@@ -197,69 +197,6 @@ bool othersMayChange(const struct stat& info)
     return (ownedByAnother && (info.st_mode & S_IWUSR) != 0) || (info.st_mode & (S_IWGRP | S_IWOTH)) != 0;
 }
 
-// A hidden folder made for a moment inside a folder others may change, that only this user may
-// change: an entry moved into it is checked and acted on there, and nobody can swap it for another
-// item in between. Removed with the object, only while it is still the folder made, and only when
-// empty. Not private when it could not be made so (on a disk that keeps no owners or modes,
-// everyone may change everything there anyway).
-class PrivateFolder {
-public:
-    explicit PrivateFolder(const LocalFolder& parent)
-        : m_parent(&parent),
-          m_name(QStringLiteral(".quillbarrow-") + QUuid::createUuid().toString(QUuid::WithoutBraces) +
-                 QStringLiteral(".private"))
-    {
-        if (::mkdirat(parent.descriptor(), LocalPath::encoded(m_name).constData(), 0700) != 0) {
-            return;
-        }
-        m_folder = parent.folder(m_name, false);
-        struct stat info {};
-        m_private = m_folder.isOpen() && ::fstat(m_folder.descriptor(), &info) == 0 &&
-                    S_ISDIR(info.st_mode) && info.st_uid == ::geteuid() && (info.st_mode & 0777) == 0700;
-    }
-    PrivateFolder(PrivateFolder&&) noexcept = default;
-    PrivateFolder(const PrivateFolder&) = delete;
-    PrivateFolder& operator=(const PrivateFolder&) = delete;
-    PrivateFolder& operator=(PrivateFolder&&) = delete;
-    ~PrivateFolder()
-    {
-        if (!m_folder.isOpen()) {
-            return;
-        }
-        // An empty folder put at its name meanwhile could be removed in its place, but only by
-        // whoever may remove it anyway: they could move it there.
-        const std::optional<struct stat> there = m_parent->status(m_name);
-        if (there && LocalFolder::Identity::of(*there) == m_folder.identity()) {
-            ::unlinkat(m_parent->descriptor(), LocalPath::encoded(m_name).constData(), AT_REMOVEDIR);
-        }
-    }
-
-    bool isPrivate() const { return m_private; }
-    const LocalFolder& folder() const { return m_folder; }
-
-private:
-    const LocalFolder* m_parent;
-    QString m_name;
-    LocalFolder m_folder;
-    bool m_private = false;
-};
-
-// Where an entry of `folder` is to be checked before it is moved or removed: a private folder
-// made inside it when others may change its entries; none when nobody else can, and a look at the
-// entry holds until the act, or when no private folder can be had.
-std::optional<PrivateFolder> checkingPlaceIn(const LocalFolder& folder)
-{
-    struct stat info {};
-    if (::fstat(folder.descriptor(), &info) != 0 || !othersMayChange(info)) {
-        return std::nullopt;
-    }
-    std::optional<PrivateFolder> made(std::in_place, folder);
-    if (!made->isPrivate()) {
-        made.reset();
-    }
-    return made;
-}
-
 } // namespace
 
 LocalFolder::LocalFolder(int descriptor, int error, QString path, QStringList components)
@@ -570,7 +507,7 @@ int LocalFolder::holdsItem(const QString& name, const Item& item) const
 }
 
 int LocalFolder::moveIfSame(const QString& from, const Item& item, const LocalFolder& target,
-                            const QString& to, bool overRemembered) const
+                            const QString& to, bool overRemembered, const CheckingPlace* place) const
 {
     if (const int code = holdsItem(from, item)) {
         return code;
@@ -583,9 +520,10 @@ int LocalFolder::moveIfSame(const QString& from, const Item& item, const LocalFo
     MovedNames& moved = movedNames();
     const std::optional<struct stat> moving = moved.linger ? status(from) : std::nullopt;
     int code = 0;
-    if (const std::optional<PrivateFolder> aside = checkingPlaceIn(*this)) {
+    const CheckingPlace made = place != nullptr ? CheckingPlace() : checkingPlace();
+    if (const LocalFolder* aside = (place != nullptr ? place : &made)->folder()) {
         // Out of everyone else's reach before the last look: what is checked there is what moves.
-        const LocalFolder& checking = aside->folder();
+        const LocalFolder& checking = *aside;
         code = renameNow(from, checking, from, false);
         if (code == 0) {
             code = checking.holdsItem(from, item);
@@ -613,7 +551,8 @@ int LocalFolder::moveIfSame(const QString& from, const Item& item, const LocalFo
     return code;
 }
 
-LocalFolder::Removal LocalFolder::removeIfSame(const QString& name, const Item& item) const
+LocalFolder::Removal LocalFolder::removeIfSame(const QString& name, const Item& item,
+                                               const CheckingPlace* place) const
 {
     switch (holdsItem(name, item)) {
     case 0:
@@ -633,8 +572,9 @@ LocalFolder::Removal LocalFolder::removeIfSame(const QString& name, const Item& 
         hook(name);
     }
     const QByteArray encoded = LocalPath::encoded(name);
-    const std::optional<PrivateFolder> aside = checkingPlaceIn(*this);
-    if (!aside) {
+    const CheckingPlace made = place != nullptr ? CheckingPlace() : checkingPlace();
+    const LocalFolder* aside = (place != nullptr ? place : &made)->folder();
+    if (aside == nullptr) {
         // Nobody else may change this folder: the item is looked at once more as it is removed.
         if (removeAt(m_descriptor, encoded, own.st_dev, &item.identity)) {
             return Removal{Removal::Outcome::removed};
@@ -643,7 +583,7 @@ LocalFolder::Removal LocalFolder::removeIfSame(const QString& name, const Item& 
                                                             : Removal::Outcome::partly,
                        childPath(name)};
     }
-    const LocalFolder& checking = aside->folder();
+    const LocalFolder& checking = *aside;
     if (const int code = renameNow(name, checking, name, false)) {
         return Removal{code == ENOENT ? Removal::Outcome::gone : Removal::Outcome::partly, childPath(name)};
     }
@@ -656,6 +596,46 @@ LocalFolder::Removal LocalFolder::removeIfSame(const QString& name, const Item& 
     const QString left =
         checking.renameNow(name, *this, name, false) == 0 ? childPath(name) : checking.childPath(name);
     return Removal{same ? Removal::Outcome::partly : Removal::Outcome::anotherItem, left};
+}
+
+LocalFolder::CheckingPlace LocalFolder::checkingPlace() const
+{
+    CheckingPlace place;
+    struct stat info {};
+    if (!isOpen() || ::fstat(m_descriptor, &info) != 0 || !othersMayChange(info)) {
+        return place;
+    }
+    place.m_name = QStringLiteral(".quillbarrow-") + QUuid::createUuid().toString(QUuid::WithoutBraces) +
+                   QStringLiteral(".private");
+    if (::mkdirat(m_descriptor, LocalPath::encoded(place.m_name).constData(), 0700) != 0) {
+        return place;
+    }
+    place.m_parent = std::make_unique<LocalFolder>(reopened());
+    place.m_folder = std::make_unique<LocalFolder>(folder(place.m_name, false));
+    // Made by this user and open to nobody else: on a disk that keeps no owners or modes everyone
+    // may change everything anyway, and entries are looked at where they are.
+    struct stat made {};
+    place.m_private = place.m_folder->isOpen() && ::fstat(place.m_folder->descriptor(), &made) == 0 &&
+                      S_ISDIR(made.st_mode) && made.st_uid == ::geteuid() && (made.st_mode & 0777) == 0700;
+    return place;
+}
+
+LocalFolder::CheckingPlace::~CheckingPlace()
+{
+    if (!m_folder || !m_folder->isOpen() || !m_parent) {
+        return;
+    }
+    // An empty folder put at its name meanwhile could be removed in its place, but only by whoever
+    // may remove it anyway: they could move it there.
+    const std::optional<struct stat> there = m_parent->status(m_name);
+    if (there && Identity::of(*there) == m_folder->identity()) {
+        ::unlinkat(m_parent->descriptor(), LocalPath::encoded(m_name).constData(), AT_REMOVEDIR);
+    }
+}
+
+const LocalFolder* LocalFolder::CheckingPlace::folder() const
+{
+    return m_private ? m_folder.get() : nullptr;
 }
 
 std::optional<QString> LocalFolder::otherFileSystemIn(const QString& name) const

@@ -4,6 +4,7 @@
 #include <QString>
 #include <QStringList>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <sys/stat.h>
 
@@ -131,15 +132,20 @@ public:
     // Renames `from` to `to` in this folder even when the system remembers an item at `to` (for a
     // name just found free by opening it). The errno of a failure, or 0.
     int renameOver(const QString& from, const QString& to) const;
+    // Where entries of this folder are checked before they are moved or removed, when users other
+    // than this one may change its entries: a private hidden folder made inside it, for as long as
+    // the object lives (see CheckingPlace). Nothing is made where nobody else may change them.
+    class CheckingPlace;
+    CheckingPlace checkingPlace() const;
     // renameWithoutReplacing (or, with `overRemembered`, renameOver into `target`), only while
     // `from` is still `item`: an entry put at its name meanwhile is not moved, and the result is
     // anotherItem. Where users other than this one may change the folder's entries, the entry is
-    // first moved to a private hidden folder made inside this one for the move, where nobody
-    // else can change anything, checked there and only then moved on; elsewhere what moved is
-    // looked at once it has. Another item found goes back to its name. The errno of a failure
-    // (the entry is back at `from` then), or 0.
+    // first moved to a private hidden folder inside this one (`place`, made by checkingPlace(), or
+    // one made for the move), where nobody else can change anything, checked there and only then
+    // moved on; elsewhere what moved is looked at once it has. Another item found goes back to its
+    // name. The errno of a failure (the entry is back at `from` then), or 0.
     int moveIfSame(const QString& from, const Item& item, const LocalFolder& target, const QString& to,
-                   bool overRemembered = false) const;
+                   bool overRemembered = false, const CheckingPlace* place = nullptr) const;
     // Removes the entry `name`, a folder with everything in it, without following links and
     // without crossing into another file system (a disk mounted inside stays, with all it holds);
     // folders the owner may not write to are opened up first, each only once held and known to be
@@ -160,10 +166,10 @@ public:
         QString leftAt = {};
     };
     // removeEntry, only while `name` is still `item`: whatever was put at the name meanwhile
-    // stays. The entry is removed from where nobody else can change it (see moveIfSame), a folder
-    // emptied through a descriptor of its own; what cannot be removed of it goes back to its
-    // name.
-    Removal removeIfSame(const QString& name, const Item& item) const;
+    // stays. The entry is removed from where nobody else can change it (see moveIfSame; `place`
+    // as there), a folder emptied through a descriptor of its own; what cannot be removed of it
+    // goes back to its name.
+    Removal removeIfSame(const QString& name, const Item& item, const CheckingPlace* place = nullptr) const;
     // The path of the first place inside the entry `name` (or the entry itself) where another file
     // system is mounted (on a folder, or on a single file), as removeEntry would leave it; nothing
     // when there is none. A folder of the same disk bound there counts as well.
@@ -210,6 +216,32 @@ private:
     int m_error = 0;
     QString m_path;
     QStringList m_components;
+};
+
+// A hidden folder, ".quillbarrow-<id>.private", made inside a folder that users other than this one
+// may change and open to nobody but this user: an entry of that folder moved into it is checked and
+// acted on there, and nobody else can swap it for another item in between. One serves every move
+// and removal of a placing. Removed with the object, only while it is still the folder made and is
+// empty. Move-only.
+class LocalFolder::CheckingPlace {
+  public:
+    CheckingPlace() = default;
+    CheckingPlace(CheckingPlace&&) noexcept = default;
+    CheckingPlace& operator=(CheckingPlace&&) = delete;
+    CheckingPlace(const CheckingPlace&) = delete;
+    CheckingPlace& operator=(const CheckingPlace&) = delete;
+    ~CheckingPlace();
+
+    // The private folder; none where the folder needs none, or none could be made private.
+    const LocalFolder* folder() const;
+
+  private:
+    friend class LocalFolder;
+    // The folder it was made in, held, and its name there.
+    std::unique_ptr<LocalFolder> m_parent;
+    QString m_name;
+    std::unique_ptr<LocalFolder> m_folder;
+    bool m_private = false;
 };
 
 size_t qHash(const LocalFolder::Identity& identity, size_t seed = 0);
