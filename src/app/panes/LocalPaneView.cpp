@@ -43,7 +43,7 @@ QCoro::Task<> runPaste(QPointer<TransferCoordinator> coordinator, QPointer<Local
         // The coordinator never throws; nothing may escape a task nobody awaits.
     }
     if (browser) {
-        browser->refresh();
+        browser->reloadCurrentDirectory();
     }
 }
 
