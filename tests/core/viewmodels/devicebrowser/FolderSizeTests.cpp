@@ -350,12 +350,13 @@ TEST_F(DeviceBrowserFolderSizeTest, AListingNobodyAskedForKeepsTheRowsWhereTheyS
          },
          {"a", "b", "c", "m.txt", "z.txt"}},
         {"a refresh", [&](const QString&) { runTask(viewModel().refresh()); }, anew},
-        {"a refresh, then a rename",
-         [&](const QString&) {
+        {"a refresh listing a new file, then a rename",
+         [&](const QString& in) {
+             session->tree().add(fileItem(in + "n", "n.txt", 60, "s1", in));
              runTask(viewModel().refresh());
              runTask(viewModel().renameItem(*row("c"), "0c"));
          },
-         {"a", "0c", "b", "z.txt"}},
+         {"a", "0c", "b", "z.txt", "n.txt"}},
         {"the sort", [&](const QString&) { viewModel().setSort(FileSort::size); }, anew},
         {"the hidden-name switch", [&](const QString&) { viewModel().setShowHiddenFiles(false); }, anew},
     };

@@ -220,13 +220,14 @@ TEST_F(FolderSizeTest, AListingNobodyAskedForKeepsTheRowsWhereTheyStand)
         {"a refresh",
          [](LocalBrowserViewModel& model, const QString&) { model.refresh(); },
          {"a", "c", "b", "z.txt"}},
-        {"a refresh, then a rename",
-         [](LocalBrowserViewModel& model, const QString&) {
+        {"a refresh listing a new file, then a rename",
+         [&](LocalBrowserViewModel& model, const QString& shown) {
+             makeFile(shown + "/n.txt", QByteArray(60, 'x'));
              model.refresh();
              waitForListing(model);
              model.rename(shownItem(model, "c"), "0c");
          },
-         {"a", "0c", "b", "z.txt"}},
+         {"a", "0c", "b", "z.txt", "n.txt"}},
         {"a refresh that a reload overtakes",
          [](LocalBrowserViewModel& model, const QString&) {
              model.refresh();
