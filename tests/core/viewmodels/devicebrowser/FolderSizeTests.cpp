@@ -350,6 +350,12 @@ TEST_F(DeviceBrowserFolderSizeTest, AListingNobodyAskedForKeepsTheRowsWhereTheyS
          },
          {"a", "b", "c", "m.txt", "z.txt"}},
         {"a refresh", [&](const QString&) { runTask(viewModel().refresh()); }, anew},
+        {"a refresh listing a new file",
+         [&](const QString& in) {
+             session->tree().add(fileItem(in + "n", "n.txt", 60, "s1", in));
+             runTask(viewModel().refresh());
+         },
+         {"a", "c", "b", "z.txt", "n.txt"}},
         {"a refresh listing a new file, then a rename",
          [&](const QString& in) {
              session->tree().add(fileItem(in + "n", "n.txt", 60, "s1", in));
