@@ -306,6 +306,42 @@ const SceneRegistration androidManyFolders(
         });
     });
 
+const SceneRegistration androidSizeSortedAfterNewFolder(
+    QStringLiteral("android-pane-size-sorted-after-new-folder"),
+    QStringLiteral(
+        "The Android pane sorted by size, largest first, while the automatic pass measured its 12 folders "
+        "(each size filled in where its row stood), then \"New Folder\" made with Album 03 selected: the "
+        "rows stay where they were seen, the new folder takes the place the sort gives it among them, and "
+        "Album 03 stays selected"),
+    [] {
+        auto app = manyFoldersApp(12);
+        app->deviceBrowser().setSort(FileSort::size, false);
+        MainWindow* window = app->openWindow();
+        auto made = std::make_shared<bool>(false);
+        return windowScene(app, window, [window, made] {
+            DeviceBrowserViewModel& device = window->deviceBrowser();
+            const QList<RemoteItem>& items = device.items();
+            const bool measured = !items.isEmpty() && device.calculatingFolderSizeIDs().isEmpty() &&
+                                  std::all_of(items.begin(), items.end(), [](const RemoteItem& item) {
+                                      return item.kind != RemoteItemKind::folder || item.size.has_value();
+                                  });
+            if (!measured && !*made) {
+                return false;
+            }
+            if (!*made) {
+                *made = true;
+                window->state().focusPane(FocusedPane::android);
+                androidPane(window)->setSelection({items.at(2).id});
+                QCoro::Task<> creating = device.createFolder(QStringLiteral("New Folder"));
+                Q_UNUSED(creating)
+                return false;
+            }
+            return !device.isLoading() && std::any_of(items.begin(), items.end(), [](const RemoteItem& item) {
+                return item.name == QStringLiteral("New Folder");
+            });
+        });
+    });
+
 const SceneRegistration androidDropOverlay(
     QStringLiteral("android-pane-drop-overlay"),
     QStringLiteral(
