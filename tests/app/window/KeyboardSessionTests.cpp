@@ -42,7 +42,6 @@
 #include <QToolButton>
 #include <functional>
 #include <ranges>
-#include <variant>
 
 namespace quillbarrow::testing {
 namespace {
@@ -578,8 +577,9 @@ TEST_F(KeyboardSession, RowsSortedBySizeStayWhereTheUserSawThemAsTheirSizesArriv
 
 // Sorted by size, with the size of "b" filled in where its row stands, a change the user makes in the
 // folder shown lists it again: a copy from the other pane into it (an upload to the phone, a download
-// to the computer), a new folder, a rename (of "c") or a delete (of "c"). The rows seen stay where they
-// stood (the renamed one too), "b" stays selected, and a double-click where the user saw "b" opens "b".
+// to the computer), a new folder, a rename of "b" or a delete of "c". The rows seen stay where they
+// stood ("b" under its new name too), "b" stays selected, and a double-click where the user saw "b"
+// opens "b".
 TEST_F(KeyboardSession, RowsStayWhereTheUserSawThemWhenTheFolderShownIsListedAgain)
 {
     int next = 99; // each case's folders "99a", "99b", "99c", then "98a"...
@@ -587,10 +587,10 @@ TEST_F(KeyboardSession, RowsStayWhereTheUserSawThemWhenTheFolderShownIsListedAga
         const bool android = pane == androidPane;
         PaneFrame* other = android ? static_cast<PaneFrame*>(macPane) : androidPane;
         WindowSheets* sheets = window->sheets();
-        const auto item = [&](const QString& name) -> std::variant<LocalItem, RemoteItem> {
-            if (android) {
-                return *std::ranges::find(device().items(), name, &RemoteItem::name);
-            }
+        const auto remoteItem = [&](const QString& name) {
+            return *std::ranges::find(device().items(), name, &RemoteItem::name);
+        };
+        const auto localItem = [&](const QString& name) {
             return *std::ranges::find(local().items(), name, &LocalItem::name);
         };
         const auto answer = [this](QDialog* sheet, QLineEdit* field, const QString& text) {
@@ -629,32 +629,18 @@ TEST_F(KeyboardSession, RowsStayWhereTheUserSawThemWhenTheFolderShownIsListedAga
                  answer(sheet, sheet->nameField(), prefix + "new");
              },
              "new", nullptr},
-            {"a rename",
+            {"a rename of the selected row",
              [&](const QString& prefix) {
-                 std::visit(
-                     [&](const auto& c) {
-                         if constexpr (std::is_same_v<std::decay_t<decltype(c)>, RemoteItem>) {
-                             window->state().setAndroidRenameTarget(c);
-                         } else {
-                             window->state().setLocalRenameTarget(c);
-                         }
-                     },
-                     item(prefix + 'c'));
+                 android ? window->state().setAndroidRenameTarget(remoteItem(prefix + 'b'))
+                         : window->state().setLocalRenameTarget(localItem(prefix + 'b'));
                  RenameSheet* sheet = android ? sheets->androidRenameSheet() : sheets->localRenameSheet();
                  answer(sheet, sheet->nameField(), prefix + "d");
              },
-             "d", "c"},
+             "d", "b"},
             {"a delete",
              [&](const QString& prefix) {
-                 std::visit(
-                     [&](const auto& c) {
-                         if constexpr (std::is_same_v<std::decay_t<decltype(c)>, RemoteItem>) {
-                             window->state().setAndroidDeleteTargets({c});
-                         } else {
-                             window->state().setLocalDeleteTargets({c});
-                         }
-                     },
-                     item(prefix + 'c'));
+                 android ? window->state().setAndroidDeleteTargets({remoteItem(prefix + 'c')})
+                         : window->state().setLocalDeleteTargets({localItem(prefix + 'c')});
                  DeleteConfirmation* sheet =
                      android ? sheets->androidDeleteConfirmation() : sheets->localDeleteConfirmation();
                  ASSERT_TRUE(processEventsUntil([sheet] { return sheet->isVisible(); }));
@@ -707,17 +693,19 @@ TEST_F(KeyboardSession, RowsStayWhereTheUserSawThemWhenTheFolderShownIsListedAga
                 rows.removeOne(made);
             }
             EXPECT_EQ(rows.join(QChar(',')).toStdString(), expected.join(QChar(',')).toStdString());
-            EXPECT_TRUE(selectsOnly(pane, b)) << qPrintable(rowNames(pane, true).join(','));
+            // "b" under its new name after its rename.
+            const QString bNow = left == b ? made : b;
+            EXPECT_TRUE(selectsOnly(pane, bNow)) << qPrintable(rowNames(pane, true).join(','));
             clickAt(pane, whereBWasSeen, true);
             const auto inCases = [&] {
                 return android ? device().breadcrumb().size() == 1
                                : local().currentDirectory() == QUrl::fromLocalFile(work.path());
             };
             ASSERT_TRUE(processEventsUntil([&] { return settled() && !inCases(); }, 5s));
-            EXPECT_EQ(shownFolder(pane).toStdString(), b.toStdString());
+            EXPECT_EQ(shownFolder(pane).toStdString(), bNow.toStdString());
             press(Qt::Key_Backspace);
-            ASSERT_TRUE(
-                processEventsUntil([&] { return settled() && inCases() && cell(pane, b, 0).isValid(); }, 5s));
+            ASSERT_TRUE(processEventsUntil(
+                [&] { return settled() && inCases() && cell(pane, bNow, 0).isValid(); }, 5s));
         }
     }
 }

@@ -39,6 +39,8 @@ struct LocalBrowserViewModel::ListingResult {
     std::optional<LocalFileError> failure;
     bool keepsMessage = false;
     RowPlacement placement = RowPlacement::orderAnew;
+    // The address of an item renamed before the reading, before and after.
+    std::optional<std::pair<QUrl, QUrl>> renamed;
     // For rows kept in place: the listing shown when the reading began, and the place in it of
     // each of the items (-1 for an item that was not listed then).
     QList<LocalItem> before;
@@ -284,6 +286,7 @@ QCoro::Task<> LocalBrowserViewModel::runListing(QPointer<LocalBrowserViewModel> 
     result.order = std::pair(sort, ascending);
     result.keepsMessage = keepsMessage;
     result.placement = placement;
+    result.renamed = renamed;
     try {
         // The read runs to its end even when a newer listing starts; its result is then dropped.
         // The volume's space is read with it, so that every listing (a refresh after a paste or
@@ -358,6 +361,9 @@ void LocalBrowserViewModel::applyListing(const QUrl& folder, ListingResult resul
         letGo(std::exchange(m_allItems, std::move(*result.items)), std::move(result.before));
         m_allItemsOrder = result.order;
         m_allItemNameRanks = std::move(result.nameRanks);
+        if (result.renamed) {
+            Q_EMIT itemRenamed(result.renamed->first, result.renamed->second);
+        }
         applyDisplayFilter(!keepsRows);
         if (!result.keepsMessage) {
             setErrorMessage(std::nullopt);

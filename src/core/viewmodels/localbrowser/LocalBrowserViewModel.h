@@ -177,8 +177,11 @@ Q_SIGNALS:
     void sortAscendingChanged();
     void showHiddenFilesChanged();
     void calculatingFolderSizeIDsChanged();
+    // A listing after a rename is about to be published (just before its itemsChanged): the
+    // renamed item's address before and after, so that a selection of it can follow it.
+    void itemRenamed(const QUrl& from, const QUrl& to);
 
-private:
+  private:
     struct ListingResult;
 
     // Stores a published property and announces it, also when the value stayed the same.
