@@ -4,6 +4,7 @@
 #include "WholeWindowRig.h"
 #include "chrome/DeleteConfirmation.h"
 #include "chrome/DeviceSidebar.h"
+#include "chrome/ErrorBannerView.h"
 #include "chrome/NewFolderSheet.h"
 #include "chrome/RenameSheet.h"
 #include "chrome/ServiceRestartAlert.h"
@@ -23,10 +24,14 @@
 #include "transport/MockMTPBackend.h"
 #include "viewmodels/devicebrowser/DeviceBrowserViewModel.h"
 #include "viewmodels/localbrowser/LocalBrowserViewModel.h"
+#include "viewmodels/transfers/Clipboard.h"
 #include "viewmodels/transfers/TransferCoordinator.h"
+#include "window/DetachedCall.h"
 #include "window/WindowState.h"
 
 #include <QApplication>
+#include <QClipboard>
+#include <QContextMenuEvent>
 #include <QEnterEvent>
 #include <QFile>
 #include <QHeaderView>
@@ -37,6 +42,7 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QScopeGuard>
+#include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
@@ -352,6 +358,170 @@ TEST_F(KeyboardSession, TabWalksTheTablesAndTheSidebar)
     EXPECT_EQ(QApplication::focusWidget(), devices);
 }
 
+// With the keyboard on the device list, no key acts on a pane: not the one marked focused, and not
+// with a folder selected in it and something on the clipboard to paste there. Up and Down choose a
+// device, as in any list.
+TEST_F(KeyboardSession, KeysOnTheDeviceListActOnNoPane)
+{
+    const QList<TreeEntry> tree{{QStringLiteral("Docs"), std::nullopt},
+                                {QStringLiteral("Docs/Inner"), std::nullopt},
+                                {QStringLiteral("Docs/a.bin"), QByteArray("a")}};
+    write(work, tree);
+    writeOnDevice(tree);
+    press(Qt::Key_F5);
+    ASSERT_TRUE(keyTo(macPane->table(), QStringLiteral("Docs")));
+    press(Qt::Key_Return);
+    ASSERT_TRUE(keyTo(macPane->table(), QStringLiteral("Inner")));
+    press(Qt::Key_Tab);
+    press(Qt::Key_F5);
+    ASSERT_TRUE(keyTo(androidPane->table(), QStringLiteral("Docs")));
+    press(Qt::Key_Return);
+    ASSERT_TRUE(
+        processEventsUntil([this] { return device().breadcrumb().size() == 2 && !device().isLoading(); }));
+    ASSERT_TRUE(keyTo(androidPane->table(), QStringLiteral("Inner")));
+
+    QListWidget* devices = window->sidebar()->deviceList();
+    const QList<std::pair<Qt::Key, Qt::KeyboardModifiers>> keys{
+        {Qt::Key_Return, Qt::NoModifier}, {Qt::Key_Backspace, Qt::NoModifier},
+        {Qt::Key_Delete, Qt::NoModifier}, {Qt::Key_C, Qt::ControlModifier},
+        {Qt::Key_V, Qt::ControlModifier}, {Qt::Key_A, Qt::ControlModifier},
+        {Qt::Key_F5, Qt::NoModifier},     {Qt::Key_R, Qt::ControlModifier},
+        {Qt::Key_Up, Qt::AltModifier},    {Qt::Key_Up, Qt::ControlModifier}};
+    // What a pane command would change: the folders shown, the selections, a question, the
+    // clipboard, a transfer, a listing.
+    const auto panes = [this] {
+        return QStringList{local().currentDirectory().fileName(),
+                           device().breadcrumb().last().name(),
+                           QString::number(macPane->selection().size()),
+                           QString::number(androidPane->selection().size()),
+                           QString::number(window->state().localDeleteTargets().size()),
+                           QString::number(window->state().androidDeleteTargets().size()),
+                           fixture->app->clipboard().contents().summary(),
+                           QString::number(coordinator().transferJobs().size())};
+    };
+    for (const FocusedPane marked : {FocusedPane::android, FocusedPane::mac}) {
+        const bool android = marked == FocusedPane::android;
+        SCOPED_TRACE(android ? "the phone's pane marked" : "the computer's pane marked");
+        // Tab from the phone's table, Shift+Tab from the computer's, reach the list.
+        android ? press(Qt::Key_Tab)
+                : (press(Qt::Key_Tab), press(Qt::Key_Backtab, Qt::ShiftModifier),
+                   press(Qt::Key_Backtab, Qt::ShiftModifier));
+        ASSERT_TRUE(keyboardIsIn(devices));
+        ASSERT_EQ(window->state().focusedPane(), marked);
+        // Something for Ctrl+V to paste into the marked pane.
+        android ? fixture->app->clipboard().copyLocal(
+                      {QUrl::fromLocalFile(work.filePath(QStringLiteral("Docs/a.bin")))})
+                : fixture->app->clipboard().copyDevice({*deviceRootItem(QStringLiteral("Docs"))},
+                                                       device().currentPage()->storage.id);
+        const QStringList before = panes();
+        QSignalSpy listings(&device(), &DeviceBrowserViewModel::isLoadingChanged);
+        QSignalSpy localListings(&local(), &LocalBrowserViewModel::isLoadingChanged);
+        for (const auto& [key, modifiers] : keys) {
+            press(key, modifiers);
+        }
+        QCoreApplication::processEvents(); // a selection is written on the next turn
+        EXPECT_EQ(panes(), before);
+        EXPECT_EQ(listings.count() + localListings.count(), 0);
+        EXPECT_TRUE(keyboardIsIn(devices));
+        EXPECT_EQ(window->state().focusedPane(), marked);
+        press(Qt::Key_Tab); // back to the computer's table
+    }
+
+    // Up and Down choose among the devices listed.
+    const AndroidDevice other(DeviceID(QStringLiteral("other")), QStringLiteral("Galaxy S24"),
+                              QStringLiteral("Samsung"), QStringLiteral("S24"), QStringLiteral("BBB"),
+                              DeviceConnectionKind::usb);
+    fixture->backend->simulateConnect(other);
+    ASSERT_TRUE(processEventsUntil([devices] { return devices->count() == 2; }));
+    devices->setFocus(Qt::TabFocusReason);
+    const QString first = device().selectedDevice()->displayName;
+    for (const auto& [key, chosen] :
+         {std::pair(Qt::Key_Down, other.displayName), std::pair(Qt::Key_Up, first)}) {
+        press(key);
+        EXPECT_TRUE(processEventsUntil([&] {
+            return device().selectedDevice() && device().selectedDevice()->displayName == chosen;
+        })) << "after key "
+            << key;
+    }
+}
+
+// Text selected with the mouse in either strip's message goes to the system clipboard by Ctrl+C and
+// by the right-click's Copy, whatever has the keyboard; the program's clipboard keeps what it held
+// and the keyboard stays where it was. A click on a row ends the selection: Ctrl+C copies the row.
+TEST_F(KeyboardSession, CtrlCAndTheMenuCopyTheTextSelectedInAStrip)
+{
+    write(work, {{QStringLiteral("m1.txt"), QByteArray("1")}});
+    press(Qt::Key_F5);
+    QClipboard* system = QGuiApplication::clipboard();
+    Clipboard& program = fixture->app->clipboard();
+    const struct {
+        const char* message;
+        std::function<void()> show;
+        std::function<void()> dismiss;
+        QWidget* keyboard; // where the keyboard is while the text is copied
+    } cases[] = {
+        {"transferErrorMessage", [this] { coordinator().reportError(QuillbarrowError::pathNotFound()); },
+         [this] { coordinator().clearLastError(); }, macPane->table()},
+        {"localMessage", [this] { local().rename(local().items().first(), QStringLiteral("a/b")); },
+         [this] { local().clearError(); }, macPane->table()},
+        {"transferErrorMessage", [this] { coordinator().reportError(QuillbarrowError::pathNotFound()); },
+         [this] { coordinator().clearLastError(); }, window->sidebar()->deviceList()},
+    };
+    for (const auto& each : cases) {
+        SCOPED_TRACE(std::string(each.message) + ", keyboard in " +
+                     each.keyboard->objectName().toStdString());
+        ASSERT_TRUE(backTo(macPane->table()) && keyTo(macPane->table(), QStringLiteral("m1.txt")));
+        program.copyDevice({*deviceRootItem(QStringLiteral("DCIM"))}, device().currentPage()->storage.id);
+        const QString held = program.contents().summary();
+        each.show();
+        auto* label = window->findChild<QLabel*>(QString::fromLatin1(each.message));
+        ASSERT_TRUE(processEventsUntil([label] { return label->isVisible(); }));
+        each.keyboard->setFocus(Qt::TabFocusReason);
+
+        // The mouse drags over the message's first words.
+        const int line = label->height() / 2;
+        QTest::mousePress(label, Qt::LeftButton, {}, QPoint(2, line));
+        QTest::mouseMove(label, QPoint(label->width() / 4, line));
+        QTest::mouseRelease(label, Qt::LeftButton, {}, QPoint(label->width() / 4, line));
+        const QString selected = label->selectedText();
+        ASSERT_FALSE(selected.isEmpty());
+        EXPECT_TRUE(keyboardIsIn(each.keyboard));
+
+        system->setText(QStringLiteral("before"));
+        press(Qt::Key_C, Qt::ControlModifier);
+        EXPECT_EQ(system->text(), selected);
+        EXPECT_EQ(program.contents().summary(), held);
+        EXPECT_TRUE(keyboardIsIn(each.keyboard));
+
+        // The right-click's menu holds the text widgets' Copy, and nothing else.
+        system->setText(QStringLiteral("before"));
+        // A right press brings the context menu event, as the window system sends it.
+        const QPoint at(label->width() / 2, line);
+        QTest::mousePress(label, Qt::RightButton, {}, at);
+        QContextMenuEvent opening(QContextMenuEvent::Mouse, at, label->mapToGlobal(at));
+        QApplication::sendEvent(label, &opening);
+        QTest::mouseRelease(label, Qt::RightButton, {}, at);
+        auto* menu = label->findChild<QMenu*>(QStringLiteral("messageContextMenu"));
+        ASSERT_TRUE(menu != nullptr && processEventsUntil([menu] { return menu->isVisible(); }));
+        ASSERT_EQ(menu->actions().size(), 1);
+        QAction* copy = menu->actions().constFirst();
+        EXPECT_EQ(copy->text().section(u'\t', 0, 0).remove(u'&'), QStringLiteral("Copy"));
+        EXPECT_TRUE(copy->isEnabled());
+        QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(copy).center());
+        EXPECT_EQ(system->text(), selected);
+        EXPECT_EQ(program.contents().summary(), held);
+        EXPECT_TRUE(keyboardIsIn(each.keyboard));
+
+        // A click on a row ends the selection, and Ctrl+C is the pane's again.
+        clickRow(macPane->table(), QStringLiteral("m1.txt"));
+        EXPECT_FALSE(label->hasSelectedText());
+        press(Qt::Key_C, Qt::ControlModifier);
+        EXPECT_EQ(program.contents().summary(), QStringLiteral("1 Mac item"));
+        EXPECT_EQ(system->text(), selected);
+        each.dismiss();
+    }
+}
+
 // The accent ring round `widget`: the accent at half height by its left edge, on it or just outside.
 bool ringShown(QWidget* widget)
 {
@@ -504,6 +674,140 @@ TEST_F(KeyboardSession, AClickedButtonLeavesTheKeyboardInThePaneThatHadIt)
         EXPECT_EQ(window->state().localDeleteTargets().size(), android ? 0 : 1);
         window->state().setAndroidDeleteTargets({});
         window->state().setLocalDeleteTargets({});
+    }
+}
+
+// While the device banner (after a failed rename on the phone) or a strip shows, Tab and Shift+Tab
+// reach its buttons between the tables and the device list, each wearing the ring. Return or Space
+// presses the button reached, which gives the keyboard back to the phone's table; the folder selected
+// there is not opened. A press on Dismiss released off it presses nothing and leaves the keyboard in
+// the table.
+TEST_F(KeyboardSession, TabReachesTheBannerAndStripButtonsWhichGiveTheKeyboardBack)
+{
+    writeOnDevice({{QStringLiteral("Docs"), std::nullopt},
+                   {QStringLiteral("Docs/inside.txt"), QByteArray("x")},
+                   {QStringLiteral("a.txt"), QByteArray("a")},
+                   {QStringLiteral("b.txt"), QByteArray("b")}});
+    write(work, {{QStringLiteral("m1.txt"), QByteArray("1")}});
+    press(Qt::Key_F5);
+    press(Qt::Key_Tab);
+    press(Qt::Key_F5);
+    RemoteItemTable* table = androidPane->table();
+    // The widget of that name in `part` (the sidebar has a "retryButton" too), else in the window.
+    const auto named = [this](const QString& name, const QWidget* part = nullptr) {
+        QWidget* inPart = part != nullptr ? part->findChild<QWidget*>(name) : nullptr;
+        return inPart != nullptr ? inPart : window->findChild<QWidget*>(name);
+    };
+    const auto failedRename = [this] {
+        for (const RemoteItem& item : device().items()) {
+            if (item.name == QStringLiteral("a.txt")) {
+                startDetached(device().renameItem(item, QStringLiteral("b.txt")));
+            }
+        }
+    };
+    const auto transferError = [this] { coordinator().reportError(QuillbarrowError::pathNotFound()); };
+    const auto localMessage = [this] { local().rename(local().items().first(), QStringLiteral("a/b")); };
+    // Each case starts where the first did, whatever the one before did.
+    const auto clear = [this] {
+        device().clearError();
+        coordinator().clearLastError();
+        local().clearError();
+        if (device().breadcrumb().size() > 1) {
+            runTask(device().navigate(device().breadcrumb().first()));
+        }
+    };
+    // A banner naming a service that may be restarted: its button asks first, in an alert over the
+    // window, which Escape closes.
+    const auto busy = [this] {
+        window->errorBanner()->setBanner(ErrorBanner(
+            QStringLiteral("Another app or macOS service is already using this phone."), QString(),
+            {DetectedConflictApp(101, QStringLiteral("Image Capture helper"), std::nullopt, std::nullopt,
+                                 false, true)}));
+    };
+    const auto cancelAlert = [this] {
+        ServiceRestartAlert* alert = window->errorBanner()->restartAlert();
+        ASSERT_TRUE(alert != nullptr && processEventsUntil([alert] { return alert->isVisible(); }));
+        QTest::keyClick(alert, Qt::Key_Escape);
+        ASSERT_TRUE(processEventsUntil([alert] { return !alert->isVisible(); }));
+        window->activateWindow();
+        ASSERT_TRUE(processEventsUntil([this] { return window->isActiveWindow(); }));
+    };
+    const QStringList bannerStops{"retryButton", "dismissButton", "deviceList"};
+    const QStringList transferStops{"dismissTransferErrorButton", "deviceList"};
+    const QStringList localStops{"dismissLocalMessageButton", "deviceList"};
+    const QStringList busyStops{"restartServicesButton", "retryButton", "dismissButton", "deviceList"};
+    const struct {
+        const char* what;
+        std::function<void()> show;
+        const char* shown;
+        QStringList stops; // what Tab reaches from the phone's table, in order
+        qsizetype pressed; // the stop pressed
+        Qt::Key key;       // Qt::Key_unknown: a mouse press on it, released off it
+        bool stays = false;
+        std::function<void()> answer = [] {};
+    } cases[] = {
+        {"banner, Return on Dismiss", failedRename, "errorBanner", bannerStops, 1, Qt::Key_Return},
+        {"banner, Space on Dismiss", failedRename, "errorBanner", bannerStops, 1, Qt::Key_Space},
+        {"banner, Dismiss released off", failedRename, "errorBanner", bannerStops, 1, Qt::Key_unknown, true},
+        {"transfer strip, Return", transferError, "transferErrorStrip", transferStops, 0, Qt::Key_Return},
+        {"transfer strip, released off", transferError, "transferErrorStrip", transferStops, 0,
+         Qt::Key_unknown, true},
+        {"local strip, Return", localMessage, "localMessageStrip", localStops, 0, Qt::Key_Return},
+        {"local strip, released off", localMessage, "localMessageStrip", localStops, 0, Qt::Key_unknown,
+         true},
+        {"banner, Return on Restart", busy, "errorBanner", busyStops, 0, Qt::Key_Return, true, cancelAlert},
+        // Retry connects the phone again, and the keyboard is back once its folder shows.
+        {"banner, Return on Retry", failedRename, "errorBanner", bannerStops, 0, Qt::Key_Return},
+    };
+    for (const auto& each : cases) {
+        SCOPED_TRACE(each.what);
+        ASSERT_TRUE(backTo(table) && keyTo(table, QStringLiteral("Docs")));
+        const QSet<RemoteObjectID> selected = androidPane->selection();
+        each.show();
+        QWidget* shown = named(QString::fromLatin1(each.shown));
+        ASSERT_TRUE(processEventsUntil([shown] { return shown->isVisible(); }));
+        ASSERT_TRUE(keyboardIsIn(table));
+
+        // There and back with Tab and Shift+Tab, the ring on each button.
+        QStringList reached;
+        for (qsizetype step = 0; step < each.stops.size(); ++step) {
+            press(Qt::Key_Tab);
+            QWidget* focus = QApplication::focusWidget();
+            reached.append(focus->objectName());
+            EXPECT_TRUE(qobject_cast<QAbstractButton*>(focus) == nullptr || ringShown(focus))
+                << "no ring on " << reached.last().toStdString();
+        }
+        EXPECT_EQ(reached, each.stops);
+        for (qsizetype step = each.stops.size() - 2; step >= -1; --step) {
+            press(Qt::Key_Backtab, Qt::ShiftModifier);
+            EXPECT_EQ(QApplication::focusWidget(), step < 0 ? table : named(each.stops[step], shown));
+        }
+        ASSERT_TRUE(keyboardIsIn(table));
+
+        auto* button = qobject_cast<QAbstractButton*>(named(each.stops[each.pressed], shown));
+        ASSERT_NE(button, nullptr);
+        if (each.key == Qt::Key_unknown) {
+            QTest::mousePress(button, Qt::LeftButton);
+            QTest::mouseRelease(button, Qt::LeftButton, {}, QPoint(-20, button->height() / 2));
+        } else {
+            for (qsizetype step = 0; step <= each.pressed; ++step) {
+                press(Qt::Key_Tab);
+            }
+            ASSERT_TRUE(keyboardIsIn(button));
+            press(each.key);
+        }
+        each.answer();
+        const bool retried = button->objectName() == QStringLiteral("retryButton");
+        EXPECT_TRUE(!retried || processEventsUntil([this] {
+            return device().connectionPhase() == DeviceConnectionPhase::connected && !device().isLoading();
+        }));
+        EXPECT_TRUE(keyboardIsIn(table));
+        EXPECT_EQ(window->state().focusedPane(), FocusedPane::android);
+        EXPECT_EQ(shown->isVisible(), each.stays);
+        EXPECT_EQ(device().breadcrumb().size(), 1) << "the folder selected was opened";
+        EXPECT_TRUE(coordinator().transferJobs().isEmpty());
+        EXPECT_TRUE(retried || androidPane->selection() == selected);
+        clear();
     }
 }
 

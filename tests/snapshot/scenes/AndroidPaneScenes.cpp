@@ -1,7 +1,8 @@
 // The scenes of the phone's pane in the whole window: no device (the guide), a device that is
 // still connecting (the spinner with its status line), a folder with the status capsule over it,
 // a storage root of many folders measured and sorted by size, a Mac file dragged over a folder of
-// photos, and the conflict sheet asked by a paste into the device while its transfer waits.
+// photos, the conflict sheet asked by a paste into the device while its transfer waits, and two
+// files opened for viewing, their rows in the panel.
 
 #include "SceneSupport.h"
 #include "async/Sleep.h"
@@ -14,20 +15,22 @@
 #include "panes/blocks/StatusCapsule.h"
 #include "shell/MainWindow.h"
 #include "shell/QuillbarrowApp.h"
-#include "window/WindowState.h"
-#include "transport/MockMTPBackend.h"
-#include "viewmodels/transfers/Clipboard.h"
-#include "viewmodels/transfers/TransferCoordinator.h"
 #include "table/RemoteItemTable.h"
 #include "transport/MockDeviceSession.h"
+#include "transport/MockMTPBackend.h"
 #include "viewmodels/devicebrowser/DeviceBrowserViewModel.h"
 #include "viewmodels/localbrowser/LocalBrowserViewModel.h"
+#include "viewmodels/transfers/Clipboard.h"
+#include "viewmodels/transfers/DefaultApplicationOpener.h"
+#include "viewmodels/transfers/TransferCoordinator.h"
+#include "window/DetachedCall.h"
+#include "window/WindowState.h"
 
 #include <QApplication>
 #include <QDialog>
 #include <QDragEnterEvent>
-#include <QMimeData>
 #include <QFile>
+#include <QMimeData>
 #include <QTemporaryDir>
 
 namespace quillbarrow::snapshot {
@@ -388,6 +391,73 @@ const SceneRegistration androidConflict(
                 const QDialog* sheet = window->findChild<QDialog*>(QStringLiteral("conflictSheet"));
                 return sheet && sheet->isVisible() && window->transferPanel()->model()->rowCount() > 0;
             });
+    });
+
+// Stands in for the desktop's application: takes every file and launches nothing.
+class SceneOpener final : public DefaultApplicationOpener {
+  public:
+    QCoro::Task<bool> open(const QString&) override { co_return true; }
+};
+
+// Puts the scene home's readme on the phone's storage root under each of `names`, then lists the
+// root again.
+QCoro::Task<> putOnPhone(QPointer<DeviceBrowserViewModel> browser, QStringList names)
+{
+    const std::shared_ptr<DeviceSession> session = browser->currentSession();
+    const StorageID storage = browser->currentPage()->storage.id;
+    for (const QString& name : names) {
+        QCoro::Task<RemoteItem> upload = session->uploadFile(
+            sceneHome().filePath(QStringLiteral("readme.txt")), name, std::nullopt, storage);
+        co_await std::move(upload);
+    }
+    if (browser) {
+        QCoro::Task<> listing = browser->refresh();
+        co_await std::move(listing);
+    }
+}
+
+const SceneRegistration temporaryViews(
+    QStringLiteral("window-temporary-views"),
+    QStringLiteral(
+        "Two phone files opened for viewing, at the window's own size: each row of the panel shows the "
+        "file's whole name, then the \"Temporary view\" tag"),
+    [] {
+        auto app = makeSceneApp(MockMTPBackend::defaultDevices());
+        MainWindow* window = app->openWindow();
+        const QStringList names{QStringLiteral("s1.dat"), QStringLiteral("IMG_0001.jpg")};
+        auto stage = std::make_shared<int>(0);
+        return windowScene(app, window, [window, names, stage] {
+            DeviceBrowserViewModel& browser = window->deviceBrowser();
+            AndroidPaneView* pane = androidPane(window);
+            if (*stage == 0) {
+                startDetached(putOnPhone(&browser, names));
+                ++*stage;
+                return false;
+            }
+            if (*stage == 1) {
+                QList<RemoteItem> opened;
+                for (const RemoteItem& item : browser.items()) {
+                    if (names.contains(item.name)) {
+                        opened.append(item);
+                    }
+                }
+                if (opened.size() < names.size() || browser.isLoading()) {
+                    return false;
+                }
+                pane->setDefaultApplicationOpener(std::make_shared<SceneOpener>());
+                for (const RemoteItem& item : opened) {
+                    pane->open(item);
+                }
+                ++*stage;
+                return false;
+            }
+            // The panel shows the jobs a moment after they change.
+            const QList<TransferJob> jobs = window->coordinator().transferJobs();
+            return jobs.size() == names.size() &&
+                   window->transferPanel()->model()->rowCount() == names.size() &&
+                   std::all_of(jobs.begin(), jobs.end(),
+                               [](const TransferJob& job) { return job.state.isTerminal(); });
+        });
     });
 
 } // namespace

@@ -51,6 +51,14 @@ int renameWithoutReplacing(const QString& source, const QString& destination)
     return ::rename(from.constData(), to.constData()) == 0 ? 0 : errno;
 }
 
+// Why a folder could not be made or an item renamed, as the message says it. The system's own
+// sentence for a taken name, "File exists", leaves the user to guess which of the names in play it
+// means: the one they typed.
+QString reasonNaming(int error, const QString& name)
+{
+    return error == EEXIST ? u'\u201C' + name + QStringLiteral("\u201D already exists.") : qt_error_string(error);
+}
+
 QString parentPath(const QString& path)
 {
     const qsizetype slash = path.lastIndexOf(u'/');
@@ -75,7 +83,8 @@ void LocalBrowserViewModel::createFolder(const QString& name)
     }
     const QString target = LocalPath::fromUrl(LocalDirectoryReader::childURL(LocalPath::fromUrl(m_currentDirectory), trimmed));
     if (::mkdir(LocalPath::encoded(target).constData(), 0777) != 0) {
-        setErrorMessage(QStringLiteral("Could not create folder: ") + qt_error_string(errno));
+        const int error = errno;
+        setErrorMessage(QStringLiteral("Could not create folder: ") + reasonNaming(error, trimmed));
         return;
     }
     scheduleRefresh(m_currentDirectory, false, RowPlacement::keepInPlace);
@@ -95,7 +104,7 @@ void LocalBrowserViewModel::rename(const LocalItem& item, const QString& newName
     const QUrl renamed = LocalDirectoryReader::childURL(parentPath(source), trimmed);
     const QString destination = LocalPath::fromUrl(renamed);
     if (const int error = renameWithoutReplacing(source, destination); error != 0) {
-        setErrorMessage(QStringLiteral("Could not rename: ") + qt_error_string(error));
+        setErrorMessage(QStringLiteral("Could not rename: ") + reasonNaming(error, trimmed));
         return;
     }
     // The item keeps its row under its new name.

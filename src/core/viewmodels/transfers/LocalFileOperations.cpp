@@ -11,6 +11,7 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <memory>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -73,27 +74,10 @@ struct CopyTally {
     }
 };
 
-// `one` and `another`, two names in `folder`, are spellings of one entry: they differ in letter
-// case alone, and the disk does not list both, so it answers to a spelling it does not hold. A disk
-// that tells case apart lists every name it answers to. A folder that cannot be listed takes them
-// alike. Blocking.
-bool spellingsOfOneEntry(const QString& folder, const QString& one, const QString& another)
+std::function<void(const QString&)>& listingHook()
 {
-    if (PlacedItems::caseless({one}) != PlacedItems::caseless({another})) {
-        return false;
-    }
-    DIR* directory = ::opendir(LocalPath::encoded(folder).constData());
-    if (directory == nullptr) {
-        return true;
-    }
-    const QByteArray first = LocalPath::encoded(one), second = LocalPath::encoded(another);
-    bool listsFirst = false, listsSecond = false;
-    while (const dirent* entry = ::readdir(directory)) {
-        listsFirst = listsFirst || first == entry->d_name;
-        listsSecond = listsSecond || second == entry->d_name;
-    }
-    ::closedir(directory);
-    return !(listsFirst && listsSecond);
+    static std::function<void(const QString&)> hook;
+    return hook;
 }
 
 // The entry could not be made in the folder of its copy, for the reason `code`.
@@ -126,24 +110,36 @@ void keepModificationTime(int descriptor, const struct stat& source)
     ::futimens(descriptor, times);
 }
 
+// How many bytes a copy moves at a time where it moves them itself.
+constexpr std::size_t copyBufferBytes = std::size_t(1) << 20;
+
+// The buffer a copy moves bytes through where the kernel cannot copy between the two files itself
+// (they lie on two disks): one per copying thread, made when first needed and kept while the
+// thread lives, never cleared. A block this big is mapped apart by the allocator (see
+// configureAllocator()): made for each file, each small file cost a mapping, a page fault for
+// every page cleared and an unmapping, many times the copy itself.
+char* copyBuffer()
+{
+    thread_local const std::unique_ptr<char[]> buffer(new char[copyBufferBytes]);
+    return buffer.get();
+}
+
 // Copies the bytes of `in` to `out`, counting them in `written`; the errno of a failure, or 0.
 int copyBytes(int in, int out, qint64* written)
 {
-    bool plain = false;
-    std::vector<char> buffer;
+    char* buffer = nullptr;
     for (;;) {
         ssize_t count = 0;
-        if (!plain) {
+        if (buffer == nullptr) {
             count = ::copy_file_range(in, nullptr, out, nullptr, size_t(1) << 30, 0);
             if (count < 0 && (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP)) {
-                plain = true;
+                buffer = copyBuffer();
                 continue;
             }
         } else {
-            buffer.resize(size_t(1) << 20);
-            count = ::read(in, buffer.data(), buffer.size());
+            count = ::read(in, buffer, copyBufferBytes);
             for (ssize_t done = 0; count > 0 && done < count;) {
-                const ssize_t step = ::write(out, buffer.data() + done, static_cast<size_t>(count - done));
+                const ssize_t step = ::write(out, buffer + done, static_cast<size_t>(count - done));
                 if (step < 0 && errno != EINTR) {
                     return errno;
                 }
@@ -181,16 +177,26 @@ void holdWith(CopyTop* top, int descriptor)
         ::close(std::exchange(held, -1));
     }
     top->staged->lock = StagingLock(held, StagingRecord::identityOf(descriptor));
-    top->staged->lock.noteIn(top->record);
+    top->staged->lock.noteIn(top->record, *top->staged->holder, top->staged->name);
 }
 
 // The mode a new copy of `source` ends with: its permission bits as copiedMode gives them, less
-// the umask. `made` is the mode the system gave the copy when it was made with those bits (and
-// the owner's own): the umask is applied there by the system, so it is never read here, where
-// another thread could be changing it meanwhile.
+// the umask, with the set-group-ID bit a folder takes from a set-group-ID folder it is made in, so
+// that what is made inside the copy later takes that folder's group too. `made` is the mode the
+// system gave the copy when it was made with copiedMode's bits (and the owner's own): the umask is
+// applied there by the system, so it is never read here, where another thread could be changing
+// it meanwhile; and set-group-ID there is the system's own, as copiedMode never asks for it.
 mode_t finalMode(const struct stat& source, mode_t made)
 {
-    return copiedMode(source) & made;
+    return (copiedMode(source) & made) | (made & S_ISGID);
+}
+
+// Gives the copy open at `descriptor`, whose permission bits are `now`, the bits `wanted`, only
+// when they differ: the system clears the set-group-ID bit of a folder whose mode is set by a user
+// outside its group. The errno of a failure, or 0.
+int applyMode(int descriptor, mode_t now, mode_t wanted)
+{
+    return (now & 07777) == wanted || ::fchmod(descriptor, wanted) == 0 ? 0 : errno;
 }
 
 // Copies the entry `name` of the folder `from` to `targetName` in `to` and, for a folder,
@@ -242,8 +248,8 @@ std::optional<CopyFailure> copyEntry(int from, int to, const QByteArray& name, c
                 LocalFileOperations::localWriteFault(tally.folder, static_cast<qint64>(info.st_size), written);
             return CopyFailure{shown, describeErrno(fault != 0 ? fault : code)};
         }
-        if (::fchmod(out.fd, finalMode(info, made.st_mode)) != 0) {
-            return CopyFailure{shown, describeErrno(errno)};
+        if (const int code = applyMode(out.fd, made.st_mode, finalMode(info, made.st_mode))) {
+            return CopyFailure{shown, describeErrno(code)};
         }
         keepModificationTime(out.fd, info);
         return tally.copied(written) ? std::nullopt : stopped(shown);
@@ -268,8 +274,9 @@ std::optional<CopyFailure> copyEntry(int from, int to, const QByteArray& name, c
         return CopyFailure{shown, describeErrno(errno)};
     }
     holdWith(top, made.fd);
-    if ((madeInfo.st_mode & S_IRWXU) != S_IRWXU && ::fchmod(made.fd, (madeInfo.st_mode & 07777) | S_IRWXU) != 0) {
-        return CopyFailure{shown, describeErrno(errno)};
+    const mode_t open = (madeInfo.st_mode & 07777) | S_IRWXU;
+    if (const int code = applyMode(made.fd, madeInfo.st_mode, open)) {
+        return CopyFailure{shown, describeErrno(code)};
     }
     const int source = ::openat(from, name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     DIR* listing = source >= 0 ? ::fdopendir(source) : nullptr;
@@ -321,8 +328,8 @@ std::optional<CopyFailure> copyEntry(int from, int to, const QByteArray& name, c
     if (failure) {
         return failure;
     }
-    if (::fchmod(made.fd, finalMode(info, madeInfo.st_mode)) != 0) {
-        return CopyFailure{shown, describeErrno(errno)};
+    if (const int code = applyMode(made.fd, open, finalMode(info, madeInfo.st_mode))) {
+        return CopyFailure{shown, describeErrno(code)};
     }
     keepModificationTime(made.fd, info);
     return tally.copied(0) ? std::nullopt : stopped(shown);
@@ -459,7 +466,7 @@ LocalFileOperations::Place LocalFileOperations::Places::of(const QString& path)
     return place;
 }
 
-LocalFileOperations::Standing LocalFileOperations::standing(const Place& item, const Place& other)
+LocalFileOperations::Standing LocalFileOperations::Places::standing(const Place& item, const Place& other)
 {
     if (const qsizetype level = other.lineage.isEmpty() ? -1 : item.lineage.indexOf(other.lineage.first());
         level >= 0) {
@@ -479,6 +486,39 @@ LocalFileOperations::Standing LocalFileOperations::standing(const Place& item, c
         folder = childPath(folder, others.at(index));
     }
     return names.size() == others.size() ? Standing::same : Standing::inside;
+}
+
+// They differ in letter case alone, and the disk does not list both, so it answers to a spelling
+// it does not hold. A disk that tells case apart lists every name it answers to. A folder that
+// cannot be listed takes them alike. The folder is read only when its names are first needed.
+bool LocalFileOperations::Places::spellingsOfOneEntry(const QString& folder, const QString& one,
+                                                      const QString& another)
+{
+    if (PlacedItems::caseless({one}) != PlacedItems::caseless({another})) {
+        return false;
+    }
+    auto listed = m_names.constFind(folder);
+    if (listed == m_names.constEnd()) {
+        if (const auto& hook = listingHook()) {
+            hook(folder);
+        }
+        std::optional<QSet<QByteArray>> names;
+        if (DIR* directory = ::opendir(LocalPath::encoded(folder).constData())) {
+            names.emplace();
+            while (const dirent* entry = ::readdir(directory)) {
+                names->insert(QByteArray(entry->d_name));
+            }
+            ::closedir(directory);
+        }
+        listed = m_names.insert(folder, std::move(names));
+    }
+    return !*listed || !(*listed)->contains(LocalPath::encoded(one)) ||
+           !(*listed)->contains(LocalPath::encoded(another));
+}
+
+void LocalFileOperations::Places::setListingHookForTesting(std::function<void(const QString& folder)> hook)
+{
+    listingHook() = std::move(hook);
 }
 
 QString LocalFileOperations::intoItselfReason()

@@ -63,21 +63,31 @@ public:
         QList<LocalFolder::Identity> lineage;
         std::optional<struct stat> status;
     };
-    // Finds where items are, reading what lies above each folder once: the items of one paste
-    // mostly share their folder. Blocking.
+    // Finds where items are and how they stand to each other, reading what lies above each folder
+    // once, and each folder's names at most once: the items of one paste mostly share their
+    // folders. Blocking.
     class Places {
     public:
         Place of(const QString& path);
+        // How the item at `item` stands to the item at `other`. Identity decides first. A disk in
+        // user space may give one entry another inode number for each spelling of its name (the
+        // exFAT one does), so the paths are then compared name by name: two names that differ in
+        // letter case alone are one entry where the disk answers to a spelling it does not list.
+        // Taking too many names alike only refuses a copy.
+        Standing standing(const Place& item, const Place& other);
+
+        // For tests only: called with the path of every folder whose names are read. An empty
+        // function (the default) removes the hook.
+        static void setListingHookForTesting(std::function<void(const QString& folder)> hook);
 
     private:
+        // `one` and `another`, two names in `folder`, are spellings of one entry (see standing()).
+        bool spellingsOfOneEntry(const QString& folder, const QString& one, const QString& another);
+
         QHash<QString, Place> m_folders;
+        // The names of each folder read, none for one that could not be listed.
+        QHash<QString, std::optional<QSet<QByteArray>>> m_names;
     };
-    // How the item at `item` stands to the item at `other`. Identity decides first. A disk in user
-    // space may give one entry another inode number for each spelling of its name (the exFAT one
-    // does), so the paths are then compared name by name: two names that differ in letter case
-    // alone are one entry where the disk answers to a spelling it does not list. Taking too many
-    // names alike only refuses a copy. Blocking.
-    static Standing standing(const Place& item, const Place& other);
 
     // A new hidden path beside `target` ending in `suffix`: on the same file system, so moving it
     // to `target` is a rename, and never listed by the local browser, which skips hidden entries.
@@ -122,7 +132,8 @@ public:
     // Copies the item at `source` (a file, a link as a link, or a folder with everything in it)
     // into `destination` under a new hidden ".copying" name, writing only through held
     // descriptors. A copy takes the source's permission bits without set-user-ID and
-    // set-group-ID, less the umask, as a plain copy does; a folder's mode is applied after its
+    // set-group-ID, less the umask, as a plain copy does; a folder made in a set-group-ID folder
+    // keeps the set-group-ID bit the system gives it there. A folder's mode is applied after its
     // contents are in, so a read-only folder can be copied by its owner. A folder's entries are
     // copied in name order. An entry that is neither a file, a folder nor a link, or whose name
     // the disk already holds there, is left out of a copied folder and listed in leftOut; as the

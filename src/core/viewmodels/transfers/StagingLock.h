@@ -36,10 +36,11 @@ public:
     // Why the item could not be made, when it was not: the system's error number.
     int error() const { return m_error; }
 
-    // Notes the held item in `record` as one this program made; the note is dropped when the
-    // lock ends (a killed program leaves it, for the next sweep). Nothing is noted for a lock that
-    // is not held: a sweep of another program could take such an item while it is written.
-    void noteIn(std::shared_ptr<StagingRecord> record);
+    // Notes the held item, named `name` in `folder`, in `record` as one this program made; the
+    // note is dropped when the lock ends (a killed program leaves it, for the next sweep). Nothing
+    // is noted for a lock that is not held: a sweep of another program could take such an item
+    // while it is written.
+    void noteIn(std::shared_ptr<StagingRecord> record, const LocalFolder& folder, const QString& name);
     // Ends the lock now: the descriptor is closed, so the space of an item removed meanwhile is
     // free again, and the note is dropped.
     void release();
@@ -59,7 +60,8 @@ public:
     // Removes the staging items in `folder` that `record` notes and no transfer holds:
     // ".partial" files and ".copying" files and folders of the hidden staging names only, each
     // only as the item that was noted; links are never followed, and an item the record does not
-    // know is left alone, whatever its name.
+    // know is left alone, whatever its name, and so is one the note cannot tell from another item
+    // (StagingRecord::Note::proves).
     static void removeStale(const LocalFolder& folder, StagingRecord& record);
 
 private:
@@ -67,8 +69,9 @@ private:
     int m_error = 0;
     // The item, as it was made; none when it could not be read.
     std::optional<StagingRecord::Identity> m_identity;
-    // Where it is noted; none when it is not.
+    // Where it is noted, and the note; none when it is not.
     std::shared_ptr<StagingRecord> m_record;
+    StagingRecord::Note m_note;
 };
 
 } // namespace quillbarrow

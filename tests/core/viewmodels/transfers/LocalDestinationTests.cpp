@@ -549,8 +549,9 @@ TEST(StagingRecord, StaysSmallAndPrivateHoweverManyItemsComeAndGo)
     QTemporaryDir temp;
     StagingRecord record(temp.filePath("state/staging-items"));
     for (quint64 inode = 1; inode <= 200; ++inode) {
-        ASSERT_TRUE(record.add({1, inode, 7}));
-        record.remove({1, inode, 7});
+        const StagingRecord::Note note{{1, inode, 7}, std::nullopt, {1, 2, 7}, ".quillbarrow-a.partial"};
+        ASSERT_TRUE(record.add(note));
+        record.remove(note);
     }
     EXPECT_FALSE(QFile::permissions(record.file()) & (QFile::ReadGroup | QFile::ReadOther)) << "the user's alone";
     EXPECT_TRUE(record.known().isEmpty());
