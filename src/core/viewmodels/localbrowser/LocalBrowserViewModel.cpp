@@ -18,6 +18,7 @@
 
 #include <cerrno>
 #include <numeric>
+#include <ranges>
 #include <pwd.h>
 #include <unistd.h>
 #include <vector>
@@ -429,6 +430,11 @@ void LocalBrowserViewModel::applyDisplayFilter(bool orderAnew)
     m_shownPlaces.resize(order.size());
     for (std::size_t row = 0; row < order.size(); ++row) {
         m_shownPlaces[row] = shown.places[static_cast<std::size_t>(order[row])];
+    }
+    if (keepsRows && !shown.patched && shown.places.size() == static_cast<std::size_t>(allItems.size()) &&
+        std::ranges::equal(m_shownPlaces, std::views::iota(qsizetype{0}, allItems.size()))) {
+        setItems(m_allItems); // kept as listed: the list is shared, not copied
+        return;
     }
     setItems(shownInOrder(allItems, shown, order));
 }
