@@ -172,7 +172,8 @@ std::vector<qsizetype> keepingRowsInPlace(std::span<const qsizetype> order,
         slotOf[each] = slot;
         ++newAfter[static_cast<std::size_t>(slot) + 1];
     }
-    // newAfter[slot] becomes where that slot's new items start among all the new items.
+    // newAfter[slot] becomes where that slot's new items start among all the new items; as they
+    // are put there, it moves on to where they end.
     std::partial_sum(newAfter.begin(), newAfter.end(), newAfter.begin());
     std::vector<qsizetype> newItems(static_cast<std::size_t>(newAfter.back()));
     for (std::size_t each = 0; each < order.size(); ++each) {
@@ -181,7 +182,7 @@ std::vector<qsizetype> keepingRowsInPlace(std::span<const qsizetype> order,
                 order[each];
         }
     }
-    // Each slot's start moved to the next slot's start; slot s now ends at newAfter[s].
+    // The new items of the top, then each row's item followed by the new items after it.
     std::vector<qsizetype> placed;
     placed.reserve(order.size());
     std::size_t next = 0;

@@ -281,9 +281,9 @@ public:
     bool refuseUnusableName(const QString& name, const QString& action);
     // In the device operation frame on the open session: the change (when there is one), then the
     // folder shown listed again, the rows shown staying in place (RowPlacement::keepInPlace); a
-    // failure of either is the banner. With `keepBanner`, the banner shown stays unless the listing itself
-    // fails. When the session changes during the change, the operation ends there: no listing and no banner
-    // for the new one.
+    // failure of either is the banner. With `keepBanner`, the banner shown stays unless the listing
+    // itself fails. When the session changes during the change, the operation ends there: no
+    // listing and no banner for the new one.
     QCoro::Task<> relistInFrame(std::function<QCoro::Task<>(std::shared_ptr<DeviceSession>)> change,
                                 std::stop_token stop, bool keepBanner = false);
     static QCoro::Task<> deleteInOrder(std::shared_ptr<DeviceSession> session, QList<RemoteItem> items);
