@@ -5,6 +5,7 @@
 #include "domain/BrowserSort.h"
 
 #include <QCoro/QCoroFuture>
+
 #include <algorithm>
 #include <ranges>
 

@@ -18,8 +18,8 @@
 
 #include <cerrno>
 #include <numeric>
-#include <ranges>
 #include <pwd.h>
+#include <ranges>
 #include <unistd.h>
 #include <vector>
 
