@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QHash>
 #include <QSet>
+#include <algorithm>
 #include <atomic>
 #include <map>
 #include <stdexcept>
@@ -402,9 +403,9 @@ QStringList ResponderSession::operationsInFlight() const
         const qint64 running = flight.running.elapsed();
         QString line = flight.what + QStringLiteral(": running for ") + seconds(running);
         if (const qint64 bytes = flight.bytes->load(); bytes >= 0) {
-            line += QStringLiteral(", ") + QString::number(bytes) +
-                    QStringLiteral(" bytes reported, the last ") +
-                    seconds(running - flight.reportedAt->load()) + QStringLiteral(" ago");
+            line +=
+                QStringLiteral(", ") + QString::number(bytes) + QStringLiteral(" bytes reported, the last ") +
+                seconds(std::max<qint64>(0, running - flight.reportedAt->load())) + QStringLiteral(" ago");
         }
         lines.append(line);
     }
