@@ -20,43 +20,43 @@ namespace quillbarrow::testing {
 // progress from a worker thread, as real sessions do, and end cancelled when told to stop.
 class ScriptedDeviceSession : public DeviceSession {
 public:
-  enum class Operation {
-      rootDirectory,
-      listDirectory,
-      createFolder,
-      deleteItem,
-      downloadFile,
-      uploadFile,
-      rename,
-      storages
-  };
+    enum class Operation {
+        rootDirectory,
+        listDirectory,
+        createFolder,
+        deleteItem,
+        downloadFile,
+        uploadFile,
+        rename,
+        storages,
+    };
 
-  // What one scripted call does, in this order, before the mock's own work.
-  struct Step {
-      Operation operation = Operation::rootDirectory;
-      // Which call: the folder or file name for createFolder and uploadFile, the item id for
-      // listDirectory, deleteItem, downloadFile and rename, the storage id for rootDirectory;
-      // empty for the next call of the operation (and always for storages).
-      QString subject = {};
-      // Runs as the call begins.
-      std::function<void()> onCall = {};
-      // A download writes these bytes to its destination first (the start of the file).
-      QByteArray partialBytes = {};
-      // The call waits until the test fulfils (or abandons) this.
-      std::optional<OneShot<bool>> hold = {};
-      // A transfer then reports this many bytes done; told to stop, it ends with userCancelled.
-      std::optional<qint64> reportBytes = {};
-      // The call then fails with this error.
-      std::optional<QuillbarrowError> error = {};
-      // A download then writes a file of this many bytes instead of the mock's text, reporting
-      // nothing.
-      std::optional<qint64> deliverBytes = {};
-      // A download then grows its file to each of these sizes in turn (without writing the
-      // bytes), reporting after each step no more than `reportAtMost`, as a session that trusts
-      // the listed size does when the device sends more; told to stop, it ends with
-      // userCancelled. The sizes reached are recorded in grownSizes().
-      QList<qint64> growSizes = {};
-      qint64 reportAtMost = 0;
+    // What one scripted call does, in this order, before the mock's own work.
+    struct Step {
+        Operation operation = Operation::rootDirectory;
+        // Which call: the folder or file name for createFolder and uploadFile, the item id for
+        // listDirectory, deleteItem, downloadFile and rename, the storage id for rootDirectory;
+        // empty for the next call of the operation (and always for storages).
+        QString subject = {};
+        // Runs as the call begins.
+        std::function<void()> onCall = {};
+        // A download writes these bytes to its destination first (the start of the file).
+        QByteArray partialBytes = {};
+        // The call waits until the test fulfils (or abandons) this.
+        std::optional<OneShot<bool>> hold = {};
+        // A transfer then reports this many bytes done; told to stop, it ends with userCancelled.
+        std::optional<qint64> reportBytes = {};
+        // The call then fails with this error.
+        std::optional<QuillbarrowError> error = {};
+        // A download then writes a file of this many bytes instead of the mock's text, reporting
+        // nothing.
+        std::optional<qint64> deliverBytes = {};
+        // A download then grows its file to each of these sizes in turn (without writing the
+        // bytes), reporting after each step no more than `reportAtMost`, as a session that trusts
+        // the listed size does when the device sends more; told to stop, it ends with
+        // userCancelled. The sizes reached are recorded in grownSizes().
+        QList<qint64> growSizes = {};
+        qint64 reportAtMost = 0;
     };
 
     explicit ScriptedDeviceSession(MockTree tree);
