@@ -6,6 +6,7 @@
 #include "chrome/DeviceSidebar.h"
 #include "chrome/ErrorBannerView.h"
 #include "chrome/NewFolderSheet.h"
+#include "chrome/RenameSheet.h"
 #include "chrome/ServiceRestartAlert.h"
 #include "domain/RemoteItem.h"
 #include "panes/AndroidPaneView.h"
@@ -133,6 +134,81 @@ class KeyboardSession : public WholeWindowTest {
     QByteArray deviceBytes(const std::optional<RemoteItem>& item)
     {
         return item ? mockSession().content(item->id).value_or(QByteArray("<no bytes>")) : QByteArray("<missing>");
+    }
+
+    // The rows of a pane as a person reads and points at them.
+    static QTableView* tableOf(PaneFrame* pane) { return qobject_cast<QTableView*>(pane->keyboardTarget()); }
+    // The cell of the row of `name` (invalid when there is none).
+    static QModelIndex cell(PaneFrame* pane, const QString& name, int column)
+    {
+        const QAbstractItemModel* rows = tableOf(pane)->model();
+        const QModelIndexList found = rows->match(rows->index(0, 0), Qt::DisplayRole, name);
+        return found.isEmpty() ? QModelIndex() : found.first().siblingAtColumn(column);
+    }
+    // The names of the rows in the order shown, or of those selected.
+    static QStringList rowNames(PaneFrame* pane, bool selectedOnly = false)
+    {
+        QTableView* table = tableOf(pane);
+        QStringList names;
+        for (int row = 0; row < table->model()->rowCount(); ++row) {
+            const QModelIndex name = table->model()->index(row, 0);
+            if (!selectedOnly || table->selectionModel()->isRowSelected(row)) {
+                names.append(name.data().toString());
+            }
+        }
+        return names;
+    }
+    // A click, or a double-click: as a person's, a click, then the press that makes it double and
+    // its release.
+    static void clickAt(PaneFrame* pane, QPoint at, bool twice = false)
+    {
+        QWidget* rows = tableOf(pane)->viewport();
+        QTest::mouseClick(rows, Qt::LeftButton, {}, at);
+        if (twice) {
+            QTest::mouseDClick(rows, Qt::LeftButton, {}, at);
+            QTest::mouseRelease(rows, Qt::LeftButton, {}, at);
+        }
+    }
+    static QPoint pointOf(PaneFrame* pane, const QString& name)
+    {
+        return tableOf(pane)->visualRect(cell(pane, name, 0)).center();
+    }
+    static void clickSizeHeader(PaneFrame* pane)
+    {
+        QHeaderView* header = tableOf(pane)->horizontalHeader();
+        QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
+                          QPoint(header->sectionViewportPosition(1) + 4, 4));
+    }
+    // Whether the pane has taken in a selection of the row of `name` alone (a click's selection
+    // reaches it on the next turn).
+    bool selectsOnly(PaneFrame* pane, const QString& name)
+    {
+        const auto only = [&name](auto* table) {
+            for (int row = 0; row < table->itemModel()->rowCount(); ++row) {
+                if (table->itemModel()->item(row).name == name) {
+                    return table->selection() == QSet{table->itemModel()->item(row).id};
+                }
+            }
+            return false;
+        };
+        return pane == androidPane ? only(androidPane->table()) : only(macPane->table());
+    }
+    bool settled() { return !device().isLoading() && !local().isLoading(); }
+    // The name of the folder the pane shows.
+    QString shownFolder(PaneFrame* pane)
+    {
+        return pane == androidPane ? device().breadcrumb().last().name()
+                                   : local().currentDirectory().fileName();
+    }
+    // Writes the folders of one case on the pane's side: "<prefix>a" holding 1000 bytes, "<prefix>b"
+    // 3000 and "<prefix>c" 2000, and the files `files`.
+    void writeCase(PaneFrame* pane, const QString& prefix, const QList<TreeEntry>& files = {})
+    {
+        QList<TreeEntry> entries = files;
+        for (const auto& [letter, bytes] : {std::pair('a', 1000), {'b', 3000}, {'c', 2000}}) {
+            entries += {{prefix + letter, std::nullopt}, {prefix + letter + "/f", QByteArray(bytes, 0)}};
+        }
+        pane == androidPane ? writeOnDevice(entries) : write(work, entries);
     }
 
     AndroidPaneView* androidPane = nullptr;
@@ -742,11 +818,9 @@ TEST_F(KeyboardSession, RowsSortedBySizeStayWhereTheUserSawThemAsTheirSizesArriv
     int next = 99; // each case's folders: "99a" of 1000 bytes, "99b" of 3000, "99c" of 2000, then "98a"...
     for (PaneFrame* pane : QList<PaneFrame*>{androidPane, macPane}) {
         const bool android = pane == androidPane;
-        auto* table = qobject_cast<QTableView*>(pane->keyboardTarget());
-        const QAbstractItemModel* rows = table->model();
-        const auto cell = [rows](const QString& name, int column) {
-            const QModelIndexList found = rows->match(rows->index(0, 0), Qt::DisplayRole, name);
-            return found.isEmpty() ? QModelIndex() : found.first().siblingAtColumn(column);
+        QTableView* table = tableOf(pane);
+        const auto cell = [pane](const QString& name, int column) {
+            return KeyboardSession::cell(pane, name, column);
         };
         // The case's folders in the rows' order (direction 0), or by the sizes shown, unmeasured lowest.
         const auto order = [&](const QString& prefix, int direction) {
@@ -758,19 +832,12 @@ TEST_F(KeyboardSession, RowsSortedBySizeStayWhereTheUserSawThemAsTheirSizesArriv
             });
             return letters;
         };
-        const auto settled = [this] { return !device().isLoading() && !local().isLoading(); };
-        const auto shown = [&] {
-            return android ? device().breadcrumb().last().name() : local().currentDirectory().fileName();
-        };
+        const auto settled = [this] { return this->settled(); };
+        const auto shown = [&] { return shownFolder(pane); };
         const auto click = [&](const QString& name, bool twice) {
-            const QPoint at = table->visualRect(cell(name, 0)).center();
-            twice ? QTest::mouseDClick(table->viewport(), Qt::LeftButton, {}, at)
-                  : QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, at);
+            clickAt(pane, pointOf(pane, name), twice);
         };
-        const auto clickSizeHeader = [header = table->horizontalHeader()] {
-            const QPoint sizeTitle(header->sectionViewportPosition(1) + 4, 4);
-            QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, sizeTitle);
-        };
+        const auto clickSizeHeader = [pane] { KeyboardSession::clickSizeHeader(pane); };
         const auto clickButton = [](QAbstractButton* button) { QTest::mouseClick(button, Qt::LeftButton); };
         ASSERT_TRUE(backTo(table));
         clickSizeHeader(); // smallest first
@@ -791,11 +858,7 @@ TEST_F(KeyboardSession, RowsSortedBySizeStayWhereTheUserSawThemAsTheirSizesArriv
         for (const auto& [what, act, reachesB, after] : cases) {
             const QString prefix = QString::number(next--), b = prefix + 'b';
             SCOPED_TRACE(pane->objectName().toStdString() + ", " + std::string(what));
-            QList<TreeEntry> folders;
-            for (const auto& [letter, bytes] : {std::pair('a', 1000), {'b', 3000}, {'c', 2000}}) {
-                folders += {{prefix + letter, std::nullopt}, {prefix + letter + "/f", QByteArray(bytes, 0)}};
-            }
-            android ? writeOnDevice(folders) : write(work, folders);
+            writeCase(pane, prefix);
             press(Qt::Key_F5);
             ASSERT_TRUE(processEventsUntil([&] { return settled() && order(prefix, 0) == "abc"; }, 5s));
             // Home and Down select "a", then "b"; a double-click's first click selects "b".
@@ -812,6 +875,141 @@ TEST_F(KeyboardSession, RowsSortedBySizeStayWhereTheUserSawThemAsTheirSizesArriv
             }
             const auto ordered = [&] { return settled() && order(prefix, 0) == order(prefix, after); };
             EXPECT_TRUE(processEventsUntil(ordered, 5s)) << qPrintable(order(prefix, 0));
+        }
+    }
+}
+
+// Sorted by size, with the size of "b" filled in where its row stands, a change the user makes in the
+// folder shown lists it again: a copy from the other pane into it (an upload to the phone, a download
+// to the computer), a new folder, a rename of "b" or a delete of "c". The rows seen stay where they
+// stood ("b" under its new name too), "b" stays selected, and a double-click where the user saw "b"
+// opens "b".
+TEST_F(KeyboardSession, RowsStayWhereTheUserSawThemWhenTheFolderShownIsListedAgain)
+{
+    int next = 99; // each case's folders "99a", "99b", "99c", then "98a"...
+    for (PaneFrame* pane : QList<PaneFrame*>{androidPane, macPane}) {
+        const bool android = pane == androidPane;
+        PaneFrame* other = android ? static_cast<PaneFrame*>(macPane) : androidPane;
+        WindowSheets* sheets = window->sheets();
+        const auto remoteItem = [&](const QString& name) {
+            return *std::ranges::find(device().items(), name, &RemoteItem::name);
+        };
+        const auto localItem = [&](const QString& name) {
+            return *std::ranges::find(local().items(), name, &LocalItem::name);
+        };
+        const auto answer = [this](QDialog* sheet, QLineEdit* field, const QString& text) {
+            ASSERT_TRUE(processEventsUntil([sheet] { return sheet->isVisible(); }));
+            if (field != nullptr) {
+                QTest::keyClick(field, Qt::Key_A, Qt::ControlModifier);
+                QTest::keyClicks(field, text);
+            }
+            pressKey(sheet, Qt::Key_Return);
+        };
+        // Each change, given the case's prefix, and the item it makes and the one it takes away.
+        const struct {
+            const char* what;
+            std::function<void(const QString& prefix)> change;
+            const char* came;
+            const char* gone;
+        } cases[] = {
+            {"a copy from the other pane",
+             [&](const QString& prefix) {
+                 const QString name = prefix + "x.txt";
+                 android ? write(work, {{name, QByteArray(10, 'x')}})
+                         : writeOnDevice({{name, QByteArray(10, 'x')}});
+                 clickAt(other, QPoint(4, tableOf(other)->viewport()->height() - 4));
+                 press(Qt::Key_F5);
+                 ASSERT_TRUE(processEventsUntil([&] { return cell(other, name, 0).isValid(); }));
+                 clickAt(other, pointOf(other, name));
+                 ASSERT_TRUE(processEventsUntil([&] { return selectsOnly(other, name); }));
+                 QTest::mouseClick(other->header()->copyButton(), Qt::LeftButton);
+             },
+             "x.txt", nullptr},
+            {"a new folder",
+             [&](const QString& prefix) {
+                 QTest::mouseClick(pane->header()->newFolderButton(), Qt::LeftButton);
+                 NewFolderSheet* sheet =
+                     android ? sheets->androidNewFolderSheet() : sheets->localNewFolderSheet();
+                 answer(sheet, sheet->nameField(), prefix + "new");
+             },
+             "new", nullptr},
+            {"a rename of the selected row",
+             [&](const QString& prefix) {
+                 android ? window->state().setAndroidRenameTarget(remoteItem(prefix + 'b'))
+                         : window->state().setLocalRenameTarget(localItem(prefix + 'b'));
+                 RenameSheet* sheet = android ? sheets->androidRenameSheet() : sheets->localRenameSheet();
+                 answer(sheet, sheet->nameField(), prefix + "d");
+             },
+             "d", "b"},
+            {"a delete",
+             [&](const QString& prefix) {
+                 android ? window->state().setAndroidDeleteTargets({remoteItem(prefix + 'c')})
+                         : window->state().setLocalDeleteTargets({localItem(prefix + 'c')});
+                 DeleteConfirmation* sheet =
+                     android ? sheets->androidDeleteConfirmation() : sheets->localDeleteConfirmation();
+                 ASSERT_TRUE(processEventsUntil([sheet] { return sheet->isVisible(); }));
+                 QTest::mouseClick(sheet->deleteButton(), Qt::LeftButton);
+             },
+             nullptr, "c"},
+        };
+        ASSERT_TRUE(backTo(tableOf(pane)));
+        clickSizeHeader(pane); // smallest first
+        ASSERT_TRUE(!android || processEventsUntil(
+                                    [&] {
+                                        return cell(pane, "DCIM", 1).data() != "--" &&
+                                               device().calculatingFolderSizeIDs().isEmpty();
+                                    },
+                                    5s));
+        for (const auto& [what, change, came, gone] : cases) {
+            const QString prefix = QString::number(next--), b = prefix + 'b';
+            SCOPED_TRACE(pane->objectName().toStdString() + ", " + what);
+            writeCase(pane, prefix);
+            ASSERT_TRUE(backTo(tableOf(pane)));
+            press(Qt::Key_F5);
+            ASSERT_TRUE(
+                processEventsUntil([&] { return settled() && cell(pane, prefix + 'c', 0).isValid(); }, 5s));
+            clickAt(pane, pointOf(pane, b));
+            ASSERT_TRUE(processEventsUntil([&] { return cell(pane, b, 1).data() != "--"; }, 5s));
+            const QStringList seen = rowNames(pane);
+            const QPoint whereBWasSeen = pointOf(pane, b);
+
+            change(prefix);
+            const QString made = came != nullptr ? prefix + came : QString();
+            const QString left = gone != nullptr ? prefix + gone : QString();
+            ASSERT_TRUE(processEventsUntil(
+                [&] {
+                    const QStringList rows = rowNames(pane);
+                    return settled() && (made.isEmpty() || rows.contains(made)) &&
+                           (left.isEmpty() || !rows.contains(left));
+                },
+                5s))
+                << qPrintable(rowNames(pane).join(','));
+            // The rows seen, the one renamed under its new name, and the one new item wherever it goes.
+            QStringList expected = seen;
+            const qsizetype gonePlace = expected.indexOf(left);
+            if (!left.isEmpty() && !made.isEmpty()) {
+                expected[gonePlace] = made;
+            } else if (!left.isEmpty()) {
+                expected.remove(gonePlace);
+            }
+            QStringList rows = rowNames(pane);
+            if (!made.isEmpty() && left.isEmpty()) {
+                rows.removeOne(made);
+            }
+            EXPECT_EQ(rows.join(QChar(',')).toStdString(), expected.join(QChar(',')).toStdString());
+            // "b" under its new name after its rename.
+            const QString bNow = left == b ? made : b;
+            EXPECT_TRUE(selectsOnly(pane, bNow)) << qPrintable(rowNames(pane, true).join(','));
+            clickAt(pane, whereBWasSeen, true);
+            const auto inCases = [&] {
+                return android ? device().breadcrumb().size() == 1
+                               : local().currentDirectory() == QUrl::fromLocalFile(work.path());
+            };
+            ASSERT_TRUE(processEventsUntil([&] { return settled() && !inCases(); }, 5s));
+            EXPECT_EQ(shownFolder(pane).toStdString(), bNow.toStdString());
+            press(Qt::Key_Backspace);
+            ASSERT_TRUE(processEventsUntil(
+                [&] { return settled() && inCases() && cell(pane, bNow, 0).isValid(); }, 5s));
         }
     }
 }

@@ -274,38 +274,70 @@ const SceneRegistration androidCapsule(
             [pane] { return pane->statusCapsule()->isVisible(); });
     });
 
+// The pane over a storage root of `folders` folders, sorted by size, largest first, before the
+// automatic pass measured them (each size filled in where its row stood). Once every folder is
+// measured, `then` runs at each turn, told whether it is its first, until it says the scene is ready.
+SceneView sizeSortedFoldersScene(int folders, std::function<bool(MainWindow*, bool first)> then)
+{
+    auto app = manyFoldersApp(folders);
+    app->deviceBrowser().setSort(FileSort::size, false);
+    MainWindow* window = app->openWindow();
+    auto started = std::make_shared<bool>(false);
+    return windowScene(app, window, [window, started, then = std::move(then)] {
+        const DeviceBrowserViewModel& device = window->deviceBrowser();
+        const QList<RemoteItem>& items = device.items();
+        const bool measured = !items.isEmpty() && device.calculatingFolderSizeIDs().isEmpty() &&
+                              std::all_of(items.begin(), items.end(), [](const RemoteItem& item) {
+                                  return item.kind != RemoteItemKind::folder || item.size.has_value();
+                              });
+        if (!*started && !measured) {
+            return false;
+        }
+        return then(window, !std::exchange(*started, true));
+    });
+}
+
 const SceneRegistration androidManyFolders(
     QStringLiteral("android-pane-many-folders"),
     QStringLiteral(
         "The Android pane over a storage root of 40 folders, each measured by the automatic pass and "
         "sorted by size, largest first; the largest selected"),
     [] {
-        auto app = manyFoldersApp(40);
-        app->deviceBrowser().setSort(FileSort::size, false);
-        MainWindow* window = app->openWindow();
-        auto selected = std::make_shared<bool>(false);
-        return windowScene(app, window, [window, selected] {
-            const DeviceBrowserViewModel& device = window->deviceBrowser();
+        return sizeSortedFoldersScene(40, [](MainWindow* window, bool first) {
+            if (!first) {
+                return true;
+            }
+            // Measured once the page showed, the sizes filled in where the rows stood: two clicks on
+            // the size header order them by size again, largest first.
+            window->deviceBrowser().setSort(FileSort::size, true);
+            window->deviceBrowser().setSort(FileSort::size, false);
+            window->state().focusPane(FocusedPane::android);
+            androidPane(window)->setSelection({window->deviceBrowser().items().front().id});
+            return false; // one more turn for the strip
+        });
+    });
+
+const SceneRegistration androidSizeSortedAfterNewFolder(
+    QStringLiteral("android-pane-size-sorted-after-new-folder"),
+    QStringLiteral(
+        "The Android pane sorted by size, largest first, while the automatic pass measured its 12 folders "
+        "(each size filled in where its row stood), then \"New Folder\" made with Album 03 selected: the "
+        "rows stay where they were seen, the new folder takes the place the sort gives it among them, and "
+        "Album 03 stays selected"),
+    [] {
+        return sizeSortedFoldersScene(12, [](MainWindow* window, bool first) {
+            DeviceBrowserViewModel& device = window->deviceBrowser();
             const QList<RemoteItem>& items = device.items();
-            const bool measured =
-                !items.isEmpty() && device.calculatingFolderSizeIDs().isEmpty() &&
-                std::all_of(items.begin(), items.end(), [](const RemoteItem& item) {
-                    return item.kind != RemoteItemKind::folder || item.size.has_value();
-                });
-            if (!measured) {
+            if (first) {
+                window->state().focusPane(FocusedPane::android);
+                androidPane(window)->setSelection({items.at(2).id});
+                QCoro::Task<> creating = device.createFolder(QStringLiteral("New Folder"));
+                Q_UNUSED(creating)
                 return false;
             }
-            if (!*selected) {
-                *selected = true;
-                // Measured once the page showed, the sizes filled in where the rows stood: two clicks
-                // on the size header order them by size again, largest first.
-                window->deviceBrowser().setSort(FileSort::size, true);
-                window->deviceBrowser().setSort(FileSort::size, false);
-                window->state().focusPane(FocusedPane::android);
-                androidPane(window)->setSelection({items.front().id});
-                return false; // one more turn for the strip
-            }
-            return true;
+            return !device.isLoading() && std::any_of(items.begin(), items.end(), [](const RemoteItem& item) {
+                return item.name == QStringLiteral("New Folder");
+            });
         });
     });
 

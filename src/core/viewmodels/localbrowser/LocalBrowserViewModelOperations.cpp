@@ -87,7 +87,7 @@ void LocalBrowserViewModel::createFolder(const QString& name)
         setErrorMessage(QStringLiteral("Could not create folder: ") + reasonNaming(error, trimmed));
         return;
     }
-    scheduleRefresh(m_currentDirectory);
+    scheduleRefresh(m_currentDirectory, false, RowPlacement::keepInPlace);
 }
 
 void LocalBrowserViewModel::rename(const LocalItem& item, const QString& newName)
@@ -101,12 +101,14 @@ void LocalBrowserViewModel::rename(const LocalItem& item, const QString& newName
         return;
     }
     const QString source = LocalPath::fromUrl(item.id);
-    const QString destination = LocalPath::fromUrl(LocalDirectoryReader::childURL(parentPath(source), trimmed));
+    const QUrl renamed = LocalDirectoryReader::childURL(parentPath(source), trimmed);
+    const QString destination = LocalPath::fromUrl(renamed);
     if (const int error = renameWithoutReplacing(source, destination); error != 0) {
         setErrorMessage(QStringLiteral("Could not rename: ") + reasonNaming(error, trimmed));
         return;
     }
-    scheduleRefresh(m_currentDirectory);
+    // The item keeps its row under its new name.
+    scheduleRefresh(m_currentDirectory, false, RowPlacement::keepInPlace, std::pair(item.id, renamed));
 }
 
 void LocalBrowserViewModel::deleteItems(const QList<LocalItem>& items)
@@ -148,7 +150,7 @@ QCoro::Task<> LocalBrowserViewModel::runDelete(QPointer<LocalBrowserViewModel> m
         model->setErrorMessage(QStringLiteral("Could not delete %1: %2").arg(name, reason));
     }
     // The listing that follows must not wipe out the news that something was not deleted.
-    model->scheduleRefresh(model->m_currentDirectory, !failures.isEmpty());
+    model->scheduleRefresh(model->m_currentDirectory, !failures.isEmpty(), RowPlacement::keepInPlace);
 }
 
 // ---- Space and selection --------------------------------------------------------------------

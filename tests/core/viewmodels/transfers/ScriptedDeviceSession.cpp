@@ -107,6 +107,7 @@ AndroidDevice ScriptedDeviceSession::device() const
 
 QCoro::Task<QList<StorageRoot>> ScriptedDeviceSession::storages()
 {
+    co_await play(Operation::storages, QString(), QStringLiteral("storages"), {}, {});
     co_return co_await m_mock.storages();
 }
 
