@@ -335,16 +335,34 @@ std::optional<CopyFailure> copyEntry(int from, int to, const QByteArray& name, c
     return tally.copied(0) ? std::nullopt : stopped(shown);
 }
 
-// Puts the item set aside at `setAside` in `folder` back under `name`; the errno of a failure, or
-// 0. The system may still remember an item under that name, which the disk no longer holds: then
-// it goes back over that memory, but only when the disk, asked afresh, holds nothing there.
-int putBack(const LocalFolder& folder, const QString& setAside, const QString& name)
+// Puts the item `old` set aside at `setAside` in `folder` back under `name`, only while it is
+// still there; the errno of a failure, LocalFolder::anotherItem, or 0. The system may still
+// remember an item under that name, which the disk no longer holds: then it goes back over that
+// memory, but only when the disk, asked afresh, holds nothing there.
+int putBack(const LocalFolder& folder, const QString& setAside, const LocalFolder::HeldEntry& old,
+            const QString& name, const LocalFolder::CheckingPlace& place)
 {
-    int code = folder.renameWithoutReplacing(setAside, folder, name);
+    int code = folder.moveIfSame(setAside, old.item(), folder, name, false, &place);
     if (code == EEXIST && !folder.freshStatus(name)) {
-        code = folder.renameOver(setAside, name);
+        code = folder.moveIfSame(setAside, old.item(), folder, name, true, &place);
     }
     return code;
+}
+
+// The words for a failed move of an item the paste holds: the system's, or that another item
+// stands at its name.
+QString describeMove(int code)
+{
+    return code == LocalFolder::anotherItem ? QStringLiteral("another item was put at its name meanwhile")
+                                            : describeErrno(code);
+}
+
+// Where the item `old`, set aside at `setAside` in `folder`, is now: there, or wherever it was moved
+// meanwhile (there when that cannot be told).
+QString whereNow(const LocalFolder::HeldEntry& old, const LocalFolder& folder, const QString& setAside)
+{
+    const QString now = old.whereNow(folder, setAside);
+    return now.isEmpty() ? folder.childPath(setAside) : now;
 }
 
 QString failureText(const QString& source, const CopyFailure& failure)
@@ -600,7 +618,8 @@ std::optional<QString> LocalFileOperations::copyItem(const QString& source, cons
     if (staged.failure) {
         return staged.failure;
     }
-    const Placement placement = moveIntoPlace(folder, staged.name, folder, name, replace, lead);
+    const Placement placement =
+        moveIntoPlace(folder, staged.name, staged.lock.item(), folder, name, replace, lead);
     staged.discard();
     if (placement.outcome == Placement::Outcome::placed) {
         return std::nullopt;
@@ -608,16 +627,37 @@ std::optional<QString> LocalFileOperations::copyItem(const QString& source, cons
     return placement.failure;
 }
 
-LocalFileOperations::Placement LocalFileOperations::moveIntoPlace(const LocalFolder& from, const QString& staging,
-                                                                  const LocalFolder& to, const QString& name,
-                                                                  bool replace, const QString& failureLead,
-                                                                  PlacedItems* placed, const LocalFolder* root)
+LocalFileOperations::Placement
+LocalFileOperations::moveIntoPlace(const LocalFolder& from, const QString& staging,
+                                   const std::optional<LocalFolder::Item>& made, const LocalFolder& to,
+                                   const QString& name, bool replace, const QString& failureLead,
+                                   PlacedItems* placed, const LocalFolder* root)
 {
+    // One private folder, where one is needed, serves every move and removal of this placing.
+    const LocalFolder::CheckingPlace place = to.checkingPlace();
+    const LocalFolder::CheckingPlace* fromPlace = from.identity() == to.identity() ? &place : nullptr;
     const auto failed = [&](QString text) {
-        from.removeEntry(staging);
+        if (made) {
+            from.removeIfSame(staging, *made, fromPlace);
+        }
         return Placement{Placement::Outcome::failed, std::move(text)};
     };
+    // Only the very item the paste wrote is put in place: another one put at its name meanwhile
+    // stays where it is, and nothing is moved or set aside for it.
+    const auto stagedFailure = [&](int code) {
+        if (code != LocalFolder::anotherItem) {
+            return failureLead + QStringLiteral(": ") + describeErrno(code);
+        }
+        return failureLead + QStringLiteral(": what was written for it at ") + from.childPath(staging) +
+               QStringLiteral(" was replaced by another item meanwhile, which stays there");
+    };
+    if (const int code = made ? from.holdsItem(staging, *made) : ENOENT) {
+        return failed(stagedFailure(code));
+    }
     QString setAside;
+    // The item replaced, held from the moment it is set aside: only it goes back or is removed,
+    // whatever is put at its name or at the name it is set aside under meanwhile.
+    LocalFolder::HeldEntry old;
     if (const std::optional<struct stat> there = replace ? to.status(name) : std::nullopt) {
         // What the name reaches is judged before anything moves: an item this paste put in place,
         // or a folder holding one, stays where it is. The staged item beside it tells whether the
@@ -633,42 +673,79 @@ LocalFileOperations::Placement LocalFileOperations::moveIntoPlace(const LocalFol
                           *mounted + QStringLiteral(", and nothing on another file system is removed. ") + name +
                           QStringLiteral(" stays where it is."));
         }
-        setAside = hiddenName(QStringLiteral(".replaced"));
-        if (const int code = to.renameWithoutReplacing(name, to, setAside)) {
-            return failed(QStringLiteral("Could not replace ") + name + QStringLiteral(": ") + describeErrno(code));
+        old = to.hold(name);
+        if (!old.isOpen()) {
+            return failed(QStringLiteral("Could not replace ") + name + QStringLiteral(": ") +
+                          describeErrno(errno));
         }
-        // A rename takes the entry's identity along: what was moved is one of the paste's own
-        // only when another program put it at the name meanwhile. It goes back.
-        if (const std::optional<struct stat> moved = placed ? to.status(setAside) : std::nullopt;
-            moved && placed->holds(*moved)) {
-            if (const int code = putBack(to, setAside, name)) {
-                return failed(QStringLiteral("Could not replace ") + name + QStringLiteral(": ") + describeErrno(code) +
-                              QStringLiteral(". The item this paste put there is now at ") + to.childPath(setAside));
+        setAside = hiddenName(QStringLiteral(".replaced"));
+        if (const int code = to.moveIfSame(name, old.item(), to, setAside, false, &place)) {
+            // Another program put an item at the name meanwhile: one of the paste's own stays.
+            const std::optional<struct stat> now =
+                code == LocalFolder::anotherItem && placed ? to.status(name) : std::nullopt;
+            if (now && placed->holds(*now)) {
+                return Placement{Placement::Outcome::ownItem, QString()};
+            }
+            return failed(QStringLiteral("Could not replace ") + name + QStringLiteral(": ") +
+                          describeMove(code));
+        }
+        // What was moved is one of the paste's own only when another program put it at the name
+        // meanwhile. It goes back.
+        if (placed && placed->holds(old.status())) {
+            if (const int code = putBack(to, setAside, old, name, place)) {
+                return failed(QStringLiteral("Could not replace ") + name + QStringLiteral(": ") +
+                              describeMove(code) +
+                              QStringLiteral(". The item this paste put there is now at ") +
+                              whereNow(old, to, setAside));
             }
             return Placement{Placement::Outcome::ownItem, QString()};
         }
     }
-    if (const int code = from.renameWithoutReplacing(staging, to, name)) {
+    if (const int code = from.moveIfSame(staging, *made, to, name, false, fromPlace)) {
         if (code == EEXIST && !replace) {
             return Placement{Placement::Outcome::taken, failureLead + QStringLiteral(": ") + describeErrno(code)};
         }
-        QString text = failureLead + QStringLiteral(": ") + describeErrno(code);
-        if (!setAside.isEmpty() && putBack(to, setAside, name) != 0) {
+        QString text = stagedFailure(code);
+        if (!setAside.isEmpty() && putBack(to, setAside, old, name, place) != 0) {
             // Never lose track of the user's item: say where it is.
-            text += QStringLiteral(". The replaced ") + name + QStringLiteral(" could not be put back and is now at ") +
-                    to.childPath(setAside);
+            text += QStringLiteral(". The replaced ") + name +
+                    QStringLiteral(" could not be put back and is now at ") + whereNow(old, to, setAside);
         }
         return failed(text);
     }
     if (placed && root) {
         placed->record(*root, to, name);
     }
-    if (!setAside.isEmpty() && !to.removeEntry(setAside)) {
-        // The new item is in place; what could not be removed of the old one stays where it is.
-        return Placement{Placement::Outcome::failed,
-                         QStringLiteral("Could not replace ") + name + QStringLiteral(" whole: what is left of the "
-                                                                                      "replaced ") +
-                             name + QStringLiteral(" is at ") + to.childPath(setAside)};
+    if (setAside.isEmpty()) {
+        return Placement{Placement::Outcome::placed, QString()};
+    }
+    // The new item is in place; what could not be removed of the old one stays where it is, and
+    // so does an item put where the old one was set aside.
+    const LocalFolder::Removal removal = to.removeIfSame(setAside, old.item(), &place);
+    const QString lead = QStringLiteral("Could not replace ") + name + QStringLiteral(" whole: ");
+    switch (removal.outcome) {
+    case LocalFolder::Removal::Outcome::removed:
+        break;
+    case LocalFolder::Removal::Outcome::partly:
+        return Placement{Placement::Outcome::failed, lead + QStringLiteral("what is left of the replaced ") +
+                                                         name + QStringLiteral(" is at ") + removal.leftAt};
+    case LocalFolder::Removal::Outcome::gone:
+    case LocalFolder::Removal::Outcome::anotherItem: {
+        const QString now = old.whereNow(to, setAside);
+        if (removal.outcome == LocalFolder::Removal::Outcome::gone && now.isEmpty()) {
+            break; // removed by someone else meanwhile
+        }
+        QString text = lead + QStringLiteral("the replaced ") + name +
+                       QStringLiteral(" was moved away from ") + to.childPath(setAside) +
+                       QStringLiteral(" meanwhile");
+        if (!now.isEmpty()) {
+            text += QStringLiteral(", and is at ") + now;
+        }
+        if (removal.outcome == LocalFolder::Removal::Outcome::anotherItem) {
+            text += QStringLiteral("; the item now there stays");
+        }
+        return Placement{Placement::Outcome::failed, text};
+    }
     }
     return Placement{Placement::Outcome::placed, QString()};
 }
@@ -678,16 +755,25 @@ std::optional<QString> LocalFileOperations::moveIntoPlace(const QString& staging
 {
     const LocalFolder from = LocalFolder::open(QFileInfo(staging).path());
     const LocalFolder to = LocalFolder::open(QFileInfo(target).path());
+    const QString stagingName = lastComponent(staging);
+    // What stands at the staging path now is the item put in place, and the only one removed.
+    const LocalFolder::HeldEntry made = from.isOpen() ? from.hold(stagingName) : LocalFolder::HeldEntry();
+    const auto removeStaged = [&] {
+        if (made.isOpen()) {
+            from.removeIfSame(stagingName, made.item());
+        }
+    };
     if (!from.isOpen() || !to.isOpen()) {
-        removeItem(staging);
+        removeStaged();
         return failureLead + QStringLiteral(": ") + describeErrno(from.isOpen() ? to.error() : from.error());
     }
     const Placement placement =
-        moveIntoPlace(from, lastComponent(staging), to, lastComponent(target), replace, failureLead);
+        moveIntoPlace(from, stagingName, made.isOpen() ? std::optional(made.item()) : std::nullopt, to,
+                      lastComponent(target), replace, failureLead);
     if (placement.outcome == Placement::Outcome::placed) {
         return std::nullopt;
     }
-    from.removeEntry(lastComponent(staging));
+    removeStaged();
     return placement.failure;
 }
 

@@ -163,31 +163,36 @@ public:
             // the staged item.
             ownItem,
             // The staged item is removed, and `failure` says why; or, when it is the item replaced
-            // that could not be removed whole, the staged item is in place and `failure` says
-            // where what is left of the old one is.
+            // that could not be removed whole (or was moved away from where it was set aside),
+            // the staged item is in place and `failure` says where the old one is.
             failed,
         };
         Outcome outcome;
         QString failure;
     };
     // Puts the complete item `staging` of `from` at `name` in `to` with a rename that never
-    // replaces anything, so an item that appeared there meanwhile is never overwritten. With
-    // `replace`, the item at `name` is first moved aside to a hidden name, moved back when the new
-    // item cannot take its place, and deleted once it has. An old item that holds another file
+    // replaces anything, so an item that appeared there meanwhile is never overwritten. Only while
+    // `staging` is `made`, the item the paste wrote (its identity, and for a download the bytes
+    // received): another item put at that name fails the placing, names where it is, and stays
+    // there. With `replace`, the item at `name` is first held and moved aside to a hidden name,
+    // moved back when the new item cannot take its place, and deleted once it has; each only while
+    // it is the item held, so that an item put at either name meanwhile stays where it is (see
+    // LocalFolder::moveIfSame and removeIfSame). An old item that holds another file
     // system (a mounted disk), which nothing is removed from, is not replaced: it stays where it
     // is. A failure's description begins with `failureLead` ("Could not save a.txt in /dest"), or
     // "Could not replace <name>" when the old item could not be moved aside or removed whole; an
-    // old item that could not be moved back is named with the hidden path where it now is, and so
+    // old item that could not be moved back is named with the path where it now is, and so
     // is what is left of one that could not be removed whole once the new item took its place
     // (placed then, and failed). With `placed` (and the paste's `root`), an item the paste itself
     // put in place is never replaced: known by what the name reaches before anything moves (the
     // staged item, beside it, tells whether the disk ignores case); a placed item is
     // recorded there.
-    static Placement moveIntoPlace(const LocalFolder& from, const QString& staging, const LocalFolder& to,
+    static Placement moveIntoPlace(const LocalFolder& from, const QString& staging,
+                                   const std::optional<LocalFolder::Item>& made, const LocalFolder& to,
                                    const QString& name, bool replace, const QString& failureLead,
                                    PlacedItems* placed = nullptr, const LocalFolder* root = nullptr);
-    // moveIntoPlace for absolute paths in one folder, without a record of placed items; a name
-    // taken is a failure. On failure `staging` is removed.
+    // moveIntoPlace for absolute paths in one folder, without a record of placed items, for the
+    // item at `staging` now; a name taken is a failure. On failure that item is removed.
     static std::optional<QString> moveIntoPlace(const QString& staging, const QString& target, bool replace,
                                                 const QString& failureLead);
     // Removes the item, a folder with everything in it; false when something is left. Folders

@@ -20,7 +20,8 @@ namespace quillbarrow {
 
 StagingLock::StagingLock(StagingLock&& other) noexcept
     : m_descriptor(std::exchange(other.m_descriptor, -1)), m_error(other.m_error),
-      m_identity(std::exchange(other.m_identity, std::nullopt)), m_record(std::move(other.m_record)),
+      m_identity(std::exchange(other.m_identity, std::nullopt)),
+      m_bytes(std::exchange(other.m_bytes, std::nullopt)), m_record(std::move(other.m_record)),
       m_note(std::move(other.m_note))
 {
 }
@@ -30,6 +31,7 @@ StagingLock& StagingLock::operator=(StagingLock&& other) noexcept
     std::swap(m_descriptor, other.m_descriptor);
     std::swap(m_error, other.m_error);
     std::swap(m_identity, other.m_identity);
+    std::swap(m_bytes, other.m_bytes);
     std::swap(m_record, other.m_record);
     std::swap(m_note, other.m_note);
     return *this;
@@ -70,17 +72,25 @@ void StagingLock::release()
     m_record.reset();
 }
 
-bool StagingLock::follow(const LocalFolder& folder, const QString& name)
+bool StagingLock::follow(const LocalFolder& folder, const QString& name, qint64 reportedBytes)
 {
     const QByteArray encoded = LocalPath::encoded(name);
     const std::optional<StagingRecord::Identity> there = StagingRecord::identityAt(folder.descriptor(), encoded);
-    if (!there || there == m_identity) {
-        return there.has_value();
+    struct stat own {};
+    const bool weighed = isHeld() && ::fstat(m_descriptor, &own) == 0;
+    if (there && there == m_identity) {
+        m_bytes = weighed ? std::optional<qint64>(own.st_size) : std::nullopt;
+        return true;
     }
+    if (!there || !weighed) {
+        return false;
+    }
+    const qint64 received = std::max<qint64>(reportedBytes, own.st_size);
     StagingLock replacement(
         ::openat(folder.descriptor(), encoded.constData(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC));
     struct stat info {};
     if (!replacement.isHeld() || ::fstat(replacement.descriptor(), &info) != 0 || !S_ISREG(info.st_mode) ||
+        info.st_uid != own.st_uid || info.st_size != received ||
         ::flock(replacement.descriptor(), LOCK_EX | LOCK_NB) != 0) {
         return false;
     }
@@ -88,6 +98,7 @@ bool StagingLock::follow(const LocalFolder& folder, const QString& name)
     if (replacement.m_identity != there) {
         return false; // replaced once more meanwhile
     }
+    replacement.m_bytes = received;
     std::shared_ptr<StagingRecord> record = m_record;
     *this = std::move(replacement); // the file held before is let go of with `replacement`
     noteIn(std::move(record), folder, name);
@@ -99,9 +110,21 @@ bool StagingLock::discard(const LocalFolder& folder, const QString& name)
     if (!m_identity && isHeld()) {
         m_identity = StagingRecord::identityOf(m_descriptor);
     }
-    const bool removed = m_identity && folder.removeEntryIfSame(name, m_identity->device, m_identity->inode);
+    const std::optional<LocalFolder::Item> held = item();
+    const bool removed = held && folder.removeIfSame(name, LocalFolder::Item{held->identity}).outcome ==
+                                     LocalFolder::Removal::Outcome::removed;
     release();
     return removed;
+}
+
+std::optional<LocalFolder::Item> StagingLock::item() const
+{
+    if (!m_identity) {
+        return std::nullopt;
+    }
+    return LocalFolder::Item{
+        LocalFolder::Identity{static_cast<dev_t>(m_identity->device), static_cast<ino_t>(m_identity->inode)},
+        m_bytes};
 }
 
 StagingLock StagingLock::file(const LocalFolder& folder, const QString& name, std::shared_ptr<StagingRecord> record)

@@ -520,6 +520,7 @@ QCoro::Task<> TransferCoordinator::runLocalCopy(LocalCopyPlan plan, TransferID j
     const QString lead = QStringLiteral("Could not copy ") + LocalFileOperations::lastComponent(plan.source);
     StagedItem item{staged->holder.get(),
                     staged->name,
+                    staged->lock.item(),
                     staged->holder.get(),
                     name,
                     plan.action == LocalCopyPlan::Action::replace,

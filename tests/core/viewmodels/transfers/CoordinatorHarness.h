@@ -132,6 +132,18 @@ struct ScratchDisk {
     QString whyNot;
 };
 
+// `source` (a folder or a single file) bound at `at` while it lives, as `mount --bind` does: a mount
+// of the disk that holds it, on the same device (root only; else `whyNot` says so, for GTEST_SKIP).
+// Unmounted wherever it has been moved meanwhile (with a folder that holds it, say).
+struct BindMount {
+    BindMount(const QString& source, const QString& at);
+    ~BindMount();
+    BindMount(const BindMount&) = delete;
+    const QString at;
+    QString whyNot;
+    int held = -1;
+};
+
 // Small file helpers for real temporary folders.
 void writeFile(const QString& path, const QByteArray& content);
 QByteArray readFile(const QString& path);

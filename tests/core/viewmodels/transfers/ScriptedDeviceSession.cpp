@@ -97,7 +97,7 @@ QCoro::Task<bool> ScriptedDeviceSession::play(Operation operation, QString subje
         EXPECT_TRUE(file.resize(*step.deliverBytes));
         co_return true;
     }
-    co_return false;
+    co_return step.endsHere;
 }
 
 AndroidDevice ScriptedDeviceSession::device() const

@@ -57,6 +57,8 @@ public:
         // userCancelled. The sizes reached are recorded in grownSizes().
         QList<qint64> growSizes = {};
         qint64 reportAtMost = 0;
+        // A download then ends, its file as the steps before left it (written by onCall, say).
+        bool endsHere = false;
     };
 
     explicit ScriptedDeviceSession(MockTree tree);
