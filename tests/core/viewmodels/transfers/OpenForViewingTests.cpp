@@ -1,4 +1,5 @@
 #include "DeviceTransferFixture.h"
+#include "viewmodels/transfers/LocalFolder.h"
 #include "viewmodels/transfers/LocalNameSanitizer.h"
 #include "viewmodels/transfers/OpenedFilesCache.h"
 
@@ -179,6 +180,57 @@ TEST_F(OpenForViewingTest, OnlyTheCachesOwnOldFoldersArePrunedAndNoLinkIsFollowe
     EXPECT_TRUE(QFileInfo::exists(cache() + "/" + oldOwn));
     OpenedFilesCache(cache()).prune(now.addSecs(1));
     EXPECT_FALSE(QFileInfo::exists(cache() + "/" + oldOwn));
+}
+
+// The cache removes only the folders it made: one of the user's put at such a folder's name stays,
+// with its files: put there while a failed open's file was coming, or as an old folder is about to
+// be cleaned up.
+TEST_F(OpenForViewingTest, AFolderPutWhereTheCachesOwnOneWasIsNeverRemoved)
+{
+    const QString oldOwn = "0C6B0D4E-57A1-4B5C-9A43-2E1D0F6A7B01";
+    const QDateTime now = QDateTime::fromSecsSinceEpoch(QDateTime::currentSecsSinceEpoch(), Qt::UTC);
+    QString swapped;
+    const auto swap = [&](const QString& entry) {
+        swapped = entry;
+        QDir(cache()).rename(entry, "moved away");
+        QDir().mkpath(cache() + "/" + entry);
+        writeFile(cache() + "/" + entry + "/mine.txt", "the user's");
+    };
+    const struct {
+        const char* what;
+        std::function<void()> removeOwnFolder;
+    } cases[] = {
+        {"a failed open's folder, swapped while its file comes",
+         [&] {
+             useDevice({deviceFile("broken", "broken.txt", 10)});
+             session->script({.operation = Operation::downloadFile,
+                              .subject = "broken",
+                              .onCall = [&] { swap(openFolders().value(0)); },
+                              .error = QuillbarrowError::transferInterrupted()});
+             EXPECT_FALSE(open(deviceFile("broken", "broken.txt", 10)).has_value());
+         }},
+        {"an old folder, swapped as it is cleaned up",
+         [&] {
+             QDir().mkpath(cache() + "/" + oldOwn);
+             setModified(cache() + "/" + oldOwn, now.addSecs(-25 * 3600));
+             LocalFolder::setRemovalHookForTesting([&](const QString& entry) {
+                 if (swapped.isEmpty() && entry == oldOwn) {
+                     swap(entry);
+                 }
+             });
+             OpenedFilesCache(cache()).prune(now);
+             LocalFolder::setRemovalHookForTesting({});
+         }},
+    };
+    for (const auto& row : cases) {
+        SCOPED_TRACE(row.what);
+        QDir(cache()).removeRecursively();
+        QDir().mkpath(cache());
+        swapped.clear();
+        row.removeOwnFolder();
+        ASSERT_FALSE(swapped.isEmpty()) << "nothing was swapped";
+        EXPECT_EQ(readFile(cache() + "/" + swapped + "/mine.txt"), "the user's");
+    }
 }
 
 TEST_F(OpenForViewingTest, ALinkedCacheFolderIsRefusedByNameAndNothingIsWrittenOrDeletedThroughIt)
