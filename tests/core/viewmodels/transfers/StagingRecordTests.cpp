@@ -40,15 +40,6 @@ Note noteOf(quint64 inode)
     return Note{{1, inode, 7}, std::nullopt, {1, 2, 7}, ".quillbarrow-" + QByteArray::number(inode) + ".partial"};
 }
 
-QList<QByteArray> namesIn(const QList<Note>& notes)
-{
-    QList<QByteArray> names;
-    for (const Note& note : notes) {
-        names.append(note.name);
-    }
-    return names;
-}
-
 // Runs `call` on a thread of its own and waits for it; when it is still waiting on what stands at
 // `file` (a pipe, opened to wait for the other end) after some seconds, the test fails by name and
 // the pipe is opened from both ends once, so that the call ends.
@@ -79,42 +70,28 @@ std::optional<QString> ran(const QString& program, const QStringList& arguments)
     return QString::fromLocal8Bit(process.readAllStandardOutput()).trimmed();
 }
 
+// The disk a sweep runs on: the temporary folder's, as it is or as one that keeps no birth times,
+// or neither those nor inode generations; or a loop disk's.
+enum class Disk { own, ownWithoutBirthTimes, ownWithNeither, ext4SmallInodes, exfatThroughFuse };
+
 // A small disk of a kind that keeps no birth times, made in `image` on a loop device and mounted at
 // `folder` while it lives: ext4 with 128-byte inodes, or exFAT through FUSE. Root only; otherwise,
 // or without the tools, `whyNot` says why.
 class LoopDisk {
 public:
-    enum class Kind { ext4SmallInodes, exfatThroughFuse };
-
-    LoopDisk(Kind kind, const QString& image, QString folder) : folder(std::move(folder)), m_kind(kind)
+    LoopDisk(Disk kind, const QString& image, QString folder) : folder(std::move(folder)), m_kind(kind)
     {
-        const QString maker = kind == Kind::ext4SmallInodes ? "mkfs.ext4" : "mkfs.exfat";
-        const QStringList tools{maker, "losetup", kind == Kind::ext4SmallInodes ? "mount" : "mount.exfat-fuse"};
+        const bool ext4 = kind == Disk::ext4SmallInodes;
+        QFile made(image);
         if (::geteuid() != 0) {
             whyNot = "mounting a disk needs root";
-            return;
-        }
-        for (const QString& tool : tools) {
-            if (QStandardPaths::findExecutable(tool, {"/usr/sbin", "/sbin", "/usr/bin", "/bin"}).isEmpty()) {
-                whyNot = tool + " is missing";
-                return;
-            }
-        }
-        if (kind == Kind::exfatThroughFuse && !QFileInfo::exists("/dev/fuse")) {
-            whyNot = "/dev/fuse is missing";
-            return;
-        }
-        QFile made(image);
-        const QStringList formatting =
-            kind == Kind::ext4SmallInodes ? QStringList{"-q", "-F", "-I", "128", image} : QStringList{image};
-        if (!made.open(QIODevice::WriteOnly) || !made.resize(16 << 20) || !ran(maker, formatting)) {
-            whyNot = "the disk image could not be made";
-            return;
-        }
-        m_device = ran("losetup", {"-f", "--show", image}).value_or(QString());
-        QDir().mkpath(this->folder);
-        if (m_device.isEmpty() || !mount()) {
-            whyNot = "the disk could not be mounted";
+        } else if (!made.open(QIODevice::WriteOnly) || !made.resize(16 << 20) ||
+                   !ran(ext4 ? "mkfs.ext4" : "mkfs.exfat",
+                        ext4 ? QStringList{"-q", "-F", "-I", "128", image} : QStringList{image})) {
+            whyNot = "the disk image could not be made (mkfs.ext4 or mkfs.exfat missing?)";
+        } else if ((m_device = ran("losetup", {"-f", "--show", image}).value_or(QString())).isEmpty() ||
+                   !QDir().mkpath(this->folder) || !mount()) {
+            whyNot = "the disk could not be mounted (losetup, mount, mount.exfat-fuse or /dev/fuse missing?)";
         }
     }
     ~LoopDisk()
@@ -137,12 +114,14 @@ public:
 private:
     bool mount()
     {
-        m_mounted = m_kind == Kind::ext4SmallInodes ? ran("mount", {"-t", "ext4", m_device, folder}).has_value()
-                                                    : ran("mount.exfat-fuse", {m_device, folder}).has_value();
+        const bool ext4 = m_kind == Disk::ext4SmallInodes;
+        m_mounted = ran(ext4 ? "mount" : "mount.exfat-fuse",
+                        ext4 ? QStringList{"-t", "ext4", m_device, folder} : QStringList{m_device, folder})
+                        .has_value();
         return m_mounted;
     }
 
-    Kind m_kind;
+    Disk m_kind;
     QString m_device;
     bool m_mounted = false;
 };
@@ -256,41 +235,35 @@ TEST(StagingRecord, StaysSmallHoweverManyRunningCopiesOfTheProgramNoteInIt)
     }
 }
 
-// A line torn by a crash (or a full disk) as it was written ends before the next note, which is read.
-TEST(StagingRecord, ALineTornByACrashSwallowsNoNoteAfterIt)
-{
-    for (const QByteArray torn : {"+ 1 3 7 - 1 2", "+", "- 1 4 7 - 1 2 7 .quillbar"}) {
-        SCOPED_TRACE(torn.constData());
-        QTemporaryDir temp;
-        StagingRecord record(temp.filePath("staging-items"));
-        writeFile(record.file(), "+ 1 4 7 - 1 2 7 .quillbarrow-4.partial\n" + torn);
-        ASSERT_TRUE(record.add(noteOf(5)));
-        ASSERT_TRUE(record.add(noteOf(6)));
-        EXPECT_EQ(namesIn(record.known()),
-                  (QList<QByteArray>{".quillbarrow-4.partial", ".quillbarrow-5.partial", ".quillbarrow-6.partial"}));
-    }
-}
-
-// Notes an older program wrote (the item alone) are read beside this program's: its drop of an item
-// drops every note of it, and a drop of this program's drops only the note it repeats.
-TEST(StagingRecord, ReadsTheNotesOfOlderProgramsBesideItsOwn)
+// What the record reads of its file: notes an older program wrote (the item alone) beside its own,
+// an older program's drop of an item dropping every note of it and this program's only the note it
+// repeats; and a line torn by a crash (or a full disk) as it was written ends before the next note.
+TEST(StagingRecord, ReadsOlderProgramsNotesBesideItsOwnAndALineTornByACrashSwallowsNoNoteAfterIt)
 {
     const QByteArray older = "+ 1 3 7\n", olderDrop = "- 1 3 7\n";
-    const QByteArray own = "+ 1 3 7 - 1 2 7 .quillbarrow-3.partial\n",
-                     ownDrop = "- 1 3 7 - 1 2 7 .quillbarrow-3.partial\n";
-    const Note olderNote{{1, 3, 7}, std::nullopt, {}, {}}, ownNote = noteOf(3);
-    const std::tuple<const char*, QByteArray, QList<Note>> cases[] = {
-        {"an older note", older, {olderNote}},
-        {"an older note and this program's of the same item", older + own, {olderNote, ownNote}},
-        {"an older note dropped", older + olderDrop, {}},
-        {"this program's note dropped by an older program", own + olderDrop, {}},
-        {"an older note left by this program's drop", older + own + ownDrop, {olderNote}},
+    const QByteArray own = "+ 1 3 7 - 1 2 7 .quillbarrow-3.partial\n", ownDrop = "-" + own.mid(1);
+    const QByteArray fourth = "+ 1 4 7 - 1 2 7 .quillbarrow-4.partial\n";
+    const Note olderNote{{1, 3, 7}, std::nullopt, {}, {}};
+    const QList<Note> added{noteOf(5), noteOf(6)}, fourToSix{noteOf(4), noteOf(5), noteOf(6)};
+    // The file's text, the notes then added, and what is read.
+    const std::tuple<const char*, QByteArray, QList<Note>, QList<Note>> cases[] = {
+        {"an older note", older, {}, {olderNote}},
+        {"an older note and this program's of the same item", older + own, {}, {olderNote, noteOf(3)}},
+        {"an older note dropped", older + olderDrop, {}, {}},
+        {"this program's note dropped by an older program", own + olderDrop, {}, {}},
+        {"an older note left by this program's drop", older + own + ownDrop, {}, {olderNote}},
+        {"a note torn in its folder", fourth + "+ 1 3 7 - 1 2", added, fourToSix},
+        {"a note torn after its sign", fourth + "+", added, fourToSix},
+        {"a drop torn in its name", fourth + "- 1 4 7 - 1 2 7 .quillbar", added, fourToSix},
     };
-    for (const auto& [name, text, known] : cases) {
+    for (const auto& [name, text, then, known] : cases) {
         SCOPED_TRACE(name);
         QTemporaryDir temp;
         StagingRecord record(temp.filePath("staging-items"));
         writeFile(record.file(), text);
+        for (const Note& note : then) {
+            ASSERT_TRUE(record.add(note));
+        }
         EXPECT_EQ(record.known(), known);
     }
 }
@@ -322,7 +295,6 @@ TEST(StagingRecord, KeepsAtMostItsMaximumHoweverManyStaleNotes)
 // nothing says so, the item stays, whatever it is.
 TEST(StagingRecord, TheSweepRemovesOnlyAnItemItsNoteTellsFromEveryOther)
 {
-    enum class Disk { own, ownWithoutBirthTimes, ownWithNeither, ext4SmallInodes, exfatThroughFuse };
     enum class Then {
         nothing,
         renamedToAnotherStagingName,
@@ -366,10 +338,8 @@ TEST(StagingRecord, TheSweepRemovesOnlyAnItemItsNoteTellsFromEveryOther)
         SCOPED_TRACE(test.name);
         const QString place = temp.filePath(QString("row-%1").arg(++row));
         std::unique_ptr<LoopDisk> disk;
-        if (test.disk == Disk::ext4SmallInodes || test.disk == Disk::exfatThroughFuse) {
-            disk = std::make_unique<LoopDisk>(test.disk == Disk::ext4SmallInodes ? LoopDisk::Kind::ext4SmallInodes
-                                                                                 : LoopDisk::Kind::exfatThroughFuse,
-                                              place + ".img", place);
+        if (test.disk >= Disk::ext4SmallInodes) {
+            disk = std::make_unique<LoopDisk>(test.disk, place + ".img", place);
             if (!disk->whyNot.isEmpty()) {
                 skipped.append(QString(test.name) + ": " + disk->whyNot);
                 continue;
