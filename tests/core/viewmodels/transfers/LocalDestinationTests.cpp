@@ -23,6 +23,9 @@ using Operation = ScriptedDeviceSession::Operation;
 
 namespace {
 
+// What is left in a folder, by path below it.
+using Left = QMap<QString, QByteArray>;
+
 // What a row pastes into a local folder: items of the device, or else files below the test's folder.
 struct Pasted {
     QList<RemoteItem> download;
@@ -37,7 +40,11 @@ QString general(QString text)
 
 class LocalDestinationTest : public DeviceTransferTest {
 protected:
-    void TearDown() override { LocalFileOperations::setRenameHookForTesting({}); }
+    void TearDown() override
+    {
+        LocalFileOperations::setRenameHookForTesting({});
+        LocalFolder::setRemovalHookForTesting({});
+    }
 
     // Starts a row afresh (no jobs shown, no last error) in `folder`, made anew and empty.
     QString startIn(const QString& folder)
@@ -47,6 +54,22 @@ protected:
         QDir(folder).removeRecursively();
         QDir().mkpath(folder);
         return folder;
+    }
+
+    // What is left in `folder`, by name (ids shown as <id>; folders end in "/", with no contents).
+    static Left leftIn(const QString& folder)
+    {
+        Left left;
+        for (const QString& entry : localTreeOf(folder)) {
+            left.insert(general(entry), entry.endsWith('/') ? QByteArray() : readFile(folder + "/" + entry));
+        }
+        return left;
+    }
+
+    // The last error's text, ids shown as <id>; an unknown error's where there is none.
+    QString lastMessage() const
+    {
+        return general(coordinator->lastError().value_or(QuillbarrowError::unknown({})).message());
     }
 
     QList<ConflictRequest> paste(const Pasted& items, const QString& folder,
@@ -157,11 +180,7 @@ TEST_F(LocalDestinationTest, OnADiskThatIgnoresCaseNoItemOfAPasteReplacesAnother
         const ConflictAnswerer::Answer given{test.answer.resolution, test.answer.applyToAll != switched};
         EXPECT_EQ(paste(test.items, folder, {given}).size(), test.questions);
         EXPECT_EQ(shownJobs(), test.jobs);
-        QMap<QString, QByteArray> left;
-        for (const QString& entry : localTreeOf(folder)) {
-            left.insert(general(entry), entry.endsWith('/') ? QByteArray() : readFile(folder + "/" + entry));
-        }
-        EXPECT_EQ(left, test.left);
+        EXPECT_EQ(leftIn(folder), test.left);
         const std::optional<QuillbarrowError> error = coordinator->lastError();
         EXPECT_EQ(error && test.putBack ? QuillbarrowError::localFileFailed(general(error->message())) : error,
                   test.error);
@@ -259,11 +278,11 @@ TEST_F(LocalDestinationTest, AnItemPutWhereThePasteSetAsideOrWroteOneIsNeverRemo
         const char* name;
         Pasted items;
         Meanwhile meanwhile;
-        QStringList jobs;
-        QMap<QString, QString> left; // by name, ids shown as <id>; folders end in "/"
-        QString error;               // %1 is the destination
+        QString job;
+        Left left;     // by name, ids shown as <id>; folders end in "/"
+        QString error; // %1 is the destination
     };
-    const QString userDoc = "the user's doc", photo = "the user's photo";
+    const QByteArray userDoc = "the user's doc", photo = "the user's photo";
     const QString set = ".quillbarrow-<id>.replaced", copying = ".quillbarrow-<id>.copying";
     const QString partial = ".quillbarrow-<id>.partial";
     const QString movedAway =
@@ -274,82 +293,52 @@ TEST_F(LocalDestinationTest, AnItemPutWhereThePasteSetAsideOrWroteOneIsNeverRemo
                " was replaced by another item meanwhile, which stays there";
     };
     // What is left where the item set aside, or a copied folder, was swapped for "photos".
-    const QMap<QString, QString> photosSetAside{
+    const Left photosSetAside{
         {set + "/", {}}, {set + "/one.jpg", photo}, {"doc.txt", "the new doc"}, {"elsewhere.txt", userDoc}};
-    const QMap<QString, QString> photosCopying{{copying + "/", {}},
-                                               {copying + "/one.jpg", photo},
-                                               {"copy-moved/", {}},
-                                               {"copy-moved/a.jpg", "copied"},
-                                               {"doc.txt", userDoc}};
+    const Left photosCopying{{copying + "/", {}},
+                             {copying + "/one.jpg", photo},
+                             {"copy-moved/", {}},
+                             {"copy-moved/a.jpg", "copied"},
+                             {"doc.txt", userDoc}};
     // What is left where a download's file was swapped for `other`.
-    const auto otherPartial = [&](const QString& other) {
-        return QMap<QString, QString>{
-            {partial, other}, {"doc.txt", userDoc}, {"photos/", {}}, {"photos/one.jpg", photo}};
+    const auto otherPartial = [&](const QByteArray& other) {
+        return Left{{partial, other}, {"doc.txt", userDoc}, {"photos/", {}}, {"photos/one.jpg", photo}};
     };
+    const Pasted copiedDoc{{}, {"mac/doc.txt"}}, copiedAlbum{{}, {"mac/Album"}}, download{{doc}},
+        failing{{added}};
     const QList<Case> cases{
-        {"a copied folder answered Replace",
-         {{}, {"mac/photos"}},
-         Meanwhile::nothing,
-         {"photos: completed"},
-         {{"doc.txt", userDoc}, {"photos/", {}}, {"photos/new.jpg", "copied"}},
-         {}},
-        {"a copy answered Replace, the item set aside swapped for the user's photos",
-         {{}, {"mac/doc.txt"}},
-         Meanwhile::setAsideSwapped,
-         {"doc.txt: failed"},
-         photosSetAside,
-         movedAway},
-        {"a download answered Replace, the item set aside swapped for the user's photos",
-         {{doc}},
-         Meanwhile::setAsideSwapped,
-         {"doc.txt: failed"},
-         {{set + "/", {}},
-          {set + "/one.jpg", photo},
-          {"doc.txt", QString::fromUtf8(MockDeviceSession::downloadText(doc))},
-          {"elsewhere.txt", userDoc}},
+        {"a copied folder answered Replace", Pasted{{}, {"mac/photos"}}, Meanwhile::nothing,
+         "photos: completed", Left{{"doc.txt", userDoc}, {"photos/", {}}, {"photos/new.jpg", "copied"}},
+         QString()},
+        {"a copy answered Replace, the item set aside swapped for the user's photos", copiedDoc,
+         Meanwhile::setAsideSwapped, "doc.txt: failed", photosSetAside, movedAway},
+        {"a download answered Replace, the item set aside swapped for the user's photos", download,
+         Meanwhile::setAsideSwapped, "doc.txt: failed",
+         Left{{set + "/", {}},
+              {set + "/one.jpg", photo},
+              {"doc.txt", MockDeviceSession::downloadText(doc)},
+              {"elsewhere.txt", userDoc}},
          movedAway},
         {"a copy answered Replace, the item set aside swapped for the user's photos as it is removed",
-         {{}, {"mac/doc.txt"}},
-         Meanwhile::setAsideSwappedAsItIsRemoved,
-         {"doc.txt: failed"},
-         photosSetAside,
-         movedAway},
-        {"a copied folder, its copy swapped for the user's photos as it takes its name",
-         {{}, {"mac/Album"}},
-         Meanwhile::stagedSwapped,
-         {"Album: failed"},
-         photosCopying,
+         copiedDoc, Meanwhile::setAsideSwappedAsItIsRemoved, "doc.txt: failed", photosSetAside, movedAway},
+        {"a copied folder, its copy swapped for the user's photos as it takes its name", copiedAlbum,
+         Meanwhile::stagedSwapped, "Album: failed", photosCopying,
          "Could not copy Album: " + swappedFor(copying)},
-        {"a copied folder that cannot take its name, its copy swapped for the user's photos",
-         {{}, {"mac/Album"}},
-         Meanwhile::stagedSwappedAsItFails,
-         {"Album: failed"},
-         photosCopying,
+        {"a copied folder that cannot take its name, its copy swapped for the user's photos", copiedAlbum,
+         Meanwhile::stagedSwappedAsItFails, "Album: failed", photosCopying,
          "Could not copy Album: Input/output error"},
-        {"a download that cannot take its name, its file swapped for the user's photos",
-         {{added}},
-         Meanwhile::stagedSwappedAsItFails,
-         {"new.txt: failed"},
-         {{partial + "/", {}}, {partial + "/one.jpg", photo}, {"doc.txt", userDoc}},
+        {"a download that cannot take its name, its file swapped for the user's photos", failing,
+         Meanwhile::stagedSwappedAsItFails, "new.txt: failed",
+         Left{{partial + "/", {}}, {partial + "/one.jpg", photo}, {"doc.txt", userDoc}},
          "Could not save new.txt in %1: Input/output error"},
-        {"a download answered Replace, its file swapped for another as the bytes arrive",
-         {{doc}},
-         Meanwhile::stagedSwappedAsBytesArrive,
-         {"doc.txt: failed"},
-         otherPartial("user text"),
+        {"a download answered Replace, its file swapped for another as the bytes arrive", download,
+         Meanwhile::stagedSwappedAsBytesArrive, "doc.txt: failed", otherPartial("user text"),
          "Could not save doc.txt in %1: " + swappedFor(partial)},
         {"a download, its file swapped for another user's as long as the phone's as the bytes arrive",
-         {{doc}},
-         Meanwhile::stagedSwappedForAnothersAsBytesArrive,
-         {"doc.txt: failed"},
-         otherPartial(QString(60000, 'x')),
-         "Could not save doc.txt in %1: " + swappedFor(partial)},
-        {"a download failing, its file swapped for another",
-         {{added}},
-         Meanwhile::thenItFails,
-         {"new.txt: failed"},
-         otherPartial("user text"),
-         interrupted.message()},
+         download, Meanwhile::stagedSwappedForAnothersAsBytesArrive, "doc.txt: failed",
+         otherPartial(QByteArray(60000, 'x')), "Could not save doc.txt in %1: " + swappedFor(partial)},
+        {"a download failing, its file swapped for another", failing, Meanwhile::thenItFails,
+         "new.txt: failed", otherPartial("user text"), interrupted.message()},
     };
     // The destination's mode: only the user may write it, its group may (a shared folder), or everybody.
     for (const mode_t mode : {0755, 0775, 0757}) {
@@ -358,13 +347,14 @@ TEST_F(LocalDestinationTest, AnItemPutWhereThePasteSetAsideOrWroteOneIsNeverRemo
             SCOPED_TRACE(std::string(test.name) + (mode == 0775   ? ", in a folder its group may write"
                                                    : mode == 0757 ? ", in a folder everybody may write"
                                                                   : ""));
-            if (test.meanwhile == Meanwhile::stagedSwappedForAnothersAsBytesArrive && ::geteuid() != 0) {
+            const bool anothers = test.meanwhile == Meanwhile::stagedSwappedForAnothersAsBytesArrive;
+            if (anothers && ::geteuid() != 0) {
                 continue; // only root makes a file of another user's
             }
             const QString dest = startIn(path("dest"));
             ASSERT_EQ(::chmod(QFile::encodeName(dest).constData(), mode), 0);
-            writeFile(dest + "/doc.txt", userDoc.toUtf8());
-            writeFile(dest + "/photos/one.jpg", photo.toUtf8());
+            writeFile(dest + "/doc.txt", userDoc);
+            writeFile(dest + "/photos/one.jpg", photo);
             const auto staged = [&](const char* suffix) {
                 return dest + "/" + entriesOf(dest).filter(suffix).value(0);
             };
@@ -402,55 +392,40 @@ TEST_F(LocalDestinationTest, AnItemPutWhereThePasteSetAsideOrWroteOneIsNeverRemo
                     swapSetAside();
                 }
             });
-            if (test.meanwhile == Meanwhile::stagedSwappedAsBytesArrive ||
-                test.meanwhile == Meanwhile::stagedSwappedForAnothersAsBytesArrive) {
-                const bool anothers = test.meanwhile == Meanwhile::stagedSwappedForAnothersAsBytesArrive;
-                // The session writes into the file it opened, whatever is put at its name meanwhile.
+            if (test.meanwhile >= Meanwhile::stagedSwappedAsBytesArrive) {
+                // The session writes the phone's bytes, if any come, into the file it opened, whatever is
+                // put at its name meanwhile.
+                const bool fails = test.meanwhile == Meanwhile::thenItFails;
                 session->script(
                     {.operation = Operation::downloadFile,
-                     .subject = "doc",
                      .onCall =
-                         [&, anothers] {
+                         [&, anothers, fails] {
                              const QString file = staged(".partial");
-                             const int opened = ::open(QFile::encodeName(file).constData(), O_WRONLY);
-                             ASSERT_TRUE(opened >= 0 && QFile::remove(file));
-                             writeFile(file, anothers ? QByteArray(60000, 'x') : QByteArray("user text"));
                              const QByteArray name = QFile::encodeName(file);
+                             const int opened = ::open(name.constData(), O_WRONLY);
+                             ASSERT_TRUE(opened >= 0 && QFile::remove(file));
+                             writeFile(file, anothers ? QByteArray(60000, 'x') : "user text");
                              ASSERT_TRUE(!anothers || ::chown(name.constData(), 65534, 65534) == 0);
-                             const QByteArray bytes(60000, 'p');
+                             const QByteArray bytes(fails ? 0 : 60000, 'p');
                              EXPECT_EQ(::write(opened, bytes.constData(), bytes.size()), bytes.size());
                              ::close(opened);
                          },
-                     .reportBytes = 60000,
-                     .endsHere = true});
-            } else if (test.meanwhile == Meanwhile::thenItFails) {
-                session->script({.operation = Operation::downloadFile,
-                                 .subject = "new",
-                                 .onCall =
-                                     [&] {
-                                         const QString file = staged(".partial");
-                                         ASSERT_TRUE(QFile::remove(file));
-                                         writeFile(file, "user text");
-                                     },
-                                 .error = interrupted});
+                     .reportBytes = fails ? std::nullopt : std::optional<qint64>(60000),
+                     .error = fails ? std::optional(interrupted) : std::nullopt,
+                     .endsHere = !fails});
             }
             paste(test.items, dest, {answer(Resolution::replace)});
             LocalFileOperations::setRenameHookForTesting({});
             LocalFolder::setRemovalHookForTesting({});
-            EXPECT_EQ(shownJobs(), test.jobs);
-            QMap<QString, QString> left;
-            for (const QString& entry : localTreeOf(dest)) {
-                left.insert(general(entry), entry.endsWith('/') ? QString() : readFile(dest + "/" + entry));
-            }
-            EXPECT_EQ(left, test.left);
+            EXPECT_EQ(shownJobs(), QStringList{test.job});
+            EXPECT_EQ(leftIn(dest), test.left);
             if (test.meanwhile >= Meanwhile::stagedSwappedAsBytesArrive) {
                 EXPECT_EQ(moved, QStringList()) << "nothing is moved for another item, nor set aside";
             }
             if (test.meanwhile == Meanwhile::nothing) {
                 EXPECT_EQ(reachable, !shared) << "where others may write, emptied out of their reach";
             }
-            EXPECT_EQ(general(coordinator->lastError().value_or(QuillbarrowError::unknown({})).message()),
-                      test.error.contains("%1") ? test.error.arg(dest) : test.error);
+            EXPECT_EQ(lastMessage(), test.error.contains("%1") ? test.error.arg(dest) : test.error);
         }
     }
 }
@@ -757,8 +732,7 @@ TEST_F(LocalDestinationTest, NothingOnADiskMountedInsideAReplacedItemIsRemoved)
             if (items) {
                 paste(*items, dest, {answer(Resolution::replace)});
                 EXPECT_EQ(shownJobs(), QStringList{"media: failed"});
-                EXPECT_EQ(general(coordinator->lastError().value_or(QuillbarrowError::unknown({})).message()),
-                          error);
+                EXPECT_EQ(lastMessage(), error);
             } else {
                 EXPECT_FALSE(LocalFileOperations::removeItem(dest + "/media"));
             }
