@@ -5,6 +5,7 @@
 
 #include <QFile>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <gtest/gtest.h>
 #include <sys/time.h>
 
@@ -189,6 +190,8 @@ TEST_F(OpenForViewingTest, AFolderPutWhereTheCachesOwnOneWasIsNeverRemoved)
 {
     const QString oldOwn = "0C6B0D4E-57A1-4B5C-9A43-2E1D0F6A7B01";
     const QDateTime now = QDateTime::fromSecsSinceEpoch(QDateTime::currentSecsSinceEpoch(), Qt::UTC);
+    const RemoteItem broken = deviceFile("broken", "broken.txt", 10);
+    useDevice({broken});
     QString swapped;
     const auto swap = [&](const QString& entry) {
         swapped = entry;
@@ -196,38 +199,28 @@ TEST_F(OpenForViewingTest, AFolderPutWhereTheCachesOwnOneWasIsNeverRemoved)
         QDir().mkpath(cache() + "/" + entry);
         writeFile(cache() + "/" + entry + "/mine.txt", "the user's");
     };
-    const struct {
-        const char* what;
-        std::function<void()> removeOwnFolder;
-    } cases[] = {
-        {"a failed open's folder, swapped while its file comes",
-         [&] {
-             useDevice({deviceFile("broken", "broken.txt", 10)});
-             session->script({.operation = Operation::downloadFile,
-                              .subject = "broken",
-                              .onCall = [&] { swap(openFolders().value(0)); },
-                              .error = QuillbarrowError::transferInterrupted()});
-             EXPECT_FALSE(open(deviceFile("broken", "broken.txt", 10)).has_value());
-         }},
-        {"an old folder, swapped as it is cleaned up",
-         [&] {
-             QDir().mkpath(cache() + "/" + oldOwn);
-             setModified(cache() + "/" + oldOwn, now.addSecs(-25 * 3600));
-             LocalFolder::setRemovalHookForTesting([&](const QString& entry) {
-                 if (swapped.isEmpty() && entry == oldOwn) {
-                     swap(entry);
-                 }
-             });
-             OpenedFilesCache(cache()).prune(now);
-             LocalFolder::setRemovalHookForTesting({});
-         }},
-    };
-    for (const auto& row : cases) {
-        SCOPED_TRACE(row.what);
+    LocalFolder::setRemovalHookForTesting([&](const QString& entry) {
+        if (swapped.isEmpty() && entry == oldOwn) {
+            swap(entry);
+        }
+    });
+    const auto unhooked = qScopeGuard([] { LocalFolder::setRemovalHookForTesting({}); });
+    for (const bool old : {false, true}) {
+        SCOPED_TRACE(old ? "an old folder, swapped as it is cleaned up"
+                         : "a failed open's folder, swapped while its file comes");
         QDir(cache()).removeRecursively();
         QDir().mkpath(cache());
         swapped.clear();
-        row.removeOwnFolder();
+        if (old) {
+            QDir().mkpath(cache() + "/" + oldOwn);
+            setModified(cache() + "/" + oldOwn, now.addSecs(-25 * 3600));
+            OpenedFilesCache(cache()).prune(now);
+        } else {
+            session->script({.operation = Operation::downloadFile,
+                             .onCall = [&] { swap(openFolders().value(0)); },
+                             .error = QuillbarrowError::transferInterrupted()});
+            EXPECT_FALSE(open(broken).has_value());
+        }
         ASSERT_FALSE(swapped.isEmpty()) << "nothing was swapped";
         EXPECT_EQ(readFile(cache() + "/" + swapped + "/mine.txt"), "the user's");
     }
