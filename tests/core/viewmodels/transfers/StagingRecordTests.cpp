@@ -182,19 +182,15 @@ TEST(StagingRecord, ARecordThatIsNotAPlainFileOfTheUsersIsNeitherReadNorWrittenA
 // the others note meanwhile is not lost to a rewrite.
 TEST(StagingRecord, StaysSmallHoweverManyRunningCopiesOfTheProgramNoteInIt)
 {
-    enum class Beside { secondRecord, secondProgram };
-    const std::tuple<const char*, Beside> cases[] = {
-        {"beside a second record holding the file open", Beside::secondRecord},
-        {"beside a second running copy of the program", Beside::secondProgram},
-    };
-    for (const auto& [name, beside] : cases) {
-        SCOPED_TRACE(name);
+    for (const bool secondProgram : {false, true}) {
+        SCOPED_TRACE(secondProgram ? "beside a second running copy of the program"
+                                   : "beside a second record holding the file open");
         QTemporaryDir temp;
         StagingRecord record(temp.filePath("state/staging-items"));
         std::optional<StagingRecord> second;
         int ended[2] = {-1, -1};       // the second program runs until the write end is closed
         QList<Note> others{noteOf(0)}; // the other's items, still being written
-        if (beside == Beside::secondRecord) {
+        if (!secondProgram) {
             second.emplace(record.file());
             ASSERT_TRUE(second->add(noteOf(0)));
         } else {
