@@ -14,6 +14,13 @@ void PrintTo(const QString& text, std::ostream* out)
     *out << '"' << text.toStdString() << '"';
 }
 
+void PrintTo(const QByteArray& bytes, std::ostream* out)
+{
+    // A long file's bytes are shown by their start and count.
+    *out << '"' << bytes.left(200).toStdString() << '"'
+         << (bytes.size() > 200 ? " (" + std::to_string(bytes.size()) + " bytes)" : std::string());
+}
+
 void quillbarrow::PrintTo(const QuillbarrowError& error, std::ostream* out)
 {
     *out << QuillbarrowError::kindName(error.kind()).toStdString() << ": "

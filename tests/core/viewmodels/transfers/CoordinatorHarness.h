@@ -8,6 +8,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QMap>
 #include <QObject>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -17,8 +18,18 @@
 #include <ostream>
 #include <unistd.h>
 
-// Readable QString values and errors in test failure messages.
+// Readable QString and QByteArray values, maps by key and errors in test failure messages.
 void PrintTo(const QString& text, std::ostream* out);
+void PrintTo(const QByteArray& bytes, std::ostream* out);
+template <typename Value>
+void PrintTo(const QMap<QString, Value>& map, std::ostream* out)
+{
+    for (auto entry = map.cbegin(); entry != map.cend(); ++entry) {
+        *out << (entry == map.cbegin() ? "{ " : ", ") << '"' << entry.key().toStdString() << "\": ";
+        PrintTo(entry.value(), out);
+    }
+    *out << (map.isEmpty() ? "{}" : " }");
+}
 namespace quillbarrow {
 void PrintTo(const QuillbarrowError& error, std::ostream* out);
 }
