@@ -21,8 +21,7 @@
 // Readable QString and QByteArray values, maps by key and errors in test failure messages.
 void PrintTo(const QString& text, std::ostream* out);
 void PrintTo(const QByteArray& bytes, std::ostream* out);
-template <typename Value>
-void PrintTo(const QMap<QString, Value>& map, std::ostream* out)
+template <typename Value> void PrintTo(const QMap<QString, Value>& map, std::ostream* out)
 {
     for (auto entry = map.cbegin(); entry != map.cend(); ++entry) {
         *out << (entry == map.cbegin() ? "{ " : ", ") << '"' << entry.key().toStdString() << "\": ";
