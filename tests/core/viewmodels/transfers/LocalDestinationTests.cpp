@@ -677,7 +677,9 @@ TEST_F(LocalDestinationTest, NothingOnADiskMountedInsideAReplacedItemIsRemoved)
     // What lies in "media": a small disk mounted at "usb", a folder of the same disk bound there, or a
     // single file of it bound at "usb.jpg".
     enum class Mounted { disk, folder, file };
-    for (const Mounted kind : {Mounted::disk, Mounted::folder, Mounted::file}) {
+    for (const auto& [kind, what] :
+         {std::pair(Mounted::disk, ""), std::pair(Mounted::folder, ", a folder of the same disk bound"),
+          std::pair(Mounted::file, ", a single file bound")}) {
         const QString spot = kind == Mounted::file ? "usb.jpg" : "usb";
         const auto below = [&](const QString& folder) {
             return kind == Mounted::file ? QStringList{folder + spot}
@@ -697,21 +699,18 @@ TEST_F(LocalDestinationTest, NothingOnADiskMountedInsideAReplacedItemIsRemoved)
                  set.chopped(1)},
         };
         for (const auto& [name, items, mountedLate, tree, error] : cases) {
-            SCOPED_TRACE(std::string(name) + (kind == Mounted::disk     ? ""
-                                              : kind == Mounted::folder ? ", a folder of the same disk bound"
-                                                                        : ", a single file bound"));
+            SCOPED_TRACE(std::string(name) + what);
             startIn(dest);
             writeFile(dest + "/media/own.txt", "the user's");
-            std::unique_ptr<ScratchDisk> disk;
-            std::unique_ptr<BindMount> bound;
+            std::shared_ptr<void> mount; // a small disk or a binding, unmounted as it goes
             QString mounted;
             const auto mountAt = [&](const QString& folder) {
                 mounted = folder + "/" + spot;
                 if (kind == Mounted::disk) {
-                    disk = std::make_unique<ScratchDisk>(mounted, 1 << 20);
+                    mount = std::make_shared<ScratchDisk>(mounted, 1 << 20);
                     writeFile(mounted + "/photo.jpg", "on the disk");
                 } else {
-                    bound = std::make_unique<BindMount>(path("bound/" + spot), mounted);
+                    mount = std::make_shared<BindMount>(path("bound/" + spot), mounted);
                 }
             };
             if (kind == Mounted::file) {
