@@ -38,6 +38,7 @@
 #include "QemuUploadSizes.h"
 #include "Samples.h"
 
+#include "async/Allocator.h"
 #include "domain/QuillbarrowError.h"
 #include "domain/RemoteItem.h"
 #include "logging/AppLogger.h"
@@ -1320,6 +1321,8 @@ Options parse(const QStringList& arguments)
 
 int main(int argc, char** argv)
 {
+    // The allocator as the program sets it, before anything allocates from another thread.
+    quillbarrow::configureAllocator();
     QCoreApplication app(argc, argv);
     const quillbarrow::Options options = quillbarrow::parse(QCoreApplication::arguments());
     QDir(options.work).removeRecursively();

@@ -2,8 +2,9 @@
 // coordinator works against a pretend device whose operations run on a worker thread, as the
 // libmtp session's do, so the figures show the coordinator's own cost per file.
 //
-//   quillbarrow_scale_bench [--sizes 1000,8000,32000] [--rounds N] [--directions up,down,copy]
-//                           [--copies 2000] [--copied-folders 500]
+//   quillbarrow_scale_bench [--sizes 1000,8000,32000] [--rounds N] [--directions up,down,copy,disks]
+//                           [--copies 2000] [--copied-folders 500] [--between-disks 4000]
+//                           [--other-disk PATH]
 //
 // For each size N and direction, one paste of N small files:
 //   up    a local folder of N files pasted into the device's storage root (pasteIntoDevice);
@@ -17,12 +18,18 @@
 //         the same for the copied folders, each holding one small file. In the temporary folder
 //         and, when QUILLBARROW_CASE_FOLDING_FOLDER names one (tests/support/run-on-case-
 //         folding-disk.sh mounts it), on a disk that ignores case.
+//   disks a folder of small files (4,000) pasted into the temporary folder from a folder on
+//         the same disk and from one on another disk (--other-disk, else the first of /var/tmp,
+//         the home folder, /tmp and /dev/shm that lies on another one), each beside `cp -r` of
+//         the same folder. Between two disks the kernel cannot copy a file by itself: the copy
+//         moves the bytes through a buffer of its own.
 // Every figure is the median of the rounds. Each paste is checked: every job completed, every
 // file arrived (a replaced one with the new bytes, nothing left beside it). Exits 1 when
 // something fails (the reason on stderr). Nothing here asserts a time.
 
 #include "../BenchFailure.h"
 #include "../BenchMain.h"
+#include "../ChildProcess.h"
 #include "../CoordinatorRig.h"
 #include "../Samples.h"
 #include "../StallMeter.h"
@@ -37,6 +44,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QStorageInfo>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QUrl>
@@ -48,6 +56,7 @@
 #include <cstdio>
 #include <memory>
 #include <optional>
+#include <sys/stat.h>
 
 namespace quillbarrow {
 
@@ -61,8 +70,12 @@ struct Options {
     bool up = true;
     bool down = true;
     bool copy = true;
+    bool disks = true;
     int copiedFiles = 2'000;
     int copiedFolders = 500;
+    int betweenDisks = 4'000;
+    // A folder on another disk than the temporary folder; found when empty.
+    QString otherDisk;
 };
 
 void say(const QString& text)
@@ -124,6 +137,72 @@ QByteArray readBytes(const QString& path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
+// The device number of the file system that holds `path`; nothing when it cannot be read.
+std::optional<dev_t> deviceOf(const QString& path)
+{
+    struct stat info {};
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0) {
+        return std::nullopt;
+    }
+    return info.st_dev;
+}
+
+QString fileSystemOf(const QString& path)
+{
+    return QString::fromUtf8(QStorageInfo(path).fileSystemType());
+}
+
+// A folder to write into on another disk than `here`: `chosen` when given (and it is one), else
+// the first of a few usual places that is.
+std::optional<QString> otherDiskThan(const QString& here, const QString& chosen)
+{
+    const std::optional<dev_t> device = deviceOf(here);
+    const QStringList candidates = chosen.isEmpty()
+                                       ? QStringList{QStringLiteral("/var/tmp"), QDir::homePath(),
+                                                     QStringLiteral("/tmp"), QStringLiteral("/dev/shm")}
+                                       : QStringList{chosen};
+    for (const QString& candidate : candidates) {
+        const std::optional<dev_t> other = deviceOf(candidate);
+        if (other && device && *other != *device && QFileInfo(candidate).isWritable()) {
+            return candidate;
+        }
+    }
+    if (!chosen.isEmpty()) {
+        throw BenchFailure(
+            chosen + QStringLiteral(" is not a folder this user may write on another disk than ") + here);
+    }
+    return std::nullopt;
+}
+
+// A folder of `files` small files at `folder`.
+void makeSmallFiles(const QString& folder, int files)
+{
+    if (!QDir().mkpath(folder)) {
+        throw BenchFailure(QStringLiteral("cannot create ") + folder);
+    }
+    for (int index = 0; index < files; ++index) {
+        writeBytes(folder + QLatin1Char('/') + fileName(index), fileBytes(index));
+    }
+}
+
+// `copy` holds the small files of makeSmallFiles and nothing else.
+void requireSmallFiles(const QString& copy, int files, const QString& what)
+{
+    const QStringList entries = QDir(copy).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+    if (entries.size() != files) {
+        throw BenchFailure(QStringLiteral("%1: %2 holds %3 entries, expected %4")
+                               .arg(what, copy)
+                               .arg(entries.size())
+                               .arg(files));
+    }
+    for (int index = 0; index < files; ++index) {
+        if (readBytes(copy + QLatin1Char('/') + fileName(index)) != fileBytes(index)) {
+            throw BenchFailure(
+                QStringLiteral("%1: %2 does not hold the copied bytes").arg(what, fileName(index)));
+        }
+    }
+}
+
 struct Figures {
     Samples planning;
     Samples paste;
@@ -167,6 +246,9 @@ private:
     // The copies in `destination` become older ones, of the same size.
     static void ageCopies(const QList<QUrl>& items, bool folders, const QString& destination);
     QCoro::Task<> runCopies();
+    // A folder of small files pasted into the temporary folder from the same disk and from
+    // another one, each beside `cp -r`.
+    QCoro::Task<> runBetweenDisks();
 
     Options m_options;
     QTemporaryDir m_work;
@@ -326,6 +408,96 @@ QCoro::Task<> ScaleBench::runCopies()
     }
 }
 
+QCoro::Task<> ScaleBench::runBetweenDisks()
+{
+    const int files = m_options.betweenDisks;
+    const QString into = m_work.filePath(QStringLiteral("between-disks"));
+    const std::optional<QString> other = otherDiskThan(m_work.path(), m_options.otherDisk);
+    if (!other) {
+        say(QStringLiteral(
+                "detail: no folder on another disk than %1 was found (--other-disk names one): the rows "
+                "between two disks are left out")
+                .arg(m_work.path()));
+        co_return;
+    }
+    QTemporaryDir away(*other + QStringLiteral("/quillbarrow-scale-XXXXXX"));
+    if (!away.isValid()) {
+        throw BenchFailure(QStringLiteral("cannot create a folder in ") + *other);
+    }
+    // The same name on both disks, so that both copies make the same entries.
+    const QString name = folderName(files);
+    const QList<std::pair<QString, QString>> sources{
+        {QStringLiteral("the same disk"), m_work.filePath(QStringLiteral("within/") + name)},
+        {QStringLiteral("another disk"), away.filePath(name)}};
+    for (const auto& [from, source] : sources) {
+        makeSmallFiles(source, files);
+    }
+    if (deviceOf(sources.at(0).second) != deviceOf(m_work.path()) ||
+        deviceOf(sources.at(1).second) == deviceOf(m_work.path())) {
+        throw BenchFailure(QStringLiteral("the copied folders do not lie on the disks their rows name"));
+    }
+    say(QStringLiteral(
+            "detail: a folder of %1 files of 16 bytes pasted into %2 (%3) from %4 (%5) and from %6 (%7)")
+            .arg(files)
+            .arg(into, fileSystemOf(m_work.path()), sources.at(0).second, fileSystemOf(sources.at(0).second),
+                 sources.at(1).second, fileSystemOf(sources.at(1).second)));
+    Samples ours[2], cp[2];
+    for (int round = 0; round < m_options.rounds; ++round) {
+        // Each round starts with the other disk, so that neither always goes first.
+        for (int turn = 0; turn < 2; ++turn) {
+            const int side = (round + turn) % 2;
+            const QString source = sources.at(side).second;
+            const QString what =
+                QStringLiteral("copy of %1 files from %2").arg(files).arg(sources.at(side).first);
+            QDir(into).removeRecursively();
+            if (!QDir().mkpath(into)) {
+                throw BenchFailure(QStringLiteral("cannot create ") + into);
+            }
+            m_rig.clipboard.copyLocal({QUrl::fromLocalFile(source)});
+            const Clock::time_point start = Clock::now();
+            co_await m_rig.coordinator.pasteIntoLocal(QUrl::fromLocalFile(into), nullptr);
+            ours[side].add(secondsBetween(start, Clock::now()));
+            m_rig.requireCompleted(what);
+            requireSmallFiles(into + QLatin1Char('/') + name, files, what);
+
+            QDir(into).removeRecursively();
+            QDir().mkpath(into);
+            const ChildRun copied =
+                runChild({QStringLiteral("cp"), QStringLiteral("-r"), source, into}, m_work.path());
+            if (!copied.succeeded()) {
+                throw BenchFailure(QStringLiteral("cp -r: ") + copied.errorSummary());
+            }
+            requireSmallFiles(into + QLatin1Char('/') + name, files, QStringLiteral("cp -r: ") + what);
+            cp[side].add(copied.seconds);
+        }
+    }
+    QDir(into).removeRecursively();
+    for (int side = 0; side < 2; ++side) {
+        say(QStringLiteral("detail: from %1: ours s %2, cp -r s %3")
+                .arg(sources.at(side).first, ours[side].listed(3), cp[side].listed(3)));
+    }
+    say(QStringLiteral(
+            "| a folder of %1 files of 16 bytes pasted into %2 | ours | per file | cp -r | ours / cp -r |")
+            .arg(files)
+            .arg(fileSystemOf(m_work.path())));
+    say(QStringLiteral("|---|---|---|---|---|"));
+    for (int side = 0; side < 2; ++side) {
+        const double mine = ours[side].median();
+        const double theirs = cp[side].median();
+        say(QStringLiteral("| from %1 (%2) | %3 s | %4 ms | %5 s | %6 |")
+                .arg(sources.at(side).first, fileSystemOf(sources.at(side).second))
+                .arg(mine, 0, 'f', 3)
+                .arg(mine * 1000.0 / files, 0, 'f', 4)
+                .arg(theirs, 0, 'f', 3)
+                .arg(theirs > 0 ? mine / theirs : 0.0, 0, 'f', 2));
+    }
+    const double within = ours[0].median();
+    const double withinCp = cp[0].median();
+    say(QStringLiteral("| between two disks / within one | %1 | | %2 | |")
+            .arg(within > 0 ? ours[1].median() / within : 0.0, 0, 'f', 2)
+            .arg(withinCp > 0 ? cp[1].median() / withinCp : 0.0, 0, 'f', 2));
+}
+
 QCoro::Task<Measured> ScaleBench::upload(int files, QString source)
 {
     auto session = std::make_shared<WorkerMockSession>(MockTree({benchStorage()}, {}));
@@ -450,17 +622,23 @@ QCoro::Task<> ScaleBench::run()
     if (m_options.copy) {
         co_await runCopies();
     }
+    if (m_options.disks) {
+        co_await runBetweenDisks();
+    }
 }
 
 [[noreturn]] void usage()
 {
-    std::fputs("usage: quillbarrow_scale_bench [--sizes N,N,...] [--rounds N] [--directions up,down,copy]\n"
-               "                              [--copies N] [--copied-folders N]\n"
-               "Pastes N small files each way through the transfer coordinator and a pretend device\n"
-               "(default sizes 1000,8000,32000; 1 round; every direction), and copies files and\n"
-               "folders between local folders, into an empty one and Replace for all onto them\n"
-               "(default 2000 files, 500 folders).\n",
-               stderr);
+    std::fputs(
+        "usage: quillbarrow_scale_bench [--sizes N,N,...] [--rounds N] [--directions up,down,copy,disks]\n"
+        "                              [--copies N] [--copied-folders N] [--between-disks N]\n"
+        "                              [--other-disk PATH]\n"
+        "Pastes N small files each way through the transfer coordinator and a pretend device\n"
+        "(default sizes 1000,8000,32000; 1 round; every direction), and copies files and\n"
+        "folders between local folders, into an empty one and Replace for all onto them\n"
+        "(default 2000 files, 500 folders), and a folder of small files (default 4000) into\n"
+        "the temporary folder from the same disk and from another one (PATH, else found).\n",
+        stderr);
     std::exit(2);
 }
 
@@ -493,15 +671,21 @@ Options parse(const QStringList& arguments)
             options.up = directions.contains(QLatin1String("up"));
             options.down = directions.contains(QLatin1String("down"));
             options.copy = directions.contains(QLatin1String("copy"));
-            if (!options.up && !options.down && !options.copy) {
+            options.disks = directions.contains(QLatin1String("disks"));
+            if (!options.up && !options.down && !options.copy && !options.disks) {
                 usage();
             }
-        } else if (argument == QLatin1String("--copies") || argument == QLatin1String("--copied-folders")) {
+        } else if (argument == QLatin1String("--copies") || argument == QLatin1String("--copied-folders") ||
+                   argument == QLatin1String("--between-disks")) {
             bool ok = false;
-            (argument == QLatin1String("--copies") ? options.copiedFiles : options.copiedFolders) = value.toInt(&ok);
-            if (!ok || options.copiedFiles < 1 || options.copiedFolders < 1) {
+            (argument == QLatin1String("--copies")           ? options.copiedFiles
+             : argument == QLatin1String("--copied-folders") ? options.copiedFolders
+                                                             : options.betweenDisks) = value.toInt(&ok);
+            if (!ok || options.copiedFiles < 1 || options.copiedFolders < 1 || options.betweenDisks < 1) {
                 usage();
             }
+        } else if (argument == QLatin1String("--other-disk")) {
+            options.otherDisk = value;
         } else {
             usage();
         }

@@ -1,6 +1,11 @@
 #include "RealDeviceTest.h"
 
 #include "LocalTree.h"
+#include "ResponderSession.h"
+#include "TransferRig.h"
+
+#include <QFileInfo>
+#include <iostream>
 
 namespace quillbarrow::e2e {
 
@@ -16,6 +21,36 @@ QString currentTestName()
 {
     const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
     return QString::fromUtf8(info->test_suite_name()) + QLatin1Char('.') + QString::fromUtf8(info->name());
+}
+
+// Awaits `task` and notes that it ended, however it ended; it goes on after its caller stops
+// waiting.
+QCoro::Task<> noteEnd(QCoro::Task<> task, std::shared_ptr<bool> ended)
+{
+    try {
+        co_await std::move(task);
+    } catch (...) {
+        // Ended: that is all the caller asks.
+    }
+    *ended = true;
+}
+
+// The session's operations under way, one indented line each.
+std::string operationsOf(const std::shared_ptr<DeviceSession>& session)
+{
+    const auto* responder = dynamic_cast<const ResponderSession*>(session.get());
+    if (responder == nullptr) {
+        return "    (no session)\n";
+    }
+    const QStringList lines = responder->operationsInFlight();
+    if (lines.isEmpty()) {
+        return "    (none)\n";
+    }
+    std::string text;
+    for (const QString& line : lines) {
+        text += "    " + line.toStdString() + '\n';
+    }
+    return text;
 }
 
 } // namespace
@@ -114,13 +149,72 @@ void RealDeviceTest::replugAndReopen()
 void RealDeviceTest::TearDown()
 {
     // What the test left on the device stays: the served folder is thrown away with the run.
-    if (m_session) {
+    if (m_session && !m_timedOut) {
         try {
             run(m_session->close());
         } catch (...) {
             ADD_FAILURE() << "closing the session failed or hung";
         }
     }
+    if (m_timedOut) {
+        releaseDevice();
+    }
+}
+
+void RealDeviceTest::ranOutOfTime(std::chrono::milliseconds limit, const std::source_location& where)
+{
+    m_timedOut = true;
+    std::cout << currentTestName().toStdString() << ": the call at "
+              << QFileInfo(QString::fromUtf8(where.file_name())).fileName().toStdString() << ':'
+              << where.line() << " did not end within " << limit.count() / 1000.0
+              << " s. The session's operations under way "
+              << "(the first holds the device, the others wait for it):\n"
+              << operationsOf(m_session);
+    if (m_transfers != nullptr) {
+        std::cout << "  The transfers:\n";
+        for (const QString& state : m_transfers->jobStates()) {
+            std::cout << "    " << state.toStdString() << '\n';
+        }
+    }
+    std::cout << std::flush;
+}
+
+void RealDeviceTest::releaseDevice()
+{
+    using namespace std::chrono_literals;
+    std::cout << currentTestName().toStdString()
+              << ": letting the device go after the call that ran out of time" << std::endl;
+    if (m_transfers != nullptr) {
+        m_transfers->coordinator.cancelAllTransfers();
+    }
+    auto closed = std::make_shared<bool>(m_session == nullptr);
+    if (m_session) {
+        // A transfer that honours its cancel ends within moments; the session closes after it.
+        QCoro::Task<> closing = noteEnd(m_session->close(), closed);
+        Q_UNUSED(closing)
+        if (!testing::processEventsUntil([closed] { return *closed; }, 20s)) {
+            std::cout << "  the session did not close within 20 s; under way:\n"
+                      << operationsOf(m_session) << std::flush;
+        }
+    }
+    // Unplugged, the device fails whatever libmtp still waits for, and it comes back as new: the
+    // responder may be in the middle of an object, or (uMTP-Responder after a cancelled upload)
+    // off the bus.
+    m_responder.sendRequest(QStringLiteral("unplug"));
+    QString answer;
+    const bool unplugged = m_responder.awaitAnswer(QStringLiteral("unplug"), 30s, &answer);
+    EXPECT_TRUE(unplugged || answer == QLatin1StringView("error: the device is not plugged in"))
+        << "unplugging the device: " << answer.toStdString();
+    EXPECT_TRUE(waitForDevices(0)) << "the device is still listed after it was unplugged";
+    request(QStringLiteral("plug"));
+    EXPECT_TRUE(waitForDevices(1)) << "the device is not listed after it was plugged in again";
+    if (!*closed && !testing::processEventsUntil([closed] { return *closed; }, 30s)) {
+        ADD_FAILURE() << "the session did not close even after its device was unplugged; the next tests may "
+                         "find the device held. Under way:\n"
+                      << operationsOf(m_session);
+    }
+    m_session.reset();
+    std::cout << currentTestName().toStdString() << ": the device is plugged in afresh" << std::endl;
 }
 
 void RealDeviceTest::openSession()

@@ -12,12 +12,21 @@
 #include <gtest/gtest.h>
 #include <memory>
 #include <optional>
+#include <source_location>
 
 namespace quillbarrow::e2e {
+
+class TransferRig;
 
 // A test against the attached device: a backend made as the application makes it, a session on
 // the one attached device, and a folder of the test's own (named after the test) in the writable
 // folder, which every test finds again by name.
+//
+// A call that runs out of time fails the test, saying what it waited for (the session's
+// operations under way, the transfers' states), and the task goes on unwatched: it may hold the
+// device for ever. So the test then lets the device go before the next one begins: it cancels the
+// transfers it watches, closes the session as far as it can, and has the device unplugged and
+// plugged in again, which ends whatever libmtp still waits for and leaves the responder as new.
 class RealDeviceTest : public ::testing::Test {
   protected:
     static constexpr std::chrono::milliseconds watchdog{std::chrono::seconds(60)};
@@ -26,21 +35,33 @@ class RealDeviceTest : public ::testing::Test {
     void SetUp() override;
     void TearDown() override;
 
-    template <typename T> T run(QCoro::Task<T> task, std::chrono::milliseconds limit = watchdog)
+    template <typename T>
+    T run(QCoro::Task<T> task, std::chrono::milliseconds limit = watchdog,
+          std::source_location where = std::source_location::current())
     {
-        return testing::runTask(std::move(task), limit);
+        try {
+            return testing::runTask(std::move(task), limit);
+        } catch (const testing::WatchdogExpired&) {
+            ranOutOfTime(limit, where);
+            throw;
+        }
     }
 
     // The QuillbarrowError that the operation ends with; nothing when it succeeds.
-    template <typename T> std::optional<QuillbarrowError> failureOf(QCoro::Task<T> task)
+    template <typename T>
+    std::optional<QuillbarrowError> failureOf(QCoro::Task<T> task,
+                                              std::source_location where = std::source_location::current())
     {
         try {
-            run(std::move(task));
+            run(std::move(task), watchdog, where);
         } catch (const QuillbarrowError& error) {
             return error;
         }
         return std::nullopt;
     }
+
+    // The transfers of the test's rig: shown when a call runs out of time, and cancelled then.
+    void watchTransfers(TransferRig& rig) { m_transfers = &rig; }
 
     // Opens a new session on the attached device; the device is the one listed first.
     void openSession();
@@ -71,6 +92,17 @@ class RealDeviceTest : public ::testing::Test {
     StorageID m_storage;
     std::optional<RemoteItem> m_folder;
     QTemporaryDir m_local;
+
+  private:
+    // Says what the call made at `where` waited for when its time ran out, and marks the device to
+    // be let go at the end of the test.
+    void ranOutOfTime(std::chrono::milliseconds limit, const std::source_location& where);
+    // Ends what a call that ran out of time left running, as far as it can, and unplugs and plugs
+    // the device in again (see the class comment).
+    void releaseDevice();
+
+    TransferRig* m_transfers = nullptr;
+    bool m_timedOut = false;
 };
 
 } // namespace quillbarrow::e2e

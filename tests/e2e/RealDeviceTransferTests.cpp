@@ -19,7 +19,7 @@ constexpr std::chrono::milliseconds transferWatchdog{std::chrono::minutes(3)};
 
 class RealDeviceTransfers : public RealDeviceTest {
   protected:
-    RealDeviceTransfers() : m_rig(m_local.filePath(QStringLiteral("opened files"))) {}
+    RealDeviceTransfers() : m_rig(m_local.filePath(QStringLiteral("opened files"))) { watchTransfers(m_rig); }
 
     // An empty local folder of the test's.
     QString emptyFolder(const QString& name)

@@ -41,7 +41,7 @@ bool sameModel(const DeviceID& a, const DeviceID& b)
 
 class RealDeviceUnplug : public RealDeviceTest {
   protected:
-    RealDeviceUnplug() : m_rig(m_local.filePath(QStringLiteral("opened files"))) {}
+    RealDeviceUnplug() : m_rig(m_local.filePath(QStringLiteral("opened files"))) { watchTransfers(m_rig); }
 
     void SetUp() override
     {

@@ -23,9 +23,20 @@ namespace {
 
 constexpr std::chrono::milliseconds pasteWatchdog{std::chrono::minutes(2)};
 
+// A file no device here has room for (4 EiB, sparse). QEMU 7.2's device reports as its free space
+// the host file system's available blocks times its total blocks (not times the block size), so
+// on this 270 GB disk every 65 MB that other work on the host frees adds a tebibyte to it, and the
+// free space read at the start of a test, plus a tebibyte, fitted in the figure the paste read a
+// moment later. Its figure stays below this for any disk of fewer than 2^31 blocks, even should
+// the free space on the host double.
+constexpr qint64 moreThanAnyFreeSpace = qint64(1) << 62;
+
 class RealDeviceUploadSafety : public RealDeviceTest {
   protected:
-    RealDeviceUploadSafety() : m_rig(m_local.filePath(QStringLiteral("opened files"))) {}
+    RealDeviceUploadSafety() : m_rig(m_local.filePath(QStringLiteral("opened files")))
+    {
+        watchTransfers(m_rig);
+    }
 
     // Puts a file of `size` pseudo-random bytes on the device, in the test's folder, as `name`;
     // its local copy stays at "device/<name>" for comparisons.
@@ -99,6 +110,8 @@ TEST_F(RealDeviceUploadSafety, AReplaceWhoseNewFileCannotBeSentKeepsTheOldFile)
         }
     }
     ASSERT_TRUE(freeSpace) << "the device does not report its free space";
+    ASSERT_LT(*freeSpace, moreThanAnyFreeSpace / 2)
+        << "the device reports more free space than a file can exceed";
 
     struct Row {
         const char* what;
@@ -117,13 +130,10 @@ TEST_F(RealDeviceUploadSafety, AReplaceWhoseNewFileCannotBeSentKeepsTheOldFile)
          },
          QuillbarrowError::Kind::transferFailed},
         {"the new file does not fit on the device", QStringLiteral("huge.bin"),
-         [this, freeSpace](const QString& at) {
+         [this](const QString& at) {
              m_rig.onConflict = nullptr;
              QFile file(at);
-             // Sparse: it takes no room here. QEMU's device reports the free space of the host's
-             // file system, which other work on the machine moves by gigabytes between the read
-             // above and the paste's own: a tebibyte over it stays too big whatever they do.
-             return file.open(QIODevice::WriteOnly) && file.resize(*freeSpace + (qint64(1) << 40));
+             return file.open(QIODevice::WriteOnly) && file.resize(moreThanAnyFreeSpace);
          },
          QuillbarrowError::Kind::insufficientSpace},
     };

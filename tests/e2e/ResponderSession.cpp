@@ -3,8 +3,13 @@
 #include "domain/QuillbarrowError.h"
 #include "transport/LibMTPDeviceSession.h"
 
+#include <QElapsedTimer>
+#include <QFileInfo>
 #include <QHash>
 #include <QSet>
+#include <algorithm>
+#include <atomic>
+#include <map>
 #include <stdexcept>
 
 namespace quillbarrow::e2e {
@@ -17,11 +22,61 @@ struct ResponderSession::State {
     // Every object seen in a listing or made by an operation, by its real id.
     QHash<RemoteObjectID, RemoteItem> seen;
     std::optional<RemoteObjectID> writableID;
+    // The operations under way, by the order they began in.
+    struct Flight {
+        QString what;
+        QElapsedTimer running;
+        // Written by the transfer's progress, on its thread: the bytes reported, and when (in
+        // milliseconds of `running`); -1 before the first report.
+        std::shared_ptr<std::atomic<qint64>> bytes = std::make_shared<std::atomic<qint64>>(-1);
+        std::shared_ptr<std::atomic<qint64>> reportedAt = std::make_shared<std::atomic<qint64>>(-1);
+    };
+    std::map<quint64, Flight> inFlight;
+    quint64 nextFlight = 0;
 };
 
 namespace {
 
 using State = ResponderSession::State;
+
+// An operation under way for as long as it lives: made as an operation begins, gone as it ends.
+class InFlight {
+  public:
+    InFlight(std::shared_ptr<State> state, QString what)
+        : m_state(std::move(state)), m_id(m_state->nextFlight++)
+    {
+        State::Flight& flight = m_state->inFlight[m_id];
+        flight.what = std::move(what);
+        flight.running.start();
+    }
+    ~InFlight() { m_state->inFlight.erase(m_id); }
+    InFlight(const InFlight&) = delete;
+    InFlight& operator=(const InFlight&) = delete;
+
+    // `progress`, noting what it reports; nothing when there is none.
+    TransferProgressFunction watching(TransferProgressFunction progress) const
+    {
+        if (!progress) {
+            return progress;
+        }
+        const State::Flight& flight = m_state->inFlight.at(m_id);
+        return [progress = std::move(progress), bytes = flight.bytes, reportedAt = flight.reportedAt,
+                running = flight.running](qint64 done, std::optional<qint64> total) {
+            bytes->store(done);
+            reportedAt->store(running.elapsed());
+            return progress(done, total);
+        };
+    }
+
+  private:
+    std::shared_ptr<State> m_state;
+    quint64 m_id;
+};
+
+QString seconds(qint64 milliseconds)
+{
+    return QString::number(double(milliseconds) / 1000.0, 'f', 1) + QStringLiteral(" s");
+}
 
 QString listingKey(const std::optional<RemoteObjectID>& folder, const StorageID& storage)
 {
@@ -159,17 +214,20 @@ QCoro::Task<> deleteDepthFirst(std::shared_ptr<State> state, RemoteObjectID id)
 
 QCoro::Task<QList<StorageRoot>> storagesOf(std::shared_ptr<State> state)
 {
+    const InFlight flight(state, QStringLiteral("storages"));
     co_return co_await state->session->storages();
 }
 
 QCoro::Task<DirectoryPage> rootOf(std::shared_ptr<State> state, StorageID storage)
 {
+    const InFlight flight(state, QStringLiteral("rootDirectory of storage ") + storage.rawValue());
     const DirectoryPage page = co_await listOnce(state, std::nullopt, storage);
     co_return outerPage(*state, page);
 }
 
 QCoro::Task<DirectoryPage> listingOf(std::shared_ptr<State> state, RemoteObjectID parentID, RemotePath path)
 {
+    const InFlight flight(state, QStringLiteral("listDirectory ") + parentID.rawValue());
     const RemoteObjectID parent = co_await realID(state, parentID);
     const DirectoryPage page = co_await state->session->listDirectory(parent, path);
     state->listed.insert(listingKey(parent, path.storageID));
@@ -180,6 +238,7 @@ QCoro::Task<DirectoryPage> listingOf(std::shared_ptr<State> state, RemoteObjectI
 QCoro::Task<RemoteItem> createIn(std::shared_ptr<State> state, QString name,
                                  std::optional<RemoteObjectID> parentID, StorageID storage)
 {
+    const InFlight flight(state, QStringLiteral("createFolder ") + name);
     const std::optional<RemoteObjectID> parent = co_await realParent(state, parentID);
     if (state->settings.listParentsFirst) {
         co_await ensureListed(state, parent, storage);
@@ -199,11 +258,14 @@ QCoro::Task<RemoteItem> uploadInto(std::shared_ptr<State> state, QString source,
                                    std::optional<RemoteObjectID> parentID, StorageID storage,
                                    TransferProgressFunction progress)
 {
+    const InFlight flight(state, QStringLiteral("uploadFile ") + name + QStringLiteral(" (") +
+                                     QString::number(QFileInfo(source).size()) + QStringLiteral(" bytes)"));
     const std::optional<RemoteObjectID> parent = co_await realParent(state, parentID);
     if (state->settings.listParentsFirst) {
         co_await ensureListed(state, parent, storage);
     }
-    RemoteItem item = co_await state->session->uploadFile(source, name, parent, storage, std::move(progress));
+    RemoteItem item = co_await state->session->uploadFile(source, name, parent, storage,
+                                                          flight.watching(std::move(progress)));
     state->seen.insert(item.id, item);
     item.parentID = parentID;
     co_return item;
@@ -213,13 +275,15 @@ QCoro::Task<RemoteItem> replaceInto(std::shared_ptr<State> state, QString source
                                     std::optional<RemoteObjectID> parentID, StorageID storage, RemoteObjectID replaced,
                                     QString keptCopy, TransferProgressFunction progress)
 {
+    const InFlight flight(state, QStringLiteral("replaceFile ") + name + QStringLiteral(" (") +
+                                     QString::number(QFileInfo(source).size()) + QStringLiteral(" bytes)"));
     const std::optional<RemoteObjectID> parent = co_await realParent(state, parentID);
     if (state->settings.listParentsFirst) {
         co_await ensureListed(state, parent, storage);
     }
     const RemoteObjectID real = co_await realID(state, replaced);
     RemoteItem item = co_await state->session->replaceFile(source, name, parent, storage, real, keptCopy,
-                                                           std::move(progress));
+                                                           flight.watching(std::move(progress)));
     state->seen.insert(item.id, item);
     item.parentID = parentID;
     co_return item;
@@ -227,12 +291,14 @@ QCoro::Task<RemoteItem> replaceInto(std::shared_ptr<State> state, QString source
 
 QCoro::Task<> renameOf(std::shared_ptr<State> state, RemoteObjectID id, QString name)
 {
+    const InFlight flight(state, QStringLiteral("rename ") + id.rawValue() + QStringLiteral(" to ") + name);
     const RemoteObjectID real = co_await realID(state, id);
     co_await state->session->rename(real, name);
 }
 
 QCoro::Task<> deleteOf(std::shared_ptr<State> state, RemoteObjectID id)
 {
+    const InFlight flight(state, QStringLiteral("deleteItem ") + id.rawValue());
     const RemoteObjectID real = co_await realID(state, id);
     co_await deleteDepthFirst(state, real);
 }
@@ -240,12 +306,15 @@ QCoro::Task<> deleteOf(std::shared_ptr<State> state, RemoteObjectID id)
 QCoro::Task<> downloadOf(std::shared_ptr<State> state, RemoteObjectID id, QString destination,
                          TransferProgressFunction progress)
 {
+    const InFlight flight(state, QStringLiteral("downloadFile ") + id.rawValue() + QStringLiteral(" to ") +
+                                     destination);
     const RemoteObjectID real = co_await realID(state, id);
-    co_await state->session->downloadFile(real, destination, std::move(progress));
+    co_await state->session->downloadFile(real, destination, flight.watching(std::move(progress)));
 }
 
 QCoro::Task<> closeOf(std::shared_ptr<State> state)
 {
+    const InFlight flight(state, QStringLiteral("close"));
     co_await state->session->close();
 }
 
@@ -325,6 +394,22 @@ QCoro::Task<> ResponderSession::close()
 const std::shared_ptr<DeviceSession>& ResponderSession::real() const
 {
     return m_state->session;
+}
+
+QStringList ResponderSession::operationsInFlight() const
+{
+    QStringList lines;
+    for (const auto& [id, flight] : m_state->inFlight) {
+        const qint64 running = flight.running.elapsed();
+        QString line = flight.what + QStringLiteral(": running for ") + seconds(running);
+        if (const qint64 bytes = flight.bytes->load(); bytes >= 0) {
+            line +=
+                QStringLiteral(", ") + QString::number(bytes) + QStringLiteral(" bytes reported, the last ") +
+                seconds(std::max<qint64>(0, running - flight.reportedAt->load())) + QStringLiteral(" ago");
+        }
+        lines.append(line);
+    }
+    return lines;
 }
 
 } // namespace quillbarrow::e2e

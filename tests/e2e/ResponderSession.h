@@ -20,7 +20,9 @@ namespace quillbarrow::e2e {
 //   folder's contents are deleted first, depth first.
 // - `writableAlias`: an identifier that stands for the folder named `writableName` in the storage
 //   root, looked up by name in each session (object handles do not survive a reconnection).
-// Everything runs on the main thread.
+// It also keeps the operations that have begun and not ended, so that a test that runs out of
+// time can say what it waits for (operationsInFlight()).
+// Everything runs on the main thread, the progress of transfers aside.
 class ResponderSession final : public DeviceSession {
   public:
     struct Settings {
@@ -54,6 +56,10 @@ class ResponderSession final : public DeviceSession {
 
     // The session underneath.
     const std::shared_ptr<DeviceSession>& real() const;
+    // One line per operation that has begun and not ended, in the order they began: what it is,
+    // how long it has run and, for a transfer, the bytes its progress reported and when it last
+    // did. The first one holds the device; the others wait behind it.
+    QStringList operationsInFlight() const;
 
     struct State;
 

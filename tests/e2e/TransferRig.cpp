@@ -7,6 +7,17 @@ namespace quillbarrow::e2e {
 
 namespace {
 
+// ", <done> of <total> bytes" as far as the progress tells.
+QString progressText(const std::optional<TransferProgress>& progress)
+{
+    if (!progress) {
+        return QString();
+    }
+    return QStringLiteral(", ") + QString::number(progress->bytesCompleted) + QStringLiteral(" of ") +
+           (progress->bytesTotal ? QString::number(*progress->bytesTotal) : QStringLiteral("?")) +
+           QStringLiteral(" bytes");
+}
+
 QString stateText(const TransferState& state)
 {
     switch (state.kind()) {
@@ -15,9 +26,9 @@ QString stateText(const TransferState& state)
     case TransferState::Kind::awaitingConfirmation:
         return QStringLiteral("awaitingConfirmation");
     case TransferState::Kind::running:
-        return QStringLiteral("running");
+        return QStringLiteral("running") + progressText(state.progress());
     case TransferState::Kind::cancelling:
-        return QStringLiteral("cancelling");
+        return QStringLiteral("cancelling") + progressText(state.progress());
     case TransferState::Kind::completed:
         return QStringLiteral("completed");
     case TransferState::Kind::failed:

@@ -29,7 +29,8 @@ class TransferRig {
     std::optional<ConflictResolution> conflictAnswer;
     std::function<void()> onConflict;
 
-    // "name: state" for each job, with the error's technical details for a failed one.
+    // "name: state" for each job, with the error's technical details for a failed one and the
+    // bytes moved for a running one.
     QStringList jobStates() const;
     // The jobs in the given state.
     QList<TransferJob> jobsIn(TransferState::Kind kind) const;

@@ -8,6 +8,8 @@
 #include "SceneSupport.h"
 #include "SnapshotScene.h"
 
+#include "async/Allocator.h"
+
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QDialog>
@@ -87,6 +89,8 @@ bool render(const Scene& scene, const QDir& out)
 
 int main(int argc, char** argv)
 {
+    // The allocator as the program sets it, before anything allocates from another thread.
+    quillbarrow::configureAllocator();
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     }

@@ -208,8 +208,8 @@ DeviceSidebar::DeviceSidebar(DeviceBrowserViewModel* browser, TransferCoordinato
     m_list->setFrameShape(QFrame::NoFrame);
     m_list->setSelectionMode(QAbstractItemView::SingleSelection);
     // The list keeps the row of the connected device highlighted whether it has the keyboard or
-    // not, so the keyboard is shown apart from the selection (the panes' keys still go to the
-    // focused pane meanwhile).
+    // not, so the keyboard is shown apart from the selection (meanwhile Up and Down choose a
+    // device, and no key acts on a pane).
     new KeyboardFocusRing(m_list->viewport(), m_list);
 
     // The footer.

@@ -2,6 +2,8 @@
 
 #include "chrome/ChromeIcons.h"
 #include "chrome/ChromeStyle.h"
+#include "chrome/KeyboardFocusRing.h"
+#include "chrome/SelectedTextCopier.h"
 #include "chrome/ServiceRestartAlert.h"
 #include "viewmodels/devicebrowser/DeviceBrowserViewModel.h"
 
@@ -10,7 +12,6 @@
 #include <QPushButton>
 #include <QResizeEvent>
 #include <QVBoxLayout>
-
 #include <algorithm>
 
 namespace quillbarrow {
@@ -23,7 +24,7 @@ QLabel* bannerText(const QFont& font, bool secondary, const QString& name)
     label->setObjectName(name);
     label->setWordWrap(true);
     label->setTextFormat(Qt::PlainText);
-    label->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    new SelectedTextCopier(label);
     // Spare height goes below the lines, not between them.
     label->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Maximum);
     ChromeStyle::setText(label, font, secondary);
@@ -36,22 +37,24 @@ QPushButton* bannerButton(const QString& title, const QString& name)
     button->setObjectName(name);
     button->setAutoDefault(false);
     // A click leaves the keyboard in the pane that had it: the banner may go with the click, and
-    // a hidden button's keyboard would fall to whichever pane comes first.
-    button->setFocusPolicy(Qt::NoFocus);
+    // a hidden button's keyboard would fall to whichever pane comes first. Tab reaches the buttons.
+    KeyboardFocusRing::attachToWindowButton(button);
     return button;
 }
 
 } // namespace
 
 ErrorBannerView::ErrorBannerView(DeviceBrowserViewModel* browser, QWidget* parent)
-    : QFrame(parent),
-      m_browser(browser),
+    : QFrame(parent), m_browser(browser),
       m_message(bannerText(ChromeStyle::headline(font()), false, QStringLiteral("bannerMessage"))),
       m_detail(bannerText(ChromeStyle::caption(font()), true, QStringLiteral("bannerDetail"))),
       m_detected(bannerText(ChromeStyle::caption(font()), true, QStringLiteral("bannerDetected"))),
       m_managedNote(bannerText(ChromeStyle::caption(font()), true, QStringLiteral("bannerManagedNote"))),
       m_quit(bannerButton(QStringLiteral("Quit & Retry"), QStringLiteral("quitAndRetryButton"))),
-      m_restart(bannerButton(QStringLiteral("Restart Services & Retry"), QStringLiteral("restartServicesButton")))
+      m_restart(
+          bannerButton(QStringLiteral("Restart Services & Retry"), QStringLiteral("restartServicesButton"))),
+      m_retry(bannerButton(QStringLiteral("Retry"), QStringLiteral("retryButton"))),
+      m_dismiss(bannerButton(QStringLiteral("Dismiss"), QStringLiteral("dismissButton")))
 {
     setObjectName(QStringLiteral("errorBanner"));
     setAutoFillBackground(true);
@@ -70,21 +73,19 @@ ErrorBannerView::ErrorBannerView(DeviceBrowserViewModel* browser, QWidget* paren
     texts->addWidget(m_managedNote);
     texts->addStretch(1);
 
-    QPushButton* retry = bannerButton(QStringLiteral("Retry"), QStringLiteral("retryButton"));
-    QPushButton* dismiss = bannerButton(QStringLiteral("Dismiss"), QStringLiteral("dismissButton"));
     auto* row = new QHBoxLayout(this);
     row->setContentsMargins(10, 10, 10, 10);
     row->setSpacing(12);
     row->addWidget(icon, 0, Qt::AlignTop);
     row->addLayout(texts, 1);
-    for (QPushButton* button : {m_quit, m_restart, retry, dismiss}) {
+    for (QPushButton* button : buttons()) {
         row->addWidget(button, 0, Qt::AlignTop);
     }
 
     connect(m_quit, &QPushButton::clicked, this, &ErrorBannerView::quitConflictsRequested);
     connect(m_restart, &QPushButton::clicked, this, &ErrorBannerView::askToRestartServices);
-    connect(retry, &QPushButton::clicked, this, &ErrorBannerView::retryRequested);
-    connect(dismiss, &QPushButton::clicked, this, &ErrorBannerView::dismissRequested);
+    connect(m_retry, &QPushButton::clicked, this, &ErrorBannerView::retryRequested);
+    connect(m_dismiss, &QPushButton::clicked, this, &ErrorBannerView::dismissRequested);
     if (browser) {
         connect(browser, &DeviceBrowserViewModel::errorBannerChanged, this,
                 [this] { setBanner(m_browser->errorBanner()); });
@@ -93,6 +94,11 @@ ErrorBannerView::ErrorBannerView(DeviceBrowserViewModel* browser, QWidget* paren
     } else {
         setBanner(std::nullopt);
     }
+}
+
+QList<QPushButton*> ErrorBannerView::buttons() const
+{
+    return {m_quit, m_restart, m_retry, m_dismiss};
 }
 
 void ErrorBannerView::setBanner(const std::optional<ErrorBanner>& banner)

@@ -30,6 +30,10 @@ public:
     explicit ErrorBannerView(DeviceBrowserViewModel* browser, QWidget* parent = nullptr);
 
     void setBanner(const std::optional<ErrorBanner>& banner);
+    // The buttons in the order Tab walks them, those hidden for this banner included. Each is a
+    // window button (KeyboardFocusRing::attachToWindowButton): a click leaves the keyboard where it
+    // is, Tab reaches it after the tables.
+    QList<QPushButton*> buttons() const;
     // As tall as the wrapped lines need at the banner's current width: the column stacking it
     // asks for the plain size hint, which guesses a narrow width and leaves a band of empty space.
     QSize sizeHint() const override;
@@ -55,6 +59,8 @@ private:
     QLabel* m_managedNote;
     QPushButton* m_quit;
     QPushButton* m_restart;
+    QPushButton* m_retry;
+    QPushButton* m_dismiss;
     QPointer<ServiceRestartAlert> m_alert;
 };
 

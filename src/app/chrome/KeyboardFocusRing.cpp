@@ -1,5 +1,6 @@
 #include "chrome/KeyboardFocusRing.h"
 
+#include "chrome/SelectedTextCopier.h"
 #include "style/Palette.h"
 
 #include <QAbstractScrollArea>
@@ -55,10 +56,14 @@ void KeyboardFocusRing::attachToButtons(QWidget* sheet)
 
 void KeyboardFocusRing::attachToStrip(QLabel* message, QPushButton* dismiss)
 {
-    message->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    message->setFocusPolicy(Qt::NoFocus);
-    dismiss->setFocusPolicy(Qt::TabFocus);
-    (new KeyboardFocusRing(dismiss, dismiss))->m_pressOnReturn = true;
+    new SelectedTextCopier(message);
+    attachToWindowButton(dismiss);
+}
+
+void KeyboardFocusRing::attachToWindowButton(QPushButton* button)
+{
+    button->setFocusPolicy(Qt::TabFocus);
+    (new KeyboardFocusRing(button, button))->m_pressOnReturn = true;
 }
 
 bool KeyboardFocusRing::pressesRingedButton(QEvent* event) const

@@ -31,12 +31,15 @@ public:
     // push button that has the keyboard.
     static void attachToButtons(QWidget* sheet);
     // The keyboard and a strip of the window (a message and its Dismiss): the message can be
-    // selected with the mouse without taking the keyboard from the pane that has it, and a click
-    // on Dismiss leaves it there too. Tab reaches Dismiss (the window walks to it after the
-    // tables), which then wears the ring and is pressed by Return as well as Space.
+    // selected with the mouse and copied (SelectedTextCopier) without taking the keyboard from the
+    // pane that has it, and Dismiss is a window button (attachToWindowButton).
     static void attachToStrip(QLabel* message, QPushButton* dismiss);
+    // A button of the window outside the panes (a strip's, the banner's): a click leaves the
+    // keyboard in the pane that has it; Tab reaches the button (the window walks to it after the
+    // tables), which then wears the ring and is pressed by Return as well as Space.
+    static void attachToWindowButton(QPushButton* button);
 
-protected:
+  protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:

@@ -14,7 +14,7 @@
 #include <QStyleOptionProgressBar>
 #include <QToolTip>
 #include <QUuid>
-
+#include <QtMath>
 #include <algorithm>
 
 namespace quillbarrow {
@@ -65,17 +65,20 @@ TransferJobDelegate::RowLayout TransferJobDelegate::layout(const QRect& rect, co
     const QFontMetrics nameMetrics(ChromeStyle::callout(font));
     const QFontMetrics captionMetrics(ChromeStyle::caption(font));
     const int top = inner.top() + (inner.height() - textHeight(font)) / 2;
+    const QString name = index.data(Qt::DisplayRole).toString();
     int nameRight = right;
     if (index.data(TransferJobListModel::ViewingRole).toBool()) {
-        // The tag keeps its ideal size; the name gives way to it.
+        // The tag keeps its ideal size; the name gives way to it. The name's width is rounded up:
+        // its width rounded to the nearest pixel may fall short of it, and the name was elided.
         const QFontMetrics tagMetrics(ChromeStyle::caption2(font));
         const int tagWidth = tagMetrics.height() + 3 + tagMetrics.horizontalAdvance(temporaryViewText);
-        const int nameWidth = nameMetrics.horizontalAdvance(index.data(Qt::DisplayRole).toString());
+        const int nameWidth = qCeil(QFontMetricsF(ChromeStyle::callout(font)).horizontalAdvance(name));
         const int tagLeft = std::min(textLeft + nameWidth + 7, right - tagWidth);
         parts.tag = QRect(tagLeft, top, tagWidth, nameMetrics.height());
         nameRight = tagLeft - 7;
     }
     parts.name = QRect(textLeft, top, std::max(0, nameRight - textLeft), nameMetrics.height());
+    parts.shownName = nameMetrics.elidedText(name, Qt::ElideMiddle, parts.name.width());
     parts.stateLine = QRect(textLeft, top + nameMetrics.height() + lineGap, std::max(0, right - textLeft),
                             captionMetrics.height());
     return parts;
@@ -95,9 +98,7 @@ void TransferJobDelegate::paint(QPainter* painter, const QStyleOptionViewItem& o
     const QFont nameFont = ChromeStyle::callout(option.font);
     painter->setFont(nameFont);
     painter->setPen(palette.color(QPalette::Text));
-    const QString name = QFontMetrics(nameFont).elidedText(index.data(Qt::DisplayRole).toString(), Qt::ElideMiddle,
-                                                           parts.name.width());
-    painter->drawText(parts.name, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, name);
+    painter->drawText(parts.name, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, parts.shownName);
 
     const QColor secondary = ChromeStyle::secondaryText(palette);
     if (!parts.tag.isNull()) {

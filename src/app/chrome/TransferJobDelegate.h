@@ -14,14 +14,15 @@ class TransferJobDelegate final : public QStyledItemDelegate {
     Q_OBJECT
 
 public:
-    // The places of a row's parts inside its rectangle.
-    struct RowLayout {
-        QRect icon;
-        QRect name;
-        QRect tag;
-        QRect stateLine;
-        QRect cancelButton; // empty when the row has none
-        QRect bar;          // empty when the row has none
+  // The places of a row's parts inside its rectangle, and the name as it is drawn in its place.
+  struct RowLayout {
+      QRect icon;
+      QRect name;
+      QString shownName; // the whole name wherever it fits, else elided in the middle
+      QRect tag;
+      QRect stateLine;
+      QRect cancelButton; // empty when the row has none
+      QRect bar;          // empty when the row has none
     };
 
     // The height of a row: its two lines of text, or the cancel button when taller, and room

@@ -78,7 +78,7 @@ QCoro::Task<> runSendToMac(QPointer<TransferCoordinator> coordinator, QPointer<L
         // Failures are the coordinator's to show.
     }
     if (localBrowser) {
-        localBrowser->refresh();
+        localBrowser->reloadCurrentDirectory();
     }
 }
 

@@ -44,7 +44,7 @@ QCoro::Task<> runPaste(QPointer<TransferCoordinator> coordinator, QPointer<Local
         // The coordinator never throws; nothing may escape a task nobody awaits.
     }
     if (browser) {
-        browser->refresh();
+        browser->reloadCurrentDirectory();
     }
 }
 
@@ -210,6 +210,15 @@ LocalPaneView::LocalPaneView(LocalBrowserViewModel& browser, TransferCoordinator
     }
     connect(&browser, &LocalBrowserViewModel::locationsChanged, this,
             &LocalPaneView::updateSwitcherVisibility);
+    // A selected item renamed stays selected: its new address joins the selection before the rows
+    // under the new name are shown, and the old one leaves with its row.
+    connect(&browser, &LocalBrowserViewModel::itemRenamed, this, [this](const QUrl& from, const QUrl& to) {
+        if (selection().contains(from)) {
+            QSet<QUrl> kept = selection();
+            kept.insert(to);
+            setSelection(std::move(kept));
+        }
+    });
     connect(&deviceBrowser, &DeviceBrowserViewModel::currentPageChanged, this, &LocalPaneView::updateHeader);
     connect(&state, &WindowState::focusedPaneChanged, this, &LocalPaneView::updateHeader);
     connect(coordinator.clipboard(), &Clipboard::contentsChanged, this, &LocalPaneView::updateDropOverlay);

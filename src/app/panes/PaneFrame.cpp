@@ -54,7 +54,7 @@ void PaneFrame::assemble(PaneHeader* header, QWidget* content, DropTargetOverlay
     if (QWidget* target = keyboardTarget()) {
         target->installEventFilter(this);
     }
-    m_keyMonitor = new PaneKeyMonitor(this, m_side, m_state, std::move(handler));
+    m_keyMonitor = new PaneKeyMonitor(this, keyboardTarget(), m_side, m_state, std::move(handler));
 }
 
 bool PaneFrame::eventFilter(QObject* watched, QEvent* event)

@@ -67,6 +67,7 @@ MainWindow::MainWindow(DeviceBrowserViewModel& browser, LocalBrowserViewModel& l
     m_localMessageStrip = new LocalMessageStrip(localBrowser, coordinator, detail);
     stack->addWidget(m_transferErrorStrip);
     stack->addWidget(m_localMessageStrip);
+    m_errorBanner->installEventFilter(this);
     m_transferErrorStrip->installEventFilter(this);
     m_localMessageStrip->installEventFilter(this);
     m_paneArea = new PaneArea(m_state, buildMacPane(), buildAndroidPane(), detail);
@@ -142,6 +143,16 @@ QWidget* MainWindow::buildErrorBanner()
             startDetached(browser->restartManagedServicesAndRetry());
         }
     });
+    // A button pressed from the keyboard gives it back to the pane that had it, also when the banner
+    // stays (a retry that fails again) or a question opens over the window (the restart alert: the
+    // keyboard comes back to the window's focus widget as it closes).
+    for (QPushButton* button : m_errorBanner->buttons()) {
+        connect(button, &QPushButton::clicked, this, [this, button] {
+            if (focusWidget() == button) {
+                focusFocusedPaneTable();
+            }
+        });
+    }
     return m_errorBanner;
 }
 
@@ -195,8 +206,8 @@ void MainWindow::focusFocusedPaneTable()
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event)
 {
-    // Only the strips are watched. Qt would hand the keyboard of a widget that hides to the first
-    // stop, the Mac table, where the next Delete asked about the Mac selection.
+    // Only the banner and the strips are watched. Qt would hand the keyboard of a widget that hides
+    // to the first stop, the Mac table, where the next Delete asked about the Mac selection.
     const auto* strip = qobject_cast<QWidget*>(watched);
     if (event->type() == QEvent::Hide && strip != nullptr &&
         strip->isAncestorOf(QApplication::focusWidget())) {
@@ -205,34 +216,41 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event)
     return QMainWindow::eventFilter(watched, event);
 }
 
-QList<QWidget*> MainWindow::keyboardStops() const
+QList<MainWindow::KeyboardStop> MainWindow::keyboardStops() const
 {
-    const auto stop = [](QWidget* widget) -> QWidget* {
-        return widget != nullptr && widget->isVisible() && widget->isEnabled() &&
-                       widget->focusPolicy() != Qt::NoFocus
-                   ? widget
-                   : nullptr;
-    };
     const auto tableOf = [](QWidget* pane) -> QWidget* {
         const auto* frame = qobject_cast<const PaneFrame*>(pane);
         return frame != nullptr ? frame->keyboardTarget() : nullptr;
     };
-    return {stop(tableOf(m_paneArea->macPane())), stop(tableOf(m_paneArea->androidPane())),
-            stop(m_transferErrorStrip->dismissButton()), stop(m_localMessageStrip->dismissButton()),
-            stop(m_sidebar->deviceList())};
+    QList<KeyboardStop> stops{{m_paneArea->macPane(), tableOf(m_paneArea->macPane())},
+                              {m_paneArea->androidPane(), tableOf(m_paneArea->androidPane())}};
+    for (QPushButton* button : m_errorBanner->buttons()) {
+        stops.append(KeyboardStop{button, button});
+    }
+    stops.append(KeyboardStop{m_transferErrorStrip, m_transferErrorStrip->dismissButton()});
+    stops.append(KeyboardStop{m_localMessageStrip, m_localMessageStrip->dismissButton()});
+    stops.append(KeyboardStop{m_sidebar, m_sidebar->deviceList()});
+    return stops;
 }
 
 bool MainWindow::focusNextPrevChild(bool next)
 {
-    const QList<QWidget*> stops = keyboardStops();
-    // Where the keyboard is now: one of the stops, or a widget inside a pane or the sidebar
-    // (a button, the path editor), which counts as that part's stop.
-    const QList<QWidget*> parts{m_paneArea->macPane(), m_paneArea->androidPane(), m_transferErrorStrip,
-                                m_localMessageStrip, m_sidebar};
+    const QList<KeyboardStop> stops = keyboardStops();
+    const auto takesKeyboard = [](const QWidget* widget) {
+        return widget != nullptr && widget->isVisible() && widget->isEnabled() &&
+               widget->focusPolicy() != Qt::NoFocus;
+    };
+    // Where the keyboard is now: one of the stops (also one hiding as it has the keyboard), or a
+    // widget inside a pane or the sidebar (a button, the path editor), which counts as that part's stop.
     const QWidget* focus = QApplication::focusWidget();
     qsizetype current = -1;
-    for (qsizetype index = 0; index < parts.size() && focus != nullptr; ++index) {
-        if (parts[index] == focus || parts[index]->isAncestorOf(focus)) {
+    for (qsizetype index = 0; index < stops.size() && focus != nullptr && current < 0; ++index) {
+        if (stops[index].widget == focus) {
+            current = index;
+        }
+    }
+    for (qsizetype index = 0; index < stops.size() && focus != nullptr && current < 0; ++index) {
+        if (stops[index].part->isAncestorOf(focus)) {
             current = index;
         }
     }
@@ -240,8 +258,8 @@ bool MainWindow::focusNextPrevChild(bool next)
     for (qsizetype step = 1; step <= count; ++step) {
         const qsizetype start = current < 0 ? (next ? -1 : count) : current;
         const qsizetype index = ((start + (next ? step : -step)) % count + count) % count;
-        if (stops[index] != nullptr) {
-            stops[index]->setFocus(next ? Qt::TabFocusReason : Qt::BacktabFocusReason);
+        if (takesKeyboard(stops[index].widget)) {
+            stops[index].widget->setFocus(next ? Qt::TabFocusReason : Qt::BacktabFocusReason);
             return true;
         }
     }

@@ -63,11 +63,13 @@ Q_SIGNALS:
 protected:
     void showEvent(QShowEvent* event) override;
     // Tab and Shift+Tab walk the window's keyboard stops: the Mac pane's table, the Android pane's
-    // table, the "Dismiss" of the error strip shown, and the sidebar's device list, skipping a stop
-    // that is hidden or takes no keyboard (no device listed, no folder shown, no strip).
+    // table, the buttons of the device error banner, the "Dismiss" of the error strip shown, and the
+    // sidebar's device list, skipping a stop that is hidden or takes no keyboard (no device listed,
+    // no folder shown, no banner or strip).
     bool focusNextPrevChild(bool next) override;
-    // A strip that hides while its "Dismiss" has the keyboard (pressed, or its message cleared
-    // elsewhere) gives the keyboard back to the focused pane's table.
+    // The banner or a strip that hides while one of its buttons has the keyboard (pressed, or its
+    // message cleared elsewhere) gives the keyboard back to the focused pane's table; so does a
+    // banner button pressed from the keyboard while the banner stays.
     bool eventFilter(QObject* watched, QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
@@ -83,8 +85,13 @@ private:
     void runStartUpCalls();
     // Gives the keyboard to the table of the pane marked focused.
     void focusFocusedPaneTable();
-    // The widgets Tab walks, in order; a stop that cannot take the keyboard now is null.
-    QList<QWidget*> keyboardStops() const;
+    // A widget Tab walks to, and the part of the window whose widgets count as being at it.
+    struct KeyboardStop {
+        QWidget* part;
+        QWidget* widget;
+    };
+    // Every stop Tab may walk to, in order, whether it can take the keyboard now or not.
+    QList<KeyboardStop> keyboardStops() const;
 
     QPointer<DeviceBrowserViewModel> m_browser;
     QPointer<LocalBrowserViewModel> m_localBrowser;

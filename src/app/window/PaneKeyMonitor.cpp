@@ -2,7 +2,6 @@
 
 #include "WindowState.h"
 
-#include <QAbstractButton>
 #include <QAbstractSpinBox>
 #include <QApplication>
 #include <QKeyEvent>
@@ -25,8 +24,9 @@ bool isTextInput(const QWidget* widget)
 
 } // namespace
 
-PaneKeyMonitor::PaneKeyMonitor(QWidget* pane, FocusedPane side, WindowState* state, Handler handler)
-    : QObject(pane), m_pane(pane), m_side(side), m_state(state), m_handler(std::move(handler))
+PaneKeyMonitor::PaneKeyMonitor(QWidget* pane, QWidget* table, FocusedPane side, WindowState* state,
+                               Handler handler)
+    : QObject(pane), m_pane(pane), m_table(table), m_side(side), m_state(state), m_handler(std::move(handler))
 {
     // The window may be made or changed later: the pane's show and reparenting say when.
     m_pane->installEventFilter(this);
@@ -92,15 +92,15 @@ bool PaneKeyMonitor::eventFilter(QObject* watched, QEvent* event)
     if (watched != m_window || event->type() != QEvent::KeyPress || !m_handler || m_state == nullptr) {
         return false;
     }
-    if (m_state->focusedPane() != m_side || shouldIgnoreKeyEvent(m_pane->window())) {
+    // Whatever else has the keyboard (the device list, a strip's or the banner's button) takes the
+    // press as its own: Return presses the button, Up and Down choose a device.
+    const QWidget* window = m_pane->window();
+    if (m_table == nullptr || window->focusWidget() != m_table || m_state->focusedPane() != m_side ||
+        shouldIgnoreKeyEvent(window)) {
         return false;
     }
     const auto* press = static_cast<QKeyEvent*>(event);
     const std::optional<PaneKeyCommand> command = paneKeyCommand(press->key(), press->modifiers());
-    if (command == PaneKeyCommand::openSelection &&
-        qobject_cast<const QAbstractButton*>(m_pane->window()->focusWidget()) != nullptr) {
-        return false; // the button with the keyboard (a strip's Dismiss) is pressed
-    }
     return command && m_handler(*command);
 }
 

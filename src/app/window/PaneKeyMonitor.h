@@ -18,13 +18,13 @@ class WindowState;
 // The keyboard commands of one pane. The monitor watches the key presses of the pane's own
 // window, before any widget of the window sees them, and offers each press that is one of the
 // panes' commands (PaneKeyCommand) to the pane's handler, but only
-//   - while the window state says this pane is the focused one,
-//   - while the window shows no modal dialog (a sheet), and
-//   - while no text field or text editor of the window has the keyboard,
-// so typing in a dialog or in the path editor never runs a pane command; Return, while a button
-// has the keyboard, is that button's, as in a dialog. A press the handler takes (it returns true)
-// is consumed: no widget sees it, so the table does not also act on it. Any other press goes on
-// to the window's focus widget as usual.
+//   - while the pane's table has the window's keyboard,
+//   - while the window state says this pane is the focused one, and
+//   - while the window shows no modal dialog (a sheet),
+// so a press meant for anything else that has the keyboard (the device list, a strip's or the
+// banner's button, the path editor, a dialog) never runs a pane command. A press the handler takes
+// (it returns true) is consumed: no widget sees it, so the table does not also act on it. Any
+// other press goes on to the window's focus widget as usual.
 //
 // Presses aimed at another window never reach the handler: each window's panes answer only
 // their own window's keys. The monitor follows the pane into whatever window it is shown in,
@@ -37,8 +37,8 @@ public:
     // True when the pane acted on the command.
     using Handler = std::function<bool(PaneKeyCommand)>;
 
-    // Lives as a child of `pane`.
-    PaneKeyMonitor(QWidget* pane, FocusedPane side, WindowState* state, Handler handler);
+    // Lives as a child of `pane`; `table` is the widget of the pane that takes its keyboard.
+    PaneKeyMonitor(QWidget* pane, QWidget* table, FocusedPane side, WindowState* state, Handler handler);
     ~PaneKeyMonitor() override;
 
     // Replaces the handler; the monitor is not installed again.
@@ -56,6 +56,7 @@ private:
     void followWindow();
 
     QWidget* m_pane;
+    QPointer<QWidget> m_table;
     FocusedPane m_side;
     QPointer<WindowState> m_state;
     Handler m_handler;

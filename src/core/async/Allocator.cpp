@@ -33,13 +33,26 @@ bool tunablesSet(std::string_view tunables, std::string_view name)
 void configureAllocator()
 {
 #ifdef __GLIBC__
+    // Each setting by its tunable's name and, where glibc also reads one, the older environment
+    // variable that sets it (any value of it counts, an empty one too: glibc takes that as 0).
+    // glibc reads no older variable for the fast bins: a MALLOC_MXFAST_ sets nothing.
+    struct Setting {
+        int option;
+        int value;
+        std::string_view tunable;
+        const char* variable;
+    };
+    const Setting settings[] = {
+        {M_MXFAST, 0, "glibc.malloc.mxfast", nullptr},
+        {M_MMAP_THRESHOLD, mappedApartFrom, "glibc.malloc.mmap_threshold", "MALLOC_MMAP_THRESHOLD_"},
+    };
     const char* set = std::getenv("GLIBC_TUNABLES");
     const std::string_view tunables = set != nullptr ? set : "";
-    if (!tunablesSet(tunables, "glibc.malloc.mxfast")) {
-        mallopt(M_MXFAST, 0);
-    }
-    if (!tunablesSet(tunables, "glibc.malloc.mmap_threshold")) {
-        mallopt(M_MMAP_THRESHOLD, mappedApartFrom);
+    for (const Setting& setting : settings) {
+        if (!tunablesSet(tunables, setting.tunable) &&
+            (setting.variable == nullptr || std::getenv(setting.variable) == nullptr)) {
+            mallopt(setting.option, setting.value);
+        }
     }
 #endif
 }

@@ -150,4 +150,55 @@ std::vector<qsizetype> browserOrder(std::span<const BrowserSortFields> items, Fi
     return order;
 }
 
+std::vector<qsizetype> keepingRowsInPlace(std::span<const qsizetype> order,
+                                          std::span<const qsizetype> keptRows, qsizetype rowCount)
+{
+    const auto rows = static_cast<std::size_t>(std::max<qsizetype>(rowCount, 0));
+    // The position standing in each row before, and the new items after each row (slot 0 for
+    // those at the top, slot row + 1 for those after a row), counted first, then placed.
+    std::vector<qsizetype> inRow(rows, -1);
+    std::vector<qsizetype> slotOf(order.size(), -1);
+    std::vector<qsizetype> newAfter(rows + 2, 0);
+    qsizetype slot = 0;
+    for (std::size_t each = 0; each < order.size(); ++each) {
+        const qsizetype position = order[each];
+        const qsizetype row = keptRows[static_cast<std::size_t>(position)];
+        // A row claimed twice keeps the first that claimed it; the other counts as new.
+        if (row >= 0 && row < rowCount && inRow[static_cast<std::size_t>(row)] < 0) {
+            inRow[static_cast<std::size_t>(row)] = position;
+            slot = row + 1;
+            continue;
+        }
+        slotOf[each] = slot;
+        ++newAfter[static_cast<std::size_t>(slot) + 1];
+    }
+    // newAfter[slot] becomes where that slot's new items start among all the new items; as they
+    // are put there, it moves on to where they end.
+    std::partial_sum(newAfter.begin(), newAfter.end(), newAfter.begin());
+    std::vector<qsizetype> newItems(static_cast<std::size_t>(newAfter.back()));
+    for (std::size_t each = 0; each < order.size(); ++each) {
+        if (slotOf[each] >= 0) {
+            newItems[static_cast<std::size_t>(newAfter[static_cast<std::size_t>(slotOf[each])]++)] =
+                order[each];
+        }
+    }
+    // The new items of the top, then each row's item followed by the new items after it.
+    std::vector<qsizetype> placed;
+    placed.reserve(order.size());
+    std::size_t next = 0;
+    const auto placeNewUpTo = [&](qsizetype end) {
+        for (; next < static_cast<std::size_t>(end); ++next) {
+            placed.push_back(newItems[next]);
+        }
+    };
+    placeNewUpTo(newAfter[0]);
+    for (std::size_t row = 0; row < rows; ++row) {
+        if (inRow[row] >= 0) {
+            placed.push_back(inRow[row]);
+        }
+        placeNewUpTo(newAfter[row + 1]);
+    }
+    return placed;
+}
+
 } // namespace quillbarrow

@@ -140,6 +140,25 @@ std::vector<qsizetype> browserOrder(const QList<Item>& items, const ShownItems& 
     return browserOrder(fields, sort, ascending);
 }
 
+// How a listing of the folder shown places its rows. The order the sort gives is applied anew
+// only when the user asks for it: a header click, the hidden-files switch, a refresh or another
+// folder. A listing that follows a change the user made in the folder (a paste, a new folder, a
+// rename, a delete) leaves the rows seen where they stand: the next key, click or copy then
+// reaches the row the user saw there.
+enum class RowPlacement {
+    orderAnew,
+    keepInPlace,
+};
+
+// The rows of a listing taken again unasked: of the items in browser `order` (positions), each that
+// stood in a row before (`keptRows[position]`, that row; -1 for one that was not shown) keeps the
+// order of those rows, and each other item takes the place `order` gives it among them: right
+// after the kept item before it in `order` (at the top when there is none), after the other new
+// items placed there before it. `rowCount` is the number of rows before. Gives positions, as
+// `order` does; linear in the rows.
+std::vector<qsizetype> keepingRowsInPlace(std::span<const qsizetype> order,
+                                          std::span<const qsizetype> keptRows, qsizetype rowCount);
+
 // The shown items in `order` (places in `shown`), each copied once with its shown size.
 template <typename Item>
 QList<Item> shownInOrder(const QList<Item>& items, const ShownItems& shown,

@@ -776,9 +776,11 @@ std::optional<std::uint64_t> reckonedFreeSpace(const Core& core, const StorageID
 // The check before an upload: a file larger than the free space of its storage is refused. The
 // device is asked for its storages only when the session has none yet, or when the file would not
 // fit the free space as the session reckons it (the last read, less what it has sent since): a
-// batch of uploads asks once, and asks again before it fails a file. The check's own failures (an
-// unreadable size, a failed storage read) let the upload go ahead. Gives the file's size, 0 when it
-// could not be read.
+// batch of uploads asks once, and asks again before it fails a file. When that read fails, the
+// reckoning stands: a file that does not fit it is refused all the same, as one failed read says
+// nothing of room made since. Only where nothing is known of the free space (a size that cannot be
+// read, a storage never listed or whose free space the device does not report) does the upload go
+// ahead unchecked. Gives the file's size, 0 when it could not be read.
 QCoro::Task<std::uint64_t> checkFreeSpace(std::shared_ptr<Core> core, QByteArray source, StorageID storageID)
 {
     // A local file's attributes: read here rather than handed to a worker and back.
@@ -796,10 +798,24 @@ QCoro::Task<std::uint64_t> checkFreeSpace(std::shared_ptr<Core> core, QByteArray
     if (listed && (!reckoned || size <= *reckoned)) {
         co_return size;
     }
+    std::optional<QuillbarrowError> unread;
     try {
         QCoro::Task<QList<StorageRoot>> refreshing = refreshStorages(core);
         co_await refreshing;
     } catch (...) {
+        unread = QuillbarrowError::fromException(std::current_exception());
+    }
+    if (unread) {
+        sessionLogger().info(QStringLiteral("Could not read the storages before sending ") +
+                             LocalPath::shown(LocalPath::decoded(source)) + QStringLiteral(" (") +
+                             QString::number(size) + QStringLiteral(" bytes): ") +
+                             unread->technicalDetails() +
+                             QStringLiteral("; the free space last read leaves ") +
+                             (reckoned ? QString::number(*reckoned) + QStringLiteral(" bytes")
+                                       : QStringLiteral("nothing known")));
+        if (reckoned && size > *reckoned) {
+            throw QuillbarrowError::insufficientSpace();
+        }
         co_return size;
     }
     const std::optional<std::uint64_t> freeSpace = reckonedFreeSpace(*core, storageID);

@@ -68,7 +68,8 @@ public:
     // of its storage. The storages are read when the session has not read them yet; after that
     // the free space is reckoned from the last read less the bytes sent there since, and the
     // device is asked again only when a file would not fit by that reckoning (storages() reads
-    // afresh, so a caller that sends a batch asks once at its start). An attempt that fails with transferFailed, backendProtocolError,
+    // afresh, so a caller that sends a batch asks once at its start); when it cannot be asked, the
+    // reckoning decides. An attempt that fails with transferFailed, backendProtocolError,
     // unknown or transferInterrupted is sent once more; an object that a failed attempt left on
     // the device is deleted first (and after a final failure). A stop asked for through the
     // progress function ends with userCancelled and is not retried. The item's path follows the

@@ -5,9 +5,9 @@
 #include "PaneTestSupport.h"
 #include "RunTask.h"
 #include "StorageSwitchRig.h"
-#include "panes/AndroidNavigation.h"
 #include "chrome/DeleteConfirmation.h"
 #include "chrome/RenameSheet.h"
+#include "panes/AndroidNavigation.h"
 #include "panes/AndroidPaneView.h"
 #include "panes/LocalPaneView.h"
 #include "panes/PaneHeader.h"
@@ -16,23 +16,24 @@
 #include "panes/blocks/ElidedLabel.h"
 #include "panes/blocks/StatusCapsule.h"
 #include "panes/blocks/ToolbarIconButton.h"
-#include "window/DetachedCall.h"
 #include "shell/MainWindow.h"
 #include "shell/PaneArea.h"
 #include "shell/ShellTestSupport.h"
 #include "shell/WindowSheets.h"
-#include "window/WindowState.h"
 #include "table/LocalItemTable.h"
 #include "table/NativeTablePasteboardItem.h"
 #include "table/RemoteItemTable.h"
 #include "transport/MockDeviceSession.h"
 #include "transport/MockMTPBackend.h"
+#include "viewmodels/devicebrowser/DeviceBrowserViewModel.h"
+#include "viewmodels/localbrowser/LocalBrowserViewModel.h"
 #include "viewmodels/transfers/Clipboard.h"
 #include "viewmodels/transfers/DefaultApplicationOpener.h"
 #include "viewmodels/transfers/TransferCoordinator.h"
-#include "viewmodels/devicebrowser/DeviceBrowserViewModel.h"
-#include "viewmodels/localbrowser/LocalBrowserViewModel.h"
+#include "window/DetachedCall.h"
+#include "window/WindowState.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
@@ -126,6 +127,13 @@ class AndroidPaneTest : public ::testing::Test {
             return !device().isLoading() && page && !page->path.components.isEmpty() &&
                    page->path.components.last() == name;
         }));
+    }
+
+    // Tab takes the keyboard from the Mac table, where the window puts it, to the pane's table.
+    void tabToTable()
+    {
+        pressKey(window, Qt::Key_Tab);
+        ASSERT_EQ(QApplication::focusWidget(), pane->table());
     }
 
     bool deviceShowsSoon(const QString& name)
@@ -275,7 +283,7 @@ TEST_F(AndroidPaneTest, CtrlVUploadsMacFilesIntoTheShownDeviceFolder)
     openDeviceFolder(QStringLiteral("Download"));
     clipboard().copyLocal({QUrl::fromLocalFile(work.filePath(QStringLiteral("alpha.txt"))),
                            QUrl::fromLocalFile(work.filePath(QStringLiteral("Photos")))});
-    window->state().focusPane(FocusedPane::android);
+    tabToTable();
     pressKey(window, Qt::Key_V, Qt::ControlModifier);
     ASSERT_TRUE(deviceShowsSoon(QStringLiteral("alpha.txt")));
     EXPECT_TRUE(deviceShowsSoon(QStringLiteral("Photos")));
@@ -289,8 +297,8 @@ TEST_F(AndroidPaneTest, DeviceItemsPastedOnTheDeviceAreRefusedWithAMessage)
 {
     openDeviceFolder(QStringLiteral("Download"));
     const int before = device().items().size();
+    tabToTable();
     pane->setSelection({item(QStringLiteral("sample.apk"))->id});
-    window->state().focusPane(FocusedPane::android);
     pressKey(window, Qt::Key_C, Qt::ControlModifier);
     ASSERT_EQ(clipboard().contents().kind(), ClipboardContents::Kind::deviceFiles);
     ASSERT_FALSE(coordinator().lastError().has_value());
@@ -541,6 +549,7 @@ TEST_F(AndroidPaneTest, DeleteGoesOnlyAfterTheConfirmation)
 {
     openDeviceFolder(QStringLiteral("Download"));
     const RemoteItem apk = *item(QStringLiteral("sample.apk"));
+    tabToTable();
     pane->setSelection({apk.id});
     pressKey(window, Qt::Key_Delete);
     DeleteConfirmation* confirmation = nullptr;
@@ -570,6 +579,7 @@ TEST_F(AndroidPaneTest, OpenNavigatesIntoFoldersAndHandsDownloadedFilesToTheOpen
     openDeviceFolder(QStringLiteral("DCIM"));
     openDeviceFolder(QStringLiteral("Camera"));
     const RemoteItem photo = *item(QStringLiteral("IMG_0001.jpg"));
+    tabToTable();
     pane->setSelection({photo.id});
     pressKey(window, Qt::Key_Return);
     ASSERT_TRUE(processEventsUntil([this] { return !opener->opened.isEmpty(); }));
@@ -605,7 +615,7 @@ TEST_F(AndroidPaneTest, KeysActOnlyWhileTheAndroidPaneIsFocused)
     }
     EXPECT_TRUE(pane->selection().isEmpty());
 
-    window->state().focusPane(FocusedPane::android);
+    tabToTable();
     EXPECT_FALSE(pane->handleKey(PaneKeyCommand::deleteSelection)); // nothing selected
     pressKey(window, Qt::Key_A, Qt::ControlModifier);
     // The table writes a selection of all its rows into the binding on the next turn.

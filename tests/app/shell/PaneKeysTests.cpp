@@ -56,7 +56,7 @@ protected:
     void keyPressEvent(QKeyEvent* event) override
     {
         // The modifier keys themselves are pressed too; only the keys with them count here.
-        if (event->key() != Qt::Key_Control && event->key() != Qt::Key_Shift) {
+        if (event->key() != Qt::Key_Control && event->key() != Qt::Key_Shift && event->key() != Qt::Key_Alt) {
             keys.append(event->key());
         }
     }
@@ -75,16 +75,20 @@ struct PaneRecorder {
     }
 };
 
-// A window with a key monitor on each pane and a widget with the keyboard in the Mac pane.
+// A window with a key monitor on each pane, each over a table of its own, and the keyboard in the
+// Mac pane's table.
 struct KeyedWindow {
     explicit KeyedWindow(QuillbarrowApp& app) : window(app.openWindow())
     {
         QWidget* macPane = window->paneArea()->macPane();
         QWidget* androidPane = window->paneArea()->androidPane();
-        new PaneKeyMonitor(macPane, FocusedPane::mac, &window->state(), mac.handler());
-        new PaneKeyMonitor(androidPane, FocusedPane::android, &window->state(), android.handler());
         table = new KeyRecorder(macPane);
         macPane->layout()->addWidget(table);
+        androidTable = new KeyRecorder(androidPane);
+        androidPane->layout()->addWidget(androidTable);
+        new PaneKeyMonitor(macPane, table, FocusedPane::mac, &window->state(), mac.handler());
+        new PaneKeyMonitor(androidPane, androidTable, FocusedPane::android, &window->state(),
+                           android.handler());
         waitUntilShown(window);
         table->setFocus();
     }
@@ -99,6 +103,7 @@ struct KeyedWindow {
     PaneRecorder mac;
     PaneRecorder android;
     KeyRecorder* table;
+    KeyRecorder* androidTable;
 };
 
 } // namespace
@@ -146,13 +151,47 @@ TEST(PaneKeyMonitor, CommandsReachTheFocusedPaneOnlyAndAreConsumed)
     EXPECT_TRUE(keyed.android.commands.isEmpty());
     EXPECT_EQ(keyed.table->keys, QList<int>()); // taken by the pane, so the table never acts too
 
-    // A click in the other pane moves the keyboard commands there.
-    QTest::mouseClick(keyed.window->paneArea()->androidPane(), Qt::LeftButton);
-    ASSERT_EQ(keyed.window->state().focusedPane(), FocusedPane::android);
+    // The keyboard in the other pane's table takes the keyboard commands there.
+    keyed.androidTable->setFocus();
+    keyed.window->state().focusPane(FocusedPane::android);
     keyed.mac.commands.clear();
     keyed.press(commandKeys);
     EXPECT_EQ(keyed.android.commands, commandsOf(commandKeys));
     EXPECT_TRUE(keyed.mac.commands.isEmpty());
+}
+
+// Only the table of the focused pane takes pane commands: with the keyboard anywhere else (a list, a
+// button), or in the table of the pane not marked focused, every press goes to what has the keyboard.
+TEST(PaneKeyMonitor, NoPaneActsWhileItsTableLacksTheKeyboard)
+{
+    ShellFixture fixture;
+    KeyedWindow keyed(*fixture.app);
+    auto* list = new KeyRecorder(keyed.window->paneArea());
+    list->show();
+    const QList<KeyCase> presses = commandKeys + QList<KeyCase>{{Qt::Key_Backspace, Qt::NoModifier},
+                                                                {Qt::Key_F5, Qt::NoModifier},
+                                                                {Qt::Key_R, Qt::ControlModifier},
+                                                                {Qt::Key_Up, Qt::AltModifier}};
+    const struct {
+        const char* what;
+        KeyRecorder* keyboard;
+        FocusedPane focused;
+    } cases[] = {
+        {"another widget, the Mac pane marked", list, FocusedPane::mac},
+        {"another widget, the Android pane marked", list, FocusedPane::android},
+        {"the Android table, the Mac pane marked", keyed.androidTable, FocusedPane::mac},
+        {"the Mac table, the Android pane marked", keyed.table, FocusedPane::android},
+    };
+    for (const auto& each : cases) {
+        SCOPED_TRACE(each.what);
+        each.keyboard->setFocus();
+        keyed.window->state().focusPane(each.focused);
+        each.keyboard->keys.clear();
+        keyed.press(presses);
+        EXPECT_TRUE(keyed.mac.commands.isEmpty());
+        EXPECT_TRUE(keyed.android.commands.isEmpty());
+        EXPECT_EQ(each.keyboard->keys.size(), presses.size());
+    }
 }
 
 TEST(PaneKeyMonitor, PressesThePaneLeavesOrDoesNotKnowReachTheTable)
@@ -235,8 +274,10 @@ TEST(PaneKeyMonitor, AMonitorGoesWithItsPane)
     ASSERT_TRUE(waitUntilShown(window));
     PaneRecorder recorder;
     auto* pane = new QWidget(window->paneArea()->macPane());
+    auto* table = new KeyRecorder(pane);
     pane->show();
-    new PaneKeyMonitor(pane, FocusedPane::mac, &window->state(), recorder.handler());
+    table->setFocus();
+    new PaneKeyMonitor(pane, table, FocusedPane::mac, &window->state(), recorder.handler());
     pressKey(window, Qt::Key_R, Qt::ControlModifier);
     EXPECT_EQ(recorder.commands, QList<Command>{Command::refresh});
 

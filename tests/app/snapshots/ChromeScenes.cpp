@@ -46,6 +46,10 @@ std::unique_ptr<QWidget> bannerWithConflictingAppsScene()
     layout->addWidget(banner);
     layout->addStretch(1);
     window->resize(980, 150);
+    // The keyboard stays with the window, as it stays with a pane above the real banner: shown on its
+    // own the banner would give its first button the keyboard, and the ring.
+    window->setFocusPolicy(Qt::StrongFocus);
+    window->setFocus();
     return window;
 }
 

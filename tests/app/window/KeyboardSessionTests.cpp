@@ -4,7 +4,9 @@
 #include "WholeWindowRig.h"
 #include "chrome/DeleteConfirmation.h"
 #include "chrome/DeviceSidebar.h"
+#include "chrome/ErrorBannerView.h"
 #include "chrome/NewFolderSheet.h"
+#include "chrome/RenameSheet.h"
 #include "chrome/ServiceRestartAlert.h"
 #include "domain/RemoteItem.h"
 #include "panes/AndroidPaneView.h"
@@ -18,16 +20,20 @@
 #include "shell/PaneArea.h"
 #include "shell/WindowSheets.h"
 #include "style/Palette.h"
-#include "window/WindowState.h"
 #include "table/LocalItemTable.h"
 #include "table/RemoteItemTable.h"
 #include "transport/MockDeviceSession.h"
 #include "transport/MockMTPBackend.h"
 #include "viewmodels/devicebrowser/DeviceBrowserViewModel.h"
 #include "viewmodels/localbrowser/LocalBrowserViewModel.h"
+#include "viewmodels/transfers/Clipboard.h"
 #include "viewmodels/transfers/TransferCoordinator.h"
+#include "window/DetachedCall.h"
+#include "window/WindowState.h"
 
 #include <QApplication>
+#include <QClipboard>
+#include <QContextMenuEvent>
 #include <QEnterEvent>
 #include <QFile>
 #include <QHeaderView>
@@ -38,10 +44,10 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QScopeGuard>
+#include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
-
 #include <functional>
 #include <ranges>
 
@@ -130,6 +136,81 @@ class KeyboardSession : public WholeWindowTest {
     QByteArray deviceBytes(const std::optional<RemoteItem>& item)
     {
         return item ? mockSession().content(item->id).value_or(QByteArray("<no bytes>")) : QByteArray("<missing>");
+    }
+
+    // The rows of a pane as a person reads and points at them.
+    static QTableView* tableOf(PaneFrame* pane) { return qobject_cast<QTableView*>(pane->keyboardTarget()); }
+    // The cell of the row of `name` (invalid when there is none).
+    static QModelIndex cell(PaneFrame* pane, const QString& name, int column)
+    {
+        const QAbstractItemModel* rows = tableOf(pane)->model();
+        const QModelIndexList found = rows->match(rows->index(0, 0), Qt::DisplayRole, name);
+        return found.isEmpty() ? QModelIndex() : found.first().siblingAtColumn(column);
+    }
+    // The names of the rows in the order shown, or of those selected.
+    static QStringList rowNames(PaneFrame* pane, bool selectedOnly = false)
+    {
+        QTableView* table = tableOf(pane);
+        QStringList names;
+        for (int row = 0; row < table->model()->rowCount(); ++row) {
+            const QModelIndex name = table->model()->index(row, 0);
+            if (!selectedOnly || table->selectionModel()->isRowSelected(row)) {
+                names.append(name.data().toString());
+            }
+        }
+        return names;
+    }
+    // A click, or a double-click: as a person's, a click, then the press that makes it double and
+    // its release.
+    static void clickAt(PaneFrame* pane, QPoint at, bool twice = false)
+    {
+        QWidget* rows = tableOf(pane)->viewport();
+        QTest::mouseClick(rows, Qt::LeftButton, {}, at);
+        if (twice) {
+            QTest::mouseDClick(rows, Qt::LeftButton, {}, at);
+            QTest::mouseRelease(rows, Qt::LeftButton, {}, at);
+        }
+    }
+    static QPoint pointOf(PaneFrame* pane, const QString& name)
+    {
+        return tableOf(pane)->visualRect(cell(pane, name, 0)).center();
+    }
+    static void clickSizeHeader(PaneFrame* pane)
+    {
+        QHeaderView* header = tableOf(pane)->horizontalHeader();
+        QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
+                          QPoint(header->sectionViewportPosition(1) + 4, 4));
+    }
+    // Whether the pane has taken in a selection of the row of `name` alone (a click's selection
+    // reaches it on the next turn).
+    bool selectsOnly(PaneFrame* pane, const QString& name)
+    {
+        const auto only = [&name](auto* table) {
+            for (int row = 0; row < table->itemModel()->rowCount(); ++row) {
+                if (table->itemModel()->item(row).name == name) {
+                    return table->selection() == QSet{table->itemModel()->item(row).id};
+                }
+            }
+            return false;
+        };
+        return pane == androidPane ? only(androidPane->table()) : only(macPane->table());
+    }
+    bool settled() { return !device().isLoading() && !local().isLoading(); }
+    // The name of the folder the pane shows.
+    QString shownFolder(PaneFrame* pane)
+    {
+        return pane == androidPane ? device().breadcrumb().last().name()
+                                   : local().currentDirectory().fileName();
+    }
+    // Writes the folders of one case on the pane's side: "<prefix>a" holding 1000 bytes, "<prefix>b"
+    // 3000 and "<prefix>c" 2000, and the files `files`.
+    void writeCase(PaneFrame* pane, const QString& prefix, const QList<TreeEntry>& files = {})
+    {
+        QList<TreeEntry> entries = files;
+        for (const auto& [letter, bytes] : {std::pair('a', 1000), {'b', 3000}, {'c', 2000}}) {
+            entries += {{prefix + letter, std::nullopt}, {prefix + letter + "/f", QByteArray(bytes, 0)}};
+        }
+        pane == androidPane ? writeOnDevice(entries) : write(work, entries);
     }
 
     AndroidPaneView* androidPane = nullptr;
@@ -277,6 +358,170 @@ TEST_F(KeyboardSession, TabWalksTheTablesAndTheSidebar)
     androidPane->table()->hide();
     press(Qt::Key_Tab);
     EXPECT_EQ(QApplication::focusWidget(), devices);
+}
+
+// With the keyboard on the device list, no key acts on a pane: not the one marked focused, and not
+// with a folder selected in it and something on the clipboard to paste there. Up and Down choose a
+// device, as in any list.
+TEST_F(KeyboardSession, KeysOnTheDeviceListActOnNoPane)
+{
+    const QList<TreeEntry> tree{{QStringLiteral("Docs"), std::nullopt},
+                                {QStringLiteral("Docs/Inner"), std::nullopt},
+                                {QStringLiteral("Docs/a.bin"), QByteArray("a")}};
+    write(work, tree);
+    writeOnDevice(tree);
+    press(Qt::Key_F5);
+    ASSERT_TRUE(keyTo(macPane->table(), QStringLiteral("Docs")));
+    press(Qt::Key_Return);
+    ASSERT_TRUE(keyTo(macPane->table(), QStringLiteral("Inner")));
+    press(Qt::Key_Tab);
+    press(Qt::Key_F5);
+    ASSERT_TRUE(keyTo(androidPane->table(), QStringLiteral("Docs")));
+    press(Qt::Key_Return);
+    ASSERT_TRUE(
+        processEventsUntil([this] { return device().breadcrumb().size() == 2 && !device().isLoading(); }));
+    ASSERT_TRUE(keyTo(androidPane->table(), QStringLiteral("Inner")));
+
+    QListWidget* devices = window->sidebar()->deviceList();
+    const QList<std::pair<Qt::Key, Qt::KeyboardModifiers>> keys{
+        {Qt::Key_Return, Qt::NoModifier}, {Qt::Key_Backspace, Qt::NoModifier},
+        {Qt::Key_Delete, Qt::NoModifier}, {Qt::Key_C, Qt::ControlModifier},
+        {Qt::Key_V, Qt::ControlModifier}, {Qt::Key_A, Qt::ControlModifier},
+        {Qt::Key_F5, Qt::NoModifier},     {Qt::Key_R, Qt::ControlModifier},
+        {Qt::Key_Up, Qt::AltModifier},    {Qt::Key_Up, Qt::ControlModifier}};
+    // What a pane command would change: the folders shown, the selections, a question, the
+    // clipboard, a transfer, a listing.
+    const auto panes = [this] {
+        return QStringList{local().currentDirectory().fileName(),
+                           device().breadcrumb().last().name(),
+                           QString::number(macPane->selection().size()),
+                           QString::number(androidPane->selection().size()),
+                           QString::number(window->state().localDeleteTargets().size()),
+                           QString::number(window->state().androidDeleteTargets().size()),
+                           fixture->app->clipboard().contents().summary(),
+                           QString::number(coordinator().transferJobs().size())};
+    };
+    for (const FocusedPane marked : {FocusedPane::android, FocusedPane::mac}) {
+        const bool android = marked == FocusedPane::android;
+        SCOPED_TRACE(android ? "the phone's pane marked" : "the computer's pane marked");
+        // Tab from the phone's table, Shift+Tab from the computer's, reach the list.
+        android ? press(Qt::Key_Tab)
+                : (press(Qt::Key_Tab), press(Qt::Key_Backtab, Qt::ShiftModifier),
+                   press(Qt::Key_Backtab, Qt::ShiftModifier));
+        ASSERT_TRUE(keyboardIsIn(devices));
+        ASSERT_EQ(window->state().focusedPane(), marked);
+        // Something for Ctrl+V to paste into the marked pane.
+        android ? fixture->app->clipboard().copyLocal(
+                      {QUrl::fromLocalFile(work.filePath(QStringLiteral("Docs/a.bin")))})
+                : fixture->app->clipboard().copyDevice({*deviceRootItem(QStringLiteral("Docs"))},
+                                                       device().currentPage()->storage.id);
+        const QStringList before = panes();
+        QSignalSpy listings(&device(), &DeviceBrowserViewModel::isLoadingChanged);
+        QSignalSpy localListings(&local(), &LocalBrowserViewModel::isLoadingChanged);
+        for (const auto& [key, modifiers] : keys) {
+            press(key, modifiers);
+        }
+        QCoreApplication::processEvents(); // a selection is written on the next turn
+        EXPECT_EQ(panes(), before);
+        EXPECT_EQ(listings.count() + localListings.count(), 0);
+        EXPECT_TRUE(keyboardIsIn(devices));
+        EXPECT_EQ(window->state().focusedPane(), marked);
+        press(Qt::Key_Tab); // back to the computer's table
+    }
+
+    // Up and Down choose among the devices listed.
+    const AndroidDevice other(DeviceID(QStringLiteral("other")), QStringLiteral("Galaxy S24"),
+                              QStringLiteral("Samsung"), QStringLiteral("S24"), QStringLiteral("BBB"),
+                              DeviceConnectionKind::usb);
+    fixture->backend->simulateConnect(other);
+    ASSERT_TRUE(processEventsUntil([devices] { return devices->count() == 2; }));
+    devices->setFocus(Qt::TabFocusReason);
+    const QString first = device().selectedDevice()->displayName;
+    for (const auto& [key, chosen] :
+         {std::pair(Qt::Key_Down, other.displayName), std::pair(Qt::Key_Up, first)}) {
+        press(key);
+        EXPECT_TRUE(processEventsUntil([&] {
+            return device().selectedDevice() && device().selectedDevice()->displayName == chosen;
+        })) << "after key "
+            << key;
+    }
+}
+
+// Text selected with the mouse in either strip's message goes to the system clipboard by Ctrl+C and
+// by the right-click's Copy, whatever has the keyboard; the program's clipboard keeps what it held
+// and the keyboard stays where it was. A click on a row ends the selection: Ctrl+C copies the row.
+TEST_F(KeyboardSession, CtrlCAndTheMenuCopyTheTextSelectedInAStrip)
+{
+    write(work, {{QStringLiteral("m1.txt"), QByteArray("1")}});
+    press(Qt::Key_F5);
+    QClipboard* system = QGuiApplication::clipboard();
+    Clipboard& program = fixture->app->clipboard();
+    const struct {
+        const char* message;
+        std::function<void()> show;
+        std::function<void()> dismiss;
+        QWidget* keyboard; // where the keyboard is while the text is copied
+    } cases[] = {
+        {"transferErrorMessage", [this] { coordinator().reportError(QuillbarrowError::pathNotFound()); },
+         [this] { coordinator().clearLastError(); }, macPane->table()},
+        {"localMessage", [this] { local().rename(local().items().first(), QStringLiteral("a/b")); },
+         [this] { local().clearError(); }, macPane->table()},
+        {"transferErrorMessage", [this] { coordinator().reportError(QuillbarrowError::pathNotFound()); },
+         [this] { coordinator().clearLastError(); }, window->sidebar()->deviceList()},
+    };
+    for (const auto& each : cases) {
+        SCOPED_TRACE(std::string(each.message) + ", keyboard in " +
+                     each.keyboard->objectName().toStdString());
+        ASSERT_TRUE(backTo(macPane->table()) && keyTo(macPane->table(), QStringLiteral("m1.txt")));
+        program.copyDevice({*deviceRootItem(QStringLiteral("DCIM"))}, device().currentPage()->storage.id);
+        const QString held = program.contents().summary();
+        each.show();
+        auto* label = window->findChild<QLabel*>(QString::fromLatin1(each.message));
+        ASSERT_TRUE(processEventsUntil([label] { return label->isVisible(); }));
+        each.keyboard->setFocus(Qt::TabFocusReason);
+
+        // The mouse drags over the message's first words.
+        const int line = label->height() / 2;
+        QTest::mousePress(label, Qt::LeftButton, {}, QPoint(2, line));
+        QTest::mouseMove(label, QPoint(label->width() / 4, line));
+        QTest::mouseRelease(label, Qt::LeftButton, {}, QPoint(label->width() / 4, line));
+        const QString selected = label->selectedText();
+        ASSERT_FALSE(selected.isEmpty());
+        EXPECT_TRUE(keyboardIsIn(each.keyboard));
+
+        system->setText(QStringLiteral("before"));
+        press(Qt::Key_C, Qt::ControlModifier);
+        EXPECT_EQ(system->text(), selected);
+        EXPECT_EQ(program.contents().summary(), held);
+        EXPECT_TRUE(keyboardIsIn(each.keyboard));
+
+        // The right-click's menu holds the text widgets' Copy, and nothing else.
+        system->setText(QStringLiteral("before"));
+        // A right press brings the context menu event, as the window system sends it.
+        const QPoint at(label->width() / 2, line);
+        QTest::mousePress(label, Qt::RightButton, {}, at);
+        QContextMenuEvent opening(QContextMenuEvent::Mouse, at, label->mapToGlobal(at));
+        QApplication::sendEvent(label, &opening);
+        QTest::mouseRelease(label, Qt::RightButton, {}, at);
+        auto* menu = label->findChild<QMenu*>(QStringLiteral("messageContextMenu"));
+        ASSERT_TRUE(menu != nullptr && processEventsUntil([menu] { return menu->isVisible(); }));
+        ASSERT_EQ(menu->actions().size(), 1);
+        QAction* copy = menu->actions().constFirst();
+        EXPECT_EQ(copy->text().section(u'\t', 0, 0).remove(u'&'), QStringLiteral("Copy"));
+        EXPECT_TRUE(copy->isEnabled());
+        QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(copy).center());
+        EXPECT_EQ(system->text(), selected);
+        EXPECT_EQ(program.contents().summary(), held);
+        EXPECT_TRUE(keyboardIsIn(each.keyboard));
+
+        // A click on a row ends the selection, and Ctrl+C is the pane's again.
+        clickRow(macPane->table(), QStringLiteral("m1.txt"));
+        EXPECT_FALSE(label->hasSelectedText());
+        press(Qt::Key_C, Qt::ControlModifier);
+        EXPECT_EQ(program.contents().summary(), QStringLiteral("1 Mac item"));
+        EXPECT_EQ(system->text(), selected);
+        each.dismiss();
+    }
 }
 
 // The accent ring round `widget`: the accent at half height by its left edge, on it or just outside.
@@ -434,6 +679,140 @@ TEST_F(KeyboardSession, AClickedButtonLeavesTheKeyboardInThePaneThatHadIt)
     }
 }
 
+// While the device banner (after a failed rename on the phone) or a strip shows, Tab and Shift+Tab
+// reach its buttons between the tables and the device list, each wearing the ring. Return or Space
+// presses the button reached, which gives the keyboard back to the phone's table; the folder selected
+// there is not opened. A press on Dismiss released off it presses nothing and leaves the keyboard in
+// the table.
+TEST_F(KeyboardSession, TabReachesTheBannerAndStripButtonsWhichGiveTheKeyboardBack)
+{
+    writeOnDevice({{QStringLiteral("Docs"), std::nullopt},
+                   {QStringLiteral("Docs/inside.txt"), QByteArray("x")},
+                   {QStringLiteral("a.txt"), QByteArray("a")},
+                   {QStringLiteral("b.txt"), QByteArray("b")}});
+    write(work, {{QStringLiteral("m1.txt"), QByteArray("1")}});
+    press(Qt::Key_F5);
+    press(Qt::Key_Tab);
+    press(Qt::Key_F5);
+    RemoteItemTable* table = androidPane->table();
+    // The widget of that name in `part` (the sidebar has a "retryButton" too), else in the window.
+    const auto named = [this](const QString& name, const QWidget* part = nullptr) {
+        QWidget* inPart = part != nullptr ? part->findChild<QWidget*>(name) : nullptr;
+        return inPart != nullptr ? inPart : window->findChild<QWidget*>(name);
+    };
+    const auto failedRename = [this] {
+        for (const RemoteItem& item : device().items()) {
+            if (item.name == QStringLiteral("a.txt")) {
+                startDetached(device().renameItem(item, QStringLiteral("b.txt")));
+            }
+        }
+    };
+    const auto transferError = [this] { coordinator().reportError(QuillbarrowError::pathNotFound()); };
+    const auto localMessage = [this] { local().rename(local().items().first(), QStringLiteral("a/b")); };
+    // Each case starts where the first did, whatever the one before did.
+    const auto clear = [this] {
+        device().clearError();
+        coordinator().clearLastError();
+        local().clearError();
+        if (device().breadcrumb().size() > 1) {
+            runTask(device().navigate(device().breadcrumb().first()));
+        }
+    };
+    // A banner naming a service that may be restarted: its button asks first, in an alert over the
+    // window, which Escape closes.
+    const auto busy = [this] {
+        window->errorBanner()->setBanner(ErrorBanner(
+            QStringLiteral("Another app or macOS service is already using this phone."), QString(),
+            {DetectedConflictApp(101, QStringLiteral("Image Capture helper"), std::nullopt, std::nullopt,
+                                 false, true)}));
+    };
+    const auto cancelAlert = [this] {
+        ServiceRestartAlert* alert = window->errorBanner()->restartAlert();
+        ASSERT_TRUE(alert != nullptr && processEventsUntil([alert] { return alert->isVisible(); }));
+        QTest::keyClick(alert, Qt::Key_Escape);
+        ASSERT_TRUE(processEventsUntil([alert] { return !alert->isVisible(); }));
+        window->activateWindow();
+        ASSERT_TRUE(processEventsUntil([this] { return window->isActiveWindow(); }));
+    };
+    const QStringList bannerStops{"retryButton", "dismissButton", "deviceList"};
+    const QStringList transferStops{"dismissTransferErrorButton", "deviceList"};
+    const QStringList localStops{"dismissLocalMessageButton", "deviceList"};
+    const QStringList busyStops{"restartServicesButton", "retryButton", "dismissButton", "deviceList"};
+    const struct {
+        const char* what;
+        std::function<void()> show;
+        const char* shown;
+        QStringList stops; // what Tab reaches from the phone's table, in order
+        qsizetype pressed; // the stop pressed
+        Qt::Key key;       // Qt::Key_unknown: a mouse press on it, released off it
+        bool stays = false;
+        std::function<void()> answer = [] {};
+    } cases[] = {
+        {"banner, Return on Dismiss", failedRename, "errorBanner", bannerStops, 1, Qt::Key_Return},
+        {"banner, Space on Dismiss", failedRename, "errorBanner", bannerStops, 1, Qt::Key_Space},
+        {"banner, Dismiss released off", failedRename, "errorBanner", bannerStops, 1, Qt::Key_unknown, true},
+        {"transfer strip, Return", transferError, "transferErrorStrip", transferStops, 0, Qt::Key_Return},
+        {"transfer strip, released off", transferError, "transferErrorStrip", transferStops, 0,
+         Qt::Key_unknown, true},
+        {"local strip, Return", localMessage, "localMessageStrip", localStops, 0, Qt::Key_Return},
+        {"local strip, released off", localMessage, "localMessageStrip", localStops, 0, Qt::Key_unknown,
+         true},
+        {"banner, Return on Restart", busy, "errorBanner", busyStops, 0, Qt::Key_Return, true, cancelAlert},
+        // Retry connects the phone again, and the keyboard is back once its folder shows.
+        {"banner, Return on Retry", failedRename, "errorBanner", bannerStops, 0, Qt::Key_Return},
+    };
+    for (const auto& each : cases) {
+        SCOPED_TRACE(each.what);
+        ASSERT_TRUE(backTo(table) && keyTo(table, QStringLiteral("Docs")));
+        const QSet<RemoteObjectID> selected = androidPane->selection();
+        each.show();
+        QWidget* shown = named(QString::fromLatin1(each.shown));
+        ASSERT_TRUE(processEventsUntil([shown] { return shown->isVisible(); }));
+        ASSERT_TRUE(keyboardIsIn(table));
+
+        // There and back with Tab and Shift+Tab, the ring on each button.
+        QStringList reached;
+        for (qsizetype step = 0; step < each.stops.size(); ++step) {
+            press(Qt::Key_Tab);
+            QWidget* focus = QApplication::focusWidget();
+            reached.append(focus->objectName());
+            EXPECT_TRUE(qobject_cast<QAbstractButton*>(focus) == nullptr || ringShown(focus))
+                << "no ring on " << reached.last().toStdString();
+        }
+        EXPECT_EQ(reached, each.stops);
+        for (qsizetype step = each.stops.size() - 2; step >= -1; --step) {
+            press(Qt::Key_Backtab, Qt::ShiftModifier);
+            EXPECT_EQ(QApplication::focusWidget(), step < 0 ? table : named(each.stops[step], shown));
+        }
+        ASSERT_TRUE(keyboardIsIn(table));
+
+        auto* button = qobject_cast<QAbstractButton*>(named(each.stops[each.pressed], shown));
+        ASSERT_NE(button, nullptr);
+        if (each.key == Qt::Key_unknown) {
+            QTest::mousePress(button, Qt::LeftButton);
+            QTest::mouseRelease(button, Qt::LeftButton, {}, QPoint(-20, button->height() / 2));
+        } else {
+            for (qsizetype step = 0; step <= each.pressed; ++step) {
+                press(Qt::Key_Tab);
+            }
+            ASSERT_TRUE(keyboardIsIn(button));
+            press(each.key);
+        }
+        each.answer();
+        const bool retried = button->objectName() == QStringLiteral("retryButton");
+        EXPECT_TRUE(!retried || processEventsUntil([this] {
+            return device().connectionPhase() == DeviceConnectionPhase::connected && !device().isLoading();
+        }));
+        EXPECT_TRUE(keyboardIsIn(table));
+        EXPECT_EQ(window->state().focusedPane(), FocusedPane::android);
+        EXPECT_EQ(shown->isVisible(), each.stays);
+        EXPECT_EQ(device().breadcrumb().size(), 1) << "the folder selected was opened";
+        EXPECT_TRUE(coordinator().transferJobs().isEmpty());
+        EXPECT_TRUE(retried || androidPane->selection() == selected);
+        clear();
+    }
+}
+
 // Sorted by size, a selected folder's size fills in where its row stands, so a key, double-click or copy
 // reaches the row seen; the order takes it in at a change of folder, refresh, hidden switch, header click.
 TEST_F(KeyboardSession, RowsSortedBySizeStayWhereTheUserSawThemAsTheirSizesArrive)
@@ -441,11 +820,9 @@ TEST_F(KeyboardSession, RowsSortedBySizeStayWhereTheUserSawThemAsTheirSizesArriv
     int next = 99; // each case's folders: "99a" of 1000 bytes, "99b" of 3000, "99c" of 2000, then "98a"...
     for (PaneFrame* pane : QList<PaneFrame*>{androidPane, macPane}) {
         const bool android = pane == androidPane;
-        auto* table = qobject_cast<QTableView*>(pane->keyboardTarget());
-        const QAbstractItemModel* rows = table->model();
-        const auto cell = [rows](const QString& name, int column) {
-            const QModelIndexList found = rows->match(rows->index(0, 0), Qt::DisplayRole, name);
-            return found.isEmpty() ? QModelIndex() : found.first().siblingAtColumn(column);
+        QTableView* table = tableOf(pane);
+        const auto cell = [pane](const QString& name, int column) {
+            return KeyboardSession::cell(pane, name, column);
         };
         // The case's folders in the rows' order (direction 0), or by the sizes shown, unmeasured lowest.
         const auto order = [&](const QString& prefix, int direction) {
@@ -457,19 +834,12 @@ TEST_F(KeyboardSession, RowsSortedBySizeStayWhereTheUserSawThemAsTheirSizesArriv
             });
             return letters;
         };
-        const auto settled = [this] { return !device().isLoading() && !local().isLoading(); };
-        const auto shown = [&] {
-            return android ? device().breadcrumb().last().name() : local().currentDirectory().fileName();
-        };
+        const auto settled = [this] { return this->settled(); };
+        const auto shown = [&] { return shownFolder(pane); };
         const auto click = [&](const QString& name, bool twice) {
-            const QPoint at = table->visualRect(cell(name, 0)).center();
-            twice ? QTest::mouseDClick(table->viewport(), Qt::LeftButton, {}, at)
-                  : QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, at);
+            clickAt(pane, pointOf(pane, name), twice);
         };
-        const auto clickSizeHeader = [header = table->horizontalHeader()] {
-            const QPoint sizeTitle(header->sectionViewportPosition(1) + 4, 4);
-            QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, sizeTitle);
-        };
+        const auto clickSizeHeader = [pane] { KeyboardSession::clickSizeHeader(pane); };
         const auto clickButton = [](QAbstractButton* button) { QTest::mouseClick(button, Qt::LeftButton); };
         ASSERT_TRUE(backTo(table));
         clickSizeHeader(); // smallest first
@@ -490,11 +860,7 @@ TEST_F(KeyboardSession, RowsSortedBySizeStayWhereTheUserSawThemAsTheirSizesArriv
         for (const auto& [what, act, reachesB, after] : cases) {
             const QString prefix = QString::number(next--), b = prefix + 'b';
             SCOPED_TRACE(pane->objectName().toStdString() + ", " + std::string(what));
-            QList<TreeEntry> folders;
-            for (const auto& [letter, bytes] : {std::pair('a', 1000), {'b', 3000}, {'c', 2000}}) {
-                folders += {{prefix + letter, std::nullopt}, {prefix + letter + "/f", QByteArray(bytes, 0)}};
-            }
-            android ? writeOnDevice(folders) : write(work, folders);
+            writeCase(pane, prefix);
             press(Qt::Key_F5);
             ASSERT_TRUE(processEventsUntil([&] { return settled() && order(prefix, 0) == "abc"; }, 5s));
             // Home and Down select "a", then "b"; a double-click's first click selects "b".
@@ -638,6 +1004,141 @@ TEST_F(KeyboardSession, SizesArrivingAtABigFolderFillInWhereItsRowsStandAndTheSt
         EXPECT_TRUE(android ? androidPane->selection().isEmpty() : macPane->selection().isEmpty());
         EXPECT_FALSE(pane->header()->selectionBadge()->isVisible());
         EXPECT_EQ(strip()->selectionLabel()->text().toStdString(), weighed().toStdString());
+    }
+}
+
+// Sorted by size, with the size of "b" filled in where its row stands, a change the user makes in the
+// folder shown lists it again: a copy from the other pane into it (an upload to the phone, a download
+// to the computer), a new folder, a rename of "b" or a delete of "c". The rows seen stay where they
+// stood ("b" under its new name too), "b" stays selected, and a double-click where the user saw "b"
+// opens "b".
+TEST_F(KeyboardSession, RowsStayWhereTheUserSawThemWhenTheFolderShownIsListedAgain)
+{
+    int next = 99; // each case's folders "99a", "99b", "99c", then "98a"...
+    for (PaneFrame* pane : QList<PaneFrame*>{androidPane, macPane}) {
+        const bool android = pane == androidPane;
+        PaneFrame* other = android ? static_cast<PaneFrame*>(macPane) : androidPane;
+        WindowSheets* sheets = window->sheets();
+        const auto remoteItem = [&](const QString& name) {
+            return *std::ranges::find(device().items(), name, &RemoteItem::name);
+        };
+        const auto localItem = [&](const QString& name) {
+            return *std::ranges::find(local().items(), name, &LocalItem::name);
+        };
+        const auto answer = [this](QDialog* sheet, QLineEdit* field, const QString& text) {
+            ASSERT_TRUE(processEventsUntil([sheet] { return sheet->isVisible(); }));
+            if (field != nullptr) {
+                QTest::keyClick(field, Qt::Key_A, Qt::ControlModifier);
+                QTest::keyClicks(field, text);
+            }
+            pressKey(sheet, Qt::Key_Return);
+        };
+        // Each change, given the case's prefix, and the item it makes and the one it takes away.
+        const struct {
+            const char* what;
+            std::function<void(const QString& prefix)> change;
+            const char* came;
+            const char* gone;
+        } cases[] = {
+            {"a copy from the other pane",
+             [&](const QString& prefix) {
+                 const QString name = prefix + "x.txt";
+                 android ? write(work, {{name, QByteArray(10, 'x')}})
+                         : writeOnDevice({{name, QByteArray(10, 'x')}});
+                 clickAt(other, QPoint(4, tableOf(other)->viewport()->height() - 4));
+                 press(Qt::Key_F5);
+                 ASSERT_TRUE(processEventsUntil([&] { return cell(other, name, 0).isValid(); }));
+                 clickAt(other, pointOf(other, name));
+                 ASSERT_TRUE(processEventsUntil([&] { return selectsOnly(other, name); }));
+                 QTest::mouseClick(other->header()->copyButton(), Qt::LeftButton);
+             },
+             "x.txt", nullptr},
+            {"a new folder",
+             [&](const QString& prefix) {
+                 QTest::mouseClick(pane->header()->newFolderButton(), Qt::LeftButton);
+                 NewFolderSheet* sheet =
+                     android ? sheets->androidNewFolderSheet() : sheets->localNewFolderSheet();
+                 answer(sheet, sheet->nameField(), prefix + "new");
+             },
+             "new", nullptr},
+            {"a rename of the selected row",
+             [&](const QString& prefix) {
+                 android ? window->state().setAndroidRenameTarget(remoteItem(prefix + 'b'))
+                         : window->state().setLocalRenameTarget(localItem(prefix + 'b'));
+                 RenameSheet* sheet = android ? sheets->androidRenameSheet() : sheets->localRenameSheet();
+                 answer(sheet, sheet->nameField(), prefix + "d");
+             },
+             "d", "b"},
+            {"a delete",
+             [&](const QString& prefix) {
+                 android ? window->state().setAndroidDeleteTargets({remoteItem(prefix + 'c')})
+                         : window->state().setLocalDeleteTargets({localItem(prefix + 'c')});
+                 DeleteConfirmation* sheet =
+                     android ? sheets->androidDeleteConfirmation() : sheets->localDeleteConfirmation();
+                 ASSERT_TRUE(processEventsUntil([sheet] { return sheet->isVisible(); }));
+                 QTest::mouseClick(sheet->deleteButton(), Qt::LeftButton);
+             },
+             nullptr, "c"},
+        };
+        ASSERT_TRUE(backTo(tableOf(pane)));
+        clickSizeHeader(pane); // smallest first
+        ASSERT_TRUE(!android || processEventsUntil(
+                                    [&] {
+                                        return cell(pane, "DCIM", 1).data() != "--" &&
+                                               device().calculatingFolderSizeIDs().isEmpty();
+                                    },
+                                    5s));
+        for (const auto& [what, change, came, gone] : cases) {
+            const QString prefix = QString::number(next--), b = prefix + 'b';
+            SCOPED_TRACE(pane->objectName().toStdString() + ", " + what);
+            writeCase(pane, prefix);
+            ASSERT_TRUE(backTo(tableOf(pane)));
+            press(Qt::Key_F5);
+            ASSERT_TRUE(
+                processEventsUntil([&] { return settled() && cell(pane, prefix + 'c', 0).isValid(); }, 5s));
+            clickAt(pane, pointOf(pane, b));
+            ASSERT_TRUE(processEventsUntil([&] { return cell(pane, b, 1).data() != "--"; }, 5s));
+            const QStringList seen = rowNames(pane);
+            const QPoint whereBWasSeen = pointOf(pane, b);
+
+            change(prefix);
+            const QString made = came != nullptr ? prefix + came : QString();
+            const QString left = gone != nullptr ? prefix + gone : QString();
+            ASSERT_TRUE(processEventsUntil(
+                [&] {
+                    const QStringList rows = rowNames(pane);
+                    return settled() && (made.isEmpty() || rows.contains(made)) &&
+                           (left.isEmpty() || !rows.contains(left));
+                },
+                5s))
+                << qPrintable(rowNames(pane).join(','));
+            // The rows seen, the one renamed under its new name, and the one new item wherever it goes.
+            QStringList expected = seen;
+            const qsizetype gonePlace = expected.indexOf(left);
+            if (!left.isEmpty() && !made.isEmpty()) {
+                expected[gonePlace] = made;
+            } else if (!left.isEmpty()) {
+                expected.remove(gonePlace);
+            }
+            QStringList rows = rowNames(pane);
+            if (!made.isEmpty() && left.isEmpty()) {
+                rows.removeOne(made);
+            }
+            EXPECT_EQ(rows.join(QChar(',')).toStdString(), expected.join(QChar(',')).toStdString());
+            // "b" under its new name after its rename.
+            const QString bNow = left == b ? made : b;
+            EXPECT_TRUE(selectsOnly(pane, bNow)) << qPrintable(rowNames(pane, true).join(','));
+            clickAt(pane, whereBWasSeen, true);
+            const auto inCases = [&] {
+                return android ? device().breadcrumb().size() == 1
+                               : local().currentDirectory() == QUrl::fromLocalFile(work.path());
+            };
+            ASSERT_TRUE(processEventsUntil([&] { return settled() && !inCases(); }, 5s));
+            EXPECT_EQ(shownFolder(pane).toStdString(), bNow.toStdString());
+            press(Qt::Key_Backspace);
+            ASSERT_TRUE(processEventsUntil(
+                [&] { return settled() && inCases() && cell(pane, bNow, 0).isValid(); }, 5s));
+        }
     }
 }
 

@@ -164,7 +164,12 @@ protected:
                           std::nullopt, std::nullopt, std::nullopt);
     }
 
-    void select(const QString& name) { androidPane->setSelection({row(name).id}); }
+    // Selects the row and gives the phone's table the keyboard, as a click on the row does.
+    void select(const QString& name)
+    {
+        androidPane->table()->setFocus(Qt::MouseFocusReason);
+        androidPane->setSelection({row(name).id});
+    }
 
     // The phone's tree as its open session lists it: the root and the Download folder.
     QStringList treeOfB()
@@ -235,6 +240,7 @@ protected:
                  select(QStringLiteral("Download"));
                  pressKey(first, Qt::Key_C, Qt::ControlModifier);
                  return std::function<void()>([this] {
+                     macPane->table()->setFocus(Qt::MouseFocusReason);
                      first->state().setFocusedPane(FocusedPane::mac);
                      pressKey(first, Qt::Key_V, Qt::ControlModifier);
                  });

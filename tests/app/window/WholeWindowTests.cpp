@@ -6,6 +6,7 @@
 #include "WholeWindowRig.h"
 #include "chrome/ConflictResolutionSheet.h"
 #include "chrome/ConflictSheetPresenter.h"
+#include "chrome/TransferJobDelegate.h"
 #include "chrome/TransferJobListModel.h"
 #include "chrome/TransferPanel.h"
 #include "domain/QuillbarrowError.h"
@@ -16,17 +17,18 @@
 #include "panes/blocks/ToolbarIconButton.h"
 #include "shell/MainWindow.h"
 #include "shell/PaneArea.h"
-#include "window/WindowState.h"
 #include "table/LocalItemTable.h"
 #include "table/RemoteItemTable.h"
 #include "transport/MockDeviceSession.h"
-#include "viewmodels/transfers/TransferCoordinator.h"
 #include "viewmodels/devicebrowser/DeviceBrowserViewModel.h"
 #include "viewmodels/localbrowser/LocalBrowserViewModel.h"
+#include "viewmodels/transfers/TransferCoordinator.h"
+#include "window/WindowState.h"
 
 #include <QApplication>
 #include <QFile>
 #include <QLabel>
+#include <QListView>
 #include <QMimeData>
 #include <QPushButton>
 
@@ -301,6 +303,52 @@ TEST_F(WholeWindow, ADoubleClickedDeviceFileOpensItsDownloadedCopy)
     EXPECT_FALSE(coordinator().lastError().has_value());
     // Nothing came to the Mac folder.
     EXPECT_TRUE(work.entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden).isEmpty());
+}
+
+// At the window's own width a temporary view's row shows the file's whole name before its tag, as
+// any other row does; only a name longer than the row is shortened, in its middle.
+TEST_F(WholeWindow, ATemporaryViewRowShowsTheWholeNameWhereverItFits)
+{
+    androidPane->setDefaultApplicationOpener(std::make_shared<RecordingOpener>());
+    const QString longName = QStringLiteral("a%1z.txt").arg(QString(240, u'm'));
+    const QStringList names{QStringLiteral("s1.dat"), QStringLiteral("IMG_0001.jpg"), longName};
+    QList<TreeEntry> files;
+    for (const QString& name : names) {
+        files.append({name, QByteArray("x")});
+    }
+    writeOnDevice(files);
+    QTest::mouseClick(androidPane->header()->refreshButton(), Qt::LeftButton);
+    RemoteItemTable* table = androidPane->table();
+    QListView* panel = window->transferPanel()->listView();
+    for (const QString& name : names) {
+        SCOPED_TRACE(name.left(20).toStdString());
+        ASSERT_TRUE(waitForDeviceRow(name));
+        clickRow(table, name);
+        const QPoint cell = table
+                                ->visualRect(table->itemModel()->index(
+                                    *table->itemModel()->rowOf(deviceRootItem(name)->id), 0))
+                                .center();
+        QTest::mouseDClick(table->viewport(), Qt::LeftButton, Qt::NoModifier, cell);
+        ASSERT_TRUE(processEventsUntil([panel] { return panel->model()->rowCount() == 1; }));
+        const QModelIndex row = panel->model()->index(0, 0);
+        ASSERT_TRUE(row.data(TransferJobListModel::ViewingRole).toBool());
+        const TransferJobDelegate::RowLayout parts =
+            TransferJobDelegate::layout(panel->visualRect(row), row, panel->font());
+        if (name != longName) {
+            EXPECT_EQ(parts.shownName, name);
+        } else {
+            EXPECT_TRUE(parts.shownName.startsWith(u'a') &&
+                        parts.shownName.contains(QStringLiteral("m\u2026m")) &&
+                        parts.shownName.endsWith(QStringLiteral("z.txt")))
+                << parts.shownName.toStdString();
+        }
+        EXPECT_LE(parts.tag.right(), panel->visualRect(row).right()); // the tag stays in the row
+        ASSERT_TRUE(processEventsUntil([this] {
+            return std::ranges::all_of(coordinator().transferJobs(),
+                                       [](const TransferJob& job) { return job.state.isTerminal(); });
+        }));
+        clearFinished();
+    }
 }
 
 // The same story told in both directions. The parameter: whether the copy goes to the device

@@ -14,8 +14,9 @@
 
 using namespace quillbarrow;
 
-// The program sets the allocator's fast bins and mapping threshold, unless the user chose them;
-// glibc takes a name only with a value, and only the whole name.
+// The program sets the allocator's fast bins and mapping threshold, unless the user chose them:
+// in GLIBC_TUNABLES, where glibc takes a name only with a value, and only the whole name, or in
+// the older variable glibc reads for the threshold (not for the fast bins: it reads none).
 TEST(Allocator, ASettingChosenInTheTunablesIsLeftAsTheUserSetIt)
 {
     const std::string_view fastBins = "glibc.malloc.mxfast";
@@ -46,14 +47,25 @@ TEST(Allocator, ASettingChosenInTheTunablesIsLeftAsTheUserSetIt)
         std::free(big);
         return std::pair(fast, mapped);
     };
-    for (const auto& [tunables, fastKept, bigMapped] :
-         {std::tuple("glibc.malloc.mxfast=64:glibc.malloc.mmap_threshold=1048576", true, false),
-          std::tuple("glibc.malloc.check=0", false, true)}) {
+    const char* const older[] = {"MALLOC_MMAP_THRESHOLD_", "MALLOC_MXFAST_"};
+    // GLIBC_TUNABLES, an older variable set ("" for none) and its value, and what then holds.
+    for (const auto& [tunables, variable, value, fastKept, bigMapped] :
+         {std::tuple("glibc.malloc.mxfast=64:glibc.malloc.mmap_threshold=1048576", "", "", true, false),
+          std::tuple("glibc.malloc.check=0", "", "", false, true),
+          std::tuple("", "MALLOC_MMAP_THRESHOLD_", "1048576", false, false),
+          std::tuple("", "MALLOC_MMAP_THRESHOLD_", "", false, false), // glibc takes it as 0
+          std::tuple("", "MALLOC_MXFAST_", "64", false, true)}) {
         mallopt(M_MXFAST, 64);
         mallopt(M_MMAP_THRESHOLD, 1024 * 1024);
         ::setenv("GLIBC_TUNABLES", tunables, 1);
+        if (*variable != '\0') {
+            ::setenv(variable, value, 1);
+        }
         configureAllocator();
-        EXPECT_EQ(freedFastAndMapped(), std::pair(fastKept, bigMapped)) << tunables;
+        EXPECT_EQ(freedFastAndMapped(), std::pair(fastKept, bigMapped)) << tunables << " " << variable;
+        for (const char* name : older) {
+            ::unsetenv(name);
+        }
     }
     ::unsetenv("GLIBC_TUNABLES");
     configureAllocator();

@@ -303,6 +303,45 @@ TYPED_TEST(BrowserSortTest, RanksOrderExactlyAsTheRuleDoes)
     }
 }
 
+// A listing taken again unasked: the items that stood in rows keep those rows' order, whatever the
+// order says, and each other item goes where the order puts it among them. Items are letters (a is
+// position 0), each with the row it stood in ('-': it was not shown).
+TEST(KeptRowsTest, RowsSeenKeepTheirOrderAndNewItemsGoWhereTheOrderPutsThemAmongThem)
+{
+    const struct {
+        const char* what;
+        const char* order;
+        const char* rowOfEach;
+        qsizetype rows;
+        const char* placed;
+    } cases[] = {
+        {"nothing kept: the order", "cab", "---", 0, "cab"},
+        {"everything kept: the rows, not the order", "abc", "120", 3, "cab"},
+        {"a new item after the kept item before it in the order", "badc", "012-", 3, "adbc"},
+        {"a new item first in the order at the top", "dabc", "012-", 3, "dabc"},
+        {"a new item last in the order at the bottom", "bacd", "012-", 3, "abcd"},
+        {"new items after one kept item in the order's order", "adcb", "01--", 2, "adcb"},
+        {"a gone item leaves its row", "ab", "02", 3, "ab"},
+        {"a row claimed twice keeps the first claimant, the other is new", "ba", "00", 1, "ba"},
+    };
+    for (const auto& each : cases) {
+        SCOPED_TRACE(each.what);
+        std::vector<qsizetype> order;
+        for (const char letter : std::string_view(each.order)) {
+            order.push_back(letter - 'a');
+        }
+        std::vector<qsizetype> rowOfEach;
+        for (const char row : std::string_view(each.rowOfEach)) {
+            rowOfEach.push_back(row == '-' ? -1 : row - '0');
+        }
+        std::string placed;
+        for (const qsizetype position : keepingRowsInPlace(order, rowOfEach, each.rows)) {
+            placed += char('a' + position);
+        }
+        EXPECT_EQ(placed, each.placed);
+    }
+}
+
 TEST(BrowserSortInputTest, TheInputListIsNotChanged)
 {
     const QList<RemoteItem> input{RemoteItems::make(QStringLiteral("b"), RemoteItemKind::file, 1, std::nullopt),

@@ -426,8 +426,10 @@ struct SpaceStep {
     // wrote or deleted something, or the device counts what it was sent).
     std::optional<std::uint64_t> deviceFree;
     bool sent;
-    // Storage reads from the start of the batch up to and including this file.
+    // Storage reads from the start of the batch up to and including this file, failed ones too.
     int storageReads;
+    // The storage read this file makes fails.
+    bool readFails = false;
 };
 
 struct SpaceCase {
@@ -456,6 +458,9 @@ TEST_P(SessionBatchSpace, IsAskedOnceAndAgainOnlyBeforeAFileWouldNotFit)
         if (step.deviceFree) {
             m_bridge->setFreeSpace(storage, *step.deviceFree);
         }
+        if (step.readFails) {
+            m_bridge->failNext(Operation::storages, {1, "PTP Layer error 2001"});
+        }
         const QString name = QStringLiteral("%1.bin").arg(index);
         const QString source = localFile(name, QByteArray(step.size, 'p'));
         const std::optional<QuillbarrowError> failure =
@@ -474,11 +479,17 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         SpaceCase{"FitsWhole", 100, {{40, {}, true, 1}, {40, {}, true, 1}, {20, {}, true, 1}}},
         // 80 sent of 100: 30 more would not fit, and the device agrees; 15 still fits unasked.
-        SpaceCase{"OverflowsAtTheThirdFile", 100, {{40, {}, true, 1}, {40, 20, true, 1}, {30, {}, false, 2}, {15, {}, true, 2}}},
+        SpaceCase{"OverflowsAtTheThirdFile",
+                  100,
+                  {{40, {}, true, 1}, {40, 20, true, 1}, {30, {}, false, 2}, {15, {}, true, 2}}},
         // The reckoning says no, but room was made meanwhile: the device's answer lets it go.
         SpaceCase{"RoomMadeMeanwhile", 100, {{60, {}, true, 1}, {50, 500, true, 2}, {400, {}, true, 2}}},
         // A file larger than the free space at the start is failed only after asking once more.
-        SpaceCase{"TooFullForTheFirstFile", 10, {{11, {}, false, 2}, {10, {}, true, 2}}}),
+        SpaceCase{"TooFullForTheFirstFile", 10, {{11, {}, false, 2}, {10, {}, true, 2}}},
+        // A read that fails says nothing of room made meanwhile: the reckoning stands.
+        SpaceCase{"UnreadableBeforeAFileThatWouldNotFit",
+                  100,
+                  {{40, {}, true, 1}, {70, 500, false, 2, true}, {60, {}, true, 2}}}),
     [](const ::testing::TestParamInfo<SpaceCase>& info) { return std::string(info.param.name); });
 
 // A download of a file that a listing of the session showed gives the bridge that size, so that the

@@ -1,7 +1,8 @@
 // The scenes of the phone's pane in the whole window: no device (the guide), a device that is
 // still connecting (the spinner with its status line), a folder with the status capsule over it,
 // a storage root of many folders measured and sorted by size, a Mac file dragged over a folder of
-// photos, and the conflict sheet asked by a paste into the device while its transfer waits.
+// photos, the conflict sheet asked by a paste into the device while its transfer waits, and two
+// files opened for viewing, their rows in the panel.
 
 #include "SceneSupport.h"
 #include "async/Sleep.h"
@@ -14,20 +15,22 @@
 #include "panes/blocks/StatusCapsule.h"
 #include "shell/MainWindow.h"
 #include "shell/QuillbarrowApp.h"
-#include "window/WindowState.h"
-#include "transport/MockMTPBackend.h"
-#include "viewmodels/transfers/Clipboard.h"
-#include "viewmodels/transfers/TransferCoordinator.h"
 #include "table/RemoteItemTable.h"
 #include "transport/MockDeviceSession.h"
+#include "transport/MockMTPBackend.h"
 #include "viewmodels/devicebrowser/DeviceBrowserViewModel.h"
 #include "viewmodels/localbrowser/LocalBrowserViewModel.h"
+#include "viewmodels/transfers/Clipboard.h"
+#include "viewmodels/transfers/DefaultApplicationOpener.h"
+#include "viewmodels/transfers/TransferCoordinator.h"
+#include "window/DetachedCall.h"
+#include "window/WindowState.h"
 
 #include <QApplication>
 #include <QDialog>
 #include <QDragEnterEvent>
-#include <QMimeData>
 #include <QFile>
+#include <QMimeData>
 #include <QTemporaryDir>
 
 namespace quillbarrow::snapshot {
@@ -271,38 +274,70 @@ const SceneRegistration androidCapsule(
             [pane] { return pane->statusCapsule()->isVisible(); });
     });
 
+// The pane over a storage root of `folders` folders, sorted by size, largest first, before the
+// automatic pass measured them (each size filled in where its row stood). Once every folder is
+// measured, `then` runs at each turn, told whether it is its first, until it says the scene is ready.
+SceneView sizeSortedFoldersScene(int folders, std::function<bool(MainWindow*, bool first)> then)
+{
+    auto app = manyFoldersApp(folders);
+    app->deviceBrowser().setSort(FileSort::size, false);
+    MainWindow* window = app->openWindow();
+    auto started = std::make_shared<bool>(false);
+    return windowScene(app, window, [window, started, then = std::move(then)] {
+        const DeviceBrowserViewModel& device = window->deviceBrowser();
+        const QList<RemoteItem>& items = device.items();
+        const bool measured = !items.isEmpty() && device.calculatingFolderSizeIDs().isEmpty() &&
+                              std::all_of(items.begin(), items.end(), [](const RemoteItem& item) {
+                                  return item.kind != RemoteItemKind::folder || item.size.has_value();
+                              });
+        if (!*started && !measured) {
+            return false;
+        }
+        return then(window, !std::exchange(*started, true));
+    });
+}
+
 const SceneRegistration androidManyFolders(
     QStringLiteral("android-pane-many-folders"),
     QStringLiteral(
         "The Android pane over a storage root of 40 folders, each measured by the automatic pass and "
         "sorted by size, largest first; the largest selected"),
     [] {
-        auto app = manyFoldersApp(40);
-        app->deviceBrowser().setSort(FileSort::size, false);
-        MainWindow* window = app->openWindow();
-        auto selected = std::make_shared<bool>(false);
-        return windowScene(app, window, [window, selected] {
-            const DeviceBrowserViewModel& device = window->deviceBrowser();
+        return sizeSortedFoldersScene(40, [](MainWindow* window, bool first) {
+            if (!first) {
+                return true;
+            }
+            // Measured once the page showed, the sizes filled in where the rows stood: two clicks on
+            // the size header order them by size again, largest first.
+            window->deviceBrowser().setSort(FileSort::size, true);
+            window->deviceBrowser().setSort(FileSort::size, false);
+            window->state().focusPane(FocusedPane::android);
+            androidPane(window)->setSelection({window->deviceBrowser().items().front().id});
+            return false; // one more turn for the strip
+        });
+    });
+
+const SceneRegistration androidSizeSortedAfterNewFolder(
+    QStringLiteral("android-pane-size-sorted-after-new-folder"),
+    QStringLiteral(
+        "The Android pane sorted by size, largest first, while the automatic pass measured its 12 folders "
+        "(each size filled in where its row stood), then \"New Folder\" made with Album 03 selected: the "
+        "rows stay where they were seen, the new folder takes the place the sort gives it among them, and "
+        "Album 03 stays selected"),
+    [] {
+        return sizeSortedFoldersScene(12, [](MainWindow* window, bool first) {
+            DeviceBrowserViewModel& device = window->deviceBrowser();
             const QList<RemoteItem>& items = device.items();
-            const bool measured =
-                !items.isEmpty() && device.calculatingFolderSizeIDs().isEmpty() &&
-                std::all_of(items.begin(), items.end(), [](const RemoteItem& item) {
-                    return item.kind != RemoteItemKind::folder || item.size.has_value();
-                });
-            if (!measured) {
+            if (first) {
+                window->state().focusPane(FocusedPane::android);
+                androidPane(window)->setSelection({items.at(2).id});
+                QCoro::Task<> creating = device.createFolder(QStringLiteral("New Folder"));
+                Q_UNUSED(creating)
                 return false;
             }
-            if (!*selected) {
-                *selected = true;
-                // Measured once the page showed, the sizes filled in where the rows stood: two clicks
-                // on the size header order them by size again, largest first.
-                window->deviceBrowser().setSort(FileSort::size, true);
-                window->deviceBrowser().setSort(FileSort::size, false);
-                window->state().focusPane(FocusedPane::android);
-                androidPane(window)->setSelection({items.front().id});
-                return false; // one more turn for the strip
-            }
-            return true;
+            return !device.isLoading() && std::any_of(items.begin(), items.end(), [](const RemoteItem& item) {
+                return item.name == QStringLiteral("New Folder");
+            });
         });
     });
 
@@ -352,6 +387,73 @@ const SceneRegistration androidConflict(
                 const QDialog* sheet = window->findChild<QDialog*>(QStringLiteral("conflictSheet"));
                 return sheet && sheet->isVisible() && window->transferPanel()->model()->rowCount() > 0;
             });
+    });
+
+// Stands in for the desktop's application: takes every file and launches nothing.
+class SceneOpener final : public DefaultApplicationOpener {
+  public:
+    QCoro::Task<bool> open(const QString&) override { co_return true; }
+};
+
+// Puts the scene home's readme on the phone's storage root under each of `names`, then lists the
+// root again.
+QCoro::Task<> putOnPhone(QPointer<DeviceBrowserViewModel> browser, QStringList names)
+{
+    const std::shared_ptr<DeviceSession> session = browser->currentSession();
+    const StorageID storage = browser->currentPage()->storage.id;
+    for (const QString& name : names) {
+        QCoro::Task<RemoteItem> upload = session->uploadFile(
+            sceneHome().filePath(QStringLiteral("readme.txt")), name, std::nullopt, storage);
+        co_await std::move(upload);
+    }
+    if (browser) {
+        QCoro::Task<> listing = browser->refresh();
+        co_await std::move(listing);
+    }
+}
+
+const SceneRegistration temporaryViews(
+    QStringLiteral("window-temporary-views"),
+    QStringLiteral(
+        "Two phone files opened for viewing, at the window's own size: each row of the panel shows the "
+        "file's whole name, then the \"Temporary view\" tag"),
+    [] {
+        auto app = makeSceneApp(MockMTPBackend::defaultDevices());
+        MainWindow* window = app->openWindow();
+        const QStringList names{QStringLiteral("s1.dat"), QStringLiteral("IMG_0001.jpg")};
+        auto stage = std::make_shared<int>(0);
+        return windowScene(app, window, [window, names, stage] {
+            DeviceBrowserViewModel& browser = window->deviceBrowser();
+            AndroidPaneView* pane = androidPane(window);
+            if (*stage == 0) {
+                startDetached(putOnPhone(&browser, names));
+                ++*stage;
+                return false;
+            }
+            if (*stage == 1) {
+                QList<RemoteItem> opened;
+                for (const RemoteItem& item : browser.items()) {
+                    if (names.contains(item.name)) {
+                        opened.append(item);
+                    }
+                }
+                if (opened.size() < names.size() || browser.isLoading()) {
+                    return false;
+                }
+                pane->setDefaultApplicationOpener(std::make_shared<SceneOpener>());
+                for (const RemoteItem& item : opened) {
+                    pane->open(item);
+                }
+                ++*stage;
+                return false;
+            }
+            // The panel shows the jobs a moment after they change.
+            const QList<TransferJob> jobs = window->coordinator().transferJobs();
+            return jobs.size() == names.size() &&
+                   window->transferPanel()->model()->rowCount() == names.size() &&
+                   std::all_of(jobs.begin(), jobs.end(),
+                               [](const TransferJob& job) { return job.state.isTerminal(); });
+        });
     });
 
 } // namespace

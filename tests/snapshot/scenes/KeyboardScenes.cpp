@@ -2,26 +2,32 @@
 // keyboard, a folder entered after a selection, the panes' headers before and after their first
 // selection (one height), the sidebar with the clipboard's line, the device list with the keyboard,
 // the sheets with the keyboard on one of their buttons, a folder sorted by size as the keys select
-// its rows, and the error strip's Dismiss reached with Tab.
+// its rows, the error strip's Dismiss and the device banner's Retry reached with Tab, and the error
+// strip's message with words selected and the menu of a right-click on them.
 
 #include "ChromeScenes.h"
 #include "SceneSupport.h"
 #include "chrome/DeviceSidebar.h"
+#include "chrome/ErrorBannerView.h"
+#include "chrome/SelectedTextCopier.h"
+#include "chrome/ServiceRestartAlert.h"
 #include "panes/LocalPaneView.h"
 #include "shell/MainWindow.h"
 #include "shell/PaneArea.h"
 #include "shell/QuillbarrowApp.h"
 #include "table/LocalItemTable.h"
 #include "transport/MockMTPBackend.h"
-#include "viewmodels/transfers/Clipboard.h"
-#include "viewmodels/transfers/TransferCoordinator.h"
 #include "viewmodels/devicebrowser/DeviceBrowserViewModel.h"
 #include "viewmodels/localbrowser/LocalBrowserViewModel.h"
+#include "viewmodels/transfers/Clipboard.h"
+#include "viewmodels/transfers/TransferCoordinator.h"
+#include "window/DetachedCall.h"
 
 #include <QApplication>
+#include <QLabel>
 #include <QListWidget>
+#include <QMenu>
 #include <QTest>
-
 #include <functional>
 #include <memory>
 
@@ -147,8 +153,9 @@ const SceneRegistration sidebarWithClipboard(
 
 const SceneRegistration deviceListWithKeyboard(
     QStringLiteral("window-device-list-with-keyboard"),
-    QStringLiteral("Tab pressed twice: the device list has the keyboard and shows it with the accent ring, while "
-                   "the Android pane keeps the \"focused\" mark that its keys go to"),
+    QStringLiteral(
+        "Tab pressed twice: the device list has the keyboard and shows it with the accent ring; the "
+        "Android pane keeps the \"focused\" mark, and no key reaches a pane until a table has the keyboard"),
     [] {
         return keyedScene({pressOnce(Qt::Key_Tab), pressOnce(Qt::Key_Tab), [](MainWindow* window) {
                                return QApplication::focusWidget() == window->sidebar()->deviceList();
@@ -182,6 +189,75 @@ const SceneRegistration errorStripDismissWithKeyboard(
                                return QApplication::focusWidget() ==
                                       window->findChild<QWidget*>(QStringLiteral("dismissTransferErrorButton"));
                            }});
+    });
+
+const SceneRegistration bannerRetryWithKeyboard(
+    QStringLiteral("window-banner-retry-with-keyboard"),
+    QStringLiteral(
+        "A phone folder renamed to a name that exists, then Tab pressed twice: past the tables to the "
+        "device banner's Retry, which wears the accent ring; the Android pane keeps the \"focused\" mark"),
+    [] {
+        return keyedScene({[](MainWindow* window) {
+                               DeviceBrowserViewModel& browser = window->deviceBrowser();
+                               for (const RemoteItem& item : browser.items()) {
+                                   if (item.name == QStringLiteral("Download")) {
+                                       startDetached(browser.renameItem(item, QStringLiteral("DCIM")));
+                                   }
+                               }
+                               return true;
+                           },
+                           [](MainWindow* window) { return window->errorBanner()->isVisible(); },
+                           pressOnce(Qt::Key_Tab), pressOnce(Qt::Key_Tab),
+                           [](MainWindow* window) {
+                               return QApplication::focusWidget() ==
+                                      window->errorBanner()->findChild<QWidget*>(
+                                          QStringLiteral("retryButton"));
+                           }});
+    });
+
+// A transfer error shown, and its message's first words dragged over with the mouse.
+Step selectInTransferErrorMessage()
+{
+    return [](MainWindow* window) {
+        window->coordinator().reportError(QuillbarrowError::pathNotFound());
+        auto* message = window->findChild<QLabel*>(QStringLiteral("transferErrorMessage"));
+        if (!message->isVisible()) {
+            return false;
+        }
+        const int line = message->height() / 2;
+        QTest::mousePress(message, Qt::LeftButton, {}, QPoint(2, line));
+        QTest::mouseMove(message, QPoint(message->width() / 8, line));
+        QTest::mouseRelease(message, Qt::LeftButton, {}, QPoint(message->width() / 8, line));
+        return message->hasSelectedText();
+    };
+}
+
+const SceneRegistration errorStripTextSelected(
+    QStringLiteral("window-error-strip-text-selected"),
+    QStringLiteral(
+        "The transfer error's first words selected with the mouse: the selection shows in the strip, the Mac "
+        "table keeps the keyboard (\"focused\" and the tint), Ctrl+C copies the words"),
+    [] { return keyedScene({selectInTransferErrorMessage()}); });
+
+const SceneRegistration errorStripMenu(
+    QStringLiteral("menu-error-strip-message"),
+    QStringLiteral(
+        "The menu of a right-click on the transfer error's selected words: the text widgets' Copy"),
+    [] {
+        auto app = makeSceneApp(MockMTPBackend::defaultDevices());
+        MainWindow* window = app->openWindow();
+        window->resize(windowSceneSize);
+        window->show();
+        window->coordinator().reportError(QuillbarrowError::pathNotFound());
+        auto* message = window->findChild<QLabel*>(QStringLiteral("transferErrorMessage"));
+        message->setSelection(0, 12);
+        QMenu* menu = message->findChild<SelectedTextCopier*>()->buildContextMenu();
+        menu->popup(message->mapToGlobal(QPoint(message->width() / 8, message->height() / 2)));
+        SceneView view;
+        view.widget = menu;
+        view.owner = app;
+        view.isReady = [menu] { return menu->isVisible(); };
+        return view;
     });
 
 // A sheet of the chrome scenes on its own, the keyboard moved by `key` until the button named

@@ -6,6 +6,9 @@
 
 #include <QCoro/QCoroFuture>
 
+#include <algorithm>
+#include <ranges>
+
 namespace quillbarrow {
 
 DeviceBrowserViewModel::DeviceBrowserViewModel(std::shared_ptr<MTPBackend> backend, AppLogger logger,
@@ -107,6 +110,11 @@ void DeviceBrowserViewModel::applySort()
         setItems(*known);
         return;
     }
+    // The rows seen stay as they are while the work pool places a big listing among them.
+    if (!m_rowsToKeep.isEmpty() && m_currentPage->items.size() >= bigListing) {
+        resortRows();
+        return;
+    }
     // Rows of this very page in another order (prepared while the sort changed or a folder was
     // measured, or shown before) stay or show at once, and the work pool sorts them again: a big
     // page is never sorted here once it has rows.
@@ -127,8 +135,9 @@ void DeviceBrowserViewModel::applySort()
         ranking = std::make_shared<const BrowserRanking>(browserRanking(m_currentPage->items));
         keepRanking(m_currentPage->path, m_currentPage->items, ranking);
     }
-    QList<RemoteItem> rows = rowsOf(m_currentPage->items, ranking.get(), m_sort, m_sortAscending,
-                                    m_showHiddenFiles, m_computedFolderStatistics, m_orderedFolderStatistics);
+    QList<RemoteItem> rows =
+        rowsOf(m_currentPage->items, ranking.get(), m_sort, m_sortAscending, m_showHiddenFiles,
+               m_computedFolderStatistics, m_orderedFolderStatistics, m_rowsToKeep);
     showRows(std::move(inputs), std::move(rows));
 }
 
@@ -136,25 +145,47 @@ void DeviceBrowserViewModel::orderByMeasuredSizes()
 {
     m_orderedFolderStatistics = m_computedFolderStatistics;
     m_orderedMeasurementsVersion = m_measurementsVersion;
+    letGo(std::exchange(m_rowsToKeep, {}));
+    m_isOrderAnewPending = true;
 }
 
-QList<RemoteItem> DeviceBrowserViewModel::rowsOf(const QList<RemoteItem>& pageItems, const BrowserRanking* ranking,
-                                                 FileSort sort, bool ascending, bool showHidden,
+QList<RemoteItem> DeviceBrowserViewModel::rowsOf(const QList<RemoteItem>& pageItems,
+                                                 const BrowserRanking* ranking, FileSort sort, bool ascending,
+                                                 bool showHidden,
                                                  const QHash<RemoteObjectID, FolderStatistics>& measured,
-                                                 const QHash<RemoteObjectID, FolderStatistics>& ordered)
+                                                 const QHash<RemoteObjectID, FolderStatistics>& ordered,
+                                                 const QList<RemoteItem>& kept)
 {
     Q_ASSERT(ranking == nullptr || ranking->nameRanks.size() == static_cast<std::size_t>(pageItems.size()));
     // The page is copied once, into the order shown, or not at all when it is shown as listed.
     const ShownItems shown = shownItems(
         pageItems, showHidden, [](const RemoteItem& item) { return item.name.startsWith(u'.'); }, measured,
         ordered);
-    if (ranking != nullptr && ranking->inNameOrder && sort == FileSort::name && ascending && !shown.patched &&
-        shown.places.size() == static_cast<std::size_t>(pageItems.size())) {
+    const bool showsAll = !shown.patched && shown.places.size() == static_cast<std::size_t>(pageItems.size());
+    if (kept.isEmpty() && ranking != nullptr && ranking->inNameOrder && sort == FileSort::name && ascending &&
+        showsAll) {
         return pageItems; // shown as listed: the page's own list, not a copy
     }
     static const std::vector<qsizetype> unranked;
     const std::vector<qsizetype>& ranks = ranking != nullptr ? ranking->nameRanks : unranked;
-    return shownInOrder(pageItems, shown, browserOrder(pageItems, shown, ranks, sort, ascending));
+    std::vector<qsizetype> order = browserOrder(pageItems, shown, ranks, sort, ascending);
+    if (!kept.isEmpty()) {
+        QHash<RemoteObjectID, qsizetype> rowOf;
+        rowOf.reserve(kept.size());
+        for (qsizetype row = 0; row < kept.size(); ++row) {
+            rowOf.insert(kept[row].id, row);
+        }
+        std::vector<qsizetype> keptRows;
+        keptRows.reserve(shown.places.size());
+        for (const qsizetype place : shown.places) {
+            keptRows.push_back(rowOf.value(pageItems[place].id, -1));
+        }
+        order = keepingRowsInPlace(order, keptRows, kept.size());
+        if (showsAll && std::ranges::equal(order, std::views::iota(qsizetype{0}, pageItems.size()))) {
+            return pageItems; // kept as listed: the page's own list, not a copy
+        }
+    }
+    return shownInOrder(pageItems, shown, order);
 }
 
 bool DeviceBrowserViewModel::RowsInputs::operator==(const RowsInputs& other) const
@@ -165,7 +196,8 @@ bool DeviceBrowserViewModel::RowsInputs::operator==(const RowsInputs& other) con
 bool DeviceBrowserViewModel::RowsInputs::sameOrder(const RowsInputs& other) const
 {
     return samePage(other) && sort == other.sort && ascending == other.ascending &&
-           showHidden == other.showHidden && ordered == other.ordered;
+           showHidden == other.showHidden && ordered == other.ordered &&
+           sameListing(keptRows, other.keptRows);
 }
 
 bool DeviceBrowserViewModel::RowsInputs::samePage(const RowsInputs& other) const
@@ -181,7 +213,8 @@ DeviceBrowserViewModel::RowsInputs DeviceBrowserViewModel::rowsInputs() const
                       m_showHiddenFiles,
                       m_measurementsVersion,
                       m_orderedMeasurementsVersion,
-                      m_sessionEpoch};
+                      m_sessionEpoch,
+                      m_rowsToKeep};
 }
 
 const QList<RemoteItem>* DeviceBrowserViewModel::knownRows(const RowsInputs& inputs)
@@ -189,12 +222,25 @@ const QList<RemoteItem>* DeviceBrowserViewModel::knownRows(const RowsInputs& inp
     if (m_preparedRows && m_preparedRows->inputs == inputs) {
         letGo(std::exchange(m_shownRows, std::exchange(m_preparedRows, std::nullopt)));
     }
-    return m_shownRows && m_shownRows->inputs == inputs ? &m_shownRows->rows : nullptr;
+    if (!m_shownRows || !(m_shownRows->inputs == inputs)) {
+        return nullptr;
+    }
+    m_isOrderAnewPending = m_isOrderAnewPending && !inputs.sameOrder(rowsInputs());
+    return &m_shownRows->rows;
 }
 
 void DeviceBrowserViewModel::showRows(RowsInputs inputs, QList<RemoteItem> rows,
                                       std::optional<std::vector<qsizetype>> filledIn)
 {
+    if (inputs.sameOrder(rowsInputs())) {
+        m_isOrderAnewPending = false;
+    }
+    // Rows placed among the rows kept keep their own order from now on, which is the same: the rows
+    // kept before them need not be held any longer.
+    if (!inputs.keptRows.isEmpty() && sameListing(inputs.keptRows, m_rowsToKeep)) {
+        inputs.keptRows = rows;
+        letGo(std::exchange(m_rowsToKeep, rows));
+    }
     letGo(std::exchange(m_shownRows, DerivedRows{std::move(inputs), rows}));
     setItems(std::move(rows), std::move(filledIn));
 }
@@ -241,8 +287,8 @@ QCoro::Task<> DeviceBrowserViewModel::sortOnPool(QPointer<DeviceBrowserViewModel
         // The rows come back held by pointer: taken out of it, they leave nothing in the future.
         auto sorting = [items = self->m_currentPage->items, ranking = self->rankingOf(*self->m_currentPage),
                         measured = self->m_computedFolderStatistics,
-                        ordered = self->m_orderedFolderStatistics, shown = shownRows, fillingIn, sort,
-                        ascending, showHidden]() mutable {
+                        ordered = self->m_orderedFolderStatistics, kept = inputs.keptRows, shown = shownRows,
+                        fillingIn, sort, ascending, showHidden]() mutable {
             if (fillingIn) {
                 shown = copiedInSlices(shown);
                 std::vector<qsizetype> filledIn = fillInMeasuredSizes(shown, measured);
@@ -251,9 +297,9 @@ QCoro::Task<> DeviceBrowserViewModel::sortOnPool(QPointer<DeviceBrowserViewModel
             if (!ranking) {
                 ranking = std::make_shared<const BrowserRanking>(browserRanking(items));
             }
-            return std::make_shared<Sorted>(
-                Sorted{ranking, rowsOf(items, ranking.get(), sort, ascending, showHidden, measured, ordered),
-                       std::nullopt});
+            return std::make_shared<Sorted>(Sorted{
+                ranking, rowsOf(items, ranking.get(), sort, ascending, showHidden, measured, ordered, kept),
+                std::nullopt});
         };
         std::shared_ptr<Sorted> sorted;
         try {
@@ -324,13 +370,23 @@ void DeviceBrowserViewModel::setStorages(QList<StorageRoot> storages)
     Q_EMIT storagesChanged();
 }
 
-void DeviceBrowserViewModel::setCurrentPage(std::optional<DirectoryPage> page)
+void DeviceBrowserViewModel::setCurrentPage(std::optional<DirectoryPage> page, RowPlacement placement)
 {
+    // The rows seen are kept only for a listing of the folder they show, in the session they were
+    // listed in, and only once they are in the order last asked for.
+    const bool keepsRows = placement == RowPlacement::keepInPlace && !m_isOrderAnewPending && page &&
+                           m_currentPage && m_currentPage->storage.id == page->storage.id &&
+                           m_currentPage->path == page->path && m_currentPage->parentID == page->parentID &&
+                           m_shownRows && m_shownRows->inputs.epoch == m_sessionEpoch;
     std::optional<DirectoryPage> shown = std::exchange(m_currentPage, std::move(page));
     if (shown) {
         letGo(std::move(shown->items));
     }
-    orderByMeasuredSizes();
+    if (keepsRows) {
+        letGo(std::exchange(m_rowsToKeep, m_items));
+    } else {
+        orderByMeasuredSizes();
+    }
     Q_EMIT currentPageChanged();
     applySort();
     // Rows prepared for a page that was not shown now are of no use any more.

@@ -290,9 +290,10 @@ public:
     // false for a usable name. `action` opens the banner's message.
     bool refuseUnusableName(const QString& name, const QString& action);
     // In the device operation frame on the open session: the change (when there is one), then the
-    // folder shown listed again; a failure of either is the banner.
-    // With `keepBanner`, the banner shown stays unless the listing itself fails. When the session
-    // changes during the change, the operation ends there: no listing and no banner for the new one.
+    // folder shown listed again, the rows shown staying in place (RowPlacement::keepInPlace); a
+    // failure of either is the banner. With `keepBanner`, the banner shown stays unless the listing
+    // itself fails. When the session changes during the change, the operation ends there: no
+    // listing and no banner for the new one.
     QCoro::Task<> relistInFrame(std::function<QCoro::Task<>(std::shared_ptr<DeviceSession>)> change,
                                 std::stop_token stop, bool keepBanner = false);
     static QCoro::Task<> deleteInOrder(std::shared_ptr<DeviceSession> session, QList<RemoteItem> items);
@@ -369,8 +370,10 @@ private:
     void setDevices(QList<AndroidDevice> devices);
     void setSelectedDevice(std::optional<AndroidDevice> device);
     void setStorages(QList<StorageRoot> storages);
-    // Re-derives the rows.
-    void setCurrentPage(std::optional<DirectoryPage> page);
+    // Re-derives the rows. A listing of the folder shown that keeps its rows in place (see
+    // RowPlacement) does so unless an order the user asked for is still to be shown (see
+    // m_isOrderAnewPending); any other page is placed by the sort alone.
+    void setCurrentPage(std::optional<DirectoryPage> page, RowPlacement placement = RowPlacement::orderAnew);
     // With `filledIn`, the rows of `items` whose folder sizes are all that changed (see filledInRows()).
     void setItems(QList<RemoteItem> items, std::optional<std::vector<qsizetype>> filledIn = std::nullopt);
     void setBreadcrumb(QList<RemotePath> breadcrumb);
@@ -393,7 +396,8 @@ private:
     void applySort();
     // Rows stay where the user saw them while folders are measured: the sizes measured since show
     // in their rows, and count for the order from the next change of the sort, of the hidden-name
-    // choice or of the page (a refresh, another folder) on.
+    // choice or of the page (a refresh, another folder) on. A listing taken again unasked keeps
+    // the rows in place too (m_rowsToKeep) until then.
     void orderByMeasuredSizes();
 
     // ---- Rows derived from the page -----------------------------------------------------------------
@@ -415,6 +419,8 @@ private:
         quint64 measurements = 0;
         quint64 ordered = 0;
         quint64 epoch = 0;
+        // The rows whose order the rows keep (m_rowsToKeep), held so that their address names them.
+        QList<RemoteItem> keptRows;
         bool operator==(const RowsInputs& other) const;
         // The same but for the measured sizes.
         bool sameOrder(const RowsInputs& other) const;
@@ -429,21 +435,25 @@ private:
         {
             release::sliced(derived.rows);
             release::sliced(derived.inputs.pageItems);
+            release::sliced(derived.inputs.keptRows);
         }
         friend qsizetype elementsOf(const DerivedRows& derived)
         {
-            return std::max(release::elementsOf(derived.rows), release::elementsOf(derived.inputs.pageItems));
+            return std::max({release::elementsOf(derived.rows), release::elementsOf(derived.inputs.pageItems),
+                             release::elementsOf(derived.inputs.keptRows)});
         }
     };
     // What the rows of the page shown are worked out from now.
     RowsInputs rowsInputs() const;
     // The rows of a listing's items: the shared rule of applySort(), on any thread, placed by the
-    // `ordered` sizes. The ranking of the items' names is used when given (it must be theirs), else
-    // the names are collated.
-    static QList<RemoteItem> rowsOf(const QList<RemoteItem>& items, const BrowserRanking* ranking, FileSort sort,
-                                    bool ascending, bool showHidden,
+    // `ordered` sizes, those of `kept` (rows shown before) keeping the order they stand in there
+    // (see keepingRowsInPlace). The ranking of the items' names is used when given (it must be
+    // theirs), else the names are collated.
+    static QList<RemoteItem> rowsOf(const QList<RemoteItem>& items, const BrowserRanking* ranking,
+                                    FileSort sort, bool ascending, bool showHidden,
                                     const QHash<RemoteObjectID, FolderStatistics>& measured,
-                                    const QHash<RemoteObjectID, FolderStatistics>& ordered);
+                                    const QHash<RemoteObjectID, FolderStatistics>& ordered,
+                                    const QList<RemoteItem>& kept = {});
     // `a` and `b` are the very same listing, not merely equal ones: the address of its items tells.
     static bool sameListing(const QList<RemoteItem>& a, const QList<RemoteItem>& b);
     // The ranking of the page's names kept with its listing; nothing when none is kept.
@@ -452,8 +462,9 @@ private:
     // it is the listing cached for that path (`aboutToBeCached`: one cache() is about to be given).
     void keepRanking(const RemotePath& path, const QList<RemoteItem>& items,
                      std::shared_ptr<const BrowserRanking> ranking, bool aboutToBeCached = false);
-    // The rows for `inputs` when they are known already: those shown, or those the work pool
-    // prepared with the listing (which then count as shown); nothing otherwise.
+    // The rows for `inputs` (those of the moment) when they are known already: those shown, or those
+    // the work pool prepared with the listing (which then count as shown, so that the order last
+    // asked for is no longer pending); nothing otherwise.
     const QList<RemoteItem>* knownRows(const RowsInputs& inputs);
     // Publishes the rows as those of `inputs` (with `filledIn`, see setItems()).
     void showRows(RowsInputs inputs, QList<RemoteItem> rows,
@@ -470,8 +481,10 @@ private:
     // What every listing goes through before anyone sees it: its items stamped with `origin`. A big
     // one is worked on on the work pool: the items an earlier listing of the folder in the same
     // session gave are taken again where nothing changed (the very listing, when nothing did), the
-    // names ranked, and, for the folder shown, its rows prepared for the sort of the moment.
-    QCoro::Task<DirectoryPage> prepareListing(DirectoryPage page, ListingSession origin);
+    // names ranked, and, for the folder shown, its rows prepared for the sort of the moment, placed
+    // as `placement` asks.
+    QCoro::Task<DirectoryPage> prepareListing(DirectoryPage page, ListingSession origin,
+                                              RowPlacement placement);
 
     // ---- Errors --------------------------------------------------------------------------------
 
@@ -633,7 +646,8 @@ private:
     // Lists the page shown again and replaces it; errors go to the caller. A listing that comes
     // back after the session changed is dropped; one that comes back after another folder was
     // shown is only cached.
-    QCoro::Task<> refreshCurrentPageInternal(std::shared_ptr<DeviceSession> session, std::stop_token stop);
+    QCoro::Task<> refreshCurrentPageInternal(std::shared_ptr<DeviceSession> session, std::stop_token stop,
+                                             RowPlacement placement = RowPlacement::orderAnew);
 
     // ---- Time limits on device calls -----------------------------------------------------------
 
@@ -642,10 +656,13 @@ private:
                                                                        std::stop_token stop);
     QCoro::Task<QList<StorageRoot>> readStoragesWithinLimit(std::shared_ptr<DeviceSession> session,
                                                             std::stop_token stop);
+    // `placement` is how the rows of the folder shown will be placed when the listing is shown.
     QCoro::Task<DirectoryPage> listRoot(std::shared_ptr<DeviceSession> session, StorageID storageID,
-                                        ListingLimit limit, std::stop_token stop);
+                                        ListingLimit limit, std::stop_token stop,
+                                        RowPlacement placement = RowPlacement::orderAnew);
     QCoro::Task<DirectoryPage> listFolder(std::shared_ptr<DeviceSession> session, RemoteObjectID parentID,
-                                          RemotePath path, ListingLimit limit, std::stop_token stop);
+                                          RemotePath path, ListingLimit limit, std::stop_token stop,
+                                          RowPlacement placement = RowPlacement::orderAnew);
     QCoro::Task<DirectoryPage> listWithin(std::function<QCoro::Task<DirectoryPage>()> call, ListingLimit limit,
                                           std::stop_token stop);
     // Where a listing made with `session` comes from; a session that is not the open one gets an
@@ -678,6 +695,13 @@ private:
     std::optional<DerivedRows> m_preparedRows;
     // A re-sort of a big page runs on the work pool.
     bool m_isSortingOnPool = false;
+    // The rows a listing taken again unasked found shown (and once rows kept in their order are
+    // shown, those rows): the rows keep their order until the order is applied anew. Empty while
+    // the sort alone places the rows.
+    QList<RemoteItem> m_rowsToKeep;
+    // The order was applied anew (a sort, the hidden-name choice, a page asked for) and its rows are
+    // not shown yet: a listing taken again meanwhile is placed by the sort, not by the rows shown.
+    bool m_isOrderAnewPending = false;
     QList<RemotePath> m_breadcrumb;
     bool m_isLoading = false;
     bool m_isWaitingForTransfer = false;

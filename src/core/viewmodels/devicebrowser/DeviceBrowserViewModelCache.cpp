@@ -106,7 +106,7 @@ QCoro::Task<> DeviceBrowserViewModel::reloadCurrentPage(std::stop_token stop)
 }
 
 QCoro::Task<> DeviceBrowserViewModel::refreshCurrentPageInternal(std::shared_ptr<DeviceSession> session,
-                                                                std::stop_token stop)
+                                                                 std::stop_token stop, RowPlacement placement)
 {
     if (!m_currentPage) {
         co_return;
@@ -115,8 +115,10 @@ QCoro::Task<> DeviceBrowserViewModel::refreshCurrentPageInternal(std::shared_ptr
     const quint64 epoch = m_sessionEpoch;
     const DirectoryPage shown = *m_currentPage;
     QCoro::Task<DirectoryPage> listing =
-        shown.parentID ? listFolder(session, *shown.parentID, shown.path, ListingLimit::unlessTransfersActive, stop)
-                       : listRoot(session, shown.storage.id, ListingLimit::unlessTransfersActive, stop);
+        shown.parentID
+            ? listFolder(session, *shown.parentID, shown.path, ListingLimit::unlessTransfersActive, stop,
+                         placement)
+            : listRoot(session, shown.storage.id, ListingLimit::unlessTransfersActive, stop, placement);
     DirectoryPage listed = co_await std::move(listing);
     // A listing of a session that has been replaced meanwhile belongs to another device.
     if (!self || epoch != m_sessionEpoch) {
@@ -130,7 +132,7 @@ QCoro::Task<> DeviceBrowserViewModel::refreshCurrentPageInternal(std::shared_ptr
         m_currentPage->storage.id != listed.storage.id) {
         co_return;
     }
-    setCurrentPage(std::move(listed));
+    setCurrentPage(std::move(listed), placement);
 }
 
 } // namespace quillbarrow

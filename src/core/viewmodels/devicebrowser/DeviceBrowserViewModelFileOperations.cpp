@@ -44,8 +44,10 @@ QCoro::Task<> DeviceBrowserViewModel::createFolder(QString name)
         if (epoch == m_sessionEpoch) {
             QCoro::Task<DirectoryPage> listing =
                 shown.parentID
-                    ? listFolder(session, *shown.parentID, shown.path, ListingLimit::unlessTransfersActive, stop)
-                    : listRoot(session, shown.storage.id, ListingLimit::unlessTransfersActive, stop);
+                    ? listFolder(session, *shown.parentID, shown.path, ListingLimit::unlessTransfersActive,
+                                 stop, RowPlacement::keepInPlace)
+                    : listRoot(session, shown.storage.id, ListingLimit::unlessTransfersActive, stop,
+                               RowPlacement::keepInPlace);
             fresh = co_await std::move(listing);
         }
         if (!self) {
@@ -53,7 +55,7 @@ QCoro::Task<> DeviceBrowserViewModel::createFolder(QString name)
         }
         // Shown only while its folder still is: the user may have moved on meanwhile.
         if (fresh && epoch == m_sessionEpoch && m_currentPage && m_currentPage->path == fresh->path) {
-            setCurrentPage(std::move(fresh));
+            setCurrentPage(std::move(fresh), RowPlacement::keepInPlace);
         }
     } catch (...) {
         failure = std::current_exception();
@@ -111,7 +113,7 @@ QCoro::Task<> DeviceBrowserViewModel::relistInFrame(std::function<QCoro::Task<>(
         // Another phone's session has replaced this one meanwhile: its folder shown may have the
         // same path, but this session's listing is not its listing.
         if (epoch == m_sessionEpoch) {
-            co_await refreshCurrentPageInternal(session, stop);
+            co_await refreshCurrentPageInternal(session, stop, RowPlacement::keepInPlace);
         }
         if (!self) {
             co_return;

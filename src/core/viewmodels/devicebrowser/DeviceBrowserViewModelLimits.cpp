@@ -50,7 +50,8 @@ void takeEarlierItems(DirectoryPage& fresh, const DirectoryPage& earlier)
 
 } // namespace
 
-QCoro::Task<DirectoryPage> DeviceBrowserViewModel::prepareListing(DirectoryPage page, ListingSession origin)
+QCoro::Task<DirectoryPage> DeviceBrowserViewModel::prepareListing(DirectoryPage page, ListingSession origin,
+                                                                  RowPlacement placement)
 {
     if (page.items.size() < bigListing) {
         stampListing(page, origin);
@@ -71,14 +72,19 @@ QCoro::Task<DirectoryPage> DeviceBrowserViewModel::prepareListing(DirectoryPage 
     // The rows are prepared only for the folder shown (or the first one a connection shows): the
     // listings of a folder-size walk or of a stored location's levels are not shown like this.
     const bool forShowing = !m_currentPage || listsSameFolder(*m_currentPage, page);
-    // A page shown is placed by every size measured by then.
+    // A page shown is placed by every size measured by then, unless it is to keep the rows shown
+    // in place: then among the rows shown now, by the sizes they are placed by (the rows are used
+    // only if they are still those shown when the page is).
+    const bool keepsRows =
+        placement == RowPlacement::keepInPlace && !m_isOrderAnewPending && forShowing && m_currentPage;
     RowsInputs inputs{{},
                       m_sort,
                       m_sortAscending,
                       m_showHiddenFiles,
                       m_measurementsVersion,
-                      m_measurementsVersion,
-                      m_sessionEpoch};
+                      keepsRows ? m_orderedMeasurementsVersion : m_measurementsVersion,
+                      m_sessionEpoch,
+                      keepsRows ? m_items : QList<RemoteItem>()};
     struct Prepared {
         DirectoryPage page;
         std::shared_ptr<const BrowserRanking> ranking;
@@ -87,7 +93,9 @@ QCoro::Task<DirectoryPage> DeviceBrowserViewModel::prepareListing(DirectoryPage 
     std::shared_ptr<const BrowserRanking> earlierRanking = earlier ? rankingOf(*earlier) : nullptr;
     auto preparing = [page = std::move(page), origin, earlier = std::move(earlier),
                       earlierRanking = std::move(earlierRanking), forShowing, inputs,
-                      measured = m_computedFolderStatistics]() mutable {
+                      measured = m_computedFolderStatistics,
+                      ordered =
+                          keepsRows ? m_orderedFolderStatistics : m_computedFolderStatistics]() mutable {
         stampListing(page, origin);
         if (earlier) {
             takeEarlierItems(page, *earlier);
@@ -104,8 +112,8 @@ QCoro::Task<DirectoryPage> DeviceBrowserViewModel::prepareListing(DirectoryPage 
         }
         // The very listing shown already has its rows.
         if (forShowing && !sameAsEarlier) {
-            prepared->rows = rowsOf(items, prepared->ranking.get(), inputs.sort, inputs.ascending, inputs.showHidden,
-                                    measured, measured);
+            prepared->rows = rowsOf(items, prepared->ranking.get(), inputs.sort, inputs.ascending,
+                                    inputs.showHidden, measured, ordered, inputs.keptRows);
         }
         return prepared;
     };
@@ -157,7 +165,7 @@ QCoro::Task<QList<StorageRoot>> DeviceBrowserViewModel::readStoragesWithinLimit(
 
 QCoro::Task<DirectoryPage> DeviceBrowserViewModel::listRoot(std::shared_ptr<DeviceSession> session,
                                                             StorageID storageID, ListingLimit limit,
-                                                            std::stop_token stop)
+                                                            std::stop_token stop, RowPlacement placement)
 {
     QPointer<DeviceBrowserViewModel> self(this);
     const ListingSession origin = listingSessionOf(session);
@@ -169,12 +177,13 @@ QCoro::Task<DirectoryPage> DeviceBrowserViewModel::listRoot(std::shared_ptr<Devi
         stampListing(page, origin);
         co_return page;
     }
-    co_return co_await prepareListing(std::move(page), origin);
+    co_return co_await prepareListing(std::move(page), origin, placement);
 }
 
 QCoro::Task<DirectoryPage> DeviceBrowserViewModel::listFolder(std::shared_ptr<DeviceSession> session,
                                                               RemoteObjectID parentID, RemotePath path,
-                                                              ListingLimit limit, std::stop_token stop)
+                                                              ListingLimit limit, std::stop_token stop,
+                                                              RowPlacement placement)
 {
     QPointer<DeviceBrowserViewModel> self(this);
     const ListingSession origin = listingSessionOf(session);
@@ -186,7 +195,7 @@ QCoro::Task<DirectoryPage> DeviceBrowserViewModel::listFolder(std::shared_ptr<De
         stampListing(page, origin);
         co_return page;
     }
-    co_return co_await prepareListing(std::move(page), origin);
+    co_return co_await prepareListing(std::move(page), origin, placement);
 }
 
 QCoro::Task<DirectoryPage> DeviceBrowserViewModel::listWithin(std::function<QCoro::Task<DirectoryPage>()> call,

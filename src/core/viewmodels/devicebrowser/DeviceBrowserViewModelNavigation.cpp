@@ -46,8 +46,10 @@ QCoro::Task<> DeviceBrowserViewModel::prepareCachedRows(RemotePath path, std::op
     }
     QPointer<DeviceBrowserViewModel> self(this);
     // A page shown is placed by every size measured by then.
-    RowsInputs inputs{cached->items, m_sort, m_sortAscending, m_showHiddenFiles, m_measurementsVersion,
-                      m_measurementsVersion, m_sessionEpoch};
+    RowsInputs inputs{cached->items,         m_sort,
+                      m_sortAscending,       m_showHiddenFiles,
+                      m_measurementsVersion, m_measurementsVersion,
+                      m_sessionEpoch,        {}};
     if ((m_shownRows && m_shownRows->inputs == inputs) || (m_preparedRows && m_preparedRows->inputs == inputs)) {
         co_return;
     }

@@ -19,6 +19,7 @@
 #include <cerrno>
 #include <numeric>
 #include <pwd.h>
+#include <ranges>
 #include <unistd.h>
 #include <vector>
 
@@ -38,6 +39,13 @@ struct LocalBrowserViewModel::ListingResult {
     VolumeSpace space;
     std::optional<LocalFileError> failure;
     bool keepsMessage = false;
+    RowPlacement placement = RowPlacement::orderAnew;
+    // The address of an item renamed before the reading, before and after.
+    std::optional<std::pair<QUrl, QUrl>> renamed;
+    // For rows kept in place: the listing shown when the reading began, and the place in it of
+    // each of the items (-1 for an item that was not listed then).
+    QList<LocalItem> before;
+    std::vector<qsizetype> placesBefore;
 };
 
 namespace {
@@ -53,9 +61,21 @@ QString localPath(const QUrl& url)
 // Gives the entries of `items` that `before` (the same folder read earlier) lists too the very ids
 // listed then, equal ones sharing their data: the table, the selection and everything else that
 // matches a refresh's items with the ones shown then compares addresses, not texts, and each
-// address is held once. Runs with the reading, off the window's thread.
-void keepIDsListedBefore(QList<LocalItem>& items, const QList<LocalItem>& before)
+// address is held once. With `placesBefore`, it receives the place in `before` of each entry (-1
+// for one not listed then), the entry `renamed` gives the new address of counting as the one
+// listed under the old. Runs with the reading, off the window's thread.
+void keepIDsListedBefore(QList<LocalItem>& items, const QList<LocalItem>& before,
+                         std::vector<qsizetype>* placesBefore = nullptr,
+                         const std::optional<std::pair<QUrl, QUrl>>& renamed = std::nullopt)
 {
+    if (placesBefore != nullptr) {
+        placesBefore->assign(static_cast<std::size_t>(items.size()), -1);
+    }
+    const auto paired = [placesBefore](qsizetype was, qsizetype now) {
+        if (placesBefore != nullptr) {
+            (*placesBefore)[static_cast<std::size_t>(now)] = was;
+        }
+    };
     if (before.isEmpty() || items.isEmpty()) {
         return;
     }
@@ -73,7 +93,10 @@ void keepIDsListedBefore(QList<LocalItem>& items, const QList<LocalItem>& before
             }
             return before[was].id == listed[now].id;
         },
-        [&](qsizetype was, qsizetype now) { listed[now].id = before[was].id; });
+        [&](qsizetype was, qsizetype now) {
+            listed[now].id = before[was].id;
+            paired(was, now);
+        });
     if (left.unpairedFirst.empty() || left.unpairedSecond.empty()) {
         return;
     }
@@ -87,6 +110,11 @@ void keepIDsListedBefore(QList<LocalItem>& items, const QList<LocalItem>& before
         const auto found = unpaired.constFind(listed[now].id);
         if (found != unpaired.constEnd()) {
             listed[now].id = before[*found].id;
+            paired(*found, now);
+        } else if (renamed && listed[now].id == renamed->second) {
+            if (const auto was = unpaired.constFind(renamed->first); was != unpaired.constEnd()) {
+                paired(*was, now);
+            }
         }
     }
 }
@@ -236,24 +264,36 @@ void LocalBrowserViewModel::refresh()
     scheduleRefresh(m_currentDirectory);
 }
 
-void LocalBrowserViewModel::scheduleRefresh(const QUrl& folder, bool keepsMessage)
+void LocalBrowserViewModel::reloadCurrentDirectory()
+{
+    scheduleRefresh(m_currentDirectory, false, RowPlacement::keepInPlace);
+}
+
+void LocalBrowserViewModel::scheduleRefresh(const QUrl& folder, bool keepsMessage, RowPlacement placement,
+                                            std::optional<std::pair<QUrl, QUrl>> renamed)
 {
     m_refreshTask.start();
     const quint64 generation = m_refreshTask.generation();
+    // A listing asked for that a newer one supersedes still has the rows ordered anew.
+    m_isOrderAnewPending = m_isOrderAnewPending || placement == RowPlacement::orderAnew;
     setIsLoading(true);
     recomputeBreadcrumb();
-    QCoro::Task<> listing = runListing(QPointer<LocalBrowserViewModel>(this), &workPool(), folder, m_sort,
-                                       m_sortAscending, generation, keepsMessage);
+    QCoro::Task<> listing =
+        runListing(QPointer<LocalBrowserViewModel>(this), &workPool(), folder, m_sort, m_sortAscending,
+                   generation, keepsMessage, placement, std::move(renamed));
     Q_UNUSED(listing) // applies its result by itself, if it is still the newest listing then
 }
 
-QCoro::Task<> LocalBrowserViewModel::runListing(QPointer<LocalBrowserViewModel> model, QThreadPool* pool, QUrl folder,
-                                                FileSort sort, bool ascending, quint64 generation,
-                                                bool keepsMessage)
+QCoro::Task<> LocalBrowserViewModel::runListing(QPointer<LocalBrowserViewModel> model, QThreadPool* pool,
+                                                QUrl folder, FileSort sort, bool ascending,
+                                                quint64 generation, bool keepsMessage, RowPlacement placement,
+                                                std::optional<std::pair<QUrl, QUrl>> renamed)
 {
     ListingResult result;
     result.order = std::pair(sort, ascending);
     result.keepsMessage = keepsMessage;
+    result.placement = placement;
+    result.renamed = renamed;
     try {
         // The read runs to its end even when a newer listing starts; its result is then dropped.
         // The volume's space is read with it, so that every listing (a refresh after a paste or
@@ -265,14 +305,16 @@ QCoro::Task<> LocalBrowserViewModel::runListing(QPointer<LocalBrowserViewModel> 
         struct Read {
             QList<LocalItem> items;
             std::vector<qsizetype> nameRanks;
+            std::vector<qsizetype> placesBefore;
             VolumeSpace space;
         };
+        const bool keepsRows = placement == RowPlacement::keepInPlace;
         QFuture<Read> reading = runOnThreadPool(
             *pool,
-            [path, sort, ascending, before] {
+            [path, sort, ascending, before, keepsRows, renamed = std::move(renamed)] {
                 Read read;
                 read.items = LocalDirectoryReader::read(path, sort, ascending, &read.nameRanks);
-                keepIDsListedBefore(read.items, before);
+                keepIDsListedBefore(read.items, before, keepsRows ? &read.placesBefore : nullptr, renamed);
                 read.space = VolumeSpace::of(path);
                 return read;
             },
@@ -280,7 +322,11 @@ QCoro::Task<> LocalBrowserViewModel::runListing(QPointer<LocalBrowserViewModel> 
         Read read = co_await reading;
         result.items = std::move(read.items);
         result.nameRanks = std::move(read.nameRanks);
+        result.placesBefore = std::move(read.placesBefore);
         result.space = read.space;
+        if (keepsRows) {
+            result.before = before;
+        }
     } catch (const LocalFileError& error) {
         result.failure = error;
     } catch (const std::exception& error) {
@@ -296,14 +342,36 @@ QCoro::Task<> LocalBrowserViewModel::runListing(QPointer<LocalBrowserViewModel> 
 
 void LocalBrowserViewModel::applyListing(const QUrl& folder, ListingResult result)
 {
+    // The rows stay in place only for a listing of the folder shown that nobody asked to see
+    // sorted, paired with the very listing shown now.
+    const bool keepsRows =
+        result.placement == RowPlacement::keepInPlace && !m_isOrderAnewPending && m_spaceFolder == folder &&
+        result.before.constData() == m_allItems.constData() && result.before.size() == m_allItems.size() &&
+        result.placesBefore.size() == static_cast<std::size_t>(result.items ? result.items->size() : 0);
+    m_isOrderAnewPending = false;
     // Kept before the items are published: the panes read the space again on itemsChanged.
     m_spaceFolder = folder;
     m_space = result.space;
     if (result.items) {
-        letGo(std::exchange(m_allItems, std::move(*result.items)));
+        if (keepsRows) {
+            // The row each item of the listing shown stands in now, by its place in that listing.
+            std::vector<qsizetype> rowOfPlace(static_cast<std::size_t>(m_allItems.size()), -1);
+            for (std::size_t row = 0; row < m_shownPlaces.size(); ++row) {
+                rowOfPlace[static_cast<std::size_t>(m_shownPlaces[row])] = static_cast<qsizetype>(row);
+            }
+            m_keptRows = std::move(result.placesBefore);
+            for (qsizetype& kept : m_keptRows) {
+                kept = kept >= 0 ? rowOfPlace[static_cast<std::size_t>(kept)] : -1;
+            }
+            m_keptRowCount = static_cast<qsizetype>(m_shownPlaces.size());
+        }
+        letGo(std::exchange(m_allItems, std::move(*result.items)), std::move(result.before));
         m_allItemsOrder = result.order;
         m_allItemNameRanks = std::move(result.nameRanks);
-        applyDisplayFilter();
+        if (result.renamed) {
+            Q_EMIT itemRenamed(result.renamed->first, result.renamed->second);
+        }
+        applyDisplayFilter(!keepsRows);
         if (!result.keepsMessage) {
             setErrorMessage(std::nullopt);
         }
@@ -312,6 +380,8 @@ void LocalBrowserViewModel::applyListing(const QUrl& folder, ListingResult resul
         letGo(std::exchange(m_allItems, {}));
         m_allItemsOrder.reset();
         m_allItemNameRanks.clear();
+        m_shownPlaces.clear();
+        m_keptRows.clear();
         setItems({});
         setErrorMessage(
             QStringLiteral("Could not read %1: %2").arg(localPath(folder), failure.localizedDescription()));
@@ -325,7 +395,10 @@ void LocalBrowserViewModel::applyDisplayFilter(bool orderAnew)
 {
     if (orderAnew) {
         m_orderedFolderStatistics = m_computedFolderStatistics;
+        m_keptRows.clear();
     }
+    const bool keepsRows =
+        m_keptRows.size() == static_cast<std::size_t>(m_allItems.size()) && !m_keptRows.empty();
     // The listing is copied once, into the order shown. Read only: it may be shared with the
     // published items, and must not be copied.
     const QList<LocalItem>& allItems = m_allItems;
@@ -335,7 +408,10 @@ void LocalBrowserViewModel::applyDisplayFilter(bool orderAnew)
     // A listing read in the shown order needs no second sort, unless measured sizes reorder it.
     const bool inOrder = m_allItemsOrder == std::pair(m_sort, m_sortAscending) &&
                          !(shown.reordered && m_sort == FileSort::size);
-    if (inOrder && !shown.patched && shown.places.size() == static_cast<std::size_t>(allItems.size())) {
+    if (!keepsRows && inOrder && !shown.patched &&
+        shown.places.size() == static_cast<std::size_t>(allItems.size())) {
+        m_shownPlaces.resize(shown.places.size());
+        std::iota(m_shownPlaces.begin(), m_shownPlaces.end(), qsizetype{0});
         setItems(m_allItems); // everything shown as listed: the list is shared, not copied
         return;
     }
@@ -348,6 +424,23 @@ void LocalBrowserViewModel::applyDisplayFilter(bool orderAnew)
         static const std::vector<qsizetype> unranked;
         order =
             browserOrder(allItems, shown, ranked ? m_allItemNameRanks : unranked, m_sort, m_sortAscending);
+    }
+    if (keepsRows) {
+        std::vector<qsizetype> keptRows;
+        keptRows.reserve(shown.places.size());
+        for (const qsizetype place : shown.places) {
+            keptRows.push_back(m_keptRows[static_cast<std::size_t>(place)]);
+        }
+        order = keepingRowsInPlace(order, keptRows, m_keptRowCount);
+    }
+    m_shownPlaces.resize(order.size());
+    for (std::size_t row = 0; row < order.size(); ++row) {
+        m_shownPlaces[row] = shown.places[static_cast<std::size_t>(order[row])];
+    }
+    if (keepsRows && !shown.patched && shown.places.size() == static_cast<std::size_t>(allItems.size()) &&
+        std::ranges::equal(m_shownPlaces, std::views::iota(qsizetype{0}, allItems.size()))) {
+        setItems(m_allItems); // kept as listed: the list is shared, not copied
+        return;
     }
     setItems(shownInOrder(allItems, shown, order));
 }

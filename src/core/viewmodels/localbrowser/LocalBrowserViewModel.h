@@ -4,15 +4,17 @@
 #include "VolumeLocation.h"
 #include "VolumeSpace.h"
 #include "async/TaskSlot.h"
+#include "domain/BrowserSort.h"
 #include "domain/FileSort.h"
 #include "domain/FolderMeasurementLog.h"
 #include "domain/FolderStatistics.h"
 #include "domain/LocalItem.h"
 #include "domain/SelectionSizeSummary.h"
-#include "logging/AppLogger.h"
 #include "infrastructure/UserDefaults.h"
+#include "logging/AppLogger.h"
 #include "platform/VolumeMonitor.h"
 
+#include <QCoro/QCoroTask>
 #include <QHash>
 #include <QList>
 #include <QObject>
@@ -110,8 +112,14 @@ public:
     // Key and direction together, with one re-sort; nothing at all when both are as they are.
     void setSort(FileSort sort, bool ascending);
 
-    // Lists the current folder again.
+    // Lists the current folder again, the user asking: the rows are put in the order of the sort,
+    // by every folder size measured by then.
     void refresh();
+    // Lists the current folder again after a change made in it that the user did not ask to see
+    // sorted anew (a paste, a copy from the phone): the rows shown stay where they stand, an item
+    // that came takes the place the sort gives it among them, one that went leaves. The creating,
+    // renaming and deleting below list the folder so too.
+    void reloadCurrentDirectory();
     // Opens the folder (no test that it exists), remembers it as the last folder and lists it.
     void navigateTo(const QUrl& folder);
     // Opens a typed path: trimmed, "~" expanded, a file standing for the folder that holds it.
@@ -188,8 +196,11 @@ Q_SIGNALS:
     void sortAscendingChanged();
     void showHiddenFilesChanged();
     void calculatingFolderSizeIDsChanged();
+    // A listing after a rename is about to be published (just before its itemsChanged): the
+    // renamed item's address before and after, so that a selection of it can follow it.
+    void itemRenamed(const QUrl& from, const QUrl& to);
 
-private:
+  private:
     struct ListingResult;
 
     // Stores a published property and announces it, also when the value stayed the same.
@@ -207,12 +218,16 @@ private:
     void setCalculatingFolderSizeIDs(QSet<QUrl> folders);
 
     // With `keepsMessage`, the listing's success leaves errorMessage as it is: the failure of the
-    // operation that asked for the listing stays readable.
-    void scheduleRefresh(const QUrl& folder, bool keepsMessage = false);
+    // operation that asked for the listing stays readable. `renamed` (an item's address before and
+    // after a rename) keeps the renamed item in its row when the rows are kept in place.
+    void scheduleRefresh(const QUrl& folder, bool keepsMessage = false,
+                         RowPlacement placement = RowPlacement::orderAnew,
+                         std::optional<std::pair<QUrl, QUrl>> renamed = std::nullopt);
     void applyListing(const QUrl& folder, ListingResult result);
-    // Rebuilds the items from the listing. With `orderAnew` (a sort, the hidden-file choice, a new
-    // listing) they are placed by every folder size measured by then; without (sizes measured),
-    // they stay where they stand, the new sizes filled in.
+    // Rebuilds the items from the listing. With `orderAnew` (a sort, the hidden-file choice, a
+    // listing asked for) they are placed by every folder size measured by then; without (sizes
+    // measured, a listing taken again unasked), they stay where they stand, the new sizes filled in
+    // (and a new item placed by the sort among them, see m_keptRows).
     void applyDisplayFilter(bool orderAnew = true);
     void recomputeBreadcrumb();
     // Stores the current folder as the last one; true when that write failed and said so now.
@@ -240,7 +255,8 @@ private:
     QThreadPool& workPool() const;
 
     static QCoro::Task<> runListing(QPointer<LocalBrowserViewModel> model, QThreadPool* pool, QUrl folder,
-                                    FileSort sort, bool ascending, quint64 generation, bool keepsMessage);
+                                    FileSort sort, bool ascending, quint64 generation, bool keepsMessage,
+                                    RowPlacement placement, std::optional<std::pair<QUrl, QUrl>> renamed);
     static QCoro::Task<> runDelete(QPointer<LocalBrowserViewModel> model, QThreadPool* pool, QList<LocalItem> items);
     static QCoro::Task<> runMeasurement(QPointer<LocalBrowserViewModel> model, QThreadPool* pool, LocalItem item,
                                         bool presentsErrors);
@@ -296,6 +312,17 @@ private:
     FolderMeasurementLog<QUrl> m_measurementLog;
     // The measured sizes the items are placed by: those of the last time the order was applied.
     QHash<QUrl, FolderStatistics> m_orderedFolderStatistics;
+    // The place in m_allItems of each item shown, in the order shown.
+    std::vector<qsizetype> m_shownPlaces;
+    // Since a listing taken again unasked, and until the order is applied anew: the row each item
+    // of m_allItems stood in before it (-1 for an item that was not shown then), of
+    // m_keptRowCount rows. The items keep the order of those rows (keepingRowsInPlace); empty while
+    // the sort alone places them.
+    std::vector<qsizetype> m_keptRows;
+    qsizetype m_keptRowCount = 0;
+    // A listing the user asked for has started and none has been applied since: the listing
+    // applied next, whatever asked for it, puts the rows in the order of the sort.
+    bool m_isOrderAnewPending = false;
     // Measurements that came back and wait for the next turn of the event loop to be applied.
     struct FinishedMeasurement {
         LocalItem item;

@@ -56,6 +56,14 @@ int renameWithoutReplacing(const QString& source, const QString& destination)
     return ::rename(from.constData(), to.constData()) == 0 ? 0 : errno;
 }
 
+// Why a folder could not be made or an item renamed, as the message says it. The system's own
+// sentence for a taken name, "File exists", leaves the user to guess which of the names in play it
+// means: the one they typed.
+QString reasonNaming(int error, const QString& name)
+{
+    return error == EEXIST ? u'\u201C' + name + QStringLiteral("\u201D already exists.") : qt_error_string(error);
+}
+
 QString parentPath(const QString& path)
 {
     const qsizetype slash = path.lastIndexOf(u'/');
@@ -80,10 +88,11 @@ void LocalBrowserViewModel::createFolder(const QString& name)
     }
     const QString target = LocalPath::fromUrl(LocalDirectoryReader::childURL(LocalPath::fromUrl(m_currentDirectory), trimmed));
     if (::mkdir(LocalPath::encoded(target).constData(), 0777) != 0) {
-        setErrorMessage(QStringLiteral("Could not create folder: ") + qt_error_string(errno));
+        const int error = errno;
+        setErrorMessage(QStringLiteral("Could not create folder: ") + reasonNaming(error, trimmed));
         return;
     }
-    scheduleRefresh(m_currentDirectory);
+    scheduleRefresh(m_currentDirectory, false, RowPlacement::keepInPlace);
 }
 
 void LocalBrowserViewModel::rename(const LocalItem& item, const QString& newName)
@@ -97,12 +106,14 @@ void LocalBrowserViewModel::rename(const LocalItem& item, const QString& newName
         return;
     }
     const QString source = LocalPath::fromUrl(item.id);
-    const QString destination = LocalPath::fromUrl(LocalDirectoryReader::childURL(parentPath(source), trimmed));
+    const QUrl renamed = LocalDirectoryReader::childURL(parentPath(source), trimmed);
+    const QString destination = LocalPath::fromUrl(renamed);
     if (const int error = renameWithoutReplacing(source, destination); error != 0) {
-        setErrorMessage(QStringLiteral("Could not rename: ") + qt_error_string(error));
+        setErrorMessage(QStringLiteral("Could not rename: ") + reasonNaming(error, trimmed));
         return;
     }
-    scheduleRefresh(m_currentDirectory);
+    // The item keeps its row under its new name.
+    scheduleRefresh(m_currentDirectory, false, RowPlacement::keepInPlace, std::pair(item.id, renamed));
 }
 
 void LocalBrowserViewModel::deleteItems(const QList<LocalItem>& items)
@@ -144,7 +155,7 @@ QCoro::Task<> LocalBrowserViewModel::runDelete(QPointer<LocalBrowserViewModel> m
         model->setErrorMessage(QStringLiteral("Could not delete %1: %2").arg(name, reason));
     }
     // The listing that follows must not wipe out the news that something was not deleted.
-    model->scheduleRefresh(model->m_currentDirectory, !failures.isEmpty());
+    model->scheduleRefresh(model->m_currentDirectory, !failures.isEmpty(), RowPlacement::keepInPlace);
 }
 
 // ---- Space and selection --------------------------------------------------------------------

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <memory>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -73,27 +74,10 @@ struct CopyTally {
     }
 };
 
-// `one` and `another`, two names in `folder`, are spellings of one entry: they differ in letter
-// case alone, and the disk does not list both, so it answers to a spelling it does not hold. A disk
-// that tells case apart lists every name it answers to. A folder that cannot be listed takes them
-// alike. Blocking.
-bool spellingsOfOneEntry(const QString& folder, const QString& one, const QString& another)
+std::function<void(const QString&)>& listingHook()
 {
-    if (PlacedItems::caseless({one}) != PlacedItems::caseless({another})) {
-        return false;
-    }
-    DIR* directory = ::opendir(LocalPath::encoded(folder).constData());
-    if (directory == nullptr) {
-        return true;
-    }
-    const QByteArray first = LocalPath::encoded(one), second = LocalPath::encoded(another);
-    bool listsFirst = false, listsSecond = false;
-    while (const dirent* entry = ::readdir(directory)) {
-        listsFirst = listsFirst || first == entry->d_name;
-        listsSecond = listsSecond || second == entry->d_name;
-    }
-    ::closedir(directory);
-    return !(listsFirst && listsSecond);
+    static std::function<void(const QString&)> hook;
+    return hook;
 }
 
 // The entry could not be made in the folder of its copy, for the reason `code`.
@@ -126,24 +110,36 @@ void keepModificationTime(int descriptor, const struct stat& source)
     ::futimens(descriptor, times);
 }
 
+// How many bytes a copy moves at a time where it moves them itself.
+constexpr std::size_t copyBufferBytes = std::size_t(1) << 20;
+
+// The buffer a copy moves bytes through where the kernel cannot copy between the two files itself
+// (they lie on two disks): one per copying thread, made when first needed and kept while the
+// thread lives, never cleared. A block this big is mapped apart by the allocator (see
+// configureAllocator()): made for each file, each small file cost a mapping, a page fault for
+// every page cleared and an unmapping, many times the copy itself.
+char* copyBuffer()
+{
+    thread_local const std::unique_ptr<char[]> buffer(new char[copyBufferBytes]);
+    return buffer.get();
+}
+
 // Copies the bytes of `in` to `out`, counting them in `written`; the errno of a failure, or 0.
 int copyBytes(int in, int out, qint64* written)
 {
-    bool plain = false;
-    std::vector<char> buffer;
+    char* buffer = nullptr;
     for (;;) {
         ssize_t count = 0;
-        if (!plain) {
+        if (buffer == nullptr) {
             count = ::copy_file_range(in, nullptr, out, nullptr, size_t(1) << 30, 0);
             if (count < 0 && (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP)) {
-                plain = true;
+                buffer = copyBuffer();
                 continue;
             }
         } else {
-            buffer.resize(size_t(1) << 20);
-            count = ::read(in, buffer.data(), buffer.size());
+            count = ::read(in, buffer, copyBufferBytes);
             for (ssize_t done = 0; count > 0 && done < count;) {
-                const ssize_t step = ::write(out, buffer.data() + done, static_cast<size_t>(count - done));
+                const ssize_t step = ::write(out, buffer + done, static_cast<size_t>(count - done));
                 if (step < 0 && errno != EINTR) {
                     return errno;
                 }
@@ -181,16 +177,26 @@ void holdWith(CopyTop* top, int descriptor)
         ::close(std::exchange(held, -1));
     }
     top->staged->lock = StagingLock(held, StagingRecord::identityOf(descriptor));
-    top->staged->lock.noteIn(top->record);
+    top->staged->lock.noteIn(top->record, *top->staged->holder, top->staged->name);
 }
 
 // The mode a new copy of `source` ends with: its permission bits as copiedMode gives them, less
-// the umask. `made` is the mode the system gave the copy when it was made with those bits (and
-// the owner's own): the umask is applied there by the system, so it is never read here, where
-// another thread could be changing it meanwhile.
+// the umask, with the set-group-ID bit a folder takes from a set-group-ID folder it is made in, so
+// that what is made inside the copy later takes that folder's group too. `made` is the mode the
+// system gave the copy when it was made with copiedMode's bits (and the owner's own): the umask is
+// applied there by the system, so it is never read here, where another thread could be changing
+// it meanwhile; and set-group-ID there is the system's own, as copiedMode never asks for it.
 mode_t finalMode(const struct stat& source, mode_t made)
 {
-    return copiedMode(source) & made;
+    return (copiedMode(source) & made) | (made & S_ISGID);
+}
+
+// Gives the copy open at `descriptor`, whose permission bits are `now`, the bits `wanted`, only
+// when they differ: the system clears the set-group-ID bit of a folder whose mode is set by a user
+// outside its group. The errno of a failure, or 0.
+int applyMode(int descriptor, mode_t now, mode_t wanted)
+{
+    return (now & 07777) == wanted || ::fchmod(descriptor, wanted) == 0 ? 0 : errno;
 }
 
 // Copies the entry `name` of the folder `from` to `targetName` in `to` and, for a folder,
@@ -242,8 +248,8 @@ std::optional<CopyFailure> copyEntry(int from, int to, const QByteArray& name, c
                 LocalFileOperations::localWriteFault(tally.folder, static_cast<qint64>(info.st_size), written);
             return CopyFailure{shown, describeErrno(fault != 0 ? fault : code)};
         }
-        if (::fchmod(out.fd, finalMode(info, made.st_mode)) != 0) {
-            return CopyFailure{shown, describeErrno(errno)};
+        if (const int code = applyMode(out.fd, made.st_mode, finalMode(info, made.st_mode))) {
+            return CopyFailure{shown, describeErrno(code)};
         }
         keepModificationTime(out.fd, info);
         return tally.copied(written) ? std::nullopt : stopped(shown);
@@ -268,8 +274,9 @@ std::optional<CopyFailure> copyEntry(int from, int to, const QByteArray& name, c
         return CopyFailure{shown, describeErrno(errno)};
     }
     holdWith(top, made.fd);
-    if ((madeInfo.st_mode & S_IRWXU) != S_IRWXU && ::fchmod(made.fd, (madeInfo.st_mode & 07777) | S_IRWXU) != 0) {
-        return CopyFailure{shown, describeErrno(errno)};
+    const mode_t open = (madeInfo.st_mode & 07777) | S_IRWXU;
+    if (const int code = applyMode(made.fd, madeInfo.st_mode, open)) {
+        return CopyFailure{shown, describeErrno(code)};
     }
     const int source = ::openat(from, name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     DIR* listing = source >= 0 ? ::fdopendir(source) : nullptr;
@@ -321,23 +328,41 @@ std::optional<CopyFailure> copyEntry(int from, int to, const QByteArray& name, c
     if (failure) {
         return failure;
     }
-    if (::fchmod(made.fd, finalMode(info, madeInfo.st_mode)) != 0) {
-        return CopyFailure{shown, describeErrno(errno)};
+    if (const int code = applyMode(made.fd, open, finalMode(info, madeInfo.st_mode))) {
+        return CopyFailure{shown, describeErrno(code)};
     }
     keepModificationTime(made.fd, info);
     return tally.copied(0) ? std::nullopt : stopped(shown);
 }
 
-// Puts the item set aside at `setAside` in `folder` back under `name`; the errno of a failure, or
-// 0. The system may still remember an item under that name, which the disk no longer holds: then
-// it goes back over that memory, but only when the disk, asked afresh, holds nothing there.
-int putBack(const LocalFolder& folder, const QString& setAside, const QString& name)
+// Puts the item `old` set aside at `setAside` in `folder` back under `name`, only while it is
+// still there; the errno of a failure, LocalFolder::anotherItem, or 0. The system may still
+// remember an item under that name, which the disk no longer holds: then it goes back over that
+// memory, but only when the disk, asked afresh, holds nothing there.
+int putBack(const LocalFolder& folder, const QString& setAside, const LocalFolder::HeldEntry& old,
+            const QString& name, const LocalFolder::CheckingPlace& place)
 {
-    int code = folder.renameWithoutReplacing(setAside, folder, name);
+    int code = folder.moveIfSame(setAside, old.item(), folder, name, false, &place);
     if (code == EEXIST && !folder.freshStatus(name)) {
-        code = folder.renameOver(setAside, name);
+        code = folder.moveIfSame(setAside, old.item(), folder, name, true, &place);
     }
     return code;
+}
+
+// The words for a failed move of an item the paste holds: the system's, or that another item
+// stands at its name.
+QString describeMove(int code)
+{
+    return code == LocalFolder::anotherItem ? QStringLiteral("another item was put at its name meanwhile")
+                                            : describeErrno(code);
+}
+
+// Where the item `old`, set aside at `setAside` in `folder`, is now: there, or wherever it was moved
+// meanwhile (there when that cannot be told).
+QString whereNow(const LocalFolder::HeldEntry& old, const LocalFolder& folder, const QString& setAside)
+{
+    const QString now = old.whereNow(folder, setAside);
+    return now.isEmpty() ? folder.childPath(setAside) : now;
 }
 
 QString failureText(const QString& source, const CopyFailure& failure)
@@ -459,7 +484,7 @@ LocalFileOperations::Place LocalFileOperations::Places::of(const QString& path)
     return place;
 }
 
-LocalFileOperations::Standing LocalFileOperations::standing(const Place& item, const Place& other)
+LocalFileOperations::Standing LocalFileOperations::Places::standing(const Place& item, const Place& other)
 {
     if (const qsizetype level = other.lineage.isEmpty() ? -1 : item.lineage.indexOf(other.lineage.first());
         level >= 0) {
@@ -479,6 +504,39 @@ LocalFileOperations::Standing LocalFileOperations::standing(const Place& item, c
         folder = childPath(folder, others.at(index));
     }
     return names.size() == others.size() ? Standing::same : Standing::inside;
+}
+
+// They differ in letter case alone, and the disk does not list both, so it answers to a spelling
+// it does not hold. A disk that tells case apart lists every name it answers to. A folder that
+// cannot be listed takes them alike. The folder is read only when its names are first needed.
+bool LocalFileOperations::Places::spellingsOfOneEntry(const QString& folder, const QString& one,
+                                                      const QString& another)
+{
+    if (PlacedItems::caseless({one}) != PlacedItems::caseless({another})) {
+        return false;
+    }
+    auto listed = m_names.constFind(folder);
+    if (listed == m_names.constEnd()) {
+        if (const auto& hook = listingHook()) {
+            hook(folder);
+        }
+        std::optional<QSet<QByteArray>> names;
+        if (DIR* directory = ::opendir(LocalPath::encoded(folder).constData())) {
+            names.emplace();
+            while (const dirent* entry = ::readdir(directory)) {
+                names->insert(QByteArray(entry->d_name));
+            }
+            ::closedir(directory);
+        }
+        listed = m_names.insert(folder, std::move(names));
+    }
+    return !*listed || !(*listed)->contains(LocalPath::encoded(one)) ||
+           !(*listed)->contains(LocalPath::encoded(another));
+}
+
+void LocalFileOperations::Places::setListingHookForTesting(std::function<void(const QString& folder)> hook)
+{
+    listingHook() = std::move(hook);
 }
 
 QString LocalFileOperations::intoItselfReason()
@@ -560,7 +618,8 @@ std::optional<QString> LocalFileOperations::copyItem(const QString& source, cons
     if (staged.failure) {
         return staged.failure;
     }
-    const Placement placement = moveIntoPlace(folder, staged.name, folder, name, replace, lead);
+    const Placement placement =
+        moveIntoPlace(folder, staged.name, staged.lock.item(), folder, name, replace, lead);
     staged.discard();
     if (placement.outcome == Placement::Outcome::placed) {
         return std::nullopt;
@@ -568,16 +627,37 @@ std::optional<QString> LocalFileOperations::copyItem(const QString& source, cons
     return placement.failure;
 }
 
-LocalFileOperations::Placement LocalFileOperations::moveIntoPlace(const LocalFolder& from, const QString& staging,
-                                                                  const LocalFolder& to, const QString& name,
-                                                                  bool replace, const QString& failureLead,
-                                                                  PlacedItems* placed, const LocalFolder* root)
+LocalFileOperations::Placement
+LocalFileOperations::moveIntoPlace(const LocalFolder& from, const QString& staging,
+                                   const std::optional<LocalFolder::Item>& made, const LocalFolder& to,
+                                   const QString& name, bool replace, const QString& failureLead,
+                                   PlacedItems* placed, const LocalFolder* root)
 {
+    // One private folder, where one is needed, serves every move and removal of this placing.
+    const LocalFolder::CheckingPlace place = to.checkingPlace();
+    const LocalFolder::CheckingPlace* fromPlace = from.identity() == to.identity() ? &place : nullptr;
     const auto failed = [&](QString text) {
-        from.removeEntry(staging);
+        if (made) {
+            from.removeIfSame(staging, *made, fromPlace);
+        }
         return Placement{Placement::Outcome::failed, std::move(text)};
     };
+    // Only the very item the paste wrote is put in place: another one put at its name meanwhile
+    // stays where it is, and nothing is moved or set aside for it.
+    const auto stagedFailure = [&](int code) {
+        if (code != LocalFolder::anotherItem) {
+            return failureLead + QStringLiteral(": ") + describeErrno(code);
+        }
+        return failureLead + QStringLiteral(": what was written for it at ") + from.childPath(staging) +
+               QStringLiteral(" was replaced by another item meanwhile, which stays there");
+    };
+    if (const int code = made ? from.holdsItem(staging, *made) : ENOENT) {
+        return failed(stagedFailure(code));
+    }
     QString setAside;
+    // The item replaced, held from the moment it is set aside: only it goes back or is removed,
+    // whatever is put at its name or at the name it is set aside under meanwhile.
+    LocalFolder::HeldEntry old;
     if (const std::optional<struct stat> there = replace ? to.status(name) : std::nullopt) {
         // What the name reaches is judged before anything moves: an item this paste put in place,
         // or a folder holding one, stays where it is. The staged item beside it tells whether the
@@ -593,42 +673,79 @@ LocalFileOperations::Placement LocalFileOperations::moveIntoPlace(const LocalFol
                           *mounted + QStringLiteral(", and nothing on another file system is removed. ") + name +
                           QStringLiteral(" stays where it is."));
         }
-        setAside = hiddenName(QStringLiteral(".replaced"));
-        if (const int code = to.renameWithoutReplacing(name, to, setAside)) {
-            return failed(QStringLiteral("Could not replace ") + name + QStringLiteral(": ") + describeErrno(code));
+        old = to.hold(name);
+        if (!old.isOpen()) {
+            return failed(QStringLiteral("Could not replace ") + name + QStringLiteral(": ") +
+                          describeErrno(errno));
         }
-        // A rename takes the entry's identity along: what was moved is one of the paste's own
-        // only when another program put it at the name meanwhile. It goes back.
-        if (const std::optional<struct stat> moved = placed ? to.status(setAside) : std::nullopt;
-            moved && placed->holds(*moved)) {
-            if (const int code = putBack(to, setAside, name)) {
-                return failed(QStringLiteral("Could not replace ") + name + QStringLiteral(": ") + describeErrno(code) +
-                              QStringLiteral(". The item this paste put there is now at ") + to.childPath(setAside));
+        setAside = hiddenName(QStringLiteral(".replaced"));
+        if (const int code = to.moveIfSame(name, old.item(), to, setAside, false, &place)) {
+            // Another program put an item at the name meanwhile: one of the paste's own stays.
+            const std::optional<struct stat> now =
+                code == LocalFolder::anotherItem && placed ? to.status(name) : std::nullopt;
+            if (now && placed->holds(*now)) {
+                return Placement{Placement::Outcome::ownItem, QString()};
+            }
+            return failed(QStringLiteral("Could not replace ") + name + QStringLiteral(": ") +
+                          describeMove(code));
+        }
+        // What was moved is one of the paste's own only when another program put it at the name
+        // meanwhile. It goes back.
+        if (placed && placed->holds(old.status())) {
+            if (const int code = putBack(to, setAside, old, name, place)) {
+                return failed(QStringLiteral("Could not replace ") + name + QStringLiteral(": ") +
+                              describeMove(code) +
+                              QStringLiteral(". The item this paste put there is now at ") +
+                              whereNow(old, to, setAside));
             }
             return Placement{Placement::Outcome::ownItem, QString()};
         }
     }
-    if (const int code = from.renameWithoutReplacing(staging, to, name)) {
+    if (const int code = from.moveIfSame(staging, *made, to, name, false, fromPlace)) {
         if (code == EEXIST && !replace) {
             return Placement{Placement::Outcome::taken, failureLead + QStringLiteral(": ") + describeErrno(code)};
         }
-        QString text = failureLead + QStringLiteral(": ") + describeErrno(code);
-        if (!setAside.isEmpty() && putBack(to, setAside, name) != 0) {
+        QString text = stagedFailure(code);
+        if (!setAside.isEmpty() && putBack(to, setAside, old, name, place) != 0) {
             // Never lose track of the user's item: say where it is.
-            text += QStringLiteral(". The replaced ") + name + QStringLiteral(" could not be put back and is now at ") +
-                    to.childPath(setAside);
+            text += QStringLiteral(". The replaced ") + name +
+                    QStringLiteral(" could not be put back and is now at ") + whereNow(old, to, setAside);
         }
         return failed(text);
     }
     if (placed && root) {
         placed->record(*root, to, name);
     }
-    if (!setAside.isEmpty() && !to.removeEntry(setAside)) {
-        // The new item is in place; what could not be removed of the old one stays where it is.
-        return Placement{Placement::Outcome::failed,
-                         QStringLiteral("Could not replace ") + name + QStringLiteral(" whole: what is left of the "
-                                                                                      "replaced ") +
-                             name + QStringLiteral(" is at ") + to.childPath(setAside)};
+    if (setAside.isEmpty()) {
+        return Placement{Placement::Outcome::placed, QString()};
+    }
+    // The new item is in place; what could not be removed of the old one stays where it is, and
+    // so does an item put where the old one was set aside.
+    const LocalFolder::Removal removal = to.removeIfSame(setAside, old.item(), &place);
+    const QString lead = QStringLiteral("Could not replace ") + name + QStringLiteral(" whole: ");
+    switch (removal.outcome) {
+    case LocalFolder::Removal::Outcome::removed:
+        break;
+    case LocalFolder::Removal::Outcome::partly:
+        return Placement{Placement::Outcome::failed, lead + QStringLiteral("what is left of the replaced ") +
+                                                         name + QStringLiteral(" is at ") + removal.leftAt};
+    case LocalFolder::Removal::Outcome::gone:
+    case LocalFolder::Removal::Outcome::anotherItem: {
+        const QString now = old.whereNow(to, setAside);
+        if (removal.outcome == LocalFolder::Removal::Outcome::gone && now.isEmpty()) {
+            break; // removed by someone else meanwhile
+        }
+        QString text = lead + QStringLiteral("the replaced ") + name +
+                       QStringLiteral(" was moved away from ") + to.childPath(setAside) +
+                       QStringLiteral(" meanwhile");
+        if (!now.isEmpty()) {
+            text += QStringLiteral(", and is at ") + now;
+        }
+        if (removal.outcome == LocalFolder::Removal::Outcome::anotherItem) {
+            text += QStringLiteral("; the item now there stays");
+        }
+        return Placement{Placement::Outcome::failed, text};
+    }
     }
     return Placement{Placement::Outcome::placed, QString()};
 }
@@ -638,16 +755,25 @@ std::optional<QString> LocalFileOperations::moveIntoPlace(const QString& staging
 {
     const LocalFolder from = LocalFolder::open(QFileInfo(staging).path());
     const LocalFolder to = LocalFolder::open(QFileInfo(target).path());
+    const QString stagingName = lastComponent(staging);
+    // What stands at the staging path now is the item put in place, and the only one removed.
+    const LocalFolder::HeldEntry made = from.isOpen() ? from.hold(stagingName) : LocalFolder::HeldEntry();
+    const auto removeStaged = [&] {
+        if (made.isOpen()) {
+            from.removeIfSame(stagingName, made.item());
+        }
+    };
     if (!from.isOpen() || !to.isOpen()) {
-        removeItem(staging);
+        removeStaged();
         return failureLead + QStringLiteral(": ") + describeErrno(from.isOpen() ? to.error() : from.error());
     }
     const Placement placement =
-        moveIntoPlace(from, lastComponent(staging), to, lastComponent(target), replace, failureLead);
+        moveIntoPlace(from, stagingName, made.isOpen() ? std::optional(made.item()) : std::nullopt, to,
+                      lastComponent(target), replace, failureLead);
     if (placement.outcome == Placement::Outcome::placed) {
         return std::nullopt;
     }
-    from.removeEntry(lastComponent(staging));
+    removeStaged();
     return placement.failure;
 }
 

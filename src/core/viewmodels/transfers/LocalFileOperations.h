@@ -63,21 +63,31 @@ public:
         QList<LocalFolder::Identity> lineage;
         std::optional<struct stat> status;
     };
-    // Finds where items are, reading what lies above each folder once: the items of one paste
-    // mostly share their folder. Blocking.
+    // Finds where items are and how they stand to each other, reading what lies above each folder
+    // once, and each folder's names at most once: the items of one paste mostly share their
+    // folders. Blocking.
     class Places {
     public:
         Place of(const QString& path);
+        // How the item at `item` stands to the item at `other`. Identity decides first. A disk in
+        // user space may give one entry another inode number for each spelling of its name (the
+        // exFAT one does), so the paths are then compared name by name: two names that differ in
+        // letter case alone are one entry where the disk answers to a spelling it does not list.
+        // Taking too many names alike only refuses a copy.
+        Standing standing(const Place& item, const Place& other);
+
+        // For tests only: called with the path of every folder whose names are read. An empty
+        // function (the default) removes the hook.
+        static void setListingHookForTesting(std::function<void(const QString& folder)> hook);
 
     private:
+        // `one` and `another`, two names in `folder`, are spellings of one entry (see standing()).
+        bool spellingsOfOneEntry(const QString& folder, const QString& one, const QString& another);
+
         QHash<QString, Place> m_folders;
+        // The names of each folder read, none for one that could not be listed.
+        QHash<QString, std::optional<QSet<QByteArray>>> m_names;
     };
-    // How the item at `item` stands to the item at `other`. Identity decides first. A disk in user
-    // space may give one entry another inode number for each spelling of its name (the exFAT one
-    // does), so the paths are then compared name by name: two names that differ in letter case
-    // alone are one entry where the disk answers to a spelling it does not list. Taking too many
-    // names alike only refuses a copy. Blocking.
-    static Standing standing(const Place& item, const Place& other);
 
     // A new hidden path beside `target` ending in `suffix`: on the same file system, so moving it
     // to `target` is a rename, and never listed by the local browser, which skips hidden entries.
@@ -122,7 +132,8 @@ public:
     // Copies the item at `source` (a file, a link as a link, or a folder with everything in it)
     // into `destination` under a new hidden ".copying" name, writing only through held
     // descriptors. A copy takes the source's permission bits without set-user-ID and
-    // set-group-ID, less the umask, as a plain copy does; a folder's mode is applied after its
+    // set-group-ID, less the umask, as a plain copy does; a folder made in a set-group-ID folder
+    // keeps the set-group-ID bit the system gives it there. A folder's mode is applied after its
     // contents are in, so a read-only folder can be copied by its owner. A folder's entries are
     // copied in name order. An entry that is neither a file, a folder nor a link, or whose name
     // the disk already holds there, is left out of a copied folder and listed in leftOut; as the
@@ -152,31 +163,36 @@ public:
             // the staged item.
             ownItem,
             // The staged item is removed, and `failure` says why; or, when it is the item replaced
-            // that could not be removed whole, the staged item is in place and `failure` says
-            // where what is left of the old one is.
+            // that could not be removed whole (or was moved away from where it was set aside),
+            // the staged item is in place and `failure` says where the old one is.
             failed,
         };
         Outcome outcome;
         QString failure;
     };
     // Puts the complete item `staging` of `from` at `name` in `to` with a rename that never
-    // replaces anything, so an item that appeared there meanwhile is never overwritten. With
-    // `replace`, the item at `name` is first moved aside to a hidden name, moved back when the new
-    // item cannot take its place, and deleted once it has. An old item that holds another file
+    // replaces anything, so an item that appeared there meanwhile is never overwritten. Only while
+    // `staging` is `made`, the item the paste wrote (its identity, and for a download the bytes
+    // received): another item put at that name fails the placing, names where it is, and stays
+    // there. With `replace`, the item at `name` is first held and moved aside to a hidden name,
+    // moved back when the new item cannot take its place, and deleted once it has; each only while
+    // it is the item held, so that an item put at either name meanwhile stays where it is (see
+    // LocalFolder::moveIfSame and removeIfSame). An old item that holds another file
     // system (a mounted disk), which nothing is removed from, is not replaced: it stays where it
     // is. A failure's description begins with `failureLead` ("Could not save a.txt in /dest"), or
     // "Could not replace <name>" when the old item could not be moved aside or removed whole; an
-    // old item that could not be moved back is named with the hidden path where it now is, and so
+    // old item that could not be moved back is named with the path where it now is, and so
     // is what is left of one that could not be removed whole once the new item took its place
     // (placed then, and failed). With `placed` (and the paste's `root`), an item the paste itself
     // put in place is never replaced: known by what the name reaches before anything moves (the
     // staged item, beside it, tells whether the disk ignores case); a placed item is
     // recorded there.
-    static Placement moveIntoPlace(const LocalFolder& from, const QString& staging, const LocalFolder& to,
+    static Placement moveIntoPlace(const LocalFolder& from, const QString& staging,
+                                   const std::optional<LocalFolder::Item>& made, const LocalFolder& to,
                                    const QString& name, bool replace, const QString& failureLead,
                                    PlacedItems* placed = nullptr, const LocalFolder* root = nullptr);
-    // moveIntoPlace for absolute paths in one folder, without a record of placed items; a name
-    // taken is a failure. On failure `staging` is removed.
+    // moveIntoPlace for absolute paths in one folder, without a record of placed items, for the
+    // item at `staging` now; a name taken is a failure. On failure that item is removed.
     static std::optional<QString> moveIntoPlace(const QString& staging, const QString& target, bool replace,
                                                 const QString& failureLead);
     // Removes the item, a folder with everything in it; false when something is left. Folders

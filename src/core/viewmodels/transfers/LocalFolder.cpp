@@ -5,6 +5,7 @@
 #include <QByteArrayList>
 #include <QHash>
 #include <QHashFunctions>
+#include <QUuid>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -90,16 +91,29 @@ std::optional<QByteArrayList> entriesOf(int descriptor, DIR** listing)
 }
 
 // Removes the entry and, for a folder, everything in it, relative to `parent`; links are removed
-// as links, and nothing on another file system than `device` is removed or entered. True when
-// nothing is left.
-bool removeAt(int parent, const QByteArray& name, dev_t device)
+// as links, and nothing on another file system than `device` is removed or entered. With
+// `expected`, only while the entry is that item. True when nothing is left.
+bool removeAt(int parent, const QByteArray& name, dev_t device, const LocalFolder::Identity* expected = nullptr)
 {
-    if (::unlinkat(parent, name.constData(), 0) == 0 || errno == ENOENT) {
-        return true;
-    }
     struct stat info {};
-    if (::fstatat(parent, name.constData(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
-        return errno == ENOENT;
+    if (expected != nullptr) {
+        if (::fstatat(parent, name.constData(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
+            return errno == ENOENT;
+        }
+        if (LocalFolder::Identity::of(info) != *expected) {
+            return false;
+        }
+        if (!S_ISDIR(info.st_mode)) {
+            return ::unlinkat(parent, name.constData(), 0) == 0 || errno == ENOENT;
+        }
+    } else {
+        // Inside a folder held and checked: whatever its entries are, they are the folder's.
+        if (::unlinkat(parent, name.constData(), 0) == 0 || errno == ENOENT) {
+            return true;
+        }
+        if (::fstatat(parent, name.constData(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
+            return errno == ENOENT;
+        }
     }
     if (!S_ISDIR(info.st_mode) || isMountedAt(parent, name, info, device)) {
         return false;
@@ -148,11 +162,15 @@ bool removeAt(int parent, const QByteArray& name, dev_t device)
 std::optional<QByteArray> mountInside(int parent, const QByteArray& name, dev_t device, const QByteArray& shown)
 {
     struct stat info {};
-    if (::fstatat(parent, name.constData(), &info, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISDIR(info.st_mode)) {
+    if (::fstatat(parent, name.constData(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
         return std::nullopt;
     }
+    // A single file can be bound at a name as well as a folder.
     if (isMountedAt(parent, name, info, device)) {
         return shown;
+    }
+    if (!S_ISDIR(info.st_mode)) {
+        return std::nullopt;
     }
     const int descriptor = ::openat(parent, name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (descriptor < 0) {
@@ -168,6 +186,15 @@ std::optional<QByteArray> mountInside(int parent, const QByteArray& name, dev_t 
         ::closedir(directory);
     }
     return found;
+}
+
+// Users other than this one (root aside, who may do anything) may add, rename or remove entries
+// of the folder whose status is `info`: its owner is another user who may write it, or its group
+// or everyone may (an access list that lets others write shows in the group's bits).
+bool othersMayChange(const struct stat& info)
+{
+    const bool ownedByAnother = info.st_uid != ::geteuid() && info.st_uid != 0;
+    return (ownedByAnother && (info.st_mode & S_IWUSR) != 0) || (info.st_mode & (S_IWGRP | S_IWOTH)) != 0;
 }
 
 } // namespace
@@ -347,10 +374,7 @@ std::optional<struct stat> LocalFolder::freshStatus(const QString& name) const
 
 int LocalFolder::renameOver(const QString& from, const QString& to) const
 {
-    if (::renameat(m_descriptor, LocalPath::encoded(from).constData(), m_descriptor, LocalPath::encoded(to).constData()) != 0) {
-        return errno;
-    }
-    return 0;
+    return renameNow(from, *this, to, true);
 }
 
 int LocalFolder::renameWithoutReplacing(const QString& from, const LocalFolder& target, const QString& to) const
@@ -371,8 +395,18 @@ int LocalFolder::renameWithoutReplacingNow(const QString& from, const LocalFolde
             return injected;
         }
     }
+    return renameNow(from, target, to, false);
+}
+
+int LocalFolder::renameNow(const QString& from, const LocalFolder& target, const QString& to, bool over) const
+{
     const QByteArray source = LocalPath::encoded(from);
     const QByteArray destination = LocalPath::encoded(to);
+    if (over) {
+        return ::renameat(m_descriptor, source.constData(), target.m_descriptor, destination.constData()) == 0
+                   ? 0
+                   : errno;
+    }
     int refusal = noReplaceRefusal();
     if (refusal == 0) {
         if (::renameat2(m_descriptor, source.constData(), target.m_descriptor, destination.constData(),
@@ -409,13 +443,199 @@ bool LocalFolder::removeEntry(const QString& name) const
     return removeAt(m_descriptor, LocalPath::encoded(name), own.st_dev);
 }
 
-bool LocalFolder::removeEntryIfSame(const QString& name, quint64 device, quint64 inode) const
+LocalFolder::HeldEntry::HeldEntry(HeldEntry&& other) noexcept
+    : m_descriptor(std::exchange(other.m_descriptor, -1)), m_status(other.m_status)
 {
-    const std::optional<struct stat> info = status(name);
-    if (!info || info->st_dev != device || info->st_ino != inode) {
-        return false;
+}
+
+LocalFolder::HeldEntry& LocalFolder::HeldEntry::operator=(HeldEntry&& other) noexcept
+{
+    std::swap(m_descriptor, other.m_descriptor);
+    std::swap(m_status, other.m_status);
+    return *this;
+}
+
+LocalFolder::HeldEntry::~HeldEntry()
+{
+    if (m_descriptor >= 0) {
+        ::close(m_descriptor);
     }
-    return removeEntry(name);
+}
+
+QString LocalFolder::HeldEntry::whereNow(const LocalFolder& folder, const QString& name) const
+{
+    struct stat now {};
+    if (!isOpen() || ::fstat(m_descriptor, &now) != 0 || now.st_nlink == 0) {
+        return QString();
+    }
+    if (const std::optional<struct stat> there = folder.status(name);
+        there && Identity::of(*there) == item().identity) {
+        return folder.childPath(name);
+    }
+    // Moved by someone else: the system follows the held entry to its new name.
+    const QByteArray link = "/proc/self/fd/" + QByteArray::number(m_descriptor);
+    QByteArray target(PATH_MAX, '\0');
+    const ssize_t length = ::readlink(link.constData(), target.data(), static_cast<size_t>(target.size()));
+    if (length <= 0 || length >= target.size() || target.front() != '/') {
+        return QString();
+    }
+    target.truncate(length);
+    return LocalPath::decoded(target);
+}
+
+LocalFolder::HeldEntry LocalFolder::hold(const QString& name) const
+{
+    HeldEntry held;
+    held.m_descriptor =
+        ::openat(m_descriptor, LocalPath::encoded(name).constData(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
+    if (held.m_descriptor >= 0 && ::fstat(held.m_descriptor, &held.m_status) != 0) {
+        const int error = errno;
+        ::close(std::exchange(held.m_descriptor, -1));
+        errno = error;
+    }
+    return held;
+}
+
+int LocalFolder::holdsItem(const QString& name, const Item& item) const
+{
+    struct stat info {};
+    if (::fstatat(m_descriptor, LocalPath::encoded(name).constData(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
+        return errno;
+    }
+    const bool sameBytes = !item.bytes || (S_ISREG(info.st_mode) && info.st_size == *item.bytes);
+    return Identity::of(info) == item.identity && sameBytes ? 0 : anotherItem;
+}
+
+int LocalFolder::moveIfSame(const QString& from, const Item& item, const LocalFolder& target,
+                            const QString& to, bool overRemembered, const CheckingPlace* place) const
+{
+    if (const int code = holdsItem(from, item)) {
+        return code;
+    }
+    if (const RenameHook& hook = overRemembered ? RenameHook() : renameHook()) {
+        if (const int injected = hook(childPath(from), target.childPath(to))) {
+            return injected;
+        }
+    }
+    MovedNames& moved = movedNames();
+    const std::optional<struct stat> moving = moved.linger ? status(from) : std::nullopt;
+    int code = 0;
+    const CheckingPlace made = place != nullptr ? CheckingPlace() : checkingPlace();
+    if (const LocalFolder* aside = (place != nullptr ? place : &made)->folder()) {
+        // Out of everyone else's reach before the last look: what is checked there is what moves.
+        const LocalFolder& checking = *aside;
+        code = renameNow(from, checking, from, false);
+        if (code == 0) {
+            code = checking.holdsItem(from, item);
+            if (code == 0) {
+                code = checking.renameNow(from, target, to, overRemembered);
+            }
+            // Back to its name; when another item took it meanwhile, the entry stays in the
+            // private folder, which stays with it.
+            if (code != 0) {
+                checking.renameNow(from, *this, from, false);
+            }
+        }
+    } else {
+        code = renameNow(from, target, to, overRemembered);
+        // Nobody else may change the folder, but the user's own programs may: what moved is looked
+        // at, and goes back when it is not the item.
+        if (code == 0 && target.holdsItem(to, item) == anotherItem) {
+            target.renameNow(to, *this, from, false);
+            code = anotherItem;
+        }
+    }
+    if (code == 0 && moving) {
+        moved.byPath.insert(childPath(from).toCaseFolded(), *moving);
+    }
+    return code;
+}
+
+LocalFolder::Removal LocalFolder::removeIfSame(const QString& name, const Item& item,
+                                               const CheckingPlace* place) const
+{
+    switch (holdsItem(name, item)) {
+    case 0:
+        break;
+    case ENOENT:
+        return Removal{Removal::Outcome::gone};
+    case anotherItem:
+        return Removal{Removal::Outcome::anotherItem, childPath(name)};
+    default:
+        return Removal{Removal::Outcome::partly, childPath(name)};
+    }
+    struct stat own {};
+    if (::fstat(m_descriptor, &own) != 0) {
+        return Removal{Removal::Outcome::partly, childPath(name)};
+    }
+    if (const RemovalHook& hook = removalHook()) {
+        hook(name);
+    }
+    const QByteArray encoded = LocalPath::encoded(name);
+    const CheckingPlace made = place != nullptr ? CheckingPlace() : checkingPlace();
+    const LocalFolder* aside = (place != nullptr ? place : &made)->folder();
+    if (aside == nullptr) {
+        // Nobody else may change this folder: the item is looked at once more as it is removed.
+        if (removeAt(m_descriptor, encoded, own.st_dev, &item.identity)) {
+            return Removal{Removal::Outcome::removed};
+        }
+        return Removal{holdsItem(name, item) == anotherItem ? Removal::Outcome::anotherItem
+                                                            : Removal::Outcome::partly,
+                       childPath(name)};
+    }
+    const LocalFolder& checking = *aside;
+    if (const int code = renameNow(name, checking, name, false)) {
+        return Removal{code == ENOENT ? Removal::Outcome::gone : Removal::Outcome::partly, childPath(name)};
+    }
+    const bool same = checking.holdsItem(name, item) == 0;
+    if (same && removeAt(checking.descriptor(), encoded, own.st_dev, &item.identity)) {
+        return Removal{Removal::Outcome::removed};
+    }
+    // Another item, or what is left of this one, goes back to its name; when another item took
+    // the name meanwhile, it stays in the private folder.
+    const QString left =
+        checking.renameNow(name, *this, name, false) == 0 ? childPath(name) : checking.childPath(name);
+    return Removal{same ? Removal::Outcome::partly : Removal::Outcome::anotherItem, left};
+}
+
+LocalFolder::CheckingPlace LocalFolder::checkingPlace() const
+{
+    CheckingPlace place;
+    struct stat info {};
+    if (!isOpen() || ::fstat(m_descriptor, &info) != 0 || !othersMayChange(info)) {
+        return place;
+    }
+    place.m_name = QStringLiteral(".quillbarrow-") + QUuid::createUuid().toString(QUuid::WithoutBraces) +
+                   QStringLiteral(".private");
+    if (::mkdirat(m_descriptor, LocalPath::encoded(place.m_name).constData(), 0700) != 0) {
+        return place;
+    }
+    place.m_parent = std::make_unique<LocalFolder>(reopened());
+    place.m_folder = std::make_unique<LocalFolder>(folder(place.m_name, false));
+    // Made by this user and open to nobody else: on a disk that keeps no owners or modes everyone
+    // may change everything anyway, and entries are looked at where they are.
+    struct stat made {};
+    place.m_private = place.m_folder->isOpen() && ::fstat(place.m_folder->descriptor(), &made) == 0 &&
+                      S_ISDIR(made.st_mode) && made.st_uid == ::geteuid() && (made.st_mode & 0777) == 0700;
+    return place;
+}
+
+LocalFolder::CheckingPlace::~CheckingPlace()
+{
+    if (!m_folder || !m_folder->isOpen() || !m_parent) {
+        return;
+    }
+    // An empty folder put at its name meanwhile could be removed in its place, but only by whoever
+    // may remove it anyway: they could move it there.
+    const std::optional<struct stat> there = m_parent->status(m_name);
+    if (there && Identity::of(*there) == m_folder->identity()) {
+        ::unlinkat(m_parent->descriptor(), LocalPath::encoded(m_name).constData(), AT_REMOVEDIR);
+    }
+}
+
+const LocalFolder* LocalFolder::CheckingPlace::folder() const
+{
+    return m_private ? m_folder.get() : nullptr;
 }
 
 std::optional<QString> LocalFolder::otherFileSystemIn(const QString& name) const

@@ -4,6 +4,7 @@
 #include <QString>
 #include <QStringList>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <sys/stat.h>
 
@@ -28,6 +29,8 @@ public:
     // been replaced by another one since the paste began, or it is a link whose folder is gone.
     static constexpr int replacedFolder = -2;
     static constexpr int linkedFolderGone = -3;
+    // Why an entry was not moved: its name holds another item than the one expected.
+    static constexpr int anotherItem = -4;
 
     // An entry's identity on this computer (a folder's, or any other item's), whatever path leads
     // to it.
@@ -85,22 +88,91 @@ public:
     // earlier look (a disk in user space is asked again): its kind and size only.
     std::optional<struct stat> freshStatus(const QString& name) const;
 
+    // An item a paste moved or made, as the paste knows it: its identity and, for a file whose
+    // bytes were received, how many bytes it holds. An entry that is not this item is never
+    // moved or removed in its place.
+    struct Item {
+        Identity identity;
+        std::optional<qint64> bytes = std::nullopt;
+    };
+    // An entry of a folder held open as it was looked at (a link itself, never what it leads
+    // to): its item is told from whatever is put at its name later, and it is found wherever it
+    // is moved meanwhile. Move-only; not open when nothing could be held.
+    class HeldEntry {
+    public:
+        HeldEntry() = default;
+        HeldEntry(HeldEntry&& other) noexcept;
+        HeldEntry& operator=(HeldEntry&& other) noexcept;
+        HeldEntry(const HeldEntry&) = delete;
+        HeldEntry& operator=(const HeldEntry&) = delete;
+        ~HeldEntry();
+
+        bool isOpen() const { return m_descriptor >= 0; }
+        // The entry's status when it was held.
+        const struct stat& status() const { return m_status; }
+        Item item() const { return Item{Identity::of(m_status)}; }
+        // The path of the entry now: `name` in `folder` while the entry is still there, else where
+        // the system finds it; empty when it is gone.
+        QString whereNow(const LocalFolder& folder, const QString& name) const;
+
+    private:
+        friend class LocalFolder;
+        int m_descriptor = -1;
+        struct stat m_status {};
+    };
+    // The entry `name` held as it is now; not open when there is none (errno says why).
+    HeldEntry hold(const QString& name) const;
+    // Whether the entry `name` is `item` now: 0, anotherItem, or the errno of the look (ENOENT
+    // when nothing is there).
+    int holdsItem(const QString& name, const Item& item) const;
+
     // Renames `from` in this folder to `to` in `target` only when nothing is there: atomically
     // where the file system can, else after a look. The errno of a failure, or 0.
     int renameWithoutReplacing(const QString& from, const LocalFolder& target, const QString& to) const;
     // Renames `from` to `to` in this folder even when the system remembers an item at `to` (for a
     // name just found free by opening it). The errno of a failure, or 0.
     int renameOver(const QString& from, const QString& to) const;
+    // Where entries of this folder are checked before they are moved or removed, when users other
+    // than this one may change its entries: a private hidden folder made inside it, for as long as
+    // the object lives (see CheckingPlace). Nothing is made where nobody else may change them.
+    class CheckingPlace;
+    CheckingPlace checkingPlace() const;
+    // renameWithoutReplacing (or, with `overRemembered`, renameOver into `target`), only while
+    // `from` is still `item`: an entry put at its name meanwhile is not moved, and the result is
+    // anotherItem. Where users other than this one may change the folder's entries, the entry is
+    // first moved to a private hidden folder inside this one (`place`, made by checkingPlace(), or
+    // one made for the move), where nobody else can change anything, checked there and only then
+    // moved on; elsewhere what moved is looked at once it has. Another item found goes back to its
+    // name. The errno of a failure (the entry is back at `from` then), or 0.
+    int moveIfSame(const QString& from, const Item& item, const LocalFolder& target, const QString& to,
+                   bool overRemembered = false, const CheckingPlace* place = nullptr) const;
     // Removes the entry `name`, a folder with everything in it, without following links and
     // without crossing into another file system (a disk mounted inside stays, with all it holds);
     // folders the owner may not write to are opened up first, each only once held and known to be
     // the folder that was looked at. False when something is left.
     bool removeEntry(const QString& name) const;
-    // removeEntry, only while `name` is still the item of that device and inode: whatever was put
-    // at the name meanwhile stays. False when it is not, or something of it is left.
-    bool removeEntryIfSame(const QString& name, quint64 device, quint64 inode) const;
+    // How removing an entry a paste moved or made ended.
+    struct Removal {
+        enum class Outcome {
+            removed,
+            // Nothing is at the name.
+            gone,
+            // Another item is at the name: it stays where it is.
+            anotherItem,
+            // Something of the item could not be removed: it is at `leftAt`.
+            partly,
+        };
+        Outcome outcome;
+        QString leftAt = {};
+    };
+    // removeEntry, only while `name` is still `item`: whatever was put at the name meanwhile
+    // stays. The entry is removed from where nobody else can change it (see moveIfSame; `place`
+    // as there), a folder emptied through a descriptor of its own; what cannot be removed of it
+    // goes back to its name.
+    Removal removeIfSame(const QString& name, const Item& item, const CheckingPlace* place = nullptr) const;
     // The path of the first place inside the entry `name` (or the entry itself) where another file
-    // system is mounted, as removeEntry would leave it; nothing when there is none.
+    // system is mounted (on a folder, or on a single file), as removeEntry would leave it; nothing
+    // when there is none. A folder of the same disk bound there counts as well.
     std::optional<QString> otherFileSystemIn(const QString& name) const;
 
     // The words for an error(): the system's own, or what became of the folder (now a link,
@@ -109,9 +181,10 @@ public:
     // The error says what became of the folder rather than what the system refused.
     static bool isChangedFolder(int error);
 
-    // For tests only: called before every renameWithoutReplacing with the two paths (as
-    // childPath gives them); a nonzero result is taken as that rename's errno and the rename is
-    // not made. An empty function (the default) removes the hook.
+    // For tests only: called before every renameWithoutReplacing, and every moveIfSame that
+    // never replaces once it has found the item at its name, with the two paths (as childPath
+    // gives them); a nonzero result is taken as that rename's errno and the rename is not made. An
+    // empty function (the default) removes the hook.
     using RenameHook = std::function<int(const QString& from, const QString& to)>;
     static void setRenameHookForTesting(RenameHook hook);
     // For tests only: with a nonzero errno, the rename of renameWithoutReplacing that never
@@ -119,8 +192,9 @@ public:
     // the way taken there runs instead. 0 (the default) removes it.
     static void setNoReplaceRefusalForTesting(int error);
     // For tests only: called by removeEntry with the name of each folder it is about to open up
-    // and empty, once it has looked at it and before it changes anything. An empty function (the
-    // default) removes the hook.
+    // and empty, once it has looked at it and before it changes anything; and by removeIfSame with
+    // the entry's name once it has found the item there, before it moves or removes anything. An
+    // empty function (the default) removes the hook.
     using RemovalHook = std::function<void(const QString& name)>;
     static void setRemovalHookForTesting(RemovalHook hook);
     // For tests only: while set, an entry that renameWithoutReplacing moves away still answers
@@ -133,6 +207,8 @@ public:
 private:
     LocalFolder(int descriptor, int error, QString path, QStringList components);
     int renameWithoutReplacingNow(const QString& from, const LocalFolder& target, const QString& to) const;
+    // The rename of renameWithoutReplacing itself, or renameOver's into `target` with `over`.
+    int renameNow(const QString& from, const LocalFolder& target, const QString& to, bool over) const;
     // What the folder's entry `name`, not there, still answers to look-ups under the test seam.
     std::optional<struct stat> lingering(const QString& name) const;
 
@@ -140,6 +216,32 @@ private:
     int m_error = 0;
     QString m_path;
     QStringList m_components;
+};
+
+// A hidden folder, ".quillbarrow-<id>.private", made inside a folder that users other than this one
+// may change and open to nobody but this user: an entry of that folder moved into it is checked and
+// acted on there, and nobody else can swap it for another item in between. One serves every move
+// and removal of a placing. Removed with the object, only while it is still the folder made and is
+// empty. Move-only.
+class LocalFolder::CheckingPlace {
+  public:
+    CheckingPlace() = default;
+    CheckingPlace(CheckingPlace&&) noexcept = default;
+    CheckingPlace& operator=(CheckingPlace&&) = delete;
+    CheckingPlace(const CheckingPlace&) = delete;
+    CheckingPlace& operator=(const CheckingPlace&) = delete;
+    ~CheckingPlace();
+
+    // The private folder; none where the folder needs none, or none could be made private.
+    const LocalFolder* folder() const;
+
+  private:
+    friend class LocalFolder;
+    // The folder it was made in, held, and its name there.
+    std::unique_ptr<LocalFolder> m_parent;
+    QString m_name;
+    std::unique_ptr<LocalFolder> m_folder;
+    bool m_private = false;
 };
 
 size_t qHash(const LocalFolder::Identity& identity, size_t seed = 0);

@@ -32,7 +32,8 @@ std::optional<QString> OpenedFilesCache::linkedFolder() const
     return std::nullopt;
 }
 
-QString OpenedFilesCache::makeOpenedFileDestination(const QString& fileName, const QDateTime& now) const
+QString OpenedFilesCache::makeOpenedFileDestination(const QString& fileName, const QDateTime& now,
+                                                    LocalFolder::Identity* made) const
 {
     if (const std::optional<QString> link = linkedFolder()) {
         throw std::runtime_error(
@@ -53,7 +54,25 @@ QString OpenedFilesCache::makeOpenedFileDestination(const QString& fileName, con
     if (!fs::create_directory(fs::path(QFile::encodeName(folder).toStdString()), error)) {
         throw std::system_error(error ? error : std::make_error_code(std::errc::file_exists));
     }
+    if (made != nullptr) {
+        struct stat status {};
+        if (::lstat(QFile::encodeName(folder).constData(), &status) != 0) {
+            throw std::system_error(errno, std::generic_category());
+        }
+        *made = LocalFolder::Identity::of(status);
+    }
     return LocalFileOperations::childPath(folder, LocalNameSanitizer::localName(fileName));
+}
+
+void OpenedFilesCache::removeOpenedFolder(const QString& destination, const LocalFolder::Identity& made) const
+{
+    if (linkedFolder()) {
+        return;
+    }
+    const LocalFolder cache = LocalFolder::open(m_folder);
+    if (cache.isOpen()) {
+        cache.removeIfSame(QFileInfo(QFileInfo(destination).path()).fileName(), LocalFolder::Item{made});
+    }
 }
 
 void OpenedFilesCache::prune(const QDateTime& now) const
@@ -61,23 +80,28 @@ void OpenedFilesCache::prune(const QDateTime& now) const
     if (linkedFolder()) {
         return;
     }
-    const QDateTime cutoff = now.addSecs(-maximumAgeSeconds);
+    const LocalFolder cache = LocalFolder::open(m_folder);
+    if (!cache.isOpen()) {
+        return;
+    }
+    const qint64 cutoff = now.toMSecsSinceEpoch() - maximumAgeSeconds * 1000;
     // Without QDir::Hidden the listing leaves out names that begin with a dot.
-    const QFileInfoList entries =
-        QDir(m_folder).entryInfoList(QDir::Dirs | QDir::Files | QDir::System | QDir::NoDotAndDotDot, QDir::Unsorted);
-    for (const QFileInfo& entry : entries) {
+    const QStringList names = QDir(m_folder).entryList(QDir::Dirs | QDir::Files | QDir::System | QDir::NoDotAndDotDot,
+                                                       QDir::Unsorted);
+    for (const QString& name : names) {
         // Only the folders the cache made: a UUID's name in its standard form, upper case.
-        const QUuid uuid(entry.fileName());
-        if (entry.isSymLink() || !entry.isDir() || uuid.isNull() ||
-            uuid.toString(QUuid::WithoutBraces).toUpper() != entry.fileName()) {
+        const QUuid uuid(name);
+        if (uuid.isNull() || uuid.toString(QUuid::WithoutBraces).toUpper() != name) {
             continue;
         }
-        const QDateTime modified = entry.lastModified();
-        if (!modified.isValid() || !(modified < cutoff)) {
+        // The entry as it is now, a link itself; it is removed only while it is that very folder.
+        const std::optional<struct stat> status = cache.status(name);
+        if (!status || !S_ISDIR(status->st_mode) ||
+            !(qint64(status->st_mtim.tv_sec) * 1000 + status->st_mtim.tv_nsec / 1'000'000 < cutoff)) {
             continue;
         }
-        // remove_all removes a link inside as the link, never what it points to.
-        LocalFileOperations::removeItem(entry.absoluteFilePath());
+        // Links inside go as links, never what they point to.
+        cache.removeIfSame(name, LocalFolder::Item{LocalFolder::Identity::of(*status)});
     }
 }
 

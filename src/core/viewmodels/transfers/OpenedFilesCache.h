@@ -1,5 +1,7 @@
 #pragma once
 
+#include "LocalFolder.h"
+
 #include <QDateTime>
 #include <QString>
 #include <QtGlobal>
@@ -24,8 +26,14 @@ public:
     // Creates the cache folder if needed, prunes it as of `now`, creates a new UUID folder in it
     // and returns the path of the file to write there, named after the device file as
     // LocalNameSanitizer makes it safe. Throws std::system_error when a folder cannot be created,
-    // and std::runtime_error naming the link when the cache folder or its parent is a link.
-    QString makeOpenedFileDestination(const QString& fileName, const QDateTime& now) const;
+    // and std::runtime_error naming the link when the cache folder or its parent is a link. With
+    // `made`, the new folder's identity is put there, for removeOpenedFolder.
+    QString makeOpenedFileDestination(const QString& fileName, const QDateTime& now,
+                                      LocalFolder::Identity* made = nullptr) const;
+    // Removes the folder that makeOpenedFileDestination made for `destination`, with everything in
+    // it, only while it is still the folder of identity `made`: whatever was put at its name
+    // meanwhile stays.
+    void removeOpenedFolder(const QString& destination, const LocalFolder::Identity& made) const;
     // Deletes, with everything in them, the cache's own sub-folders (UUID names) last modified
     // more than maximumAgeSeconds before `now`. Every other entry, links and plain files are left
     // alone, and nothing at all happens while the cache folder is linked; failures are ignored.

@@ -51,14 +51,31 @@ const char* const programTypes[] = {
     "application/x-rpm",
     "application/vnd.flatpak",
     "application/vnd.flatpak.ref",
+    "application/vnd.flatpak.repo",
     "application/vnd.snap",
+    // Windows registry changes, which the registry editor merges into the system's settings.
+    "text/x-ms-regedit",
 };
 
 // Programs the database has no type for, by the end of their names (compared without regard to
-// case, as the system that runs them does): Windows batch files.
+// case, as the system that runs them does).
 const char* const programNameEndings[] = {
+    // Shell scripts named after their shell, and self-extracting installers.
+    ".bash",
+    ".zsh",
+    ".ksh",
+    ".fish",
+    ".run",
+    // Python scripts run without a console window.
+    ".pyw",
+    // Windows batch files, PowerShell scripts, shortcuts, DOS programs and screen savers (programs
+    // under another ending).
     ".bat",
     ".cmd",
+    ".ps1",
+    ".lnk",
+    ".com",
+    ".scr",
 };
 
 // Data written in a program type's syntax; nothing runs it.

@@ -5,10 +5,11 @@
 namespace quillbarrow {
 
 // Tells the files that the desktop would run rather than show: programs (Linux and Windows
-// programs, Java archives and Android packages, AppImages), scripts (Windows batch files among
-// them), launchers (".desktop" files), and what installs programs (Debian and RPM packages,
-// Flatpak bundles and references, Snap packages). A phone is not a trusted source, so none of its
-// files is handed to the desktop's default application as one of these.
+// programs, Java archives and Android packages, AppImages), scripts (Windows batch and PowerShell
+// files among them), launchers (".desktop" files, Windows shortcuts), what installs programs
+// (Debian and RPM packages, Flatpak bundles, references and software sources, Snap packages) and
+// Windows registry changes. A phone is not a trusted source, so none of its files is handed to the
+// desktop's default application as one of these.
 //
 // The types are the shared MIME database's, each with every type filed under it: the database
 // files the script languages it knows (shell, Python, Perl, Ruby, Lua, awk, JavaScript) and

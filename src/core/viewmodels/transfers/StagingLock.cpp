@@ -3,8 +3,10 @@
 #include "LocalFolder.h"
 #include "domain/LocalPath.h"
 
+#include <QMultiHash>
 #include <QRegularExpression>
 
+#include <algorithm>
 #include <cerrno>
 #include <dirent.h>
 #include <fcntl.h>
@@ -18,7 +20,9 @@ namespace quillbarrow {
 
 StagingLock::StagingLock(StagingLock&& other) noexcept
     : m_descriptor(std::exchange(other.m_descriptor, -1)), m_error(other.m_error),
-      m_identity(std::exchange(other.m_identity, std::nullopt)), m_record(std::move(other.m_record))
+      m_identity(std::exchange(other.m_identity, std::nullopt)),
+      m_bytes(std::exchange(other.m_bytes, std::nullopt)), m_record(std::move(other.m_record)),
+      m_note(std::move(other.m_note))
 {
 }
 
@@ -27,7 +31,9 @@ StagingLock& StagingLock::operator=(StagingLock&& other) noexcept
     std::swap(m_descriptor, other.m_descriptor);
     std::swap(m_error, other.m_error);
     std::swap(m_identity, other.m_identity);
+    std::swap(m_bytes, other.m_bytes);
     std::swap(m_record, other.m_record);
+    std::swap(m_note, other.m_note);
     return *this;
 }
 
@@ -36,7 +42,7 @@ StagingLock::~StagingLock()
     release();
 }
 
-void StagingLock::noteIn(std::shared_ptr<StagingRecord> record)
+void StagingLock::noteIn(std::shared_ptr<StagingRecord> record, const LocalFolder& folder, const QString& name)
 {
     if (!record || !isHeld()) {
         return;
@@ -44,8 +50,14 @@ void StagingLock::noteIn(std::shared_ptr<StagingRecord> record)
     if (!m_identity) {
         m_identity = StagingRecord::identityOf(m_descriptor);
     }
-    if (m_identity && record->add(*m_identity)) {
+    if (!m_identity) {
+        return;
+    }
+    StagingRecord::Note note =
+        StagingRecord::noteOf(*m_identity, m_descriptor, folder.descriptor(), LocalPath::encoded(name));
+    if (record->add(note)) {
         m_record = std::move(record);
+        m_note = std::move(note);
     }
 }
 
@@ -54,23 +66,31 @@ void StagingLock::release()
     if (m_descriptor >= 0) {
         ::close(std::exchange(m_descriptor, -1));
     }
-    if (m_record && m_identity) {
-        m_record->remove(*m_identity);
+    if (m_record) {
+        m_record->remove(m_note);
     }
     m_record.reset();
 }
 
-bool StagingLock::follow(const LocalFolder& folder, const QString& name)
+bool StagingLock::follow(const LocalFolder& folder, const QString& name, qint64 reportedBytes)
 {
     const QByteArray encoded = LocalPath::encoded(name);
     const std::optional<StagingRecord::Identity> there = StagingRecord::identityAt(folder.descriptor(), encoded);
-    if (!there || there == m_identity) {
-        return there.has_value();
+    struct stat own {};
+    const bool weighed = isHeld() && ::fstat(m_descriptor, &own) == 0;
+    if (there && there == m_identity) {
+        m_bytes = weighed ? std::optional<qint64>(own.st_size) : std::nullopt;
+        return true;
     }
+    if (!there || !weighed) {
+        return false;
+    }
+    const qint64 received = std::max<qint64>(reportedBytes, own.st_size);
     StagingLock replacement(
         ::openat(folder.descriptor(), encoded.constData(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC));
     struct stat info {};
     if (!replacement.isHeld() || ::fstat(replacement.descriptor(), &info) != 0 || !S_ISREG(info.st_mode) ||
+        info.st_uid != own.st_uid || info.st_size != received ||
         ::flock(replacement.descriptor(), LOCK_EX | LOCK_NB) != 0) {
         return false;
     }
@@ -78,9 +98,10 @@ bool StagingLock::follow(const LocalFolder& folder, const QString& name)
     if (replacement.m_identity != there) {
         return false; // replaced once more meanwhile
     }
+    replacement.m_bytes = received;
     std::shared_ptr<StagingRecord> record = m_record;
     *this = std::move(replacement); // the file held before is let go of with `replacement`
-    noteIn(std::move(record));
+    noteIn(std::move(record), folder, name);
     return true;
 }
 
@@ -89,9 +110,21 @@ bool StagingLock::discard(const LocalFolder& folder, const QString& name)
     if (!m_identity && isHeld()) {
         m_identity = StagingRecord::identityOf(m_descriptor);
     }
-    const bool removed = m_identity && folder.removeEntryIfSame(name, m_identity->device, m_identity->inode);
+    const std::optional<LocalFolder::Item> held = item();
+    const bool removed = held && folder.removeIfSame(name, LocalFolder::Item{held->identity}).outcome ==
+                                     LocalFolder::Removal::Outcome::removed;
     release();
     return removed;
+}
+
+std::optional<LocalFolder::Item> StagingLock::item() const
+{
+    if (!m_identity) {
+        return std::nullopt;
+    }
+    return LocalFolder::Item{
+        LocalFolder::Identity{static_cast<dev_t>(m_identity->device), static_cast<ino_t>(m_identity->inode)},
+        m_bytes};
 }
 
 StagingLock StagingLock::file(const LocalFolder& folder, const QString& name, std::shared_ptr<StagingRecord> record)
@@ -106,7 +139,7 @@ StagingLock StagingLock::file(const LocalFolder& folder, const QString& name, st
     if (::flock(descriptor, LOCK_EX | LOCK_NB) != 0) {
         return StagingLock(-1, held.m_identity);
     }
-    held.noteIn(std::move(record));
+    held.noteIn(std::move(record), folder, name);
     return held;
 }
 
@@ -118,7 +151,10 @@ void StagingLock::removeStale(const LocalFolder& folder, StagingRecord& record)
         void operator()(DIR* directory) const { ::closedir(directory); }
     };
     // Read before the folder: an item made after this is not yet noted, and not taken.
-    const QSet<StagingRecord::Identity> ours = record.known();
+    QMultiHash<StagingRecord::Identity, StagingRecord::Note> ours;
+    for (StagingRecord::Note& note : record.known()) {
+        ours.insert(note.item, std::move(note));
+    }
     if (ours.isEmpty()) {
         return;
     }
@@ -145,14 +181,20 @@ void StagingLock::removeStale(const LocalFolder& folder, StagingRecord& record)
             continue;
         }
         probe.m_identity = StagingRecord::identityOf(probe.descriptor());
-        if (!probe.m_identity || !ours.contains(*probe.m_identity) ||
-            ::flock(probe.descriptor(), LOCK_EX | LOCK_NB) != 0) {
+        if (!probe.m_identity) {
+            continue;
+        }
+        const StagingRecord::Note found = StagingRecord::noteOf(*probe.m_identity, probe.descriptor(),
+                                                                folder.descriptor(), QByteArray(entry->d_name));
+        const auto [first, last] = ours.equal_range(found.item);
+        const auto noted = std::find_if(first, last, [&found](const auto& note) { return note.proves(found); });
+        if (noted == last || ::flock(probe.descriptor(), LOCK_EX | LOCK_NB) != 0) {
             continue;
         }
         // Removed while the lock is held, so that no transfer can take the item up meanwhile; its
         // note goes with it, and stays for another try when something of it is left.
         if (probe.discard(folder, QString::fromLatin1(entry->d_name))) {
-            record.remove(*probe.m_identity);
+            record.remove(*noted);
         }
     }
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "LocalFolder.h"
 #include "StagingRecord.h"
 
 #include <QString>
@@ -7,8 +8,6 @@
 #include <optional>
 
 namespace quillbarrow {
-
-class LocalFolder;
 
 // The lock a running transfer holds on the hidden item it writes before the item takes its final
 // name (a download's ".partial" file, a local copy's ".copying" folder), so that no sweep removes
@@ -36,21 +35,29 @@ public:
     // Why the item could not be made, when it was not: the system's error number.
     int error() const { return m_error; }
 
-    // Notes the held item in `record` as one this program made; the note is dropped when the
-    // lock ends (a killed program leaves it, for the next sweep). Nothing is noted for a lock that
-    // is not held: a sweep of another program could take such an item while it is written.
-    void noteIn(std::shared_ptr<StagingRecord> record);
+    // Notes the held item, named `name` in `folder`, in `record` as one this program made; the
+    // note is dropped when the lock ends (a killed program leaves it, for the next sweep). Nothing
+    // is noted for a lock that is not held: a sweep of another program could take such an item
+    // while it is written.
+    void noteIn(std::shared_ptr<StagingRecord> record, const LocalFolder& folder, const QString& name);
     // Ends the lock now: the descriptor is closed, so the space of an item removed meanwhile is
     // free again, and the note is dropped.
     void release();
     // Moves the lock (and the note) to the plain file now at `name` in `folder` when it is no
     // longer the one held: a device session may write a download beside its destination and move
-    // it over it. The file held before is let go of. False when what is there cannot be held.
-    bool follow(const LocalFolder& folder, const QString& name);
+    // it over it. Only a file of the same owner that holds the bytes received is taken for the
+    // session's: as many as `reportedBytes` (what the session reported) or as the file held
+    // received itself, whichever is more; any other file put at the name is somebody else's, and
+    // the lock stays on the file held. The file held before is let go of. False when the file
+    // held is not at the name. Once followed, the item is known with its bytes (see item()).
+    bool follow(const LocalFolder& folder, const QString& name, qint64 reportedBytes);
     // Removes the held item, named `name` in `folder`, only while that name still leads to it
     // (whatever has been put at the name meanwhile stays), then ends the lock. False when
     // something of the item is left.
     bool discard(const LocalFolder& folder, const QString& name);
+    // The held item as this program knows it, the bytes it received too once follow() weighed
+    // them; none when it could not be read.
+    std::optional<LocalFolder::Item> item() const;
 
     // Creates the file `name` in `folder` (never over anything, never through a link), locks it
     // and notes it in `record` when one is given.
@@ -59,7 +66,8 @@ public:
     // Removes the staging items in `folder` that `record` notes and no transfer holds:
     // ".partial" files and ".copying" files and folders of the hidden staging names only, each
     // only as the item that was noted; links are never followed, and an item the record does not
-    // know is left alone, whatever its name.
+    // know is left alone, whatever its name, and so is one the note cannot tell from another item
+    // (StagingRecord::Note::proves).
     static void removeStale(const LocalFolder& folder, StagingRecord& record);
 
 private:
@@ -67,8 +75,11 @@ private:
     int m_error = 0;
     // The item, as it was made; none when it could not be read.
     std::optional<StagingRecord::Identity> m_identity;
-    // Where it is noted; none when it is not.
+    // The bytes it received, once weighed by follow().
+    std::optional<qint64> m_bytes;
+    // Where it is noted, and the note; none when it is not.
     std::shared_ptr<StagingRecord> m_record;
+    StagingRecord::Note m_note;
 };
 
 } // namespace quillbarrow

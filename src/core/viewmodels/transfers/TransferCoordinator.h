@@ -254,6 +254,8 @@ protected:
     struct StagedItem {
         const LocalFolder* from;
         QString staging;
+        // The item the paste wrote there; only it is put in place.
+        std::optional<LocalFolder::Item> made;
         const LocalFolder* to;
         QString name;
         bool replace;

@@ -516,7 +516,7 @@ QCoro::Task<bool> TransferCoordinator::executeDownload(PlannedDownload plan, std
     const auto byteLimit = std::make_shared<TransferByteLimit>(plan.maximumBytes);
     // The session is given a path that leads into the held folder, wherever it is by now.
     const DownloadEnd end = co_await receiveDownload(plan, session, folder.pathThrough(stagingName), byteLimit);
-    held.follow(folder, stagingName);
+    held.follow(folder, stagingName, byteLimit->observedBytes());
     if (!self) {
         held.discard(folder, stagingName);
         co_return false;
@@ -608,6 +608,7 @@ QCoro::Task<bool> TransferCoordinator::placeDownload(PlannedDownload plan, const
     const QString folderPath = DownloadBatch::parentFolderOf(plan.destination);
     StagedItem staged{folder,
                       stagingName,
+                      held->item(),
                       folder,
                       name,
                       plan.replaceExisting,

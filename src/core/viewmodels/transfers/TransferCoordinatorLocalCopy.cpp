@@ -155,18 +155,18 @@ TransferCoordinator::LocalCopySource::inspect(const QList<QUrl>& urls, const QSt
             // Each item and its target are looked at once: their places carry their status.
             const LocalFileOperations::Place place = places.of(item.source);
             item.holdsDestination = place.status && S_ISDIR(place.status->st_mode) &&
-                                    LocalFileOperations::standing(pastedInto, place) != Standing::apart;
+                                    places.standing(pastedInto, place) != Standing::apart;
             const LocalFileOperations::Place targetPlace =
                 places.of(LocalFileOperations::childPath(destinationPath, item.name));
             item.targetExists = targetPlace.status.has_value();
             if (item.targetExists) {
-                item.targetStanding = LocalFileOperations::standing(place, targetPlace);
+                item.targetStanding = places.standing(place, targetPlace);
                 const QString linkedItem = place.status && S_ISLNK(place.status->st_mode)
                                                ? QFileInfo(item.source).canonicalFilePath()
                                                : QString();
                 item.targetHoldsLinkedItem =
                     !linkedItem.isEmpty() &&
-                    LocalFileOperations::standing(places.of(linkedItem), targetPlace) != Standing::apart;
+                    places.standing(places.of(linkedItem), targetPlace) != Standing::apart;
             }
             if (place.status) {
                 item.bytes = static_cast<qint64>(place.status->st_size);
@@ -520,6 +520,7 @@ QCoro::Task<> TransferCoordinator::runLocalCopy(LocalCopyPlan plan, TransferID j
     const QString lead = QStringLiteral("Could not copy ") + LocalFileOperations::lastComponent(plan.source);
     StagedItem item{staged->holder.get(),
                     staged->name,
+                    staged->lock.item(),
                     staged->holder.get(),
                     name,
                     plan.action == LocalCopyPlan::Action::replace,

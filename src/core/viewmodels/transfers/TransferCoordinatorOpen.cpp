@@ -62,9 +62,10 @@ QCoro::Task<std::optional<QUrl>> TransferCoordinator::downloadFileForOpening(Rem
     m_openingRemoteFileIDs.insert(item.id);
 
     QString destination;
+    const OpenedFilesCache cache(m_openedFilesCacheDirectory);
+    LocalFolder::Identity made;
     try {
-        destination = OpenedFilesCache(m_openedFilesCacheDirectory)
-                          .makeOpenedFileDestination(item.name, QDateTime::currentDateTimeUtc());
+        destination = cache.makeOpenedFileDestination(item.name, QDateTime::currentDateTimeUtc(), &made);
     } catch (const std::exception& error) {
         reportError(QuillbarrowError::fileOpenFailed(
             item.name, QStringLiteral("Quillbarrow could not prepare its temporary cache. ") +
@@ -91,7 +92,7 @@ QCoro::Task<std::optional<QUrl>> TransferCoordinator::downloadFileForOpening(Rem
     const bool isProgram = downloaded && ProgramFileTypes::isProgramFile(destination);
     if (!downloaded || isProgram) {
         // The open's own folder goes with a failed download, and with a program's copy.
-        LocalFileOperations::removeItem(QFileInfo(destination).path());
+        cache.removeOpenedFolder(destination, made);
     }
     workflow.release();
     if (!self) {

@@ -47,13 +47,14 @@ QCoro::Task<TransferCoordinator::PlacingEnd> TransferCoordinator::placeStaged(Tr
         const LocalFolder* to = item.to;
         LocalDestination* destination = item.destination.get();
         const QString staging = item.staging;
+        const std::optional<LocalFolder::Item> made = item.made;
         const QString lead = item.failureLead(name);
         if (replace) {
             // What is replaced may be a whole folder tree, removed once the new item is in its
             // place: not on the window's thread.
             QFuture<LocalFileOperations::Placement> placing =
-                runOnThreadPool(workPool(), [from, staging, to, name, lead, destination] {
-                    return LocalFileOperations::moveIntoPlace(*from, staging, *to, name, true, lead,
+                runOnThreadPool(workPool(), [from, staging, made, to, name, lead, destination] {
+                    return LocalFileOperations::moveIntoPlace(*from, staging, made, *to, name, true, lead,
                                                               &destination->placed(), &destination->root());
                 });
             placement = co_await placing;
@@ -61,7 +62,7 @@ QCoro::Task<TransferCoordinator::PlacingEnd> TransferCoordinator::placeStaged(Tr
                 co_return PlacingEnd{PlacingEnd::Kind::cancelled, name, QString()};
             }
         } else {
-            placement = LocalFileOperations::moveIntoPlace(*from, staging, *to, name, false, lead,
+            placement = LocalFileOperations::moveIntoPlace(*from, staging, made, *to, name, false, lead,
                                                            &destination->placed(), &destination->root());
         }
         switch (placement.outcome) {

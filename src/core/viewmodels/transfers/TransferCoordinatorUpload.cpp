@@ -62,8 +62,18 @@ struct TransferCoordinator::UploadBatch {
     VisitedLocalFolders visitedFolders;
     // Planning hands the main thread back now and then, however many items the paste has.
     MainThreadPace pace;
+    // The free space of the storage as last read or listed in this batch (a listing carries its
+    // storage): what a Replace counts on when the device cannot be asked again at that moment.
+    std::optional<qint64> lastFreeSpace;
 
     explicit UploadBatch(MainThreadPace::Duration slice) : pace(slice) {}
+
+    void noteStorage(const StorageRoot& storage)
+    {
+        if (storage.id == storageID) {
+            lastFreeSpace = storage.freeSpace;
+        }
+    }
 };
 
 namespace {
@@ -328,21 +338,33 @@ std::optional<QuillbarrowError> failureIn(const std::variant<RemoteItem, Quillba
     return std::nullopt;
 }
 
-// The free space of the batch's storage as the device reports it now; nothing when unknown.
-QCoro::Task<std::optional<qint64>> freeSpaceOf(std::shared_ptr<DeviceSession> session, StorageID storageID)
+// One read of the device's storages: the batch's storage as the device lists it now (nothing when
+// it is not listed), or why the device could not be asked.
+struct StorageRead {
+    std::optional<StorageRoot> storage;
+    std::optional<QuillbarrowError> failure;
+};
+
+QCoro::Task<StorageRead> readStorage(std::shared_ptr<DeviceSession> session, StorageID storageID)
 {
+    StorageRead read;
     try {
         QCoro::Task<QList<StorageRoot>> reading = session->storages();
         const QList<StorageRoot> storages = co_await std::move(reading);
         for (const StorageRoot& storage : storages) {
             if (storage.id == storageID) {
-                co_return storage.freeSpace;
+                read.storage = storage;
             }
         }
     } catch (...) {
-        // Unknown: the session makes its own check before it sends.
+        read.failure = QuillbarrowError::fromException(std::current_exception());
     }
-    co_return std::nullopt;
+    co_return read;
+}
+
+QString byteCountText(const std::optional<qint64>& bytes)
+{
+    return bytes ? QString::number(*bytes) + QStringLiteral(" bytes") : QStringLiteral("unknown");
 }
 
 // Writes `file` and the entry for it in `folder` through to the disk; 0, or the error number.
@@ -536,10 +558,12 @@ QCoro::Task<> TransferCoordinator::pasteIntoDevice(std::optional<RemoteObjectID>
     if (std::any_of(plans.begin(), plans.end(), [](const std::optional<PlannedUpload>& plan) { return plan.has_value(); })) {
         // The free space is asked for once for the whole batch: the session reckons it down by
         // what it sends and asks again only before a file that would not fit.
-        const std::optional<qint64> freeSpace = co_await freeSpaceOf(batch->session, batch->storageID);
-        Q_UNUSED(freeSpace)
+        const StorageRead read = co_await readStorage(batch->session, batch->storageID);
         if (!self) {
             co_return;
+        }
+        if (read.storage) {
+            batch->noteStorage(*read.storage);
         }
     }
     batch->pace.yielded();
@@ -759,6 +783,7 @@ QCoro::Task<QHash<QString, RemoteItem>> TransferCoordinator::cachedDeviceChildre
         } else {
             page.emplace(co_await batch->session->rootDirectory(batch->storageID));
         }
+        batch->noteStorage(page->storage);
         for (const RemoteItem& item : std::as_const(page->items)) {
             children.insert(NfcText::normalized(item.name), item);
         }
@@ -869,11 +894,21 @@ QCoro::Task<> TransferCoordinator::replaceOnDevice(PlannedUpload plan, std::opti
     // Where the device can rename, the new file goes up beside the old one under a temporary
     // name and takes the old one's name only once it is complete. That needs room for both; a
     // file that fits only in the old one's place is sent after the old one is deleted, as on a
-    // device that cannot rename.
-    const std::optional<qint64> freeSpace = co_await freeSpaceOf(session, batch->storageID);
+    // device that cannot rename. A read of the free space that fails leaves the one last read or
+    // listed standing: a file that did not fit then is not let through for want of a new answer.
+    const StorageRead read = co_await readStorage(session, batch->storageID);
     if (!self) {
         co_return;
     }
+    if (read.storage) {
+        batch->noteStorage(*read.storage);
+    }
+    const std::optional<qint64> freeSpace = batch->lastFreeSpace;
+    m_logger.info(QStringLiteral("replacing ") + plan.fileName + QStringLiteral(" (") + byteCountText(size) +
+                  QStringLiteral("): free space ") + byteCountText(freeSpace) +
+                  (read.failure ? QStringLiteral(" as last listed; the device could not be asked again: ") +
+                                      read.failure->technicalDetails()
+                                : QString()));
     const qint64 freedByDelete = std::max<qint64>(0, plan.replaceExistingSize.value_or(0));
     if (freeSpace && size - freedByDelete > *freeSpace) {
         finishFailed(jobID, QuillbarrowError::insufficientSpace());
@@ -892,6 +927,8 @@ QCoro::Task<> TransferCoordinator::replaceOnDevice(PlannedUpload plan, std::opti
             co_return;
         }
         QString temporaryName = temporaryDeviceName();
+        m_logger.info(QStringLiteral("sending ") + plan.fileName + QStringLiteral(" beside the old one as ") +
+                      temporaryName);
         const std::variant<RemoteItem, QuillbarrowError> sent =
             co_await sendFile(session, plan.localPath, temporaryName, parent, batch->storageID, progress);
         if (!self) {
@@ -990,6 +1027,8 @@ QCoro::Task<> TransferCoordinator::replaceOnDevice(PlannedUpload plan, std::opti
         finishCancelled(jobID, QString());
         co_return;
     }
+    m_logger.info(QStringLiteral("sending ") + plan.fileName +
+                  QStringLiteral(" in the old one's place; its copy is kept at ") + keptCopy);
     std::optional<QuillbarrowError> failure;
     try {
         co_await session->replaceFile(plan.localPath, plan.fileName, parent, batch->storageID, oldID, keptCopy,

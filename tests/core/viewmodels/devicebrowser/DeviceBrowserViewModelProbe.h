@@ -15,7 +15,10 @@ public:
     static constexpr qsizetype bigListing = DeviceBrowserViewModel::bigListing;
     bool isSortingOnPool() const { return m.m_isSortingOnPool; }
 
-    void setCurrentPage(std::optional<DirectoryPage> page) { m.setCurrentPage(std::move(page)); }
+    void setCurrentPage(std::optional<DirectoryPage> page, RowPlacement placement = RowPlacement::orderAnew)
+    {
+        m.setCurrentPage(std::move(page), placement);
+    }
     void setSelectedDevice(std::optional<AndroidDevice> device) { m.setSelectedDevice(std::move(device)); }
     void setConnectionPhase(DeviceConnectionPhase phase) { m.setConnectionPhase(phase); }
     void setSession(std::shared_ptr<DeviceSession> session) { m.setSession(std::move(session)); }

@@ -133,11 +133,17 @@ TEST_F(DeviceBrowserFileOperationTest, ARenameIsListedAgainAndAFailedOneIsNot)
     EXPECT_TRUE(itemNames(viewModel().items()).contains(QStringLiteral("uno.txt")));
     expectFlagsRaisedAndLowered(loading, waiting);
 
+    // The device's answer for a taken name names the item, for a rename and a new folder alike.
     session->script("rename", Reply::fail(QuillbarrowError::nameConflict(QStringLiteral("two.txt"))));
     runTask(viewModel().renameItem(three, QStringLiteral("two.txt")));
     ASSERT_TRUE(viewModel().errorBanner());
+    EXPECT_EQ(viewModel().errorBanner()->message, QStringLiteral("An item named \"two.txt\" already exists."));
     EXPECT_EQ(viewModel().errorBanner()->detail, QStringLiteral("Conflicting item: two.txt"));
     EXPECT_EQ(newCalls(), (QStringList{"rename 1", "root s1", "rename 3"}));
+    runTask(viewModel().createFolder(QStringLiteral("Docs")));
+    ASSERT_TRUE(viewModel().errorBanner());
+    EXPECT_EQ(viewModel().errorBanner()->message, QStringLiteral("An item named \"Docs\" already exists."));
+    EXPECT_EQ(newCalls().mid(3), (QStringList{"createFolder Docs"}));
     EXPECT_FALSE(viewModel().isLoading());
     EXPECT_FALSE(viewModel().isWaitingForTransfer());
 }

@@ -357,3 +357,87 @@ TEST_F(DeviceBrowserFolderSizeTest, TheMeasuredSizesOfABigPageReachItsRowsFromTh
         EXPECT_EQ(published.size(), 1);
     }
 }
+
+// Sorted by size with "b" measured (its size filled in where its row stands), the folder shown is
+// listed again: after a change the user made in it (a paste into it, a new folder, a rename, a
+// delete) the rows stay where they stand, a new item taking the place the sort gives it among them;
+// when asked (a refresh, the sort, the hidden-name switch) the rows are placed by the measured
+// sizes. On a small page and on a big one, whose rows the work pool works out.
+TEST_F(DeviceBrowserFolderSizeTest, AListingNobodyAskedForKeepsTheRowsWhereTheyStand)
+{
+    connect();
+    viewModel().setSort(FileSort::size, true);
+    const auto paste = [&](const QString& in) {
+        session->tree().add(fileItem(in + "m", "m.txt", 1, "s1", in));
+        runTask(viewModel().reloadCurrentPage());
+    };
+    const QStringList anew{"a", "c", "b", "z.txt"};
+    const struct {
+        const char* what;
+        std::function<void(const QString& in)> change;
+        QStringList rows;
+    } cases[] = {
+        {"a paste into the folder", paste, {"a", "b", "c", "m.txt", "z.txt"}},
+        {"a new folder",
+         [&](const QString&) { runTask(viewModel().createFolder("0")); },
+         {"0", "a", "b", "c", "z.txt"}},
+        {"a rename",
+         [&](const QString&) { runTask(viewModel().renameItem(*row("c"), "0c")); },
+         {"a", "b", "0c", "z.txt"}},
+        {"a delete",
+         [&](const QString&) { runTask(viewModel().deleteItems({*row("a")})); },
+         {"b", "c", "z.txt"}},
+        {"a paste, then c measured",
+         [&](const QString& in) {
+             paste(in);
+             runTask(viewModel().calculateFolderSizes({*row("c")}));
+         },
+         {"a", "b", "c", "m.txt", "z.txt"}},
+        {"a refresh", [&](const QString&) { runTask(viewModel().refresh()); }, anew},
+        {"a refresh listing a new file",
+         [&](const QString& in) {
+             session->tree().add(fileItem(in + "n", "n.txt", 60, "s1", in));
+             runTask(viewModel().refresh());
+         },
+         {"a", "c", "b", "z.txt", "n.txt"}},
+        {"a refresh listing a new file, then a rename",
+         [&](const QString& in) {
+             session->tree().add(fileItem(in + "n", "n.txt", 60, "s1", in));
+             runTask(viewModel().refresh());
+             runTask(viewModel().renameItem(*row("c"), "0c"));
+         },
+         {"a", "0c", "b", "z.txt", "n.txt"}},
+        {"the sort", [&](const QString&) { viewModel().setSort(FileSort::size); }, anew},
+        {"the hidden-name switch", [&](const QString&) { viewModel().setShowHiddenFiles(false); }, anew},
+    };
+    int folder = 0;
+    for (const bool big : {false, true}) {
+        for (const auto& [what, change, rows] : cases) {
+            SCOPED_TRACE(std::string(what) + (big ? ", big page" : ""));
+            const QString in = QStringLiteral("case%1").arg(++folder);
+            session->tree().add(folderItem(in, in));
+            for (const auto& [name, bytes] : {std::pair("a", 100), {"b", 300}, {"c", 200}}) {
+                session->tree().add(folderItem(in + name, name, "s1", in));
+                session->tree().add(fileItem(in + name + "/data", "data", bytes, "s1", in + name));
+            }
+            session->tree().add(fileItem(in + "z", "z.txt", 50, "s1", in));
+            // Files bigger than the case's, so that they come after its rows.
+            for (int each = 0; big && each < DeviceBrowserViewModelProbe::bigListing; ++each) {
+                session->tree().add(
+                    fileItem(in + QString::number(each), QStringLiteral("f%1").arg(each), 100'000, "s1", in));
+            }
+            runTask(viewModel().navigate(rootPath()));
+            runTask(viewModel().openFolder(*row(in)));
+            runTask(viewModel().calculateFolderSizes({*row("b")}));
+            ASSERT_TRUE(processEventsUntil([&] { return !probe().isSortingOnPool(); }));
+            ASSERT_EQ(itemNames(viewModel().items()).mid(0, 4), (QStringList{"a", "b", "c", "z.txt"}));
+            change(in);
+            ASSERT_TRUE(
+                processEventsUntil([&] { return !probe().isSortingOnPool() && !viewModel().isLoading(); }));
+            EXPECT_EQ(itemNames(viewModel().items()).mid(0, rows.size()), rows);
+            EXPECT_EQ(viewModel().items().size(),
+                      rows.size() + (big ? DeviceBrowserViewModelProbe::bigListing : 0));
+            EXPECT_FALSE(viewModel().errorBanner().has_value());
+        }
+    }
+}

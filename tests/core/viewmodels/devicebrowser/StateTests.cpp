@@ -326,3 +326,28 @@ TEST_F(DeviceBrowserStateTest, ABigPageIsSortedOnThePoolAndOnlyItsLatestSortShow
         EXPECT_EQ(published.count(), each.published);
     }
 }
+
+// A big page listed again unasked is placed among the rows seen by the work pool: until then the
+// rows seen stay as they are, never sorted on the window's thread. Then the item gone leaves and the
+// new one (the smallest, sorted by size) goes to the top.
+TEST_F(DeviceBrowserStateTest, ABigPageListedAgainUnaskedIsPlacedAmongTheRowsSeenOnThePool)
+{
+    const DirectoryPage big = page(manyFiles(5000));
+    probe().setCurrentPage(big);
+    viewModel().setSort(FileSort::size, true);
+    ASSERT_TRUE(processEventsUntil([&] { return !probe().isSortingOnPool(); }));
+    const QList<RemoteItem> seen = viewModel().items();
+    DirectoryPage again = big;
+    again.items.removeAt(10);
+    again.items.append(fileItem("n", "n.txt", 1));
+    {
+        const HeldWorkPool held;
+        probe().setCurrentPage(again, RowPlacement::keepInPlace);
+        EXPECT_EQ(viewModel().items().constData(), seen.constData());
+    }
+    ASSERT_TRUE(processEventsUntil([&] { return !probe().isSortingOnPool(); }));
+    QStringList expected = itemNames(seen);
+    expected.removeOne(big.items[10].name);
+    expected.prepend("n.txt");
+    EXPECT_EQ(itemNames(viewModel().items()), expected);
+}

@@ -83,12 +83,38 @@ TEST_F(FileOperationTest, ANameThatCannotNameOneItemIsRefusedWithoutTouchingTheD
     EXPECT_EQ(loading.count(), 0);
 }
 
-TEST_F(FileOperationTest, CreatingAFolderThatExistsReportsItAndDoesNotListAgain)
+// A name that is taken is named in the message (the one typed, trimmed); any other reason is the
+// system's own sentence. Nothing on the disk changes and nothing is listed again.
+TEST_F(FileOperationTest, AFailedCreateOrRenameSaysWhyNamingATakenName)
 {
+    makeFile(QStringLiteral("home/shown/other.txt"), "keep me");
+    m_model->refresh();
+    waitForListing(*m_model);
+    const LocalItem existing = shownItem(*m_model, QStringLiteral("existing.txt"));
+    const QString tooLong(300, u'x');
+    const struct {
+        bool rename;
+        QString name;
+        QString message;
+    } cases[] = {
+        {false, QStringLiteral("existing.txt"), QStringLiteral("Could not create folder: \u201Cexisting.txt\u201D already exists.")},
+        {false, QStringLiteral(" folder\n"), QStringLiteral("Could not create folder: \u201Cfolder\u201D already exists.")},
+        {false, tooLong, QStringLiteral("Could not create folder: File name too long")},
+        {true, QStringLiteral("other.txt"), QStringLiteral("Could not rename: \u201Cother.txt\u201D already exists.")},
+        {true, QStringLiteral("  folder "), QStringLiteral("Could not rename: \u201Cfolder\u201D already exists.")},
+        {true, tooLong, QStringLiteral("Could not rename: File name too long")},
+    };
+    const QStringList shownBefore = QDir(path(QStringLiteral("home/shown"))).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
     QSignalSpy loading(m_model.get(), &LocalBrowserViewModel::isLoadingChanged);
-    m_model->createFolder(QStringLiteral("existing.txt"));
-    EXPECT_EQ(m_model->errorMessage(), QStringLiteral("Could not create folder: File exists"));
+    for (const auto& row : cases) {
+        SCOPED_TRACE(row.name.left(20).toStdString());
+        m_model->clearError();
+        row.rename ? m_model->rename(existing, row.name) : m_model->createFolder(row.name);
+        EXPECT_EQ(m_model->errorMessage(), row.message);
+    }
+    EXPECT_EQ(QDir(path(QStringLiteral("home/shown"))).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), shownBefore);
     EXPECT_EQ(contents(QStringLiteral("home/shown/existing.txt")), "old");
+    EXPECT_EQ(contents(QStringLiteral("home/shown/other.txt")), "keep me");
     EXPECT_EQ(loading.count(), 0);
 }
 
@@ -107,7 +133,7 @@ TEST_F(FileOperationTest, RenamesWithinTheItemsFolderButNeverOverAnotherItem)
 
     // Another item's name: both stay as they are.
     m_model->rename(existing, QStringLiteral("other.txt"));
-    EXPECT_EQ(m_model->errorMessage(), QStringLiteral("Could not rename: File exists"));
+    EXPECT_EQ(m_model->errorMessage(), QStringLiteral("Could not rename: \u201Cother.txt\u201D already exists."));
     EXPECT_EQ(contents(QStringLiteral("home/shown/other.txt")), "keep me");
     EXPECT_EQ(contents(QStringLiteral("home/shown/existing.txt")), "old");
     EXPECT_EQ(loading.count(), 0);
@@ -116,8 +142,9 @@ TEST_F(FileOperationTest, RenamesWithinTheItemsFolderButNeverOverAnotherItem)
     waitForListing(*m_model);
     EXPECT_EQ(contents(QStringLiteral("home/shown/renamed.txt")), "old");
     EXPECT_FALSE(QFileInfo::exists(path(QStringLiteral("home/shown/existing.txt"))));
-    EXPECT_EQ(names(m_model->items()), (QStringList{QStringLiteral("folder"), QStringLiteral("other.txt"),
-                                                    QStringLiteral("renamed.txt")}));
+    // The renamed item keeps its row, until the order is applied anew.
+    EXPECT_EQ(names(m_model->items()), (QStringList{QStringLiteral("folder"), QStringLiteral("renamed.txt"),
+                                                    QStringLiteral("other.txt")}));
     EXPECT_EQ(m_model->errorMessage(), std::nullopt);
 }
 

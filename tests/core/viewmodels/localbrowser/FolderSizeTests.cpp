@@ -301,6 +301,87 @@ TEST_F(FolderSizeTest, TheSizesOfABigFolderFillInItsRowsWhereTheyStandFromThePoo
     }
 }
 
+// Sorted by size with "b" measured (its size filled in where its row stands), the folder is listed
+// again: after a change the user made in it (a copy into it, a new folder, a rename, a delete) the
+// rows stay where they stand, a new item taking the place the sort gives it among them; when asked
+// (a refresh, the sort, the hidden-file switch) the rows are placed by the measured sizes.
+TEST_F(FolderSizeTest, AListingNobodyAskedForKeepsTheRowsWhereTheyStand)
+{
+    int folder = 0;
+    const struct {
+        const char* what;
+        std::function<void(LocalBrowserViewModel&, const QString& shown)> change;
+        QStringList rows;
+    } cases[] = {
+        {"a copy into the folder",
+         [&](LocalBrowserViewModel& model, const QString& shown) {
+             makeFile(shown + "/m.txt", "1");
+             model.reloadCurrentDirectory();
+         },
+         {"a", "b", "c", "m.txt", "z.txt"}},
+        {"a new folder",
+         [](LocalBrowserViewModel& model, const QString&) { model.createFolder("0"); },
+         {"0", "a", "b", "c", "z.txt"}},
+        {"a rename",
+         [](LocalBrowserViewModel& model, const QString&) { model.rename(shownItem(model, "c"), "0c"); },
+         {"a", "b", "0c", "z.txt"}},
+        {"a delete",
+         [](LocalBrowserViewModel& model, const QString&) { model.deleteItems({shownItem(model, "a")}); },
+         {"b", "c", "z.txt"}},
+        {"a copy into it, then c measured",
+         [&](LocalBrowserViewModel& model, const QString& shown) {
+             makeFile(shown + "/m.txt", "1");
+             model.reloadCurrentDirectory();
+             waitForListing(model);
+             model.calculateFolderSizes({shownItem(model, "c")});
+         },
+         {"a", "b", "c", "m.txt", "z.txt"}},
+        {"a refresh",
+         [](LocalBrowserViewModel& model, const QString&) { model.refresh(); },
+         {"a", "c", "b", "z.txt"}},
+        {"a refresh listing a new file, then a rename",
+         [&](LocalBrowserViewModel& model, const QString& shown) {
+             makeFile(shown + "/n.txt", QByteArray(60, 'x'));
+             model.refresh();
+             waitForListing(model);
+             model.rename(shownItem(model, "c"), "0c");
+         },
+         {"a", "0c", "b", "z.txt", "n.txt"}},
+        {"a refresh that a reload overtakes",
+         [](LocalBrowserViewModel& model, const QString&) {
+             model.refresh();
+             model.reloadCurrentDirectory();
+         },
+         {"a", "c", "b", "z.txt"}},
+        {"the sort",
+         [](LocalBrowserViewModel& model, const QString&) { model.setSort(FileSort::size); },
+         {"a", "c", "b", "z.txt"}},
+        {"the hidden-file switch",
+         [](LocalBrowserViewModel& model, const QString&) { model.setShowHiddenFiles(false); },
+         {"a", "c", "b", "z.txt"}},
+    };
+    for (const auto& [what, change, rows] : cases) {
+        SCOPED_TRACE(what);
+        const QString shown = QStringLiteral("shown%1").arg(++folder);
+        for (const auto& [name, bytes] : {std::pair("a", 100), {"b", 300}, {"c", 200}}) {
+            makeFile(shown + '/' + name + "/data", QByteArray(bytes, 'x'));
+        }
+        makeFile(shown + "/z.txt", QByteArray(50, 'x'));
+        const auto model = makeModel(url(shown));
+        model->setSort(FileSort::size, true);
+        model->refresh();
+        waitForListing(*model);
+        model->calculateFolderSizes({shownItem(*model, "b")});
+        waitForMeasurements(*model);
+        ASSERT_EQ(names(model->items()), (QStringList{"a", "b", "c", "z.txt"}));
+        change(*model, shown);
+        waitForListing(*model);
+        waitForMeasurements(*model);
+        EXPECT_EQ(names(model->items()), rows);
+        EXPECT_EQ(model->errorMessage(), std::nullopt);
+    }
+}
+
 TEST_F(FolderSizeTest, TheSelectionSummaryCountsMeasuredFoldersByTheirContents)
 {
     makeFile(QStringLiteral("shown/ten"), QByteArray(10, 'x'));

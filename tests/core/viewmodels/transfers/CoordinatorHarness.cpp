@@ -3,15 +3,22 @@
 #include <QDirIterator>
 #include <QFileInfo>
 #include <QMetaObject>
-#include <thread>
-
 #include <cerrno>
+#include <fcntl.h>
 #include <sys/mount.h>
 #include <sys/wait.h>
+#include <thread>
 
 void PrintTo(const QString& text, std::ostream* out)
 {
     *out << '"' << text.toStdString() << '"';
+}
+
+void PrintTo(const QByteArray& bytes, std::ostream* out)
+{
+    // A long file's bytes are shown by their start and count.
+    *out << '"' << bytes.left(200).toStdString() << '"'
+         << (bytes.size() > 200 ? " (" + std::to_string(bytes.size()) + " bytes)" : std::string());
 }
 
 void quillbarrow::PrintTo(const QuillbarrowError& error, std::ostream* out)
@@ -217,6 +224,28 @@ ScratchDisk::~ScratchDisk()
 {
     if (whyNot.isEmpty()) {
         ::umount2(QFile::encodeName(folder).constData(), MNT_DETACH);
+    }
+}
+
+BindMount::BindMount(const QString& source, const QString& where) : at(where)
+{
+    const QByteArray from = QFile::encodeName(source), to = QFile::encodeName(at);
+    if (::mount(from.constData(), to.constData(), nullptr, MS_BIND, nullptr) != 0) {
+        whyNot = QStringLiteral("binding a folder or file needs root: ") + qt_error_string(errno);
+        return;
+    }
+    held = ::open(to.constData(), O_PATH | O_CLOEXEC);
+}
+
+BindMount::~BindMount()
+{
+    if (whyNot.isEmpty()) {
+        const QByteArray mounted =
+            held >= 0 ? "/proc/self/fd/" + QByteArray::number(held) : QFile::encodeName(at);
+        ::umount2(mounted.constData(), MNT_DETACH);
+    }
+    if (held >= 0) {
+        ::close(held);
     }
 }
 

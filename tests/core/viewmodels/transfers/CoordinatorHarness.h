@@ -8,6 +8,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QMap>
 #include <QObject>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -17,8 +18,17 @@
 #include <ostream>
 #include <unistd.h>
 
-// Readable QString values and errors in test failure messages.
+// Readable QString and QByteArray values, maps by key and errors in test failure messages.
 void PrintTo(const QString& text, std::ostream* out);
+void PrintTo(const QByteArray& bytes, std::ostream* out);
+template <typename Value> void PrintTo(const QMap<QString, Value>& map, std::ostream* out)
+{
+    for (auto entry = map.cbegin(); entry != map.cend(); ++entry) {
+        *out << (entry == map.cbegin() ? "{ " : ", ") << '"' << entry.key().toStdString() << "\": ";
+        PrintTo(entry.value(), out);
+    }
+    *out << (map.isEmpty() ? "{}" : " }");
+}
 namespace quillbarrow {
 void PrintTo(const QuillbarrowError& error, std::ostream* out);
 }
@@ -130,6 +140,18 @@ struct ScratchDisk {
     ScratchDisk(const ScratchDisk&) = delete;
     const QString folder;
     QString whyNot;
+};
+
+// `source` (a folder or a single file) bound at `at` while it lives, as `mount --bind` does: a mount
+// of the disk that holds it, on the same device (root only; else `whyNot` says so, for GTEST_SKIP).
+// Unmounted wherever it has been moved meanwhile (with a folder that holds it, say).
+struct BindMount {
+    BindMount(const QString& source, const QString& at);
+    ~BindMount();
+    BindMount(const BindMount&) = delete;
+    const QString at;
+    QString whyNot;
+    int held = -1;
 };
 
 // Small file helpers for real temporary folders.

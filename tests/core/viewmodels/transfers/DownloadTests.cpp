@@ -251,9 +251,25 @@ TEST_F(DownloadTest, StagingFilesLeftByKilledDownloadsGoWithTheNextDownloadAndHe
     // Another sweep while this download runs (another batch's) must leave its file too.
     DownloadStaging::removeStale(dest(), *coordinator->stagingRecord());
     EXPECT_EQ(entriesOf(dest()), whileRunning);
+    // The file being written is noted as it is, for the sweep after a kill; the note goes once it is placed.
+    const auto noted = [&] {
+        QStringList names;
+        for (const StagingRecord::Note& note : record->known()) {
+            const auto there = StagingRecord::identityAt(LocalFolder::open(dest()).descriptor(), note.name);
+            names.append(QString::fromUtf8(note.name) + (there == note.item ? "" : " (another item)"));
+        }
+        names.sort();
+        return names;
+    };
+    // The held file and this download's, whose name is new each time: either may come first.
+    QStringList bothNoted = whileRunning.filter(QRegularExpression("^\\.quillbarrow-(?!0b1c|2d3e|notes)"));
+    bothNoted.sort();
+    ASSERT_EQ(bothNoted.size(), 2);
+    EXPECT_EQ(noted(), bothNoted);
     release.fulfil(true);
     runTask(std::move(paste));
 
+    EXPECT_EQ(noted(), QStringList{held});
     EXPECT_EQ(shownJobs(), QStringList{"a.txt: completed"});
     EXPECT_FALSE(whileRunning.contains(stale)) << "removed before the download began";
     QStringList left = entriesOf(dest());

@@ -8,8 +8,10 @@
 #include <QScopeGuard>
 #include <QSignalSpy>
 #include <gtest/gtest.h>
+#include <array>
 #include <cerrno>
 #include <cstring>
+#include <grp.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -544,6 +546,29 @@ TEST_F(LocalCopyTest, ReplacingAnItemWithItselfOrWithWhatHoldsItNeverRemovesIt)
     EXPECT_EQ(readFile(path("mac/a 2.txt")), "a");
 }
 
+// Where an item's path and its taken name's differ in letter case alone ("X/a.jpg" pasted into
+// "x"), planning reads their folder's names to tell whether the disk takes them for one: once for
+// the whole paste, however many items it has and however big that folder is.
+TEST_F(LocalCopyTest, PlanningReadsEachFolderOnceHoweverManyItemsDifferInCaseAlone)
+{
+    QStringList items;
+    for (int index = 0; index < 40; ++index) {
+        const QString name = QStringLiteral("IMG_%1.jpg").arg(index);
+        writeFile(path("mac/X/") + name, "new");
+        writeFile(path("mac/x/") + name, "old");
+        items.append("mac/X/" + name);
+    }
+    QStringList read; // on the planning thread, looked at once the paste is over
+    LocalFileOperations::Places::setListingHookForTesting(
+        [&read](const QString& folder) { read.append(folder); });
+    const QList<ConflictRequest> asked = paste(items, {answer(Resolution::skip, true)}, path("mac/x"));
+    LocalFileOperations::Places::setListingHookForTesting({});
+    EXPECT_EQ(read, QStringList{QFileInfo(path("mac")).canonicalFilePath()});
+    EXPECT_EQ(asked.size(), 1);
+    EXPECT_EQ(shownJobs(), QStringList());
+    EXPECT_EQ(readFile(path("mac/x/IMG_39.jpg")), "old");
+}
+
 // A link is copied as a link: replacing the item it leads to (or holds what it leads to) with it
 // would delete that item for good. A link to anything else replaces as any item does.
 TEST_F(LocalCopyTest, ReplacingWhatAPastedLinkLeadsToNeverRemovesIt)
@@ -679,6 +704,51 @@ TEST(LocalFileOperations, ACopyToldToStopLeavesNothingBehindAndOneLetGoOnCountsE
     }
 }
 
+// Between two disks the kernel cannot copy a file by itself: the copy moves the bytes through a
+// buffer its thread keeps from file to file. Every file arrives whole, as within one disk: a long
+// one across several fills of the buffer, and a short one after it with none of the long one's
+// bytes.
+TEST(LocalFileOperations, ACopyBetweenTwoDisksBringsEveryFileWholeAsWithinOne)
+{
+    QTemporaryDir temp;
+    // Another disk: a small one mounted for the test (as root), else the memory disk when it is
+    // another than the temporary folder's.
+    const ScratchDisk mounted(temp.filePath("disk"), 8 << 20);
+    QTemporaryDir memory(QStringLiteral("/dev/shm/quillbarrow-test-XXXXXX"));
+    const QString other = mounted.whyNot.isEmpty() ? mounted.folder : memory.path();
+    struct stat otherDisk {
+    }, tempDisk{};
+    const bool twoDisks = ::stat(QFile::encodeName(other).constData(), &otherDisk) == 0 &&
+                          ::stat(QFile::encodeName(temp.path()).constData(), &tempDisk) == 0 &&
+                          otherDisk.st_dev != tempDisk.st_dev;
+    QByteArray longBytes(2 * (1 << 20) + 5, '\0');
+    for (qsizetype index = 0; index < longBytes.size(); ++index) {
+        longBytes[index] = char(index * 7 % 251);
+    }
+    const std::pair<QString, QByteArray> files[] = {
+        {"a-long.bin", longBytes}, {"b-short.txt", "short"}, {"c-empty", ""}};
+    for (const auto& [disk, from] :
+         {std::pair("one disk", temp.filePath("src")), std::pair("two disks", other + "/src")}) {
+        if (!twoDisks && from.startsWith(other)) {
+            continue; // no other disk here
+        }
+        SCOPED_TRACE(disk);
+        for (const auto& [name, bytes] : files) {
+            writeFile(from + "/Album/" + name, bytes);
+        }
+        const QString into = temp.filePath(QStringLiteral("dest-") + disk);
+        QDir().mkpath(into);
+        qint64 counted = 0;
+        const std::optional<QString> failure = LocalFileOperations::copyItem(
+            from + "/Album", into + "/Album", false, [&](qint64 bytes) { return (counted = bytes), true; });
+        EXPECT_EQ(failure, std::nullopt);
+        for (const auto& [name, bytes] : files) {
+            EXPECT_TRUE(readFile(into + "/Album/" + name) == bytes) << name.toStdString();
+        }
+        EXPECT_EQ(counted, longBytes.size() + 5);
+    }
+}
+
 TEST(LocalFileOperations, ADownloadsSweepOfTheFolderLeavesARunningCopyAlone)
 {
     QTemporaryDir temp;
@@ -804,32 +874,55 @@ TEST_F(LocalCopyTest, ReadOnlyFoldersAreCopiedAndReplacedByTheirOwner)
 }
 
 // A copy takes the source's permission bits less the umask, and never set-user-ID or set-group-ID.
-// Run as root, a copy of another user's set-user-ID program would otherwise be one of root's.
+// Run as root, a copy of another user's set-user-ID program would otherwise be one of root's. In a
+// set-group-ID folder (a group's shared folder) every folder of the copy keeps the set-group-ID bit
+// the system gives it there, so that what is made in it later stays the group's, as with `cp -r`.
 TEST_F(LocalCopyTest, CopiesTakeThePermissionBitsLessTheUmaskButNeverSetUserOrGroupID)
 {
-    // The item, its mode, and its copy's under the umasks 022 and 077.
-    const std::tuple<QString, mode_t, mode_t, mode_t> items[] = {
-        {"Kit", 07777, 01755, 01700},       {"Kit/uid", 04755, 0755, 0700},     {"Kit/gid", 02755, 0755, 0700},
-        {"Kit/shared", 02775, 0755, 0700}, {"Kit/open.txt", 0666, 0644, 0600}, {"Kit/Locked", 0555, 0555, 0500}};
+    // The folders copied into: the umask, the folder's mode, and whether the user copying is
+    // outside the folder's group (as root: nobody, in a child process, into a folder of root's).
+    const std::tuple<mode_t, mode_t, bool> folders[] = {
+        {022, 0755, false}, {077, 0755, false}, {022, 02775, false}, {022, 02777, true}};
+    // The item, its mode, and its copy's in each of those folders. A mode the copy must change is
+    // set by a user outside the folder's group, so the system clears the bit there (`cp -r` too).
+    const std::tuple<QString, mode_t, std::array<mode_t, 4>> items[] = {
+        {"Kit", 07777, {01755, 01700, 03755, 03755}},     {"Kit/uid", 04755, {0755, 0700, 0755, 0755}},
+        {"Kit/gid", 02755, {0755, 0700, 0755, 0755}},     {"Kit/shared", 02775, {0755, 0700, 02755, 02755}},
+        {"Kit/open.txt", 0666, {0644, 0600, 0644, 0644}}, {"Kit/Locked", 0555, {0555, 0500, 02555, 0555}}};
     for (const char* file : {"uid", "gid", "open.txt"}) {
         writeFile(path("mac/Kit/") + file, "#!/bin/sh\n");
     }
     QDir().mkpath(path("mac/Kit/shared"));
     QDir().mkpath(path("mac/Kit/Locked"));
-    for (const auto& [name, mode, copied022, copied077] : items) {
+    for (const auto& [name, mode, copied] : items) {
         const QByteArray source = QFile::encodeName(path("mac/" + name));
         ASSERT_TRUE(::geteuid() != 0 || ::chown(source.constData(), 65534, 65534) == 0) << "owned by nobody";
         setMode(path("mac/" + name), mode);
         ASSERT_EQ(modeOf(path("mac/" + name)), mode);
     }
-    for (const mode_t mask : {mode_t(022), mode_t(077)}) {
-        const QString into = path(QString::number(mask, 8));
+    setMode(m_temp.path(), 0755);
+    for (std::size_t row = 0; row < std::size(folders); ++row) {
+        const auto& [mask, folderMode, outsider] = folders[row];
+        if (outsider && ::geteuid() != 0) {
+            continue; // only root makes a folder of a group its user is not in
+        }
+        const QString into = path(QString::number(mask, 8) + "-" + QString::number(folderMode, 8));
         QDir().mkpath(into);
+        setMode(into, folderMode);
         const mode_t before = ::umask(mask);
-        paste({"mac/Kit"}, {}, into);
+        if (outsider) {
+            EXPECT_TRUE(inKilledProgram([&] {
+                const bool nobody =
+                    ::setgroups(0, nullptr) == 0 && ::setgid(65534) == 0 && ::setuid(65534) == 0;
+                killedNow(nobody && !LocalFileOperations::copyItem(path("mac/Kit"), into + "/Kit", false));
+            }));
+        } else {
+            paste({"mac/Kit"}, {}, into);
+        }
         ::umask(before);
-        for (const auto& [name, mode, copied022, copied077] : items) {
-            EXPECT_EQ(modeOf(into + "/" + name), mask == 022 ? copied022 : copied077) << name.toStdString() << mask;
+        for (const auto& [name, mode, copied] : items) {
+            EXPECT_EQ(modeOf(into + "/" + name), copied.at(row))
+                << name.toStdString() << " " << into.toStdString();
         }
     }
     makeWritable(m_temp.path());

@@ -23,6 +23,9 @@ using Operation = ScriptedDeviceSession::Operation;
 
 namespace {
 
+// What is left in a folder, by path below it.
+using Left = QMap<QString, QByteArray>;
+
 // What a row pastes into a local folder: items of the device, or else files below the test's folder.
 struct Pasted {
     QList<RemoteItem> download;
@@ -37,7 +40,11 @@ QString general(QString text)
 
 class LocalDestinationTest : public DeviceTransferTest {
 protected:
-    void TearDown() override { LocalFileOperations::setRenameHookForTesting({}); }
+    void TearDown() override
+    {
+        LocalFileOperations::setRenameHookForTesting({});
+        LocalFolder::setRemovalHookForTesting({});
+    }
 
     // Starts a row afresh (no jobs shown, no last error) in `folder`, made anew and empty.
     QString startIn(const QString& folder)
@@ -47,6 +54,22 @@ protected:
         QDir(folder).removeRecursively();
         QDir().mkpath(folder);
         return folder;
+    }
+
+    // What is left in `folder`, by name (ids shown as <id>; folders end in "/", with no contents).
+    static Left leftIn(const QString& folder)
+    {
+        Left left;
+        for (const QString& entry : localTreeOf(folder)) {
+            left.insert(general(entry), entry.endsWith('/') ? QByteArray() : readFile(folder + "/" + entry));
+        }
+        return left;
+    }
+
+    // The last error's text, ids shown as <id>; an unknown error's where there is none.
+    QString lastMessage() const
+    {
+        return general(coordinator->lastError().value_or(QuillbarrowError::unknown({})).message());
     }
 
     QList<ConflictRequest> paste(const Pasted& items, const QString& folder,
@@ -157,11 +180,7 @@ TEST_F(LocalDestinationTest, OnADiskThatIgnoresCaseNoItemOfAPasteReplacesAnother
         const ConflictAnswerer::Answer given{test.answer.resolution, test.answer.applyToAll != switched};
         EXPECT_EQ(paste(test.items, folder, {given}).size(), test.questions);
         EXPECT_EQ(shownJobs(), test.jobs);
-        QMap<QString, QByteArray> left;
-        for (const QString& entry : localTreeOf(folder)) {
-            left.insert(general(entry), entry.endsWith('/') ? QByteArray() : readFile(folder + "/" + entry));
-        }
-        EXPECT_EQ(left, test.left);
+        EXPECT_EQ(leftIn(folder), test.left);
         const std::optional<QuillbarrowError> error = coordinator->lastError();
         EXPECT_EQ(error && test.putBack ? QuillbarrowError::localFileFailed(general(error->message())) : error,
                   test.error);
@@ -226,6 +245,191 @@ TEST_F(LocalDestinationTest, AFolderSwappedForALinkAfterPlanningIsNeverWrittenTh
     }
 }
 
+// Whoever may write the destination can put another of the user's items at the name of one the paste
+// set aside or wrote, as the paste moves or removes it: only the item the paste holds is ever put in
+// place, put back or removed. The other item stays where it was put, and the row says where the
+// replaced item is. Each row runs in a folder only the user may write, and in ones others may.
+TEST_F(LocalDestinationTest, AnItemPutWhereThePasteSetAsideOrWroteOneIsNeverRemovedNorPutInPlace)
+{
+    const RemoteItem doc = deviceFile("doc", "doc.txt", 60000), added = deviceFile("new", "new.txt", 7);
+    useDevice({doc, added});
+    writeFile(path("mac/doc.txt"), "the new doc");
+    writeFile(path("mac/Album/a.jpg"), "copied");
+    writeFile(path("mac/photos/new.jpg"), "copied");
+    const QuillbarrowError interrupted = QuillbarrowError::transferInterrupted();
+    // What is done meanwhile: nothing (the old item is only looked for where it was set aside as it is
+    // emptied: out of everybody else's reach where they may write); as the new item is put in place, or as
+    // the old one is about to be removed, the item set aside is moved to "elsewhere.txt" and "photos" put at
+    // its name; as a staged item is about to be put in place, it is moved to "copy-moved" (a file is deleted)
+    // and "photos" put at its name, and the rename fails or not; as the phone's bytes arrive, the staged file
+    // is deleted and "user text" written at its name, or a file of another user's as long as the phone's.
+    enum class Meanwhile {
+        nothing,
+        setAsideSwapped,
+        setAsideSwappedAsItIsRemoved,
+        stagedSwapped,
+        stagedSwappedAsItFails,
+        // From here on, the paste has nothing to put in place.
+        stagedSwappedAsBytesArrive,
+        stagedSwappedForAnothersAsBytesArrive,
+        thenItFails
+    };
+    struct Case {
+        const char* name;
+        Pasted items;
+        Meanwhile meanwhile;
+        QString job;
+        Left left;     // by name, ids shown as <id>; folders end in "/"
+        QString error; // %1 is the destination
+    };
+    const QByteArray userDoc = "the user's doc", photo = "the user's photo";
+    const QString set = ".quillbarrow-<id>.replaced", copying = ".quillbarrow-<id>.copying";
+    const QString partial = ".quillbarrow-<id>.partial";
+    const QString movedAway =
+        "Could not replace doc.txt whole: the replaced doc.txt was moved away from %1/" + set +
+        " meanwhile, and is at %1/elsewhere.txt; the item now there stays";
+    const auto swappedFor = [](const QString& staged) {
+        return "what was written for it at %1/" + staged +
+               " was replaced by another item meanwhile, which stays there";
+    };
+    // What is left where the item set aside, or a copied folder, was swapped for "photos".
+    const Left photosSetAside{
+        {set + "/", {}}, {set + "/one.jpg", photo}, {"doc.txt", "the new doc"}, {"elsewhere.txt", userDoc}};
+    const Left photosCopying{{copying + "/", {}},
+                             {copying + "/one.jpg", photo},
+                             {"copy-moved/", {}},
+                             {"copy-moved/a.jpg", "copied"},
+                             {"doc.txt", userDoc}};
+    // What is left where a download's file was swapped for `other`.
+    const auto otherPartial = [&](const QByteArray& other) {
+        return Left{{partial, other}, {"doc.txt", userDoc}, {"photos/", {}}, {"photos/one.jpg", photo}};
+    };
+    const Pasted copiedDoc{{}, {"mac/doc.txt"}}, copiedAlbum{{}, {"mac/Album"}}, download{{doc}},
+        failing{{added}};
+    const QList<Case> cases{
+        {"a copied folder answered Replace", Pasted{{}, {"mac/photos"}}, Meanwhile::nothing,
+         "photos: completed", Left{{"doc.txt", userDoc}, {"photos/", {}}, {"photos/new.jpg", "copied"}},
+         QString()},
+        {"a copy answered Replace, the item set aside swapped for the user's photos", copiedDoc,
+         Meanwhile::setAsideSwapped, "doc.txt: failed", photosSetAside, movedAway},
+        {"a download answered Replace, the item set aside swapped for the user's photos", download,
+         Meanwhile::setAsideSwapped, "doc.txt: failed",
+         Left{{set + "/", {}},
+              {set + "/one.jpg", photo},
+              {"doc.txt", MockDeviceSession::downloadText(doc)},
+              {"elsewhere.txt", userDoc}},
+         movedAway},
+        {"a copy answered Replace, the item set aside swapped for the user's photos as it is removed",
+         copiedDoc, Meanwhile::setAsideSwappedAsItIsRemoved, "doc.txt: failed", photosSetAside, movedAway},
+        {"a copied folder, its copy swapped for the user's photos as it takes its name", copiedAlbum,
+         Meanwhile::stagedSwapped, "Album: failed", photosCopying,
+         "Could not copy Album: " + swappedFor(copying)},
+        {"a copied folder that cannot take its name, its copy swapped for the user's photos", copiedAlbum,
+         Meanwhile::stagedSwappedAsItFails, "Album: failed", photosCopying,
+         "Could not copy Album: Input/output error"},
+        {"a download that cannot take its name, its file swapped for the user's photos", failing,
+         Meanwhile::stagedSwappedAsItFails, "new.txt: failed",
+         Left{{partial + "/", {}}, {partial + "/one.jpg", photo}, {"doc.txt", userDoc}},
+         "Could not save new.txt in %1: Input/output error"},
+        {"a download answered Replace, its file swapped for another as the bytes arrive", download,
+         Meanwhile::stagedSwappedAsBytesArrive, "doc.txt: failed", otherPartial("user text"),
+         "Could not save doc.txt in %1: " + swappedFor(partial)},
+        {"a download, its file swapped for another user's as long as the phone's as the bytes arrive",
+         download, Meanwhile::stagedSwappedForAnothersAsBytesArrive, "doc.txt: failed",
+         otherPartial(QByteArray(60000, 'x')), "Could not save doc.txt in %1: " + swappedFor(partial)},
+        {"a download failing, its file swapped for another", failing, Meanwhile::thenItFails,
+         "new.txt: failed", otherPartial("user text"), interrupted.message()},
+    };
+    // The destination's mode: only the user may write it, its group may (a shared folder), or everybody.
+    for (const mode_t mode : {0755, 0775, 0757}) {
+        const bool shared = mode != 0755;
+        for (const Case& test : cases) {
+            SCOPED_TRACE(std::string(test.name) + (mode == 0775   ? ", in a folder its group may write"
+                                                   : mode == 0757 ? ", in a folder everybody may write"
+                                                                  : ""));
+            const bool anothers = test.meanwhile == Meanwhile::stagedSwappedForAnothersAsBytesArrive;
+            if (anothers && ::geteuid() != 0) {
+                continue; // only root makes a file of another user's
+            }
+            const QString dest = startIn(path("dest"));
+            ASSERT_EQ(::chmod(QFile::encodeName(dest).constData(), mode), 0);
+            writeFile(dest + "/doc.txt", userDoc);
+            writeFile(dest + "/photos/one.jpg", photo);
+            const auto staged = [&](const char* suffix) {
+                return dest + "/" + entriesOf(dest).filter(suffix).value(0);
+            };
+            bool done = false;
+            QStringList moved; // every rename into place, aside or back, from -> to
+            const auto swapSetAside = [&] {
+                const QString setAside = staged(".replaced");
+                EXPECT_TRUE(QDir().rename(setAside, dest + "/elsewhere.txt"));
+                EXPECT_TRUE(QDir().rename(dest + "/photos", setAside));
+            };
+            LocalFileOperations::setRenameHookForTesting([&](const QString& from, const QString& to) {
+                moved.append(from + " -> " + to);
+                const bool intoPlace = QFileInfo(to).path() == dest && !to.contains("/.quillbarrow-") &&
+                                       !from.endsWith(".replaced");
+                if (!intoPlace || test.meanwhile == Meanwhile::setAsideSwappedAsItIsRemoved ||
+                    std::exchange(done, true)) {
+                    return 0;
+                }
+                if (test.meanwhile == Meanwhile::setAsideSwapped) {
+                    swapSetAside();
+                } else if (test.meanwhile == Meanwhile::stagedSwapped ||
+                           test.meanwhile == Meanwhile::stagedSwappedAsItFails) {
+                    EXPECT_TRUE(QFileInfo(from).isDir() ? QDir().rename(from, dest + "/copy-moved")
+                                                        : QFile::remove(from));
+                    EXPECT_TRUE(QDir().rename(dest + "/photos", from));
+                    return test.meanwhile == Meanwhile::stagedSwapped ? 0 : EIO;
+                }
+                return 0;
+            });
+            std::optional<bool> reachable; // the set-aside folder at its name as it was last emptied
+            LocalFolder::setRemovalHookForTesting([&](const QString& entry) {
+                reachable = QFileInfo::exists(dest + "/" + entry);
+                if (test.meanwhile == Meanwhile::setAsideSwappedAsItIsRemoved &&
+                    entry.endsWith(".replaced") && !std::exchange(done, true)) {
+                    swapSetAside();
+                }
+            });
+            if (test.meanwhile >= Meanwhile::stagedSwappedAsBytesArrive) {
+                // The session writes the phone's bytes, if any come, into the file it opened, whatever is
+                // put at its name meanwhile.
+                const bool fails = test.meanwhile == Meanwhile::thenItFails;
+                session->script(
+                    {.operation = Operation::downloadFile,
+                     .onCall =
+                         [&, anothers, fails] {
+                             const QString file = staged(".partial");
+                             const QByteArray name = QFile::encodeName(file);
+                             const int opened = ::open(name.constData(), O_WRONLY);
+                             ASSERT_TRUE(opened >= 0 && QFile::remove(file));
+                             writeFile(file, anothers ? QByteArray(60000, 'x') : "user text");
+                             ASSERT_TRUE(!anothers || ::chown(name.constData(), 65534, 65534) == 0);
+                             const QByteArray bytes(fails ? 0 : 60000, 'p');
+                             EXPECT_EQ(::write(opened, bytes.constData(), bytes.size()), bytes.size());
+                             ::close(opened);
+                         },
+                     .reportBytes = fails ? std::nullopt : std::optional<qint64>(60000),
+                     .error = fails ? std::optional(interrupted) : std::nullopt,
+                     .endsHere = !fails});
+            }
+            paste(test.items, dest, {answer(Resolution::replace)});
+            LocalFileOperations::setRenameHookForTesting({});
+            LocalFolder::setRemovalHookForTesting({});
+            EXPECT_EQ(shownJobs(), QStringList{test.job});
+            EXPECT_EQ(leftIn(dest), test.left);
+            if (test.meanwhile >= Meanwhile::stagedSwappedAsBytesArrive) {
+                EXPECT_EQ(moved, QStringList()) << "nothing is moved for another item, nor set aside";
+            }
+            if (test.meanwhile == Meanwhile::nothing) {
+                EXPECT_EQ(reachable, !shared) << "where others may write, emptied out of their reach";
+            }
+            EXPECT_EQ(lastMessage(), test.error.contains("%1") ? test.error.arg(dest) : test.error);
+        }
+    }
+}
+
 // A paste folder that is gone when a file is to be saved in it (never there, or deleted since) is
 // made again at its path, and only as a real folder: a link put in its place is never followed.
 TEST_F(LocalDestinationTest, APasteFolderThatIsGoneIsMadeAgainOnlyAsARealFolder)
@@ -239,10 +443,17 @@ TEST_F(LocalDestinationTest, APasteFolderThatIsGoneIsMadeAgainOnlyAsARealFolder)
         QStringList jobs;
         QStringList tree;   // below the row's folder afterwards
         QString error = {}; // %1 is the paste folder
+        bool chosenLink = false; // "above" is a link to "real" the user went through
     };
     const Case cases[] = {
         {"missing from the start", false, false, {"first.txt: completed", "second.txt: completed"},
          {"above/", "above/dest/", "above/dest/first.txt", "above/dest/second.txt", "outside/"}},
+        {"missing from the start below a link the user chose", false, false,
+         {"first.txt: completed", "second.txt: completed"},
+         {"above", "outside/", "real/", "real/dest/", "real/dest/first.txt", "real/dest/second.txt"}, {}, true},
+        {"deleted below a link the user chose", true, false, {"first.txt: failed", "second.txt: completed"},
+         {"above", "outside/", "real/", "real/dest/", "real/dest/second.txt"},
+         "Could not save first.txt in %1: No such file or directory", true},
         {"deleted", true, false, {"first.txt: failed", "second.txt: completed"},
          {"above/", "above/dest/", "above/dest/second.txt", "outside/"},
          "Could not save first.txt in %1: No such file or directory"},
@@ -255,6 +466,8 @@ TEST_F(LocalDestinationTest, APasteFolderThatIsGoneIsMadeAgainOnlyAsARealFolder)
         SCOPED_TRACE(test.name);
         const QString row = startIn(path(test.name)), dest = row + "/above/dest";
         QDir().mkpath(row + "/outside");
+        ASSERT_TRUE(!test.chosenLink ||
+                    (QDir().mkpath(row + "/real") && QFile::link(row + "/real", row + "/above")));
         if (test.deleted) {
             QDir().mkpath(dest);
             session->script({.operation = Operation::downloadFile, .subject = "first", .onCall = [&] {
@@ -449,56 +662,87 @@ TEST_F(LocalDestinationTest, CopiesLeftByKilledPastesGoWithTheNextTransferIntoTh
 
 // Nothing on another file system is ever removed: a disk mounted in the item a Replace or removal meets
 // stays, the item too, and the row says so; one mounted as it is removed keeps its files, the row where.
+// So does a folder of the same disk bound there, and a single file bound there.
 TEST_F(LocalDestinationTest, NothingOnADiskMountedInsideAReplacedItemIsRemoved)
 {
     const RemoteItem media = deviceFile("m", "media", 5);
     useDevice({media});
     writeFile(path("mac/media/new.jpg"), "the copy");
+    writeFile(path("bound/usb/photo.jpg"), "on the disk");
+    writeFile(path("bound/usb.jpg"), "on the disk");
     const QString dest = path("dest"), set = ".quillbarrow-<id>.replaced/";
-    const QString refused = "Could not replace media: a disk is mounted at " + dest +
-                            "/media/usb, and nothing on another file system is removed. media stays where it is.";
-    const QStringList untouched{"media/", "media/own.txt", "media/usb/", "media/usb/photo.jpg"};
-    const std::tuple<const char*, std::optional<Pasted>, bool, QStringList, QString> cases[] = {
-        {"a copied folder answered Replace", Pasted{{}, {"mac/media"}}, false, untouched, refused},
-        {"a downloaded file answered Replace", Pasted{{media}}, false, untouched, refused},
-        {"a removal", std::nullopt, false, {"media/", "media/usb/", "media/usb/photo.jpg"}, {}},
-        {"a copied folder answered Replace, the disk mounted as the old one is removed", Pasted{{}, {"mac/media"}},
-         true, {set, set + "usb/", set + "usb/photo.jpg", "media/", "media/new.jpg"},
-         "Could not replace media whole: what is left of the replaced media is at " + dest + "/" + set.chopped(1)},
-    };
     if (const ScratchDisk probe(path("probe"), 1 << 20); !probe.whyNot.isEmpty()) {
         GTEST_SKIP() << probe.whyNot.toStdString();
     }
-    for (const auto& [name, items, mountedLate, tree, error] : cases) {
-        SCOPED_TRACE(name);
-        startIn(dest);
-        writeFile(dest + "/media/own.txt", "the user's");
-        std::unique_ptr<ScratchDisk> usb;
-        const auto mountAt = [&](const QString& folder) {
-            usb = std::make_unique<ScratchDisk>(folder + "/usb", 1 << 20);
-            writeFile(folder + "/usb/photo.jpg", "on the disk");
+    // What lies in "media": a small disk mounted at "usb", a folder of the same disk bound there, or a
+    // single file of it bound at "usb.jpg".
+    enum class Mounted { disk, folder, file };
+    for (const auto& [kind, what] :
+         {std::pair(Mounted::disk, ""), std::pair(Mounted::folder, ", a folder of the same disk bound"),
+          std::pair(Mounted::file, ", a single file bound")}) {
+        const QString spot = kind == Mounted::file ? "usb.jpg" : "usb";
+        const auto below = [&](const QString& folder) {
+            return kind == Mounted::file ? QStringList{folder + spot}
+                                         : QStringList{folder + "usb/", folder + "usb/photo.jpg"};
         };
-        QDir().mkpath(dest + "/media/usb");
-        LocalFolder::setRemovalHookForTesting([&](const QString& entry) {
-            if (entry == "usb" && !usb) { // mounted late, on the old item set aside
-                mountAt(dest + "/" + entriesOf(dest).filter(".replaced").value(0));
+        const QString refused = "Could not replace media: a disk is mounted at " + dest + "/media/" + spot +
+                                ", and nothing on another file system is removed. media stays where it is.";
+        const QStringList untouched = QStringList{"media/", "media/own.txt"} + below("media/");
+        const std::tuple<const char*, std::optional<Pasted>, bool, QStringList, QString> cases[] = {
+            {"a copied folder answered Replace", Pasted{{}, {"mac/media"}}, false, untouched, refused},
+            {"a downloaded file answered Replace", Pasted{{media}}, false, untouched, refused},
+            {"a removal", std::nullopt, false, QStringList{"media/"} + below("media/"), {}},
+            {"a copied folder answered Replace, the disk mounted as the old one is removed",
+             Pasted{{}, {"mac/media"}}, true,
+             QStringList{set} + below(set) + QStringList{"media/", "media/new.jpg"},
+             "Could not replace media whole: what is left of the replaced media is at " + dest + "/" +
+                 set.chopped(1)},
+        };
+        for (const auto& [name, items, mountedLate, tree, error] : cases) {
+            SCOPED_TRACE(std::string(name) + what);
+            startIn(dest);
+            writeFile(dest + "/media/own.txt", "the user's");
+            std::shared_ptr<void> mount; // a small disk or a binding, unmounted as it goes
+            QString mounted;
+            const auto mountAt = [&](const QString& folder) {
+                mounted = folder + "/" + spot;
+                if (kind == Mounted::disk) {
+                    mount = std::make_shared<ScratchDisk>(mounted, 1 << 20);
+                    writeFile(mounted + "/photo.jpg", "on the disk");
+                } else {
+                    mount = std::make_shared<BindMount>(path("bound/" + spot), mounted);
+                }
+            };
+            if (kind == Mounted::file) {
+                writeFile(dest + "/media/" + spot, "under the mount");
+            } else {
+                QDir().mkpath(dest + "/media/" + spot);
             }
-        });
-        if (!mountedLate) {
-            mountAt(dest + "/media");
+            LocalFolder::setRemovalHookForTesting([&](const QString& entry) {
+                // Mounted late, on the old item set aside: as its folder "usb", or the item itself, is
+                // emptied.
+                if (entry.endsWith(kind == Mounted::file ? ".replaced" : "usb") && mounted.isEmpty()) {
+                    mountAt(dest + "/" + entriesOf(dest).filter(".replaced").value(0));
+                }
+            });
+            if (!mountedLate) {
+                mountAt(dest + "/media");
+            }
+            if (items) {
+                paste(*items, dest, {answer(Resolution::replace)});
+                EXPECT_EQ(shownJobs(), QStringList{"media: failed"});
+                EXPECT_EQ(lastMessage(), error);
+            } else {
+                EXPECT_FALSE(LocalFileOperations::removeItem(dest + "/media"));
+            }
+            LocalFolder::setRemovalHookForTesting({});
+            EXPECT_EQ(general(localTreeOf(dest).join('\n')), tree.join('\n'));
+            EXPECT_EQ(readFile(kind == Mounted::file ? mounted : mounted + "/photo.jpg"), "on the disk");
+            EXPECT_EQ(QStorageInfo(mounted).rootPath(), mounted) << "still mounted where it was";
         }
-        if (items) {
-            paste(*items, dest, {answer(Resolution::replace)});
-            EXPECT_EQ(shownJobs(), QStringList{"media: failed"});
-            EXPECT_EQ(general(coordinator->lastError().value_or(QuillbarrowError::unknown({})).message()), error);
-        } else {
-            EXPECT_FALSE(LocalFileOperations::removeItem(dest + "/media"));
-        }
-        LocalFolder::setRemovalHookForTesting({});
-        EXPECT_EQ(general(localTreeOf(dest).join('\n')), tree.join('\n'));
-        EXPECT_EQ(readFile(usb->folder + "/photo.jpg"), "on the disk");
-        EXPECT_EQ(QStorageInfo(usb->folder).rootPath(), usb->folder) << "still mounted where it was";
     }
+    EXPECT_EQ(readFile(path("bound/usb/photo.jpg")), "on the disk");
+    EXPECT_EQ(readFile(path("bound/usb.jpg")), "on the disk");
 }
 
 // A copy failing on a full disk gives its space back, its staged file gone and closed, before its row
@@ -549,8 +793,9 @@ TEST(StagingRecord, StaysSmallAndPrivateHoweverManyItemsComeAndGo)
     QTemporaryDir temp;
     StagingRecord record(temp.filePath("state/staging-items"));
     for (quint64 inode = 1; inode <= 200; ++inode) {
-        ASSERT_TRUE(record.add({1, inode, 7}));
-        record.remove({1, inode, 7});
+        const StagingRecord::Note note{{1, inode, 7}, std::nullopt, {1, 2, 7}, ".quillbarrow-a.partial"};
+        ASSERT_TRUE(record.add(note));
+        record.remove(note);
     }
     EXPECT_FALSE(QFile::permissions(record.file()) & (QFile::ReadGroup | QFile::ReadOther)) << "the user's alone";
     EXPECT_TRUE(record.known().isEmpty());

@@ -1,9 +1,11 @@
 #include "DeviceTransferFixture.h"
+#include "viewmodels/transfers/LocalFolder.h"
 #include "viewmodels/transfers/LocalNameSanitizer.h"
 #include "viewmodels/transfers/OpenedFilesCache.h"
 
 #include <QFile>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <gtest/gtest.h>
 #include <sys/time.h>
 
@@ -179,6 +181,49 @@ TEST_F(OpenForViewingTest, OnlyTheCachesOwnOldFoldersArePrunedAndNoLinkIsFollowe
     EXPECT_TRUE(QFileInfo::exists(cache() + "/" + oldOwn));
     OpenedFilesCache(cache()).prune(now.addSecs(1));
     EXPECT_FALSE(QFileInfo::exists(cache() + "/" + oldOwn));
+}
+
+// The cache removes only the folders it made: one of the user's put at such a folder's name stays,
+// with its files: put there while a failed open's file was coming, or as an old folder is about to
+// be cleaned up.
+TEST_F(OpenForViewingTest, AFolderPutWhereTheCachesOwnOneWasIsNeverRemoved)
+{
+    const QString oldOwn = "0C6B0D4E-57A1-4B5C-9A43-2E1D0F6A7B01";
+    const QDateTime now = QDateTime::fromSecsSinceEpoch(QDateTime::currentSecsSinceEpoch(), Qt::UTC);
+    const RemoteItem broken = deviceFile("broken", "broken.txt", 10);
+    useDevice({broken});
+    QString swapped;
+    const auto swap = [&](const QString& entry) {
+        swapped = entry;
+        QDir(cache()).rename(entry, "moved away");
+        QDir().mkpath(cache() + "/" + entry);
+        writeFile(cache() + "/" + entry + "/mine.txt", "the user's");
+    };
+    LocalFolder::setRemovalHookForTesting([&](const QString& entry) {
+        if (swapped.isEmpty() && entry == oldOwn) {
+            swap(entry);
+        }
+    });
+    const auto unhooked = qScopeGuard([] { LocalFolder::setRemovalHookForTesting({}); });
+    for (const bool old : {false, true}) {
+        SCOPED_TRACE(old ? "an old folder, swapped as it is cleaned up"
+                         : "a failed open's folder, swapped while its file comes");
+        QDir(cache()).removeRecursively();
+        QDir().mkpath(cache());
+        swapped.clear();
+        if (old) {
+            QDir().mkpath(cache() + "/" + oldOwn);
+            setModified(cache() + "/" + oldOwn, now.addSecs(-25 * 3600));
+            OpenedFilesCache(cache()).prune(now);
+        } else {
+            session->script({.operation = Operation::downloadFile,
+                             .onCall = [&] { swap(openFolders().value(0)); },
+                             .error = QuillbarrowError::transferInterrupted()});
+            EXPECT_FALSE(open(broken).has_value());
+        }
+        ASSERT_FALSE(swapped.isEmpty()) << "nothing was swapped";
+        EXPECT_EQ(readFile(cache() + "/" + swapped + "/mine.txt"), "the user's");
+    }
 }
 
 TEST_F(OpenForViewingTest, ALinkedCacheFolderIsRefusedByNameAndNothingIsWrittenOrDeletedThroughIt)
@@ -380,6 +425,11 @@ TEST_F(OpenForViewingTest, AProgramScriptOrLauncherFromThePhoneIsNeverHandedToTh
     const QByteArray deb = "!<arch>\ndebian-binary   1700000000  0     0     100644  4         `\n2.0\n";
     const QByteArray flatpakReference = "[Flatpak Ref]\nName=org.example.App\nUrl=https://example.org/repo\n";
     const QByteArray flatpakBundle("flatpak\x00\x01\x00\x89\xE5\x00\x00", 12), rpm = "\xED\xAB\xEE\xDB\x03";
+    const QByteArray flatpakSource = "[Flatpak Repo]\nTitle=Example\nUrl=https://example.org/repo/\n";
+    const QByteArray registry =
+        "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Software]\r\n";
+    const QByteArray shortcut("L\x00\x00\x00\x01\x14\x02\x00\x00\x00\x00\x00\xC0\x00\x00\x00\x00\x00\x00\x46",
+                              20);
     const std::tuple<QString, QByteArray, bool> cases[] = {
         {"photo\u202Egpj.desktop", launcher, false},
         {"holiday.jpg", launcher, false},
@@ -390,17 +440,38 @@ TEST_F(OpenForViewingTest, AProgramScriptOrLauncherFromThePhoneIsNeverHandedToTh
         {"app.jar", "PK\x03\x04", false},
         {"sample.apk", "PK\x03\x04", false},
         {"Game.AppImage", elf, false},
-        {"install.bat", "@echo off\r\ndel /q *\r\n", false}, {"SETUP.CMD", "@echo off\r\n", false},
-        {"tool.deb", deb, false}, {"tool.bin", deb, false}, {"tool.rpm", rpm, false},
-        {"tool.data", rpm, false}, {"App.flatpakref", flatpakReference, false},
-        {"App.txt", flatpakReference, false}, {"App.flatpak", flatpakBundle, false},
-        {"App.pak", flatpakBundle, false}, {"app.snap", "hsqs", false},
+        {"install.bat", "@echo off\r\ndel /q *\r\n", false},
+        {"SETUP.CMD", "@echo off\r\n", false},
+        {"tool.deb", deb, false},
+        {"tool.bin", deb, false},
+        {"tool.rpm", rpm, false},
+        {"tool.data", rpm, false},
+        {"App.flatpakref", flatpakReference, false},
+        {"App.txt", flatpakReference, false},
+        {"App.flatpak", flatpakBundle, false},
+        {"App.pak", flatpakBundle, false},
+        {"app.snap", "hsqs", false},
+        {"Add source.flatpakrepo", flatpakSource, false},
+        {"source.ini", flatpakSource, false},
+        {"tweak.reg", registry, false},
+        {"tweak.cfg", registry, false},
+        {"profile.bash", "rm -rf ~\n", false},
+        {"prompt.zsh", "rm -rf ~\n", false},
+        {"env.ksh", "rm -rf ~\n", false},
+        {"config.fish", "rm -rf ~\n", false},
+        {"driver.run", "#!/bin/sh\nrm -rf ~\n", false},
+        {"tool.pyw", "import shutil\n", false},
+        {"Update.PS1", "Remove-Item -Recurse ~\r\n", false},
+        {"Photos.lnk", shortcut, false},
+        {"edit.com", "\xB4\x4C\xCD\x21", false},
+        {"holiday.scr", "MZ\x90", false},
         {"Photo.JPG", "\xFF\xD8\xFF\xE0\x00\x10JFIF", true},
         {"data.json", "{\"a\": 1}\n", true},
         {"notes.txt", "plain words\n", true},
     };
     // The others not opened go by their names.
-    const QStringList byContents{"holiday.jpg", "notes", "tool", "tool.bin", "tool.data", "App.txt", "App.pak"};
+    const QStringList byContents{"holiday.jpg", "notes",   "tool",       "tool.bin", "tool.data",
+                                 "App.txt",     "App.pak", "source.ini", "tweak.cfg"};
     auto opener = std::make_shared<RecordingOpener>();
     coordinator->setDefaultApplicationOpener(opener);
     for (const auto& [name, contents, opens] : cases) {

@@ -97,7 +97,7 @@ QCoro::Task<bool> ScriptedDeviceSession::play(Operation operation, QString subje
         EXPECT_TRUE(file.resize(*step.deliverBytes));
         co_return true;
     }
-    co_return false;
+    co_return step.endsHere;
 }
 
 AndroidDevice ScriptedDeviceSession::device() const
@@ -107,6 +107,7 @@ AndroidDevice ScriptedDeviceSession::device() const
 
 QCoro::Task<QList<StorageRoot>> ScriptedDeviceSession::storages()
 {
+    co_await play(Operation::storages, QString(), QStringLiteral("storages"), {}, {});
     co_return co_await m_mock.storages();
 }
 

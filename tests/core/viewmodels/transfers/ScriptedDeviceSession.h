@@ -20,14 +20,23 @@ namespace quillbarrow::testing {
 // progress from a worker thread, as real sessions do, and end cancelled when told to stop.
 class ScriptedDeviceSession : public DeviceSession {
 public:
-    enum class Operation { rootDirectory, listDirectory, createFolder, deleteItem, downloadFile, uploadFile, rename };
+    enum class Operation {
+        rootDirectory,
+        listDirectory,
+        createFolder,
+        deleteItem,
+        downloadFile,
+        uploadFile,
+        rename,
+        storages,
+    };
 
     // What one scripted call does, in this order, before the mock's own work.
     struct Step {
         Operation operation = Operation::rootDirectory;
         // Which call: the folder or file name for createFolder and uploadFile, the item id for
         // listDirectory, deleteItem, downloadFile and rename, the storage id for rootDirectory;
-        // empty for the next call of the operation.
+        // empty for the next call of the operation (and always for storages).
         QString subject = {};
         // Runs as the call begins.
         std::function<void()> onCall = {};
@@ -48,14 +57,16 @@ public:
         // userCancelled. The sizes reached are recorded in grownSizes().
         QList<qint64> growSizes = {};
         qint64 reportAtMost = 0;
+        // A download then ends, its file as the steps before left it (written by onCall, say).
+        bool endsHere = false;
     };
 
     explicit ScriptedDeviceSession(MockTree tree);
 
     // The step applies once, to the first call that matches it.
     void script(Step step);
-    // "root <storage>", "list <id>", "createFolder <name>", "delete <id>", "download <id>",
-    // "upload <name>", "rename <id> <new name>", in call order.
+    // "storages", "root <storage>", "list <id>", "createFolder <name>", "delete <id>",
+    // "download <id>", "upload <name>", "rename <id> <new name>", in call order.
     const QStringList& calls() const { return m_calls; }
     // The sizes that scripted growing downloads reached, in order.
     const QList<qint64>& grownSizes() const { return m_grownSizes; }

@@ -125,6 +125,14 @@ TEST_F(UploadSafetyTest, ReplaceKeepsTheOldObjectUntilTheNewOneIsSafelyInItsPlac
         session->script({.operation = Operation::rename, .error = noRename});
     };
     const auto cancelA = [this] { coordinator->cancelTransfer(jobNamed("a.txt")); };
+    // The batch's own read of the free space and the Replace's both fail: the listing made while
+    // planning is the last word.
+    const auto unreadable = [this] {
+        for (int read = 0; read < 2; ++read) {
+            session->script(
+                {.operation = Operation::storages, .error = QuillbarrowError::transferInterrupted()});
+        }
+    };
     const auto afterFirstUpload = [this](std::function<void()> change) {
         return [this, change] {
             session->script({.operation = Operation::uploadFile, .subject = "first.txt", .onCall = change});
@@ -137,8 +145,7 @@ TEST_F(UploadSafetyTest, ReplaceKeepsTheOldObjectUntilTheNewOneIsSafelyInItsPlac
          .sizesOfA = {7},
          .temporaryUploads = 1},
         {.what = "the new file's sending fails",
-         .script =
-             [this] { scriptReplacingUpload({.error = QuillbarrowError::transferInterrupted()}); },
+         .script = [this] { scriptReplacingUpload({.error = QuillbarrowError::transferInterrupted()}); },
          .outcome = "failed: " + QuillbarrowError::transferInterrupted().technicalDetails(),
          .rootNames = {"a.txt", "first.txt"},
          .sizesOfA = {3},
@@ -187,7 +194,8 @@ TEST_F(UploadSafetyTest, ReplaceKeepsTheOldObjectUntilTheNewOneIsSafelyInItsPlac
              QFile::remove(path("src/a.txt"));
              EXPECT_TRUE(makeFifo(path("src/a.txt")));
          }),
-         .outcome = "failed: Could not send " + path("src/a.txt") + ": it is a named pipe, not a regular file.",
+         .outcome =
+             "failed: Could not send " + path("src/a.txt") + ": it is a named pipe, not a regular file.",
          .rootNames = {"a.txt", "first.txt"},
          .sizesOfA = {3},
          .temporaryUploads = 0},
@@ -197,6 +205,19 @@ TEST_F(UploadSafetyTest, ReplaceKeepsTheOldObjectUntilTheNewOneIsSafelyInItsPlac
          .rootNames = {"a.txt", "first.txt"},
          .sizesOfA = {3},
          .temporaryUploads = 0},
+        {.what = "no room by the last listing, and the device cannot be asked again",
+         .freeSpace = 3,
+         .script = unreadable,
+         .outcome = "failed: " + QuillbarrowError::insufficientSpace().technicalDetails(),
+         .rootNames = {"a.txt", "first.txt"},
+         .sizesOfA = {3},
+         .temporaryUploads = 0},
+        {.what = "room by the last listing, and the device cannot be asked again",
+         .script = unreadable,
+         .outcome = "completed",
+         .rootNames = {"a.txt", "first.txt"},
+         .sizesOfA = {7},
+         .temporaryUploads = 1},
         {.what = "room for the new file only in the old one's place",
          .freeSpace = 5,
          .outcome = "completed",
