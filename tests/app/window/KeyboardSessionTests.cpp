@@ -153,15 +153,14 @@ class KeyboardSession : public WholeWindowTest {
         QTableView* table = tableOf(pane);
         QStringList names;
         for (int row = 0; row < table->model()->rowCount(); ++row) {
-            const QModelIndex name = table->model()->index(row, 0);
             if (!selectedOnly || table->selectionModel()->isRowSelected(row)) {
-                names.append(name.data().toString());
+                names.append(table->model()->index(row, 0).data().toString());
             }
         }
         return names;
     }
-    // A click, or a double-click: as a person's, a click, then the press that makes it double and
-    // its release.
+    // A click, or a double-click as a person's: a click, then the press that makes it double and its
+    // release.
     static void clickAt(PaneFrame* pane, QPoint at, bool twice = false)
     {
         QWidget* rows = tableOf(pane)->viewport();
@@ -195,23 +194,83 @@ class KeyboardSession : public WholeWindowTest {
         };
         return pane == androidPane ? only(androidPane->table()) : only(macPane->table());
     }
+    qsizetype selectedCount(PaneFrame* pane)
+    {
+        return pane == androidPane ? androidPane->selection().size() : macPane->selection().size();
+    }
+    // The names of what a copy or a delete takes from the pane: its selected items as listed now.
+    QStringList selectedItemNames(PaneFrame* pane)
+    {
+        QStringList names;
+        const auto add = [&names](const auto& items) {
+            for (const auto& item : items) {
+                names.append(item.name);
+            }
+        };
+        pane == androidPane ? add(androidPane->selectedItems()) : add(macPane->selectedItems());
+        return names;
+    }
+    // The strip's text for the pane's selection as its browser weighs it.
+    std::string weighedSelection(PaneFrame* pane)
+    {
+        const SelectionSizeSummary summary =
+            pane == androidPane ? device().selectionSummary(androidPane->selection(), std::nullopt)
+                                : local().selectionSummary(macPane->selection(), std::nullopt);
+        return SelectionPreflightStrip::selectionText(summary).toStdString();
+    }
     bool settled() { return !device().isLoading() && !local().isLoading(); }
-    // The name of the folder the pane shows.
+    // Waits until no listing runs and `ready` holds.
+    bool settle(const std::function<bool()>& ready)
+    {
+        return processEventsUntil([&] { return settled() && ready(); }, 5s);
+    }
     QString shownFolder(PaneFrame* pane)
     {
         return pane == androidPane ? device().breadcrumb().last().name()
                                    : local().currentDirectory().fileName();
     }
-    // Writes the folders of one case on the pane's side: "<prefix>a" holding 1000 bytes, "<prefix>b"
-    // 3000 and "<prefix>c" 2000, and the files `files`.
-    void writeCase(PaneFrame* pane, const QString& prefix, const QList<TreeEntry>& files = {})
+    // Whether the pane shows the folder it started in.
+    bool atTop(PaneFrame* pane)
     {
-        QList<TreeEntry> entries = files;
+        return pane == androidPane ? device().breadcrumb().size() == 1
+                                   : local().currentDirectory() == QUrl::fromLocalFile(work.path());
+    }
+    void writeOn(PaneFrame* pane, const QList<TreeEntry>& entries)
+    {
+        pane == androidPane ? writeOnDevice(entries) : write(work, entries);
+    }
+    // Writes the folders of one case on the pane's side: "<prefix>a" holding 1000 bytes, "<prefix>b"
+    // 3000 and "<prefix>c" 2000.
+    void writeCase(PaneFrame* pane, const QString& prefix)
+    {
+        QList<TreeEntry> entries;
         for (const auto& [letter, bytes] : {std::pair('a', 1000), {'b', 3000}, {'c', 2000}}) {
             entries += {{prefix + letter, std::nullopt}, {prefix + letter + "/f", QByteArray(bytes, 0)}};
         }
-        pane == androidPane ? writeOnDevice(entries) : write(work, entries);
+        writeOn(pane, entries);
     }
+    // With the keyboard brought back to the pane's table, lists its folder again and selects `name`
+    // with keys.
+    bool keyToIn(PaneFrame* pane, const QString& name)
+    {
+        if (!backTo(tableOf(pane))) {
+            return false;
+        }
+        press(Qt::Key_F5);
+        return pane == androidPane ? keyTo(androidPane->table(), name) : keyTo(macPane->table(), name);
+    }
+    // ... then opens it with Return.
+    bool enter(PaneFrame* pane, const QString& name)
+    {
+        if (!keyToIn(pane, name)) {
+            return false;
+        }
+        press(Qt::Key_Return);
+        return settle([&] { return shownFolder(pane) == name; });
+    }
+    void showTransferError() { coordinator().reportError(QuillbarrowError::pathNotFound()); }
+    // A rename to a name the computer refuses, which the local message strip reports.
+    void showLocalMessage() { local().rename(local().items().first(), QStringLiteral("a/b")); }
 
     AndroidPaneView* androidPane = nullptr;
 };
@@ -370,18 +429,9 @@ TEST_F(KeyboardSession, KeysOnTheDeviceListActOnNoPane)
                                 {QStringLiteral("Docs/a.bin"), QByteArray("a")}};
     write(work, tree);
     writeOnDevice(tree);
-    press(Qt::Key_F5);
-    ASSERT_TRUE(keyTo(macPane->table(), QStringLiteral("Docs")));
-    press(Qt::Key_Return);
-    ASSERT_TRUE(keyTo(macPane->table(), QStringLiteral("Inner")));
-    press(Qt::Key_Tab);
-    press(Qt::Key_F5);
-    ASSERT_TRUE(keyTo(androidPane->table(), QStringLiteral("Docs")));
-    press(Qt::Key_Return);
-    ASSERT_TRUE(
-        processEventsUntil([this] { return device().breadcrumb().size() == 2 && !device().isLoading(); }));
-    ASSERT_TRUE(keyTo(androidPane->table(), QStringLiteral("Inner")));
-
+    for (PaneFrame* pane : {static_cast<PaneFrame*>(macPane), static_cast<PaneFrame*>(androidPane)}) {
+        ASSERT_TRUE(enter(pane, QStringLiteral("Docs")) && keyToIn(pane, QStringLiteral("Inner")));
+    }
     QListWidget* devices = window->sidebar()->deviceList();
     const QList<std::pair<Qt::Key, Qt::KeyboardModifiers>> keys{
         {Qt::Key_Return, Qt::NoModifier}, {Qt::Key_Backspace, Qt::NoModifier},
@@ -390,12 +440,12 @@ TEST_F(KeyboardSession, KeysOnTheDeviceListActOnNoPane)
         {Qt::Key_F5, Qt::NoModifier},     {Qt::Key_R, Qt::ControlModifier},
         {Qt::Key_Up, Qt::AltModifier},    {Qt::Key_Up, Qt::ControlModifier}};
     // What a pane command would change: the folders shown, the selections, a question, the
-    // clipboard, a transfer, a listing.
+    // clipboard, a transfer.
     const auto panes = [this] {
-        return QStringList{local().currentDirectory().fileName(),
-                           device().breadcrumb().last().name(),
-                           QString::number(macPane->selection().size()),
-                           QString::number(androidPane->selection().size()),
+        return QStringList{shownFolder(macPane),
+                           shownFolder(androidPane),
+                           QString::number(selectedCount(macPane)),
+                           QString::number(selectedCount(androidPane)),
                            QString::number(window->state().localDeleteTargets().size()),
                            QString::number(window->state().androidDeleteTargets().size()),
                            fixture->app->clipboard().contents().summary(),
@@ -429,7 +479,6 @@ TEST_F(KeyboardSession, KeysOnTheDeviceListActOnNoPane)
         press(Qt::Key_Tab); // back to the computer's table
     }
 
-    // Up and Down choose among the devices listed.
     const AndroidDevice other(DeviceID(QStringLiteral("other")), QStringLiteral("Galaxy S24"),
                               QStringLiteral("Samsung"), QStringLiteral("S24"), QStringLiteral("BBB"),
                               DeviceConnectionKind::usb);
@@ -459,27 +508,22 @@ TEST_F(KeyboardSession, CtrlCAndTheMenuCopyTheTextSelectedInAStrip)
     const struct {
         const char* message;
         std::function<void()> show;
-        std::function<void()> dismiss;
         QWidget* keyboard; // where the keyboard is while the text is copied
     } cases[] = {
-        {"transferErrorMessage", [this] { coordinator().reportError(QuillbarrowError::pathNotFound()); },
-         [this] { coordinator().clearLastError(); }, macPane->table()},
-        {"localMessage", [this] { local().rename(local().items().first(), QStringLiteral("a/b")); },
-         [this] { local().clearError(); }, macPane->table()},
-        {"transferErrorMessage", [this] { coordinator().reportError(QuillbarrowError::pathNotFound()); },
-         [this] { coordinator().clearLastError(); }, window->sidebar()->deviceList()},
+        {"transferErrorMessage", [this] { showTransferError(); }, macPane->table()},
+        {"localMessage", [this] { showLocalMessage(); }, macPane->table()},
+        {"transferErrorMessage", [this] { showTransferError(); }, window->sidebar()->deviceList()},
     };
     for (const auto& each : cases) {
         SCOPED_TRACE(std::string(each.message) + ", keyboard in " +
                      each.keyboard->objectName().toStdString());
-        ASSERT_TRUE(backTo(macPane->table()) && keyTo(macPane->table(), QStringLiteral("m1.txt")));
+        ASSERT_TRUE(keyToIn(macPane, QStringLiteral("m1.txt")));
         program.copyDevice({*deviceRootItem(QStringLiteral("DCIM"))}, device().currentPage()->storage.id);
         const QString held = program.contents().summary();
         each.show();
         auto* label = window->findChild<QLabel*>(QString::fromLatin1(each.message));
         ASSERT_TRUE(processEventsUntil([label] { return label->isVisible(); }));
         each.keyboard->setFocus(Qt::TabFocusReason);
-
         // The mouse drags over the message's first words.
         const int line = label->height() / 2;
         QTest::mousePress(label, Qt::LeftButton, {}, QPoint(2, line));
@@ -487,40 +531,39 @@ TEST_F(KeyboardSession, CtrlCAndTheMenuCopyTheTextSelectedInAStrip)
         QTest::mouseRelease(label, Qt::LeftButton, {}, QPoint(label->width() / 4, line));
         const QString selected = label->selectedText();
         ASSERT_FALSE(selected.isEmpty());
+        // Ctrl+C, then the right-click's menu, which holds the text widgets' Copy and nothing else.
+        for (const bool byMenu : {false, true}) {
+            EXPECT_TRUE(keyboardIsIn(each.keyboard));
+            system->setText(QStringLiteral("before"));
+            if (!byMenu) {
+                press(Qt::Key_C, Qt::ControlModifier);
+            } else {
+                // A right press brings the context menu event, as the window system sends it.
+                const QPoint at(label->width() / 2, line);
+                QTest::mousePress(label, Qt::RightButton, {}, at);
+                QContextMenuEvent opening(QContextMenuEvent::Mouse, at, label->mapToGlobal(at));
+                QApplication::sendEvent(label, &opening);
+                QTest::mouseRelease(label, Qt::RightButton, {}, at);
+                auto* menu = label->findChild<QMenu*>(QStringLiteral("messageContextMenu"));
+                ASSERT_TRUE(menu != nullptr && processEventsUntil([menu] { return menu->isVisible(); }));
+                ASSERT_EQ(menu->actions().size(), 1);
+                QAction* copy = menu->actions().constFirst();
+                EXPECT_EQ(copy->text().section(u'\t', 0, 0).remove(u'&'), QStringLiteral("Copy"));
+                EXPECT_TRUE(copy->isEnabled());
+                QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(copy).center());
+            }
+            EXPECT_EQ(system->text(), selected);
+            EXPECT_EQ(program.contents().summary(), held);
+        }
         EXPECT_TRUE(keyboardIsIn(each.keyboard));
-
-        system->setText(QStringLiteral("before"));
-        press(Qt::Key_C, Qt::ControlModifier);
-        EXPECT_EQ(system->text(), selected);
-        EXPECT_EQ(program.contents().summary(), held);
-        EXPECT_TRUE(keyboardIsIn(each.keyboard));
-
-        // The right-click's menu holds the text widgets' Copy, and nothing else.
-        system->setText(QStringLiteral("before"));
-        // A right press brings the context menu event, as the window system sends it.
-        const QPoint at(label->width() / 2, line);
-        QTest::mousePress(label, Qt::RightButton, {}, at);
-        QContextMenuEvent opening(QContextMenuEvent::Mouse, at, label->mapToGlobal(at));
-        QApplication::sendEvent(label, &opening);
-        QTest::mouseRelease(label, Qt::RightButton, {}, at);
-        auto* menu = label->findChild<QMenu*>(QStringLiteral("messageContextMenu"));
-        ASSERT_TRUE(menu != nullptr && processEventsUntil([menu] { return menu->isVisible(); }));
-        ASSERT_EQ(menu->actions().size(), 1);
-        QAction* copy = menu->actions().constFirst();
-        EXPECT_EQ(copy->text().section(u'\t', 0, 0).remove(u'&'), QStringLiteral("Copy"));
-        EXPECT_TRUE(copy->isEnabled());
-        QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(copy).center());
-        EXPECT_EQ(system->text(), selected);
-        EXPECT_EQ(program.contents().summary(), held);
-        EXPECT_TRUE(keyboardIsIn(each.keyboard));
-
         // A click on a row ends the selection, and Ctrl+C is the pane's again.
         clickRow(macPane->table(), QStringLiteral("m1.txt"));
         EXPECT_FALSE(label->hasSelectedText());
         press(Qt::Key_C, Qt::ControlModifier);
         EXPECT_EQ(program.contents().summary(), QStringLiteral("1 Mac item"));
         EXPECT_EQ(system->text(), selected);
-        each.dismiss();
+        coordinator().clearLastError();
+        local().clearError();
     }
 }
 
@@ -692,8 +735,6 @@ TEST_F(KeyboardSession, TabReachesTheBannerAndStripButtonsWhichGiveTheKeyboardBa
                    {QStringLiteral("b.txt"), QByteArray("b")}});
     write(work, {{QStringLiteral("m1.txt"), QByteArray("1")}});
     press(Qt::Key_F5);
-    press(Qt::Key_Tab);
-    press(Qt::Key_F5);
     RemoteItemTable* table = androidPane->table();
     // The widget of that name in `part` (the sidebar has a "retryButton" too), else in the window.
     const auto named = [this](const QString& name, const QWidget* part = nullptr) {
@@ -701,23 +742,12 @@ TEST_F(KeyboardSession, TabReachesTheBannerAndStripButtonsWhichGiveTheKeyboardBa
         return inPart != nullptr ? inPart : window->findChild<QWidget*>(name);
     };
     const auto failedRename = [this] {
-        for (const RemoteItem& item : device().items()) {
-            if (item.name == QStringLiteral("a.txt")) {
-                startDetached(device().renameItem(item, QStringLiteral("b.txt")));
-            }
-        }
+        startDetached(device().renameItem(
+            *std::ranges::find(device().items(), QStringLiteral("a.txt"), &RemoteItem::name),
+            QStringLiteral("b.txt")));
     };
-    const auto transferError = [this] { coordinator().reportError(QuillbarrowError::pathNotFound()); };
-    const auto localMessage = [this] { local().rename(local().items().first(), QStringLiteral("a/b")); };
-    // Each case starts where the first did, whatever the one before did.
-    const auto clear = [this] {
-        device().clearError();
-        coordinator().clearLastError();
-        local().clearError();
-        if (device().breadcrumb().size() > 1) {
-            runTask(device().navigate(device().breadcrumb().first()));
-        }
-    };
+    const auto transferError = [this] { showTransferError(); };
+    const auto localMessage = [this] { showLocalMessage(); };
     // A banner naming a service that may be restarted: its button asks first, in an alert over the
     // window, which Escape closes.
     const auto busy = [this] {
@@ -763,13 +793,12 @@ TEST_F(KeyboardSession, TabReachesTheBannerAndStripButtonsWhichGiveTheKeyboardBa
     };
     for (const auto& each : cases) {
         SCOPED_TRACE(each.what);
-        ASSERT_TRUE(backTo(table) && keyTo(table, QStringLiteral("Docs")));
+        ASSERT_TRUE(keyToIn(androidPane, QStringLiteral("Docs")));
         const QSet<RemoteObjectID> selected = androidPane->selection();
         each.show();
         QWidget* shown = named(QString::fromLatin1(each.shown));
         ASSERT_TRUE(processEventsUntil([shown] { return shown->isVisible(); }));
         ASSERT_TRUE(keyboardIsIn(table));
-
         // There and back with Tab and Shift+Tab, the ring on each button.
         QStringList reached;
         for (qsizetype step = 0; step < each.stops.size(); ++step) {
@@ -806,77 +835,171 @@ TEST_F(KeyboardSession, TabReachesTheBannerAndStripButtonsWhichGiveTheKeyboardBa
         EXPECT_TRUE(keyboardIsIn(table));
         EXPECT_EQ(window->state().focusedPane(), FocusedPane::android);
         EXPECT_EQ(shown->isVisible(), each.stays);
-        EXPECT_EQ(device().breadcrumb().size(), 1) << "the folder selected was opened";
+        EXPECT_TRUE(atTop(androidPane)) << "the folder selected was opened";
         EXPECT_TRUE(coordinator().transferJobs().isEmpty());
         EXPECT_TRUE(retried || androidPane->selection() == selected);
-        clear();
+        // The next case starts where the first did, whatever this one did.
+        device().clearError();
+        coordinator().clearLastError();
+        local().clearError();
+        if (!atTop(androidPane)) {
+            runTask(device().navigate(device().breadcrumb().first()));
+        }
     }
 }
 
 // Sorted by size, a selected folder's size fills in where its row stands, so a key, double-click or copy
-// reaches the row seen; the order takes it in at a change of folder, refresh, hidden switch, header click.
-TEST_F(KeyboardSession, RowsSortedBySizeStayWhereTheUserSawThemAsTheirSizesArrive)
+// reaches the row seen. The order takes the sizes in only when the user asks: a change of folder, a
+// refresh, the hidden switch, a header click. A change made in the folder shown (a copy into it from
+// the other pane, a new folder, a rename of "b", a delete of "c") lists it again with the rows seen
+// where they stood, "b" (renamed too) still selected, and a double-click where "b" was seen opens it.
+TEST_F(KeyboardSession, RowsSortedBySizeMoveOnlyWhenTheUserAsks)
 {
     int next = 99; // each case's folders: "99a" of 1000 bytes, "99b" of 3000, "99c" of 2000, then "98a"...
     for (PaneFrame* pane : QList<PaneFrame*>{androidPane, macPane}) {
         const bool android = pane == androidPane;
-        QTableView* table = tableOf(pane);
-        const auto cell = [pane](const QString& name, int column) {
-            return KeyboardSession::cell(pane, name, column);
-        };
+        PaneFrame* other = android ? static_cast<PaneFrame*>(macPane) : androidPane;
+        WindowSheets* sheets = window->sheets();
         // The case's folders in the rows' order (direction 0), or by the sizes shown, unmeasured lowest.
         const auto order = [&](const QString& prefix, int direction) {
             QString letters = QStringLiteral("abc");
             std::ranges::stable_sort(letters, {}, [&](QChar letter) {
-                const QModelIndex size = cell(prefix + letter, 1);
+                const QModelIndex size = cell(pane, prefix + letter, 1);
                 const qsizetype bySize = size.data() == "--" ? -1 : QStringLiteral("acb").indexOf(letter);
                 return direction == 0 ? size.row() : direction * bySize;
             });
             return letters;
         };
-        const auto settled = [this] { return this->settled(); };
-        const auto shown = [&] { return shownFolder(pane); };
-        const auto click = [&](const QString& name, bool twice) {
-            clickAt(pane, pointOf(pane, name), twice);
-        };
-        const auto clickSizeHeader = [pane] { KeyboardSession::clickSizeHeader(pane); };
         const auto clickButton = [](QAbstractButton* button) { QTest::mouseClick(button, Qt::LeftButton); };
-        ASSERT_TRUE(backTo(table));
-        clickSizeHeader(); // smallest first
-        // The phone's folders listed on connecting are measured by themselves, once, before the cases.
-        ASSERT_TRUE(!android || processEventsUntil([&] {
-            return cell("DCIM", 1).data() != "--" && device().calculatingFolderSizeIDs().isEmpty();
-        }, 5s));
-        // What acts on "b" (opening it, or copying it to the other side), and the direction of the
-        // order by size after it (none: the rows stay where they were).
-        const std::tuple<std::string_view, std::function<void(const QString& b)>, bool, int> cases[] = {
-            {"Return", [&](const QString&) { press(Qt::Key_Return); }, true, 1},
-            {"double-click", [&](const QString& b) { click(b, true); }, true, 1},
-            {"copy button", [&](const QString&) { clickButton(pane->header()->copyButton()); }, true, 0},
-            {"F5", [&](const QString&) { press(Qt::Key_F5); }, false, 1},
-            {"hidden files", [&](const QString&) { clickButton(pane->header()->hiddenFilesButton()); }, false, 1},
-            {"size header", [&](const QString&) { clickSizeHeader(); }, false, -1},
+        const auto remoteItem = [&](const QString& name) {
+            return *std::ranges::find(device().items(), name, &RemoteItem::name);
         };
-        for (const auto& [what, act, reachesB, after] : cases) {
-            const QString prefix = QString::number(next--), b = prefix + 'b';
-            SCOPED_TRACE(pane->objectName().toStdString() + ", " + std::string(what));
-            writeCase(pane, prefix);
-            press(Qt::Key_F5);
-            ASSERT_TRUE(processEventsUntil([&] { return settled() && order(prefix, 0) == "abc"; }, 5s));
-            // Home and Down select "a", then "b"; a double-click's first click selects "b".
-            const bool clicks = what == "double-click";
-            clicks ? click(b, false) : (press(Qt::Key_Home), press(Qt::Key_Down));
-            ASSERT_TRUE(processEventsUntil([&] { return order(prefix, 1) == (clicks ? "acb" : "cab"); }, 5s));
-            EXPECT_EQ(order(prefix, 0), "abc") << "rows moved as their sizes arrived";
-            act(b);
-            const auto copied = [&] { return android ? work.exists(b) : deviceRootItem(b).has_value(); };
-            const auto reached = [&] { return settled() && (shown() == b || copied()); };
-            EXPECT_TRUE(!reachesB || processEventsUntil(reached, 5s)) << qPrintable(shown());
-            if (shown() == b) {
-                press(Qt::Key_Backspace); // a change of folder too
+        const auto localItem = [&](const QString& name) {
+            return *std::ranges::find(local().items(), name, &LocalItem::name);
+        };
+        const auto answer = [this](QDialog* sheet, QLineEdit* field, const QString& text) {
+            ASSERT_TRUE(processEventsUntil([sheet] { return sheet->isVisible(); }));
+            if (field != nullptr) {
+                QTest::keyClick(field, Qt::Key_A, Qt::ControlModifier);
+                QTest::keyClicks(field, text);
             }
-            const auto ordered = [&] { return settled() && order(prefix, 0) == order(prefix, after); };
-            EXPECT_TRUE(processEventsUntil(ordered, 5s)) << qPrintable(order(prefix, 0));
+            pressKey(sheet, Qt::Key_Return);
+        };
+        const struct {
+            const char* what;
+            std::function<void(const QString& prefix)> act;
+            bool byClick;  // "b" selected by a click, else by Home and Down (which measure "a" too)
+            bool reachesB; // the act opens "b" or copies it to the other side
+            int after;     // the order by size after the act; 0: every row stays where it was seen
+            const char* came = nullptr; // the item the act makes, and the one it takes away
+            const char* gone = nullptr;
+        } cases[] = {
+            {"Return", [&](const QString&) { press(Qt::Key_Return); }, false, true, 1},
+            {"double-click", [&](const QString& prefix) { clickAt(pane, pointOf(pane, prefix + 'b'), true); },
+             true, true, 1},
+            {"copy button", [&](const QString&) { clickButton(pane->header()->copyButton()); }, false, true,
+             0},
+            {"F5", [&](const QString&) { press(Qt::Key_F5); }, false, false, 1},
+            {"hidden files", [&](const QString&) { clickButton(pane->header()->hiddenFilesButton()); }, false,
+             false, 1},
+            {"size header", [&](const QString&) { clickSizeHeader(pane); }, false, false, -1},
+            {"a copy from the other pane",
+             [&](const QString& prefix) {
+                 const QString name = prefix + "x.txt";
+                 writeOn(other, {{name, QByteArray(10, 'x')}});
+                 clickAt(other, QPoint(4, tableOf(other)->viewport()->height() - 4));
+                 press(Qt::Key_F5);
+                 ASSERT_TRUE(processEventsUntil([&] { return cell(other, name, 0).isValid(); }));
+                 clickAt(other, pointOf(other, name));
+                 ASSERT_TRUE(processEventsUntil([&] { return selectsOnly(other, name); }));
+                 clickButton(other->header()->copyButton());
+             },
+             true, false, 0, "x.txt"},
+            {"a new folder",
+             [&](const QString& prefix) {
+                 clickButton(pane->header()->newFolderButton());
+                 NewFolderSheet* sheet =
+                     android ? sheets->androidNewFolderSheet() : sheets->localNewFolderSheet();
+                 answer(sheet, sheet->nameField(), prefix + "new");
+             },
+             true, false, 0, "new"},
+            {"a rename of the selected row",
+             [&](const QString& prefix) {
+                 android ? window->state().setAndroidRenameTarget(remoteItem(prefix + 'b'))
+                         : window->state().setLocalRenameTarget(localItem(prefix + 'b'));
+                 RenameSheet* sheet = android ? sheets->androidRenameSheet() : sheets->localRenameSheet();
+                 answer(sheet, sheet->nameField(), prefix + "d");
+             },
+             true, false, 0, "d", "b"},
+            {"a delete",
+             [&](const QString& prefix) {
+                 android ? window->state().setAndroidDeleteTargets({remoteItem(prefix + 'c')})
+                         : window->state().setLocalDeleteTargets({localItem(prefix + 'c')});
+                 DeleteConfirmation* sheet =
+                     android ? sheets->androidDeleteConfirmation() : sheets->localDeleteConfirmation();
+                 ASSERT_TRUE(processEventsUntil([sheet] { return sheet->isVisible(); }));
+                 clickButton(sheet->deleteButton());
+             },
+             true, false, 0, nullptr, "c"},
+        };
+        ASSERT_TRUE(backTo(tableOf(pane)));
+        clickSizeHeader(pane); // smallest first
+        // The phone's folders listed on connecting are measured by themselves, once, before the cases.
+        ASSERT_TRUE(!android || processEventsUntil(
+                                    [&] {
+                                        return cell(pane, "DCIM", 1).data() != "--" &&
+                                               device().calculatingFolderSizeIDs().isEmpty();
+                                    },
+                                    5s));
+        for (const auto& each : cases) {
+            const QString prefix = QString::number(next--), b = prefix + 'b';
+            SCOPED_TRACE(pane->objectName().toStdString() + ", " + each.what);
+            writeCase(pane, prefix);
+            ASSERT_TRUE(backTo(tableOf(pane)));
+            press(Qt::Key_F5);
+            ASSERT_TRUE(settle([&] { return order(prefix, 0) == "abc"; }));
+            each.byClick ? clickAt(pane, pointOf(pane, b)) : (press(Qt::Key_Home), press(Qt::Key_Down));
+            ASSERT_TRUE(
+                processEventsUntil([&] { return order(prefix, 1) == (each.byClick ? "acb" : "cab"); }, 5s));
+            EXPECT_EQ(order(prefix, 0), "abc") << "rows moved as their sizes arrived";
+            const QStringList seen = rowNames(pane);
+            const QPoint whereBWasSeen = pointOf(pane, b);
+
+            each.act(prefix);
+            const auto copied = [&] { return android ? work.exists(b) : deviceRootItem(b).has_value(); };
+            EXPECT_TRUE(!each.reachesB || settle([&] { return shownFolder(pane) == b || copied(); }))
+                << qPrintable(shownFolder(pane));
+            if (each.after != 0) {
+                if (shownFolder(pane) == b) {
+                    press(Qt::Key_Backspace); // a change of folder too
+                }
+                EXPECT_TRUE(settle([&] { return order(prefix, 0) == order(prefix, each.after); }))
+                    << qPrintable(order(prefix, 0));
+                continue;
+            }
+            const QString made = each.came != nullptr ? prefix + each.came : QString();
+            const QString left = each.gone != nullptr ? prefix + each.gone : QString();
+            ASSERT_TRUE(settle([&] {
+                const QStringList rows = rowNames(pane);
+                return (made.isEmpty() || rows.contains(made)) && (left.isEmpty() || !rows.contains(left));
+            })) << qPrintable(rowNames(pane).join(','));
+            // The rows seen, the one renamed under its new name, and a new item wherever it goes.
+            QStringList expected = seen, rows = rowNames(pane);
+            if (left.isEmpty()) {
+                rows.removeOne(made);
+            } else if (made.isEmpty()) {
+                expected.removeOne(left);
+            } else {
+                expected.replace(expected.indexOf(left), made);
+            }
+            EXPECT_EQ(rows.join(QChar(',')).toStdString(), expected.join(QChar(',')).toStdString());
+            const QString bNow = left == b ? made : b;
+            EXPECT_TRUE(selectsOnly(pane, bNow)) << qPrintable(rowNames(pane, true).join(','));
+            clickAt(pane, whereBWasSeen, true);
+            ASSERT_TRUE(settle([&] { return !atTop(pane); }));
+            EXPECT_EQ(shownFolder(pane).toStdString(), bNow.toStdString());
+            press(Qt::Key_Backspace);
+            ASSERT_TRUE(settle([&] { return atTop(pane) && cell(pane, bNow, 0).isValid(); }));
         }
     }
 }
@@ -892,7 +1015,6 @@ TEST_F(KeyboardSession, SizesArrivingAtABigFolderFillInWhereItsRowsStandAndTheSt
         big.append({QStringLiteral("Big/file %1").arg(index, 4, 10, QLatin1Char('0')),
                     QByteArray(1 + index % 3, 'x')});
     }
-    const QStringList folders{"f1", "f2", "f3"};
     for (const auto& [folder, bytes] : {std::pair("f1", 300), {"f2", 100}, {"f3", 200}}) {
         big += {{QStringLiteral("Big/") + folder, std::nullopt},
                 {QStringLiteral("Big/") + folder + "/data", QByteArray(bytes, 'x')}};
@@ -901,33 +1023,26 @@ TEST_F(KeyboardSession, SizesArrivingAtABigFolderFillInWhereItsRowsStandAndTheSt
     writeOnDevice(big);
     const int rowCount = 1'003;
     for (PaneFrame* pane : QList<PaneFrame*>{androidPane, macPane}) {
-        const bool android = pane == androidPane;
         SCOPED_TRACE(pane->objectName().toStdString());
-        auto* table = qobject_cast<QTableView*>(pane->keyboardTarget());
+        QTableView* table = tableOf(pane);
         const QAbstractItemModel* rows = table->model();
-        const auto settled = [this] { return !device().isLoading() && !local().isLoading(); };
-        ASSERT_TRUE(backTo(table));
-        press(Qt::Key_F5);
-        ASSERT_TRUE(android ? keyTo(androidPane->table(), QStringLiteral("Big"))
-                            : keyTo(macPane->table(), QStringLiteral("Big")));
-        press(Qt::Key_Return);
-        ASSERT_TRUE(processEventsUntil([&] { return settled() && rows->rowCount() == rowCount; }, 5s));
-        const QPoint sizeTitle(table->horizontalHeader()->sectionViewportPosition(1) + 4, 4);
-        QTest::mouseClick(table->horizontalHeader()->viewport(), Qt::LeftButton, {}, sizeTitle);
-        // Smallest first: the folders, none measured, by name; then the files by size.
+        ASSERT_TRUE(enter(pane, QStringLiteral("Big")) &&
+                    settle([&] { return rows->rowCount() == rowCount; }));
+        clickSizeHeader(pane);
         const auto shows = [rows](int row, const QString& name, const QString& size) {
             return rows->index(row, 0).data().toString() == name &&
                    rows->index(row, 1).data().toString() == size;
         };
+        // Smallest first: the folders, none measured, by name; then the files by size.
         ASSERT_TRUE(processEventsUntil(
             [&] { return shows(0, "f1", "--") && shows(2, "f3", "--") && shows(3, "file 0000", "1 byte"); },
             5s));
-        const auto strip = [pane] { return pane->header()->findChild<SelectionPreflightStrip*>(); };
-        const auto weighed = [&] {
-            const SelectionSizeSummary summary =
-                android ? device().selectionSummary(androidPane->selection(), std::nullopt)
-                        : local().selectionSummary(macPane->selection(), std::nullopt);
-            return SelectionPreflightStrip::selectionText(summary);
+        const auto strip = [pane] {
+            return pane->header()
+                ->findChild<SelectionPreflightStrip*>()
+                ->selectionLabel()
+                ->text()
+                .toStdString();
         };
         const struct {
             const char* what;
@@ -936,10 +1051,7 @@ TEST_F(KeyboardSession, SizesArrivingAtABigFolderFillInWhereItsRowsStandAndTheSt
             int selected;
         } steps[] = {
             {"a click on f2",
-             [&] {
-                 QTest::mouseClick(table->viewport(), Qt::LeftButton, {},
-                                   table->visualRect(rows->index(1, 0)).center());
-             },
+             [&] { clickAt(pane, table->visualRect(rows->index(1, 0)).center()); },
              {"--", "100 bytes", "--"},
              1},
             {"Ctrl+A",
@@ -950,195 +1062,34 @@ TEST_F(KeyboardSession, SizesArrivingAtABigFolderFillInWhereItsRowsStandAndTheSt
         for (const auto& step : steps) {
             SCOPED_TRACE(step.what);
             step.act();
-            ASSERT_TRUE(processEventsUntil(
-                [&] {
-                    return settled() && shows(0, "f1", step.sizes[0]) && shows(1, "f2", step.sizes[1]) &&
-                           shows(2, "f3", step.sizes[2]) &&
-                           table->selectionModel()->selectedRows().size() == step.selected &&
-                           device().calculatingFolderSizeIDs().isEmpty() &&
-                           local().calculatingFolderSizeIDs().isEmpty();
-                },
-                5s));
+            ASSERT_TRUE(settle([&] {
+                return shows(0, "f1", step.sizes[0]) && shows(1, "f2", step.sizes[1]) &&
+                       shows(2, "f3", step.sizes[2]) &&
+                       table->selectionModel()->selectedRows().size() == step.selected &&
+                       device().calculatingFolderSizeIDs().isEmpty() &&
+                       local().calculatingFolderSizeIDs().isEmpty();
+            }));
             EXPECT_EQ(pane->header()->selectionBadge()->text(),
                       PaneHeader::selectionBadgeText(step.selected));
-            EXPECT_EQ(strip()->selectionLabel()->text().toStdString(), weighed().toStdString());
+            EXPECT_EQ(strip(), weighedSelection(pane));
             EXPECT_TRUE(shows(3, "file 0000", "1 byte")) << "a file moved";
         }
         // Hidden files shown place the rows anew (the folders by their sizes now), the hidden one
         // unselected among them: what a copy takes is still every row selected, as listed now.
         QTest::mouseClick(pane->header()->hiddenFilesButton(), Qt::LeftButton);
-        ASSERT_TRUE(processEventsUntil(
-            [&] { return settled() && rows->rowCount() == rowCount + 1 && shows(0, "f2", "100 bytes"); },
-            5s));
-        const auto listedSelection = [&] {
-            QStringList names;
-            for (int row = 0; row < rows->rowCount(); ++row) {
-                if (table->selectionModel()->isRowSelected(row)) {
-                    names.append(rows->index(row, 0).data().toString());
-                }
-            }
-            return names;
-        };
-        const auto selectedNames = [&] {
-            QStringList names;
-            if (android) {
-                for (const RemoteItem& item : androidPane->selectedItems()) {
-                    names.append(item.name);
-                }
-            } else {
-                for (const LocalItem& item : macPane->selectedItems()) {
-                    names.append(item.name);
-                }
-            }
-            return names;
-        };
-        EXPECT_EQ(listedSelection().size(), rowCount);
-        EXPECT_EQ(selectedNames(), listedSelection());
-        EXPECT_EQ(strip()->selectionLabel()->text().toStdString(), weighed().toStdString());
+        ASSERT_TRUE(settle([&] { return rows->rowCount() == rowCount + 1 && shows(0, "f2", "100 bytes"); }));
+        EXPECT_EQ(rowNames(pane, true).size(), rowCount);
+        EXPECT_EQ(selectedItemNames(pane), rowNames(pane, true));
+        EXPECT_EQ(strip(), weighedSelection(pane));
         QTest::mouseClick(pane->header()->hiddenFilesButton(), Qt::LeftButton);
-        ASSERT_TRUE(processEventsUntil([&] { return settled() && rows->rowCount() == rowCount; }, 5s));
+        ASSERT_TRUE(settle([&] { return rows->rowCount() == rowCount; }));
         // Leaving the folder with every row selected selects nothing in the one left for.
         press(Qt::Key_Backspace);
-        ASSERT_TRUE(processEventsUntil([&] { return settled() && rows->rowCount() < rowCount; }, 5s));
+        ASSERT_TRUE(settle([&] { return rows->rowCount() < rowCount; }));
         EXPECT_TRUE(table->selectionModel()->selectedRows().isEmpty());
-        EXPECT_TRUE(android ? androidPane->selection().isEmpty() : macPane->selection().isEmpty());
+        EXPECT_EQ(selectedCount(pane), 0);
         EXPECT_FALSE(pane->header()->selectionBadge()->isVisible());
-        EXPECT_EQ(strip()->selectionLabel()->text().toStdString(), weighed().toStdString());
-    }
-}
-
-// Sorted by size, with the size of "b" filled in where its row stands, a change the user makes in the
-// folder shown lists it again: a copy from the other pane into it (an upload to the phone, a download
-// to the computer), a new folder, a rename of "b" or a delete of "c". The rows seen stay where they
-// stood ("b" under its new name too), "b" stays selected, and a double-click where the user saw "b"
-// opens "b".
-TEST_F(KeyboardSession, RowsStayWhereTheUserSawThemWhenTheFolderShownIsListedAgain)
-{
-    int next = 99; // each case's folders "99a", "99b", "99c", then "98a"...
-    for (PaneFrame* pane : QList<PaneFrame*>{androidPane, macPane}) {
-        const bool android = pane == androidPane;
-        PaneFrame* other = android ? static_cast<PaneFrame*>(macPane) : androidPane;
-        WindowSheets* sheets = window->sheets();
-        const auto remoteItem = [&](const QString& name) {
-            return *std::ranges::find(device().items(), name, &RemoteItem::name);
-        };
-        const auto localItem = [&](const QString& name) {
-            return *std::ranges::find(local().items(), name, &LocalItem::name);
-        };
-        const auto answer = [this](QDialog* sheet, QLineEdit* field, const QString& text) {
-            ASSERT_TRUE(processEventsUntil([sheet] { return sheet->isVisible(); }));
-            if (field != nullptr) {
-                QTest::keyClick(field, Qt::Key_A, Qt::ControlModifier);
-                QTest::keyClicks(field, text);
-            }
-            pressKey(sheet, Qt::Key_Return);
-        };
-        // Each change, given the case's prefix, and the item it makes and the one it takes away.
-        const struct {
-            const char* what;
-            std::function<void(const QString& prefix)> change;
-            const char* came;
-            const char* gone;
-        } cases[] = {
-            {"a copy from the other pane",
-             [&](const QString& prefix) {
-                 const QString name = prefix + "x.txt";
-                 android ? write(work, {{name, QByteArray(10, 'x')}})
-                         : writeOnDevice({{name, QByteArray(10, 'x')}});
-                 clickAt(other, QPoint(4, tableOf(other)->viewport()->height() - 4));
-                 press(Qt::Key_F5);
-                 ASSERT_TRUE(processEventsUntil([&] { return cell(other, name, 0).isValid(); }));
-                 clickAt(other, pointOf(other, name));
-                 ASSERT_TRUE(processEventsUntil([&] { return selectsOnly(other, name); }));
-                 QTest::mouseClick(other->header()->copyButton(), Qt::LeftButton);
-             },
-             "x.txt", nullptr},
-            {"a new folder",
-             [&](const QString& prefix) {
-                 QTest::mouseClick(pane->header()->newFolderButton(), Qt::LeftButton);
-                 NewFolderSheet* sheet =
-                     android ? sheets->androidNewFolderSheet() : sheets->localNewFolderSheet();
-                 answer(sheet, sheet->nameField(), prefix + "new");
-             },
-             "new", nullptr},
-            {"a rename of the selected row",
-             [&](const QString& prefix) {
-                 android ? window->state().setAndroidRenameTarget(remoteItem(prefix + 'b'))
-                         : window->state().setLocalRenameTarget(localItem(prefix + 'b'));
-                 RenameSheet* sheet = android ? sheets->androidRenameSheet() : sheets->localRenameSheet();
-                 answer(sheet, sheet->nameField(), prefix + "d");
-             },
-             "d", "b"},
-            {"a delete",
-             [&](const QString& prefix) {
-                 android ? window->state().setAndroidDeleteTargets({remoteItem(prefix + 'c')})
-                         : window->state().setLocalDeleteTargets({localItem(prefix + 'c')});
-                 DeleteConfirmation* sheet =
-                     android ? sheets->androidDeleteConfirmation() : sheets->localDeleteConfirmation();
-                 ASSERT_TRUE(processEventsUntil([sheet] { return sheet->isVisible(); }));
-                 QTest::mouseClick(sheet->deleteButton(), Qt::LeftButton);
-             },
-             nullptr, "c"},
-        };
-        ASSERT_TRUE(backTo(tableOf(pane)));
-        clickSizeHeader(pane); // smallest first
-        ASSERT_TRUE(!android || processEventsUntil(
-                                    [&] {
-                                        return cell(pane, "DCIM", 1).data() != "--" &&
-                                               device().calculatingFolderSizeIDs().isEmpty();
-                                    },
-                                    5s));
-        for (const auto& [what, change, came, gone] : cases) {
-            const QString prefix = QString::number(next--), b = prefix + 'b';
-            SCOPED_TRACE(pane->objectName().toStdString() + ", " + what);
-            writeCase(pane, prefix);
-            ASSERT_TRUE(backTo(tableOf(pane)));
-            press(Qt::Key_F5);
-            ASSERT_TRUE(
-                processEventsUntil([&] { return settled() && cell(pane, prefix + 'c', 0).isValid(); }, 5s));
-            clickAt(pane, pointOf(pane, b));
-            ASSERT_TRUE(processEventsUntil([&] { return cell(pane, b, 1).data() != "--"; }, 5s));
-            const QStringList seen = rowNames(pane);
-            const QPoint whereBWasSeen = pointOf(pane, b);
-
-            change(prefix);
-            const QString made = came != nullptr ? prefix + came : QString();
-            const QString left = gone != nullptr ? prefix + gone : QString();
-            ASSERT_TRUE(processEventsUntil(
-                [&] {
-                    const QStringList rows = rowNames(pane);
-                    return settled() && (made.isEmpty() || rows.contains(made)) &&
-                           (left.isEmpty() || !rows.contains(left));
-                },
-                5s))
-                << qPrintable(rowNames(pane).join(','));
-            // The rows seen, the one renamed under its new name, and the one new item wherever it goes.
-            QStringList expected = seen;
-            const qsizetype gonePlace = expected.indexOf(left);
-            if (!left.isEmpty() && !made.isEmpty()) {
-                expected[gonePlace] = made;
-            } else if (!left.isEmpty()) {
-                expected.remove(gonePlace);
-            }
-            QStringList rows = rowNames(pane);
-            if (!made.isEmpty() && left.isEmpty()) {
-                rows.removeOne(made);
-            }
-            EXPECT_EQ(rows.join(QChar(',')).toStdString(), expected.join(QChar(',')).toStdString());
-            // "b" under its new name after its rename.
-            const QString bNow = left == b ? made : b;
-            EXPECT_TRUE(selectsOnly(pane, bNow)) << qPrintable(rowNames(pane, true).join(','));
-            clickAt(pane, whereBWasSeen, true);
-            const auto inCases = [&] {
-                return android ? device().breadcrumb().size() == 1
-                               : local().currentDirectory() == QUrl::fromLocalFile(work.path());
-            };
-            ASSERT_TRUE(processEventsUntil([&] { return settled() && !inCases(); }, 5s));
-            EXPECT_EQ(shownFolder(pane).toStdString(), bNow.toStdString());
-            press(Qt::Key_Backspace);
-            ASSERT_TRUE(processEventsUntil(
-                [&] { return settled() && inCases() && cell(pane, bNow, 0).isValid(); }, 5s));
-        }
+        EXPECT_EQ(strip(), weighedSelection(pane));
     }
 }
 
