@@ -168,13 +168,14 @@ class KeyboardSession : public WholeWindowTest {
         pane == androidPane ? add(androidPane->selectedItems()) : add(macPane->selectedItems());
         return names;
     }
-    // The strip's text for the pane's selection as its browser weighs it.
-    std::string weighedSelection(PaneFrame* pane)
+    // The strip weighs the pane's selection as its browser does.
+    void expectStripWeighs(PaneFrame* pane)
     {
         const SelectionSizeSummary summary =
             pane == androidPane ? device().selectionSummary(androidPane->selection(), std::nullopt)
                                 : local().selectionSummary(macPane->selection(), std::nullopt);
-        return SelectionPreflightStrip::selectionText(summary).toStdString();
+        EXPECT_EQ(pane->header()->findChild<SelectionPreflightStrip*>()->selectionLabel()->text(),
+                  SelectionPreflightStrip::selectionText(summary));
     }
     // Waits until no listing runs and `ready` holds.
     bool settle(const std::function<bool()>& ready)
@@ -194,23 +195,17 @@ class KeyboardSession : public WholeWindowTest {
                                    : local().currentDirectory() == QUrl::fromLocalFile(work.path());
     }
     // With the keyboard brought back to the pane's table, lists its folder again and selects `name`
-    // with keys.
+    // with keys; `enter` then opens it with Return.
     bool keyToIn(PaneFrame* pane, const QString& name)
     {
-        if (!backTo(tableOf(pane))) {
-            return false;
-        }
-        press(Qt::Key_F5);
-        return pane == androidPane ? keyTo(androidPane->table(), name) : keyTo(macPane->table(), name);
+        return backTo(tableOf(pane)) &&
+               (press(Qt::Key_F5),
+                pane == androidPane ? keyTo(androidPane->table(), name) : keyTo(macPane->table(), name));
     }
-    // ... then opens it with Return.
     bool enter(PaneFrame* pane, const QString& name)
     {
-        if (!keyToIn(pane, name)) {
-            return false;
-        }
-        press(Qt::Key_Return);
-        return settle([&] { return shownFolder(pane) == name; });
+        return keyToIn(pane, name) &&
+               (press(Qt::Key_Return), settle([&] { return shownFolder(pane) == name; }));
     }
     void showTransferError() { coordinator().reportError(QuillbarrowError::pathNotFound()); }
     // A rename to a name the computer refuses, which the local message strip reports.
@@ -848,12 +843,9 @@ TEST_F(KeyboardSession, RowsSortedBySizeStayWhereTheUserSawThemAsTheirSizesArriv
         ASSERT_TRUE(backTo(table));
         clickSizeHeader(); // smallest first
         // The phone's folders listed on connecting are measured by themselves, once, before the cases.
-        ASSERT_TRUE(!android || processEventsUntil(
-                                    [&] {
-                                        return cell("DCIM", 1).data() != "--" &&
-                                               device().calculatingFolderSizeIDs().isEmpty();
-                                    },
-                                    5s));
+        ASSERT_TRUE(!android || processEventsUntil([&] {
+            return cell("DCIM", 1).data() != "--" && device().calculatingFolderSizeIDs().isEmpty();
+        }, 5s));
         // What acts on "b" (opening it, or copying it to the other side), and the direction of the
         // order by size after it (none: the rows stay where they were); for a change that lists the
         // folder again, the item it makes and the one it takes away.
@@ -905,8 +897,7 @@ TEST_F(KeyboardSession, RowsSortedBySizeStayWhereTheUserSawThemAsTheirSizesArriv
              },
              false, 0, nullptr, "c"},
             {"F5", [&](const QString&) { press(Qt::Key_F5); }, false, 1},
-            {"hidden files", [&](const QString&) { clickButton(pane->header()->hiddenFilesButton()); }, false,
-             1},
+            {"hidden files", [&](const QString&) { clickButton(pane->header()->hiddenFilesButton()); }, false, 1},
             {"size header", [&](const QString&) { clickSizeHeader(); }, false, -1},
         };
         for (const auto& [what, act, reachesB, after, came, gone] : cases) {
@@ -1001,13 +992,7 @@ TEST_F(KeyboardSession, SizesArrivingAtABigFolderFillInWhereItsRowsStandAndTheSt
         ASSERT_TRUE(processEventsUntil(
             [&] { return shows(0, "f1", "--") && shows(2, "f3", "--") && shows(3, "file 0000", "1 byte"); },
             5s));
-        const auto strip = [pane] {
-            return pane->header()
-                ->findChild<SelectionPreflightStrip*>()
-                ->selectionLabel()
-                ->text()
-                .toStdString();
-        };
+        const QPoint f2 = table->visualRect(rows->index(1, 0)).center();
         const struct {
             const char* what;
             std::function<void()> act;
@@ -1015,10 +1000,7 @@ TEST_F(KeyboardSession, SizesArrivingAtABigFolderFillInWhereItsRowsStandAndTheSt
             int selected;
         } steps[] = {
             {"a click on f2",
-             [&] {
-                 QTest::mouseClick(table->viewport(), Qt::LeftButton, {},
-                                   table->visualRect(rows->index(1, 0)).center());
-             },
+             [&] { QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, f2); },
              {"--", "100 bytes", "--"},
              1},
             {"Ctrl+A",
@@ -1038,7 +1020,7 @@ TEST_F(KeyboardSession, SizesArrivingAtABigFolderFillInWhereItsRowsStandAndTheSt
             }));
             EXPECT_EQ(pane->header()->selectionBadge()->text(),
                       PaneHeader::selectionBadgeText(step.selected));
-            EXPECT_EQ(strip(), weighedSelection(pane));
+            expectStripWeighs(pane);
             EXPECT_TRUE(shows(3, "file 0000", "1 byte")) << "a file moved";
         }
         // Hidden files shown place the rows anew (the folders by their sizes now), the hidden one
@@ -1047,7 +1029,7 @@ TEST_F(KeyboardSession, SizesArrivingAtABigFolderFillInWhereItsRowsStandAndTheSt
         ASSERT_TRUE(settle([&] { return rows->rowCount() == rowCount + 1 && shows(0, "f2", "100 bytes"); }));
         EXPECT_EQ(rowNames(pane, true).size(), rowCount);
         EXPECT_EQ(selectedItemNames(pane), rowNames(pane, true));
-        EXPECT_EQ(strip(), weighedSelection(pane));
+        expectStripWeighs(pane);
         QTest::mouseClick(pane->header()->hiddenFilesButton(), Qt::LeftButton);
         ASSERT_TRUE(settle([&] { return rows->rowCount() == rowCount; }));
         // Leaving the folder with every row selected selects nothing in the one left for.
@@ -1056,7 +1038,7 @@ TEST_F(KeyboardSession, SizesArrivingAtABigFolderFillInWhereItsRowsStandAndTheSt
         EXPECT_TRUE(table->selectionModel()->selectedRows().isEmpty());
         EXPECT_EQ(selectedCount(pane), 0);
         EXPECT_FALSE(pane->header()->selectionBadge()->isVisible());
-        EXPECT_EQ(strip(), weighedSelection(pane));
+        expectStripWeighs(pane);
     }
 }
 
