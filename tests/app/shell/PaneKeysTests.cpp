@@ -142,55 +142,46 @@ TEST(PaneKeyCommand, MapsTheLinuxKeysOfEachCommand)
     }
 }
 
-TEST(PaneKeyMonitor, CommandsReachTheFocusedPaneOnlyAndAreConsumed)
-{
-    ShellFixture fixture;
-    KeyedWindow keyed(*fixture.app);
-    keyed.press(commandKeys);
-    EXPECT_EQ(keyed.mac.commands, commandsOf(commandKeys));
-    EXPECT_TRUE(keyed.android.commands.isEmpty());
-    EXPECT_EQ(keyed.table->keys, QList<int>()); // taken by the pane, so the table never acts too
-
-    // The keyboard in the other pane's table takes the keyboard commands there.
-    keyed.androidTable->setFocus();
-    keyed.window->state().focusPane(FocusedPane::android);
-    keyed.mac.commands.clear();
-    keyed.press(commandKeys);
-    EXPECT_EQ(keyed.android.commands, commandsOf(commandKeys));
-    EXPECT_TRUE(keyed.mac.commands.isEmpty());
-}
-
-// Only the table of the focused pane takes pane commands: with the keyboard anywhere else (a list, a
-// button), or in the table of the pane not marked focused, every press goes to what has the keyboard.
-TEST(PaneKeyMonitor, NoPaneActsWhileItsTableLacksTheKeyboard)
+// Pane commands reach the focused pane, and only while its table has the keyboard; taken by the pane,
+// they never reach the table too. With the keyboard anywhere else (a list, a button), or in the table
+// of the pane not marked focused, every press goes to what has the keyboard.
+TEST(PaneKeyMonitor, CommandsReachTheFocusedPaneOnlyWhileItsTableHasTheKeyboard)
 {
     ShellFixture fixture;
     KeyedWindow keyed(*fixture.app);
     auto* list = new KeyRecorder(keyed.window->paneArea());
     list->show();
-    const QList<KeyCase> presses = commandKeys + QList<KeyCase>{{Qt::Key_Backspace, Qt::NoModifier},
-                                                                {Qt::Key_F5, Qt::NoModifier},
-                                                                {Qt::Key_R, Qt::ControlModifier},
-                                                                {Qt::Key_Up, Qt::AltModifier}};
+    const QList<KeyCase> presses =
+        commandKeys + QList<KeyCase>{{Qt::Key_Backspace, Qt::NoModifier, Command::parentFolder},
+                                     {Qt::Key_F5, Qt::NoModifier, Command::refresh},
+                                     {Qt::Key_R, Qt::ControlModifier, Command::refresh},
+                                     {Qt::Key_Up, Qt::AltModifier, Command::parentFolder}};
     const struct {
         const char* what;
         KeyRecorder* keyboard;
         FocusedPane focused;
+        PaneRecorder* reached;
     } cases[] = {
-        {"another widget, the Mac pane marked", list, FocusedPane::mac},
-        {"another widget, the Android pane marked", list, FocusedPane::android},
-        {"the Android table, the Mac pane marked", keyed.androidTable, FocusedPane::mac},
-        {"the Mac table, the Android pane marked", keyed.table, FocusedPane::android},
+        {"the Mac table, the Mac pane marked", keyed.table, FocusedPane::mac, &keyed.mac},
+        {"the Android table, the Android pane marked", keyed.androidTable, FocusedPane::android,
+         &keyed.android},
+        {"another widget, the Mac pane marked", list, FocusedPane::mac, nullptr},
+        {"another widget, the Android pane marked", list, FocusedPane::android, nullptr},
+        {"the Android table, the Mac pane marked", keyed.androidTable, FocusedPane::mac, nullptr},
+        {"the Mac table, the Android pane marked", keyed.table, FocusedPane::android, nullptr},
     };
     for (const auto& each : cases) {
         SCOPED_TRACE(each.what);
         each.keyboard->setFocus();
         keyed.window->state().focusPane(each.focused);
+        keyed.mac.commands.clear();
+        keyed.android.commands.clear();
         each.keyboard->keys.clear();
         keyed.press(presses);
-        EXPECT_TRUE(keyed.mac.commands.isEmpty());
-        EXPECT_TRUE(keyed.android.commands.isEmpty());
-        EXPECT_EQ(each.keyboard->keys.size(), presses.size());
+        for (PaneRecorder* pane : {&keyed.mac, &keyed.android}) {
+            EXPECT_EQ(pane->commands, pane == each.reached ? commandsOf(presses) : QList<Command>());
+        }
+        EXPECT_EQ(each.keyboard->keys.size(), each.reached != nullptr ? 0 : presses.size());
     }
 }
 

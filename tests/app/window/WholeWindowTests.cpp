@@ -312,11 +312,9 @@ TEST_F(WholeWindow, ATemporaryViewRowShowsTheWholeNameWhereverItFits)
     androidPane->setDefaultApplicationOpener(std::make_shared<RecordingOpener>());
     const QString longName = QStringLiteral("a%1z.txt").arg(QString(240, u'm'));
     const QStringList names{QStringLiteral("s1.dat"), QStringLiteral("IMG_0001.jpg"), longName};
-    QList<TreeEntry> files;
     for (const QString& name : names) {
-        files.append({name, QByteArray("x")});
+        writeOnDevice({{name, QByteArray("x")}});
     }
-    writeOnDevice(files);
     QTest::mouseClick(androidPane->header()->refreshButton(), Qt::LeftButton);
     RemoteItemTable* table = androidPane->table();
     QListView* panel = window->transferPanel()->listView();
@@ -324,11 +322,8 @@ TEST_F(WholeWindow, ATemporaryViewRowShowsTheWholeNameWhereverItFits)
         SCOPED_TRACE(name.left(20).toStdString());
         ASSERT_TRUE(waitForDeviceRow(name));
         clickRow(table, name);
-        const QPoint cell = table
-                                ->visualRect(table->itemModel()->index(
-                                    *table->itemModel()->rowOf(deviceRootItem(name)->id), 0))
-                                .center();
-        QTest::mouseDClick(table->viewport(), Qt::LeftButton, Qt::NoModifier, cell);
+        QTest::mouseDClick(table->viewport(), Qt::LeftButton, {},
+                           table->visualRect(table->currentIndex()).center());
         ASSERT_TRUE(processEventsUntil([panel] { return panel->model()->rowCount() == 1; }));
         const QModelIndex row = panel->model()->index(0, 0);
         ASSERT_TRUE(row.data(TransferJobListModel::ViewingRole).toBool());
