@@ -138,7 +138,6 @@ class KeyboardSession : public WholeWindowTest {
         return item ? mockSession().content(item->id).value_or(QByteArray("<no bytes>")) : QByteArray("<missing>");
     }
 
-    // The rows of a pane as a person reads and points at them.
     static QTableView* tableOf(PaneFrame* pane) { return qobject_cast<QTableView*>(pane->keyboardTarget()); }
     // The names of the rows in the order shown, or of those selected.
     static QStringList rowNames(PaneFrame* pane, bool selectedOnly = false)
@@ -177,7 +176,6 @@ class KeyboardSession : public WholeWindowTest {
         EXPECT_EQ(pane->header()->findChild<SelectionPreflightStrip*>()->selectionLabel()->text(),
                   SelectionPreflightStrip::selectionText(summary));
     }
-    // Waits until no listing runs and `ready` holds.
     bool settle(const std::function<bool()>& ready)
     {
         return processEventsUntil([&] { return !device().isLoading() && !local().isLoading() && ready(); },
@@ -463,7 +461,6 @@ TEST_F(KeyboardSession, CtrlCAndTheMenuCopyTheTextSelectedInAStrip)
         auto* label = window->findChild<QLabel*>(QString::fromLatin1(each.message));
         ASSERT_TRUE(processEventsUntil([label] { return label->isVisible(); }));
         each.keyboard->setFocus(Qt::TabFocusReason);
-        // The mouse drags over the message's first words.
         const int line = label->height() / 2;
         QTest::mousePress(label, Qt::LeftButton, {}, QPoint(2, line));
         QTest::mouseMove(label, QPoint(label->width() / 4, line));
@@ -662,10 +659,9 @@ TEST_F(KeyboardSession, AClickedButtonLeavesTheKeyboardInThePaneThatHadIt)
 }
 
 // While the device banner (after a failed rename on the phone) or a strip shows, Tab and Shift+Tab
-// reach its buttons between the tables and the device list, each wearing the ring. Return or Space
-// presses the button reached, which gives the keyboard back to the phone's table; the folder selected
-// there is not opened. A press on Dismiss released off it presses nothing and leaves the keyboard in
-// the table.
+// reach its buttons between the tables and the device list, with the ring. Return or Space presses
+// the button reached and gives the keyboard back to the phone's table, its selected folder unopened;
+// a press on a button released off it presses nothing.
 TEST_F(KeyboardSession, TabReachesTheBannerAndStripButtonsWhichGiveTheKeyboardBack)
 {
     writeOnDevice({{QStringLiteral("Docs"), std::nullopt},
@@ -738,7 +734,6 @@ TEST_F(KeyboardSession, TabReachesTheBannerAndStripButtonsWhichGiveTheKeyboardBa
         QWidget* shown = named(QString::fromLatin1(each.shown));
         ASSERT_TRUE(processEventsUntil([shown] { return shown->isVisible(); }));
         ASSERT_TRUE(keyboardIsIn(table));
-        // There and back with Tab and Shift+Tab, the ring on each button.
         QStringList reached;
         for (qsizetype step = 0; step < each.stops.size(); ++step) {
             press(Qt::Key_Tab);
