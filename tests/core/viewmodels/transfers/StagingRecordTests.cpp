@@ -74,14 +74,13 @@ std::optional<QString> ran(const QString& program, const QStringList& arguments)
 // or neither those nor inode generations; or a loop disk's.
 enum class Disk { own, ownWithoutBirthTimes, ownWithNeither, ext4SmallInodes, exfatThroughFuse };
 
-// A small disk of a kind that keeps no birth times, made in `image` on a loop device and mounted at
-// `folder` while it lives: ext4 with 128-byte inodes, or exFAT through FUSE. Root only; otherwise,
-// or without the tools, `whyNot` says why.
-class LoopDisk {
-public:
-    LoopDisk(Disk kind, const QString& image, QString folder) : folder(std::move(folder)), m_kind(kind)
+// A small disk that keeps no birth times, made in `image` on a loop device and mounted at `folder`
+// while it lives: ext4 with 128-byte inodes, or exFAT through FUSE. Root only; otherwise, or
+// without the tools, `whyNot` says why.
+struct LoopDisk {
+    LoopDisk(Disk kind, const QString& image, QString at)
+        : folder(std::move(at)), ext4(kind == Disk::ext4SmallInodes)
     {
-        const bool ext4 = kind == Disk::ext4SmallInodes;
         QFile made(image);
         if (::geteuid() != 0) {
             whyNot = "mounting a disk needs root";
@@ -89,41 +88,36 @@ public:
                    !ran(ext4 ? "mkfs.ext4" : "mkfs.exfat",
                         ext4 ? QStringList{"-q", "-F", "-I", "128", image} : QStringList{image})) {
             whyNot = "the disk image could not be made (mkfs.ext4 or mkfs.exfat missing?)";
-        } else if ((m_device = ran("losetup", {"-f", "--show", image}).value_or(QString())).isEmpty() ||
-                   !QDir().mkpath(this->folder) || !mount()) {
+        } else if ((device = ran("losetup", {"-f", "--show", image}).value_or(QString())).isEmpty() ||
+                   !QDir().mkpath(folder) || !mount()) {
             whyNot = "the disk could not be mounted (losetup, mount, mount.exfat-fuse or /dev/fuse missing?)";
         }
     }
     ~LoopDisk()
     {
-        if (m_mounted) {
+        if (mounted) {
             ran("umount", {"-l", folder});
         }
-        if (!m_device.isEmpty()) {
-            ran("losetup", {"-d", m_device});
+        if (!device.isEmpty()) {
+            ran("losetup", {"-d", device});
         }
     }
     LoopDisk(const LoopDisk&) = delete;
 
-    // Unmounts the disk and mounts it again, as a stick pulled out and put back in is.
-    bool mountAnew() { return ran("umount", {folder}) && (m_mounted = false, mount()); }
-
-    const QString folder;
-    QString whyNot;
-
-private:
     bool mount()
     {
-        const bool ext4 = m_kind == Disk::ext4SmallInodes;
-        m_mounted = ran(ext4 ? "mount" : "mount.exfat-fuse",
-                        ext4 ? QStringList{"-t", "ext4", m_device, folder} : QStringList{m_device, folder})
-                        .has_value();
-        return m_mounted;
+        mounted = ran(ext4 ? "mount" : "mount.exfat-fuse",
+                      ext4 ? QStringList{"-t", "ext4", device, folder} : QStringList{device, folder})
+                      .has_value();
+        return mounted;
     }
+    // Unmounts the disk and mounts it again, as a stick pulled out and put back in is.
+    bool mountAnew() { return ran("umount", {folder}) && (mounted = false, mount()); }
 
-    Disk m_kind;
-    QString m_device;
-    bool m_mounted = false;
+    const QString folder;
+    const bool ext4;
+    QString device, whyNot;
+    bool mounted = false;
 };
 
 quint64 inodeOf(const QString& path)
