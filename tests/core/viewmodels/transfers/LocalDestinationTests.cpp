@@ -709,8 +709,7 @@ TEST_F(LocalDestinationTest, NothingOnADiskMountedInsideAReplacedItemIsRemoved)
                 QDir().mkpath(dest + "/media/" + spot);
             }
             LocalFolder::setRemovalHookForTesting([&](const QString& entry) {
-                // Mounted late, on the old item set aside: as its folder "usb", or the item itself, is
-                // emptied.
+                // Mounted late, on the old item set aside, as "usb" (or the item itself) is emptied.
                 if (entry.endsWith(kind == Mounted::file ? ".replaced" : "usb") && mounted.isEmpty()) {
                     mountAt(dest + "/" + entriesOf(dest).filter(".replaced").value(0));
                 }
