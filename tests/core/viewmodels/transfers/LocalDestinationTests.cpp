@@ -774,19 +774,3 @@ TEST_F(LocalDestinationTest, AFailedCopyOnAFullDiskGivesItsSpaceBackBeforeItsRow
         EXPECT_EQ(entriesOf(dest), QStringList());
     }
 }
-
-// The record of staged items is the user's alone, and is rewritten small once most of it is notes
-// dropped: it does not grow however many items transfers note and drop.
-TEST(StagingRecord, StaysSmallAndPrivateHoweverManyItemsComeAndGo)
-{
-    QTemporaryDir temp;
-    StagingRecord record(temp.filePath("state/staging-items"));
-    for (quint64 inode = 1; inode <= 200; ++inode) {
-        const StagingRecord::Note note{{1, inode, 7}, std::nullopt, {1, 2, 7}, ".quillbarrow-a.partial"};
-        ASSERT_TRUE(record.add(note));
-        record.remove(note);
-    }
-    EXPECT_FALSE(QFile::permissions(record.file()) & (QFile::ReadGroup | QFile::ReadOther)) << "the user's alone";
-    EXPECT_TRUE(record.known().isEmpty());
-    EXPECT_EQ(readFile(record.file()), QByteArray());
-}

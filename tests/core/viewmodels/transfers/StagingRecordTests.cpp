@@ -171,23 +171,27 @@ TEST(StagingRecord, ARecordThatIsNotAPlainFileOfTheUsersIsNeitherReadNorWrittenA
     }
 }
 
-// The record stays small however many items transfers note and drop while other running copies of
-// the program have it open to note in, and so does what a reading at a paste's start reads; what
-// the others note meanwhile is not lost to a rewrite.
+// The record is the user's alone and stays small however many items transfers note and drop, also
+// while other running copies of the program have it open to note in, and so does what a reading at
+// a paste's start reads; what the others note meanwhile is not lost to a rewrite.
 TEST(StagingRecord, StaysSmallHoweverManyRunningCopiesOfTheProgramNoteInIt)
 {
-    for (const bool secondProgram : {false, true}) {
-        SCOPED_TRACE(secondProgram ? "beside a second running copy of the program"
-                                   : "beside a second record holding the file open");
+    enum class Beside { nothing, secondRecord, secondProgram };
+    for (const Beside beside : {Beside::nothing, Beside::secondRecord, Beside::secondProgram}) {
+        SCOPED_TRACE(beside == Beside::nothing        ? "alone"
+                     : beside == Beside::secondRecord ? "beside a second record holding the file open"
+                                                      : "beside a second running copy of the program");
         QTemporaryDir temp;
         StagingRecord record(temp.filePath("state/staging-items"));
         std::optional<StagingRecord> second;
-        int ended[2] = {-1, -1};       // the second program runs until the write end is closed
-        QList<Note> others{noteOf(0)}; // the other's items, still being written
-        if (!secondProgram) {
+        int ended[2] = {-1, -1}; // the second program runs until the write end is closed
+        QList<Note> others;      // the other's items, still being written
+        if (beside == Beside::secondRecord) {
             second.emplace(record.file());
+            others.append(noteOf(0));
             ASSERT_TRUE(second->add(noteOf(0)));
-        } else {
+        } else if (beside == Beside::secondProgram) {
+            others.append(noteOf(0));
             ASSERT_EQ(::pipe(ended), 0);
             const pid_t child = ::fork();
             if (child == 0) {
@@ -222,6 +226,11 @@ TEST(StagingRecord, StaysSmallHoweverManyRunningCopiesOfTheProgramNoteInIt)
         EXPECT_LE(largest, StagingRecord::growthBeforeRewrite + 4096) << "what a paste's reading reads";
         EXPECT_EQ(record.known(), others);
         EXPECT_LE(readFile(record.file()).count('\n'), 2 * others.size() + 256) << "rewritten at the reading";
+        if (beside == Beside::nothing) {
+            EXPECT_EQ(readFile(record.file()), QByteArray()) << "nothing left to note";
+        }
+        EXPECT_FALSE(QFile::permissions(record.file()) & (QFile::ReadGroup | QFile::ReadOther))
+            << "the user's alone";
     }
 }
 
