@@ -135,14 +135,17 @@ TEST(StagingRecord, ARecordThatIsNotAPlainFileOfTheUsersIsNeitherReadNorWrittenA
     QTemporaryDir temp;
     const QByteArray noted = "+ 1 5 7\n"; // an item a record of the user's would vouch for
     const std::tuple<const char*, std::function<bool(const QString&)>> cases[] = {
-        {"a pipe", [](const QString& file) { return ::mkfifo(QFile::encodeName(file).constData(), 0600) == 0; }},
+        {"a pipe",
+         [](const QString& file) { return ::mkfifo(QFile::encodeName(file).constData(), 0600) == 0; }},
         {"a folder", [](const QString& file) { return QDir().mkpath(file); }},
         {"a link to a record of the user's",
-         [&](const QString& file) { return (writeFile(file + ".real", noted), QFile::link(file + ".real", file)); }},
+         [&](const QString& file) {
+             return (writeFile(file + ".real", noted), QFile::link(file + ".real", file));
+         }},
+        // Only root can give a file away; an unprivileged run passes over the row.
         {"a file of another user's",
          [&](const QString& file) {
-             writeFile(file,
-                       noted); // only root can give a file away; an unprivileged run passes over the row
+             writeFile(file, noted);
              return ::chown(QFile::encodeName(file).constData(), 65534, 65534) == 0 || ::geteuid() != 0;
          }},
     };
