@@ -259,7 +259,7 @@ TEST_F(LocalDestinationTest, AnItemPutWhereThePasteSetAsideOrWroteOneIsNeverRemo
     // The set-aside item is swapped (moved to "elsewhere.txt", "photos" put at its name) as the new
     // item is put in place or as it is about to be removed; a staged item (moved to "copy-moved", or
     // a file deleted; "photos" at its name) as it is put in place; a download's file (deleted, another
-    // file written at its name) as the phone's bytes arrive.
+    // file written at its name, or more written to it) as the phone's bytes arrive.
     enum class Meanwhile {
         nothing,
         setAsideSwapped,
@@ -269,6 +269,7 @@ TEST_F(LocalDestinationTest, AnItemPutWhereThePasteSetAsideOrWroteOneIsNeverRemo
         // From here on, the paste has nothing to put in place.
         stagedSwappedAsBytesArrive,
         stagedSwappedForAnothersAsBytesArrive,
+        stagedGrownAsBytesArrive,
         thenItFails
     };
     struct Case {
@@ -330,6 +331,10 @@ TEST_F(LocalDestinationTest, AnItemPutWhereThePasteSetAsideOrWroteOneIsNeverRemo
         {"a download, its file swapped for another user's as long as the phone's as the bytes arrive",
          download, Meanwhile::stagedSwappedForAnothersAsBytesArrive, "doc.txt: failed",
          otherPartial(QByteArray(60000, 'x')), "Could not save doc.txt in %1: " + swappedFor(partial)},
+        {"a download, its file written to by another as the bytes arrive", download,
+         Meanwhile::stagedGrownAsBytesArrive, "doc.txt: failed",
+         otherPartial(QByteArray(60000, 'p') + "user text"),
+         "Could not save doc.txt in %1: " + swappedFor(partial)},
         {"a download failing, its file swapped for another", failing, Meanwhile::thenItFails,
          "new.txt: failed", otherPartial("user text"), interrupted.message()},
     };
@@ -386,19 +391,25 @@ TEST_F(LocalDestinationTest, AnItemPutWhereThePasteSetAsideOrWroteOneIsNeverRemo
             if (test.meanwhile >= Meanwhile::stagedSwappedAsBytesArrive) {
                 // The session writes the phone's bytes, if any come, into the file it opened.
                 const bool fails = test.meanwhile == Meanwhile::thenItFails;
+                const bool grown = test.meanwhile == Meanwhile::stagedGrownAsBytesArrive;
                 session->script(
                     {.operation = Operation::downloadFile,
                      .onCall =
-                         [&, anothers, fails] {
+                         [&, anothers, fails, grown] {
                              const QString file = staged(".partial");
                              const QByteArray name = QFile::encodeName(file);
                              const int opened = ::open(name.constData(), O_WRONLY);
-                             ASSERT_TRUE(opened >= 0 && QFile::remove(file));
-                             writeFile(file, anothers ? QByteArray(60000, 'x') : "user text");
-                             ASSERT_TRUE(!anothers || ::chown(name.constData(), 65534, 65534) == 0);
+                             ASSERT_TRUE(opened >= 0 && (grown || QFile::remove(file)));
                              const QByteArray bytes(fails ? 0 : 60000, 'p');
                              EXPECT_EQ(::write(opened, bytes.constData(), bytes.size()), bytes.size());
                              ::close(opened);
+                             // Written at the name afterwards: in a new file, or at the end of the staged
+                             // one.
+                             const int other = ::open(name.constData(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+                             const QByteArray written = anothers ? QByteArray(60000, 'x') : "user text";
+                             EXPECT_EQ(::write(other, written.constData(), written.size()), written.size());
+                             ::close(other);
+                             ASSERT_TRUE(!anothers || ::chown(name.constData(), 65534, 65534) == 0);
                          },
                      .reportBytes = fails ? std::nullopt : std::optional<qint64>(60000),
                      .error = fails ? std::optional(interrupted) : std::nullopt,
