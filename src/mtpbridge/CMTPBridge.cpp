@@ -28,6 +28,8 @@ struct ProgressRelay {
     CMTPProgressContext progress;
     bool sizeKnown;
     uint64_t size;
+    // The last count of the file's bytes forwarded.
+    uint64_t forwarded = 0;
 };
 
 uint64_t fileBytesDone(uint64_t sent, uint64_t total, uint64_t size)
@@ -126,9 +128,9 @@ static int progress_trampoline(uint64_t const sent, uint64_t const total, void c
         return 0;
     }
     CMTPProgressContext& progress = relay->progress;
-    const int32_t answer = relay->sizeKnown ? progress.callback(fileBytesDone(sent, total, relay->size),
-                                                                relay->size, progress.context)
-                                            : progress.callback(sent, total, progress.context);
+    relay->forwarded = relay->sizeKnown ? fileBytesDone(sent, total, relay->size) : sent;
+    const int32_t answer = progress.callback(relay->forwarded, relay->sizeKnown ? relay->size : total,
+                                             progress.context);
     if (answer != 0) {
         progress.cancelled = 1;
     }
@@ -665,6 +667,11 @@ CMTPMutationResult CMTP_DownloadFileOfSize(CMTPDeviceHandle* handle, uint32_t ob
     if (status != 0 || (result.error_code != 0 && result.error_code != LIBMTP_ERROR_CANCELLED)) {
         // What libmtp's own file call does: a transfer that failed leaves no file behind.
         ::unlink(destination_path);
+    } else if (result.error_code == 0 && callback != nullptr && sink.written != relay.forwarded) {
+        // The last count is the bytes written, where libmtp's own counts stopped short of them or
+        // took in its protocol's: the caller takes the file for the download only while it holds
+        // exactly those.
+        callback(sink.written, relay.sizeKnown && relay.size > sink.written ? relay.size : sink.written, context);
     }
     return result;
 }

@@ -3,10 +3,9 @@
 #include <QRegularExpression>
 #include <gtest/gtest.h>
 
-// The window, every benchmark, the snapshot program and the test programs measure or run the
-// program's own code, so they run it with the allocator set as the program sets it: through
-// configureAllocator(), first thing in main, before any thread allocates. A program of ours that
-// set it otherwise, or not at all, would measure another allocator than the one people run.
+// Every program of ours (the window, benchmarks, snapshot program, test programs) sets the allocator
+// through configureAllocator(), first thing in main, before any thread allocates: one set otherwise
+// would measure another allocator than the one people run.
 TEST(AllocatorLint, EveryProgramOfOursSetsTheAllocatorFirstThroughTheOneFunction)
 {
     static const QRegularExpression main(QStringLiteral("\\bint\\s+main\\s*\\([^)]*\\)\\s*\\{"));

@@ -72,25 +72,28 @@ void StagingLock::release()
     m_record.reset();
 }
 
-bool StagingLock::follow(const LocalFolder& folder, const QString& name, qint64 reportedBytes)
+bool StagingLock::follow(const LocalFolder& folder, const QString& name, qint64 reportedBytes,
+                         std::optional<qint64> received)
 {
     const QByteArray encoded = LocalPath::encoded(name);
     const std::optional<StagingRecord::Identity> there = StagingRecord::identityAt(folder.descriptor(), encoded);
     struct stat own {};
     const bool weighed = isHeld() && ::fstat(m_descriptor, &own) == 0;
     if (there && there == m_identity) {
-        m_bytes = weighed ? std::optional<qint64>(own.st_size) : std::nullopt;
+        // Not the file's own size, which would take in whatever another wrote into it. A receipt
+        // that ended early tells nothing: its last bytes may not have been reported.
+        m_bytes = received;
         return true;
     }
     if (!there || !weighed) {
         return false;
     }
-    const qint64 received = std::max<qint64>(reportedBytes, own.st_size);
+    const qint64 bytes = std::max<qint64>(reportedBytes, own.st_size);
     StagingLock replacement(
         ::openat(folder.descriptor(), encoded.constData(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC));
     struct stat info {};
     if (!replacement.isHeld() || ::fstat(replacement.descriptor(), &info) != 0 || !S_ISREG(info.st_mode) ||
-        info.st_uid != own.st_uid || info.st_size != received ||
+        info.st_uid != own.st_uid || info.st_size != bytes ||
         ::flock(replacement.descriptor(), LOCK_EX | LOCK_NB) != 0) {
         return false;
     }
@@ -98,7 +101,7 @@ bool StagingLock::follow(const LocalFolder& folder, const QString& name, qint64 
     if (replacement.m_identity != there) {
         return false; // replaced once more meanwhile
     }
-    replacement.m_bytes = received;
+    replacement.m_bytes = bytes;
     std::shared_ptr<StagingRecord> record = m_record;
     *this = std::move(replacement); // the file held before is let go of with `replacement`
     noteIn(std::move(record), folder, name);
@@ -111,8 +114,8 @@ bool StagingLock::discard(const LocalFolder& folder, const QString& name)
         m_identity = StagingRecord::identityOf(m_descriptor);
     }
     const std::optional<LocalFolder::Item> held = item();
-    const bool removed = held && folder.removeIfSame(name, LocalFolder::Item{held->identity}).outcome ==
-                                     LocalFolder::Removal::Outcome::removed;
+    const bool removed =
+        held && folder.removeIfSame(name, *held).outcome == LocalFolder::Removal::Outcome::removed;
     release();
     return removed;
 }

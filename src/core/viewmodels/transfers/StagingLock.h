@@ -49,11 +49,15 @@ public:
     // session's: as many as `reportedBytes` (what the session reported) or as the file held
     // received itself, whichever is more; any other file put at the name is somebody else's, and
     // the lock stays on the file held. The file held before is let go of. False when the file
-    // held is not at the name. Once followed, the item is known with its bytes (see item()).
-    bool follow(const LocalFolder& folder, const QString& name, qint64 reportedBytes);
+    // held is not at the name. Once followed, the item is known with its bytes (see item()): the
+    // file held, with `received` (the bytes a complete receipt says it wrote), so that one written
+    // to by another meanwhile (grown or cut) is not taken for the download.
+    bool follow(const LocalFolder& folder, const QString& name, qint64 reportedBytes,
+                std::optional<qint64> received);
     // Removes the held item, named `name` in `folder`, only while that name still leads to it
-    // (whatever has been put at the name meanwhile stays), then ends the lock. False when
-    // something of the item is left.
+    // and it holds the bytes it is known with (whatever has been put at the name meanwhile, or
+    // written into the item by another, stays), then ends the lock. False when something of the
+    // item is left.
     bool discard(const LocalFolder& folder, const QString& name);
     // The held item as this program knows it, the bytes it received too once follow() weighed
     // them; none when it could not be read.

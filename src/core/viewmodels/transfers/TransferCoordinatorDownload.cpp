@@ -516,7 +516,8 @@ QCoro::Task<bool> TransferCoordinator::executeDownload(PlannedDownload plan, std
     const auto byteLimit = std::make_shared<TransferByteLimit>(plan.maximumBytes);
     // The session is given a path that leads into the held folder, wherever it is by now.
     const DownloadEnd end = co_await receiveDownload(plan, session, folder.pathThrough(stagingName), byteLimit);
-    held.follow(folder, stagingName, byteLimit->observedBytes());
+    held.follow(folder, stagingName, byteLimit->observedBytes(),
+                end.failure ? std::nullopt : std::optional<qint64>(byteLimit->lastBytes()));
     if (!self) {
         held.discard(folder, stagingName);
         co_return false;

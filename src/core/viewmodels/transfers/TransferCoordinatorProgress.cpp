@@ -70,10 +70,8 @@ TransferProgressFunction TransferCoordinator::makeProgressFunction(const Transfe
             m_progressTimer->start();
         }
         return [token, byteLimit, kept](qint64 bytesDone, std::optional<qint64>) {
-            if (token->isCancelled()) {
-                return false;
-            }
-            if (!byteLimit->record(bytesDone)) {
+            // Counted even when cancelled: the last count tells what a finished transfer wrote.
+            if (!byteLimit->record(bytesDone) || token->isCancelled()) {
                 return false;
             }
             kept->latest.store(bytesDone, std::memory_order_relaxed);
@@ -95,10 +93,7 @@ TransferProgressFunction TransferCoordinator::makeProgressFunction(const Transfe
                                                                  m_progressClock);
 
     return [token, byteLimit, throttle, expectedTotal, publisher](qint64 bytesDone, std::optional<qint64>) {
-        if (token->isCancelled()) {
-            return false;
-        }
-        if (!byteLimit->record(bytesDone)) {
+        if (!byteLimit->record(bytesDone) || token->isCancelled()) {
             return false;
         }
         if (!throttle->shouldPublish(bytesDone, expectedTotal)) {

@@ -247,8 +247,7 @@ TEST_F(LocalDestinationTest, AFolderSwappedForALinkAfterPlanningIsNeverWrittenTh
 
 // Whoever may write the destination can put another of the user's items at the name of one the paste
 // set aside or wrote, as the paste moves or removes it: only the item the paste holds is ever put in
-// place, put back or removed. The other item stays where it was put, and the row says where the
-// replaced item is. Each row runs in a folder only the user may write, and in ones others may.
+// place, put back or removed; the other item stays, and the row says where the replaced one is.
 TEST_F(LocalDestinationTest, AnItemPutWhereThePasteSetAsideOrWroteOneIsNeverRemovedNorPutInPlace)
 {
     const RemoteItem doc = deviceFile("doc", "doc.txt", 60000), added = deviceFile("new", "new.txt", 7);
@@ -257,12 +256,10 @@ TEST_F(LocalDestinationTest, AnItemPutWhereThePasteSetAsideOrWroteOneIsNeverRemo
     writeFile(path("mac/Album/a.jpg"), "copied");
     writeFile(path("mac/photos/new.jpg"), "copied");
     const QuillbarrowError interrupted = QuillbarrowError::transferInterrupted();
-    // What is done meanwhile: nothing (the old item is only looked for where it was set aside as it is
-    // emptied: out of everybody else's reach where they may write); as the new item is put in place, or as
-    // the old one is about to be removed, the item set aside is moved to "elsewhere.txt" and "photos" put at
-    // its name; as a staged item is about to be put in place, it is moved to "copy-moved" (a file is deleted)
-    // and "photos" put at its name, and the rename fails or not; as the phone's bytes arrive, the staged file
-    // is deleted and "user text" written at its name, or a file of another user's as long as the phone's.
+    // The set-aside item is swapped (moved to "elsewhere.txt", "photos" put at its name) as the new
+    // item is put in place or as it is about to be removed; a staged item (moved to "copy-moved", or
+    // a file deleted; "photos" at its name) as it is put in place; a download's file (deleted, another
+    // file written at its name, or more written to it) as the phone's bytes arrive.
     enum class Meanwhile {
         nothing,
         setAsideSwapped,
@@ -272,6 +269,7 @@ TEST_F(LocalDestinationTest, AnItemPutWhereThePasteSetAsideOrWroteOneIsNeverRemo
         // From here on, the paste has nothing to put in place.
         stagedSwappedAsBytesArrive,
         stagedSwappedForAnothersAsBytesArrive,
+        stagedGrownAsBytesArrive,
         thenItFails
     };
     struct Case {
@@ -279,7 +277,7 @@ TEST_F(LocalDestinationTest, AnItemPutWhereThePasteSetAsideOrWroteOneIsNeverRemo
         Pasted items;
         Meanwhile meanwhile;
         QString job;
-        Left left;     // by name, ids shown as <id>; folders end in "/"
+        Left left;
         QString error; // %1 is the destination
     };
     const QByteArray userDoc = "the user's doc", photo = "the user's photo";
@@ -292,17 +290,17 @@ TEST_F(LocalDestinationTest, AnItemPutWhereThePasteSetAsideOrWroteOneIsNeverRemo
         return "what was written for it at %1/" + staged +
                " was replaced by another item meanwhile, which stays there";
     };
-    // What is left where the item set aside, or a copied folder, was swapped for "photos".
-    const Left photosSetAside{
-        {set + "/", {}}, {set + "/one.jpg", photo}, {"doc.txt", "the new doc"}, {"elsewhere.txt", userDoc}};
-    const Left photosCopying{{copying + "/", {}},
-                             {copying + "/one.jpg", photo},
-                             {"copy-moved/", {}},
-                             {"copy-moved/a.jpg", "copied"},
-                             {"doc.txt", userDoc}};
-    // What is left where a download's file was swapped for `other`.
+    // `others` and the user's photos at `name`.
+    const auto photosAt = [&](const QString& name, Left others) {
+        others.insert(name + "/", {});
+        others.insert(name + "/one.jpg", photo);
+        return others;
+    };
+    const Left photosSetAside = photosAt(set, {{"doc.txt", "the new doc"}, {"elsewhere.txt", userDoc}});
+    const Left photosCopying =
+        photosAt(copying, {{"copy-moved/", {}}, {"copy-moved/a.jpg", "copied"}, {"doc.txt", userDoc}});
     const auto otherPartial = [&](const QByteArray& other) {
-        return Left{{partial, other}, {"doc.txt", userDoc}, {"photos/", {}}, {"photos/one.jpg", photo}};
+        return photosAt("photos", {{partial, other}, {"doc.txt", userDoc}});
     };
     const Pasted copiedDoc{{}, {"mac/doc.txt"}}, copiedAlbum{{}, {"mac/Album"}}, download{{doc}},
         failing{{added}};
@@ -314,10 +312,7 @@ TEST_F(LocalDestinationTest, AnItemPutWhereThePasteSetAsideOrWroteOneIsNeverRemo
          Meanwhile::setAsideSwapped, "doc.txt: failed", photosSetAside, movedAway},
         {"a download answered Replace, the item set aside swapped for the user's photos", download,
          Meanwhile::setAsideSwapped, "doc.txt: failed",
-         Left{{set + "/", {}},
-              {set + "/one.jpg", photo},
-              {"doc.txt", MockDeviceSession::downloadText(doc)},
-              {"elsewhere.txt", userDoc}},
+         photosAt(set, {{"doc.txt", MockDeviceSession::downloadText(doc)}, {"elsewhere.txt", userDoc}}),
          movedAway},
         {"a copy answered Replace, the item set aside swapped for the user's photos as it is removed",
          copiedDoc, Meanwhile::setAsideSwappedAsItIsRemoved, "doc.txt: failed", photosSetAside, movedAway},
@@ -328,8 +323,7 @@ TEST_F(LocalDestinationTest, AnItemPutWhereThePasteSetAsideOrWroteOneIsNeverRemo
          Meanwhile::stagedSwappedAsItFails, "Album: failed", photosCopying,
          "Could not copy Album: Input/output error"},
         {"a download that cannot take its name, its file swapped for the user's photos", failing,
-         Meanwhile::stagedSwappedAsItFails, "new.txt: failed",
-         Left{{partial + "/", {}}, {partial + "/one.jpg", photo}, {"doc.txt", userDoc}},
+         Meanwhile::stagedSwappedAsItFails, "new.txt: failed", photosAt(partial, {{"doc.txt", userDoc}}),
          "Could not save new.txt in %1: Input/output error"},
         {"a download answered Replace, its file swapped for another as the bytes arrive", download,
          Meanwhile::stagedSwappedAsBytesArrive, "doc.txt: failed", otherPartial("user text"),
@@ -337,16 +331,18 @@ TEST_F(LocalDestinationTest, AnItemPutWhereThePasteSetAsideOrWroteOneIsNeverRemo
         {"a download, its file swapped for another user's as long as the phone's as the bytes arrive",
          download, Meanwhile::stagedSwappedForAnothersAsBytesArrive, "doc.txt: failed",
          otherPartial(QByteArray(60000, 'x')), "Could not save doc.txt in %1: " + swappedFor(partial)},
+        {"a download, its file written to by another as the bytes arrive", download,
+         Meanwhile::stagedGrownAsBytesArrive, "doc.txt: failed",
+         otherPartial(QByteArray(60000, 'p') + "user text"),
+         "Could not save doc.txt in %1: " + swappedFor(partial)},
         {"a download failing, its file swapped for another", failing, Meanwhile::thenItFails,
          "new.txt: failed", otherPartial("user text"), interrupted.message()},
     };
-    // The destination's mode: only the user may write it, its group may (a shared folder), or everybody.
+    // Only the user may write the destination, its group may (a shared folder), or everybody.
     for (const mode_t mode : {0755, 0775, 0757}) {
-        const bool shared = mode != 0755;
         for (const Case& test : cases) {
-            SCOPED_TRACE(std::string(test.name) + (mode == 0775   ? ", in a folder its group may write"
-                                                   : mode == 0757 ? ", in a folder everybody may write"
-                                                                  : ""));
+            SCOPED_TRACE(std::string(test.name) + ", in a folder of mode " +
+                         QString::number(mode, 8).toStdString());
             const bool anothers = test.meanwhile == Meanwhile::stagedSwappedForAnothersAsBytesArrive;
             if (anothers && ::geteuid() != 0) {
                 continue; // only root makes a file of another user's
@@ -393,22 +389,27 @@ TEST_F(LocalDestinationTest, AnItemPutWhereThePasteSetAsideOrWroteOneIsNeverRemo
                 }
             });
             if (test.meanwhile >= Meanwhile::stagedSwappedAsBytesArrive) {
-                // The session writes the phone's bytes, if any come, into the file it opened, whatever is
-                // put at its name meanwhile.
+                // The session writes the phone's bytes, if any come, into the file it opened.
                 const bool fails = test.meanwhile == Meanwhile::thenItFails;
+                const bool grown = test.meanwhile == Meanwhile::stagedGrownAsBytesArrive;
                 session->script(
                     {.operation = Operation::downloadFile,
                      .onCall =
-                         [&, anothers, fails] {
+                         [&, anothers, fails, grown] {
                              const QString file = staged(".partial");
                              const QByteArray name = QFile::encodeName(file);
                              const int opened = ::open(name.constData(), O_WRONLY);
-                             ASSERT_TRUE(opened >= 0 && QFile::remove(file));
-                             writeFile(file, anothers ? QByteArray(60000, 'x') : "user text");
-                             ASSERT_TRUE(!anothers || ::chown(name.constData(), 65534, 65534) == 0);
+                             ASSERT_TRUE(opened >= 0 && (grown || QFile::remove(file)));
                              const QByteArray bytes(fails ? 0 : 60000, 'p');
                              EXPECT_EQ(::write(opened, bytes.constData(), bytes.size()), bytes.size());
                              ::close(opened);
+                             // Written at the name afterwards: in a new file, or at the end of the staged
+                             // one.
+                             const int other = ::open(name.constData(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+                             const QByteArray written = anothers ? QByteArray(60000, 'x') : "user text";
+                             EXPECT_EQ(::write(other, written.constData(), written.size()), written.size());
+                             ::close(other);
+                             ASSERT_TRUE(!anothers || ::chown(name.constData(), 65534, 65534) == 0);
                          },
                      .reportBytes = fails ? std::nullopt : std::optional<qint64>(60000),
                      .error = fails ? std::optional(interrupted) : std::nullopt,
@@ -423,7 +424,7 @@ TEST_F(LocalDestinationTest, AnItemPutWhereThePasteSetAsideOrWroteOneIsNeverRemo
                 EXPECT_EQ(moved, QStringList()) << "nothing is moved for another item, nor set aside";
             }
             if (test.meanwhile == Meanwhile::nothing) {
-                EXPECT_EQ(reachable, !shared) << "where others may write, emptied out of their reach";
+                EXPECT_EQ(reachable, mode == 0755) << "where others may write, emptied out of their reach";
             }
             EXPECT_EQ(lastMessage(), test.error.contains("%1") ? test.error.arg(dest) : test.error);
         }
@@ -719,8 +720,7 @@ TEST_F(LocalDestinationTest, NothingOnADiskMountedInsideAReplacedItemIsRemoved)
                 QDir().mkpath(dest + "/media/" + spot);
             }
             LocalFolder::setRemovalHookForTesting([&](const QString& entry) {
-                // Mounted late, on the old item set aside: as its folder "usb", or the item itself, is
-                // emptied.
+                // Mounted late, on the old item set aside, as "usb" (or the item itself) is emptied.
                 if (entry.endsWith(kind == Mounted::file ? ".replaced" : "usb") && mounted.isEmpty()) {
                     mountAt(dest + "/" + entriesOf(dest).filter(".replaced").value(0));
                 }
@@ -784,20 +784,4 @@ TEST_F(LocalDestinationTest, AFailedCopyOnAFullDiskGivesItsSpaceBackBeforeItsRow
         EXPECT_EQ(whenFailed, std::pair(freeBefore, QStringList()));
         EXPECT_EQ(entriesOf(dest), QStringList());
     }
-}
-
-// The record of staged items is the user's alone, and is rewritten small once most of it is notes
-// dropped: it does not grow however many items transfers note and drop.
-TEST(StagingRecord, StaysSmallAndPrivateHoweverManyItemsComeAndGo)
-{
-    QTemporaryDir temp;
-    StagingRecord record(temp.filePath("state/staging-items"));
-    for (quint64 inode = 1; inode <= 200; ++inode) {
-        const StagingRecord::Note note{{1, inode, 7}, std::nullopt, {1, 2, 7}, ".quillbarrow-a.partial"};
-        ASSERT_TRUE(record.add(note));
-        record.remove(note);
-    }
-    EXPECT_FALSE(QFile::permissions(record.file()) & (QFile::ReadGroup | QFile::ReadOther)) << "the user's alone";
-    EXPECT_TRUE(record.known().isEmpty());
-    EXPECT_EQ(readFile(record.file()), QByteArray());
 }

@@ -430,70 +430,61 @@ TEST_F(OpenForViewingTest, AProgramScriptOrLauncherFromThePhoneIsNeverHandedToTh
         "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Software]\r\n";
     const QByteArray shortcut("L\x00\x00\x00\x01\x14\x02\x00\x00\x00\x00\x00\xC0\x00\x00\x00\x00\x00\x00\x46",
                               20);
-    const std::tuple<QString, QByteArray, bool> cases[] = {
-        {"photo\u202Egpj.desktop", launcher, false},
-        {"holiday.jpg", launcher, false},
-        {"run.sh", "echo hello\n", false},
-        {"notes", "#!/opt/tools/bin/interpreter\nhello\n", false},
-        {"tool", elf, false},
-        {"setup.exe", "MZ\x90", false},
-        {"app.jar", "PK\x03\x04", false},
-        {"sample.apk", "PK\x03\x04", false},
-        {"Game.AppImage", elf, false},
-        {"install.bat", "@echo off\r\ndel /q *\r\n", false},
-        {"SETUP.CMD", "@echo off\r\n", false},
-        {"tool.deb", deb, false},
-        {"tool.bin", deb, false},
-        {"tool.rpm", rpm, false},
-        {"tool.data", rpm, false},
-        {"App.flatpakref", flatpakReference, false},
-        {"App.txt", flatpakReference, false},
-        {"App.flatpak", flatpakBundle, false},
-        {"App.pak", flatpakBundle, false},
-        {"app.snap", "hsqs", false},
-        {"Add source.flatpakrepo", flatpakSource, false},
-        {"source.ini", flatpakSource, false},
-        {"tweak.reg", registry, false},
-        {"tweak.cfg", registry, false},
-        {"profile.bash", "rm -rf ~\n", false},
-        {"prompt.zsh", "rm -rf ~\n", false},
-        {"env.ksh", "rm -rf ~\n", false},
-        {"config.fish", "rm -rf ~\n", false},
-        {"driver.run", "#!/bin/sh\nrm -rf ~\n", false},
-        {"tool.pyw", "import shutil\n", false},
-        {"Update.PS1", "Remove-Item -Recurse ~\r\n", false},
-        {"Photos.lnk", shortcut, false},
-        {"edit.com", "\xB4\x4C\xCD\x21", false},
-        {"holiday.scr", "MZ\x90", false},
-        {"Photo.JPG", "\xFF\xD8\xFF\xE0\x00\x10JFIF", true},
-        {"data.json", "{\"a\": 1}\n", true},
-        {"notes.txt", "plain words\n", true},
+    // Contents, the names files with them have on the phone, and whether they open.
+    const std::tuple<QByteArray, QStringList, bool> cases[] = {
+        {launcher, {"photo\u202Egpj.desktop", "holiday.jpg"}, false},
+        {"echo hello\n", {"run.sh"}, false},
+        {"#!/opt/tools/bin/interpreter\nhello\n", {"notes"}, false},
+        {elf, {"tool", "Game.AppImage"}, false},
+        {"MZ\x90", {"setup.exe", "holiday.scr"}, false},
+        {"PK\x03\x04", {"app.jar", "sample.apk"}, false},
+        {"@echo off\r\ndel /q *\r\n", {"install.bat", "SETUP.CMD"}, false},
+        {deb, {"tool.deb", "tool.bin"}, false},
+        {rpm, {"tool.rpm", "tool.data"}, false},
+        {flatpakReference, {"App.flatpakref", "App.txt"}, false},
+        {flatpakBundle, {"App.flatpak", "App.pak"}, false},
+        {"hsqs", {"app.snap"}, false},
+        {flatpakSource, {"Add source.flatpakrepo", "source.ini"}, false},
+        {registry, {"tweak.reg", "tweak.cfg"}, false},
+        {"rm -rf ~\n", {"profile.bash", "prompt.zsh", "env.ksh", "config.fish"}, false},
+        {"#!/bin/sh\nrm -rf ~\n", {"driver.run"}, false},
+        {"import shutil\n", {"tool.pyw"}, false},
+        {"Remove-Item -Recurse ~\r\n", {"Update.PS1"}, false},
+        {shortcut, {"Photos.lnk"}, false},
+        {"\xB4\x4C\xCD\x21", {"edit.com"}, false},
+        {"\xFF\xD8\xFF\xE0\x00\x10JFIF", {"Photo.JPG"}, true},
+        {"{\"a\": 1}\n", {"data.json"}, true},
+        {"plain words\n", {"notes.txt"}, true},
     };
     // The others not opened go by their names.
     const QStringList byContents{"holiday.jpg", "notes",   "tool",       "tool.bin", "tool.data",
                                  "App.txt",     "App.pak", "source.ini", "tweak.cfg"};
     auto opener = std::make_shared<RecordingOpener>();
     coordinator->setDefaultApplicationOpener(opener);
-    for (const auto& [name, contents, opens] : cases) {
-        SCOPED_TRACE(name.toStdString());
-        opener->opened.clear();
-        writeFile(path("phone/" + name), contents);
-        const RemoteItem item =
-            runTask(session->uploadFile(path("phone/" + name), name, std::nullopt, testStorage()));
-        const QStringList before = openFolders();
-        const qsizetype downloads = session->calls().filter("download ").size();
+    for (const auto& [contents, names, opens] : cases) {
+        for (const QString& name : names) {
+            SCOPED_TRACE(name.toStdString());
+            opener->opened.clear();
+            writeFile(path("phone/" + name), contents);
+            const RemoteItem item =
+                runTask(session->uploadFile(path("phone/" + name), name, std::nullopt, testStorage()));
+            const QStringList before = openFolders();
+            const qsizetype downloads = session->calls().filter("download ").size();
 
-        runTask(coordinator->openDeviceFile(item, session));
+            runTask(coordinator->openDeviceFile(item, session));
 
-        EXPECT_EQ(opener->opened.size(), opens ? 1 : 0);
-        EXPECT_EQ(session->calls().filter("download ").size() - downloads, opens || byContents.contains(name));
-        if (opens) {
-            EXPECT_EQ(readFile(opener->opened.value(0)), contents);
-            EXPECT_EQ(coordinator->lastError(), std::nullopt);
-        } else {
-            const QString reason = "It is a program, and programs from the Android device are not opened.";
-            EXPECT_EQ(coordinator->lastError(), QuillbarrowError::fileOpenFailed(name, reason));
-            EXPECT_EQ(openFolders(), before) << "no copy of it stays";
+            EXPECT_EQ(opener->opened.size(), opens ? 1 : 0);
+            EXPECT_EQ(session->calls().filter("download ").size() - downloads,
+                      opens || byContents.contains(name));
+            if (opens) {
+                EXPECT_EQ(readFile(opener->opened.value(0)), contents);
+                EXPECT_EQ(coordinator->lastError(), std::nullopt);
+            } else {
+                const QString reason =
+                    "It is a program, and programs from the Android device are not opened.";
+                EXPECT_EQ(coordinator->lastError(), QuillbarrowError::fileOpenFailed(name, reason));
+                EXPECT_EQ(openFolders(), before) << "no copy of it stays";
+            }
         }
     }
 }

@@ -74,14 +74,13 @@ std::optional<QString> ran(const QString& program, const QStringList& arguments)
 // or neither those nor inode generations; or a loop disk's.
 enum class Disk { own, ownWithoutBirthTimes, ownWithNeither, ext4SmallInodes, exfatThroughFuse };
 
-// A small disk of a kind that keeps no birth times, made in `image` on a loop device and mounted at
-// `folder` while it lives: ext4 with 128-byte inodes, or exFAT through FUSE. Root only; otherwise,
-// or without the tools, `whyNot` says why.
-class LoopDisk {
-public:
-    LoopDisk(Disk kind, const QString& image, QString folder) : folder(std::move(folder)), m_kind(kind)
+// A small disk that keeps no birth times, made in `image` on a loop device and mounted at `folder`
+// while it lives: ext4 with 128-byte inodes, or exFAT through FUSE. Root only; otherwise, or
+// without the tools, `whyNot` says why.
+struct LoopDisk {
+    LoopDisk(Disk kind, const QString& image, QString at)
+        : folder(std::move(at)), ext4(kind == Disk::ext4SmallInodes)
     {
-        const bool ext4 = kind == Disk::ext4SmallInodes;
         QFile made(image);
         if (::geteuid() != 0) {
             whyNot = "mounting a disk needs root";
@@ -89,41 +88,36 @@ public:
                    !ran(ext4 ? "mkfs.ext4" : "mkfs.exfat",
                         ext4 ? QStringList{"-q", "-F", "-I", "128", image} : QStringList{image})) {
             whyNot = "the disk image could not be made (mkfs.ext4 or mkfs.exfat missing?)";
-        } else if ((m_device = ran("losetup", {"-f", "--show", image}).value_or(QString())).isEmpty() ||
-                   !QDir().mkpath(this->folder) || !mount()) {
+        } else if ((device = ran("losetup", {"-f", "--show", image}).value_or(QString())).isEmpty() ||
+                   !QDir().mkpath(folder) || !mount()) {
             whyNot = "the disk could not be mounted (losetup, mount, mount.exfat-fuse or /dev/fuse missing?)";
         }
     }
     ~LoopDisk()
     {
-        if (m_mounted) {
+        if (mounted) {
             ran("umount", {"-l", folder});
         }
-        if (!m_device.isEmpty()) {
-            ran("losetup", {"-d", m_device});
+        if (!device.isEmpty()) {
+            ran("losetup", {"-d", device});
         }
     }
     LoopDisk(const LoopDisk&) = delete;
 
-    // Unmounts the disk and mounts it again, as a stick pulled out and put back in is.
-    bool mountAnew() { return ran("umount", {folder}) && (m_mounted = false, mount()); }
-
-    const QString folder;
-    QString whyNot;
-
-private:
     bool mount()
     {
-        const bool ext4 = m_kind == Disk::ext4SmallInodes;
-        m_mounted = ran(ext4 ? "mount" : "mount.exfat-fuse",
-                        ext4 ? QStringList{"-t", "ext4", m_device, folder} : QStringList{m_device, folder})
-                        .has_value();
-        return m_mounted;
+        mounted = ran(ext4 ? "mount" : "mount.exfat-fuse",
+                      ext4 ? QStringList{"-t", "ext4", device, folder} : QStringList{device, folder})
+                      .has_value();
+        return mounted;
     }
+    // Unmounts the disk and mounts it again, as a stick pulled out and put back in is.
+    bool mountAnew() { return ran("umount", {folder}) && (mounted = false, mount()); }
 
-    Disk m_kind;
-    QString m_device;
-    bool m_mounted = false;
+    const QString folder;
+    const bool ext4;
+    QString device, whyNot;
+    bool mounted = false;
 };
 
 quint64 inodeOf(const QString& path)
@@ -141,14 +135,17 @@ TEST(StagingRecord, ARecordThatIsNotAPlainFileOfTheUsersIsNeitherReadNorWrittenA
     QTemporaryDir temp;
     const QByteArray noted = "+ 1 5 7\n"; // an item a record of the user's would vouch for
     const std::tuple<const char*, std::function<bool(const QString&)>> cases[] = {
-        {"a pipe", [](const QString& file) { return ::mkfifo(QFile::encodeName(file).constData(), 0600) == 0; }},
+        {"a pipe",
+         [](const QString& file) { return ::mkfifo(QFile::encodeName(file).constData(), 0600) == 0; }},
         {"a folder", [](const QString& file) { return QDir().mkpath(file); }},
         {"a link to a record of the user's",
-         [&](const QString& file) { return (writeFile(file + ".real", noted), QFile::link(file + ".real", file)); }},
+         [&](const QString& file) {
+             return (writeFile(file + ".real", noted), QFile::link(file + ".real", file));
+         }},
+        // Only root can give a file away; an unprivileged run passes over the row.
         {"a file of another user's",
          [&](const QString& file) {
-             writeFile(file,
-                       noted); // only root can give a file away; an unprivileged run passes over the row
+             writeFile(file, noted);
              return ::chown(QFile::encodeName(file).constData(), 65534, 65534) == 0 || ::geteuid() != 0;
          }},
     };
@@ -177,23 +174,27 @@ TEST(StagingRecord, ARecordThatIsNotAPlainFileOfTheUsersIsNeitherReadNorWrittenA
     }
 }
 
-// The record stays small however many items transfers note and drop while other running copies of
-// the program have it open to note in, and so does what a reading at a paste's start reads; what
-// the others note meanwhile is not lost to a rewrite.
+// The record is the user's alone and stays small however many items transfers note and drop, also
+// while other running copies of the program have it open to note in, and so does what a reading at
+// a paste's start reads; what the others note meanwhile is not lost to a rewrite.
 TEST(StagingRecord, StaysSmallHoweverManyRunningCopiesOfTheProgramNoteInIt)
 {
-    for (const bool secondProgram : {false, true}) {
-        SCOPED_TRACE(secondProgram ? "beside a second running copy of the program"
-                                   : "beside a second record holding the file open");
+    enum class Beside { nothing, secondRecord, secondProgram };
+    for (const Beside beside : {Beside::nothing, Beside::secondRecord, Beside::secondProgram}) {
+        SCOPED_TRACE(beside == Beside::nothing        ? "alone"
+                     : beside == Beside::secondRecord ? "beside a second record holding the file open"
+                                                      : "beside a second running copy of the program");
         QTemporaryDir temp;
         StagingRecord record(temp.filePath("state/staging-items"));
         std::optional<StagingRecord> second;
-        int ended[2] = {-1, -1};       // the second program runs until the write end is closed
-        QList<Note> others{noteOf(0)}; // the other's items, still being written
-        if (!secondProgram) {
+        int ended[2] = {-1, -1}; // the second program runs until the write end is closed
+        QList<Note> others;      // the other's items, still being written
+        if (beside == Beside::secondRecord) {
             second.emplace(record.file());
+            others.append(noteOf(0));
             ASSERT_TRUE(second->add(noteOf(0)));
-        } else {
+        } else if (beside == Beside::secondProgram) {
+            others.append(noteOf(0));
             ASSERT_EQ(::pipe(ended), 0);
             const pid_t child = ::fork();
             if (child == 0) {
@@ -228,6 +229,11 @@ TEST(StagingRecord, StaysSmallHoweverManyRunningCopiesOfTheProgramNoteInIt)
         EXPECT_LE(largest, StagingRecord::growthBeforeRewrite + 4096) << "what a paste's reading reads";
         EXPECT_EQ(record.known(), others);
         EXPECT_LE(readFile(record.file()).count('\n'), 2 * others.size() + 256) << "rewritten at the reading";
+        if (beside == Beside::nothing) {
+            EXPECT_EQ(readFile(record.file()), QByteArray()) << "nothing left to note";
+        }
+        EXPECT_FALSE(QFile::permissions(record.file()) & (QFile::ReadGroup | QFile::ReadOther))
+            << "the user's alone";
     }
 }
 
