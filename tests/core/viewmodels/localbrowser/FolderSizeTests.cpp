@@ -317,9 +317,14 @@ TEST_F(FolderSizeTest, AListingNobodyAskedForKeepsTheRowsWhereTheyStand)
          },
          {"a", "0c", "b", "z.txt", "n.txt"}},
         {"a refresh that a reload overtakes",
-         [](auto& model) {
+         [&](auto& model) {
+             // The pool held, lest the refresh's listing be read and shown before the reload starts.
+             QSemaphore held;
+             m_pool.start([&held] { held.acquire(); });
              model.refresh();
              model.reloadCurrentDirectory();
+             held.release();
+             m_pool.waitForDone();
          },
          bySize},
         {"the sort", [](auto& model) { model.setSort(FileSort::size); }, bySize},
