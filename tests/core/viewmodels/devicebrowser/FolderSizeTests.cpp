@@ -357,19 +357,14 @@ TEST_F(DeviceBrowserFolderSizeTest, AListingNobodyAskedForKeepsTheRowsWhereTheyS
     connect();
     viewModel().setSort(FileSort::size, true);
     QString in;
-    const auto paste = [&] {
-        session->tree().add(fileItem(in + "m", "m.txt", 1, "s1", in));
-        runTask(viewModel().reloadCurrentPage());
-    };
     const QStringList bySize{"a", "c", "b", "z.txt"};
     const std::tuple<const char*, std::function<void()>, QStringList> cases[] = {
-        {"a paste into the folder", paste, {"a", "b", "c", "m.txt", "z.txt"}},
         {"a new folder", [&] { runTask(viewModel().createFolder("0")); }, {"0", "a", "b", "c", "z.txt"}},
-        {"a rename", [&] { runTask(viewModel().renameItem(*row("c"), "0c")); }, {"a", "b", "0c", "z.txt"}},
         {"a delete", [&] { runTask(viewModel().deleteItems({*row("a")})); }, {"b", "c", "z.txt"}},
         {"a paste, then c measured",
          [&] {
-             paste();
+             session->tree().add(fileItem(in + "m", "m.txt", 1, "s1", in));
+             runTask(viewModel().reloadCurrentPage());
              runTask(viewModel().calculateFolderSizes({*row("c")}));
          },
          {"a", "b", "c", "m.txt", "z.txt"}},
