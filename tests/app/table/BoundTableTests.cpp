@@ -123,9 +123,8 @@ TEST_F(LocalItemTableTest, ARefreshOfTheFolderKeepsTheSelectedRowsSelected)
     EXPECT_EQ(selected.front().data().toString(), QStringLiteral("b.txt"));
 }
 
-// What a pane shows of its selection: the weight follows the folders measured since it was added
-// up, counting those of the selected rows only, as adding it up anew would; other rows make it
-// add up anew. The panes keep their facts so, forgetting the rows only when other rows come.
+// A pane's selection weight takes in the folders of its selected rows measured since it was added
+// up, as adding it up anew would; other rows make it add up anew.
 TEST_F(LocalItemTableTest, ASelectionsWeightTakesInTheFoldersOfItsRowsMeasuredSince)
 {
     ASSERT_TRUE(QDir(folder.path()).mkpath(QStringLiteral("X")) && QDir(folder.path()).mkpath(QStringLiteral("Y")));

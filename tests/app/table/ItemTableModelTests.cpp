@@ -161,9 +161,8 @@ TEST(ItemTableModel, OnlyTheChangedCellsAndRolesAreAnnouncedPerBlockOfRows)
     EXPECT_EQ(model.index(4, 0).data().toString(), QStringLiteral("e renamed"));
 }
 
-// Sizes filled in where the rows stand, the rows that changed named by the owner: only those rows
-// are compared and announced (one block per run of neighbouring rows); every row takes the new
-// listing's item, the cells show the new sizes, and rows, ids and persistent indexes stay.
+// Sizes filled in where the rows stand: only the rows named are compared and announced, a block per
+// run of neighbours; every row takes the new item, and rows, ids and persistent indexes stay.
 TEST(ItemTableModel, SizesFilledInAreTakenRowForRowAndOnlyTheRowsNamedAreAnnounced)
 {
     const QList<LocalItem> shown{localFolder("c"), localFolder("d"), localFolder("e"), localFile("a"),

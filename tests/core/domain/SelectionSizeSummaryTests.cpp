@@ -58,40 +58,30 @@ TEST(SelectionSizeSummaryTest, SizesADeviceReportsAddUpWithoutOverflowing)
     EXPECT_EQ(tally.summary(5), SelectionSizeSummary(5, largest, 2, largest, 1, 5));
 }
 
-} // namespace quillbarrow
-
-namespace quillbarrow {
 namespace {
 
 // The tally of `rows`: a file's size, or a folder ("d…") measured by `measured` or not.
-struct TallyRow {
-    QString name;
-    std::optional<qint64> size;
-};
+using TallyRow = std::pair<QString, std::optional<qint64>>;
 SelectionSizeTally tallyOf(const QList<TallyRow>& rows, const QHash<QString, FolderStatistics>& measured)
 {
     SelectionSizeTally tally;
-    for (const TallyRow& row : rows) {
-        if (!row.name.startsWith(u'd')) {
-            tally.addFile(row.size);
-            continue;
-        }
-        const auto found = measured.constFind(row.name);
-        tally.addFolder(found == measured.constEnd() ? nullptr : &*found);
+    for (const auto& [name, size] : rows) {
+        const auto found = measured.constFind(name);
+        name.startsWith(u'd') ? tally.addFolder(found == measured.constEnd() ? nullptr : &*found)
+                              : tally.addFile(size);
     }
     return tally;
 }
 
-// A folder added unmeasured and measured since counts as if it had been added measured, whatever
-// its place among the rows; a tally whose sums hang on the order of the rows says it cannot.
+// A folder added unmeasured and measured since counts as if added measured, wherever it stands
+// among the rows; a tally whose sums hang on the order of the rows says it cannot.
 TEST(SelectionSizeSummaryTest, AFolderMeasuredSinceCountsAsIfItHadBeenAddedMeasured)
 {
     constexpr qint64 largest = std::numeric_limits<qint64>::max();
     const struct {
         const char* what;
         QList<TallyRow> rows;
-        // Measured one after another once the tally was made.
-        QList<std::pair<QString, FolderStatistics>> measuredSince;
+        QList<std::pair<QString, FolderStatistics>> measuredSince; // in turn, after the tally
         bool counts;
     } cases[] = {
         {"one folder among files", {{"a", 10}, {"d1", {}}, {"b", std::nullopt}}, {{"d1", {300, 4}}}, true},
@@ -135,14 +125,13 @@ TEST(FolderMeasurementLogTest, ATallyTakesInTheFoldersMeasuredSinceItsMarkAndNot
     SelectionSizeTally tally = tallyOf(rows, measured);
     FolderMeasurementLog<QString>::Mark seen = log.mark();
 
-    keep("d2", {20, 1});
-    keep("d3", {3, 1});
-    ASSERT_TRUE(log.bringUpToDate(tally, seen, measured, holds));
-    EXPECT_EQ(tally.summary(std::nullopt), tallyOf(rows, measured).summary(std::nullopt));
-    // Nothing measured since: nothing to take in; the same figures kept again change nothing.
-    keep("d2", {20, 1});
-    ASSERT_TRUE(log.bringUpToDate(tally, seen, measured, holds));
-    EXPECT_EQ(tally.summary(std::nullopt), tallyOf(rows, measured).summary(std::nullopt));
+    // Each folder measured since is taken in once; another's, or the same figures again, add nothing.
+    for (const auto& [folder, statistics] :
+         {std::pair("d2", FolderStatistics(20, 1)), {"d3", {3, 1}}, {"d2", {20, 1}}}) {
+        keep(folder, statistics);
+        ASSERT_TRUE(log.bringUpToDate(tally, seen, measured, holds));
+        EXPECT_EQ(tally.summary(std::nullopt), tallyOf(rows, measured).summary(std::nullopt));
+    }
 
     // Other figures for a folder counted already, or the measurements dropped: made anew.
     keep("d1", {101, 2});
@@ -153,4 +142,5 @@ TEST(FolderMeasurementLogTest, ATallyTakesInTheFoldersMeasuredSinceItsMarkAndNot
 }
 
 } // namespace
+
 } // namespace quillbarrow

@@ -327,9 +327,8 @@ TEST_F(DeviceBrowserStateTest, ABigPageIsSortedOnThePoolAndOnlyItsLatestSortShow
     }
 }
 
-// A big page listed again unasked is placed among the rows seen by the work pool: until then the
-// rows seen stay as they are, never sorted on the window's thread. Then the item gone leaves and the
-// new one (the smallest, sorted by size) goes to the top.
+// A big page listed again unasked is placed among the rows seen on the pool, the rows seen untouched
+// until then: the item gone leaves, the new one (the smallest) goes to the top.
 TEST_F(DeviceBrowserStateTest, ABigPageListedAgainUnaskedIsPlacedAmongTheRowsSeenOnThePool)
 {
     const DirectoryPage big = page(manyFiles(5000));
