@@ -212,6 +212,9 @@ TEST_F(FolderSizeTest, TheSizesOfABigFolderFillInItsRowsWhereTheyStandFromThePoo
     };
     for (const auto& each : cases) {
         SCOPED_TRACE(each.what);
+        // Declared before the model: its signals reach the hold below until it is gone.
+        QSemaphore started, held;
+        bool holding = false;
         const auto model = makeModel(url(QStringLiteral("big")));
         model->setMeasuredRowsInterval(std::chrono::milliseconds(0));
         model->setSort(FileSort::size, each.ascending);
@@ -233,8 +236,6 @@ TEST_F(FolderSizeTest, TheSizesOfABigFolderFillInItsRowsWhereTheyStandFromThePoo
         } else {
             // Once the first folder is measured, its round waits behind a job holding the pool's
             // thread while the rest are measured or the size header is clicked.
-            QSemaphore started, held;
-            bool holding = false;
             QObject::connect(model.get(), &LocalBrowserViewModel::calculatingFolderSizeIDsChanged,
                              model.get(), [&] {
                                  if (!holding && model->calculatingFolderSizeIDs().isEmpty()) {
